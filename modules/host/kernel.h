@@ -1,0 +1,247 @@
+// The device's kernel-side services, stood in for on the host.
+//
+// On the car these are numbered system calls into the kernel and its
+// application manager. Here every service keeps its state in this process and
+// in files of the device folder (the process's working directory unless a
+// test sets another). The front ends in modules/platform call the services
+// through rtpSyscall() with the numbers below, exactly as they would call the
+// kernel; tests may also call the typed functions directly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// ---- device folder ---------------------------------------------------------------
+// Folder that holds the device's files: start.cfg, nvram.bin, the drive
+// folders (cfg/, meas/, meas2/, usb_meas/, c/), the log file and screen.png.
+void setDeviceFolder(const std::string& folder);
+const std::string& deviceFolder();
+
+// ---- start parameters (application manager) ----------------------------------------
+// Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
+// comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
+// can_bus (udp|loopback), serial<n> (host path for "/tyCo/<n>").
+struct StartParams {
+    int appNumber = 1;
+    uint8_t pid = 1;
+    std::string ip = "127.0.0.1";
+    uint16_t xcpPort = 5555;
+    uint16_t portOffset = 0;
+    uint16_t canPort[2] = {29536, 29537};   // UDP ports of the two CAN interfaces
+    std::string canBus = "udp";
+    std::vector<std::string> serialPath;    // index n: host path of "/tyCo/<n>"
+};
+// Loads start.cfg (defaults for a missing file or key); returns the result.
+const StartParams& loadStartParams(int appNumber);
+const StartParams& startParams();
+
+// ---- drives -------------------------------------------------------------------------
+// "cfg:", "meas:", "meas2:", "usb_meas:", "c:" map to sub-folders cfg, meas,
+// meas2, usb_meas, c of the device folder. A drive is available when its
+// folder exists.
+bool driveAvailable(const std::string& drive);
+// Maps a device path ("meas:/a/b.dat", "cfg:m01.xml", "/tyCo/0", plain
+// relative or absolute host paths) to a host path. Device paths on unknown
+// drives map to "" (and so fail to open).
+std::string hostPath(const std::string& devicePath);
+
+// File attributes of the device's file system, which Linux has not: kept in
+// extended attributes where the file system allows, else in a side file
+// ".attrib" of the folder. Bits as the device uses them.
+constexpr uint32_t ATTR_READ_ONLY = 0x01;
+constexpr uint32_t ATTR_HIDDEN = 0x02;
+constexpr uint32_t ATTR_SYSTEM = 0x04;
+constexpr uint32_t ATTR_DIRECTORY = 0x10;
+constexpr uint32_t ATTR_ARCHIVE = 0x20;
+bool getFileAttributes(const std::string& devicePath, uint32_t* attrs);
+bool setFileAttributes(const std::string& devicePath, uint32_t attrs);
+
+// ---- NVRAM database -------------------------------------------------------------------
+// Elements by id and copy index, each with its own size, stored with a CRC-16
+// and a write counter in "nvram.bin" of the device folder. A write goes to a
+// temporary file and is renamed into place, so a torn write leaves the
+// previous content. Size of an unknown element: 0.
+size_t nvramElementSize(unsigned id);
+unsigned nvramElementCopies(unsigned id);
+// Bytes delivered (cut to the element size), -1 when never written or broken.
+long nvramRead(unsigned id, unsigned copy, void* dst, size_t len);
+// Bytes written (cut to the element size), -1 on failure.
+long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len);
+// Forget the in-memory image (tests: simulate a restart).
+void nvramReload();
+
+// ---- watchdog ---------------------------------------------------------------------------
+void watchdogFeed();
+void watchdogStarve();
+void watchdogShutdown();
+uint64_t watchdogFeedCount();
+uint64_t watchdogStarveCount();
+bool watchdogInShutdown();
+
+// ---- real-time clock ----------------------------------------------------------------------
+// An offset of our own over the host clock; the host clock is never set.
+int64_t rtcGetUnixMs();
+void rtcSetUnixMs(int64_t unixMs);
+
+// ---- PWM and digital I/O ---------------------------------------------------------------
+struct PwmState { float duty = 0; float frequency = 0; bool on = false; };
+void pwmOutSet(unsigned channel, float duty, float frequency);
+PwmState pwmOutGet(unsigned channel);
+void pwmInSet(unsigned channel, float duty, float frequency);   // test stimulus
+PwmState pwmInGet(unsigned channel);
+void digitalOutSet(unsigned channel, unsigned level);
+unsigned digitalOutGet(unsigned channel);
+void digitalInSet(unsigned channel, unsigned level);             // test stimulus
+unsigned digitalInGet(unsigned channel);
+
+// ---- device record ------------------------------------------------------------------------
+struct DeviceRecord {
+    char partNumber[16] = "TAV9-0001";
+    char serialNumber[16] = "HOST00000001";
+    uint32_t lifeTime = 0;
+    float maxTemperature = 25.0f;
+    uint8_t romId[8] = {0x28, 0x48, 0x4f, 0x53, 0x54, 0, 0, 0x01};
+};
+DeviceRecord deviceRecord();
+
+// ---- screen ---------------------------------------------------------------------------------
+// The display driver's flush: hands the visible frame (rows of 0x00RRGGBB words)
+// to the sink that the GUI installs; wait returns when the sink took it.
+using ScreenSink = std::function<void(const uint32_t* pixels, int width, int height, int strideWords)>;
+void setScreenSink(ScreenSink sink);
+int screenFlush(const uint32_t* pixels, int width, int height, int strideWords);
+int screenWaitFlush();
+
+// ---- shared page of the sibling application ---------------------------------------------------
+// "/shm/ApplComm": a page of 4096 bytes the sibling application writes; on the
+// host tests and the stimulus write it. Guarded by the named semaphore
+// "/ApplComSem".
+constexpr size_t kApplCommPageSize = 4096;
+uint8_t* applCommPage();
+
+// ---- time-synchronisation core ---------------------------------------------------------------
+// Time stamp in 0.1 ms from the monotonic clock (wraps at 2^32).
+uint32_t timeStamp();
+uint32_t timeSyncState();           // 0 free running, 1 synchronised
+void setTimeSyncState(uint32_t state);
+uint32_t timeNextGap();             // next-gap register
+void setTimeNextGap(uint32_t gap);
+
+// ---- base tick --------------------------------------------------------------------------------
+// Starts the 1 ms source that gives the named semaphore "/BASETICK0" (absolute
+// deadlines). With manual = true nothing is started and tests call baseTick().
+void startBaseTick(bool manual = false);
+void stopBaseTick();
+void baseTick();                    // one tick by hand
+uint64_t baseTickCount();
+
+// ---- CAN --------------------------------------------------------------------------------------
+// A frame in the layout of Linux's struct canfd_frame (72 bytes); id bit 31
+// marks an extended identifier.
+struct CanFrame {
+    uint32_t id = 0;
+    uint8_t len = 0;
+    uint8_t flags = 0;
+    uint8_t res0 = 0, res1 = 0;
+    uint8_t data[64] = {};
+};
+static_assert(sizeof(CanFrame) == 72);
+constexpr uint32_t CAN_EFF_FLAG = 0x80000000u;
+constexpr uint8_t CANFD_BRS = 0x01;
+constexpr uint8_t CANFD_FDF = 0x04;
+
+// A bus carries frames of one interface. The default bus sends each frame as
+// one UDP datagram to 127.0.0.1:<port of the interface + 1000> and receives on
+// 127.0.0.1:<port>; the loopback bus delivers sent frames to an in-process
+// list that tests read, and tests inject received frames into it.
+class CanBus {
+public:
+    virtual ~CanBus() = default;
+    virtual bool send(const CanFrame& f) = 0;
+    // Received frames are handed to the kernel-side receive path by the bus.
+};
+// Registers an identifier for reception on an interface (the kernel filters
+// frames by it); received frames of registered ids go to the queue
+// "/msgQ_RX_Can_<appNumber>" as CanRxMsg records.
+struct CanRxMsg {
+    uint8_t interface;
+    uint8_t format;          // identifier format byte as registered
+    uint8_t len;
+    uint8_t flags;
+    uint32_t id;
+    uint32_t timeStamp;      // 0.1 ms
+    uint8_t data[64];
+};
+int canRegisterRx(unsigned interface, uint8_t format, uint32_t id);
+int canSend(unsigned interface, const CanFrame& frame);
+int canSetBaudrate(unsigned interface, uint32_t nominal, uint32_t data);
+int canStart(unsigned interface);
+// Opens the buses from the start parameters ("udp" or "loopback").
+void canOpen(int appNumber);
+void canClose();
+// Loopback bus hooks for tests.
+std::vector<CanFrame> canLoopbackTake(unsigned interface);    // frames sent
+void canLoopbackInject(unsigned interface, const CanFrame& f); // frame received
+
+// ---- serial ports ------------------------------------------------------------------------------
+// Opens "/tyCo/<n>" as the host path of the start parameters; returns an fd or -1.
+int serialOpen(const std::string& device, int flags);
+int serialSetBaud(int fd, int baud);
+int serialSetRaw(int fd);
+
+// ---- the numbered system call -------------------------------------------------------------------
+// Numbers: service block x 64 + routine.
+enum SyscallNo : int {
+    SC_REFPAGE_STORE = 2688,
+    SC_REFPAGE_LOAD = 2689,
+    SC_SHELL_REGISTER = 2690,
+    SC_NVRAM_READ = 2691,
+    SC_NVRAM_WRITE = 2692,
+    SC_DRIVE_AVAILABLE = 2693,
+    SC_IRQ_TO_QUEUE = 2694,
+    SC_CAN_REGISTER_RX = 2695,
+    SC_CAN_SEND = 2696,
+    SC_CAN_BAUDRATE = 2697,
+    SC_CAN_START = 2698,
+    SC_OW_ROMID = 2699,
+    SC_EPK_HANDOVER = 2700,
+    SC_SETTINGS = 2701,
+    SC_ADD_SUBNET = 2705,
+    SC_DEFAULT_GW = 2706,
+    SC_USB_MON_RESET = 2707,
+    SC_MEAS_STATUS = 2708,
+    SC_APPMAN_CHECK = 2752,
+    SC_APPMAN = 2753,            // sub-operations AM_*
+    SC_SHM_BASE = 3520,          // 3520..3523
+    SC_DEVREC_BASE = 3712,       // 3712..3715
+    SC_PWM_IN_BASE = 3840,       // 3840..3842
+    SC_PWM_OUT_SET = 3904,
+    SC_PWM_OUT_STOP = 3905,
+    SC_RTC_READ = 3968,
+    SC_RTC_WRITE = 3969,
+    SC_SCREEN_FLUSH = 4289,
+    SC_SCREEN_WAIT = 4290,
+    SC_BOOTLOGO = 4291,
+    SC_BOOTLOGO_SIZE = 4292,
+};
+enum AppManOp : int {
+    AM_READ_PARAMS = 1,
+    AM_WATCHDOG_FEED = 2,
+    AM_WATCHDOG_STARVE = 3,
+    AM_WATCHDOG_SHUTDOWN = 4,
+    AM_SYMBOL_ADDRESS = 5,
+};
+// The dispatcher: eight arguments (integers or pointers) and the number;
+// 0 or a non-negative value is success, -1 failure.
+long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4,
+                intptr_t a5, intptr_t a6, intptr_t a7, intptr_t a8, int number);
+
+// Resets every service to its start state (tests).
+void resetForTest();
+
+}  // namespace host
