@@ -19,6 +19,7 @@ namespace host {
 // ---- device folder ---------------------------------------------------------------
 // Folder that holds the device's files: start.cfg, nvram.bin, the drive
 // folders (cfg/, meas/, meas2/, usb_meas/, c/), the log file and screen.png.
+// Until set, the working directory of the process at the first call.
 void setDeviceFolder(const std::string& folder);
 const std::string& deviceFolder();
 
@@ -65,7 +66,22 @@ bool setFileAttributes(const std::string& devicePath, uint32_t attrs);
 // Elements by id and copy index, each with its own size, stored with a CRC-16
 // and a write counter in "nvram.bin" of the device folder. A write goes to a
 // temporary file and is renamed into place, so a torn write leaves the
-// previous content. Size of an unknown element: 0.
+// previous content. Each element is kept in two slots that are written in
+// turn, so a damaged file still yields the older valid slot. Ids not in the
+// table of known elements are accepted with up to kNvramUnknownMaxSize bytes
+// and kNvramUnknownMaxCopies copies (their size is what was written).
+constexpr unsigned NVRAM_ID_LAPOUTFRA = 0;          // 6 bytes, 2 copies
+constexpr unsigned NVRAM_ID_LAPSTACK_COUNTERS = 1;  // 4 bytes
+constexpr unsigned NVRAM_ID_LAPSTACK = 2;           // 256 x 6 bytes
+constexpr unsigned NVRAM_ID_DISPLAY_PAGE = 8;       // 1 byte
+constexpr unsigned NVRAM_ID_DISPLAY_BRIGHTNESS = 9; // 1 byte
+constexpr unsigned NVRAM_ID_BOOT_COUNTER = 16;      // 4 bytes
+constexpr unsigned NVRAM_ID_ERROR_MEMORY = 32;      // 8192 bytes
+constexpr unsigned NVRAM_ID_ECU_ANNOTATION = 33;    // 256 bytes
+constexpr unsigned NVRAM_ID_ABS_LAP = 261;          // 2 bytes
+constexpr size_t kNvramUnknownMaxSize = 4096;
+constexpr unsigned kNvramUnknownMaxCopies = 8;
+// Size of a known element, kNvramUnknownMaxSize for others.
 size_t nvramElementSize(unsigned id);
 unsigned nvramElementCopies(unsigned id);
 // Bytes delivered (cut to the element size), -1 when never written or broken.
@@ -92,6 +108,7 @@ void rtcSetUnixMs(int64_t unixMs);
 struct PwmState { float duty = 0; float frequency = 0; bool on = false; };
 void pwmOutSet(unsigned channel, float duty, float frequency);
 PwmState pwmOutGet(unsigned channel);
+void pwmOutStop(unsigned channel);                               // on = false, duty kept
 void pwmInSet(unsigned channel, float duty, float frequency);   // test stimulus
 PwmState pwmInGet(unsigned channel);
 void digitalOutSet(unsigned channel, unsigned level);
@@ -116,6 +133,16 @@ using ScreenSink = std::function<void(const uint32_t* pixels, int width, int hei
 void setScreenSink(ScreenSink sink);
 int screenFlush(const uint32_t* pixels, int width, int height, int strideWords);
 int screenWaitFlush();
+// Every flush copies the frame into a back buffer and counts it; a writer
+// thread writes "screen.png" of the device folder (temporary file and rename)
+// when the frame changed, at most about four times a second.
+uint64_t screenFrameNumber();                 // frames flushed so far
+uint64_t screenWrittenFrame();                // frame number of the last screen.png
+// Waits until screen.png holds frame frameNumber or a later one; true when it
+// does, false after timeoutMs (negative: wait forever).
+bool waitScreenFrame(uint64_t frameNumber, int timeoutMs);
+// Stops the writer thread after writing a pending frame (restarts on the next flush).
+void screenStop();
 
 // ---- shared page of the sibling application ---------------------------------------------------
 // "/shm/ApplComm": a page of 4096 bytes the sibling application writes; on the
@@ -127,6 +154,8 @@ uint8_t* applCommPage();
 // ---- time-synchronisation core ---------------------------------------------------------------
 // Time stamp in 0.1 ms from the monotonic clock (wraps at 2^32).
 uint32_t timeStamp();
+// Adds an offset to every time stamp (tests: start near the wrap).
+void setTimeStampOffset(uint32_t offset);
 uint32_t timeSyncState();           // 0 free running, 1 synchronised
 void setTimeSyncState(uint32_t state);
 uint32_t timeNextGap();             // next-gap register
@@ -157,8 +186,13 @@ constexpr uint8_t CANFD_FDF = 0x04;
 
 // A bus carries frames of one interface. The default bus sends each frame as
 // one UDP datagram to 127.0.0.1:<port of the interface + 1000> and receives on
-// 127.0.0.1:<port>; the loopback bus delivers sent frames to an in-process
-// list that tests read, and tests inject received frames into it.
+// 127.0.0.1:<port> (ports from start.cfg, default 29536 and 29537). A datagram
+// is one struct canfd_frame (72 bytes) or one classic struct can_frame (16
+// bytes); other lengths are dropped. A script injects a frame with
+//   s.sendto(struct.pack("<IBBBB64s", id, len, flags, 0, 0, data), ("127.0.0.1", 29536))
+// and captures sent frames by binding 127.0.0.1:30536. The loopback bus keeps
+// sent frames in an in-process list that tests read, and tests inject
+// received frames into it.
 class CanBus {
 public:
     virtual ~CanBus() = default;
@@ -187,6 +221,11 @@ void canClose();
 // Loopback bus hooks for tests.
 std::vector<CanFrame> canLoopbackTake(unsigned interface);    // frames sent
 void canLoopbackInject(unsigned interface, const CanFrame& f); // frame received
+// The receive path of every bus: filters by registered identifier and puts a
+// CanRxMsg into the receive queue (dropped and counted when the queue is full).
+void canDeliver(unsigned interface, const CanFrame& f);
+uint64_t canRxDropped();
+constexpr int kCanRxQueueDepth = 1024;
 
 // ---- serial ports ------------------------------------------------------------------------------
 // Opens "/tyCo/<n>" as the host path of the start parameters; returns an fd or -1.
@@ -195,7 +234,53 @@ int serialSetBaud(int fd, int baud);
 int serialSetRaw(int fd);
 
 // ---- the numbered system call -------------------------------------------------------------------
-// Numbers: service block x 64 + routine.
+// Numbers: service block x 64 + routine. Argument layout of every number (a1..a8
+// of rtpSyscall; a1 is always the application number; pointers are passed as
+// full intptr_t; floats as their IEEE bits in the low 32 bits, see argFloat):
+//   SC_REFPAGE_STORE   a2 src ptr, a3 len            -> len stored in "refpage.bin", -1
+//   SC_REFPAGE_LOAD    a2 dst ptr, a3 len            -> bytes loaded (cut to the file), -1
+//   SC_SHELL_REGISTER  a2 const char* name            -> 0 (the shell bridge is in-process)
+//   SC_NVRAM_READ      a2 id, a3 copy, a4 dst ptr, a5 len -> bytes delivered (cut), -1
+//   SC_NVRAM_WRITE     a2 id, a3 copy, a4 src ptr, a5 len -> bytes written (cut), -1
+//   SC_DRIVE_AVAILABLE a2 const char* drive ("meas:", "usb_meas" ...) -> 0 available, -1 not
+//   SC_IRQ_TO_QUEUE    a2 irq, a3 const char* queue name, a4 message size -> 0 (no
+//                      interrupt ever fires on the host; the queue is created)
+//   SC_CAN_REGISTER_RX a2 interface, a3 format byte, a4 identifier -> 0, -1
+//   SC_CAN_SEND        a2 interface, a3 const CanFrame* -> 0, -1
+//   SC_CAN_BAUDRATE    a2 interface, a3 nominal bit/s, a4 data bit/s -> 0, -1
+//   SC_CAN_START       a2 interface                   -> 0, -1
+//   SC_OW_ROMID        a2 uint8_t dst[8]              -> 0
+//   SC_EPK_HANDOVER    a2 const char* epk, a3 len     -> 0 (kept, see handedOverEpk)
+//   SC_SETTINGS        a2 setting id, a3 value        -> 0 (recorded only)
+//   SC_ADD_SUBNET      a2 IPv4 address (host order)   -> 0 (recorded; host sockets are used)
+//   SC_DEFAULT_GW      a2 IPv4 address (host order)   -> 0 (recorded)
+//   SC_USB_MON_RESET   -                              -> 0
+//   SC_MEAS_STATUS     a2 status word                 -> 0 (see measStatusWord)
+//   SC_APPMAN_CHECK    a2 interface version           -> 0 (compatible)
+//   SC_APPMAN          a2 interface word (ignored), a3 AppManOp, then:
+//                        AM_READ_PARAMS a4 StartParamsRecord* dst -> 0
+//                        AM_WATCHDOG_FEED / _STARVE / _SHUTDOWN    -> 0
+//                        AM_SYMBOL_ADDRESS a4 const char* name, a5 void** out -> 0, -1
+//   SC_SHM_BASE + 0    a2 const char* page name ("/shm/ApplComm"), a3 void** out -> 0, -1
+//   SC_SHM_BASE + 1    a2 offset, a3 dst ptr, a4 len  -> bytes read (cut to the page), -1
+//   SC_SHM_BASE + 2    a2 offset, a3 src ptr, a4 len  -> bytes written (cut), -1
+//   SC_SHM_BASE + 3    -                              -> page size (4096)
+//   SC_DEVREC_BASE + 0 a2 DeviceRecord* dst           -> sizeof(DeviceRecord)
+//   SC_DEVREC_BASE + 1 a2 char dst[16] part number    -> 16
+//   SC_DEVREC_BASE + 2 a2 char dst[16] serial number  -> 16
+//   SC_DEVREC_BASE + 3 a2 uint32_t* life time, a3 float* max temperature (either null) -> 0
+//   SC_PWM_IN_BASE + 0 a2 channel, a3 float* duty out        -> 0, -1
+//   SC_PWM_IN_BASE + 1 a2 channel, a3 float* frequency out   -> 0, -1
+//   SC_PWM_IN_BASE + 2 a2 channel (configure; accepted)      -> 0, -1
+//   SC_PWM_OUT_SET     a2 channel, a3 duty (float bits), a4 frequency (float bits) -> 0, -1
+//   SC_PWM_OUT_STOP    a2 channel                     -> 0, -1
+//   SC_RTC_READ        a2 int64_t* unix time in ms out -> 0
+//   SC_RTC_WRITE       a2 unix time in ms (int64)     -> 0
+//   SC_SCREEN_FLUSH    a2 const uint32_t* frame, a3 width, a4 height, a5 stride in
+//                      words (0 for any of the three: 640, 480, 1024) -> 0, -1
+//   SC_SCREEN_WAIT     -                              -> 0 (the flush copies at once)
+//   SC_BOOTLOGO        a2 dst ptr, a3 room in bytes   -> bytes copied from "bootlogo.bin"
+//   SC_BOOTLOGO_SIZE   a2 uint32_t* size out          -> 0 (size 0 without a logo file)
 enum SyscallNo : int {
     SC_REFPAGE_STORE = 2688,
     SC_REFPAGE_LOAD = 2689,
@@ -236,12 +321,42 @@ enum AppManOp : int {
     AM_WATCHDOG_SHUTDOWN = 4,
     AM_SYMBOL_ADDRESS = 5,
 };
+// Start parameters as the application manager hands them over (AM_READ_PARAMS).
+struct StartParamsRecord {
+    int32_t appNumber;
+    uint8_t pid;
+    uint8_t res[3];
+    char ip[20];                 // dotted text, 0-terminated
+    uint16_t xcpPort;
+    uint16_t portOffset;
+};
+// Floats travel as their bits.
+inline intptr_t floatArg(float f) {
+    uint32_t u;
+    __builtin_memcpy(&u, &f, 4);
+    return static_cast<intptr_t>(u);
+}
+inline float argFloat(intptr_t a) {
+    uint32_t u = static_cast<uint32_t>(a);
+    float f;
+    __builtin_memcpy(&f, &u, 4);
+    return f;
+}
+// Symbols the application manager resolves by name (AM_SYMBOL_ADDRESS).
+void registerSymbol(const std::string& name, void* address);
+// What the process handed over to the kernel side (tests read it back).
+std::string handedOverEpk();
+uint32_t measStatusWord();
 // The dispatcher: eight arguments (integers or pointers) and the number;
 // 0 or a non-negative value is success, -1 failure.
 long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4,
                 intptr_t a5, intptr_t a6, intptr_t a7, intptr_t a8, int number);
 
-// Resets every service to its start state (tests).
+// Stops the threads of the kernel side (base tick, CAN buses, screen writer);
+// the process calls it at the end of its orderly shutdown.
+void shutdownServices();
+
+// Resets every service to its start state and stops its threads (tests).
 void resetForTest();
 
 }  // namespace host

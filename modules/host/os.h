@@ -107,6 +107,23 @@ MSG_Q_ID msgQOpen(const char* name, int maxMsgs, int maxMsgLength, int options, 
 STATUS msgQClose(MSG_Q_ID q);
 STATUS msgQUnlink(const char* name);
 
+// ---- timers -------------------------------------------------------------------------
+// One-shot and periodic timers whose routine runs on a thread of the timer
+// (the stand-in for the platform's timer_create / timer_connect / timer_settime
+// / timer_cancel, whose connected routine Linux has not).
+struct HostTimer;
+using TIMER_ID = HostTimer*;
+using TimerRoutine = void (*)(TIMER_ID timer, intptr_t arg);
+TIMER_ID timerCreate();
+STATUS timerConnect(TIMER_ID timer, TimerRoutine routine, intptr_t arg);
+// Arms the timer: first expiry after firstMs, then every intervalMs (0: once).
+// firstMs 0 disarms. Re-arming replaces the previous setting.
+STATUS timerArm(TIMER_ID timer, int firstMs, int intervalMs);
+STATUS timerCancel(TIMER_ID timer);
+// Ends the timer thread (after a running routine returns) and frees the timer;
+// may be called from the timer's own routine.
+STATUS timerDelete(TIMER_ID timer);
+
 // ---- message payload words ------------------------------------------------------
 // A message word that may carry a pointer: two 32-bit words on the wire of the
 // device, a full pointer on the 64-bit host. Never cut a pointer to 32 bits.

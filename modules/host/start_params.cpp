@@ -1,0 +1,111 @@
+// Start parameters of the application manager, read from "start.cfg" of the
+// device folder. A missing file or key keeps its default; a bad value is
+// reported on stderr (the log service is above this layer) and ignored.
+#include "host/kernel_internal.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+
+namespace host {
+
+namespace {
+
+std::mutex paramsMx;
+StartParams params;
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+bool parseNumber(const std::string& v, long lo, long hi, long* out) {
+    if (v.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long n = std::strtol(v.c_str(), &end, 0);
+    if (errno || *end || n < lo || n > hi) return false;
+    *out = n;
+    return true;
+}
+
+void warn(int line, const std::string& key, const std::string& value) {
+    std::fprintf(stderr, "start.cfg line %d: bad value '%s' for %s (default kept)\n", line,
+                 value.c_str(), key.c_str());
+}
+
+void apply(StartParams& p, int line, const std::string& key, const std::string& value) {
+    long n = 0;
+    if (key == "pid") {
+        if (parseNumber(value, 0, 63, &n)) p.pid = static_cast<uint8_t>(n);
+        else warn(line, key, value);
+    } else if (key == "ip") {
+        in_addr a{};
+        if (value.size() < 20 && inet_pton(AF_INET, value.c_str(), &a) == 1) p.ip = value;
+        else warn(line, key, value);
+    } else if (key == "xcp_port" || key == "can0_port" || key == "can1_port") {
+        if (!parseNumber(value, 1, 65535 - 1000, &n)) {
+            warn(line, key, value);
+            return;
+        }
+        uint16_t port = static_cast<uint16_t>(n);
+        if (key == "xcp_port") p.xcpPort = port;
+        else p.canPort[key[3] - '0'] = port;
+    } else if (key == "port_offset") {
+        if (parseNumber(value, 0, 65535 - 9863, &n)) p.portOffset = static_cast<uint16_t>(n);
+        else warn(line, key, value);
+    } else if (key == "can_bus") {
+        if (value == "udp" || value == "loopback") p.canBus = value;
+        else warn(line, key, value);
+    } else if (key.rfind("serial", 0) == 0 && parseNumber(key.substr(6), 0, 15, &n)) {
+        if (p.serialPath.size() <= static_cast<size_t>(n)) p.serialPath.resize(n + 1);
+        p.serialPath[n] = value;
+    } else {
+        std::fprintf(stderr, "start.cfg line %d: unknown key '%s' ignored\n", line, key.c_str());
+    }
+}
+
+}  // namespace
+
+const StartParams& loadStartParams(int appNumber) {
+    StartParams p;
+    p.appNumber = appNumber;
+    std::ifstream in(deviceFolder() + "/start.cfg");
+    std::string raw;
+    int line = 0;
+    while (std::getline(in, raw)) {
+        ++line;
+        size_t hash = raw.find('#');
+        if (hash != std::string::npos) raw.erase(hash);
+        if (trim(raw).empty()) continue;
+        size_t eq = raw.find('=');
+        if (eq == std::string::npos) {
+            std::fprintf(stderr, "start.cfg line %d: no '=' (ignored)\n", line);
+            continue;
+        }
+        apply(p, line, trim(raw.substr(0, eq)), trim(raw.substr(eq + 1)));
+    }
+    std::lock_guard<std::mutex> lk(paramsMx);
+    params = p;
+    return params;
+}
+
+const StartParams& startParams() {
+    std::lock_guard<std::mutex> lk(paramsMx);
+    return params;
+}
+
+namespace detail {
+void resetStartParams() {
+    std::lock_guard<std::mutex> lk(paramsMx);
+    params = StartParams{};
+}
+}  // namespace detail
+
+}  // namespace host

@@ -1,0 +1,125 @@
+// File helpers over the host's file system.
+#include "platform/files.h"
+
+#include "platform/syslogx.h"
+#include "host/kernel.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+std::string dev_path(const char* path) {
+    if (!path) return {};
+    return host::hostPath(path);
+}
+
+FILE* dev_fopen(const char* path, const char* mode) {
+    std::string p = dev_path(path);
+    if (p.empty() || !mode) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    return fopen(p.c_str(), mode);
+}
+
+int fexist(const char* path) {
+    FILE* f = dev_fopen(path, "rb");
+    if (!f) return 0;
+    fclose(f);
+    return 1;
+}
+
+long fsize(const char* path) {
+    FILE* f = dev_fopen(path, "rb");
+    if (!f) return 0;
+    struct stat st;
+    long size = 0;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<long>(st.st_size);
+    fclose(f);
+    return size;
+}
+
+char* fload(const char* path, size_t* len) {
+    if (len) *len = 0;
+    const char* name = path ? path : "";
+    FILE* f = dev_fopen(path, "rb");
+    struct stat st;
+    if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (f) fclose(f);
+        syslogx(151, "fload() fsize failed, cold not read file '%s'", name);
+        return nullptr;
+    }
+    size_t size = static_cast<size_t>(st.st_size);
+    char* buf = static_cast<char*>(calloc(size + 1, 1));
+    if (!buf) {
+        fclose(f);
+        syslogx(147, "fload() calloc len %d Bytes error file '%s' failed", static_cast<int>(size), name);
+        return nullptr;
+    }
+    size_t got = size ? fread(buf, 1, size, f) : 0;
+    fclose(f);
+    if (got != size) {
+        free(buf);
+        syslogx(147, "fload() fread file '%s' failed", name);
+        return nullptr;
+    }
+    if (len) *len = size;
+    return buf;
+}
+
+namespace {
+
+void copyN(char* dst, const char* src, size_t n, size_t size) {
+    if (!dst || size == 0) return;
+    if (n > size - 1) n = size - 1;
+    memcpy(dst, src, n);
+    dst[n] = 0;
+}
+
+}  // namespace
+
+void measPathSplitn(const char* path, char* drive, char* file, size_t size) {
+    if (size == 0) return;
+    if (drive) drive[0] = 0;
+    if (file) file[0] = 0;
+    if (!path) return;
+    const char* sep = nullptr;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') sep = p;
+    if (sep) {
+        copyN(drive, path, static_cast<size_t>(sep - path), size);
+        copyN(file, sep + 1, strlen(sep + 1), size);
+        return;
+    }
+    const char* colon = strrchr(path, ':');
+    if (colon) {
+        copyN(drive, path, static_cast<size_t>(colon - path) + 1, size);
+        copyN(file, colon + 1, strlen(colon + 1), size);
+        return;
+    }
+    syslogx(151, "measPathSplitn: no drive or directory in '%s'", path);
+    copyN(file, path, strlen(path), size);
+}
+
+char* strncpy_tail(char* dst, const char* src, size_t size) {
+    if (!dst || size == 0) return dst;
+    if (!src) {
+        dst[0] = 0;
+        return dst;
+    }
+    size_t n = strlen(src);
+    if (n < size) {
+        memcpy(dst, src, n + 1);
+    } else {
+        memcpy(dst, src + (n - (size - 1)), size - 1);
+        dst[size - 1] = 0;
+    }
+    return dst;
+}
+
+int driveAvailable(const char* drive) {
+    if (!drive) return -1;
+    return host::driveAvailable(drive) ? 0 : -1;
+}

@@ -1,0 +1,110 @@
+// NVRAM database front end over the kernel-side NVRAM service.
+#include "platform/nvram.h"
+
+#include "platform/appman.h"
+#include "platform/syslogx.h"
+#include "host/kernel.h"
+
+#include <atomic>
+#include <cstring>
+
+namespace {
+
+std::atomic<bool> gInitDone{false};
+std::atomic<uint32_t> gBootCount{0};
+
+}  // namespace
+
+char carid_voz_info[32];
+char ecu_annotation_info[256];
+
+int nvram_dbs_init() {
+    gInitDone.store(true);
+    return 1;
+}
+
+long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len) {
+    if (!gInitDone.load()) {
+        syslogx(147, "nvram_dbs_read: request rejected init not done, id %d idx %d", static_cast<int>(id),
+                static_cast<int>(idx));
+        return -1;
+    }
+    if (!data) return 0;
+    size_t size = host::nvramElementSize(id);
+    if (size == 0 || idx >= host::nvramElementCopies(id)) return -1;
+    if (len > size) {
+        syslogx(147, "nvram_dbs_read: VOZ requested more bytes than allowed");
+        len = static_cast<unsigned>(size);
+    }
+    long got = host::rtpSyscall(RtpIndex, id, idx, reinterpret_cast<intptr_t>(data), len, 0, 0, 0,
+                                host::SC_NVRAM_READ);
+    return got < 0 ? -1 : got;
+}
+
+long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len) {
+    if (!gInitDone.load()) {
+        syslogx(147, "nvram_dbs_write: request rejected init not done, id %d idx %d", static_cast<int>(id),
+                static_cast<int>(idx));
+        return -1;
+    }
+    if (!data) return -1;
+    size_t size = host::nvramElementSize(id);
+    if (size == 0 || idx >= host::nvramElementCopies(id)) return -1;
+    if (len > size) {
+        syslogx(147, "nvram_dbs_write: VOZ try to write more bytes than allowed");
+        len = static_cast<unsigned>(size);
+    }
+    long put = host::rtpSyscall(RtpIndex, id, idx, reinterpret_cast<intptr_t>(data), len, 0, 0, 0,
+                                host::SC_NVRAM_WRITE);
+    return put < 0 ? -1 : put;
+}
+
+int base_boot_count_init() {
+    uint32_t count = 0;
+    if (nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &count, sizeof count) != sizeof count) count = 0;
+    ++count;
+    gBootCount.store(count);
+    if (nvram_dbs_write(NVRAM_ID_BOOT_COUNTER, 0, &count, sizeof count) != sizeof count) {
+        syslogx(147, "base_boot_count_init: boot counter %u not stored", count);
+        return 0;
+    }
+    return 1;
+}
+
+uint32_t base_boot_count_get() { return gBootCount.load(); }
+
+int nvramst_init() {
+    char buf[sizeof ecu_annotation_info] = {};
+    if (nvram_dbs_read(NVRAM_ID_ECU_ANNOTATION, 0, buf, sizeof buf) != sizeof buf) buf[0] = 0;
+    buf[sizeof buf - 1] = 0;
+    memcpy(ecu_annotation_info, buf, sizeof buf);
+    return 1;
+}
+
+int nvramst_storeAnnotation() {
+    char buf[sizeof ecu_annotation_info];
+    memcpy(buf, ecu_annotation_info, sizeof buf);
+    buf[sizeof buf - 1] = 0;
+    return nvram_dbs_write(NVRAM_ID_ECU_ANNOTATION, 0, buf, sizeof buf) == sizeof buf ? 1 : 0;
+}
+
+void nvramst_get_lifeTime(uint32_t* out) {
+    if (out) *out = host::deviceRecord().lifeTime;
+}
+
+void nvramst_get_maxTECU(float* out) {
+    if (out) *out = host::deviceRecord().maxTemperature;
+}
+
+void nvramst_get_partNumber(char* buf16) {
+    if (buf16) memcpy(buf16, host::deviceRecord().partNumber, 16);
+}
+
+void nvramst_get_serialNumber(char* buf16) {
+    if (buf16) memcpy(buf16, host::deviceRecord().serialNumber, 16);
+}
+
+void nvram_resetForTest() {
+    gInitDone.store(false);
+    gBootCount.store(0);
+}

@@ -1,0 +1,33 @@
+// Target-shell commands. On the host, lines come from the process's standard
+// input and from the Unix socket "shell.sock" in the device folder; each line
+// is split into argc/argv (double or single quotes group words) and the named
+// command is called. A socket client gets back what the command printed to
+// stdout, followed by the line "value = <result> = 0x<result>".
+#pragma once
+
+#include <string>
+#include <vector>
+
+using ShellFunc = int (*)(int argc, char** argv);
+
+// Registers (or replaces) a command; non-zero on success, 0 on failure.
+int msd_shellAddCommand(const char* name, ShellFunc fn);
+
+// Splits a line into words; false (with *error set) on an unclosed quote.
+bool shell_splitLine(const char* line, std::vector<std::string>* words, std::string* error);
+
+// Runs one line: the command's result, 0 for an empty line, -1 for an
+// unknown command or a bad line (an error line is printed).
+int shell_runLine(const char* line);
+// The same, capturing what the command writes to stdout into *output.
+int shell_runLineCapture(const char* line, std::string* output);
+
+// Starts the bridge tasks: the socket reader always, the standard-input
+// reader when readStdin is true. 1 on success (or already running), 0 when
+// nothing could be started.
+int shell_start(bool readStdin = true);
+// Ends the bridge tasks and closes and removes the socket.
+void shell_stop();
+bool shell_running();
+// Host path of the socket.
+std::string shell_socketPath();

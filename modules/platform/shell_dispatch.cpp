@@ -1,0 +1,153 @@
+// Command table and line dispatch of the target shell.
+#include "platform/shell.h"
+
+#include "platform/appman.h"
+#include "platform/syslogx.h"
+#include "host/kernel.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kMaxCommands = 256;
+constexpr size_t kMaxNameLen = 63;
+
+std::mutex gTableMx;
+std::map<std::string, ShellFunc>& table() {
+    static std::map<std::string, ShellFunc> t;
+    return t;
+}
+
+// One command at a time: commands are not written to run concurrently, and
+// the capture of stdout is process-wide.
+std::recursive_mutex gRunMx;
+
+// Temporarily points file descriptor 1 at a temporary file.
+class StdoutCapture {
+public:
+    StdoutCapture() {
+        fflush(stdout);
+        tmp_ = tmpfile();
+        saved_ = dup(STDOUT_FILENO);
+        if (tmp_ && saved_ >= 0) ok_ = dup2(fileno(tmp_), STDOUT_FILENO) >= 0;
+    }
+    ~StdoutCapture() {
+        end(nullptr);
+        if (tmp_) fclose(tmp_);
+        if (saved_ >= 0) close(saved_);
+    }
+    void end(std::string* out) {
+        if (!ok_) return;
+        fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+        ok_ = false;
+        if (!out) return;
+        rewind(tmp_);
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, tmp_)) > 0) out->append(buf, n);
+    }
+
+private:
+    FILE* tmp_ = nullptr;
+    int saved_ = -1;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+int msd_shellAddCommand(const char* name, ShellFunc fn) {
+    if (!name || !*name || !fn || strlen(name) > kMaxNameLen) {
+        syslogx(147, "msd_shellAddCommand: invalid command '%s'", name ? name : "(null)");
+        return 0;
+    }
+    for (const char* p = name; *p; ++p) {
+        if (*p == ' ' || *p == '\t' || *p == '"' || *p == '\'') {
+            syslogx(147, "msd_shellAddCommand: invalid command '%s'", name);
+            return 0;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lk(gTableMx);
+        auto& t = table();
+        if (t.size() >= kMaxCommands && !t.count(name)) {
+            syslogx(147, "msd_shellAddCommand: too many commands, '%s' not added", name);
+            return 0;
+        }
+        t[name] = fn;
+    }
+    host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(name), 0, 0, 0, 0, 0, 0, host::SC_SHELL_REGISTER);
+    return 1;
+}
+
+bool shell_splitLine(const char* line, std::vector<std::string>* words, std::string* error) {
+    words->clear();
+    if (!line) return true;
+    const char* p = line;
+    for (;;) {
+        while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+        if (!*p) return true;
+        std::string w;
+        while (*p && *p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') {
+            if (*p == '"' || *p == '\'') {
+                char q = *p++;
+                while (*p && *p != q) {
+                    // Inside double quotes a backslash keeps the next character.
+                    if (q == '"' && *p == '\\' && (p[1] == '"' || p[1] == '\\')) ++p;
+                    w += *p++;
+                }
+                if (!*p) {
+                    if (error) *error = "unclosed quote";
+                    words->clear();
+                    return false;
+                }
+                ++p;   // closing quote
+            } else {
+                w += *p++;
+            }
+        }
+        words->push_back(std::move(w));
+    }
+}
+
+int shell_runLine(const char* line) {
+    std::lock_guard<std::recursive_mutex> run(gRunMx);
+    std::vector<std::string> words;
+    std::string error;
+    if (!shell_splitLine(line, &words, &error)) {
+        printf("shell: %s in: %s\n", error.c_str(), line);
+        return -1;
+    }
+    if (words.empty()) return 0;
+    ShellFunc fn = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(gTableMx);
+        auto it = table().find(words[0]);
+        if (it != table().end()) fn = it->second;
+    }
+    if (!fn) {
+        printf("shell: unknown command '%s'\n", words[0].c_str());
+        return -1;
+    }
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    int rc = fn(static_cast<int>(words.size()), argv.data());
+    fflush(stdout);
+    return rc;
+}
+
+int shell_runLineCapture(const char* line, std::string* output) {
+    if (output) output->clear();
+    std::lock_guard<std::recursive_mutex> run(gRunMx);
+    StdoutCapture cap;
+    int rc = shell_runLine(line);
+    cap.end(output);
+    return rc;
+}

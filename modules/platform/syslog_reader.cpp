@@ -1,0 +1,158 @@
+// The log reader: takes records from "/syslogq" and appends them to
+// "log.txt" in the device folder; serious ones are copied to stderr.
+//
+// Flush and stop travel through the queue as marker records, so they take
+// effect after every record queued before them.
+#include "platform/syslog_reader.h"
+
+#include "host/kernel.h"
+#include "host/os.h"
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace {
+
+constexpr int32_t kMarkerLevel = INT32_MIN;   // never a real level (levels are >= 0)
+constexpr char kMarkerFlush = 'F';
+constexpr char kMarkerStop = 'S';
+
+std::mutex gWriteMx;        // one writer of the log file at a time
+std::mutex gCtlMx;          // reader start/stop
+TASK_ID gReader = nullptr;
+std::atomic<bool> gRunning{false};
+std::atomic<int> gStderrSeverity{4};
+
+std::mutex gDoneMx;
+std::condition_variable gDoneCv;
+uint32_t gMarkerSeq = 0;    // guarded by gDoneMx
+uint32_t gMarkerDone = 0;   // guarded by gDoneMx
+
+MSG_Q_ID openQueue() { return syslogx_queue(); }
+
+std::string logPath() {
+    const std::string& dir = host::deviceFolder();
+    return dir.empty() ? std::string("log.txt") : dir + "/log.txt";
+}
+
+void writeRecord(FILE* f, const SyslogRecord& rec) {
+    char line[400];
+    syslogx_formatLine(rec, line, sizeof line);
+    if (f) fprintf(f, "%s\n", line);
+    if ((rec.level & 7) <= gStderrSeverity.load(std::memory_order_relaxed))
+        fprintf(stderr, "%s\n", line);
+}
+
+void markDone(uint32_t seq) {
+    {
+        std::lock_guard<std::mutex> lk(gDoneMx);
+        if (static_cast<int32_t>(seq - gMarkerDone) > 0) gMarkerDone = seq;
+    }
+    gDoneCv.notify_all();
+}
+
+// Writes what the queue holds now; used while no reader runs.
+void drainHere(MSG_Q_ID q) {
+    std::lock_guard<std::mutex> lk(gWriteMx);
+    if (msgQNumMsgs(q) <= 0) return;
+    FILE* f = fopen(logPath().c_str(), "a");
+    SyslogRecord rec;
+    while (msgQReceive(q, &rec, sizeof rec, NO_WAIT) == static_cast<long>(sizeof rec)) {
+        if (rec.level == kMarkerLevel) {
+            markDone(rec.time);
+            continue;
+        }
+        writeRecord(f, rec);
+    }
+    if (f) fclose(f);
+}
+
+void readerBody() {
+    MSG_Q_ID q = openQueue();
+    // Closed also when a delete unwinds the task.
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(logPath().c_str(), "a"), fclose);
+    FILE* f = file.get();
+    if (!f) fprintf(stderr, "syslog reader: cannot open %s\n", logPath().c_str());
+    SyslogRecord rec;
+    for (;;) {
+        long n = msgQReceive(q, &rec, sizeof rec, WAIT_FOREVER);
+        if (n != static_cast<long>(sizeof rec)) continue;
+        if (rec.level == kMarkerLevel) {
+            if (f) fflush(f);
+            markDone(rec.time);
+            if (rec.msg[0] == kMarkerStop) break;
+            continue;
+        }
+        std::lock_guard<std::mutex> lk(gWriteMx);
+        writeRecord(f, rec);
+        // Flush at once while the queue is empty, so the file is current
+        // whenever the process stops unexpectedly.
+        if (f && msgQNumMsgs(q) == 0) fflush(f);
+    }
+}
+
+// Queues a marker and waits until the reader passed it. False when the
+// marker could not be queued or the reader did not answer in time.
+bool passMarker(MSG_Q_ID q, char kind) {
+    SyslogRecord m;
+    memset(&m, 0, sizeof m);
+    m.level = kMarkerLevel;
+    m.msg[0] = kind;
+    uint32_t seq;
+    {
+        std::lock_guard<std::mutex> lk(gDoneMx);
+        seq = ++gMarkerSeq;
+    }
+    m.time = seq;
+    if (msgQSend(q, &m, sizeof m, 2000, MSG_PRI_NORMAL) != OK) return false;
+    std::unique_lock<std::mutex> lk(gDoneMx);
+    return gDoneCv.wait_for(lk, std::chrono::seconds(5), [&] {
+        return static_cast<int32_t>(gMarkerDone - seq) >= 0;
+    });
+}
+
+}  // namespace
+
+int syslogx_readerStart(int stderrSeverity) {
+    std::lock_guard<std::mutex> lk(gCtlMx);
+    gStderrSeverity.store(stderrSeverity, std::memory_order_relaxed);
+    if (gRunning.load()) return 1;
+    if (!openQueue()) return 0;
+    gReader = taskSpawn("r_syslogRd", 250, 0, 0x4000, std::function<void()>(readerBody));
+    if (!gReader) return 0;
+    gRunning.store(true);
+    return 1;
+}
+
+void syslogx_readerStop() {
+    std::lock_guard<std::mutex> lk(gCtlMx);
+    if (!gRunning.load()) return;
+    MSG_Q_ID q = openQueue();
+    // The reader ends by itself at the stop marker; only when the marker
+    // cannot pass (reader stuck) is it deleted.
+    if (q && passMarker(q, kMarkerStop))
+        taskWait(gReader, 5000);
+    else
+        taskDelete(gReader);
+    gReader = nullptr;
+    gRunning.store(false);
+    // Whatever arrived after the stop marker stays for the next reader, or
+    // for a flush.
+}
+
+bool syslogx_readerRunning() { return gRunning.load(); }
+
+void syslogx_flush() {
+    MSG_Q_ID q = openQueue();
+    if (!q) return;
+    std::lock_guard<std::mutex> lk(gCtlMx);
+    if (gRunning.load() && passMarker(q, kMarkerFlush)) return;
+    if (!gRunning.load()) drainHere(q);
+}

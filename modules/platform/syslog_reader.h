@@ -1,0 +1,51 @@
+// The log record as it travels through "/syslogq", and the reader that writes
+// the records to "log.txt" in the device folder (and the serious ones to
+// stderr).
+#pragma once
+
+#include <cstdint>
+
+// One record of the log queue: 264 bytes.
+struct SyslogRecord {
+    int32_t level;        // facility * 8 + severity
+    uint32_t time;        // seconds since 1970 (device clock)
+    char tag[40];         // "%05u %s": milliseconds modulo 100000, task name
+    char device[16];      // "TAV9_VOZ" + location suffix
+    char msg[200];        // not terminated when exactly 200 characters long
+};
+static_assert(sizeof(SyslogRecord) == 264);
+
+constexpr const char* kSyslogQueueName = "/syslogq";
+constexpr int kSyslogQueueDepth = 1024;
+
+// Severity threshold of syslogx: records whose severity (level & 7) is above
+// it are dropped. Default 7 (everything passes).
+void syslogx_setThreshold(int severity);
+int syslogx_threshold();
+
+// Location suffix of the device name in the records ("TAV9_VOZ" + suffix).
+void syslogx_setDeviceSuffix(const char* suffix);
+
+// Records that could not be queued (queue full or missing) since start.
+unsigned syslogx_droppedCount();
+
+// Starts the reader task that appends every record to "log.txt" in the device
+// folder and copies those of severity <= stderrSeverity to stderr. Records
+// queued before the start are written first. 1 on success (or already
+// running), 0 on failure.
+int syslogx_readerStart(int stderrSeverity = 4);
+// Writes everything queued so far and ends the reader task.
+void syslogx_readerStop();
+bool syslogx_readerRunning();
+
+// Returns when every record queued before the call is in the log file. With
+// the reader stopped, the caller writes the queued records itself.
+void syslogx_flush();
+
+// The log queue (opened on first use; null when it cannot be made). Tests
+// read records from it while the reader is stopped.
+struct HostMsgQ;
+HostMsgQ* syslogx_queue();
+
+// Formats one record as the log file line (without the newline).
+void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size);

@@ -1,0 +1,179 @@
+// syslogx: formats a record and puts it into "/syslogq" without waiting.
+//
+// Equal consecutive messages of one thread are folded into a count and
+// reported as "Last message repeated %d times." before the next different
+// message (or when 99 have been folded). The queue is opened on first use, so
+// logging works before the reader task runs and from any thread.
+#include "platform/syslogx.h"
+#include "platform/syslog_reader.h"
+
+#include "host/kernel.h"
+#include "host/os.h"
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr int kMaxFolded = 99;
+
+std::atomic<int> gThreshold{7};
+std::atomic<unsigned> gDropped{0};
+std::mutex gSuffixMx;
+char gDeviceName[16] = "TAV9_VOZ";
+
+std::mutex gQueueMx;
+std::atomic<MSG_Q_ID> gQueue{nullptr};
+
+}  // namespace
+
+MSG_Q_ID syslogx_queue() {
+    MSG_Q_ID q = gQueue.load(std::memory_order_acquire);
+    if (q) return q;
+    std::lock_guard<std::mutex> lk(gQueueMx);
+    q = gQueue.load(std::memory_order_relaxed);
+    if (!q) {
+        q = msgQOpen(kSyslogQueueName, kSyslogQueueDepth, sizeof(SyslogRecord), MSG_Q_FIFO,
+                     OM_CREATE);
+        gQueue.store(q, std::memory_order_release);
+    }
+    return q;
+}
+
+namespace {
+
+// Set while the thread's own storage is being torn down: the task layer's
+// per-thread record may be gone by then, so only the pthread name is used.
+thread_local bool tExiting = false;
+
+void callerName(char* out, size_t size) {
+    const char* name = tExiting ? nullptr : taskName(nullptr);
+    if (name && *name) {
+        snprintf(out, size, "%s", name);
+        return;
+    }
+    // A thread the host made (test runner, library thread): its pthread name.
+    char buf[32] = "";
+    if (pthread_getname_np(pthread_self(), buf, sizeof buf) != 0 || !buf[0])
+        snprintf(buf, sizeof buf, "tid%lu", static_cast<unsigned long>(pthread_self() & 0xFFFF));
+    snprintf(out, size, "%s", buf);
+}
+
+void fillRecord(SyslogRecord& rec, int level, const char* msg, size_t len) {
+    memset(&rec, 0, sizeof rec);
+    int64_t nowMs = host::rtcGetUnixMs();
+    rec.level = level;
+    rec.time = static_cast<uint32_t>(nowMs / 1000);
+    char task[32];
+    callerName(task, sizeof task);
+    snprintf(rec.tag, sizeof rec.tag, "%05u %s", static_cast<unsigned>(nowMs % 100000), task);
+    {
+        std::lock_guard<std::mutex> lk(gSuffixMx);
+        memcpy(rec.device, gDeviceName, sizeof rec.device);
+    }
+    memcpy(rec.msg, msg, len < sizeof rec.msg ? len : sizeof rec.msg);
+}
+
+void sendRecord(int level, const char* msg, size_t len) {
+    SyslogRecord rec;
+    fillRecord(rec, level, msg, len);
+    MSG_Q_ID q = syslogx_queue();
+    if (q && msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) == OK) return;
+    gDropped.fetch_add(1, std::memory_order_relaxed);
+    if (!q) {
+        // No queue at all: the message must not vanish silently.
+        char line[400];
+        syslogx_formatLine(rec, line, sizeof line);
+        fprintf(stderr, "%s\n", line);
+    }
+}
+
+void sendRepeatNote(int level, int count) {
+    char note[64];
+    int n = snprintf(note, sizeof note, "Last message repeated %d times.", count);
+    sendRecord(level, note, static_cast<size_t>(n));
+}
+
+// The previous message of this thread, for folding repeats.
+struct FoldState {
+    char last[sizeof(SyslogRecord::msg)];
+    size_t lastLen = 0;
+    int lastLevel = -1;
+    int repeats = 0;
+    bool valid = false;
+    ~FoldState() {
+        // A thread that ends with folded repeats still reports them.
+        tExiting = true;
+        if (repeats > 0 && gQueue.load(std::memory_order_acquire)) sendRepeatNote(lastLevel, repeats);
+    }
+};
+thread_local FoldState tFold;
+
+}  // namespace
+
+void syslogx(int level, const char* format, ...) {
+    if ((level & 7) > gThreshold.load(std::memory_order_relaxed)) return;
+    if (!format) format = "(null)";
+    char buf[sizeof(SyslogRecord::msg) + 1];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(buf, sizeof buf, format, ap);
+    va_end(ap);
+    if (n < 0) n = 0;
+    size_t len = static_cast<size_t>(n) < sizeof(SyslogRecord::msg) ? static_cast<size_t>(n)
+                                                                     : sizeof(SyslogRecord::msg);
+
+    FoldState& f = tFold;
+    if (f.valid && f.lastLevel == level && f.lastLen == len && memcmp(f.last, buf, len) == 0) {
+        if (++f.repeats >= kMaxFolded) {
+            sendRepeatNote(level, f.repeats);
+            f.repeats = 0;
+        }
+        return;
+    }
+    if (f.repeats > 0) sendRepeatNote(f.lastLevel, f.repeats);
+    f.repeats = 0;
+    memcpy(f.last, buf, len);
+    f.lastLen = len;
+    f.lastLevel = level;
+    f.valid = true;
+    sendRecord(level, buf, len);
+}
+
+void syslogss_floodwarn(uintptr_t site) {
+    syslogx(147, "Flooding suspicion! Syslogx message 0x%08" PRIxPTR " will be suppressed in future",
+            site);
+}
+
+void syslogx_setThreshold(int severity) {
+    if (severity < 0) severity = 0;
+    if (severity > 7) severity = 7;
+    gThreshold.store(severity, std::memory_order_relaxed);
+}
+
+int syslogx_threshold() { return gThreshold.load(std::memory_order_relaxed); }
+
+void syslogx_setDeviceSuffix(const char* suffix) {
+    std::lock_guard<std::mutex> lk(gSuffixMx);
+    memset(gDeviceName, 0, sizeof gDeviceName);
+    snprintf(gDeviceName, sizeof gDeviceName, "TAV9_VOZ%s", suffix ? suffix : "");
+}
+
+unsigned syslogx_droppedCount() { return gDropped.load(std::memory_order_relaxed); }
+
+void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size) {
+    if (!out || size == 0) return;
+    time_t t = static_cast<time_t>(rec.time);
+    struct tm tmv;
+    gmtime_r(&t, &tmv);
+    char when[32];
+    strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tmv);
+    snprintf(out, size, "%s %.16s <%d> %.40s: %.200s", when, rec.device, rec.level, rec.tag,
+             rec.msg);
+}

@@ -1,0 +1,30 @@
+// A temporary device folder per test, with every host service reset around it.
+#pragma once
+
+#include "host/kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+class DeviceFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tav9_host_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        host::setDeviceFolder(dir);
+        host::resetForTest();
+    }
+    void TearDown() override {
+        host::resetForTest();
+        std::filesystem::remove_all(dir);
+    }
+    void writeFile(const std::string& name, const std::string& content) {
+        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+    }
+    std::string dir;
+};

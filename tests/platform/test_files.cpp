@@ -1,0 +1,106 @@
+// File helpers on device and host paths, path splitting and tail copies.
+#include "platform/files.h"
+
+#include "platform_fixture.h"
+
+#include <cstdlib>
+
+using Files = PlatformTest;
+
+TEST_F(Files, DevicePathsReachTheDriveFolders) {
+    writeFile("cfg/m01.xml", "<a/>");
+    EXPECT_EQ(fexist("cfg:/m01.xml"), 1);
+    EXPECT_EQ(fexist("cfg:m01.xml"), 1);
+    EXPECT_EQ(fsize("cfg:/m01.xml"), 4);
+    EXPECT_EQ(fexist((dir + "/cfg/m01.xml").c_str()), 1);   // host path
+    EXPECT_EQ(fexist("cfg:/missing.xml"), 0);
+    EXPECT_EQ(fexist("nodrive:/m01.xml"), 0);
+    EXPECT_EQ(fexist(nullptr), 0);
+    EXPECT_EQ(fsize(nullptr), 0);
+    EXPECT_EQ(fsize("cfg:/missing.xml"), 0);
+    FILE* f = dev_fopen("cfg:/new.txt", "w");
+    ASSERT_NE(f, nullptr);
+    fputs("abc", f);
+    fclose(f);
+    EXPECT_EQ(readFile("cfg/new.txt"), "abc");
+    EXPECT_EQ(driveAvailable("cfg:"), 0);
+    EXPECT_EQ(driveAvailable("usb_meas:"), -1);
+    EXPECT_EQ(driveAvailable(nullptr), -1);
+}
+
+TEST_F(Files, FloadGivesTerminatedCopyOrLoggedNull) {
+    std::string content("x\0y", 3);
+    content += std::string(5000, 'z');
+    writeFile("cfg/qov.ini", content);
+    size_t len = 99;
+    char* buf = fload("cfg:/qov.ini", &len);
+    ASSERT_NE(buf, nullptr);
+    EXPECT_EQ(len, content.size());
+    EXPECT_EQ(std::string(buf, len), content);
+    EXPECT_EQ(buf[len], 0);
+    free(buf);
+
+    len = 99;
+    EXPECT_EQ(fload("cfg:/none.ini", &len), nullptr);
+    EXPECT_EQ(len, 0u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() fsize failed, cold not read file 'cfg:/none.ini'"));
+    EXPECT_EQ(fload(nullptr, nullptr), nullptr);
+    // A directory is not a file to load.
+    EXPECT_EQ(fload("cfg:", &len), nullptr);
+
+    writeFile("cfg/empty.ini", "");
+    buf = fload("cfg:/empty.ini", &len);
+    ASSERT_NE(buf, nullptr);
+    EXPECT_EQ(len, 0u);
+    EXPECT_EQ(buf[0], 0);
+    free(buf);
+}
+
+TEST(PathSplit, SeparatorsColonsAndNeither) {
+    char drive[16], file[16];
+    measPathSplitn("meas:/dir/log.txt", drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "meas:/dir");
+    EXPECT_STREQ(file, "log.txt");
+    measPathSplitn("c:\\psts\\a.xml", drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "c:\\psts");
+    EXPECT_STREQ(file, "a.xml");
+    measPathSplitn("cfg:m01.xml", drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "cfg:");
+    EXPECT_STREQ(file, "m01.xml");
+    measPathSplitn("plain", drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "");
+    EXPECT_STREQ(file, "plain");
+    measPathSplitn("meas:/dir/", drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "meas:/dir");
+    EXPECT_STREQ(file, "");
+    measPathSplitn(nullptr, drive, file, sizeof drive);
+    EXPECT_STREQ(drive, "");
+    EXPECT_STREQ(file, "");
+}
+
+TEST(PathSplit, OutputsNeverOverrun) {
+    char drive[8 + 4], file[8 + 4];
+    memset(drive, '#', sizeof drive);
+    memset(file, '#', sizeof file);
+    measPathSplitn("usb_meas:/long_directory/long_file_name.dat", drive, file, 8);
+    EXPECT_STREQ(drive, "usb_mea");
+    EXPECT_STREQ(file, "long_fi");
+    EXPECT_EQ(drive[8], '#');
+    EXPECT_EQ(file[8], '#');
+}
+
+TEST(StrncpyTail, KeepsTheTailOfLongTexts) {
+    char field[8];
+    strncpy_tail(field, "short", sizeof field);
+    EXPECT_STREQ(field, "short");
+    strncpy_tail(field, "1234567", sizeof field);
+    EXPECT_STREQ(field, "1234567");
+    strncpy_tail(field, "meas:/abcdefgh.dat", sizeof field);
+    EXPECT_STREQ(field, "fgh.dat");
+    EXPECT_EQ(strlen(field), 7u);
+    strncpy_tail(field, "0123456789", sizeof field);
+    EXPECT_STREQ(field, "3456789");
+    strncpy_tail(field, nullptr, sizeof field);
+    EXPECT_STREQ(field, "");
+    EXPECT_EQ(strncpy_tail(nullptr, "x", 4), nullptr);
+}

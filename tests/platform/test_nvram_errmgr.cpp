@@ -1,0 +1,268 @@
+// NVRAM front end (persistence, cut lengths, init guard), boot counter and the
+// error memory (set, clear, state, readout, events, persistence).
+#include "platform/error_mgr.h"
+#include "platform/nvram.h"
+
+#include "platform_fixture.h"
+
+#include <vector>
+
+class Nvram : public PlatformTest {
+protected:
+    void SetUp() override {
+        PlatformTest::SetUp();
+        nvram_resetForTest();
+        error_mgr_resetForTest();
+        nvram_dbs_init();
+    }
+    void TearDown() override {
+        error_mgr_resetForTest();
+        nvram_resetForTest();
+        PlatformTest::TearDown();
+    }
+    // What a new process on the same device folder would see.
+    void restart() {
+        host::nvramReload();
+        nvram_resetForTest();
+        error_mgr_resetForTest();
+        nvram_dbs_init();
+    }
+};
+
+TEST_F(Nvram, ReadsAreRejectedBeforeInit) {
+    nvram_resetForTest();
+    uint8_t b = 0;
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_PAGE, 0, &b, 1), -1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_read: request rejected init not done, id 8 idx 0"));
+}
+
+TEST_F(Nvram, ValuesSurviveARestartAndCopiesAreSeparate) {
+    uint8_t lof0[6] = {1, 2, 3, 4, 5, 6}, lof1[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, lof0, 6), 6);
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, lof1, 6), 6);
+    uint8_t page = 4;
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), 1);
+    restart();
+    uint8_t got[6] = {};
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_LAPOUTFRA, 0, got, 6), 6);
+    EXPECT_EQ(std::vector<uint8_t>(got, got + 6), std::vector<uint8_t>(lof0, lof0 + 6));
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_LAPOUTFRA, 1, got, 6), 6);
+    EXPECT_EQ(got[0], 9);
+    uint8_t p = 0;
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_PAGE, 0, &p, 1), 1);
+    EXPECT_EQ(p, 4);
+}
+
+TEST_F(Nvram, OverlongRequestsAreCutAndLogged) {
+    uint8_t big[16] = {7, 7, 7};
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, big, sizeof big), 2);
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_write: VOZ try to write more bytes than allowed"));
+    uint8_t out[16];
+    memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_ABS_LAP, 0, out, sizeof out), 2);
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_read: VOZ requested more bytes than allowed"));
+    EXPECT_EQ(out[1], 7);
+    EXPECT_EQ(out[2], 0xEE);   // nothing beyond the element
+}
+
+TEST_F(Nvram, MissingElementsNullBuffersAndBadCopies) {
+    uint8_t b = 0;
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, &b, 1), -1);   // never written
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, nullptr, 1), 0);
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, nullptr, 1), -1);
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 5, &b, 1), -1);   // one copy only
+}
+
+TEST_F(Nvram, BootCounterRisesOncePerStart) {
+    ASSERT_EQ(base_boot_count_init(), 1);
+    uint32_t first = base_boot_count_get();
+    EXPECT_EQ(first, 1u);
+    restart();
+    ASSERT_EQ(base_boot_count_init(), 1);
+    EXPECT_EQ(base_boot_count_get(), first + 1);
+}
+
+TEST_F(Nvram, AnnotationIsKeptAcrossARestart) {
+    nvramst_init();
+    EXPECT_STREQ(ecu_annotation_info, "");
+    snprintf(ecu_annotation_info, sizeof ecu_annotation_info, "car 7 test rig");
+    ASSERT_EQ(nvramst_storeAnnotation(), 1);
+    memset(ecu_annotation_info, 0, sizeof ecu_annotation_info);
+    restart();
+    nvramst_init();
+    EXPECT_STREQ(ecu_annotation_info, "car 7 test rig");
+
+}
+
+// ---- error memory ----------------------------------------------------------
+
+namespace {
+
+struct SeenEvent {
+    uint32_t id, ts, duration;
+    uint8_t kind, severity;
+    std::string name, text;
+};
+std::vector<SeenEvent> gEvents;
+
+void recordEvent(uint32_t id, uint32_t ts, uint32_t duration, uint8_t kind, uint8_t severity, const char* name,
+                 const char* text) {
+    gEvents.push_back({id, ts, duration, kind, severity, name, text});
+}
+
+struct Entry {
+    uint16_t path;
+    uint8_t type, state;
+    uint32_t ts;
+    uint16_t count, flag;
+};
+
+std::vector<Entry> readEntries() {
+    uint8_t buf[ERRMGR_MAX_ENTRIES * ERRMGR_ENTRY_SIZE];
+    int n = error_mgr_get_data(buf, sizeof buf);
+    std::vector<Entry> out;
+    for (int i = 0; i + 12 <= n; i += 12) {
+        const uint8_t* p = buf + i;
+        out.push_back({static_cast<uint16_t>(p[0] | p[1] << 8), p[2], p[3],
+                       static_cast<uint32_t>(p[4] | p[5] << 8 | p[6] << 16 | static_cast<uint32_t>(p[7]) << 24),
+                       static_cast<uint16_t>(p[8] | p[9] << 8), static_cast<uint16_t>(p[10] | p[11] << 8)});
+    }
+    return out;
+}
+
+uint8_t state() {
+    uint8_t s = 0xFF;
+    error_mgr_get_state(&s);
+    return s;
+}
+
+}  // namespace
+
+class ErrorMgr : public Nvram {
+protected:
+    void SetUp() override {
+        Nvram::SetUp();
+        gEvents.clear();
+        error_mgr_init();
+        error_mgr_setEventHook(recordEvent);
+    }
+};
+
+TEST_F(ErrorMgr, SetAndClearSendOpenAndClosingEvents) {
+    EXPECT_EQ(state(), 0);
+    EXPECT_EQ(error_mgr_set(ERRMGR_PATH_DISPLAY, ERRMGR_TYPE_PAGE_TIMEOUT, 0), 0);
+    EXPECT_EQ(state(), 2);
+    ASSERT_EQ(gEvents.size(), 1u);
+    EXPECT_EQ(gEvents[0].id, 0x01000000u + 490);
+    EXPECT_EQ(gEvents[0].duration, 0xFFFFFFFFu);
+    EXPECT_EQ(gEvents[0].kind, 3);
+    EXPECT_EQ(gEvents[0].severity, 3);
+    EXPECT_EQ(gEvents[0].name, "DISPLAY");
+    EXPECT_EQ(gEvents[0].text, "Page channel timeout");
+
+    // Raising the same error again counts it but opens no second event.
+    error_mgr_set(ERRMGR_PATH_DISPLAY, ERRMGR_TYPE_PAGE_TIMEOUT, 0);
+    EXPECT_EQ(gEvents.size(), 1u);
+
+    EXPECT_EQ(error_mgr_clear(ERRMGR_PATH_DISPLAY), 0);
+    ASSERT_EQ(gEvents.size(), 2u);
+    EXPECT_EQ(gEvents[1].id, gEvents[0].id);
+    EXPECT_EQ(gEvents[1].ts, gEvents[0].ts);
+    EXPECT_NE(gEvents[1].duration, 0xFFFFFFFFu);
+    EXPECT_EQ(state(), 1);   // kept, but no longer active
+
+    // Clearing what is not active sends nothing.
+    error_mgr_clear(ERRMGR_PATH_DISPLAY);
+    error_mgr_clear(ERRMGR_PATH_CAN_IN);
+    EXPECT_EQ(gEvents.size(), 2u);
+
+    auto e = readEntries();
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].path, 490);
+    EXPECT_EQ(e[0].type, 21);
+    EXPECT_EQ(e[0].state & 1, 0);
+    EXPECT_EQ(e[0].count, 2);
+    EXPECT_EQ(e[0].ts, gEvents[0].ts);
+}
+
+TEST_F(ErrorMgr, EventPathsAndDirectCodesSendNoEvents) {
+    error_mgr_set(EVENTSOURCE, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
+    error_mgr_set(EVENTLOGGING, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
+    error_mgr_set(0x1234, 5, 0);
+    error_mgr_clear(EVENTSOURCE);
+    error_mgr_clear(0x1234);
+    EXPECT_TRUE(gEvents.empty());
+    EXPECT_EQ(readEntries().size(), 3u);
+    EXPECT_EQ(state(), 2);
+}
+
+TEST_F(ErrorMgr, ReadoutOnlyWholeEntriesThatFit) {
+    for (unsigned p = 0; p < 5; ++p) error_mgr_set(ERRMGR_PATH_CAN01 + p, 29, p);
+    uint8_t buf[64];
+    memset(buf, 0xAA, sizeof buf);
+    EXPECT_EQ(error_mgr_get_data(buf, 30), 24);
+    EXPECT_EQ(buf[24], 0xAA);
+    EXPECT_EQ(error_mgr_get_data(buf, 11), 0);
+    EXPECT_EQ(error_mgr_get_data(nullptr, 100), 0);
+    uint8_t v[4] = {};
+    EXPECT_EQ(error_mgr_get_version(v), 1);
+    EXPECT_EQ(v[0], 1);
+}
+
+TEST_F(ErrorMgr, FullMemoryLosesNewPathsWithoutHarm) {
+    for (unsigned p = 0; p < ERRMGR_MAX_ENTRIES + 5; ++p) error_mgr_set(1000 + p, 1, 0);
+    EXPECT_EQ(readEntries().size(), ERRMGR_MAX_ENTRIES);
+    EXPECT_TRUE(logContains(takeLogTexts(), "error_mgr_set: error memory full"));
+    error_mgr_set(1000, 2, 0);   // known paths still update
+    EXPECT_EQ(readEntries()[0].type, 2);
+}
+
+TEST_F(ErrorMgr, ClearAllClosesOpenEventsAndEmpties) {
+    error_mgr_set(ERRMGR_PATH_CAN_IN, 15, 0);
+    error_mgr_set(ERRMGR_PATH_SYSTEM, ERRMGR_TYPE_LAPTRIGGER_MASTER, 0);
+    error_mgr_clear(ERRMGR_PATH_SYSTEM);
+    gEvents.clear();
+    error_mgr_clear_all();
+    EXPECT_EQ(state(), 0);
+    ASSERT_EQ(gEvents.size(), 1u);
+    EXPECT_EQ(gEvents[0].name, "CAN-IN");
+}
+
+TEST_F(ErrorMgr, EntriesSurviveARestartThroughTheStore) {
+    error_mgr_set(ERRMGR_PATH_CAN_OUT, 3, 7);
+    error_mgr_set(ERRMGR_PATH_USB, 4, 0);
+    error_mgr_clear(ERRMGR_PATH_USB);
+    auto before = readEntries();
+    ASSERT_EQ(error_mgr_store(), 1);
+    restart();
+    EXPECT_EQ(state(), 0);
+    error_mgr_init();
+    auto after = readEntries();
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < after.size(); ++i) {
+        EXPECT_EQ(after[i].path, before[i].path);
+        EXPECT_EQ(after[i].type, before[i].type);
+        EXPECT_EQ(after[i].state, before[i].state);
+        EXPECT_EQ(after[i].flag, before[i].flag);
+    }
+    EXPECT_EQ(state(), 2);
+}
+
+TEST_F(ErrorMgr, BrokenStoredImageIsDiscarded) {
+    uint8_t junk[40];
+    memset(junk, 0x5A, sizeof junk);
+    ASSERT_GT(nvram_dbs_write(NVRAM_ID_ERROR_MEMORY, 0, junk, sizeof junk), 0);
+    error_mgr_init();
+    EXPECT_EQ(state(), 0);
+    // A correct version with more entries than the memory holds.
+    junk[0] = 1;
+    junk[1] = ERRMGR_MAX_ENTRIES + 1;
+    nvram_dbs_write(NVRAM_ID_ERROR_MEMORY, 0, junk, sizeof junk);
+    error_mgr_init();
+    EXPECT_EQ(state(), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "stored error memory broken"));
+    junk[1] = 3;
+    nvram_dbs_write(NVRAM_ID_ERROR_MEMORY, 0, junk, sizeof junk);
+    error_mgr_init();
+    EXPECT_EQ(readEntries().size(), 3u);
+}

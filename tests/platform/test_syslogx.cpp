@@ -1,0 +1,131 @@
+// The log record, folding of repeats, flood limiting, the threshold and the
+// reader that writes the log file.
+#include "platform/syslog_reader.h"
+#include "platform/syslogx.h"
+
+#include "platform_fixture.h"
+
+#include <pthread.h>
+
+#include <thread>
+
+using Syslogx = PlatformTest;
+
+TEST_F(Syslogx, RecordCarriesLevelDeviceTagAndCutMessage) {
+    syslogx_setDeviceSuffix("_1");
+    syslogx(150, "hello %d", 42);
+    std::string longText(300, 'x');
+    syslogx(147, "%s", longText.c_str());
+    auto recs = takeLogRecords();
+    syslogx_setDeviceSuffix("");
+    ASSERT_EQ(recs.size(), 2u);
+    EXPECT_EQ(recs[0].level, 150);
+    EXPECT_EQ(std::string(recs[0].device), "TAV9_VOZ_1");
+    EXPECT_EQ(recordText(recs[0]), "hello 42");
+    // Tag: five digits of milliseconds, a blank, the thread's name.
+    std::string tag(recs[0].tag);
+    ASSERT_GT(tag.size(), 6u);
+    EXPECT_EQ(tag[5], ' ');
+    EXPECT_EQ(tag.find_first_not_of("0123456789"), 5u);
+    EXPECT_NEAR(static_cast<double>(recs[0].time), static_cast<double>(host::rtcGetUnixMs() / 1000), 5.0);
+    // 200 characters fill the field completely.
+    EXPECT_EQ(recordText(recs[1]), std::string(200, 'x'));
+}
+
+TEST_F(Syslogx, EqualMessagesAreFoldedPerThread) {
+    for (int i = 0; i < 5; ++i) syslogx(150, "same");
+    syslogx(150, "other");
+    auto t = takeLogTexts();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[0], "same");
+    EXPECT_EQ(t[1], "Last message repeated 4 times.");
+    EXPECT_EQ(t[2], "other");
+
+    // A different level is a different message.
+    syslogx(150, "lvl");
+    syslogx(151, "lvl");
+    EXPECT_EQ(takeLogTexts().size(), 2u);
+
+    // Another thread's equal message is not folded into this one's.
+    syslogx(150, "shared");
+    std::thread([] { syslogx(150, "shared"); }).join();
+    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"shared", "shared"}));
+}
+
+TEST_F(Syslogx, AtMost99RepeatsAreFoldedIntoOneNote) {
+    for (int i = 0; i < 150; ++i) syslogx(148, "burst");
+    syslogx(148, "end");
+    auto t = takeLogTexts();
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_EQ(t[0], "burst");
+    EXPECT_EQ(t[1], "Last message repeated 99 times.");
+    EXPECT_EQ(t[2], "Last message repeated 50 times.");
+    EXPECT_EQ(t[3], "end");
+}
+
+TEST_F(Syslogx, ThreadEndReportsPendingRepeats) {
+    std::thread([] {
+        syslogx(150, "tail");
+        syslogx(150, "tail");
+        syslogx(150, "tail");
+    }).join();
+    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"tail", "Last message repeated 2 times."}));
+}
+
+TEST_F(Syslogx, ThresholdComparesSeverityOnly) {
+    syslogx_setThreshold(3);
+    syslogx(150, "info dropped");     // severity 6
+    syslogx(147, "error kept");       // severity 3
+    syslogx(3, "plain error kept");   // facility 0
+    syslogx_setThreshold(7);
+    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"error kept", "plain error kept"}));
+}
+
+TEST_F(Syslogx, FloodCounterWarnsOnceAndThenStaysSilent) {
+    uint8_t counter = 0;
+    for (int i = 0; i < 30; ++i) SYSLOGX_FLOOD(counter, 147, "flood %d", i);
+    auto t = takeLogTexts();
+    ASSERT_EQ(t.size(), 14u);
+    EXPECT_EQ(t[12], "flood 12");
+    EXPECT_EQ(t[13].rfind("Flooding suspicion! Syslogx message 0x", 0), 0u);
+    EXPECT_NE(t[13].find(" will be suppressed in future"), std::string::npos);
+    EXPECT_EQ(counter, 14);
+}
+
+TEST_F(Syslogx, FullQueueDropsWithoutBlocking) {
+    unsigned before = syslogx_droppedCount();
+    for (int i = 0; i < kSyslogQueueDepth + 20; ++i) syslogx(150, "fill %d", i);
+    EXPECT_EQ(syslogx_droppedCount() - before, 20u);
+    auto t = takeLogTexts();
+    ASSERT_EQ(t.size(), static_cast<size_t>(kSyslogQueueDepth));
+    EXPECT_EQ(t.back(), "fill 1023");
+}
+
+TEST_F(Syslogx, ReaderWritesQueuedAndLaterRecordsInOrder) {
+    syslogx(150, "before reader");
+    ASSERT_EQ(syslogx_readerStart(0), 1);
+    std::thread([] {
+        pthread_setname_np(pthread_self(), "foreign");
+        syslogx(150, "from a foreign thread");
+    }).join();
+    for (int i = 0; i < 50; ++i) syslogx(151, "line %d", i);
+    syslogx_flush();
+    std::string log = readFile("log.txt");
+    syslogx_readerStop();
+    EXPECT_FALSE(syslogx_readerRunning());
+    size_t a = log.find("before reader");
+    size_t b = log.find("foreign: from a foreign thread");
+    size_t c = log.find("line 49");
+    ASSERT_NE(a, std::string::npos);
+    ASSERT_NE(b, std::string::npos);
+    ASSERT_NE(c, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, c);
+    EXPECT_NE(log.find("TAV9_VOZ <151>"), std::string::npos);
+
+    // With the reader stopped, a flush writes the queued records itself.
+    syslogx(150, "after reader");
+    syslogx_flush();
+    EXPECT_NE(readFile("log.txt").find("after reader"), std::string::npos);
+    EXPECT_TRUE(takeLogRecords().empty());
+}

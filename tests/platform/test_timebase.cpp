@@ -1,0 +1,111 @@
+// Date conversion, time differences, the device clock and the time core.
+#include "platform/timebase.h"
+
+#include "platform_fixture.h"
+
+#include <ctime>
+
+namespace {
+
+date_t mk(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0) {
+    return date_t{static_cast<uint16_t>(y), static_cast<uint16_t>(mo), static_cast<uint16_t>(d),
+                  static_cast<uint16_t>(h), static_cast<uint16_t>(mi), static_cast<uint16_t>(s),
+                  static_cast<uint16_t>(ms)};
+}
+
+}  // namespace
+
+using TimeBase = PlatformTest;
+
+TEST_F(TimeBase, DateRoundTripsAgreeWithTheCLibrary) {
+    // Every 0x1234567 s from 1970 to past 2100, and the edges of leap years.
+    std::vector<int64_t> secs = {0, 951782399, 951782400, 951868800, 4107542399, 4107542400, 253402300799};
+    for (int64_t s = 0; s < 4200000000; s += 0x1234567) secs.push_back(s);
+    for (int64_t s : secs) {
+        timespec t{static_cast<time_t>(s), 987654321};
+        date_t d{};
+        ASSERT_EQ(conv_time_to_date(&t, &d), 1) << s;
+        time_t tt = static_cast<time_t>(s);
+        struct tm ref;
+        gmtime_r(&tt, &ref);
+        EXPECT_EQ(d.year, ref.tm_year + 1900) << s;
+        EXPECT_EQ(d.month, ref.tm_mon + 1) << s;
+        EXPECT_EQ(d.day, ref.tm_mday) << s;
+        EXPECT_EQ(d.hour, ref.tm_hour) << s;
+        EXPECT_EQ(d.minute, ref.tm_min) << s;
+        EXPECT_EQ(d.second, ref.tm_sec) << s;
+        EXPECT_EQ(d.millisecond, 987);
+        timespec back{};
+        ASSERT_EQ(conv_date_to_time(&d, &back), 1);
+        EXPECT_EQ(back.tv_sec, t.tv_sec);
+        EXPECT_EQ(back.tv_nsec, 987000000);
+    }
+}
+
+TEST_F(TimeBase, InvalidDatesAreRefusedAndLogged) {
+    timespec out{};
+    const date_t bad[] = {mk(2023, 2, 29), mk(1900, 2, 29), mk(2024, 13, 1), mk(2024, 0, 1), mk(2024, 4, 31),
+                          mk(2024, 1, 0), mk(2024, 1, 1, 24), mk(2024, 1, 1, 0, 60), mk(2024, 1, 1, 0, 0, 60),
+                          mk(2024, 1, 1, 0, 0, 0, 1000), mk(1969, 12, 31)};
+    for (const date_t& d : bad) EXPECT_EQ(conv_date_to_time(&d, &out), 0) << d.year << "-" << d.month << "-" << d.day;
+    EXPECT_TRUE(logContains(takeLogTexts(), "conv_date_to_time: invalid date 29.02.2023"));
+    date_t leap = mk(2024, 2, 29, 23, 59, 59, 999);
+    EXPECT_EQ(conv_date_to_time(&leap, &out), 1);
+    EXPECT_EQ(conv_date_to_time(nullptr, &out), 0);
+
+    date_t d{};
+    timespec neg{-1, 0}, badNs{0, 1000000000}, huge{static_cast<time_t>(253402300800LL), 0};
+    EXPECT_EQ(conv_time_to_date(&neg, &d), 0);
+    EXPECT_EQ(conv_time_to_date(&badNs, &d), 0);
+    EXPECT_EQ(conv_time_to_date(&huge, &d), 0);
+    EXPECT_EQ(conv_time_to_date(nullptr, &d), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "conv_time_to_date: invalid time -1 s"));
+}
+
+TEST_F(TimeBase, DifftimeBorrowsNanosecondsAndRefusesNegative) {
+    timespec a{10, 100}, b{8, 200}, out{5, 5};
+    EXPECT_EQ(clock_difftime(&a, &b, &out), 0);
+    EXPECT_EQ(out.tv_sec, 1);
+    EXPECT_EQ(out.tv_nsec, 999999900);
+    testing::internal::CaptureStdout();
+    out = {5, 5};
+    EXPECT_EQ(clock_difftime(&b, &a, &out), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "clock_difftime() calculated negative time \n");
+    EXPECT_EQ(out.tv_sec, 0);
+    EXPECT_EQ(out.tv_nsec, 0);
+    EXPECT_EQ(clock_difftime(&a, &a, &out), 0);
+    EXPECT_EQ(out.tv_sec, 0);
+}
+
+TEST_F(TimeBase, RtcWriteSetsTheDeviceClockOnly) {
+    time_t hostBefore = time(nullptr);
+    date_t d = mk(2031, 7, 14, 12, 30, 15, 250);
+    ASSERT_EQ(rtc_writeAndSetSystemTime(&d), 1);
+    date_t now{};
+    ASSERT_EQ(rtc_readDate(&now), 1);
+    EXPECT_EQ(now.year, 2031);
+    EXPECT_EQ(now.month, 7);
+    EXPECT_EQ(now.day, 14);
+    EXPECT_EQ(now.hour, 12);
+    EXPECT_EQ(now.minute, 30);
+    EXPECT_LE(time(nullptr) - hostBefore, 5);   // the host clock is untouched
+    date_t bad = mk(2031, 2, 30);
+    EXPECT_EQ(rtc_writeAndSetSystemTime(&bad), 0);
+    EXPECT_EQ(rtc_readDate(&now), 1);
+    EXPECT_EQ(now.year, 2031);
+}
+
+TEST_F(TimeBase, SyncStateChangesAreLoggedOnce) {
+    host::setTimeSyncState(0);
+    time_getSyncState();
+    takeLogTexts();
+    host::setTimeSyncState(1);
+    EXPECT_EQ(time_getSyncState(), 3u);
+    EXPECT_EQ(time_getSyncState(), 3u);
+    auto texts = takeLogTexts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("syncState FULLSYNC at LocTime"), std::string::npos);
+    host::setTimeSyncState(7);
+    EXPECT_EQ(time_getSyncXState(), 7u);
+    EXPECT_EQ(time_getSyncState_reg(), 3u);
+}
