@@ -108,9 +108,22 @@ std::shared_ptr<HostTask> lookup(HostTask* tid) {
     return it == r.tasks.end() ? nullptr : it->second;
 }
 
+// The thread object is taken out under the lock and joined outside it: the
+// new thread's trampoline takes the same lock first, so joining under it
+// would deadlock with a task deleted before it got that far.
 void joinTask(HostTask& t) {
-    std::lock_guard<std::mutex> lk(t.joinMx);
-    if (t.thread.joinable()) t.thread.join();
+    std::thread th;
+    {
+        std::lock_guard<std::mutex> lk(t.joinMx);
+        th = std::move(t.thread);
+    }
+    if (th.joinable()) {
+        th.join();
+        return;
+    }
+    // someone else is joining: wait for the body to have ended
+    std::unique_lock<std::mutex> lk(t.stateMx);
+    t.stateCv.wait(lk, [&] { return t.finished; });
 }
 
 void forget(HostTask* tid) {

@@ -1,0 +1,160 @@
+// The start-up sequence of the device process and its end.
+//
+// Steps run in a fixed order; a failed fatal step is logged and ends the
+// process, other failures are logged and the start goes on. Afterwards the
+// main task blocks on the post-run semaphore and then runs the ordered
+// shutdown.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "host/kernel.h"
+#include "host/os.h"
+#include "platform/appman.h"
+#include "platform/can_front.h"
+#include "platform/error_mgr.h"
+#include "platform/nvram.h"
+#include "platform/raster.h"
+#include "platform/shell.h"
+#include "platform/startup.h"
+#include "platform/syslog_reader.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+#include "signals.h"
+#include "wiring.h"
+
+namespace {
+
+constexpr int kStartCore = 1;               // the second processor core
+constexpr int kDisplayStartPolls = 50;
+
+long msSince(const timespec& t0) {
+    timespec t1;
+    clock_gettime(CLOCK_MONOTONIC, &t1);
+    return (t1.tv_sec - t0.tv_sec) * 1000L + (t1.tv_nsec - t0.tv_nsec) / 1000000L;
+}
+
+// Logs a failed step; a fatal one ends the process with the log written.
+bool step(const char* name, bool ok, bool fatal = false) {
+    if (ok) return true;
+    syslogx(fatal ? 3 : 147, "startup: %s failed%s", name, fatal ? ", process ends" : "");
+    if (fatal) {
+        syslogx_readerStop();
+        _exit(1);
+    }
+    return false;
+}
+
+bool parseAppNumber(int argc, char** argv, int* out) {
+    if (argc != 2 || !argv[1] || !*argv[1]) return false;
+    errno = 0;
+    char* end;
+    long v = strtol(argv[1], &end, 10);
+    if (errno || *end || v < 0 || v > 255) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+int resetVozCommand(int, char**) {
+    startPostrun();
+    return 0;
+}
+
+void registerPlatformRasters() {
+    // the CAN front end drains the receive queue early in every 1 ms tick
+    step("canPoll_1ms entry", raster_addEntry(RB_1MS, "canPoll_1ms", [](intptr_t) { canPoll_1ms(); }, 0) == 1);
+}
+
+void stopComponents() {
+    wire_logging_shutdown();
+    wire_can_shutdown();
+    wire_display_shutdown();
+    wire_gui_shutdown();
+    wire_measurement_shutdown();
+    wire_xcp_shutdown();
+    wire_virari_shutdown();
+}
+
+}  // namespace
+
+int appStart(int argc, char** argv) {
+    timespec t0;
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    // before any thread exists, so that every thread inherits the mask
+    signals_blockTermination();
+    taskCpuAffinitySet(taskIdSelf(), 1u << kStartCore);
+
+    if (!syslogx_queue() || syslogx_readerStart() != 1) fprintf(stderr, "startup: log queue not available\n");
+
+    int appNumber = 0;
+    if (!parseAppNumber(argc, argv, &appNumber)) {
+        fprintf(stderr, "usage: %s <application number>\n", argc > 0 ? argv[0] : "tav9");
+        step("application number argument", false, true);
+    }
+    step("start parameters", AppMan_init(appNumber) == 1);
+    syslogx(150, "startup: application %d, PID %u, %s", appNumber, static_cast<unsigned>(app_pid),
+            device_ip_addr);
+    step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
+    signals_startWatcher(startPostrun);
+
+    step("NVRAM database", nvram_dbs_init() == 1, true);
+    if (step("boot counter", base_boot_count_init() == 1))
+        syslogx(150, "startup: boot counter %u", static_cast<unsigned>(base_boot_count_get()));
+    wire_measurement_init();
+
+    char part[17] = {}, serial[17] = {};
+    nvramst_get_partNumber(part);
+    nvramst_get_serialNumber(serial);
+    syslogx(150, "startup: device %s serial %s", part, serial);
+    step("sibling page", host::applCommPage() != nullptr &&
+                             semOpen("/ApplComSem", SEM_TYPE_BINARY, SEM_FULL, SEM_Q_FIFO, OM_CREATE) != nullptr);
+    time_initTimeModule();
+    step("raster step 0", raster_init() == 1, true);
+    step("NVRAM objects", nvramst_init() == 1);
+    if (step("error memory", error_mgr_init() == 1))
+        step("error memory storage raster",
+             raster_hookFunction("ErrorMgr_Storage", 89, 1000, error_mgr_storage_1s, 0, -1, 0) != 0);
+    host::canOpen(appNumber);
+    wire_logging_init();
+
+    step("shell command reset_voz", msd_shellAddCommand("reset_voz", resetVozCommand) != 0);
+    if (!step("shell bridge", shell_start(true) == 1)) startPostrun();   // no way to reach us: end
+
+    wire_virari_init();
+    wire_can_init();
+    wire_xcp_init();
+    wire_gui_init();
+    wire_display_init();
+
+    registerPlatformRasters();
+    wire_measurement_rasters();
+    wire_logging_rasters();
+    wire_can_rasters();
+    wire_xcp_rasters();
+    wire_virari_rasters();
+    wire_gui_rasters();
+    wire_display_rasters();
+
+    ShutdownHooks hooks;
+    hooks.stopComponents = stopComponents;
+    hooks.loggerFlushed = wire_logging_flushed;
+    rtpShutdown_setHooks(hooks);
+
+    step("raster step 1", raster_start() == 1, true);
+    wire_virari_start();
+    step("XCP slave", wire_xcp_start() == 1, true);
+    int polls = 0;
+    while (wire_display_start() != 1 && ++polls < kDisplayStartPolls) taskDelay(1);
+    step("display start", polls < kDisplayStartPolls);
+
+    syslogx(150, "startup: done after %ld ms", msSince(t0));
+    startup_waitPostrun();
+    rtpShutdown();
+    shell_stop();
+    fflush(stdout);
+    // other modules' tasks may still run: end without static destructors
+    _exit(0);
+}

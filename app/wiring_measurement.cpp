@@ -1,0 +1,74 @@
+// Start-up, raster and shutdown wiring of the measurement component.
+#include "wiring.h"
+
+#include "awm/awm.h"
+#include "measurement/catalogue.h"
+#include "measurement/comint.h"
+#include "measurement/dynkomm.h"
+#include "measurement/gateway.h"
+#include "measurement/laptrigger.h"
+#include "measurement/measman.h"
+#include "measurement/routing.h"
+#include "measurement/seram.h"
+#include "measurement/stimulus.h"
+#include "platform/appman.h"
+#include "platform/nvram.h"
+#include "platform/raster.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+void initStep(const char* name, int ok) {
+    if (!ok) syslogx(147, "startup: %s failed", name);
+}
+
+// One raster tick of the measurement core: the producer copies this device's
+// values into the lists of the raster, then the gateway delivers them.
+template <int Raster>
+void measTick(intptr_t) {
+    meas_man_copy_raster(Raster, time_getTimestamp());
+    gw_distribute(Raster);
+}
+
+void measTick1ms(intptr_t arg) {
+    stimulus_1ms(arg);   // the host inputs change before they are copied
+    measTick<RASTER_1MS>(arg);
+}
+}  // namespace
+
+void wire_measurement_init() {
+    dynkomm_init(base_boot_count_get());
+    initStep("calibration memory", seram_init());
+    initStep("variable catalogue", catalogue_init());
+    initStep("getvar/setvar", catalogue_shell_init());
+    initStep("routing", routing_init(app_pid));
+    comint_set_own_pid(app_pid);
+    initStep("command interface", comint_init());
+    initStep("measurement manager", meas_man_init());
+    initStep("measurement gateway", gw_init(app_pid));
+    initStep("lap trigger", laptrigger_init());
+    stimulus_init();
+    awm_man_start();
+}
+
+void wire_measurement_rasters() {
+    raster_addEntry(RB_1MS, "meas_gw_1ms", measTick1ms, 0);
+    raster_addEntry(RB_2MS, "meas_gw_2ms", measTick<RASTER_2MS>, 0);
+    raster_addEntry(RB_5MS, "meas_gw_5ms", measTick<RASTER_5MS>, 0);
+    raster_addEntry(RB_10MS, "meas_gw_10ms", measTick<RASTER_10MS>, 0);
+    raster_addEntry(RB_20MS, "meas_gw_20ms", measTick<RASTER_20MS>, 0);
+    raster_addEntry(RB_50MS, "meas_gw_50ms", measTick<RASTER_50MS>, 0);
+    raster_addEntry(RB_100MS, "meas_gw_100ms", measTick<RASTER_100MS>, 0);
+    raster_addEntry(RB_200MS, "meas_gw_200ms", measTick<RASTER_200MS>, 0);
+    raster_addEntry(RB_500MS, "meas_gw_500ms", measTick<RASTER_500MS>, 0);
+    raster_addEntry(RB_1000MS, "meas_gw_1000ms", measTick<RASTER_1000MS>, 0);
+    raster_addEntry(RB_LAP, "meas_gw_lap", measTick<RASTER_LAP>, 0);
+}
+
+void wire_measurement_shutdown() {
+    awm_man_stop();
+    gw_shutdown();
+    meas_man_shutdown();
+    comint_shutdown();
+    seram_shutdown();
+}

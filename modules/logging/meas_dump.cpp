@@ -1,0 +1,110 @@
+// Listing of measurement files for the "measdump" command.
+#include "logging/meas_dump.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* metaName(uint8_t type) {
+    static const char* const names[] = {"dynamic", "client configuration", "status block", "car id",
+                                        "initial time stamp", "close time stamp", "event", "time-master ids"};
+    return type < 8 ? names[type] : "invalid";
+}
+
+void printHex(const std::vector<uint8_t>& v, FILE* out) {
+    for (uint8_t b : v) std::fprintf(out, "%02X", b);
+}
+
+bool readWhole(const char* path, std::vector<uint8_t>& data) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+}  // namespace
+
+void measdump_list(const MeasFileContent& c, FILE* out) {
+    const MeasFileHeaderInfo& h = c.header;
+    std::fprintf(out, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n",
+                 c.storedCrc, h.pcode, h.measIdx + 1u, h.numBlocks);
+    std::fprintf(out, "counters: outing %u lap %u fragment %u absolute lap %u\n", h.outing, h.lap,
+                 h.fragment, h.absLap);
+    std::fprintf(out, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
+                 h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
+    for (const MeasFileBlockDesc& b : c.blocks)
+        std::fprintf(out, "block %u: record length %u\n", b.id, b.recordLength);
+    size_t rec = 0;
+    for (const MeasFileItem& it : c.items) {
+        if (it.kind == MeasFileItem::META) {
+            const MeasFileMeta& m = c.metas[it.index];
+            std::fprintf(out, "meta @%zu type %u (%s) length %zu", m.offset, m.type, metaName(m.type),
+                         m.payload.size());
+            const uint8_t* p = m.payload.data();
+            if ((m.type == MEAS_META_INIT_TS || m.type == MEAS_META_CLOSE_TS) && m.payload.size() == 4)
+                std::fprintf(out, ": time %u", meas_get_be32(p));
+            else if (m.type == MEAS_META_CARID && m.payload.size() == MEAS_META_CARID_LEN)
+                std::fprintf(out, ": \"%.31s\"", reinterpret_cast<const char*>(p + 4));
+            else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
+                std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", meas_get_be32(p),
+                             meas_get_be32(p + 4), meas_get_be32(p + 8));
+            std::fprintf(out, "\n");
+            continue;
+        }
+        const MeasFileFrameInfo& f = c.frames[it.index];
+        std::fprintf(out, "frame @%zu block %u samples %u records %u divider %u packed %u\n", f.offset,
+                     f.blockId, f.samples, f.records, f.divider, f.packedLength);
+        for (uint32_t r = 0; r < f.records && rec < c.records.size(); ++r, ++rec) {
+            const MeasFileRecord& R = c.records[rec];
+            std::fprintf(out, "  record time %u values ", R.timeStamp);
+            printHex(R.values, out);
+            std::fprintf(out, "\n");
+        }
+    }
+    std::fprintf(out, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", c.blocks.size(),
+                 c.metas.size(), c.frames.size(), c.records.size());
+}
+
+void measdump_csv(const MeasFileContent& c, FILE* out) {
+    std::fprintf(out, "block,time,values\n");
+    for (const MeasFileRecord& r : c.records) {
+        std::fprintf(out, "%u,%u,", r.blockId, r.timeStamp);
+        printHex(r.values, out);
+        std::fprintf(out, "\n");
+    }
+}
+
+int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
+    bool csv = false;
+    const char* path = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--csv") == 0) csv = true;
+        else if (!path) path = argv[i];
+        else path = nullptr, i = argc;   // more than one file
+    }
+    if (!path) {
+        std::fprintf(err, "usage: measdump [--csv] FILE\n");
+        return 2;
+    }
+    std::vector<uint8_t> data;
+    if (!readWhole(path, data)) {
+        std::fprintf(err, "measdump: cannot read %s\n", path);
+        return 2;
+    }
+    MeasFileContent content;
+    std::string error;
+    bool ok = meas_file_read(data.data(), data.size(), content, error);
+    if (csv) measdump_csv(content, out);
+    else measdump_list(content, out);
+    if (!ok) {
+        std::fprintf(err, "measdump: %s: broken file: %s\n", path, error.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,15 @@
+// The "measdump" command: checks a measurement file and lists it.
+//   measdump FILE         header, block descriptors, metadata, frames, records
+//   measdump --csv FILE   records as CSV: block,time,values (hex)
+// Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
+// an unreadable file.
+#pragma once
+
+#include <cstdio>
+
+#include "logging/meas_file_reader.h"
+
+int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err);
+
+void measdump_list(const MeasFileContent& content, FILE* out);
+void measdump_csv(const MeasFileContent& content, FILE* out);

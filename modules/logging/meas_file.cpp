@@ -1,0 +1,84 @@
+// File header, block descriptors and metadata heads of measurement files.
+#include "logging/meas_file.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "host/kernel.h"
+#include "platform/crc.h"
+
+namespace {
+
+// Bytes left out of the header CRC: the length prefix, the CRC itself and
+// the creation date, which is filled in after the CRC.
+bool excludedFromCrc(size_t i) { return i == 0 || i == 1 || i == 20 || i == 21 || (i >= 34 && i <= 39); }
+
+uint8_t toBcd(int v) { return uint8_t((v / 10) << 4 | (v % 10)); }
+
+}  // namespace
+
+uint16_t meas_file_headerCrc(const uint8_t* header) {
+    uint8_t copy[MEAS_FILE_HEADER_LEN];
+    for (size_t i = 0; i < MEAS_FILE_HEADER_LEN; ++i) copy[i] = excludedFromCrc(i) ? 0 : header[i];
+    return crc16_ccitt_lsb_accu(copy, MEAS_FILE_HEADER_LEN, 0xFFFF);
+}
+
+void meas_file_buildHeader(uint8_t* out, const MeasFileHeaderInfo& info) {
+    std::memset(out, 0, MEAS_FILE_HEADER_LEN);
+    std::memcpy(out + 2, MEAS_FILE_MAGIC, sizeof(MEAS_FILE_MAGIC));
+    meas_put_be16(out + 18, MEAS_FILE_VERSION);
+    meas_put_be32(out + 22, uint32_t(uint16_t(~info.pcode)) << 16 | info.pcode);
+    meas_put_be16(out + 26, info.lap);
+    meas_put_be16(out + 28, info.outing);
+    meas_put_be16(out + 30, info.fragment);
+    out[32] = info.numBlocks;
+    out[33] = info.measIdx;
+    meas_put_be16(out + 40, info.absLap);
+    meas_put_be16(out + 20, meas_file_headerCrc(out));
+    out[0] = 0x00;
+    out[1] = uint8_t(MEAS_FILE_HEADER_LEN);
+    std::memcpy(out + 34, info.bcdDate, 6);
+}
+
+bool meas_file_parseHeader(const uint8_t* h, MeasFileHeaderInfo* info, uint16_t* storedCrc) {
+    if (h[0] != 0 || h[1] != MEAS_FILE_HEADER_LEN) return false;
+    if (std::memcmp(h + 2, MEAS_FILE_MAGIC, sizeof(MEAS_FILE_MAGIC)) != 0) return false;
+    if (meas_get_be16(h + 16) != 0 || meas_get_be16(h + 18) != MEAS_FILE_VERSION) return false;
+    if (info) {
+        info->pcode = uint16_t(meas_get_be32(h + 22));
+        info->lap = meas_get_be16(h + 26);
+        info->outing = meas_get_be16(h + 28);
+        info->fragment = meas_get_be16(h + 30);
+        info->numBlocks = h[32];
+        info->measIdx = h[33];
+        std::memcpy(info->bcdDate, h + 34, 6);
+        info->absLap = meas_get_be16(h + 40);
+    }
+    if (storedCrc) *storedCrc = meas_get_be16(h + 20);
+    return true;
+}
+
+void meas_file_putBlockDescriptor(uint8_t* out, uint8_t blockId, uint32_t recordLength) {
+    out[0] = blockId;
+    meas_put_be32(out + 1, recordLength);
+    meas_put_be32(out + 5, 0);
+}
+
+void meas_file_putMetaHead(uint8_t* out, uint8_t type, uint32_t payloadLength) {
+    out[0] = 0xFF;
+    out[1] = type;
+    meas_put_be32(out + 2, payloadLength);
+}
+
+void get_bcd_time(uint8_t* out6) {
+    std::memset(out6, 0, 6);
+    std::time_t secs = std::time_t(host::rtcGetUnixMs() / 1000);
+    std::tm tm{};
+    if (!gmtime_r(&secs, &tm)) return;
+    out6[0] = toBcd(tm.tm_year % 100);
+    out6[1] = toBcd(tm.tm_mon + 1);
+    out6[2] = toBcd(tm.tm_mday);
+    out6[3] = toBcd(tm.tm_hour);
+    out6[4] = toBcd(tm.tm_min);
+    out6[5] = toBcd(tm.tm_sec);
+}

@@ -1,0 +1,3 @@
+#include "logging/meas_runtime.h"
+
+meas_t meas[MEAS_COUNT];

@@ -1,0 +1,106 @@
+// Run-time records of the logging application: one `meas_t` per measurement
+// and one `MeasBlock` per configured block. All zero while a measurement is
+// not configured; the lifecycle code fills them from the configuration.
+#pragma once
+
+#include <cstdint>
+
+#include "host/os.h"
+#include "logging/meas_config.h"
+
+struct MeasBlock;
+struct MeasAppStoreBlockData;   // file-store data of a block (store code)
+struct EventLogger;             // event logger of a measurement
+
+// Block type flags.
+constexpr uint16_t MEAS_BLK_TELE = 1u << 0;
+constexpr uint16_t MEAS_BLK_COND = 1u << 1;
+constexpr uint16_t MEAS_BLK_FIFOCOND = 1u << 2;
+constexpr uint16_t MEAS_BLK_DATA = 1u << 3;
+constexpr uint16_t MEAS_BLK_SB = 1u << 4;
+
+// List flags of a block.
+constexpr uint16_t MEAS_LST_SLOW = 1u << 0;
+constexpr uint16_t MEAS_LST_STARTED = 1u << 1;
+constexpr uint16_t MEAS_LST_SETUP = 1u << 2;
+constexpr uint16_t MEAS_LST_OFFLINE = 1u << 3;
+constexpr uint16_t MEAS_LST_STARTERR = 1u << 4;
+constexpr uint16_t MEAS_LST_REPLY = 1u << 5;
+constexpr uint16_t MEAS_LST_SPEEDINIT = 1u << 6;
+
+// Per-type counts of a measurement, in this order.
+enum MeasTypeCount {
+    MEAS_CNT_DATA_STARTED, MEAS_CNT_COND_STOPPED, MEAS_CNT_COND_STARTED, MEAS_CNT_FIFOCOND_STOPPED,
+    MEAS_CNT_FIFOCOND_STARTED, MEAS_CNT_TELE_STOPPED, MEAS_CNT_TELE_STARTED, MEAS_CNT_SBLAP_STARTED,
+    MEAS_CNT_LAP_STARTED, MEAS_CNT_TYPES,
+};
+
+struct meas_t {
+    MEASConfiguration* config;          // null = not loaded
+    uint32_t configSize;
+    void* qovBlob;
+    uint32_t qovSize;
+    MeasBlock* blocks;                  // data blocks first, condition blocks after
+    MeasBlock* firstCondBlock;
+    uint32_t runFlags;                  // bit 0 started, bit 1 stop pending
+    uint16_t stateFlags;                // bit 0 configured, bit 1 waiting for global start, bit 2 global start true
+    uint16_t blockCount;
+    uint16_t engineBlockCount;
+    uint16_t engineBlocksWithCond;
+    uint32_t savedRecords;
+    uint32_t startCount;
+    uint32_t replyCount;
+    uint32_t replyErrorCount;
+    uint32_t typeCounts[MEAS_CNT_TYPES];
+    uint64_t globalCondBit;
+    uint64_t activeConditions;
+    uint16_t forcedFragment;
+    uint8_t fileWritten;
+    void* gwConnection;
+    void* store;
+    EventLogger* eventLogger;
+    SEM_ID dataLock;
+    SEM_ID condLock;
+    uint32_t firstDataTimeStamp;
+    uint32_t channelTotal;
+    uint32_t fastestRaster;             // starts at 9 ("1s")
+};
+extern meas_t meas[MEAS_COUNT];
+
+struct MeasBlock {
+    MeasBlock* prev;
+    MeasBlock* next;
+    meas_t* owner;
+    uint8_t measIdx;
+    BlkInfo* config;
+    uint32_t latestTimeStamp;
+    uint32_t framesPerRecord;
+    uint64_t ownCondBit;
+    uint16_t pid;
+    uint16_t teleSlot;
+    uint16_t globalBlockNumber;
+    uint16_t dataFifo;                  // 0xFFFF = none
+    uint8_t condSlot;                   // 0xFF = none; m03 adds 62
+    uint8_t condFifo;                   // m03 adds 62
+    uint8_t startCondNumber;            // 1..64, 0 = none; m03 adds 62
+    uint16_t typeFlags;
+    void* sbBuffer;
+    uint8_t sbFlags;                    // bit 1 stop pending
+    void* condBuffer;
+    uint32_t condErrorCount;
+    uint8_t condState;                  // 0x80 no value yet, 1 value present, 0xFF error
+    void* teleBuffer;
+    uint8_t teleState;                  // 0 none, 1 value present, 0xFF error
+    uint16_t listFlags;
+    MeasAppStoreBlockData* storeData;
+    uint32_t gwList;                    // gateway list handle (magic number)
+};
+
+// Node of the list of started blocks by PID (shell print of devices in error).
+struct ext_pidnode {
+    ext_pidnode* prev;
+    ext_pidnode* next;
+    MeasBlock* block;
+    uint16_t pid;
+    uint8_t reserved;
+};

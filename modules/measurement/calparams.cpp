@@ -1,0 +1,52 @@
+// Defaults of the calibration data page and the active-page view of it.
+#include "measurement/calparams.h"
+
+#include <cstring>
+
+#include "measurement/seram.h"
+
+static_assert(sizeof(CalPage) <= SERAM_PAGE_SIZE, "calibration page exceeds its page");
+
+namespace {
+const float kBgRow[6] = {0, 50, 60, 75, 85, 100};
+const float kBg[6] = {0, 1, 3, 10, 30, 100};
+const float kColsatRow[8] = {0, 1, 10, 20, 30, 40, 50, 100};
+const float kColsat[8] = {40, 40, 55, 80, 120, 170, 255, 255};
+const float kLedRow[11] = {0, 2, 8, 15, 25, 35, 50, 60, 75, 90, 100};
+const float kLed[11] = {0.05f, 0.05f, 0.1f, 0.3f, 0.8f, 2, 8, 15, 30, 60, 100};
+}  // namespace
+
+void calPageDefaults(CalPage* p) {
+    std::memset(p, 0, sizeof *p);
+    p->magic = CAL_PAGE_MAGIC;
+    p->layoutVersion = 1;
+    std::strncpy(p->dataSetName, "TAV9 host defaults", sizeof p->dataSetName - 1);
+    std::strncpy(p->EPK, "TAV9_HOST_DEFAULT_DATASET_V1", CAL_EPK_LEN - 1);
+    p->PCODE = 0x0001;
+    p->DATADELAY = 0;
+    p->OUTINGCTR_MODE = 0;
+    p->MEAS_APP_DEBUG = 0;
+    p->LOGGING2_TARGET_PARTITION = 1;
+    p->FILEFRAGMENTATION_SIZE = 0;
+    p->FILEFRAGMENTATION_TIME = 0;
+    p->MEAS_MAXFILECNT_PART1 = 1000;
+    p->MEAS_MAXFILECNT_PART2 = 1000;
+    p->CfgMat_CanVersion = 5;
+    p->CanOut_rate_limit = 0;
+    p->CanOut_startdelay = 0;
+    std::memcpy(p->CL_DISP_BRIGHT_BG, kBg, sizeof kBg);
+    std::memcpy(p->CL_DISP_BRIGHT_BG_row_, kBgRow, sizeof kBgRow);
+    std::memcpy(p->CL_DISP_BRIGHT_COLSAT, kColsat, sizeof kColsat);
+    std::memcpy(p->CL_DISP_BRIGHT_COLSAT_row_, kColsatRow, sizeof kColsatRow);
+    for (float* y : {p->CL_DISP_BRIGHT_LED_RED, p->CL_DISP_BRIGHT_LED_GREEN, p->CL_DISP_BRIGHT_LED_BLUE})
+        std::memcpy(y, kLed, sizeof kLed);
+    for (float* x : {p->CL_DISP_BRIGHT_LED_RED_row_, p->CL_DISP_BRIGHT_LED_GREEN_row_,
+                     p->CL_DISP_BRIGHT_LED_BLUE_row_})
+        std::memcpy(x, kLedRow, sizeof kLedRow);
+}
+
+const CalPage& calActive() {
+    return *reinterpret_cast<const CalPage*>(seramVirtToPtr(SERAM_REFPAGE_ADDR + seramActiveOffset.load()));
+}
+
+uint32_t calRefAddr(size_t memberOffset) { return SERAM_REFPAGE_ADDR + uint32_t(memberOffset); }

@@ -1,0 +1,79 @@
+// The calibration data page: the fixed layout of the named calibration
+// parameters that a calibration tool downloads into the working page.
+//
+// Parameters are always read at their reference-page address plus the active
+// page offset (seramActiveOffset), so that a page switch takes effect at once;
+// the accessors below do exactly that. A new parameter is appended before the
+// spare area (and the spare area shrunk by its size), so that stored pages of
+// an older layout keep their values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t CAL_EPK_OFFSET = 32;
+constexpr size_t CAL_EPK_LEN = 33;
+constexpr uint32_t CAL_PAGE_MAGIC = 0x54563943;   // "TV9C"
+
+struct CalPage {
+    // --- header ---------------------------------------------------------------
+    uint32_t magic;                  // CAL_PAGE_MAGIC
+    uint16_t layoutVersion;
+    uint16_t reserved0;
+    char dataSetName[24];
+    char EPK[CAL_EPK_LEN];           // identification string, offset 32
+    uint8_t reserved1[3];            // aligns the parameters to 4
+
+    // --- system and logging --------------------------------------------------
+    uint16_t PCODE;                  // project code
+    uint16_t DATADELAY;              // lap-trigger data delay, ms
+    uint8_t OUTINGCTR_MODE;          // 1 = test-bench mode
+    uint8_t OUTINGCTR_MODE_TESTBENCH_RESET;
+    uint8_t MEAS_APP_DEBUG;          // 1 = logger FIFO debug lines
+    uint8_t LOGGING2_TARGET_PARTITION;
+    uint8_t FILEFRAGMENTATION_SIZE;  // MiB, 0 = none
+    uint8_t reserved2;
+    uint16_t FILEFRAGMENTATION_TIME; // s, 0 = none
+    uint16_t ECU_TYPE;
+    uint32_t DEVICE_CONFIG;
+    uint32_t MEAS_MAXFILECNT_PART1;
+    uint32_t MEAS_MAXFILECNT_PART2;
+
+    // --- CAN ------------------------------------------------------------------
+    int8_t CfgMat_CanVersion;        // below 5: CAN set up from these parameters
+    uint8_t reserved3;
+    uint16_t CanOut_rate_limit;
+    uint16_t CanOut_startdelay;
+    uint16_t reserved4;
+
+    // --- display brightness curves (y over an ascending x row, percent) -------
+    float CL_DISP_BRIGHT_BG[6];
+    float CL_DISP_BRIGHT_BG_row_[6];
+    float CL_DISP_BRIGHT_COLSAT[8];
+    float CL_DISP_BRIGHT_COLSAT_row_[8];
+    float CL_DISP_BRIGHT_LED_RED[11];
+    float CL_DISP_BRIGHT_LED_RED_row_[11];
+    float CL_DISP_BRIGHT_LED_GREEN[11];
+    float CL_DISP_BRIGHT_LED_GREEN_row_[11];
+    float CL_DISP_BRIGHT_LED_BLUE[11];
+    float CL_DISP_BRIGHT_LED_BLUE_row_[11];
+
+    uint8_t spare[1024];             // room for parameters of later layouts
+};
+static_assert(offsetof(CalPage, EPK) == CAL_EPK_OFFSET, "EPK must sit at offset 32");
+
+// Fills a page with the defaults of the dataset.
+void calPageDefaults(CalPage* page);
+
+// The calibration page as seen at reference address + active offset.
+const CalPage& calActive();
+// Virtual (calibration memory) address of a parameter in the reference page;
+// use as `calRefAddr(offsetof(CalPage, PCODE))`.
+uint32_t calRefAddr(size_t memberOffset);
+
+inline uint16_t PCODE() { return calActive().PCODE; }
+inline uint16_t DATADELAY() { return calActive().DATADELAY; }
+inline uint8_t OUTINGCTR_MODE() { return calActive().OUTINGCTR_MODE; }
+inline uint8_t FILEFRAGMENTATION_SIZE() { return calActive().FILEFRAGMENTATION_SIZE; }
+inline uint16_t FILEFRAGMENTATION_TIME() { return calActive().FILEFRAGMENTATION_TIME; }
+inline uint8_t MEAS_APP_DEBUG() { return calActive().MEAS_APP_DEBUG; }

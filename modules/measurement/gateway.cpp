@@ -1,0 +1,470 @@
+// Measurement gateway: connections, lists, start and stop, delivery on the
+// raster tasks, no-data time-outs and per-PID counters.
+//
+// Callbacks are never called with the gateway's lock held: a consumer may
+// hold its own lock while it calls into the gateway, and its callbacks may
+// take that lock. A list killed while its delivery runs on another task is
+// waited for, so no callback runs after the stop callback.
+#include "measurement/gateway.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "measurement/byteorder.h"
+#include "measurement/comint.h"
+#include "measurement/dynkomm.h"
+#include "measurement/measman.h"
+#include "platform/syslogx.h"
+
+namespace {
+constexpr unsigned kPids = 64;
+constexpr unsigned kMaxRequestWords = (CI_MAX_PAYLOAD - 12) / 4;
+const unsigned kRasterMs[GW_RASTERS] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000,
+                                        1, 0, 6000, 10, 1, 1, 1, 1, 1, 0};
+
+enum ListState { CONFIGURED, REQUESTED, RUNNING, FAILED };
+
+// Counter indices of gw_debugoutPID.
+enum {
+    C_PID_STATE, C_PID_STATE_REQ, C_PID_STATE_RUN, C_MEASLISTS, C_DATA_ONLINE, C_DATA_OFFLINE, C_NODATA,
+    C_CONFIGURED, C_INITIALISED, C_ENTRIES, C_START_CB_ERR, C_SETUP, C_MEASURING, C_MEASURING_NOPID,
+    C_DESTROYED, C_DESTROYED_AT_ONCE, C_OFFLINE_ENTRIES, C_OFFLINE_DATA_ERR, C_LIST_ERR, C_COUNT
+};
+}  // namespace
+
+struct gw_connection {
+    callback_list cb;
+    std::vector<uint32_t> lists;
+};
+
+namespace {
+struct GwList {
+    uint32_t handle = 0;
+    gw_connection* conn = nullptr;
+    callback_list cb{};
+    void* user = nullptr;
+    uint16_t raster = 0, pid = 0, a1 = 0, mode = 0, buffered = 0, slots = 0, timeout = 0;
+    bool local = true;
+    std::vector<MeasElem> elems;
+    std::vector<uint32_t> desc;
+    unsigned slotSize = 0;
+
+    ListState state = CONFIGURED;            // under gMx
+    std::atomic<bool> startReplyDue{false};
+    std::atomic<unsigned> startErr{0};
+    std::atomic<bool> killed{false};
+    std::atomic<bool> paused{false};
+    MeasProducer prod;                       // local lists
+    dynkomm_fifo_t* fifo = nullptr;          // the consumer's FIFO
+    bool fifoMagic = false;                  // handle's table entry holds the FIFO
+
+    // Delivery state, touched only by the delivering raster task.
+    unsigned noData = 0;
+    bool inTimeout = false;
+    unsigned requestTicks = 0;
+    uint16_t pidWord = 0;                    // what the time-out callback points at
+
+    int busy = 0;                            // deliveries in progress (under gMx)
+    std::thread::id deliverer;
+
+    ~GwList() {
+        if (fifo) {
+            if (!local) dynkomm_fifo_free(fifo);
+            dynkomm_fifo_delete(fifo);
+        }
+        prod.release();
+        if (handle) dynkomm_free_magic(handle);
+    }
+};
+using ListPtr = std::shared_ptr<GwList>;
+
+std::mutex gMx;
+std::condition_variable gIdle;
+std::unordered_set<gw_connection*> gConns;
+std::unordered_map<uint32_t, ListPtr> gLists;
+std::vector<ListPtr> gChain[GW_RASTERS];
+std::atomic<uint16_t> gCnt[kPids][C_COUNT];
+uint16_t gOwnPid = 1;
+uint8_t gFloodSetup = 0, gFloodReply = 0;
+
+uint16_t cntPid(unsigned pid) { return uint16_t(pid < kPids ? pid : 0); }
+void count(unsigned pid, int idx, int d = 1) { gCnt[cntPid(pid)][idx] += uint16_t(d); }
+
+bool isLocalPid(unsigned pid) { return pid == 0 || pid == gOwnPid; }
+
+void call(const GwList& L, unsigned idx, unsigned long status, void* data) {
+    gw_callback_fn fn = L.cb.entry[idx].fn;
+    if (fn) fn(status, data, L.user);
+}
+
+// Sends the start (op 1) or stop (op 2) request of a remote list.
+bool sendRequest(const GwList& L, uint16_t op) {
+    if (L.desc.size() > kMaxRequestWords) return false;
+    ci_msg_t m;
+    ci_init_msg(&m, CI_CMD_MEASLIST_ADDR, L.pid, uint16_t(12 + 4 * L.desc.size()));
+    ci_set_magic(&m, L.handle);
+    ci_set_listid(&m, L.handle);
+    be_put16(m.payload + 0, op);
+    be_put16(m.payload + 2, L.raster);
+    be_put16(m.payload + 4, L.slots);
+    be_put16(m.payload + 6, L.mode);
+    be_put16(m.payload + 8, uint16_t(L.desc.size()));
+    be_put16(m.payload + 10, 0);
+    for (size_t i = 0; i < L.desc.size(); ++i) be_put32(m.payload + 12 + 4 * i, L.desc[i]);
+    return comint_put_cmd(&m, 0) != 0;
+}
+
+// Creates the consumer FIFO under the list's magic number.
+bool makeFifo(GwList& L) {
+    dynkomm_fifo_prepare(L.handle);
+    uint16_t slots = L.slots ? L.slots : (L.local ? 4 : uint16_t(dynkomm_getslotnum_SerNet(L.raster)));
+    L.fifo = dynkomm_fifo_create(L.handle, L.local ? gOwnPid : L.pid, L.handle, gOwnPid, L.raster, slots,
+                                 uint16_t(L.slotSize), uint16_t(L.mode & DYNKOMM_MODE_QUEUE));
+    return L.fifo != nullptr;
+}
+
+// Starts one list; called with gMx held. The reply reaches the consumer on
+// the raster task (gw_distribute).
+int startLocked(GwList& L) {
+    if (L.state == RUNNING || L.state == REQUESTED) return 0;
+    L.noData = 0;
+    L.inTimeout = false;
+    if (L.local) {
+        unsigned err = GW_NO_ERROR;
+        if (!L.fifo && !makeFifo(L)) err = GW_MEAS_FIFO;
+        else if (L.prod.src.empty() && !L.prod.setup(L.elems, L.raster)) err = GW_ADDRESS;
+        if (err) {
+            L.state = FAILED;
+            count(L.pid, C_LIST_ERR);
+        } else {
+            L.prod.fifo = L.fifo;
+            L.prod.paused = L.paused;
+            L.state = RUNNING;
+            count(L.pid, C_MEASURING);
+        }
+        L.startErr = err;
+        L.startReplyDue = true;
+        return err == GW_NO_ERROR;
+    }
+    if (!L.fifo) {
+        if (!makeFifo(L)) {
+            L.state = FAILED;
+            L.startErr = GW_MEAS_FIFO;
+            L.startReplyDue = true;
+            return 0;
+        }
+        dynkomm_fifo_reserve(L.handle, L.pid);
+        dynkomm_fifo_activate(L.fifo);
+    }
+    count(L.pid, C_PID_STATE_REQ);
+    if (L.desc.size() > kMaxRequestWords) {
+        L.state = FAILED;
+        L.startErr = GW_MEASLIST;
+        L.startReplyDue = true;
+        return 0;
+    }
+    if (!sendRequest(L, 1)) {
+        gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // not reachable: offline
+        L.state = FAILED;
+        L.startErr = GW_OFFLINE;
+        L.startReplyDue = true;
+        return 0;
+    }
+    L.requestTicks = 0;
+    L.state = REQUESTED;
+    return 1;
+}
+
+// 0x0501: the owner's reply to a list request; handle at 8, error and op in
+// the payload.
+int gw_list_reply_cmd(ci_msg_t* m) {
+    if (ci_get_len(m) < 4) {
+        SYSLOGX_FLOOD(gFloodReply, 147, "gw_list_reply_cmd(): reply too short from PID %u", ci_get_src(m));
+        return 0;
+    }
+    unsigned err = be_get16(m->payload);
+    unsigned op = be_get16(m->payload + 2);
+    std::lock_guard<std::mutex> lk(gMx);
+    auto it = gLists.find(ci_get_magic(m));
+    if (it == gLists.end() || op != 1) return 1;   // stop replies and late replies need nothing
+    GwList& L = *it->second;
+    if (L.state != REQUESTED) return 1;
+    L.state = err ? FAILED : RUNNING;
+    L.startErr = err;
+    L.startReplyDue = true;
+    gCnt[cntPid(L.pid)][C_PID_STATE] = 1;
+    if (err) count(L.pid, C_LIST_ERR);
+    else count(L.pid, C_MEASURING);
+    return 1;
+}
+
+// Removes a list from every table; gMx held. The list object lives on while a
+// delivery holds it.
+ListPtr unlinkLocked(uint32_t handle) {
+    auto it = gLists.find(handle);
+    if (it == gLists.end()) return nullptr;
+    ListPtr L = it->second;
+    gLists.erase(it);
+    auto& chain = gChain[L->raster];
+    chain.erase(std::remove(chain.begin(), chain.end(), L), chain.end());
+    auto& v = L->conn->lists;
+    v.erase(std::remove(v.begin(), v.end(), handle), v.end());
+    L->killed = true;
+    return L;
+}
+}  // namespace
+
+int gw_init(uint16_t ownPid) {
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        gOwnPid = ownPid;
+        for (auto& p : gCnt)
+            for (auto& c : p) c = 0;
+    }
+    ci_register_command(CI_CMD_MEASLIST_REPLY, gw_list_reply_cmd);
+    return 1;
+}
+
+void gw_shutdown() {
+    std::vector<gw_connection*> conns;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        conns.assign(gConns.begin(), gConns.end());
+    }
+    for (auto* c : conns) gw_disconnect(c);
+}
+
+gw_conn_t gw_connect(const callback_list* table) {
+    if (!table) {
+        syslogx(147, "gw_connect() callback_list NULL");
+        return nullptr;
+    }
+    auto* c = new (std::nothrow) gw_connection{*table, {}};
+    if (!c) return nullptr;
+    std::lock_guard<std::mutex> lk(gMx);
+    gConns.insert(c);
+    return c;
+}
+
+int gw_disconnect(gw_conn_t conn) {
+    if (!conn) return 0;
+    gw_kill_all_lists(conn);
+    std::lock_guard<std::mutex> lk(gMx);
+    if (gConns.erase(conn)) delete conn;
+    return 0;
+}
+
+unsigned gw_list_slot_size(const uint32_t* list, uint16_t lenBytes) {
+    std::vector<MeasElem> e;
+    if (!list || lenBytes % 4 || !meas_parse_list(list, lenBytes / 4u, &e)) return 0;
+    unsigned n = 4;
+    for (auto& x : e) n += x.size;
+    return n;
+}
+
+uint32_t gw_setup_list(gw_conn_t conn, const uint32_t* list, void* user, uint16_t lenBytes, uint16_t raster,
+                       uint16_t pid, uint16_t a1, uint16_t mode, uint16_t buffered, uint16_t slots,
+                       uint16_t slotLen, uint16_t timeout) {
+    auto L = std::make_shared<GwList>();
+    if (!list || lenBytes < 8 || lenBytes % 4 || !meas_parse_list(list, lenBytes / 4u, &L->elems)) {
+        SYSLOGX_FLOOD(gFloodSetup, 147, "gw_setup_list(): invalid list description (%u bytes)", lenBytes);
+        count(pid, C_LIST_ERR);
+        return 0;
+    }
+    if (raster >= GW_RASTERS || pid >= kPids) {
+        SYSLOGX_FLOOD(gFloodSetup, 147, "gw_setup_list(): raster %u or PID %u not valid", raster, pid);
+        count(pid, C_LIST_ERR);
+        return 0;
+    }
+    unsigned need = 4;
+    for (auto& e : L->elems) need += e.size;
+    if (slotLen && slotLen < need) {
+        SYSLOGX_FLOOD(gFloodSetup, 147, "gw_setup_list(): slot length %u below %u", slotLen, need);
+        count(pid, C_LIST_ERR);
+        return 0;
+    }
+    L->desc.assign(list, list + lenBytes / 4u);
+    L->user = user;
+    L->raster = raster;
+    L->pid = pid;
+    L->pidWord = pid;
+    L->a1 = a1;
+    L->mode = mode;
+    L->buffered = buffered;
+    L->slots = slots;
+    L->timeout = timeout;
+    L->slotSize = need;
+    L->local = isLocalPid(pid);
+    L->handle = dynkomm_get_magic();
+    if (!L->handle) return 0;
+    std::lock_guard<std::mutex> lk(gMx);
+    if (!gConns.count(conn)) {
+        SYSLOGX_FLOOD(gFloodSetup, 147, "gw_setup_list(): unknown connection");
+        return 0;   // the list's destructor frees the magic
+    }
+    L->conn = conn;
+    L->cb = conn->cb;
+    conn->lists.push_back(L->handle);
+    gLists[L->handle] = L;
+    gChain[raster].push_back(L);
+    count(pid, C_CONFIGURED);
+    count(pid, C_SETUP);
+    count(pid, C_ENTRIES, int(L->elems.size()));
+    count(pid, C_MEASLISTS);
+    return L->handle;
+}
+
+int gw_start_list(uint32_t list) {
+    std::lock_guard<std::mutex> lk(gMx);
+    auto it = gLists.find(list);
+    if (it == gLists.end()) return 0;
+    count(it->second->pid, C_INITIALISED);
+    return startLocked(*it->second);
+}
+
+int gw_start_all(gw_conn_t conn) {
+    if (!conn) return 0;
+    std::lock_guard<std::mutex> lk(gMx);
+    if (!gConns.count(conn)) return 0;
+    int ok = 1;
+    for (uint32_t h : conn->lists) {
+        auto it = gLists.find(h);
+        if (it != gLists.end() && it->second->state != RUNNING && it->second->state != REQUESTED)
+            ok &= startLocked(*it->second);
+    }
+    return ok;
+}
+
+int gw_kill_list(uint32_t list) {
+    ListPtr L;
+    {
+        std::unique_lock<std::mutex> lk(gMx);
+        L = unlinkLocked(list);
+        if (!L) return 0;
+        // Wait for a delivery on another task; from inside an own callback the
+        // delivery loop sees the kill and stops calling.
+        gIdle.wait(lk, [&] { return L->busy == 0 || L->deliverer == std::this_thread::get_id(); });
+        if (!L->local && L->state != CONFIGURED) sendRequest(*L, 2);
+        count(L->pid, C_DESTROYED);
+        if (L->state == RUNNING) count(L->pid, C_MEASURING, -1);
+    }
+    call(*L, GW_CB_STOP, 0, nullptr);
+    return 1;
+}
+
+int gw_kill_all_lists(gw_conn_t conn) {
+    if (!conn) return 0;
+    std::vector<uint32_t> lists;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (!gConns.count(conn)) return 0;
+        lists = conn->lists;
+    }
+    for (uint32_t h : lists) gw_kill_list(h);
+    return 1;
+}
+
+int gw_list_speed(gw_conn_t conn, uint32_t list, unsigned speed) {
+    std::lock_guard<std::mutex> lk(gMx);
+    if (!conn || !gConns.count(conn)) return 0;
+    auto it = gLists.find(list);
+    if (it == gLists.end() || it->second->conn != conn) return 0;
+    GwList& L = *it->second;
+    // Paused: a local list's values are not copied and no list times out.
+    L.paused = speed == 0;
+    return 1;
+}
+
+int gw_pid_offline(unsigned pid) {
+    if (pid >= kPids) return 1;
+    return gCnt[pid][C_PID_STATE] == 2 ? 1 : 0;
+}
+
+int gw_debugoutPID(unsigned pid, uint16_t out[19]) {
+    if (pid >= kPids || !out) return 0;
+    for (int i = 0; i < C_COUNT; ++i) out[i] = gCnt[pid][i];
+    return 1;
+}
+
+void meas_man_copy_raster(unsigned raster, uint32_t timeStamp) {
+    if (raster >= GW_RASTERS) return;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (auto& L : gChain[raster])
+            if (L->local && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp)) meas_man_count_loss();
+    }
+    meas_man_run_producers(raster, timeStamp);
+}
+
+void gw_distribute(unsigned raster) {
+    if (raster >= GW_RASTERS) return;
+    std::vector<ListPtr> lists;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        lists = gChain[raster];
+        for (auto& L : lists) {
+            ++L->busy;
+            L->deliverer = std::this_thread::get_id();
+        }
+    }
+    unsigned periodMs = kRasterMs[raster] ? kRasterMs[raster] : 1;
+    for (auto& Lp : lists) {
+        GwList& L = *Lp;
+        if (L.killed) continue;
+        if (L.startReplyDue.exchange(false)) {
+            unsigned err = L.startErr;
+            if (err) count(L.pid, C_START_CB_ERR);
+            call(L, GW_CB_START, err, reinterpret_cast<void*>(uintptr_t(L.cb.entry[GW_CB_START].word)));
+        }
+        if (L.killed) continue;
+        ListState st;
+        {
+            std::lock_guard<std::mutex> lk(gMx);
+            st = L.state;
+            if (st == REQUESTED && ++L.requestTicks * periodMs >= GW_START_TIMEOUT_MS) {
+                L.state = FAILED;
+                gCnt[cntPid(L.pid)][C_PID_STATE] = 2;
+                L.startErr = GW_TIMEOUT;
+                L.startReplyDue = true;
+            }
+        }
+        if (st != RUNNING) continue;
+        bool got = false;
+        while (!L.killed) {
+            uint8_t* slot = dynkomm_read(L.fifo);
+            if (!slot) break;
+            got = true;
+            call(L, GW_CB_READ, 0, slot);
+            dynkomm_readdone(L.fifo);
+            count(L.pid, L.local ? C_DATA_ONLINE : C_DATA_OFFLINE);
+        }
+        if (L.killed) continue;
+        if (got) {
+            L.noData = 0;
+            if (L.inTimeout) {
+                L.inTimeout = false;
+                call(L, GW_CB_TIMEOUT, 0, &L.pidWord);
+            }
+        } else if (!L.paused && L.timeout && ++L.noData >= L.timeout) {
+            L.noData = L.timeout;
+            count(L.pid, C_NODATA);
+            if (!L.inTimeout) {
+                L.inTimeout = true;
+                call(L, GW_CB_TIMEOUT, GW_NO_DATA, &L.pidWord);
+            }
+            if (!L.killed) call(L, GW_CB_READ, GW_NO_DATA, nullptr);
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (auto& L : lists) --L->busy;
+    }
+    gIdle.notify_all();
+}

@@ -1,0 +1,278 @@
+// Measurement manager: producers that copy values into FIFO slots, and the
+// serving of list requests from other devices (0x0500 by addresses, 0x0510 by
+// names).
+#include "measurement/measman.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "measurement/byteorder.h"
+#include "measurement/catalogue.h"
+#include "measurement/comint.h"
+#include "measurement/gateway.h"
+#include "measurement/signalpage.h"
+#include "platform/syslogx.h"
+
+namespace {
+std::mutex gMx;   // producer chains and served lists
+std::vector<MeasProducer*> gProducers[GW_RASTERS];
+std::atomic<uint32_t> gDataLoss{0};
+std::atomic<uint8_t> gCanIoInit{0};
+uint8_t gFloodReq = 0;
+
+struct Served {
+    uint16_t pid;
+    uint32_t handle;
+    uint32_t magic;
+    MeasProducer prod;
+};
+std::map<uint64_t, std::unique_ptr<Served>> gServed;
+
+uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
+
+void reply(const ci_msg_t* req, uint16_t op, unsigned err, uint32_t sourceMagic) {
+    ci_msg_t m;
+    ci_init_msg(&m, CI_CMD_MEASLIST_REPLY, ci_get_src(req), 4);
+    ci_set_magic(&m, ci_get_magic(req));
+    ci_set_listid(&m, sourceMagic);
+    be_put16(m.payload, uint16_t(err));
+    be_put16(m.payload + 2, op);
+    comint_put_cmd(&m, 0);
+}
+
+void stopServed(uint16_t pid, uint32_t handle) {
+    std::unique_ptr<Served> s;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        auto it = gServed.find(key(pid, handle));
+        if (it == gServed.end()) return;
+        s = std::move(it->second);
+        gServed.erase(it);
+        auto& chain = gProducers[s->prod.raster];
+        chain.erase(std::remove(chain.begin(), chain.end(), &s->prod), chain.end());
+    }
+    dynkomm_fifo_unlink(s->prod.fifo);
+    dynkomm_fifo_delete(s->prod.fifo);
+    dynkomm_free_magic(s->magic);
+    s->prod.release();
+}
+
+// Starts serving a list to another device; the gateway error code.
+unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsigned mode,
+                     const std::vector<MeasElem>& elems) {
+    uint16_t pid = ci_get_src(req);
+    uint32_t handle = ci_get_magic(req);
+    if (raster >= GW_RASTERS) return GW_DENIED;
+    stopServed(pid, handle);   // a repeated request replaces the old list
+    auto s = std::make_unique<Served>();
+    s->pid = pid;
+    s->handle = handle;
+    if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
+    unsigned slotSize = 4;
+    for (auto& e : elems) slotSize += e.size;
+    s->magic = dynkomm_get_magic();
+    if (!s->magic) {
+        s->prod.release();
+        return GW_MEAS_FIFO;
+    }
+    dynkomm_fifo_prepare(s->magic);
+    s->prod.fifo = dynkomm_fifo_create(s->magic, comint_own_pid(), handle, pid, uint16_t(raster),
+                                       uint16_t(slots ? slots : dynkomm_getslotnum_SerNet(raster)),
+                                       uint16_t(slotSize), uint16_t(mode & DYNKOMM_MODE_QUEUE));
+    if (!s->prod.fifo) {
+        dynkomm_free_magic_direct(s->magic);
+        s->prod.release();
+        return GW_MEAS_FIFO;
+    }
+    dynkomm_fifo_link(s->prod.fifo);
+    std::lock_guard<std::mutex> lk(gMx);
+    gProducers[raster].push_back(&s->prod);
+    gServed[key(pid, handle)] = std::move(s);
+    return GW_NO_ERROR;
+}
+
+// 0x0500: op, raster, slots, mode, word count, reserved, then the description.
+int meas_man_list_by_addr_cmd(ci_msg_t* m) {
+    unsigned len = ci_get_len(m);
+    if (len < 12) {
+        SYSLOGX_FLOOD(gFloodReq, 147, "meas_man: list request too short (%u bytes) from PID %u", len, ci_get_src(m));
+        return 0;
+    }
+    uint16_t op = be_get16(m->payload);
+    if (op == 2) {
+        stopServed(ci_get_src(m), ci_get_magic(m));
+        reply(m, op, GW_NO_ERROR, 0);
+        return 1;
+    }
+    unsigned nWords = be_get16(m->payload + 8);
+    std::vector<MeasElem> elems;
+    std::vector<uint32_t> words(nWords);
+    if (12 + 4ull * nWords > len) {
+        reply(m, op, GW_MEASLIST, 0);
+        return 1;
+    }
+    for (unsigned i = 0; i < nWords; ++i) words[i] = be_get32(m->payload + 12 + 4 * i);
+    if (!meas_parse_list(words.data(), nWords, &elems)) {
+        reply(m, op, GW_MEASLIST, 0);
+        return 1;
+    }
+    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
+    uint32_t src = 0;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        auto it = gServed.find(key(ci_get_src(m), ci_get_magic(m)));
+        if (it != gServed.end()) src = it->second->magic;
+    }
+    reply(m, op, err, src);
+    return 1;
+}
+
+// 0x0510: as 0x0500 but the values by name: per value a signed size byte and
+// a 0-terminated name.
+int meas_man_list_by_name_cmd(ci_msg_t* m) {
+    unsigned len = ci_get_len(m);
+    if (len < 12) {
+        SYSLOGX_FLOOD(gFloodReq, 147, "meas_man: list request too short (%u bytes) from PID %u", len, ci_get_src(m));
+        return 0;
+    }
+    uint16_t op = be_get16(m->payload);
+    if (op == 2) {
+        stopServed(ci_get_src(m), ci_get_magic(m));
+        reply(m, op, GW_NO_ERROR, 0);
+        return 1;
+    }
+    unsigned n = be_get16(m->payload + 8);
+    std::vector<MeasElem> elems;
+    unsigned pos = 12;
+    for (unsigned i = 0; i < n; ++i) {
+        if (pos + 2 > len) break;
+        int8_t size = int8_t(m->payload[pos++]);
+        const char* name = reinterpret_cast<const char*>(m->payload + pos);
+        size_t nl = strnlen(name, len - pos);
+        if (pos + nl >= len || (size != -4 && size != -2 && size != -1)) break;
+        measaddr_t a = catalogue_addr(name);
+        if (!a) {
+            reply(m, op, GW_ADDRESS, 0);
+            return 1;
+        }
+        elems.push_back(MeasElem{a, uint8_t(-size)});
+        pos += unsigned(nl) + 1;
+    }
+    if (elems.size() != n || n == 0) {
+        reply(m, op, GW_MEASLIST, 0);
+        return 1;
+    }
+    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
+    reply(m, op, err, 0);
+    return 1;
+}
+}  // namespace
+
+bool meas_parse_list(const uint32_t* w, unsigned n, std::vector<MeasElem>* out) {
+    out->clear();
+    if (!w) return false;
+    unsigned i = 0;
+    while (i < n) {
+        int32_t size = int32_t(w[i++]);
+        if (size == 0) return !out->empty();   // end of the description
+        if (size != GW_SIZE4 && size != GW_SIZE2 && size != GW_SIZE1) return false;
+        for (;;) {
+            if (i >= n) return false;          // group not closed
+            uint32_t a = w[i++];
+            if (a == 0) break;
+            if (out->size() >= GW_MAX_LIST_VALUES) return false;
+            out->push_back(MeasElem{a, uint8_t(-size)});
+        }
+    }
+    return false;   // description not closed
+}
+
+bool MeasProducer::setup(const std::vector<MeasElem>& elems, unsigned r) {
+    raster = r;
+    src.clear();
+    handles.assign(elems.size(), SeramMeasHandle{});
+    for (size_t i = 0; i < elems.size(); ++i) {
+        measaddr_t a = elems[i].addr & 0x00FFFFFF;   // values of this device
+        if (!seramMeasSetupMeas(a, r, &handles[i], elems[i].size)) {
+            release();
+            return false;
+        }
+        bool cal = handles[i].kind == 1 && seramVirtualAddrIsRefpage(MEASADDR_OFFSET(a));
+        src.push_back(Src{handles[i].ptr, elems[i].size, cal});
+    }
+    return true;
+}
+
+void MeasProducer::release() {
+    for (auto& h : handles) seramMeasFreeMeas(&h);
+    handles.clear();
+    src.clear();
+}
+
+bool MeasProducer::copy(uint32_t timeStamp) {
+    uint8_t* slot = dynkomm_write(fifo);
+    if (!slot) return false;
+    be_put32(slot, timeStamp);
+    uint8_t* d = slot + 4;
+    uint32_t active = seramActiveOffset.load(std::memory_order_relaxed);
+    for (const Src& s : src) {
+        const uint8_t* p = s.calParam ? s.ptr + active : s.ptr;
+        switch (s.size) {
+        case 4: { uint32_t v; std::memcpy(&v, p, 4); be_put32(d, v); break; }
+        case 2: { uint16_t v; std::memcpy(&v, p, 2); be_put16(d, v); break; }
+        default: *d = *p; break;
+        }
+        d += s.size;
+    }
+    dynkomm_writedone(fifo);
+    return true;
+}
+
+void meas_man_add_producer(MeasProducer* p) {
+    std::lock_guard<std::mutex> lk(gMx);
+    if (p && p->raster < GW_RASTERS) gProducers[p->raster].push_back(p);
+}
+
+void meas_man_remove_producer(MeasProducer* p) {
+    if (!p || p->raster >= GW_RASTERS) return;
+    std::lock_guard<std::mutex> lk(gMx);
+    auto& chain = gProducers[p->raster];
+    chain.erase(std::remove(chain.begin(), chain.end(), p), chain.end());
+}
+
+void meas_man_run_producers(unsigned raster, uint32_t timeStamp) {
+    if (raster >= GW_RASTERS) return;
+    std::lock_guard<std::mutex> lk(gMx);
+    for (MeasProducer* p : gProducers[raster])
+        if (!p->paused && !p->copy(timeStamp)) meas_man_count_loss();
+}
+
+void meas_man_count_loss() {
+    uint32_t n = ++gDataLoss;
+    signalPage()->meas_man_data_loss = n;
+}
+
+int meas_man_init() {
+    ci_register_command(CI_CMD_MEASLIST_ADDR, meas_man_list_by_addr_cmd);
+    ci_register_command(CI_CMD_MEASLIST_NAMES, meas_man_list_by_name_cmd);
+    return 1;
+}
+
+void meas_man_shutdown() {
+    std::vector<std::pair<uint16_t, uint32_t>> all;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (auto& [k, s] : gServed) all.emplace_back(s->pid, s->handle);
+    }
+    for (auto& [pid, h] : all) stopServed(pid, h);
+    gDataLoss = 0;
+}
+
+uint32_t meas_man_get_data_loss_cnt() { return gDataLoss; }
+uint8_t meas_man_copy_offline_data_enabled() { return 1; }
+void meas_man_CanIO_initialized() { gCanIoInit = 1; }
+int meas_man_CanIO_is_initialized() { return gCanIoInit; }

@@ -1,0 +1,49 @@
+// Measurement manager internals shared by the gateway and the list server: a
+// producer copies the current values of a list into a FIFO once a tick.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "measurement/dynkomm.h"
+#include "measurement/seram.h"
+#include "measurement/types.h"
+
+struct MeasElem {
+    measaddr_t addr;
+    uint8_t size;        // 4, 2 or 1
+};
+
+// Parses a list description (groups of a negative size, addresses, 0; ended
+// by 0). false for a malformed or empty description or too many values.
+bool meas_parse_list(const uint32_t* words, unsigned nWords, std::vector<MeasElem>* out);
+
+struct MeasProducer {
+    struct Src {
+        const uint8_t* ptr;
+        uint8_t size;
+        bool calParam;   // read at reference address + active offset
+    };
+    std::vector<Src> src;
+    std::vector<SeramMeasHandle> handles;
+    dynkomm_fifo_t* fifo = nullptr;
+    unsigned raster = 0;
+    bool paused = false;
+
+    // Resolves every element; false (handles released) when one is unknown.
+    bool setup(const std::vector<MeasElem>& elems, unsigned raster);
+    void release();
+    // Writes one slot; false when the FIFO refused it (counted as data loss).
+    bool copy(uint32_t timeStamp);
+};
+
+// Producers run by meas_man_copy_raster besides the gateway's own lists (the
+// lists this device serves to other devices).
+void meas_man_add_producer(MeasProducer* p);
+void meas_man_remove_producer(MeasProducer* p);
+// Registers the list request handlers (0x0500, 0x0510); 1.
+int meas_man_init();
+void meas_man_shutdown();
+// Runs the producers of a raster (the gateway's own lists are run by it).
+void meas_man_run_producers(unsigned raster, uint32_t timeStamp);
+void meas_man_count_loss();

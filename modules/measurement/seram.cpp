@@ -1,0 +1,243 @@
+// Calibration memory: pages, bounds checks, downloads, page copies, checksum.
+#include "measurement/seram.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "host/kernel.h"
+#include "host/os.h"
+#include "measurement/calparams.h"
+#include "measurement/signalpage.h"
+#include "platform/crc.h"
+#include "platform/syslogx.h"
+
+static_assert(sizeof(SignalPage) <= SERAM_SIGNAL_SIZE, "signal page layout exceeds its page");
+
+std::atomic<uint32_t> seramActiveOffset{0};
+
+namespace {
+alignas(16) uint8_t gMem[SERAM_SIZE];
+SeramInfo gInfo;
+std::mutex gMx;                  // page copies, store snapshot, signal allocation
+uint32_t gSignalFree = 0;        // next free byte of the signal page's free area
+void (*gAwmStop)() = nullptr;
+void (*gAwmAdapt)(uint32_t, uint32_t) = nullptr;
+seramSlotResolver gResolver[64] = {};
+TASK_ID gStoreTask = nullptr;
+
+bool inside(uint32_t vaddr, uint32_t len) { return uint64_t(vaddr) + len <= SERAM_SIZE; }
+bool inRef(uint32_t v) { return v >= SERAM_REFPAGE_ADDR && v < SERAM_REFPAGE_ADDR + SERAM_PAGE_SIZE; }
+bool inWork(uint32_t v) { return v >= SERAM_WORKPAGE_ADDR && v < SERAM_WORKPAGE_ADDR + SERAM_PAGE_SIZE; }
+
+std::string refpagePath() { return host::deviceFolder() + "/" + SERAM_REFPAGE_FILE; }
+
+// Loads the reference page from the device folder; 1 when the file was used.
+int loadRefpage() {
+    uint8_t* ref = gMem + SERAM_REFPAGE_ADDR;
+    std::memset(ref, 0, SERAM_PAGE_SIZE);
+    std::string path = refpagePath();
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        calPageDefaults(reinterpret_cast<CalPage*>(ref));
+        return 0;
+    }
+    size_t n = std::fread(ref, 1, SERAM_PAGE_SIZE, f);
+    std::fclose(f);
+    const CalPage* page = reinterpret_cast<const CalPage*>(ref);
+    if (n < SERAM_PAGE_SIZE || page->magic != CAL_PAGE_MAGIC) {
+        syslogx(148, "seram_init(): %s invalid (%zu bytes), calibration defaults loaded", SERAM_REFPAGE_FILE,
+                n);
+        std::memset(ref, 0, SERAM_PAGE_SIZE);
+        calPageDefaults(reinterpret_cast<CalPage*>(ref));
+        return 0;
+    }
+    return 1;
+}
+}  // namespace
+
+int seram_init() {
+    seram_shutdown();
+    std::lock_guard<std::mutex> lk(gMx);
+    std::memset(gMem, 0, sizeof gMem);
+    gInfo = SeramInfo{SERAM_REFPAGE_ADDR, SERAM_WORKPAGE_ADDR, SERAM_PAGE_SIZE, SERAM_SIGNAL_ADDR,
+                      SERAM_SIGNAL_SIZE,  SERAM_ADAPT_ADDR,    SERAM_ADAPT_SIZE, SERAM_SIZE,
+                      1,                  0,                   0};
+    gInfo.refpageLoaded = uint8_t(loadRefpage());
+    std::memcpy(gMem + SERAM_WORKPAGE_ADDR, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+    gInfo.checksum = crc16_ccitt(gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+    seramActiveOffset = 0;
+    gSignalFree = (sizeof(SignalPage) + 3u) & ~3u;
+    return 1;
+}
+
+void seram_shutdown() {
+    TASK_ID t = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        t = gStoreTask;
+        gStoreTask = nullptr;
+    }
+    if (t) taskWait(t, WAIT_FOREVER);
+}
+
+const SeramInfo* seramGetInfo() { return &gInfo; }
+
+uint8_t* seramVirtToPtr(uint32_t vaddr) { return vaddr < SERAM_SIZE ? gMem + vaddr : nullptr; }
+
+SignalPage* signalPage() { return reinterpret_cast<SignalPage*>(gMem + SERAM_SIGNAL_ADDR); }
+
+bool seramVirtualAddrRangeIsReadAccessAllowed(uint32_t vaddr, uint32_t len) { return inside(vaddr, len); }
+bool seramVirtualAddrIsRefpage(uint32_t vaddr) { return inRef(vaddr); }
+bool seramVirtualAddrIsWorkpage(uint32_t vaddr) { return inWork(vaddr); }
+
+bool seramReadMemory(void* dst, uint32_t vaddr, uint32_t len) {
+    if (!dst || !inside(vaddr, len)) {
+        syslogx(147, "seramReadMemory(): Access denied, requested virtual address: 0x%x, actual address: 0x%x, "
+                     "size: 0x%x", vaddr, vaddr, len);
+        return false;
+    }
+    std::memcpy(dst, gMem + vaddr, len);
+    return true;
+}
+
+bool seramDownload(uint32_t vaddr, const void* data, uint32_t len) {
+    if (!data || !inside(vaddr, len)) return false;
+    uint32_t last = len ? vaddr + len - 1 : vaddr;
+    if (inRef(vaddr) || inRef(last)) return false;   // the reference page is write protected
+    if (vaddr == SERAM_REFPAGE_ADDR + seramActiveOffset.load() && gAwmStop) {
+        gAwmStop();
+        syslogx(148, "seramDownload(): stopped AWM scheduler due to CalPage download");
+    }
+    std::memcpy(gMem + vaddr, data, len);
+    if (len && gAwmAdapt && vaddr < SERAM_ADAPT_ADDR + SERAM_ADAPT_SIZE && last >= SERAM_ADAPT_ADDR)
+        gAwmAdapt(vaddr, len);
+    return true;
+}
+
+bool seramCopyPage(uint32_t dstVaddr, uint32_t srcVaddr, uint32_t len) {
+    if (!inside(srcVaddr, len) || !inside(dstVaddr, len)) {
+        syslogx(147, "seramCopyPage(0x%08x,0x%08x,0x%08x) called!", dstVaddr, srcVaddr, len);
+        return false;
+    }
+    std::lock_guard<std::mutex> lk(gMx);
+    bool toRef = inRef(dstVaddr) || (len && inRef(dstVaddr + len - 1));
+    if (toRef) gInfo.refpageProtected = 0;
+    std::memmove(gMem + dstVaddr, gMem + srcVaddr, len);
+    if (toRef) gInfo.refpageProtected = 1;
+    return true;
+}
+
+uint16_t seramBuildChksum(uint32_t vaddr, uint32_t len) {
+    if (!inside(vaddr, len)) {
+        syslogx(147, "seramBuildChksum(): Access denied: virt. address: 0x%x, actual addressFrom: 0x%x, size: 0x%x",
+                vaddr, vaddr, len);
+        return 0;
+    }
+    return crc16_ccitt(gMem + vaddr, len);
+}
+
+uint32_t seramGetVirtualRefpageAddr() { return SERAM_REFPAGE_ADDR; }
+uint32_t seramGetRefpageSize() { return SERAM_PAGE_SIZE; }
+uint32_t seramGetVirtualWorkpageAddr() { return SERAM_WORKPAGE_ADDR; }
+uint32_t seramGetWorkpageSize() { return SERAM_PAGE_SIZE; }
+void seramSetRefpageActive() { seramActiveOffset = 0; }
+void seramSetWorkpageActive() { seramActiveOffset = SERAM_WORKPAGE_ADDR - SERAM_REFPAGE_ADDR; }
+const char* seramGetEPKPtr() {
+    return reinterpret_cast<const char*>(gMem + SERAM_REFPAGE_ADDR + seramActiveOffset.load() + CAL_EPK_OFFSET);
+}
+
+int seramStoreRefpage() {
+    static uint8_t snapshot[SERAM_PAGE_SIZE];
+    static std::mutex storeMx;
+    std::lock_guard<std::mutex> slk(storeMx);
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        std::memcpy(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+    }
+    // Write beside and rename, so that a torn write keeps the previous page.
+    std::string path = refpagePath();
+    std::string tmp = path + ".tmp";
+    FILE* f = std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        syslogx(147, "seramStoreRefpage(): cannot create %s", tmp.c_str());
+        return 0;
+    }
+    bool ok = std::fwrite(snapshot, 1, SERAM_PAGE_SIZE, f) == SERAM_PAGE_SIZE;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        std::remove(tmp.c_str());
+        syslogx(147, "seramStoreRefpage(): cannot write %s", path.c_str());
+        return 0;
+    }
+    return 1;
+}
+
+int seramCopyRefToFlashpage(seramStoreCallback cb, uint32_t userWord) {
+    seram_shutdown();   // one store at a time
+    TASK_ID t = taskSpawn("r_seram", 140, 0, 4096, [cb, userWord] {
+        int r = seramStoreRefpage();
+        if (cb) cb(r, userWord);
+    });
+    if (!t) {
+        syslogx(147, "seramCopyRefToFlashpage: taskSpawn errno %#x", unsigned(errno));
+        return 0;
+    }
+    std::lock_guard<std::mutex> lk(gMx);
+    gStoreTask = t;
+    return 1;
+}
+
+void seramSetAwmHooks(void (*stopScheduler)(), void (*adaptWritten)(uint32_t, uint32_t)) {
+    gAwmStop = stopScheduler;
+    gAwmAdapt = adaptWritten;
+}
+
+uint32_t seramSignalAlloc(uint32_t len) {
+    std::lock_guard<std::mutex> lk(gMx);
+    uint32_t need = (len + 3u) & ~3u;
+    if (len == 0 || gSignalFree + uint64_t(need) > SERAM_SIGNAL_SIZE) return 0;
+    uint32_t v = SERAM_SIGNAL_ADDR + gSignalFree;
+    gSignalFree += need;
+    return v;
+}
+
+void seramSetSlotResolver(unsigned measClass, seramSlotResolver fn) {
+    if (measClass < 64) gResolver[measClass] = fn;
+}
+
+int seramMeasSetupMeas(measaddr_t addr, unsigned raster, SeramMeasHandle* h, unsigned size) {
+    if (!h) return 0;
+    *h = SeramMeasHandle{};
+    h->addr = addr;
+    h->raster = uint8_t(raster);
+    unsigned cls = MEASADDR_CLASS(addr);
+    if (cls == MEASADDR_CLASS_XCPMR || cls == MEASADDR_CLASS_CCPMR || cls == MEASADDR_CLASS_AWM) {
+        seramSlotResolver fn = gResolver[cls];
+        const uint8_t* p = fn ? fn(addr, raster) : nullptr;
+        if (!p) return 0;
+        h->ptr = p;
+        h->kind = cls == MEASADDR_CLASS_AWM ? 3 : 2;
+        return 1;
+    }
+    uint32_t off = MEASADDR_OFFSET(addr);
+    if (off >= MEASADDR_CALMEM_LIMIT || !inside(off, size)) return 0;   // conversion pages: none on this device
+    h->ptr = gMem + off;
+    h->kind = 1;
+    return 1;
+}
+
+void seramMeasCopy(void* dst, unsigned size, const SeramMeasHandle* h) {
+    if (!dst || !h || !h->ptr) return;
+    const uint8_t* p = h->ptr;
+    // Calibration parameters are read at reference address + active offset.
+    if (h->kind == 1 && inRef(MEASADDR_OFFSET(h->addr))) p += seramActiveOffset.load();
+    std::memcpy(dst, p, size);
+}
+
+void seramMeasFreeMeas(SeramMeasHandle* h) {
+    if (h) *h = SeramMeasHandle{};
+}

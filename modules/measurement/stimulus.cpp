@@ -1,0 +1,140 @@
+// Stimulus of the host inputs.
+#include "measurement/stimulus.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "host/kernel.h"
+#include "measurement/seram.h"
+#include "measurement/catalogue.h"
+#include "measurement/signalpage.h"
+#include "platform/syslogx.h"
+
+namespace {
+enum Shape { CONST, SINE, RAMP, SQUARE, STEPS };
+
+struct Channel {
+    CatEntry entry;
+    Shape shape;
+    double a, b;
+    double periodMs;
+};
+
+std::mutex gMx;
+std::vector<Channel> gChannels;
+uint64_t gStep = 0;
+
+const char kBuiltIn[] =
+    "n_engine      sine   8000  4000  6000\n"
+    "v_vehicle     sine   150   120   30000\n"
+    "gear          steps  1     6     12000\n"
+    "throttle      square 100   20    4000\n"
+    "t_water       ramp   80    95    60000\n"
+    "t_oil         sine   110   5     45000\n"
+    "t_air         const  25\n"
+    "p_oil         sine   4     1.5   6000\n"
+    "p_fuel        const  5\n"
+    "p_brake_front square 0     60    4000\n"
+    "lap_distance  ramp   0     4500  90000\n";
+
+double valueAt(const Channel& c, uint64_t ms) {
+    double p = c.periodMs > 0 ? c.periodMs : 1;
+    double phase = std::fmod(double(ms), p) / p;
+    switch (c.shape) {
+    case CONST: return c.a;
+    case SINE: return c.a + c.b * std::sin(2 * M_PI * phase);
+    case RAMP: return c.a + (c.b - c.a) * phase;
+    case SQUARE: return phase < 0.5 ? c.a : c.b;
+    case STEPS: {
+        double n = std::floor(c.b - c.a) + 1;
+        return c.a + std::floor(phase * n);
+    }
+    }
+    return 0;
+}
+
+bool parseShape(const std::string& s, Shape* out) {
+    static const struct { const char* name; Shape shape; } k[] = {
+        {"const", CONST}, {"sine", SINE}, {"ramp", RAMP}, {"square", SQUARE}, {"steps", STEPS}};
+    for (auto& e : k)
+        if (s == e.name) {
+            *out = e.shape;
+            return true;
+        }
+    return false;
+}
+}  // namespace
+
+int stimulus_load(const std::string& text) {
+    std::vector<Channel> chans;
+    std::istringstream in(text);
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::istringstream ls(line);
+        std::string name, shape;
+        if (!(ls >> name)) continue;   // empty line
+        Channel c{};
+        c.a = c.b = c.periodMs = 0;
+        ls >> shape >> c.a;
+        if (ls.fail() || !parseShape(shape, &c.shape)) {
+            syslogx(148, "stimulus: line %d not understood", lineNo);
+            continue;
+        }
+        if (c.shape != CONST && !(ls >> c.b >> c.periodMs)) {
+            syslogx(148, "stimulus: line %d not understood", lineNo);
+            continue;
+        }
+        const CatEntry* e = catalogue_find(name.c_str(), &c.entry);
+        if (!e || MEASADDR_OFFSET(e->addr) < SERAM_SIGNAL_ADDR ||
+            MEASADDR_OFFSET(e->addr) >= SERAM_SIGNAL_ADDR + SERAM_SIGNAL_SIZE) {
+            syslogx(148, "stimulus: line %d: %s is no signal-page variable", lineNo, name.c_str());
+            continue;
+        }
+        c.entry = *e;
+        chans.push_back(c);
+    }
+    std::lock_guard<std::mutex> lk(gMx);
+    gChannels = std::move(chans);
+    gStep = 0;
+    return int(gChannels.size());
+}
+
+int stimulus_init() {
+    std::string path = host::deviceFolder() + "/stimulus.cfg";
+    std::ifstream f(path);
+    if (!f) {
+        syslogx(148, "stimulus: stimulus.cfg not found, built-in stimulus used");
+        return stimulus_load(kBuiltIn);
+    }
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return stimulus_load(ss.str());
+}
+
+void stimulus_step(uint64_t ms) {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (const Channel& c : gChannels) {
+        double v = valueAt(c, ms);
+        if (c.entry.type != TE_FLOAT) v = std::round(v);
+        catalogue_write(&c.entry, v);
+    }
+    SignalPage* sp = signalPage();
+    sp->stim_active = gChannels.empty() ? 0 : 1;
+    sp->stim_tick = uint32_t(ms);
+}
+
+void stimulus_1ms(intptr_t) { stimulus_step(gStep++); }
+
+void stimulus_clear() {
+    std::lock_guard<std::mutex> lk(gMx);
+    gChannels.clear();
+    gStep = 0;
+}

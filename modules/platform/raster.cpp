@@ -1,0 +1,314 @@
+#include "platform/raster.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "host/kernel.h"
+#include "platform/raster_bodies.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+constexpr int kMaxRasters = 32;
+constexpr size_t kRasterStack = 65536;
+constexpr int kNotifyPriority = 21;
+
+enum class Kind { Body, Watchdog, Hook };
+
+struct Raster {
+    char name[40] = {};
+    int priority = 0;
+    int cycle = 0;            // ms, or the negative event id
+    int limit = 0;            // watchdog limit in pending cycles, 0 = none
+    Kind kind = Kind::Body;
+    int body = 0;             // RasterBody for Kind::Body
+    void (*hook)() = nullptr; // for Kind::Hook
+    SEM_ID sem = nullptr;
+    TASK_ID task = nullptr;
+    int count = 0;            // ms since the last give (base-tick task only)
+    std::atomic<int> pending{0};
+    std::atomic<uint64_t> ticks{0};
+    std::atomic<bool> overLimit{false};
+};
+
+struct Fixed {
+    const char* name;
+    int priority;
+    int cycle;
+    int limit;
+    Kind kind;
+    int body;
+};
+
+// The rasters of the process: name, task priority, cycle (ms; negative: event
+// id), watchdog limit in pending cycles.
+constexpr Fixed kFixed[] = {
+    {"r1ms", 29, 1, 30, Kind::Body, RB_1MS},
+    {"r2ms", 65, 2, 30, Kind::Body, RB_2MS},
+    {"r5ms", 66, 5, 30, Kind::Body, RB_5MS},
+    {"r10ms", 67, 10, 30, Kind::Body, RB_10MS},
+    {"r20ms", 70, 20, 30, Kind::Body, RB_20MS},
+    {"r50ms", 71, 50, 30, Kind::Body, RB_50MS},
+    {"r100ms", 72, 100, 30, Kind::Body, RB_100MS},
+    {"r200ms", 87, 200, 30, Kind::Body, RB_200MS},
+    {"r500ms", 88, 500, 30, Kind::Body, RB_500MS},
+    {"r1000ms", 89, 1000, 30, Kind::Body, RB_1000MS},
+    {"rEthSend_online", 83, 10, 5000, Kind::Body, RB_ETHSEND_ONLINE},
+    {"rEthSend_offline", 84, 10, 5000, Kind::Body, RB_ETHSEND_OFFLINE},
+    {"rMeas", 132, 1, 6000, Kind::Body, RB_MEAS},
+    {"sbLapPer", 82, RASTER_EVENT_SBLAPPER, 0, Kind::Body, RB_SBLAPPER},
+    {"Lap", 85, RASTER_EVENT_LAP, 0, Kind::Body, RB_LAP},
+    {"WATCHDOG", 34, 10, 3, Kind::Watchdog, 0},
+};
+
+Raster g_rasters[kMaxRasters];
+std::atomic<int> g_count{0};          // rasters published to the base-tick task
+std::mutex g_mutex;                   // init, hooks, start and stop
+TASK_ID g_notifyTask = nullptr;
+std::atomic<bool> g_running{false};   // between init and stop
+std::atomic<uint64_t> g_baseTicks{0};
+std::atomic<bool> g_syncRequest{false};
+std::atomic<uint32_t> g_syncStamp{0};
+std::atomic<uint32_t (*)()> g_now{nullptr};
+
+uint32_t nowStamp() {
+    uint32_t (*f)() = g_now.load();
+    return f ? f() : host::timeStamp();
+}
+
+void give(Raster& r) {
+    r.pending.fetch_add(1, std::memory_order_relaxed);
+    semGive(r.sem);
+}
+
+// The WATCHDOG raster's body: feed only while every raster is within its limit.
+void watchdogCheck() {
+    bool feed = true;
+    const int n = g_count.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.limit <= 0) continue;
+        const int p = r.pending.load(std::memory_order_relaxed);
+        if (p > r.limit) {
+            feed = false;
+            if (!r.overLimit.exchange(true))
+                syslogx(147, "raster %s exceeds its watchdog limit: %d pending cycles (limit %d) at tick %llu",
+                        r.name, p, r.limit, static_cast<unsigned long long>(g_baseTicks.load()));
+        } else if (p <= r.limit / 2) {
+            r.overLimit.store(false);   // re-armed: a new overrun is reported again
+        }
+    }
+    if (feed) host::watchdogFeed();
+}
+
+void runRaster(Raster* r) {
+    for (;;) {
+        semTake(r->sem, WAIT_FOREVER);   // a delete unwinds the task here
+        switch (r->kind) {
+        case Kind::Body: rasterBodies_run(r->body); break;
+        case Kind::Watchdog: watchdogCheck(); break;
+        case Kind::Hook: r->hook(); break;
+        }
+        r->ticks.fetch_add(1, std::memory_order_relaxed);
+        r->pending.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+// One base tick: count every periodic raster and give those that are due.
+void notifyTick() {
+    const bool resync = g_syncRequest.exchange(false);
+    // ms since the 100 ms boundary the time service handed over
+    const uint32_t elapsed = resync ? (nowStamp() - g_syncStamp.load()) / 10 : 0;
+    const int n = g_count.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.cycle <= 0 || !r.task) continue;
+        bool due;
+        if (resync) {
+            r.count = static_cast<int>(elapsed % static_cast<uint32_t>(r.cycle));
+            due = r.count == 0;
+        } else {
+            due = ++r.count >= r.cycle;
+            if (due) r.count = 0;
+        }
+        if (due) give(r);
+    }
+    // counted last: whoever sees the count also sees this tick's gives
+    g_baseTicks.fetch_add(1, std::memory_order_release);
+}
+
+void notifyTask() {
+    SEM_ID tick = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, SEM_Q_FIFO, OM_CREATE);
+    if (!tick) {
+        syslogx(3, "r_notifyRasterTask: cannot open /BASETICK0");
+        return;
+    }
+    for (;;) {
+        semTake(tick, WAIT_FOREVER);
+        notifyTick();
+    }
+}
+
+// Adds a raster and its task; g_mutex held.
+bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, int body, void (*hook)(),
+               size_t stack, int processor) {
+    const int i = g_count.load(std::memory_order_relaxed);
+    if (i >= kMaxRasters) return false;
+    Raster& r = g_rasters[i];
+    snprintf(r.name, sizeof r.name, "%s", name);
+    r.priority = priority;
+    r.cycle = cycle;
+    r.limit = limit;
+    r.kind = kind;
+    r.body = body;
+    r.hook = hook;
+    r.count = 0;
+    r.pending.store(0);
+    r.ticks.store(0);
+    r.overLimit.store(false);
+    r.task = nullptr;
+    if (r.sem) semDelete(r.sem);   // left by an earlier stop (see stopLocked)
+    r.sem = semCCreate(SEM_Q_PRIORITY, 0);
+    if (!r.sem) return false;
+    char taskName[48];
+    snprintf(taskName, sizeof taskName, "r_%s", name);
+    r.task = taskSpawn(taskName, priority, VX_FP_TASK, stack ? stack : kRasterStack, [&r] { runRaster(&r); });
+    if (!r.task) {
+        semDelete(r.sem);
+        r.sem = nullptr;
+        return false;
+    }
+    if (processor >= 0) taskCpuAffinitySet(r.task, 1u << processor);
+    g_count.store(i + 1, std::memory_order_release);
+    return true;
+}
+
+void stopLocked() {
+    if (g_notifyTask) {
+        taskDelete(g_notifyTask);
+        g_notifyTask = nullptr;
+        host::stopBaseTick();
+    }
+    if (g_running.exchange(false)) host::watchdogShutdown();
+    const int n = g_count.load();
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.task) taskDelete(r.task);
+        r.task = nullptr;
+    }
+    // The semaphores stay until the next raster_init: a late lap trigger may
+    // still give one. The counts stay readable for the shutdown log.
+}
+
+}  // namespace
+
+int raster2rate(int rasterIndex) {
+    static constexpr int kRate[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 1, 0, 6000};
+    if (rasterIndex < 0 || rasterIndex >= static_cast<int>(sizeof kRate / sizeof kRate[0])) return 0;
+    return kRate[rasterIndex];
+}
+
+int raster_init() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    stopLocked();
+    g_count.store(0);
+    g_baseTicks.store(0);
+    g_syncRequest.store(false);
+    rasterBodies_reset();
+    for (const Fixed& f : kFixed) {
+        if (!addRaster(f.name, f.priority, f.cycle, f.limit, f.kind, f.body, nullptr, 0, -1)) {
+            syslogx(3, "raster_init: cannot create raster %s", f.name);
+            stopLocked();
+            return 0;
+        }
+    }
+    g_running.store(true);
+    return 1;
+}
+
+int raster_start(bool manualTick) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_running.load() || g_notifyTask) return 0;
+    host::startBaseTick(manualTick);
+    g_notifyTask = taskSpawn("r_notifyRasterTask", kNotifyPriority, VX_FP_TASK, kRasterStack, [] { notifyTask(); });
+    if (!g_notifyTask) {
+        syslogx(3, "raster_start: cannot spawn r_notifyRasterTask");
+        host::stopBaseTick();
+        return 0;
+    }
+    return 1;
+}
+
+void raster_stopAll() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    stopLocked();
+}
+
+int raster_hookFunction(const char* name, int priority, int cycleMs, void (*fn)(), size_t stackSize,
+                        int processor, int watchdogLimit) {
+    if (!name || !*name || !fn || cycleMs <= 0) {
+        syslogx(147, "raster_hookFunction: invalid request for %s", name ? name : "(null)");
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (!g_running.load() ||
+        !addRaster(name, priority, cycleMs, watchdogLimit > 0 ? watchdogLimit : 0, Kind::Hook, 0, fn, stackSize,
+                   processor)) {
+        syslogx(147, "raster_hookFunction: cannot create raster %s", name);
+        return 0;
+    }
+    return 1;
+}
+
+STATUS raster_taskDelay(SEM_ID sem, int ms) {
+    int ticks = ms <= 0 ? 0 : static_cast<int>((static_cast<long long>(ms) * sysClkRateGet() + 999) / 1000);
+    if (!sem) return taskDelay(ticks);
+    return semTake(sem, ticks);
+}
+
+void rasterTaskSyncTo100ms(uint32_t timeStamp) {
+    g_syncStamp.store(timeStamp);
+    g_syncRequest.store(true);
+}
+
+int raster_fireEvent(int eventId) {
+    if (eventId >= 0 || !g_running.load()) return 0;
+    const int n = g_count.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.cycle == eventId && r.sem) {
+            give(r);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int raster_count() { return g_count.load(std::memory_order_acquire); }
+
+bool raster_info(int i, RasterInfo* out) {
+    if (!out || i < 0 || i >= raster_count()) return false;
+    const Raster& r = g_rasters[i];
+    out->name = r.name;
+    out->priority = r.priority;
+    out->cycle = r.cycle;
+    out->watchdogLimit = r.limit;
+    out->ticks = r.ticks.load();
+    out->pending = r.pending.load();
+    out->overLimit = r.overLimit.load();
+    return true;
+}
+
+int raster_find(const char* name) {
+    if (!name) return -1;
+    const int n = raster_count();
+    for (int i = 0; i < n; ++i)
+        if (strcmp(g_rasters[i].name, name) == 0) return i;
+    return -1;
+}
+
+uint64_t raster_baseTicks() { return g_baseTicks.load(); }
+
+void raster_setTimeSource(uint32_t (*now)()) { g_now.store(now); }

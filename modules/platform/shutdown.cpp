@@ -1,0 +1,48 @@
+#include <atomic>
+
+#include "host/os.h"
+#include "platform/error_mgr.h"
+#include "platform/io.h"
+#include "platform/raster.h"
+#include "platform/startup.h"
+#include "platform/syslog_reader.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+constexpr unsigned kPwmOutputs = 8;
+constexpr int kLoggerFlushWaitMs = 950;
+constexpr int kLoggerPollMs = 10;
+
+ShutdownHooks g_hooks;
+std::atomic<bool> g_done{false};
+
+}  // namespace
+
+void rtpShutdown_setHooks(const ShutdownHooks& hooks) { g_hooks = hooks; }
+
+void rtpShutdown() {
+    if (g_done.exchange(true)) return;
+    syslogx(150, "rtpShutdown: orderly shutdown");
+    for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
+    if (g_hooks.stopComponents) g_hooks.stopComponents();
+
+    if (g_hooks.loggerFlushed) {
+        int waited = 0;
+        while (!g_hooks.loggerFlushed() && waited < kLoggerFlushWaitMs) {
+            taskDelay(kLoggerPollMs * sysClkRateGet() / 1000);
+            waited += kLoggerPollMs;
+        }
+        if (waited >= kLoggerFlushWaitMs) syslogx(148, "rtpShutdown: logger not flushed after %d ms", waited);
+    }
+
+    raster_stopAll();
+    if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");
+
+    for (int i = 0; i < raster_count(); ++i) {
+        RasterInfo ri;
+        if (raster_info(i, &ri)) syslogx(150, "raster %s: %llu ticks", ri.name, static_cast<unsigned long long>(ri.ticks));
+    }
+    syslogx(150, "rtpShutdown: done");
+    syslogx_readerStop();
+}

@@ -1,0 +1,27 @@
+#include "xml/xml_error.h"
+
+#include <cstdio>
+
+#include "xml/xml_scan.h"
+
+namespace {
+// One buffer per thread: loaders in different tasks may fail at once.
+thread_local char errorText[512];
+}
+
+const char* XmlError(const char* message, const XmlScan& scanner) {
+    snprintf(errorText, sizeof errorText, "%s in line %d column %d", message ? message : "",
+             scanner.line(), scanner.column());
+    return errorText;
+}
+
+const char* XmlError(const char* message, const char* attribute, const XmlScan& scanner) {
+    snprintf(errorText, sizeof errorText, "%s (%s) in line %d column %d", message ? message : "",
+             attribute ? attribute : "", scanner.line(), scanner.column());
+    return errorText;
+}
+
+const char* XmlErrorText(const char* message, const char* name) {
+    snprintf(errorText, sizeof errorText, "%s%s", message ? message : "", name ? name : "");
+    return errorText;
+}

@@ -1,0 +1,175 @@
+// Lap, outing and fragment counters: NVRAM, triggers, file names, shell.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "logging/lapoutfra.h"
+#include "logging_fixture.h"
+#include "platform/shell.h"
+
+namespace {
+
+LapOutFraState current() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    return s;
+}
+
+std::string shell(int (*fn)(int, char**), std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fn(int(argv.size()), argv.data()), 0);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string name(uint8_t idx, uint16_t out, uint16_t lap, uint16_t frag, uint16_t abs) {
+    char buf[32];
+    LapOutFra_genFilenameAbsLap(buf, sizeof buf, idx, out, lap, frag, abs);
+    return buf;
+}
+
+}  // namespace
+
+using LapOutFraTest = LoggingTest;
+
+TEST_F(LapOutFraTest, FileNames) {
+    EXPECT_EQ(name(0, 1, 2, 1, 0x123), "A0102012.301");
+    EXPECT_EQ(name(2, 0x1FF, 0x102, 0x1AB, 0xFFFF), "Bff02fff.fab");
+    char buf[16] = "x";
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(buf, sizeof buf, 1, 1, 1, 1, 1), -1);
+    EXPECT_STREQ(buf, "");
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(buf, sizeof buf, 3, 1, 1, 1, 1), -1);
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(nullptr, 16, 0, 1, 1, 1, 1), -1);
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(buf, 0, 0, 1, 1, 1, 1), -1);
+    char small[5];
+    EXPECT_EQ(LapOutFra_genFilenameAbsLap(small, sizeof small, 0, 1, 2, 1, 0x123), 4);
+    EXPECT_STREQ(small, "A010");
+}
+
+TEST_F(LapOutFraTest, CountersPersistAcrossRestart) {
+    // nothing stored yet: 1/1/1, absolute lap 0
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFraState s = current();
+    EXPECT_EQ(s.lap, 1);
+    EXPECT_EQ(s.outing, 1);
+    EXPECT_EQ(s.fragment, 1);
+    EXPECT_EQ(s.absLap, 0);
+    EXPECT_EQ(s.valid, 0);
+
+    LapOutFra_initLapOutCnt(7, 3);            // new pair: fragment 1, absolute lap + 1
+    LapOutFra_setFragmentTrig(1234);
+    s = current();
+    EXPECT_EQ(s.valid, 1);
+    EXPECT_EQ(s.fragment, 2);
+    EXPECT_EQ(s.absLap, 1);
+    EXPECT_EQ(s.timeStamp, 1234u);
+
+    restart();
+    ASSERT_EQ(LapOutFra_init(), 0);
+    s = current();
+    EXPECT_EQ(s.lap, 7);
+    EXPECT_EQ(s.outing, 3);
+    EXPECT_EQ(s.fragment, 2);
+    EXPECT_EQ(s.absLap, 2);                   // every start counts one
+    EXPECT_EQ(s.valid, 0);
+    EXPECT_EQ(s.timeStamp, 0u);
+
+    // the same pair keeps fragment and absolute lap
+    LapOutFra_initLapOutCnt(7, 3);
+    s = current();
+    EXPECT_EQ(s.fragment, 2);
+    EXPECT_EQ(s.absLap, 2);
+
+    // element 0 is fragment, outing, lap little-endian
+    uint8_t raw[6];
+    ASSERT_EQ(nvram_dbs_read(0, 0, raw, 6), 6);
+    EXPECT_EQ(std::vector<uint8_t>(raw, raw + 6), (std::vector<uint8_t>{2, 0, 3, 0, 7, 0}));
+}
+
+TEST_F(LapOutFraTest, TriggersAndWraps) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    int resets = 0, segmentations = 0;
+    static int* pResets;
+    static int* pSegs;
+    pResets = &resets;
+    pSegs = &segmentations;
+    LapOutFra_setHooks({[] { ++*pResets; }, [] { ++*pSegs; }, nullptr});
+
+    LapOutFra_setLapOutCnt(5, 1, 100);        // same outing: no lap-stack reset
+    LapOutFraState s = current();
+    EXPECT_EQ(s.lap, 5);
+    EXPECT_EQ(s.fragment, 1);
+    EXPECT_EQ(s.absLap, 1);
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(segmentations, 1);
+    LapOutFra_setLapOutCnt(0x102, 0x1FF, 200);
+    EXPECT_EQ(resets, 1);
+    const LapOutFraSignals& sig = LapOutFra_signals();
+    EXPECT_EQ(*sig.lapctr, 0x02);
+    EXPECT_EQ(*sig.outctr, 0xFF);
+    EXPECT_EQ(*sig.abslap, 2);
+
+    for (int i = 1; i < 255; ++i) LapOutFra_setFragmentTrig(300);
+    EXPECT_EQ(current().fragment, 255);
+    LapOutFra_setFragmentTrig(400);           // wraps to 1, one more absolute lap
+    s = current();
+    EXPECT_EQ(s.fragment, 1);
+    EXPECT_EQ(s.absLap, 3);
+    EXPECT_EQ(*sig.fractr, 1);
+
+    // an update from another device: an unchanged pair does nothing
+    LapOutFra_chngLapOutCnt(0x102, 0x1FF);
+    EXPECT_EQ(current().absLap, 3);
+    LapOutFra_chngLapOutCnt(0x103, 0x1FF);
+    EXPECT_EQ(current().absLap, 4);
+}
+
+TEST_F(LapOutFraTest, FragmentSearchSkipsFilesOnLoggingDrives) {
+    ASSERT_EQ(LapOutFra_init(), 0);           // absolute lap 0
+    makeDrive("meas");
+    makeDrive("meas2");
+    makeDrive("usb_meas");
+    // new pair (1, 2) takes absolute lap 1; fragments 1 and 2 exist on two drives
+    std::ofstream(dir + "/meas/A0201000.101") << "x";
+    std::ofstream(dir + "/usb_meas/B0201000.102") << "x";
+    // a file of that name in the working directory is not a measurement file
+    std::ofstream("A0201000.103") << "x";
+    LapOutFra_initLapOutCnt(1, 2);
+    EXPECT_EQ(current().fragment, 3);
+    std::remove("A0201000.103");
+}
+
+TEST_F(LapOutFraTest, ShellCommandsPrintTheState) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    EXPECT_EQ(shell(lof_set, {"lof_set", "1"}), "usage: lof_set lapcnt outcnt\n");
+    ASSERT_EQ(LapOutFra_cmds_init(), 0);
+    std::string printed;
+    EXPECT_EQ(shell_runLineCapture("lof_set 4 2", &printed), 0);
+    EXPECT_EQ(printed,
+              "Valid: \t\t\t1\nLap counter: \t\t4\nOuting counter: \t2\nFragment counter: \t1\n"
+              "Timestamp: \t\t0\nAbsolute lap counter: \t1 (0x1)\n");
+    std::string out = shell(lof_laptrig, {"lof_laptrig"});
+    EXPECT_NE(out.find("Lap counter: \t\t5\n"), std::string::npos);
+    EXPECT_NE(out.find("Absolute lap counter: \t2 (0x2)\n"), std::string::npos);
+    out = shell(lof_outtrig, {"lof_outtrig"});
+    EXPECT_NE(out.find("Outing counter: \t3\n"), std::string::npos);
+    EXPECT_NE(out.find("Lap counter: \t\t5\n"), std::string::npos);
+    out = shell(lof_fratrig, {"lof_fratrig"});
+    EXPECT_NE(out.find("Fragment counter: \t2\n"), std::string::npos);
+    out = shell(lof_get, {"lof_get"});
+    EXPECT_NE(out.find("Absolute lap counter: \t3 (0x3)\n"), std::string::npos);
+}
+
+TEST_F(LapOutFraTest, CallsBeforeInitAreRefused) {
+    LapOutFraState s{};
+    s.valid = 7;
+    LapOutFra_getState(&s);
+    EXPECT_EQ(s.valid, 0);
+    LapOutFra_setLapOutCnt(1, 1, 1);          // logged, nothing changes
+    LapOutFra_setFragmentTrig(1);
+    LapOutFra_initLapOutCnt(1, 1);
+    LapOutFra_getState(nullptr);
+    EXPECT_EQ(LapOutFra_isValid(), 0);
+}

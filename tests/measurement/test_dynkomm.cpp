@@ -1,0 +1,173 @@
+// FIFO modes, validity, the magic table and a two-thread queue run.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "measurement/dynkomm.h"
+
+namespace {
+dynkomm_fifo_t* makeFifo(uint16_t slots, uint16_t size, uint16_t mode) {
+    uint32_t m = dynkomm_get_magic();
+    dynkomm_fifo_prepare(m);
+    return dynkomm_fifo_create(m, 1, 0, 1, 3, slots, size, mode);
+}
+void put(dynkomm_fifo_t* f, uint32_t v) {
+    uint8_t* s = dynkomm_write(f);
+    ASSERT_NE(s, nullptr);
+    std::memcpy(s, &v, 4);
+    dynkomm_writedone(f);
+}
+uint32_t take(dynkomm_fifo_t* f) {
+    uint8_t* s = dynkomm_read(f);
+    if (!s) return 0xFFFFFFFF;
+    uint32_t v;
+    std::memcpy(&v, s, 4);
+    dynkomm_readdone(f);
+    return v;
+}
+}  // namespace
+
+class DynkommTest : public ::testing::Test {
+protected:
+    void SetUp() override { dynkomm_init(0xAB); }
+};
+
+TEST_F(DynkommTest, QueueRefusesWriterWhenFullAndReaderTakesOldest) {
+    dynkomm_fifo_t* f = makeFifo(4, 4, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->valid, DYNKOMM_VALID);
+    EXPECT_EQ(f->slotcount, 4);
+    EXPECT_EQ(f->slotmask, 3);
+    for (uint32_t i = 1; i <= 4; ++i) put(f, i);
+    EXPECT_EQ(dynkomm_write(f), nullptr);
+    EXPECT_EQ(take(f), 1u);
+    put(f, 5);   // room again after one read
+    for (uint32_t i = 2; i <= 5; ++i) EXPECT_EQ(take(f), i);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(DynkommTest, BufferReaderTakesNewestAndWriterNeverWaits) {
+    dynkomm_fifo_t* f = makeFifo(4, 4, 0);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    for (uint32_t i = 1; i <= 9; ++i) put(f, i);
+    EXPECT_EQ(take(f), 9u);
+    EXPECT_EQ(dynkomm_read(f), nullptr);   // nothing new
+    put(f, 10);
+    put(f, 11);
+    EXPECT_EQ(take(f), 11u);
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(DynkommTest, WrongValidityWordRefusesBothSides) {
+    dynkomm_fifo_t* f = makeFifo(2, 4, DYNKOMM_MODE_QUEUE);
+    put(f, 7);
+    f->valid = 0xA711;
+    EXPECT_EQ(dynkomm_write(f), nullptr);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    EXPECT_EQ(dynkomm_write(nullptr), nullptr);
+    f->valid = DYNKOMM_VALID;
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(DynkommTest, SlotCountIsRoundedToPowerOfTwo) {
+    dynkomm_fifo_t* f = makeFifo(5, 3, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->slotcount, 8);
+    EXPECT_EQ(f->slotmask, 7);
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(DynkommTest, MagicTableStatesAndBootByte) {
+    uint32_t m = dynkomm_get_magic();
+    EXPECT_EQ(m >> 24, 0xABu);
+    EXPECT_NE(m & 0xFFFFFF, 0u);
+    // create needs a prepared entry
+    EXPECT_EQ(dynkomm_fifo_create(m, 1, 0, 1, 0, 4, 4, 0), nullptr);
+    EXPECT_EQ(dynkomm_fifo_create(0x77000001, 1, 0, 1, 0, 4, 4, 0), nullptr);
+    dynkomm_fifo_prepare(m);
+    EXPECT_EQ(dynkomm_magic_state(m), DYNKOMM_PREPARED);
+    dynkomm_fifo_t* f = dynkomm_fifo_create(m, 1, 0, 1, 0, 4, 4, 0);
+    ASSERT_NE(f, nullptr);
+    dynkomm_fifo_t* got = nullptr;
+    EXPECT_EQ(dynkomm_get_fifo(m, &got), 1);
+    EXPECT_EQ(got, f);
+    dynkomm_fifo_set(m, nullptr);
+    EXPECT_EQ(dynkomm_get_fifo(m, &got), 2);
+    dynkomm_fifo_delete(f);
+    dynkomm_free_magic(m);
+    EXPECT_EQ(dynkomm_get_fifo(m, &got), 0);
+    EXPECT_EQ(dynkomm_get_fifo(0, &got), 0);
+}
+
+TEST_F(DynkommTest, FreedMagicIsNotReusedDuringDeletionDelayAndTableCanRunOut) {
+    std::vector<uint32_t> all;
+    for (unsigned i = 0; i < DYNKOMM_MAGIC_ENTRIES; ++i) {
+        uint32_t m = dynkomm_get_magic();
+        if (!m) break;
+        all.push_back(m);
+    }
+    EXPECT_EQ(all.size(), DYNKOMM_MAGIC_ENTRIES);
+    EXPECT_EQ(dynkomm_get_magic(), 0u);     // exhausted
+    dynkomm_free_magic(all[10]);
+    EXPECT_EQ(dynkomm_get_magic(), 0u);     // still within the deletion delay
+    dynkomm_free_magic_direct(all[11]);
+    uint32_t again = dynkomm_get_magic();
+    EXPECT_NE(again, 0u);
+    EXPECT_NE(again, all[11]);              // a new running counter, same table slot
+    EXPECT_EQ(again & 0xFFFF, all[11] & 0xFFFF);
+}
+
+TEST_F(DynkommTest, SerNetSlotNumbersAndHooksWithoutNetwork) {
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(0), 512u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(16), 512u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(1), 256u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(3), 64u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(8), 4u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(9), 2u);
+    EXPECT_EQ(dynkomm_getslotnum_SerNet(11), 2u);
+    dynkomm_set_sernet_hooks(nullptr);
+    EXPECT_EQ(dynkomm_fifo_link(nullptr), 0);
+    EXPECT_EQ(dynkomm_fifo_reserve(1, 2), 0);
+}
+
+TEST_F(DynkommTest, TwoThreadsMillionSlotsLoseAndReorderNothing) {
+    dynkomm_fifo_t* f = makeFifo(64, 8, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(f, nullptr);
+    constexpr uint32_t kN = 1000000;
+    std::thread writer([f] {
+        for (uint32_t i = 0; i < kN;) {
+            uint8_t* s = dynkomm_write(f);
+            if (!s) {
+                std::this_thread::yield();
+                continue;
+            }
+            uint32_t check = ~i;
+            std::memcpy(s, &i, 4);
+            std::memcpy(s + 4, &check, 4);
+            dynkomm_writedone(f);
+            ++i;
+        }
+    });
+    uint32_t expect = 0, errors = 0;
+    while (expect < kN) {
+        uint8_t* s = dynkomm_read(f);
+        if (!s) {
+            std::this_thread::yield();
+            continue;
+        }
+        uint32_t v, check;
+        std::memcpy(&v, s, 4);
+        std::memcpy(&check, s + 4, 4);
+        if (v != expect || check != ~expect) ++errors;
+        dynkomm_readdone(f);
+        ++expect;
+    }
+    writer.join();
+    EXPECT_EQ(errors, 0u);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    dynkomm_fifo_delete(f);
+}

@@ -1,0 +1,399 @@
+// Gateway: local lists fed from the stimulus, start/stop/time-out callbacks,
+// refused set-ups, remote requests and lists served to another device.
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "measurement/calparams.h"
+#include "measurement/signalpage.h"
+#include "measurement/stimulus.h"
+#include "meas_fixture.h"
+
+namespace {
+struct Event {
+    unsigned idx;
+    unsigned long status;
+    std::vector<uint8_t> slot;   // read: the slot bytes
+    uintptr_t word;              // start: the word; time-out: the PID
+    std::thread::id thread;
+};
+
+struct Recorder {
+    std::mutex mx;
+    std::vector<Event> ev;
+    unsigned slotLen = 0;
+    uint32_t killOnRead = 0;   // list to kill from inside the read callback
+    std::vector<Event> of(unsigned idx) {
+        std::lock_guard<std::mutex> lk(mx);
+        std::vector<Event> r;
+        for (auto& e : ev)
+            if (e.idx == idx) r.push_back(e);
+        return r;
+    }
+};
+
+template <unsigned Idx>
+int record(unsigned long status, void* data, void* user) {
+    auto* r = static_cast<Recorder*>(user);
+    Event e{Idx, status, {}, 0, std::this_thread::get_id()};
+    if (Idx == GW_CB_READ && data) {
+        auto* p = static_cast<uint8_t*>(data);
+        e.slot.assign(p, p + r->slotLen);
+    } else if (Idx == GW_CB_START) {
+        e.word = reinterpret_cast<uintptr_t>(data);
+    } else if (Idx == GW_CB_TIMEOUT && data) {
+        e.word = *static_cast<uint16_t*>(data);
+    }
+    uint32_t kill = 0;
+    {
+        std::lock_guard<std::mutex> lk(r->mx);
+        r->ev.push_back(e);
+        if (Idx == GW_CB_READ) std::swap(kill, r->killOnRead);
+    }
+    if (kill) gw_kill_list(kill);
+    return 1;
+}
+
+const callback_list kCallbacks = {{{record<GW_CB_READ>, 100},
+                                   {record<GW_CB_STOP>, 100},
+                                   {record<GW_CB_START>, 123},
+                                   {nullptr, 0},
+                                   {record<GW_CB_TIMEOUT>, 0},
+                                   {nullptr, 0}}};
+
+uint32_t addr(const char* name) {
+    measaddr_t a = catalogue_addr(name);
+    EXPECT_NE(a, 0u) << name;
+    return a;
+}
+
+// One raster tick: producer then delivery, as the raster task runs them.
+void tick(unsigned raster, uint32_t ts, bool produce = true) {
+    if (produce) meas_man_copy_raster(raster, ts);
+    gw_distribute(raster);
+}
+}  // namespace
+
+class GatewayTest : public MeasTest {
+protected:
+    void SetUp() override {
+        MeasTest::SetUp();
+        conn_ = gw_connect(&kCallbacks);
+        ASSERT_NE(conn_, nullptr);
+    }
+    void TearDown() override {
+        gw_disconnect(conn_);
+        stimulus_clear();
+        MeasTest::TearDown();
+    }
+    std::vector<uint32_t> mixedList() {
+        return {uint32_t(GW_SIZE4), addr("n_engine"), addr("t_water"), 0,
+                uint32_t(GW_SIZE2), addr("PCODE"), 0,
+                uint32_t(GW_SIZE1), addr("gear"), addr("display_page"), 0, 0};
+    }
+    gw_conn_t conn_ = nullptr;
+    Recorder rec_;
+};
+
+TEST_F(GatewayTest, MixedListDeliversBigEndianStimulusValuesOnTheRasterTask) {
+    ASSERT_EQ(stimulus_load("n_engine ramp 1000 9000 100\n"
+                            "t_water sine 90 5 1000\n"
+                            "gear steps 1 6 60\n"),
+              3);
+    signalPage()->display_page = 3;
+    auto list = mixedList();
+    rec_.slotLen = gw_list_slot_size(list.data(), uint16_t(list.size() * 4));
+    ASSERT_EQ(rec_.slotLen, 4u + 8 + 2 + 2);
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 0, 0, 1, 4,
+                               uint16_t(rec_.slotLen), 5);
+    ASSERT_NE(h, 0u);
+    ASSERT_EQ(gw_start_list(h), 1);
+
+    std::vector<float> engine, water;
+    std::vector<int8_t> gears;
+    std::thread raster([&] {
+        for (uint32_t t = 1; t <= 6; ++t) {
+            stimulus_step(t * 10);
+            engine.push_back(signalPage()->n_engine);
+            water.push_back(signalPage()->t_water);
+            gears.push_back(signalPage()->gear);
+            tick(3, 5000 + t * 100);
+        }
+    });
+    std::thread::id rasterId = raster.get_id();
+    raster.join();
+
+    auto starts = rec_.of(GW_CB_START);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].status, GW_NO_ERROR);
+    EXPECT_EQ(starts[0].word, 123u);
+    auto reads = rec_.of(GW_CB_READ);
+    ASSERT_EQ(reads.size(), 6u);
+    uint32_t lastTs = 0;
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const auto& s = reads[i].slot;
+        EXPECT_EQ(reads[i].status, 0u);
+        EXPECT_EQ(reads[i].thread, rasterId);
+        uint32_t ts = be_get32(&s[0]);
+        EXPECT_GT(ts, lastTs);
+        lastTs = ts;
+        EXPECT_EQ(be_getf(&s[4]), engine[i]);
+        EXPECT_EQ(be_getf(&s[8]), water[i]);
+        EXPECT_EQ(be_get16(&s[12]), PCODE());
+        EXPECT_EQ(int8_t(s[14]), gears[i]);
+        EXPECT_EQ(s[15], 3);
+    }
+    EXPECT_NE(engine.front(), engine.back());   // values really changed
+    uint16_t cnt[19];
+    ASSERT_EQ(gw_debugoutPID(0, cnt), 1);
+    EXPECT_EQ(cnt[4], 6);   // data online
+    EXPECT_EQ(cnt[9], 5);   // list entries
+
+    EXPECT_EQ(gw_kill_list(h), 1);
+    ASSERT_EQ(rec_.of(GW_CB_STOP).size(), 1u);
+    EXPECT_EQ(gw_kill_list(h), 0);   // already gone
+    tick(3, 9999);
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), 6u);
+}
+
+TEST_F(GatewayTest, NoDataGivesStateSixAfterTimeoutAndZeroWhenValuesReturn) {
+    auto list = mixedList();
+    rec_.slotLen = 16;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, kOwnPid, 1, 0, 1, 4, 0, 3);
+    ASSERT_NE(h, 0u);
+    ASSERT_EQ(gw_start_list(h), 1);
+    tick(3, 100);
+    tick(3, 200, false);
+    tick(3, 300, false);
+    EXPECT_TRUE(rec_.of(GW_CB_TIMEOUT).empty());
+    tick(3, 400, false);   // third period without data
+    auto tout = rec_.of(GW_CB_TIMEOUT);
+    ASSERT_EQ(tout.size(), 1u);
+    EXPECT_EQ(tout[0].status, GW_NO_DATA);
+    EXPECT_EQ(tout[0].word, kOwnPid);
+    auto reads = rec_.of(GW_CB_READ);
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(reads[1].status, GW_NO_DATA);
+    EXPECT_TRUE(reads[1].slot.empty());
+    tick(3, 500, false);
+    EXPECT_EQ(rec_.of(GW_CB_TIMEOUT).size(), 1u);   // reported once
+    tick(3, 600);
+    tout = rec_.of(GW_CB_TIMEOUT);
+    ASSERT_EQ(tout.size(), 2u);
+    EXPECT_EQ(tout[1].status, 0u);
+    reads = rec_.of(GW_CB_READ);
+    EXPECT_EQ(reads.back().status, 0u);
+    EXPECT_EQ(be_get32(&reads.back().slot[0]), 600u);
+}
+
+TEST_F(GatewayTest, PausedListNeitherDeliversNorTimesOut) {
+    auto list = mixedList();
+    rec_.slotLen = 16;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 1, 0, 1, 4, 0, 1);
+    ASSERT_EQ(gw_start_list(h), 1);
+    EXPECT_EQ(gw_list_speed(conn_, h, 0), 1);
+    for (int i = 0; i < 4; ++i) tick(3, 100 + i);
+    EXPECT_TRUE(rec_.of(GW_CB_READ).empty());
+    EXPECT_TRUE(rec_.of(GW_CB_TIMEOUT).empty());
+    EXPECT_EQ(gw_list_speed(conn_, h, 1), 1);
+    tick(3, 200);
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), 1u);
+    EXPECT_EQ(gw_list_speed(conn_, h + 1, 1), 0);
+    EXPECT_EQ(gw_list_speed(nullptr, h, 1), 0);
+}
+
+TEST_F(GatewayTest, RefusedSetupsAndUnknownAddresses) {
+    const uint32_t a = addr("n_engine");
+    std::vector<std::vector<uint32_t>> bad = {
+        {uint32_t(GW_SIZE4), a, 0},                    // not closed by the final 0
+        {uint32_t(GW_SIZE4), a},                       // group not closed
+        {uint32_t(-3), a, 0, 0},                       // no such element size
+        {0, 0},                                        // no values
+    };
+    for (auto& l : bad)
+        EXPECT_EQ(gw_setup_list(conn_, l.data(), &rec_, uint16_t(l.size() * 4), 3, 0, 0, 0, 1, 4, 0, 5), 0u);
+    std::vector<uint32_t> ok = {uint32_t(GW_SIZE4), a, 0, 0};
+    EXPECT_EQ(gw_setup_list(conn_, ok.data(), &rec_, 15, 3, 0, 0, 0, 1, 4, 0, 5), 0u);        // odd length
+    EXPECT_EQ(gw_setup_list(conn_, ok.data(), &rec_, 16, 20, 0, 0, 0, 1, 4, 0, 5), 0u);       // raster
+    EXPECT_EQ(gw_setup_list(conn_, ok.data(), &rec_, 16, 3, 64, 0, 0, 1, 4, 0, 5), 0u);       // PID
+    EXPECT_EQ(gw_setup_list(conn_, ok.data(), &rec_, 16, 3, 0, 0, 0, 1, 4, 7, 5), 0u);        // slot too short
+    EXPECT_EQ(gw_setup_list(nullptr, ok.data(), &rec_, 16, 3, 0, 0, 0, 1, 4, 0, 5), 0u);
+    EXPECT_EQ(gw_setup_list(conn_, nullptr, &rec_, 16, 3, 0, 0, 0, 1, 4, 0, 5), 0u);
+    EXPECT_EQ(gw_connect(nullptr), nullptr);
+
+    std::vector<uint32_t> unknown = {uint32_t(GW_SIZE4), MEASADDR_CALMEM_LIMIT + 8, 0, 0};
+    uint32_t h = gw_setup_list(conn_, unknown.data(), &rec_, 16, 3, 0, 0, 0, 1, 4, 0, 5);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(gw_start_list(h), 0);
+    tick(3, 1);
+    auto starts = rec_.of(GW_CB_START);
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(starts[0].status, GW_ADDRESS);
+    EXPECT_TRUE(rec_.of(GW_CB_READ).empty());
+}
+
+TEST_F(GatewayTest, KillFromOwnReadCallbackAndKillAllCallsStopBeforeReturn) {
+    auto list = mixedList();
+    rec_.slotLen = 16;
+    uint32_t h1 = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 0, 0, 1, 4, 0, 5);
+    uint32_t h2 = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 0, 0, 1, 4, 0, 5);
+    uint32_t h3 = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 5, 0, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_all(conn_), 1);
+    rec_.killOnRead = h1;
+    tick(3, 10);
+    EXPECT_EQ(rec_.of(GW_CB_STOP).size(), 1u);
+    size_t reads = rec_.of(GW_CB_READ).size();
+    tick(3, 20);
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), reads + 1);   // only h2 still delivers
+    EXPECT_EQ(gw_kill_all_lists(conn_), 1);
+    EXPECT_EQ(rec_.of(GW_CB_STOP).size(), 3u);
+    EXPECT_EQ(gw_kill_list(h2) + gw_kill_list(h3), 0);
+    EXPECT_EQ(gw_kill_all_lists(nullptr), 0);
+}
+
+TEST_F(GatewayTest, KillWaitsForDeliveryRunningOnAnotherTask) {
+    auto list = mixedList();
+    rec_.slotLen = 16;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    std::atomic<bool> stop{false};
+    std::thread raster([&] {
+        uint32_t ts = 1;
+        while (!stop) tick(3, ts++);
+    });
+    while (rec_.of(GW_CB_READ).size() < 3) std::this_thread::yield();
+    ASSERT_EQ(gw_kill_list(h), 1);
+    size_t after = rec_.of(GW_CB_READ).size();
+    auto stops = rec_.of(GW_CB_STOP);
+    stop = true;
+    raster.join();
+    EXPECT_EQ(stops.size(), 1u);
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), after);   // nothing after the stop callback
+}
+
+TEST_F(GatewayTest, FullQueueCountsDataLoss) {
+    auto list = mixedList();
+    rec_.slotLen = 16;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, uint16_t(list.size() * 4), 3, 0, 0, DYNKOMM_MODE_QUEUE,
+                               1, 4, 0, 0);
+    ASSERT_EQ(gw_start_list(h), 1);
+    uint32_t before = meas_man_get_data_loss_cnt();
+    for (uint32_t t = 1; t <= 6; ++t) meas_man_copy_raster(3, t);   // nobody delivers
+    EXPECT_EQ(meas_man_get_data_loss_cnt(), before + 2);
+    gw_distribute(3);
+    auto reads = rec_.of(GW_CB_READ);
+    ASSERT_EQ(reads.size(), 4u);   // the queue keeps the oldest four, in order
+    for (uint32_t i = 0; i < 4; ++i) EXPECT_EQ(be_get32(&reads[i].slot[0]), i + 1);
+}
+
+// ---- other devices --------------------------------------------------------------
+namespace {
+std::vector<ci_msg_t> gSent;
+int captureEth(const ci_msg_t* m) {
+    gSent.push_back(*m);
+    return 1;
+}
+const comint_transport kCapture = {captureEth, nullptr};
+}  // namespace
+
+TEST_F(GatewayTest, RemoteListWithoutRouteIsOfflineAndWithRouteRequests0x500) {
+    std::vector<uint32_t> list = {uint32_t(GW_SIZE4), 0x07040000u, 0, 0};
+    rec_.slotLen = 8;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(gw_start_list(h), 0);
+    tick(3, 1);
+    ASSERT_EQ(rec_.of(GW_CB_START).size(), 1u);
+    EXPECT_EQ(rec_.of(GW_CB_START)[0].status, GW_OFFLINE);
+    EXPECT_EQ(gw_pid_offline(7), 1);
+    EXPECT_EQ(gw_pid_offline(64), 1);
+    EXPECT_EQ(gw_pid_offline(8), 0);
+    gw_kill_list(h);
+
+    gSent.clear();
+    comint_set_transport(&kCapture);
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000002};
+    ASSERT_EQ(routing_set_table_entries(&r, 7, 7), 1);
+    h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    ci_msg_t req = gSent[0];
+    EXPECT_EQ(ci_get_cmd(&req), CI_CMD_MEASLIST_ADDR);
+    EXPECT_EQ(ci_get_dst(&req), 7);
+    EXPECT_EQ(ci_get_src(&req), kOwnPid);
+    EXPECT_EQ(ci_get_magic(&req), h);
+    EXPECT_EQ(be_get32(req.payload + 12 + 4), 0x07040000u);
+
+    // the owner's reply, then a slot arriving through the network into the sink FIFO
+    ci_msg_t rep;
+    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
+    ci_set_src(&rep, 7);
+    ci_set_magic(&rep, h);
+    be_put16(rep.payload, 0);
+    be_put16(rep.payload + 2, 1);
+    EXPECT_EQ(ci_serve_command(&rep), 1);
+    dynkomm_fifo_t* sink = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(h, &sink), 1);
+    uint8_t* s = dynkomm_write(sink);
+    ASSERT_NE(s, nullptr);
+    be_put32(s, 4242);
+    be_put32(s + 4, 0xCAFEBABE);
+    dynkomm_writedone(sink);
+    tick(3, 0, false);
+    EXPECT_EQ(rec_.of(GW_CB_START).back().status, GW_NO_ERROR);
+    auto reads = rec_.of(GW_CB_READ);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(be_get32(&reads[0].slot[4]), 0xCAFEBABEu);
+    EXPECT_EQ(gw_pid_offline(7), 0);
+    gSent.clear();
+    gw_kill_list(h);
+    ASSERT_EQ(gSent.size(), 1u);   // stop request
+    EXPECT_EQ(be_get16(gSent[0].payload), 2);
+    comint_set_transport(nullptr);
+}
+
+TEST_F(GatewayTest, ServesListRequestedByAnotherDevice) {
+    gSent.clear();
+    comint_set_transport(&kCapture);
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000009};
+    ASSERT_EQ(routing_set_table_entries(&r, 9, 9), 1);
+    signalPage()->meas_cnt_ecu = 0x01020304;
+    ci_msg_t req;
+    ci_init_msg(&req, CI_CMD_MEASLIST_ADDR, kOwnPid, 12 + 16);
+    ci_set_src(&req, 9);
+    ci_set_magic(&req, 0x55000001);
+    be_put16(req.payload + 0, 1);
+    be_put16(req.payload + 2, 6);
+    be_put16(req.payload + 4, 8);
+    be_put16(req.payload + 6, DYNKOMM_MODE_QUEUE);
+    be_put16(req.payload + 8, 4);
+    uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
+    for (int i = 0; i < 4; ++i) be_put32(req.payload + 12 + 4 * i, words[i]);
+    ASSERT_EQ(ci_serve_command(&req), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    EXPECT_EQ(ci_get_cmd(&gSent[0]), CI_CMD_MEASLIST_REPLY);
+    EXPECT_EQ(ci_get_dst(&gSent[0]), 9);
+    EXPECT_EQ(be_get16(gSent[0].payload), GW_NO_ERROR);
+    dynkomm_fifo_t* src = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(ci_get_listid(&gSent[0]), &src), 1);
+    EXPECT_EQ(src->dest_magic, 0x55000001u);
+    EXPECT_EQ(src->dst_pid, 9);
+    meas_man_copy_raster(6, 777);
+    uint8_t* s = dynkomm_read(src);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(be_get32(s), 777u);
+    EXPECT_EQ(be_get32(s + 4), 0x01020304u);
+    dynkomm_readdone(src);
+
+    // a short request and a broken description are answered, not crashed on
+    ci_set_len(&req, 6);
+    EXPECT_EQ(ci_serve_command(&req), 0);
+    ci_set_len(&req, 12 + 16);
+    be_put16(req.payload + 8, 100);   // more words than the payload holds
+    gSent.clear();
+    EXPECT_EQ(ci_serve_command(&req), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    EXPECT_EQ(be_get16(gSent[0].payload), GW_MEASLIST);
+    comint_set_transport(nullptr);
+}

@@ -1,0 +1,56 @@
+// Stimulus description: shapes, unusable lines, and the sample file.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "measurement/signalpage.h"
+#include "measurement/stimulus.h"
+#include "meas_fixture.h"
+
+using StimulusTest = MeasTest;
+
+TEST_F(StimulusTest, ShapesWriteTheirSignals) {
+    ASSERT_EQ(stimulus_load("# comment\n"
+                            "t_air const 21.5\n"
+                            "throttle square 100 20 10\n"
+                            "lap_distance ramp 0 1000 100\n"
+                            "gear steps 1 4 40   # one gear per 10 ms\n"),
+              4);
+    stimulus_step(0);
+    EXPECT_EQ(signalPage()->t_air, 21.5f);
+    EXPECT_EQ(signalPage()->throttle, 100.0f);
+    EXPECT_EQ(signalPage()->gear, 1);
+    EXPECT_EQ(signalPage()->stim_active, 1);
+    stimulus_step(25);
+    EXPECT_EQ(signalPage()->throttle, 20.0f);
+    EXPECT_EQ(signalPage()->lap_distance, 250.0f);
+    EXPECT_EQ(signalPage()->gear, 3);
+    stimulus_step(75);
+    EXPECT_EQ(signalPage()->gear, 4);
+    stimulus_clear();
+}
+
+TEST_F(StimulusTest, UnusableLinesAreSkipped) {
+    EXPECT_EQ(stimulus_load("nothing_here const 1\n"       // unknown name
+                            "PCODE const 2\n"              // not a signal-page variable
+                            "t_air wobble 1 2 3\n"         // unknown shape
+                            "t_air sine 1\n"               // missing numbers
+                            "t_oil sine 100 5 1000\n"),
+              1);
+    stimulus_clear();
+}
+
+TEST_F(StimulusTest, SampleDescriptionDrivesTheUsualChannels) {
+    const char* env = std::getenv("TAV9_SOURCE_DIR");
+    std::filesystem::path src = env ? std::filesystem::path(env)
+                                    : std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
+    std::ifstream f(src / "sample/stimulus.cfg");
+    ASSERT_TRUE(f.good());
+    std::stringstream ss;
+    ss << f.rdbuf();
+    EXPECT_EQ(stimulus_load(ss.str()), 11);
+    stimulus_step(1500);
+    EXPECT_GT(signalPage()->n_engine, 4000.0f);
+    EXPECT_GE(signalPage()->gear, 1);
+    stimulus_clear();
+}

@@ -1,0 +1,190 @@
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "raster_fixture.h"
+
+namespace {
+
+std::mutex g_callMutex;
+std::vector<std::string> g_calls;                    // "name(arg)" in call order
+std::map<std::pair<std::string, intptr_t>, int> g_counts;
+
+void record(const char* name, intptr_t arg) {
+    std::lock_guard<std::mutex> lock(g_callMutex);
+    g_calls.push_back(std::string(name) + "(" + std::to_string(arg) + ")");
+    ++g_counts[{name, arg}];
+}
+
+#define RECORDER(fn) [](intptr_t a) { record(#fn, a); }
+
+void resetCalls() {
+    std::lock_guard<std::mutex> lock(g_callMutex);
+    g_calls.clear();
+    g_counts.clear();
+}
+
+std::atomic<int> g_hookRuns{0};
+
+}  // namespace
+
+TEST(RasterRate, IndexToPeriod) {
+    const int expect[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 1, 0, 6000};
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(raster2rate(i), expect[i]) << i;
+    EXPECT_EQ(raster2rate(-1), 0);
+    EXPECT_EQ(raster2rate(13), 0);
+}
+
+TEST_F(RasterTest, EveryRasterRunsAtItsCycle) {
+    start();
+    const uint64_t feeds = host::watchdogFeedCount();
+    tick(2000);
+    const std::pair<const char*, uint64_t> expect[] = {
+        {"r1ms", 2000},  {"r2ms", 1000},          {"r5ms", 400},           {"r10ms", 200},
+        {"r20ms", 100},  {"r50ms", 40},           {"r100ms", 20},          {"r200ms", 10},
+        {"r500ms", 4},   {"r1000ms", 2},          {"rEthSend_online", 200}, {"rEthSend_offline", 200},
+        {"rMeas", 2000}, {"WATCHDOG", 200},       {"Lap", 0},              {"sbLapPer", 0}};
+    for (const auto& e : expect) EXPECT_EQ(info(e.first).ticks, e.second) << e.first;
+    EXPECT_EQ(host::watchdogFeedCount() - feeds, 200u);
+    EXPECT_EQ(raster_baseTicks(), 2000u);
+}
+
+TEST_F(RasterTest, EventRastersRunOnlyWhenFired) {
+    ASSERT_EQ(raster_addEntry(RB_LAP, "lap_entry", RECORDER(lap_entry), 11), 1);
+    start();
+    tick(50);
+    EXPECT_EQ(info("Lap").ticks, 0u);
+    EXPECT_EQ(raster_fireEvent(RASTER_EVENT_LAP), 1);
+    EXPECT_EQ(raster_fireEvent(RASTER_EVENT_LAP), 1);
+    EXPECT_EQ(raster_fireEvent(RASTER_EVENT_SBLAPPER), 1);
+    EXPECT_EQ(raster_fireEvent(-7), 0);
+    EXPECT_EQ(raster_fireEvent(3), 0);
+    tick(1);
+    EXPECT_EQ(info("Lap").ticks, 2u);
+    EXPECT_EQ(info("sbLapPer").ticks, 1u);
+    resetCalls();
+}
+
+TEST_F(RasterTest, HookedRasterRunsAndStops) {
+    g_hookRuns = 0;
+    ASSERT_NE(raster_hookFunction("EventService", 67, 10, [] { ++g_hookRuns; }, 0, -1, 0), 0);
+    EXPECT_EQ(raster_hookFunction("bad", 67, 0, [] {}, 0, -1, 0), 0);
+    EXPECT_EQ(raster_hookFunction("bad", 67, 10, nullptr, 0, -1, 0), 0);
+    start();
+    tick(100);
+    EXPECT_EQ(g_hookRuns.load(), 10);
+    raster_stopAll();
+    EXPECT_TRUE(host::watchdogInShutdown());
+    EXPECT_EQ(info("EventService").ticks, 10u);   // counts stay readable
+    EXPECT_EQ(raster_hookFunction("late", 67, 10, [] {}, 0, -1, 0), 0);
+    EXPECT_EQ(raster_fireEvent(RASTER_EVENT_LAP), 0);
+    raster_stopAll();   // twice is harmless
+}
+
+TEST_F(RasterTest, SyncRephasesCountersAtNextTick) {
+    static uint32_t now = 0;
+    raster_setTimeSource([] { return now; });
+    start();
+    tick(3);   // r10ms counter at 3
+    // boundary 37 ms ago: at the next tick r10ms is 7 ms into its cycle,
+    // r100ms 37 ms, so r10ms is due 3 ticks later and r100ms 63 later
+    now = 100000;
+    rasterTaskSyncTo100ms(now - 370);
+    tick(1);
+    tick(2);
+    EXPECT_EQ(info("r10ms").ticks, 0u);
+    tick(1);
+    EXPECT_EQ(info("r10ms").ticks, 1u);
+    tick(59);
+    EXPECT_EQ(info("r100ms").ticks, 0u);
+    tick(1);
+    EXPECT_EQ(info("r100ms").ticks, 1u);
+    // a boundary exactly at the tick makes every raster due at once
+    rasterTaskSyncTo100ms(now);
+    tick(1);
+    EXPECT_EQ(info("r1000ms").ticks, 1u);
+    EXPECT_EQ(info("r100ms").ticks, 2u);
+    raster_setTimeSource(nullptr);
+}
+
+TEST_F(RasterTest, BodiesCallEntriesInTheirFixedOrder) {
+    resetCalls();
+    // registered in the wrong order and from different modules on purpose
+    ASSERT_EQ(raster_addEntry(RB_10MS, "CanOut_send_message", RECORDER(CanOut_send_message), 3), 1);
+    ASSERT_EQ(raster_addEntry(RB_10MS, "xcpSendDAQ", RECORDER(xcpSendDAQ), 1), 1);
+    ASSERT_EQ(raster_addEntry(RB_10MS, "virari_dbg_10ms", RECORDER(virari_dbg_10ms), 0), 1);
+    ASSERT_EQ(raster_addEntry(RB_10MS, "gw_raster", RECORDER(gw_raster), 3), 1);
+    ASSERT_EQ(raster_addEntry(RB_10MS, "model_step", RECORDER(model_step), 3), 1);
+    // a wrong argument for a known slot becomes an extra entry, not a slot
+    ASSERT_EQ(raster_addEntry(RB_2MS, "CanOut_send_message", RECORDER(CanOut_send_message), 7), 1);
+    EXPECT_EQ(raster_addEntry(RB_COUNT, "x", RECORDER(x), 0), 0);
+    EXPECT_EQ(raster_addEntry(RB_10MS, nullptr, RECORDER(x), 0), 0);
+    EXPECT_EQ(raster_addEntry(RB_10MS, "x", nullptr, 0), 0);
+    start();
+    tick(10);
+    // r2ms and r10ms run on tasks of their own: only the order within each
+    // raster is fixed, so the two are compared apart.
+    std::lock_guard<std::mutex> lock(g_callMutex);
+    std::vector<std::string> tenMs;
+    int twoMs = 0;
+    for (const auto& c : g_calls) {
+        if (c == "CanOut_send_message(7)") ++twoMs;
+        else tenMs.push_back(c);
+    }
+    EXPECT_EQ(twoMs, 5);
+    std::vector<std::string> expect = {"gw_raster(3)", "model_step(3)", "virari_dbg_10ms(0)",
+                                       "xcpSendDAQ(1)", "CanOut_send_message(3)"};
+    EXPECT_EQ(tenMs, expect);
+}
+
+TEST_F(RasterTest, LoggingRasterTickPattern) {
+    resetCalls();
+    raster_addEntry(RB_MEAS, "meas_app_main", RECORDER(meas_app_main), 0);
+    raster_addEntry(RB_MEAS, "meas_app_saveblock", RECORDER(meas_app_saveblock), 0);
+    raster_addEntry(RB_MEAS, "LapOutFra_checkExtLaptrgInit", RECORDER(LapOutFra_checkExtLaptrgInit), 0);
+    raster_addEntry(RB_MEAS, "meas_app_timeout_close", RECORDER(meas_app_timeout_close), 0);
+    raster_addEntry(RB_MEAS, "MeasAppStore_checkForFlush", RECORDER(MeasAppStore_checkForFlush), 0);
+    raster_addEntry(RB_MEAS, "meas_app_checkFragmentTrigOnUSBEvent",
+                    RECORDER(meas_app_checkFragmentTrigOnUSBEvent), 0);
+    start();
+    tick(2000);
+    std::lock_guard<std::mutex> lock(g_callMutex);
+    const std::map<intptr_t, int> saveblock = {{0, 2000}, {1, 1000}, {10, 1000}, {2, 400}, {3, 200}, {4, 100},
+                                               {5, 40},   {6, 20},   {11, 20},   {12, 20}, {7, 10},  {8, 4},
+                                               {9, 2}};
+    for (const auto& [arg, n] : saveblock) EXPECT_EQ((g_counts[{"meas_app_saveblock", arg}]), n) << arg;
+    EXPECT_EQ((g_counts[{"meas_app_main", 0}]), 2000);
+    EXPECT_EQ((g_counts[{"LapOutFra_checkExtLaptrgInit", 0}]), 200);
+    EXPECT_EQ((g_counts[{"meas_app_timeout_close", 11}]), 20);
+    EXPECT_EQ((g_counts[{"meas_app_timeout_close", 12}]), 20);
+    EXPECT_EQ((g_counts[{"MeasAppStore_checkForFlush", 0}]), 2);
+    EXPECT_EQ((g_counts[{"meas_app_checkFragmentTrigOnUSBEvent", 0}]), 2);
+    // the second call of the first second's block comes at c = 187
+    auto first = std::find(g_calls.begin(), g_calls.end(), "meas_app_saveblock(9)");
+    ASSERT_NE(first, g_calls.end());
+    EXPECT_EQ(std::count(g_calls.begin(), first, "meas_app_main(0)"), 188);
+}
+
+TEST_F(RasterTest, EthernetSendRasterTickPattern) {
+    resetCalls();
+    raster_addEntry(RB_ETHSEND_ONLINE, "SerNet_man_sender_online", RECORDER(online), 0);
+    raster_addEntry(RB_ETHSEND_ONLINE, "SerNet_man_flush_online", RECORDER(flush_online), 0);
+    raster_addEntry(RB_ETHSEND_OFFLINE, "SerNet_man_sender_offline", RECORDER(offline), 0);
+    start();
+    tick(2000);   // 200 runs of each send raster
+    std::lock_guard<std::mutex> lock(g_callMutex);
+    const std::map<intptr_t, int> sender = {{10, 200}, {0, 200}, {1, 200}, {2, 200}, {3, 200}, {4, 100}, {5, 40},
+                                            {6, 20},   {11, 20}, {12, 20},  {7, 10},  {8, 4},   {9, 2}};
+    for (const auto& [arg, n] : sender) {
+        EXPECT_EQ((g_counts[{"online", arg}]), n) << arg;
+        EXPECT_EQ((g_counts[{"offline", arg}]), n) << arg;
+    }
+    EXPECT_EQ((g_counts[{"flush_online", 0}]), 200);
+    // each run: the senders first, the flush last
+    auto flush = std::find(g_calls.begin(), g_calls.end(), "flush_online(0)");
+    ASSERT_NE(flush, g_calls.end());
+    EXPECT_EQ(std::count(g_calls.begin(), flush, "online(10)"), 1);
+}

@@ -1,0 +1,51 @@
+// The ordered shutdown: the post-run semaphore wakes the main task, which
+// stops the components, waits for the logger and stops the rasters.
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "platform/startup.h"
+#include "raster_fixture.h"
+
+namespace {
+std::string g_order;
+std::atomic<int> g_flushPolls{0};
+}  // namespace
+
+TEST_F(RasterTest, PostrunWakesTheMainTaskForTheOrderedShutdown) {
+    ASSERT_EQ(startup_postrunInit(7), 1);
+    // the semaphore is reachable by name from outside the process
+    SEM_ID byName = semOpen("/SemPostDrive7", SEM_TYPE_BINARY, SEM_EMPTY, SEM_Q_FIFO, 0);
+    ASSERT_NE(byName, nullptr);
+
+    ShutdownHooks hooks;
+    hooks.stopComponents = [] { g_order += "components;"; };
+    hooks.loggerFlushed = [] {
+        g_order += "flushed?;";
+        return ++g_flushPolls >= 3;   // the logger needs two more polls
+    };
+    rtpShutdown_setHooks(hooks);
+    host::pwmOutSet(0, 50.0f, 1000.0f);
+    start();
+    tick(20);
+
+    std::atomic<bool> woke{false};
+    std::thread mainTask([&] {
+        startup_waitPostrun();
+        woke = true;
+        rtpShutdown();
+    });
+    semGive(byName);   // as the kernel side would
+    mainTask.join();
+    EXPECT_TRUE(woke);
+    EXPECT_EQ(g_order, "components;flushed?;flushed?;flushed?;");
+    EXPECT_FALSE(host::pwmOutGet(0).on);
+    EXPECT_TRUE(host::watchdogInShutdown());
+    EXPECT_EQ(info("r10ms").ticks, 2u);
+    // rasters no longer run, and a second shutdown does nothing
+    host::baseTick();
+    rtpShutdown();
+    EXPECT_EQ(g_order, "components;flushed?;flushed?;flushed?;");
+    EXPECT_EQ(info("r1ms").ticks, 20u);
+    semClose(byName);
+}
