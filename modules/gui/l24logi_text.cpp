@@ -48,6 +48,27 @@ void forEachGlyph(GuiPoint point, const char* text, const GuiFont* font, int cou
     }
 }
 
+// A 1-bit text at `scale` screen pixels per glyph pixel, clipped to box.
+void drawBitText(uint32_t* const* rows, GuiPoint point, const char* text, const GuiColor& colour,
+                 const GuiFont* font, int count, const GuiRect& box, int scale)
+{
+    const uint32_t fg = colour.foreground, bg = colour.background;
+    const bool fill = colour.flags & GUI_COLOR_FILL;
+    forEachGlyph(point, text, font, count, box, scale, [&](const GuiFont* f, int start, int x, int width) {
+        const int from = std::max(x, int(box.left));
+        for (int row = box.top; row <= box.bottom; ++row) {
+            uint32_t* line = rows[row];
+            const int gy = (row - point.y) / scale;
+            for (int px = from; px < x + width; ++px) {
+                if (glyphBit(f, start + (px - x) / scale, gy))
+                    line[px] = fg;
+                else if (fill)
+                    line[px] = bg;
+            }
+        }
+    });
+}
+
 }  // namespace
 
 void L24logi::DrawTextView(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,
@@ -60,21 +81,7 @@ void L24logi::DrawTextView(GuiPoint point, const char* text, GuiColor& colour, c
     }
     const GuiRect box = clip & TargetRect();
     if (box.IsEmpty()) return;
-    const uint32_t fg = colour.foreground, bg = colour.background;
-    const bool fill = colour.flags & GUI_COLOR_FILL;
-    forEachGlyph(point, text, font, count, box, 1, [&](const GuiFont* f, int start, int x, int width) {
-        const int from = std::max(x, int(box.left));
-        for (int row = box.top; row <= box.bottom; ++row) {
-            uint32_t* line = mppRows[row];
-            const int gy = row - point.y;
-            for (int px = from; px < x + width; ++px) {
-                if (glyphBit(f, start + (px - x), gy))
-                    line[px] = fg;
-                else if (fill)
-                    line[px] = bg;
-            }
-        }
-    });
+    drawBitText(mppRows, point, text, colour, font, count, box, 1);
 }
 
 void L24logi::DrawTextViewDouble(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font,
@@ -87,21 +94,7 @@ void L24logi::DrawTextViewDouble(GuiPoint point, const char* text, GuiColor& col
     }
     const GuiRect box = clip & TargetRect();
     if (box.IsEmpty()) return;
-    const uint32_t fg = colour.foreground, bg = colour.background;
-    const bool fill = colour.flags & GUI_COLOR_FILL;
-    forEachGlyph(point, text, font, count, box, 2, [&](const GuiFont* f, int start, int x, int width) {
-        const int from = std::max(x, int(box.left));
-        for (int row = box.top; row <= box.bottom; ++row) {
-            uint32_t* line = mppRows[row];
-            const int gy = (row - point.y) / 2;
-            for (int px = from; px < x + width; ++px) {
-                if (glyphBit(f, start + (px - x) / 2, gy))
-                    line[px] = fg;
-                else if (fill)
-                    line[px] = bg;
-            }
-        }
-    });
+    drawBitText(mppRows, point, text, colour, font, count, box, 2);
 }
 
 void L24logi::DrawAliasedText(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,

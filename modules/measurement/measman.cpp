@@ -95,19 +95,44 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     return GW_NO_ERROR;
 }
 
-// 0x0500: op, raster, slots, mode, word count, reserved, then the description.
-int meas_man_list_by_addr_cmd(ci_msg_t* m) {
+// Head shared by 0x0500 and 0x0510: the length check and the stop
+// operation. True when the request was answered here (*result set).
+bool listRequestHead(ci_msg_t* m, uint16_t* op, int* result) {
     unsigned len = ci_get_len(m);
     if (len < 12) {
         SYSLOGX_FLOOD(gFloodReq, 147, "meas_man: list request too short (%u bytes) from PID %u", len, ci_get_src(m));
-        return 0;
+        *result = 0;
+        return true;
     }
-    uint16_t op = be_get16(m->payload);
-    if (op == 2) {
+    *op = be_get16(m->payload);
+    if (*op == 2) {
         stopServed(ci_get_src(m), ci_get_magic(m));
-        reply(m, op, GW_NO_ERROR, 0);
-        return 1;
+        reply(m, *op, GW_NO_ERROR, 0);
+        *result = 1;
+        return true;
     }
+    return false;
+}
+
+// Starts serving a parsed list and answers with the source FIFO's magic.
+int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems) {
+    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
+    uint32_t src = 0;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        auto it = gServed.find(key(ci_get_src(m), ci_get_magic(m)));
+        if (it != gServed.end()) src = it->second->magic;
+    }
+    reply(m, op, err, src);
+    return 1;
+}
+
+// 0x0500: op, raster, slots, mode, word count, reserved, then the description.
+int meas_man_list_by_addr_cmd(ci_msg_t* m) {
+    unsigned len = ci_get_len(m);
+    uint16_t op = 0;
+    int result = 0;
+    if (listRequestHead(m, &op, &result)) return result;
     unsigned nWords = be_get16(m->payload + 8);
     std::vector<MeasElem> elems;
     std::vector<uint32_t> words(nWords);
@@ -120,31 +145,16 @@ int meas_man_list_by_addr_cmd(ci_msg_t* m) {
         reply(m, op, GW_MEASLIST, 0);
         return 1;
     }
-    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
-    uint32_t src = 0;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        auto it = gServed.find(key(ci_get_src(m), ci_get_magic(m)));
-        if (it != gServed.end()) src = it->second->magic;
-    }
-    reply(m, op, err, src);
-    return 1;
+    return startAndReply(m, op, elems);
 }
 
 // 0x0510: as 0x0500 but the values by name: per value a signed size byte and
 // a 0-terminated name.
 int meas_man_list_by_name_cmd(ci_msg_t* m) {
     unsigned len = ci_get_len(m);
-    if (len < 12) {
-        SYSLOGX_FLOOD(gFloodReq, 147, "meas_man: list request too short (%u bytes) from PID %u", len, ci_get_src(m));
-        return 0;
-    }
-    uint16_t op = be_get16(m->payload);
-    if (op == 2) {
-        stopServed(ci_get_src(m), ci_get_magic(m));
-        reply(m, op, GW_NO_ERROR, 0);
-        return 1;
-    }
+    uint16_t op = 0;
+    int result = 0;
+    if (listRequestHead(m, &op, &result)) return result;
     unsigned n = be_get16(m->payload + 8);
     std::vector<MeasElem> elems;
     unsigned pos = 12;
@@ -166,9 +176,7 @@ int meas_man_list_by_name_cmd(ci_msg_t* m) {
         reply(m, op, GW_MEASLIST, 0);
         return 1;
     }
-    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
-    reply(m, op, err, 0);
-    return 1;
+    return startAndReply(m, op, elems);
 }
 }  // namespace
 
