@@ -154,6 +154,8 @@ int appStart(int argc, char** argv) {
     startup_waitPostrun();
     rtpShutdown();
     shell_stop();
+    // the kernel side's threads: the last frame still goes to screen.png
+    host::shutdownServices();
     fflush(stdout);
     // other modules' tasks may still run: end without static destructors
     _exit(0);

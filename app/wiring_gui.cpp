@@ -41,8 +41,12 @@ void wire_gui_init()
         syslogx(147, "displayInit(): set affinity of GuiTimer failed");
     // Wait until the first frame is drawn, so the start goes on with a
     // running GUI.
-    if (gGuiTask && done && semTake(done, kStartWaitTicks) != OK)
+    if (gGuiTask && done && semTake(done, kStartWaitTicks) != OK) {
         syslogx(147, "wire_gui_init: GUI not initialised in time");
+        // The GUI task may still give the semaphore when it gets there:
+        // it stays allocated rather than be given after its deletion.
+        return;
+    }
     if (done) semDelete(done);
 }
 

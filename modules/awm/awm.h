@@ -2,6 +2,8 @@
 // stop.
 #pragma once
 
+#include <cstdint>
+
 namespace awm {
 // Half away from zero: x >= 0 gives x + 0.5 truncated to an unsigned 32-bit
 // integer, x < 0 gives x - 0.5 truncated to a signed 32-bit integer.
@@ -22,3 +24,8 @@ int awm_man_running();
 // Starts it again (start-up, after a download completed); registers the stop
 // hook with the calibration memory.
 void awm_man_start();
+
+// Re-phases the soft scheduler to a time stamp (0.1 ms), taking account of the
+// sample sets still queued. On the host the raster tasks drive the gateway
+// directly and no sample sets queue up, so there is nothing to re-phase.
+void softSchedSyncTo100ms(uint32_t timeStamp);

@@ -5,7 +5,9 @@
 
 namespace awm {
 double round(double x) {
-    // Out-of-range values saturate instead of overflowing the conversion.
+    // Out-of-range values saturate instead of overflowing the conversion; a
+    // value that is no number gives 0.
+    if (x != x) return 0;
     if (x >= 0) {
         double v = x + 0.5;
         return v >= 4294967295.0 ? 4294967295.0 : double(uint32_t(v));

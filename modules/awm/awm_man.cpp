@@ -16,3 +16,5 @@ void awm_man_start() {
     seramSetAwmHooks(awm_man_stop, nullptr);
     gRunning = 1;
 }
+
+void softSchedSyncTo100ms(uint32_t) {}

@@ -236,6 +236,9 @@ void GuiMessageQueue::Purge(GuiThing* thing, unsigned short type, unsigned short
 
 void GuiMessageQueue::SetTimer(GuiThing* thing, unsigned short id, long count, long reload)
 {
+    // An expiry without a target would pass for the timer task's tick and
+    // count every timer down once more.
+    if (!thing) return;
     MutexHold hold(tGuiTimerMutex);
     for (GuiTimer* t = mpTimers; t; t = t->next) {
         if (t->thing == thing && t->id == id) {

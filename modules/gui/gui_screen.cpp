@@ -94,7 +94,11 @@ unsigned long GuiScreen::GetPixel(int x, int y)
 
 void GuiScreen::PutPixel(GuiThing* thing, int x, int y, unsigned long colour)
 {
-    ForEachPiece(thing, GuiRect(x, y, x, y), [&](GuiRect&) { mppRows[y][x] = uint32_t(colour); });
+    // The piece must hold the point itself: a coordinate beyond 16 bits
+    // wraps in the rectangle and would be written past the rows.
+    ForEachPiece(thing, GuiRect(x, y, x, y), [&](GuiRect& piece) {
+        if (piece.Contains(x, y)) mppRows[y][x] = uint32_t(colour);
+    });
 }
 
 // ---- lines and rectangles ----------------------------------------------------------------

@@ -116,13 +116,20 @@ void L24logi::HidePointer() {}
 
 int L24logi::Capture(GuiCapture* capture, GuiRect& rect)
 {
+    // Always the screen, also while drawing goes into a bitmap.
+    return CaptureRows(capture, rect, mbDrawingBitmap ? mppSavedRows : mppRows,
+                       GuiRect(0, 0, miWidth - 1, miHeight - 1));
+}
+
+int L24logi::CaptureRows(GuiCapture* capture, GuiRect& rect, uint32_t* const* rows, const GuiRect& bounds)
+{
     if (!capture) return 0;
-    // Clipped to the screen (in the caller's rectangle too).
-    if (rect.left < 0) rect.left = 0;
-    if (rect.top < 0) rect.top = 0;
-    if (rect.right > miWidth - 1) rect.right = int16_t(miWidth - 1);
-    if (rect.bottom > miHeight - 1) rect.bottom = int16_t(miHeight - 1);
-    if (rect.IsEmpty()) {
+    // Clipped to the source (in the caller's rectangle too).
+    if (rect.left < bounds.left) rect.left = bounds.left;
+    if (rect.top < bounds.top) rect.top = bounds.top;
+    if (rect.right > bounds.right) rect.right = bounds.right;
+    if (rect.bottom > bounds.bottom) rect.bottom = bounds.bottom;
+    if (rect.IsEmpty() || !rows) {
         capture->valid = 0;
         return 0;
     }
@@ -137,19 +144,20 @@ int L24logi::Capture(GuiCapture* capture, GuiRect& rect)
     capture->bitmap.width = uint16_t(w);
     capture->bitmap.height = uint16_t(h);
     capture->bitmap.transparentColor = 0;
-    uint32_t** screen = mbDrawingBitmap ? mppSavedRows : mppRows;
     uint32_t* dst = reinterpret_cast<uint32_t*>(capture->bitmap.data);
     for (int y = 0; y < h; ++y)
-        std::memcpy(dst + size_t(y) * w, screen[rect.top + y] + rect.left, size_t(w) * 4);
+        std::memcpy(dst + size_t(y) * w, rows[rect.top + y] + rect.left, size_t(w) * 4);
     capture->valid = 1;
     return 1;
 }
 
 void L24logi::RectMoveView(GuiThing* thing, const GuiRect& rect, int dx, int dy)
 {
+    // The pixels move within the current target: the screen, or the bitmap
+    // being drawn into.
     GuiCapture cap;
     GuiRect r = rect;
-    if (!Capture(&cap, r)) return;
+    if (!CaptureRows(&cap, r, mppRows, TargetRect())) return;
     cap.rect.Shift(dx, dy);
     Bitmap(thing, cap.Point(), &cap.bitmap, 1);
 }

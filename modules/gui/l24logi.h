@@ -70,6 +70,8 @@ public:
 private:
     // Area of the current drawing target (the screen or the bitmap).
     GuiRect TargetRect() const;
+    // Capture from the given rows, clipped to bounds.
+    int CaptureRows(GuiCapture* capture, GuiRect& rect, uint32_t* const* rows, const GuiRect& bounds);
 
     unsigned char mPalette[256 * 3]{};
     GuiBitmap* mpDrawBitmap = nullptr;    // bitmap being drawn into

@@ -66,8 +66,10 @@ void L24logi::LineView(int x1, int y1, int x2, int y2, GuiRect& clip, GuiColor c
     // Run of `width` pixels across the major axis.
     const int lo = -(width / 2), hi = width / 2;
     // Unchecked writes only when both ends and their runs are inside the box.
-    const bool fast = box.Contains(GuiRect(std::min(x1, x2) - hi, std::min(y1, y2) - hi, std::max(x1, x2) + hi,
-                                           std::max(y1, y2) + hi));
+    // Compared as ints: end points beyond 16 bits must not wrap into a
+    // rectangle that seems to fit.
+    const bool fast = std::min(x1, x2) - hi >= box.left && std::max(x1, x2) + hi <= box.right &&
+                      std::min(y1, y2) - hi >= box.top && std::max(y1, y2) + hi <= box.bottom;
     auto plot = [&](int x, int y) {
         for (int k = lo; k <= hi; ++k) {
             int px = xMajor ? x : x + k;

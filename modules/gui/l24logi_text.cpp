@@ -58,7 +58,9 @@ void drawBitText(uint32_t* const* rows, GuiPoint point, const char* text, const 
         const int from = std::max(x, int(box.left));
         for (int row = box.top; row <= box.bottom; ++row) {
             uint32_t* line = rows[row];
-            const int gy = (row - point.y) / scale;
+            // Rows above the text are no glyph row (division rounds
+            // towards zero and would give row 0 there).
+            const int gy = row < point.y ? -1 : (row - point.y) / scale;
             for (int px = from; px < x + width; ++px) {
                 if (glyphBit(f, start + (px - x) / scale, gy))
                     line[px] = fg;

@@ -72,7 +72,7 @@ bool setFileAttributes(const std::string& devicePath, uint32_t attrs);
 // and kNvramUnknownMaxCopies copies (their size is what was written).
 constexpr unsigned NVRAM_ID_LAPOUTFRA = 0;          // 6 bytes, 2 copies
 constexpr unsigned NVRAM_ID_LAPSTACK_COUNTERS = 1;  // 4 bytes
-constexpr unsigned NVRAM_ID_LAPSTACK = 2;           // 256 x 6 bytes
+constexpr unsigned NVRAM_ID_LAPSTACK = 2;           // 6 bytes, 256 copies (entry = copy index)
 constexpr unsigned NVRAM_ID_DISPLAY_PAGE = 8;       // 1 byte
 constexpr unsigned NVRAM_ID_DISPLAY_BRIGHTNESS = 9; // 1 byte
 constexpr unsigned NVRAM_ID_BOOT_COUNTER = 16;      // 4 bytes

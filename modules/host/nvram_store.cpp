@@ -32,7 +32,7 @@ struct KnownElement {
 constexpr KnownElement kKnown[] = {
     {NVRAM_ID_LAPOUTFRA, 6, 2},
     {NVRAM_ID_LAPSTACK_COUNTERS, 4, 1},
-    {NVRAM_ID_LAPSTACK, 256 * 6, 1},
+    {NVRAM_ID_LAPSTACK, 6, 256},                // one copy index per lap-stack entry
     {NVRAM_ID_DISPLAY_PAGE, 1, 1},
     {NVRAM_ID_DISPLAY_BRIGHTNESS, 1, 1},
     {NVRAM_ID_BOOT_COUNTER, 4, 1},

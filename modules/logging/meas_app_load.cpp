@@ -106,7 +106,14 @@ int meas_app_convert_seq2MeasList(uint16_t blockNumber, const uint8_t* seqs, siz
             refuse("copy sequence addresses", pos, avail);
             return -1;
         }
-        // a size word of 0 would end the list, and channel sizes are bytes
+        // An empty sequence without a size adds nothing: its size word of 0
+        // would end the list before the sequences that follow, whose values
+        // would still be counted in the record.
+        if (n == 0 && valueSize == 0) {
+            pos += 4;
+            continue;
+        }
+        // channel sizes are bytes
         if (n && (valueSize == 0 || valueSize > 255)) {
             syslogx(147, "meas_app_convert_seq2MeasList(): value size %u not supported in measblock #%d",
                     valueSize, blockNumber);

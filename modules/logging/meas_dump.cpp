@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "logging/lapoutfra.h"
+
 namespace {
 
 const char* metaName(uint8_t type) {
@@ -15,6 +17,28 @@ const char* metaName(uint8_t type) {
 
 void printHex(const std::vector<uint8_t>& v, FILE* out) {
     for (uint8_t b : v) std::fprintf(out, "%02X", b);
+}
+
+// Zero-terminated text at *pos inside the payload; *pos moves past its NUL.
+std::string takeText(const std::vector<uint8_t>& p, size_t* pos) {
+    std::string s;
+    while (*pos < p.size() && p[*pos] != 0) s += char(p[(*pos)++]);
+    if (*pos < p.size()) ++*pos;
+    return s;
+}
+
+// Event block: 00 01 00 01, id, time stamp, duration, kind, severity, source
+// PID, name, description, application name of the source.
+void printEvent(const std::vector<uint8_t>& p, FILE* out) {
+    if (p.size() < 4 + 16) return;
+    const uint8_t* b = p.data() + 4;
+    std::fprintf(out, ": id 0x%08X time %u duration %u kind %u severity %u pid 0x%02X", meas_get_be32(b),
+                 meas_get_be32(b + 4), meas_get_be32(b + 8), b[12], b[13], meas_get_be16(b + 14));
+    size_t pos = 4 + 16;
+    std::string name = takeText(p, &pos);
+    std::string text = takeText(p, &pos);
+    std::string app = takeText(p, &pos);
+    std::fprintf(out, " \"%s\" \"%s\" app \"%s\"", name.c_str(), text.c_str(), app.c_str());
 }
 
 bool readWhole(const char* path, std::vector<uint8_t>& data) {
@@ -34,10 +58,19 @@ void measdump_list(const MeasFileContent& c, FILE* out) {
     const MeasFileHeaderInfo& h = c.header;
     std::fprintf(out, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n",
                  c.storedCrc, h.pcode, h.measIdx + 1u, h.numBlocks);
-    std::fprintf(out, "counters: outing %u lap %u fragment %u absolute lap %u\n", h.outing, h.lap,
-                 h.fragment, h.absLap);
-    std::fprintf(out, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
-                 h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
+    std::fprintf(out, "counters: outing %u lap %u fragment %u absolute lap %u (0x%X)\n", h.outing, h.lap,
+                 h.fragment, h.absLap, h.absLap);
+    // the 8.3 name these counters give, to check against the file's own name
+    char name[16] = "";
+    if (h.measIdx == 0 || h.measIdx == 2)
+        LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
+    if (name[0]) std::fprintf(out, "name: %s\n", name);
+    static const uint8_t kNoDate[6] = {};
+    if (std::memcmp(h.bcdDate, kNoDate, 6) == 0)
+        std::fprintf(out, "created: unknown (no clock)\n");
+    else
+        std::fprintf(out, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
+                     h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
     for (const MeasFileBlockDesc& b : c.blocks)
         std::fprintf(out, "block %u: record length %u\n", b.id, b.recordLength);
     size_t rec = 0;
@@ -54,6 +87,8 @@ void measdump_list(const MeasFileContent& c, FILE* out) {
             else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
                 std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", meas_get_be32(p),
                              meas_get_be32(p + 4), meas_get_be32(p + 8));
+            else if (m.type == MEAS_META_EVENT)
+                printEvent(m.payload, out);
             std::fprintf(out, "\n");
             continue;
         }

@@ -1,5 +1,7 @@
 // The "measdump" command: checks a measurement file and lists it.
-//   measdump FILE         header, block descriptors, metadata, frames, records
+//   measdump FILE         header (with the 8.3 name its counters give), block
+//                         descriptors, metadata (time stamps, car id, events,
+//                         time-master ids decoded), frames, records
 //   measdump --csv FILE   records as CSV: block,time,values (hex)
 // Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
 // an unreadable file.

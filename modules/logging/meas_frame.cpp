@@ -102,6 +102,7 @@ int MeasFrame_HSL_calc_IndexTranslation(MeasFrame* f, uint32_t fourByte, uint32_
     MeasFrame_buildIndexTranslation(table, d, fourByte, twoByte, oneByte);
     std::free(f->indexTranslation);
     f->indexTranslation = table;
+    f->indexEntries = uint32_t(entries);
     return 0;
 }
 
@@ -135,19 +136,22 @@ int MeasFrame_recode_for_V5_V6(MeasFrame* f, uint32_t L, uint32_t* firstTs, uint
     uint8_t* out = work.data();
 
     const uint32_t d = f->divider;
-    const bool subSampled = d > 1 && f->indexTranslation && L > 4 && (L - 4) % d == 0;
+    const bool subSampled = d > 1 && L > 4 && (L - 4) % d == 0;
     if (!subSampled) {
         for (uint32_t r = 0; r < n; ++r)
             for (uint32_t b = 0; b < L; ++b) out[r + b * n] = in[r * L + b];
     } else {
         const uint32_t S = (L - 4) / d;
-        const uint16_t* T = f->indexTranslation;
+        // A table built from channel counts that do not describe this record
+        // is not used (it would be read past its end): the sub-samples are
+        // then taken in record order, as a reader without the layout expects.
+        const uint16_t* T = f->indexTranslation && f->indexEntries == d * S ? f->indexTranslation : nullptr;
         for (uint32_t r = 0; r < n; ++r) {
             const uint8_t* rec = in + r * L;
             for (uint32_t b = 0; b < 4; ++b) out[r + b * n] = rec[b];
             for (uint32_t j = 0; j < S; ++j)
                 for (uint32_t k = 0; k < d; ++k) {
-                    uint16_t off = T[k * S + j];
+                    uint32_t off = T ? T[k * S + j] : 4 + k * S + j;
                     out[4 * n + r * d + j * d * n + k] = off < L ? rec[off] : 0;
                 }
         }

@@ -21,6 +21,7 @@ struct MeasFrame {
     uint32_t lastTimeStamp;     // time stamp of the last record put
     uint32_t divider;           // sub-samples per record; 0 or 1 for plain blocks
     uint16_t* indexTranslation; // sub-sampled blocks only
+    uint32_t indexEntries;      // entries of indexTranslation
     uint32_t capacity;          // bytes of the record area
     uint8_t* data;              // frame head (4) + record area + packing slack
 };

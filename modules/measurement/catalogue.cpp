@@ -251,7 +251,7 @@ bool catalogue_write(const CatEntry* e, double value) {
     case TE_SINT16: if (!fits(-32768, 32767)) return false; { int16_t v = int16_t(value); std::memcpy(buf, &v, 2); } break;
     case TE_UINT32: if (!fits(0, 4294967295.0)) return false; { uint32_t v = uint32_t(value); std::memcpy(buf, &v, 4); } break;
     case TE_SINT32: if (!fits(-2147483648.0, 2147483647.0)) return false; { int32_t v = int32_t(value); std::memcpy(buf, &v, 4); } break;
-    case TE_FLOAT: { float v = float(value); std::memcpy(buf, &v, 4); } break;
+    case TE_FLOAT: if (!(std::fabs(value) <= 3.402823466e38)) return false; { float v = float(value); std::memcpy(buf, &v, 4); } break;
     default: return false;
     }
     uint32_t a = MEASADDR_OFFSET(e->addr);

@@ -28,16 +28,28 @@ struct Completion {
 std::mutex gComplMx;
 std::unordered_map<uint32_t, Completion> gCompletions;
 
+int routeError(uint16_t dst);
+
 void comintTask() {
     static ci_msg_t msg;   // only this task uses it
     for (;;) {
         long n = msgQReceive(gQueue, &msg, sizeof msg, WAIT_FOREVER);
         if (n < long(CI_HEADER_SIZE)) continue;
         uint16_t dst = ci_get_dst(&msg);
-        if (dst == comint_own_pid() || dst == CI_PID_ALL)
+        if (dst == comint_own_pid()) {
             ci_serve_command(&msg);
-        else
+        } else if (dst == CI_PID_ALL) {
+            // Queued for every device (mode 1): the other devices get it over
+            // the network first, then this one serves it as its own.
+            if (comint_put_eth(&msg)) {
+                ci_set_dst(&msg, comint_own_pid());
+                ci_serve_command(&msg);
+            } else {
+                routeError(dst);
+            }
+        } else {
             comint_put_cmd(&msg, 0);   // forward by the routing table
+        }
     }
 }
 
@@ -147,8 +159,9 @@ int comint_put_cmd(void* msg, int mode) {
         ok = comint_put_eth(m);
     else if (r.kind == ROUTING_LOCSOCK)
         ok = comint_put_locSock(m);
-    else if (r.kind == ROUTING_SELF)
-        ok = comint_queue_cmd(m);
+    // Any other kind fails, "this device" included: the own PID was served
+    // above, and queueing a foreign PID here would send it round the command
+    // task for ever.
     return ok ? ok : routeError(dst);
 }
 

@@ -53,8 +53,10 @@ int comint_init();
 void comint_shutdown();
 
 // Sends a message: mode 1 or the own PID as destination queue it for
-// "r_Comint"; mode 0 with destination 0xFFFE sends it to all other devices and
-// then queues a copy for this one; other destinations go by the routing kind.
+// "r_Comint" (which routes it on, or for 0xFFFE sends it to all other devices
+// and then serves it here); mode 0 with destination 0xFFFE sends it to all
+// other devices and then queues a copy for this one; other destinations go by
+// the routing kind (2 network, 3 local socket; any other kind fails).
 // Non-zero on success, 0 on failure (routing error reported).
 int comint_put_cmd(void* msg, int mode);
 // Copies header and payload (at most 492 bytes) into the command queue.

@@ -211,14 +211,33 @@ int dynkomm_fifo_activate(dynkomm_fifo_t* f) {
 int dynkomm_fifo_link(dynkomm_fifo_t* f) {
     return gHooks && gHooks->create_source ? gHooks->create_source(f) : 0;
 }
+// The network's release frees the FIFO memory itself; without it the FIFO
+// layer does. Either way the magic's entry forgets the FIFO first, so that no
+// lookup hands out freed memory.
+static void forgetFifo(dynkomm_fifo_t* f) {
+    std::lock_guard<std::mutex> lk(gMx);
+    MagicEntry* e = entryLocked(f->magic);
+    if (e && e->fifo == f) e->fifo = nullptr;
+}
 int dynkomm_fifo_unlink(dynkomm_fifo_t* f) {
-    if (!gHooks) return 0;
-    int r = gHooks->delete_source ? gHooks->delete_source(f) : 0;
-    if (gHooks->release_fifo) gHooks->release_fifo(f);
+    if (!f) return 0;
+    int r = gHooks && gHooks->delete_source ? gHooks->delete_source(f) : 0;
+    if (gHooks && gHooks->release_fifo) {
+        forgetFifo(f);
+        gHooks->release_fifo(f);
+    } else {
+        dynkomm_fifo_delete(f);
+    }
     return r;
 }
 int dynkomm_fifo_free(dynkomm_fifo_t* f) {
-    return gHooks && gHooks->delete_sink ? gHooks->delete_sink(f) : 0;
+    if (!f) return 0;
+    if (gHooks && gHooks->delete_sink) {
+        forgetFifo(f);
+        return gHooks->delete_sink(f);
+    }
+    dynkomm_fifo_delete(f);
+    return 0;
 }
 int dynkomm_start_sending(dynkomm_fifo_t* f) {
     return gHooks && gHooks->start_sending ? gHooks->start_sending(f) : 0;

@@ -95,6 +95,9 @@ void dynkomm_set_sernet_hooks(const dynkomm_sernet_hooks* hooks);
 int dynkomm_fifo_reserve(uint32_t magic, uint16_t srcPid);
 int dynkomm_fifo_activate(dynkomm_fifo_t* fifo);
 int dynkomm_fifo_link(dynkomm_fifo_t* fifo);
+// Both release the FIFO (its memory is gone afterwards): unlink a source
+// FIFO, free a sink FIFO. The network's release_fifo and delete_sink free the
+// memory (std::free); without them the FIFO layer frees it.
 int dynkomm_fifo_unlink(dynkomm_fifo_t* fifo);
 int dynkomm_fifo_free(dynkomm_fifo_t* fifo);
 int dynkomm_start_sending(dynkomm_fifo_t* fifo);

@@ -11,19 +11,20 @@ namespace {
 constexpr uint16_t kCmdOpenPath = 0x0300;
 constexpr uint16_t kCmdClosePath = 0x0301;
 
-// Reply to the open request: the sink's magic number (payload 0) and PID
-// (payload 4). The source FIFO travels as its magic number, never as a pointer.
+// Reply to the open request (0x0107): the requester's value (payload 0), the
+// sink's magic number (4), the sink's handle (8) and the sink's PID (12). The
+// source FIFO travels as its magic number, never as a pointer.
 void openReply(void* ctx, ci_msg_t* msg) {
     uint32_t sourceMagic = uint32_t(reinterpret_cast<uintptr_t>(ctx));
     dynkomm_fifo_t* f = nullptr;
     if (dynkomm_get_fifo(sourceMagic, &f) != 1 || !f) return;
-    uint32_t sinkMagic = ci_get_len(msg) >= 6 ? be_get32(msg->payload) : 0;
+    uint32_t sinkMagic = ci_get_len(msg) >= 14 ? be_get32(msg->payload + 4) : 0;
     if (sinkMagic == 0) {
         dynkomm_fifo_unlink(f);   // releases the source FIFO
         return;
     }
     f->dest_magic = sinkMagic;
-    f->dst_pid = be_get16(msg->payload + 4);
+    f->dst_pid = be_get16(msg->payload + 12);
     dynkomm_start_sending(f);
 }
 }  // namespace
@@ -41,8 +42,9 @@ int dynkomm_open_serial_network_path(dynkomm_fifo_t* source, uint32_t value) {
     be_put16(m.payload + 4, source->raster);
     be_put16(m.payload + 6, source->slotsize);
     be_put32(m.payload + 8, value);
-    be_put32(m.payload + 12, source->slotcount);
-    be_put32(m.payload + 16, source->mode);
+    be_put16(m.payload + 12, source->slotcount);
+    be_put16(m.payload + 14, source->mode);
+    be_put32(m.payload + 16, 0);
     if (!comint_put_cmd(&m, 0)) {
         ci_completion_release(h);
         return 0;
@@ -52,12 +54,15 @@ int dynkomm_open_serial_network_path(dynkomm_fifo_t* source, uint32_t value) {
 
 int dynkomm_close_SerNet_path(dynkomm_fifo_t* source) {
     if (!source || source->valid != DYNKOMM_VALID) return 0;
+    // The release may free the FIFO: take what the close request needs first.
+    const uint32_t sinkMagic = source->dest_magic;
+    const uint16_t srcPid = source->src_pid, dstPid = source->dst_pid;
     dynkomm_stop_sending(source);
     dynkomm_fifo_unlink(source);
     ci_msg_t m;
-    ci_init_msg(&m, kCmdClosePath, source->dst_pid, 8);
-    be_put32(m.payload + 0, source->dest_magic);
-    be_put16(m.payload + 4, source->src_pid);
-    be_put16(m.payload + 6, source->dst_pid);
+    ci_init_msg(&m, kCmdClosePath, dstPid, 8);
+    be_put32(m.payload + 0, sinkMagic);
+    be_put16(m.payload + 4, srcPid);
+    be_put16(m.payload + 6, dstPid);
     return comint_put_cmd(&m, 0);
 }

@@ -76,8 +76,8 @@ struct GwList {
 
     ~GwList() {
         if (fifo) {
-            if (!local) dynkomm_fifo_free(fifo);
-            dynkomm_fifo_delete(fifo);
+            if (local) dynkomm_fifo_delete(fifo);
+            else dynkomm_fifo_free(fifo);   // the network side releases a sink
         }
         prod.release();
         if (handle) dynkomm_free_magic(handle);
@@ -99,10 +99,14 @@ void count(unsigned pid, int idx, int d = 1) { gCnt[cntPid(pid)][idx] += uint16_
 
 bool isLocalPid(unsigned pid) { return pid == 0 || pid == gOwnPid; }
 
-void call(const GwList& L, unsigned idx, unsigned long status, void* data) {
+// The callback's result; 1 when there is none to call.
+int call(const GwList& L, unsigned idx, unsigned long status, void* data) {
     gw_callback_fn fn = L.cb.entry[idx].fn;
-    if (fn) fn(status, data, L.user);
+    return fn ? fn(status, data, L.user) : 1;
 }
+
+// Queue (offline) lists versus newest-value (online) lists.
+bool offline(const GwList& L) { return L.mode & DYNKOMM_MODE_QUEUE; }
 
 // Sends the start (op 1) or stop (op 2) request of a remote list.
 bool sendRequest(const GwList& L, uint16_t op) {
@@ -200,8 +204,12 @@ int gw_list_reply_cmd(ci_msg_t* m) {
     L.startErr = err;
     L.startReplyDue = true;
     gCnt[cntPid(L.pid)][C_PID_STATE] = 1;
-    if (err) count(L.pid, C_LIST_ERR);
-    else count(L.pid, C_MEASURING);
+    if (err) {
+        count(L.pid, C_LIST_ERR);
+    } else {
+        count(L.pid, C_MEASURING);
+        count(L.pid, C_PID_STATE_RUN);
+    }
     return 1;
 }
 
@@ -300,7 +308,9 @@ uint32_t gw_setup_list(gw_conn_t conn, const uint32_t* list, void* user, uint16_
     L->buffered = buffered;
     L->slots = slots;
     L->timeout = timeout;
-    L->slotSize = need;
+    // The consumer may read the whole slot length it asked for (records
+    // rounded up, event bytes behind the values): never give it less.
+    L->slotSize = std::max<unsigned>(need, slotLen);
     L->local = isLocalPid(pid);
     L->handle = dynkomm_get_magic();
     if (!L->handle) return 0;
@@ -317,6 +327,7 @@ uint32_t gw_setup_list(gw_conn_t conn, const uint32_t* list, void* user, uint16_
     count(pid, C_CONFIGURED);
     count(pid, C_SETUP);
     count(pid, C_ENTRIES, int(L->elems.size()));
+    if (offline(*L)) count(pid, C_OFFLINE_ENTRIES, int(L->elems.size()));
     count(pid, C_MEASLISTS);
     return L->handle;
 }
@@ -441,9 +452,10 @@ void gw_distribute(unsigned raster) {
             uint8_t* slot = dynkomm_read(L.fifo);
             if (!slot) break;
             got = true;
-            call(L, GW_CB_READ, 0, slot);
+            int r = call(L, GW_CB_READ, 0, slot);
             dynkomm_readdone(L.fifo);
-            count(L.pid, L.local ? C_DATA_ONLINE : C_DATA_OFFLINE);
+            count(L.pid, offline(L) ? C_DATA_OFFLINE : C_DATA_ONLINE);
+            if (r == 0 && offline(L)) count(L.pid, C_OFFLINE_DATA_ERR);
         }
         if (L.killed) continue;
         if (got) {

@@ -55,8 +55,7 @@ void stopServed(uint16_t pid, uint32_t handle) {
         auto& chain = gProducers[s->prod.raster];
         chain.erase(std::remove(chain.begin(), chain.end(), &s->prod), chain.end());
     }
-    dynkomm_fifo_unlink(s->prod.fifo);
-    dynkomm_fifo_delete(s->prod.fifo);
+    dynkomm_fifo_unlink(s->prod.fifo);   // releases the source FIFO
     dynkomm_free_magic(s->magic);
     s->prod.release();
 }

@@ -233,8 +233,17 @@ int seramMeasSetupMeas(measaddr_t addr, unsigned raster, SeramMeasHandle* h, uns
 void seramMeasCopy(void* dst, unsigned size, const SeramMeasHandle* h) {
     if (!dst || !h || !h->ptr) return;
     const uint8_t* p = h->ptr;
-    // Calibration parameters are read at reference address + active offset.
-    if (h->kind == 1 && inRef(MEASADDR_OFFSET(h->addr))) p += seramActiveOffset.load();
+    if (h->kind == 1) {
+        // Calibration parameters are read at reference address + active offset.
+        uint32_t v = MEASADDR_OFFSET(h->addr);
+        if (inRef(v)) v += seramActiveOffset.load();
+        // The handle may have been set up for fewer bytes than are copied now.
+        if (!inside(v, size)) {
+            std::memset(dst, 0, size);
+            return;
+        }
+        p = gMem + v;
+    }
     std::memcpy(dst, p, size);
 }
 

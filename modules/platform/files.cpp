@@ -44,18 +44,24 @@ long fsize(const char* path) {
 char* fload(const char* path, size_t* len) {
     if (len) *len = 0;
     const char* name = path ? path : "";
-    FILE* f = dev_fopen(path, "rb");
+    // The size first, then the buffer, then the file: each failure has its
+    // own text.
+    std::string host = dev_path(path);
     struct stat st;
-    if (!f || fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (f) fclose(f);
+    if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         syslogx(151, "fload() fsize failed, cold not read file '%s'", name);
         return nullptr;
     }
     size_t size = static_cast<size_t>(st.st_size);
     char* buf = static_cast<char*>(calloc(size + 1, 1));
     if (!buf) {
-        fclose(f);
         syslogx(147, "fload() calloc len %d Bytes error file '%s' failed", static_cast<int>(size), name);
+        return nullptr;
+    }
+    FILE* f = fopen(host.c_str(), "rb");
+    if (!f) {
+        free(buf);
+        syslogx(147, "fload() fopen file '%s' failed", name);
         return nullptr;
     }
     size_t got = size ? fread(buf, 1, size, f) : 0;

@@ -10,7 +10,7 @@
 // Element ids (the kernel side's table).
 using host::NVRAM_ID_LAPOUTFRA;          // 6 bytes, 2 copies: fragment, outing, lap
 using host::NVRAM_ID_LAPSTACK_COUNTERS;  // 4 bytes
-using host::NVRAM_ID_LAPSTACK;           // 256 entries of 6 bytes
+using host::NVRAM_ID_LAPSTACK;           // 256 entries of 6 bytes (copy index = entry)
 using host::NVRAM_ID_DISPLAY_PAGE;       // 1 byte
 using host::NVRAM_ID_DISPLAY_BRIGHTNESS; // 1 byte
 using host::NVRAM_ID_BOOT_COUNTER;       // 4 bytes

@@ -1,6 +1,8 @@
 // Rounding, curve lookup and the scheduler stop through a calibration download.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "awm/awm.h"
 #include "host/kernel.h"
 #include "measurement/seram.h"
@@ -15,6 +17,7 @@ TEST(AwmRound, HalfAwayFromZeroAndSaturation) {
     EXPECT_EQ(awm_round(4294967294.6), 4294967295.0);
     EXPECT_EQ(awm_round(1e12), 4294967295.0);
     EXPECT_EQ(awm_round(-1e12), -2147483648.0);
+    EXPECT_EQ(awm_round(std::nan("")), 0.0);
 }
 
 TEST(AwmLookup, InterpolatesAndExtendsEndSegments) {

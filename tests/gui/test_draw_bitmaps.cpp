@@ -151,6 +151,15 @@ TEST_F(DrawTest, DrawingIntoABitmap)
     EXPECT_EQ(px[4 * 10 + 5], 1u);
     EXPECT_EQ(px[9 * 10 + 9], 0x0000FFu);
 
+    // Moving content inside the bitmap moves the bitmap's own pixels.
+    screen->BeginDraw(root, b);
+    EXPECT_EQ(screen->RectMove(root, GuiRect(0, 0, 4, 4), GuiRect(0, 0, 9, 9), 5, 0), 1);
+    screen->EndDraw(b);
+    EXPECT_EQ(px[0 * 10 + 5], 0xFF0000u);
+    EXPECT_EQ(px[4 * 10 + 9], 0xFF0000u);
+    EXPECT_EQ(Changed(), 0);
+    EXPECT_EQ(giCriticalNesting, before);
+
     // A bitmap without pixels, or of another depth, is not drawn into and
     // the pair leaves the lock as it was.
     GuiBitmap empty{0, 32, 10, 10, 0, nullptr};

@@ -99,6 +99,22 @@ TEST_F(DrawTest, LinesAtTheScreenEdgeStayInsideTheClip)
     EXPECT_EQ(Changed(), Count(GuiRect(0, 0, 99, 99), 0xFF0000));
 }
 
+// Coordinates beyond 16 bits must not wrap into a rectangle that passes the
+// clip and then be written unchecked past the rows of the frame buffer.
+TEST_F(DrawTest, CoordinatesBeyondSixteenBitsWriteNothingOutsideTheClip)
+{
+    GuiThing* w = AddWindow(root, GuiRect(0, 100, 599, 110));
+    screen->GenerateViewportList(root);
+    Paint(root, [&] {
+        screen->Line(w, 0, 100, 65536 + 500, 110, kRed, 1);
+        screen->Line(w, 0, 100, 70, 65536 + 105, kRed, 1);
+        screen->PutPixel(w, 65536 + 20, 105, 0x00FF00);
+        screen->PutPixel(w, 20, 65536 + 105, 0x00FF00);
+    });
+    EXPECT_EQ(Changed(), Count(GuiRect(0, 100, 599, 110), 0xFF0000));
+    EXPECT_EQ(Count(GuiRect(0, 0, 1023, 479), 0x00FF00), 0);
+}
+
 TEST_F(DrawTest, RectanglesOutlinedFilledAndWide)
 {
     Paint(root, [&] {

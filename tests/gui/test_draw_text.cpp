@@ -86,6 +86,11 @@ TEST_F(TextTest, DoubledTextScalesEveryGlyphPixel)
     GuiColor plain{kFg, kBg, 0};
     Paint(root, [&] { screen->DrawText(root, GuiPoint{50, 50}, "31", plain, &GuiTestFont, -1, 1); });
     ExpectText("31", 50, 50, 7, false, 2);
+    // A view reaching above the text paints nothing there.
+    std::fill_n(gbVMemory, 1024 * 480, kUntouched);
+    GuiRect above(50, 40, 70, 49);
+    screen->DrawTextViewDouble(GuiPoint{50, 50}, "31", plain, &GuiTestFont, -1, above);
+    EXPECT_EQ(Changed(), 0);
 }
 
 TEST_F(TextTest, AliasedTextPaintsARampAndTheBackground)

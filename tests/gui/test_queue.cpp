@@ -174,6 +174,8 @@ TEST_F(GuiQueueService, KillTimerStopsASubtreeOrOneTimer)
     EXPECT_EQ(out.target, &other);
     EXPECT_FALSE(mq->TryPop(&out));
 
+    mq->SetTimer(nullptr, 4, 1, 1);   // no thing: no timer
+    EXPECT_EQ(mq->FindTimer(nullptr, 4), nullptr);
     mq->KillTimer(&other, 9);   // no such timer: nothing happens
     EXPECT_NE(mq->FindTimer(&other, 1), nullptr);
     mq->KillTimer(&other, 0);

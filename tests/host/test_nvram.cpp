@@ -39,7 +39,8 @@ TEST_F(NvramTest, PersistsAcrossReloadPerCopy) {
 TEST_F(NvramTest, LengthsAreCutToTheElement) {
     EXPECT_EQ(host::nvramElementSize(0), 6u);
     EXPECT_EQ(host::nvramElementCopies(0), 2u);
-    EXPECT_EQ(host::nvramElementSize(2), 256u * 6);
+    EXPECT_EQ(host::nvramElementSize(2), 6u);
+    EXPECT_EQ(host::nvramElementCopies(2), 256u);
     EXPECT_EQ(host::nvramElementSize(8), 1u);
     EXPECT_EQ(host::nvramElementSize(261), 2u);
     uint8_t big[32];

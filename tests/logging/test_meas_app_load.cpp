@@ -243,6 +243,15 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
     EXPECT_TRUE(logged(log, "meas_app_convert_seq2MeasList(): unexpected pid id (0x06) measblock #3"));
     EXPECT_TRUE(logged(log, "meas_app_convert_seq2MeasList(): no expected NULL at end of copy sequence in measblock #3"));
     EXPECT_EQ(meas_app_load(0, nullptr, 10), nullptr);
+
+    // an empty sequence without a size must not cut the list short
+    DatFile gap;
+    gap.blocks = {DatBlock{"gap", 0x104, 0, 1, 1, 1, 4, 0, {{{}, 0, 0}, {{0x05000020}, 1, 2}}}};
+    CfgPtr g{load(gap.build())};
+    ASSERT_NE(g.p, nullptr);
+    EXPECT_EQ(std::vector<int32_t>(g->blocks[0].measList, g->blocks[0].measList + 4),
+              (std::vector<int32_t>{-2, 0x20, 0, 0}));
+    EXPECT_EQ(g->blocks[0].recordSize, 6u);
 }
 
 TEST_F(MeasAppLoad, MissingFiles) {

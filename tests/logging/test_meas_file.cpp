@@ -244,6 +244,31 @@ TEST(MeasFileRead, FrameOf64RecordsAndSubSampledBlockRoundTrip) {
               (std::vector<uint8_t>{v[0], v[1], v[2], v[3], v[40], v[41], v[60]}));
 }
 
+TEST(MeasFileRead, SubSampledFrameWithMismatchedChannelCounts) {
+    // two one-byte channels at divider 4, but the table was built for one:
+    // the frame must not read past the table and the bytes come back in
+    // record order
+    const uint32_t d = 4, L = 4 + d * 2;
+    ComposedFile file;
+    file.header(sampleHeader());
+    file.descriptor(3, L);
+    file.opening(1, "x");
+    MeasFrame* f = MeasFrame_alloc(64, 4096, L, d);
+    ASSERT_EQ(MeasFrame_HSL_calc_IndexTranslation(f, 0, 0, 1), 0);
+    std::vector<uint8_t> v = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::vector<uint8_t> r = makeRecord(900, v);
+    MeasFrame_put(f, r.data(), L);
+    MeasFrame_put(f, r.data(), L);
+    file.frame(f, 3, L);
+    MeasFrame_free(f);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(file.bytes.data(), file.bytes.size(), c, err)) << err;
+    ASSERT_EQ(c.records.size(), 2u);
+    EXPECT_EQ(c.records[1].values, v);
+    EXPECT_EQ(c.records[1].timeStamp, 900u);
+}
+
 TEST(MeasFileRead, RefusesBrokenFiles) {
     ComposedFile file;
     file.header(sampleHeader());
@@ -298,6 +323,10 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     }
     file.frame(f, 4, 6);
     MeasFrame_free(f);
+    // an event: 00 01 00 01, id, time, duration, kind 3, severity 4, PID 5, texts
+    std::vector<uint8_t> ev = {0, 1, 0, 1, 1, 0, 0, 7, 0, 0, 2, 0x58, 0, 0, 0, 0, 3, 4, 0, 5};
+    for (const char* t : {"OIL", "low pressure", "VK4"}) ev.insert(ev.end(), t, t + std::strlen(t) + 1);
+    file.meta(MEAS_META_EVENT, ev);
 
     std::string path = (std::filesystem::temp_directory_path() / "measdump_test.dat").string();
     auto run = [&](const std::vector<uint8_t>& bytes, bool csv, std::string& text) {
@@ -324,6 +353,10 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     EXPECT_NE(text.find("counters: outing 1 lap 2 fragment 3 absolute lap 291"), std::string::npos);
     EXPECT_NE(text.find("\"dump car\""), std::string::npos);
     EXPECT_NE(text.find("block 4: record length 6"), std::string::npos);
+    EXPECT_NE(text.find("name: A0102012.303\n"), std::string::npos);
+    EXPECT_NE(text.find("id 0x01000007 time 600 duration 0 kind 3 severity 4 pid 0x05 \"OIL\" \"low pressure\" "
+                        "app \"VK4\""),
+              std::string::npos);
 
     std::vector<uint8_t> flipped = file.bytes;
     flipped[27] ^= 0x10;    // lap number

@@ -79,6 +79,96 @@ TEST_F(ComintTest, CommandTaskServesLocalAndAllDevicesAndBounceReturns) {
     comint_shutdown();
 }
 
+std::atomic<int> gEthSent{0};
+std::atomic<uint16_t> gEthDst{0};
+ci_msg_t gEthLast;
+int fakeEth(const ci_msg_t* m) {
+    gEthDst = ci_get_dst(m);
+    std::memcpy(&gEthLast, m, CI_HEADER_SIZE + ci_get_len(m));
+    ++gEthSent;
+    return 1;
+}
+int gStarted = 0;
+int countStart(dynkomm_fifo_t*) {
+    ++gStarted;
+    return 1;
+}
+
+TEST_F(ComintTest, SerialNetworkPathRequestAndReplyLayout) {
+    static const comint_transport eth{fakeEth, nullptr};
+    comint_set_transport(&eth);
+    routing_entry_t net{ROUTING_DIRADIR2, 0x7F000002};
+    ASSERT_EQ(routing_set_table_entries(&net, 9, 9), 1);
+    uint32_t magic = dynkomm_get_magic();
+    dynkomm_fifo_prepare(magic);
+    dynkomm_fifo_t* f = dynkomm_fifo_create(magic, kOwnPid, 0, 9, 3, 64, 10, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(dynkomm_open_serial_network_path(f, 0x11223344), 1);
+
+    const uint8_t* p = gEthLast.payload;
+    EXPECT_EQ(ci_get_cmd(&gEthLast), 0x0300);
+    EXPECT_EQ(ci_get_len(&gEthLast), 20);
+    EXPECT_EQ(ci_get_magic(&gEthLast), magic);
+    EXPECT_EQ(be_get16(p + 0), kOwnPid);
+    EXPECT_EQ(be_get16(p + 2), 9);
+    EXPECT_EQ(be_get16(p + 4), 3);            // raster
+    EXPECT_EQ(be_get16(p + 6), 10);           // slot size
+    EXPECT_EQ(be_get32(p + 8), 0x11223344u);  // requester's value
+    EXPECT_EQ(be_get16(p + 12), 64);          // slot count
+    EXPECT_EQ(be_get16(p + 14), 1);           // mode
+
+    // The sink's reply: value, sink magic, sink handle, sink PID.
+    dynkomm_sernet_hooks hooks{};
+    hooks.start_sending = countStart;
+    dynkomm_set_sernet_hooks(&hooks);
+    gStarted = 0;
+    ci_msg_t r;
+    ci_init_msg(&r, CI_CMD_RETURN_FUNC, kOwnPid, 16);
+    be_put32(r.payload + 0, 0x11223344);
+    be_put32(r.payload + 4, 0xCAFE0001);
+    be_put32(r.payload + 8, 0x77);
+    be_put16(r.payload + 12, 9);
+    be_put16(r.payload + 14, 0);
+    EXPECT_EQ(ci_completion_call(ci_get_listid(&gEthLast), &r), 1);
+    EXPECT_EQ(f->dest_magic, 0xCAFE0001u);
+    EXPECT_EQ(f->dst_pid, 9);
+    EXPECT_EQ(gStarted, 1);
+    dynkomm_set_sernet_hooks(nullptr);
+
+    // Closing sends the sink's magic and both PIDs and releases the source.
+    ASSERT_EQ(dynkomm_close_SerNet_path(f), 1);
+    EXPECT_EQ(ci_get_cmd(&gEthLast), 0x0301);
+    EXPECT_EQ(be_get32(gEthLast.payload), 0xCAFE0001u);
+    EXPECT_EQ(be_get16(gEthLast.payload + 4), kOwnPid);
+    EXPECT_EQ(be_get16(gEthLast.payload + 6), 9);
+    EXPECT_EQ(dynkomm_get_fifo(magic, nullptr), 2);
+    comint_set_transport(nullptr);
+}
+
+TEST_F(ComintTest, QueuedForAllDevicesGoesOutAndIsServedHere) {
+    static const comint_transport eth{fakeEth, nullptr};
+    comint_set_transport(&eth);
+    ASSERT_EQ(comint_init(), 1);
+    gServed = 0;
+    gEthSent = 0;
+    ci_register_command(0x7001, countHandler);
+    ci_msg_t m;
+    ci_init_msg(&m, 0x7001, CI_PID_ALL, 4);
+    EXPECT_NE(comint_put_cmd(&m, 1), 0);   // queued for the command task
+    EXPECT_TRUE(waitFor([] { return gServed == 1; }));
+    EXPECT_EQ(gEthSent.load(), 1);
+    EXPECT_EQ(gEthDst.load(), CI_PID_ALL);
+    EXPECT_EQ(gServedDst.load(), kOwnPid);
+
+    // A foreign PID routed as "this device" is refused, not queued round again.
+    routing_entry_t self{ROUTING_SELF, 0x7F000001};
+    ASSERT_EQ(routing_set_table_entries(&self, 12, 12), 1);
+    ci_init_msg(&m, 0x7001, 12, 0);
+    EXPECT_EQ(comint_put_cmd(&m, 0), 0);
+    comint_shutdown();
+    comint_set_transport(nullptr);
+}
+
 TEST_F(ComintTest, SendingByRouteAndRefusedMessages) {
     ci_msg_t m;
     ci_init_msg(&m, 0x7001, 12, 0);

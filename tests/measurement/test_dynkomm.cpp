@@ -1,6 +1,7 @@
 // FIFO modes, validity, the magic table and a two-thread queue run.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -132,6 +133,43 @@ TEST_F(DynkommTest, SerNetSlotNumbersAndHooksWithoutNetwork) {
     dynkomm_set_sernet_hooks(nullptr);
     EXPECT_EQ(dynkomm_fifo_link(nullptr), 0);
     EXPECT_EQ(dynkomm_fifo_reserve(1, 2), 0);
+    EXPECT_EQ(dynkomm_fifo_unlink(nullptr) + dynkomm_fifo_free(nullptr), 0);
+}
+
+namespace {
+int gReleased = 0;
+int releaseLikeTheNetwork(dynkomm_fifo_t* f) {
+    ++gReleased;
+    f->valid = 0xDEAD;
+    std::free(f);
+    return 1;
+}
+}  // namespace
+
+TEST_F(DynkommTest, ReleasedFifoIsForgottenByItsMagic) {
+    // Without the network the FIFO layer frees; with it, the network's release
+    // does. Either way the magic no longer hands the FIFO out.
+    dynkomm_fifo_t* f = makeFifo(4, 8, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(f, nullptr);
+    uint32_t m = f->magic;
+    dynkomm_fifo_unlink(f);
+    EXPECT_EQ(dynkomm_get_fifo(m, nullptr), 2);
+
+    dynkomm_sernet_hooks hooks{};
+    hooks.release_fifo = releaseLikeTheNetwork;
+    hooks.delete_sink = releaseLikeTheNetwork;
+    dynkomm_set_sernet_hooks(&hooks);
+    gReleased = 0;
+    for (int i = 0; i < 2; ++i) {
+        f = makeFifo(4, 8, 0);
+        ASSERT_NE(f, nullptr);
+        m = f->magic;
+        if (i == 0) dynkomm_fifo_unlink(f);
+        else dynkomm_fifo_free(f);
+        EXPECT_EQ(dynkomm_get_fifo(m, nullptr), 2);
+    }
+    EXPECT_EQ(gReleased, 2);
+    dynkomm_set_sernet_hooks(nullptr);
 }
 
 TEST_F(DynkommTest, TwoThreadsMillionSlotsLoseAndReorderNothing) {

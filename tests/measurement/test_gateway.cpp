@@ -233,6 +233,25 @@ TEST_F(GatewayTest, RefusedSetupsAndUnknownAddresses) {
     EXPECT_TRUE(rec_.of(GW_CB_READ).empty());
 }
 
+TEST_F(GatewayTest, SlotLengthAboveTheValuesIsWholeSlot) {
+    // A consumer that rounds its record up reads the whole length it asked for.
+    std::vector<uint32_t> one = {uint32_t(GW_SIZE1), addr("gear"), 0, 0};
+    rec_.slotLen = 12;
+    uint32_t h = gw_setup_list(conn_, one.data(), &rec_, 16, 3, 0, 1, 3, 0, 8, 12, 5);
+    ASSERT_NE(h, 0u);
+    ASSERT_EQ(gw_start_list(h), 1);
+    dynkomm_fifo_t* f = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(h, &f), 1);
+    EXPECT_EQ(f->slotsize, 12u);
+    for (uint32_t t = 1; t <= 8; ++t) tick(3, t);   // fill every slot, the last one too
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), 8u);
+    uint16_t cnt[19];
+    ASSERT_EQ(gw_debugoutPID(0, cnt), 1);
+    EXPECT_EQ(cnt[4], 0);    // data online
+    EXPECT_EQ(cnt[5], 8);    // data offline: a queue list
+    EXPECT_EQ(cnt[16], 1);   // offline entries
+}
+
 TEST_F(GatewayTest, KillFromOwnReadCallbackAndKillAllCallsStopBeforeReturn) {
     auto list = mixedList();
     rec_.slotLen = 16;

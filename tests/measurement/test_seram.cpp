@@ -156,6 +156,11 @@ TEST_F(SeramTest, MeasurementHandlesResolveAddresses) {
     seramSetWorkpageActive();
     seramMeasCopy(&out, 2, &h);
     EXPECT_EQ(out, 0x1111);
+    // set up for one byte at the end, copied as four: nothing read beyond the memory
+    ASSERT_EQ(seramMeasSetupMeas(SERAM_SIZE - 1, 3, &h), 1);
+    uint32_t wide = 0xFFFFFFFF;
+    seramMeasCopy(&wide, 4, &h);
+    EXPECT_EQ(wide, 0u);
     seramMeasFreeMeas(&h);
     EXPECT_EQ(h.ptr, nullptr);
 }

@@ -42,7 +42,15 @@ TEST_F(Nvram, ValuesSurviveARestartAndCopiesAreSeparate) {
     EXPECT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, lof1, 6), 6);
     uint8_t page = 4;
     EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), 1);
+    // the lap stack is addressed entry by entry through the copy index
+    uint8_t entry[6] = {0x12, 0, 1, 2, 3, 4};
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_LAPSTACK, 255, entry, 6), 6);
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_LAPSTACK, 256, entry, 6), -1);
     restart();
+    uint8_t e[6] = {};
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_LAPSTACK, 255, e, 6), 6);
+    EXPECT_EQ(e[0], 0x12);
+    EXPECT_EQ(e[5], 4);
     uint8_t got[6] = {};
     EXPECT_EQ(nvram_dbs_read(NVRAM_ID_LAPOUTFRA, 0, got, 6), 6);
     EXPECT_EQ(std::vector<uint8_t>(got, got + 6), std::vector<uint8_t>(lof0, lof0 + 6));
@@ -189,11 +197,16 @@ TEST_F(ErrorMgr, EventPathsAndDirectCodesSendNoEvents) {
     error_mgr_set(EVENTSOURCE, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
     error_mgr_set(EVENTLOGGING, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
     error_mgr_set(0x1234, 5, 0);
+    error_mgr_set(510, 5, 0);
     error_mgr_clear(EVENTSOURCE);
     error_mgr_clear(0x1234);
+    error_mgr_clear(510);
     EXPECT_TRUE(gEvents.empty());
-    EXPECT_EQ(readEntries().size(), 3u);
+    EXPECT_EQ(readEntries().size(), 4u);
     EXPECT_EQ(state(), 2);
+    error_mgr_set(509, 5, 0);   // the last path that still reports
+    ASSERT_EQ(gEvents.size(), 1u);
+    EXPECT_EQ(gEvents[0].id, 0x01000000u + 509);
 }
 
 TEST_F(ErrorMgr, ReadoutOnlyWholeEntriesThatFit) {
