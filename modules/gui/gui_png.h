@@ -4,7 +4,7 @@
 // Without conversion (mode flags 0) the bitmap is in true colour as the
 // screen driver draws it: 24 bits per pixel (red, green, blue bytes) or,
 // when keep-alpha is set and the picture has alpha (an alpha channel, or a
-// tRNS chunk of a palette or gray picture), 32 bits per pixel of native
+// tRNS chunk), 32 bits per pixel of native
 // 0xRRGGBBAA words with flag 0x80. Palette and gray pictures are expanded
 // through their palette, so they draw in their true colours. 16-bit samples
 // keep their high byte. With conversion (dither, remap or resize) the

@@ -38,14 +38,16 @@ void GuiPngConvert::ConvertRawToGui(const uint8_t* raw, uint8_t* dst, uint32_t p
 
 // Palette and gray pictures are drawn from true colour (the bitmap does not
 // carry the file's palette); pictures with alpha become 0xRRGGBBAA words.
-// Only plain colour rows are stored as they are.
-bool GuiPngConvert::ExpandsToRgb() const { return mRead->colorType != 2; }
+// Only plain colour rows are stored as they are; a colour picture with a
+// transparent colour (tRNS) gets alpha like palette and gray pictures, so
+// that colour is left out when drawn.
+bool GuiPngConvert::ExpandsToRgb() const { return mRead->colorType != 2 || ExpandedAlpha(); }
 
 bool GuiPngConvert::ExpandedAlpha() const {
     const ReadState* r = mRead;
     if (!mKeepAlpha) return false;
     return r->colorType == 4 || r->colorType == 6 || (r->colorType == 3 && r->numTrans > 0) ||
-           (r->colorType == 0 && r->transSeen);
+           ((r->colorType == 0 || r->colorType == 2) && r->transSeen);
 }
 
 // Expands a row to red, green, blue bytes, or with alpha to native words
@@ -72,6 +74,12 @@ void GuiPngConvert::ExpandRow(const uint8_t* raw, const uint8_t* internal, uint8
             if (int(index) < r->numTrans) a = r->transAlpha[index];
         } else if (r->colorType == 0) {
             if (r->transSeen && Sample(raw, x, r->bitDepth) == r->transGray) a = 0;
+        } else if (r->colorType == 2) {
+            // Compared at the file's depth: 16-bit samples in full.
+            if (r->transSeen && Sample(raw, 3 * x, r->bitDepth) == r->transRgb[0] &&
+                Sample(raw, 3 * x + 1, r->bitDepth) == r->transRgb[1] &&
+                Sample(raw, 3 * x + 2, r->bitDepth) == r->transRgb[2])
+                a = 0;
         } else if (r->colorType == 4 || r->colorType == 6) {
             a = p.alpha;
         }
@@ -192,11 +200,12 @@ int GuiPngConvert::ReadPngDataToSize() {
         pm_error("Unsupported Image Type");
         return 0;
     }
+    // Bitmap sides are 16-bit; checked before any stride is computed.
+    uint32_t tw = uint32_t(mTargetWidth), th = uint32_t(mTargetHeight);
+    if (tw > 0xFFFF || th > 0xFFFF) return 0;
     SetOutputColorDepth(mOutputDepth);
     SetInputStride(int(r->width));
     SetOutputStride(int(r->width));  // the target width
-    uint32_t tw = uint32_t(mTargetWidth), th = uint32_t(mTargetHeight);
-    if (tw > 0xFFFF || th > 0xFFFF) return 0;
     uint64_t size = uint64_t(mOutStride) * th;
 
     std::unique_ptr<uint8_t[]> raw(new (std::nothrow) uint8_t[size_t(r->rowBytes) + 8]);

@@ -122,6 +122,7 @@ TEST(PngErrors, Transparency) {
     Decode rgb = Read(pngtest::PngBuilder().Ihdr(1, 1, 8, 2).Chunk("tRNS", {0, 1, 0, 2, 0, 3}).Idat({{1, 2, 3}}).bytes);
     ASSERT_EQ(rgb.ok, 1);
     EXPECT_EQ(rgb.trans, GuiPixel(1, 2, 3));
+    EXPECT_EQ(rgb.pixels, (std::vector<uint8_t>{1, 2, 3, 0}));  // left out when drawn
     Decode wrongLength = Read(pngtest::PngBuilder().Ihdr(1, 1, 8, 2).Chunk("tRNS", {0, 1}).Idat({{1, 2, 3}}).bytes);
     ASSERT_EQ(wrongLength.ok, 1);
     EXPECT_FALSE(wrongLength.hasTrans);

@@ -2,7 +2,7 @@
 // reference decode by libpng with the transformations that give what the
 // reader produces without conversion: 8-bit red, green, blue samples (16-bit
 // samples by their high byte), plus alpha for images with an alpha channel
-// and, for palette and gray images, for a tRNS chunk.
+// or a tRNS chunk.
 #pragma once
 
 #include <png.h>
@@ -155,9 +155,8 @@ inline Decoded LibpngDecode(const std::vector<uint8_t>& file, bool keepAlpha = t
         png_set_expand_gray_1_2_4_to_8(png);
         png_set_gray_to_rgb(png);
     }
-    bool alpha = keepAlpha && (type == PNG_COLOR_TYPE_GRAY_ALPHA || type == PNG_COLOR_TYPE_RGB_ALPHA ||
-                               (trns && (type == PNG_COLOR_TYPE_PALETTE || type == PNG_COLOR_TYPE_GRAY)));
-    if (alpha && trns && type != PNG_COLOR_TYPE_RGB) png_set_tRNS_to_alpha(png);
+    bool alpha = keepAlpha && (type == PNG_COLOR_TYPE_GRAY_ALPHA || type == PNG_COLOR_TYPE_RGB_ALPHA || trns);
+    if (alpha && trns) png_set_tRNS_to_alpha(png);
     if (!alpha && ((type & PNG_COLOR_MASK_ALPHA) || trns)) png_set_strip_alpha(png);
     png_set_interlace_handling(png);
     png_read_update_info(png, info);
