@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // a sound header (fixed bytes and CRC), so that the fuzzer reaches the body
         const uint8_t* h = buf.data();
         MeasFileHeaderInfo info;
-        info.pcode = meas_get_be16(h + 24);
-        info.lap = meas_get_be16(h + 26);
-        info.outing = meas_get_be16(h + 28);
-        info.fragment = meas_get_be16(h + 30);
+        info.pcode = be_get16(h + 24);
+        info.lap = be_get16(h + 26);
+        info.outing = be_get16(h + 28);
+        info.fragment = be_get16(h + 30);
         info.numBlocks = h[32];
         info.measIdx = h[33];
         std::memcpy(info.bcdDate, h + 34, 6);
-        info.absLap = meas_get_be16(h + 40);
+        info.absLap = be_get16(h + 40);
         meas_file_buildHeader(buf.data(), info);
     }
     MeasFileContent content;

@@ -8,6 +8,7 @@
 #include "logging/cfg_meas.h"
 #include "logging/meas_app_xml_load.h"
 #include "platform/appman.h"
+#include "platform/byteorder.h"
 #include "platform/crc.h"
 #include "platform/error_mgr.h"
 #include "platform/files.h"
@@ -17,9 +18,7 @@ namespace {
 
 constexpr const char* kNoCheckFile = "cfg:/no_check.xml";
 
-uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
-uint64_t be64(const uint8_t* p) { return uint64_t(be32(p)) << 32 | be32(p + 4); }
+uint64_t be64(const uint8_t* p) { return uint64_t(be_get32(p)) << 32 | be_get32(p + 4); }
 
 // The file's numbers are untrusted: every read checks its room first.
 struct Reader {
@@ -76,8 +75,8 @@ void fillCondition(BlkInfo& c, unsigned i, uint32_t addr, uint32_t valueSize) {
 
 const uint8_t* parsePackedConst(const uint8_t* data, uint32_t size, uint32_t* value) {
     uint32_t v;
-    if (size == 2) v = be16(data), data += 2;
-    else if (size == 4) v = be32(data), data += 4;
+    if (size == 2) v = be_get16(data), data += 2;
+    else if (size == 4) v = be_get32(data), data += 4;
     else v = data[0], data += 1;
     if (value) *value = v;
     return data;
@@ -98,7 +97,7 @@ int meas_app_convert_seq2MeasList(uint16_t blockNumber, const uint8_t* seqs, siz
             refuse("copy sequence", pos, avail);
             return -1;
         }
-        uint16_t n = be16(seqs + pos);
+        uint16_t n = be_get16(seqs + pos);
         uint32_t count = seqs[pos + 2] & 0x3F;
         uint32_t valueSize = seqs[pos + 3] * count;
         pos += 4;
@@ -125,7 +124,7 @@ int meas_app_convert_seq2MeasList(uint16_t blockNumber, const uint8_t* seqs, siz
         }
         blk->measList[words++] = -int32_t(valueSize);
         for (uint16_t a = 0; a < n; ++a, pos += 4) {
-            uint32_t addr = be32(seqs + pos);
+            uint32_t addr = be_get32(seqs + pos);
             int pid = int(addr >> 24);
             if (firstPid < 0) firstPid = pid;
             else if (pid != firstPid)
@@ -136,7 +135,7 @@ int meas_app_convert_seq2MeasList(uint16_t blockNumber, const uint8_t* seqs, siz
             blk->chanSizes[channels++] = uint8_t(valueSize);
             record += valueSize;
         }
-        if (be32(seqs + pos) != 0)
+        if (be_get32(seqs + pos) != 0)
             syslogx(147, "meas_app_convert_seq2MeasList(): no expected NULL at end of copy sequence in measblock #%d",
                     blockNumber);
         pos += 4;
@@ -185,8 +184,8 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
         refuse("header", 0, len);
         return fail();
     }
-    const int version = be16(buf + 16);
-    const uint16_t stored = be16(buf + 18);
+    const int version = be_get16(buf + 16);
+    const uint16_t stored = be_get16(buf + 18);
     bool v3Layout;
     int shownVersion = version;
     if (version == 2) {
@@ -222,23 +221,23 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
     }
     syslogx(150, "Measurement configuration is valid, version %d", shownVersion);
 
-    if (!copyText(r, be32(buf + 20), cfg->projectFileName, "project file name") ||
-        !copyText(r, be32(buf + 24), cfg->asapName, "ASAP name") ||
-        !copyText(r, be32(buf + 28), cfg->pstName, "PST name") ||
-        !copyText(r, be32(buf + 32), cfg->userInfo, "user info"))
+    if (!copyText(r, be_get32(buf + 20), cfg->projectFileName, "project file name") ||
+        !copyText(r, be_get32(buf + 24), cfg->asapName, "ASAP name") ||
+        !copyText(r, be_get32(buf + 28), cfg->pstName, "PST name") ||
+        !copyText(r, be_get32(buf + 32), cfg->userInfo, "user info"))
         return fail();
-    cfg->protocol = be16(buf + 38);
-    const uint32_t teleOffset = be32(buf + 40);
-    const uint32_t blockTable = be32(buf + 44);
-    const uint32_t condTable = be32(buf + 48);
-    cfg->numBlocks = be16(buf + 52);
-    cfg->numConditions = be16(buf + 54);
+    cfg->protocol = be_get16(buf + 38);
+    const uint32_t teleOffset = be_get32(buf + 40);
+    const uint32_t blockTable = be_get32(buf + 44);
+    const uint32_t condTable = be_get32(buf + 48);
+    cfg->numBlocks = be_get16(buf + 52);
+    cfg->numConditions = be_get16(buf + 54);
     if (v3Layout) {
         cfg->globalStartMask = be64(buf + 56);
-        cfg->globalStartGiven = be16(buf + 64);
+        cfg->globalStartGiven = be_get16(buf + 64);
     } else {
-        cfg->globalStartMask = be16(buf + 56);
-        cfg->globalStartGiven = be16(buf + 58);
+        cfg->globalStartMask = be_get16(buf + 56);
+        cfg->globalStartGiven = be_get16(buf + 58);
     }
     cfg->pretriggerTime = 0;
     if (cfg->numBlocks > MEAS_MAX_BLOCKS || cfg->numConditions > 64) {
@@ -265,23 +264,23 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
     for (unsigned i = 0; i < cfg->numBlocks; ++i) {
         const uint8_t* e = buf + blockTable + i * blkLen;
         BlkInfo& b = cfg->blocks[i];
-        const uint32_t seqOffset = be32(e);
-        if (!copyText(r, be32(e + 4), b.name, "block name")) return fail();
-        b.raster = meas_app_convraster(be16(e + 8));
+        const uint32_t seqOffset = be_get32(e);
+        if (!copyText(r, be_get32(e + 4), b.name, "block name")) return fail();
+        b.raster = meas_app_convraster(be_get16(e + 8));
         const uint8_t* rest;
         if (v3Blocks) {
             b.startMask = be64(e + 10);
             rest = e + 18;
         } else {
-            b.startMask = v3Layout ? uint64_t(be16(e + 10)) << 48 : be16(e + 10);
+            b.startMask = v3Layout ? uint64_t(be_get16(e + 10)) << 48 : be_get16(e + 10);
             rest = e + 12;
         }
-        b.modeWord = be16(rest);
-        b.trueDivider = be16(rest + 2);
-        b.falseDivider = be16(rest + 4);
-        b.blockNumber = be16(rest + 6);
-        b.spareWord = be16(rest + 8);
-        const uint16_t numSeqs = be16(rest + 10);
+        b.modeWord = be_get16(rest);
+        b.trueDivider = be_get16(rest + 2);
+        b.falseDivider = be_get16(rest + 4);
+        b.blockNumber = be_get16(rest + 6);
+        b.spareWord = be_get16(rest + 8);
+        const uint16_t numSeqs = be_get16(rest + 10);
         b.pretriggerWord = 0;
         b.teleBlockId = (version == 2 && !v3Layout) ? 0xFFFF : 0;
         if (numSeqs && seqOffset >= len) {
@@ -307,7 +306,7 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
                 refuse("condition table", pos, len);
                 return fail();
             }
-            const uint32_t addr = be32(buf + pos);
+            const uint32_t addr = be_get32(buf + pos);
             uint32_t count, size;
             if (v3Layout) {
                 size = buf[pos + 4];
@@ -346,8 +345,8 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
         }
         cfg->teleInfoSize = TELEINFO_SIZE;
         const uint8_t* t = buf + teleOffset;
-        cfg->teleInfo->baudrate = be32(t);
-        cfg->teleInfo->projectCode = be32(t + 4);
+        cfg->teleInfo->baudrate = be_get32(t);
+        cfg->teleInfo->projectCode = be_get32(t + 4);
         cfg->teleInfo->pause = t[14];
         cfg->teleInfo->softwareId = t[15];
     }

@@ -32,8 +32,8 @@ std::string takeText(const std::vector<uint8_t>& p, size_t* pos) {
 void printEvent(const std::vector<uint8_t>& p, FILE* out) {
     if (p.size() < 4 + 16) return;
     const uint8_t* b = p.data() + 4;
-    std::fprintf(out, ": id 0x%08X time %u duration %u kind %u severity %u pid 0x%02X", meas_get_be32(b),
-                 meas_get_be32(b + 4), meas_get_be32(b + 8), b[12], b[13], meas_get_be16(b + 14));
+    std::fprintf(out, ": id 0x%08X time %u duration %u kind %u severity %u pid 0x%02X", be_get32(b),
+                 be_get32(b + 4), be_get32(b + 8), b[12], b[13], be_get16(b + 14));
     size_t pos = 4 + 16;
     std::string name = takeText(p, &pos);
     std::string text = takeText(p, &pos);
@@ -81,12 +81,12 @@ void measdump_list(const MeasFileContent& c, FILE* out) {
                          m.payload.size());
             const uint8_t* p = m.payload.data();
             if ((m.type == MEAS_META_INIT_TS || m.type == MEAS_META_CLOSE_TS) && m.payload.size() == 4)
-                std::fprintf(out, ": time %u", meas_get_be32(p));
+                std::fprintf(out, ": time %u", be_get32(p));
             else if (m.type == MEAS_META_CARID && m.payload.size() == MEAS_META_CARID_LEN)
                 std::fprintf(out, ": \"%.31s\"", reinterpret_cast<const char*>(p + 4));
             else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
-                std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", meas_get_be32(p),
-                             meas_get_be32(p + 4), meas_get_be32(p + 8));
+                std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", be_get32(p),
+                             be_get32(p + 4), be_get32(p + 8));
             else if (m.type == MEAS_META_EVENT)
                 printEvent(m.payload, out);
             std::fprintf(out, "\n");

@@ -26,15 +26,15 @@ uint16_t meas_file_headerCrc(const uint8_t* header) {
 void meas_file_buildHeader(uint8_t* out, const MeasFileHeaderInfo& info) {
     std::memset(out, 0, MEAS_FILE_HEADER_LEN);
     std::memcpy(out + 2, MEAS_FILE_MAGIC, sizeof(MEAS_FILE_MAGIC));
-    meas_put_be16(out + 18, MEAS_FILE_VERSION);
-    meas_put_be32(out + 22, uint32_t(uint16_t(~info.pcode)) << 16 | info.pcode);
-    meas_put_be16(out + 26, info.lap);
-    meas_put_be16(out + 28, info.outing);
-    meas_put_be16(out + 30, info.fragment);
+    be_put16(out + 18, MEAS_FILE_VERSION);
+    be_put32(out + 22, uint32_t(uint16_t(~info.pcode)) << 16 | info.pcode);
+    be_put16(out + 26, info.lap);
+    be_put16(out + 28, info.outing);
+    be_put16(out + 30, info.fragment);
     out[32] = info.numBlocks;
     out[33] = info.measIdx;
-    meas_put_be16(out + 40, info.absLap);
-    meas_put_be16(out + 20, meas_file_headerCrc(out));
+    be_put16(out + 40, info.absLap);
+    be_put16(out + 20, meas_file_headerCrc(out));
     out[0] = 0x00;
     out[1] = uint8_t(MEAS_FILE_HEADER_LEN);
     std::memcpy(out + 34, info.bcdDate, 6);
@@ -43,31 +43,31 @@ void meas_file_buildHeader(uint8_t* out, const MeasFileHeaderInfo& info) {
 bool meas_file_parseHeader(const uint8_t* h, MeasFileHeaderInfo* info, uint16_t* storedCrc) {
     if (h[0] != 0 || h[1] != MEAS_FILE_HEADER_LEN) return false;
     if (std::memcmp(h + 2, MEAS_FILE_MAGIC, sizeof(MEAS_FILE_MAGIC)) != 0) return false;
-    if (meas_get_be16(h + 16) != 0 || meas_get_be16(h + 18) != MEAS_FILE_VERSION) return false;
+    if (be_get16(h + 16) != 0 || be_get16(h + 18) != MEAS_FILE_VERSION) return false;
     if (info) {
-        info->pcode = uint16_t(meas_get_be32(h + 22));
-        info->lap = meas_get_be16(h + 26);
-        info->outing = meas_get_be16(h + 28);
-        info->fragment = meas_get_be16(h + 30);
+        info->pcode = uint16_t(be_get32(h + 22));
+        info->lap = be_get16(h + 26);
+        info->outing = be_get16(h + 28);
+        info->fragment = be_get16(h + 30);
         info->numBlocks = h[32];
         info->measIdx = h[33];
         std::memcpy(info->bcdDate, h + 34, 6);
-        info->absLap = meas_get_be16(h + 40);
+        info->absLap = be_get16(h + 40);
     }
-    if (storedCrc) *storedCrc = meas_get_be16(h + 20);
+    if (storedCrc) *storedCrc = be_get16(h + 20);
     return true;
 }
 
 void meas_file_putBlockDescriptor(uint8_t* out, uint8_t blockId, uint32_t recordLength) {
     out[0] = blockId;
-    meas_put_be32(out + 1, recordLength);
-    meas_put_be32(out + 5, 0);
+    be_put32(out + 1, recordLength);
+    be_put32(out + 5, 0);
 }
 
 void meas_file_putMetaHead(uint8_t* out, uint8_t type, uint32_t payloadLength) {
     out[0] = 0xFF;
     out[1] = type;
-    meas_put_be32(out + 2, payloadLength);
+    be_put32(out + 2, payloadLength);
 }
 
 void get_bcd_time(uint8_t* out6) {

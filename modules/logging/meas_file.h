@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/byteorder.h"
+
 constexpr size_t MEAS_FILE_HEADER_LEN = 42;
 constexpr size_t MEAS_FILE_BLOCKDESC_LEN = 9;
 constexpr size_t MEAS_FILE_METAHEAD_LEN = 6;
@@ -52,12 +54,3 @@ void meas_file_putMetaHead(uint8_t* out, uint8_t type, uint32_t payloadLength);
 // when the clock cannot be converted.
 void get_bcd_time(uint8_t* out6);
 
-// Big-endian helpers shared by the logging file code.
-inline void meas_put_be16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v >> 8); p[1] = uint8_t(v); }
-inline void meas_put_be32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24); p[1] = uint8_t(v >> 16); p[2] = uint8_t(v >> 8); p[3] = uint8_t(v);
-}
-inline uint16_t meas_get_be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
-inline uint32_t meas_get_be32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}

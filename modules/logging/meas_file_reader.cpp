@@ -49,7 +49,7 @@ bool restoreRecords(const uint8_t* bytes, size_t size, bool transposed, uint32_t
                     }
             }
         }
-        uint32_t t = meas_get_be32(rec);
+        uint32_t t = be_get32(rec);
         last = r == 0 ? t : last + t;
         out.timeStamp = last;
         records.push_back(std::move(out));
@@ -110,8 +110,8 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
             error = at(pos, "file ends inside the block descriptors");
             return false;
         }
-        MeasFileBlockDesc d{data[pos], meas_get_be32(data + pos + 1)};
-        if (d.id == 0 || recordLen[d.id] != 0 || meas_get_be32(data + pos + 5) != 0 ||
+        MeasFileBlockDesc d{data[pos], be_get32(data + pos + 1)};
+        if (d.id == 0 || recordLen[d.id] != 0 || be_get32(data + pos + 5) != 0 ||
             d.recordLength < 4 || d.recordLength > MEAS_FRAME_MAX_BYTES) {
             error = at(pos, "broken block descriptor");
             return false;
@@ -132,7 +132,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
                 return false;
             }
             uint8_t type = data[pos + 1];
-            uint32_t len = meas_get_be32(data + pos + 2);
+            uint32_t len = be_get32(data + pos + 2);
             pos += MEAS_FILE_METAHEAD_LEN;
             size_t expected = type == MEAS_META_CARID       ? MEAS_META_CARID_LEN
                               : type == MEAS_META_TIMEMASTER ? MEAS_META_TIMEMASTER_LEN
@@ -168,7 +168,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
             error = at(pos, "file ends inside a frame head");
             return false;
         }
-        MeasFileFrameInfo f{start, data[pos], data[pos + 1], meas_get_be16(data + pos + 2), 0, 1};
+        MeasFileFrameInfo f{start, data[pos], data[pos + 1], be_get16(data + pos + 2), 0, 1};
         pos += MEAS_FRAME_HEAD;
         const uint32_t L = recordLen[f.blockId];
         if (L == 0) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 #include "measurement/comint.h"
 #include "measurement/gateway.h"
 #include "platform/syslogx.h"

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 
 constexpr size_t CI_HEADER_SIZE = 20;
 constexpr size_t CI_MAX_PAYLOAD = 492;

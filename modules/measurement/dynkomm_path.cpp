@@ -2,7 +2,7 @@
 // device to a sink on another device.
 #include <cstdint>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
 #include "platform/syslogx.h"

@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
 #include "measurement/measman.h"

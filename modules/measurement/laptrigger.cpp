@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 #include "measurement/calparams.h"
 #include "measurement/comint.h"
 #include "platform/syslogx.h"

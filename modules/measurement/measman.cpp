@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "measurement/byteorder.h"
+#include "platform/byteorder.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/gateway.h"

@@ -13,6 +13,7 @@
 #include "host/kernel.h"
 #include "host/os.h"
 #include "platform/syslog_reader.h"
+#include "log_capture.h"
 
 namespace {
 
@@ -57,23 +58,6 @@ std::vector<uint8_t> Image(const std::vector<uint32_t>& pal, const std::vector<s
     return out;
 }
 
-// Messages logged since the last call (the log reader is kept stopped).
-std::vector<std::string> TakeLog()
-{
-    std::vector<std::string> lines;
-    SyslogRecord rec;
-    while (msgQReceive(syslogx_queue(), &rec, sizeof rec, NO_WAIT) > 0)
-        lines.emplace_back(rec.msg, strnlen(rec.msg, sizeof rec.msg));
-    return lines;
-}
-
-int CountContaining(const std::vector<std::string>& lines, const char* text)
-{
-    int n = 0;
-    for (const auto& l : lines) n += l.find(text) != std::string::npos;
-    return n;
-}
-
 }  // namespace
 
 class DumpFileTest : public ::testing::Test {
@@ -86,7 +70,7 @@ protected:
         host::setDeviceFolder(dir);
         if (syslogx_readerRunning()) syslogx_readerStop();
         scrndrvResetForTest();
-        TakeLog();
+        takeLogTexts();
         std::fill_n(Fb(), SCRNDRV_FB_WIDTH * SCRNDRV_FB_HEIGHT, 0u);
     }
     void TearDown() override {
@@ -193,7 +177,7 @@ TEST_F(DumpFileTest, CorruptDumpsAreRefusedAndLeaveTheScreen)
         EXPECT_EQ(Fb()[0], 0x777777u) << "case " << i;
     }
     EXPECT_EQ(scrndrvLoadImg((dir + "/missing.dmp").c_str()), -1);
-    EXPECT_GE(CountContaining(TakeLog(), "scrndrvLoadImg(): Failed to read dump file"), 1);
+    EXPECT_GE(countContaining(takeLogTexts(), "scrndrvLoadImg(): Failed to read dump file"), 1);
 
     WriteAll(path, good);
     scrn_dump_t d{};
@@ -242,14 +226,14 @@ TEST_F(DumpFileTest, BootLogoIsFetchedOnceDrawnAndShown)
     EXPECT_EQ(Fb()[1 * 1024 + 5], 0xABCDEFu);
     EXPECT_EQ(Fb()[2 * 1024 + 639], 0xABCDEFu);
     EXPECT_EQ(scrndrvLayerRegister(1), 3u);
-    EXPECT_EQ(CountContaining(TakeLog(), "Loading screen dump: 2 pal, 2 run, 1 data, 1 bits"), 1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Loading screen dump: 2 pal, 2 run, 1 data, 1 bits"), 1);
 
     scrndrvResetForTest();
     std::remove((dir + "/bootlogo.bin").c_str());
     EXPECT_EQ(scrndrvInit(), -1);
     scrndrvGetBootLogo(&logo, nullptr);
     EXPECT_EQ(logo, nullptr);
-    EXPECT_EQ(CountContaining(TakeLog(), "scrndrvInit(): error getting boot logo size"), 1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "scrndrvInit(): error getting boot logo size"), 1);
 }
 
 TEST_F(DumpFileTest, LayersAndTheFloodLimitOfBadLayers)
@@ -258,14 +242,14 @@ TEST_F(DumpFileTest, LayersAndTheFloodLimitOfBadLayers)
     EXPECT_EQ(scrndrvLayerRegister(4), 3u);
     scrndrvLayerDisable(4);
     EXPECT_EQ(scrndrvLayerRegister(4), 0u);
-    TakeLog();
+    takeLogTexts();
     for (int i = 0; i < 15; ++i) scrndrvLayerEnable(5);
     // Equal consecutive messages are folded by the log service: 13 reports
     // arrive as one message and its repeat count, then the one warning.
-    auto log = TakeLog();
-    EXPECT_EQ(CountContaining(log, "scrndrvLayerEnable(): unexpected layer 5"), 1);
-    EXPECT_EQ(CountContaining(log, "repeated 12 times"), 1);
-    EXPECT_EQ(CountContaining(log, "Flooding suspicion"), 1);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "scrndrvLayerEnable(): unexpected layer 5"), 1);
+    EXPECT_EQ(countContaining(log, "repeated 12 times"), 1);
+    EXPECT_EQ(countContaining(log, "Flooding suspicion"), 1);
     EXPECT_EQ(log.size(), 3u);
 }
 

@@ -24,7 +24,9 @@ protected:
         std::filesystem::remove_all(dir);
     }
     void writeFile(const std::string& name, const std::string& content) {
-        std::ofstream(dir + "/" + name, std::ios::binary) << content;
+        std::filesystem::path p = std::filesystem::path(dir) / name;
+        std::filesystem::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << content;
     }
     std::string dir;
 };

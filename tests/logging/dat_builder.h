@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/byteorder.h"
 #include "platform/crc.h"
 
 struct DatSeq {
@@ -133,11 +134,6 @@ struct DatFile {
         for (size_t i = 0; i < s.size(); ++i) f[p + i] = uint8_t(s[i]);
         return uint32_t(p);
     }
-    static void be16(std::vector<uint8_t>& f, size_t p, uint16_t v) {
-        f[p] = uint8_t(v >> 8);
-        f[p + 1] = uint8_t(v);
-    }
-    static void be32(std::vector<uint8_t>& f, size_t p, uint32_t v) {
-        for (int i = 0; i < 4; ++i) f[p + i] = uint8_t(v >> (24 - 8 * i));
-    }
+    static void be16(std::vector<uint8_t>& f, size_t p, uint16_t v) { be_put16(&f[p], v); }
+    static void be32(std::vector<uint8_t>& f, size_t p, uint32_t v) { be_put32(&f[p], v); }
 };

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "host/device_fixture.h"
+#include "log_capture.h"
 #include "logging/lapoutfra.h"
 #include "measurement/calparams.h"
 #include "measurement/seram.h"
@@ -42,16 +43,6 @@ protected:
 
 #include "host/os.h"
 #include "platform/syslog_reader.h"
-
-// Messages logged since the last call (the log reader must not be running).
-inline std::vector<std::string> takeLog() {
-    std::vector<std::string> out;
-    HostMsgQ* q = syslogx_queue();
-    SyslogRecord r;
-    while (q && msgQReceive(q, &r, sizeof r, NO_WAIT) == long(sizeof r))
-        out.emplace_back(r.msg, strnlen(r.msg, sizeof r.msg));
-    return out;
-}
 
 inline bool logged(const std::vector<std::string>& log, const std::string& text) {
     for (const auto& l : log)

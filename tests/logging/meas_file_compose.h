@@ -32,7 +32,7 @@ struct ComposedFile {
     void opening(uint32_t initTs, const char* carId) {
         meta(MEAS_META_CLIENTCFG, {'<', 'q', 'o', 'v', '/', '>'});
         std::vector<uint8_t> ts(4);
-        meas_put_be32(ts.data(), initTs);
+        be_put32(ts.data(), initTs);
         meta(MEAS_META_INIT_TS, ts);
         std::vector<uint8_t> car(MEAS_META_CARID_LEN, 0);
         car[1] = 1;
@@ -58,7 +58,7 @@ struct ComposedFile {
 // A record: big-endian time stamp followed by the values.
 inline std::vector<uint8_t> makeRecord(uint32_t ts, const std::vector<uint8_t>& values) {
     std::vector<uint8_t> r(4);
-    meas_put_be32(r.data(), ts);
+    be_put32(r.data(), ts);
     r.insert(r.end(), values.begin(), values.end());
     return r;
 }

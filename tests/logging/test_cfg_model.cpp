@@ -48,12 +48,12 @@ TEST_F(CfgModel, EcuTypeRows) {
 }
 
 TEST_F(CfgModel, DeviceConfigAndOverrides) {
-    takeLog();
+    takeLogTexts();
     ini(0x604, devCfg(3, 0, 0));                 // logging, time master, no lap-trigger master
     EXPECT_EQ(cfg_system.loggingActive, 1);
     EXPECT_EQ(cfg_system.notTimeMaster, 0);
     EXPECT_EQ(cfg_system.laptrigPid, 0xFFFF);
-    EXPECT_TRUE(logged(takeLog(), "cfg_system_ini() no laptrigger master defined in config"));
+    EXPECT_TRUE(logged(takeLogTexts(), "cfg_system_ini() no laptrigger master defined in config"));
     uint8_t state = 0;
     error_mgr_get_state(&state);
     EXPECT_EQ(state, 2);
@@ -68,14 +68,14 @@ TEST_F(CfgModel, DeviceConfigAndOverrides) {
     // the sibling application's PIDs win over DEVICE_CONFIG
     host::applCommPage()[APPLCOMM_OFS_LAPTRIG_PID] = uint8_t(app_pid);
     host::applCommPage()[APPLCOMM_OFS_FUELCONS_PID] = 12;
-    takeLog();
+    takeLogTexts();
     ini(0x604, devCfg(1, 7, 9));
     EXPECT_EQ(cfg_system.laptrigPid, app_pid);
     EXPECT_EQ(cfg_system.extLaptrigMaster, 0);
     EXPECT_EQ(cfg_system.fuelPid, 12);
     char line[64];
     std::snprintf(line, sizeof line, "PID override: ltm_pid: 0x%02X, fcm_pid: 0x0C", app_pid);
-    EXPECT_TRUE(logged(takeLog(), line));
+    EXPECT_TRUE(logged(takeLogTexts(), line));
 }
 
 TEST_F(CfgModel, MeasurementAndDriveTables) {

@@ -136,11 +136,11 @@ TEST_F(MeasAppLoad, VersionsChecksumsAndVariants) {
     EXPECT_EQ(c->blocks[0].pid, 5);
     EXPECT_EQ(c->blocks[0].listLength, 20u);
 
-    takeLog();
+    takeLogTexts();
     std::vector<uint8_t> flipped = v2.build();
     flipped[21] ^= 0x40;
     EXPECT_EQ(load(flipped), nullptr);
-    std::vector<std::string> log = takeLog();
+    std::vector<std::string> log = takeLogTexts();
     bool checksum = false;
     for (auto& l : log) checksum |= l.rfind("Measurement configuration invalid! Checksum is: ", 0) == 0;
     EXPECT_TRUE(checksum);
@@ -148,7 +148,7 @@ TEST_F(MeasAppLoad, VersionsChecksumsAndVariants) {
     DatFile v4 = v2;
     v4.version = 4;
     EXPECT_EQ(load(v4.build()), nullptr);
-    EXPECT_TRUE(logged(takeLog(), "Measurement configuration has invalid version, 4"));
+    EXPECT_TRUE(logged(takeLogTexts(), "Measurement configuration has invalid version, 4"));
 
     // version 2 with the 52-byte header: 64-bit mask, block mask in bits 48..63
     DatFile variant = v2;
@@ -156,7 +156,7 @@ TEST_F(MeasAppLoad, VersionsChecksumsAndVariants) {
     variant.globalMask = 0x8000000000000001ull;
     CfgPtr w{load(variant.build())};
     ASSERT_NE(w.p, nullptr);
-    EXPECT_TRUE(logged(takeLog(), "Measurement configuration is valid, version -1"));
+    EXPECT_TRUE(logged(takeLogTexts(), "Measurement configuration is valid, version -1"));
     EXPECT_EQ(w->globalStartMask, 0x8000000000000001ull);
     EXPECT_EQ(w->blocks[0].startMask, 0x8001ull << 48);
     EXPECT_EQ(w->blocks[0].teleBlockId, 0);
@@ -209,9 +209,9 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
         DatFile::be16(f, 18, crc16_ccitt_lsb_accu(f.data() + 20, 52, crc));
         return f;
     };
-    takeLog();
+    takeLogTexts();
     EXPECT_EQ(load(patched(20, 0xFFFFFFF0)), nullptr);        // project name offset
-    EXPECT_FALSE(takeLog().empty());
+    EXPECT_FALSE(takeLogTexts().empty());
     EXPECT_EQ(load(patched(44, uint32_t(good.size()) - 10)), nullptr);   // block table
     EXPECT_EQ(load(patched(48, uint32_t(good.size()))), nullptr);        // condition table
     EXPECT_EQ(load(patched(40, uint32_t(good.size()) - 8)), nullptr);    // telemetry record
@@ -224,7 +224,7 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
     for (int i = 0; i < 300; ++i) s.addrs.push_back(0x40000);
     big.blocks = {DatBlock{"big", 0x104, 0, 1, 1, 1, 1, 0, {s}}};
     EXPECT_EQ(load(big.build()), nullptr);
-    EXPECT_TRUE(logged(takeLog(), "meas_app_convert_seq2MeasList(): measurement list too long in measblock #1"));
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_convert_seq2MeasList(): measurement list too long in measblock #1"));
     // a record beyond the frame size: 100 values of 63 x 1 bytes
     DatFile wide;
     DatSeq w;
@@ -239,7 +239,7 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
     odd.blocks = {DatBlock{"odd", 0x104, 0, 1, 1, 1, 3, 0, {{{0x05000001, 0x06000002}, 1, 4, 0x1234}}}};
     CfgPtr o{load(odd.build())};
     ASSERT_NE(o.p, nullptr);
-    std::vector<std::string> log = takeLog();
+    std::vector<std::string> log = takeLogTexts();
     EXPECT_TRUE(logged(log, "meas_app_convert_seq2MeasList(): unexpected pid id (0x06) measblock #3"));
     EXPECT_TRUE(logged(log, "meas_app_convert_seq2MeasList(): no expected NULL at end of copy sequence in measblock #3"));
     EXPECT_EQ(meas_app_load(0, nullptr, 10), nullptr);
@@ -256,17 +256,17 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
 
 TEST_F(MeasAppLoad, MissingFiles) {
     makeDrive("cfg");
-    takeLog();
+    takeLogTexts();
     uint32_t size = 7;
     EXPECT_EQ(meas_app_get_MEASConfiguration(0, &size), nullptr);
     EXPECT_EQ(size, 0u);
-    EXPECT_TRUE(logged(takeLog(), "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' not found"));
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' not found"));
     EXPECT_EQ(meas_app_get_MEASConfiguration(2, &size), nullptr);
-    EXPECT_TRUE(takeLog().empty());
+    EXPECT_TRUE(takeLogTexts().empty());
     EXPECT_EQ(meas_app_get_MEASConfiguration(3, &size), nullptr);
     // an XML file without no_check.xml says so and still loads
     write("m03.xml", std::string(twinXml));
     CfgPtr c{meas_app_get_MEASConfiguration(2, &size)};
     ASSERT_NE(c.p, nullptr);
-    EXPECT_TRUE(logged(takeLog(), "meas_app_get_MEASConfiguration file 'cfg:/no_check.xml' not found"));
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_get_MEASConfiguration file 'cfg:/no_check.xml' not found"));
 }

@@ -200,9 +200,9 @@ TEST_F(MeasAppXml, EveryRefusalCarriesItsPosition) {
         std::string got = thrown(c.xml);
         EXPECT_EQ(got, c.text) << c.xml;
     }
-    takeLog();
+    takeLogTexts();
     EXPECT_EQ(meas_app_xml_load(2, cases[0].xml.c_str(), nullptr), nullptr);
-    std::vector<std::string> log = takeLog();
+    std::vector<std::string> log = takeLogTexts();
     EXPECT_TRUE(logged(log, "measAppXmlLoad(3): /> expected in line 1 column 1"));
     EXPECT_TRUE(logged(log, "meas_app_xml_load(): parsing logging configuration failed, no measurement for M03"));
 
@@ -213,7 +213,7 @@ TEST_F(MeasAppXml, EveryRefusalCarriesItsPosition) {
               "/> expected in line 2 column 1");
     EXPECT_EQ(meas_app_xml_load(0, good.c_str(), "<UncheckedContent><TarneloProjectFileName nam=\"p\"/></UncheckedContent>"),
               nullptr);
-    log = takeLog();
+    log = takeLogTexts();
     EXPECT_TRUE(logged(log, "measAppXmlLoad(1): no_check.xml mandatory attribute not found (name) in line 1 column 19"));
 }
 

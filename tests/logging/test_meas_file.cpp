@@ -48,20 +48,20 @@ TEST(MeasFileHeader, LayoutAndCrcAgainstBitwiseCrc) {
     meas_file_buildHeader(h, sampleHeader());
     const uint8_t start[] = {0x00, 0x2A, 'M', 'e', 'a', 's', 'D', 'a', 't', 'a', ' ', 'v', '6', '.', '0', 0, 0, 0, 0, 6};
     EXPECT_EQ(std::memcmp(h, start, sizeof start), 0);
-    EXPECT_EQ(meas_get_be32(h + 22), 0xEDCB1234u);   // ~PCODE, PCODE
+    EXPECT_EQ(be_get32(h + 22), 0xEDCB1234u);   // ~PCODE, PCODE
     EXPECT_EQ(h[34], 0x26);
 
     uint8_t zeroed[MEAS_FILE_HEADER_LEN];
     std::memcpy(zeroed, h, sizeof zeroed);
     for (int i : {0, 1, 20, 21, 34, 35, 36, 37, 38, 39}) zeroed[i] = 0;
-    EXPECT_EQ(meas_get_be16(h + 20), bitwiseCrc(zeroed, sizeof zeroed, 0xFFFF));
-    EXPECT_EQ(meas_file_headerCrc(h), meas_get_be16(h + 20));
+    EXPECT_EQ(be_get16(h + 20), bitwiseCrc(zeroed, sizeof zeroed, 0xFFFF));
+    EXPECT_EQ(meas_file_headerCrc(h), be_get16(h + 20));
 
     // the date is outside the CRC, every counter inside it
     h[36] = 0x31;
-    EXPECT_EQ(meas_file_headerCrc(h), meas_get_be16(h + 20));
+    EXPECT_EQ(meas_file_headerCrc(h), be_get16(h + 20));
     h[30] ^= 1;
-    EXPECT_NE(meas_file_headerCrc(h), meas_get_be16(h + 20));
+    EXPECT_NE(meas_file_headerCrc(h), be_get16(h + 20));
 }
 
 TEST(MeasFramePack, WorkedExamples) {
@@ -169,7 +169,7 @@ TEST(MeasFrame, DeltaTimeStampsAndByteplanes) {
     // the next frame of the block starts again with an absolute time stamp
     std::vector<uint8_t> c = makeRecord(0x30u, {0, 0});
     MeasFrame_put(f, c.data(), 6);
-    EXPECT_EQ(meas_get_be32(f->data + MEAS_FRAME_HEAD), 0x30u);
+    EXPECT_EQ(be_get32(f->data + MEAS_FRAME_HEAD), 0x30u);
     MeasFrame_recode_for_V5_V6(f, 6, nullptr, nullptr);
     MeasFrame_get(f, 3, &buf, &len, &pl, &pk);
     std::free(buf);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "host/device_fixture.h"
 #include "host/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
@@ -19,13 +20,10 @@
 
 constexpr uint16_t kOwnPid = 5;
 
-class MeasTest : public ::testing::Test {
+class MeasTest : public DeviceFolderTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/meas_test_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        host::setDeviceFolder(dir_);
+        DeviceFolderTest::SetUp();
         dynkomm_init(0x1234);
         ASSERT_EQ(seram_init(), 1);
         ASSERT_EQ(catalogue_init(), 1);
@@ -38,7 +36,6 @@ protected:
         gw_shutdown();
         meas_man_shutdown();
         seram_shutdown();
-        std::filesystem::remove_all(dir_);
+        DeviceFolderTest::TearDown();
     }
-    std::string dir_;
 };

@@ -106,7 +106,7 @@ TEST_F(SeramTest, ReferencePageIsStoredAndLoadedAgain) {
 
 TEST_F(SeramTest, ShortOrForeignFileGivesDefaults) {
     {
-        std::ofstream f(dir_ + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
+        std::ofstream f(dir + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
         f << "short";
     }
     ASSERT_EQ(seram_init(), 1);
@@ -114,7 +114,7 @@ TEST_F(SeramTest, ShortOrForeignFileGivesDefaults) {
     EXPECT_EQ(PCODE(), 0x0001);
     {
         std::vector<char> junk(SERAM_PAGE_SIZE, 0x55);   // right size, wrong layout
-        std::ofstream f(dir_ + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
+        std::ofstream f(dir + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
         f.write(junk.data(), junk.size());
     }
     ASSERT_EQ(seram_init(), 1);

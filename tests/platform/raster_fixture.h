@@ -12,6 +12,7 @@
 #include "host/os.h"
 #include "platform/raster.h"
 #include "platform/syslog_reader.h"
+#include "log_capture.h"
 
 class RasterTest : public ::testing::Test {
 protected:
@@ -59,14 +60,6 @@ protected:
     }
 
     // Log records queued since the last drain whose message contains text.
-    static int logCount(const char* text) {
-        int n = 0;
-        SyslogRecord rec;
-        while (msgQReceive(syslogx_queue(), &rec, sizeof rec, NO_WAIT) > 0) {
-            std::string msg(rec.msg, strnlen(rec.msg, sizeof rec.msg));
-            if (msg.find(text) != std::string::npos) ++n;
-        }
-        return n;
-    }
+    static int logCount(const char* text) { return countContaining(takeLogTexts(), text); }
     static void drainLog() { logCount(""); }
 };

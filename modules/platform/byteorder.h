@@ -1,5 +1,6 @@
 // Big-endian access to byte buffers: everything on the device network (command
-// headers, FIFO time stamps and values) is big-endian, memory is little-endian.
+// headers, FIFO time stamps and values) and the fields of the measurement and
+// configuration files are big-endian; memory is little-endian.
 #pragma once
 
 #include <cstdint>
