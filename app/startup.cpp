@@ -37,17 +37,6 @@ long msSince(const timespec& t0) {
     return (t1.tv_sec - t0.tv_sec) * 1000L + (t1.tv_nsec - t0.tv_nsec) / 1000000L;
 }
 
-// Logs a failed step; a fatal one ends the process with the log written.
-bool step(const char* name, bool ok, bool fatal = false) {
-    if (ok) return true;
-    syslogx(fatal ? 3 : 147, "startup: %s failed%s", name, fatal ? ", process ends" : "");
-    if (fatal) {
-        syslogx_readerStop();
-        _exit(1);
-    }
-    return false;
-}
-
 bool parseAppNumber(int argc, char** argv, int* out) {
     if (argc != 2 || !argv[1] || !*argv[1]) return false;
     errno = 0;
@@ -65,7 +54,8 @@ int resetVozCommand(int, char**) {
 
 void registerPlatformRasters() {
     // the CAN front end drains the receive queue early in every 1 ms tick
-    step("canPoll_1ms entry", raster_addEntry(RB_1MS, "canPoll_1ms", [](intptr_t) { canPoll_1ms(); }, 0) == 1);
+    startup_step("canPoll_1ms entry",
+                 raster_addEntry(RB_1MS, "canPoll_1ms", [](intptr_t) { canPoll_1ms(); }, 0) == 1);
 }
 
 void stopComponents() {
@@ -80,6 +70,16 @@ void stopComponents() {
 
 }  // namespace
 
+bool startup_step(const char* name, bool ok, bool fatal) {
+    if (ok) return true;
+    syslogx(fatal ? 3 : 147, "startup: %s failed%s", name, fatal ? ", process ends" : "");
+    if (fatal) {
+        syslogx_readerStop();
+        _exit(1);
+    }
+    return false;
+}
+
 int appStart(int argc, char** argv) {
     timespec t0;
     clock_gettime(CLOCK_MONOTONIC, &t0);
@@ -92,16 +92,16 @@ int appStart(int argc, char** argv) {
     int appNumber = 0;
     if (!parseAppNumber(argc, argv, &appNumber)) {
         fprintf(stderr, "usage: %s <application number>\n", argc > 0 ? argv[0] : "tav9");
-        step("application number argument", false, true);
+        startup_step("application number argument", false, true);
     }
-    step("start parameters", AppMan_init(appNumber) == 1);
+    startup_step("start parameters", AppMan_init(appNumber) == 1);
     syslogx(150, "startup: application %d, PID %u, %s", appNumber, static_cast<unsigned>(app_pid),
             device_ip_addr);
-    step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
+    startup_step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
     signals_startWatcher(startPostrun);
 
-    step("NVRAM database", nvram_dbs_init() == 1, true);
-    if (step("boot counter", base_boot_count_init() == 1))
+    startup_step("NVRAM database", nvram_dbs_init() == 1, true);
+    if (startup_step("boot counter", base_boot_count_init() == 1))
         syslogx(150, "startup: boot counter %u", static_cast<unsigned>(base_boot_count_get()));
     wire_measurement_init();
 
@@ -109,19 +109,20 @@ int appStart(int argc, char** argv) {
     nvramst_get_partNumber(part);
     nvramst_get_serialNumber(serial);
     syslogx(150, "startup: device %s serial %s", part, serial);
-    step("sibling page", host::applCommPage() != nullptr &&
-                             semOpen("/ApplComSem", SEM_TYPE_BINARY, SEM_FULL, SEM_Q_FIFO, OM_CREATE) != nullptr);
+    startup_step("sibling page",
+                 host::applCommPage() != nullptr &&
+                     semOpen("/ApplComSem", SEM_TYPE_BINARY, SEM_FULL, SEM_Q_FIFO, OM_CREATE) != nullptr);
     time_initTimeModule();
-    step("raster step 0", raster_init() == 1, true);
-    step("NVRAM objects", nvramst_init() == 1);
-    if (step("error memory", error_mgr_init() == 1))
-        step("error memory storage raster",
-             raster_hookFunction("ErrorMgr_Storage", 89, 1000, error_mgr_storage_1s, 0, -1, 0) != 0);
+    startup_step("raster step 0", raster_init() == 1, true);
+    startup_step("NVRAM objects", nvramst_init() == 1);
+    if (startup_step("error memory", error_mgr_init() == 1))
+        startup_step("error memory storage raster",
+                     raster_hookFunction("ErrorMgr_Storage", 89, 1000, error_mgr_storage_1s, 0, -1, 0) != 0);
     host::canOpen(appNumber);
     wire_logging_init();
 
-    step("shell command reset_voz", msd_shellAddCommand("reset_voz", resetVozCommand) != 0);
-    if (!step("shell bridge", shell_start(true) == 1)) startPostrun();   // no way to reach us: end
+    startup_step("shell command reset_voz", msd_shellAddCommand("reset_voz", resetVozCommand) != 0);
+    if (!startup_step("shell bridge", shell_start(true) == 1)) startPostrun();   // no way to reach us: end
 
     wire_virari_init();
     wire_can_init();
@@ -143,12 +144,12 @@ int appStart(int argc, char** argv) {
     hooks.loggerFlushed = wire_logging_flushed;
     rtpShutdown_setHooks(hooks);
 
-    step("raster step 1", raster_start() == 1, true);
+    startup_step("raster step 1", raster_start() == 1, true);
     wire_virari_start();
-    step("XCP slave", wire_xcp_start() == 1, true);
+    startup_step("XCP slave", wire_xcp_start() == 1, true);
     int polls = 0;
     while (wire_display_start() != 1 && ++polls < kDisplayStartPolls) taskDelay(1);
-    step("display start", polls < kDisplayStartPolls);
+    startup_step("display start", polls < kDisplayStartPolls);
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
     startup_waitPostrun();

@@ -26,6 +26,10 @@
 //   error memory is written.
 #pragma once
 
+// A start-up step's result: a failure is logged as "startup: <name> failed";
+// a fatal one ends the process with the log written. Returns ok.
+bool startup_step(const char* name, bool ok, bool fatal = false);
+
 void wire_measurement_init();
 void wire_measurement_rasters();
 void wire_measurement_shutdown();

@@ -14,14 +14,9 @@
 #include "platform/appman.h"
 #include "platform/nvram.h"
 #include "platform/raster.h"
-#include "platform/syslogx.h"
 #include "platform/timebase.h"
 
 namespace {
-void initStep(const char* name, int ok) {
-    if (!ok) syslogx(147, "startup: %s failed", name);
-}
-
 // One raster tick of the measurement core: the producer copies this device's
 // values into the lists of the raster, then the gateway delivers them.
 template <int Raster>
@@ -46,15 +41,15 @@ void measTick1000ms(intptr_t arg) {
 
 void wire_measurement_init() {
     dynkomm_init(base_boot_count_get());
-    initStep("calibration memory", seram_init());
-    initStep("variable catalogue", catalogue_init());
-    initStep("getvar/setvar", catalogue_shell_init());
-    initStep("routing", routing_init(app_pid));
+    startup_step("calibration memory", seram_init());
+    startup_step("variable catalogue", catalogue_init());
+    startup_step("getvar/setvar", catalogue_shell_init());
+    startup_step("routing", routing_init(app_pid));
     comint_set_own_pid(app_pid);
-    initStep("command interface", comint_init());
-    initStep("measurement manager", meas_man_init());
-    initStep("measurement gateway", gw_init(app_pid));
-    initStep("lap trigger", laptrigger_init());
+    startup_step("command interface", comint_init());
+    startup_step("measurement manager", meas_man_init());
+    startup_step("measurement gateway", gw_init(app_pid));
+    startup_step("lap trigger", laptrigger_init());
     stimulus_init();
     awm_man_start();
 }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "gui/gui_presentation.h"
-#include "gui/gui_test_font.h"
+#include "gui/gui_thing.h"
 #include "gui/gui_thing.h"
 #include "gui/l24logi.h"
 #include "gui/scrndrv.h"
@@ -110,15 +110,15 @@ void BM_DrawText(benchmark::State& state)
     Scene& s = scene();
     GuiColor c{0xFFFFFF, 0x000000, uint8_t(state.range(0))};
     const char* text = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
-    const int w = s.screen->TextWidth(text, &GuiTestFont, -1);
-    const int h = s.screen->TextHeight(text, &GuiTestFont);
+    const int w = s.screen->TextWidth(text, &SysFont, -1);
+    const int h = s.screen->TextHeight(text, &SysFont);
     const GuiRect all(0, 0, kW - 1, kH - 1);
     const int lines = kH / h;
     for (auto _ : state) {
         s.screen->BeginDraw(s.root);
         s.screen->Invalidate(all);
         for (int l = 0; l < lines; ++l)
-            s.screen->DrawText(s.root, GuiPoint{0, int16_t(l * h)}, text, c, &GuiTestFont, -1, 0);
+            s.screen->DrawText(s.root, GuiPoint{0, int16_t(l * h)}, text, c, &SysFont, -1, 0);
         s.screen->EndDraw();
     }
     perPixel(state, double(w) * h * lines);
@@ -128,8 +128,8 @@ void BM_MemsetText(benchmark::State& state)
 {
     Scene& s = scene();
     const char* text = "0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF0123456789ABCDEF";
-    const int w = s.screen->TextWidth(text, &GuiTestFont, -1);
-    const int h = s.screen->TextHeight(text, &GuiTestFont);
+    const int w = s.screen->TextWidth(text, &SysFont, -1);
+    const int h = s.screen->TextHeight(text, &SysFont);
     const int lines = kH / h;
     for (auto _ : state) {
         for (int y = 0; y < lines * h; ++y) std::memset(gbVMemory + y * 1024, 0, size_t(w) * 4);

@@ -30,7 +30,7 @@ int GuiPngConvert::CreateReadStruct() {
     auto* r = new (std::nothrow) ReadState;
     if (r == nullptr) return 0;
     r->inBuf = new (std::nothrow) uint8_t[kPngInputBuffer];
-    if (r->inBuf == nullptr || PzipInflateInit(&r->zs, 15, PZIP_VERSION, int(sizeof(PzipStream))) != PZIP_OK) {
+    if (r->inBuf == nullptr || PzipInflateInitDefault(&r->zs) != PZIP_OK) {
         delete[] r->inBuf;
         delete r;
         return 0;

@@ -13,6 +13,7 @@
 
 #include "gui/gui_image_convert.h"
 #include "gui/pzip.h"
+#include "platform/byteorder.h"
 
 #include <cstdint>
 
@@ -27,10 +28,8 @@ public:
     int IsValid();
     int InitializeStructures();
 
-    static uint32_t GuiPngGetUint32(const uint8_t* p) {
-        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-    }
-    static uint16_t GuiPngGetUint16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+    static uint32_t GuiPngGetUint32(const uint8_t* p) { return be_get32(p); }
+    static uint16_t GuiPngGetUint16(const uint8_t* p) { return be_get16(p); }
 
     // Largest pixel buffer a picture may need (its sides are 16-bit anyway).
     static constexpr uint64_t kMaxBitmapBytes = 256ull << 20;

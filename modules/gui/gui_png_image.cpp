@@ -217,7 +217,6 @@ int GuiPngConvert::ReadPngDataToSize() {
         return 0;
     }
     if ((mMode & GUI_IMG_DITHER) && !InitDither(int(tw))) return 0;
-    SetOutputStride(int(r->width));
     bitmap->width = uint16_t(tw);
     bitmap->height = uint16_t(th);
     bitmap->flags = mGray ? GUI_BMP_GRAY : 0;

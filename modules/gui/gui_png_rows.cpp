@@ -52,12 +52,11 @@ void Unfilter(uint8_t* row, const uint8_t* prev, uint32_t len, uint32_t bpp) {
 void GuiPngConvert::ReadStartRow() {
     ReadState* r = mRead;
     r->rowNumber = 0;
+    r->pass = 0;
     if (r->interlace) {
-        r->pass = 0;
         r->iwidth = PngPassPixels(r->width, 0);
         r->numRows = PngPassRows(r->height, 0);
     } else {
-        r->pass = 0;
         r->iwidth = r->width;
         r->numRows = r->height;
     }

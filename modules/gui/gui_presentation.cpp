@@ -9,18 +9,28 @@
 
 namespace {
 
-struct GuiLock {
-    GuiLock() { EnterCriticalSection(); }
-    ~GuiLock() { ExitCriticalSection(); }
-    GuiLock(const GuiLock&) = delete;
-    GuiLock& operator=(const GuiLock&) = delete;
-};
-
 int deliver(GuiThing* to, const GuiMessage& msg) { return to ? to->Message(msg) : 0; }
 
 bool isExecutingWindow(GuiThing* t)
 {
     return t && t->IsWindow() && static_cast<GuiWindow*>(t)->mExecuting;
+}
+
+GuiQueue* queueOfTask(const GuiTaskRecord* list, TASK_ID task)
+{
+    for (const GuiTaskRecord* r = list; r; r = r->next)
+        if (r->task == task) return r->queue;
+    return nullptr;
+}
+
+// Deletes a record taken off the list, and its queue unless a record still
+// in the list shares it (a task executing nested windows has one queue).
+void dropTaskRecord(GuiTaskRecord* r, const GuiTaskRecord* list)
+{
+    bool shared = false;
+    for (const GuiTaskRecord* o = list; o; o = o->next) shared |= o->queue == r->queue;
+    if (!shared) GuiDeleteMessageQueue(r->queue);
+    delete r;
 }
 
 }  // namespace
@@ -50,10 +60,7 @@ GuiPresentationManager::~GuiPresentationManager()
     ClearScratchPad();
     while (GuiTaskRecord* r = mpTasks) {
         mpTasks = r->next;
-        bool shared = false;
-        for (GuiTaskRecord* o = mpTasks; o; o = o->next) shared |= o->queue == r->queue;
-        if (!shared) GuiDeleteMessageQueue(r->queue);
-        delete r;
+        dropTaskRecord(r, mpTasks);
     }
     mTaskCount = 0;
     mpFocus = mpSavedFocus = mpPointerOver = nullptr;
@@ -102,12 +109,10 @@ int GuiPresentationManager::DispatchMessage(GuiThing* start, GuiMessage* msg)
         GuiThing* t = FindLowestThingContaining(start, p);
         mpPointerOver = t;
         if (t && t != mpFocus) {
-            if (t->mStatus & GS_ACCEPTS_FOCUS) {
+            if (t->mStatus & GS_ACCEPTS_FOCUS)
                 MoveFocusTree(t);
-            } else {
-                for (GuiThing* a = t->mpParent; a && !(a->mStatus & GS_FOCUS_BRANCH); a = a->mpParent)
-                    if (a->mStatus & GS_ACCEPTS_FOCUS) MoveFocusTree(a);
-            }
+            else
+                InsureBranchHasFocus(t);
         }
         return deliver(t, *msg);
     }
@@ -210,19 +215,14 @@ GuiQueue* GuiPresentationManager::GetCurrentMessageQueue()
 {
     if (mTaskCount.load() == 0) return nullptr;
     GuiLock lock;
-    TASK_ID self = taskIdSelf();
-    for (GuiTaskRecord* r = mpTasks; r; r = r->next)
-        if (r->task == self) return r->queue;
-    return nullptr;
+    return queueOfTask(mpTasks, taskIdSelf());
 }
 
 void GuiPresentationManager::BeginSubTaskExecute(GuiThing* window)
 {
     GuiLock lock;
     TASK_ID self = taskIdSelf();
-    GuiQueue* q = nullptr;
-    for (GuiTaskRecord* r = mpTasks; r && !q; r = r->next)
-        if (r->task == self) q = r->queue;
+    GuiQueue* q = queueOfTask(mpTasks, self);
     if (!q) q = GuiCreateMessageQueue();
     if (!q) return;
     mpTasks = new GuiTaskRecord{mpTasks, window, self, q};
@@ -237,10 +237,7 @@ void GuiPresentationManager::EndSubTaskExecute(GuiThing* window)
         if (r->window != window) continue;
         *link = r->next;
         --mTaskCount;
-        bool shared = false;
-        for (GuiTaskRecord* o = mpTasks; o; o = o->next) shared |= o->queue == r->queue;
-        if (!shared) GuiDeleteMessageQueue(r->queue);
-        delete r;
+        dropTaskRecord(r, mpTasks);
         return;
     }
 }

@@ -47,7 +47,7 @@ bool GuiScreen::ClipToTarget(GuiThing* thing, GuiRect& rect) const
     if (mbDrawingBitmap) {
         rect &= mBitmapRect;
     } else {
-        if (!(thing->mStatus & kVisible)) return false;
+        if (!(thing->mStatus & GS_VISIBLE)) return false;
         if (miInvalidCount == 0 || miDrawNesting == 0) return false;
         rect &= mInvalidRect;
         rect &= thing->mClip;
@@ -60,7 +60,7 @@ bool GuiScreen::ClipToTarget(GuiThing* thing, GuiRect& rect) const
 GuiViewport* GuiScreen::ViewportsOf(GuiThing* thing)
 {
     for (GuiThing* t = thing; t; t = t->mpParent)
-        if (t->mStatus & kViewportOwner) return t->mpViewports;
+        if (t->mStatus & GS_VIEWPORT_OWNER) return t->mpViewports;
     return nullptr;
 }
 
@@ -319,7 +319,7 @@ int GuiScreen::CheckNoOverlap(GuiThing* thing, GuiThing* start, const GuiRect& a
 int GuiScreen::RectMove(GuiThing* thing, GuiRect rect, GuiRect clip, int dx, int dy)
 {
     if (!thing) return 1;
-    if (!mbDrawingBitmap && !(thing->mStatus & kVisible)) return 1;
+    if (!mbDrawingBitmap && !(thing->mStatus & GS_VISIBLE)) return 1;
     GuiRect moved = rect;
     moved.Shift(dx, dy);
     GuiRect all = rect;
@@ -383,11 +383,7 @@ int GuiScreen::TextWidth(const char* text, const GuiFont* font, int count)
     for (const char* p = text; *p && count != 0; ++p) {
         if (count > 0) --count;
         unsigned c = static_cast<unsigned char>(*p);
-        for (const GuiFont* f = font; f; f = f->next)
-            if (f->Holds(c)) {
-                w += f->GlyphWidth(c);
-                break;
-            }
+        if (const GuiFont* f = font->FontFor(c)) w += f->GlyphWidth(c);
     }
     return w;
 }

@@ -193,10 +193,6 @@ protected:
     template <class Draw>
     void ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw);
 
-    // Viewport walk of the tree (status bits of GuiThing).
-    static constexpr uint16_t kVisible = 0x0001;
-    static constexpr uint16_t kViewportOwner = 0x8000;
-
     // Every block of viewport records, so that the destructor frees them all
     // even when a thing still holds records.
     std::vector<GuiViewport*> mViewportBlocks;

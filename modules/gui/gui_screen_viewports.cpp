@@ -53,7 +53,7 @@ void GuiScreen::FreeViewports(GuiThing* thing)
         thing->mpViewports = nullptr;
     }
     for (GuiThing* c = thing->mpFirstChild; c; c = c->mpNext)
-        if (c->mStatus & kViewportOwner) FreeViewports(c);
+        if (c->mStatus & GS_VIEWPORT_OWNER) FreeViewports(c);
 }
 
 void GuiScreen::AddViewport(GuiThing* thing, GuiRect rect)
@@ -62,7 +62,7 @@ void GuiScreen::AddViewport(GuiThing* thing, GuiRect rect)
     // (a) A window-level sibling in front covers all or part of the area.
     if (GuiThing* parent = thing->mpParent) {
         for (GuiThing* s = parent->mpFirstChild; s && s != thing; s = s->mpNext) {
-            if (!(s->mStatus & kViewportOwner) || s->mOuter.IsEmpty()) continue;
+            if (!(s->mStatus & GS_VIEWPORT_OWNER) || s->mOuter.IsEmpty()) continue;
             if (s->mOuter.Contains(rect)) return;
             if (s->mOuter.Overlap(rect)) {
                 SplitView(thing, s->mOuter, rect);
@@ -72,7 +72,7 @@ void GuiScreen::AddViewport(GuiThing* thing, GuiRect rect)
     }
     // (b) A window-level child takes its part of the area.
     for (GuiThing* c = thing->mpFirstChild; c; c = c->mpNext) {
-        if (!(c->mStatus & kViewportOwner) || c->mClip.IsEmpty()) continue;
+        if (!(c->mStatus & GS_VIEWPORT_OWNER) || c->mClip.IsEmpty()) continue;
         if (c->mClip.Overlap(rect)) {
             SplitView(thing, c, rect);
             return;
@@ -110,7 +110,7 @@ void GuiScreen::GenerateViewportList(GuiThing* thing)
     GuiThing* t = thing;
     for (;;) {
         owner = t;
-        while (owner && !(owner->mStatus & kViewportOwner)) owner = owner->mpParent;
+        while (owner && !(owner->mStatus & GS_VIEWPORT_OWNER)) owner = owner->mpParent;
         if (!owner) return;
         FreeViewports(owner);
         if (owner == pm || !owner->mpParent || owner->mpParent == pm) break;

@@ -30,6 +30,14 @@ extern std::atomic<unsigned> iDummy;             // counter of the endless stop 
 void EnterCriticalSection();
 void ExitCriticalSection();
 
+// Holds the GUI lock for a scope.
+struct GuiLock {
+    GuiLock() { EnterCriticalSection(); }
+    ~GuiLock() { ExitCriticalSection(); }
+    GuiLock(const GuiLock&) = delete;
+    GuiLock& operator=(const GuiLock&) = delete;
+};
+
 // Timer period in system clock ticks: 50 ms.
 int GuiTimerPeriod();
 

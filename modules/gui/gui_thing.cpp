@@ -13,19 +13,20 @@ GuiMessageQueue* GuiThing::mpMessageQueue = nullptr;
 
 namespace {
 
-// Holds the recursive GUI lock for a scope.
-struct GuiLock {
-    GuiLock() { EnterCriticalSection(); }
-    ~GuiLock() { ExitCriticalSection(); }
-    GuiLock(const GuiLock&) = delete;
-    GuiLock& operator=(const GuiLock&) = delete;
-};
-
 constexpr uint16_t kGroupBits = GS_ON_TOP | GS_VIEWPORT_OWNER;
 
 void invalidate(const GuiRect& r)
 {
     if (GuiThing::mpScreen) GuiThing::mpScreen->Invalidate(r);
+}
+
+// Drops the timers and waiting messages of a thing that is about to go.
+void dropQueued(GuiThing* thing)
+{
+    if (GuiMessageQueue* mq = GuiThing::mpMessageQueue) {
+        mq->KillTimer(thing, 0);
+        mq->Purge(thing, 0, 0);
+    }
 }
 
 }  // namespace
@@ -437,10 +438,7 @@ void GuiThing::Destroy(GuiThing* thing)
             return;
         }
     }
-    if (mpMessageQueue) {
-        mpMessageQueue->KillTimer(thing, 0);
-        mpMessageQueue->Purge(thing, 0, 0);
-    }
+    dropQueued(thing);
     if (thing->mpParent) thing->mpParent->Remove(thing, 1);
     if (thing == this) {
         // Deleted after the running handler returned.
@@ -466,10 +464,7 @@ int GuiThing::Message(const GuiMessage& msg)
         return 0;
     case GM_DESTROY:
         if (msg.source && msg.source != this) {
-            if (mpMessageQueue) {
-                mpMessageQueue->KillTimer(msg.source, 0);
-                mpMessageQueue->Purge(msg.source, 0, 0);
-            }
+            dropQueued(msg.source);
             delete msg.source;
         }
         return 0;

@@ -142,6 +142,12 @@ struct GuiFont {
     const uint8_t* data;
 
     bool Holds(unsigned c) const { return c >= first && c <= last; }
+    // The first font of the chain from this one on that holds c, null for none.
+    const GuiFont* FontFor(unsigned c) const {
+        for (const GuiFont* f = this; f; f = f->next)
+            if (f->Holds(c)) return f;
+        return nullptr;
+    }
     // Start of glyph c in pixels and its width; c must be held.
     int GlyphStart(unsigned c) const {
         if (type & GUI_FONT_VARIABLE) return offsets.table[c - first];

@@ -193,10 +193,7 @@ int GuiWindow::Message(const GuiMessage& msg)
         return r;
     }
     case GM_POINTER_LEAVE:
-        if (mPointerShape && mpScreen) {
-            mpScreen->SetPointerType(0);
-            mPointerShape = 0;
-        }
+        ResetPointerShape();
         return 0;
     default:
         break;
@@ -214,6 +211,14 @@ int GuiWindow::Message(const GuiMessage& msg)
         }
     }
     return GuiThing::Message(msg);
+}
+
+void GuiWindow::ResetPointerShape()
+{
+    if (mPointerShape && mpScreen) {
+        mpScreen->SetPointerType(0);
+        mPointerShape = 0;
+    }
 }
 
 bool GuiWindow::PointerInputBlocked(const GuiMessage& msg)
@@ -257,10 +262,7 @@ int GuiWindow::Execute(int add)
             result = pm->DispatchMessage(pm, &msg);
         } else if (msg.type == GM_POINTER_MOVE) {
             if (!mOuter.Contains(msg.Point()) && !pm->GetPointerOwner()) {
-                if (mPointerShape && mpScreen) {
-                    mpScreen->SetPointerType(0);
-                    mPointerShape = 0;
-                }
+                ResetPointerShape();
                 if (mpScreen) mpScreen->SetPointer(msg.Point());
             } else {
                 pm->DispatchMessage(pm, &msg);

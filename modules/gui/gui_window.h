@@ -71,4 +71,6 @@ public:
 private:
     void InitWindow(unsigned int style);
     bool PointerInputBlocked(const GuiMessage& msg);
+    // Back to the plain pointer after a border hover set another shape.
+    void ResetPointerShape();
 };

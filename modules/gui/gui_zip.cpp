@@ -9,8 +9,7 @@
 int GuiZip(uint8_t** out, uint32_t* outLength, const uint8_t* input, uint32_t inputLength) {
     if (out == nullptr || outLength == nullptr || (input == nullptr && inputLength != 0)) return PZIP_STREAM_ERROR;
     PzipStream strm{};
-    int ret = PzipDeflateInit(&strm, PZIP_DEFAULT_COMPRESSION, PZIP_DEFLATED, 15, 8, PZIP_DEFAULT_STRATEGY,
-                              PZIP_VERSION, int(sizeof(PzipStream)));
+    int ret = PzipDeflateInitDefault(&strm, PZIP_DEFAULT_COMPRESSION);
     if (ret != PZIP_OK) return ret;
     strm.nextIn = input;
     strm.availIn = inputLength;
@@ -34,7 +33,7 @@ int GuiZip(uint8_t** out, uint32_t* outLength, const uint8_t* input, uint32_t in
 int GuiUnzip(uint8_t* out, uint32_t* length, const uint8_t* input, uint32_t inputLength) {
     if (length == nullptr || (input == nullptr && inputLength != 0)) return PZIP_STREAM_ERROR;
     PzipStream strm{};
-    int ret = PzipInflateInit(&strm, 15, PZIP_VERSION, int(sizeof(PzipStream)));
+    int ret = PzipInflateInitDefault(&strm);
     if (ret != PZIP_OK) return ret;
     strm.nextIn = input;
     strm.availIn = inputLength;

@@ -125,10 +125,7 @@ int L24logi::CaptureRows(GuiCapture* capture, GuiRect& rect, uint32_t* const* ro
 {
     if (!capture) return 0;
     // Clipped to the source (in the caller's rectangle too).
-    if (rect.left < bounds.left) rect.left = bounds.left;
-    if (rect.top < bounds.top) rect.top = bounds.top;
-    if (rect.right > bounds.right) rect.right = bounds.right;
-    if (rect.bottom > bounds.bottom) rect.bottom = bounds.bottom;
+    rect &= bounds;
     if (rect.IsEmpty() || !rows) {
         capture->valid = 0;
         return 0;

@@ -26,8 +26,9 @@ inline uint32_t blendByte(uint32_t oldV, uint32_t newV, uint32_t a)
 }
 
 // Decodes one run-length row of `width` pixels of `bytes` bytes each,
-// calling put (x, pixel bytes) for each pixel, or skips it when put is
-// null; returns the position after the row.
+// calling put (x, count, pixel bytes) for each run of equal pixels (a literal
+// pixel is a run of one), cut at the row's width; returns the position after
+// the row.
 template <class Put>
 const uint8_t* decodeRow(const uint8_t* p, int width, int bytes, Put&& put)
 {
@@ -36,17 +37,40 @@ const uint8_t* decodeRow(const uint8_t* p, int width, int bytes, Put&& put)
         const uint8_t n = *p++;
         if (n < 0x80) {
             const int len = n + 1;
-            put(x, std::min(len, width - x), p, true);
+            put(x, std::min(len, width - x), p);
             p += bytes;
             x += len;
         } else {
             const int len = (n & 0x7F) + 1;
             for (int i = 0; i < len; ++i, p += bytes)
-                if (x + i < width) put(x + i, 1, p, false);
+                if (x + i < width) put(x + i, 1, p);
             x += len;
         }
     }
     return p;
+}
+
+// Walks the run-length rows of b drawn at point: rows above r are decoded
+// only to find the next row, rows below it are not read. For each run, the
+// part inside r goes to fill (first destination word, count, pixel bytes).
+template <class Fill>
+void drawRleRows(uint32_t* const* rows, GuiPoint point, const GuiBitmap* b, const GuiRect& r, int bytes, Fill&& fill)
+{
+    const uint8_t* p = b->data;
+    for (int row = 0; row < b->height; ++row) {
+        const int y = point.y + row;
+        if (y > r.bottom) break;
+        if (y < r.top) {
+            p = decodeRow(p, b->width, bytes, [](int, int, const uint8_t*) {});
+            continue;
+        }
+        uint32_t* dst = rows[y];
+        p = decodeRow(p, b->width, bytes, [&](int x, int len, const uint8_t* px) {
+            const int from = std::max(point.x + x, int(r.left));
+            const int to = std::min(point.x + x + len - 1, int(r.right));
+            if (from <= to) fill(dst + from, to - from + 1, px);
+        });
+    }
 }
 
 }  // namespace
@@ -134,25 +158,10 @@ void L24logi::DrawRlePaletteBitmap(GuiPoint point, const GuiBitmap* b, const Gui
     const GuiRect r = visiblePart(point, b, clip, TargetRect());
     if (r.IsEmpty()) return;
     const bool transparent = b->flags & GUI_BMP_TRANSPARENT;
-    const uint8_t* p = b->data;
-    auto skip = [](int, int, const uint8_t*, bool) {};
-    for (int row = 0; row < b->height; ++row) {
-        const int y = point.y + row;
-        if (y > r.bottom) break;
-        if (y < r.top) {
-            p = decodeRow(p, b->width, 1, skip);
-            continue;
-        }
-        uint32_t* dst = mppRows[y];
-        p = decodeRow(p, b->width, 1, [&](int x, int len, const uint8_t* px, bool) {
-            if (transparent && *px == 255) return;
-            const uint32_t c = PaletteColour(*px);
-            for (int i = 0; i < len; ++i) {
-                const int sx = point.x + x + i;
-                if (sx >= r.left && sx <= r.right) dst[sx] = c;
-            }
-        });
-    }
+    drawRleRows(mppRows, point, b, r, 1, [&](uint32_t* dst, int n, const uint8_t* px) {
+        if (transparent && *px == 255) return;
+        std::fill(dst, dst + n, PaletteColour(*px));
+    });
 }
 
 void L24logi::DrawRleBitmap(GuiPoint point, const GuiBitmap* b, const GuiRect& clip)
@@ -161,30 +170,17 @@ void L24logi::DrawRleBitmap(GuiPoint point, const GuiBitmap* b, const GuiRect& c
     if (r.IsEmpty()) return;
     const bool transparent = b->flags & GUI_BMP_TRANSPARENT;
     const bool alpha = b->flags & GUI_BMP_ALPHA;
-    const uint8_t* p = b->data;
-    auto skip = [](int, int, const uint8_t*, bool) {};
-    for (int row = 0; row < b->height; ++row) {
-        const int y = point.y + row;
-        if (y > r.bottom) break;
-        if (y < r.top) {
-            p = decodeRow(p, b->width, 4, skip);
-            continue;
-        }
-        uint32_t* dst = mppRows[y];
-        p = decodeRow(p, b->width, 4, [&](int x, int len, const uint8_t* px, bool) {
-            const uint32_t a = px[0], red = px[1], green = px[2], blue = px[3];
-            if (transparent && red == 0 && green == 0 && blue == 1) return;
-            for (int i = 0; i < len; ++i) {
-                const int sx = point.x + x + i;
-                if (sx < r.left || sx > r.right) continue;
-                if (alpha) {
-                    const uint32_t old = dst[sx];
-                    dst[sx] = blendByte((old >> 16) & 0xFF, red, a) << 16 |
-                              blendByte((old >> 8) & 0xFF, green, a) << 8 | blendByte(old & 0xFF, blue, a);
-                } else {
-                    dst[sx] = red << 16 | green << 8 | blue;
-                }
+    drawRleRows(mppRows, point, b, r, 4, [&](uint32_t* dst, int n, const uint8_t* px) {
+        const uint32_t a = px[0], red = px[1], green = px[2], blue = px[3];
+        if (transparent && red == 0 && green == 0 && blue == 1) return;
+        for (int i = 0; i < n; ++i) {
+            if (alpha) {
+                const uint32_t old = dst[i];
+                dst[i] = blendByte((old >> 16) & 0xFF, red, a) << 16 |
+                         blendByte((old >> 8) & 0xFF, green, a) << 8 | blendByte(old & 0xFF, blue, a);
+            } else {
+                dst[i] = red << 16 | green << 8 | blue;
             }
-        });
-    }
+        }
+    });
 }

@@ -4,30 +4,31 @@
 
 #include "gui/l24logi.h"
 
+namespace {
+
+// Fills columns x1..x2 of rows y1..y2, cut to the target t.
+void fillClipped(uint32_t* const* rows, const GuiRect& t, int x1, int y1, int x2, int y2, uint32_t c)
+{
+    x1 = std::max(x1, int(t.left));
+    x2 = std::min(x2, int(t.right));
+    y1 = std::max(y1, int(t.top));
+    y2 = std::min(y2, int(t.bottom));
+    if (x2 < x1) return;
+    for (int row = y1; row <= y2; ++row) std::fill(rows[row] + x1, rows[row] + x2 + 1, c);
+}
+
+}  // namespace
+
 void L24logi::HorizontalLine(int x1, int x2, int y, unsigned long colour, int width)
 {
     if (x2 < x1 || width < 1) return;
-    const GuiRect t = TargetRect();
-    x1 = std::max(x1, int(t.left));
-    x2 = std::min(x2, int(t.right));
-    const int y1 = std::max(y, int(t.top));
-    const int y2 = std::min(y + width - 1, int(t.bottom));
-    if (x2 < x1) return;
-    const uint32_t c = uint32_t(colour);
-    for (int row = y1; row <= y2; ++row) std::fill(mppRows[row] + x1, mppRows[row] + x2 + 1, c);
+    fillClipped(mppRows, TargetRect(), x1, y, x2, y + width - 1, uint32_t(colour));
 }
 
 void L24logi::VerticalLine(int y1, int y2, int x, unsigned long colour, int width)
 {
     if (y1 > y2 || width < 1) return;
-    const GuiRect t = TargetRect();
-    y1 = std::max(y1, int(t.top));
-    y2 = std::min(y2, int(t.bottom));
-    const int xa = std::max(x, int(t.left));
-    const int xb = std::min(x + width - 1, int(t.right));
-    if (xb < xa) return;
-    const uint32_t c = uint32_t(colour);
-    for (int row = y1; row <= y2; ++row) std::fill(mppRows[row] + xa, mppRows[row] + xb + 1, c);
+    fillClipped(mppRows, TargetRect(), x, y1, x + width - 1, y2, uint32_t(colour));
 }
 
 // Dotted: every second pixel from the first coordinate on is inverted.

@@ -6,13 +6,6 @@
 
 namespace {
 
-const GuiFont* fontFor(const GuiFont* font, unsigned c)
-{
-    for (const GuiFont* f = font; f; f = f->next)
-        if (f->Holds(c)) return f;
-    return nullptr;
-}
-
 // Bit of a 1-bit glyph strip; rows past the font's height read as clear.
 inline bool glyphBit(const GuiFont* f, int col, int row)
 {
@@ -39,7 +32,7 @@ void forEachGlyph(GuiPoint point, const char* text, const GuiFont* font, int cou
     for (const char* p = text; *p && count != 0 && x <= clip.right; ++p) {
         if (count > 0) --count;
         unsigned c = static_cast<unsigned char>(*p);
-        const GuiFont* f = fontFor(font, c);
+        const GuiFont* f = font->FontFor(c);
         if (!f) continue;
         int width = f->GlyphWidth(c) * scale;
         width = std::min(width, clip.right - x + 1);
@@ -76,27 +69,26 @@ void drawBitText(uint32_t* const* rows, GuiPoint point, const char* text, const 
 void L24logi::DrawTextView(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,
                            GuiRect& clip)
 {
-    if (!text || !font) return;
-    if (font->type & GUI_FONT_ALIASED) {
-        DrawAliasedText(point, text, colour, font, count, clip);
-        return;
-    }
-    const GuiRect box = clip & TargetRect();
-    if (box.IsEmpty()) return;
-    drawBitText(mppRows, point, text, colour, font, count, box, 1);
+    DrawTextScaled(point, text, colour, font, count, clip, 1);
 }
 
 void L24logi::DrawTextViewDouble(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font,
                                  int count, GuiRect& clip)
 {
+    DrawTextScaled(point, text, colour, font, count, clip, 2);
+}
+
+void L24logi::DrawTextScaled(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,
+                             GuiRect& clip, int scale)
+{
     if (!text || !font) return;
-    if (font->type & GUI_FONT_ALIASED) {   // 4-bit glyphs are not doubled
+    if (font->type & GUI_FONT_ALIASED) {   // 4-bit glyphs are not scaled
         DrawAliasedText(point, text, colour, font, count, clip);
         return;
     }
     const GuiRect box = clip & TargetRect();
     if (box.IsEmpty()) return;
-    drawBitText(mppRows, point, text, colour, font, count, box, 2);
+    drawBitText(mppRows, point, text, colour, font, count, box, scale);
 }
 
 void L24logi::DrawAliasedText(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,

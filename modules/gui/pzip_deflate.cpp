@@ -209,6 +209,15 @@ bool FlushBlockOnly(DeflateInternalState* s, int last) {
     return s->strm->availOut != 0;
 }
 
+// The end of the Huffman-coded strategies once the input is used up: the
+// last block when finishing, else the block collected so far if it holds
+// any symbols.
+BlockState EndOfInput(DeflateInternalState* s, int flush) {
+    if (flush == PZIP_FINISH) return FlushBlockOnly(s, 1) ? BlockState::FinishDone : BlockState::FinishStarted;
+    if (s->symNext && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
+    return BlockState::BlockDone;
+}
+
 // Level 0: blocks of up to 65535 bytes, the last one marked final. A full
 // block is held back until more input shows it is not the last.
 BlockState DeflateStored(DeflateInternalState* s, int flush) {
@@ -265,12 +274,7 @@ BlockState DeflateFast(DeflateInternalState* s, int flush) {
         if (bflush && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
     }
     s->insert = s->strStart < uint32_t(kMinMatch - 1) ? s->strStart : uint32_t(kMinMatch - 1);
-    if (flush == PZIP_FINISH) {
-        if (!FlushBlockOnly(s, 1)) return BlockState::FinishStarted;
-        return BlockState::FinishDone;
-    }
-    if (s->symNext && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
-    return BlockState::BlockDone;
+    return EndOfInput(s, flush);
 }
 
 // Levels 4 to 9: lazy matching; a match is taken only when the match found
@@ -326,12 +330,7 @@ BlockState DeflateSlow(DeflateInternalState* s, int flush) {
         s->matchAvailable = 0;
     }
     s->insert = s->strStart < uint32_t(kMinMatch - 1) ? s->strStart : uint32_t(kMinMatch - 1);
-    if (flush == PZIP_FINISH) {
-        if (!FlushBlockOnly(s, 1)) return BlockState::FinishStarted;
-        return BlockState::FinishDone;
-    }
-    if (s->symNext && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
-    return BlockState::BlockDone;
+    return EndOfInput(s, flush);
 }
 
 // Huffman only: every byte a literal.
@@ -351,12 +350,7 @@ BlockState DeflateHuff(DeflateInternalState* s, int flush) {
         if (bflush && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
     }
     s->insert = 0;
-    if (flush == PZIP_FINISH) {
-        if (!FlushBlockOnly(s, 1)) return BlockState::FinishStarted;
-        return BlockState::FinishDone;
-    }
-    if (s->symNext && !FlushBlockOnly(s, 0)) return BlockState::NeedMore;
-    return BlockState::BlockDone;
+    return EndOfInput(s, flush);
 }
 
 void FreeState(PzipStream* strm) {

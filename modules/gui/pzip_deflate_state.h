@@ -3,6 +3,7 @@
 #pragma once
 
 #include "gui/pzip.h"
+#include "gui/pzip_common.h"
 
 #include <cstdint>
 
@@ -11,13 +12,9 @@ namespace pzip {
 constexpr int kMinMatch = 3;
 constexpr int kMaxMatch = 258;
 constexpr int kMinLookahead = kMaxMatch + kMinMatch + 1;
-constexpr int kLengthCodes = 29;
 constexpr int kLiterals = 256;
 constexpr int kLCodes = kLiterals + 1 + kLengthCodes;  // 286
-constexpr int kDCodes = 30;
-constexpr int kBlCodes = 19;
 constexpr int kHeapSize = 2 * kLCodes + 1;
-constexpr int kMaxBits = 15;
 constexpr int kMaxBlBits = 7;
 constexpr int kEndBlock = 256;
 
@@ -32,7 +29,7 @@ struct TreeNode {
 
 struct StaticTreeDesc {
     const TreeNode* staticTree;  // the fixed tree of the format, or null
-    const int* extraBits;
+    const uint8_t* extraBits;
     int extraBase;
     int elems;
     int maxLength;
@@ -45,22 +42,6 @@ struct TreeDesc {
 };
 
 enum class BlockState { NeedMore, BlockDone, FinishStarted, FinishDone };
-
-// First member of both codec states, so that a stream handed to the wrong
-// half of the codec is recognised before its state is interpreted.
-struct StateHeader {
-    PzipStream* strm;
-    uint32_t kind;
-};
-constexpr uint32_t kDeflateKind = 0x44454631;  // "DEF1"
-constexpr uint32_t kInflateKind = 0x494E4631;  // "INF1"
-
-// Returns the state of strm when it is of the given kind, else null.
-inline void* StateOfKind(PzipStream* strm, uint32_t kind) {
-    if (strm == nullptr || strm->state == nullptr) return nullptr;
-    auto* h = static_cast<StateHeader*>(strm->state);
-    return h->strm == strm && h->kind == kind ? strm->state : nullptr;
-}
 
 struct DeflateInternalState {
     StateHeader header;
@@ -129,10 +110,20 @@ void TreesStoredBlock(DeflateInternalState* s, const uint8_t* buf, unsigned long
 void TreesFlushBits(DeflateInternalState* s);
 void TreesWindup(DeflateInternalState* s);
 
-extern const uint8_t kLengthCode[256];
-extern const uint8_t kDistCode[512];
+// Code of every match length - kMinMatch and distance - 1 (distances of
+// 256 and more by their upper bits, from entry 256 on), and the first value
+// of each code (pzip_trees.cpp).
+struct CodeTables {
+    uint8_t lengthCode[256];
+    uint8_t distCode[512];
+    int baseLength[kLengthCodes];
+    int baseDist[kDCodes];
+};
+extern const CodeTables kCodes;
 
-inline int DistCode(unsigned dist) { return dist < 256 ? kDistCode[dist] : kDistCode[256 + (dist >> 7)]; }
+inline int DistCode(unsigned dist) {
+    return dist < 256 ? kCodes.distCode[dist] : kCodes.distCode[256 + (dist >> 7)];
+}
 
 // Records a literal; true when the symbol buffer is full (block must end).
 inline bool TallyLit(DeflateInternalState* s, uint8_t c) {
@@ -150,7 +141,7 @@ inline bool TallyDist(DeflateInternalState* s, unsigned dist, unsigned lenCode) 
     s->symBuf[s->symNext++] = uint8_t(lenCode);
     s->matches++;
     dist--;
-    s->dynLtree[kLengthCode[lenCode] + kLiterals + 1].freq++;
+    s->dynLtree[kCodes.lengthCode[lenCode] + kLiterals + 1].freq++;
     s->dynDtree[DistCode(dist)].freq++;
     return s->symNext == s->symEnd;
 }

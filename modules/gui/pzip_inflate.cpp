@@ -4,7 +4,7 @@
 // the current output buffer come from a sliding window kept across calls.
 // Results and error texts are those of zlib's inflate.
 #include "gui/pzip.h"
-#include "gui/pzip_deflate_state.h"
+#include "gui/pzip_common.h"
 #include "gui/pzip_inflate_table.h"
 
 #include <cstring>
@@ -60,8 +60,6 @@ struct InflateState {
     uint16_t lens[320];
     Code codes[kTableSpace];
 };
-
-constexpr uint8_t kOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 InflateState* StateOf(PzipStream* strm) {
     return static_cast<InflateState*>(StateOfKind(strm, kInflateKind));
@@ -351,6 +349,28 @@ int PzipInflate(PzipStream* strm, int flush) {
         strm->msg = text;                            \
         st->mode = BAD;                              \
     } while (0)
+// Decodes the next symbol of a literal/length or distance table into here
+// and drops its bits, following a link into a second-level table. Nothing
+// is dropped until the whole code is in hold, so a call that stops for
+// input decodes the symbol again when it resumes.
+#define DECODE(table, rootBits)                                                             \
+    do {                                                                                    \
+        for (;;) {                                                                          \
+            here = (table)[BITS(rootBits)];                                                 \
+            if (here.bits <= bits) break;                                                   \
+            PULLBYTE();                                                                     \
+        }                                                                                   \
+        if ((here.op & 0xF0) == kOpLink) {                                                  \
+            Code link = here;                                                               \
+            for (;;) {                                                                      \
+                here = (table)[link.val + (BITS(link.bits + (link.op & 15)) >> link.bits)]; \
+                if (unsigned(link.bits + here.bits) <= bits) break;                         \
+                PULLBYTE();                                                                 \
+            }                                                                               \
+            DROPBITS(link.bits);                                                            \
+        }                                                                                   \
+        DROPBITS(here.bits);                                                                \
+    } while (0)
 
     for (;;) {
         switch (st->mode) {
@@ -466,10 +486,10 @@ int PzipInflate(PzipStream* strm, int flush) {
         case LENLENS:
             while (st->have < st->ncode) {
                 NEEDBITS(3);
-                st->lens[kOrder[st->have++]] = uint16_t(BITS(3));
+                st->lens[kBlOrder[st->have++]] = uint16_t(BITS(3));
                 DROPBITS(3);
             }
-            while (st->have < 19) st->lens[kOrder[st->have++]] = 0;
+            while (st->have < 19) st->lens[kBlOrder[st->have++]] = 0;
             if (BuildTable(CodeType::Codes, st->lens, 19, st->codes, kCodesRoot, kTableSpace) < 0) {
                 BAD_DATA("invalid code lengths set");
                 break;
@@ -551,21 +571,7 @@ int PzipInflate(PzipStream* strm, int flush) {
                 bits = st->bits;
                 break;
             }
-            for (;;) {
-                here = st->lencode[BITS(st->lenbits)];
-                if (here.bits <= bits) break;
-                PULLBYTE();
-            }
-            if ((here.op & 0xF0) == kOpLink) {
-                Code link = here;
-                for (;;) {
-                    here = st->lencode[link.val + (BITS(link.bits + (link.op & 15)) >> link.bits)];
-                    if (unsigned(link.bits + here.bits) <= bits) break;
-                    PULLBYTE();
-                }
-                DROPBITS(link.bits);
-            }
-            DROPBITS(here.bits);
+            DECODE(st->lencode, st->lenbits);
             st->length = here.val;
             if (here.op == kOpLiteral) {
                 st->mode = LIT;
@@ -591,21 +597,7 @@ int PzipInflate(PzipStream* strm, int flush) {
             st->mode = DIST;
             [[fallthrough]];
         case DIST:
-            for (;;) {
-                here = st->distcode[BITS(st->distbits)];
-                if (here.bits <= bits) break;
-                PULLBYTE();
-            }
-            if ((here.op & 0xF0) == kOpLink) {
-                Code link = here;
-                for (;;) {
-                    here = st->distcode[link.val + (BITS(link.bits + (link.op & 15)) >> link.bits)];
-                    if (unsigned(link.bits + here.bits) <= bits) break;
-                    PULLBYTE();
-                }
-                DROPBITS(link.bits);
-            }
-            DROPBITS(here.bits);
+            DECODE(st->distcode, st->distbits);
             if (!(here.op & kOpBase)) {
                 BAD_DATA("invalid distance code");
                 break;
@@ -693,6 +685,7 @@ leave:
 #undef BITS
 #undef DROPBITS
 #undef BAD_DATA
+#undef DECODE
     strm->nextIn = next;
     strm->availIn = have;
     strm->nextOut = put;

@@ -1,23 +1,19 @@
 // Canonical Huffman decoding tables for the decompressor.
 #include "gui/pzip_inflate_table.h"
 
+#include "gui/pzip_common.h"
+
 #include <cstring>
 
 namespace pzip {
 
 namespace {
 
-constexpr unsigned kMaxBits = 15;
-
 constexpr uint16_t kLenBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLenExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                   2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr uint16_t kDistBase[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
                                     33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
                                     1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                    6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 unsigned Reverse(unsigned code, unsigned len) {
     unsigned r = 0;
@@ -42,13 +38,13 @@ Code SymbolEntry(CodeType type, unsigned sym, unsigned bits) {
         } else if (sym == 256) {
             c.op = kOpEnd;
         } else if (sym < 286) {
-            c.op = uint8_t(kOpBase | kLenExtra[sym - 257]);
+            c.op = uint8_t(kOpBase | kLengthExtraBits[sym - 257]);
             c.val = kLenBase[sym - 257];
         }
         break;
     case CodeType::Dists:
         if (sym < 30) {
-            c.op = uint8_t(kOpBase | kDistExtra[sym]);
+            c.op = uint8_t(kOpBase | kDistExtraBits[sym]);
             c.val = kDistBase[sym];
         }
         break;

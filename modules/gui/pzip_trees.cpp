@@ -4,19 +4,13 @@
 // done exactly the classic zlib way so that output matches zlib's bit for bit.
 #include "gui/pzip_deflate_state.h"
 
-#include <array>
 #include <cstring>
 
 namespace pzip {
 
 namespace {
 
-constexpr int kExtraLbits[kLengthCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int kExtraDbits[kDCodes] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                      6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr int kExtraBlbits[kBlCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
-constexpr uint8_t kBlOrder[kBlCodes] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr uint8_t kExtraBlbits[kBlCodes] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 3, 7};
 
 constexpr int kRep3To6 = 16;
 constexpr int kRepz3To10 = 17;
@@ -32,37 +26,28 @@ constexpr unsigned BitReverse(unsigned code, int len) {
     return res >> 1;
 }
 
-struct CodeTables {
-    std::array<uint8_t, 256> lengthCode{};
-    std::array<uint8_t, 512> distCode{};
-    std::array<int, kLengthCodes> baseLength{};
-    std::array<int, kDCodes> baseDist{};
-};
-
 constexpr CodeTables MakeCodeTables() {
-    CodeTables t;
+    CodeTables t{};
     int length = 0;
     int code = 0;
     for (code = 0; code < kLengthCodes - 1; code++) {
         t.baseLength[code] = length;
-        for (int n = 0; n < (1 << kExtraLbits[code]); n++) t.lengthCode[length++] = uint8_t(code);
+        for (int n = 0; n < (1 << kLengthExtraBits[code]); n++) t.lengthCode[length++] = uint8_t(code);
     }
     // Length 258 has a code of its own, overwriting the last entry of code 27.
     t.lengthCode[length - 1] = uint8_t(code);
     int dist = 0;
     for (code = 0; code < 16; code++) {
         t.baseDist[code] = dist;
-        for (int n = 0; n < (1 << kExtraDbits[code]); n++) t.distCode[dist++] = uint8_t(code);
+        for (int n = 0; n < (1 << kDistExtraBits[code]); n++) t.distCode[dist++] = uint8_t(code);
     }
     dist >>= 7;
     for (; code < kDCodes; code++) {
         t.baseDist[code] = dist << 7;
-        for (int n = 0; n < (1 << (kExtraDbits[code] - 7)); n++) t.distCode[256 + dist++] = uint8_t(code);
+        for (int n = 0; n < (1 << (kDistExtraBits[code] - 7)); n++) t.distCode[256 + dist++] = uint8_t(code);
     }
     return t;
 }
-
-constexpr CodeTables kCodes = MakeCodeTables();
 
 void GenCodes(TreeNode* tree, int maxCode, const uint16_t* blCount) {
     uint16_t nextCode[kMaxBits + 1];
@@ -100,8 +85,8 @@ struct StaticTrees {
 
 const StaticTrees kStatic;
 
-const StaticTreeDesc kStaticLDesc = {kStatic.ltree, kExtraLbits, kLiterals + 1, kLCodes, kMaxBits};
-const StaticTreeDesc kStaticDDesc = {kStatic.dtree, kExtraDbits, 0, kDCodes, kMaxBits};
+const StaticTreeDesc kStaticLDesc = {kStatic.ltree, kLengthExtraBits, kLiterals + 1, kLCodes, kMaxBits};
+const StaticTreeDesc kStaticDDesc = {kStatic.dtree, kDistExtraBits, 0, kDCodes, kMaxBits};
 const StaticTreeDesc kStaticBlDesc = {nullptr, kExtraBlbits, 0, kBlCodes, kMaxBlBits};
 
 // ---- bit output ----------------------------------------------------------------
@@ -160,7 +145,7 @@ void GenBitlen(DeflateInternalState* s, TreeDesc* desc) {
     TreeNode* tree = desc->dynTree;
     int maxCode = desc->maxCode;
     const TreeNode* stree = desc->stat->staticTree;
-    const int* extra = desc->stat->extraBits;
+    const uint8_t* extra = desc->stat->extraBits;
     int base = desc->stat->extraBase;
     int maxLength = desc->stat->maxLength;
     int h;
@@ -355,12 +340,12 @@ void CompressBlock(DeflateInternalState* s, const TreeNode* ltree, const TreeNod
         } else {
             int code = kCodes.lengthCode[lc];
             SendCode(s, code + kLiterals + 1, ltree);
-            int extra = kExtraLbits[code];
+            int extra = kLengthExtraBits[code];
             if (extra != 0) SendBits(s, lc - unsigned(kCodes.baseLength[code]), extra);
             dist--;
             code = DistCode(dist);
             SendCode(s, code, dtree);
-            extra = kExtraDbits[code];
+            extra = kDistExtraBits[code];
             if (extra != 0) SendBits(s, dist - unsigned(kCodes.baseDist[code]), extra);
         }
     }
@@ -383,17 +368,9 @@ uint32_t DetectDataType(DeflateInternalState* s) {
 
 }  // namespace
 
-const uint8_t kLengthCode[256] = {
-#define R(i) kCodes.lengthCode[i]
-#define R8(i) R(i), R(i + 1), R(i + 2), R(i + 3), R(i + 4), R(i + 5), R(i + 6), R(i + 7)
-#define R64(i) R8(i), R8(i + 8), R8(i + 16), R8(i + 24), R8(i + 32), R8(i + 40), R8(i + 48), R8(i + 56)
-    R64(0), R64(64), R64(128), R64(192)};
-#undef R
-#define R(i) kCodes.distCode[i]
-const uint8_t kDistCode[512] = {R64(0), R64(64), R64(128), R64(192), R64(256), R64(320), R64(384), R64(448)};
-#undef R
-#undef R8
-#undef R64
+// Built at compile time, so the tables are ready before any other static
+// object of the codec is.
+constinit const CodeTables kCodes = MakeCodeTables();
 
 void TreesInit(DeflateInternalState* s) {
     s->lDesc = {s->dynLtree, 0, &kStaticLDesc};

@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "gui/scrndrv.h"
-#include "host/kernel.h"
+#include "platform/files.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -23,6 +23,12 @@ constexpr uint32_t kPixels = SCRNDRV_VISIBLE_WIDTH * SCRNDRV_VISIBLE_HEIGHT;
 constexpr uint32_t kMaxRun = 65535;
 
 uint64_t indexBytes(uint64_t runs, uint32_t bits) { return (runs * bits + 7) / 8; }
+
+// Length of a dump whose head holds the counts (palette, runs, data).
+uint64_t dumpBytes(const uint32_t head[3])
+{
+    return 12 + 4 * uint64_t(head[0]) + 2 * uint64_t(head[1]) + uint64_t(head[2]);
+}
 
 // Every run index must name a palette entry and the packed data must hold
 // all indexes; checked before a single pixel is written.
@@ -68,8 +74,7 @@ int scrndrvInitDumpByMem(scrn_dump_t* dump, const uint8_t* start, const uint8_t*
     if (avail < 12) return 0;
     uint32_t head[3];
     std::memcpy(head, start, sizeof head);
-    uint64_t need = 12 + 4 * uint64_t(head[0]) + 2 * uint64_t(head[1]) + uint64_t(head[2]);
-    if (need > avail) return 0;
+    if (dumpBytes(head) > avail) return 0;
     dump->palCount = head[0];
     dump->runCount = head[1];
     dump->dataCount = head[2];
@@ -183,7 +188,7 @@ int scrndrvDumpImg(const char* path)
 int scrndrvWriteDump(const char* path, const scrn_dump_t* dump)
 {
     if (!path || !dump) return -1;
-    const std::string hp = host::hostPath(path);
+    const std::string hp = dev_path(path);
     int fd = hp.empty() ? -1 : ::open(hp.c_str(), O_RDWR | O_CREAT, 0777);
     if (fd < 0) {
         syslogx(kErr, "scrndrvWriteDump(): file write open err, %s", path);
@@ -237,7 +242,7 @@ void scrndrvFreeDump(scrn_dump_t* dump)
 int scrndrvReadDump(const char* path, scrn_dump_t* dump)
 {
     if (!dump || !path) return -1;
-    const std::string hp = host::hostPath(path);
+    const std::string hp = dev_path(path);
     int fd = hp.empty() ? -1 : ::open(hp.c_str(), O_RDONLY, 0444);
     if (fd < 0) {
         syslogx(kErr, "scrndrvReadDump(): cant open file, %s", path);
@@ -261,9 +266,8 @@ int scrndrvReadDump(const char* path, scrn_dump_t* dump)
     if (std::fread(head, sizeof head, 1, f) == 1) {
         // The counts must agree with each other and with the file's length
         // before anything is allocated for them.
-        uint64_t need = 12 + 4 * uint64_t(head[0]) + 2 * uint64_t(head[1]) + uint64_t(head[2]);
         uint32_t bits = scrndrvIndexBits(head[0]);
-        if (need > uint64_t(st.st_size) || indexBytes(head[1], bits) > head[2]) {
+        if (dumpBytes(head) > uint64_t(st.st_size) || indexBytes(head[1], bits) > head[2]) {
             syslogx(kErr, "scrndrvReadDump(): inconsistent sizes in %s", path);
         } else {
             scrndrvFreeDump(dump);

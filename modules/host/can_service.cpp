@@ -15,7 +15,6 @@ namespace {
 
 constexpr unsigned kInterfaces = 2;
 constexpr size_t kMaxRegistrations = 4096;
-constexpr uint32_t kIdMask = 0x1FFFFFFF;
 
 struct CanState {
     std::mutex mx;
@@ -68,7 +67,7 @@ void canDeliver(unsigned interface, const CanFrame& f) {
     if (interface >= kInterfaces) return;
     CanState& s = can();
     std::lock_guard<std::mutex> lk(s.mx);
-    auto it = s.registered[interface].find(f.id & kIdMask);
+    auto it = s.registered[interface].find(f.id & CAN_EFF_MASK);
     if (it == s.registered[interface].end()) return;
     if (!s.rxq) s.rxq = openRxQueue(startParams().appNumber);
     CanRxMsg m{};
@@ -89,8 +88,8 @@ int canRegisterRx(unsigned interface, uint8_t format, uint32_t id) {
     CanState& s = can();
     std::lock_guard<std::mutex> lk(s.mx);
     auto& reg = s.registered[interface];
-    if (reg.size() >= kMaxRegistrations && !reg.count(id & kIdMask)) return -1;
-    reg[id & kIdMask] = format;
+    if (reg.size() >= kMaxRegistrations && !reg.count(id & CAN_EFF_MASK)) return -1;
+    reg[id & CAN_EFF_MASK] = format;
     return 0;
 }
 

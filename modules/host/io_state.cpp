@@ -11,15 +11,15 @@ namespace host {
 
 namespace {
 
-constexpr unsigned kChannels = 32;
+using detail::kIoChannels;
 
 std::atomic<uint64_t> feeds{0}, starves{0};
 std::atomic<bool> inShutdown{false};
 std::atomic<int64_t> rtcOffsetMs{0};
 
 std::mutex ioMx;
-PwmState pwmOut[kChannels], pwmIn[kChannels];
-unsigned dOut[kChannels], dIn[kChannels];
+PwmState pwmOut[kIoChannels], pwmIn[kIoChannels];
+unsigned dOut[kIoChannels], dIn[kIoChannels];
 
 int64_t hostUnixMs() {
     using namespace std::chrono;
@@ -39,55 +39,55 @@ int64_t rtcGetUnixMs() { return hostUnixMs() + rtcOffsetMs; }
 void rtcSetUnixMs(int64_t unixMs) { rtcOffsetMs = unixMs - hostUnixMs(); }
 
 void pwmOutSet(unsigned channel, float duty, float frequency) {
-    if (channel >= kChannels) return;
+    if (channel >= kIoChannels) return;
     std::lock_guard<std::mutex> lk(ioMx);
     pwmOut[channel] = PwmState{duty, frequency, true};
 }
 
 PwmState pwmOutGet(unsigned channel) {
-    if (channel >= kChannels) return {};
+    if (channel >= kIoChannels) return {};
     std::lock_guard<std::mutex> lk(ioMx);
     return pwmOut[channel];
 }
 
 void pwmOutStop(unsigned channel) {
-    if (channel >= kChannels) return;
+    if (channel >= kIoChannels) return;
     std::lock_guard<std::mutex> lk(ioMx);
     pwmOut[channel].on = false;
 }
 
 void pwmInSet(unsigned channel, float duty, float frequency) {
-    if (channel >= kChannels) return;
+    if (channel >= kIoChannels) return;
     std::lock_guard<std::mutex> lk(ioMx);
     pwmIn[channel] = PwmState{duty, frequency, true};
 }
 
 PwmState pwmInGet(unsigned channel) {
-    if (channel >= kChannels) return {};
+    if (channel >= kIoChannels) return {};
     std::lock_guard<std::mutex> lk(ioMx);
     return pwmIn[channel];
 }
 
 void digitalOutSet(unsigned channel, unsigned level) {
-    if (channel >= kChannels) return;
+    if (channel >= kIoChannels) return;
     std::lock_guard<std::mutex> lk(ioMx);
     dOut[channel] = level;
 }
 
 unsigned digitalOutGet(unsigned channel) {
-    if (channel >= kChannels) return 0;
+    if (channel >= kIoChannels) return 0;
     std::lock_guard<std::mutex> lk(ioMx);
     return dOut[channel];
 }
 
 void digitalInSet(unsigned channel, unsigned level) {
-    if (channel >= kChannels) return;
+    if (channel >= kIoChannels) return;
     std::lock_guard<std::mutex> lk(ioMx);
     dIn[channel] = level;
 }
 
 unsigned digitalInGet(unsigned channel) {
-    if (channel >= kChannels) return 0;
+    if (channel >= kIoChannels) return 0;
     std::lock_guard<std::mutex> lk(ioMx);
     return dIn[channel];
 }
@@ -101,7 +101,7 @@ void resetIoState() {
     inShutdown = false;
     rtcOffsetMs = 0;
     std::lock_guard<std::mutex> lk(ioMx);
-    for (unsigned i = 0; i < kChannels; ++i) {
+    for (unsigned i = 0; i < kIoChannels; ++i) {
         pwmOut[i] = pwmIn[i] = PwmState{};
         dOut[i] = dIn[i] = 0;
     }

@@ -181,6 +181,7 @@ struct CanFrame {
 };
 static_assert(sizeof(CanFrame) == 72);
 constexpr uint32_t CAN_EFF_FLAG = 0x80000000u;
+constexpr uint32_t CAN_EFF_MASK = 0x1FFFFFFFu;   // the identifier without the flag bits
 constexpr uint8_t CANFD_BRS = 0x01;
 constexpr uint8_t CANFD_FDF = 0x04;
 
@@ -237,8 +238,8 @@ int serialSetRaw(int fd);
 // Numbers: service block x 64 + routine. Argument layout of every number (a1..a8
 // of rtpSyscall; a1 is always the application number; pointers are passed as
 // full intptr_t; floats as their IEEE bits in the low 32 bits, see argFloat):
-//   SC_REFPAGE_STORE   a2 src ptr, a3 len            -> len stored in "refpage.bin", -1
-//   SC_REFPAGE_LOAD    a2 dst ptr, a3 len            -> bytes loaded (cut to the file), -1
+//   SC_REFPAGE_STORE   a2 src ptr, a3 len            -> len stored in kRefpageFile, -1
+//   SC_REFPAGE_LOAD    a2 dst ptr, a3 len            -> bytes loaded (cut to the file), -1 never stored
 //   SC_SHELL_REGISTER  a2 const char* name            -> 0 (the shell bridge is in-process)
 //   SC_NVRAM_READ      a2 id, a3 copy, a4 dst ptr, a5 len -> bytes delivered (cut), -1
 //   SC_NVRAM_WRITE     a2 id, a3 copy, a4 src ptr, a5 len -> bytes written (cut), -1
@@ -281,6 +282,8 @@ int serialSetRaw(int fd);
 //   SC_SCREEN_WAIT     -                              -> 0 (the flush copies at once)
 //   SC_BOOTLOGO        a2 dst ptr, a3 room in bytes   -> bytes copied from "bootlogo.bin"
 //   SC_BOOTLOGO_SIZE   a2 uint32_t* size out          -> 0 (size 0 without a logo file)
+// File of the device folder that keeps the stored reference page.
+constexpr const char* kRefpageFile = "calpage.bin";
 enum SyscallNo : int {
     SC_REFPAGE_STORE = 2688,
     SC_REFPAGE_LOAD = 2689,

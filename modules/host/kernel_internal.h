@@ -7,6 +7,10 @@
 
 namespace host::detail {
 
+// PWM and digital channels the I/O state keeps; others are ignored there and
+// refused by the system call.
+constexpr unsigned kIoChannels = 32;
+
 // Resets of the single services (resetForTest calls them all).
 void resetStartParams();
 void resetNvram();

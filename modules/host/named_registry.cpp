@@ -17,117 +17,87 @@ Names& names() {
     return *n;
 }
 
+// Semaphores and queues share the life cycle: Obj has name, opens and
+// unlinked; destroy frees it once no task waits in it.
+template <class Obj>
+void forgetNamed(std::map<std::string, Obj*>& table, Obj* obj) {
+    std::lock_guard<std::mutex> lk(names().mx);
+    auto it = table.find(obj->name);
+    if (it != table.end() && it->second == obj) table.erase(it);
+}
+
+// The named object, with one more opener; nullptr when it is missing and
+// omFlags has no OM_CREATE, or create fails.
+template <class Obj, class Create>
+Obj* openNamed(std::map<std::string, Obj*>& table, const char* name, int omFlags, Create create) {
+    if (!name || !*name) return nullptr;
+    std::lock_guard<std::mutex> lk(names().mx);
+    auto it = table.find(name);
+    if (it != table.end()) {
+        ++it->second->opens;
+        return it->second;
+    }
+    if (!(omFlags & OM_CREATE)) return nullptr;
+    Obj* obj = create();
+    if (!obj) return nullptr;
+    obj->name = name;
+    obj->opens = 1;
+    table[name] = obj;
+    return obj;
+}
+
+template <class Obj>
+STATUS closeNamed(Obj* obj, void (*destroy)(Obj*)) {
+    if (!obj) return ERROR;
+    bool last = false;
+    {
+        std::lock_guard<std::mutex> lk(names().mx);
+        if (obj->opens <= 0) return ERROR;
+        last = --obj->opens == 0 && obj->unlinked;
+    }
+    if (last) destroy(obj);
+    return OK;
+}
+
+template <class Obj>
+STATUS unlinkNamed(std::map<std::string, Obj*>& table, const char* name, void (*destroy)(Obj*)) {
+    if (!name) return ERROR;
+    Obj* unused = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(names().mx);
+        auto it = table.find(name);
+        if (it == table.end()) return ERROR;
+        Obj* obj = it->second;
+        table.erase(it);
+        obj->unlinked = true;
+        if (obj->opens <= 0) unused = obj;
+    }
+    if (unused) destroy(unused);
+    return OK;
+}
+
 }  // namespace
 
 namespace hostos {
 
-void namedForgetSem(SEM_ID sem) {
-    Names& n = names();
-    std::lock_guard<std::mutex> lk(n.mx);
-    auto it = n.sems.find(sem->name);
-    if (it != n.sems.end() && it->second == sem) n.sems.erase(it);
-}
+void namedForgetSem(SEM_ID sem) { forgetNamed(names().sems, sem); }
 
-void namedForgetMsgQ(MSG_Q_ID q) {
-    Names& n = names();
-    std::lock_guard<std::mutex> lk(n.mx);
-    auto it = n.queues.find(q->name);
-    if (it != n.queues.end() && it->second == q) n.queues.erase(it);
-}
+void namedForgetMsgQ(MSG_Q_ID q) { forgetNamed(names().queues, q); }
 
 }  // namespace hostos
 
 SEM_ID semOpen(const char* name, SEM_TYPE type, int initial, int, int omFlags) {
-    if (!name || !*name) return nullptr;
-    Names& n = names();
-    std::lock_guard<std::mutex> lk(n.mx);
-    auto it = n.sems.find(name);
-    if (it != n.sems.end()) {
-        ++it->second->opens;
-        return it->second;
-    }
-    if (!(omFlags & OM_CREATE)) return nullptr;
-    SEM_ID s = hostos::semCreateTyped(type, initial);
-    s->name = name;
-    s->opens = 1;
-    n.sems[name] = s;
-    return s;
+    return openNamed(names().sems, name, omFlags, [&] { return hostos::semCreateTyped(type, initial); });
 }
 
-STATUS semClose(SEM_ID sem) {
-    if (!sem) return ERROR;
-    bool destroy = false;
-    {
-        Names& n = names();
-        std::lock_guard<std::mutex> lk(n.mx);
-        if (sem->opens <= 0) return ERROR;
-        destroy = --sem->opens == 0 && sem->unlinked;
-    }
-    if (destroy) hostos::semDestroy(sem);
-    return OK;
-}
+STATUS semClose(SEM_ID sem) { return closeNamed(sem, hostos::semDestroy); }
 
-STATUS semUnlink(const char* name) {
-    if (!name) return ERROR;
-    SEM_ID destroy = nullptr;
-    {
-        Names& n = names();
-        std::lock_guard<std::mutex> lk(n.mx);
-        auto it = n.sems.find(name);
-        if (it == n.sems.end()) return ERROR;
-        SEM_ID s = it->second;
-        n.sems.erase(it);
-        s->unlinked = true;
-        if (s->opens <= 0) destroy = s;
-    }
-    if (destroy) hostos::semDestroy(destroy);
-    return OK;
-}
+STATUS semUnlink(const char* name) { return unlinkNamed(names().sems, name, hostos::semDestroy); }
 
 MSG_Q_ID msgQOpen(const char* name, int maxMsgs, int maxMsgLength, int options, int omFlags) {
-    if (!name || !*name) return nullptr;
-    Names& n = names();
-    std::lock_guard<std::mutex> lk(n.mx);
-    auto it = n.queues.find(name);
-    if (it != n.queues.end()) {
-        ++it->second->opens;
-        return it->second;
-    }
-    if (!(omFlags & OM_CREATE)) return nullptr;
-    MSG_Q_ID q = msgQCreate(maxMsgs, maxMsgLength, options);
-    if (!q) return nullptr;
-    q->name = name;
-    q->opens = 1;
-    n.queues[name] = q;
-    return q;
+    return openNamed(names().queues, name, omFlags, [&] { return msgQCreate(maxMsgs, maxMsgLength, options); });
 }
 
-STATUS msgQClose(MSG_Q_ID q) {
-    if (!q) return ERROR;
-    bool destroy = false;
-    {
-        Names& n = names();
-        std::lock_guard<std::mutex> lk(n.mx);
-        if (q->opens <= 0) return ERROR;
-        destroy = --q->opens == 0 && q->unlinked;
-    }
-    if (destroy) hostos::msgQDestroy(q);
-    return OK;
-}
+STATUS msgQClose(MSG_Q_ID q) { return closeNamed(q, hostos::msgQDestroy); }
 
-STATUS msgQUnlink(const char* name) {
-    if (!name) return ERROR;
-    MSG_Q_ID destroy = nullptr;
-    {
-        Names& n = names();
-        std::lock_guard<std::mutex> lk(n.mx);
-        auto it = n.queues.find(name);
-        if (it == n.queues.end()) return ERROR;
-        MSG_Q_ID q = it->second;
-        n.queues.erase(it);
-        q->unlinked = true;
-        if (q->opens <= 0) destroy = q;
-    }
-    if (destroy) hostos::msgQDestroy(destroy);
-    return OK;
-}
+STATUS msgQUnlink(const char* name) { return unlinkNamed(names().queues, name, hostos::msgQDestroy); }

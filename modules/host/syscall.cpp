@@ -3,6 +3,8 @@
 #include "host/kernel_internal.h"
 #include "host/os.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -26,6 +28,8 @@ T* ptr(intptr_t a) {
 }
 
 const char* text(intptr_t a) { return reinterpret_cast<const char*>(a); }
+
+bool ioChannel(intptr_t a) { return a >= 0 && a < static_cast<intptr_t>(detail::kIoChannels); }
 
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -111,7 +115,7 @@ long deviceRecordCall(int routine, intptr_t a2, intptr_t a3) {
 }
 
 long pwmIn(int routine, intptr_t channel, intptr_t out) {
-    if (channel < 0 || channel >= 32) return -1;
+    if (!ioChannel(channel)) return -1;
     PwmState st = pwmInGet(static_cast<unsigned>(channel));
     switch (routine) {
     case 0: if (!out) return -1; *ptr<float>(out) = st.duty; return 0;
@@ -144,13 +148,13 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     switch (number) {
     case SC_REFPAGE_STORE:
         if (!a2 || a3 < 0) return -1;
-        return detail::writeFileAtomic(deviceFolder() + "/refpage.bin", ptr<void>(a2), static_cast<size_t>(a3))
+        return detail::writeFileAtomic(deviceFolder() + "/" + kRefpageFile, ptr<void>(a2), static_cast<size_t>(a3))
                    ? static_cast<long>(a3)
                    : -1;
     case SC_REFPAGE_LOAD: {
-        auto data = readFile(deviceFolder() + "/refpage.bin");
-        if (data.empty()) return -1;
-        return copyOut(data, a2, a3);
+        const std::string path = deviceFolder() + "/" + kRefpageFile;
+        if (::access(path.c_str(), F_OK) != 0) return -1;   // never stored
+        return copyOut(readFile(path), a2, a3);
     }
     case SC_SHELL_REGISTER: return a2 ? 0 : -1;
     case SC_NVRAM_READ:
@@ -211,11 +215,11 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     case SC_PWM_IN_BASE + 2:
         return pwmIn(number - SC_PWM_IN_BASE, a2, a3);
     case SC_PWM_OUT_SET:
-        if (a2 < 0 || a2 >= 32) return -1;
+        if (!ioChannel(a2)) return -1;
         pwmOutSet(static_cast<unsigned>(a2), argFloat(a3), argFloat(a4));
         return 0;
     case SC_PWM_OUT_STOP:
-        if (a2 < 0 || a2 >= 32) return -1;
+        if (!ioChannel(a2)) return -1;
         pwmOutStop(static_cast<unsigned>(a2));
         return 0;
     case SC_RTC_READ:

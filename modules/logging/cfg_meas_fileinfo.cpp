@@ -4,7 +4,7 @@
 // its own task "r_CfgMeasFrmtInfo"; the variant without USB queries at once.
 #include <sys/statvfs.h>
 
-#include <atomic>
+#include <string>
 
 #include "host/os.h"
 #include "logging/cfg_meas.h"

@@ -35,6 +35,8 @@ struct LapOutFraSignals {
 // Takes room for the four values from the signal page and names them in the
 // variable catalogue; 1 on success, 0 when they stay private.
 int LapOutFra_publishSignals();
+// Moves the four values to base[0..3] (lapctr, outctr, fractr, abslap).
+void LapOutFra_publishSignalsAt(uint16_t* base);
 const LapOutFraSignals& LapOutFra_signals();
 
 int LapOutFra_init();

@@ -3,8 +3,6 @@
 #include "measurement/catalogue.h"
 #include "measurement/seram.h"
 
-void LapOutFra_publishSignalsAt(uint16_t* base);
-
 int LapOutFra_publishSignals() {
     uint32_t vaddr = seramSignalAlloc(4 * sizeof(uint16_t));
     uint8_t* p = vaddr ? seramVirtToPtr(vaddr) : nullptr;

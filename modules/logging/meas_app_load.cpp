@@ -1,7 +1,6 @@
 // Binary logging configuration and the choice between XML and binary form.
 #include "logging/meas_app_load.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,27 +47,6 @@ bool copyText(const Reader& r, uint32_t offset, char* dst, const char* what) {
 uint16_t crcOver(const uint8_t* buf, size_t tail) {
     uint16_t crc = crc16_ccitt_lsb_accu(buf, 18, 0xFFFF);
     return crc16_ccitt_lsb_accu(buf + 20, tail, crc);
-}
-
-void fillCondition(BlkInfo& c, unsigned i, uint32_t addr, uint32_t valueSize) {
-    c.pid = uint16_t(addr >> 24);
-    c.measList[0] = -int32_t(valueSize);
-    c.measList[1] = int32_t(addr & 0xFFFFFF);
-    c.chanSizes[0] = uint8_t(valueSize);
-    c.listLength = 12;
-    c.recordSize = valueSize + 4;
-    c.channelCount = 1;
-    std::snprintf(c.name, sizeof c.name, "CondBlk #%d", int(i));
-    c.blockNumber = 0;
-    c.teleBlockId = 0xFFFF;
-    c.modeWord = 0;
-    c.trueDivider = 1;
-    c.falseDivider = 1;
-    c.spareWord = 0;
-    c.pretriggerWord = 0;
-    c.startMask = uint64_t(1) << i;
-    c.divider = 1;
-    c.raster = MEAS_RASTER_10MS;
 }
 
 }  // namespace
@@ -329,7 +307,10 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
             const uint8_t* p = parsePackedConst(buf + pos, valueSize, nullptr);
             p = parsePackedConst(p, valueSize, nullptr);
             pos = size_t(p - buf);
-            fillCondition(cfg->conditions[i], i, addr, valueSize);
+            BlkInfo& c = cfg->conditions[i];
+            meas_app_setCondBlock(c, i, addr, valueSize, int(i));
+            c.pid = uint16_t(addr >> 24);
+            c.teleBlockId = 0xFFFF;
         }
     }
 

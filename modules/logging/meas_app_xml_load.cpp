@@ -342,22 +342,9 @@ void measAppXmlLoad::readCondition() {
     if (idx_ < 0 || idx_ >= int(cfg_->numConditions)) throw XmlError("block index too high", "idx", *scan_);
     if (size_ < 1 || size_ > 255) throw XmlError("attribute has wrong value", "size", *scan_);
     BlkInfo& c = cfg_->conditions[idx_];
-    std::memset(&c, 0, sizeof c);
-    std::snprintf(c.name, sizeof c.name, "CondBlk #%d", idx_ + 1);
-    c.raster = MEAS_RASTER_10MS;
-    c.modeWord = 0;
-    c.trueDivider = 1;
-    c.falseDivider = 1;
-    c.startMask = uint64_t(1) << idx_;
-    c.measList[0] = -size_;
-    c.measList[1] = int32_t(adr_ & 0xFFFFFF);
-    c.chanSizes[0] = uint8_t(size_);
-    c.listLength = 12;
-    c.recordSize = uint32_t(size_) + 4;
-    c.channelCount = 1;
+    meas_app_setCondBlock(c, unsigned(idx_), adr_, uint32_t(size_), idx_ + 1);
     c.pid = uint16_t(int16_t(int8_t(adr_ >> 24)));
     c.pretriggerWord = uint16_t(pretrigger_);
-    c.divider = 1;
     condDefined_[idx_] = 1;
 }
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <new>
+#include <cstring>
 
 #include "measurement/chandata.h"
 
@@ -35,14 +35,14 @@ const RasterRow& row(uint32_t raster) {
 }  // namespace
 
 const char* convraster2ascii(uint32_t raster, char* buf) {
-    if (raster < MEAS_RASTER_CODES && kRasters[raster].name && raster != 13) return kRasters[raster].name;
+    if (raster < MEAS_RASTER_CODES && kRasters[raster].name) return kRasters[raster].name;
     std::snprintf(buf, 16, "R:0x%X", raster);
     return buf;
 }
 
 uint32_t meas_app_getdatatimeout(uint32_t raster) { return row(raster).dataTimeout; }
 uint32_t meas_app_getslotnum(uint32_t raster) { return row(raster).slots; }
-uint32_t meas_app_samplesPerRecord(uint32_t raster) { return raster <= 18 ? row(raster).samples : 1; }
+uint32_t meas_app_samplesPerRecord(uint32_t raster) { return row(raster).samples; }
 
 uint32_t meas_app_convraster(uint16_t code) {
     for (uint32_t r = 0; r < MEAS_RASTER_CODES; ++r)
@@ -52,6 +52,22 @@ uint32_t meas_app_convraster(uint16_t code) {
 
 bool meas_app_listFits(uint32_t words, uint32_t channels) {
     return words <= MEAS_LIST_WORDS && channels <= MEAS_LIST_CHANNELS;
+}
+
+void meas_app_setCondBlock(BlkInfo& c, unsigned bit, uint32_t addr, uint32_t valueSize, int nameNumber) {
+    std::memset(&c, 0, sizeof c);
+    c.measList[0] = -int32_t(valueSize);
+    c.measList[1] = int32_t(addr & 0xFFFFFF);
+    c.chanSizes[0] = uint8_t(valueSize);
+    c.listLength = 12;
+    c.recordSize = valueSize + 4;
+    c.channelCount = 1;
+    std::snprintf(c.name, sizeof c.name, "CondBlk #%d", nameNumber);
+    c.raster = MEAS_RASTER_10MS;
+    c.trueDivider = 1;
+    c.falseDivider = 1;
+    c.startMask = uint64_t(1) << bit;
+    c.divider = 1;
 }
 
 MEASConfiguration* meas_app_alloc_MEASConfiguration() {

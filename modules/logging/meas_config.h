@@ -85,6 +85,12 @@ MEASConfiguration* meas_app_alloc_MEASConfiguration();
 // record; null is allowed.
 void meas_app_free_MEASConfiguration(MEASConfiguration* cfg);
 
+// Sets up a condition block: one value of valueSize bytes at the low 24 bits
+// of addr, sampled at 10 ms, gating start-mask bit `bit`, named
+// "CondBlk #<nameNumber>". Every other field is zero; the PID and the
+// reader's own extras are left to the caller.
+void meas_app_setCondBlock(BlkInfo& c, unsigned bit, uint32_t addr, uint32_t valueSize, int nameNumber);
+
 // Logger raster codes.
 enum : uint32_t {
     MEAS_RASTER_1MS = 0, MEAS_RASTER_2MS, MEAS_RASTER_5MS, MEAS_RASTER_10MS, MEAS_RASTER_20MS,

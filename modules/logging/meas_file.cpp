@@ -2,10 +2,9 @@
 #include "logging/meas_file.h"
 
 #include <cstring>
-#include <ctime>
 
-#include "host/kernel.h"
 #include "platform/crc.h"
+#include "platform/timebase.h"
 
 namespace {
 
@@ -72,13 +71,8 @@ void meas_file_putMetaHead(uint8_t* out, uint8_t type, uint32_t payloadLength) {
 
 void get_bcd_time(uint8_t* out6) {
     std::memset(out6, 0, 6);
-    std::time_t secs = std::time_t(host::rtcGetUnixMs() / 1000);
-    std::tm tm{};
-    if (!gmtime_r(&secs, &tm)) return;
-    out6[0] = toBcd(tm.tm_year % 100);
-    out6[1] = toBcd(tm.tm_mon + 1);
-    out6[2] = toBcd(tm.tm_mday);
-    out6[3] = toBcd(tm.tm_hour);
-    out6[4] = toBcd(tm.tm_min);
-    out6[5] = toBcd(tm.tm_sec);
+    date_t d{};
+    if (!rtc_readDate(&d)) return;
+    const int fields[6] = {d.year % 100, d.month, d.day, d.hour, d.minute, d.second};
+    for (int i = 0; i < 6; ++i) out6[i] = toBcd(fields[i]);
 }

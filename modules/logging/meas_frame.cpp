@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 
@@ -13,17 +14,6 @@ namespace {
 // The packed length travels in a 16-bit field: keep every frame's packed
 // bytes below that, whatever a caller asks for.
 constexpr uint32_t kLargestRecordArea = 64512;
-
-void putBe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
-uint32_t getBe32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
 
 uint8_t* allocData(uint32_t capacity) {
     // head + record area + slack the packer may need beyond the plain size
@@ -109,14 +99,14 @@ int MeasFrame_HSL_calc_IndexTranslation(MeasFrame* f, uint32_t fourByte, uint32_
 int MeasFrame_put(MeasFrame* f, const uint8_t* record, uint32_t recordLength) {
     if (!f || !record || recordLength < 4) return 1;
     if (recordLength > uint32_t(f->recordEnd - f->writePos)) return 1;
-    uint32_t ts = getBe32(record);
+    uint32_t ts = be_get32(record);
     if (f->recordsHeld == 0 && f->bytesHeld == 0) {
         f->ageBase = time_getTimestamp();
         f->firstTimeStamp = ts;
         f->lastTimeStamp = 0;
     }
     std::memcpy(f->writePos, record, recordLength);
-    putBe32(f->writePos, ts - f->lastTimeStamp);
+    be_put32(f->writePos, ts - f->lastTimeStamp);
     f->lastTimeStamp = ts;
     f->recordsHeld++;
     f->writePos += recordLength;
@@ -183,8 +173,7 @@ int MeasFrame_get(MeasFrame* f, uint8_t blockId, uint8_t** buffer, uint32_t* len
     uint8_t* head = f->data;
     head[0] = blockId;
     head[1] = uint8_t(f->divider > 1 ? f->recordsHeld * f->divider : f->recordsHeld);
-    head[2] = uint8_t(f->packedLength >> 8);
-    head[3] = uint8_t(f->packedLength);
+    be_put16(head + 2, f->packedLength);
     uint32_t payload = f->packedLength ? f->packedLength : f->bytesHeld;
     if (buffer) *buffer = head; else std::free(head);
     if (length) *length = MEAS_FRAME_HEAD + payload;
@@ -211,10 +200,7 @@ int MeasFrame_free(MeasFrame* f) {
 
 uint16_t MeasFrame_packBits(const uint8_t* src, uint8_t* dst, uint32_t length) {
     // Length of the run of equal bytes starting at each position.
-    std::vector<uint32_t>& run = *[] {
-        thread_local std::vector<uint32_t> v;
-        return &v;
-    }();
+    thread_local std::vector<uint32_t> run;
     if (run.size() < length) run.resize(length);
     for (uint32_t i = length; i-- > 0;)
         run[i] = (i + 1 < length && src[i] == src[i + 1]) ? run[i + 1] + 1 : 1;

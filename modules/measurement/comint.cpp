@@ -70,13 +70,9 @@ int routing_bounce_cmd(ci_msg_t* m) {
     return comint_put_cmd(m, 0) ? 1 : 0;
 }
 
-int routing_bounce_return_cmd(ci_msg_t* m) {
-    uint32_t h = ci_get_listid(m);
-    if (h) ci_completion_call(h, m);
-    return 1;
-}
-
-int routing_return_func(ci_msg_t* m) {
+// Answers (bounce return, return function): the requester's handle at 12
+// calls its routine once; an unknown or released handle is dropped.
+int routing_return_cmd(ci_msg_t* m) {
     ci_completion_call(ci_get_listid(m), m);
     return 1;
 }
@@ -95,8 +91,8 @@ uint16_t comint_own_pid() { return gOwnPid; }
 
 int comint_init() {
     ci_register_command(CI_CMD_BOUNCE, routing_bounce_cmd);
-    ci_register_command(CI_CMD_BOUNCE_RETURN, routing_bounce_return_cmd);
-    ci_register_command(CI_CMD_RETURN_FUNC, routing_return_func);
+    ci_register_command(CI_CMD_BOUNCE_RETURN, routing_return_cmd);
+    ci_register_command(CI_CMD_RETURN_FUNC, routing_return_cmd);
     if (gTask) return 1;
     gQueue = msgQCreate(kQueueDepth, sizeof(ci_msg_t), MSG_Q_FIFO);
     if (!gQueue) {

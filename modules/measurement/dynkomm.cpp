@@ -29,6 +29,14 @@ MagicEntry* entryLocked(uint32_t magic) {
     MagicEntry& e = gTable[magic & (DYNKOMM_MAGIC_ENTRIES - 1)];
     return (e.magic == magic && e.state != DYNKOMM_FREE && e.state != DYNKOMM_RELEASED) ? &e : nullptr;
 }
+
+// The magic's entry forgets the FIFO before its memory goes, so that no
+// lookup hands out freed memory.
+void forgetFifo(dynkomm_fifo_t* f) {
+    std::lock_guard<std::mutex> lk(gMx);
+    MagicEntry* e = entryLocked(f->magic);
+    if (e && e->fifo == f) e->fifo = nullptr;
+}
 }  // namespace
 
 void dynkomm_init(uint32_t bootCount) {
@@ -144,11 +152,7 @@ int dynkomm_get_fifo(uint32_t magic, dynkomm_fifo_t** out) {
 
 void dynkomm_fifo_delete(dynkomm_fifo_t* fifo) {
     if (!fifo) return;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        MagicEntry* e = entryLocked(fifo->magic);
-        if (e && e->fifo == fifo) e->fifo = nullptr;
-    }
+    forgetFifo(fifo);
     fifo->valid = 0;
     fifo->~dynkomm_fifo_t();
     std::free(fifo);
@@ -212,13 +216,7 @@ int dynkomm_fifo_link(dynkomm_fifo_t* f) {
     return gHooks && gHooks->create_source ? gHooks->create_source(f) : 0;
 }
 // The network's release frees the FIFO memory itself; without it the FIFO
-// layer does. Either way the magic's entry forgets the FIFO first, so that no
-// lookup hands out freed memory.
-static void forgetFifo(dynkomm_fifo_t* f) {
-    std::lock_guard<std::mutex> lk(gMx);
-    MagicEntry* e = entryLocked(f->magic);
-    if (e && e->fifo == f) e->fifo = nullptr;
-}
+// layer does (dynkomm_fifo_delete). Either way the magic forgets the FIFO first.
 int dynkomm_fifo_unlink(dynkomm_fifo_t* f) {
     if (!f) return 0;
     int r = gHooks && gHooks->delete_source ? gHooks->delete_source(f) : 0;

@@ -134,8 +134,17 @@ bool makeFifo(GwList& L) {
     return L.fifo != nullptr;
 }
 
-// Starts one list; called with gMx held. The reply reaches the consumer on
-// the raster task (gw_distribute).
+// Settles a start with error code err (GW_NO_ERROR: the list runs); gMx
+// held. The consumer gets the start reply on the raster task (gw_distribute).
+// 1 when the list runs.
+int settleStart(GwList& L, unsigned err) {
+    L.state = err ? FAILED : RUNNING;
+    L.startErr = err;
+    L.startReplyDue = true;
+    return err == GW_NO_ERROR;
+}
+
+// Starts one list; called with gMx held.
 int startLocked(GwList& L) {
     if (L.state == RUNNING || L.state == REQUESTED) return 0;
     L.noData = 0;
@@ -145,41 +154,24 @@ int startLocked(GwList& L) {
         if (!L.fifo && !makeFifo(L)) err = GW_MEAS_FIFO;
         else if (L.prod.src.empty() && !L.prod.setup(L.elems, L.raster)) err = GW_ADDRESS;
         if (err) {
-            L.state = FAILED;
             count(L.pid, C_LIST_ERR);
         } else {
             L.prod.fifo = L.fifo;
             L.prod.paused = L.paused;
-            L.state = RUNNING;
             count(L.pid, C_MEASURING);
         }
-        L.startErr = err;
-        L.startReplyDue = true;
-        return err == GW_NO_ERROR;
+        return settleStart(L, err);
     }
     if (!L.fifo) {
-        if (!makeFifo(L)) {
-            L.state = FAILED;
-            L.startErr = GW_MEAS_FIFO;
-            L.startReplyDue = true;
-            return 0;
-        }
+        if (!makeFifo(L)) return settleStart(L, GW_MEAS_FIFO);
         dynkomm_fifo_reserve(L.handle, L.pid);
         dynkomm_fifo_activate(L.fifo);
     }
     count(L.pid, C_PID_STATE_REQ);
-    if (L.desc.size() > kMaxRequestWords) {
-        L.state = FAILED;
-        L.startErr = GW_MEASLIST;
-        L.startReplyDue = true;
-        return 0;
-    }
+    if (L.desc.size() > kMaxRequestWords) return settleStart(L, GW_MEASLIST);
     if (!sendRequest(L, 1)) {
         gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // not reachable: offline
-        L.state = FAILED;
-        L.startErr = GW_OFFLINE;
-        L.startReplyDue = true;
-        return 0;
+        return settleStart(L, GW_OFFLINE);
     }
     L.requestTicks = 0;
     L.state = REQUESTED;
@@ -200,9 +192,7 @@ int gw_list_reply_cmd(ci_msg_t* m) {
     if (it == gLists.end() || op != 1) return 1;   // stop replies and late replies need nothing
     GwList& L = *it->second;
     if (L.state != REQUESTED) return 1;
-    L.state = err ? FAILED : RUNNING;
-    L.startErr = err;
-    L.startReplyDue = true;
+    settleStart(L, err);
     gCnt[cntPid(L.pid)][C_PID_STATE] = 1;
     if (err) {
         count(L.pid, C_LIST_ERR);
@@ -272,9 +262,7 @@ int gw_disconnect(gw_conn_t conn) {
 unsigned gw_list_slot_size(const uint32_t* list, uint16_t lenBytes) {
     std::vector<MeasElem> e;
     if (!list || lenBytes % 4 || !meas_parse_list(list, lenBytes / 4u, &e)) return 0;
-    unsigned n = 4;
-    for (auto& x : e) n += x.size;
-    return n;
+    return meas_slot_size(e);
 }
 
 uint32_t gw_setup_list(gw_conn_t conn, const uint32_t* list, void* user, uint16_t lenBytes, uint16_t raster,
@@ -291,8 +279,7 @@ uint32_t gw_setup_list(gw_conn_t conn, const uint32_t* list, void* user, uint16_
         count(pid, C_LIST_ERR);
         return 0;
     }
-    unsigned need = 4;
-    for (auto& e : L->elems) need += e.size;
+    const unsigned need = meas_slot_size(L->elems);
     if (slotLen && slotLen < need) {
         SYSLOGX_FLOOD(gFloodSetup, 147, "gw_setup_list(): slot length %u below %u", slotLen, need);
         count(pid, C_LIST_ERR);
@@ -440,10 +427,8 @@ void gw_distribute(unsigned raster) {
             std::lock_guard<std::mutex> lk(gMx);
             st = L.state;
             if (st == REQUESTED && ++L.requestTicks * periodMs >= GW_START_TIMEOUT_MS) {
-                L.state = FAILED;
                 gCnt[cntPid(L.pid)][C_PID_STATE] = 2;
-                L.startErr = GW_TIMEOUT;
-                L.startReplyDue = true;
+                settleStart(L, GW_TIMEOUT);
             }
         }
         if (st != RUNNING) continue;

@@ -71,8 +71,6 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     s->pid = pid;
     s->handle = handle;
     if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
-    unsigned slotSize = 4;
-    for (auto& e : elems) slotSize += e.size;
     s->magic = dynkomm_get_magic();
     if (!s->magic) {
         s->prod.release();
@@ -81,7 +79,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     dynkomm_fifo_prepare(s->magic);
     s->prod.fifo = dynkomm_fifo_create(s->magic, comint_own_pid(), handle, pid, uint16_t(raster),
                                        uint16_t(slots ? slots : dynkomm_getslotnum_SerNet(raster)),
-                                       uint16_t(slotSize), uint16_t(mode & DYNKOMM_MODE_QUEUE));
+                                       uint16_t(meas_slot_size(elems)), uint16_t(mode & DYNKOMM_MODE_QUEUE));
     if (!s->prod.fifo) {
         dynkomm_free_magic_direct(s->magic);
         s->prod.release();
@@ -196,6 +194,12 @@ bool meas_parse_list(const uint32_t* w, unsigned n, std::vector<MeasElem>* out) 
         }
     }
     return false;   // description not closed
+}
+
+unsigned meas_slot_size(const std::vector<MeasElem>& elems) {
+    unsigned n = 4;
+    for (const MeasElem& e : elems) n += e.size;
+    return n;
 }
 
 bool MeasProducer::setup(const std::vector<MeasElem>& elems, unsigned r) {

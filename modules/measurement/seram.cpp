@@ -11,6 +11,7 @@
 #include "host/os.h"
 #include "measurement/calparams.h"
 #include "measurement/signalpage.h"
+#include "platform/appman.h"
 #include "platform/crc.h"
 #include "platform/syslogx.h"
 
@@ -32,21 +33,18 @@ bool inside(uint32_t vaddr, uint32_t len) { return uint64_t(vaddr) + len <= SERA
 bool inRef(uint32_t v) { return v >= SERAM_REFPAGE_ADDR && v < SERAM_REFPAGE_ADDR + SERAM_PAGE_SIZE; }
 bool inWork(uint32_t v) { return v >= SERAM_WORKPAGE_ADDR && v < SERAM_WORKPAGE_ADDR + SERAM_PAGE_SIZE; }
 
-std::string refpagePath() { return host::deviceFolder() + "/" + SERAM_REFPAGE_FILE; }
-
-// Loads the reference page from the device folder; 1 when the file was used.
+// Loads the reference page stored with the kernel; 1 when it was used.
 int loadRefpage() {
     uint8_t* ref = gMem + SERAM_REFPAGE_ADDR;
     std::memset(ref, 0, SERAM_PAGE_SIZE);
-    std::string path = refpagePath();
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
+    long got = host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(ref), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
+                                host::SC_REFPAGE_LOAD);
+    if (got < 0) {
         syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
         calPageDefaults(reinterpret_cast<CalPage*>(ref));
         return 0;
     }
-    size_t n = std::fread(ref, 1, SERAM_PAGE_SIZE, f);
-    std::fclose(f);
+    size_t n = size_t(got);
     const CalPage* page = reinterpret_cast<const CalPage*>(ref);
     if (n < SERAM_PAGE_SIZE || page->magic != CAL_PAGE_MAGIC) {
         syslogx(148, "seram_init(): %s invalid (%zu bytes), calibration defaults loaded", SERAM_REFPAGE_FILE,
@@ -158,19 +156,10 @@ int seramStoreRefpage() {
         std::lock_guard<std::mutex> lk(gMx);
         std::memcpy(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
     }
-    // Write beside and rename, so that a torn write keeps the previous page.
-    std::string path = refpagePath();
-    std::string tmp = path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        syslogx(147, "seramStoreRefpage(): cannot create %s", tmp.c_str());
-        return 0;
-    }
-    bool ok = std::fwrite(snapshot, 1, SERAM_PAGE_SIZE, f) == SERAM_PAGE_SIZE;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        std::remove(tmp.c_str());
-        syslogx(147, "seramStoreRefpage(): cannot write %s", path.c_str());
+    // The kernel writes beside and renames, so a torn write keeps the previous page.
+    if (host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(snapshot), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
+                         host::SC_REFPAGE_STORE) != long(SERAM_PAGE_SIZE)) {
+        syslogx(147, "seramStoreRefpage(): cannot write %s", SERAM_REFPAGE_FILE);
         return 0;
     }
     return 1;

@@ -2,8 +2,9 @@
 // adaptation page in one virtual address range starting at 0.
 //
 // Virtual addresses are the offsets that measurement addresses below 0x800000
-// carry. The reference page holds the dataset loaded at start (file
-// "calpage.bin" of the device folder) and is write protected; a calibration
+// carry. The reference page holds the dataset the kernel stored (file
+// "calpage.bin" of the device folder), loaded at start, and is write
+// protected; a calibration
 // tool downloads into the working page and switches the active page.
 // Calibration parameters are read at reference address + seramActiveOffset.
 #pragma once
@@ -12,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/kernel.h"
 #include "measurement/types.h"
 
 constexpr uint32_t SERAM_PAGE_SIZE = 0x20000;        // 128 KiB
@@ -24,7 +26,7 @@ constexpr uint32_t SERAM_ADAPT_SIZE = 0x004000;      // 16 KiB
 constexpr uint32_t SERAM_SIZE = 0x054000;            // end of the calibration memory
 
 // File of the device folder that keeps the reference page.
-constexpr const char* SERAM_REFPAGE_FILE = "calpage.bin";
+constexpr const char* SERAM_REFPAGE_FILE = host::kRefpageFile;
 
 // Layout and state of the calibration memory.
 struct SeramInfo {

@@ -2,8 +2,6 @@
 #include "measurement/stimulus.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -82,7 +80,6 @@ int stimulus_load(const std::string& text) {
         std::string name, shape;
         if (!(ls >> name)) continue;   // empty line
         Channel c{};
-        c.a = c.b = c.periodMs = 0;
         ls >> shape >> c.a;
         if (ls.fail() || !parseShape(shape, &c.shape)) {
             syslogx(148, "stimulus: line %d not understood", lineNo);

@@ -17,7 +17,6 @@
 namespace {
 
 constexpr unsigned kMaxInterfaces = 2;
-constexpr uint32_t kIdMask = 0x1FFFFFFF;
 
 struct RxReq {
     uint8_t interface;
@@ -47,7 +46,7 @@ uint8_t gTxSendFlood = 0;
 uint8_t gTxDlcFlood = 0;
 
 uint64_t key(unsigned interface, uint32_t id) {
-    return (static_cast<uint64_t>(interface) << 32) | (id & kIdMask);
+    return (static_cast<uint64_t>(interface) << 32) | (id & host::CAN_EFF_MASK);
 }
 
 MSG_Q_ID rxQueue() {
@@ -94,7 +93,7 @@ int canRegisterRxFunc(unsigned interface, uint8_t format, uint32_t id, CanRxFunc
         syslogx(147, "canRegisterRxFunc: too many requests");
         return 1;
     }
-    gRx[gRxCount] = {static_cast<uint8_t>(interface), format, id & kIdMask, fn, user};
+    gRx[gRxCount] = {static_cast<uint8_t>(interface), format, id & host::CAN_EFF_MASK, fn, user};
     gRxIndex.emplace(key(interface, id), gRxCount);
     ++gRxCount;
     return 0;
@@ -110,7 +109,7 @@ int canRegisterTxFunc(unsigned interface, uint8_t format, uint32_t id, uint8_t f
         syslogx(147, "canRegisterTxFunc: too many requests");
         return -1;
     }
-    gTx[gTxCount] = {static_cast<uint8_t>(interface), format, fdf, brs, id & kIdMask};
+    gTx[gTxCount] = {static_cast<uint8_t>(interface), format, fdf, brs, id & host::CAN_EFF_MASK};
     return gTxCount++;
 }
 
@@ -157,7 +156,8 @@ void canPoll_1ms() {
             }
         }
         uint32_t lenFlags = m.len | (static_cast<uint32_t>(m.flags) << 8);
-        for (int i = 0; i < n; ++i) hits[i].fn(hits[i].user, m.id & kIdMask, hits[i].format, lenFlags, m.data);
+        for (int i = 0; i < n; ++i)
+            hits[i].fn(hits[i].user, m.id & host::CAN_EFF_MASK, hits[i].format, lenFlags, m.data);
     }
 }
 

@@ -67,6 +67,11 @@ void emit(const PendingEvent& e) {
     if (hook) hook(e.id, e.timeStamp, e.duration, kEventKind, kEventSeverity, e.name, e.text);
 }
 
+// The event of an entry raised at timeStamp (duration kOpenDuration while open).
+PendingEvent eventOf(unsigned path, unsigned type, uint32_t timeStamp, uint32_t duration) {
+    return {0x01000000u + path, timeStamp, duration, error_mgr_pathName(path), error_mgr_typeText(type)};
+}
+
 Entry* findEntry(unsigned path) {
     for (size_t i = 0; i < gCount; ++i)
         if (gEntries[i].path == path) return &gEntries[i];
@@ -185,8 +190,7 @@ int error_mgr_set(unsigned path, unsigned type, unsigned flag) {
             e->state |= kStateActive;
             e->timeStamp = time_getTimestamp();
             if (sendsEvents(path)) {
-                ev = {0x01000000u + path, e->timeStamp, kOpenDuration, error_mgr_pathName(path),
-                      error_mgr_typeText(type)};
+                ev = eventOf(path, type, e->timeStamp, kOpenDuration);
                 send = true;
             }
         }
@@ -209,8 +213,7 @@ int error_mgr_clear(unsigned path) {
         e->state &= static_cast<uint8_t>(~kStateActive);
         gDirty = true;
         if (sendsEvents(path)) {
-            ev = {0x01000000u + path, e->timeStamp, time_getTimestamp() - e->timeStamp,
-                  error_mgr_pathName(path), error_mgr_typeText(e->type)};
+            ev = eventOf(path, e->type, e->timeStamp, time_getTimestamp() - e->timeStamp);
             send = true;
         }
     }
@@ -228,8 +231,7 @@ void error_mgr_clear_all() {
     for (size_t i = 0; i < gCount; ++i) {
         const Entry& e = gEntries[i];
         if ((e.state & kStateActive) && sendsEvents(e.path))
-            evs[nev++] = {0x01000000u + e.path, e.timeStamp, now - e.timeStamp, error_mgr_pathName(e.path),
-                          error_mgr_typeText(e.type)};
+            evs[nev++] = eventOf(e.path, e.type, e.timeStamp, now - e.timeStamp);
     }
     if (gCount) gDirty = true;
     gCount = 0;

@@ -13,6 +13,28 @@ namespace {
 std::atomic<bool> gInitDone{false};
 std::atomic<uint32_t> gBootCount{0};
 
+// Requests are refused until nvram_dbs_init, logged with the caller's name.
+bool initDone(const char* caller, unsigned id, unsigned idx) {
+    if (gInitDone.load()) return true;
+    syslogx(147, "%s: request rejected init not done, id %d idx %d", caller, static_cast<int>(id),
+            static_cast<int>(idx));
+    return false;
+}
+
+// The kernel's read or write of copy idx of element id, with len cut to the
+// element's size (tooLong is logged when it is); -1 for a copy the element
+// has not, or a failed call.
+long elementCall(int number, unsigned id, unsigned idx, const void* data, unsigned len, const char* tooLong) {
+    if (idx >= host::nvramElementCopies(id)) return -1;
+    size_t size = host::nvramElementSize(id);
+    if (len > size) {
+        syslogx(147, "%s", tooLong);
+        len = static_cast<unsigned>(size);
+    }
+    long n = host::rtpSyscall(RtpIndex, id, idx, reinterpret_cast<intptr_t>(data), len, 0, 0, 0, number);
+    return n < 0 ? -1 : n;
+}
+
 }  // namespace
 
 char carid_voz_info[32];
@@ -24,39 +46,17 @@ int nvram_dbs_init() {
 }
 
 long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len) {
-    if (!gInitDone.load()) {
-        syslogx(147, "nvram_dbs_read: request rejected init not done, id %d idx %d", static_cast<int>(id),
-                static_cast<int>(idx));
-        return -1;
-    }
+    if (!initDone("nvram_dbs_read", id, idx)) return -1;
     if (!data) return 0;
-    size_t size = host::nvramElementSize(id);
-    if (size == 0 || idx >= host::nvramElementCopies(id)) return -1;
-    if (len > size) {
-        syslogx(147, "nvram_dbs_read: VOZ requested more bytes than allowed");
-        len = static_cast<unsigned>(size);
-    }
-    long got = host::rtpSyscall(RtpIndex, id, idx, reinterpret_cast<intptr_t>(data), len, 0, 0, 0,
-                                host::SC_NVRAM_READ);
-    return got < 0 ? -1 : got;
+    return elementCall(host::SC_NVRAM_READ, id, idx, data, len,
+                       "nvram_dbs_read: VOZ requested more bytes than allowed");
 }
 
 long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len) {
-    if (!gInitDone.load()) {
-        syslogx(147, "nvram_dbs_write: request rejected init not done, id %d idx %d", static_cast<int>(id),
-                static_cast<int>(idx));
-        return -1;
-    }
+    if (!initDone("nvram_dbs_write", id, idx)) return -1;
     if (!data) return -1;
-    size_t size = host::nvramElementSize(id);
-    if (size == 0 || idx >= host::nvramElementCopies(id)) return -1;
-    if (len > size) {
-        syslogx(147, "nvram_dbs_write: VOZ try to write more bytes than allowed");
-        len = static_cast<unsigned>(size);
-    }
-    long put = host::rtpSyscall(RtpIndex, id, idx, reinterpret_cast<intptr_t>(data), len, 0, 0, 0,
-                                host::SC_NVRAM_WRITE);
-    return put < 0 ? -1 : put;
+    return elementCall(host::SC_NVRAM_WRITE, id, idx, data, len,
+                       "nvram_dbs_write: VOZ try to write more bytes than allowed");
 }
 
 int base_boot_count_init() {

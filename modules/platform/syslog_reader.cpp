@@ -35,8 +35,6 @@ std::condition_variable gDoneCv;
 uint32_t gMarkerSeq = 0;    // guarded by gDoneMx
 uint32_t gMarkerDone = 0;   // guarded by gDoneMx
 
-MSG_Q_ID openQueue() { return syslogx_queue(); }
-
 std::string logPath() {
     const std::string& dir = host::deviceFolder();
     return dir.empty() ? std::string("log.txt") : dir + "/log.txt";
@@ -75,7 +73,7 @@ void drainHere(MSG_Q_ID q) {
 }
 
 void readerBody() {
-    MSG_Q_ID q = openQueue();
+    MSG_Q_ID q = syslogx_queue();
     // Closed also when a delete unwinds the task.
     std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(logPath().c_str(), "a"), fclose);
     FILE* f = file.get();
@@ -124,7 +122,7 @@ int syslogx_readerStart(int stderrSeverity) {
     std::lock_guard<std::mutex> lk(gCtlMx);
     gStderrSeverity.store(stderrSeverity, std::memory_order_relaxed);
     if (gRunning.load()) return 1;
-    if (!openQueue()) return 0;
+    if (!syslogx_queue()) return 0;
     gReader = taskSpawn("r_syslogRd", 250, 0, 0x4000, std::function<void()>(readerBody));
     if (!gReader) return 0;
     gRunning.store(true);
@@ -134,7 +132,7 @@ int syslogx_readerStart(int stderrSeverity) {
 void syslogx_readerStop() {
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (!gRunning.load()) return;
-    MSG_Q_ID q = openQueue();
+    MSG_Q_ID q = syslogx_queue();
     // The reader ends by itself at the stop marker; only when the marker
     // cannot pass (reader stuck) is it deleted.
     if (q && passMarker(q, kMarkerStop))
@@ -150,7 +148,7 @@ void syslogx_readerStop() {
 bool syslogx_readerRunning() { return gRunning.load(); }
 
 void syslogx_flush() {
-    MSG_Q_ID q = openQueue();
+    MSG_Q_ID q = syslogx_queue();
     if (!q) return;
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (gRunning.load() && passMarker(q, kMarkerFlush)) return;

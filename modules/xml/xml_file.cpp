@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "host/kernel.h"
+#include "platform/files.h"
 #include "xml/xml_error.h"
 
 namespace {
@@ -16,7 +16,7 @@ constexpr off_t kMaxXmlFile = 64 * 1024 * 1024;
 
 XmlFile::XmlFile(const char* path) {
     const char* name = path ? path : "";
-    std::string host = host::hostPath(name);
+    std::string host = dev_path(path);
     struct stat st;
     if (host.empty() || stat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
         throw XmlErrorText("File not found : ", name);

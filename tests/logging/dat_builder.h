@@ -118,10 +118,15 @@ struct DatFile {
             f[p + 14] = pause;
             f[p + 15] = softwareId;
         }
-        uint16_t crc = crc16_ccitt_lsb_accu(f.data(), 18, 0xFFFF);
-        crc = crc16_ccitt_lsb_accu(f.data() + 20, v3Head ? 52 : 46, crc);
-        be16(f, 18, crc);
+        sealCrc(f, v3Head);
         return f;
+    }
+
+    // Stores the header CRC at 18: over bytes 0..17 and the 46 (52 with the
+    // longer header) bytes after the CRC.
+    static void sealCrc(std::vector<uint8_t>& f, bool longHeader) {
+        uint16_t crc = crc16_ccitt_lsb_accu(f.data(), 18, 0xFFFF);
+        be16(f, 18, crc16_ccitt_lsb_accu(f.data() + 20, longHeader ? 52 : 46, crc));
     }
 
     static size_t grow(std::vector<uint8_t>& f, size_t n) {

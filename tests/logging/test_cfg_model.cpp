@@ -7,6 +7,7 @@
 #include "host/kernel.h"
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
+#include "logging/meas_config.h"
 #include "logging_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/appman.h"
@@ -123,4 +124,21 @@ TEST_F(CfgModel, FileCountsOfTheDrives) {
     cfg_meas_formatInfos();                     // meas2: missing: left alone
     EXPECT_EQ(sp->meas_maxFileCnt_part1, max);
     EXPECT_EQ(sp->meas_maxFileCnt_part2, 77u);
+}
+
+TEST(RasterCodes, NamesSamplesAndBinaryCodes) {
+    char buf[16];
+    EXPECT_STREQ(convraster2ascii(MEAS_RASTER_100MS, buf), "100ms");
+    EXPECT_STREQ(convraster2ascii(MEAS_RASTER_OFF, buf), "Off");
+    EXPECT_STREQ(convraster2ascii(13, buf), "R:0xD");              // no row of its own
+    EXPECT_STREQ(convraster2ascii(MEAS_RASTER_5US, buf), "R:0xE");
+    EXPECT_STREQ(convraster2ascii(25, buf), "R:0x19");
+    EXPECT_EQ(meas_app_samplesPerRecord(MEAS_RASTER_5US), 200u);
+    EXPECT_EQ(meas_app_samplesPerRecord(MEAS_RASTER_500US), 2u);
+    for (uint32_t r : {0u, 9u, 13u, 19u, 20u, 0xFFFFFFFFu}) EXPECT_EQ(meas_app_samplesPerRecord(r), 1u) << r;
+    EXPECT_EQ(meas_app_getslotnum(13), meas_app_getslotnum(MEAS_RASTER_OFF));
+    EXPECT_EQ(meas_app_convraster(0x10B), MEAS_RASTER_5US);
+    EXPECT_EQ(meas_app_convraster(0x401), MEAS_RASTER_SBLAP);
+    EXPECT_EQ(meas_app_convraster(0), MEAS_RASTER_1S);
+    EXPECT_EQ(meas_app_convraster(0x999), MEAS_RASTER_1S);
 }

@@ -5,18 +5,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "cfg_ptr.h"
 #include "dat_builder.h"
 #include "logging/cfg_meas.h"
 #include "logging/meas_app_load.h"
 #include "logging_fixture.h"
 
 namespace {
-
-struct CfgPtr {
-    MEASConfiguration* p;
-    ~CfgPtr() { meas_app_free_MEASConfiguration(p); }
-    MEASConfiguration* operator->() { return p; }
-};
 
 // meas_app_load takes ownership of its buffer on failure, so hand it a copy.
 MEASConfiguration* load(const std::vector<uint8_t>& bytes) {
@@ -205,8 +200,7 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
     auto patched = [&](size_t at, uint32_t value) {
         std::vector<uint8_t> f = good;
         DatFile::be32(f, at, value);
-        uint16_t crc = crc16_ccitt_lsb_accu(f.data(), 18, 0xFFFF);
-        DatFile::be16(f, 18, crc16_ccitt_lsb_accu(f.data() + 20, 52, crc));
+        DatFile::sealCrc(f, true);
         return f;
     };
     takeLogTexts();

@@ -8,17 +8,12 @@
 #include <sstream>
 #include <string>
 
+#include "cfg_ptr.h"
 #include "logging/meas_app_xml_load.h"
 #include "logging_fixture.h"
 #include "measurement/catalogue.h"
 
 namespace {
-
-struct CfgPtr {
-    MEASConfiguration* p;
-    ~CfgPtr() { meas_app_free_MEASConfiguration(p); }
-    MEASConfiguration* operator->() { return p; }
-};
 
 // Text thrown by the reader for the document, "" when it was accepted.
 std::string thrown(const std::string& xml, const char* unchecked = nullptr) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 
+#include "host/kernel.h"
 #include "logging/meas_dump.h"
 #include "logging/meas_file_reader.h"
 #include "logging/meas_file_compose.h"
@@ -62,6 +63,16 @@ TEST(MeasFileHeader, LayoutAndCrcAgainstBitwiseCrc) {
     EXPECT_EQ(meas_file_headerCrc(h), be_get16(h + 20));
     h[30] ^= 1;
     EXPECT_NE(meas_file_headerCrc(h), be_get16(h + 20));
+}
+
+TEST(MeasFileHeader, CreationDateFromTheClockAsBcd) {
+    const int64_t saved = host::rtcGetUnixMs();
+    host::rtcSetUnixMs(1796618010000);   // 2026-12-07 04:33:30
+    uint8_t bcd[6];
+    get_bcd_time(bcd);
+    host::rtcSetUnixMs(saved);
+    const uint8_t expected[5] = {0x26, 0x12, 0x07, 0x04, 0x33};   // the seconds may have moved on
+    EXPECT_EQ(std::memcmp(bcd, expected, sizeof expected), 0);
 }
 
 TEST(MeasFramePack, WorkedExamples) {

@@ -1,18 +1,14 @@
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <string>
 
 #include "host/device_fixture.h"
-#include "host/kernel.h"
 #include "xml/xml.h"
 
 namespace {
 
-// Files under a temporary device folder, so "cfg:" paths reach them.
-class XmlFileTest : public DeviceFolderTest {};
+using XmlFileTest = DeviceFolderTest;
 
 std::string openError(const char* path) {
     try {

@@ -1,4 +1,4 @@
-// Small fonts for tests and benchmarks of the drawing code:
+// Small fonts for the tests of the drawing code:
 // - GuiTestFont: 1-bit, variable width, height 7, the digits '0'..'9'
 //   (every glyph 5 pixels wide except '1' with 3), chained to
 // - GuiTestFontHex: 1-bit, fixed width 6, height 9, 'A'..'F';
