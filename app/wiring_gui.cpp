@@ -5,10 +5,10 @@
 // own test window (written to screen.png by the frame-buffer driver's
 // flush). Once the display application starts the tasks itself, this start
 // moves there.
-#include "gui/gui_message.h"
-#include "gui/gui_presentation.h"
-#include "gui/gui_queue.h"
-#include "gui/gui_task.h"
+#include "gui/core/gui_message.h"
+#include "gui/core/gui_presentation.h"
+#include "gui/core/gui_queue.h"
+#include "gui/core/gui_task.h"
 #include "host/os.h"
 #include "platform/syslogx.h"
 #include "wiring.h"

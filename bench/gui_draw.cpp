@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "gui/gui_presentation.h"
-#include "gui/gui_thing.h"
-#include "gui/gui_thing.h"
-#include "gui/l24logi.h"
-#include "gui/scrndrv.h"
+#include "gui/core/gui_presentation.h"
+#include "gui/core/gui_thing.h"
+#include "gui/core/gui_thing.h"
+#include "gui/draw/l24logi.h"
+#include "gui/draw/scrndrv.h"
 #include "host/kernel.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The PNG reader against libpng on a 640 x 480 RGB and RGBA picture (the
 // display's size), both decoding from memory to 8-bit samples.
-#include "gui/gui_png.h"
+#include "gui/image/gui_png.h"
 
 #include <benchmark/benchmark.h>
 #include <png.h>

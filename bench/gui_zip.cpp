@@ -1,8 +1,8 @@
 // GuiUnzip against zlib's uncompress and the compressor against compress2 at
 // levels 1, 6 and 9, on one MiB of mixed text, records, noise and runs.
 // Reports MB/s of uncompressed data and the compression ratio.
-#include "gui/gui_zip.h"
-#include "gui/pzip.h"
+#include "gui/image/gui_zip.h"
+#include "gui/image/pzip.h"
 
 #include <benchmark/benchmark.h>
 #include <zlib.h>

@@ -1,7 +1,7 @@
 // Fuzz target: the inflater on arbitrary bytes, in one call and streamed
 // with small buffers; both must agree.
-#include "gui/gui_zip.h"
-#include "gui/pzip.h"
+#include "gui/image/gui_zip.h"
+#include "gui/image/pzip.h"
 
 #include <cstddef>
 #include <cstdint>

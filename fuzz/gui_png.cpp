@@ -1,6 +1,6 @@
 // Fuzz target: the PNG reader on arbitrary bytes, without and with
 // conversion (remap to a small palette, dithering to 16 bits, resizing).
-#include "gui/gui_png.h"
+#include "gui/image/gui_png.h"
 
 #include <cstddef>
 #include <cstdint>

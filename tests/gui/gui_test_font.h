@@ -8,7 +8,7 @@
 // The glyph of c in the 1-bit fonts is the art in gui_test_font.cpp.
 #pragma once
 
-#include "gui/gui_types.h"
+#include "gui/core/gui_types.h"
 
 extern const GuiFont GuiTestFont;
 extern const GuiFont GuiTestFontHex;
