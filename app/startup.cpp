@@ -129,6 +129,7 @@ int appStart(int argc, char** argv) {
     wire_xcp_init();
     wire_gui_init();
     wire_display_init();
+    wire_telemetry_init();
 
     registerPlatformRasters();
     wire_measurement_rasters();

@@ -13,6 +13,7 @@
 //   wire_virari_init (time service, serial-network manager), wire_can_init
 //   (CAN controllers, CAN configuration, CCP master), wire_xcp_init (XCP
 //   master), wire_gui_init, wire_display_init (display control and display),
+//   wire_telemetry_init (after the logging application),
 //   the raster hooks: wire_<c>_rasters() for every component in this order,
 //   raster step 1 (dispatching starts), wire_virari_start (measurement time),
 //   wire_xcp_start (XCP slave; 0 ends the process), wire_display_start
@@ -52,6 +53,7 @@ void wire_virari_init();
 void wire_virari_rasters();
 void wire_virari_start();      // measurement time, after dispatching starts
 void wire_virari_shutdown();
+void wire_telemetry_init();    // after the logging application
 
 void wire_gui_init();
 void wire_gui_rasters();

@@ -26,7 +26,8 @@ const std::string& deviceFolder();
 // ---- start parameters (application manager) ----------------------------------------
 // Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
 // comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
-// can_bus (udp|loopback), serial<n> (host path for "/tyCo/<n>").
+// can_bus (udp|loopback), serial<n> (host path for "/tyCo/<n>"), modem_ip
+// (the radio modem that takes the telemetry's JSON status line).
 struct StartParams {
     int appNumber = 1;
     uint8_t pid = 1;
@@ -36,6 +37,7 @@ struct StartParams {
     uint16_t canPort[2] = {29536, 29537};   // UDP ports of the two CAN interfaces
     std::string canBus = "udp";
     std::vector<std::string> serialPath;    // index n: host path of "/tyCo/<n>"
+    std::string modemIp = "127.0.0.1";
 };
 // Loads start.cfg (defaults for a missing file or key); returns the result.
 const StartParams& loadStartParams(int appNumber);

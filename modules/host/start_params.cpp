@@ -45,9 +45,9 @@ void apply(StartParams& p, int line, const std::string& key, const std::string& 
     if (key == "pid") {
         if (parseNumber(value, 0, 63, &n)) p.pid = static_cast<uint8_t>(n);
         else warn(line, key, value);
-    } else if (key == "ip") {
+    } else if (key == "ip" || key == "modem_ip") {
         in_addr a{};
-        if (value.size() < 20 && inet_pton(AF_INET, value.c_str(), &a) == 1) p.ip = value;
+        if (value.size() < 20 && inet_pton(AF_INET, value.c_str(), &a) == 1) (key == "ip" ? p.ip : p.modemIp) = value;
         else warn(line, key, value);
     } else if (key == "xcp_port" || key == "can0_port" || key == "can1_port") {
         if (!parseNumber(value, 1, 65535 - 1000, &n)) {

@@ -1,0 +1,36 @@
+// Process-wide registry of the network sockets of the device network and the
+// telemetry, so that all of them are closed together when the process ends.
+#pragma once
+
+#include <sys/socket.h>
+
+#include "host/os.h"
+
+class bcSocket {
+public:
+    static constexpr int kMaxSockets = 200;
+    bcSocket();
+    ~bcSocket();
+    bcSocket(const bcSocket&) = delete;
+    bcSocket& operator=(const bcSocket&) = delete;
+
+    int get_socket(int domain, int type, int protocol);
+    int accept_socket(int listenFd, sockaddr* peer, socklen_t* peerLen);
+    int close_socket(int fd);
+    // Sockets in use (tests).
+    int count();
+
+private:
+    int fds_[kMaxSockets];
+    int count_ = 0;
+    SEM_ID mutex_ = nullptr;
+};
+
+// The one registry, made at its first use (after the OS layer it relies on)
+// and closed at process exit.
+bcSocket& bcSock();
+
+int bcSocket_get(int domain, int type, int protocol);
+int bcSocket_accept(int listenFd, sockaddr* peer, socklen_t* peerLen);
+int bcSocket_close(int fd);
+int bcSocket_isShutdown();
