@@ -136,3 +136,38 @@ TEST(TelePeriods, SerialAndUdpFormulas) {
     EXPECT_EQ(tele_udpPeriod(0, 0, 0, 100), 10);        // at least 10 ms
     EXPECT_EQ(tele_udpPeriod(12, 16, 2, 0), 1000);
 }
+
+#include <fstream>
+#include <sstream>
+
+#include "logging/cfg_ptr.h"
+#include "logging/meas_app_xml_load.h"
+
+TEST_F(TeleFrame, SampleConfigurationSendsFramesOfItsBlocks) {
+    const char* src = std::getenv("TAV9_SOURCE_DIR");
+    ASSERT_NE(src, nullptr);
+    std::ifstream in(std::string(src) + "/sample/cfg/m02.xml");
+    std::stringstream text;
+    text << in.rdbuf();
+    CfgPtr cfg{meas_app_xml_load(MEAS_IDX_M02, text.str().c_str(), nullptr)};
+    ASSERT_NE(cfg.p, nullptr);
+    ASSERT_NE(cfg->teleInfo, nullptr);
+    ASSERT_EQ(cfg->numBlocks, 3);
+    for (unsigned i = 0; i < cfg->numBlocks; ++i) {
+        BlkInfo& b = cfg->blocks[i];
+        MeasBlock* mb = addBlock(b.teleBlockId, b.recordSize - 4, uint8_t(i));
+        mb->config = &b;
+    }
+    cfg->teleInfo->port = receiver.port;   // the test listens in place of the receiver
+    m.config = cfg.p;
+    ASSERT_EQ(tele_app_start(&m), 1);
+    std::vector<unsigned> ids;
+    for (int i = 0; i < 4; ++i) {
+        Frame f = next();
+        ASSERT_TRUE(f.crcOk());
+        EXPECT_EQ(f.fastLen(), 16u);   // time stamp and three floats
+        ids.push_back(f.slowId());
+    }
+    EXPECT_EQ(ids, (std::vector<unsigned>{1, 2, 1, 2}));
+    tele_app_stop();
+}
