@@ -88,6 +88,9 @@ int appStart(int argc, char** argv) {
     taskCpuAffinitySet(taskIdSelf(), 1u << kStartCore);
 
     if (!syslogx_queue() || syslogx_readerStart() != 1) fprintf(stderr, "startup: log queue not available\n");
+    // Every task spawned from here on runs in the order of its priority.
+    if (!host::enableRealtimeScheduling())
+        syslogx(150, "startup: real-time scheduling not permitted, tasks run at normal priority");
 
     int appNumber = 0;
     if (!parseAppNumber(argc, argv, &appNumber)) {

@@ -41,9 +41,10 @@ long diffNs(const timespec& a, const timespec& b) {
 }
 
 void tickLoop() {
-    // A real-time priority helps the period where the host allows it.
+    // A real-time priority helps the period where the host allows it; with
+    // the tasks under real-time scheduling the tick stands above them all.
     sched_param sp{};
-    sp.sched_priority = 10;
+    sp.sched_priority = realtimeSchedulingEnabled() ? realtimeBaseTickPriority() : 10;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
     pthread_setname_np(pthread_self(), "kBaseTick");
     timespec next{};

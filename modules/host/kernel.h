@@ -167,6 +167,19 @@ void setTimeNextGap(uint32_t gap);
 // Starts the 1 ms source that gives the named semaphore "/BASETICK0" (absolute
 // deadlines). With manual = true nothing is started and tests call baseTick().
 void startBaseTick(bool manual = false);
+// Real-time scheduling: when enabled (and the host permits it, which the
+// call finds out), tasks spawned afterwards run under SCHED_FIFO in the order
+// of their device priorities, lower numbers first, and the base tick above
+// them all. False (nothing changed) when the host refuses.
+bool enableRealtimeScheduling();
+void disableRealtimeScheduling();
+bool realtimeSchedulingEnabled();
+// The host priority of a device priority (0..255, lower more urgent).
+int realtimePriorityOf(int devicePriority);
+int realtimeBaseTickPriority();
+// Puts the calling thread at the host priority of the device priority, if
+// real-time scheduling is enabled.
+void applyRealtimePriority(int devicePriority);
 void stopBaseTick();
 void baseTick();                    // one tick by hand
 uint64_t baseTickCount();

@@ -2,6 +2,7 @@
 // catches the unwinding of a deleted task, and the blocking-wait registration
 // through which taskDelete wakes a task that sleeps in a semaphore, a queue or
 // taskDelay.
+#include "host/kernel.h"
 #include "host/os_internal.h"
 
 #include <pthread.h>
@@ -181,6 +182,7 @@ void trampoline(HostTask* t, std::function<void()> body) {
         std::lock_guard<std::mutex> lk(t->joinMx);
     }
     pthread_setname_np(pthread_self(), t->name.substr(0, 15).c_str());
+    host::applyRealtimePriority(t->priority);
     try {
         if (!t->deletePending) body();
     } catch (const hostos::TaskDeleted&) {
