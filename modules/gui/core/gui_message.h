@@ -73,16 +73,19 @@ inline uint16_t GuiSignalType(uint16_t id, uint8_t signal) {
 }
 
 // ---- payload --------------------------------------------------------------------------
-// Eight bytes read as a rectangle, a point (first four bytes), two 32-bit
-// words or a pointer. On the 64-bit host a pointer fills both words.
+// Two pointer-sized words, each a value or a pointer, so that a request can
+// carry two pointers (a two-line text) on a 64-bit host. The first eight
+// bytes also read as a rectangle (message 4) and the first four as a point
+// (pointer messages).
 union GuiPayload {
-    uint8_t bytes[8];
-    int16_t half[4];
-    uint32_t word[2];
-    int32_t sword[2];
-    void* ptr;
+    uint8_t bytes[2 * sizeof(uintptr_t)];
+    int16_t half[sizeof(uintptr_t)];
+    uintptr_t word[2];
+    intptr_t sword[2];
+    void* ptr[2];
 };
-static_assert(sizeof(GuiPayload) == 8);
+static_assert(sizeof(GuiPayload) == 2 * sizeof(void*));
+static_assert(sizeof(GuiPayload) >= sizeof(GuiRect));
 
 struct GuiMessage {
     uint16_t type = 0;
@@ -100,6 +103,10 @@ struct GuiMessage {
     void SetRect(const GuiRect& r) { std::memcpy(payload.bytes, &r, sizeof r); }
     GuiPoint Point() const { GuiPoint p; std::memcpy(&p, payload.bytes, sizeof p); return p; }
     void SetPoint(GuiPoint p) { std::memcpy(payload.bytes, &p, sizeof p); }
-    void* Pointer() const { return payload.ptr; }
-    void SetPointer(void* p) { payload.ptr = p; }
+    // Word i (0 or 1) as a pointer or a value.
+    void* Pointer(int i = 0) const { return payload.ptr[i & 1]; }
+    void SetPointer(void* p) { payload.ptr[0] = p; }
+    void SetPointer(int i, void* p) { payload.ptr[i & 1] = p; }
+    intptr_t Word(int i) const { return payload.sword[i & 1]; }
+    void SetWord(int i, intptr_t v) { payload.sword[i & 1] = v; }
 };

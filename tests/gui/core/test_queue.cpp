@@ -40,12 +40,21 @@ TEST(GuiQueue, PayloadCarriesAFullPointerRectangleAndPoint)
     m.SetPointer(&anchor);
     GuiQueue* q = GuiCreateMessageQueue();
     EnqueueTaskMessage(&m, q);
+    // Two pointers side by side (a request with two texts).
+    const char* lines[2] = {"first", "second"};
+    GuiMessage two(GM_APPLICATION | 0x0C);
+    two.SetPointer(0, const_cast<char*>(lines[0]));
+    two.SetPointer(1, const_cast<char*>(lines[1]));
+    EnqueueTaskMessage(&two, q);
     GuiMessage r(GM_RESIZE);
     r.SetRect(GuiRect(-3, 4, 640, 32767));
     EnqueueTaskMessage(&r, q);
     GuiMessage out;
     ASSERT_TRUE(GuiTryPopMessage(&out, q));
     EXPECT_EQ(out.Pointer(), &anchor);
+    ASSERT_TRUE(GuiTryPopMessage(&out, q));
+    EXPECT_EQ(out.Pointer(0), lines[0]);
+    EXPECT_EQ(out.Pointer(1), lines[1]);
     ASSERT_TRUE(GuiTryPopMessage(&out, q));
     EXPECT_EQ(out.Rect(), GuiRect(-3, 4, 640, 32767));
     EXPECT_EQ(out.Point().x, -3);
