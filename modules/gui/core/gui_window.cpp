@@ -1,10 +1,14 @@
 // GuiWindow: construction, frame and background, adding children, the modal
-// message loop and the default message handling of windows.
+// message loops and the default message handling of windows. Scroll bars
+// live in gui_window_scroll.cpp, moving, sizing and icons in
+// gui_window_move.cpp.
 #include "gui/core/gui_window.h"
 
+#include "gui/core/gui_button.h"
 #include "gui/core/gui_presentation.h"
 #include "gui/core/gui_queue.h"
 #include "gui/draw/gui_screen.h"
+#include "gui/core/gui_scroll.h"
 #include "gui/core/gui_task.h"
 
 namespace {
@@ -54,12 +58,16 @@ GuiWindow::~GuiWindow() = default;
 void GuiWindow::InitClient()
 {
     GuiThing::InitClient();
-    // Each scroll bar takes 16 pixels off the client area.
-    if (mpVScroll) mClient.right = int16_t(mClient.right - 16);
-    if (mpHScroll) mClient.bottom = int16_t(mClient.bottom - 16);
+    // Each scroll bar takes 16 pixels off the client area and follows it.
+    if (mpVScroll) mClient.right = int16_t(mClient.right - GUI_SCROLL_BAR);
+    if (mpHScroll) mClient.bottom = int16_t(mClient.bottom - GUI_SCROLL_BAR);
+    if (IsVisible()) {
+        if (mpVScroll) mpVScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpVScroll, this));
+        if (mpHScroll) mpHScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpHScroll, this));
+    }
 }
 
-uint8_t GuiWindow::GetScrollMode() { return mScrollMode; }
+unsigned int GuiWindow::GetScrollMode() { return mScrollMode; }
 GuiBitmap* GuiWindow::GetIcon() { return mpIconBitmap; }
 void GuiWindow::SetIcon(GuiBitmap* icon) { mpIconBitmap = icon; }
 
@@ -67,17 +75,6 @@ void GuiWindow::SetWallpaper(GuiBitmap* wallpaper, int mode)
 {
     mpWallpaper = wallpaper;
     mWallpaperMode = mode;
-}
-
-int GuiWindow::BorderContains(GuiPoint p)
-{
-    if (!(mStatus & GS_SIZABLE)) return 0;
-    int part = 0;
-    if (p.x >= mOuter.left && p.x <= mOuter.left + 5) part = 4;
-    else if (p.x >= mOuter.right - 5 && p.x <= mOuter.right) part = 8;
-    if (p.y >= mOuter.top && p.y <= mOuter.top + 5) part += 1;
-    else if (p.y >= mOuter.bottom - 5 && p.y <= mOuter.bottom) part += 2;
-    return part;
 }
 
 void GuiWindow::DrawFrame(int fill)
@@ -142,7 +139,19 @@ void GuiWindow::Draw()
         GuiRect saved = mClip;
         mClip &= mClient;
         if (tiled) {
-            s->BitmapFill(this, mClient, mpWallpaper);
+            // Tiles start at the scrolled origin, so they move with the
+            // contents.
+            GuiRect area = mClient;
+            GuiScrollInfo info{};
+            if (mpHScroll) {
+                GetHScrollInfo(&info);
+                if (info.maximum >= info.minimum) area.left = int16_t(area.left - (info.current - info.minimum));
+            }
+            if (mpVScroll) {
+                GetVScrollInfo(&info);
+                if (info.maximum >= info.minimum) area.top = int16_t(area.top - (info.current - info.minimum));
+            }
+            s->BitmapFill(this, area, mpWallpaper);
         } else {
             int cx = (mClient.left + mClient.right) / 2;
             int cy = (mClient.top + mClient.bottom) / 2;
@@ -154,6 +163,7 @@ void GuiWindow::Draw()
         DrawFrame(1);
     }
     DrawChildren();
+    if (mpVScroll && mpHScroll) FillScrollCorner();
     s->EndDraw();
 }
 
@@ -165,11 +175,37 @@ void GuiWindow::Add(GuiThing* child, int draw)
     if (IsVisible() && (mStatus & GS_FOCUS_BRANCH) && !wasVisible &&
         (child->mStatus & (GS_ACCEPTS_FOCUS | GS_NONCLIENT)) == GS_ACCEPTS_FOCUS && mpPresentation)
         mpPresentation->MoveFocusTree(child);
+    if (!child->IsNonClient()) ChildrenChanged();
+}
+
+GuiThing* GuiWindow::Remove(GuiThing* child, int draw)
+{
+    const bool clientChild = child && child->mpParent == this && !child->IsNonClient();
+    GuiThing* removed = GuiThing::Remove(child, draw);
+    if (clientChild) ChildrenChanged();
+    return removed;
+}
+
+void GuiWindow::ChildrenChanged()
+{
+    if (!(mScrollMode & (GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO)) || !IsVisible()) return;
+    if (CheckAutoScroll() && mpScreen) {
+        UpdateChildClipping();
+        mpScreen->Invalidate(mOuter);
+        Draw();
+    }
 }
 
 void GuiWindow::Resize(GuiRect rect)
 {
     GuiThing::Resize(rect);
+    if ((mScrollMode & (GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO)) && CheckAutoScroll()) {
+        UpdateChildClipping();
+        if (IsVisible() && mpScreen) {
+            if (mpParent) mpScreen->GenerateViewportList(mpParent);
+            mpScreen->Invalidate(mOuter);
+        }
+    }
     // Children that place themselves by the window (scroll bars) follow.
     GuiMessage sized(GM_PARENT_SIZED, 0, nullptr, this);
     for (GuiThing* c = mpFirstChild; c;) {
@@ -186,6 +222,11 @@ int GuiWindow::Message(const GuiMessage& msg)
     case GM_CLOSE:
         Destroy(this);
         return GUI_RESULT_CLOSED;
+    case GM_SHOW: {
+        int r = GuiThing::Message(msg);
+        if ((mScrollMode & (GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO)) && CheckAutoScroll()) UpdateChildClipping();
+        return r;
+    }
     case GM_FOCUS_GAINED: {
         int r = GuiThing::Message(msg);
         if (mpPresentation && mpPresentation->mpFocus == this && !(mStatus & GS_KEEPS_FOCUS))
@@ -194,6 +235,34 @@ int GuiWindow::Message(const GuiMessage& msg)
     }
     case GM_POINTER_LEAVE:
         ResetPointerShape();
+        return 0;
+    case GM_POINTER_MOVE:
+        return PointerMoved(msg);
+    case GM_POINTER_PRESS:
+        return PointerPressed(msg);
+    case GM_POINTER_RELEASE:
+        if (mMoveMode) return PointerReleased(msg);
+        break;
+    case GM_START_MOVE:
+        StartMove(msg);
+        return 0;
+    case GM_ADD_ICON:
+        AddIcon(static_cast<GuiIcon*>(msg.Pointer()));
+        return 0;
+    case GM_VSCROLL:
+        MoveClientObjects(0, int(msg.data - msg.Word(0)), 1);
+        return 0;
+    case GM_HSCROLL:
+        MoveClientObjects(int(msg.data - msg.Word(0)), 0, 1);
+        return 0;
+    case GM_MAXIMIZE:
+        if (mStatus & GS_SIZABLE) Maximize();
+        return 0;
+    case GM_MINIMIZE:
+        if (mStatus & GS_SIZABLE) Minimize();
+        return 0;
+    case GM_RESTORE:
+        if (mStatus & GS_SIZABLE) RestoreSize();
         return 0;
     default:
         break;
@@ -228,14 +297,65 @@ bool GuiWindow::PointerInputBlocked(const GuiMessage& msg)
     if (mOuter.Contains(p) || !pm || pm->GetPointerOwner()) return false;
     // Only a top-level window in front of this window's own top-level
     // window may take input outside the modal window.
-    GuiThing* top = this;
-    while (top->mpParent && top->mpParent != pm) top = top->mpParent;
+    GuiThing* top = TopLevel();
     for (GuiThing* c = pm->mpFirstChild; c && c != top; c = c->mpNext)
         if (c->IsVisible() && c->mOuter.Contains(p)) return false;
     return true;
 }
 
-int GuiWindow::Execute(int add)
+GuiThing* GuiWindow::TopLevel()
+{
+    GuiThing* top = this;
+    while (top->mpParent && top->mpParent != mpPresentation) top = top->mpParent;
+    return top;
+}
+
+// Pointer input of a window that runs GlobalModalExecute: the window holds
+// the capture, so it picks the receiver itself.
+int GuiWindow::GlobalPointerMessage(GuiMessage& msg)
+{
+    GuiPresentationManager* pm = mpPresentation;
+    if (mMoveMode) return Message(msg);
+    GuiThing* front = nullptr;
+    for (GuiThing* c = pm->mpFirstChild; c && !front; c = c->mpNext)
+        if (c->IsVisible()) front = c;
+    if (front != TopLevel()) {
+        if (taskIdSelf() == tBaseGuiTask) pm->RouteMessageToTask(&msg);
+        return 0;
+    }
+    GuiThing* owner = pm->GetPointerOwner();
+    if (owner != this) return pm->DispatchMessage(pm, &msg);
+    const GuiPoint p = msg.Point();
+    if (!mOuter.Contains(p)) return Message(msg);
+    GuiThing* t = pm->FindLowestThingContaining(this, p);
+    if (t != pm->mpPointerOver) {
+        if (GuiThing* old = pm->mpPointerOver) {
+            GuiMessage leave(GM_POINTER_LEAVE, 0, old, nullptr);
+            leave.SetPoint(p);
+            old->Message(leave);
+        }
+        pm->mpPointerOver = t;
+        GuiMessage enter(GM_POINTER_ENTER, 0, t, nullptr);
+        enter.SetPoint(p);
+        t->Message(enter);
+    }
+    if ((msg.type == GM_POINTER_PRESS || msg.type == GM_POINTER2_PRESS) && t != this &&
+        (t->mStatus & GS_ACCEPTS_FOCUS) && t != pm->mpFocus)
+        pm->MoveFocusTree(t);
+    return t->Message(msg);
+}
+
+int GuiWindow::Execute(int add) { return RunModal(add, false); }
+
+int GuiWindow::GlobalModalExecute()
+{
+    // The loop releases the capture when it ends (closing the window
+    // releases it too).
+    CapturePointer();
+    return RunModal(1, true);
+}
+
+int GuiWindow::RunModal(int add, bool global)
 {
     GuiPresentationManager* pm = mpPresentation;
     GuiMessageQueue* mq = mpMessageQueue;
@@ -255,12 +375,16 @@ int GuiWindow::Execute(int add)
     for (;;) {
         GuiMessage msg;
         mq->Pop(&msg);
-        if (!subTask && pm->RouteMessageToTask(&msg)) continue;
         int result = 0;
-        if (msg.type >= GM_POINTER_PRESS && msg.type <= GM_POINTER2_RELEASE) {
+        const bool pointer = msg.type >= GM_POINTER_MOVE && msg.type <= GM_POINTER2_RELEASE && !msg.target;
+        if (global && pointer) {
+            result = GlobalPointerMessage(msg);
+        } else if (!subTask && pm->RouteMessageToTask(&msg)) {
+            continue;
+        } else if (pointer && msg.type != GM_POINTER_MOVE) {
             if (PointerInputBlocked(msg)) continue;
             result = pm->DispatchMessage(pm, &msg);
-        } else if (msg.type == GM_POINTER_MOVE) {
+        } else if (pointer) {
             if (!mOuter.Contains(msg.Point()) && !pm->GetPointerOwner()) {
                 ResetPointerShape();
                 if (mpScreen) mpScreen->SetPointer(msg.Point());
@@ -271,6 +395,7 @@ int GuiWindow::Execute(int add)
             result = pm->DispatchMessage(this, &msg);
         }
         if (result != 0) {
+            if (global && (mStatus & GS_CAPTURE) && !subTask) ReleasePointer();
             // In another task the GUI task may already delete this window
             // (message 3); only its address is used from here on.
             if (subTask) pm->EndSubTaskExecute(this);
