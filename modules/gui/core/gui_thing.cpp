@@ -6,6 +6,7 @@
 #include "gui/core/gui_queue.h"
 #include "gui/draw/gui_screen.h"
 #include "gui/core/gui_task.h"
+#include "platform/syslogx.h"
 
 GuiScreen* GuiThing::mpScreen = nullptr;
 GuiPresentationManager* GuiThing::mpPresentation = nullptr;
@@ -259,7 +260,10 @@ GuiThing* GuiThing::Remove(GuiThing* child, int draw)
 
 void GuiThing::SetColor(unsigned char index, unsigned long colour)
 {
-    if (index > 3) return;
+    if (index > 3) {
+        syslogx(147, "GuiThing::SetColor: colour index %u outside 0 to 3", unsigned(index));
+        return;
+    }
     mColor[index] = uint32_t(colour);
     if (IsVisible()) invalidate(mOuter);
 }

@@ -4,6 +4,7 @@
 
 #include "gui/draw/gui_screen.h"
 #include "gui/core/gui_thing.h"
+#include "platform/syslogx.h"
 
 const GuiFont* GuiTextThing::mFontTable[GuiTextThing::FONT_SLOTS] = {
     &SysFont,  &SysFont,  &MenuFont, &MenuFont, &MenuFont, &MenuFont, &SysFont,  &SysFont,   // 0-7
@@ -33,7 +34,12 @@ GuiTextThing::~GuiTextThing()
 void GuiTextThing::Initialize(unsigned short style, const char* text, int fontSlot)
 {
     // A slot outside the table gives no font rather than a read past it.
-    mpFont = (fontSlot >= 0 && fontSlot < FONT_SLOTS) ? mFontTable[fontSlot] : nullptr;
+    if (fontSlot >= 0 && fontSlot < FONT_SLOTS) {
+        mpFont = mFontTable[fontSlot];
+    } else {
+        mpFont = nullptr;
+        syslogx(147, "GuiTextThing: font slot %d outside the font table", fontSlot);
+    }
     mCopy = (style & GST_COPY_TEXT) ? 1 : 0;
     mpText = nullptr;
     mLength = 0;
@@ -101,7 +107,10 @@ void GuiTextThing::SetCopyMode()
 
 int GuiTextThing::AssignFontTablePointer(int slot, GuiFont* font, int freeOld)
 {
-    if (slot < 0 || slot >= FONT_SLOTS) return 0;
+    if (slot < 0 || slot >= FONT_SLOTS) {
+        syslogx(147, "GuiTextThing::AssignFontTablePointer: font slot %d outside the font table", slot);
+        return 0;
+    }
     if (freeOld) {
         // Fonts handed in for freeing are made with new, their tables with
         // new[]; the built-in fonts are static and end the chain.

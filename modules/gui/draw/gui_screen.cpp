@@ -130,11 +130,10 @@ void GuiScreen::PolyLine(GuiThing* thing, GuiPoint* points, unsigned int count, 
                          int width)
 {
     if (!thing || !points || width < 1 || count < 2) return;
-    for (unsigned int i = 0; i + 1 < count; ++i) {
-        int x1 = points[i].x, y1 = points[i].y, x2 = points[i + 1].x, y2 = points[i + 1].y;
-        GuiRect r(std::min(x1, x2), std::min(y1, y2), std::max(x1, x2), std::max(y1, y2));
-        ForEachPiece(thing, r, [&](GuiRect& piece) { LineView(x1, y1, x2, y2, piece, colour, width); });
-    }
+    // Each segment as a line of its own: straight wide segments come out at
+    // their full width.
+    for (unsigned int i = 0; i + 1 < count; ++i)
+        Line(thing, points[i].x, points[i].y, points[i + 1].x, points[i + 1].y, colour, width);
 }
 
 void GuiScreen::Rectangle(GuiThing* thing, const GuiRect& rect, const GuiColor& colour, int width)

@@ -147,6 +147,16 @@ TEST_F(DrawTest, PolyLineDrawsConnectedSegments)
     EXPECT_EQ(Px(10, 15), kUntouched);
 }
 
+TEST_F(DrawTest, WidePolyLineSegmentsKeepTheirWidth)
+{
+    // Straight segments of width 3: a 3-pixel band below / right of each.
+    GuiPoint pts[] = {{100, 100}, {140, 100}, {140, 130}};
+    Paint(root, [&] { screen->PolyLine(root, pts, 3, kRed, 3); });
+    EXPECT_EQ(Count(GuiRect(100, 100, 140, 102), 0xFF0000), 41 * 3);
+    EXPECT_EQ(Count(GuiRect(140, 100, 142, 130), 0xFF0000), 3 * 31);
+    EXPECT_EQ(Px(100, 103), kUntouched);
+}
+
 TEST_F(DrawTest, XorFramesAreDottedAndUndoThemselves)
 {
     std::fill_n(gbVMemory, 1024 * 480, 0u);
