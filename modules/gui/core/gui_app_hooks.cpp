@@ -2,35 +2,13 @@
 // application. The display application defines the real ones; these are
 // weak, so its definitions take their place when it is linked in.
 //
-// Until then GuiAppInitialize shows a test window of the runtime, so that a
+// Until then GuiAppInitialize shows a start window of the runtime, so that a
 // running device puts a recognisable frame on its screen.
+#include "gui/core/gui_button.h"
 #include "gui/core/gui_presentation.h"
-#include "gui/draw/gui_screen.h"
+#include "gui/core/gui_prompt.h"
 #include "gui/core/gui_task.h"
-
-namespace {
-
-// One line of text on the window's background, in the thing's text colour.
-class TestLabel : public GuiTextThing {
-public:
-    TestLabel(const GuiRect& r, const char* text, int fontSlot, int doubled)
-        : GuiTextThing(r, 0, GST_FRAME_NONE, text, fontSlot), mDoubled(doubled)
-    {
-        mColor[2] = 0xFFFFFF;
-    }
-    void Draw() override {
-        if (!mpScreen || !mpParent) return;
-        mpScreen->BeginDraw(this);
-        GuiColor c{mColor[2], mpParent->mColor[0], 0};
-        mpScreen->DrawText(this, GuiPoint{mClient.left, mClient.top}, mpText, c, mpFont, -1, mDoubled);
-        mpScreen->EndDraw();
-    }
-
-private:
-    int mDoubled;
-};
-
-}  // namespace
+#include "gui/draw/gui_screen.h"
 
 __attribute__((weak)) void ConfigureGuiInput()
 {
@@ -42,23 +20,35 @@ __attribute__((weak)) void RestoreGuiInput() {}
 __attribute__((weak)) void GuiAppInitialize(GuiPresentationManager* pm)
 {
     if (!pm) return;
-    // A dark blue main window over the visible screen with a raised and a
-    // thin-framed window inside it, each with a line of text.
+    // A dark blue background with a framed window on it: a blue title
+    // prompt, two lines of text and a button.
     auto* main = new GuiWindow(GuiRect(0, 0, 639, 479), GST_FRAME_NONE);
     main->SetColor(0, 0x102040);
-    auto* panel = new GuiWindow(GuiRect(40, 40, 599, 199), GST_FRAME_RAISED);
+    auto* panel = new GuiWindow(GuiRect(80, 90, 559, 389), GST_FRAME_THICK);
     panel->SetColor(0, 0xC0C0C0);
-    auto* box = new GuiWindow(GuiRect(40, 240, 599, 439), GST_FRAME_THIN);
-    box->SetColor(0, 0x20A040);
-    auto* title = new TestLabel(GuiRect(60, 60, 579, 91), "TAV9 GUI RUNTIME", 6, 1);
-    title->mColor[2] = 0x102040;
+    const GuiRect& c = panel->mClient;
+
+    auto* title = new GuiPrompt(GuiRect(c.left, c.top, c.right, c.top + 21), "TAV9 GUI runtime", 0,
+                                GST_FRAME_NONE | GST_TEXT_LEFT, 0);
+    title->SetColor(0, 0x0000BF);
+    title->SetColor(2, 0xFFFFFF);
     panel->Add(title, 0);
-    auto* note = new TestLabel(GuiRect(60, 110, 579, 125), "Waiting for the display application.", 2, 0);
-    note->mColor[2] = 0x102040;
+
+    auto* heading = new GuiPrompt(GuiRect(c.left + 20, c.top + 50, c.right - 20, c.top + 91), "TAV9", 0,
+                                  GST_FRAME_NONE | GST_TRANSPARENT, 1);
+    heading->SetColor(2, 0x102040);
+    panel->Add(heading, 0);
+    auto* note = new GuiPrompt(GuiRect(c.left + 20, c.top + 110, c.right - 20, c.top + 131),
+                               "Waiting for the display application.", 0, GST_FRAME_RECESSED, 0);
     panel->Add(note, 0);
-    box->Add(new TestLabel(GuiRect(60, 260, 579, 275), GuiThing::Version(), 6, 0), 0);
+    auto* version = new GuiPrompt(c.left + 20, c.top + 150, GuiThing::Version(), 0,
+                                  GST_FRAME_NONE | GST_TRANSPARENT | GST_TEXT_LEFT, &MenuFont, 0);
+    panel->Add(version, 0);
+
+    GuiRect at(c.right - 100, c.bottom - 40, c.right - 20, c.bottom - 14);
+    panel->Add(new GuiTextButton(at, "OK", 0, GST_ENABLED), 0);
+
     main->Add(panel, 0);
-    main->Add(box, 0);
     pm->Add(main, 1);
 
     if (GuiThing::mpScreen) {
