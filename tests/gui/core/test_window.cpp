@@ -150,6 +150,25 @@ TEST_F(GuiWindowTest, ExecuteReturnsTheIdOfTheClosingButton)
     EXPECT_EQ(pm->mpFirstChild, nullptr);
 }
 
+TEST_F(GuiWindowTest, GlobalModalWindowKeepsThePointerUntilItCloses)
+{
+    auto* back = new RecWindow(GuiRect(0, 0, 639, 479));
+    pm->Add(back, 1);
+    auto* w = new RecWindow(GuiRect(100, 100, 299, 199));
+    GuiRect ok(110, 110, 169, 139);
+    auto* button = new GuiTextButton(ok, "OK", 1002, GST_ENABLED);
+    w->Add(button, 0);
+    Click(mq, 20, 20);   // on the background: it stays there
+    Post(PointerAt(GM_POINTER_MOVE, 120, 120));
+    Click(mq, 130, 120);
+    EXPECT_EQ(w->GlobalModalExecute(), 1002);
+    EXPECT_EQ(back->Count(GM_POINTER_PRESS), 0);
+    EXPECT_EQ(pm->GetPointerOwner(), nullptr);
+    EXPECT_EQ(pm->mpPointerOver, nullptr);
+    Pump();
+    EXPECT_EQ(pm->mpFirstChild, back);
+}
+
 TEST_F(GuiWindowTest, MinimisedWindowComesBackThroughItsIcon)
 {
     GuiWindow* w = Show(pm, GuiRect(100, 100, 299, 249), GST_FRAME_THICK);
