@@ -58,6 +58,28 @@ TEST_F(GuiScrollTest, AutomaticBarComesWithOverflowScrollsAndGoesWhenItFits)
     EXPECT_EQ(top->mOuter.top, 0);
 }
 
+TEST_F(GuiScrollTest, BothAutomaticBarsLeaveAGreyCorner)
+{
+    auto* w = new RecWindow(GuiRect(0, 0, 199, 199));
+    w->SetScrollMode(GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO);
+    pm->Add(w, 1);
+    EXPECT_EQ(w->mpHScroll, nullptr);   // no children: nothing to scroll
+    // Wide but not tall: only the horizontal bar ...
+    auto* wide = new RecThing(GuiRect(0, 0, 399, 189), 1);
+    w->Add(wide, 1);
+    ASSERT_NE(w->mpHScroll, nullptr);
+    // ... whose strip then hides the child's bottom: the vertical one follows.
+    ASSERT_NE(w->mpVScroll, nullptr);
+    EXPECT_EQ(w->mClient, GuiRect(0, 0, 183, 183));
+    EXPECT_EQ(w->mpHScroll->mOuter, GuiRect(0, 184, 183, 199));
+    EXPECT_EQ(w->mpVScroll->mOuter, GuiRect(184, 0, 199, 183));
+    EXPECT_EQ(CountColour(GuiRect(184, 184, 199, 199), 0xC0C0C0), 256);
+    // The right arrow scrolls the contents left.
+    Click(mq, 175, 190);
+    Pump();
+    EXPECT_EQ(wide->mOuter.left, -18);
+}
+
 TEST_F(GuiScrollTest, TrackPressPagesAndThumbDragScrollsOnRelease)
 {
     auto* w = new RecWindow(GuiRect(0, 0, 199, 199));
