@@ -35,6 +35,29 @@ void drawChoice(GuiButton* b, GuiBitmap* mark, uint32_t textColour)
     s->EndDraw();
 }
 
+// Pointer handling of radio buttons and check boxes: a press captures the
+// pointer, a release inside calls `choose`; moves and leaving are ignored.
+template <class Choose>
+int choiceMessage(GuiButton* b, const GuiMessage& msg, Choose&& choose)
+{
+    switch (msg.type) {
+    case GM_POINTER_MOVE:
+    case GM_POINTER_LEAVE:
+        return 0;
+    case GM_POINTER_PRESS:
+        if (b->mStyle & GST_ENABLED) b->CapturePointer();
+        return 0;
+    case GM_POINTER_RELEASE:
+        if (b->mStatus & GS_CAPTURE) {
+            if (b->mOuter.Contains(msg.Point())) choose();
+            b->ReleasePointer();
+        }
+        return 0;
+    default:
+        return b->GuiButton::Message(msg);
+    }
+}
+
 }  // namespace
 
 // ---- GuiRadioButton ---------------------------------------------------------------------------
@@ -87,22 +110,7 @@ void GuiRadioButton::SetSelected(int on)
 
 int GuiRadioButton::Message(const GuiMessage& msg)
 {
-    switch (msg.type) {
-    case GM_POINTER_MOVE:
-    case GM_POINTER_LEAVE:
-        return 0;
-    case GM_POINTER_PRESS:
-        if (mStyle & GST_ENABLED) CapturePointer();
-        return 0;
-    case GM_POINTER_RELEASE:
-        if (mStatus & GS_CAPTURE) {
-            if (mOuter.Contains(msg.Point())) SetSelected(1);
-            ReleasePointer();
-        }
-        return 0;
-    default:
-        return GuiButton::Message(msg);
-    }
+    return choiceMessage(this, msg, [this] { SetSelected(1); });
 }
 
 void GuiRadioButton::Draw()
@@ -148,22 +156,7 @@ void GuiCheckBox::SetSelected(int on)
 
 int GuiCheckBox::Message(const GuiMessage& msg)
 {
-    switch (msg.type) {
-    case GM_POINTER_MOVE:
-    case GM_POINTER_LEAVE:
-        return 0;
-    case GM_POINTER_PRESS:
-        if (mStyle & GST_ENABLED) CapturePointer();
-        return 0;
-    case GM_POINTER_RELEASE:
-        if (mStatus & GS_CAPTURE) {
-            if (mOuter.Contains(msg.Point())) SetSelected(!IsChecked());
-            ReleasePointer();
-        }
-        return 0;
-    default:
-        return GuiButton::Message(msg);
-    }
+    return choiceMessage(this, msg, [this] { SetSelected(!IsChecked()); });
 }
 
 void GuiCheckBox::Draw()

@@ -129,6 +129,7 @@ private:
     void DropHBar();
     // One round of CheckAutoScroll; true when a bar came or went.
     bool AutoScrollOnce();
+    bool AutoScrollAxis(bool vertical);
     bool PointerInputBlocked(const GuiMessage& msg);
     // Back to the plain pointer after a border hover set another shape.
     void ResetPointerShape();

@@ -137,43 +137,37 @@ void GuiWindow::GetHScrollInfo(GuiScrollInfo* info)
 bool GuiWindow::AutoScrollOnce()
 {
     bool changed = false;
-    GuiScrollInfo info{};
-    if (mScrollMode & GUI_SCROLL_H_AUTO) {
-        GetHScrollInfo(&info);
-        if (info.maximum - info.minimum < info.visible) {
-            if (mpHScroll) {
-                DropHBar();
-                changed = true;
-                if (mpVScroll && IsVisible()) mpVScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpVScroll, this));
-                if (info.maximum >= info.minimum && info.current != info.minimum)
-                    postScroll(this, GM_HSCROLL, info.current, info.minimum);
-            }
-        } else if (!mpHScroll) {
-            AddHBar();
-            changed = true;
-            if (mpVScroll) mpVScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpVScroll, this));
-        } else {
-            mpHScroll->Reset(&info);
-        }
-    }
-    if (mScrollMode & GUI_SCROLL_V_AUTO) {
-        GetVScrollInfo(&info);
-        if (info.maximum - info.minimum < info.visible) {
-            if (mpVScroll) {
-                DropVBar();
-                changed = true;
-                if (mpHScroll && IsVisible()) mpHScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpHScroll, this));
-                if (info.current != info.minimum) postScroll(this, GM_VSCROLL, info.current, info.minimum);
-            }
-        } else if (!mpVScroll) {
-            AddVBar();
-            changed = true;
-            if (mpHScroll) mpHScroll->Message(GuiMessage(GM_PARENT_SIZED, 0, mpHScroll, this));
-        } else {
-            mpVScroll->Reset(&info);
-        }
-    }
+    if (mScrollMode & GUI_SCROLL_H_AUTO) changed |= AutoScrollAxis(false);
+    if (mScrollMode & GUI_SCROLL_V_AUTO) changed |= AutoScrollAxis(true);
     return changed;
+}
+
+bool GuiWindow::AutoScrollAxis(bool vertical)
+{
+    GuiScrollInfo info{};
+    GuiScroll* bar = vertical ? static_cast<GuiScroll*>(mpVScroll) : mpHScroll;
+    GuiScroll* other = vertical ? static_cast<GuiScroll*>(mpHScroll) : mpVScroll;
+    if (vertical) GetVScrollInfo(&info);
+    else GetHScrollInfo(&info);
+    if (info.maximum - info.minimum < info.visible) {
+        // Everything fits: the bar goes and the contents move back to the
+        // client edge.
+        if (!bar) return false;
+        if (vertical) DropVBar();
+        else DropHBar();
+        if (other && IsVisible()) other->Message(GuiMessage(GM_PARENT_SIZED, 0, other, this));
+        if (info.maximum >= info.minimum && info.current != info.minimum)
+            postScroll(this, vertical ? GM_VSCROLL : GM_HSCROLL, info.current, info.minimum);
+        return true;
+    }
+    if (bar) {
+        bar->Reset(&info);
+        return false;
+    }
+    if (vertical) AddVBar();
+    else AddHBar();
+    if (other) other->Message(GuiMessage(GM_PARENT_SIZED, 0, other, this));
+    return true;
 }
 
 int GuiWindow::CheckAutoScroll()
