@@ -17,7 +17,9 @@ __attribute__((weak)) void ConfigureGuiInput()
 
 __attribute__((weak)) void RestoreGuiInput() {}
 
-__attribute__((weak)) void GuiAppInitialize(GuiPresentationManager* pm)
+__attribute__((weak)) void GuiAppInitialize(GuiPresentationManager* pm) { GuiShowStartWindow(pm); }
+
+void GuiShowStartWindow(GuiPresentationManager* pm)
 {
     if (!pm) return;
     // A dark blue background with a framed window on it: a blue title

@@ -52,6 +52,10 @@ void GuiLoopForever();
 void ConfigureGuiInput();
 void GuiAppInitialize(GuiPresentationManager* presentation);
 void RestoreGuiInput();
+// The runtime's start window (a framed window with a title, a note and a
+// button), shown by the stand-in GuiAppInitialize until the display
+// application supplies its own.
+void GuiShowStartWindow(GuiPresentationManager* presentation);
 
 // ---- the GUI task's life in three steps (GuiTaskMain runs them in order) ----
 using GuiAppInit = void (*)(GuiPresentationManager*);

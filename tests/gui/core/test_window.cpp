@@ -213,4 +213,28 @@ TEST_F(GuiWindowTest, MaximiseFillsTheParentAndRestoreGoesBack)
     EXPECT_EQ(w->mMaximized, 0);
 }
 
+TEST_F(GuiWindowTest, StartWindowShowsAFramedWindowWithTitleAndButton)
+{
+    GuiShowStartWindow(pm);
+    GuiThing* main = pm->mpFirstChild;
+    ASSERT_NE(main, nullptr);
+    GuiThing* panel = main->mpFirstChild;
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->mStyle & GST_FRAME_MASK, GST_FRAME_THICK);
+    EXPECT_EQ(Pixel(panel->mOuter.right, panel->mOuter.top + 50), kBlack);
+    // The title prompt: blue with white text across the top of the client.
+    const GuiRect& c = panel->mClient;
+    const GuiRect title(c.left, c.top, c.right, c.top + 21);
+    EXPECT_GT(CountColour(title, 0x0000BF), title.Width() * title.Height() / 2);
+    EXPECT_GT(CountColour(title, kWhite), 20);
+    // A text button with its bevel.
+    GuiThing* button = nullptr;
+    for (GuiThing* t = panel->mpFirstChild; t; t = t->mpNext)
+        if (t->mType == GT_TEXT_BUTTON) button = t;
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(Pixel(button->mOuter.left, button->mOuter.top + 5), kWhite);
+    EXPECT_EQ(Pixel(button->mOuter.right, button->mOuter.top + 5), kBlack);
+    EXPECT_GT(CountColour(button->mOuter, kBlack), 2 * button->mOuter.Height());   // edge and text
+}
+
 }  // namespace
