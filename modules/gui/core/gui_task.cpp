@@ -70,6 +70,9 @@ void GuiTimerTask(intptr_t)
 {
     for (;;) {
         taskDelay(GuiTimerPeriod());
+        // The GUI task makes the timer mutex and the queue during its
+        // start-up; until it has finished there is nothing to tick.
+        if (gbGuiInitialized.load() != 1) continue;
         GuiTimerTaskStep();
     }
 }
