@@ -73,27 +73,26 @@ void GuiWindow::SetScrollMode(unsigned int mode)
     if (mode & GUI_SCROLL_LIVE) mStatus |= GS_LIVE_SCROLL;
     else mStatus &= uint16_t(~GS_LIVE_SCROLL);
     GuiLock lock;
-    if ((mode & kAutoBits) && IsVisible()) {
-        if (CheckAutoScroll() && mpScreen) {
-            UpdateChildClipping();
-            mpScreen->Invalidate(mOuter);
-            Draw();
-        }
-        return;
-    }
-    if ((mode & kAutoBits)) return;   // decided when the window is shown
+    // Directions with an automatic bit are decided by the children's
+    // extent (once the window is shown); the others follow the fixed bits.
+    const bool autoV = mode & GUI_SCROLL_V_AUTO, autoH = mode & GUI_SCROLL_H_AUTO;
     const bool wantV = mode & GUI_SCROLL_V, wantH = mode & GUI_SCROLL_H;
-    if (wantH && !mpHScroll) {
-        // A vertical bar still to come narrows the strip of this one.
-        const bool narrow = wantV && !mpVScroll;
-        if (narrow) mClient.right = int16_t(mClient.right - GUI_SCROLL_BAR);
-        AddHBar();
-        if (narrow) mClient.right = int16_t(mClient.right + GUI_SCROLL_BAR);
-    } else if (!wantH && mpHScroll) {
-        DropHBar();
+    if (!autoH) {
+        if (wantH && !mpHScroll) {
+            // A vertical bar still to come narrows the strip of this one.
+            const bool narrow = !autoV && wantV && !mpVScroll;
+            if (narrow) mClient.right = int16_t(mClient.right - GUI_SCROLL_BAR);
+            AddHBar();
+            if (narrow) mClient.right = int16_t(mClient.right + GUI_SCROLL_BAR);
+        } else if (!wantH && mpHScroll) {
+            DropHBar();
+        }
     }
-    if (wantV && !mpVScroll) AddVBar();
-    else if (!wantV && mpVScroll) DropVBar();
+    if (!autoV) {
+        if (wantV && !mpVScroll) AddVBar();
+        else if (!wantV && mpVScroll) DropVBar();
+    }
+    if ((autoV || autoH) && IsVisible()) CheckAutoScroll();
     if (IsVisible() && mpScreen) {
         UpdateChildClipping();
         mpScreen->Invalidate(mOuter);
