@@ -184,13 +184,21 @@ TEST_F(GuiWindowTest, MinimisedWindowComesBackThroughItsIcon)
     EXPECT_EQ(icon->mOuter.left, 10);
     EXPECT_EQ(icon->mOuter.top, 479 - gbWinIconBitmap.height - 10);
     EXPECT_EQ(Pixel(icon->mOuter.left + 1, icon->mOuter.top + 1), kBlack);
+    // A second icon lines up 10 pixels right of the first.
+    GuiWindow* other = Show(pm, GuiRect(300, 100, 399, 149), GST_FRAME_THICK);
+    Post(GuiMessage(GM_MINIMIZE, 0, other, nullptr));
+    Pump();
+    ASSERT_EQ(pm->mpFirstChild->mType, GT_ICON);
+    EXPECT_EQ(pm->mpFirstChild->mOuter.left, icon->mOuter.right + 10);
 
     Click(mq, icon->mOuter.left + 5, icon->mOuter.top + 5);
     Pump();
     Pump();
     EXPECT_TRUE(w->IsVisible());
     EXPECT_EQ(w->mpParent, pm);
-    for (GuiThing* c = pm->mpFirstChild; c; c = c->mpNext) EXPECT_NE(c->mType, GT_ICON);
+    int icons = 0;
+    for (GuiThing* c = pm->mpFirstChild; c; c = c->mpNext) icons += c->mType == GT_ICON;
+    EXPECT_EQ(icons, 1);   // only the other window's is left
 }
 
 TEST_F(GuiWindowTest, MaximiseFillsTheParentAndRestoreGoesBack)
