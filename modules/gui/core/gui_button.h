@@ -40,6 +40,7 @@ public:
     void Style(unsigned short style) override;
 
     virtual void Initialize(unsigned short style);
+    using GuiTextThing::Initialize;   // (style, text, font slot) of the text
 
     void Enable();
     void Disable();
