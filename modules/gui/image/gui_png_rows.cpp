@@ -21,14 +21,24 @@ inline uint8_t Paeth(int a, int b, int c) {
     return uint8_t(pa <= pb && pa <= pc ? a : nearBc);
 }
 
-// Paeth over rows of 1-byte pixels (palette and gray): left and upper-left
-// stay in registers.
+// Paeth over rows of 1-byte pixels (palette and gray). Each byte waits for
+// the one before it, so everything that does not depend on the left
+// neighbour (the distance to the upper-left, the sums with above and
+// upper-left) is worked out beside that chain, and only the distances to
+// the left neighbour and the final choice lie on it.
 void UnpaethBytes(uint8_t* d, const uint8_t* p, uint32_t len) {
     int a = d[0], c = p[0];
     for (uint32_t i = 1; i < len; i++) {
-        int b = p[i];
-        a = uint8_t(d[i] + Paeth(a, b, c));
-        d[i] = uint8_t(a);
+        int b = p[i], x = d[i];
+        int q = b - c;
+        int pa = std::abs(q);
+        int withB = (x + b) & 0xFF, withC = (x + c) & 0xFF;
+        int t = a - c;
+        int pb = std::abs(t), pc = std::abs(t + q);
+        int r = pb <= pc ? withB : withC;
+        if (pa <= pb && pa <= pc) r = (x + a) & 0xFF;
+        d[i] = uint8_t(r);
+        a = r;
         c = b;
     }
 }
