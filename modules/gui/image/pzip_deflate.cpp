@@ -14,6 +14,7 @@ constexpr uint32_t kMaxStored = 65535;
 struct DeflateInternalState {
     StateHeader header;
     z_stream z;
+    bool started;   // zlib has had a call (and written the stream header)
     bool finished;  // the stream end has been reported
     // Level 0 collects whole stored blocks here (see CompressStored).
     uint8_t* storedBuf;
@@ -79,7 +80,7 @@ int Compress(PzipStream* strm, DeflateInternalState* s, int flush, const uint8_t
     bool called = false;
     for (;;) {
         uint32_t pending = PendingBytes(s);
-        bool waits = pending != 0 || n != 0 || (flush == PZIP_FINISH && !s->finished);
+        bool waits = !s->started || pending != 0 || n != 0 || (flush == PZIP_FINISH && !s->finished);
         // zlib takes no call without room for output.
         if (waits && (strm->availOut == 0 || strm->availOut < pending + room) &&
             !GrowOutput(strm, pending + room) && called)
@@ -89,6 +90,7 @@ int Compress(PzipStream* strm, DeflateInternalState* s, int flush, const uint8_t
         s->z.next_out = strm->nextOut;
         s->z.avail_out = strm->availOut;
         ret = deflate(&s->z, flush);
+        if (ret == Z_OK || ret == Z_STREAM_END) s->started = true;
         in = s->z.next_in;
         n = s->z.avail_in;
         FromZlibOutput(strm, &s->z);
@@ -119,6 +121,13 @@ uint32_t TakeInput(PzipStream* strm, uint8_t* buf, uint32_t len) {
 // call with room for all of it, as zlib does in one call over all the data.
 int CompressStored(PzipStream* strm, DeflateInternalState* s, int flush) {
     const uint32_t blockRoom = kMaxStored + 16;  // block header, zlib header, trailer
+    if (!s->started) {
+        // The stream header comes out on the first call, as at other levels.
+        const uint8_t* none = nullptr;
+        uint32_t n = 0;
+        int ret = Compress(strm, s, PZIP_NO_FLUSH, none, n, 0);
+        if (ret != PZIP_OK) return ret;
+    }
     for (;;) {
         if (s->storedLen == kMaxStored && strm->availIn != 0) {
             const uint8_t* in = s->storedBuf;
@@ -147,6 +156,7 @@ int PzipDeflateReset(PzipStream* strm) {
     if (s == nullptr) return PZIP_STREAM_ERROR;
     int ret = deflateReset(&s->z);
     if (ret != Z_OK) return ret;
+    s->started = false;
     s->finished = false;
     s->storedLen = 0;
     strm->totalIn = strm->totalOut = 0;
@@ -197,6 +207,18 @@ int PzipDeflate(PzipStream* strm, int flush) {
     if (strm->availIn != 0 && strm->nextIn == nullptr) {
         strm->msg = "stream error";
         return PZIP_STREAM_ERROR;
+    }
+    if (s->finished) {
+        // As zlib answers a finished stream, whatever room the output has.
+        if (flush != PZIP_FINISH) {
+            strm->msg = "stream error";
+            return PZIP_STREAM_ERROR;
+        }
+        if (strm->availIn != 0) {
+            strm->msg = "buffer error";
+            return PZIP_BUF_ERROR;
+        }
+        return PZIP_STREAM_END;
     }
     if (s->storedBuf != nullptr) return CompressStored(strm, s, flush);
     const uint8_t* in = strm->nextIn;

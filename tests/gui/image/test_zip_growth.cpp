@@ -52,16 +52,21 @@ TEST(ZipGrowth, EveryLengthFinishes) {
 }
 
 TEST(ZipGrowth, StreamedWithCallerBufferAndEveryLevel) {
-    // The caller starts with a small buffer of its own (from new[]) and
-    // feeds uneven pieces; the compressor moves to larger buffers as it goes.
+    // The caller starts with a small buffer of its own (from new[]) or none,
+    // feeds uneven pieces (the first one empty); the compressor moves to
+    // larger buffers as it goes.
     const auto data = LcgBytes(40000);
     for (int level = 0; level <= 9; level++) {
         SCOPED_TRACE(level);
         PzipStream s{};
         ASSERT_EQ(PzipDeflateInitDefault(&s, level), PZIP_OK);
-        s.outputBuffer = new uint8_t[16];
-        s.nextOut = s.outputBuffer;
-        s.availOut = 16;
+        if (level % 2 == 0) {
+            s.outputBuffer = new uint8_t[16];
+            s.nextOut = s.outputBuffer;
+            s.availOut = 16;
+        }
+        ASSERT_EQ(PzipDeflate(&s, PZIP_NO_FLUSH), PZIP_OK);
+        EXPECT_EQ(s.totalOut, 2u);  // the stream header
         int ret = PZIP_OK;
         for (uint32_t pos = 0, step = 1; ret == PZIP_OK; step = step * 3 + 1) {
             uint32_t n = std::min<uint32_t>(step, uint32_t(data.size()) - pos);
@@ -75,6 +80,14 @@ TEST(ZipGrowth, StreamedWithCallerBufferAndEveryLevel) {
             }
         }
         ASSERT_EQ(ret, PZIP_STREAM_END);
+        // A finished stream says so again, and refuses more input.
+        s.availOut = 0;
+        EXPECT_EQ(PzipDeflate(&s, PZIP_FINISH), PZIP_STREAM_END);
+        s.nextIn = data.data();
+        s.availIn = 1;
+        EXPECT_EQ(PzipDeflate(&s, PZIP_NO_FLUSH), PZIP_STREAM_ERROR);
+        EXPECT_EQ(PzipDeflate(&s, PZIP_FINISH), PZIP_BUF_ERROR);
+        s.availIn = 0;
         EXPECT_EQ(s.totalIn, data.size());
         EXPECT_EQ(s.adler, adler32(1, data.data(), uInt(data.size())));
         std::vector<uint8_t> expect(compressBound(uLong(data.size())));
