@@ -29,21 +29,21 @@ int GuiPngConvert::CreateReadStruct() {
     DestroyReadStruct();
     auto* r = new (std::nothrow) ReadState;
     if (r == nullptr) return 0;
-    r->inBuf = new (std::nothrow) uint8_t[kPngInputBuffer];
-    if (r->inBuf == nullptr || PzipInflateInitDefault(&r->zs) != PZIP_OK) {
-        delete[] r->inBuf;
+    r->inputBuffer = new (std::nothrow) uint8_t[kPngInputBuffer];
+    if (r->inputBuffer == nullptr || PzipInflateInitDefault(&r->stream) != PZIP_OK) {
+        delete[] r->inputBuffer;
         delete r;
         return 0;
     }
-    r->zInit = true;
+    r->streamReady = true;
     mRead = r;
     return 1;
 }
 
 void GuiPngConvert::DestroyReadStruct() {
     if (mRead == nullptr) return;
-    if (mRead->zInit) PzipInflateEnd(&mRead->zs);
-    delete[] mRead->inBuf;
+    if (mRead->streamReady) PzipInflateEnd(&mRead->stream);
+    delete[] mRead->inputBuffer;
     delete[] mRead->rowBuf;
     delete[] mRead->prevRow;
     delete mRead;
@@ -87,7 +87,7 @@ int GuiPngConvert::CrcRead(uint8_t* buffer, uint32_t n) {
 int GuiPngConvert::CrcSkip(uint32_t n) {
     while (n > 0) {
         uint32_t k = n < kPngInputBuffer ? n : kPngInputBuffer;
-        if (!CrcRead(mRead->inBuf, k)) return 0;
+        if (!CrcRead(mRead->inputBuffer, k)) return 0;
         n -= k;
     }
     return 1;
@@ -101,8 +101,8 @@ int GuiPngConvert::CrcFinish(bool critical) {
     if (ConsumeImageInput(b, 4) != 4) return -1;
     bool bad = GuiPngGetUint32(b) != mRead->crc;
     if (!bad) return 0;
-    if (critical) return (mRead->flags & PNG_FLAG_CRC_CRITICAL_USE) ? 1 : 0;
-    return (mRead->flags & PNG_FLAG_CRC_ANCILLARY_NOWARN) ? 0 : 1;
+    if (critical) return (mRead->flags & kPngCrcFailCritical) ? 1 : 0;
+    return (mRead->flags & kPngCrcKeepAncillary) ? 0 : 1;
 }
 
 // Reads a chunk's length and name (restarting the CRC); 0 when the input
@@ -134,10 +134,10 @@ int GuiPngConvert::ReadPngHeader() {
         } else if (NameIs(name, "tRNS")) {
             ok = HandleTRNS(length);
         } else if (NameIs(name, "IDAT")) {
-            if (!(mRead->mode & PNG_HAVE_IHDR)) return 0;
-            if (mRead->colorType == 3 && !(mRead->mode & PNG_HAVE_PLTE)) return 0;
-            mRead->idatLeft = length;
-            mRead->mode |= PNG_HAVE_IDAT;
+            if (!(mRead->mode & kPngHeaderSeen)) return 0;
+            if (mRead->colorType == 3 && !(mRead->mode & kPngPaletteSeen)) return 0;
+            mRead->chunkDataLeft = length;
+            mRead->mode |= kPngInImageData;
             return 1;
         } else if (NameIs(name, "IEND")) {
             return 0;  // no image data
@@ -150,7 +150,7 @@ int GuiPngConvert::ReadPngHeader() {
 
 int GuiPngConvert::HandleIHDR(uint32_t length) {
     ReadState* r = mRead;
-    if ((r->mode & PNG_HAVE_IHDR) || length != 13) return 0;
+    if ((r->mode & kPngHeaderSeen) || length != 13) return 0;
     uint8_t b[13];
     if (!CrcRead(b, 13)) return 0;
     if (CrcFinish(true) != 0) return 0;
@@ -171,7 +171,7 @@ int GuiPngConvert::HandleIHDR(uint32_t length) {
     r->channels = type == 2 ? 3 : type == 4 ? 2 : type == 6 ? 4 : 1;
     r->pixelDepth = uint8_t(r->channels * depth);
     r->rowBytes = uint32_t((uint64_t(r->pixelDepth) * width + 7) / 8);
-    r->mode |= PNG_HAVE_IHDR;
+    r->mode |= kPngHeaderSeen;
 
     std::memset(mLocalPalette, 0, size_t(mLocalCapacity) * 3);
     mLocalCount = 0;
@@ -198,27 +198,27 @@ int GuiPngConvert::HandleIHDR(uint32_t length) {
 
 int GuiPngConvert::HandlePLTE(uint32_t length) {
     ReadState* r = mRead;
-    if (!(r->mode & PNG_HAVE_IHDR)) return 0;
-    if ((r->mode & PNG_HAVE_IDAT) || r->colorType != 3) return CrcSkip(length) && CrcFinish(false) >= 0;
-    if (r->mode & PNG_HAVE_PLTE) return 0;
+    if (!(r->mode & kPngHeaderSeen)) return 0;
+    if ((r->mode & kPngInImageData) || r->colorType != 3) return CrcSkip(length) && CrcFinish(false) >= 0;
+    if (r->mode & kPngPaletteSeen) return 0;
     if (length % 3 != 0 || length > 768) return 0;
     uint8_t pal[768];
     if (!CrcRead(pal, length)) return 0;
     if (CrcFinish(true) != 0) return 0;
     std::memcpy(mLocalPalette, pal, length);
     mLocalCount = int(length / 3);
-    r->mode |= PNG_HAVE_PLTE;
-    r->flags |= PNG_FLAG_HAVE_PALETTE;
+    r->mode |= kPngPaletteSeen;
+    r->flags |= kPngPaletteRead;
     return 1;
 }
 
 int GuiPngConvert::HandleTRNS(uint32_t length) {
     ReadState* r = mRead;
-    if (!(r->mode & PNG_HAVE_IHDR)) return 0;
-    bool skip = (r->mode & PNG_HAVE_IDAT) || r->transSeen;
+    if (!(r->mode & kPngHeaderSeen)) return 0;
+    bool skip = (r->mode & kPngInImageData) || r->transSeen;
     if (r->colorType == 3) {
         // At most one alpha byte per palette entry.
-        if ((r->mode & PNG_HAVE_PLTE) && length > uint32_t(mLocalCount)) skip = true;
+        if ((r->mode & kPngPaletteSeen) && length > uint32_t(mLocalCount)) skip = true;
         if (length == 0 || length > 256) skip = true;
     } else if (r->colorType == 0) {
         if (length != 2) skip = true;
@@ -236,9 +236,9 @@ int GuiPngConvert::HandleTRNS(uint32_t length) {
     if (crc > 0) return 1;  // damaged: the table is ignored
 
     if (r->colorType == 3) {
-        std::memcpy(r->transAlpha, b, length);
-        r->numTrans = int(length);
-        r->flags |= PNG_FLAG_FREE_TRNS;
+        std::memcpy(r->paletteAlpha, b, length);
+        r->transCount = int(length);
+        r->flags |= kPngOwnsTransparency;
         for (uint32_t i = 0; i < length; i++) {
             if (b[i] == 0) {
                 SetTransColor(int(i));
@@ -255,14 +255,15 @@ int GuiPngConvert::HandleTRNS(uint32_t length) {
             return int32_t((s & max) * 255 / max);
         };
         if (r->colorType == 0) {
-            r->transGray = GuiPngGetUint16(b);
-            int32_t g = level(r->transGray);
+            r->transparentGray = GuiPngGetUint16(b);
+            int32_t g = level(r->transparentGray);
             SetTransColor(GuiPixel(g, g, g));
         } else {
-            for (int k = 0; k < 3; k++) r->transRgb[k] = GuiPngGetUint16(b + 2 * k);
-            SetTransColor(GuiPixel(level(r->transRgb[0]), level(r->transRgb[1]), level(r->transRgb[2])));
+            for (int k = 0; k < 3; k++) r->transparentRgb[k] = GuiPngGetUint16(b + 2 * k);
+            const uint16_t* rgb = r->transparentRgb;
+            SetTransColor(GuiPixel(level(rgb[0]), level(rgb[1]), level(rgb[2])));
         }
-        r->numTrans = 1;
+        r->transCount = 1;
     }
     r->transSeen = true;
     return 1;
@@ -272,7 +273,7 @@ int GuiPngConvert::HandleTRNS(uint32_t length) {
 // (before the image data) cannot be read past safely, so the file fails.
 int GuiPngConvert::HandleUnknown(uint32_t length) {
     ReadState* r = mRead;
-    if (r->mode & PNG_HAVE_IDAT) r->mode |= PNG_AFTER_IDAT;
+    if (r->mode & kPngInImageData) r->mode |= kPngAfterImageData;
     if (!(r->chunkName[0] & 0x20)) return 0;
     return CrcSkip(length) && CrcFinish(false) >= 0;
 }

@@ -55,6 +55,8 @@ private:
     void ConvertRawToGui(const uint8_t* raw, uint8_t* dst, uint32_t pixels);
     void ExpandRow(const uint8_t* raw, const uint8_t* internal, uint8_t* dst, uint32_t pixels, bool alpha);
     bool ExpandsToRgb() const;
+    bool ExpandsByTable() const;
+    void BuildExpandTable(bool alpha);
     bool ExpandedAlpha() const;
     int ReadPngData();
     int ReadPngDataToSize();

@@ -22,6 +22,28 @@ inline uint32_t Sample(const uint8_t* raw, uint32_t n, int depth) {
     }
 }
 
+// Palette and gray rows of up to 8 bits through a table of finished pixels
+// indexed by the sample value: 4-byte words, or 3 bytes of red, green, blue.
+// Three-byte pixels are stored as words too, each overlapping the next
+// pixel's first byte, except the last, so nothing past the row is touched.
+template <uint32_t Unit>
+void ExpandByTable(const uint8_t* raw, uint8_t* dst, uint32_t pixels, int depth, const uint32_t* table) {
+    if (pixels == 0) return;
+    const uint32_t bulk = Unit == 4 ? pixels : pixels - 1;
+    if (depth == 8) {
+        for (uint32_t x = 0; x < bulk; x++) std::memcpy(dst + Unit * x, &table[raw[x]], 4);
+    } else {
+        for (uint32_t x = 0; x < bulk; x++) std::memcpy(dst + Unit * x, &table[Sample(raw, x, depth)], 4);
+    }
+    if (Unit == 3) {
+        uint32_t v = table[Sample(raw, pixels - 1, depth)];
+        uint8_t* d = dst + 3 * size_t(pixels - 1);
+        d[0] = uint8_t(v);
+        d[1] = uint8_t(v >> 8);
+        d[2] = uint8_t(v >> 16);
+    }
+}
+
 }  // namespace
 
 // Decoded PNG row to the internal format: packed and 8-bit rows as they are,
@@ -46,8 +68,29 @@ bool GuiPngConvert::ExpandsToRgb() const { return mRead->colorType != 2 || Expan
 bool GuiPngConvert::ExpandedAlpha() const {
     const ReadState* r = mRead;
     if (!mKeepAlpha) return false;
-    return r->colorType == 4 || r->colorType == 6 || (r->colorType == 3 && r->numTrans > 0) ||
+    return r->colorType == 4 || r->colorType == 6 || (r->colorType == 3 && r->transCount > 0) ||
            ((r->colorType == 0 || r->colorType == 2) && r->transSeen);
+}
+
+bool GuiPngConvert::ExpandsByTable() const {
+    const ReadState* r = mRead;
+    return r->colorType == 3 || (r->colorType == 0 && r->bitDepth <= 8);
+}
+
+// The finished pixel of every sample value of a palette or gray picture:
+// its palette colour (the gray levels are the palette of gray pictures)
+// and its alpha from the tRNS chunk.
+void GuiPngConvert::BuildExpandTable(bool alpha) {
+    ReadState* r = mRead;
+    const uint32_t values = 1u << r->bitDepth;
+    for (uint32_t v = 0; v < 256; v++) {
+        const uint8_t* c = mLocalPalette + 3 * size_t(v < values ? v : 0);
+        uint32_t a = 255;
+        if (r->colorType == 3 && int(v) < r->transCount) a = r->paletteAlpha[v];
+        if (r->colorType == 0 && r->transSeen && v == r->transparentGray) a = 0;
+        r->expandTable[v] = alpha ? uint32_t(c[0]) << 24 | uint32_t(c[1]) << 16 | uint32_t(c[2]) << 8 | a
+                                  : uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16;
+    }
 }
 
 // Expands a row to red, green, blue bytes, or with alpha to native words
@@ -65,20 +108,39 @@ void GuiPngConvert::ExpandRow(const uint8_t* raw, const uint8_t* internal, uint8
         }
         return;
     }
+    if (ExpandsByTable()) {
+        if (alpha) ExpandByTable<4>(raw, dst, pixels, r->bitDepth, r->expandTable);
+        else ExpandByTable<3>(raw, dst, pixels, r->bitDepth, r->expandTable);
+        return;
+    }
+    if (r->colorType == 4) {
+        // Gray and alpha, by the high byte of 16-bit samples.
+        for (uint32_t x = 0; x < pixels; x++) {
+            uint32_t g = internal[2 * size_t(x)], a = internal[2 * size_t(x) + 1];
+            uint8_t* d = dst + size_t(x) * (alpha ? 4 : 3);
+            if (alpha) {
+                uint32_t w = g << 24 | g << 16 | g << 8 | a;
+                std::memcpy(d, &w, 4);
+            } else {
+                d[0] = d[1] = d[2] = uint8_t(g);
+            }
+        }
+        return;
+    }
     int unit = alpha ? 4 : 3;
     for (uint32_t x = 0; x < pixels; x++) {
         GuiPixel p = ReadPixel(internal, int(x));
         uint8_t a = 255;
         if (r->colorType == 3) {
             uint32_t index = GetRaw(internal, int(x)) & 0xFF;
-            if (int(index) < r->numTrans) a = r->transAlpha[index];
+            if (int(index) < r->transCount) a = r->paletteAlpha[index];
         } else if (r->colorType == 0) {
-            if (r->transSeen && Sample(raw, x, r->bitDepth) == r->transGray) a = 0;
+            if (r->transSeen && Sample(raw, x, r->bitDepth) == r->transparentGray) a = 0;
         } else if (r->colorType == 2) {
             // Compared at the file's depth: 16-bit samples in full.
-            if (r->transSeen && Sample(raw, 3 * x, r->bitDepth) == r->transRgb[0] &&
-                Sample(raw, 3 * x + 1, r->bitDepth) == r->transRgb[1] &&
-                Sample(raw, 3 * x + 2, r->bitDepth) == r->transRgb[2])
+            if (r->transSeen && Sample(raw, 3 * x, r->bitDepth) == r->transparentRgb[0] &&
+                Sample(raw, 3 * x + 1, r->bitDepth) == r->transparentRgb[1] &&
+                Sample(raw, 3 * x + 2, r->bitDepth) == r->transparentRgb[2])
                 a = 0;
         } else if (r->colorType == 4 || r->colorType == 6) {
             a = p.alpha;
@@ -108,6 +170,8 @@ int GuiPngConvert::ReadPngData() {
 
     const bool expand = !convert && ExpandsToRgb();
     const bool alphaOut = expand ? ExpandedAlpha() : mSourceAlpha && mKeepAlpha;
+    const bool byTable = expand && ExpandsByTable();
+    if (byTable) BuildExpandTable(alphaOut);
     uint32_t stride = convert ? uint32_t(mOutStride) : expand ? r->width * (alphaOut ? 4u : 3u) : uint32_t(mInStride);
     uint64_t size = uint64_t(stride) * r->height;
 
@@ -140,7 +204,7 @@ int GuiPngConvert::ReadPngData() {
                 if (mMode & GUI_IMG_DITHER) DitherBitmapRow(mInlineBuf, row, int(r->width));
                 else RemapBitmapRow(mInlineBuf, row, int(r->width));
             } else if (expand) {
-                ConvertRawToGui(raw.get(), mInlineBuf, r->width);
+                if (!byTable) ConvertRawToGui(raw.get(), mInlineBuf, r->width);
                 ExpandRow(raw.get(), mInlineBuf, row, r->width, alphaOut);
             } else {
                 ConvertRawToGui(raw.get(), row, r->width);
@@ -161,7 +225,7 @@ int GuiPngConvert::ReadPngData() {
                     break;
                 }
                 if (expand) {
-                    ConvertRawToGui(raw.get(), mInlineBuf, pixels);
+                    if (!byTable) ConvertRawToGui(raw.get(), mInlineBuf, pixels);
                     ExpandRow(raw.get(), mInlineBuf, passRow.get(), pixels, alphaOut);
                 } else {
                     ConvertRawToGui(raw.get(), passRow.get(), pixels);

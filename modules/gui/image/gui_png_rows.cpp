@@ -10,12 +10,59 @@
 
 namespace {
 
+// The Paeth predictor of the PNG standard for left a, above b, upper-left c:
+// of a, b and c the one nearest to a + b - c, ties going to a, then b. The
+// three distances are taken in their shortened forms |b - c|, |a - c| and
+// |a + b - 2c|, and the choice is made without branches, since in the row
+// loops each result feeds the next pixel.
 inline uint8_t Paeth(int a, int b, int c) {
-    int p = a + b - c;
-    int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc) return uint8_t(a);
-    if (pb <= pc) return uint8_t(b);
-    return uint8_t(c);
+    int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
+    int nearBc = pb <= pc ? b : c;
+    return uint8_t(pa <= pb && pa <= pc ? a : nearBc);
+}
+
+// Paeth over rows of 1-byte pixels (palette and gray). Each byte waits for
+// the one before it, so everything that does not depend on the left
+// neighbour (the distance to the upper-left, the sums with above and
+// upper-left) is worked out beside that chain, and only the distances to
+// the left neighbour and the final choice lie on it.
+void UnpaethBytes(uint8_t* d, const uint8_t* p, uint32_t len) {
+    int a = d[0], c = p[0];
+    for (uint32_t i = 1; i < len; i++) {
+        int b = p[i], x = d[i];
+        int q = b - c;
+        int pa = std::abs(q);
+        int withB = (x + b) & 0xFF, withC = (x + c) & 0xFF;
+        int t = a - c;
+        int pb = std::abs(t), pc = std::abs(t + q);
+        int r = pb <= pc ? withB : withC;
+        if (pa <= pb && pa <= pc) r = (x + a) & 0xFF;
+        d[i] = uint8_t(r);
+        a = r;
+        c = b;
+    }
+}
+
+// Paeth over rows of N-byte pixels, N from 2 to 4: the bytes of a pixel are
+// independent, so each keeps its left and upper-left neighbour in a register
+// and the N chains run side by side.
+template <uint32_t N>
+void UnpaethPixels(uint8_t* d, const uint8_t* p, uint32_t len) {
+    int a[N], c[N];
+#pragma GCC unroll 4
+    for (uint32_t k = 0; k < N; k++) {
+        a[k] = d[k];
+        c[k] = p[k];
+    }
+    for (uint32_t i = N; i + N <= len; i += N) {
+#pragma GCC unroll 4
+        for (uint32_t k = 0; k < N; k++) {
+            int b = p[i + k];
+            a[k] = uint8_t(d[i + k] + Paeth(a[k], b, c[k]));
+            d[i + k] = uint8_t(a[k]);
+            c[k] = b;
+        }
+    }
 }
 
 // Undoes the filter of one row (row[0] is the filter type) against the
@@ -23,6 +70,7 @@ inline uint8_t Paeth(int a, int b, int c) {
 void Unfilter(uint8_t* row, const uint8_t* prev, uint32_t len, uint32_t bpp) {
     uint8_t* d = row + 1;
     const uint8_t* p = prev + 1;
+    if (bpp > len) bpp = len;
     switch (row[0]) {
     case 0:
         break;
@@ -33,12 +81,20 @@ void Unfilter(uint8_t* row, const uint8_t* prev, uint32_t len, uint32_t bpp) {
         for (uint32_t i = 0; i < len; i++) d[i] = uint8_t(d[i] + p[i]);
         break;
     case 3:
-        for (uint32_t i = 0; i < bpp && i < len; i++) d[i] = uint8_t(d[i] + (p[i] >> 1));
+        for (uint32_t i = 0; i < bpp; i++) d[i] = uint8_t(d[i] + (p[i] >> 1));
         for (uint32_t i = bpp; i < len; i++) d[i] = uint8_t(d[i] + ((d[i - bpp] + p[i]) >> 1));
         break;
     case 4:
-        for (uint32_t i = 0; i < bpp && i < len; i++) d[i] = uint8_t(d[i] + p[i]);
-        for (uint32_t i = bpp; i < len; i++) d[i] = uint8_t(d[i] + Paeth(d[i - bpp], p[i], p[i - bpp]));
+        for (uint32_t i = 0; i < bpp; i++) d[i] = uint8_t(d[i] + p[i]);
+        // Rows hold whole pixels whenever a pixel has more than one byte.
+        switch (bpp) {
+        case 1: UnpaethBytes(d, p, len); break;
+        case 2: UnpaethPixels<2>(d, p, len); break;
+        case 3: UnpaethPixels<3>(d, p, len); break;
+        case 4: UnpaethPixels<4>(d, p, len); break;
+        default:
+            for (uint32_t i = bpp; i < len; i++) d[i] = uint8_t(d[i] + Paeth(d[i - bpp], p[i], p[i - bpp]));
+        }
         break;
     default:
         // Unknown filter: the row is taken as it is.
@@ -51,21 +107,21 @@ void Unfilter(uint8_t* row, const uint8_t* prev, uint32_t len, uint32_t bpp) {
 
 void GuiPngConvert::ReadStartRow() {
     ReadState* r = mRead;
-    r->rowNumber = 0;
+    r->passRow = 0;
     r->pass = 0;
     if (r->interlace) {
-        r->iwidth = PngPassPixels(r->width, 0);
-        r->numRows = PngPassRows(r->height, 0);
+        r->passPixels = PngPassPixels(r->width, 0);
+        r->passRows = PngPassRows(r->height, 0);
     } else {
-        r->iwidth = r->width;
-        r->numRows = r->height;
+        r->passPixels = r->width;
+        r->passRows = r->height;
     }
     delete[] r->rowBuf;
     delete[] r->prevRow;
     size_t size = size_t(r->rowBytes) + 1 + 8;
     r->rowBuf = new (std::nothrow) uint8_t[size]();
     r->prevRow = new (std::nothrow) uint8_t[size]();
-    r->flags |= PNG_FLAG_ROW_INIT;
+    r->flags |= kPngRowsStarted;
 }
 
 // Refills the inflate input from the current IDAT chunk, moving on to the
@@ -73,21 +129,21 @@ void GuiPngConvert::ReadStartRow() {
 // chunk follows.
 int GuiPngConvert::FeedInflate() {
     ReadState* r = mRead;
-    while (r->idatLeft == 0) {
+    while (r->chunkDataLeft == 0) {
         if (CrcFinish(true) < 0) return 0;
         uint32_t length;
         if (!ReadChunkHeader(&length)) return 0;
         if (std::memcmp(r->chunkName, "IDAT", 4) != 0) {
-            r->mode |= PNG_AFTER_IDAT;
+            r->mode |= kPngAfterImageData;
             return 0;
         }
-        r->idatLeft = length;
+        r->chunkDataLeft = length;
     }
-    uint32_t n = r->idatLeft < kPngInputBuffer ? r->idatLeft : kPngInputBuffer;
-    if (!CrcRead(r->inBuf, n)) return 0;
-    r->idatLeft -= n;
-    r->zs.nextIn = r->inBuf;
-    r->zs.availIn = n;
+    uint32_t n = r->chunkDataLeft < kPngInputBuffer ? r->chunkDataLeft : kPngInputBuffer;
+    if (!CrcRead(r->inputBuffer, n)) return 0;
+    r->chunkDataLeft -= n;
+    r->stream.nextIn = r->inputBuffer;
+    r->stream.availIn = n;
     return 1;
 }
 
@@ -95,23 +151,23 @@ int GuiPngConvert::FeedInflate() {
 // (its row bytes); 0 when the data are damaged or end early.
 int GuiPngConvert::ReadRow(uint8_t* destination) {
     ReadState* r = mRead;
-    if (!(r->flags & PNG_FLAG_ROW_INIT)) ReadStartRow();
+    if (!(r->flags & kPngRowsStarted)) ReadStartRow();
     if (r->rowBuf == nullptr || r->prevRow == nullptr) return 0;
-    if (r->flags & PNG_FLAG_ZSTREAM_ENDED) return 0;
-    uint32_t passRowBytes = uint32_t((uint64_t(r->pixelDepth) * r->iwidth + 7) / 8);
+    if (r->flags & kPngDataEnded) return 0;
+    uint32_t passRowBytes = uint32_t((uint64_t(r->pixelDepth) * r->passPixels + 7) / 8);
 
-    r->zs.nextOut = r->rowBuf;
-    r->zs.availOut = passRowBytes + 1;
+    r->stream.nextOut = r->rowBuf;
+    r->stream.availOut = passRowBytes + 1;
     do {
-        if (r->zs.availIn == 0 && !FeedInflate()) return 0;
-        int ret = PzipInflate(&r->zs, PZIP_PARTIAL_FLUSH);
+        if (r->stream.availIn == 0 && !FeedInflate()) return 0;
+        int ret = PzipInflate(&r->stream, PZIP_PARTIAL_FLUSH);
         if (ret == PZIP_STREAM_END) {
-            if (r->zs.availOut != 0 || r->zs.availIn != 0 || r->idatLeft != 0) return 0;
-            r->flags |= PNG_FLAG_ZSTREAM_ENDED;
+            if (r->stream.availOut != 0 || r->stream.availIn != 0 || r->chunkDataLeft != 0) return 0;
+            r->flags |= kPngDataEnded;
             break;
         }
         if (ret != PZIP_OK) return 0;
-    } while (r->zs.availOut != 0);
+    } while (r->stream.availOut != 0);
 
     Unfilter(r->rowBuf, r->prevRow, passRowBytes, (r->pixelDepth + 7u) / 8u);
     if (destination) std::memcpy(destination, r->rowBuf + 1, passRowBytes);
@@ -125,33 +181,33 @@ int GuiPngConvert::ReadRow(uint8_t* destination) {
 // makes sure the compressed data end exactly with the image.
 int GuiPngConvert::ReadFinishRow() {
     ReadState* r = mRead;
-    if (++r->rowNumber < r->numRows) return 1;
+    if (++r->passRow < r->passRows) return 1;
     if (r->interlace) {
-        r->rowNumber = 0;
+        r->passRow = 0;
         std::memset(r->prevRow, 0, size_t(r->rowBytes) + 1);
         while (++r->pass < 7) {
-            r->iwidth = PngPassPixels(r->width, r->pass);
-            r->numRows = PngPassRows(r->height, r->pass);
-            if (r->iwidth != 0 && r->numRows != 0) return 1;
+            r->passPixels = PngPassPixels(r->width, r->pass);
+            r->passRows = PngPassRows(r->height, r->pass);
+            if (r->passPixels != 0 && r->passRows != 0) return 1;
         }
     }
-    if (!(r->flags & PNG_FLAG_ZSTREAM_ENDED)) {
+    if (!(r->flags & kPngDataEnded)) {
         uint8_t extra;
-        r->zs.nextOut = &extra;
-        r->zs.availOut = 1;
+        r->stream.nextOut = &extra;
+        r->stream.availOut = 1;
         for (;;) {
-            if (r->zs.availIn == 0 && !FeedInflate()) return 0;
-            int ret = PzipInflate(&r->zs, PZIP_PARTIAL_FLUSH);
-            if (r->zs.availOut == 0) return 0;  // more pixels than the image has
+            if (r->stream.availIn == 0 && !FeedInflate()) return 0;
+            int ret = PzipInflate(&r->stream, PZIP_PARTIAL_FLUSH);
+            if (r->stream.availOut == 0) return 0;  // more pixels than the image has
             if (ret == PZIP_STREAM_END) {
-                if (r->zs.availIn != 0 || r->idatLeft != 0) return 0;
+                if (r->stream.availIn != 0 || r->chunkDataLeft != 0) return 0;
                 break;
             }
             if (ret != PZIP_OK) return 0;
         }
-        r->flags |= PNG_FLAG_ZSTREAM_ENDED;
+        r->flags |= kPngDataEnded;
     }
-    PzipInflateReset(&r->zs);
-    r->mode |= PNG_AFTER_IDAT;
+    PzipInflateReset(&r->stream);
+    r->mode |= kPngAfterImageData;
     return 1;
 }

@@ -1,13 +1,13 @@
-// The GUI library's own deflate codec: zlib-format streams (RFC 1950 wrapper
+// The GUI library's deflate codec: zlib-format streams (RFC 1950 wrapper
 // around RFC 1951 deflate data) under entry points of their own.
 //
-// Compression follows zlib's algorithm step for step (same level table, hash
-// chains, lazy matching and block splitting), so a stream compressed here is
-// byte-identical to zlib's at the same parameters. The compressor grows its
-// output buffer by itself: the caller may start with no buffer at all and
-// takes the finished buffer from `outputBuffer` (release it with delete[]).
-// A buffer the caller puts into `outputBuffer` must come from new[]: it is
-// released when the compressor moves to a larger one.
+// The deflating, inflating and checksums are the system's zlib; what the
+// codec adds is its own stream record (no allocator fields, 32-bit
+// counters) and a compressor whose output buffer grows by itself: the
+// caller may start with no buffer at all and takes the finished buffer from
+// `outputBuffer` (release it with delete[]). A buffer the caller puts into
+// `outputBuffer` must come from new[]: it is released when the compressor
+// moves to a larger one.
 #pragma once
 
 #include <cstdint>

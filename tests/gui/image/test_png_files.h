@@ -24,6 +24,7 @@ struct PngKind {
     bool interlace = false;
     bool trns = false;
     size_t idatSize = 8192;  // compression buffer: small values give many IDAT chunks
+    int filters = PNG_ALL_FILTERS;  // one PNG_FILTER_* forces that filter on every row
 };
 
 inline int Channels(int colorType) {
@@ -84,7 +85,7 @@ inline std::vector<uint8_t> MakePng(const PngKind& s) {
         c.blue = uint16_t(SampleAt(probe, 3, 2, 2));
         png_set_tRNS(png, info, nullptr, 0, &c);
     }
-    png_set_filter(png, 0, PNG_ALL_FILTERS);
+    png_set_filter(png, 0, s.filters);
     png_write_info(png, info);
     if (s.depth == 16) png_set_swap(png);  // rows below are little-endian words
 
