@@ -105,6 +105,8 @@ void transmitTask(xcpHandle* c) {
             le_put16(msg.frame + 2, e->dtoCounter++);
             std::memcpy(e->pack + e->fill, msg.frame, XCP_FRAME_HEADER + len);
             e->fill += XCP_FRAME_HEADER + len;
+            // no further DTO (header at least) could join: the datagram is complete
+            if (e->fill + XCP_FRAME_HEADER + XCP_DTO_HEADER > kPackLimit) flushPacked(e);
             break;
         case XCP_TX_FLUSH:
             flushPacked(e);

@@ -129,7 +129,6 @@ TEST_F(XcpSlaveTest, PagingTablesAndPageCopies) {
 }
 
 TEST_F(XcpSlaveTest, StoreRequestStoresTheWorkingPageAndStartsThePostRun) {
-    ASSERT_EQ(startup_postrunInit(77), 1);
     SEM_ID postrun = semOpen("/SemPostDrive77", SEM_TYPE_BINARY, SEM_EMPTY, SEM_Q_FIFO, 0);
     ASSERT_NE(postrun, nullptr);
     connect();

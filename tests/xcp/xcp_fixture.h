@@ -16,11 +16,13 @@
 #include "log_capture.h"
 #include "measurement/seram.h"
 #include "platform/appman.h"
+#include "platform/startup.h"
 #include "xcp/xcp_slave.h"
 #include "xcp_test_master.h"
 
 constexpr uint8_t kPid = 5;
 constexpr uint32_t kPidBits = uint32_t(kPid) << 24;
+constexpr int kPostrunApp = 77;   // "/SemPostDrive77"
 
 inline uint16_t freeUdpPort() {
     int s = socket(AF_INET, SOCK_DGRAM, 0);
@@ -47,6 +49,8 @@ protected:
         ASSERT_EQ(AppMan_getXCPPort(), port);
         ASSERT_EQ(seram_init(), 1);
         awm_man_start();
+        // before the slave's tasks exist, as at start-up
+        ASSERT_EQ(startup_postrunInit(kPostrunApp), 1);
         takeLogRecords();
         ASSERT_EQ(xcpInitializeOn(INADDR_LOOPBACK), 0);
         master = std::make_unique<XcpTestMaster>(port);
