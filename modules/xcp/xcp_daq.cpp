@@ -84,6 +84,21 @@ void freeOdts(XcpDaqList& list) {
     list.odtCount = 0;
 }
 
+// Makes count zeroed ODTs or entries numbered from 0 (none for count 0);
+// false, logged, when memory runs out.
+template <class T>
+bool allocNumbered(T*& out, uint8_t count, uint8_t T::*number) {
+    out = nullptr;
+    if (!count) return true;
+    out = new (std::nothrow) T[count]();
+    if (!out) {
+        syslogx(147, "xcpAllocODT: could not alloc ODT_List (%s)", strerror(ENOMEM));
+        return false;
+    }
+    for (unsigned i = 0; i < count; ++i) out[i].*number = uint8_t(i);
+    return true;
+}
+
 // The list of an index below the list count, else nullptr.
 XcpDaqList* listAt(xcpHandle* c, unsigned index) {
     return index < c->daq.listCount ? c->daq.lists[index] : nullptr;
@@ -267,16 +282,8 @@ int xcpCmdAllocOdt(xcpHandle* c, const uint8_t* cmd, unsigned, XcpAnswer* a) {
     XcpDaqList* l = listAt(c, le_get16(cmd + 2));
     if (!l) return ERR_OUT_OF_RANGE;
     freeOdts(*l);   // a list is given its ODTs anew
-    uint8_t count = cmd[4];
-    if (count) {
-        l->odts = new (std::nothrow) XcpOdt[count]();
-        if (!l->odts) {
-            syslogx(147, "xcpAllocODT: could not alloc ODT_List (%s)", strerror(ENOMEM));
-            return ERR_MEMORY_OVERFLOW;
-        }
-        for (unsigned o = 0; o < count; ++o) l->odts[o].number = uint8_t(o);
-    }
-    l->odtCount = count;
+    if (!allocNumbered(l->odts, cmd[4], &XcpOdt::number)) return ERR_MEMORY_OVERFLOW;
+    l->odtCount = cmd[4];
     d.allocState = ALLOC_ODTS;
     xcpAnswerOk(a);
     return XCP_ANSWER;
@@ -291,16 +298,8 @@ int xcpCmdAllocOdtEntry(xcpHandle* c, const uint8_t* cmd, unsigned, XcpAnswer* a
     if (!l || cmd[4] >= l->odtCount) return ERR_OUT_OF_RANGE;
     XcpOdt& odt = l->odts[cmd[4]];
     freeEntries(odt);
-    uint8_t count = cmd[5];
-    if (count) {
-        odt.entries = new (std::nothrow) XcpOdtEntry[count]();
-        if (!odt.entries) {
-            syslogx(147, "xcpAllocODT: could not alloc ODT_List (%s)", strerror(ENOMEM));
-            return ERR_MEMORY_OVERFLOW;
-        }
-        for (unsigned e = 0; e < count; ++e) odt.entries[e].index = uint8_t(e);
-    }
-    odt.entryCount = count;
+    if (!allocNumbered(odt.entries, cmd[5], &XcpOdtEntry::index)) return ERR_MEMORY_OVERFLOW;
+    odt.entryCount = cmd[5];
     d.allocState = ALLOC_ENTRIES;
     xcpAnswerOk(a);
     return XCP_ANSWER;

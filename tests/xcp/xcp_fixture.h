@@ -3,10 +3,8 @@
 // nothing yet.
 #pragma once
 
-#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -23,18 +21,6 @@
 constexpr uint8_t kPid = 5;
 constexpr uint32_t kPidBits = uint32_t(kPid) << 24;
 constexpr int kPostrunApp = 77;   // "/SemPostDrive77"
-
-inline uint16_t freeUdpPort() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t l = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &l);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 inline Bytes errorAnswer(uint8_t code) { return {0xFE, code}; }
 inline const Bytes kOk = {0xFF};

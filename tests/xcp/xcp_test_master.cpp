@@ -48,6 +48,8 @@ void XcpTestMaster::receiveLoop() {
         std::lock_guard<std::mutex> lk(mx_);
         if (!d.frames.empty() && !d.frames[0].packet.empty() && d.frames[0].packet[0] >= 0xFD)
             ctos_.push_back(d.frames[0]);
+        else if (handler_)
+            handler_(d);
         else
             dtos_.push_back(std::move(d));
         cv_.notify_all();
@@ -92,6 +94,23 @@ Bytes XcpTestMaster::connect() {
         return command({0xFF, 0x00});
     }
     return {};
+}
+
+void XcpTestMaster::onDtos(std::function<void(const XcpDtoDatagram&)> handler) {
+    std::lock_guard<std::mutex> lk(mx_);
+    handler_ = std::move(handler);
+}
+
+uint16_t freeUdpPort() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t l = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &l);
+    close(s);
+    return ntohs(a.sin_port);
 }
 
 std::vector<XcpDtoDatagram> XcpTestMaster::takeDtos() {

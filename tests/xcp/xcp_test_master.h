@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -44,6 +45,9 @@ public:
     // CONNECT (mode 0), repeated until the slave's socket answers.
     Bytes connect();
 
+    // Hands every DTO datagram to the handler (on the receive thread) instead
+    // of keeping it; nullptr keeps them again.
+    void onDtos(std::function<void(const XcpDtoDatagram&)> handler);
     // DTO datagrams received so far (taken out).
     std::vector<XcpDtoDatagram> takeDtos();
     size_t dtoCount();
@@ -69,7 +73,11 @@ private:
     std::condition_variable cv_;
     std::deque<XcpFrame> ctos_;
     std::vector<XcpDtoDatagram> dtos_;
+    std::function<void(const XcpDtoDatagram&)> handler_;
 };
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+uint16_t freeUdpPort();
 
 inline uint32_t rdLe32(const Bytes& b, size_t at) {
     return uint32_t(b[at]) | (uint32_t(b[at + 1]) << 8) | (uint32_t(b[at + 2]) << 16) | (uint32_t(b[at + 3]) << 24);
