@@ -265,6 +265,7 @@ int xcpCmdAllocDaq(xcpHandle* c, const uint8_t* cmd, unsigned, XcpAnswer* a) {
             }
             return ERR_MEMORY_OVERFLOW;
         }
+        freeOdts(*d.lists[i]);   // lists kept over a protocol reset start empty
         *d.lists[i] = XcpDaqList{};
         d.lists[i]->number = uint16_t(i);
     }

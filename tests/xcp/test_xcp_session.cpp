@@ -66,6 +66,12 @@ TEST_F(XcpSlaveTest, CommandsShorterThanTheirFieldsAreRefusedWithoutTouchingMemo
     XcpFrame f;
     ASSERT_TRUE(master->nextCto(&f, 1000));
     EXPECT_EQ(f.packet, errorAnswer(0x21));
+    // of two packets in one datagram only the first counts
+    const uint8_t two[] = {1, 0, 0, 0, 0xFD, 2, 0, 1, 0, 0xFF, 0x00};
+    master->sendRaw(two, sizeof two);
+    ASSERT_TRUE(master->nextCto(&f, 1000));
+    EXPECT_EQ(f.packet.size(), 6u);
+    EXPECT_FALSE(master->nextCto(&f, 200));
     // a datagram without a packet gets no answer, only a log line
     const uint8_t stub[] = {1, 0};
     master->sendRaw(stub, sizeof stub);
