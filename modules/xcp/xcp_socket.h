@@ -5,6 +5,8 @@
 
 #include <sys/socket.h>
 
+#include <atomic>
+
 #include "host/os.h"
 
 class xcpSocket {
@@ -31,7 +33,7 @@ private:
     int fds_[kMaxSockets] = {};
     unsigned used_ = 0;
     SEM_ID mutex_ = nullptr;
-    volatile bool shutdown_ = false;
+    std::atomic<bool> shutdown_{false};   // read by the receive task
 };
 
 extern xcpSocket xcpSock;
