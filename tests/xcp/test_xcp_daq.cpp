@@ -238,3 +238,28 @@ TEST_F(XcpDaqTest, DisconnectFreesTheListsAndStopsTheirDtos) {
     EXPECT_EQ(master->command(setPtr(0, 0, 0)), errorAnswer(0x22));
     expectOk(allocDaq(1));
 }
+
+TEST_F(XcpDaqTest, ShutdownStopsTheListsAndSendsWhatWasPacked) {
+    expectOk(allocDaq(1));
+    expectOk(allocOdt(0, 1));
+    expectOk(allocEntries(0, 0, 1));
+    expectOk(setPtr(0, 0, 0));
+    expectOk(writeDaq(4, kPidBits | 0x100));
+    expectOk(listMode(0, 2, 1));
+    EXPECT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+    xcpSendDAQ(2);
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(master->dtoCount(), 0u);   // packed, waiting for more
+    xcp_shutdown_now();
+    XcpFrame ev;
+    ASSERT_TRUE(master->nextCto(&ev, 1000));
+    EXPECT_EQ(ev.packet[0], 0xFD);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(master->dtoCount(), 1u);
+    xcpSendDAQ(2);
+    std::this_thread::sleep_for(50ms);
+    xcp_100ms();
+    xcpSendDAQ(2);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(master->dtoCount(), 1u);
+}

@@ -129,6 +129,19 @@ TEST_F(XcpSlaveTest, MasterPresentFallsFourSecondsAfterTheLastGetStatus) {
     EXPECT_TRUE(logContains(takeLogTexts(), "XCP: TIMEOUT on instance number 0"));
 }
 
+TEST_F(XcpSlaveTest, WithTheForcedDisconnectSwitchTheTimeOutEndsTheSession) {
+    xcp_activate_xcp_comms_reset(1);
+    connect();
+    ASSERT_EQ(master->command({0xFD}).size(), 6u);
+    auto t0 = std::chrono::steady_clock::now();
+    while (xcpConnectionGetState(0) == 2u && std::chrono::steady_clock::now() - t0 < 6s)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(xcpConnectionGetState(0), 0u);
+    EXPECT_EQ(xcpMasterPresent(), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "XCP: Force Disconnect"));
+    EXPECT_TRUE(master->command({0xFD}, 200).empty());
+}
+
 TEST_F(XcpSlaveTest, ShutdownTerminatesTheSessionAndIgnoresEverythingAfter) {
     connect();
     xcp_shutdown_now();
