@@ -46,7 +46,7 @@ struct XcpEth {
     TASK_ID rxTask = nullptr;
     TASK_ID txTask = nullptr;    // written by the receive task before its loop
     int wake[2] = {-1, -1};      // a byte here ends the receive task
-    uint8_t floodRx = 0, floodSelect = 0, floodSource = 0, floodShort = 0;
+    uint8_t floodRx = 0, floodSelect = 0, floodShort = 0;
     uint8_t floodTx = 0, floodSendCto = 0, floodSendDto = 0;
 };
 
@@ -124,8 +124,8 @@ void transmitTask(xcpHandle* c) {
     }
 }
 
-// Takes the datagrams waiting on the socket; false when the task must end.
-bool receiveWaiting(xcpHandle* c, uint8_t* buf) {
+// Serves the datagrams waiting on the socket, one command each.
+void receiveWaiting(xcpHandle* c, uint8_t* buf) {
     XcpEth* e = c->transport;
     int waiting = 0;
     do {
@@ -133,7 +133,7 @@ bool receiveWaiting(xcpHandle* c, uint8_t* buf) {
         ssize_t n = recvfrom(e->sock, buf, XCP_RX_DATAGRAM_MAX, 0, reinterpret_cast<sockaddr*>(&e->rxSource), &alen);
         if (n < 0) {
             SYSLOGX_FLOOD(e->floodRx, 139, "xcpEthTask(): Error receiving from XCP socket");
-            return true;
+            return;
         }
         unsigned got = unsigned(n);
         if (got < XCP_FRAME_HEADER + 1) {
@@ -150,7 +150,6 @@ bool receiveWaiting(xcpHandle* c, uint8_t* buf) {
             waiting = 0;
         }
     } while (waiting > 0);
-    return true;
 }
 
 void receiveTask(xcpHandle* c) {
@@ -199,7 +198,7 @@ void receiveTask(xcpHandle* c) {
             taskDelay(1);
             continue;
         }
-        if (r > 0 && FD_ISSET(e->sock, &rd) && !receiveWaiting(c, buf)) return;
+        if (r > 0 && FD_ISSET(e->sock, &rd)) receiveWaiting(c, buf);
     }
 }
 
