@@ -1,7 +1,25 @@
 // Start-up, raster and shutdown wiring of the xcp component.
 #include "wiring.h"
 
-void wire_xcp_init() {}       // nothing to start yet
-void wire_xcp_rasters() {}    // no raster entry points yet
-void wire_xcp_shutdown() {}   // nothing to stop yet
-int wire_xcp_start() { return 1; }   // no XCP slave yet
+#include "platform/raster.h"
+#include "xcp/xcp_slave.h"
+
+namespace {
+void sendDaq(intptr_t event) { xcpSendDAQ(int(event)); }
+void flush100ms(intptr_t) { xcp_100ms(); }
+}  // namespace
+
+void wire_xcp_init() {}       // the XCP master is not built yet
+
+// The event channels of the slave: 2 on r1ms, 1 on r10ms, 0 on r100ms.
+void wire_xcp_rasters() {
+    startup_step("xcpSendDAQ r1ms entry", raster_addEntry(RB_1MS, "xcpSendDAQ", sendDaq, 2) == 1);
+    startup_step("xcpSendDAQ r10ms entry", raster_addEntry(RB_10MS, "xcpSendDAQ", sendDaq, 1) == 1);
+    startup_step("xcp_100ms entry", raster_addEntry(RB_100MS, "xcp_100ms", flush100ms, 0) == 1);
+    startup_step("xcpSendDAQ r100ms entry", raster_addEntry(RB_100MS, "xcpSendDAQ", sendDaq, 0) == 1);
+}
+
+void wire_xcp_shutdown() { xcp_shutdown_now(); }
+
+// The XCP slave is the last start-up step; its failure ends the process.
+int wire_xcp_start() { return xcpInitialize() == 0 ? 1 : 0; }

@@ -144,7 +144,6 @@ uint32_t measStatusWord() {
 
 long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5, intptr_t,
                 intptr_t, intptr_t, int number) {
-    (void)a1;   // the application number: one process per host run
     switch (number) {
     case SC_REFPAGE_STORE:
         if (!a2 || a3 < 0) return -1;
@@ -193,6 +192,8 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     case SC_DEFAULT_GW:
     case SC_USB_MON_RESET:
     case SC_APPMAN_CHECK:
+        // the application manager hands the process the parameters of start.cfg
+        loadStartParams(static_cast<int>(a1));
         return 0;
     case SC_MEAS_STATUS: {
         std::lock_guard<std::mutex> lk(stMx);
