@@ -104,3 +104,15 @@ struct ext_pidnode {
     uint16_t pid;
     uint8_t reserved;
 };
+
+// Telemetry slot table: per telemetry block id the first TELE block of the
+// telemetry measurement with that id and the number of consecutive blocks
+// with it. Entry 0 is the fast block (in every frame), entries 1 to 7 the
+// slow blocks (one per frame, in turn). The logging application fills it
+// when it sets the telemetry measurement up; the telemetry reads it.
+struct TeleSlot {
+    MeasBlock* first;
+    uint16_t count;
+};
+constexpr unsigned TELE_SLOTS = 8;
+extern TeleSlot tele[TELE_SLOTS];

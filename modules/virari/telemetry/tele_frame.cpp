@@ -19,8 +19,6 @@
 
 using namespace tele_detail;
 
-TeleSlot tele[TELE_SLOTS];
-
 namespace {
 uint8_t gUdpSendFlood = 0;
 uint8_t gSerialSendFlood = 0;

@@ -7,21 +7,7 @@
 #include <cstdint>
 
 #include "logging/meas_config.h"
-
-struct MeasBlock;
-struct meas_t;
-
-// One entry of the telemetry slot table: the first TELE block of a telemetry
-// block id and the number of consecutive blocks with that id. Entry 0 is the
-// fast block (sent in every frame), entries 1 to 7 the slow blocks (one per
-// frame, in turn). The logging application fills the table when it sets up
-// the telemetry measurement.
-struct TeleSlot {
-    MeasBlock* first;
-    uint16_t count;
-};
-constexpr unsigned TELE_SLOTS = 8;
-extern TeleSlot tele[TELE_SLOTS];
+#include "logging/meas_runtime.h"
 
 // The telemetry settings taken over at start, plus the word the start sets.
 struct TeleConfig {
