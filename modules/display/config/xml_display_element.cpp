@@ -117,9 +117,8 @@ enum : uint32_t {
     HAS_TRANSPARENT = 32,
 };
 
-// One child by peeking: returns 1 at the element's end tag (consumed), 0
-// when the child is for the caller (token in t, context untouched), 2 when a
-// child of another name was skipped, -1 on failure.
+// Peeks at the next child: 1 at the element's end tag (consumed), 0 for a
+// child (its first token in t, the context untouched), -1 on a scan error.
 int peekChild(xml_scan_s* s, const char* tag, xml_token_s* t) {
     xml_scan_s after;
     int r = XmlPeekTok(s, &after, t);
@@ -134,6 +133,7 @@ int peekChild(xml_scan_s* s, const char* tag, xml_token_s* t) {
     return 0;
 }
 
+// Skips the child whose first token peekChild gave.
 int skipChild(xml_scan_s* s, xml_token_s* t) {
     xml_scan_s after;
     XmlPeekTok(s, &after, t);
@@ -327,8 +327,9 @@ int XmlParsePictureDisplayElement(xml_scan_s* s, display_elem_s* e) {
                                                XmlParsePictureDecoTag, "") != 0)
                 return -1;
             has |= HAS_MIDDLE;
-        } else if (r == 0 && std::strcmp(t.name, "TransparentCol") == 0 &&
-                   (t.kind == XML_TOK_START || t.kind == XML_TOK_START_ATTR || t.kind == XML_TOK_END)) {
+        } else if (std::strcmp(t.name, "TransparentCol") == 0) {
+            // Any token of that name, so that a stray or attribute-less one
+            // fails as a colour.
             if (XmlParseRGB_Tag(s, "TransparentCol", &p.pic.TransparentCol) != 0) return -1;
             has |= HAS_TRANSPARENT;
         } else if (skipChild(s, &t) != 0) {
