@@ -44,13 +44,4 @@ int xml_band_open(xml_scan_s* s, const xml_band_texts& tx, float* limit, float* 
     return 0;
 }
 
-int xml_band_close(xml_scan_s* s, const xml_band_texts& tx) {
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_END, tx.tag)) {
-        xml_error(tx.close_msg, s);
-        return -1;
-    }
-    return 0;
-}
+int xml_band_close(xml_scan_s* s, const xml_band_texts& tx) { return xml_expect(s, XML_TOK_END, tx.tag, tx.close_msg); }

@@ -18,13 +18,7 @@ struct deco_texts {
 };
 
 int parseDeco(xml_scan_s* s, const deco_texts& tx, StyleType_t* style, const colour_slot* slots, int n) {
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, tx.tag)) {
-        xml_error(tx.open_msg, s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START_ATTR, tx.tag, tx.open_msg) != 0) return -1;
     const xml_attr_spec specs[] = {
         {"style", "parse error: parameter style found twice", "parse error: wrong style parameter",
          [style](const char* v) { return XmlStr2Style(v, style); }},
@@ -37,9 +31,10 @@ int parseDeco(xml_scan_s* s, const deco_texts& tx, StyleType_t* style, const col
         return -1;
     }
     uint32_t given = 0;
+    xml_token_s t;
     for (;;) {
         xml_scan_s after;
-        r = XmlPeekTok(s, &after, &t);
+        int r = XmlPeekTok(s, &after, &t);
         if (r < 0) return -1;
         if (r != 0 || t.kind != XML_TOK_START_ATTR) break;
         int i = 0;
@@ -52,12 +47,7 @@ int parseDeco(xml_scan_s* s, const deco_texts& tx, StyleType_t* style, const col
             if (XmlIgnore_Tag(s, &t) != 0) return -1;
         }
     }
-    r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_END, tx.tag)) {
-        xml_error(tx.close_msg, s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_END, tx.tag, tx.close_msg) != 0) return -1;
     if (given != xml_all(n)) {
         xml_error("parse error: not all colours found", s);
         return -1;

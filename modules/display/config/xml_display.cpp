@@ -17,15 +17,12 @@ int failAt(const char* msg, xml_scan_s* s) {
 
 int readDeclaration(xml_scan_s* s, display_s* d) {
     xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || t.kind != XML_TOK_DECL) return failAt("parse error: expecting special tag xml", s);
-    r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_ATTRIBUTE, "version")) return failAt("parse error:  expecting version of xml", s);
+    if (xml_expect(s, XML_TOK_DECL, "xml", "parse error: expecting special tag xml") != 0 ||
+        xml_expect(s, XML_TOK_ATTRIBUTE, "version", "parse error:  expecting version of xml", &t) != 0)
+        return -1;
     if (XmlGetFloat(t.value, &d->xml_version) != 0) return failAt("parse error: wrong value", s);
     for (;;) {
-        r = XmlGetTok(s, &t);
+        int r = XmlGetTok(s, &t);
         if (r < 0) return -1;
         if (r == 0 && t.kind == XML_TOK_ATTRIBUTE) continue;
         if (r == 0 && t.kind == XML_TOK_DECL_END) return 0;
@@ -34,11 +31,7 @@ int readDeclaration(xml_scan_s* s, display_s* d) {
 }
 
 int readDisplayTag(xml_scan_s* s, display_s* d) {
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, "Display"))
-        return failAt("parse error: expecting opening tag of display", s);
+    if (xml_expect(s, XML_TOK_START_ATTR, "Display", "parse error: expecting opening tag of display") != 0) return -1;
     auto res = [](uint16_t* out) {
         return [out](const char* v) {
             uint32_t x;
@@ -72,37 +65,35 @@ struct page_marks {
 
 int checkPages(xml_scan_s* s, display_s* d, page_marks& m) {
     m.pages_body = *s;
+    xml_scan_s after;
+    xml_token_s t;
     for (;;) {
-        xml_scan_s after;
-        xml_token_s t;
-        if (XmlPeekTok(s, &after, &t) < 0) return -1;
-        if (xml_tok_is(t, XML_TOK_END, "Pages")) {
-            *s = after;
-            return 0;
-        }
+        int r = xml_peek_end(s, "Pages", &t, &after);
+        if (r != 0) return r > 0 ? 0 : -1;
         if (XmlCheckPage(s, "Page", &m.count, d) != 0) return -1;
     }
 }
 
+// The record of a ResetInput, PageInput or BrightnessInput start tag.
+awm_meas_in* inputOf(display_s* d, const xml_token_s& t) {
+    if (t.kind != XML_TOK_START_ATTR) return nullptr;
+    if (!std::strcmp(t.name, "ResetInput")) return &d->reset_in;
+    if (!std::strcmp(t.name, "PageInput")) return &d->page_in;
+    if (!std::strcmp(t.name, "BrightnessInput")) return &d->brightness_in;
+    return nullptr;
+}
+
 int firstPass(xml_scan_s* s, display_s* d, page_marks& m) {
+    xml_scan_s after;
+    xml_token_s t;
     for (;;) {
-        xml_scan_s after;
-        xml_token_s t;
-        if (XmlPeekTok(s, &after, &t) < 0) return -1;
-        if (xml_tok_is(t, XML_TOK_END, "Display")) {
-            *s = after;
-            return 0;
-        }
-        int r = 0;
+        int r = xml_peek_end(s, "Display", &t, &after);
+        if (r != 0) return r > 0 ? 0 : -1;
         if (xml_tok_is(t, XML_TOK_START, "Brightness")) {
             r = XmlParseBrightness_Tag(s, d->perc, &d->perc_count);
             m.brightness = true;
-        } else if (xml_tok_is(t, XML_TOK_START_ATTR, "ResetInput")) {
-            r = XmlParseChInput_Tag(s, "ResetInput", &d->reset_in);
-        } else if (xml_tok_is(t, XML_TOK_START_ATTR, "PageInput")) {
-            r = XmlParseChInput_Tag(s, "PageInput", &d->page_in);
-        } else if (xml_tok_is(t, XML_TOK_START_ATTR, "BrightnessInput")) {
-            r = XmlParseChInput_Tag(s, "BrightnessInput", &d->brightness_in);
+        } else if (awm_meas_in* in = inputOf(d, t)) {
+            r = XmlParseChInput_Tag(s, t.name, in);
         } else if (xml_tok_is(t, XML_TOK_START, "VerbTabs")) {
             r = XmlParseVTab(s, d);
         } else if (xml_tok_is(t, XML_TOK_START, "Pages")) {
@@ -129,14 +120,11 @@ int secondPass(xml_scan_s* s, display_s* d, const page_marks& m) {
     }
     *s = m.pages_body;
     for (page_s& p : d->pages) p.used = 0;
+    xml_scan_s after;
+    xml_token_s t;
     for (;;) {
-        xml_scan_s after;
-        xml_token_s t;
-        if (XmlPeekTok(s, &after, &t) < 0) return -1;
-        if (xml_tok_is(t, XML_TOK_END, "Pages")) {
-            *s = after;
-            return 0;
-        }
+        int r = xml_peek_end(s, "Pages", &t, &after);
+        if (r != 0) return r > 0 ? 0 : -1;
         if (d->page_count >= DISPLAY_MAX_PAGES) {
             xml_error("parse error: max page count reached", nullptr);
             return -1;
@@ -149,13 +137,11 @@ int secondPass(xml_scan_s* s, display_s* d, const page_marks& m) {
 }  // namespace
 
 int XmlParseBrightness_Tag(xml_scan_s* s, uint16_t* perc, uint16_t* perc_count) {
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START, "Brightness")) return failAt("parse error: expecting open tag brightness", s);
+    if (xml_expect(s, XML_TOK_START, "Brightness", "parse error: expecting open tag brightness") != 0) return -1;
     *perc_count = 0;
+    xml_token_s t;
     for (;;) {
-        r = XmlGetTok(s, &t);
+        int r = XmlGetTok(s, &t);
         if (r < 0) return -1;
         if (xml_tok_is(t, XML_TOK_END, "Brightness")) return 0;
         if (!xml_tok_is(t, XML_TOK_START_ATTR, "perc")) return failAt("parse error: expecting open tag perc", s);

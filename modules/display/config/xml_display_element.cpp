@@ -85,13 +85,7 @@ void addAlarm(std::vector<xml_attr_spec>& specs, const alarm_fields& a) {
 int readStart(xml_scan_s* s, const element_texts& tx, const std::vector<xml_attr_spec>& specs, int required,
               const float* version, bool* skip) {
     *skip = false;
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, tx.tag)) {
-        xml_error(tx.open_msg, s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START_ATTR, tx.tag, tx.open_msg) != 0) return -1;
     const xml_attr_list list{XML_END_GT, tx.list_msg, tx.scan_msg, false};
     uint32_t found;
     if (xml_read_attributes(s, specs.data(), int(specs.size()), list, &found) != 0) return -1;
@@ -117,28 +111,10 @@ enum : uint32_t {
     HAS_TRANSPARENT = 32,
 };
 
-// Peeks at the next child: 1 at the element's end tag (consumed), 0 for a
-// child (its first token in t, the context untouched), -1 on a scan error.
-int peekChild(xml_scan_s* s, const char* tag, xml_token_s* t) {
-    xml_scan_s after;
-    int r = XmlPeekTok(s, &after, t);
-    if (r < 0) {
-        *s = after;
-        return -1;
-    }
-    if (r == 0 && xml_tok_is(*t, XML_TOK_END, tag)) {
-        *s = after;
-        return 1;
-    }
-    return 0;
-}
-
-// Skips the child whose first token peekChild gave.
-int skipChild(xml_scan_s* s, xml_token_s* t) {
-    xml_scan_s after;
-    XmlPeekTok(s, &after, t);
+// Skips the child whose first token t was peeked, ending at after.
+int skipChild(xml_scan_s* s, const xml_scan_s& after, const xml_token_s& t) {
     *s = after;
-    return XmlIgnore_Tag(s, t);
+    return XmlIgnore_Tag(s, &t);
 }
 
 bool isStartAttr(const xml_token_s& t, const char* name) { return xml_tok_is(t, XML_TOK_START_ATTR, name); }
@@ -149,6 +125,49 @@ bool isStartAny(const xml_token_s& t, const char* name) {
 int notAllTags(xml_scan_s* s) {
     xml_error("parse error: not all tags found", s);
     return -1;
+}
+
+// The children of an AlphaNumeric or a BarGraph (bodies alike in these
+// fields): channel inputs, the three bands, and what extra() takes on (1
+// when it read the child, 0 when not its child, -1 on failure). Required:
+// DecoMiddle, ChInput when need_ch, VisInput unless always visible.
+template <class Body, class Deco, class Extra>
+int bandedChildren(xml_scan_s* s, const char* tag, Body& b, int (*parse_deco)(xml_scan_s*, Deco*), const char* band_missing,
+                   bool need_ch, Extra extra) {
+    uint32_t has = 0;
+    xml_token_s t;
+    xml_scan_s after;
+    for (;;) {
+        int r = xml_peek_end(s, tag, &t, &after);
+        if (r < 0) return -1;
+        if (r == 1) break;
+        if (isStartAttr(t, "ChInput")) {
+            r = XmlParseChInput_Tag(s, "ChInput", &b.ch_in);
+            has |= HAS_CHINPUT;
+        } else if (isStartAttr(t, "VisInput")) {
+            r = XmlParseChInput_Tag(s, "VisInput", &b.vis_in);
+            has |= HAS_VISINPUT;
+        } else if (isStartAttr(t, "DecoLower")) {
+            r = xml_parse_band(s, XML_BAND_LOWER, &b.limit_low, &b.hyst_low, &b.deco_lower, parse_deco, band_missing);
+            has |= HAS_LOWER;
+        } else if (isStartAttr(t, "DecoUpper")) {
+            r = xml_parse_band(s, XML_BAND_UPPER, &b.limit_up, &b.hyst_up, &b.deco_upper, parse_deco, band_missing);
+            has |= HAS_UPPER;
+        } else if (isStartAny(t, "DecoMiddle")) {
+            r = xml_parse_band<Deco>(s, XML_BAND_MIDDLE, nullptr, nullptr, &b.deco_middle, parse_deco, "");
+            has |= HAS_MIDDLE;
+        } else if ((r = extra(t)) == 0) {
+            r = skipChild(s, after, t);
+        } else if (r > 0) {
+            r = 0;
+        }
+        if (r != 0) return -1;
+    }
+    if (!(has & HAS_MIDDLE) || (need_ch && !(has & HAS_CHINPUT)) || (b.vis_mode != VIS_ALWAYS && !(has & HAS_VISINPUT)))
+        return notAllTags(s);
+    b.has_lower = (has & HAS_LOWER) ? 1 : 0;
+    b.has_upper = (has & HAS_UPPER) ? 1 : 0;
+    return 0;
 }
 
 }  // namespace
@@ -183,41 +202,8 @@ int XmlParseAlphaNumDisplayElement(xml_scan_s* s, display_elem_s* e, const displ
         XmlInitAlphaNumeric(e);
         return 0;
     }
-    uint32_t has = 0;
-    xml_token_s t;
-    for (;;) {
-        int r = peekChild(s, "AlphaNumeric", &t);
-        if (r < 0) return -1;
-        if (r == 1) break;
-        if (isStartAttr(t, "ChInput")) {
-            if (XmlParseChInput_Tag(s, "ChInput", &a.ch_in) != 0) return -1;
-            has |= HAS_CHINPUT;
-        } else if (isStartAttr(t, "VisInput")) {
-            if (XmlParseChInput_Tag(s, "VisInput", &a.vis_in) != 0) return -1;
-            has |= HAS_VISINPUT;
-        } else if (isStartAttr(t, "DecoLower")) {
-            if (xml_parse_band(s, XML_BAND_LOWER, &a.limit_low, &a.hyst_low, &a.deco_lower, XmlParseAlphaNumDecoTag,
-                               "attribute missing") != 0)
-                return -1;
-            has |= HAS_LOWER;
-        } else if (isStartAttr(t, "DecoUpper")) {
-            if (xml_parse_band(s, XML_BAND_UPPER, &a.limit_up, &a.hyst_up, &a.deco_upper, XmlParseAlphaNumDecoTag,
-                               "attribute missing") != 0)
-                return -1;
-            has |= HAS_UPPER;
-        } else if (isStartAny(t, "DecoMiddle")) {
-            if (xml_parse_band<alphanum_deco_s>(s, XML_BAND_MIDDLE, nullptr, nullptr, &a.deco_middle,
-                                                XmlParseAlphaNumDecoTag, "") != 0)
-                return -1;
-            has |= HAS_MIDDLE;
-        } else if (skipChild(s, &t) != 0) {
-            return -1;
-        }
-    }
-    if (!(has & HAS_MIDDLE) || (a.vis_mode != VIS_ALWAYS && !(has & HAS_VISINPUT))) return notAllTags(s);
-    a.has_lower = (has & HAS_LOWER) ? 1 : 0;
-    a.has_upper = (has & HAS_UPPER) ? 1 : 0;
-    return 0;
+    return bandedChildren(s, "AlphaNumeric", a, XmlParseAlphaNumDecoTag, "attribute missing", false,
+                          [](const xml_token_s&) { return 0; });
 }
 
 int XmlParseBarGraphDisplayElement(xml_scan_s* s, display_elem_s* e) {
@@ -241,44 +227,10 @@ int XmlParseBarGraphDisplayElement(xml_scan_s* s, display_elem_s* e) {
         XmlInitBarGraph(e);
         return 0;
     }
-    uint32_t has = 0;
-    xml_token_s t;
-    for (;;) {
-        int r = peekChild(s, "BarGraph", &t);
-        if (r < 0) return -1;
-        if (r == 1) break;
-        if (isStartAttr(t, "ChInput")) {
-            if (XmlParseChInput_Tag(s, "ChInput", &b.ch_in) != 0) return -1;
-            has |= HAS_CHINPUT;
-        } else if (isStartAttr(t, "VisInput")) {
-            if (XmlParseChInput_Tag(s, "VisInput", &b.vis_in) != 0) return -1;
-            has |= HAS_VISINPUT;
-        } else if (isStartAttr(t, "DecoLower")) {
-            if (xml_parse_band(s, XML_BAND_LOWER, &b.limit_low, &b.hyst_low, &b.deco_lower, XmlParseBarGraphDecoTag,
-                               "missing attribute") != 0)
-                return -1;
-            has |= HAS_LOWER;
-        } else if (isStartAttr(t, "DecoUpper")) {
-            if (xml_parse_band(s, XML_BAND_UPPER, &b.limit_up, &b.hyst_up, &b.deco_upper, XmlParseBarGraphDecoTag,
-                               "missing attribute") != 0)
-                return -1;
-            has |= HAS_UPPER;
-        } else if (isStartAny(t, "DecoMiddle")) {
-            if (xml_parse_band<bargraph_deco_s>(s, XML_BAND_MIDDLE, nullptr, nullptr, &b.deco_middle,
-                                                XmlParseBarGraphDecoTag, "") != 0)
-                return -1;
-            has |= HAS_MIDDLE;
-        } else if (xml_tok_is(t, XML_TOK_START, "TickList")) {
-            if (XmlParseTicks(s, b.tick_list, &b.tick_count) != 0) return -1;
-        } else if (skipChild(s, &t) != 0) {
-            return -1;
-        }
-    }
-    if (!(has & HAS_MIDDLE) || !(has & HAS_CHINPUT) || (b.vis_mode != VIS_ALWAYS && !(has & HAS_VISINPUT)))
-        return notAllTags(s);
-    b.has_lower = (has & HAS_LOWER) ? 1 : 0;
-    b.has_upper = (has & HAS_UPPER) ? 1 : 0;
-    return 0;
+    return bandedChildren(s, "BarGraph", b, XmlParseBarGraphDecoTag, "missing attribute", true, [&](const xml_token_s& t) {
+        if (!xml_tok_is(t, XML_TOK_START, "TickList")) return 0;
+        return XmlParseTicks(s, b.tick_list, &b.tick_count) == 0 ? 1 : -1;
+    });
 }
 
 int XmlParsePictureDisplayElement(xml_scan_s* s, display_elem_s* e) {
@@ -315,8 +267,9 @@ int XmlParsePictureDisplayElement(xml_scan_s* s, display_elem_s* e) {
     }
     uint32_t has = 0;
     xml_token_s t;
+    xml_scan_s after;
     for (;;) {
-        int r = peekChild(s, "Picture", &t);
+        int r = xml_peek_end(s, "Picture", &t, &after);
         if (r < 0) return -1;
         if (r == 1) break;
         if (isStartAttr(t, "VisInput")) {
@@ -332,7 +285,7 @@ int XmlParsePictureDisplayElement(xml_scan_s* s, display_elem_s* e) {
             // fails as a colour.
             if (XmlParseRGB_Tag(s, "TransparentCol", &p.pic.TransparentCol) != 0) return -1;
             has |= HAS_TRANSPARENT;
-        } else if (skipChild(s, &t) != 0) {
+        } else if (skipChild(s, after, t) != 0) {
             return -1;
         }
     }

@@ -84,28 +84,20 @@ int skipPeeked(xml_scan_s* s, const xml_scan_s& after, const xml_token_s& t) {
 }
 
 int displayElements(xml_scan_s* s, display_s* d, page_pass& pp) {
+    xml_scan_s after;
+    xml_token_s t;
     for (;;) {
-        xml_scan_s after;
-        xml_token_s t;
-        if (XmlPeekTok(s, &after, &t) < 0) return -1;
-        if (xml_tok_is(t, XML_TOK_END, "DisplayElements")) {
-            *s = after;
-            return 0;
-        }
-        int r = pp.page ? filledElement(s, t, d, pp) : checkedElement(s, t, d, pp);
+        int r = xml_peek_end(s, "DisplayElements", &t, &after);
+        if (r != 0) return r > 0 ? 0 : -1;
+        r = pp.page ? filledElement(s, t, d, pp) : checkedElement(s, t, d, pp);
         if (r < 0) return -1;
         if (r == 1 && skipPeeked(s, after, t) != 0) return -1;
     }
 }
 
 int pagePass(xml_scan_s* s, const char* name, display_s* d, page_pass& pp) {
+    if (xml_expect(s, XML_TOK_START, name, "parse error: expecting page tag") != 0) return -1;
     xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START, name)) {
-        xml_error("parse error: expecting page tag", s);
-        return -1;
-    }
     bool have_bg = false;
     for (;;) {
         xml_scan_s after;

@@ -3,7 +3,6 @@
 #include "display/config/xml_attr.h"
 #include "display/config/xml_elements.h"
 
-#include <cstring>
 
 namespace {
 
@@ -24,33 +23,13 @@ std::function<int(const char*)> toFloat(float* out) {
     return [out](const char* v) { return XmlGetFloat(v, out); };
 }
 
-// Reads the start tag <name and expects kind 1; msg otherwise (a scan error
-// keeps its own text).
-int openTag(xml_scan_s* s, const char* name, const char* msg) {
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, name)) {
-        xml_error(msg, s);
-        return -1;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int XmlParseRGB_Tag(xml_scan_s* s, const char* name, rgb_s* col) {
     XmlInitRGB(col);
     rgb_s c{};
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    // Any token of the name is taken as the colour's tag, so a start tag
-    // without attributes or an end tag of that name fails here.
-    if (r != 0 || t.kind != XML_TOK_START_ATTR || std::strcmp(t.name, name ? name : "") != 0) {
-        xml_error("parse error: expecting open tag for rgb type", s);
+    if (xml_expect(s, XML_TOK_START_ATTR, name ? name : "", "parse error: expecting open tag for rgb type") != 0)
         return -1;
-    }
     const xml_attr_spec specs[] = {
         {"red", "parse error: parameter red found twice", "parse error: wrong value", hexByte(&c.red)},
         {"green", "parse error: parameter green found twice", "parse error: wrong value", hexByte(&c.green)},
@@ -69,7 +48,8 @@ int XmlParseRGB_Tag(xml_scan_s* s, const char* name, rgb_s* col) {
 
 int XmlParseChInput_Tag(xml_scan_s* s, const char* name, awm_meas_in* in) {
     XmlInitChInput(in);
-    if (openTag(s, name ? name : "", "parse error: expecting open tag for channel input") != 0) return -1;
+    if (xml_expect(s, XML_TOK_START_ATTR, name ? name : "", "parse error: expecting open tag for channel input") != 0)
+        return -1;
     awm_meas_in c;
     XmlInitChInput(&c);
     const xml_attr_spec specs[] = {

@@ -238,6 +238,28 @@ int XmlPeekTok(const xml_scan_s* s, xml_scan_s* after, xml_token_s* tok) {
     return XmlGetTok(after, tok);
 }
 
+int xml_peek_end(xml_scan_s* s, const char* name, xml_token_s* t, xml_scan_s* after) {
+    int r = XmlPeekTok(s, after, t);
+    if (r < 0) return -1;
+    if (r == 0 && xml_tok_is(*t, XML_TOK_END, name)) {
+        *s = *after;
+        return 1;
+    }
+    return 0;
+}
+
 bool xml_tok_is(const xml_token_s& t, uint32_t kind, const char* name) {
     return t.kind == kind && std::strcmp(t.name, name) == 0;
+}
+
+int xml_expect(xml_scan_s* s, uint32_t kind, const char* name, const char* msg, xml_token_s* t) {
+    xml_token_s own;
+    if (!t) t = &own;
+    int r = XmlGetTok(s, t);
+    if (r < 0) return -1;
+    if (r != 0 || !xml_tok_is(*t, kind, name)) {
+        xml_error(msg, s);
+        return -1;
+    }
+    return 0;
 }

@@ -50,6 +50,10 @@ void xml_scan_init(xml_scan_s* s, const char* text, int32_t len);
 int XmlGetTok(xml_scan_s* s, xml_token_s* tok);
 // Reads the next token from a copy of s, leaving s where it is.
 int XmlPeekTok(const xml_scan_s* s, xml_scan_s* after, xml_token_s* tok);
+// Peeks at the next child of the element name: 1 at its end tag (consumed),
+// 0 for anything else (token in *t, s untouched, the context past the
+// token in *after), -1 on a scan error.
+int xml_peek_end(xml_scan_s* s, const char* name, xml_token_s* t, xml_scan_s* after);
 
 int skip_blank(xml_scan_s* s);   // 1 when the text is exhausted
 int xml_scan_name(xml_scan_s* s, char* buf, int size);
@@ -72,6 +76,9 @@ int XmlIgnore_Content(xml_scan_s* s, const char* name);
 
 // True for a token of the kind and name.
 bool xml_tok_is(const xml_token_s& t, uint32_t kind, const char* name);
+// Reads the next token, which must be of the kind and name: 0, or -1 with
+// msg (a scan error keeps its own text). The token in *t when t is given.
+int xml_expect(xml_scan_s* s, uint32_t kind, const char* name, const char* msg, xml_token_s* t = nullptr);
 
 // Value converters: 0 and *out set, or -1 with *out untouched.
 int XmlGetBool(const char* text, uint8_t* out);

@@ -4,13 +4,7 @@
 
 int XmlParseTickTab(xml_scan_s* s, tick_s* tick) {
     XmlInitTick(tick);
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, "Tab")) {
-        xml_error("parse error: expecting open tag tab", s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START_ATTR, "Tab", "parse error: expecting open tag tab") != 0) return -1;
     tick_s k;
     XmlInitTick(&k);
     const xml_attr_spec specs[] = {
@@ -32,16 +26,11 @@ int XmlParseTickTab(xml_scan_s* s, tick_s* tick) {
 
 int XmlParseTicks(xml_scan_s* s, tick_s* tick_list, uint16_t* tick_count) {
     *tick_count = 0;
+    if (xml_expect(s, XML_TOK_START, "TickList", "parse error: expecting open tag ticklist") != 0) return -1;
     xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START, "TickList")) {
-        xml_error("parse error: expecting open tag ticklist", s);
-        return -1;
-    }
     for (;;) {
         xml_scan_s after;
-        r = XmlPeekTok(s, &after, &t);
+        int r = XmlPeekTok(s, &after, &t);
         if (r < 0) {
             xml_error("parse error: expecting paramters of ticks type", &after);
             return -1;

@@ -14,13 +14,7 @@ const char* const TAB_FAILED = "parse error: expecting vtab tag";
 // Start tag of a VerbTab with its name and default (both required); copied
 // into t when given.
 int vtabStart(xml_scan_s* s, vtab_s* t) {
-    xml_token_s tok;
-    int r = XmlGetTok(s, &tok);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(tok, XML_TOK_START_ATTR, "VerbTab")) {
-        xml_error("parse error: expecting vtab open tag", s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START_ATTR, "VerbTab", "parse error: expecting vtab open tag") != 0) return -1;
     vtab_s tmp;
     vtab_s* into = t ? t : &tmp;
     const xml_attr_spec specs[] = {
@@ -39,13 +33,12 @@ int vtabStart(xml_scan_s* s, vtab_s* t) {
     return 0;
 }
 
-// True (and the end tag consumed) when the next token ends the VerbTab.
+// True (and the end tag consumed) when the next token ends the VerbTab; a
+// scan error is left for the Tab to meet.
 bool atVtabEnd(xml_scan_s* s) {
     xml_scan_s after;
     xml_token_s t;
-    if (XmlPeekTok(s, &after, &t) != 0 || !xml_tok_is(t, XML_TOK_END, "VerbTab")) return false;
-    *s = after;
-    return true;
+    return xml_peek_end(s, "VerbTab", &t, &after) == 1;
 }
 
 }  // namespace
@@ -53,13 +46,7 @@ bool atVtabEnd(xml_scan_s* s) {
 int XmlParseVTabTag(xml_scan_s* s, vtab_node_s* entry) {
     std::memset(entry->text, 0, sizeof entry->text);
     entry->num = 0;
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START_ATTR, "Tab")) {
-        xml_error("parse error: expecting open tag tab", s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START_ATTR, "Tab", "parse error: expecting open tag tab") != 0) return -1;
     const xml_attr_spec specs[] = {
         {"str", "parse error: str found twice", "",
          [entry](const char* v) { return xml_copy_text(entry->text, sizeof entry->text, v); }},
@@ -195,25 +182,17 @@ void XmlFreeVTabs(display_s* d) {
 int XmlParseVTab(xml_scan_s* s, display_s* d) {
     // A repeated VerbTabs replaces the tables read before.
     XmlFreeVTabs(d);
-    xml_token_s t;
-    int r = XmlGetTok(s, &t);
-    if (r < 0) return -1;
-    if (r != 0 || !xml_tok_is(t, XML_TOK_START, "VerbTabs")) {
-        xml_error("parse error: expecting vtabs open tag", s);
-        return -1;
-    }
+    if (xml_expect(s, XML_TOK_START, "VerbTabs", "parse error: expecting vtabs open tag") != 0) return -1;
     const xml_scan_s body = *s;
 
+    xml_token_s t;
+    xml_scan_s after;
     uint16_t entries = 0;
     uint32_t tables = 0;
     for (;;) {
-        xml_scan_s after;
-        r = XmlPeekTok(s, &after, &t);
-        if (r < 0) {
-            *s = after;
-            return -1;
-        }
-        if (r == 0 && xml_tok_is(t, XML_TOK_END, "VerbTabs")) break;
+        int r = xml_peek_end(s, "VerbTabs", &t, &after);
+        if (r < 0) return -1;
+        if (r > 0) break;
         if (tables == 0xFFFF) {
             xml_error("parse error: too many verbal tables", s);
             return -1;
@@ -233,16 +212,8 @@ int XmlParseVTab(xml_scan_s* s, display_s* d) {
     vtab_node_s* next = d->vtab_node_block;
     vtab_node_s* nodes_end = d->vtab_node_block + entries + 1;
     for (uint32_t i = 0;; ++i) {
-        xml_scan_s after;
-        r = XmlPeekTok(s, &after, &t);
-        if (r < 0) {
-            *s = after;
-            return -1;
-        }
-        if (r == 0 && xml_tok_is(t, XML_TOK_END, "VerbTabs")) {
-            *s = after;
-            return 0;
-        }
+        int r = xml_peek_end(s, "VerbTabs", &t, &after);
+        if (r != 0) return r > 0 ? 0 : -1;
         if (i >= tables) {
             xml_error("parse error: too many verbal tables", s);
             return -1;
