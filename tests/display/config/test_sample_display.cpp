@@ -317,4 +317,5 @@ TEST_F(SampleDisplay, FlagOnEveryPageIsADecodablePng) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->width, 64);
     EXPECT_EQ(b->height, 32);
+    conv.DestroyImages();   // the converter leaves its bitmaps to the caller
 }
