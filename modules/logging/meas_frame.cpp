@@ -162,6 +162,10 @@ int MeasFrame_get(MeasFrame* f, uint8_t blockId, uint8_t** buffer, uint32_t* len
         if (packedBytes) *packedBytes = 0;
         return 0;
     }
+    // A frame leaves only recoded: the plain records of a sub-sampled block
+    // carry records x divider in the head and no reader could split them.
+    if (f->packedLength == 0 && f->recordsHeld != 0)
+        MeasFrame_recode_for_V5_V6(f, f->bytesHeld / f->recordsHeld, nullptr, nullptr);
     uint8_t* fresh = allocData(f->capacity);
     if (!fresh) {
         // keep the frame as it is; the caller tries again with the next record

@@ -38,6 +38,7 @@ int MeasFrame_HSL_calc_IndexTranslation(MeasFrame* frame, uint32_t fourByte, uin
 int MeasFrame_put(MeasFrame* frame, const uint8_t* record, uint32_t recordLength);
 int MeasFrame_recode_for_V5_V6(MeasFrame* frame, uint32_t recordLength, uint32_t* firstTs,
                                uint32_t* lastTs);
+// Hands the frame out with its head; a frame not recoded yet is recoded first.
 int MeasFrame_get(MeasFrame* frame, uint8_t blockId, uint8_t** buffer, uint32_t* length,
                   uint32_t* plainBytes, uint32_t* packedBytes);
 uint32_t MeasFrame_getAgeTS(const MeasFrame* frame);

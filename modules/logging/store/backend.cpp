@@ -1,0 +1,254 @@
+#include "logging/store/backend.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "logging/store/virtual_file.h"
+#include "logging/store/writer.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace measure::store {
+
+namespace {
+std::mutex timingMx;
+BackendTiming gTiming;
+}  // namespace
+
+void backendSetTiming(const BackendTiming& t) {
+    std::lock_guard<std::mutex> lk(timingMx);
+    gTiming = t;
+}
+
+BackendTiming backendTiming() {
+    std::lock_guard<std::mutex> lk(timingMx);
+    return gTiming;
+}
+
+Backend::Backend(unsigned measIdx) : List<Action>(true), measIdx_(measIdx), timing_(backendTiming()) {
+    char name[24];
+    std::snprintf(name, sizeof name, "r_MeasBackend%u", measIdx + 1);
+    if (!taskStart(name, 146, 10000, VX_FP_TASK, 0)) throw "Backend::Backend() taskStart failed.";
+}
+
+Backend::~Backend() {
+    taskStop(WAIT_FOREVER);
+    std::vector<Writer*> writers;
+    {
+        ScopeLock sl(this, "~Backend");
+        writers = owned_;
+    }
+    for (Writer* w : writers) w->taskStopAsync();
+    for (Writer* w : writers) {
+        if (!w->taskStop(3 * sysClkRateGet())) {
+            syslogx(147, "Backend::~Backend() taskStop on writer %u failed - dangling reference!", unsigned(w->id()));
+            continue;
+        }
+        delete w;   // removes itself from its slot and from owned_
+    }
+    ScopeLock sl(this, "~Backend");
+    for (auto& s : slots_) {
+        if (s.writer.load()) continue;   // a writer that would not stop keeps its iterator
+        if (Iterator<Action>* it = s.iter.exchange(nullptr)) delete it;
+    }
+}
+
+void Backend::adopt(Writer* w) {
+    ScopeLock sl(this, "Backend::adopt");
+    owned_.push_back(w);
+}
+
+void Backend::disown(Writer* w) {
+    ScopeLock sl(this, "Backend::disown");
+    owned_.erase(std::remove(owned_.begin(), owned_.end(), w), owned_.end());
+}
+
+bool Backend::subscribe(Writer& w) {
+    ScopeLock sl(this, "Backend::subscribe");
+    if (w.id() != 255 || nWriters_.load() >= kWriters) return false;
+    const bool atHead = startup_.load();
+    Iterator<Action>* it = createIterator(atHead ? "List::iterator" : "List::tailIterator", !atHead);
+    if (!it) return false;
+    unsigned slot = kWriters;
+    for (unsigned k = 0; k < kWriters; ++k) {
+        unsigned i = (nextSlot_ + k) % kWriters;
+        Slot& s = slots_[i];
+        if (!s.writer.load() && !s.draining && s.busy.load() == 0) {
+            slot = i;
+            break;
+        }
+    }
+    if (slot == kWriters) {
+        delete it;
+        return false;
+    }
+    Slot& s = slots_[slot];
+    if (Iterator<Action>* old = s.iter.exchange(nullptr)) delete old;
+    s.iter.store(it);
+    virtualFiles.registerWriter(measIdx_, slot);
+    w.setId(uint8_t(slot));
+    const char* caller = taskName(nullptr);
+    std::snprintf(s.name, sizeof s.name, "%s", caller ? caller : "");
+    s.writer.store(&w);
+    nWriters_.fetch_add(1);
+    syslogx(150, "Backend::subscribe() writer connected %s (%u)", s.name, slot);
+    nextSlot_ = (slot + 1) % kWriters;
+    return true;
+}
+
+bool Backend::remove(Writer& w) {
+    ScopeLock sl(this, "Backend::remove");
+    return removeLocked(w);
+}
+
+bool Backend::removeLocked(Writer& w) {
+    unsigned id = w.id();
+    if (id >= kWriters || slots_[id].writer.load() != &w) return false;
+    Slot& s = slots_[id];
+    s.writer.store(nullptr);
+    s.draining = true;
+    nWriters_.fetch_sub(1);
+    w.setId(255);
+    virtualFiles.deregisterWriter(measIdx_, id);
+    syslogx(150, "Backend::remove() writer disconnected %s (%u)", s.name, id);
+    s.name[0] = 0;
+    finishDraining(s);
+    return true;
+}
+
+void Backend::finishDraining(Slot& s) {
+    // the writer may still execute the action it took; its node stays until
+    // it is done (the cut below keeps the iterator's position meanwhile)
+    if (!s.draining || s.busy.load() != 0) return;
+    if (Iterator<Action>* it = s.iter.load()) removeIterator(it);
+    s.draining = false;
+}
+
+Action* Backend::next(Writer& w, unsigned* held) {
+    unsigned id = w.id();
+    if (id >= kWriters) {
+        SYSLOGX_FLOOD(floodNext_, 147, "Backend::next() called with illegal writer id (%u)", id);
+        return nullptr;
+    }
+    Slot& s = slots_[id];
+    s.busy.fetch_add(1);
+    // checked after the busy mark: a removal either sees the mark or is seen here
+    Iterator<Action>* it = s.iter.load();
+    if (s.writer.load() != &w || !it) {
+        s.busy.fetch_sub(1);
+        return nullptr;
+    }
+    Action* a = it->step();
+    if (!a) {
+        s.busy.fetch_sub(1);
+        return nullptr;
+    }
+    *held = id;
+    return a;
+}
+
+void Backend::done(unsigned held) {
+    if (held < kWriters) slots_[held].busy.fetch_sub(1);
+}
+
+bool Backend::isOfflineDataFlushed() {
+    ScopeLock sl(this, "Backend::isOfflineDataFlushed");
+    if (count() == 0) return true;
+    const uint32_t last = lastPosition();
+    for (auto& s : slots_) {
+        Writer* w = s.writer.load();
+        if (!w || !(w->type() & WRITER_TYPES_FILE)) continue;
+        Iterator<Action>* it = s.iter.load();
+        if (!it || !it->hasCurrent() || it->position() != last || s.busy.load() != 0) return false;
+    }
+    return true;
+}
+
+void Backend::getMeasValues(uint32_t* size, uint32_t* maxSize, uint32_t* cnt, uint32_t* maxCount) const {
+    if (size) *size = totalSize();
+    if (maxSize) *maxSize = highestTotal();
+    if (cnt) *cnt = count();
+    if (maxCount) *maxCount = highestCount();
+}
+
+bool Backend::getWriterQueueCnt(const Writer& w, unsigned long* cnt) const {
+    unsigned id = w.id();
+    if (id >= kWriters || !cnt) return false;
+    Iterator<Action>* it = slots_[id].iter.load();
+    *cnt = count() + (it ? it->position() : 0) - cutCount();
+    return true;
+}
+
+void Backend::taskStartCallback() {
+    timespec start{}, now{}, diff{};
+    clock_appltime(&start);
+    while (isRunning()) {
+        clock_appltime(&now);
+        if (clock_difftime(&now, &start, &diff) != 0) break;
+        if (diff.tv_sec * 1000 + diff.tv_nsec / 1000000 >= timing_.startupMs) break;
+        sleepMs(timing_.loopMs);
+    }
+    startup_.store(false);
+}
+
+bool Backend::checkOversizeTimeout() {
+    const uint32_t S = totalSize();
+    if (oversizeRef_ == 0) {
+        if (S > timing_.oversizeBytes) {
+            oversizeRef_ = S;
+            oversizeLeft_ = timing_.oversizeMs;
+        }
+        return false;
+    }
+    oversizeLeft_ -= timing_.loopMs;
+    if (S <= timing_.oversizeBytes) {
+        oversizeRef_ = 0;
+        return false;
+    }
+    if (oversizeLeft_ < 1) {
+        bool notShrunk = oversizeRef_ <= S;
+        oversizeRef_ = S;
+        oversizeLeft_ = timing_.oversizeMs;
+        return notShrunk;
+    }
+    return false;
+}
+
+bool Backend::taskMain() {
+    const bool oversized = checkOversizeTimeout();
+    List<Action>* cut = nullptr;
+    {
+        ScopeLock sl(this, "Backend::run_checkWriters");
+        uint32_t lowest = lastPosition();
+        int slowest = -1;
+        for (unsigned i = 0; i < kWriters; ++i) {
+            Slot& s = slots_[i];
+            finishDraining(s);
+            Iterator<Action>* it = s.iter.load();
+            Writer* w = s.writer.load();
+            if (!it || (!w && !s.draining)) continue;
+            if (it->position() < lowest) {
+                lowest = it->position();
+                if (w) slowest = int(i);
+            }
+            if (w && !w->alive()) {
+                syslogx(147, "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", s.name, i);
+                removeLocked(*w);
+            }
+        }
+        if (cutCount() < lowest) cut = removeSublist(lowest - cutCount());
+        if (oversized && slowest >= 0) {
+            if (Writer* w = slots_[slowest].writer.load()) {
+                syslogx(147, "Backend::taskMain(): removing writer %s (%u) list size exceeded!", slots_[slowest].name,
+                        unsigned(slowest));
+                removeLocked(*w);
+            }
+        }
+    }
+    delete cut;   // outside the lock: closing actions delete their virtual files here
+    sleepMs(timing_.loopMs);
+    return true;
+}
+
+}  // namespace measure::store

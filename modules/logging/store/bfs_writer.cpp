@@ -1,0 +1,343 @@
+// File writers of the internal drives and the USB drive.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "host/kernel.h"
+#include "logging/meas_app_drives.h"
+#include "logging/store/backend.h"
+#include "logging/store/virtual_file.h"
+#include "logging/store/writer.h"
+#include "platform/files.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace measure::store {
+
+namespace {
+constexpr uint32_t kFlushBytes = 16384;
+constexpr uint32_t kFlushAge = 5000;    // 0.5 s in 0.1 ms
+}  // namespace
+
+BFSWriter::BFSWriter(Backend& backend, const char* drive, dataWriteCounts_t counts)
+    : BFSWriter(WRITER_TYPE_BFS, backend, drive, counts) {}
+
+BFSWriter::BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts)
+    : Writer(backend, type), drive_(drive ? drive : ""), counts_(counts) {}
+
+BFSWriter::~BFSWriter() { taskStop(WAIT_FOREVER); }
+
+USBWriter::USBWriter(Backend& backend, const char* drive, dataWriteCounts_t counts)
+    : BFSWriter(WRITER_TYPE_USB, backend, drive, counts) {
+    mediaAvailable_.store(false);
+}
+
+bool BFSWriter::alive() const {
+    const uint32_t now = time_getTimestamp();
+    return now - lastPass_.load() <= aliveTimeout_ || now - created_ <= 2 * aliveTimeout_;
+}
+
+bool BFSWriter::skipped(int vfIdx) const {
+    const WriterFileEntry_t& e = entry(vfIdx);
+    return e.vfIdx == vfIdx && e.state == SKIP;
+}
+
+bool BFSWriter::isOpen(int vfIdx) {
+    const WriterFileEntry_t& e = entry(vfIdx);
+    return e.vfIdx == vfIdx && e.state == OPEN && e.stream && e.fd >= 0;
+}
+
+bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx && e.state == SKIP) return true;
+    if (!mediaAvailable_.load()) {
+        if (e.vfIdx == -1 || e.vfIdx == vfIdx) {   // an open stream stays for the close
+            e.vfIdx = vfIdx;
+            e.state = SKIP;
+        }
+        dropPendingMeta(vfIdx);
+        SYSLOGX_FLOOD(floodSkip_, 148, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
+        return false;
+    }
+    if (!isOpen(vfIdx) && !open(vfIdx)) return false;
+    return writeBytes(vfIdx, data, length);
+}
+
+bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx != vfIdx || !e.stream) {
+        SYSLOGX_FLOOD(floodPtr_, 147, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
+        return false;
+    }
+    if (length && std::fwrite(data, 1, length, e.stream) != length) {
+        SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d)", vfIdx);
+        return false;
+    }
+    bytesWritten(e, length);
+    return true;
+}
+
+void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
+    e.total += n;
+    if (e.sinceFlush == 0) e.firstUnflushed = time_getTimestamp();
+    e.sinceFlush += n;
+    if (e.sinceFlush >= kFlushBytes) {
+        dirDirty_ = true;
+        e.firstUnflushed = time_getTimestamp();
+        e.sinceFlush %= kFlushBytes;
+        // keep "something unflushed" visible to the flush timing
+        if (e.sinceFlush == 0) e.sinceFlush = kFlushBytes;
+    }
+    if (counts_.writes) ++*counts_.writes;
+    if (counts_.bytes) *counts_.bytes += n;
+}
+
+bool BFSWriter::open(int vfIdx) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx) {
+        syslogx(147, "BFSWriter::open(): tried opening a file more than once, with failed attempts in the past");
+        e.state = SKIP;
+        return false;
+    }
+    if (e.vfIdx != -1) {
+        syslogx(147, "BFSWriter::open(): no empty file entry slot");
+        return false;
+    }
+    auto skip = [&] {
+        e.vfIdx = vfIdx;
+        e.state = SKIP;
+        dropPendingMeta(vfIdx);
+        return false;
+    };
+    VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
+    if (!vf) {
+        SYSLOGX_FLOOD(floodInvalid_, 147, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", int(measIdx_),
+                      vfIdx);
+        return skip();
+    }
+    if (!vf->isRegisteredWriter(measIdx_, id())) {
+        syslogx(148, "BFSWriter::open(): Skipping file (%d) - writer not registered", vfIdx);
+        return skip();
+    }
+    char name[39];
+    if (!vf->getFileName(name, sizeof name)) {
+        syslogx(147, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)", vfIdx);
+        return skip();
+    }
+    if (!openFileAtomic(e, vfIdx, name)) {
+        SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
+        return skip();
+    }
+    if (!vf->writeHeader(*this) || !writePendingMeta(vfIdx)) {
+        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
+        std::fclose(e.stream);
+        e.stream = nullptr;
+        e.fd = -1;
+        return skip();
+    }
+    return true;
+}
+
+bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name) {
+    char path[40];
+    int n = std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), name);
+    if (n < 0 || size_t(n) >= sizeof path) {
+        syslogx(147, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
+        return false;
+    }
+    // A file made over an existing name starts empty: no bytes of an older
+    // file may remain behind the new content.
+    const std::string host = dev_path(path);
+    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    if (fd < 0) {
+        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s'", errno, path);
+        return false;
+    }
+    syslogx(151, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd, path);
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        syslogx(147, "BFSWriter::openFileAtomic: fdopen failed - releasing fd %d - errno %d", fd, errno);
+        ::close(fd);
+        return false;
+    }
+    e = WriterFileEntry_t{};
+    e.vfIdx = vfIdx;
+    e.state = OPEN;
+    e.fd = fd;
+    e.stream = f;
+    std::memcpy(e.path, path, sizeof path);
+    filesOpen_ = true;
+    return true;
+}
+
+bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
+    if (!mediaAvailable_.load()) return true;
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx != vfIdx || e.fd < 0) {
+        syslogx(147, "BFSWriter::setAttrib() - failed due to invalid FD, vfIdx %d, attrib %d", vfIdx, int(attrib));
+        return false;
+    }
+    uint32_t st = 0;
+    if (!host::getFileAttributes(e.path, &st)) {
+        syslogx(147, "BFSWriter::setAttrib() - failed to get file attributes, vfIdx %d", vfIdx);
+        return false;
+    }
+    if (!host::setFileAttributes(e.path, st | attrib)) {
+        syslogx(147, "BFSWriter::setAttrib() - failed to set file attributes, vfIdx %d, attrib %X, st_attrib %X",
+                vfIdx, attrib, st);
+        return false;
+    }
+    return true;
+}
+
+bool BFSWriter::close(int vfIdx) {
+    dropPendingMeta(vfIdx);
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx && e.stream) {
+        setAttrib(vfIdx, host::ATTR_READ_ONLY);
+        bool ok = std::fclose(e.stream) == 0;
+        e.stream = nullptr;
+        if (!ok) {
+            syslogx(147, "BFSWriter::close() - failed to close file with index (%d)", vfIdx);
+            freeEntry(e);
+            return false;
+        }
+        dirDirty_ = true;
+        freeEntry(e);
+        flushDir();
+        return true;
+    }
+    if (e.vfIdx == vfIdx && e.state == OPEN) {
+        syslogx(147, "BFSWriter::close() - failed to get fileptr with index (%d)", vfIdx);
+        return false;
+    }
+    syslogx(151, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
+    if (e.vfIdx == vfIdx) freeEntry(e);
+    return true;
+}
+
+bool BFSWriter::flush(int vfIdx) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (!mediaAvailable_.load() || e.vfIdx != vfIdx || e.sinceFlush == 0) return false;
+    if (e.fd < 0 || !e.stream) {
+        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): file invalid: fd=%d, pFile=0x%08X", e.fd, 0u);
+        return false;
+    }
+    if (std::fflush(e.stream) != 0) {
+        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): fflush failed");
+        return false;
+    }
+    if (::fdatasync(e.fd) != 0) {
+        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): FIOFLUSH failed");
+        return false;
+    }
+    dirDirty_ = true;
+    e.sinceFlush = 0;
+    e.firstUnflushed = time_getTimestamp();
+    return true;
+}
+
+bool BFSWriter::flushDir() {
+    if (!dirDirty_ || !mediaAvailable_.load()) return true;
+    const std::string host = dev_path(drive_.c_str());
+    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) {
+        syslogx(147, "BFSWriter::flushDir() open '%s' failed.", drive_.c_str());
+        return false;
+    }
+    int r = ::fsync(fd);
+    ::close(fd);
+    if (r != 0) {
+        syslogx(147, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", drive_.c_str(), unsigned(r));
+        return false;
+    }
+    dirDirty_ = false;
+    return true;
+}
+
+bool BFSWriter::flushAll() {
+    if (!mediaAvailable_.load()) return false;
+    for (auto& e : files_)
+        if (e.state == OPEN && e.sinceFlush) flush(e.vfIdx);
+    flushDir();
+    return true;
+}
+
+void BFSWriter::closeAllFiles() {
+    filesOpen_ = false;
+    for (auto& e : files_)
+        if (e.vfIdx != -1 && !close(e.vfIdx)) freeEntry(e);
+    pending_.clear();
+}
+
+void BFSWriter::checkForFlush() {
+    const uint32_t now = time_getTimestamp();
+    const uint32_t limit = now - kFlushAge;
+    bool noted = false;
+    uint32_t earliest = 0;
+    for (auto& e : files_) {
+        if (e.state != OPEN || e.sinceFlush == 0) continue;
+        if (int32_t(e.firstUnflushed - limit) <= 0) {
+            flush(e.vfIdx);
+        } else if (!noted || int32_t(e.firstUnflushed - earliest) < 0) {
+            earliest = e.firstUnflushed;
+            noted = true;
+        }
+    }
+    flushDir();
+    nextFlushCheck_ = (noted ? earliest : now) + kFlushAge;
+}
+
+void BFSWriter::disconnectedStateHandler() {
+    if (filesOpen_) closeAllFiles();
+    mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
+    if (mediaAvailable_.load()) {
+        if (backend_.subscribe(*this))
+            syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
+    } else {
+        sleepMs(200);
+    }
+}
+
+bool BFSWriter::mainPass() {
+    lastPass_.store(time_getTimestamp());
+    if (!subscribed()) {
+        disconnectedStateHandler();
+        return true;
+    }
+    if (int32_t(time_getTimestamp() - nextFlushCheck_) >= 0) checkForFlush();
+    if (!executeNext()) sleepMs(50);
+    return true;
+}
+
+bool BFSWriter::taskMain() { return mainPass(); }
+
+bool USBWriter::taskMain() {
+    mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
+    return mainPass();
+}
+
+void BFSWriter::taskStartCallback() {
+    int d = meas_app_driveAvDebounce(drive_.c_str());
+    if (d < 0) {
+        mediaAvailable_.store(false);
+        syslogx(148, "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_.c_str());
+        return;
+    }
+    lastPass_.store(time_getTimestamp());
+    mediaAvailable_.store(true);
+    if (backend_.subscribe(*this))
+        syslogx(150, "BFSWriter::taskStartCallback() - mediaAvailable, subscribed to backend (debounce %dms)", d);
+    if (d > 0) sleepMs(d);
+}
+
+void BFSWriter::taskStopCallback() { closeAllFiles(); }
+
+void USBWriter::taskStopCallback() {
+    mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
+    BFSWriter::taskStopCallback();
+}
+
+}  // namespace measure::store

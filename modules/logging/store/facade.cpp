@@ -1,0 +1,225 @@
+// C facade over the pretrigger, back end and writers of each measurement.
+#include <cstdlib>
+#include <cstring>
+
+#include "logging/cfg_meas.h"
+#include "logging/meas_config.h"
+#include "logging/store/meas_app_store.h"
+#include "logging/store/pretrigger.h"
+#include "logging/store/writer.h"
+#include "platform/syslogx.h"
+
+using namespace measure::store;
+
+namespace {
+
+std::atomic<Pretrigger*> gStores[MEAS_COUNT];
+MeasStoreWriteCounters gCounters[MEAS_COUNT][2];
+
+Pretrigger* pt(void* h) { return static_cast<Pretrigger*>(h); }
+
+void countLost(unsigned measIdx) {
+    MeasStoreStats& s = meas_store_stats();
+    if (measIdx == MEAS_IDX_M01) ++s.meas_lost_frames_m01;
+    if (measIdx == MEAS_IDX_M03) ++s.meas_lost_frames_m03;
+}
+
+uint8_t* copyOf(const uint8_t* data, uint32_t length) {
+    auto* p = static_cast<uint8_t*>(std::malloc(length ? length : 1));
+    if (p && length && data) std::memcpy(p, data, length);
+    return p;
+}
+
+}  // namespace
+
+MeasStoreWriteCounters& meas_store_writeCounters(unsigned measIdx, unsigned usb) {
+    return gCounters[measIdx % MEAS_COUNT][usb ? 1 : 0];
+}
+
+void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds) {
+    if (measIdx >= MEAS_COUNT) return nullptr;
+    Backend* be = nullptr;
+    try {
+        be = new Backend(measIdx);
+    } catch (...) {
+        be = nullptr;
+    }
+    if (!be) {
+        syslogx(147, "meas_app_PreTrigInit%u failed (Backend could not be created)", measIdx);
+        return nullptr;
+    }
+    Pretrigger* p = nullptr;
+    try {
+        p = new Pretrigger(measIdx, pretriggerSeconds, be);
+    } catch (...) {
+        p = nullptr;
+    }
+    if (!p) {
+        syslogx(147, "meas_app_PreTrigInit%u failed (Pretrigger could not be started)", measIdx);
+        delete be;
+        return nullptr;
+    }
+    unsigned bfs = 0, usb = 0;
+    char name[24];
+    try {
+        auto& c = meas_store_writeCounters(measIdx, 0);
+        auto* w = new BFSWriter(*be, cfg_meas[measIdx].targetPartition, {&c.writes, &c.bytes});
+        std::snprintf(name, sizeof name, "r_BFSWriter%u", measIdx + 1);
+        if (w->taskStart(name, 146, 10000, VX_FP_TASK, 0)) ++bfs;
+        const char* usbDrive = cfg_meas[measIdx].copyPartition;
+        if (cfg_meas_getHwIdxFromDrvName(usbDrive) != -1) {
+            auto& u = meas_store_writeCounters(measIdx, 1);
+            auto* uw = new USBWriter(*be, usbDrive, {&u.writes, &u.bytes});
+            std::snprintf(name, sizeof name, "r_USBWriter%u", measIdx + 1);
+            if (uw->taskStart(name, 146, 10000, VX_FP_TASK, 0)) ++usb;
+        }
+    } catch (const char* text) {
+        syslogx(147, "meas_app_PreTrigInit%u failure (%s)", measIdx, text);
+    } catch (...) {
+        syslogx(147, "meas_app_PreTrigInit%u failure (%s)", measIdx, "out of memory");
+    }
+    if (bfs + usb == 0) {
+        syslogx(147, "meas_app_PreTrigInit%u - no writer available - shutdown", measIdx);
+        delete p;
+        return nullptr;
+    }
+    syslogx(150, "meas_app_PreTrigInit%u - any writer available - BFS %u - USB %u", measIdx, bfs, usb);
+    gStores[measIdx].store(p);
+    return p;
+}
+
+void meas_app_PreTrigDelete(void* h) {
+    if (!h) return;
+    for (auto& s : gStores) {
+        Pretrigger* expected = pt(h);
+        s.compare_exchange_strong(expected, nullptr);
+    }
+    delete pt(h);
+}
+
+void meas_app_PreTrigArm(void* h) {
+    if (h) pt(h)->trigArm();
+}
+
+void meas_app_PreTrigTrigger(void* h) {
+    if (h) pt(h)->trigTrigger();
+}
+
+void meas_app_PreTrigOpenFile(void* h, MeasAppStore_FileInfo_s* file) {
+    if (!h) return;
+    try {
+        pt(h)->openFile(file);
+    } catch (const char* text) {
+        syslogx(147, "meas_app_PreTrigOpenFile(): %s", text);
+    }
+}
+
+void meas_app_PreTrigPutMeasFrame(void* h, int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs,
+                                  uint32_t lastTs) {
+    if (!h) {
+        std::free(data);
+        return;
+    }
+    if (!data || vfIdx < 0) {
+        std::free(data);
+        countLost(pt(h)->measIdx());
+        return;
+    }
+    pt(h)->putFrame(vfIdx, data, length, firstTs, lastTs);
+}
+
+void meas_app_PreTrigPutMeasFrameCopy(void* h, int vfIdx, const uint8_t* data, uint32_t length, uint32_t firstTs,
+                                      uint32_t lastTs) {
+    if (!h) return;
+    uint8_t* copy = copyOf(data, length);
+    if (!copy) {
+        syslogx(147, "meas_app_PreTrigPutMeasFrameCopy failed to allocate memory.");
+        countLost(pt(h)->measIdx());
+        return;
+    }
+    meas_app_PreTrigPutMeasFrame(h, vfIdx, copy, length, firstTs, lastTs);
+}
+
+void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+    if (!h) return;
+    uint8_t* copy = copyOf(data, length);
+    if (!copy) {
+        syslogx(147, "meas_app_PreTrigPutMetaDataCopy failed to allocate memory.");
+        return;
+    }
+    pt(h)->putMetaData(copy, length, ts, type);
+}
+
+void meas_app_PreTrigPutMetaDataVfCopy(void* h, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type) {
+    if (!h) return;
+    uint8_t* copy = copyOf(data, length);
+    if (!copy) {
+        syslogx(147, "meas_app_PreTrigPutStatusBlockCopy failed to allocate memory.");
+        return;
+    }
+    pt(h)->putMetaDataVf(vfIdx, copy, length, type);
+}
+
+void meas_app_PreTrigCloseFile(void* h, int vfIdx) {
+    if (h) pt(h)->closeFile(vfIdx);
+}
+
+void meas_app_PreTrigFlushFile(void* h, int vfIdx) {
+    if (h) pt(h)->flushFile(vfIdx);
+}
+
+void meas_app_PreTrigFlushDir(void* h) {
+    if (h) pt(h)->flushDir();
+}
+
+void meas_app_PreTrigCopyFile(void* h, const CopyFile_t* copy) {
+    if (h && copy) pt(h)->copyFile(*copy);
+}
+
+int meas_app_PreTrigMeasRunning(void* h) { return h && pt(h)->measRunning() ? 1 : 0; }
+
+int meas_app_PreTrigCheckFragment(void* h) { return h ? pt(h)->checkFragment() : 0; }
+
+void meas_app_PreTrigTriggerFragment(void* h) {
+    if (h) pt(h)->triggerFragment();
+}
+
+void meas_app_PreTrigGetMeasVarsPT(void* h, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
+                                   uint32_t* maxCount) {
+    int s = 0;
+    uint32_t a = 0, b = 0, c = 0, d = 0;
+    if (h) pt(h)->getMeasValues(&s, &a, &b, &c, &d);
+    if (state) *state = s;
+    if (size) *size = a;
+    if (maxSize) *maxSize = b;
+    if (count) *count = c;
+    if (maxCount) *maxCount = d;
+}
+
+void meas_app_PreTrigGetMeasVarsBE(void* h, uint32_t* size, uint32_t* maxSize, uint32_t* count,
+                                   uint32_t* maxCount) {
+    uint32_t a = 0, b = 0, c = 0, d = 0;
+    if (h && pt(h)->getBackend()) pt(h)->getBackend()->getMeasValues(&a, &b, &c, &d);
+    if (size) *size = a;
+    if (maxSize) *maxSize = b;
+    if (count) *count = c;
+    if (maxCount) *maxCount = d;
+}
+
+int meas_app_PreTrigIsOfflineDataFlushed() {
+    for (auto& s : gStores) {
+        Pretrigger* p = s.load();
+        if (p && p->getBackend() && !p->getBackend()->isOfflineDataFlushed()) return 0;
+    }
+    return 1;
+}
+
+void meas_app_PreTrigMeasStop(int skipTelemetry) {
+    for (unsigned i = 0; i < MEAS_COUNT; ++i) {
+        if (skipTelemetry && i == MEAS_IDX_M02) continue;
+        if (Pretrigger* p = gStores[i].load()) {
+            syslogx(151, "meas_app_PreTrigMeasStop(%u)", i);
+            p->measStop();
+        }
+    }
+}

@@ -1,0 +1,526 @@
+// The file store: which file each record belongs to, the queue of open files,
+// frame hand-over, closing and the time-out check.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "logging/lapoutfra.h"
+#include "logging/meas_file.h"
+#include "logging/meas_frame.h"
+#include "logging/meas_runtime.h"
+#include "logging/store/meas_app_store.h"
+#include "platform/byteorder.h"
+#include "platform/crc.h"
+#include "platform/io.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+
+constexpr uint32_t kCloseDelay = 30000;     // 3 s in 0.1 ms
+constexpr uint32_t kFrameMaxAge = 10000;    // 1 s
+constexpr uint8_t kModeKeepFile = 0x17;     // mode bits 0, 1, 2 and 4
+
+MeasAppStore_FileInfo_s* gQueueHead = nullptr;
+MeasAppStore_FileInfo_s* gQueueTail = nullptr;
+SEM_ID gFileQueueSem = nullptr;
+uint32_t loggerId = 0;
+MeasAppStoreHooks hooks{};
+uint8_t floodLock = 0;
+
+// Takes the queue mutex; a failed take is logged and the caller does not go on.
+bool queueLock(const char* who) {
+    if (gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) return true;
+    SYSLOGX_FLOOD(floodLock, 147, "%s: could not take gFileQueueSem", who);
+    return false;
+}
+void queueUnlock() { semGive(gFileQueueSem); }
+
+void queueAdd(MeasAppStore_FileInfo_s* f) {
+    f->qNext = nullptr;
+    f->qPrev = gQueueTail;
+    if (gQueueTail) gQueueTail->qNext = f;
+    else gQueueHead = f;
+    gQueueTail = f;
+}
+
+bool queueRemove(MeasAppStore_FileInfo_s* f) {
+    MeasAppStore_FileInfo_s* p = gQueueHead;
+    while (p && p != f) p = p->qNext;
+    if (!p) return false;
+    if (f->qPrev) f->qPrev->qNext = f->qNext;
+    else gQueueHead = f->qNext;
+    if (f->qNext) f->qNext->qPrev = f->qPrev;
+    else gQueueTail = f->qPrev;
+    f->qPrev = f->qNext = nullptr;
+    return true;
+}
+
+void countLost(unsigned measIdx) {
+    MeasStoreStats& s = meas_store_stats();
+    if (measIdx == MEAS_IDX_M01) ++s.meas_lost_frames_m01;
+    if (measIdx == MEAS_IDX_M03) ++s.meas_lost_frames_m03;
+}
+
+void blockLink(MeasAppStore_FileInfo_s* f, MeasAppStoreBlockData* d) {
+    d->prev = nullptr;
+    d->next = f->blocks;
+    if (f->blocks) f->blocks->prev = d;
+    f->blocks = d;
+    ++f->blockCount;
+    d->file = f;
+}
+
+void blockUnlink(MeasAppStoreBlockData* d) {
+    MeasAppStore_FileInfo_s* f = d->file;
+    if (!f) return;
+    if (d->prev) d->prev->next = d->next;
+    else f->blocks = d->next;
+    if (d->next) d->next->prev = d->prev;
+    d->prev = d->next = nullptr;
+    if (f->blockCount) --f->blockCount;
+    d->file = nullptr;
+}
+
+void* storeOf(unsigned measIdx) { return measIdx < MEAS_COUNT ? meas[measIdx].store : nullptr; }
+
+bool deadlinePassed(uint32_t deadline, uint32_t now) {
+    return deadline != MEAS_TS_UNSET && int32_t(now - deadline) >= 0;
+}
+
+}  // namespace
+
+void MeasAppStore_setHooks(const MeasAppStoreHooks& h) { hooks = h; }
+
+int MeasAppStore_init() {
+    gQueueHead = gQueueTail = nullptr;
+    if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    if (!gFileQueueSem) {
+        syslogx(147, "MeasAppStore_init(): failed to create semaphore, errno %s", std::strerror(errno));
+        return 1;
+    }
+    uint8_t rom[8] = {};
+    ow_readRomID(rom);
+    loggerId = crc32_bsd(rom, sizeof rom);
+    return 0;
+}
+
+void MeasAppStore_deinit() {
+    while (MeasAppStore_FileInfo_s* f = gQueueHead) {
+        queueRemove(f);
+        if (f->vfIdx < 0) std::free(f);   // files with a virtual file are freed with it
+    }
+    if (gFileQueueSem) semDelete(gFileQueueSem);
+    gFileQueueSem = nullptr;
+}
+
+uint32_t meas_app_getLoggerId() { return loggerId; }
+
+unsigned MeasAppStore_queuedFiles(unsigned measIdx) {
+    unsigned n = 0;
+    if (!queueLock("MeasAppStore_queuedFiles")) return 0;
+    for (auto* f = gQueueHead; f; f = f->qNext) n += f->measIdx == measIdx;
+    queueUnlock();
+    return n;
+}
+
+int MeasAppStore_initData(MeasBlock* block, uint32_t recordsPerFrame, uint32_t maxBytes) {
+    if (!block || !block->config) return 1;
+    auto* d = static_cast<MeasAppStoreBlockData*>(std::calloc(1, sizeof(MeasAppStoreBlockData)));
+    const BlkInfo& b = *block->config;
+    const uint32_t divider = b.divider > 1 ? b.divider : 1;
+    MeasFrame* f = d ? MeasFrame_alloc(recordsPerFrame, maxBytes, b.recordSize, divider) : nullptr;
+    if (!f || (divider > 1 && MeasFrame_HSL_calc_IndexTranslation(f, b.align4Count, b.align2Count, b.align1Count))) {
+        syslogx(147, "MeasAppStore_initData():Error: MeasFrame_alloc()");
+        MeasFrame_free(f);
+        std::free(d);
+        return 1;
+    }
+    d->frame = f;
+    d->recordLength = b.recordSize;
+    d->fileInitTs = MEAS_TS_UNSET;
+    d->lapTs = MEAS_TS_UNSET;
+    d->owner = block;
+    block->storeData = d;
+    return 0;
+}
+
+int MeasAppStore_deinitData(MeasBlock* block) {
+    MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
+    if (!d || !d->frame) {
+        syslogx(147, "MeasAppStore_deinitData():Error: no valid Frame_ptr");
+        return 1;
+    }
+    if (MeasFrame_free(d->frame) != 0) {
+        syslogx(147, "MeasAppStore_deinitData():Error: MeasFrame_free()");
+        return 1;
+    }
+    if (d->file && queueLock("MeasAppStore_deinitData")) {
+        blockUnlink(d);
+        queueUnlock();
+    }
+    std::free(d);
+    block->storeData = nullptr;
+    return 0;
+}
+
+void meas_app_store_frame(MeasBlock* block) {
+    if (!block) {
+        syslogx(147, "meas_app_store_frame(): Error: pMblk NULL");
+        return;
+    }
+    MeasAppStoreBlockData* d = block->storeData;
+    if (!d || !d->file) {
+        syslogx(147, "meas_app_store_frame(): Error: aFileInfoPtr NULL");
+        return;
+    }
+    if (!block->config) {
+        syslogx(147, "meas_app_store_frame(): Error: pMblk->blkinfo NULL");
+        return;
+    }
+    uint32_t firstTs = 0, lastTs = 0;
+    if (MeasFrame_recode_for_V5_V6(d->frame, d->recordLength, &firstTs, &lastTs) != 0) {
+        syslogx(147, "meas_app_store_frame(): Error: MeasFrame_recode_V5_V6()");
+        return;
+    }
+    uint8_t* buf = nullptr;
+    uint32_t len = 0, plain = 0, packed = 0;
+    if (MeasFrame_get(d->frame, uint8_t(block->config->blockNumber), &buf, &len, &plain, &packed) != 0) {
+        syslogx(147, "meas_app_store_frame():Error: MeasFrame_get()");
+        return;
+    }
+    MeasStoreStats& s = meas_store_stats();
+    if (block->measIdx == MEAS_IDX_M01) {
+        s.meas_data_size_m01_uncompressed += plain;
+        s.meas_data_size_m01_compressed += packed;
+    } else if (block->measIdx == MEAS_IDX_M03) {
+        s.meas_data_size_m03_uncompressed += plain;
+        s.meas_data_size_m03_compressed += packed;
+    }
+    if (!buf) return;
+    void* store = storeOf(block->measIdx);
+    if (d->file->vfIdx < 0 || !store) {
+        // nowhere to go: freed and counted, never leaked
+        std::free(buf);
+        countLost(block->measIdx);
+        return;
+    }
+    meas_app_PreTrigPutMeasFrame(store, d->file->vfIdx, buf, len, firstTs, lastTs);
+    d->file->fileSize += len;
+}
+
+void meas_app_store_block_close_check_only(MeasBlock* block) {
+    MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
+    if (!d || !d->file) return;
+    const uint32_t lofTs = LapOutFra_getTimeStamp();
+    if (lofTs == d->fileInitTs) return;
+    const uint32_t ts = block->latestTimeStamp;
+    if (ts <= lofTs && ts <= d->file->closeTs) return;
+    meas_app_close_file(block, SB_LAPTRIG);
+}
+
+void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
+    MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
+    if (!d || !record) return;
+    block->latestTimeStamp = be_get32(record);
+    meas_app_store_block_close_check_only(block);
+    if (!d->file) {
+        LapOutFraState lof{};
+        LapOutFra_getState(&lof);
+        if (!lof.valid || meas_app_open_file(block, block->latestTimeStamp, &lof) == 1) {
+            countLost(block->measIdx);
+            return;
+        }
+    }
+    int r = MeasFrame_put(d->frame, record, d->recordLength);
+    if (r == 1) syslogx(147, "meas_app_store_block(): Error: MeasFrame_put()");
+    else if (r == 2) meas_app_store_frame(block);
+}
+
+int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof) {
+    MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
+    if (!d || !lof) return 1;
+    const unsigned m = block->measIdx;
+    if (!queueLock("meas_app_open_file()")) return 1;
+    MeasAppStore_FileInfo_s *match = nullptr, *pred = nullptr, *file = nullptr;
+    bool first = true, anyQueued = false;
+    for (auto* f = gQueueHead; f; f = f->qNext) {
+        if (f->measIdx != m) continue;
+        anyQueued = true;
+        if (first) {
+            f->closeable = 1;
+            first = false;
+        }
+        if (f->initTs <= ts) pred = f;
+        if (!match && f->outing == lof->outing && f->lap == lof->lap && f->absLap == lof->absLap &&
+            f->fragment == lof->fragment)
+            match = f;
+    }
+    if (match) file = (match->initTs > ts && pred) ? pred : match;
+    else if (lof->timeStamp >= ts) file = pred;
+
+    if (file && file->vfIdx < 0) {
+        syslogx(148, "meas_app_open_file(): Cancel writing block #%d to file %s, mode.kill 0x%X, file was closed already!!",
+                block->config ? int(block->config->blockNumber) : 0, file->name, unsigned(d->mode));
+        queueUnlock();
+        return 1;
+    }
+    if (!file) {
+        auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+        if (!f) {
+            queueUnlock();
+            return 1;
+        }
+        get_bcd_time(f->created);
+        if (!LapOutFra_genFilename(f->name, sizeof f->name, uint8_t(m), lof->outing, lof->lap, lof->fragment))
+            syslogx(147, "meas_app_open_file(): Error LapOutFra_genFilename()");
+        f->meas = &meas[m];
+        f->measIdx = uint8_t(m);
+        f->outing = lof->outing;
+        f->lap = lof->lap;
+        f->absLap = lof->absLap;
+        f->fragment = lof->fragment;
+        f->closeType = MEAS_FCLOSE_OPEN;
+        f->initTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
+        f->closeTs = MEAS_TS_UNSET;
+        f->closeDeadline = MEAS_TS_UNSET;
+        f->vfIdx = -1;
+        f->closeable = anyQueued ? 0 : 1;
+        meas_app_PreTrigOpenFile(storeOf(m), f);
+        if (f->vfIdx < 0) {
+            syslogx(147, "meas_app_open_file(): failed to open virtual file %s", f->name);
+            std::free(f);
+            queueUnlock();
+            return 1;
+        }
+        queueAdd(f);
+        if (pred && pred->closeTs == MEAS_TS_UNSET) {
+            pred->closeTs = f->initTs;
+            pred->closeDeadline = time_getTimestamp() + kCloseDelay;
+            syslogx(151, "meas_app_open_file(): close_timestamp set late %s", pred->name);
+        } else if (pred && pred->closeTs != f->initTs) {
+            syslogx(151, "meas_app_open_file(): close_timestamp > init_timestamp [%u > %u] [%s, %s]", pred->closeTs,
+                    f->initTs, pred->name, f->name);
+        }
+        if (hooks.eventFlushUntil) hooks.eventFlushUntil(m, f->initTs);
+        file = f;
+    }
+    blockLink(file, d);
+    d->fileInitTs = file->initTs;
+    d->lapTs = file->initTs;
+    if (lof->timeStamp != file->initTs)
+        syslogx(151, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u", file->name,
+                lof->timeStamp, file->initTs);
+    queueUnlock();
+    return 0;
+}
+
+void meas_app_close_file(MeasBlock* block, unsigned sbType) {
+    MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
+    if (!d) return;
+    if (d->mode & kModeKeepFile) return;
+    MeasAppStore_FileInfo_s* f = d->file;
+    if (!f || f->vfIdx < 0) {
+        syslogx(147, "meas_app_close_file(): InfoPtr 0x%X, FileInfo_ptr 0x%X, #%d, '%s'", d ? 1u : 0u, f ? 1u : 0u,
+                block->config ? int(block->config->blockNumber) : 0, f ? f->name : "");
+        if (f && queueLock("meas_app_close_file()")) {
+            blockUnlink(d);
+            queueUnlock();
+        }
+        return;
+    }
+    if (!queueLock("meas_app_close_file()")) return;
+    if (f->closeType == MEAS_FCLOSE_OPEN) {
+        f->closeType = hooks.takeLapCloseRequest && hooks.takeLapCloseRequest(f->measIdx) ? MEAS_FCLOSE_LAPREQ
+                                                                                            : MEAS_FCLOSE_OTHER;
+        if (f->closeTs == MEAS_TS_UNSET) {
+            f->closeTs = LapOutFra_getTimeStamp();
+            f->closeDeadline = time_getTimestamp() + kCloseDelay;
+        }
+    }
+    meas_app_store_frame(block);
+    blockUnlink(d);
+    d->lapTs = MEAS_TS_UNSET;
+    if (f->blockCount == 0) meas_app_req_sb_and_unlink_file(f, sbType);
+    queueUnlock();
+}
+
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* f, unsigned sbType) {
+    if (!f) {
+        syslogx(147, "meas_app_req_sb_and_unlink_file(): Error NULL file handle");
+        return;
+    }
+    if (f->closeType == MEAS_FCLOSE_SBREQ) {
+        syslogx(147, "meas_app_req_sb_and_unlink_file(): Error - requesting close file SB second time");
+        return;
+    }
+    if (!f->closeable) {
+        syslogx(148, "meas_app_req_sb_and_unlink_file(): Error - cannot close yet, not oldest (%s)", f->name);
+        return;
+    }
+    if (sbType == SB_LAPTRIG && f->closeType == MEAS_FCLOSE_OTHER) {
+        uint8_t ts[4];
+        be_put32(ts, f->closeTs);
+        meas_app_PreTrigPutMetaDataVfCopy(storeOf(f->measIdx), f->vfIdx, ts, 4, MEAS_META_CLOSE_TS);
+    }
+    if (hooks.eventFlushUntil) hooks.eventFlushUntil(f->measIdx, f->closeTs);
+    if (f->closeType == MEAS_FCLOSE_LAPREQ) sbType = SB_PERIOD;
+    syslogx(150, "meas_app_close_file(): collecting statusblock for %s, type %s", f->name,
+            sbType == SB_LAPTRIG ? "SB_LAPTRIG" : sbType == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN");
+    f->closeType = MEAS_FCLOSE_SBREQ;
+    meas_app_store_statusblock_close(f, sbType);
+}
+
+namespace {
+void fillSbRequest(MeasAppStore_FileInfo_s* f, MeasAppStore_SbRequest* r) {
+    std::memset(r, 0, sizeof *r);
+    r->vfIdx = f->vfIdx;
+    r->pretrigger = storeOf(f->measIdx);
+    std::memcpy(r->created, f->created, 6);
+    get_bcd_time(r->now);
+    std::snprintf(r->fileName, sizeof r->fileName, "%.39s", f->name);
+    if (const MEASConfiguration* c = f->measIdx < MEAS_COUNT ? meas[f->measIdx].config : nullptr) {
+        std::snprintf(r->cfgName, sizeof r->cfgName, "%.79s", c->projectFileName);
+        std::snprintf(r->cfgText, sizeof r->cfgText, "%.79s", c->userInfo);
+    }
+}
+}  // namespace
+
+void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* f, unsigned sbType) {
+    if (!f) return;
+    const int vf = f->vfIdx;
+    void* store = storeOf(f->measIdx);
+    if (f->measIdx != MEAS_IDX_M01 && f->measIdx != MEAS_IDX_M03) {
+        syslogx(147, "meas_app_store_statusblock_close(m0%d): invalid measurement", f->measIdx + 1);
+        meas_app_PreTrigCloseFile(store, vf);
+        return;
+    }
+    MeasAppStore_SbRequest r;
+    fillSbRequest(f, &r);
+    int answer = hooks.sbCreate ? hooks.sbCreate(&r, sbType, f->measIdx) : 3;
+    if (answer == 3) {
+        syslogx(151, "meas_app_store_statusblock_close() close file: '%s', 0x%X", r.fileName, unsigned(vf));
+        meas_app_PreTrigCloseFile(store, vf);
+    }
+}
+
+void meas_app_store_statusblock(MeasAppStore_FileInfo_s* f, unsigned sbType) {
+    if (!f || !hooks.sbCreateWrite) return;
+    MeasAppStore_SbRequest r;
+    fillSbRequest(f, &r);
+    hooks.sbCreateWrite(&r, sbType, f->measIdx);
+}
+
+int meas_app_get_lof_file(MeasBlock* block, MeasAppStore_FileInfo_s** out, const LapOutFraState* lof) {
+    if (!block || !out || !lof) return 0;
+    if (!queueLock("meas_app_get_lof_file()")) return 0;
+    *out = nullptr;
+    for (auto* f = gQueueHead; f; f = f->qNext)
+        if (f->measIdx == block->measIdx && f->outing == lof->outing && f->lap == lof->lap &&
+            f->absLap == lof->absLap && f->fragment == lof->fragment) {
+            *out = f;
+            break;
+        }
+    queueUnlock();
+    return *out ? 1 : 0;
+}
+
+void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* f) {
+    if (!f || !queueLock("meas_app_file_queue_delete()")) return;
+    if (queueRemove(f))
+        syslogx(151, "meas_app_file_queue_delete(): deleted file (%s) from gFileQueue", f->name);
+    else
+        syslogx(147, "meas_app_file_queue_delete(): error deleting file from gFileQueue (%s)", f->name);
+    queueUnlock();
+}
+
+void meas_app_set_next_closeable_file(unsigned measIdx) {
+    if (!queueLock("meas_app_set_next_closeable_file()")) return;
+    for (auto* f = gQueueHead; f; f = f->qNext) {
+        if (f->measIdx != measIdx) continue;
+        if (!(f->closeable && f->vfIdx >= 0)) {
+            f->closeable = 1;
+            syslogx(151, "meas_app_set_next_closeable_file(): set to %s", f->name);
+        }
+        break;
+    }
+    queueUnlock();
+}
+
+void MeasAppStore_checkForFlush() { MeasAppStore_checkForFlushIdx(7); }
+
+void MeasAppStore_checkForFlushIdx(unsigned mask) {
+    if (!queueLock("MeasAppStore_checkForFlushIdx()")) return;
+    const uint32_t now = time_getTimestamp();
+    const uint32_t flags = hooks.getFlags ? hooks.getFlags() : 0;
+    bool seen[MEAS_COUNT] = {}, flushDir[MEAS_COUNT] = {};
+    MeasAppStore_FileInfo_s* next = nullptr;
+    for (auto* f = gQueueHead; f; f = next) {
+        next = f->qNext;
+        const unsigned m = f->measIdx;
+        if (m >= MEAS_COUNT || !(mask & (1u << m))) continue;
+        for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
+            dn = d->next;
+            if (MeasFrame_getAgeTS(d->frame) >= kFrameMaxAge) {
+                meas_app_store_frame(d->owner);
+                flushDir[m] = true;
+            }
+        }
+        if (!seen[m]) {
+            seen[m] = true;
+            if (!f->closeable) {
+                f->closeable = 1;
+                syslogx(148, "MeasAppStore_checkForFlushIdx(%d): closeable file not set %s", int(m), f->name);
+            }
+        }
+        if (f->closeType != MEAS_FCLOSE_SBREQ && deadlinePassed(f->closeDeadline, now) && f->closeable &&
+            (flags & 0x7F) == 0) {
+            // closing takes only this file out of the queue: `next` stays valid
+            if (f->blockCount) {
+                syslogx(150, "MeasAppStore_checkForFlush(): request timeout close on file %s, %u blocks", f->name,
+                        f->blockCount);
+                for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
+                    dn = d->next;
+                    meas_app_close_file(d->owner, SB_LAPTRIG);
+                }
+            } else {
+                syslogx(150, "MeasAppStore_checkForFlushIdx(%d): close unused dangling file %s", int(m), f->name);
+                meas_app_req_sb_and_unlink_file(f, SB_PERIOD);
+            }
+            seen[m] = false;
+        }
+    }
+    queueUnlock();
+    for (unsigned m = 0; m < MEAS_COUNT; ++m)
+        if (flushDir[m]) meas_app_fsflush(m);
+}
+
+void MeasAppStore_closeAllFilesFast() {
+    if (!queueLock("MeasAppStore_closeAllFilesFast()")) return;
+    MeasAppStore_FileInfo_s* next = nullptr;
+    for (auto* f = gQueueHead; f; f = next) {
+        next = f->qNext;
+        for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
+            dn = d->next;
+            meas_app_close_file(d->owner, SB_PERIOD);
+        }
+    }
+    queueUnlock();
+    meas_app_fsflush(MEAS_IDX_M01);
+    meas_app_fsflush(MEAS_IDX_M03);
+}
+
+void meas_app_fsflush(unsigned measIdx) { meas_app_PreTrigFlushDir(storeOf(measIdx)); }
+
+void meas_store_notifyDataChanged(const char* drive) {
+    if (hooks.sdDataChanged) hooks.sdDataChanged(drive);
+}
+
+uint32_t MeasAppStore_getFCloseType(const MeasBlock* block) {
+    return block && block->storeData && block->storeData->file ? block->storeData->file->closeType : 0;
+}
+
+uint32_t MeasAppStore_getFilesize(const MeasBlock* block) {
+    return block && block->storeData && block->storeData->file ? block->storeData->file->fileSize : 0;
+}

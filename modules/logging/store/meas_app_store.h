@@ -1,0 +1,176 @@
+// Measurement file store: the logging application's one door to the storage
+// back end.
+//
+// Per measurement that writes files (m01, m03) the store is a pretrigger
+// handle made by meas_app_PreTrigInit: a pretrigger, its back end, and one
+// writer task per drive (the measurement's target drive, "meas:" or "meas2:",
+// and, when its copy drive is "usb_meas:", a USB writer that rides out the
+// stick coming and going). Everything below runs in the logging raster unless
+// said otherwise; the event logger and status block tasks may call the
+// meas_app_PreTrigPut* functions at the same time.
+//
+// Typical use by the logging application:
+//   MeasAppStore_init();                                   once at start-up
+//   meas[i].store = meas_app_PreTrigInit(i, pretrigger);   per measurement
+//   MeasAppStore_initData(block, 64, 4096);                per data block
+//   meas_app_store_block(block, record);                   per record (rMeas)
+//   MeasAppStore_checkForFlush();                          every second (rMeas)
+//   meas_app_PreTrigArm / meas_app_PreTrigTrigger          start conditions
+//   meas_app_PreTrigMeasStop(keepTele);                    at stop
+//   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
+//   meas_app_PreTrigIsOfflineDataFlushed()
+//   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
+#pragma once
+
+#include <cstdint>
+
+#include "logging/store/action.h"
+#include "logging/store/file_info.h"
+
+struct MeasBlock;
+struct LapOutFraState;
+
+// Status-block types of a closing file.
+constexpr unsigned SB_LAPTRIG = 0;
+constexpr unsigned SB_PERIOD = 1;
+
+// What the status block needs to write a file's closing block.
+struct MeasAppStore_SbRequest {
+    int vfIdx;
+    void* hst;                  // network stream handle of the measurement (none)
+    void* pretrigger;           // the measurement's store
+    uint8_t created[6];         // BCD creation date of the file
+    uint8_t now[6];             // BCD date now
+    char fileName[80];
+    char cfgName[80];           // project file name of the configuration
+    char logName[80];
+    char cfgText[80];           // user info of the configuration
+};
+
+// Modules built on the store (logging application, status block, event
+// logger) hand their entry points in here; every entry may be null.
+struct MeasAppStoreHooks {
+    // Request and state flags of the logging application (bits 0..6 hold off
+    // the time-out close).
+    uint32_t (*getFlags)();
+    // 1 when the measurement's lap-close request is pending; clears it.
+    int (*takeLapCloseRequest)(unsigned measIdx);
+    // Writes the closing status block and closes the file; 3 = busy (the file
+    // is then closed at once). Without it every file closes at once.
+    int (*sbCreate)(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx);
+    int (*sbCreateWrite)(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx);
+    // The event logger writes the measurement's events up to ts.
+    void (*eventFlushUntil)(unsigned measIdx, uint32_t ts);
+    // The status block learns that a drive's files changed.
+    void (*sdDataChanged)(const char* drive);
+};
+void MeasAppStore_setHooks(const MeasAppStoreHooks& hooks);
+
+// ---- file store --------------------------------------------------------------------
+// Queue, its mutex and the logger id; 0 on success, 1 on failure.
+int MeasAppStore_init();
+uint32_t meas_app_getLoggerId();
+// Frees every queued file and the mutex (shutdown, tests).
+void MeasAppStore_deinit();
+
+// Frame (and for sub-sampled blocks its index translation) of a data block
+// from its configuration; 0 success, 1 failure (logged).
+int MeasAppStore_initData(MeasBlock* block, uint32_t recordsPerFrame, uint32_t maxBytes);
+// Frees the frame; 1 when there is none or it still holds records.
+int MeasAppStore_deinitData(MeasBlock* block);
+
+// Stores one record (big-endian time stamp + values, the block's record size)
+// into the block's current file, opening or joining the file it belongs to.
+void meas_app_store_block(MeasBlock* block, const uint8_t* record);
+// Hands the block's frame over (recoded and packed).
+void meas_app_store_frame(MeasBlock* block);
+int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof);
+void meas_app_close_file(MeasBlock* block, unsigned sbType);
+void meas_app_store_block_close_check_only(MeasBlock* block);
+void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, unsigned sbType);
+void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, unsigned sbType);
+void meas_app_store_statusblock(MeasAppStore_FileInfo_s* file, unsigned sbType);
+int meas_app_get_lof_file(MeasBlock* block, MeasAppStore_FileInfo_s** out, const LapOutFraState* lof);
+void meas_app_file_queue_delete(MeasAppStore_FileInfo_s* file);
+void meas_app_set_next_closeable_file(unsigned measIdx);
+// Hands over frames older than 1 s and closes files left open past their
+// deadline; mask bit i = measurement i.
+void MeasAppStore_checkForFlush();
+void MeasAppStore_checkForFlushIdx(unsigned mask);
+void MeasAppStore_closeAllFilesFast();
+void meas_app_fsflush(unsigned measIdx);
+void meas_app_fsflush_drive(const char* drive);
+uint32_t MeasAppStore_getFCloseType(const MeasBlock* block);
+uint32_t MeasAppStore_getFilesize(const MeasBlock* block);
+// Deletes the files of a drive that do not carry the archive attribute;
+// number deleted, -1 when the drive cannot be read.
+int MeasAppStore_cleanup_old_measfiles(const char* drive, int fd);
+// With the drive's D flag set: cleanup, then the flag is cleared. 1 when
+// cleaned, 0 when not, -1 when the drive cannot be opened.
+int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
+// Tells the status block that a drive's files changed.
+void meas_store_notifyDataChanged(const char* drive);
+// Queued files (tests, shell).
+unsigned MeasAppStore_queuedFiles(unsigned measIdx);
+
+// ---- facade of a measurement's store (null handles do nothing) ----------------------
+void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);
+void meas_app_PreTrigDelete(void* handle);
+void meas_app_PreTrigArm(void* handle);
+void meas_app_PreTrigTrigger(void* handle);
+void meas_app_PreTrigOpenFile(void* handle, MeasAppStore_FileInfo_s* file);
+// Takes data (malloc'ed); a frame that cannot be handed over is freed and counted lost.
+void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs,
+                                  uint32_t lastTs);
+void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint32_t firstTs,
+                                      uint32_t lastTs);
+void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
+void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type);
+void meas_app_PreTrigCloseFile(void* handle, int vfIdx);
+void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
+void meas_app_PreTrigFlushDir(void* handle);
+void meas_app_PreTrigCopyFile(void* handle, const CopyFile_t* copy);
+int meas_app_PreTrigMeasRunning(void* handle);
+int meas_app_PreTrigCheckFragment(void* handle);
+void meas_app_PreTrigTriggerFragment(void* handle);
+void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
+                                   uint32_t* maxCount);
+void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSize, uint32_t* count,
+                                   uint32_t* maxCount);
+int meas_app_PreTrigIsOfflineDataFlushed();
+void meas_app_PreTrigMeasStop(int skipTelemetry);
+
+// ---- statistics -----------------------------------------------------------------------
+// Signal-page statistics of the store; sizes of the buffers are published as
+// (bytes / 1024) x 200 / 1024, "ecu" = m01, "fde" = m03.
+struct MeasStoreStats {
+    uint32_t meas_data_size_m01_uncompressed;
+    uint32_t meas_data_size_m01_compressed;
+    uint32_t meas_data_size_m03_uncompressed;
+    uint32_t meas_data_size_m03_compressed;
+    uint32_t meas_pretrig_buf_size_ecu, meas_pretrig_buf_size_ecu_max;
+    uint32_t meas_pretrig_buf_cnt_ecu, meas_pretrig_buf_cnt_ecu_max;
+    uint32_t meas_pretrig_buf_state_ecu;
+    uint32_t meas_backend_buf_size_ecu, meas_backend_buf_size_ecu_max;
+    uint32_t meas_backend_buf_cnt_ecu, meas_backend_buf_cnt_ecu_max;
+    uint32_t meas_pretrig_buf_size_fde, meas_pretrig_buf_size_fde_max;
+    uint32_t meas_pretrig_buf_cnt_fde, meas_pretrig_buf_cnt_fde_max;
+    uint32_t meas_pretrig_buf_state_fde;
+    uint32_t meas_backend_buf_size_fde, meas_backend_buf_size_fde_max;
+    uint32_t meas_backend_buf_cnt_fde, meas_backend_buf_cnt_fde_max;
+    uint32_t meas_lost_frames_m01;      // frames and records that could not be handed over
+    uint32_t meas_lost_frames_m03;
+};
+// The statistics (in the signal page once published).
+MeasStoreStats& meas_store_stats();
+// Places the statistics in the signal page and names them in the variable
+// catalogue; 1 on success, 0 when they stay private.
+int meas_store_publishStats();
+// Refreshes the buffer statistics from the stores of m01 and m03.
+void meas_store_updateBufferStats(void* storeM01, void* storeM03);
+// Write counters of the writers: [measurement][0 internal, 1 USB].
+struct MeasStoreWriteCounters {
+    uint32_t writes;
+    uint32_t bytes;
+};
+MeasStoreWriteCounters& meas_store_writeCounters(unsigned measIdx, unsigned usb);

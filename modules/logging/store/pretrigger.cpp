@@ -1,0 +1,243 @@
+#include "logging/store/pretrigger.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "logging/store/meas_app_store.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace measure::store {
+
+Pretrigger::Pretrigger(unsigned measIdx, float seconds, Backend* backend)
+    : measIdx_(measIdx), bufferTime_(seconds > 0.0f ? uint32_t(seconds * 10000.0f) : 0), ring_(true),
+      backend_(backend) {
+    setState(seconds > 0.0f ? PRETRIG_BUFFERING : PRETRIG_PASS);
+    syslogx(150, "Pretrigger::Pretrigger(%d): buffer time %.1f", int(measIdx + 1), double(seconds));
+    char name[24];
+    std::snprintf(name, sizeof name, "r_MeasPretrig%u", measIdx);
+    if (!taskStart(name, 142, 65536, VX_FP_TASK, 0)) {
+        syslogx(147, "Pretrigger::Pretrigger(): could not spawn task errno %s", std::strerror(errno));
+        setState(PRETRIG_PASS);
+    }
+}
+
+Pretrigger::~Pretrigger() {
+    request_.store(0);
+    state_.store(PRETRIG_ENDING);
+    fragmenter_.setPassThrough(false);
+    taskStop(WAIT_FOREVER);
+    delete backend_;
+    backend_ = nullptr;
+}
+
+void Pretrigger::setState(preTrig_state_e s) {
+    state_.store(s);
+    fragmenter_.setPassThrough(s == PRETRIG_FLUSHED || s == PRETRIG_PASS);
+}
+
+bool Pretrigger::measRunning() const {
+    preTrig_state_e s = state_.load();
+    return s == PRETRIG_FLUSH || s == PRETRIG_FLUSHED || s == PRETRIG_PASS;
+}
+
+bool Pretrigger::passThrough() const {
+    preTrig_state_e s = state_.load();
+    return s == PRETRIG_FLUSHED || s == PRETRIG_PASS;
+}
+
+void Pretrigger::trigTrigger() {
+    request_.store(1);
+    if (state_.load() == PRETRIG_BUFFERING) {
+        uint32_t now = time_getTimestamp();
+        triggerTime_.store(now);
+        windowStart_.store(now > bufferTime_ ? now - bufferTime_ : 0);
+    } else {
+        syslogx(148, "Pretrigger::trigTrigger(): trigger came without being armed, not updating trigger timestamp (%d)",
+                int(state_.load()));
+    }
+}
+
+void Pretrigger::putAction(Action* a) {
+    if (!a) {
+        SYSLOGX_FLOOD(floodNull_, 147, "Pretrigger::putAction() - received NULL ptr! Out of memory?");
+        return;
+    }
+    // The state is read under the ring's lock, which the task holds while it
+    // hands the ring over: an action can never overtake one put before it.
+    ScopeLock sl(&ring_, "Pretrigger::putAction");
+    if (passThrough())
+        backend_->add(a, a->size());
+    else
+        ring_.add(a, a->size());
+}
+
+void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
+    if (!info) {
+        syslogx(147, "Pretrigger::openFile() NULL fileInfoPtr is invalid");
+        return;
+    }
+    VirtualFile* vf = virtualFiles.create(measIdx_, info);
+    if (!vf) throw "VFile.create() returned NULL";
+    fragmenter_.init(vf->index(), info->initTs, vf->headerSize());
+    putAction(new (std::nothrow) ActionOpen(measIdx_, vf, vf->index()));
+}
+
+void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs) {
+    auto* a = new (std::nothrow) ActionData(firstTs, lastTs, vfIdx, data, length);
+    if (!a) {
+        std::free(data);
+        putAction(nullptr);
+        return;
+    }
+    fragmenter_.write(vfIdx, a->dataSize());
+    putAction(a);
+}
+
+void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+    int vf = virtualFiles.find(measIdx_, ts);
+    if (vf < 0) {
+        SYSLOGX_FLOOD(floodMeta_, 148, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
+        std::free(data);
+        return;
+    }
+    auto* a = new (std::nothrow) ActionMetaData(vf, type, data, length, ts);
+    if (!a) {
+        std::free(data);
+        putAction(nullptr);
+        return;
+    }
+    fragmenter_.write(vf, a->dataSize());
+    putAction(a);
+}
+
+void Pretrigger::putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type) {
+    auto* a = new (std::nothrow) ActionMetaData(vfIdx, type, data, length);
+    if (!a) {
+        std::free(data);
+        putAction(nullptr);
+        return;
+    }
+    fragmenter_.write(vfIdx, a->dataSize());
+    putAction(a);
+}
+
+void Pretrigger::closeFile(int vfIdx) { putAction(new (std::nothrow) ActionClose(measIdx_, vfIdx)); }
+
+void Pretrigger::flushFile(int vfIdx) {
+    Action* a = new (std::nothrow) ActionFlushFile(vfIdx);
+    if (!a) syslogx(147, "Pretrigger::flushFile(): failed to create action %d", vfIdx);
+    else putAction(a);
+}
+
+void Pretrigger::flushDir() {
+    Action* a = new (std::nothrow) ActionFlushDir();
+    if (!a) syslogx(147, "Pretrigger::flushDir(): failed to create action");
+    else putAction(a);
+}
+
+void Pretrigger::copyFile(const CopyFile_t& copy) {
+    Action* a = new (std::nothrow) ActionFileCopy(copy);
+    if (!a) syslogx(147, "Pretrigger::copyFile(): failed to create action");
+    else putAction(a);
+}
+
+void Pretrigger::flushBackend() {
+    Action* a = new (std::nothrow) ActionFlushAll();
+    if (!a) syslogx(147, "Pretrigger::flushBackend(): failed to create action");
+    else putAction(a);
+}
+
+// Takes actions off the ring's head (all, or those older than ts): the
+// forward-flagged ones go on to the back end, the others are dropped.
+void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded) {
+    for (;;) {
+        Node<Action>* head = ring_.headNode();
+        if (!head || (!all && head->item->timestamp() >= ts)) break;
+        Node<Action>* n = ring_.del();
+        Action* a = n->item;
+        if (a->forward()) {
+            n->item = nullptr;
+            fragmenter_.forward(a->vfIdx(), a->dataSize());
+            backend_->add(a, a->size());
+            ++*forwarded;
+        } else {
+            ++*cleaned;
+        }
+        delete n;
+    }
+}
+
+void Pretrigger::flushUntil(uint32_t ts) {
+    ScopeLock sl(&ring_, "Pretrigger::flushUntil");
+    unsigned cleaned = 0, forwarded = 0;
+    forwardRing(false, ts, &cleaned, &forwarded);
+}
+
+void Pretrigger::measStop() {
+    ScopeLock sl(&ring_, "Pretrigger::measStop");
+    unsigned cleaned = 0, forwarded = 0;
+    forwardRing(true, 0, &cleaned, &forwarded);
+    fragmenter_.clearBuffer();
+    if (cleaned || forwarded)
+        syslogx(150, "Pretrigger::measStop(%d): cleaned %u, forwarded %u nodes", int(measIdx_), cleaned, forwarded);
+}
+
+void Pretrigger::getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
+                               uint32_t* maxCount) const {
+    if (state) *state = int(state_.load());
+    if (size) *size = ring_.totalSize();
+    if (maxSize) *maxSize = ring_.highestTotal();
+    if (count) *count = ring_.count();
+    if (maxCount) *maxCount = ring_.highestCount();
+}
+
+bool Pretrigger::taskMain() {
+    const uint32_t now = time_getTimestamp();
+    const uint32_t limit = now > bufferTime_ ? now - bufferTime_ : 0;
+    const int req = request_.load();
+    if (req != lastRequest_) {
+        lastRequest_ = req;
+        preTrig_state_e s = state_.load();
+        if (s == PRETRIG_BUFFERING && req == 1) {
+            setState(PRETRIG_FLUSH);
+        } else if (s == PRETRIG_FLUSH) {
+            SYSLOGX_FLOOD(floodFlush_, 147, "Pretrigger::taskMain(): STATE_FLUSH should not happen here!");
+        } else if (s == PRETRIG_FLUSHED && req == 2) {
+            MeasAppStore_checkForFlushIdx(1u << measIdx_);
+            Action* a = new (std::nothrow) ActionFlushAll();
+            if (a) backend_->add(a, a->size());
+            ScopeLock sl(&ring_, "Pretrigger::arm");
+            setState(PRETRIG_BUFFERING);
+        }
+    }
+    switch (state_.load()) {
+    case PRETRIG_BUFFERING:
+        flushUntil(limit);
+        break;
+    case PRETRIG_FLUSH: {
+        ScopeLock sl(&ring_, "Pretrigger::flush");
+        unsigned cleaned = 0, forwarded = 0;
+        forwardRing(false, windowStart_.load(), &cleaned, &forwarded);
+        syslogx(150, "Pretrigger::taskMain(): forwarding %u entries to backend", ring_.count());
+        backend_->appendAndClearSrc(ring_);
+        setState(PRETRIG_FLUSHED);
+        break;
+    }
+    case PRETRIG_FLUSHED:
+        if (ring_.count()) {
+            ScopeLock sl(&ring_, "Pretrigger::flushed");
+            backend_->appendAndClearSrc(ring_);
+            SYSLOGX_FLOOD(floodCount_, 147, "Pretrigger::taskMain(): STATE_FLUSHED: should not see a count here!");
+        }
+        break;
+    default:
+        break;
+    }
+    if (state_.load() == PRETRIG_ENDING) return false;
+    taskDelay(1);
+    return state_.load() != PRETRIG_ENDING;
+}
+
+}  // namespace measure::store

@@ -1,0 +1,82 @@
+// Pretrigger of one measurement: stands between the logging application and
+// the back end. With a pretrigger time it keeps the measurement's actions in
+// a ring for that time while the measurement waits for its trigger and, on
+// the trigger, hands the last pretrigger time of data and everything after it
+// to the back end; without one it passes every action straight through. It
+// owns the back end (and through it the writers) and the fragmenter.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "logging/store/action.h"
+#include "logging/store/backend.h"
+#include "logging/store/list.h"
+#include "logging/store/runnable.h"
+#include "logging/store/virtual_file.h"
+
+namespace measure::store {
+
+enum preTrig_state_e {
+    PRETRIG_BUFFERING = 1,      // armed, waiting for the trigger
+    PRETRIG_FLUSH = 2,          // trigger received, the ring is being handed over
+    PRETRIG_FLUSHED = 3,        // triggered, passing through
+    PRETRIG_ENDING = 4,
+    PRETRIG_PASS = 5,           // no pretrigger
+};
+
+class Pretrigger : private Runnable {
+public:
+    // Takes the back end. Starts the task "r_MeasPretrig%d".
+    Pretrigger(unsigned measIdx, float pretriggerSeconds, Backend* backend);
+    ~Pretrigger() override;
+
+    void trigArm() { request_.store(2); }
+    void trigTrigger();
+    void putAction(Action* a);
+    // Creates the file's virtual file and announces it; throws
+    // "VFile.create() returned NULL" when the file cannot be made.
+    void openFile(MeasAppStore_FileInfo_s* info);
+    // Takes the frame buffer (malloc'ed).
+    void putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs);
+    // Metadata for the file whose time range holds ts (events).
+    void putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
+    void putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type);
+    void closeFile(int vfIdx);
+    void flushFile(int vfIdx);
+    void flushDir();
+    void copyFile(const CopyFile_t& copy);
+    void flushBackend();
+    void flushUntil(uint32_t ts);
+    void measStop();
+    bool measRunning() const;
+    bool passThrough() const;
+    int checkFragment() const { return fragmenter_.checkFragment(); }
+    void triggerFragment() { fragmenter_.triggerFragment(); }
+    Backend* getBackend() { return backend_; }
+    void getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count, uint32_t* maxCount) const;
+    void setState(preTrig_state_e s);
+    preTrig_state_e state() const { return state_.load(); }
+    unsigned measIdx() const { return measIdx_; }
+    // Start of the window handed over at the last trigger (0.1 ms).
+    uint32_t windowStart() const { return windowStart_.load(); }
+    uint32_t bufferTime() const { return bufferTime_; }
+
+private:
+    bool taskMain() override;
+    void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
+
+    unsigned measIdx_;
+    uint32_t bufferTime_;
+    std::atomic<preTrig_state_e> state_{PRETRIG_PASS};
+    std::atomic<int> request_{0};
+    int lastRequest_ = 0;
+    std::atomic<uint32_t> triggerTime_{0};
+    std::atomic<uint32_t> windowStart_{0};
+    List<Action> ring_;
+    Backend* backend_;
+    Fragmenter fragmenter_;
+    uint8_t floodNull_ = 0, floodMeta_ = 0, floodFlush_ = 0, floodCount_ = 0;
+};
+
+}  // namespace measure::store

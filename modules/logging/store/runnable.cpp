@@ -1,0 +1,62 @@
+#include "logging/store/runnable.h"
+
+#include <cerrno>
+
+#include "platform/syslogx.h"
+
+namespace measure::store {
+
+int Runnable::taskStart(const char* name, int priority, size_t stackSize, int options, int processor) {
+    ScopeLock sl(&lock_, "Runnable::taskStart");
+    if (active_.load()) {
+        syslogx(147, "Runnable(): tried starting task (%s) twice!", name ? name : "");
+        return 0;
+    }
+    run_.store(true);
+    active_.store(true);
+    tid_ = taskSpawn(name, priority, options, stackSize, [this, processor] { taskLauncher(this, processor); });
+    if (!tid_) {
+        syslogx(147, "Runnable(): start of task (%s) failed! errno %d", name ? name : "", errno);
+        run_.store(false);
+        active_.store(false);
+        return 0;
+    }
+    return 1;
+}
+
+void Runnable::taskLauncher(Runnable* self, int processor) {
+    if (processor >= 0 && processor < 32) taskCpuAffinitySet(taskIdSelf(), cpuset_t(1u << processor));
+    self->taskStartCallback();
+    while (self->run_.load() && self->taskMain()) {
+    }
+    syslogx(151, "Runnable task is going to shutdown!");
+    self->taskStopCallback();
+    self->active_.store(false);
+}
+
+int Runnable::taskStop(int timeoutTicks) {
+    TASK_ID tid;
+    {
+        ScopeLock sl(&lock_, "Runnable::taskStop");
+        tid = tid_;
+    }
+    run_.store(false);
+    if (!tid) return 1;
+    if (taskIdSelf() == tid) return 0;   // a task cannot wait for itself
+    // taskWait joins the thread; it fails when the host has reaped a task that
+    // ended by itself already, which the active flag tells apart.
+    if (taskWait(tid, timeoutTicks) != OK && active_.load()) return 0;
+    ScopeLock sl(&lock_, "Runnable::taskStop");
+    if (tid_ == tid) tid_ = nullptr;
+    return 1;
+}
+
+void Runnable::sleepMs(int ms) {
+    while (ms > 0 && run_.load()) {
+        int step = ms < 10 ? ms : 10;
+        taskDelay(step);
+        ms -= step;
+    }
+}
+
+}  // namespace measure::store

@@ -1,0 +1,331 @@
+// Virtual files and their registry.
+#include "logging/store/virtual_file.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "logging/meas_file.h"
+#include "logging/meas_runtime.h"
+#include "logging/store/meas_app_store.h"
+#include "logging/store/writer.h"
+#include "measurement/calparams.h"
+#include "platform/byteorder.h"
+#include "platform/timebase.h"
+
+namespace {
+MeasCarIdSource carIdSource = nullptr;
+MeasMasterIdSource masterIdSource = nullptr;
+
+uint8_t* copyBytes(const void* src, uint32_t len) {
+    auto* p = static_cast<uint8_t*>(std::malloc(len ? len : 1));
+    if (p && len) std::memcpy(p, src, len);
+    return p;
+}
+}  // namespace
+
+void meas_store_setCarIdSource(MeasCarIdSource src) { carIdSource = src; }
+void meas_store_setMasterIdSource(MeasMasterIdSource src) { masterIdSource = src; }
+
+namespace measure::store {
+
+VirtualFiles virtualFiles;
+
+VirtualFile::VirtualFile(int index, MeasAppStore_FileInfo_s* info, uint32_t writerMask)
+    : index_(index), header_(true), info_(info), mask_(writerMask) {
+    if (!createHeader()) {
+        info_ = nullptr;   // stays with the caller
+        throw "VirtualFile::VirtualFile() failed to create header!";
+    }
+    syslogx(151, "VirtualFile::VirtualFile() created with index %d, writers 0x%08Xh, %s", index, writerMask,
+            info->name);
+}
+
+VirtualFile::~VirtualFile() {
+    syslogx(151, "VirtualFile::~VirtualFile() destroying index %d, %s", index_, info_ ? info_->name : "");
+    std::free(info_);
+}
+
+bool VirtualFile::addHeader(Action* a) {
+    if (!a) return false;
+    uint32_t sz = a->size();
+    headerSize_ += a->dataSize();
+    return header_.add(a, sz) == 1;
+}
+
+// File header, block descriptors, client configuration, initial time stamp,
+// car id and (when the time service knows them) the time-master ids.
+bool VirtualFile::createHeader() {
+    if (!info_) return false;
+    const unsigned m = info_->measIdx;
+    const MEASConfiguration* cfg = m < MEAS_COUNT ? meas[m].config : nullptr;
+
+    MeasFileHeaderInfo hi;
+    hi.pcode = PCODE();
+    hi.lap = info_->lap;
+    hi.outing = info_->outing;
+    hi.fragment = info_->fragment;
+    hi.numBlocks = cfg ? uint8_t(cfg->numBlocks) : 0;
+    hi.measIdx = uint8_t(m);
+    std::memcpy(hi.bcdDate, info_->created, 6);
+    hi.absLap = info_->absLap;
+    auto* h = static_cast<uint8_t*>(std::malloc(MEAS_FILE_HEADER_LEN));
+    if (!h) return false;
+    meas_file_buildHeader(h, hi);
+    auto* head = new (std::nothrow) ActionData(info_->initTs, info_->initTs, index_, h, MEAS_FILE_HEADER_LEN);
+    if (!head) {
+        std::free(h);
+        return false;
+    }
+    head->setWriterType(WRITER_TYPES_FILE);
+    if (!addHeader(head)) return false;
+
+    // descriptors: data blocks, then condition blocks, each with a nonzero id
+    unsigned capacity = cfg ? cfg->numBlocks : 0, used = 0;
+    auto* desc = static_cast<uint8_t*>(std::malloc((capacity ? capacity : 1) * MEAS_FILE_BLOCKDESC_LEN));
+    if (!desc) return false;
+    bool complete = true;
+    if (cfg) {
+        const unsigned total = unsigned(cfg->numBlocks) + cfg->numConditions;
+        for (unsigned i = 0; i < total && complete; ++i) {
+            const BlkInfo& b = i < cfg->numBlocks ? cfg->blocks[i] : cfg->conditions[i - cfg->numBlocks];
+            uint8_t id = uint8_t(b.blockNumber);
+            if (id == 0) continue;
+            if (used == capacity) {
+                syslogx(147, "VirtualFile::createHeader() - tried to overflow blockdescr array!");
+                void* bigger = total > capacity ? std::realloc(desc, total * MEAS_FILE_BLOCKDESC_LEN) : nullptr;
+                if (!bigger) {
+                    syslogx(147, "VirtualFile::createHeader() - failed to increase buffer size. Header incomplete!");
+                    complete = false;
+                    break;
+                }
+                desc = static_cast<uint8_t*>(bigger);
+                capacity = total;
+            }
+            meas_file_putBlockDescriptor(desc + used * MEAS_FILE_BLOCKDESC_LEN, id, b.recordSize);
+            ++used;
+        }
+    }
+    if (used) {
+        auto* d = new (std::nothrow)
+            ActionData(info_->initTs, info_->initTs, index_, desc, used * MEAS_FILE_BLOCKDESC_LEN);
+        if (!d) {
+            std::free(desc);
+            return false;
+        }
+        d->setWriterType(WRITER_TYPES_FILE);
+        if (!addHeader(d)) return false;
+    } else {
+        std::free(desc);
+    }
+
+    const void* qov = m < MEAS_COUNT ? meas[m].qovBlob : nullptr;
+    uint32_t qovLen = qov ? meas[m].qovSize : 0;
+    uint8_t* q = copyBytes(qov, qovLen);
+    if (!q || !addHeader(new (std::nothrow) ActionMetaData(index_, MEAS_META_CLIENTCFG, q, qovLen))) return false;
+
+    uint8_t* ts = copyBytes("\0\0\0\0", 4);
+    if (!ts) return false;
+    be_put32(ts, info_->initTs);
+    if (!addHeader(new (std::nothrow) ActionMetaData(index_, MEAS_META_INIT_TS, ts, 4))) return false;
+
+    auto* car = static_cast<uint8_t*>(std::calloc(1, MEAS_META_CARID_LEN));
+    if (!car) return false;
+    be_put16(car, 1);
+    be_put16(car + 2, 1);
+    if (carIdSource) carIdSource(reinterpret_cast<char*>(car + 4), 32);
+    car[MEAS_META_CARID_LEN - 1] = 0;
+    if (!addHeader(new (std::nothrow) ActionMetaData(index_, MEAS_META_CARID, car, MEAS_META_CARID_LEN)))
+        return false;
+
+    uint32_t masterId = 0, bootCount = 0;
+    if (masterIdSource && masterIdSource(&masterId, &bootCount)) {
+        auto* tm = static_cast<uint8_t*>(std::malloc(MEAS_META_TIMEMASTER_LEN));
+        if (!tm) return false;
+        be_put32(tm, masterId);
+        be_put32(tm + 4, bootCount);
+        be_put32(tm + 8, meas_app_getLoggerId());
+        if (!addHeader(new (std::nothrow) ActionMetaData(index_, MEAS_META_TIMEMASTER, tm, MEAS_META_TIMEMASTER_LEN)))
+            return false;
+    }
+    info_->fileSize = headerSize_;
+    return true;
+}
+
+bool VirtualFile::getFileName(char* buf, unsigned size) const {
+    if (!info_ || !buf || size == 0) return false;
+    unsigned limit = size < 40 ? size : 40;
+    size_t n = strnlen(info_->name, sizeof info_->name);
+    if (n + 1 > limit) return false;
+    std::memcpy(buf, info_->name, n);
+    buf[n] = 0;
+    return true;
+}
+
+bool VirtualFile::checkFileInfoMatch(unsigned measIdx, uint32_t ts) const {
+    return info_ && info_->measIdx == measIdx && info_->initTs <= ts && info_->closeTs >= ts;
+}
+
+void VirtualFile::invalidateFileInfo() {
+    if (!info_) return;
+    info_->vfIdx = -1;
+    meas_app_file_queue_delete(info_);
+    meas_app_set_next_closeable_file(info_->measIdx);
+}
+
+void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment,
+                               uint32_t* initTs) const {
+    if (!info_) return;
+    if (absLap) *absLap = info_->absLap;
+    if (outing) *outing = info_->outing;
+    if (lap) *lap = info_->lap;
+    if (fragment) *fragment = info_->fragment;
+    if (initTs) *initTs = info_->initTs;
+}
+
+bool VirtualFile::writeHeader(Writer& w) {
+    // the header list is complete from construction on and never changes
+    bool executed = false;
+    for (Node<Action>* n = header_.headNode(); n; n = n->next.load()) {
+        int r = n->item->execute(w);
+        if (r == 1) return false;
+        if (r == 0) executed = true;
+        if (!w.alive()) return false;
+    }
+    if (!executed) return false;
+    if (w.type() & WRITER_TYPES_FILE) {
+        if (info_ && info_->measIdx < MEAS_COUNT) meas[info_->measIdx].fileWritten = 1;
+    }
+    return true;
+}
+
+// ---- registry ---------------------------------------------------------------------
+
+VirtualFiles::~VirtualFiles() { reset(); }
+
+VirtualFile* VirtualFiles::create(unsigned measIdx, MeasAppStore_FileInfo_s* info) {
+    if (measIdx >= kMeas) {
+        syslogx(147, "VirtualFiles::create() illegal measIdx (%d)", int(measIdx));
+        return nullptr;
+    }
+    ScopeLock sl(this, "VirtualFiles::create");
+    int idx = last_[measIdx].load() + 1;
+    auto& slot = slots_[measIdx][unsigned(idx) % kSlots];
+    if (slot.load()) {
+        syslogx(147, "VirtualFiles::create() file slots full");
+        return nullptr;
+    }
+    VirtualFile* vf = nullptr;
+    try {
+        vf = new VirtualFile(idx, info, registered_);
+    } catch (const char*) {
+        vf = nullptr;
+    } catch (const std::bad_alloc&) {
+        vf = nullptr;
+    }
+    if (!vf) {
+        syslogx(147, "VirtualFiles::create() failed to create virtual file");
+        return nullptr;
+    }
+    slot.store(vf);
+    last_[measIdx].store(idx);
+    info->vfIdx = idx;
+    return vf;
+}
+
+VirtualFile* VirtualFiles::get(unsigned measIdx, int index) const {
+    if (measIdx >= kMeas || index < lowest_[measIdx].load() || index > last_[measIdx].load()) return nullptr;
+    VirtualFile* vf = slots_[measIdx][unsigned(index) % kSlots].load();
+    return vf && vf->index() == index ? vf : nullptr;
+}
+
+int VirtualFiles::find(unsigned measIdx, uint32_t ts) {
+    if (measIdx >= kMeas) return -1;
+    ScopeLock sl(this, "VirtualFiles::find");
+    for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
+        VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
+        if (vf && vf->index() == i && vf->checkFileInfoMatch(measIdx, ts)) return i;
+    }
+    return -1;
+}
+
+VirtualFile* VirtualFiles::remove(unsigned measIdx, int index) {
+    if (measIdx >= kMeas || index < 0) return nullptr;
+    ScopeLock sl(this, "VirtualFiles::removeEntry");
+    auto& slot = slots_[measIdx][unsigned(index) % kSlots];
+    VirtualFile* vf = slot.load();
+    if (!vf || vf->index() != index) return nullptr;
+    slot.store(nullptr);
+    if (index == lowest_[measIdx].load()) {
+        int low = index + 1;
+        while (low <= last_[measIdx].load() && !slots_[measIdx][unsigned(low) % kSlots].load()) ++low;
+        lowest_[measIdx].store(low);
+    }
+    return vf;
+}
+
+void VirtualFiles::registerWriter(unsigned measIdx, unsigned id) {
+    ScopeLock sl(this, "VirtualFiles::registerWriter");
+    registered_ |= VirtualFile::bit(measIdx, id);
+}
+
+void VirtualFiles::deregisterWriter(unsigned measIdx, unsigned id) {
+    if (measIdx >= kMeas) return;
+    ScopeLock sl(this, "VirtualFiles::deregisterWriter");
+    registered_ &= ~VirtualFile::bit(measIdx, id);
+    for (auto& s : slots_[measIdx])
+        if (VirtualFile* vf = s.load()) vf->deregisterWriter(measIdx, id);
+}
+
+void VirtualFiles::reset() {
+    ScopeLock sl(this, "VirtualFiles::reset");
+    for (unsigned m = 0; m < kMeas; ++m) {
+        for (auto& s : slots_[m]) delete s.exchange(nullptr);
+        lowest_[m].store(0);
+        last_[m].store(-1);
+    }
+    registered_ = 0;
+}
+
+// ---- fragmenter ---------------------------------------------------------------------
+
+void Fragmenter::init(int vfIdx, uint32_t initTs, uint32_t headerSize) {
+    if (vfIdx <= vfIdx_.load()) return;
+    vfIdx_.store(vfIdx);
+    headerSize_.store(headerSize);
+    handed_.store(0);
+    held_.store(0);
+    uint8_t mib = FILEFRAGMENTATION_SIZE();
+    sizeLimit_.store(mib ? uint32_t(mib) << 20 : 0xFFFFFFFFu);
+    uint16_t secs = FILEFRAGMENTATION_TIME();
+    timeLimit_.store(secs ? (initTs ? initTs : time_getTimestamp()) + uint32_t(secs) * 10000u : 0xFFFFFFFFu);
+    active_.store(true);
+}
+
+void Fragmenter::write(int vfIdx, uint32_t bytes) {
+    if (!active_.load() || vfIdx != vfIdx_.load()) return;
+    (passThrough_.load() ? handed_ : held_).fetch_add(bytes);
+}
+
+void Fragmenter::forward(int vfIdx, uint32_t bytes) {
+    if (!active_.load() || vfIdx != vfIdx_.load()) return;
+    handed_.fetch_add(bytes);
+    uint32_t h = held_.load();
+    held_.store(h > bytes ? h - bytes : 0);
+}
+
+void Fragmenter::setPassThrough(bool on) {
+    bool was = passThrough_.exchange(on);
+    if (on && !was) handed_.fetch_add(held_.exchange(0));
+}
+
+int Fragmenter::checkFragment() const {
+    if (!active_.load()) return 0;
+    // the file holds its header and the bytes handed over since
+    const uint64_t size = uint64_t(headerSize_.load()) + handed_.load();
+    if (sizeLimit_.load() != 0xFFFFFFFFu && size >= sizeLimit_.load()) return 1;
+    uint32_t limit = timeLimit_.load();
+    if (limit != 0xFFFFFFFFu && int32_t(time_getTimestamp() - limit) >= 0 && handed_.load() > 0) return 2;
+    return 0;
+}
+
+}  // namespace measure::store

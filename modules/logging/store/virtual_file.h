@@ -1,0 +1,110 @@
+// Virtual files: the back end's view of one measurement file (its file info,
+// the actions that make up its start, the writers that are to write it), the
+// registry of the live files of the three measurements, and the fragmenter
+// that tells when a new file fragment is due by size or time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "logging/store/action.h"
+#include "logging/store/file_info.h"
+#include "logging/store/list.h"
+
+namespace measure::store {
+
+class VirtualFile {
+public:
+    // Builds the header actions; throws "VirtualFile::VirtualFile() failed to
+    // create header!" when that fails. Takes the file info on success.
+    VirtualFile(int index, MeasAppStore_FileInfo_s* info, uint32_t writerMask);
+    virtual ~VirtualFile();
+    VirtualFile(const VirtualFile&) = delete;
+    VirtualFile& operator=(const VirtualFile&) = delete;
+
+    int index() const { return index_; }
+    bool getFileName(char* buf, unsigned size) const;
+    bool checkFileInfoMatch(unsigned measIdx, uint32_t ts) const;
+    void invalidateFileInfo();
+    void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment, uint32_t* initTs) const;
+    void registerWriter(unsigned measIdx, unsigned id) { mask_.fetch_or(bit(measIdx, id)); }
+    void deregisterWriter(unsigned measIdx, unsigned id) { mask_.fetch_and(~bit(measIdx, id)); }
+    bool isRegisteredWriter(unsigned measIdx, unsigned id) const { return (mask_.load() & bit(measIdx, id)) != 0; }
+    // Executes the header actions on a writer that opens the file.
+    bool writeHeader(Writer& w);
+    // Bytes the header actions put into a file.
+    uint32_t headerSize() const { return headerSize_; }
+    const MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
+    static uint32_t bit(unsigned measIdx, unsigned id) { return id < 8 ? 1u << (measIdx * 8 + id) : 0; }
+
+private:
+    bool createHeader();
+    bool addHeader(Action* a);
+
+    int index_;
+    List<Action> header_;
+    MeasAppStore_FileInfo_s* info_;
+    std::atomic<uint32_t> mask_;
+    uint32_t headerSize_ = 0;
+};
+
+class VirtualFiles : private Lock {
+public:
+    static constexpr unsigned kSlots = 32;
+    static constexpr unsigned kMeas = 3;
+    VirtualFiles() : Lock(true) {}
+    ~VirtualFiles() override;
+
+    // A new file with the next index; null (logged) when its slot is taken.
+    VirtualFile* create(unsigned measIdx, MeasAppStore_FileInfo_s* info);
+    VirtualFile* get(unsigned measIdx, int index) const;
+    // Index of the first live file whose time range holds ts, else -1.
+    int find(unsigned measIdx, uint32_t ts);
+    // Takes the file out of the registry; the caller deletes it.
+    VirtualFile* remove(unsigned measIdx, int index);
+    void registerWriter(unsigned measIdx, unsigned id);
+    void deregisterWriter(unsigned measIdx, unsigned id);
+    // Deletes every live file (tests, shutdown).
+    void reset();
+
+private:
+    std::atomic<VirtualFile*> slots_[kMeas][kSlots] = {};
+    std::atomic<int> lowest_[kMeas] = {};
+    std::atomic<int> last_[kMeas] = {-1, -1, -1};
+    uint32_t registered_ = 0;
+};
+
+extern VirtualFiles virtualFiles;
+
+class Fragmenter {
+public:
+    void init(int vfIdx, uint32_t initTs, uint32_t headerSize);
+    void write(int vfIdx, uint32_t bytes);
+    void forward(int vfIdx, uint32_t bytes);
+    void setPassThrough(bool on);
+    void clearBuffer() { held_ = 0; }
+    void triggerFragment() { active_ = false; }
+    // 0 none, 1 size limit reached, 2 time limit reached.
+    int checkFragment() const;
+    uint32_t handedOver() const { return handed_; }
+    uint32_t held() const { return held_; }
+
+private:
+    std::atomic<bool> active_{false};
+    std::atomic<int> vfIdx_{-1};
+    std::atomic<uint32_t> timeLimit_{0xFFFFFFFFu};
+    std::atomic<uint32_t> handed_{0};
+    std::atomic<uint32_t> headerSize_{0};
+    std::atomic<uint32_t> sizeLimit_{0xFFFFFFFFu};
+    std::atomic<bool> passThrough_{true};
+    std::atomic<uint32_t> held_{0};
+};
+
+}  // namespace measure::store
+
+// Car id (at most 31 characters) and time-master ids for new files; the
+// diagnostic services and the time service provide them once they run.
+using MeasCarIdSource = void (*)(char* out, unsigned size);
+using MeasMasterIdSource = bool (*)(uint32_t* masterId, uint32_t* masterBootCount);
+void meas_store_setCarIdSource(MeasCarIdSource src);
+void meas_store_setMasterIdSource(MeasMasterIdSource src);

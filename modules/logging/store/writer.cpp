@@ -1,0 +1,103 @@
+// Writer base: action execution, metadata blocks and the pending metadata of
+// files not yet open.
+#include "logging/store/writer.h"
+
+#include <cstring>
+
+#include "logging/meas_file.h"
+#include "logging/store/backend.h"
+#include "platform/byteorder.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace measure::store {
+
+namespace {
+// Metadata kept for one file that has not opened yet on a writer.
+constexpr size_t kPendingMetaMax = 1u << 20;
+}  // namespace
+
+Writer::Writer(Backend& backend, uint8_t type)
+    : created_(time_getTimestamp()), backend_(backend), type_(type), measIdx_(backend.measIdx()) {
+    lastPass_.store(created_);
+    backend_.adopt(this);
+}
+
+Writer::~Writer() {
+    taskStop(WAIT_FOREVER);
+    if (id() != 255) backend_.remove(*this);
+    backend_.disown(this);
+}
+
+void Writer::setId(uint8_t id) {
+    id_.store(id);
+    notSubscribed_.store(id == 255);
+}
+
+bool Writer::write(int vfIdx, const uint8_t*, unsigned) { return isOpen(vfIdx) || open(vfIdx); }
+
+bool Writer::close(int vfIdx) {
+    dropPendingMeta(vfIdx);
+    return true;
+}
+
+bool Writer::getQueueCnt(unsigned long* count) const { return backend_.getWriterQueueCnt(*this, count); }
+
+bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsigned char type) {
+    if (type >= MEAS_META_TYPES) {
+        syslogx(147, "Writer::writeMetaData() called with invalid hdrType (%u)", unsigned(type));
+        return false;
+    }
+    uint8_t head[MEAS_FILE_METAHEAD_LEN];
+    meas_file_putMetaHead(head, type, length);
+    uint8_t value[4] = {};
+    bool replaced = false;
+    if (type == MEAS_META_INIT_TS && length >= 4) {
+        std::memcpy(value, data, 4);
+        if (initTsPending_ && be_get32(value) == 0 && current_) {
+            be_put32(value, current_->firstTimestamp());
+            replaced = true;
+        }
+        data = value;
+        length = 4;
+        be_put32(head + 2, 4);
+    }
+    if (!isOpen(vfIdx)) {
+        if (skipped(vfIdx)) return true;   // this writer drops the file
+        // keep it for when the file's first data open it
+        auto& p = pending_[vfIdx];
+        if (p.size() + sizeof head + length > kPendingMetaMax) {
+            SYSLOGX_FLOOD(floodMeta_, 147, "Writer::writeMetaData() too much metadata for unopened vfile (%d)", vfIdx);
+            return false;
+        }
+        if (type != MEAS_META_DYNAMIC) p.insert(p.end(), head, head + sizeof head);
+        p.insert(p.end(), data, data + length);
+        return true;
+    }
+    bool ok = true;
+    if (type != MEAS_META_DYNAMIC) ok = writeBytes(vfIdx, head, sizeof head);
+    if (ok && length) ok = writeBytes(vfIdx, data, length);
+    if (ok && replaced) initTsPending_ = 0;
+    return ok;
+}
+
+bool Writer::writePendingMeta(int vfIdx) {
+    auto it = pending_.find(vfIdx);
+    if (it == pending_.end()) return true;
+    bool ok = it->second.empty() || writeBytes(vfIdx, it->second.data(), unsigned(it->second.size()));
+    pending_.erase(it);
+    return ok;
+}
+
+bool Writer::executeNext() {
+    unsigned held = 0;
+    Action* a = backend_.next(*this, &held);
+    if (!a) return false;
+    current_ = a;
+    a->execute(*this);
+    current_ = nullptr;
+    backend_.done(held);
+    return true;
+}
+
+}  // namespace measure::store

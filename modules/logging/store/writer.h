@@ -1,0 +1,145 @@
+// Writers: tasks that read a measurement's back end and carry each action out
+// on their medium. A BFSWriter writes the internal drive, a USBWriter the USB
+// drive, which may come and go while the device runs. A file opens on the
+// first data written to it, with its header actions first; at most 32 files
+// are open at a time (entry = file index modulo 32).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "logging/store/action.h"
+#include "logging/store/runnable.h"
+
+namespace measure::store {
+
+class Backend;
+
+// Write statistics of a writer: +1 write and +n bytes per successful write.
+struct dataWriteCounts_t {
+    uint32_t* writes;
+    uint32_t* bytes;
+};
+
+class Writer : public Runnable {
+public:
+    Writer(Backend& backend, uint8_t type);
+    ~Writer() override;
+
+    virtual bool alive() const { return true; }
+    virtual bool write(int vfIdx, const uint8_t* data, unsigned length);
+    // Writes a metadata block; for a file that is not open yet on this writer
+    // the block is kept and written right after the file's header.
+    virtual bool writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsigned char type);
+    virtual bool close(int vfIdx);
+    virtual bool flush(int vfIdx) { (void)vfIdx; return true; }
+    virtual bool flushDir() { return true; }
+    virtual bool flushAll() { return true; }
+    virtual bool getQueueCnt(unsigned long* count) const;
+    virtual bool isOpen(int vfIdx) = 0;
+    virtual bool open(int vfIdx) = 0;
+
+    uint8_t type() const { return type_; }
+    unsigned measIdx() const { return measIdx_; }
+    uint8_t id() const { return id_.load(); }
+    void setId(uint8_t id);
+    bool subscribed() const { return !notSubscribed_.load(); }
+    Backend& backend() { return backend_; }
+
+protected:
+    // Takes the next action of the back end and executes it; false when there was none.
+    bool executeNext();
+    // Writes the bytes as they are to an open file (no head).
+    virtual bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) = 0;
+    // Whether the writer drops this file (its writes succeed without effect).
+    virtual bool skipped(int vfIdx) const { (void)vfIdx; return false; }
+    // Writes the metadata kept for a file that has just opened.
+    bool writePendingMeta(int vfIdx);
+    void dropPendingMeta(int vfIdx) { pending_.erase(vfIdx); }
+
+    Action* current_ = nullptr;
+    uint8_t initTsPending_ = 1;
+    std::atomic<bool> notSubscribed_{true};
+    std::atomic<bool> mediaAvailable_{true};
+    std::atomic<uint32_t> lastPass_{0};
+    uint32_t created_;
+    Backend& backend_;
+    uint8_t type_;
+    unsigned measIdx_;
+    std::atomic<uint8_t> id_{255};
+    std::map<int, std::vector<uint8_t>> pending_;
+    uint8_t floodMeta_ = 0;
+};
+
+class BFSWriter : public Writer {
+public:
+    static constexpr unsigned kFiles = 32;
+    BFSWriter(Backend& backend, const char* drive, dataWriteCounts_t counts);
+    ~BFSWriter() override;
+
+    bool alive() const override;
+    bool write(int vfIdx, const uint8_t* data, unsigned length) override;
+    bool close(int vfIdx) override;
+    bool flush(int vfIdx) override;
+    bool flushDir() override;
+    bool flushAll() override;
+    bool isOpen(int vfIdx) override;
+    bool open(int vfIdx) override;
+    bool setAttrib(int vfIdx, uint32_t attrib);
+    void closeAllFiles();
+    const char* drive() const { return drive_.c_str(); }
+
+protected:
+    BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts);
+    void taskStartCallback() override;
+    bool taskMain() override;
+    void taskStopCallback() override;
+    virtual void disconnectedStateHandler();
+    bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) override;
+    bool skipped(int vfIdx) const override;
+    bool mainPass();
+
+private:
+    enum State { FREE = 0, OPEN = 1, SKIP = 2 };
+    struct WriterFileEntry_t {
+        int vfIdx = -1;
+        int state = FREE;
+        int fd = -1;
+        FILE* stream = nullptr;
+        char path[40] = {};
+        uint32_t firstUnflushed = 0;
+        uint32_t sinceFlush = 0;
+        uint32_t total = 0;
+    };
+    WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }
+    const WriterFileEntry_t& entry(int vfIdx) const { return files_[unsigned(vfIdx) % kFiles]; }
+    bool openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name);
+    void bytesWritten(WriterFileEntry_t& e, uint32_t n);
+    void checkForFlush();
+    void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
+
+    bool filesOpen_ = false;
+    uint32_t aliveTimeout_ = 100000;
+    uint32_t nextFlushCheck_ = 0;
+    std::string drive_;
+    dataWriteCounts_t counts_;
+    bool dirDirty_ = false;
+    WriterFileEntry_t files_[kFiles];
+    uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
+            floodFlush_ = 0;
+};
+
+class USBWriter : public BFSWriter {
+public:
+    USBWriter(Backend& backend, const char* drive, dataWriteCounts_t counts);
+
+protected:
+    bool taskMain() override;
+    void taskStopCallback() override;
+};
+
+}  // namespace measure::store
