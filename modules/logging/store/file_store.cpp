@@ -273,7 +273,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
             return 1;
         }
         get_bcd_time(f->created);
-        if (!LapOutFra_genFilename(f->name, sizeof f->name, uint8_t(m), lof->outing, lof->lap, lof->fragment))
+        if (LapOutFra_genFilename(f->name, sizeof f->name, uint8_t(m), lof->outing, lof->lap, lof->fragment) < 0)
             syslogx(147, "meas_app_open_file(): Error LapOutFra_genFilename()");
         f->meas = &meas[m];
         f->measIdx = uint8_t(m);

@@ -1,0 +1,133 @@
+// A device with "meas:" and "usb_meas:", valid lap counters and measurement
+// m01 configured with two data blocks: block 1 of two 4-byte channels at 1 ms
+// and block 2, a sub-sampled block of one 2-byte channel with two samples per
+// record. Records fed through the file store are kept to compare with what
+// the files give back.
+#pragma once
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "logging/cfg_meas.h"
+#include "logging/lapoutfra.h"
+#include "logging/meas_file_reader.h"
+#include "logging/meas_runtime.h"
+#include "logging/logging_fixture.h"
+#include "logging/store/meas_app_store.h"
+#include "logging/store/pretrigger.h"
+#include "logging/store/virtual_file.h"
+#include "platform/byteorder.h"
+
+class StoreTest : public LoggingTest {
+protected:
+    void SetUp() override {
+        LoggingTest::SetUp();
+        makeDrive("meas");
+        makeDrive("usb_meas");
+        cfg_meas_applyTargetPartition(1);
+        LapOutFra_init();
+        LapOutFra_initLapOutCnt(1, 1);
+        measure::store::BackendTiming t;
+        t.startupMs = 200;
+        measure::store::backendSetTiming(t);
+        ASSERT_EQ(MeasAppStore_init(), 0);
+        meas_store_stats() = MeasStoreStats{};
+        takeLogTexts();
+    }
+    void TearDown() override {
+        stopStore();
+        for (auto& b : blocks) MeasAppStore_deinitData(&b);
+        meas_app_free_MEASConfiguration(meas[0].config);
+        meas[0] = meas_t{};
+        measure::store::virtualFiles.reset();
+        MeasAppStore_deinit();
+        measure::store::backendSetTiming(measure::store::BackendTiming{});
+        LoggingTest::TearDown();
+    }
+
+    // m01 with its blocks; the store made with the pretrigger time.
+    void configure(float pretrigger = 0.0f) {
+        MEASConfiguration* c = meas_app_alloc_MEASConfiguration();
+        c->numBlocks = 2;
+        c->blocks = static_cast<BlkInfo*>(std::calloc(2, sizeof(BlkInfo)));
+        BlkInfo& a = c->blocks[0];
+        a.blockNumber = 1;
+        a.recordSize = 4 + 8;
+        a.channelCount = 2;
+        a.align4Count = 2;
+        a.divider = 1;
+        BlkInfo& b = c->blocks[1];
+        b.blockNumber = 2;
+        b.recordSize = 4 + 2 * 2;
+        b.channelCount = 1;
+        b.align2Count = 1;
+        b.divider = 2;
+        std::snprintf(c->projectFileName, sizeof c->projectFileName, "store test");
+        meas[0].config = c;
+        static const char qov[] = "<qov/>";
+        meas[0].qovBlob = const_cast<char*>(qov);
+        meas[0].qovSize = sizeof qov - 1;
+        blocks.assign(2, MeasBlock{});
+        for (unsigned i = 0; i < 2; ++i) {
+            blocks[i].owner = &meas[0];
+            blocks[i].measIdx = 0;
+            blocks[i].config = &c->blocks[i];
+            ASSERT_EQ(MeasAppStore_initData(&blocks[i], 64, 4096), 0);
+        }
+        meas[0].store = meas_app_PreTrigInit(0, pretrigger);
+        ASSERT_NE(meas[0].store, nullptr);
+    }
+    measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(meas[0].store); }
+
+    // One record of block i (0 or 1) at ts, values derived from ts.
+    void feed(unsigned i, uint32_t ts) {
+        std::vector<uint8_t> r(blocks[i].config->recordSize);
+        be_put32(r.data(), ts);
+        for (size_t k = 4; k < r.size(); ++k) r[k] = uint8_t(ts * 7 + k * 13 + i);
+        meas_app_store_block(&blocks[i], r.data());
+        fed[uint8_t(i + 1)].push_back({ts, std::vector<uint8_t>(r.begin() + 4, r.end())});
+    }
+    // Closes every block's file and waits until the writers have it all.
+    void closeAndDrain() {
+        for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+        ASSERT_TRUE(waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 10000));
+    }
+    void stopStore() {
+        if (meas[0].store) meas_app_PreTrigDelete(meas[0].store);
+        meas[0].store = nullptr;
+    }
+    static bool waitFor(const std::function<bool()>& cond, int ms) {
+        for (int t = 0; t < ms; t += 10) {
+            if (cond()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return cond();
+    }
+    // Files of a drive folder, by name.
+    std::map<std::string, std::vector<uint8_t>> files(const char* folder) {
+        std::map<std::string, std::vector<uint8_t>> out;
+        for (auto& e : std::filesystem::directory_iterator(dir + "/" + folder)) {
+            if (!e.is_regular_file() || e.path().filename().string()[0] == '.') continue;
+            std::ifstream in(e.path(), std::ios::binary);
+            out[e.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+        }
+        return out;
+    }
+    static const std::map<uint8_t, MeasFileBlockLayout>& layouts() {
+        static const std::map<uint8_t, MeasFileBlockLayout> l = {{1, {1, 2, 0, 0}}, {2, {2, 0, 1, 0}}};
+        return l;
+    }
+
+    struct Fed {
+        uint32_t ts;
+        std::vector<uint8_t> values;
+    };
+    std::vector<MeasBlock> blocks;
+    std::map<uint8_t, std::vector<Fed>> fed;
+};

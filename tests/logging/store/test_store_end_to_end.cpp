@@ -1,0 +1,132 @@
+// The whole store driven with synthetic records: pretrigger, back end, the
+// internal and the USB writer, fragments, pretrigger window.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "logging/meas_dump.h"
+#include "store_fixture.h"
+
+namespace {
+
+// Records of every file, in file-name order, by block.
+std::map<uint8_t, std::vector<MeasFileRecord>> readAll(const std::map<std::string, std::vector<uint8_t>>& fs,
+                                                     const std::map<uint8_t, MeasFileBlockLayout>& layouts) {
+    std::map<uint8_t, std::vector<MeasFileRecord>> out;
+    for (auto& [name, bytes] : fs) {
+        MeasFileContent c;
+        std::string err;
+        EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts)) << name << ": " << err;
+        EXPECT_EQ(c.storedCrc, c.computedCrc) << name;
+        for (auto& r : c.records) out[r.blockId].push_back(r);
+    }
+    return out;
+}
+
+int measdump(const std::string& path) {
+    const char* argv[] = {"measdump", path.c_str()};
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    int rc = measdump_main(2, argv, out, err);
+    std::fclose(out);
+    std::fclose(err);
+    return rc;
+}
+
+}  // namespace
+
+TEST_F(StoreTest, ThreeFragmentsReachBothDrivesWholeAndIdentical) {
+    configure();
+    uint32_t ts = 100000;
+    const uint32_t fragmentAt[2] = {100000 + 3000 * 10, 100000 + 6000 * 10};
+    for (unsigned n = 0; n < 9000; ++n, ts += 10) {
+        for (uint32_t f : fragmentAt)
+            if (ts == f + 10) LapOutFra_setFragmentTrig(f);
+        feed(0, ts);
+        if (n % 2 == 0) feed(1, ts);
+    }
+    closeAndDrain();
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
+    stopStore();
+
+    auto internal = files("meas");
+    auto usb = files("usb_meas");
+    ASSERT_EQ(internal.size(), 3u);
+    EXPECT_EQ(internal, usb);
+    for (auto& [name, bytes] : internal) EXPECT_EQ(measdump(dir + "/meas/" + name), 0) << name;
+
+    auto back = readAll(internal, layouts());
+    for (auto& [id, want] : fed) {
+        const auto& got = back[id];
+        ASSERT_EQ(got.size(), want.size()) << "block " << int(id);
+        for (size_t i = 0; i < want.size(); ++i) {
+            EXPECT_EQ(got[i].timeStamp, want[i].ts) << "block " << int(id) << " record " << i;
+            EXPECT_EQ(got[i].values, want[i].values) << "block " << int(id) << " record " << i;
+            if (::testing::Test::HasFailure()) return;
+        }
+    }
+    // each fragment holds exactly the records up to its trigger
+    MeasFileContent second;
+    std::string err;
+    auto it = std::next(internal.begin());
+    ASSERT_TRUE(meas_file_read(it->second.data(), it->second.size(), second, err, &layouts()));
+    EXPECT_GT(second.records.front().timeStamp, fragmentAt[0]);
+    EXPECT_LE(second.records.back().timeStamp, fragmentAt[1]);
+    EXPECT_EQ(second.header.fragment, 2);
+}
+
+TEST_F(StoreTest, PretriggerKeepsOnlyTheWindowBeforeTheTrigger) {
+    // 2.5 s pretrigger; the records of 0 .. 10 s arrive, then the trigger at t = 10 s
+    configure(2.5f);
+    ASSERT_EQ(pretrigger()->bufferTime(), 25000u);
+    EXPECT_FALSE(meas_app_PreTrigMeasRunning(meas[0].store));
+    host::setTimeStampOffset(0);
+    host::setTimeStampOffset(100000u - host::timeStamp());
+    for (uint32_t ts = 0; ts <= 100000; ts += 10) feed(0, ts);
+    meas_app_PreTrigTrigger(meas[0].store);
+    const uint32_t window = pretrigger()->windowStart();
+    EXPECT_GE(window, 75000u);
+    EXPECT_LT(window, 75000u + 5000u);
+    ASSERT_TRUE(waitFor([&] { return meas_app_PreTrigMeasRunning(meas[0].store) == 1; }, 2000));
+    for (uint32_t ts = 100010; ts <= 101000; ts += 10) feed(0, ts);
+    closeAndDrain();
+    stopStore();
+    host::setTimeStampOffset(0);
+
+    auto internal = files("meas");
+    ASSERT_EQ(internal.size(), 1u);
+    auto back = readAll(internal, layouts())[1];
+    ASSERT_FALSE(back.empty());
+    // a frame of 64 records reaches the file when its last record is in the window
+    const uint32_t frameSpan = 64 * 10;
+    EXPECT_GE(back.front().timeStamp + frameSpan, window);
+    EXPECT_GE(back.front().timeStamp, 75000u - frameSpan);
+    EXPECT_LE(back.front().timeStamp, window);
+    EXPECT_EQ(back.back().timeStamp, 101000u);
+    for (size_t i = 1; i < back.size(); ++i) ASSERT_EQ(back[i].timeStamp, back[i - 1].timeStamp + 10);
+}
+
+TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
+    configure();
+    uint32_t ts = 10000;
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
+    ASSERT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
+    std::filesystem::remove_all(dir + "/usb_meas");
+    LapOutFra_setFragmentTrig(ts);
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts + 10);
+    // let the USB writer see the missing drive on the frames of this file
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    makeDrive("usb_meas");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    LapOutFra_setFragmentTrig(ts + 10);
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts + 20);
+    closeAndDrain();
+    stopStore();
+    EXPECT_EQ(files("meas").size(), 3u);
+    auto usb = files("usb_meas");
+    ASSERT_EQ(usb.size(), 1u);   // the file begun after the stick came back
+    EXPECT_EQ(usb.begin()->second, files("meas")[usb.begin()->first]);
+    EXPECT_TRUE(logContains(takeLogTexts(), "due to media absence"));
+}
