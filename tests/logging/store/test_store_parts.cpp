@@ -1,0 +1,300 @@
+// Lists, actions, virtual files, fragmenter, writers and pretrigger one by one.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <type_traits>
+
+#include "logging/meas_file_compose.h"
+#include "logging/meas_frame.h"
+#include "logging/store/writer.h"
+#include "measurement/calparams.h"
+#include "platform/timebase.h"
+#include <memory>
+#include <set>
+#include "store_fixture.h"
+
+using namespace measure::store;
+
+namespace {
+
+struct Item {
+    explicit Item(int v) : value(v) {}
+    int value;
+};
+
+uint8_t* bytes(std::initializer_list<uint8_t> b) {
+    auto* p = static_cast<uint8_t*>(std::malloc(b.size()));
+    std::copy(b.begin(), b.end(), p);
+    return p;
+}
+
+// A writer that only records what it is asked to do.
+class RecordingWriter : public Writer {
+public:
+    RecordingWriter(Backend& be, uint8_t type) : Writer(be, type) {}
+    bool isOpen(int vf) override { return open_.count(vf) != 0; }
+    bool open(int vf) override {
+        open_.insert(vf);
+        return writePendingMeta(vf);
+    }
+    bool write(int vf, const uint8_t* d, unsigned n) override {
+        if (!isOpen(vf) && !open(vf)) return false;
+        return writeBytes(vf, d, n);
+    }
+    std::vector<uint8_t> out;
+
+protected:
+    bool taskMain() override { return false; }
+    bool writeBytes(int, const uint8_t* d, unsigned n) override {
+        out.insert(out.end(), d, d + n);
+        return true;
+    }
+
+private:
+    std::set<int> open_;
+};
+
+MeasAppStore_FileInfo_s* fileInfo(uint32_t initTs, uint32_t closeTs) {
+    auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
+    std::snprintf(f->name, sizeof f->name, "A0101001.0%02x", initTs & 0xFF);
+    f->initTs = initTs;
+    f->closeTs = closeTs;
+    f->vfIdx = -1;
+    return f;
+}
+
+}  // namespace
+
+static_assert(!std::is_copy_constructible_v<Lock> && !std::is_copy_assignable_v<Lock>);
+
+TEST_F(StoreTest, ListIteratorsAndCuts) {
+    List<Item> l;
+    Iterator<Item>* tail = l.createIterator("t", true);
+    ASSERT_NE(tail, nullptr);
+    EXPECT_EQ(tail->position(), 0u);
+    EXPECT_EQ(tail->step(), nullptr);
+    for (int i = 0; i < 5; ++i) l.add(new Item(i), 4);
+    Item* first = tail->step();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->value, 0);   // a tail iterator on an empty list reads the first node appended
+    EXPECT_EQ(tail->position(), 0u);
+    tail->step();
+    EXPECT_EQ(tail->position(), 1u);
+
+    std::vector<Iterator<Item>*> its;
+    for (int i = 1; i < 16; ++i) its.push_back(l.createIterator("x", false));
+    EXPECT_EQ(l.createIterator("seventeenth", false), nullptr);
+    EXPECT_TRUE(logContains(takeLogTexts(), "seventeenth(): Already assigned the maximum number of iterators! 16"));
+    for (auto* it : its) delete it;
+    delete tail;
+
+    EXPECT_EQ(l.totalSize(), 5u * 20u);
+    List<Item>* cut = l.removeSublist(9);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->count(), 5u);
+    EXPECT_EQ(l.count(), 0u);
+    EXPECT_EQ(l.cutCount(), 5u);
+    EXPECT_EQ(l.totalSize(), 0u);
+    delete cut;
+    Iterator<Item>* late = l.createIterator("late", true);
+    EXPECT_EQ(late->position(), 5u);
+    l.add(new Item(9), 4);
+    EXPECT_EQ(late->step()->value, 9);
+    delete late;
+}
+
+TEST_F(StoreTest, ActionsRunOnlyOnTheirWriterTypesAndOwnTheirData) {
+    Backend be(0);
+    RecordingWriter usb(be, WRITER_TYPE_USB);
+    ActionFlushFile flush(0);
+    EXPECT_EQ(flush.execute(usb), 0);
+    CopyFile_t copy{1, 1, 1, 1, "usb_meas:", 1};
+    ActionFileCopy cp(copy);
+    EXPECT_EQ(cp.execute(usb), 2);   // internal-drive writers only
+    EXPECT_EQ(cp.size(), 36u + 9u);
+
+    ActionMetaData bad(0, 8, bytes({1}), 1);
+    EXPECT_EQ(bad.execute(usb), 1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "Writer::writeMetaData() called with invalid hdrType (8)"));
+
+    // metadata before the file's first data is kept and follows its opening
+    ActionMetaData event(3, 6, bytes({0xAA, 0xBB}), 2);
+    EXPECT_EQ(event.execute(usb), 0);
+    EXPECT_TRUE(usb.out.empty());
+    ActionData data(5, 6, 3, bytes({1, 2, 3}), 3);
+    EXPECT_EQ(data.execute(usb), 0);
+    EXPECT_EQ(usb.out, (std::vector<uint8_t>{0xFF, 6, 0, 0, 0, 2, 0xAA, 0xBB, 1, 2, 3}));
+    ActionMetaData dyn(3, 0, bytes({7, 7}), 2);
+    usb.out.clear();
+    EXPECT_EQ(dyn.execute(usb), 0);
+    EXPECT_EQ(usb.out, (std::vector<uint8_t>{7, 7}));
+    EXPECT_TRUE(dyn.forward());
+    EXPECT_FALSE(event.forward());
+
+    // a closing action deletes its virtual file when it goes
+    MeasAppStore_FileInfo_s* f = fileInfo(0, MEAS_TS_UNSET);
+    VirtualFile* vf = virtualFiles.create(0, f);
+    ASSERT_NE(vf, nullptr);
+    EXPECT_THROW(ActionOpen(0, nullptr, 0), const char*);
+    auto* close = new ActionClose(0, vf->index());
+    EXPECT_EQ(f->vfIdx, -1);
+    EXPECT_EQ(virtualFiles.get(0, vf->index()), vf);
+    delete close;
+    EXPECT_EQ(virtualFiles.get(0, 0), nullptr);
+}
+
+TEST_F(StoreTest, VirtualFileRegistryAndFragmenter) {
+    std::vector<VirtualFile*> live;
+    for (uint32_t i = 0; i < 32; ++i) live.push_back(virtualFiles.create(0, fileInfo(1000 * i, 1000 * i + 500)));
+    ASSERT_NE(live.back(), nullptr);
+    MeasAppStore_FileInfo_s* extra = fileInfo(99000, MEAS_TS_UNSET);
+    EXPECT_EQ(virtualFiles.create(0, extra), nullptr);
+    EXPECT_TRUE(logContains(takeLogTexts(), "VirtualFiles::create() file slots full"));
+    std::free(extra);
+    EXPECT_EQ(virtualFiles.find(0, 2200), 2);
+    EXPECT_EQ(virtualFiles.find(0, 2700), -1);   // between two files
+    delete virtualFiles.remove(0, 1);
+    delete virtualFiles.remove(0, 2);
+    delete virtualFiles.remove(0, 0);   // the lowest live index moves past 1 and 2
+    EXPECT_EQ(virtualFiles.get(0, 3), live[3]);
+    EXPECT_NE(virtualFiles.create(0, fileInfo(40000, MEAS_TS_UNSET)), nullptr);
+    // header: 42 + 6 + 0 (no client configuration) + 10 + 42
+    EXPECT_EQ(live[3]->headerSize(), 42u + 6u + 10u + 42u);
+
+    cal().FILEFRAGMENTATION_SIZE = 1;
+    cal().FILEFRAGMENTATION_TIME = 2;
+    Fragmenter fr;
+    fr.init(0, 1000, 100);
+    fr.write(0, 1048476);
+    EXPECT_EQ(fr.checkFragment(), 1);
+    const uint32_t now = time_getTimestamp();
+    Fragmenter timed;
+    timed.init(0, now - 20000, 100);
+    EXPECT_EQ(timed.checkFragment(), 0);   // only its header
+    timed.write(0, 100);
+    EXPECT_EQ(timed.checkFragment(), 2);
+    timed.setPassThrough(false);
+    timed.write(0, 50);
+    EXPECT_EQ(timed.held(), 50u);
+    timed.forward(0, 20);
+    EXPECT_EQ(timed.held(), 30u);
+    timed.setPassThrough(true);
+    EXPECT_EQ(timed.handedOver(), 150u);
+    cal().FILEFRAGMENTATION_SIZE = 0;
+    Fragmenter unlimited;
+    unlimited.init(0, now, 100);
+    unlimited.write(0, 0xF0000000u);
+    EXPECT_EQ(unlimited.checkFragment(), 0);
+    cal().FILEFRAGMENTATION_TIME = 0;
+}
+
+TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
+    Backend be(1);
+    EXPECT_TRUE(be.isOfflineDataFlushed());
+    std::vector<std::unique_ptr<RecordingWriter>> ws;
+    for (int i = 0; i < 9; ++i) ws.push_back(std::make_unique<RecordingWriter>(be, WRITER_TYPE_BFS));
+    for (int i = 0; i < 8; ++i) EXPECT_TRUE(be.subscribe(*ws[i]));
+    EXPECT_FALSE(be.subscribe(*ws[8]));
+    EXPECT_FALSE(be.subscribe(*ws[0]));   // already subscribed
+    be.add(new ActionFlushAll(), 16);
+    EXPECT_FALSE(be.isOfflineDataFlushed());
+    for (int i = 0; i < 8; ++i) {
+        unsigned held = 99;
+        ASSERT_NE(be.next(*ws[i], &held), nullptr);
+        EXPECT_EQ(held, unsigned(i));
+        be.done(held);
+    }
+    EXPECT_TRUE(be.isOfflineDataFlushed());
+    EXPECT_TRUE(be.remove(*ws[3]));
+    EXPECT_EQ(ws[3]->id(), 255);
+    unsigned held = 0;
+    EXPECT_EQ(be.next(*ws[3], &held), nullptr);
+    for (auto& w : ws) be.disown(w.get());
+}
+
+TEST_F(StoreTest, FileMadeOverAnOldOneHoldsNoStaleBytes) {
+    LapOutFraState lof{};
+    LapOutFra_getState(&lof);
+    char name[40];
+    ASSERT_GE(LapOutFra_genFilename(name, sizeof name, 0, lof.outing, lof.lap, lof.fragment), 0);
+    writeFile(std::string("meas/") + name, std::string(1 << 20, 'x'));
+    configure();
+    for (uint32_t ts = 1000; ts < 2000; ts += 10) feed(0, ts);
+    closeAndDrain();
+    stopStore();
+    auto f = files("meas");
+    ASSERT_EQ(f.count(name), 1u);
+    MeasFileContent c;
+    std::string err;
+    EXPECT_TRUE(meas_file_read(f[name].data(), f[name].size(), c, err, &layouts())) << err;
+    EXPECT_LT(f[name].size(), 4096u);
+}
+
+TEST_F(StoreTest, EventsInsideThePretriggerWindowAreKept) {
+    configure(2.5f);
+    feed(0, time_getTimestamp());   // opens the file
+    const uint32_t now = time_getTimestamp();
+    const uint8_t oldEvent[] = {1, 1, 1};
+    const uint8_t recentEvent[] = {2, 2, 2};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, oldEvent, 3, now - 40000, MEAS_META_EVENT);
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, recentEvent, 3, now - 10000, MEAS_META_EVENT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return meas_app_PreTrigMeasRunning(meas[0].store) == 1; }, 2000));
+    meas_app_PreTrigTrigger(meas[0].store);   // not armed: changes nothing
+    EXPECT_TRUE(logContains(takeLogTexts(), "trigger came without being armed"));
+    closeAndDrain();
+    stopStore();
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 1u);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(f.begin()->second.data(), f.begin()->second.size(), c, err, &layouts())) << err;
+    std::vector<std::vector<uint8_t>> events;
+    for (auto& m : c.metas)
+        if (m.type == MEAS_META_EVENT) events.push_back(m.payload);
+    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{2, 2, 2}}));
+}
+
+TEST_F(StoreTest, FramesThatCannotBeHandedOverAreCountedLost) {
+    configure();
+    meas_app_PreTrigPutMeasFrame(meas[0].store, -1, bytes({1, 2, 3, 4}), 4, 0, 0);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 1u);
+    // no lap counters: the record cannot be placed in a file
+    LapOutFra_resetForTest();
+    feed(0, 5000);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
+}
+
+TEST_F(StoreTest, EveryFrameHandedOutIsRecoded) {
+    // a sub-sampled frame taken without an explicit recode still reads back
+    MeasFrame* f = MeasFrame_alloc(64, 4096, 4 + 2 * 2, 2);
+    ASSERT_EQ(MeasFrame_HSL_calc_IndexTranslation(f, 0, 1, 0), 0);
+    std::vector<std::vector<uint8_t>> values;
+    for (uint32_t i = 0; i < 5; ++i) {
+        values.push_back({uint8_t(i), 1, uint8_t(i), 2});
+        auto r = makeRecord(100 + i, values.back());
+        ASSERT_EQ(MeasFrame_put(f, r.data(), uint32_t(r.size())), 0);
+    }
+    uint8_t* buf = nullptr;
+    uint32_t len = 0, plain = 0, packed = 0;
+    ASSERT_EQ(MeasFrame_get(f, 2, &buf, &len, &plain, &packed), 0);
+    EXPECT_NE(packed, 0u);
+    ComposedFile file;
+    MeasFileHeaderInfo hi;
+    hi.numBlocks = 1;
+    file.header(hi);
+    file.descriptor(2, 8);
+    file.opening(100, "car");
+    file.append(buf, len);
+    std::free(buf);
+    MeasFrame_free(f);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(file.bytes.data(), file.bytes.size(), c, err, &layouts())) << err;
+    ASSERT_EQ(c.records.size(), 5u);
+    for (uint32_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(c.records[i].timeStamp, 100 + i);
+        EXPECT_EQ(c.records[i].values, values[i]);
+    }
+}
