@@ -38,6 +38,7 @@ protected:
         measure::store::backendSetTiming(t);
         ASSERT_EQ(MeasAppStore_init(), 0);
         meas_store_stats() = MeasStoreStats{};
+        for (unsigned m = 0; m < 3; ++m) meas_store_writeCounters(m, 0) = meas_store_writeCounters(m, 1) = {};
         takeLogTexts();
     }
     void TearDown() override {
