@@ -193,7 +193,9 @@ bool VirtualFile::writeHeader(Writer& w) {
     }
     if (!executed) return false;
     if (w.type() & WRITER_TYPES_FILE) {
-        if (info_ && info_->measIdx < MEAS_COUNT) meas[info_->measIdx].fileWritten = 1;
+        // both file writers set it; the logging raster reads and clears it
+        if (info_ && info_->measIdx < MEAS_COUNT)
+            std::atomic_ref<uint8_t>(meas[info_->measIdx].fileWritten).store(1, std::memory_order_relaxed);
     }
     return true;
 }
