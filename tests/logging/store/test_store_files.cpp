@@ -1,0 +1,113 @@
+// The file store's decisions: which file a record joins, when a file closes,
+// frames handed over by age, the D-flag cleanup of a drive.
+#include <gtest/gtest.h>
+
+#include "host/kernel.h"
+#include "store_fixture.h"
+
+namespace {
+
+std::vector<std::string> closings;
+int recordClosing(const MeasAppStore_SbRequest* r, unsigned, unsigned) {
+    closings.push_back(r->fileName);
+    return 3;   // busy: the store closes the file itself
+}
+uint32_t flags = 0;
+uint32_t getFlags() { return flags; }
+
+}  // namespace
+
+TEST_F(StoreTest, LateRecordsJoinTheirFileAndTheLastBlockClosesIt) {
+    closings.clear();
+    MeasAppStoreHooks h{};
+    h.sbCreate = recordClosing;
+    MeasAppStore_setHooks(h);
+    configure();
+    feed(0, 1000);
+    feed(1, 1000);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);   // block 1 opens the next file
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 2u);
+    EXPECT_TRUE(closings.empty());   // block 2 still writes into the first
+    feed(1, 1490);   // late, but before the trigger: the old file
+    EXPECT_TRUE(closings.empty());
+    feed(1, 1520);   // the second block leaves: now the first file closes
+    ASSERT_EQ(closings.size(), 1u);
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 1u);
+    closeAndDrain();
+    ASSERT_EQ(closings.size(), 2u);
+    stopStore();
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
+
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 2u);
+    MeasFileContent first, second;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(f[closings[0]].data(), f[closings[0]].size(), first, err, &layouts())) << err;
+    ASSERT_TRUE(meas_file_read(f[closings[1]].data(), f[closings[1]].size(), second, err, &layouts())) << err;
+    std::vector<uint32_t> ts1, ts2;
+    for (auto& r : first.records) ts1.push_back(r.timeStamp);
+    for (auto& r : second.records) ts2.push_back(r.timeStamp);
+    EXPECT_EQ(ts1, (std::vector<uint32_t>{1000, 1000, 1490}));
+    EXPECT_EQ(ts2, (std::vector<uint32_t>{1510, 1520}));
+    // the first file names its closing time stamp
+    bool closeTs = false;
+    for (auto& m : first.metas) closeTs |= m.type == MEAS_META_CLOSE_TS && be_get32(m.payload.data()) == 1500;
+    EXPECT_TRUE(closeTs);
+}
+
+TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
+    MeasAppStoreHooks h{};
+    h.getFlags = getFlags;
+    MeasAppStore_setHooks(h);
+    configure();
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    feed(1, 1000);
+    feed(0, 1000);
+    feed(0, 1010);
+    MeasAppStore_checkForFlush();
+    EXPECT_TRUE(waitFor([&] { return files("meas").empty(); }, 100));   // nothing written yet
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    MeasAppStore_checkForFlush();
+    // the writer flushes what it wrote within half a second
+    ASSERT_TRUE(waitFor(
+        [&] {
+            auto f = files("meas");
+            return f.size() == 1 && f.begin()->second.size() > 100;
+        },
+        3000));
+
+    // block 1 moves on, block 2 falls silent in the first file; its deadline
+    // passes while a stop is pending: the file stays open until that is served
+    LapOutFra_setFragmentTrig(1100);
+    feed(0, 1110);
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 2u);
+    flags = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+    MeasAppStore_checkForFlush();
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 2u);
+    flags = 0;
+    MeasAppStore_checkForFlush();
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 1u);
+    closeAndDrain();
+    stopStore();
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
+    EXPECT_EQ(files("meas").size(), 2u);
+}
+
+TEST_F(StoreTest, DriveWithTheDFlagLosesItsFilesButTheArchived) {
+    writeFile("meas/A0101001.001", "old");
+    writeFile("meas/A0101001.002", "keep");
+    ASSERT_TRUE(host::setFileAttributes("meas:/A0101001.002", host::ATTR_ARCHIVE));
+    EXPECT_EQ(MeasAppStore_driveCheckDirectoryFlags("meas:"), 0);   // no flag: nothing happens
+    EXPECT_EQ(files("meas").size(), 2u);
+    ASSERT_TRUE(host::setFileAttributes("meas:", 0x01));
+    EXPECT_EQ(MeasAppStore_driveCheckDirectoryFlags("meas:"), 1);
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 1u);
+    EXPECT_EQ(f.begin()->first, "A0101001.002");
+    uint32_t attrs = 0;
+    ASSERT_TRUE(host::getFileAttributes("meas:", &attrs));
+    EXPECT_EQ(attrs & 0x01, 0u);
+    EXPECT_EQ(MeasAppStore_driveCheckDirectoryFlags("meas2:"), -1);
+}
