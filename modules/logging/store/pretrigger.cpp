@@ -84,15 +84,20 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
     putAction(new (std::nothrow) ActionOpen(measIdx_, vf, vf->index()));
 }
 
-void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs) {
-    auto* a = new (std::nothrow) ActionData(firstTs, lastTs, vfIdx, data, length);
+// Puts a content action and counts its bytes for the fragmenter; the data go
+// with the action, or are freed when no action could be made.
+void Pretrigger::putContent(ActionData* a, uint8_t* data) {
     if (!a) {
         std::free(data);
         putAction(nullptr);
         return;
     }
-    fragmenter_.write(vfIdx, a->dataSize());
+    fragmenter_.write(a->vfIdx(), a->dataSize());
     putAction(a);
+}
+
+void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs) {
+    putContent(new (std::nothrow) ActionData(firstTs, lastTs, vfIdx, data, length), data);
 }
 
 void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
@@ -102,25 +107,11 @@ void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_
         std::free(data);
         return;
     }
-    auto* a = new (std::nothrow) ActionMetaData(vf, type, data, length, ts);
-    if (!a) {
-        std::free(data);
-        putAction(nullptr);
-        return;
-    }
-    fragmenter_.write(vf, a->dataSize());
-    putAction(a);
+    putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
 }
 
 void Pretrigger::putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type) {
-    auto* a = new (std::nothrow) ActionMetaData(vfIdx, type, data, length);
-    if (!a) {
-        std::free(data);
-        putAction(nullptr);
-        return;
-    }
-    fragmenter_.write(vfIdx, a->dataSize());
-    putAction(a);
+    putContent(new (std::nothrow) ActionMetaData(vfIdx, type, data, length), data);
 }
 
 void Pretrigger::closeFile(int vfIdx) { putAction(new (std::nothrow) ActionClose(measIdx_, vfIdx)); }

@@ -64,6 +64,7 @@ public:
 
 private:
     bool taskMain() override;
+    void putContent(ActionData* a, uint8_t* data);
     void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
 
     unsigned measIdx_;
