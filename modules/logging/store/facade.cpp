@@ -94,7 +94,11 @@ void meas_app_PreTrigDelete(void* h) {
         Pretrigger* expected = pt(h);
         s.compare_exchange_strong(expected, nullptr);
     }
+    const unsigned m = pt(h)->measIdx();
     delete pt(h);
+    // no writer runs any more: files left open go with their file infos
+    MeasAppStore_dropFiles(m);
+    virtualFiles.dropMeasurement(m);
 }
 
 void meas_app_PreTrigArm(void* h) {

@@ -106,11 +106,22 @@ int MeasAppStore_init() {
     return 0;
 }
 
-void MeasAppStore_deinit() {
-    while (MeasAppStore_FileInfo_s* f = gQueueHead) {
+void MeasAppStore_dropFiles(unsigned measIdx) {
+    if (!queueLock("MeasAppStore_dropFiles()")) return;
+    MeasAppStore_FileInfo_s* next = nullptr;
+    for (auto* f = gQueueHead; f; f = next) {
+        next = f->qNext;
+        if (f->measIdx != measIdx) continue;
+        while (MeasAppStoreBlockData* d = f->blocks) blockUnlink(d);
         queueRemove(f);
-        if (f->vfIdx < 0) std::free(f);   // files with a virtual file are freed with it
+        f->vfIdx = -1;
     }
+    queueUnlock();
+}
+
+void MeasAppStore_deinit() {
+    // queued files belong to their virtual files
+    gQueueHead = gQueueTail = nullptr;
     if (gFileQueueSem) semDelete(gFileQueueSem);
     gFileQueueSem = nullptr;
 }

@@ -70,8 +70,11 @@ void MeasAppStore_setHooks(const MeasAppStoreHooks& hooks);
 // Queue, its mutex and the logger id; 0 on success, 1 on failure.
 int MeasAppStore_init();
 uint32_t meas_app_getLoggerId();
-// Frees every queued file and the mutex (shutdown, tests).
+// Forgets the queue and frees the mutex (shutdown, tests).
 void MeasAppStore_deinit();
+// Takes the measurement's files out of the queue and detaches its blocks
+// from them (its store is being deleted with the files still open).
+void MeasAppStore_dropFiles(unsigned measIdx);
 
 // Frame (and for sub-sampled blocks its index translation) of a data block
 // from its configuration; 0 success, 1 failure (logged).
@@ -115,6 +118,8 @@ unsigned MeasAppStore_queuedFiles(unsigned measIdx);
 
 // ---- facade of a measurement's store (null handles do nothing) ----------------------
 void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);
+// Stops and deletes the store with its writers; files still open are dropped
+// (what the writers had of them stays on the drives).
 void meas_app_PreTrigDelete(void* handle);
 void meas_app_PreTrigArm(void* handle);
 void meas_app_PreTrigTrigger(void* handle);

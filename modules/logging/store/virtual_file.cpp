@@ -278,6 +278,13 @@ void VirtualFiles::deregisterWriter(unsigned measIdx, unsigned id) {
         if (VirtualFile* vf = s.load()) vf->deregisterWriter(measIdx, id);
 }
 
+void VirtualFiles::dropMeasurement(unsigned measIdx) {
+    if (measIdx >= kMeas) return;
+    ScopeLock sl(this, "VirtualFiles::dropMeasurement");
+    for (auto& s : slots_[measIdx]) delete s.exchange(nullptr);
+    lowest_[measIdx].store(last_[measIdx].load() + 1);
+}
+
 void VirtualFiles::reset() {
     ScopeLock sl(this, "VirtualFiles::reset");
     for (unsigned m = 0; m < kMeas; ++m) {

@@ -64,6 +64,8 @@ public:
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);
     void deregisterWriter(unsigned measIdx, unsigned id);
+    // Deletes every live file of a measurement (its store is gone).
+    void dropMeasurement(unsigned measIdx);
     // Deletes every live file (tests, shutdown).
     void reset();
 

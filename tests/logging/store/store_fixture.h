@@ -17,6 +17,7 @@
 #include "logging/cfg_meas.h"
 #include "logging/lapoutfra.h"
 #include "logging/meas_file_reader.h"
+#include "logging/meas_frame.h"
 #include "logging/meas_runtime.h"
 #include "logging/logging_fixture.h"
 #include "logging/store/meas_app_store.h"
@@ -43,7 +44,13 @@ protected:
     }
     void TearDown() override {
         stopStore();
-        for (auto& b : blocks) MeasAppStore_deinitData(&b);
+        for (auto& b : blocks) {
+            if (!b.storeData) continue;
+            uint8_t* left = nullptr;   // records never handed over
+            MeasFrame_get(b.storeData->frame, 0, &left, nullptr, nullptr, nullptr);
+            std::free(left);
+            MeasAppStore_deinitData(&b);
+        }
         meas_app_free_MEASConfiguration(meas[0].config);
         meas[0] = meas_t{};
         measure::store::virtualFiles.reset();

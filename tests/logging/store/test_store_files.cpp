@@ -111,3 +111,16 @@ TEST_F(StoreTest, DriveWithTheDFlagLosesItsFilesButTheArchived) {
     EXPECT_EQ(attrs & 0x01, 0u);
     EXPECT_EQ(MeasAppStore_driveCheckDirectoryFlags("meas2:"), -1);
 }
+
+TEST_F(StoreTest, StoreDeletedWithFilesOpenLeavesNothingBehind) {
+    configure();
+    for (uint32_t ts = 1000; ts < 3000; ts += 10) feed(0, ts);
+    feed(1, 1000);
+    ASSERT_EQ(MeasAppStore_queuedFiles(0), 1u);
+    stopStore();
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
+    EXPECT_EQ(blocks[0].storeData->file, nullptr);
+    feed(0, 3000);   // no store: the record is counted lost
+    EXPECT_GE(meas_store_stats().meas_lost_frames_m01, 1u);
+    EXPECT_EQ(files("meas").size(), 1u);
+}
