@@ -8,6 +8,7 @@
 #include "logging/meas_frame.h"
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
+#include "measurement/catalogue.h"
 #include "platform/timebase.h"
 #include <memory>
 #include <set>
@@ -297,4 +298,26 @@ TEST_F(StoreTest, EveryFrameHandedOutIsRecoded) {
         EXPECT_EQ(c.records[i].timeStamp, 100 + i);
         EXPECT_EQ(c.records[i].values, values[i]);
     }
+}
+
+TEST_F(StoreTest, BufferAndDataSizeStatisticsInTheSignalPage) {
+    ASSERT_EQ(catalogue_init(), 1);
+    ASSERT_EQ(meas_store_publishStats(), 1);
+    ASSERT_NE(catalogue_addr("meas_backend_buf_cnt_ecu"), 0u);
+    ASSERT_NE(catalogue_addr("meas_data_size_m01_compressed"), 0u);
+    configure(2.5f);
+    const uint32_t now = time_getTimestamp();
+    for (uint32_t i = 0; i < 640; ++i) feed(0, now + i * 10);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            meas_store_updateBufferStats(meas[0].store, nullptr);
+            return meas_store_stats().meas_pretrig_buf_cnt_ecu >= 10;
+        },
+        2000));
+    const MeasStoreStats& s = meas_store_stats();
+    EXPECT_EQ(s.meas_pretrig_buf_state_ecu, uint32_t(PRETRIG_BUFFERING));
+    EXPECT_EQ(s.meas_pretrig_buf_state_fde, 0u);
+    EXPECT_EQ(s.meas_data_size_m01_uncompressed, 640u * 12u);
+    EXPECT_GT(s.meas_data_size_m01_compressed, 0u);
+    EXPECT_LT(s.meas_data_size_m01_compressed, s.meas_data_size_m01_uncompressed);
 }
