@@ -117,6 +117,7 @@ TEST_F(StoreTest, StoreDeletedWithFilesOpenLeavesNothingBehind) {
     for (uint32_t ts = 1000; ts < 3000; ts += 10) feed(0, ts);
     feed(1, 1000);
     ASSERT_EQ(MeasAppStore_queuedFiles(0), 1u);
+    ASSERT_TRUE(waitFor([&] { return files("meas").size() == 1; }, 5000));
     stopStore();
     EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
     EXPECT_EQ(blocks[0].storeData->file, nullptr);
