@@ -1,5 +1,6 @@
 // The file store: which file each record belongs to, the queue of open files,
 // frame hand-over, closing and the time-out check.
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +85,12 @@ void blockUnlink(MeasAppStoreBlockData* d) {
 }
 
 void* storeOf(unsigned measIdx) { return measIdx < MEAS_COUNT ? meas[measIdx].store : nullptr; }
+
+// The event logger's task matches events against the close time stamp
+// (VirtualFiles::find) while the logging raster sets it.
+void setCloseTs(MeasAppStore_FileInfo_s* f, uint32_t ts) {
+    std::atomic_ref<uint32_t>(f->closeTs).store(ts, std::memory_order_relaxed);
+}
 
 bool deadlinePassed(uint32_t deadline, uint32_t now) {
     return deadline != MEAS_TS_UNSET && int32_t(now - deadline) >= 0;
@@ -307,7 +314,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         }
         queueAdd(f);
         if (pred && pred->closeTs == MEAS_TS_UNSET) {
-            pred->closeTs = f->initTs;
+            setCloseTs(pred, f->initTs);
             pred->closeDeadline = time_getTimestamp() + kCloseDelay;
             syslogx(151, "meas_app_open_file(): close_timestamp set late %s", pred->name);
         } else if (pred && pred->closeTs != f->initTs) {
@@ -346,7 +353,7 @@ void meas_app_close_file(MeasBlock* block, unsigned sbType) {
         f->closeType = hooks.takeLapCloseRequest && hooks.takeLapCloseRequest(f->measIdx) ? MEAS_FCLOSE_LAPREQ
                                                                                             : MEAS_FCLOSE_OTHER;
         if (f->closeTs == MEAS_TS_UNSET) {
-            f->closeTs = LapOutFra_getTimeStamp();
+            setCloseTs(f, LapOutFra_getTimeStamp());
             f->closeDeadline = time_getTimestamp() + kCloseDelay;
         }
     }

@@ -162,7 +162,9 @@ bool VirtualFile::getFileName(char* buf, unsigned size) const {
 }
 
 bool VirtualFile::checkFileInfoMatch(unsigned measIdx, uint32_t ts) const {
-    return info_ && info_->measIdx == measIdx && info_->initTs <= ts && info_->closeTs >= ts;
+    if (!info_ || info_->measIdx != measIdx || info_->initTs > ts) return false;
+    // set by the logging raster while other tasks look files up
+    return std::atomic_ref<uint32_t>(info_->closeTs).load(std::memory_order_relaxed) >= ts;
 }
 
 void VirtualFile::invalidateFileInfo() {
