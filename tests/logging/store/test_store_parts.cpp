@@ -261,10 +261,16 @@ TEST_F(StoreTest, FramesThatCannotBeHandedOverAreCountedLost) {
     configure();
     meas_app_PreTrigPutMeasFrame(meas[0].store, -1, bytes({1, 2, 3, 4}), 4, 0, 0);
     EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 1u);
+    // without its mutex the file queue is not touched: the record is lost, counted
+    MeasAppStore_deinit();
+    feed(0, 4000);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "meas_app_open_file(): could not take gFileQueueSem"));
+    ASSERT_EQ(MeasAppStore_init(), 0);
     // no lap counters: the record cannot be placed in a file
     LapOutFra_resetForTest();
     feed(0, 5000);
-    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 3u);
 }
 
 TEST_F(StoreTest, EveryFrameHandedOutIsRecoded) {
