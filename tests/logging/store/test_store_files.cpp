@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "host/kernel.h"
+
+#include <atomic>
 #include "store_fixture.h"
 
 namespace {
@@ -124,4 +126,36 @@ TEST_F(StoreTest, StoreDeletedWithFilesOpenLeavesNothingBehind) {
     feed(0, 3000);   // no store: the record is counted lost
     EXPECT_GE(meas_store_stats().meas_lost_frames_m01, 1u);
     EXPECT_EQ(files("meas").size(), 1u);
+}
+
+namespace {
+std::atomic<int> copies{0};
+std::string copiedName;
+uint16_t copiedFragment = 0;
+void copyTask(uint16_t, uint16_t, uint16_t, uint16_t fragment, unsigned measIdx, char* name, uint8_t owned) {
+    copiedName = name ? name : "";
+    copiedFragment = fragment;
+    EXPECT_EQ(measIdx, 0u);
+    if (owned) std::free(name);
+    copies.fetch_add(1);
+}
+}  // namespace
+
+TEST_F(StoreTest, FileCopyRunsOnceOnTheInternalWriter) {
+    meas_app_setCopyFileTask(copyTask);
+    copies = 0;
+    configure();
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    char drive[] = "usb_meas:";
+    CopyFile_t c{1, 2, 3, 4, drive, 1};
+    meas_app_PreTrigCopyFile(meas[0].store, &c);
+    drive[0] = 'x';   // the action keeps its own copy of the name
+    ASSERT_TRUE(waitFor([&] { return copies.load() == 1; }, 3000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(copies.load(), 1);   // the USB writer does not run it
+    EXPECT_EQ(copiedName, "usb_meas:");
+    EXPECT_EQ(copiedFragment, 4);
+    meas_app_setCopyFileTask(nullptr);
+    meas_app_PreTrigCopyFile(meas[0].store, &c);
+    ASSERT_TRUE(waitFor([&] { return logContains(takeLogTexts(), "start of r_FileCpyTaskA task failed!"); }, 3000));
 }
