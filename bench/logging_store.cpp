@@ -70,15 +70,16 @@ void BM_StoreSustainedWrite(benchmark::State& state) {
     uint64_t bytes = 0;
     const double cpu0 = cpuSeconds();
     for (auto _ : state) {
-        // one second of logging: 1000 records per block, values that change like signals
-        for (unsigned ms = 0; ms < 1000; ++ms, ts += 10) {
+        // ten seconds of logging: 10000 records per block, values that change like
+        // signals; the writer's idle poll (50 ms) is paid once per iteration
+        for (unsigned ms = 0; ms < 10000; ++ms, ts += 10) {
             for (unsigned i = 0; i < kBlocks; ++i, ++n) {
                 be_put32(rec.data(), ts);
                 for (uint32_t k = 4; k < kRecord; k += 4) be_put32(rec.data() + k, (n * 2654435761u) >> (k % 24));
                 meas_app_store_block(&blocks[i], rec.data());
             }
         }
-        bytes += uint64_t(1000) * kBlocks * kRecord;
+        bytes += uint64_t(10000) * kBlocks * kRecord;
         for (auto& b : blocks) meas_app_store_frame(&b);
         while (!meas_app_PreTrigIsOfflineDataFlushed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
