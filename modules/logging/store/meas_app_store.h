@@ -10,16 +10,21 @@
 // meas_app_PreTrigPut* functions at the same time.
 //
 // Typical use by the logging application:
-//   MeasAppStore_init();                                   once at start-up
+//   MeasAppStore_init(); meas_store_publishStats();        once at start-up
+//   MeasAppStore_setHooks({...});                          flags, status block, event logger
 //   meas[i].store = meas_app_PreTrigInit(i, pretrigger);   per measurement
 //   MeasAppStore_initData(block, 64, 4096);                per data block
 //   meas_app_store_block(block, record);                   per record (rMeas)
 //   MeasAppStore_checkForFlush();                          every second (rMeas)
+//   meas_app_PreTrigCheckFragment(store);                  every tick: 1 size, 2 time
+//   meas_store_updateBufferStats(meas[0].store, meas[2].store);   every tick
 //   meas_app_PreTrigArm / meas_app_PreTrigTrigger          start conditions
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
 //   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
 //   meas_app_PreTrigIsOfflineDataFlushed()
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
+// The file writers set meas[i].fileWritten from their tasks (atomically):
+// read and clear it with std::atomic_ref.
 #pragma once
 
 #include <cstdint>
