@@ -156,13 +156,17 @@ bool Backend::isOfflineDataFlushed() {
     ScopeLock sl(this, "Backend::isOfflineDataFlushed");
     if (count() == 0) return true;
     const uint32_t last = lastPosition();
+    bool anyFileWriter = false;
     for (auto& s : slots_) {
         Writer* w = s.writer.load();
         if (!w || !(w->type() & WRITER_TYPES_FILE)) continue;
+        anyFileWriter = true;
         Iterator<Action>* it = s.iter.load();
         if (!it || !it->hasCurrent() || it->position() != last || s.busy.load() != 0) return false;
     }
-    return true;
+    // Queued data that no file writer has taken yet (the writers subscribe
+    // when their tasks start) is not written.
+    return anyFileWriter;
 }
 
 void Backend::getMeasValues(uint32_t* size, uint32_t* maxSize, uint32_t* cnt, uint32_t* maxCount) const {

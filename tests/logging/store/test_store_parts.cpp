@@ -189,6 +189,19 @@ TEST_F(StoreTest, VirtualFileRegistryAndFragmenter) {
     cal().FILEFRAGMENTATION_TIME = 0;
 }
 
+TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
+    Backend be(1);
+    be.add(new ActionFlushDir(), 16);
+    EXPECT_FALSE(be.isOfflineDataFlushed());
+    RecordingWriter w(be, WRITER_TYPE_BFS);
+    ASSERT_TRUE(be.subscribe(w));
+    unsigned held = 99;
+    ASSERT_NE(be.next(w, &held), nullptr);
+    be.done(held);
+    EXPECT_TRUE(be.isOfflineDataFlushed());
+    be.disown(&w);
+}
+
 TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
     Backend be(1);
     EXPECT_TRUE(be.isOfflineDataFlushed());
