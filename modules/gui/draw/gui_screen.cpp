@@ -41,13 +41,16 @@ void GuiScreen::Invalidate(const GuiRect& rect)
 
 // ---- clip and dispatch -------------------------------------------------------------
 
-bool GuiScreen::ClipToTarget(GuiThing* thing, GuiRect& rect) const
+bool GuiScreen::ClipToTarget(GuiThing* thing, GuiRect& rect, WalkCaller caller) const
 {
-    if (!thing) return false;
+    const bool any = caller == WalkCaller::Any;
     if (mbDrawingBitmap) {
+        if (!thing && !any) return false;
         rect &= mBitmapRect;
     } else {
-        if (!(thing->mStatus & GS_VISIBLE)) return false;
+        // On the screen the caller's clip rectangle is always needed.
+        if (!thing) return false;
+        if (!any && !(thing->mStatus & GS_VISIBLE)) return false;
         if (miInvalidCount == 0 || miDrawNesting == 0) return false;
         rect &= mInvalidRect;
         rect &= thing->mClip;
@@ -62,26 +65,6 @@ GuiViewport* GuiScreen::ViewportsOf(GuiThing* thing)
     for (GuiThing* t = thing; t; t = t->mpParent)
         if (t->mStatus & GS_VIEWPORT_OWNER) return t->mpViewports;
     return nullptr;
-}
-
-template <class Draw>
-void GuiScreen::ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw)
-{
-    if (!ClipToTarget(thing, rect)) return;
-    if (mbDrawingBitmap) {
-        draw(rect);
-        return;
-    }
-    for (GuiViewport* vp = ViewportsOf(thing); vp; vp = vp->next) {
-        if (vp->rect.Contains(rect)) {
-            draw(rect);
-            return;
-        }
-        if (vp->rect.Overlap(rect)) {
-            GuiRect piece = vp->rect & rect;
-            draw(piece);
-        }
-    }
 }
 
 // ---- pixels --------------------------------------------------------------------------

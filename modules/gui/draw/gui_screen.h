@@ -181,17 +181,26 @@ public:
     bool PointerShown() const { return mbPointerShown != 0; }
 
 protected:
+    // Which callers a thing-level primitive draws for: as a rule only for a
+    // visible thing; the pattern line also for a hidden one, and into a
+    // bitmap even without a caller.
+    enum class WalkCaller { Visible, Any };
+
     // The clipped bounding rectangle of a thing-level primitive: false when
     // nothing is to be drawn. Drawing into a bitmap clips to the bitmap;
-    // drawing to the screen needs a visible thing, an open draw bracket and a
-    // counted Invalidate, and clips to the invalid and the clip rectangle.
-    bool ClipToTarget(GuiThing* thing, GuiRect& rect) const;
+    // drawing to the screen needs a (visible) thing, an open draw bracket and
+    // a counted Invalidate, and clips to the invalid and the clip rectangle.
+    bool ClipToTarget(GuiThing* thing, GuiRect& rect, WalkCaller caller = WalkCaller::Visible) const;
     // The viewport list that drawing of thing goes through (that of the
     // nearest viewport owner at or above it), null when there is none.
     static GuiViewport* ViewportsOf(GuiThing* thing);
     // Clip-and-dispatch: calls draw (piece) for each visible piece of rect.
+    // A viewport that holds the whole clipped rectangle ends the walk, so a
+    // piece that holds the whole shape means nothing of it is cut.
     template <class Draw>
-    void ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw);
+    void ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw, WalkCaller caller = WalkCaller::Visible);
+    // The area of the current drawing target: the screen or the bitmap.
+    GuiRect TargetRect() const { return mbDrawingBitmap ? mBitmapRect : GuiRect(0, 0, miWidth - 1, miHeight - 1); }
 
     // Every block of viewport records, so that the destructor frees them all
     // even when a thing still holds records.
@@ -229,3 +238,23 @@ protected:
     uint32_t mulPatternLineBit = 1;
     int32_t* mpSpanTable = nullptr;
 };
+
+template <class Draw>
+void GuiScreen::ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw, WalkCaller caller)
+{
+    if (!ClipToTarget(thing, rect, caller)) return;
+    if (mbDrawingBitmap) {
+        draw(rect);
+        return;
+    }
+    for (GuiViewport* vp = ViewportsOf(thing); vp; vp = vp->next) {
+        if (vp->rect.Contains(rect)) {
+            draw(rect);
+            return;
+        }
+        if (vp->rect.Overlap(rect)) {
+            GuiRect piece = vp->rect & rect;
+            draw(piece);
+        }
+    }
+}

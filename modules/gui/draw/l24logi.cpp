@@ -48,12 +48,6 @@ L24logi::~L24logi()
     mppRows = nullptr;
 }
 
-GuiRect L24logi::TargetRect() const
-{
-    if (mbDrawingBitmap) return mBitmapRect;
-    return GuiRect(0, 0, miWidth - 1, miHeight - 1);
-}
-
 // ---- draw brackets ---------------------------------------------------------------
 
 void L24logi::BeginDraw(GuiThing*)

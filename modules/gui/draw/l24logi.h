@@ -68,8 +68,6 @@ public:
     }
 
 private:
-    // Area of the current drawing target (the screen or the bitmap).
-    GuiRect TargetRect() const;
     // Text at `scale` screen pixels per glyph pixel (1 plain, 2 doubled);
     // anti-aliased fonts are drawn plain.
     void DrawTextScaled(GuiPoint point, const char* text, GuiColor& colour, const GuiFont* font, int count,
