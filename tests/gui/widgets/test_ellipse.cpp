@@ -1,6 +1,8 @@
 // Ellipses: rings and fill stay in their rectangle, the clipped and the fast
 // paths set the same pixels, and small rectangles draw nothing.
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "gui/widgets/test_shapes_fixture.h"
 
@@ -97,14 +99,58 @@ TEST_F(ShapeTest, EllipseCutByTheScreenEdgeEqualsTheSameShapeInTheOpen)
     // running to the screen's edge: the visible part equals the same
     // ellipse drawn further right, shifted back.
     GuiColor both{kInk, kFill, GUI_COLOR_FILL};
-    const GuiRect r(-60, 10, 40, 80), shifted(140, 10, 240, 80);
+    const GuiRect r(-90, 10, 20, 80), shifted(110, 10, 220, 80);
     Paint(win, [&] { screen->Ellipse(win, shifted, both, 2); });
     const Frame open = Snapshot();
     Clear();
     Paint(win, [&] { screen->Ellipse(win, r, both, 2); });
     int wrong = 0;
     for (int y = 0; y < 100; ++y)
-        for (int x = 0; x <= 60; ++x) wrong += Px(x, y) != open[size_t(y) * 1024 + size_t(x + 200)];
+        for (int x = 0; x <= 30; ++x) wrong += Px(x, y) != open[size_t(y) * 1024 + size_t(x + 200)];
     EXPECT_EQ(wrong, 0);
-    EXPECT_EQ(Changed(), Count(GuiRect(0, 10, 40, 80), kInk) + Count(GuiRect(0, 10, 40, 80), kFill));
+    EXPECT_EQ(Changed(), Count(GuiRect(0, 10, 20, 80), kInk) + Count(GuiRect(0, 10, 20, 80), kFill));
+}
+
+namespace {
+
+// The span table as the arc, chord and pie primitives read it.
+class SpanProbe : public L24logi {
+public:
+    SpanProbe() : L24logi(GuiRect(0, 0, 1023, 479)) {}
+    std::vector<std::pair<int, int>> Spans(GuiRect r) {
+        mpSpanTable = new int32_t[size_t(r.Height()) * 2];
+        PlotEllipsePoints(r);
+        std::vector<std::pair<int, int>> out;
+        for (int i = 0; i < r.Height(); ++i) out.emplace_back(mpSpanTable[2 * i], mpSpanTable[2 * i + 1]);
+        delete[] mpSpanTable;
+        mpSpanTable = nullptr;
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(EllipseSpans, EverySpanLiesInItsRectangle)
+{
+    SpanProbe probe;
+    // The flat 60 x 5 rectangle traces 2 pixels past its left side and 1
+    // past its right; rectangles left of the screen keep their own spans.
+    for (GuiRect r : {GuiRect(100, 100, 159, 104), GuiRect(-300, 0, -200, 6), GuiRect(0, 0, 400, 7),
+                      GuiRect(10, 10, 30, 60)}) {
+        const auto spans = probe.Spans(r);
+        ASSERT_EQ(int(spans.size()), r.Height());
+        for (size_t i = 0; i < spans.size(); ++i) {
+            EXPECT_GE(spans[i].first, r.left) << i;
+            EXPECT_LE(spans[i].second, r.right) << i;
+            EXPECT_LE(spans[i].first, spans[i].second) << i;   // every row of these has a span
+        }
+        // Symmetric about the rectangle's middle row (one row lower for an
+        // even number of rows).
+        for (size_t i = 0; i < spans.size(); ++i) EXPECT_EQ(spans[i], spans[spans.size() - 1 - i]) << i;
+    }
+    // A table without rows to trace stays empty; no table: nothing happens.
+    const auto flat = probe.Spans(GuiRect(0, 0, 100, 2));
+    for (const auto& s : flat) EXPECT_GT(s.first, s.second);
+    GuiRect r(0, 0, 50, 50);
+    probe.PlotEllipsePoints(r);
 }
