@@ -63,6 +63,18 @@ protected:
         t->mpPrev = prev;
     }
 
+    // Moves t to the front of its siblings (first child of its parent).
+    static void ToFront(GuiThing* t) {
+        GuiThing* parent = t->mpParent;
+        if (!parent || parent->mpFirstChild == t) return;
+        if (t->mpPrev) t->mpPrev->mpNext = t->mpNext;
+        if (t->mpNext) t->mpNext->mpPrev = t->mpPrev;
+        t->mpPrev = nullptr;
+        t->mpNext = parent->mpFirstChild;
+        parent->mpFirstChild->mpPrev = t;
+        parent->mpFirstChild = t;
+    }
+
     // Draws inside a complete repaint bracket of area.
     template <class F>
     void Paint(GuiThing* t, const GuiRect& area, F&& draw) {

@@ -148,11 +148,7 @@ TEST_F(DrawTest, RectMoveShiftsPixelsUnlessSomethingCoversThem)
 
     GuiThing* cover = AddWindow(root, GuiRect(40, 40, 80, 80));
     // Put the cover in front of w.
-    root->mpFirstChild = cover;
-    cover->mpNext = w;
-    cover->mpPrev = nullptr;
-    w->mpPrev = cover;
-    w->mpNext = nullptr;
+    ToFront(cover);
     screen->GenerateViewportList(root);
     Paint(root, [&] { moved = screen->RectMove(w, GuiRect(0, 0, 49, 49), GuiRect(0, 0, 299, 299), 5, 7); });
     EXPECT_EQ(moved, 0);

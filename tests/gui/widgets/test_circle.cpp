@@ -126,11 +126,7 @@ TEST_F(ShapeTest, CircleThroughSeveralViewportsEqualsTheWholeMasked)
     const Frame full = Snapshot();
     Clear();
     GuiThing* front = AddWindow(root, GuiRect(90, 60, 110, 140));
-    root->mpFirstChild = front;
-    front->mpNext = win;
-    front->mpPrev = nullptr;
-    win->mpPrev = front;
-    win->mpNext = nullptr;
+    ToFront(front);
     screen->GenerateViewportList(root);
     Paint(win, [&] { screen->Circle(win, 100, 100, 30, both, 3); });
     int wrong = 0;

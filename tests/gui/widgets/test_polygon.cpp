@@ -51,11 +51,7 @@ TEST_F(ShapeTest, FillEqualsTheEvenOddOracleForRandomPolygons)
     // top and left, and half are drawn behind a window that cuts them into
     // several viewports.
     GuiThing* front = AddWindow(root, GuiRect(25, 10, 40, 30));
-    root->mpFirstChild = front;
-    front->mpNext = win;
-    front->mpPrev = nullptr;
-    win->mpPrev = front;
-    win->mpNext = nullptr;
+    ToFront(front);
     std::mt19937 rng(24);
     const GuiColor solid{kFill, kFill, GUI_COLOR_FILL};
     for (int round = 0; round < 400; ++round) {
@@ -153,11 +149,7 @@ TEST_F(ShapeTest, PatternFillTilesFromEachViewsCorner)
     // (from x = 8) starts a tile of its own at its left edge.
     Clear();
     GuiThing* front = AddWindow(root, GuiRect(5, 0, 7, 479));
-    root->mpFirstChild = front;
-    front->mpNext = win;
-    front->mpPrev = nullptr;
-    win->mpPrev = front;
-    win->mpNext = nullptr;
+    ToFront(front);
     screen->GenerateViewportList(root);
     Paint(win, [&] { screen->Polygon(win, square, 4, patterned, 0); });
     EXPECT_EQ(Count(GuiRect(5, 0, 7, 9), kUntouched), 30);

@@ -11,6 +11,30 @@ enum class EllipseTrace {
     Fill,   // start errors biased so that the row spans meet the ring inside
 };
 
+// One pass: j counts down from 2 * half (the doubled offset along the axis
+// the pass leaves), i counts up; across and along are the squared half-axes
+// that weigh the two. Calls visit (i, j) per step and returns the number of
+// steps.
+template <class Visit>
+long long TraceEllipsePass(int half, long long across, long long along, long long e, Visit&& visit)
+{
+    long long j = 2LL * half, i = 0, t = 0, steps = 0;
+    do {
+        visit(i, j);
+        e += t;
+        ++i;
+        t += along;
+        e += t;
+        if (e > 0) {
+            e -= j * across;
+            --j;
+            e -= j * across;
+        }
+        ++steps;
+    } while (j * across >= t);
+    return steps;
+}
+
 // Calls visit (a, b) for half-axes p (along x) and q (along y), both at
 // least 1; products are 64-bit, so any 16-bit half-axis is safe.
 template <class Visit>
@@ -18,38 +42,14 @@ void TraceEllipse(int p, int q, EllipseTrace kind, Visit&& visit)
 {
     if (p < 1 || q < 1) return;
     const long long pp = (long long)p * p, qq = (long long)q * q;
-    long long pass1Steps = 0;
-    {
-        long long j = 2LL * q, i = 0, t = 0, e = kind == EllipseTrace::Fill ? -pp * (2LL * q) : 0;
-        do {
-            visit(int(i >> 1), int((j + 1) >> 1));
-            e += t;
-            ++i;
-            t += qq;
-            e += t;
-            if (e > 0) {
-                e -= j * pp;
-                --j;
-                e -= j * pp;
-            }
-            ++pass1Steps;
-        } while (j * pp >= t);
-    }
-    {
-        long long j = 2LL * p, i = 0, t = 0, e = kind == EllipseTrace::Fill ? -qq * pass1Steps : 0;
-        do {
-            visit(int(j >> 1), int((i + 1) >> 1));
-            e += t;
-            ++i;
-            t += pp;
-            e += t;
-            if (e > 0) {
-                e -= j * qq;
-                --j;
-                e -= j * qq;
-            }
-        } while (j * qq >= t);
-    }
+    const bool fill = kind == EllipseTrace::Fill;
+    // Pass 1, top and bottom: b from the doubled q down.
+    const long long steps = TraceEllipsePass(q, pp, qq, fill ? -pp * (2LL * q) : 0, [&](long long i, long long j) {
+        visit(int(i >> 1), int((j + 1) >> 1));
+    });
+    // Pass 2, left and right: a from the doubled p down.
+    TraceEllipsePass(p, qq, pp, fill ? -qq * steps : 0,
+                     [&](long long i, long long j) { visit(int(j >> 1), int((i + 1) >> 1)); });
 }
 
 }  // namespace gui_shapes

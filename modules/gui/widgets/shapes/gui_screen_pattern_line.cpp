@@ -50,42 +50,38 @@ void GuiScreen::PatternLine(int x1, int y1, int x2, int y2, GuiRect& viewIn, con
         mulPatternLineBit = mulPatternLineBit == 1 ? 0x80000000u : mulPatternLineBit >> 1;
         return (pattern & mulPatternLineBit) != 0;
     };
-    // A run of 2 * w2 + 1 pixels across the major axis, cut to the view.
-    auto column = [&](int x, int y) {
-        if (view.IsEmpty() || x < view.left || x > view.right) return;
-        const long long from = std::max<long long>(view.top, (long long)y - w2);
-        const long long to = std::min<long long>(view.bottom, (long long)y + w2);
-        for (long long py = from; py <= to; ++py) mppRows[py][x] = c;
-    };
-    auto row = [&](int x, int y) {
-        if (view.IsEmpty() || y < view.top || y > view.bottom) return;
-        const long long from = std::max<long long>(view.left, (long long)x - w2);
-        const long long to = std::min<long long>(view.right, (long long)x + w2);
-        for (long long px = from; px <= to; ++px) mppRows[y][px] = c;
-    };
-    if (adx >= ady) {
-        const int step = x1 > x2 ? -1 : 1;
-        int err = adx / 2;
-        for (int x = x1, y = y1; step > 0 ? x <= x2 : x >= x2; x += step) {
-            const bool on = advance();
-            if (err >= adx) {
-                err -= adx;
-                y += sy;
-            }
-            if (on) column(x, y);
-            err += ady;
+    // A run of 2 * w2 + 1 pixels across the major axis at major coordinate m
+    // and minor n, cut to the view.
+    auto run = [&](bool xMajor, int m, int n) {
+        if (view.IsEmpty()) return;
+        const long long lo = (long long)n - w2, hi = (long long)n + w2;
+        if (xMajor) {
+            if (m < view.left || m > view.right) return;
+            for (long long y = std::max<long long>(view.top, lo); y <= std::min<long long>(view.bottom, hi); ++y)
+                mppRows[y][m] = c;
+        } else {
+            if (m < view.top || m > view.bottom) return;
+            for (long long x = std::max<long long>(view.left, lo); x <= std::min<long long>(view.right, hi); ++x)
+                mppRows[m][x] = c;
         }
-    } else {
-        const int step = y1 > y2 ? -1 : 1;
-        int err = ady / 2;
-        for (int y = y1, x = x1; step > 0 ? y <= y2 : y >= y2; y += step) {
+    };
+    // One bit per step along the major axis from m1 to m2 inclusive; the
+    // minor coordinate follows the error term.
+    auto walk = [&](bool xMajor, int m1, int n1, int m2, int am, int an, int sn) {
+        const int step = m1 > m2 ? -1 : 1;
+        int err = am / 2;
+        for (int m = m1, n = n1; step > 0 ? m <= m2 : m >= m2; m += step) {
             const bool on = advance();
-            if (err >= ady) {
-                err -= ady;
-                x += sx;
+            if (err >= am) {
+                err -= am;
+                n += sn;
             }
-            if (on) row(x, y);
-            err += adx;
+            if (on) run(xMajor, m, n);
+            err += an;
         }
-    }
+    };
+    if (adx >= ady)
+        walk(true, x1, y1, x2, adx, ady, sy);
+    else
+        walk(false, y1, x1, y2, ady, adx, sx);
 }
