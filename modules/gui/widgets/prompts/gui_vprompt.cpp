@@ -32,8 +32,7 @@ void GuiVPrompt::Draw()
     StandardBorder(fill);
     if (mpText && mpFont) {
         GuiColor c{focused ? mColor[3] : mColor[2], fill, 0};
-        // Glyph cells overlap by one row, as the font's rows include a
-        // blank line.
+        // Characters stack one pixel closer than the font's height.
         const int step = s->TextHeight(mpText, mpFont) - 1;
         int count = 0;
         while (mpText[count]) ++count;
