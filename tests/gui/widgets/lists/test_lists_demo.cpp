@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,16 @@
 namespace {
 
 using ListsDemoTest = ListWidgetTest;
+
+// The build folder: TAV9_BINARY_DIR when set, else the folder of the test
+// program (which lives in the build folder), never the source tree.
+std::string OutputFolder()
+{
+    if (const char* dir = std::getenv("TAV9_BINARY_DIR"); dir && *dir) return dir;
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? ::testing::TempDir() : self.parent_path().string();
+}
 
 TEST_F(ListsDemoTest, WritesThePictureIntoTheBuildFolder)
 {
@@ -59,8 +70,7 @@ TEST_F(ListsDemoTest, WritesThePictureIntoTheBuildFolder)
     GuiThing::mpScreen->Invalidate(pm->mOuter);
     pm->Draw();
 
-    const char* dir = std::getenv("TAV9_BINARY_DIR");
-    const std::string path = std::string(dir ? dir : ::testing::TempDir().c_str()) + "/lists_demo.png";
+    const std::string path = OutputFolder() + "/lists_demo.png";
     std::vector<uint32_t> frame(640 * 480);
     for (int y = 0; y < 480; ++y)
         for (int x = 0; x < 640; ++x) frame[size_t(y) * 640 + size_t(x)] = Pixel(x, y);
