@@ -128,6 +128,11 @@ static void linkBefore(GuiThing* parent, GuiThing* child, GuiThing* before)
     before->mpPrev = child;
 }
 
+void GuiThing::LinkBefore(GuiThing* child, GuiThing* before)
+{
+    linkBefore(this, child, before && before->mpParent == this ? before : nullptr);
+}
+
 void GuiThing::LinkAtFront(GuiThing* child)
 {
     linkBefore(this, child, groupStart(mpFirstChild, child));

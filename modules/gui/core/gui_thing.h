@@ -144,6 +144,9 @@ protected:
     // Links `child` in front of the first child, keeping the groups of
     // viewport owners and stay-in-front things ahead of the others.
     void LinkAtFront(GuiThing* child);
+    // Links an unlinked `child` in front of the child `before` (null: at
+    // the end); only the links change.
+    void LinkBefore(GuiThing* child, GuiThing* before);
     void Unlink(GuiThing* child);
     // Step shared by Add and AddToEnd once the child is linked.
     void ShowLinkedChild(GuiThing* child, int draw, bool drawChildItself);

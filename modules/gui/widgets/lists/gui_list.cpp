@@ -102,29 +102,22 @@ void GuiList::ItemsChanged(int redraw)
 
 // ---- adding and removing --------------------------------------------------------------
 
-void GuiList::Add(GuiThing* item, int redraw)
+void GuiList::AddItem(GuiThing* item, int redraw, bool atEnd)
 {
     if (!item || item == this) return;
     if (item->IsNonClient()) {
-        GuiWindow::Add(item, redraw);
+        if (atEnd) GuiThing::AddToEnd(item, redraw);
+        else GuiWindow::Add(item, redraw);
         return;
     }
     if (IsVisible() && item->mpParent == this && item->IsVisible()) return;
-    GuiThing::Add(item, 0);
+    if (atEnd) GuiThing::AddToEnd(item, 0);
+    else GuiThing::Add(item, 0);
     if (IsVisible()) ItemsChanged(redraw);
 }
 
-void GuiList::AddToEnd(GuiThing* item, int redraw)
-{
-    if (!item || item == this) return;
-    if (item->IsNonClient()) {
-        GuiThing::AddToEnd(item, redraw);
-        return;
-    }
-    if (IsVisible() && item->mpParent == this && item->IsVisible()) return;
-    GuiThing::AddToEnd(item, 0);
-    if (IsVisible()) ItemsChanged(redraw);
-}
+void GuiList::Add(GuiThing* item, int redraw) { AddItem(item, redraw, false); }
+void GuiList::AddToEnd(GuiThing* item, int redraw) { AddItem(item, redraw, true); }
 
 void GuiList::Insert(GuiThing* item, int index, int select, int redraw)
 {
@@ -148,7 +141,7 @@ void GuiList::Insert(GuiThing* item, int index, int select, int redraw)
         item->mpParent->Remove(item, 1);
     }
     // The items from the index on move behind the new one.
-    GuiLinkChildBefore(this, item, GetThing(index));
+    LinkBefore(item, GetThing(index));
     if (!IsVisible()) return;
     ShowLinkedChild(item, 0, true);
     ItemsChanged(0);

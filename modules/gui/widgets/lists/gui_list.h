@@ -88,8 +88,13 @@ protected:
     void AdoptItem(GuiThing* item) const;
     // Invalidates and draws the thing when the list is shown.
     void Repaint(GuiThing* t);
-    // One page towards the end (forward) or the start.
+    // One page or one selectable item towards the end (forward) or the start.
     GuiThing* Page(bool forward);
+    GuiThing* Step(bool forward);
+    // Adds at the front or the end.
+    void AddItem(GuiThing* item, int redraw, bool atEnd);
+    // The layout of both directions: items one after another.
+    void StackItems();
 };
 
 class GuiVertList : public GuiList {

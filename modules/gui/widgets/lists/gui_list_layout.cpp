@@ -14,6 +14,21 @@ int GuiList::CheckAutoScroll()
     return changed;
 }
 
+void GuiList::StackItems()
+{
+    // Each item keeps its extent along the list and takes the client
+    // area's across it; the next starts at its far edge + separation.
+    const bool horizontal = IsHorizontal();
+    int at = horizontal ? mClient.left : mClient.top;
+    for (GuiThing* t = FirstItem(); t; t = NextItem(t)) {
+        const int extent = Extent(t) - 1;
+        if (horizontal) t->Resize(GuiRect(at, mClient.top, at + extent, mClient.bottom));
+        else t->Resize(GuiRect(mClient.left, at, mClient.right, at + extent));
+        AdoptItem(t);
+        at += extent + mSeparation;
+    }
+}
+
 GuiVertList::GuiVertList(const GuiRect& rect, unsigned short id, unsigned short style) : GuiList(rect, id, style)
 {
     mType = GT_VERT_LIST;
@@ -21,16 +36,7 @@ GuiVertList::GuiVertList(const GuiRect& rect, unsigned short id, unsigned short 
 
 GuiVertList::~GuiVertList() = default;
 
-void GuiVertList::PositionChildren()
-{
-    int y = mClient.top;
-    for (GuiThing* t = FirstItem(); t; t = NextItem(t)) {
-        const int h = t->mOuter.bottom - t->mOuter.top;
-        t->Resize(GuiRect(mClient.left, y, mClient.right, y + h));
-        AdoptItem(t);
-        y += h + mSeparation;
-    }
-}
+void GuiVertList::PositionChildren() { StackItems(); }
 
 GuiHorzList::GuiHorzList(const GuiRect& rect, unsigned short id, unsigned short style) : GuiList(rect, id, style)
 {
@@ -39,13 +45,4 @@ GuiHorzList::GuiHorzList(const GuiRect& rect, unsigned short id, unsigned short 
 
 GuiHorzList::~GuiHorzList() = default;
 
-void GuiHorzList::PositionChildren()
-{
-    int x = mClient.left;
-    for (GuiThing* t = FirstItem(); t; t = NextItem(t)) {
-        const int w = t->mOuter.right - t->mOuter.left;
-        t->Resize(GuiRect(x, mClient.top, x + w, mClient.bottom));
-        AdoptItem(t);
-        x += w + mSeparation;
-    }
-}
+void GuiHorzList::PositionChildren() { StackItems(); }

@@ -55,29 +55,22 @@ void GuiList::ScrollCurrentIntoView(int redraw)
     if (paint) Repaint(bar);
 }
 
-GuiThing* GuiList::SelectNext()
+GuiThing* GuiList::Step(bool forward)
 {
     GuiThing* sel = mpSelected;
-    for (GuiThing* t = sel ? NextItem(sel) : FirstItem(); t; t = NextItem(t))
+    auto step = [forward](GuiThing* t) { return forward ? NextItem(t) : PreviousItem(t); };
+    GuiThing* const end = forward ? FirstItem() : LastItem();
+    for (GuiThing* t = sel ? step(sel) : end; t; t = step(t))
         if (IsMoveTarget(t)) return SetSelected(t);
     if (mStyle & GLS_WRAP)
-        for (GuiThing* t = FirstItem(); t; t = NextItem(t))
+        for (GuiThing* t = end; t; t = step(t))
             if (t != sel && IsMoveTarget(t)) return SetSelected(t);
     if (sel) sel->mStyle |= GST_SELECTED;
     return nullptr;
 }
 
-GuiThing* GuiList::SelectPrevious()
-{
-    GuiThing* sel = mpSelected;
-    for (GuiThing* t = sel ? PreviousItem(sel) : LastItem(); t; t = PreviousItem(t))
-        if (IsMoveTarget(t)) return SetSelected(t);
-    if (mStyle & GLS_WRAP)
-        for (GuiThing* t = LastItem(); t; t = PreviousItem(t))
-            if (t != sel && IsMoveTarget(t)) return SetSelected(t);
-    if (sel) sel->mStyle |= GST_SELECTED;
-    return nullptr;
-}
+GuiThing* GuiList::SelectNext() { return Step(true); }
+GuiThing* GuiList::SelectPrevious() { return Step(false); }
 
 GuiThing* GuiList::Page(bool forward)
 {

@@ -1,16 +1,10 @@
-// Small helpers shared by the list and tree widgets: linking a child at a
-// given place among its siblings, and queueing a signal with a data word
-// and a pointer payload.
+// Small helpers shared by the list and tree widgets: queueing a signal with
+// a data word and a pointer payload, and recognising click signals.
 #pragma once
 
 #include <cstdint>
 
 #include "gui/core/gui_thing.h"
-
-// Links `child` (which must have no parent) into `parent` in front of
-// `before`, or at the end when `before` is null. Only the links change: the
-// caller shows, lays out and draws.
-void GuiLinkChildBefore(GuiThing* parent, GuiThing* child, GuiThing* before);
 
 // Queues signal `code` of `from` (type 128 + 16 x id + code, source `from`)
 // for its parent with the given data word and first payload word. Nothing

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "gui/draw/gui_screen.h"
-#include "gui/widgets/lists/gui_list_support.h"
 #include "gui/widgets/lists/gui_tree_view.h"
 
 namespace {
@@ -36,7 +35,7 @@ void GuiTreeNode::Insert(GuiTreeNode* node)
     GuiTreeNode* parent = Parent();
     if (!node || !parent || IsInside(node)) return;
     if (node->mpParent) node->mpParent->Remove(node, 0);
-    GuiLinkChildBefore(parent, node, this);
+    parent->LinkBefore(node, this);
 }
 
 int GuiTreeNode::Count() const
