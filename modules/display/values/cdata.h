@@ -122,6 +122,8 @@ public:
 
 private:
     bool take(const char* failText);
+    template <class Int>
+    void rawInteger(Int& out, const char* failText, Int (*fromDouble)(double));
 };
 
 // States of a measurement list.

@@ -55,28 +55,29 @@ void CDataMeas::putData(const uint8_t* p)
     semGive(lock);
 }
 
-void CDataMeas::getRawData(GUIUINT& out)
+// The integer forms: the stored word, a float converted toward zero within
+// the range of the form, 0 for an unknown type.
+template <class Int>
+void CDataMeas::rawInteger(Int& out, const char* failText, Int (*fromDouble)(double))
 {
-    if (!take("CData::getRawData(GUIUINT) semTake failed.")) return;
+    if (!take(failText)) return;
     if (elemType == GW_FLOAT32)
-        out = disp_trunc_u32(raw.dbl);
+        out = fromDouble(raw.dbl);
     else if (elemType <= GW_BOOL8)
-        out = raw.u;
+        out = Int(raw.u);
     else
         out = 0;
     semGive(lock);
 }
 
+void CDataMeas::getRawData(GUIUINT& out)
+{
+    rawInteger<GUIUINT>(out, "CData::getRawData(GUIUINT) semTake failed.", disp_trunc_u32);
+}
+
 void CDataMeas::getRawData(GUIINT& out)
 {
-    if (!take("CData::getRawData(GUIINT) semTake failed.")) return;
-    if (elemType == GW_FLOAT32)
-        out = disp_trunc_s32(raw.dbl);
-    else if (elemType <= GW_BOOL8)
-        out = raw.i;
-    else
-        out = 0;
-    semGive(lock);
+    rawInteger<GUIINT>(out, "CData::getRawData(GUIINT) semTake failed.", disp_trunc_s32);
 }
 
 void CDataMeas::getRawData(double& out)

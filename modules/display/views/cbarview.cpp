@@ -19,18 +19,14 @@ CBarView::CBarView(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned 
 {
     if (!elem || elem->type != DISP_ELEM_BARGRAPH) return;
     const bargraph_s& g = elem->bargraph;
-    const int left = area.left + int(elem->pos_x), top = area.top + int(elem->pos_y);
-    mOuter = GuiRect(left, top, left + int(elem->size_x) - 1, top + int(elem->size_y) - 1);
-    mClip = mOuter;
-    GuiWindow::InitClient();
-
+    placeOn(area);
     title = g.title;
-    hasLower = g.has_lower;
-    hasUpper = g.has_upper;
-    lowerLimit = g.limit_low;
-    upperLimit = g.limit_up;
-    lowerHyst = g.hyst_low;
-    upperHyst = g.hyst_up;
+    bands.hasLower = g.has_lower;
+    bands.hasUpper = g.has_upper;
+    bands.lowerLimit = g.limit_low;
+    bands.upperLimit = g.limit_up;
+    bands.lowerHyst = g.hyst_low;
+    bands.upperHyst = g.hyst_up;
     min = g.min;
     max = g.max;
     horizontal = g.orientation == BARGR_HORI_LR || g.orientation == BARGR_HORI_RL;
@@ -39,36 +35,19 @@ CBarView::CBarView(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned 
     zoneMiddle = dispElem_Color(&g.deco_middle.BarFGCol);
     zoneLower = zoneUpper = zoneMiddle;
     if (g.style == BARGR_STACKED) {
-        if (hasLower) zoneLower = dispElem_Color(&g.deco_lower.BarFGCol);
-        if (hasUpper) zoneUpper = dispElem_Color(&g.deco_upper.BarFGCol);
+        if (bands.hasLower) zoneLower = dispElem_Color(&g.deco_lower.BarFGCol);
+        if (bands.hasUpper) zoneUpper = dispElem_Color(&g.deco_upper.BarFGCol);
     }
     takeBandColours(BAND_STALE);
     SetColor(0, borderBg);
+    titles.make(this, title, mClient, g.deco_lower, g.deco_middle, g.deco_upper, bands);
 
     GuiScreen* s = mpScreen;
     const GuiFont* tiny = Korva_getFont(FONT_TINY);
     const GuiRect& c = mClient;
-    if (!title[0] || !s) {
-        titleHeight = 16;
-    } else {
-        titleWidth = uint32_t(s->TextWidth(title, tiny, -1));
-        titleHeight = uint32_t(s->TextHeight(title, tiny));
-        titlePos = GuiPoint{int16_t(c.left + (c.right - c.left) / 2 - int(titleWidth) / 2), c.top};
-        auto make = [&](const bargraph_deco_s& d, bool ghost) {
-            const auto col = ghost ? dispElem_GhostColor : dispElem_Color;
-            return disp_text_bitmap(this, title, tiny, col(&d.TitleFGCol), col(&d.TitleBGCol), int(titleWidth),
-                                    int(titleHeight));
-        };
-        titleGhost = make(g.deco_middle, true);
-        titleMiddle = make(g.deco_middle, false);
-        titleCurrent = titleMiddle;
-        if (hasLower) titleLower = make(g.deco_lower, false);
-        if (hasUpper) titleUpper = make(g.deco_upper, false);
-    }
-
     const int zeroHeight = s ? s->TextHeight("0", tiny) : 16, zeroWidth = s ? s->TextWidth("0", tiny, -1) : 8;
     barRect.left = int16_t(c.left + 16);
-    barRect.top = int16_t(c.top + int(titleHeight) + (horizontal && g.ticks ? zeroHeight : 0));
+    barRect.top = int16_t(c.top + int(titles.height) + (horizontal && g.ticks ? zeroHeight : 0));
     barRect.right = int16_t(!horizontal && g.ticks ? c.right - (zeroWidth + 17) : c.right - 16);
     barRect.bottom = int16_t(c.bottom - 16);
 
@@ -81,15 +60,14 @@ CBarView::CBarView(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned 
         case BARGR_VERT_TB: scale = (b - t) / (max - min), offset = t - scale * min; break;
         }
     }
-    lowerPixel = pixelOf(double(offset + scale * lowerLimit));
-    upperPixel = pixelOf(double(offset + scale * upperLimit));
+    lowerPixel = pixelOf(double(offset + scale * bands.lowerLimit));
+    upperPixel = pixelOf(double(offset + scale * bands.upperLimit));
     makeTicks();
 }
 
 CBarView::~CBarView()
 {
-    for (GuiBitmap** b : {&titleLower, &titleMiddle, &titleUpper, &titleGhost}) disp_free_bitmap(*b);
-    titleCurrent = nullptr;
+    titles.release();
     for (int i = 0; i < DISPLAY_MAX_TICKS; ++i) {
         disp_free_bitmap(labelsLower[i]);
         disp_free_bitmap(labelsMiddle[i]);
@@ -127,7 +105,7 @@ void CBarView::makeTicks()
         const int h = s->TextHeight(t.name, tiny);
         const int w = horizontal ? s->TextWidth(t.name, tiny, -1) : zeroWidth;
         if (horizontal)
-            labelPos[i] = GuiPoint{int16_t(p - w / 2), int16_t(mOuter.top + int(titleHeight))};
+            labelPos[i] = GuiPoint{int16_t(p - w / 2), int16_t(mOuter.top + int(titles.height))};
         else
             labelPos[i] = GuiPoint{int16_t(mOuter.right - w - 16), int16_t(p - h / 2)};
         tickPixel[i] = p;
@@ -136,20 +114,15 @@ void CBarView::makeTicks()
                                     std::max(w, 1), std::max(h, 1));
         };
         labelsMiddle[i] = make(g.deco_middle);
-        if (hasLower) labelsLower[i] = make(g.deco_lower);
-        if (hasUpper) labelsUpper[i] = make(g.deco_upper);
+        if (bands.hasLower) labelsLower[i] = make(g.deco_lower);
+        if (bands.hasUpper) labelsUpper[i] = make(g.deco_upper);
     }
-}
-
-const bargraph_deco_s& CBarView::decoOf(uint32_t b) const
-{
-    const bargraph_s& g = element->bargraph;
-    return b == BAND_LOWER ? g.deco_lower : b == BAND_UPPER ? g.deco_upper : g.deco_middle;
 }
 
 void CBarView::takeBandColours(uint32_t b)
 {
-    const bargraph_deco_s& d = decoOf(b);
+    const bargraph_s& g = element->bargraph;
+    const bargraph_deco_s& d = bands.deco(g.deco_lower, g.deco_middle, g.deco_upper, b);
     const auto col = b == BAND_STALE ? dispElem_GhostColor : dispElem_Color;
     borderFg = col(&d.BorderFGCol);
     borderBg = col(&d.BorderBGCol);
@@ -166,21 +139,23 @@ int CBarView::updateDisp(int)
     bool changed = false;
     int result = 0;
     if (valueSource) {
-        const bool valid = valueSource->getMeasUpdateState();
-        double v = 0;
-        valueSource->getQuantData(v);
-        const DispBandLimits lim{lowerLimit, upperLimit, lowerHyst, upperHyst, hasLower != 0, hasUpper != 0};
-        band = disp_next_band(band, valid, validShown, v, lim, &changed);
+        changed = bands.step(valueSource);
+        const uint32_t band = bands.band;
         if (changed) {
             takeBandColours(band);
             if (band != BAND_STALE) {
-                titleCurrent = band == BAND_LOWER ? titleLower : band == BAND_UPPER ? titleUpper : titleMiddle;
+                titles.select(band);
                 labelsCurrent = band == BAND_LOWER ? labelsLower : band == BAND_UPPER ? labelsUpper : labelsMiddle;
-                if (element->bargraph.style == BARGR_SOLID)
-                    zoneLower = zoneMiddle = zoneUpper = dispElem_Color(&decoOf(band).BarFGCol);
+                if (element->bargraph.style == BARGR_SOLID) {
+                    const bargraph_s& g = element->bargraph;
+                    zoneLower = zoneMiddle = zoneUpper =
+                        dispElem_Color(&bands.deco(g.deco_lower, g.deco_middle, g.deco_upper, band).BarFGCol);
+                }
             }
             SetColor(0, borderBg);
         }
+        double v = 0;
+        valueSource->getQuantData(v);
         barEnd = pixelOf(double(offset) + double(scale) * v);
         if ((forceRedraw || barEnd != previousBarEnd) && !changed) {
             if (mpScreen) mpScreen->Invalidate(barRect);
@@ -223,12 +198,9 @@ void CBarView::Draw()
     GuiScreen* s = mpScreen;
     if (!s) return;
     s->BeginDraw(this);
-    GuiWindow::DrawFrame(1);
-    const GuiRect c = mClient;
-    disp_draw_frame(this, c, frameStyle, borderFg, borderBg);
-    if (band == BAND_STALE) {
-        disp_draw_cross(this, c, 16);
-        if (titleGhost) s->Bitmap(this, titlePos, titleGhost, 0);
+    disp_draw_background(this, frameStyle, borderFg, borderBg);
+    if (bands.band == BAND_STALE) {
+        disp_draw_stale(this, titles.ghost, titles.pos);
         s->EndDraw();
         return;
     }
@@ -261,6 +233,6 @@ void CBarView::Draw()
         else
             s->Line(this, barRect.left, tickPixel[i], barRect.right, tickPixel[i], tick, 2);
     }
-    if (titleCurrent) s->Bitmap(this, titlePos, titleCurrent, 0);
+    if (titles.current) s->Bitmap(this, titles.pos, titles.current, 0);
     s->EndDraw();
 }

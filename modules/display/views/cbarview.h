@@ -36,25 +36,16 @@ public:
     GuiBitmap** labelsCurrent = labelsMiddle;
     GuiWindow* parent = nullptr;
     const char* title = "";
-    GuiPoint titlePos{0, 0};
-    GuiBitmap* titleLower = nullptr;
-    GuiBitmap* titleMiddle = nullptr;
-    GuiBitmap* titleUpper = nullptr;
-    GuiBitmap* titleGhost = nullptr;
-    GuiBitmap* titleCurrent = nullptr;
+    DispTitles titles;
     uint32_t borderFg = 0, borderBg = 0, titleFg = 0, titleBg = 0;
     uint32_t zoneLower = 0, zoneMiddle = 0, zoneUpper = 0, barBg = 0, ticksColour = 0;
-    uint8_t hasLower = 0, hasUpper = 0;
-    uint32_t titleWidth = 0, titleHeight = 0;
-    uint32_t band = BAND_STALE;
-    float lowerLimit = 0, upperLimit = 0, lowerHyst = 0, upperHyst = 0;
+    DispBands bands;   // band, limits, hysteresis, validity shown
     uint32_t frameStyle = 0;
     float min = 0, max = 0, scale = 0, offset = 0;
-    uint8_t reverse = 0, horizontal = 0, validShown = 0;
+    uint8_t reverse = 0, horizontal = 0;
     int16_t lowerPixel = 0, upperPixel = 0;
 
 private:
-    const bargraph_deco_s& decoOf(uint32_t b) const;
     void takeBandColours(uint32_t b);
     void makeTicks();
     int tickCount() const;

@@ -7,6 +7,18 @@ std::atomic<uint8_t> disp_alarm_inhibit{0};
 
 namespace {
 uint32_t blinkTicks(BlinkType_t b) { return b == BLINK_SLOW ? 8 : b == BLINK_FAST ? 4 : 0; }
+
+// The alarm attributes of a box or picture body.
+template <class Body>
+void takeAlarm(CDataView& v, const Body& b)
+{
+    v.alwaysOnTop = b.always_on_top;
+    v.resettable = b.vis_mode == VIS_LIMIT_RESETABLE;
+    v.minDispTicks = CDataView::msToTicks(b.min_disp_time);
+    v.autoResetTicks = CDataView::msToTicks(b.auto_reset_time);
+    v.retriggerTicks = CDataView::msToTicks(b.retrigger_time);
+    v.blinkPeriod = blinkTicks(b.blink);
+}
 }  // namespace
 
 CDataView::CDataView(display_elem_s* elem, unsigned int style) : GuiWindow(GuiRect(0, 0, 0, 0), style)
@@ -15,30 +27,13 @@ CDataView::CDataView(display_elem_s* elem, unsigned int style) : GuiWindow(GuiRe
     element = elem;
     if (!elem) return;
     switch (elem->type) {
-    case DISP_ELEM_ALPHANUM: {
-        const alphanum_s& a = elem->alphanum;
-        alwaysOnTop = a.always_on_top;
-        resettable = a.vis_mode == VIS_LIMIT_RESETABLE;
-        minDispTicks = msToTicks(a.min_disp_time);
-        autoResetTicks = msToTicks(a.auto_reset_time);
-        retriggerTicks = msToTicks(a.retrigger_time);
-        blinkPeriod = blinkTicks(a.blink);
-        break;
-    }
+    case DISP_ELEM_ALPHANUM: takeAlarm(*this, elem->alphanum); break;
+    case DISP_ELEM_PICTURE: takeAlarm(*this, elem->picture); break;
     case DISP_ELEM_BARGRAPH:
+        // A bar graph neither blinks nor has alarm times.
         alwaysOnTop = elem->bargraph.always_on_top;
         resettable = elem->bargraph.vis_mode == VIS_LIMIT_RESETABLE;
         break;
-    case DISP_ELEM_PICTURE: {
-        const picture_elem_s& p = elem->picture;
-        alwaysOnTop = p.always_on_top;
-        resettable = p.vis_mode == VIS_LIMIT_RESETABLE;
-        minDispTicks = msToTicks(p.min_disp_time);
-        autoResetTicks = msToTicks(p.auto_reset_time);
-        retriggerTicks = msToTicks(p.retrigger_time);
-        blinkPeriod = blinkTicks(p.blink);
-        break;
-    }
     }
 }
 
@@ -215,6 +210,14 @@ uint32_t CDataView::dispElem_Color(const rgb_s* c)
 }
 
 uint32_t CDataView::dispElem_GhostColor(const rgb_s* c) { return (dispElem_Color(c) >> 1) & 0x7F7F7Fu; }
+
+void CDataView::placeOn(const GuiRect& area)
+{
+    const int left = area.left + int(element->pos_x), top = area.top + int(element->pos_y);
+    mOuter = GuiRect(left, top, left + int(element->size_x) - 1, top + int(element->size_y) - 1);
+    mClip = mOuter;
+    InitClient();
+}
 
 int CDataView::followVisibility(GuiWindow* parent)
 {

@@ -84,6 +84,9 @@ public:
     uint32_t alarmState = ALARM_IDLE, alarmStateOld = ALARM_IDLE;
 
 protected:
+    // Places the view at the element's position and size on the page area
+    // (each edge a 16-bit coordinate) and sets its client rectangle.
+    void placeOn(const GuiRect& area);
     // Adds or removes the view on its parent as its activity changes (box
     // and bar graph); 2 when it did, else 0.
     int followVisibility(GuiWindow* parent);

@@ -9,6 +9,7 @@
 
 namespace {
 constexpr uint16_t kPromptStyle = GST_TRANSPARENT | GST_FRAME_NONE;   // 0x4001
+constexpr uint16_t kCentred = 0x0080;
 }  // namespace
 
 CDispBox::CDispBox(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned int style)
@@ -18,41 +19,20 @@ CDispBox::CDispBox(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned 
     textFont = titleFont;
     if (!elem || elem->type != DISP_ELEM_ALPHANUM) return;
     const alphanum_s& a = elem->alphanum;
-    const int left = area.left + int(elem->pos_x), top = area.top + int(elem->pos_y);
-    mOuter = GuiRect(left, top, left + int(elem->size_x) - 1, top + int(elem->size_y) - 1);
-    mClip = mOuter;
-    GuiWindow::InitClient();
-
+    placeOn(area);
     title = a.title;
     textFont = Korva_getFont(a.font_size);
-    hasLower = a.has_lower;
-    hasUpper = a.has_upper;
-    lowerLimit = a.limit_low;
-    upperLimit = a.limit_up;
-    lowerHyst = a.hyst_low;
-    upperHyst = a.hyst_up;
+    bands.hasLower = a.has_lower;
+    bands.hasUpper = a.has_upper;
+    bands.lowerLimit = a.limit_low;
+    bands.upperLimit = a.limit_up;
+    bands.lowerHyst = a.hyst_low;
+    bands.upperHyst = a.hyst_up;
     takeBandColours(BAND_STALE);
     SetColor(0, borderBg);
-
-    GuiScreen* s = mpScreen;
-    const GuiRect& c = mClient;
-    if (!title[0] || !s) {
-        titleHeight = 16;
-    } else {
-        titleWidth = uint32_t(s->TextWidth(title, titleFont, -1));
-        titleHeight = uint32_t(s->TextHeight(title, titleFont));
-        titlePos = GuiPoint{int16_t(c.left + (c.right - c.left) / 2 - int(titleWidth) / 2), c.top};
-        auto make = [&](const alphanum_deco_s& d, bool ghost) {
-            const auto col = ghost ? dispElem_GhostColor : dispElem_Color;
-            return disp_text_bitmap(this, title, titleFont, col(&d.TitleFGCol), col(&d.TitleBGCol), int(titleWidth),
-                                    int(titleHeight));
-        };
-        titleGhost = make(a.deco_middle, true);
-        titleMiddle = make(a.deco_middle, false);
-        titleCurrent = titleMiddle;
-        if (hasLower) titleLower = make(a.deco_lower, false);
-        if (hasUpper) titleUpper = make(a.deco_upper, false);
-    }
+    titles.make(this, title, mClient, a.deco_lower, a.deco_middle, a.deco_upper, bands);
+    // The reset letter in the title colours swapped, black on white when
+    // they are the same.
     uint32_t letterFg = dispElem_Color(&a.deco_middle.TitleBGCol), letterBg = dispElem_Color(&a.deco_middle.TitleFGCol);
     if (letterFg == letterBg) letterFg = 0x000000, letterBg = 0xFFFFFF;
     resetLetter = disp_text_bitmap(this, "R", titleFont, letterFg, letterBg);
@@ -66,8 +46,8 @@ CDispBox::~CDispBox()
         delete prompt;
         prompt = nullptr;
     }
-    for (GuiBitmap** b : {&titleLower, &titleMiddle, &titleUpper, &titleGhost, &resetLetter}) disp_free_bitmap(*b);
-    titleCurrent = nullptr;
+    titles.release();
+    disp_free_bitmap(resetLetter);
 }
 
 void CDispBox::placePrompt()
@@ -77,19 +57,14 @@ void CDispBox::placePrompt()
     int h = mpScreen ? mpScreen->TextHeight("0", textFont) : 16;
     if (doubled) h *= 2;
     const GuiRect& c = mClient;
-    const int T = c.top + int(titleHeight), B = c.bottom - 16;
+    const int T = c.top + int(titles.height), B = c.bottom - 16;
     int top = T, bottom = B;
+    // Rows and columns of the nine alignments; any other is middle right.
     const uint32_t row = a.align <= ALIGN_BR ? a.align / 3 : 1;
-    if (row == 0) {
-        bottom = T + h < B ? T + h : B;
-    } else if (row == 2) {
-        top = T + h < B ? B - h : T;
-    }
-    uint16_t just = GST_TEXT_RIGHT;
-    if (a.align <= ALIGN_BR) {
-        const uint32_t col = a.align % 3;
-        just = col == 0 ? GST_TEXT_LEFT : col == 1 ? 0x0080 : GST_TEXT_RIGHT;
-    }
+    const uint32_t col = a.align <= ALIGN_BR ? a.align % 3 : 2;
+    if (row == 0) bottom = T + h < B ? T + h : B;
+    if (row == 2) top = T + h < B ? B - h : T;
+    const uint16_t just = col == 0 ? GST_TEXT_LEFT : col == 1 ? kCentred : GST_TEXT_RIGHT;
     prompt = new GuiPrompt(GuiRect(c.left + 16, top, c.right - 16, bottom), initialText, 0,
                            uint16_t(just | kPromptStyle), doubled ? 1 : 0);
     prompt->SetFont(textFont);
@@ -101,7 +76,7 @@ void CDispBox::placePrompt()
 void CDispBox::takeBandColours(uint32_t b)
 {
     const alphanum_s& a = element->alphanum;
-    const alphanum_deco_s& d = b == BAND_LOWER ? a.deco_lower : b == BAND_UPPER ? a.deco_upper : a.deco_middle;
+    const alphanum_deco_s& d = bands.deco(a.deco_lower, a.deco_middle, a.deco_upper, b);
     const auto col = b == BAND_STALE ? dispElem_GhostColor : dispElem_Color;
     textFg = col(&d.TextFGCol);
     textBg = col(&d.TextBGCol);
@@ -120,18 +95,14 @@ int CDispBox::updateDisp(int)
     if (!valueSource) {
         // A label: the format text in the middle colours, set once.
         forceText = 0;
-        if (band != BAND_MIDDLE || !validShown) {
-            band = BAND_MIDDLE;
+        if (!bands.validShown) {
+            bands.band = BAND_MIDDLE;
+            bands.validShown = 1;
             prompt->DataSet(element->alphanum.format_str);
             changed = true;
-            validShown = 1;
         }
     } else {
-        const bool valid = valueSource->getMeasUpdateState();
-        double v = 0;
-        valueSource->getQuantData(v);
-        const DispBandLimits lim{lowerLimit, upperLimit, lowerHyst, upperHyst, hasLower != 0, hasUpper != 0};
-        band = disp_next_band(band, valid, validShown, v, lim, &changed);
+        changed = bands.step(valueSource);
         valueSource->getDataStr(element->alphanum.format_str, text);
         if (forceText || std::strncmp(text, previousText, sizeof text) != 0) {
             prompt->DataSet(text);
@@ -141,10 +112,8 @@ int CDispBox::updateDisp(int)
         std::memcpy(previousText, text, sizeof text);
     }
     if (changed) {
-        takeBandColours(band);
-        if (band == BAND_LOWER) titleCurrent = titleLower;
-        else if (band == BAND_MIDDLE) titleCurrent = titleMiddle;
-        else if (band == BAND_UPPER) titleCurrent = titleUpper;
+        takeBandColours(bands.band);
+        titles.select(bands.band);
         SetColor(0, borderBg);
         prompt->SetColor(2, textFg);
         prompt->SetColor(0, textBg);
@@ -168,18 +137,16 @@ void CDispBox::Draw()
     GuiScreen* s = mpScreen;
     if (!s) return;
     s->BeginDraw(this);
-    GuiWindow::DrawFrame(1);
-    const GuiRect c = mClient;
-    disp_draw_frame(this, c, frameStyle, borderFg, borderBg);
+    disp_draw_background(this, frameStyle, borderFg, borderBg);
+    const GuiRect& c = mClient;
     GuiRect area = c;
     area -= 16;
     s->Rectangle(this, area, GuiColor{textFg, textBg, GUI_COLOR_FILL}, 0);
-    if (band != BAND_STALE) {
-        if (titleCurrent) s->Bitmap(this, titlePos, titleCurrent, 0);
+    if (bands.band != BAND_STALE) {
+        if (titles.current) s->Bitmap(this, titles.pos, titles.current, 0);
         if (prompt) prompt->Draw();
     } else {
-        disp_draw_cross(this, c, 16);
-        if (titleGhost) s->Bitmap(this, titlePos, titleGhost, 0);
+        disp_draw_stale(this, titles.ghost, titles.pos);
     }
     if (resettable && resetLetter && elemResetFlag) s->Bitmap(this, GuiPoint{c.left, c.top}, resetLetter, 0);
     s->EndDraw();

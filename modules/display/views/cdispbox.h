@@ -30,18 +30,10 @@ public:
     const char* title = "";
     const GuiFont* titleFont = nullptr;
     const GuiFont* textFont = nullptr;
-    GuiPoint titlePos{0, 0};
-    GuiBitmap* titleLower = nullptr;
-    GuiBitmap* titleMiddle = nullptr;
-    GuiBitmap* titleUpper = nullptr;
-    GuiBitmap* titleGhost = nullptr;
-    GuiBitmap* titleCurrent = nullptr;
+    DispTitles titles;
     GuiBitmap* resetLetter = nullptr;
     uint32_t textFg = 0, textBg = 0, borderFg = 0, borderBg = 0, titleFg = 0, titleBg = 0;
-    uint8_t hasLower = 0, hasUpper = 0, validShown = 0;
-    uint32_t titleWidth = 0, titleHeight = 0;
-    uint32_t band = BAND_STALE;
-    float lowerLimit = 0, upperLimit = 0, lowerHyst = 0, upperHyst = 0;
+    DispBands bands;   // band, limits, hysteresis, validity shown
     uint32_t frameStyle = 0;
 
 private:

@@ -14,10 +14,7 @@ CPicture::CPicture(const GuiRect& pageRect, display_elem_s* elem, GuiBitmap* bit
     titleFont = Korva_getFont(FONT_TINY);
     if (!elem || elem->type != DISP_ELEM_PICTURE) return;
     const picture_elem_s& p = elem->picture;
-    const int left = pageRect.left + int(elem->pos_x), top = pageRect.top + int(elem->pos_y);
-    mOuter = GuiRect(left, top, left + int(elem->size_x) - 1, top + int(elem->size_y) - 1);
-    mClip = mOuter;
-    InitClient();
+    placeOn(pageRect);
 
     const auto col = bitmap ? dispElem_Color : dispElem_GhostColor;
     frameColour = col(&p.deco_middle.BorderFGCol);

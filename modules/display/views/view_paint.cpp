@@ -1,6 +1,7 @@
 // Drawing steps shared by the element views.
 #include "display/views/view_paint.h"
 
+#include "gui/core/gui_window.h"
 #include "gui/draw/gui_screen.h"
 
 GuiBitmap* disp_text_bitmap(GuiThing* owner, const char* text, const GuiFont* font, uint32_t fg, uint32_t bg,
@@ -55,4 +56,16 @@ void disp_draw_cross(GuiThing* thing, const GuiRect& c, int m)
     const GuiColor red{0xFF0000, 0xC0C0C0, 0};
     s->Line(thing, c.left + m, c.top + m + 1, c.right - m, c.bottom - m - 1, red, 2);
     s->Line(thing, c.left + m, c.bottom - m - 1, c.right - m, c.top + m + 1, red, 2);
+}
+
+void disp_draw_background(GuiWindow* view, uint32_t style, uint32_t fg, uint32_t bg)
+{
+    view->DrawFrame(1);
+    disp_draw_frame(view, view->mClient, style, fg, bg);
+}
+
+void disp_draw_stale(GuiWindow* view, GuiBitmap* ghostTitle, GuiPoint titlePos)
+{
+    disp_draw_cross(view, view->mClient, 16);
+    if (ghostTitle && GuiThing::mpScreen) GuiThing::mpScreen->Bitmap(view, titlePos, ghostTitle, 0);
 }

@@ -23,3 +23,11 @@ void disp_draw_frame(GuiThing* thing, const GuiRect& area, uint32_t style, uint3
 // Two red lines of width 2 across area, inset by margin (one pixel more
 // vertically).
 void disp_draw_cross(GuiThing* thing, const GuiRect& area, int margin);
+
+class GuiWindow;
+// The background (the window's colour 0) and the decoration frame of a box
+// or bar graph view, inside an open draw bracket.
+void disp_draw_background(GuiWindow* view, uint32_t style, uint32_t fg, uint32_t bg);
+// The stale look over a view's client area: the red cross inset by 16 and
+// the title in ghost colours (when there is one).
+void disp_draw_stale(GuiWindow* view, GuiBitmap* ghostTitle, GuiPoint titlePos);

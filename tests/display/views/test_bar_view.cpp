@@ -141,7 +141,7 @@ TEST_F(BarView, SolidBarTakesTheBandColourStackedBarKeepsItsZones) {
     Start();
     Show(90, a);
     b->update();
-    EXPECT_EQ(a->band, uint32_t(BAND_UPPER));
+    EXPECT_EQ(a->bands.band, uint32_t(BAND_UPPER));
     EXPECT_EQ(At(a, 120), kUpBar);   // whole solid bar in the upper colour
     EXPECT_EQ(At(a, 290), kUpBar);
     // Stacked: lower zone to the lower limit pixel, middle to the upper, upper beyond.
@@ -154,7 +154,7 @@ TEST_F(BarView, SolidBarTakesTheBandColourStackedBarKeepsItsZones) {
     EXPECT_EQ(At(b, 296), kUpBar);
     EXPECT_EQ(At(b, 297), kBarBg);
     Show(50, a);
-    EXPECT_EQ(a->band, uint32_t(BAND_MIDDLE));
+    EXPECT_EQ(a->bands.band, uint32_t(BAND_MIDDLE));
     EXPECT_EQ(At(a, 120), kBar);
 }
 

@@ -70,7 +70,7 @@ TEST_F(BoxView, ShowsTheValueInTheMiddleBandColours) {
     Start();
     Show(123.4, b);
     EXPECT_STREQ(b->prompt->mpText, "123.4");
-    EXPECT_EQ(b->band, uint32_t(BAND_MIDDLE));
+    EXPECT_EQ(b->bands.band, uint32_t(BAND_MIDDLE));
     const GuiRect area = TextArea(b);
     const GuiFont* font = Korva_getFont(FONT_NORMAL);
     // Exactly the glyph pixels of "123.4" in the text colour, the rest of the
@@ -110,7 +110,7 @@ TEST_F(BoxView, LimitsChangeTheBandWithHysteresis) {
     for (const Step& s : steps) {
         SCOPED_TRACE(s.v);
         Show(s.v, b);
-        EXPECT_EQ(b->band, s.band);
+        EXPECT_EQ(b->bands.band, s.band);
         EXPECT_EQ(Pixel(area.left, area.top), s.bg);
     }
     // The upper band's double frame: a second outline inset by 9.
@@ -122,18 +122,18 @@ TEST_F(BoxView, TurnsStaleAtTheFifthNoDataEventAndRecovers) {
     CDispBox* b = Make(&e);
     Start();
     Show(42.0, b);
-    ASSERT_EQ(b->band, uint32_t(BAND_MIDDLE));
+    ASSERT_EQ(b->bands.band, uint32_t(BAND_MIDDLE));
     // The gateway reports the first period without data after five missing
     // periods (the list's time-out), then every period; the values turn
     // invalid at the fifth report in a row.
     for (int period = 1; period <= 8; ++period) {
         Tick(false);
         b->update();
-        EXPECT_EQ(b->band, uint32_t(BAND_MIDDLE)) << "period " << period;
+        EXPECT_EQ(b->bands.band, uint32_t(BAND_MIDDLE)) << "period " << period;
     }
     Tick(false);
     EXPECT_EQ(b->update(), 2);
-    EXPECT_EQ(b->band, uint32_t(BAND_STALE));
+    EXPECT_EQ(b->bands.band, uint32_t(BAND_STALE));
     EXPECT_EQ(Text(b), "");
     const GuiRect c = b->mClient;
     // Ghost colours (each component halved) and the red cross.
@@ -154,7 +154,7 @@ TEST_F(BoxView, TurnsStaleAtTheFifthNoDataEventAndRecovers) {
     EXPECT_EQ(mask, 1u);   // device 5: bit 0
 
     Show(7.5, b);   // data again: middle band, text back
-    EXPECT_EQ(b->band, uint32_t(BAND_MIDDLE));
+    EXPECT_EQ(b->bands.band, uint32_t(BAND_MIDDLE));
     EXPECT_STREQ(b->prompt->mpText, "7.5");
     EXPECT_EQ(CountColour(c, 0xFF0000), 0);
 }
@@ -178,11 +178,11 @@ TEST_F(BoxView, TitleAndPromptPlacement) {
     e.size_y = 60;   // too low for the text below the title
     CDispBox* b = Make(&e);
     const GuiFont* tiny = Korva_getFont(FONT_TINY);
-    EXPECT_EQ(b->titleHeight, uint32_t(tiny->height));
-    EXPECT_EQ(b->prompt->mOuter.top, b->mClient.top + int(b->titleHeight));
+    EXPECT_EQ(b->titles.height, uint32_t(tiny->height));
+    EXPECT_EQ(b->prompt->mOuter.top, b->mClient.top + int(b->titles.height));
     EXPECT_EQ(b->prompt->mOuter.bottom, b->mClient.bottom - 16);
-    EXPECT_NE(b->titleMiddle, nullptr);
-    EXPECT_EQ(b->titleLower, nullptr);
+    EXPECT_NE(b->titles.middle, nullptr);
+    EXPECT_EQ(b->titles.lower, nullptr);
 
     display_elem_s f = Box();   // no title: the text area starts 16 below the top
     f.alphanum.align = ALIGN_TL;
