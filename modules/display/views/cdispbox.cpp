@@ -41,11 +41,9 @@ CDispBox::CDispBox(GuiRect area, display_elem_s* elem, GuiWindow* par, unsigned 
 
 CDispBox::~CDispBox()
 {
-    if (prompt) {
-        Remove(prompt, 0);
-        delete prompt;
-        prompt = nullptr;
-    }
+    // The prompt is a child: the window base deletes it with the box (and
+    // unlinking it here would reach a presentation manager being torn down).
+    prompt = nullptr;
     titles.release();
     disp_free_bitmap(resetLetter);
 }
