@@ -53,11 +53,12 @@ protected:
         MeasTest::TearDown();
     }
 
-    // Subscribes the sources placed so far and lets the gateway start them.
+    // Subscribes the sources placed so far; the gateway starts the lists
+    // and delivers their first values in one period.
     void Start() {
         manager->createMeaslists();
         ASSERT_EQ(manager->startMeasurement(), 1);
-        Tick(false);
+        Tick();
     }
     // One period of the display's raster: with produce, the values of this
     // device are copied into the lists before they are delivered.
