@@ -62,7 +62,7 @@ void CDispBox::placePrompt()
     const uint32_t col = a.align <= ALIGN_BR ? a.align % 3 : 2;
     if (row == 0) bottom = T + h < B ? T + h : B;
     if (row == 2) top = T + h < B ? B - h : T;
-    const uint16_t just = col == 0 ? GST_TEXT_LEFT : col == 1 ? kCentred : GST_TEXT_RIGHT;
+    const uint16_t just = col == 0 ? uint16_t(GST_TEXT_LEFT) : col == 1 ? kCentred : uint16_t(GST_TEXT_RIGHT);
     prompt = new GuiPrompt(GuiRect(c.left + 16, top, c.right - 16, bottom), initialText, 0,
                            uint16_t(just | kPromptStyle), doubled ? 1 : 0);
     prompt->SetFont(textFont);

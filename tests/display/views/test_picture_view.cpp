@@ -171,6 +171,34 @@ TEST_F(PictureView, OversizedAndEmptyPicturesAreSafe) {
     w->Draw();
 }
 
+TEST_F(PictureView, SecondFramesShareTheirSidesOrTopAndAResetPictureShowsR) {
+    const uint32_t len = uint32_t(png.size());
+    display_elem_s top = Picture("cfg:/pics.bin", 37, len, STYLE_SINGLE_TOP);
+    display_elem_s side = Picture("cfg:/pics.bin", 37, len, STYLE_SINGLE_SIDE);
+    side.pos_x = 400;
+    top.picture.vis_mode = VIS_LIMIT_RESETABLE;
+    auto* a = new CPicture(page->mOuter, &top, nullptr, page, GST_FRAME_NONE);
+    auto* b = new CPicture(page->mOuter, &side, nullptr, page, GST_FRAME_NONE);
+    page->Add(a, 1);
+    page->Add(b, 1);
+    const uint32_t ghostFrame = (kFrame >> 1) & 0x7F7F7F;
+    // single top: a second outline inset by 9 left and right, 5 top and bottom.
+    EXPECT_EQ(Pixel(200 + 9, 150 + 30), ghostFrame);
+    EXPECT_EQ(Pixel(200 + 40, 150 + 9), (kBack >> 1) & 0x7F7F7F);
+    // single side: inset by 5 left and right, 9 top and bottom.
+    EXPECT_EQ(Pixel(400 + 40, 150 + 9), ghostFrame);
+    EXPECT_EQ(Pixel(400 + 9, 150 + 30), (kBack >> 1) & 0x7F7F7F);
+
+    a->setElemResetFlag(1);
+    GuiThing::mpScreen->Invalidate(a->mOuter);
+    a->Draw();
+    EXPECT_GT(CountColour(GuiRect(200, 150, 220, 180), 0xFFFFFF), 10);   // "R" black on white
+    a->forceUpdate();
+    GuiThing::mpScreen->Invalidate(a->mOuter);
+    a->Draw();
+    EXPECT_EQ(CountColour(GuiRect(200, 150, 220, 180), 0xFFFFFF), 0);
+}
+
 TEST_F(PictureView, VisibilityAddsAndRemovesThePictureOnItsPage) {
     display_elem_s e = Picture("cfg:/pics.bin", 37, uint32_t(png.size()), STYLE_NONE);
     e.picture.vis_mode = VIS_LIMIT;
