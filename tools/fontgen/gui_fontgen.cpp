@@ -1,19 +1,34 @@
-// Makes the GUI library's built-in 1-bit fonts (SysFont, MenuFont) from a
-// TrueType font with FreeType. Run by hand when the fonts are to change;
-// the generated sources are committed and the build does not run this.
+// Makes 1-bit fonts from a TrueType font with FreeType: the GUI library's
+// built-in fonts (SysFont, MenuFont) and, with --packed, the display's fonts
+// (KorvaTiny ... KorvaXXLarge), whose glyph strip is kept deflated and is
+// unpacked with GuiUnzip when the display starts. Run by hand when the fonts
+// are to change; the generated sources are committed and the build does not
+// run this.
 //
 // Build and run (from the repository root):
-//   g++ -std=c++20 -O2 tools/fontgen/gui_fontgen.cpp -o /tmp/gui_fontgen $(pkg-config --cflags --libs freetype2)
+//   g++ -std=c++20 -O2 tools/fontgen/gui_fontgen.cpp -o /tmp/gui_fontgen $(pkg-config --cflags --libs freetype2 zlib)
 //   D=/usr/share/fonts/truetype/dejavu
 //   /tmp/gui_fontgen $D/DejaVuSans-Bold.ttf SysFont 16 modules/gui/core/fonts/gui_font_sys.cpp
 //   /tmp/gui_fontgen $D/DejaVuSans.ttf MenuFont 13 modules/gui/core/fonts/gui_font_menu.cpp
+//   F=modules/display/fonts
+//   /tmp/gui_fontgen --packed $D/DejaVuSans.ttf KorvaTiny 27 $F/korva_tiny.cpp
+//   /tmp/gui_fontgen --packed $D/DejaVuSans-Bold.ttf KorvaSmall 49 $F/korva_small.cpp
+//   /tmp/gui_fontgen --packed $D/DejaVuSans-Bold.ttf KorvaNormal 64 $F/korva_normal.cpp
+//   /tmp/gui_fontgen --packed $D/DejaVuSans-Bold.ttf KorvaLarge 86 $F/korva_large.cpp
+//   /tmp/gui_fontgen --packed $D/DejaVuSans-Bold.ttf KorvaXLarge 167 $F/korva_xlarge.cpp
+//   /tmp/gui_fontgen --packed $D/DejaVuSans-Bold.ttf KorvaXXLarge 200 $F/korva_xxlarge.cpp
 //
-// The font holds the characters 0x20 to 0xFF in the Windows-1252 layout;
-// the codes that layout leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) are
-// blanks as wide as a space. Glyphs are rendered without anti-aliasing at
-// the largest pixel size whose ascent and descent fit the height.
+// A built-in font holds the characters 0x20 to 0xFF, a packed one 0x00 to
+// 0xFF, in the Windows-1252 layout; the codes below 0x20 and the codes that
+// layout leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) are blanks as wide
+// as a space. Glyphs are rendered without anti-aliasing at the largest pixel
+// size whose ascent and descent fit the height.
+//
+// A packed font's data table is its deflated length as a 32-bit
+// little-endian word followed by the zlib stream of the strip.
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,7 +38,6 @@
 
 namespace {
 
-constexpr unsigned kFirst = 0x20;
 constexpr unsigned kLast = 0xFF;
 
 // Windows-1252 0x80..0x9F; 0 = undefined.
@@ -32,7 +46,11 @@ constexpr unsigned kCp1252High[32] = {
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-unsigned unicodeOf(unsigned c) { return (c >= 0x80 && c <= 0x9F) ? kCp1252High[c - 0x80] : c; }
+unsigned unicodeOf(unsigned c)
+{
+    if (c < 0x20) return 0;
+    return (c >= 0x80 && c <= 0x9F) ? kCp1252High[c - 0x80] : c;
+}
 
 struct Glyph {
     int width = 0;
@@ -45,14 +63,32 @@ int fail(const char* what)
     return 1;
 }
 
+void writeBytes(FILE* f, const unsigned char* p, size_t n)
+{
+    for (size_t i = 0; i < n; ++i) std::fprintf(f, "%s0x%02X,", i % 16 == 0 ? "\n    " : " ", p[i]);
+}
+
+void writeOffsets(FILE* f, const char* type, const std::string& table, const std::vector<unsigned>& offsets)
+{
+    std::fprintf(f, "// Start of each glyph in the strip, in pixels; one more for the end.\n");
+    std::fprintf(f, "%s %s[%zu] = {", type, table.c_str(), offsets.size());
+    for (size_t i = 0; i < offsets.size(); ++i)
+        std::fprintf(f, "%s%u,", i % 16 == 0 ? "\n    " : " ", offsets[i]);
+    std::fprintf(f, "\n};\n\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) return fail("usage: gui_fontgen <font.ttf> <name> <height> <out.cpp>");
+    const bool packed = argc == 6 && std::string(argv[1]) == "--packed";
+    if (packed) ++argv, --argc;
+    if (argc != 5) return fail("usage: gui_fontgen [--packed] <font.ttf> <name> <height> <out.cpp>");
     const std::string ttf = argv[1], name = argv[2], out = argv[4];
     const int height = std::atoi(argv[3]);
-    if (height < 4 || height > 64) return fail("height must be 4 to 64");
+    const int maxHeight = packed ? 255 : 64;
+    if (height < 4 || height > maxHeight) return fail("height out of range");
+    const unsigned kFirst = packed ? 0x00 : 0x20;
 
     FT_Library lib;
     FT_Face face;
@@ -113,24 +149,49 @@ int main(int argc, char** argv)
 
     FILE* f = std::fopen(out.c_str(), "w");
     if (!f) return fail("cannot write the output");
-    std::fprintf(f,
-                 "// %s: built-in 1-bit font of the GUI library, %d pixels high, characters\n"
-                 "// 0x%02X to 0x%02X (Windows-1252), made by tools/fontgen/gui_fontgen.cpp from\n"
-                 "// %s. Generated: edit the generator, not this file.\n"
-                 "#include \"gui/core/gui_thing.h\"\n\nnamespace {\n\n",
-                 name.c_str(), height, kFirst, kLast, ttf.substr(ttf.find_last_of('/') + 1).c_str());
-    std::fprintf(f, "// Start of each glyph in the strip, in pixels; one more for the end.\n");
-    std::fprintf(f, "const uint16_t kOffsets[%zu] = {", offsets.size());
-    for (size_t i = 0; i < offsets.size(); ++i)
-        std::fprintf(f, "%s%u,", i % 16 == 0 ? "\n    " : " ", offsets[i]);
-    std::fprintf(f, "\n};\n\n// %d rows of %u bytes, most significant bit first.\n", height, bytesPerRow);
-    std::fprintf(f, "const uint8_t kStrip[%zu] = {", strip.size());
-    for (size_t i = 0; i < strip.size(); ++i) std::fprintf(f, "%s0x%02X,", i % 16 == 0 ? "\n    " : " ", strip[i]);
-    std::fprintf(f, "\n};\n\n}  // namespace\n\n");
-    std::fprintf(f,
-                 "const GuiFont %s = {GUI_FONT_VARIABLE, %d, %d, %d, %u, 0x%02X, 0x%02X, {.table = kOffsets}, nullptr,\n"
-                 "                    kStrip};\n",
-                 name.c_str(), ascent, descent, height, bytesPerRow, kFirst, kLast);
+    const std::string from = ttf.substr(ttf.find_last_of('/') + 1);
+    if (packed) {
+        uLongf zlen = compressBound(uLong(strip.size()));
+        std::vector<unsigned char> z(zlen + 4);
+        if (compress2(z.data() + 4, &zlen, strip.data(), uLong(strip.size()), 9) != Z_OK)
+            return fail("cannot deflate the strip");
+        for (int i = 0; i < 4; ++i) z[size_t(i)] = uint8_t(zlen >> (8 * i));
+        z.resize(zlen + 4);
+        std::fprintf(f,
+                     "// %s: display font, %d pixels high, characters 0x00 to 0xFF\n"
+                     "// (Windows-1252), made by tools/fontgen/gui_fontgen.cpp --packed from %s.\n"
+                     "// Generated: edit the generator, not this file.\n"
+                     "#include \"display/fonts/korva_fonts.h\"\n\n",
+                     name.c_str(), height, from.c_str());
+        writeOffsets(f, "const uint16_t", name + "_offset_table", offsets);
+        std::fprintf(f, "// Deflated length (32-bit little-endian), then the zlib stream of %d rows\n"
+                        "// of %u bytes (%zu bytes unpacked), most significant bit first.\n",
+                     height, bytesPerRow, strip.size());
+        std::fprintf(f, "const uint8_t %s_data_table[%zu] = {", name.c_str(), z.size());
+        writeBytes(f, z.data(), z.size());
+        std::fprintf(f, "\n};\n\n");
+        std::fprintf(f,
+                     "// Glyph data null until KorvaFonts_ini has unpacked the strip.\n"
+                     "GuiFont %s = {KORVA_FONT_TYPE, %d, 0, %d, %u, 0x%02X, 0x%02X, {.table = %s_offset_table},\n"
+                     "              nullptr, nullptr};\n",
+                     name.c_str(), height, height, bytesPerRow, kFirst, kLast, name.c_str());
+    } else {
+        std::fprintf(f,
+                     "// %s: built-in 1-bit font of the GUI library, %d pixels high, characters\n"
+                     "// 0x%02X to 0x%02X (Windows-1252), made by tools/fontgen/gui_fontgen.cpp from\n"
+                     "// %s. Generated: edit the generator, not this file.\n"
+                     "#include \"gui/core/gui_thing.h\"\n\nnamespace {\n\n",
+                     name.c_str(), height, kFirst, kLast, from.c_str());
+        writeOffsets(f, "const uint16_t", "kOffsets", offsets);
+        std::fprintf(f, "// %d rows of %u bytes, most significant bit first.\n", height, bytesPerRow);
+        std::fprintf(f, "const uint8_t kStrip[%zu] = {", strip.size());
+        writeBytes(f, strip.data(), strip.size());
+        std::fprintf(f, "\n};\n\n}  // namespace\n\n");
+        std::fprintf(f,
+                     "const GuiFont %s = {GUI_FONT_VARIABLE, %d, %d, %d, %u, 0x%02X, 0x%02X, {.table = kOffsets}, nullptr,\n"
+                     "                    kStrip};\n",
+                     name.c_str(), ascent, descent, height, bytesPerRow, kFirst, kLast);
+    }
     std::fclose(f);
     FT_Done_Face(face);
     FT_Done_FreeType(lib);

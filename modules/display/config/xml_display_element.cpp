@@ -6,6 +6,7 @@
 
 #include "display/config/xml_attr.h"
 #include "display/config/xml_band.h"
+#include "display/config/display_format.h"
 #include "display/config/xml_elements.h"
 #include "display/config/xml_vtab.h"
 
@@ -202,8 +203,17 @@ int XmlParseAlphaNumDisplayElement(xml_scan_s* s, display_elem_s* e, const displ
         XmlInitAlphaNumeric(e);
         return 0;
     }
-    return bandedChildren(s, "AlphaNumeric", a, XmlParseAlphaNumDecoTag, "attribute missing", false,
-                          [](const xml_token_s&) { return 0; });
+    if (bandedChildren(s, "AlphaNumeric", a, XmlParseAlphaNumDecoTag, "attribute missing", false,
+                       [](const xml_token_s&) { return 0; }) != 0)
+        return -1;
+    // A box with a channel hands its format text to printf with its value:
+    // only conversions that fit the display mode pass. Without a channel the
+    // text is shown as it is.
+    if (a.ch_in.type != 0 && !display_format_ok(a.format_str, a.dispmode)) {
+        xml_error("parse error: format_str does not fit the display mode", s);
+        return -1;
+    }
+    return 0;
 }
 
 int XmlParseBarGraphDisplayElement(xml_scan_s* s, display_elem_s* e) {

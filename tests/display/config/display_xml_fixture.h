@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "display/config/xml_reader.h"
@@ -41,4 +44,19 @@ inline std::string documentWith(const std::string& elements, const std::string& 
            "<DisplayElements>\r\n" +
            elements + "\r\n"
            "</DisplayElements></Page></Pages></Display>\r\n";
+}
+
+// A file of the sample device's "cfg:" drive (sample/cfg/), read from the
+// source tree.
+inline std::string sampleFile(const std::string& name) {
+    const char* env = std::getenv("TAV9_SOURCE_DIR");
+    for (std::string root : {std::string(env ? env : "."), std::string("."), std::string("..")}) {
+        std::ifstream f(root + "/sample/cfg/" + name, std::ios::binary);
+        if (!f) continue;
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    ADD_FAILURE() << "sample/cfg/" << name << " not found";
+    return "";
 }

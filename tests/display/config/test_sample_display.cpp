@@ -14,19 +14,6 @@
 
 namespace {
 
-std::string sampleFile(const std::string& name) {
-    const char* env = std::getenv("TAV9_SOURCE_DIR");
-    for (std::string root : {std::string(env ? env : "."), std::string("."), std::string("..")}) {
-        std::ifstream f(root + "/sample/cfg/" + name, std::ios::binary);
-        if (!f) continue;
-        std::stringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-    ADD_FAILURE() << "sample/cfg/" << name << " not found";
-    return "";
-}
-
 class SampleDisplay : public DeviceFolderTest {
 protected:
     void SetUp() override {
