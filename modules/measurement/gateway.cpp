@@ -10,14 +10,17 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/byteorder.h"
+#include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
 #include "measurement/measman.h"
@@ -52,6 +55,7 @@ struct GwList {
     void* user = nullptr;
     uint16_t raster = 0, pid = 0, a1 = 0, mode = 0, buffered = 0, slots = 0, timeout = 0;
     bool local = true;
+    bool byName = false;                     // requested with 0x510
     std::vector<MeasElem> elems;
     std::vector<uint32_t> desc;
     unsigned slotSize = 0;
@@ -92,6 +96,7 @@ std::unordered_map<uint32_t, ListPtr> gLists;
 std::vector<ListPtr> gChain[GW_RASTERS];
 std::atomic<uint16_t> gCnt[kPids][C_COUNT];
 uint16_t gOwnPid = 1;
+std::atomic<const gw_network*> gNet{nullptr};
 uint8_t gFloodSetup = 0, gFloodReply = 0;
 
 uint16_t cntPid(unsigned pid) { return uint16_t(pid < kPids ? pid : 0); }
@@ -108,20 +113,70 @@ int call(const GwList& L, unsigned idx, unsigned long status, void* data) {
 // Queue (offline) lists versus newest-value (online) lists.
 bool offline(const GwList& L) { return L.mode & DYNKOMM_MODE_QUEUE; }
 
-// Sends the start (op 1) or stop (op 2) request of a remote list.
-bool sendRequest(const GwList& L, uint16_t op) {
-    if (L.desc.size() > kMaxRequestWords) return false;
+// Name of a value of this device's catalogue at the address with the size,
+// "name[i]" for an array element; false when none.
+bool nameOf(measaddr_t a, unsigned size, std::string* out) {
+    const uint32_t off = MEASADDR_OFFSET(a);
+    for (int i = 0, n = catalogue_count(); i < n; ++i) {
+        const CatEntry* e = catalogue_at(i);
+        const unsigned es = e ? typeSize(e->type) : 0;
+        const uint32_t base = e ? MEASADDR_OFFSET(e->addr) : 0;
+        if (es != size || off < base || off >= base + es * e->count || (off - base) % es) continue;
+        *out = e->name;
+        if (e->count > 1) *out += "[" + std::to_string((off - base) / es) + "]";
+        return true;
+    }
+    return false;
+}
+
+// Payload of a by-name request (0x510): per value a signed size byte and the
+// 0-terminated name, behind the 12-byte head. False when a value has no name
+// or the names do not fit one message.
+bool nameRequest(const GwList& L, ci_msg_t* m, unsigned* len) {
+    unsigned pos = 12;
+    std::string name;
+    for (const MeasElem& e : L.elems) {
+        if (!nameOf(e.addr, e.size, &name) || pos + 2 + name.size() > CI_MAX_PAYLOAD) return false;
+        m->payload[pos++] = uint8_t(-int(e.size));
+        std::memcpy(m->payload + pos, name.c_str(), name.size() + 1);
+        pos += unsigned(name.size()) + 1;
+    }
+    *len = pos;
+    return true;
+}
+
+// Every device names its values alike: a peer that takes lists by names gets
+// them so (one value needs capability 1, more also capability 2), else by
+// addresses.
+bool wantNames(const GwList& L) {
+    const gw_network* net = gNet;
+    if (!net || !net->capability || L.elems.empty()) return false;
+    if (net->capability(L.pid, 1) != 0) return false;
+    return L.elems.size() == 1 || net->capability(L.pid, 2) == 0;
+}
+
+// Sends the start (op 1) or stop (op 2) request of a remote list, by names
+// when the list was started so, else by addresses.
+bool sendRequest(GwList& L, uint16_t op) {
     ci_msg_t m;
-    ci_init_msg(&m, CI_CMD_MEASLIST_ADDR, L.pid, uint16_t(12 + 4 * L.desc.size()));
+    unsigned len = 0;
+    if (op == 1) L.byName = wantNames(L) && nameRequest(L, &m, &len);
+    if (L.byName && op != 1 && !nameRequest(L, &m, &len)) return false;
+    if (!L.byName) {
+        if (L.desc.size() > kMaxRequestWords) return false;
+        len = unsigned(12 + 4 * L.desc.size());
+        for (size_t i = 0; i < L.desc.size(); ++i) be_put32(m.payload + 12 + 4 * i, L.desc[i]);
+    }
+    const uint16_t n = uint16_t(L.byName ? L.elems.size() : L.desc.size());
+    ci_init_msg(&m, L.byName ? CI_CMD_MEASLIST_NAMES : CI_CMD_MEASLIST_ADDR, L.pid, uint16_t(len));   // header only
     ci_set_magic(&m, L.handle);
     ci_set_listid(&m, L.handle);
     be_put16(m.payload + 0, op);
     be_put16(m.payload + 2, L.raster);
     be_put16(m.payload + 4, L.slots);
     be_put16(m.payload + 6, L.mode);
-    be_put16(m.payload + 8, uint16_t(L.desc.size()));
+    be_put16(m.payload + 8, n);
     be_put16(m.payload + 10, 0);
-    for (size_t i = 0; i < L.desc.size(); ++i) be_put32(m.payload + 12 + 4 * i, L.desc[i]);
     return comint_put_cmd(&m, 0) != 0;
 }
 
@@ -168,7 +223,12 @@ int startLocked(GwList& L) {
         dynkomm_fifo_activate(L.fifo);
     }
     count(L.pid, C_PID_STATE_REQ);
-    if (L.desc.size() > kMaxRequestWords) return settleStart(L, GW_MEASLIST);
+    const gw_network* net = gNet;
+    if (net && net->connected && !net->connected(L.pid)) {
+        gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // both channels must be up
+        return settleStart(L, GW_OFFLINE);
+    }
+    if (L.desc.size() > kMaxRequestWords && !wantNames(L)) return settleStart(L, GW_MEASLIST);
     if (!sendRequest(L, 1)) {
         gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // not reachable: offline
         return settleStart(L, GW_OFFLINE);
@@ -379,6 +439,8 @@ int gw_list_speed(gw_conn_t conn, uint32_t list, unsigned speed) {
     L.paused = speed == 0;
     return 1;
 }
+
+void gw_set_network(const gw_network* net) { gNet = net; }
 
 int gw_pid_offline(unsigned pid) {
     if (pid >= kPids) return 1;

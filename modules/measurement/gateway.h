@@ -89,6 +89,17 @@ int gw_pid_offline(unsigned pid);
 // errors. 1 on success, 0 for a PID of 64 and above.
 int gw_debugoutPID(unsigned pid, uint16_t out[19]);
 
+// What the gateway asks the device network before it requests a list of
+// another device: whether both channels to the PID are up, and whether the
+// peer supports a capability (0 yes, 1 no, 2 not connected; 1: lists by
+// names, 2: by-name lists of more than one value). Without it lists are
+// requested by addresses whenever the command can be sent.
+struct gw_network {
+    bool (*connected)(unsigned pid);
+    int (*capability)(unsigned pid, unsigned cap);
+};
+void gw_set_network(const gw_network* net);
+
 // Per raster tick on the raster's task: start replies, data, time-outs.
 void gw_distribute(unsigned raster);
 

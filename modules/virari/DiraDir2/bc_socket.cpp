@@ -30,13 +30,24 @@ bcSocket::bcSocket() {
 
 bcSocket::~bcSocket() {
     bcShutdown = 1;
-    if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK)
-        syslogx(147, "bcSocket shutdown - could not get mutex (%s)", strerror(errno));
+    close_all();
+    if (mutex_) semDelete(mutex_);
+    mutex_ = nullptr;
+}
+
+void bcSocket::close_all() {
+    const bool locked = mutex_ && semTake(mutex_, WAIT_FOREVER) == OK;
+    if (!locked) syslogx(147, "bcSocket shutdown - could not get mutex (%s)", strerror(errno));
     if (count_ > 0) syslogx(143, "bcSocket shutdown - closing %u pending sockets", unsigned(count_));
     for (int i = count_ - 1; i >= 0; --i) shutdownAndClose(fds_[i]);
     count_ = 0;
-    if (mutex_) semDelete(mutex_);
-    mutex_ = nullptr;
+    if (locked) semGive(mutex_);
+}
+
+void bcSocket::wake_all() {
+    if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK) return;
+    for (int i = 0; i < count_; ++i) ::shutdown(fds_[i], SHUT_RDWR);
+    semGive(mutex_);
 }
 
 int bcSocket::get_socket(int domain, int type, int protocol) {
@@ -108,3 +119,5 @@ int bcSocket_accept(int listenFd, sockaddr* peer, socklen_t* peerLen) {
 }
 int bcSocket_close(int fd) { return bcSock().close_socket(fd); }
 int bcSocket_isShutdown() { return bcShutdown.load(); }
+void bcSocket_wakeAll() { bcSock().wake_all(); }
+void bcSocket_closeAll() { bcSock().close_all(); }

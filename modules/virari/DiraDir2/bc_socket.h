@@ -19,6 +19,12 @@ public:
     int close_socket(int fd);
     // Sockets in use (tests).
     int count();
+    // Shuts every registered socket down both ways without closing it, so that
+    // tasks blocked on them return (the device network's stop).
+    void wake_all();
+    // Closes every registered socket (the destructor, and the device
+    // network's stop once its tasks have ended).
+    void close_all();
 
 private:
     int fds_[kMaxSockets];
@@ -34,3 +40,5 @@ int bcSocket_get(int domain, int type, int protocol);
 int bcSocket_accept(int listenFd, sockaddr* peer, socklen_t* peerLen);
 int bcSocket_close(int fd);
 int bcSocket_isShutdown();
+void bcSocket_wakeAll();
+void bcSocket_closeAll();

@@ -1,0 +1,58 @@
+// DiraDir2: the Ethernet transport between the devices of the vehicle network.
+//
+// Every device announces itself every 200 ms on a multicast group; two
+// devices that hear each other keep a TCP command channel (CI) and a TCP data
+// channel (DK), opened by the side with the greater address. Commands for all
+// devices go by multicast, data of online FIFOs by UDP.
+#pragma once
+
+#include <cstdint>
+
+#include "measurement/comint.h"
+
+constexpr uint16_t BC2_VERSION = 0x0204;
+constexpr unsigned BC2_PIDS = 64;
+
+// Starts DiraDir2 with the device address and port offset of the start
+// parameters; 1 when its tasks run.
+int BC2_init();
+// Sets the stop flag: the tasks end at their next cycle or received unit.
+void BC2_stop();
+// Stops and waits for every task, closes the sockets and forgets all hosts
+// and channels, so that BC2_init may run again (process end, tests).
+void BC2_shutdown();
+
+uint64_t comint_get_connect_mask();
+uint64_t udp_get_detect_mask();
+uint64_t dk_get_connect_mask();
+// Both the command and the data channel to the PID are up.
+bool BC2_connected(unsigned pid);
+// 2 when not connected; 0 when the peer's protocol supports the capability
+// (0 from 0x0202, 1 from 0x0203, 2 from 0x0204), 1 when not or unknown.
+int BC2_getRemoteCapabilty(unsigned pid, unsigned capability);
+// The command multicast channel exists.
+bool comint_status();
+
+// Transports of the command interface (installed by the wiring).
+int BC2_comint_put_eth(const ci_msg_t* msg);
+int BC2_comint_put_locSock(const ci_msg_t* msg);
+
+// DK record header: destination PID, data length, destination magic number.
+constexpr unsigned DK_RECORD_HEADER = 8;
+constexpr unsigned DK_BLOCK_SIZE = 1472;
+// Appends a record to the offline (TCP) or online framer of the destination;
+// 1 when this call sent a full half.
+int dyncom_send_eth(const uint8_t* header, const uint8_t* data);
+int dyncom_send_eth_online(const uint8_t* header, const uint8_t* data);
+// Sends what the framers hold: mode 1 offline, else online.
+void Dynkom_flush_eth(int mode);
+
+// Counters and states of a PID, as the debug outputs read them.
+struct BC2_PidDebug {
+    uint32_t seq;
+    uint8_t ciState, dkState;
+    uint16_t ciTx, ciTxErr, ciRx, ciRxErr;
+    uint16_t dkTxOnline, dkTxOffline, dkTxErr, dkRxUdp, dkRx, dkRxErr;
+    uint16_t version;
+};
+int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out);

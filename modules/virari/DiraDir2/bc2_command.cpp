@@ -1,0 +1,186 @@
+// Command-interface messages over the CI channels and the command multicast
+// channel.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/syslogx.h"
+#include "virari/DiraDir2/bc2_internal.h"
+#include "virari/DiraDir2/bc_socket.h"
+
+namespace {
+uint8_t gFloodSend = 0, gFloodLocSock = 0, gFloodRx = 0, gFloodMc = 0;
+
+bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
+
+// The channel a message to dst leaves on: the multicast channel for all
+// devices, else the CI channel of the PID.
+bc2_channel* channelFor(uint16_t dst) {
+    if (dst == CI_PID_ALL) return bc2().hosts[BC2_HOST_MC].ci;
+    if (dst >= BC2_PIDS) return nullptr;
+    return bc2().hosts[dst].ci;
+}
+
+// Sends header and payload as one unit; 1 sent. A command cut short on the
+// TCP stream would leave the peer reading the next header out of step, so
+// such a channel is disconnected and opened anew.
+int sendCommand(const ci_msg_t* msg, bool locSock) {
+    if (!msg) return 0;
+    const uint16_t dst = ci_get_dst(msg), len = ci_get_len(msg);
+    if (len > CI_MAX_PAYLOAD) return 0;
+    if (locSock && dst >= BC2_PIDS) return 0;
+    bc2_channel* c = channelFor(dst);
+    if (!c) return 0;
+    const size_t size = CI_HEADER_SIZE + len;
+    const bool mc = dst == CI_PID_ALL;
+    bool broken = false;
+    {
+        std::lock_guard<std::mutex> lk(c->sockMx);
+        const int fd = c->sock;
+        if (fd < 0) {
+            if (locSock) ++c->cnt[CNT_TX_ERR];
+            return 0;
+        }
+        if (mc) {
+            ssize_t n = sendto(fd, msg, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&c->tcpAddr),
+                               sizeof c->tcpAddr);
+            if (n != ssize_t(size)) {
+                syslogx(155, "Diradir2: comint_put_eth() Error sending mulitcast comint cmd");
+                ++c->cnt[CNT_TX_ERR];
+                return 0;
+            }
+            ++c->cnt[CNT_TX_ONLINE];
+            return 1;
+        }
+        ssize_t n = send(fd, msg, size, MSG_NOSIGNAL);
+        if (n != ssize_t(size)) {
+            if (locSock)
+                SYSLOGX_FLOOD(gFloodLocSock, 155, "Diradir2: comint_put_locSock() Error sending comint cmd 0x%X to PID 0x%X, %s",
+                              ci_get_cmd(msg), dst, strerror(errno));
+            else
+                SYSLOGX_FLOOD(gFloodSend, 155, "Diradir2: comint_put_eth() Error sending comint cmd to PID 0x%X -> 0x%X, cmd 0x%X",
+                              ci_get_src(msg), dst, ci_get_cmd(msg));
+            ++c->cnt[CNT_TX_ERR];
+            broken = n > 0;
+        } else {
+            ++c->cnt[CNT_TX_OFFLINE];
+            return 1;
+        }
+    }
+    if (broken) BC2_disconnect(c);
+    return 0;
+}
+}  // namespace
+
+int BC2_comint_put_eth(const ci_msg_t* msg) { return sendCommand(msg, false); }
+int BC2_comint_put_locSock(const ci_msg_t* msg) { return sendCommand(msg, true); }
+
+bool comint_status() { return bc2().hosts[BC2_HOST_MC].ci.load() != nullptr; }
+
+int bc_ci_receive(bc2_channel* c, int fd) {
+    ci_msg_t msg;
+    long n = bc2_recv_packet(fd, msg.hdr, CI_HEADER_SIZE, 0);
+    if (n < 0) {
+        if (!bcSocket_isShutdown())
+            syslogx(155, "Diradir2: CI channel - Error PID 0x%X receiving serial network header, '%s'", c->pid,
+                    strerror(errno));
+        ++c->cnt[CNT_RX_ERR];
+        return 0;
+    }
+    if (n == 0) {
+        syslogx(155, "Diradir2: CI channel - socket closed");
+        return 0;
+    }
+    const unsigned len = ci_get_len(&msg);
+    // A payload beyond the message buffer is never received into it: its
+    // bytes are read past, so the stream stays in step.
+    if (len > CI_MAX_PAYLOAD) {
+        SYSLOGX_FLOOD(gFloodRx, 155, "bc_ci_receive recv. bytes : %d (%d)", int(len), int(CI_MAX_PAYLOAD));
+        ++c->cnt[CNT_RX_ERR];
+        return bc2_recv_discard(fd, len) ? 1 : 0;
+    }
+    if (len && bc2_recv_packet(fd, msg.payload, len, 0) != long(len)) {
+        syslogx(155, "Diradir2:CI channel - Error receiving comint cmd");
+        ++c->cnt[CNT_RX_ERR];
+        return 0;
+    }
+    if (ci_get_dst(&msg) == bc2().ownPid) {
+        ++c->cnt[CNT_RX];
+        comint_queue_cmd(&msg);
+    } else {
+        comint_put_cmd(&msg, 0);
+    }
+    return 1;
+}
+
+void BC2_CI_MC_listen() {
+    bc2_state& s = bc2();
+    int fd = bcSocket_get(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        syslogx(155, "BC2_CI_MC_listen(): Create MC CI listen Rx socket failed");
+        return;
+    }
+    if (!setInt(fd, SOL_SOCKET, SO_REUSEPORT, 1)) {
+        syslogx(155, "BC2_CI_MC_listen(): Setting Rx socket reuse address option failed, errno %s", strerror(errno));
+        return;
+    }
+    in_addr ifAddr{};
+    ifAddr.s_addr = s.ownAddr;
+    if (setsockopt(fd, IPPROTO_IP, IP_MULTICAST_IF, &ifAddr, sizeof ifAddr) != 0) {
+        syslogx(155, "BC2_CI_MC_listen(): Socket RxTx set socket option IP_MULTICAST_IF failed! (%s)", strerror(errno));
+        return;
+    }
+    ip_mreq mreq{};
+    mreq.imr_multiaddr.s_addr = inet_addr(BC2_GROUP_CI);
+    mreq.imr_interface.s_addr = s.ownAddr;
+    if (setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &mreq, sizeof mreq) != 0) {
+        syslogx(155, "BC2_CI_MC_listen(): Setting RxTx socket multicast option on port %u failed, errno %s",
+                unsigned(BC2_PORT_CI_MC), strerror(errno));
+        return;
+    }
+    sockaddr_in any = bc2_sockaddr(htonl(INADDR_ANY), BC2_PORT_CI_MC);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof any) != 0) {
+        syslogx(155, "BC2_CI_MC_listen(): Socket bind RxTx on port %u failed", unsigned(BC2_PORT_CI_MC));
+        return;
+    }
+    if (!setInt(fd, IPPROTO_IP, IP_MULTICAST_LOOP, 0)) {
+        syslogx(155, "BC2_CI_MC_listen(): Socket Tx set socket option no loop failed!");
+        return;
+    }
+    auto* c = new (std::nothrow) bc2_channel;
+    if (!c) {
+        syslogx(155, "BC2_CI_MC_listen: malloc for channel failed");
+        return;
+    }
+    c->name = "CI";
+    c->type = CH_CI;
+    c->pid = BC2_HOST_MC;
+    c->host = &s.hosts[BC2_HOST_MC];
+    c->sock = fd;
+    c->tcpAddr = bc2_sockaddr(inet_addr(BC2_GROUP_CI), BC2_PORT_CI_MC);
+    c->state = CH_ESTABLISHED;
+    s.hosts[BC2_HOST_MC].ci = c;
+    ci_msg_t msg;
+    for (;;) {
+        ssize_t n = recvfrom(fd, &msg, sizeof msg, 0, nullptr, nullptr);
+        if (s.stop) return;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            SYSLOGX_FLOOD(gFloodMc, 155, "BC2_CI_MC_listen(): Error receiving serial network header");
+            ++s.mcRxErr;
+            if (errno == EBADF || errno == ENOTSOCK) return;
+            continue;
+        }
+        ++s.mcRxCnt;
+        // Only what the datagram holds is a message.
+        if (size_t(n) < CI_HEADER_SIZE || CI_HEADER_SIZE + ci_get_len(&msg) > size_t(n)) {
+            ++s.mcRxErr;
+            continue;
+        }
+        ci_set_dst(&msg, s.ownPid);
+        comint_queue_cmd(&msg);
+    }
+}

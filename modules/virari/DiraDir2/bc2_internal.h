@@ -1,0 +1,165 @@
+// State shared by the parts of DiraDir2: the presence message, the hosts
+// table, the channel records and the send framers.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "host/os.h"
+#include "virari/DiraDir2/bc2.h"
+
+// ---- ports and groups ----------------------------------------------------------------
+constexpr uint16_t BC2_PORT_PRESENCE = 9850;     // no offset
+constexpr uint16_t BC2_PORT_PRESENCE_TX = 9851;  // + offset
+constexpr uint16_t BC2_PORT_DK_UDP = 9852;
+constexpr uint16_t BC2_PORT_DK_UDP_TX = 9853;
+constexpr uint16_t BC2_PORT_CI = 9860;
+constexpr uint16_t BC2_PORT_DK = 9861;
+constexpr uint16_t BC2_PORT_CI_ACTIVE = 9862;
+constexpr uint16_t BC2_PORT_DK_ACTIVE = 9863;
+constexpr uint16_t BC2_PORT_CI_MC = 9870;        // no offset
+constexpr const char* BC2_GROUP_PRESENCE = "239.239.239.200";
+constexpr const char* BC2_GROUP_CI = "239.239.239.201";
+
+constexpr int BC2_SOCKBUF = 23360;
+constexpr int BC2_PERIOD_MS = 200;
+constexpr uint32_t BC2_HOST_TIMEOUT_MS = 1000;
+
+// ---- presence message ------------------------------------------------------------------
+constexpr unsigned BC2_MSG_SIZE = 60;
+enum : unsigned {
+    PM_ADDR = 0, PM_PID = 10, PM_TIMEOUT = 12, PM_DETECT = 24, PM_CI_MASK = 32, PM_DK_MASK = 40,
+    PM_PERIOD = 48, PM_SEQ = 52, PM_VERSION = 56, PM_OFFSET = 58,
+};
+
+inline uint64_t be_get64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | p[i];
+    return v;
+}
+inline void be_put64(uint8_t* p, uint64_t v) {
+    for (int i = 7; i >= 0; --i, v >>= 8) p[i] = uint8_t(v);
+}
+inline uint64_t pidBit(unsigned pid) { return pid < 64 ? (uint64_t(1) << pid) : 0; }
+
+// ---- channels --------------------------------------------------------------------------------
+enum : uint16_t { CH_IDLE = 0, CH_ENDED = 2, CH_ESTABLISHED = 3, CH_CONNECTING = 4 };
+enum : int { CH_CI = 0, CH_DK = 1 };
+enum { CNT_TX_ONLINE, CNT_TX_OFFLINE, CNT_TX_ERR, CNT_RX_UDP, CNT_RX, CNT_RX_ERR, CNT_COUNT };
+
+struct bc2_framer {
+    SEM_ID mutex = nullptr;
+    uint8_t errState = 0;     // 0 none, 1 send error reported, 2 overrun reported
+    uint16_t fill = 0;        // bytes in the current half
+    uint16_t sentPos = 0;     // bytes of the current half already sent
+    int type = 0;
+    uint16_t half = 0;        // offset of the current half: 0 or 1472
+    uint8_t data[2 * DK_BLOCK_SIZE];
+};
+
+struct bc2_host;
+struct bc2_channel {
+    const char* name = "";
+    SEM_ID wake = nullptr;
+    int type = CH_CI;
+    bc2_host* host = nullptr;
+    unsigned pid = 0;                     // the remote PID (65: the multicast channel)
+    std::atomic<uint16_t> state{CH_IDLE};
+    uint8_t stray = 0;
+    std::atomic<int> sock{-1};
+    TASK_ID task = nullptr;
+    int (*recv)(bc2_channel*, int fd) = nullptr;
+    sockaddr_in tcpAddr{};                // the peer's listen address
+    sockaddr_in udpAddr{};                // the peer's DK data port (DK only)
+    std::atomic<bool> udpSet{false};
+    // Guards the socket against its close while a sender uses it: senders hold
+    // it while they read the socket and send; the socket changes only under it.
+    std::mutex sockMx;
+    int taskFd = -1;                      // the socket the receive task works on (under sockMx)
+    bc2_framer* offline = nullptr;        // DK only
+    bc2_framer* online = nullptr;
+    std::atomic<uint16_t> cnt[CNT_COUNT] = {};
+    uint8_t* rxBuf = nullptr;             // receive buffer of the channel's task
+};
+
+// ---- hosts table ---------------------------------------------------------------------------
+constexpr unsigned BC2_HOSTS = 66;
+constexpr unsigned BC2_HOST_MC = 65;      // holds only the command multicast channel
+constexpr uint16_t LINK_PRESENCE = 2;
+
+struct bc2_host {
+    uint8_t msg[BC2_MSG_SIZE] = {};       // the last presence message
+    std::atomic<bc2_channel*> dk{nullptr};
+    std::atomic<bc2_channel*> ci{nullptr};
+    int32_t timeout = 0;                  // ms
+    uint16_t online = 0;
+    uint16_t version = 0;
+    uint16_t offset = 0;
+    uint16_t kind = 0;
+    sockaddr_in from{};
+};
+
+struct bc2_state {
+    std::mutex mx;                        // host entries (all fields but the channel pointers)
+    bc2_host hosts[BC2_HOSTS];
+    std::atomic<uint64_t> detect{0}, ciMask{0}, dkMask{0};
+    std::atomic<uint32_t> seq{0};
+    uint32_t ownAddr = 0;                 // network order
+    uint16_t ownPid = 0;
+    uint16_t offset = 0;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> ready2connect{false};
+    std::atomic<uint16_t> rxcnt{0};
+    std::atomic<uint16_t> mcRxCnt{0}, mcRxErr{0};
+    std::atomic<int> udpTx{-1};           // socket from which DK data is sent by UDP
+    std::atomic<int> dkUdpRx{-1};
+    std::atomic<uint32_t> dkDropped{0};   // DK records longer than their slot or datagram
+};
+bc2_state& bc2();
+
+// Address of the device with a port (network order inside).
+sockaddr_in bc2_sockaddr(uint32_t addrNet, uint16_t port);
+// Greater address as the connect manager compares them: the four bytes in
+// network order with the first as the least significant.
+bool bc2_addr_greater(uint32_t ownNet, uint32_t peerNet);
+
+// ---- presence (bc2_presence.cpp) ---------------------------------------------------------------
+// Builds the own 60-byte message (the sequence counter as it stands).
+void bc2_build_presence(uint8_t out[BC2_MSG_SIZE]);
+// Handles one received presence message; false when it was dropped.
+bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& from);
+// Subtracts one period from every online host's counter and drops those that
+// fell silent.
+void bc2_timeout_pass();
+void BC2_connect_manager(bc2_host* host, int chanType);
+// Host entry of a PID (0..65), nullptr beyond.
+bc2_host* bc2_host_of(unsigned pid);
+uint16_t bc2_host_version(unsigned pid);
+
+// ---- channels (bc2_channel.cpp) ------------------------------------------------------------
+bc2_channel* BC2_create_channel_config(bc2_host* host, int chanType);
+int BC2_recv_activate(bc2_channel* c);
+void BC2_disconnect(bc2_channel* c);
+int BC2_connect_active(const sockaddr_in& peer, int chanType);
+void BC2_connect_passive(int chanType);
+// Receives exactly len bytes; len, or the first result below 1.
+long bc2_recv_packet(int fd, void* buf, size_t len, int flags);
+// Receives and drops len bytes; false when the connection failed.
+bool bc2_recv_discard(int fd, size_t len);
+// Frees every channel record (after the tasks have ended).
+void bc2_free_channels();
+
+// ---- command and data receive (bc2_command.cpp, bc2_data.cpp) ------------------------------------
+int bc_ci_receive(bc2_channel* c, int fd);
+int bc_dk_receive(bc2_channel* c, int fd);
+void BC2_CI_MC_listen();
+void BC2_dk_udp_listen();
+// Walks the records of one DK datagram into their FIFOs.
+void bc2_dk_datagram(const uint8_t* buf, size_t len);
+
+// ---- send framers (bc2_framer.cpp) ---------------------------------------------------------------
+void BC2_snd_framer_ini(bc2_framer* f, int type);
+void bc2_framer_free(bc2_framer* f);

@@ -1,0 +1,236 @@
+// Presence messages, the hosts table, silent hosts, reset detection and the
+// connect manager that decides who opens a channel.
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "measurement/routing.h"
+#include "platform/byteorder.h"
+#include "platform/syslogx.h"
+#include "virari/DiraDir2/bc2_internal.h"
+
+namespace {
+uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
+
+uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
+
+unsigned pidOf(const bc2_host* h) { return unsigned(h - bc2().hosts); }
+}  // namespace
+
+bc2_state& bc2() {
+    static bc2_state s;
+    return s;
+}
+
+sockaddr_in bc2_sockaddr(uint32_t addrNet, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = addrNet;
+    a.sin_port = htons(port);
+    return a;
+}
+
+bool bc2_addr_greater(uint32_t ownNet, uint32_t peerNet) {
+    // The bytes as they stand in memory (network order), first byte least
+    // significant: the last octet weighs most.
+    auto value = [](uint32_t net) {
+        uint8_t b[4];
+        std::memcpy(b, &net, 4);
+        return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    };
+    return value(ownNet) > value(peerNet);
+}
+
+uint64_t comint_get_connect_mask() { return bc2().ciMask; }
+uint64_t udp_get_detect_mask() { return bc2().detect; }
+uint64_t dk_get_connect_mask() { return bc2().dkMask; }
+
+bool BC2_connected(unsigned pid) {
+    return pid < BC2_PIDS && (bc2().ciMask & bc2().dkMask & pidBit(pid)) != 0;
+}
+
+int BC2_getRemoteCapabilty(unsigned pid, unsigned capability) {
+    static const uint16_t kSince[] = {0x0202, 0x0203, 0x0204};
+    if (!BC2_connected(pid)) return 2;
+    if (capability > 2) return 1;
+    return bc2_host_version(pid) >= kSince[capability] ? 0 : 1;
+}
+
+bc2_host* bc2_host_of(unsigned pid) { return pid < BC2_HOSTS ? &bc2().hosts[pid] : nullptr; }
+
+uint16_t bc2_host_version(unsigned pid) {
+    if (pid >= BC2_HOSTS) return 0;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return bc2().hosts[pid].version;
+}
+
+void bc2_build_presence(uint8_t out[BC2_MSG_SIZE]) {
+    bc2_state& s = bc2();
+    std::memset(out, 0, BC2_MSG_SIZE);
+    std::memcpy(out + PM_ADDR, &s.ownAddr, 4);
+    be_put16(out + PM_PID, s.ownPid);
+    be_put32(out + PM_TIMEOUT, BC2_HOST_TIMEOUT_MS);
+    be_put64(out + PM_DETECT, s.detect);
+    be_put64(out + PM_CI_MASK, s.ciMask | pidBit(s.ownPid));
+    be_put64(out + PM_DK_MASK, s.dkMask | pidBit(s.ownPid));
+    be_put32(out + PM_PERIOD, BC2_PERIOD_MS);
+    be_put32(out + PM_SEQ, s.seq);
+    be_put16(out + PM_VERSION, BC2_VERSION);
+    be_put16(out + PM_OFFSET, s.offset);
+}
+
+bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& from) {
+    bc2_state& s = bc2();
+    // Every field is read from the 60 bytes: a shorter message is not one.
+    if (len < BC2_MSG_SIZE) {
+        SYSLOGX_FLOOD(gFloodShort, 155, "BC2_UDP_listen() short message dropped, %u bytes", unsigned(len));
+        return false;
+    }
+    unsigned pid = be_get16(msg + PM_PID);
+    // The masks have 64 bits: PID 64 and above cannot take part.
+    if (pid >= BC2_PIDS) {
+        SYSLOGX_FLOOD(gFloodWrongPid, 155, "BC2_UDP_listen() wrong pid received %d", int(pid));
+        return false;
+    }
+    if (pid == s.ownPid) {
+        SYSLOGX_FLOOD(gFloodOwnPid, 155, "BC2_UDP_listen() received our own pid, ignored");
+        return false;
+    }
+    bc2_host& h = s.hosts[pid];
+    bool reset = false;
+    {
+        std::lock_guard<std::mutex> lk(s.mx);
+        h.from = from;
+        h.kind = LINK_PRESENCE;
+        h.version = be_get16(msg + PM_VERSION);
+        h.offset = h.version >= 0x0202 ? be_get16(msg + PM_OFFSET) : 0;
+        h.online = 1;
+        int64_t t = int64_t(be_get32(msg + PM_TIMEOUT)) + BC2_PERIOD_MS;
+        h.timeout = int32_t(std::min<int64_t>(t, INT32_MAX));
+        uint32_t kept = be_get32(h.msg + PM_SEQ);
+        reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
+        std::memcpy(h.msg, msg, BC2_MSG_SIZE);
+    }
+    routing_entry_t r = routing_get_next(pid);
+    if (r.ip == 0) {
+        routing_entry_t e{ROUTING_DIRADIR2, be_get32(msg + PM_ADDR)};
+        routing_set_table_entries(&e, pid, pid);
+        syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
+    }
+    if (reset) {
+        if (bc2_channel* c = h.ci) BC2_disconnect(c);
+        if (bc2_channel* c = h.dk) BC2_disconnect(c);
+        syslogx(158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
+    }
+    s.detect |= pidBit(pid);
+    if (be_get64(msg + PM_DETECT) & pidBit(s.ownPid)) {
+        BC2_connect_manager(&h, CH_CI);
+        BC2_connect_manager(&h, CH_DK);
+    }
+    return true;
+}
+
+void bc2_timeout_pass() {
+    bc2_state& s = bc2();
+    for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
+        bc2_host& h = s.hosts[pid];
+        bool drop = false;
+        {
+            std::lock_guard<std::mutex> lk(s.mx);
+            if (!h.online || h.kind != LINK_PRESENCE) continue;
+            h.timeout -= BC2_PERIOD_MS;
+            if (h.timeout < 0) {
+                h.online = 0;
+                drop = true;
+            }
+        }
+        if (!drop) continue;
+        syslogx(156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
+        s.detect &= ~pidBit(pid);
+        syslogx(156, "Host PID 0x%X is Offline", pid);
+        syslogx(155, "UDP_send: BC2_disconnect");
+        if (bc2_channel* c = h.ci) BC2_disconnect(c);
+        if (bc2_channel* c = h.dk) BC2_disconnect(c);
+    }
+}
+
+void BC2_connect_manager(bc2_host* host, int chanType) {
+    bc2_state& s = bc2();
+    if (!host) {
+        syslogx(155, "BC2_connect_manager() NULL pointer file %s line %d", "modules/virari/DiraDir2", __LINE__);
+        return;
+    }
+    if (chanType != CH_CI && chanType != CH_DK) return;
+    const unsigned pid = pidOf(host);
+    uint32_t peerAddr;
+    uint16_t peerOffset;
+    uint64_t remoteMask;
+    {
+        std::lock_guard<std::mutex> lk(s.mx);
+        std::memcpy(&peerAddr, host->msg + PM_ADDR, 4);
+        peerOffset = host->offset;
+        remoteMask = be_get64(host->msg + (chanType == CH_CI ? PM_CI_MASK : PM_DK_MASK));
+    }
+    std::atomic<bc2_channel*>& slot = chanType == CH_CI ? host->ci : host->dk;
+    bc2_channel* c = slot;
+    if (!c) {
+        syslogx(158, chanType == CH_CI ? "BC2_connect_manager: call BC BC2_create_channel_config CI"
+                                       : "BC2_connect_manager: call BC BC2_create_channel_config DK");
+        c = BC2_create_channel_config(host, chanType);
+        if (!c) return;
+    }
+    if (chanType == CH_DK && !c->udpSet) {
+        c->udpAddr = bc2_sockaddr(peerAddr, uint16_t(peerOffset + BC2_PORT_DK_UDP));
+        c->udpSet = true;
+    }
+    uint16_t st = c->state;
+    if (st == CH_ESTABLISHED || st == CH_CONNECTING) return;
+    c->state = CH_CONNECTING;
+    const bool L = ownMask(chanType) & pidBit(pid);
+    const bool R = remoteMask & pidBit(s.ownPid);
+    if (L && R) {
+        c->state = CH_ESTABLISHED;
+        taskDelay(1);
+        return;
+    }
+    if (L) {
+        syslogx(147, "BC2_connect_manager local_con_state chan_type %X, remotePID %X", unsigned(chanType), pid);
+        BC2_disconnect(c);
+    }
+    if (bc2_addr_greater(s.ownAddr, peerAddr)) {
+        c->tcpAddr = bc2_sockaddr(peerAddr,
+                                  uint16_t(peerOffset + (chanType == CH_CI ? BC2_PORT_CI : BC2_PORT_DK)));
+        BC2_recv_activate(c);
+    }
+    taskDelay(1);
+}
+
+int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out) {
+    if (!out) return 0;
+    *out = BC2_PidDebug{};
+    bc2_host* h = bc2_host_of(pid);
+    if (!h || pid >= BC2_PIDS) return 1;
+    {
+        std::lock_guard<std::mutex> lk(bc2().mx);
+        out->seq = be_get32(h->msg + PM_SEQ);
+        out->version = h->version;
+    }
+    if (bc2_channel* c = h->ci) {
+        out->ciState = uint8_t(c->state);
+        out->ciTx = c->cnt[CNT_TX_OFFLINE];
+        out->ciTxErr = c->cnt[CNT_TX_ERR];
+        out->ciRx = c->cnt[CNT_RX];
+        out->ciRxErr = c->cnt[CNT_RX_ERR];
+    }
+    if (bc2_channel* c = h->dk) {
+        out->dkState = uint8_t(c->state);
+        out->dkTxOnline = c->cnt[CNT_TX_ONLINE];
+        out->dkTxOffline = c->cnt[CNT_TX_OFFLINE];
+        out->dkTxErr = c->cnt[CNT_TX_ERR];
+        out->dkRxUdp = c->cnt[CNT_RX_UDP];
+        out->dkRx = c->cnt[CNT_RX];
+        out->dkRxErr = c->cnt[CNT_RX_ERR];
+    }
+    return 1;
+}
