@@ -1,0 +1,199 @@
+// Two devices in two network namespaces: presence, channels, a command bounce,
+// lists of the other device's values online and offline, loss and return of
+// the other device.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "log_capture.h"
+#include "platform/byteorder.h"
+#include "two_devices.h"
+#include "virari/DiraDir2/bc2_internal.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+template <class F>
+bool waitUntil(F cond, int limitMs) {
+    const auto end = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (Clock::now() < end) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return cond();
+}
+
+long msSince(Clock::time_point t) {
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+constexpr uint64_t kBitA = uint64_t(1) << TwoDevices::kPidA;
+constexpr uint64_t kBitB = uint64_t(1) << TwoDevices::kPidB;
+
+// What the remote device's last presence message says about its channels.
+uint64_t remoteMask(unsigned field) {
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return be_get64(bc2().hosts[TwoDevices::kPidB].msg + field);
+}
+
+struct Values {
+    std::mutex mx;
+    std::vector<std::pair<uint32_t, uint32_t>> slots;   // time stamp, stim_tick
+    std::atomic<int> started{0};
+    std::atomic<unsigned> startErr{~0u};
+    size_t size() {
+        std::lock_guard<std::mutex> lk(mx);
+        return slots.size();
+    }
+};
+
+int onRead(unsigned long state, void* data, void* user) {
+    if (state != 0 || !data) return 1;
+    auto* v = static_cast<Values*>(user);
+    const auto* p = static_cast<const uint8_t*>(data);
+    std::lock_guard<std::mutex> lk(v->mx);
+    v->slots.emplace_back(be_get32(p), be_get32(p + 4));
+    return 1;
+}
+
+int onStart(unsigned long err, void*, void* user) {
+    auto* v = static_cast<Values*>(user);
+    v->startErr = unsigned(err);
+    ++v->started;
+    return 1;
+}
+
+// The other device's stimulus step counter, which rises by one every 1 ms.
+uint32_t listOfB(gw_conn_t conn, Values* v, uint16_t raster, uint16_t mode) {
+    const uint32_t desc[] = {uint32_t(GW_SIZE4), catalogue_addr("stim_tick"), 0, 0};
+    return gw_setup_list(conn, desc, v, sizeof desc, raster, TwoDevices::kPidB, 0, mode, 0, 0, 0, 0);
+}
+
+bool startAndWait(uint32_t list, Values* v) {
+    return gw_start_list(list) == 1 && waitUntil([&] { return v->started > 0; }, 3000) && v->startErr == GW_NO_ERROR;
+}
+
+struct Bounce {
+    std::mutex mx;
+    std::condition_variable cv;
+    bool done = false;
+    uint16_t cmd = 0;
+    uint8_t payload[8] = {};
+};
+
+void onBounce(void* ctx, ci_msg_t* msg) {
+    auto* b = static_cast<Bounce*>(ctx);
+    std::lock_guard<std::mutex> lk(b->mx);
+    b->cmd = ci_get_cmd(msg);
+    std::memcpy(b->payload, msg->payload, sizeof b->payload);
+    b->done = true;
+    b->cv.notify_all();
+}
+}  // namespace
+
+class TwoDevicesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        takeLogTexts();
+        if (!net.up()) GTEST_SKIP() << "two-device test skipped: " << net.reason();
+    }
+    void TearDown() override { net.down(); }
+    void drain() {
+        for (auto& t : takeLogTexts()) log.push_back(std::move(t));
+    }
+    bool logBHas(const std::string& text) {
+        return waitUntil([&] { return net.logB().find(text) != std::string::npos; }, 3000);
+    }
+
+    TwoDevices net;
+    std::vector<std::string> log;
+};
+
+TEST_F(TwoDevicesTest, FindEachOtherConnectCarryDataAndRecover) {
+    ASSERT_TRUE(net.startB());
+    // Presence both ways; the greater address (B) opens both channels.
+    ASSERT_TRUE(waitUntil([] { return (udp_get_detect_mask() & kBitB) != 0; }, 3000)) << "device B not heard";
+    ASSERT_TRUE(waitUntil([] { return BC2_connected(TwoDevices::kPidB); }, 5000)) << "channels not up";
+    EXPECT_TRUE(waitUntil([] { return (remoteMask(PM_CI_MASK) & kBitA) && (remoteMask(PM_DK_MASK) & kBitA) &&
+                                      (remoteMask(PM_DETECT) & kBitA); },
+                          3000))
+        << "the masks do not converge";
+    drain();
+    EXPECT_TRUE(logContains(log, "BC2_connect_passive, port 9862"));
+    EXPECT_TRUE(logContains(log, "BC2_connect_passive, port 9863"));
+    EXPECT_TRUE(logBHas("BC2_connect_active: connected"));
+    EXPECT_EQ(BC2_getRemoteCapabilty(TwoDevices::kPidB, 2), 0);
+
+    // A command bounced by device B comes back with its payload.
+    Bounce b;
+    ci_msg_t m;
+    ci_init_msg(&m, CI_CMD_BOUNCE, TwoDevices::kPidB, 8);
+    ci_set_magic(&m, ci_completion_register(onBounce, &b));
+    for (int i = 0; i < 8; ++i) m.payload[i] = uint8_t(0xA0 + i);
+    ASSERT_NE(comint_put_cmd(&m, 0), 0);
+    {
+        std::unique_lock<std::mutex> lk(b.mx);
+        ASSERT_TRUE(b.cv.wait_for(lk, std::chrono::seconds(3), [&] { return b.done; })) << "no bounce";
+        EXPECT_EQ(b.cmd, CI_CMD_BOUNCE_RETURN);
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(b.payload[i], 0xA0 + i);
+    }
+
+    static const callback_list cb = {{{onRead, 0}, {nullptr, 0}, {onStart, 0}, {nullptr, 0}, {nullptr, 0}, {nullptr, 0}}};
+    gw_conn_t conn = gw_connect(&cb);
+    ASSERT_NE(conn, nullptr);
+
+    // Online: the newest values by UDP on the 10 ms raster.
+    Values online;
+    uint32_t list = listOfB(conn, &online, RASTER_10MS, 0);
+    ASSERT_NE(list, 0u);
+    ASSERT_TRUE(startAndWait(list, &online)) << "online list refused: " << online.startErr;
+    ASSERT_TRUE(waitUntil([&] { return online.size() >= 20; }, 5000));
+    gw_kill_list(list);
+    {
+        std::lock_guard<std::mutex> lk(online.mx);
+        for (size_t i = 1; i < online.slots.size(); ++i) EXPECT_GT(online.slots[i].second, online.slots[i - 1].second);
+    }
+    bc2_channel* dk = bc2().hosts[TwoDevices::kPidB].dk;
+    ASSERT_NE(dk, nullptr);
+    EXPECT_GT(dk->cnt[CNT_RX_UDP].load(), 0) << "online data did not come by UDP";
+
+    // Offline: every 1 ms slot in order over the data channel.
+    constexpr size_t kSlots = 10000;
+    Values offline;
+    list = listOfB(conn, &offline, RASTER_1MS, DYNKOMM_MODE_QUEUE);
+    ASSERT_NE(list, 0u);
+    ASSERT_TRUE(startAndWait(list, &offline)) << "offline list refused: " << offline.startErr;
+    ASSERT_TRUE(waitUntil([&] { return offline.size() >= kSlots; }, 30000)) << offline.size() << " slots only";
+    gw_kill_list(list);
+    gw_disconnect(conn);
+    {
+        std::lock_guard<std::mutex> lk(offline.mx);
+        size_t gaps = 0;
+        for (size_t i = 1; i < kSlots; ++i) {
+            gaps += offline.slots[i].second != offline.slots[i - 1].second + 1;
+            EXPECT_GE(int32_t(offline.slots[i].first - offline.slots[i - 1].first), 0);
+        }
+        EXPECT_EQ(gaps, 0u) << "offline slots lost or out of order";
+    }
+    EXPECT_EQ(meas_man_get_data_loss_cnt(), 0u);
+    EXPECT_EQ(bc2().dkDropped.load(), 0u);
+
+    // Device B ends: offline here within 1.4 s of its last presence message.
+    net.killB();
+    const auto killed = Clock::now();
+    ASSERT_TRUE(waitUntil([] { return (udp_get_detect_mask() & kBitB) == 0; }, 3000));
+    EXPECT_LE(msSince(killed), 1400 + 100);
+    drain();
+    EXPECT_TRUE(logContains(log, "Host PID 0x7 is Offline"));
+    EXPECT_TRUE(waitUntil([] { return !BC2_connected(TwoDevices::kPidB); }, 2000));
+
+    // Its restart counts as a reset, and the channels come back.
+    ASSERT_TRUE(net.startB());
+    ASSERT_TRUE(waitUntil([] { return BC2_connected(TwoDevices::kPidB); }, 5000)) << "no reconnect";
+    drain();
+    EXPECT_TRUE(logContains(log, "Diradir2: Reset detected on PID 0x7"));
+}

@@ -1,0 +1,195 @@
+// Two devices in two network namespaces (the device network turns multicast
+// loop-back off, so two devices hear each other only from separate
+// namespaces). This process becomes device A, PID 3 at 10.213.0.1, in its
+// namespace; device B, PID 7 at 10.213.0.2, is the device process tav9 in the
+// other. Everything made here (namespaces, device B, folders, tasks) is ended
+// by down(), which the users call on every path.
+#pragma once
+
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "host/kernel.h"
+#include "measurement/catalogue.h"
+#include "measurement/comint.h"
+#include "measurement/dynkomm.h"
+#include "measurement/gateway.h"
+#include "measurement/measman.h"
+#include "measurement/routing.h"
+#include "measurement/seram.h"
+#include "platform/appman.h"
+#include "platform/raster.h"
+#include "platform/timebase.h"
+#include "virari/DiraDir2/bc2.h"
+#include "virari/sernet_man.h"
+#include "virari/virari.h"
+
+class TwoDevices {
+public:
+    static constexpr uint16_t kPidA = 3, kPidB = 7;
+
+    ~TwoDevices() { down(); }
+
+    // Namespaces, device A in this process and its tasks; false with reason()
+    // when the namespaces cannot be made here.
+    bool up() {
+        if (geteuid() != 0) return fail("namespaces need root");
+        exeDir_ = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+        srcDir_ = sourceDir();
+        tav9_ = exeDir_ + "/app/tav9";
+        if (srcDir_.empty() || !std::filesystem::exists(srcDir_ + "/scripts/netns-pair"))
+            return fail("source tree not found");
+        if (!std::filesystem::exists(tav9_)) return fail("device process " + tav9_ + " not built");
+        const std::string tag = std::to_string(getpid());
+        nsA_ = "tv9n" + tag + "a";
+        nsB_ = "tv9n" + tag + "b";
+        if (run(srcDir_ + "/scripts/netns-pair up " + nsA_ + " " + nsB_ + " >/dev/null 2>&1") != 0)
+            return fail("scripts/netns-pair up failed (no network namespaces here)");
+        nsUp_ = true;
+        char tmpl[] = "/tmp/tav9_net_XXXXXX";
+        if (!mkdtemp(tmpl)) return fail("no temporary folder");
+        root_ = tmpl;
+        dirA_ = root_ + "/a";
+        dirB_ = root_ + "/b";
+        std::filesystem::create_directories(dirA_);
+        std::filesystem::copy(srcDir_ + "/sample", dirB_, std::filesystem::copy_options::recursive);
+        writeStartCfg(dirA_, kPidA, "10.213.0.1");
+        writeStartCfg(dirB_, kPidB, "10.213.0.2");
+        savedNs_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        int nsFd = open(("/var/run/netns/" + nsA_).c_str(), O_RDONLY | O_CLOEXEC);
+        // Tasks are threads started from here on: they inherit the namespace.
+        bool entered = savedNs_ >= 0 && nsFd >= 0 && setns(nsFd, CLONE_NEWNET) == 0;
+        if (nsFd >= 0) close(nsFd);
+        if (!entered) return fail("cannot enter the namespace");
+        inNs_ = true;
+        return startDeviceA();
+    }
+
+    const std::string& reason() const { return reason_; }
+    const std::string& dirB() const { return dirB_; }
+
+    bool startB() {
+        if (devB_ > 0) return true;
+        devB_ = fork();
+        if (devB_ < 0) return false;
+        if (devB_ == 0) {
+            if (chdir(dirB_.c_str()) != 0) _exit(126);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("ip", "ip", "netns", "exec", nsB_.c_str(), tav9_.c_str(), "1", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        return true;
+    }
+
+    void killB() {
+        if (devB_ <= 0) return;
+        kill(devB_, SIGKILL);
+        waitpid(devB_, nullptr, 0);
+        devB_ = -1;
+    }
+
+    std::string logB() const {
+        std::ifstream in(dirB_ + "/log.txt");
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    void down() {
+        killB();
+        if (aRunning_) {
+            BC2_shutdown();
+            gw_shutdown();
+            raster_stopAll();
+            meas_man_shutdown();
+            SerNet_man_shutdown();
+            comint_shutdown();
+            seram_shutdown();
+            host::resetForTest();
+            aRunning_ = false;
+        }
+        if (inNs_) {
+            if (setns(savedNs_, CLONE_NEWNET) != 0) perror("setns back");
+            inNs_ = false;
+        }
+        if (savedNs_ >= 0) close(savedNs_);
+        savedNs_ = -1;
+        if (nsUp_) run(srcDir_ + "/scripts/netns-pair down " + nsA_ + " " + nsB_ + " >/dev/null 2>&1");
+        nsUp_ = false;
+        if (!root_.empty()) std::filesystem::remove_all(root_);
+        root_.clear();
+    }
+
+private:
+    bool fail(const std::string& why) {
+        reason_ = why;
+        down();
+        return false;
+    }
+
+    static int run(const std::string& cmd) { return std::system(cmd.c_str()); }
+
+    static void writeStartCfg(const std::string& dir, uint16_t pid, const char* ip) {
+        std::ofstream(dir + "/start.cfg") << "pid = " << pid << "\nip = " << ip
+                                          << "\nxcp_port = 5555\nport_offset = 0\ncan_bus = loopback\n";
+    }
+
+    // The tree this build came from, as CMake recorded it.
+    std::string sourceDir() const {
+        if (const char* s = std::getenv("TAV9_SOURCE_DIR")) return s;
+        std::ifstream in(exeDir_ + "/CMakeCache.txt");
+        std::string line;
+        const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+        while (std::getline(in, line))
+            if (line.rfind(key, 0) == 0) return line.substr(key.size());
+        return "";
+    }
+
+    template <int Raster>
+    static void measTick(intptr_t) {
+        meas_man_copy_raster(Raster, time_getTimestamp());
+        gw_distribute(Raster);
+    }
+
+    bool startDeviceA() {
+        host::setDeviceFolder(dirA_);
+        host::resetForTest();
+        if (AppMan_init(1) != 1 || app_pid != kPidA) return fail("start parameters of device A not read");
+        dynkomm_init(1);
+        seram_init();
+        catalogue_init();
+        routing_init(app_pid);
+        comint_set_own_pid(app_pid);
+        comint_init();
+        meas_man_init();
+        gw_init(app_pid);
+        SerNet_man_ini();
+        virari_attach_measurement();
+        aRunning_ = true;
+        raster_init();
+        raster_addEntry(RB_1MS, "meas_gw_1ms", measTick<RASTER_1MS>, 0);
+        raster_addEntry(RB_10MS, "meas_gw_10ms", measTick<RASTER_10MS>, 0);
+        virari_register_rasters();
+        if (raster_start() != 1) return fail("rasters of device A do not start");
+        if (BC2_init() != 1) return fail("DiraDir2 of device A does not start");
+        return true;
+    }
+
+    std::string exeDir_, srcDir_, tav9_, nsA_, nsB_, root_, dirA_, dirB_, reason_;
+    int savedNs_ = -1;
+    pid_t devB_ = -1;
+    bool nsUp_ = false, inNs_ = false, aRunning_ = false;
+};
