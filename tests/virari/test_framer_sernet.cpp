@@ -1,0 +1,205 @@
+// Send framers (packing into 1472-byte blocks, oversized records, the flush)
+// and the serial-network manager (sink geometry, open and close requests,
+// release, the senders of online and offline FIFOs).
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "bc2_fixture.h"
+#include "virari/sernet_man.h"
+
+namespace {
+std::vector<uint8_t> header(uint16_t dst, uint16_t len, uint32_t magic) {
+    std::vector<uint8_t> h(DK_RECORD_HEADER);
+    be_put16(h.data(), dst);
+    be_put16(h.data() + 2, len);
+    be_put32(h.data() + 4, magic);
+    return h;
+}
+
+// Length fields of the records in a byte stream.
+std::vector<unsigned> recordLengths(const std::vector<uint8_t>& s) {
+    std::vector<unsigned> out;
+    for (size_t pos = 0; pos + DK_RECORD_HEADER <= s.size(); pos += DK_RECORD_HEADER + be_get16(&s[pos + 2]))
+        out.push_back(be_get16(&s[pos + 2]));
+    return out;
+}
+
+std::atomic<int> gReplies{0};
+std::atomic<uint32_t> gReplyMagic{0};
+int captureReply(ci_msg_t* m) {
+    gReplyMagic = be_get32(m->payload + 4);
+    ++gReplies;
+    return 1;
+}
+bool waitReplies(int n) {
+    for (int i = 0; i < 2000 && gReplies < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return gReplies >= n;
+}
+}  // namespace
+
+class FramerTest : public Bc2Test {
+protected:
+    void SetUp() override {
+        Bc2Test::SetUp();
+        peer = channelPair(CH_DK, &c);
+        // over the data connection (not UDP) for the online framer as well
+        routing_entry_t e{ROUTING_LOCSOCK, 0x0A010009};
+        routing_set_table_entries(&e, kPeer, kPeer);
+    }
+    bc2_channel* c = nullptr;
+    int peer = -1;
+};
+
+TEST_F(FramerTest, AFullHalfGoesOutBeforeTheRecordThatDoesNotFit) {
+    std::vector<uint8_t> data(1464, 0x77);
+    EXPECT_EQ(dyncom_send_eth(header(kPeer, 592, 1).data(), data.data()), 0);
+    EXPECT_TRUE(pending(peer).empty());
+    EXPECT_EQ(dyncom_send_eth(header(kPeer, 992, 2).data(), data.data()), 1);
+    EXPECT_EQ(recordLengths(pending(peer)), std::vector<unsigned>{592});
+    Dynkom_flush_eth(1);
+    EXPECT_EQ(recordLengths(pending(peer)), std::vector<unsigned>{992});
+    EXPECT_EQ(c->cnt[CNT_TX_OFFLINE].load(), 2);
+    Dynkom_flush_eth(1);   // nothing left
+    EXPECT_TRUE(pending(peer).empty());
+
+    // the largest record fits a half alone; one byte more fits none
+    EXPECT_EQ(dyncom_send_eth(header(kPeer, 1464, 3).data(), data.data()), 0);
+    std::vector<uint8_t> big(1465, 1);
+    EXPECT_EQ(dyncom_send_eth(header(kPeer, 1465, 4).data(), big.data()), 0);
+    EXPECT_EQ(c->cnt[CNT_TX_ERR].load(), 1);
+    Dynkom_flush_eth(1);
+    EXPECT_EQ(recordLengths(pending(peer)), std::vector<unsigned>{1464});
+}
+
+TEST_F(FramerTest, OnlineDataToAnOldPeerTakesTheDataConnection) {
+    std::vector<uint8_t> data(16, 1);
+    dyncom_send_eth_online(header(kPeer, 16, 5).data(), data.data());
+    EXPECT_EQ(c->online->fill, DK_RECORD_HEADER + 16);
+    Presence p;
+    p.version = 0x0200;
+    p.seq = 2;
+    receive(p);
+    dyncom_send_eth_online(header(kPeer, 16, 6).data(), data.data());
+    EXPECT_EQ(c->offline->fill, DK_RECORD_HEADER + 16);
+    Dynkom_flush_eth(0);
+    Dynkom_flush_eth(1);
+    EXPECT_EQ(recordLengths(pending(peer)).size(), 2u);
+    // a channel without socket sends nothing and keeps nothing
+    BC2_disconnect(c);
+    EXPECT_EQ(dyncom_send_eth(header(kPeer, 16, 7).data(), data.data()), 0);
+    EXPECT_EQ(c->offline->fill, 0);
+}
+
+TEST_F(FramerTest, SendersGiveEveryQueuedSlotButOnlyTheNewestValue) {
+    ASSERT_EQ(SerNet_man_ini(), 1);
+    uint32_t mq = dynkomm_get_magic(), mb = dynkomm_get_magic();
+    dynkomm_fifo_prepare(mq);
+    dynkomm_fifo_prepare(mb);
+    dynkomm_fifo_t* q = dynkomm_fifo_create(mq, kOwn, 0x111, kPeer, 3, 8, 4, DYNKOMM_MODE_QUEUE);
+    dynkomm_fifo_t* b = dynkomm_fifo_create(mb, kOwn, 0x222, kPeer, 3, 4, 4, 0);
+    ASSERT_TRUE(q && b);
+    for (uint8_t i = 1; i <= 3; ++i) {
+        dynkomm_write(q)[0] = i;
+        dynkomm_writedone(q);
+        dynkomm_write(b)[0] = uint8_t(10 + i);
+        dynkomm_writedone(b);
+    }
+    EXPECT_EQ(SerNet_man_stop_sending(q), 0);   // not listed
+    ASSERT_EQ(SerNet_man_start_sending(q), 1);
+    ASSERT_EQ(SerNet_man_start_sending(b), 1);
+    SerNet_man_sender_offline(3);
+    SerNet_man_flush_offline();
+    SerNet_man_sender_online(3);
+    SerNet_man_flush_online();
+    auto s = pending(peer);
+    ASSERT_EQ(s.size(), 4u * (DK_RECORD_HEADER + 4));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(be_get32(&s[i * 12 + 4]), 0x111u);
+        EXPECT_EQ(s[i * 12 + 8], i + 1);
+    }
+    EXPECT_EQ(be_get32(&s[36 + 4]), 0x222u);
+    EXPECT_EQ(s[36 + 8], 13);
+    EXPECT_EQ(SerNet_man_stop_sending(q), 1);
+    EXPECT_EQ(SerNet_man_stop_sending(b), 1);
+    dynkomm_fifo_delete(q);
+    dynkomm_fifo_delete(b);
+}
+
+class SerNetTest : public Bc2Test {
+protected:
+    void SetUp() override {
+        Bc2Test::SetUp();
+        ASSERT_EQ(comint_init(), 1);
+        ASSERT_EQ(SerNet_man_ini(), 1);
+        ci_register_command(CI_CMD_RETURN_FUNC, captureReply);
+        gReplies = 0;
+    }
+    void TearDown() override {
+        SerNet_man_shutdown();
+        comint_shutdown();
+        Bc2Test::TearDown();
+    }
+    // An open request of this device for a sink on itself, so that the
+    // reply comes back here; the reply's sink magic number.
+    uint32_t open(uint16_t slotSize, uint16_t slots) {
+        ci_msg_t m;
+        ci_init_msg(&m, SERNET_CMD_OPEN, kOwn, 20);
+        be_put16(m.payload + 0, kOwn);
+        be_put16(m.payload + 2, kOwn);
+        be_put16(m.payload + 4, 3);
+        be_put16(m.payload + 6, slotSize);
+        be_put32(m.payload + 8, 0xCAFE);
+        be_put16(m.payload + 12, slots);
+        be_put16(m.payload + 14, DYNKOMM_MODE_QUEUE);
+        const int before = gReplies;
+        SerNet_man_openpath(&m);
+        return waitReplies(before + 1) ? gReplyMagic.load() : 0xFFFFFFFF;
+    }
+    int close(uint32_t magic) {
+        ci_msg_t m;
+        ci_init_msg(&m, SERNET_CMD_CLOSE, kOwn, 8);
+        be_put32(m.payload, magic);
+        be_put16(m.payload + 4, kOwn);
+        be_put16(m.payload + 6, kOwn);
+        return SerNet_man_closepath(&m);
+    }
+};
+
+TEST_F(SerNetTest, OpenRoundsTheSlotAndCloseReleasesTheSink) {
+    const uint32_t magic = open(10, 4);
+    ASSERT_NE(magic, 0u);
+    ASSERT_NE(magic, 0xFFFFFFFFu);
+    dynkomm_fifo_t* f = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(magic, &f), 1);
+    EXPECT_EQ(f->slotsize, 12);
+    EXPECT_EQ(f->slotcount, 4);
+    EXPECT_EQ(f->src_pid, kOwn);
+    EXPECT_EQ(close(magic), 1);
+    EXPECT_NE(dynkomm_get_fifo(magic, &f), 1);
+    EXPECT_EQ(close(magic), 0);
+}
+
+TEST_F(SerNetTest, UnusableSinksAreRefusedWithMagicZero) {
+    EXPECT_EQ(open(0xFFFE, 4), 0u);   // rounding up would wrap
+    EXPECT_EQ(open(8, 3), 0u);
+    EXPECT_EQ(open(8, 0), 0u);
+    EXPECT_EQ(SerNet_man_reserve(0, 4, 1, 3, kPeer, 0), nullptr);
+
+    // only sinks made by an open request can be closed by one
+    uint32_t other = dynkomm_get_magic();
+    dynkomm_fifo_prepare(other);
+    dynkomm_fifo_t* g = dynkomm_fifo_create(other, kPeer, other, kOwn, 3, 4, 8, 1);
+    EXPECT_EQ(close(other), 0);
+    dynkomm_fifo_t* f = nullptr;
+    EXPECT_EQ(dynkomm_get_fifo(other, &f), 1);
+    dynkomm_fifo_delete(g);
+}
+
+TEST_F(SerNetTest, ASecondReleaseIsRefused) {
+    dynkomm_fifo_t* f = SerNet_man_reserve(12, 4, 1, 3, kPeer, 7);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(SerNet_man_release_fifo(f), 1);
+    EXPECT_EQ(SerNet_man_release_fifo(f), 0);
+    EXPECT_EQ(SerNet_man_release_fifo(nullptr), 0);
+}

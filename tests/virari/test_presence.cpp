@@ -1,0 +1,117 @@
+// Presence messages, the hosts table, time-outs, resets, the connect
+// manager's decisions and the capability answers.
+#include "bc2_fixture.h"
+
+TEST_F(Bc2Test, DropsShortForeignRangeAndOwnMessages) {
+    auto m = message(Presence{});
+    sockaddr_in from{};
+    EXPECT_FALSE(bc2_presence_receive(m.data(), 59, from));
+    Presence big;
+    big.pid = 64;
+    EXPECT_FALSE(receive(big));
+    EXPECT_EQ(udp_get_detect_mask(), 0u);
+    Presence own;
+    own.pid = kOwn;
+    for (int i = 0; i < 20; ++i) EXPECT_FALSE(receive(own));
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "BC2_UDP_listen() wrong pid received 64"));
+    // 13 lines (repeats folded by the log), then the flooding warning once
+    EXPECT_EQ(countContaining(log, "received our own pid, ignored"), 1);
+    EXPECT_TRUE(logContains(log, "Last message repeated 12 times."));
+    EXPECT_EQ(countContaining(log, "Flooding suspicion"), 1);
+}
+
+TEST_F(Bc2Test, LearnsVersionOffsetAndRoute) {
+    Presence p;
+    p.offset = 100;
+    ASSERT_TRUE(receive(p));
+    EXPECT_EQ(bc2().hosts[kPeer].version, BC2_VERSION);
+    EXPECT_EQ(bc2().hosts[kPeer].offset, 100);
+    EXPECT_EQ(udp_get_detect_mask(), pidBit(kPeer));
+    routing_entry_t r = routing_get_next(kPeer);
+    EXPECT_EQ(r.kind, ROUTING_DIRADIR2);
+    EXPECT_EQ(r.ip, 0x0A010009u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "BC2_UDP_listen add remote_pid 9"));
+    // before 0x0202 the offset field is not read
+    p.version = 0x0201;
+    p.seq = 2;
+    ASSERT_TRUE(receive(p));
+    EXPECT_EQ(bc2().hosts[kPeer].offset, 0);
+}
+
+TEST_F(Bc2Test, SequenceGoingBackIsAResetExceptAfterWrap) {
+    Presence p;
+    p.seq = 500;
+    receive(p);
+    p.seq = 3;
+    receive(p);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Reset detected on PID 0x9"), 1);
+    p.seq = 0xFFFFFFFF;
+    receive(p);
+    p.seq = 0;
+    receive(p);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Reset detected"), 0);
+    EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+}
+
+TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
+    receive(Presence{});
+    for (int i = 0; i < 6; ++i) bc2_timeout_pass();
+    EXPECT_EQ(udp_get_detect_mask(), pidBit(kPeer));
+    bc2_timeout_pass();
+    EXPECT_EQ(udp_get_detect_mask(), 0u);
+    EXPECT_EQ(bc2().hosts[kPeer].online, 0);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "UDP_send: Channel to PID 0x9 timed out, closing it..."));
+    EXPECT_TRUE(logContains(log, "Host PID 0x9 is Offline"));
+    // the next message brings it back
+    Presence p;
+    p.seq = 2;
+    receive(p);
+    EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+}
+
+TEST_F(Bc2Test, ChannelsOnlyWhenHeardAndTheGreaterAddressConnects) {
+    receive(Presence{});
+    EXPECT_EQ(bc2().hosts[kPeer].ci.load(), nullptr);
+    Presence p;
+    p.seq = 2;
+    p.detect = pidBit(kOwn);
+    receive(p);
+    // the peer at .9 is greater: this side creates its records and waits
+    bc2_channel* ci = bc2().hosts[kPeer].ci;
+    bc2_channel* dk = bc2().hosts[kPeer].dk;
+    ASSERT_NE(ci, nullptr);
+    ASSERT_NE(dk, nullptr);
+    EXPECT_EQ(ci->state.load(), CH_CONNECTING);
+    EXPECT_EQ(ci->task, nullptr);
+    EXPECT_EQ(ntohs(dk->udpAddr.sin_port), BC2_PORT_DK_UDP);
+    EXPECT_FALSE(BC2_connected(kPeer));
+
+    EXPECT_TRUE(bc2_addr_greater(inet_addr("10.10.0.7"), inet_addr("10.10.0.5")));
+    EXPECT_TRUE(bc2_addr_greater(inet_addr("10.10.0.7"), inet_addr("10.10.1.5")));
+    EXPECT_FALSE(bc2_addr_greater(inet_addr("10.10.1.5"), inet_addr("10.10.0.7")));
+}
+
+TEST_F(Bc2Test, CapabilitiesFollowConnectionAndVersion) {
+    Presence p;
+    p.version = 0x0203;
+    receive(p);
+    bc2().ciMask |= pidBit(kPeer);
+    EXPECT_EQ(BC2_getRemoteCapabilty(kPeer, 2), 2);   // the data channel is not up
+    bc2().dkMask |= pidBit(kPeer);
+    EXPECT_EQ(BC2_getRemoteCapabilty(kPeer, 0), 0);
+    EXPECT_EQ(BC2_getRemoteCapabilty(kPeer, 1), 0);
+    EXPECT_EQ(BC2_getRemoteCapabilty(kPeer, 2), 1);
+    EXPECT_EQ(BC2_getRemoteCapabilty(kPeer, 3), 1);
+    EXPECT_FALSE(BC2_connected(64));
+
+    uint8_t own[BC2_MSG_SIZE];
+    bc2().seq = 41;
+    bc2_build_presence(own);
+    EXPECT_EQ(be_get16(own + PM_PID), kOwn);
+    EXPECT_EQ(be_get32(own + PM_SEQ), 41u);
+    EXPECT_EQ(be_get16(own + PM_VERSION), BC2_VERSION);
+    EXPECT_EQ(be_get64(own + PM_CI_MASK), pidBit(kOwn) | pidBit(kPeer));
+    EXPECT_EQ(be_get64(own + PM_DETECT), pidBit(kPeer));
+}
