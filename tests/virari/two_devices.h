@@ -44,9 +44,9 @@ public:
     // when the namespaces cannot be made here.
     bool up() {
         if (geteuid() != 0) return fail("namespaces need root");
-        exeDir_ = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+        buildDir_ = buildDir();
         srcDir_ = sourceDir();
-        tav9_ = exeDir_ + "/app/tav9";
+        tav9_ = buildDir_ + "/app/tav9";
         if (srcDir_.empty() || !std::filesystem::exists(srcDir_ + "/scripts/netns-pair"))
             return fail("source tree not found");
         if (!std::filesystem::exists(tav9_)) return fail("device process " + tav9_ + " not built");
@@ -147,10 +147,20 @@ private:
                                           << "\nxcp_port = 5555\nport_offset = 0\ncan_bus = loopback\n";
     }
 
+    // The build folder this program belongs to: the nearest one above it
+    // with a CMake cache.
+    static std::string buildDir() {
+        if (const char* b = std::getenv("TAV9_BINARY_DIR")) return b;
+        std::filesystem::path p = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+        for (; !p.empty() && p != p.root_path(); p = p.parent_path())
+            if (std::filesystem::exists(p / "CMakeCache.txt")) return p.string();
+        return "";
+    }
+
     // The tree this build came from, as CMake recorded it.
     std::string sourceDir() const {
         if (const char* s = std::getenv("TAV9_SOURCE_DIR")) return s;
-        std::ifstream in(exeDir_ + "/CMakeCache.txt");
+        std::ifstream in(buildDir_ + "/CMakeCache.txt");
         std::string line;
         const std::string key = "CMAKE_HOME_DIRECTORY:INTERNAL=";
         while (std::getline(in, line))
@@ -188,7 +198,7 @@ private:
         return true;
     }
 
-    std::string exeDir_, srcDir_, tav9_, nsA_, nsB_, root_, dirA_, dirB_, reason_;
+    std::string buildDir_, srcDir_, tav9_, nsA_, nsB_, root_, dirA_, dirB_, reason_;
     int savedNs_ = -1;
     pid_t devB_ = -1;
     bool nsUp_ = false, inNs_ = false, aRunning_ = false;
