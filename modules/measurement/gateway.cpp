@@ -156,18 +156,17 @@ bool wantNames(const GwList& L) {
 }
 
 // Sends the start (op 1) or stop (op 2) request of a remote list, by names
-// when the list was started so, else by addresses.
-bool sendRequest(GwList& L, uint16_t op) {
+// or by addresses as decided when it was started.
+bool sendRequest(const GwList& L, uint16_t op) {
     ci_msg_t m;
     unsigned len = 0;
-    if (op == 1) L.byName = wantNames(L) && nameRequest(L, &m, &len);
-    if (L.byName && op != 1 && !nameRequest(L, &m, &len)) return false;
-    if (!L.byName) {
+    if (L.byName) {
+        if (!nameRequest(L, &m, &len)) return false;
+    } else {
         if (L.desc.size() > kMaxRequestWords) return false;
         len = unsigned(12 + 4 * L.desc.size());
         for (size_t i = 0; i < L.desc.size(); ++i) be_put32(m.payload + 12 + 4 * i, L.desc[i]);
     }
-    const uint16_t n = uint16_t(L.byName ? L.elems.size() : L.desc.size());
     ci_init_msg(&m, L.byName ? CI_CMD_MEASLIST_NAMES : CI_CMD_MEASLIST_ADDR, L.pid, uint16_t(len));   // header only
     ci_set_magic(&m, L.handle);
     ci_set_listid(&m, L.handle);
@@ -175,7 +174,7 @@ bool sendRequest(GwList& L, uint16_t op) {
     be_put16(m.payload + 2, L.raster);
     be_put16(m.payload + 4, L.slots);
     be_put16(m.payload + 6, L.mode);
-    be_put16(m.payload + 8, n);
+    be_put16(m.payload + 8, uint16_t(L.byName ? L.elems.size() : L.desc.size()));
     be_put16(m.payload + 10, 0);
     return comint_put_cmd(&m, 0) != 0;
 }
@@ -228,7 +227,10 @@ int startLocked(GwList& L) {
         gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // both channels must be up
         return settleStart(L, GW_OFFLINE);
     }
-    if (L.desc.size() > kMaxRequestWords && !wantNames(L)) return settleStart(L, GW_MEASLIST);
+    ci_msg_t probe;
+    unsigned probeLen;
+    L.byName = wantNames(L) && nameRequest(L, &probe, &probeLen);
+    if (!L.byName && L.desc.size() > kMaxRequestWords) return settleStart(L, GW_MEASLIST);
     if (!sendRequest(L, 1)) {
         gCnt[cntPid(L.pid)][C_PID_STATE] = 2;   // not reachable: offline
         return settleStart(L, GW_OFFLINE);

@@ -158,6 +158,7 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
                 std::lock_guard<std::mutex> lk(bc2().mx);
                 offset = h->offset;
             }
+            std::lock_guard<std::mutex> lk(c->sockMx);
             c->udpAddr = bc2_sockaddr(peer.sin_addr.s_addr, uint16_t(offset + BC2_PORT_DK_UDP));
             c->udpSet = true;
         }

@@ -181,6 +181,7 @@ void BC2_connect_manager(bc2_host* host, int chanType) {
         if (!c) return;
     }
     if (chanType == CH_DK && !c->udpSet) {
+        std::lock_guard<std::mutex> lk(c->sockMx);   // the senders read it under this lock
         c->udpAddr = bc2_sockaddr(peerAddr, uint16_t(peerOffset + BC2_PORT_DK_UDP));
         c->udpSet = true;
     }
