@@ -8,7 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "log_capture.h"
@@ -17,6 +20,12 @@
 #include "measurement/routing.h"
 #include "platform/byteorder.h"
 #include "virari/DiraDir2/bc2_internal.h"
+
+// Waits (at most 2 s) until a counter that another task raises reaches n.
+inline bool waitCount(const std::atomic<int>& counter, int n) {
+    for (int i = 0; i < 2000 && counter < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return counter >= n;
+}
 
 class Bc2Test : public ::testing::Test {
 protected:

@@ -38,10 +38,6 @@ std::vector<uint8_t> record(uint16_t dst, uint16_t len, uint32_t magic, uint8_t 
 
 void put(int fd, const std::vector<uint8_t>& b) { ASSERT_EQ(send(fd, b.data(), b.size(), 0), ssize_t(b.size())); }
 
-bool waitServed(int n) {
-    for (int i = 0; i < 2000 && gServed < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return gServed >= n;
-}
 }  // namespace
 
 class ChannelTest : public Bc2Test {
@@ -69,7 +65,7 @@ TEST_F(ChannelTest, CommandPayloadBeyondTheBufferIsSkippedInStep) {
     int peer = channelPair(CH_CI, &c);
     put(peer, command(kOwn, CI_MAX_PAYLOAD));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
-    ASSERT_TRUE(waitServed(1));
+    ASSERT_TRUE(waitCount(gServed, 1));
     EXPECT_EQ(gLastLen.load(), CI_MAX_PAYLOAD);
 
     put(peer, command(kOwn, 600));
@@ -77,7 +73,7 @@ TEST_F(ChannelTest, CommandPayloadBeyondTheBufferIsSkippedInStep) {
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);   // dropped, the channel stays
     EXPECT_EQ(c->cnt[CNT_RX_ERR].load(), 1);
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);   // the next message is read whole
-    ASSERT_TRUE(waitServed(2));
+    ASSERT_TRUE(waitCount(gServed, 2));
     EXPECT_EQ(gLastLen.load(), 4u);
     EXPECT_EQ(c->cnt[CNT_RX].load(), 2);
     EXPECT_TRUE(logContains(takeLogTexts(), "bc_ci_receive recv. bytes : 600"));

@@ -32,10 +32,6 @@ int captureReply(ci_msg_t* m) {
     ++gReplies;
     return 1;
 }
-bool waitReplies(int n) {
-    for (int i = 0; i < 2000 && gReplies < n; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return gReplies >= n;
-}
 }  // namespace
 
 class FramerTest : public Bc2Test {
@@ -154,7 +150,7 @@ protected:
         be_put16(m.payload + 14, DYNKOMM_MODE_QUEUE);
         const int before = gReplies;
         SerNet_man_openpath(&m);
-        return waitReplies(before + 1) ? gReplyMagic.load() : 0xFFFFFFFF;
+        return waitCount(gReplies, before + 1) ? gReplyMagic.load() : 0xFFFFFFFF;
     }
     int close(uint32_t magic) {
         ci_msg_t m;

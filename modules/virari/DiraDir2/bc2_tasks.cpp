@@ -106,21 +106,15 @@ struct TaskSpec {
     size_t stack;
     void (*body)();
     const char* spawnFailed;
-    const char* idInvalid;
 };
 const TaskSpec kTasks[T_COUNT] = {
-    {"r_BC2_CI_daemon", 74, 5000, [] { BC2_connect_passive(CH_CI); }, "BC2_eth_ini(): taskSpawn failed 'BC2 CI daemon'",
-     "BC2_eth_ini(): Failed to start task 'tBC2 CI daemon'"},
+    {"r_BC2_CI_daemon", 74, 5000, [] { BC2_connect_passive(CH_CI); }, "BC2_eth_ini(): taskSpawn failed 'BC2 CI daemon'"},
     {"r_BC2_DK_daemon", 79, 5000, [] { BC2_connect_passive(CH_DK); },
-     "BC2_eth_ini(): Failed to start task 'BC2 DK daemon'", "BC2_eth_ini(): Failed to start task 'tBC2_DK_daemon'"},
-    {"r_UDP_MC_listen", 75, 5000, BC2_UDP_listen, "BC2_eth_ini(): Failed to start task 'UDP MC listen'",
-     "BC2_eth_ini(): Failed to start task 'tUDP MC listen'"},
-    {"r_UDP_MC_send", 76, 5000, BC2_UDP_send, "BC2_eth_ini(): Failed to start task 'UDP MC send'",
-     "BC2_eth_ini(): Failed to start task 'tUDP_MC_send'"},
-    {"r_BC2_MC_CI_listen", 77, 5000, BC2_CI_MC_listen, "BC2_eth_ini(): Failed to start task 'BC2 CI MC listen'",
-     "BC2_eth_ini(): Failed to start task 'tBC2_MC_CI_listen"},
-    {"r_BC2_DK_UDP_listen", 78, 10000, BC2_dk_udp_listen, "BC2_eth_ini(): Failed to start task 'BC2 DK UDP listen'",
-     "BC2_eth_ini(): Failed to start task 'tBC2_DK_UDP_listen"},
+     "BC2_eth_ini(): Failed to start task 'BC2 DK daemon'"},
+    {"r_UDP_MC_listen", 75, 5000, BC2_UDP_listen, "BC2_eth_ini(): Failed to start task 'UDP MC listen'"},
+    {"r_UDP_MC_send", 76, 5000, BC2_UDP_send, "BC2_eth_ini(): Failed to start task 'UDP MC send'"},
+    {"r_BC2_MC_CI_listen", 77, 5000, BC2_CI_MC_listen, "BC2_eth_ini(): Failed to start task 'BC2 CI MC listen'"},
+    {"r_BC2_DK_UDP_listen", 78, 10000, BC2_dk_udp_listen, "BC2_eth_ini(): Failed to start task 'BC2 DK UDP listen'"},
 };
 
 void resetState() {
@@ -185,7 +179,6 @@ int BC2_init() {
             // the device goes on without it.
             syslogx(155, "%s", t.spawnFailed);
             if (i != T_DK_UDP_LISTEN) {
-                syslogx(155, "%s", t.idInvalid);
                 BC2_shutdown();
                 return 0;
             }
