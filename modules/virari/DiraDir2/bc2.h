@@ -18,8 +18,9 @@ constexpr unsigned BC2_PIDS = 64;
 int BC2_init();
 // Sets the stop flag: the tasks end at their next cycle or received unit.
 void BC2_stop();
-// Stops and waits for every task, closes the sockets and forgets all hosts
-// and channels, so that BC2_init may run again (process end, tests).
+// Stops and waits for every task, closes every socket of the registry (the
+// telemetry's too) and forgets all hosts and channels, so that BC2_init may
+// run again (tests; the process itself ends with BC2_stop).
 void BC2_shutdown();
 
 uint64_t comint_get_connect_mask();
