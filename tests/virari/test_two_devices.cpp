@@ -155,7 +155,10 @@ TEST_F(TwoDevicesTest, FindEachOtherConnectCarryDataAndRecover) {
     gw_kill_list(list);
     {
         std::lock_guard<std::mutex> lk(online.mx);
-        for (size_t i = 1; i < online.slots.size(); ++i) EXPECT_GT(online.slots[i].second, online.slots[i - 1].second);
+        // newest values: never older, and moving on (a busy 1 ms raster on B
+        // may leave one value in several 10 ms copies)
+        for (size_t i = 1; i < online.slots.size(); ++i) EXPECT_GE(online.slots[i].second, online.slots[i - 1].second);
+        EXPECT_GT(online.slots.back().second, online.slots.front().second);
     }
     bc2_channel* dk = bc2().hosts[TwoDevices::kPidB].dk;
     ASSERT_NE(dk, nullptr);
