@@ -1,0 +1,128 @@
+// GuiEditBox: the multi-line text box made editable: a character cursor,
+// a marked range made with the pointer or by the focus, insertion and
+// deletion, cursor keys, and cut, copy and paste through the presentation
+// manager's scratch pad.
+//
+// Keys are not taken from messages: the owner (or a subclass) hands each key
+// to InsertKey. Signals to the parent: 8 a pointer drag left a mark, 9 text
+// was cut or pasted, 10 editing ended; each needs its signal-mask bit.
+#pragma once
+
+#include <cstdint>
+
+#include "gui/widgets/text/gui_text_box.h"
+
+constexpr uint8_t GT_EDIT_BOX = 165;
+
+// Key codes of the text widgets.
+enum : unsigned int {
+    GUI_KEY_BACKSPACE = 8,
+    GUI_KEY_ENTER = 13,
+    GUI_KEY_FIRST_CHAR = 32,
+    GUI_KEY_LAST_CHAR = 255,     // the text holds 8-bit characters only
+    GUI_KEY_DELETE = 600,
+    GUI_KEY_HOME = 602,
+    GUI_KEY_END = 603,
+    GUI_KEY_UP = 606,
+    GUI_KEY_DOWN = 607,
+    GUI_KEY_LEFT = 608,
+    GUI_KEY_RIGHT = 609,
+};
+
+// Signals of the text widgets.
+enum : uint8_t {
+    GUI_SIG_MARKED = 8,
+    GUI_SIG_CUT_PASTE = 9,
+    GUI_SIG_EDIT_DONE = 10,
+};
+
+constexpr uint32_t GUI_CURSOR_COLOUR = 0x0000FF;
+
+struct CURSOR_POS {
+    int32_t column;
+    int32_t row;
+
+    bool operator==(const CURSOR_POS&) const = default;
+};
+
+class GuiEditBox : public GuiTextBox {
+public:
+    // Edit flags.
+    enum : uint32_t {
+        EDITING = 0x1,         // the cursor is shown
+        MARKED = 0x2,
+        MARKING = 0x4,         // a pointer drag is making a mark
+        POINTER_SET = 0x8,     // the editor set the text pointer shape
+    };
+
+    GuiEditBox(const GuiRect& rect, unsigned short id, unsigned short style, const char* text, int maxChars);
+    ~GuiEditBox() override;
+
+    int Message(const GuiMessage& msg) override;
+    void Draw() override;
+    void DataSet(const char* text) override;
+    void Append(const char* text, int redraw) override;
+    void DrawTextLine(int line, GuiPoint point, int fill) override;
+
+    // Appended operations, in this order.
+    virtual void InsertCharAtCursor(unsigned int ch);
+    virtual void DrawMarkedText(int line, GuiPoint point);
+    virtual void DrawOneLine(int row);
+    virtual void DrawCursor();
+    virtual void RemoveCursor();
+    virtual void DrawCharAtCursor(int ch);
+    virtual const char* GetCharAtCursor();
+    virtual void GetMarkStartAndEnd(CURSOR_POS* start, CURSOR_POS* end);
+    virtual void GetCursorRowColFromClick(GuiPoint point);
+    virtual void GetCursorPointFromRowCol();
+    virtual void SetCursorRowColFromIndex(int index);
+    virtual void RemoveCharAtCursor(int before);
+    virtual void DrawSelectText(int row, int c1, int c2, int selected);
+    virtual void CheckMarkMove();
+    virtual int CheckAutoScrollDown();
+    virtual int CheckAutoScrollRight();
+    virtual int AutoScrollUp();
+    virtual int AutoScrollLeft();
+    virtual void ExitEditMode();
+    // 1 when the key was used, 0 otherwise.
+    virtual int InsertKey(unsigned int key);
+    virtual void ReplaceMarkedText(unsigned int ch);
+
+    void SetCursorRowCol(int index);
+    void HomeCursor() { mCursorColumn = 0; }
+    void CopyToScratchPad();
+    void PasteFromScratchPad();
+    void DeleteMarkedText();
+
+    // Offset in the text of a row and column, within the text.
+    int OffsetOf(CURSOR_POS pos);
+    int CursorOffset() { return OffsetOf(CURSOR_POS{mCursorColumn, mCursorRow}); }
+    int LineLength(int row);
+
+    int32_t mCursorColumn;
+    int32_t mCursorRow;
+    CURSOR_POS mAnchor;
+    CURSOR_POS mMarkEnd;
+    GuiPoint mCursorPoint;
+    uint32_t mEditFlags;
+
+private:
+    // Sends a signal to the parent when it may be sent.
+    void Signal(uint8_t signal);
+    // Replaces the characters [from, to) of the text by `insert`.
+    void Splice(int from, int to, const char* insert, int insertLength);
+    void DropMark();
+    void RedrawAll();
+    // Opens a draw bracket with the clip narrowed to the text area.
+    void BeginTextDraw();
+    void EndTextDraw();
+    // Scroll helpers: the bar takes the position, then the box scrolls.
+    void ScrollTo(bool vertical, int32_t position);
+    int PointerMessage(const GuiMessage& msg);
+    int FocusMessage(const GuiMessage& msg);
+    // The key handlers of InsertKey.
+    void KeyUp();
+    void KeyDown();
+    void KeyLeft();
+    void KeyRight();
+};

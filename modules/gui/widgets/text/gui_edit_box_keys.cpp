@@ -1,0 +1,419 @@
+// GuiEditBox: inserting and deleting characters, the keys, the marked text,
+// the scratch pad and scrolling that keeps the cursor in view.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "gui/core/gui_presentation.h"
+#include "gui/core/gui_scroll.h"
+#include "gui/draw/gui_screen.h"
+#include "gui/widgets/text/gui_edit_box.h"
+
+namespace {
+constexpr uint8_t kAutoBars = GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO;
+
+bool isCharacter(unsigned int key) { return key >= GUI_KEY_FIRST_CHAR && key <= GUI_KEY_LAST_CHAR; }
+}  // namespace
+
+void GuiEditBox::Splice(int from, int to, const char* insert, int insertLength)
+{
+    const int length = TextLength();
+    from = std::clamp(from, 0, length);
+    to = std::clamp(to, from, length);
+    std::string text(mpText ? mpText : "", size_t(length));
+    text.replace(size_t(from), size_t(to - from), insert ? insert : "", size_t(std::max(insertLength, 0)));
+    GuiTextThing::DataSet(text.c_str());
+    UpdateLineStarts();
+}
+
+void GuiEditBox::DropMark() { mEditFlags = (mEditFlags | EDITING) & ~MARKED; }
+
+// ---- automatic scrolling ----------------------------------------------------------------------
+
+void GuiEditBox::ScrollTo(bool vertical, int32_t position)
+{
+    GuiScroll* bar = vertical ? static_cast<GuiScroll*>(mpVScroll) : mpHScroll;
+    if (!bar) return;
+    GuiScrollInfo info{};
+    if (vertical) GetVScrollInfo(&info);
+    else GetHScrollInfo(&info);
+    info.current = position;
+    bar->Reset(&info);
+    if (bar->IsVisible() && mpScreen) {
+        mpScreen->Invalidate(bar->mClip);
+        bar->Draw();
+    }
+    GuiMessage m(vertical ? GM_VSCROLL : GM_HSCROLL, vertical ? mTopLine : mHorizontalOffset, this, this);
+    m.SetWord(0, position);
+    Message(m);
+}
+
+int GuiEditBox::CheckAutoScrollDown()
+{
+    if (!mpVScroll || mTopLine + mVisibleLines > mCursorRow) return 0;
+    ScrollTo(true, mCursorRow - mVisibleLines + 1);
+    return 1;
+}
+
+int GuiEditBox::CheckAutoScrollRight()
+{
+    if (!mpHScroll) return 0;
+    GetCursorPointFromRowCol();
+    const int width = mClient.right - mClient.left + 1 - 2 * mBorderWhitespace;
+    const int p = mCursorPoint.x - mClient.left + mHorizontalOffset;
+    if (mHorizontalOffset + width > p) return 0;
+    ScrollTo(false, p - width + 1);
+    return 1;
+}
+
+int GuiEditBox::AutoScrollUp()
+{
+    if (!mpVScroll || mTopLine <= 0 || mCursorRow >= mTopLine) return 0;
+    ScrollTo(true, mCursorRow);
+    return 1;
+}
+
+int GuiEditBox::AutoScrollLeft()
+{
+    if (!mpHScroll) return 0;
+    GetCursorPointFromRowCol();
+    const int p = mCursorPoint.x - mClient.left + mHorizontalOffset - 2;
+    if (mHorizontalOffset == 0 || mHorizontalOffset <= p) return 0;
+    ScrollTo(false, std::max(p, 0));
+    return 1;
+}
+
+// ---- inserting and deleting ------------------------------------------------------------------------
+
+void GuiEditBox::InsertCharAtCursor(unsigned int ch)
+{
+    RemoveCursor();
+    const char c = char(ch);
+    if (!mpText) {
+        if (mMaxChars <= 0) return;
+        const char one[2] = {c, 0};
+        GuiTextThing::DataSet(one);
+        FillLineStarts(0, 1);
+        mCursorColumn = mCursorRow = 0;
+        GetCursorPointFromRowCol();
+        DrawCharAtCursor(int(static_cast<unsigned char>(c)));
+        SetCursorRowColFromIndex(1);
+        DrawCursor();
+        return;
+    }
+    if (TextLength() >= mMaxChars) {
+        DrawCursor();
+        return;
+    }
+    const int offset = CursorOffset();
+    const int oldRowStart = GetLineIndex(mCursorRow);
+    const int oldNextStart = GetLineIndex(mCursorRow + 1);
+    const int oldNextNextStart = GetLineIndex(mCursorRow + 2);
+    const int oldRow = mCursorRow;
+    Splice(offset, offset, &c, 1);
+    SetCursorRowColFromIndex(offset + 1);
+    if ((mScrollMode & kAutoBars) && CheckAutoScroll()) {
+        UpdateLineStarts();
+        if (mpVScroll) CheckAutoScrollDown();
+        if (mpHScroll) CheckAutoScrollRight();
+        RedrawAll();
+        return;
+    }
+    if (mpVScroll && CheckAutoScrollDown()) {
+        DrawOneLine(mCursorRow - 1);
+        DrawCursor();
+        return;
+    }
+    if (mpHScroll && CheckAutoScrollRight()) {
+        RedrawAll();
+        return;
+    }
+    // The start of the cursor's row and of the row after it, before the
+    // insertion, tell whether the lines below moved.
+    const int rowStartBefore = mCursorRow == oldRow ? oldRowStart : oldNextStart;
+    const int nextStartBefore = mCursorRow == oldRow ? oldNextStart : oldNextNextStart;
+    const int nextStartNow = GetLineIndex(mCursorRow + 1);
+    if (GetLineIndex(mCursorRow) != rowStartBefore ||
+        (nextStartNow >= 0 && (nextStartBefore < 0 || nextStartNow - nextStartBefore != 1))) {
+        RedrawAll();
+        return;
+    }
+    DrawOneLine(mCursorRow);
+    DrawCursor();
+}
+
+void GuiEditBox::RemoveCharAtCursor(int before)
+{
+    if (!mpText) return;
+    const int offset = CursorOffset() - (before ? 1 : 0);
+    // Only a character that exists goes: delete at the end of the text or
+    // backspace at its start removes nothing.
+    if (offset < 0 || offset >= TextLength()) return;
+    if (TextLength() == 1) {
+        RemoveCursor();
+        DataSet(nullptr);
+        RedrawAll();
+        return;
+    }
+    RemoveCursor();
+    const int oldRow = mCursorRow, oldTop = mTopLine, oldTotal = mTotalLines;
+    const bool oldHasNext = GetLineIndex(oldRow + 1) >= 0;
+    Splice(offset, offset + 1, nullptr, 0);
+    SetCursorRowColFromIndex(offset);
+    if ((mScrollMode & kAutoBars) && CheckAutoScroll()) {
+        UpdateLineStarts();
+        RedrawAll();
+        return;
+    }
+    const bool newHasNext = GetLineIndex(mCursorRow + 1) >= 0;
+    GetCursorPointFromRowCol();
+    if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
+    if (!oldHasNext && !newHasNext && mTopLine == oldTop && mTotalLines == oldTotal) {
+        if (oldRow != mCursorRow) DrawOneLine(oldRow);
+        DrawOneLine(mCursorRow);
+        DrawCursor();
+        return;
+    }
+    RedrawAll();
+}
+
+void GuiEditBox::DeleteMarkedText()
+{
+    if (!(mEditFlags & MARKED)) return;
+    CURSOR_POS start{}, end{};
+    GetMarkStartAndEnd(&start, &end);
+    const int from = OffsetOf(start), to = OffsetOf(end);
+    if (from == 0 && to >= TextLength()) {
+        GuiTextThing::DataSet(nullptr);
+        UpdateLineStarts();
+    } else {
+        Splice(from, to, nullptr, 0);
+    }
+    SetCursorRowColFromIndex(from);
+    DropMark();
+    if (mScrollMode & kAutoBars) {
+        CheckAutoScroll();
+        UpdateLineStarts();
+    }
+    if (mCursorRow >= mTotalLines) {
+        mCursorRow = std::max(mTotalLines - 1, 0);
+        mCursorColumn = LineLength(mCursorRow);
+    }
+    RedrawAll();
+}
+
+void GuiEditBox::ReplaceMarkedText(unsigned int ch)
+{
+    if (!(mEditFlags & MARKED)) return;
+    CURSOR_POS start{}, end{};
+    GetMarkStartAndEnd(&start, &end);
+    const int from = OffsetOf(start), to = OffsetOf(end);
+    const char c = char(ch);
+    Splice(from, to, &c, 1);
+    SetCursorRowColFromIndex(from + 1);
+    DropMark();
+    RecheckAutoScroll();
+    RedrawAll();
+}
+
+// ---- scratch pad ----------------------------------------------------------------------------------
+
+void GuiEditBox::CopyToScratchPad()
+{
+    if (!(mEditFlags & MARKED) || !mpText || !mpPresentation) return;
+    CURSOR_POS start{}, end{};
+    GetMarkStartAndEnd(&start, &end);
+    const int from = OffsetOf(start), to = OffsetOf(end);
+    if (to <= from) return;
+    mpPresentation->SetScratchPad(std::string(mpText + from, size_t(to - from)).c_str());
+}
+
+void GuiEditBox::PasteFromScratchPad()
+{
+    const char* pad = mpPresentation ? mpPresentation->mpScratchPad : nullptr;
+    if (!pad || !*pad) return;
+    const int padLength = int(std::strlen(pad));
+    if (!mpText) {
+        const int n = std::clamp(padLength, 0, std::max(mMaxChars, 0));
+        if (n > 0) {
+            GuiTextThing::DataSet(std::string(pad, size_t(n)).c_str());
+            UpdateLineStarts();
+        }
+        Draw();
+        return;
+    }
+    RemoveCursor();
+    const int room = std::max(mMaxChars - TextLength(), 0);
+    const int n = std::min(padLength, room);
+    if (n == 0) {
+        Draw();
+        return;
+    }
+    const int offset = CursorOffset();
+    Splice(offset, offset, pad, n);
+    SetCursorRowColFromIndex(offset + n);
+    Draw();
+    CheckAutoScrollDown();
+}
+
+// ---- keys ----------------------------------------------------------------------------------------
+
+void GuiEditBox::KeyUp()
+{
+    if (mCursorRow > mTopLine) {
+        RemoveCursor();
+        GetCursorPointFromRowCol();
+        GetCursorRowColFromClick(GuiPoint{mCursorPoint.x, int16_t(mCursorPoint.y - mLineHeight / 2)});
+        GetCursorPointFromRowCol();
+        if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
+        DrawCursor();
+    } else if (mCursorRow == 0) {
+        return;
+    } else if (mCursorRow == mTopLine && mTopLine > 0 && mpVScroll) {
+        RemoveCursor();
+        mCursorColumn = 0;
+        --mCursorRow;
+        AutoScrollUp();
+        if (mHorizontalOffset != 0 && mpHScroll) AutoScrollLeft();
+        DrawCursor();
+    } else if (mHorizontalOffset != 0 && mpHScroll) {
+        AutoScrollLeft();
+        DrawCursor();
+    }
+}
+
+void GuiEditBox::KeyDown()
+{
+    if (mCursorRow >= mTotalLines - 1) return;
+    RemoveCursor();
+    GetCursorPointFromRowCol();
+    GetCursorRowColFromClick(GuiPoint{mCursorPoint.x, int16_t(mCursorPoint.y + mLineHeight * 3 / 2)});
+    CheckAutoScrollDown();
+    GetCursorPointFromRowCol();
+    if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
+    DrawCursor();
+}
+
+void GuiEditBox::KeyLeft()
+{
+    if (mCursorColumn > 0) {
+        RemoveCursor();
+        --mCursorColumn;
+        GetCursorPointFromRowCol();
+        if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
+        DrawCursor();
+        return;
+    }
+    if (mCursorRow == 0) return;
+    RemoveCursor();
+    if (mCursorRow > mTopLine) {
+        --mCursorRow;
+        mCursorColumn = LineLength(mCursorRow);
+    } else if (mCursorRow == mTopLine && mTopLine > 0 && mpVScroll) {
+        --mCursorRow;
+        mCursorColumn = LineLength(mCursorRow);
+        AutoScrollUp();
+    }
+    CheckAutoScrollRight();
+    DrawCursor();
+}
+
+void GuiEditBox::KeyRight()
+{
+    RemoveCursor();
+    const int length = LineLength(mCursorRow);
+    if (mCursorColumn >= length) {
+        if (mCursorRow + 1 < mTotalLines) {
+            mCursorColumn = 0;
+            ++mCursorRow;
+            AutoScrollLeft();
+            CheckAutoScrollDown();
+        } else {
+            // The last line's end is as far as the cursor goes.
+            mCursorColumn = length;
+        }
+    } else {
+        ++mCursorColumn;
+        CheckAutoScrollRight();
+    }
+    DrawCursor();
+}
+
+int GuiEditBox::InsertKey(unsigned int key)
+{
+    if (mEditFlags & MARKED) {
+        if (isCharacter(key)) {
+            ReplaceMarkedText(key);
+            DropMark();
+            DrawCursor();
+            return 1;
+        }
+        switch (key) {
+        case GUI_KEY_DELETE:
+            DeleteMarkedText();
+            return 1;
+        case GUI_KEY_HOME:
+        case GUI_KEY_END:
+        case GUI_KEY_UP:
+        case GUI_KEY_DOWN:
+        case GUI_KEY_LEFT:
+        case GUI_KEY_RIGHT:
+            DropMark();
+            RedrawAll();
+            break;
+        default:
+            return 0;
+        }
+    }
+    if (isCharacter(key)) {
+        InsertCharAtCursor(key);
+        return 1;
+    }
+    switch (key) {
+    case GUI_KEY_END:
+        RemoveCursor();
+        mCursorColumn = LineLength(mCursorRow);
+        CheckAutoScrollRight();
+        DrawCursor();
+        return 1;
+    case GUI_KEY_UP:
+        KeyUp();
+        return 1;
+    case GUI_KEY_DOWN:
+        KeyDown();
+        return 1;
+    case GUI_KEY_LEFT:
+        KeyLeft();
+        return 1;
+    case GUI_KEY_RIGHT:
+        KeyRight();
+        return 1;
+    case GUI_KEY_BACKSPACE:
+        if (mCursorColumn != 0 || mCursorRow != 0) RemoveCharAtCursor(1);
+        return 1;
+    case GUI_KEY_ENTER:
+        RemoveCursor();
+        if (mHorizontalOffset != 0) {
+            const int column = mCursorColumn;
+            mCursorColumn = 0;
+            AutoScrollLeft();
+            mCursorColumn = column;
+        }
+        InsertCharAtCursor(13);
+        mCursorColumn = 0;
+        RedrawAll();
+        return 1;
+    case GUI_KEY_DELETE:
+        if (mpText) RemoveCharAtCursor(0);
+        return 1;
+    case GUI_KEY_HOME:
+        if (mCursorColumn == 0) return 1;
+        RemoveCursor();
+        mCursorColumn = 0;
+        if (mHorizontalOffset != 0) AutoScrollLeft();
+        DrawCursor();
+        return 1;
+    default:
+        return 0;
+    }
+}
