@@ -15,12 +15,10 @@
 constexpr uint8_t GT_TEXT_BOX = 154;
 
 // Style bits of the text box (besides the frame and copy bits).
-enum : uint16_t {
-    GST_TEXT_EDITABLE = 0x0100,   // the caller's bit becomes status GS_ACTIVE
-    GST_TEXT_WRAP = 0x0400,       // break lines at the client width
-    GST_TEXT_CENTRE = 0x0080,
-    GST_TEXT_JUSTIFY = 0x00E0,
-};
+constexpr uint16_t GST_TEXT_EDITABLE = 0x0100;   // the caller's bit becomes status GS_ACTIVE
+constexpr uint16_t GST_TEXT_WRAP = 0x0400;       // break lines at the client width
+constexpr uint16_t GST_TEXT_CENTRE = 0x0080;
+constexpr uint16_t GST_TEXT_JUSTIFY = 0x00E0;
 
 class GuiTextBox : public GuiWindow {
 public:
