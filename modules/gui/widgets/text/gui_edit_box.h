@@ -11,32 +11,9 @@
 #include <cstdint>
 
 #include "gui/widgets/text/gui_text_box.h"
+#include "gui/widgets/text/gui_text_keys.h"
 
 constexpr uint8_t GT_EDIT_BOX = 165;
-
-// Key codes of the text widgets.
-enum : unsigned int {
-    GUI_KEY_BACKSPACE = 8,
-    GUI_KEY_ENTER = 13,
-    GUI_KEY_FIRST_CHAR = 32,
-    GUI_KEY_LAST_CHAR = 255,     // the text holds 8-bit characters only
-    GUI_KEY_DELETE = 600,
-    GUI_KEY_HOME = 602,
-    GUI_KEY_END = 603,
-    GUI_KEY_UP = 606,
-    GUI_KEY_DOWN = 607,
-    GUI_KEY_LEFT = 608,
-    GUI_KEY_RIGHT = 609,
-};
-
-// Signals of the text widgets.
-enum : uint8_t {
-    GUI_SIG_MARKED = 8,
-    GUI_SIG_CUT_PASTE = 9,
-    GUI_SIG_EDIT_DONE = 10,
-};
-
-constexpr uint32_t GUI_CURSOR_COLOUR = 0x0000FF;
 
 struct CURSOR_POS {
     int32_t column;

@@ -12,7 +12,6 @@
 namespace {
 constexpr uint8_t kAutoBars = GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO;
 
-bool isCharacter(unsigned int key) { return key >= GUI_KEY_FIRST_CHAR && key <= GUI_KEY_LAST_CHAR; }
 }  // namespace
 
 void GuiEditBox::Splice(int from, int to, const char* insert, int insertLength)
@@ -342,7 +341,7 @@ void GuiEditBox::KeyRight()
 int GuiEditBox::InsertKey(unsigned int key)
 {
     if (mEditFlags & MARKED) {
-        if (isCharacter(key)) {
+        if (GuiIsTextCharacter(key)) {
             ReplaceMarkedText(key);
             DropMark();
             DrawCursor();
@@ -365,7 +364,7 @@ int GuiEditBox::InsertKey(unsigned int key)
             return 0;
         }
     }
-    if (isCharacter(key)) {
+    if (GuiIsTextCharacter(key)) {
         InsertCharAtCursor(key);
         return 1;
     }
@@ -399,8 +398,12 @@ int GuiEditBox::InsertKey(unsigned int key)
             AutoScrollLeft();
             mCursorColumn = column;
         }
-        InsertCharAtCursor(13);
-        mCursorColumn = 0;
+        {
+            const int length = TextLength();
+            InsertCharAtCursor(13);
+            // A full box takes no line end, and the cursor stays put.
+            if (TextLength() > length) mCursorColumn = 0;
+        }
         RedrawAll();
         return 1;
     case GUI_KEY_DELETE:

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "gui/draw/gui_screen.h"
+#include "gui/widgets/text/gui_text_keys.h"
 
 namespace {
 constexpr uint16_t kEditable = 0x0100;
@@ -66,7 +67,7 @@ void GuiEditField::Initialize(unsigned short style)
     mType = GT_EDIT_FIELD;
     if (style & kEditable) {
         mStatus |= GS_ACTIVE;
-        mSignalMask = 1u << 10;
+        mSignalMask = 1u << GUI_SIG_EDIT_DONE;
     } else {
         mStatus &= uint16_t(~GS_NEW_THING);
         mSignalMask = 0;
@@ -197,7 +198,7 @@ void GuiEditField::Draw()
     mClip = saved;
     if ((mFieldFlags & CURSOR_SHOWN) && !(mStyle & GST_TEXT_RIGHT))
         s->Line(this, mCursorPoint.x, mClient.top, mCursorPoint.x, mClient.bottom,
-                GuiColor{0x0000FF, 0x0000FF, 0}, 1);
+                GuiColor{GUI_CURSOR_COLOUR, GUI_CURSOR_COLOUR, 0}, 1);
     if (mpFirstChild) DrawChildren();
     s->EndDraw();
 }
@@ -288,7 +289,7 @@ int GuiEditField::Message(const GuiMessage& msg)
     }
     case GM_FOCUS_LOST: {
         const int r = GuiThing::Message(msg);
-        if ((mFieldFlags & MODIFIED) && SignalAllowed(10)) SendSignal(10);
+        if ((mFieldFlags & MODIFIED) && SignalAllowed(GUI_SIG_EDIT_DONE)) SendSignal(GUI_SIG_EDIT_DONE);
         mFieldFlags = 0;
         if (IsVisible() && mpScreen) mpScreen->Invalidate(mOuter);
         Draw();

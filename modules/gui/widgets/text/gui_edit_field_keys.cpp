@@ -6,12 +6,8 @@
 
 #include "gui/core/gui_presentation.h"
 #include "gui/draw/gui_screen.h"
-#include "gui/widgets/text/gui_edit_box.h"
 #include "gui/widgets/text/gui_edit_field.h"
-
-namespace {
-bool isCharacter(int key) { return key >= int(GUI_KEY_FIRST_CHAR) && key <= int(GUI_KEY_LAST_CHAR); }
-}  // namespace
+#include "gui/widgets/text/gui_text_keys.h"
 
 // ---- cursor movement --------------------------------------------------------------------------
 
@@ -172,7 +168,7 @@ void GuiEditField::PasteFromScratchPad()
 int GuiEditField::InsertKey(int key)
 {
     if (IsMarked()) {
-        if (isCharacter(key)) {
+        if (GuiIsTextCharacter(key)) {
             ReplaceMarkedText(key);
             mFieldFlags = uint16_t((mFieldFlags & ~MARK_ALL_NEXT) | MODIFIED);
             return 1;
@@ -200,7 +196,7 @@ int GuiEditField::InsertKey(int key)
             return 0;
         }
     }
-    if (isCharacter(key)) {
+    if (GuiIsTextCharacter(key)) {
         const int length = TextLength();
         if (mMaxChars >= 0 && length >= mMaxChars) return 0;
         const char c = char(key);

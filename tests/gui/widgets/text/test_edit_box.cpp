@@ -106,6 +106,13 @@ TEST_F(EditBoxTest, RightAtTheEndOfTheLastLineStopsThere)
     Keys({'x'});
     EXPECT_EQ(Text(), "ab\rcdx");
     EXPECT_EQ(box->mCursorColumn, 3);
+    // A full box takes no line end and the cursor stays at the end.
+    box->mMaxChars = 6;
+    Keys({GUI_KEY_ENTER});
+    EXPECT_EQ(Text(), "ab\rcdx");
+    EXPECT_EQ(box->mCursorColumn, 3);
+    EXPECT_EQ(box->InsertKey('y'), 1);
+    EXPECT_EQ(Text(), "ab\rcdx");
     // Delete at the end of a one-character text keeps it.
     box->DataSet("z");
     box->SetCursorRowCol(1);

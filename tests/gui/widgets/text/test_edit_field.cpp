@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "gui/widgets/text/gui_edit_box.h"
+#include "gui/widgets/text/gui_text_keys.h"
 #include "gui/widgets/text/gui_edit_field.h"
 #include "gui/widgets/text/text_widget_fixture.h"
 
