@@ -124,6 +124,22 @@ TEST_F(EditFieldTest, AFieldNarrowerThanACharacterStopsScrollingAtTheCursor)
     field->Draw();
 }
 
+TEST_F(EditFieldTest, APointerPositionPicksTheNearestCharacterBoundary)
+{
+    Field("mmmm", 20);
+    const int wm = GuiThing::mpScreen->TextWidth("m", &SysFont, -1);
+    const int left = field->mClient.left;
+    field->SetCursorPos(GuiPoint{int16_t(left + 1 + 2 * wm + 1), 30});   // just right of the second boundary
+    EXPECT_EQ(field->mCursor, 2);
+    EXPECT_EQ(field->mCursorPoint.x, left + 1 + 2 * wm);
+    field->SetCursorPos(GuiPoint{int16_t(left + 1 + 2 * wm + wm - 2), 30});   // nearer the third
+    EXPECT_EQ(field->mCursor, 3);
+    field->SetCursorPos(GuiPoint{int16_t(left + 500), 30});
+    EXPECT_EQ(field->mCursor, 4);
+    field->SetCursorPos(GuiPoint{int16_t(left - 50), 30});
+    EXPECT_EQ(field->mCursor, 0);
+}
+
 TEST_F(EditFieldTest, KeysBeyondEightBitsChangeNothing)
 {
     Field("abc", 10);
