@@ -261,6 +261,25 @@ TEST_F(EditBoxTest, TypingBelowTheWindowScrollsToKeepTheCursorInView)
     EXPECT_EQ(box->mCursorColumn, 0);
 }
 
+TEST_F(EditBoxTest, TypingPastTheRightEdgeScrollsSidewaysAndHomeComesBack)
+{
+    Editor(nullptr);
+    box->SetScrollMode(GUI_SCROLL_H);
+    ASSERT_NE(box->mpHScroll, nullptr);
+    Focus();
+    for (int i = 0; i < 60; ++i) Keys({'w'});
+    EXPECT_GT(box->mHorizontalOffset, 0);
+    EXPECT_LT(box->mCursorPoint.x, box->mClient.right);
+    EXPECT_EQ(box->mpHScroll->mInfo.current, box->mHorizontalOffset);
+    // The cursor is drawn, one line high, inside the client.
+    const GuiRect ink = InkBox(box->mClient, kCursor);
+    EXPECT_EQ(ink.Height(), box->LineHeight());
+    EXPECT_EQ(ink.left, box->mCursorPoint.x);
+    Keys({GUI_KEY_HOME});
+    EXPECT_EQ(box->mHorizontalOffset, 0);
+    EXPECT_EQ(box->mCursorColumn, 0);
+}
+
 TEST_F(EditBoxTest, ANonEditableBoxMarksItsTextOnFocusAndTakesNoPointerEdits)
 {
     Editor("read only", 100, GST_FRAME_THIN | GST_ENABLED);
