@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,15 @@ namespace {
 using namespace textwidgets;
 using TextWidgetDemo = TextWidgetTest;
 
+// The build folder: the one CTest names, else the test program's own
+// folder, so that a run by hand from the sources writes nothing there.
 std::string OutputFolder()
 {
     const char* dir = std::getenv("TAV9_BINARY_DIR");
-    return dir && *dir ? dir : ".";
+    if (dir && *dir) return dir;
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::temp_directory_path().string() : self.parent_path().string();
 }
 
 TEST_F(TextWidgetDemo, FourWidgetsOnOneScreenGoToAPicture)
