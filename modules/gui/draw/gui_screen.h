@@ -143,6 +143,14 @@ public:
     virtual void Rectangle(const GuiRect& rect, GuiRect& clip, const GuiColor& colour, int width);
 
     // ---- non-virtual ------------------------------------------------------------
+    // Arc, chord and pie helpers of the widget catalogue.
+    void ArcFixup(int xc, int yc, int r, int& x, int& y);
+    void ChordLine(int x1, int y1, int x2, int y2, GuiRect& rect, int side, GuiPoint* first, GuiPoint* last);
+    void DrawChordBorder(GuiThing* thing, GuiRect& rect, GuiPoint a, GuiPoint b, int side, GuiColor colour,
+                         int width);
+    GuiPoint* PieLine(int x1, int y1, int x2, int y2, GuiRect& rect, int* count, GuiPoint* first, GuiPoint* last);
+    void DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint a, GuiPoint b, GuiColor colour, int width);
+
     // Adds the area to the invalid rectangle and enters the GUI lock once
     // more; the outermost EndDraw gives it back.
     void Invalidate(const GuiRect& rect);

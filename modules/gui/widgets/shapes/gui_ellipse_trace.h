@@ -35,21 +35,29 @@ long long TraceEllipsePass(int half, long long across, long long along, long lon
     return steps;
 }
 
-// Calls visit (a, b) for half-axes p (along x) and q (along y), both at
-// least 1; products are 64-bit, so any 16-bit half-axis is safe.
+// Calls visit (a, b, pass) for half-axes p (along x) and q (along y), both
+// at least 1, with pass 1 for the flat top and bottom and 2 for the steep
+// sides; products are 64-bit, so any 16-bit half-axis is safe.
 template <class Visit>
-void TraceEllipse(int p, int q, EllipseTrace kind, Visit&& visit)
+void TraceEllipsePasses(int p, int q, EllipseTrace kind, Visit&& visit)
 {
     if (p < 1 || q < 1) return;
     const long long pp = (long long)p * p, qq = (long long)q * q;
     const bool fill = kind == EllipseTrace::Fill;
     // Pass 1, top and bottom: b from the doubled q down.
     const long long steps = TraceEllipsePass(q, pp, qq, fill ? -pp * (2LL * q) : 0, [&](long long i, long long j) {
-        visit(int(i >> 1), int((j + 1) >> 1));
+        visit(int(i >> 1), int((j + 1) >> 1), 1);
     });
     // Pass 2, left and right: a from the doubled p down.
     TraceEllipsePass(p, qq, pp, fill ? -qq * steps : 0,
-                     [&](long long i, long long j) { visit(int(j >> 1), int((i + 1) >> 1)); });
+                     [&](long long i, long long j) { visit(int(j >> 1), int((i + 1) >> 1), 2); });
+}
+
+// Calls visit (a, b) along both passes.
+template <class Visit>
+void TraceEllipse(int p, int q, EllipseTrace kind, Visit&& visit)
+{
+    TraceEllipsePasses(p, q, kind, [&](int a, int b, int) { visit(a, b); });
 }
 
 }  // namespace gui_shapes

@@ -6,17 +6,10 @@
 
 #include "gui/draw/gui_screen.h"
 #include "gui/widgets/shapes/gui_ellipse_trace.h"
+#include "gui/widgets/shapes/gui_span_table.h"
 
 using gui_shapes::EllipseTrace;
 using gui_shapes::TraceEllipse;
-
-namespace {
-
-// A span table row that no traced point has reached.
-constexpr int32_t kNoLeft = INT32_MAX;
-constexpr int32_t kNoRight = INT32_MIN;
-
-}  // namespace
 
 void GuiScreen::Ellipse(GuiThing* thing, const GuiRect& rect, GuiColor colour, int width)
 {
@@ -89,10 +82,7 @@ void GuiScreen::PlotEllipsePoints(GuiRect& rect)
     // The table holds one (leftmost, rightmost) pair per row of rect.
     if (!mpSpanTable || rect.IsEmpty()) return;
     const int h = rect.bottom - rect.top;
-    for (int row = 0; row <= h; ++row) {
-        mpSpanTable[2 * row] = kNoLeft;
-        mpSpanTable[2 * row + 1] = kNoRight;
-    }
+    for (int row = 0; row <= h; ++row) gui_shapes::SpanClear(mpSpanTable + 2 * row);
     const int q = h >> 1, p = (rect.right - rect.left) >> 1;
     if (q <= 1 || p <= 1) return;
     const int cx = (rect.left + rect.right) >> 1, cy = (rect.top + rect.bottom) >> 1;
