@@ -1,12 +1,7 @@
 // Every shape on one screen, saved as gui_shapes_demo.png in the test's
 // output folder ($TAV9_BINARY_DIR, else gtest's temporary folder) for a look.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-
 #include "gui/widgets/shapes/gui_sincos.h"
 #include "gui/widgets/test_shapes_fixture.h"
-#include "host/screen_png.h"
 
 TEST_F(ShapeTest, DemoPictureOfEveryShape)
 {
@@ -67,15 +62,5 @@ TEST_F(ShapeTest, DemoPictureOfEveryShape)
     screen->SetFillPattern(nullptr);
     screen->DestroyBitmap(pattern);
 
-    std::vector<uint32_t> visible(640 * 480);
-    for (int y = 0; y < 480; ++y)
-        std::copy_n(gbVMemory + size_t(y) * 1024, 640, visible.begin() + size_t(y) * 640);
-    const char* dir = std::getenv("TAV9_BINARY_DIR");
-    // Run by hand without the variable: gtest's scratch folder, never the sources.
-    const std::string folder = dir && *dir ? std::string(dir) : ::testing::TempDir();
-    const std::string path = folder + "/gui_shapes_demo.png";
-    ASSERT_TRUE(host::detail::writeScreenPng(path, visible.data(), 640, 480)) << path;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    SaveDemo("gui_shapes_demo.png");
 }

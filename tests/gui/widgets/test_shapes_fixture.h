@@ -4,9 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "gui/draw/test_draw_fixture.h"
+#include "host/screen_png.h"
 
 class ShapeTest : public DrawTest {
 protected:
@@ -46,6 +50,22 @@ protected:
         Paint(win, [&] { draw(win); });
         win->mClip = saved;
         return MaskedDifferences(full, clip & GuiRect(0, 0, 1023, 479));
+    }
+
+    // Saves the visible 640 x 480 of the frame buffer as a PNG in the
+    // test's output folder ($TAV9_BINARY_DIR; run by hand without it,
+    // gtest's scratch folder), never in the sources.
+    static void SaveDemo(const char* name) {
+        std::vector<uint32_t> visible(640 * 480);
+        for (int y = 0; y < 480; ++y)
+            std::copy_n(gbVMemory + size_t(y) * 1024, 640, visible.begin() + size_t(y) * 640);
+        const char* dir = std::getenv("TAV9_BINARY_DIR");
+        const std::string folder = dir && *dir ? std::string(dir) : ::testing::TempDir();
+        const std::string path = folder + "/" + name;
+        ASSERT_TRUE(host::detail::writeScreenPng(path, visible.data(), 640, 480)) << path;
+        FILE* f = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr) << path;
+        std::fclose(f);
     }
 
     GuiThing* win = nullptr;
