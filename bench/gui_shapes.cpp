@@ -78,6 +78,34 @@ void BM_DashedLine(benchmark::State& state)
     });
 }
 
+// Three quarters of a disc: two passes over the row span table.
+void BM_ArcSliceFill(benchmark::State& state)
+{
+    GuiColor c{0x336699, 0x336699, GUI_COLOR_FILL};
+    perPixel(state, 3.14159 * 220 * 220 * 3 / 4,
+             [&](Scene& s) { s.screen->Arc(s.root, 320, 240, 220, 45, 315, c, 0); });
+}
+
+// Half an ellipse cut along a diagonal, filled as one polygon.
+void BM_ChordFill(benchmark::State& state)
+{
+    GuiColor c{0x336699, 0x336699, GUI_COLOR_FILL};
+    GuiRect r(20, 20, 620, 460);
+    perPixel(state, 3.14159 * 300 * 220 / 2, [&](Scene& s) {
+        s.screen->Chord(s.root, r, GuiPoint{0, 470}, GuiPoint{640, 10}, c, 1);
+    });
+}
+
+// A quarter of an ellipse.
+void BM_PieFill(benchmark::State& state)
+{
+    GuiColor c{0x336699, 0x336699, GUI_COLOR_FILL};
+    GuiRect r(20, 20, 620, 460);
+    perPixel(state, 3.14159 * 300 * 220 / 4, [&](Scene& s) {
+        s.screen->Pie(s.root, r, GuiPoint{630, 240}, GuiPoint{320, 0}, c, 1);
+    });
+}
+
 }  // namespace
 
 BENCHMARK(BM_RectangleFill);
@@ -85,5 +113,8 @@ BENCHMARK(BM_PolygonFill);
 BENCHMARK(BM_DiscFill);
 BENCHMARK(BM_EllipseFill);
 BENCHMARK(BM_DashedLine);
+BENCHMARK(BM_ArcSliceFill);
+BENCHMARK(BM_ChordFill);
+BENCHMARK(BM_PieFill);
 
 BENCHMARK_MAIN();

@@ -207,6 +207,10 @@ protected:
     // piece that holds the whole shape means nothing of it is cut.
     template <class Draw>
     void ForEachPiece(GuiThing* thing, GuiRect rect, Draw&& draw, WalkCaller caller = WalkCaller::Visible);
+    // Chords and pies: the span table of the ellipse inscribed in rect; false
+    // (and no table) when the ellipse is too small to cut or memory runs out.
+    bool PlotEllipseToCut(GuiRect& rect);
+    void ReleaseSpanTable();
     // The area of the current drawing target: the screen or the bitmap.
     GuiRect TargetRect() const { return mbDrawingBitmap ? mBitmapRect : GuiRect(0, 0, miWidth - 1, miHeight - 1); }
 

@@ -125,3 +125,20 @@ TEST_F(ShapeTest, ChordAndPieOfAnEllipseHalfOffTheScreen)
     EXPECT_GT(Changed(), 0);
     EXPECT_EQ(Changed(), Count(GuiRect(0, 0, 150, 100), kInk) + Count(GuiRect(0, 0, 150, 100), kFill));
 }
+
+TEST_F(ShapeTest, ExtremeArcsChordsAndPiesStayOnTheScreen)
+{
+    GuiColor both{kInk, kFill, GUI_COLOR_FILL};
+    GuiRect huge(-32768, -32768, 32767, 32767), thin(-32768, 200, 32767, 204);
+    Paint(win, [&] {
+        screen->Arc(win, -32768, 32767, 32767, -100000, 100000, both, 32767);
+        screen->Arc(win, 500, 240, 32767, INT32_MIN, INT32_MAX, both, INT32_MAX);
+        screen->Arc(win, 500, 240, -50, 10, 20, both, -3);
+        screen->Chord(win, huge, P(-32768, 32767), P(32767, -32768), both, 3);
+        screen->Pie(win, huge, P(32767, 0), P(0, -32768), both, 3);
+        screen->Pie(win, thin, P(32767, 202), P(-32768, 202), both, 2);
+        screen->Chord(win, thin, P(0, 0), P(1, 479), both, 2);
+    });
+    // Everything drawn lies on the screen (the frame buffer is all there is).
+    EXPECT_GT(Changed(), 0);
+}

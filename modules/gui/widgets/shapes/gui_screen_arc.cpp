@@ -148,8 +148,7 @@ void GuiScreen::Arc(GuiThing* thing, int xc, int yc, int r, int start, int end, 
     } else {
         ForEachPiece(thing, box, draw);
     }
-    delete[] mpSpanTable;
-    mpSpanTable = nullptr;
+    ReleaseSpanTable();
 }
 
 void GuiScreen::ArcToView(int xc, int yc, int r, int start, int end, GuiColor colour, int width, GuiRect& view)
@@ -164,14 +163,18 @@ void GuiScreen::ArcToView(int xc, int yc, int r, int start, int end, GuiColor co
     // The limits stay those of the first radius while the rings grow.
     const Octants oct(start, end, xs, ys, xe, ye);
 
-    // A ring whose radius exceeds twice the farthest distance (per axis) to
-    // a corner of the view misses the view: the rings end there.
-    const long long far = std::max({std::llabs((long long)clip.left - xc), std::llabs((long long)clip.right - xc),
-                                    std::llabs((long long)clip.top - yc), std::llabs((long long)clip.bottom - yc)});
+    // Only rings between the nearest and the farthest point of the view can
+    // touch it (one pixel of slack either way); the others are not traced.
+    const long long nx = std::clamp<long long>(xc, clip.left, clip.right) - xc;
+    const long long ny = std::clamp<long long>(yc, clip.top, clip.bottom) - yc;
+    const long long fx = std::max(std::llabs((long long)clip.left - xc), std::llabs((long long)clip.right - xc));
+    const long long fy = std::max(std::llabs((long long)clip.top - yc), std::llabs((long long)clip.bottom - yc));
+    const long long nearSq = nx * nx + ny * ny, farSq = fx * fx + fy * fy;
     const uint32_t ink = colour.foreground;
     for (long long ring = 0; ring < width; ++ring) {
         const long long radius = r + ring;
-        if (radius > 2 * far + 2 || radius > INT32_MAX / 2) break;
+        if (radius > INT16_MAX * 2LL || (radius > 2 && (radius - 2) * (radius - 2) > farSq)) break;
+        if ((radius + 2) * (radius + 2) < nearSq) continue;
         TraceCircle(int(radius), CircleTrace::Outline, [&](int a, int b) {
             ForEachOctantPoint(xc, yc, a, b, [&](int k, int x, int y) {
                 if (oct.state[k] == kOff || !clip.Contains(x, y)) return;

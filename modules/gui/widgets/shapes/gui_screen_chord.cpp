@@ -59,14 +59,25 @@ bool ChordKeeps(int side, int quadrant, int pass, int x, int y, GuiPoint a, GuiP
 
 }  // namespace
 
+bool GuiScreen::PlotEllipseToCut(GuiRect& rect)
+{
+    const int ry = (rect.bottom - rect.top) >> 1, rx = (rect.right - rect.left) >> 1;
+    if (ry <= 1 || rx <= 1) return false;
+    mpSpanTable = new (std::nothrow) int32_t[size_t(rect.Height()) * 2];
+    if (!mpSpanTable) return false;
+    PlotEllipsePoints(rect);
+    return true;
+}
+
+void GuiScreen::ReleaseSpanTable()
+{
+    delete[] mpSpanTable;
+    mpSpanTable = nullptr;
+}
+
 void GuiScreen::Chord(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, GuiColor colour, int width)
 {
-    if (!thing) return;
-    const int ry = (rect.bottom - rect.top) >> 1, rx = (rect.right - rect.left) >> 1;
-    if (ry <= 1 || rx <= 1) return;
-    mpSpanTable = new (std::nothrow) int32_t[size_t(rect.Height()) * 2];
-    if (!mpSpanTable) return;
-    PlotEllipsePoints(rect);
+    if (!thing || !PlotEllipseToCut(rect)) return;
     const int side = p1.y >= p2.y ? 1 : 0;
     GuiPoint first, last;
     ChordLine(p1.x, p1.y, p2.x, p2.y, rect, side, &first, &last);
@@ -86,8 +97,7 @@ void GuiScreen::Chord(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, 
                     points[count++] = GuiPoint{int16_t(mpSpanTable[2 * row + 1]), int16_t(rect.top + row)};
         }
     }
-    delete[] mpSpanTable;
-    mpSpanTable = nullptr;
+    ReleaseSpanTable();
     if (count > 2) {
         Polygon(thing, points, count, colour, 0);
         DrawChordBorder(thing, rect, first, last, side, colour, width);

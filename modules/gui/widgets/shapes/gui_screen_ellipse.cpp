@@ -73,8 +73,7 @@ void GuiScreen::EllipseToView(const GuiRect& rect, GuiColor& colour, int width, 
         const int x2 = std::min<int32_t>(pair[1], view.right);
         if (x1 <= x2) HorizontalLine(x1, x2, y, colour.background, 1);
     }
-    delete[] mpSpanTable;
-    mpSpanTable = nullptr;
+    ReleaseSpanTable();
 }
 
 void GuiScreen::PlotEllipsePoints(GuiRect& rect)

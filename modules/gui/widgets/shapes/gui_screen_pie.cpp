@@ -35,17 +35,11 @@ enum Cover { kNone, kWhole, kAfterA, kBeforeB, kBoth, kEither };
 
 void GuiScreen::Pie(GuiThing* thing, GuiRect& rect, GuiPoint p1, GuiPoint p2, GuiColor colour, int width)
 {
-    if (!thing) return;
-    const int ry = (rect.bottom - rect.top) >> 1, rx = (rect.right - rect.left) >> 1;
-    if (ry <= 1 || rx <= 1) return;
-    mpSpanTable = new (std::nothrow) int32_t[size_t(rect.Height()) * 2];
-    if (!mpSpanTable) return;
-    PlotEllipsePoints(rect);
+    if (!thing || !PlotEllipseToCut(rect)) return;
     int count = 0;
     GuiPoint first, last;
     GuiPoint* points = PieLine(p1.x, p1.y, p2.x, p2.y, rect, &count, &first, &last);
-    delete[] mpSpanTable;
-    mpSpanTable = nullptr;
+    ReleaseSpanTable();
     if (points && count > 2) {
         Polygon(thing, points, count, colour, 0);
         DrawPieBorder(thing, rect, first, last, colour, width);
