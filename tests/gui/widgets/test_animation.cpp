@@ -146,6 +146,26 @@ TEST_F(GuiAnimationTest, DisposalClearsOrRedrawsThePreviousFrameWhereItWas)
     EXPECT_EQ(Pixel(131, 103), kBlue);
 }
 
+TEST_F(GuiAnimationTest, DeletedWithItsParentNoTimerOutlivesIt)
+{
+    Host();
+    GuiAnimationFrame frames[] = {{Solid(20, 20, kRed), 1, 0, 0, 0}, {Solid(20, 20, kGreen), 1, 0, 0, 0},
+                                  {nullptr, 0, 0, 0, 0}};
+    auto* a = new GuiAnimation(GuiRect(50, 50, 69, 69), frames, 3, GST_FRAME_NONE);
+    host->Add(a, 1);
+    a->Start(0);
+    a->Stop();   // the frame timer stays pending
+    GuiBitmap* list[] = {Solid(5, 5, kBlue)};
+    auto* w = new GuiAnimationWindow(GuiRect(0, 0, 30, 30), nullptr, list, 1, 0, 0, nullptr, GST_FRAME_NONE);
+    host->Add(w, 1);
+    w->Run(1, 0);
+    GuiTimerTaskStep();   // both expire: messages queued for them
+    delete host;   // unlinked without being hidden first
+    EXPECT_EQ(mq->FindTimer(a, GUI_ANIMATION_TIMER), nullptr);
+    EXPECT_EQ(mq->FindTimer(w, GUI_ANIMATION_WINDOW_TIMER), nullptr);
+    Tick();   // nothing left to reach the deleted things
+}
+
 TEST_F(GuiAnimationTest, ShownWithAutostartItRuns)
 {
     Host();

@@ -19,7 +19,16 @@ GuiAnimation::GuiAnimation(const GuiRect& rect, unsigned short id, unsigned shor
     mType = GT_ANIMATION;
 }
 
-GuiAnimation::~GuiAnimation() { delete[] mpFrames; }
+GuiAnimation::~GuiAnimation()
+{
+    // Stop leaves the frame timer pending; deleted with its parent, the
+    // animation must not be the target of a later expiry.
+    if (mpMessageQueue) {
+        mpMessageQueue->KillTimer(this, GUI_ANIMATION_TIMER);
+        mpMessageQueue->Purge(this, GM_TIMER, 0);
+    }
+    delete[] mpFrames;
+}
 
 int GuiAnimation::FrameCount() const
 {

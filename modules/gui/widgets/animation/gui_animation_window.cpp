@@ -18,7 +18,14 @@ GuiAnimationWindow::GuiAnimationWindow(const GuiRect& rect, GuiBitmap* backgroun
     mType = GT_ANIMATION_WINDOW;
 }
 
-GuiAnimationWindow::~GuiAnimationWindow() = default;
+GuiAnimationWindow::~GuiAnimationWindow()
+{
+    // Deleted with its parent while cycling: no expiry may reach it later.
+    if (mpMessageQueue) {
+        mpMessageQueue->KillTimer(this, GUI_ANIMATION_WINDOW_TIMER);
+        mpMessageQueue->Purge(this, GM_TIMER, 0);
+    }
+}
 
 void GuiAnimationWindow::Run(unsigned int period, unsigned char first)
 {
