@@ -35,6 +35,15 @@ protected:
         GuiTimerTaskStep();
         Pump();
     }
+    // The pixel (x, y) now and after each of ticks ticks.
+    std::vector<uint32_t> Watch(int ticks, int x, int y) {
+        std::vector<uint32_t> seen{Pixel(x, y)};
+        for (int tick = 0; tick < ticks; ++tick) {
+            Tick();
+            seen.push_back(Pixel(x, y));
+        }
+        return seen;
+    }
 
     GuiWindow* host = nullptr;
     std::vector<GuiBitmap*> bitmaps;
@@ -53,12 +62,8 @@ TEST_F(GuiAnimationTest, ThreeFramesShowInOrderThenTheParentsBackground)
     EXPECT_EQ(a->mType, GT_ANIMATION);
     EXPECT_EQ(Pixel(60, 60), kBack);   // stopped: nothing drawn
     a->Start(0);
-    std::vector<uint32_t> seen{Pixel(60, 60)};
-    for (int tick = 0; tick < 8; ++tick) {
-        Tick();
-        seen.push_back(Pixel(60, 60));
-    }
-    EXPECT_EQ(seen, (std::vector<uint32_t>{kRed, kRed, kGreen, kGreen, kBlue, kBlue, kBack, kBack, kBack}));
+    EXPECT_EQ(Watch(8, 60, 60),
+              (std::vector<uint32_t>{kRed, kRed, kGreen, kGreen, kBlue, kBlue, kBack, kBack, kBack}));
     EXPECT_FALSE(a->IsRunning());
     EXPECT_EQ(mq->FindTimer(a, GUI_ANIMATION_TIMER), nullptr);
     EXPECT_EQ(a->miFrame, 0);
@@ -66,12 +71,8 @@ TEST_F(GuiAnimationTest, ThreeFramesShowInOrderThenTheParentsBackground)
     // Looping: frame 0 follows frame 2.
     a->SetMode(GUI_ANIM_LOOP);
     a->Start(-1);
-    seen.assign(1, Pixel(60, 60));
-    for (int tick = 0; tick < 8; ++tick) {
-        Tick();
-        seen.push_back(Pixel(60, 60));
-    }
-    EXPECT_EQ(seen, (std::vector<uint32_t>{kRed, kRed, kGreen, kGreen, kBlue, kBlue, kRed, kRed, kGreen}));
+    EXPECT_EQ(Watch(8, 60, 60),
+              (std::vector<uint32_t>{kRed, kRed, kGreen, kGreen, kBlue, kBlue, kRed, kRed, kGreen}));
     // Stop: gone at once; the pending expiry finds it stopped.
     a->Stop();
     EXPECT_EQ(Pixel(60, 60), kBack);
@@ -190,13 +191,9 @@ TEST_F(GuiAnimationTest, WindowOfFourFramesCyclesOnePerPeriod)
     EXPECT_EQ(Pixel(55, 65), kBack);
     w->SetFrame(0);
     w->Run(3, 0);
-    std::vector<uint32_t> shown{Pixel(55, 65)};
-    for (int tick = 1; tick <= 12; ++tick) {
-        Tick();
-        if (tick % 3 == 0) shown.push_back(Pixel(55, 65));
-        else EXPECT_EQ(Pixel(55, 65), shown.back()) << tick;
-    }
-    EXPECT_EQ(shown, (std::vector<uint32_t>{kRed, kGreen, kBlue, kGrey, kRed}));
+    const std::vector<uint32_t> seen = Watch(12, 55, 65);
+    const uint32_t order[] = {kRed, kGreen, kBlue, kGrey, kRed};
+    for (int tick = 0; tick <= 12; ++tick) EXPECT_EQ(seen[size_t(tick)], order[tick / 3]) << tick;
 
     // Frames that do not exist are refused.
     w->SetFrame(200);
