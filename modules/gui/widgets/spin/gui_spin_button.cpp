@@ -106,8 +106,12 @@ void GuiSpinButton::UpdateSlave(unsigned direction)
     const int len = int(std::strlen(number));
     const int width = std::min(int(mMinDigits), kMaxDigits);
     if (width >= 1 && width > len) {
-        std::memset(text, '0', size_t(width - len));
-        std::memcpy(text + (width - len), number, size_t(len) + 1);
+        // Zeros go between the sign and the digits, so that the text still
+        // reads back as the same number at the next step.
+        const int sign = number[0] == '-' ? 1 : 0;
+        std::memcpy(text, number, size_t(sign));
+        std::memset(text + sign, '0', size_t(width - len));
+        std::memcpy(text + sign + (width - len), number + sign, size_t(len - sign) + 1);
     } else {
         std::memcpy(text, number, size_t(len) + 1);
     }
