@@ -40,7 +40,13 @@ GuiMenu::GuiMenu(GuiMenuDescription* table, int flag) : GuiThing(GuiRect(0, 0, 1
     AddMenuEntries(this, table);
 }
 
-GuiMenu::~GuiMenu() = default;
+GuiMenu::~GuiMenu()
+{
+    if (mpOpener && mpOpener->mpSubMenu == this) {
+        mpOpener->mpSubMenu = nullptr;
+        mpOpener->mSubMenuOpen = 0;
+    }
+}
 
 GuiRect GuiMenu::GetMinSize()
 {

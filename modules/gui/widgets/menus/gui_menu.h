@@ -115,6 +115,11 @@ public:
     void CloseSiblings(GuiMenuButton* keep);
     GuiMenuButton* FindButton(const char* text);
     void SetOwner(GuiThing* owner);
+
+    // The entry whose submenu this is, or null. A shown submenu is a child
+    // of the presentation manager, which may delete it first (at the end of
+    // the GUI): the entry must then forget it.
+    GuiMenuButton* mpOpener = nullptr;
 };
 
 class GuiMenuBar : public GuiThing {

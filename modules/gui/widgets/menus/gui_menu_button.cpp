@@ -27,6 +27,7 @@ GuiMenuButton::GuiMenuButton(GuiMenuDescription* desc)
     mStatus = uint16_t((mStatus | GS_NONCLIENT | GS_SIZABLE) & ~GS_ACCEPTS_FOCUS);
     if (desc && desc->submenu) {
         mpSubMenu = new GuiMenu(desc->submenu, 0);
+        mpSubMenu->mpOpener = this;
     } else if (mStyle & GMS_DOTABLE) {
         mSignalMask = 1u << GUI_SIG_MENU_DOT_ON;
     } else if (mStyle & GMS_CHECKABLE) {
@@ -47,6 +48,7 @@ GuiMenuButton::~GuiMenuButton()
     // stay on the screen pointing at an owner that may be gone too. One put
     // on the screen by someone else belongs to the screen tree.
     if (sub->IsVisible() && mSubMenuOpen && sub->mpParent) sub->mpParent->Remove(sub, 1);
+    sub->mpOpener = nullptr;
     if (!sub->IsVisible()) Destroy(sub);
 }
 
@@ -159,6 +161,7 @@ void GuiMenuButton::SetSubMenu(GuiMenu* menu)
         Destroy(mpSubMenu);
     }
     mpSubMenu = menu;
+    menu->mpOpener = this;
     menu->SetOwner(mpOwner);
 }
 

@@ -226,3 +226,16 @@ TEST_F(MenuTest, SubmenuShownByTheApplicationOutlivesItsEntry)
 }
 
 }  // namespace
+
+namespace {
+
+// The presentation manager deletes shown menus before the windows whose
+// entries opened them; the entries must not reach back into them.
+TEST_F(MenuTest, TheGuiEndsCleanlyWithNestedMenusOpen)
+{
+    OpenFile();
+    HoverOn(bar->FindButton("More"));
+    EXPECT_TRUE(bar->FindButton("More")->mSubMenuOpen);
+}
+
+}  // namespace
