@@ -40,7 +40,10 @@ int loadRefpage() {
     long got = host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(ref), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
                                 host::SC_REFPAGE_LOAD);
     if (got < 0) {
-        syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        if (got == -1)
+            syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        else
+            syslogx(147, "seram_init(): %s cannot be read, calibration defaults loaded", SERAM_REFPAGE_FILE);
         calPageDefaults(reinterpret_cast<CalPage*>(ref));
         return 0;
     }
