@@ -5,6 +5,7 @@
 
 #include "measurement/signalpage.h"
 #include "measurement/stimulus.h"
+#include "log_capture.h"
 #include "meas_fixture.h"
 
 using StimulusTest = MeasTest;
@@ -37,6 +38,27 @@ TEST_F(StimulusTest, UnusableLinesAreSkipped) {
                             "t_air sine 1\n"               // missing numbers
                             "t_oil sine 100 5 1000\n"),
               1);
+    stimulus_clear();
+}
+
+TEST_F(StimulusTest, PeriodsAndValuesOutOfRangeAreRefusedWithTheirLine) {
+    takeLogTexts();
+    EXPECT_EQ(stimulus_load("t_oil sine 100 5 0\n"          // 1: no period
+                            "t_oil sine 100 5 -50\n"        // 2: negative
+                            "t_oil sine 100 5 1e300\n"      // 3: huge
+                            "t_air const 1e39\n"            // 4: beyond float
+                            "gear steps 1 300 1000\n"       // 5: beyond int8
+                            "gear steps 6 1 1000\n"         // 6: steps backwards
+                            "t_air const 25 26\n"           // 7: extra word
+                            "gear square -128 127 1000\n"), // 8: fits
+              1);
+    std::vector<std::string> log = takeLogTexts();
+    for (int line : {1, 2, 3}) EXPECT_TRUE(logContains(log, "stimulus: line " + std::to_string(line) + ": period"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 4: values out of the range of t_air"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 5: values out of the range of gear"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 6: steps need a <= b"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 7: extra word '26'"));
+    EXPECT_EQ(countContaining(log, "stimulus: line 8"), 0);
     stimulus_clear();
 }
 
