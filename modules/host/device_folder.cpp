@@ -2,6 +2,7 @@
 #include "host/kernel_internal.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,6 +58,33 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
     }
     ::close(fd);
     return FileRead::Ok;
+}
+
+bool lockDeviceFolder(std::string* holder) {
+    const std::string path = deviceFolder() + "/device.lock";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (holder) *holder = std::string("device.lock: ") + std::strerror(errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (holder) {
+            char buf[32] = {};
+            ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+            std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+            while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+            *holder = pid.empty() ? "another process" : "process " + pid;
+        }
+        ::close(fd);
+        return false;
+    }
+    // the descriptor stays open, and so the lock held, for the process's life
+    char buf[32];
+    int len = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(::getpid()));
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, buf, static_cast<size_t>(len), 0) != len) {
+        // the lock holds all the same; only the holder's number is missing
+    }
+    return true;
 }
 
 namespace detail {

@@ -23,6 +23,12 @@ namespace host {
 void setDeviceFolder(const std::string& folder);
 const std::string& deviceFolder();
 
+// Locks "device.lock" of the device folder for the rest of the process's
+// life, so that a second device process cannot start on the same folder;
+// false (with the holder, "process <pid>", or the error in *holder) when the
+// lock is taken or the file cannot be opened.
+bool lockDeviceFolder(std::string* holder);
+
 // Reads a whole file; never throws. Missing when it does not exist,
 // Unreadable (with the reason in *why) when it exists but cannot be read,
 // for example a folder in its place or an I/O error.
