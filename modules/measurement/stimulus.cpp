@@ -156,9 +156,10 @@ void stimulus_step(uint64_t ms) {
         if (c.entry.type != TE_FLOAT) v = std::round(v);
         catalogue_write(&c.entry, v);
     }
+    // whole-word stores: the shell and the gateway read them meanwhile
     SignalPage* sp = signalPage();
-    sp->stim_active = gChannels.empty() ? 0 : 1;
-    sp->stim_tick = uint32_t(ms);
+    __atomic_store_n(&sp->stim_active, uint8_t(gChannels.empty() ? 0 : 1), __ATOMIC_RELAXED);
+    __atomic_store_n(&sp->stim_tick, uint32_t(ms), __ATOMIC_RELAXED);
 }
 
 void stimulus_1ms(intptr_t) { stimulus_step(gStep++); }

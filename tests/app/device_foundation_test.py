@@ -10,6 +10,7 @@ Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -140,10 +141,16 @@ def test_second_process_on_the_folder_is_refused(binary, sample, root):
     try:
         dev = started(binary, folder)
         try:
-            second = subprocess.run([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                                    capture_output=True, text=True, timeout=30)
+            second = subprocess.Popen([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            try:
+                err = second.communicate(timeout=30)[1]
+            except subprocess.TimeoutExpired:
+                second.kill()
+                second.communicate()
+                raise AssertionError("a second device process runs on the same folder")
             assert second.returncode != 0
-            assert "is in use by process %d: not started" % dev.proc.pid in second.stderr, second.stderr
+            assert "is in use by process %d: not started" % dev.proc.pid in err, err
             assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
         finally:
             finish(dev)
@@ -207,9 +214,19 @@ def test_long_folder_path_keeps_the_shell(binary, sample, root):
 
 
 def run_script(root, binary, args, stdin_text=None, timeout=60):
+    """Runs scripts/run in a session of its own, so that a run that does not
+    end is ended whole (with the device it started)."""
     env = dict(os.environ, TAV9_BINARY=os.path.abspath(binary))
-    return subprocess.run([os.path.join(root, "scripts", "run")] + args, input=stdin_text, env=env,
-                          capture_output=True, text=True, timeout=timeout)
+    proc = subprocess.Popen([os.path.join(root, "scripts", "run")] + args, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+                            start_new_session=True)
+    try:
+        out, err = proc.communicate(stdin_text, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.communicate()
+        raise AssertionError("scripts/run %s did not end within %d s" % (" ".join(args), timeout))
+    return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
 
 
 def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):

@@ -1,7 +1,9 @@
 // Stimulus description: shapes, unusable lines, and the sample file.
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "measurement/signalpage.h"
 #include "measurement/stimulus.h"
@@ -74,5 +76,29 @@ TEST_F(StimulusTest, SampleDescriptionDrivesTheUsualChannels) {
     stimulus_step(1500);
     EXPECT_GT(signalPage()->n_engine, 4000.0f);
     EXPECT_GE(signalPage()->gear, 1);
+    stimulus_clear();
+}
+
+// The stimulus writes on the 1 ms raster while the shell reads: a reader sees
+// each value whole, the old one or the new one (ThreadSanitizer checks the
+// access itself).
+TEST_F(StimulusTest, ReadersSeeValuesWholeWhileTheStimulusWrites) {
+    ASSERT_EQ(stimulus_load("n_engine square 1.5 -1e30 2\n"), 1);
+    CatEntry el;
+    const CatEntry* e = catalogue_find("n_engine", &el);
+    ASSERT_NE(e, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (uint64_t ms = 0; !stop.load(); ++ms) stimulus_step(ms);
+    });
+    int odd = 0;
+    for (int i = 0; i < 20000; ++i) {
+        double v = 0;
+        ASSERT_TRUE(catalogue_read(e, &v));
+        odd += !(v == 1.5 || v == double(-1e30f) || v == 0);
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(odd, 0);
     stimulus_clear();
 }
