@@ -7,6 +7,7 @@ unwritable NVRAM and calibration files, a second process on the same folder
 and the run script's checks of its arguments and its standard input.
 Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
 """
+import contextlib
 import os
 import re
 import shutil
@@ -38,76 +39,73 @@ def finish(dev):
     dev.check_clean()
 
 
-def test_start_cfg_is_read(binary, sample, root):
+@contextlib.contextmanager
+def device_in_copy(binary, sample, prepare=None):
+    """A device running in a fresh copy of sample/ (changed by prepare(folder)
+    first), shut down in order and checked at the end."""
     folder = make_folder(sample)
     try:
+        if prepare:
+            prepare(folder)
+        dev = started(binary, folder)
+        try:
+            yield dev
+        finally:
+            finish(dev)
+    finally:
+        remove_folder(folder)
+
+
+def test_start_cfg_is_read(binary, sample, root):
+    def prepare(folder):
         with open(os.path.join(folder, "start.cfg"), "a") as f:
             f.write("pid = 5\ncan0_port = 31000\n")
             f.write("pid = 99999999999999999999\nip = 999.1.1.1\n")
-        dev = started(binary, folder)
+    with device_in_copy(binary, sample, prepare) as dev:
+        log = dev.log()
+        assert "startup: application 1, PID 5, 127.0.0.1" in log, log
+        assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
+        assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
+        # the first CAN interface listens on the configured port
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         try:
-            log = dev.log()
-            assert "startup: application 1, PID 5, 127.0.0.1" in log, log
-            assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
-            assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
-            # the first CAN interface listens on the configured port
-            probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            try:
-                try:
-                    probe.bind(("127.0.0.1", 31000))
-                    bound = False
-                except OSError:
-                    bound = True
-            finally:
-                probe.close()
-            assert bound, "nothing listens on UDP port 31000"
+            probe.bind(("127.0.0.1", 31000))
+            bound = False
+        except OSError:
+            bound = True
         finally:
-            finish(dev)
-    finally:
-        remove_folder(folder)
+            probe.close()
+        assert bound, "nothing listens on UDP port 31000"
 
 
 def test_shell_refuses_without_running_anything(binary, sample, root):
-    folder = make_folder(sample)
-    try:
-        dev = started(binary, folder)
-        try:
-            before = counters(dev)
-            answer = dev.shell("getvar " + "A" * 1529 + " reset_voz")
-            assert "line longer than 1024 characters refused" in answer, answer
-            answer = dev.shell("getvar " + "A" * 1529 + " lof_laptrig")
-            time.sleep(0.2)
-            assert dev.proc.poll() is None, "an over-long line shut the device down"
-            for line in ("lof_set abc def", "lof_set 70000 -1", "lof_set 1.5 2", "lof_laptrig 1"):
-                answer = dev.shell(line)
-                assert "usage: lof_" in answer, (line, answer)
-                assert "value = -1" in answer, (line, answer)
-            assert "usage: setvar" in dev.shell("setvar t_air 3 4")
-            assert counters(dev) == before, (counters(dev), before)
-            answer = dev.shell("help")
-            for name in ("getvar", "setvar", "lof_set", "lof_get", "reset_voz", "help"):
-                assert "  %s\n" % name in answer, answer
-        finally:
-            finish(dev)
-    finally:
-        remove_folder(folder)
+    with device_in_copy(binary, sample) as dev:
+        before = counters(dev)
+        answer = dev.shell("getvar " + "A" * 1529 + " reset_voz")
+        assert "line longer than 1024 characters refused" in answer, answer
+        answer = dev.shell("getvar " + "A" * 1529 + " lof_laptrig")
+        time.sleep(0.2)
+        assert dev.proc.poll() is None, "an over-long line shut the device down"
+        for line in ("lof_set abc def", "lof_set 70000 -1", "lof_set 1.5 2", "lof_laptrig 1"):
+            answer = dev.shell(line)
+            assert "usage: lof_" in answer, (line, answer)
+            assert "value = -1" in answer, (line, answer)
+        assert "usage: setvar" in dev.shell("setvar t_air 3 4")
+        assert counters(dev) == before, (counters(dev), before)
+        answer = dev.shell("help")
+        for name in ("getvar", "setvar", "lof_set", "lof_get", "reset_voz", "help"):
+            assert "  %s\n" % name in answer, answer
 
 
 def test_unreadable_files_give_defaults(binary, sample, root):
-    folder = make_folder(sample)
-    try:
+    def prepare(folder):
         os.mkdir(os.path.join(folder, "nvram.bin"))
         os.mkdir(os.path.join(folder, "calpage.bin"))
-        dev = started(binary, folder)
-        try:
-            log = dev.log()
-            assert "nvram.bin: Is a directory" in log, log
-            assert "calpage.bin cannot be read" in log, log
-            assert "t_air = 25" in dev.shell("getvar t_air")
-        finally:
-            finish(dev)
-    finally:
-        remove_folder(folder)
+    with device_in_copy(binary, sample, prepare) as dev:
+        log = dev.log()
+        assert "nvram.bin: Is a directory" in log, log
+        assert "calpage.bin cannot be read" in log, log
+        assert "t_air = 25" in dev.shell("getvar t_air")
 
 
 def test_failed_store_is_reported_and_nothing_acknowledged_is_lost(binary, sample, root):
@@ -137,25 +135,18 @@ def test_failed_store_is_reported_and_nothing_acknowledged_is_lost(binary, sampl
 
 
 def test_second_process_on_the_folder_is_refused(binary, sample, root):
-    folder = make_folder(sample)
-    try:
-        dev = started(binary, folder)
+    with device_in_copy(binary, sample) as dev:
+        second = subprocess.Popen([os.path.abspath(binary), "1"], cwd=dev.folder, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         try:
-            second = subprocess.Popen([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-            try:
-                err = second.communicate(timeout=30)[1]
-            except subprocess.TimeoutExpired:
-                second.kill()
-                second.communicate()
-                raise AssertionError("a second device process runs on the same folder")
-            assert second.returncode != 0
-            assert "is in use by process %d: not started" % dev.proc.pid in err, err
-            assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
-        finally:
-            finish(dev)
-    finally:
-        remove_folder(folder)
+            err = second.communicate(timeout=30)[1]
+        except subprocess.TimeoutExpired:
+            second.kill()
+            second.communicate()
+            raise AssertionError("a second device process runs on the same folder")
+        assert second.returncode != 0
+        assert "is in use by process %d: not started" % dev.proc.pid in err, err
+        assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
 
 
 def test_client_that_does_not_read_blocks_nobody(binary, sample, root):

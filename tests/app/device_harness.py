@@ -98,7 +98,7 @@ class Device:
         return read_text(self.output_path)
 
     def wait_ready(self, limit=60.0):
-        """Until the start-up is done and the shell answers."""
+        """Until the start-up is done, the shell answers and the rasters run."""
         def ready():
             if self.proc.poll() is not None:
                 raise AssertionError("device ended during start-up (%d):\n%s" % (self.proc.returncode,
@@ -106,6 +106,8 @@ class Device:
             return "startup: done" in self.log()
         wait_for(ready, "the end of the start-up", limit)
         wait_for(lambda: os.path.exists(os.path.join(self.folder, "shell.sock")), "shell.sock", limit)
+        # the rasters run: the stimulus has written its first values
+        wait_for(lambda: "stim_active = 1" in self.shell("getvar stim_active"), "the first stimulus step", limit)
         return self
 
     def shell(self, line, timeout=10.0):
