@@ -343,7 +343,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     std::string path = (std::filesystem::temp_directory_path() / "measdump_test.dat").string();
     auto run = [&](const std::vector<uint8_t>& bytes, bool csv, std::string& text) {
         FILE* fp = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), fp);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
         std::fclose(fp);
         char* buf = nullptr;
         size_t len = 0;
