@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "host/kernel.h"
 #include "host/os.h"
@@ -85,6 +86,14 @@ int appStart(int argc, char** argv) {
     clock_gettime(CLOCK_MONOTONIC, &t0);
     // before any thread exists, so that every thread inherits the mask
     signals_blockTermination();
+    // One device process per folder: a second one would share the shell
+    // socket, the CAN ports and nvram.bin. Checked before anything is
+    // written there.
+    if (std::string holder; !host::lockDeviceFolder(&holder)) {
+        fprintf(stderr, "tav9: the device folder %s is in use by %s: not started\n",
+                host::deviceFolder().c_str(), holder.c_str());
+        _exit(1);
+    }
     taskCpuAffinitySet(taskIdSelf(), 1u << kStartCore);
 
     if (!syslogx_queue() || syslogx_readerStart() != 1) fprintf(stderr, "startup: log queue not available\n");

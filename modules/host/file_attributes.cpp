@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -31,7 +30,9 @@ void splitPath(const std::string& path, std::string* dir, std::string* name) {
 
 std::map<std::string, uint32_t> readSide(const std::string& dir) {
     std::map<std::string, uint32_t> m;
-    std::ifstream in(dir + "/.attrib");
+    std::vector<uint8_t> bytes;
+    readWholeFile(dir + "/.attrib", &bytes);   // missing or unreadable: no attributes
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     while (std::getline(in, line)) {
         size_t sp = line.find_last_of(' ');

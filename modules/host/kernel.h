@@ -23,6 +23,18 @@ namespace host {
 void setDeviceFolder(const std::string& folder);
 const std::string& deviceFolder();
 
+// Locks "device.lock" of the device folder for the rest of the process's
+// life, so that a second device process cannot start on the same folder;
+// false (with the holder, "process <pid>", or the error in *holder) when the
+// lock is taken or the file cannot be opened.
+bool lockDeviceFolder(std::string* holder);
+
+// Reads a whole file; never throws. Missing when it does not exist,
+// Unreadable (with the reason in *why) when it exists but cannot be read,
+// for example a folder in its place or an I/O error.
+enum class FileRead { Ok, Missing, Unreadable };
+FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why = nullptr);
+
 // ---- start parameters (application manager) ----------------------------------------
 // Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
 // comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
@@ -38,6 +50,7 @@ struct StartParams {
     std::string canBus = "udp";
     std::vector<std::string> serialPath;    // index n: host path of "/tyCo/<n>"
     std::string modemIp = "127.0.0.1";
+    std::vector<std::string> problems;      // lines that could not be used, as log texts
 };
 // Loads start.cfg (defaults for a missing file or key); returns the result.
 const StartParams& loadStartParams(int appNumber);
@@ -90,6 +103,14 @@ unsigned nvramElementCopies(unsigned id);
 long nvramRead(unsigned id, unsigned copy, void* dst, size_t len);
 // Bytes written (cut to the element size), -1 on failure.
 long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len);
+// True when copy `copy` of element id has no valid slot although records of
+// it were found with a failed CRC (damaged, as opposed to never written).
+bool nvramElementDamaged(unsigned id, unsigned copy);
+// Why nvram.bin could not be read ("" when it could or does not exist); the
+// database then starts empty.
+std::string nvramLoadProblem();
+// Why the last failed nvramWrite of the calling thread failed.
+std::string nvramWriteProblem();
 // Forget the in-memory image (tests: simulate a restart).
 void nvramReload();
 
@@ -254,7 +275,8 @@ int serialSetRaw(int fd);
 // of rtpSyscall; a1 is always the application number; pointers are passed as
 // full intptr_t; floats as their IEEE bits in the low 32 bits, see argFloat):
 //   SC_REFPAGE_STORE   a2 src ptr, a3 len            -> len stored in kRefpageFile, -1
-//   SC_REFPAGE_LOAD    a2 dst ptr, a3 len            -> bytes loaded (cut to the file), -1 never stored
+//   SC_REFPAGE_LOAD    a2 dst ptr, a3 len            -> bytes loaded (cut to the file), -1 never stored,
+//                                                       -2 unreadable
 //   SC_SHELL_REGISTER  a2 const char* name            -> 0 (the shell bridge is in-process)
 //   SC_NVRAM_READ      a2 id, a3 copy, a4 dst ptr, a5 len -> bytes delivered (cut), -1
 //   SC_NVRAM_WRITE     a2 id, a3 copy, a4 src ptr, a5 len -> bytes written (cut), -1
@@ -274,7 +296,7 @@ int serialSetRaw(int fd);
 //   SC_MEAS_STATUS     a2 status word                 -> 0 (see measStatusWord)
 //   SC_APPMAN_CHECK    a2 interface version           -> 0 (compatible)
 //   SC_APPMAN          a2 interface word (ignored), a3 AppManOp, then:
-//                        AM_READ_PARAMS a4 StartParamsRecord* dst -> 0
+//                        AM_READ_PARAMS a4 StartParamsRecord* dst -> 0 (reads start.cfg)
 //                        AM_WATCHDOG_FEED / _STARVE / _SHUTDOWN    -> 0
 //                        AM_SYMBOL_ADDRESS a4 const char* name, a5 void** out -> 0, -1
 //   SC_SHM_BASE + 0    a2 const char* page name ("/shm/ApplComm"), a3 void** out -> 0, -1

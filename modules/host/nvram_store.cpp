@@ -12,11 +12,11 @@
 // length u16, counter u32, CRC-16 u16 over id..counter and the data, data.
 #include "host/kernel_internal.h"
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
+#include <set>
 #include <vector>
 
 namespace host {
@@ -78,6 +78,9 @@ using Key = std::pair<unsigned, unsigned>;
 std::mutex mx;
 bool loaded = false;
 std::map<Key, Element> image;
+std::set<Key> damaged;        // elements with a record whose CRC failed
+std::string loadProblem;      // why nvram.bin could not be read, "" when it could
+thread_local std::string writeProblem;
 
 std::string filePath() { return deviceFolder() + "/nvram.bin"; }
 
@@ -93,11 +96,16 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
 }
 
 // Reads every intact record; damaged bytes are skipped until the next record.
+// A file that cannot be read at all leaves the image empty (every element
+// reads as never written) and its reason in loadProblem.
 void load() {
     image.clear();
+    damaged.clear();
+    loadProblem.clear();
     loaded = true;
-    std::ifstream in(filePath(), std::ios::binary);
-    std::vector<uint8_t> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> f;
+    std::string why;
+    if (readWholeFile(filePath(), &f, &why) == FileRead::Unreadable) loadProblem = "nvram.bin: " + why;
     size_t pos = 0;
     while (pos + kHeader <= f.size()) {
         const uint8_t* r = &f[pos];
@@ -109,6 +117,7 @@ void load() {
         uint16_t crc = crc16Ccitt(0xFFFF, r + 2, 10);
         crc = crc16Ccitt(crc, r + kHeader, len);
         if (crc != get16(r + 12)) {
+            damaged.insert({get16(r + 2), r[4]});
             ++pos;
             continue;
         }
@@ -194,17 +203,38 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     int target = n == 0 ? 1 : 0;
     Slot old = e.slot[target];
     e.slot[target] = std::move(next);
+    errno = 0;
     if (!save()) {
+        writeProblem = std::string("nvram.bin: ") + (errno ? std::strerror(errno) : "write failed");
         e.slot[target] = std::move(old);
         return -1;
     }
+    writeProblem.clear();
     return static_cast<long>(count);
 }
+
+bool nvramElementDamaged(unsigned id, unsigned copy) {
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    if (!damaged.count({id, copy})) return false;
+    auto it = image.find({id, copy});
+    return it == image.end() || it->second.newest() < 0;
+}
+
+std::string nvramLoadProblem() {
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    return loadProblem;
+}
+
+std::string nvramWriteProblem() { return writeProblem; }
 
 void nvramReload() {
     std::lock_guard<std::mutex> lk(mx);
     loaded = false;
     image.clear();
+    damaged.clear();
+    loadProblem.clear();
 }
 
 namespace detail {

@@ -1,6 +1,7 @@
 // Start parameters of the application manager, read from "start.cfg" of the
 // device folder. A missing file or key keeps its default; a bad value is
-// reported on stderr (the log service is above this layer) and ignored.
+// noted in StartParams::problems (the log service is above this layer, the
+// application manager's front end logs them) and ignored.
 #include "host/kernel_internal.h"
 
 #include <arpa/inet.h>
@@ -8,8 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
+#include <sstream>
 
 namespace host {
 
@@ -35,12 +36,16 @@ bool parseNumber(const std::string& v, long lo, long hi, long* out) {
     return true;
 }
 
-void warn(int line, const std::string& key, const std::string& value) {
-    std::fprintf(stderr, "start.cfg line %d: bad value '%s' for %s (default kept)\n", line,
-                 value.c_str(), key.c_str());
+std::string lineText(int line, const char* fmt, const std::string& a, const std::string& b = "") {
+    char buf[384];
+    std::snprintf(buf, sizeof buf, fmt, line, a.c_str(), b.c_str());
+    return buf;
 }
 
 void apply(StartParams& p, int line, const std::string& key, const std::string& value) {
+    auto warn = [&p](int l, const std::string& k, const std::string& v) {
+        p.problems.push_back(lineText(l, "start.cfg line %d: bad value '%.128s' for %.64s (default kept)", v, k));
+    };
     long n = 0;
     if (key == "pid") {
         if (parseNumber(value, 0, 63, &n)) p.pid = static_cast<uint8_t>(n);
@@ -67,7 +72,7 @@ void apply(StartParams& p, int line, const std::string& key, const std::string& 
         if (p.serialPath.size() <= static_cast<size_t>(n)) p.serialPath.resize(n + 1);
         p.serialPath[n] = value;
     } else {
-        std::fprintf(stderr, "start.cfg line %d: unknown key '%s' ignored\n", line, key.c_str());
+        p.problems.push_back(lineText(line, "start.cfg line %d: unknown key '%.64s' ignored", key));
     }
 }
 
@@ -76,7 +81,11 @@ void apply(StartParams& p, int line, const std::string& key, const std::string& 
 const StartParams& loadStartParams(int appNumber) {
     StartParams p;
     p.appNumber = appNumber;
-    std::ifstream in(deviceFolder() + "/start.cfg");
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (readWholeFile(deviceFolder() + "/start.cfg", &bytes, &why) == FileRead::Unreadable)
+        p.problems.push_back("start.cfg cannot be read: " + why + " (defaults used)");
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string raw;
     int line = 0;
     while (std::getline(in, raw)) {
@@ -86,7 +95,7 @@ const StartParams& loadStartParams(int appNumber) {
         if (trim(raw).empty()) continue;
         size_t eq = raw.find('=');
         if (eq == std::string::npos) {
-            std::fprintf(stderr, "start.cfg line %d: no '=' (ignored)\n", line);
+            p.problems.push_back(lineText(line, "start.cfg line %d: no '=' (ignored)%s", ""));
             continue;
         }
         apply(p, line, trim(raw.substr(0, eq)), trim(raw.substr(eq + 1)));

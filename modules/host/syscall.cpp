@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -31,9 +29,11 @@ const char* text(intptr_t a) { return reinterpret_cast<const char*>(a); }
 
 bool ioChannel(intptr_t a) { return a >= 0 && a < static_cast<intptr_t>(detail::kIoChannels); }
 
+// Empty when missing or unreadable.
 std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> v;
+    if (readWholeFile(path, &v) != FileRead::Ok) v.clear();
+    return v;
 }
 
 long copyOut(const std::vector<uint8_t>& src, intptr_t dst, intptr_t room) {
@@ -43,12 +43,14 @@ long copyOut(const std::vector<uint8_t>& src, intptr_t dst, intptr_t room) {
     return static_cast<long>(n);
 }
 
-long appMan(intptr_t op, intptr_t a4, intptr_t a5) {
+long appMan(intptr_t appNumber, intptr_t op, intptr_t a4, intptr_t a5) {
     switch (op) {
     case AM_READ_PARAMS: {
         auto* r = ptr<StartParamsRecord>(a4);
         if (!r) return -1;
-        const StartParams& p = startParams();
+        // the application manager reads the device's start.cfg when the
+        // process asks for its parameters
+        const StartParams& p = loadStartParams(static_cast<int>(appNumber));
         std::memset(r, 0, sizeof *r);
         r->appNumber = p.appNumber;
         r->pid = p.pid;
@@ -151,9 +153,13 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
                    ? static_cast<long>(a3)
                    : -1;
     case SC_REFPAGE_LOAD: {
-        const std::string path = deviceFolder() + "/" + kRefpageFile;
-        if (::access(path.c_str(), F_OK) != 0) return -1;   // never stored
-        return copyOut(readFile(path), a2, a3);
+        std::vector<uint8_t> page;
+        switch (readWholeFile(deviceFolder() + "/" + kRefpageFile, &page)) {
+        case FileRead::Missing: return -1;
+        case FileRead::Unreadable: return -2;
+        case FileRead::Ok: break;
+        }
+        return copyOut(page, a2, a3);
     }
     case SC_SHELL_REGISTER: return a2 ? 0 : -1;
     case SC_NVRAM_READ:
@@ -200,7 +206,7 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
         measStatus = static_cast<uint32_t>(a2);
         return 0;
     }
-    case SC_APPMAN: return appMan(a3, a4, a5);
+    case SC_APPMAN: return appMan(a1, a3, a4, a5);
     case SC_SHM_BASE:
     case SC_SHM_BASE + 1:
     case SC_SHM_BASE + 2:

@@ -8,6 +8,7 @@
 #include <pthread.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <map>
 #include <memory>
@@ -255,6 +256,11 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
 TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
                   std::function<void()> body) {
     if (!body) return TASK_ID_ERROR;
+    // Tasks that returned by themselves are joined at the next spawn, and the
+    // last of them when the process exits normally (tests), so that none is
+    // left unjoined.
+    static const bool reapAtExit = std::atexit([] { reapFinished(); }) == 0;
+    (void)reapAtExit;
     reapFinished();
     auto t = std::make_shared<HostTask>();
     t->name = name ? name : "";

@@ -2,6 +2,7 @@
 //
 // The USB drive can take long to answer, so the 1 s variant runs the query in
 // its own task "r_CfgMeasFrmtInfo"; the variant without USB queries at once.
+#include <atomic>
 #include <sys/statvfs.h>
 
 #include <string>
@@ -17,7 +18,7 @@ namespace {
 
 SEM_ID gMutex = nullptr;
 SEM_ID gWake = nullptr;
-TASK_ID gTask = nullptr;
+std::atomic<TASK_ID> gTask{nullptr};   // started on the 1 s raster, deleted at shutdown
 unsigned gBusyCount = 0;
 
 uint8_t floodUnreadable, floodIoctl, floodNoName;
@@ -115,8 +116,5 @@ void cfg_meas_formatInfos_1s() { formatInfos(true); }
 void cfg_meas_formatInfos() { formatInfos(false); }
 
 void cfg_meas_formatInfos_stop() {
-    if (gTask) {
-        taskDelete(gTask);
-        gTask = nullptr;
-    }
+    if (TASK_ID t = gTask.exchange(nullptr)) taskDelete(t);
 }

@@ -32,6 +32,14 @@ LapOutFraSignals signals{&privateSignals[0], &privateSignals[1], &privateSignals
 
 uint8_t floodSetInvalid, floodSetOther, floodFragTrig;
 
+// Whether every NVRAM store of the calling task's last change succeeded
+// (the shell reports it; the raster's triggers have no one to tell).
+thread_local bool tlStoreOk = true;
+
+void noteStore(long written, long expected) {
+    if (written != expected) tlStoreOk = false;
+}
+
 unsigned lastErrno() { return errno ? unsigned(errno) : kErrInvalidSemId; }
 
 bool takeMutex() { return LapOutFraSem && semTake(LapOutFraSem, WAIT_FOREVER) == OK; }
@@ -56,7 +64,7 @@ uint16_t lapOutFra_incAbsLapCounter() {
     LapOutFraAbsLapCnt = state.absLap;
     uint8_t b[2];
     putLe16(b, LapOutFraAbsLapCnt);
-    nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, b, 2);
+    noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, b, 2), 2);
     return state.absLap;
 }
 
@@ -74,9 +82,9 @@ void lapOutFra_update() {
     std::memcpy(elem, LapOutFra, 6);
     putLe16(abs, LapOutFraAbsLapCnt);
     semGive(LapOutFraSem);
-    nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6);
-    nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, elem, 6);
-    nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2);
+    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
+    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, elem, 6), 6);
+    noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
 }
 
 // A file of this name already lies on one of the logging drives (after an
@@ -169,6 +177,7 @@ int LapOutFra_init() {
 }
 
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
+    tlStoreOk = true;
     if (!takeMutex()) {
         syslogx(147, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", lastErrno());
         return;
@@ -205,6 +214,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
 }
 
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
+    tlStoreOk = true;
     if (!takeMutex()) {
         if (!LapOutFraSem || lastErrno() == kErrInvalidSemId)
             SYSLOGX_FLOOD(floodSetInvalid, 148,
@@ -241,6 +251,7 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
 }
 
 void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
+    tlStoreOk = true;
     if (!takeMutex()) {
         SYSLOGX_FLOOD(floodFragTrig, 147, "LapOutFra_setFragmentTrig() semTake failed errno 0x%X", lastErrno());
         return;
@@ -268,6 +279,8 @@ void LapOutFra_getState(LapOutFraState* out) {
     *out = state;
     semGive(LapOutFraSem);
 }
+
+bool LapOutFra_lastStoreOk() { return tlStoreOk; }
 
 uint32_t LapOutFra_getTimeStamp() { return state.timeStamp; }
 uint8_t LapOutFra_isValid() { return state.valid; }

@@ -45,6 +45,10 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp);
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
 void LapOutFra_setFragmentTrig(uint32_t timeStamp);
 void LapOutFra_getState(LapOutFraState* out);
+// False when an NVRAM store of the calling task's last initLapOutCnt,
+// setLapOutCnt or setFragmentTrig failed (the counters then changed in
+// memory only).
+bool LapOutFra_lastStoreOk();
 uint32_t LapOutFra_getTimeStamp();
 uint8_t LapOutFra_isValid();
 void LapOutFra_checkExtLaptrgInit();

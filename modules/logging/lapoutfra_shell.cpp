@@ -1,6 +1,5 @@
 // Target-shell commands of the lap, outing and fragment counters.
 #include <cstdio>
-#include <cstdlib>
 
 #include "logging/lapoutfra.h"
 #include "platform/shell.h"
@@ -19,42 +18,61 @@ void printState() {
     std::printf("Absolute lap counter: \t%d (0x%X)\n", s.absLap, s.absLap);
 }
 
+// The commands without arguments refuse any.
+bool refuseArguments(int argc, char** argv) {
+    if (argc <= 1) return false;
+    std::printf("usage: %s\n", argv && argv[0] ? argv[0] : "lof_get");
+    return true;
+}
+
+// A change that could not be stored is lost at the next start: say so.
+int storeResult(const char* command) {
+    if (LapOutFra_lastStoreOk()) return 0;
+    std::printf("%s: storing the counters in NVRAM failed\n", command);
+    return -1;
+}
+
 }  // namespace
 
 int lof_set(int argc, char** argv) {
-    if (argc != 3 || !argv) {
+    long lap = 0, outing = 0;
+    if (argc != 3 || !argv || !shell_parseLong(argv[1], 0, 0xFFFF, &lap) ||
+        !shell_parseLong(argv[2], 0, 0xFFFF, &outing)) {
         std::printf("usage: lof_set lapcnt outcnt\n");
-        return 0;
+        return -1;
     }
-    LapOutFra_initLapOutCnt(uint16_t(std::strtol(argv[1], nullptr, 10)),
-                            uint16_t(std::strtol(argv[2], nullptr, 10)));
+    LapOutFra_initLapOutCnt(uint16_t(lap), uint16_t(outing));
     printState();
-    return 0;
+    return storeResult("lof_set");
 }
 
-int lof_laptrig(int, char**) {
+int lof_laptrig(int argc, char** argv) {
+    if (refuseArguments(argc, argv)) return -1;
     LapOutFraState s{};
     LapOutFra_getState(&s);
     LapOutFra_setLapOutCnt(uint16_t(s.lap + 1), s.outing, time_getTimestamp());
     printState();
-    return 0;
+    return storeResult("lof_laptrig");
 }
 
-int lof_outtrig(int, char**) {
+int lof_outtrig(int argc, char** argv) {
+    if (refuseArguments(argc, argv)) return -1;
     LapOutFraState s{};
     LapOutFra_getState(&s);
     LapOutFra_setLapOutCnt(s.lap, uint16_t(s.outing + 1), time_getTimestamp());
     printState();
-    return 0;
+    return storeResult("lof_outtrig");
 }
 
-int lof_fratrig(int, char**) {
+int lof_fratrig(int argc, char** argv) {
+    if (refuseArguments(argc, argv)) return -1;
     LapOutFra_setFragmentTrig(time_getTimestamp());
     printState();
-    return 0;
+    return storeResult("lof_fratrig");
 }
 
-int lof_get(int, char**) {
+int lof_get(int argc, char** argv) {
+    if (refuseArguments(argc, argv)) return -1;
     printState();
     return 0;
 }

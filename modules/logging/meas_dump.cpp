@@ -54,7 +54,9 @@ bool readWhole(const char* path, std::vector<uint8_t>& data) {
 
 }  // namespace
 
-void measdump_list(const MeasFileContent& c, FILE* out) {
+void measdump_list(const MeasFileContent& c, FILE* out, bool complete) {
+    // a file broken before its header's end lists nothing
+    if (!c.headerRead) return;
     const MeasFileHeaderInfo& h = c.header;
     std::fprintf(out, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n",
                  c.storedCrc, h.pcode, h.measIdx + 1u, h.numBlocks);
@@ -102,11 +104,13 @@ void measdump_list(const MeasFileContent& c, FILE* out) {
             std::fprintf(out, "\n");
         }
     }
-    std::fprintf(out, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", c.blocks.size(),
-                 c.metas.size(), c.frames.size(), c.records.size());
+    if (complete)
+        std::fprintf(out, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", c.blocks.size(),
+                     c.metas.size(), c.frames.size(), c.records.size());
 }
 
 void measdump_csv(const MeasFileContent& c, FILE* out) {
+    if (!c.headerRead) return;
     std::fprintf(out, "block,time,values\n");
     for (const MeasFileRecord& r : c.records) {
         std::fprintf(out, "%u,%u,", r.blockId, r.timeStamp);
@@ -136,7 +140,7 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     std::string error;
     bool ok = meas_file_read(data.data(), data.size(), content, error);
     if (csv) measdump_csv(content, out);
-    else measdump_list(content, out);
+    else measdump_list(content, out, ok);
     if (!ok) {
         std::fprintf(err, "measdump: %s: broken file: %s\n", path, error.c_str());
         return 1;

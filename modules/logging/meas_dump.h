@@ -13,5 +13,6 @@
 
 int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err);
 
-void measdump_list(const MeasFileContent& content, FILE* out);
+// Lists what was read; the closing "ok:" line only for a complete file.
+void measdump_list(const MeasFileContent& content, FILE* out, bool complete = true);
 void measdump_csv(const MeasFileContent& content, FILE* out);

@@ -100,6 +100,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
         error = at(20, buf);
         return false;
     }
+    out.headerRead = true;
     size_t pos = MEAS_FILE_HEADER_LEN;
 
     // Block descriptors run up to the client-configuration metadata block;

@@ -53,6 +53,7 @@ struct MeasFileItem {
 };
 
 struct MeasFileContent {
+    bool headerRead = false;     // header parsed and its CRC right
     MeasFileHeaderInfo header;
     uint16_t storedCrc = 0;
     uint16_t computedCrc = 0;

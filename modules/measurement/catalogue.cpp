@@ -164,13 +164,28 @@ bool splitIndex(const char* text, std::string* base, long* index) {
     return true;
 }
 
-// Host pointer of an entry's value; reference-page parameters at the active page.
-const uint8_t* valuePtr(const CatEntry* e) {
+// Address of an entry's value; reference-page parameters at the active page.
+bool valueAddr(const CatEntry* e, uint32_t* out) {
     uint32_t a = MEASADDR_OFFSET(e->addr);
     unsigned len = typeSize(e->type) * e->count;
-    if (!seramVirtualAddrRangeIsReadAccessAllowed(a, len)) return nullptr;
+    if (!seramVirtualAddrRangeIsReadAccessAllowed(a, len)) return false;
     if (seramVirtualAddrIsRefpage(a)) a += seramActiveOffset.load();
-    return seramVirtToPtr(a);
+    *out = a;
+    return true;
+}
+
+bool fitsType(TypeEnum_t type, double value) {
+    auto fits = [&](double lo, double hi) { return value >= lo && value <= hi && value == std::trunc(value); };
+    switch (type) {
+    case TE_UINT8: case TE_BOOL: return fits(0, 255);
+    case TE_SINT8: return fits(-128, 127);
+    case TE_UINT16: return fits(0, 65535);
+    case TE_SINT16: return fits(-32768, 32767);
+    case TE_UINT32: return fits(0, 4294967295.0);
+    case TE_SINT32: return fits(-2147483648.0, 2147483647.0);
+    case TE_FLOAT: return std::fabs(value) <= 3.402823466e38;
+    default: return false;
+    }
 }
 }  // namespace
 
@@ -224,8 +239,10 @@ const CatEntry* catalogue_at(int index) {
 
 bool catalogue_read(const CatEntry* e, double* out) {
     if (!e || !out) return false;
-    const uint8_t* p = valuePtr(e);
-    if (!p) return false;
+    uint32_t addr;
+    uint8_t p[4];
+    unsigned n = typeSize(e->type);
+    if (n == 0 || n > sizeof p || !valueAddr(e, &addr) || !seramReadValue(addr, p, n)) return false;
     switch (e->type) {
     case TE_UINT8: case TE_BOOL: { uint8_t v; std::memcpy(&v, p, 1); *out = v; break; }
     case TE_SINT8: { int8_t v; std::memcpy(&v, p, 1); *out = v; break; }
@@ -239,19 +256,22 @@ bool catalogue_read(const CatEntry* e, double* out) {
     return true;
 }
 
+bool catalogue_valueFits(const CatEntry* e, double value) {
+    return e && !std::isnan(value) && fitsType(e->type, value);
+}
+
 bool catalogue_write(const CatEntry* e, double value) {
-    if (!e || std::isnan(value)) return false;
+    if (!catalogue_valueFits(e, value)) return false;
     uint8_t buf[4];
     unsigned n = typeSize(e->type);
-    auto fits = [&](double lo, double hi) { return value >= lo && value <= hi && value == std::trunc(value); };
     switch (e->type) {
-    case TE_UINT8: case TE_BOOL: if (!fits(0, 255)) return false; buf[0] = uint8_t(value); break;
-    case TE_SINT8: if (!fits(-128, 127)) return false; { int8_t v = int8_t(value); std::memcpy(buf, &v, 1); } break;
-    case TE_UINT16: if (!fits(0, 65535)) return false; { uint16_t v = uint16_t(value); std::memcpy(buf, &v, 2); } break;
-    case TE_SINT16: if (!fits(-32768, 32767)) return false; { int16_t v = int16_t(value); std::memcpy(buf, &v, 2); } break;
-    case TE_UINT32: if (!fits(0, 4294967295.0)) return false; { uint32_t v = uint32_t(value); std::memcpy(buf, &v, 4); } break;
-    case TE_SINT32: if (!fits(-2147483648.0, 2147483647.0)) return false; { int32_t v = int32_t(value); std::memcpy(buf, &v, 4); } break;
-    case TE_FLOAT: if (!(std::fabs(value) <= 3.402823466e38)) return false; { float v = float(value); std::memcpy(buf, &v, 4); } break;
+    case TE_UINT8: case TE_BOOL: buf[0] = uint8_t(value); break;
+    case TE_SINT8: { int8_t v = int8_t(value); std::memcpy(buf, &v, 1); } break;
+    case TE_UINT16: { uint16_t v = uint16_t(value); std::memcpy(buf, &v, 2); } break;
+    case TE_SINT16: { int16_t v = int16_t(value); std::memcpy(buf, &v, 2); } break;
+    case TE_UINT32: { uint32_t v = uint32_t(value); std::memcpy(buf, &v, 4); } break;
+    case TE_SINT32: { int32_t v = int32_t(value); std::memcpy(buf, &v, 4); } break;
+    case TE_FLOAT: { float v = float(value); std::memcpy(buf, &v, 4); } break;
     default: return false;
     }
     uint32_t a = MEASADDR_OFFSET(e->addr);

@@ -33,6 +33,9 @@ const CatEntry* catalogue_at(int index);
 // Current value of an entry's first element, read at its address; calibration
 // parameters at reference address + active offset. false when unreadable.
 bool catalogue_read(const CatEntry* e, double* out);
+// True when value can be stored in the entry's type unchanged (integers
+// whole and in range, floats within the float range).
+bool catalogue_valueFits(const CatEntry* e, double value);
 // Writes a value into a signal-page variable or into the working page of a
 // calibration parameter (through seramDownload); false when refused.
 bool catalogue_write(const CatEntry* e, double value);

@@ -8,7 +8,7 @@
 #include "platform/shell.h"
 
 int shell_getvar(int argc, char** argv) {
-    if (argc < 2) {
+    if (argc != 2) {
         std::printf("usage: getvar <name>\n");
         return -1;
     }
@@ -25,7 +25,7 @@ int shell_getvar(int argc, char** argv) {
 }
 
 int shell_setvar(int argc, char** argv) {
-    if (argc < 3) {
+    if (argc != 3) {
         std::printf("usage: setvar <name> <value>\n");
         return -1;
     }

@@ -29,6 +29,29 @@ void (*gAwmAdapt)(uint32_t, uint32_t) = nullptr;
 seramSlotResolver gResolver[64] = {};
 TASK_ID gStoreTask = nullptr;
 
+// Values are read by other tasks (shell, gateway) while a raster writes them:
+// a single aligned value of 1, 2 or 4 bytes moves as one atomic word, so no
+// reader sees it half-written; longer or unaligned data moves under a lock
+// that seramReadValue takes too.
+std::mutex gValueMx;
+
+bool isWord(const uint8_t* p, uint32_t len) {
+    return (len == 1 || len == 2 || len == 4) && reinterpret_cast<uintptr_t>(p) % len == 0;
+}
+
+void storeValue(uint8_t* dst, const void* src, uint32_t len) {
+    if (!isWord(dst, len)) {
+        std::lock_guard<std::mutex> lk(gValueMx);
+        std::memcpy(dst, src, len);
+        return;
+    }
+    switch (len) {
+    case 1: __atomic_store_n(dst, *static_cast<const uint8_t*>(src), __ATOMIC_RELAXED); break;
+    case 2: { uint16_t v; std::memcpy(&v, src, 2); __atomic_store_n(reinterpret_cast<uint16_t*>(dst), v, __ATOMIC_RELAXED); break; }
+    case 4: { uint32_t v; std::memcpy(&v, src, 4); __atomic_store_n(reinterpret_cast<uint32_t*>(dst), v, __ATOMIC_RELAXED); break; }
+    }
+}
+
 bool inside(uint32_t vaddr, uint32_t len) { return uint64_t(vaddr) + len <= SERAM_SIZE; }
 bool inRef(uint32_t v) { return v >= SERAM_REFPAGE_ADDR && v < SERAM_REFPAGE_ADDR + SERAM_PAGE_SIZE; }
 bool inWork(uint32_t v) { return v >= SERAM_WORKPAGE_ADDR && v < SERAM_WORKPAGE_ADDR + SERAM_PAGE_SIZE; }
@@ -40,7 +63,10 @@ int loadRefpage() {
     long got = host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(ref), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
                                 host::SC_REFPAGE_LOAD);
     if (got < 0) {
-        syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        if (got == -1)
+            syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        else
+            syslogx(147, "seram_init(): %s cannot be read, calibration defaults loaded", SERAM_REFPAGE_FILE);
         calPageDefaults(reinterpret_cast<CalPage*>(ref));
         return 0;
     }
@@ -84,6 +110,22 @@ void seram_shutdown() {
 
 const SeramInfo* seramGetInfo() { return &gInfo; }
 
+bool seramReadValue(uint32_t vaddr, void* out, uint32_t len) {
+    if (!out || !inside(vaddr, len)) return false;
+    const uint8_t* src = gMem + vaddr;
+    if (!isWord(src, len)) {
+        std::lock_guard<std::mutex> lk(gValueMx);
+        std::memcpy(out, src, len);
+        return true;
+    }
+    switch (len) {
+    case 1: *static_cast<uint8_t*>(out) = __atomic_load_n(src, __ATOMIC_RELAXED); break;
+    case 2: { uint16_t v = __atomic_load_n(reinterpret_cast<const uint16_t*>(src), __ATOMIC_RELAXED); std::memcpy(out, &v, 2); break; }
+    case 4: { uint32_t v = __atomic_load_n(reinterpret_cast<const uint32_t*>(src), __ATOMIC_RELAXED); std::memcpy(out, &v, 4); break; }
+    }
+    return true;
+}
+
 uint8_t* seramVirtToPtr(uint32_t vaddr) { return vaddr < SERAM_SIZE ? gMem + vaddr : nullptr; }
 
 SignalPage* signalPage() { return reinterpret_cast<SignalPage*>(gMem + SERAM_SIGNAL_ADDR); }
@@ -110,7 +152,7 @@ bool seramDownload(uint32_t vaddr, const void* data, uint32_t len) {
         gAwmStop();
         syslogx(148, "seramDownload(): stopped AWM scheduler due to CalPage download");
     }
-    std::memcpy(gMem + vaddr, data, len);
+    storeValue(gMem + vaddr, data, len);
     if (len && gAwmAdapt && vaddr < SERAM_ADAPT_ADDR + SERAM_ADAPT_SIZE && last >= SERAM_ADAPT_ADDR)
         gAwmAdapt(vaddr, len);
     return true;

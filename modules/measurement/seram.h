@@ -58,6 +58,9 @@ const SeramInfo* seramGetInfo();
 // Host pointer of a virtual address (no bounds check: callers use the range
 // checks below first). nullptr beyond the calibration memory.
 uint8_t* seramVirtToPtr(uint32_t vaddr);
+// Copies one value out of the memory so that a concurrent seramDownload of
+// it is seen whole or not at all; false outside the memory.
+bool seramReadValue(uint32_t vaddr, void* out, uint32_t len);
 
 bool seramReadMemory(void* dst, uint32_t vaddr, uint32_t len);
 bool seramDownload(uint32_t vaddr, const void* data, uint32_t len);

@@ -1,8 +1,8 @@
 // Stimulus of the host inputs.
 #include "measurement/stimulus.h"
 
+#include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -56,6 +56,20 @@ double valueAt(const Channel& c, uint64_t ms) {
     return 0;
 }
 
+constexpr double kMaxPeriodMs = 24.0 * 3600.0 * 1000.0;   // one day
+
+// The extreme values a shape produces all fit the variable (integer
+// variables get the rounded value).
+bool shapeFits(const Channel& c, const CatEntry& e) {
+    double lo = c.a, hi = c.a;
+    if (c.shape == SINE) lo = c.a - std::fabs(c.b), hi = c.a + std::fabs(c.b);
+    else if (c.shape != CONST) lo = std::min(c.a, c.b), hi = std::max(c.a, c.b);
+    if (c.shape == STEPS) hi = c.a + std::floor(c.b - c.a);
+    if (!std::isfinite(lo) || !std::isfinite(hi)) return false;
+    if (e.type != TE_FLOAT) lo = std::round(lo), hi = std::round(hi);
+    return catalogue_valueFits(&e, lo) && catalogue_valueFits(&e, hi);
+}
+
 bool parseShape(const std::string& s, Shape* out) {
     static const struct { const char* name; Shape shape; } k[] = {
         {"const", CONST}, {"sine", SINE}, {"ramp", RAMP}, {"square", SQUARE}, {"steps", STEPS}};
@@ -89,10 +103,26 @@ int stimulus_load(const std::string& text) {
             syslogx(148, "stimulus: line %d not understood", lineNo);
             continue;
         }
+        if (std::string extra; ls >> extra) {
+            syslogx(148, "stimulus: line %d: extra word '%.32s'", lineNo, extra.c_str());
+            continue;
+        }
+        if (c.shape != CONST && !(c.periodMs >= 1 && c.periodMs <= kMaxPeriodMs)) {
+            syslogx(148, "stimulus: line %d: period %g ms not in 1 to %.0f", lineNo, c.periodMs, kMaxPeriodMs);
+            continue;
+        }
+        if (c.shape == STEPS && !(c.b >= c.a)) {
+            syslogx(148, "stimulus: line %d: steps need a <= b", lineNo);
+            continue;
+        }
         const CatEntry* e = catalogue_find(name.c_str(), &c.entry);
         if (!e || MEASADDR_OFFSET(e->addr) < SERAM_SIGNAL_ADDR ||
             MEASADDR_OFFSET(e->addr) >= SERAM_SIGNAL_ADDR + SERAM_SIGNAL_SIZE) {
             syslogx(148, "stimulus: line %d: %s is no signal-page variable", lineNo, name.c_str());
+            continue;
+        }
+        if (!shapeFits(c, *e)) {
+            syslogx(148, "stimulus: line %d: values out of the range of %s", lineNo, name.c_str());
             continue;
         }
         c.entry = *e;
@@ -105,15 +135,18 @@ int stimulus_load(const std::string& text) {
 }
 
 int stimulus_init() {
-    std::string path = host::deviceFolder() + "/stimulus.cfg";
-    std::ifstream f(path);
-    if (!f) {
+    std::vector<uint8_t> text;
+    std::string why;
+    switch (host::readWholeFile(host::deviceFolder() + "/stimulus.cfg", &text, &why)) {
+    case host::FileRead::Missing:
         syslogx(148, "stimulus: stimulus.cfg not found, built-in stimulus used");
         return stimulus_load(kBuiltIn);
+    case host::FileRead::Unreadable:
+        syslogx(147, "stimulus: stimulus.cfg cannot be read (%s), built-in stimulus used", why.c_str());
+        return stimulus_load(kBuiltIn);
+    case host::FileRead::Ok: break;
     }
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return stimulus_load(ss.str());
+    return stimulus_load(std::string(text.begin(), text.end()));
 }
 
 void stimulus_step(uint64_t ms) {
@@ -123,9 +156,10 @@ void stimulus_step(uint64_t ms) {
         if (c.entry.type != TE_FLOAT) v = std::round(v);
         catalogue_write(&c.entry, v);
     }
+    // whole-word stores: the shell and the gateway read them meanwhile
     SignalPage* sp = signalPage();
-    sp->stim_active = gChannels.empty() ? 0 : 1;
-    sp->stim_tick = uint32_t(ms);
+    __atomic_store_n(&sp->stim_active, uint8_t(gChannels.empty() ? 0 : 1), __ATOMIC_RELAXED);
+    __atomic_store_n(&sp->stim_tick, uint32_t(ms), __ATOMIC_RELAXED);
 }
 
 void stimulus_1ms(intptr_t) { stimulus_step(gStep++); }

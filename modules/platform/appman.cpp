@@ -44,6 +44,8 @@ int AppMan_init(int appNumber) {
         syslogx(147, "AppMan_init: reading the start parameters failed");
         return 0;
     }
+    // lines of start.cfg that could not be used keep their defaults
+    for (const std::string& problem : host::startParams().problems) syslogx(147, "AppMan_init: %s", problem.c_str());
     rec.ip[sizeof rec.ip - 1] = 0;
     gParams = rec;
     app_pid = rec.pid;

@@ -7,11 +7,32 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 namespace {
 
 std::atomic<bool> gInitDone{false};
 std::atomic<uint32_t> gBootCount{0};
+
+// A failing store is logged once per cause (until a store succeeds again),
+// and all of them together no more than the flood limit allows.
+std::mutex gWriteLogMx;
+std::string gLoggedWriteCause;
+uint8_t gWriteFlood = 0;
+
+void noteWriteResult(unsigned id, unsigned idx, long n) {
+    std::lock_guard<std::mutex> lk(gWriteLogMx);
+    if (n >= 0) {
+        gLoggedWriteCause.clear();
+        return;
+    }
+    std::string cause = host::nvramWriteProblem();
+    if (cause.empty()) cause = "write refused";
+    if (cause == gLoggedWriteCause) return;
+    gLoggedWriteCause = cause;
+    SYSLOGX_FLOOD(gWriteFlood, 147, "nvram_dbs_write: element %u copy %u not stored: %s", id, idx, cause.c_str());
+}
 
 // Requests are refused until nvram_dbs_init, logged with the caller's name.
 bool initDone(const char* caller, unsigned id, unsigned idx) {
@@ -41,6 +62,8 @@ char carid_voz_info[32];
 char ecu_annotation_info[256];
 
 int nvram_dbs_init() {
+    std::string problem = host::nvramLoadProblem();
+    if (!problem.empty()) syslogx(147, "nvram_dbs_init: %s, starting with an empty database", problem.c_str());
     gInitDone.store(true);
     return 1;
 }
@@ -48,15 +71,20 @@ int nvram_dbs_init() {
 long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len) {
     if (!initDone("nvram_dbs_read", id, idx)) return -1;
     if (!data) return 0;
-    return elementCall(host::SC_NVRAM_READ, id, idx, data, len,
-                       "nvram_dbs_read: VOZ requested more bytes than allowed");
+    long n = elementCall(host::SC_NVRAM_READ, id, idx, data, len,
+                         "nvram_dbs_read: VOZ requested more bytes than allowed");
+    if (n < 0 && host::nvramElementDamaged(id, idx))
+        syslogx(147, "nvram_dbs_read: NVRAM element %u copy %u damaged (both slots unreadable)", id, idx);
+    return n;
 }
 
 long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len) {
     if (!initDone("nvram_dbs_write", id, idx)) return -1;
     if (!data) return -1;
-    return elementCall(host::SC_NVRAM_WRITE, id, idx, data, len,
-                       "nvram_dbs_write: VOZ try to write more bytes than allowed");
+    long n = elementCall(host::SC_NVRAM_WRITE, id, idx, data, len,
+                         "nvram_dbs_write: VOZ try to write more bytes than allowed");
+    noteWriteResult(id, idx, n);
+    return n;
 }
 
 int base_boot_count_init() {
@@ -107,4 +135,7 @@ void nvramst_get_serialNumber(char* buf16) {
 void nvram_resetForTest() {
     gInitDone.store(false);
     gBootCount.store(0);
+    std::lock_guard<std::mutex> lk(gWriteLogMx);
+    gLoggedWriteCause.clear();
+    gWriteFlood = 0;
 }

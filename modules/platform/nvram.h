@@ -21,10 +21,11 @@ using host::NVRAM_ID_ABS_LAP;            // 2 bytes
 // Marks the database ready (reads before it are refused). 1.
 int nvram_dbs_init();
 // Copies the newest valid copy idx of element id; bytes delivered (len, cut to
-// the element size), 0 for a null destination, -1 when it cannot be read.
+// the element size), 0 for a null destination, -1 when it cannot be read (a
+// damaged element, as opposed to one never written, is logged).
 long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len);
 // Writes copy idx of element id; len on success (cut to the element size),
-// -1 on failure.
+// -1 on failure (logged once per cause until a write succeeds again).
 long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len);
 
 // Boot counter: read, incremented and written back once per start.

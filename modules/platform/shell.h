@@ -2,19 +2,29 @@
 // input and from the Unix socket "shell.sock" in the device folder; each line
 // is split into argc/argv (double or single quotes group words) and the named
 // command is called. A socket client gets back what the command printed to
-// stdout, followed by the line "value = <result> = 0x<result>".
+// stdout, followed by the line "value = <result> = 0x<result>". At most 8
+// socket clients are served at once; one that does not read its answers is
+// dropped rather than hold up the others.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 using ShellFunc = int (*)(int argc, char** argv);
+
+// Longest command line; a longer one is refused whole and nothing of it runs.
+constexpr size_t kShellMaxLine = 1024;
 
 // Registers (or replaces) a command; non-zero on success, 0 on failure.
 int msd_shellAddCommand(const char* name, ShellFunc fn);
 
 // Splits a line into words; false (with *error set) on an unclosed quote.
 bool shell_splitLine(const char* line, std::vector<std::string>* words, std::string* error);
+
+// Parses a whole argument as a decimal integer in [lo, hi]; false for
+// anything else (no number, trailing characters, out of range).
+bool shell_parseLong(const char* text, long lo, long hi, long* out);
 
 // Runs one line: the command's result, 0 for an empty line, -1 for an
 // unknown command or a bad line (an error line is printed).

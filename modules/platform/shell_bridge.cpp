@@ -1,12 +1,18 @@
 // Shell bridge of the host: one task reads command lines from standard input,
 // another serves the Unix socket "shell.sock" of the device folder. Both poll
 // with a short time-out so that shell_stop can end them.
+//
+// Socket clients never wait for one another: their sockets do not block,
+// each answer is queued per client and sent as the client reads, and a
+// client that lets more than kMaxPendingOutput bytes of answers pile up is
+// dropped. shell_stop closes every connection.
 #include "platform/shell.h"
 
 #include "platform/syslogx.h"
 #include "host/kernel.h"
 #include "host/os.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -14,6 +20,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -22,104 +29,173 @@ namespace {
 
 constexpr int kPollMs = 100;
 constexpr size_t kMaxClients = 8;
-constexpr size_t kMaxLine = 1024;
+constexpr size_t kMaxPendingOutput = 256 * 1024;
 
 std::mutex gCtlMx;
 std::atomic<bool> gStop{false};
 TASK_ID gStdinTask = nullptr;
 TASK_ID gSockTask = nullptr;
 int gListenFd = -1;
-std::string gSockPath;
+std::string gBindName;
 
-void sendAll(int fd, const std::string& s) {
-    size_t off = 0;
-    while (off < s.size()) {
-        ssize_t n = send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        off += static_cast<size_t>(n);
+// Cuts a byte stream into lines. A line longer than kShellMaxLine is
+// refused whole: onOverlong is called once and the rest of it, up to its
+// newline, is dropped.
+class LineSplitter {
+public:
+    template <class OnLine, class OnOverlong>
+    void feed(const char* data, size_t n, OnLine onLine, OnOverlong onOverlong) {
+        for (size_t i = 0; i < n; ++i) {
+            char c = data[i];
+            if (c == '\n') {
+                if (!overlong_) onLine(buf_);
+                buf_.clear();
+                overlong_ = false;
+            } else if (!overlong_) {
+                if (buf_.size() >= kShellMaxLine) {
+                    overlong_ = true;
+                    buf_.clear();
+                    onOverlong();
+                } else {
+                    buf_ += c;
+                }
+            }
+        }
     }
+    // At the end of the input: the last line without its newline.
+    template <class OnLine>
+    void finish(OnLine onLine) {
+        if (!overlong_ && !buf_.empty()) onLine(buf_);
+        buf_.clear();
+        overlong_ = false;
+    }
+
+private:
+    std::string buf_;
+    bool overlong_ = false;
+};
+
+std::string overlongText() {
+    char text[96];
+    snprintf(text, sizeof text, "shell: line longer than %zu characters refused\n", kShellMaxLine);
+    return text;
 }
 
-// Splits buffered bytes into lines; an over-long line is cut into pieces.
-template <class Fn>
-void takeLines(std::string& buf, Fn onLine) {
-    size_t nl;
-    while ((nl = buf.find('\n')) != std::string::npos) {
-        onLine(buf.substr(0, nl));
-        buf.erase(0, nl + 1);
-    }
-    if (buf.size() > kMaxLine) {
-        onLine(buf);
-        buf.clear();
-    }
+std::string resultText(int rc) {
+    char tail[64];
+    snprintf(tail, sizeof tail, "value = %d = 0x%x\n", rc, static_cast<unsigned>(rc));
+    return tail;
 }
 
 void stdinBody() {
-    std::string buf;
+    LineSplitter lines;
     char chunk[512];
+    auto run = [](const std::string& line) { shell_runLine(line.c_str()); };
+    auto refuse = [] {
+        fputs(overlongText().c_str(), stdout);
+        fflush(stdout);
+    };
     while (!gStop.load()) {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         int r = poll(&p, 1, kPollMs);
         if (r < 0 && errno != EINTR) break;
         if (r <= 0) continue;
         ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        buf.append(chunk, static_cast<size_t>(n));
-        takeLines(buf, [](const std::string& line) { shell_runLine(line.c_str()); });
+        lines.feed(chunk, static_cast<size_t>(n), run, refuse);
     }
+    if (!gStop.load()) lines.finish(run);
     // End of input: the socket goes on serving. The task stays until
     // shell_stop, so that its id stays valid for the stop.
     while (!gStop.load()) taskDelay(kPollMs);
 }
 
 struct Client {
-    int fd;
-    std::string buf;
+    int fd = -1;
+    LineSplitter lines;
+    std::string out;         // answers not yet taken by the client
+    bool inputEnded = false; // closed once the answers are out
 };
 
-void serveLine(int fd, const std::string& line) {
-    std::string out;
-    int rc = shell_runLineCapture(line.c_str(), &out);
-    char tail[64];
-    snprintf(tail, sizeof tail, "value = %d = 0x%x\n", rc, static_cast<unsigned>(rc));
-    out += tail;
-    sendAll(fd, out);
+// Sends what the socket takes now; false when the connection is gone.
+bool flushSome(Client& c) {
+    while (!c.out.empty()) {
+        ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        if (n <= 0) return false;
+        c.out.erase(0, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void serveLine(Client& c, const std::string& line) {
+    std::string answer;
+    int rc = shell_runLineCapture(line.c_str(), &answer);
+    c.out += answer;
+    c.out += resultText(rc);
+}
+
+// Reads what the client sent and runs its complete lines; false when the
+// client is to be closed now.
+bool serveInput(Client& c) {
+    char chunk[4096];
+    ssize_t n = read(c.fd, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n > 0) {
+        c.lines.feed(
+            chunk, static_cast<size_t>(n), [&c](const std::string& line) { serveLine(c, line); },
+            [&c] { c.out += overlongText() + resultText(-1); });
+    } else {
+        if (n == 0) c.lines.finish([&c](const std::string& line) { serveLine(c, line); });
+        c.inputEnded = true;
+    }
+    if (c.out.size() > kMaxPendingOutput) {
+        syslogx(148, "shell: client dropped, it does not read its answers");
+        return false;
+    }
+    return flushSome(c) && !(c.inputEnded && c.out.empty());
 }
 
 void socketBody(int listenFd) {
     Client clients[kMaxClients];
     size_t nClients = 0;
+    auto drop = [&](size_t i) {
+        close(clients[i].fd);
+        clients[i] = std::move(clients[nClients - 1]);
+        clients[nClients - 1] = Client{};
+        --nClients;
+    };
     while (!gStop.load()) {
         pollfd p[1 + kMaxClients];
         p[0] = {listenFd, POLLIN, 0};
-        for (size_t i = 0; i < nClients; ++i) p[1 + i] = {clients[i].fd, POLLIN, 0};
+        for (size_t i = 0; i < nClients; ++i) {
+            short ev = clients[i].inputEnded ? 0 : POLLIN;
+            if (!clients[i].out.empty()) ev |= POLLOUT;
+            p[1 + i] = {clients[i].fd, ev, 0};
+        }
         int r = poll(p, 1 + nClients, kPollMs);
         if (r < 0 && errno != EINTR) break;
         if (r <= 0) continue;
-        // Clients first, so that indexes stay valid while closing.
+        // Clients first, from the back, so that indexes stay valid while closing.
         for (size_t i = nClients; i-- > 0;) {
-            if (!(p[1 + i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char chunk[512];
-            ssize_t n = read(clients[i].fd, chunk, sizeof chunk);
-            if (n > 0) {
-                clients[i].buf.append(chunk, static_cast<size_t>(n));
-                int fd = clients[i].fd;
-                takeLines(clients[i].buf, [fd](const std::string& line) { serveLine(fd, line); });
-                continue;
-            }
-            if (!clients[i].buf.empty()) serveLine(clients[i].fd, clients[i].buf);
-            close(clients[i].fd);
-            clients[i] = std::move(clients[nClients - 1]);
-            --nClients;
+            short rev = p[1 + i].revents;
+            if (!rev) continue;
+            bool keep = true;
+            if (rev & POLLOUT) keep = flushSome(clients[i]) && !(clients[i].inputEnded && clients[i].out.empty());
+            if (keep && (rev & POLLIN)) keep = serveInput(clients[i]);
+            else if (keep && (rev & (POLLHUP | POLLERR)) && !(rev & POLLIN)) keep = false;
+            if (!keep) drop(i);
         }
         if (p[0].revents & POLLIN) {
-            int fd = accept(listenFd, nullptr, nullptr);
+            int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
                 if (nClients < kMaxClients) {
-                    clients[nClients++] = Client{fd, {}};
+                    clients[nClients++].fd = fd;
                 } else {
-                    sendAll(fd, "shell: too many connections\n");
+                    const char busy[] = "shell: too many connections\n";
+                    (void)!send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
                     close(fd);
                 }
             }
@@ -129,10 +205,20 @@ void socketBody(int listenFd) {
     while (!gStop.load()) taskDelay(kPollMs);
 }
 
-int openSocket(const std::string& path) {
+// The process runs in its device folder, so the socket is bound by its
+// relative name there: a long folder path does not matter. Elsewhere (tests
+// with a folder of their own) it takes the full path.
+std::string bindName() {
+    const std::string& dir = host::deviceFolder();
+    char cwd[PATH_MAX];
+    if (dir.empty() || (getcwd(cwd, sizeof cwd) && dir == cwd)) return "shell.sock";
+    return dir + "/shell.sock";
+}
+
+int openSocket(const std::string& name) {
     sockaddr_un addr{};
-    if (path.size() >= sizeof addr.sun_path) {
-        syslogx(147, "shell: socket path too long: %s", path.c_str());
+    if (name.size() >= sizeof addr.sun_path) {
+        syslogx(147, "shell: socket path too long: %s", name.c_str());
         return -1;
     }
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -141,10 +227,10 @@ int openSocket(const std::string& path) {
         return -1;
     }
     addr.sun_family = AF_UNIX;
-    memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    unlink(path.c_str());   // a socket left by an earlier run
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
-        syslogx(147, "shell: cannot open %s: %s", path.c_str(), strerror(errno));
+    memcpy(addr.sun_path, name.c_str(), name.size() + 1);
+    unlink(name.c_str());   // a socket left by an earlier run
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
+        syslogx(147, "shell: cannot open %s: %s", name.c_str(), strerror(errno));
         close(fd);
         return -1;
     }
@@ -170,8 +256,8 @@ int shell_start(bool readStdin) {
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (gSockTask || gStdinTask) return 1;
     gStop.store(false);
-    gSockPath = shell_socketPath();
-    gListenFd = openSocket(gSockPath);
+    gBindName = bindName();
+    gListenFd = openSocket(gBindName);
     if (gListenFd >= 0) {
         int fd = gListenFd;
         gSockTask = taskSpawn("r_shellSock", 200, 0, 0x8000, std::function<void()>([fd] { socketBody(fd); }));
@@ -183,7 +269,7 @@ int shell_start(bool readStdin) {
     }
     if (!gSockTask && gListenFd >= 0) {
         close(gListenFd);
-        unlink(gSockPath.c_str());
+        unlink(gBindName.c_str());
         gListenFd = -1;
     }
     return (gSockTask || gStdinTask) ? 1 : 0;
@@ -196,7 +282,7 @@ void shell_stop() {
     endTask(gStdinTask);
     if (gListenFd >= 0) {
         close(gListenFd);
-        unlink(gSockPath.c_str());
+        unlink(gBindName.c_str());
         gListenFd = -1;
     }
 }

@@ -7,7 +7,9 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -17,10 +19,24 @@ namespace {
 constexpr size_t kMaxCommands = 256;
 constexpr size_t kMaxNameLen = 63;
 
+int helpCommand(int, char**);
+
 std::mutex gTableMx;
+// "help" is there from the start: it lists what the modules registered.
 std::map<std::string, ShellFunc>& table() {
-    static std::map<std::string, ShellFunc> t;
+    static std::map<std::string, ShellFunc> t{{"help", helpCommand}};
     return t;
+}
+
+int helpCommand(int, char**) {
+    std::vector<std::string> names;
+    {
+        std::lock_guard<std::mutex> lk(gTableMx);
+        for (const auto& entry : table()) names.push_back(entry.first);
+    }
+    printf("commands:\n");
+    for (const std::string& n : names) printf("  %s\n", n.c_str());
+    return 0;
 }
 
 // One command at a time: commands are not written to run concurrently, and
@@ -113,6 +129,16 @@ bool shell_splitLine(const char* line, std::vector<std::string>* words, std::str
         }
         words->push_back(std::move(w));
     }
+}
+
+bool shell_parseLong(const char* text, long lo, long hi, long* out) {
+    if (!text || !*text || !out) return false;
+    errno = 0;
+    char* end = nullptr;
+    long v = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || v < lo || v > hi) return false;
+    *out = v;
+    return true;
 }
 
 int shell_runLine(const char* line) {

@@ -9,69 +9,36 @@ Usage: device_smoke_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
 import re
-import shutil
-import socket
-import subprocess
 import sys
-import tempfile
 import time
 
-
-def wait_for(cond, what, limit=30.0):
-    end = time.time() + limit
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def shell(folder, line):
-    """Sends one shell line over the socket and returns the answer."""
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(os.path.join(folder, "shell.sock"))
-    s.sendall((line + "\n").encode())
-    out = b""
-    s.settimeout(10)
-    while b"value = " not in out:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        out += chunk
-    s.close()
-    return out.decode(errors="replace")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
 
 
 def run_once(binary, folder):
-    proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    dev = Device(binary, folder)
     try:
-        wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")), "shell.sock")
-        first = shell(folder, "getvar n_engine")
+        dev.wait_ready()
+        first = dev.shell("getvar n_engine")
         time.sleep(0.3)
-        second = shell(folder, "getvar n_engine")
+        second = dev.shell("getvar n_engine")
         assert "n_engine" in first, first
         assert first != second, "stimulus values do not change: %r" % first
-        answer = shell(folder, "setvar display_brightness 3")
+        answer = dev.shell("setvar display_brightness 3")
         assert "value = 0" in answer or "display_brightness" in answer, answer
-        assert re.search(r"\b3\b", shell(folder, "getvar display_brightness")), "setvar did not land"
-        assert "lap" in shell(folder, "lof_get").lower()
-        assert "unknown" in shell(folder, "no_such_command").lower()
+        assert re.search(r"\b3\b", dev.shell("getvar display_brightness")), "setvar did not land"
+        assert "lap" in dev.shell("lof_get").lower()
+        assert "unknown" in dev.shell("no_such_command").lower()
         wait_for(lambda: os.path.exists(os.path.join(folder, "screen.png")), "screen.png")
         with open(os.path.join(folder, "screen.png"), "rb") as f:
             assert f.read(8) == b"\x89PNG\r\n\x1a\n"
-        try:
-            shell(folder, "reset_voz")
-        except OSError:
-            pass  # the process may close the socket while it goes down
-        rc = proc.wait(timeout=30)
+        rc = dev.stop()
         assert rc == 0, "exit code %d" % rc
+        dev.check_clean()
     finally:
-        if proc.poll() is None:
-            proc.kill()
-            proc.wait()
-    with open(os.path.join(folder, "log.txt"), errors="replace") as f:
-        log = f.read()
+        dev.kill()
+    log = dev.log()
     for raster in ("r1ms", "r10ms", "r100ms", "r1000ms", "rMeas", "WATCHDOG"):
         assert re.search(r"raster %s: \d+ ticks" % raster, log), "no tick count of " + raster
     boots = re.findall(r"boot counter (\d+)", log)
@@ -81,14 +48,13 @@ def run_once(binary, folder):
 
 def main():
     binary, sample = sys.argv[1], sys.argv[2]
-    folder = tempfile.mkdtemp(prefix="tav9-smoke-")
+    folder = make_folder(sample, "tav9-smoke-")
     try:
-        shutil.copytree(sample, folder, dirs_exist_ok=True)
         first = run_once(binary, folder)
         second = run_once(binary, folder)
         assert second == first + 1, "boot counter %d then %d" % (first, second)
     finally:
-        shutil.rmtree(folder, ignore_errors=True)
+        remove_folder(folder)
     print("device smoke test passed")
 
 

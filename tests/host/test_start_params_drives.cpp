@@ -106,3 +106,12 @@ TEST_F(DrivesTest, FileAttributesKeptPerFile) {
 }
 
 }  // namespace
+
+using DeviceLockTest = DeviceFolderTest;
+
+TEST_F(DeviceLockTest, SecondHolderIsRefusedAndNamesTheFirst) {
+    std::string holder;
+    ASSERT_TRUE(host::lockDeviceFolder(&holder));
+    EXPECT_FALSE(host::lockDeviceFolder(&holder));
+    EXPECT_EQ(holder, "process " + std::to_string(getpid()));
+}

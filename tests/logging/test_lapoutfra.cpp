@@ -16,11 +16,12 @@ LapOutFraState current() {
     return s;
 }
 
-std::string shell(int (*fn)(int, char**), std::vector<std::string> args) {
+std::string shell(int (*fn)(int, char**), std::vector<std::string> args, int rc = 0) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(fn(int(argv.size()), argv.data()), 0);
+    EXPECT_EQ(fn(int(args.size()), argv.data()), rc);
     return testing::internal::GetCapturedStdout();
 }
 
@@ -143,7 +144,7 @@ TEST_F(LapOutFraTest, FragmentSearchSkipsFilesOnLoggingDrives) {
 
 TEST_F(LapOutFraTest, ShellCommandsPrintTheState) {
     ASSERT_EQ(LapOutFra_init(), 0);
-    EXPECT_EQ(shell(lof_set, {"lof_set", "1"}), "usage: lof_set lapcnt outcnt\n");
+    EXPECT_EQ(shell(lof_set, {"lof_set", "1"}, -1), "usage: lof_set lapcnt outcnt\n");
     ASSERT_EQ(LapOutFra_cmds_init(), 0);
     std::string printed;
     EXPECT_EQ(shell_runLineCapture("lof_set 4 2", &printed), 0);
@@ -172,4 +173,56 @@ TEST_F(LapOutFraTest, CallsBeforeInitAreRefused) {
     LapOutFra_initLapOutCnt(1, 1);
     LapOutFra_getState(nullptr);
     EXPECT_EQ(LapOutFra_isValid(), 0);
+}
+
+TEST_F(LapOutFraTest, ShellRefusesBadArgumentsAndChangesNothing) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(4, 2);
+    const LapOutFraState before = current();
+    const std::vector<std::vector<std::string>> bad = {
+        {"lof_set", "abc", "def"}, {"lof_set", "70000", "-1"}, {"lof_set", "1.5", "2"},
+        {"lof_set", "3", "4x"},    {"lof_set", "", "4"},       {"lof_set", "3", "4", "5"},
+        {"lof_set", "99999999999999999999", "1"}};
+    for (const auto& args : bad) {
+        std::string out = shell(lof_set, args, -1);
+        EXPECT_EQ(out, "usage: lof_set lapcnt outcnt\n") << args[1] << " " << args[2];
+    }
+    EXPECT_EQ(shell(lof_laptrig, {"lof_laptrig", "1"}, -1), "usage: lof_laptrig\n");
+    EXPECT_EQ(shell(lof_outtrig, {"lof_outtrig", "x"}, -1), "usage: lof_outtrig\n");
+    EXPECT_EQ(shell(lof_fratrig, {"lof_fratrig", "x"}, -1), "usage: lof_fratrig\n");
+    const LapOutFraState after = current();
+    EXPECT_EQ(after.lap, before.lap);
+    EXPECT_EQ(after.outing, before.outing);
+    EXPECT_EQ(after.fragment, before.fragment);
+    EXPECT_EQ(after.absLap, before.absLap);
+    // the edges of the range are taken
+    EXPECT_NE(shell(lof_set, {"lof_set", "65535", "0"}).find("Lap counter: \t\t65535\n"), std::string::npos);
+}
+
+TEST_F(LapOutFraTest, FailedStoreIsReportedLoggedOnceAndNotLostSilently) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(2, 2);
+    ASSERT_TRUE(LapOutFra_lastStoreOk());
+    takeLogTexts();
+    // the temporary file of the atomic write cannot be created
+    std::filesystem::create_directory(dir + "/nvram.bin.tmp");
+    std::string out = shell(lof_set, {"lof_set", "9", "9"}, -1);
+    EXPECT_NE(out.find("Lap counter: \t\t9\n"), std::string::npos);
+    EXPECT_NE(out.find("lof_set: storing the counters in NVRAM failed\n"), std::string::npos);
+    out = shell(lof_laptrig, {"lof_laptrig"}, -1);
+    EXPECT_NE(out.find("lof_laptrig: storing the counters in NVRAM failed\n"), std::string::npos);
+    EXPECT_FALSE(LapOutFra_lastStoreOk());
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "not stored: nvram.bin: Is a directory"), 1);
+
+    // the next start still has the last stored counters
+    restart();
+    ASSERT_EQ(LapOutFra_init(), 0);
+    EXPECT_EQ(current().lap, 2);
+    EXPECT_EQ(current().outing, 2);
+
+    // once storing works again, a new cause is logged again
+    std::filesystem::remove(dir + "/nvram.bin.tmp");
+    EXPECT_EQ(shell(lof_laptrig, {"lof_laptrig"}).find("failed"), std::string::npos);
+    EXPECT_TRUE(LapOutFra_lastStoreOk());
 }

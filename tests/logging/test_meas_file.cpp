@@ -343,7 +343,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     std::string path = (std::filesystem::temp_directory_path() / "measdump_test.dat").string();
     auto run = [&](const std::vector<uint8_t>& bytes, bool csv, std::string& text) {
         FILE* fp = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), fp);
+        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
         std::fclose(fp);
         char* buf = nullptr;
         size_t len = 0;
@@ -373,6 +373,15 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     std::vector<uint8_t> flipped = file.bytes;
     flipped[27] ^= 0x10;    // lap number
     EXPECT_EQ(run(flipped, false, text), 1);
+    EXPECT_EQ(text, "");    // the header is not trusted: nothing invented
+    EXPECT_EQ(run({}, false, text), 1);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(run({}, true, text), 1);
+    EXPECT_EQ(text, "");
+    std::vector<uint8_t> cut(file.bytes.begin(), file.bytes.end() - 3);   // inside the last block
+    EXPECT_EQ(run(cut, false, text), 1);
+    EXPECT_NE(text.find("counters: outing 1 lap 2"), std::string::npos);
+    EXPECT_EQ(text.find("ok:"), std::string::npos);
     std::remove(path.c_str());
     const char* noFile[] = {"measdump", "/nonexistent/file"};
     FILE* devnull = std::fopen("/dev/null", "w");

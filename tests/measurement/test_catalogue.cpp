@@ -87,5 +87,8 @@ TEST_F(CatalogueTest, GetvarAndSetvarFromTheShell) {
     EXPECT_EQ(shell_runLineCapture("setvar display_brightness 4x", &out), -1);
     EXPECT_EQ(shell_runLineCapture("setvar display_brightness 256", &out), -1);
     EXPECT_EQ(shell_runLineCapture("setvar display_brightness nan", &out), -1);
+    EXPECT_EQ(shell_runLineCapture("setvar display_brightness 3 4", &out), -1);   // extra word
+    EXPECT_EQ(out, "usage: setvar <name> <value>\n");
+    EXPECT_EQ(shell_runLineCapture("getvar display_brightness x", &out), -1);
     EXPECT_EQ(signalPage()->display_brightness, 4);
 }

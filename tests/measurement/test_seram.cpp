@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "measurement/calparams.h"
+#include "log_capture.h"
 #include "meas_fixture.h"
 
 namespace {
@@ -120,6 +121,14 @@ TEST_F(SeramTest, ShortOrForeignFileGivesDefaults) {
     ASSERT_EQ(seram_init(), 1);
     EXPECT_EQ(seramGetInfo()->refpageLoaded, 0);
     EXPECT_EQ(calActive().CL_DISP_BRIGHT_BG_row_[5], 100.0f);
+    // a folder in its place (or any read error) gives defaults, not an abort
+    std::filesystem::remove(dir + "/" + SERAM_REFPAGE_FILE);
+    std::filesystem::create_directory(dir + "/" + SERAM_REFPAGE_FILE);
+    takeLogTexts();
+    ASSERT_EQ(seram_init(), 1);
+    EXPECT_EQ(seramGetInfo()->refpageLoaded, 0);
+    EXPECT_EQ(PCODE(), 0x0001);
+    EXPECT_TRUE(logContains(takeLogTexts(), "calpage.bin cannot be read, calibration defaults loaded"));
 }
 
 namespace {

@@ -1,10 +1,13 @@
 // Stimulus description: shapes, unusable lines, and the sample file.
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "measurement/signalpage.h"
 #include "measurement/stimulus.h"
+#include "log_capture.h"
 #include "meas_fixture.h"
 
 using StimulusTest = MeasTest;
@@ -40,6 +43,27 @@ TEST_F(StimulusTest, UnusableLinesAreSkipped) {
     stimulus_clear();
 }
 
+TEST_F(StimulusTest, PeriodsAndValuesOutOfRangeAreRefusedWithTheirLine) {
+    takeLogTexts();
+    EXPECT_EQ(stimulus_load("t_oil sine 100 5 0\n"          // 1: no period
+                            "t_oil sine 100 5 -50\n"        // 2: negative
+                            "t_oil sine 100 5 1e300\n"      // 3: huge
+                            "t_air const 1e39\n"            // 4: beyond float
+                            "gear steps 1 300 1000\n"       // 5: beyond int8
+                            "gear steps 6 1 1000\n"         // 6: steps backwards
+                            "t_air const 25 26\n"           // 7: extra word
+                            "gear square -128 127 1000\n"), // 8: fits
+              1);
+    std::vector<std::string> log = takeLogTexts();
+    for (int line : {1, 2, 3}) EXPECT_TRUE(logContains(log, "stimulus: line " + std::to_string(line) + ": period"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 4: values out of the range of t_air"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 5: values out of the range of gear"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 6: steps need a <= b"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 7: extra word '26'"));
+    EXPECT_EQ(countContaining(log, "stimulus: line 8"), 0);
+    stimulus_clear();
+}
+
 TEST_F(StimulusTest, SampleDescriptionDrivesTheUsualChannels) {
     const char* env = std::getenv("TAV9_SOURCE_DIR");
     std::filesystem::path src = env ? std::filesystem::path(env)
@@ -52,5 +76,29 @@ TEST_F(StimulusTest, SampleDescriptionDrivesTheUsualChannels) {
     stimulus_step(1500);
     EXPECT_GT(signalPage()->n_engine, 4000.0f);
     EXPECT_GE(signalPage()->gear, 1);
+    stimulus_clear();
+}
+
+// The stimulus writes on the 1 ms raster while the shell reads: a reader sees
+// each value whole, the old one or the new one (ThreadSanitizer checks the
+// access itself).
+TEST_F(StimulusTest, ReadersSeeValuesWholeWhileTheStimulusWrites) {
+    ASSERT_EQ(stimulus_load("n_engine square 1.5 -1e30 2\n"), 1);
+    CatEntry el;
+    const CatEntry* e = catalogue_find("n_engine", &el);
+    ASSERT_NE(e, nullptr);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (uint64_t ms = 0; !stop.load(); ++ms) stimulus_step(ms);
+    });
+    int odd = 0;
+    for (int i = 0; i < 20000; ++i) {
+        double v = 0;
+        ASSERT_TRUE(catalogue_read(e, &v));
+        odd += !(v == 1.5 || v == double(-1e30f) || v == 0);
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(odd, 0);
     stimulus_clear();
 }

@@ -279,3 +279,46 @@ TEST_F(ErrorMgr, BrokenStoredImageIsDiscarded) {
     error_mgr_init();
     EXPECT_EQ(readEntries().size(), 3u);
 }
+
+TEST_F(Nvram, UnreadableFileStartsOnDefaultsAndFailedWritesAreLoggedOncePerCause) {
+    // nvram.bin is a folder: reading it must not throw, storing must fail
+    std::filesystem::create_directory(dir + "/nvram.bin");
+    restart();
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_init: nvram.bin: Is a directory, starting with an empty database"));
+    uint32_t count = 0;
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &count, 4), -1);
+    EXPECT_EQ(base_boot_count_init(), 0);
+    EXPECT_EQ(base_boot_count_get(), 1u);
+    uint8_t page = 2;
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), -1);
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "not stored: nvram.bin: Is a directory"), 1);
+
+    // a working store re-arms the message
+    std::filesystem::remove(dir + "/nvram.bin");
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), 1);
+    std::filesystem::create_directory(dir + "/nvram.bin.tmp");
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), -1);
+    EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), -1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "element 8 copy 0 not stored: nvram.bin: Is a directory"), 1);
+}
+
+TEST_F(Nvram, ElementWithBothSlotsDamagedIsLoggedAsDamaged) {
+    uint8_t a[2] = {1, 1}, b[2] = {2, 2};
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, a, 2), 2);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, b, 2), 2);
+    // flip the last data byte of both records (each record ends with its data)
+    std::string f = readFile("nvram.bin");
+    ASSERT_EQ(f.size(), 2u * 16u);
+    f[15] ^= 0x55;
+    f[31] ^= 0x55;
+    writeFile("nvram.bin", f);
+    restart();
+    takeLogTexts();
+    uint8_t out[2];
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_ABS_LAP, 0, out, 2), -1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_read: NVRAM element 261 copy 0 damaged"));
+    // an element never written is merely missing
+    EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_PAGE, 0, out, 1), -1);
+    EXPECT_FALSE(logContains(takeLogTexts(), "damaged"));
+}

@@ -4,6 +4,8 @@
 
 #include "platform_fixture.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -22,6 +24,46 @@ int printer(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) printf("%s|", argv[i]);
     printf("\n");
     return 7;
+}
+
+int gCountCalls = 0;
+int counter(int, char**) { return ++gCountCalls; }
+
+int bigAnswer(int, char**) {
+    printf("%s\n", std::string(4000, 'x').c_str());
+    return 0;
+}
+
+int connectShell() {
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", shell_socketPath().c_str());
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Reads until `count` result lines ("value = ...") have arrived, or the
+// time-out passes.
+std::string readAnswer(int fd, int timeoutMs, int count = 1) {
+    std::string answer;
+    char buf[4096];
+    while (true) {
+        int done = 0;
+        for (size_t v = answer.find("value = "); v != std::string::npos; v = answer.find("value = ", v + 1))
+            done += answer.find('\n', v) != std::string::npos;
+        if (done >= count) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) break;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) break;
+        answer.append(buf, static_cast<size_t>(n));
+    }
+    return answer;
 }
 
 std::vector<std::string> split(const char* line) {
@@ -106,4 +148,80 @@ TEST_F(Shell, SocketClientGetsTheOutputOfEachLine) {
     ASSERT_EQ(shell_start(false), 1);
     EXPECT_EQ(access(path.c_str(), F_OK), 0);
     shell_stop();
+}
+
+TEST_F(Shell, HelpListsTheRegisteredCommands) {
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("help", &out), 0);
+    EXPECT_EQ(out.rfind("commands:\n", 0), 0u) << out;
+    EXPECT_NE(out.find("  help\n"), std::string::npos);
+    EXPECT_NE(out.find("  t_print\n"), std::string::npos);
+}
+
+TEST_F(Shell, OverlongLineIsRefusedWholeAndNothingOfItRuns) {
+    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    int fd = connectShell();
+    ASSERT_GE(fd, 0);
+    gCountCalls = 0;
+    // the tail of the long line is a command of its own, were it cut
+    std::string req = "t_count " + std::string(1529, 'A') + " t_count\n";
+    for (size_t off = 0; off < req.size(); off += 700)   // over several writes
+        ASSERT_GT(write(fd, req.data() + off, std::min<size_t>(700, req.size() - off)), 0);
+    ASSERT_EQ(write(fd, "t_count\n", 8), 8);
+    std::string answer = readAnswer(fd, 5000, 2);
+    close(fd);
+    EXPECT_EQ(answer,
+              "shell: line longer than 1024 characters refused\nvalue = -1 = 0xffffffff\n"
+              "value = 1 = 0x1\n");
+    EXPECT_EQ(gCountCalls, 1);
+    shell_stop();
+}
+
+TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
+    ASSERT_NE(msd_shellAddCommand("t_big", bigAnswer), 0);
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    int greedy = connectShell();
+    ASSERT_GE(greedy, 0);
+    fcntl(greedy, F_SETFL, O_NONBLOCK);
+    // far more answers than the socket and the bridge hold for one client
+    std::string lines;
+    for (int i = 0; i < 400; ++i) lines += "t_big\n";
+    size_t sent = 0;
+    for (int tries = 0; tries < 200 && sent < lines.size(); ++tries) {
+        ssize_t n = send(greedy, lines.data() + sent, lines.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) sent += static_cast<size_t>(n);
+        else usleep(10000);
+    }
+    int other = connectShell();
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(write(other, "t_print ok\n", 11), 11);
+    EXPECT_EQ(readAnswer(other, 3000), "ok|\nvalue = 7 = 0x7\n");
+    close(other);
+    // the greedy client was dropped: its socket ends after what was queued
+    size_t got = 0;
+    char buf[65536];
+    bool ended = false;
+    for (int i = 0; i < 500 && !ended; ++i) {
+        pollfd p{greedy, POLLIN, 0};
+        if (poll(&p, 1, 20) <= 0) continue;
+        ssize_t n = read(greedy, buf, sizeof buf);
+        if (n > 0) got += static_cast<size_t>(n);
+        else if (n == 0 || errno != EAGAIN) ended = true;
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_LT(got, 400u * 4000u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "shell: client dropped, it does not read its answers"));
+    close(greedy);
+
+    // a client that is connected and silent does not hold up the stop
+    int idle = connectShell();
+    ASSERT_GE(idle, 0);
+    shell_stop();
+    EXPECT_FALSE(shell_running());
+    char c;
+    EXPECT_LE(read(idle, &c, 1), 0);
+    close(idle);
 }

@@ -11,7 +11,7 @@ TASK_ID tBaseGuiTask = nullptr;
 SEM_ID tGuiPresentationMutex = nullptr;
 std::atomic<TASK_ID> tGuiLockTask{nullptr};
 int giCriticalNesting = 0;
-SEM_ID tGuiTimerMutex = nullptr;
+std::atomic<SEM_ID> tGuiTimerMutex{nullptr};
 std::atomic<int> gbGuiInitialized{0};
 std::atomic<int> gbGuiTimerEventPending{1};
 std::atomic<unsigned> iDummy{0};
@@ -52,8 +52,11 @@ int GuiTimerPeriod()
 void GuiTimerTaskStep()
 {
     // Under the timer mutex, so that the teardown (which stops the ticks and
-    // deletes the queue under the same mutex) never races a post.
-    if (tGuiTimerMutex) semTake(tGuiTimerMutex, WAIT_FOREVER);
+    // deletes the queue under the same mutex) never races a post. The GUI
+    // task creates the mutex while this task may already run: it is read
+    // once, so that a take and its give use the same one.
+    SEM_ID mutex = tGuiTimerMutex.load();
+    if (mutex) semTake(mutex, WAIT_FOREVER);
     if (gbGuiTimerEventPending.load() == 0 && gpGuiMesgQueue) {
         // The flag is raised before the post: the GUI task may consume the
         // tick (and clear the flag) before this task runs again.
@@ -63,7 +66,7 @@ void GuiTimerTaskStep()
         // the timers would stop for good.
         if (!GuiEnqueueMessage(&tick, gpGuiMesgQueue)) gbGuiTimerEventPending = 0;
     }
-    if (tGuiTimerMutex) semGive(tGuiTimerMutex);
+    if (mutex) semGive(mutex);
 }
 
 void GuiTimerTask(intptr_t)
@@ -90,9 +93,10 @@ void GuiLoopForever()
 
 bool GuiStartUp(SEM_ID initialised, GuiAppInit appInit)
 {
-    if (!tGuiTimerMutex) tGuiTimerMutex = semMCreate(SEM_Q_PRIORITY);
+    // published whole (atomic store) before the timer task can find it
+    if (!tGuiTimerMutex.load()) tGuiTimerMutex.store(semMCreate(SEM_Q_PRIORITY));
     if (!tGuiPresentationMutex) tGuiPresentationMutex = semMCreate(SEM_Q_PRIORITY);
-    if (!tGuiTimerMutex || !tGuiPresentationMutex) return false;
+    if (!tGuiTimerMutex.load() || !tGuiPresentationMutex) return false;
     tGuiLockTask = nullptr;
     giCriticalNesting = 0;
     tBaseGuiTask = taskIdSelf();
@@ -148,8 +152,7 @@ void GuiTearDown()
 
 void GuiDeleteLocks()
 {
-    if (tGuiTimerMutex) semDelete(tGuiTimerMutex);
-    tGuiTimerMutex = nullptr;
+    if (SEM_ID mutex = tGuiTimerMutex.exchange(nullptr)) semDelete(mutex);
     if (tGuiPresentationMutex) semDelete(tGuiPresentationMutex);
     tGuiPresentationMutex = nullptr;
     tGuiLockTask = nullptr;

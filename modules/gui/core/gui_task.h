@@ -20,7 +20,7 @@ extern TASK_ID tBaseGuiTask;                     // the GUI task
 extern SEM_ID tGuiPresentationMutex;             // mutex of the GUI lock
 extern std::atomic<TASK_ID> tGuiLockTask;        // holder of the GUI lock, null = none
 extern int giCriticalNesting;                    // nesting depth of the GUI lock
-extern SEM_ID tGuiTimerMutex;                    // guards the timer list
+extern std::atomic<SEM_ID> tGuiTimerMutex;       // guards the timer list (made by the GUI task, read by the timer task)
 extern std::atomic<int> gbGuiInitialized;        // 1 once the GUI task has started (never reset)
 extern std::atomic<int> gbGuiTimerEventPending;  // 1 while a tick waits (starts at 1)
 extern std::atomic<unsigned> iDummy;             // counter of the endless stop loop

@@ -1,0 +1,280 @@
+#!/usr/bin/env python3
+"""The device process under bad input, faults and load, as a user meets them.
+
+Start parameters from start.cfg, the shell (help, over-long lines, bad
+arguments, clients that do not read, a long folder path), unreadable and
+unwritable NVRAM and calibration files, a second process on the same folder
+and the run script's checks of its arguments and its standard input.
+Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
+"""
+import contextlib
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import (Device, connect, make_folder, read_answer, remove_folder,  # noqa: E402
+                            wait_for)
+
+
+def counters(dev):
+    out = dev.shell("lof_get")
+    get = lambda label: int(re.search(label + r":\s*(\d+)", out).group(1))  # noqa: E731
+    return (get("Lap counter"), get("Outing counter"), get("Fragment counter"), get("Absolute lap counter"))
+
+
+def started(binary, folder):
+    return Device(binary, folder).wait_ready()
+
+
+def finish(dev):
+    rc = dev.stop()
+    assert rc == 0, "exit code %d\n%s" % (rc, dev.output())
+    dev.check_clean()
+
+
+@contextlib.contextmanager
+def device_in_copy(binary, sample, prepare=None):
+    """A device running in a fresh copy of sample/ (changed by prepare(folder)
+    first), shut down in order and checked at the end."""
+    folder = make_folder(sample)
+    try:
+        if prepare:
+            prepare(folder)
+        dev = started(binary, folder)
+        try:
+            yield dev
+        finally:
+            finish(dev)
+    finally:
+        remove_folder(folder)
+
+
+def test_start_cfg_is_read(binary, sample, root):
+    def prepare(folder):
+        with open(os.path.join(folder, "start.cfg"), "a") as f:
+            f.write("pid = 5\ncan0_port = 31000\n")
+            f.write("pid = 99999999999999999999\nip = 999.1.1.1\n")
+    with device_in_copy(binary, sample, prepare) as dev:
+        log = dev.log()
+        assert "startup: application 1, PID 5, 127.0.0.1" in log, log
+        assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
+        assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
+        # the first CAN interface listens on the configured port
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            probe.bind(("127.0.0.1", 31000))
+            bound = False
+        except OSError:
+            bound = True
+        finally:
+            probe.close()
+        assert bound, "nothing listens on UDP port 31000"
+
+
+def test_shell_refuses_without_running_anything(binary, sample, root):
+    with device_in_copy(binary, sample) as dev:
+        before = counters(dev)
+        answer = dev.shell("getvar " + "A" * 1529 + " reset_voz")
+        assert "line longer than 1024 characters refused" in answer, answer
+        answer = dev.shell("getvar " + "A" * 1529 + " lof_laptrig")
+        time.sleep(0.2)
+        assert dev.proc.poll() is None, "an over-long line shut the device down"
+        for line in ("lof_set abc def", "lof_set 70000 -1", "lof_set 1.5 2", "lof_laptrig 1"):
+            answer = dev.shell(line)
+            assert "usage: lof_" in answer, (line, answer)
+            assert "value = -1" in answer, (line, answer)
+        assert "usage: setvar" in dev.shell("setvar t_air 3 4")
+        assert counters(dev) == before, (counters(dev), before)
+        answer = dev.shell("help")
+        for name in ("getvar", "setvar", "lof_set", "lof_get", "reset_voz", "help"):
+            assert "  %s\n" % name in answer, answer
+
+
+def test_unreadable_files_give_defaults(binary, sample, root):
+    def prepare(folder):
+        os.mkdir(os.path.join(folder, "nvram.bin"))
+        os.mkdir(os.path.join(folder, "calpage.bin"))
+    with device_in_copy(binary, sample, prepare) as dev:
+        log = dev.log()
+        assert "nvram.bin: Is a directory" in log, log
+        assert "calpage.bin cannot be read" in log, log
+        assert "t_air = 25" in dev.shell("getvar t_air")
+
+
+def test_failed_store_is_reported_and_nothing_acknowledged_is_lost(binary, sample, root):
+    folder = make_folder(sample)
+    try:
+        dev = started(binary, folder)
+        try:
+            assert "value = 0" in dev.shell("lof_set 4 4")
+            os.mkdir(os.path.join(folder, "nvram.bin.tmp"))
+            answer = dev.shell("lof_set 9 9")
+            assert "lof_set: storing the counters in NVRAM failed" in answer, answer
+            assert "value = -1" in answer, answer
+            answer = dev.shell("lof_laptrig")
+            assert "storing the counters in NVRAM failed" in answer, answer
+            assert dev.log().count("not stored: nvram.bin: Is a directory") == 1, dev.log()
+        finally:
+            finish(dev)
+        os.rmdir(os.path.join(folder, "nvram.bin.tmp"))
+        dev = started(binary, folder)
+        try:
+            lap, outing, _, _ = counters(dev)
+            assert (lap, outing) == (4, 4), (lap, outing)
+        finally:
+            finish(dev)
+    finally:
+        remove_folder(folder)
+
+
+def test_second_process_on_the_folder_is_refused(binary, sample, root):
+    with device_in_copy(binary, sample) as dev:
+        second = subprocess.Popen([os.path.abspath(binary), "1"], cwd=dev.folder, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            err = second.communicate(timeout=30)[1]
+        except subprocess.TimeoutExpired:
+            second.kill()
+            second.communicate()
+            raise AssertionError("a second device process runs on the same folder")
+        assert second.returncode != 0
+        assert "is in use by process %d: not started" % dev.proc.pid in err, err
+        assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
+
+
+def test_client_that_does_not_read_blocks_nobody(binary, sample, root):
+    folder = make_folder(sample)
+    try:
+        dev = started(binary, folder)
+        greedy = connect(folder)
+        try:
+            greedy.setblocking(False)
+            request = b"help\n" * 20000
+            sent = 0
+            end = time.time() + 5
+            while sent < len(request) and time.time() < end:
+                try:
+                    sent += greedy.send(request[sent:])
+                except BlockingIOError:
+                    time.sleep(0.01)
+            t0 = time.time()
+            answer = dev.shell("getvar t_air", timeout=5)
+            assert "t_air = 25" in answer, answer
+            assert time.time() - t0 < 5
+            # another silent client stays connected while the device shuts down
+            idle = connect(folder)
+            try:
+                rc = dev.stop(limit=20)
+                assert rc == 0, rc
+            finally:
+                idle.close()
+            dev.check_clean()
+        finally:
+            greedy.close()
+            dev.kill()
+    finally:
+        remove_folder(folder)
+
+
+def test_long_folder_path_keeps_the_shell(binary, sample, root):
+    base = make_folder(sample)
+    try:
+        folder = os.path.join(base, "a-rather-long-folder-name-for-the-device" * 3)
+        os.mkdir(folder)
+        for name in os.listdir(base):
+            if name != os.path.basename(folder):
+                os.rename(os.path.join(base, name), os.path.join(folder, name))
+        assert len(os.path.join(folder, "shell.sock")) > 108
+        dev = started(binary, folder)
+        try:
+            s = connect(folder)
+            s.sendall(b"getvar t_air\n")
+            assert "t_air = 25" in read_answer(s)
+            s.close()
+        finally:
+            finish(dev)
+    finally:
+        remove_folder(base)
+
+
+def run_script(root, binary, args, stdin_text=None, timeout=60):
+    """Runs scripts/run in a session of its own, so that a run that does not
+    end is ended whole (with the device it started)."""
+    env = dict(os.environ, TAV9_BINARY=os.path.abspath(binary))
+    proc = subprocess.Popen([os.path.join(root, "scripts", "run")] + args, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+                            start_new_session=True)
+    try:
+        out, err = proc.communicate(stdin_text, timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.communicate()
+        raise AssertionError("scripts/run %s did not end within %d s" % (" ".join(args), timeout))
+    return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
+
+
+def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
+    for bad in (["abc"], ["-5"], ["1.5"]):
+        r = run_script(root, binary, bad, timeout=10)
+        assert r.returncode != 0 and "whole number" in r.stderr, (bad, r.stderr)
+    user = make_folder(sample)
+    try:
+        # a folder of the user's without cfg/ or start.cfg is not overwritten
+        os.remove(os.path.join(user, "start.cfg"))
+        shutil.rmtree(os.path.join(user, "cfg"))
+        with open(os.path.join(user, "notes.txt"), "w") as f:
+            f.write("mine\n")
+        r = run_script(root, binary, ["1", user], timeout=10)
+        assert r.returncode != 0 and "holds no device" in r.stderr, r.stderr
+        assert sorted(os.listdir(user)) == sorted(["c", "meas", "meas2", "notes.txt", "stimulus.cfg"]), \
+            os.listdir(user)
+    finally:
+        remove_folder(user)
+    new = make_folder(sample)
+    remove_folder(new)
+    try:
+        # a new folder is filled from sample/; the terminal's input reaches the shell
+        r = run_script(root, binary, ["2", new], stdin_text="help\n")
+        assert r.returncode == 0, r.stderr
+        assert "copied from sample/" in r.stdout, r.stdout
+        assert "  lof_get\n" in r.stdout, r.stdout
+        assert os.path.exists(os.path.join(new, "cfg", "m01.xml"))
+    finally:
+        remove_folder(new)
+
+
+TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything, test_unreadable_files_give_defaults,
+         test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
+         test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,
+         test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin]
+
+
+def main():
+    binary, sample, root = sys.argv[1], sys.argv[2], sys.argv[3]
+    wanted = sys.argv[4:]
+    passed = failed = 0
+    for test in TESTS:
+        if wanted and test.__name__ not in wanted:
+            continue
+        t0 = time.time()
+        try:
+            test(binary, sample, root)
+            passed += 1
+            print("ok   %s (%.1f s)" % (test.__name__, time.time() - t0))
+        except Exception:
+            failed += 1
+            print("FAIL %s" % test.__name__)
+            traceback.print_exc()
+    print("%d passed, %d failed" % (passed, failed))
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == "__main__":
+    main()

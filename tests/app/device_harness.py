@@ -1,0 +1,145 @@
+"""Runs the device process in a folder and talks to it over its shell socket.
+
+Shared by the device-level tests. Every process a test starts is ended by
+Device.stop() or Device.kill(); the process's standard output and error go to
+a file beside the folder, which check_clean() searches for sanitizer reports.
+"""
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+
+SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|WARNING: ThreadSanitizer|runtime error:|"
+                              r"ERROR: LeakSanitizer")
+
+
+def wait_for(cond, what, limit=30.0):
+    end = time.time() + limit
+    while time.time() < end:
+        if cond():
+            return
+        time.sleep(0.02)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def read_text(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def connect(folder, timeout=10.0):
+    """A connected socket to the device's shell (the path may be long: the
+    connection is made from inside the folder)."""
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.settimeout(timeout)
+    cwd = os.getcwd()
+    try:
+        os.chdir(folder)
+        s.connect("shell.sock")
+    except OSError:
+        s.close()
+        raise
+    finally:
+        os.chdir(cwd)
+    return s
+
+
+def read_answer(s, count=1):
+    """Reads until `count` result lines ("value = ...") have arrived."""
+    out = b""
+    while len(re.findall(rb"value = [^\n]*\n", out)) < count:
+        chunk = s.recv(65536)
+        if not chunk:
+            break
+        out += chunk
+    return out.decode(errors="replace")
+
+
+def shell(folder, line, timeout=10.0):
+    """Sends one shell line and returns the answer up to its result line."""
+    s = connect(folder, timeout)
+    try:
+        s.sendall((line + "\n").encode())
+        return read_answer(s)
+    finally:
+        s.close()
+
+
+def make_folder(sample, prefix="tav9-dev-"):
+    folder = tempfile.mkdtemp(prefix=prefix)
+    shutil.copytree(sample, folder, dirs_exist_ok=True)
+    return folder
+
+
+class Device:
+    """One device process in `folder`."""
+
+    def __init__(self, binary, folder, stdin=subprocess.DEVNULL):
+        self.binary = os.path.abspath(binary)
+        self.folder = folder
+        self.output_path = folder.rstrip("/") + ".out"
+        self.log_start = len(read_text(os.path.join(folder, "log.txt")))
+        self._out = open(self.output_path, "ab")
+        self.proc = subprocess.Popen([self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
+                                     stderr=subprocess.STDOUT)
+
+    def log(self):
+        """What this run has logged so far."""
+        return read_text(os.path.join(self.folder, "log.txt"))[self.log_start:]
+
+    def output(self):
+        return read_text(self.output_path)
+
+    def wait_ready(self, limit=60.0):
+        """Until the start-up is done, the shell answers and the rasters run."""
+        def ready():
+            if self.proc.poll() is not None:
+                raise AssertionError("device ended during start-up (%d):\n%s" % (self.proc.returncode,
+                                                                                  self.output()))
+            return "startup: done" in self.log()
+        wait_for(ready, "the end of the start-up", limit)
+        wait_for(lambda: os.path.exists(os.path.join(self.folder, "shell.sock")), "shell.sock", limit)
+        # the rasters run: the stimulus has written its first values
+        wait_for(lambda: "stim_active = 1" in self.shell("getvar stim_active"), "the first stimulus step", limit)
+        return self
+
+    def shell(self, line, timeout=10.0):
+        return shell(self.folder, line, timeout)
+
+    def stop(self, limit=30.0):
+        """Orderly shutdown through "reset_voz"; returns the exit code."""
+        if self.proc.poll() is None:
+            try:
+                self.shell("reset_voz")
+            except OSError:
+                pass  # the process may close the socket while it goes down
+        try:
+            return self.proc.wait(timeout=limit)
+        finally:
+            self.kill()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGKILL)
+            self.proc.wait()
+        self._out.close()
+
+    def check_clean(self):
+        text = self.output()
+        m = SANITIZER_REPORT.search(text)
+        assert not m, "sanitizer report in the device output:\n" + text[max(0, m.start() - 200):m.start() + 3000]
+
+
+def remove_folder(folder):
+    shutil.rmtree(folder, ignore_errors=True)
+    try:
+        os.remove(folder.rstrip("/") + ".out")
+    except OSError:
+        pass
