@@ -59,6 +59,9 @@ protected:
         host::canLoopbackInject(intf, f);
         canPoll_1ms();
     }
+    static std::vector<uint8_t> bytesOf(const host::CanFrame& f) {
+        return std::vector<uint8_t>(f.data, f.data + f.len);
+    }
     static uint32_t slot(unsigned ch) { return signalPage()->memory_canin[ch]; }
     static std::vector<host::CanFrame> sent(unsigned intf = 0) { return host::canLoopbackTake(intf); }
 

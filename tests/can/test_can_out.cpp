@@ -64,8 +64,6 @@ void gatewayTick(unsigned raster) {
     gw_distribute(raster);
 }
 
-std::vector<uint8_t> bytes(const host::CanFrame& f) { return std::vector<uint8_t>(f.data, f.data + f.len); }
-
 // Independent placement: the field's bits, one by one, as the numbering defines them.
 std::vector<uint8_t> referencePlace(unsigned len, unsigned sBit, bool be, uint64_t value, unsigned size) {
     std::vector<uint8_t> d(size);
@@ -134,7 +132,7 @@ TEST_F(CanTest, MeasuredValuesAreScaledLimitedAndPlaced) {
     CanOut_send_message(RASTER_10MS);
     auto f = sent();
     ASSERT_EQ(f.size(), 1u);
-    EXPECT_EQ(bytes(f[0]), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0xA0}));
+    EXPECT_EQ(bytesOf(f[0]), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0xA0}));
 
     signalPage()->n_engine = 4660.0f;
     signalPage()->t_water = 25.5f;
@@ -145,7 +143,7 @@ TEST_F(CanTest, MeasuredValuesAreScaledLimitedAndPlaced) {
     f = sent();
     ASSERT_EQ(f.size(), 1u);
     EXPECT_EQ(f[0].id, 0x300u);
-    EXPECT_EQ(bytes(f[0]), (std::vector<uint8_t>{0, 0x34, 0x12, 255, 0x80, 0x0F, 0xFD, 0xA0}));
+    EXPECT_EQ(bytesOf(f[0]), (std::vector<uint8_t>{0, 0x34, 0x12, 255, 0x80, 0x0F, 0xFD, 0xA0}));
 
     signalPage()->t_water = 30.0f;      // 300 does not fit 8 bits
     signalPage()->n_engine = 1.5f;      // rounded half away from zero
@@ -210,7 +208,7 @@ TEST_F(CanTest, RandomFieldsArePlacedBitByBit) {
     ASSERT_EQ(out.size(), 100u);
     for (const auto& fr : out) {
         const Field& f = fields.at(fr.id);
-        EXPECT_EQ(bytes(fr), referencePlace(f.len, f.sBit, f.be, uint64_t(f.value) >> f.shift, 64))
+        EXPECT_EQ(bytesOf(fr), referencePlace(f.len, f.sBit, f.be, uint64_t(f.value) >> f.shift, 64))
             << "id " << fr.id << " sBit " << f.sBit << " len " << f.len << " be " << f.be;
     }
     // sent in priority order: lower identifiers first
@@ -406,7 +404,7 @@ TEST_F(CanTest, MultiplexedOutputCyclesThroughItsRows) {
     std::vector<std::vector<uint8_t>> got;
     for (int i = 0; i < 3; ++i) {
         CanOut_send_message(RASTER_10MS);
-        for (const auto& f : sent()) got.push_back(bytes(f));
+        for (const auto& f : sent()) got.push_back(bytesOf(f));
     }
     ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(got[0], (std::vector<uint8_t>{4, 0x44, 0, 0, 0, 0, 0, 0xEE}));
