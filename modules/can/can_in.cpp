@@ -8,6 +8,7 @@
 // tree by row value under their message.
 #include "can/can_in.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -32,7 +33,7 @@ CanInMsg* msg_memory = nullptr;
 CanInCmd* cmd_memory = nullptr;
 CanInRow* tree_memory = nullptr;
 unsigned msg_cnt = 0, cmd_cnt = 0, treecnt = 0;
-bool initialized = false;
+std::atomic<bool> initialized{false};   // read by the 1 ms task, set by the loader
 
 inline uint32_t* slots() { return signalPage()->memory_canin; }
 
@@ -368,4 +369,9 @@ void CanIn_resetForTest() {
     initialized = false;
     CanIn_initConfig();
     for (auto& t : canin_timeout) t = kNotSupervised;
+}
+
+CanInMsg* CanIn_compiledMessages(unsigned* count) {
+    if (count) *count = msg_cnt;
+    return msg_memory;
 }

@@ -34,3 +34,6 @@ struct CanInMsg {
 
 // Inserts a node whose value is greater than every value in the tree.
 void AVLinsert(CanInRow** root, CanInRow* node);
+
+// The compiled messages in mailbox order (benchmarks, tests); null before CanIn_init.
+CanInMsg* CanIn_compiledMessages(unsigned* count);
