@@ -133,7 +133,9 @@ void SocketcandServer::wake() {
 
 void SocketcandServer::publish(const CanFrame& f, const Client* except) {
     if (f.len > 8 || (f.flags & CANFD_FDF)) return;   // classic frames only
-    const std::string text = socketcandFrameText(f);
+    // A blank before each frame: clients look for '<', and one that drops a
+    // character after a message cut by a read boundary then drops the blank.
+    const std::string text = " " + socketcandFrameText(f);
     bool any = false;
     {
         std::lock_guard<std::mutex> lk(mx_);
@@ -163,8 +165,11 @@ void SocketcandServer::command(Client& c, const std::string& body) {
         c.open = true;
         reply(c, "< ok >");
     } else if (w[0] == "rawmode" && c.open) {
-        c.raw = true;   // atomic: publish() reads it on the sending task
+        // the answer goes out alone before the first frame: clients read it
+        // as one message
         reply(c, "< ok >");
+        writeClient(c);
+        c.raw = true;   // atomic: publish() reads it on the sending task
     } else if (w[0] == "echo") {
         reply(c, "< echo >");
     } else if (w[0] == "send" && c.raw) {
