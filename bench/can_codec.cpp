@@ -2,32 +2,18 @@
 // of composing 128 output messages with counters and checksums.
 #include <benchmark/benchmark.h>
 
+#include "bench_measurement_core.h"
+
 #include "can/can_in.h"
 #include "can/can_in_compiled.h"
 #include "can/can_out.h"
 #include "can/can_out_internal.h"
-#include "host/kernel.h"
 #include "measurement/catalogue.h"
-#include "measurement/comint.h"
-#include "measurement/dynkomm.h"
 #include "measurement/gateway.h"
-#include "measurement/seram.h"
 #include "measurement/signalpage.h"
 #include "platform/can_front.h"
 
 namespace {
-
-void setUpOnce() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    host::setDeviceFolder("/nonexistent-bench-device");
-    dynkomm_init(1);
-    seram_init();
-    catalogue_init();
-    comint_set_own_pid(1);
-    gw_init(1);
-}
 
 void signal(unsigned ch, unsigned msg, unsigned sBit, unsigned len, bool be, uint32_t rc = CANIN_SIG,
             uint32_t rcValue = 0) {
@@ -51,7 +37,7 @@ void configureInput() {
 }
 
 void decode(benchmark::State& state, unsigned msg, unsigned len) {
-    setUpOnce();
+    benchMeasurementCoreOnce();
     configureInput();
     unsigned n = 0;
     CanInMsg* msgs = CanIn_compiledMessages(&n);
@@ -73,7 +59,7 @@ void BM_CanInDecodeMultiplexed(benchmark::State& state) { decode(state, 2, 64); 
 // 128 messages of 8 bytes: two measured values (scaled), two constants, a
 // counter and a CRC-8 checksum each.
 void BM_CanOutCompose128(benchmark::State& state) {
-    setUpOnce();
+    benchMeasurementCoreOnce();
     CanOut_resetForTest();
     const measaddr_t engine = catalogue_addr("n_engine"), gear = catalogue_addr("gear");
     for (unsigned i = 0; i < 128; ++i) {

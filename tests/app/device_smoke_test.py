@@ -10,36 +10,12 @@ Usage: device_smoke_test.py TAV9_BINARY SAMPLE_FOLDER
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
 import time
 
-
-def wait_for(cond, what, limit=30.0):
-    end = time.time() + limit
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def shell(folder, line):
-    """Sends one shell line over the socket and returns the answer."""
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(os.path.join(folder, "shell.sock"))
-    s.sendall((line + "\n").encode())
-    out = b""
-    s.settimeout(10)
-    while b"value = " not in out:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        out += chunk
-    s.close()
-    return out.decode(errors="replace")
+from device_shell import shell, wait_for
 
 
 def run_once(binary, folder):

@@ -18,6 +18,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app"))
+from device_shell import shell, wait_for  # noqa: E402
+
 try:
     import can
 except ImportError:
@@ -26,30 +29,6 @@ except ImportError:
         os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
     print("python-can not installed: skipped")
     sys.exit(77)
-
-
-def wait_for(cond, what, limit=20.0):
-    end = time.time() + limit
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def shell(folder, line):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(os.path.join(folder, "shell.sock"))
-    s.sendall((line + "\n").encode())
-    out = b""
-    s.settimeout(10)
-    while b"value = " not in out:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        out += chunk
-    s.close()
-    return out.decode(errors="replace")
 
 
 def getvar(folder, name):
@@ -127,7 +106,7 @@ def main():
         bus.send(can.Message(arbitration_id=0x18FF0010, is_extended_id=True, data=[1, 0x10, 0x27]))
         wait_for(lambda: getvar(folder, "memory_canin[0]") == 0x1234, "decoded engine speed")
         assert getvar(folder, "memory_canin[2]") == 0x123, "big-endian field"
-        assert getvar(folder, "memory_canin[5]") == 10000, "multiplexed row 1"
+        wait_for(lambda: getvar(folder, "memory_canin[5]") == 10000, "multiplexed row 1")
 
         frames = []
         end = time.time() + 1.5
