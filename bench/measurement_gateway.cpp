@@ -3,6 +3,8 @@
 // to the consumer's read callback.
 #include <benchmark/benchmark.h>
 
+#include "bench_measurement_core.h"
+
 #include <vector>
 
 #include "host/kernel.h"
@@ -21,20 +23,8 @@ int onRead(unsigned long, void* data, void* user) {
     return 1;
 }
 
-void setUpOnce() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    host::setDeviceFolder("/nonexistent-bench-device");
-    dynkomm_init(1);
-    seram_init();
-    catalogue_init();
-    comint_set_own_pid(1);
-    gw_init(1);
-}
-
 void BM_GatewayPerValue1ms(benchmark::State& state) {
-    setUpOnce();
+    benchMeasurementCoreOnce();
     const unsigned n = unsigned(state.range(0));
     const measaddr_t base = catalogue_addr("memory_canin");
     // a quarter 1-byte, a quarter 2-byte and half 4-byte values

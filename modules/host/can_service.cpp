@@ -20,6 +20,7 @@ struct CanState {
     std::mutex mx;
     std::map<uint32_t, uint8_t> registered[kInterfaces];   // id -> format byte
     std::unique_ptr<CanBus> bus[kInterfaces];
+    std::unique_ptr<detail::SocketcandServer> socketcand[kInterfaces];
     MSG_Q_ID rxq = nullptr;
     uint32_t baud[kInterfaces][2] = {};
     bool started[kInterfaces] = {};
@@ -50,15 +51,23 @@ void canOpen(int appNumber) {
             auto udp = std::make_unique<detail::UdpBus>(i, p.canPort[i]);
             if (udp->ok()) s.bus[i] = std::move(udp);
         }
+        if (p.socketcandPort[i]) {
+            auto server = std::make_unique<detail::SocketcandServer>(i, p.socketcandPort[i]);
+            if (server->ok()) s.socketcand[i] = std::move(server);
+        }
     }
 }
 
 void canClose() {
     std::unique_ptr<CanBus> old[kInterfaces];
+    std::unique_ptr<detail::SocketcandServer> oldServers[kInterfaces];
     {
         CanState& s = can();
         std::lock_guard<std::mutex> lk(s.mx);
-        for (unsigned i = 0; i < kInterfaces; ++i) old[i] = std::move(s.bus[i]);
+        for (unsigned i = 0; i < kInterfaces; ++i) {
+            old[i] = std::move(s.bus[i]);
+            oldServers[i] = std::move(s.socketcand[i]);
+        }
     }
     // destroyed outside the lock: a receive thread may be in canDeliver
 }
@@ -97,7 +106,8 @@ int canSend(unsigned interface, const CanFrame& frame) {
     if (interface >= kInterfaces || frame.len > 64) return -1;
     CanState& s = can();
     std::lock_guard<std::mutex> lk(s.mx);
-    if (!s.bus[interface]) return -1;
+    if (s.socketcand[interface]) s.socketcand[interface]->publish(frame);
+    if (!s.bus[interface]) return s.socketcand[interface] ? 0 : -1;
     return s.bus[interface]->send(frame) ? 0 : -1;
 }
 

@@ -38,8 +38,10 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
 // ---- start parameters (application manager) ----------------------------------------
 // Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
 // comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
-// can_bus (udp|loopback), serial<n> (host path for "/tyCo/<n>"), modem_ip
-// (the radio modem that takes the telemetry's JSON status line).
+// can_bus (udp|loopback), can0_socketcand_port, can1_socketcand_port (TCP
+// port of the socketcand raw-mode server of the interface; 0 = none),
+// serial<n> (host path for "/tyCo/<n>"), modem_ip (the radio modem that
+// takes the telemetry's JSON status line).
 struct StartParams {
     int appNumber = 1;
     uint8_t pid = 1;
@@ -48,6 +50,7 @@ struct StartParams {
     uint16_t portOffset = 0;
     uint16_t canPort[2] = {29536, 29537};   // UDP ports of the two CAN interfaces
     std::string canBus = "udp";
+    uint16_t socketcandPort[2] = {0, 0};    // TCP ports of the socketcand servers, 0 = none
     std::vector<std::string> serialPath;    // index n: host path of "/tyCo/<n>"
     std::string modemIp = "127.0.0.1";
     std::vector<std::string> problems;      // lines that could not be used, as log texts

@@ -62,6 +62,9 @@ void apply(StartParams& p, int line, const std::string& key, const std::string& 
         uint16_t port = static_cast<uint16_t>(n);
         if (key == "xcp_port") p.xcpPort = port;
         else p.canPort[key[3] - '0'] = port;
+    } else if (key == "can0_socketcand_port" || key == "can1_socketcand_port") {
+        if (parseNumber(value, 0, 65535, &n)) p.socketcandPort[key[3] - '0'] = static_cast<uint16_t>(n);
+        else warn(line, key, value);
     } else if (key == "port_offset") {
         if (parseNumber(value, 0, 65535 - 9863, &n)) p.portOffset = static_cast<uint16_t>(n);
         else warn(line, key, value);

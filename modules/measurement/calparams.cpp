@@ -32,8 +32,15 @@ void calPageDefaults(CalPage* p) {
     p->MEAS_MAXFILECNT_PART1 = 1000;
     p->MEAS_MAXFILECNT_PART2 = 1000;
     p->CfgMat_CanVersion = 5;
-    p->CanOut_rate_limit = 0;
-    p->CanOut_startdelay = 0;
+    // every CAN mailbox and entry unused, no time-out supervision
+    std::memset(p->CfgMat_CanIn_Mb_CanIntf, 0xFF, sizeof p->CfgMat_CanIn_Mb_CanIntf);
+    std::memset(p->CfgMat_CanIn_Mb_CanID, 0xFF, sizeof p->CfgMat_CanIn_Mb_CanID);
+    std::memset(p->CfgMat_CanIn_Ch_MsgInd, 0xFF, sizeof p->CfgMat_CanIn_Ch_MsgInd);
+    std::memset(p->CfgMat_CanIn_Ch_timeout_ms, 0xFF, sizeof p->CfgMat_CanIn_Ch_timeout_ms);
+    std::memset(p->CfgMat_CanOut_Mb_CanIntf, 0xFF, sizeof p->CfgMat_CanOut_Mb_CanIntf);
+    std::memset(p->CfgMat_CanOut_Mb_CanID, 0xFF, sizeof p->CfgMat_CanOut_Mb_CanID);
+    std::memset(p->CfgMat_CanOut_Ch_MsgInd, 0xFF, sizeof p->CfgMat_CanOut_Ch_MsgInd);
+    for (auto& f : p->CfgMat_CanOut_Ch_fact) f = 1.0f;
     std::memcpy(p->CL_DISP_BRIGHT_BG, kBg, sizeof kBg);
     std::memcpy(p->CL_DISP_BRIGHT_BG_row_, kBgRow, sizeof kBgRow);
     std::memcpy(p->CL_DISP_BRIGHT_COLSAT, kColsat, sizeof kColsat);

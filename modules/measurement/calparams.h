@@ -42,9 +42,7 @@ struct CalPage {
     // --- CAN ------------------------------------------------------------------
     int8_t CfgMat_CanVersion;        // below 5: CAN set up from these parameters
     uint8_t reserved3;
-    uint16_t CanOut_rate_limit;
-    uint16_t CanOut_startdelay;
-    uint16_t reserved4;
+    uint16_t reserved_can[3];        // formerly single-interface rate limit and start delay
 
     // --- display brightness curves (y over an ascending x row, percent) -------
     float CL_DISP_BRIGHT_BG[6];
@@ -59,6 +57,48 @@ struct CalPage {
     float CL_DISP_BRIGHT_LED_BLUE_row_[11];
 
     uint8_t spare[1024];             // room for parameters of later layouts
+
+    // --- CAN input and output (used when CfgMat_CanVersion is below 5) -------------
+    // Kept behind the spare area: the tables are larger than the spare room.
+    float CanOut_rate_limit[2];             // messages per ms per interface, 0 = no limit
+    uint16_t CanOut_startdelay[2];          // ms after the start before sending
+    uint8_t CfgMat_CanIn_Mb_CanIntf[128];   // 0xFF = mailbox unused
+    uint32_t CfgMat_CanIn_Mb_CanID[128];    // bit 31 = extended identifier
+    uint16_t CfgMat_CanIn_Ch_MsgInd[1000];  // 0xFFFF = signal unused
+    uint8_t CfgMat_CanIn_Ch_data_pos[1000];
+    uint8_t CfgMat_CanIn_Ch_RZ_type[1000];
+    uint16_t CfgMat_CanIn_Ch_data_format[1000];  // bits 0-5 length, 6 signed, 7 float, 8 big-endian
+    uint16_t CfgMat_CanIn_Ch_timeout_ms[1000];   // 0xFFFF = not supervised
+    uint32_t CfgMat_CanIn_Ch_RZ_value[1000];
+    uint32_t CfgMat_CanIn_Ch_timeout_value[1000];
+    uint32_t CfgMat_CanOut_Mb_CanID[128];
+    uint8_t CfgMat_CanOut_Mb_CanIntf[128];  // 0xFF = message unused
+    uint8_t CfgMat_CanOut_Mb_CanDlc[128];
+    int16_t CfgMat_CanOut_Mb_Event[128];    // raster index, -1 = on an event
+    uint32_t CfgMat_CanOut_Mb_Event_address[128];
+    uint32_t CfgMat_CanOut_Mb_Event_mask[128];
+    uint8_t CfgMat_CanOut_Mb_Event_data_type[128];
+    uint8_t CfgMat_CanOut_Mb_Event_edge[128];   // 0 rising, 1 falling, 2 both
+    float CfgMat_CanOut_Mb_Event_quant_a[128];
+    float CfgMat_CanOut_Mb_Event_quant_b[128];
+    float CfgMat_CanOut_Mb_Event_quant_c[128];
+    float CfgMat_CanOut_Mb_Event_quant_d[128];
+    float CfgMat_CanOut_Mb_Event_quant_e[128];
+    float CfgMat_CanOut_Mb_Event_quant_f[128];
+    uint16_t CfgMat_CanOut_Mb_CounterStart[128];
+    uint16_t CfgMat_CanOut_Mb_CounterEnd[128];
+    uint8_t CfgMat_CanOut_Mb_ChksumType[128];
+    uint8_t CfgMat_CanOut_Mb_ChksumMask[128];   // bit i = byte i of the first 8
+    uint16_t CfgMat_CanOut_Ch_MsgInd[400];  // 0xFFFF = entry unused
+    uint16_t CfgMat_CanOut_Ch_data_format[400];  // bits 0-5 length, 6 signed, 7 float, 8 big-endian
+    uint16_t CfgMat_CanOut_Ch_data_pos[400];     // bits 0-5 start bit, 6-11 right shift
+    uint8_t CfgMat_CanOut_Ch_RZ_type[400];
+    uint8_t CfgMat_CanOut_Ch_data_type[400];
+    uint32_t CfgMat_CanOut_Ch_RZ_value[400];
+    uint32_t CfgMat_CanOut_Ch_address[400];
+    uint32_t CfgMat_CanOut_Ch_mask[400];
+    float CfgMat_CanOut_Ch_fact[400];
+    float CfgMat_CanOut_Ch_offs[400];
 };
 static_assert(offsetof(CalPage, EPK) == CAL_EPK_OFFSET, "EPK must sit at offset 32");
 

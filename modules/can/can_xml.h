@@ -1,0 +1,10 @@
+// "cfg:/CAN.xml": the configuration file of CAN input and output.
+#pragma once
+
+// The whole file in memory (the caller frees it), or null after logging
+// "can configuration file '%s' not found" when it does not exist.
+char* Can_Xml_Load(const char* path);
+// Parses the document into the CAN input and output tables (which the caller
+// has set to unused first). 0, or -1 after logging the parse error; what was
+// read before the error stays in the tables.
+int XmlCanIOParse(const char* text);
