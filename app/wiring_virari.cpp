@@ -22,7 +22,7 @@ void wire_virari_start() {}   // no measurement time yet
 
 void wire_virari_shutdown() {
     tele_app_exit();
-    BC2_stop();
+    BC2_shutdown();   // ends its tasks and closes its sockets before the process ends
 }
 
 void wire_telemetry_init() {

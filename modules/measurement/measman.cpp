@@ -232,10 +232,25 @@ bool MeasProducer::copy(uint32_t timeStamp) {
     uint32_t active = seramActiveOffset.load(std::memory_order_relaxed);
     for (const Src& s : src) {
         const uint8_t* p = s.calParam ? s.ptr + active : s.ptr;
+        // The value's producer writes it as one atomic word on another
+        // raster task (see seramDownload): read it the same way.
+        bool aligned = reinterpret_cast<uintptr_t>(p) % s.size == 0;
         switch (s.size) {
-        case 4: { uint32_t v; std::memcpy(&v, p, 4); be_put32(d, v); break; }
-        case 2: { uint16_t v; std::memcpy(&v, p, 2); be_put16(d, v); break; }
-        default: *d = *p; break;
+        case 4: {
+            uint32_t v;
+            if (aligned) v = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
+            else std::memcpy(&v, p, 4);
+            be_put32(d, v);
+            break;
+        }
+        case 2: {
+            uint16_t v;
+            if (aligned) v = __atomic_load_n(reinterpret_cast<const uint16_t*>(p), __ATOMIC_RELAXED);
+            else std::memcpy(&v, p, 2);
+            be_put16(d, v);
+            break;
+        }
+        default: *d = __atomic_load_n(p, __ATOMIC_RELAXED); break;
         }
         d += s.size;
     }

@@ -20,7 +20,8 @@ int BC2_init();
 void BC2_stop();
 // Stops and waits for every task, closes every socket of the registry (the
 // telemetry's too) and forgets all hosts and channels, so that BC2_init may
-// run again (tests; the process itself ends with BC2_stop).
+// run again; the process shutdown ends the network this way, so that no
+// task is left running when the process exits.
 void BC2_shutdown();
 
 uint64_t comint_get_connect_mask();
