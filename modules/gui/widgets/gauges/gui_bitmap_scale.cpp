@@ -8,7 +8,7 @@
 using namespace gui_gauges;
 
 namespace {
-constexpr unsigned int kBitmapScaleStyle = unsigned(GSS_TRACK_OFFSETS) | GST_FRAME_NONE;
+constexpr unsigned int kBitmapScaleStyle = GSS_TRACK_OFFSETS | GST_FRAME_NONE;
 }
 
 GuiLinearBitmapScale::GuiLinearBitmapScale(const GuiRect& rect, long min, long max, int trackStart, int trackEnd,

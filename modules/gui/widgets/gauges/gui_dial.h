@@ -19,14 +19,12 @@ enum : uint8_t {
 };
 
 // Style bits of the dials (besides the frame bits and GST_TRANSPARENT).
-enum : uint16_t {
-    GDS_TICKS = 0x0040,
-    GDS_THIN_NEEDLE = 0x0080,      // 1-pixel line
-    GDS_THICK_NEEDLE = 0x0100,     // 3-pixel line
-    GDS_POLYGON_NEEDLE = 0x0200,   // filled kite
-    GDS_SMALL_KITE = 0x0400,       // kite base from the half size; bitmap dials: COR at the centre
-    GDS_COR_OFFSET = 0x0800,       // bitmap dials: COR at the client top-left plus an offset
-};
+constexpr uint16_t GDS_TICKS = 0x0040;
+constexpr uint16_t GDS_THIN_NEEDLE = 0x0080;      // 1-pixel line
+constexpr uint16_t GDS_THICK_NEEDLE = 0x0100;     // 3-pixel line
+constexpr uint16_t GDS_POLYGON_NEEDLE = 0x0200;   // filled kite
+constexpr uint16_t GDS_SMALL_KITE = 0x0400;       // kite base from the half size; bitmap dials: COR at the centre
+constexpr uint16_t GDS_COR_OFFSET = 0x0800;       // bitmap dials: COR at the client top-left plus an offset
 
 class GuiDial : public GuiThing {
 public:

@@ -13,10 +13,8 @@ enum : uint8_t {
 };
 
 // Style bits of the colour light.
-enum : uint16_t {
-    GLS_RECTANGLE = 0x0100,
-    GLS_ROUND = 0x0200,
-};
+constexpr uint16_t GLS_RECTANGLE = 0x0100;
+constexpr uint16_t GLS_ROUND = 0x0200;
 
 class GuiLight : public GuiThing {
 public:

@@ -17,16 +17,14 @@ enum : uint8_t {
 };
 
 // Style bits of the scales (besides the frame bits and GST_TRANSPARENT).
-enum : uint16_t {
-    GSS_FROM_LEFT_TOP = 0x0020,     // needle and ticks start at the left (top) side
-    GSS_MIN_LOW = 0x0040,           // minimum at the bottom (left) end of the track
-    GSS_VERTICAL = 0x0080,
-    GSS_TICKS = 0x0100,
-    GSS_TRACK_OFFSETS = 0x0400,     // bitmap scale: track from the two offsets
-    GSS_THIN_NEEDLE = 0x0800,       // 1-pixel line
-    GSS_THICK_NEEDLE = 0x1000,      // 5-pixel line
-    GSS_ARROW_NEEDLE = 0x2000,      // filled arrow; wins over the line needles
-};
+constexpr uint16_t GSS_FROM_LEFT_TOP = 0x0020;     // needle and ticks start at the left (top) side
+constexpr uint16_t GSS_MIN_LOW = 0x0040;           // minimum at the bottom (left) end of the track
+constexpr uint16_t GSS_VERTICAL = 0x0080;
+constexpr uint16_t GSS_TICKS = 0x0100;
+constexpr uint16_t GSS_TRACK_OFFSETS = 0x0400;     // bitmap scale: track from the two offsets
+constexpr uint16_t GSS_THIN_NEEDLE = 0x0800;       // 1-pixel line
+constexpr uint16_t GSS_THICK_NEEDLE = 0x1000;      // 5-pixel line
+constexpr uint16_t GSS_ARROW_NEEDLE = 0x2000;      // filled arrow; wins over the line needles
 
 class GuiScale : public GuiThing {
 public:

@@ -68,7 +68,7 @@ TEST_F(ScaleTest, RedrawMovesTheNeedleAndLeavesTheRest)
 
 TEST_F(ScaleTest, ArrowAndThickNeedlesStayInTheirRectangles)
 {
-    for (unsigned needle : {unsigned(GSS_ARROW_NEEDLE), unsigned(GSS_THICK_NEEDLE)}) {
+    for (unsigned needle : {GSS_ARROW_NEEDLE, GSS_THICK_NEEDLE}) {
         auto* scale = new GuiLinearScale(GuiRect(100, 300, 299, 339), 0, 100, 10, needle | GSS_FROM_LEFT_TOP | GSS_TICKS);
         host->Add(scale, 1);
         for (long v : {30L, 70L, 0L}) {
