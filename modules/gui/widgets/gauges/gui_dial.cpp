@@ -39,18 +39,9 @@ void GuiDial::InitDial()
 
 // ---- value changes -------------------------------------------------------------------
 
-void GuiDial::SetValue(long value, int redraw)
-{
-    if (!ClampedSet(value, miValue, miMin, miMax, miValue)) return;
-    if (IsVisible() && redraw) CalcClipAndDraw();
-}
+void GuiDial::SetValue(long value, int redraw) { SetGaugeValue(*this, value, redraw); }
 
-long GuiDial::IncrementValue(long delta, int redraw)
-{
-    if (!ClampedIncrement(delta, miValue, miMin, miMax, miValue)) return miValue;
-    if (IsVisible() && redraw) CalcClipAndDraw();
-    return miValue;
-}
+long GuiDial::IncrementValue(long delta, int redraw) { return IncrementGaugeValue(*this, delta, redraw); }
 
 // ---- geometry -----------------------------------------------------------------------------
 
@@ -189,15 +180,6 @@ int GuiDial::CalcClipAndDraw()
     const int grow = (mStyle & GDS_THICK_NEEDLE) ? 3 : (mStyle & GDS_POLYGON_NEEDLE) ? 10 : 2;
     GuiRect area = UnionOf(before, after);
     area += grow;
-    // Never past the dial's own clip: the parent's frame and siblings stay.
-    const GuiRect saved = mClip;
-    area &= saved;
-    if (area.IsEmpty() || !mpScreen) return 0;
-    mClip = area;
-    mbNeedlePlaced = 1;
-    mpScreen->Invalidate(area);
-    Draw();
-    mbNeedlePlaced = 0;
-    mClip = saved;
+    RedrawStrip(*this, mbNeedlePlaced, area);
     return 0;
 }

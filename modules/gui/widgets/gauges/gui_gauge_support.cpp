@@ -37,6 +37,19 @@ bool ClampedIncrement(long delta, int32_t current, int32_t minimum, int32_t maxi
     return true;
 }
 
+void RedrawStrip(GuiThing& gauge, int32_t& needlePlaced, GuiRect area)
+{
+    const GuiRect saved = gauge.mClip;
+    area &= saved;
+    if (area.IsEmpty() || !GuiThing::mpScreen) return;
+    gauge.mClip = area;
+    needlePlaced = 1;
+    GuiThing::mpScreen->Invalidate(area);
+    gauge.Draw();
+    needlePlaced = 0;
+    gauge.mClip = saved;
+}
+
 GuiPoint SaturatedPoint(long long x, long long y)
 {
     return GuiPoint{int16_t(std::clamp<long long>(x, INT16_MIN, INT16_MAX)),

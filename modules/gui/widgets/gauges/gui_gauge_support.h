@@ -20,6 +20,28 @@ bool ClampedSet(long value, int32_t current, int32_t minimum, int32_t maximum, i
 // clamped limit is the current value already (nothing to store or draw).
 bool ClampedIncrement(long delta, int32_t current, int32_t minimum, int32_t maximum, int32_t& out);
 
+// SetValue and IncrementValue of a dial or scale (any class with the value,
+// the limits and CalcClipAndDraw): a visible gauge asked to redraw repaints
+// the strip its needle sweeps.
+template <class Gauge>
+void SetGaugeValue(Gauge& gauge, long value, int redraw)
+{
+    if (!ClampedSet(value, gauge.miValue, gauge.miMin, gauge.miMax, gauge.miValue)) return;
+    if (gauge.IsVisible() && redraw) gauge.CalcClipAndDraw();
+}
+template <class Gauge>
+long IncrementGaugeValue(Gauge& gauge, long delta, int redraw)
+{
+    if (!ClampedIncrement(delta, gauge.miValue, gauge.miMin, gauge.miMax, gauge.miValue)) return gauge.miValue;
+    if (gauge.IsVisible() && redraw) gauge.CalcClipAndDraw();
+    return gauge.miValue;
+}
+
+// Repaints the strip a needle swept: the area cut to the gauge's own clip
+// (so the parent's frame and siblings stay), with the clip narrowed to it
+// and the placed flag raised while Draw runs.
+void RedrawStrip(GuiThing& gauge, int32_t& needlePlaced, GuiRect area);
+
 // A limit given as long, saturated to the 32 bits the gauges keep.
 inline int32_t Saturate32(long v) { return int32_t(std::clamp<long>(v, INT32_MIN, INT32_MAX)); }
 

@@ -9,6 +9,20 @@
 
 using namespace gui_gauges;
 
+namespace {
+
+// SetNumStates of a light with a per-state table: the table follows the
+// count (kept entries, zero after them), then the state logic.
+template <class Entry>
+unsigned int ResizeStates(GuiLight& light, Entry*& table, unsigned int count)
+{
+    if (count == 0 || count == light.muNumStates) return light.muNumStates;
+    if (!ResizeTable(table, table ? light.muNumStates : 0, count)) return light.muNumStates;
+    return light.GuiLight::SetNumStates(count);
+}
+
+}  // namespace
+
 // ---- state logic ---------------------------------------------------------------------------
 
 GuiLight::GuiLight(const GuiRect& rect, unsigned int numStates, unsigned int style)
@@ -77,12 +91,7 @@ GuiColorLight::GuiColorLight(int x, int y, unsigned int numStates, unsigned int 
 
 GuiColorLight::~GuiColorLight() { delete[] mpColors; }
 
-unsigned int GuiColorLight::SetNumStates(unsigned int count)
-{
-    if (count == 0 || count == muNumStates) return muNumStates;
-    if (!ResizeTable(mpColors, mpColors ? muNumStates : 0, count)) return muNumStates;
-    return GuiLight::SetNumStates(count);
-}
+unsigned int GuiColorLight::SetNumStates(unsigned int count) { return ResizeStates(*this, mpColors, count); }
 
 int GuiColorLight::SetStateColor(unsigned int state, unsigned long colour)
 {
@@ -127,12 +136,7 @@ GuiBitmapLight::GuiBitmapLight(int x, int y, unsigned int numStates) : GuiLight(
 
 GuiBitmapLight::~GuiBitmapLight() { delete[] mppBitmaps; }
 
-unsigned int GuiBitmapLight::SetNumStates(unsigned int count)
-{
-    if (count == 0 || count == muNumStates) return muNumStates;
-    if (!ResizeTable(mppBitmaps, mppBitmaps ? muNumStates : 0, count)) return muNumStates;
-    return GuiLight::SetNumStates(count);
-}
+unsigned int GuiBitmapLight::SetNumStates(unsigned int count) { return ResizeStates(*this, mppBitmaps, count); }
 
 int GuiBitmapLight::SetStateBitmap(unsigned int state, GuiBitmap* bitmap)
 {

@@ -40,18 +40,9 @@ void GuiScale::InitScale(long min, long max)
 
 // ---- value and limits ------------------------------------------------------------------
 
-void GuiScale::SetValue(long value, int redraw)
-{
-    if (!ClampedSet(value, miValue, miMin, miMax, miValue)) return;
-    if (IsVisible() && redraw) CalcClipAndDraw();
-}
+void GuiScale::SetValue(long value, int redraw) { SetGaugeValue(*this, value, redraw); }
 
-long GuiScale::IncrementValue(long delta, int redraw)
-{
-    if (!ClampedIncrement(delta, miValue, miMin, miMax, miValue)) return miValue;
-    if (IsVisible() && redraw) CalcClipAndDraw();
-    return miValue;
-}
+long GuiScale::IncrementValue(long delta, int redraw) { return IncrementGaugeValue(*this, delta, redraw); }
 
 void GuiScale::SetMinValue(long value, int redraw)
 {
@@ -188,16 +179,6 @@ int GuiScale::CalcClipAndDraw()
     CalcNeedleRect(p, after);
     mNeedlePoint = p;
 
-    // Never past the scale's own clip: the parent's frame and siblings stay.
-    const GuiRect saved = mClip;
-    GuiRect area = UnionOf(before, after);
-    area &= saved;
-    if (area.IsEmpty() || !mpScreen) return 0;
-    mClip = area;
-    mbNeedlePlaced = 1;
-    mpScreen->Invalidate(area);
-    Draw();
-    mClip = saved;
-    mbNeedlePlaced = 0;
+    RedrawStrip(*this, mbNeedlePlaced, UnionOf(before, after));
     return 0;
 }
