@@ -28,3 +28,46 @@ public:
 private:
     uint32_t mWords[8] = {1, 0, 0, 0, 0, 0, 0, 0};
 };
+
+// Lists of lines linked through mpNext, each with its id in mId: shared by
+// the multi-line chart and the strip chart.
+template <class Line>
+Line* FindChartLine(Line* first, unsigned id)
+{
+    for (Line* l = first; l; l = l->mpNext)
+        if (l->mId == id) return l;
+    return nullptr;
+}
+
+template <class Line>
+void AppendChartLine(Line** first, Line* line)
+{
+    while (*first) first = &(*first)->mpNext;
+    *first = line;
+}
+
+// Unlinks and deletes the line of that id and frees its id: 1, or 0 for
+// id 0 and an id without a line.
+template <class Line>
+int DeleteChartLine(Line** first, GuiChartIdMap& ids, unsigned id)
+{
+    if (id == 0) return 0;
+    for (Line** at = first; *at; at = &(*at)->mpNext) {
+        if ((*at)->mId != id) continue;
+        Line* line = *at;
+        *at = line->mpNext;
+        delete line;
+        ids.Release(id);
+        return 1;
+    }
+    return 0;
+}
+
+template <class Line>
+void DeleteChartLines(Line** first)
+{
+    while (Line* l = *first) {
+        *first = l->mpNext;
+        delete l;
+    }
+}

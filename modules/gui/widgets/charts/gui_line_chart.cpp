@@ -69,10 +69,7 @@ GuiMultiLineChart::GuiMultiLineChart(const GuiRect& rect, long minX, long maxX, 
 
 GuiMultiLineChart::~GuiMultiLineChart()
 {
-    while (GuiChartLine* line = mpFirstLine) {
-        mpFirstLine = line->mpNext;
-        delete line;
-    }
+    DeleteChartLines(&mpFirstLine);
 }
 
 int GuiMultiLineChart::Message(const GuiMessage& msg)
@@ -131,31 +128,18 @@ unsigned char GuiMultiLineChart::AddLine(unsigned long colour)
         mIds.Release(id);
         return 0;
     }
-    GuiChartLine** at = &mpFirstLine;
-    while (*at) at = &(*at)->mpNext;
-    *at = line;
+    AppendChartLine(&mpFirstLine, line);
     return uint8_t(id);
 }
 
 int GuiMultiLineChart::RemoveLine(unsigned char id)
 {
-    if (id == 0) return 0;
-    for (GuiChartLine** at = &mpFirstLine; *at; at = &(*at)->mpNext) {
-        if ((*at)->mId != id) continue;
-        GuiChartLine* line = *at;
-        *at = line->mpNext;
-        delete line;
-        mIds.Release(id);
-        return 1;
-    }
-    return 0;
+    return DeleteChartLine(&mpFirstLine, mIds, id);
 }
 
 GuiChartLine* GuiMultiLineChart::GetLineFromID(unsigned char id)
 {
-    for (GuiChartLine* l = mpFirstLine; l; l = l->mpNext)
-        if (l->mId == id) return l;
-    return nullptr;
+    return FindChartLine(mpFirstLine, id);
 }
 
 GuiChartPoint* GuiMultiLineChart::AddPoint(unsigned char id, long x, long y, int redraw)

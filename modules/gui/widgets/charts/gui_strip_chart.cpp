@@ -60,10 +60,7 @@ GuiStripChart::GuiStripChart(const GuiRect& rect, unsigned int samples, long min
 
 GuiStripChart::~GuiStripChart()
 {
-    while (GuiStripChartLine* line = mpFirstLine) {
-        mpFirstLine = line->mpNext;
-        delete line;
-    }
+    DeleteChartLines(&mpFirstLine);
 }
 
 int GuiStripChart::LineCount() const
@@ -82,31 +79,18 @@ unsigned char GuiStripChart::AddLine(unsigned long lineColour, unsigned long age
         mIds.Release(id);
         return 0;
     }
-    GuiStripChartLine** at = &mpFirstLine;
-    while (*at) at = &(*at)->mpNext;
-    *at = line;
+    AppendChartLine(&mpFirstLine, line);
     return uint8_t(id);
 }
 
 int GuiStripChart::RemoveLine(unsigned char id)
 {
-    if (id == 0) return 0;
-    for (GuiStripChartLine** at = &mpFirstLine; *at; at = &(*at)->mpNext) {
-        if ((*at)->mId != id) continue;
-        GuiStripChartLine* line = *at;
-        *at = line->mpNext;
-        delete line;
-        mIds.Release(id);
-        return 1;
-    }
-    return 0;
+    return DeleteChartLine(&mpFirstLine, mIds, id);
 }
 
 GuiStripChartLine* GuiStripChart::GetLineByID(unsigned char id)
 {
-    for (GuiStripChartLine* l = mpFirstLine; l; l = l->mpNext)
-        if (l->mId == id) return l;
-    return nullptr;
+    return FindChartLine(mpFirstLine, id);
 }
 
 int GuiStripChart::AddData(unsigned char id, long value, int redraw)
