@@ -66,8 +66,7 @@ int GuiChart::Message(const GuiMessage& msg)
         return 0;
     case GM_SHOW:
     case GM_PARENT_SIZED:
-        GuiThing::Message(msg);
-        if ((mChartStyle & GCS_FOLLOW_PARENT) && mpParent) RecalcSize(mpParent->mClient, 0);
+        ShowOrFollowParent(msg);
         return 0;
     case GM_VSCROLL:
     case GM_HSCROLL:
@@ -78,6 +77,21 @@ int GuiChart::Message(const GuiMessage& msg)
         GuiThing::Message(msg);
         return 0;
     }
+}
+
+bool GuiChart::ShowOrFollowParent(const GuiMessage& msg)
+{
+    GuiThing::Message(msg);
+    if (!(mChartStyle & GCS_FOLLOW_PARENT) || !mpParent) return false;
+    RecalcSize(mpParent->mClient, 0);
+    return true;
+}
+
+void GuiChart::RedrawOuter(int redraw)
+{
+    if (!redraw || !mpScreen || !IsVisible()) return;
+    mpScreen->Invalidate(mOuter);
+    Draw();
 }
 
 void GuiChart::ParentShift(int dx, int dy)

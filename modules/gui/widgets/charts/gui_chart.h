@@ -94,6 +94,12 @@ public:
     GuiRect mData;               // the data rectangle
 
 protected:
+    // Messages 8 (show) and 22 (parent sized): the default handling, then
+    // with GCS_FOLLOW_PARENT the size of the parent's client area. True when
+    // the chart followed its parent.
+    bool ShowOrFollowParent(const GuiMessage& msg);
+    // With redraw non-zero: the outer rectangle invalidated and drawn.
+    void RedrawOuter(int redraw);
     // The base line of the X ticks and labels: Y = 0 or the bottom.
     int XAxisRow();
     int LabelWidth(long value);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 
 class GuiChartIdMap {
 public:
@@ -39,11 +40,26 @@ Line* FindChartLine(Line* first, unsigned id)
     return nullptr;
 }
 
-template <class Line>
-void AppendChartLine(Line** first, Line* line)
+// Appends the line that make (id) builds under the lowest free id; the id,
+// or 0 when all are taken or memory runs out.
+template <class Line, class Make>
+unsigned char AddChartLine(Line** first, GuiChartIdMap& ids, Make&& make)
 {
+    const unsigned id = ids.Take();
+    if (id == 0) return 0;
+    Line* line = nullptr;
+    try {
+        line = make(id);
+    } catch (const std::bad_alloc&) {
+        line = nullptr;
+    }
+    if (!line) {
+        ids.Release(id);
+        return 0;
+    }
     while (*first) first = &(*first)->mpNext;
     *first = line;
+    return static_cast<unsigned char>(id);
 }
 
 // Unlinks and deletes the line of that id and frees its id: 1, or 0 for

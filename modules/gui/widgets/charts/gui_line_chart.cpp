@@ -23,12 +23,7 @@ int GuiLineChart::Message(const GuiMessage& msg)
     case GM_SIZE_CHANGE:
         RecalcLayout(1);
         return 0;
-    case GM_SHOW:
-    case GM_PARENT_SIZED:
-        GuiThing::Message(msg);
-        if ((mChartStyle & GCS_FOLLOW_PARENT) && mpParent) RecalcSize(mpParent->mClient, 0);
-        return 0;
-    default:
+    default:   // 8 and 22 as the frame: shown, or following the parent
         return GuiChart::Message(msg);
     }
 }
@@ -52,10 +47,7 @@ void GuiLineChart::Resize(GuiRect rect)
 void GuiLineChart::RecalcSize(const GuiRect& rect, int redraw)
 {
     Resize(rect);
-    if (redraw && mpScreen) {
-        mpScreen->Invalidate(mOuter);
-        Draw();
-    }
+    RedrawOuter(redraw);
 }
 
 // ---- several lines -------------------------------------------------------------------------------
@@ -81,10 +73,7 @@ int GuiMultiLineChart::Message(const GuiMessage& msg)
         return 0;
     case GM_SHOW:
     case GM_PARENT_SIZED:
-        GuiThing::Message(msg);
-        if ((mChartStyle & GCS_FOLLOW_PARENT) && mpParent)
-            RecalcSize(mpParent->mClient, 0);
-        else
+        if (!ShowOrFollowParent(msg))
             for (GuiChartLine* l = mpFirstLine; l; l = l->mpNext) l->RecalcLine();
         return 0;
     case GM_HSCROLL:
@@ -113,23 +102,12 @@ void GuiMultiLineChart::Resize(GuiRect rect)
 void GuiMultiLineChart::RecalcSize(const GuiRect& rect, int redraw)
 {
     Resize(rect);
-    if (redraw && mpScreen) {
-        mpScreen->Invalidate(mOuter);
-        Draw();
-    }
+    RedrawOuter(redraw);
 }
 
 unsigned char GuiMultiLineChart::AddLine(unsigned long colour)
 {
-    const unsigned id = mIds.Take();
-    if (id == 0) return 0;
-    auto* line = new (std::nothrow) GuiChartLine(this, uint8_t(id), colour);
-    if (!line) {
-        mIds.Release(id);
-        return 0;
-    }
-    AppendChartLine(&mpFirstLine, line);
-    return uint8_t(id);
+    return AddChartLine(&mpFirstLine, mIds, [&](unsigned id) { return new GuiChartLine(this, uint8_t(id), colour); });
 }
 
 int GuiMultiLineChart::RemoveLine(unsigned char id)

@@ -72,15 +72,9 @@ int GuiStripChart::LineCount() const
 
 unsigned char GuiStripChart::AddLine(unsigned long lineColour, unsigned long agedColour, unsigned long fillColour)
 {
-    const unsigned id = mIds.Take();
-    if (id == 0) return 0;
-    auto* line = new (std::nothrow) GuiStripChartLine(this, uint8_t(id), lineColour, agedColour, fillColour, 0);
-    if (!line) {
-        mIds.Release(id);
-        return 0;
-    }
-    AppendChartLine(&mpFirstLine, line);
-    return uint8_t(id);
+    return AddChartLine(&mpFirstLine, mIds, [&](unsigned id) {
+        return new GuiStripChartLine(this, uint8_t(id), lineColour, agedColour, fillColour, 0);
+    });
 }
 
 int GuiStripChart::RemoveLine(unsigned char id)
@@ -103,56 +97,43 @@ int GuiStripChart::AddData(unsigned char id, long value, int redraw)
 
 // ---- colours ---------------------------------------------------------------------------------------
 
-unsigned long GuiStripChart::GetLineColor(unsigned char id)
+unsigned long GuiStripChart::LineColour(unsigned char id, uint32_t GuiStripChartLine::*field)
 {
     GuiStripChartLine* l = GetLineByID(id);
-    return l ? l->mLineColor : GUI_STRIP_NO_LINE;
+    return l ? l->*field : GUI_STRIP_NO_LINE;
 }
 
-unsigned long GuiStripChart::GetLineAgedColor(unsigned char id)
+GuiStripChartLine* GuiStripChart::SetLineColour(unsigned char id, uint32_t GuiStripChartLine::*field,
+                                                unsigned long colour)
 {
     GuiStripChartLine* l = GetLineByID(id);
-    return l ? l->mAgedColor : GUI_STRIP_NO_LINE;
+    if (l) l->*field = uint32_t(colour);
+    return l;
 }
 
-unsigned long GuiStripChart::GetLineFillColor(unsigned char id)
-{
-    GuiStripChartLine* l = GetLineByID(id);
-    return l ? l->mFillColor : GUI_STRIP_NO_LINE;
-}
-
-unsigned long GuiStripChart::GetLineLeaderColor(unsigned char id)
-{
-    GuiStripChartLine* l = GetLineByID(id);
-    return l ? l->mLeaderColor : GUI_STRIP_NO_LINE;
-}
+unsigned long GuiStripChart::GetLineColor(unsigned char id) { return LineColour(id, &GuiStripChartLine::mLineColor); }
+unsigned long GuiStripChart::GetLineAgedColor(unsigned char id) { return LineColour(id, &GuiStripChartLine::mAgedColor); }
+unsigned long GuiStripChart::GetLineFillColor(unsigned char id) { return LineColour(id, &GuiStripChartLine::mFillColor); }
+unsigned long GuiStripChart::GetLineLeaderColor(unsigned char id) { return LineColour(id, &GuiStripChartLine::mLeaderColor); }
 
 GuiStripChartLine* GuiStripChart::SetLineColor(unsigned char id, unsigned long colour)
 {
-    GuiStripChartLine* l = GetLineByID(id);
-    if (l) l->mLineColor = uint32_t(colour);
-    return l;
+    return SetLineColour(id, &GuiStripChartLine::mLineColor, colour);
 }
 
 GuiStripChartLine* GuiStripChart::SetLineAgedColor(unsigned char id, unsigned long colour)
 {
-    GuiStripChartLine* l = GetLineByID(id);
-    if (l) l->mAgedColor = uint32_t(colour);
-    return l;
+    return SetLineColour(id, &GuiStripChartLine::mAgedColor, colour);
 }
 
 GuiStripChartLine* GuiStripChart::SetLineFillColor(unsigned char id, unsigned long colour)
 {
-    GuiStripChartLine* l = GetLineByID(id);
-    if (l) l->mFillColor = uint32_t(colour);
-    return l;
+    return SetLineColour(id, &GuiStripChartLine::mFillColor, colour);
 }
 
 GuiStripChartLine* GuiStripChart::SetLineLeaderColor(unsigned char id, unsigned long colour)
 {
-    GuiStripChartLine* l = GetLineByID(id);
-    if (l) l->mLeaderColor = uint32_t(colour);
-    return l;
+    return SetLineColour(id, &GuiStripChartLine::mLeaderColor, colour);
 }
 
 // ---- mapping, messages, layout ---------------------------------------------------------------------
@@ -168,12 +149,7 @@ int GuiStripChart::Message(const GuiMessage& msg)
     case GM_SIZE_CHANGE:
         RecalcLayout(1);
         return GuiChart::Message(msg);
-    case GM_SHOW:
-    case GM_PARENT_SIZED:
-        GuiThing::Message(msg);
-        if ((mChartStyle & GCS_FOLLOW_PARENT) && mpParent) RecalcSize(mpParent->mClient, 0);
-        return 0;
-    default:
+    default:   // 8 and 22 as the frame: shown, or following the parent
         return GuiChart::Message(msg);
     }
 }
@@ -187,8 +163,5 @@ void GuiStripChart::Resize(GuiRect rect)
 void GuiStripChart::RecalcSize(const GuiRect& rect, int redraw)
 {
     Resize(rect);
-    if (IsVisible() && redraw && mpScreen) {
-        mpScreen->Invalidate(mOuter);
-        Draw();
-    }
+    RedrawOuter(redraw);
 }

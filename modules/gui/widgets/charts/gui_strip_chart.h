@@ -90,6 +90,8 @@ public:
     GuiChartIdMap mIds;
 
 private:
+    unsigned long LineColour(unsigned char id, uint32_t GuiStripChartLine::*field);
+    GuiStripChartLine* SetLineColour(unsigned char id, uint32_t GuiStripChartLine::*field, unsigned long colour);
     // A segment from (x1, y1) to (x2, y2), first filled down to Y = 0 with
     // chart style 0x2000.
     void Segment(GuiPoint a, GuiPoint b, uint32_t colour, uint32_t fill);
