@@ -17,11 +17,31 @@
 #include "platform/timebase.h"
 
 namespace {
+// Time stamp of a raster's samples. On the device the sampling hardware
+// stamps each sample set at its tick; here the raster task may run late on a
+// busy host, so the stamps advance by the raster's period from tick to tick
+// instead of showing the task's lateness. A stamp never lies ahead of the
+// clock (the first on-time tick re-anchors them), and after a stall of more
+// than 100 ms they restart from the clock.
+template <int Raster>
+uint32_t sampleTime() {
+    static uint32_t next = 0;
+    static bool started = false;
+    const uint32_t now = time_getTimestamp();
+    if (!started || int32_t(now - next) < 0 || int32_t(now - next) > 1000) {
+        next = now;
+        started = true;
+    }
+    const uint32_t t = next;
+    next += uint32_t(raster2rate(Raster)) * 10;
+    return t;
+}
+
 // One raster tick of the measurement core: the producer copies this device's
 // values into the lists of the raster, then the gateway delivers them.
 template <int Raster>
 void measTick(intptr_t) {
-    meas_man_copy_raster(Raster, time_getTimestamp());
+    meas_man_copy_raster(Raster, Raster == RASTER_LAP ? time_getTimestamp() : sampleTime<Raster>());
     gw_distribute(Raster);
 }
 
