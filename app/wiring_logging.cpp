@@ -78,19 +78,7 @@ void wire_logging_init() {
 
 void wire_logging_rasters() {
     raster_addEntry(RB_1000MS, "cfg_meas_formatInfos_1s", [](intptr_t) { cfg_meas_formatInfos_1s(); }, -1);
-    raster_addEntry(RB_10MS, "meas_app_check_measconditions", [](intptr_t) { meas_app_check_measconditions(); }, -1);
-    raster_addEntry(RB_100MS, "meas_fifo_data_update_load_vars", [](intptr_t) { meas_fifo_data_update_load_vars(); },
-                    -1);
-    raster_addEntry(RB_MEAS, "meas_app_main", [](intptr_t) { meas_app_main(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_app_saveblock", [](intptr_t r) { meas_app_saveblock(unsigned(r)); }, -1);
-    raster_addEntry(RB_MEAS, "LapOutFra_checkExtLaptrgInit", [](intptr_t) { LapOutFra_checkExtLaptrgInit(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_app_timeout_close", [](intptr_t r) { meas_app_timeout_close(unsigned(r)); }, -1);
-    raster_addEntry(RB_MEAS, "MeasAppStore_checkForFlush", [](intptr_t) { MeasAppStore_checkForFlush(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_app_calc_recording_rates", [](intptr_t) { meas_app_calc_recording_rates(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_fifo_data_syslog", [](intptr_t) { meas_fifo_data_syslog(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_app_check_datatimeout", [](intptr_t) { meas_app_check_datatimeout(); }, -1);
-    raster_addEntry(RB_MEAS, "meas_app_checkFragmentTrigOnUSBEvent",
-                    [](intptr_t) { meas_app_checkFragmentTrigOnUSBEvent(); }, -1);
+    startup_step("logging raster entries", meas_app_addRasterEntries() == 1);
 }
 
 // The fast stop runs in the logging raster at its next tick; the shutdown

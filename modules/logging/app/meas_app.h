@@ -45,6 +45,9 @@ void meas_app_calc_recording_rates();          // rMeas, every second
 void meas_app_check_datatimeout();             // rMeas, every second
 void meas_app_checkFragmentTrigOnUSBEvent();   // rMeas, every second
 
+// Registers the entry points above in the raster bodies; 1 on success.
+int meas_app_addRasterEntries();
+
 // ---- calls from other modules --------------------------------------------------------
 void meas_app_laptrigger_update(uint16_t lap, uint16_t outing);
 void meas_app_clearsegmentation();

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
+#include "logging/fifo/meas_fifo.h"
 #include "logging/meas_app_drives.h"
 #include "logging/meas_app_load.h"
 #include "logging/store/meas_app_store.h"
@@ -39,6 +40,22 @@ void enterTeleSlot(MeasBlock* b) {
     // the blocks of one id follow each other
     if (!tele[id].first) tele[id] = {b, 1};
     else if (tele[id].first + tele[id].count == b) ++tele[id].count;
+}
+
+// A block about to be freed leaves every list and gives back its FIFOs (a
+// status-block controller may still wait for its closing block).
+void forgetBlock(MeasBlock* b) {
+    std::lock_guard<std::mutex> lk(meas_app_listLock());
+    const unsigned idx = b->measIdx;
+    if (b->config && b->config->raster < MEAS_RASTER_CODES) meas_list_unlink(&meas_app_measlist[b->config->raster], b);
+    meas_list_unlink(&meas_app_condlist[idx], b);
+    meas_list_unlink(&meas_app_blkcondlist[idx], b);
+    if (b->dataFifo != 0xFFFF) fifo_data_release(b->dataFifo);
+    if ((b->typeFlags & MEAS_BLK_FIFOCOND) && b->condSlot != 0xFF) fifo_condition_release(b->condSlot);
+    b->dataFifo = 0xFFFF;
+    b->condSlot = 0xFF;
+    for (ext_pidnode* n = ext_pidlist; n; n = n->next)
+        if (n->block == b) n->block = nullptr;
 }
 
 }  // namespace
@@ -212,6 +229,7 @@ int meas_app_measdestroy() {
         m.gwConnection = nullptr;
         const unsigned total = blockCountOf(m);
         if (m.config && m.config->protocol) std::memset(tele, 0, sizeof tele);
+        for (unsigned i = 0; i < total; ++i) forgetBlock(&m.blocks[i]);
         for (unsigned i = 0; i < total; ++i) {
             MeasAppStore_deinitData(&m.blocks[i]);
             buffer_release(m.blocks[i].condBuffer);

@@ -22,6 +22,7 @@ struct MeasAppState {
     std::atomic<bool> ltValid{false};      // a lap/outing pair came from another device
     uint64_t sbControllers[MEAS_COUNT] = {};
     MeasAppTeleHooks tele{};
+    bool destroyStopping = false;          // a destroy waits for its stop to drain
     uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
 };
 extern MeasAppState gApp;

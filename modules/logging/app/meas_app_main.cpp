@@ -115,8 +115,11 @@ void meas_app_main() {
     }
     if (flag(s.meas_app_destroyreq).load() && !flag(s.meas_app_stopreq).load() &&
         !flag(s.meas_app_blkstopreq).load()) {
-        meas_app_measstop(false);
-        meas_app_measdestroy();
+        // the blocks are freed only once the stop has drained them
+        if (!gApp.destroyStopping) meas_app_measstop(false);
+        // after the fast stop nothing drains any more: the lists are simply dropped
+        gApp.destroyStopping = flag(s.meas_app_blkstopreq).load() != 0 && !gApp.powerdown.load();
+        if (!gApp.destroyStopping) meas_app_measdestroy();
     }
     if (flag(s.meas_app_reinitreq).load() && meas_app_DisksReady() == 0) {
         syslogx(150, "Init new measurement");
@@ -185,6 +188,7 @@ void meas_app_resetForTest() {
     gApp.teleInitialized = 0;
     gApp.measfifoid = gApp.globalblockid = 0;
     gApp.ltValid = false;
+    gApp.destroyStopping = false;
     gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = 0;
     fifo_data_release_all();
     fifo_condition_release_all();

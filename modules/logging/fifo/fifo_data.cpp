@@ -275,14 +275,18 @@ int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
         }
         const uint32_t t = f->ts[idx];
         if (outTs) *outTs = t;
-        if (diff(now, t) < 0) {
-            if (!gResync.load(std::memory_order_relaxed))
+        // after the clock went back the records taken before are delivered
+        // at once: they would otherwise wait for the clock to catch up
+        const bool resync = gResync.load(std::memory_order_relaxed) != 0;
+        if (diff(now, t) < 0 && !resync) {
+            if (!resync)
                 SYSLOGX_FLOOD(floodLocaltime, 148,
                               "Localtime is older than datatime BLK #%d, Fifo #%d! Localtime: %d, Daten: %d, Diff: %d.",
                               f->req.blockNum, f->req.fifoNum, int(now), int(t), int(diff(t, now)));
             return MF_NOT_YET;
         }
-        if (applyDelay && diff(now, t) <= int32_t(DATADELAY()) * 10) return MF_NOT_YET;
+        if (applyDelay && !(resync && diff(now, t) < 0) && diff(now, t) <= int32_t(DATADELAY()) * 10)
+            return MF_NOT_YET;
         bool keep = true;
         if (f->req.condFifoPlus1) {
             int s = checkConditions(*f, t);
