@@ -7,6 +7,7 @@
 #include "logging/cfg_system.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
+#include "logging/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/laptrigger.h"
@@ -55,6 +56,7 @@ void startLapCounters() {
 // The logging application: its variables, the store's and the counters' calls
 // into it, and the shell command "meas".
 void startLoggingApplication() {
+    meas_app_setDriveDebounce(1, MEAS_USB_DEBOUNCE_MS);   // a USB stick settles first
     startup_step("logger FIFO variables", meas_fifo_publishSignals() == 1);
     startup_step("file store variables", meas_store_publishStats() == 1);
     MeasAppStoreHooks store{};

@@ -9,9 +9,8 @@
 #include "platform/timebase.h"
 
 namespace {
-// The USB stick settles for a few seconds after it appears; the internal
-// medium is there from boot.
-cfg_meas_devHwInfo_t gHwInfo[2] = {{0, {}, 0, 0}, {3000, {}, 0, 0}};
+// Without a debounce time until the start-up sets one.
+cfg_meas_devHwInfo_t gHwInfo[2] = {};
 const bool gBound = [] {
     cfg_meas_devHwInfo = gHwInfo;
     return true;

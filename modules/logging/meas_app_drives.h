@@ -27,4 +27,6 @@ int meas_app_DisksReady();
 // otherwise; *len gets its length.
 void* meas_app_get_QOVConfiguration(unsigned measIdx, uint32_t* len);
 // Sets the debounce time of a medium (start-up, tests); forgets its history.
+// The device waits MEAS_USB_DEBOUNCE_MS for a USB stick to settle.
+constexpr uint32_t MEAS_USB_DEBOUNCE_MS = 3000;
 void meas_app_setDriveDebounce(unsigned hwIdx, uint32_t ms);

@@ -32,7 +32,7 @@ TEST_F(MeasDrives, DebounceRestartsWhenTheDriveComesBack) {
     EXPECT_EQ(meas_app_driveAvDebounce("meas:"), 0);
     EXPECT_EQ(meas_app_driveAvDebounce("nodrive:"), -1);
     EXPECT_EQ(meas_app_driveAvDebounce(nullptr), -1);
-    meas_app_setDriveDebounce(1, 3000);
+    meas_app_setDriveDebounce(1, 0);
 }
 
 TEST_F(MeasDrives, ReadinessOfEveryMeasurementsDrives) {
