@@ -123,8 +123,8 @@ void meas_app_blockstop(MeasBlock* b) {
         semGive(m.dataLock);
     }
     if (MEAS_APP_DEBUG() == 1) meas_app_logBlock(159, "<meas_app_blockstop> blockstop", b);
+    if (!inRasterList) return;   // only data and status-block blocks write files
     meas_app_close_file(b, 1);
-    if (!inRasterList) return;
     unsigned inUse;
     {
         std::lock_guard<std::mutex> lk(meas_app_listLock());
