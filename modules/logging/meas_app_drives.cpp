@@ -1,6 +1,7 @@
 #include "logging/meas_app_drives.h"
 
 #include <cstdlib>
+#include <mutex>
 
 #include "logging/cfg_meas.h"
 #include "platform/files.h"
@@ -18,6 +19,10 @@ const bool gBound = [] {
 
 constexpr uint32_t kStatusDrivesReady = 0x8000;
 
+// The logging raster, the file writers and the file-count task ask at the
+// same time; each call reads and updates the drive's history.
+std::mutex gDebounceMx;
+
 int drivePathReady(const char* path) {
     if (!path || !*path) return 0;
     char drive[CFG_MEAS_STRLEN + 1] = {};
@@ -33,6 +38,7 @@ int drivePathReady(const char* path) {
 void meas_app_setDriveDebounce(unsigned hwIdx, uint32_t ms) {
     (void)gBound;
     if (hwIdx >= 2) return;
+    std::lock_guard<std::mutex> lk(gDebounceMx);
     gHwInfo[hwIdx] = {ms, {}, 0, gHwInfo[hwIdx].copyInhibit};
 }
 
@@ -46,6 +52,7 @@ int meas_app_driveAvDebounce(const char* drive) {
     int hw = drive ? cfg_meas_getHwIdxFromDrvName(drive) : -1;
     if (hw < 0) return -1;
     bool available = meas_app_driveAvailableService(drive) == 0;
+    std::lock_guard<std::mutex> lk(gDebounceMx);
     cfg_meas_devHwInfo_t& info = gHwInfo[hw];
     int result = -1;
     if (info.debounceMs == 0) {
