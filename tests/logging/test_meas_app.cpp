@@ -198,3 +198,26 @@ TEST(MeasAppNames, ErrorNamesAndRates) {
     EXPECT_EQ(signalPage()->meas_rate_m01, 585u);
     EXPECT_EQ(st.meas_data_size_m01_uncompressed, 0u);
 }
+
+TEST_F(MeasAppTest, LapTriggerSplitsTheFileWithoutLosingRecords) {
+    writeConfig(0, "R1ms");
+    start();
+    run(400);
+    char cmd[] = "lof_laptrig";
+    char* argv[] = {cmd};
+    EXPECT_EQ(lof_laptrig(1, argv), 0);
+    const uint32_t lapTs = LapOutFra_getTimeStamp();
+    run(400);
+    stopAndFlush();
+    std::vector<std::string> names;
+    auto recs = records("meas", &names);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].substr(0, 5), "A0101");   // outing 1, lap 1
+    EXPECT_EQ(names[1].substr(0, 5), "A0102");   // outing 1, lap 2
+    expectContinuous(recs, valueAt, 1);          // the two files join without a gap
+    // records on both sides of the lap
+    size_t firstCount = 0;
+    for (const auto& r : recs) firstCount += r.ts < lapTs;
+    EXPECT_GT(firstCount, 300u);
+    EXPECT_GT(recs.size() - firstCount, 300u);
+}
