@@ -2,6 +2,7 @@
 #include "wiring.h"
 
 #include "awm/awm.h"
+#include "host/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
@@ -19,17 +20,19 @@
 namespace {
 // Time stamp of a raster's samples. On the device the sampling hardware
 // stamps each sample set at its tick; here the raster task may run late on a
-// busy host, so the stamps advance by the raster's period from tick to tick
-// instead of showing the task's lateness. A stamp never lies ahead of the
-// clock (the first on-time tick re-anchors them), and after a stall of more
-// than 100 ms they restart from the clock.
+// busy host, so the stamps advance by the raster's period from the tick at
+// which they started (the base tick's exact 1 ms grid) instead of showing the
+// task's lateness. After a stall of more than 100 ms they start again from
+// the latest tick.
 template <int Raster>
 uint32_t sampleTime() {
     static uint32_t next = 0;
     static bool started = false;
     const uint32_t now = time_getTimestamp();
-    if (!started || int32_t(now - next) < 0 || int32_t(now - next) > 1000) {
-        next = now;
+    const int32_t late = int32_t(now - next);
+    if (!started || late > 1000 || late < 0) {
+        next = host::baseTickStamp();
+        if (int32_t(now - next) > 1000 || int32_t(now - next) < 0) next = now;   // no tick running (tests)
         started = true;
     }
     const uint32_t t = next;
