@@ -10,48 +10,21 @@ next run logs into a new file.
 Usage: device_logging_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
-import shutil
-import signal
-import socket
 import subprocess
 import sys
-import tempfile
 import time
 
-
-def wait_for(cond, what, limit=30.0):
-    end = time.time() + limit
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def shell(folder, line):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(os.path.join(folder, "shell.sock"))
-    s.sendall((line + "\n").encode())
-    out = b""
-    s.settimeout(10)
-    while b"value = " not in out:
-        chunk = s.recv(65536)
-        if not chunk:
-            break
-        out += chunk
-    s.close()
-    return out.decode(errors="replace")
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
 
 
 def start(binary, folder):
     sock = os.path.join(folder, "shell.sock")
     if os.path.exists(sock):
         os.remove(sock)   # left by a killed run
-    proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for(lambda: os.path.exists(sock), "shell.sock")
-    wait_for(lambda: "meas_app_running           = 1" in shell(folder, "meas"), "logging to run")
-    return proc
+    dev = Device(binary, folder).wait_ready()
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+    return dev
 
 
 def files(folder, drive):
@@ -77,17 +50,16 @@ def check_spacing(recs, spacing, what):
 
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
-    folder = tempfile.mkdtemp(prefix="tav9-logging-")
-    proc = None
+    folder = make_folder(sample, "tav9-logging-")
+    dev = None
     try:
-        shutil.copytree(sample, folder, dirs_exist_ok=True)
         # an orderly run with a lap in the middle
-        proc = start(binary, folder)
+        dev = start(binary, folder)
         time.sleep(1.5)
-        assert "value = 0" in shell(folder, "lof_laptrig")
+        assert "value = 0" in dev.shell("lof_laptrig")
         time.sleep(1.5)
-        proc.send_signal(signal.SIGINT)
-        assert proc.wait(timeout=30) == 0
+        assert dev.stop() == 0
+        dev.check_clean()
         spacing01 = {1: 10, 2: 100, 3: 1000}
         for drive, letter, spacing in (("meas", "A", spacing01), ("meas2", "B", {1: 20, 2: 500})):
             names = files(folder, drive)
@@ -103,10 +75,9 @@ def main():
 
         # killed in the middle of a measurement
         before = set(files(folder, "meas"))
-        proc = start(binary, folder)
+        dev = start(binary, folder)
         time.sleep(1.5)
-        proc.send_signal(signal.SIGKILL)
-        proc.wait(timeout=30)
+        dev.kill()
         killed = sorted(set(files(folder, "meas")) - before)
         assert len(killed) == 1, killed
         rc, recs = dump(measdump, os.path.join(folder, "meas", killed[0]))
@@ -116,19 +87,18 @@ def main():
 
         # the next run goes on in a new file
         before = set(files(folder, "meas"))
-        proc = start(binary, folder)
+        dev = start(binary, folder)
         time.sleep(1.0)
-        proc.send_signal(signal.SIGINT)
-        assert proc.wait(timeout=30) == 0
+        assert dev.stop() == 0
+        dev.check_clean()
         new = sorted(set(files(folder, "meas")) - before)
         assert len(new) == 1, new
         rc, recs = dump(measdump, os.path.join(folder, "meas", new[0]))
         assert rc == 0 and recs.get(1)
     finally:
-        if proc and proc.poll() is None:
-            proc.kill()
-            proc.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+        if dev:
+            dev.kill()
+        remove_folder(folder)
     print("device logging test passed")
 
 

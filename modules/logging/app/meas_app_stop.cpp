@@ -51,6 +51,18 @@ unsigned snapshotRasterLists(MeasBlock** out, unsigned cap) {
     return n;
 }
 
+// Stops the measurement's set-up or started blocks of a type, counting them.
+void stopBlocksOfType(meas_t& m, uint16_t type, MeasTypeCount counter) {
+    if (!(m.stateFlags & 1)) return;
+    for (unsigned i = 0; i < blockCountOf(m); ++i) {
+        MeasBlock* b = &m.blocks[i];
+        if ((b->typeFlags & type) && (lst(b) & (MEAS_LST_SETUP | MEAS_LST_STARTED))) {
+            meas_app_blockstop(b);
+            ++m.typeCounts[counter];
+        }
+    }
+}
+
 }  // namespace
 
 void meas_app_stopFinished(bool skipTele) {
@@ -146,14 +158,7 @@ void meas_app_measstop(bool keepTele) {
             std::lock_guard<std::mutex> lk(meas_app_listLock());
             m.startCount = m.replyCount = m.replyErrorCount = 0;
         }
-        if (!(m.stateFlags & 1)) continue;
-        for (unsigned i = 0; i < blockCountOf(m); ++i) {
-            MeasBlock* b = &m.blocks[i];
-            if ((b->typeFlags & MEAS_BLK_COND) && (lst(b) & (MEAS_LST_SETUP | MEAS_LST_STARTED))) {
-                meas_app_blockstop(b);
-                ++m.typeCounts[MEAS_CNT_COND_STOPPED];
-            }
-        }
+        stopBlocksOfType(m, MEAS_BLK_COND, MEAS_CNT_COND_STOPPED);
     }
 
     static MeasBlock* blocks[MEAS_RASTER_CODES * 256];
@@ -175,30 +180,14 @@ void meas_app_measstop(bool keepTele) {
         m.runFlags |= 2u;
     }
 
-    for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
-        meas_t& m = meas[idx];
-        if (!(m.stateFlags & 1)) continue;
-        for (unsigned i = 0; i < blockCountOf(m); ++i) {
-            MeasBlock* b = &m.blocks[i];
-            if ((b->typeFlags & MEAS_BLK_FIFOCOND) && (lst(b) & (MEAS_LST_SETUP | MEAS_LST_STARTED))) {
-                meas_app_blockstop(b);
-                ++m.typeCounts[MEAS_CNT_FIFOCOND_STOPPED];
-            }
-        }
-    }
+    for (meas_t& m : meas) stopBlocksOfType(m, MEAS_BLK_FIFOCOND, MEAS_CNT_FIFOCOND_STOPPED);
     flag(sp().meas_globcond_m01).store(0);
     flag(sp().meas_globcond_m03).store(0);
 
     meas_t& m2 = meas[MEAS_IDX_M02];
     if (!keepTele && (m2.stateFlags & 1)) {
         if (gApp.tele.stop) gApp.tele.stop();
-        for (unsigned i = 0; i < blockCountOf(m2); ++i) {
-            MeasBlock* b = &m2.blocks[i];
-            if ((b->typeFlags & MEAS_BLK_TELE) && (lst(b) & (MEAS_LST_SETUP | MEAS_LST_STARTED))) {
-                meas_app_blockstop(b);
-                ++m2.typeCounts[MEAS_CNT_TELE_STOPPED];
-            }
-        }
+        stopBlocksOfType(m2, MEAS_BLK_TELE, MEAS_CNT_TELE_STOPPED);
         m2.runFlags &= ~1u;
     }
 
