@@ -2,12 +2,17 @@
 #include "wiring.h"
 
 #include "host/os.h"
+#include "logging/app/meas_app.h"
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
+#include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
+#include "logging/meas_app_drives.h"
+#include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/laptrigger.h"
 #include "platform/raster.h"
+#include "platform/shell.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -48,19 +53,41 @@ void startLapCounters() {
     }
 }
 
+// The logging application: its variables, the store's and the counters' calls
+// into it, and the shell command "meas".
+void startLoggingApplication() {
+    meas_app_setDriveDebounce(1, MEAS_USB_DEBOUNCE_MS);   // a USB stick settles first
+    startup_step("logger FIFO variables", meas_fifo_publishSignals() == 1);
+    startup_step("file store variables", meas_store_publishStats() == 1);
+    MeasAppStoreHooks store{};
+    store.getFlags = meas_app_get_flags;
+    MeasAppStore_setHooks(store);
+    LapOutFraHooks lof{};
+    lof.clearSegmentation = meas_app_clearsegmentation;
+    lof.laptriggerUpdate = meas_app_laptrigger_update;
+    LapOutFra_setHooks(lof);
+    startup_step("logging application", meas_app_ini() == 1);
+    startup_step("shell command meas", msd_shellAddCommand("meas", measCommandFunc) != 0);
+}
+
 }  // namespace
 
 void wire_logging_init() {
-    cfg_meas_applyTargetPartition(calActive().LOGGING2_TARGET_PARTITION);
     cfg_system_ini();
     startLapCounters();
+    startLoggingApplication();
 }
 
 void wire_logging_rasters() {
     raster_addEntry(RB_1000MS, "cfg_meas_formatInfos_1s", [](intptr_t) { cfg_meas_formatInfos_1s(); }, -1);
-    raster_addEntry(RB_MEAS, "LapOutFra_checkExtLaptrgInit", [](intptr_t) { LapOutFra_checkExtLaptrgInit(); }, -1);
+    startup_step("logging raster entries", meas_app_addRasterEntries() == 1);
 }
 
-void wire_logging_shutdown() { cfg_meas_formatInfos_stop(); }
+// The fast stop runs in the logging raster at its next tick; the shutdown
+// then waits for the store's writers (wire_logging_flushed).
+void wire_logging_shutdown() {
+    cfg_meas_formatInfos_stop();
+    meas_app_remotefaststop();
+}
 
-bool wire_logging_flushed() { return true; }   // nothing buffered yet
+bool wire_logging_flushed() { return meas_app_flushPending() == 0; }

@@ -27,6 +27,10 @@ std::thread ticker;
 std::atomic<bool> running{false};
 std::atomic<uint64_t> ticks{0};
 std::atomic<SEM_ID> tickSem{nullptr};
+std::atomic<uint32_t> tickStamp{0};   // time stamp of the latest tick's deadline
+
+void giveTick(uint32_t stamp);
+
 
 void addNs(timespec& t, long ns) {
     t.tv_nsec += ns;
@@ -54,9 +58,11 @@ void tickLoop() {
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
         }
         if (!running) break;
-        baseTick();
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
+        // the tick's own time, however late the thread woke
+        const long lateNs = diffNs(now, next);
+        giveTick(timeStamp() - uint32_t(lateNs > 0 ? lateNs / 100000 : 0));
         if (diffNs(now, next) > kMaxLagNs) next = now;
     }
 }
@@ -64,6 +70,17 @@ void tickLoop() {
 SEM_ID openTickSem() {
     if (!tickSem) tickSem = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, SEM_Q_FIFO, OM_CREATE);
     return tickSem;
+}
+
+void giveTick(uint32_t stamp) {
+    SEM_ID s = tickSem;
+    if (!s) {
+        std::lock_guard<std::mutex> lk(ctlMx);
+        s = openTickSem();
+    }
+    tickStamp.store(stamp, std::memory_order_release);
+    ++ticks;
+    semGive(s);
 }
 
 }  // namespace
@@ -82,17 +99,10 @@ void stopBaseTick() {
     if (ticker.joinable()) ticker.join();
 }
 
-void baseTick() {
-    SEM_ID s = tickSem;
-    if (!s) {
-        std::lock_guard<std::mutex> lk(ctlMx);
-        s = openTickSem();
-    }
-    ++ticks;
-    semGive(s);
-}
+void baseTick() { giveTick(timeStamp()); }
 
 uint64_t baseTickCount() { return ticks; }
+uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
 
 namespace detail {
 void resetBaseTick() {

@@ -207,6 +207,9 @@ void applyRealtimePriority(int devicePriority);
 void stopBaseTick();
 void baseTick();                    // one tick by hand
 uint64_t baseTickCount();
+// Time stamp (0.1 ms) of the latest tick's deadline: the ticks lie on an
+// exact 1 ms grid, however late a task gets to run.
+uint32_t baseTickStamp();
 
 // ---- CAN --------------------------------------------------------------------------------------
 // A frame in the layout of Linux's struct canfd_frame (72 bytes); id bit 31

@@ -311,6 +311,7 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
             meas_app_setCondBlock(c, i, addr, valueSize, int(i));
             c.pid = uint16_t(addr >> 24);
             c.teleBlockId = 0xFFFF;
+            c.raster = 0;   // the file carries none; the logging application sets it
         }
     }
 

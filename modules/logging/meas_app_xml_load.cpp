@@ -363,7 +363,7 @@ void measAppXmlLoad::readUnchecked(const char* unchecked) {
         const XmlTok_t& t = scan_->getTok();
         if (t.kind == XML_TOK_EOF) break;
         if (!inSection) {
-            if (is(t, XML_TOK_START, "UncheckedContent")) {
+            if (t.kind == XML_TOK_START) {   // any plain start tag opens the section
                 inSection = true;
             } else if (is(t, XML_TOK_START_ATTR, "UncheckedContent")) {
                 int k;

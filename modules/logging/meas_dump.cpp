@@ -141,6 +141,14 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
     bool ok = meas_file_read(data.data(), data.size(), content, error);
     if (csv) measdump_csv(content, out);
     else measdump_list(content, out, ok);
+    if (!ok && content.cutAt != SIZE_MAX) {
+        // a writer stopped in the middle of an item: what came before is sound
+        if (!csv)
+            std::fprintf(out, "cut: %zu bytes from @%zu not complete (%s); %zu records before\n",
+                         data.size() - content.cutAt, content.cutAt, error.c_str(), content.records.size());
+        std::fprintf(err, "measdump: %s: file cut: %s\n", path, error.c_str());
+        return 3;
+    }
     if (!ok) {
         std::fprintf(err, "measdump: %s: broken file: %s\n", path, error.c_str());
         return 1;

@@ -4,7 +4,8 @@
 //                         time-master ids decoded), frames, records
 //   measdump --csv FILE   records as CSV: block,time,values (hex)
 // Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
-// an unreadable file.
+// an unreadable file, 3 for a file cut off by its end (a writer that stopped
+// mid-item): its complete frames are listed, the cut tail is reported.
 #pragma once
 
 #include <cstdio>

@@ -130,6 +130,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
         if (data[pos] == 0xFF) {
             if (pos + MEAS_FILE_METAHEAD_LEN > length) {
                 error = at(pos, "file ends inside a metadata head");
+                out.cutAt = start;
                 return false;
             }
             uint8_t type = data[pos + 1];
@@ -149,6 +150,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
             }
             if (len > length - pos) {
                 error = at(start, "metadata block runs past the end of the file");
+                out.cutAt = start;
                 return false;
             }
             size_t k = out.metas.size();
@@ -167,6 +169,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
         }
         if (pos + MEAS_FRAME_HEAD > length) {
             error = at(pos, "file ends inside a frame head");
+            out.cutAt = start;
             return false;
         }
         MeasFileFrameInfo f{start, data[pos], data[pos + 1], be_get16(data + pos + 2), 0, 1};
@@ -188,16 +191,25 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
             f.divider = layout ? layout->divider : 1;
             f.records = f.samples / f.divider;
             size = size_t(f.records) * L;
-            if (f.records == 0 || f.samples % f.divider != 0 || size > length - pos) {
-                error = at(start, "plain frame does not fit its sample count or the file");
+            if (f.records == 0 || f.samples % f.divider != 0) {
+                error = at(start, "plain frame does not fit its sample count");
+                return false;
+            }
+            if (size > length - pos) {
+                error = at(start, "file ends inside a plain frame");
+                out.cutAt = start;
                 return false;
             }
             bytes = data + pos;
             pos += size;
         } else {
-            if (f.packedLength > length - pos ||
-                !meas_file_unpackBits(data + pos, f.packedLength, work.data(), work.size(), &size)) {
-                error = at(start, "packed frame is broken or runs past the end of the file");
+            if (f.packedLength > length - pos) {
+                error = at(start, "file ends inside a packed frame");
+                out.cutAt = start;
+                return false;
+            }
+            if (!meas_file_unpackBits(data + pos, f.packedLength, work.data(), work.size(), &size)) {
+                error = at(start, "packed frame is broken");
                 return false;
             }
             pos += f.packedLength;

@@ -62,6 +62,9 @@ struct MeasFileContent {
     std::vector<MeasFileFrameInfo> frames;
     std::vector<MeasFileRecord> records;
     std::vector<MeasFileItem> items;
+    // Offset of an item the file's end cut off (a writer stopped while
+    // writing it); SIZE_MAX when the file is not cut.
+    size_t cutAt = SIZE_MAX;
 };
 
 // Parses a whole file. false on the first fault, with a text naming it and

@@ -116,3 +116,15 @@ struct TeleSlot {
 };
 constexpr unsigned TELE_SLOTS = 8;
 extern TeleSlot tele[TELE_SLOTS];
+
+// ---- block lists ----------------------------------------------------------------------
+// Started DATA and sb blocks per logger raster code; COND and FIFOCOND blocks
+// per measurement; the started blocks by PID. New blocks go to the head.
+extern MeasBlock* meas_app_measlist[MEAS_RASTER_CODES];
+extern MeasBlock* meas_app_condlist[MEAS_COUNT];
+extern MeasBlock* meas_app_blkcondlist[MEAS_COUNT];
+extern ext_pidnode* ext_pidlist;
+
+void meas_list_push(MeasBlock** head, MeasBlock* b);
+// Takes the block out of the list it is in (nothing when it is in none).
+void meas_list_unlink(MeasBlock** head, MeasBlock* b);

@@ -108,7 +108,8 @@ TEST_F(MeasAppLoad, DatLoadsTheSameModelAsItsXmlTwin) {
     EXPECT_EQ(dc.recordSize, xc.recordSize);
     EXPECT_EQ(dc.pid, xc.pid);
     EXPECT_EQ(dc.startMask, xc.startMask);
-    EXPECT_EQ(dc.raster, xc.raster);
+    EXPECT_EQ(dc.raster, 0u);                  // the binary record carries no raster
+    EXPECT_EQ(xc.raster, MEAS_RASTER_10MS);    // the XML reader gives conditions 10 ms
     EXPECT_STREQ(dc.name, "CondBlk #0");       // the binary form counts from 0
     EXPECT_EQ(dat->pretriggerTime, 0.0f);
 }

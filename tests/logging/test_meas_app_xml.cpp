@@ -247,3 +247,18 @@ TEST_F(MeasAppXml, SampleConfigurationsUseCatalogueChannels) {
     EXPECT_EQ(m01->conditions[0].measList[1], int32_t(catalogue_addr("stim_active")));
     EXPECT_EQ(m01->blocks[2].raster, MEAS_RASTER_100MS);
 }
+
+TEST_F(MeasAppXml, UncheckedSectionOpensWithAnyPlainStartTag) {
+    std::string xml = acq(block("num_seqs=\"1\"", seq(4, 4, 1, 0, adr(1, 0))));
+    for (const char* unchecked : {"<Project><TarneloProjectFileName name=\"plain.tpf\"/></Project>",
+                                  "<UncheckedContent v=\"1\"><TarneloProjectFileName name=\"plain.tpf\"/>"
+                                  "</UncheckedContent>"}) {
+        CfgPtr c{meas_app_xml_load(0, xml.c_str(), unchecked)};
+        ASSERT_NE(c.p, nullptr) << unchecked;
+        EXPECT_STREQ(c->projectFileName, "plain.tpf") << unchecked;
+    }
+    // a start tag with attributes of another name does not open it
+    CfgPtr c{meas_app_xml_load(0, xml.c_str(), "<Other a=\"1\"><TarneloProjectFileName name=\"x\"/></Other>")};
+    ASSERT_NE(c.p, nullptr);
+    EXPECT_STREQ(c->projectFileName, "");
+}

@@ -1,0 +1,93 @@
+// The logging application: takes the three measurements from configuration
+// to running and back, receives their values in the gateway callbacks, puts
+// them into the logger FIFOs and, in the logging raster "rMeas", drains the
+// FIFOs raster by raster into the measurement file store.
+//
+// Request flags (signal page, 1 = requested) are set by other tasks and
+// served in meas_app_main; everything that touches files runs in "rMeas".
+#pragma once
+
+#include <cstdint>
+
+#include "logging/meas_runtime.h"
+
+// Bits of meas_app_get_flags.
+enum : uint32_t {
+    MEAS_FLAG_STOPREQ = 1u << 0,
+    MEAS_FLAG_REINITREQ = 1u << 1,
+    MEAS_FLAG_DESTROYREQ = 1u << 2,
+    MEAS_FLAG_STARTREQ = 1u << 3,
+    MEAS_FLAG_BLKSTOPREQ = 1u << 4,
+    MEAS_FLAG_FASTSTOPREQ = 1u << 5,
+    MEAS_FLAG_HSTINITREQ = 1u << 6,
+    MEAS_FLAG_RUNNING = 1u << 7,
+    MEAS_FLAG_REMOTESTART_LOCK = 1u << 8,
+    MEAS_FLAG_REMOTESTOP_ACTIVE = 1u << 9,
+    MEAS_FLAG_REMOTEREAD = 1u << 10,
+};
+
+// Measurement status word bits of the logging application.
+enum : uint32_t {
+    MEAS_STATUS_NOT_WAITING = 0x10000,
+    MEAS_STATUS_DATA_OK = 0x20000,
+    MEAS_STATUS_ALL_REPLIED = 0x40000,
+    MEAS_STATUS_LISTS_STARTED = 0x400000,
+    MEAS_STATUS_NO_ECU = 0x800000,
+};
+
+// ---- start-up and rasters ---------------------------------------------------------------
+int meas_app_ini();
+void meas_app_main();                          // rMeas, every tick
+void meas_app_saveblock(unsigned raster);      // rMeas, by the tick pattern
+void meas_app_timeout_close(unsigned raster);  // rMeas, 100 ms, rasters 11 and 12
+void meas_app_check_measconditions();          // 10 ms raster
+void meas_app_calc_recording_rates();          // rMeas, every second
+void meas_app_check_datatimeout();             // rMeas, every second
+void meas_app_checkFragmentTrigOnUSBEvent();   // rMeas, every second
+
+// Registers the entry points above in the raster bodies; 1 on success.
+int meas_app_addRasterEntries();
+
+// ---- calls from other modules --------------------------------------------------------
+void meas_app_laptrigger_update(uint16_t lap, uint16_t outing);
+void meas_app_clearsegmentation();
+int meas_app_startreq_condition();
+uint32_t meas_app_get_flags();
+void meas_app_setForcedFrag(unsigned measIdx);
+int meas_app_getMeasStopped(unsigned measIdx);
+int meas_app_get_meas_state_sb();
+void meas_app_saveblock_lap();
+uint32_t meas_app_get_sbblkcnt(unsigned measIdx);
+uint32_t meas_app_get_lrblkcnt(unsigned measIdx);
+// 1 while the logger still holds data that is not on the drives.
+int meas_app_flushPending();
+
+// Telemetry of m02: the telemetry module registers its start and stop.
+struct MeasAppTeleHooks {
+    int (*start)(meas_t* m);
+    void (*stop)();
+};
+void meas_app_setTeleHooks(const MeasAppTeleHooks& hooks);
+
+// ---- request front ends (shell, shutdown) ---------------------------------------------
+void meas_app_remotestart();
+void meas_app_remotestop();
+void meas_app_remoteinit();
+void meas_app_remotedestroy();
+void meas_app_remotefaststop();
+
+// ---- shell ------------------------------------------------------------------------------
+void meas_app_print_measstate();
+void meas_app_print_errorPIDS();
+// "meas" prints the state and the devices in error; "meas start|stop|init|destroy"
+// sets the request.
+int measCommandFunc(int argc, char** argv);
+
+// ---- names ---------------------------------------------------------------------------
+// Name of a gateway error; "Unknown #%d" for codes without one, written into
+// buf (24 characters), so that tasks never share a buffer.
+const char* conv_gwerrors2ascii(unsigned err, char* buf);
+const char* meas_app_typeName(const MeasBlock* b);
+
+// Tests: back to the state before meas_app_ini (measurements must be destroyed).
+void meas_app_resetForTest();

@@ -1,0 +1,88 @@
+// Module state and helpers shared by the files of the logging application.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "logging/app/meas_app.h"
+#include "measurement/signalpage.h"
+
+struct MeasAppState {
+    std::atomic<uint32_t> stopstart{0};    // 0 idle, 3 restart wanted, 4 restart stopping
+    std::atomic<uint8_t> restartReq{0};
+    std::atomic<uint8_t> powerdown{0};
+    uint8_t timestampValid = 0;
+    uint32_t lastTs = 0;
+    std::atomic<uint8_t> datatimeout{0};
+    uint8_t teleInitialized = 0;
+    uint16_t measfifoid = 0;
+    uint16_t globalblockid = 0;
+    std::atomic<uint16_t> ltLap{0}, ltOut{0};
+    std::atomic<bool> ltValid{false};      // a lap/outing pair came from another device
+    uint64_t sbControllers[MEAS_COUNT] = {};
+    MeasAppTeleHooks tele{};
+    bool destroyStopping = false;          // a destroy waits for its stop to drain
+    uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
+};
+extern MeasAppState gApp;
+
+// The raster lists are shared by all measurements and touched by the gateway
+// callbacks and "rMeas": one lock for all of them, held only briefly and
+// never while calling into the gateway's list end.
+std::mutex& meas_app_listLock();
+
+// Request flags live in the signal page; other tasks write them bytewise.
+inline std::atomic_ref<uint8_t> flag(uint8_t& f) { return std::atomic_ref<uint8_t>(f); }
+inline SignalPage& sp() { return *signalPage(); }
+
+// List flags are read by the callbacks while "rMeas" changes them.
+inline uint16_t lst(const MeasBlock* b) {
+    return std::atomic_ref<const uint16_t>(b->listFlags).load(std::memory_order_acquire);
+}
+inline void lstSet(MeasBlock* b, uint16_t bits) {
+    std::atomic_ref<uint16_t>(b->listFlags).fetch_or(bits, std::memory_order_acq_rel);
+}
+inline void lstClr(MeasBlock* b, uint16_t bits) {
+    std::atomic_ref<uint16_t>(b->listFlags).fetch_and(uint16_t(~bits), std::memory_order_acq_rel);
+}
+inline void lstStore(MeasBlock* b, uint16_t v) {
+    std::atomic_ref<uint16_t>(b->listFlags).store(v, std::memory_order_release);
+}
+
+inline unsigned blockCountOf(const meas_t& m) {
+    return m.config ? unsigned(m.config->numBlocks) + m.config->numConditions : 0;
+}
+inline bool isSbLap(const MeasBlock* b) { return (b->typeFlags & MEAS_BLK_SB) && b->config->raster == MEAS_RASTER_SBLAP; }
+
+// ---- block helpers ---------------------------------------------------------------------
+int meas_app_blockinit(MeasBlock* b);
+void meas_app_blockstart(MeasBlock* b);
+void meas_app_blockstop(MeasBlock* b);
+int meas_app_set_blockspeed(MeasBlock* b, unsigned speed);
+void meas_app_init_blockspeed();
+void* buffer_request(uint32_t size);
+void buffer_release(void* p);
+void meas_app_add2pidlist(MeasBlock* b, uint16_t pid);
+void meas_app_free_pidlist(bool keepTele);
+
+// ---- measurement lifecycle -------------------------------------------------------------
+void meas_app_measinit();
+int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size);
+void meas_app_measstart();
+void meas_app_measstop(bool keepTele);
+void meas_app_fastmeasstop();
+int meas_app_measdestroy();
+// All raster lists empty: the end of a stop.
+void meas_app_stopFinished(bool keepTele);
+
+// Gateway callbacks.
+int meas_app_gw_cbStart(unsigned long error, void* word, void* user);
+int meas_app_gw_cbData(unsigned long error, void* data, void* user);
+int meas_app_gw_cbTout(unsigned long state, void* pid, void* user);
+
+// Saves everything the raster's FIFOs hold, the lap-trigger delay ignored
+// (fast stop).
+void meas_app_drainRaster(unsigned raster);
+
+void meas_app_logBlock(int level, const char* prefix, const MeasBlock* b);

@@ -1,0 +1,196 @@
+// Start-up of the logging application and its step in every tick of the
+// logging raster: time checks, the restart sequence, the request flags and
+// the published counters.
+#include "logging/app/meas_app_internal.h"
+#include "logging/cfg_meas.h"
+#include "logging/cfg_system.h"
+#include "logging/fifo/meas_cnt.h"
+#include "logging/fifo/meas_fifo.h"
+#include "logging/lapoutfra.h"
+#include "logging/meas_app_drives.h"
+#include "logging/store/meas_app_store.h"
+#include "measurement/calparams.h"
+#include "platform/io.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+
+// The network stream of the measurements: nothing to set up on this device.
+int meas_app_hstinit() { return 1; }
+
+void restartSequence() {
+    uint32_t st = gApp.stopstart.load();
+    if (st == 0 && gApp.restartReq.exchange(0)) {
+        gApp.stopstart.store(3);
+        st = 3;
+    }
+    if ((st != 3 && st != 4) || (meas_app_get_flags() & 0x7F)) return;
+    // lap and outing to go on with: those another device sent, else the current ones
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    const uint16_t lap = gApp.ltValid ? gApp.ltLap.load() : s.lap;
+    const uint16_t out = gApp.ltValid ? gApp.ltOut.load() : s.outing;
+    if (st == 3) {
+        if (!(meas_app_get_flags() & MEAS_FLAG_REMOTESTOP_ACTIVE)) {
+            flag(sp().meas_app_stopreq).store(1);
+            gApp.stopstart.store(4);
+        } else {
+            gApp.stopstart.store(0);
+            LapOutFra_initLapOutCnt(lap, out);
+        }
+    } else {
+        LapOutFra_initLapOutCnt(lap, out);
+        gApp.ltValid = false;
+        fifo_data_time_resync(0);
+        flag(sp().meas_app_startreq).store(1);
+        gApp.stopstart.store(0);
+    }
+}
+
+void publish() {
+    SignalPage& s = sp();
+    s.meas_cnt_ecu = meas[MEAS_IDX_M01].savedRecords;
+    s.meas_cnt_fde = meas[MEAS_IDX_M03].savedRecords;
+    std::lock_guard<std::mutex> lk(meas_app_listLock());
+    s.meas_cnt_m01request = uint8_t(meas[0].startCount);
+    s.meas_cnt_m01reply = uint8_t(meas[0].replyCount);
+    s.meas_cnt_m02request = uint8_t(meas[1].startCount);
+    s.meas_cnt_m02reply = uint8_t(meas[1].replyCount);
+    s.meas_cnt_m03request = uint8_t(meas[2].startCount);
+    s.meas_cnt_m03reply = uint8_t(meas[2].replyCount);
+}
+
+void meas_app_checksegmentation() {
+    int r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M01].store);
+    if (!r) r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M03].store);
+    if (!r) return;
+    meas_app_setForcedFrag(MEAS_IDX_M01);
+    meas_app_setForcedFrag(MEAS_IDX_M03);
+    meas_app_clearsegmentation();
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+    if (r == 1) syslogx(158, "meas_app: Fragmentation because of size (%d kbytes)", FILEFRAGMENTATION_SIZE() * 1024);
+    else if (r == 2) syslogx(158, "meas_app: Fragmentation because of time (%d s)", int(FILEFRAGMENTATION_TIME()));
+}
+
+}  // namespace
+
+int meas_app_ini() {
+    cfg_meas_applyTargetPartition(calActive().LOGGING2_TARGET_PARTITION);
+    MeasAppStore_init();
+    SignalPage& s = sp();
+    for (uint8_t* f : {&s.meas_app_startreq, &s.meas_app_stopreq, &s.meas_app_faststopreq, &s.meas_app_blkstopreq,
+                       &s.meas_app_reinitreq, &s.meas_app_destroyreq, &s.meas_app_hstinitreq, &s.meas_app_running,
+                       &s.meas_app_remoteread})
+        flag(*f).store(0);
+    gApp.powerdown.store(0);
+    gApp.stopstart.store(0);
+    flag(s.meas_app_reinitreq).store(cfg_system.loggingActive);
+    if (cfg_system.ecuClass == 0) meas_led_set_status(MEAS_STATUS_NO_ECU);
+    meas_fifo_data_init_load_vars();
+    return 1;   // no remote control on this device
+}
+
+void meas_app_main() {
+    SignalPage& s = sp();
+    const uint32_t t = time_getTimestamp();
+    fifo_data_set_curr_ts(t);
+    fifo_cond_set_curr_ts(t);
+    if (gApp.timestampValid && t < gApp.lastTs) {
+        gApp.restartReq.store(1);
+        fifo_data_time_resync(1);
+        syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
+    }
+    gApp.timestampValid = time_getSyncState() > 2 ? 1 : 0;
+    if (gApp.timestampValid) gApp.lastTs = t;
+
+    restartSequence();
+
+    if (flag(s.meas_app_stopreq).load()) {
+        syslogx(150, "Stopping measurement");
+        meas_app_measstop(true);
+        syslogx(150, "Measurement stopped, meas_app_get_flags %03X", unsigned(meas_app_get_flags()));
+        flag(s.meas_app_stopreq).store(0);
+        flag(s.meas_app_running).store(0);
+    }
+    if (flag(s.meas_app_destroyreq).load() && !flag(s.meas_app_stopreq).load() &&
+        !flag(s.meas_app_blkstopreq).load()) {
+        // the blocks are freed only once the stop has drained them
+        if (!gApp.destroyStopping) meas_app_measstop(false);
+        // after the fast stop nothing drains any more: the lists are simply dropped
+        gApp.destroyStopping = flag(s.meas_app_blkstopreq).load() != 0 && !gApp.powerdown.load();
+        if (!gApp.destroyStopping) meas_app_measdestroy();
+    }
+    if (flag(s.meas_app_reinitreq).load() && meas_app_DisksReady() == 0) {
+        syslogx(150, "Init new measurement");
+        meas_app_measinit();
+        syslogx(150, "New measurement initialized");
+        flag(s.meas_app_reinitreq).store(0);
+        flag(s.meas_app_hstinitreq).store(1);
+    }
+    if (flag(s.meas_app_hstinitreq).load() && meas_app_hstinit()) {
+        flag(s.meas_app_hstinitreq).store(0);
+        flag(s.meas_app_startreq).store(1);
+    }
+    if (meas_app_startreq_condition()) {
+        syslogx(150, "Start new measurement");
+        for (unsigned i = 0; i < MEAS_COUNT; ++i)
+            if (cfg_meas[i].noFile != 1) MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);
+        meas_app_clearsegmentation();
+        meas_app_measstart();
+        syslogx(150, "New measurement started");
+        flag(s.meas_app_startreq).store(0);
+        flag(s.meas_app_running).store(1);
+    }
+    publish();
+    meas_cnt_update();
+    meas_store_updateBufferStats(meas[MEAS_IDX_M01].store, meas[MEAS_IDX_M03].store);
+    meas_app_checksegmentation();
+}
+
+int meas_app_startreq_condition() {
+    return flag(sp().meas_app_startreq).load() == 1 && LapOutFra_isValid() && gApp.timestampValid ? 1 : 0;
+}
+
+void meas_app_laptrigger_update(uint16_t lap, uint16_t outing) {
+    gApp.ltLap.store(lap);
+    gApp.ltOut.store(outing);
+    gApp.ltValid = true;
+    if (cfg_system.loggingActive) {
+        gApp.stopstart.store(3);
+        if (!flag(sp().meas_app_running).load()) LapOutFra_initLapOutCnt(lap, outing);
+    } else {
+        LapOutFra_initLapOutCnt(lap, outing);
+    }
+}
+
+void meas_app_clearsegmentation() {
+    meas_app_PreTrigTriggerFragment(meas[MEAS_IDX_M01].store);
+    meas_app_PreTrigTriggerFragment(meas[MEAS_IDX_M03].store);
+}
+
+int meas_app_flushPending() {
+    if (flag(sp().meas_app_faststopreq).load()) return 1;
+    return meas_app_PreTrigIsOfflineDataFlushed() ? 0 : 1;
+}
+
+void meas_app_resetForTest() {
+    meas_app_free_pidlist(false);
+    for (auto& l : meas_app_measlist) l = nullptr;
+    for (auto& l : meas_app_condlist) l = nullptr;
+    for (auto& l : meas_app_blkcondlist) l = nullptr;
+    gApp.stopstart = 0;
+    gApp.restartReq = 0;
+    gApp.powerdown = 0;
+    gApp.timestampValid = 0;
+    gApp.lastTs = 0;
+    gApp.datatimeout = 0;
+    gApp.teleInitialized = 0;
+    gApp.measfifoid = gApp.globalblockid = 0;
+    gApp.ltValid = false;
+    gApp.destroyStopping = false;
+    gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = 0;
+    fifo_data_release_all();
+    fifo_condition_release_all();
+    fifo_data_time_resync(0);
+}

@@ -1,0 +1,102 @@
+// The shell command "meas": state of the logging application and the
+// devices whose lists did not start.
+#include <cstdio>
+#include <cstring>
+
+#include "logging/app/meas_app_internal.h"
+#include "logging/lapoutfra.h"
+
+namespace {
+
+const char* yesNo(bool v) { return v ? "TRUE" : "FALSE"; }
+
+void printMeas(const char* name, const meas_t& m) {
+    if (!(m.stateFlags & 1) || !m.config) {
+        std::printf("%s not found \n\n", name);
+        return;
+    }
+    unsigned startCnt, replyCnt, errCnt;
+    {
+        std::lock_guard<std::mutex> lk(meas_app_listLock());
+        startCnt = m.startCount;
+        replyCnt = m.replyCount;
+        errCnt = m.replyErrorCount;
+    }
+    std::printf("%-13s: loaded = %s, configured (incl. cond.) = %i, started = %s\n --> start_cnt       = %i\n"
+                " --> reply_cnt       = %i\n --> reply_errcnt    = %i\n --> condition valid = %s\n"
+                " --> blkcount        = %i\n\n",
+                name, yesNo(m.config != nullptr), int(blockCountOf(m)), yesNo(m.runFlags & 1), int(startCnt),
+                int(replyCnt), int(errCnt), yesNo(!(m.stateFlags & 2)), int(m.savedRecords));
+    unsigned total = blockCountOf(m), conds = m.config->numConditions;
+    std::printf("ENGINE blks:%i w/ cond blks:%i, CHASSIS blks :%i w/ cond blks: %i\n\n", int(m.engineBlockCount),
+                int(m.engineBlocksWithCond), int(total - m.engineBlockCount),
+                int(conds > m.engineBlocksWithCond ? conds - m.engineBlocksWithCond : 0));
+}
+
+}  // namespace
+
+void meas_app_print_measstate() {
+    SignalPage& s = sp();
+    const struct {
+        const char* name;
+        uint8_t* f;
+    } flags[] = {{"meas_app_startreq", &s.meas_app_startreq},     {"meas_app_stopreq", &s.meas_app_stopreq},
+                 {"meas_app_faststopreq", &s.meas_app_faststopreq}, {"meas_app_blkstopreq", &s.meas_app_blkstopreq},
+                 {"meas_app_reinitreq", &s.meas_app_reinitreq},   {"meas_app_destroyreq", &s.meas_app_destroyreq},
+                 {"meas_app_hstinitreq", &s.meas_app_hstinitreq}, {"meas_app_running", &s.meas_app_running}};
+    for (const auto& f : flags) std::printf("%-26s = %i \n", f.name, int(flag(*f.f).load()));
+    std::printf("meas_app_lapstate_ok       = %i \n", int(LapOutFra_isValid()));
+    std::printf("remotectrl_remotestart_lock = %i \n\n", 0);
+    printMeas("MEASURE SG", meas[MEAS_IDX_M01]);
+    printMeas("MEASURE TELE", meas[MEAS_IDX_M02]);
+    printMeas("MEASURE FDE", meas[MEAS_IDX_M03]);
+    if (flag(s.meas_app_blkstopreq).load()) {
+        std::printf("Blockstoprequest not finished\n");
+        std::lock_guard<std::mutex> lk(meas_app_listLock());
+        for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r)
+            for (const MeasBlock* b = meas_app_measlist[r]; b; b = b->next) {
+                char rn[16];
+                std::printf(" Block not stopped! m0%d PID: 0x%X, Type: %s, BLK #%d, Ch #%d, Raster: %s\n",
+                            b->measIdx + 1, b->pid, meas_app_typeName(b), b->config->blockNumber,
+                            int(b->config->channelCount), convraster2ascii(b->config->raster, rn));
+            }
+    }
+    std::fflush(stdout);
+}
+
+void meas_app_print_errorPIDS() {
+    bool any = false;
+    {
+        std::lock_guard<std::mutex> lk(meas_app_listLock());
+        for (const ext_pidnode* n = ext_pidlist; n; n = n->next) {
+            const MeasBlock* b = n->block;
+            if (!b) continue;
+            const uint16_t f = lst(b);
+            if (!(f & MEAS_LST_SETUP) || (f & MEAS_LST_REPLY)) continue;
+            char rn[16];
+            const char* rate = convraster2ascii(b->config->raster, rn);
+            if (f & MEAS_LST_OFFLINE) std::printf("-->pid %i [0x%X] rate %s is offline!\n", n->pid, n->pid, rate);
+            else if (f & MEAS_LST_STARTERR)
+                std::printf("-->pid %i [0x%X] rate %s replied with error!  0x%x\n", n->pid, n->pid, rate, f);
+            else std::printf("-->pid %i [0x%X] rate %s not replied!  0x%x\n", n->pid, n->pid, rate, f);
+            any = true;
+        }
+    }
+    if (!any) std::printf("no error found ! \n");
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int measCommandFunc(int argc, char** argv) {
+    const char* sub = argc > 1 && argv[1] ? argv[1] : "";
+    if (!std::strcmp(sub, "start")) meas_app_remotestart();
+    else if (!std::strcmp(sub, "stop")) meas_app_remotestop();
+    else if (!std::strcmp(sub, "init")) meas_app_remoteinit();
+    else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy();
+    else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
+    else {
+        meas_app_print_measstate();
+        meas_app_print_errorPIDS();
+    }
+    return 0;
+}

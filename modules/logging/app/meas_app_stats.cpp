@@ -1,0 +1,82 @@
+// Once-a-second work of the logging raster: recording rates, the data
+// time-out status and the arrival of the USB drive.
+#include "logging/app/meas_app_internal.h"
+#include "logging/cfg_meas.h"
+#include "logging/lapoutfra.h"
+#include "logging/meas_app_drives.h"
+#include "logging/store/meas_app_store.h"
+#include "platform/io.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+const char kUsb[] = "usb_meas:";
+
+uint8_t compression(uint32_t plain, uint32_t packed) {
+    if (packed == 0) return 0;
+    uint64_t c = uint64_t(plain) * 10 / packed;
+    return c > 255 ? 255 : uint8_t(c);
+}
+
+void copyToUsb(unsigned idx, const LapOutFraState& s) {
+    CopyFile_t c{};
+    c.outing = s.outing;
+    c.lap = s.lap;
+    c.absLap = s.absLap;
+    c.fragment = s.fragment;
+    c.name = kUsb;
+    c.nameOwned = 0;
+    meas_app_PreTrigCopyFile(meas[idx].store, &c);
+}
+}  // namespace
+
+void meas_app_calc_recording_rates() {
+    MeasStoreStats& st = meas_store_stats();
+    SignalPage& s = sp();
+    s.meas_compression_m01 = compression(st.meas_data_size_m01_uncompressed, st.meas_data_size_m01_compressed);
+    s.meas_compression_m03 = compression(st.meas_data_size_m03_uncompressed, st.meas_data_size_m03_compressed);
+    s.meas_rate_m01 = uint16_t(double(st.meas_data_size_m01_uncompressed) * 0.01953125);
+    s.meas_rate_m03 = uint16_t(double(st.meas_data_size_m03_uncompressed) * 0.01953125);
+    st.meas_data_size_m01_uncompressed = st.meas_data_size_m01_compressed = 0;
+    st.meas_data_size_m03_uncompressed = st.meas_data_size_m03_compressed = 0;
+}
+
+void meas_app_check_datatimeout() {
+    if (gApp.datatimeout.exchange(0)) meas_led_clr_status(MEAS_STATUS_DATA_OK);
+    else meas_led_set_status(MEAS_STATUS_DATA_OK);
+}
+
+void meas_app_checkFragmentTrigOnUSBEvent() {
+    if (cfg_meas_getHwIdxFromDrvName(kUsb) < 0) {
+        syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", kUsb);
+        return;
+    }
+    const uint8_t available = meas_app_driveAvDebounce(kUsb) == 0 ? 1 : 0;
+    if (!gApp.usbChecked) {   // the first check only records what is there
+        gApp.usbChecked = 1;
+        gApp.usbAvailable = available;
+        return;
+    }
+    const bool arrived = available && !gApp.usbAvailable;
+    gApp.usbAvailable = available;
+    if (!arrived) return;
+    const bool firstArrival = gApp.usbArrivals++ == 0;
+    MeasAppStore_driveCheckDirectoryFlags(kUsb);
+    if (!flag(sp().meas_app_running).load() ||
+        (!meas[MEAS_IDX_M01].firstDataTimeStamp && !meas[MEAS_IDX_M03].firstDataTimeStamp))
+        return;
+    meas_app_setForcedFrag(MEAS_IDX_M01);
+    meas_app_setForcedFrag(MEAS_IDX_M03);
+    meas_app_clearsegmentation();
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    if (!s.valid) {
+        syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
+        return;
+    }
+    const auto* usbHw = cfg_meas_devHwInfo ? &cfg_meas_devHwInfo[1] : nullptr;
+    if (firstArrival || !usbHw || usbHw->copyInhibit) return;
+    copyToUsb(MEAS_IDX_M01, s);
+    if (LOGGING2_TARGET_PARTITION_ram == 0) copyToUsb(MEAS_IDX_M03, s);
+}

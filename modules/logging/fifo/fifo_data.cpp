@@ -1,0 +1,336 @@
+// Data FIFOs: one per logged block, filled by the gateway's read callback and
+// drained by the logging raster. Values are stored column-wise behind an array
+// of time stamps; a slot becomes readable once every element has reached it.
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "logging/fifo/fifo_period.h"
+#include "logging/fifo/meas_fifo.h"
+#include "logging/meas_config.h"
+#include "measurement/calparams.h"
+#include "platform/byteorder.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+struct DataFifo {
+    std::mutex mx;
+    MeasFifoDataRequest req{};
+    std::unique_ptr<uint8_t[]> buf;      // null = not set up
+    uint32_t* ts = nullptr;              // depth time stamps
+    uint8_t* col[MEAS_FIFO_MAX_ELEMS]{};  // per element: depth x element bytes
+    uint32_t elemBytes[MEAS_FIFO_MAX_ELEMS]{};
+    uint32_t depth = 0, slotSize = 0;
+    uint32_t wr = 0, rd = 0;             // running counters; index = counter % depth
+    uint32_t count = 0;                  // readable slots
+    uint32_t lastTs = kEmpty;
+    bool newError = false;
+    uint32_t tsErrors = 0, fullCount = 0;
+    uint32_t latencyMax = 0, fill = 0;
+    FifoPeriods per{};
+    uint32_t lastDelivered = kEmpty;
+    unsigned loadClass = 0;
+};
+
+DataFifo gFifo[MEAS_DATA_FIFOS];
+std::atomic<uint32_t> gCurrTs{0};
+std::atomic<int> gResync{0};
+uint8_t floodPutInvalid, floodGetDest, floodGetInvalid, floodLocaltime;
+uint32_t invalidPuts = 0;
+
+inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
+
+void logTsErr(const DataFifo& f, uint32_t t) {
+    syslogx(148, "TS-Err BLK #%d, Fifo #%d, Cnt: %d PID: 0x%X Curr: %d Last: %d Rast: %d Lat: %d", f.req.blockNum,
+            f.req.fifoNum, int(f.tsErrors), f.req.pid, int(t), int(f.lastTs), f.req.raster, int(f.latencyMax));
+}
+
+bool full(DataFifo& f) {
+    if (f.wr - f.rd < f.depth) return false;
+    ++f.fullCount;
+    meas_fifo_count_full();
+    f.newError = true;
+    meas_fifo_note_load(f.loadClass, 100);
+    return true;
+}
+
+void storeValues(DataFifo& f, const uint8_t* values, uint32_t slotOf(const DataFifo&, unsigned, bool*)) {
+    for (unsigned e = 0; e < f.req.elemCount; ++e) {
+        bool skip = false;
+        uint32_t s = slotOf(f, e, &skip);
+        if (!skip) std::memcpy(f.col[e] + size_t(s % f.depth) * f.elemBytes[e], values, f.elemBytes[e]);
+        values += f.elemBytes[e];
+    }
+}
+
+int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (f.lastTs != kEmpty) {
+        if (t == f.lastTs) return 0;   // the same sample again
+        if (diff(t, f.lastTs) < 0) {
+            ++f.tsErrors;
+            f.newError = true;
+            logTsErr(f, t);
+        }
+    }
+    if (full(f)) return MF_ERR_FULL;
+    f.ts[f.wr % f.depth] = t;
+    storeValues(f, values, [](const DataFifo& d, unsigned, bool*) { return d.wr; });
+    ++f.wr;
+    f.lastTs = t;
+    ++f.count;
+    return 0;
+}
+
+// Each element's value belongs to the slot its own latency behind the
+// newest one; a slot counts once the slowest element has filled it.
+int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (full(f)) return MF_ERR_FULL;
+    if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
+        ++f.tsErrors;
+        f.newError = true;
+        logTsErr(f, t);
+        if (t == f.lastTs) return 0;
+        // the slots still waiting for late elements can never be completed
+        uint32_t n = std::min(f.latencyMax, f.fill);
+        for (uint32_t k = 1; k <= n; ++k) f.ts[(f.wr - k) % f.depth] = kEmpty;
+        f.fill = 0;
+        if (f.count == 0) f.rd = f.wr;
+    }
+    f.ts[f.wr % f.depth] = t;
+    storeValues(f, values, [](const DataFifo& d, unsigned e, bool* skip) {
+        uint32_t lat = d.req.latency[e];
+        *skip = lat > d.wr - d.rd;   // would land before the oldest slot
+        return d.wr - lat;
+    });
+    ++f.wr;
+    f.lastTs = t;
+    if (f.fill < f.latencyMax) ++f.fill;
+    else ++f.count;
+    return 0;
+}
+
+// Whether the record at t is kept for the condition state.
+bool checkData(DataFifo& f, uint32_t t, unsigned state) {
+    if (state > 1) state = 1;
+    const FifoPeriods& p = f.per;
+    if (f.req.raster == MEAS_RASTER_SYNC) return f.req.mult[state] >= f.req.mult[state ^ 1];
+    uint32_t P = p.period[state], B = p.base;
+    if (P == B) return true;
+    if (P == 0) return false;
+    if (f.latencyMax) return t % P < B;
+    bool have = f.lastDelivered != kEmpty;
+    uint32_t since = have ? t - f.lastDelivered : 0xFFFFFFFFu;
+    if (have && diff(f.lastDelivered + B, t) >= 0) return false;
+    uint32_t m = t % P, off = std::min(m, P - m);
+    bool keep = off <= B / 2 || (since > P && off <= B) || since > P + B;
+    if (keep) f.lastDelivered = t;
+    return keep;
+}
+
+// Condition state of the record at t: 0/1, or the error of the lookup.
+int checkConditions(const DataFifo& f, uint32_t t) {
+    if (!f.req.condFifoPlus1) return MF_ERR_NO_COND;
+    int v = fifo_condition_check(f.req.condFifoPlus1 - 1u, t);
+    if (v < 0) return v;
+    if (v == COND_TRANSITION) return f.per.baseIsSecond ? 1 : 0;
+    return v;
+}
+
+}  // namespace
+
+void fifo_data_set_curr_ts(uint32_t ts) { gCurrTs.store(ts, std::memory_order_relaxed); }
+void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_relaxed); }
+
+int fifo_data_request(const MeasFifoDataRequest& r) {
+    if (r.fifoNum >= MEAS_DATA_FIFOS) return MF_ERR_FIFO_INVALID;
+    DataFifo& f = gFifo[r.fifoNum];
+    std::lock_guard<std::mutex> lk(f.mx);
+    if (f.buf) {
+        syslogx(147, "fifo_data_request BLK #%d for Fifo #%d: MF_ERR_FIFO_IN_USE.", r.blockNum, r.fifoNum);
+        return MF_ERR_FIFO_IN_USE;
+    }
+    if (r.elemCount == 0 || r.elemCount > MEAS_FIFO_MAX_ELEMS) return MF_ERR_TYPE;
+    uint32_t L = 0;
+    for (unsigned e = 0; e < r.elemCount; ++e) {
+        if (r.elemSizes[e] != 1 && r.elemSizes[e] != 2 && r.elemSizes[e] != 4) return MF_ERR_TYPE;
+        L = std::max<uint32_t>(L, r.latency[e]);
+    }
+    FifoPeriods per{};
+    if (!fifo_periods(r.raster, r.mult[0], r.mult[1], L != 0, &per)) {
+        syslogx(147, "fifo_data_request BLK #%d for Fifo #%d: MF_ERR_RASTER 0x%X.", r.blockNum, r.fifoNum, r.raster);
+        return MF_ERR_RASTER;
+    }
+    uint32_t depth = std::max(2 * (L | 15) + 2, 4 * meas_app_getslotnum(r.raster));
+    uint32_t needed = 2u * DATADELAY() * 10;
+    if (per.slotTime && per.slotTime * depth < needed) {
+        syslogx(150, "BLK #%d, Fifo #%d was not deep enough for Laptrigger delay (2 x %d ms)", r.blockNum, r.fifoNum,
+                int(DATADELAY()));
+        syslogx(150, "Old depth: %d for %d ms", int(depth), int(per.slotTime * depth / 10));
+        while (per.slotTime * depth < needed) depth *= 2;
+        syslogx(150, "New depth: %d for %d ms", int(depth), int(per.slotTime * depth / 10));
+    }
+    const uint32_t sps = meas_app_samplesPerRecord(r.raster);
+    uint32_t valueBytes = 0;
+    for (unsigned e = 0; e < r.elemCount; ++e) {
+        f.elemBytes[e] = r.elemSizes[e] * sps;
+        valueBytes += f.elemBytes[e];
+    }
+    uint8_t* mem = new (std::nothrow) uint8_t[size_t(depth) * (4 + valueBytes)];
+    if (!mem) {
+        syslogx(147, "fifo_data_request BLK #%d for Fifo #%d: MF_ERR_MEM_ALLOC.", r.blockNum, r.fifoNum);
+        return MF_ERR_MEM_ALLOC;
+    }
+    f.buf.reset(mem);
+    f.req = r;
+    f.ts = reinterpret_cast<uint32_t*>(mem);
+    uint8_t* p = mem + size_t(depth) * 4;
+    for (unsigned e = 0; e < r.elemCount; ++e) {
+        f.col[e] = p;
+        p += size_t(depth) * f.elemBytes[e];
+    }
+    for (uint32_t i = 0; i < depth; ++i) f.ts[i] = kEmpty;
+    f.depth = depth;
+    f.slotSize = 4 + valueBytes;
+    f.wr = f.rd = f.count = 0;
+    f.lastTs = f.lastDelivered = kEmpty;
+    f.newError = false;
+    f.tsErrors = f.fullCount = 0;
+    f.latencyMax = L;
+    f.fill = 0;
+    f.per = per;
+    f.loadClass = r.raster;
+    if (MEAS_APP_DEBUG() == 1) {
+        char rn[16];
+        syslogx(151, "BLK #%d, Fifo #%d, Raster %s, PID 0x%X, Latency_max %d, %d deep for %d ms", r.blockNum,
+                r.fifoNum, convraster2ascii(r.raster, rn), r.pid, int(L), int(depth), int(per.slotTime * depth / 10));
+    }
+    return 0;
+}
+
+int fifo_data_release(unsigned n) {
+    if (n >= MEAS_DATA_FIFOS) return MF_ERR_NOT_SET_UP;
+    DataFifo& f = gFifo[n];
+    std::lock_guard<std::mutex> lk(f.mx);
+    if (!f.buf) return MF_ERR_NOT_SET_UP;
+    if (MEAS_APP_DEBUG() == 1) {
+        char rn[16];
+        syslogx(151, "BLK #%d, Fifo #%d released, Raster %s, PID 0x%X", f.req.blockNum, f.req.fifoNum,
+                convraster2ascii(f.req.raster, rn), f.req.pid);
+    }
+    f.buf.reset();
+    f.ts = nullptr;
+    f.depth = f.count = 0;
+    return 0;
+}
+
+void fifo_data_release_all() {
+    for (unsigned n = 0; n < MEAS_DATA_FIFOS; ++n) fifo_data_release(n);
+    meas_fifo_data_init_load_vars();
+}
+
+int fifo_data_put(unsigned n, const uint8_t* slot) {
+    DataFifo* f = n < MEAS_DATA_FIFOS ? &gFifo[n] : nullptr;
+    std::unique_lock<std::mutex> lk;
+    if (f) lk = std::unique_lock<std::mutex>(f->mx);
+    if (!f || !f->buf || !slot) {
+        SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+        if (++invalidPuts % 1000 == 0)
+            syslogx(147, "fifo_data_put, tried to access invalid fifo %u times.", unsigned(invalidPuts));
+        return MF_ERR_FIFO_INVALID;
+    }
+    uint32_t t = be_get32(slot);
+    if (diff(t, gCurrTs.load(std::memory_order_relaxed)) > 1000) {
+        ++f->tsErrors;
+        f->newError = true;
+        return MF_ERR_TS_INVALID;
+    }
+    int r = f->latencyMax ? putLatency(*f, t, slot + 4) : putPlain(*f, t, slot + 4);
+    if (r == 0) meas_fifo_note_load(f->loadClass, 100u * f->count / f->depth);
+    return r;
+}
+
+int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
+    if (!dest) {
+        SYSLOGX_FLOOD(floodGetDest, 147, "fifo_data_get Fifo #%d: MF_ERR_MEM_DEST.", int(n));
+        return MF_ERR_MEM_DEST;
+    }
+    DataFifo* f = n < MEAS_DATA_FIFOS ? &gFifo[n] : nullptr;
+    std::unique_lock<std::mutex> lk;
+    if (f) lk = std::unique_lock<std::mutex>(f->mx);
+    if (!f || !f->buf) {
+        SYSLOGX_FLOOD(floodGetInvalid, 147, "fifo_data_get Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+        return MF_ERR_FIFO_INVALID;
+    }
+    const uint32_t now = gCurrTs.load(std::memory_order_relaxed);
+    while (f->count > 0) {
+        uint32_t idx = f->rd % f->depth;
+        if (f->ts[idx] == kEmpty) {   // emptied by a gap
+            ++f->rd;
+            if (!f->latencyMax && --f->count == 0) return MF_ERR_TS_INVALID;
+            continue;
+        }
+        const uint32_t t = f->ts[idx];
+        if (outTs) *outTs = t;
+        // after the clock went back the records taken before are delivered
+        // at once: they would otherwise wait for the clock to catch up
+        const bool resync = gResync.load(std::memory_order_relaxed) != 0;
+        if (diff(now, t) < 0 && !resync) {
+            if (!resync)
+                SYSLOGX_FLOOD(floodLocaltime, 148,
+                              "Localtime is older than datatime BLK #%d, Fifo #%d! Localtime: %d, Daten: %d, Diff: %d.",
+                              f->req.blockNum, f->req.fifoNum, int(now), int(t), int(diff(t, now)));
+            return MF_NOT_YET;
+        }
+        if (applyDelay && !(resync && diff(now, t) < 0) && diff(now, t) <= int32_t(DATADELAY()) * 10)
+            return MF_NOT_YET;
+        bool keep = true;
+        if (f->req.condFifoPlus1) {
+            int s = checkConditions(*f, t);
+            if (s == MF_NOT_YET) return MF_WAIT_COND;
+            if (s < 0) s = f->req.mult[1] >= f->req.mult[0] ? 1 : 0;
+            keep = checkData(*f, t, unsigned(s));
+        }
+        if (keep) {
+            be_put32(dest, t);
+            uint8_t* d = dest + 4;
+            for (unsigned e = 0; e < f->req.elemCount; ++e) {
+                std::memcpy(d, f->col[e] + size_t(idx) * f->elemBytes[e], f->elemBytes[e]);
+                d += f->elemBytes[e];
+            }
+        }
+        f->ts[idx] = kEmpty;
+        ++f->rd;
+        --f->count;
+        if (keep) return int(f->slotSize);
+    }
+    return MF_NOTHING;
+}
+
+bool fifo_data_info(unsigned n, uint32_t* depth, uint32_t* fullCount) {
+    if (n >= MEAS_DATA_FIFOS) return false;
+    DataFifo& f = gFifo[n];
+    std::lock_guard<std::mutex> lk(f.mx);
+    if (!f.buf) return false;
+    if (depth) *depth = f.depth;
+    if (fullCount) *fullCount = f.fullCount;
+    return true;
+}
+
+// New errors of the data FIFOs, once a second from the logging raster.
+bool meas_fifo_data_log_new_errors() {
+    bool any = false;
+    for (DataFifo& f : gFifo) {
+        std::lock_guard<std::mutex> lk(f.mx);
+        if (!f.buf || !f.newError) continue;
+        syslogx(148, "New error BLK #%d, Fifo #%d, PID 0x%X, Raster %d, type '%s': FullCnt %d, TS ErrCnt %d, LastTS %u CurTs %u",
+                f.req.blockNum, f.req.fifoNum, f.req.pid, f.req.raster, f.latencyMax ? "LATENCY" : "NO_LATENCY",
+                int(f.fullCount), int(f.tsErrors), unsigned(f.lastTs), unsigned(gCurrTs.load()));
+        f.newError = false;
+        any = true;
+    }
+    return any;
+}

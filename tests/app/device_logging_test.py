@@ -1,0 +1,106 @@
+#!/usr/bin/env python3
+"""Runs the device in a copy of sample/ and checks the measurement files.
+
+A run records m01 on "meas:" and m03 on "meas2:"; "lof_laptrig" from the shell
+starts the next lap's file; an orderly stop leaves files that measdump reads
+without error, with the records of every block one raster period apart and no
+gap between the lap's two files. A device killed with SIGKILL leaves files
+whose complete frames measdump reads (a cut tail reported as such), and the
+next run logs into a new file.
+Usage: device_logging_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
+"""
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+
+
+def start(binary, folder):
+    sock = os.path.join(folder, "shell.sock")
+    if os.path.exists(sock):
+        os.remove(sock)   # left by a killed run
+    dev = Device(binary, folder).wait_ready()
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+    return dev
+
+
+def files(folder, drive):
+    d = os.path.join(folder, drive)
+    return sorted(f for f in os.listdir(d) if not f.startswith("."))
+
+
+def dump(measdump, path):
+    """Exit code and records {block: [(time, values)]} of a file."""
+    r = subprocess.run([measdump, "--csv", path], capture_output=True, text=True)
+    recs = {}
+    for line in r.stdout.splitlines()[1:]:
+        block, ts, values = line.split(",")
+        recs.setdefault(int(block), []).append((int(ts), values))
+    return r.returncode, recs
+
+
+def check_spacing(recs, spacing, what):
+    for block, rs in recs.items():
+        for (a, _), (b, _) in zip(rs, rs[1:]):
+            assert b - a == spacing[block], "%s block %d: %d after %d" % (what, block, b, a)
+
+
+def main():
+    binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
+    folder = make_folder(sample, "tav9-logging-")
+    dev = None
+    try:
+        # an orderly run with a lap in the middle
+        dev = start(binary, folder)
+        time.sleep(1.5)
+        assert "value = 0" in dev.shell("lof_laptrig")
+        time.sleep(1.5)
+        assert dev.stop() == 0
+        dev.check_clean()
+        spacing01 = {1: 10, 2: 100, 3: 1000}
+        for drive, letter, spacing in (("meas", "A", spacing01), ("meas2", "B", {1: 20, 2: 500})):
+            names = files(folder, drive)
+            assert [n[:5] for n in names] == [letter + "0101", letter + "0102"], names
+            joined = {}
+            for name in names:
+                rc, recs = dump(measdump, os.path.join(folder, drive, name))
+                assert rc == 0, name
+                assert len(recs.get(1, [])) > 300, name
+                for block, rs in recs.items():
+                    joined.setdefault(block, []).extend(rs)
+            check_spacing(joined, spacing, drive)
+
+        # killed in the middle of a measurement
+        before = set(files(folder, "meas"))
+        dev = start(binary, folder)
+        time.sleep(1.5)
+        dev.kill()
+        killed = sorted(set(files(folder, "meas")) - before)
+        assert len(killed) == 1, killed
+        rc, recs = dump(measdump, os.path.join(folder, "meas", killed[0]))
+        assert rc in (0, 3), "killed file: measdump exit %d" % rc
+        assert len(recs.get(1, [])) > 100
+        check_spacing(recs, spacing01, "killed file")
+
+        # the next run goes on in a new file
+        before = set(files(folder, "meas"))
+        dev = start(binary, folder)
+        time.sleep(1.0)
+        assert dev.stop() == 0
+        dev.check_clean()
+        new = sorted(set(files(folder, "meas")) - before)
+        assert len(new) == 1, new
+        rc, recs = dump(measdump, os.path.join(folder, "meas", new[0]))
+        assert rc == 0 and recs.get(1)
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("device logging test passed")
+
+
+if __name__ == "__main__":
+    main()
