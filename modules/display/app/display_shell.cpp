@@ -6,6 +6,7 @@
 #include "gui/core/gui_task.h"
 #include "gui/core/gui_thing.h"
 #include "gui/draw/gui_screen.h"
+#include "gui/draw/scrndrv.h"
 
 unsigned char* DumpReal(unsigned int* size)
 {
@@ -17,7 +18,7 @@ unsigned char* DumpReal(unsigned int* size)
     GuiScreen* screen = GuiThing::mpScreen;
     if (!screen) return nullptr;
     // The visible screen itself: (0, 0) to (639, 479).
-    return screen->DumpWindowsBitmap(size, GuiRect(0, 0, int16_t(screen->Width() - 1), int16_t(screen->Height() - 1)));
+    return screen->DumpWindowsBitmap(size, GuiRect(0, 0, SCRNDRV_VISIBLE_WIDTH - 1, SCRNDRV_VISIBLE_HEIGHT - 1));
 }
 
 void display_bmpwrite(const char* path)
