@@ -117,17 +117,11 @@ def main():
     proc = None
     try:
         shutil.copytree(sample, folder, dirs_exist_ok=True)
-        # The gear chooses the page: held at 1, so that the shell's page
-        # requests stay until the next one.
-        path = os.path.join(folder, "stimulus.cfg")
-        with open(path) as f:
-            lines = [l for l in f if not l.startswith("gear")]
-        with open(path, "w") as f:
-            f.writelines(lines + ["gear const 1\n"])
         proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")), "shell.sock")
         png = os.path.join(folder, "screen.png")
+        # a new device: page 1 (the race page) from the start
         wait_for(lambda: os.path.exists(png), "screen.png")
         # started: the page count is published, the stored positions requested
         wait_for(lambda: "= 12" in shell(folder, "getvar display_page_mx"), "the display's start")
