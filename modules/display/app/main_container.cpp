@@ -60,8 +60,10 @@ CMainContainer::CMainContainer(const GuiRect& rect, unsigned int style) : GuiWin
 
 CMainContainer::~CMainContainer()
 {
+    // The boot logo may already be released; nothing is drawn from here on.
+    SetWallpaper(nullptr, 0);
     stopMeas();
-    removeText();
+    removeText(false);
     // The external window is a child only while shown.
     if (extWindow && !extWindow->mpParent) delete extWindow;
     extWindow = nullptr;

@@ -61,7 +61,8 @@ private:
     void nextPage();
     void colourPageRequest(uint32_t rgb);
     void brightness(unsigned index);
-    void removeText();
+    // Removes the overlay (with a redraw of what it covered when redraw).
+    void removeText(bool redraw = true);
     void flushAndWait();
     // Ends the draw bracket that pending invalidations opened without drawing.
     void releaseInvalidation();

@@ -27,18 +27,19 @@ GuiPrompt* overlayPrompt(const GuiRect& r, const char* text)
 
 }  // namespace
 
-void CMainContainer::removeText()
+void CMainContainer::removeText(bool redraw)
 {
     if (!textWindow) return;
     for (GuiPrompt*& p : {std::ref(textPrompt1), std::ref(textPrompt2)}) {
         if (!p) continue;
-        textWindow->Remove(p, 1);
+        textWindow->Remove(p, redraw);
         delete p;
         p = nullptr;
     }
-    if (textWindow->mpParent) Remove(textWindow, 1);
+    if (textWindow->mpParent) Remove(textWindow, redraw);
     delete textWindow;
     textWindow = nullptr;
+    if (!redraw) releaseInvalidation();
 }
 
 void CMainContainer::show_text(const char* text)

@@ -242,3 +242,19 @@ TEST_F(MainContainer, HundredStopStartCyclesFreeEverythingTheyMade) {
 }
 
 }  // namespace
+
+namespace {
+
+// The GUI ends with an overlay, an alarm window and pages on the screen:
+// the container goes with the presentation manager without drawing over
+// the released boot logo.
+TEST_F(MainContainer, TeardownWithEverythingShown) {
+    StartWith(twoPages());
+    displayTxtShow2("A", "B");
+    display_alarm(1, 10, 10, 100, 50, 0xFFFFFF, 0x0000FF, 0, "X");
+    displayColor(0x00FF00);
+    Dispatch();
+    Refresh();
+}
+
+}  // namespace
