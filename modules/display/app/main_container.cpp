@@ -60,13 +60,17 @@ CMainContainer::CMainContainer(const GuiRect& rect, unsigned int style) : GuiWin
 
 CMainContainer::~CMainContainer()
 {
-    // The boot logo may already be released; nothing is drawn from here on.
+    // The presentation manager is going: nothing is drawn or removed from
+    // here on (the boot logo may already be released). Children go with
+    // the window base; only things that are not children are deleted here.
     SetWallpaper(nullptr, 0);
-    stopMeas();
-    removeText(false);
-    // The external window is a child only while shown.
-    if (extWindow && !extWindow->mpParent) delete extWindow;
-    extWindow = nullptr;
+    releasePages(true);
+    releaseMeasurement();
+    for (GuiWindow** w : {&textWindow, &extWindow}) {
+        if (*w && !(*w)->mpParent) delete *w;
+        *w = nullptr;
+    }
+    textPrompt1 = textPrompt2 = extPrompt = extResetPrompt = nullptr;
 }
 
 CDispPage* CMainContainer::current() const
@@ -106,32 +110,36 @@ void CMainContainer::initDispCfgChan(CData** chan, awm_meas_in* input, unsigned 
     }
 }
 
-void CMainContainer::stopMeas()
+void CMainContainer::releasePages(bool destroying)
 {
     // The reader task lets go of the inputs before their sources are freed.
     displaySetChannels(nullptr, nullptr, nullptr);
     CDispPage::reset_chan = CDispPage::page_chan = CDispPage::brightness_chan = nullptr;
 
-    // The pages go first: their views hold sources of the data manager. They
-    // leave without a redraw, so that what they showed (the colour page of
-    // "display color") stays on the screen.
     bool removed = false;
     for (int i = 0; i <= DISPLAY_MAX_PAGES; ++i) {
         CDispPage*& p = i < DISPLAY_MAX_PAGES ? pages[i] : colourPage;
         if (!p) continue;
-        if (p->mpParent) {
-            Remove(p, 0);
-            removed = true;
-        }
         if (GuiMessageQueue* q = mpMessageQueue) {
             q->KillTimer(p, 0);
             q->Purge(p, 0, 0);
+        }
+        if (p->mpParent && destroying) {
+            p = nullptr;   // goes with the window base
+            continue;
+        }
+        if (p->mpParent) {
+            Remove(p, 0);
+            removed = true;
         }
         delete p;
         p = nullptr;
     }
     if (removed) releaseInvalidation();
+}
 
+void CMainContainer::releaseMeasurement()
+{
     if (data) {
         data->stopMeasurement();
         delete data;
@@ -142,6 +150,15 @@ void CMainContainer::stopMeas()
     config = nullptr;
     delete images;
     images = nullptr;
+}
+
+void CMainContainer::stopMeas()
+{
+    // The pages go first: their views hold sources of the data manager. They
+    // leave without a redraw, so that what they showed (the colour page of
+    // "display color") stays on the screen.
+    releasePages(false);
+    releaseMeasurement();
 }
 
 void CMainContainer::setupMeas()

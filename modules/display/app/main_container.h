@@ -61,9 +61,13 @@ private:
     void nextPage();
     void colourPageRequest(uint32_t rgb);
     void brightness(unsigned index);
-    // Removes the overlay (with a redraw of what it covered when redraw).
-    void removeText(bool redraw = true);
+    void removeText();
     void flushAndWait();
+    // Pages and colour page freed; while destroying, those on screen are
+    // left to the window base.
+    void releasePages(bool destroying);
+    // Subscriptions, data manager, page control, configuration and images.
+    void releaseMeasurement();
     // Ends the draw bracket that pending invalidations opened without drawing.
     void releaseInvalidation();
 };

@@ -27,19 +27,18 @@ GuiPrompt* overlayPrompt(const GuiRect& r, const char* text)
 
 }  // namespace
 
-void CMainContainer::removeText(bool redraw)
+void CMainContainer::removeText()
 {
     if (!textWindow) return;
     for (GuiPrompt*& p : {std::ref(textPrompt1), std::ref(textPrompt2)}) {
         if (!p) continue;
-        textWindow->Remove(p, redraw);
+        textWindow->Remove(p, 1);
         delete p;
         p = nullptr;
     }
-    if (textWindow->mpParent) Remove(textWindow, redraw);
+    if (textWindow->mpParent) Remove(textWindow, 1);
     delete textWindow;
     textWindow = nullptr;
-    if (!redraw) releaseInvalidation();
 }
 
 void CMainContainer::show_text(const char* text)

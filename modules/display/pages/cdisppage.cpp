@@ -111,8 +111,13 @@ CDispPage::CDispPage(int left, int top, int right, int bottom, int, int colour) 
 
 CDispPage::~CDispPage()
 {
-    // The views are children and go with the window base; the flash window
-    // is one only while shown.
+    // Views on the page go with the window base; those their visibility has
+    // taken off the page are deleted here, as is the flash window while it
+    // is not shown.
+    for (int i = 0; elems && i < elemCount; ++i) {
+        CDataView* v = elems->GetElem(short(i));
+        if (v && v->mpParent != this) delete v;
+    }
     if (flashWindow && !flashWindow->mpParent) delete flashWindow;
     freeOverlayList();
     for (int g = 0; g < groupCount; ++g) delete[] groups[g].members;
