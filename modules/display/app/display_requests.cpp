@@ -28,8 +28,10 @@ CData* gBrightnessChan = nullptr;
 
 int post(uint16_t type, intptr_t w0 = 0, intptr_t w1 = 0)
 {
+    // The flag first: it publishes the queue that the GUI task made.
+    if (gbGuiInitialized.load() != 1) return -1;
     GuiMessageQueue* q = GuiThing::mpMessageQueue;
-    if (gbGuiInitialized.load() != 1 || !q) return -1;
+    if (!q) return -1;
     GuiMessage m(type);
     m.SetWord(0, w0);
     m.SetWord(1, w1);

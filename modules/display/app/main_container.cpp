@@ -203,7 +203,7 @@ void CMainContainer::setupMeas()
         currentPage = int(position) - 1;
         if (position >= 1 && current()) Add(current(), 1);
 
-        const uint8_t b = signalPage()->display_brightness;
+        const uint8_t b = displayCtrl_brightness();
         brightness_switch_pos = b ? b - 1 : 0;
         displayBrightness(unsigned(brightness_switch_pos));
         data->createMeaslists();

@@ -165,6 +165,12 @@ void displayCtrl_stop(void)
     displayCtrl_state = 0;
 }
 
+unsigned char displayCtrl_brightness(void)
+{
+    std::lock_guard<std::mutex> lk(gCtrlLock);
+    return signalPage()->display_brightness;
+}
+
 void displayCtrl_pass(void)
 {
     std::lock_guard<std::mutex> lk(gCtrlLock);

@@ -25,6 +25,8 @@ void displayCtrl_exit(void);
 // position (1-based, 0 without pages).
 unsigned char displayCtrl_start(unsigned char maxIndex);
 void displayCtrl_stop(void);
+// The brightness position (1..6, 0 when stopped), read in step with the task.
+unsigned char displayCtrl_brightness(void);
 void displayCtrl_task(void);
 // One pass of the task (the task runs one per clock tick).
 void displayCtrl_pass(void);

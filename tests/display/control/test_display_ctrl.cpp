@@ -126,3 +126,29 @@ TEST_F(DisplayCurvesDefaults, BacklightSaturationAndLedScale) {
 }
 
 }  // namespace
+
+namespace {
+
+// The page and brightness task reads its channels every tick while the GUI
+// task stops and starts the display, which frees and remakes them.
+TEST_F(DisplayCtrl, TaskReadsChannelsWhileTheDisplayStopsAndStarts) {
+    StartWith(fivePages(inputOf("PageInput", ownChannel("gear"), "SINT8") +
+                        inputOf("BrightnessInput", ownChannel("p_fuel"))));
+    displayCtrl_ini();
+    for (int i = 0; i < 30; ++i) {
+        signalPage()->gear = int8_t(1 + i % 5);
+        Produce();
+        taskDelay(2);
+        Dispatch();
+        displayStop();
+        Dispatch();
+        taskDelay(1);
+        displayStart();
+        Dispatch();
+    }
+    displayCtrl_exit();
+    Dispatch();
+    EXPECT_NE(container->config, nullptr);
+}
+
+}  // namespace
