@@ -10,7 +10,6 @@ Usage: display_device_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
 import shutil
-import socket
 import struct
 import subprocess
 import sys
@@ -18,29 +17,7 @@ import tempfile
 import time
 import zlib
 
-
-def wait_for(cond, what, limit=30.0):
-    end = time.time() + limit
-    while time.time() < end:
-        if cond():
-            return
-        time.sleep(0.05)
-    raise AssertionError("timed out waiting for " + what)
-
-
-def shell(folder, line):
-    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-    s.connect(os.path.join(folder, "shell.sock"))
-    s.sendall((line + "\n").encode())
-    out = b""
-    s.settimeout(10)
-    while b"value = " not in out:
-        chunk = s.recv(4096)
-        if not chunk:
-            break
-        out += chunk
-    s.close()
-    return out.decode(errors="replace")
+from device_smoke_test import shell, wait_for   # beside this script
 
 
 def read_png(path):
