@@ -20,6 +20,7 @@
 #include "gui/core/gui_queue.h"
 #include "gui/core/gui_task.h"
 #include "gui/draw/gui_screen.h"
+#include "host/display_regs.h"
 #include "measurement/meas_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/error_mgr.h"
@@ -91,6 +92,7 @@ protected:
         GuiDeleteLocks();
         KorvaFonts_release();
         displayCtrl_resetForTest();
+        host::displayRegWrite(host::DISPLAY_REG_COLSAT, 255);
         MeasTest::TearDown();
     }
 

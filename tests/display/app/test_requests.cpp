@@ -5,6 +5,8 @@
 #include "display/app/pageset.h"
 #include "display_app_fixture.h"
 #include "log_capture.h"
+#include "gui/draw/scrndrv.h"
+#include "host/kernel.h"
 #include "measurement/comint.h"
 
 namespace {
@@ -112,6 +114,20 @@ TEST_F(DisplayRequests, PageSetWithEmptyNameIsIgnoredAnyOtherEndsTheProcess) {
     display_pageset_cmd(reinterpret_cast<unsigned char*>(&full));
     log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "display_pageset_cmd(): received pageset 'ABCDEFGHIJKLMNOP'"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DisplayRequests, InitDoneSwitchesBacklightOutputAndLayerOnceTheGuiGivesItsSemaphore) {
+    SEM_ID sem = semBCreate(SEM_Q_PRIORITY, SEM_FULL);
+    scrndrvLayerDisable(1);
+    displayInitDone(sem);   // takes and deletes the given semaphore
+    EXPECT_NEAR(host::pwmOutGet(0).duty, 95.0f, 1e-4);
+    EXPECT_TRUE(host::pwmOutGet(0).on);
+    EXPECT_EQ(host::digitalOutGet(5), 1u);
+    EXPECT_NE(scrndrvLayerRegister(1), 0u);
 }
 
 }  // namespace
