@@ -131,3 +131,21 @@ TEST_F(DisplayRequests, InitDoneSwitchesBacklightOutputAndLayerOnceTheGuiGivesIt
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DisplayRequests, PageSetNameShorterThanItsFieldAndTheSender) {
+    takeLogTexts();
+    // a payload of 3 bytes: the rest of the name counts as zeros, whatever
+    // the message buffer holds behind it
+    ci_msg_t m = pagesetMessage("ABC");
+    ci_set_len(&m, 3);
+    std::memset(m.payload + 3, 'x', 20);
+    display_pageset_cmd(reinterpret_cast<unsigned char*>(&m));
+    EXPECT_TRUE(logContains(takeLogTexts(), "display_pageset_cmd(): received pageset 'ABC'"));
+    display_pageset_tlc(0x12, "SET2");
+    EXPECT_TRUE(logContains(takeLogTexts(), "display_pageset_tlc(): send new pageset to pid 0x12, \"SET2\""));
+    EXPECT_EQ(display_pageset_cmd(nullptr), 0);
+}
+
+}  // namespace
