@@ -9,15 +9,13 @@ reader decodes into the same picture as screen.png.
 Usage: display_device_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
-import shutil
 import struct
-import subprocess
 import sys
-import tempfile
 import time
 import zlib
 
-from device_smoke_test import shell, wait_for   # beside this script
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
 
 
 def read_png(path):
@@ -82,71 +80,64 @@ def read_bmp(path):
     return rows
 
 
-def frame_after(folder, line, settle=0.8):
-    shell(folder, line)
+def frame_after(dev, line, settle=0.8):
+    dev.shell(line)
     time.sleep(settle)
-    return read_png(os.path.join(folder, "screen.png"))
+    return read_png(os.path.join(dev.folder, "screen.png"))
 
 
 def main():
     binary, sample = sys.argv[1], sys.argv[2]
-    folder = tempfile.mkdtemp(prefix="tav9-display-")
-    proc = None
+    folder = make_folder(sample, "tav9-display-")
+    dev = None
     try:
-        shutil.copytree(sample, folder, dirs_exist_ok=True)
-        proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")), "shell.sock")
+        dev = Device(binary, folder).wait_ready()
         png = os.path.join(folder, "screen.png")
         # a new device: page 1 (the race page) from the start
         wait_for(lambda: os.path.exists(png), "screen.png")
         # started: the page count is published, the stored positions requested
-        wait_for(lambda: "= 12" in shell(folder, "getvar display_page_mx"), "the display's start")
+        wait_for(lambda: "= 12" in dev.shell("getvar display_page_mx"), "the display's start")
         time.sleep(0.5)
         # full light and colour: screen.png then shows the frame as drawn
-        first = frame_after(folder, "display brightness 5", 1.0)
+        first = frame_after(dev, "display brightness 5", 1.0)
         time.sleep(1.0)
         second = read_png(png)
         assert first != second, "page 1 shows no changing values"
         background = first[470][630]
         assert background == (0, 0, 0), "page 1 background %r" % (background,)
 
-        page2 = frame_after(folder, "display page 1")
+        page2 = frame_after(dev, "display page 1")
         assert page2 != second, "display page 1 changed nothing"
-        page3 = frame_after(folder, "display next")
+        page3 = frame_after(dev, "display next")
         assert page3 != page2, "display next changed nothing"
 
-        text = frame_after(folder, "display txtshow HELLO")
+        text = frame_after(dev, "display txtshow HELLO")
         assert text[155][20] == (255, 0, 0), "no red text window: %r" % (text[155][20],)
-        hidden = frame_after(folder, "display txthide")
+        hidden = frame_after(dev, "display txthide")
         assert hidden[155][20] != (255, 0, 0), "text window still shown"
 
-        lit = frame_after(folder, "display txtshow HELLO")
-        dim = frame_after(folder, "display brightness 0")
+        lit = frame_after(dev, "display txtshow HELLO")
+        dim = frame_after(dev, "display brightness 0")
         assert dim[155][20][0] < lit[155][20][0] // 2, "brightness 0 did not dim: %r" % (dim[155][20],)
-        frame_after(folder, "display brightness 5")
-        frame_after(folder, "display txthide")
+        frame_after(dev, "display brightness 5")
+        frame_after(dev, "display txthide")
 
         # the colour, then the stop: the colour stays on the screen
-        red = frame_after(folder, "display color 0xFF0000")
+        red = frame_after(dev, "display color 0xFF0000")
         assert red[240][320] == (255, 0, 0) and red[0][0] == (255, 0, 0), "colour page not red"
         dump = os.path.join(folder, "dump.bmp")
-        shell(folder, "display bmpdump " + dump)
+        dev.shell("display bmpdump " + dump)
         bmp = read_bmp(dump)
         assert len(bmp) == 480 and len(bmp[0]) == 640, "dump is %dx%d" % (len(bmp[0]), len(bmp))
         assert bmp == red, "the dump is not the picture of screen.png"
 
-        try:
-            shell(folder, "reset_voz")
-        except OSError:
-            pass
-        rc = proc.wait(timeout=30)
+        rc = dev.stop()
         assert rc == 0, "exit code %d" % rc
+        dev.check_clean()
     finally:
-        if proc is not None and proc.poll() is None:
-            proc.kill()
-            proc.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+        if dev is not None:
+            dev.kill()
+        remove_folder(folder)
     print("display device test passed")
 
 
