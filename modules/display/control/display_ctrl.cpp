@@ -34,14 +34,30 @@ struct ChannelWatch {
     bool raised = false;
 };
 ChannelWatch gPageWatch, gBrightnessWatch;
+// The positions known to be in NVRAM (0: unknown): a position that is
+// already stored is not written again.
+uint8_t gStoredPage = 0, gStoredBrightness = 0;
+
+// Writes a position unless NVRAM holds it already; 0 when the write failed.
+long storePosition(unsigned id, const uint8_t& position, uint8_t& stored)
+{
+    if (stored != 0 && stored == position) return 1;
+    const long r = nvram_dbs_write(id, 0, &position, 1);
+    stored = r != 0 ? position : 0;
+    return r;
+}
 
 // Reads a stored position, limits it to 1..max and writes it back when the
 // read failed or the value changed; returns the position.
-uint8_t restorePosition(unsigned id, uint8_t max, const char* readFail, bool flood, const char* writeFail)
+uint8_t restorePosition(unsigned id, uint8_t max, const char* readFail, bool flood, const char* writeFail,
+                        uint8_t& stored)
 {
     uint8_t pos = 0;
     bool write = false;
-    if (nvram_dbs_read(id, 0, &pos, 1) != 1) {
+    stored = 0;
+    if (nvram_dbs_read(id, 0, &pos, 1) == 1) {
+        stored = pos;
+    } else {
         syslogx(147, "%s", readFail);
         pos = 1;
         write = true;
@@ -54,7 +70,7 @@ uint8_t restorePosition(unsigned id, uint8_t max, const char* readFail, bool flo
         pos = max;
         write = true;
     }
-    if (write && nvram_dbs_write(id, 0, &pos, 1) == 0) {
+    if (write && storePosition(id, pos, stored) == 0) {
         if (flood) SYSLOGX_FLOOD(gPageWriteFlood, 147, "%s", writeFail);
         else syslogx(147, "%s", writeFail);
     }
@@ -146,10 +162,11 @@ unsigned char displayCtrl_start(unsigned char maxIndex)
     sp->display_page_mx = uint8_t(maxIndex + 1);
     sp->display_page = restorePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page_mx,
                                        "displayCtrl_start: could not read display page from nvram", true,
-                                       "displayCtrl_start: could not write display page into nvram");
+                                       "displayCtrl_start: could not write display page into nvram", gStoredPage);
     sp->display_brightness = restorePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, DISP_BRIGHTNESS_POSITIONS,
                                              "displayCtrl_start: could not read display brightness from nvram", false,
-                                             "displayCtrl_start: could not write display britghnetss into nvram");
+                                             "displayCtrl_start: could not write display britghnetss into nvram",
+                                             gStoredBrightness);
     displayCtrl_state = 1;
     return sp->display_page;
 }
@@ -179,12 +196,12 @@ void displayCtrl_pass(void)
         SignalPage* sp = signalPage();
         bool changed = followChannel(displayGetPageChan, sp->display_page, sp->display_page_mx, gPageWatch,
                                      DISP_ERR_PAGE_TIMEOUT, displaySwitchPage, state);
-        if (changed && nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &sp->display_page, 1) == 0)
+        if (changed && storePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page, gStoredPage) == 0)
             syslogx(147, "displayCtrl_task: could not write display page into nvram");
         changed |= followChannel(displayGetBrightnessChan, sp->display_brightness, DISP_BRIGHTNESS_POSITIONS,
                                  gBrightnessWatch, DISP_ERR_BRIGHTNESS_TIMEOUT, displayBrightness, state);
         displayCtrl_state = 2;
-        if (changed && nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, &sp->display_brightness, 1) == 0)
+        if (changed && storePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, sp->display_brightness, gStoredBrightness) == 0)
             syslogx(147, "displayCtrl_task: could not write display brightness into nvram");
     }
 }
@@ -202,5 +219,6 @@ void displayCtrl_resetForTest(void)
     gPageWatch = ChannelWatch{};
     gBrightnessWatch = ChannelWatch{};
     gPageWriteFlood = 0;
+    gStoredPage = gStoredBrightness = 0;
     displayCtrl_state = 0;
 }
