@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "bench_measurement_core.h"
 #include "display/app/display_requests.h"
 #include "display/app/display_signals.h"
 #include "display/app/main_container.h"
@@ -20,18 +21,15 @@
 #include "gui/core/gui_task.h"
 #include "host/kernel.h"
 #include "measurement/catalogue.h"
-#include "measurement/comint.h"
-#include "measurement/dynkomm.h"
 #include "measurement/gateway.h"
 #include "measurement/measman.h"
 #include "measurement/routing.h"
-#include "measurement/seram.h"
 #include "measurement/signalpage.h"
 #include "platform/nvram.h"
 
 namespace {
 
-constexpr uint16_t kPid = 5;
+constexpr uint16_t kPid = 1;   // the PID of the shared measurement-core set-up
 constexpr uint16_t kRaster = 4;
 
 std::string input(const char* tag, const char* channel, const char* type = "FLOAT") {
@@ -103,14 +101,9 @@ struct Display {
     Display() {
         char tmpl[] = "/tmp/display_pages_bench_XXXXXX";
         folder = mkdtemp(tmpl) ? tmpl : "/tmp";
-        host::setDeviceFolder(folder);
-        host::resetForTest();
-        dynkomm_init(0x1234);
-        seram_init();
-        catalogue_init();
-        comint_set_own_pid(kPid);
+        benchMeasurementCoreOnce();
+        host::setDeviceFolder(folder);   // the display reads its files from here
         routing_init(kPid);
-        gw_init(kPid);
         meas_man_init();
         nvram_dbs_init();
         KorvaFonts_ini();
