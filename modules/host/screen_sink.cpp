@@ -2,6 +2,7 @@
 // counts it; a writer thread turns changed frames into "screen.png" of the
 // device folder, at most every kMinWriteInterval, so a person can watch the
 // display with an image viewer.
+#include "host/display_regs.h"
 #include "host/kernel_internal.h"
 #include "host/screen_png.h"
 
@@ -58,6 +59,7 @@ struct Screen {
             int w = width, h = height;
             frame = back;
             lk.unlock();
+            displayApplyPanel(frame);   // the panel's light and saturation
             if (w != lastW || h != lastH || frame != last) {
                 detail::writeScreenPng(deviceFolder() + "/screen.png", frame.data(), w, h);
                 lastWrite = Clock::now();

@@ -1,0 +1,145 @@
+#!/usr/bin/env python3
+"""Starts the device process in a copy of sample/ and drives its display.
+
+Checks what a user of the running device sees in screen.png: the first page
+of the sample display.xml with changing values, and the visible effect of
+the shell words "display page", "next", "brightness", "txtshow", "txthide"
+and "color"; "display bmpdump FILE" writes a BMP that this script's own
+reader decodes into the same picture as screen.png.
+Usage: display_device_test.py TAV9_BINARY SAMPLE_FOLDER
+"""
+import os
+import struct
+import sys
+import time
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+
+
+def read_png(path):
+    """8-bit RGB or RGBA, not interlaced: rows of (r, g, b) tuples."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", "not a PNG"
+    pos, idat, width, height, channels = 8, b"", 0, 0, 3
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", body)
+            assert depth == 8 and interlace == 0 and colour in (2, 6)
+            channels = 3 if colour == 2 else 4
+        elif kind == b"IDAT":
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * channels
+    rows, prev, i = [], bytearray(stride), 0
+    for _ in range(height):
+        kind, line = raw[i], bytearray(raw[i + 1:i + 1 + stride])
+        i += 1 + stride
+        for x in range(stride):
+            a = line[x - channels] if x >= channels else 0
+            b = prev[x]
+            c = prev[x - channels] if x >= channels else 0
+            if kind == 1:
+                line[x] = (line[x] + a) & 0xFF
+            elif kind == 2:
+                line[x] = (line[x] + b) & 0xFF
+            elif kind == 3:
+                line[x] = (line[x] + (a + b) // 2) & 0xFF
+            elif kind == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
+                line[x] = (line[x] + pred) & 0xFF
+        rows.append([tuple(line[x:x + 3]) for x in range(0, stride, channels)])
+        prev = line
+    return rows
+
+
+def read_bmp(path):
+    """Uncompressed 24- or 32-bit Windows BMP: rows of (r, g, b), top first."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data[:2] == b"BM", "not a BMP"
+    offset = struct.unpack("<I", data[10:14])[0]
+    width, height, _, bits, compression = struct.unpack("<iiHHI", data[18:34])
+    assert compression in (0, 3) and bits in (24, 32), (bits, compression)
+    step = bits // 8
+    stride = (width * step + 3) & ~3
+    rows = []
+    for y in range(abs(height)):
+        start = offset + y * stride
+        rows.append([(data[start + x * step + 2], data[start + x * step + 1], data[start + x * step])
+                     for x in range(width)])
+    if height > 0:
+        rows.reverse()   # bottom-up
+    return rows
+
+
+def frame_after(dev, line, settle=0.8):
+    dev.shell(line)
+    time.sleep(settle)
+    return read_png(os.path.join(dev.folder, "screen.png"))
+
+
+def main():
+    binary, sample = sys.argv[1], sys.argv[2]
+    folder = make_folder(sample, "tav9-display-")
+    dev = None
+    try:
+        dev = Device(binary, folder).wait_ready()
+        png = os.path.join(folder, "screen.png")
+        # a new device: page 1 (the race page) from the start
+        wait_for(lambda: os.path.exists(png), "screen.png")
+        # started: the page count is published, the stored positions requested
+        wait_for(lambda: "= 12" in dev.shell("getvar display_page_mx"), "the display's start")
+        time.sleep(0.5)
+        # full light and colour: screen.png then shows the frame as drawn
+        first = frame_after(dev, "display brightness 5", 1.0)
+        time.sleep(1.0)
+        second = read_png(png)
+        assert first != second, "page 1 shows no changing values"
+        background = first[470][630]
+        assert background == (0, 0, 0), "page 1 background %r" % (background,)
+
+        page2 = frame_after(dev, "display page 1")
+        assert page2 != second, "display page 1 changed nothing"
+        page3 = frame_after(dev, "display next")
+        assert page3 != page2, "display next changed nothing"
+
+        text = frame_after(dev, "display txtshow HELLO")
+        assert text[155][20] == (255, 0, 0), "no red text window: %r" % (text[155][20],)
+        hidden = frame_after(dev, "display txthide")
+        assert hidden[155][20] != (255, 0, 0), "text window still shown"
+
+        lit = frame_after(dev, "display txtshow HELLO")
+        dim = frame_after(dev, "display brightness 0")
+        assert dim[155][20][0] < lit[155][20][0] // 2, "brightness 0 did not dim: %r" % (dim[155][20],)
+        frame_after(dev, "display brightness 5")
+        frame_after(dev, "display txthide")
+
+        # the colour, then the stop: the colour stays on the screen
+        red = frame_after(dev, "display color 0xFF0000")
+        assert red[240][320] == (255, 0, 0) and red[0][0] == (255, 0, 0), "colour page not red"
+        dump = os.path.join(folder, "dump.bmp")
+        dev.shell("display bmpdump " + dump)
+        bmp = read_bmp(dump)
+        assert len(bmp) == 480 and len(bmp[0]) == 640, "dump is %dx%d" % (len(bmp[0]), len(bmp))
+        assert bmp == red, "the dump is not the picture of screen.png"
+
+        rc = dev.stop()
+        assert rc == 0, "exit code %d" % rc
+        dev.check_clean()
+    finally:
+        if dev is not None:
+            dev.kill()
+        remove_folder(folder)
+    print("display device test passed")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,151 @@
+// Request functions and the shell command "display": what each posts.
+#include <string>
+#include <vector>
+
+#include "display/app/pageset.h"
+#include "display_app_fixture.h"
+#include "log_capture.h"
+#include "gui/draw/scrndrv.h"
+#include "host/kernel.h"
+#include "measurement/comint.h"
+
+namespace {
+
+class DisplayRequests : public DisplayAppTest {
+protected:
+    // Takes every queued request without carrying it out.
+    std::vector<GuiMessage> Queued() {
+        std::vector<GuiMessage> out;
+        GuiMessage m;
+        while (GuiTryPopMessage(&m, gpGuiMesgQueue)) out.push_back(m);
+        return out;
+    }
+    int Shell(std::vector<std::string> words) {
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        return displayCommandFunc(int(argv.size()), argv.data());
+    }
+};
+
+TEST_F(DisplayRequests, ShellWordsPostTheirRequests) {
+    Queued();
+    EXPECT_EQ(Shell({"display", "page", "15"}), 0);
+    EXPECT_EQ(Shell({"display", "prev"}), 0);
+    EXPECT_EQ(Shell({"display", "brightness", "2"}), 0);
+    EXPECT_EQ(Shell({"display", "fstart"}), 0);
+    auto q = Queued();
+    ASSERT_EQ(q.size(), 4u);
+    EXPECT_EQ(q[0].type, DISP_MSG_PAGE);
+    EXPECT_EQ(q[0].Word(0), 11);   // 12 or more: the last page
+    EXPECT_EQ(q[1].type, DISP_MSG_NEXT);
+    EXPECT_EQ(q[2].type, DISP_MSG_BRIGHTNESS);
+    EXPECT_EQ(q[2].Word(0), 2);
+    EXPECT_EQ(q[3].type, DISP_MSG_FLASH_ON);
+}
+
+TEST_F(DisplayRequests, ParameterErrorsReportAndColourWithoutPrefixStillStops) {
+    Queued();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display", "page", "x"}), -1);
+    EXPECT_EQ(Shell({"display", "brightness", "-"}), -1);
+    EXPECT_EQ(Shell({"display", "color", "ff0000"}), 0);
+    EXPECT_EQ(Shell({"display", "writebmp"}), 0);   // the usage's name is not a word
+    EXPECT_EQ(Shell({"display", "start", "extra"}), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Invalid page number.\n"), std::string::npos);
+    EXPECT_NE(out.find("Invalid brightness switch position.\n"), std::string::npos);
+    EXPECT_NE(out.find("Invalid color format. RGB Format: 0x00RRGGBB\n"), std::string::npos);
+    EXPECT_NE(out.find("usage: display <command> [<par>]\n"), std::string::npos);
+    auto q = Queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].type, DISP_MSG_STOP);
+}
+
+TEST_F(DisplayRequests, TwoTextsTravelAsTwoPointersAndMaxPagesKeepsItsValue) {
+    Queued();
+    static const char a[] = "first", b[] = "second";
+    EXPECT_EQ(displayTxtShow2(a, b), 0);
+    auto q = Queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].Pointer(0), a);
+    EXPECT_EQ(q[0].Pointer(1), b);
+    EXPECT_EQ(displayMaxPages(7), 7);
+    EXPECT_EQ(displayMaxPages(-1), 7);
+    EXPECT_EQ(displayStatus(0), 0);
+    EXPECT_EQ(displayStatus(1), 1);
+    display_trigger_inhibit_alarms();
+    EXPECT_EQ(display_get_alarm_hidden(), 1);
+    display_reset_inhibit_alarms();
+    EXPECT_EQ(display_get_alarm_hidden(), 0);
+}
+
+TEST_F(DisplayRequests, AlarmTextIsCutAndItsBlanksMarked) {
+    Queued();
+    const std::string text = "A B" + std::string(300, 'c');
+    display_alarm(1, 0, 0, 10, 10, 0, 0, 0, text.c_str());
+    EXPECT_EQ(uint8_t(ext_alarm.text[0]), 0x41);
+    EXPECT_EQ(uint8_t(ext_alarm.text[1]), 0x81);
+    EXPECT_EQ(uint8_t(ext_alarm.text[2]), 0x42);
+    EXPECT_EQ(std::string(ext_alarm.text).size(), 254u);
+    EXPECT_EQ(ext_alarm.changed, 1);
+    ext_alarm_s* where = nullptr;
+    display_get_alarm_state(&where);
+    EXPECT_EQ(where, &ext_alarm);
+    EXPECT_EQ(Queued().size(), 1u);
+}
+
+// The page-set command: 36 bytes, the name padded with zeros.
+ci_msg_t pagesetMessage(const char* name) {
+    ci_msg_t m{};
+    ci_init_msg(&m, CI_CMD_DISPLAY_PAGESET, kOwnPid, DISP_PAGESET_NAME_LEN);
+    std::memcpy(m.payload, name, strnlen(name, DISP_PAGESET_NAME_LEN));
+    return m;
+}
+
+TEST_F(DisplayRequests, PageSetWithEmptyNameIsIgnoredAnyOtherEndsTheProcess) {
+    takeLogTexts();
+    ci_msg_t empty = pagesetMessage("");
+    EXPECT_EQ(display_pageset_cmd(reinterpret_cast<unsigned char*>(&empty)), 1);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "display_pageset_cmd(): received active pageset '' -> ignored"));
+    // a full 16-character name is not terminated in the message
+    ci_msg_t full = pagesetMessage("ABCDEFGHIJKLMNOPQRS");
+    full.payload[16] = 'Z';
+    display_pageset_cmd(reinterpret_cast<unsigned char*>(&full));
+    log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "display_pageset_cmd(): received pageset 'ABCDEFGHIJKLMNOP'"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DisplayRequests, InitDoneSwitchesBacklightOutputAndLayerOnceTheGuiGivesItsSemaphore) {
+    SEM_ID sem = semBCreate(SEM_Q_PRIORITY, SEM_FULL);
+    scrndrvLayerDisable(1);
+    displayInitDone(sem);   // takes and deletes the given semaphore
+    EXPECT_NEAR(host::pwmOutGet(0).duty, 95.0f, 1e-4);
+    EXPECT_TRUE(host::pwmOutGet(0).on);
+    EXPECT_EQ(host::digitalOutGet(5), 1u);
+    EXPECT_NE(scrndrvLayerRegister(1), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DisplayRequests, PageSetNameShorterThanItsFieldAndTheSender) {
+    takeLogTexts();
+    // a payload of 3 bytes: the rest of the name counts as zeros, whatever
+    // the message buffer holds behind it
+    ci_msg_t m = pagesetMessage("ABC");
+    ci_set_len(&m, 3);
+    std::memset(m.payload + 3, 'x', 20);
+    display_pageset_cmd(reinterpret_cast<unsigned char*>(&m));
+    EXPECT_TRUE(logContains(takeLogTexts(), "display_pageset_cmd(): received pageset 'ABC'"));
+    display_pageset_tlc(0x12, "SET2");
+    EXPECT_TRUE(logContains(takeLogTexts(), "display_pageset_tlc(): send new pageset to pid 0x12, \"SET2\""));
+    EXPECT_EQ(display_pageset_cmd(nullptr), 0);
+}
+
+}  // namespace
