@@ -182,10 +182,20 @@ uint8_t* applCommPage();
 uint32_t timeStamp();
 // Adds an offset to every time stamp (tests: start near the wrap).
 void setTimeStampOffset(uint32_t offset);
-uint32_t timeSyncState();           // 0 free running, 1 synchronised
+// 0 free running, 1 synchronised (a master core always; a slave core locked
+// on the gap time stamps written into it), or the state a test forced.
+uint32_t timeSyncState();
+// Forces the register value (tests; 0 ends the forcing).
 void setTimeSyncState(uint32_t state);
-uint32_t timeNextGap();             // next-gap register
+// Next-gap register: in master mode the time stamp of the coming 100 ms
+// boundary, in slave mode the value written last. A write in slave mode
+// counts as a received gap.
+uint32_t timeNextGap();
 void setTimeNextGap(uint32_t gap);
+// Master mode of the core: the gap interrupt (63) fires at every 100 ms
+// boundary of the time stamp, driven by the base tick.
+void setTimeMasterMode(bool on);
+bool timeMasterMode();
 
 // ---- base tick --------------------------------------------------------------------------------
 // Starts the 1 ms source that gives the named semaphore "/BASETICK0" (absolute
@@ -287,8 +297,9 @@ int serialSetRaw(int fd);
 //   SC_NVRAM_READ      a2 id, a3 copy, a4 dst ptr, a5 len -> bytes delivered (cut), -1
 //   SC_NVRAM_WRITE     a2 id, a3 copy, a4 src ptr, a5 len -> bytes written (cut), -1
 //   SC_DRIVE_AVAILABLE a2 const char* drive ("meas:", "usb_meas" ...) -> 0 available, -1 not
-//   SC_IRQ_TO_QUEUE    a2 irq, a3 const char* queue name, a4 message size -> 0 (no
-//                      interrupt ever fires on the host; the queue is created)
+//   SC_IRQ_TO_QUEUE    a2 irq, a3 const char* queue name, a4 message size -> 0 (the
+//                      queue is created; only the time core's gap interrupt 63
+//                      fires on the host, with the 4-byte time stamp)
 //   SC_CAN_REGISTER_RX a2 interface, a3 format byte, a4 identifier -> 0, -1
 //   SC_CAN_SEND        a2 interface, a3 const CanFrame* -> 0, -1
 //   SC_CAN_BAUDRATE    a2 interface, a3 nominal bit/s, a4 data bit/s -> 0, -1

@@ -2,8 +2,16 @@
 #pragma once
 
 #include "host/kernel.h"
+#include "host/os.h"
 
 #include <string>
+
+namespace host {
+// Interrupt of the time core's gap; the queue connected to it receives the
+// 4-byte time stamp of each gap.
+constexpr intptr_t kTimeGapIrq = 63;
+void connectTimeGapInterrupt(MSG_Q_ID queue);
+}  // namespace host
 
 namespace host::detail {
 
@@ -21,6 +29,9 @@ void resetTimeCore();
 void resetCan();
 void resetSyscallState();
 void resetBaseTick();
+
+// The time core's part of every base tick (its gap interrupt).
+void timeCoreTick();
 
 // Writes data to path through "path.tmp" and a rename, so that readers see the
 // old or the new content, never a part.

@@ -173,6 +173,7 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     case SC_IRQ_TO_QUEUE: {
         if (!a3 || a4 <= 0) return -1;
         MSG_Q_ID q = msgQOpen(text(a3), 64, static_cast<int>(a4), MSG_Q_FIFO, OM_CREATE);
+        if (q && a2 == kTimeGapIrq) connectTimeGapInterrupt(q);   // the kernel keeps this reference
         return q ? 0 : -1;
     }
     case SC_CAN_REGISTER_RX:

@@ -175,6 +175,7 @@ void time_MrSetControl(int on) {
         gControl.fetch_or(0x0Au);
     else
         gControl.fetch_and(~0x0Au);
+    host::setTimeMasterMode(on != 0);
 }
 
 void time_initTimeModule() {
