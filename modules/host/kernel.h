@@ -185,7 +185,7 @@ void setTimeStampOffset(uint32_t offset);
 // 0 free running, 1 synchronised (a master core always; a slave core locked
 // on the gap time stamps written into it), or the state a test forced.
 uint32_t timeSyncState();
-// Forces the register value (tests; 0 ends the forcing).
+// Forces the state (tests) until the next reset.
 void setTimeSyncState(uint32_t state);
 // Next-gap register: in master mode the time stamp of the coming 100 ms
 // boundary, in slave mode the value written last. A write in slave mode

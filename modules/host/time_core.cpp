@@ -23,7 +23,8 @@ constexpr uint32_t kGapPeriod = 1000;        // 0.1 ms: 100 ms
 constexpr int64_t kLockTimeoutMs = 1000;
 
 std::atomic<uint32_t> stampOffset{0};
-std::atomic<uint32_t> forcedState{0};
+constexpr uint32_t kNotForced = 0xFFFFFFFFu;
+std::atomic<uint32_t> forcedState{kNotForced};
 std::atomic<uint32_t> nextGap{0};
 std::atomic<bool> masterMode{false};
 
@@ -55,7 +56,7 @@ void setTimeStampOffset(uint32_t offset) { stampOffset = offset; }
 
 uint32_t timeSyncState() {
     uint32_t forced = forcedState;
-    if (forced) return forced;
+    if (forced != kNotForced) return forced;
     return masterMode || slaveLocked() ? 1u : 0u;
 }
 
@@ -97,7 +98,7 @@ void timeCoreTick() {
 
 void resetTimeCore() {
     stampOffset = 0;
-    forcedState = 0;
+    forcedState = kNotForced;
     nextGap = 0;
     masterMode = false;
     std::lock_guard<std::mutex> lk(gapMx);

@@ -1,0 +1,47 @@
+// State of the time service shared by its parts.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "host/os.h"
+#include "platform/timebase.h"
+
+struct TimeServState {
+    std::atomic<uint32_t> qualifier{0};
+    std::atomic<bool> isMaster{false};
+
+    // Identity of the current time master; read by the file header writer.
+    std::mutex idMx;
+    uint32_t masterId = 0;
+    uint32_t masterBootCnt = 0;
+    uint16_t masterPid = 0;
+    bool idsValid = false;
+
+    // Command task only.
+    uint16_t candidatePid = 0;
+    unsigned changeCnt = 0;
+    int conflictCnt = 0;
+    bool firstSyncPending = true;
+
+    MSG_Q_ID queue = nullptr;
+    TASK_ID task = nullptr;
+    std::mutex exportMx;
+    int exportSock = -1;
+
+    uint8_t floodInitAgain = 0;
+    uint8_t floodShort = 0;
+    uint8_t floodExport = 0;
+};
+
+TimeServState& timeserv();
+
+// Date fields as the messages carry them: seven 16-bit big-endian values.
+void timeserv_putDate(uint8_t* p, const date_t& d);
+date_t timeserv_getDate(const uint8_t* p);
+// The device clock as a date; false when it cannot be converted.
+bool timeserv_clockDate(const struct timespec& clock, date_t* out);
+
+// Forgets the measurement time and its enable flag (tests).
+void timeserv_MeasTime_reset();

@@ -1,0 +1,215 @@
+// The time service's command handlers: the master's time message on every
+// device, the new system time from a tool and the time suggestion of a
+// device with a better clock; and the setting of the clocks.
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "measurement/comint.h"
+#include "platform/appman.h"
+#include "platform/byteorder.h"
+#include "platform/error_mgr.h"
+#include "platform/syslogx.h"
+#include "virari/timeserv/timeserv.h"
+#include "virari/timeserv/timeserv_internal.h"
+
+namespace {
+
+constexpr int64_t kAgreeMs = 500;           // clocks this close count as equal
+constexpr unsigned kMasterChangeCount = 9;  // the tenth message in a row changes the master
+constexpr int kConflictLatch = 1000;
+constexpr int kConflictLimit = 20;
+constexpr unsigned kMinTimePayload = 16;    // gap stamp and date up to the seconds
+
+#define DATE_ARGS(d) (d).day, (d).month, (d).year, (d).hour, (d).minute, (d).second, (d).millisecond
+
+// Master date minus own clock in ms; false when the date is not valid.
+bool clockDifference(const date_t& master, int64_t* diffMs) {
+    struct timespec m, own;
+    if (!conv_date_to_time(&master, &m)) return false;
+    clock_devicetime(&own);
+    *diffMs = (int64_t(m.tv_sec) - own.tv_sec) * 1000 + (m.tv_nsec - own.tv_nsec) / 1000000;
+    return true;
+}
+
+// The host's calendar clock is the real-time clock: the operating-system
+// clock alone is set through the same call.
+bool setOSTime(const date_t& d) {
+    if (rtc_writeAndSetSystemTime(&d)) return true;
+    syslogx(147, "Failed to set system time (user): %s", strerror(errno ? errno : EINVAL));
+    return false;
+}
+
+// Watches who the master is; a new one is accepted with its tenth message in a row.
+void trackMaster(TimeServState& s, const ci_msg_t* m) {
+    const uint16_t src = ci_get_src(m);
+    const uint32_t id = be_get32(m->payload + 24), boot = be_get32(m->payload + 28);
+    std::lock_guard<std::mutex> lk(s.idMx);
+    if (!s.idsValid) {
+        s.masterId = id;
+        s.masterBootCnt = boot;
+        s.masterPid = src;
+        s.idsValid = true;
+        return;
+    }
+    const bool differs = id != s.masterId || boot != s.masterBootCnt || src != s.masterPid;
+    if (!differs && s.changeCnt == 0) return;
+    if (s.changeCnt == 0) {
+        s.candidatePid = src;
+        s.changeCnt = 1;
+        syslogx(148, "timeserv_distributeTime_cmd: trying to change time master PID to 0x%02X", src);
+    } else if (src == s.candidatePid) {
+        if (++s.changeCnt > kMasterChangeCount) {
+            syslogx(150, "timeserv_distributeTime_cmd: changing time master to PID 0x%02X", src);
+            s.masterId = id;
+            s.masterBootCnt = boot;
+            s.masterPid = src;
+            s.changeCnt = 0;
+        }
+    } else {
+        s.candidatePid = src;
+        s.changeCnt = 1;
+    }
+}
+
+void suggestOwnTime(const TimeServState& s) {
+    date_t d{};
+    if (!timeserv_readSystemTime(&d)) return;
+    ci_msg_t m;
+    ci_init_msg(&m, TIMESERV_CMD_SUGGEST_TIME, CI_PID_ALL, TIMESERV_DATE_PAYLOAD);
+    std::memset(m.payload, 0, TIMESERV_DATE_PAYLOAD);
+    timeserv_putDate(m.payload, d);
+    be_put32(m.payload + 16, s.qualifier);
+    comint_put_cmd(&m, 1);
+}
+
+// Another master sends at our rate: the counter climbs by one per period.
+void checkConflict(TimeServState& s, uint16_t src) {
+    if (s.conflictCnt >= kConflictLatch) return;
+    if (src == app_pid) {
+        if (s.conflictCnt > 0) --s.conflictCnt;
+    } else {
+        s.conflictCnt += 2;
+    }
+    if (s.conflictCnt > kConflictLimit) {
+        error_mgr_set(ERRMGR_PATH_TIMESERVICE, ERRMGR_TYPE_MULTIPLE_TIME_MASTERS, 0);
+        syslogx(147, "timeserv_distributeTime_cmd: multiple time masters detected");
+        s.conflictCnt = kConflictLatch;
+    }
+}
+
+// Takes the master's date into the clocks. The clocks agree when they lie
+// within half a second of each other either way: a clock ahead of the master
+// is pulled back like one behind it, and a better qualifier is taken only
+// by a clock that agrees with the master's or was just set from it.
+void updateClock(TimeServState& s, const date_t& d, bool qPresent, uint32_t q) {
+    if (time_getSyncState() != 3) {
+        s.firstSyncPending = true;
+        return;
+    }
+    int64_t diff = 0;
+    const bool computed = clockDifference(d, &diff);
+    const bool apart = !computed || std::llabs(diff) > kAgreeMs;
+    const uint32_t own = s.qualifier;
+    if (s.firstSyncPending) {
+        const bool setRtc = qPresent ? (q > own || (q == own && apart)) : apart;
+        if (setRtc && rtc_writeAndSetSystemTime(&d)) {
+            syslogx(150, "Sync on timemaster systemtime: %.2d.%.2d.%.4d  %.2d:%.2d:%.2d.%.3d, q:%d", DATE_ARGS(d),
+                    int(q));
+            s.firstSyncPending = false;
+            s.qualifier = q;
+        } else if (setOSTime(d)) {
+            syslogx(150, "Sync on timemaster systemtime w/o RTC update: %.2d.%.2d.%.4d  %.2d:%.2d:%.2d.%.3d, q:%d",
+                    DATE_ARGS(d), int(q));
+            s.firstSyncPending = false;
+        } else {
+            syslogx(147, "Failed to sync on timemaster systemtime: %.2d.%.2d.%.4d  %.2d:%.2d:%.2d.%.3d, q:%d",
+                    DATE_ARGS(d), int(q));
+        }
+        return;
+    }
+    if (!qPresent || q <= own) return;
+    if (!apart) {
+        s.qualifier = q;
+    } else if (rtc_writeAndSetSystemTime(&d)) {
+        syslogx(150,
+                "timeserv_distributeTime_cmd: update rtc on better qualifier: %.2d.%.2d.%.4d  %.2d:%.2d:%.2d.%.3d, "
+                "q:%d",
+                DATE_ARGS(d), int(q));
+        s.qualifier = q;
+    }
+}
+
+}  // namespace
+
+int timeserv_distributeTime_cmd(ci_msg_t* m) {
+    TimeServState& s = timeserv();
+    const unsigned len = ci_get_len(m);
+    if (len < kMinTimePayload) {
+        SYSLOGX_FLOOD(s.floodShort, 147, "timeserv_distributeTime_cmd: time message of %u bytes from PID 0x%02X ignored",
+                      len, unsigned(ci_get_src(m)));
+        return 1;
+    }
+    const bool qPresent = len >= 24;
+    const uint32_t q = qPresent ? be_get32(m->payload + 20) : 0;
+    time_putNextGapTimestamp(be_get32(m->payload));
+
+    if (!s.isMaster) {
+        if (len >= 32) trackMaster(s, m);
+        if (qPresent && q < s.qualifier) suggestOwnTime(s);
+    } else {
+        checkConflict(s, ci_get_src(m));
+    }
+
+    date_t d = timeserv_getDate(m->payload + 4);
+    if (len <= 16) d.millisecond = 0;
+    updateClock(s, d, qPresent, q);
+    return 1;
+}
+
+int timeserv_newSystemTime_cmd(ci_msg_t* m) {
+    const unsigned len = ci_get_len(m);
+    if (len < sizeof(date_t)) {
+        SYSLOGX_FLOOD(timeserv().floodShort, 147, "timeserv_newSystemTime_cmd: date of %u bytes ignored", len);
+        return 1;
+    }
+    const uint32_t q = len >= 24 ? be_get32(m->payload + 16) : RTC_Q_SET_BY_TOOL;
+    const date_t d = timeserv_getDate(m->payload);
+    timeserv_setTime(&d, q);
+    return 1;
+}
+
+int timeserv_suggestOwnTime_cmd(ci_msg_t* m) {
+    TimeServState& s = timeserv();
+    if (!s.isMaster) return 1;
+    if (ci_get_len(m) < TIMESERV_DATE_PAYLOAD) {
+        SYSLOGX_FLOOD(s.floodShort, 147, "timeserv_suggestOwnTime_cmd: suggestion of %u bytes ignored",
+                      unsigned(ci_get_len(m)));
+        return 1;
+    }
+    const uint32_t q = be_get32(m->payload + 16);
+    if (q <= s.qualifier) return 1;
+    const date_t d = timeserv_getDate(m->payload);
+    timeserv_setTime(&d, q);
+    return 1;
+}
+
+int timeserv_newSystemTime(const date_t* date) {
+    if (!date) return 0;
+    ci_msg_t m;
+    ci_init_msg(&m, TIMESERV_CMD_NEW_SYSTEM_TIME, CI_PID_ALL, TIMESERV_DATE_PAYLOAD);
+    std::memset(m.payload, 0, TIMESERV_DATE_PAYLOAD);
+    timeserv_putDate(m.payload, *date);
+    be_put32(m.payload + 16, RTC_Q_SET_BY_TOOL);
+    return comint_put_cmd(&m, 1);
+}
+
+int timeserv_setTime(const date_t* date, uint32_t qualifier) {
+    if (!date_valid(date)) {
+        syslogx(148, "timeserv_setTime: Illegal date values, RTC not set!");
+        return 0;
+    }
+    if (!rtc_writeAndSetSystemTime(date) && !setOSTime(*date)) return 0;
+    timeserv().qualifier = qualifier;
+    return 1;
+}
