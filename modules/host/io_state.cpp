@@ -18,6 +18,7 @@ std::atomic<bool> inShutdown{false};
 std::atomic<int64_t> rtcOffsetMs{0};
 
 std::mutex ioMx;
+DeviceRecord record;
 PwmState pwmOut[kIoChannels], pwmIn[kIoChannels];
 unsigned dOut[kIoChannels], dIn[kIoChannels];
 
@@ -92,7 +93,15 @@ unsigned digitalInGet(unsigned channel) {
     return dIn[channel];
 }
 
-DeviceRecord deviceRecord() { return DeviceRecord{}; }
+DeviceRecord deviceRecord() {
+    std::lock_guard<std::mutex> lk(ioMx);
+    return record;
+}
+
+void setDeviceRecord(const DeviceRecord& r) {
+    std::lock_guard<std::mutex> lk(ioMx);
+    record = r;
+}
 
 namespace detail {
 void resetIoState() {
@@ -101,6 +110,7 @@ void resetIoState() {
     inShutdown = false;
     rtcOffsetMs = 0;
     std::lock_guard<std::mutex> lk(ioMx);
+    record = DeviceRecord{};
     for (unsigned i = 0; i < kIoChannels; ++i) {
         pwmOut[i] = pwmIn[i] = PwmState{};
         dOut[i] = dIn[i] = 0;

@@ -151,6 +151,8 @@ struct DeviceRecord {
     uint8_t romId[8] = {0x28, 0x48, 0x4f, 0x53, 0x54, 0, 0, 0x01};
 };
 DeviceRecord deviceRecord();
+// Replaces the record until the next reset (tests).
+void setDeviceRecord(const DeviceRecord& r);
 
 // ---- screen ---------------------------------------------------------------------------------
 // The display driver's flush: hands the visible frame (rows of 0x00RRGGBB words)

@@ -9,7 +9,7 @@
 
 #include "measurement/seram.h"
 #include "platform/syslogx.h"
-#include "xcp/diag_service.h"
+#include "xcp/diag/diag_service.h"
 #include "xcp/xcp_internal.h"
 
 namespace {
