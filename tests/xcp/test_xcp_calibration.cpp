@@ -160,13 +160,3 @@ TEST_F(XcpSlaveTest, StoreRequestStoresTheWorkingPageAndStartsThePostRun) {
     EXPECT_TRUE(master->command({0xFF, 0}, 300).empty());
     semClose(postrun);
 }
-
-TEST_F(XcpSlaveTest, UserCommandWithoutServicesAnswersSyntaxError) {
-    connect();
-    EXPECT_EQ(master->command({0xF1, 0x21, 0x00, 0x80}), errorAnswer(0x21));
-    EXPECT_EQ(master->command({0xF1, 0x20, 0x00, 0x80}), errorAnswer(0x21));
-    auto log = takeLogTexts();
-    EXPECT_TRUE(logContains(log, "sub_command 0x21 not supported"));
-    EXPECT_TRUE(logContains(log, "8000 is an not supported service id!"));
-    EXPECT_TRUE(logContains(log, "diagService() with serviceNumber 0x8000 returned an error"));
-}

@@ -104,6 +104,7 @@ TEST_F(XcpDiagTest, FileCountsClockAndUnknownServices) {
     EXPECT_EQ(master->command({0xF1, 0x21, 0x00, 0x80}), errorAnswer(0x21));   // another sub-command
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "diagService(): 1234 is an not supported service id!"));
+    EXPECT_TRUE(logContains(log, "sub_command 0x21 not supported"));
     EXPECT_TRUE(logContains(log, "diagService() with serviceNumber 0x1234 returned an error"));
 }
 
