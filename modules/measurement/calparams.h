@@ -56,7 +56,13 @@ struct CalPage {
     float CL_DISP_BRIGHT_LED_BLUE[11];
     float CL_DISP_BRIGHT_LED_BLUE_row_[11];
 
-    uint8_t spare[1024];             // room for parameters of later layouts
+    // --- device network debug outputs ---------------------------------------
+    uint8_t VIRARI_DBG_PID_1;        // PIDs whose network counters are published, 0 = none
+    uint8_t VIRARI_DBG_PID_2;
+    uint8_t VIRARI_DBG_PING_PID;     // PID to ping, 0 = off
+    uint8_t VIRARI_DBG_PING_FREQ;    // 1: every 100 ms, 2: every 10 ms, else none
+
+    uint8_t spare[1020];             // room for parameters of later layouts
 
     // --- CAN input and output (used when CfgMat_CanVersion is below 5) -------------
     // Kept behind the spare area: the tables are larger than the spare room.

@@ -133,6 +133,10 @@ void buildLocked() {
     CAT_CAL(CfgMat_CanOut_Ch_mask);
     CAT_CAL(CfgMat_CanOut_Ch_fact);
     CAT_CAL(CfgMat_CanOut_Ch_offs);
+    CAT_CAL(VIRARI_DBG_PID_1);
+    CAT_CAL(VIRARI_DBG_PID_2);
+    CAT_CAL(VIRARI_DBG_PING_PID);
+    CAT_CAL(VIRARI_DBG_PING_FREQ);
 
     CAT_SIG(n_engine);
     CAT_SIG(v_vehicle);

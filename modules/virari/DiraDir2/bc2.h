@@ -58,3 +58,10 @@ struct BC2_PidDebug {
     uint16_t version;
 };
 int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out);
+// This device's presence sequence counter and the receive counters of the
+// presence and command multicast groups.
+struct BC2_GlobDebug {
+    uint32_t seq;
+    uint16_t bcRx, mcRx, mcRxErr;
+};
+int BC2_debugoutGlob(BC2_GlobDebug* out);

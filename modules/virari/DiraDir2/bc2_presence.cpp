@@ -235,3 +235,10 @@ int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out) {
     }
     return 1;
 }
+
+int BC2_debugoutGlob(BC2_GlobDebug* out) {
+    if (!out) return 0;
+    bc2_state& s = bc2();
+    *out = BC2_GlobDebug{s.seq.load(), s.rxcnt.load(), s.mcRxCnt.load(), s.mcRxErr.load()};
+    return 1;
+}
