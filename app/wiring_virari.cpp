@@ -1,29 +1,38 @@
-// Start-up, raster and shutdown wiring of the virari component: the
-// serial-network manager, the DiraDir2 device network and the telemetry.
+// Start-up, raster and shutdown wiring of the virari component: the time
+// service, the serial-network manager, the DiraDir2 device network, its debug
+// outputs and the telemetry.
 #include "wiring.h"
 
-#include "host/kernel.h"
-#include "logging/app/meas_app.h"
+#include "logging/cfg_system.h"
+#include "logging/store/virtual_file.h"
+#include "platform/raster.h"
 #include "virari/DiraDir2/bc2.h"
+#include "virari/netdebug/netdebug.h"
 #include "virari/sernet_man.h"
 #include "virari/telemetry/telemetry.h"
+#include "virari/timeserv/timeserv.h"
 #include "virari/virari.h"
+#include "xcp/diag/diag_service.h"
 
 void wire_virari_init() {
-    // Until the time service runs, the device is its own time reference: its
-    // time-synchronisation core counts as synchronised, so that logging starts.
-    host::setTimeSyncState(1);
+    startup_step("time service", timeserv_init(1, cfg_system.notTimeMaster == 0) == 1);
+    meas_store_setMasterIdSource(timeserv_getMasterIds);
+    diagService_setTimeSink(timeserv_newSystemTime);   // a tool's date goes to every device
     startup_step("serial-network manager", SerNet_man_ini() == 1);
     virari_attach_measurement();
+    startup_step("network debug variables", netdebug_publishSignals() == 1);
 }
 
 // The send rasters and, last of the raster hooks, the device network itself.
 void wire_virari_rasters() {
+    startup_step("timeserv_MeasTime_1ms entry",
+                 raster_addEntry(RB_1MS, "timeserv_MeasTime_1ms", [](intptr_t) { timeserv_MeasTime_1ms(); }, 0) == 1);
+    startup_step("network debug entries", netdebug_register_rasters() == 1);
     startup_step("serial-network rasters", virari_register_rasters() == 1);
     startup_step("DiraDir2", BC2_init() == 1);
 }
 
-void wire_virari_start() {}   // no measurement time yet
+void wire_virari_start() { timeserv_MeasTime_ini(); }
 
 void wire_virari_shutdown() {
     tele_app_exit();

@@ -1,15 +1,20 @@
 // Start-up, raster and shutdown wiring of the xcp component.
 #include "wiring.h"
 
+#include "logging/store/virtual_file.h"
 #include "platform/raster.h"
+#include "xcp/diag/diag_service.h"
 #include "xcp/xcp_slave.h"
 
 namespace {
 void sendDaq(intptr_t event) { xcpSendDAQ(int(event)); }
 void flush100ms(intptr_t) { xcp_100ms(); }
+void carId(char* out, unsigned size) { diagService_GetCarId(out, size); }
 }  // namespace
 
-void wire_xcp_init() {}       // the XCP master is not built yet
+// The XCP master is not built yet; the car id of the diagnostic services
+// goes into every measurement file.
+void wire_xcp_init() { meas_store_setCarIdSource(carId); }
 
 // The event channels of the slave: 2 on r1ms, 1 on r10ms, 0 on r100ms.
 void wire_xcp_rasters() {
