@@ -1,9 +1,13 @@
 // Two devices in two network namespaces: presence, channels, a command bounce,
 // lists of the other device's values online and offline, loss and return of
-// the other device.
+// the other device; the time master and its date, the date set by a tool
+// through the diagnostic services, and a ping.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
+#include <filesystem>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -13,6 +17,8 @@
 #include "platform/byteorder.h"
 #include "two_devices.h"
 #include "virari/DiraDir2/bc2_internal.h"
+#include "xcp/xcp_test_master.h"
+#include "measurement/calparams.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -199,4 +205,102 @@ TEST_F(TwoDevicesTest, FindEachOtherConnectCarryDataAndRecover) {
     ASSERT_TRUE(waitUntil([] { return BC2_connected(TwoDevices::kPidB); }, 5000)) << "no reconnect";
     drain();
     EXPECT_TRUE(logContains(log, "Diradir2: Reset detected on PID 0x7"));
+}
+
+namespace {
+// An independent listener of the time export group in device B's namespace:
+// writes the first datagram as hex and its sender into a file.
+const char kExportListener[] = R"(
+import os, socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("", 9830))
+s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, socket.inet_aton("239.239.239.15") + socket.inet_aton("10.213.0.2"))
+s.settimeout(20)
+d, a = s.recvfrom(64)
+open(sys.argv[1] + ".tmp", "w").write(d.hex() + " " + a[0])
+os.rename(sys.argv[1] + ".tmp", sys.argv[1])
+)";
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+Bytes userCmd(uint16_t service) { return {0xF1, 0x20, uint8_t(service), uint8_t(service >> 8)}; }
+
+void setCal(size_t offset, uint8_t v) {
+    *seramVirtToPtr(SERAM_REFPAGE_ADDR + seramActiveOffset.load() + uint32_t(offset)) = v;
+}
+}  // namespace
+
+TEST_F(TwoDevicesTest, TimeMasterDateToolDateAndPing) {
+    // Device A is the time master, its clock set to a date of its own.
+    const date_t masterDate{2031, 5, 17, 10, 20, 30, 0};
+    ASSERT_EQ(timeserv_init(1, true), 1);
+    ASSERT_EQ(timeserv_setTime(&masterDate, RTC_Q_SET_BY_TOOL), 1);
+    const std::string exportFile = net.root() + "/export.txt";
+    ASSERT_TRUE(net.runInB({"python3", "-c", kExportListener, exportFile}));
+    ASSERT_TRUE(net.startB());
+    ASSERT_TRUE(waitUntil([] { return BC2_connected(TwoDevices::kPidB); }, 5000)) << "channels not up";
+
+    // The export datagram: 1, three zero bytes, the next gap stamp on a
+    // 100 ms boundary, the date without milliseconds; sent from A.
+    ASSERT_TRUE(waitUntil([&] { return std::filesystem::exists(exportFile); }, 5000)) << "no export datagram";
+    std::string got = readFile(exportFile);
+    ASSERT_GE(got.size(), 41u) << got;
+    EXPECT_EQ(got.substr(0, 8), "01000000");
+    EXPECT_EQ(std::stoul(got.substr(8, 8), nullptr, 16) % 1000, 0u);
+    EXPECT_EQ(got.substr(16, 8), "07ef0005");   // 2031, May
+    EXPECT_EQ(got.substr(41), "10.213.0.1");
+
+    // B's core locks on the gaps and B takes the master's date with its better qualifier.
+    EXPECT_TRUE(waitUntil([&] { return net.logB().find("Sync on timemaster systemtime: 17.05.2031") != std::string::npos; },
+                          5000))
+        << net.logB();
+
+    // A tool sets the date through B's diagnostic services; every device takes it.
+    XcpTestMaster tool(5555, ntohl(inet_addr("10.213.0.2")));
+    ASSERT_EQ(tool.connect().size(), 8u);
+    EXPECT_EQ(tool.command(userCmd(0x8003)), (Bytes{0xFF, 16, 0}));
+    Bytes serial = tool.command(XcpTestMaster::upload(16));
+    ASSERT_EQ(serial.size(), 17u);
+    EXPECT_EQ(std::string(serial.begin() + 1, serial.begin() + 13), "HOST00000001");
+    Bytes epkLen = tool.command(userCmd(0x8004));
+    ASSERT_EQ(epkLen.size(), 3u);
+    EXPECT_GT(epkLen[1], 0);
+    EXPECT_EQ(tool.command(XcpTestMaster::upload(epkLen[1])).size(), size_t(epkLen[1]) + 1);
+
+    const uint32_t secs = 1962162367;   // 06.03.2032 05:06:07
+    EXPECT_EQ(tool.command(userCmd(0x808C)), (Bytes{0xFF, 4, 0}));
+    EXPECT_EQ(tool.command(XcpTestMaster::download({uint8_t(secs >> 24), uint8_t(secs >> 16), uint8_t(secs >> 8),
+                                                    uint8_t(secs)})),
+              (Bytes{0xFF}));
+    EXPECT_EQ(tool.command(userCmd(0x8020)), (Bytes{0xFF, 0, 0}));
+    EXPECT_TRUE(waitUntil([] {
+        date_t d{};
+        return timeserv_readSystemTime(&d) && d.year == 2032 && d.month == 3 && d.day == 6;
+    }, 3000)) << "device A did not take the date";
+    EXPECT_EQ(tool.command(userCmd(0x808B)), (Bytes{0xFF, 4, 0}));
+    Bytes rtc = tool.command(XcpTestMaster::upload(4));
+    ASSERT_EQ(rtc.size(), 5u);
+    const uint32_t rtcB = uint32_t(rtc[1]) << 24 | uint32_t(rtc[2]) << 16 | uint32_t(rtc[3]) << 8 | rtc[4];
+    EXPECT_LE(rtcB - secs, 10u) << "device B's clock";
+
+    // A pings B every 10 ms; the round-trip times arrive in its measurable values.
+    ASSERT_EQ(netdebug_publishSignals(), 1);
+    ASSERT_EQ(netdebug_register_rasters(), 1);
+    setCal(offsetof(CalPage, VIRARI_DBG_PING_FREQ), 2);
+    setCal(offsetof(CalPage, VIRARI_DBG_PING_PID), TwoDevices::kPidB);
+    EXPECT_TRUE(waitUntil([] { return netdebug_pingStats().cnt >= 50 && netdebug_pingStats().max > 0; }, 5000));
+    setCal(offsetof(CalPage, VIRARI_DBG_PING_PID), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));   // late answers are in
+    double cnt = 0, max = 0;
+    ASSERT_TRUE(catalogue_read(catalogue_find("virari_dbg_ping_cnt"), &cnt));
+    ASSERT_TRUE(catalogue_read(catalogue_find("virari_dbg_ping_max"), &max));
+    EXPECT_GE(cnt, 50);
+    EXPECT_GT(max, 0);
+    EXPECT_LT(max, 10000) << "round trips under a second";
 }

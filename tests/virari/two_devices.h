@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "host/kernel.h"
 #include "measurement/catalogue.h"
@@ -31,7 +32,9 @@
 #include "platform/raster.h"
 #include "platform/timebase.h"
 #include "virari/DiraDir2/bc2.h"
+#include "virari/netdebug/netdebug.h"
 #include "virari/sernet_man.h"
+#include "virari/timeserv/timeserv.h"
 #include "virari/virari.h"
 
 class TwoDevices {
@@ -101,6 +104,23 @@ public:
         devB_ = -1;
     }
 
+    // Runs a program (argv) in device B's namespace, outside both devices;
+    // it is ended by down() unless it ended before.
+    bool runInB(const std::vector<std::string>& argv) {
+        if (helperB_ > 0 || argv.empty()) return false;
+        helperB_ = fork();
+        if (helperB_ < 0) return false;
+        if (helperB_ == 0) {
+            std::vector<const char*> args = {"ip", "netns", "exec", nsB_.c_str()};
+            for (const auto& a : argv) args.push_back(a.c_str());
+            args.push_back(nullptr);
+            execvp("ip", const_cast<char* const*>(args.data()));
+            _exit(127);
+        }
+        return true;
+    }
+    const std::string& root() const { return root_; }
+
     std::string logB() const {
         std::ifstream in(dirB_ + "/log.txt");
         std::stringstream ss;
@@ -110,7 +130,14 @@ public:
 
     void down() {
         killB();
+        if (helperB_ > 0) {
+            kill(helperB_, SIGKILL);
+            waitpid(helperB_, nullptr, 0);
+            helperB_ = -1;
+        }
         if (aRunning_) {
+            timeserv_shutdown();
+            netdebug_reset();
             BC2_shutdown();
             gw_shutdown();
             raster_stopAll();
@@ -201,5 +228,6 @@ private:
     std::string buildDir_, srcDir_, tav9_, nsA_, nsB_, root_, dirA_, dirB_, reason_;
     int savedNs_ = -1;
     pid_t devB_ = -1;
+    pid_t helperB_ = -1;
     bool nsUp_ = false, inNs_ = false, aRunning_ = false;
 };

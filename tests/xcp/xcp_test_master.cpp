@@ -7,11 +7,13 @@
 
 #include <chrono>
 
-XcpTestMaster::XcpTestMaster(uint16_t slavePort) {
+XcpTestMaster::XcpTestMaster(uint16_t slavePort) : XcpTestMaster(slavePort, INADDR_LOOPBACK) {}
+
+XcpTestMaster::XcpTestMaster(uint16_t slavePort, uint32_t slaveAddr) {
     sock_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in me{};
     me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    me.sin_addr.s_addr = htonl(slaveAddr == INADDR_LOOPBACK ? INADDR_LOOPBACK : INADDR_ANY);
     bind(sock_, reinterpret_cast<sockaddr*>(&me), sizeof me);
     int big = 4 << 20;
     setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
@@ -20,7 +22,7 @@ XcpTestMaster::XcpTestMaster(uint16_t slavePort) {
     localPort_ = ntohs(me.sin_port);
     slave_.sin_family = AF_INET;
     slave_.sin_port = htons(slavePort);
-    slave_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    slave_.sin_addr.s_addr = htonl(slaveAddr);
     rx_ = std::thread([this] { receiveLoop(); });
 }
 

@@ -30,6 +30,8 @@ struct XcpDtoDatagram {
 class XcpTestMaster {
 public:
     explicit XcpTestMaster(uint16_t slavePort);
+    // A slave at another IPv4 address (host order), reached from any local address.
+    XcpTestMaster(uint16_t slavePort, uint32_t slaveAddr);
     ~XcpTestMaster();
     XcpTestMaster(const XcpTestMaster&) = delete;
     XcpTestMaster& operator=(const XcpTestMaster&) = delete;
