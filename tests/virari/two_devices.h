@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -136,14 +137,18 @@ public:
             helperB_ = -1;
         }
         if (aRunning_) {
-            timeserv_shutdown();
-            netdebug_reset();
+            // nothing sends any more, and what was queued has gone out
+            // before the sockets close
+            raster_stopAll();
+            timeserv_stop();
+            drainCommands();
             BC2_shutdown();
             gw_shutdown();
-            raster_stopAll();
             meas_man_shutdown();
             SerNet_man_shutdown();
             comint_shutdown();
+            timeserv_shutdown();
+            netdebug_reset();
             seram_shutdown();
             host::resetForTest();
             aRunning_ = false;
@@ -168,6 +173,21 @@ private:
     }
 
     static int run(const std::string& cmd) { return std::system(cmd.c_str()); }
+
+    // Waits until the command task has served everything queued before now.
+    static void drainCommands() {
+        static std::atomic<bool> served{false};
+        constexpr uint16_t kBarrier = 0x7FF0;
+        served = false;
+        ci_register_command(kBarrier, [](ci_msg_t*) {
+            served.store(true, std::memory_order_release);
+            return 1;
+        });
+        ci_msg_t m;
+        ci_init_msg(&m, kBarrier, comint_own_pid(), 0);
+        if (!comint_put_cmd(&m, 1)) return;
+        for (int i = 0; i < 2000 && !served.load(std::memory_order_acquire); ++i) taskDelay(1);
+    }
 
     static void writeStartCfg(const std::string& dir, uint16_t pid, const char* ip) {
         std::ofstream(dir + "/start.cfg") << "pid = " << pid << "\nip = " << ip

@@ -1,6 +1,8 @@
 // Diagnostic services through the XCP user command: identification, life
 // data, the error memory and setting the clock with an armed write.
+#include <cstddef>
 #include <cstring>
+#include <mutex>
 
 #include "host/kernel.h"
 #include "measurement/signalpage.h"
@@ -13,26 +15,41 @@ namespace {
 
 Bytes userCmd(uint16_t service) { return {0xF1, 0x20, uint8_t(service), uint8_t(service >> 8)}; }
 
+// The date the slave's receive task handed over.
+std::mutex gSinkMx;
 date_t gSunk{};
 int gSinkCalls = 0;
 int gSinkResult = 1;
 int sink(const date_t* d) {
+    std::lock_guard<std::mutex> lk(gSinkMx);
     gSunk = *d;
     ++gSinkCalls;
     return gSinkResult;
+}
+int sinkCalls() {
+    std::lock_guard<std::mutex> lk(gSinkMx);
+    return gSinkCalls;
 }
 
 class XcpDiagTest : public XcpSlaveTest {
 protected:
     void SetUp() override {
-        XcpSlaveTest::SetUp();
+        // before the slave's task exists, which alone uses them afterwards
         diagService_reset();
         diagService_setTimeSink(sink);
         gSinkCalls = 0;
         gSinkResult = 1;
-        error_mgr_resetForTest();
         std::memset(carid_voz_info, 0, sizeof carid_voz_info);
+        XcpSlaveTest::SetUp();
+        error_mgr_resetForTest();
         connect();
+    }
+    // Writes a signal-page word through the slave, as a tool would.
+    void setSignal32(size_t offset, uint32_t v) {
+        Bytes b;
+        putLe32(b, v);
+        ASSERT_EQ(master->command(XcpTestMaster::shortDownload(kPidBits | uint32_t(SERAM_SIGNAL_ADDR + offset), b)),
+                  kOk);
     }
     void TearDown() override {
         diagService_setTimeSink(nullptr);
@@ -73,20 +90,31 @@ TEST_F(XcpDiagTest, IdentificationServicesGiveVersionNamePartSerialAndEpk) {
     EXPECT_EQ(str(service(0x8008)), epk + "\nTAV9_123");
     EXPECT_EQ(service(0x8009), (Bytes{125}));
 
-    std::strcpy(carid_voz_info, "CAR-42");
-    EXPECT_EQ(str(service(0x8008)), epk + "\nCAR-42");
-    char id[32];
-    diagService_GetCarId(id, 4);
-    EXPECT_STREQ(id, "CAR");
-
     r.maxTemperature = -55.0f;   // below -40: 0
     host::setDeviceRecord(r);
     EXPECT_EQ(service(0x8009), (Bytes{0}));
 }
 
+TEST(DiagCarId, ConfiguredTextOrProductAndSerialCutToTheBuffer) {
+    host::resetForTest();
+    std::strcpy(carid_voz_info, "CAR-42");
+    char id[32];
+    diagService_GetCarId(id, sizeof id);
+    EXPECT_STREQ(id, "CAR-42");
+    diagService_GetCarId(id, 4);
+    EXPECT_STREQ(id, "CAR");
+    std::memset(carid_voz_info, 0, sizeof carid_voz_info);
+    diagService_GetCarId(id, sizeof id);
+    EXPECT_STREQ(id, "TAV9_HOST00000001");
+    diagService_GetCarId(id, 5);   // one byte of room after the designation: nothing added
+    EXPECT_STREQ(id, "TAV9");
+    diagService_GetCarId(id, 8);
+    EXPECT_STREQ(id, "TAV9_HO");
+}
+
 TEST_F(XcpDiagTest, FileCountsClockAndUnknownServices) {
-    signalPage()->meas_maxFileCnt_part1 = 300;
-    signalPage()->meas_maxFileCnt_usb = 0x01020304;
+    setSignal32(offsetof(SignalPage, meas_maxFileCnt_part1), 300);
+    setSignal32(offsetof(SignalPage, meas_maxFileCnt_usb), 0x01020304);
     EXPECT_EQ(service(0x8010), (Bytes{0, 0, 1, 0x2C}));
     EXPECT_EQ(service(0x8018), (Bytes{1, 2, 3, 4}));
 
@@ -128,7 +156,7 @@ TEST_F(XcpDiagTest, ErrorMemoryIsReadInWholeEntriesAndCleared) {
 
 TEST_F(XcpDiagTest, ArmedWriteSetsTheClockThroughTheTimeService) {
     EXPECT_EQ(master->command(userCmd(0x8020)), errorAnswer(0x21));   // nothing armed
-    EXPECT_EQ(gSinkCalls, 0);
+    EXPECT_EQ(sinkCalls(), 0);
 
     EXPECT_EQ(master->command(userCmd(0x808C)), (Bytes{0xFF, 4, 0}));
     const uint32_t secs = 1937222430;   // 22.05.2031 13:20:30
@@ -137,19 +165,29 @@ TEST_F(XcpDiagTest, ArmedWriteSetsTheClockThroughTheTimeService) {
               kOk);
     takeLogTexts();
     EXPECT_EQ(master->command(userCmd(0x8020)), (Bytes{0xFF, 0, 0}));
-    ASSERT_EQ(gSinkCalls, 1);
+    ASSERT_EQ(sinkCalls(), 1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "DIAG_SERVICE_SET_DATE_TIME: RTC set to 22.05.2031 13:20:30.000"));
+    std::lock_guard<std::mutex> lk(gSinkMx);
     EXPECT_EQ(gSunk.year, 2031);
     EXPECT_EQ(gSunk.month, 5);
     EXPECT_EQ(gSunk.day, 22);
     EXPECT_EQ(gSunk.hour, 13);
     EXPECT_EQ(gSunk.minute, 20);
     EXPECT_EQ(gSunk.second, 30);
-    EXPECT_TRUE(logContains(takeLogTexts(), "DIAG_SERVICE_SET_DATE_TIME: RTC set to 22.05.2031 13:20:30.000"));
-    // still armed: the same buffer again
+}
+
+TEST_F(XcpDiagTest, ArmedWriteStaysArmedAndFailsWithTheTimeService) {
+    EXPECT_EQ(master->command(userCmd(0x808C)), (Bytes{0xFF, 4, 0}));
+    ASSERT_EQ(master->command(XcpTestMaster::download({0x70, 0, 0, 0})), kOk);
+    takeLogTexts();
     EXPECT_EQ(master->command(userCmd(0x8020)), (Bytes{0xFF, 0, 0}));
-    EXPECT_EQ(gSinkCalls, 2);
-    // a refused date makes the service fail
-    gSinkResult = 0;
+    EXPECT_TRUE(logContains(takeLogTexts(), "DIAG_SERVICE_SET_DATE_TIME: RTC set to "));
+    EXPECT_EQ(master->command(userCmd(0x8020)), (Bytes{0xFF, 0, 0}));   // the same buffer again
+    EXPECT_EQ(sinkCalls(), 2);
+    {
+        std::lock_guard<std::mutex> lk(gSinkMx);
+        gSinkResult = 0;
+    }
     EXPECT_EQ(master->command(userCmd(0x8020)), errorAnswer(0x21));
 }
 

@@ -36,7 +36,10 @@ constexpr unsigned TIMESERV_EXPORT_LEN = 20;
 // 1, or 0 when the master queue or task cannot be made.
 int timeserv_init(int writeAccess, bool asMaster);
 int timeserv_init_as_array(const int args[2]);
-// Tests: ends the master task, closes the export socket and forgets all state.
+// Ends the master task and leaves master mode (nothing is sent afterwards).
+void timeserv_stop();
+// Tests: stops, closes the export socket and forgets all state; call when no
+// command task serves time messages any more.
 void timeserv_shutdown();
 
 // Command handlers (on the command task).

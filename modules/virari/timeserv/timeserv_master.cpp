@@ -116,12 +116,17 @@ int timeserv_init(int writeAccess, bool asMaster) {
 
 int timeserv_init_as_array(const int args[2]) { return args ? timeserv_init(args[0], args[1] != 0) : 0; }
 
-void timeserv_shutdown() {
+void timeserv_stop() {
     TimeServState& s = timeserv();
     s.isMaster = false;
     if (s.task) taskDelete(s.task);
     s.task = nullptr;
     time_MrSetControl(0);
+}
+
+void timeserv_shutdown() {
+    TimeServState& s = timeserv();
+    timeserv_stop();
     if (s.queue) msgQClose(s.queue);
     s.queue = nullptr;
     {
