@@ -3,6 +3,7 @@
 // outputs and the telemetry.
 #include "wiring.h"
 
+#include "logging/app/meas_app.h"
 #include "logging/cfg_system.h"
 #include "logging/store/virtual_file.h"
 #include "platform/raster.h"

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <new>
 
-#include "measurement/catalogue.h"
 #include "measurement/seram.h"
 #include "measurement/types.h"
 
@@ -18,25 +17,49 @@ struct SignalVar {
     TypeEnum_t type;
 };
 
+// Names every variable at base + offset, with "_<suffix>" appended when
+// suffix is above 0 (a struct repeated per device, say); true when all were
+// added.
+bool signalVars_name(uint32_t base, const SignalVar* vars, size_t n, int suffix = 0);
+
+template <size_t N>
+bool signalVars_name(uint32_t base, const SignalVar (&vars)[N], int suffix = 0) {
+    return signalVars_name(base, vars, N, suffix);
+}
+
 template <class T>
 class SignalBlock {
 public:
     T& get() { return *ptr_.load(std::memory_order_acquire); }
 
     // Takes room in the signal page, names the members and moves the
-    // values there (fresh). 1 on success, 0 when the page has no room.
+    // values there (fresh). 1 on success, 0 when the page has no room or a
+    // name could not be added.
     template <size_t N>
     int publish(const SignalVar (&vars)[N]) {
+        return publishNamed([&](uint32_t vaddr) { return signalVars_name(vaddr, vars); });
+    }
+
+    // As publish, with the naming left to nameAt(vaddr of the struct), which
+    // says whether all names were added.
+    template <class NameFn>
+    int publishNamed(NameFn nameAt) {
         uint32_t vaddr = seramSignalAlloc(sizeof(T));
         uint8_t* p = vaddr ? seramVirtToPtr(vaddr) : nullptr;
         if (!p) return 0;
-        for (const SignalVar& v : vars) catalogue_add(v.name, vaddr + uint32_t(v.offset), v.type);
+        const bool named = nameAt(vaddr);
         ptr_.store(new (p) T{}, std::memory_order_release);
-        return 1;
+        return named ? 1 : 0;
     }
 
     // Back to the private copy (the calibration memory is going away).
     void unpublish() { ptr_.store(&private_, std::memory_order_release); }
+
+    // Back to a zeroed private copy; only while no task uses the values.
+    void reset() {
+        ptr_.store(&private_, std::memory_order_release);
+        private_ = T{};
+    }
 
 private:
     T private_{};

@@ -1,24 +1,15 @@
 // The network debug variables in the signal page and their names.
 #include <cstddef>
-#include <cstdio>
-#include <new>
 
-#include "measurement/catalogue.h"
-#include "measurement/seram.h"
+#include "measurement/signal_block.h"
 #include "platform/raster.h"
 #include "virari/netdebug/netdebug.h"
 
 namespace {
-NetDebugSignals gPrivate{};   // until the signal page has room for them
-std::atomic<NetDebugSignals*> gSignals{&gPrivate};
+SignalBlock<NetDebugSignals> gSignals;
 
-struct Var {
-    const char* name;
-    size_t offset;
-    TypeEnum_t type;
-};
 #define DBG_VAR(name, field, type) {name, offsetof(NetDebugSignals, field), type}
-const Var kGlobal[] = {
+const SignalVar kGlobal[] = {
     DBG_VAR("virari_dataloss_offline", virari_dataloss_offline, TE_UINT32),
     DBG_VAR("virari_dbg_mcRxCnt", virari_dbg_mcRxCnt, TE_UINT16),
     DBG_VAR("virari_dbg_mcRxErr", virari_dbg_mcRxErr, TE_UINT16),
@@ -34,7 +25,7 @@ const Var kGlobal[] = {
 #undef DBG_VAR
 
 #define PID_VAR(name, field, type) {name, offsetof(NetDbgPid, field), type}
-const Var kPerPid[] = {
+const SignalVar kPerPid[] = {
     PID_VAR("virari_dbg_bcRemSeqCnt", bcRemSeqCnt, TE_UINT32),
     PID_VAR("virari_dbg_cmdState", cmdState, TE_UINT8),
     PID_VAR("virari_dbg_dataState", dataState, TE_UINT8),
@@ -53,51 +44,43 @@ const Var kPerPid[] = {
 #undef PID_VAR
 
 // The gateway's counters of a PID, in the order of its record.
-const char* const kGateway[19] = {
-    "virari_gw_pid_state",
-    "virari_gw_pid_state_req",
-    "virari_gw_pid_state_run",
-    "virari_gw_mlistCnt",
-    "virari_gw_dataCntOnline",
-    "virari_gw_dataCntOffline",
-    "virari_gw_noDataCnt",
-    "virari_gw_mlistCnt_cfg",
-    "virari_gw_mlistCnt_init",
-    "virari_gw_mlistCnt_entry",
-    "virari_gw_mlistCnt_cbstart_err",
-    "virari_gw_mlistCnt_setup",
-    "virari_gw_mlistCnt_meas",
-    "virari_gw_mlistCnt_meas_PID_NOMEAS",
-    "virari_gw_mlistCnt_destroy",
-    "virari_gw_mlistCnt_instant_destroy",
-    "virari_gw_mlistCnt_offline_entry",
-    "virari_gw_mlistCnt_offline_cbdata_err",
-    "virari_gw_mlistCnt_mlist_err",
+const SignalVar kGateway[19] = {
+    {"virari_gw_pid_state", offsetof(NetDbgPid, gw) + 0, TE_UINT16},
+    {"virari_gw_pid_state_req", offsetof(NetDbgPid, gw) + 2, TE_UINT16},
+    {"virari_gw_pid_state_run", offsetof(NetDbgPid, gw) + 4, TE_UINT16},
+    {"virari_gw_mlistCnt", offsetof(NetDbgPid, gw) + 6, TE_UINT16},
+    {"virari_gw_dataCntOnline", offsetof(NetDbgPid, gw) + 8, TE_UINT16},
+    {"virari_gw_dataCntOffline", offsetof(NetDbgPid, gw) + 10, TE_UINT16},
+    {"virari_gw_noDataCnt", offsetof(NetDbgPid, gw) + 12, TE_UINT16},
+    {"virari_gw_mlistCnt_cfg", offsetof(NetDbgPid, gw) + 14, TE_UINT16},
+    {"virari_gw_mlistCnt_init", offsetof(NetDbgPid, gw) + 16, TE_UINT16},
+    {"virari_gw_mlistCnt_entry", offsetof(NetDbgPid, gw) + 18, TE_UINT16},
+    {"virari_gw_mlistCnt_cbstart_err", offsetof(NetDbgPid, gw) + 20, TE_UINT16},
+    {"virari_gw_mlistCnt_setup", offsetof(NetDbgPid, gw) + 22, TE_UINT16},
+    {"virari_gw_mlistCnt_meas", offsetof(NetDbgPid, gw) + 24, TE_UINT16},
+    {"virari_gw_mlistCnt_meas_PID_NOMEAS", offsetof(NetDbgPid, gw) + 26, TE_UINT16},
+    {"virari_gw_mlistCnt_destroy", offsetof(NetDbgPid, gw) + 28, TE_UINT16},
+    {"virari_gw_mlistCnt_instant_destroy", offsetof(NetDbgPid, gw) + 30, TE_UINT16},
+    {"virari_gw_mlistCnt_offline_entry", offsetof(NetDbgPid, gw) + 32, TE_UINT16},
+    {"virari_gw_mlistCnt_offline_cbdata_err", offsetof(NetDbgPid, gw) + 34, TE_UINT16},
+    {"virari_gw_mlistCnt_mlist_err", offsetof(NetDbgPid, gw) + 36, TE_UINT16},
 };
 
-bool addSuffixed(const char* base, int n, uint32_t addr, TypeEnum_t type) {
-    char name[48];
-    std::snprintf(name, sizeof name, "%s_%d", base, n);
-    return catalogue_add(name, addr, type) == 1;
-}
 }  // namespace
 
-NetDebugSignals& netdebugSignals() { return *gSignals.load(std::memory_order_acquire); }
+NetDebugSignals& netdebugSignals() { return gSignals.get(); }
 
+// The per-PID records are named with the suffix _1 and _2.
 int netdebug_publishSignals() {
-    const uint32_t vaddr = seramSignalAlloc(sizeof(NetDebugSignals));
-    uint8_t* p = vaddr ? seramVirtToPtr(vaddr) : nullptr;
-    if (!p) return 0;
-    bool ok = true;
-    for (const Var& v : kGlobal) ok &= catalogue_add(v.name, vaddr + uint32_t(v.offset), v.type) == 1;
-    for (int i = 0; i < 2; ++i) {
-        const uint32_t base = vaddr + uint32_t(offsetof(NetDebugSignals, pid) + i * sizeof(NetDbgPid));
-        for (const Var& v : kPerPid) ok &= addSuffixed(v.name, i + 1, base + uint32_t(v.offset), v.type);
-        for (int k = 0; k < 19; ++k)
-            ok &= addSuffixed(kGateway[k], i + 1, base + uint32_t(offsetof(NetDbgPid, gw) + 2 * k), TE_UINT16);
-    }
-    gSignals.store(new (p) NetDebugSignals{}, std::memory_order_release);
-    return ok ? 1 : 0;
+    return gSignals.publishNamed([](uint32_t vaddr) {
+        bool ok = signalVars_name(vaddr, kGlobal);
+        for (int i = 0; i < 2; ++i) {
+            const uint32_t base = vaddr + uint32_t(offsetof(NetDebugSignals, pid) + i * sizeof(NetDbgPid));
+            ok &= signalVars_name(base, kPerPid, i + 1);
+            ok &= signalVars_name(base, kGateway, i + 1);
+        }
+        return ok;
+    });
 }
 
 int netdebug_register_rasters() {
@@ -106,10 +89,7 @@ int netdebug_register_rasters() {
            raster_addEntry(RB_1000MS, "mem_usage_1s", [](intptr_t) { mem_usage_1s(); }, 0);
 }
 
-void netdebug_resetSignals() {
-    gSignals.store(&gPrivate, std::memory_order_release);
-    gPrivate = NetDebugSignals{};
-}
+void netdebug_resetSignals() { gSignals.reset(); }
 
 void netdebug_reset() {
     netdebug_resetPing();
