@@ -23,6 +23,10 @@ void calPageDefaults(CalPage* p) {
     std::strncpy(p->dataSetName, "TAV9 host defaults", sizeof p->dataSetName - 1);
     std::strncpy(p->EPK, "TAV9_HOST_DEFAULT_DATASET_V1", CAL_EPK_LEN - 1);
     p->PCODE = 0x0001;
+    // A device with no ECU type never acts as time master and so never logs
+    // unless another device leads the time; the stand-alone host device is
+    // set up as the logger of an ECU, which makes it the time master.
+    p->ECU_TYPE = 0x0604;
     p->DATADELAY = 0;
     p->OUTINGCTR_MODE = 0;
     p->MEAS_APP_DEBUG = 0;

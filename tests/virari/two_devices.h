@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "host/kernel.h"
+#include "measurement/calparams.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
@@ -69,6 +70,7 @@ public:
         std::filesystem::copy(srcDir_ + "/sample", dirB_, std::filesystem::copy_options::recursive);
         writeStartCfg(dirA_, kPidA, "10.213.0.1");
         writeStartCfg(dirB_, kPidB, "10.213.0.2");
+        if (!writeFollowerCalPage(dirB_)) return fail("cannot write device B's calibration page");
         savedNs_ = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
         int nsFd = open(("/var/run/netns/" + nsA_).c_str(), O_RDONLY | O_CLOEXEC);
         // Tasks are threads started from here on: they inherit the namespace.
@@ -219,6 +221,18 @@ private:
     static void measTick(intptr_t) {
         meas_man_copy_raster(Raster, time_getTimestamp());
         gw_distribute(Raster);
+    }
+
+    // Device B runs with the calibration defaults but without an ECU type, so
+    // that it follows the time master instead of being one itself.
+    static bool writeFollowerCalPage(const std::string& dir) {
+        std::vector<uint8_t> page(SERAM_PAGE_SIZE, 0);
+        CalPage* cal = reinterpret_cast<CalPage*>(page.data());
+        calPageDefaults(cal);
+        cal->ECU_TYPE = 0;
+        std::ofstream out(dir + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(page.data()), std::streamsize(page.size()));
+        return bool(out);
     }
 
     bool startDeviceA() {
