@@ -35,6 +35,8 @@ void wire_virari_rasters() {
 
 void wire_virari_start() { timeserv_MeasTime_ini(); }
 
+void wire_virari_stop_time() { timeserv_stop(); }
+
 void wire_virari_shutdown() {
     tele_app_exit();
     BC2_shutdown();   // ends its tasks and closes its sockets before the process ends

@@ -413,6 +413,9 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4,
 
 // Stops the threads of the kernel side (base tick, CAN buses, screen writer);
 // the process calls it at the end of its orderly shutdown.
+// Joins the tasks that have returned by themselves (the process ends with
+// _exit, so nothing else would).
+void joinEndedTasks();
 void shutdownServices();
 
 // Resets every service to its start state and stops its threads (tests).

@@ -252,6 +252,7 @@ void shutdownServices() {
     stopBaseTick();
     canClose();
     screenStop();
+    joinEndedTasks();
 }
 
 namespace detail {

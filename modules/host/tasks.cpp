@@ -354,3 +354,7 @@ int sysClkRateGet() { return 1000; }
 uint64_t tickGet() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - processStart).count();
 }
+
+namespace host {
+void joinEndedTasks() { reapFinished(); }
+}  // namespace host

@@ -1,6 +1,8 @@
 // Lap, outing, absolute-lap and fragment counters.
 #include "logging/lapoutfra.h"
 
+#include <atomic>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,7 +62,8 @@ void publishAll() {
 // Adds one to the absolute lap counter and stores it at once. Called with the
 // mutex held (or from start-up before the mutex exists).
 uint16_t lapOutFra_incAbsLapCounter() {
-    state.absLap = uint16_t(state.absLap + 1);
+    // file names are formed from it on the logging task without the mutex
+    std::atomic_ref<uint16_t>(state.absLap).store(uint16_t(state.absLap + 1), std::memory_order_relaxed);
     LapOutFraAbsLapCnt = state.absLap;
     uint8_t b[2];
     putLe16(b, LapOutFraAbsLapCnt);
@@ -136,7 +139,8 @@ int LapOutFra_genFilenameAbsLap(char* buf, uint32_t size, uint8_t idx, uint16_t 
 
 int LapOutFra_genFilename(char* buf, uint32_t size, uint8_t idx, uint16_t outing, uint16_t lap,
                           uint16_t fragment) {
-    return LapOutFra_genFilenameAbsLap(buf, size, idx, outing, lap, fragment, state.absLap);
+    return LapOutFra_genFilenameAbsLap(buf, size, idx, outing, lap, fragment,
+                                       std::atomic_ref<uint16_t>(state.absLap).load(std::memory_order_relaxed));
 }
 
 int LapOutFra_init() {
@@ -164,8 +168,8 @@ int LapOutFra_init() {
         state.absLap = getLe16(abs);
         lapOutFra_incAbsLapCounter();
     }
-    state.timeStamp = 0;
-    state.valid = 0;
+    std::atomic_ref<uint32_t>(state.timeStamp).store(0, std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(state.valid).store(0, std::memory_order_release);
     if (!LapOutFraSem) LapOutFraSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!LapOutFraSem) {
         syslogx(147, "LapOutFra_init() semaphore create failed");
@@ -206,7 +210,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
             state.fragment++;
         }
     }
-    state.valid = 1;
+    std::atomic_ref<uint8_t>(state.valid).store(1, std::memory_order_release);
     syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
     publishAll();
     semGive(LapOutFraSem);
@@ -228,7 +232,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
     state.lap = lap;
     state.outing = outing;
     state.fragment = 1;
-    state.timeStamp = timeStamp;
+    std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     publishAll();
     semGive(LapOutFraSem);
     lapOutFra_update();
@@ -263,7 +267,7 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
     } else {
         state.fragment++;
     }
-    state.timeStamp = timeStamp;
+    std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     *signals.fractr = state.fragment & 0xFF;
     semGive(LapOutFraSem);
     lapOutFra_update();
@@ -282,18 +286,20 @@ void LapOutFra_getState(LapOutFraState* out) {
 
 bool LapOutFra_lastStoreOk() { return tlStoreOk; }
 
-uint32_t LapOutFra_getTimeStamp() { return state.timeStamp; }
-uint8_t LapOutFra_isValid() { return state.valid; }
+// Read by the logging task and the rasters while the shell or the command
+// task changes the counters: single words, read atomically.
+uint32_t LapOutFra_getTimeStamp() { return std::atomic_ref<uint32_t>(state.timeStamp).load(std::memory_order_relaxed); }
+uint8_t LapOutFra_isValid() { return std::atomic_ref<uint8_t>(state.valid).load(std::memory_order_acquire); }
 
 void LapOutFra_checkExtLaptrgInit() {
-    if (cfg_system.extLaptrigMaster && cfg_system.loggingActive && !state.valid)
+    if (cfg_system.extLaptrigMaster && cfg_system.loggingActive && !LapOutFra_isValid())
         laptrigger_get_info_req(uint8_t(cfg_system.laptrigPid));
 }
 
 void LapOutFra_queryLapOutCntTask() {
     LapOutFra_checkExtLaptrgInit();
     taskDelay(30 * sysClkRateGet());
-    if (!state.valid) {
+    if (!LapOutFra_isValid()) {
         error_mgr_set(ERRMGR_PATH_SYSTEM, ERRMGR_TYPE_LAPTRIGGER_MASTER, 0);
         syslogx(147, "LapOutFra_queryLapOutCntTask() no laptrigger master found via comint");
     }

@@ -3,6 +3,7 @@
 // not configured; the lifecycle code fills them from the configuration.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "host/os.h"
@@ -35,6 +36,42 @@ enum MeasTypeCount {
     MEAS_CNT_LAP_STARTED, MEAS_CNT_TYPES,
 };
 
+// A word of a measurement that the logging task changes while the raster
+// tasks or the shell read it: every access is one atomic operation, and a
+// store publishes everything written before it. Copying (a fresh meas_t)
+// copies the value.
+template <class T>
+class SharedWord {
+public:
+    SharedWord(T v = 0) : v_(v) {}
+    SharedWord(const SharedWord& o) : v_(T(o)) {}
+    SharedWord& operator=(const SharedWord& o) { return *this = T(o); }
+    SharedWord& operator=(T v) {
+        v_.store(v, std::memory_order_release);
+        return *this;
+    }
+    operator T() const { return v_.load(std::memory_order_acquire); }
+    SharedWord& operator|=(T bits) {
+        v_.fetch_or(bits, std::memory_order_acq_rel);
+        return *this;
+    }
+    SharedWord& operator&=(T bits) {
+        v_.fetch_and(bits, std::memory_order_acq_rel);
+        return *this;
+    }
+    SharedWord& operator^=(T bits) {
+        v_.fetch_xor(bits, std::memory_order_acq_rel);
+        return *this;
+    }
+    SharedWord& operator++() {
+        v_.fetch_add(1, std::memory_order_relaxed);
+        return *this;
+    }
+
+private:
+    std::atomic<T> v_;
+};
+
 struct meas_t {
     MEASConfiguration* config;          // null = not loaded
     uint32_t configSize;
@@ -42,12 +79,12 @@ struct meas_t {
     uint32_t qovSize;
     MeasBlock* blocks;                  // data blocks first, condition blocks after
     MeasBlock* firstCondBlock;
-    uint32_t runFlags;                  // bit 0 started, bit 1 stop pending
-    uint16_t stateFlags;                // bit 0 configured, bit 1 waiting for global start, bit 2 global start true
+    SharedWord<uint32_t> runFlags;      // bit 0 started, bit 1 stop pending
+    SharedWord<uint16_t> stateFlags;    // bit 0 configured, bit 1 waiting for global start, bit 2 global start true
     uint16_t blockCount;
     uint16_t engineBlockCount;
     uint16_t engineBlocksWithCond;
-    uint32_t savedRecords;
+    SharedWord<uint32_t> savedRecords;
     uint32_t startCount;
     uint32_t replyCount;
     uint32_t replyErrorCount;

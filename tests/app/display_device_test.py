@@ -132,7 +132,7 @@ def main():
         assert bmp == red, "the dump is not the picture of screen.png"
 
         rc = dev.stop()
-        assert rc == 0, "exit code %d" % rc
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-6000:])
         dev.check_clean()
     finally:
         if dev is not None:

@@ -254,8 +254,9 @@ private:
         raster_addEntry(RB_1MS, "meas_gw_1ms", measTick<RASTER_1MS>, 0);
         raster_addEntry(RB_10MS, "meas_gw_10ms", measTick<RASTER_10MS>, 0);
         virari_register_rasters();
-        if (raster_start() != 1) return fail("rasters of device A do not start");
+        // as in the device: the network is set up before the rasters run
         if (BC2_init() != 1) return fail("DiraDir2 of device A does not start");
+        if (raster_start() != 1) return fail("rasters of device A do not start");
         return true;
     }
 

@@ -1,6 +1,7 @@
 // The page and brightness task and the start and stop of page control.
 #include "display/control/display_ctrl.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -39,7 +40,7 @@ ChannelWatch gPageWatch, gBrightnessWatch;
 uint8_t gStoredPage = 0, gStoredBrightness = 0;
 
 // Writes a position unless NVRAM holds it already; 0 when the write failed.
-long storePosition(unsigned id, const uint8_t& position, uint8_t& stored)
+long storePosition(unsigned id, uint8_t position, uint8_t& stored)
 {
     if (stored != 0 && stored == position) return 1;
     const long r = nvram_dbs_write(id, 0, &position, 1);
@@ -78,21 +79,25 @@ uint8_t restorePosition(unsigned id, uint8_t max, const char* readFail, bool flo
 }
 
 // One channel's step of a pass; true when a new position was requested.
-bool followChannel(int (*read)(int*, unsigned char*), uint8_t& position, int max, ChannelWatch& w,
+bool followChannel(int (*read)(int*, unsigned char*), uint8_t& shared, int max, ChannelWatch& w,
                    unsigned errType, int (*request)(unsigned int), uint8_t state)
 {
-    int value = position;
+    // a tool may write the position at any time: one read, one write
+    std::atomic_ref<uint8_t> position(shared);
+    const int current = position.load();
+    int value = current;
     unsigned char updated = 0;
     if (!read(&value, &updated)) {
         if (state == 1) {
-            position = uint8_t(limit1toMax(position, max));
-            request(unsigned(position) - 1);
+            const int pos = limit1toMax(current, max);
+            position.store(uint8_t(pos));
+            request(unsigned(pos) - 1);
         }
         return false;
     }
     int pos;
     if (!updated) {
-        pos = limit1toMax(position, max);
+        pos = limit1toMax(current, max);
         if (w.passes >= uint32_t(sysClkRateGet()) * 60u) {
             if (!w.raised) {
                 error_mgr_set(DISP_ERR_PATH, errType, 0);
@@ -109,8 +114,8 @@ bool followChannel(int (*read)(int*, unsigned char*), uint8_t& position, int max
             w.raised = false;
         }
     }
-    if (pos != position || state == 1) {
-        position = uint8_t(pos);
+    if (pos != current || state == 1) {
+        position.store(uint8_t(pos));
         request(unsigned(pos) - 1);
         return true;
     }
@@ -154,21 +159,23 @@ unsigned char displayCtrl_start(unsigned char maxIndex)
 {
     std::lock_guard<std::mutex> lk(gCtrlLock);
     SignalPage* sp = signalPage();
-    if (displayCtrl_state != 0) return sp->display_page;
+    if (displayCtrl_state != 0) return std::atomic_ref<uint8_t>(sp->display_page).load();
     if (!displayGetPageChan(nullptr, nullptr))
         syslogx(150, "displayCtrl_start: no page channel configured, no page switching");
     if (!displayGetBrightnessChan(nullptr, nullptr))
         syslogx(150, "displayCtrl_start: no brigntness channel configured, no brightness switching");
     sp->display_page_mx = uint8_t(maxIndex + 1);
-    sp->display_page = restorePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page_mx,
+    const uint8_t page = restorePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page_mx,
                                        "displayCtrl_start: could not read display page from nvram", true,
                                        "displayCtrl_start: could not write display page into nvram", gStoredPage);
-    sp->display_brightness = restorePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, DISP_BRIGHTNESS_POSITIONS,
+    const uint8_t brightness = restorePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, DISP_BRIGHTNESS_POSITIONS,
                                              "displayCtrl_start: could not read display brightness from nvram", false,
                                              "displayCtrl_start: could not write display britghnetss into nvram",
                                              gStoredBrightness);
+    std::atomic_ref<uint8_t>(sp->display_page).store(page);
+    std::atomic_ref<uint8_t>(sp->display_brightness).store(brightness);
     displayCtrl_state = 1;
-    return sp->display_page;
+    return page;
 }
 
 void displayCtrl_stop(void)
@@ -176,16 +183,16 @@ void displayCtrl_stop(void)
     std::lock_guard<std::mutex> lk(gCtrlLock);
     if (displayCtrl_state != 1) return;
     SignalPage* sp = signalPage();
-    sp->display_page = 0;
+    std::atomic_ref<uint8_t>(sp->display_page).store(0);
     sp->display_page_mx = 0;
-    sp->display_brightness = 0;
+    std::atomic_ref<uint8_t>(sp->display_brightness).store(0);
     displayCtrl_state = 0;
 }
 
 unsigned char displayCtrl_brightness(void)
 {
     std::lock_guard<std::mutex> lk(gCtrlLock);
-    return signalPage()->display_brightness;
+    return std::atomic_ref<uint8_t>(signalPage()->display_brightness).load();
 }
 
 void displayCtrl_pass(void)
@@ -196,12 +203,14 @@ void displayCtrl_pass(void)
         SignalPage* sp = signalPage();
         bool changed = followChannel(displayGetPageChan, sp->display_page, sp->display_page_mx, gPageWatch,
                                      DISP_ERR_PAGE_TIMEOUT, displaySwitchPage, state);
-        if (changed && storePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page, gStoredPage) == 0)
+        if (changed && storePosition(NVRAM_ID_DISPLAY_PAGE, std::atomic_ref<uint8_t>(sp->display_page).load(),
+                                     gStoredPage) == 0)
             syslogx(147, "displayCtrl_task: could not write display page into nvram");
         changed |= followChannel(displayGetBrightnessChan, sp->display_brightness, DISP_BRIGHTNESS_POSITIONS,
                                  gBrightnessWatch, DISP_ERR_BRIGHTNESS_TIMEOUT, displayBrightness, state);
         displayCtrl_state = 2;
-        if (changed && storePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, sp->display_brightness, gStoredBrightness) == 0)
+        if (changed && storePosition(NVRAM_ID_DISPLAY_BRIGHTNESS,
+                                     std::atomic_ref<uint8_t>(sp->display_brightness).load(), gStoredBrightness) == 0)
             syslogx(147, "displayCtrl_task: could not write display brightness into nvram");
     }
 }

@@ -109,7 +109,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (cfg->protocol) std::memset(tele, 0, sizeof tele);
     m.blockCount = m.engineBlockCount = m.engineBlocksWithCond = 0;
     m.runFlags &= ~1u;
-    m.stateFlags = uint16_t((m.stateFlags & ~4u) | 1u);
+    m.stateFlags &= ~4u;
     m.qovBlob = meas_app_get_QOVConfiguration(idx, &m.qovSize);
 
     m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
@@ -204,6 +204,9 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
 
     if (idx != MEAS_IDX_M02) m.store = meas_app_PreTrigInit(idx, cfg->pretriggerTime);
     m.gwConnection = gw_connect(&meas_app_callbacks);
+    // configured only now, with its locks and blocks in place: the raster
+    // tasks look at a measurement once this bit is set
+    m.stateFlags |= 1u;
     return 1;
 }
 

@@ -18,8 +18,7 @@ void logUnhandled(const MeasBlock* b) {
 }
 
 // The telemetry task copies the buffer byte by byte while a new record arrives.
-void copyTele(MeasBlock* b, const uint8_t* data) {
-    auto* dst = static_cast<uint8_t*>(b->teleBuffer);
+void copyTele(MeasBlock* b, uint8_t* dst, const uint8_t* data) {
     for (uint32_t i = 0; i < b->config->recordSize; ++i)
         std::atomic_ref<uint8_t>(dst[i]).store(data[i], std::memory_order_relaxed);
     std::atomic_ref<uint8_t>(b->teleState).store(1, std::memory_order_release);
@@ -68,7 +67,8 @@ int meas_app_gw_cbData(unsigned long error, void* data, void* user) {
             semGive(lock);
         }
     } else if (b->typeFlags & MEAS_BLK_TELE) {
-        if (b->teleBuffer) copyTele(b, rec);
+        if (auto* buf = static_cast<uint8_t*>(std::atomic_ref<void*>(b->teleBuffer).load(std::memory_order_acquire)))
+            copyTele(b, buf, rec);
     } else if (b->typeFlags & MEAS_BLK_FIFOCOND) {
         fifo_condition_put(b->condSlot, rec);
     } else if (b->typeFlags & (MEAS_BLK_DATA | MEAS_BLK_SB)) {

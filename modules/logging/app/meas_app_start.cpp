@@ -74,7 +74,9 @@ void setCondState(MeasBlock* b, uint8_t state, bool resetErrors = true) {
 void provideStarted(MeasBlock* b) {
     meas_t& m = *b->owner;
     if (b->typeFlags & MEAS_BLK_TELE) {
-        b->teleBuffer = buffer_request(b->config->recordSize);
+        // the telemetry task reads the buffer from another task: publish it
+        // filled with zeros before the pointer
+        std::atomic_ref<void*>(b->teleBuffer).store(buffer_request(b->config->recordSize), std::memory_order_release);
         std::atomic_ref<uint8_t>(b->teleState).store(0);
     } else if (b->typeFlags & MEAS_BLK_COND) {
         setCondState(b, 0);

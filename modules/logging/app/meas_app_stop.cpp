@@ -106,8 +106,7 @@ void meas_app_blockstop(MeasBlock* b) {
         }
     } else if (b->typeFlags & MEAS_BLK_TELE) {
         std::atomic_ref<uint8_t>(b->teleState).store(0);
-        buffer_release(b->teleBuffer);
-        b->teleBuffer = nullptr;
+        buffer_release(std::atomic_ref<void*>(b->teleBuffer).exchange(nullptr, std::memory_order_acq_rel));
     } else if (semTake(m.dataLock, WAIT_FOREVER) != OK) {
         SYSLOGX_FLOOD(floodStopLock, 147, "meas_app_blockstop() semTake failed errno %X, idx %u Blk #%u", 0u,
                       unsigned(b->measIdx), unsigned(b->config->blockNumber));

@@ -30,7 +30,8 @@ bool slotConfigured(unsigned slot) { return tele[slot].first != nullptr && tele[
 // successive records, which the receiver tolerates).
 void copyValues(uint8_t* dst, const MeasBlock* b, uint32_t n) {
     uint8_t state = std::atomic_ref<const uint8_t>(b->teleState).load(std::memory_order_relaxed);
-    const uint8_t* buf = static_cast<const uint8_t*>(b->teleBuffer);
+    const uint8_t* buf = static_cast<const uint8_t*>(
+        std::atomic_ref<void*>(const_cast<MeasBlock*>(b)->teleBuffer).load(std::memory_order_acquire));
     if (!buf || state == 0 || gw_pid_offline(b->pid)) {
         std::memset(dst, 0, n);
         return;
