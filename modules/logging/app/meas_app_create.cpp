@@ -109,7 +109,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (cfg->protocol) std::memset(tele, 0, sizeof tele);
     m.blockCount = m.engineBlockCount = m.engineBlocksWithCond = 0;
     m.runFlags &= ~1u;
-    m.stateFlags &= ~4u;
+    m.stateFlags &= uint16_t(~4u);
     m.qovBlob = meas_app_get_QOVConfiguration(idx, &m.qovSize);
 
     m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
