@@ -10,13 +10,11 @@
 constexpr uint8_t GT_DECORATED_BUTTON = 29;
 
 // Style bits 0x0300: where the bitmap goes relative to the text.
-enum : uint16_t {
-    GDB_BITMAP_LEFT = 0x0000,
-    GDB_BITMAP_ABOVE = 0x0100,
-    GDB_BITMAP_BELOW = 0x0200,
-    GDB_BITMAP_RIGHT = 0x0300,
-    GDB_BITMAP_MASK = 0x0300,
-};
+constexpr uint16_t GDB_BITMAP_LEFT = 0x0000;
+constexpr uint16_t GDB_BITMAP_ABOVE = 0x0100;
+constexpr uint16_t GDB_BITMAP_BELOW = 0x0200;
+constexpr uint16_t GDB_BITMAP_RIGHT = 0x0300;
+constexpr uint16_t GDB_BITMAP_MASK = 0x0300;
 
 class GuiDecoratedButton : public GuiButton {
 public:

@@ -18,10 +18,8 @@ class GuiSpinButton;
 constexpr uint8_t GT_NOTEBOOK = 158;
 
 // Style bits of the notebook.
-enum : uint16_t {
-    GNB_TABS_ON_TOP = 0x0100,     // else along the bottom edge
-    GNB_TAB_STRINGS = 0x0400,     // tabs labelled by strings, else by tab clients
-};
+constexpr uint16_t GNB_TABS_ON_TOP = 0x0100;    // else along the bottom edge
+constexpr uint16_t GNB_TAB_STRINGS = 0x0400;    // tabs labelled by strings, else by tab clients
 
 // Font slot of the tab strings.
 constexpr int GUI_FONT_SLOT_NOTEBOOK = 13;
