@@ -93,21 +93,21 @@ int GuiMLTextButton::ParseButtonText(const char* text)
     mLineCount = count;
 
     int widest = 0;
-    const char* piece = text;
+    const char* segment = text;
     for (int i = 0; i < count; ++i) {
-        const char* end = std::find(piece, text + length, mSeparator);
-        const size_t n = size_t(end - piece);
+        const char* end = std::find(segment, text + length, mSeparator);
+        const size_t n = size_t(end - segment);
         if (n > 0) {
             // A line that cannot be copied stays empty: drawn as a gap.
             if (char* line = new (std::nothrow) char[n + 1]) {
-                std::memcpy(line, piece, n);
+                std::memcpy(line, segment, n);
                 line[n] = '\0';
                 mppLines[i] = line;
                 mpWidths[i] = (mpFont && mpScreen) ? mpScreen->TextWidth(line, mpFont, -1) : 0;
                 widest = std::max(widest, int(mpWidths[i]));
             }
         }
-        piece = end + 1;
+        segment = end + 1;
     }
     return widest;
 }
