@@ -11,15 +11,13 @@ class GuiTitle;
 
 // Style bits of the buttons, left to right: OK, Yes, No, Abort, Retry,
 // Cancel.
-enum : uint16_t {
-    GMW_OK = 0x0020,
-    GMW_YES = 0x0040,
-    GMW_NO = 0x0080,
-    GMW_ABORT = 0x0100,
-    GMW_RETRY = 0x0200,
-    GMW_CANCEL = 0x0400,
-    GMW_BUTTONS = 0x07E0,
-};
+constexpr uint16_t GMW_OK = 0x0020;
+constexpr uint16_t GMW_YES = 0x0040;
+constexpr uint16_t GMW_NO = 0x0080;
+constexpr uint16_t GMW_ABORT = 0x0100;
+constexpr uint16_t GMW_RETRY = 0x0200;
+constexpr uint16_t GMW_CANCEL = 0x0400;
+constexpr uint16_t GMW_BUTTONS = 0x07E0;
 
 constexpr int GUI_FONT_SLOT_MESSAGE = 14;
 

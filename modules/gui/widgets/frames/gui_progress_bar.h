@@ -12,14 +12,12 @@
 #include "gui/widgets/frames/gui_message_window.h"
 
 // Style bits of the bar.
-enum : uint16_t {
-    GPS_SHOW_VALUE = 0x0100,
-    GPS_RAISED = 0x0200,      // the face is drawn pressed in
-    GPS_SEGMENTS = 0x0400,    // segments instead of a face
-    GPS_VERTICAL = 0x0800,
-    GPS_PERCENT = 0x1000,     // the value as a percentage with "%"
-    GPS_NO_BORDER = 0x4000,
-};
+constexpr uint16_t GPS_SHOW_VALUE = 0x0100;
+constexpr uint16_t GPS_RAISED = 0x0200;      // the face is drawn pressed in
+constexpr uint16_t GPS_SEGMENTS = 0x0400;    // segments instead of a face
+constexpr uint16_t GPS_VERTICAL = 0x0800;
+constexpr uint16_t GPS_PERCENT = 0x1000;     // the value as a percentage with "%"
+constexpr uint16_t GPS_NO_BORDER = 0x4000;
 
 class GuiProgressBar : public GuiTextThing {
 public:

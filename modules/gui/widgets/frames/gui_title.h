@@ -11,11 +11,9 @@
 #include "gui/widgets/menus/gui_menu.h"
 
 // Style bits of a title.
-enum : uint16_t {
-    GTS_SYSTEM_MENU = 0x0200,   // system button and system menu
-    GTS_MIN_MAX = 0x0400,       // minimise and maximise buttons
-    GTS_CLOSE = 0x0800,         // close button
-};
+constexpr uint16_t GTS_SYSTEM_MENU = 0x0200;   // system button and system menu
+constexpr uint16_t GTS_MIN_MAX = 0x0400;       // minimise and maximise buttons
+constexpr uint16_t GTS_CLOSE = 0x0800;         // close button
 
 // The stock system menu: Close, a separator, Minimize, Maximize.
 extern GuiMenuDescription DefSystemMenu[5];
