@@ -101,11 +101,14 @@ void GuiMLMessageWindow::AddTextBox(const char* text)
     box->SetFont(mFontTable[GUI_FONT_SLOT_MESSAGE]);
     box->mColor[0] = mColor[0];
 
-    const int lineHeight = GuiFontHeight(box->mpFont);
+    const int lineHeight = box->LineHeight();
     const long long lines = box->TotalLines();
+    // The box keeps its border whitespace free above and below the lines,
+    // so that room counts too, or the last line would not show.
+    const int border = 2 * box->mBorderWhitespace;
     int bottom = r.bottom, growth = 0;
     // Stops short of the coordinate range, however long the text.
-    while (lines * lineHeight > bottom - r.top + 1 && mOuter.bottom + growth + lineHeight + 3 <= kLowestBottom) {
+    while (lines * lineHeight > bottom - r.top + 1 - border && mOuter.bottom + growth + lineHeight + 3 <= kLowestBottom) {
         bottom += lineHeight + 3;
         growth += lineHeight + 3;
     }

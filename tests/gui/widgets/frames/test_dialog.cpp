@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "gui/core/gui_button.h"
 #include "gui/widgets/frames/frames_fixture.h"
@@ -138,14 +139,24 @@ TEST_F(DialogTest, MultiLineMessageWindowGrowsUntilEveryLineFits)
     const int line = GuiThing::mpScreen->TextHeight(nullptr, &MenuFont);
     const int lines = m->mpTextBox->TotalLines();
     EXPECT_GT(lines, 3);
-    EXPECT_GE(m->mpTextBox->mOuter.Height(), lines * line);
+    // Every line shows inside the box's border whitespace.
+    EXPECT_GE(m->mpTextBox->VisibleLines(), lines);
     const int growth = m->mOuter.Height() - plain;
     EXPECT_GT(growth, 0);
     EXPECT_EQ(growth % (line + 3), 0);
-    EXPECT_LT(m->mpTextBox->mOuter.Height() - (line + 3), lines * line);
+    EXPECT_LT(m->mpTextBox->mOuter.Height() - 4 - (line + 3), lines * line);
     // The buttons stay below the text.
     EXPECT_GT(m->Find(GUI_ID_OK, 0)->mOuter.top, m->mpTextBox->mOuter.bottom);
     delete m;
+
+    // Whatever the count of lines, the last one shows.
+    std::string many;
+    for (int n = 1; n <= 24; ++n) {
+        many += "Lap\n";
+        auto* w = new GuiMLMessageWindow(nullptr, many.c_str(), GMW_OK, nullptr, nullptr);
+        EXPECT_GE(w->mpTextBox->VisibleLines(), w->mpTextBox->TotalLines()) << n;
+        delete w;
+    }
 }
 
 }  // namespace
