@@ -62,6 +62,8 @@ void GuiProgressBar::GetButtonRect()
 {
     mBarRect = mClient;
     if (mMax <= mMin) return;   // full
+    // A bar squeezed to nothing has no fill to place.
+    if (mClient.right < mClient.left || mClient.bottom < mClient.top) return;
     if (mStyle & GPS_VERTICAL) {
         mBarRect.top = int16_t(fillEdge(mClient.bottom, mClient.bottom - mClient.top + 1, -1, mValue, mMin, mMax));
     } else {

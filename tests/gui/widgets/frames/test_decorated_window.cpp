@@ -151,7 +151,8 @@ TEST_F(TitleTest, ButtonsLineUpFromTheRightAndTurnIntoWindowMessages)
 
 TEST_F(TitleTest, SystemMenuOpensUnderTheBarAndItsEntriesReachTheWindow)
 {
-    auto* w = new RecDecorated(GuiRect(100, 100, 399, 299), GST_FRAME_THIN);
+    bool deleted = false;
+    auto* w = new RecDecorated(GuiRect(100, 100, 399, 299), GST_FRAME_THIN, &deleted);
     auto* title = new GuiTitle("Setup", GTS_SYSTEM_MENU);
     w->Add(title, 1);
     pm->Add(w, 1);
@@ -174,8 +175,8 @@ TEST_F(TitleTest, SystemMenuOpensUnderTheBarAndItsEntriesReachTheWindow)
     ClickOn(title->mpSysButton);
     AsMenuButton(menu->Find(GUI_ID_CLOSE, 0))->SetEnabled(1);
     ClickOn(menu->Find(GUI_ID_CLOSE, 0));
-    EXPECT_FALSE(w->IsVisible());
-    EXPECT_EQ(menu->mpParent, nullptr);
+    EXPECT_TRUE(deleted);   // and its menu with it
+    for (GuiThing* c = pm->mpFirstChild; c; c = c->mpNext) EXPECT_NE(c->mType, GT_MENU);
 }
 
 TEST_F(TitleTest, TitleDestroyedOrGivenANewMenuWhileItsMenuIsOpen)

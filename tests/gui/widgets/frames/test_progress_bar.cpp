@@ -53,6 +53,12 @@ TEST_F(ProgressBarTest, FillEndsByTheValueAndStopsOnePixelPastTheClient)
     // Without a range the bar is full.
     bar->Reconfig(GST_FRAME_NONE, 5, 5);
     EXPECT_EQ(bar->mBarRect, bar->mClient);
+
+    // Squeezed to nothing inside its frame, it still takes values.
+    auto* tiny = new GuiProgressBar(GuiRect(10, 10, 12, 12), GST_FRAME_THICK | GPS_SEGMENTS | GPS_SHOW_VALUE, 0, 10, 4);
+    owner->Add(tiny, 1);
+    tiny->Update(7, 1);
+    EXPECT_EQ(tiny->mBarRect, tiny->mClient);
 }
 
 TEST_F(ProgressBarTest, SegmentsAreTwoPixelsWithOnePixelGaps)
