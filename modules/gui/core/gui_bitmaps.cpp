@@ -61,68 +61,68 @@ std::array kMix = art("Wg"
                       "gW");
 
 // ---- title-bar buttons ------------------------------------------------------------------
-std::array kSys = art("............"
-                      "............"
-                      "............"
-                      "............"
-                      "..WWWWWWWW.."
-                      "..XXXXXXXX.."
-                      "............"
-                      "............"
-                      "............"
-                      "............");
-std::array kClose = art("............"
-                        "..XX....XX.."
-                        "...XX..XX..."
-                        "....XXXX...."
-                        ".....XX....."
-                        "....XXXX...."
-                        "...XX..XX..."
-                        "..XX....XX.."
-                        "............"
-                        "............");
-std::array kMin = art("............"
-                      "............"
-                      "............"
-                      "............"
-                      "............"
-                      "............"
-                      "............"
-                      "...XXXXXX..."
-                      "...XXXXXX..."
-                      "............");
-std::array kMax = art(".XXXXXXXXXX."
-                      ".XXXXXXXXXX."
-                      ".X........X."
-                      ".X........X."
-                      ".X........X."
-                      ".X........X."
-                      ".X........X."
-                      ".X........X."
-                      ".XXXXXXXXXX."
-                      "............");
-std::array kRestore = art("...XXXXXXX.."
-                          "...XXXXXXX.."
-                          "...X.....X.."
-                          ".XXXXXXX.X.."
-                          ".XXXXXXX.X.."
-                          ".X.....XXX.."
-                          ".X.....X...."
-                          ".X.....X...."
-                          ".XXXXXXX...."
-                          "............");
-std::array kDrag = art("..........W."
-                       ".........Wd."
-                       "........Wd.."
-                       ".......Wd..."
-                       "......Wd..W."
-                       ".....Wd..Wd."
-                       "....Wd..Wd.."
-                       "...Wd..Wd..."
-                       "..Wd..Wd..W."
-                       ".Wd..Wd..Wd."
-                       "Wd..Wd..Wd.."
-                       "............");
+// The system button is opaque (a light-grey face with a bar); the others
+// draw only their black mark over the button face.
+std::array kSys = art("ggggggggggg"
+                      "ggggggggggg"
+                      "ggggggggggg"
+                      "ggggggggggg"
+                      "gWWWWWWWWWg"
+                      "gWgggggggXg"
+                      "gXXXXXXXXXg"
+                      "ggggggggggg"
+                      "ggggggggggg"
+                      "ggggggggggg"
+                      "ggggggggggg");
+std::array kClose = art("........"
+                        "XX....XX"
+                        ".XX..XX."
+                        "..XXXX.."
+                        "...XX..."
+                        "..XXXX.."
+                        ".XX..XX."
+                        "XX....XX"
+                        "........");
+std::array kMin = art("........"
+                      "........"
+                      "........"
+                      "........"
+                      "........"
+                      "........"
+                      "XXXXXX.."
+                      "XXXXXX.."
+                      "........");
+std::array kMax = art("XXXXXXXX"
+                      "XXXXXXXX"
+                      "X......X"
+                      "X......X"
+                      "X......X"
+                      "X......X"
+                      "X......X"
+                      "X......X"
+                      "XXXXXXXX");
+std::array kRestore = art("..XXXXXX"
+                          "..XXXXXX"
+                          "..X....X"
+                          "XXXXXX.X"
+                          "XXXXXX.X"
+                          "X....XXX"
+                          "X....X.."
+                          "X....X.."
+                          "XXXXXX..");
+std::array kDrag = art("...........W."
+                       "..........Wd."
+                       ".........Wd.."
+                       "........Wd..."
+                       ".......Wd..W."
+                       "......Wd..Wd."
+                       ".....Wd..Wd.."
+                       "....Wd..Wd..."
+                       "...Wd..Wd..W."
+                       "..Wd..Wd..Wd."
+                       ".Wd..Wd..Wd.."
+                       "Wd..Wd..Wd..."
+                       ".............");
 
 // ---- radio buttons and check boxes ---------------------------------------------------------
 // 'i' is the inside (white, light grey when disabled), 'o' the mark (black,
@@ -208,12 +208,12 @@ GuiBitmap gbLeftArrowBitmap = bitmapOf(kLeft.data(), 4, 7);
 GuiBitmap gbMoreBitmap = bitmapOf(kRight.data(), 4, 7);
 GuiBitmap gbMixPatternBitmap = GuiBitmap{0, 8, 2, 2, GUI_BMP_CLEAR, kMix.data()};
 
-GuiBitmap gbSysButtonBitmap = bitmapOf(kSys.data(), 12, 10);
-GuiBitmap gbCloseButtonBitmap = bitmapOf(kClose.data(), 12, 10);
-GuiBitmap gbMinButtonBitmap = bitmapOf(kMin.data(), 12, 10);
-GuiBitmap gbMaxButtonBitmap = bitmapOf(kMax.data(), 12, 10);
-GuiBitmap gbRestoreButtonBitmap = bitmapOf(kRestore.data(), 12, 10);
-GuiBitmap gbDragBitmap = bitmapOf(kDrag.data(), 12, 12);
+GuiBitmap gbSysButtonBitmap = GuiBitmap{0, 8, 11, 11, GUI_BMP_CLEAR, kSys.data()};
+GuiBitmap gbCloseButtonBitmap = bitmapOf(kClose.data(), 8, 9);
+GuiBitmap gbMinButtonBitmap = bitmapOf(kMin.data(), 8, 9);
+GuiBitmap gbMaxButtonBitmap = bitmapOf(kMax.data(), 8, 9);
+GuiBitmap gbRestoreButtonBitmap = bitmapOf(kRestore.data(), 8, 9);
+GuiBitmap gbDragBitmap = bitmapOf(kDrag.data(), 13, 13);
 
 GuiBitmap gbRadioOnBitmap = bitmapOf(kRadioOn.data(), 12, 12);
 GuiBitmap gbRadioOffBitmap = bitmapOf(kRadioOff.data(), 12, 12);

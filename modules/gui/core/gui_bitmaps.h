@@ -17,8 +17,9 @@ extern GuiBitmap gbLeftArrowBitmap;
 extern GuiBitmap gbMoreBitmap;
 extern GuiBitmap gbMixPatternBitmap;
 
-// Title-bar buttons (system menu, close, minimise, maximise, restore), each
-// 12 x 10, and the 12 x 12 drag handle of a sizable corner.
+// Title-bar buttons: the system button 11 x 11 and opaque; close, minimise,
+// maximise and restore 8 x 9; and the 13 x 13 drag handle of a sizable
+// corner.
 extern GuiBitmap gbSysButtonBitmap;
 extern GuiBitmap gbCloseButtonBitmap;
 extern GuiBitmap gbMinButtonBitmap;
