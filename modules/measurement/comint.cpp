@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <shared_mutex>
 #include <unordered_map>
 
 #include "host/os.h"
@@ -17,6 +18,10 @@ constexpr int kQueueDepth = 256;
 std::atomic<ci_handler_fn> gHandlers[65536];
 std::atomic<uint16_t> gOwnPid{1};
 MSG_Q_ID gQueue = nullptr;
+// Senders on other tasks (the device network's listeners, the time master)
+// may still queue while the interface shuts down: they hold this shared,
+// the queue is created and deleted under it exclusively. Sends never wait.
+std::shared_mutex gQueueMx;
 TASK_ID gTask = nullptr;
 const comint_transport* gTransport = nullptr;
 uint8_t gFloodQueue = 0, gFloodRoute = 0, gFloodUnknown = 0;
@@ -94,7 +99,10 @@ int comint_init() {
     ci_register_command(CI_CMD_BOUNCE_RETURN, routing_return_cmd);
     ci_register_command(CI_CMD_RETURN_FUNC, routing_return_cmd);
     if (gTask) return 1;
-    gQueue = msgQCreate(kQueueDepth, sizeof(ci_msg_t), MSG_Q_FIFO);
+    {
+        std::unique_lock<std::shared_mutex> lk(gQueueMx);
+        gQueue = msgQCreate(kQueueDepth, sizeof(ci_msg_t), MSG_Q_FIFO);
+    }
     if (!gQueue) {
         syslogx(147, "comint_init(): cannot create the command queue");
         return 0;
@@ -102,6 +110,7 @@ int comint_init() {
     gTask = taskSpawn("r_Comint", 73, VX_FP_TASK, 16384, [] { comintTask(); });
     if (!gTask) {
         syslogx(147, "comint_init(): cannot start r_Comint");
+        std::unique_lock<std::shared_mutex> lk(gQueueMx);
         msgQDelete(gQueue);
         gQueue = nullptr;
         return 0;
@@ -112,8 +121,11 @@ int comint_init() {
 void comint_shutdown() {
     if (gTask) taskDelete(gTask);
     gTask = nullptr;
-    if (gQueue) msgQDelete(gQueue);
-    gQueue = nullptr;
+    {
+        std::unique_lock<std::shared_mutex> lk(gQueueMx);
+        if (gQueue) msgQDelete(gQueue);
+        gQueue = nullptr;
+    }
     std::lock_guard<std::mutex> lk(gComplMx);
     gCompletions.clear();
 }
@@ -126,7 +138,12 @@ int comint_queue_cmd(const void* msg) {
         SYSLOGX_FLOOD(gFloodQueue, 147, "comint_queue_cmd(): payload too long %u, cmd 0x%04x", len, ci_get_cmd(m));
         return 0;
     }
-    if (!gQueue || msgQSend(gQueue, m, CI_HEADER_SIZE + len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
+    bool queued;
+    {
+        std::shared_lock<std::shared_mutex> lk(gQueueMx);
+        queued = gQueue && msgQSend(gQueue, m, CI_HEADER_SIZE + len, NO_WAIT, MSG_PRI_NORMAL) == OK;
+    }
+    if (!queued) {
         SYSLOGX_FLOOD(gFloodQueue, 147, "comint_queue_cmd(): cannot queue cmd 0x%04x", ci_get_cmd(m));
         return 0;
     }

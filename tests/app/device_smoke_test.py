@@ -34,7 +34,7 @@ def run_once(binary, folder):
         with open(os.path.join(folder, "screen.png"), "rb") as f:
             assert f.read(8) == b"\x89PNG\r\n\x1a\n"
         rc = dev.stop()
-        assert rc == 0, "exit code %d" % rc
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-6000:])
         dev.check_clean()
     finally:
         dev.kill()
