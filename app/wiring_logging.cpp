@@ -8,6 +8,7 @@
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "logging/meas_app_drives.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/laptrigger.h"
@@ -28,6 +29,29 @@ int getLapOutCnt(uint16_t* lap, uint16_t* outing) {
     return s.valid;
 }
 
+// A lap event of the lap-trigger master. The status block learns of it and,
+// without a lap-stack controller, this device enters the lap itself. Both
+// happen before the counters move on, so that the status block of the file
+// the lap closes already holds the lap; only a new outing, which starts an
+// empty lap stack, enters its first lap after the counters. The event
+// carries the lap's time stamp; the lap time is the distance to the lap
+// event before it (0 for the first after the start).
+void lapEvent(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
+    static uint32_t previousTs = 0;
+    static bool havePrevious = false;
+    const uint32_t lapTime = havePrevious ? (timeStamp - previousTs) / 100 : 0;   // 0.1 ms -> 1/100 s
+    previousTs = timeStamp;
+    havePrevious = true;
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    const bool keeper = sb_lapstack_is_keeper() == 1;
+    const bool newOuting = outing != s.outing;
+    sblk_task_laptrigger(lap, outing, lapTime, timeStamp);
+    if (keeper && !newOuting) sb_lapstack_add_entry(lap, lapTime, 0.0f);
+    LapOutFra_setLapOutCnt(lap, outing, timeStamp);
+    if (keeper && newOuting) sb_lapstack_add_entry(lap, lapTime, 0.0f);
+}
+
 void startLapCounters() {
     LapOutFra_publishSignals();
     if (LapOutFra_init() != 0) {
@@ -35,7 +59,7 @@ void startLapCounters() {
         return;
     }
     static const laptrigger_hooks hooks = {
-        LapOutFra_setLapOutCnt, LapOutFra_chngLapOutCnt, LapOutFra_initLapOutCnt, lapOutCntValid,
+        lapEvent, LapOutFra_chngLapOutCnt, LapOutFra_initLapOutCnt, lapOutCntValid,
         nullptr, nullptr, nullptr, nullptr, getLapOutCnt,
     };
     laptrigger_set_hooks(&hooks);
@@ -61,13 +85,22 @@ void startLoggingApplication() {
     startup_step("file store variables", meas_store_publishStats() == 1);
     MeasAppStoreHooks store{};
     store.getFlags = meas_app_get_flags;
+    store.sbCreate = sb_create;
+    store.sdDataChanged = fde_system_sd_data_changed;
     MeasAppStore_setHooks(store);
     LapOutFraHooks lof{};
     lof.clearSegmentation = meas_app_clearsegmentation;
     lof.laptriggerUpdate = meas_app_laptrigger_update;
+    lof.lapstackResetHistory = sb_lapstack_reset_history;
     LapOutFra_setHooks(lof);
     startup_step("logging application", meas_app_ini() == 1);
     startup_step("shell command meas", msd_shellAddCommand("meas", measCommandFunc) != 0);
+}
+
+// The status block task and its commands.
+void startStatusBlock() {
+    startup_step("status block", sblk_task_init("r_sblk_task", 130, 12288, 0) == 1);
+    sblk_cmds_init();
 }
 
 }  // namespace
@@ -76,16 +109,20 @@ void wire_logging_init() {
     cfg_system_ini();
     startLapCounters();
     startLoggingApplication();
+    startStatusBlock();
 }
 
 void wire_logging_rasters() {
     raster_addEntry(RB_1000MS, "cfg_meas_formatInfos_1s", [](intptr_t) { cfg_meas_formatInfos_1s(); }, -1);
     startup_step("logging raster entries", meas_app_addRasterEntries() == 1);
+    raster_addEntry(RB_5MS, "sblk_task_trigger_fast", [](intptr_t) { sblk_task_trigger_fast(); }, -1);
+    raster_addEntry(RB_1000MS, "sblk_task_trigger_slow", [](intptr_t) { sblk_task_trigger_slow(); }, -1);
 }
 
 // The fast stop runs in the logging raster at its next tick; the shutdown
 // then waits for the store's writers (wire_logging_flushed).
 void wire_logging_shutdown() {
+    sblk_power_down();
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();
 }

@@ -5,6 +5,7 @@
 
 #include "logging/app/meas_app.h"
 #include "logging/cfg_system.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/store/virtual_file.h"
 #include "platform/raster.h"
 #include "virari/DiraDir2/bc2.h"
@@ -31,6 +32,8 @@ void wire_virari_rasters() {
     startup_step("network debug entries", netdebug_register_rasters() == 1);
     startup_step("serial-network rasters", virari_register_rasters() == 1);
     startup_step("DiraDir2", BC2_init() == 1);
+    // the status block asks every connected device for its identification
+    sblk_setConnectMaskSource(comint_get_connect_mask);
 }
 
 void wire_virari_start() { timeserv_MeasTime_ini(); }

@@ -53,6 +53,11 @@ struct StartParams {
     uint16_t socketcandPort[2] = {0, 0};    // TCP ports of the socketcand servers, 0 = none
     std::vector<std::string> serialPath;    // index n: host path of "/tyCo/<n>"
     std::string modemIp = "127.0.0.1";
+    // What the sibling application publishes in "/shm/ApplComm": the
+    // lap-trigger and fuel-consumption master PIDs (0 = none); -1 = not
+    // given, the page keeps what it holds.
+    int siblingLaptrigPid = -1;
+    int siblingFuelconsPid = -1;
     std::vector<std::string> problems;      // lines that could not be used, as log texts
 };
 // Loads start.cfg (defaults for a missing file or key); returns the result.

@@ -71,6 +71,9 @@ void apply(StartParams& p, int line, const std::string& key, const std::string& 
     } else if (key == "can_bus") {
         if (value == "udp" || value == "loopback") p.canBus = value;
         else warn(line, key, value);
+    } else if (key == "sibling_laptrig_pid" || key == "sibling_fuelcons_pid") {
+        if (!parseNumber(value, 0, 255, &n)) warn(line, key, value);
+        else (key == "sibling_laptrig_pid" ? p.siblingLaptrigPid : p.siblingFuelconsPid) = static_cast<int>(n);
     } else if (key.rfind("serial", 0) == 0 && parseNumber(key.substr(6), 0, 15, &n)) {
         if (p.serialPath.size() <= static_cast<size_t>(n)) p.serialPath.resize(n + 1);
         p.serialPath[n] = value;
@@ -103,6 +106,10 @@ const StartParams& loadStartParams(int appNumber) {
         }
         apply(p, line, trim(raw.substr(0, eq)), trim(raw.substr(eq + 1)));
     }
+    // the sibling application would have written these before we start
+    uint8_t* page = applCommPage();
+    if (p.siblingLaptrigPid >= 0) page[0] = static_cast<uint8_t>(p.siblingLaptrigPid);
+    if (p.siblingFuelconsPid >= 0) page[1] = static_cast<uint8_t>(p.siblingFuelconsPid);
     std::lock_guard<std::mutex> lk(paramsMx);
     params = p;
     return params;

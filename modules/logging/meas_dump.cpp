@@ -41,6 +41,41 @@ void printEvent(const std::vector<uint8_t>& p, FILE* out) {
     std::fprintf(out, " \"%s\" \"%s\" app \"%s\"", name.c_str(), text.c_str(), app.c_str());
 }
 
+// Status block: "StateData V", the file name of its page-01 data and the lap
+// stack (lap, lap time m:ss.hh, fuel value).
+void printStatusBlock(const std::vector<uint8_t>& p, FILE* out) {
+    static const char kText[] = "StateData V";
+    if (p.size() < 116 || std::memcmp(p.data(), kText, sizeof kText) != 0) {
+        std::fprintf(out, ": not a status block");
+        return;
+    }
+    std::fprintf(out, ": \"%s\"", kText);
+    const size_t page = size_t(be_get16(p.data() + 86)) + 20;
+    if (page + 448 + 80 <= p.size()) {
+        size_t pos = page + 448;
+        std::string name = takeText(p, &pos);
+        std::fprintf(out, " file \"%.79s\"", name.c_str());
+    }
+    const size_t lap = size_t(be_get16(p.data() + 68)) + 20;
+    if (lap + 2 > p.size()) {
+        std::fprintf(out, " lap stack outside the block");
+        return;
+    }
+    const unsigned n = be_get16(p.data() + lap);
+    std::fprintf(out, " lap stack %u", n);
+    for (unsigned i = 0; i < n; ++i) {
+        const size_t e = lap + 2 + 6 * size_t(i);
+        if (e + 6 > p.size()) {
+            std::fprintf(out, "; cut after %u entries", i);
+            return;
+        }
+        const uint8_t* q = p.data() + e;
+        const unsigned fuel = be_get16(q + 4);
+        std::fprintf(out, "%s lap %u %u:%02u.%02u fuel %u.%02u", i ? ";" : ":", q[0], q[1], q[2], q[3], fuel / 100,
+                     fuel % 100);
+    }
+}
+
 bool readWhole(const char* path, std::vector<uint8_t>& data) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
@@ -91,6 +126,8 @@ void measdump_list(const MeasFileContent& c, FILE* out, bool complete) {
                              be_get32(p + 4), be_get32(p + 8));
             else if (m.type == MEAS_META_EVENT)
                 printEvent(m.payload, out);
+            else if (m.type == MEAS_META_STATUSBLOCK)
+                printStatusBlock(m.payload, out);
             std::fprintf(out, "\n");
             continue;
         }

@@ -1,6 +1,7 @@
 // The "measdump" command: checks a measurement file and lists it.
 //   measdump FILE         header (with the 8.3 name its counters give), block
 //                         descriptors, metadata (time stamps, car id, events,
+//                         status blocks with their lap stack,
 //                         time-master ids decoded), frames, records
 //   measdump --csv FILE   records as CSV: block,time,values (hex)
 // Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or

@@ -59,6 +59,8 @@ int meas_app_get_meas_state_sb();
 void meas_app_saveblock_lap();
 uint32_t meas_app_get_sbblkcnt(unsigned measIdx);
 uint32_t meas_app_get_lrblkcnt(unsigned measIdx);
+// Status-block controllers of a measurement: bit PID - 1 of every SB-Lap block.
+uint64_t meas_app_get_sbControllers(unsigned measIdx);
 // 1 while the logger still holds data that is not on the drives.
 int meas_app_flushPending();
 

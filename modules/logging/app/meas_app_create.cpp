@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/meas_app_drives.h"
 #include "logging/meas_app_load.h"
@@ -237,7 +238,7 @@ int meas_app_measdestroy() {
             MeasAppStore_deinitData(&m.blocks[i]);
             buffer_release(m.blocks[i].condBuffer);
             buffer_release(m.blocks[i].teleBuffer);
-            buffer_release(m.blocks[i].sbBuffer);
+            sb_per_buffer_release(m.blocks[i].sbBuffer);
         }
         std::free(m.blocks);
         m.blocks = m.firstCondBlock = nullptr;

@@ -3,6 +3,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/store/file_info.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
@@ -14,9 +15,9 @@ namespace {
 constexpr unsigned kFetchBuffer = 4100;
 static_assert(kFetchBuffer >= MEAS_RECORD_MAX + 4, "every record fits the fetch buffer");
 
-// Records of status-block controllers belong to the status block, which
-// this device does not build: they are taken out of the FIFO and dropped.
-void meas_app_store_block_sb(MeasBlock*, const uint8_t*) {}
+// Records of lap blocks and status-block controllers wait in the status
+// block until the file they belong to closes.
+void meas_app_store_block_sb(MeasBlock* b, uint8_t* record) { sb_store_block_dyn(b, record); }
 
 unsigned snapshot(unsigned raster, MeasBlock** out, unsigned cap) {
     std::lock_guard<std::mutex> lk(meas_app_listLock());

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "measurement/calparams.h"
@@ -92,7 +93,7 @@ void provideStarted(MeasBlock* b) {
             b->dataFifo = gApp.measfifoid++;
             fifoDataRequest(b);
             if (b->typeFlags & MEAS_BLK_SB) {
-                b->sbBuffer = buffer_request(b->config->recordSize);
+                b->sbBuffer = sb_per_buffer_request(b->config->recordSize);
                 b->sbFlags = 0;
             }
             meas_list_push(&meas_app_measlist[b->config->raster], b);

@@ -112,3 +112,7 @@ void meas_app_free_pidlist(bool keepTele) {
     }
     ext_pidlist = kept;
 }
+
+uint64_t meas_app_get_sbControllers(unsigned idx) {
+    return idx < MEAS_COUNT ? std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).load() : 0;
+}

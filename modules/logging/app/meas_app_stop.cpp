@@ -2,6 +2,7 @@
 // by the saving loop once their FIFO is drained; the fast stop at shutdown
 // closes every file at once.
 #include "logging/app/meas_app_internal.h"
+#include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
@@ -124,7 +125,7 @@ void meas_app_blockstop(MeasBlock* b) {
             if (b->dataFifo != 0xFFFF) fifo_data_release(b->dataFifo);
             b->dataFifo = 0xFFFF;
             if (b->typeFlags & MEAS_BLK_SB) {
-                buffer_release(b->sbBuffer);
+                sb_per_buffer_release(b->sbBuffer);
                 b->sbBuffer = nullptr;
                 uint32_t& cnt = m.typeCounts[b->config->raster == MEAS_RASTER_SBLAP ? MEAS_CNT_SBLAP_STARTED
                                                                                   : MEAS_CNT_LAP_STARTED];

@@ -92,6 +92,20 @@ int MeasAppStore_deinitData(MeasBlock* block);
 void meas_app_store_block(MeasBlock* block, const uint8_t* record);
 // Hands the block's frame over (recoded and packed).
 void meas_app_store_frame(MeasBlock* block);
+// The single records held by the measurement's lap blocks (LR) and
+// status-block sources (SB) go into the file of vfIdx: LR as data frames,
+// SB as unframed dynamic metadata. With an expected time stamp only records
+// of that time are written (lap data), with 0 any record (periodic data).
+// Every buffer is emptied; the number written.
+int meas_app_store_frame_lr_dyn(int vfIdx, unsigned measIdx, uint32_t expectedTs);
+int meas_app_store_frame_sb_dyn(int vfIdx, unsigned measIdx, uint32_t expectedTs);
+// Head of the buffer of a status-block source: block id, new-data flag,
+// packed length; the record follows.
+constexpr uint32_t MEAS_SB_BUFFER_HEAD = 4;
+// Store mode bits of a status-block source: lap data held (locks the
+// buffer against periodic data), periodic data held.
+constexpr uint8_t MEAS_STORE_MODE_LAPDATA = 0x01;
+constexpr uint8_t MEAS_STORE_MODE_PERDATA = 0x02;
 int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof);
 void meas_app_close_file(MeasBlock* block, unsigned sbType);
 void meas_app_store_block_close_check_only(MeasBlock* block);

@@ -1,0 +1,323 @@
+// Status blocks written into the files of the store: the image and its lap
+// stack, the wait for the lap-stack controller, a busy block, the version
+// table, and the single records of lap and status-block sources.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "../store/store_fixture.h"
+#include "logging/app/meas_app_internal.h"
+#include "logging/cfg_system.h"
+#include "logging/meas_dump.h"
+#include "logging/statusblock/sb_internal.h"
+#include "logging/statusblock/sb_lapstack.h"
+#include "measurement/comint.h"
+#include "platform/appman.h"
+#include "platform/timebase.h"
+
+namespace {
+
+class StatusBlockTest : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        savedSystem = cfg_system;
+        sblk_resetForTest();
+        sb_lapstack_reset_history();
+        MeasAppStoreHooks h{};
+        h.sbCreate = sb_create;
+        MeasAppStore_setHooks(h);
+    }
+    void TearDown() override {
+        for (auto& l : meas_app_measlist) l = nullptr;
+        for (auto& b : blocks) {
+            sb_per_buffer_release(b.sbBuffer);
+            b.sbBuffer = nullptr;
+        }
+        MeasAppStore_setHooks(MeasAppStoreHooks{});
+        sblk_resetForTest();
+        cfg_system = savedSystem;
+        app_pid = 1;
+        StoreTest::TearDown();
+    }
+
+    // Adds a lap block (raster 11, block 3) and an SB-Lap block (raster 12,
+    // block 4, PID 9) to m01 after configure(); both hold one 4-byte channel.
+    void addSources() {
+        MEASConfiguration* c = meas[0].config;
+        c->blocks = static_cast<BlkInfo*>(std::realloc(c->blocks, 4 * sizeof(BlkInfo)));
+        c->numBlocks = 4;
+        for (unsigned i = 2; i < 4; ++i) {
+            BlkInfo& k = c->blocks[i];
+            k = BlkInfo{};
+            k.blockNumber = uint16_t(i + 1);
+            k.recordSize = 4 + 4;
+            k.channelCount = 1;
+            k.align4Count = 1;
+            k.divider = 1;
+            k.pid = 9;
+            k.raster = i == 2 ? MEAS_RASTER_LAP : MEAS_RASTER_SBLAP;
+            std::snprintf(k.name, sizeof k.name, "source %u", i + 1);
+        }
+        // the block records point into the moved array
+        blocks.resize(4);
+        for (unsigned i = 0; i < 4; ++i) blocks[i].config = &c->blocks[i];
+        for (unsigned i = 2; i < 4; ++i) {
+            MeasBlock& b = blocks[i];
+            b.owner = &meas[0];
+            b.measIdx = 0;
+            b.pid = 9;
+            b.typeFlags = MEAS_BLK_SB;
+            ASSERT_EQ(MeasAppStore_initData(&b, 64, 4096), 0);
+            b.sbBuffer = sb_per_buffer_request(b.config->recordSize);
+            meas_list_push(&meas_app_measlist[b.config->raster], &b);
+        }
+        meas[0].typeCounts[MEAS_CNT_LAP_STARTED] = 1;
+        meas[0].typeCounts[MEAS_CNT_SBLAP_STARTED] = 1;
+    }
+    void source(unsigned i, uint32_t ts, uint32_t value) {
+        uint8_t r[8];
+        be_put32(r, ts);
+        be_put32(r + 4, value);
+        sb_store_block_dyn(&blocks[i], r);
+    }
+
+    // The closed files, read back; the name of the first one.
+    MeasFileContent readFile(const std::string& name, std::string* listing = nullptr) {
+        auto f = files("meas");
+        MeasFileContent c;
+        std::string err;
+        EXPECT_TRUE(meas_file_read(f[name].data(), f[name].size(), c, err, &layouts())) << name << ": " << err;
+        if (listing) {
+            char* text = nullptr;
+            size_t len = 0;
+            FILE* out = open_memstream(&text, &len);
+            measdump_list(c, out);
+            std::fclose(out);
+            *listing = std::string(text, len);
+            std::free(text);
+        }
+        return c;
+    }
+    static const MeasFileMeta* lastStatusBlock(const MeasFileContent& c) {
+        const MeasFileMeta* m = nullptr;
+        for (const auto& it : c.items)
+            if (it.kind == MeasFileItem::META && c.metas[it.index].type == MEAS_META_STATUSBLOCK) m = &c.metas[it.index];
+        return m;
+    }
+    int checkBlock(unsigned blk) {
+        std::lock_guard<std::mutex> lk(sb_lock());
+        return sb_create_check_locked(blk);
+    }
+
+    cfg_system_t savedSystem{};
+};
+
+std::string textAt(const std::vector<uint8_t>& p, size_t at) {
+    return at < p.size() ? std::string(reinterpret_cast<const char*>(p.data() + at)) : std::string();
+}
+
+}  // namespace
+
+TEST_F(StatusBlockTest, ClosingFileEndsWithStatusBlockAndItsLapStack) {
+    cfg_system.fuelPid = 0xFFFF;
+    cfg_system.ecuClass = 0;
+    sb_lapstack_add_entry(3, 8345, 2.345f);
+    configure();
+    feed(0, 1000);
+    feed(1, 1000);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    feed(1, 1510);   // the first file closes with a lap block
+    closeAndDrain();
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 2u);
+    std::string listing;
+    MeasFileContent c = readFile(f.begin()->first, &listing);
+    ASSERT_FALSE(c.items.empty());
+    const MeasFileItem& last = c.items.back();
+    ASSERT_EQ(last.kind, MeasFileItem::META);
+    const std::vector<uint8_t>& p = c.metas[last.index].payload;
+    ASSERT_EQ(c.metas[last.index].type, MEAS_META_STATUSBLOCK);
+
+    EXPECT_EQ(textAt(p, 0), "StateData V");
+    EXPECT_EQ(be_get32(p.data() + 12), 0xFFFFFFFFu);
+    EXPECT_EQ(p[16], 0x00);
+    EXPECT_EQ(p[17], 0x02);
+    EXPECT_EQ(be_get16(p.data() + 22), 0x0FDE);   // no ECU class
+    EXPECT_EQ(be_get16(p.data() + 32), PCODE());
+    EXPECT_EQ(be_get16(p.data() + 34), uint16_t(~PCODE()));
+    EXPECT_EQ(be_get16(p.data() + 20) + 20u, p.size());
+    const size_t page = be_get16(p.data() + 86) + 20u;
+    EXPECT_EQ(textAt(p, page - 8), "PAGE_01");
+    EXPECT_EQ(textAt(p, page + 416), "KORVA " + std::string(get_external_name()));
+    EXPECT_EQ(textAt(p, page + 448), f.begin()->first);
+    EXPECT_EQ(textAt(p, page + 528), "store test");
+    EXPECT_EQ(textAt(p, page + 1024), std::string(seramGetEPKPtr()).substr(0, 31));
+    EXPECT_EQ(textAt(p, page + 32), std::string(seramGetEPKPtr()).substr(0, 31));   // this device's entry
+    const size_t lap = be_get16(p.data() + 68) + 20u;
+    EXPECT_EQ(be_get16(p.data() + 90) + 20u, lap);
+    EXPECT_EQ(textAt(p, lap - 8), "LAP_STK");
+    ASSERT_EQ(be_get16(p.data() + lap), 1);
+    EXPECT_EQ(p[lap + 2], 3);
+    EXPECT_EQ(p[lap + 3], 1);
+    EXPECT_EQ(p[lap + 4], 23);
+    EXPECT_EQ(p[lap + 5], 45);
+    EXPECT_EQ(be_get16(p.data() + lap + 6), 235);
+    EXPECT_EQ(textAt(p, lap + 8), "LAP_END");
+    EXPECT_NE(listing.find("(status block)"), std::string::npos);
+    EXPECT_NE(listing.find("lap stack 1: lap 3 1:23.45 fuel 2.35"), std::string::npos) << listing;
+}
+
+TEST_F(StatusBlockTest, LapBlockWaitsForTheLapStackControllerAndSecondRequestIsBusy) {
+    cfg_system.fuelPid = 10;
+    configure();
+    feed(0, 1000);
+    feed(1, 1000);
+    sblk_task_laptrigger(5, 1, 8345, 1500);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    feed(1, 1510);   // waits for PID 10
+    EXPECT_EQ(checkBlock(0), 2);
+    EXPECT_TRUE(sblk_task_fast.load());
+
+    MeasAppStore_SbRequest other{};
+    std::snprintf(other.fileName, sizeof other.fileName, "OTHER");
+    EXPECT_EQ(sb_create(&other, SB_LAPTRIG, 0), 3);
+    EXPECT_TRUE(logged(takeLogTexts(), "sb_create(): busy / not finished yet, no LAP SB for 'OTHER', status 4000"));
+
+    ci_msg_t m{};
+    ci_init_msg(&m, CI_CMD_LAPSTACK_INFO, 1, 16);
+    ci_set_src(&m, 11);   // not a lap-stack controller
+    be_putf(m.payload + 4, 2.345f);
+    EXPECT_EQ(ci_get_lapstack_info(&m), 1);
+    EXPECT_EQ(checkBlock(0), 2);
+    ci_set_src(&m, 10);
+    ci_set_len(&m, 1);    // too short: nothing
+    EXPECT_EQ(ci_get_lapstack_info(&m), 0);
+    ci_set_len(&m, 16);
+    EXPECT_EQ(ci_get_lapstack_info(&m), 1);
+    EXPECT_EQ(ci_get_lapstack_info(&m), 1);   // a repeated answer adds no second entry
+    EXPECT_EQ(checkBlock(0), 1);
+    EXPECT_FALSE(sblk_task_fast.load());
+
+    closeAndDrain();
+    std::string listing;
+    readFile(files("meas").begin()->first, &listing);
+    EXPECT_NE(listing.find("lap stack 1: lap 5 1:23.45 fuel 2.35"), std::string::npos) << listing;
+}
+
+TEST_F(StatusBlockTest, SilentControllerCostsOnlyTheFuelValue) {
+    cfg_system.fuelPid = 10;
+    configure();
+    feed(0, 1000);
+    sblk_task_laptrigger(6, 1, 100, 1500);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    EXPECT_EQ(checkBlock(0), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(520));
+    EXPECT_EQ(checkBlock(0), 1);
+    closeAndDrain();
+    std::string listing;
+    readFile(files("meas").begin()->first, &listing);
+    EXPECT_NE(listing.find("lap stack 1: lap 6 0:01.00 fuel 0.00"), std::string::npos) << listing;
+}
+
+TEST_F(StatusBlockTest, VersionTableInPidOrder) {
+    {
+        std::lock_guard<std::mutex> lk(sb_lock());
+        sb_init_all_locked();
+    }
+    auto reply = [](uint16_t pid, const char* text) {
+        ci_msg_t m{};
+        ci_init_msg(&m, CI_CMD_VERSION_INFO_REPLY, 1, 32);
+        ci_set_src(&m, pid);
+        std::strncpy(reinterpret_cast<char*>(m.payload), text, 32);
+        return ci_get_version_info_reply(&m);
+    };
+    EXPECT_EQ(reply(7, "seven"), 1);
+    EXPECT_EQ(reply(3, "three"), 1);
+    EXPECT_EQ(reply(5, "five"), 1);
+    EXPECT_EQ(reply(3, "three again"), 1);
+    EXPECT_EQ(reply(0, "nobody"), 0);
+    const SbVersionEntry* v = sb_state().versions;
+    std::vector<std::pair<unsigned, std::string>> got;
+    for (size_t i = 0; i < SB_VERSION_ENTRIES && v[i].pid != 0xFFFF; ++i) got.emplace_back(v[i].pid, v[i].text);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0], (std::pair<unsigned, std::string>{1, std::string(seramGetEPKPtr()).substr(0, 31)}));
+    EXPECT_EQ(got[1], (std::pair<unsigned, std::string>{3, "three again"}));
+    EXPECT_EQ(got[2].first, 5u);
+    EXPECT_EQ(got[3].first, 7u);
+    for (uint16_t pid = 10; pid < 20; ++pid) reply(pid, "more");   // a full table keeps the lowest ten
+    EXPECT_EQ(v[SB_VERSION_ENTRIES - 1].pid, 15);
+
+    char text[32];
+    app_pid = 45;
+    sb_own_version_text(text);
+    EXPECT_EQ(std::string(text), ("R " + std::string(seramGetEPKPtr())).substr(0, 31));
+}
+
+TEST_F(StatusBlockTest, LapAndStatusBlockSourcesGoIntoTheFile) {
+    cfg_system.fuelPid = 0xFFFF;
+    configure();
+    addSources();
+    feed(0, 1000);
+    sblk_task_laptrigger(2, 1, 6000, 1500);
+    source(2, 1500, 0x11223344);   // lap data of this lap
+    source(3, 0, 0x01010101);      // periodic data, stamped now
+    source(3, 1499, 0x55667788);   // SB data of another time: replaces it, then discarded
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    EXPECT_EQ(checkBlock(0), 2);   // the SB-Lap source has not delivered this lap
+    source(3, 1500, 0x0A0B0C0D);
+    source(3, 0, 0x0E0E0E0E);      // periodic data may not replace locked lap data
+    EXPECT_TRUE(logged(takeLogTexts(),
+                       "sb_store_block_dyn(): prevent overwrite of locked data: source 4 PID: 0x9, BLK #4, Ch #1, TS 0"));
+    EXPECT_EQ(checkBlock(0), 1);
+    closeAndDrain();
+    MeasFileContent c = readFile(files("meas").begin()->first);
+    std::map<uint8_t, std::vector<std::pair<uint32_t, uint32_t>>> rec;
+    for (const auto& r : c.records)
+        if (r.blockId >= 3) rec[r.blockId].emplace_back(r.timeStamp, be_get32(r.values.data()));
+    EXPECT_EQ(rec[3], (std::vector<std::pair<uint32_t, uint32_t>>{{1500, 0x11223344}}));
+    EXPECT_EQ(rec[4], (std::vector<std::pair<uint32_t, uint32_t>>{{1500, 0x0A0B0C0D}}));
+    // both before the status block
+    ASSERT_TRUE(lastStatusBlock(c));
+    EXPECT_EQ(c.items.back().kind, MeasFileItem::META);
+}
+
+namespace {
+uint64_t peersTwoAndThree() { return (1u << 1) | (1u << 2); }
+}  // namespace
+
+TEST_F(StatusBlockTest, SilentOrUnreachablePeersDoNotCostTheStatusBlock) {
+    cfg_system.fuelPid = 0xFFFF;
+    {
+        // PID 3 was asked and stays silent; PID 2 cannot be reached (no route)
+        std::lock_guard<std::mutex> lk(sb_lock());
+        sb_init_all_locked();
+        sb_state().versionAsked |= 1u << 2;
+        sblk_setConnectMaskSource(peersTwoAndThree);
+        sb_check_vers_info_locked();
+        EXPECT_EQ(sb_state().versionAsked, 1u << 2);
+        EXPECT_EQ(sb_state().versionUnreachable, 1u << 1);
+        EXPECT_TRUE(sb_state().status & SB_ST_VERSIONS_PENDING);
+    }
+    configure();
+    feed(0, 1000);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    EXPECT_EQ(checkBlock(0), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(520));
+    EXPECT_EQ(checkBlock(0), 1);
+    auto log = takeLogTexts();
+    bool timeout = false;
+    for (const auto& l : log) timeout |= l.find("data timeout, static part of statusblock generated(laptrig)!") != std::string::npos;
+    EXPECT_TRUE(timeout);
+    closeAndDrain();
+    std::string listing;
+    MeasFileContent c = readFile(files("meas").begin()->first, &listing);
+    EXPECT_TRUE(lastStatusBlock(c));
+    EXPECT_EQ(c.items.back().kind, MeasFileItem::META);
+}
