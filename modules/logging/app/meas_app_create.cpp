@@ -140,7 +140,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
         if (raster == MEAS_RASTER_SBLAP || raster == MEAS_RASTER_LAP) b->typeFlags |= MEAS_BLK_SB;
         if (meas_app_blockinit(b) == 0) continue;   // ignored
         if (raster == MEAS_RASTER_SBLAP) {
-            gApp.sbControllers[idx] |= uint64_t(1) << (b->pid - 1);
+            std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).fetch_or(uint64_t(1) << (b->pid - 1));
             b->sbBuffer = nullptr;
             b->sbFlags = 0;
         } else if (raster == MEAS_RASTER_LAP) {
@@ -214,7 +214,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
 void meas_app_measinit() {
     gApp.measfifoid = 0;
     gApp.globalblockid = 0;
-    for (unsigned i = 0; i < MEAS_COUNT; ++i) gApp.sbControllers[i] = 0;
+    for (unsigned i = 0; i < MEAS_COUNT; ++i) std::atomic_ref<uint64_t>(gApp.sbControllers[i]).store(0);
     for (unsigned idx : {MEAS_IDX_M02, MEAS_IDX_M01, MEAS_IDX_M03}) {
         uint32_t size = 0;
         MEASConfiguration* cfg = meas_app_get_MEASConfiguration(idx, &size);
@@ -256,7 +256,7 @@ int meas_app_measdestroy() {
         semDelete(m.dataLock);
         semDelete(m.condLock);
         m.dataLock = m.condLock = nullptr;
-        gApp.sbControllers[idx] = 0;
+        std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
         m = meas_t{};
     }
     flag(sp().meas_app_destroyreq).store(0);
