@@ -53,6 +53,10 @@ void taskBody() {
             std::unique_lock<std::mutex> lk(sb_lock(), std::try_to_lock);
             if (!lk.owns_lock()) continue;
             for (unsigned i = 0; i < SB_BLOCKS; ++i) sb_create_check_locked(i);
+            // a lap whose file did not ask for its block yet keeps the fast pace
+            if (sblk_task_fast && !(s.status & SB_ST_LAPSTACK_PENDING) &&
+                time_getTimestamp() - s.lastLap.received >= SB_TIMEOUT)
+                sb_check_idle_locked();
             if (sblk_task_fast) {
                 s.slowWakes = 0;
             } else if (s.slowWakes > 5) {

@@ -321,3 +321,26 @@ TEST_F(StatusBlockTest, SilentOrUnreachablePeersDoNotCostTheStatusBlock) {
     EXPECT_TRUE(lastStatusBlock(c));
     EXPECT_EQ(c.items.back().kind, MeasFileItem::META);
 }
+
+TEST_F(StatusBlockTest, TaskFinishesWaitingBlockOnFastWakesAndThenSlowsDown) {
+    cfg_system.fuelPid = 10;
+    ASSERT_EQ(sblk_task_init("r_sblk_task", 130, 12288, 0), 1);
+    configure();
+    feed(0, 1000);
+    sblk_task_laptrigger(8, 1, 4200, 1500);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);   // waits for PID 10, which never answers
+    EXPECT_TRUE(sblk_task_fast.load());
+    sblk_task_trigger_slow();   // not in slow mode: no effect
+    // the 5 ms raster wakes the task until the block is written
+    ASSERT_TRUE(waitFor(
+        [] {
+            sblk_task_trigger_fast();
+            return !sblk_task_fast.load();
+        },
+        3000));
+    closeAndDrain();
+    std::string listing;
+    readFile(files("meas").begin()->first, &listing);
+    EXPECT_NE(listing.find("lap stack 1: lap 8 0:42.00 fuel 0.00"), std::string::npos) << listing;
+}
