@@ -14,6 +14,7 @@
 #include "can/ccpmaster/ccpmr_internal.h"
 #include "measurement/calparams.h"
 #include "measurement/meas_master.h"
+#include "platform/appman.h"
 #include "platform/byteorder.h"
 #include "platform/timebase.h"
 
@@ -21,6 +22,10 @@ inline measaddr_t ccpAddr(unsigned chan) { return (MEASADDR_CLASS_CCPMR << 18) |
 
 class CcpTest : public CanTest {
 protected:
+    void SetUp() override {
+        CanTest::SetUp();
+        app_pid = kOwnPid;   // start conditions of PID 0 are this device's values
+    }
     void TearDown() override {
         gw_shutdown();   // linked lists are unlinked while the master still runs
         ccpmr_shutdown();
