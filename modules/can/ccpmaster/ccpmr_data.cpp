@@ -66,8 +66,9 @@ const uint8_t* ccpmr_GetAddr(measaddr_t addr) {
 }
 
 void ccpmr_setStatus(CcpMaster* m, uint8_t status) {
-    m->status.store(status);
+    // the signal page first: whoever sees the new status sees it there too
     __atomic_store_n(&signalPage()->ccpmr_status[m->instance], status, __ATOMIC_RELAXED);
+    m->status.store(status);
 }
 
 uint8_t ccpmr_getStatus(unsigned instance) {

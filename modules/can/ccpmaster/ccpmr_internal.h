@@ -143,7 +143,8 @@ struct CcpMaster {
     TASK_ID task = nullptr;
     uint8_t floodRx = 0, floodDaq = 0, floodTask = 0;
 
-    uint8_t mode() const { return calActive().CfgMat_CcpMr_MODE[instance]; }
+    // A calibration tool may change it at any time (one atomic byte).
+    uint8_t mode() const { return __atomic_load_n(&calActive().CfgMat_CcpMr_MODE[instance], __ATOMIC_RELAXED); }
 };
 
 // ---- shared state ------------------------------------------------------------------

@@ -208,7 +208,7 @@ TEST_F(CcpSession, KeepAliveAndDaqWatchdog) {
     ASSERT_TRUE(runUntil([&] { return !slave.withCode(0x0D).empty(); }, 5000));
     EXPECT_EQ(ccpmr_getStatus(0), CCPMR_ST_ACQUIRING);
     // with the watchdog, a second without DAQ messages stops and starts again
-    cal()->CfgMat_CcpMr_MODE[0] |= CCPMR_MODE_DAQ_WATCHDOG;
+    __atomic_or_fetch(&cal()->CfgMat_CcpMr_MODE[0], CCPMR_MODE_DAQ_WATCHDOG, __ATOMIC_RELAXED);
     ASSERT_TRUE(runUntil([&] { return slave.withCode(0x01).size() == 2; }, 5000));
     EXPECT_EQ(slave.withCode(0x07).size(), 1u);
     ASSERT_TRUE(acquiring());
