@@ -214,6 +214,7 @@ void ccpmr_meas_end() {
 void ccpmr_10ms() {
     const uint32_t now = applMs();
     for (unsigned i = 0; i < CCPMR_INSTANCES; ++i)
-        if (CcpMaster* m = ccpmr_handle[i]) supervise(m, now);
+        // an instance whose start-up failed has no task to ask
+        if (CcpMaster* m = ccpmr_handle[i]; m && m->task) supervise(m, now);
     ccpmr_data_10ms();
 }

@@ -108,7 +108,7 @@ void ccpmr_RxHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uin
     const uint8_t st = m->status;
     if (st != CCPMR_ST_STOPPING && st != CCPMR_ST_STOPPED && st != CCPMR_ST_STARTING && st != CCPMR_ST_ACQUIRING)
         return;
-    if (!data || (lenFlags & 0xFF) < 1 || data[0] < CCP_EVENT) return;
+    if (!m->queue || !data || (lenFlags & 0xFF) < 1 || data[0] < CCP_EVENT) return;
     CcpQueueMsg q{CCPMR_MSG_ANSWER, {}};
     // a short frame is padded with zeros, as unused bytes are
     std::memcpy(q.data, data, std::min<size_t>(lenFlags & 0xFF, sizeof q.data));

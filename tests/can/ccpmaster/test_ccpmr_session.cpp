@@ -201,6 +201,26 @@ TEST_F(CcpSession, ValuesFallBackToTheirDefaultAfterTheTimeOut) {
     ASSERT_TRUE(runUntil([] { return value(2, 1) == 0x56; }, 1000));
 }
 
+TEST_F(CcpSession, FullDaqQueueDropsInsteadOfBlockingTheRaster) {
+    start();
+    ASSERT_TRUE(acquiring());
+    SlotConsumer perDaq;
+    ASSERT_NE(perDaq.subscribe({uint32_t(-4), ccpAddr(0), 0, 0}, 8), 0u);
+    {
+        // the DAQ task stops at the linked list of the first cycle's end
+        std::lock_guard<std::mutex> hold(ccpmr_linkMx);
+        slave.sendCycle(0);
+        canPoll_1ms();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        for (int i = 0; i < int(CCPMR_QUEUE_DEPTH) + 20; ++i) slave.sendCycle(0);
+        canPoll_1ms();   // returns: what does not fit is dropped
+        EXPECT_GT(ccpmr_daqLost(), 0u);
+    }
+    EXPECT_TRUE(logContains(takeLogTexts(), "ccpmr_DaqHandler(): _msgq_send()!"));
+    // the queued cycles are stored afterwards
+    ASSERT_TRUE(runUntil([&] { return perDaq.slots.size() >= 2; }, 2000));
+}
+
 TEST_F(CcpSession, KeepAliveAndDaqWatchdog) {
     cal()->CfgMat_CcpMr_MODE[0] = CCPMR_MODE_CONNECT | CCPMR_MODE_KEEPALIVE;
     start();
