@@ -45,6 +45,13 @@ void calPageDefaults(CalPage* p) {
     std::memset(p->CfgMat_CanOut_Mb_CanID, 0xFF, sizeof p->CfgMat_CanOut_Mb_CanID);
     std::memset(p->CfgMat_CanOut_Ch_MsgInd, 0xFF, sizeof p->CfgMat_CanOut_Ch_MsgInd);
     for (auto& f : p->CfgMat_CanOut_Ch_fact) f = 1.0f;
+    // CCP master: both instances off, no start conditions, no supervision
+    std::memset(p->CfgMat_CcpMr_CANINT, 0xFF, sizeof p->CfgMat_CcpMr_CANINT);
+    std::memset(p->CfgMat_CcpMr_Cond1_Adr, 0xFF, sizeof p->CfgMat_CcpMr_Cond1_Adr);
+    std::memset(p->CfgMat_CcpMr_Cond2_Adr, 0xFF, sizeof p->CfgMat_CcpMr_Cond2_Adr);
+    std::memset(p->CfgMat_CcpMr_DAQ_MRID, 0xFF, sizeof p->CfgMat_CcpMr_DAQ_MRID);
+    std::memset(p->CfgMat_CcpMr_CHAN_DAQ, 0xFF, sizeof p->CfgMat_CcpMr_CHAN_DAQ);
+    std::memset(p->CfgMat_CcpMr_CHAN_TIMEOUT, 0xFF, sizeof p->CfgMat_CcpMr_CHAN_TIMEOUT);
     std::memcpy(p->CL_DISP_BRIGHT_BG, kBg, sizeof kBg);
     std::memcpy(p->CL_DISP_BRIGHT_BG_row_, kBgRow, sizeof kBgRow);
     std::memcpy(p->CL_DISP_BRIGHT_COLSAT, kColsat, sizeof kColsat);

@@ -105,6 +105,42 @@ struct CalPage {
     uint32_t CfgMat_CanOut_Ch_mask[400];
     float CfgMat_CanOut_Ch_fact[400];
     float CfgMat_CanOut_Ch_offs[400];
+
+    // --- CCP master --------------------------------------------------------------------
+    // Two instances (one slave each), 20 DAQ lists, 200 channels. Kept behind
+    // the spare area like the CAN tables: the block is larger than the spare room.
+    uint8_t CfgMat_CcpMr_CANINT[2];          // CAN interface, 0xFF = instance off
+    uint8_t CfgMat_CcpMr_BIGENDIAN[2];       // slave byte order: 0 Intel, else Motorola
+    uint8_t CfgMat_CcpMr_ACTIVE[2];
+    uint8_t CfgMat_CcpMr_MODE[2];            // bit 0 CONNECT/DISCONNECT, 1 SET_S_STATUS,
+                                             // 2 GET_S_STATUS keep-alive, 3 DAQ watchdog
+    uint32_t CfgMat_CcpMr_CMD_CANID[2];      // bit 31 = extended identifier
+    uint32_t CfgMat_CcpMr_CMDRET_CANID[2];
+    uint16_t CfgMat_CcpMr_STATIONADDRESS[2];
+    uint16_t CfgMat_CcpMr_STARTDELAY[2];     // ms after the application start
+    uint32_t CfgMat_CcpMr_Cond1_Adr[2];      // measurement address, 0xFFFFFFFF = none
+    uint32_t CfgMat_CcpMr_Cond2_Adr[2];
+    uint32_t CfgMat_CcpMr_Cond1_Val[2];
+    uint32_t CfgMat_CcpMr_Cond2_Val[2];
+    int8_t CfgMat_CcpMr_Cond1_size[2];       // bytes; the sign is dropped
+    int8_t CfgMat_CcpMr_Cond2_size[2];
+    uint8_t CfgMat_CcpMr_Cond1_Op[2];        // 0 <, 1 <=, 2 >, 3 >=, 4 ==, 5 !=, else true
+    uint8_t CfgMat_CcpMr_Cond2_Op[2];
+    uint8_t CfgMat_CcpMr_CondComb_Op[2];     // 0 AND, 1 OR, 2 XOR, else condition 1 alone
+    uint8_t reserved_ccpmr[2];
+    uint8_t CfgMat_CcpMr_DAQ_MRID[20];       // instance of the DAQ list
+    uint8_t CfgMat_CcpMr_DAQ_ID[20];         // the slave's DAQ list number
+    uint8_t CfgMat_CcpMr_DAQ_ODT_NUM[20];    // ODTs reserved
+    uint8_t CfgMat_CcpMr_DAQ_EVT_CHAN[20];
+    uint16_t CfgMat_CcpMr_DAQ_EVT_PRESC[20];
+    uint32_t CfgMat_CcpMr_DAQ_CANID[20];     // identifier of the slave's DAQ messages
+    uint32_t CfgMat_CcpMr_CHAN_ADR[200];     // address in the slave
+    uint8_t CfgMat_CcpMr_CHAN_ADEXTR[200];
+    uint8_t CfgMat_CcpMr_CHAN_SIZE[200];     // 1, 2 or 4
+    uint8_t CfgMat_CcpMr_CHAN_DAQ[200];      // DAQ list index
+    uint8_t reserved_ccpmr_chan[200];
+    uint32_t CfgMat_CcpMr_CHAN_TIMEOUT[200]; // ms, 0xFFFFFFFF = none
+    uint32_t CfgMat_CcpMr_CHAN_DEFAULT[200];
 };
 static_assert(offsetof(CalPage, EPK) == CAL_EPK_OFFSET, "EPK must sit at offset 32");
 

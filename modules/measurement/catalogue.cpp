@@ -137,6 +137,36 @@ void buildLocked() {
     CAT_CAL(VIRARI_DBG_PID_2);
     CAT_CAL(VIRARI_DBG_PING_PID);
     CAT_CAL(VIRARI_DBG_PING_FREQ);
+    // CCP master
+    CAT_CAL(CfgMat_CcpMr_CANINT);
+    CAT_CAL(CfgMat_CcpMr_BIGENDIAN);
+    CAT_CAL(CfgMat_CcpMr_ACTIVE);
+    CAT_CAL(CfgMat_CcpMr_MODE);
+    CAT_CAL(CfgMat_CcpMr_CMD_CANID);
+    CAT_CAL(CfgMat_CcpMr_CMDRET_CANID);
+    CAT_CAL(CfgMat_CcpMr_STATIONADDRESS);
+    CAT_CAL(CfgMat_CcpMr_STARTDELAY);
+    CAT_CAL(CfgMat_CcpMr_Cond1_Adr);
+    CAT_CAL(CfgMat_CcpMr_Cond2_Adr);
+    CAT_CAL(CfgMat_CcpMr_Cond1_Val);
+    CAT_CAL(CfgMat_CcpMr_Cond2_Val);
+    CAT_CAL(CfgMat_CcpMr_Cond1_size);
+    CAT_CAL(CfgMat_CcpMr_Cond2_size);
+    CAT_CAL(CfgMat_CcpMr_Cond1_Op);
+    CAT_CAL(CfgMat_CcpMr_Cond2_Op);
+    CAT_CAL(CfgMat_CcpMr_CondComb_Op);
+    CAT_CAL(CfgMat_CcpMr_DAQ_MRID);
+    CAT_CAL(CfgMat_CcpMr_DAQ_ID);
+    CAT_CAL(CfgMat_CcpMr_DAQ_ODT_NUM);
+    CAT_CAL(CfgMat_CcpMr_DAQ_EVT_CHAN);
+    CAT_CAL(CfgMat_CcpMr_DAQ_EVT_PRESC);
+    CAT_CAL(CfgMat_CcpMr_DAQ_CANID);
+    CAT_CAL(CfgMat_CcpMr_CHAN_ADR);
+    CAT_CAL(CfgMat_CcpMr_CHAN_ADEXTR);
+    CAT_CAL(CfgMat_CcpMr_CHAN_SIZE);
+    CAT_CAL(CfgMat_CcpMr_CHAN_DAQ);
+    CAT_CAL(CfgMat_CcpMr_CHAN_TIMEOUT);
+    CAT_CAL(CfgMat_CcpMr_CHAN_DEFAULT);
 
     CAT_SIG(n_engine);
     CAT_SIG(v_vehicle);

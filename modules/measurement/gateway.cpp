@@ -23,6 +23,7 @@
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
+#include "measurement/meas_master.h"
 #include "measurement/measman.h"
 #include "platform/syslogx.h"
 
@@ -68,6 +69,7 @@ struct GwList {
     MeasProducer prod;                       // local lists
     dynkomm_fifo_t* fifo = nullptr;          // the consumer's FIFO
     bool fifoMagic = false;                  // handle's table entry holds the FIFO
+    bool masterFed = false;                  // a CCP/XCP master writes the FIFO per DAQ
 
     // Delivery state, touched only by the delivering raster task.
     unsigned noData = 0;
@@ -79,6 +81,7 @@ struct GwList {
     std::thread::id deliverer;
 
     ~GwList() {
+        if (masterFed) meas_man_destroy_master_list(handle);   // before its FIFO goes
         if (fifo) {
             if (local) dynkomm_fifo_delete(fifo);
             else dynkomm_fifo_free(fifo);   // the network side releases a sink
@@ -205,8 +208,14 @@ int startLocked(GwList& L) {
     L.inTimeout = false;
     if (L.local) {
         unsigned err = GW_NO_ERROR;
-        if (!L.fifo && !makeFifo(L)) err = GW_MEAS_FIFO;
-        else if (L.prod.src.empty() && !L.prod.setup(L.elems, L.raster)) err = GW_ADDRESS;
+        if (!L.fifo && !makeFifo(L)) {
+            err = GW_MEAS_FIFO;
+        } else if (!L.masterFed && meas_man_create(L.handle, L.fifo, L.desc.data(), unsigned(L.desc.size()))) {
+            L.masterFed = true;   // the master writes each slot when its DAQ arrives
+            meas_man_master_list_run(L.handle, !L.paused);
+        } else if (!L.masterFed && L.prod.src.empty() && !L.prod.setup(L.elems, L.raster)) {
+            err = GW_ADDRESS;
+        }
         if (err) {
             count(L.pid, C_LIST_ERR);
         } else {
@@ -439,6 +448,7 @@ int gw_list_speed(gw_conn_t conn, uint32_t list, unsigned speed) {
     GwList& L = *it->second;
     // Paused: a local list's values are not copied and no list times out.
     L.paused = speed == 0;
+    if (L.masterFed) meas_man_master_list_run(L.handle, !L.paused);
     return 1;
 }
 
@@ -460,7 +470,8 @@ void meas_man_copy_raster(unsigned raster, uint32_t timeStamp) {
     {
         std::lock_guard<std::mutex> lk(gMx);
         for (auto& L : gChain[raster])
-            if (L->local && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp)) meas_man_count_loss();
+            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp))
+                meas_man_count_loss();
     }
     meas_man_run_producers(raster, timeStamp);
 }

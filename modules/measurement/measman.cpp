@@ -14,6 +14,7 @@
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/gateway.h"
+#include "measurement/meas_master.h"
 #include "measurement/signalpage.h"
 #include "platform/syslogx.h"
 
@@ -28,6 +29,7 @@ struct Served {
     uint16_t pid;
     uint32_t handle;
     uint32_t magic;
+    bool masterFed = false;   // a CCP/XCP master writes the FIFO per DAQ
     MeasProducer prod;
 };
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
@@ -55,6 +57,7 @@ void stopServed(uint16_t pid, uint32_t handle) {
         auto& chain = gProducers[s->prod.raster];
         chain.erase(std::remove(chain.begin(), chain.end(), &s->prod), chain.end());
     }
+    if (s->masterFed) meas_man_destroy_master_list(s->magic);   // before its FIFO goes
     dynkomm_fifo_unlink(s->prod.fifo);   // releases the source FIFO
     dynkomm_free_magic(s->magic);
     s->prod.release();
@@ -86,8 +89,10 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
         return GW_MEAS_FIFO;
     }
     dynkomm_fifo_link(s->prod.fifo);
+    const std::vector<uint32_t> desc = meas_list_words(elems);
+    s->masterFed = meas_man_create(s->magic, s->prod.fifo, desc.data(), unsigned(desc.size()));
     std::lock_guard<std::mutex> lk(gMx);
-    gProducers[raster].push_back(&s->prod);
+    if (!s->masterFed) gProducers[raster].push_back(&s->prod);
     gServed[key(pid, handle)] = std::move(s);
     return GW_NO_ERROR;
 }
@@ -194,6 +199,22 @@ bool meas_parse_list(const uint32_t* w, unsigned n, std::vector<MeasElem>* out) 
         }
     }
     return false;   // description not closed
+}
+
+std::vector<uint32_t> meas_list_words(const std::vector<MeasElem>& elems) {
+    std::vector<uint32_t> w;
+    unsigned size = 0;
+    for (const MeasElem& e : elems) {
+        if (e.size != size) {
+            if (size) w.push_back(0);
+            w.push_back(uint32_t(-int32_t(e.size)));
+            size = e.size;
+        }
+        w.push_back(e.addr);
+    }
+    if (size) w.push_back(0);
+    w.push_back(0);
+    return w;
 }
 
 unsigned meas_slot_size(const std::vector<MeasElem>& elems) {

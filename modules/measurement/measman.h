@@ -17,6 +17,9 @@ struct MeasElem {
 // Parses a list description (groups of a negative size, addresses, 0; ended
 // by 0). false for a malformed or empty description or too many values.
 bool meas_parse_list(const uint32_t* words, unsigned nWords, std::vector<MeasElem>* out);
+// The description of parsed elements again: consecutive values of one size
+// form a group.
+std::vector<uint32_t> meas_list_words(const std::vector<MeasElem>& elems);
 // Bytes of a FIFO slot carrying the values: the 4-byte time stamp and each value.
 unsigned meas_slot_size(const std::vector<MeasElem>& elems);
 

@@ -68,7 +68,8 @@ struct SignalPage {
 
     // --- measurement core ------------------------------------------------------------
     uint32_t meas_man_data_loss;   // slots lost because a consumer FIFO was full
-    uint32_t ccpmr_status;
+    uint8_t ccpmr_status[2];       // CCP master status per instance
+    uint8_t ccpmr_reserved[2];
 
     // --- CAN input: value slot i for channel index i ------------------------------------
     uint32_t memory_canin[CANIN_MAX_VALUES];
