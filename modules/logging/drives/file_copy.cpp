@@ -60,8 +60,9 @@ FILE* openSource(const char* from) {
     return nullptr;
 }
 
-FILE* createDestination(const char* to) {
-    const std::string host = dev_path(to);
+// Creates path; messages name the file the copy is for (to).
+FILE* createDestination(const char* path, const char* to) {
+    const std::string host = dev_path(path);
     int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
     if (fd < 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', '%s'", to, std::strerror(errno ? errno : ENOENT));
@@ -107,7 +108,7 @@ bool stream(FILE* in, FILE* out, const char* from, const char* to, const char* d
 }
 
 // The source's time stamps and attributes on the copy, made read-only.
-void copyStatus(FILE* in, FILE* out, const char* from, const char* to) {
+void copyStatus(FILE* in, const char* to, const char* from) {
     struct stat st{};
     uint32_t attrs = 0;
     if (::fstat(::fileno(in), &st) != 0 || !host::getFileAttributes(from, &attrs)) {
@@ -115,7 +116,8 @@ void copyStatus(FILE* in, FILE* out, const char* from, const char* to) {
         return;
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    ::futimens(::fileno(out), times);
+    const std::string path = dev_path(to);
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
     host::setFileAttributes(to, attrs | host::ATTR_READ_ONLY);
 }
 
@@ -145,10 +147,25 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         syslogx(147, "meas_app_copyLastFile() err open '%s', usb not available", to);
         return;
     }
-    File out{createDestination(to)};
+    // Written beside and renamed into place: the USB drive's own writer may
+    // still hold the file open, and its bytes must not mix with the copy's.
+    char part[sizeof to + 8];
+    std::snprintf(part, sizeof part, "%s.part", to);
+    File out{createDestination(part, to)};
     if (!out.f) return;
-    if (!stream(in.f, out.f, from, to, destDrive)) return;
-    copyStatus(in.f, out.f, from, to);
+    const std::string partHost = dev_path(part), toHost = dev_path(to);
+    if (!stream(in.f, out.f, from, to, destDrive)) {
+        ::unlink(partHost.c_str());   // no half copy left behind where the drive is still there
+        return;
+    }
+    if (std::fclose(out.f) != 0 || ::rename(partHost.c_str(), toHost.c_str()) != 0) {
+        out.f = nullptr;
+        ::unlink(partHost.c_str());
+        syslogx(147, "meas_app_copyLastFile() err fwrite '%s'", to);
+        return;
+    }
+    out.f = nullptr;
+    copyStatus(in.f, to, from);
     syslogx(150, "meas_app_copyLastFile() copy success from '%s' to '%s'", from, to);
 }
 
