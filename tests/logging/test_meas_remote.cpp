@@ -69,7 +69,10 @@ protected:
 }  // namespace
 
 TEST_F(MeasRemote, WithLoggingInactiveAConnectIsRepliedWithoutTouchingTheRequests) {
+    // the configuration is read once at start-up, before the tasks run
+    meas_app_remote_exit();
     cfg_system.loggingActive = 0;
+    ASSERT_EQ(meas_app_remote_ini(), 1);
     // through the queues, as a separate program sends it
     mqd_t rx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_RX").c_str(), O_WRONLY);
     mqd_t tx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_TX").c_str(), O_RDONLY);
