@@ -191,3 +191,22 @@ TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {
                                            "', usb not available"));
     EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas"));
 }
+
+TEST_F(MeasDisks, TheLastFileTaskCopiesTheFragmentBeforeTheCurrentOne) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(4, 2);
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[64];
+    LapOutFra_genFilenameAbsLap(name, sizeof name, 0, s.outing, s.lap, s.fragment, s.absLap);
+    writeFile(std::string("meas/") + name, "the closed file");
+    LapOutFra_setFragmentTrig(0);
+    meas_app_copyLastFileTask();
+    const std::string copy = dir + "/usb_meas/" + name;
+    for (int i = 0; i < 300 && !std::filesystem::exists(copy); ++i) taskDelay(10);
+    EXPECT_EQ(read(std::string("usb_meas/") + name), "the closed file") << ::testing::PrintToString(takeLogTexts());
+    taskDelay(50);   // the task logs and ends
+}
