@@ -7,11 +7,20 @@
 // holds a device of its own: the name carries a hash of the folder's
 // canonical path, "/tav9-<16 hex digits>-MeasAppRCTRL_RX", which a client
 // computes from the folder alone (host::processQueueName).
+//
+// A device that is killed cannot unlink its queues, and the machine holds only
+// a few hundred. So every queue made here is noted as a file named like it,
+// holding the maker's PID, in /tmp/tav9-mqueues; each start-up removes the
+// queues whose maker is gone.
 #include "host/kernel.h"
 #include "host/os_internal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <mqueue.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <climits>
 #include <cstdlib>
 #include <cerrno>
@@ -26,6 +35,40 @@ const char* const kProcessQueues[] = {"/MeasAppFormat", "/MeasAppFormatAck", "/M
 
 // A blocked call looks for a delete of its task this often.
 constexpr long kSliceMs = 20;
+
+const char kMarkerDir[] = "/tmp/tav9-mqueues";
+
+std::string markerOf(const std::string& posixName) { return std::string(kMarkerDir) + posixName; }
+
+void noteQueue(const std::string& posixName) {
+    ::mkdir(kMarkerDir, 0777);
+    FILE* f = std::fopen(markerOf(posixName).c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "%ld\n", long(::getpid()));
+    std::fclose(f);
+}
+
+void forgetQueue(const std::string& posixName) {
+    mq_unlink(posixName.c_str());
+    ::unlink(markerOf(posixName).c_str());
+}
+
+// Queues whose maker no longer runs.
+void sweepStaleQueues() {
+    DIR* d = ::opendir(kMarkerDir);
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, "tav9-", 5) != 0) continue;
+        const std::string posixName = std::string("/") + e->d_name;
+        long pid = 0;
+        if (FILE* f = std::fopen(markerOf(posixName).c_str(), "r")) {
+            if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
+            std::fclose(f);
+        }
+        if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) forgetQueue(posixName);
+    }
+    ::closedir(d);
+}
 
 bool isProcessQueue(const std::string& name) {
     for (const char* q : kProcessQueues)
@@ -105,7 +148,9 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 void unlinkProcessQueues() {
     for (const char* q : kProcessQueues) {
         msgQUnlink(q);   // also removes the POSIX queue of a killed process
+        ::unlink(markerOf(hostos::processQueuePosixName(q)).c_str());
     }
+    sweepStaleQueues();
 }
 
 }  // namespace host
@@ -131,6 +176,7 @@ MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int 
         attr.mq_maxmsg = maxMsgs;
         attr.mq_msgsize = maxMsgLength;
         d = mq_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
+        if (d != static_cast<mqd_t>(-1)) noteQueue(posixName);
     } else {
         d = mq_open(posixName.c_str(), O_RDWR | O_CLOEXEC);
     }

@@ -6,6 +6,9 @@
 
 #include <fcntl.h>
 #include <mqueue.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
@@ -103,4 +106,28 @@ TEST_F(ProcessQueues, TheFormatServiceAnswersEveryRequestWithItself) {
     msgQClose(tx);
     msgQClose(rx);
     host::stopFormatService();
+}
+
+TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNextStart) {
+    // a device in a folder that is gone now, killed: its queue and its note remain
+    const std::string name = host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX");
+    mq_attr attr{};
+    attr.mq_maxmsg = 1;
+    attr.mq_msgsize = 5;
+    mqd_t q = mq_open(name.c_str(), O_RDWR | O_CREAT, 0600, &attr);
+    ASSERT_NE(q, mqd_t(-1));
+    mq_close(q);
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);   // its PID is free now
+    mkdir("/tmp/tav9-mqueues", 0777);
+    const std::string note = "/tmp/tav9-mqueues" + name;
+    FILE* f = std::fopen(note.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%ld\n", long(child));
+    std::fclose(f);
+    host::unlinkProcessQueues();
+    EXPECT_EQ(mq_open(name.c_str(), O_RDWR), mqd_t(-1));
+    EXPECT_NE(access(note.c_str(), F_OK), 0);
 }
