@@ -40,12 +40,14 @@ const char kMarkerDir[] = "/tmp/tav9-mqueues";
 
 std::string markerOf(const std::string& posixName) { return std::string(kMarkerDir) + posixName; }
 
+// Written beside and renamed, so that a sweep never reads a half-written note.
 void noteQueue(const std::string& posixName) {
     ::mkdir(kMarkerDir, 0777);
-    FILE* f = std::fopen(markerOf(posixName).c_str(), "w");
+    const std::string tmp = std::string(kMarkerDir) + "/.new-" + std::to_string(::getpid()) + posixName.substr(1);
+    FILE* f = std::fopen(tmp.c_str(), "w");
     if (!f) return;
     std::fprintf(f, "%ld\n", long(::getpid()));
-    std::fclose(f);
+    if (std::fclose(f) != 0 || ::rename(tmp.c_str(), markerOf(posixName).c_str()) != 0) ::unlink(tmp.c_str());
 }
 
 void forgetQueue(const std::string& posixName) {
@@ -65,7 +67,7 @@ void sweepStaleQueues() {
             if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
             std::fclose(f);
         }
-        if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)) forgetQueue(posixName);
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) forgetQueue(posixName);
     }
     ::closedir(d);
 }
