@@ -1,20 +1,24 @@
 // Start-up, raster and shutdown wiring of the logging component.
 #include "wiring.h"
 
+#include "host/kernel.h"
 #include "host/os.h"
 #include "logging/app/meas_app.h"
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "logging/meas_app_drives.h"
 #include "logging/statusblock/statusblock.h"
+#include "logging/store/action.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/laptrigger.h"
 #include "platform/raster.h"
 #include "platform/shell.h"
 #include "platform/syslogx.h"
+#include "xcp/xcp_slave.h"
 
 namespace {
 
@@ -93,6 +97,10 @@ void startLoggingApplication() {
     lof.laptriggerUpdate = meas_app_laptrigger_update;
     lof.lapstackResetHistory = sb_lapstack_reset_history;
     LapOutFra_setHooks(lof);
+    // a finished file is copied to the USB drive by the internal writers
+    meas_app_setCopyFileTask(meas_app_copyFileTask);
+    // the remote control leaves a client alone while a calibration tool polls
+    meas_app_remote_setXcpMasterPresent(xcpMasterPresent);
     startup_step("logging application", meas_app_ini() == 1);
     startup_step("shell command meas", msd_shellAddCommand("meas", measCommandFunc) != 0);
 }
@@ -106,10 +114,15 @@ void startStatusBlock() {
 }  // namespace
 
 void wire_logging_init() {
+    // the kernel side's format service; queues of a killed run are removed first
+    host::unlinkProcessQueues();
+    host::startFormatService();
     cfg_system_ini();
     startLapCounters();
     startLoggingApplication();
     startStatusBlock();
+    // waits up to 2 s for the drives and has mis-sized partitions reformatted
+    meas_app_BootPrepareDisks(1, 2 * sysClkRateGet());
 }
 
 void wire_logging_rasters() {
@@ -125,6 +138,7 @@ void wire_logging_shutdown() {
     sblk_power_down();
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();
+    meas_app_remote_exit();   // the queues are unlinked with the kernel side's services
 }
 
 bool wire_logging_flushed() { return meas_app_flushPending() == 0; }

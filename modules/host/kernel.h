@@ -293,6 +293,29 @@ int serialOpen(const std::string& device, int flags);
 int serialSetBaud(int fd, int baud);
 int serialSetRaw(int fd);
 
+// ---- queues reachable from other processes ------------------------------------------------
+// The kernel side's named queues "/MeasAppFormat", "/MeasAppFormatAck",
+// "/MeasAppRCTRL_RX" and "/MeasAppRCTRL_TX" are POSIX message queues that
+// other programs open too. Their POSIX names are scoped by the device folder:
+// processQueueName(folder, "/MeasAppRCTRL_RX") gives
+// "/tav9-<hash of the folder's canonical path>-MeasAppRCTRL_RX" ("" for any
+// other name). msgQOpen/msgQUnlink of these names go to the queues of
+// deviceFolder().
+std::string processQueueName(const std::string& folder, const std::string& name);
+// Unlinks all four (shutdown; start-up: leftovers of a killed process).
+void unlinkProcessQueues();
+
+// ---- disk-format service ------------------------------------------------------------------
+// Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
+// units of 340 entries, bytes 1-16 the drive name) and answers each on
+// "/MeasAppFormatAck" with the request itself. A host folder has no
+// directory of fixed size, so the request is only recorded; the drive's
+// files are left as they are.
+void startFormatService();
+void stopFormatService();
+// The requests served since the start (tests).
+std::vector<std::vector<uint8_t>> formatRequestsServed();
+
 // ---- the numbered system call -------------------------------------------------------------------
 // Numbers: service block x 64 + routine. Argument layout of every number (a1..a8
 // of rtpSyscall; a1 is always the application number; pointers are passed as

@@ -2,6 +2,8 @@
 // the head, time-outs in ticks.
 #include "host/os_internal.h"
 
+#include <mqueue.h>
+
 #include <cstring>
 
 namespace {
@@ -26,6 +28,7 @@ void msgQDestroy(MSG_Q_ID q) {
         q->notFull.notify_all();
         q->notFull.wait(lk, [&] { return q->waiters == 0; });
     }
+    if (q->mqd >= 0) mq_close(static_cast<mqd_t>(q->mqd));
     delete q;
 }
 
@@ -50,6 +53,7 @@ STATUS msgQDelete(MSG_Q_ID q) {
 
 STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority) {
     if (!q || (nBytes && !buffer)) return ERROR;
+    if (q->mqd >= 0) return hostos::msgQSendShared(q, buffer, nBytes, timeoutTicks, priority);
     std::unique_lock<std::mutex> lk(q->mx);
     if (q->deleted || nBytes > q->maxLen) return ERROR;
     WaiterGuard guard(*q);
@@ -72,6 +76,7 @@ STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks,
 
 long msgQReceive(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks) {
     if (!q || (maxNBytes && !buffer)) return ERROR;
+    if (q->mqd >= 0) return hostos::msgQReceiveShared(q, buffer, maxNBytes, timeoutTicks);
     std::unique_lock<std::mutex> lk(q->mx);
     if (q->deleted) return ERROR;
     WaiterGuard guard(*q);
@@ -89,6 +94,7 @@ long msgQReceive(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks) {
 
 int msgQNumMsgs(MSG_Q_ID q) {
     if (!q) return ERROR;
+    if (q->mqd >= 0) return hostos::msgQNumMsgsShared(q);
     std::lock_guard<std::mutex> lk(q->mx);
     return q->count;
 }

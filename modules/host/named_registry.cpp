@@ -3,6 +3,8 @@
 // closed it (or until it is deleted outright).
 #include "host/os_internal.h"
 
+#include <mqueue.h>
+
 #include <map>
 
 namespace {
@@ -94,10 +96,24 @@ STATUS semClose(SEM_ID sem) { return closeNamed(sem, hostos::semDestroy); }
 
 STATUS semUnlink(const char* name) { return unlinkNamed(names().sems, name, hostos::semDestroy); }
 
+// The kernel side's queues that other processes reach are POSIX message
+// queues underneath; the registry entry is this process's handle on them.
 MSG_Q_ID msgQOpen(const char* name, int maxMsgs, int maxMsgLength, int options, int omFlags) {
+    const std::string shared = name ? hostos::processQueuePosixName(name) : "";
+    if (!shared.empty()) {
+        // without OM_CREATE a queue made by another process is opened too
+        return openNamed(names().queues, name, OM_CREATE, [&] {
+            return hostos::msgQCreateProcessShared(shared, maxMsgs, maxMsgLength, (omFlags & OM_CREATE) != 0);
+        });
+    }
     return openNamed(names().queues, name, omFlags, [&] { return msgQCreate(maxMsgs, maxMsgLength, options); });
 }
 
 STATUS msgQClose(MSG_Q_ID q) { return closeNamed(q, hostos::msgQDestroy); }
 
-STATUS msgQUnlink(const char* name) { return unlinkNamed(names().queues, name, hostos::msgQDestroy); }
+STATUS msgQUnlink(const char* name) {
+    const std::string shared = name ? hostos::processQueuePosixName(name) : "";
+    STATUS st = unlinkNamed(names().queues, name, hostos::msgQDestroy);
+    if (!shared.empty() && mq_unlink(shared.c_str()) == 0) st = OK;
+    return st;
+}

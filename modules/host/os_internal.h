@@ -95,6 +95,10 @@ struct HostMsgQ {
     std::string name;
     int opens = 0;
     bool unlinked = false;
+    // A queue that other processes reach: its messages live in the POSIX
+    // message queue posixName (descriptor mqd), not in slots.
+    int mqd = -1;
+    std::string posixName;
 };
 
 namespace hostos {
@@ -106,4 +110,14 @@ void msgQDestroy(MSG_Q_ID q);
 // Removes the object from the name registry (no-op for unnamed objects).
 void namedForgetSem(SEM_ID sem);
 void namedForgetMsgQ(MSG_Q_ID q);
+
+// Queues reachable from other processes (process_queues.cpp): the POSIX name
+// of a registry name, "" for names that stay inside the process.
+std::string processQueuePosixName(const std::string& name);
+// A queue over the POSIX queue posixName: created (and emptied of a killed
+// process's leftovers) with create, else only opened when it exists.
+MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int maxMsgLength, bool create);
+STATUS msgQSendShared(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority);
+long msgQReceiveShared(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks);
+int msgQNumMsgsShared(MSG_Q_ID q);
 }  // namespace hostos

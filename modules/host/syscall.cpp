@@ -252,6 +252,8 @@ void shutdownServices() {
     stopBaseTick();
     canClose();
     screenStop();
+    stopFormatService();
+    unlinkProcessQueues();
     joinEndedTasks();
 }
 
@@ -274,6 +276,8 @@ void resetForTest() {
     detail::resetSharedPage();
     detail::resetTimeCore();
     detail::resetSyscallState();
+    stopFormatService();
+    unlinkProcessQueues();
 }
 
 }  // namespace host

@@ -78,8 +78,7 @@ int meas_app_driveAvDebounce(const char* drive) {
 }
 
 int meas_app_DiskReady(unsigned idx) {
-    if (idx > 3) return -1;
-    if (idx >= 3) return 0;
+    if (idx >= 3) return -1;   // there are three measurements
     const cfg_meas_t& m = cfg_meas[idx];
     if (m.noFile == 1 || m.noFile == 5) return 0;
     if (meas_app_driveAvDebounce(m.targetPartition) != 0) return -1;

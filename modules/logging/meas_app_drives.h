@@ -19,7 +19,8 @@ struct cfg_meas_devHwInfo_t {
 int meas_app_driveAvDebounce(const char* drive);
 // 0 when the drive is there (no debounce), else -1.
 int meas_app_driveAvailableService(const char* drive);
-// 0 when the drives of measurement 0..2 are ready, else -1.
+// 0 when the drives of measurement 0..2 are ready, else -1 (also for any
+// other index).
 int meas_app_DiskReady(unsigned measIdx);
 // All three; sets (ready) or clears status bit 0x8000 of the status LED.
 int meas_app_DisksReady();

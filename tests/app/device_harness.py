@@ -81,13 +81,15 @@ def make_folder(sample, prefix="tav9-dev-"):
 class Device:
     """One device process in `folder`."""
 
-    def __init__(self, binary, folder, stdin=subprocess.DEVNULL):
+    def __init__(self, binary, folder, stdin=subprocess.DEVNULL, prefix=()):
+        """prefix: a command that execs the device (its "$0" is the binary),
+        e.g. to run it in a network namespace; the PID stays the device's."""
         self.binary = os.path.abspath(binary)
         self.folder = folder
         self.output_path = folder.rstrip("/") + ".out"
         self.log_start = len(read_text(os.path.join(folder, "log.txt")))
         self._out = open(self.output_path, "ab")
-        self.proc = subprocess.Popen([self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
+        self.proc = subprocess.Popen(list(prefix) + [self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
                                      stderr=subprocess.STDOUT)
 
     def log(self):

@@ -71,12 +71,8 @@ struct MeasAppTeleHooks {
 };
 void meas_app_setTeleHooks(const MeasAppTeleHooks& hooks);
 
-// ---- request front ends (shell, shutdown) ---------------------------------------------
-void meas_app_remotestart();
-void meas_app_remotestop();
-void meas_app_remoteinit();
-void meas_app_remotedestroy();
-void meas_app_remotefaststop();
+// ---- request front ends (remote control, shell, shutdown) -------------------------------
+#include "logging/remote/meas_app_remote.h"
 
 // ---- shell ------------------------------------------------------------------------------
 void meas_app_print_measstate();

@@ -88,7 +88,7 @@ int meas_app_ini() {
     flag(s.meas_app_reinitreq).store(cfg_system.loggingActive);
     if (cfg_system.ecuClass == 0) meas_led_set_status(MEAS_STATUS_NO_ECU);
     meas_fifo_data_init_load_vars();
-    return 1;   // no remote control on this device
+    return meas_app_remote_ini();
 }
 
 void meas_app_main() {
@@ -175,6 +175,7 @@ int meas_app_flushPending() {
 }
 
 void meas_app_resetForTest() {
+    meas_app_remote_exit();
     meas_app_free_pidlist(false);
     for (auto& l : meas_app_measlist) l = nullptr;
     for (auto& l : meas_app_condlist) l = nullptr;

@@ -46,7 +46,7 @@ void meas_app_print_measstate() {
                  {"meas_app_hstinitreq", &s.meas_app_hstinitreq}, {"meas_app_running", &s.meas_app_running}};
     for (const auto& f : flags) std::printf("%-26s = %i \n", f.name, int(flag(*f.f).load()));
     std::printf("meas_app_lapstate_ok       = %i \n", int(LapOutFra_isValid()));
-    std::printf("remotectrl_remotestart_lock = %i \n\n", 0);
+    std::printf("remotectrl_remotestart_lock = %i \n\n", int(meas_app_get_remotectrl_remotestart_lock()));
     printMeas("MEASURE SG", meas[MEAS_IDX_M01]);
     printMeas("MEASURE TELE", meas[MEAS_IDX_M02]);
     printMeas("MEASURE FDE", meas[MEAS_IDX_M03]);
@@ -90,9 +90,9 @@ void meas_app_print_errorPIDS() {
 int measCommandFunc(int argc, char** argv) {
     const char* sub = argc > 1 && argv[1] ? argv[1] : "";
     if (!std::strcmp(sub, "start")) meas_app_remotestart();
-    else if (!std::strcmp(sub, "stop")) meas_app_remotestop();
+    else if (!std::strcmp(sub, "stop")) meas_app_remotestop(0);
     else if (!std::strcmp(sub, "init")) meas_app_remoteinit();
-    else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy();
+    else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy(0);
     else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
     else {
         meas_app_print_measstate();

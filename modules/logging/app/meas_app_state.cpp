@@ -23,7 +23,8 @@ uint32_t meas_app_get_flags() {
     uint32_t f = 0;
     for (unsigned i = 0; i < sizeof bits; ++i)
         if (bits[i]) f |= 1u << i;
-    // no remote control on this device: bits 8 and 9 stay clear
+    if (meas_app_get_remotectrl_remotestart_lock()) f |= MEAS_FLAG_REMOTESTART_LOCK;
+    if (meas_app_get_remotestop_active()) f |= MEAS_FLAG_REMOTESTOP_ACTIVE;
     if (flag(s.meas_app_remoteread).load()) f |= MEAS_FLAG_REMOTEREAD;
     return f;
 }
@@ -42,11 +43,6 @@ uint32_t meas_app_get_lrblkcnt(unsigned idx) {
     return idx < MEAS_COUNT ? meas[idx].typeCounts[MEAS_CNT_LAP_STARTED] : 0;
 }
 
-void meas_app_remotestart() { flag(sp().meas_app_startreq).store(1); }
-void meas_app_remotestop() { flag(sp().meas_app_stopreq).store(1); }
-void meas_app_remoteinit() { flag(sp().meas_app_reinitreq).store(1); }
-void meas_app_remotedestroy() { flag(sp().meas_app_destroyreq).store(1); }
-void meas_app_remotefaststop() { flag(sp().meas_app_faststopreq).store(1); }
 
 const char* conv_gwerrors2ascii(unsigned err, char* buf) {
     static const char* const kNames[] = {"NO_ERROR", "DENIED", "ADDRESS", "TIMEOUT",  "STATE",  "NO_CONNECTION", "NO_DATA",

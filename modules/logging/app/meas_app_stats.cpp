@@ -68,9 +68,11 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     meas_app_setForcedFrag(MEAS_IDX_M01);
     meas_app_setForcedFrag(MEAS_IDX_M03);
     meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
+    // The copy is of the file this fragment closes, not of the one it opens
+    // (which is still being written): its counters are those before the step.
     LapOutFraState s{};
     LapOutFra_getState(&s);
+    LapOutFra_setFragmentTrig(time_getTimestamp());
     if (!s.valid) {
         syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
         return;

@@ -1,0 +1,41 @@
+// Drive work of the logging beyond availability: preparing the drives at
+// boot (waiting for them, asking the kernel side to reformat a drive whose
+// directory size differs from the configured one), the drive part of a path,
+// and copying a finished measurement file to another drive.
+#pragma once
+
+#include <cstdint>
+
+// Waits until the drives of all three measurements are ready (polling every
+// poll ticks, at most timeout ticks), then checks the directory size of each
+// and has it reformatted where it differs. 0 done, -1 time-out (nothing is
+// reformatted). Status bit 0x8000 is set once the drives are ready.
+int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks);
+// 0 when the directory size of drive devIdx matches the configuration (or
+// cannot be compared), -1 when it should be reformatted.
+int meas_app_BootPrepareDisks_checkDir(int devIdx);
+// Sends the 17-byte format request for drive devIdx to "/MeasAppFormat" and
+// waits up to 2 s for the answer on "/MeasAppFormatAck"; 0 answered, else -1.
+int meas_app_BootPrepareDisks_format(int devIdx);
+// Byte 0 of a format request: the directory size in units of 340 entries.
+uint8_t meas_app_formatSizeCode(uint32_t maxFileCount);
+
+// Copies the drive of path ("meas:" of "meas:/dir/a.dat", the ':' included)
+// into drive (at least 42 bytes) and returns the position of the ':'; -1
+// (logged) when no ':' lies within the first 41 characters.
+int meas_app_filenameGetDrive(const char* path, char* drive, unsigned* pos);
+
+// Body of the copy tasks: after 5 s copies the measurement file of measIdx
+// named by the counters from its target drive to destDrive ("usb_meas:"),
+// read-only, with the source's time stamps. destDrive is freed when owned.
+void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
+                           char* destDrive, uint8_t destOwned);
+// Copies the file before the current one of m01 to "usb_meas:" in the task
+// "r_FileCpy_4tst".
+void meas_app_copyLastFileTask();
+// Seconds the copy waits before it starts (the writer closes the file first);
+// tests shorten it.
+void meas_app_setCopyStartDelay(int seconds);
+
+// The telemetry configuration is never kept in flash: 0.
+int load_telecfg_from_flash();

@@ -1,0 +1,225 @@
+// The remote-control requests to the logging application. The requests are
+// flags of the logging application that its raster acts on; these functions
+// only decide whether a request may be made now and tell the supervision
+// task which client to watch.
+#include "logging/app/meas_app_internal.h"
+#include "logging/cfg_system.h"
+#include "logging/remote/meas_app_remote.h"
+#include "logging/remote/remote_state.h"
+#include "logging/store/meas_app_store.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+uint8_t on(uint8_t& f) { return flag(f).load(); }
+void set(uint8_t& f, uint8_t v) { flag(f).store(v); }
+
+bool loggingActive() { return cfg_system.loggingActive != 0; }
+
+}  // namespace
+
+RemoteState& remoteState() {
+    static RemoteState* s = new RemoteState;   // tasks may outlive statics
+    return *s;
+}
+
+bool RemoteEvents::init() {
+    if (wake_.load()) return true;
+    SEM_ID s = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    wake_.store(s);
+    return s != nullptr;
+}
+
+// The semaphore stays: a request from the shell may be sending right now.
+void RemoteEvents::destroy() { bits_.store(0); }
+
+bool RemoteEvents::send(uint32_t bits) {
+    SEM_ID s = wake_.load();
+    if (!s) return false;
+    bits_.fetch_or(bits);
+    return semGive(s) == OK;
+}
+
+uint32_t RemoteEvents::receive(uint32_t mask, int timeoutTicks) {
+    const uint64_t end = tickGet() + uint64_t(timeoutTicks < 0 ? 0 : timeoutTicks);
+    for (;;) {
+        if (uint32_t got = bits_.fetch_and(~mask) & mask) return got;
+        SEM_ID s = wake_.load();
+        if (!s) return 0;
+        int wait = WAIT_FOREVER;
+        if (timeoutTicks != WAIT_FOREVER) {
+            const uint64_t now = tickGet();
+            if (now >= end) return 0;
+            wait = int(end - now);
+        }
+        semTake(s, wait);
+    }
+}
+
+int meas_app_remoteinit() {
+    RemoteState& r = remoteState();
+    SignalPage& s = sp();
+    if (on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq) ||
+        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || r.initLock.load()) {
+        syslogx(151, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
+        return 0;
+    }
+    if (loggingActive()) {
+        set(s.meas_app_reinitreq, 1);
+        if (r.events.send(RCTRL_EV_REMOTEINIT_DONE)) {
+            r.retries = 0;
+            r.address = 0;
+        } else {
+            syslogx(147, "meas_app_remoteinit: Event Send failed");
+        }
+    }
+    return 1;
+}
+
+int meas_app_remotedestroy(uint32_t address) {
+    RemoteState& r = remoteState();
+    SignalPage& s = sp();
+    if (on(s.meas_app_stopreq) || on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq)) return 0;
+    if (loggingActive()) {
+        set(s.meas_app_reinitreq, 0);
+        set(s.meas_app_hstinitreq, 0);
+        set(s.meas_app_startreq, 0);
+        set(s.meas_app_stopreq, 1);
+        set(s.meas_app_destroyreq, 1);
+        if (address) {
+            r.initLock = 0;
+            r.address = address;
+            if (!r.events.send(RCTRL_EV_REMOTEDESTROY)) syslogx(147, "meas_app_remotedestroy: Event Send failed");
+        } else {
+            r.initLock = 1;
+        }
+    }
+    if (address) {
+        const auto* b = reinterpret_cast<const uint8_t*>(&address);
+        syslogx(150, "meas_app_remotedestroy %03X, ip %u.%u.%u.%u", unsigned(meas_app_get_flags()), b[0], b[1], b[2],
+                b[3]);
+    }
+    return 1;
+}
+
+int meas_app_remotestart() {
+    RemoteState& r = remoteState();
+    SignalPage& s = sp();
+    if (on(s.meas_app_startreq) || on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq) ||
+        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || r.startLock.load()) {
+        syslogx(151, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
+        return 0;
+    }
+    if (loggingActive()) {
+        if (on(s.meas_app_running)) {
+            syslogx(150, "meas_app_remotestart: already running %03X, clear events ", unsigned(meas_app_get_flags()));
+        } else {
+            set(s.meas_app_startreq, 1);
+            syslogx(150, "meas_app_remotestart: %03X", unsigned(meas_app_get_flags()));
+        }
+        if (r.events.send(RCTRL_EV_REMOTESTART_DONE)) {
+            r.retries = 0;
+            r.stopActive = 0;
+            r.address = 0;
+        } else {
+            syslogx(147, "meas_app_remotestart: Event Send failed");
+        }
+    }
+    return 1;
+}
+
+namespace {
+// A stop or a transfer waits while logging is about to start or another
+// request is pending.
+bool stopRefused() {
+    SignalPage& s = sp();
+    return meas_app_startreq_condition() || on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) ||
+           on(s.meas_app_hstinitreq) || on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq);
+}
+}  // namespace
+
+int meas_app_remotestop(uint32_t address) {
+    RemoteState& r = remoteState();
+    SignalPage& s = sp();
+    if (stopRefused()) return 0;
+    if (loggingActive()) {
+        set(s.meas_app_stopreq, 1);
+        set(s.meas_app_startreq, 0);
+        r.startLock = 0;
+        r.initLock = 0;
+        r.address = address;
+        if (!r.events.send(RCTRL_EV_REMOTESTOP)) syslogx(147, "meas_app_remotestop: Event Send failed");
+    }
+    return 1;
+}
+
+int meas_app_remoteTransfer(uint32_t) {
+    SignalPage& s = sp();
+    if (stopRefused()) return 0;
+    if (!loggingActive()) {
+        syslogx(150, "meas_app_remotedatatransfer: nothing to do bc logging inactive.");
+    } else if (!on(s.meas_app_running)) {
+        syslogx(150, "meas_app_remotedatatransfer: nothing to do bc meas app not running.");
+    } else {
+        set(s.meas_app_remoteread, 1);
+    }
+    return 1;
+}
+
+int meas_app_remotefaststop() {
+    if (loggingActive()) set(sp().meas_app_faststopreq, 1);
+    return 1;
+}
+
+int meas_app_remotedestroy_busy() { return on(sp().meas_app_destroyreq) ? 1 : 0; }
+
+int meas_app_remotestop_busy() {
+    SignalPage& s = sp();
+    return on(s.meas_app_stopreq) || on(s.meas_app_blkstopreq) || !meas_app_PreTrigIsOfflineDataFlushed() ? 1 : 0;
+}
+
+int meas_app_remoteTransferBusy() {
+    SignalPage& s = sp();
+    return on(s.meas_app_stopreq) || on(s.meas_app_blkstopreq) ? 1 : 0;
+}
+
+uint8_t meas_app_get_remotectrl_remotestart_lock() { return remoteState().startLock.load(); }
+uint8_t meas_app_get_remotestop_active() { return remoteState().stopActive.load(); }
+uint32_t meas_app_remote_watchedAddress() { return remoteState().address.load(); }
+
+void meas_app_remote_setXcpMasterPresent(uint8_t (*present)()) { remoteState().xcpMasterPresent.store(present); }
+
+int meas_app_remote_ini() {
+    RemoteState& r = remoteState();
+    meas_app_remote_exit();
+    r.address = 0;
+    r.startLock = 0;
+    r.initLock = 0;
+    r.retries = 0;
+    r.stopActive = 0;
+    if (!r.events.init()) {
+        syslogx(147, "meas_app_ini: taskSpawn error %s", "no event semaphore");
+        return 0;
+    }
+    TASK_ID lost = taskSpawn("r_rCtrlLost", 131, VX_FP_TASK, 8192, [] { remotectrl_lost_task(); });
+    if (!lost) {
+        syslogx(147, "meas_app_ini: taskSpawn error %s", "r_rCtrlLost");
+        return 0;
+    }
+    r.lostTask = lost;
+    TASK_ID listen = taskSpawn("r_rCtrlLisQ", 131, VX_FP_TASK, 8192, [] { remotectrl_listenQueue(); });
+    if (!listen) {
+        syslogx(147, "meas_app_ini: taskSpawn error %s", "r_rCtrlLisQ");
+        return 0;
+    }
+    r.listenTask = listen;
+    return 1;
+}
+
+void meas_app_remote_exit() {
+    RemoteState& r = remoteState();
+    if (TASK_ID t = r.listenTask.exchange(nullptr)) taskDelete(t);
+    if (TASK_ID t = r.lostTask.exchange(nullptr)) taskDelete(t);
+    r.events.destroy();
+    r.address = 0;
+}

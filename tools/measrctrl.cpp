@@ -1,0 +1,99 @@
+// measrctrl: a logging remote-control client, in the place of the kernel-side
+// service that forwards a desktop tool's connect and disconnect.
+//
+//   measrctrl [-t SECONDS] FOLDER CODE [IPV4]
+//
+// Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
+// address IPV4 (default 0.0.0.0) to the device running in FOLDER and waits up
+// to SECONDS (default 30) for its 5-byte reply. Prints "reply 0xNN" or "no
+// reply". Exit status: 0 reply 0x00, 1 any other reply, 2 no reply, 3 usage
+// or the device's queues cannot be opened.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <mqueue.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "host/kernel.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr, "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n");
+    return 3;
+}
+
+timespec inSeconds(double s) {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    long long ns = t.tv_nsec + (long long)(s * 1e9);
+    t.tv_sec += time_t(ns / 1000000000);
+    t.tv_nsec = long(ns % 1000000000);
+    return t;
+}
+
+struct Mq {
+    mqd_t d = mqd_t(-1);
+    ~Mq() {
+        if (d != mqd_t(-1)) mq_close(d);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double wait = 30;
+    int i = 1;
+    if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
+        char* end;
+        wait = std::strtod(argv[i + 1], &end);
+        if (*end || wait < 0) return usage();
+        i += 2;
+    }
+    if (argc - i < 2 || argc - i > 3) return usage();
+    const std::string folder = argv[i];
+    char* end;
+    const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
+    if (*end || code > 0xFF) return usage();
+    in_addr addr{};
+    if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1) return usage();
+
+    const std::string rxName = host::processQueueName(folder, "/MeasAppRCTRL_RX");
+    const std::string txName = host::processQueueName(folder, "/MeasAppRCTRL_TX");
+    Mq rx, tx;
+    rx.d = mq_open(rxName.c_str(), O_WRONLY | O_CLOEXEC);
+    tx.d = mq_open(txName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (rx.d == mqd_t(-1) || tx.d == mqd_t(-1)) {
+        std::fprintf(stderr, "measrctrl: no device listening in %s (%s: %s)\n", folder.c_str(),
+                     rx.d == mqd_t(-1) ? rxName.c_str() : txName.c_str(), std::strerror(errno));
+        return 3;
+    }
+    mq_attr attr{};
+    mq_getattr(tx.d, &attr);
+    std::vector<char> buf(size_t(attr.mq_msgsize > 0 ? attr.mq_msgsize : 5));
+    // a reply that an earlier client gave up waiting for is not ours
+    timespec now = inSeconds(0);
+    while (mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &now) >= 0) {}
+
+    uint8_t cmd[5] = {uint8_t(code)};
+    std::memcpy(cmd + 1, &addr.s_addr, 4);
+    timespec until = inSeconds(wait);
+    if (mq_timedsend(rx.d, reinterpret_cast<const char*>(cmd), sizeof cmd, 0, &until) != 0) {
+        std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
+        return 3;
+    }
+    ssize_t n = mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &until);
+    if (n < 1) {
+        std::printf("no reply\n");
+        return 2;
+    }
+    const uint8_t reply = uint8_t(buf[0]);
+    std::printf("reply 0x%02X\n", reply);
+    return reply == 0 ? 0 : 1;
+}
