@@ -180,6 +180,10 @@ void BC2_CI_MC_listen() {
             ++s.mcRxErr;
             continue;
         }
+        // Our own command to all devices: the sender has served it here
+        // already. Multicast loop-back is off, but a device on the loopback
+        // interface still hears itself.
+        if (ci_get_src(&msg) == s.ownPid) continue;
         ci_set_dst(&msg, s.ownPid);
         comint_queue_cmd(&msg);
     }
