@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "measurement/types.h"
-#include "platform/raster.h"
 
 namespace {
 
@@ -136,25 +135,6 @@ void EventChDataManager::countNoData(uint16_t pid) {
     saturatingInc(noData_);
     const unsigned bit = pid < 10 ? 0 : pid < 32 ? 1 : std::min(unsigned(pid) - 30u, 31u);
     noDataMask_ |= 1u << bit;
-}
-
-void EventChDataManager::getStatus(bool* all, bool* any, uint16_t* minNoData, uint16_t* maxNoData, uint16_t* total,
-                                   uint32_t* mask) const {
-    bool a = !lists_.empty(), y = false;
-    uint16_t mn = 0xFFFF, mx = 0;
-    for (const auto& l : lists_) {
-        a = a && l->receiving;
-        y = y || l->receiving;
-        mn = std::min(mn, l->noData);
-        mx = std::max(mx, l->noData);
-    }
-    if (lists_.empty()) mn = 0;
-    if (all) *all = a;
-    if (any) *any = y;
-    if (minNoData) *minNoData = mn;
-    if (maxNoData) *maxNoData = mx;
-    if (total) *total = noData_;
-    if (mask) *mask = noDataMask_;
 }
 
 int EventChDataManager::c2cpp_readCyclic(unsigned long status, void* data, void* user) {

@@ -62,11 +62,6 @@ public:
     void stopMeasurement();
     void replyStart(CEvDataList* l, unsigned long err);
     void replyStop(CEvDataList* l);
-    // Status: all lists receiving, any list receiving, the smallest and
-    // largest per-list no-data count, the total, the mask of silent sources.
-    void getStatus(bool* all, bool* any, uint16_t* minNoData, uint16_t* maxNoData, uint16_t* total,
-                   uint32_t* mask) const;
-
     // Gateway callbacks (user pointer: the list).
     static int c2cpp_readCyclic(unsigned long status, void* data, void* user);
     static int c2cpp_startMeas(unsigned long status, void* data, void* user);
