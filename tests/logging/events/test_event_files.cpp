@@ -35,8 +35,8 @@ protected:
         hooks.getFlags = meas_app_get_flags;
         hooks.eventFlushUntil = eventLoggerFlushIdx;
         MeasAppStore_setHooks(hooks);
-        ASSERT_EQ(comint_init(), 1);
         ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
+        ASSERT_EQ(comint_init(), 1);
         ASSERT_EQ(eventlogging_service_createQueueForTest(), 1);
         error_mgr_setEventHook(eventlogging_errorMgrHook);
         eventSignals() = EventSignals{};
