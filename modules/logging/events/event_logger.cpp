@@ -246,4 +246,7 @@ int eventlogging_cmd(ci_msg_t* msg) {
     return 1;
 }
 
-void eventLogger_resetForTest() { gAppsMissingLogged.store(false); }
+void eventLogger_resetForTest() {
+    gAppsMissingLogged.store(false);
+    gFloodTake = gFloodTrunc = gFloodPool = gFloodReturn = gFloodDtor = gFloodInit = gFloodShort = 0;
+}

@@ -80,5 +80,5 @@ void eventLoggerFlushIdx(unsigned index, uint32_t ts);
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
 
-// Tests: forgets that "cfg:/apps.xml" was missing (its log line comes again).
+// Tests: forgets that "cfg:/apps.xml" was missing and what was logged.
 void eventLogger_resetForTest();
