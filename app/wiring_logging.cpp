@@ -7,6 +7,11 @@
 #include "logging/cfg_meas.h"
 #include "logging/cfg_system.h"
 #include "logging/drives/meas_app_disks.h"
+#include "logging/events/event_channels.h"
+#include "logging/events/event_logger.h"
+#include "logging/events/event_record.h"
+#include "logging/events/event_service.h"
+#include "logging/events/event_signals.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "logging/meas_app_drives.h"
@@ -14,7 +19,9 @@
 #include "logging/store/action.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
+#include "measurement/comint.h"
 #include "measurement/laptrigger.h"
+#include "platform/error_mgr.h"
 #include "platform/raster.h"
 #include "platform/shell.h"
 #include "platform/syslogx.h"
@@ -91,6 +98,7 @@ void startLoggingApplication() {
     store.getFlags = meas_app_get_flags;
     store.sbCreate = sb_create;
     store.sdDataChanged = fde_system_sd_data_changed;
+    store.eventFlushUntil = eventLoggerFlushIdx;   // events up to a file's start or end go into it
     MeasAppStore_setHooks(store);
     LapOutFraHooks lof{};
     lof.clearSegmentation = meas_app_clearsegmentation;
@@ -111,6 +119,15 @@ void startStatusBlock() {
     sblk_cmds_init();
 }
 
+// Events of every device reach the event loggers of this one through the
+// command task; the event channels read their configuration in a task of
+// their own once "cfg:" is there.
+void startEvents() {
+    startup_step("event variables", event_publishSignals() == 1);
+    ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
+    eventChannelsInit();
+}
+
 }  // namespace
 
 void wire_logging_init() {
@@ -121,6 +138,7 @@ void wire_logging_init() {
     startLapCounters();
     startLoggingApplication();
     startStatusBlock();
+    startEvents();
     // waits up to 2 s for the drives and has mis-sized partitions reformatted
     meas_app_BootPrepareDisks(1, 2 * sysClkRateGet());
 }
@@ -130,6 +148,10 @@ void wire_logging_rasters() {
     startup_step("logging raster entries", meas_app_addRasterEntries() == 1);
     raster_addEntry(RB_5MS, "sblk_task_trigger_fast", [](intptr_t) { sblk_task_trigger_fast(); }, -1);
     raster_addEntry(RB_1000MS, "sblk_task_trigger_slow", [](intptr_t) { sblk_task_trigger_slow(); }, -1);
+    raster_addEntry(RB_10MS, "eventChannels_10ms", [](intptr_t) { eventChannels_10ms(); }, -1);
+    // the event service, and with it the error memory's events
+    if (startup_step("event service", eventlogging_service_init() == 1))
+        error_mgr_setEventHook(eventlogging_errorMgrHook);
 }
 
 // The fast stop runs in the logging raster at its next tick; the shutdown

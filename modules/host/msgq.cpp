@@ -4,9 +4,16 @@
 
 #include <mqueue.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
+
+// The platform reports why a send failed in errno.
+STATUS failWith(int code) {
+    errno = code;
+    return ERROR;
+}
 
 struct WaiterGuard {
     HostMsgQ& q;
@@ -52,14 +59,16 @@ STATUS msgQDelete(MSG_Q_ID q) {
 }
 
 STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority) {
-    if (!q || (nBytes && !buffer)) return ERROR;
+    if (!q || (nBytes && !buffer)) return failWith(S_objLib_OBJ_ID_ERROR);
     if (q->mqd >= 0) return hostos::msgQSendShared(q, buffer, nBytes, timeoutTicks, priority);
     std::unique_lock<std::mutex> lk(q->mx);
-    if (q->deleted || nBytes > q->maxLen) return ERROR;
+    if (q->deleted) return failWith(S_objLib_OBJ_ID_ERROR);
+    if (nBytes > q->maxLen) return failWith(S_msgQLib_INVALID_MSG_LENGTH);
     WaiterGuard guard(*q);
     bool room = hostos::blockUntil(q->notFull, lk, hostos::deadlineFromTicks(timeoutTicks),
                                    [&] { return q->deleted || q->count < q->maxMsgs; });
-    if (!room || q->deleted) return ERROR;
+    if (q->deleted) return failWith(S_objLib_OBJ_ID_ERROR);
+    if (!room) return failWith(timeoutTicks == NO_WAIT ? S_objLib_OBJ_UNAVAILABLE : S_objLib_OBJ_TIMEOUT);
     int slot;
     if (priority == MSG_PRI_URGENT) {
         q->head = (q->head + q->maxMsgs - 1) % q->maxMsgs;

@@ -94,10 +94,18 @@ constexpr int MSG_Q_PRIORITY = 0x1;
 constexpr int MSG_PRI_NORMAL = 0;
 constexpr int MSG_PRI_URGENT = 1;   // goes to the head of the queue
 
+// errno values of a failed msgQSend: the queue was full and the caller did
+// not wait, the queue stayed full for the time-out, the message was too long,
+// the queue is unknown or deleted.
+constexpr int S_objLib_OBJ_UNAVAILABLE = 0x3D0002;
+constexpr int S_objLib_OBJ_TIMEOUT = 0x3D0004;
+constexpr int S_msgQLib_INVALID_MSG_LENGTH = 0x410001;
+constexpr int S_objLib_OBJ_ID_ERROR = 0x3D0001;
+
 MSG_Q_ID msgQCreate(int maxMsgs, int maxMsgLength, int options);
 STATUS msgQDelete(MSG_Q_ID q);
-// ERROR when the message is longer than the queue's message length, or the
-// queue stays full for the time-out.
+// ERROR (errno set as above) when the message is longer than the queue's
+// message length, or the queue stays full for the time-out.
 STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority);
 // Number of bytes received (a longer message is cut to maxNBytes), ERROR on
 // time-out.

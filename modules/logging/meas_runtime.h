@@ -11,7 +11,7 @@
 
 struct MeasBlock;
 struct MeasAppStoreBlockData;   // file-store data of a block (store code)
-struct EventLogger;             // event logger of a measurement
+class eventlogger;              // event logger of a measurement
 
 // Block type flags.
 constexpr uint16_t MEAS_BLK_TELE = 1u << 0;
@@ -95,7 +95,7 @@ struct meas_t {
     uint8_t fileWritten;
     void* gwConnection;
     void* store;
-    EventLogger* eventLogger;
+    eventlogger* eventLogger;
     SEM_ID dataLock;
     SEM_ID condLock;
     uint32_t firstDataTimeStamp;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
+#include "logging/events/event_logger.h"
 #include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/meas_app_drives.h"
@@ -204,6 +205,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (!m.globalCondBit) cfg->pretriggerTime = 0;
 
     if (idx != MEAS_IDX_M02) m.store = meas_app_PreTrigInit(idx, cfg->pretriggerTime);
+    if (m.store) m.eventLogger = eventLoggerInit(idx, m.store);
     m.gwConnection = gw_connect(&meas_app_callbacks);
     // configured only now, with its locks and blocks in place: the raster
     // tasks look at a measurement once this bit is set
@@ -249,6 +251,9 @@ int meas_app_measdestroy() {
         m.qovSize = 0;
         m.savedRecords = 0;
         m.stateFlags &= uint16_t(~1u);
+        // the logger writes into the store: it goes first
+        eventLoggerDelete(m.eventLogger);
+        m.eventLogger = nullptr;
         meas_app_PreTrigDelete(m.store);
         m.store = nullptr;
         semGive(m.dataLock);

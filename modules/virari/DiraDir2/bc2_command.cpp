@@ -165,7 +165,9 @@ void BC2_CI_MC_listen() {
     s.hosts[BC2_HOST_MC].ci = c;
     ci_msg_t msg;
     for (;;) {
-        ssize_t n = recvfrom(fd, &msg, sizeof msg, 0, nullptr, nullptr);
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = recvfrom(fd, &msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (s.stop) return;
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -180,6 +182,10 @@ void BC2_CI_MC_listen() {
             ++s.mcRxErr;
             continue;
         }
+        // Our own command to all devices, sent from this very socket: the
+        // sender has served it here already. Multicast loop-back is off, but
+        // a device on the loopback interface still hears itself.
+        if (from.sin_addr.s_addr == s.ownAddr && from.sin_port == htons(BC2_PORT_CI_MC)) continue;
         ci_set_dst(&msg, s.ownPid);
         comint_queue_cmd(&msg);
     }

@@ -1,0 +1,155 @@
+// The event channels' configuration, edge detection and life cycle.
+#include "logging/events/event_channels.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "logging/events/event_record.h"
+#include "logging/events/event_service.h"
+#include "logging/events/event_signals.h"
+#include "logging/meas_app_drives.h"
+#include "platform/files.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+#include "xml/xml.h"
+
+namespace {
+
+// The configuration lives from the init task to eventChannelsDelete; the
+// lock keeps it while the raster uses it.
+std::mutex gCfgMx;
+eventchannels* gConfig = nullptr;
+std::atomic<bool> gInitCalled{false};
+std::atomic<TASK_ID> gInitTask{nullptr};
+std::atomic<uint32_t (*)()> gNow{nullptr};
+uint8_t gFloodTake = 0;
+
+}  // namespace
+
+uint32_t eventChannels_now() {
+    uint32_t (*f)() = gNow.load();
+    return f ? f() : time_getTimestamp();
+}
+
+void eventChannels_setTimeSource(uint32_t (*now)()) { gNow.store(now); }
+
+eventchannels::eventchannels(const char* path) {
+    mutex_ = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    if (!mutex_) throw "could not create semaphore";
+    try {
+        manager_ = std::make_unique<EventChDataManager>();
+        XmlFile file(path);
+        XmlScan scan(file.getBuffer(), file.getLength());
+        parse(scan);
+    } catch (...) {
+        manager_.reset();   // stops whatever lists were made
+        semDelete(mutex_);
+        throw;
+    }
+    manager_->createMeaslists();
+    manager_->startMeasurement();
+    syslogx(150, "Eventlogging channel setup with %d/%d events", int(defs_.size()), int(EVENT_CHANNELS_MAX));
+}
+
+eventchannels::~eventchannels() {
+    semTake(mutex_, WAIT_FOREVER);
+    defs_.clear();
+    manager_.reset();
+    semGive(mutex_);
+    semDelete(mutex_);
+}
+
+void eventchannels::cyclic() {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) {
+        SYSLOGX_FLOOD(gFloodTake, 147, "eventchannels::cyclic(): could not take semaphore (%s)", "semTake");
+        return;
+    }
+    EventSignals& sig = eventSignals();
+    const uint32_t now = eventChannels_now();
+    for (EventDef& d : defs_) {
+        const uint8_t updated = d.input->getMeasUpdateState() ? 1 : 0;
+        const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
+        const bool edge = updated && d.lastUpdated && level != d.lastLevel;
+        bool fire = false;
+        uint32_t ts = now, duration = 0;
+        if (edge && d.edge == EVENT_EDGE_BOTH) {
+            if (level) {
+                d.startTime = now;
+                duration = EVENT_DURATION_OPEN;
+            } else {
+                duration = now - d.startTime;
+            }
+            ts = d.startTime;
+            fire = true;
+        } else if (edge) {
+            fire = (d.edge == EVENT_EDGE_RISING) == (level == 1);
+        } else if (d.countdown > 0) {
+            --d.countdown;
+        } else {
+            sig.Cfg_events_arr[d.index] = 0;
+        }
+        d.lastLevel = level;
+        d.lastUpdated = updated;
+        if (!fire) continue;
+        sig.Cfg_events_arr[d.index] = 1;
+        d.countdown = d.holdCycles;
+        const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
+        eventlogging_send(&ev, d.name, d.text);
+    }
+    semGive(mutex_);
+}
+
+void eventChannelsInitTask() {
+    while (meas_app_driveAvDebounce("cfg:") != 0) taskDelay(1);
+    if (!fexist(EVENTCFG_FILE)) {
+        syslogx(150, "eventChannelsInitTask(): could not find %s, no event config!", EVENTCFG_FILE);
+        return;
+    }
+    if (eventChannels_config()) {
+        syslogx(147, "eventchannels::eventchannels(): init called a 2nd time?!");
+        return;
+    }
+    // read outside the lock: the 10 ms raster goes on meanwhile
+    eventchannels* c = nullptr;
+    try {
+        c = new eventchannels(EVENTCFG_FILE);
+    } catch (const char* e) {
+        syslogx(147, "eventChannelsInitTask(): %s", e);
+        return;
+    }
+    std::lock_guard<std::mutex> lk(gCfgMx);
+    if (gConfig) {
+        syslogx(147, "eventchannels::eventchannels(): init called a 2nd time?!");
+        delete c;
+        return;
+    }
+    gConfig = c;
+}
+
+void eventChannelsInit() {
+    if (gInitCalled.exchange(true)) {
+        syslogx(147, "eventChannelsInit(): called a 2nd time?!");
+        return;
+    }
+    TASK_ID t = taskSpawn("evChInit", 68, VX_FP_TASK, 65536, [] { eventChannelsInitTask(); });
+    if (!t) syslogx(147, "eventChannelsInit: could not spawn task errno %s", "taskSpawn");
+    gInitTask.store(t);
+}
+
+void eventChannels_10ms() {
+    std::lock_guard<std::mutex> lk(gCfgMx);
+    if (gConfig) gConfig->cyclic();
+}
+
+void eventChannelsDelete() {
+    if (TASK_ID t = gInitTask.exchange(nullptr)) taskDelete(t);
+    std::lock_guard<std::mutex> lk(gCfgMx);
+    delete gConfig;
+    gConfig = nullptr;
+    gInitCalled.store(false);
+}
+
+eventchannels* eventChannels_config() {
+    std::lock_guard<std::mutex> lk(gCfgMx);
+    return gConfig;
+}

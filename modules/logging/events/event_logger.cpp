@@ -1,0 +1,252 @@
+// The event loggers: buffering by source device, the delayed flush and the
+// event blocks in the measurement stream.
+#include "logging/events/event_logger.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "logging/events/event_apps.h"
+#include "logging/events/event_signals.h"
+#include "logging/store/meas_app_store.h"
+#include "measurement/calparams.h"
+#include "measurement/comint.h"
+#include "platform/error_mgr.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+
+// Loggers by measurement index. The table lock is held while a logger is
+// used through the table, so that eventLoggerDelete never pulls a logger away
+// from under a caller. Lock order: table, logger, store.
+std::mutex gTableMx;
+eventlogger* gTable[EVENT_LOGGERS] = {};
+
+std::atomic<bool> gAppsMissingLogged{false};
+
+uint8_t gFloodTake = 0, gFloodTrunc = 0, gFloodPool = 0, gFloodReturn = 0, gFloodDtor = 0, gFloodInit = 0, gFloodShort = 0;
+
+constexpr const uint8_t kStagingHead[4] = {0x00, 0x01, 0x00, 0x01};
+
+// Gives the logger's mutex back also when the holding task is unwound.
+struct Held {
+    SEM_ID sem;
+    ~Held() { semGive(sem); }
+};
+
+}  // namespace
+
+eventlogger::eventlogger(unsigned index, void* pretrigger, uint32_t delay)
+    : index_(index), pretrigger_(pretrigger), delay_(delay) {
+    if (index >= EVENT_LOGGERS) throw "invalid index";
+    mutex_ = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    if (!mutex_) throw "could not create semaphore";
+    try {
+        eventApps_readOnce();
+    } catch (...) {
+        semDelete(mutex_);
+        throw;
+    }
+    pool_ = new (std::nothrow) EventPool(EVENT_POOL_ITEMS, sizeof(Event) > sizeof(Bucket) ? sizeof(Event)
+                                                                                           : sizeof(Bucket));
+    if (!pool_ || !pool_->valid()) {
+        delete pool_;
+        semDelete(mutex_);
+        throw "could not create pool";
+    }
+    std::memcpy(staging_, kStagingHead, sizeof kStagingHead);
+    char name[16];
+    std::snprintf(name, sizeof name, "r_evLog_%u", index);
+    task_ = taskSpawn(name, 143, VX_FP_TASK, 65536, [this] { task(); });
+    if (!task_) {
+        delete pool_;
+        semDelete(mutex_);
+        throw "could not spawn task";
+    }
+    std::lock_guard<std::mutex> lk(gTableMx);
+    gTable[index_] = this;
+}
+
+eventlogger::~eventlogger() {
+    {
+        std::lock_guard<std::mutex> lk(gTableMx);
+        if (gTable[index_] == this) gTable[index_] = nullptr;
+    }
+    // The flush task ends after its current pass; it is never unwound while
+    // it holds the lock.
+    stop_.store(true);
+    if (taskWait(task_, WAIT_FOREVER) != OK) taskDelete(task_);
+    if (semTake(mutex_, WAIT_FOREVER) != OK)
+        SYSLOGX_FLOOD(gFloodDtor, 147, "eventlogger::~eventlogger(): could not take semaphore (%s)", "semTake");
+    delete pool_;   // buckets and events are items of the pool
+    pool_ = nullptr;
+    buckets_ = nullptr;
+    semGive(mutex_);
+    semDelete(mutex_);
+}
+
+// An item of the pool; when none is left the event is dropped and the first
+// drop raises the overload entry, the next success clears it.
+void* eventlogger::allocate(int site, uint16_t pid, uint32_t ts) {
+    void* p = pool_->take();
+    if (p) {
+        if (overload_) {
+            overload_ = false;
+            error_mgr_clear(EVENTLOGGING);
+        }
+        return p;
+    }
+    SYSLOGX_FLOOD(gFloodPool, 147, "eventlogger::putEvent(): pool full (%d), discarding event from pid %x with TS %d",
+                  site, unsigned(pid), int(ts));
+    if (!overload_) {
+        overload_ = true;
+        error_mgr_set(EVENTLOGGING, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
+    }
+    return nullptr;
+}
+
+void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime) {
+    if (!payload) return;
+    if (semTake(mutex_, WAIT_FOREVER) != OK) {
+        SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::putEvent(): could not take semaphore (%s)", "semTake");
+        return;
+    }
+    Held held{mutex_};
+    // the bucket of the source, made at its place in the ascending chain
+    Bucket* prev = nullptr;
+    Bucket* b = buckets_;
+    while (b && b->pid < pid) {
+        prev = b;
+        b = b->next;
+    }
+    if (!b || b->pid != pid) {
+        const int site = !buckets_ ? 1 : !prev ? 2 : 3;
+        void* mem = allocate(site, pid, sortTime);
+        if (!mem) return;
+        auto* nb = new (mem) Bucket{b, nullptr, nullptr, pid};
+        if (prev) prev->next = nb;
+        else buckets_ = nb;
+        b = nb;
+    }
+    void* mem = allocate(4, pid, sortTime);
+    if (!mem) return;
+    auto* e = new (mem) Event{nullptr, sortTime, 0, {}};
+    if (length > EVENT_PAYLOAD_MAX) {
+        // a longer payload keeps its first 98 bytes; the last two become the
+        // terminating zeros of the texts
+        std::memcpy(e->payload, payload, EVENT_PAYLOAD_MAX);
+        e->payload[EVENT_PAYLOAD_MAX - 2] = 0;
+        e->payload[EVENT_PAYLOAD_MAX - 1] = 0;
+        SYSLOGX_FLOOD(gFloodTrunc, 147, "eventlogger::putEvent(): event from pid 0x%.2x truncated from %d to %d bytes",
+                      unsigned(pid), int(length), int(EVENT_PAYLOAD_MAX));
+        length = EVENT_PAYLOAD_MAX;
+    } else {
+        std::memcpy(e->payload, payload, length);
+    }
+    e->length = length;
+    if (b->tail) b->tail->next = e;
+    else b->head = e;
+    b->tail = e;
+}
+
+void eventlogger::writeEvent(const Bucket& b, const Event& e) {
+    std::memcpy(staging_ + 4, e.payload, e.length);
+    char* app = reinterpret_cast<char*>(staging_ + 4 + e.length);
+    const size_t appLen = eventApps_name(b.pid, app);
+    meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, uint32_t(e.length + 5 + appLen), e.sortTime,
+                                    MEAS_META_EVENT_TYPE);
+    event_count(eventSignals().event_write_cnt);
+}
+
+bool eventlogger::flushUntil(uint32_t ts) {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
+    Held held{mutex_};
+    for (Bucket* b = buckets_; b; b = b->next) {
+        // only the oldest of a source decides: its order of arrival stays
+        while (b->head && int32_t(b->head->sortTime - ts) <= 0) {
+            Event* e = b->head;
+            writeEvent(*b, *e);
+            b->head = e->next;
+            if (!b->head) b->tail = nullptr;
+            e->~Event();
+            if (!pool_->give(e))
+                SYSLOGX_FLOOD(gFloodReturn, 147, "eventlogger::flushUntil(): error returning element back to pool (%s)",
+                              "not an item");
+        }
+    }
+    return true;
+}
+
+size_t eventlogger::freeItems() {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) return 0;
+    Held held{mutex_};
+    return pool_->available();
+}
+
+// Every tick: everything older than the delay goes into the files.
+void eventlogger::task() {
+    uint32_t limit = 0;
+    while (!stop_.load()) {
+        taskDelay(1);
+        if (stop_.load()) return;
+        const uint32_t now = time_getTimestamp();
+        if (now > delay_) limit = now - delay_;
+        if (!flushUntil(limit)) return;
+    }
+}
+
+eventlogger* eventLoggerInit(unsigned index, void* pretrigger) {
+    try {
+        auto* l = new eventlogger(index, pretrigger, uint32_t(DATADELAY()) * 10u);
+        syslogx(150, "Eventlogging logger setup for m0%d", int(index + 1));
+        return l;
+    } catch (const char* e) {
+        // Without the application names no logger is made; that is said once,
+        // so that the user learns why the files hold no events.
+        if (std::strncmp(e, "File not found", 14) == 0) {
+            if (!gAppsMissingLogged.exchange(true))
+                syslogx(147, "eventLoggerInit(): %s, no events are written", e);
+        } else {
+            SYSLOGX_FLOOD(gFloodInit, 147, "eventLoggerInit(): %s", e);
+        }
+    }
+    return nullptr;
+}
+
+void eventLoggerDelete(eventlogger* logger) { delete logger; }
+
+void eventLoggerFlushUntil(eventlogger* logger, uint32_t ts) {
+    if (logger) logger->flushUntil(ts);
+}
+
+void eventLoggerFlushIdx(unsigned index, uint32_t ts) {
+    if (index >= EVENT_LOGGERS) return;
+    std::lock_guard<std::mutex> lk(gTableMx);
+    if (gTable[index]) gTable[index]->flushUntil(ts);
+}
+
+int eventlogging_cmd(ci_msg_t* msg) {
+    if (!msg) return 0;
+    const uint32_t len = ci_get_len(msg);
+    const uint16_t pid = ci_get_src(msg);
+    // the fixed fields must be there to sort and write the event
+    if (len < EVENT_PAYLOAD_FIXED + 2 || len > CI_MAX_PAYLOAD) {
+        SYSLOGX_FLOOD(gFloodShort, 147, "eventlogging_cmd(): event from pid 0x%.2x with length %u ignored",
+                      unsigned(pid), unsigned(len));
+        return 1;
+    }
+    const uint32_t ts = be_get32(msg->payload + 4);
+    const uint32_t dur = be_get32(msg->payload + 8);
+    const uint32_t sortTime = dur != 0 && dur != EVENT_DURATION_OPEN ? ts + dur : ts;
+    std::lock_guard<std::mutex> lk(gTableMx);
+    for (eventlogger* l : gTable)
+        if (l) l->putEvent(msg->payload, len, pid, sortTime);
+    return 1;
+}
+
+void eventLogger_resetForTest() {
+    gAppsMissingLogged.store(false);
+    gFloodTake = gFloodTrunc = gFloodPool = gFloodReturn = gFloodDtor = gFloodInit = gFloodShort = 0;
+}

@@ -1,0 +1,84 @@
+// Event logger: one per logging measurement that writes files (m01, m03). It
+// receives every event of every device (command 0x1500), holds it back for
+// DATADELAY so that events and measured data of the same moment end up in
+// the same file, keeps the events of each source device in arrival order and
+// writes each as a metadata block of type 6 into the measurement's store,
+// followed by the source device's application name.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "host/os.h"
+#include "logging/events/event_pool.h"
+#include "logging/events/event_record.h"
+
+struct ci_msg_t;
+
+constexpr unsigned EVENT_LOGGERS = 3;
+constexpr unsigned EVENT_POOL_ITEMS = 512;
+constexpr uint8_t MEAS_META_EVENT_TYPE = 6;
+
+class eventlogger {
+public:
+    // Throws a constant text: "invalid index", "could not create semaphore",
+    // the XML classes' texts of "cfg:/apps.xml", "could not create pool",
+    // "could not spawn task". Enters itself into the table of loggers.
+    eventlogger(unsigned index, void* pretrigger, uint32_t delay);
+    ~eventlogger();
+    eventlogger(const eventlogger&) = delete;
+    eventlogger& operator=(const eventlogger&) = delete;
+
+    // Buffers one event payload (big-endian, as received) of a source PID.
+    void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime);
+    // Writes every buffered event whose sort time is at or before ts, per
+    // source in PID order; false when the lock could not be taken.
+    bool flushUntil(uint32_t ts);
+
+    unsigned index() const { return index_; }
+    uint32_t delay() const { return delay_; }
+    // Tests: items still free in the pool.
+    size_t freeItems();
+
+private:
+    struct Event {
+        Event* next;
+        uint32_t sortTime;
+        uint32_t length;
+        uint8_t payload[EVENT_PAYLOAD_MAX];
+    };
+    struct Bucket {
+        Bucket* next;
+        Event* head;
+        Event* tail;
+        uint16_t pid;
+    };
+
+    void* allocate(int site, uint16_t pid, uint32_t ts);
+    void writeEvent(const Bucket& b, const Event& e);
+    void task();
+
+    unsigned index_;
+    void* pretrigger_;
+    uint32_t delay_;
+    SEM_ID mutex_ = nullptr;
+    EventPool* pool_ = nullptr;
+    Bucket* buckets_ = nullptr;
+    TASK_ID task_ = nullptr;
+    std::atomic<bool> stop_{false};
+    bool overload_ = false;
+    uint8_t staging_[4 + EVENT_PAYLOAD_MAX + 17];
+};
+
+// Creates the logger of a measurement (index 0..2) writing into its store;
+// null (logged) when it cannot be made. The delay is DATADELAY x 10 (0.1 ms).
+eventlogger* eventLoggerInit(unsigned index, void* pretrigger);
+void eventLoggerDelete(eventlogger* logger);
+void eventLoggerFlushUntil(eventlogger* logger, uint32_t ts);
+// The same through the table of loggers (the file store's hook).
+void eventLoggerFlushIdx(unsigned index, uint32_t ts);
+// Handler of command 0x1500: hands the event to every existing logger.
+int eventlogging_cmd(ci_msg_t* msg);
+
+// Tests: forgets that "cfg:/apps.xml" was missing and what was logged.
+void eventLogger_resetForTest();

@@ -1,0 +1,270 @@
+// Event channels: the reader of "cfg:/eventcfg.xml", the conversion of an
+// input and the edge detection on values delivered by the gateway.
+#include <cstdio>
+#include <string>
+
+#include "events_fixture.h"
+#include "logging/events/event_channels.h"
+#include "measurement/catalogue.h"
+#include "measurement/dynkomm.h"
+#include "measurement/gateway.h"
+#include "measurement/measman.h"
+#include "measurement/routing.h"
+#include "measurement/signalpage.h"
+
+namespace {
+
+uint32_t gNow = 1000;
+uint32_t fakeNow() { return gNow; }
+
+class EventChannelsTest : public EventsTest {
+protected:
+    void SetUp() override {
+        EventsTest::SetUp();
+        dynkomm_init(0x1234);
+        ASSERT_EQ(catalogue_init(), 1);
+        routing_init(kPid);
+        ASSERT_EQ(gw_init(kPid), 1);
+        ASSERT_EQ(meas_man_init(), 1);
+        makeDrive("cfg");
+        ASSERT_EQ(eventlogging_service_createQueueForTest(), 1);
+        gNow = 1000;
+        eventChannels_setTimeSource(fakeNow);
+    }
+    void TearDown() override {
+        eventChannelsDelete();
+        eventChannels_setTimeSource(nullptr);
+        gw_shutdown();
+        meas_man_shutdown();
+        EventsTest::TearDown();
+    }
+    static std::string adr(const char* name) {
+        char b[16];
+        std::snprintf(b, sizeof b, "0x%08X", unsigned(catalogue_addr(name) & 0xFFFFFF) | (unsigned(kPid) << 24));
+        return b;
+    }
+    static std::string input(const char* var, const char* type = "FLOAT", const char* coeff = "b=\"1\" c=\"0\" f=\"1\"",
+                             const char* mask = "0") {
+        return std::string("<triggerInput type=\"") + type + "\" adr=\"" + adr(var) + "\" mask=\"" + mask + "\" a=\"0\" " +
+               coeff + " d=\"0\" e=\"0\" name=\"" + var + "\" vtab=\"\"/>";
+    }
+    static std::string event(const std::string& attrs, const std::string& body) {
+        return "<Event " + attrs + ">" + body + "</Event>\n";
+    }
+    // Reads the file as the start-up does; the log of the reading.
+    std::vector<std::string> load(const std::string& events) {
+        writeFile("cfg/eventcfg.xml", "<?xml version=\"1.0\"?>\n<EventList version=\"1\">\n" + events + "</EventList>\n");
+        takeLogTexts();
+        eventChannelsInitTask();
+        return takeLogTexts();
+    }
+    // One 10 ms cycle: the values go through the gateway (unless the source
+    // is silent), the detection runs and the service sends.
+    void cycle(bool data = true) {
+        gNow += 100;
+        if (data) meas_man_copy_raster(EVENTCH_RASTER, gNow);
+        gw_distribute(EVENTCH_RASTER);
+        eventChannels_10ms();
+        eventloggingServiceTask();
+    }
+    SignalPage& sp() { return *signalPage(); }
+    uint8_t flag(unsigned idx) { return eventSignals().Cfg_events_arr[idx]; }
+};
+
+TEST(EventChDataTest, ConversionMasksUnsignedShiftsSignedAndScales) {
+    const float unit[6] = {0, 1, 0, 0, 0, 1};
+    EventChData u16(0x01000010, 0x0F00, TE_UINT16, "u", "", unit);
+    EXPECT_EQ(u16.elemType(), GW_UINT16);
+    EXPECT_EQ(u16.shift(), 8);
+    const uint8_t v1234[2] = {0x12, 0x34};
+    EXPECT_FALSE(u16.getMeasUpdateState());
+    u16.putData(v1234);
+    EXPECT_TRUE(u16.getMeasUpdateState());
+    EXPECT_EQ(u16.getQuantDataU32(), 2u);
+    EXPECT_EQ(u16.getRawDataU32(), 0x1234u);
+
+    EventChData s16(0x01000010, 0xFF00, TE_SINT16, "s", "", unit);   // shifted arithmetically, not masked
+    const uint8_t vFF10[2] = {0xFF, 0x10};
+    s16.putData(vFF10);
+    EXPECT_EQ(s16.getQuantDataS32(), -1);
+    EXPECT_EQ(s16.getQuantDataU32(), 0u) << "negative values count as 0";
+
+    const float lin[6] = {9, 4, 1, 9, 9, 2};   // (2 x - 1) / 4; a, d and e unused
+    EventChData f(0x01000010, 0, TE_FLOAT, "f", "", lin);
+    uint8_t v[4];
+    be_putf(v, 3.5f);
+    f.putData(v);
+    EXPECT_DOUBLE_EQ(f.getQuantData(), 1.5);
+    be_putf(v, 0.25f);
+    f.putData(v);   // a new value is converted anew
+    EXPECT_DOUBLE_EQ(f.getQuantData(), -0.125);
+    f.setTimeout();
+    EXPECT_FALSE(f.getMeasUpdateState());
+
+    EventChData b(0x01000010, 0, TE_BOOL, "b", "", unit);
+    EXPECT_EQ(b.elemType(), GW_BOOL8);
+    EXPECT_EQ(b.width(), 1u);
+}
+
+TEST_F(EventChannelsTest, BrokenConfigurationsAreRefusedWithTheirPosition) {
+    const std::string in = input("p_fuel");
+    std::string many;
+    for (int i = 0; i < 51; ++i) many += event("idx=\"" + std::to_string(i % 50) + "\"", in);
+    const std::pair<std::string, std::string> cases[] = {
+        {many, "events exceed supported number"},
+        {event("idx=\"0\"", input("p_fuel", "FLOAT", "c=\"0\" f=\"1\"")), "divisor missing or 0 (b) in line 3"},
+        // (on another line: the log folds a text equal to the one before)
+        {"\n" + event("idx=\"0\"", input("p_fuel", "FLOAT", "b=\"0\" c=\"0\" f=\"1\"")),
+         "divisor missing or 0 (b) in line 4"},
+        {event("idx=\"0\"", in) + event("name=\"lonely\" idx=\"1\"", "<note/>"),
+         "event without triggerInput (idx) in line 4"},
+        {event("idx=\"0\" severity=\"Fatal\"", in), "unsupported severity (severity)"},
+        {event("idx=\"0\" triggerEdge=\"up\"", in), "illegal trigger mode (triggerEdge)"},
+        {event("idx=\"50\"", in), "illegal index (idx)"},
+        {event("idx=\"0\"", "<triggerInput adr=\"0x01000000\" b=\"1\" name=\"x\" vtab=\"\"/>"), "unsupported type (type)"},
+        {event("idx=\"0\"", "<triggerInput type=\"UINT8\" adr=\"0x01000000\" b=\"1\" vtab=\"\"/>"),
+         "mandatory attribute not found (name)"},
+    };
+    for (const auto& [body, text] : cases) {
+        auto log = load(body);
+        EXPECT_TRUE(logContains(log, "eventChannelsInitTask(): " + text)) << text << "\n" << (log.empty() ? "" : log[0]);
+        EXPECT_EQ(eventChannels_config(), nullptr) << text;
+    }
+}
+
+TEST_F(EventChannelsTest, EachEventStartsFromDefaultsAndHoldTimesAreCycles) {
+    const std::string in = input("p_fuel");
+    auto log = load(event("name=\"First\" text=\"t1\" severity=\"Alert\" triggerEdge=\"falling\" "
+                          "evMeasChDelayTime=\"100\" eventId=\"7\" idx=\"3\"", in) +
+                    event("idx=\"4\"", in) + event("idx=\"5\" evMeasChDelayTime=\"400\"", in) +
+                    event("idx=\"6\" evMeasChDelayTime=\"5\"", in) + "<Event name=\"empty\" idx=\"9\"/>\n" +
+                    "<Other><Event idx=\"8\">" + in + "</Event></Other>\n");
+    ASSERT_NE(eventChannels_config(), nullptr);
+    EXPECT_TRUE(logContains(log, "Eventlogging channel setup with 4/50 events"));
+    EXPECT_TRUE(logContains(log, "eventchannels::eventchannels(): illegal delay time 400 ms, using 250 ms instead"));
+    const auto& d = eventChannels_config()->definitions();   // newest first
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[3].index, 3);
+    EXPECT_EQ(d[3].id, 0x02000003u);
+    EXPECT_EQ(d[3].severity, 1);
+    EXPECT_EQ(d[3].edge, EVENT_EDGE_FALLING);
+    EXPECT_STREQ(d[3].name, "First");
+    EXPECT_EQ(d[3].holdCycles, 9);
+    // nothing of the first event carries over into the second
+    EXPECT_EQ(d[2].index, 4);
+    EXPECT_EQ(d[2].severity, 6);
+    EXPECT_EQ(d[2].edge, EVENT_EDGE_RISING);
+    EXPECT_STREQ(d[2].name, "");
+    EXPECT_STREQ(d[2].text, "");
+    EXPECT_EQ(d[2].holdCycles, 0);
+    EXPECT_EQ(d[1].holdCycles, 24);
+    EXPECT_EQ(d[0].holdCycles, 0);
+    // a second reading while one exists is refused
+    eventChannelsInitTask();
+    EXPECT_TRUE(logContains(takeLogTexts(), "eventchannels::eventchannels(): init called a 2nd time?!"));
+}
+
+TEST_F(EventChannelsTest, MissingFileLeavesTheChannelsUnconfigured) {
+    eventChannelsInitTask();
+    EXPECT_TRUE(logContains(takeLogTexts(), "eventChannelsInitTask(): could not find cfg:/eventcfg.xml, no event config!"));
+    EXPECT_EQ(eventChannels_config(), nullptr);
+    cycle();   // nothing to do, nothing breaks
+}
+
+TEST_F(EventChannelsTest, EdgesFireTheirEventsAndHoldTheFlag) {
+    sp().p_fuel = 0;
+    sp().p_oil = 0;
+    sp().gear = 0;
+    load(event("name=\"Fuel\" text=\"fuel up\" severity=\"Warning\" triggerEdge=\"rising\" evMeasChDelayTime=\"100\" "
+               "idx=\"2\"",
+               input("p_fuel")) +
+         event("name=\"Oil\" text=\"oil\" severity=\"Error\" triggerEdge=\"both\" idx=\"7\"", input("p_oil")) +
+         event("name=\"Gear\" text=\"gear to neutral\" triggerEdge=\"falling\" idx=\"9\"", input("gear", "SINT8")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    // the first value after the start never fires, whatever it is
+    sp().p_fuel = 3;
+    sp().gear = 2;
+    for (int i = 0; i < 3; ++i) cycle();
+    EXPECT_TRUE(sentToNetwork().empty());
+
+    sp().p_fuel = 0;
+    cycle();   // a fall does not fire a rising event
+    sp().p_fuel = 5;
+    cycle();
+    auto net = sentToNetwork();
+    ASSERT_EQ(net.size(), 1u);
+    EXPECT_EQ(net[0].id, 0x02000002u);
+    EXPECT_EQ(net[0].ts, gNow);
+    EXPECT_EQ(net[0].duration, 0u);
+    EXPECT_EQ(net[0].kind, EVENT_KIND_CHANNEL);
+    EXPECT_EQ(net[0].severity, EVENT_SEV_WARNING);
+    EXPECT_EQ(net[0].name, "Fuel");
+    EXPECT_EQ(net[0].text, "fuel up");
+    // 100 ms: the firing cycle and 9 more
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(flag(2), 1) << i;
+        cycle();
+    }
+    EXPECT_EQ(flag(2), 1);
+    cycle();
+    EXPECT_EQ(flag(2), 0);
+
+    // both edges: the open event, then the closing one with its duration
+    sp().p_oil = 2.5f;
+    cycle();
+    const uint32_t rise = gNow;
+    for (int i = 0; i < 49; ++i) cycle();
+    sp().p_oil = 0.5f;   // below 1: off
+    cycle();
+    sp().gear = 0;
+    cycle();
+    net = sentToNetwork();
+    ASSERT_EQ(net.size(), 4u);
+    EXPECT_EQ(net[1].id, 0x02000007u);
+    EXPECT_EQ(net[1].ts, rise);
+    EXPECT_EQ(net[1].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[2].ts, rise);
+    EXPECT_EQ(net[2].duration, 5000u);
+    EXPECT_EQ(net[2].severity, EVENT_SEV_ERROR);
+    EXPECT_EQ(net[3].name, "Gear");
+    EXPECT_EQ(net[3].severity, EVENT_SEV_INFO);
+    EXPECT_EQ(eventSignals().event_send_cnt, 4u);
+}
+
+TEST_F(EventChannelsTest, ASilentSourceLosesItsValueAndAnEdgeDuringTheSilenceNeverFires) {
+    sp().p_fuel = 0;
+    load(event("name=\"Fuel\" idx=\"0\"", input("p_fuel")));
+    for (int i = 0; i < 3; ++i) cycle();
+    const auto& in = *eventChannels_config()->definitions()[0].input;
+    ASSERT_TRUE(in.getMeasUpdateState());
+    int silent = 0;
+    while (in.getMeasUpdateState() && silent < 30) {
+        cycle(false);
+        ++silent;
+    }
+    EXPECT_FALSE(in.getMeasUpdateState());
+    EXPECT_GE(silent, 9) << "five reports without data after the gateway's time-out";
+    sp().p_fuel = 4;
+    cycle();   // back: the first value is not compared
+    cycle();
+    EXPECT_TRUE(sentToNetwork().empty());
+    sp().p_fuel = 0;
+    cycle();
+    sp().p_fuel = 4;
+    cycle();
+    EXPECT_EQ(sentToNetwork().size(), 1u);
+}
+
+TEST_F(EventChannelsTest, InitRunsOnceInItsTaskAndDeleteAllowsANewConfiguration) {
+    load(event("idx=\"0\"", input("p_fuel")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    eventChannelsDelete();
+    EXPECT_EQ(eventChannels_config(), nullptr);
+    eventChannelsInit();
+    for (int i = 0; i < 2000 && !eventChannels_config(); ++i) taskDelay(1);
+    EXPECT_NE(eventChannels_config(), nullptr);
+    eventChannelsInit();
+    EXPECT_TRUE(logContains(takeLogTexts(), "eventChannelsInit(): called a 2nd time?!"));
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// Events in the measurement files: an error of the error memory and events of
+// other devices pass the event service, the command task and the event
+// logger of m01 and end up as type-6 blocks of the file, named from
+// "cfg:/apps.xml", about DATADELAY after their time.
+#include <map>
+#include <string>
+
+#include "logging/app_fixture.h"
+#include "logging/events/event_logger.h"
+#include "logging/events/event_record.h"
+#include "logging/events/event_service.h"
+#include "logging/events/event_signals.h"
+#include "platform/error_mgr.h"
+
+namespace {
+
+struct FileEvent {
+    uint32_t id, ts, duration;
+    uint16_t pid;
+    std::string name, text, app;
+    size_t length;
+    bool whole;          // the three texts fill the block exactly
+    std::string tail;    // its last bytes
+};
+
+class EventFilesTest : public MeasAppTest {
+protected:
+    void SetUp() override {
+        MeasAppTest::SetUp();
+        writeFile("cfg/apps.xml", "<Applicationlist><Application pid=\"1\" name=\"TESTDEV\"/>"
+                                  "<Application pid=\"3\" name=\"THREE\"/><Application pid=\"5\" name=\"FIVE\"/>"
+                                  "</Applicationlist>");
+        cal().DATADELAY = 600;
+        MeasAppStoreHooks hooks{};
+        hooks.getFlags = meas_app_get_flags;
+        hooks.eventFlushUntil = eventLoggerFlushIdx;
+        MeasAppStore_setHooks(hooks);
+        ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
+        ASSERT_EQ(comint_init(), 1);
+        ASSERT_EQ(eventlogging_service_createQueueForTest(), 1);
+        error_mgr_setEventHook(eventlogging_errorMgrHook);
+        eventSignals() = EventSignals{};
+    }
+    void TearDown() override {
+        MeasAppTest::TearDown();   // destroys the measurements and with them the loggers
+        MeasAppStore_setHooks(MeasAppStoreHooks{});
+        comint_shutdown();
+        eventlogging_service_resetForTest();
+    }
+    // The rasters, and the event service every 10 ms.
+    void runEvents(unsigned n) {
+        for (unsigned i = 0; i < n; ++i) {
+            tick();
+            if (ms % 10 == 0) eventloggingServiceTask();
+        }
+    }
+    uint32_t written() { return event_counter(eventSignals().event_write_cnt); }
+    bool runEventsUntil(uint32_t writes, unsigned maxMs) {
+        for (unsigned i = 0; i < maxMs && written() < writes; ++i) runEvents(1);
+        return written() >= writes;
+    }
+    // Every event block of the files of a folder, in file order.
+    std::vector<FileEvent> fileEvents(const char* folder) {
+        std::vector<FileEvent> out;
+        std::map<std::string, std::vector<uint8_t>> files;
+        for (auto& e : std::filesystem::directory_iterator(dir + "/" + folder)) {
+            std::ifstream in(e.path(), std::ios::binary);
+            files[e.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+        }
+        for (auto& [n, bytes] : files) {
+            MeasFileContent c;
+            std::string err;
+            EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err)) << n << ": " << err;
+            for (auto& m : c.metas) {
+                if (m.type != 6 || m.payload.size() < 20) continue;
+                const uint8_t* p = m.payload.data();
+                EXPECT_EQ(be_get32(p), 0x00010001u);
+                FileEvent e{be_get32(p + 4), be_get32(p + 8), be_get32(p + 12), be_get16(p + 18), {}, {}, {},
+                            m.payload.size(), false, {}};
+                size_t pos = 20;
+                for (std::string* s : {&e.name, &e.text, &e.app}) {
+                    while (pos < m.payload.size() && p[pos]) *s += char(p[pos++]);
+                    ++pos;
+                }
+                e.whole = pos == m.payload.size();   // block length = payload + 5 + name length
+                e.tail.assign(m.payload.end() - std::min<size_t>(8, m.payload.size()), m.payload.end());
+                out.push_back(e);
+            }
+        }
+        return out;
+    }
+    // A command 0x1500 from another device.
+    static void receive(uint16_t pid, uint32_t id, uint32_t ts, const char* name, uint16_t len = 0) {
+        uint8_t buf[EVENT_MSG_SIZE];
+        const EventRecord ev{id, ts, 0, EVENT_KIND_CHANNEL, EVENT_SEV_INFO};
+        const uint16_t l = event_buildMsg(buf, ev, name, "from afar", pid);
+        ci_msg_t m{};
+        std::memcpy(&m, buf, sizeof buf);
+        ci_set_len(&m, len ? len : l);
+        ci_set_dst(&m, kPid);
+        comint_queue_cmd(&m);
+    }
+};
+
+TEST_F(EventFilesTest, AnErrorAndItsClearingAreWrittenAfterTheDataDelay) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(200);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    const uint32_t raised = time_getTimestamp();
+    error_mgr_set(ERRMGR_PATH_CAN_IN, ERRMGR_TYPE_RANGE, 0);
+    runEvents(150);
+    EXPECT_EQ(written(), 0u) << "held back for DATADELAY (600 ms)";
+    ASSERT_TRUE(runEventsUntil(1, 5000));
+    EXPECT_GE(int32_t(time_getTimestamp() - raised), 5900);
+    error_mgr_clear(ERRMGR_PATH_CAN_IN);
+    ASSERT_TRUE(runEventsUntil(2, 5000));
+    stopAndFlush();
+
+    auto ev = fileEvents("meas");
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].id, 0x01000000u + ERRMGR_PATH_CAN_IN);
+    EXPECT_NEAR(double(ev[0].ts), double(raised), 2000.0);
+    EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(ev[0].pid, kPid);
+    EXPECT_EQ(ev[0].name, error_mgr_pathName(ERRMGR_PATH_CAN_IN));
+    EXPECT_EQ(ev[0].text, error_mgr_typeText(ERRMGR_TYPE_RANGE));
+    EXPECT_EQ(ev[0].app, "TESTDEV");
+    EXPECT_TRUE(ev[0].whole);
+    EXPECT_TRUE(ev[1].whole);
+    EXPECT_EQ(ev[1].id, ev[0].id);
+    EXPECT_EQ(ev[1].ts, ev[0].ts);
+    EXPECT_GE(ev[1].duration, 5900u);   // at least the delay lies between raise and clear
+    EXPECT_LT(ev[1].duration, 60000u);
+}
+
+TEST_F(EventFilesTest, SourcesAreWrittenInPidOrderAndLongEventsAreCut) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(600);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    // both due in the same pass of the flush, 400 ms from now
+    const uint32_t ts = time_getTimestamp() - 2000;
+    receive(5, EVENT_ID_CHANNEL + 5, ts, "five");
+    receive(3, EVENT_ID_CHANNEL + 3, ts, "three");
+    receive(5, EVENT_ID_CHANNEL + 6, ts + 1, std::string(60, 'L').c_str(), 120);   // a foreign, overlong event
+    ASSERT_TRUE(runEventsUntil(3, 5000));
+    stopAndFlush();
+    auto ev = fileEvents("meas");
+    ASSERT_EQ(ev.size(), 3u);
+    EXPECT_EQ(ev[0].pid, 3);
+    EXPECT_EQ(ev[0].app, "THREE");
+    EXPECT_EQ(ev[1].pid, 5);
+    EXPECT_EQ(ev[1].app, "FIVE");
+    EXPECT_EQ(ev[1].text, "from afar");
+    EXPECT_TRUE(ev[0].whole && ev[1].whole);
+    EXPECT_EQ(ev[2].id, EVENT_ID_CHANNEL + 6);
+    EXPECT_EQ(ev[2].length, 4u + 98u + 5u);   // cut to 98 bytes, its texts still ended
+    EXPECT_EQ(ev[2].tail, std::string("\0\0\0FIVE\0", 8));   // the cut payload ends in two zeros
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// The event logger on its own: the application names of "cfg:/apps.xml", the
+// delay, the pool and its overload entry, and the commands it accepts.
+#include <cstring>
+#include <string>
+
+#include "events_fixture.h"
+#include "logging/events/event_apps.h"
+#include "logging/events/event_logger.h"
+#include "platform/error_mgr.h"
+#include "platform/timebase.h"
+
+namespace {
+
+class EventLoggerTest : public EventsTest {
+protected:
+    void SetUp() override {
+        EventsTest::SetUp();
+        makeDrive("cfg");
+        eventApps_resetForTest();
+        eventLogger_resetForTest();
+        cal().DATADELAY = 0;
+    }
+    void TearDown() override {
+        eventLoggerDelete(logger);
+        eventApps_resetForTest();
+        EventsTest::TearDown();
+    }
+    void writeApps(const std::string& body) { writeFile("cfg/apps.xml", body); }
+    static std::string appName(unsigned pid) {
+        char n[EVENT_APP_NAME_MAX + 1];
+        eventApps_name(pid, n);
+        return n;
+    }
+    // A received command 0x1500 from a device.
+    static ci_msg_t eventMsg(uint16_t pid, uint32_t ts, uint32_t duration, const char* name = "ev",
+                             uint16_t len = 0) {
+        ci_msg_t m{};
+        const EventRecord ev{EVENT_ID_CHANNEL + 1, ts, duration, EVENT_KIND_CHANNEL, EVENT_SEV_INFO};
+        uint8_t buf[EVENT_MSG_SIZE];
+        const uint16_t l = event_buildMsg(buf, ev, name, "", pid);
+        std::memcpy(&m, buf, sizeof buf);
+        ci_set_len(&m, len ? len : l);
+        return m;
+    }
+    static void deliver(uint16_t pid, uint32_t ts, uint32_t duration) {
+        ci_msg_t m = eventMsg(pid, ts, duration);
+        eventlogging_cmd(&m);
+    }
+    static bool waitWrites(uint32_t n, int ms) {
+        for (int i = 0; i < ms && event_counter(eventSignals().event_write_cnt) < n; ++i) taskDelay(1);
+        return event_counter(eventSignals().event_write_cnt) >= n;
+    }
+    eventlogger* logger = nullptr;
+};
+
+TEST_F(EventLoggerTest, AppsXmlNamesTheDevicesOnceAndOnlyByEmptyApplicationElements) {
+    writeApps("<?xml version=\"1.0\"?>\n"
+              "<Applicationlist version=\"3\">\n"
+              "  <Group><Application pid=\"2\" name=\"HIDDEN\"/></Group>\n"
+              "  <Application pid=\"5\" name=\"ENGINE_CTRL_LONG_NAME\"/>\n"
+              "  <Application pid=\"6\" name=\"WITH_CONTENT\">x</Application>\n"
+              "  <Other pid=\"7\" name=\"OTHER\"/>\n"
+              "  <Application pid=\"0\" name=\"ZERO\"/>\n"
+              "</Applicationlist>\n");
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    EXPECT_TRUE(logContains(takeLogTexts(), "Eventlogging logger setup for m01"));
+    EXPECT_EQ(appName(5), "ENGINE_CTRL_LONG");   // 16 characters
+    EXPECT_EQ(appName(0), "ZERO");
+    EXPECT_EQ(appName(6), "PID06");              // an element with content names nothing
+    EXPECT_EQ(appName(7), "PID07");
+    EXPECT_EQ(appName(2), "PID02");              // other elements are skipped whole
+    EXPECT_EQ(appName(64), "");
+    // read once per process: a changed file is not read again
+    writeApps("<Applicationlist><Application pid=\"5\" name=\"NEW\"/></Applicationlist>");
+    eventlogger* second = eventLoggerInit(2, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(appName(5), "ENGINE_CTRL_LONG");
+    eventLoggerDelete(second);
+}
+
+TEST_F(EventLoggerTest, BadAppsXmlCreatesNoLogger) {
+    for (const char* body : {"<Applicationlist><Application pid=\"64\" name=\"X\"/></Applicationlist>",
+                             "<Applicationlist><Application pid=\"-1\" name=\"X\"/></Applicationlist>",
+                             "<Applicationlist><Application pid=\"3\" name=\"X\"/>",
+                             "<Applicationlist><Application name=\"X\"/></Applicationlist>"}) {
+        writeApps(body);
+        EXPECT_EQ(eventLoggerInit(0, nullptr), nullptr) << body;
+        EXPECT_FALSE(eventApps_read());
+    }
+    // (the same text twice in a row is folded by the log)
+    EXPECT_EQ(countContaining(takeLogTexts(), "eventLoggerInit(): "), 3);
+    writeApps("<Applicationlist><Application pid=\"64\" name=\"X\"/></Applicationlist>");
+    eventLoggerInit(0, nullptr);
+    auto log = takeLogTexts();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("eventLoggerInit(): pid too high (pid) in line 1", 0), 0u) << log[0];
+}
+
+TEST_F(EventLoggerTest, MissingAppsXmlIsLoggedOnceAndNoEventIsKept) {
+    EXPECT_EQ(eventLoggerInit(0, nullptr), nullptr);
+    EXPECT_EQ(eventLoggerInit(2, nullptr), nullptr);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "eventLoggerInit(): File not found : cfg:/apps.xml, no events are written"), 1);
+    EXPECT_EQ(log.size(), 1u);
+    deliver(3, 100, 0);   // no logger: nothing kept, nothing written
+    EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 0u);
+    // once the file is there the next measurement gets its logger
+    writeApps("<Applicationlist/>");
+    logger = eventLoggerInit(0, nullptr);
+    EXPECT_NE(logger, nullptr);
+}
+
+TEST_F(EventLoggerTest, EventsWaitForTheDelayAndForTheirEnd) {
+    writeApps("<Applicationlist/>");
+    cal().DATADELAY = 200;   // ms
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    EXPECT_EQ(logger->delay(), 2000u);
+    const uint32_t now = time_getTimestamp();
+    deliver(3, now, EVENT_DURATION_OPEN);   // open: sorted by its start, due in 200 ms
+    deliver(4, now - 1000, 4000);           // ends in 300 ms: due in 500 ms
+    taskDelay(30);
+    EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 0u);
+    ASSERT_TRUE(waitWrites(1, 5000));
+    EXPECT_GE(int32_t(time_getTimestamp() - now), 1900);
+    EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 1u) << "the closed event waits for its end";
+    ASSERT_TRUE(waitWrites(2, 5000));
+    EXPECT_GE(int32_t(time_getTimestamp() - now), 4900);
+}
+
+TEST_F(EventLoggerTest, FullPoolDropsEventsAndRaisesEventLoggingUntilAnItemIsFreeAgain) {
+    writeApps("<Applicationlist/>");
+    cal().DATADELAY = 60000;   // nothing is due while the pool fills
+    logger = eventLoggerInit(2, nullptr);
+    ASSERT_NE(logger, nullptr);
+    EXPECT_EQ(logger->freeItems(), EVENT_POOL_ITEMS);
+    const uint32_t now = time_getTimestamp();
+    for (unsigned i = 0; i < EVENT_POOL_ITEMS + 5; ++i) deliver(3, now + i, 0);
+    EXPECT_EQ(logger->freeItems(), 0u);
+    EXPECT_TRUE(errorActive(EVENTLOGGING));
+    EXPECT_EQ(raiseCount(EVENTLOGGING), 1u);
+    deliver(9, now, 0);   // a new source finds no item for its bucket either
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "eventlogger::putEvent(): pool full (4), discarding event from pid 3"), 6);
+    EXPECT_EQ(countContaining(log, "eventlogger::putEvent(): pool full (3), discarding event from pid 9"), 1);
+    ASSERT_TRUE(logger->flushUntil(now + 10));
+    EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 11u);
+    deliver(3, now + 20000, 0);
+    EXPECT_FALSE(errorActive(EVENTLOGGING));
+    EXPECT_EQ(logger->freeItems(), 10u);
+}
+
+TEST_F(EventLoggerTest, ShortOrOverlongCommandsAreHandledSafely) {
+    writeApps("<Applicationlist/>");
+    cal().DATADELAY = 60000;
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    const uint32_t now = time_getTimestamp();
+    ci_msg_t m = eventMsg(5, now, 0, "x", 10);   // too short to hold the fixed fields
+    eventlogging_cmd(&m);
+    EXPECT_EQ(logger->freeItems(), EVENT_POOL_ITEMS);
+    m = eventMsg(5, now, 0, "x", 120);   // a foreign device's long event is cut
+    eventlogging_cmd(&m);
+    EXPECT_EQ(logger->freeItems(), EVENT_POOL_ITEMS - 2);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "eventlogging_cmd(): event from pid 0x05 with length 10 ignored"));
+    EXPECT_TRUE(logContains(log, "eventlogger::putEvent(): event from pid 0x05 truncated from 120 to 98 bytes"));
+    EXPECT_EQ(eventlogging_cmd(nullptr), 0);
+}
+
+}  // namespace
