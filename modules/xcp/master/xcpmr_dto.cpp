@@ -15,14 +15,7 @@
 #include "xcp/xcp_codes.h"
 
 namespace {
-struct DaqMsg {
-    uint8_t instance;
-    uint8_t odt;
-    uint16_t daq;         // index into the instance's DAQ records
-    uint32_t timeStamp;   // of the DAQ cycle, 0.1 ms
-    uint16_t len;
-    uint8_t data[XCPMR_PACKET_MAX];
-};
+using DaqMsg = XcpmrDaqMsg;
 constexpr unsigned kDaqMsgHead = offsetof(DaqMsg, data);
 
 MSG_Q_ID gDaqQueue = nullptr;
@@ -30,9 +23,10 @@ TASK_ID gDaqTask = nullptr;
 std::atomic<bool> gDaqEnding{false};
 std::atomic<uint8_t> gFloodCto{0}, gFloodCtoCan{0}, gFloodDto{0}, gFloodReject{0}, gFloodDaqRecv{0};
 
-void reject(const char* what, unsigned a, unsigned b) {
+bool reject(const char* what, unsigned a, unsigned b) {
     ++xcpmr_rejectCount;
     SYSLOGX_FLOOD(gFloodReject, 147, "xcpmr: DTO dropped, %s %u/%u not configured", what, a, b);
+    return false;
 }
 
 template <class T>
@@ -128,15 +122,7 @@ void xcpmr_serve_lists(XcpmrDaq* daq) {
     xcpmr_meas_unlock();
 }
 
-void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan) {
-    if (len == 0) return;
-    if (p[0] >= 0xFC) {   // answer, error, event or service request
-        xcpmr_post(h, XT_ANSWER, p, len,
-                   fromCan ? "xcpmr_RxHandler(): msgQSend(CTO) error: %s" : "xcpmrTplRxTask(): msgQSend(CTO) error: %s",
-                   fromCan ? gFloodCtoCan : gFloodCto);
-        return;
-    }
-    if (!fromCan && xcpmr_get_status(h->instance) != XCPMR_RUNNING) return;
+bool xcpmr_decode_dto(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan, XcpmrDaqMsg* m) {
     unsigned odt = 0, list = 0, head = 0;
     const int be = h->bigEndian;
     switch (h->keyByte >> 6) {
@@ -187,14 +173,27 @@ void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan
         daq->timeStamp = ts;
     }
     if (len - head < daq->odts[odt].bytesUsed) return reject("short DTO", len, odt);
+    m->instance = h->instance;
+    m->odt = uint8_t(odt);
+    m->daq = di;
+    m->timeStamp = ts;
+    m->len = uint16_t(len - head);
+    std::memcpy(m->data, p + head, m->len);
+    return true;
+}
+
+void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan) {
+    if (len == 0) return;
+    if (p[0] >= 0xFC) {   // answer, error, event or service request
+        xcpmr_post(h, XT_ANSWER, p, len,
+                   fromCan ? "xcpmr_RxHandler(): msgQSend(CTO) error: %s" : "xcpmrTplRxTask(): msgQSend(CTO) error: %s",
+                   fromCan ? gFloodCtoCan : gFloodCto);
+        return;
+    }
+    if (!fromCan && xcpmr_get_status(h->instance) != XCPMR_RUNNING) return;
     DaqMsg m;
-    m.instance = h->instance;
-    m.odt = uint8_t(odt);
-    m.daq = di;
-    m.timeStamp = ts;
-    m.len = uint16_t(len - head);
-    std::memcpy(m.data, p + head, m.len);
-    if (msgQSend(gDaqQueue, &m, kDaqMsgHead + m.len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
+    if (!xcpmr_decode_dto(h, p, len, fromCan, &m)) return;
+    if (!gDaqQueue || msgQSend(gDaqQueue, &m, kDaqMsgHead + m.len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
         ++xcpmr_dropCount;
         SYSLOGX_FLOOD(gFloodDto, 147, "xcpmrTplRxTask(): msgQSend(DTO) error: %s", strerror(errno ? errno : EAGAIN));
     }

@@ -205,6 +205,18 @@ constexpr int XRM_ERROR = 3;     // the slave refused the command
 constexpr int XRM_STRAY = 4;     // an answer while none was awaited
 
 // ---- DTOs (xcpmr_dto.cpp) ------------------------------------------------------------------
+// What the DAQ task gets of a DTO.
+struct XcpmrDaqMsg {
+    uint8_t instance;
+    uint8_t odt;
+    uint16_t daq;         // index into the instance's DAQ records
+    uint32_t timeStamp;   // of the DAQ cycle, 0.1 ms
+    uint16_t len;
+    uint8_t data[XCPMR_PACKET_MAX];
+};
+// Identifies a DTO's DAQ and ODT and checks both against the configuration;
+// false (counted as rejected) for a DTO that names none or is too short.
+bool xcpmr_decode_dto(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan, XcpmrDaqMsg* out);
 // Sorts one packet from the slave: CTOs to the instance task, DTOs to the DAQ
 // task. canDaq: the DAQ whose CAN id the packet came on (nullptr on UDP).
 void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan);
