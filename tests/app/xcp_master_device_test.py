@@ -7,7 +7,8 @@ process), and the device is started again. Its XCP master then configures the
 XCP slave of the second device, and two class-28 channels travel through the
 first device's gateway into a CAN output message that the test captures on
 the host CAN bus. When the second device stops, the channel with a time-out
-shows its default and the instance reports the failure.
+shows its default (in a list copied on its raster; the list fed per DAQ
+gets no more data) and the instance reports the failure.
 """
 import os
 import socket
@@ -28,6 +29,12 @@ CAN_XML = """<?xml version="1.0" encoding="UTF-8"?>
                adr="0x00700000" data_type="UINT32" fact="1" offs="0" signed="false" float="false"/>
     <CanSignal chIdx="1" msgIdx="0" sBit="32" len="32" bigEndian="false" RCType="SIG" adrType="meas_by_address"
                adr="0x00700001" data_type="UINT32" fact="1" offs="0" signed="false" float="false"/>
+    <!-- with a value of this device: copied on the raster, not per DAQ -->
+    <CanMb idx="1" intf="0" canDlc="8" canId="0x301" event="R10ms" fdf="false" brs="false"/>
+    <CanSignal chIdx="2" msgIdx="1" sBit="0" len="32" bigEndian="false" RCType="SIG" adrType="meas_by_address"
+               adr="0x00700000" data_type="UINT32" fact="1" offs="0" signed="false" float="false"/>
+    <CanSignal chIdx="3" msgIdx="1" sBit="32" len="32" bigEndian="false" RCType="SIG" adrType="meas_by_address"
+               adr="0x0004002C" data_type="UINT32" fact="1" offs="0" signed="false" float="false"/>
   </CanOut>
 </Can>
 """
@@ -88,25 +95,27 @@ class CanCapture:
     def __init__(self, can0_port):
         self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.s.bind(("127.0.0.1", can0_port + 1000))
-        self.s.settimeout(0.2)
+        self.s.setblocking(False)
 
     def latest(self, can_id, limit=2.0):
-        """The payload of the newest frame with the id seen within limit seconds."""
+        """The payload of the newest frame with the id received so far (waiting
+        up to limit seconds for one)."""
         end = time.time() + limit
-        found = None
-        while time.time() < end:
-            try:
-                data = self.s.recv(128)
-            except socket.timeout:
-                if found is not None:
-                    return found
-                continue
-            cid, n = struct.unpack_from("<IB", data)
-            if cid & 0x1FFFFFFF == can_id:
-                found = data[8:8 + n]
-        return found
+        while True:
+            found = None
+            while True:
+                try:
+                    data = self.s.recv(128)
+                except BlockingIOError:
+                    break
+                cid, n = struct.unpack_from("<IB", data)
+                if cid & 0x1FFFFFFF == can_id:
+                    found = data[8:8 + n]
+            if found is not None or time.time() > end:
+                return found
+            time.sleep(0.02)
 
-    def values(self, can_id):
+    def values(self, can_id=0x300):
         frame = self.latest(can_id)
         return struct.unpack_from("<II", frame) if frame and len(frame) >= 8 else (None, None)
 
@@ -114,11 +123,11 @@ class CanCapture:
         self.s.close()
 
 
-def wait_values(cap, cond, what, limit=15.0):
+def wait_values(cap, cond, what, can_id=0x300, limit=15.0):
     last = [None]
 
     def check():
-        last[0] = cap.values(0x300)
+        last[0] = cap.values(can_id)
         return last[0][0] is not None and cond(*last[0])
     try:
         wait_for(check, what, limit)
@@ -168,6 +177,7 @@ def main():
         slave.shell("setvar memory_canin[10] 305419896")
         wait_for(lambda: "xcpmr_status[0] = 5" in master.shell("getvar xcpmr_status[0]"), "a running instance", 15)
         wait_values(cap, lambda a, b: a == 0x12345678, "the slave's value in the master's CAN frame")
+        wait_values(cap, lambda a, b: a == 0x12345678, "the slave's value beside a local one", 0x301)
         slave.shell("setvar memory_canin[10] 4242")
         _, tick1 = wait_values(cap, lambda a, b: a == 4242, "the changed value")
         time.sleep(0.5)
@@ -178,7 +188,9 @@ def main():
         # the slave stops answering: default value and the time-out status
         slave.stop()
         slave.check_clean()
-        wait_values(cap, lambda a, b: a == 0xDEAD, "the configured default after the time-out")
+        # the list of the DAQ gets no more data; the list copied on its raster shows the default
+        wait_values(cap, lambda a, b: a == 0xDEAD, "the configured default after the time-out", 0x301)
+        assert "xcpmr_measdata[0] = 57005" in master.shell("getvar xcpmr_measdata[0]")
         wait_for(lambda: "xcpmr_status[0] = 6" in master.shell("getvar xcpmr_status[0]"), "the failed status", 15)
         assert master.stop() == 0
         master.check_clean()
