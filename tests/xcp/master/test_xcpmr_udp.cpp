@@ -201,3 +201,22 @@ TEST_F(XcpMasterUdpTest, BrokenDatagramsAndUnconfiguredDtosAreDroppedAndCounted)
     EXPECT_EQ(countContaining(takeLogTexts(), "xcpmr_UdpReceivePacket(): runt header"), 1);   // repeats fold
     EXPECT_EQ(xcpmr_get_status(0), XCPMR_RUNNING);
 }
+
+TEST_F(XcpMasterUdpTest, StopWithAnUnansweredDisconnectEndsReadyAndStartsAgain) {
+    ScriptedUdpSlave slave;
+    slave.answer = [](const ScriptedUdpSlave::Bytes& c) {
+        return c[0] == 0xFE ? ScriptedUdpSlave::Bytes{} : ScriptedUdpSlave::positive(c);
+    };
+    instance(0, slave.port());
+    row(0, 0, 1);
+    chan(0, 0, 0x40000, 4);
+    ASSERT_EQ(xcpmr_ini(), 0);
+    startRaster();
+    ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 2000));
+    cal().CfgMat_XcpMr_ACTIVE[0] = 0;   // stop
+    ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_READY; }, 1000)) << int(xcpmr_get_status(0));
+    EXPECT_EQ(slave.count(0xFE), 2u);   // before the CONNECT and for the stop
+    cal().CfgMat_XcpMr_ACTIVE[0] = 1;
+    ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 2000));
+    EXPECT_EQ(slave.count(0xFF), 2u);
+}
