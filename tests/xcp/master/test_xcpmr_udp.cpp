@@ -86,6 +86,13 @@ protected:
         stop_ = true;
         if (raster_.joinable()) raster_.join();
     }
+    // Changes the instance's ACTIVE parameter between two raster ticks.
+    void setActive(uint8_t v) {
+        stopRaster();
+        cal().CfgMat_XcpMr_ACTIVE[0] = v;
+        stop_ = false;
+        startRaster();
+    }
     uint16_t slavePort_ = 0;
     bool slaveUp_ = false;
     std::atomic<bool> slaveEvents_{true};
@@ -213,10 +220,10 @@ TEST_F(XcpMasterUdpTest, StopWithAnUnansweredDisconnectEndsReadyAndStartsAgain) 
     ASSERT_EQ(xcpmr_ini(), 0);
     startRaster();
     ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 2000));
-    cal().CfgMat_XcpMr_ACTIVE[0] = 0;   // stop
+    setActive(0);   // stop
     ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_READY; }, 1000)) << int(xcpmr_get_status(0));
     EXPECT_EQ(slave.count(0xFE), 2u);   // before the CONNECT and for the stop
-    cal().CfgMat_XcpMr_ACTIVE[0] = 1;
+    setActive(1);
     ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 2000));
     EXPECT_EQ(slave.count(0xFF), 2u);
 }
