@@ -246,7 +246,8 @@ TEST_F(XcpMasterPartsTest, OnlyListsOfOneDaqAreLinkedAndEachDaqTakesSixteen) {
     EXPECT_TRUE(takeLogTexts().empty());
 
     // 16 lists a DAQ; the measurement manager falls back to the raster copy for the 17th
-    gw_conn_t conn = gw_connect(new callback_list{});
+    static const callback_list kNone{};
+    gw_conn_t conn = gw_connect(&kNone);
     std::vector<uint32_t> lists;
     for (int i = 0; i < 17; ++i) {
         std::vector<uint32_t> desc(one, one + 7);
