@@ -273,3 +273,38 @@ TEST_F(XcpMasterPartsTest, OnlyListsOfOneDaqAreLinkedAndEachDaqTakesSixteen) {
     EXPECT_NE(meas_master_list_get(again), nullptr);
     gw_disconnect(conn);
 }
+
+TEST_F(XcpMasterPartsTest, SetUpRefusesBadTransportsAndTimeStampsAndNumbersOnlyUsedLists) {
+    for (unsigned i : {0u, 1u, 2u, 3u}) {
+        cal().CfgMat_XcpMr_ACTIVE[i] = 0;
+        cal().CfgMat_XcpMr_UDP_ADDRESS[i] = 0x7F000001;
+        cal().CfgMat_XcpMr_UDP_PORT[i] = 9;
+    }
+    cal().CfgMat_XcpMr_TransportLayer[0] = 2;
+    cal().CfgMat_XcpMr_TIMESTAMP_SIZE[1] = 3;
+    cal().CfgMat_XcpMr_TIMESTAMP_TICKS[2] = 0;
+    // instance 3: rows 0 and 2 have channels, row 1 between them none
+    row(0, 3, 1);
+    row(1, 3, 1);
+    row(2, 3, 1);
+    chan(0, 0, 0x100, 4);
+    chan(1, 2, 0x104, 4);
+    ASSERT_EQ(xcpmr_ini(), 0);
+    auto log = takeLogTexts();
+    EXPECT_EQ(xcpmr_get_status(0), XCPMR_SETUP_FAILED);
+    EXPECT_TRUE(logContains(log, "xcpmr_handler_ini: instance 0: transport layer invalid 2"));
+    EXPECT_EQ(xcpmr_get_status(1), XCPMR_SETUP_FAILED);
+    EXPECT_TRUE(logContains(log, "xcpmr_handler_ini: instance 1: timestamp size invalid 3"));
+    EXPECT_EQ(xcpmr_get_status(2), XCPMR_SETUP_FAILED);
+    EXPECT_TRUE(logContains(log, "xcpmr_handler_ini: instance 2: timestamp ticks may not be 0"));
+    EXPECT_TRUE(logContains(log, "xcpmr_handler_ini: init timestamp support"));
+    EXPECT_EQ(xcpmr_get_status(3), XCPMR_READY);
+    EXPECT_EQ(xcpmr_get_status(4), XCPMR_STOPPED);   // no instance
+    XcpmrInstance* h = xcpmr_handle[3];
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->daqs.size(), 3u);
+    EXPECT_EQ(h->nDaqOdt, 2);   // ALLOC_DAQ asks for two lists: numbered 0 and 1
+    EXPECT_EQ(h->daqs[0]->listNo, 0);
+    EXPECT_EQ(h->daqs[2]->listNo, 1);
+    EXPECT_EQ(h->listToDaq, (std::vector<uint16_t>{0, 2}));
+}
