@@ -1,6 +1,7 @@
 // XCP on CAN for the master: commands in one frame on the command id,
 // answers on the answer id and DTOs on the ids of the DAQ rows; all received
 // frames are sorted by their first byte (CTO or DTO).
+#include <algorithm>
 #include <cstring>
 
 #include "platform/can_front.h"

@@ -218,7 +218,8 @@ struct XcpmrDaqMsg {
 // false (counted as rejected) for a DTO that names none or is too short.
 bool xcpmr_decode_dto(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan, XcpmrDaqMsg* out);
 // Sorts one packet from the slave: CTOs to the instance task, DTOs to the DAQ
-// task. canDaq: the DAQ whose CAN id the packet came on (nullptr on UDP).
+// task. fromCan: received on a CAN id (DTOs then carry no slave time stamp
+// and are taken in every state).
 void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan);
 int xcpmrDaqTaskCreate();
 void xcpmrDaqTaskEnd();
