@@ -12,9 +12,11 @@
 namespace {
 std::atomic<uint8_t> gFloodNull{0};
 
-// Receive callback of the 1 ms raster; the user word is the instance number,
-// so that a frame for an instance that is gone finds no record.
-void xcpmr_RxHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uint8_t* data) {
+// Receive callbacks of the 1 ms raster (answer id and DAQ ids); the user word
+// is the instance number, so that a frame for an instance that is gone finds
+// no record. Both sort the frame by its first byte: an id that carries
+// answers and DTOs alike is registered once.
+void canReceive(void* user, uint32_t lenFlags, const uint8_t* data) {
     const uintptr_t i = reinterpret_cast<uintptr_t>(user);
     XcpmrInstance* h = i < XCPMR_INSTANCES ? xcpmr_handle[i].load() : nullptr;
     if (!h) {
@@ -24,14 +26,20 @@ void xcpmr_RxHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uin
     const unsigned len = std::min<unsigned>(lenFlags & 0xFF, 64);
     xcpmr_packet(h, data, len, true);
 }
+void xcpmr_RxHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uint8_t* data) {
+    canReceive(user, lenFlags, data);
+}
+void xcpmr_DaqHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uint8_t* data) {
+    canReceive(user, lenFlags, data);
+}
 
 // Registers a receive id once per instance; the CAN front's result (a
 // positive one also raises the error memory of the interface).
-int xcpmr_canRegisterRxFunc(XcpmrInstance* h, uint32_t id) {
+int xcpmr_canRegisterRxFunc(XcpmrInstance* h, uint32_t id, CanRxFunc fn) {
     for (unsigned k = 0; k < h->canRxCount; ++k)
         if (h->canRxIds[k] == id) return 0;
     if (h->canRxCount >= XCPMR_CAN_RX_IDS) return 1;
-    const int r = canRegisterRxFunc(h->canIntf, getCanFormat(id), getCanId(id), xcpmr_RxHandler,
+    const int r = canRegisterRxFunc(h->canIntf, getCanFormat(id), getCanId(id), fn,
                                     reinterpret_cast<void*>(uintptr_t(h->instance)));
     if (r > 0) error_mgr_set(ERRMGR_PATH_CAN01 + h->canIntf, ERRMGR_TYPE_CANID_RX_MAX, 0);
     if (r == 0) h->canRxIds[h->canRxCount++] = id;
@@ -42,7 +50,7 @@ int xcpmr_canRegisterRxFunc(XcpmrInstance* h, uint32_t id) {
 bool xcpmr_CanInit(XcpmrInstance* h) {
     const CalPage& c = xcpmrCal();
     h->canIntf = c.CfgMat_XcpMr_CANINTF[h->instance];
-    if (xcpmr_canRegisterRxFunc(h, c.CfgMat_XcpMr_CMDRET_CANID[h->instance]) != 0) {
+    if (xcpmr_canRegisterRxFunc(h, c.CfgMat_XcpMr_CMDRET_CANID[h->instance], xcpmr_RxHandler) != 0) {
         syslogx(147, "XCPMR: cannot bind XCP CAN-ID(RX) xcp master");
         return false;
     }
@@ -56,7 +64,7 @@ bool xcpmr_CanInit(XcpmrInstance* h) {
 }
 
 bool xcpmr_CanDaqInit(XcpmrInstance* h, XcpmrDaq* daq) {
-    if (xcpmr_canRegisterRxFunc(h, daq->canId) != 0) {
+    if (xcpmr_canRegisterRxFunc(h, daq->canId, xcpmr_DaqHandler) != 0) {
         syslogx(147, "XCPMR: cannot bind XCP CAN-ID(DAQ) xcp master");
         return false;
     }

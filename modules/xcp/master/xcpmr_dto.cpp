@@ -34,7 +34,7 @@ void store(uint8_t* slot, T v) { __atomic_store_n(reinterpret_cast<T*>(slot), v,
 template <class T>
 T load(const uint8_t* slot) { return __atomic_load_n(reinterpret_cast<const T*>(slot), __ATOMIC_RELAXED); }
 
-void daqTask() {
+void xcpmrDaqTask() {
     DaqMsg m;
     for (;;) {
         const long n = msgQReceive(gDaqQueue, &m, sizeof m, WAIT_FOREVER);
@@ -214,7 +214,7 @@ int xcpmrDaqTaskCreate() {
     gDaqEnding = false;
     gDaqTask = taskSpawn("T_xmrDaq", 112, VX_FP_TASK, 500000, [sem] {
         if (semGive(sem) != OK) syslogx(147, "xcpmrDaqTask: failed to post sem Error!");
-        daqTask();
+        xcpmrDaqTask();
     });
     int r = 0;
     if (!gDaqTask) {

@@ -129,7 +129,9 @@ private:
     uint64_t deadline_ = 0;
 };
 
-void rxTask(XcpmrInstance* h) {
+void xcpmrTask(XcpmrInstance* h) { InstanceTask(h).run(); }
+
+void xcpmrTplRxTask(XcpmrInstance* h) {
     uint8_t buf[XCPMR_PACKET_MAX];
     while (!h->ending) {
         if (h->rxPos >= h->rxLen) {
@@ -194,7 +196,7 @@ int xcpmrTaskCreate(XcpmrInstance* h) {
     }
     char name[16];
     std::snprintf(name, sizeof name, "r_xcpmr%u", unsigned(h->instance));
-    h->task = spawnWithHandshake(name, 125, [h] { InstanceTask(h).run(); }, h->instance, "xcpmrTaskCreate()");
+    h->task = spawnWithHandshake(name, 125, [h] { xcpmrTask(h); }, h->instance, "xcpmrTaskCreate()");
     return h->task ? 0 : -1;
 }
 
@@ -205,6 +207,6 @@ int xcpmrTplRxTaskCreate(XcpmrInstance* h) {
     }
     char name[16];
     std::snprintf(name, sizeof name, "r_xcpmrt%u", unsigned(h->instance));
-    h->rxTask = spawnWithHandshake(name, 125, [h] { rxTask(h); }, h->instance, "xcpmrTplRxTaskCreate()");
+    h->rxTask = spawnWithHandshake(name, 125, [h] { xcpmrTplRxTask(h); }, h->instance, "xcpmrTplRxTaskCreate()");
     return h->rxTask ? 0 : -1;
 }
