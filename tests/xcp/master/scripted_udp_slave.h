@@ -21,9 +21,9 @@ class ScriptedUdpSlave {
 public:
     using Bytes = std::vector<uint8_t>;
     // Answer of a command; an empty answer is not sent.
-    std::function<Bytes(const Bytes&)> answer = positive;
+    using Script = std::function<Bytes(const Bytes&)>;
 
-    ScriptedUdpSlave() {
+    explicit ScriptedUdpSlave(Script script = positive) : answer_(std::move(script)) {
         sock_ = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -100,7 +100,7 @@ private:
                 std::lock_guard<std::mutex> lk(mx_);
                 master_ = from;
                 cmds_.push_back(cmd);
-                ans = answer(cmd);
+                ans = answer_(cmd);
             }
             if (!ans.empty()) {
                 Bytes f = frame(ans, ctr_++);
@@ -109,6 +109,7 @@ private:
         }
     }
 
+    const Script answer_;
     int sock_ = -1;
     uint16_t port_ = 0;
     uint16_t ctr_ = 0;

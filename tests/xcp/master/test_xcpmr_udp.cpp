@@ -86,12 +86,15 @@ protected:
         stop_ = true;
         if (raster_.joinable()) raster_.join();
     }
-    // Changes the instance's ACTIVE parameter between two raster ticks.
-    void setActive(uint8_t v) {
+    // Changes values the raster reads between two of its ticks.
+    void betweenTicks(const std::function<void()>& change) {
         stopRaster();
-        cal().CfgMat_XcpMr_ACTIVE[0] = v;
+        change();
         stop_ = false;
         startRaster();
+    }
+    void setActive(uint8_t v) {
+        betweenTicks([v] { cal().CfgMat_XcpMr_ACTIVE[0] = v; });
     }
     uint16_t slavePort_ = 0;
     bool slaveUp_ = false;
@@ -131,8 +134,10 @@ TEST_F(XcpMasterUdpTest, FollowsOwnSlaveFeedsListsOfItsDaqAndFallsBackWhenTheSla
     ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 3000)) << int(xcpmr_get_status(0));
     ASSERT_TRUE(waitFor([] { return slot32(0) == 0x12345678u && slot8(1) == 77 && slot16(2) == 0xBEEF && slot32(3) == 42; },
                         2000));
-    sp->memory_canin[10] = 0x0BADF00D;
-    sp->display_brightness = 78;
+    betweenTicks([sp] {   // as a producer on the slave's raster would
+        sp->memory_canin[10] = 0x0BADF00D;
+        sp->display_brightness = 78;
+    });
     ASSERT_TRUE(waitFor([] { return slot32(0) == 0x0BADF00Du && slot8(1) == 78; }, 2000));
     EXPECT_EQ(xcpmr_get_timestamp_state(0), 3);   // both clocks are this process's
     ASSERT_TRUE(waitFor([&] {
@@ -151,8 +156,7 @@ TEST_F(XcpMasterUdpTest, FollowsOwnSlaveFeedsListsOfItsDaqAndFallsBackWhenTheSla
 }
 
 TEST_F(XcpMasterUdpTest, ErrorAnswersCountLikeMissingOnesAndTheInstanceIsRetried) {
-    ScriptedUdpSlave slave;
-    slave.answer = [](const ScriptedUdpSlave::Bytes&) { return ScriptedUdpSlave::Bytes{0xFE, 0x10}; };
+    ScriptedUdpSlave slave([](const ScriptedUdpSlave::Bytes&) { return ScriptedUdpSlave::Bytes{0xFE, 0x10}; });
     instance(0, slave.port());
     row(0, 0, 1);
     chan(0, 0, 0x40000, 4);
@@ -210,10 +214,9 @@ TEST_F(XcpMasterUdpTest, BrokenDatagramsAndUnconfiguredDtosAreDroppedAndCounted)
 }
 
 TEST_F(XcpMasterUdpTest, StopWithAnUnansweredDisconnectEndsReadyAndStartsAgain) {
-    ScriptedUdpSlave slave;
-    slave.answer = [](const ScriptedUdpSlave::Bytes& c) {
+    ScriptedUdpSlave slave([](const ScriptedUdpSlave::Bytes& c) {
         return c[0] == 0xFE ? ScriptedUdpSlave::Bytes{} : ScriptedUdpSlave::positive(c);
-    };
+    });
     instance(0, slave.port());
     row(0, 0, 1);
     chan(0, 0, 0x40000, 4);
