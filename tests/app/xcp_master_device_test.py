@@ -1,9 +1,9 @@
 """XCP master between two device processes on loopback.
 
-The first device (the master) is calibrated like a calibration tool does it:
-its XCP master parameters are written into the working page with "setvar",
-stored as the reference page with the XCP store request (which ends the
-process), and the device is started again. Its XCP master then configures the
+The first device (the master) is calibrated: its XCP master parameters are
+written into the working page with "setvar", the page is read back over XCP
+and stored as the device's reference page ("calpage.bin"), and the device is
+started again. Its XCP master then configures the
 XCP slave of the second device, and two class-28 channels travel through the
 first device's gateway into a CAN output message that the test captures on
 the host CAN bus. When the second device stops, the channel with a time-out
@@ -39,6 +39,8 @@ CAN_XML = """<?xml version="1.0" encoding="UTF-8"?>
 </Can>
 """
 
+WORKING_PAGE = 0x020000
+PAGE_SIZE = 0x20000
 SIGNAL_PAGE = 0x040000
 MEMORY_CANIN = 120      # offset of memory_canin in the signal page
 STIM_TICK = 44          # offset of stim_tick
@@ -61,7 +63,7 @@ def device_folder(sample, pid, xcp_port, offset, can0, can1):
 
 
 class XcpTool:
-    """The few XCP-on-UDP commands a calibration tool needs to store a page."""
+    """The few XCP-on-UDP commands the test needs of a calibration tool."""
 
     def __init__(self, port):
         self.s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -78,6 +80,18 @@ class XcpTool:
             answer = data[4:4 + n]
             if answer and answer[0] in (0xFF, 0xFE):
                 return answer
+
+    def upload(self, address, length):
+        """Bytes of the device's memory from the address (PID in bits 24-31)."""
+        answer = self.command([0xF6, 0, 0, 0] + list(struct.pack("<I", address)))
+        assert answer == b"\xff", answer
+        out = b""
+        while len(out) < length:
+            n = min(252, length - len(out))
+            answer = self.command([0xF5, n])
+            assert answer[0] == 0xFF and len(answer) == n + 1, answer[:4]
+            out += answer[1:]
+        return out
 
     def close(self):
         self.s.close()
@@ -161,16 +175,17 @@ def main():
             ("CfgMat_XcpMr_CHAN_DAQ[1]", 0), ("CfgMat_XcpMr_CHAN_SIZE[1]", 4),
             ("CfgMat_XcpMr_CHAN_ADR[1]", 2 << 24 | SIGNAL_PAGE + STIM_TICK),
         ])
+        # the working page becomes the stored reference page of the next start
         tool = XcpTool(master_port)
         try:
             assert tool.command([0xFF, 0x00])[0] == 0xFF
-            assert tool.command([0xE6, 0x01, 0x00]) == b"\xff"        # freeze the segment
-            assert tool.command([0xF9, 0x01, 0x00, 0x00]) == b"\xff"  # store; the device ends
+            page = tool.upload(1 << 24 | WORKING_PAGE, PAGE_SIZE)
         finally:
             tool.close()
-        assert master.proc.wait(timeout=30) == 0
-        master.kill()
+        assert master.stop() == 0
         master.check_clean()
+        with open(os.path.join(master_folder, "calpage.bin"), "wb") as f:
+            f.write(page)
 
         master = Device(binary, master_folder).wait_ready()
         assert "XCPMR: starting instance 0, 1 DAQs." in master.log(), master.log()[-3000:]

@@ -90,14 +90,24 @@ void xcpmr_data_10ms() {
     XcpmrSignals* s = gSig;
     if (!s) return;
     const CalPage& c = xcpmrCal();
-    for (unsigned ch = 0; ch < XCPMR_CHANNELS; ++ch) {
-        const uint32_t limit = c.CfgMat_XcpMr_CHAN_TIMEOUT[ch];
-        uint32_t cur = load(&s->timeout[ch]);
-        if (cur == XCPMR_NO_TIMEOUT || cur >= limit) continue;
-        // the DAQ task may reset the counter meanwhile: then this tick is lost, not the reset
-        if (!__atomic_compare_exchange_n(&s->timeout[ch], &cur, cur + 10, false, __ATOMIC_RELAXED, __ATOMIC_RELAXED))
-            continue;
-        if (cur + 10 >= limit) storeDefault(ch, 4, c.CfgMat_XcpMr_CHAN_DEFAULT[ch]);
+    // Only the channels of an instance's DAQs get data and so can time out;
+    // the others keep the default they got at the start.
+    for (auto& slot : xcpmr_handle) {
+        const XcpmrInstance* h = slot.load();
+        if (!h) continue;
+        for (const auto& daq : h->daqs)
+            for (unsigned o = 0; o < daq->odtsInUse; ++o)
+                for (unsigned e = 0; e < daq->odts[o].entryCount; ++e) {
+                    const unsigned ch = daq->odts[o].entries[e].channel;
+                    const uint32_t limit = c.CfgMat_XcpMr_CHAN_TIMEOUT[ch];
+                    uint32_t cur = load(&s->timeout[ch]);
+                    if (cur == XCPMR_NO_TIMEOUT || cur >= limit) continue;
+                    // the DAQ task may reset the counter meanwhile: then this tick is lost, not the reset
+                    if (!__atomic_compare_exchange_n(&s->timeout[ch], &cur, cur + 10, false, __ATOMIC_RELAXED,
+                                                     __ATOMIC_RELAXED))
+                        continue;
+                    if (cur + 10 >= limit) storeDefault(ch, 4, c.CfgMat_XcpMr_CHAN_DEFAULT[ch]);
+                }
     }
 }
 

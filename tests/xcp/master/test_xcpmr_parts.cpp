@@ -120,9 +120,12 @@ TEST_F(XcpMasterPartsTest, ValuesOfABigEndianSlaveReadInMemoryOrder) {
 }
 
 TEST_F(XcpMasterPartsTest, ChannelGetsItsDefaultAfterItsTimeOutAndNeverWithoutOne) {
+    row(0, 0, 1);
     chan(0, 0, 0, 4, 0xDEAD, 100);
     chan(1, 0, 0, 2, 0x55AA, 0xFFFFFFFF);
     chan(2, 0, 0, 1, 0x1FF, 30);
+    ManualInstance m(0);
+    m.addDaq(0);
     xcpmr_data_ini();
     EXPECT_EQ(slot32(0), 0xDEADu);
     EXPECT_EQ(slot16(1), 0x55AA);
