@@ -2,6 +2,8 @@
 // master.
 #include "xcp/master/xcpmr_internal.h"
 
+inline namespace xcpmr_own {
+
 uint32_t adr_conv(uint32_t value, int bigEndian) { return bigEndian ? __builtin_bswap32(value) : value; }
 
 uint16_t word_conv(uint32_t value, int bigEndian) {
@@ -33,3 +35,4 @@ bool calc_cond(int32_t value, int size, int32_t compare, unsigned op) {
 
 uint32_t getCanId(uint32_t id) { return (id & 0x80000000u) ? (id & 0x1FFFFFFFu) : (id & 0x7FFu); }
 uint8_t getCanFormat(uint32_t id) { return (id & 0x80000000u) ? 0xFF : 0; }
+}  // namespace xcpmr_own

@@ -163,6 +163,8 @@ extern std::atomic<uint32_t> xcpmr_measerr;
 inline const CalPage& xcpmrCal() { return calActive(); }
 
 // ---- helpers ------------------------------------------------------------------------
+// The master's own copies (the CCP master has helpers of the same names).
+inline namespace xcpmr_own {
 // Swaps the 4 bytes when the slave is big-endian.
 uint32_t adr_conv(uint32_t value, int bigEndian);
 // The low 16 bits, swapped when the slave is big-endian.
@@ -173,6 +175,7 @@ bool calc_cond(int32_t value, int size, int32_t compare, unsigned op);
 // 29-bit identifier for bit 31 set, else 11 bits; format 0xFF or 0.
 uint32_t getCanId(uint32_t id);
 uint8_t getCanFormat(uint32_t id);
+}  // namespace xcpmr_own
 
 // ---- channel data (xcpmr_data.cpp) ----------------------------------------------------
 // Allocates the slots and counters in the signal page (once) and names them.
