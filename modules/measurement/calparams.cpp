@@ -52,6 +52,17 @@ void calPageDefaults(CalPage* p) {
     std::memset(p->CfgMat_CcpMr_DAQ_MRID, 0xFF, sizeof p->CfgMat_CcpMr_DAQ_MRID);
     std::memset(p->CfgMat_CcpMr_CHAN_DAQ, 0xFF, sizeof p->CfgMat_CcpMr_CHAN_DAQ);
     std::memset(p->CfgMat_CcpMr_CHAN_TIMEOUT, 0xFF, sizeof p->CfgMat_CcpMr_CHAN_TIMEOUT);
+    // no XCP master instance, DAQ row or channel in use; no start condition
+    std::memset(p->CfgMat_XcpMr_ACTIVE, 0xFF, sizeof p->CfgMat_XcpMr_ACTIVE);
+    std::memset(p->CfgMat_XcpMr_Cond_Adr, 0xFF, sizeof p->CfgMat_XcpMr_Cond_Adr);
+    std::memset(p->CfgMat_XcpMr_Cond_Op, 6, sizeof p->CfgMat_XcpMr_Cond_Op);
+    std::memset(p->CfgMat_XcpMr_TIMESTAMP_SIZE, 4, sizeof p->CfgMat_XcpMr_TIMESTAMP_SIZE);
+    std::memset(p->CfgMat_XcpMr_TIMESTAMP_RESOLUTION, 5, sizeof p->CfgMat_XcpMr_TIMESTAMP_RESOLUTION);   // 100 us
+    for (auto& t : p->CfgMat_XcpMr_TIMESTAMP_TICKS) t = 1;
+    std::memset(p->CfgMat_XcpMr_DAQ_MRID, 0xFF, sizeof p->CfgMat_XcpMr_DAQ_MRID);
+    std::memset(p->CfgMat_XcpMr_CHAN_DAQ, 0xFF, sizeof p->CfgMat_XcpMr_CHAN_DAQ);
+    std::memset(p->CfgMat_XcpMr_CHAN_SIZE, 4, sizeof p->CfgMat_XcpMr_CHAN_SIZE);
+    std::memset(p->CfgMat_XcpMr_CHAN_TIMEOUT, 0xFF, sizeof p->CfgMat_XcpMr_CHAN_TIMEOUT);
     std::memcpy(p->CL_DISP_BRIGHT_BG, kBg, sizeof kBg);
     std::memcpy(p->CL_DISP_BRIGHT_BG_row_, kBgRow, sizeof kBgRow);
     std::memcpy(p->CL_DISP_BRIGHT_COLSAT, kColsat, sizeof kColsat);

@@ -141,6 +141,37 @@ struct CalPage {
     uint8_t reserved_ccpmr_chan[200];
     uint32_t CfgMat_CcpMr_CHAN_TIMEOUT[200]; // ms, 0xFFFFFFFF = none
     uint32_t CfgMat_CcpMr_CHAN_DEFAULT[200];
+
+    // --- XCP master (per instance 0-7, DAQ row 0-31, channel 0-999) ---------------------
+    // Kept behind the CAN tables: the channel tables are larger than the spare room.
+    uint8_t CfgMat_XcpMr_ACTIVE[8];          // 255 no instance, 0 built but not started, else started
+    uint8_t CfgMat_XcpMr_TransportLayer[8];  // 0 UDP, 1 CAN
+    uint8_t CfgMat_XcpMr_BIGENDIAN[8];       // non-zero: the slave is big-endian
+    uint8_t CfgMat_XcpMr_CANINTF[8];
+    uint32_t CfgMat_XcpMr_UDP_ADDRESS[8];    // IPv4 address of the slave (0x7F000001 = 127.0.0.1)
+    uint16_t CfgMat_XcpMr_UDP_PORT[8];
+    uint16_t CfgMat_XcpMr_STARTDELAY[8];     // ms after the application start
+    uint32_t CfgMat_XcpMr_CMD_CANID[8];      // bit 31: 29-bit identifier
+    uint32_t CfgMat_XcpMr_CMDRET_CANID[8];
+    uint32_t CfgMat_XcpMr_Cond_Adr[8];       // start-condition value, 0xFFFFFFFF none
+    int8_t CfgMat_XcpMr_Cond_size[8];        // 1, 2 or 4 (a negative size counts by its magnitude)
+    uint8_t CfgMat_XcpMr_Cond_Op[8];         // 0 <, 1 <=, 2 >, 3 >=, 4 ==, 5 !=, else always
+    uint8_t CfgMat_XcpMr_TIMESTAMP_SIZE[8];  // 0, 1, 2 or 4 bytes
+    uint8_t CfgMat_XcpMr_TIMESTAMP_RESOLUTION[8];   // XCP time unit 0-12
+    int32_t CfgMat_XcpMr_Cond_Val[8];
+    uint32_t CfgMat_XcpMr_TIMESTAMP_TICKS[8];       // ticks per unit, not 0
+    uint8_t CfgMat_XcpMr_DAQ_MRID[32];       // instance of the row, 255 unused
+    uint8_t CfgMat_XcpMr_DAQ_ID[32];
+    uint8_t CfgMat_XcpMr_DAQ_ODT_NUM[32];
+    uint8_t CfgMat_XcpMr_DAQ_EVT_CHAN[32];
+    uint32_t CfgMat_XcpMr_DAQ_CANID[32];     // CAN id of the row's DTOs (CAN only)
+    uint16_t CfgMat_XcpMr_DAQ_EVT_PRESC[32];
+    uint8_t CfgMat_XcpMr_CHAN_DAQ[1000];     // DAQ row of the channel, 255 unused
+    uint8_t CfgMat_XcpMr_CHAN_ADEXTR[1000];
+    uint8_t CfgMat_XcpMr_CHAN_SIZE[1000];    // 1, 2 or 4
+    uint32_t CfgMat_XcpMr_CHAN_ADR[1000];    // address of the value in the slave
+    uint32_t CfgMat_XcpMr_CHAN_DEFAULT[1000];   // value at start and after a time-out
+    uint32_t CfgMat_XcpMr_CHAN_TIMEOUT[1000];   // ms, 0xFFFFFFFF never
 };
 static_assert(offsetof(CalPage, EPK) == CAL_EPK_OFFSET, "EPK must sit at offset 32");
 
