@@ -39,10 +39,32 @@ bool isWord(const uint8_t* p, uint32_t len) {
     return (len == 1 || len == 2 || len == 4) && reinterpret_cast<uintptr_t>(p) % len == 0;
 }
 
+// Bulk copies in and out of the calibration memory: tasks read and write
+// single values there at any time, so every byte moves atomically (a range
+// may still mix old and new values, as it would on the car).
+void loadBytes(void* dst, const uint8_t* src, uint32_t len) {
+    auto* d = static_cast<uint8_t*>(dst);
+    for (uint32_t i = 0; i < len; ++i) d[i] = __atomic_load_n(src + i, __ATOMIC_RELAXED);
+}
+
+void storeBytes(uint8_t* dst, const void* src, uint32_t len) {
+    const auto* s = static_cast<const uint8_t*>(src);
+    for (uint32_t i = 0; i < len; ++i) __atomic_store_n(dst + i, s[i], __ATOMIC_RELAXED);
+}
+
+// Within the calibration memory; the ranges may overlap.
+void moveBytes(uint8_t* dst, const uint8_t* src, uint32_t len) {
+    if (dst < src) {
+        for (uint32_t i = 0; i < len; ++i) __atomic_store_n(dst + i, __atomic_load_n(src + i, __ATOMIC_RELAXED), __ATOMIC_RELAXED);
+    } else {
+        for (uint32_t i = len; i-- > 0;) __atomic_store_n(dst + i, __atomic_load_n(src + i, __ATOMIC_RELAXED), __ATOMIC_RELAXED);
+    }
+}
+
 void storeValue(uint8_t* dst, const void* src, uint32_t len) {
     if (!isWord(dst, len)) {
         std::lock_guard<std::mutex> lk(gValueMx);
-        std::memcpy(dst, src, len);
+        storeBytes(dst, src, len);
         return;
     }
     switch (len) {
@@ -115,7 +137,7 @@ bool seramReadValue(uint32_t vaddr, void* out, uint32_t len) {
     const uint8_t* src = gMem + vaddr;
     if (!isWord(src, len)) {
         std::lock_guard<std::mutex> lk(gValueMx);
-        std::memcpy(out, src, len);
+        loadBytes(out, src, len);
         return true;
     }
     switch (len) {
@@ -140,7 +162,7 @@ bool seramReadMemory(void* dst, uint32_t vaddr, uint32_t len) {
                      "size: 0x%x", vaddr, vaddr, len);
         return false;
     }
-    std::memcpy(dst, gMem + vaddr, len);
+    loadBytes(dst, gMem + vaddr, len);
     return true;
 }
 
@@ -166,7 +188,7 @@ bool seramCopyPage(uint32_t dstVaddr, uint32_t srcVaddr, uint32_t len) {
     std::lock_guard<std::mutex> lk(gMx);
     bool toRef = inRef(dstVaddr) || (len && inRef(dstVaddr + len - 1));
     if (toRef) gInfo.refpageProtected = 0;
-    std::memmove(gMem + dstVaddr, gMem + srcVaddr, len);
+    moveBytes(gMem + dstVaddr, gMem + srcVaddr, len);
     if (toRef) gInfo.refpageProtected = 1;
     return true;
 }
@@ -196,7 +218,7 @@ int seramStoreRefpage() {
     std::lock_guard<std::mutex> slk(storeMx);
     {
         std::lock_guard<std::mutex> lk(gMx);
-        std::memcpy(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+        loadBytes(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
     }
     // The kernel writes beside and renames, so a torn write keeps the previous page.
     if (host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(snapshot), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
@@ -275,7 +297,7 @@ void seramMeasCopy(void* dst, unsigned size, const SeramMeasHandle* h) {
         }
         p = gMem + v;
     }
-    std::memcpy(dst, p, size);
+    loadBytes(dst, p, size);
 }
 
 void seramMeasFreeMeas(SeramMeasHandle* h) {
