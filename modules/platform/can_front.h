@@ -32,3 +32,8 @@ int canStartController(unsigned interface, uint32_t nominal, uint32_t data);
 
 // Forgets all registrations (tests).
 void canFront_resetForTest();
+
+// A configured identifier word: bit 31 set marks a 29-bit identifier, else
+// the low 11 bits count; the format to register it with (0xFF extended, 0 standard).
+inline uint32_t getCanId(uint32_t cfg) { return (cfg & 0x80000000u) ? (cfg & 0x1FFFFFFFu) : (cfg & 0x7FFu); }
+inline uint8_t getCanFormat(uint32_t cfg) { return (cfg & 0x80000000u) ? 0xFF : 0; }

@@ -7,8 +7,6 @@
 #include "platform/error_mgr.h"
 #include "platform/syslogx.h"
 
-uint32_t getCanId(uint32_t cfg) { return cfg & 0x80000000u ? cfg & 0x1FFFFFFFu : cfg & 0x7FFu; }
-uint8_t getCanFormat(uint32_t cfg) { return cfg & 0x80000000u ? 1 : 0; }
 
 namespace {
 // Puts a channel into the first ODT with room for it; its bytes point at the

@@ -12,6 +12,8 @@
 #include "host/os.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
+#include "measurement/start_condition.h"
+#include "platform/can_front.h"
 #include "measurement/meas_master.h"
 
 constexpr unsigned CCPMR_ODT_BYTES = 7;        // data bytes of a DAQ message behind the PID
@@ -169,9 +171,6 @@ void ccpmr_setStatus(CcpMaster* m, uint8_t status);
 bool daq_init(CcpDaqList* d, bool bigEndian);
 // Record, CAN bindings and DAQ records of an instance; false (logged) on failure.
 bool ccpmr_handler_ini(CcpMaster* m);
-// CAN identifier and format of a configured identifier word (bit 31: extended).
-uint32_t getCanId(uint32_t cfg);
-uint8_t getCanFormat(uint32_t cfg);
 
 // ---- protocol (ccpmr_statemachine.cpp) --------------------------------------------
 // 0 go on at once, CCPMR_ANSWER_WAIT wait for an answer, -1 idle.
@@ -194,7 +193,6 @@ void ccpmr_daq_store(CcpDaqList* d, const CcpDaqMsg& msg);
 uint32_t ccpmr_daqLost();
 
 // ---- supervisor and start conditions (ccpmr_supervisor.cpp) --------------------------
-bool calc_cond(uint32_t value, int size, uint32_t threshold, uint8_t op);
 int ccpmr_meas_ini();
 void ccpmr_meas_end();
 

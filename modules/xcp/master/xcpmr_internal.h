@@ -11,6 +11,8 @@
 #include "host/os.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
+#include "measurement/start_condition.h"
+#include "platform/can_front.h"
 #include "xcp/master/xcpmr.h"
 
 constexpr unsigned XCPMR_ODT_MAX_ENTRIES = 255;
@@ -163,19 +165,10 @@ extern std::atomic<uint32_t> xcpmr_measerr;
 inline const CalPage& xcpmrCal() { return calActive(); }
 
 // ---- helpers ------------------------------------------------------------------------
-// The master's own copies (the CCP master has helpers of the same names).
-inline namespace xcpmr_own {
 // Swaps the 4 bytes when the slave is big-endian.
 uint32_t adr_conv(uint32_t value, int bigEndian);
 // The low 16 bits, swapped when the slave is big-endian.
 uint16_t word_conv(uint32_t value, int bigEndian);
-// Comparison of a start condition: size 1, 2, 4 unsigned, -1, -2, -4 signed;
-// another size or an operator of 6 and above: true.
-bool calc_cond(int32_t value, int size, int32_t compare, unsigned op);
-// 29-bit identifier for bit 31 set, else 11 bits; format 0xFF or 0.
-uint32_t getCanId(uint32_t id);
-uint8_t getCanFormat(uint32_t id);
-}  // namespace xcpmr_own
 
 // ---- channel data (xcpmr_data.cpp) ----------------------------------------------------
 // Allocates the slots and counters in the signal page (once) and names them.
