@@ -163,7 +163,7 @@ int appStart(int argc, char** argv) {
     startup_step("XCP slave", wire_xcp_start() == 1, true);
     int polls = 0;
     while (wire_display_start() != 1 && ++polls < kDisplayStartPolls) taskDelay(1);
-    startup_step("display start", polls < kDisplayStartPolls);
+    if (polls >= kDisplayStartPolls) wire_display_start_late();
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
     startup_waitPostrun();

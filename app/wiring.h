@@ -63,4 +63,5 @@ void wire_gui_shutdown();
 void wire_display_init();
 void wire_display_rasters();
 int wire_display_start();      // 1 once the display has started
+void wire_display_start_late(); // keeps asking on a task of its own
 void wire_display_shutdown();
