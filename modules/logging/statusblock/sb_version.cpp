@@ -68,7 +68,8 @@ void sb_versions_init_locked() {
 void sb_check_vers_info_locked() {
     SbState& s = sb_state();
     uint64_t (*source)() = connectSource.load();
-    const uint64_t connected = (source ? source() : 0) | sb_pid_bit(app_pid);
+    // the device network counts bit n for PID n, the status block bit PID - 1
+    const uint64_t connected = ((source ? source() : 0) >> 1) | sb_pid_bit(app_pid);
     // a device that went away before it answered is asked again when it is
     // back; waiting for it would cost every lap its status block
     s.versionAsked &= connected;

@@ -37,8 +37,8 @@ void sblk_power_down();
 int sb_lapstack_is_keeper();
 // Registers the command handlers 0x0F00, 0x0F01, 0x0F04; 1.
 int sblk_cmds_init();
-// Devices with an open command channel (bit PID - 1); the device network
-// installs it. Without it only this device counts as connected.
+// Devices with an open command channel, as the device network counts them
+// (bit n for PID n); it installs it. Without it only this device counts.
 void sblk_setConnectMaskSource(uint64_t (*source)());
 
 // ---- blocks -------------------------------------------------------------------------------

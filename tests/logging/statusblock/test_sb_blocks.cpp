@@ -288,7 +288,8 @@ TEST_F(StatusBlockTest, LapAndStatusBlockSourcesGoIntoTheFile) {
 }
 
 namespace {
-uint64_t peersTwoAndThree() { return (1u << 1) | (1u << 2); }
+// as the device network reports them: bit n for PID n
+uint64_t peersTwoAndThree() { return (1u << 2) | (1u << 3); }
 }  // namespace
 
 TEST_F(StatusBlockTest, SilentOrUnreachablePeersDoNotCostTheStatusBlock) {
