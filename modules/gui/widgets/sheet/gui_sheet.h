@@ -175,6 +175,8 @@ private:
     void FreeRows(GuiSpreadSheetRow**& rows, int count);
     void ReplaceColumnArrays(int cols);
     int X0() const { return mClient.left + mRowHeaderWidth + 6; }
+    // The first visible row as an index that the row array has (never below 0).
+    int FirstShownRow() const { return mFirstRow > 0 ? mFirstRow : 0; }
     bool ColumnShown(int col) const;
     int ColumnAt(int x, int* left) const;
     void ReportToOwner(uint8_t signal, int a, int b);

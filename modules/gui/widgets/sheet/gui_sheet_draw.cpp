@@ -77,7 +77,7 @@ void GuiSpreadSheet::DrawAllCells()
     if (mRows == 0) return;
     ClipToFace();
     auto column = [&](int c) {
-        for (int r = mFirstRow; r <= mLastRow && r < mRows; ++r) {
+        for (int r = FirstShownRow(); r <= mLastRow && r < mRows; ++r) {
             GuiRect cell = GetCellRect(r, c);
             if (!cell.Overlap(mClip)) break;
             DrawCellBorder(cell, GetCellBackColor(r, c), r, c);
@@ -114,7 +114,7 @@ void GuiSpreadSheet::DrawFooters()
 void GuiSpreadSheet::DrawRowHeaders()
 {
     if (mRows == 0) return;
-    for (int r = mFirstRow; r <= mLastRow && r < mRows; ++r) {
+    for (int r = FirstShownRow(); r <= mLastRow && r < mRows; ++r) {
         const char* text = mppRows[r]->mpHeader;
         if (!text) continue;
         const int top = mClient.top + TopBorder() + (r - mFirstRow) * mRowHeight;

@@ -142,8 +142,12 @@ void GuiSpreadSheet::UpdateScrollBars()
 void GuiSpreadSheet::DoVerticalScrolling(int row)
 {
     if (mRows == 0) return;
-    if (row < 0) row = 0;
+    // The visible-row count is that of the last layout and can exceed a row
+    // count that shrank since (SetSize does not lay out again): the upper
+    // limit may be negative, so the lower one is applied last.
     if (row > mRows - mVisibleRows) row = mRows - mVisibleRows;
+    if (row > mRows - 1) row = mRows - 1;
+    if (row < 0) row = 0;
     const int shift = row - mFirstRow;
     mFirstRow = row;
     mLastRow += shift;

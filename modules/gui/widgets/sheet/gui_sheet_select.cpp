@@ -110,7 +110,7 @@ done:
 
 void GuiSpreadSheet::RedrawColumn(int col)
 {
-    for (int r = mFirstRow; r <= mLastRow && r < mRows; ++r) RedrawOneCell(r, col);
+    for (int r = FirstShownRow(); r <= mLastRow && r < mRows; ++r) RedrawOneCell(r, col);
 }
 
 void GuiSpreadSheet::SelectRow(int row, int on)

@@ -147,6 +147,39 @@ TEST_F(SheetViewTest, RowsThatDoNotFitBringAVerticalBarThatScrollsToTheEnd)
     EXPECT_EQ(s->mpVBar, nullptr);
 }
 
+// SetSize leaves the layout as it was until the next show or resize: the
+// old visible-row count can exceed the new row count, and the vertical bar
+// is still there to send its position.
+TEST_F(SheetViewTest, ShrinkingAShownSheetThenScrollingStaysInsideTheRows)
+{
+    GuiSpreadSheet* s = Make(GuiRect(20, 20, 319, 219), 30, 2, 0);
+    for (int r = 0; r < 30; ++r) s->SetRowHeader(r, "r");
+    Show(s);
+    ASSERT_NE(s->mpVBar, nullptr);
+    const int visible = s->mVisibleRows;
+    ASSERT_GT(visible, 3);
+
+    s->SetSize(3, 2);
+    for (int r = 0; r < 3; ++r) s->SetRowHeader(r, "r");
+    ASSERT_NE(s->mpVBar, nullptr);
+    GuiMessage pos(GuiSignalType(GUI_SHEET_VBAR_ID, GUI_SIG_CHANGED));
+    pos.SetWord(0, 1);
+    s->Message(pos);
+    EXPECT_EQ(s->mFirstRow, 0);
+    EXPECT_GE(s->mLastRow, s->mFirstRow);
+    EXPECT_LE(s->mLastRow, 2);
+
+    s->VScrollIntoView(2);
+    EXPECT_EQ(s->mFirstRow, 0);
+    EXPECT_LE(s->mLastRow, 2);
+
+    // The next layout fits the three rows and drops the bar.
+    s->Resize(s->mOuter);
+    EXPECT_EQ(s->mpVBar, nullptr);
+    EXPECT_EQ(s->mVisibleRows, 3);
+    EXPECT_EQ(s->mLastRow, 2);
+}
+
 TEST_F(SheetViewTest, FrozenColumnsStayWhileTheOthersScroll)
 {
     GuiSpreadSheet* s = Make(GuiRect(20, 20, 219, 219), 4, 12, 0);
