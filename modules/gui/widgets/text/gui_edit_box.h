@@ -9,9 +9,12 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "gui/widgets/text/gui_text_box.h"
 #include "gui/widgets/text/gui_text_keys.h"
+
+class GuiScroll;
 
 constexpr uint8_t GT_EDIT_BOX = 165;
 
@@ -84,6 +87,25 @@ public:
     uint32_t mEditFlags;
 
 private:
+    // The scroll bars and their information, taken before an edit.
+    struct BarState {
+        GuiScroll* vBar;
+        GuiScroll* hBar;
+        GuiScrollInfo vertical;
+        GuiScrollInfo horizontal;
+    };
+    BarState Bars() const;
+    // An edit hands the bars new information (UpdateLineStarts) without
+    // painting them, and they lie outside the client that the partial and
+    // full redraws cover: a bar whose information changed is painted here.
+    void RedrawChangedBars(const BarState& before);
+    // Offsets of the rows shown (one more at the end), -1 for no row.
+    std::vector<int32_t> VisibleLineStarts();
+    // After one character at `offset` was deleted: draws the shown rows
+    // whose text changed, and the cursor's old and new row.
+    void DrawRowsChangedByDeletion(const std::vector<int32_t>& before, int oldLength, int offset, int oldRow);
+    // The redraw after InsertCharAtCursor put a character at `offset`.
+    void InsertRedraw(int offset, int oldRow, int oldRowStart, int oldNextStart, int oldNextNextStart);
     // Sends a signal to the parent when it may be sent.
     void Signal(uint8_t signal);
     // Replaces the characters [from, to) of the text by `insert`.

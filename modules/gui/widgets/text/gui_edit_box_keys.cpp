@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "gui/core/gui_presentation.h"
 #include "gui/core/gui_scroll.h"
@@ -26,6 +27,63 @@ void GuiEditBox::Splice(int from, int to, const char* insert, int insertLength)
 }
 
 void GuiEditBox::DropMark() { mEditFlags = (mEditFlags | EDITING) & ~MARKED; }
+
+// ---- redrawing after an edit ----------------------------------------------------------------------
+
+GuiEditBox::BarState GuiEditBox::Bars() const
+{
+    BarState state{mpVScroll, mpHScroll, {}, {}};
+    if (mpVScroll) state.vertical = mpVScroll->mInfo;
+    if (mpHScroll) state.horizontal = mpHScroll->mInfo;
+    return state;
+}
+
+void GuiEditBox::RedrawChangedBars(const BarState& before)
+{
+    if (!mpScreen || !IsVisible()) return;
+    auto same = [](const GuiScrollInfo& a, const GuiScrollInfo& b) {
+        return a.minimum == b.minimum && a.maximum == b.maximum && a.current == b.current && a.step == b.step &&
+               a.visible == b.visible;
+    };
+    auto redraw = [&](GuiScroll* bar, GuiScroll* was, const GuiScrollInfo& info) {
+        // A bar that came with this edit was painted when it was made.
+        if (!bar || bar != was || same(bar->mInfo, info) || !bar->IsVisible()) return;
+        mpScreen->Invalidate(bar->mClip);
+        bar->Draw();
+    };
+    redraw(mpVScroll, before.vBar, before.vertical);
+    redraw(mpHScroll, before.hBar, before.horizontal);
+}
+
+std::vector<int32_t> GuiEditBox::VisibleLineStarts()
+{
+    // One start more than rows shown: the last one ends the row before it.
+    std::vector<int32_t> starts(size_t(std::max(mVisibleLines, 0)) + 1);
+    for (size_t i = 0; i < starts.size(); ++i) starts[i] = GetLineIndex(mTopLine + int(i));
+    return starts;
+}
+
+void GuiEditBox::DrawRowsChangedByDeletion(const std::vector<int32_t>& before, int oldLength, int offset,
+                                           int oldRow)
+{
+    // A row is unchanged when it did not hold the deleted character and both
+    // its ends moved with the text behind the deletion. The rows of the
+    // cursor before and after are drawn in any case.
+    auto moved = [offset](int32_t at) { return at > offset ? at - 1 : at; };
+    const std::vector<int32_t> now = VisibleLineStarts();
+    const int newLength = TextLength();
+    for (size_t i = 0; i + 1 < before.size(); ++i) {
+        const int row = mTopLine + int(i);
+        const int32_t oldStart = before[i], newStart = now[i];
+        if (oldStart < 0 && newStart < 0) break;
+        const int32_t oldEnd = before[i + 1] >= 0 ? before[i + 1] : oldLength;
+        const int32_t newEnd = now[i + 1] >= 0 ? now[i + 1] : newLength;
+        const bool held = oldStart <= offset && offset < oldEnd;
+        const bool changed = held || oldStart < 0 || newStart < 0 || moved(oldStart) != newStart ||
+                             moved(oldEnd) != newEnd;
+        if (changed || row == oldRow || row == mCursorRow) DrawOneLine(row);
+    }
+}
 
 // ---- automatic scrolling ----------------------------------------------------------------------
 
@@ -109,10 +167,20 @@ void GuiEditBox::InsertCharAtCursor(unsigned int ch)
     const int oldNextStart = GetLineIndex(mCursorRow + 1);
     const int oldNextNextStart = GetLineIndex(mCursorRow + 2);
     const int oldRow = mCursorRow;
+    const BarState bars = Bars();
     Splice(offset, offset, &c, 1);
     SetCursorRowColFromIndex(offset + 1);
+    InsertRedraw(offset, oldRow, oldRowStart, oldNextStart, oldNextNextStart);
+    RedrawChangedBars(bars);
+}
+
+void GuiEditBox::InsertRedraw(int offset, int oldRow, int oldRowStart, int oldNextStart, int oldNextNextStart)
+{
     if ((mScrollMode & kAutoBars) && CheckAutoScroll()) {
         UpdateLineStarts();
+        // The bar that came or went changed the width: the text is wrapped
+        // anew, and the cursor's row and column follow its offset.
+        SetCursorRowColFromIndex(offset + 1);
         if (mpVScroll) CheckAutoScrollDown();
         if (mpHScroll) CheckAutoScrollRight();
         RedrawAll();
@@ -155,25 +223,33 @@ void GuiEditBox::RemoveCharAtCursor(int before)
         return;
     }
     RemoveCursor();
-    const int oldRow = mCursorRow, oldTop = mTopLine, oldTotal = mTotalLines;
+    const int oldRow = mCursorRow, oldTop = mTopLine, oldTotal = mTotalLines, oldLength = TextLength();
     const bool oldHasNext = GetLineIndex(oldRow + 1) >= 0;
+    const std::vector<int32_t> oldStarts = VisibleLineStarts();
+    const BarState bars = Bars();
     Splice(offset, offset + 1, nullptr, 0);
     SetCursorRowColFromIndex(offset);
     if ((mScrollMode & kAutoBars) && CheckAutoScroll()) {
         UpdateLineStarts();
+        // Wrapped anew at the width without (or with) the bar.
+        SetCursorRowColFromIndex(offset);
         RedrawAll();
+        RedrawChangedBars(bars);
         return;
     }
     const bool newHasNext = GetLineIndex(mCursorRow + 1) >= 0;
     GetCursorPointFromRowCol();
     if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
     if (!oldHasNext && !newHasNext && mTopLine == oldTop && mTotalLines == oldTotal) {
-        if (oldRow != mCursorRow) DrawOneLine(oldRow);
-        DrawOneLine(mCursorRow);
+        // Besides the cursor's rows, a wrapped row above can give a word
+        // back or take one: every row whose text moved is drawn again.
+        DrawRowsChangedByDeletion(oldStarts, oldLength, offset, oldRow);
         DrawCursor();
+        RedrawChangedBars(bars);
         return;
     }
     RedrawAll();
+    RedrawChangedBars(bars);
 }
 
 void GuiEditBox::DeleteMarkedText()
@@ -188,12 +264,13 @@ void GuiEditBox::DeleteMarkedText()
     } else {
         Splice(from, to, nullptr, 0);
     }
-    SetCursorRowColFromIndex(from);
     DropMark();
     if (mScrollMode & kAutoBars) {
         CheckAutoScroll();
         UpdateLineStarts();
     }
+    // After the bars were checked: a bar that went widens the rows.
+    SetCursorRowColFromIndex(from);
     if (mCursorRow >= mTotalLines) {
         mCursorRow = std::max(mTotalLines - 1, 0);
         mCursorColumn = LineLength(mCursorRow);
@@ -209,9 +286,10 @@ void GuiEditBox::ReplaceMarkedText(unsigned int ch)
     const int from = OffsetOf(start), to = OffsetOf(end);
     const char c = char(ch);
     Splice(from, to, &c, 1);
-    SetCursorRowColFromIndex(from + 1);
     DropMark();
     RecheckAutoScroll();
+    // After the bars were checked: a bar that came or went wraps anew.
+    SetCursorRowColFromIndex(from + 1);
     RedrawAll();
 }
 
