@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gui/widgets/gauges/gui_gauge_support.h"
+#include "gui/widgets/gauges/gui_gauge_ticks.h"
 
 using namespace gui_gauges;
 
@@ -64,10 +65,14 @@ void GuiCircularDial::DrawTicMarks()
     if (miTickInterval <= 0) return;
     GuiPoint outer = mCor, inner = mCor;
     DrawTick(miMin, outer, inner, 3);
-    // Ticks past the maximum would repeat the last one: the loop ends there.
+    // Ticks past the maximum would repeat the last one: the walk ends there.
+    // The others, at minimum + k x interval, are drawn one per angle.
     const long long last = std::min<long long>(miMax, miMin + Period());
-    for (long long v = (long long)miMin + miTickInterval; v <= last; v += miTickInterval)
-        DrawTick(long(v), outer, inner, 1);
+    if (last < miMin) return;
+    auto value = [&](int64_t k) { return long(miMin + k * miTickInterval); };
+    ForEachPlacedTick(
+        1, (last - miMin) / miTickInterval, [&](int64_t k) { return ValToAngle(value(k)); },
+        [&](int64_t k) { DrawTick(value(k), outer, inner, 1); });
 }
 
 void GuiCircularDial::Draw() { DrawFace((mStyle & GST_FRAME_NONE) == 0); }

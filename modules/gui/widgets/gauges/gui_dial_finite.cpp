@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "gui/widgets/gauges/gui_gauge_support.h"
+#include "gui/widgets/gauges/gui_gauge_ticks.h"
 
 using namespace gui_gauges;
 
@@ -54,7 +55,11 @@ void GuiFiniteDial::DrawTicMarks()
 {
     if (miTickInterval <= 0 || miMin > miMax) return;
     GuiPoint outer = mCor, inner = mCor;
-    for (long long v = miMin; v <= miMax; v += miTickInterval) DrawTick(long(v), outer, inner, 1);
+    // Ticks at minimum + k x interval up to the maximum, one per angle.
+    auto value = [&](int64_t k) { return long(miMin + k * miTickInterval); };
+    ForEachPlacedTick(
+        0, ((long long)miMax - miMin) / miTickInterval, [&](int64_t k) { return ValToAngle(value(k)); },
+        [&](int64_t k) { DrawTick(value(k), outer, inner, 1); });
 }
 
 void GuiFiniteDial::Draw() { DrawFace(true); }

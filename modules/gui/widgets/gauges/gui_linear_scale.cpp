@@ -3,6 +3,7 @@
 
 #include "gui/draw/gui_screen.h"
 #include "gui/widgets/gauges/gui_gauge_support.h"
+#include "gui/widgets/gauges/gui_gauge_ticks.h"
 
 using namespace gui_gauges;
 
@@ -57,9 +58,11 @@ void GuiLinearScale::DrawTicMarks()
     const int edge = Vertical() ? ((mStyle & GSS_FROM_LEFT_TOP) ? mClient.left : mClient.right)
                                 : ((mStyle & GSS_FROM_LEFT_TOP) ? mClient.top : mClient.bottom);
     const int to = edge + Toward() * (Across() >> 2);
-    for (long long k = 0; k < count; ++k) {
+    // One tick per pixel along the track.
+    auto along = [&](int64_t k) {
         GuiPoint p;
         ValToPoint(long(miMin + k * miTickInterval), p);
-        CrossLine(Vertical() ? p.y : p.x, edge, to, 0x000000);
-    }
+        return Vertical() ? p.y : p.x;
+    };
+    ForEachPlacedTick(0, count - 1, along, [&](int64_t k) { CrossLine(along(k), edge, to, 0x000000); });
 }
