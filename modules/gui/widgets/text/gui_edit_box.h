@@ -101,11 +101,27 @@ private:
     void RedrawChangedBars(const BarState& before);
     // Offsets of the rows shown (one more at the end), -1 for no row.
     std::vector<int32_t> VisibleLineStarts();
-    // After one character at `offset` was deleted: draws the shown rows
-    // whose text changed, and the cursor's old and new row.
-    void DrawRowsChangedByDeletion(const std::vector<int32_t>& before, int oldLength, int offset, int oldRow);
+    // The rows shown before an edit, for the redraw after it.
+    struct ShownRows {
+        int row;                       // the cursor's row
+        int top;
+        int total;
+        int length;                    // of the text
+        std::vector<int32_t> starts;   // VisibleLineStarts
+    };
+    ShownRows Shown();
+    // Start of a row as it was shown, -1 when it was not.
+    static int ShownStart(const ShownRows& shown, int row)
+    {
+        const int i = row - shown.top;
+        return i >= 0 && i < int(shown.starts.size()) ? shown.starts[size_t(i)] : -1;
+    }
+    // After one character was inserted (inserted = 1) or deleted (-1) at
+    // `offset`: draws the shown rows whose text changed, and the cursor's
+    // old and new row.
+    void DrawChangedRows(const ShownRows& before, int offset, int inserted);
     // The redraw after InsertCharAtCursor put a character at `offset`.
-    void InsertRedraw(int offset, int oldRow, int oldRowStart, int oldNextStart, int oldNextNextStart);
+    void InsertRedraw(int offset, const ShownRows& before);
     // Sends a signal to the parent when it may be sent.
     void Signal(uint8_t signal);
     // Replaces the characters [from, to) of the text by `insert`.

@@ -63,25 +63,36 @@ std::vector<int32_t> GuiEditBox::VisibleLineStarts()
     return starts;
 }
 
-void GuiEditBox::DrawRowsChangedByDeletion(const std::vector<int32_t>& before, int oldLength, int offset,
-                                           int oldRow)
+GuiEditBox::ShownRows GuiEditBox::Shown()
 {
-    // A row is unchanged when it did not hold the deleted character and both
-    // its ends moved with the text behind the deletion. The rows of the
-    // cursor before and after are drawn in any case.
-    auto moved = [offset](int32_t at) { return at > offset ? at - 1 : at; };
+    return ShownRows{mCursorRow, mTopLine, mTotalLines, TextLength(), VisibleLineStarts()};
+}
+
+void GuiEditBox::DrawChangedRows(const ShownRows& before, int offset, int inserted)
+{
+    // Where a row boundary of the text before the edit lies now. Behind a
+    // deletion at `offset` it is one back. An insertion moves the text from
+    // the offset on: a row that started there starts one further on, a row
+    // that ended there (exclusive) still ends there.
+    auto movedStart = [&](int32_t at) {
+        if (inserted > 0) return at >= offset ? at + 1 : at;
+        return at > offset ? at - 1 : at;
+    };
+    auto movedEnd = [&](int32_t at) { return at > offset ? at + inserted : at; };
     const std::vector<int32_t> now = VisibleLineStarts();
     const int newLength = TextLength();
-    for (size_t i = 0; i + 1 < before.size(); ++i) {
+    for (size_t i = 0; i + 1 < before.starts.size(); ++i) {
         const int row = mTopLine + int(i);
-        const int32_t oldStart = before[i], newStart = now[i];
+        const int32_t oldStart = before.starts[i], newStart = now[i];
         if (oldStart < 0 && newStart < 0) break;
-        const int32_t oldEnd = before[i + 1] >= 0 ? before[i + 1] : oldLength;
+        const int32_t oldEnd = before.starts[i + 1] >= 0 ? before.starts[i + 1] : before.length;
         const int32_t newEnd = now[i + 1] >= 0 ? now[i + 1] : newLength;
+        // A row is unchanged when the edit lay outside it and both its ends
+        // moved with the text around them.
         const bool held = oldStart <= offset && offset < oldEnd;
-        const bool changed = held || oldStart < 0 || newStart < 0 || moved(oldStart) != newStart ||
-                             moved(oldEnd) != newEnd;
-        if (changed || row == oldRow || row == mCursorRow) DrawOneLine(row);
+        const bool changed = held || oldStart < 0 || newStart < 0 || movedStart(oldStart) != newStart ||
+                             movedEnd(oldEnd) != newEnd;
+        if (changed || row == before.row || row == mCursorRow) DrawOneLine(row);
     }
 }
 
@@ -163,18 +174,15 @@ void GuiEditBox::InsertCharAtCursor(unsigned int ch)
         return;
     }
     const int offset = CursorOffset();
-    const int oldRowStart = GetLineIndex(mCursorRow);
-    const int oldNextStart = GetLineIndex(mCursorRow + 1);
-    const int oldNextNextStart = GetLineIndex(mCursorRow + 2);
-    const int oldRow = mCursorRow;
+    const ShownRows shown = Shown();
     const BarState bars = Bars();
     Splice(offset, offset, &c, 1);
     SetCursorRowColFromIndex(offset + 1);
-    InsertRedraw(offset, oldRow, oldRowStart, oldNextStart, oldNextNextStart);
+    InsertRedraw(offset, shown);
     RedrawChangedBars(bars);
 }
 
-void GuiEditBox::InsertRedraw(int offset, int oldRow, int oldRowStart, int oldNextStart, int oldNextNextStart)
+void GuiEditBox::InsertRedraw(int offset, const ShownRows& before)
 {
     if ((mScrollMode & kAutoBars) && CheckAutoScroll()) {
         UpdateLineStarts();
@@ -197,15 +205,18 @@ void GuiEditBox::InsertRedraw(int offset, int oldRow, int oldRowStart, int oldNe
     }
     // The start of the cursor's row and of the row after it, before the
     // insertion, tell whether the lines below moved.
-    const int rowStartBefore = mCursorRow == oldRow ? oldRowStart : oldNextStart;
-    const int nextStartBefore = mCursorRow == oldRow ? oldNextStart : oldNextNextStart;
+    const bool sameRow = mCursorRow == before.row;
+    const int rowStartBefore = ShownStart(before, sameRow ? before.row : before.row + 1);
+    const int nextStartBefore = ShownStart(before, sameRow ? before.row + 1 : before.row + 2);
     const int nextStartNow = GetLineIndex(mCursorRow + 1);
-    if (GetLineIndex(mCursorRow) != rowStartBefore ||
+    if (mTopLine != before.top || GetLineIndex(mCursorRow) != rowStartBefore ||
         (nextStartNow >= 0 && (nextStartBefore < 0 || nextStartNow - nextStartBefore != 1))) {
         RedrawAll();
         return;
     }
-    DrawOneLine(mCursorRow);
+    // The cursor's row, and the row it left when the new character wrapped
+    // to the next one with the cursor.
+    DrawChangedRows(before, offset, 1);
     DrawCursor();
 }
 
@@ -223,9 +234,8 @@ void GuiEditBox::RemoveCharAtCursor(int before)
         return;
     }
     RemoveCursor();
-    const int oldRow = mCursorRow, oldTop = mTopLine, oldTotal = mTotalLines, oldLength = TextLength();
-    const bool oldHasNext = GetLineIndex(oldRow + 1) >= 0;
-    const std::vector<int32_t> oldStarts = VisibleLineStarts();
+    const bool oldHasNext = GetLineIndex(mCursorRow + 1) >= 0;
+    const ShownRows shown = Shown();
     const BarState bars = Bars();
     Splice(offset, offset + 1, nullptr, 0);
     SetCursorRowColFromIndex(offset);
@@ -240,10 +250,10 @@ void GuiEditBox::RemoveCharAtCursor(int before)
     const bool newHasNext = GetLineIndex(mCursorRow + 1) >= 0;
     GetCursorPointFromRowCol();
     if (mCursorPoint.x < mClient.left + 2) AutoScrollLeft();
-    if (!oldHasNext && !newHasNext && mTopLine == oldTop && mTotalLines == oldTotal) {
+    if (!oldHasNext && !newHasNext && mTopLine == shown.top && mTotalLines == shown.total) {
         // Besides the cursor's rows, a wrapped row above can give a word
         // back or take one: every row whose text moved is drawn again.
-        DrawRowsChangedByDeletion(oldStarts, oldLength, offset, oldRow);
+        DrawChangedRows(shown, offset, -1);
         DrawCursor();
         RedrawChangedBars(bars);
         return;

@@ -4,6 +4,8 @@
 // deleting against a full redraw of the box, pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -166,6 +168,24 @@ TEST_F(EditBoxWrapTest, BackspaceThatPullsAWordUpLooksLikeAFullRedraw)
     EXPECT_EQ(DiffersFromFullRedraw(), 0);
 }
 
+TEST_F(EditBoxWrapTest, TypingThatWrapsWithTheCursorRedrawsTheRowItLeft)
+{
+    // A word longer than a row breaks where the row is full: "abcdefgh" and
+    // "ijk". An "i" typed before the "h" pushes the "h" and the cursor down.
+    GuiScreen* screen = GuiThing::mpScreen;
+    ASSERT_LE(screen->TextWidth("i", &SysFont, -1), screen->TextWidth("h", &SysFont, -1));
+    const int wrap = screen->TextWidth("abcdefgh", &SysFont, -1) + 1;
+    Editor(GuiRect(20, 20, 20 + wrap + 6 - 1, 119), GST_FRAME_THIN | GST_TEXT_WRAP, 0, "abcdefghijk");
+    box->Draw();
+    ASSERT_EQ(box->LineLength(0), 8);
+    box->SetCursorRowColFromIndex(7);
+    Key('i');
+    EXPECT_EQ(Text(), "abcdefgihijk");
+    EXPECT_EQ(box->mCursorRow, 1);
+    EXPECT_EQ(box->mCursorColumn, 0);
+    EXPECT_EQ(DiffersFromFullRedraw(), 0);
+}
+
 TEST_F(EditBoxWrapTest, WrappedTypingAndDeletingAlwaysLookLikeAFullRedraw)
 {
     Editor(GuiRect(20, 20, 179, 139), GST_FRAME_THIN | GST_TEXT_WRAP, GUI_SCROLL_V_AUTO);
@@ -212,6 +232,38 @@ TEST_F(EditBoxWrapTest, TypingWithTheAutomaticHorizontalBarMovesItsThumb)
     for (int i = 0; i < 30; ++i) {
         Key(GUI_KEY_BACKSPACE);
         ASSERT_EQ(DiffersFromFullRedraw(), 0) << "after " << i + 1 << " deletions";
+    }
+}
+
+// Random keys on a wrapping editor with an automatic vertical bar: the text
+// follows a model of it, and the screen what a full redraw paints. The box
+// holds whole rows only: a deletion can leave the cursor on the row below
+// the window (the editor scrolls only when a key moves or types), and a
+// full redraw leaves a part row at the bottom blank.
+TEST_F(EditBoxWrapTest, RandomKeysKeepTheModelAndTheFullRedrawPicture)
+{
+    Editor(GuiRect(20, 20, 179, 119), GST_FRAME_THIN | GST_TEXT_WRAP, GUI_SCROLL_V_AUTO);
+    const int height = 5 * box->LineHeight() + 2 * box->mBorderWhitespace + 2;   // rows, borders, frame
+    box->Resize(GuiRect(20, 20, 179, int16_t(20 + height - 1)));
+    ASSERT_EQ((box->mClient.Height() - 2 * box->mBorderWhitespace) % box->LineHeight(), 0);
+    GuiThing::mpScreen->Invalidate(host->mOuter);
+    host->Draw();
+    std::mt19937 random(6);
+    const unsigned keys[] = {GUI_KEY_BACKSPACE, GUI_KEY_DELETE, GUI_KEY_LEFT, GUI_KEY_RIGHT, GUI_KEY_ENTER,
+                             GUI_KEY_UP,        GUI_KEY_DOWN,   GUI_KEY_HOME, GUI_KEY_END};
+    std::string model;
+    for (int i = 0; i < 1000; ++i) {
+        const int at = box->CursorOffset();
+        const unsigned pick = random() % 24;
+        const unsigned key = pick < 15 ? unsigned(kSentence[random() % kSentence.size()])
+                                       : keys[(pick - 15) % std::size(keys)];
+        Key(key);
+        if (GuiIsTextCharacter(key)) model.insert(size_t(at), 1, char(key));
+        else if (key == GUI_KEY_ENTER) model.insert(size_t(at), 1, '\r');
+        else if (key == GUI_KEY_BACKSPACE && at > 0) model.erase(size_t(at - 1), 1);
+        else if (key == GUI_KEY_DELETE && at < int(model.size())) model.erase(size_t(at), 1);
+        ASSERT_EQ(Text(), model) << "step " << i << ", key " << key;
+        ASSERT_EQ(DiffersFromFullRedraw(), 0) << "step " << i << ", key " << key;
     }
 }
 
