@@ -97,7 +97,8 @@ private:
     BarState Bars() const;
     // An edit hands the bars new information (UpdateLineStarts) without
     // painting them, and they lie outside the client that the partial and
-    // full redraws cover: a bar whose information changed is painted here.
+    // full redraws cover: a bar whose information changed is painted here,
+    // and the whole box when a bar came or went.
     void RedrawChangedBars(const BarState& before);
     // Offsets of the rows shown (one more at the end), -1 for no row.
     std::vector<int32_t> VisibleLineStarts();

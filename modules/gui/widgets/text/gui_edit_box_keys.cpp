@@ -41,18 +41,24 @@ GuiEditBox::BarState GuiEditBox::Bars() const
 void GuiEditBox::RedrawChangedBars(const BarState& before)
 {
     if (!mpScreen || !IsVisible()) return;
+    if (mpVScroll != before.vBar || mpHScroll != before.hBar) {
+        // A bar came or went: the other bar changed its length and the
+        // corner between them came or went, all outside the client.
+        mpScreen->Invalidate(mOuter);
+        Draw();
+        return;
+    }
     auto same = [](const GuiScrollInfo& a, const GuiScrollInfo& b) {
         return a.minimum == b.minimum && a.maximum == b.maximum && a.current == b.current && a.step == b.step &&
                a.visible == b.visible;
     };
-    auto redraw = [&](GuiScroll* bar, GuiScroll* was, const GuiScrollInfo& info) {
-        // A bar that came with this edit was painted when it was made.
-        if (!bar || bar != was || same(bar->mInfo, info) || !bar->IsVisible()) return;
+    auto redraw = [&](GuiScroll* bar, const GuiScrollInfo& info) {
+        if (!bar || same(bar->mInfo, info) || !bar->IsVisible()) return;
         mpScreen->Invalidate(bar->mClip);
         bar->Draw();
     };
-    redraw(mpVScroll, before.vBar, before.vertical);
-    redraw(mpHScroll, before.hBar, before.horizontal);
+    redraw(mpVScroll, before.vertical);
+    redraw(mpHScroll, before.horizontal);
 }
 
 std::vector<int32_t> GuiEditBox::VisibleLineStarts()
@@ -268,6 +274,7 @@ void GuiEditBox::DeleteMarkedText()
     CURSOR_POS start{}, end{};
     GetMarkStartAndEnd(&start, &end);
     const int from = OffsetOf(start), to = OffsetOf(end);
+    const BarState bars = Bars();
     if (from == 0 && to >= TextLength()) {
         GuiTextThing::DataSet(nullptr);
         UpdateLineStarts();
@@ -286,6 +293,7 @@ void GuiEditBox::DeleteMarkedText()
         mCursorColumn = LineLength(mCursorRow);
     }
     RedrawAll();
+    RedrawChangedBars(bars);
 }
 
 void GuiEditBox::ReplaceMarkedText(unsigned int ch)
@@ -295,12 +303,14 @@ void GuiEditBox::ReplaceMarkedText(unsigned int ch)
     GetMarkStartAndEnd(&start, &end);
     const int from = OffsetOf(start), to = OffsetOf(end);
     const char c = char(ch);
+    const BarState bars = Bars();
     Splice(from, to, &c, 1);
     DropMark();
     RecheckAutoScroll();
     // After the bars were checked: a bar that came or went wraps anew.
     SetCursorRowColFromIndex(from + 1);
     RedrawAll();
+    RedrawChangedBars(bars);
 }
 
 // ---- scratch pad ----------------------------------------------------------------------------------

@@ -235,36 +235,45 @@ TEST_F(EditBoxWrapTest, TypingWithTheAutomaticHorizontalBarMovesItsThumb)
     }
 }
 
-// Random keys on a wrapping editor with an automatic vertical bar: the text
-// follows a model of it, and the screen what a full redraw paints. The box
-// holds whole rows only: a deletion can leave the cursor on the row below
-// the window (the editor scrolls only when a key moves or types), and a
-// full redraw leaves a part row at the bottom blank.
-TEST_F(EditBoxWrapTest, RandomKeysKeepTheModelAndTheFullRedrawPicture)
-{
-    Editor(GuiRect(20, 20, 179, 119), GST_FRAME_THIN | GST_TEXT_WRAP, GUI_SCROLL_V_AUTO);
-    const int height = 5 * box->LineHeight() + 2 * box->mBorderWhitespace + 2;   // rows, borders, frame
-    box->Resize(GuiRect(20, 20, 179, int16_t(20 + height - 1)));
-    ASSERT_EQ((box->mClient.Height() - 2 * box->mBorderWhitespace) % box->LineHeight(), 0);
-    GuiThing::mpScreen->Invalidate(host->mOuter);
-    host->Draw();
-    std::mt19937 random(6);
-    const unsigned keys[] = {GUI_KEY_BACKSPACE, GUI_KEY_DELETE, GUI_KEY_LEFT, GUI_KEY_RIGHT, GUI_KEY_ENTER,
-                             GUI_KEY_UP,        GUI_KEY_DOWN,   GUI_KEY_HOME, GUI_KEY_END};
-    std::string model;
-    for (int i = 0; i < 1000; ++i) {
-        const int at = box->CursorOffset();
-        const unsigned pick = random() % 24;
-        const unsigned key = pick < 15 ? unsigned(kSentence[random() % kSentence.size()])
-                                       : keys[(pick - 15) % std::size(keys)];
-        Key(key);
-        if (GuiIsTextCharacter(key)) model.insert(size_t(at), 1, char(key));
-        else if (key == GUI_KEY_ENTER) model.insert(size_t(at), 1, '\r');
-        else if (key == GUI_KEY_BACKSPACE && at > 0) model.erase(size_t(at - 1), 1);
-        else if (key == GUI_KEY_DELETE && at < int(model.size())) model.erase(size_t(at), 1);
-        ASSERT_EQ(Text(), model) << "step " << i << ", key " << key;
-        ASSERT_EQ(DiffersFromFullRedraw(), 0) << "step " << i << ", key " << key;
+// Random keys: the text follows a model of it, and the screen what a full
+// redraw paints. The box holds whole rows only: a deletion can leave the
+// cursor on the row below the window (the editor scrolls only when a key
+// moves or types), and a full redraw leaves a part row at the bottom blank.
+class EditBoxRandomKeysTest : public EditBoxWrapTest {
+protected:
+    void Run(unsigned short style, unsigned scrollMode, unsigned seed)
+    {
+        Editor(GuiRect(20, 20, 179, 119), GST_FRAME_THIN | style, scrollMode);
+        const int height = 5 * box->LineHeight() + 2 * box->mBorderWhitespace + 2;   // rows, borders, frame
+        box->Resize(GuiRect(20, 20, 179, int16_t(20 + height - 1)));
+        ASSERT_EQ((box->mClient.Height() - 2 * box->mBorderWhitespace) % box->LineHeight(), 0);
+        GuiThing::mpScreen->Invalidate(host->mOuter);
+        host->Draw();
+        std::mt19937 random(seed);
+        const unsigned keys[] = {GUI_KEY_BACKSPACE, GUI_KEY_DELETE, GUI_KEY_LEFT, GUI_KEY_RIGHT, GUI_KEY_ENTER,
+                                 GUI_KEY_UP,        GUI_KEY_DOWN,   GUI_KEY_HOME, GUI_KEY_END};
+        std::string model;
+        for (int i = 0; i < 1000; ++i) {
+            const int at = box->CursorOffset();
+            const unsigned pick = random() % 24;
+            const unsigned key = pick < 15 ? unsigned(kSentence[random() % kSentence.size()])
+                                           : keys[(pick - 15) % std::size(keys)];
+            Key(key);
+            if (GuiIsTextCharacter(key)) model.insert(size_t(at), 1, char(key));
+            else if (key == GUI_KEY_ENTER) model.insert(size_t(at), 1, '\r');
+            else if (key == GUI_KEY_BACKSPACE && at > 0) model.erase(size_t(at - 1), 1);
+            else if (key == GUI_KEY_DELETE && at < int(model.size())) model.erase(size_t(at), 1);
+            ASSERT_EQ(Text(), model) << "step " << i << ", key " << key;
+            ASSERT_EQ(DiffersFromFullRedraw(), 0) << "step " << i << ", key " << key;
+        }
     }
+};
+
+TEST_F(EditBoxRandomKeysTest, WrappingWithTheAutomaticVerticalBar) { Run(GST_TEXT_WRAP, GUI_SCROLL_V_AUTO, 6); }
+
+TEST_F(EditBoxRandomKeysTest, LongLinesWithBothAutomaticBars)
+{
+    Run(0, GUI_SCROLL_V_AUTO | GUI_SCROLL_H_AUTO, 2);
 }
 
 }  // namespace
