@@ -154,6 +154,7 @@ void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned*
             backend_->add(a, a->size());
             ++*forwarded;
         } else {
+            fragmenter_.drop(a->vfIdx(), a->dataSize());
             ++*cleaned;
         }
         delete n;
@@ -173,6 +174,19 @@ void Pretrigger::measStop() {
     fragmenter_.clearBuffer();
     if (cleaned || forwarded)
         syslogx(150, "Pretrigger::measStop(%d): cleaned %u, forwarded %u nodes", int(measIdx_), cleaned, forwarded);
+}
+
+void Pretrigger::passOn() {
+    measStop();
+    ScopeLock sl(&ring_, "Pretrigger::passOn");
+    setState(PRETRIG_PASS);
+}
+
+bool Pretrigger::ringEmpty() {
+    // an action being moved to the back end is in one of the two lists
+    // whenever the ring's lock is free
+    ScopeLock sl(&ring_, "Pretrigger::ringEmpty");
+    return ring_.count() == 0;
 }
 
 void Pretrigger::getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
@@ -196,7 +210,7 @@ bool Pretrigger::taskMain() {
         } else if (s == PRETRIG_FLUSH) {
             SYSLOGX_FLOOD(floodFlush_, 147, "Pretrigger::taskMain(): STATE_FLUSH should not happen here!");
         } else if (s == PRETRIG_FLUSHED && req == 2) {
-            MeasAppStore_checkForFlushIdx(1u << measIdx_);
+            MeasAppStore_armFlushIdx(1u << measIdx_);
             Action* a = new (std::nothrow) ActionFlushAll();
             if (a) backend_->add(a, a->size());
             ScopeLock sl(&ring_, "Pretrigger::arm");

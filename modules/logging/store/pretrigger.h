@@ -49,6 +49,10 @@ public:
     void flushBackend();
     void flushUntil(uint32_t ts);
     void measStop();
+    // The measurement is going away: the ring is handed over as at a stop and
+    // whatever comes after (status blocks, closes) passes straight through.
+    void passOn();
+    bool ringEmpty();
     bool measRunning() const;
     bool passThrough() const;
     int checkFragment() const { return fragmenter_.checkFragment(); }
