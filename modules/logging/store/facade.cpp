@@ -223,6 +223,8 @@ void meas_app_PreTrigCopyFile(void* h, const CopyFile_t* copy) {
 
 int meas_app_PreTrigMeasRunning(void* h) { return h && pt(h)->measRunning() ? 1 : 0; }
 
+uint32_t meas_app_PreTrigArmTime(void* h) { return h ? pt(h)->armTime() : 0; }
+
 int meas_app_PreTrigCheckFragment(void* h) { return h ? pt(h)->checkFragment() : 0; }
 
 void meas_app_PreTrigTriggerFragment(void* h) {

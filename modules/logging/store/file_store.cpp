@@ -286,6 +286,11 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
             return;
         }
     }
+    // a record after the arm begins a frame of its own: the records before
+    // it (drained late from the FIFOs) are handed on from the ring
+    const uint32_t arm = meas_app_PreTrigArmTime(storeOf(block->measIdx));
+    if (arm && block->latestTimeStamp >= arm && frameHolds(d) && d->frame->lastTimeStamp < arm)
+        meas_app_store_frame(block);
     int r = MeasFrame_put(d->frame, record, d->recordLength);
     if (r == 1) syslogx(147, "meas_app_store_block(): Error: MeasFrame_put()");
     else if (r == 2) meas_app_store_frame(block);

@@ -167,6 +167,9 @@ void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushDir(void* handle);
 void meas_app_PreTrigCopyFile(void* handle, const CopyFile_t* copy);
 int meas_app_PreTrigMeasRunning(void* handle);
+// Time of the pretrigger's last arm (0 = none since the last stop): a
+// block's frame ends there, so that the records before it reach the file.
+uint32_t meas_app_PreTrigArmTime(void* handle);
 int meas_app_PreTrigCheckFragment(void* handle);
 void meas_app_PreTrigTriggerFragment(void* handle);
 void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,

@@ -133,6 +133,42 @@ TEST_F(StoreIntegrity, ArmingWhileRecordsArriveKeepsEveryRecordStoredBeforeIt) {
     }
 }
 
+// Records stamped before the arm that are stored only after it (a slow
+// raster's FIFO drains late) still reach the file; those stamped after the
+// arm stay in the ring.
+TEST_F(StoreIntegrity, RecordsStampedBeforeTheArmButStoredLaterReachTheFile) {
+    configure(2.5f);
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
+    const uint32_t before = time_getTimestamp() - 5000;
+    for (uint32_t n = 0; n < 20; ++n) feed(0, before + n * 10);
+    feed(1, before);
+    const uint32_t armRequested = time_getTimestamp();
+    meas_app_PreTrigArm(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_BUFFERING; }, 2000));
+    for (uint32_t n = 20; n < 30; ++n) feed(0, before + n * 10);   // late
+    feed(1, before + 500);
+    const uint32_t after = time_getTimestamp() + 10;
+    for (uint32_t n = 0; n < 10; ++n) {
+        feed(0, after + n * 10);
+        feed(1, after + n * 10);
+    }
+    for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+    meas_app_PreTrigMeasStop(0);
+    waitFlushed(5000);
+    stopStore();
+
+    auto fs = readFiles();
+    ASSERT_EQ(fs.size(), 1u);
+    for (uint8_t id : {1, 2}) {
+        const auto got = timeStamps(fs, id);
+        for (auto& r : fed[id]) {
+            if (r.ts < armRequested) EXPECT_EQ(got.count(r.ts), 1u) << "block " << int(id) << " at " << r.ts;
+            else EXPECT_EQ(got.count(r.ts), 0u) << "block " << int(id) << " at " << r.ts;
+        }
+    }
+}
+
 // Deleting a store with its file still open does what a stop does first: the
 // file gets its last frames, its status block and its close.
 TEST_F(StoreIntegrity, DeletingTheStoreWritesTheOpenFileWholeWithItsStatusBlock) {
