@@ -22,10 +22,12 @@ uint8_t floodOpen = 0;
 
 Pretrigger* pt(void* h) { return static_cast<Pretrigger*>(h); }
 
+// Frames are put from the logging raster and the status block and event
+// logger tasks.
 void countLost(unsigned measIdx) {
     MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) ++s.meas_lost_frames_m01;
-    if (measIdx == MEAS_IDX_M03) ++s.meas_lost_frames_m03;
+    if (measIdx == MEAS_IDX_M01) std::atomic_ref<uint32_t>(s.meas_lost_frames_m01).fetch_add(1);
+    if (measIdx == MEAS_IDX_M03) std::atomic_ref<uint32_t>(s.meas_lost_frames_m03).fetch_add(1);
 }
 
 uint8_t* copyOf(const uint8_t* data, uint32_t length) {

@@ -214,6 +214,8 @@ void meas_app_store_frame(MeasBlock* block) {
         syslogx(147, "meas_app_store_frame(): Error: pMblk NULL");
         return;
     }
+    QueueGuard lock("meas_app_store_frame()");
+    if (!lock.held()) return;
     MeasAppStoreBlockData* d = block->storeData;
     if (!d || !d->file) {
         syslogx(147, "meas_app_store_frame(): Error: aFileInfoPtr NULL");
@@ -223,8 +225,6 @@ void meas_app_store_frame(MeasBlock* block) {
         syslogx(147, "meas_app_store_frame(): Error: pMblk->blkinfo NULL");
         return;
     }
-    QueueGuard lock("meas_app_store_frame()");
-    if (!lock.held()) return;
     uint32_t firstTs = 0, lastTs = 0;
     if (MeasFrame_recode_for_V5_V6(d->frame, d->recordLength, &firstTs, &lastTs) != 0) {
         syslogx(147, "meas_app_store_frame(): Error: MeasFrame_recode_V5_V6()");
