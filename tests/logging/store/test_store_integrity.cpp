@@ -225,7 +225,7 @@ TEST_F(StoreIntegrity, MoreFilesThanSlotsInTheStartUpWindowLoseNothing) {
             if (n % 5 == 0) feed(1, ts);
         }
         LapOutFra_setFragmentTrig(ts - 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));   // the writers and the back end pass
     }
     for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
     waitFlushed(5000);
