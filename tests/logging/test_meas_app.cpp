@@ -221,3 +221,33 @@ TEST_F(MeasAppTest, LapTriggerSplitsTheFileWithoutLosingRecords) {
     EXPECT_GT(firstCount, 300u);
     EXPECT_GT(recs.size() - firstCount, 300u);
 }
+
+TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
+    writeConfig(0, "R1ms", true, "<PreTriggerTime time=\"1.0\"/>\n");
+    start();
+    run(600);
+    uint32_t lastActive = counter;
+    active = false;
+    run(400);   // the condition has fallen: the pretrigger buffers again
+    meas_app_remotefaststop();
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    // every sample up to the falling edge is in the file, the file closed
+    EXPECT_GE(recs.back().value, lastActive);
+    EXPECT_LT(recs.back().value, lastActive + 50);
+    expectContinuous(recs, valueAt, 1);
+}
+
+TEST_F(MeasAppTest, ADestroyWritesWhatAStopWould) {
+    writeConfig(0, "R1ms");
+    start();
+    run(500);
+    const uint32_t atRequest = counter;
+    ASSERT_EQ(meas_app_remotedestroy(0), 1);
+    ASSERT_TRUE(runUntil([] { return !(meas[0].stateFlags & 1); }, 5000));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    EXPECT_GE(recs.back().value, atRequest);
+    expectContinuous(recs, valueAt, 1);
+}

@@ -142,6 +142,20 @@ TEST_F(MeasRemote, ADestroyFromTheShellLocksTheInitUntilAClientStops) {
     EXPECT_EQ(req(s->meas_app_reinitreq).load(), 1);
 }
 
+TEST_F(MeasRemote, TheShellsOwnInitFollowsItsDestroy) {
+    char meas[] = "meas", destroy[] = "destroy", init[] = "init";
+    char* destroyArgs[] = {meas, destroy};
+    char* initArgs[] = {meas, init};
+    measCommandFunc(2, destroyArgs);
+    EXPECT_EQ(req(s->meas_app_destroyreq).load(), 1);
+    measCommandFunc(2, initArgs);   // refused while the destroy is pending
+    EXPECT_EQ(req(s->meas_app_reinitreq).load(), 0);
+    req(s->meas_app_stopreq).store(0);
+    req(s->meas_app_destroyreq).store(0);
+    measCommandFunc(2, initArgs);
+    EXPECT_EQ(req(s->meas_app_reinitreq).load(), 1);
+}
+
 TEST_F(MeasRemote, AStopIsRepliedWhenDoneAndTheClientIsWatchedUntilItDisconnects) {
     if (ping("127.0.0.1", 1, PING_OPT_SILENT) != OK) GTEST_SKIP() << "no ICMP echo on this host";
     req(s->meas_app_running).store(1);

@@ -91,7 +91,7 @@ int measCommandFunc(int argc, char** argv) {
     const char* sub = argc > 1 && argv[1] ? argv[1] : "";
     if (!std::strcmp(sub, "start")) meas_app_remotestart();
     else if (!std::strcmp(sub, "stop")) meas_app_remotestop(0);
-    else if (!std::strcmp(sub, "init")) meas_app_remoteinit();
+    else if (!std::strcmp(sub, "init")) meas_app_shellinit();
     else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy(0);
     else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
     else {

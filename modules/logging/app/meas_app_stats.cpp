@@ -33,12 +33,14 @@ void copyToUsb(unsigned idx, const LapOutFraState& s) {
 void meas_app_calc_recording_rates() {
     MeasStoreStats& st = meas_store_stats();
     SignalPage& s = sp();
-    s.meas_compression_m01 = compression(st.meas_data_size_m01_uncompressed, st.meas_data_size_m01_compressed);
-    s.meas_compression_m03 = compression(st.meas_data_size_m03_uncompressed, st.meas_data_size_m03_compressed);
-    s.meas_rate_m01 = uint16_t(double(st.meas_data_size_m01_uncompressed) * 0.01953125);
-    s.meas_rate_m03 = uint16_t(double(st.meas_data_size_m03_uncompressed) * 0.01953125);
-    st.meas_data_size_m01_uncompressed = st.meas_data_size_m01_compressed = 0;
-    st.meas_data_size_m03_uncompressed = st.meas_data_size_m03_compressed = 0;
+    // the file store adds to them from other tasks too (arming, shutdown)
+    auto take = [](uint32_t& c) { return std::atomic_ref<uint32_t>(c).exchange(0); };
+    const uint32_t plain01 = take(st.meas_data_size_m01_uncompressed), packed01 = take(st.meas_data_size_m01_compressed);
+    const uint32_t plain03 = take(st.meas_data_size_m03_uncompressed), packed03 = take(st.meas_data_size_m03_compressed);
+    s.meas_compression_m01 = compression(plain01, packed01);
+    s.meas_compression_m03 = compression(plain03, packed03);
+    s.meas_rate_m01 = uint16_t(double(plain01) * 0.01953125);
+    s.meas_rate_m03 = uint16_t(double(plain03) * 0.01953125);
 }
 
 void meas_app_check_datatimeout() {

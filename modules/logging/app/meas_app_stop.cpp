@@ -210,6 +210,9 @@ void meas_app_fastmeasstop() {
     // what the FIFOs still hold goes into the files before they are closed
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
     MeasAppStore_closeAllFilesFast();
+    // the pretrigger ring holds the closing status blocks back behind its
+    // data: handed over now, the shutdown then waits for the writers
+    meas_app_PreTrigMeasStop(0);
     if (takeFileWritten()) LapOutFra_setFragmentTrig(0);
     gApp.powerdown.store(1);
     flag(sp().meas_app_faststopreq).store(0);

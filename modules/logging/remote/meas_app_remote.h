@@ -36,6 +36,9 @@ void meas_app_remote_exit();
 // another request is pending. Addresses are IPv4 in network order (the bytes
 // as they stand in the command), 0 = none.
 int meas_app_remoteinit();
+// "meas init" from the shell: as meas_app_remoteinit, but not held back by the
+// lock that the shell's own destroy sets.
+int meas_app_shellinit();
 int meas_app_remotedestroy(uint32_t address);
 int meas_app_remotestart();
 int meas_app_remotestop(uint32_t address);

@@ -76,6 +76,17 @@ int meas_app_remoteinit() {
     return 1;
 }
 
+int meas_app_shellinit() {
+    // A destroy from the shell locks the remote init so that the supervision
+    // does not undo it; the shell's own init lifts the lock. Refused for a
+    // pending request, the lock stays as it was.
+    RemoteState& r = remoteState();
+    const uint8_t lock = r.initLock.exchange(0);
+    if (meas_app_remoteinit()) return 1;
+    if (lock) r.initLock = lock;
+    return 0;
+}
+
 int meas_app_remotedestroy(uint32_t address) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();

@@ -184,16 +184,18 @@ bool Backend::getWriterQueueCnt(const Writer& w, unsigned long* cnt) const {
     return true;
 }
 
-void Backend::taskStartCallback() {
-    timespec start{}, now{}, diff{};
-    clock_appltime(&start);
-    while (isRunning()) {
-        clock_appltime(&now);
-        if (clock_difftime(&now, &start, &diff) != 0) break;
-        if (diff.tv_sec * 1000 + diff.tv_nsec / 1000000 >= timing_.startupMs) break;
-        sleepMs(timing_.loopMs);
-    }
-    startup_.store(false);
+void Backend::taskStartCallback() { clock_appltime(&started_); }
+
+// The start-up window runs alongside the task's passes: closed files must
+// free their slots from the first pass on.
+bool Backend::inStartupWindow() {
+    if (!startup_.load()) return false;
+    timespec now{}, diff{};
+    clock_appltime(&now);
+    if (clock_difftime(&now, &started_, &diff) != 0 ||
+        diff.tv_sec * 1000 + diff.tv_nsec / 1000000 >= timing_.startupMs)
+        startup_.store(false);
+    return startup_.load();
 }
 
 bool Backend::checkOversizeTimeout() {
@@ -220,7 +222,14 @@ bool Backend::checkOversizeTimeout() {
 }
 
 bool Backend::taskMain() {
-    const bool oversized = checkOversizeTimeout();
+    const bool startup = inStartupWindow();
+    // the queue kept for writers still to come is not oversize
+    const bool oversized = !startup && checkOversizeTimeout();
+    // In the start-up window the queue is kept from its head for writers that
+    // subscribe late, but never at the cost of new files: once half of the
+    // measurement's file slots are taken, what every writer has passed goes
+    // (deleting the close actions frees the slots of closed files).
+    const bool mayCut = !startup || virtualFiles.liveCount(measIdx_) >= kStartupKeepFiles;
     List<Action>* cut = nullptr;
     {
         ScopeLock sl(this, "Backend::run_checkWriters");
@@ -241,7 +250,7 @@ bool Backend::taskMain() {
                 removeLocked(*w);
             }
         }
-        if (cutCount() < lowest) cut = removeSublist(lowest - cutCount());
+        if (mayCut && cutCount() < lowest) cut = removeSublist(lowest - cutCount());
         if (oversized && slowest >= 0) {
             if (Writer* w = slots_[slowest].writer.load()) {
                 syslogx(147, "Backend::taskMain(): removing writer %s (%u) list size exceeded!", slots_[slowest].name,

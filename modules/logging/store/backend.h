@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include "logging/store/action.h"
@@ -74,12 +75,18 @@ private:
         bool draining = false;          // writer removed while it still executed an action
         char name[21] = {};
     };
+    // Live files of the measurement from which the start-up window no longer
+    // keeps the queue.
+    static constexpr unsigned kStartupKeepFiles = 16;
+
     bool checkOversizeTimeout();
+    bool inStartupWindow();
     void finishDraining(Slot& s);       // with the queue lock held
     bool removeLocked(Writer& w);
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
+    timespec started_{};                // task start (application clock)
     std::atomic<unsigned> nWriters_{0};
     unsigned nextSlot_ = 0;
     unsigned measIdx_;

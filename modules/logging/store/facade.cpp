@@ -1,4 +1,5 @@
 // C facade over the pretrigger, back end and writers of each measurement.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,8 @@
 #include "logging/store/pretrigger.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
+#include "host/os.h"
 
 using namespace measure::store;
 
@@ -15,13 +18,16 @@ namespace {
 
 std::atomic<Pretrigger*> gStores[MEAS_COUNT];
 MeasStoreWriteCounters gCounters[MEAS_COUNT][2];
+uint8_t floodOpen = 0;
 
 Pretrigger* pt(void* h) { return static_cast<Pretrigger*>(h); }
 
+// Frames are put from the logging raster and the status block and event
+// logger tasks.
 void countLost(unsigned measIdx) {
     MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) ++s.meas_lost_frames_m01;
-    if (measIdx == MEAS_IDX_M03) ++s.meas_lost_frames_m03;
+    if (measIdx == MEAS_IDX_M01) std::atomic_ref<uint32_t>(s.meas_lost_frames_m01).fetch_add(1);
+    if (measIdx == MEAS_IDX_M03) std::atomic_ref<uint32_t>(s.meas_lost_frames_m03).fetch_add(1);
 }
 
 uint8_t* copyOf(const uint8_t* data, uint32_t length) {
@@ -88,8 +94,45 @@ void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds) {
     return p;
 }
 
+namespace {
+
+constexpr int kDrainMs = 3000;
+constexpr int kDrainPollMs = 10;
+
+// The store has written everything it holds. The ring is looked at first: an
+// action on its way to the back end is then already there.
+bool storeFlushed(Pretrigger* p) {
+    if (!p->ringEmpty()) return false;
+    Backend* be = p->getBackend();
+    return !be || be->isOfflineDataFlushed();
+}
+
+}  // namespace
+
+void meas_app_PreTrigDrain(void* h) {
+    if (!h) return;
+    Pretrigger* p = pt(h);
+    const unsigned m = p->measIdx();
+    MeasAppStore_closeFiles(m);
+    p->passOn();
+    for (int waited = 0;; waited += kDrainPollMs) {
+        // a file that has become the oldest meanwhile can close now
+        MeasAppStore_closeFiles(m);
+        // a file stays queued until its status block is written and it is closed
+        if (MeasAppStore_queuedFiles(m) == 0 && storeFlushed(p)) return;
+        Backend* be = p->getBackend();
+        if (!be || be->writerCount() == 0) return;   // nobody would write it
+        if (waited >= kDrainMs) {
+            syslogx(148, "meas_app_PreTrigDrain%u: not all data written after %d ms", m, waited);
+            return;
+        }
+        taskDelay(std::max(1, kDrainPollMs * sysClkRateGet() / 1000));
+    }
+}
+
 void meas_app_PreTrigDelete(void* h) {
     if (!h) return;
+    meas_app_PreTrigDrain(h);
     for (auto& s : gStores) {
         Pretrigger* expected = pt(h);
         s.compare_exchange_strong(expected, nullptr);
@@ -114,7 +157,7 @@ void meas_app_PreTrigOpenFile(void* h, MeasAppStore_FileInfo_s* file) {
     try {
         pt(h)->openFile(file);
     } catch (const char* text) {
-        syslogx(147, "meas_app_PreTrigOpenFile(): %s", text);
+        SYSLOGX_FLOOD(floodOpen, 147, "meas_app_PreTrigOpenFile(): %s", text);
     }
 }
 
@@ -182,6 +225,8 @@ void meas_app_PreTrigCopyFile(void* h, const CopyFile_t* copy) {
 
 int meas_app_PreTrigMeasRunning(void* h) { return h && pt(h)->measRunning() ? 1 : 0; }
 
+uint32_t meas_app_PreTrigArmTime(void* h) { return h ? pt(h)->armTime() : 0; }
+
 int meas_app_PreTrigCheckFragment(void* h) { return h ? pt(h)->checkFragment() : 0; }
 
 void meas_app_PreTrigTriggerFragment(void* h) {
@@ -213,7 +258,7 @@ void meas_app_PreTrigGetMeasVarsBE(void* h, uint32_t* size, uint32_t* maxSize, u
 int meas_app_PreTrigIsOfflineDataFlushed() {
     for (auto& s : gStores) {
         Pretrigger* p = s.load();
-        if (p && p->getBackend() && !p->getBackend()->isOfflineDataFlushed()) return 0;
+        if (p && !storeFlushed(p)) return 0;
     }
     return 1;
 }

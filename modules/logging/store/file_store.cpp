@@ -29,14 +29,33 @@ SEM_ID gFileQueueSem = nullptr;
 uint32_t loggerId = 0;
 MeasAppStoreHooks hooks{};
 uint8_t floodLock = 0;
+uint8_t floodOpenVf = 0;
 
 // Takes the queue mutex; a failed take is logged and the caller does not go on.
+// The mutex also guards the blocks' frames: the logging raster fills them
+// while the pretrigger task (arming) and the shutdown hand them over, so a
+// frame is only ever touched with the mutex held.
 bool queueLock(const char* who) {
     if (gFileQueueSem && semTake(gFileQueueSem, WAIT_FOREVER) == OK) return true;
     SYSLOGX_FLOOD(floodLock, 147, "%s: could not take gFileQueueSem", who);
     return false;
 }
 void queueUnlock() { semGive(gFileQueueSem); }
+
+// Holds the queue mutex for a scope (the mutex is recursive).
+class QueueGuard {
+public:
+    explicit QueueGuard(const char* who) : held_(queueLock(who)) {}
+    ~QueueGuard() {
+        if (held_) queueUnlock();
+    }
+    QueueGuard(const QueueGuard&) = delete;
+    QueueGuard& operator=(const QueueGuard&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
 
 void queueAdd(MeasAppStore_FileInfo_s* f) {
     f->qNext = nullptr;
@@ -58,10 +77,14 @@ bool queueRemove(MeasAppStore_FileInfo_s* f) {
     return true;
 }
 
+// The statistics are added to from the logging raster, the pretrigger task
+// (arming) and the shutdown, and read by the logging raster.
+void addStat(uint32_t& counter, uint32_t n) { std::atomic_ref<uint32_t>(counter).fetch_add(n, std::memory_order_relaxed); }
+
 void countLost(unsigned measIdx) {
     MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) ++s.meas_lost_frames_m01;
-    if (measIdx == MEAS_IDX_M03) ++s.meas_lost_frames_m03;
+    if (measIdx == MEAS_IDX_M01) addStat(s.meas_lost_frames_m01, 1);
+    if (measIdx == MEAS_IDX_M03) addStat(s.meas_lost_frames_m03, 1);
 }
 
 void blockLink(MeasAppStore_FileInfo_s* f, MeasAppStoreBlockData* d) {
@@ -92,6 +115,10 @@ void setCloseTs(MeasAppStore_FileInfo_s* f, uint32_t ts) {
     std::atomic_ref<uint32_t>(f->closeTs).store(ts, std::memory_order_relaxed);
 }
 
+bool frameHolds(const MeasAppStoreBlockData* d) {
+    return d->frame && (d->frame->recordsHeld != 0 || d->frame->bytesHeld != 0);
+}
+
 bool deadlinePassed(uint32_t deadline, uint32_t now) {
     return deadline != MEAS_TS_UNSET && int32_t(now - deadline) >= 0;
 }
@@ -102,6 +129,7 @@ void MeasAppStore_setHooks(const MeasAppStoreHooks& h) { hooks = h; }
 
 int MeasAppStore_init() {
     gQueueHead = gQueueTail = nullptr;
+    floodOpenVf = 0;
     if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!gFileQueueSem) {
         syslogx(147, "MeasAppStore_init(): failed to create semaphore, errno %s", std::strerror(errno));
@@ -170,14 +198,12 @@ int MeasAppStore_deinitData(MeasBlock* block) {
         syslogx(147, "MeasAppStore_deinitData():Error: no valid Frame_ptr");
         return 1;
     }
+    QueueGuard lock("MeasAppStore_deinitData");
     if (MeasFrame_free(d->frame) != 0) {
         syslogx(147, "MeasAppStore_deinitData():Error: MeasFrame_free()");
         return 1;
     }
-    if (d->file && queueLock("MeasAppStore_deinitData")) {
-        blockUnlink(d);
-        queueUnlock();
-    }
+    if (d->file && lock.held()) blockUnlink(d);
     std::free(d);
     block->storeData = nullptr;
     return 0;
@@ -188,6 +214,8 @@ void meas_app_store_frame(MeasBlock* block) {
         syslogx(147, "meas_app_store_frame(): Error: pMblk NULL");
         return;
     }
+    QueueGuard lock("meas_app_store_frame()");
+    if (!lock.held()) return;
     MeasAppStoreBlockData* d = block->storeData;
     if (!d || !d->file) {
         syslogx(147, "meas_app_store_frame(): Error: aFileInfoPtr NULL");
@@ -210,11 +238,11 @@ void meas_app_store_frame(MeasBlock* block) {
     }
     MeasStoreStats& s = meas_store_stats();
     if (block->measIdx == MEAS_IDX_M01) {
-        s.meas_data_size_m01_uncompressed += plain;
-        s.meas_data_size_m01_compressed += packed;
+        addStat(s.meas_data_size_m01_uncompressed, plain);
+        addStat(s.meas_data_size_m01_compressed, packed);
     } else if (block->measIdx == MEAS_IDX_M03) {
-        s.meas_data_size_m03_uncompressed += plain;
-        s.meas_data_size_m03_compressed += packed;
+        addStat(s.meas_data_size_m03_uncompressed, plain);
+        addStat(s.meas_data_size_m03_compressed, packed);
     }
     if (!buf) return;
     void* store = storeOf(block->measIdx);
@@ -230,7 +258,9 @@ void meas_app_store_frame(MeasBlock* block) {
 
 void meas_app_store_block_close_check_only(MeasBlock* block) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
-    if (!d || !d->file) return;
+    if (!d) return;
+    QueueGuard lock("meas_app_store_block_close_check_only()");
+    if (!lock.held() || !d->file) return;
     const uint32_t lofTs = LapOutFra_getTimeStamp();
     if (lofTs == d->fileInitTs) return;
     const uint32_t ts = block->latestTimeStamp;
@@ -241,6 +271,11 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
 void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d || !record) return;
+    QueueGuard lock("meas_app_store_block()");
+    if (!lock.held()) {
+        countLost(block->measIdx);
+        return;
+    }
     block->latestTimeStamp = be_get32(record);
     meas_app_store_block_close_check_only(block);
     if (!d->file) {
@@ -251,6 +286,11 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
             return;
         }
     }
+    // a record after the arm begins a frame of its own: the records before
+    // it (drained late from the FIFOs) are handed on from the ring
+    const uint32_t arm = meas_app_PreTrigArmTime(storeOf(block->measIdx));
+    if (arm && block->latestTimeStamp >= arm && frameHolds(d) && d->frame->lastTimeStamp < arm)
+        meas_app_store_frame(block);
     int r = MeasFrame_put(d->frame, record, d->recordLength);
     if (r == 1) syslogx(147, "meas_app_store_block(): Error: MeasFrame_put()");
     else if (r == 2) meas_app_store_frame(block);
@@ -307,7 +347,8 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->closeable = anyQueued ? 0 : 1;
         meas_app_PreTrigOpenFile(storeOf(m), f);
         if (f->vfIdx < 0) {
-            syslogx(147, "meas_app_open_file(): failed to open virtual file %s", f->name);
+            // every record of the file's blocks would say so again
+            SYSLOGX_FLOOD(floodOpenVf, 147, "meas_app_open_file(): failed to open virtual file %s", f->name);
             std::free(f);
             queueUnlock();
             return 1;
@@ -512,6 +553,38 @@ void MeasAppStore_checkForFlushIdx(unsigned mask) {
     queueUnlock();
     for (unsigned m = 0; m < MEAS_COUNT; ++m)
         if (flushDir[m]) meas_app_fsflush(m);
+}
+
+void MeasAppStore_armFlushIdx(unsigned mask) {
+    QueueGuard lock("MeasAppStore_armFlushIdx()");
+    if (!lock.held()) return;
+    // every record stored so far goes out while the measurement still passes
+    // through: a frame handed over later would only age out of the ring
+    for (auto* f = gQueueHead; f; f = f->qNext) {
+        if (f->measIdx >= MEAS_COUNT || !(mask & (1u << f->measIdx))) continue;
+        for (MeasAppStoreBlockData* d = f->blocks; d; d = d->next)
+            if (frameHolds(d)) meas_app_store_frame(d->owner);
+    }
+    MeasAppStore_checkForFlushIdx(mask);
+}
+
+void MeasAppStore_closeFiles(unsigned measIdx) {
+    QueueGuard lock("MeasAppStore_closeFiles()");
+    if (!lock.held()) return;
+    MeasAppStore_FileInfo_s* next = nullptr;
+    for (auto* f = gQueueHead; f; f = next) {
+        // closing takes only this file out of the queue: `next` stays valid
+        next = f->qNext;
+        if (f->measIdx != measIdx) continue;
+        if (f->blocks) {
+            for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
+                dn = d->next;
+                meas_app_close_file(d->owner, SB_PERIOD);
+            }
+        } else if (f->closeType != MEAS_FCLOSE_SBREQ && f->closeable && f->vfIdx >= 0) {
+            meas_app_req_sb_and_unlink_file(f, SB_PERIOD);
+        }
+    }
 }
 
 void MeasAppStore_closeAllFilesFast() {

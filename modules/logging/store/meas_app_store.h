@@ -119,7 +119,14 @@ void meas_app_set_next_closeable_file(unsigned measIdx);
 // deadline; mask bit i = measurement i.
 void MeasAppStore_checkForFlush();
 void MeasAppStore_checkForFlushIdx(unsigned mask);
+// Arming the pretrigger: hands over every frame of the measurements in the
+// mask, whatever its age, then runs the time-out check.
+void MeasAppStore_armFlushIdx(unsigned mask);
 void MeasAppStore_closeAllFilesFast();
+// Closes the measurement's files as a stop does: each block leaves its file
+// (its frame handed over), files left without blocks ask for their closing
+// status block. A file that is not the oldest yet waits for the next call.
+void MeasAppStore_closeFiles(unsigned measIdx);
 void meas_app_fsflush(unsigned measIdx);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const MeasBlock* block);
@@ -137,8 +144,13 @@ unsigned MeasAppStore_queuedFiles(unsigned measIdx);
 
 // ---- facade of a measurement's store (null handles do nothing) ----------------------
 void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);
-// Stops and deletes the store with its writers; files still open are dropped
-// (what the writers had of them stays on the drives).
+// Does what a stop does before the store goes: closes the measurement's files
+// with their status blocks, hands the ring over and waits (up to 3 s) until
+// the writers have written everything. Call it while the blocks still exist.
+void meas_app_PreTrigDrain(void* handle);
+// Drains (see above), then stops and deletes the store with its writers;
+// files that could not be closed meanwhile are dropped (what the writers had
+// of them stays on the drives).
 void meas_app_PreTrigDelete(void* handle);
 void meas_app_PreTrigArm(void* handle);
 void meas_app_PreTrigTrigger(void* handle);
@@ -155,12 +167,17 @@ void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushDir(void* handle);
 void meas_app_PreTrigCopyFile(void* handle, const CopyFile_t* copy);
 int meas_app_PreTrigMeasRunning(void* handle);
+// Time of the pretrigger's last arm (0 = none since the last stop): a
+// block's frame ends there, so that the records before it reach the file.
+uint32_t meas_app_PreTrigArmTime(void* handle);
 int meas_app_PreTrigCheckFragment(void* handle);
 void meas_app_PreTrigTriggerFragment(void* handle);
 void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount);
 void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount);
+// 1 when every store has written all it holds: its pretrigger ring is empty
+// and its back end flushed.
 int meas_app_PreTrigIsOfflineDataFlushed();
 void meas_app_PreTrigMeasStop(int skipTelemetry);
 

@@ -141,19 +141,23 @@ void Pretrigger::flushBackend() {
 }
 
 // Takes actions off the ring's head (all, or those older than ts): the
-// forward-flagged ones go on to the back end, the others are dropped.
+// forward-flagged ones and the records stamped before the last arm go on to
+// the back end, the others are dropped.
 void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded) {
+    const uint32_t arm = armTs_.load();
     for (;;) {
         Node<Action>* head = ring_.headNode();
         if (!head || (!all && head->item->timestamp() >= ts)) break;
         Node<Action>* n = ring_.del();
         Action* a = n->item;
-        if (a->forward()) {
+        const bool beforeArm = a->timestamp() != 0 && a->timestamp() < arm;
+        if (a->forward() || beforeArm) {
             n->item = nullptr;
             fragmenter_.forward(a->vfIdx(), a->dataSize());
             backend_->add(a, a->size());
             ++*forwarded;
         } else {
+            fragmenter_.drop(a->vfIdx(), a->dataSize());
             ++*cleaned;
         }
         delete n;
@@ -170,9 +174,23 @@ void Pretrigger::measStop() {
     ScopeLock sl(&ring_, "Pretrigger::measStop");
     unsigned cleaned = 0, forwarded = 0;
     forwardRing(true, 0, &cleaned, &forwarded);
+    armTs_.store(0);
     fragmenter_.clearBuffer();
     if (cleaned || forwarded)
         syslogx(150, "Pretrigger::measStop(%d): cleaned %u, forwarded %u nodes", int(measIdx_), cleaned, forwarded);
+}
+
+void Pretrigger::passOn() {
+    measStop();
+    ScopeLock sl(&ring_, "Pretrigger::passOn");
+    setState(PRETRIG_PASS);
+}
+
+bool Pretrigger::ringEmpty() {
+    // an action being moved to the back end is in one of the two lists
+    // whenever the ring's lock is free
+    ScopeLock sl(&ring_, "Pretrigger::ringEmpty");
+    return ring_.count() == 0;
 }
 
 void Pretrigger::getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
@@ -196,7 +214,8 @@ bool Pretrigger::taskMain() {
         } else if (s == PRETRIG_FLUSH) {
             SYSLOGX_FLOOD(floodFlush_, 147, "Pretrigger::taskMain(): STATE_FLUSH should not happen here!");
         } else if (s == PRETRIG_FLUSHED && req == 2) {
-            MeasAppStore_checkForFlushIdx(1u << measIdx_);
+            armTs_.store(now);
+            MeasAppStore_armFlushIdx(1u << measIdx_);
             Action* a = new (std::nothrow) ActionFlushAll();
             if (a) backend_->add(a, a->size());
             ScopeLock sl(&ring_, "Pretrigger::arm");

@@ -49,6 +49,10 @@ public:
     void flushBackend();
     void flushUntil(uint32_t ts);
     void measStop();
+    // The measurement is going away: the ring is handed over as at a stop and
+    // whatever comes after (status blocks, closes) passes straight through.
+    void passOn();
+    bool ringEmpty();
     bool measRunning() const;
     bool passThrough() const;
     int checkFragment() const { return fragmenter_.checkFragment(); }
@@ -61,6 +65,10 @@ public:
     // Start of the window handed over at the last trigger (0.1 ms).
     uint32_t windowStart() const { return windowStart_.load(); }
     uint32_t bufferTime() const { return bufferTime_; }
+    // Time of the last arm (0.1 ms; 0 = none since the last stop). Records
+    // stamped before it belong to the triggered part: they may still come
+    // (a raster's FIFO drains late) and are handed on, not aged out.
+    uint32_t armTime() const { return armTs_.load(); }
 
 private:
     bool taskMain() override;
@@ -74,6 +82,7 @@ private:
     int lastRequest_ = 0;
     std::atomic<uint32_t> triggerTime_{0};
     std::atomic<uint32_t> windowStart_{0};
+    std::atomic<uint32_t> armTs_{0};
     List<Action> ring_;
     Backend* backend_;
     Fragmenter fragmenter_;

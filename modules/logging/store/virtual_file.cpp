@@ -215,7 +215,8 @@ VirtualFile* VirtualFiles::create(unsigned measIdx, MeasAppStore_FileInfo_s* inf
     int idx = last_[measIdx].load() + 1;
     auto& slot = slots_[measIdx][unsigned(idx) % kSlots];
     if (slot.load()) {
-        syslogx(147, "VirtualFiles::create() file slots full");
+        // every record of every block would say so
+        SYSLOGX_FLOOD(floodFull_, 147, "VirtualFiles::create() file slots full");
         return nullptr;
     }
     VirtualFile* vf = nullptr;
@@ -267,6 +268,13 @@ VirtualFile* VirtualFiles::remove(unsigned measIdx, int index) {
     return vf;
 }
 
+unsigned VirtualFiles::liveCount(unsigned measIdx) const {
+    if (measIdx >= kMeas) return 0;
+    unsigned n = 0;
+    for (auto& s : slots_[measIdx]) n += s.load() != nullptr;
+    return n;
+}
+
 void VirtualFiles::registerWriter(unsigned measIdx, unsigned id) {
     ScopeLock sl(this, "VirtualFiles::registerWriter");
     registered_ |= VirtualFile::bit(measIdx, id);
@@ -295,6 +303,7 @@ void VirtualFiles::reset() {
         last_[m].store(-1);
     }
     registered_ = 0;
+    floodFull_ = 0;
 }
 
 // ---- fragmenter ---------------------------------------------------------------------
@@ -320,8 +329,19 @@ void Fragmenter::write(int vfIdx, uint32_t bytes) {
 void Fragmenter::forward(int vfIdx, uint32_t bytes) {
     if (!active_.load() || vfIdx != vfIdx_.load()) return;
     handed_.fetch_add(bytes);
+    takeHeld(bytes);
+}
+
+void Fragmenter::drop(int vfIdx, uint32_t bytes) {
+    if (!active_.load() || vfIdx != vfIdx_.load()) return;
+    takeHeld(bytes);
+}
+
+// Held bytes - n, not below 0; the logging raster adds to them meanwhile.
+void Fragmenter::takeHeld(uint32_t n) {
     uint32_t h = held_.load();
-    held_.store(h > bytes ? h - bytes : 0);
+    while (!held_.compare_exchange_weak(h, h > n ? h - n : 0)) {
+    }
 }
 
 void Fragmenter::setPassThrough(bool on) {

@@ -64,6 +64,8 @@ public:
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);
     void deregisterWriter(unsigned measIdx, unsigned id);
+    // Live files of a measurement.
+    unsigned liveCount(unsigned measIdx) const;
     // Deletes every live file of a measurement (its store is gone).
     void dropMeasurement(unsigned measIdx);
     // Deletes every live file (tests, shutdown).
@@ -74,6 +76,7 @@ private:
     std::atomic<int> lowest_[kMeas] = {};
     std::atomic<int> last_[kMeas] = {-1, -1, -1};
     uint32_t registered_ = 0;
+    uint8_t floodFull_ = 0;
 };
 
 extern VirtualFiles virtualFiles;
@@ -83,6 +86,8 @@ public:
     void init(int vfIdx, uint32_t initTs, uint32_t headerSize);
     void write(int vfIdx, uint32_t bytes);
     void forward(int vfIdx, uint32_t bytes);
+    // Bytes dropped from the pretrigger ring: no longer held, never handed over.
+    void drop(int vfIdx, uint32_t bytes);
     void setPassThrough(bool on);
     void clearBuffer() { held_ = 0; }
     void triggerFragment() { active_ = false; }
@@ -92,6 +97,8 @@ public:
     uint32_t held() const { return held_; }
 
 private:
+    void takeHeld(uint32_t n);
+
     std::atomic<bool> active_{false};
     std::atomic<int> vfIdx_{-1};
     std::atomic<uint32_t> timeLimit_{0xFFFFFFFFu};

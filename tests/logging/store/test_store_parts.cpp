@@ -278,7 +278,7 @@ TEST_F(StoreTest, FramesThatCannotBeHandedOverAreCountedLost) {
     MeasAppStore_deinit();
     feed(0, 4000);
     EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
-    EXPECT_TRUE(logContains(takeLogTexts(), "meas_app_open_file(): could not take gFileQueueSem"));
+    EXPECT_TRUE(logContains(takeLogTexts(), "could not take gFileQueueSem"));
     ASSERT_EQ(MeasAppStore_init(), 0);
     // no lap counters: the record cannot be placed in a file
     LapOutFra_resetForTest();

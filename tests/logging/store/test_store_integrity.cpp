@@ -1,0 +1,288 @@
+// No record lost around the pretrigger, a destroy, the shutdown and many
+// short files: arming while records keep arriving, deleting a store with its
+// files open, the ring at shutdown, more files than slots, the bytes the
+// fragmenter counts for a pretrigger that dropped data.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+
+#include "host/kernel.h"
+#include "logging/meas_file.h"
+#include "platform/timebase.h"
+#include "store_fixture.h"
+
+using namespace measure::store;
+
+namespace {
+
+// The status block module as the store sees it: writes a small block into
+// the file and closes it, or (pending) only notes the request.
+constexpr uint8_t kSbImage[] = {'S', 'B', 0x01, 0x02};
+std::vector<int> pendingSb;
+bool sbPending = false;
+int writeStatusBlock(const MeasAppStore_SbRequest* r, unsigned, unsigned) {
+    if (sbPending) {
+        pendingSb.push_back(r->vfIdx);
+        return 2;
+    }
+    meas_app_PreTrigPutMetaDataVfCopy(r->pretrigger, r->vfIdx, kSbImage, sizeof kSbImage, MEAS_META_STATUSBLOCK);
+    meas_app_PreTrigCloseFile(r->pretrigger, r->vfIdx);
+    return 1;
+}
+
+class StoreIntegrity : public StoreTest {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();
+        pendingSb.clear();
+        sbPending = false;
+        MeasAppStoreHooks h{};
+        h.sbCreate = writeStatusBlock;
+        MeasAppStore_setHooks(h);
+    }
+    void TearDown() override {
+        StoreTest::TearDown();
+        MeasAppStore_setHooks(MeasAppStoreHooks{});
+        host::setTimeStampOffset(0);
+    }
+    // Every file of "meas:" read back.
+    std::map<std::string, MeasFileContent> readFiles() {
+        std::map<std::string, MeasFileContent> out;
+        for (auto& [name, bytes] : files("meas")) {
+            std::string err;
+            EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), out[name], err, &layouts())) << name << ": " << err;
+        }
+        return out;
+    }
+    static std::set<uint32_t> timeStamps(const std::map<std::string, MeasFileContent>& fs, uint8_t block) {
+        std::set<uint32_t> ts;
+        for (auto& [name, c] : fs)
+            for (auto& r : c.records)
+                if (r.blockId == block) ts.insert(r.timeStamp);
+        return ts;
+    }
+    static bool hasStatusBlock(const MeasFileContent& c) {
+        for (auto& m : c.metas)
+            if (m.type == MEAS_META_STATUSBLOCK && m.payload == std::vector<uint8_t>(kSbImage, kSbImage + 4))
+                return true;
+        return false;
+    }
+    // Waits until the writers have everything, as the shutdown does.
+    void waitFlushed(int ms) { ASSERT_TRUE(waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, ms)); }
+};
+
+}  // namespace
+
+// The condition falls while the logging raster goes on storing: the frames are
+// handed over by one task at a time (ThreadSanitizer watches), and every
+// record stored before the arm reaches the file, partly filled frames too;
+// what is stored once the pretrigger buffers again stays in its ring.
+TEST_F(StoreIntegrity, ArmingWhileRecordsArriveKeepsEveryRecordStoredBeforeIt) {
+    configure(2.5f);
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
+
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> armedAt{0};   // first time stamp stored after the arm took effect
+    std::thread raster([&] {
+        // block 1 every millisecond, block 2 every 30 ms: its frame is more
+        // than a second old when the arm comes
+        uint32_t last = 0;
+        for (unsigned n = 0; !stop.load(); ++n) {
+            uint32_t ts = time_getTimestamp();
+            if (ts <= last) ts = last + 1;
+            last = ts;
+            if (pretrigger()->state() == PRETRIG_BUFFERING && !armedAt.load()) armedAt.store(ts);
+            feed(0, ts);
+            if (n % 30 == 0) feed(1, ts);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+    const uint32_t armRequested = time_getTimestamp();
+    meas_app_PreTrigArm(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return armedAt.load() != 0; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    stop = true;
+    raster.join();
+
+    // a stop: the files close, the ring is handed over
+    for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+    meas_app_PreTrigMeasStop(0);
+    waitFlushed(5000);
+    stopStore();
+
+    auto fs = readFiles();
+    ASSERT_EQ(fs.size(), 1u);
+    EXPECT_TRUE(hasStatusBlock(fs.begin()->second));
+    for (uint8_t id : {1, 2}) {
+        const auto got = timeStamps(fs, id);
+        unsigned before = 0, missing = 0, after = 0;
+        for (auto& r : fed[id]) {
+            if (r.ts < armRequested) {
+                ++before;
+                missing += got.count(r.ts) == 0;
+            } else if (r.ts >= armedAt.load()) {
+                after += got.count(r.ts);
+            }
+        }
+        EXPECT_GT(before, 0u) << "block " << int(id);
+        EXPECT_EQ(missing, 0u) << "block " << int(id) << ": of " << before << " records stored before the arm";
+        EXPECT_EQ(after, 0u) << "block " << int(id) << ": records stored while buffering";
+    }
+}
+
+// Records stamped before the arm that are stored only after it (a slow
+// raster's FIFO drains late) still reach the file; those stamped after the
+// arm stay in the ring.
+TEST_F(StoreIntegrity, RecordsStampedBeforeTheArmButStoredLaterReachTheFile) {
+    configure(2.5f);
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
+    const uint32_t before = time_getTimestamp() - 5000;
+    for (uint32_t n = 0; n < 20; ++n) feed(0, before + n * 10);
+    feed(1, before);
+    const uint32_t armRequested = time_getTimestamp();
+    meas_app_PreTrigArm(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_BUFFERING; }, 2000));
+    for (uint32_t n = 20; n < 30; ++n) feed(0, before + n * 10);   // late
+    feed(1, before + 500);
+    const uint32_t after = time_getTimestamp() + 10;
+    for (uint32_t n = 0; n < 10; ++n) {
+        feed(0, after + n * 10);
+        feed(1, after + n * 10);
+    }
+    for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+    meas_app_PreTrigMeasStop(0);
+    waitFlushed(5000);
+    stopStore();
+
+    auto fs = readFiles();
+    ASSERT_EQ(fs.size(), 1u);
+    for (uint8_t id : {1, 2}) {
+        const auto got = timeStamps(fs, id);
+        for (auto& r : fed[id]) {
+            if (r.ts < armRequested) EXPECT_EQ(got.count(r.ts), 1u) << "block " << int(id) << " at " << r.ts;
+            else EXPECT_EQ(got.count(r.ts), 0u) << "block " << int(id) << " at " << r.ts;
+        }
+    }
+}
+
+// Deleting a store with its file still open does what a stop does first: the
+// file gets its last frames, its status block and its close.
+TEST_F(StoreIntegrity, DeletingTheStoreWritesTheOpenFileWholeWithItsStatusBlock) {
+    configure();
+    for (uint32_t n = 0; n < 300; ++n) {
+        feed(0, 1000 + n * 10);
+        if (n % 20 == 0) feed(1, 1000 + n * 10);
+    }
+    stopStore();
+    auto fs = readFiles();
+    ASSERT_EQ(fs.size(), 1u);
+    EXPECT_EQ(timeStamps(fs, 1).size(), 300u);
+    EXPECT_EQ(timeStamps(fs, 2).size(), fed[2].size());
+    EXPECT_TRUE(hasStatusBlock(fs.begin()->second));
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
+}
+
+// At shutdown the pretrigger buffers: the closing status block waits in its
+// ring behind younger data. The store counts as written only when the ring
+// has been handed over and the file is closed.
+TEST_F(StoreIntegrity, ShutdownWhileBufferingWaitsForTheRingAndTheStatusBlock) {
+    configure(2.5f);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
+    uint32_t ts = time_getTimestamp();
+    for (unsigned n = 0; n < 100; ++n, ts += 10) feed(0, ts);
+    meas_app_PreTrigArm(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_BUFFERING; }, 2000));
+    for (unsigned n = 0; n < 100; ++n, ts += 10) feed(0, ts);
+
+    // the fast stop closes every file; the status block lands in the ring
+    MeasAppStore_closeAllFilesFast();
+    EXPECT_EQ(meas_app_PreTrigIsOfflineDataFlushed(), 0);
+    meas_app_PreTrigMeasStop(0);
+    waitFlushed(950);
+    auto fs = readFiles();   // before the store goes: what the shutdown leaves
+    ASSERT_EQ(fs.size(), 1u);
+    EXPECT_TRUE(hasStatusBlock(fs.begin()->second));
+    EXPECT_EQ(timeStamps(fs, 1).size(), 100u);
+}
+
+// Forty files within the back end's start-up window: the closed ones free
+// their slots, every record lands in its file.
+TEST_F(StoreIntegrity, MoreFilesThanSlotsInTheStartUpWindowLoseNothing) {
+    BackendTiming t;
+    t.loopMs = 20;
+    backendSetTiming(t);   // the device's 25 s start-up window
+    configure();
+    uint32_t ts = 10000;
+    for (unsigned file = 0; file < 40; ++file) {
+        for (unsigned n = 0; n < 10; ++n, ts += 10) {
+            feed(0, ts);
+            if (n % 5 == 0) feed(1, ts);
+        }
+        LapOutFra_setFragmentTrig(ts - 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));   // the writers and the back end pass
+    }
+    for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+    waitFlushed(5000);
+    stopStore();
+    EXPECT_FALSE(logContains(takeLogTexts(), "file slots full"));
+    auto fs = readFiles();
+    EXPECT_EQ(fs.size(), 40u);
+    EXPECT_EQ(timeStamps(fs, 1).size(), fed[1].size());
+    EXPECT_EQ(timeStamps(fs, 2).size(), fed[2].size());
+}
+
+// Files that cannot close (their status blocks never come) fill the slots:
+// every record of every block then fails to open a file, and says so only
+// until the flood limit.
+TEST_F(StoreIntegrity, FullFileSlotsAreReportedWithinTheFloodLimit) {
+    sbPending = true;
+    configure();
+    uint32_t ts = 10000;
+    for (unsigned file = 0; file < 40; ++file) {
+        for (unsigned n = 0; n < 4; ++n, ts += 10) feed(0, ts);
+        LapOutFra_setFragmentTrig(ts - 5);
+    }
+    auto log = takeLogTexts();
+    EXPECT_LE(countContaining(log, "VirtualFiles::create() file slots full"), 13);
+    EXPECT_LE(countContaining(log, "meas_app_open_file(): failed to open virtual file"), 13);
+    EXPECT_LE(countContaining(log, "meas_app_PreTrigOpenFile(): VFile.create() returned NULL"), 13);
+    EXPECT_GE(countContaining(log, "Flooding suspicion!"), 2);
+    EXPECT_GE(meas_store_stats().meas_lost_frames_m01, 20u);
+    // the status blocks arrive at last
+    sbPending = false;
+    for (int vf : pendingSb) meas_app_PreTrigCloseFile(meas[0].store, vf);
+}
+
+// Bytes dropped from the ring are not held any more: a trigger after 3 MiB of
+// dropped frames does not start with a size fragment (limit 1 MiB).
+TEST_F(StoreIntegrity, DroppedRingBytesAreNotCountedForTheFragmentSize) {
+    cal().FILEFRAGMENTATION_SIZE = 1;
+    host::setTimeStampOffset(0);
+    host::setTimeStampOffset(200000u - host::timeStamp());   // 20 s after start
+    configure(0.5f);
+    feed(0, time_getTimestamp());
+    const int vf = blocks[0].storeData->file->vfIdx;
+    ASSERT_GE(vf, 0);
+    for (unsigned i = 0; i < 48; ++i) {
+        auto* frame = static_cast<uint8_t*>(std::malloc(65536));
+        std::memset(frame, 0, 65536);
+        meas_app_PreTrigPutMeasFrame(meas[0].store, vf, frame, 65536, 1000, 1000);   // long aged out
+    }
+    ASSERT_TRUE(waitFor(
+        [&] {
+            uint32_t count = 0;
+            meas_app_PreTrigGetMeasVarsPT(meas[0].store, nullptr, nullptr, nullptr, &count, nullptr);
+            return count <= 2;   // the file's open and, maybe, a young frame
+        },
+        3000));
+    meas_app_PreTrigTrigger(meas[0].store);
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
+    EXPECT_EQ(meas_app_PreTrigCheckFragment(meas[0].store), 0);
+    cal().FILEFRAGMENTATION_SIZE = 0;
+}
