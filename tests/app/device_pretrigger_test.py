@@ -4,11 +4,11 @@
 The stimulus drives `gear` as a square wave of 10 s (0 for the first 5 s of
 every period, 1 for the second) and m01 records `stim_tick` and `gear` at 1 ms
 and 100 ms with `gear` as its global start condition and a pretrigger of
-2.5 s. The test lets the condition toggle for about 30 s, stops and starts
-the measurement while the condition is false, destroys and initialises it,
-asks for an init three times while it logs, and shuts the device down while
-the pretrigger buffers. Then every record is checked against the stimulus,
-by its `stim_tick`:
+2.5 s. The test lets the condition toggle for about 30 s, stops the
+measurement and starts it again while the condition is false (asking for an
+init in between and three times while it logs again), destroys and
+initialises it, and shuts the device down while the pretrigger buffers. Then
+every record is checked against the stimulus, by its `stim_tick`:
 - no record twice, and each carries the gear the stimulus had at its tick;
 - every tick from 2.5 s before each rising edge to the falling edge (or the
   stop) is in the files;
@@ -197,8 +197,9 @@ def check_pretrigger_records(recs, sessions, shutdown, checks):
     checks.expect(len(slow) == len(set(slow)), "100 ms block: a record twice")
     for a, b in zip(slow, slow[1:]):
         if required(a, sessions) and required(b, sessions) and all(required(t, sessions) for t in range(a, b, 10)):
-            # (a step of 99 or 101 is the raster grid's, not a lost record)
-            checks.expect(abs(b - a - 100) <= 1, "100 ms block: tick %d after %d" % (b, a))
+            # a lost or doubled record; a record off the raster's grid (a late
+            # tick) is not this test's matter
+            checks.expect(50 < b - a < 150, "100 ms block: tick %d after %d" % (b, a))
 
 
 def pretrigger_run(binary, measdump, sample, checks):
@@ -214,10 +215,22 @@ def pretrigger_run(binary, measdump, sample, checks):
         dev.shell("meas stop")
         sessions.append((t0, s1))
         wait_for(lambda: not running(dev), "the stop")
+        # an init of the stopped measurements changes nothing
+        for _ in range(2):
+            dev.shell("meas init")
+            time.sleep(0.3)
         # start again while the condition is false: the pretrigger buffers
         s2 = wait_phase(dev, 1000, s1)
         dev.shell("meas start")
         wait_for(lambda: running(dev), "the restart")
+
+        # init while logging, three times: refused, nothing changes
+        time.sleep(0.5)
+        for _ in range(3):
+            dev.shell("meas init")
+            time.sleep(0.3)
+        checks.expect("measurement exists, init refused" in dev.log(), "init of existing measurements not refused")
+        checks.expect(running(dev), "logging stopped after init while logging")
 
         # through a rising and a falling edge, then destroy while it holds
         d1 = wait_phase(dev, 8000, s2 + PERIOD)
@@ -230,13 +243,6 @@ def pretrigger_run(binary, measdump, sample, checks):
         except AssertionError:
             checks.expect(False, "meas init after meas destroy did not start logging")
         d2 = tick(dev)
-
-        # init while logging, three times: refused, nothing changes
-        for _ in range(3):
-            dev.shell("meas init")
-            time.sleep(0.3)
-        checks.expect("measurement exists, init refused" in dev.log(), "init while logging not refused")
-        checks.expect(running(dev), "logging stopped after init while logging")
 
         # shut down 2 s into a false half: the pretrigger buffers
         x = wait_phase(dev, 2000, d2 + PERIOD)
