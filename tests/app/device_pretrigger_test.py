@@ -109,6 +109,12 @@ def running(dev):
     return "meas_app_running           = 1" in dev.shell("meas")
 
 
+def destroyed(state):
+    """The shell's "meas" print: no measurement, no request pending."""
+    return ("MEASURE SG not found" in state and "MEASURE FDE not found" in state and
+            not re.search(r"meas_app_\w+req +=\s*1", state))
+
+
 def tick(dev):
     m = re.search(r"stim_tick = (\d+)", dev.shell("getvar stim_tick"))
     assert m, "no stim_tick"
@@ -236,7 +242,7 @@ def pretrigger_run(binary, measdump, sample, checks):
         d1 = wait_phase(dev, 8000, s2 + PERIOD)
         dev.shell("meas destroy")
         sessions.append((s2, d1))
-        wait_for(lambda: "MEASURE SG not found" in dev.shell("meas"), "the destroy", 15)
+        wait_for(lambda: destroyed(dev.shell("meas")), "the destroy", 15)
         dev.shell("meas init")
         try:
             wait_for(lambda: running(dev), "logging after meas init", 15)
