@@ -12,6 +12,7 @@
 #include "logging/events/event_record.h"
 #include "logging/events/event_service.h"
 #include "logging/events/event_signals.h"
+#include "logging/fifo/meas_cnt.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
 #include "logging/meas_app_drives.h"
@@ -94,6 +95,7 @@ void startLoggingApplication() {
     meas_app_setDriveDebounce(1, MEAS_USB_DEBOUNCE_MS);   // a USB stick settles first
     startup_step("logger FIFO variables", meas_fifo_publishSignals() == 1);
     startup_step("file store variables", meas_store_publishStats() == 1);
+    startup_step("write counter variables", meas_cnt_publishSignals() == 1);
     MeasAppStoreHooks store{};
     store.getFlags = meas_app_get_flags;
     store.sbCreate = sb_create;

@@ -105,6 +105,14 @@ bool nameInUse(const char* name) {
     return false;
 }
 
+// The lap-stack reset rewrites hundreds of NVRAM elements: it runs after the
+// mutex is given, so that the logging raster, which reads the counters for
+// every record, sees the new lap or outing at once and does not go on
+// filing the new outing's records into the old file meanwhile.
+void resetLapstackHistory() {
+    if (hooks.lapstackResetHistory) hooks.lapstackResetHistory();
+}
+
 }  // namespace
 
 void LapOutFra_setHooks(const LapOutFraHooks& h) { hooks = h; }
@@ -186,8 +194,8 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
         syslogx(147, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", lastErrno());
         return;
     }
-    if (lap != state.lap || outing != state.outing) {
-        if (hooks.lapstackResetHistory) hooks.lapstackResetHistory();
+    const bool newPair = lap != state.lap || outing != state.outing;
+    if (newPair) {
         lapOutFra_incAbsLapCounter();
         state.fragment = 1;
     }
@@ -214,6 +222,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
     publishAll();
     semGive(LapOutFraSem);
+    if (newPair) resetLapstackHistory();
     lapOutFra_update();
 }
 
@@ -228,13 +237,14 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
         return;
     }
     lapOutFra_incAbsLapCounter();
-    if (outing != state.outing && hooks.lapstackResetHistory) hooks.lapstackResetHistory();
+    const bool newOuting = outing != state.outing;
     state.lap = lap;
     state.outing = outing;
     state.fragment = 1;
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     publishAll();
     semGive(LapOutFraSem);
+    if (newOuting) resetLapstackHistory();
     lapOutFra_update();
     if (hooks.clearSegmentation) hooks.clearSegmentation();
 }

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
+#include <memory>
+#include <thread>
 #include <string>
 
 #include "logging/lapoutfra.h"
@@ -225,4 +228,45 @@ TEST_F(LapOutFraTest, FailedStoreIsReportedLoggedOnceAndNotLostSilently) {
     std::filesystem::remove(dir + "/nvram.bin.tmp");
     EXPECT_EQ(shell(lof_laptrig, {"lof_laptrig"}).find("failed"), std::string::npos);
     EXPECT_TRUE(LapOutFra_lastStoreOk());
+}
+
+// The lap-stack reset of a new outing rewrites hundreds of NVRAM elements: the
+// logging raster must not wait for it to learn the new outing, or it files
+// the new outing's records into the old file meanwhile.
+TEST_F(LapOutFraTest, NewOutingIsVisibleWhileTheLapStackIsReset) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(1, 1);
+    struct Seen {
+        bool readable = false;
+        LapOutFraState state{};
+        uint32_t timeStamp = 0;
+        std::thread reader;
+    };
+    static Seen* seen;
+    Seen s;
+    seen = &s;
+    LapOutFra_setHooks({[] {
+                            // another task reads the counters while the reset runs
+                            auto done = std::make_shared<std::promise<void>>();
+                            auto f = done->get_future();
+                            seen->reader = std::thread([done] {
+                                LapOutFra_getState(&seen->state);
+                                done->set_value();
+                            });
+                            seen->readable = f.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+                            seen->timeStamp = LapOutFra_getTimeStamp();
+                        },
+                        nullptr, nullptr});
+    LapOutFra_setLapOutCnt(1, 2, 4242);   // outing trigger
+    s.reader.join();
+    EXPECT_TRUE(s.readable) << "the counters were locked while the lap stack was reset";
+    EXPECT_EQ(s.state.outing, 2);
+    EXPECT_EQ(s.timeStamp, 4242u);
+
+    s.reader = std::thread();
+    LapOutFra_initLapOutCnt(3, 3);        // a new pair resets the history too
+    s.reader.join();
+    EXPECT_TRUE(s.readable);
+    EXPECT_EQ(s.state.lap, 3);
+    LapOutFra_setHooks({});
 }

@@ -73,6 +73,12 @@ void meas_app_checksegmentation() {
     else if (r == 2) syslogx(158, "meas_app: Fragmentation because of time (%d s)", int(FILEFRAGMENTATION_TIME()));
 }
 
+bool anyMeasurementConfigured() {
+    for (const meas_t& m : meas)
+        if (m.stateFlags & 1) return true;
+    return false;
+}
+
 }  // namespace
 
 int meas_app_ini() {
@@ -121,6 +127,12 @@ void meas_app_main() {
         gApp.destroyStopping = flag(s.meas_app_blkstopreq).load() != 0 && !gApp.powerdown.load();
         if (!gApp.destroyStopping) meas_app_measdestroy();
     }
+    if (flag(s.meas_app_reinitreq).load() && anyMeasurementConfigured()) {
+        // the measurements exist (running or stopped): a second init would
+        // reuse their FIFO numbers and start their blocks again
+        syslogx(150, "meas_app_main(): measurement exists, init refused (destroy it first)");
+        flag(s.meas_app_reinitreq).store(0);
+    }
     if (flag(s.meas_app_reinitreq).load() && meas_app_DisksReady() == 0) {
         syslogx(150, "Init new measurement");
         meas_app_measinit();
@@ -132,7 +144,8 @@ void meas_app_main() {
         flag(s.meas_app_hstinitreq).store(0);
         flag(s.meas_app_startreq).store(1);
     }
-    if (meas_app_startreq_condition()) {
+    // a start waits until a stop has drained its blocks
+    if (meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load()) {
         syslogx(150, "Start new measurement");
         for (unsigned i = 0; i < MEAS_COUNT; ++i)
             if (cfg_meas[i].noFile != 1) MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);

@@ -6,6 +6,7 @@
 #include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/lapoutfra.h"
+#include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
 #include "platform/io.h"
@@ -193,10 +194,18 @@ void meas_app_measstart() {
     syslogx(150, "Measstart with Outing %d (0x%X), Lap %d (0x%X), AbsLap %d (0x%X), Frag %d (0x%X)", s.outing, s.outing,
             s.lap, s.lap, s.absLap, s.absLap, s.fragment, s.fragment);
     fifo_condition_init();
+    bool starting[MEAS_COUNT] = {};
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
         if (!(m.stateFlags & 1)) continue;
         if (idx == MEAS_IDX_M02 && gApp.teleInitialized) continue;
+        if (m.runFlags & 1u) {
+            // its blocks are in the lists already: starting them again would
+            // link them into themselves
+            syslogx(150, "meas_app_measstart(): m0%d already started, start ignored", int(idx + 1));
+            continue;
+        }
+        starting[idx] = true;
         {
             std::lock_guard<std::mutex> lk(meas_app_listLock());
             m.runFlags &= ~2u;
@@ -214,6 +223,11 @@ void meas_app_measstart() {
         if (!m.config->globalStartMask) {
             if (idx == MEAS_IDX_M01) flag(sp().meas_globcond_m01).store(1);
             if (idx == MEAS_IDX_M03) flag(sp().meas_globcond_m03).store(1);
+        } else if (m.config->pretriggerTime > 0) {
+            // A stop leaves the pretrigger as it was, passing through after
+            // its last trigger: every start buffers again until the
+            // condition rises, as the first one does.
+            meas_app_PreTrigArm(m.store);
         }
         const unsigned total = blockCountOf(m);
         for (unsigned i = 0; i < total; ++i) {
@@ -229,8 +243,7 @@ void meas_app_measstart() {
     }
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
-        if (!m.gwConnection) continue;
-        if (idx == MEAS_IDX_M02 && gApp.teleInitialized) continue;
+        if (!m.gwConnection || !starting[idx]) continue;
         gw_start_all(static_cast<gw_conn_t>(m.gwConnection));
         meas_led_set_status(MEAS_STATUS_LISTS_STARTED);
     }

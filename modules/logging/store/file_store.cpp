@@ -331,7 +331,10 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
             return 1;
         }
         get_bcd_time(f->created);
-        if (LapOutFra_genFilename(f->name, sizeof f->name, uint8_t(m), lof->outing, lof->lap, lof->fragment) < 0)
+        // name and header from the same snapshot: a lap trigger since then
+        // must not give the file another absolute lap in its name
+        if (LapOutFra_genFilenameAbsLap(f->name, sizeof f->name, uint8_t(m), lof->outing, lof->lap, lof->fragment,
+                                        lof->absLap) < 0)
             syslogx(147, "meas_app_open_file(): Error LapOutFra_genFilename()");
         f->meas = &meas[m];
         f->measIdx = uint8_t(m);
