@@ -363,8 +363,11 @@ int CanOut_init() {
             case CANOUT_COUNTER:
                 c = CanOut_fillin_chcfg(s, false);
                 c.src = SRC_COUNTER;
+                // the first frame carries 0 whatever the start: receivers
+                // check that sequence, and a wrap goes back to the start
                 m->hasCounter = true;
-                m->cStart = m->counter = s.start;
+                m->counter = 0;
+                m->cStart = s.start;
                 m->cEnd = s.end;
                 break;
             case CANOUT_CHECKSUM:

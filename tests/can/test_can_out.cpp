@@ -250,8 +250,8 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
             counters[f.id].push_back(f.data[6] & 0x0F);
         }
     }
-    std::vector<unsigned> want;
-    for (int n = 0; n < 17; ++n) want.push_back(1 + n % 15);   // 1 .. 15, 1, 2
+    // the counter starts at 0, climbs to its end and wraps to its start
+    const std::vector<unsigned> want = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1};
     for (unsigned i = 0; i < 7; ++i) EXPECT_EQ(counters[0x500 + i], want);
 
     // known check values and random data against the bitwise forms
