@@ -374,7 +374,8 @@ int CanOut_init() {
                 m->chk = true;
                 m->chkType = s.chkType;
                 m->chkByte = uint8_t(s.sBit >> 3);
-                m->chkMask = s.chkSumByteMask & ~(uint64_t(1) << m->chkByte);
+                // folded first, so that the checksum's own byte never takes part
+                m->chkMask = chksumBytes(s.chkSumByteMask) & ~(uint64_t(1) << m->chkByte);
                 continue;
             case CANOUT_CONSTANT:
             case CANOUT_MCONSTANT:
