@@ -384,7 +384,6 @@ TEST_F(CanTest, OutputConfigurationErrorsAreRefused) {
              entry(3, CANOUT_MCONSTANT, 0, 8, 8).RCValue = 1;
          }},
         {"CanOut_man: found illegal multiplexer type(1)", [] { entry(1, 7, 0, 8, 8); }},
-        {"CanOut_man: signal beyond the message length (1)", [] { entry(1, CANOUT_CONSTANT, 0, 60, 8); }},
         {"CanOut_man: invalid message index (1)", [] { entry(1, CANOUT_CONSTANT, 200, 0, 8); }},
     };
     for (const Case& c : cases) {

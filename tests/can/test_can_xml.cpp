@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -183,6 +184,47 @@ TEST_F(CanXmlTest, EventSignalAsChannelElement) {
     EXPECT_EQ(m.quant[5], 4);
     EXPECT_EQ(m.length, 2u);
     EXPECT_EQ(CanOut_init(), 0);
+}
+
+TEST_F(CanXmlTest, AnOutputEntryBeyondItsMessageIsRefusedAlone) {
+    const std::string xml =
+        std::string(kHead) +
+        "<Can><CanOut>"
+        "<CanMb idx=\"0\" intf=\"0\" canDlc=\"2\" canId=\"0x300\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"0\" msgIdx=\"0\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x11\"/>"
+        "<CanConstant chIdx=\"1\" msgIdx=\"0\" sBit=\"12\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0xFF\"/>"
+        "<CanCounter chIdx=\"2\" msgIdx=\"0\" sBit=\"8\" len=\"4\" bigEndian=\"false\" start=\"0\" end=\"15\"/>"
+        "<CanMb idx=\"1\" intf=\"0\" canDlc=\"1\" canId=\"0x301\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"3\" msgIdx=\"1\" sBit=\"8\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x22\"/>"
+        "<CanMb idx=\"2\" intf=\"0\" canDlc=\"2\" canId=\"0x302\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"4\" msgIdx=\"2\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x33\"/>"
+        "<CanChecksum chIdx=\"5\" msgIdx=\"2\" sBit=\"16\" len=\"8\" bigEndian=\"false\" type=\"1\" chkSumByteMask=\"0xFF\"/>"
+        "<CanMb idx=\"3\" intf=\"0\" canDlc=\"2\" canId=\"0x303\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanSignal chIdx=\"6\" msgIdx=\"3\" sBit=\"16\" len=\"8\" bigEndian=\"false\" RCType=\"MUX\" adrType=\"None\" data_type=\"UINT8\" signed=\"false\" float=\"false\"/>"
+        "<CanConstant chIdx=\"7\" msgIdx=\"3\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"MSIG\" RCValue=\"1\" value=\"0x44\"/>"
+        "<CanConstant chIdx=\"8\" msgIdx=\"3\" sBit=\"8\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x55\"/>"
+        "</CanOut></Can>";
+    parseLog(xml, 0);
+    ASSERT_EQ(CanOut_init(), 0);
+    const std::string log = [&] {
+        std::string all;
+        for (auto& t : takeLogTexts()) all += t + "\n";
+        return all;
+    }();
+    // each refused entry is named; a multiplexor's rows go with it
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (1)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (3)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (5)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (6)"), std::string::npos) << log;
+    EXPECT_NE(log.find("(7)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_Init: CanOut configured 4 signals in 3 messages"), std::string::npos) << log;
+    CanOut_send_message(RASTER_10MS);
+    std::map<uint32_t, std::vector<uint8_t>> got;
+    for (const auto& f : sent()) got[f.id] = bytesOf(f);
+    EXPECT_EQ(got.size(), 3u);   // 0x301 has nothing left to carry
+    EXPECT_EQ(got[0x300], (std::vector<uint8_t>{0x11, 0x00}));
+    EXPECT_EQ(got[0x302], (std::vector<uint8_t>{0x33, 0x00}));
+    EXPECT_EQ(got[0x303], (std::vector<uint8_t>{0x00, 0x55}));
 }
 
 TEST_F(CanXmlTest, StartUpFromTheFileOnceTheDriveAppears) {
