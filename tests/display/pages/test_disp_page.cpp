@@ -119,6 +119,27 @@ TEST_F(DispPage, TwoAlarmsInOneGroupTakeTurnsEveryFifteenRefreshes) {
     EXPECT_EQ(changes, 3);
 }
 
+TEST_F(DispPage, AStartShowsThePageAsASwitchDoesAndHidesIdleAlarms) {
+    // the alarm box covers (100, 100)-(299, 199) and is idle: throttle 0
+    const std::string xml = displayXml({alarmAt(100, 100, 200, 100, 1)});
+    signalPage()->throttle = 0.0f;
+    for (int run = 0; run < 3; ++run) {
+        if (run == 0) {
+            StartWith(xml);
+        } else {   // stop and start again, on the same page position
+            displayStop();
+            Dispatch();
+            displayStart();
+            Dispatch();
+        }
+        ASSERT_NE(Current(), nullptr);
+        Produce();
+        Refresh(2);
+        EXPECT_EQ(Pixel(200, 150), 0x000064u) << "run " << run;   // the page's background
+        EXPECT_FALSE(Current()->elems->GetElem(0)->getViewIsActive()) << "run " << run;
+    }
+}
+
 TEST_F(DispPage, ResetInputAcknowledgesOnTheFourthRefreshAfterItsRisingEdge) {
     StartWith(displayXml({alarmAt(10, 10, 200, 100, 1, true)}, inputOf("ResetInput", ownChannel("gear"), "SINT8")));
     CDispPage* p = Current();
