@@ -77,10 +77,11 @@ std::string bar(int x, int y, int prio, const char* channel) {
 
 std::string picture(int x, int y, int prio, long size) {
     char b[600];
+    // display.xml gives a picture's offset and length in hexadecimal
     std::snprintf(b, sizeof b,
                   "<Picture version=\"1.0\" title=\"\" vis_mode=\"limit\" always_on_top=\"false\" prio=\"%d\" "
                   "pos_x=\"%d\" pos_y=\"%d\" size_x=\"64\" size_y=\"32\" filename=\"cfg:/flag.png\" ofs=\"0\" "
-                  "len=\"%ld\"><TransparentCol red=\"ff\" green=\"0\" blue=\"ff\"/>",
+                  "len=\"%lX\"><TransparentCol red=\"ff\" green=\"0\" blue=\"ff\"/>",
                   prio, x, y, size);
     // shown while the square wave of the stimulus is high
     return b + input("VisInput", "stim_tick", "UINT32") + colours("PictureDeco", "") + "</Picture>";

@@ -26,6 +26,11 @@ void buildChksumTables() {
         buildTable(crc_table_0x2F, 0x2F);
     });
 }
+
+uint64_t chksumBytes(uint64_t byteMask) {
+    const uint64_t low = byteMask & 0xFFFFFFFFu;
+    return byteMask >> 32 ? low | (uint64_t(1) << 31) : low;
+}
 }  // namespace canout
 
 uint8_t canOut_calcChksum(uint8_t type, uint64_t byteMask, unsigned len, const uint8_t* buf) {
@@ -34,6 +39,7 @@ uint8_t canOut_calcChksum(uint8_t type, uint64_t byteMask, unsigned len, const u
     const uint8_t* crcTable = type == 20 ? crc_table_0x1D : type == 21 ? crc_table_0x2F : nullptr;
     unsigned x = 0, sum = 0;
     uint8_t crc = 0xFF;
+    byteMask = canout::chksumBytes(byteMask);
     for (unsigned i = 0; i < len; ++i) {
         if (!((byteMask >> i) & 1u)) continue;
         const uint8_t b = buf[i];

@@ -40,13 +40,15 @@ inline uint32_t* slots() { return signalPage()->memory_canin; }
 // Other tasks read the slots as single words while this task writes them.
 inline void storeSlot(unsigned ch, uint32_t v) { __atomic_store_n(&slots()[ch], v, __ATOMIC_RELAXED); }
 
-// The replacement value as a reception of that bit pattern would have stored
-// it: cut to the signal's width, sign-extended for signed signals.
-uint32_t atWidth(unsigned ch, uint32_t v) {
+// Writes the replacement value over as much of the slot as the signal is
+// wide: the low byte up to 8 bits, the low half up to 16, the word above;
+// the slot's other bytes keep what they hold. Receivers of the value rely on
+// exactly this, so it is neither cut to the length nor sign-extended.
+void storeReplacement(unsigned ch) {
     const CanInSignal& s = CanInSignalConf[ch];
-    if (s.len < 32) v &= (1u << s.len) - 1u;
-    if (v & sign_ext[ch][0]) v |= sign_ext[ch][1];
-    return v;
+    const uint32_t keep = s.len <= 8 ? 0xFFFFFF00u : s.len <= 16 ? 0xFFFF0000u : 0u;
+    const uint32_t old = __atomic_load_n(&slots()[ch], __ATOMIC_RELAXED);
+    storeSlot(ch, (old & keep) | (s.timeoutValue & ~keep));
 }
 
 void setSignExt(unsigned ch, uint32_t len, bool isSigned) {
@@ -213,7 +215,7 @@ uint16_t CanIn_init() {
             canin_timeout[ch] = kNotSupervised;
         } else {
             canin_timeout[ch] = 0;
-            storeSlot(ch, atWidth(ch, s.timeoutValue));
+            storeReplacement(ch);
         }
     }
 
@@ -358,7 +360,7 @@ void CanIn_supervisor_1ms() {
     for (unsigned ch = 0; ch < CANIN_SIGNALS; ++ch) {
         uint16_t& age = canin_timeout[ch];
         if (age == kNotSupervised || age >= CanInSignalConf[ch].timeout) continue;
-        if (++age == CanInSignalConf[ch].timeout) storeSlot(ch, atWidth(ch, CanInSignalConf[ch].timeoutValue));
+        if (++age == CanInSignalConf[ch].timeout) storeReplacement(ch);
     }
 }
 

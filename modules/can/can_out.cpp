@@ -294,7 +294,8 @@ int CanOut_init() {
     std::vector<Group> groups;
     std::vector<bool> skip(CANOUT_ENTRIES, false);
     unsigned beyond = 0, notConfigured = 0, used = 0;
-    bool haveMux = false, haveRow = false;
+    unsigned curMsg = CANOUT_MSG_UNUSED;
+    bool haveMux = false, haveRow = false, muxRefused = false;
     uint32_t prevRow = 0;
     for (unsigned i = 0; i < CANOUT_ENTRIES; ++i) {
         const CanOutSignal& s = CanOutSignalConf[i];
@@ -306,23 +307,34 @@ int CanOut_init() {
             skip[i] = true;
             continue;
         }
+        if (s.msgIdx != curMsg) {
+            curMsg = s.msgIdx;
+            haveMux = haveRow = muxRefused = false;
+        }
+        if (s.kind > CANOUT_MCONSTANT) return fail(3, "CanOut_man: found illegal multiplexer type(%d)", int(i));
+        // An entry that does not fit its message is left out on its own, and
+        // so are the rows of a multiplexor left out: the rest is still sent.
+        const bool fits = s.kind == CANOUT_CHECKSUM ? (s.sBit >> 3) < mb.length : fieldFits(s, mb.length);
+        if (!fits || (multiplexed(s.kind) && muxRefused)) {
+            if (!fits) syslogx(3, "CanOut_man: signal beyond the message length (%d)", int(i));
+            else syslogx(3, "CanOut_man: multiplexed signal of a refused multiplexer (%d)", int(i));
+            if (s.kind == CANOUT_MUX) {
+                if (haveMux) return fail(3, "CanOut_man: found double multiplexer (%d)", int(i));
+                haveMux = muxRefused = true;
+            }
+            skip[i] = true;
+            continue;
+        }
         ++used;
         if (groups.empty() || groups.back().msgIdx != s.msgIdx) {
             if (!validRaster(mb.event)) return fail(3, "CanOut_man: invalid time grid (%d)", int(i));
             if (mb.event == CANOUT_EVENT_BASED && (mb.evAddr == 0 || mb.evAddr == 0xFFFFFFFFu))
                 syslogx(3, "CanOut_man: invalid event data (%d)", int(i));
             groups.push_back({s.msgIdx, i, i + 1});
-            haveMux = haveRow = false;
         }
         groups.back().end = i + 1;
-        if (s.kind > CANOUT_MCONSTANT) return fail(3, "CanOut_man: found illegal multiplexer type(%d)", int(i));
-        if (s.kind != CANOUT_MUX && s.kind != CANOUT_CHECKSUM && !fieldFits(s, mb.length))
-            return fail(3, "CanOut_man: signal beyond the message length (%d)", int(i));
-        if (s.kind == CANOUT_CHECKSUM && (s.sBit >> 3) >= mb.length)
-            return fail(3, "CanOut_man: signal beyond the message length (%d)", int(i));
         if (s.kind == CANOUT_MUX) {
             if (haveMux) return fail(3, "CanOut_man: found double multiplexer (%d)", int(i));
-            if (!fieldFits(s, mb.length)) return fail(3, "CanOut_man: signal beyond the message length (%d)", int(i));
             haveMux = true;
         } else if (multiplexed(s.kind)) {
             if (!haveMux) return fail(3, "CanOut_man: found multiplexed signal without multiplexer (%d)", int(i));
@@ -363,15 +375,19 @@ int CanOut_init() {
             case CANOUT_COUNTER:
                 c = CanOut_fillin_chcfg(s, false);
                 c.src = SRC_COUNTER;
+                // the first frame carries 0 whatever the start: receivers
+                // check that sequence, and a wrap goes back to the start
                 m->hasCounter = true;
-                m->cStart = m->counter = s.start;
+                m->counter = 0;
+                m->cStart = s.start;
                 m->cEnd = s.end;
                 break;
             case CANOUT_CHECKSUM:
                 m->chk = true;
                 m->chkType = s.chkType;
                 m->chkByte = uint8_t(s.sBit >> 3);
-                m->chkMask = s.chkSumByteMask & ~(uint64_t(1) << m->chkByte);
+                // folded first, so that the checksum's own byte never takes part
+                m->chkMask = chksumBytes(s.chkSumByteMask) & ~(uint64_t(1) << m->chkByte);
                 continue;
             case CANOUT_CONSTANT:
             case CANOUT_MCONSTANT:

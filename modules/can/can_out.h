@@ -87,7 +87,8 @@ void CanOut_event_message();
 // Nothing is sent afterwards.
 void CanOut_stop();
 
-// Checksum of type over the bytes 0..len-1 named by byteMask (bit i = byte i).
+// Checksum of type over the bytes 0..len-1 named by byteMask (bit i = byte i;
+// bytes from 32 on never count, byte 31 also for any bit of the upper word).
 uint8_t canOut_calcChksum(uint8_t type, uint64_t byteMask, unsigned len, const uint8_t* buf);
 // Frames sent per interface since CanOut_init.
 uint32_t CanOut_sentCount(unsigned intf);

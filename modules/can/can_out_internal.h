@@ -113,5 +113,8 @@ void processMessage(Msg& m);
 int sendBuff(Msg& m);
 // Builds the CRC tables (once).
 void buildChksumTables();
+// The bytes a checksum byte mask takes part with: bytes 0 to 31, byte 31 also
+// for any bit of the upper mask word (receiving units compute it so).
+uint64_t chksumBytes(uint64_t byteMask);
 
 }  // namespace canout

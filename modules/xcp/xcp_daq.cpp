@@ -11,6 +11,7 @@
 
 #include "platform/raster.h"
 #include "platform/syslogx.h"
+#include "xcp/xcp_errno.h"
 #include "xcp/xcp_eth.h"
 #include "xcp/xcp_internal.h"
 
@@ -48,11 +49,12 @@ class DaqLock {
 public:
     DaqLock(xcpHandle* c, const char* op, MutexFlood& flood) : c_(c), op_(op), flood_(flood) {
         ok_ = c->daqMutex && semTake(c->daqMutex, WAIT_FOREVER) == OK;
-        if (!ok_) SYSLOGX_FLOOD(flood_.take, 147, "%s: could not take daq semaphore (%s)", op_, strerror(errno));
+        if (!ok_)
+            SYSLOGX_FLOOD(flood_.take, 147, "%s: could not take daq semaphore (%s)", op_, xcpErrnoText(errno).c_str());
     }
     ~DaqLock() {
         if (ok_ && semGive(c_->daqMutex) != OK)
-            SYSLOGX_FLOOD(flood_.give, 147, "%s: could not give daq semaphore (%s)", op_, strerror(errno));
+            SYSLOGX_FLOOD(flood_.give, 147, "%s: could not give daq semaphore (%s)", op_, xcpErrnoText(errno).c_str());
     }
     bool ok() const { return ok_; }
     DaqLock(const DaqLock&) = delete;
@@ -139,7 +141,7 @@ void sendList(xcpHandle* c, XcpDaqList* list) {
             n += en.size;
         }
         if (!xcpEthQueueDto(c, &msg, n))
-            SYSLOGX_FLOOD(gFloodQueue, 147, "xcpSendCpDAQ(): msgQSend Error (%s)", strerror(errno));
+            SYSLOGX_FLOOD(gFloodQueue, 147, "xcpSendCpDAQ(): msgQSend Error (%s)", xcpErrnoText(errno).c_str());
     }
 }
 

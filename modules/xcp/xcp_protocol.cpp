@@ -10,6 +10,7 @@
 #include "platform/appman.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "xcp/xcp_errno.h"
 #include "xcp/xcp_eth.h"
 #include "xcp/xcp_internal.h"
 #include "xcp/xcp_slave.h"
@@ -208,14 +209,14 @@ void xcp_setTimeSource(uint32_t (*now)()) { gTimeSource = now; }
 void xcpProtocolReset(xcpHandle* c) {
     static uint8_t floodTake = 0, floodGive = 0;
     if (semTake(c->daqMutex, WAIT_FOREVER) != OK) {
-        SYSLOGX_FLOOD(floodTake, 147, "xcpProtocolReset: could not take daq semaphore (%s)", strerror(errno));
+        SYSLOGX_FLOOD(floodTake, 147, "xcpProtocolReset: could not take daq semaphore (%s)", xcpErrnoText(errno).c_str());
         return;
     }
     c->state = XCP_DISCONNECTED;
     c->sessionStatus = 0;
     c->daq.allocState = ALLOC_NONE;
     if (semGive(c->daqMutex) != OK)
-        SYSLOGX_FLOOD(floodGive, 147, "xcpProtocolReset: could not give daq semaphore (%s)", strerror(errno));
+        SYSLOGX_FLOOD(floodGive, 147, "xcpProtocolReset: could not give daq semaphore (%s)", xcpErrnoText(errno).c_str());
 }
 
 void xcpConnect(xcpHandle* c) {

@@ -6,18 +6,19 @@
 #include <cstring>
 
 #include "platform/syslogx.h"
+#include "xcp/xcp_errno.h"
 
 xcpSocket xcpSock;
 
 xcpSocket::xcpSocket() {
     mutex_ = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
-    if (!mutex_) syslogx(155, "xcpSocket(): semMCreate failed - errno %s", strerror(errno));
+    if (!mutex_) syslogx(155, "xcpSocket(): semMCreate failed - errno %s", xcpErrnoText(errno).c_str());
 }
 
 xcpSocket::~xcpSocket() {
     shutdown_ = true;
     bool locked = mutex_ && semTake(mutex_, WAIT_FOREVER) == OK;
-    if (!locked) syslogx(147, "xcpSocket shutdown - could not get mutex (%s)", strerror(errno));
+    if (!locked) syslogx(147, "xcpSocket shutdown - could not get mutex (%s)", xcpErrnoText(errno).c_str());
     if (used_) {
         syslogx(143, "xcpSocket shutdown - closing %u pending sockets", used_);
         while (used_) close(fds_[--used_]);
@@ -36,7 +37,7 @@ unsigned xcpSocket::count() {
 
 int xcpSocket::get_socket(int domain, int type, int protocol) {
     if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK) {
-        syslogx(147, "xcpSocket::get_socket(): could not get mutex - errno %s", strerror(errno));
+        syslogx(147, "xcpSocket::get_socket(): could not get mutex - errno %s", xcpErrnoText(errno).c_str());
         return -1;
     }
     int fd = -1;
@@ -54,7 +55,7 @@ int xcpSocket::accept_socket(int listening, sockaddr* address, socklen_t* addres
     int fd = accept(listening, address, addressLength);
     if (fd < 0) return -1;
     if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK) {
-        syslogx(147, "xcpSocket::accept_socket(): could not get mutex - errno %s", strerror(errno));
+        syslogx(147, "xcpSocket::accept_socket(): could not get mutex - errno %s", xcpErrnoText(errno).c_str());
         close(fd);
         return -1;
     }
@@ -72,7 +73,7 @@ int xcpSocket::accept_socket(int listening, sockaddr* address, socklen_t* addres
 
 int xcpSocket::close_socket(int fd) {
     if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK) {
-        syslogx(147, "xcpSocket::close_socket(): could not get mutex - errno %s", strerror(errno));
+        syslogx(147, "xcpSocket::close_socket(): could not get mutex - errno %s", xcpErrnoText(errno).c_str());
         return -1;
     }
     unsigned i = 0;

@@ -212,7 +212,7 @@ TEST_F(CanTest, TimeOutsWriteTheReplacementValueOnce) {
     ASSERT_EQ(CanIn_init(), 0);
     EXPECT_EQ(slot(0), 0x55u);   // the replacement before the first frame
     EXPECT_EQ(slot(1), 7u);
-    EXPECT_EQ(slot(3), 0xFFFFFFFFu);
+    EXPECT_EQ(slot(3), 0x0000FFFFu);   // the low half of an empty slot
     EXPECT_EQ(slot(4), 0x42u);   // not supervised: untouched
 
     receive(0, frame(0x400, {0x11, 0x22, 0x80, 0x00, 0x80, 0x33}));
@@ -220,7 +220,7 @@ TEST_F(CanTest, TimeOutsWriteTheReplacementValueOnce) {
     EXPECT_EQ(slot(3), 0xFFFF8000u);
     for (int i = 0; i < 99; ++i) CanIn_supervisor_1ms();
     EXPECT_EQ(slot(0), 0x11u);
-    EXPECT_EQ(slot(2), 5u);      // the whole replacement value, not merged into the old bytes
+    EXPECT_EQ(slot(2), 0xFFFFFF05u);   // the low byte replaced, the others kept
     EXPECT_EQ(slot(3), 0xFFFFFFFFu);
     CanIn_supervisor_1ms();
     EXPECT_EQ(slot(0), 0x55u);   // on the 100th tick
@@ -234,6 +234,36 @@ TEST_F(CanTest, TimeOutsWriteTheReplacementValueOnce) {
     EXPECT_EQ(slot(0), 0x12u);
     for (int i = 0; i < 100; ++i) CanIn_supervisor_1ms();
     EXPECT_EQ(slot(0), 0x55u);
+}
+
+TEST_F(CanTest, ReplacementValuesReplaceTheSignalsWidthOfTheSlot) {
+    // up to 8 bits the low byte, up to 16 the low half, above that the word;
+    // nothing is cut to the signal's length or sign-extended
+    mailbox(0, 0, 0x410);
+    signal(0, 0, 0, 8, false, CANIN_SIGNED, CANIN_SIG, 0, 10, 216);
+    signal(1, 0, 8, 4, false, CANIN_UNSIGNED, CANIN_SIG, 0, 10, 0xABCD);
+    signal(2, 0, 16, 12, false, CANIN_SIGNED, CANIN_SIG, 0, 10, 0x12345678);
+    signal(3, 0, 32, 17, false, CANIN_SIGNED, CANIN_SIG, 0, 10, 0x12345678);
+    signalPage()->memory_canin[0] = 0;
+    signalPage()->memory_canin[1] = 0x11111111;
+    signalPage()->memory_canin[2] = 0x22222222;
+    signalPage()->memory_canin[3] = 0x33333333;
+    ASSERT_EQ(CanIn_init(), 0);
+    EXPECT_EQ(slot(0), 0x000000D8u);   // SINT8 216 before any frame
+    EXPECT_EQ(slot(1), 0x111111CDu);
+    EXPECT_EQ(slot(2), 0x22225678u);
+    EXPECT_EQ(slot(3), 0x12345678u);
+
+    receive(0, frame(0x410, {0x80, 0x0F, 0xFF, 0x0F, 0xFF, 0xFF, 0x01}));
+    EXPECT_EQ(slot(0), 0xFFFFFF80u);
+    EXPECT_EQ(slot(1), 0x0000000Fu);
+    EXPECT_EQ(slot(2), 0xFFFFFFFFu);
+    EXPECT_EQ(slot(3), 0xFFFFFFFFu);
+    for (int i = 0; i < 10; ++i) CanIn_supervisor_1ms();
+    EXPECT_EQ(slot(0), 0xFFFFFFD8u);
+    EXPECT_EQ(slot(1), 0x000000CDu);
+    EXPECT_EQ(slot(2), 0xFFFF5678u);
+    EXPECT_EQ(slot(3), 0x12345678u);
 }
 
 TEST_F(CanTest, ConfigurationErrorsStopTheStartAndRegisterNothing) {

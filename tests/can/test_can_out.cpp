@@ -227,13 +227,16 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
         k.chkType = uint8_t(types[i]);
         k.chkSumByteMask = 0xFF;   // its own byte is left out
     }
-    // CAN FD: the byte mask reaches bytes beyond 31
+    // CAN FD: bytes from 32 on never take part; byte 31 does when bit 31 or
+    // any bit of the upper mask word is set
     outMb(7, 0x5FF, 15, RASTER_10MS);
-    constant(100, 7, 8 * 40, 8, 0x5A);
-    constant(101, 7, 8 * 63, 8, 0xC3);
+    constant(100, 7, 8 * 5, 8, 0x11);
+    constant(101, 7, 8 * 31, 8, 0x5A);
+    constant(103, 7, 8 * 40, 8, 0xC3);
+    constant(104, 7, 8 * 63, 8, 0x3C);
     CanOutSignal& k = entry(102, CANOUT_CHECKSUM, 7, 0, 8);
     k.chkType = 1;
-    k.chkSumByteMask = ~0ull;
+    k.chkSumByteMask = (1ull << 5) | (1ull << 40) | (1ull << 63);
     ASSERT_EQ(CanOut_init(), 0);
 
     std::map<uint32_t, std::vector<unsigned>> counters;
@@ -241,7 +244,7 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
         CanOut_send_message(RASTER_10MS);
         for (const auto& f : sent()) {
             if (f.id == 0x5FF) {
-                EXPECT_EQ(f.data[0], 0x5A ^ 0xC3);
+                EXPECT_EQ(f.data[0], 0x11 ^ 0x5A);
                 continue;
             }
             const int type = types[f.id - 0x500];
@@ -250,8 +253,8 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
             counters[f.id].push_back(f.data[6] & 0x0F);
         }
     }
-    std::vector<unsigned> want;
-    for (int n = 0; n < 17; ++n) want.push_back(1 + n % 15);   // 1 .. 15, 1, 2
+    // the counter starts at 0, climbs to its end and wraps to its start
+    const std::vector<unsigned> want = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 1};
     for (unsigned i = 0; i < 7; ++i) EXPECT_EQ(counters[0x500 + i], want);
 
     // known check values and random data against the bitwise forms
@@ -260,6 +263,12 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
     EXPECT_EQ(canOut_calcChksum(21, 0x1FF, 9, digits), 0xDF);
     const uint8_t abc[] = {1, 2, 3};
     EXPECT_EQ(canOut_calcChksum(20, 7, 3, abc), bitwiseCrc8({1, 2, 3}, 0x1D));
+    uint8_t fd[64];
+    for (unsigned i = 0; i < 64; ++i) fd[i] = uint8_t(i + 1);
+    EXPECT_EQ(canOut_calcChksum(10, 1ull << 32, 64, fd), 32);          // only byte 31
+    EXPECT_EQ(canOut_calcChksum(10, (1ull << 31) | (1ull << 63), 64, fd), 32);
+    EXPECT_EQ(canOut_calcChksum(10, 0xFFFFFFFF00000000ull, 31, fd), 0);  // byte 31 beyond the length
+    EXPECT_EQ(canOut_calcChksum(10, 0x3, 64, fd), 1 + 2);
     std::mt19937_64 rng(21);
     for (int round = 0; round < 200; ++round) {
         uint8_t buf[64];
@@ -267,8 +276,8 @@ TEST_F(CanTest, CountersStepAndChecksumsMatchIndependentImplementations) {
         const uint64_t mask = rng();
         const unsigned len = 1 + unsigned(rng() % 64);
         std::vector<uint8_t> covered;
-        for (unsigned i = 0; i < len; ++i)
-            if ((mask >> i) & 1) covered.push_back(buf[i]);
+        for (unsigned i = 0; i < len && i < 32; ++i)
+            if (((mask >> i) & 1) || (i == 31 && (mask >> 32))) covered.push_back(buf[i]);
         for (int type : types) ASSERT_EQ(canOut_calcChksum(uint8_t(type), mask, len, buf), referenceChecksum(type, covered));
         EXPECT_EQ(canOut_calcChksum(99, mask, len, buf), 0);
     }
@@ -375,7 +384,6 @@ TEST_F(CanTest, OutputConfigurationErrorsAreRefused) {
              entry(3, CANOUT_MCONSTANT, 0, 8, 8).RCValue = 1;
          }},
         {"CanOut_man: found illegal multiplexer type(1)", [] { entry(1, 7, 0, 8, 8); }},
-        {"CanOut_man: signal beyond the message length (1)", [] { entry(1, CANOUT_CONSTANT, 0, 60, 8); }},
         {"CanOut_man: invalid message index (1)", [] { entry(1, CANOUT_CONSTANT, 200, 0, 8); }},
     };
     for (const Case& c : cases) {

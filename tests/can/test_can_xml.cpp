@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -185,6 +186,47 @@ TEST_F(CanXmlTest, EventSignalAsChannelElement) {
     EXPECT_EQ(CanOut_init(), 0);
 }
 
+TEST_F(CanXmlTest, AnOutputEntryBeyondItsMessageIsRefusedAlone) {
+    const std::string xml =
+        std::string(kHead) +
+        "<Can><CanOut>"
+        "<CanMb idx=\"0\" intf=\"0\" canDlc=\"2\" canId=\"0x300\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"0\" msgIdx=\"0\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x11\"/>"
+        "<CanConstant chIdx=\"1\" msgIdx=\"0\" sBit=\"12\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0xFF\"/>"
+        "<CanCounter chIdx=\"2\" msgIdx=\"0\" sBit=\"8\" len=\"4\" bigEndian=\"false\" start=\"0\" end=\"15\"/>"
+        "<CanMb idx=\"1\" intf=\"0\" canDlc=\"1\" canId=\"0x301\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"3\" msgIdx=\"1\" sBit=\"8\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x22\"/>"
+        "<CanMb idx=\"2\" intf=\"0\" canDlc=\"2\" canId=\"0x302\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanConstant chIdx=\"4\" msgIdx=\"2\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x33\"/>"
+        "<CanChecksum chIdx=\"5\" msgIdx=\"2\" sBit=\"16\" len=\"8\" bigEndian=\"false\" type=\"1\" chkSumByteMask=\"0xFF\"/>"
+        "<CanMb idx=\"3\" intf=\"0\" canDlc=\"2\" canId=\"0x303\" event=\"R10ms\" fdf=\"false\" brs=\"false\"/>"
+        "<CanSignal chIdx=\"6\" msgIdx=\"3\" sBit=\"16\" len=\"8\" bigEndian=\"false\" RCType=\"MUX\" adrType=\"None\" data_type=\"UINT8\" signed=\"false\" float=\"false\"/>"
+        "<CanConstant chIdx=\"7\" msgIdx=\"3\" sBit=\"0\" len=\"8\" bigEndian=\"false\" RCType=\"MSIG\" RCValue=\"1\" value=\"0x44\"/>"
+        "<CanConstant chIdx=\"8\" msgIdx=\"3\" sBit=\"8\" len=\"8\" bigEndian=\"false\" RCType=\"SIG\" value=\"0x55\"/>"
+        "</CanOut></Can>";
+    parseLog(xml, 0);
+    ASSERT_EQ(CanOut_init(), 0);
+    const std::string log = [&] {
+        std::string all;
+        for (auto& t : takeLogTexts()) all += t + "\n";
+        return all;
+    }();
+    // each refused entry is named; a multiplexor's rows go with it
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (1)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (3)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (5)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_man: signal beyond the message length (6)"), std::string::npos) << log;
+    EXPECT_NE(log.find("(7)"), std::string::npos) << log;
+    EXPECT_NE(log.find("CanOut_Init: CanOut configured 4 signals in 3 messages"), std::string::npos) << log;
+    CanOut_send_message(RASTER_10MS);
+    std::map<uint32_t, std::vector<uint8_t>> got;
+    for (const auto& f : sent()) got[f.id] = bytesOf(f);
+    EXPECT_EQ(got.size(), 3u);   // 0x301 has nothing left to carry
+    EXPECT_EQ(got[0x300], (std::vector<uint8_t>{0x11, 0x00}));
+    EXPECT_EQ(got[0x302], (std::vector<uint8_t>{0x33, 0x00}));
+    EXPECT_EQ(got[0x303], (std::vector<uint8_t>{0x00, 0x55}));
+}
+
 TEST_F(CanXmlTest, StartUpFromTheFileOnceTheDriveAppears) {
     const_cast<CalPage&>(calActive()).CfgMat_CanVersion = 5;
     ASSERT_FALSE(std::filesystem::exists(dir + "/cfg"));
@@ -247,10 +289,11 @@ TEST_F(CanXmlTest, StartUpFromCalibrationParameters) {
     EXPECT_EQ(slot(7), 0x1234u);
     receive(1, frame(0x42 | host::CAN_EFF_FLAG, {0, 0xFF, 0xFE}));
     EXPECT_EQ(slot(7), 0xFFFFFFFEu);
-    CanOut_send_message(RASTER_50MS);
-    CanOut_send_message(RASTER_50MS);
+    for (int i = 0; i < 5; ++i) CanOut_send_message(RASTER_50MS);
     auto f = sent();
-    ASSERT_EQ(f.size(), 2u);
-    EXPECT_EQ(bytesOf(f[0]), (std::vector<uint8_t>{0x5A, 2, 0x5C}));
-    EXPECT_EQ(bytesOf(f[1]), (std::vector<uint8_t>{0x5A, 3, 0x5D}));
+    ASSERT_EQ(f.size(), 5u);
+    // the counter runs 0, 1, then between its start 2 and end 3
+    const uint8_t counts[] = {0, 1, 2, 3, 2};
+    for (size_t i = 0; i < f.size(); ++i)
+        EXPECT_EQ(bytesOf(f[i]), (std::vector<uint8_t>{0x5A, counts[i], uint8_t(0x5A + counts[i])})) << i;
 }

@@ -201,7 +201,11 @@ void CMainContainer::setupMeas()
 
         const uint8_t position = displayCtrl_start(uint8_t(pageCount - 1));
         currentPage = int(position) - 1;
-        if (position >= 1 && current()) Add(current(), 1);
+        // Shown as a page switch shows it: the views are built visible, and
+        // only the switch's full first refresh takes idle alarm views off the
+        // screen; after a stop and start the page-control task sees its
+        // position unchanged and asks for no switch.
+        if (position >= 1) showCurrent();
 
         const uint8_t b = displayCtrl_brightness();
         brightness_switch_pos = b ? b - 1 : 0;
@@ -216,6 +220,16 @@ void CMainContainer::setupMeas()
 
 // ---- page switch, next page, colour page, brightness -------------------------------------------------
 
+void CMainContainer::showCurrent()
+{
+    if (CDispPage* p = current()) {
+        p->SwitchedPage();
+        Add(p, 1);
+        p->setFrameRate(frameRate);
+        p->setFlashMode(flash != 0);
+    }
+}
+
 void CMainContainer::switchPage(int index)
 {
     clearPageStatistics();
@@ -229,12 +243,7 @@ void CMainContainer::switchPage(int index)
         }
     }
     currentPage = index;
-    if (CDispPage* p = current()) {
-        p->SwitchedPage();
-        Add(p, 1);
-        p->setFrameRate(frameRate);
-        p->setFlashMode(flash != 0);
-    }
+    showCurrent();
     if (textWindow) MoveToFront(textWindow, 1);
     update_ext_wnd(true);
 }

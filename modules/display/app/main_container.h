@@ -57,6 +57,8 @@ public:
 
 private:
     CDispPage* current() const;
+    // Puts the current page (if any) on the screen as a page switch does.
+    void showCurrent();
     void switchPage(int index);
     void nextPage();
     void colourPageRequest(uint32_t rgb);

@@ -129,7 +129,9 @@ CDispPage::~CDispPage()
 
 bool CDispPage::checkOverlap(GuiRect a, GuiRect b)
 {
-    return a.top <= b.bottom && a.bottom >= b.top && a.left <= b.right && a.right >= b.left;
+    // strict comparisons: rectangles that meet only in an edge column or row
+    // are side by side, not on top of each other
+    return a.top < b.bottom && a.bottom > b.top && a.left < b.right && a.right > b.left;
 }
 
 int CDispPage::getTimeSlot(unsigned short ms)

@@ -87,11 +87,15 @@ void CDataMeas::getDataStr(const char* format, char* out)
                       (long long)(a % 100));
         break;
     }
-    case DISP_VERBAL:
+    case DISP_VERBAL: {
         // The verbal table orders its entries by num as unsigned 32-bit
-        // words, so a negative index is looked up by its two's complement.
-        XmlVTabOutput(vtab, uint32_t(disp_round_s32(v)), work);
+        // words: a negative value (a signed channel's) is looked up by its
+        // two's complement, a value above INT32_MAX (an unsigned channel's)
+        // as it is.
+        const uint32_t index = v < 0 ? uint32_t(disp_round_s32(v)) : disp_round_u32(v);
+        XmlVTabOutput(vtab, index, work);
         break;
+    }
     case DISP_ASCII: std::snprintf(work, sizeof work, "%c", int(disp_round_u32(v) & 0xFFu)); break;
     }
     if (!display_format_ok(format, dispMode)) return;

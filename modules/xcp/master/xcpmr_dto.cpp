@@ -13,6 +13,7 @@
 #include "platform/syslogx.h"
 #include "xcp/master/xcpmr_internal.h"
 #include "xcp/xcp_codes.h"
+#include "xcp/xcp_errno.h"
 
 namespace {
 using DaqMsg = XcpmrDaqMsg;
@@ -195,7 +196,7 @@ void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan
     if (!xcpmr_decode_dto(h, p, len, fromCan, &m)) return;
     if (!gDaqQueue || msgQSend(gDaqQueue, &m, kDaqMsgHead + m.len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
         ++xcpmr_dropCount;
-        SYSLOGX_FLOOD(gFloodDto, 147, "xcpmrTplRxTask(): msgQSend(DTO) error: %s", strerror(errno ? errno : EAGAIN));
+        SYSLOGX_FLOOD(gFloodDto, 147, "xcpmrTplRxTask(): msgQSend(DTO) error: %s", xcpErrnoText(errno ? errno : EAGAIN).c_str());
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "platform/syslogx.h"
 #include "xcp/master/xcpmr_internal.h"
+#include "xcp/xcp_errno.h"
 
 namespace {
 std::atomic<uint8_t> gFloodRecv{0}, gFloodTag{0}, gFloodRxErr{0};
@@ -180,7 +181,7 @@ bool xcpmr_post(XcpmrInstance* h, uint32_t tag, const uint8_t* packet, unsigned 
     if (msgQSend(h->queue, &m, 8 + m.len, NO_WAIT, MSG_PRI_NORMAL) == OK) return true;
     ++xcpmr_dropCount;
     const int err = errno;
-    SYSLOGX_FLOOD(flood, 147, failText, strerror(err ? err : EAGAIN));
+    SYSLOGX_FLOOD(flood, 147, failText, xcpErrnoText(err ? err : EAGAIN).c_str());
     return false;
 }
 

@@ -54,30 +54,40 @@ void expectNoChannel(const awm_meas_in& in) {
     EXPECT_EQ(in.quant_f, 0.0f);
 }
 
-// The sample's decos: frame grey 80, title text grey c0, white text, the
-// band's colour behind everything else.
-void expectAlnumDeco(const alphanum_deco_s& d, StyleType_t style, int r, int g, int b) {
-    EXPECT_EQ(d.style, style);
-    expectRGB(d.BGCol, r, g, b);
-    expectRGB(d.TitleBGCol, r, g, b);
-    expectRGB(d.TitleFGCol, 0xc0, 0xc0, 0xc0);
-    expectRGB(d.BorderBGCol, r, g, b);
-    expectRGB(d.BorderFGCol, 0x80, 0x80, 0x80);
-    expectRGB(d.TextBGCol, r, g, b);
-    expectRGB(d.TextFGCol, 0xff, 0xff, 0xff);
+// An alarm input: on while the value is at or above t, x^2 / (x^2 + t^2), or
+// at or below t, t^2 / (x^2 + t^2); both round to 1 from the threshold on.
+void expectThreshold(const awm_meas_in& in, uint32_t adr, float t, bool above) {
+    EXPECT_EQ(in.adr, adr);
+    EXPECT_EQ(in.type, TE_FLOAT);
+    EXPECT_EQ(in.quant_a, above ? 1.0f : 0.0f);
+    EXPECT_EQ(in.quant_b, 0.0f);
+    EXPECT_EQ(in.quant_c, above ? 0.0f : t * t);
+    EXPECT_EQ(in.quant_d, 1.0f);
+    EXPECT_EQ(in.quant_e, 0.0f);
+    EXPECT_EQ(in.quant_f, t * t);
 }
 
-void expectBarDeco(const bargraph_deco_s& d, int r, int g, int b) {
-    EXPECT_EQ(d.style, STYLE_SINGLE_LINE);
-    expectRGB(d.BGCol, 0, 0, 0);
-    expectRGB(d.TitleBGCol, 0, 0, 0);
-    expectRGB(d.TitleFGCol, 0xc0, 0xc0, 0xc0);
-    expectRGB(d.BorderBGCol, 0, 0, 0);
-    expectRGB(d.BorderFGCol, 0x80, 0x80, 0x80);
-    expectRGB(d.BarBGCol, 0x20, 0x20, 0x20);
-    expectRGB(d.BarFGCol, r, g, b);
-    expectRGB(d.TicksCol, 0xff, 0xff, 0xff);
+// A band's look: its frame style and the colour behind the text and title.
+struct Look {
+    StyleType_t style;
+    uint32_t bg;
+};
+constexpr Look PLAIN{STYLE_SINGLE_LINE, 0x000000};
+constexpr Look RED{STYLE_DOUBLE_LINE, 0xc00000};
+constexpr Look BLUE{STYLE_DOUBLE_LINE, 0x0040c0};
+constexpr Look AMBER{STYLE_DOUBLE_LINE, 0xe09000};
+
+void expectLook(const alphanum_deco_s& d, Look l) {
+    EXPECT_EQ(d.style, l.style);
+    for (const rgb_s* c : {&d.BGCol, &d.TitleBGCol, &d.BorderBGCol, &d.TextBGCol})
+        expectRGB(*c, int(l.bg >> 16), int(l.bg >> 8 & 0xFF), int(l.bg & 0xFF));
 }
+
+struct Band {
+    bool has;
+    float limit, hyst;
+    Look look;
+};
 
 void expectHead(const display_elem_s* e, DisplayElemType_t type, uint32_t prio, uint32_t x, uint32_t y, uint32_t w,
                 uint32_t h) {
@@ -91,56 +101,60 @@ void expectHead(const display_elem_s* e, DisplayElemType_t type, uint32_t prio, 
     EXPECT_EQ(e->size_y, h);
 }
 
-struct Band {
-    bool has;
-    float limit, hyst;
-    int r, g, b;
-};
-
-void expectAlnum(const display_elem_s* e, uint32_t prio, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
-                 const char* title, FontSizeType_t font, DispOptType_t mode, const char* fmt, uint32_t adr,
-                 uint16_t type, Band lower = {}, Band upper = {}) {
+// A value box: always shown, its channel, its bands.
+void expectBox(const display_elem_s* e, uint32_t prio, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+               const char* title, FontSizeType_t font, const char* fmt, uint32_t adr, Band lower = {},
+               Band upper = {}, Look middle = PLAIN) {
     expectHead(e, DISP_ELEM_ALPHANUM, prio, x, y, w, h);
     if (!e) return;
     const alphanum_s& a = e->alphanum;
     EXPECT_STREQ(a.title, title);
     EXPECT_EQ(a.font_size, font);
     EXPECT_EQ(a.align, ALIGN_MM);
-    EXPECT_EQ(a.dispmode, mode);
     EXPECT_STREQ(a.format_str, fmt);
-    expectChannel(a.ch_in, adr, type);
-    expectAlnumDeco(a.deco_middle, STYLE_SINGLE_LINE, 0, 0, 0);
+    EXPECT_EQ(a.vis_mode, VIS_ALWAYS);
+    expectNoChannel(a.vis_in);
+    EXPECT_EQ(a.always_on_top, 0);
+    EXPECT_EQ(a.blink, BLINK_OFF);
+    if (a.dispmode != DISP_VERBAL) {
+        EXPECT_EQ(a.dispmode, DISP_NORMAL);
+        EXPECT_EQ(a.vtab, nullptr);
+        expectChannel(a.ch_in, adr, TE_FLOAT);
+    }
+    expectLook(a.deco_middle, middle);
     EXPECT_EQ(a.has_lower, lower.has ? 1 : 0);
     EXPECT_EQ(a.has_upper, upper.has ? 1 : 0);
     if (lower.has) {
         EXPECT_EQ(a.limit_low, lower.limit);
         EXPECT_EQ(a.hyst_low, lower.hyst);
-        expectAlnumDeco(a.deco_lower, STYLE_DOUBLE_LINE, lower.r, lower.g, lower.b);
+        expectLook(a.deco_lower, lower.look);
     }
     if (upper.has) {
         EXPECT_EQ(a.limit_up, upper.limit);
         EXPECT_EQ(a.hyst_up, upper.hyst);
-        expectAlnumDeco(a.deco_upper, STYLE_DOUBLE_LINE, upper.r, upper.g, upper.b);
+        expectLook(a.deco_upper, upper.look);
     }
 }
 
-// The plain text boxes: always visible, no alarm, no verbal table.
-void expectPlainBox(const display_elem_s* e) {
+// An alarm: a label over other elements, shown while its input is on.
+void expectAlarm(const display_elem_s* e, uint32_t prio, uint32_t x, uint32_t y, uint32_t w, uint32_t h,
+                 const char* text, FontSizeType_t font, BlinkType_t blink) {
+    expectHead(e, DISP_ELEM_ALPHANUM, prio, x, y, w, h);
     if (!e) return;
     const alphanum_s& a = e->alphanum;
-    EXPECT_EQ(a.vis_mode, VIS_ALWAYS);
-    expectNoChannel(a.vis_in);
-    EXPECT_EQ(a.always_on_top, 0);
-    EXPECT_EQ(a.vtab, nullptr);
-    EXPECT_EQ(a.blink, BLINK_OFF);
-    EXPECT_EQ(a.min_disp_time, 0u);
-    EXPECT_EQ(a.auto_reset_time, 0u);
-    EXPECT_EQ(a.retrigger_time, 0u);
+    EXPECT_STREQ(a.title, "");
+    EXPECT_STREQ(a.format_str, text);
+    EXPECT_EQ(a.font_size, font);
+    EXPECT_EQ(a.vis_mode, VIS_LIMIT);
+    EXPECT_EQ(a.always_on_top, 1);
+    EXPECT_EQ(a.blink, blink);
+    EXPECT_EQ(a.ch_in.type, 0);   // no value: the label text
+    expectLook(a.deco_middle, RED);
 }
 
 void expectBar(const display_elem_s* e, uint32_t prio, uint32_t x, uint32_t y, uint32_t w, uint32_t h, const char* title,
                uint32_t adr, float min, float max, BargrOrientType_t orient, BargrStyleType_t style,
-               std::vector<std::pair<const char*, float>> ticks, Band upper = {}) {
+               std::vector<std::pair<const char*, float>> ticks, Band lower = {}, Band upper = {}) {
     expectHead(e, DISP_ELEM_BARGRAPH, prio, x, y, w, h);
     if (!e) return;
     const bargraph_s& b = e->bargraph;
@@ -159,14 +173,23 @@ void expectBar(const display_elem_s* e, uint32_t prio, uint32_t x, uint32_t y, u
         EXPECT_STREQ(b.tick_list[i].name, ticks[i].first);
         EXPECT_EQ(b.tick_list[i].value, ticks[i].second);
     }
-    expectBarDeco(b.deco_middle, 0, 0xc0, 0x40);
-    EXPECT_EQ(b.has_lower, 0);
+    EXPECT_EQ(b.has_lower, lower.has ? 1 : 0);
     EXPECT_EQ(b.has_upper, upper.has ? 1 : 0);
+    if (lower.has) {
+        EXPECT_EQ(b.limit_low, lower.limit);
+        EXPECT_EQ(b.hyst_low, lower.hyst);
+    }
     if (upper.has) {
         EXPECT_EQ(b.limit_up, upper.limit);
         EXPECT_EQ(b.hyst_up, upper.hyst);
-        expectBarDeco(b.deco_upper, upper.r, upper.g, upper.b);
     }
+}
+
+void expectBarColour(const bargraph_deco_s& d, uint32_t bar) {
+    EXPECT_EQ(d.style, STYLE_SINGLE_LINE);
+    expectRGB(d.BarFGCol, int(bar >> 16), int(bar >> 8 & 0xFF), int(bar & 0xFF));
+    expectRGB(d.BarBGCol, 0x20, 0x20, 0x20);
+    expectRGB(d.TicksCol, 0xff, 0xff, 0xff);
 }
 
 // Elements of a page in list order.
@@ -174,11 +197,13 @@ std::vector<const display_elem_s*> elements(const page_s& p) {
     std::vector<const display_elem_s*> v;
     for (const display_elem_s* e = p.elements; e; e = e->next) v.push_back(e);
     EXPECT_EQ(v.size(), p.count);
-    v.resize(8, nullptr);
+    v.resize(13, nullptr);
     return v;
 }
 
-constexpr Band RED_ABOVE(float limit, float hyst) { return {true, limit, hyst, 0xc0, 0, 0}; }
+constexpr uint32_t N_ENGINE = 0x01040000, V_VEHICLE = 0x01040004, THROTTLE = 0x01040008, T_WATER = 0x0104000C,
+                   T_OIL = 0x01040010, T_AIR = 0x01040014, P_OIL = 0x01040018, P_FUEL = 0x0104001C,
+                   P_BRAKE = 0x01040020, LAP = 0x01040024, GEAR = 0x01040028;
 
 }  // namespace
 
@@ -191,10 +216,10 @@ TEST_F(SampleDisplay, DocumentBrightnessAndInputs) {
     const uint16_t perc[] = {10, 25, 40, 60, 80, 100};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(cfg->perc[i], perc[i]);
     expectNoChannel(cfg->page_in);   // the page kept in NVRAM
-    expectChannel(cfg->brightness_in, 0x0104001C, TE_FLOAT);    // p_fuel
+    expectChannel(cfg->brightness_in, P_FUEL, TE_FLOAT);
     expectNoChannel(cfg->reset_in);
-    EXPECT_EQ(cfg->page_count, 3);
-    for (int i = 0; i < DISPLAY_MAX_PAGES; ++i) EXPECT_EQ(cfg->pages[i].used, i < 3 ? 1 : 0);
+    EXPECT_EQ(cfg->page_count, 2);
+    for (int i = 0; i < DISPLAY_MAX_PAGES; ++i) EXPECT_EQ(cfg->pages[i].used, i < 2 ? 1 : 0);
 }
 
 TEST_F(SampleDisplay, GearTable) {
@@ -216,53 +241,63 @@ TEST_F(SampleDisplay, GearTable) {
 TEST_F(SampleDisplay, RacePage) {
     const page_s& p = cfg->pages[0];
     expectRGB(p.bg_col, 0, 0, 0);
-    ASSERT_EQ(p.count, 5);
+    ASSERT_EQ(p.count, 8);
     auto e = elements(p);
-    expectAlnum(e[0], 1, 20, 60, 300, 120, "rpm", FONT_XXLARGE, DISP_NORMAL, "%.0f", 0x01040000, TE_FLOAT, {},
-                RED_ABOVE(11500, 200));
-    expectPlainBox(e[0]);
-    expectAlnum(e[1], 2, 340, 60, 140, 120, "gear", FONT_XXXLARGE, DISP_VERBAL, "%s", 0x01040028, TE_SINT8);
-    EXPECT_EQ(e[1]->alphanum.vtab, cfg->vtabs);
-    expectAlnum(e[2], 3, 500, 60, 120, 120, "km/h", FONT_EXTRALARGE, DISP_NORMAL, "%.0f", 0x01040004, TE_FLOAT);
-    expectPlainBox(e[2]);
-    expectBar(e[3], 4, 20, 220, 600, 80, "throttle", 0x01040008, 0, 100, BARGR_HORI_LR, BARGR_SOLID,
-              {{"0", 0}, {"50", 50}, {"100", 100}});
-    // The alarm: shown while the throttle is fully open.
-    expectAlnum(e[4], 5, 220, 320, 200, 80, "FULL", FONT_LARGE, DISP_NORMAL, "%.0f %%", 0x01040008, TE_FLOAT);
-    const alphanum_s& a = e[4]->alphanum;
-    EXPECT_EQ(a.vis_mode, VIS_LIMIT);
-    EXPECT_EQ(a.always_on_top, 1);
-    expectChannel(a.vis_in, 0x01040008, TE_FLOAT, 0.01f);
-    EXPECT_EQ(a.blink, BLINK_SLOW);
-    EXPECT_EQ(a.min_disp_time, 500u);
-    EXPECT_EQ(a.auto_reset_time, 0u);
-    EXPECT_EQ(e[5], nullptr);
+    // engine speed: plain below the shift band, amber in it, red above
+    expectBox(e[0], 1, 8, 40, 296, 130, "rpm", FONT_LARGE, "%.0f", N_ENGINE, {true, 10500, 100, PLAIN},
+              {true, 11500, 100, RED}, AMBER);
+    expectBox(e[1], 2, 310, 40, 150, 130, "km/h", FONT_NORMAL, "%.0f", V_VEHICLE);
+    expectBox(e[2], 3, 466, 40, 166, 215, "gear", FONT_EXTRALARGE, "%s", GEAR);
+    EXPECT_EQ(e[2]->alphanum.dispmode, DISP_VERBAL);
+    EXPECT_EQ(e[2]->alphanum.vtab, cfg->vtabs);
+    expectChannel(e[2]->alphanum.ch_in, GEAR, TE_SINT8);
+    expectBar(e[3], 4, 8, 176, 452, 90, "rpm x 1000", N_ENGINE, 3000, 13000, BARGR_HORI_LR, BARGR_STACKED,
+              {{"4", 4000}, {"6", 6000}, {"8", 8000}, {"10", 10000}, {"12", 12000}}, {true, 10500, 100, PLAIN},
+              {true, 11500, 100, RED});
+    expectBarColour(e[3]->bargraph.deco_lower, 0x00c040);
+    expectBarColour(e[3]->bargraph.deco_middle, 0xe09000);
+    expectBarColour(e[3]->bargraph.deco_upper, 0xc00000);
+    expectBar(e[4], 5, 8, 272, 452, 90, "throttle %", THROTTLE, 0, 100, BARGR_HORI_LR, BARGR_SOLID,
+              {{"0", 0}, {"25", 25}, {"50", 50}, {"75", 75}});
+    expectBarColour(e[4]->bargraph.deco_middle, 0x00c040);
+    expectBox(e[5], 6, 8, 368, 300, 108, "lap distance", FONT_NORMAL, "%.0f m", LAP);
+    expectBar(e[6], 7, 314, 368, 318, 108, "lap", LAP, 0, 4500, BARGR_HORI_LR, BARGR_SOLID,
+              {{"1500", 1500}, {"3000", 3000}});
+    expectAlarm(e[7], 8, 8, 176, 452, 186, "SHIFT", FONT_LARGE, BLINK_FAST);
+    expectThreshold(e[7]->alphanum.vis_in, N_ENGINE, 11500, true);
+    EXPECT_EQ(e[7]->alphanum.min_disp_time, 300u);
 }
 
-TEST_F(SampleDisplay, TemperaturePage) {
+TEST_F(SampleDisplay, TemperatureAndPressurePage) {
     const page_s& p = cfg->pages[1];
     expectRGB(p.bg_col, 0, 0, 0);
-    ASSERT_EQ(p.count, 5);
+    ASSERT_EQ(p.count, 12);
     auto e = elements(p);
-    expectAlnum(e[0], 1, 20, 60, 190, 100, "water", FONT_LARGE, DISP_NORMAL, "%.1f", 0x0104000C, TE_FLOAT,
-                {true, 60, 2, 0, 0x40, 0xc0}, RED_ABOVE(105, 2));
-    expectAlnum(e[1], 2, 225, 60, 190, 100, "oil", FONT_LARGE, DISP_NORMAL, "%.1f", 0x01040010, TE_FLOAT, {},
-                RED_ABOVE(130, 2));
-    expectAlnum(e[2], 3, 430, 60, 190, 100, "p oil", FONT_LARGE, DISP_NORMAL, "%.2f", 0x01040018, TE_FLOAT,
-                {true, 3, 0.2f, 0xc0, 0, 0});
-    for (int i = 0; i < 3; ++i) expectPlainBox(e[i]);
-    expectBar(e[3], 4, 20, 180, 80, 280, "water", 0x0104000C, 40, 120, BARGR_VERT_BT, BARGR_SOLID,
-              {{"40", 40}, {"80", 80}, {"120", 120}}, RED_ABOVE(105, 2));
-    expectBar(e[4], 5, 120, 180, 80, 280, "brake", 0x01040020, 0, 100, BARGR_VERT_BT, BARGR_STACKED, {});
-}
-
-TEST_F(SampleDisplay, LapPage) {
-    const page_s& p = cfg->pages[2];
-    ASSERT_EQ(p.count, 2);
-    auto e = elements(p);
-    expectAlnum(e[0], 1, 20, 60, 400, 120, "distance", FONT_XXLARGE, DISP_NORMAL, "%.0f m", 0x01040024, TE_FLOAT);
-    expectPlainBox(e[0]);
-    expectBar(e[1], 2, 20, 200, 600, 60, "lap", 0x01040024, 0, 4500, BARGR_HORI_LR, BARGR_SOLID, {});
+    expectBox(e[0], 1, 8, 40, 150, 110, "water C", FONT_NORMAL, "%.0f", T_WATER, {true, 70, 2, BLUE},
+              {true, 92, 1, RED});
+    expectBox(e[1], 2, 164, 40, 150, 110, "oil C", FONT_NORMAL, "%.0f", T_OIL, {true, 80, 2, BLUE},
+              {true, 112, 1, RED});
+    expectBox(e[2], 3, 320, 40, 150, 110, "air C", FONT_NORMAL, "%.0f", T_AIR, {}, {true, 45, 2, RED});
+    expectBox(e[3], 4, 8, 156, 150, 110, "oil bar", FONT_NORMAL, "%.1f", P_OIL, {true, 3, 0.1f, RED});
+    expectBox(e[4], 5, 164, 156, 150, 110, "fuel bar", FONT_NORMAL, "%.1f", P_FUEL, {true, 3.5f, 0.1f, RED});
+    expectBox(e[5], 6, 320, 156, 150, 110, "brake bar", FONT_NORMAL, "%.0f", P_BRAKE);
+    expectBar(e[6], 7, 8, 272, 462, 90, "water C", T_WATER, 50, 110, BARGR_HORI_LR, BARGR_SOLID,
+              {{"60", 60}, {"70", 70}, {"80", 80}, {"90", 90}, {"100", 100}}, {true, 70, 2, BLUE},
+              {true, 92, 1, RED});
+    expectBarColour(e[6]->bargraph.deco_lower, 0x0040c0);
+    expectBarColour(e[6]->bargraph.deco_upper, 0xc00000);
+    // vertical bars: one-character tick labels
+    expectBar(e[7], 8, 480, 40, 74, 436, "oil", P_OIL, 0, 8, BARGR_VERT_BT, BARGR_STACKED,
+              {{"0", 0}, {"2", 2}, {"4", 4}, {"6", 6}, {"8", 8}}, {true, 3, 0.1f, PLAIN});
+    expectBarColour(e[7]->bargraph.deco_lower, 0xc00000);
+    expectBar(e[8], 9, 558, 40, 74, 436, "brake", P_BRAKE, 0, 100, BARGR_VERT_BT, BARGR_SOLID, {});
+    // three alarms in one place: they take turns
+    expectAlarm(e[9], 10, 8, 368, 462, 108, "WATER HOT", FONT_NORMAL, BLINK_SLOW);
+    expectThreshold(e[9]->alphanum.vis_in, T_WATER, 92, true);
+    expectAlarm(e[10], 11, 8, 368, 462, 108, "OIL HOT", FONT_NORMAL, BLINK_SLOW);
+    expectThreshold(e[10]->alphanum.vis_in, T_OIL, 112, true);
+    expectAlarm(e[11], 12, 8, 368, 462, 108, "OIL PRESS", FONT_NORMAL, BLINK_SLOW);
+    expectThreshold(e[11]->alphanum.vis_in, P_OIL, 3, false);
 }
 
 TEST_F(SampleDisplay, FlagOnEveryPageIsADecodablePng) {

@@ -21,11 +21,17 @@ TEST(CHashElemTest, StoresOnlyIntoFreeEntriesAndReadsNullOutside) {
     EXPECT_EQ(t.GetElem(3), nullptr);
 }
 
-TEST(DispPageOverlap, SharedPixelOverlapsTouchingEdgeDoesNot) {
+TEST(DispPageOverlap, TouchingEdgesDoNotOverlap) {
+    // the edges are compared strictly: rectangles that meet in their edge
+    // column or row only touch
     const GuiRect a(0, 0, 99, 49);
     EXPECT_FALSE(CDispPage::checkOverlap(a, GuiRect(100, 0, 199, 49)));   // side by side
-    EXPECT_TRUE(CDispPage::checkOverlap(a, GuiRect(99, 0, 199, 49)));     // one shared column
-    EXPECT_TRUE(CDispPage::checkOverlap(a, GuiRect(10, 49, 20, 60)));     // one shared row
+    EXPECT_FALSE(CDispPage::checkOverlap(a, GuiRect(99, 0, 199, 49)));    // one shared edge column
+    EXPECT_FALSE(CDispPage::checkOverlap(GuiRect(99, 0, 199, 49), a));
+    EXPECT_FALSE(CDispPage::checkOverlap(a, GuiRect(10, 49, 20, 60)));    // one shared edge row
+    EXPECT_TRUE(CDispPage::checkOverlap(a, GuiRect(98, 0, 199, 49)));     // one column inside
+    EXPECT_TRUE(CDispPage::checkOverlap(a, GuiRect(10, 48, 20, 60)));
+    EXPECT_TRUE(CDispPage::checkOverlap(a, GuiRect(10, 10, 20, 20)));     // contained
     EXPECT_FALSE(CDispPage::checkOverlap(a, GuiRect(10, 50, 20, 60)));
     EXPECT_EQ(CDispPage::getTimeSlot(99), 5);
     EXPECT_EQ(CDispPage::getTimeSlot(100), 6);
@@ -53,9 +59,9 @@ protected:
 };
 
 TEST_F(DispPage, ChainedOverlapsFormOneGroupInListOrderTouchingViewsStaySeparate) {
-    // A-B and B-C overlap, A-C do not; D only touches C along an edge.
-    StartWith(displayXml({alarmAt(0, 0, 100, 50, 1) + alarmAt(99, 0, 100, 50, 2) + alarmAt(198, 0, 100, 50, 3) +
-                          alarmAt(298, 0, 100, 50, 4)}));
+    // A-B and B-C overlap, A-C do not; D shares C's last column, an edge.
+    StartWith(displayXml({alarmAt(0, 0, 100, 50, 1) + alarmAt(98, 0, 100, 50, 2) + alarmAt(196, 0, 100, 50, 3) +
+                          alarmAt(295, 0, 100, 50, 4)}));
     CDispPage* p = Current();
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(p->groupCount, 2);
@@ -111,6 +117,27 @@ TEST_F(DispPage, TwoAlarmsInOneGroupTakeTurnsEveryFifteenRefreshes) {
         }
     }
     EXPECT_EQ(changes, 3);
+}
+
+TEST_F(DispPage, AStartShowsThePageAsASwitchDoesAndHidesIdleAlarms) {
+    // the alarm box covers (100, 100)-(299, 199) and is idle: throttle 0
+    const std::string xml = displayXml({alarmAt(100, 100, 200, 100, 1)});
+    signalPage()->throttle = 0.0f;
+    for (int run = 0; run < 3; ++run) {
+        if (run == 0) {
+            StartWith(xml);
+        } else {   // stop and start again, on the same page position
+            displayStop();
+            Dispatch();
+            displayStart();
+            Dispatch();
+        }
+        ASSERT_NE(Current(), nullptr);
+        Produce();
+        Refresh(2);
+        EXPECT_EQ(Pixel(200, 150), 0x000064u) << "run " << run;   // the page's background
+        EXPECT_FALSE(Current()->elems->GetElem(0)->getViewIsActive()) << "run " << run;
+    }
 }
 
 TEST_F(DispPage, ResetInputAcknowledgesOnTheFourthRefreshAfterItsRisingEdge) {

@@ -16,11 +16,11 @@ namespace {
 
 // A holder of a FLOAT channel in the given mode, holding value v.
 struct Holder {
-    explicit Holder(uint32_t mode, const vtab_s* vtab = nullptr) {
+    explicit Holder(uint32_t mode, const vtab_s* vtab = nullptr, uint16_t type = TE_FLOAT) {
         awm_meas_in in{};
         XmlInitChInput(&in);
         in.adr = 0x05000010;
-        in.type = TE_FLOAT;
+        in.type = type;
         in.quant_b = in.quant_f = 1;
         CData src(&in);
         src.dispMode = mode;
@@ -34,6 +34,16 @@ struct Holder {
         meas->updateData();
         char out[DISP_VALUE_TEXT_LEN];
         std::memset(out, '#', sizeof out);
+        meas->getDataStr(format, out);
+        return out;
+    }
+    // The text of a 32-bit integer channel holding the bit pattern raw.
+    std::string TextOfWord(uint32_t raw, const char* format) {
+        uint8_t be[4];
+        be_put32(be, raw);
+        meas->putData(be);
+        meas->updateData();
+        char out[DISP_VALUE_TEXT_LEN] = "";
         meas->getDataStr(format, out);
         return out;
     }
@@ -87,6 +97,30 @@ TEST(ValueText, AsciiAndVerbal) {
     EXPECT_EQ(h.Text(1, "%s"), "1");
     EXPECT_EQ(h.Text(-1, "%s"), "R");   // a negative index finds its own entry
     EXPECT_EQ(h.Text(7, "gear %s"), "gear -");
+}
+
+TEST(ValueText, VerbalLooksUnsignedValuesUpAsTheyAreSignedOnesByTheirBits) {
+    vtab_s t{};
+    XmlInitVTab(&t);
+    std::strcpy(t.default_text, "-");
+    vtab_node_s nodes[4];
+    const std::pair<int32_t, const char*> entries[] = {
+        {0, "N"}, {2147483647, "MAX"}, {int32_t(0x80000000u), "HIGH"}, {-1, "ALL"}};   // unsigned order
+    for (int i = 0; i < 4; ++i) {
+        XmlInitVTabNode(&nodes[i]);
+        nodes[i].num = entries[i].first;
+        std::strcpy(nodes[i].text, entries[i].second);
+        XmlAVLinsert(&t.root, &nodes[i]);
+    }
+    Holder u(DISP_VERBAL, &t, TE_UINT32);
+    EXPECT_EQ(u.TextOfWord(4294967295u, "%s"), "ALL");
+    EXPECT_EQ(u.TextOfWord(2147483648u, "%s"), "HIGH");
+    EXPECT_EQ(u.TextOfWord(2147483647u, "%s"), "MAX");
+    EXPECT_EQ(u.TextOfWord(4294967294u, "%s"), "-");
+    Holder s(DISP_VERBAL, &t, TE_SINT32);
+    EXPECT_EQ(s.TextOfWord(0xFFFFFFFFu, "%s"), "ALL");   // -1
+    EXPECT_EQ(s.TextOfWord(0x80000000u, "%s"), "HIGH");  // INT32_MIN
+    EXPECT_EQ(s.TextOfWord(0, "%s"), "N");
 }
 
 TEST(ValueText, NormalModePiecesAndTrimming) {
