@@ -97,6 +97,8 @@ void virari_dbg_10ms() {
     sig.virari_dbg_ping_max = collectMax(now);
 
     PingSlot& slot = pings[gSlot];
+    // A lost ping is counted once: the slot is freed here, so while the
+    // channels stay down it is not counted again at every later loop.
     if (slot.state != SLOT_FREE) ++sig.virari_dbg_ping_error;
     releaseHandle(slot.previous);
     slot.previous = slot.state == SLOT_WAITING ? slot.handle : Handle{};
