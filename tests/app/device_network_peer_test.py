@@ -184,8 +184,9 @@ def closed_test(ns, binary, sample):
         wait_for(lambda: "CI channel to PID 0x28 established" in dev.log() and
                  "DK channel to PID 0x28 established" in dev.log(), "both channels")
         working_page_active(ns)
-        assert "VIRARI_DBG_PING_FREQ = 2" in dev.shell("setvar VIRARI_DBG_PING_FREQ 2")
-        assert "VIRARI_DBG_PING_PID = 40" in dev.shell("setvar VIRARI_DBG_PING_PID 40")
+        for name, value in (("VIRARI_DBG_PING_FREQ", 2), ("VIRARI_DBG_PING_PID", 40)):
+            dev.shell("setvar %s %d" % (name, value))
+            wait_for(lambda: "%s = %d" % (name, value) in dev.shell("getvar " + name), name, 10)
         # a flood of bounce requests (20 a millisecond); the answers are never read
         start = time.monotonic()
         ci.settimeout(0.5)
@@ -212,9 +213,11 @@ def closed_test(ns, binary, sample):
         except socket.timeout:
             pass
         assert closed, "the device kept the connection of a peer that reads nothing"
+        assert dev.proc.poll() is None, "the device ended:\n" + dev.output()[-6000:]
         times = watch.between(start, end)
         gaps = [b - a for a, b in zip(times, times[1:])]
-        assert len(times) >= 0.7 * (end - start) * 10, "%d time messages in %.1f s" % (len(times), end - start)
+        assert len(times) >= 0.7 * (end - start) * 10, "%d time messages in %.1f s:\n%s" % (
+            len(times), end - start, "\n".join(dev.log().splitlines()[-60:]))
         assert max(gaps) < 0.5, "time message gap of %.3f s" % max(gaps)
         dev.shell("setvar VIRARI_DBG_PING_PID 0")
         log = dev.log()
