@@ -12,7 +12,9 @@
 #include "virari/DiraDir2/bc_socket.h"
 
 namespace {
-uint8_t gFloodSend = 0, gFloodLocSock = 0, gFloodRx = 0, gFloodMc = 0;
+// Commands are sent from several tasks: the flood counters of the send sites are atomic.
+std::atomic<uint8_t> gFloodSend{0}, gFloodLocSock{0};
+uint8_t gFloodRx = 0, gFloodMc = 0;
 
 bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
 
