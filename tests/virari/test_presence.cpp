@@ -181,6 +181,15 @@ TEST_F(Bc2Test, ResetLinesOfAFloodAreBounded) {
         receive(b);
     }
     auto log = takeLogTexts();
-    EXPECT_LE(countContaining(log, "Reset detected on PID"), 13);
+    EXPECT_LE(countContaining(log, "Reset detected on PID 0x9,"), 13);
+    EXPECT_LE(countContaining(log, "Reset detected on PID 0xA,"), 13);
     EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+    // another PID's reset is still reported
+    Presence c;
+    c.pid = kPeer + 2;
+    c.seq = 50;
+    receive(c);
+    c.seq = 5;
+    receive(c);
+    EXPECT_TRUE(logContains(takeLogTexts(), "Reset detected on PID 0xB,"));
 }

@@ -11,7 +11,9 @@
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
-uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0, gFloodReset = 0;
+uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
+// One per PID: a flood under one PID must not silence the resets of others.
+uint8_t gFloodReset[BC2_PIDS] = {};
 
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
@@ -124,7 +126,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
         // A flood of messages with changing counters must not fill the log.
-        SYSLOGX_FLOOD(gFloodReset, 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
+        SYSLOGX_FLOOD(gFloodReset[pid], 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
     }
     s.detect |= pidBit(pid);
     if (be_get64(msg + PM_DETECT) & pidBit(s.ownPid)) {
