@@ -24,7 +24,8 @@ MSG_Q_ID gQueue = nullptr;
 std::shared_mutex gQueueMx;
 TASK_ID gTask = nullptr;
 const comint_transport* gTransport = nullptr;
-uint8_t gFloodQueue = 0, gFloodRoute = 0, gFloodUnknown = 0;
+// Reporting sites that several tasks reach: their flood counters are atomic.
+std::atomic<uint8_t> gFloodQueue{0}, gFloodRoute{0}, gFloodUnknown{0};
 
 struct Completion {
     ci_completion_fn fn;

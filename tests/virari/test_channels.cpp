@@ -3,6 +3,7 @@
 // connection on the second in a row; records of a datagram.
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "bc2_fixture.h"
@@ -143,4 +144,90 @@ TEST_F(ChannelTest, DatagramRecordsWithinTheDatagramOnly) {
     }
     EXPECT_EQ(n, 2);
     dynkomm_fifo_delete(f);
+}
+
+namespace {
+uint64_t monotonicMs() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
+}
+
+// Command i to the peer: 100 payload bytes carrying i.
+ci_msg_t numbered(uint32_t i) {
+    ci_msg_t m;
+    ci_init_msg(&m, kTestCmd, 9, 100);   // the fixture's peer
+    std::memset(m.payload, 0, 100);
+    be_put32(m.payload, i);
+    return m;
+}
+
+// The numbers of the whole commands in a byte stream; false when the stream
+// holds anything but whole commands.
+bool wholeCommands(const std::vector<uint8_t>& b, std::vector<uint32_t>* out) {
+    size_t at = 0;
+    while (at + CI_HEADER_SIZE <= b.size()) {
+        if (be_get16(b.data() + at + 2) != 100 || be_get16(b.data() + at + 16) != kTestCmd) return false;
+        if (at + CI_HEADER_SIZE + 100 > b.size()) return false;
+        out->push_back(be_get32(b.data() + at + CI_HEADER_SIZE));
+        at += CI_HEADER_SIZE + 100;
+    }
+    return at == b.size();
+}
+}  // namespace
+
+// A peer that stops reading: sending never waits, a full buffer drops whole
+// commands (counted, logged once), the peer receives whole commands in
+// order, and a peer that takes nothing for a second is disconnected.
+TEST_F(ChannelTest, CommandsNeverWaitOnAPeerThatStopsReading) {
+    bc2_channel* c;
+    int peer = channelPair(CH_CI, &c);
+    takeLogTexts();
+    auto sender = std::async(std::launch::async, [] {
+        int sent = 0;
+        for (uint32_t i = 0; i < 3000; ++i) {
+            ci_msg_t m = numbered(i);
+            sent += BC2_comint_put_eth(&m);
+        }
+        return sent;
+    });
+    if (sender.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        while (sender.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) pending(peer);
+        FAIL() << "a command send waited on the peer";
+    }
+    const int sent = sender.get();
+    EXPECT_LT(sent, 3000);
+    EXPECT_GT(sent, 0);
+    EXPECT_EQ(c->cnt[CNT_TX_ERR].load(), 3000 - sent);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Error sending comint cmd to PID"), 1);
+
+    // the peer reads again: what was kept follows, whole and in order
+    std::vector<uint8_t> got = pending(peer);
+    bc2_ci_tx_service(monotonicMs());
+    for (int i = 0; i < 100 && c->tx->len; ++i) {
+        auto more = pending(peer);
+        got.insert(got.end(), more.begin(), more.end());
+        bc2_ci_tx_service(monotonicMs());
+    }
+    auto rest = pending(peer);
+    got.insert(got.end(), rest.begin(), rest.end());
+    std::vector<uint32_t> numbers;
+    ASSERT_TRUE(wholeCommands(got, &numbers));
+    EXPECT_EQ(numbers.size(), size_t(sent));
+    for (size_t i = 1; i < numbers.size(); ++i) ASSERT_LT(numbers[i - 1], numbers[i]);
+    EXPECT_EQ(c->tx->len, 0u);
+
+    // and stops again, for good: disconnected after a second
+    for (uint32_t i = 0; i < 3000; ++i) {
+        ci_msg_t m = numbered(i);
+        BC2_comint_put_eth(&m);
+    }
+    EXPECT_GT(c->tx->len, 0u);
+    EXPECT_TRUE(bc2_ci_tx_service(monotonicMs()));
+    EXPECT_GE(c->sock.load(), 0);
+    EXPECT_FALSE(bc2_ci_tx_service(monotonicMs() + 1000));
+    EXPECT_LT(c->sock.load(), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "CI channel to PID 0x9 takes no data for 1000 ms, disconnecting"));
+    ci_msg_t m = numbered(0);
+    EXPECT_EQ(BC2_comint_put_eth(&m), 0);
 }

@@ -115,3 +115,81 @@ TEST_F(Bc2Test, CapabilitiesFollowConnectionAndVersion) {
     EXPECT_EQ(be_get64(own + PM_CI_MASK), pidBit(kOwn) | pidBit(kPeer));
     EXPECT_EQ(be_get64(own + PM_DETECT), pidBit(kPeer));
 }
+
+// A device at one address that comes back under another PID: its new
+// connections belong to the new PID, never to the host that went silent.
+TEST_F(Bc2Test, ConnectionsGoToTheHostHeardLastAtTheirAddress) {
+    Presence old;
+    old.pid = 40;
+    receive(old);
+    const sockaddr_in ci = bc2_sockaddr(inet_addr("10.1.0.9"), BC2_PORT_CI_ACTIVE);
+    EXPECT_EQ(bc2_match_peer(ci, CH_CI), &bc2().hosts[40]);
+    sockaddr_in wrongPort = bc2_sockaddr(inet_addr("10.1.0.9"), BC2_PORT_DK_ACTIVE);
+    EXPECT_EQ(bc2_match_peer(wrongPort, CH_CI), nullptr);
+
+    Presence now = old;
+    now.pid = 45;
+    receive(now);   // both online: the one heard last
+    EXPECT_EQ(bc2_match_peer(ci, CH_CI), &bc2().hosts[45]);
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    EXPECT_EQ(bc2_match_peer(ci, CH_CI), nullptr);   // both silent
+
+    receive(old);
+    EXPECT_EQ(bc2_match_peer(ci, CH_CI), &bc2().hosts[40]);
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    now.seq = 2;
+    receive(now);   // 40 is offline, 45 alone is online
+    EXPECT_EQ(bc2_match_peer(ci, CH_CI), &bc2().hosts[45]);
+    EXPECT_EQ(bc2_match_peer(bc2_sockaddr(inet_addr("10.1.0.9"), BC2_PORT_DK_ACTIVE), CH_DK), &bc2().hosts[45]);
+}
+
+// The route a presence message made is removed with its host; routes made
+// otherwise stay.
+TEST_F(Bc2Test, RouteOfASilentHostGoesWithIt) {
+    Presence spoofed;
+    spoofed.pid = 33;
+    receive(spoofed);
+    EXPECT_EQ(routing_get_next(33).kind, ROUTING_DIRADIR2);
+    const routing_entry_t local{ROUTING_LOCSOCK, 0x7F000001};
+    routing_set_table_entries(&local, 34, 34);
+    Presence configured;
+    configured.pid = 34;
+    receive(configured);
+    takeLogTexts();
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    EXPECT_EQ(routing_get_next(33).kind, ROUTING_ILLEGAL);
+    EXPECT_EQ(routing_get_next(33).ip, 0u);
+    EXPECT_EQ(routing_get_next(34).kind, ROUTING_LOCSOCK);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "UDP_send: remove remote_pid 21"));
+    EXPECT_FALSE(logContains(log, "remove remote_pid 22"));
+    // heard again, routed again
+    spoofed.seq = 2;
+    receive(spoofed);
+    EXPECT_EQ(routing_get_next(33).kind, ROUTING_DIRADIR2);
+    EXPECT_TRUE(logContains(takeLogTexts(), "BC2_UDP_listen add remote_pid 21"));
+}
+
+// Messages whose counters jump about (a flood, or two senders under one
+// PID) disconnect as before, but their log lines are bounded.
+TEST_F(Bc2Test, ResetLinesOfAFloodAreBounded) {
+    Presence a, b;
+    b.pid = kPeer + 1;
+    for (uint32_t i = 0; i < 200; ++i) {
+        a.seq = b.seq = (i % 2) ? 1000 : 10;   // every second message goes back
+        receive(a);
+        receive(b);
+    }
+    auto log = takeLogTexts();
+    EXPECT_LE(countContaining(log, "Reset detected on PID 0x9,"), 13);
+    EXPECT_LE(countContaining(log, "Reset detected on PID 0xA,"), 13);
+    EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+    // another PID's reset is still reported
+    Presence c;
+    c.pid = kPeer + 2;
+    c.seq = 50;
+    receive(c);
+    c.seq = 5;
+    receive(c);
+    EXPECT_TRUE(logContains(takeLogTexts(), "Reset detected on PID 0xB,"));
+}

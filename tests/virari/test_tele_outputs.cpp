@@ -5,9 +5,12 @@
 #include <fcntl.h>
 #include <pty.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 
 #include "host/kernel.h"
+#include "log_capture.h"
 #include "virari/DiraDir2/bc_socket.h"
 
 namespace {
@@ -67,6 +70,47 @@ TEST_F(TeleSerial, FramesOnTheSerialLineWithTheirPeriod) {
         EXPECT_EQ(f[40], crc >> 8);
         EXPECT_EQ(f[41], crc & 0xFF);
     }
+}
+
+// A line nobody reads (a stalled modem, a pty without reader) fills up: the
+// frames due then are dropped and counted, never waited for, and what the
+// line carries is whole frames only.
+TEST_F(TeleSerial, UnreadLineDropsFramesInsteadOfWaiting) {
+    addBlock(0, 10, 0x10);
+    addBlock(1, 20, 0x40);
+    ASSERT_EQ(tele_app_start(&m), 1);
+    const uint32_t droppedBefore = tele_serialFramesDropped();
+    auto writer = std::async(std::launch::async, [] {
+        for (int i = 0; i < 5000; ++i) korvaTele_func();
+    });
+    bool returned = writer.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    if (!returned) {
+        while (writer.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) pty.read(4096, 10);
+        FAIL() << "the frame builder waited on the unread line";
+    }
+    EXPECT_GT(tele_serialFramesDropped(), droppedBefore);
+
+    // drained, the line takes the tail of a frame it took in part and then
+    // every frame again; all it carried is a sequence of whole frames
+    std::vector<uint8_t> line;
+    auto drain = [&] {
+        for (std::vector<uint8_t> part; !(part = pty.read(4096, 100)).empty();)
+            line.insert(line.end(), part.begin(), part.end());
+    };
+    drain();
+    const uint32_t dropped = tele_serialFramesDropped();
+    for (int i = 0; i < 3; ++i) korvaTele_func();
+    drain();
+    EXPECT_EQ(tele_serialFramesDropped(), dropped);
+    ASSERT_FALSE(line.empty());
+    ASSERT_EQ(line.size() % 42, 0u);
+    for (size_t at = 0; at < line.size(); at += 42) {
+        ASSERT_EQ(line[at + 3], 40) << "at " << at;
+        uint16_t crc = referenceCrc16(line.data() + at, 40);
+        ASSERT_EQ(line[at + 40], crc >> 8) << "at " << at;
+    }
+    EXPECT_TRUE(logContains(takeLogTexts(), "RW37: could not send data on serial port"));
+    tele_app_stop();
 }
 
 TEST_F(TeleSerial, StartStopCyclesLeaveNoDescriptorBehind) {

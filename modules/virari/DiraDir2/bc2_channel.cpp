@@ -62,6 +62,7 @@ void endConnection(bc2_channel* c, int fd) {
         std::lock_guard<std::mutex> lk(c->sockMx);
         if (c->sock == fd) c->sock = -1;
         c->taskFd = -1;
+        bc2_ci_tx_reset_buffer(c->tx);
     }
     closeSocket(fd, c->name);
     if (c->offline) BC2_snd_framer_ini(c->offline, c->type);
@@ -99,6 +100,7 @@ void BC2_eth_recv(bc2_channel* c) {
             std::lock_guard<std::mutex> lk(c->sockMx);
             c->sock = fd;
             c->taskFd = fd;
+            bc2_ci_tx_reset_buffer(c->tx);
         }
         c->state = CH_ESTABLISHED;
         ownMask(c->type) |= pidBit(c->pid);
@@ -115,27 +117,32 @@ void BC2_eth_recv(bc2_channel* c) {
     }
 }
 
-// First match wins: an old host by address alone, a newer one also by the
-// port its connections come from.
-bc2_host* matchPeer(const sockaddr_in& peer, int type) {
+// Of the hosts online at the peer's address, an old one matches by address
+// alone, a newer one also by the port its connections come from; when a
+// device at that address changed its PID, the one heard last is taken.
+}  // namespace
+
+bc2_host* bc2_match_peer(const sockaddr_in& peer, int type) {
     bc2_state& s = bc2();
     std::lock_guard<std::mutex> lk(s.mx);
+    bc2_host* best = nullptr;
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
         bc2_host& h = s.hosts[pid];
-        if (h.kind != LINK_PRESENCE) continue;
+        if (h.kind != LINK_PRESENCE || !h.online) continue;
         uint32_t addr;
         std::memcpy(&addr, h.msg + PM_ADDR, 4);
         if (addr != peer.sin_addr.s_addr) continue;
-        if (h.version < 0x0202) return &h;
         uint16_t port = uint16_t(h.offset + (type == CH_CI ? BC2_PORT_CI_ACTIVE : BC2_PORT_DK_ACTIVE));
-        if (ntohs(peer.sin_port) == port) return &h;
+        if (h.version >= 0x0202 && ntohs(peer.sin_port) != port) continue;
+        if (!best || h.heardAt > best->heardAt) best = &h;
     }
-    return nullptr;
+    return best;
 }
 
+namespace {
 void attachAccepted(int afd, const sockaddr_in& peer, int type) {
     const char* name = type == CH_CI ? "CI" : "DK";
-    bc2_host* h = matchPeer(peer, type);
+    bc2_host* h = bc2_match_peer(peer, type);
     if (!h) {
         // Nobody we know: nothing would ever read from it.
         syslogx(158, "BC2_connect_passive: connection from %s:%u matches no host, closed", inet_ntoa(peer.sin_addr),
@@ -170,6 +177,7 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
         old = c->sock;
         oldOwned = old >= 0 && old == c->taskFd;
         c->sock = afd;
+        bc2_ci_tx_reset_buffer(c->tx);   // the tail of a message on the old connection
     }
     // A connection still being served is ended by its task; one not yet
     // picked up is ours to close.
@@ -220,6 +228,7 @@ bc2_channel* BC2_create_channel_config(bc2_host* h, int type) {
     c->host = h;
     c->pid = unsigned(h - bc2().hosts);
     c->recv = type == CH_CI ? bc_ci_receive : bc_dk_receive;
+    if (type == CH_CI) c->tx = new bc2_txbuf;
     {
         std::lock_guard<std::mutex> hl(bc2().mx);
         uint32_t addr;
@@ -270,6 +279,7 @@ void BC2_disconnect(bc2_channel* c) {
         fd = c->sock;
         owned = fd >= 0 && fd == c->taskFd;
         if (fd >= 0 && !owned) c->sock = -1;
+        bc2_ci_tx_reset_buffer(c->tx);
     }
     if (fd >= 0) {
         if (!bcSocket_isShutdown()) syslogx(158, "Diradir2: Disconnecting TCP %s socket", c->name);
@@ -379,6 +389,7 @@ void bc2_free_channels() {
             bc2_framer_free(c->offline);
             bc2_framer_free(c->online);
             delete[] c->rxBuf;
+            delete c->tx;
             delete c;
         }
     }

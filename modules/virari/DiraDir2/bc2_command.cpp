@@ -12,7 +12,9 @@
 #include "virari/DiraDir2/bc_socket.h"
 
 namespace {
-uint8_t gFloodSend = 0, gFloodLocSock = 0, gFloodRx = 0, gFloodMc = 0;
+// Commands are sent from several tasks: the flood counters of the send sites are atomic.
+std::atomic<uint8_t> gFloodSend{0}, gFloodLocSock{0};
+uint8_t gFloodRx = 0, gFloodMc = 0;
 
 bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
 
@@ -24,9 +26,9 @@ bc2_channel* channelFor(uint16_t dst) {
     return bc2().hosts[dst].ci;
 }
 
-// Sends header and payload as one unit; 1 sent. A command cut short on the
-// TCP stream would leave the peer reading the next header out of step, so
-// such a channel is disconnected and opened anew.
+// Sends header and payload as one unit; 1 sent (or kept whole for the
+// channel's send task). A message never leaves cut short: the peer would
+// read the next header out of step.
 int sendCommand(const ci_msg_t* msg, bool locSock) {
     if (!msg) return 0;
     const uint16_t dst = ci_get_dst(msg), len = ci_get_len(msg);
@@ -36,41 +38,40 @@ int sendCommand(const ci_msg_t* msg, bool locSock) {
     if (!c) return 0;
     const size_t size = CI_HEADER_SIZE + len;
     const bool mc = dst == CI_PID_ALL;
-    bool broken = false;
-    {
-        std::lock_guard<std::mutex> lk(c->sockMx);
-        const int fd = c->sock;
-        if (fd < 0) {
-            if (locSock) ++c->cnt[CNT_TX_ERR];
+    std::lock_guard<std::mutex> lk(c->sockMx);
+    const int fd = c->sock;
+    if (fd < 0) {
+        if (locSock) ++c->cnt[CNT_TX_ERR];
+        return 0;
+    }
+    if (mc) {
+        ssize_t n = sendto(fd, msg, size, MSG_NOSIGNAL | MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&c->tcpAddr),
+                           sizeof c->tcpAddr);
+        if (n != ssize_t(size)) {
+            syslogx(155, "Diradir2: comint_put_eth() Error sending mulitcast comint cmd");
+            ++c->cnt[CNT_TX_ERR];
             return 0;
         }
-        if (mc) {
-            ssize_t n = sendto(fd, msg, size, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&c->tcpAddr),
-                               sizeof c->tcpAddr);
-            if (n != ssize_t(size)) {
-                syslogx(155, "Diradir2: comint_put_eth() Error sending mulitcast comint cmd");
-                ++c->cnt[CNT_TX_ERR];
-                return 0;
-            }
-            ++c->cnt[CNT_TX_ONLINE];
-            return 1;
-        }
-        ssize_t n = send(fd, msg, size, MSG_NOSIGNAL);
-        if (n != ssize_t(size)) {
-            if (locSock)
-                SYSLOGX_FLOOD(gFloodLocSock, 155, "Diradir2: comint_put_locSock() Error sending comint cmd 0x%X to PID 0x%X, %s",
-                              ci_get_cmd(msg), dst, strerror(errno));
-            else
-                SYSLOGX_FLOOD(gFloodSend, 155, "Diradir2: comint_put_eth() Error sending comint cmd to PID 0x%X -> 0x%X, cmd 0x%X",
-                              ci_get_src(msg), dst, ci_get_cmd(msg));
-            ++c->cnt[CNT_TX_ERR];
-            broken = n > 0;
-        } else {
-            ++c->cnt[CNT_TX_OFFLINE];
-            return 1;
-        }
+        ++c->cnt[CNT_TX_ONLINE];
+        return 1;
     }
-    if (broken) BC2_disconnect(c);
+    // Never waits on the peer: what the connection cannot take now is kept
+    // for the channel's send task, or dropped when too much waits already.
+    bool report = false;
+    const int r = bc2_ci_send(c, fd, msg, size, &report);
+    if (r == 1) {
+        ++c->cnt[CNT_TX_OFFLINE];
+        return 1;
+    }
+    ++c->cnt[CNT_TX_ERR];
+    if (r < 0 || report) {
+        if (locSock)
+            SYSLOGX_FLOOD(gFloodLocSock, 155, "Diradir2: comint_put_locSock() Error sending comint cmd 0x%X to PID 0x%X, %s",
+                          ci_get_cmd(msg), dst, r < 0 ? strerror(errno) : "send buffer full");
+        else
+            SYSLOGX_FLOOD(gFloodSend, 155, "Diradir2: comint_put_eth() Error sending comint cmd to PID 0x%X -> 0x%X, cmd 0x%X",
+                          ci_get_src(msg), dst, ci_get_cmd(msg));
+    }
     return 0;
 }
 }  // namespace

@@ -60,6 +60,15 @@ struct bc2_framer {
     uint8_t data[2 * DK_BLOCK_SIZE];
 };
 
+// What a command channel's connection has not taken yet (bc2_ci_send.cpp):
+// whole messages, or the tail of one whose head went out.
+struct bc2_txbuf {
+    size_t head = 0, len = 0;             // waiting bytes: data[head .. head + len)
+    uint64_t lastProgress = 0;            // ms, when the peer last took bytes
+    bool dropReported = false;            // a full buffer dropped a message (logged)
+    uint8_t data[16384];
+};
+
 struct bc2_host;
 struct bc2_channel {
     const char* name = "";
@@ -79,6 +88,7 @@ struct bc2_channel {
     // it while they read the socket and send; the socket changes only under it.
     std::mutex sockMx;
     int taskFd = -1;                      // the socket the receive task works on (under sockMx)
+    bc2_txbuf* tx = nullptr;              // CI only (under sockMx)
     bc2_framer* offline = nullptr;        // DK only
     bc2_framer* online = nullptr;
     std::atomic<uint16_t> cnt[CNT_COUNT] = {};
@@ -100,6 +110,8 @@ struct bc2_host {
     uint16_t offset = 0;
     uint16_t kind = 0;
     sockaddr_in from{};
+    uint64_t heardAt = 0;                 // bc2_state::heard when its last message came
+    bool routeAdded = false;              // the routing entry was made from its presence
 };
 
 struct bc2_state {
@@ -113,6 +125,7 @@ struct bc2_state {
     std::atomic<bool> stop{false};
     std::atomic<bool> ready2connect{false};
     std::atomic<uint16_t> rxcnt{0};
+    uint64_t heard = 0;                   // presence messages taken into the table (under mx)
     std::atomic<uint16_t> mcRxCnt{0}, mcRxErr{0};
     std::atomic<int> udpTx{-1};           // socket from which DK data is sent by UDP
     std::atomic<int> dkUdpRx{-1};
@@ -151,6 +164,24 @@ long bc2_recv_packet(int fd, void* buf, size_t len, int flags);
 bool bc2_recv_discard(int fd, size_t len);
 // Frees every channel record (after the tasks have ended).
 void bc2_free_channels();
+
+// ---- command send (bc2_ci_send.cpp) -------------------------------------------------------------
+// Sends a message of `size` bytes on the channel's connection fd without
+// waiting, keeping what it cannot take now; the caller holds the channel's
+// socket lock. 1 sent or kept, 0 dropped because the buffer is full
+// (*report: the first drop since the buffer last drained), -1 the
+// connection failed.
+int bc2_ci_send(bc2_channel* c, int fd, const void* msg, size_t size, bool* report);
+// Forgets what waits (the connection changed or ended); under the socket lock.
+void bc2_ci_tx_reset_buffer(bc2_txbuf* t);
+// Writes what waits on every command channel and disconnects those whose
+// peer took nothing for a second; true when bytes still wait.
+bool bc2_ci_tx_service(uint64_t nowMs);
+// Body of the task "r_BC2_CI_send".
+void BC2_CI_send();
+// Of the hosts online at the address of an accepted connection, the one it
+// belongs to; nullptr when none.
+bc2_host* bc2_match_peer(const sockaddr_in& peer, int chanType);
 
 // ---- command and data receive (bc2_command.cpp, bc2_data.cpp) ------------------------------------
 int bc_ci_receive(bc2_channel* c, int fd);

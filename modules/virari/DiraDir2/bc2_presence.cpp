@@ -12,6 +12,8 @@
 
 namespace {
 uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
+// One per PID: a flood under one PID must not silence the resets of others.
+uint8_t gFloodReset[BC2_PIDS] = {};
 
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
@@ -98,7 +100,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         return false;
     }
     bc2_host& h = s.hosts[pid];
-    bool reset = false;
+    bool reset = false, routeAdded = false;
     {
         std::lock_guard<std::mutex> lk(s.mx);
         h.from = from;
@@ -106,22 +108,25 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         h.version = be_get16(msg + PM_VERSION);
         h.offset = h.version >= 0x0202 ? be_get16(msg + PM_OFFSET) : 0;
         h.online = 1;
+        h.heardAt = ++s.heard;
         int64_t t = int64_t(be_get32(msg + PM_TIMEOUT)) + BC2_PERIOD_MS;
         h.timeout = int32_t(std::min<int64_t>(t, INT32_MAX));
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
+        // Under the table's lock, so that the time-out pass cannot remove
+        // the entry between this check and a new message of the host.
+        if (routing_get_next(pid).ip == 0) {
+            routing_entry_t e{ROUTING_DIRADIR2, be_get32(msg + PM_ADDR)};
+            routeAdded = h.routeAdded = routing_set_table_entries(&e, pid, pid) == 1;
+        }
     }
-    routing_entry_t r = routing_get_next(pid);
-    if (r.ip == 0) {
-        routing_entry_t e{ROUTING_DIRADIR2, be_get32(msg + PM_ADDR)};
-        routing_set_table_entries(&e, pid, pid);
-        syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
-    }
+    if (routeAdded) syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
     if (reset) {
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
-        syslogx(158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
+        // A flood of messages with changing counters must not fill the log.
+        SYSLOGX_FLOOD(gFloodReset[pid], 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
     }
     s.detect |= pidBit(pid);
     if (be_get64(msg + PM_DETECT) & pidBit(s.ownPid)) {
@@ -135,7 +140,7 @@ void bc2_timeout_pass() {
     bc2_state& s = bc2();
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
         bc2_host& h = s.hosts[pid];
-        bool drop = false;
+        bool drop = false, routeRemoved = false;
         {
             std::lock_guard<std::mutex> lk(s.mx);
             if (!h.online || h.kind != LINK_PRESENCE) continue;
@@ -143,12 +148,21 @@ void bc2_timeout_pass() {
             if (h.timeout < 0) {
                 h.online = 0;
                 drop = true;
+                // The route this host's presence made goes with it (a PID
+                // that was only ever announced must not stay routable); the
+                // next message of the PID makes it again.
+                if (h.routeAdded && routing_get_next(pid).kind == ROUTING_DIRADIR2) {
+                    const routing_entry_t none{ROUTING_ILLEGAL, 0};
+                    routeRemoved = routing_set_table_entries(&none, pid, pid) == 1;
+                }
+                h.routeAdded = false;
             }
         }
         if (!drop) continue;
         syslogx(156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
         s.detect &= ~pidBit(pid);
         syslogx(156, "Host PID 0x%X is Offline", pid);
+        if (routeRemoved) syslogx(150, "UDP_send: remove remote_pid %X", pid);
         syslogx(155, "UDP_send: BC2_disconnect");
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);

@@ -12,7 +12,7 @@
 #include "virari/DiraDir2/bc_socket.h"
 
 namespace {
-enum { T_CI_DAEMON, T_DK_DAEMON, T_MC_LISTEN, T_MC_SEND, T_CI_MC_LISTEN, T_DK_UDP_LISTEN, T_COUNT };
+enum { T_CI_DAEMON, T_DK_DAEMON, T_MC_LISTEN, T_MC_SEND, T_CI_MC_LISTEN, T_DK_UDP_LISTEN, T_CI_SEND, T_COUNT };
 TASK_ID gTasks[T_COUNT] = {};
 
 bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
@@ -115,6 +115,8 @@ const TaskSpec kTasks[T_COUNT] = {
     {"r_UDP_MC_send", 76, 5000, BC2_UDP_send, "BC2_eth_ini(): Failed to start task 'UDP MC send'"},
     {"r_BC2_MC_CI_listen", 77, 5000, BC2_CI_MC_listen, "BC2_eth_ini(): Failed to start task 'BC2 CI MC listen'"},
     {"r_BC2_DK_UDP_listen", 78, 10000, BC2_dk_udp_listen, "BC2_eth_ini(): Failed to start task 'BC2 DK UDP listen'"},
+    // writes what the command channels' connections could not take at once
+    {"r_BC2_CI_send", 76, 10000, BC2_CI_send, "BC2_eth_ini(): Failed to start task 'BC2 CI send'"},
 };
 
 void resetState() {
@@ -125,7 +127,10 @@ void resetState() {
         h.timeout = 0;
         h.online = h.version = h.offset = h.kind = 0;
         h.from = sockaddr_in{};
+        h.heardAt = 0;
+        h.routeAdded = false;
     }
+    s.heard = 0;
     s.detect = 0;
     s.ciMask = pidBit(s.ownPid);
     s.dkMask = pidBit(s.ownPid);

@@ -74,7 +74,7 @@ uint16_t collectMax(uint32_t now) {
 
 void virari_dbg_10ms() {
     const CalPage& cal = calActive();
-    const uint8_t pid = cal.VIRARI_DBG_PING_PID;
+    const uint8_t pid = netdebug_calByte(cal.VIRARI_DBG_PING_PID);
     std::unique_lock<std::mutex> lk(gMx);
     if (!pid) {
         if (gActive) freeAll();
@@ -86,7 +86,7 @@ void virari_dbg_10ms() {
         gActive = true;
         gDivider = 0;
     }
-    const uint8_t freq = cal.VIRARI_DBG_PING_FREQ;
+    const uint8_t freq = netdebug_calByte(cal.VIRARI_DBG_PING_FREQ);
     if (freq == 1) {
         if (gDivider++ % 10 != 0) return;
     } else if (freq != 2) {
@@ -97,6 +97,8 @@ void virari_dbg_10ms() {
     sig.virari_dbg_ping_max = collectMax(now);
 
     PingSlot& slot = pings[gSlot];
+    // A lost ping is counted once: the slot is freed here, so while the
+    // channels stay down it is not counted again at every later loop.
     if (slot.state != SLOT_FREE) ++sig.virari_dbg_ping_error;
     releaseHandle(slot.previous);
     slot.previous = slot.state == SLOT_WAITING ? slot.handle : Handle{};

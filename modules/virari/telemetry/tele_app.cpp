@@ -25,6 +25,8 @@ TeleConfig config{};
 FrameFunc frameFunc = nullptr;
 int udpSocket = -1;
 int serialFd = -1;
+uint8_t serialRest[TELE_MAX_L + TELE_CRC_LEN];
+unsigned serialRestLen = 0;
 sockaddr_in peer{};
 uint8_t header[TELE_HEADER_LEN];
 unsigned nextSlowTurn = 1;
@@ -38,6 +40,7 @@ void closeOutputs() {
     udpSocket = -1;
     if (serialFd >= 0) ::close(serialFd);
     serialFd = -1;
+    serialRestLen = 0;
 }
 }  // namespace tele_detail
 
@@ -91,7 +94,10 @@ bool openSerial() {
         syslogx(150, "tele_app_ini(): RS232 not configured");
         return false;
     }
-    serialFd = host::serialOpen("/tyCo/0", O_WRONLY);
+    // Never blocking: the frame builder writes under the telemetry's lock,
+    // and a modem that stalls (or a pty nobody reads) must hold up neither
+    // the JSON line nor the stop.
+    serialFd = host::serialOpen("/tyCo/0", O_WRONLY | O_NONBLOCK);
     return serialFd >= 0;
 }
 

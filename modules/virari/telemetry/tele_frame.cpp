@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 
@@ -84,16 +85,53 @@ void updateActivity() {
         teleSet(sig.telemetry_active, std::lround(v) != 0 ? 1 : 0);
 }
 
+std::atomic<uint32_t> gSerialDropped{0};
+
+// Writes what the line takes now; -1 when it takes nothing.
+ssize_t writeNow(const uint8_t* p, unsigned len) {
+    ssize_t n;
+    do n = ::write(serialFd, p, len);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+void dropSerialFrame(ssize_t written) {
+    ++gSerialDropped;
+    SYSLOGX_FLOOD(gSerialSendFlood, 147, "RW37: could not send data on serial port, Bytes %d", int(written));
+}
+
+// The serial line is written without waiting: a frame it cannot take now is
+// dropped and counted; one it takes in part is finished before the next.
+void sendSerial(const uint8_t* frame, unsigned len) {
+    if (serialRestLen) {
+        ssize_t n = writeNow(serialRest, serialRestLen);
+        if (n > 0) {
+            serialRestLen -= unsigned(n);
+            std::memmove(serialRest, serialRest + n, serialRestLen);
+        }
+        if (serialRestLen) {
+            dropSerialFrame(0);
+            return;
+        }
+    }
+    ssize_t n = writeNow(frame, len);
+    if (n == ssize_t(len)) return;
+    if (n > 0) {
+        serialRestLen = len - unsigned(n);
+        std::memcpy(serialRest, frame + n, serialRestLen);
+        return;
+    }
+    dropSerialFrame(n);
+}
+
 void send(const uint8_t* frame, unsigned len) {
     if (config.info.mode == 2) {
         if (udpSocket < 0) return;
-        ssize_t n = ::sendto(udpSocket, frame, len, 0, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        ssize_t n = ::sendto(udpSocket, frame, len, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
         if (n != ssize_t(len))
             SYSLOGX_FLOOD(gUdpSendFlood, 147, "RW37: could not send data on udp port Bytes %d", int(n));
     } else if (serialFd >= 0) {
-        ssize_t n = ::write(serialFd, frame, len);
-        if (n != ssize_t(len))
-            SYSLOGX_FLOOD(gSerialSendFlood, 147, "RW37: could not send data on serial port, Bytes %d", int(n));
+        sendSerial(frame, len);
     }
 }
 
@@ -218,6 +256,8 @@ int tele_func() {
     std::lock_guard<std::mutex> lk(mx);
     return frameFunc ? buildAndSend() : 1000;
 }
+
+uint32_t tele_serialFramesDropped() { return gSerialDropped; }
 
 int32_t limit_int(int32_t value, int32_t low, int32_t high) { return value < low ? low : value > high ? high : value; }
 uint32_t limit_uint(uint32_t value, uint32_t low, uint32_t high) { return value < low ? low : value > high ? high : value; }

@@ -17,7 +17,11 @@ extern std::mutex mx;
 extern TeleConfig config;
 extern FrameFunc frameFunc;          // null while stopped
 extern int udpSocket;                // -1 none
-extern int serialFd;                 // -1 none
+extern int serialFd;                 // -1 none, else opened non-blocking
+// The tail of a frame the serial line took only in part: it goes out before
+// any later frame, so that the receiver never sees a torn frame.
+extern uint8_t serialRest[TELE_MAX_L + TELE_CRC_LEN];
+extern unsigned serialRestLen;
 extern sockaddr_in peer;
 extern uint8_t header[TELE_HEADER_LEN];
 extern unsigned nextSlowTurn;        // 1..7

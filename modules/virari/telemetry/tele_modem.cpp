@@ -52,8 +52,11 @@ std::string buildStatusLine(bool haveQov, uint32_t qovCrc) {
     std::lock_guard<std::mutex> lk(mx);
     double v;
     if (readChannel(config.info.lapDist, &v)) {
+        // Truncated towards zero, negative distances as 0; written as a
+        // signed number, so the (never met) distances beyond its range stay
+        // at its largest value rather than turn negative.
         double d = v + 0.5;
-        add("%s\"lapdist\":%u", d > 0 && d < 4294967296.0 ? unsigned(d) : 0u);
+        add("%s\"lapdist\":%d", d <= 0 ? 0 : d >= 2147483647.0 ? INT_MAX : int(d));
     }
     if (readChannel(config.info.gpsLat, &v)) add("%s\"gps_lat\":%.6f", double(float(v)));
     if (readChannel(config.info.gpsLong, &v)) add("%s\"gps_long\":%.6f", double(float(v)));

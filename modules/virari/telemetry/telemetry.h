@@ -65,6 +65,10 @@ int tele_func();
 // Builds and sends one frame; the next period in ms.
 int korvaTele_func();
 
+// Frames that could not be written to "/tyCo/0" when they were due (the
+// line did not drain) and were dropped; counts from the process start.
+uint32_t tele_serialFramesDropped();
+
 // Ends the telemetry's tasks and closes everything they opened (process end
 // and tests).
 void tele_app_exit();

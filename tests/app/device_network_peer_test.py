@@ -1,0 +1,343 @@
+#!/usr/bin/env python3
+"""The device against peers that stop reading or misbehave. The device runs
+in one network namespace of a pair made here (scripts/netns-pair, root), the
+peer (tests/app/netpeer.py) in the other; both are removed at the end.
+
+pty: "/tyCo/0" is a pty whose buffer is full and that nobody reads; the
+telemetry sends its frames there. The JSON status line still reaches the
+modem every second, and SIGINT ends the device within 2 s.
+
+closed: a peer (PID 40) opens its command and data channels and then reads
+nothing, while it floods the device with bounce requests and the device pings
+it every 10 ms. No raster exceeds its watchdog limit, the time messages keep
+their 100 ms period, and the device disconnects the peer.
+
+pidchange: a peer that was PID 40 goes silent and comes back from the same
+address and ports as PID 45: its channels become PID 45's, and a bounce it
+sends is answered.
+
+flood: presence messages of two PIDs with jumping sequence counters and of
+ten PIDs heard once: the log lines stay bounded, and the routes of the PIDs
+that went silent are removed.
+
+Usage: device_network_peer_test.py pty|closed|pidchange|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Exit 77: skipped (no root or no namespaces here).
+"""
+import os
+import re
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import netpeer  # noqa: E402
+from device_harness import Device, make_folder, read_text, remove_folder, wait_for  # noqa: E402
+
+SKIP = 77
+DEVICE_PID = 1
+
+
+class NsDevice(Device):
+    """The device process inside a network namespace (`ip netns exec` becomes it)."""
+
+    def __init__(self, binary, folder, ns):
+        self.binary = os.path.abspath(binary)
+        self.folder = folder
+        self.output_path = folder.rstrip("/") + ".out"
+        self.log_start = len(read_text(os.path.join(folder, "log.txt")))
+        self._out = open(self.output_path, "ab")
+        self.proc = subprocess.Popen(["ip", "netns", "exec", ns, self.binary, "1"], cwd=folder,
+                                     stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
+
+
+def prepare(sample, serial=None):
+    folder = make_folder(sample, "tav9-netpeer-")
+    cfg = os.path.join(folder, "start.cfg")
+    with open(cfg) as f:
+        text = f.read()
+    text = re.sub(r"(?m)^ip = .*$", "ip = " + netpeer.DEVICE_ADDR, text)
+    text = re.sub(r"(?m)^modem_ip = .*$", "modem_ip = " + netpeer.PEER_ADDR, text)
+    if serial:
+        text += "serial0 = %s\n" % serial
+    with open(cfg, "w") as f:
+        f.write(text)
+    if serial:
+        # the telemetry on the serial line, at its fastest frame rate
+        m02 = os.path.join(folder, "cfg", "m02.xml")
+        with open(m02) as f:
+            text = f.read()
+        text = text.replace('TelemetrieMode="ETHERNET"', 'TelemetrieMode="RW37"').replace(
+            'baudrate="115200"', 'baudrate="921600"')
+        with open(m02, "w") as f:
+            f.write(text)
+    return folder
+
+
+def fill_pty(slave):
+    """Writes into the pty until it takes no more: nobody will read it."""
+    os.set_blocking(slave, False)
+    total = 0
+    while True:
+        try:
+            total += os.write(slave, b"\0" * 4096)
+        except BlockingIOError:
+            return total
+
+
+def pty_test(ns, binary, sample):
+    master, slave = os.openpty()
+    folder = prepare(sample, serial=os.ttyname(slave))
+    dev = None
+    try:
+        filled = fill_pty(slave)
+        assert filled > 0
+        with netpeer.in_namespace(ns.b):
+            modem = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            modem.bind((netpeer.PEER_ADDR, 10001))
+        modem.settimeout(0.2)
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        wait_for(lambda: "Found a valid configuration for KORVA telemetry." in dev.log(), "the telemetry to start")
+
+        # the kernel moves part of what waits into the reader's buffer later:
+        # top the pty up until the device's frames find it full
+        def full():
+            fill_pty(slave)
+            return "RW37: could not send data on serial port" in dev.log()
+        wait_for(full, "the telemetry to find the line full")
+        lines = []
+        end = time.monotonic() + 5.0
+        while time.monotonic() < end:
+            try:
+                data = modem.recv(2000)
+            except socket.timeout:
+                continue
+            if data.startswith(b"{"):
+                lines.append(time.monotonic())
+        assert len(lines) >= 4, "%d JSON lines in 5 s" % len(lines)
+        gaps = [b - a for a, b in zip(lines, lines[1:])]
+        assert max(gaps) < 1.6, "JSON line gaps %s" % gaps
+        start = time.monotonic()
+        dev.proc.send_signal(signal.SIGINT)
+        try:
+            rc = dev.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the device still ran 30 s after SIGINT")
+        took = time.monotonic() - start
+        assert rc == 0, rc
+        assert took < 2.0, "shutdown took %.2f s" % took
+        dev.check_clean()
+        modem.close()
+    finally:
+        if dev:
+            dev.kill()
+        os.close(master)
+        os.close(slave)
+        remove_folder(folder)
+    print("unread pty test passed")
+
+
+def peer_sockets(ns):
+    with netpeer.in_namespace(ns.b):
+        return netpeer.multicast_sender(), netpeer.multicast_listener(netpeer.COMMAND_GROUP, netpeer.COMMAND_PORT)
+
+
+def connect_both(ns, rcvbuf=None):
+    with netpeer.in_namespace(ns.b):
+        ci = netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI, rcvbuf)
+        dk = netpeer.connect_channel(netpeer.PORT_DK_ACTIVE, netpeer.PORT_DK, rcvbuf)
+    return ci, dk
+
+
+def working_page_active(ns):
+    """Switches the device to its working calibration page, as a calibration
+    tool does over XCP (CONNECT, SET_CAL_PAGE), so that setvar takes effect."""
+    with netpeer.in_namespace(ns.a):
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.settimeout(2.0)
+    try:
+        for ctr, packet in enumerate(([0xFF, 0x00], [0xEB, 0x03, 0x00, 0x01])):
+            s.sendto(struct.pack("<HH", len(packet), ctr) + bytes(packet), (netpeer.DEVICE_ADDR, 5555))
+            answer = s.recv(2048)
+            assert answer[4] == 0xFF, answer
+    finally:
+        s.close()
+
+
+def closed_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    ann = watch = None
+    socks = []
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        watch = netpeer.TimeWatch(listener).start()
+        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
+        ci, dk = connect_both(ns, rcvbuf=2048)
+        socks += [ci, dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log() and
+                 "DK channel to PID 0x28 established" in dev.log(), "both channels")
+        working_page_active(ns)
+        for name, value in (("VIRARI_DBG_PING_FREQ", 2), ("VIRARI_DBG_PING_PID", 40)):
+            dev.shell("setvar %s %d" % (name, value))
+            wait_for(lambda: "%s = %d" % (name, value) in dev.shell("getvar " + name), name, 10)
+        # a flood of bounce requests (20 a millisecond); the answers are never read
+        start = time.monotonic()
+        ci.settimeout(0.5)
+        bounce = netpeer.command(netpeer.CMD_BOUNCE, 40, DEVICE_PID, bytes(8), magic=0x11, listid=0x22)
+        sent = 0
+        while time.monotonic() < start + 4.0:
+            try:
+                ci.sendall(bounce * 20)
+                sent += 20
+                time.sleep(0.001)
+            except (socket.timeout, OSError):
+                time.sleep(0.01)
+        time.sleep(1.0)
+        end = time.monotonic()
+        # the peer was disconnected: reading what it holds ends in a closed connection
+        ci.settimeout(2.0)
+        closed = False
+        try:
+            while ci.recv(65536):
+                pass
+            closed = True
+        except ConnectionResetError:
+            closed = True
+        except socket.timeout:
+            pass
+        assert closed, "the device kept the connection of a peer that reads nothing"
+        assert dev.proc.poll() is None, "the device ended:\n" + dev.output()[-6000:]
+        times = watch.between(start, end)
+        gaps = [b - a for a, b in zip(times, times[1:])]
+        assert len(times) >= 0.7 * (end - start) * 10, "%d time messages in %.1f s:\n%s" % (
+            len(times), end - start, "\n".join(dev.log().splitlines()[-60:]))
+        assert max(gaps) < 0.5, "time message gap of %.3f s" % max(gaps)
+        dev.shell("setvar VIRARI_DBG_PING_PID 0")
+        log = dev.log()
+        # the pings leave on the 10 ms raster (a loaded host may delay the 1 ms one anyway)
+        assert "raster r10ms exceeds its watchdog limit" not in log, [ln for ln in log.splitlines() if "watchdog" in ln]
+        assert sent > 0
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        for t in (ann, watch):
+            if t:
+                t.stop()
+        for s in socks:
+            s.close()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("closed-window peer test passed")
+
+
+def pidchange_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    ann = None
+    socks = []
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
+        ci, dk = connect_both(ns)
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log(), "PID 40's command channel")
+        # PID 40 goes away
+        ann.stop()
+        ci.close()
+        dk.close()
+        wait_for(lambda: "Host PID 0x28 is Offline" in dev.log(), "PID 40 to time out")
+        # the same device comes back as PID 45, from the same address and ports
+        ann = netpeer.Announcer(sender, 45, DEVICE_PID).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 2D" in dev.log(), "the device to hear PID 45")
+        ci, dk = connect_both(ns)
+        socks += [ci, dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x2D established" in dev.log(), "PID 45's command channel")
+        assert dev.log().count("CI channel to PID 0x28 established") == 1, "PID 45 was taken for PID 40"
+        ci.sendall(netpeer.command(netpeer.CMD_BOUNCE, 45, DEVICE_PID, b"ping4500", magic=0xABCD, listid=0x1234))
+        ci.settimeout(3.0)
+        while True:
+            cmd, src, dst, magic, listid, payload = netpeer.read_command(ci)
+            if cmd == netpeer.CMD_BOUNCE_RETURN:
+                break
+        assert (src, dst, magic, listid, payload) == (DEVICE_PID, 45, 0x1234, 0xABCD, b"ping4500")
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if ann:
+            ann.stop()
+        for s in socks:
+            s.close()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("PID change test passed")
+
+
+def flood_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, _ = peer_sockets(ns)
+        before = len(dev.log().splitlines())
+        group = (netpeer.PRESENCE_GROUP, netpeer.PRESENCE_PORT)
+        for pid in range(20, 30):   # heard once each
+            sender.sendto(netpeer.presence(pid, 1), group)
+        end = time.monotonic() + 4.0
+        n = 0
+        while time.monotonic() < end:
+            seq = 1000 if n % 4 < 2 else 10   # every other message of each PID goes back
+            sender.sendto(netpeer.presence(50 + n % 2, seq), group)
+            n += 1
+        sender.close()
+        wait_for(lambda: "Host PID 0x33 is Offline" in dev.log(), "the flooding PIDs to time out")
+        time.sleep(0.5)
+        log = dev.log()
+        lines = log.splitlines()[before:]
+        resets = [ln for ln in lines if "Reset detected on PID" in ln]
+        assert n > 1000, "only %d messages sent" % n
+        assert len(resets) <= 2 * 13, "%d reset lines" % len(resets)   # flood-limited per PID
+        assert len(lines) < 200, "%d log lines for %d presence messages" % (len(lines), n)
+        for pid in range(20, 30):
+            assert "UDP_send: remove remote_pid %X" % pid in log, "route of PID %d kept" % pid
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("presence flood test passed")
+
+
+def main():
+    mode, binary, sample, source = sys.argv[1:5]
+    if os.geteuid() != 0:
+        print("skipped: network namespaces need root")
+        return SKIP
+    ns = netpeer.Namespaces(source, mode[:2])
+    ok, why = ns.make()
+    if not ok:
+        print("skipped: scripts/netns-pair cannot make namespaces here: " + why)
+        return SKIP
+    try:
+        {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "flood": flood_test}[mode](
+            ns, binary, sample)
+    finally:
+        ns.remove()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
