@@ -97,6 +97,7 @@ void startLoggingApplication() {
     MeasAppStoreHooks store{};
     store.getFlags = meas_app_get_flags;
     store.sbCreate = sb_create;
+    store.sbCreateWrite = sb_create_write;   // periodic snapshots into the open file
     store.sdDataChanged = fde_system_sd_data_changed;
     store.eventFlushUntil = eventLoggerFlushIdx;   // events up to a file's start or end go into it
     MeasAppStore_setHooks(store);
