@@ -99,6 +99,7 @@ void startLoggingApplication() {
     MeasAppStoreHooks store{};
     store.getFlags = meas_app_get_flags;
     store.sbCreate = sb_create;
+    store.sbCreateWrite = sb_create_write;   // periodic snapshots into the open file
     store.sdDataChanged = fde_system_sd_data_changed;
     store.eventFlushUntil = eventLoggerFlushIdx;   // events up to a file's start or end go into it
     MeasAppStore_setHooks(store);
@@ -130,12 +131,22 @@ void startEvents() {
     eventChannelsInit();
 }
 
+// The directory size a format request stands for: the request carries it in
+// whole units of 340 entries, the partition is formatted for exactly the
+// configured count it was made from.
+uint32_t requestedDirectorySize(const char* drive, uint8_t units) {
+    const int idx = cfg_meas_getDevIdxFromDrvName(drive);
+    if (idx < 0 || unsigned(idx) >= CFG_MEAS_DRIVES || !cfg_meas_drv2Hw[idx].maxFileCntCal) return 0;
+    const uint32_t configured = *cfg_meas_drv2Hw[idx].maxFileCntCal;
+    return meas_app_formatSizeCode(configured) == units ? configured : 0;
+}
+
 }  // namespace
 
 void wire_logging_init() {
     // the kernel side's format service; queues of a killed run are removed first
     host::unlinkProcessQueues();
-    host::startFormatService();
+    host::startFormatService(requestedDirectorySize);
     cfg_system_ini();
     startLapCounters();
     startLoggingApplication();

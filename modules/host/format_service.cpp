@@ -1,11 +1,14 @@
 // The kernel side's disk-format service: the logging asks it at boot to
 // reformat a drive whose directory size differs from the configured one and
 // waits for the answer. A host folder has no directory of fixed size and its
-// files belong to the user, so the request is recorded and answered at once.
+// files belong to the user: the drive is recorded as formatted for the size
+// asked for (so its statistics answer that size from now on, also after a
+// restart) and the request is answered at once; no file is touched.
 #include "host/kernel.h"
 #include "host/os.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -21,12 +24,25 @@ std::mutex mx;
 std::thread worker;
 std::atomic<bool> stopping{false};
 std::vector<std::vector<uint8_t>> served;
+constexpr uint32_t kEntriesPerUnit = 340;
+constexpr size_t kDriveNameMax = 16;
 
-void serve(MSG_Q_ID requests, MSG_Q_ID answers) {
+// Records the drive of a request as formatted for its size.
+void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf) {
+    if (len < kRequestSize || req[0] == 0) return;
+    char drive[kDriveNameMax + 1] = {};
+    std::memcpy(drive, req + 1, kDriveNameMax);   // zero-padded, not always terminated
+    if (!driveAvailable(drive)) return;
+    const uint32_t size = sizeOf ? sizeOf(drive, req[0]) : 0;
+    setDriveDirectorySize(drive, size ? size : req[0] * kEntriesPerUnit);
+}
+
+void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf) {
     uint8_t buf[kRequestSize];
     while (!stopping.load()) {
         long n = msgQReceive(requests, buf, sizeof buf, kPollTicks);
         if (n <= 0) continue;
+        format(buf, size_t(n), sizeOf);
         {
             std::lock_guard<std::mutex> lk(mx);
             served.emplace_back(buf, buf + n);
@@ -39,7 +55,7 @@ void serve(MSG_Q_ID requests, MSG_Q_ID answers) {
 
 }  // namespace
 
-void startFormatService() {
+void startFormatService(FormatSizeSource sizeOf) {
     std::lock_guard<std::mutex> lk(mx);
     if (worker.joinable()) return;
     MSG_Q_ID requests = msgQOpen("/MeasAppFormat", kQueueDepth, kRequestSize, MSG_Q_FIFO, OM_CREATE);
@@ -51,7 +67,7 @@ void startFormatService() {
     }
     served.clear();
     stopping = false;
-    worker = std::thread(serve, requests, answers);
+    worker = std::thread(serve, requests, answers, sizeOf);
 }
 
 void stopFormatService() {

@@ -309,10 +309,24 @@ void unlinkProcessQueues();
 // Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
 // units of 340 entries, bytes 1-16 the drive name) and answers each on
 // "/MeasAppFormatAck" with the request itself. A host folder has no
-// directory of fixed size, so the request is only recorded; the drive's
-// files are left as they are.
-void startFormatService();
+// directory of fixed size: the drive is recorded as formatted for the size
+// asked for (setDriveDirectorySize) and its files are left as they are.
+// The request carries the size in whole units only; sizeOf, when given,
+// names the exact size the device asked for (drive "meas:", units), else a
+// drive gets units x 340 entries.
+using FormatSizeSource = uint32_t (*)(const char* drive, uint8_t units);
+void startFormatService(FormatSizeSource sizeOf = nullptr);
 void stopFormatService();
+
+// File-system statistics of a drive (the statistics request of its root):
+// entries in use and in all. A drive the format service has formatted
+// answers the size it was formatted for; others the host folder's file
+// system totals. False for a drive that is not available.
+bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total);
+// The recorded directory size of a drive (0: never formatted), and its
+// record in "drive_format.cfg" of the device folder.
+uint32_t driveDirectorySize(const std::string& drive);
+bool setDriveDirectorySize(const std::string& drive, uint32_t size);
 // The requests served since the start (tests).
 std::vector<std::vector<uint8_t>> formatRequestsServed();
 

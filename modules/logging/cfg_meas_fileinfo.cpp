@@ -3,7 +3,6 @@
 // The USB drive can take long to answer, so the 1 s variant runs the query in
 // its own task "r_CfgMeasFrmtInfo"; the variant without USB queries at once.
 #include <atomic>
-#include <sys/statvfs.h>
 
 #include <string>
 
@@ -105,10 +104,11 @@ int cfg_meas_getBfsFileCounts(const char* drive, uint32_t* count, uint32_t* maxi
     std::string root = dev_path(drive);
     if (root.empty() || driveAvailable(drive) != 0)
         return fail(floodUnreadable, "cfg_meas_getBfsFileCounts(%s) could not read drive");
-    struct statvfs st {};
-    if (statvfs(root.c_str(), &st) != 0) return fail(floodIoctl, "cfg_meas_getBfsFileCounts(%s) ioctl failed");
-    if (count) *count = uint32_t(st.f_files - st.f_ffree);
-    if (maximum) *maximum = uint32_t(st.f_files);
+    uint32_t used = 0, total = 0;
+    if (driveFileStatistics(drive, &used, &total) != 0)
+        return fail(floodIoctl, "cfg_meas_getBfsFileCounts(%s) ioctl failed");
+    if (count) *count = used;
+    if (maximum) *maximum = total;
     return 0;
 }
 

@@ -75,6 +75,8 @@ struct GwList {
     unsigned noData = 0;
     bool inTimeout = false;
     unsigned requestTicks = 0;
+    unsigned retryTicks = 0;                 // since the last look at a remote list's device
+    bool peerUp = true;                      // its device was there at that look
     uint16_t pidWord = 0;                    // what the time-out callback points at
 
     int busy = 0;                            // deliveries in progress (under gMx)
@@ -247,6 +249,33 @@ int startLocked(GwList& L) {
     L.requestTicks = 0;
     L.state = REQUESTED;
     return 1;
+}
+
+bool offlineError(unsigned err) { return err == GW_OFFLINE || err == GW_TIMEOUT || err == GW_OFFLINE2; }
+
+// Another device's list whose device was not there (devices of a car boot at
+// different times), has come back (a restart forgets the lists it served) or
+// sends nothing is asked for again, once a second at most; a list the device
+// refused is not. gMx held; on the delivering raster task.
+void retryLocked(GwList& L, unsigned periodMs) {
+    const bool failed = L.state == FAILED && offlineError(L.startErr);
+    if (L.local || L.killed || (!failed && L.state != RUNNING)) {
+        L.retryTicks = 0;
+        return;
+    }
+    if (++L.retryTicks * periodMs < GW_RETRY_MS) return;
+    L.retryTicks = 0;
+    const gw_network* net = gNet;
+    const bool up = !net || !net->connected || net->connected(L.pid);
+    const bool cameBack = up && !L.peerUp;
+    L.peerUp = up;
+    if (!up) return;   // nothing can be sent to it yet
+    if (!failed && !cameBack && !L.inTimeout) return;   // running and delivering
+    const unsigned before = L.startErr;
+    L.state = CONFIGURED;
+    startLocked(L);
+    // failing again the same way is nothing new for the consumer
+    if (failed && L.state == FAILED && L.startErr == before) L.startReplyDue = false;
 }
 
 // 0x0501: the owner's reply to a list request; handle at 8, error and op in
@@ -500,6 +529,7 @@ void gw_distribute(unsigned raster) {
         ListState st;
         {
             std::lock_guard<std::mutex> lk(gMx);
+            retryLocked(L, periodMs);
             st = L.state;
             if (st == REQUESTED && ++L.requestTicks * periodMs >= GW_START_TIMEOUT_MS) {
                 gCnt[cntPid(L.pid)][C_PID_STATE] = 2;

@@ -56,6 +56,10 @@ constexpr int32_t GW_SIZE1 = -1;
 constexpr unsigned GW_RASTERS = 20;
 constexpr unsigned GW_MAX_LIST_VALUES = 2000;
 constexpr unsigned GW_START_TIMEOUT_MS = 1000;   // remote start reply
+// Another device's list that could not be started because the device was not
+// there, or that runs but receives nothing, is asked for again at most this
+// often while the device network reports the device connected.
+constexpr unsigned GW_RETRY_MS = 1000;
 
 struct gw_connection;
 using gw_conn_t = gw_connection*;

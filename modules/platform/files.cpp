@@ -129,3 +129,8 @@ int driveAvailable(const char* drive) {
     if (!drive) return -1;
     return host::driveAvailable(drive) ? 0 : -1;
 }
+
+int driveFileStatistics(const char* drive, uint32_t* used, uint32_t* total) {
+    if (!drive) return -1;
+    return host::driveFileStatistics(drive, used, total) ? 0 : -1;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -35,3 +36,6 @@ char* strncpy_tail(char* dst, const char* src, size_t size);
 
 // 0 when the drive ("cfg:", "meas:", ...) is available, else -1.
 int driveAvailable(const char* drive);
+// File-system statistics of a drive's root: file entries in use and in all;
+// 0, or -1 when the file system refuses them.
+int driveFileStatistics(const char* drive, uint32_t* used, uint32_t* total);

@@ -4,9 +4,10 @@
 one: the device in a copy of sample/ whose p_fuel is not driven by the
 stimulus and whose "cfg/eventcfg.xml" watches it: "setvar p_fuel" makes a
 rising edge and a later fall; measdump finds the rising event and the open
-and closing events of the both-edges event (with its duration) in the m01
-file, named "TAV9_SAMPLE" from "cfg/apps.xml". Without "cfg/apps.xml" the
-device says once why it writes no events.
+and closing events of the both-edges event (with its duration, its input's
+address written in decimal) in the m01 file, named "TAV9_SAMPLE" from
+"cfg/apps.xml", while an event with an unknown type is refused alone.
+Without "cfg/apps.xml" the device says once why it writes no events.
 
 two: two devices in two network namespaces (scripts/netns-pair, root): the
 event raised on device A (PID 3) is written into the measurement file of
@@ -32,7 +33,11 @@ EVENTCFG = """<?xml version="1.0" encoding="UTF-8"?>
                   name="p_fuel" vtab=""/>
   </Event>
   <Event name="FuelWindow" text="fuel pressure on" severity="Info" triggerEdge="both" idx="1">
-    <triggerInput type="FLOAT" adr="0x{pid:02X}04001C" mask="0" a="0" b="1" c="0" d="0" e="0" f="1"
+    <triggerInput type="FLOAT" adr="{adr_dec}" mask="0" a="0" b="1" c="0" d="0" e="0" f="1"
+                  name="p_fuel" vtab=""/>
+  </Event>
+  <Event name="Typo" text="a type word nobody knows" severity="Info" triggerEdge="rising" idx="2">
+    <triggerInput type="FLOAT32" adr="{adr_dec}" mask="0" a="0" b="1" c="0" d="0" e="0" f="1"
                   name="p_fuel" vtab=""/>
   </Event>
 </EventList>
@@ -70,7 +75,9 @@ def prepare(sample, prefix, pid=None, ip=None, events=True):
     ev = os.path.join(folder, "cfg", "eventcfg.xml")
     if events:
         with open(ev, "w") as f:
-            f.write(EVENTCFG.format(pid=pid if pid is not None else 1))
+            own = pid if pid is not None else 1
+            # one input's address in hexadecimal, one in decimal (as tools write it)
+            f.write(EVENTCFG.format(pid=own, adr_dec=(own << 24) | 0x04001C))
     elif os.path.exists(ev):
         os.remove(ev)
     return folder
@@ -121,7 +128,10 @@ def one(binary, measdump, sample):
         assert "Eventlogging channel setup with 2/50 events" in log, log[-3000:]
         assert "Eventlogging logger setup for m01" in log
         assert "Eventlogging service started." in log
-        for bad in ("eventLoggerInit()", "eventChannelsInitTask()", "eventlogging_send()"):
+        # the event with the unknown type is refused alone
+        assert "eventChannelsInitTask(): unsupported type (type) in line 12 " in log, [l for l in log.splitlines() if "eventCh" in l]
+        assert log.count("eventChannelsInitTask()") == 1, log[-3000:]
+        for bad in ("eventLoggerInit()", "eventlogging_send()"):
             assert bad not in log, bad + " logged:\n" + log[-3000:]
         evs = [e for e in events_of(measdump, folder) if e[0] >> 24 == 2]
         on = [e for e in evs if e[4] == "FuelOn"]
@@ -138,7 +148,8 @@ def one(binary, measdump, sample):
         wait_logging(dev)
         assert dev.stop() == 0
         log = dev.log()
-        assert log.count("eventLoggerInit(): File not found : cfg:/apps.xml, no events are written") == 1, log
+        assert log.count("eventLoggerInit(): File not found : cfg:/apps.xml") == 1, log
+        assert "no events are written" not in log, log
     finally:
         if dev:
             dev.kill()

@@ -33,7 +33,7 @@ def main():
         dev = Device(binary, folder).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         log = dev.log()
-        # a host folder's directory size never matches: the request is sent and answered
+        # a host folder's directory size never matches at first: the request is sent and answered
         assert "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW" in log, log
         assert "meas_app_BootPrepareDisks_format()" not in log, log
         assert "meas_app_BootPrepareDisks() timeout" not in log, log
@@ -61,6 +61,17 @@ def main():
         dev.check_clean()
         assert filecmp.cmp(os.path.join(folder, "meas", closed), os.path.join(usb, closed), shallow=False)
         assert not os.access(os.path.join(usb, closed), os.W_OK) or os.geteuid() == 0
+
+        # the next boot: the drives answer the size they were formatted for, nothing is asked
+        # again, and the folder's files are all still there
+        kept = files(folder, "meas")
+        dev = Device(binary, folder).wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        assert dev.stop() == 0
+        log = dev.log()
+        assert "should be reformated NOW" not in log, log
+        assert "meas_app_BootPrepareDisks" not in log, log
+        assert set(kept) <= set(files(folder, "meas")), (kept, files(folder, "meas"))
     finally:
         if dev:
             dev.kill()

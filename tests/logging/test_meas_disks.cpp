@@ -14,6 +14,7 @@
 #include "logging/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/meas_app_drives.h"
+#include "log_capture.h"
 #include "logging_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/io.h"
@@ -99,6 +100,48 @@ TEST_F(MeasDisks, BootPreparationAsksToReformatADifferingDirectoryAndGoesOnAfter
     EXPECT_EQ(meas_app_formatSizeCode(339), 1);
     EXPECT_EQ(meas_app_formatSizeCode(340), 2);
     EXPECT_EQ(meas_app_formatSizeCode(10000000), 255);   // the largest one byte can ask for
+}
+
+TEST_F(MeasDisks, AFormattedDriveAnswersItsNewSizeSoTheNextBootIsQuietAndKeepsItsFiles) {
+    makeDrive("cfg");
+    makeDrive("meas");
+    makeDrive("meas2");
+    writeFile("meas/A0101001.001", "kept");
+    cal().MEAS_MAXFILECNT_PART1 = 1000;
+    cal().MEAS_MAXFILECNT_PART2 = 2000;
+    // the device's own size source: the exact count behind the request's units
+    host::startFormatService([](const char* drive, uint8_t units) -> uint32_t {
+        return std::string(drive) == "meas:" && units == 3 ? 1000u : 0u;
+    });
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "should be reformated NOW"), 2) << ::testing::PrintToString(log);
+    ASSERT_EQ(host::formatRequestsServed().size(), 2u);
+    EXPECT_EQ(host::driveDirectorySize("meas:"), 1000u);
+    EXPECT_EQ(host::driveDirectorySize("meas2:"), 6u * 340) << "without an exact size: the request's units";
+    uint32_t count = 0, maximum = 0;
+    ASSERT_EQ(cfg_meas_getBfsFileCounts("meas:", &count, &maximum), 0);
+    EXPECT_EQ(maximum, 1000u);
+    EXPECT_EQ(count, 1u) << "the drive's own entries";
+
+    // the next boot (a new process reads the record of the device folder)
+    host::stopFormatService();
+    host::startFormatService();
+    cal().MEAS_MAXFILECNT_PART2 = 6 * 340;
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "should be reformated NOW"), 0) << ::testing::PrintToString(log);
+    EXPECT_TRUE(host::formatRequestsServed().empty());
+    EXPECT_EQ(signalPage()->meas_maxFileCnt_part1, 1000u);
+    EXPECT_EQ(read("meas/A0101001.001"), "kept");
+    EXPECT_EQ(read("drive_format.cfg"), "meas2: 2040\nmeas: 1000\n");
+    // a changed configuration is formatted again
+    cal().MEAS_MAXFILECNT_PART1 = 400;
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW: directory "
+                                       "size 1000 -> 400 "));
+    EXPECT_EQ(host::driveDirectorySize("meas:"), 680u);
 }
 
 TEST_F(MeasDisks, AFormatRequestWithoutServiceOrAnswerFails) {

@@ -1,5 +1,6 @@
 // Gateway: local lists fed from the stimulus, start/stop/time-out callbacks,
 // refused set-ups, remote requests and lists served to another device.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -414,5 +415,105 @@ TEST_F(GatewayTest, ServesListRequestedByAnotherDevice) {
     EXPECT_EQ(ci_serve_command(&req), 1);
     ASSERT_EQ(gSent.size(), 1u);
     EXPECT_EQ(be_get16(gSent[0].payload), GW_MEASLIST);
+    comint_set_transport(nullptr);
+}
+
+namespace {
+// The device network as the gateway asks it: PID 7 is there or not.
+std::atomic<bool> gPeerUp{false};
+const gw_network kNet = {[](unsigned pid) { return pid == 7 && gPeerUp.load(); }, nullptr};
+
+// The owner's start reply to the request of list h.
+void replyStarted(uint32_t h) {
+    ci_msg_t rep;
+    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
+    ci_set_src(&rep, 7);
+    ci_set_magic(&rep, h);
+    be_put16(rep.payload, 0);
+    be_put16(rep.payload + 2, 1);
+    ci_serve_command(&rep);
+}
+
+size_t startRequests(uint32_t h) {
+    size_t n = 0;
+    for (auto& m : gSent) n += ci_get_magic(&m) == h && ci_get_cmd(&m) == CI_CMD_MEASLIST_ADDR && be_get16(m.payload) == 1;
+    return n;
+}
+}  // namespace
+
+TEST_F(GatewayTest, ARemoteListIsAskedForAgainOnceItsDeviceIsThereAndAfterItComesBack) {
+    gSent.clear();
+    comint_set_transport(&kCapture);
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000002};
+    ASSERT_EQ(routing_set_table_entries(&r, 7, 7), 1);
+    gPeerUp = false;
+    gw_set_network(&kNet);
+    std::vector<uint32_t> list = {uint32_t(GW_SIZE4), 0x07040000u, 0, 0};
+    rec_.slotLen = 8;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_NE(h, 0u);
+    EXPECT_EQ(gw_start_list(h), 0);
+    // the device is not there: nothing is sent, the consumer hears it once
+    for (int i = 0; i < 300; ++i) tick(3, 0, false);
+    EXPECT_EQ(startRequests(h), 0u);
+    ASSERT_EQ(rec_.of(GW_CB_START).size(), 1u);
+    EXPECT_EQ(rec_.of(GW_CB_START)[0].status, GW_OFFLINE);
+
+    // it connects: the list is asked for within a second
+    gPeerUp = true;
+    int ticks = 0;
+    while (startRequests(h) == 0 && ticks < 150) {
+        tick(3, 0, false);
+        ++ticks;
+    }
+    ASSERT_EQ(startRequests(h), 1u);
+    EXPECT_LE(ticks, 101);
+    replyStarted(h);
+    tick(3, 0, false);
+    ASSERT_EQ(rec_.of(GW_CB_START).size(), 2u);
+    EXPECT_EQ(rec_.of(GW_CB_START)[1].status, GW_NO_ERROR);
+    EXPECT_EQ(gw_pid_offline(7), 0);
+
+    // it goes away and comes back (a restart forgets the lists it served)
+    gPeerUp = false;
+    for (int i = 0; i < 150; ++i) tick(3, 0, false);
+    gPeerUp = true;
+    for (int i = 0; i < 150 && startRequests(h) < 2; ++i) tick(3, 0, false);
+    ASSERT_EQ(startRequests(h), 2u);
+    replyStarted(h);
+
+    // running, but the device sends nothing: asked again at most once a second
+    gSent.clear();
+    for (int i = 0; i < 500; ++i) tick(3, 0, false);   // 5 s
+    EXPECT_GE(startRequests(h), 2u);
+    EXPECT_LE(startRequests(h), 5u);
+    gw_kill_list(h);
+    gw_set_network(nullptr);
+    comint_set_transport(nullptr);
+}
+
+TEST_F(GatewayTest, AListRefusedByItsDeviceIsNotAskedForAgain) {
+    gSent.clear();
+    comint_set_transport(&kCapture);
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000002};
+    ASSERT_EQ(routing_set_table_entries(&r, 7, 7), 1);
+    gPeerUp = true;
+    gw_set_network(&kNet);
+    std::vector<uint32_t> list = {uint32_t(GW_SIZE4), 0x07040000u, 0, 0};
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    ci_msg_t rep;
+    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
+    ci_set_src(&rep, 7);
+    ci_set_magic(&rep, h);
+    be_put16(rep.payload, GW_ADDRESS);
+    be_put16(rep.payload + 2, 1);
+    ci_serve_command(&rep);
+    for (int i = 0; i < 300; ++i) tick(3, 0, false);
+    EXPECT_EQ(startRequests(h), 1u);
+    ASSERT_EQ(rec_.of(GW_CB_START).size(), 1u);
+    EXPECT_EQ(rec_.of(GW_CB_START)[0].status, GW_ADDRESS);
+    gw_kill_list(h);
+    gw_set_network(nullptr);
     comint_set_transport(nullptr);
 }

@@ -69,6 +69,7 @@ public:
 
     void countNoData(uint16_t pid);
     size_t listCount() const { return lists_.size(); }
+    size_t inputCount() const { return inputs_.size(); }
     const std::vector<std::unique_ptr<CEvDataList>>& lists() const { return lists_; }
 
 private:

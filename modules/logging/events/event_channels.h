@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "host/os.h"
@@ -64,11 +65,14 @@ public:
 private:
     void parse(XmlScan& scan);
     void parseList(XmlScan& scan);
-    EventChData* parseTriggerInput(XmlScan& scan);
+    // One input; null with the reason (and its position) when the input cannot
+    // be used, so that only its event is refused.
+    std::unique_ptr<EventChData> parseTriggerInput(XmlScan& scan, std::string& refusal);
 
     SEM_ID mutex_ = nullptr;
     std::unique_ptr<EventChDataManager> manager_;
     std::vector<EventDef> defs_;
+    uint8_t floodRefused_ = 0;
 };
 
 // Start-up: reads the configuration in the task "evChInit" once "cfg:" is there.

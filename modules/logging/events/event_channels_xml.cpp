@@ -1,10 +1,13 @@
 // Reader of "cfg:/eventcfg.xml" for the event channels.
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "logging/events/event_channels.h"
 #include "logging/events/event_record.h"
 #include "logging/events/event_signals.h"
+#include "measurement/types.h"
 #include "platform/syslogx.h"
 #include "xml/xml.h"
 
@@ -42,42 +45,53 @@ uint8_t edgeOf(const char* word, XmlScan& scan) {
     throw XmlError("illegal trigger mode", "triggerEdge", scan);
 }
 
-TypeEnum_t typeOf(const char* word, XmlScan& scan) {
+// An unknown word is no type: its element type is 255 and the input has no
+// size in a list.
+TypeEnum_t typeOf(const char* word) {
     static const std::pair<const char*, TypeEnum_t> kWords[] = {
         {"UINT8", TE_UINT8},   {"SINT8", TE_SINT8},   {"UINT16", TE_UINT16}, {"SINT16", TE_SINT16},
         {"UINT32", TE_UINT32}, {"SINT32", TE_SINT32}, {"FLOAT", TE_FLOAT},   {"BOOL", TE_BOOL}};
     for (auto& [w, v] : kWords)
         if (std::strcmp(word, w) == 0) return v;
-    throw XmlError("unsupported type", "type", scan);
+    return TE_NONE;
+}
+
+// "adr" and "mask" are 32-bit integers, written in decimal or with a "0x"
+// prefix in hexadecimal; a negative value stands for its 32-bit pattern.
+uint32_t word32(int64_t v, const char* attribute, XmlScan& scan) {
+    if (v < INT32_MIN || v > int64_t(UINT32_MAX)) throw XmlError("attribute has wrong number", attribute, scan);
+    return uint32_t(v);
 }
 
 }  // namespace
 
 // One <triggerInput>: every attribute starts from its default, so nothing of
 // a previous element carries over.
-EventChData* eventchannels::parseTriggerInput(XmlScan& scan) {
+std::unique_ptr<EventChData> eventchannels::parseTriggerInput(XmlScan& scan, std::string& refusal) {
     char type[16] = {};
-    uint32_t adr = 0, mask = 0;
+    int64_t adr = 0, mask = 0;
     float coeff[6] = {};
     char name[255] = {}, vtab[255] = {};
     static const char* const kCoeff[6] = {"a", "b", "c", "d", "e", "f"};
     XmlTagParser p(11);
     p.addAttribute("type", type, sizeof type, XML_STRING, 1);
-    p.addAttribute("adr", &adr, sizeof adr, XML_HEX, 1);
-    p.addAttribute("mask", &mask, sizeof mask, XML_HEX, 1);
+    p.addAttribute("adr", &adr, sizeof adr, XML_INT, 1);
+    p.addAttribute("mask", &mask, sizeof mask, XML_INT, 1);
     for (int i = 0; i < 6; ++i) p.addAttribute(kCoeff[i], &coeff[i], sizeof coeff[i], XML_FLOAT, 1);
     p.addAttribute("name", name, sizeof name, XML_STRING, 0);
     p.addAttribute("vtab", vtab, sizeof vtab, XML_STRING, 0);
     const int kind = p.parse(scan);
+    const uint32_t address = word32(adr, "adr", scan);
+    const uint32_t bits = word32(mask, "mask", scan);
+    refusal.clear();
     // without a known type the value's size in the list is unknown
-    const TypeEnum_t t = typeOf(type, scan);
+    const TypeEnum_t t = typeOf(type);
+    if (EventChData::convDataType(t) == GW_TYPE_INVALID) refusal = XmlError("unsupported type", "type", scan);
     // the physical value divides by b
-    if (!p.found("b") || coeff[1] == 0) throw XmlError("divisor missing or 0", "b", scan);
+    else if (!p.found("b") || coeff[1] == 0) refusal = XmlError("divisor missing or 0", "b", scan);
     if (kind == XML_TOK_ATTR_END) scan.scanOverTag();
-    auto in = std::make_unique<EventChData>(adr, mask, t, name, vtab, coeff);
-    EventChData* raw = in.get();
-    manager_->addData(std::move(in), EVENTCH_RASTER);
-    return raw;
+    if (!refusal.empty()) return nullptr;
+    return std::make_unique<EventChData>(address, bits, t, name, vtab, coeff);
 }
 
 void eventchannels::parseList(XmlScan& scan) {
@@ -113,17 +127,32 @@ void eventchannels::parseList(XmlScan& scan) {
         d.holdCycles = holdCycles(delay);
         std::memcpy(d.name, name, sizeof d.name);
         std::memcpy(d.text, text, sizeof d.text);
+        // the last input read is the event's; an unusable one refuses the event
+        std::unique_ptr<EventChData> input;
+        std::string refusal;
+        bool anyInput = false;
         for (;;) {
             const XmlTok_t& c = scan.getTok();
             if (c.kind == XML_TOK_EOF) throw XmlError("unexpected end of file", scan);
             if (c.kind == XML_TOK_END) break;   // </Event>
             if (!isStart(c)) continue;
-            if (c.name == "triggerInput") d.input = parseTriggerInput(scan);
-            else scan.scanOverTag();
+            if (c.name == "triggerInput") {
+                input = parseTriggerInput(scan, refusal);
+                anyInput = true;
+            } else {
+                scan.scanOverTag();
+            }
         }
         // an event needs its own input; it is never given another's
-        if (!d.input) throw XmlError("event without triggerInput", "idx", scan);
+        if (!anyInput) refusal = XmlError("event without triggerInput", "idx", scan);
+        if (!refusal.empty()) {
+            // one broken event leaves the others working
+            SYSLOGX_FLOOD(floodRefused_, 147, "eventChannelsInitTask(): %s", refusal.c_str());
+            continue;
+        }
         if (defs_.size() >= EVENT_CHANNELS_MAX) throw XmlError("events exceed supported number", scan);
+        d.input = input.get();
+        manager_->addData(std::move(input), EVENTCH_RASTER);
         d.startTime = eventChannels_now();
         defs_.insert(defs_.begin(), d);
     }

@@ -207,7 +207,7 @@ eventlogger* eventLoggerInit(unsigned index, void* pretrigger) {
         // so that the user learns why the files hold no events.
         if (std::strncmp(e, "File not found", 14) == 0) {
             if (!gAppsMissingLogged.exchange(true))
-                syslogx(147, "eventLoggerInit(): %s, no events are written", e);
+                syslogx(147, "eventLoggerInit(): %s", e);
         } else {
             SYSLOGX_FLOOD(gFloodInit, 147, "eventLoggerInit(): %s", e);
         }

@@ -34,25 +34,7 @@ void statusLine(const SbBlock& b) {
 // Appends the data sequence and puts the image into the file, then closes it.
 void sb_create_file(SbBlock& b) {
     void* store = sb_store_of(b.measIdx);
-    uint8_t page01[SB_PAGE01_SIZE];
-    SbPage01Input in{};
-    in.created = b.req.created;
-    in.now = b.req.now;
-    in.versions = sb_state().versions;
-    in.externalName = get_external_name();
-    in.texts[0] = b.req.fileName;
-    in.texts[1] = b.req.cfgName;
-    in.texts[2] = b.req.logName;
-    in.texts[3] = b.req.cfgText;
-    char annotation[256];
-    std::memcpy(annotation, ecu_annotation_info, sizeof annotation);
-    annotation[255] = 0;
-    in.annotation = annotation;
-    in.epk = seramGetEPKPtr();
-    sb_build_page01(page01, in);
-    uint8_t lapStack[SB_LAPSTACK_MAX];
-    const int lapLen = sb_lapstack_get(lapStack, sizeof lapStack);
-    const size_t len = sb_add_var_data(b.image, page01, lapStack, lapLen > 0 ? size_t(lapLen) : 0);
+    const size_t len = sb_compose_image_locked(b.image, b.req);
     meas_app_PreTrigPutMetaDataVfCopy(store, b.req.vfIdx, b.image, uint32_t(len), MEAS_META_STATUSBLOCK);
     meas_app_PreTrigCloseFile(store, b.req.vfIdx);
     sb_state().status |= SB_ST_WRITTEN;
@@ -64,6 +46,28 @@ void finish(SbBlock& b) {
 }
 
 }  // namespace
+
+size_t sb_compose_image_locked(uint8_t* image, const MeasAppStore_SbRequest& req) {
+    uint8_t page01[SB_PAGE01_SIZE];
+    SbPage01Input in{};
+    in.created = req.created;
+    in.now = req.now;
+    in.versions = sb_state().versions;
+    in.externalName = get_external_name();
+    in.texts[0] = req.fileName;
+    in.texts[1] = req.cfgName;
+    in.texts[2] = req.logName;
+    in.texts[3] = req.cfgText;
+    char annotation[256];
+    std::memcpy(annotation, ecu_annotation_info, sizeof annotation);
+    annotation[255] = 0;
+    in.annotation = annotation;
+    in.epk = seramGetEPKPtr();
+    sb_build_page01(page01, in);
+    uint8_t lapStack[SB_LAPSTACK_MAX];
+    const int lapLen = sb_lapstack_get(lapStack, sizeof lapStack);
+    return sb_add_var_data(image, page01, lapStack, lapLen > 0 ? size_t(lapLen) : 0);
+}
 
 SbState& sb_state() {
     static SbState s{};

@@ -69,6 +69,12 @@ void sb_init(unsigned blk);
 void sb_init_all_locked();
 // 1 written or dropped, 2 waiting, 0 idle.
 int sb_create_check_locked(unsigned blk);
+// Fills the image's data part (file texts of the request, versions, EPK,
+// annotation, lap stack); the length of the metadata block.
+size_t sb_compose_image_locked(uint8_t* image, const MeasAppStore_SbRequest& req);
+// After a periodic record: the snapshot into the measurement's current
+// file (sb_write.cpp); called without the lock.
+void sb_store_periodic(MeasBlock* block);
 // When no block is busy any more: back to slow mode.
 void sb_check_idle_locked();
 

@@ -1,6 +1,7 @@
 // Records of the status-block sources: the logging raster hands each record
 // of a lap block or an SB-Lap block in; it waits in the block's buffer until
-// the closing status block of the file takes it.
+// the closing status block of the file takes it. A periodic record also has
+// the current status block written into the open file (sb_write.cpp).
 #include <cstdlib>
 #include <cstring>
 
@@ -35,15 +36,13 @@ void* sb_per_buffer_request(uint32_t size) {
 // under the list lock; blocks leave the list before their buffer goes.
 void sb_per_buffer_release(void* p) { std::free(p); }
 
-int sb_store_block_dyn(MeasBlock* block, uint8_t* record) {
-    if (!block || !record || !block->config) return 0;
+// Puts an accepted record into the block's buffer; false when refused.
+static bool storeRecord(MeasBlock* block, uint8_t* record, uint32_t ts) {
     auto* buf = static_cast<uint8_t*>(block->sbBuffer);
     MeasAppStoreBlockData* d = block->storeData;
-    if (!buf || !d) return 0;
     const BlkInfo& c = *block->config;
     const bool sbLap = c.raster == MEAS_RASTER_SBLAP;
     const uint64_t bit = sb_pid_bit(block->pid);
-    const uint32_t ts = be_get32(record);
     std::lock_guard<std::mutex> lk(sb_lock());
     SbState& s = sb_state();
     if (ts != 0) {
@@ -52,7 +51,7 @@ int sb_store_block_dyn(MeasBlock* block, uint8_t* record) {
                           "sb_store_block_dyn(): Got laptriggered data in testbenchmode: %s PID: 0x%X, BLK #%d, Ch #%d",
                           c.name, unsigned(block->pid), int(c.blockNumber), int(c.channelCount));
             if (sbLap) delivered(s.perReq, s.perOk, bit);
-            return 0;
+            return false;
         }
         if (sbLap) delivered(s.lapReq, s.lapOk, bit);
     } else {
@@ -61,7 +60,7 @@ int sb_store_block_dyn(MeasBlock* block, uint8_t* record) {
             SYSLOGX_FLOOD(floodLocked, 151,
                           "sb_store_block_dyn(): prevent overwrite of locked data: %s PID: 0x%X, BLK #%d, Ch #%d, TS %d",
                           c.name, unsigned(block->pid), int(c.blockNumber), int(c.channelCount), int(ts));
-            return 0;
+            return false;
         }
         be_put32(record, time_getTimestamp());
     }
@@ -70,5 +69,16 @@ int sb_store_block_dyn(MeasBlock* block, uint8_t* record) {
     std::memcpy(buf + MEAS_SB_BUFFER_HEAD, record, c.recordSize);
     d->mode = uint8_t((d->mode & ~(MEAS_STORE_MODE_LAPDATA | MEAS_STORE_MODE_PERDATA)) |
                       (ts != 0 ? MEAS_STORE_MODE_LAPDATA : MEAS_STORE_MODE_PERDATA));
+    return true;
+}
+
+int sb_store_block_dyn(MeasBlock* block, uint8_t* record) {
+    if (!block || !record || !block->config) return 0;
+    if (!block->sbBuffer || !block->storeData) return 0;
+    const uint32_t ts = be_get32(record);
+    if (!storeRecord(block, record, ts)) return 0;
+    // periodic data: the file gets a fresh snapshot (outside the lock: the
+    // file store takes its queue lock before this one)
+    if (ts == 0) sb_store_periodic(block);
     return 1;
 }

@@ -46,6 +46,9 @@ void sblk_setConnectMaskSource(uint64_t (*source)());
 // the measurement (type 0 lap, else periodic). 3 when the block is busy
 // (the caller then closes the file itself), 2 while it waits, 1 written.
 int sb_create(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx);
+// Puts the current status block into the open file of the request without
+// closing it (periodic snapshots in the middle of a file); 1 written.
+int sb_create_write(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx);
 // The record of a status-block source (lap or SB-Lap block) from the
 // logging raster; 1 accepted, 0 refused.
 int sb_store_block_dyn(MeasBlock* block, uint8_t* record);

@@ -469,9 +469,17 @@ void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* f, unsigned sbTyp
 
 void meas_app_store_statusblock(MeasAppStore_FileInfo_s* f, unsigned sbType) {
     if (!f || !hooks.sbCreateWrite) return;
+    // the file may have ended since it was looked up: read it only while it
+    // is still queued and open
+    if (!queueLock("meas_app_store_statusblock()")) return;
+    bool queued = false;
+    for (auto* q = gQueueHead; q && !queued; q = q->qNext) queued = q == f;
     MeasAppStore_SbRequest r;
-    fillSbRequest(f, &r);
-    hooks.sbCreateWrite(&r, sbType, f->measIdx);
+    const unsigned measIdx = queued ? f->measIdx : 0;
+    queued = queued && f->vfIdx >= 0 && f->closeType == MEAS_FCLOSE_OPEN;
+    if (queued) fillSbRequest(f, &r);
+    queueUnlock();
+    if (queued) hooks.sbCreateWrite(&r, sbType, measIdx);
 }
 
 int meas_app_get_lof_file(MeasBlock* block, MeasAppStore_FileInfo_s** out, const LapOutFraState* lof) {

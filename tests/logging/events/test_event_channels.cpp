@@ -1,6 +1,7 @@
 // Event channels: the reader of "cfg:/eventcfg.xml", the conversion of an
 // input and the edge detection on values delivered by the gateway.
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "events_fixture.h"
@@ -43,10 +44,14 @@ protected:
         std::snprintf(b, sizeof b, "0x%08X", unsigned(catalogue_addr(name) & 0xFFFFFF) | (unsigned(kPid) << 24));
         return b;
     }
+    // The address as configuration tools write it: in decimal.
+    static std::string decimalAdr(const char* name) {
+        return std::to_string(unsigned(catalogue_addr(name) & 0xFFFFFF) | (unsigned(kPid) << 24));
+    }
     static std::string input(const char* var, const char* type = "FLOAT", const char* coeff = "b=\"1\" c=\"0\" f=\"1\"",
-                             const char* mask = "0") {
-        return std::string("<triggerInput type=\"") + type + "\" adr=\"" + adr(var) + "\" mask=\"" + mask + "\" a=\"0\" " +
-               coeff + " d=\"0\" e=\"0\" name=\"" + var + "\" vtab=\"\"/>";
+                             const char* mask = "0", const std::string& address = "") {
+        return std::string("<triggerInput type=\"") + type + "\" adr=\"" + (address.empty() ? adr(var) : address) +
+               "\" mask=\"" + mask + "\" a=\"0\" " + coeff + " d=\"0\" e=\"0\" name=\"" + var + "\" vtab=\"\"/>";
     }
     static std::string event(const std::string& attrs, const std::string& body) {
         return "<Event " + attrs + ">" + body + "</Event>\n";
@@ -112,16 +117,11 @@ TEST_F(EventChannelsTest, BrokenConfigurationsAreRefusedWithTheirPosition) {
     for (int i = 0; i < 51; ++i) many += event("idx=\"" + std::to_string(i % 50) + "\"", in);
     const std::pair<std::string, std::string> cases[] = {
         {many, "events exceed supported number"},
-        {event("idx=\"0\"", input("p_fuel", "FLOAT", "c=\"0\" f=\"1\"")), "divisor missing or 0 (b) in line 3"},
-        // (on another line: the log folds a text equal to the one before)
-        {"\n" + event("idx=\"0\"", input("p_fuel", "FLOAT", "b=\"0\" c=\"0\" f=\"1\"")),
-         "divisor missing or 0 (b) in line 4"},
-        {event("idx=\"0\"", in) + event("name=\"lonely\" idx=\"1\"", "<note/>"),
-         "event without triggerInput (idx) in line 4"},
+        {event("idx=\"0\"", in) + "<Event idx=\"1\"><triggerInput adr=\"0x01000000\" mask=\"0x1000000000\" "
+                                        "b=\"1\" name=\"x\" vtab=\"\"/></Event>", "attribute has wrong number (mask)"},
         {event("idx=\"0\" severity=\"Fatal\"", in), "unsupported severity (severity)"},
         {event("idx=\"0\" triggerEdge=\"up\"", in), "illegal trigger mode (triggerEdge)"},
         {event("idx=\"50\"", in), "illegal index (idx)"},
-        {event("idx=\"0\"", "<triggerInput adr=\"0x01000000\" b=\"1\" name=\"x\" vtab=\"\"/>"), "unsupported type (type)"},
         {event("idx=\"0\"", "<triggerInput type=\"UINT8\" adr=\"0x01000000\" b=\"1\" vtab=\"\"/>"),
          "mandatory attribute not found (name)"},
     };
@@ -130,6 +130,74 @@ TEST_F(EventChannelsTest, BrokenConfigurationsAreRefusedWithTheirPosition) {
         EXPECT_TRUE(logContains(log, "eventChannelsInitTask(): " + text)) << text << "\n" << (log.empty() ? "" : log[0]);
         EXPECT_EQ(eventChannels_config(), nullptr) << text;
     }
+}
+
+TEST_F(EventChannelsTest, OneBadEventIsRefusedWithItsPositionAndTheOthersStay) {
+    const std::string in = input("p_fuel");
+    auto log = load(event("name=\"Good1\" idx=\"0\"", in) +
+                    event("name=\"NoDivisor\" idx=\"1\"", input("p_fuel", "FLOAT", "c=\"0\" f=\"1\"")) +
+                    event("name=\"ZeroDivisor\" idx=\"2\"", input("p_fuel", "FLOAT", "b=\"0\" c=\"0\" f=\"1\"")) +
+                    event("name=\"BadType\" idx=\"3\"", input("p_fuel", "FLOAT64")) +
+                    event("name=\"NoType\" idx=\"4\"",
+                          "<triggerInput adr=\"0x01000000\" b=\"1\" name=\"x\" vtab=\"\"/>") +
+                    event("name=\"Lonely\" idx=\"5\"", "<note/>") + event("name=\"Good2\" idx=\"6\"", in));
+    ASSERT_NE(eventChannels_config(), nullptr) << (log.empty() ? "" : log[0]);
+    EXPECT_TRUE(logContains(log, "Eventlogging channel setup with 2/50 events"));
+    const auto& d = eventChannels_config()->definitions();
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_STREQ(d[0].name, "Good2");
+    EXPECT_STREQ(d[1].name, "Good1");
+    for (const char* text : {"divisor missing or 0 (b) in line 4", "divisor missing or 0 (b) in line 5",
+                             "unsupported type (type) in line 6", "unsupported type (type) in line 7",
+                             "event without triggerInput (idx) in line 8"})
+        EXPECT_TRUE(logContains(log, std::string("eventChannelsInitTask(): ") + text)) << text;
+    // only the inputs of the kept events are subscribed
+    EXPECT_EQ(eventChannels_config()->manager().inputCount(), 2u);
+    // an unknown type word is no element type of the gateway
+    EXPECT_EQ(EventChData::convDataType(TE_NONE), 255);
+
+    // the kept events fire
+    sp().p_fuel = 0;
+    for (int i = 0; i < 3; ++i) cycle();
+    sp().p_fuel = 2;
+    cycle();
+    const auto net = sentToNetwork();
+    ASSERT_EQ(net.size(), 2u);
+    EXPECT_EQ(flag(0), 1);
+    EXPECT_EQ(flag(6), 1);
+    for (unsigned i = 1; i < 6; ++i) EXPECT_EQ(flag(i), 0) << i;
+}
+
+TEST_F(EventChannelsTest, AddressesAndMasksAreIntegersInDecimalOrHexadecimal) {
+    sp().p_fuel = 0;
+    sp().gear = 0;
+    // "24913664" is 0x017C2A00: PID 1; the mask 3840 is 0x0F00
+    load(event("name=\"Fuel\" idx=\"0\"", input("p_fuel", "FLOAT", "b=\"1\" c=\"0\" f=\"1\"", "0", decimalAdr("p_fuel"))) +
+         event("name=\"Gear\" idx=\"1\"", input("gear", "UINT8", "b=\"1\" c=\"0\" f=\"1\"", "2", decimalAdr("gear"))) +
+         event("name=\"Hex\" idx=\"2\"", input("p_fuel", "FLOAT", "b=\"1\" c=\"0\" f=\"1\"", "0x0")) +
+         event("name=\"Wide\" idx=\"3\"",
+               input("p_fuel", "UINT32", "b=\"1\" c=\"0\" f=\"1\"", "4294967295")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    const auto& d = eventChannels_config()->definitions();
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[3].input->address(), (catalogue_addr("p_fuel") & 0xFFFFFF) | 0x01000000u);
+    EXPECT_EQ(d[3].input->address() >> 24, 1u) << "the source is this device, PID 1";
+    EXPECT_EQ(d[2].input->mask(), 2u);
+    EXPECT_EQ(d[2].input->shift(), 1u);
+    EXPECT_EQ(d[1].input->address(), d[3].input->address());
+    EXPECT_EQ(d[0].input->mask(), 0xFFFFFFFFu);
+    EXPECT_EQ(d[0].input->address(), d[3].input->address());
+
+    for (int i = 0; i < 3; ++i) cycle();
+    sp().p_fuel = 3;
+    sp().gear = 2;   // bit 1
+    cycle();
+    auto net = sentToNetwork();
+    std::set<uint32_t> ids;
+    for (const auto& e : net) ids.insert(e.id);
+    EXPECT_TRUE(ids.count(0x02000000u)) << "the decimal address fires";
+    EXPECT_TRUE(ids.count(0x02000001u)) << "the decimal mask selects its bit";
+    EXPECT_TRUE(ids.count(0x02000002u));
 }
 
 TEST_F(EventChannelsTest, EachEventStartsFromDefaultsAndHoldTimesAreCycles) {

@@ -27,6 +27,7 @@ protected:
         sb_lapstack_reset_history();
         MeasAppStoreHooks h{};
         h.sbCreate = sb_create;
+        h.sbCreateWrite = sb_create_write;   // as the device wires it
         MeasAppStore_setHooks(h);
     }
     void TearDown() override {
@@ -285,6 +286,72 @@ TEST_F(StatusBlockTest, LapAndStatusBlockSourcesGoIntoTheFile) {
     // both before the status block
     ASSERT_TRUE(lastStatusBlock(c));
     EXPECT_EQ(c.items.back().kind, MeasFileItem::META);
+}
+
+TEST_F(StatusBlockTest, PeriodicSourceDataPutStatusBlocksIntoTheOpenFile) {
+    cfg_system.fuelPid = 0xFFFF;
+    sb_lapstack_add_entry(7, 9000, 1.5f);
+    configure();
+    addSources();
+    meas[0].typeCounts[MEAS_CNT_LAP_STARTED] = 0;   // only the SB-Lap source delivers
+    // the SB-Lap source delivers periodically (time stamp 0) while data flows
+    for (uint32_t ts = 1000; ts < 1400; ts += 100) {
+        feed(0, ts);
+        source(3, 0, ts);
+    }
+    feed(0, 1400);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);
+    closeAndDrain();
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 2u);
+    std::string listing;
+    MeasFileContent c = readFile(f.begin()->first, &listing);
+    // positions of the status blocks and of the last data frame of block 1
+    std::vector<size_t> blocksAt;
+    size_t lastData = 0;
+    for (size_t i = 0; i < c.items.size(); ++i) {
+        const MeasFileItem& it = c.items[i];
+        if (it.kind == MeasFileItem::META && c.metas[it.index].type == MEAS_META_STATUSBLOCK) blocksAt.push_back(i);
+        else if (it.kind != MeasFileItem::META) lastData = i;
+    }
+    ASSERT_EQ(blocksAt.size(), 5u) << "four periodic blocks and the closing one\n" << listing;
+    EXPECT_LT(blocksAt.front(), lastData) << "the first periodic block lies before data of the file";
+    EXPECT_EQ(blocksAt.back(), c.items.size() - 1) << "the file still ends with its closing block";
+    // each periodic one is a whole status block with the lap stack
+    const std::vector<uint8_t>& p = c.metas[c.items[blocksAt.front()].index].payload;
+    EXPECT_EQ(textAt(p, 0), "StateData V");
+    EXPECT_EQ(be_get16(p.data() + 20) + 20u, p.size());
+    const size_t lap = be_get16(p.data() + 68) + 20u;
+    ASSERT_EQ(be_get16(p.data() + lap), 1);
+    EXPECT_EQ(p[lap + 2], 7);
+    const size_t page = be_get16(p.data() + 86) + 20u;
+    EXPECT_EQ(textAt(p, page + 448), f.begin()->first);
+    size_t shown = 0;
+    for (size_t at = listing.find("lap stack 1: lap 7 1:30.00"); at != std::string::npos;
+         at = listing.find("lap stack 1: lap 7 1:30.00", at + 1))
+        ++shown;
+    EXPECT_EQ(shown, 5u) << listing;
+}
+
+TEST_F(StatusBlockTest, PeriodicStatusBlocksNeedARunningStoreAndAnOpenFile) {
+    cfg_system.fuelPid = 0xFFFF;
+    configure();
+    addSources();
+    meas[0].typeCounts[MEAS_CNT_LAP_STARTED] = 0;   // only the SB-Lap source delivers
+    source(3, 0, 1);   // no file open yet: nothing to write into
+    feed(0, 1000);
+    MeasAppStore_SbRequest none{};
+    none.vfIdx = -1;
+    EXPECT_EQ(sb_create_write(&none, SB_PERIOD, 0), 0);
+    EXPECT_EQ(sb_create_write(nullptr, SB_PERIOD, 0), 0);
+    EXPECT_EQ(sb_create_write(&none, SB_PERIOD, 7), 0);
+    closeAndDrain();
+    source(3, 0, 2);   // the file has ended
+    MeasFileContent c = readFile(files("meas").begin()->first);
+    size_t n = 0;
+    for (const auto& it : c.items) n += it.kind == MeasFileItem::META && c.metas[it.index].type == MEAS_META_STATUSBLOCK;
+    EXPECT_EQ(n, 1u) << "only the closing block";
 }
 
 namespace {
