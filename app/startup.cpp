@@ -59,7 +59,12 @@ bool parseAppNumber(int argc, char** argv, int* out) {
     return true;
 }
 
-int resetVozCommand(int, char**) {
+int resetVozCommand(int argc, char**) {
+    // extra words may be a typo: the usage, and the device keeps running
+    if (argc > 1) {
+        std::printf("usage: reset_voz\n");
+        return -1;
+    }
     startPostrun();
     return 0;
 }

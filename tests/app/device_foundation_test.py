@@ -91,6 +91,18 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
             assert "usage: lof_" in answer, (line, answer)
             assert "value = -1" in answer, (line, answer)
         assert "usage: setvar" in dev.shell("setvar t_air 3 4")
+        # extra words: the usage, nothing requested, the device keeps running
+        state = dev.shell("meas")
+        assert "usage: meas" in dev.shell("meas stop now")
+        assert "usage: reset_voz" in dev.shell("reset_voz now")
+        assert "usage: display" in dev.shell("display start now")
+        assert "not inside the device folder" in dev.shell("display bmpdump ../x.bmp")
+        time.sleep(0.3)
+        assert dev.proc.poll() is None, "reset_voz with an extra word shut the device down"
+        assert not os.path.exists(os.path.join(os.path.dirname(dev.folder.rstrip("/")), "x.bmp"))
+        for flag in ("meas_app_stopreq", "meas_app_running"):
+            was = re.search(flag + r"\s+= (\d)", state).group(1)
+            assert re.search(flag + r"\s+= " + was, dev.shell("meas")), flag
         assert counters(dev) == before, (counters(dev), before)
         answer = dev.shell("help")
         for name in ("getvar", "setvar", "lof_set", "lof_get", "reset_voz", "help"):

@@ -151,7 +151,7 @@ def main():
         red = frame_after(dev, "display color 0xFF0000")
         assert red[240][320] == (255, 0, 0) and red[0][0] == (255, 0, 0), "colour page not red"
         dump = os.path.join(folder, "dump.bmp")
-        dev.shell("display bmpdump " + dump)
+        dev.shell("display bmpdump dump.bmp")   # a path in the device folder
         bmp = read_bmp(dump)
         assert len(bmp) == 480 and len(bmp[0]) == 640, "dump is %dx%d" % (len(bmp[0]), len(bmp))
         assert bmp == red, "the dump is not the picture of screen.png"
