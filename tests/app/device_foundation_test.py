@@ -109,6 +109,29 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
             assert "  %s\n" % name in answer, answer
 
 
+def test_empty_stimulus_and_folder_configuration_warn(binary, sample, root):
+    def prepare(folder):
+        open(os.path.join(folder, "stimulus.cfg"), "w").close()
+        os.remove(os.path.join(folder, "cfg", "m01.xml"))
+        os.mkdir(os.path.join(folder, "cfg", "m01.xml"))
+    folder = make_folder(sample)
+    dev = None
+    try:
+        prepare(folder)
+        dev = Device(binary, folder)   # no stimulus: not ready by the harness's measure
+        wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60)
+        for text in ("stimulus: stimulus.cfg drives no signal, the inputs stay still",
+                     "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is empty or no file"):
+            wait_for(lambda: text in dev.output(), "the warning on stderr: " + text, 10)
+            assert text in dev.log(), text
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+
+
 def test_unreadable_files_give_defaults(binary, sample, root):
     def prepare(folder):
         os.mkdir(os.path.join(folder, "nvram.bin"))
@@ -262,7 +285,8 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
         remove_folder(new)
 
 
-TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything, test_unreadable_files_give_defaults,
+TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything,
+         test_empty_stimulus_and_folder_configuration_warn, test_unreadable_files_give_defaults,
          test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin]
