@@ -4,10 +4,12 @@
 //   measrctrl [-t SECONDS] FOLDER CODE [IPV4]
 //
 // Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
-// address IPV4 (default 0.0.0.0) to the device running in FOLDER and waits up
-// to SECONDS (default 30) for its 5-byte reply. Prints "reply 0xNN" or "no
-// reply". Exit status: 0 reply 0x00, 1 any other reply, 2 no reply, 3 usage
-// or the device's queues cannot be opened.
+// address IPV4 (default 0.0.0.0) to the device running in FOLDER. For the
+// codes that the device answers (d1, e0, e1, e2) it waits up to SECONDS
+// (default 30) for the 5-byte reply and prints "reply 0xNN" or "no reply";
+// the others get no reply, so it prints "sent" and is done. Exit status: 0
+// reply 0x00 or a code without reply sent, 1 any other reply, 2 no reply,
+// 3 usage or the device's queues cannot be opened.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mqueue.h>
@@ -24,10 +26,21 @@
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n"
+    "Sends the logging remote-control command CODE (hex: d1 d2 d3 e0 e1 e2 ed ee ef)\n"
+    "with the client address IPV4 (default 0.0.0.0) to the device running in FOLDER.\n"
+    "d1, e0, e1 and e2 are answered: waits up to SECONDS (default 30) and prints\n"
+    "\"reply 0xNN\" or \"no reply\". The other codes get no reply: prints \"sent\".\n"
+    "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 no reply, 3 usage or no device.\n";
+
 int usage() {
-    std::fprintf(stderr, "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n");
+    std::fputs(kUsage, stderr);
     return 3;
 }
+
+// The codes whose command the device answers; every other code gets none.
+bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
 
 timespec inSeconds(double s) {
     timespec t{};
@@ -48,6 +61,10 @@ struct Mq {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     double wait = 30;
     int i = 1;
     if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
@@ -87,6 +104,10 @@ int main(int argc, char** argv) {
     if (mq_timedsend(rx.d, reinterpret_cast<const char*>(cmd), sizeof cmd, 0, &until) != 0) {
         std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
         return 3;
+    }
+    if (!hasReply(code)) {
+        std::printf("sent\n");
+        return 0;
     }
     ssize_t n = mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &until);
     if (n < 1) {

@@ -19,6 +19,8 @@ constexpr int WAIT_FOREVER = -1;
 constexpr int NO_WAIT = 0;
 
 // ---- tasks ------------------------------------------------------------------
+// A task id is an opaque handle, a serial number that is never reused: an id
+// kept after its task ended never names another task.
 struct HostTask;
 using TASK_ID = HostTask*;
 constexpr TASK_ID TASK_ID_ERROR = nullptr;
@@ -40,7 +42,8 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
 // case the caller is unwound at once. OK, or ERROR for an unknown task.
 STATUS taskDelete(TASK_ID tid);
 STATUS taskDeleteForce(TASK_ID tid);
-// Waits up to timeoutTicks for the task to return by itself; OK when it did.
+// Waits up to timeoutTicks for the task to return by itself; OK when it did,
+// also at once for a task that had ended before the call.
 STATUS taskWait(TASK_ID tid, int timeoutTicks);
 
 STATUS taskDelay(int ticks);

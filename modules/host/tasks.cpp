@@ -14,6 +14,7 @@
 #include <memory>
 
 struct HostTask {
+    TASK_ID id = nullptr;   // the handle callers hold (never an address, never reused)
     std::string name;
     int priority = 0;
     int options = 0;
@@ -46,9 +47,19 @@ namespace {
 
 using hostos::Clock;
 
+// Task ids are serial numbers, not the records' addresses: a record is freed
+// once its task has ended and been joined, and its memory is soon reused by
+// the next task's record. An id kept by a waiter must never name that task.
+std::atomic<uintptr_t> lastId{0};
+TASK_ID newTaskId() { return reinterpret_cast<TASK_ID>(++lastId); }
+bool idWasIssued(TASK_ID tid) {
+    uintptr_t n = reinterpret_cast<uintptr_t>(tid);
+    return n != 0 && n <= lastId.load();
+}
+
 struct Registry {
     std::mutex mx;
-    std::map<HostTask*, std::shared_ptr<HostTask>> tasks;
+    std::map<TASK_ID, std::shared_ptr<HostTask>> tasks;
 };
 // Never destroyed: threads may still use it while static objects go away.
 Registry& registry() {
@@ -67,6 +78,7 @@ thread_local bool tlsAdoptedGone = false;
 HostTask* exitingThreadRecord() {
     static HostTask* record = [] {
         auto* t = new HostTask();
+        t->id = newTaskId();
         t->adopted = true;
         return t;
     }();
@@ -82,7 +94,7 @@ struct AdoptedHolder {
         if (!task) return;
         Registry& r = registry();
         std::lock_guard<std::mutex> lk(r.mx);
-        r.tasks.erase(task.get());
+        r.tasks.erase(task->id);
     }
 };
 thread_local AdoptedHolder adoptedHolder;
@@ -91,18 +103,19 @@ HostTask* current() {
     if (tlsSelf) return tlsSelf;
     if (tlsAdoptedGone) return exitingThreadRecord();
     auto t = std::make_shared<HostTask>();
+    t->id = newTaskId();
     t->adopted = true;
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lk(r.mx);
-        r.tasks[t.get()] = t;
+        r.tasks[t->id] = t;
     }
     adoptedHolder.task = t;
     tlsSelf = t.get();
     return tlsSelf;
 }
 
-std::shared_ptr<HostTask> lookup(HostTask* tid) {
+std::shared_ptr<HostTask> lookup(TASK_ID tid) {
     if (!tid) return nullptr;
     Registry& r = registry();
     std::lock_guard<std::mutex> lk(r.mx);
@@ -128,7 +141,7 @@ void joinTask(HostTask& t) {
     t.stateCv.wait(lk, [&] { return t.finished; });
 }
 
-void forget(HostTask* tid) {
+void forget(TASK_ID tid) {
     Registry& r = registry();
     std::lock_guard<std::mutex> lk(r.mx);
     r.tasks.erase(tid);
@@ -263,6 +276,7 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
     (void)reapAtExit;
     reapFinished();
     auto t = std::make_shared<HostTask>();
+    t->id = newTaskId();
     t->name = name ? name : "";
     t->priority = priority;
     t->options = options;
@@ -270,30 +284,30 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lk(r.mx);
-        r.tasks[t.get()] = t;
+        r.tasks[t->id] = t;
     }
     {
         std::lock_guard<std::mutex> lk(t->joinMx);
         try {
             t->thread = std::thread(trampoline, t.get(), std::move(body));
         } catch (const std::system_error&) {
-            forget(t.get());
+            forget(t->id);
             return TASK_ID_ERROR;
         }
     }
-    return t.get();
+    return t->id;
 }
 
 STATUS taskDelete(TASK_ID tid) {
     HostTask* self = current();
-    if (!tid) tid = self;
+    if (!tid) tid = self->id;
     auto t = lookup(tid);
     if (!t || t->adopted) return ERROR;
     t->deletePending = true;
     if (t.get() == self) throw hostos::TaskDeleted{};
     wake(*t);
     joinTask(*t);
-    forget(t.get());
+    forget(t->id);
     return OK;
 }
 
@@ -304,14 +318,17 @@ STATUS taskWait(TASK_ID tid, int timeoutTicks) {
     // be taken under a task's state lock (reapFinished takes them the other way)
     HostTask* self = current();
     auto t = lookup(tid);
-    if (!t || t->adopted || t.get() == self) return ERROR;
+    // an id that was issued but is no longer registered: that task has ended
+    // and been joined already, so there is nothing left to wait for
+    if (!t) return idWasIssued(tid) ? OK : ERROR;
+    if (t->adopted || t.get() == self) return ERROR;
     std::unique_lock<std::mutex> lk(t->stateMx);
     bool fin = hostos::blockUntil(t->stateCv, lk, hostos::deadlineFromTicks(timeoutTicks),
                                   [&] { return t->finished; });
     lk.unlock();
     if (!fin) return ERROR;
     joinTask(*t);
-    forget(t.get());
+    forget(t->id);
     return OK;
 }
 
@@ -327,7 +344,7 @@ STATUS taskDelay(int ticks) {
     return OK;
 }
 
-TASK_ID taskIdSelf() { return current(); }
+TASK_ID taskIdSelf() { return current()->id; }
 
 const char* taskName(TASK_ID tid) {
     if (!tid) return current()->name.c_str();
@@ -336,14 +353,14 @@ const char* taskName(TASK_ID tid) {
 }
 
 int taskPriorityGet(TASK_ID tid, int* priority) {
-    auto t = tid ? lookup(tid) : lookup(current());
+    auto t = lookup(tid ? tid : current()->id);
     if (!t || !priority) return ERROR;
     *priority = t->priority;
     return OK;
 }
 
 STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t) {
-    auto t = tid ? lookup(tid) : lookup(current());
+    auto t = lookup(tid ? tid : current()->id);
     return t ? OK : ERROR;
 }
 

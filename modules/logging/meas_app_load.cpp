@@ -353,6 +353,11 @@ MEASConfiguration* meas_app_get_MEASConfiguration(unsigned idx, uint32_t* size) 
         return nullptr;
     }
     if (idx == 1) error_mgr_clear(ERRMGR_PATH_TELEMETRY);
+    if (fsize(path) == 0) {
+        // an empty file, or a folder of that name: nothing to configure from
+        syslogx(148, "meas_app_get_MEASConfiguration file '%s' is empty or no file, measurement not loaded", path);
+        return nullptr;
+    }
     size_t len = 0;
     char* text = fload(path, &len);
     if (size) *size = uint32_t(len);

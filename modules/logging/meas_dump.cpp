@@ -157,15 +157,27 @@ void measdump_csv(const MeasFileContent& c, FILE* out) {
 }
 
 int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
+    static const char* const kUsage =
+        "usage: measdump [--csv] FILE\n"
+        "Checks a measurement file and lists what it could read (--csv: the records\n"
+        "as block,time,values lines).\n"
+        "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file,\n"
+        "3 file cut off at its end (its complete frames are listed).\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, out);
+        return 0;
+    }
     bool csv = false;
     const char* path = nullptr;
+    bool bad = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--csv") == 0) csv = true;
+        else if (argv[i][0] == '-' && argv[i][1] != '\0') bad = true;   // an option we do not know
         else if (!path) path = argv[i];
-        else path = nullptr, i = argc;   // more than one file
+        else bad = true;   // more than one file
     }
-    if (!path) {
-        std::fprintf(err, "usage: measdump [--csv] FILE\n");
+    if (!path || bad) {
+        std::fputs(kUsage, err);
         return 2;
     }
     std::vector<uint8_t> data;

@@ -86,7 +86,8 @@ int loadRefpage() {
                                 host::SC_REFPAGE_LOAD);
     if (got < 0) {
         if (got == -1)
-            syslogx(148, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
+            // the normal state until a calibration tool stores the page: no warning
+            syslogx(150, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
         else
             syslogx(147, "seram_init(): %s cannot be read, calibration defaults loaded", SERAM_REFPAGE_FILE);
         calPageDefaults(reinterpret_cast<CalPage*>(ref));

@@ -146,7 +146,11 @@ int stimulus_init() {
         return stimulus_load(kBuiltIn);
     case host::FileRead::Ok: break;
     }
-    return stimulus_load(std::string(text.begin(), text.end()));
+    const int n = stimulus_load(std::string(text.begin(), text.end()));
+    // an empty file (or one of comments and refused lines) is most likely a
+    // mistake: the inputs then stay at their defaults
+    if (n == 0) syslogx(148, "stimulus: stimulus.cfg drives no signal, the inputs stay still");
+    return n;
 }
 
 void stimulus_step(uint64_t ms) {

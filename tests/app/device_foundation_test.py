@@ -19,8 +19,8 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import (Device, connect, make_folder, read_answer, remove_folder,  # noqa: E402
-                            wait_for)
+from device_harness import (Device, connect, make_folder, read_answer, read_text,  # noqa: E402
+                            remove_folder, wait_for)
 
 
 def counters(dev):
@@ -91,10 +91,85 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
             assert "usage: lof_" in answer, (line, answer)
             assert "value = -1" in answer, (line, answer)
         assert "usage: setvar" in dev.shell("setvar t_air 3 4")
+        # extra words: the usage, nothing requested, the device keeps running
+        state = dev.shell("meas")
+        assert "usage: meas" in dev.shell("meas stop now")
+        assert "usage: reset_voz" in dev.shell("reset_voz now")
+        assert "usage: display" in dev.shell("display start now")
+        assert "not inside the device folder" in dev.shell("display bmpdump ../x.bmp")
+        time.sleep(0.3)
+        assert dev.proc.poll() is None, "reset_voz with an extra word shut the device down"
+        assert not os.path.exists(os.path.join(os.path.dirname(dev.folder.rstrip("/")), "x.bmp"))
+        for flag in ("meas_app_stopreq", "meas_app_running"):
+            was = re.search(flag + r"\s+= (\d)", state).group(1)
+            assert re.search(flag + r"\s+= " + was, dev.shell("meas")), flag
         assert counters(dev) == before, (counters(dev), before)
         answer = dev.shell("help")
         for name in ("getvar", "setvar", "lof_set", "lof_get", "reset_voz", "help"):
             assert "  %s\n" % name in answer, answer
+
+
+def test_empty_stimulus_and_folder_configuration_warn(binary, sample, root):
+    def prepare(folder):
+        open(os.path.join(folder, "stimulus.cfg"), "w").close()
+        os.remove(os.path.join(folder, "cfg", "m01.xml"))
+        os.mkdir(os.path.join(folder, "cfg", "m01.xml"))
+    folder = make_folder(sample)
+    dev = None
+    try:
+        prepare(folder)
+        dev = Device(binary, folder)   # no stimulus: not ready by the harness's measure
+        wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60)
+        for text in ("stimulus: stimulus.cfg drives no signal, the inputs stay still",
+                     "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is empty or no file"):
+            wait_for(lambda: text in dev.output(), "the warning on stderr: " + text, 10)
+            assert text in dev.log(), text
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+
+
+# What a loaded host or a neighbouring device adds to a run: not part of a start.
+NOISE = re.compile(r"watchdog limit|Localtime is older than datatime|PID 0x|BC2_disconnect|"
+                   r"Last message repeated")
+
+
+def stderr_messages(text):
+    """The messages of the log records in a device's output, without noise."""
+    out = []
+    for line in text.splitlines():
+        m = re.match(r"\S+ \S+ TAV9_VOZ <\d+> \d+ \S+: (.*)$", line)
+        if m and not NOISE.search(m.group(1)):
+            out.append(m.group(1).rstrip())
+    return out
+
+
+def test_first_and_second_run_print_what_the_readme_says(binary, sample, root):
+    with open(os.path.join(root, "README.md")) as f:
+        readme = f.read()
+    section = readme.split("### What the first run prints", 1)[1].split("\n## ", 1)[0]
+    promised = [line[4:] for line in section.splitlines() if line.startswith("    ")]
+    assert promised, "no lines in the README's first-run section"
+    folder = make_folder(sample)
+    dev = None
+    try:
+        for run, expected in (("first", promised), ("second", [])):
+            mark = len(read_text(folder.rstrip("/") + ".out"))
+            dev = Device(binary, folder).wait_ready()
+            time.sleep(1.0)   # the display's start and the first files
+            assert dev.stop() == 0
+            dev.check_clean()
+            got = stderr_messages(dev.output()[mark:])
+            assert sorted(got) == sorted(expected), "%s run printed:\n%s\nthe README says:\n%s" % (
+                run, "\n".join(got), "\n".join(expected))
+            dev = None
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
 
 
 def test_unreadable_files_give_defaults(binary, sample, root):
@@ -250,7 +325,9 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
         remove_folder(new)
 
 
-TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything, test_unreadable_files_give_defaults,
+TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything,
+         test_empty_stimulus_and_folder_configuration_warn, test_first_and_second_run_print_what_the_readme_says,
+         test_unreadable_files_give_defaults,
          test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin]

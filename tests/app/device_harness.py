@@ -81,16 +81,17 @@ def make_folder(sample, prefix="tav9-dev-"):
 class Device:
     """One device process in `folder`."""
 
-    def __init__(self, binary, folder, stdin=subprocess.DEVNULL, prefix=()):
+    def __init__(self, binary, folder, stdin=subprocess.DEVNULL, prefix=(), env=None):
         """prefix: a command that execs the device (its "$0" is the binary),
-        e.g. to run it in a network namespace; the PID stays the device's."""
+        e.g. to run it in a network namespace; the PID stays the device's.
+        env: variables added to the device's environment."""
         self.binary = os.path.abspath(binary)
         self.folder = folder
         self.output_path = folder.rstrip("/") + ".out"
         self.log_start = len(read_text(os.path.join(folder, "log.txt")))
         self._out = open(self.output_path, "ab")
         self.proc = subprocess.Popen(list(prefix) + [self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
-                                     stderr=subprocess.STDOUT)
+                                     stderr=subprocess.STDOUT, env=dict(os.environ, **(env or {})))
 
     def log(self):
         """What this run has logged so far."""

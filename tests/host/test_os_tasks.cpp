@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -82,6 +83,37 @@ TEST(HostTasks, DeleteUnwindsBlockedTasks) {
     EXPECT_EQ(semTake(sem, NO_WAIT), OK);
     semDelete(sem);
     msgQDelete(q);
+}
+
+// The id of a task that ended stays its own: tasks spawned after it (which
+// may reuse its memory) get other ids, and waiting on it returns at once
+// instead of waiting on whichever task took its place.
+TEST(HostTasks, EndedTaskIdIsNeverReused) {
+    std::atomic<bool> done{false};
+    TASK_ID early = taskSpawn("tEarly", 100, 0, 0, [&] { done = true; });
+    ASSERT_NE(early, TASK_ID_ERROR);
+    while (!done) taskDelay(1);
+    taskDelay(5);   // let its thread finish, so the next spawn reaps it
+
+    SEM_ID hold = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    std::vector<TASK_ID> later;
+    for (int i = 0; i < 20; ++i) {
+        later.push_back(taskSpawn("tLater", 100, 0, 0, [&] { semTake(hold, WAIT_FOREVER); }));
+        EXPECT_NE(later.back(), early) << "spawn " << i << " reused the ended task's id";
+    }
+    EXPECT_EQ(taskWait(early, 200), OK);
+    EXPECT_EQ(taskWait(early, WAIT_FOREVER), OK);   // and again: still nothing to wait for
+    EXPECT_EQ(taskDelete(early), ERROR);            // an ended task cannot be deleted
+    EXPECT_STREQ(taskName(early), "");
+
+    for (TASK_ID t : later) EXPECT_EQ(taskDelete(t), OK);
+    semDelete(hold);
+    EXPECT_EQ(hostos::liveTaskCount(), 0u);
+}
+
+TEST(HostTasks, WaitOnIdNeverIssuedFails) {
+    EXPECT_EQ(taskWait(nullptr, 10), ERROR);
+    EXPECT_EQ(taskWait(reinterpret_cast<TASK_ID>(~uintptr_t{0} - 15), 10), ERROR);
 }
 
 TEST(HostSemaphores, BinaryCountingTimeouts) {

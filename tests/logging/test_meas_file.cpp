@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "host/kernel.h"
 #include "logging/meas_dump.h"
@@ -395,4 +397,32 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     EXPECT_EQ(measdump_main(2, noFile, devnull, devnull), 2);
     EXPECT_EQ(measdump_main(1, noFile, devnull, devnull), 2);
     std::fclose(devnull);
+}
+
+// --help prints the usage on the standard output and succeeds; an unknown
+// option is a usage error, not a file that cannot be read.
+TEST(MeasDump, HelpAndUnknownOptionsGiveTheUsage) {
+    auto run = [](std::vector<const char*> args, std::string& out, std::string& err) {
+        char *ob = nullptr, *eb = nullptr;
+        size_t ol = 0, el = 0;
+        FILE* o = open_memstream(&ob, &ol);
+        FILE* e = open_memstream(&eb, &el);
+        const int rc = measdump_main(int(args.size()), args.data(), o, e);
+        std::fclose(o);
+        std::fclose(e);
+        out.assign(ob, ol);
+        err.assign(eb, el);
+        std::free(ob);
+        std::free(eb);
+        return rc;
+    };
+    std::string out, err;
+    EXPECT_EQ(run({"measdump", "--help"}, out, err), 0);
+    EXPECT_EQ(out.rfind("usage: measdump [--csv] FILE\n", 0), 0u) << out;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(run({"measdump", "--verbose", "x.dat"}, out, err), 2);
+    EXPECT_EQ(err.rfind("usage: measdump", 0), 0u) << err;
+    EXPECT_EQ(err.find("cannot read"), std::string::npos);
+    EXPECT_EQ(run({"measdump", "a.dat", "b.dat"}, out, err), 2);
+    EXPECT_EQ(err.rfind("usage: measdump", 0), 0u) << err;
 }

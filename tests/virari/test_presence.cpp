@@ -21,6 +21,20 @@ TEST_F(Bc2Test, DropsShortForeignRangeAndOwnMessages) {
     EXPECT_EQ(countContaining(log, "Flooding suspicion"), 1);
 }
 
+// Multicast comes back to its sender: the device's own presence message is
+// dropped without a word; another device with our PID is still reported.
+TEST_F(Bc2Test, OwnPresenceEchoIsDroppedQuietly) {
+    takeLogTexts();
+    uint8_t echo[BC2_MSG_SIZE];
+    bc2_build_presence(echo);
+    sockaddr_in from{};
+    for (int i = 0; i < 20; ++i) EXPECT_FALSE(bc2_presence_receive(echo, sizeof echo, from));
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "received our own pid"), 0);
+    EXPECT_EQ(countContaining(log, "Flooding suspicion"), 0);
+    EXPECT_EQ(udp_get_detect_mask(), 0u);
+}
+
 TEST_F(Bc2Test, LearnsVersionOffsetAndRoute) {
     Presence p;
     p.offset = 100;

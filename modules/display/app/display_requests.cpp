@@ -121,7 +121,7 @@ int displayGetBrightnessChan(int* value, unsigned char* updated)
     return readChannel(gBrightnessChan, value, updated);
 }
 
-unsigned char display_get_reset_alarm_active(void) { return dispSignals().disp_reset_alarm_active; }
+unsigned char display_get_reset_alarm_active(void) { return dispSigGet(dispSignals().disp_reset_alarm_active); }
 unsigned char display_get_alarm_hidden(void) { return disp_alarm_inhibit.load(); }
 void display_trigger_inhibit_alarms(void) { disp_alarm_inhibit = 1; }
 void display_reset_inhibit_alarms(void) { disp_alarm_inhibit = 0; }

@@ -82,6 +82,32 @@ int unsignedCommand(const char* par, int (*request)(unsigned int), const char* e
     return 0;
 }
 
+// The device's files live in its folder (the working directory): a shell
+// user may name a file in it or below it, never an absolute path or one that
+// climbs out with "..".
+bool insideDeviceFolder(const char* path)
+{
+    if (!path || !*path || path[0] == '/') return false;
+    for (const char* p = path; *p;) {
+        const char* end = std::strchr(p, '/');
+        const size_t len = end ? size_t(end - p) : std::strlen(p);
+        if (len == 2 && p[0] == '.' && p[1] == '.') return false;
+        if (!end) break;
+        p = end + 1;
+    }
+    return true;
+}
+
+int bmpdumpCommand(const char* path)
+{
+    if (!insideDeviceFolder(path)) {
+        printf("Error, file %s is not inside the device folder.\n", path ? path : "");
+        return -1;
+    }
+    display_bmpwrite(path);
+    return 0;
+}
+
 }  // namespace
 
 int displayCommandFunc(int argc, char** argv)
@@ -100,7 +126,7 @@ int displayCommandFunc(int argc, char** argv)
     else if (argc == 2 && is(word, "fstop")) displayFlashStop();
     else if (argc == 3 && is(word, "txtshow")) displayTxtShowFree(par);
     else if (argc == 2 && is(word, "txthide")) displayTxtHide();
-    else if (argc == 3 && is(word, "bmpdump")) display_bmpwrite(par);
+    else if (argc == 3 && is(word, "bmpdump")) return bmpdumpCommand(par);
     else display_usage();
     return 0;
 }

@@ -5,6 +5,7 @@
 // position are fields of the signal page's fixed layout.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 struct DispSignals {
@@ -21,6 +22,13 @@ struct DispSignals {
 };
 
 DispSignals& dispSignals();
+
+// Tools read these values (and the page fields of the signal page) on their
+// own tasks at any time: each is written and read as one atomic word.
+template <class T>
+inline void dispSigSet(T& field, T value) { std::atomic_ref<T>(field).store(value, std::memory_order_relaxed); }
+template <class T>
+inline T dispSigGet(T& field) { return std::atomic_ref<T>(field).load(std::memory_order_relaxed); }
 // Moves the record into the signal page and names its fields; 1 on success.
 int disp_publishSignals();
 void disp_unpublishSignals();

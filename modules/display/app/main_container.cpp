@@ -43,9 +43,9 @@ int visAlwaysCount(const page_s& common)
 void clearPageStatistics()
 {
     DispSignals& sig = dispSignals();
-    sig.display_err = 0;
-    sig.display_elements_skipped = 0;
-    sig.display_elements_updated = 0;
+    dispSigSet(sig.display_err, uint8_t(0));
+    dispSigSet(sig.display_elements_skipped, uint16_t(0));
+    dispSigSet(sig.display_elements_updated, uint16_t(0));
 }
 
 }  // namespace

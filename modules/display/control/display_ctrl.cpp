@@ -164,8 +164,10 @@ unsigned char displayCtrl_start(unsigned char maxIndex)
         syslogx(150, "displayCtrl_start: no page channel configured, no page switching");
     if (!displayGetBrightnessChan(nullptr, nullptr))
         syslogx(150, "displayCtrl_start: no brigntness channel configured, no brightness switching");
-    sp->display_page_mx = uint8_t(maxIndex + 1);
-    const uint8_t page = restorePosition(NVRAM_ID_DISPLAY_PAGE, sp->display_page_mx,
+    // a tool reads the page count at any time (getvar): one atomic word
+    const uint8_t pageMax = uint8_t(maxIndex + 1);
+    std::atomic_ref<uint8_t>(sp->display_page_mx).store(pageMax);
+    const uint8_t page = restorePosition(NVRAM_ID_DISPLAY_PAGE, pageMax,
                                        "displayCtrl_start: could not read display page from nvram", true,
                                        "displayCtrl_start: could not write display page into nvram", gStoredPage);
     const uint8_t brightness = restorePosition(NVRAM_ID_DISPLAY_BRIGHTNESS, DISP_BRIGHTNESS_POSITIONS,
@@ -184,7 +186,7 @@ void displayCtrl_stop(void)
     if (displayCtrl_state != 1) return;
     SignalPage* sp = signalPage();
     std::atomic_ref<uint8_t>(sp->display_page).store(0);
-    sp->display_page_mx = 0;
+    std::atomic_ref<uint8_t>(sp->display_page_mx).store(0);
     std::atomic_ref<uint8_t>(sp->display_brightness).store(0);
     displayCtrl_state = 0;
 }
@@ -201,7 +203,8 @@ void displayCtrl_pass(void)
     const uint8_t state = displayCtrl_state;
     if (state == 1 || state == 2) {
         SignalPage* sp = signalPage();
-        bool changed = followChannel(displayGetPageChan, sp->display_page, sp->display_page_mx, gPageWatch,
+        bool changed = followChannel(displayGetPageChan, sp->display_page,
+                                     std::atomic_ref<uint8_t>(sp->display_page_mx).load(), gPageWatch,
                                      DISP_ERR_PAGE_TIMEOUT, displaySwitchPage, state);
         if (changed && storePosition(NVRAM_ID_DISPLAY_PAGE, std::atomic_ref<uint8_t>(sp->display_page).load(),
                                      gStoredPage) == 0)

@@ -37,7 +37,7 @@ void CDispPage::refreshAlarmViews(int& sum)
         if (!v || !v->isAlarm()) continue;
         const int u = v->update();
         sum += u;
-        if (u) ++sig.display_elements_updated;
+        if (u) dispSigSet(sig.display_elements_updated, uint16_t(dispSigGet(sig.display_elements_updated) + 1));
         if (v == resetElem && v->getAlarmState_old() && !v->getAlarmState()) {
             resetElem = nullptr;
             v->setElemResetFlag(0);
@@ -58,7 +58,7 @@ int CDispPage::refreshRoundRobin(int& sum)
         if (v && !v->isAlarm()) {
             const int u = v->update();
             sum += u;
-            if (u) ++sig.display_elements_updated;
+            if (u) dispSigSet(sig.display_elements_updated, uint16_t(dispSigGet(sig.display_elements_updated) + 1));
         }
         if (++roundRobin >= elemCount) roundRobin = 0;
     } while ((switched_page || sum < DISP_REFRESH_BUDGET) && ++n < elemCount);
@@ -81,22 +81,22 @@ void CDispPage::readResetInput()
 void CDispPage::runGroups(bool ext, const GuiRect& extRect)
 {
     DispSignals& sig = dispSignals();
-    sig.disp_reset_alarm_active = 0;
+    dispSigSet(sig.disp_reset_alarm_active, uint8_t(0));
     for (int gi = 0; gi < groupCount; ++gi) {
         DispOverlayGroup& g = groups[gi];
         bool any = false;
         int c = 0;
         for (int k = 0; k < g.count; ++k) {
             CDataView* v = g.members[k];
-            if (v->getError()) sig.display_err = 1;
+            if (v->getError()) dispSigSet(sig.display_err, uint8_t(1));
             if (!v->getAlarmState()) {
-                if (v->getAlarmStateHidden()) sig.disp_reset_alarm_active = 1;
+                if (v->getAlarmStateHidden()) dispSigSet(sig.disp_reset_alarm_active, uint8_t(1));
                 if (g.shown && *g.shown == v) g.shown = nullptr;
                 continue;
             }
             any = true;
             if (!v->isResettable()) continue;
-            sig.disp_reset_alarm_active = 1;
+            dispSigSet(sig.disp_reset_alarm_active, uint8_t(1));
             if (!ext) {
                 if (resetGroup == groupCount) resetGroup = gi;
                 if (resetGroup == gi) {
@@ -212,12 +212,12 @@ void CDispPage::publishStatus()
     unsigned long all = 0, pids = 0;
     data->getStatus(&omn, &omx, &tmn, &tmx, &all, &pids);
     DispSignals& sig = dispSignals();
-    sig.disp_online_mn = omn;
-    sig.disp_online_mx = omx;
-    sig.disp_timecnt_mn = tmn;
-    sig.disp_timecnt_mx = tmx;
-    sig.disp_timeout_all = uint32_t(all);
-    sig.disp_timeout_pids = uint32_t(pids);
+    dispSigSet(sig.disp_online_mn, uint8_t(omn));
+    dispSigSet(sig.disp_online_mx, uint8_t(omx));
+    dispSigSet(sig.disp_timecnt_mn, uint16_t(tmn));
+    dispSigSet(sig.disp_timecnt_mx, uint16_t(tmx));
+    dispSigSet(sig.disp_timeout_all, uint32_t(all));
+    dispSigSet(sig.disp_timeout_pids, uint32_t(pids));
 
     auto repeated = [&] {
         syslogx(151, "Display: timeout status change %ux repeatedly (0x%X,to %d,tmn %d, tmx %d, omn %d, omx %d)",
@@ -263,7 +263,7 @@ void CDispPage::refresh()
 {
     DispSignals& sig = dispSignals();
     int sum = 0;
-    sig.display_elements_updated = 0;
+    dispSigSet(sig.display_elements_updated, uint16_t(0));
     if (elems) refreshAlarmViews(sum);
     const int n = elems ? refreshRoundRobin(sum) : 0;
     switched_page = 0;
@@ -273,7 +273,7 @@ void CDispPage::refresh()
     GuiRect extRect(0, 0, -1, -1);
     if (ext)
         extRect = GuiRect(int16_t(a.left), int16_t(a.top), int16_t(a.left + a.width), int16_t(a.top + a.height));
-    sig.display_elements_skipped = uint16_t(elemCount - n);
+    dispSigSet(sig.display_elements_skipped, uint16_t(elemCount - n));
 
     readResetInput();
     runGroups(ext, extRect);

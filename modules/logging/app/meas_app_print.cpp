@@ -89,7 +89,9 @@ void meas_app_print_errorPIDS() {
 
 int measCommandFunc(int argc, char** argv) {
     const char* sub = argc > 1 && argv[1] ? argv[1] : "";
-    if (!std::strcmp(sub, "start")) meas_app_remotestart();
+    // extra words: the usage, and nothing is requested
+    if (argc > 2) std::printf("usage: meas [start|stop|init|destroy]\n");
+    else if (!std::strcmp(sub, "start")) meas_app_remotestart();
     else if (!std::strcmp(sub, "stop")) meas_app_remotestop(0);
     else if (!std::strcmp(sub, "init")) meas_app_shellinit();
     else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy(0);

@@ -325,7 +325,9 @@ void BFSWriter::taskStartCallback() {
     int d = meas_app_driveAvDebounce(drive_.c_str());
     if (d < 0) {
         mediaAvailable_.store(false);
-        syslogx(148, "BFSWriter::taskStartCallback() - drive not recognized (%s)", drive_.c_str());
+        // no USB stick is the usual state; a missing internal drive is not
+        syslogx(type() == 2 ? 150 : 148, "BFSWriter::taskStartCallback() - drive not recognized (%s)",
+                drive_.c_str());
         return;
     }
     lastPass_.store(time_getTimestamp());

@@ -103,7 +103,8 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
     int vf = virtualFiles.find(measIdx_, ts);
     if (vf < 0) {
-        SYSLOGX_FLOOD(floodMeta_, 148, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
+        // events from before the measurement's first file come at every start
+        SYSLOGX_FLOOD(floodMeta_, 150, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
         std::free(data);
         return;
     }

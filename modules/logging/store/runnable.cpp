@@ -43,8 +43,8 @@ int Runnable::taskStop(int timeoutTicks) {
     run_.store(false);
     if (!tid) return 1;
     if (taskIdSelf() == tid) return 0;   // a task cannot wait for itself
-    // taskWait joins the thread; it fails when the host has reaped a task that
-    // ended by itself already, which the active flag tells apart.
+    // taskWait joins the thread (at once for a task that has ended already);
+    // a wait that times out while the loop has been left still counts.
     if (taskWait(tid, timeoutTicks) != OK && active_.load()) return 0;
     ScopeLock sl(&lock_, "Runnable::taskStop");
     if (tid_ == tid) tid_ = nullptr;

@@ -96,7 +96,11 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         return false;
     }
     if (pid == s.ownPid) {
-        SYSLOGX_FLOOD(gFloodOwnPid, 155, "BC2_UDP_listen() received our own pid, ignored");
+        // Multicast loops back to its sender: our own message (our address in
+        // it) is dropped quietly; another device with our PID is reported.
+        uint32_t addr;
+        std::memcpy(&addr, msg + PM_ADDR, 4);
+        if (addr != s.ownAddr) SYSLOGX_FLOOD(gFloodOwnPid, 155, "BC2_UDP_listen() received our own pid, ignored");
         return false;
     }
     bc2_host& h = s.hosts[pid];

@@ -1,4 +1,5 @@
 // Request functions and the shell command "display": what each posts.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,23 @@ TEST_F(DisplayRequests, ShellWordsPostTheirRequests) {
     EXPECT_EQ(q[2].type, DISP_MSG_BRIGHTNESS);
     EXPECT_EQ(q[2].Word(0), 2);
     EXPECT_EQ(q[3].type, DISP_MSG_FLASH_ON);
+}
+
+// The shell writes its screen dumps only into the device folder: an absolute
+// path or one that climbs out with ".." is refused and nothing is written.
+TEST_F(DisplayRequests, BmpDumpStaysInsideTheDeviceFolder) {
+    const std::string outside = testing::TempDir() + "tav9_dump_outside.bmp";
+    std::remove(outside.c_str());
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display", "bmpdump", outside}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "../x.bmp"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "sub/../../x.bmp"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", ""}), -1);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Error, file ../x.bmp is not inside the device folder.\n"), std::string::npos) << out;
+    FILE* f = std::fopen(outside.c_str(), "rb");
+    EXPECT_EQ(f, nullptr);
+    if (f) std::fclose(f);
 }
 
 TEST_F(DisplayRequests, ParameterErrorsReportAndColourWithoutPrefixStillStops) {

@@ -1,9 +1,11 @@
 // Page and brightness control: positions restored from NVRAM and limited,
 // the page channel followed, its timeout in the error memory, the curves.
+#include <atomic>
 #include <vector>
 
 #include "../app/display_app_fixture.h"
 #include "log_capture.h"
+#include "measurement/catalogue.h"
 
 namespace {
 
@@ -149,6 +151,47 @@ TEST_F(DisplayCtrl, TaskReadsChannelsWhileTheDisplayStopsAndStarts) {
     displayCtrl_exit();
     Dispatch();
     EXPECT_NE(container->config, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// A tool reads the display's signal-page values on its own task (the shell's
+// getvar) while the GUI task starts, refreshes and stops the pages: each
+// value is written as one atomic word, so the reader never races the writer.
+TEST_F(DisplayCtrl, ToolReadsSignalValuesWhileTheGuiTaskWritesThem) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> reads{0};
+    TASK_ID reader = taskSpawn("tGetvar", 100, 0, 0, [&] {
+        char line[128];
+        DispSignals& sig = dispSignals();
+        while (!stop.load()) {
+            if (const CatEntry* e = catalogue_find("display_page_mx")) catalogue_format(e, line, sizeof line);
+            (void)std::atomic_ref<uint16_t>(sig.display_elements_updated).load();
+            (void)std::atomic_ref<uint16_t>(sig.display_elements_skipped).load();
+            (void)std::atomic_ref<uint8_t>(sig.display_err).load();
+            (void)std::atomic_ref<uint8_t>(sig.disp_online_mn).load();
+            (void)std::atomic_ref<uint32_t>(sig.disp_timeout_all).load();
+            ++reads;
+            taskDelay(0);
+        }
+    });
+    ASSERT_NE(reader, TASK_ID_ERROR);
+    StartWith(fivePages());
+    for (int i = 0; i < 20; ++i) {
+        Produce();
+        Refresh();
+        displayStop();
+        Dispatch();
+        displayStart();
+        Dispatch();
+        Pass();
+    }
+    while (reads.load() < 10) taskDelay(1);
+    stop = true;
+    EXPECT_EQ(taskWait(reader, WAIT_FOREVER), OK);
+    EXPECT_EQ(signalPage()->display_page_mx, 5);
 }
 
 }  // namespace
