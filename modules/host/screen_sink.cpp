@@ -8,6 +8,9 @@
 #include "host/kernel_internal.h"
 #include "host/screen_png.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -49,6 +52,12 @@ struct Screen {
     }
 
     void run() {
+        // The thread inherits the policy of the task whose flush started it
+        // (a real-time one under real-time scheduling): encoding is ordinary
+        // background work and never takes a task's priority or name.
+        sched_param sp{};
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
+        pthread_setname_np(pthread_self(), "kScreenPng");
         std::vector<uint32_t> last, frame;
         int lastW = 0, lastH = 0;
         Clock::time_point lastWrite{};
