@@ -2,7 +2,6 @@
 #include "wiring.h"
 
 #include "awm/awm.h"
-#include "host/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
@@ -20,31 +19,14 @@
 namespace {
 // Time stamp of a raster's samples. On the device the sampling hardware
 // stamps each sample set at its tick; here the raster task may run late on a
-// busy host, so the stamps advance by the raster's period from the tick at
-// which they started (the base tick's exact 1 ms grid) instead of showing the
-// task's lateness. After a stall of more than 100 ms they start again from
-// the latest tick.
-template <int Raster>
-uint32_t sampleTime() {
-    static uint32_t next = 0;
-    static bool started = false;
-    const uint32_t now = time_getTimestamp();
-    const int32_t late = int32_t(now - next);
-    if (!started || late > 1000 || late < 0) {
-        next = host::baseTickStamp();
-        if (int32_t(now - next) > 1000 || int32_t(now - next) < 0) next = now;   // no tick running (tests)
-        started = true;
-    }
-    const uint32_t t = next;
-    next += uint32_t(raster2rate(Raster)) * 10;
-    return t;
-}
-
+// busy host, so the samples carry the stamp of the base tick that made the
+// run due: the raster's own grid, whatever the task's lateness.
+//
 // One raster tick of the measurement core: the producer copies this device's
 // values into the lists of the raster, then the gateway delivers them.
 template <int Raster>
 void measTick(intptr_t) {
-    meas_man_copy_raster(Raster, Raster == RASTER_LAP ? time_getTimestamp() : sampleTime<Raster>());
+    meas_man_copy_raster(Raster, Raster == RASTER_LAP ? time_getTimestamp() : raster_dueStamp());
     gw_distribute(Raster);
 }
 

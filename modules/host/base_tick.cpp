@@ -1,7 +1,15 @@
-// The 1 ms base tick: a thread that sleeps to absolute deadlines of
-// CLOCK_MONOTONIC and gives the counting semaphore "/BASETICK0" once per
-// period, so that a late waiter still sees every tick. In manual mode no
-// thread runs and tests call baseTick() themselves.
+// The 1 ms base tick: the host's stand-in for the kernel's clock interrupt.
+//
+// It sleeps to absolute deadlines of CLOCK_MONOTONIC, 1 ms apart, and stamps
+// each tick with its deadline, so the stamps lie on an exact grid of 10
+// (0.1 ms units) however late a thread wakes. Two ways to carry it out:
+// - startBaseTick(): a thread of its own gives the counting semaphore
+//   "/BASETICK0" once per tick, so that a late taker still sees every tick;
+// - runBaseTick(): the calling task sleeps to the deadlines itself and
+//   handles each tick in place. The raster dispatcher runs this way, so the
+//   clock wakes the thread that gives the rasters with no hop in between.
+// In manual mode no clock runs: tests call baseTick(), which gives the
+// semaphore, and runBaseTick() takes it.
 #include "host/kernel_internal.h"
 #include "host/os.h"
 
@@ -18,8 +26,8 @@ namespace host {
 namespace {
 
 constexpr long kPeriodNs = 1000000;
-// After a stall longer than this (debugger, suspended process) the deadlines
-// restart from now instead of giving a burst of ticks.
+// After a stall longer than this (debugger, suspended process) the missed
+// ticks are skipped instead of given in a burst; the grid stays.
 constexpr long kMaxLagNs = 100 * kPeriodNs;
 
 std::mutex ctlMx;
@@ -28,9 +36,6 @@ std::atomic<bool> running{false};
 std::atomic<uint64_t> ticks{0};
 std::atomic<SEM_ID> tickSem{nullptr};
 std::atomic<uint32_t> tickStamp{0};   // time stamp of the latest tick's deadline
-
-void giveTick(uint32_t stamp);
-
 
 void addNs(timespec& t, long ns) {
     t.tv_nsec += ns;
@@ -44,26 +49,37 @@ long diffNs(const timespec& a, const timespec& b) {
     return (a.tv_sec - b.tv_sec) * 1000000000L + (a.tv_nsec - b.tv_nsec);
 }
 
-void tickLoop() {
-    // A real-time priority helps the period where the host allows it; with
-    // the tasks under real-time scheduling the tick stands above them all.
+// A real-time priority helps the period where the host allows it; with the
+// tasks under real-time scheduling the tick stands above them all.
+void raiseToTickPriority() {
     sched_param sp{};
     sp.sched_priority = realtimeSchedulingEnabled() ? realtimeBaseTickPriority() : 10;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
-    pthread_setname_np(pthread_self(), "kBaseTick");
+}
+
+// Counts a tick, publishes its stamp and runs the time core's part.
+void noteTick(uint32_t stamp) {
+    tickStamp.store(stamp, std::memory_order_release);
+    ticks.fetch_add(1, std::memory_order_release);
+    detail::timeCoreTick();   // the time core counts its gaps on the same tick
+}
+
+// Sleeps to each deadline and calls onTick(stamp of the deadline) until
+// keepGoing() turns false.
+template <class Keep, class OnTick>
+void clockLoop(Keep keepGoing, OnTick onTick) {
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
-    while (running) {
+    while (keepGoing()) {
         addNs(next, kPeriodNs);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
         }
-        if (!running) break;
+        if (!keepGoing()) break;
+        onTick(detail::timeStampAt(next));
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        // the tick's own time, however late the thread woke
-        const long lateNs = diffNs(now, next);
-        giveTick(timeStamp() - uint32_t(lateNs > 0 ? lateNs / 100000 : 0));
-        if (diffNs(now, next) > kMaxLagNs) next = now;
+        const long lag = diffNs(now, next);
+        if (lag > kMaxLagNs) addNs(next, lag / kPeriodNs * kPeriodNs);   // skip, keep the phase
     }
 }
 
@@ -79,9 +95,15 @@ void giveTick(uint32_t stamp) {
         s = openTickSem();
     }
     tickStamp.store(stamp, std::memory_order_release);
-    ++ticks;
+    ticks.fetch_add(1, std::memory_order_release);
     semGive(s);
-    detail::timeCoreTick();   // the time core counts its gaps on the same tick
+    detail::timeCoreTick();
+}
+
+void tickThread() {
+    raiseToTickPriority();
+    pthread_setname_np(pthread_self(), "kBaseTick");
+    clockLoop([] { return running.load(); }, giveTick);
 }
 
 }  // namespace
@@ -91,7 +113,7 @@ void startBaseTick(bool manual) {
     openTickSem();
     if (manual || running) return;
     running = true;
-    ticker = std::thread(tickLoop);
+    ticker = std::thread(tickThread);
 }
 
 void stopBaseTick() {
@@ -100,9 +122,30 @@ void stopBaseTick() {
     if (ticker.joinable()) ticker.join();
 }
 
+void runBaseTick(BaseTickHandler onTick, bool manual) {
+    if (!onTick) return;
+    if (manual) {
+        SEM_ID s;
+        {
+            std::lock_guard<std::mutex> lk(ctlMx);
+            s = openTickSem();
+        }
+        for (;;) {
+            semTake(s, WAIT_FOREVER);   // a delete of the task unwinds it here
+            onTick(baseTickStamp());
+        }
+    }
+    raiseToTickPriority();
+    clockLoop([] { return !taskDeletePending(); },
+              [onTick](uint32_t stamp) {
+                  noteTick(stamp);
+                  onTick(stamp);
+              });
+}
+
 void baseTick() { giveTick(timeStamp()); }
 
-uint64_t baseTickCount() { return ticks; }
+uint64_t baseTickCount() { return ticks.load(std::memory_order_acquire); }
 uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
 
 namespace detail {

@@ -222,6 +222,13 @@ int realtimeBaseTickPriority();
 // real-time scheduling is enabled.
 void applyRealtimePriority(int devicePriority);
 void stopBaseTick();
+// Runs the base tick on the calling task: it sleeps to each 1 ms deadline
+// itself and calls onTick with the deadline's stamp, so whatever onTick wakes
+// is woken by the clock in one hop. The task rises to the base tick's
+// priority. With manual = true it takes "/BASETICK0" instead (ticks given by
+// baseTick()). Returns, or is unwound, when the task is deleted.
+using BaseTickHandler = void (*)(uint32_t stamp);
+void runBaseTick(BaseTickHandler onTick, bool manual);
 void baseTick();                    // one tick by hand
 uint64_t baseTickCount();
 // Time stamp (0.1 ms) of the latest tick's deadline: the ticks lie on an

@@ -4,6 +4,7 @@
 #include "host/kernel.h"
 #include "host/os.h"
 
+#include <ctime>
 #include <string>
 
 namespace host {
@@ -29,6 +30,10 @@ void resetTimeCore();
 void resetCan();
 void resetSyscallState();
 void resetBaseTick();
+
+// The time stamp (0.1 ms) of a CLOCK_MONOTONIC instant: 1 ms deadlines of
+// the base tick map to stamps exactly 10 apart.
+uint32_t timeStampAt(const timespec& ts);
 
 // The time core's part of every base tick (its gap interrupt).
 void timeCoreTick();

@@ -1,10 +1,15 @@
 // The screen service: a flush copies the visible frame into a back buffer and
-// counts it; a writer thread turns changed frames into "screen.png" of the
-// device folder, at most every kMinWriteInterval, so a person can watch the
-// display with an image viewer.
+// counts it; a writer thread of its own (never the flushing task) turns
+// changed frames into "screen.png" of the device folder, at most every
+// kMinWriteInterval, so a person can watch the display with an image viewer.
+// A flush wakes the writer only when it waits for a frame: while it keeps the
+// rate limit, flushes cost the copy alone.
 #include "host/display_regs.h"
 #include "host/kernel_internal.h"
 #include "host/screen_png.h"
+
+#include <pthread.h>
+#include <sched.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -18,7 +23,7 @@ namespace host {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kMinWriteInterval = std::chrono::milliseconds(250);
+constexpr auto kMinWriteInterval = std::chrono::milliseconds(500);
 constexpr int kMaxSide = 4096;
 
 struct Screen {
@@ -29,6 +34,7 @@ struct Screen {
     uint64_t flushed = 0;
     uint64_t written = 0;
     bool stop = false;
+    bool writerWaits = false;          // the writer sleeps until the next flush
     std::thread writer;
     ScreenSink sink;
 
@@ -46,12 +52,20 @@ struct Screen {
     }
 
     void run() {
+        // The thread inherits the policy of the task whose flush started it
+        // (a real-time one under real-time scheduling): encoding is ordinary
+        // background work and never takes a task's priority or name.
+        sched_param sp{};
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
+        pthread_setname_np(pthread_self(), "kScreenPng");
         std::vector<uint32_t> last, frame;
         int lastW = 0, lastH = 0;
         Clock::time_point lastWrite{};
         std::unique_lock<std::mutex> lk(mx);
         for (;;) {
+            writerWaits = true;
             cv.wait(lk, [&] { return stop || flushed > written; });
+            writerWaits = false;
             if (flushed == written) return;   // stop with nothing pending
             // keep the rate limit, but a stop writes the pending frame at once
             cv.wait_until(lk, lastWrite + kMinWriteInterval, [&] { return stop; });
@@ -93,6 +107,7 @@ int screenFlush(const uint32_t* pixels, int width, int height, int strideWords) 
         return -1;
     Screen& s = screen();
     ScreenSink sink;
+    bool wake;
     {
         std::lock_guard<std::mutex> lk(s.mx);
         s.back.resize(static_cast<size_t>(width) * height);
@@ -104,8 +119,9 @@ int screenFlush(const uint32_t* pixels, int width, int height, int strideWords) 
         ++s.flushed;
         if (!s.writer.joinable()) s.writer = std::thread([&s] { s.run(); });
         sink = s.sink;
+        wake = s.writerWaits;
     }
-    s.cv.notify_all();
+    if (wake) s.cv.notify_all();
     if (sink) sink(pixels, width, height, strideWords);
     return 0;
 }

@@ -48,9 +48,15 @@ bool slaveLocked() {
 uint32_t timeStamp() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
+    return detail::timeStampAt(ts);
+}
+
+namespace detail {
+uint32_t timeStampAt(const timespec& ts) {
     uint64_t tenths = static_cast<uint64_t>(ts.tv_sec) * 10000u + static_cast<uint64_t>(ts.tv_nsec) / 100000u;
     return static_cast<uint32_t>(tenths) + stampOffset;
 }
+}  // namespace detail
 
 void setTimeStampOffset(uint32_t offset) { stampOffset = offset; }
 

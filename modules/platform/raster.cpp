@@ -14,6 +14,9 @@ namespace {
 constexpr int kMaxRasters = 32;
 constexpr size_t kRasterStack = 65536;
 constexpr int kNotifyPriority = 21;
+// Due stamps kept per raster: a run finds the stamp of the tick that made it
+// due here as long as it lags fewer gives behind.
+constexpr uint32_t kDueRing = 64;
 
 enum class Kind { Body, Watchdog, Hook };
 
@@ -30,6 +33,11 @@ struct Raster {
     int count = 0;            // ms since the last give (base-tick task only)
     std::atomic<int> pending{0};
     std::atomic<uint64_t> ticks{0};
+    // The gives, each with the stamp (0.1 ms) of the tick that made it due:
+    // slot n % kDueRing holds (n << 32) | stamp for give n.
+    std::atomic<uint32_t> gives{0};
+    uint32_t runs = 0;        // raster task only
+    std::atomic<uint64_t> due[kDueRing] = {};
     std::atomic<bool> overLimit{false};
 };
 
@@ -78,9 +86,27 @@ uint32_t nowStamp() {
     return f ? f() : host::timeStamp();
 }
 
-void give(Raster& r) {
+// Stamp of the tick that made the calling raster task's current run due.
+thread_local bool tlsInRun = false;
+thread_local uint32_t tlsDueStamp = 0;
+
+void give(Raster& r, uint32_t stamp) {
+    const uint32_t n = r.gives.fetch_add(1, std::memory_order_relaxed);
+    r.due[n % kDueRing].store(uint64_t(n) << 32 | stamp, std::memory_order_relaxed);
     r.pending.fetch_add(1, std::memory_order_relaxed);
-    semGive(r.sem);
+    semGive(r.sem);   // publishes the slot to the run that takes this give
+}
+
+// The due stamp of the raster's next run. A run that lags more than the ring
+// behind finds a later give in its slot and counts back along the raster's
+// grid from there.
+uint32_t takeDueStamp(Raster& r) {
+    const uint32_t n = r.runs++;
+    const uint64_t slot = r.due[n % kDueRing].load(std::memory_order_relaxed);
+    const uint32_t stamp = uint32_t(slot);
+    const uint32_t behind = uint32_t(slot >> 32) - n;
+    if (behind == 0 || r.cycle <= 0) return stamp;
+    return stamp - behind * uint32_t(r.cycle) * 10u;
 }
 
 // The WATCHDOG raster's body: feed only while every raster is within its limit.
@@ -106,18 +132,22 @@ void watchdogCheck() {
 void runRaster(Raster* r) {
     for (;;) {
         semTake(r->sem, WAIT_FOREVER);   // a delete unwinds the task here
+        tlsDueStamp = takeDueStamp(*r);
+        tlsInRun = true;
         switch (r->kind) {
         case Kind::Body: rasterBodies_run(r->body); break;
         case Kind::Watchdog: watchdogCheck(); break;
         case Kind::Hook: r->hook(); break;
         }
+        tlsInRun = false;
         r->ticks.fetch_add(1, std::memory_order_relaxed);
         r->pending.fetch_sub(1, std::memory_order_relaxed);
     }
 }
 
 // One base tick: count every periodic raster and give those that are due.
-void notifyTick() {
+// Runs on "r_notifyRasterTask", which the clock itself wakes.
+void notifyTick(uint32_t stamp) {
     const bool resync = g_syncRequest.exchange(false);
     // ms since the 100 ms boundary the time service handed over
     const uint32_t elapsed = resync ? (nowStamp() - g_syncStamp.load()) / 10 : 0;
@@ -133,23 +163,17 @@ void notifyTick() {
             due = ++r.count >= r.cycle;
             if (due) r.count = 0;
         }
-        if (due) give(r);
+        if (due) give(r, stamp);
     }
     // counted last: whoever sees the count also sees this tick's gives
     g_baseTicks.fetch_add(1, std::memory_order_release);
 }
 
-void notifyTask() {
-    SEM_ID tick = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, SEM_Q_FIFO, OM_CREATE);
-    if (!tick) {
-        syslogx(3, "r_notifyRasterTask: cannot open /BASETICK0");
-        return;
-    }
-    for (;;) {
-        semTake(tick, WAIT_FOREVER);
-        notifyTick();
-    }
-}
+// The base-tick task: each tick of "/BASETICK0" dispatches the rasters. On
+// the host the task sleeps to the tick's deadlines itself, the kernel's clock
+// interrupt and the task in one; manual ticks (tests) come through the
+// semaphore.
+void notifyTask(bool manualTick) { host::runBaseTick(notifyTick, manualTick); }
 
 // Adds a raster and its task; g_mutex held.
 bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, int body, void (*hook)(),
@@ -168,6 +192,8 @@ bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, 
     r.pending.store(0);
     r.ticks.store(0);
     r.overLimit.store(false);
+    r.gives.store(0);
+    r.runs = 0;
     r.task = nullptr;
     if (r.sem) semDelete(r.sem);   // left by an earlier stop (see stopLocked)
     r.sem = semCCreate(SEM_Q_PRIORITY, 0);
@@ -231,8 +257,9 @@ int raster_init() {
 int raster_start(bool manualTick) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_running.load() || g_notifyTask) return 0;
-    host::startBaseTick(manualTick);
-    g_notifyTask = taskSpawn("r_notifyRasterTask", kNotifyPriority, VX_FP_TASK, kRasterStack, [] { notifyTask(); });
+    if (manualTick) host::startBaseTick(true);   // only opens "/BASETICK0"
+    g_notifyTask = taskSpawn("r_notifyRasterTask", kNotifyPriority, VX_FP_TASK, kRasterStack,
+                             [manualTick] { notifyTask(manualTick); });
     if (!g_notifyTask) {
         syslogx(3, "raster_start: cannot spawn r_notifyRasterTask");
         host::stopBaseTick();
@@ -279,7 +306,7 @@ int raster_fireEvent(int eventId) {
     for (int i = 0; i < n; ++i) {
         Raster& r = g_rasters[i];
         if (r.cycle == eventId && r.sem) {
-            give(r);
+            give(r, nowStamp());
             return 1;
         }
     }
@@ -310,5 +337,7 @@ int raster_find(const char* name) {
 }
 
 uint64_t raster_baseTicks() { return g_baseTicks.load(); }
+
+uint32_t raster_dueStamp() { return tlsInRun ? tlsDueStamp : nowStamp(); }
 
 void raster_setTimeSource(uint32_t (*now)()) { g_now.store(now); }

@@ -111,6 +111,11 @@ bool raster_info(int i, RasterInfo* out);
 int raster_find(const char* name);
 // Base ticks the notify task has handled.
 uint64_t raster_baseTicks();
+// Time stamp (0.1 ms) of the base tick that made the calling raster task's
+// current run due: the raster's own grid (its period apart, re-phased only by
+// rasterTaskSyncTo100ms), however late the task runs. Outside a raster run,
+// the current time stamp.
+uint32_t raster_dueStamp();
 
 // Tests: time-stamp source for the re-phasing (default host::timeStamp).
 void raster_setTimeSource(uint32_t (*now)());

@@ -212,7 +212,10 @@ void xcpSendCpDAQ(xcpHandle* c, int event) {
     DaqLock lock(c, "xcpSendCpDAQ", gFloodSend);
     if (!lock.ok()) return;
     XcpDaqList* list = c->daq.events[event].list;
-    if (list && list->runState == DAQ_RUNNING_STATE) sendList(c, list);
+    if (list && list->runState == DAQ_RUNNING_STATE) {
+        sendList(c, list);
+        xcpEthSendQueued(c);   // one wake of the transmit task for the event's DTOs
+    }
 }
 
 // ---- commands --------------------------------------------------------------------------

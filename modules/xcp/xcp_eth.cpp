@@ -45,6 +45,9 @@ struct XcpEth {
     // tasks and their ending
     TASK_ID rxTask = nullptr;
     TASK_ID txTask = nullptr;    // written by the receive task before its loop
+    // Given after each answer, control message and burst of DTOs: the
+    // transmit task wakes once and sends everything that waits in the queue.
+    SEM_ID txWake = nullptr;
     int wake[2] = {-1, -1};      // a byte here ends the receive task
     uint8_t floodRx = 0, floodSelect = 0, floodShort = 0;
     uint8_t floodTx = 0, floodSendCto = 0, floodSendDto = 0;
@@ -73,55 +76,73 @@ void flushPacked(XcpEth* e) {
     e->fill = 0;
 }
 
+// Numbers and sends (or packs) one message of the transmit queue.
+void transmitOne(XcpEth* e, XcpTxMsg& msg, long got) {
+    uint32_t len = msg.length;
+    if (len > XCP_TX_PACKET_MAX || len > uint32_t(got) - XCP_TX_MSG_HEADER) len = 0;   // never beyond what came
+    switch (msg.type) {
+    case XCP_TX_CTO:
+        le_put16(msg.frame, uint16_t(len));
+        le_put16(msg.frame + 2, e->ctoCounter++);
+        sendDatagram(e, msg.frame, XCP_FRAME_HEADER + len, "xcpEthTxFrameCTO", e->floodSendCto);
+        break;
+    case XCP_TX_DTO:
+        if (e->fill && (e->fill + len + XCP_FRAME_HEADER > kPackLimit || e->flushRequest)) {
+            if (!sendDatagram(e, e->pack, e->fill, "xcpEthTxFrameDTO", e->floodSendDto)) {
+                e->fill = 0;
+                break;   // this DTO goes with the lost datagram
+            }
+            e->flushRequest = 0;
+            e->fill = 0;
+        }
+        le_put16(msg.frame, uint16_t(len));
+        le_put16(msg.frame + 2, e->dtoCounter++);
+        std::memcpy(e->pack + e->fill, msg.frame, XCP_FRAME_HEADER + len);
+        e->fill += XCP_FRAME_HEADER + len;
+        // no further DTO (header at least) could join: the datagram is complete
+        if (e->fill + XCP_FRAME_HEADER + XCP_DTO_HEADER > kPackLimit) flushPacked(e);
+        break;
+    case XCP_TX_FLUSH:
+        flushPacked(e);
+        break;
+    case XCP_TX_RESET:
+        e->ctoCounter = 1;
+        e->dtoCounter = 1;
+        e->flushRequest = 0;
+        e->fill = 0;
+        if (len == sizeof(sockaddr_in)) std::memcpy(&e->peer, msg.packet(), sizeof e->peer);
+        break;
+    default:
+        break;
+    }
+}
+
+// One wake per burst: the task sleeps on its wake semaphore and then drains
+// every message that waits, in queue order.
 void transmitTask(xcpHandle* c) {
     XcpEth* e = c->transport;
     XcpTxMsg msg;
     for (;;) {
-        long got = msgQReceive(c->txQueue, &msg, sizeof msg, WAIT_FOREVER);
-        if (got < long(XCP_TX_MSG_HEADER)) {
-            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s",
-                          got < 0 ? "ERROR" : "short message");
+        if (semTake(e->txWake, WAIT_FOREVER) != OK) {
+            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", "ERROR");
             taskDelay(1);
             continue;
         }
-        uint32_t len = msg.length;
-        if (len > XCP_TX_PACKET_MAX || len > uint32_t(got) - XCP_TX_MSG_HEADER) len = 0;   // never beyond what came
-        switch (msg.type) {
-        case XCP_TX_CTO:
-            le_put16(msg.frame, uint16_t(len));
-            le_put16(msg.frame + 2, e->ctoCounter++);
-            sendDatagram(e, msg.frame, XCP_FRAME_HEADER + len, "xcpEthTxFrameCTO", e->floodSendCto);
-            break;
-        case XCP_TX_DTO:
-            if (e->fill && (e->fill + len + XCP_FRAME_HEADER > kPackLimit || e->flushRequest)) {
-                if (!sendDatagram(e, e->pack, e->fill, "xcpEthTxFrameDTO", e->floodSendDto)) {
-                    e->fill = 0;
-                    break;   // this DTO goes with the lost datagram
-                }
-                e->flushRequest = 0;
-                e->fill = 0;
+        for (;;) {
+            const long got = msgQReceive(c->txQueue, &msg, sizeof msg, NO_WAIT);
+            if (got < 0) break;   // drained
+            if (got < long(XCP_TX_MSG_HEADER)) {
+                SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", "short message");
+                continue;
             }
-            le_put16(msg.frame, uint16_t(len));
-            le_put16(msg.frame + 2, e->dtoCounter++);
-            std::memcpy(e->pack + e->fill, msg.frame, XCP_FRAME_HEADER + len);
-            e->fill += XCP_FRAME_HEADER + len;
-            // no further DTO (header at least) could join: the datagram is complete
-            if (e->fill + XCP_FRAME_HEADER + XCP_DTO_HEADER > kPackLimit) flushPacked(e);
-            break;
-        case XCP_TX_FLUSH:
-            flushPacked(e);
-            break;
-        case XCP_TX_RESET:
-            e->ctoCounter = 1;
-            e->dtoCounter = 1;
-            e->flushRequest = 0;
-            e->fill = 0;
-            if (len == sizeof(sockaddr_in)) std::memcpy(&e->peer, msg.packet(), sizeof e->peer);
-            break;
-        default:
-            break;
+            transmitOne(e, msg, got);
         }
     }
+}
+
+// Wakes the transmit task for what was queued.
+void kick(xcpHandle* c) {
+    if (XcpEth* e = c->transport) semGive(e->txWake);
 }
 
 // Serves the datagrams waiting on the socket, one command each.
@@ -211,6 +232,7 @@ bool queueControl(xcpHandle* c, uint32_t type, const void* data, unsigned len, c
         syslogx(147, "%s(): msgQSend() error: %s", what, strerror(errno));
         return false;
     }
+    kick(c);
     return true;
 }
 
@@ -240,8 +262,10 @@ int xcpEthInit(xcpHandle* c, uint32_t ipv4, uint16_t port) {
     e->local.sin_family = AF_INET;
     e->local.sin_port = htons(port);
     e->local.sin_addr.s_addr = htonl(ipv4);
-    if (pipe(e->wake) != 0) {
+    e->txWake = semBCreate(SEM_Q_PRIORITY, SEM_EMPTY);
+    if (!e->txWake || pipe(e->wake) != 0) {
         syslogx(147, "xcpEthInit(): Failed to start xcpEthTask");
+        if (e->txWake) semDelete(e->txWake);
         delete e;
         return 1;
     }
@@ -253,6 +277,7 @@ int xcpEthInit(xcpHandle* c, uint32_t ipv4, uint16_t port) {
         syslogx(147, "xcpEthInit(): Failed to start xcpEthTask");
         close(e->wake[0]);
         close(e->wake[1]);
+        semDelete(e->txWake);
         c->transport = nullptr;
         delete e;
         return 1;
@@ -275,6 +300,7 @@ void xcpEthStop(xcpHandle* c) {
     if (e->sock >= 0) xcpSocket_close(e->sock);
     close(e->wake[0]);
     close(e->wake[1]);
+    semDelete(e->txWake);
     c->transport = nullptr;
     delete e;
 }
@@ -286,6 +312,7 @@ int xcpTxFrame(xcpHandle* c, XcpTxMsg* msg) {
         SYSLOGX_FLOOD(flood, 147, "xcpTxFrame(): msgQSend() error: %s", strerror(errno));
         return 0;
     }
+    kick(c);
     return 1;
 }
 
@@ -294,6 +321,8 @@ bool xcpEthQueueDto(xcpHandle* c, XcpTxMsg* msg, unsigned packetLength) {
     msg->length = packetLength;
     return msgQSend(c->txQueue, msg, XCP_TX_MSG_HEADER + packetLength, NO_WAIT, MSG_PRI_NORMAL) == OK;
 }
+
+void xcpEthSendQueued(xcpHandle* c) { kick(c); }
 
 int xcpEthDtoFlush(xcpHandle* c) {
     queueControl(c, XCP_TX_FLUSH, nullptr, 0, "xcpEthDtoFlush");

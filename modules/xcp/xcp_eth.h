@@ -43,8 +43,11 @@ void xcpEthStop(xcpHandle* c);
 // Queues an answer, error or event packet (type 0, sent at once). 1 queued,
 // 0 failed (logged).
 int xcpTxFrame(xcpHandle* c, XcpTxMsg* msg);
-// Queues a DTO of packetLength bytes without waiting; true when queued.
+// Queues a DTO of packetLength bytes without waiting; true when queued. The
+// transmit task sends it after the next xcpEthSendQueued (one wake for the
+// DTOs of a whole event); answers and control messages wake it themselves.
 bool xcpEthQueueDto(xcpHandle* c, XcpTxMsg* msg, unsigned packetLength);
+void xcpEthSendQueued(xcpHandle* c);
 // Queue a flush of the packed DTOs, or a reset of both counters to 1 and of
 // the packing buffer. Always 0.
 int xcpEthDtoFlush(xcpHandle* c);

@@ -4,6 +4,9 @@
 
 #include <png.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -107,6 +110,36 @@ TEST_F(BaseTickTest, ThreadTicksAndStops) {
     uint64_t n = host::baseTickCount();
     EXPECT_GE(n, 20u);
     semClose(s);
+}
+
+namespace {
+std::vector<uint32_t>* gTaskStamps = nullptr;
+std::atomic<int> gTaskTicks{0};
+void recordTaskTick(uint32_t stamp) {
+    if (gTaskStamps->size() < 300) gTaskStamps->push_back(stamp);
+    ++gTaskTicks;
+}
+}  // namespace
+
+// A task that runs the tick itself sees every tick stamped with its deadline:
+// exactly 1 ms apart even when the task wakes late (here it stalls 5 ms), and
+// a delete ends the loop.
+TEST_F(BaseTickTest, TaskDrivenTickStampsLieOnAnExactGrid) {
+    std::vector<uint32_t> stamps;
+    gTaskStamps = &stamps;
+    gTaskTicks = 0;
+    TASK_ID t = taskSpawn("r_tickOwner", 21, 0, 65536, [] {
+        host::runBaseTick([](uint32_t stamp) {
+            recordTaskTick(stamp);
+            if (gTaskTicks == 100) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }, false);
+    });
+    ASSERT_NE(t, nullptr);
+    for (int i = 0; i < 20000 && gTaskTicks < 300; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(taskDelete(t), OK);
+    ASSERT_EQ(stamps.size(), 300u);
+    for (size_t i = 1; i < stamps.size(); ++i) ASSERT_EQ(uint32_t(stamps[i] - stamps[i - 1]), 10u) << i;
+    EXPECT_EQ(host::baseTickStamp(), stamps.back() + 10u * uint32_t(gTaskTicks - 300));
 }
 
 TEST(TimeCore, StampWrapsAndRegistersHoldValues) {

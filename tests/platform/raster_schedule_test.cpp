@@ -188,3 +188,61 @@ TEST_F(RasterTest, EthernetSendRasterTickPattern) {
     ASSERT_NE(flush, g_calls.end());
     EXPECT_EQ(std::count(g_calls.begin(), flush, "online(10)"), 1);
 }
+
+namespace {
+// Due stamps each raster body saw, by body.
+std::mutex g_stampMutex;
+std::map<int, std::vector<uint32_t>> g_stamps;
+std::atomic<int> g_stallAt{-1};   // r1ms run that stalls for 150 ms
+
+template <int Body>
+void recordStamp(intptr_t) {
+    size_t n;
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps[Body].push_back(raster_dueStamp());
+        n = g_stamps[Body].size();
+    }
+    if (Body == RB_1MS && int(n) == g_stallAt) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (Body == RB_100MS && n == 1) std::this_thread::sleep_for(std::chrono::milliseconds(230));
+}
+}  // namespace
+
+// Records of a raster carry the stamp of the tick that made the run due, so
+// they stay on the raster's grid when its task runs late: r1ms stalls for
+// 150 ms once and catches up, r100ms takes 230 ms over its first run.
+TEST_F(RasterTest, DueStampsStayOnTheGridWhenTasksRunLate) {
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps.clear();
+    }
+    g_stallAt = 200;
+    ASSERT_EQ(raster_addEntry(RB_1MS, "stamp_1ms", recordStamp<RB_1MS>, 0), 1);
+    ASSERT_EQ(raster_addEntry(RB_10MS, "stamp_10ms", recordStamp<RB_10MS>, 0), 1);
+    ASSERT_EQ(raster_addEntry(RB_100MS, "stamp_100ms", recordStamp<RB_100MS>, 0), 1);
+    ASSERT_EQ(raster_start(false), 1);
+    ASSERT_TRUE(waitFor([] {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        return g_stamps[RB_100MS].size() >= 6 && g_stamps[RB_1MS].size() >= 600;
+    }));
+    raster_stopAll();
+    const std::pair<int, uint32_t> grid[] = {{RB_1MS, 10}, {RB_10MS, 100}, {RB_100MS, 1000}};
+    std::lock_guard<std::mutex> lock(g_stampMutex);
+    for (const auto& [body, step] : grid) {
+        const std::vector<uint32_t>& s = g_stamps[body];
+        ASSERT_GE(s.size(), 2u) << body;
+        for (size_t i = 1; i < s.size(); ++i) ASSERT_EQ(uint32_t(s[i] - s[i - 1]), step) << body << " at " << i;
+    }
+    // the slower rasters fall on ticks of the 1 ms raster's grid
+    EXPECT_EQ(uint32_t(g_stamps[RB_10MS][0] - g_stamps[RB_1MS][0]) % 10, 0u);
+    EXPECT_EQ(uint32_t(g_stamps[RB_100MS][0] - g_stamps[RB_10MS][0]) % 100, 0u);
+    g_stallAt = -1;
+}
+
+// Outside a raster run the due stamp is the current time stamp.
+TEST(RasterStamp, OutsideARunIsNow) {
+    static uint32_t now = 4242;
+    raster_setTimeSource([] { return now; });
+    EXPECT_EQ(raster_dueStamp(), 4242u);
+    raster_setTimeSource(nullptr);
+}

@@ -1,10 +1,26 @@
 // L24logi: horizontal, vertical, dotted XOR and general lines.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "gui/draw/l24logi.h"
 
 namespace {
+
+// Writes n words of c. A colour of four equal bytes is a memset; any other
+// goes out 32 bytes per store pair: the compiler keeps a plain word loop
+// scalar at -O2, four to five times slower than memset on a full screen.
+void fillWords(uint32_t* p, size_t n, uint32_t c)
+{
+    if ((c & 0xFFu) * 0x01010101u == c) {
+        std::memset(p, int(c & 0xFFu), n * sizeof *p);
+        return;
+    }
+    typedef uint32_t Block __attribute__((vector_size(32)));
+    const Block b = {c, c, c, c, c, c, c, c};
+    for (; n >= 8; n -= 8, p += 8) std::memcpy(p, &b, sizeof b);   // unaligned store
+    for (; n; --n) *p++ = c;
+}
 
 // Fills columns x1..x2 of rows y1..y2, cut to the target t.
 void fillClipped(uint32_t* const* rows, const GuiRect& t, int x1, int y1, int x2, int y2, uint32_t c)
@@ -14,7 +30,7 @@ void fillClipped(uint32_t* const* rows, const GuiRect& t, int x1, int y1, int x2
     y1 = std::max(y1, int(t.top));
     y2 = std::min(y2, int(t.bottom));
     if (x2 < x1) return;
-    for (int row = y1; row <= y2; ++row) std::fill(rows[row] + x1, rows[row] + x2 + 1, c);
+    for (int row = y1; row <= y2; ++row) fillWords(rows[row] + x1, size_t(x2 - x1 + 1), c);
 }
 
 }  // namespace
