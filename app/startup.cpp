@@ -12,8 +12,8 @@
 #include <ctime>
 #include <string>
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "platform/appman.h"
 #include "platform/can_front.h"
 #include "platform/error_mgr.h"

@@ -11,7 +11,7 @@
 #include "display/app/pageset.h"
 #include "display/control/display_ctrl.h"
 #include "measurement/comint.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/shell.h"
 #include "platform/syslogx.h"
 #include "wiring.h"

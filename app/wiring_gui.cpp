@@ -8,7 +8,7 @@
 #include "gui/core/gui_presentation.h"
 #include "gui/core/gui_queue.h"
 #include "gui/core/gui_task.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "wiring.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "wiring.h"
 
 #include "logging/app/meas_app.h"
-#include "logging/cfg_system.h"
+#include "logging/config/cfg_system.h"
 #include "logging/statusblock/statusblock.h"
 #include "logging/store/virtual_file.h"
 #include "platform/raster.h"

@@ -2,7 +2,7 @@
 // set up once per benchmark program, on a device folder without files.
 #pragma once
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"

@@ -19,7 +19,7 @@
 #include "display/fonts/korva_fonts.h"
 #include "gui/core/gui_presentation.h"
 #include "gui/core/gui_task.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/gateway.h"
 #include "measurement/measman.h"

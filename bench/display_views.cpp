@@ -15,7 +15,7 @@
 #include "display/views/cdispbox.h"
 #include "gui/core/gui_presentation.h"
 #include "gui/core/gui_task.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "platform/byteorder.h"
 
 namespace {

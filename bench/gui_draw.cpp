@@ -16,7 +16,7 @@
 #include "gui/core/gui_thing.h"
 #include "gui/draw/l24logi.h"
 #include "gui/draw/scrndrv.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 namespace {
 

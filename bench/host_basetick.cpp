@@ -10,8 +10,8 @@
 // grid); cyclictest's histogram is read the same way (minus its minimum).
 // Counters in microseconds: p50, p99 and max of the tick, p99 of cyclictest,
 // and their ratio; ticks that came late by more than a whole period.
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 
 #include <benchmark/benchmark.h>
 

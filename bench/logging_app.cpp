@@ -22,12 +22,12 @@
 #include <thread>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "logging/app/meas_app.h"
-#include "logging/cfg_meas.h"
-#include "logging/cfg_system.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/config/cfg_system.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"

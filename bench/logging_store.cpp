@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "host/kernel.h"
-#include "logging/cfg_meas.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_runtime.h"
+#include "host/kernel/kernel.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/virtual_file.h"
 #include "measurement/seram.h"

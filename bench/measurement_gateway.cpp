@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"

@@ -30,7 +30,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/seram.h"
 #include "platform/appman.h"
 #include "xcp/xcp_codes.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/calparams.h"
 #include "measurement/seram.h"
 #include "xcp/master/xcpmr_internal.h"

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logging/meas_app_load.h"
+#include "logging/config/meas_app_load.h"
 #include "platform/crc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "logging/meas_file.h"
-#include "logging/meas_file_reader.h"
+#include "logging/format/meas_file.h"
+#include "logging/format/meas_file_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buf(data, data + size);

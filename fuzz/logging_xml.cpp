@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "logging/meas_app_xml_load.h"
+#include "logging/config/meas_app_xml_load.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/syslog_reader.h"
 
 // Takes every record queued so far.

@@ -1,6 +1,6 @@
 // measdump [--csv] FILE: checks a measurement file and lists its content.
 #include <cstdio>
 
-#include "logging/meas_dump.h"
+#include "logging/format/meas_dump.h"
 
 int main(int argc, char** argv) { return measdump_main(argc, argv, stdout, stderr); }

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 namespace {
 

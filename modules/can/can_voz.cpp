@@ -8,7 +8,7 @@
 #include "can/can_in.h"
 #include "can/can_out.h"
 #include "can/can_xml.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
 #include "platform/files.h"

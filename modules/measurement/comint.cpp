@@ -7,7 +7,7 @@
 #include <shared_mutex>
 #include <unordered_map>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/dynkomm.h"
 #include "measurement/routing.h"
 #include "platform/syslogx.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <new>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/syslogx.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "measurement/calparams.h"
 #include "measurement/signalpage.h"
 #include "platform/appman.h"

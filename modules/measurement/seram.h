@@ -13,7 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/types.h"
 
 constexpr uint32_t SERAM_PAGE_SIZE = 0x20000;        // 128 KiB

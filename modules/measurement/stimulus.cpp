@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/seram.h"
 #include "measurement/catalogue.h"
 #include "measurement/signalpage.h"

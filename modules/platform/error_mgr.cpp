@@ -5,7 +5,7 @@
 #include "platform/nvram.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
-#include "host/os.h"
+#include "host/os/os.h"
 
 #include <atomic>
 #include <cstdio>

@@ -2,7 +2,7 @@
 #include "platform/files.h"
 
 #include "platform/syslogx.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 #include <sys/stat.h>
 

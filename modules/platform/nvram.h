@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 // Element ids (the kernel side's table).
 using host::NVRAM_ID_LAPOUTFRA;          // 6 bytes, 2 copies: fragment, outing, lap

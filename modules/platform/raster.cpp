@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "platform/raster_bodies.h"
 #include "platform/syslogx.h"
 

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 // ---- raster indexes (argument of entry points, gateway chains) -------------------
 enum RasterIndex : int {

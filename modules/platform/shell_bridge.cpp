@@ -9,8 +9,8 @@
 #include "platform/shell.h"
 
 #include "platform/syslogx.h"
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -3,7 +3,7 @@
 
 #include "platform/appman.h"
 #include "platform/syslogx.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 #include <unistd.h>
 

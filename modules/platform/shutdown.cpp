@@ -1,6 +1,6 @@
 #include <atomic>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/error_mgr.h"
 #include "platform/io.h"
 #include "platform/raster.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/syslogx.h"
 
 namespace {

@@ -5,8 +5,8 @@
 // effect after every record queued before them.
 #include "platform/syslog_reader.h"
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 
 #include <atomic>
 #include <chrono>

@@ -7,8 +7,8 @@
 #include "platform/syslogx.h"
 #include "platform/syslog_reader.h"
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 
 #include <pthread.h>
 

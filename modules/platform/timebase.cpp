@@ -3,8 +3,8 @@
 
 #include "platform/appman.h"
 #include "platform/syslogx.h"
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 
 #include <atomic>
 #include <chrono>

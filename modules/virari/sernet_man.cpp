@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "virari/DiraDir2/bc2.h"

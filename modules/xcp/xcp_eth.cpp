@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/syslogx.h"
 #include "xcp/xcp_internal.h"
 #include "xcp/xcp_socket.h"

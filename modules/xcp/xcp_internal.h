@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/seram.h"
 #include "xcp/xcp_codes.h"
 

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 class xcpSocket {
 public:

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "awm/awm.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/seram.h"
 
 TEST(AwmRound, HalfAwayFromZeroAndSaturation) {

@@ -9,7 +9,7 @@
 
 #include "can/can_in.h"
 #include "can/can_out.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "log_capture.h"
 #include "measurement/meas_fixture.h"
 #include "measurement/signalpage.h"

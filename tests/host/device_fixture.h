@@ -1,7 +1,7 @@
 // A temporary device folder per test, with every host service reset around it.
 #pragma once
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 #include <gtest/gtest.h>
 

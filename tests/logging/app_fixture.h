@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "logging/app/meas_app.h"
-#include "logging/cfg_meas.h"
-#include "logging/cfg_system.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_file_reader.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/config/cfg_system.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/format/meas_file_reader.h"
 #include "logging/store/backend.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/virtual_file.h"

@@ -1,7 +1,7 @@
 // Frees a loaded measurement configuration when the test ends.
 #pragma once
 
-#include "logging/meas_config.h"
+#include "logging/config/meas_config.h"
 
 struct CfgPtr {
     MEASConfiguration* p;

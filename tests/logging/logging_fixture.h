@@ -5,7 +5,7 @@
 
 #include "host/device_fixture.h"
 #include "log_capture.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "measurement/calparams.h"
 #include "measurement/seram.h"
 #include "platform/error_mgr.h"
@@ -41,7 +41,7 @@ protected:
 #include <string>
 #include <vector>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/syslog_reader.h"
 
 inline bool logged(const std::vector<std::string>& log, const std::string& text) {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "logging/meas_file.h"
-#include "logging/meas_frame.h"
+#include "logging/format/meas_file.h"
+#include "logging/format/meas_frame.h"
 
 struct ComposedFile {
     std::vector<uint8_t> bytes;

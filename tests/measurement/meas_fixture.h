@@ -9,7 +9,7 @@
 #include <string>
 
 #include "host/device_fixture.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"

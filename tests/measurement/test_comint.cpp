@@ -4,7 +4,7 @@
 #include <cstring>
 #include <thread>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "meas_fixture.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "host/device_fixture.h"
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 #include "log_capture.h"

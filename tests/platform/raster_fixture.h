@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "platform/raster.h"
 #include "platform/syslog_reader.h"
 #include "log_capture.h"

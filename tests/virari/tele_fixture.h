@@ -11,7 +11,7 @@
 #include <deque>
 #include <vector>
 
-#include "logging/meas_runtime.h"
+#include "logging/app/meas_runtime.h"
 #include "measurement/meas_fixture.h"
 #include "virari/telemetry/telemetry.h"
 

@@ -141,7 +141,7 @@ TEST(TelePeriods, SerialAndUdpFormulas) {
 #include <sstream>
 
 #include "logging/cfg_ptr.h"
-#include "logging/meas_app_xml_load.h"
+#include "logging/config/meas_app_xml_load.h"
 
 TEST_F(TeleFrame, SampleConfigurationSendsFramesOfItsBlocks) {
     const char* src = std::getenv("TAV9_SOURCE_DIR");

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <future>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "log_capture.h"
 #include "virari/DiraDir2/bc_socket.h"
 

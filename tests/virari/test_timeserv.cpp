@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "timeserv_fixture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "host/device_fixture.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "log_capture.h"
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/calparams.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"

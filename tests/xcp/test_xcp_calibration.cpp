@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "platform/startup.h"
 #include "xcp_fixture.h"
 

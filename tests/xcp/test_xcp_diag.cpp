@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/signalpage.h"
 #include "platform/error_mgr.h"
 #include "platform/nvram.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "xcp/xcp_errno.h"
 
 TEST(XcpErrnoText, PlatformCodesArePrintedAsNumbersHostErrorsAsText) {

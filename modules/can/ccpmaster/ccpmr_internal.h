@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "can/ccpmaster/ccpmr.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
 #include "measurement/start_condition.h"

@@ -10,7 +10,7 @@
 #include "gui/core/gui_task.h"
 #include "gui/draw/gui_screen.h"
 #include "gui/draw/scrndrv.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
 

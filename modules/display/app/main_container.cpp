@@ -16,7 +16,7 @@
 #include "display/views/cimage_container.h"
 #include "gui/core/gui_queue.h"
 #include "gui/draw/gui_screen.h"
-#include "host/display_regs.h"
+#include "host/screen/display_regs.h"
 #include "measurement/signalpage.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"

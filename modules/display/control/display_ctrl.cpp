@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "display/app/display_requests.h"
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "measurement/signalpage.h"
 #include "platform/error_mgr.h"
 #include "platform/nvram.h"

@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "display/config/display_config.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/gateway.h"
 
 using GUIUINT = unsigned int;

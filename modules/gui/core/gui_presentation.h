@@ -10,7 +10,7 @@
 
 #include "gui/core/gui_queue.h"
 #include "gui/core/gui_window.h"
-#include "host/os.h"
+#include "host/os/os.h"
 
 // A window executed modally by a task other than the GUI task.
 struct GuiTaskRecord {

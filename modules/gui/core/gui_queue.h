@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "gui/core/gui_message.h"
-#include "host/os.h"
+#include "host/os/os.h"
 
 constexpr int GUI_QUEUE_CELLS = 41;
 

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 class GuiPresentationManager;
 

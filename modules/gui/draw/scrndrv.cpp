@@ -6,7 +6,7 @@
 #include <new>
 
 #include "gui/draw/scrndrv_rtp.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "platform/syslogx.h"
 
 namespace {

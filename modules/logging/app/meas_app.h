@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "logging/meas_runtime.h"
+#include "logging/app/meas_runtime.h"
 
 // Bits of meas_app_get_flags.
 enum : uint32_t {

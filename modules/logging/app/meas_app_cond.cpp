@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "logging/app/meas_app_internal.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "platform/byteorder.h"

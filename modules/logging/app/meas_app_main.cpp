@@ -2,12 +2,12 @@
 // logging raster: time checks, the restart sequence, the request flags and
 // the published counters.
 #include "logging/app/meas_app_internal.h"
-#include "logging/cfg_meas.h"
-#include "logging/cfg_system.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/config/cfg_system.h"
 #include "logging/fifo/meas_cnt.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_app_drives.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "platform/io.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 
 namespace {
 

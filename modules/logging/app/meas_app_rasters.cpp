@@ -3,7 +3,7 @@
 // load statistics on 100 ms.
 #include "logging/app/meas_app.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/raster.h"
 

@@ -2,7 +2,7 @@
 // into the file store and finishes the stop of drained blocks.
 #include "logging/app/meas_app_internal.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/statusblock/statusblock.h"
 #include "logging/store/file_info.h"
 #include "logging/store/meas_app_store.h"

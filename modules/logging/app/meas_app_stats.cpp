@@ -1,9 +1,9 @@
 // Once-a-second work of the logging raster: recording rates, the data
 // time-out status and the arrival of the USB drive.
 #include "logging/app/meas_app_internal.h"
-#include "logging/cfg_meas.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_app_drives.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"

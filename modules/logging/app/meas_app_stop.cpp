@@ -4,7 +4,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"

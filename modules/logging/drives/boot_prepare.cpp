@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/os.h"
-#include "logging/cfg_meas.h"
+#include "host/os/os.h"
+#include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
-#include "logging/meas_app_drives.h"
+#include "logging/drives/meas_app_drives.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
 

@@ -14,12 +14,12 @@
 #include <cstring>
 #include <memory>
 
-#include "host/kernel.h"
-#include "host/os.h"
-#include "logging/cfg_meas.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+#include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_app_drives.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
 

@@ -7,7 +7,7 @@
 #include "logging/events/event_record.h"
 #include "logging/events/event_service.h"
 #include "logging/events/event_signals.h"
-#include "logging/meas_app_drives.h"
+#include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/events/event_channel_manager.h"
 
 constexpr const char* EVENTCFG_FILE = "cfg:/eventcfg.xml";

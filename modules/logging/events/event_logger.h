@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/events/event_pool.h"
 #include "logging/events/event_record.h"
 

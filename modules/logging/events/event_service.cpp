@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/events/event_signals.h"
 #include "measurement/comint.h"
 #include "measurement/gateway.h"

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "logging/fifo/meas_fifo.h"
-#include "logging/meas_config.h"
+#include "logging/config/meas_config.h"
 #include "measurement/calparams.h"
 #include "measurement/signalpage.h"
 #include "platform/appman.h"

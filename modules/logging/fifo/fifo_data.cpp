@@ -8,7 +8,7 @@
 
 #include "logging/fifo/fifo_period.h"
 #include "logging/fifo/meas_fifo.h"
-#include "logging/meas_config.h"
+#include "logging/config/meas_config.h"
 #include "measurement/calparams.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"

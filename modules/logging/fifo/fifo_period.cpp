@@ -1,6 +1,6 @@
 #include "logging/fifo/fifo_period.h"
 
-#include "logging/meas_config.h"
+#include "logging/config/meas_config.h"
 
 bool fifo_periods(uint32_t raster, uint16_t multFalse, uint16_t multTrue, bool latencyMode, FifoPeriods* out) {
     static const uint32_t kUnit[10] = {10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000};

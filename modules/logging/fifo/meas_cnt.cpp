@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <initializer_list>
 
-#include "logging/meas_config.h"
+#include "logging/config/meas_config.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/catalogue.h"
 #include "measurement/seram.h"

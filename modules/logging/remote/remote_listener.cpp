@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/remote/meas_app_remote.h"
 #include "logging/remote/remote_state.h"
 #include "measurement/signalpage.h"

@@ -3,7 +3,7 @@
 // only decide whether a request may be made now and tell the supervision
 // task which client to watch.
 #include "logging/app/meas_app_internal.h"
-#include "logging/cfg_system.h"
+#include "logging/config/cfg_system.h"
 #include "logging/remote/meas_app_remote.h"
 #include "logging/remote/remote_state.h"
 #include "logging/store/meas_app_store.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 // Events to the supervision task.
 enum : uint32_t {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/ping.h"
+#include "host/bus/ping.h"
 #include "logging/remote/meas_app_remote.h"
 #include "logging/remote/remote_state.h"
 #include "platform/syslogx.h"

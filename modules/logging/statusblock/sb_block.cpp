@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "logging/app/meas_app.h"
-#include "logging/cfg_system.h"
-#include "logging/meas_file.h"
-#include "logging/meas_runtime.h"
+#include "logging/config/cfg_system.h"
+#include "logging/format/meas_file.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/statusblock/sb_internal.h"
 #include "logging/statusblock/sb_lapstack.h"
 #include "measurement/calparams.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logging/meas_runtime.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/statusblock/sb_internal.h"
 #include "logging/store/file_info.h"
 #include "measurement/calparams.h"

@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "logging/app/meas_app.h"
-#include "logging/lapoutfra.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/statusblock/sb_internal.h"
 #include "logging/statusblock/sb_lapstack.h"
 #include "measurement/calparams.h"
 #include "measurement/comint.h"
 #include "measurement/laptrigger.h"
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"

@@ -4,9 +4,9 @@
 // off by a power loss thus still carries a recent status block.
 #include <cstring>
 
-#include "logging/lapoutfra.h"
-#include "logging/meas_file.h"
-#include "logging/meas_runtime.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/format/meas_file.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/statusblock/sb_internal.h"
 #include "logging/store/meas_app_store.h"
 

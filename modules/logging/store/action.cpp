@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"

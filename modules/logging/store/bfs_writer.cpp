@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/kernel.h"
-#include "logging/meas_app_drives.h"
+#include "host/kernel/kernel.h"
+#include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/kernel.h"
-#include "logging/cfg_meas.h"
-#include "logging/meas_config.h"
+#include "host/kernel/kernel.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/config/meas_config.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"

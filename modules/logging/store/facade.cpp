@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logging/cfg_meas.h"
-#include "logging/meas_config.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/config/meas_config.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/pretrigger.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
-#include "host/os.h"
+#include "host/os/os.h"
 
 using namespace measure::store;
 

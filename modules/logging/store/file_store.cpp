@@ -6,10 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logging/lapoutfra.h"
-#include "logging/meas_file.h"
-#include "logging/meas_frame.h"
-#include "logging/meas_runtime.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/format/meas_file.h"
+#include "logging/format/meas_frame.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/byteorder.h"
 #include "platform/crc.h"

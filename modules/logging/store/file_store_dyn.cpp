@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
-#include "logging/meas_file.h"
-#include "logging/meas_frame.h"
-#include "logging/meas_runtime.h"
+#include "logging/format/meas_file.h"
+#include "logging/format/meas_frame.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/store/file_info.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/byteorder.h"

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 namespace measure::store {
 

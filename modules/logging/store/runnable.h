@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstddef>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "logging/store/lock.h"
 
 namespace measure::store {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "logging/meas_file.h"
-#include "logging/meas_runtime.h"
+#include "logging/format/meas_file.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"

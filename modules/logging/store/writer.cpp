@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "logging/meas_file.h"
+#include "logging/format/meas_file.h"
 #include "logging/store/backend.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"

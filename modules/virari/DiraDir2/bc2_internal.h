@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "virari/DiraDir2/bc2.h"
 
 // ---- ports and groups ----------------------------------------------------------------

@@ -4,7 +4,7 @@
 
 #include <sys/socket.h>
 
-#include "host/os.h"
+#include "host/os/os.h"
 
 class bcSocket {
 public:

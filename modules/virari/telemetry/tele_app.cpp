@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "host/kernel.h"
-#include "host/os.h"
-#include "logging/meas_runtime.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+#include "logging/app/meas_runtime.h"
 #include "measurement/chandata.h"
 #include "platform/error_mgr.h"
 #include "platform/io.h"

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "logging/meas_runtime.h"
+#include "logging/app/meas_runtime.h"
 #include "measurement/chandata.h"
 #include "measurement/gateway.h"
 #include "platform/byteorder.h"

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "measurement/chandata.h"
 #include "platform/appman.h"
 #include "platform/crc.h"

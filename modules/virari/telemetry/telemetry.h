@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "logging/meas_config.h"
-#include "logging/meas_runtime.h"
+#include "logging/config/meas_config.h"
+#include "logging/app/meas_runtime.h"
 
 // The telemetry settings taken over at start, plus the word the start sets.
 struct TeleConfig {

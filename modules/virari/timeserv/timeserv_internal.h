@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "platform/timebase.h"
 
 struct TimeServState {

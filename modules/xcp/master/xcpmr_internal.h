@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/os.h"
+#include "host/os/os.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
 #include "measurement/start_condition.h"

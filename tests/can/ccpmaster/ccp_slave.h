@@ -10,7 +10,7 @@
 #include <tuple>
 #include <vector>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 class CcpSlave {
 public:

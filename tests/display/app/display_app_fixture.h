@@ -20,7 +20,7 @@
 #include "gui/core/gui_queue.h"
 #include "gui/core/gui_task.h"
 #include "gui/draw/gui_screen.h"
-#include "host/display_regs.h"
+#include "host/screen/display_regs.h"
 #include "measurement/meas_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/error_mgr.h"

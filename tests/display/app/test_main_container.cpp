@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "display_app_fixture.h"
-#include "host/display_regs.h"
-#include "host/kernel.h"
+#include "host/screen/display_regs.h"
+#include "host/kernel/kernel.h"
 #include "log_capture.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "display_app_fixture.h"
 #include "log_capture.h"
 #include "gui/draw/scrndrv.h"
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "measurement/comint.h"
 
 namespace {

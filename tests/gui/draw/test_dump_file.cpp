@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "gui/draw/scrndrv.h"
-#include "host/kernel.h"
-#include "host/os.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
 #include "platform/syslog_reader.h"
 #include "log_capture.h"
 

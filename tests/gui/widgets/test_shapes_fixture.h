@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gui/draw/test_draw_fixture.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 class ShapeTest : public DrawTest {
 protected:

@@ -8,8 +8,8 @@
 
 #include "../store/store_fixture.h"
 #include "logging/app/meas_app_internal.h"
-#include "logging/cfg_system.h"
-#include "logging/meas_dump.h"
+#include "logging/config/cfg_system.h"
+#include "logging/format/meas_dump.h"
 #include "logging/statusblock/sb_internal.h"
 #include "logging/statusblock/sb_lapstack.h"
 #include "measurement/comint.h"

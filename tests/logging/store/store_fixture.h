@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "logging/cfg_meas.h"
-#include "logging/lapoutfra.h"
-#include "logging/meas_file_reader.h"
-#include "logging/meas_frame.h"
-#include "logging/meas_runtime.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/counters/lapoutfra.h"
+#include "logging/format/meas_file_reader.h"
+#include "logging/format/meas_frame.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/logging_fixture.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/pretrigger.h"

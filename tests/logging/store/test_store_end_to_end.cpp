@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "logging/meas_dump.h"
+#include "logging/format/meas_dump.h"
 #include "store_fixture.h"
 
 namespace {

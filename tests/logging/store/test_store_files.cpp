@@ -2,7 +2,7 @@
 // frames handed over by age, the D-flag cleanup of a drive.
 #include <gtest/gtest.h>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 
 #include <atomic>
 #include "store_fixture.h"

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <set>
 
-#include "host/kernel.h"
-#include "logging/meas_file.h"
+#include "host/kernel/kernel.h"
+#include "logging/format/meas_file.h"
 #include "platform/timebase.h"
 #include "store_fixture.h"
 

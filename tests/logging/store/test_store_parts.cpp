@@ -5,7 +5,7 @@
 #include <type_traits>
 
 #include "logging/meas_file_compose.h"
-#include "logging/meas_frame.h"
+#include "logging/format/meas_frame.h"
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
 #include "measurement/catalogue.h"

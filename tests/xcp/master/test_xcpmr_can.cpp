@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "host/kernel.h"
+#include "host/kernel/kernel.h"
 #include "platform/can_front.h"
 #include "platform/error_mgr.h"
 #include "platform/nvram.h"

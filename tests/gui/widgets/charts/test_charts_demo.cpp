@@ -11,7 +11,7 @@
 #include "gui/widgets/charts/gui_strip_chart.h"
 #include "gui/widgets/charts/test_chart_fixture.h"
 #include "gui/widgets/shapes/gui_sincos.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "gui/widgets/frames/gui_tool_bar.h"
 #include "gui/widgets/menus/gui_menu.h"
 #include "gui/widgets/text/gui_text_box.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

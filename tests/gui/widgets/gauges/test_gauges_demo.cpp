@@ -11,7 +11,7 @@
 #include "gui/widgets/gauges/gui_bitmap_dial.h"
 #include "gui/widgets/gauges/gui_light.h"
 #include "gui/widgets/gauges/gui_scale.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

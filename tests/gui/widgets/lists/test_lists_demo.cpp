@@ -13,7 +13,7 @@
 #include "gui/widgets/lists/test_lists_fixture.h"
 #include "gui/draw/gui_screen.h"
 #include "gui/widgets/prompts/gui_vprompt.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "gui/widgets/menus/test_menus_fixture.h"
 #include "gui/widgets/slider/gui_slider.h"
 #include "gui/widgets/spin/gui_spin_button.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

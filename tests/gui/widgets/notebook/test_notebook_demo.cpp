@@ -16,7 +16,7 @@
 #include "gui/widgets/buttons/gui_ml_text_button.h"
 #include "gui/widgets/group/gui_group.h"
 #include "gui/widgets/notebook/gui_notebook.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "gui/draw/gui_screen.h"
 #include "gui/widgets/sheet/gui_sheet.h"
 #include "gui/widgets/table/gui_table.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

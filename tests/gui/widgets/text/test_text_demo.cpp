@@ -10,7 +10,7 @@
 #include "gui/widgets/text/gui_edit_field.h"
 #include "gui/widgets/text/gui_terminal.h"
 #include "gui/widgets/text/text_widget_fixture.h"
-#include "host/screen_png.h"
+#include "host/screen/screen_png.h"
 
 namespace {
 

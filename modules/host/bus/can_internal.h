@@ -1,0 +1,85 @@
+// The two CAN bus kinds behind the kernel-side CAN service.
+#pragma once
+
+#include "host/kernel/kernel.h"
+
+#include <atomic>
+#include <string>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace host::detail {
+
+// Keeps sent frames for tests (the oldest go when kMaxKept is reached).
+class LoopbackBus : public CanBus {
+public:
+    static constexpr size_t kMaxKept = 10000;
+    bool send(const CanFrame& f) override;
+    std::vector<CanFrame> take();
+
+private:
+    std::mutex mx_;
+    std::vector<CanFrame> sent_;
+};
+
+// One frame per UDP datagram on 127.0.0.1: receives on rxPort, sends to
+// rxPort + 1000. A thread hands received frames to canDeliver.
+class UdpBus : public CanBus {
+public:
+    UdpBus(unsigned interface, uint16_t rxPort);
+    ~UdpBus() override;
+    bool ok() const { return fd_ >= 0; }
+    bool send(const CanFrame& f) override;
+
+private:
+    void receiveLoop();
+    unsigned interface_;
+    uint16_t rxPort_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::thread rx_;
+};
+
+// Serves one interface to socketcand clients in raw mode on a TCP port of
+// 127.0.0.1 (see can_socketcand.cpp).
+class SocketcandServer {
+public:
+    SocketcandServer(unsigned interface, uint16_t port);
+    ~SocketcandServer();
+    bool ok() const { return listenFd_ >= 0; }
+    struct Client {
+        int fd = -1;
+        bool open = false;
+        std::atomic<bool> raw{false};
+        std::string in, out;   // out: guarded by the server's mutex
+    };
+    // Queues a frame for every raw-mode client but except (classic frames only).
+    void publish(const CanFrame& f, const Client* except = nullptr);
+    uint64_t dropped() const { return dropped_; }
+
+private:
+    void serve();
+    void wake();
+    void command(Client& c, const std::string& body);
+    void reply(Client& c, const char* text);
+    bool readClient(Client& c);
+    bool writeClient(Client& c);
+
+    unsigned interface_;
+    int listenFd_ = -1;
+    int wakeFd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> dropped_{0};
+    std::mutex mx_;
+    std::vector<std::unique_ptr<Client>> clients_;
+    std::thread thread_;
+};
+
+// The text of a frame as a socketcand server sends it in raw mode.
+std::string socketcandFrameText(const CanFrame& f);
+// Parses the body of "< send <id> <dlc> <bytes> >"; false for a malformed one.
+bool socketcandParseSend(const std::string& body, CanFrame* out);
+
+}  // namespace host::detail

@@ -1,0 +1,45 @@
+// Internals shared by the kernel-side services of the host layer.
+#pragma once
+
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+
+#include <ctime>
+#include <string>
+
+namespace host {
+// Interrupt of the time core's gap; the queue connected to it receives the
+// 4-byte time stamp of each gap.
+constexpr intptr_t kTimeGapIrq = 63;
+void connectTimeGapInterrupt(MSG_Q_ID queue);
+}  // namespace host
+
+namespace host::detail {
+
+// PWM and digital channels the I/O state keeps; others are ignored there and
+// refused by the system call.
+constexpr unsigned kIoChannels = 32;
+
+// Resets of the single services (resetForTest calls them all).
+void resetStartParams();
+void resetNvram();
+void resetIoState();
+void resetScreen();
+void resetSharedPage();
+void resetTimeCore();
+void resetCan();
+void resetSyscallState();
+void resetBaseTick();
+
+// The time stamp (0.1 ms) of a CLOCK_MONOTONIC instant: 1 ms deadlines of
+// the base tick map to stamps exactly 10 apart.
+uint32_t timeStampAt(const timespec& ts);
+
+// The time core's part of every base tick (its gap interrupt).
+void timeCoreTick();
+
+// Writes data to path through "path.tmp" and a rename, so that readers see the
+// old or the new content, never a part.
+bool writeFileAtomic(const std::string& path, const void* data, size_t len);
+
+}  // namespace host::detail

@@ -1,0 +1,161 @@
+// The 1 ms base tick: the host's stand-in for the kernel's clock interrupt.
+//
+// It sleeps to absolute deadlines of CLOCK_MONOTONIC, 1 ms apart, and stamps
+// each tick with its deadline, so the stamps lie on an exact grid of 10
+// (0.1 ms units) however late a thread wakes. Two ways to carry it out:
+// - startBaseTick(): a thread of its own gives the counting semaphore
+//   "/BASETICK0" once per tick, so that a late taker still sees every tick;
+// - runBaseTick(): the calling task sleeps to the deadlines itself and
+//   handles each tick in place. The raster dispatcher runs this way, so the
+//   clock wakes the thread that gives the rasters with no hop in between.
+// In manual mode no clock runs: tests call baseTick(), which gives the
+// semaphore, and runBaseTick() takes it.
+#include "host/kernel/kernel_internal.h"
+#include "host/os/os.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace host {
+
+namespace {
+
+constexpr long kPeriodNs = 1000000;
+// After a stall longer than this (debugger, suspended process) the missed
+// ticks are skipped instead of given in a burst; the grid stays.
+constexpr long kMaxLagNs = 100 * kPeriodNs;
+
+std::mutex ctlMx;
+std::thread ticker;
+std::atomic<bool> running{false};
+std::atomic<uint64_t> ticks{0};
+std::atomic<SEM_ID> tickSem{nullptr};
+std::atomic<uint32_t> tickStamp{0};   // time stamp of the latest tick's deadline
+
+void addNs(timespec& t, long ns) {
+    t.tv_nsec += ns;
+    while (t.tv_nsec >= 1000000000L) {
+        t.tv_nsec -= 1000000000L;
+        ++t.tv_sec;
+    }
+}
+
+long diffNs(const timespec& a, const timespec& b) {
+    return (a.tv_sec - b.tv_sec) * 1000000000L + (a.tv_nsec - b.tv_nsec);
+}
+
+// A real-time priority helps the period where the host allows it; with the
+// tasks under real-time scheduling the tick stands above them all.
+void raiseToTickPriority() {
+    sched_param sp{};
+    sp.sched_priority = realtimeSchedulingEnabled() ? realtimeBaseTickPriority() : 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+}
+
+// Counts a tick, publishes its stamp and runs the time core's part.
+void noteTick(uint32_t stamp) {
+    tickStamp.store(stamp, std::memory_order_release);
+    ticks.fetch_add(1, std::memory_order_release);
+    detail::timeCoreTick();   // the time core counts its gaps on the same tick
+}
+
+// Sleeps to each deadline and calls onTick(stamp of the deadline) until
+// keepGoing() turns false.
+template <class Keep, class OnTick>
+void clockLoop(Keep keepGoing, OnTick onTick) {
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    while (keepGoing()) {
+        addNs(next, kPeriodNs);
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {
+        }
+        if (!keepGoing()) break;
+        onTick(detail::timeStampAt(next));
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long lag = diffNs(now, next);
+        if (lag > kMaxLagNs) addNs(next, lag / kPeriodNs * kPeriodNs);   // skip, keep the phase
+    }
+}
+
+SEM_ID openTickSem() {
+    if (!tickSem) tickSem = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, SEM_Q_FIFO, OM_CREATE);
+    return tickSem;
+}
+
+void giveTick(uint32_t stamp) {
+    SEM_ID s = tickSem;
+    if (!s) {
+        std::lock_guard<std::mutex> lk(ctlMx);
+        s = openTickSem();
+    }
+    tickStamp.store(stamp, std::memory_order_release);
+    ticks.fetch_add(1, std::memory_order_release);
+    semGive(s);
+    detail::timeCoreTick();
+}
+
+void tickThread() {
+    raiseToTickPriority();
+    pthread_setname_np(pthread_self(), "kBaseTick");
+    clockLoop([] { return running.load(); }, giveTick);
+}
+
+}  // namespace
+
+void startBaseTick(bool manual) {
+    std::lock_guard<std::mutex> lk(ctlMx);
+    openTickSem();
+    if (manual || running) return;
+    running = true;
+    ticker = std::thread(tickThread);
+}
+
+void stopBaseTick() {
+    std::lock_guard<std::mutex> lk(ctlMx);
+    running = false;
+    if (ticker.joinable()) ticker.join();
+}
+
+void runBaseTick(BaseTickHandler onTick, bool manual) {
+    if (!onTick) return;
+    if (manual) {
+        SEM_ID s;
+        {
+            std::lock_guard<std::mutex> lk(ctlMx);
+            s = openTickSem();
+        }
+        for (;;) {
+            semTake(s, WAIT_FOREVER);   // a delete of the task unwinds it here
+            onTick(baseTickStamp());
+        }
+    }
+    raiseToTickPriority();
+    clockLoop([] { return !taskDeletePending(); },
+              [onTick](uint32_t stamp) {
+                  noteTick(stamp);
+                  onTick(stamp);
+              });
+}
+
+void baseTick() { giveTick(timeStamp()); }
+
+uint64_t baseTickCount() { return ticks.load(std::memory_order_acquire); }
+uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
+
+namespace detail {
+void resetBaseTick() {
+    stopBaseTick();
+    ticks = 0;
+    if (SEM_ID s = tickSem)
+        while (semTake(s, NO_WAIT) == OK) {
+        }
+}
+}  // namespace detail
+
+}  // namespace host

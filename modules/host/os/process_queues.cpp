@@ -1,0 +1,239 @@
+// The kernel side's named queues that programs outside the device process
+// reach: the disk-format queues and the logging remote-control queues. On the
+// car another process serves them; here they are POSIX message queues, so a
+// separate program (tools/measrctrl, a test) can open them.
+//
+// POSIX queue names are global to the machine, while every device folder
+// holds a device of its own: the name carries a hash of the folder's
+// canonical path, "/tav9-<16 hex digits>-MeasAppRCTRL_RX", which a client
+// computes from the folder alone (host::processQueueName).
+//
+// A device that is killed cannot unlink its queues, and the machine holds only
+// a few hundred. So every queue made here is noted as a file named like it,
+// holding the maker's PID, in /tmp/tav9-mqueues; each start-up removes the
+// queues whose maker is gone.
+#include "host/kernel/kernel.h"
+#include "host/os/os_internal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <mqueue.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <climits>
+#include <cstdlib>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+const char* const kProcessQueues[] = {"/MeasAppFormat", "/MeasAppFormatAck", "/MeasAppRCTRL_RX",
+                                      "/MeasAppRCTRL_TX"};
+
+// A blocked call looks for a delete of its task this often.
+constexpr long kSliceMs = 20;
+
+const char kMarkerDir[] = "/tmp/tav9-mqueues";
+
+std::string markerOf(const std::string& posixName) { return std::string(kMarkerDir) + posixName; }
+
+// Written beside and renamed, so that a sweep never reads a half-written note.
+void noteQueue(const std::string& posixName) {
+    ::mkdir(kMarkerDir, 0777);
+    const std::string tmp = std::string(kMarkerDir) + "/.new-" + std::to_string(::getpid()) + posixName.substr(1);
+    FILE* f = std::fopen(tmp.c_str(), "w");
+    if (!f) return;
+    std::fprintf(f, "%ld\n", long(::getpid()));
+    if (std::fclose(f) != 0 || ::rename(tmp.c_str(), markerOf(posixName).c_str()) != 0) ::unlink(tmp.c_str());
+}
+
+void forgetQueue(const std::string& posixName) {
+    mq_unlink(posixName.c_str());
+    ::unlink(markerOf(posixName).c_str());
+}
+
+// Queues whose maker no longer runs.
+void sweepStaleQueues() {
+    DIR* d = ::opendir(kMarkerDir);
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, "tav9-", 5) != 0) continue;
+        const std::string posixName = std::string("/") + e->d_name;
+        long pid = 0;
+        if (FILE* f = std::fopen(markerOf(posixName).c_str(), "r")) {
+            if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
+            std::fclose(f);
+        }
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) forgetQueue(posixName);
+    }
+    ::closedir(d);
+}
+
+bool isProcessQueue(const std::string& name) {
+    for (const char* q : kProcessQueues)
+        if (name == q) return true;
+    return false;
+}
+
+uint64_t fnv1a(const std::string& s) {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : s) {
+        h ^= c;
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+std::string canonical(const std::string& folder) {
+    char buf[PATH_MAX];
+    return realpath(folder.c_str(), buf) ? std::string(buf) : folder;
+}
+
+// Absolute CLOCK_REALTIME time of the end of the next slice, not past the deadline.
+timespec sliceEnd(const hostos::Deadline& d) {
+    auto now = hostos::Clock::now();
+    auto end = now + std::chrono::milliseconds(kSliceMs);
+    if (d.noWait) end = now;
+    else if (!d.forever && d.at < end) end = d.at;
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - now).count();
+    if (left < 0) left = 0;
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    ts.tv_sec += left / 1000000000;
+    ts.tv_nsec += left % 1000000000;
+    if (ts.tv_nsec >= 1000000000) {
+        ts.tv_sec += 1;
+        ts.tv_nsec -= 1000000000;
+    }
+    return ts;
+}
+
+// Keeps the queue alive while the call waits outside its lock; a delete of
+// the queue ends the wait with ERROR, a delete of the task unwinds it.
+class SharedCall {
+public:
+    explicit SharedCall(HostMsgQ& q) : q_(q) {
+        std::lock_guard<std::mutex> lk(q_.mx);
+        ok_ = !q_.deleted;
+        ++q_.waiters;
+    }
+    ~SharedCall() {
+        std::lock_guard<std::mutex> lk(q_.mx);
+        if (--q_.waiters == 0 && q_.deleted) q_.notFull.notify_all();
+    }
+    bool alive() {
+        if (taskDeletePending()) throw hostos::TaskDeleted{};
+        std::lock_guard<std::mutex> lk(q_.mx);
+        return ok_ && !q_.deleted;
+    }
+
+private:
+    HostMsgQ& q_;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+namespace host {
+
+std::string processQueueName(const std::string& folder, const std::string& name) {
+    if (!isProcessQueue(name)) return "";
+    char prefix[40];
+    std::snprintf(prefix, sizeof prefix, "/tav9-%016llx-",
+                  static_cast<unsigned long long>(fnv1a(canonical(folder))));
+    return prefix + name.substr(1);
+}
+
+void unlinkProcessQueues() {
+    for (const char* q : kProcessQueues) {
+        msgQUnlink(q);   // also removes the POSIX queue of a killed process
+        ::unlink(markerOf(hostos::processQueuePosixName(q)).c_str());
+    }
+    sweepStaleQueues();
+}
+
+}  // namespace host
+
+namespace hostos {
+
+std::string processQueuePosixName(const std::string& name) {
+    return host::processQueueName(host::deviceFolder(), name);
+}
+
+MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int maxMsgLength, bool create) {
+    if (maxMsgs <= 0 || maxMsgLength <= 0) {
+        if (create) return nullptr;
+        maxMsgs = 1;
+        maxMsgLength = 1;
+    }
+    mqd_t d;
+    if (create) {
+        // nothing of this folder's device is running but us: what is there
+        // was left by a killed process
+        mq_unlink(posixName.c_str());
+        mq_attr attr{};
+        attr.mq_maxmsg = maxMsgs;
+        attr.mq_msgsize = maxMsgLength;
+        d = mq_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
+        if (d != static_cast<mqd_t>(-1)) noteQueue(posixName);
+    } else {
+        d = mq_open(posixName.c_str(), O_RDWR | O_CLOEXEC);
+    }
+    if (d == static_cast<mqd_t>(-1)) return nullptr;
+    mq_attr attr{};
+    if (mq_getattr(d, &attr) != 0) {
+        mq_close(d);
+        return nullptr;
+    }
+    auto* q = new HostMsgQ;
+    q->mqd = static_cast<int>(d);
+    q->posixName = posixName;
+    q->maxMsgs = static_cast<int>(attr.mq_maxmsg);
+    q->maxLen = static_cast<size_t>(attr.mq_msgsize);
+    return q;
+}
+
+STATUS msgQSendShared(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority) {
+    if (nBytes > q->maxLen) return ERROR;
+    SharedCall call(*q);
+    const Deadline d = deadlineFromTicks(timeoutTicks);
+    const unsigned prio = priority == MSG_PRI_URGENT ? 1 : 0;
+    for (;;) {
+        if (!call.alive()) return ERROR;
+        timespec end = sliceEnd(d);
+        if (mq_timedsend(static_cast<mqd_t>(q->mqd), static_cast<const char*>(buffer), nBytes, prio, &end) == 0)
+            return OK;
+        if (errno != ETIMEDOUT && errno != EINTR) return ERROR;
+        if (errno == ETIMEDOUT && (d.noWait || (!d.forever && Clock::now() >= d.at))) return ERROR;
+    }
+}
+
+long msgQReceiveShared(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks) {
+    SharedCall call(*q);
+    const Deadline d = deadlineFromTicks(timeoutTicks);
+    // the POSIX call wants room for the queue's longest message
+    std::vector<char> tmp(q->maxLen ? q->maxLen : 1);
+    for (;;) {
+        if (!call.alive()) return ERROR;
+        timespec end = sliceEnd(d);
+        ssize_t n = mq_timedreceive(static_cast<mqd_t>(q->mqd), tmp.data(), tmp.size(), nullptr, &end);
+        if (n >= 0) {
+            size_t m = static_cast<size_t>(n) < maxNBytes ? static_cast<size_t>(n) : maxNBytes;
+            if (m) std::memcpy(buffer, tmp.data(), m);
+            return static_cast<long>(m);
+        }
+        if (errno != ETIMEDOUT && errno != EINTR) return ERROR;
+        if (errno == ETIMEDOUT && (d.noWait || (!d.forever && Clock::now() >= d.at))) return ERROR;
+    }
+}
+
+int msgQNumMsgsShared(MSG_Q_ID q) {
+    mq_attr attr{};
+    if (mq_getattr(static_cast<mqd_t>(q->mqd), &attr) != 0) return ERROR;
+    return static_cast<int>(attr.mq_curmsgs);
+}
+
+}  // namespace hostos

@@ -1,0 +1,57 @@
+// Real-time scheduling of the tasks where the host permits it: each task
+// runs under SCHED_FIFO at a priority that keeps the order of the device's
+// priorities (a lower number is more urgent there, a higher one here), and
+// the base tick above them all. Without permission every task stays an
+// ordinary thread, as before.
+#include "host/kernel/kernel.h"
+#include "host/os/os_internal.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <atomic>
+
+namespace host {
+
+namespace {
+std::atomic<bool> enabled{false};
+
+// The tasks share the range below the base tick's.
+constexpr int kTaskTop = 97;
+constexpr int kTaskBottom = 2;
+constexpr int kDevicePriorities = 256;
+}  // namespace
+
+int realtimePriorityOf(int devicePriority) {
+    if (devicePriority < 0) devicePriority = 0;
+    if (devicePriority >= kDevicePriorities) devicePriority = kDevicePriorities - 1;
+    return kTaskTop - devicePriority * (kTaskTop - kTaskBottom) / (kDevicePriorities - 1);
+}
+
+int realtimeBaseTickPriority() { return kTaskTop + 1; }
+
+bool enableRealtimeScheduling() {
+    // Probe on the calling thread and give it back its own policy.
+    int policy = 0;
+    sched_param old{};
+    pthread_getschedparam(pthread_self(), &policy, &old);
+    sched_param sp{};
+    sp.sched_priority = kTaskBottom;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) != 0) return false;
+    pthread_setschedparam(pthread_self(), policy, &old);
+    enabled = true;
+    return true;
+}
+
+void disableRealtimeScheduling() { enabled = false; }
+
+bool realtimeSchedulingEnabled() { return enabled; }
+
+void applyRealtimePriority(int devicePriority) {
+    if (!enabled) return;
+    sched_param sp{};
+    sp.sched_priority = realtimePriorityOf(devicePriority);
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
+}
+
+}  // namespace host

@@ -1,0 +1,168 @@
+// The screen service: a flush copies the visible frame into a back buffer and
+// counts it; a writer thread of its own (never the flushing task) turns
+// changed frames into "screen.png" of the device folder, at most every
+// kMinWriteInterval, so a person can watch the display with an image viewer.
+// A flush wakes the writer only when it waits for a frame: while it keeps the
+// rate limit, flushes cost the copy alone.
+#include "host/screen/display_regs.h"
+#include "host/kernel/kernel_internal.h"
+#include "host/screen/screen_png.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kMinWriteInterval = std::chrono::milliseconds(500);
+constexpr int kMaxSide = 4096;
+
+struct Screen {
+    std::mutex mx;
+    std::condition_variable cv;        // a new frame, a written frame, or stop
+    std::vector<uint32_t> back;        // width x height, packed rows
+    int width = 0, height = 0;
+    uint64_t flushed = 0;
+    uint64_t written = 0;
+    bool stop = false;
+    bool writerWaits = false;          // the writer sleeps until the next flush
+    std::thread writer;
+    ScreenSink sink;
+
+    ~Screen() { stopWriter(); }
+
+    void stopWriter() {
+        {
+            std::lock_guard<std::mutex> lk(mx);
+            stop = true;
+        }
+        cv.notify_all();
+        if (writer.joinable()) writer.join();
+        std::lock_guard<std::mutex> lk(mx);
+        stop = false;
+    }
+
+    void run() {
+        // The thread inherits the policy of the task whose flush started it
+        // (a real-time one under real-time scheduling): encoding is ordinary
+        // background work and never takes a task's priority or name.
+        sched_param sp{};
+        pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
+        pthread_setname_np(pthread_self(), "kScreenPng");
+        std::vector<uint32_t> last, frame;
+        int lastW = 0, lastH = 0;
+        Clock::time_point lastWrite{};
+        std::unique_lock<std::mutex> lk(mx);
+        for (;;) {
+            writerWaits = true;
+            cv.wait(lk, [&] { return stop || flushed > written; });
+            writerWaits = false;
+            if (flushed == written) return;   // stop with nothing pending
+            // keep the rate limit, but a stop writes the pending frame at once
+            cv.wait_until(lk, lastWrite + kMinWriteInterval, [&] { return stop; });
+            uint64_t number = flushed;
+            int w = width, h = height;
+            frame = back;
+            lk.unlock();
+            displayApplyPanel(frame);   // the panel's light and saturation
+            if (w != lastW || h != lastH || frame != last) {
+                detail::writeScreenPng(deviceFolder() + "/screen.png", frame.data(), w, h);
+                lastWrite = Clock::now();
+                last.swap(frame);
+                lastW = w;
+                lastH = h;
+            }
+            lk.lock();
+            written = number;
+            cv.notify_all();
+        }
+    }
+};
+
+Screen& screen() {
+    static Screen s;
+    return s;
+}
+
+}  // namespace
+
+void setScreenSink(ScreenSink sink) {
+    Screen& s = screen();
+    std::lock_guard<std::mutex> lk(s.mx);
+    s.sink = std::move(sink);
+}
+
+int screenFlush(const uint32_t* pixels, int width, int height, int strideWords) {
+    if (!pixels || width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide ||
+        strideWords < width)
+        return -1;
+    Screen& s = screen();
+    ScreenSink sink;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> lk(s.mx);
+        s.back.resize(static_cast<size_t>(width) * height);
+        for (int y = 0; y < height; ++y)
+            std::memcpy(&s.back[static_cast<size_t>(y) * width], pixels + static_cast<size_t>(y) * strideWords,
+                        sizeof(uint32_t) * width);
+        s.width = width;
+        s.height = height;
+        ++s.flushed;
+        if (!s.writer.joinable()) s.writer = std::thread([&s] { s.run(); });
+        sink = s.sink;
+        wake = s.writerWaits;
+    }
+    if (wake) s.cv.notify_all();
+    if (sink) sink(pixels, width, height, strideWords);
+    return 0;
+}
+
+int screenWaitFlush() { return 0; }
+
+uint64_t screenFrameNumber() {
+    Screen& s = screen();
+    std::lock_guard<std::mutex> lk(s.mx);
+    return s.flushed;
+}
+
+uint64_t screenWrittenFrame() {
+    Screen& s = screen();
+    std::lock_guard<std::mutex> lk(s.mx);
+    return s.written;
+}
+
+bool waitScreenFrame(uint64_t frameNumber, int timeoutMs) {
+    Screen& s = screen();
+    std::unique_lock<std::mutex> lk(s.mx);
+    auto done = [&] { return s.written >= frameNumber; };
+    if (timeoutMs < 0) {
+        s.cv.wait(lk, done);
+        return true;
+    }
+    return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), done);
+}
+
+void screenStop() { screen().stopWriter(); }
+
+namespace detail {
+void resetScreen() {
+    Screen& s = screen();
+    s.stopWriter();
+    std::lock_guard<std::mutex> lk(s.mx);
+    s.back.clear();
+    s.width = s.height = 0;
+    s.flushed = s.written = 0;
+    s.sink = nullptr;
+}
+}  // namespace detail
+
+}  // namespace host

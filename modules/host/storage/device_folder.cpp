@@ -1,0 +1,121 @@
+// The device folder and the atomic file write that every persisted service uses.
+#include "host/kernel/kernel_internal.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace host {
+
+namespace {
+std::mutex folderMx;
+std::string folder;
+bool folderSet = false;
+}  // namespace
+
+void setDeviceFolder(const std::string& f) {
+    std::lock_guard<std::mutex> lk(folderMx);
+    folder = f;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    folderSet = true;
+}
+
+const std::string& deviceFolder() {
+    std::lock_guard<std::mutex> lk(folderMx);
+    if (!folderSet) {
+        char buf[4096];
+        folder = getcwd(buf, sizeof buf) ? buf : ".";
+        folderSet = true;
+    }
+    return folder;
+}
+
+FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why) {
+    out->clear();
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return FileRead::Missing;
+        if (why) *why = std::strerror(errno);
+        return FileRead::Unreadable;
+    }
+    uint8_t buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            if (why) *why = std::strerror(errno);
+            ::close(fd);
+            out->clear();
+            return FileRead::Unreadable;
+        }
+        if (n == 0) break;
+        out->insert(out->end(), buf, buf + n);
+    }
+    ::close(fd);
+    return FileRead::Ok;
+}
+
+bool lockDeviceFolder(std::string* holder) {
+    const std::string path = deviceFolder() + "/device.lock";
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (holder) *holder = std::string("device.lock: ") + std::strerror(errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (holder) {
+            char buf[32] = {};
+            ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+            std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+            while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+            *holder = pid.empty() ? "another process" : "process " + pid;
+        }
+        ::close(fd);
+        return false;
+    }
+    // the descriptor stays open, and so the lock held, for the process's life
+    char buf[32];
+    int len = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(::getpid()));
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, buf, static_cast<size_t>(len), 0) != len) {
+        // the lock holds all the same; only the holder's number is missing
+    }
+    return true;
+}
+
+namespace detail {
+
+// On failure errno holds the cause (the clean-up keeps it).
+bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
+    std::string tmp = path + ".tmp";
+    auto fail = [&](int fd) {
+        int cause = errno ? errno : EIO;
+        if (fd >= 0) ::close(fd);
+        ::unlink(tmp.c_str());
+        errno = cause;
+        return false;
+    };
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const auto* p = static_cast<const uint8_t*>(data);
+    size_t done = 0;
+    while (done < len) {
+        ssize_t n = ::write(fd, p + done, len - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            return fail(fd);
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) return fail(-1);
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) return fail(-1);
+    return true;
+}
+
+}  // namespace detail
+}  // namespace host

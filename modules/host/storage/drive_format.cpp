@@ -1,0 +1,94 @@
+// The directory size of a formatted drive. A host folder has no directory of
+// fixed size: its file system answers the statistics request with the
+// folder's file-system totals. Once the format service has formatted a drive
+// for a size, the drive answers that size instead, as a partition formatted
+// for it would. The sizes live in "drive_format.cfg" of the device folder
+// (lines "meas: 1000"), so a later process start sees them; the drive
+// folders and their files stay untouched.
+#include "host/kernel/kernel.h"
+
+#include <sys/statvfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+namespace host {
+
+namespace {
+
+std::mutex mx;
+
+std::string stateFile() { return deviceFolder() + "/drive_format.cfg"; }
+
+// "meas:", "MEAS", "meas:/" -> "meas:"
+std::string key(const std::string& drive) {
+    std::string d;
+    for (char c : drive) {
+        if (c == ':' || c == '/') break;
+        d += char(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return d + ":";
+}
+
+std::map<std::string, uint32_t> readSizes() {
+    std::map<std::string, uint32_t> sizes;
+    std::ifstream in(stateFile());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string drive;
+        unsigned long size = 0;
+        if (words >> drive >> size && size > 0 && size <= 0xFFFFFFFEul) sizes[key(drive)] = uint32_t(size);
+    }
+    return sizes;
+}
+
+}  // namespace
+
+uint32_t driveDirectorySize(const std::string& drive) {
+    std::lock_guard<std::mutex> lk(mx);
+    auto sizes = readSizes();
+    auto it = sizes.find(key(drive));
+    return it == sizes.end() ? 0 : it->second;
+}
+
+bool setDriveDirectorySize(const std::string& drive, uint32_t size) {
+    std::lock_guard<std::mutex> lk(mx);
+    auto sizes = readSizes();
+    sizes[key(drive)] = size;
+    // written aside and renamed: a crash leaves the old sizes or the new ones
+    const std::string tmp = stateFile() + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::trunc);
+        for (const auto& [d, s] : sizes) out << d << ' ' << s << '\n';
+        if (!out.flush()) return false;
+    }
+    return std::rename(tmp.c_str(), stateFile().c_str()) == 0;
+}
+
+bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total) {
+    if (!driveAvailable(drive)) return false;
+    const std::string root = hostPath(key(drive));
+    struct statvfs st {};
+    if (root.empty() || ::statvfs(root.c_str(), &st) != 0) return false;
+    const uint32_t formatted = driveDirectorySize(drive);
+    if (!formatted) {
+        if (used) *used = uint32_t(st.f_files - st.f_ffree);
+        if (total) *total = uint32_t(st.f_files);
+        return true;
+    }
+    // a formatted drive's directory holds the drive's own entries only
+    uint32_t entries = 0;
+    std::error_code ec;
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+        ++entries;
+    if (used) *used = entries;
+    if (total) *total = formatted;
+    return true;
+}
+
+}  // namespace host

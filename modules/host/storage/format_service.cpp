@@ -1,0 +1,88 @@
+// The kernel side's disk-format service: the logging asks it at boot to
+// reformat a drive whose directory size differs from the configured one and
+// waits for the answer. A host folder has no directory of fixed size and its
+// files belong to the user: the drive is recorded as formatted for the size
+// asked for (so its statistics answer that size from now on, also after a
+// restart) and the request is answered at once; no file is touched.
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace host {
+
+namespace {
+
+constexpr size_t kRequestSize = 17;
+constexpr int kQueueDepth = 4;
+constexpr int kPollTicks = 50;   // the stop flag is seen this often
+
+std::mutex mx;
+std::thread worker;
+std::atomic<bool> stopping{false};
+std::vector<std::vector<uint8_t>> served;
+constexpr uint32_t kEntriesPerUnit = 340;
+constexpr size_t kDriveNameMax = 16;
+
+// Records the drive of a request as formatted for its size.
+void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf) {
+    if (len < kRequestSize || req[0] == 0) return;
+    char drive[kDriveNameMax + 1] = {};
+    std::memcpy(drive, req + 1, kDriveNameMax);   // zero-padded, not always terminated
+    if (!driveAvailable(drive)) return;
+    const uint32_t size = sizeOf ? sizeOf(drive, req[0]) : 0;
+    setDriveDirectorySize(drive, size ? size : req[0] * kEntriesPerUnit);
+}
+
+void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf) {
+    uint8_t buf[kRequestSize];
+    while (!stopping.load()) {
+        long n = msgQReceive(requests, buf, sizeof buf, kPollTicks);
+        if (n <= 0) continue;
+        format(buf, size_t(n), sizeOf);
+        {
+            std::lock_guard<std::mutex> lk(mx);
+            served.emplace_back(buf, buf + n);
+        }
+        msgQSend(answers, buf, static_cast<size_t>(n), 1000, MSG_PRI_NORMAL);
+    }
+    msgQClose(requests);
+    msgQClose(answers);
+}
+
+}  // namespace
+
+void startFormatService(FormatSizeSource sizeOf) {
+    std::lock_guard<std::mutex> lk(mx);
+    if (worker.joinable()) return;
+    MSG_Q_ID requests = msgQOpen("/MeasAppFormat", kQueueDepth, kRequestSize, MSG_Q_FIFO, OM_CREATE);
+    MSG_Q_ID answers = msgQOpen("/MeasAppFormatAck", kQueueDepth, kRequestSize, MSG_Q_FIFO, OM_CREATE);
+    if (!requests || !answers) {
+        if (requests) msgQClose(requests);
+        if (answers) msgQClose(answers);
+        return;
+    }
+    served.clear();
+    stopping = false;
+    worker = std::thread(serve, requests, answers, sizeOf);
+}
+
+void stopFormatService() {
+    std::thread t;
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        stopping = true;
+        t = std::move(worker);
+    }
+    if (t.joinable()) t.join();
+}
+
+std::vector<std::vector<uint8_t>> formatRequestsServed() {
+    std::lock_guard<std::mutex> lk(mx);
+    return served;
+}
+
+}  // namespace host

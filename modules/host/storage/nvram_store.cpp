@@ -1,0 +1,244 @@
+// The NVRAM database in "nvram.bin" of the device folder.
+//
+// Every element (id, copy) has two slots that writes use in turn; each slot is
+// stored as a record with its own CRC-16-CCITT and a write counter, and a read
+// delivers the valid slot with the highest counter. The whole file is written
+// through a temporary file and a rename, so a crash leaves the old or the new
+// file; a file damaged anyway (cut, overwritten) still yields every record
+// whose CRC holds, so an element falls back to its older slot or, when both
+// are gone, reads as -1.
+//
+// Record (little-endian): magic 0x564E "NV", id u16, copy u8, slot u8,
+// length u16, counter u32, CRC-16 u16 over id..counter and the data, data.
+#include "host/kernel/kernel_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+struct KnownElement {
+    unsigned id;
+    size_t size;
+    unsigned copies;
+};
+// Elements with a fixed size; room for more ids as modules need them.
+constexpr KnownElement kKnown[] = {
+    {NVRAM_ID_LAPOUTFRA, 6, 2},
+    {NVRAM_ID_LAPSTACK_COUNTERS, 4, 1},
+    {NVRAM_ID_LAPSTACK, 6, 256},                // one copy index per lap-stack entry
+    {NVRAM_ID_DISPLAY_PAGE, 1, 1},
+    {NVRAM_ID_DISPLAY_BRIGHTNESS, 1, 1},
+    {NVRAM_ID_BOOT_COUNTER, 4, 1},
+    {NVRAM_ID_ERROR_MEMORY, 8192, 1},
+    {NVRAM_ID_ECU_ANNOTATION, 256, 1},
+    {NVRAM_ID_ABS_LAP, 2, 1},
+};
+
+constexpr uint16_t kMagic = 0x564E;
+constexpr size_t kHeader = 14;
+constexpr unsigned kMaxId = 0xFFFF;
+
+const KnownElement* known(unsigned id) {
+    for (const auto& k : kKnown)
+        if (k.id == id) return &k;
+    return nullptr;
+}
+
+uint16_t crc16Ccitt(uint16_t crc, const uint8_t* p, size_t n) {
+    while (n--) {
+        crc ^= static_cast<uint16_t>(*p++) << 8;
+        for (int i = 0; i < 8; ++i) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
+    }
+    return crc;
+}
+
+struct Slot {
+    bool valid = false;
+    uint32_t counter = 0;
+    std::vector<uint8_t> data;
+};
+struct Element {
+    Slot slot[2];
+    int newest() const {
+        if (slot[0].valid && slot[1].valid) return slot[1].counter - slot[0].counter < 0x80000000u ? 1 : 0;
+        if (slot[0].valid) return 0;
+        if (slot[1].valid) return 1;
+        return -1;
+    }
+};
+using Key = std::pair<unsigned, unsigned>;
+
+std::mutex mx;
+bool loaded = false;
+std::map<Key, Element> image;
+std::set<Key> damaged;        // elements with a record whose CRC failed
+std::string loadProblem;      // why nvram.bin could not be read, "" when it could
+thread_local std::string writeProblem;
+
+std::string filePath() { return deviceFolder() + "/nvram.bin"; }
+
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+void put16(std::vector<uint8_t>& v, uint16_t x) {
+    v.push_back(x & 0xFF);
+    v.push_back(x >> 8);
+}
+void put32(std::vector<uint8_t>& v, uint32_t x) {
+    put16(v, x & 0xFFFF);
+    put16(v, x >> 16);
+}
+
+// Reads every intact record; damaged bytes are skipped until the next record.
+// A file that cannot be read at all leaves the image empty (every element
+// reads as never written) and its reason in loadProblem.
+void load() {
+    image.clear();
+    damaged.clear();
+    loadProblem.clear();
+    loaded = true;
+    std::vector<uint8_t> f;
+    std::string why;
+    if (readWholeFile(filePath(), &f, &why) == FileRead::Unreadable) loadProblem = "nvram.bin: " + why;
+    size_t pos = 0;
+    while (pos + kHeader <= f.size()) {
+        const uint8_t* r = &f[pos];
+        size_t len = get16(r + 6);
+        if (get16(r) != kMagic || r[5] > 1 || pos + kHeader + len > f.size()) {
+            ++pos;
+            continue;
+        }
+        uint16_t crc = crc16Ccitt(0xFFFF, r + 2, 10);
+        crc = crc16Ccitt(crc, r + kHeader, len);
+        if (crc != get16(r + 12)) {
+            damaged.insert({get16(r + 2), r[4]});
+            ++pos;
+            continue;
+        }
+        Slot& s = image[{get16(r + 2), r[4]}].slot[r[5]];
+        s.valid = true;
+        s.counter = get32(r + 8);
+        s.data.assign(r + kHeader, r + kHeader + len);
+        pos += kHeader + len;
+    }
+}
+
+bool save() {
+    std::vector<uint8_t> out;
+    for (auto& [key, e] : image) {
+        for (uint8_t i = 0; i < 2; ++i) {
+            const Slot& s = e.slot[i];
+            if (!s.valid) continue;
+            size_t start = out.size();
+            put16(out, kMagic);
+            put16(out, static_cast<uint16_t>(key.first));
+            out.push_back(static_cast<uint8_t>(key.second));
+            out.push_back(i);
+            put16(out, static_cast<uint16_t>(s.data.size()));
+            put32(out, s.counter);
+            uint16_t crc = crc16Ccitt(0xFFFF, &out[start + 2], 10);
+            crc = crc16Ccitt(crc, s.data.data(), s.data.size());
+            put16(out, crc);
+            out.insert(out.end(), s.data.begin(), s.data.end());
+        }
+    }
+    return detail::writeFileAtomic(filePath(), out.data(), out.size());
+}
+
+bool validAddress(unsigned id, unsigned copy) {
+    return id <= kMaxId && copy < nvramElementCopies(id);
+}
+
+}  // namespace
+
+size_t nvramElementSize(unsigned id) {
+    const KnownElement* k = known(id);
+    return k ? k->size : kNvramUnknownMaxSize;
+}
+
+unsigned nvramElementCopies(unsigned id) {
+    const KnownElement* k = known(id);
+    return k ? k->copies : kNvramUnknownMaxCopies;
+}
+
+long nvramRead(unsigned id, unsigned copy, void* dst, size_t len) {
+    if (!validAddress(id, copy)) return -1;
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    auto it = image.find({id, copy});
+    if (it == image.end()) return -1;
+    int n = it->second.newest();
+    if (n < 0) return -1;
+    const Slot& s = it->second.slot[n];
+    if (!dst) return 0;
+    size_t count = std::min(len, s.data.size());
+    if (count) std::memcpy(dst, s.data.data(), count);
+    return static_cast<long>(count);
+}
+
+long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
+    if (!validAddress(id, copy) || (!src && len)) return -1;
+    size_t size = nvramElementSize(id);
+    size_t count = std::min(len, size);
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    Element& e = image[{id, copy}];
+    int n = e.newest();
+    Slot next;
+    next.valid = true;
+    if (n >= 0) {
+        next.counter = e.slot[n].counter + 1;
+        next.data = e.slot[n].data;
+    }
+    // fixed-size elements are always whole; others are as long as written
+    size_t want = known(id) ? size : std::max(count, next.data.size());
+    next.data.resize(want, 0);
+    if (count) std::memcpy(next.data.data(), src, count);
+    int target = n == 0 ? 1 : 0;
+    Slot old = e.slot[target];
+    e.slot[target] = std::move(next);
+    errno = 0;
+    if (!save()) {
+        writeProblem = std::string("nvram.bin: ") + (errno ? std::strerror(errno) : "write failed");
+        e.slot[target] = std::move(old);
+        return -1;
+    }
+    writeProblem.clear();
+    return static_cast<long>(count);
+}
+
+bool nvramElementDamaged(unsigned id, unsigned copy) {
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    if (!damaged.count({id, copy})) return false;
+    auto it = image.find({id, copy});
+    return it == image.end() || it->second.newest() < 0;
+}
+
+std::string nvramLoadProblem() {
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    return loadProblem;
+}
+
+std::string nvramWriteProblem() { return writeProblem; }
+
+void nvramReload() {
+    std::lock_guard<std::mutex> lk(mx);
+    loaded = false;
+    image.clear();
+    damaged.clear();
+    loadProblem.clear();
+}
+
+namespace detail {
+void resetNvram() { nvramReload(); }
+}  // namespace detail
+
+}  // namespace host

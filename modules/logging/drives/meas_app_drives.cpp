@@ -1,0 +1,112 @@
+#include "logging/drives/meas_app_drives.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "logging/config/cfg_meas.h"
+#include "platform/files.h"
+#include "platform/io.h"
+#include "platform/syslogx.h"
+#include "platform/timebase.h"
+
+namespace {
+// Without a debounce time until the start-up sets one.
+cfg_meas_devHwInfo_t gHwInfo[2] = {};
+const bool gBound = [] {
+    cfg_meas_devHwInfo = gHwInfo;
+    return true;
+}();
+
+constexpr uint32_t kStatusDrivesReady = 0x8000;
+
+// The logging raster, the file writers and the file-count task ask at the
+// same time; each call reads and updates the drive's history.
+std::mutex gDebounceMx;
+
+int drivePathReady(const char* path) {
+    if (!path || !*path) return 0;
+    char drive[CFG_MEAS_STRLEN + 1] = {};
+    const char* colon = nullptr;
+    for (const char* p = path; *p && p - path < int(CFG_MEAS_STRLEN); ++p)
+        if (*p == ':') colon = p;
+    if (!colon) return -1;
+    for (int i = 0; path + i <= colon; ++i) drive[i] = path[i];
+    return meas_app_driveAvDebounce(drive) == 0 ? 0 : -1;
+}
+}  // namespace
+
+void meas_app_setDriveDebounce(unsigned hwIdx, uint32_t ms) {
+    (void)gBound;
+    if (hwIdx >= 2) return;
+    std::lock_guard<std::mutex> lk(gDebounceMx);
+    gHwInfo[hwIdx] = {ms, {}, 0, gHwInfo[hwIdx].copyInhibit};
+}
+
+int meas_app_driveAvailableService(const char* drive) {
+    int hw = cfg_meas_getHwIdxFromDrvName(drive);
+    if (hw < 0 || hw >= 2) return -1;
+    return driveAvailable(drive) == 0 ? 0 : -1;
+}
+
+int meas_app_driveAvDebounce(const char* drive) {
+    int hw = drive ? cfg_meas_getHwIdxFromDrvName(drive) : -1;
+    if (hw < 0) return -1;
+    bool available = meas_app_driveAvailableService(drive) == 0;
+    std::lock_guard<std::mutex> lk(gDebounceMx);
+    cfg_meas_devHwInfo_t& info = gHwInfo[hw];
+    int result = -1;
+    if (info.debounceMs == 0) {
+        result = available ? 0 : -1;
+    } else if (available) {
+        timespec now{};
+        bool clock = clock_appltime(&now) == 0;
+        if (!info.lastAvailable) {
+            if (!clock) {
+                syslogx(147, "meas_app_driveAvDebounce() could not read system time, ret %d", -1);
+                return -1;
+            }
+            info.availableSince = now;
+        }
+        if (clock) {
+            int64_t ms = int64_t(now.tv_sec - info.availableSince.tv_sec) * 1000 +
+                         (now.tv_nsec - info.availableSince.tv_nsec) / 1000000;
+            result = ms >= int64_t(info.debounceMs) ? 0 : int(int64_t(info.debounceMs) - ms);
+        }
+    }
+    info.lastAvailable = available ? 1 : 0;
+    return result;
+}
+
+int meas_app_DiskReady(unsigned idx) {
+    if (idx >= 3) return -1;   // there are three measurements
+    const cfg_meas_t& m = cfg_meas[idx];
+    if (m.noFile == 1 || m.noFile == 5) return 0;
+    if (meas_app_driveAvDebounce(m.targetPartition) != 0) return -1;
+    if (drivePathReady(m.qovFile) != 0) return -1;
+    return drivePathReady(m.binFile);
+}
+
+int meas_app_DisksReady() {
+    for (unsigned i = 0; i < 3; ++i) {
+        if (meas_app_DiskReady(i) != 0) {
+            meas_led_clr_status(kStatusDrivesReady);
+            return -1;
+        }
+    }
+    meas_led_set_status(kStatusDrivesReady);
+    return 0;
+}
+
+void* meas_app_get_QOVConfiguration(unsigned idx, uint32_t* len) {
+    if (len) *len = 0;
+    if (idx != 0 && idx != 2) return nullptr;
+    const char* path = cfg_meas[idx].qovFile;
+    size_t n = 0;
+    char* buf = fexist(path) ? fload(path, &n) : nullptr;
+    if (!buf) {
+        syslogx(151, "meas_app_get_QOVConfiguration file '%s' not found", path);
+        return nullptr;
+    }
+    if (len) *len = uint32_t(n);
+    return buf;
+}

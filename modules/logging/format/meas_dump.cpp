@@ -1,0 +1,206 @@
+// Listing of measurement files for the "measdump" command.
+#include "logging/format/meas_dump.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "logging/counters/lapoutfra.h"
+
+namespace {
+
+const char* metaName(uint8_t type) {
+    static const char* const names[] = {"dynamic", "client configuration", "status block", "car id",
+                                        "initial time stamp", "close time stamp", "event", "time-master ids"};
+    return type < 8 ? names[type] : "invalid";
+}
+
+void printHex(const std::vector<uint8_t>& v, FILE* out) {
+    for (uint8_t b : v) std::fprintf(out, "%02X", b);
+}
+
+// Zero-terminated text at *pos inside the payload; *pos moves past its NUL.
+std::string takeText(const std::vector<uint8_t>& p, size_t* pos) {
+    std::string s;
+    while (*pos < p.size() && p[*pos] != 0) s += char(p[(*pos)++]);
+    if (*pos < p.size()) ++*pos;
+    return s;
+}
+
+// Event block: 00 01 00 01, id, time stamp, duration, kind, severity, source
+// PID, name, description, application name of the source.
+void printEvent(const std::vector<uint8_t>& p, FILE* out) {
+    if (p.size() < 4 + 16) return;
+    const uint8_t* b = p.data() + 4;
+    std::fprintf(out, ": id 0x%08X time %u duration %u kind %u severity %u pid 0x%02X", be_get32(b),
+                 be_get32(b + 4), be_get32(b + 8), b[12], b[13], be_get16(b + 14));
+    size_t pos = 4 + 16;
+    std::string name = takeText(p, &pos);
+    std::string text = takeText(p, &pos);
+    std::string app = takeText(p, &pos);
+    std::fprintf(out, " \"%s\" \"%s\" app \"%s\"", name.c_str(), text.c_str(), app.c_str());
+}
+
+// Status block: "StateData V", the file name of its page-01 data and the lap
+// stack (lap, lap time m:ss.hh, fuel value).
+void printStatusBlock(const std::vector<uint8_t>& p, FILE* out) {
+    static const char kText[] = "StateData V";
+    if (p.size() < 116 || std::memcmp(p.data(), kText, sizeof kText) != 0) {
+        std::fprintf(out, ": not a status block");
+        return;
+    }
+    std::fprintf(out, ": \"%s\"", kText);
+    const size_t page = size_t(be_get16(p.data() + 86)) + 20;
+    if (page + 448 + 80 <= p.size()) {
+        size_t pos = page + 448;
+        std::string name = takeText(p, &pos);
+        std::fprintf(out, " file \"%.79s\"", name.c_str());
+    }
+    const size_t lap = size_t(be_get16(p.data() + 68)) + 20;
+    if (lap + 2 > p.size()) {
+        std::fprintf(out, " lap stack outside the block");
+        return;
+    }
+    const unsigned n = be_get16(p.data() + lap);
+    std::fprintf(out, " lap stack %u", n);
+    for (unsigned i = 0; i < n; ++i) {
+        const size_t e = lap + 2 + 6 * size_t(i);
+        if (e + 6 > p.size()) {
+            std::fprintf(out, "; cut after %u entries", i);
+            return;
+        }
+        const uint8_t* q = p.data() + e;
+        const unsigned fuel = be_get16(q + 4);
+        std::fprintf(out, "%s lap %u %u:%02u.%02u fuel %u.%02u", i ? ";" : ":", q[0], q[1], q[2], q[3], fuel / 100,
+                     fuel % 100);
+    }
+}
+
+bool readWhole(const char* path, std::vector<uint8_t>& data) {
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return false;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+}  // namespace
+
+void measdump_list(const MeasFileContent& c, FILE* out, bool complete) {
+    // a file broken before its header's end lists nothing
+    if (!c.headerRead) return;
+    const MeasFileHeaderInfo& h = c.header;
+    std::fprintf(out, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n",
+                 c.storedCrc, h.pcode, h.measIdx + 1u, h.numBlocks);
+    std::fprintf(out, "counters: outing %u lap %u fragment %u absolute lap %u (0x%X)\n", h.outing, h.lap,
+                 h.fragment, h.absLap, h.absLap);
+    // the 8.3 name these counters give, to check against the file's own name
+    char name[16] = "";
+    if (h.measIdx == 0 || h.measIdx == 2)
+        LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
+    if (name[0]) std::fprintf(out, "name: %s\n", name);
+    static const uint8_t kNoDate[6] = {};
+    if (std::memcmp(h.bcdDate, kNoDate, 6) == 0)
+        std::fprintf(out, "created: unknown (no clock)\n");
+    else
+        std::fprintf(out, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
+                     h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
+    for (const MeasFileBlockDesc& b : c.blocks)
+        std::fprintf(out, "block %u: record length %u\n", b.id, b.recordLength);
+    size_t rec = 0;
+    for (const MeasFileItem& it : c.items) {
+        if (it.kind == MeasFileItem::META) {
+            const MeasFileMeta& m = c.metas[it.index];
+            std::fprintf(out, "meta @%zu type %u (%s) length %zu", m.offset, m.type, metaName(m.type),
+                         m.payload.size());
+            const uint8_t* p = m.payload.data();
+            if ((m.type == MEAS_META_INIT_TS || m.type == MEAS_META_CLOSE_TS) && m.payload.size() == 4)
+                std::fprintf(out, ": time %u", be_get32(p));
+            else if (m.type == MEAS_META_CARID && m.payload.size() == MEAS_META_CARID_LEN)
+                std::fprintf(out, ": \"%.31s\"", reinterpret_cast<const char*>(p + 4));
+            else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
+                std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", be_get32(p),
+                             be_get32(p + 4), be_get32(p + 8));
+            else if (m.type == MEAS_META_EVENT)
+                printEvent(m.payload, out);
+            else if (m.type == MEAS_META_STATUSBLOCK)
+                printStatusBlock(m.payload, out);
+            std::fprintf(out, "\n");
+            continue;
+        }
+        const MeasFileFrameInfo& f = c.frames[it.index];
+        std::fprintf(out, "frame @%zu block %u samples %u records %u divider %u packed %u\n", f.offset,
+                     f.blockId, f.samples, f.records, f.divider, f.packedLength);
+        for (uint32_t r = 0; r < f.records && rec < c.records.size(); ++r, ++rec) {
+            const MeasFileRecord& R = c.records[rec];
+            std::fprintf(out, "  record time %u values ", R.timeStamp);
+            printHex(R.values, out);
+            std::fprintf(out, "\n");
+        }
+    }
+    if (complete)
+        std::fprintf(out, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", c.blocks.size(),
+                     c.metas.size(), c.frames.size(), c.records.size());
+}
+
+void measdump_csv(const MeasFileContent& c, FILE* out) {
+    if (!c.headerRead) return;
+    std::fprintf(out, "block,time,values\n");
+    for (const MeasFileRecord& r : c.records) {
+        std::fprintf(out, "%u,%u,", r.blockId, r.timeStamp);
+        printHex(r.values, out);
+        std::fprintf(out, "\n");
+    }
+}
+
+int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
+    static const char* const kUsage =
+        "usage: measdump [--csv] FILE\n"
+        "Checks a measurement file and lists what it could read (--csv: the records\n"
+        "as block,time,values lines).\n"
+        "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file,\n"
+        "3 file cut off at its end (its complete frames are listed).\n";
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, out);
+        return 0;
+    }
+    bool csv = false;
+    const char* path = nullptr;
+    bool bad = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--csv") == 0) csv = true;
+        else if (argv[i][0] == '-' && argv[i][1] != '\0') bad = true;   // an option we do not know
+        else if (!path) path = argv[i];
+        else bad = true;   // more than one file
+    }
+    if (!path || bad) {
+        std::fputs(kUsage, err);
+        return 2;
+    }
+    std::vector<uint8_t> data;
+    if (!readWhole(path, data)) {
+        std::fprintf(err, "measdump: cannot read %s\n", path);
+        return 2;
+    }
+    MeasFileContent content;
+    std::string error;
+    bool ok = meas_file_read(data.data(), data.size(), content, error);
+    if (csv) measdump_csv(content, out);
+    else measdump_list(content, out, ok);
+    if (!ok && content.cutAt != SIZE_MAX) {
+        // a writer stopped in the middle of an item: what came before is sound
+        if (!csv)
+            std::fprintf(out, "cut: %zu bytes from @%zu not complete (%s); %zu records before\n",
+                         data.size() - content.cutAt, content.cutAt, error.c_str(), content.records.size());
+        std::fprintf(err, "measdump: %s: file cut: %s\n", path, error.c_str());
+        return 3;
+    }
+    if (!ok) {
+        std::fprintf(err, "measdump: %s: broken file: %s\n", path, error.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,20 @@
+// The "measdump" command: checks a measurement file and lists it.
+//   measdump FILE         header (with the 8.3 name its counters give), block
+//                         descriptors, metadata (time stamps, car id, events,
+//                         status blocks with their lap stack,
+//                         time-master ids decoded), frames, records
+//   measdump --csv FILE   records as CSV: block,time,values (hex)
+// Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
+// an unreadable file, 3 for a file cut off by its end (a writer that stopped
+// mid-item): its complete frames are listed, the cut tail is reported.
+#pragma once
+
+#include <cstdio>
+
+#include "logging/format/meas_file_reader.h"
+
+int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err);
+
+// Lists what was read; the closing "ok:" line only for a complete file.
+void measdump_list(const MeasFileContent& content, FILE* out, bool complete = true);
+void measdump_csv(const MeasFileContent& content, FILE* out);

@@ -1,0 +1,133 @@
+// Named queues that other processes reach: names scoped by the device folder,
+// messages both ways between the registry handle and a plain POSIX opener,
+// unlink on reset, a blocked task unwound by its delete, and the format
+// service's answers.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <mqueue.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+
+#include "host/device_fixture.h"
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+
+using ProcessQueues = DeviceFolderTest;
+
+TEST_F(ProcessQueues, NamesAreScopedByTheFolderAndOnlyForTheKernelQueues) {
+    const std::string a = host::processQueueName(dir, "/MeasAppRCTRL_RX");
+    EXPECT_EQ(a.rfind("/tav9-", 0), 0u);
+    EXPECT_NE(a.find("-MeasAppRCTRL_RX"), std::string::npos);
+    EXPECT_EQ(a.find('/', 1), std::string::npos);   // one slash only, as POSIX wants
+    EXPECT_EQ(host::processQueueName(dir + "/", "/MeasAppRCTRL_RX"), a);
+    EXPECT_EQ(host::processQueueName(dir + "/./", "/MeasAppRCTRL_RX"), a);
+    EXPECT_NE(host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX"), a);
+    EXPECT_EQ(host::processQueueName(dir, "/syslogq"), "");
+}
+
+TEST_F(ProcessQueues, AnotherOpenerSeesTheMessagesBothWaysAndTheQueueGoesAtReset) {
+    MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_RX");
+    mqd_t other = mq_open(name.c_str(), O_RDWR);
+    ASSERT_NE(other, mqd_t(-1));
+    const char in[5] = {char(0xE1), 127, 0, 0, 1};
+    ASSERT_EQ(mq_send(other, in, 5, 0), 0);
+    uint8_t got[8] = {};
+    EXPECT_EQ(msgQReceive(q, got, sizeof got, 100), 5);
+    EXPECT_EQ(std::memcmp(got, in, 5), 0);
+    EXPECT_EQ(msgQNumMsgs(q), 0);
+    // one slot: a second message waits for room, then gives up
+    EXPECT_EQ(msgQSend(q, "abcde", 5, NO_WAIT, MSG_PRI_NORMAL), OK);
+    EXPECT_EQ(msgQSend(q, "fghij", 5, 30, MSG_PRI_NORMAL), ERROR);
+    EXPECT_EQ(msgQSend(q, "too long", 8, NO_WAIT, MSG_PRI_NORMAL), ERROR);
+    char out[5];
+    EXPECT_EQ(mq_receive(other, out, 5, nullptr), 5);
+    EXPECT_EQ(std::memcmp(out, "abcde", 5), 0);
+    EXPECT_EQ(msgQReceive(q, got, sizeof got, 20), ERROR);   // time-out
+    mq_close(other);
+    msgQClose(q);
+    host::resetForTest();
+    EXPECT_EQ(mq_open(name.c_str(), O_RDWR), mqd_t(-1));
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(ProcessQueues, LeftoversOfAKilledProcessAreReplacedAndAMissingQueueIsNotMade) {
+    EXPECT_EQ(msgQOpen("/MeasAppFormat", 0, 0, MSG_Q_FIFO, 0), nullptr);
+    const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_TX");
+    mq_attr attr{};
+    attr.mq_maxmsg = 1;
+    attr.mq_msgsize = 5;
+    mqd_t old = mq_open(name.c_str(), O_RDWR | O_CREAT, 0600, &attr);
+    ASSERT_NE(old, mqd_t(-1));
+    ASSERT_EQ(mq_send(old, "stale", 5, 0), 0);
+    mq_close(old);
+    MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_TX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(msgQNumMsgs(q), 0);
+    msgQClose(q);
+}
+
+TEST_F(ProcessQueues, ADeletedTaskLeavesItsBlockedReceive) {
+    MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    std::atomic<bool> returned{false};
+    TASK_ID t = taskSpawn("r_qwait", 100, 0, 8192, [&] {
+        uint8_t b[5];
+        msgQReceive(q, b, sizeof b, WAIT_FOREVER);
+        returned = true;
+    });
+    ASSERT_NE(t, nullptr);
+    taskDelay(30);
+    EXPECT_EQ(taskDelete(t), OK);
+    EXPECT_FALSE(returned.load());
+    msgQClose(q);
+}
+
+TEST_F(ProcessQueues, TheFormatServiceAnswersEveryRequestWithItself) {
+    host::startFormatService();
+    MSG_Q_ID tx = msgQOpen("/MeasAppFormat", 0, 0, MSG_Q_FIFO, 0);
+    MSG_Q_ID rx = msgQOpen("/MeasAppFormatAck", 0, 0, MSG_Q_FIFO, 0);
+    ASSERT_NE(tx, nullptr);
+    ASSERT_NE(rx, nullptr);
+    uint8_t req[17] = {3, 'm', 'e', 'a', 's', ':'};
+    ASSERT_EQ(msgQSend(tx, req, sizeof req, NO_WAIT, MSG_PRI_NORMAL), OK);
+    uint8_t ack[17] = {};
+    EXPECT_EQ(msgQReceive(rx, ack, sizeof ack, 2000), 17);
+    EXPECT_EQ(std::memcmp(ack, req, 17), 0);
+    auto served = host::formatRequestsServed();
+    ASSERT_EQ(served.size(), 1u);
+    EXPECT_EQ(served[0], std::vector<uint8_t>(req, req + 17));
+    msgQClose(tx);
+    msgQClose(rx);
+    host::stopFormatService();
+}
+
+TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNextStart) {
+    // a device in a folder that is gone now, killed: its queue and its note remain
+    const std::string name = host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX");
+    mq_attr attr{};
+    attr.mq_maxmsg = 1;
+    attr.mq_msgsize = 5;
+    mqd_t q = mq_open(name.c_str(), O_RDWR | O_CREAT, 0600, &attr);
+    ASSERT_NE(q, mqd_t(-1));
+    mq_close(q);
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);   // its PID is free now
+    mkdir("/tmp/tav9-mqueues", 0777);
+    const std::string note = "/tmp/tav9-mqueues" + name;
+    FILE* f = std::fopen(note.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fprintf(f, "%ld\n", long(child));
+    std::fclose(f);
+    host::unlinkProcessQueues();
+    EXPECT_EQ(mq_open(name.c_str(), O_RDWR), mqd_t(-1));
+    EXPECT_NE(access(note.c_str(), F_OK), 0);
+}

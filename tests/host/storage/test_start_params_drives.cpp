@@ -1,0 +1,117 @@
+// start.cfg parsing, drives, host paths and file attributes.
+#include "host/device_fixture.h"
+
+#include <filesystem>
+
+namespace {
+
+using StartParamsTest = DeviceFolderTest;
+
+TEST_F(StartParamsTest, DefaultsWithoutFile) {
+    const host::StartParams& p = host::loadStartParams(2);
+    EXPECT_EQ(p.appNumber, 2);
+    EXPECT_EQ(p.pid, 1);
+    EXPECT_EQ(p.ip, "127.0.0.1");
+    EXPECT_EQ(p.xcpPort, 5555);
+    EXPECT_EQ(p.portOffset, 0);
+    EXPECT_EQ(p.canBus, "udp");
+    EXPECT_TRUE(p.serialPath.empty());
+}
+
+TEST_F(StartParamsTest, ValuesCommentsAndBadInput) {
+    writeFile("start.cfg",
+              "# device 7\n"
+              "pid = 7   # trailing comment\n"
+              "ip=127.0.0.9\n"
+              "  xcp_port =  0x1600 \n"
+              "port_offset = 100\n"
+              "can1_port = 40001\n"
+              "can_bus = loopback\n"
+              "serial1 = /dev/pts/9\n"
+              "no equals sign here\n"
+              "can0_port = 70000\n"     // out of range: default kept
+              "ip = 999.1.1.1\n"         // bad address: previous kept
+              "pid = 64\n"               // PIDs go to 63
+              "color = blue\n");
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.pid, 7);
+    EXPECT_EQ(p.ip, "127.0.0.9");
+    EXPECT_EQ(p.xcpPort, 0x1600);
+    EXPECT_EQ(p.portOffset, 100);
+    EXPECT_EQ(p.canPort[0], 29536);
+    EXPECT_EQ(p.canPort[1], 40001);
+    EXPECT_EQ(p.canBus, "loopback");
+    ASSERT_EQ(p.serialPath.size(), 2u);
+    EXPECT_EQ(p.serialPath[1], "/dev/pts/9");
+    EXPECT_EQ(host::hostPath("/tyCo/1"), "/dev/pts/9");
+    EXPECT_EQ(host::hostPath("/tyCo/0"), "");
+    EXPECT_EQ(host::hostPath("/tyCo/5"), "");
+    EXPECT_EQ(host::hostPath("/tyCo/x"), "");
+}
+
+using DrivesTest = DeviceFolderTest;
+
+TEST_F(DrivesTest, AvailabilityFollowsFolders) {
+    EXPECT_FALSE(host::driveAvailable("meas:"));
+    std::filesystem::create_directory(dir + "/meas");
+    std::filesystem::create_directory(dir + "/usb_meas");
+    EXPECT_TRUE(host::driveAvailable("meas:"));
+    EXPECT_TRUE(host::driveAvailable("meas"));
+    EXPECT_TRUE(host::driveAvailable("USB_MEAS:/"));
+    EXPECT_FALSE(host::driveAvailable("meas2:"));
+    EXPECT_FALSE(host::driveAvailable("tmp:"));
+    writeFile("cfg", "a file, not a folder");
+    EXPECT_FALSE(host::driveAvailable("cfg:"));
+}
+
+TEST_F(DrivesTest, HostPathMapping) {
+    EXPECT_EQ(host::hostPath("meas:/a/b.dat"), dir + "/meas/a/b.dat");
+    EXPECT_EQ(host::hostPath("meas:b.dat"), dir + "/meas/b.dat");
+    EXPECT_EQ(host::hostPath("meas2:/x"), dir + "/meas2/x");
+    EXPECT_EQ(host::hostPath("usb_meas:/x"), dir + "/usb_meas/x");
+    EXPECT_EQ(host::hostPath("cfg:/m01.xml"), dir + "/cfg/m01.xml");
+    EXPECT_EQ(host::hostPath("cfg:rtracks.xml"), dir + "/cfg/rtracks.xml");
+    EXPECT_EQ(host::hostPath("c:/psts/upload/scrutineering.xml"), dir + "/c/psts/upload/scrutineering.xml");
+    EXPECT_EQ(host::hostPath("c:\\psts\\a.txt"), dir + "/c/psts/a.txt");
+    EXPECT_EQ(host::hostPath("meas:"), dir + "/meas");
+    EXPECT_EQ(host::hostPath("/tmp/plain"), "/tmp/plain");
+    EXPECT_EQ(host::hostPath("relative/file.txt"), "relative/file.txt");
+    EXPECT_EQ(host::hostPath("./a:b"), "./a:b");
+    EXPECT_EQ(host::hostPath("nodrive:/x"), "");
+    EXPECT_EQ(host::hostPath("meas:/../../etc/passwd"), "");
+    EXPECT_EQ(host::hostPath("meas:/a/.."), "");
+    EXPECT_EQ(host::hostPath("meas:/a..b"), dir + "/meas/a..b");
+}
+
+TEST_F(DrivesTest, FileAttributesKeptPerFile) {
+    std::filesystem::create_directories(dir + "/meas/sub");
+    writeFile("meas/a.dat", "x");
+    writeFile("meas/b.dat", "y");
+    uint32_t a = 0xFF;
+    ASSERT_TRUE(host::getFileAttributes("meas:/a.dat", &a));
+    EXPECT_EQ(a, 0u);
+    ASSERT_TRUE(host::setFileAttributes("meas:/a.dat", host::ATTR_READ_ONLY | host::ATTR_ARCHIVE));
+    ASSERT_TRUE(host::getFileAttributes("meas:/a.dat", &a));
+    EXPECT_EQ(a, host::ATTR_READ_ONLY | host::ATTR_ARCHIVE);
+    ASSERT_TRUE(host::getFileAttributes("meas:/b.dat", &a));
+    EXPECT_EQ(a, 0u);
+    ASSERT_TRUE(host::getFileAttributes("meas:/sub", &a));
+    EXPECT_EQ(a, host::ATTR_DIRECTORY);
+    ASSERT_TRUE(host::setFileAttributes("meas:/sub", host::ATTR_HIDDEN | host::ATTR_DIRECTORY));
+    ASSERT_TRUE(host::getFileAttributes("meas:/sub", &a));
+    EXPECT_EQ(a, host::ATTR_HIDDEN | host::ATTR_DIRECTORY);
+    EXPECT_FALSE(host::getFileAttributes("meas:/missing.dat", &a));
+    EXPECT_FALSE(host::setFileAttributes("meas:/missing.dat", 1));
+    EXPECT_FALSE(host::getFileAttributes("nodrive:/a", &a));
+}
+
+}  // namespace
+
+using DeviceLockTest = DeviceFolderTest;
+
+TEST_F(DeviceLockTest, SecondHolderIsRefusedAndNamesTheFirst) {
+    std::string holder;
+    ASSERT_TRUE(host::lockDeviceFolder(&holder));
+    EXPECT_FALSE(host::lockDeviceFolder(&holder));
+    EXPECT_EQ(holder, "process " + std::to_string(getpid()));
+}

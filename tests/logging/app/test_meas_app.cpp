@@ -1,0 +1,253 @@
+// The logging application end to end: configuration to files, start and stop
+// conditions, the restart after a time stamp going back, stop and start with
+// the telemetry measurement, the fast stop and the shell print.
+#include <gtest/gtest.h>
+
+#include "logging/app_fixture.h"
+#include "platform/shell.h"
+
+namespace {
+
+// Every record matches the value the signal page had at its time stamp, and
+// the records of a 1 ms block follow each other by 1 ms.
+void expectContinuous(const std::vector<MeasAppTest::Rec>& recs, const std::map<uint32_t, uint32_t>& valueAt,
+                      uint32_t spacing) {
+    for (size_t i = 0; i < recs.size(); ++i) {
+        auto it = valueAt.find(recs[i].ts);
+        ASSERT_NE(it, valueAt.end()) << "record at " << recs[i].ts << " was never sampled";
+        EXPECT_EQ(recs[i].value, it->second) << recs[i].ts;
+        if (i) {
+            EXPECT_EQ(recs[i].value - recs[i - 1].value, spacing) << "gap or duplicate at " << recs[i].ts;
+        }
+    }
+}
+
+}  // namespace
+
+TEST_F(MeasAppTest, RecordsEveryValueIntoFilesOfBothDrives) {
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    run(600);
+    EXPECT_EQ(sp().meas_app_running, 1);
+    EXPECT_EQ(sp().meas_globcond_m01, 1);   // no start condition: recording from the start
+    EXPECT_EQ(sp().meas_cnt_m01request, 1);
+    EXPECT_EQ(sp().meas_cnt_m01reply, 1);
+    stopAndFlush();
+    auto m01 = records("meas");
+    auto m03 = records("meas2");
+    ASSERT_GT(m01.size(), 400u);
+    ASSERT_GT(m03.size(), 40u);
+    expectContinuous(m01, valueAt, 1);
+    expectContinuous(m03, valueAt, 10);
+    EXPECT_EQ(sp().meas_cnt_ecu, m01.size());
+}
+
+TEST_F(MeasAppTest, GlobalConditionGatesTheRecords) {
+    writeConfig(0, "R1ms", true);
+    active = false;
+    start();
+    run(300);
+    EXPECT_EQ(sp().meas_globcond_m01, 0);
+    EXPECT_EQ(meas_app_getMeasStopped(0), 1);
+    active = true;
+    run(300);
+    EXPECT_EQ(sp().meas_globcond_m01, 1);
+    EXPECT_EQ(meas_app_getMeasStopped(0), 0);
+    active = false;
+    run(300);
+    active = true;
+    run(300);
+    size_t during = 0;   // samples while the condition held, up to the stop
+    for (auto& [ts, a] : activeAt) during += a;
+    stopAndFlush();
+    auto recs = records("meas");
+    ASSERT_GT(recs.size(), 400u);
+    // a record only while the condition holds, allowing the 10 ms of its
+    // evaluation and the two raster hops after an edge
+    for (const auto& r : recs) {
+        bool recent = false;
+        for (auto it = activeAt.lower_bound(r.ts - 400); it != activeAt.end() && it->first <= r.ts; ++it)
+            recent |= it->second;
+        EXPECT_TRUE(recent) << "record at " << r.ts << " while the condition was false";
+    }
+    // and while it held, every sample once the lists were running
+    EXPECT_GT(recs.size(), during - 100);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "m01, BLK #1 started"), 2);
+    EXPECT_EQ(countContaining(log, "m01, BLK #1 stopped"), 1);
+}
+
+TEST_F(MeasAppTest, PretriggerKeepsTheDataBeforeTheEdge) {
+    writeConfig(0, "R1ms", true, "<PreTriggerTime time=\"0.2\"/>\n");
+    active = false;
+    start();
+    run(600);
+    const uint32_t edge = lastTs + 10;   // the sample time of the next tick
+    active = true;
+    run(300);
+    stopAndFlush();
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    EXPECT_LT(recs.front().ts, edge - 1000);       // at least 0.1 s before the edge
+    EXPECT_GT(recs.front().ts, edge - 2000 - 640);  // the 0.2 s kept, give or take a frame
+    expectContinuous(recs, valueAt, 1);
+}
+
+TEST_F(MeasAppTest, TimeStampGoingBackRestartsOnce) {
+    writeConfig(0, "R1ms");
+    start();
+    run(300);
+    takeLogTexts();
+    host::setTimeStampOffset(uint32_t(-50000));   // 5 s back
+    run(500);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "timestamp reset detected: restarting measurement"), 1);
+    EXPECT_EQ(countContaining(log, "Stopping measurement"), 1);
+    EXPECT_EQ(countContaining(log, "Start new measurement"), 1);
+    EXPECT_EQ(sp().meas_app_running, 1);
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    EXPECT_EQ(s.lap, 1);
+    EXPECT_EQ(s.outing, 1);
+}
+
+TEST_F(MeasAppTest, StopKeepsTelemetryAndStartDoesNotRepeatIt) {
+    writeConfig(0, "R1ms");
+    writeFile("cfg/m02.xml", "<AcqInfo ident=\"t\" num_blocks=\"1\" num_conditions=\"0\" version=\"1\" protocol=\"1\">\n"
+                             "<Block name=\"f\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\" "
+                             "tele_blk=\"0\"><CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"" +
+                                 adr("stim_tick") + "\" idx=\"0\"/></CopySeq></Block>\n</AcqInfo>\n");
+    static int teleStarts = 0, teleStops = 0;
+    teleStarts = teleStops = 0;
+    meas_app_setTeleHooks({[](meas_t*) { return ++teleStarts; }, [] { ++teleStops; }});
+    start();
+    run(200);
+    EXPECT_EQ(teleStarts, 1);
+    EXPECT_EQ(tele[0].first, &meas[1].blocks[0]);
+    EXPECT_EQ(tele[0].count, 1);
+    EXPECT_EQ(std::atomic_ref<uint8_t>(meas[1].blocks[0].teleState).load(), 1);
+    stopAndFlush();
+    EXPECT_EQ(meas[1].runFlags & 1, 1u);
+    EXPECT_EQ(teleStops, 0);
+    EXPECT_EQ(meas[0].runFlags & 1, 0u);
+    sp().meas_app_startreq = 1;
+    run(200);
+    EXPECT_EQ(sp().meas_app_running, 1);
+    EXPECT_EQ(teleStarts, 1);
+    EXPECT_EQ(meas[1].startCount, 1u);
+    sp().meas_app_destroyreq = 1;
+    runUntil([] { return !(meas[1].stateFlags & 1); }, 3000);
+    EXPECT_EQ(teleStops, 1);
+    EXPECT_EQ(tele[0].first, nullptr);
+    meas_app_setTeleHooks({});
+}
+
+TEST_F(MeasAppTest, FastStopSavesWhatTheDelayHeldBack) {
+    cal().DATADELAY = 300;   // records stay 0.3 s in the FIFO
+    writeConfig(0, "R1ms");
+    start();
+    run(600);
+    const uint32_t atStop = counter;
+    meas_app_remotefaststop();
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    // every sample up to the request is in the file, none after it
+    EXPECT_EQ(recs.back().value, atStop);
+    expectContinuous(recs, valueAt, 1);
+    cal().DATADELAY = 0;
+}
+
+TEST_F(MeasAppTest, IgnoredBlocksAndTheShellPrint) {
+    // a block of PID 0 is ignored, leaving a configuration without data
+    writeFile("cfg/m01.xml", "<AcqInfo ident=\"t\" num_blocks=\"1\" num_conditions=\"0\" version=\"1\" protocol=\"0\">\n"
+                             "<Block name=\"b\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R1ms\">"
+                             "<CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"0x00040000\" idx=\"0\"/>"
+                             "</CopySeq></Block>\n</AcqInfo>\n");
+    writeConfig(2, "R10ms");
+    start();
+    run(100);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "meas_app_blockinit(): found illegal pid: 0, block ignored"));
+    EXPECT_TRUE(logContains(log, "config ignored (M01)"));
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("meas_app_running           = 1 \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("MEASURE SG not found \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("MEASURE FDE  : loaded = TRUE, configured (incl. cond.) = 1, started = TRUE\n"
+                       " --> start_cnt       = 1\n --> reply_cnt       = 1\n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("no error found ! \n"), std::string::npos) << out;
+}
+
+TEST(MeasAppNames, ErrorNamesAndRates) {
+    char buf[24];
+    EXPECT_STREQ(conv_gwerrors2ascii(11, buf), "OFFLINE2");
+    EXPECT_STREQ(conv_gwerrors2ascii(4000000000u, buf), "Unknown #4000000000");
+    MeasStoreStats& st = meas_store_stats();
+    st.meas_data_size_m01_uncompressed = 30000;
+    st.meas_data_size_m01_compressed = 1000;
+    st.meas_data_size_m03_uncompressed = 5000;
+    st.meas_data_size_m03_compressed = 0;
+    meas_app_calc_recording_rates();
+    EXPECT_EQ(signalPage()->meas_compression_m01, 255);
+    EXPECT_EQ(signalPage()->meas_compression_m03, 0);
+    EXPECT_EQ(signalPage()->meas_rate_m01, 585u);
+    EXPECT_EQ(st.meas_data_size_m01_uncompressed, 0u);
+}
+
+TEST_F(MeasAppTest, LapTriggerSplitsTheFileWithoutLosingRecords) {
+    writeConfig(0, "R1ms");
+    start();
+    run(400);
+    char cmd[] = "lof_laptrig";
+    char* argv[] = {cmd};
+    EXPECT_EQ(lof_laptrig(1, argv), 0);
+    const uint32_t lapTs = LapOutFra_getTimeStamp();
+    run(400);
+    stopAndFlush();
+    std::vector<std::string> names;
+    auto recs = records("meas", &names);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].substr(0, 5), "A0101");   // outing 1, lap 1
+    EXPECT_EQ(names[1].substr(0, 5), "A0102");   // outing 1, lap 2
+    expectContinuous(recs, valueAt, 1);          // the two files join without a gap
+    // records on both sides of the lap
+    size_t firstCount = 0;
+    for (const auto& r : recs) firstCount += r.ts < lapTs;
+    EXPECT_GT(firstCount, 300u);
+    EXPECT_GT(recs.size() - firstCount, 300u);
+}
+
+TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
+    writeConfig(0, "R1ms", true, "<PreTriggerTime time=\"1.0\"/>\n");
+    start();
+    run(600);
+    uint32_t lastActive = counter;
+    active = false;
+    run(400);   // the condition has fallen: the pretrigger buffers again
+    meas_app_remotefaststop();
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    // every sample up to the falling edge is in the file, the file closed
+    EXPECT_GE(recs.back().value, lastActive);
+    EXPECT_LT(recs.back().value, lastActive + 50);
+    expectContinuous(recs, valueAt, 1);
+}
+
+TEST_F(MeasAppTest, ADestroyWritesWhatAStopWould) {
+    writeConfig(0, "R1ms");
+    start();
+    run(500);
+    const uint32_t atRequest = counter;
+    ASSERT_EQ(meas_app_remotedestroy(0), 1);
+    ASSERT_TRUE(runUntil([] { return !(meas[0].stateFlags & 1); }, 5000));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    EXPECT_GE(recs.back().value, atRequest);
+    expectContinuous(recs, valueAt, 1);
+}

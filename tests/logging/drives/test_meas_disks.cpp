@@ -1,0 +1,255 @@
+// Logging drives at boot and beyond: the debounce arithmetic, the
+// measurement index check, boot preparation with its format requests, the
+// drive part of a path and the copy of a finished file to the USB drive.
+#include <gtest/gtest.h>
+
+#include <sys/statvfs.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "host/kernel/kernel.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/drives/meas_app_disks.h"
+#include "logging/drives/meas_app_drives.h"
+#include "log_capture.h"
+#include "logging/logging_fixture.h"
+#include "measurement/signalpage.h"
+#include "platform/io.h"
+
+namespace {
+
+class MeasDisks : public LoggingTest {
+protected:
+    void SetUp() override {
+        LoggingTest::SetUp();
+        cfg_meas_applyTargetPartition(1);
+        meas_app_setDriveDebounce(1, 0);
+    }
+    void TearDown() override {
+        host::stopFormatService();
+        meas_app_setDriveDebounce(1, 0);
+        meas_app_setCopyStartDelay(5);
+        LoggingTest::TearDown();
+    }
+    uint32_t folderDirectorySize() {
+        struct statvfs st{};
+        EXPECT_EQ(statvfs(dir.c_str(), &st), 0);
+        return uint32_t(st.f_files);
+    }
+    std::string read(const std::string& rel) {
+        std::ifstream f(dir + "/" + rel, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), {});
+    }
+};
+
+}  // namespace
+
+TEST_F(MeasDisks, DebounceCountsDownFromTheDrivesArrival) {
+    meas_app_setDriveDebounce(1, 3000);
+    makeDrive("usb_meas");
+    int first = meas_app_driveAvDebounce("usb_meas:");
+    EXPECT_GT(first, 2900);
+    // the drive appeared 1200 ms ago
+    cfg_meas_devHwInfo[1].availableSince.tv_sec -= 1;
+    cfg_meas_devHwInfo[1].availableSince.tv_nsec -= 200000000;
+    if (cfg_meas_devHwInfo[1].availableSince.tv_nsec < 0) {
+        cfg_meas_devHwInfo[1].availableSince.tv_nsec += 1000000000;
+        cfg_meas_devHwInfo[1].availableSince.tv_sec -= 1;
+    }
+    int left = meas_app_driveAvDebounce("usb_meas:");
+    EXPECT_LE(left, 1800);
+    EXPECT_GE(left, 1750);
+    cfg_meas_devHwInfo[1].availableSince.tv_sec -= 2;
+    EXPECT_EQ(meas_app_driveAvDebounce("usb_meas:"), 0);
+}
+
+TEST_F(MeasDisks, OnlyThreeMeasurementsHaveDrives) {
+    makeDrive("cfg");
+    makeDrive("meas");
+    makeDrive("meas2");
+    EXPECT_EQ(meas_app_DiskReady(2), 0);
+    EXPECT_EQ(meas_app_DiskReady(3), -1);
+    EXPECT_EQ(meas_app_DiskReady(0xFFFFFFFFu), -1);
+}
+
+TEST_F(MeasDisks, BootPreparationAsksToReformatADifferingDirectoryAndGoesOnAfterTheAnswer) {
+    makeDrive("cfg");
+    makeDrive("meas");
+    makeDrive("meas2");
+    const uint32_t size = folderDirectorySize();
+    ASSERT_NE(size, 1000u);
+    cal().MEAS_MAXFILECNT_PART1 = 1000;   // differs from what the drive has
+    cal().MEAS_MAXFILECNT_PART2 = size;   // matches
+    host::startFormatService();
+    meas_led_clr_status(0x8000);
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    EXPECT_EQ(meas_led_get_status() & 0x8000, 0x8000u);
+    const auto served = host::formatRequestsServed();
+    ASSERT_EQ(served.size(), 1u);
+    ASSERT_EQ(served[0].size(), 17u);
+    EXPECT_EQ(served[0][0], 3);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(served[0].data() + 1)), "meas:");
+    for (size_t i = 1 + 5; i < 17; ++i) EXPECT_EQ(served[0][i], 0) << i;
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW: directory size " +
+                                           std::to_string(int(size)) + " -> 1000 "));
+    EXPECT_EQ(signalPage()->meas_maxFileCnt_part1, size);
+    EXPECT_EQ(meas_app_formatSizeCode(339), 1);
+    EXPECT_EQ(meas_app_formatSizeCode(340), 2);
+    EXPECT_EQ(meas_app_formatSizeCode(10000000), 255);   // the largest one byte can ask for
+}
+
+TEST_F(MeasDisks, AFormattedDriveAnswersItsNewSizeSoTheNextBootIsQuietAndKeepsItsFiles) {
+    makeDrive("cfg");
+    makeDrive("meas");
+    makeDrive("meas2");
+    writeFile("meas/A0101001.001", "kept");
+    cal().MEAS_MAXFILECNT_PART1 = 1000;
+    cal().MEAS_MAXFILECNT_PART2 = 2000;
+    // the device's own size source: the exact count behind the request's units
+    host::startFormatService([](const char* drive, uint8_t units) -> uint32_t {
+        return std::string(drive) == "meas:" && units == 3 ? 1000u : 0u;
+    });
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "should be reformated NOW"), 2) << ::testing::PrintToString(log);
+    ASSERT_EQ(host::formatRequestsServed().size(), 2u);
+    EXPECT_EQ(host::driveDirectorySize("meas:"), 1000u);
+    EXPECT_EQ(host::driveDirectorySize("meas2:"), 6u * 340) << "without an exact size: the request's units";
+    uint32_t count = 0, maximum = 0;
+    ASSERT_EQ(cfg_meas_getBfsFileCounts("meas:", &count, &maximum), 0);
+    EXPECT_EQ(maximum, 1000u);
+    EXPECT_EQ(count, 1u) << "the drive's own entries";
+
+    // the next boot (a new process reads the record of the device folder)
+    host::stopFormatService();
+    host::startFormatService();
+    cal().MEAS_MAXFILECNT_PART2 = 6 * 340;
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "should be reformated NOW"), 0) << ::testing::PrintToString(log);
+    EXPECT_TRUE(host::formatRequestsServed().empty());
+    EXPECT_EQ(signalPage()->meas_maxFileCnt_part1, 1000u);
+    EXPECT_EQ(read("meas/A0101001.001"), "kept");
+    EXPECT_EQ(read("drive_format.cfg"), "meas2: 2040\nmeas: 1000\n");
+    // a changed configuration is formatted again
+    cal().MEAS_MAXFILECNT_PART1 = 400;
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW: directory "
+                                       "size 1000 -> 400 "));
+    EXPECT_EQ(host::driveDirectorySize("meas:"), 680u);
+}
+
+TEST_F(MeasDisks, AFormatRequestWithoutServiceOrAnswerFails) {
+    makeDrive("meas");
+    cal().MEAS_MAXFILECNT_PART1 = 1000;
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(1), -1);
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(7), -1);
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(0), -1);   // "cfg:" has no directory size
+    auto log = takeLogTexts();
+    ASSERT_GE(log.size(), 2u) << ::testing::PrintToString(log);   // the repeated line is folded
+    EXPECT_EQ(log[0].rfind("meas_app_BootPrepareDisks_format() msgQTx open failed: ", 0), 0u) << log[0];
+    EXPECT_TRUE(logged(log, "meas_app_BootPrepareDisks() devIdx invalid @ 'meas_app_BootPrepareDisks_format' "));
+    // queues there, nobody answering: two seconds, then the failure
+    MSG_Q_ID req = msgQOpen("/MeasAppFormat", 4, 17, MSG_Q_FIFO, OM_CREATE);
+    MSG_Q_ID ack = msgQOpen("/MeasAppFormatAck", 4, 17, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_TRUE(req && ack);
+    EXPECT_EQ(meas_app_BootPrepareDisks_format(1), -1);
+    log = takeLogTexts();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back().rfind("meas_app_BootPrepareDisks_format() error receiving format request, ", 0), 0u);
+    msgQClose(req);
+    msgQClose(ack);
+}
+
+TEST_F(MeasDisks, BootPreparationTimesOutOnAMissingDriveAndFormatsNothing) {
+    makeDrive("cfg");
+    makeDrive("meas");   // "meas2:" never comes
+    cal().MEAS_MAXFILECNT_PART1 = 1000;
+    host::startFormatService();
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(0, 60), -1);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_BootPrepareDisks() timeout checking mask '0x04' "));
+    EXPECT_TRUE(host::formatRequestsServed().empty());
+    EXPECT_EQ(meas_led_get_status() & 0x8000, 0u);
+}
+
+TEST_F(MeasDisks, DriveOfAPath) {
+    char drive[64];
+    unsigned pos = 0;
+    EXPECT_EQ(meas_app_filenameGetDrive("meas:/dir/A0101001.001", drive, &pos), 4);
+    EXPECT_STREQ(drive, "meas:");
+    EXPECT_EQ(pos, 4u);
+    EXPECT_EQ(meas_app_filenameGetDrive("usb_meas:", drive, &pos), 8);
+    EXPECT_STREQ(drive, "usb_meas:");
+    takeLogTexts();
+    EXPECT_EQ(meas_app_filenameGetDrive("/dir/file.dat", drive, &pos), -1);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_filenameGetDrive():posTerminator 13 could not find terminator char "
+                                       "':' in /dir/file.dat"));
+    const std::string far = std::string(41, 'x') + ":";
+    EXPECT_EQ(meas_app_filenameGetDrive(far.c_str(), drive, &pos), -1);
+    EXPECT_EQ(load_telecfg_from_flash(), 0);
+}
+
+TEST_F(MeasDisks, AFinishedFileIsStreamedToTheUsbDriveReadOnly) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    char name[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, 3, 0x45), 0);
+    std::string content;
+    for (int i = 0; i < 300000; ++i) content += char(i * 7 + i / 251);   // several pieces
+    writeFile(std::string("meas/") + name, content);
+    takeLogTexts();
+    meas_app_copyFileTask(1, 2, 0x45, 3, 0, nullptr, 0);   // no destination: nothing
+    char* dest = static_cast<char*>(std::malloc(16));
+    std::strcpy(dest, "usb_meas:");
+    meas_app_copyFileTask(1, 2, 0x45, 3, 0, dest, 1);
+    EXPECT_EQ(read(std::string("usb_meas/") + name), content);
+    uint32_t attrs = 0;
+    ASSERT_TRUE(host::getFileAttributes(std::string("usb_meas:/") + name, &attrs));
+    EXPECT_TRUE(attrs & host::ATTR_READ_ONLY);
+    EXPECT_EQ(std::filesystem::last_write_time(dir + "/usb_meas/" + name),
+              std::filesystem::last_write_time(dir + "/meas/" + name));
+    EXPECT_TRUE(logged(takeLogTexts(), std::string("meas_app_copyLastFile() copy success from 'meas:/") + name +
+                                           "' to 'usb_meas:/" + name + "'"));
+}
+
+TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {
+    makeDrive("meas");
+    meas_app_setCopyStartDelay(0);
+    char name[64];
+    LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 1, 1, 0);
+    takeLogTexts();
+    meas_app_copyFileTask(1, 1, 0, 1, 0, const_cast<char*>("usb_meas:"), 0);
+    EXPECT_TRUE(logged(takeLogTexts(), std::string("meas_app_copyLastFile() failed, does not exist meas:/") + name));
+    writeFile(std::string("meas/") + name, "data");
+    meas_app_copyFileTask(1, 1, 0, 1, 0, const_cast<char*>("usb_meas:"), 0);
+    EXPECT_TRUE(logged(takeLogTexts(), std::string("meas_app_copyLastFile() err open 'usb_meas:/") + name +
+                                           "', usb not available"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas"));
+}
+
+TEST_F(MeasDisks, TheLastFileTaskCopiesTheFragmentBeforeTheCurrentOne) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    ASSERT_EQ(LapOutFra_init(), 0);
+    LapOutFra_initLapOutCnt(4, 2);
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[64];
+    LapOutFra_genFilenameAbsLap(name, sizeof name, 0, s.outing, s.lap, s.fragment, s.absLap);
+    writeFile(std::string("meas/") + name, "the closed file");
+    LapOutFra_setFragmentTrig(0);
+    meas_app_copyLastFileTask();
+    const std::string copy = dir + "/usb_meas/" + name;
+    for (int i = 0; i < 300 && !std::filesystem::exists(copy); ++i) taskDelay(10);
+    EXPECT_EQ(read(std::string("usb_meas/") + name), "the closed file") << ::testing::PrintToString(takeLogTexts());
+    taskDelay(50);   // the task logs and ends
+}

@@ -1,0 +1,255 @@
+// Logger FIFOs: condition history, latency alignment, lap-trigger delay depth,
+// time-stamp checks and thinning by the block's condition.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "logging/fifo/meas_fifo.h"
+#include "logging/config/meas_config.h"
+#include "logging/logging_fixture.h"
+#include "platform/appman.h"
+#include "platform/byteorder.h"
+
+namespace {
+
+std::vector<uint8_t> condSlot(uint32_t ts, uint8_t v) { return {uint8_t(ts >> 24), uint8_t(ts >> 16), uint8_t(ts >> 8), uint8_t(ts), v}; }
+
+std::vector<uint8_t> dataSlot(uint32_t ts, std::initializer_list<uint32_t> values) {
+    std::vector<uint8_t> s(4 + 4 * values.size());
+    be_put32(s.data(), ts);
+    size_t o = 4;
+    for (uint32_t v : values) be_put32(s.data() + (o += 4) - 4, v);
+    return s;
+}
+
+class MeasFifo : public LoggingTest {
+protected:
+    void SetUp() override {
+        LoggingTest::SetUp();
+        fifo_data_release_all();
+        fifo_condition_release_all();
+        fifo_data_time_resync(0);
+        now(1000000);
+        takeLogTexts();
+    }
+    void TearDown() override {
+        fifo_data_release_all();
+        fifo_condition_release_all();
+        LoggingTest::TearDown();
+    }
+    void now(uint32_t t) {
+        fifo_data_set_curr_ts(t);
+        fifo_cond_set_curr_ts(t);
+    }
+    static MeasFifoCondRequest condReq(unsigned n, uint16_t windowMs = 0) {
+        MeasFifoCondRequest r{};
+        r.fifoNum = uint16_t(n);
+        r.elemSize = 1;
+        r.raster = MEAS_RASTER_5MS;
+        r.pid = app_pid;
+        r.windowMs = windowMs;
+        return r;
+    }
+    static MeasFifoDataRequest dataReq(unsigned n, unsigned elems, uint16_t raster = MEAS_RASTER_1MS) {
+        MeasFifoDataRequest r{};
+        r.fifoNum = uint16_t(n);
+        r.elemCount = uint16_t(elems);
+        for (unsigned e = 0; e < elems; ++e) r.elemSizes[e] = 4;
+        r.raster = raster;
+        r.mult[0] = r.mult[1] = 1;
+        return r;
+    }
+    // Every record the FIFO gives now: time stamps.
+    std::vector<uint32_t> drain(unsigned n, int applyDelay = 0, int* last = nullptr) {
+        std::vector<uint32_t> out;
+        uint8_t buf[4100];
+        int r;
+        while ((r = fifo_data_get(n, buf, applyDelay, nullptr)) > 0) out.push_back(be_get32(buf));
+        if (last) *last = r;
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(MeasFifo, ConditionHistoryWithTransitionZoneAndLookupErrors) {
+    ASSERT_EQ(fifo_condition_request(condReq(3)), 0);
+    EXPECT_EQ(fifo_condition_request(condReq(3)), MF_ERR_FIFO_IN_USE);
+    EXPECT_EQ(fifo_condition_request(condReq(MEAS_COND_FIFOS)), MF_ERR_COND_NUM);
+    MeasFifoCondRequest bad = condReq(4);
+    bad.elemSize = 3;
+    EXPECT_EQ(fifo_condition_request(bad), MF_ERR_TYPE);
+    bad = condReq(4);
+    bad.raster = MEAS_RASTER_10MS;
+    EXPECT_EQ(fifo_condition_request(bad), MF_ERR_RASTER);
+
+    EXPECT_EQ(fifo_condition_check(3, 1000), MF_ERR_NO_COND);
+    // false every 5 ms from 1000 to 1300, true from 1350 on
+    for (uint32_t t = 1000; t <= 1300; t += 50) ASSERT_EQ(fifo_condition_put(3, condSlot(t, 0).data()), 0);
+    for (uint32_t t = 1350; t <= 1500; t += 50) ASSERT_EQ(fifo_condition_put(3, condSlot(t, 1).data()), 0);
+    now(1500);
+    // a local source: 20 ms before the change are the transition zone
+    EXPECT_EQ(fifo_condition_check(3, 1100), COND_FALSE);
+    EXPECT_EQ(fifo_condition_check(3, 1149), COND_FALSE);
+    EXPECT_EQ(fifo_condition_check(3, 1150), COND_TRANSITION);
+    EXPECT_EQ(fifo_condition_check(3, 1349), COND_TRANSITION);
+    EXPECT_EQ(fifo_condition_check(3, 1350), COND_TRUE);
+    EXPECT_EQ(fifo_condition_check(3, 1500), COND_TRUE);
+    EXPECT_EQ(fifo_condition_check(3, 999), MF_ERR_TS_OLD);
+    EXPECT_EQ(fifo_condition_check(3, 1501), MF_ERR_TS_INVALID);   // nothing newer possible yet
+    now(1600);
+    EXPECT_EQ(fifo_condition_check(3, 1550), MF_NOT_YET);
+    now(3500);
+    EXPECT_EQ(fifo_condition_check(3, 1550), MF_ERR_COND_STALE);
+    // a value 0.1 s ahead of now is refused
+    EXPECT_EQ(fifo_condition_put(3, condSlot(3500 + 1001, 1).data()), MF_ERR_TS_INVALID);
+
+    // unset: reported once, healed once
+    takeLogTexts();
+    EXPECT_EQ(fifo_condition_check(7, 1000), MF_ERR_FIFO_INVALID);
+    EXPECT_EQ(fifo_condition_check(7, 1000), MF_ERR_FIFO_INVALID);
+    ASSERT_EQ(fifo_condition_request(condReq(7)), 0);
+    EXPECT_EQ(fifo_condition_check(7, 1000), MF_ERR_NO_COND);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "fifo_condition_check Fifo #7: MF_ERR_FIFO_INVALID."), 1);
+    EXPECT_EQ(countContaining(log, "fifo_condition_check Fifo #7: reset MF_ERR_FIFO_INVALID. error healed"), 1);
+    EXPECT_EQ(fifo_condition_release(7), 0);
+    EXPECT_EQ(fifo_condition_release(7), MF_ERR_NOT_SET_UP);
+}
+
+TEST_F(MeasFifo, LatencyAlignsElementsOfOneTimeStep) {
+    MeasFifoDataRequest r = dataReq(1, 2);
+    r.latency[1] = 3;   // the second value arrives three samples late
+    ASSERT_EQ(fifo_data_request(r), 0);
+    now(2000);
+    // sample k carries element 0 of step k and element 1 of step k - 3
+    for (uint32_t k = 0; k < 3; ++k) {
+        ASSERT_EQ(fifo_data_put(1, dataSlot(1000 + 10 * k, {k, 0xEE}).data()), 0);
+        EXPECT_TRUE(drain(1).empty()) << k;
+    }
+    ASSERT_EQ(fifo_data_put(1, dataSlot(1030, {3, 0}).data()), 0);
+    uint8_t buf[64];
+    ASSERT_EQ(fifo_data_get(1, buf, 0, nullptr), 12);
+    EXPECT_EQ(be_get32(buf), 1000u);
+    EXPECT_EQ(be_get32(buf + 4), 0u);
+    EXPECT_EQ(be_get32(buf + 8), 0u);
+    ASSERT_EQ(fifo_data_put(1, dataSlot(1040, {4, 1}).data()), 0);
+    ASSERT_EQ(fifo_data_get(1, buf, 0, nullptr), 12);
+    EXPECT_EQ(be_get32(buf), 1010u);
+    EXPECT_EQ(be_get32(buf + 4), 1u);
+    EXPECT_EQ(be_get32(buf + 8), 1u);
+    // a gap drops the steps that can no longer be completed
+    ASSERT_EQ(fifo_data_put(1, dataSlot(1100, {10, 7}).data()), 0);
+    EXPECT_TRUE(drain(1).empty());
+    for (uint32_t k = 1; k <= 3; ++k) ASSERT_EQ(fifo_data_put(1, dataSlot(1100 + 10 * k, {10 + k, 7}).data()), 0);
+    EXPECT_EQ(drain(1), (std::vector<uint32_t>{1100}));
+}
+
+TEST_F(MeasFifo, DepthCoversTwiceTheLapTriggerDelay) {
+    cal().DATADELAY = 1500;   // 1.5 s: 2 x 1.5 s of 100 ms records need 30 slots, 8 x 4 = 32 suffice
+    MeasFifoDataRequest r = dataReq(2, 1, MEAS_RASTER_100MS);
+    ASSERT_EQ(fifo_data_request(r), 0);
+    EXPECT_TRUE(takeLogTexts().empty());
+    r = dataReq(3, 1, MEAS_RASTER_1S);   // 2 x 4 slots of 1 s = 8 s > 3 s
+    ASSERT_EQ(fifo_data_request(r), 0);
+    cal().DATADELAY = 9000;   // 2 x 9 s against 2048 slots of 1 ms
+    r = dataReq(4, 1, MEAS_RASTER_1MS);
+    ASSERT_EQ(fifo_data_request(r), 0);
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logged(log, "BLK #0, Fifo #4 was not deep enough for Laptrigger delay (2 x 9000 ms)"));
+    EXPECT_TRUE(logged(log, "Old depth: 2048 for 2048 ms"));
+    EXPECT_TRUE(logged(log, "New depth: 32768 for 32768 ms"));
+    uint32_t depth = 0;
+    ASSERT_TRUE(fifo_data_info(4, &depth, nullptr));
+    EXPECT_EQ(depth, 32768u);
+    // records younger than the delay stay
+    now(100000);
+    ASSERT_EQ(fifo_data_put(4, dataSlot(50000, {1}).data()), 0);
+    ASSERT_EQ(fifo_data_put(4, dataSlot(10000, {1}).data()), 0);   // backwards: counted, kept
+    int last = 0;
+    EXPECT_EQ(drain(4, 1, &last), (std::vector<uint32_t>{}));
+    EXPECT_EQ(last, MF_NOT_YET);
+    now(50000 + 90001);
+    EXPECT_EQ(drain(4, 1).size(), 2u);
+    EXPECT_EQ(fifo_data_request(dataReq(5, 1, 13)), MF_ERR_RASTER);
+    EXPECT_EQ(fifo_data_request(dataReq(5, 1, MEAS_RASTER_OFF)), MF_ERR_RASTER);
+    MeasFifoDataRequest lat = dataReq(5, 1, MEAS_RASTER_SYNC);
+    lat.latency[0] = 1;
+    EXPECT_EQ(fifo_data_request(lat), MF_ERR_RASTER);
+}
+
+TEST_F(MeasFifo, TimeStampChecksAndFullFifo) {
+    ASSERT_EQ(fifo_data_request(dataReq(6, 1, MEAS_RASTER_1S)), 0);
+    uint32_t depth = 0;
+    ASSERT_TRUE(fifo_data_info(6, &depth, nullptr));
+    ASSERT_EQ(depth, 32u);
+    now(1000000);
+    EXPECT_EQ(fifo_data_put(6, dataSlot(1000000 + 2000, {1}).data()), MF_ERR_TS_INVALID);   // 0.2 s ahead
+    ASSERT_EQ(fifo_data_put(6, dataSlot(900000, {1}).data()), 0);
+    ASSERT_EQ(fifo_data_put(6, dataSlot(900000, {2}).data()), 0);   // duplicate: dropped
+    EXPECT_EQ(drain(6).size(), 1u);
+    meas_fifo_signals().fifo_full_ctr = 0;
+    for (uint32_t i = 1; i <= depth; ++i) ASSERT_EQ(fifo_data_put(6, dataSlot(900000 + i, {i}).data()), 0);
+    EXPECT_EQ(fifo_data_put(6, dataSlot(900000 + depth + 1, {0}).data()), MF_ERR_FULL);
+    uint32_t full = 0;
+    ASSERT_TRUE(fifo_data_info(6, nullptr, &full));
+    EXPECT_EQ(full, 1u);
+    EXPECT_EQ(meas_fifo_signals().fifo_full_ctr, 1u);
+    // the new errors are logged once a second and clear the FIFO status bit
+    takeLogTexts();
+    meas_fifo_data_syslog();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #6"), 1);
+    EXPECT_EQ(countContaining(log, "FullCnt 1, TS ErrCnt 1"), 1);
+    meas_fifo_data_syslog();
+    EXPECT_TRUE(takeLogTexts().empty());
+    // the load of the 1 s class reached 100 %
+    meas_fifo_data_update_load_vars();
+    EXPECT_EQ(meas_fifo_signals().fifo_load_max[MEAS_RASTER_1S], 100);
+    EXPECT_EQ(fifo_data_put(7, dataSlot(900000, {0}).data()), MF_ERR_FIFO_INVALID);
+    EXPECT_EQ(fifo_data_get(6, nullptr, 0, nullptr), MF_ERR_MEM_DEST);
+    EXPECT_EQ(fifo_data_release(6), 0);
+    EXPECT_EQ(fifo_data_release(6), MF_ERR_NOT_SET_UP);
+}
+
+TEST_F(MeasFifo, RecordsWaitForTheirCondition) {
+    ASSERT_EQ(fifo_condition_request(condReq(0)), 0);
+    MeasFifoDataRequest r = dataReq(8, 1);
+    r.condFifoPlus1 = 1;
+    r.mult[0] = 10;   // 10 ms while false
+    r.mult[1] = 1;    // every 1 ms while true
+    ASSERT_EQ(fifo_data_request(r), 0);
+    now(100600);
+    for (uint32_t t = 100000; t <= 100500; t += 50) ASSERT_EQ(fifo_condition_put(0, condSlot(t, 0).data()), 0);
+    for (uint32_t t = 100000; t < 101000; t += 10) ASSERT_EQ(fifo_data_put(8, dataSlot(t, {t}).data()), 0);
+    // known false up to 100500: one record per 10 ms; the rest waits
+    int last = 0;
+    EXPECT_EQ(drain(8, 0, &last), (std::vector<uint32_t>{100000, 100100, 100200, 100300, 100400, 100500}));
+    EXPECT_EQ(last, MF_WAIT_COND);
+    // true from 100550: the waiting records are all kept
+    now(101000);
+    for (uint32_t t = 100550; t <= 101000; t += 50) ASSERT_EQ(fifo_condition_put(0, condSlot(t, 1).data()), 0);
+    std::vector<uint32_t> rest = drain(8, 0, &last);
+    ASSERT_EQ(rest.size(), 49u);
+    EXPECT_EQ(rest.front(), 100510u);
+    EXPECT_EQ(last, MF_NOTHING);
+}
+
+TEST_F(MeasFifo, ThinningByConditionState) {
+    ASSERT_EQ(fifo_condition_request(condReq(1)), 0);
+    MeasFifoDataRequest r = dataReq(9, 1);
+    r.condFifoPlus1 = 2;
+    r.mult[0] = 10;
+    r.mult[1] = 1;
+    ASSERT_EQ(fifo_data_request(r), 0);
+    fifo_cond_set_curr_ts(102000);
+    for (uint32_t t = 100000; t <= 102000; t += 50) ASSERT_EQ(fifo_condition_put(1, condSlot(t, t >= 101000).data()), 0);
+    now(101990);
+    for (uint32_t t = 100000; t < 102000; t += 10) ASSERT_EQ(fifo_data_put(9, dataSlot(t, {t}).data()), 0);
+    std::vector<uint32_t> got = drain(9);
+    // while false one record per 10 ms, in the transition zone and while true every one
+    std::vector<uint32_t> expect;
+    for (uint32_t t = 100000; t < 102000; t += 10)
+        if (t >= 101000 - 200 || t % 100 == 0) expect.push_back(t);
+    EXPECT_EQ(got, expect);
+}
