@@ -22,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import Device, make_folder, netns_pair_down, netns_pair_up, remove_folder, wait_for  # noqa: E402
 
 SKIP = 77
 
@@ -171,16 +171,10 @@ class NsDevice(Device):
 
 
 def two(binary, measdump, sample, source):
-    if os.geteuid() != 0:
-        print("skipped: network namespaces need root")
+    pair = netns_pair_up(source, "e")
+    if not pair:
         return SKIP
-    pair = os.path.join(source, "scripts", "netns-pair")
-    tag = str(os.getpid())
-    ns_a, ns_b = "tv9e%sa" % tag, "tv9e%sb" % tag
-    r = subprocess.run([pair, "up", ns_a, ns_b], capture_output=True, text=True)
-    if r.returncode != 0:
-        print("skipped: scripts/netns-pair cannot make namespaces here: " + (r.stderr.strip() or r.stdout.strip()))
-        return SKIP
+    ns_a, ns_b = pair
     folder_a = prepare(sample, "tav9-events-a-", 3, "10.213.0.1")
     folder_b = prepare(sample, "tav9-events-b-", 7, "10.213.0.2", events=False)
     a = b = None
@@ -207,7 +201,7 @@ def two(binary, measdump, sample, source):
         for d in (a, b):
             if d:
                 d.kill()
-        subprocess.run([pair, "down", ns_a, ns_b], capture_output=True)
+        netns_pair_down(source, pair)
         remove_folder(folder_a)
         remove_folder(folder_b)
     print("two-device events test passed")

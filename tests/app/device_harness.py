@@ -146,3 +146,25 @@ def remove_folder(folder):
         os.remove(folder.rstrip("/") + ".out")
     except OSError:
         pass
+
+
+def netns_pair_up(source, letter):
+    """Two network namespaces joined by a veth pair (scripts/netns-pair),
+    named after this process so that parallel tests never share them.
+    Returns (ns_a, ns_b), or None with the reason printed when this host
+    cannot make them (not root, no iproute2)."""
+    if os.geteuid() != 0:
+        print("skipped: network namespaces need root")
+        return None
+    tag = str(os.getpid())
+    pair = ("tv9%s%sa" % (letter, tag), "tv9%s%sb" % (letter, tag))
+    r = subprocess.run([os.path.join(source, "scripts", "netns-pair"), "up", *pair],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        print("skipped: scripts/netns-pair cannot make namespaces here: " + (r.stderr.strip() or r.stdout.strip()))
+        return None
+    return pair
+
+
+def netns_pair_down(source, pair):
+    subprocess.run([os.path.join(source, "scripts", "netns-pair"), "down", *pair], capture_output=True)

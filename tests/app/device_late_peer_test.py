@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_events_test import NsDevice, prepare, wait_logging, SKIP  # noqa: E402
-from device_harness import remove_folder, wait_for  # noqa: E402
+from device_harness import netns_pair_down, netns_pair_up, remove_folder, wait_for  # noqa: E402
 
 PEER_BLOCK = """  <Block name="peer 100ms" idx="3" num_seqs="1" true_div="1" false_div="1" Raster="R100ms">
     <CopySeq align="4" size="4" num="1" idx="0">
@@ -52,16 +52,10 @@ def records(measdump, folder):
 
 def main():
     binary, measdump, sample, source = sys.argv[1:5]
-    if os.geteuid() != 0:
-        print("skipped: network namespaces need root")
+    pair = netns_pair_up(source, "l")
+    if not pair:
         return SKIP
-    pair = os.path.join(source, "scripts", "netns-pair")
-    tag = str(os.getpid())
-    ns_a, ns_b = "tv9l%sa" % tag, "tv9l%sb" % tag
-    r = subprocess.run([pair, "up", ns_a, ns_b], capture_output=True, text=True)
-    if r.returncode != 0:
-        print("skipped: scripts/netns-pair cannot make namespaces here: " + (r.stderr.strip() or r.stdout.strip()))
-        return SKIP
+    ns_a, ns_b = pair
     folder_a = prepare(sample, "tav9-late-a-", 3, "10.213.0.1", events=False)
     folder_b = prepare(sample, "tav9-late-b-", 7, "10.213.0.2", events=False)
     add_peer_block(folder_a)
@@ -109,7 +103,7 @@ def main():
         for d in (a, b):
             if d:
                 d.kill()
-        subprocess.run([pair, "down", ns_a, ns_b], capture_output=True)
+        netns_pair_down(source, pair)
         remove_folder(folder_a)
         remove_folder(folder_b)
     print("late peer test passed")
