@@ -1,16 +1,28 @@
 // The shell command "meas": state of the logging application and the
 // devices whose lists did not start.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/store/meas_app_store.h"
 
 namespace {
 
 const char* yesNo(bool v) { return v ? "TRUE" : "FALSE"; }
 
-void printMeas(const char* name, const meas_t& m) {
+// Writes, flushes and closes that the drives of a measurement refused (its
+// internal and USB writer together).
+unsigned writeFailures(unsigned measIdx) {
+    unsigned n = 0;
+    for (unsigned usb = 0; usb < 2; ++usb)
+        n += std::atomic_ref<uint32_t>(meas_store_writeCounters(measIdx, usb).failures).load(std::memory_order_relaxed);
+    return n;
+}
+
+void printMeas(const char* name, unsigned measIdx) {
+    const meas_t& m = meas[measIdx];
     if (!(m.stateFlags & 1) || !m.config) {
         std::printf("%s not found \n\n", name);
         return;
@@ -24,9 +36,12 @@ void printMeas(const char* name, const meas_t& m) {
     }
     std::printf("%-13s: loaded = %s, configured (incl. cond.) = %i, started = %s\n --> start_cnt       = %i\n"
                 " --> reply_cnt       = %i\n --> reply_errcnt    = %i\n --> condition valid = %s\n"
-                " --> blkcount        = %i\n\n",
+                " --> blkcount        = %i\n",
                 name, yesNo(m.config != nullptr), int(blockCountOf(m)), yesNo(m.runFlags & 1), int(startCnt),
                 int(replyCnt), int(errCnt), yesNo(!(m.stateFlags & 2)), int(m.savedRecords));
+    // the telemetry has no file writers
+    if (measIdx != MEAS_IDX_M02) std::printf(" --> write_errcnt    = %i\n", int(writeFailures(measIdx)));
+    std::printf("\n");
     unsigned total = blockCountOf(m), conds = m.config->numConditions;
     std::printf("ENGINE blks:%i w/ cond blks:%i, CHASSIS blks :%i w/ cond blks: %i\n\n", int(m.engineBlockCount),
                 int(m.engineBlocksWithCond), int(total - m.engineBlockCount),
@@ -47,9 +62,9 @@ void meas_app_print_measstate() {
     for (const auto& f : flags) std::printf("%-26s = %i \n", f.name, int(flag(*f.f).load()));
     std::printf("meas_app_lapstate_ok       = %i \n", int(LapOutFra_isValid()));
     std::printf("remotectrl_remotestart_lock = %i \n\n", int(meas_app_get_remotectrl_remotestart_lock()));
-    printMeas("MEASURE SG", meas[MEAS_IDX_M01]);
-    printMeas("MEASURE TELE", meas[MEAS_IDX_M02]);
-    printMeas("MEASURE FDE", meas[MEAS_IDX_M03]);
+    printMeas("MEASURE SG", MEAS_IDX_M01);
+    printMeas("MEASURE TELE", MEAS_IDX_M02);
+    printMeas("MEASURE FDE", MEAS_IDX_M03);
     if (flag(s.meas_app_blkstopreq).load()) {
         std::printf("Blockstoprequest not finished\n");
         std::lock_guard<std::mutex> lk(meas_app_listLock());

@@ -73,7 +73,10 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
         return false;
     }
     if (length && std::fwrite(data, 1, length, e.stream) != length) {
-        SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d)", vfIdx);
+        const int err = errno;
+        countFailure();
+        SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
+                      vfIdx, e.path, std::strerror(err));
         return false;
     }
     bytesWritten(e, length);
@@ -94,6 +97,10 @@ void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
     // the logging raster reads the counters for the write rates
     if (counts_.writes) std::atomic_ref<uint32_t>(*counts_.writes).fetch_add(1, std::memory_order_relaxed);
     if (counts_.bytes) std::atomic_ref<uint32_t>(*counts_.bytes).fetch_add(n, std::memory_order_relaxed);
+}
+
+void BFSWriter::countFailure() {
+    if (counts_.failures) std::atomic_ref<uint32_t>(*counts_.failures).fetch_add(1, std::memory_order_relaxed);
 }
 
 bool BFSWriter::open(int vfIdx) {
@@ -154,7 +161,9 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
     const std::string host = dev_path(path);
     int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
-        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s'", errno, path);
+        const int err = errno;
+        countFailure();
+        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", err, path, std::strerror(err));
         return false;
     }
     syslogx(151, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd, path);
@@ -200,9 +209,13 @@ bool BFSWriter::close(int vfIdx) {
     if (e.vfIdx == vfIdx && e.stream) {
         setAttrib(vfIdx, host::ATTR_READ_ONLY);
         bool ok = std::fclose(e.stream) == 0;
+        const int err = errno;
         e.stream = nullptr;
         if (!ok) {
-            syslogx(147, "BFSWriter::close() - failed to close file with index (%d)", vfIdx);
+            countFailure();
+            // the bytes still buffered did not reach the drive
+            syslogx(147, "BFSWriter::close() - failed to close file with index (%d) '%s': %s", vfIdx, e.path,
+                    std::strerror(err));
             freeEntry(e);
             return false;
         }
@@ -228,11 +241,15 @@ bool BFSWriter::flush(int vfIdx) {
         return false;
     }
     if (std::fflush(e.stream) != 0) {
-        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): fflush failed");
+        const int err = errno;
+        countFailure();
+        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): fflush failed '%s': %s", e.path, std::strerror(err));
         return false;
     }
     if (::fdatasync(e.fd) != 0) {
-        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): FIOFLUSH failed");
+        const int err = errno;
+        countFailure();
+        SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): FIOFLUSH failed '%s': %s", e.path, std::strerror(err));
         return false;
     }
     dirDirty_ = true;

@@ -69,13 +69,13 @@ void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds) {
     char name[24];
     try {
         auto& c = meas_store_writeCounters(measIdx, 0);
-        auto* w = new BFSWriter(*be, cfg_meas[measIdx].targetPartition, {&c.writes, &c.bytes});
+        auto* w = new BFSWriter(*be, cfg_meas[measIdx].targetPartition, {&c.writes, &c.bytes, &c.failures});
         std::snprintf(name, sizeof name, "r_BFSWriter%u", measIdx + 1);
         if (w->taskStart(name, 146, 10000, VX_FP_TASK, 0)) ++bfs;
         const char* usbDrive = cfg_meas[measIdx].copyPartition;
         if (cfg_meas_getHwIdxFromDrvName(usbDrive) != -1) {
             auto& u = meas_store_writeCounters(measIdx, 1);
-            auto* uw = new USBWriter(*be, usbDrive, {&u.writes, &u.bytes});
+            auto* uw = new USBWriter(*be, usbDrive, {&u.writes, &u.bytes, &u.failures});
             std::snprintf(name, sizeof name, "r_USBWriter%u", measIdx + 1);
             if (uw->taskStart(name, 146, 10000, VX_FP_TASK, 0)) ++usb;
         }

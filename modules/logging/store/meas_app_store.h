@@ -213,5 +213,6 @@ void meas_store_updateBufferStats(void* storeM01, void* storeM03);
 struct MeasStoreWriteCounters {
     uint32_t writes;
     uint32_t bytes;
+    uint32_t failures;   // writes, flushes and closes the drive refused
 };
 MeasStoreWriteCounters& meas_store_writeCounters(unsigned measIdx, unsigned usb);

@@ -19,10 +19,12 @@ namespace measure::store {
 
 class Backend;
 
-// Write statistics of a writer: +1 write and +n bytes per successful write.
+// Write statistics of a writer: +1 write and +n bytes per successful write,
+// +1 failure per write, flush or close that the drive refused.
 struct dataWriteCounts_t {
     uint32_t* writes;
     uint32_t* bytes;
+    uint32_t* failures;
 };
 
 class Writer : public Runnable {
@@ -121,6 +123,8 @@ private:
     void bytesWritten(WriterFileEntry_t& e, uint32_t n);
     void checkForFlush();
     void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
+    // Counts a write, flush or close that the drive refused.
+    void countFailure();
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;

@@ -172,14 +172,19 @@ TEST_F(MeasAppTest, IgnoredBlocksAndTheShellPrint) {
     EXPECT_TRUE(logContains(log, "meas_app_blockinit(): found illegal pid: 0, block ignored"));
     EXPECT_TRUE(logContains(log, "config ignored (M01)"));
     ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    // refused writes of both drives of m03 (as a full drive gives them)
+    meas_store_writeCounters(MEAS_IDX_M03, 0).failures = 2;
+    meas_store_writeCounters(MEAS_IDX_M03, 1).failures = 1;
     std::string out;
     EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    meas_store_writeCounters(MEAS_IDX_M03, 0).failures = meas_store_writeCounters(MEAS_IDX_M03, 1).failures = 0;
     EXPECT_NE(out.find("meas_app_running           = 1 \n"), std::string::npos) << out;
     EXPECT_NE(out.find("MEASURE SG not found \n"), std::string::npos) << out;
     EXPECT_NE(out.find("MEASURE FDE  : loaded = TRUE, configured (incl. cond.) = 1, started = TRUE\n"
                        " --> start_cnt       = 1\n --> reply_cnt       = 1\n"),
               std::string::npos)
         << out;
+    EXPECT_NE(out.find(" --> write_errcnt    = 3\n\nENGINE blks:"), std::string::npos) << out;
     EXPECT_NE(out.find("no error found ! \n"), std::string::npos) << out;
 }
 

@@ -39,9 +39,9 @@ protected:
 
 TEST_F(MeasCntTest, WriteCountersAndRatesAnswerByName) {
     ASSERT_EQ(meas_cnt_publishSignals(), 1);
-    meas_store_writeCounters(MEAS_IDX_M01, 0) = {3, 3000};
-    meas_store_writeCounters(MEAS_IDX_M03, 0) = {1, 100};
-    meas_store_writeCounters(MEAS_IDX_M01, 1) = {2, 500};
+    meas_store_writeCounters(MEAS_IDX_M01, 0) = {3, 3000, 0};
+    meas_store_writeCounters(MEAS_IDX_M03, 0) = {1, 100, 0};
+    meas_store_writeCounters(MEAS_IDX_M01, 1) = {2, 500, 0};
     meas_cnt_update();
     EXPECT_EQ(getvar("meas_cnt_int"), "meas_cnt_int = 4\n");
     EXPECT_EQ(getvar("meas_cnt_forked"), "meas_cnt_forked = 2\n");
@@ -54,7 +54,7 @@ TEST_F(MeasCntTest, WriteCountersAndRatesAnswerByName) {
 
     // two seconds and 4000 more bytes later: 2000 bytes per second
     host::setTimeStampOffset(20000);
-    meas_store_writeCounters(MEAS_IDX_M01, 0) = {5, 7000};
+    meas_store_writeCounters(MEAS_IDX_M01, 0) = {5, 7000, 0};
     meas_cnt_update();
     EXPECT_NEAR(meas_cnt_rates().meas_write_rate_intern[0], 2000.0f, 20.0f);
     EXPECT_EQ(meas_cnt_rates().meas_write_rate_intern[1], 0.0f);

@@ -33,7 +33,7 @@ TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     configure();
     Backend* be = pretrigger()->getBackend();
     MeasStoreWriteCounters crawlCounts{};
-    auto* crawler = new CrawlingWriter(*be, "usb_meas:", {&crawlCounts.writes, &crawlCounts.bytes});
+    auto* crawler = new CrawlingWriter(*be, "usb_meas:", {&crawlCounts.writes, &crawlCounts.bytes, &crawlCounts.failures});
     ASSERT_TRUE(crawler->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
     ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
 
