@@ -85,12 +85,13 @@ void meas_app_check_measconditions() {
     const uint32_t now = time_getTimestamp();
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
-        if (!(m.stateFlags & 1) || !m.config || !m.config->globalStartMask) continue;
+        if (!(m.stateFlags & 1)) continue;
         if (semTake(m.condLock, WAIT_FOREVER) != OK) {
             SYSLOGX_FLOOD(floodCondLock, 147, "meas_app_check_measconditions() semTake failed errno %X", 0u);
             continue;
         }
-        if (!meas_app_condlist[idx]) {
+        // a destroy frees the configuration under this lock: look at it only here
+        if (!m.config || !m.config->globalStartMask || !meas_app_condlist[idx]) {
             semGive(m.condLock);
             continue;
         }
