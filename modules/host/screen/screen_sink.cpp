@@ -1,9 +1,10 @@
 // The screen service: a flush copies the visible frame into a back buffer and
-// counts it; a writer thread of its own (never the flushing task) turns
-// changed frames into "screen.png" of the device folder, at most every
-// kMinWriteInterval, so a person can watch the display with an image viewer.
-// A flush wakes the writer only when it waits for a frame: while it keeps the
-// rate limit, flushes cost the copy alone.
+// counts it; a writer thread of its own (never the flushing task) takes the
+// latest frame at most every kMinWriteInterval and turns it into
+// "screen.png" of the device folder when it changed, so a person can watch
+// the display with an image viewer. A flush wakes the writer only when it
+// waits for a frame: while it keeps the rate limit, flushes cost the copy
+// alone, whether the picture changes or not.
 #include "host/screen/display_regs.h"
 #include "host/kernel/kernel_internal.h"
 #include "host/screen/screen_png.h"
@@ -60,7 +61,7 @@ struct Screen {
         pthread_setname_np(pthread_self(), "kScreenPng");
         std::vector<uint32_t> last, frame;
         int lastW = 0, lastH = 0;
-        Clock::time_point lastWrite{};
+        Clock::time_point lastTake{};
         std::unique_lock<std::mutex> lk(mx);
         for (;;) {
             writerWaits = true;
@@ -68,15 +69,16 @@ struct Screen {
             writerWaits = false;
             if (flushed == written) return;   // stop with nothing pending
             // keep the rate limit, but a stop writes the pending frame at once
-            cv.wait_until(lk, lastWrite + kMinWriteInterval, [&] { return stop; });
+            cv.wait_until(lk, lastTake + kMinWriteInterval, [&] { return stop; });
+            lastTake = Clock::now();
             uint64_t number = flushed;
             int w = width, h = height;
-            frame = back;
+            // the next flush refills the whole back buffer: take it as it is
+            frame.swap(back);
             lk.unlock();
             displayApplyPanel(frame);   // the panel's light and saturation
             if (w != lastW || h != lastH || frame != last) {
                 detail::writeScreenPng(deviceFolder() + "/screen.png", frame.data(), w, h);
-                lastWrite = Clock::now();
                 last.swap(frame);
                 lastW = w;
                 lastH = h;
