@@ -127,6 +127,8 @@ def main():
                 dev.kill()
     except (AssertionError, OSError, socket.timeout):
         print("log of the last run:\n" + dev.log()[-4000:])
+        # a sanitizer's report, or whatever else ended the process, is here
+        print("output of the last run (exit code %s):\n%s" % (dev.proc.poll(), dev.output()[-6000:]))
         raise
     finally:
         remove_folder(folder)

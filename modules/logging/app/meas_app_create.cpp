@@ -16,6 +16,14 @@
 
 namespace {
 
+// Back to "not configured", all but the two locks (see meas_t).
+void clearKeepingLocks(meas_t& m) {
+    meas_t fresh{};
+    fresh.dataLock = SEM_ID(m.dataLock);
+    fresh.condLock = SEM_ID(m.condLock);
+    m = fresh;
+}
+
 const callback_list meas_app_callbacks = {{
     {meas_app_gw_cbData, 0},
     {nullptr, 0},
@@ -114,17 +122,16 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     m.stateFlags &= uint16_t(~4u);
     m.qovBlob = meas_app_get_QOVConfiguration(idx, &m.qovSize);
 
-    m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
-    m.dataLock = m.condLock ? semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE) : nullptr;
+    if (!m.condLock) m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+    if (m.condLock && !m.dataLock) m.dataLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!m.condLock || !m.dataLock) {
         syslogx(147, m.condLock ? "meas_app_meascreate():could not create lockDataSem (%s)"
                                 : "meas_app_meascreate():could not create lockCondSem (%s)",
                 "out of resources");
-        if (m.condLock) semDelete(m.condLock);
         std::free(m.qovBlob);
         std::free(blocks);
         meas_app_free_MEASConfiguration(cfg);
-        m = meas_t{};
+        clearKeepingLocks(m);
         return 0;
     }
 
@@ -162,12 +169,10 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
         syslogx(150, "meas_app_meascreate(): measurement contains only metadata(statusblock, lap), config ignored (M0%d)",
                 int(idx + 1));
         for (unsigned i = 0; i < total; ++i) MeasAppStore_deinitData(&blocks[i]);
-        semDelete(m.condLock);
-        semDelete(m.dataLock);
         std::free(m.qovBlob);
         std::free(blocks);
         meas_app_free_MEASConfiguration(cfg);
-        m = meas_t{};
+        clearKeepingLocks(m);
         return 0;
     }
 
@@ -258,13 +263,10 @@ int meas_app_measdestroy() {
         m.eventLogger = nullptr;
         meas_app_PreTrigDelete(m.store);
         m.store = nullptr;
+        std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
+        clearKeepingLocks(m);
         semGive(m.dataLock);
         semGive(m.condLock);
-        semDelete(m.dataLock);
-        semDelete(m.condLock);
-        m.dataLock = m.condLock = nullptr;
-        std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
-        m = meas_t{};
     }
     flag(sp().meas_app_destroyreq).store(0);
     gApp.teleInitialized = 0;

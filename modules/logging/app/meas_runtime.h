@@ -96,8 +96,11 @@ struct meas_t {
     void* gwConnection;
     void* store;
     eventlogger* eventLogger;
-    SEM_ID dataLock;
-    SEM_ID condLock;
+    // Made at the first configuration and kept for the life of the process:
+    // the condition raster and the gateway may be waiting on them while a
+    // destroy clears everything else.
+    SharedWord<SEM_ID> dataLock;
+    SharedWord<SEM_ID> condLock;
     uint32_t firstDataTimeStamp;
     uint32_t channelTotal;
     uint32_t fastestRaster;             // starts at 9 ("1s")

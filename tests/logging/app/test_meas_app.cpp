@@ -3,6 +3,9 @@
 // the telemetry measurement, the fast stop and the shell print.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "logging/app_fixture.h"
 #include "platform/shell.h"
 
@@ -242,6 +245,25 @@ TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
     EXPECT_GE(recs.back().value, lastActive);
     EXPECT_LT(recs.back().value, lastActive + 50);
     expectContinuous(recs, valueAt, 1);
+}
+
+// The condition raster runs on a task of its own while the logging raster
+// destroys the measurement: it must find the measurement's locks alive
+// whenever it finds the measurement configured.
+TEST_F(MeasAppTest, ConditionChecksDuringADestroyNeverMeetAFreedLock) {
+    writeConfig(0, "R1ms", true);
+    start();
+    run(200);
+    std::atomic<bool> done{false};
+    std::thread conditions([&] {
+        while (!done) meas_app_check_measconditions();
+    });
+    ASSERT_EQ(meas_app_remotedestroy(0), 1);
+    const bool destroyed = runUntil([] { return !(meas[0].stateFlags & 1); }, 5000);
+    done = true;
+    conditions.join();
+    ASSERT_TRUE(destroyed);
+    EXPECT_EQ(countContaining(takeLogTexts(), "semTake failed"), 0);
 }
 
 TEST_F(MeasAppTest, ADestroyWritesWhatAStopWould) {
