@@ -103,9 +103,6 @@ int appStart(int argc, char** argv) {
     clock_gettime(CLOCK_MONOTONIC, &t0);
     // before any thread exists, so that every thread inherits the mask
     signals_blockTermination();
-    // likewise the two host CPUs that stand for the board's two cores
-    std::string coresProblem;
-    host::bindBoardCores(&coresProblem);
     // One device process per folder: a second one would share the shell
     // socket, the CAN ports and nvram.bin. Checked before anything is
     // written there.
@@ -120,12 +117,6 @@ int appStart(int argc, char** argv) {
     // Every task spawned from here on runs in the order of its priority.
     if (!host::enableRealtimeScheduling())
         syslogx(150, "startup: real-time scheduling not permitted, tasks run at normal priority");
-    if (!coresProblem.empty()) syslogx(148, "startup: %s", coresProblem.c_str());
-    if (host::boardCoreHostCpu(0) >= 0)
-        syslogx(150, "startup: processor cores 0 and 1 on host CPUs %d and %d", host::boardCoreHostCpu(0),
-                host::boardCoreHostCpu(1));
-    else
-        syslogx(150, "startup: tasks run on any host CPU");
 
     int appNumber = 0;
     if (!parseAppNumber(argc, argv, &appNumber)) {

@@ -21,9 +21,8 @@ struct HostTask {
     size_t stackSize = 0;
     bool adopted = false;   // a thread not made by taskSpawn (main, test runner)
 
-    std::mutex joinMx;      // guards thread (assignment and join) and coreSet
+    std::mutex joinMx;      // guards thread (assignment and join)
     std::thread thread;
-    unsigned coreSet = 0;   // processor cores it is bound to, 0 = either
 
     std::atomic<bool> deletePending{false};
 
@@ -193,10 +192,8 @@ void wake(HostTask& t) {
 void trampoline(HostTask* t, std::function<void()> body) {
     tlsSelf = t;
     {
-        // wait until the spawner has stored the thread object; a task does
-        // not inherit the binding of the task that spawned it
+        // wait until the spawner has stored the thread object
         std::lock_guard<std::mutex> lk(t->joinMx);
-        hostos::applyBoardCores(pthread_self(), t->coreSet ? t->coreSet : ~0u);
     }
     pthread_setname_np(pthread_self(), t->name.substr(0, 15).c_str());
     host::applyRealtimePriority(t->priority);
@@ -362,18 +359,9 @@ int taskPriorityGet(TASK_ID tid, int* priority) {
     return OK;
 }
 
-STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t set) {
-    HostTask* self = current();
-    auto t = lookup(tid ? tid : self->id);
-    if (!t || !hostos::boardCoreSetValid(set)) return ERROR;
-    if (t.get() == self) return hostos::applyBoardCores(pthread_self(), set) ? OK : ERROR;
-    // Under the lock the new task's trampoline binds itself with: whichever
-    // of the two comes second applies the set stored here.
-    std::lock_guard<std::mutex> lk(t->joinMx);
-    t->coreSet = set;
-    // a thread being joined has ended: nothing left to bind
-    if (!t->thread.joinable()) return OK;
-    return hostos::applyBoardCores(t->thread.native_handle(), set) ? OK : ERROR;
+STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t) {
+    auto t = lookup(tid ? tid : current()->id);
+    return t ? OK : ERROR;
 }
 
 bool taskDeletePending() { return tlsSelf && tlsSelf->deletePending; }
