@@ -141,9 +141,16 @@ class Device:
 
 
 def remove_folder(folder):
+    out = folder.rstrip("/") + ".out"
+    # a device that a sanitizer ended shows only as a lost connection in
+    # the test: its report goes with the test's output before the file goes
+    text = read_text(out)
+    m = SANITIZER_REPORT.search(text)
+    if m:
+        print("sanitizer report in the device output:\n" + text[max(0, m.start() - 200):m.start() + 6000])
     shutil.rmtree(folder, ignore_errors=True)
     try:
-        os.remove(folder.rstrip("/") + ".out")
+        os.remove(out)
     except OSError:
         pass
 

@@ -202,6 +202,8 @@ TEST_F(TwoDevicesTest, FindEachOtherConnectCarryDataAndRecover) {
 
     // Its restart counts as a reset, and the channels come back.
     ASSERT_TRUE(net.startB());
+    // B starts again first (seconds under a sanitizer on a busy host)
+    ASSERT_TRUE(waitUntil([] { return (udp_get_detect_mask() & kBitB) != 0; }, 10000)) << "device B not heard again";
     ASSERT_TRUE(waitUntil([] { return BC2_connected(TwoDevices::kPidB); }, 5000)) << "no reconnect";
     drain();
     EXPECT_TRUE(logContains(log, "Diradir2: Reset detected on PID 0x7"));

@@ -199,6 +199,10 @@ TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
     ASSERT_NE(be.next(w, &held), nullptr);
     be.done(held);
     EXPECT_TRUE(be.isOfflineDataFlushed());
+    // The back end's task asks its writers whether they are alive: this one
+    // leaves it before it is taken apart (the back end deletes its own
+    // writers only once its task has stopped).
+    be.remove(w);
     be.disown(&w);
 }
 
@@ -223,7 +227,10 @@ TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
     EXPECT_EQ(ws[3]->id(), 255);
     unsigned held = 0;
     EXPECT_EQ(be.next(*ws[3], &held), nullptr);
-    for (auto& w : ws) be.disown(w.get());
+    for (auto& w : ws) {
+        be.remove(*w);   // out of the task's sight before it is taken apart
+        be.disown(w.get());
+    }
 }
 
 TEST_F(StoreTest, FileMadeOverAnOldOneHoldsNoStaleBytes) {
