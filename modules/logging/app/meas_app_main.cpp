@@ -177,9 +177,17 @@ void meas_app_laptrigger_update(uint16_t lap, uint16_t outing) {
     }
 }
 
+// Runs on whatever task sets the lap counters (shell, remote control): each
+// store is touched under its measurement's condition lock, under which a
+// destroy frees it.
 void meas_app_clearsegmentation() {
-    meas_app_PreTrigTriggerFragment(meas[MEAS_IDX_M01].store);
-    meas_app_PreTrigTriggerFragment(meas[MEAS_IDX_M03].store);
+    for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03}) {
+        meas_t& m = meas[idx];
+        SEM_ID lock = m.condLock;
+        if (!lock || semTake(lock, WAIT_FOREVER) != OK) continue;
+        meas_app_PreTrigTriggerFragment(m.store);
+        semGive(lock);
+    }
 }
 
 int meas_app_flushPending() {

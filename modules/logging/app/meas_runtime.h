@@ -94,7 +94,9 @@ struct meas_t {
     uint16_t forcedFragment;
     uint8_t fileWritten;
     void* gwConnection;
-    void* store;
+    // the pretrigger store: read by the status-block task and the lap
+    // counters' callers too; a destroy frees it under condLock
+    SharedWord<void*> store;
     eventlogger* eventLogger;
     // Made at the first configuration and kept for the life of the process:
     // the condition raster and the gateway may be waiting on them while a

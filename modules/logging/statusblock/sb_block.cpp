@@ -80,7 +80,7 @@ std::mutex& sb_lock() {
 }
 
 void* sb_store_of(unsigned measIdx) {
-    return measIdx < MEAS_COUNT ? std::atomic_ref<void*>(meas[measIdx].store).load() : nullptr;
+    return measIdx < MEAS_COUNT ? static_cast<void*>(meas[measIdx].store) : nullptr;
 }
 
 void sb_init(unsigned blk) {

@@ -38,7 +38,7 @@ int storeDyn(Dyn kind, int vfIdx, unsigned measIdx, uint32_t expectedTs) {
     int written = 0;
     // a block leaves the list (and frees its buffer) only under this lock
     std::lock_guard<std::mutex> lk(meas_app_listLock());
-    void* store = std::atomic_ref<void*>(meas[measIdx].store).load();
+    void* store = meas[measIdx].store;
     for (MeasBlock* b = meas_app_measlist[raster]; b; b = b->next) {
         auto* buf = static_cast<uint8_t*>(b->sbBuffer);
         MeasAppStoreBlockData* d = b->storeData;

@@ -247,10 +247,11 @@ TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
     expectContinuous(recs, valueAt, 1);
 }
 
-// The condition raster runs on a task of its own while the logging raster
-// destroys the measurement: it must find the measurement's locks alive
-// whenever it finds the measurement configured.
-TEST_F(MeasAppTest, ConditionChecksDuringADestroyNeverMeetAFreedLock) {
+// The condition raster and a lap trigger of the shell run on tasks of their
+// own while the logging raster destroys the measurement: they must find the
+// measurement's locks alive whenever it is configured, and its store either
+// whole or gone.
+TEST_F(MeasAppTest, ConditionChecksAndLapTriggersDuringADestroyNeverMeetAFreedLockOrStore) {
     writeConfig(0, "R1ms", true);
     start();
     run(200);
@@ -258,10 +259,14 @@ TEST_F(MeasAppTest, ConditionChecksDuringADestroyNeverMeetAFreedLock) {
     std::thread conditions([&] {
         while (!done) meas_app_check_measconditions();
     });
+    std::thread lapTriggers([&] {
+        while (!done) meas_app_clearsegmentation();
+    });
     ASSERT_EQ(meas_app_remotedestroy(0), 1);
     const bool destroyed = runUntil([] { return !(meas[0].stateFlags & 1); }, 5000);
     done = true;
     conditions.join();
+    lapTriggers.join();
     ASSERT_TRUE(destroyed);
     EXPECT_EQ(countContaining(takeLogTexts(), "semTake failed"), 0);
 }

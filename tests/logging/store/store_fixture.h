@@ -89,9 +89,9 @@ protected:
             ASSERT_EQ(MeasAppStore_initData(&blocks[i], 64, 4096), 0);
         }
         meas[0].store = meas_app_PreTrigInit(0, pretrigger);
-        ASSERT_NE(meas[0].store, nullptr);
+        ASSERT_NE(static_cast<void*>(meas[0].store), nullptr);
     }
-    measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(meas[0].store); }
+    measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(static_cast<void*>(meas[0].store)); }
 
     // One record of block i (0 or 1) at ts, values derived from ts.
     void feed(unsigned i, uint32_t ts) {
