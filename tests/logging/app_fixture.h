@@ -77,7 +77,7 @@ protected:
                      3000);
         }
         meas_app_resetForTest();
-        for (auto& m : meas) m = meas_t{};
+        for (auto& m : meas) meas_clearKeepingLocks(m);
         MeasAppStore_deinit();
         measure::store::virtualFiles.reset();
         measure::store::backendSetTiming(measure::store::BackendTiming{});

@@ -16,14 +16,6 @@
 
 namespace {
 
-// Back to "not configured", all but the two locks (see meas_t).
-void clearKeepingLocks(meas_t& m) {
-    meas_t fresh{};
-    fresh.dataLock = SEM_ID(m.dataLock);
-    fresh.condLock = SEM_ID(m.condLock);
-    m = fresh;
-}
-
 const callback_list meas_app_callbacks = {{
     {meas_app_gw_cbData, 0},
     {nullptr, 0},
@@ -94,6 +86,13 @@ int meas_app_blockinit(MeasBlock* b) {
     return 0xFFFF;
 }
 
+void meas_clearKeepingLocks(meas_t& m) {
+    meas_t fresh{};
+    fresh.dataLock = SEM_ID(m.dataLock);
+    fresh.condLock = SEM_ID(m.condLock);
+    m = fresh;
+}
+
 int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (idx >= MEAS_COUNT || !cfg) return 0;
     meas_t& m = meas[idx];
@@ -131,7 +130,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
         std::free(m.qovBlob);
         std::free(blocks);
         meas_app_free_MEASConfiguration(cfg);
-        clearKeepingLocks(m);
+        meas_clearKeepingLocks(m);
         return 0;
     }
 
@@ -172,7 +171,7 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
         std::free(m.qovBlob);
         std::free(blocks);
         meas_app_free_MEASConfiguration(cfg);
-        clearKeepingLocks(m);
+        meas_clearKeepingLocks(m);
         return 0;
     }
 
@@ -264,7 +263,7 @@ int meas_app_measdestroy() {
         meas_app_PreTrigDelete(m.store);
         m.store = nullptr;
         std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
-        clearKeepingLocks(m);
+        meas_clearKeepingLocks(m);
         semGive(m.dataLock);
         semGive(m.condLock);
     }

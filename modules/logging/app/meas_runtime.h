@@ -108,6 +108,9 @@ struct meas_t {
     uint32_t fastestRaster;             // starts at 9 ("1s")
 };
 extern meas_t meas[MEAS_COUNT];
+// Back to "not configured", all but the two locks, which stay for the life of
+// the process (see meas_t).
+void meas_clearKeepingLocks(meas_t& m);
 
 struct MeasBlock {
     MeasBlock* prev;

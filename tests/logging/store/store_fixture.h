@@ -52,7 +52,7 @@ protected:
             MeasAppStore_deinitData(&b);
         }
         meas_app_free_MEASConfiguration(meas[0].config);
-        meas[0] = meas_t{};
+        meas_clearKeepingLocks(meas[0]);
         measure::store::virtualFiles.reset();
         MeasAppStore_deinit();
         measure::store::backendSetTiming(measure::store::BackendTiming{});
