@@ -30,6 +30,14 @@
 namespace {
 
 constexpr int kStartCore = 1;               // the second processor core
+// Instrumented by a sanitizer, every wake-up costs many times more: the tasks
+// of each tick would need more than the two CPUs of the board's cores on a
+// host busy with other tests, and the device would stall in its start-up.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
 constexpr int kDisplayStartPolls = 50;
 
 // Polls of the display start before a task takes over the asking. A device
@@ -103,6 +111,9 @@ int appStart(int argc, char** argv) {
     clock_gettime(CLOCK_MONOTONIC, &t0);
     // before any thread exists, so that every thread inherits the mask
     signals_blockTermination();
+    // likewise the two host CPUs that stand for the board's two cores
+    std::string coresProblem;
+    if (!kSanitizedBuild) host::bindBoardCores(&coresProblem);
     // One device process per folder: a second one would share the shell
     // socket, the CAN ports and nvram.bin. Checked before anything is
     // written there.
@@ -117,6 +128,12 @@ int appStart(int argc, char** argv) {
     // Every task spawned from here on runs in the order of its priority.
     if (!host::enableRealtimeScheduling())
         syslogx(150, "startup: real-time scheduling not permitted, tasks run at normal priority");
+    if (!coresProblem.empty()) syslogx(148, "startup: %s", coresProblem.c_str());
+    if (host::boardCoreHostCpu(0) >= 0)
+        syslogx(150, "startup: processor cores 0 and 1 on host CPUs %d and %d", host::boardCoreHostCpu(0),
+                host::boardCoreHostCpu(1));
+    else
+        syslogx(150, "startup: tasks run on any host CPU");
 
     int appNumber = 0;
     if (!parseAppNumber(argc, argv, &appNumber)) {

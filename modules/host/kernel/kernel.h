@@ -221,6 +221,14 @@ int realtimeBaseTickPriority();
 // Puts the calling thread at the host priority of the device priority, if
 // real-time scheduling is enabled.
 void applyRealtimePriority(int devicePriority);
+// The board's two cores: binds the process (the calling thread, before it
+// starts any other) to two host CPUs, TAV9_HOST_CPUS="a,b" or a pair chosen
+// from the CPUs it may use. False when that fails or the variable names CPUs
+// it may not use (*problem says which; a chosen pair is then bound). Until
+// bound, tasks bound to a core run on any CPU.
+bool bindBoardCores(std::string* problem);
+// Host CPU of board core 0 or 1 once bound, else -1.
+int boardCoreHostCpu(int core);
 void stopBaseTick();
 // Runs the base tick on the calling task: it sleeps to each 1 ms deadline
 // itself and calls onTick with the deadline's stamp, so whatever onTick wakes

@@ -5,6 +5,8 @@
 
 #include "host/os/os.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -29,6 +31,16 @@ Deadline deadlineFromTicks(int ticks);
 
 // Tasks made by taskSpawn that have not ended (tests check that none is left).
 size_t liveTaskCount();
+
+// A core set (bit n = core n) names at least one of the board's cores.
+bool boardCoreSetValid(unsigned coreSet);
+// Binds a thread to the host CPUs of the cores in coreSet; nothing to do
+// before the process is bound to its CPUs. False for a set without a board
+// core or when the host refuses.
+bool applyBoardCores(pthread_t thread, unsigned coreSet);
+// The cores of a task that has not been bound to any: the first, where the
+// base tick runs.
+constexpr unsigned kUnboundTaskCores = 1u;
 
 // Registers the calling task as blocked on (cv, mx) so that taskDelete can wake
 // it; throws TaskDeleted when a delete is already pending. The lock of mx is

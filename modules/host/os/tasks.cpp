@@ -21,8 +21,9 @@ struct HostTask {
     size_t stackSize = 0;
     bool adopted = false;   // a thread not made by taskSpawn (main, test runner)
 
-    std::mutex joinMx;      // guards thread (assignment and join)
+    std::mutex joinMx;      // guards thread (assignment and join) and coreSet
     std::thread thread;
+    unsigned coreSet = 0;   // processor cores it is bound to, 0 = either
 
     std::atomic<bool> deletePending{false};
 
@@ -175,7 +176,7 @@ void reapFinished() {
 // is only tried while the registration is held, so the lock order of the
 // waiter (primitive, then registration) cannot deadlock with us.
 void wake(HostTask& t) {
-    for (;;) {
+    for (int tries = 0;; ++tries) {
         {
             std::lock_guard<std::mutex> lk(t.regMx);
             if (!t.waitCv) return;
@@ -185,15 +186,25 @@ void wake(HostTask& t) {
                 return;
             }
         }
-        std::this_thread::yield();
+        // The holder of the primitive's mutex may be a task of lower priority
+        // on this CPU: under real-time scheduling a yield never lets it run,
+        // a short sleep does.
+        if (tries < 8)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
 }
 
 void trampoline(HostTask* t, std::function<void()> body) {
     tlsSelf = t;
     {
-        // wait until the spawner has stored the thread object
+        // wait until the spawner has stored the thread object. A task does
+        // not inherit the binding of the task that spawned it: until it is
+        // bound to a core of its own it runs on the first core (see
+        // board_cores.cpp for why).
         std::lock_guard<std::mutex> lk(t->joinMx);
+        hostos::applyBoardCores(pthread_self(), t->coreSet ? t->coreSet : hostos::kUnboundTaskCores);
     }
     pthread_setname_np(pthread_self(), t->name.substr(0, 15).c_str());
     host::applyRealtimePriority(t->priority);
@@ -359,9 +370,18 @@ int taskPriorityGet(TASK_ID tid, int* priority) {
     return OK;
 }
 
-STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t) {
-    auto t = lookup(tid ? tid : current()->id);
-    return t ? OK : ERROR;
+STATUS taskCpuAffinitySet(TASK_ID tid, cpuset_t set) {
+    HostTask* self = current();
+    auto t = lookup(tid ? tid : self->id);
+    if (!t || !hostos::boardCoreSetValid(set)) return ERROR;
+    if (t.get() == self) return hostos::applyBoardCores(pthread_self(), set) ? OK : ERROR;
+    // Under the lock the new task's trampoline binds itself with: whichever
+    // of the two comes second applies the set stored here.
+    std::lock_guard<std::mutex> lk(t->joinMx);
+    t->coreSet = set;
+    // a thread being joined has ended: nothing left to bind
+    if (!t->thread.joinable()) return OK;
+    return hostos::applyBoardCores(t->thread.native_handle(), set) ? OK : ERROR;
 }
 
 bool taskDeletePending() { return tlsSelf && tlsSelf->deletePending; }

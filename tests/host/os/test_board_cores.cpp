@@ -1,0 +1,138 @@
+// The board's two cores on two host CPUs: the process stays on the pair, a
+// task bound to a core stays on that core's CPU and one bound to none runs on
+// the first core's. Each case binds a child
+// process, so the test runner's own threads keep every CPU.
+#include "host/kernel/kernel.h"
+#include "host/os/os.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<int> cpusOfThisProcess() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> cpus;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &set)) cpus.push_back(c);
+    return cpus;
+}
+
+std::set<int> cpusOfCallingThread() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::set<int> cpus;
+    if (pthread_getaffinity_np(pthread_self(), sizeof set, &set) == 0)
+        for (int c = 0; c < CPU_SETSIZE; ++c)
+            if (CPU_ISSET(c, &set)) cpus.insert(c);
+    return cpus;
+}
+
+// In a child process: a failed check ends it with exit code 1.
+#define CHECK_OR_EXIT(cond) \
+    do {                    \
+        if (!(cond)) {      \
+            std::fprintf(stderr, "failed: %s\n", #cond); \
+            _exit(1);       \
+        }                   \
+    } while (0)
+
+// Child of BoundTasksStayOnTheirCoresCpuAndUnboundOnesOnTheFirst.
+void boundTasksChild(int a, int b) {
+    setenv("TAV9_HOST_CPUS", (std::to_string(a) + "," + std::to_string(b)).c_str(), 1);
+    std::string problem;
+    CHECK_OR_EXIT(host::bindBoardCores(&problem) && problem.empty());
+    CHECK_OR_EXIT(host::boardCoreHostCpu(0) == a && host::boardCoreHostCpu(1) == b);
+    const std::set<int> pair{a, b};
+    CHECK_OR_EXIT(cpusOfCallingThread() == pair);
+
+    // a task that binds itself to core 1, and one it spawns: the child
+    // does not inherit the binding and, bound to no core, runs on the first
+    // core's CPU with the tick
+    std::set<int> bound, spawned;
+    TASK_ID t = taskSpawn("tCore1", 100, 0, 0, [&] {
+        CHECK_OR_EXIT(taskCpuAffinitySet(taskIdSelf(), 2u) == OK);
+        bound = cpusOfCallingThread();
+        TASK_ID c = taskSpawn("tChild", 100, 0, 0, [&] { spawned = cpusOfCallingThread(); });
+        taskWait(c, WAIT_FOREVER);
+    });
+    taskWait(t, WAIT_FOREVER);
+    CHECK_OR_EXIT(bound == std::set<int>{b});
+    CHECK_OR_EXIT(spawned == std::set<int>{a});
+    // the process's own threads (not tasks) keep the pair
+    CHECK_OR_EXIT(cpusOfCallingThread() == pair);
+
+    // bound by its spawner while it runs, however the two interleave
+    std::set<int> byOther;
+    SEM_ID go = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    TASK_ID u = taskSpawn("tCore0", 100, 0, 0, [&] {
+        semTake(go, WAIT_FOREVER);
+        byOther = cpusOfCallingThread();
+    });
+    CHECK_OR_EXIT(taskCpuAffinitySet(u, 1u) == OK);
+    semGive(go);
+    taskWait(u, WAIT_FOREVER);
+    semDelete(go);
+    CHECK_OR_EXIT(byOther == std::set<int>{a});
+
+    // a set without a core of the board is refused
+    CHECK_OR_EXIT(taskCpuAffinitySet(taskIdSelf(), 4u) == ERROR);
+    CHECK_OR_EXIT(taskCpuAffinitySet(taskIdSelf(), 0u) == ERROR);
+    _exit(0);
+}
+
+// Child of ACpuChoiceOutsideTheProcessIsReportedAndAPairIsTakenInstead.
+void badChoiceChild() {
+    setenv("TAV9_HOST_CPUS", "100000,3", 1);
+    std::string problem;
+    CHECK_OR_EXIT(!host::bindBoardCores(&problem));
+    CHECK_OR_EXIT(problem.find("TAV9_HOST_CPUS=100000,3") != std::string::npos);
+    const int c0 = host::boardCoreHostCpu(0), c1 = host::boardCoreHostCpu(1);
+    CHECK_OR_EXIT(c0 >= 0 && c1 >= 0 && c0 != c1);
+    CHECK_OR_EXIT(cpusOfCallingThread() == (std::set<int>{c0, c1}));
+    _exit(0);
+}
+
+class BoardCores : public ::testing::Test {
+protected:
+    void SetUp() override {
+        cpus_ = cpusOfThisProcess();
+        if (cpus_.size() < 3) GTEST_SKIP() << "needs three CPUs to tell the pair from the rest";
+        // the last two: not the pair a default choice would usually make
+        a_ = cpus_[cpus_.size() - 1];
+        b_ = cpus_[cpus_.size() - 2];
+    }
+    std::vector<int> cpus_;
+    int a_ = -1, b_ = -1;
+};
+
+TEST_F(BoardCores, BoundTasksStayOnTheirCoresCpuAndUnboundOnesOnTheFirst) {
+    EXPECT_EXIT(boundTasksChild(a_, b_), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(BoardCores, ACpuChoiceOutsideTheProcessIsReportedAndAPairIsTakenInstead) {
+    EXPECT_EXIT(badChoiceChild(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(BoardCoresUnbound, CoreSetsAreOnlyCheckedAndTasksKeepEveryCpu) {
+    const std::vector<int> all = cpusOfThisProcess();
+    std::set<int> seen;
+    TASK_ID t = taskSpawn("tFree", 100, 0, 0, [&] {
+        if (taskCpuAffinitySet(taskIdSelf(), 1u) == OK) seen = cpusOfCallingThread();
+    });
+    taskWait(t, WAIT_FOREVER);
+    EXPECT_EQ(seen, std::set<int>(all.begin(), all.end()));
+    EXPECT_EQ(host::boardCoreHostCpu(0), -1);
+    EXPECT_EQ(taskCpuAffinitySet(taskIdSelf(), 8u), ERROR);
+}
+
+}  // namespace
