@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <span>
 
 #include "host/kernel/kernel.h"
 
@@ -19,7 +20,7 @@ void displayRegWrite(uint32_t physical, uint32_t value)
 
 uint32_t displayRegRead(uint32_t physical) { return physical == DISPLAY_REG_COLSAT ? gColSat.load() : 0; }
 
-void displayApplyPanel(std::vector<uint32_t>& frame)
+void displayApplyPanel(uint32_t* words, size_t count)
 {
     const uint32_t sat = gColSat.load() > 255 ? 255 : gColSat.load();
     const PwmState light = pwmOutGet(0);
@@ -30,7 +31,7 @@ void displayApplyPanel(std::vector<uint32_t>& frame)
     // Fixed point: 256 is 1.0.
     const int s = int(sat) * 256 / 255;
     const int l = int(level * 256.0f + 0.5f);
-    for (uint32_t& p : frame) {
+    for (uint32_t& p : std::span(words, count)) {
         const int r = int((p >> 16) & 0xFF), g = int((p >> 8) & 0xFF), b = int(p & 0xFF);
         const int grey = (r * 77 + g * 150 + b * 29) >> 8;
         auto channel = [&](int c) {

@@ -9,7 +9,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstddef>
 
 namespace host {
 
@@ -20,6 +20,6 @@ void displayRegWrite(uint32_t physical, uint32_t value);
 // Reads it back; 0 for an unknown address.
 uint32_t displayRegRead(uint32_t physical);
 // Applies saturation and backlight to a frame of 0x00RRGGBB words.
-void displayApplyPanel(std::vector<uint32_t>& frame);
+void displayApplyPanel(uint32_t* words, size_t count);
 
 }  // namespace host

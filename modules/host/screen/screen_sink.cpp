@@ -6,6 +6,7 @@
 // waits for a frame: while it keeps the rate limit, flushes cost the copy
 // alone, whether the picture changes or not.
 #include "host/screen/display_regs.h"
+#include "host/screen/frame_words.h"
 #include "host/kernel/kernel_internal.h"
 #include "host/screen/screen_png.h"
 
@@ -30,7 +31,7 @@ constexpr int kMaxSide = 4096;
 struct Screen {
     std::mutex mx;
     std::condition_variable cv;        // a new frame, a written frame, or stop
-    std::vector<uint32_t> back;        // width x height, packed rows
+    FrameWords back;                   // width x height, packed rows
     int width = 0, height = 0;
     uint64_t flushed = 0;
     uint64_t written = 0;
@@ -59,7 +60,7 @@ struct Screen {
         sched_param sp{};
         pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
         pthread_setname_np(pthread_self(), "kScreenPng");
-        std::vector<uint32_t> last, frame;
+        FrameWords last, frame;
         int lastW = 0, lastH = 0;
         Clock::time_point lastTake{};
         std::unique_lock<std::mutex> lk(mx);
@@ -76,7 +77,7 @@ struct Screen {
             // the next flush refills the whole back buffer: take it as it is
             frame.swap(back);
             lk.unlock();
-            displayApplyPanel(frame);   // the panel's light and saturation
+            displayApplyPanel(frame.data(), frame.size());   // the panel's light and saturation
             if (w != lastW || h != lastH || frame != last) {
                 detail::writeScreenPng(deviceFolder() + "/screen.png", frame.data(), w, h);
                 last.swap(frame);
