@@ -10,6 +10,7 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <set>
 #include <string>
@@ -102,6 +103,39 @@ void badChoiceChild() {
     _exit(0);
 }
 
+// Child of ADeleteEndsWhileATaskOfLowerPriorityOnTheSameCpuHoldsTheWaitsLock.
+// Everything on one CPU under real-time scheduling: "low" keeps taking an
+// empty semaphore without waiting, so it mostly holds the semaphore's lock
+// when the deleting task's timer preempts it; the victim waits on that
+// semaphore. The delete must let "low" run to release the lock.
+void deleteOnOneCpuChild(int cpu) {
+    alarm(20);   // a delete that never ends: killed, not exit code 0
+    setenv("TAV9_HOST_CPUS", std::to_string(cpu).c_str(), 1);
+    CHECK_OR_EXIT(host::bindBoardCores(nullptr));
+    CHECK_OR_EXIT(host::enableRealtimeScheduling());
+    SEM_ID sem = semCCreate(SEM_Q_FIFO, 0);
+    SEM_ID done = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    std::atomic<bool> stop{false};
+    TASK_ID low = taskSpawn("tLow", 200, 0, 0, [&] {
+        while (!stop.load()) semTake(sem, NO_WAIT);
+    });
+    int deleted = 0;
+    taskSpawn("tDeleter", 50, 0, 0, [&] {
+        for (int i = 0; i < 40; ++i) {
+            TASK_ID victim = taskSpawn("tVictim", 100, 0, 0, [&] { semTake(sem, WAIT_FOREVER); });
+            taskDelay(1);   // the victim blocks, then "low" runs until the tick
+            taskDelay(1);
+            if (taskDelete(victim) == OK) ++deleted;
+        }
+        stop = true;
+        semGive(done);
+    });
+    semTake(done, WAIT_FOREVER);
+    taskWait(low, WAIT_FOREVER);
+    CHECK_OR_EXIT(deleted == 40);
+    _exit(0);
+}
+
 class BoardCores : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -121,6 +155,12 @@ TEST_F(BoardCores, BoundTasksStayOnTheirCoresCpuAndUnboundOnesOnTheFirst) {
 
 TEST_F(BoardCores, ACpuChoiceOutsideTheProcessIsReportedAndAPairIsTakenInstead) {
     EXPECT_EXIT(badChoiceChild(), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(BoardCores, ADeleteEndsWhileATaskOfLowerPriorityOnTheSameCpuHoldsTheWaitsLock) {
+    if (!host::enableRealtimeScheduling()) GTEST_SKIP() << "real-time scheduling not permitted here";
+    host::disableRealtimeScheduling();   // only the child runs under it
+    EXPECT_EXIT(deleteOnOneCpuChild(a_), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(BoardCoresUnbound, CoreSetsAreOnlyCheckedAndTasksKeepEveryCpu) {
