@@ -120,7 +120,7 @@ void deleteOnOneCpuChild(int cpu) {
         while (!stop.load()) semTake(sem, NO_WAIT);
     });
     int deleted = 0;
-    taskSpawn("tDeleter", 50, 0, 0, [&] {
+    TASK_ID deleter = taskSpawn("tDeleter", 50, 0, 0, [&] {
         for (int i = 0; i < 40; ++i) {
             TASK_ID victim = taskSpawn("tVictim", 100, 0, 0, [&] { semTake(sem, WAIT_FOREVER); });
             taskDelay(1);   // the victim blocks, then "low" runs until the tick
@@ -131,6 +131,7 @@ void deleteOnOneCpuChild(int cpu) {
         semGive(done);
     });
     semTake(done, WAIT_FOREVER);
+    taskWait(deleter, WAIT_FOREVER);
     taskWait(low, WAIT_FOREVER);
     CHECK_OR_EXIT(deleted == 40);
     _exit(0);
