@@ -118,7 +118,6 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (cfg->protocol) std::memset(tele, 0, sizeof tele);
     m.blockCount = m.engineBlockCount = m.engineBlocksWithCond = 0;
     m.runFlags &= ~1u;
-    m.stateFlags &= uint16_t(~4u);
     m.qovBlob = meas_app_get_QOVConfiguration(idx, &m.qovSize);
 
     if (!m.condLock) m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
@@ -212,8 +211,11 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (m.store) m.eventLogger = eventLoggerInit(idx, m.store);
     m.gwConnection = gw_connect(&meas_app_callbacks);
     // configured only now, with its locks and blocks in place: the raster
-    // tasks look at a measurement once this bit is set
-    m.stateFlags |= 1u;
+    // tasks look at a measurement once this bit is set, and the shell reads
+    // it under the condition lock once it sees the bit there
+    semTake(m.condLock, WAIT_FOREVER);
+    m.stateFlags = uint16_t((m.stateFlags & ~4u) | 1u);
+    semGive(m.condLock);
     return 1;
 }
 

@@ -23,6 +23,18 @@ unsigned writeFailures(unsigned measIdx) {
 
 void printMeas(const char* name, unsigned measIdx) {
     const meas_t& m = meas[measIdx];
+    // A destroy frees the configuration and clears the measurement under its
+    // condition lock, and a creation publishes it under that lock: the shell
+    // reads it under the same lock. A measurement never configured has none.
+    SEM_ID lock = m.condLock;
+    if (!lock || semTake(lock, WAIT_FOREVER) != OK) {
+        std::printf("%s not found \n\n", name);
+        return;
+    }
+    struct Held {
+        SEM_ID s;
+        ~Held() { semGive(s); }
+    } held{lock};
     if (!(m.stateFlags & 1) || !m.config) {
         std::printf("%s not found \n\n", name);
         return;

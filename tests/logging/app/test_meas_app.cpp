@@ -247,10 +247,10 @@ TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
     expectContinuous(recs, valueAt, 1);
 }
 
-// The condition raster and a lap trigger of the shell run on tasks of their
-// own while the logging raster destroys the measurement: they must find the
-// measurement's locks alive whenever it is configured, and its store either
-// whole or gone.
+// The condition raster, a lap trigger and the "meas" command of the shell run
+// on tasks of their own while the logging raster destroys the measurement:
+// they must find the measurement's locks alive whenever it is configured, and
+// its store and configuration either whole or gone.
 TEST_F(MeasAppTest, ConditionChecksAndLapTriggersDuringADestroyNeverMeetAFreedLockOrStore) {
     writeConfig(0, "R1ms", true);
     start();
@@ -262,11 +262,17 @@ TEST_F(MeasAppTest, ConditionChecksAndLapTriggersDuringADestroyNeverMeetAFreedLo
     std::thread lapTriggers([&] {
         while (!done) meas_app_clearsegmentation();
     });
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::thread shellPrints([&] {
+        std::string out;
+        while (!done) shell_runLineCapture("meas", &out);
+    });
     ASSERT_EQ(meas_app_remotedestroy(0), 1);
     const bool destroyed = runUntil([] { return !(meas[0].stateFlags & 1); }, 5000);
     done = true;
     conditions.join();
     lapTriggers.join();
+    shellPrints.join();
     ASSERT_TRUE(destroyed);
     EXPECT_EQ(countContaining(takeLogTexts(), "semTake failed"), 0);
 }
