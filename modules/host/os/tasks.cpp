@@ -23,7 +23,7 @@ struct HostTask {
 
     std::mutex joinMx;      // guards thread (assignment and join) and coreSet
     std::thread thread;
-    unsigned coreSet = 0;   // processor cores it is bound to, 0 = either
+    unsigned coreSet = 0;   // processor cores it is bound to, 0 = none named
 
     std::atomic<bool> deletePending{false};
 

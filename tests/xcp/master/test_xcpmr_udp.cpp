@@ -176,12 +176,14 @@ TEST_F(XcpMasterUdpTest, BrokenDatagramsAndUnconfiguredDtosAreDroppedAndCounted)
     ASSERT_EQ(xcpmr_ini(), 0);
     startRaster();
     ASSERT_TRUE(waitFor([] { return xcpmr_get_status(0) == XCPMR_RUNNING; }, 2000));
-    auto cmds = slave.commands();
     // the configuration our slave would be given
     const std::vector<ScriptedUdpSlave::Bytes> expect = {
         {0xFE}, {0xFF, 0}, {0xFD}, {0xDA}, {0xD6}, {0xD5, 0, 1, 0}, {0xD4, 0, 0, 0, 1}, {0xD3, 0, 0, 0, 0, 1},
         {0xE2, 0, 0, 0, 0, 0}, {0xE1, 0xFF, 4, 0, 0, 0, 4, 0}, {0xE0, 0x10, 0, 0, 1, 0, 0, 0}, {0xDE, 2, 0, 0},
         {0xDC}, {0xDD, 1}};
+    // the last command may still be on its way when the state turns to running
+    waitFor([&] { return slave.commands().size() >= expect.size(); }, 2000);
+    auto cmds = slave.commands();
     ASSERT_GE(cmds.size(), expect.size());
     for (size_t i = 0; i < expect.size(); ++i) EXPECT_EQ(cmds[i], expect[i]) << i;
 
