@@ -265,7 +265,11 @@ int meas_app_measdestroy() {
         meas_app_PreTrigDelete(m.store);
         m.store = nullptr;
         std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
-        meas_clearKeepingLocks(m);
+        {
+            // the reply counters go too, which the shell reads under this lock
+            std::lock_guard<std::mutex> lk(meas_app_listLock());
+            meas_clearKeepingLocks(m);
+        }
         semGive(m.dataLock);
         semGive(m.condLock);
     }

@@ -23,22 +23,10 @@ unsigned writeFailures(unsigned measIdx) {
 
 void printMeas(const char* name, unsigned measIdx) {
     const meas_t& m = meas[measIdx];
-    // A destroy frees the configuration and clears the measurement under its
-    // condition lock, and a creation publishes it under that lock: the shell
-    // reads it under the same lock. A measurement never configured has none.
-    SEM_ID lock = m.condLock;
-    if (!lock || semTake(lock, WAIT_FOREVER) != OK) {
-        std::printf("%s not found \n\n", name);
-        return;
-    }
-    struct Held {
-        SEM_ID s;
-        ~Held() { semGive(s); }
-    } held{lock};
-    if (!(m.stateFlags & 1) || !m.config) {
-        std::printf("%s not found \n\n", name);
-        return;
-    }
+    // The reply counters are kept under the list lock. The rest is read under
+    // the condition lock, under which a destroy frees the configuration and a
+    // creation publishes it. Never both at once: a start's reply takes the
+    // condition lock inside the list lock, a destroy the other way round.
     unsigned startCnt, replyCnt, errCnt;
     {
         std::lock_guard<std::mutex> lk(meas_app_listLock());
@@ -46,18 +34,34 @@ void printMeas(const char* name, unsigned measIdx) {
         replyCnt = m.replyCount;
         errCnt = m.replyErrorCount;
     }
+    struct Seen {
+        unsigned blocks, engineBlocks, engineWithCond, conditions, savedRecords;
+        bool started, conditionValid;
+    } seen{};
+    SEM_ID lock = m.condLock;   // none before the first configuration
+    bool configured = false;
+    if (lock && semTake(lock, WAIT_FOREVER) == OK) {
+        configured = (m.stateFlags & 1) && m.config;
+        if (configured)
+            seen = {blockCountOf(m), m.engineBlockCount, m.engineBlocksWithCond, m.config->numConditions,
+                    m.savedRecords, (m.runFlags & 1) != 0, !(m.stateFlags & 2)};
+        semGive(lock);
+    }
+    if (!configured) {
+        std::printf("%s not found \n\n", name);
+        return;
+    }
     std::printf("%-13s: loaded = %s, configured (incl. cond.) = %i, started = %s\n --> start_cnt       = %i\n"
                 " --> reply_cnt       = %i\n --> reply_errcnt    = %i\n --> condition valid = %s\n"
                 " --> blkcount        = %i\n",
-                name, yesNo(m.config != nullptr), int(blockCountOf(m)), yesNo(m.runFlags & 1), int(startCnt),
-                int(replyCnt), int(errCnt), yesNo(!(m.stateFlags & 2)), int(m.savedRecords));
+                name, yesNo(true), int(seen.blocks), yesNo(seen.started), int(startCnt), int(replyCnt), int(errCnt),
+                yesNo(seen.conditionValid), int(seen.savedRecords));
     // the telemetry has no file writers
     if (measIdx != MEAS_IDX_M02) std::printf(" --> write_errcnt    = %i\n", int(writeFailures(measIdx)));
     std::printf("\n");
-    unsigned total = blockCountOf(m), conds = m.config->numConditions;
-    std::printf("ENGINE blks:%i w/ cond blks:%i, CHASSIS blks :%i w/ cond blks: %i\n\n", int(m.engineBlockCount),
-                int(m.engineBlocksWithCond), int(total - m.engineBlockCount),
-                int(conds > m.engineBlocksWithCond ? conds - m.engineBlocksWithCond : 0));
+    std::printf("ENGINE blks:%i w/ cond blks:%i, CHASSIS blks :%i w/ cond blks: %i\n\n", int(seen.engineBlocks),
+                int(seen.engineWithCond), int(seen.blocks - seen.engineBlocks),
+                int(seen.conditions > seen.engineWithCond ? seen.conditions - seen.engineWithCond : 0));
 }
 
 }  // namespace
