@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "logging/app_fixture.h"
 #include "platform/shell.h"
@@ -252,28 +254,33 @@ TEST_F(MeasAppTest, ShutdownWhileThePretriggerBuffersLeavesTheFileWhole) {
 // they must find the measurement's locks alive whenever it is configured, and
 // its store and configuration either whole or gone.
 TEST_F(MeasAppTest, ConditionChecksAndLapTriggersDuringADestroyNeverMeetAFreedLockOrStore) {
+    // Loops on threads of their own until the end of the test, however it ends.
+    struct Loops {
+        std::atomic<bool> done{false};
+        std::vector<std::thread> threads;
+        void add(std::function<void()> body) {
+            threads.emplace_back([this, body] {
+                while (!done) body();
+            });
+        }
+        ~Loops() {
+            done = true;
+            for (auto& t : threads) t.join();
+        }
+    } loops;
     writeConfig(0, "R1ms", true);
+    // "meas" from the shell all along, also while the start's replies come in
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    loops.add([] {
+        std::string out;
+        shell_runLineCapture("meas", &out);
+    });
     start();
     run(200);
-    std::atomic<bool> done{false};
-    std::thread conditions([&] {
-        while (!done) meas_app_check_measconditions();
-    });
-    std::thread lapTriggers([&] {
-        while (!done) meas_app_clearsegmentation();
-    });
-    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
-    std::thread shellPrints([&] {
-        std::string out;
-        while (!done) shell_runLineCapture("meas", &out);
-    });
+    loops.add([] { meas_app_check_measconditions(); });
+    loops.add([] { meas_app_clearsegmentation(); });
     ASSERT_EQ(meas_app_remotedestroy(0), 1);
-    const bool destroyed = runUntil([] { return !(meas[0].stateFlags & 1); }, 5000);
-    done = true;
-    conditions.join();
-    lapTriggers.join();
-    shellPrints.join();
-    ASSERT_TRUE(destroyed);
+    ASSERT_TRUE(runUntil([] { return !(meas[0].stateFlags & 1); }, 5000));
     EXPECT_EQ(countContaining(takeLogTexts(), "semTake failed"), 0);
 }
 
