@@ -135,7 +135,7 @@ protected:
             gw_distribute(unsigned(r));
         }
         if (ms % 10 == 0) rasterBodies_run(RB_10MS);
-        rasterBodies_run(RB_MEAS);
+        if (!measHeld) rasterBodies_run(RB_MEAS);
         ++ms;
         next += std::chrono::microseconds(1000);
         if (next < std::chrono::steady_clock::now()) next = std::chrono::steady_clock::now();
@@ -184,6 +184,7 @@ protected:
 
     bool started = false;
     bool active = true;
+    bool measHeld = false;   // the logging raster is held off its CPU
     uint32_t counter = 0;
     unsigned ms = 0;
     uint32_t lastTs = 0;

@@ -12,6 +12,7 @@
 #include "platform/appman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 
 namespace {
 
@@ -113,7 +114,9 @@ int fifo_condition_put(unsigned n, const uint8_t* slot) {
         return MF_ERR_FIFO_INVALID;
     }
     uint32_t ts = be_get32(slot);
-    if (diff(ts, gCurrTs.load(std::memory_order_relaxed)) > 1000) return MF_ERR_TS_INVALID;
+    // from the future only when ahead of the live clock: a logging raster that
+    // runs late must not leave holes in the history it will look up
+    if (diff(ts, time_getTimestamp()) > 1000) return MF_ERR_TS_INVALID;
     if (f.count == MEAS_COND_RING) {   // the oldest entry makes room
         f.ring[f.rd] = {kEmpty, 0};
         f.rd = (f.rd + 1) % MEAS_COND_RING;

@@ -12,6 +12,7 @@
 #include "measurement/calparams.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 
 namespace {
 
@@ -243,7 +244,10 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
         return MF_ERR_FIFO_INVALID;
     }
     uint32_t t = be_get32(slot);
-    if (diff(t, gCurrTs.load(std::memory_order_relaxed)) > 1000) {
+    // Only a stamp ahead of the live clock is from the future. The data time
+    // moves with the logging raster: while that runs late, the records taken
+    // meanwhile are ahead of it and wait here as long as the FIFO has room.
+    if (diff(t, time_getTimestamp()) > 1000) {
         ++f->tsErrors;
         f->newError = true;
         return MF_ERR_TS_INVALID;

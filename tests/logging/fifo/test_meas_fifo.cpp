@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "host/kernel/kernel.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/config/meas_config.h"
 #include "logging/logging_fixture.h"
@@ -35,11 +36,20 @@ protected:
     void TearDown() override {
         fifo_data_release_all();
         fifo_condition_release_all();
+        host::setTimeStampOffset(0);
         LoggingTest::TearDown();
     }
+    // The data time the logging raster hands to the FIFOs, and the live clock
+    // with it (a raster on time).
     void now(uint32_t t) {
         fifo_data_set_curr_ts(t);
         fifo_cond_set_curr_ts(t);
+        live(t);
+    }
+    // The live clock of the time service alone.
+    static void live(uint32_t t) {
+        host::setTimeStampOffset(0);
+        host::setTimeStampOffset(t - host::timeStamp());
     }
     static MeasFifoCondRequest condReq(unsigned n, uint16_t windowMs = 0) {
         MeasFifoCondRequest r{};
@@ -210,6 +220,50 @@ TEST_F(MeasFifo, TimeStampChecksAndFullFifo) {
     EXPECT_EQ(fifo_data_get(6, nullptr, 0, nullptr), MF_ERR_MEM_DEST);
     EXPECT_EQ(fifo_data_release(6), 0);
     EXPECT_EQ(fifo_data_release(6), MF_ERR_NOT_SET_UP);
+}
+
+// The logging raster held off its CPU leaves the data time behind the live
+// clock: the records taken meanwhile are not from the future and wait in the
+// FIFO; only a FIFO that fills drops, and counts it.
+TEST_F(MeasFifo, ALateReaderLosesNothingWhileTheFifoHasRoom) {
+    ASSERT_EQ(fifo_data_request(dataReq(10, 1, MEAS_RASTER_1MS)), 0);
+    ASSERT_EQ(fifo_data_request(dataReq(11, 1, MEAS_RASTER_1S)), 0);
+    uint32_t depth = 0;
+    ASSERT_TRUE(fifo_data_info(11, &depth, nullptr));
+    now(0xFFFFF000u);   // the data time is about to wrap
+    const uint32_t held = 0xFFFFF000u;
+    live(held + 3000);   // 300 ms later, and the raster has not run since
+    for (uint32_t k = 1; k <= 300; ++k) ASSERT_EQ(fifo_data_put(10, dataSlot(held + 10 * k, {k}).data()), 0) << k;
+    EXPECT_EQ(fifo_data_put(10, dataSlot(held + 3000 + 2000, {0}).data()), MF_ERR_TS_INVALID);   // 0.2 s ahead of the clock
+    // a 1 s block held back long enough fills its FIFO
+    live(held + 10000 * (depth + 1));
+    for (uint32_t k = 1; k <= depth; ++k) ASSERT_EQ(fifo_data_put(11, dataSlot(held + 10000 * k, {k}).data()), 0) << k;
+    EXPECT_EQ(fifo_data_put(11, dataSlot(held + 10000 * (depth + 1), {0}).data()), MF_ERR_FULL);
+
+    now(held + 10000 * (depth + 1));   // the raster runs again
+    std::vector<uint32_t> got = drain(10);
+    ASSERT_EQ(got.size(), 300u);
+    for (uint32_t k = 1; k <= 300; ++k) EXPECT_EQ(got[k - 1], held + 10 * k);
+    EXPECT_EQ(drain(11).size(), depth);
+    takeLogTexts();
+    meas_fifo_data_syslog();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #10, PID 0x0, Raster 0, type 'NO_LATENCY': FullCnt 0, TS ErrCnt 1"), 1);
+    EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #11, PID 0x0, Raster 9, type 'NO_LATENCY': FullCnt 1, TS ErrCnt 0"), 1);
+}
+
+TEST_F(MeasFifo, ALateReaderKeepsTheConditionHistory) {
+    ASSERT_EQ(fifo_condition_request(condReq(2)), 0);
+    const uint32_t held = 500000;
+    now(held);
+    live(held + 3000);
+    for (uint32_t t = held + 50; t <= held + 3000; t += 50)
+        ASSERT_EQ(fifo_condition_put(2, condSlot(t, t >= held + 2000).data()), 0) << t;
+    EXPECT_EQ(fifo_condition_put(2, condSlot(held + 3000 + 2000, 1).data()), MF_ERR_TS_INVALID);
+    now(held + 3000);
+    EXPECT_EQ(fifo_condition_check(2, held + 1500), COND_FALSE);
+    EXPECT_EQ(fifo_condition_check(2, held + 1900), COND_TRANSITION);
+    EXPECT_EQ(fifo_condition_check(2, held + 2500), COND_TRUE);
 }
 
 TEST_F(MeasFifo, RecordsWaitForTheirCondition) {
