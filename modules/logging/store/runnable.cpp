@@ -6,12 +6,20 @@
 
 namespace measure::store {
 
+Runnable::Runnable() : lock_(true), wake_(semBCreate(SEM_Q_FIFO, SEM_EMPTY)) {}
+
+Runnable::~Runnable() {
+    taskStop(WAIT_FOREVER);
+    if (wake_) semDelete(wake_);
+}
+
 int Runnable::taskStart(const char* name, int priority, size_t stackSize, int options, int processor) {
     ScopeLock sl(&lock_, "Runnable::taskStart");
     if (active_.load()) {
         syslogx(147, "Runnable(): tried starting task (%s) twice!", name ? name : "");
         return 0;
     }
+    if (wake_) semTake(wake_, NO_WAIT);   // the give of an earlier stop
     run_.store(true);
     active_.store(true);
     tid_ = taskSpawn(name, priority, options, stackSize, [this, processor] { taskLauncher(this, processor); });
@@ -40,7 +48,7 @@ int Runnable::taskStop(int timeoutTicks) {
         ScopeLock sl(&lock_, "Runnable::taskStop");
         tid = tid_;
     }
-    run_.store(false);
+    taskStopAsync();
     if (!tid) return 1;
     if (taskIdSelf() == tid) return 0;   // a task cannot wait for itself
     // taskWait joins the thread (at once for a task that has ended already);
@@ -51,11 +59,24 @@ int Runnable::taskStop(int timeoutTicks) {
     return 1;
 }
 
+void Runnable::taskStopAsync() {
+    run_.store(false);
+    if (wake_) semGive(wake_);
+}
+
 void Runnable::sleepMs(int ms) {
-    while (ms > 0 && run_.load()) {
-        int step = ms < 10 ? ms : 10;
-        taskDelay(step);
-        ms -= step;
+    if (ms <= 0) return;
+    if (!wake_) {   // no semaphore: a plain delay, a stop ends it late
+        if (run_.load()) taskDelay(ms);
+        return;
+    }
+    // A give left over from a stop of an earlier run does not end this
+    // sleep: only a cleared run flag does.
+    const uint64_t end = tickGet() + uint64_t(ms);
+    while (run_.load()) {
+        const uint64_t now = tickGet();
+        if (now >= end) return;
+        semTake(wake_, int(end - now));
     }
 }
 

@@ -16,8 +16,8 @@ namespace measure::store {
 
 class Runnable {
 public:
-    Runnable() : lock_(true) {}
-    virtual ~Runnable() { taskStop(WAIT_FOREVER); }
+    Runnable();
+    virtual ~Runnable();
     Runnable(const Runnable&) = delete;
     Runnable& operator=(const Runnable&) = delete;
 
@@ -27,8 +27,8 @@ public:
     // Clears the run flag and waits up to timeoutTicks (WAIT_FOREVER) for the
     // task to end; 1 when no task runs any more.
     int taskStop(int timeoutTicks);
-    // Clears the run flag only.
-    void taskStopAsync() { run_.store(false); }
+    // Clears the run flag and ends a sleep in progress; does not wait.
+    void taskStopAsync();
     bool isRunning() const { return run_.load(); }
     bool taskActive() const { return active_.load(); }
 
@@ -36,7 +36,7 @@ protected:
     virtual void taskStartCallback() {}
     virtual bool taskMain() = 0;
     virtual void taskStopCallback() {}
-    // Sleeps up to ms milliseconds, waking early when the run flag is cleared.
+    // Sleeps ms milliseconds in one wait, which a stop ends at once.
     void sleepMs(int ms);
 
 private:
@@ -46,6 +46,7 @@ private:
     std::atomic<bool> active_{false};   // the task body has not ended yet
     Lock lock_;
     TASK_ID tid_ = nullptr;
+    SEM_ID wake_;   // given by a stop: ends the sleep
 };
 
 }  // namespace measure::store
