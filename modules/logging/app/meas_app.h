@@ -55,6 +55,9 @@ int meas_app_startreq_condition();
 uint32_t meas_app_get_flags();
 void meas_app_setForcedFrag(unsigned measIdx);
 int meas_app_getMeasStopped(unsigned measIdx);
+// 1 while a measurement exists (running or stopped): an init is refused until
+// it is destroyed. Any task.
+int meas_app_measExists();
 int meas_app_get_meas_state_sb();
 void meas_app_saveblock_lap();
 uint32_t meas_app_get_sbblkcnt(unsigned measIdx);

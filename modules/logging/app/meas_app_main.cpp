@@ -73,12 +73,6 @@ void meas_app_checksegmentation() {
     else if (r == 2) syslogx(158, "meas_app: Fragmentation because of time (%d s)", int(FILEFRAGMENTATION_TIME()));
 }
 
-bool anyMeasurementConfigured() {
-    for (const meas_t& m : meas)
-        if (m.stateFlags & 1) return true;
-    return false;
-}
-
 }  // namespace
 
 int meas_app_ini() {
@@ -127,7 +121,7 @@ void meas_app_main() {
         gApp.destroyStopping = flag(s.meas_app_blkstopreq).load() != 0 && !gApp.powerdown.load();
         if (!gApp.destroyStopping) meas_app_measdestroy();
     }
-    if (flag(s.meas_app_reinitreq).load() && anyMeasurementConfigured()) {
+    if (flag(s.meas_app_reinitreq).load() && meas_app_measExists()) {
         // the measurements exist (running or stopped): a second init would
         // reuse their FIFO numbers and start their blocks again
         syslogx(150, "meas_app_main(): measurement exists, init refused (destroy it first)");

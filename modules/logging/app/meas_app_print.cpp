@@ -7,6 +7,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
+#include "platform/syslogx.h"
 
 namespace {
 
@@ -124,7 +125,16 @@ int measCommandFunc(int argc, char** argv) {
     if (argc > 2) std::printf("usage: meas [start|stop|init|destroy]\n");
     else if (!std::strcmp(sub, "start")) meas_app_remotestart();
     else if (!std::strcmp(sub, "stop")) meas_app_remotestop(0);
-    else if (!std::strcmp(sub, "init")) meas_app_shellinit();
+    else if (!std::strcmp(sub, "init")) {
+        // the logging raster would refuse it too, where only log.txt says so
+        if (meas_app_measExists()) {
+            const char* refused = "meas init: measurement exists, init refused (destroy it first)";
+            syslogx(150, "%s", refused);
+            std::printf("%s\n", refused);
+        } else {
+            meas_app_shellinit();
+        }
+    }
     else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy(0);
     else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
     else {

@@ -33,6 +33,18 @@ void meas_app_setForcedFrag(unsigned idx) {
     if (idx < MEAS_COUNT) std::atomic_ref<uint16_t>(meas[idx].forcedFragment).store(1);
 }
 
+int meas_app_measExists() {
+    for (meas_t& m : meas) {
+        // created and destroyed under the condition lock
+        SEM_ID lock = m.condLock;
+        if (!lock || semTake(lock, WAIT_FOREVER) != OK) continue;
+        const bool configured = (m.stateFlags & 1) != 0;
+        semGive(lock);
+        if (configured) return 1;
+    }
+    return 0;
+}
+
 int meas_app_getMeasStopped(unsigned idx) { return idx < MEAS_COUNT && (meas[idx].stateFlags & 2) ? 1 : 0; }
 int meas_app_get_meas_state_sb() { return meas[MEAS_IDX_M01].stateFlags & 1; }
 void meas_app_saveblock_lap() {}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "logging/app_fixture.h"
+#include "platform/shell.h"
 
 namespace {
 
@@ -103,4 +104,26 @@ TEST_F(MeasAppTest, InitOfExistingMeasurementsChangesNothing) {
     unsigned afterRestart = 0;
     for (const auto& r : recs) afterRestart += r.ts > restartTs;
     EXPECT_GT(afterRestart, 200u);
+}
+
+TEST_F(MeasAppTest, ShellSaysWhenInitIsRefused) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    takeLogTexts();
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas init", &out), 0);
+    EXPECT_EQ(out, "meas init: measurement exists, init refused (destroy it first)\n");
+    run(50);
+    EXPECT_EQ(sp().meas_app_running, 1);
+    EXPECT_EQ(sp().meas_cnt_m01request, 1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "measurement exists, init refused"));
+
+    // destroyed, the init goes ahead and says nothing
+    EXPECT_EQ(shell_runLineCapture("meas destroy", &out), 0);
+    ASSERT_TRUE(runUntil([] { return !(meas[MEAS_IDX_M01].stateFlags & 1); }, 3000));
+    EXPECT_EQ(shell_runLineCapture("meas init", &out), 0);
+    EXPECT_EQ(out, "");
+    EXPECT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
 }
