@@ -69,10 +69,23 @@ void meas_app_free_pidlist(bool keepTele);
 // ---- measurement lifecycle -------------------------------------------------------------
 void meas_app_measinit();
 int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size);
-void meas_app_measstart();
+// Starts the configured measurements that do not run; onlyIdx 0..2 only that one.
+void meas_app_measstart(int onlyIdx = -1);
 void meas_app_measstop(bool keepTele);
 void meas_app_fastmeasstop();
 int meas_app_measdestroy();
+// Measurements whose drive is not ready at their init (meas_app_drivewait.cpp).
+// At init: true when the drive of measurement idx is not ready; it is logged
+// and the measurement waits, keeping cfg (which it then owns).
+bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size);
+// Logging raster, every tick: creates the waiting measurements whose drive is
+// ready now, and starts them while logging runs.
+void meas_app_driveWaitPoll();
+// A destroy ends every wait.
+void meas_app_driveWaitClear();
+// True while measurement idx waits; drive (CFG_MEAS_STRLEN + 1 bytes, may be
+// null) gets the drive it waits for. Any task.
+bool meas_app_driveWaiting(unsigned idx, char* drive);
 // All raster lists empty: the end of a stop.
 void meas_app_stopFinished(bool keepTele);
 

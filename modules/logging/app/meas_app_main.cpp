@@ -119,7 +119,10 @@ void meas_app_main() {
         if (!gApp.destroyStopping) meas_app_measstop(false);
         // after the fast stop nothing drains any more: the lists are simply dropped
         gApp.destroyStopping = flag(s.meas_app_blkstopreq).load() != 0 && !gApp.powerdown.load();
-        if (!gApp.destroyStopping) meas_app_measdestroy();
+        if (!gApp.destroyStopping) {
+            meas_app_measdestroy();
+            meas_app_driveWaitClear();
+        }
     }
     if (flag(s.meas_app_reinitreq).load() && meas_app_measExists()) {
         // the measurements exist (running or stopped): a second init would
@@ -127,8 +130,12 @@ void meas_app_main() {
         syslogx(150, "meas_app_main(): measurement exists, init refused (destroy it first)");
         flag(s.meas_app_reinitreq).store(0);
     }
-    if (flag(s.meas_app_reinitreq).load() && meas_app_DisksReady() == 0) {
+    // The boot preparation has waited for the drives: a measurement whose
+    // drive is still missing waits for it alone (meas_app_driveWaitBegin).
+    if (flag(s.meas_app_reinitreq).load()) {
         syslogx(150, "Init new measurement");
+        meas_app_DisksReady();   // the status bit of the drives
+        meas_app_driveWaitClear();
         meas_app_measinit();
         syslogx(150, "New measurement initialized");
         flag(s.meas_app_reinitreq).store(0);
@@ -149,6 +156,7 @@ void meas_app_main() {
         flag(s.meas_app_startreq).store(0);
         flag(s.meas_app_running).store(1);
     }
+    meas_app_driveWaitPoll();
     publish();
     meas_cnt_update();
     meas_store_updateBufferStats(meas[MEAS_IDX_M01].store, meas[MEAS_IDX_M03].store);
@@ -206,6 +214,7 @@ void meas_app_resetForTest() {
     gApp.ltValid = false;
     gApp.destroyStopping = false;
     gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = 0;
+    meas_app_driveWaitClear();
     fifo_data_release_all();
     fifo_condition_release_all();
     fifo_data_time_resync(0);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logging/app/meas_app_internal.h"
+#include "logging/config/cfg_meas.h"
 #include "logging/counters/lapoutfra.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
@@ -49,7 +50,9 @@ void printMeas(const char* name, unsigned measIdx) {
         semGive(lock);
     }
     if (!configured) {
-        std::printf("%s not found \n\n", name);
+        char drive[CFG_MEAS_STRLEN + 1];
+        if (meas_app_driveWaiting(measIdx, drive)) std::printf("%s waits for drive %s \n\n", name, drive);
+        else std::printf("%s not found \n\n", name);
         return;
     }
     std::printf("%-13s: loaded = %s, configured (incl. cond.) = %i, started = %s\n --> start_cnt       = %i\n"

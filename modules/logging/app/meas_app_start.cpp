@@ -188,7 +188,7 @@ void meas_app_blockstart(MeasBlock* b) {
     }
 }
 
-void meas_app_measstart() {
+void meas_app_measstart(int onlyIdx) {
     LapOutFraState s{};
     LapOutFra_getState(&s);
     syslogx(150, "Measstart with Outing %d (0x%X), Lap %d (0x%X), AbsLap %d (0x%X), Frag %d (0x%X)", s.outing, s.outing,
@@ -197,6 +197,7 @@ void meas_app_measstart() {
     bool starting[MEAS_COUNT] = {};
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
+        if (onlyIdx >= 0 && idx != unsigned(onlyIdx)) continue;
         if (!(m.stateFlags & 1)) continue;
         if (idx == MEAS_IDX_M02 && gApp.teleInitialized) continue;
         if (m.runFlags & 1u) {
@@ -247,7 +248,7 @@ void meas_app_measstart() {
         gw_start_all(static_cast<gw_conn_t>(m.gwConnection));
         meas_led_set_status(MEAS_STATUS_LISTS_STARTED);
     }
-    gApp.teleInitialized = 1;
+    if (onlyIdx < 0 || onlyIdx == int(MEAS_IDX_M02)) gApp.teleInitialized = 1;
 }
 
 int meas_app_gw_cbStart(unsigned long error, void*, void* user) {

@@ -1,6 +1,8 @@
 #include "logging/drives/meas_app_drives.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "logging/config/cfg_meas.h"
@@ -23,15 +25,22 @@ constexpr uint32_t kStatusDrivesReady = 0x8000;
 // same time; each call reads and updates the drive's history.
 std::mutex gDebounceMx;
 
-int drivePathReady(const char* path) {
+// 0 when the drive of path is ready (or no path is set); else -1 with the
+// drive (or the path that names none) copied into notReady.
+int drivePathReady(const char* path, char* notReady) {
     if (!path || !*path) return 0;
     char drive[CFG_MEAS_STRLEN + 1] = {};
     const char* colon = nullptr;
     for (const char* p = path; *p && p - path < int(CFG_MEAS_STRLEN); ++p)
         if (*p == ':') colon = p;
-    if (!colon) return -1;
-    for (int i = 0; path + i <= colon; ++i) drive[i] = path[i];
-    return meas_app_driveAvDebounce(drive) == 0 ? 0 : -1;
+    if (colon) {
+        for (int i = 0; path + i <= colon; ++i) drive[i] = path[i];
+        if (meas_app_driveAvDebounce(drive) == 0) return 0;
+    } else {
+        std::snprintf(drive, sizeof drive, "%.*s", int(CFG_MEAS_STRLEN), path);
+    }
+    if (notReady) std::memcpy(notReady, drive, sizeof drive);
+    return -1;
 }
 }  // namespace
 
@@ -77,14 +86,20 @@ int meas_app_driveAvDebounce(const char* drive) {
     return result;
 }
 
-int meas_app_DiskReady(unsigned idx) {
+int meas_app_DiskReadyDrive(unsigned idx, char* notReady) {
+    if (notReady) *notReady = 0;
     if (idx >= 3) return -1;   // there are three measurements
     const cfg_meas_t& m = cfg_meas[idx];
     if (m.noFile == 1 || m.noFile == 5) return 0;
-    if (meas_app_driveAvDebounce(m.targetPartition) != 0) return -1;
-    if (drivePathReady(m.qovFile) != 0) return -1;
-    return drivePathReady(m.binFile);
+    if (meas_app_driveAvDebounce(m.targetPartition) != 0) {
+        if (notReady) std::snprintf(notReady, CFG_MEAS_STRLEN + 1, "%.*s", int(CFG_MEAS_STRLEN), m.targetPartition);
+        return -1;
+    }
+    if (drivePathReady(m.qovFile, notReady) != 0) return -1;
+    return drivePathReady(m.binFile, notReady);
 }
+
+int meas_app_DiskReady(unsigned idx) { return meas_app_DiskReadyDrive(idx, nullptr); }
 
 int meas_app_DisksReady() {
     for (unsigned i = 0; i < 3; ++i) {

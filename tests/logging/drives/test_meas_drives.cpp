@@ -43,9 +43,14 @@ TEST_F(MeasDrives, ReadinessOfEveryMeasurementsDrives) {
     EXPECT_EQ(meas_app_DiskReady(0), 0);
     EXPECT_EQ(meas_app_DiskReady(1), 0);    // m02 writes no files
     EXPECT_EQ(meas_app_DiskReady(2), -1);   // "meas2:" missing
+    char drive[CFG_MEAS_STRLEN + 1];
+    EXPECT_EQ(meas_app_DiskReadyDrive(2, drive), -1);
+    EXPECT_STREQ(drive, "meas2:");
     EXPECT_EQ(meas_app_DisksReady(), -1);
     EXPECT_EQ(meas_led_get_status() & 0x8000, 0u);
     makeDrive("meas2");
+    EXPECT_EQ(meas_app_DiskReadyDrive(2, drive), 0);
+    EXPECT_STREQ(drive, "");
     EXPECT_EQ(meas_app_DisksReady(), 0);
     EXPECT_EQ(meas_led_get_status() & 0x8000, 0x8000u);
     EXPECT_EQ(meas_app_DiskReady(4), -1);

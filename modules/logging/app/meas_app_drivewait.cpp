@@ -1,0 +1,111 @@
+// Measurements whose drive is not ready when they are initialised. The boot
+// preparation has waited for the drives already; a measurement whose drive
+// is still missing must not keep the others from recording. It is named once
+// in the log, keeps its loaded configuration, and is created (and started,
+// while logging runs) once its drive is ready.
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "logging/app/meas_app_internal.h"
+#include "logging/config/cfg_meas.h"
+#include "logging/drives/meas_app_drives.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+struct Waiting {
+    MEASConfiguration* config = nullptr;   // null: not waiting
+    uint32_t size = 0;
+    char drive[CFG_MEAS_STRLEN + 1] = {};
+};
+
+// The logging raster changes the list, the shell reads the drive names.
+std::mutex gMx;
+Waiting gWaiting[MEAS_COUNT];
+unsigned gTicks = 0;
+
+// Logging-raster ticks between two looks at the drives of waiting measurements.
+constexpr unsigned kPollTicks = 100;
+
+// Takes the configuration of a measurement whose drive became ready; null
+// when it is not waiting or its drive is still not ready.
+MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (!gWaiting[idx].config) return nullptr;
+    }
+    char notReady[CFG_MEAS_STRLEN + 1] = {};
+    const bool ready = meas_app_DiskReadyDrive(idx, notReady) == 0;
+    std::lock_guard<std::mutex> lk(gMx);
+    Waiting& w = gWaiting[idx];
+    std::memcpy(drive, w.drive, sizeof w.drive);
+    if (!ready) {
+        std::memcpy(w.drive, notReady, sizeof w.drive);   // another of its drives may be the one now
+        return nullptr;
+    }
+    MEASConfiguration* cfg = w.config;
+    *size = w.size;
+    w = Waiting{};
+    return cfg;
+}
+
+bool requestPending() {
+    SignalPage& s = sp();
+    for (uint8_t* f : {&s.meas_app_stopreq, &s.meas_app_destroyreq, &s.meas_app_blkstopreq, &s.meas_app_reinitreq,
+                       &s.meas_app_faststopreq})
+        if (flag(*f).load()) return true;
+    return gApp.powerdown.load() != 0;
+}
+
+}  // namespace
+
+bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
+    if (idx >= MEAS_COUNT || !cfg) return false;
+    char notReady[CFG_MEAS_STRLEN + 1] = {};
+    if (meas_app_DiskReadyDrive(idx, notReady) == 0) return false;
+    syslogx(148, "m%02u: drive %s not available, measurement not started", idx + 1, notReady);
+    std::lock_guard<std::mutex> lk(gMx);
+    Waiting& w = gWaiting[idx];
+    if (w.config) meas_app_free_MEASConfiguration(w.config);
+    w.config = cfg;
+    w.size = size;
+    std::memcpy(w.drive, notReady, sizeof w.drive);
+    return true;
+}
+
+void meas_app_driveWaitPoll() {
+    if (++gTicks % kPollTicks != 0 || requestPending()) return;
+    for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
+        uint32_t size = 0;
+        char drive[CFG_MEAS_STRLEN + 1] = {};
+        MEASConfiguration* cfg = takeReady(idx, &size, drive);
+        if (!cfg || !meas_app_meascreate(idx, cfg, size)) continue;   // it frees what it refuses
+        // a start requested meanwhile starts it with the others
+        if (flag(sp().meas_app_running).load() && !flag(sp().meas_app_startreq).load()) {
+            meas_app_measstart(int(idx));
+            syslogx(150, "m%02u: drive %s available, measurement started", idx + 1, drive);
+        } else {
+            syslogx(150, "m%02u: drive %s available, measurement set up, starts with the next start", idx + 1, drive);
+        }
+        meas_app_DisksReady();   // the status bit of the drives
+    }
+}
+
+void meas_app_driveWaitClear() {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Waiting& w : gWaiting) {
+        if (w.config) meas_app_free_MEASConfiguration(w.config);
+        w = Waiting{};
+    }
+    gTicks = 0;
+}
+
+bool meas_app_driveWaiting(unsigned idx, char* drive) {
+    if (idx >= MEAS_COUNT) return false;
+    std::lock_guard<std::mutex> lk(gMx);
+    const Waiting& w = gWaiting[idx];
+    if (!w.config) return false;
+    if (drive) std::memcpy(drive, w.drive, sizeof w.drive);
+    return true;
+}

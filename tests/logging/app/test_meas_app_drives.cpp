@@ -1,0 +1,85 @@
+// A measurement whose drive is missing: the others record, it is named once
+// in the log and in the shell's "meas", and it starts when its drive appears.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "logging/app_fixture.h"
+#include "platform/shell.h"
+
+namespace {
+
+void expectSpacing(const std::vector<MeasAppTest::Rec>& recs, uint32_t spacing) {
+    for (size_t i = 1; i < recs.size(); ++i)
+        ASSERT_EQ(recs[i].value - recs[i - 1].value, spacing) << "gap at " << recs[i].ts;
+}
+
+constexpr const char* kNotAvailable = "m03: drive meas2: not available, measurement not started";
+
+}  // namespace
+
+TEST_F(MeasAppTest, AMissingDriveHoldsBackOnlyItsMeasurement) {
+    std::filesystem::remove_all(dir + "/meas2");
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000)) << "m01 did not start";
+    run(300);
+    EXPECT_EQ(meas[MEAS_IDX_M03].stateFlags & 1, 0);
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("MEASURE FDE waits for drive meas2: \n"), std::string::npos) << out;
+    EXPECT_NE(out.find("MEASURE SG   : loaded = TRUE"), std::string::npos) << out;
+
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([] { return (meas[MEAS_IDX_M03].runFlags & 1) != 0; }, 2000)) << "m03 did not start";
+    run(300);
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_EQ(out.find("waits for drive"), std::string::npos) << out;
+    EXPECT_NE(out.find("MEASURE FDE  : loaded = TRUE, configured (incl. cond.) = 1, started = TRUE\n"), std::string::npos)
+        << out;
+    stopAndFlush();
+    auto m01 = records("meas");
+    auto m03 = records("meas2");
+    ASSERT_GT(m01.size(), 400u);
+    ASSERT_GT(m03.size(), 20u);
+    expectSpacing(m01, 1);
+    expectSpacing(m03, 10);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, kNotAvailable), 1);
+    EXPECT_TRUE(logContains(log, "m03: drive meas2: available, measurement started"));
+}
+
+TEST_F(MeasAppTest, AWaitingMeasurementEndsWithADestroyAndFollowsAStop) {
+    std::filesystem::remove_all(dir + "/meas2");
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
+    // stopped, the drive's arrival sets m03 up; the next start starts it
+    sp().meas_app_stopreq = 1;
+    ASSERT_TRUE(runUntil([&] { return !sp().meas_app_stopreq && !sp().meas_app_blkstopreq; }, 2000));
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([] { return (meas[MEAS_IDX_M03].stateFlags & 1) != 0; }, 2000));
+    run(200);
+    EXPECT_EQ(meas[MEAS_IDX_M03].runFlags & 1, 0);
+    sp().meas_app_startreq = 1;
+    EXPECT_TRUE(runUntil([] { return (meas[MEAS_IDX_M03].runFlags & 1) && (meas[MEAS_IDX_M01].runFlags & 1); }, 2000));
+
+    // a destroy ends the wait: the drive that comes afterwards starts nothing
+    auto destroy = [&] {
+        sp().meas_app_stopreq = 1;
+        sp().meas_app_destroyreq = 1;
+        return runUntil([&] { return !sp().meas_app_destroyreq && !meas_app_measExists(); }, 3000);
+    };
+    ASSERT_TRUE(destroy());
+    std::filesystem::remove_all(dir + "/meas2");
+    sp().meas_app_reinitreq = 1;
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1 && meas_app_measExists(); }, 2000));
+    EXPECT_EQ(meas[MEAS_IDX_M03].stateFlags & 1, 0);
+    ASSERT_TRUE(destroy());
+    makeDrive("meas2");
+    run(500);
+    EXPECT_FALSE(meas_app_measExists());
+}
