@@ -227,7 +227,7 @@ void meas_app_measinit() {
         uint32_t size = 0;
         MEASConfiguration* cfg = meas_app_get_MEASConfiguration(idx, &size);
         // one whose drive is not ready waits for it, the others go on
-        if (cfg && !meas_app_driveWaitBegin(idx, cfg, size)) meas_app_meascreate(idx, cfg, size);   // frees what it refuses
+        if (!meas_app_driveWaitBegin(idx, cfg, size) && cfg) meas_app_meascreate(idx, cfg, size);   // frees what it refuses
     }
 }
 

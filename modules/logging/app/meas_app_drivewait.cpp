@@ -9,13 +9,15 @@
 
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
+#include "logging/config/meas_app_load.h"
 #include "logging/drives/meas_app_drives.h"
 #include "platform/syslogx.h"
 
 namespace {
 
 struct Waiting {
-    MEASConfiguration* config = nullptr;   // null: not waiting
+    bool waiting = false;
+    MEASConfiguration* config = nullptr;   // null: loaded when the drive is ready
     uint32_t size = 0;
     char drive[CFG_MEAS_STRLEN + 1] = {};
 };
@@ -28,26 +30,30 @@ unsigned gTicks = 0;
 // Logging-raster ticks between two looks at the drives of waiting measurements.
 constexpr unsigned kPollTicks = 100;
 
-// Takes the configuration of a measurement whose drive became ready; null
-// when it is not waiting or its drive is still not ready.
+// The configuration of a measurement whose drives became ready (loaded now
+// when its drive held it); null when it is not waiting, its drives are
+// still not ready or it has no configuration.
 MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
     {
         std::lock_guard<std::mutex> lk(gMx);
-        if (!gWaiting[idx].config) return nullptr;
+        if (!gWaiting[idx].waiting) return nullptr;
     }
     char notReady[CFG_MEAS_STRLEN + 1] = {};
     const bool ready = meas_app_DiskReadyDrive(idx, notReady) == 0;
-    std::lock_guard<std::mutex> lk(gMx);
-    Waiting& w = gWaiting[idx];
-    std::memcpy(drive, w.drive, sizeof w.drive);
-    if (!ready) {
-        std::memcpy(w.drive, notReady, sizeof w.drive);   // another of its drives may be the one now
-        return nullptr;
+    MEASConfiguration* cfg = nullptr;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        Waiting& w = gWaiting[idx];
+        std::memcpy(drive, w.drive, sizeof w.drive);
+        if (!ready) {
+            std::memcpy(w.drive, notReady, sizeof w.drive);   // another of its drives may be the one now
+            return nullptr;
+        }
+        cfg = w.config;
+        *size = w.size;
+        w = Waiting{};
     }
-    MEASConfiguration* cfg = w.config;
-    *size = w.size;
-    w = Waiting{};
-    return cfg;
+    return cfg ? cfg : meas_app_get_MEASConfiguration(idx, size);
 }
 
 bool requestPending() {
@@ -61,13 +67,17 @@ bool requestPending() {
 }  // namespace
 
 bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
-    if (idx >= MEAS_COUNT || !cfg) return false;
+    if (idx >= MEAS_COUNT) return false;
     char notReady[CFG_MEAS_STRLEN + 1] = {};
     if (meas_app_DiskReadyDrive(idx, notReady) == 0) return false;
+    // Without a configuration only a missing drive of the configuration
+    // files gives something to wait for: else nothing is configured.
+    if (!cfg && !std::strncmp(notReady, cfg_meas[idx].targetPartition, CFG_MEAS_STRLEN)) return false;
     syslogx(148, "m%02u: drive %s not available, measurement not started", idx + 1, notReady);
     std::lock_guard<std::mutex> lk(gMx);
     Waiting& w = gWaiting[idx];
     if (w.config) meas_app_free_MEASConfiguration(w.config);
+    w.waiting = true;
     w.config = cfg;
     w.size = size;
     std::memcpy(w.drive, notReady, sizeof w.drive);
@@ -105,7 +115,7 @@ bool meas_app_driveWaiting(unsigned idx, char* drive) {
     if (idx >= MEAS_COUNT) return false;
     std::lock_guard<std::mutex> lk(gMx);
     const Waiting& w = gWaiting[idx];
-    if (!w.config) return false;
+    if (!w.waiting) return false;
     if (drive) std::memcpy(drive, w.drive, sizeof w.drive);
     return true;
 }

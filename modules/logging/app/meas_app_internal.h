@@ -75,8 +75,9 @@ void meas_app_measstop(bool keepTele);
 void meas_app_fastmeasstop();
 int meas_app_measdestroy();
 // Measurements whose drive is not ready at their init (meas_app_drivewait.cpp).
-// At init: true when the drive of measurement idx is not ready; it is logged
-// and the measurement waits, keeping cfg (which it then owns).
+// At init: true when a drive of measurement idx is not ready; it is logged
+// and the measurement waits, keeping cfg (which it then owns; null when its
+// configuration could not be loaded: it is loaded when the drive is ready).
 bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size);
 // Logging raster, every tick: creates the waiting measurements whose drive is
 // ready now, and starts them while logging runs.

@@ -83,3 +83,14 @@ TEST_F(MeasAppTest, AWaitingMeasurementEndsWithADestroyAndFollowsAStop) {
     run(500);
     EXPECT_FALSE(meas_app_measExists());
 }
+
+TEST_F(MeasAppTest, AMissingConfigurationDriveIsWaitedFor) {
+    writeConfig(0, "R1ms");
+    std::filesystem::rename(dir + "/cfg", dir + "/cfg.later");
+    start();
+    run(400);
+    EXPECT_FALSE(meas_app_measExists());
+    EXPECT_TRUE(logContains(takeLogTexts(), "m01: drive cfg: not available, measurement not started"));
+    std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
+    EXPECT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
+}
