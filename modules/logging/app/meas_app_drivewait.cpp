@@ -11,6 +11,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/config/meas_app_load.h"
 #include "logging/drives/meas_app_drives.h"
+#include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -93,6 +94,7 @@ void meas_app_driveWaitPoll() {
         if (!cfg || !meas_app_meascreate(idx, cfg, size)) continue;   // it frees what it refuses
         // a start requested meanwhile starts it with the others
         if (flag(sp().meas_app_running).load() && !flag(sp().meas_app_startreq).load()) {
+            if (cfg_meas[idx].noFile != 1) MeasAppStore_driveCheckDirectoryFlags(cfg_meas[idx].targetPartition);
             meas_app_measstart(int(idx));
             syslogx(150, "m%02u: drive %s available, measurement started", idx + 1, drive);
         } else {

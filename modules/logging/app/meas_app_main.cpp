@@ -148,8 +148,10 @@ void meas_app_main() {
     // a start waits until a stop has drained its blocks
     if (meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load()) {
         syslogx(150, "Start new measurement");
+        // (one that waits for its drive checks it when it starts)
         for (unsigned i = 0; i < MEAS_COUNT; ++i)
-            if (cfg_meas[i].noFile != 1) MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);
+            if (cfg_meas[i].noFile != 1 && !meas_app_driveWaiting(i, nullptr))
+                MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);
         meas_app_clearsegmentation();
         meas_app_measstart();
         syslogx(150, "New measurement started");
