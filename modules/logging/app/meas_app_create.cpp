@@ -226,8 +226,9 @@ void meas_app_measinit() {
     for (unsigned idx : {MEAS_IDX_M02, MEAS_IDX_M01, MEAS_IDX_M03}) {
         uint32_t size = 0;
         MEASConfiguration* cfg = meas_app_get_MEASConfiguration(idx, &size);
-        // one whose drive is not ready waits for it, the others go on
-        if (!meas_app_driveWaitBegin(idx, cfg, size) && cfg) meas_app_meascreate(idx, cfg, size);   // frees what it refuses
+        // one whose drive is not ready waits for it, the others go on;
+        // the creation frees what it refuses
+        if (!meas_app_driveWaitBegin(idx, cfg, size) && cfg) meas_app_meascreate(idx, cfg, size);
     }
 }
 
