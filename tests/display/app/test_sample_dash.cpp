@@ -180,4 +180,40 @@ TEST_F(SampleDash, EveryValueFitsItsBoxOverTheStimulusRange) {
     EXPECT_GE(boxesSeen.size(), 12u);
 }
 
+TEST_F(SampleDash, BrightnessComesFromASwitchOfItsOwnHeldAtABrightStep) {
+    StartWith(sampleDisplay());
+    const display_s* cfg = container->config;
+    ASSERT_NE(cfg, nullptr);
+    const uint32_t input = cfg->brightness_in.adr;
+    ASSERT_NE(input, 0u);
+    // no value the dash shows (an alarm of it would dim the screen)
+    for (int page = 0; page < cfg->page_count; ++page) {
+        displaySwitchPage(unsigned(page));
+        Dispatch();
+        ASSERT_NE(Current(), nullptr);
+        for (int i = 0; i < Current()->elemCount; ++i) {
+            const CDataView* v = Current()->elems->GetElem(short(i));
+            for (CDataType_t k : {CDATA_VALUE, CDATA_VISIBILITY}) {
+                const CData* d = v ? v->getData(k) : nullptr;
+                if (!d) continue;
+                EXPECT_NE(d->address & 0xFFFFFFu, input & 0xFFFFFFu) << "page " << page + 1 << " element " << i;
+            }
+        }
+    }
+    // every set of the stimulus's extremes holds it at a step of 80 % or more
+    const auto signals = stimulusExtremes(sampleText("stimulus.cfg"));
+    uint64_t ms = 0;
+    for (const std::string& set : extremeSets(signals)) {
+        ASSERT_EQ(stimulus_load(set), int(signals.size()));
+        stimulus_step(ms += 20);
+        Produce();
+        int position = 0;
+        unsigned char updated = 0;
+        ASSERT_EQ(displayGetBrightnessChan(&position, &updated), 1);
+        ASSERT_GE(position, 1) << set;
+        ASSERT_LE(position, int(cfg->perc_count)) << set;
+        EXPECT_GE(cfg->perc[position - 1], 80) << set;
+    }
+}
+
 }  // namespace

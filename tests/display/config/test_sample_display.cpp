@@ -203,7 +203,7 @@ std::vector<const display_elem_s*> elements(const page_s& p) {
 
 constexpr uint32_t N_ENGINE = 0x01040000, V_VEHICLE = 0x01040004, THROTTLE = 0x01040008, T_WATER = 0x0104000C,
                    T_OIL = 0x01040010, T_AIR = 0x01040014, P_OIL = 0x01040018, P_FUEL = 0x0104001C,
-                   P_BRAKE = 0x01040020, LAP = 0x01040024, GEAR = 0x01040028;
+                   P_BRAKE = 0x01040020, LAP = 0x01040024, GEAR = 0x01040028, SW_BRIGHTNESS = 0x0104006F;
 
 }  // namespace
 
@@ -216,7 +216,7 @@ TEST_F(SampleDisplay, DocumentBrightnessAndInputs) {
     const uint16_t perc[] = {10, 25, 40, 60, 80, 100};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(cfg->perc[i], perc[i]);
     expectNoChannel(cfg->page_in);   // the page kept in NVRAM
-    expectChannel(cfg->brightness_in, P_FUEL, TE_FLOAT);
+    expectChannel(cfg->brightness_in, SW_BRIGHTNESS, TE_UINT8);
     expectNoChannel(cfg->reset_in);
     EXPECT_EQ(cfg->page_count, 2);
     for (int i = 0; i < DISPLAY_MAX_PAGES; ++i) EXPECT_EQ(cfg->pages[i].used, i < 2 ? 1 : 0);
