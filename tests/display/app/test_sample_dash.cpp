@@ -137,10 +137,20 @@ protected:
             if (!horizontal) {
                 EXPECT_LE(w, s->TextWidth("0", tiny, -1)) << label << ": cut";
             }
-            EXPECT_GE(p.x, c.left) << label;
-            EXPECT_LE(p.x + w - 1, c.right) << label;
-            EXPECT_GE(p.y, c.top) << label;
-            EXPECT_LE(p.y + h - 1, c.bottom) << label;
+            // a label's bitmap is opaque: it stays inside the frame's lines
+            // (two pixels wide, 5 in from the client edge) and off the title
+            const int w0 = horizontal ? w : s->TextWidth("0", tiny, -1);
+            const int in = g.frameStyle ? 7 : 0;
+            EXPECT_GE(p.x, c.left + in) << label;
+            EXPECT_LE(p.x + w0 - 1, c.right - in) << label;
+            EXPECT_GE(p.y, c.top + in) << label;
+            EXPECT_LE(p.y + h - 1, c.bottom - in) << label;
+            if (g.titles.current) {
+                const GuiRect t(g.titles.pos.x, g.titles.pos.y, g.titles.pos.x + int(g.titles.width) - 1,
+                                g.titles.pos.y + int(g.titles.height) - 1);
+                const bool apart = p.x + w0 - 1 < t.left || p.x > t.right || p.y + h - 1 < t.top || p.y > t.bottom;
+                EXPECT_TRUE(apart) << label << ": under the title";
+            }
         }
     }
 };

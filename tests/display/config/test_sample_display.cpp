@@ -287,10 +287,10 @@ TEST_F(SampleDisplay, TemperatureAndPressurePage) {
     expectBarColour(e[6]->bargraph.deco_lower, 0x0040c0);
     expectBarColour(e[6]->bargraph.deco_upper, 0xc00000);
     // vertical bars: one-character tick labels
-    expectBar(e[7], 8, 480, 40, 74, 436, "oil", P_OIL, 0, 8, BARGR_VERT_BT, BARGR_STACKED,
+    expectBar(e[7], 8, 476, 40, 86, 436, "oil", P_OIL, -0.2f, 8, BARGR_VERT_BT, BARGR_SOLID,
               {{"0", 0}, {"2", 2}, {"4", 4}, {"6", 6}, {"8", 8}}, {true, 3, 0.1f, PLAIN});
     expectBarColour(e[7]->bargraph.deco_lower, 0xc00000);
-    expectBar(e[8], 9, 558, 40, 74, 436, "brake", P_BRAKE, 0, 100, BARGR_VERT_BT, BARGR_SOLID, {});
+    expectBar(e[8], 9, 568, 40, 68, 436, "brake", P_BRAKE, 0, 100, BARGR_VERT_BT, BARGR_SOLID, {});
     // three alarms in one place: they take turns
     expectAlarm(e[9], 10, 8, 368, 462, 108, "WATER HOT", FONT_NORMAL, BLINK_SLOW);
     expectThreshold(e[9]->alphanum.vis_in, T_WATER, 92, true);
