@@ -242,6 +242,7 @@ void buildLocked() {
     CAT_SIG(display_page);
     CAT_SIG(display_page_mx);
     CAT_SIG(display_brightness);
+    CAT_SIG(sw_brightness);
     CAT_SIG(meas_man_data_loss);
     CAT_SIG(ccpmr_status);
     CAT_SIG(memory_canin);

@@ -64,7 +64,7 @@ struct SignalPage {
     uint8_t display_page;
     uint8_t display_page_mx;
     uint8_t display_brightness;
-    uint8_t display_reserved;
+    uint8_t sw_brightness;     // the driver's brightness switch, positions 1..6 (a host input)
 
     // --- measurement core ------------------------------------------------------------
     uint32_t meas_man_data_loss;   // slots lost because a consumer FIFO was full

@@ -38,7 +38,8 @@ const char kBuiltIn[] =
     "p_oil         sine   4     1.5   6000\n"
     "p_fuel        const  5\n"
     "p_brake_front square 0     60    4000\n"
-    "lap_distance  ramp   0     4500  90000\n";
+    "lap_distance  ramp   0     4500  90000\n"
+    "sw_brightness const  6\n";
 
 double valueAt(const Channel& c, uint64_t ms) {
     double p = c.periodMs > 0 ? c.periodMs : 1;

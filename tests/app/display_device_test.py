@@ -155,6 +155,10 @@ def main():
         bmp = read_bmp(dump)
         assert len(bmp) == 480 and len(bmp[0]) == 640, "dump is %dx%d" % (len(bmp[0]), len(bmp))
         assert bmp == red, "the dump is not the picture of screen.png"
+        # a dump makes new files only: the device's own files stay as they are
+        start_cfg = open(os.path.join(folder, "start.cfg"), "rb").read()
+        assert "Error, file start.cfg exists." in dev.shell("display bmpdump start.cfg")
+        assert open(os.path.join(folder, "start.cfg"), "rb").read() == start_cfg, "start.cfg overwritten"
 
         rc = dev.stop()
         assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-6000:])

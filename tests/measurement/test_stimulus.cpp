@@ -72,10 +72,11 @@ TEST_F(StimulusTest, SampleDescriptionDrivesTheUsualChannels) {
     ASSERT_TRUE(f.good());
     std::stringstream ss;
     ss << f.rdbuf();
-    EXPECT_EQ(stimulus_load(ss.str()), 11);
+    EXPECT_EQ(stimulus_load(ss.str()), 12);
     stimulus_step(1500);
     EXPECT_GT(signalPage()->n_engine, 4000.0f);
     EXPECT_GE(signalPage()->gear, 1);
+    EXPECT_EQ(signalPage()->sw_brightness, 6);
     stimulus_clear();
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "display/app/display_backlight.h"
 #include "display/app/display_requests.h"
 #include "display/app/main_container.h"
 #include "display/fonts/korva_fonts.h"
@@ -42,7 +43,7 @@ void bindToFirstCore(TASK_ID tid, const char* what)
 void displayInitDone(SEM_ID sem)
 {
     if (sem && semTake(sem, WAIT_FOREVER) == OK) semDelete(sem);
-    PwmOut_Set(0, 95.0f, 1000.0f);
+    displayBacklightSwitchOn();
     digital_ioOut(5, 1);
     scrndrvLayerEnable(1);
 }

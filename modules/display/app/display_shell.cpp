@@ -1,46 +1,9 @@
-// The shell command "display" and the screen dump into a BMP file.
+// The shell command "display" and its usage.
 #include <cstdio>
 #include <cstring>
 
+#include "display/app/display_dump.h"
 #include "display/app/display_requests.h"
-#include "gui/core/gui_task.h"
-#include "gui/core/gui_thing.h"
-#include "gui/draw/gui_screen.h"
-#include "gui/draw/scrndrv.h"
-
-unsigned char* DumpReal(unsigned int* size)
-{
-    if (size) *size = 0;
-    if (gbGuiInitialized.load() != 1) return nullptr;
-    // Under the GUI lock, so that the frame is not half drawn and the screen
-    // is not torn down meanwhile.
-    GuiLock lock;
-    GuiScreen* screen = GuiThing::mpScreen;
-    if (!screen) return nullptr;
-    // The visible screen itself: (0, 0) to (639, 479).
-    return screen->DumpWindowsBitmap(size, GuiRect(0, 0, SCRNDRV_VISIBLE_WIDTH - 1, SCRNDRV_VISIBLE_HEIGHT - 1));
-}
-
-void display_bmpwrite(const char* path)
-{
-    if (!path) return;
-    unsigned int size = 0;
-    unsigned char* image = DumpReal(&size);
-    if (!image || size == 0) {
-        delete[] image;
-        printf("Error, no screen image for file %s.\n", path);
-        return;
-    }
-    FILE* f = fopen(path, "wb");
-    if (!f) {
-        printf("Error, unable to open file %s.\n", path);
-        delete[] image;
-        return;
-    }
-    if (fwrite(image, 1, size, f) != size) printf("Error, unable to write file %s.\n", path);
-    fclose(f);
-    delete[] image;
-}
 
 void display_usage(void)
 {
@@ -48,12 +11,13 @@ void display_usage(void)
     printf("usage: display <command> [<par>]\n");
     printf("    <start|stop>      : starts and stops display application;\n");
     printf("    <color> <par>     : sets color to whole screen\n");
-    printf("    <writebmp>        : write screen to file\n");
+    printf("    <bmpdump> <par>   : writes the screen to the new file <par>\n");
     printf("    <next|prev>       : switches pages\n");
     printf("    <page> <par>      : select page\n");
     printf("    <brightness> <par>: set brightness<par>\n");
     printf("    <fstop|fstart>    : starts stops flash window\n");
-    printf("    <txtshow|txthide> : hides, shows text\n");
+    printf("    <txtshow> <par>   : shows the text <par>\n");
+    printf("    <txthide>         : hides the text\n");
 }
 
 namespace {
@@ -82,32 +46,6 @@ int unsignedCommand(const char* par, int (*request)(unsigned int), const char* e
     return 0;
 }
 
-// The device's files live in its folder (the working directory): a shell
-// user may name a file in it or below it, never an absolute path or one that
-// climbs out with "..".
-bool insideDeviceFolder(const char* path)
-{
-    if (!path || !*path || path[0] == '/') return false;
-    for (const char* p = path; *p;) {
-        const char* end = std::strchr(p, '/');
-        const size_t len = end ? size_t(end - p) : std::strlen(p);
-        if (len == 2 && p[0] == '.' && p[1] == '.') return false;
-        if (!end) break;
-        p = end + 1;
-    }
-    return true;
-}
-
-int bmpdumpCommand(const char* path)
-{
-    if (!insideDeviceFolder(path)) {
-        printf("Error, file %s is not inside the device folder.\n", path ? path : "");
-        return -1;
-    }
-    display_bmpwrite(path);
-    return 0;
-}
-
 }  // namespace
 
 int displayCommandFunc(int argc, char** argv)
@@ -126,7 +64,7 @@ int displayCommandFunc(int argc, char** argv)
     else if (argc == 2 && is(word, "fstop")) displayFlashStop();
     else if (argc == 3 && is(word, "txtshow")) displayTxtShowFree(par);
     else if (argc == 2 && is(word, "txthide")) displayTxtHide();
-    else if (argc == 3 && is(word, "bmpdump")) return bmpdumpCommand(par);
+    else if (argc == 3 && is(word, "bmpdump")) return display_bmpdump(par);
     else display_usage();
     return 0;
 }

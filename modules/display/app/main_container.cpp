@@ -7,6 +7,7 @@
 #include <new>
 
 #include "awm/awm.h"
+#include "display/app/display_backlight.h"
 #include "display/app/display_requests.h"
 #include "display/app/display_signals.h"
 #include "display/config/xml_reader.h"
@@ -18,7 +19,6 @@
 #include "gui/draw/gui_screen.h"
 #include "host/screen/display_regs.h"
 #include "measurement/signalpage.h"
-#include "platform/io.h"
 #include "platform/syslogx.h"
 
 int32_t brightness_switch_pos = 0;
@@ -146,6 +146,7 @@ void CMainContainer::releaseMeasurement()
         data = nullptr;
     }
     displayCtrl_stop();
+    displayBacklightRelease();
     if (config) XmlFreeDisplay(config);
     config = nullptr;
     delete images;
@@ -284,7 +285,7 @@ void CMainContainer::brightness(unsigned index)
     brightness_switch_pos = int32_t(index);
     if (index >= config->perc_count || index >= unsigned(DISPLAY_MAX_PERC)) return;
     const float p = float(config->perc[index]);
-    PwmOut_Set(0, display_brightness_bg(p), 1000.0f);
+    displayBacklightStep(display_brightness_bg(p));
     host::displayRegWrite(DISP_COLSAT_REGISTER, display_brightness_colSat(p));
 }
 

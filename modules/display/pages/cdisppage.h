@@ -95,10 +95,15 @@ private:
     int refreshRoundRobin(int& sum);
     void readResetInput();
     void runGroups(bool ext, const GuiRect& extRect);
+    // The next member in alarm takes the group's turn.
+    void takeTurn(DispOverlayGroup& g, int gi, bool ext, const GuiRect& extRect);
     void runAcknowledge(bool ext);
     void stepFlash();
     void publishStatus();
     void redraw(CDataView* v);
+    // The member of the group in front of the others on the page; null
+    // when none is on it.
+    CDataView* frontMember(const DispOverlayGroup& g) const;
     bool coveredByExt(CDataView* v, bool ext, const GuiRect& extRect) const;
     void freeOverlayList();
 };

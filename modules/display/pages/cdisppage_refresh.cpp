@@ -24,6 +24,14 @@ void CDispPage::redraw(CDataView* v)
     Add(v, 1);
 }
 
+CDataView* CDispPage::frontMember(const DispOverlayGroup& g) const
+{
+    for (GuiThing* c = mpFirstChild; c; c = c->mpNext)
+        for (int k = 0; k < g.count; ++k)
+            if (c == g.members[k]) return g.members[k];
+    return nullptr;
+}
+
 bool CDispPage::coveredByExt(CDataView* v, bool ext, const GuiRect& extRect) const
 {
     return ext && checkOverlap(v->mClient, extRect);
@@ -78,6 +86,30 @@ void CDispPage::readResetInput()
     reset_old = r;
 }
 
+void CDispPage::takeTurn(DispOverlayGroup& g, int gi, bool ext, const GuiRect& extRect)
+{
+    g.ticks = 0;
+    for (int step = 0; step < g.count; ++step) {
+        g.current = (g.current + 1) % g.count;
+        if (g.members[g.current]->getAlarmState()) break;
+    }
+    CDataView* m = g.members[g.current];
+    if (!m->getAlarmState() || (g.shown && *g.shown == m)) return;
+    g.shown = &g.members[g.current];
+    if (resetGroup == gi && !ext) {
+        if (resetElem && resetElem != m) {
+            resetElem->setElemResetFlag(0);
+            if (resetElem->getViewIsActive()) redraw(resetElem);
+        }
+        resetElem = nullptr;
+        if (m->isResettable()) {
+            m->setElemResetFlag(1);
+            resetElem = m;
+        }
+    }
+    if (m->getViewIsActive() && !coveredByExt(m, ext, extRect)) redraw(m);
+}
+
 void CDispPage::runGroups(bool ext, const GuiRect& extRect)
 {
     DispSignals& sig = dispSignals();
@@ -118,28 +150,13 @@ void CDispPage::runGroups(bool ext, const GuiRect& extRect)
         if (g.count > 1) {
             if (any) {
                 if (ackState == 0) ++g.ticks;
-                if (g.ticks == DISP_GROUP_TICKS || !g.members[g.current]->getAlarmState()) {
-                    g.ticks = 0;
-                    for (int step = 0; step < g.count; ++step) {
-                        g.current = (g.current + 1) % g.count;
-                        if (g.members[g.current]->getAlarmState()) break;
-                    }
-                    CDataView* m = g.members[g.current];
-                    if (!g.members[g.current]->getAlarmState() || (g.shown && *g.shown == m)) continue;
-                    g.shown = &g.members[g.current];
-                    if (resetGroup == gi && !ext) {
-                        if (resetElem && resetElem != m) {
-                            resetElem->setElemResetFlag(0);
-                            if (resetElem->getViewIsActive()) redraw(resetElem);
-                        }
-                        resetElem = nullptr;
-                        if (m->isResettable()) {
-                            m->setElemResetFlag(1);
-                            resetElem = m;
-                        }
-                    }
-                    if (m->getViewIsActive() && !coveredByExt(m, ext, extRect)) redraw(m);
-                }
+                if (g.ticks == DISP_GROUP_TICKS || !g.members[g.current]->getAlarmState())
+                    takeTurn(g, gi, ext, extRect);
+                // A member that blinks on, or enters its alarm, adds itself
+                // in front of the others: the group's turn decides who is
+                // seen, so the shown member goes back on top.
+                CDataView* s = g.shown ? *g.shown : nullptr;
+                if (s && s->getViewIsActive() && frontMember(g) != s && !coveredByExt(s, ext, extRect)) redraw(s);
             } else {
                 for (int k = 0; k < g.count; ++k) {
                     CDataView* v = g.members[k];

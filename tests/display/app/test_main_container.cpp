@@ -160,6 +160,37 @@ TEST_F(MainContainer, BrightnessDrivesBacklightAndSaturationWithinTheConfiguredS
     EXPECT_EQ(brightness_switch_pos, 4);
 }
 
+TEST_F(MainContainer, BacklightAtStartIsThePositionsWhicheverTaskRunsFirst) {
+    // Brightness position 2 is stored: the second step, 50 %.
+    const uint8_t position = 2;
+    ASSERT_NE(nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, &position, 1), 0u);
+    const float asked = display_brightness_bg(50.0f);
+    // the start's brightness request first, then the start-up task
+    StartWith(twoPages());
+    EXPECT_EQ(brightness_switch_pos, 1);
+    displayInitDone(nullptr);
+    EXPECT_NEAR(host::pwmOutGet(0).duty, asked, 1e-4);
+    EXPECT_TRUE(host::pwmOutGet(0).on);
+    // the start-up task first, then a new start
+    displayStop();
+    Dispatch();
+    displayInitDone(nullptr);
+    EXPECT_NEAR(host::pwmOutGet(0).duty, 95.0f, 1e-4);   // no configuration: switched on at 95 %
+    displayStart();
+    Dispatch();
+    EXPECT_NEAR(host::pwmOutGet(0).duty, asked, 1e-4);
+}
+
+TEST_F(MainContainer, BacklightStaysAtItsSwitchOnWhereThePositionHasNoStep) {
+    // Position 5 with three configured steps: no brightness of its own.
+    const uint8_t position = 5;
+    ASSERT_NE(nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, &position, 1), 0u);
+    StartWith(twoPages());
+    EXPECT_EQ(brightness_switch_pos, 4);
+    displayInitDone(nullptr);
+    EXPECT_NEAR(host::pwmOutGet(0).duty, 95.0f, 1e-4);
+}
+
 TEST_F(MainContainer, RateAndFlashWithoutPageChangeNothing) {
     StartWith(twoPages());
     displaySwitchPage(9);

@@ -1,4 +1,7 @@
 // Request functions and the shell command "display": what each posts.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -59,6 +62,76 @@ TEST_F(DisplayRequests, BmpDumpStaysInsideTheDeviceFolder) {
     FILE* f = std::fopen(outside.c_str(), "rb");
     EXPECT_EQ(f, nullptr);
     if (f) std::fclose(f);
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string s;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        char b[4096];
+        for (size_t n; (n = std::fread(b, 1, sizeof b, f)) > 0;) s.append(b, n);
+        std::fclose(f);
+    }
+    return s;
+}
+
+// A dump creates a new file of the device folder: it never replaces one
+// (the NVRAM, the start parameters, the lock, a measurement) and never
+// writes through a symbolic link, whether the link is the file or a folder
+// on the way.
+TEST_F(DisplayRequests, BmpDumpCreatesNewFilesOnlyAndFollowsNoLink) {
+    writeFile("start.cfg", "pid = 1\n");
+    const std::string outside = testing::TempDir() + "tav9_dump_target";
+    std::remove((outside + "/x.bmp").c_str());
+    std::remove(outside.c_str());
+    ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (dir + "/out").c_str()), 0);
+    ASSERT_EQ(symlink((outside + "/x.bmp").c_str(), (dir + "/link.bmp").c_str()), 0);
+    ASSERT_EQ(symlink("start.cfg", (dir + "/inner.bmp").c_str()), 0);
+    ASSERT_EQ(mkdir((dir + "/shots").c_str(), 0755), 0);
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display", "bmpdump", "start.cfg"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "link.bmp"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "inner.bmp"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "out/x.bmp"}), -1);
+    EXPECT_EQ(Shell({"display", "bmpdump", "shots/one.bmp"}), 0);
+    EXPECT_EQ(Shell({"display", "bmpdump", "./shots/one.bmp"}), -1);   // now it exists
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Error, file start.cfg exists.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Error, file link.bmp is not inside the device folder.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Error, file inner.bmp is not inside the device folder.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Error, file out/x.bmp is not inside the device folder.\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Error, file ./shots/one.bmp exists.\n"), std::string::npos) << out;
+
+    EXPECT_EQ(ReadAll(dir + "/start.cfg"), "pid = 1\n");
+    EXPECT_EQ(ReadAll(outside + "/x.bmp"), "");
+    const std::string shot = ReadAll(dir + "/shots/one.bmp");
+    ASSERT_GT(shot.size(), 54u);
+    EXPECT_EQ(shot.substr(0, 2), "BM");
+    // without a screen image the new file is taken back
+    gbGuiInitialized = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display", "bmpdump", "shots/two.bmp"}), -1);
+    gbGuiInitialized = 1;
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("Error, no screen image for file shots/two.bmp.\n"),
+              std::string::npos);
+    EXPECT_NE(access((dir + "/shots/two.bmp").c_str(), F_OK), 0);
+    // the function itself, with a full path, creates new files only as well
+    testing::internal::CaptureStdout();
+    display_bmpwrite((dir + "/start.cfg").c_str());
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("exists.\n"), std::string::npos);
+    EXPECT_EQ(ReadAll(dir + "/start.cfg"), "pid = 1\n");
+    std::remove(outside.c_str());
+}
+
+TEST_F(DisplayRequests, UsageListsTheWordsTheCommandTakes) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display"}), 0);
+    const std::string out = testing::internal::GetCapturedStdout();
+    for (const char* word : {"<start|stop>", "<color> <par>", "<bmpdump> <par>", "<next|prev>", "<page> <par>",
+                             "<brightness> <par>", "<fstop|fstart>", "<txtshow> <par>", "<txthide>"})
+        EXPECT_NE(out.find(word), std::string::npos) << word << " missing in\n" << out;
+    EXPECT_EQ(out.find("writebmp"), std::string::npos) << out;
 }
 
 TEST_F(DisplayRequests, ParameterErrorsReportAndColourWithoutPrefixStillStops) {

@@ -137,10 +137,20 @@ protected:
             if (!horizontal) {
                 EXPECT_LE(w, s->TextWidth("0", tiny, -1)) << label << ": cut";
             }
-            EXPECT_GE(p.x, c.left) << label;
-            EXPECT_LE(p.x + w - 1, c.right) << label;
-            EXPECT_GE(p.y, c.top) << label;
-            EXPECT_LE(p.y + h - 1, c.bottom) << label;
+            // a label's bitmap is opaque: it stays inside the frame's lines
+            // (two pixels wide, 5 in from the client edge) and off the title
+            const int w0 = horizontal ? w : s->TextWidth("0", tiny, -1);
+            const int in = g.frameStyle ? 7 : 0;
+            EXPECT_GE(p.x, c.left + in) << label;
+            EXPECT_LE(p.x + w0 - 1, c.right - in) << label;
+            EXPECT_GE(p.y, c.top + in) << label;
+            EXPECT_LE(p.y + h - 1, c.bottom - in) << label;
+            if (g.titles.current) {
+                const GuiRect t(g.titles.pos.x, g.titles.pos.y, g.titles.pos.x + int(g.titles.width) - 1,
+                                g.titles.pos.y + int(g.titles.height) - 1);
+                const bool apart = p.x + w0 - 1 < t.left || p.x > t.right || p.y + h - 1 < t.top || p.y > t.bottom;
+                EXPECT_TRUE(apart) << label << ": under the title";
+            }
         }
     }
 };
@@ -178,6 +188,42 @@ TEST_F(SampleDash, EveryValueFitsItsBoxOverTheStimulusRange) {
             if (auto* g = dynamic_cast<CBarView*>(p->elems->GetElem(short(i)))) expectBarRoom(*g, page);
     }
     EXPECT_GE(boxesSeen.size(), 12u);
+}
+
+TEST_F(SampleDash, BrightnessComesFromASwitchOfItsOwnHeldAtABrightStep) {
+    StartWith(sampleDisplay());
+    const display_s* cfg = container->config;
+    ASSERT_NE(cfg, nullptr);
+    const uint32_t input = cfg->brightness_in.adr;
+    ASSERT_NE(input, 0u);
+    // no value the dash shows (an alarm of it would dim the screen)
+    for (int page = 0; page < cfg->page_count; ++page) {
+        displaySwitchPage(unsigned(page));
+        Dispatch();
+        ASSERT_NE(Current(), nullptr);
+        for (int i = 0; i < Current()->elemCount; ++i) {
+            const CDataView* v = Current()->elems->GetElem(short(i));
+            for (CDataType_t k : {CDATA_VALUE, CDATA_VISIBILITY}) {
+                const CData* d = v ? v->getData(k) : nullptr;
+                if (!d) continue;
+                EXPECT_NE(d->address & 0xFFFFFFu, input & 0xFFFFFFu) << "page " << page + 1 << " element " << i;
+            }
+        }
+    }
+    // every set of the stimulus's extremes holds it at a step of 80 % or more
+    const auto signals = stimulusExtremes(sampleText("stimulus.cfg"));
+    uint64_t ms = 0;
+    for (const std::string& set : extremeSets(signals)) {
+        ASSERT_EQ(stimulus_load(set), int(signals.size()));
+        stimulus_step(ms += 20);
+        Produce();
+        int position = 0;
+        unsigned char updated = 0;
+        ASSERT_EQ(displayGetBrightnessChan(&position, &updated), 1);
+        ASSERT_GE(position, 1) << set;
+        ASSERT_LE(position, int(cfg->perc_count)) << set;
+        EXPECT_GE(cfg->perc[position - 1], 80) << set;
+    }
 }
 
 }  // namespace

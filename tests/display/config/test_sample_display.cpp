@@ -203,7 +203,7 @@ std::vector<const display_elem_s*> elements(const page_s& p) {
 
 constexpr uint32_t N_ENGINE = 0x01040000, V_VEHICLE = 0x01040004, THROTTLE = 0x01040008, T_WATER = 0x0104000C,
                    T_OIL = 0x01040010, T_AIR = 0x01040014, P_OIL = 0x01040018, P_FUEL = 0x0104001C,
-                   P_BRAKE = 0x01040020, LAP = 0x01040024, GEAR = 0x01040028;
+                   P_BRAKE = 0x01040020, LAP = 0x01040024, GEAR = 0x01040028, SW_BRIGHTNESS = 0x0104006F;
 
 }  // namespace
 
@@ -216,7 +216,7 @@ TEST_F(SampleDisplay, DocumentBrightnessAndInputs) {
     const uint16_t perc[] = {10, 25, 40, 60, 80, 100};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(cfg->perc[i], perc[i]);
     expectNoChannel(cfg->page_in);   // the page kept in NVRAM
-    expectChannel(cfg->brightness_in, P_FUEL, TE_FLOAT);
+    expectChannel(cfg->brightness_in, SW_BRIGHTNESS, TE_UINT8);
     expectNoChannel(cfg->reset_in);
     EXPECT_EQ(cfg->page_count, 2);
     for (int i = 0; i < DISPLAY_MAX_PAGES; ++i) EXPECT_EQ(cfg->pages[i].used, i < 2 ? 1 : 0);
@@ -287,10 +287,10 @@ TEST_F(SampleDisplay, TemperatureAndPressurePage) {
     expectBarColour(e[6]->bargraph.deco_lower, 0x0040c0);
     expectBarColour(e[6]->bargraph.deco_upper, 0xc00000);
     // vertical bars: one-character tick labels
-    expectBar(e[7], 8, 480, 40, 74, 436, "oil", P_OIL, 0, 8, BARGR_VERT_BT, BARGR_STACKED,
+    expectBar(e[7], 8, 476, 40, 86, 436, "oil", P_OIL, -0.2f, 8, BARGR_VERT_BT, BARGR_SOLID,
               {{"0", 0}, {"2", 2}, {"4", 4}, {"6", 6}, {"8", 8}}, {true, 3, 0.1f, PLAIN});
     expectBarColour(e[7]->bargraph.deco_lower, 0xc00000);
-    expectBar(e[8], 9, 558, 40, 74, 436, "brake", P_BRAKE, 0, 100, BARGR_VERT_BT, BARGR_SOLID, {});
+    expectBar(e[8], 9, 568, 40, 68, 436, "brake", P_BRAKE, 0, 100, BARGR_VERT_BT, BARGR_SOLID, {});
     // three alarms in one place: they take turns
     expectAlarm(e[9], 10, 8, 368, 462, 108, "WATER HOT", FONT_NORMAL, BLINK_SLOW);
     expectThreshold(e[9]->alphanum.vis_in, T_WATER, 92, true);

@@ -46,14 +46,14 @@ protected:
         DisplayAppTest::TearDown();
     }
     // An alarm box of the throttle: shown while the throttle is above 50 %.
-    std::string alarmAt(int x, int y, int w, int h, int prio, bool resettable = false) {
+    std::string alarmAt(int x, int y, int w, int h, int prio, bool resettable = false, const char* extra = "") {
         const uint32_t thr = ownChannel("throttle");
         char vis[400];
         std::snprintf(vis, sizeof vis,
                       "<VisInput adr=\"%08X\" type=\"FLOAT\" mask=\"FFFFFFFF\" quant_a=\"0\" quant_b=\"0.01\" "
                       "quant_c=\"0\" quant_d=\"0\" quant_e=\"0\" quant_f=\"1\"/>",
                       thr);
-        std::string box = boxAt(x, y, w, h, thr, prio, "", resettable ? "limit_resetable" : "limit", "true");
+        std::string box = boxAt(x, y, w, h, thr, prio, extra, resettable ? "limit_resetable" : "limit", "true");
         return box.insert(box.find("<DecoMiddle>"), vis);
     }
 };
@@ -117,6 +117,33 @@ TEST_F(DispPage, TwoAlarmsInOneGroupTakeTurnsEveryFifteenRefreshes) {
         }
     }
     EXPECT_EQ(changes, 3);
+}
+
+TEST_F(DispPage, TwoBlinkingAlarmsInOnePlaceAreEachSeenForHalfTheTime) {
+    // A and B overlap around (150, 80), where neither draws text; B's text
+    // area is red, so the pixel there tells which of the two is on top.
+    std::string b = alarmAt(100, 50, 200, 100, 2, false, "blink=\"slow\"");
+    const std::string textBg = "<TextBGCol red=\"20\" green=\"20\" blue=\"20\"/>";
+    b.replace(b.find(textBg), textBg.size(), "<TextBGCol red=\"90\" green=\"20\" blue=\"20\"/>");
+    StartWith(displayXml({alarmAt(10, 10, 200, 100, 1, false, "blink=\"slow\"") + b}));
+    CDispPage* p = Current();
+    ASSERT_EQ(p->groupCount, 1);
+    signalPage()->throttle = 90.0f;
+    int seenA = 0, seenB = 0, blank = 0;
+    for (int i = 0; i < 240; ++i) {
+        Produce();
+        Refresh();
+        const uint32_t px = Pixel(150, 80);
+        if (px == 0x202020u) ++seenA;
+        else if (px == 0x902020u) ++seenB;
+        else if (px == 0x000064u) ++blank;
+        else ADD_FAILURE() << "refresh " << i << ": pixel " << std::hex << px;
+    }
+    // the blink's off phase shows neither; the on phase the group's turn
+    EXPECT_NEAR(blank, 120, 10);
+    EXPECT_GE(seenA * 3, seenA + seenB) << seenA << " A, " << seenB << " B";
+    EXPECT_GE(seenB * 3, seenA + seenB) << seenA << " A, " << seenB << " B";
+    EXPECT_NEAR(seenA, seenB, 16) << seenA << " A, " << seenB << " B";
 }
 
 TEST_F(DispPage, AStartShowsThePageAsASwitchDoesAndHidesIdleAlarms) {

@@ -65,6 +65,33 @@ TEST_F(ShapeTest, PieBorderCoversTheArcBetweenTheRadii)
     EXPECT_GT(Count(GuiRect(200, 100, 249, 140), kInk), 50);
 }
 
+TEST_F(ShapeTest, QuarterPieBordersStayOnTheirFilledQuarters)
+{
+    // The four quarters of an ellipse whose top and bottom rows are flat:
+    // the vertical radius meets the edge on such a row, whose other half
+    // belongs to the neighbouring quadrant but not to the pie.
+    GuiRect r(20, 340, 180, 460);   // centre (100, 400)
+    const GuiPoint right = P(300, 400), up = P(100, 200), left = P(-100, 400), down = P(100, 600);
+    const struct {
+        GuiPoint from, to;
+        GuiRect quarter;   // the quarter with the two-pixel radii beside it
+    } pies[] = {{right, up, GuiRect(99, 330, 190, 401)},
+                {up, left, GuiRect(10, 330, 101, 401)},
+                {left, down, GuiRect(10, 399, 101, 470)},
+                {down, right, GuiRect(99, 399, 190, 470)}};
+    for (const auto& pie : pies) {
+        Clear();
+        Paint(win, [&] { screen->Pie(win, r, pie.from, pie.to, GuiColor{kInk, kFill, GUI_COLOR_FILL}, 2); });
+        EXPECT_GT(Count(pie.quarter, kFill), 3000);
+        int stray = 0;
+        for (int y = 330; y <= 470; ++y)
+            for (int x = 10; x <= 190; ++x)
+                stray += Px(x, y) == kInk && !pie.quarter.Contains(x, y);
+        EXPECT_EQ(stray, 0) << "quarter " << pie.quarter.left << "," << pie.quarter.top;
+        EXPECT_GT(Count(pie.quarter, kInk), 100);
+    }
+}
+
 TEST_F(ShapeTest, ChordKeepsOneSideOfItsLine)
 {
     GuiRect r(200, 100, 300, 180);

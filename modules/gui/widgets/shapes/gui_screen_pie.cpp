@@ -160,11 +160,17 @@ void GuiScreen::DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint a, GuiPoi
             cover[qa] = kEither;
         }
     }
-    // Counter-clockwise the right-hand quadrants run up, the left-hand down.
-    auto keeps = [&](int q, int y) {
+    // Counter-clockwise the right-hand quadrants run up, the left-hand down;
+    // along a row, the upper quadrants run left, the lower ones right. A
+    // ring has several pixels on its flat rows (at the top and bottom of
+    // the ellipse), so on the edge point's own row the column decides which
+    // of them lie between the radii: a radius meeting the flat top keeps
+    // only the part of that row inside the sector.
+    auto keeps = [&](int q, int x, int y) {
         const bool right = q == kLowerRight || q == kUpperRight;
-        const bool afterA = right ? y <= a.y : y >= a.y;
-        const bool beforeB = right ? y >= b.y : y <= b.y;
+        const bool upper = q == kUpperLeft || q == kUpperRight;
+        const bool afterA = y == a.y ? (upper ? x <= a.x : x >= a.x) : right ? y < a.y : y > a.y;
+        const bool beforeB = y == b.y ? (upper ? x >= b.x : x <= b.x) : right ? y > b.y : y < b.y;
         switch (cover[q]) {
         case kWhole: return true;
         case kAfterA: return afterA;
@@ -184,7 +190,7 @@ void GuiScreen::DrawPieBorder(GuiThing* thing, GuiRect& rect, GuiPoint a, GuiPoi
                 const int ys[4] = {cy + v, cy - v, cy - v, cy + v};
                 const int qs[4] = {kLowerRight, kUpperRight, kUpperLeft, kLowerLeft};
                 for (int i = 0; i < 4; ++i)
-                    if (rect.Contains(xs[i], ys[i]) && clip.Contains(xs[i], ys[i]) && keeps(qs[i], ys[i]))
+                    if (rect.Contains(xs[i], ys[i]) && clip.Contains(xs[i], ys[i]) && keeps(qs[i], xs[i], ys[i]))
                         mppRows[ys[i]][xs[i]] = ink;
             });
         });
