@@ -140,9 +140,19 @@ void transmitTask(xcpHandle* c) {
     }
 }
 
+// Runs fn on the connection's transport, if it has one, under the DAQ mutex
+// (recursive: a DAQ sender already holds it). xcpEthStop detaches the
+// transport under the same mutex, so fn never meets one being freed.
+template <class Fn>
+void withTransport(xcpHandle* c, Fn fn) {
+    if (!c->daqMutex || semTake(c->daqMutex, WAIT_FOREVER) != OK) return;
+    if (XcpEth* e = c->transport) fn(e);
+    semGive(c->daqMutex);
+}
+
 // Wakes the transmit task for what was queued.
 void kick(xcpHandle* c) {
-    if (XcpEth* e = c->transport) semGive(e->txWake);
+    withTransport(c, [](XcpEth* e) { semGive(e->txWake); });
 }
 
 // Serves the datagrams waiting on the socket, one command each.
@@ -296,12 +306,17 @@ void xcpEthStop(xcpHandle* c) {
     const uint8_t byte = 1;
     if (write(e->wake[1], &byte, 1) != 1) syslogx(147, "xcpEthStop(): cannot wake the receive task");
     if (e->rxTask) taskWait(e->rxTask, WAIT_FOREVER);
+    // Rasters still send DTOs and kick the transmit task; they reach the
+    // transport only under the DAQ mutex, so once it is detached under that
+    // mutex nobody but this task holds it.
+    const bool locked = c->daqMutex && semTake(c->daqMutex, WAIT_FOREVER) == OK;
+    c->transport = nullptr;
+    if (locked) semGive(c->daqMutex);
     if (e->txTask) taskDelete(e->txTask);
     if (e->sock >= 0) xcpSocket_close(e->sock);
     close(e->wake[0]);
     close(e->wake[1]);
     semDelete(e->txWake);
-    c->transport = nullptr;
     delete e;
 }
 
@@ -337,7 +352,7 @@ int xcpEthReset(xcpHandle* c) {
 }
 
 void xcpEth_100ms(xcpHandle* c) {
-    if (c->transport) c->transport->flushRequest = 1;
+    withTransport(c, [](XcpEth* e) { e->flushRequest = 1; });
 }
 
 bool xcpEthFromMaster(xcpHandle* c) {
