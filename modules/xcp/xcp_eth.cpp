@@ -15,6 +15,7 @@
 
 #include "host/os/os.h"
 #include "platform/syslogx.h"
+#include "xcp/xcp_errno.h"
 #include "xcp/xcp_internal.h"
 #include "xcp/xcp_socket.h"
 
@@ -124,7 +125,10 @@ void transmitTask(xcpHandle* c) {
     XcpTxMsg msg;
     for (;;) {
         if (semTake(e->txWake, WAIT_FOREVER) != OK) {
-            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", "ERROR");
+            // the task waits on its wake semaphore, not on the queue: say so
+            char what[64];
+            snprintf(what, sizeof what, "semTake() of the transmit wake failed (%s)", xcpErrnoText(errno).c_str());
+            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", what);
             taskDelay(1);
             continue;
         }
