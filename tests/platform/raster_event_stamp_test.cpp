@@ -24,8 +24,8 @@ void recordLapStamp(intptr_t) {
 }  // namespace
 
 TEST_F(RasterTest, EventFiredFromSeveralTasksGivesEachRunItsOwnStamp) {
-    constexpr int kFirers = 4;
-    constexpr int kFiresEach = 20000;
+    constexpr int kFirers = 6;
+    constexpr int kFiresEach = 40000;
     // the raster never lags a whole ring behind: below that every run finds
     // its own give's stamp
     constexpr int kMaxPending = 32;

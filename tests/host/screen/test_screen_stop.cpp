@@ -12,7 +12,7 @@ namespace {
 using ScreenStopTest = DeviceFolderTest;
 
 TEST_F(ScreenStopTest, StopDuringFlushesLeavesTheWriterRunning) {
-    constexpr int kRounds = 50;
+    constexpr int kRounds = 20;
     // a frame takes longer to encode than to flush: the flushes outrun the writer
     constexpr int kW = 320, kH = 240;
     std::vector<uint32_t> marker(kW * kH, 0x00336699);
