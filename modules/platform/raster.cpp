@@ -36,6 +36,7 @@ struct Raster {
     // The gives, each with the stamp (0.1 ms) of the tick that made it due:
     // slot n % kDueRing holds (n << 32) | stamp for give n.
     std::atomic<uint32_t> gives{0};
+    std::mutex giveMx;        // numbers and stores each give as one step
     uint32_t runs = 0;        // raster task only
     std::atomic<uint64_t> due[kDueRing] = {};
     std::atomic<bool> overLimit{false};
@@ -90,11 +91,17 @@ uint32_t nowStamp() {
 thread_local bool tlsInRun = false;
 thread_local uint32_t tlsDueStamp = 0;
 
+// An event raster is given from several tasks: each give's slot is written
+// before the next give is numbered, so whichever give wakes a run, every slot
+// up to that give's number is written when the run reads its own.
 void give(Raster& r, uint32_t stamp) {
-    const uint32_t n = r.gives.fetch_add(1, std::memory_order_relaxed);
-    r.due[n % kDueRing].store(uint64_t(n) << 32 | stamp, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> lock(r.giveMx);
+        const uint32_t n = r.gives.fetch_add(1, std::memory_order_relaxed);
+        r.due[n % kDueRing].store(uint64_t(n) << 32 | stamp, std::memory_order_relaxed);
+    }
     r.pending.fetch_add(1, std::memory_order_relaxed);
-    semGive(r.sem);   // publishes the slot to the run that takes this give
+    semGive(r.sem);   // publishes the slots to the run that takes this give
 }
 
 // The due stamp of the raster's next run. A run that lags more than the ring

@@ -15,6 +15,7 @@
 
 #include "host/os/os.h"
 #include "platform/syslogx.h"
+#include "xcp/xcp_errno.h"
 #include "xcp/xcp_internal.h"
 #include "xcp/xcp_socket.h"
 
@@ -124,7 +125,10 @@ void transmitTask(xcpHandle* c) {
     XcpTxMsg msg;
     for (;;) {
         if (semTake(e->txWake, WAIT_FOREVER) != OK) {
-            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", "ERROR");
+            // the task waits on its wake semaphore, not on the queue: say so
+            char what[64];
+            snprintf(what, sizeof what, "semTake() of the transmit wake failed (%s)", xcpErrnoText(errno).c_str());
+            SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", what);
             taskDelay(1);
             continue;
         }
@@ -140,9 +144,19 @@ void transmitTask(xcpHandle* c) {
     }
 }
 
+// Runs fn on the connection's transport, if it has one, under the DAQ mutex
+// (recursive: a DAQ sender already holds it). xcpEthStop detaches the
+// transport under the same mutex, so fn never meets one being freed.
+template <class Fn>
+void withTransport(xcpHandle* c, Fn fn) {
+    if (!c->daqMutex || semTake(c->daqMutex, WAIT_FOREVER) != OK) return;
+    if (XcpEth* e = c->transport) fn(e);
+    semGive(c->daqMutex);
+}
+
 // Wakes the transmit task for what was queued.
 void kick(xcpHandle* c) {
-    if (XcpEth* e = c->transport) semGive(e->txWake);
+    withTransport(c, [](XcpEth* e) { semGive(e->txWake); });
 }
 
 // Serves the datagrams waiting on the socket, one command each.
@@ -296,12 +310,17 @@ void xcpEthStop(xcpHandle* c) {
     const uint8_t byte = 1;
     if (write(e->wake[1], &byte, 1) != 1) syslogx(147, "xcpEthStop(): cannot wake the receive task");
     if (e->rxTask) taskWait(e->rxTask, WAIT_FOREVER);
+    // Rasters still send DTOs and kick the transmit task; they reach the
+    // transport only under the DAQ mutex, so once it is detached under that
+    // mutex nobody but this task holds it.
+    const bool locked = c->daqMutex && semTake(c->daqMutex, WAIT_FOREVER) == OK;
+    c->transport = nullptr;
+    if (locked) semGive(c->daqMutex);
     if (e->txTask) taskDelete(e->txTask);
     if (e->sock >= 0) xcpSocket_close(e->sock);
     close(e->wake[0]);
     close(e->wake[1]);
     semDelete(e->txWake);
-    c->transport = nullptr;
     delete e;
 }
 
@@ -337,7 +356,7 @@ int xcpEthReset(xcpHandle* c) {
 }
 
 void xcpEth_100ms(xcpHandle* c) {
-    if (c->transport) c->transport->flushRequest = 1;
+    withTransport(c, [](XcpEth* e) { e->flushRequest = 1; });
 }
 
 bool xcpEthFromMaster(xcpHandle* c) {

@@ -33,6 +33,18 @@ constexpr const char* kIdAsciiText = "VOZ";
 constexpr const char* kIdDescriptionUrl = "http://tav9.local/description/tav9.a2l";
 
 std::atomic<uint32_t (*)()> gTimeSource{nullptr};
+
+// Raster calls (xcpSendDAQ, xcp_100ms) in progress. A call counts itself
+// before it reads the connection count; xcpTerminate zeroes the count and
+// then waits for these, so no raster still holds a connection whose
+// transport, queue or mutex it frees.
+std::atomic<int> gRasterCalls{0};
+struct RasterCall {
+    RasterCall() { ++gRasterCalls; }
+    ~RasterCall() { --gRasterCalls; }
+    RasterCall(const RasterCall&) = delete;
+    RasterCall& operator=(const RasterCall&) = delete;
+};
 uint8_t gFloodConnect = 0, gFloodConnected = 0, gFloodDisconnected = 0, gFloodError = 0, gFloodSource = 0;
 
 // ---- session commands ---------------------------------------------------------------
@@ -311,6 +323,7 @@ void xcp_shutdown_now() {
 
 void xcpTerminate() {
     unsigned n = xcp_cp_num.exchange(0);
+    while (gRasterCalls > 0) taskDelay(1);
     for (unsigned i = 0; i < XCP_MAX_CONNECTIONS; ++i) {
         xcpHandle* c = &xcpConnections[i];
         if (i < n || c->transport) xcpEthStop(c);
@@ -332,9 +345,11 @@ void xcpTerminate() {
 }
 
 void xcp_100ms() {
+    RasterCall call;
     for (unsigned i = 0; i < xcp_cp_num; ++i) xcpEth_100ms(&xcpConnections[i]);
 }
 
 void xcpSendDAQ(int event) {
+    RasterCall call;
     for (unsigned i = 0; i < xcp_cp_num; ++i) xcpSendCpDAQ(&xcpConnections[i], event);
 }

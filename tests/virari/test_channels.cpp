@@ -231,3 +231,15 @@ TEST_F(ChannelTest, CommandsNeverWaitOnAPeerThatStopsReading) {
     ci_msg_t m = numbered(0);
     EXPECT_EQ(BC2_comint_put_eth(&m), 0);
 }
+
+// The command send task sleeps until something waits to be written; a stop
+// wakes it, so it ends with nothing to send.
+TEST_F(ChannelTest, StopEndsTheCommandSendTask) {
+    TASK_ID t = taskSpawn("r_BC2_CI_send", 76, VX_FP_TASK, 10000, [] { BC2_CI_send(); });
+    ASSERT_NE(t, nullptr);
+    taskDelay(20);   // most likely asleep by now; the stop must end it wherever it is
+    BC2_stop();
+    const STATUS ended = taskWait(t, 5 * sysClkRateGet());
+    if (ended != OK) taskDelete(t);
+    EXPECT_EQ(ended, OK) << "the stop left the send task asleep";
+}

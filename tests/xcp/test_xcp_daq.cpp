@@ -5,6 +5,8 @@
 #include <map>
 #include <thread>
 
+#include "xcp/xcp_eth.h"
+#include "xcp/xcp_internal.h"
 #include "xcp_fixture.h"
 
 using namespace std::chrono_literals;
@@ -262,4 +264,42 @@ TEST_F(XcpDaqTest, ShutdownStopsTheListsAndSendsWhatWasPacked) {
     xcpSendDAQ(2);
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(master->dtoCount(), 1u);
+}
+
+// The slave is stopped while a raster sends DTOs: its transport first (the
+// raster goes on queueing and kicking the transmit task), then the whole
+// slave. A sender either finishes before what it uses goes or finds it gone;
+// nothing is freed under it (ASan, TSan).
+TEST_F(XcpDaqTest, StopDuringDaqFreesNothingASenderUses) {
+    constexpr int kRounds = 10;
+    xcpHandle* c = &xcpConnections[0];
+    for (int round = 0; round < kRounds; ++round) {
+        if (round > 0) {
+            ASSERT_EQ(xcpInitializeOn(INADDR_LOOPBACK), 0);
+            master->takeDtos();
+            connect();
+        }
+        expectOk(allocDaq(1));
+        expectOk(allocOdt(0, 1));
+        expectOk(allocEntries(0, 0, 1));
+        expectOk(setPtr(0, 0, 0));
+        expectOk(writeDaq(4, kPidBits | 0x100));
+        expectOk(listMode(0, 2, 1));
+        ASSERT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+        std::atomic<bool> firing{true};
+        std::thread raster([&firing] {
+            while (firing) {
+                xcpSendDAQ(2);
+                xcp_100ms();
+            }
+        });
+        for (int ms = 0; ms < 5000 && master->dtoCount() == 0; ++ms) std::this_thread::sleep_for(1ms);
+        const bool sending = master->dtoCount() > 0;
+        xcpEthStop(c);
+        EXPECT_EQ(c->transport, nullptr);
+        xcpTerminate();
+        firing = false;
+        raster.join();
+        ASSERT_TRUE(sending) << "round " << round;
+    }
 }

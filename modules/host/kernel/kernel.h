@@ -174,7 +174,8 @@ uint64_t screenWrittenFrame();                // frame number of the last screen
 // Waits until screen.png holds frame frameNumber or a later one; true when it
 // does, false after timeoutMs (negative: wait forever).
 bool waitScreenFrame(uint64_t frameNumber, int timeoutMs);
-// Stops the writer thread after writing a pending frame (restarts on the next flush).
+// Writes the frames flushed before the call, then ends the writer thread; a
+// flush meanwhile or later starts a fresh one.
 void screenStop();
 
 // ---- shared page of the sibling application ---------------------------------------------------

@@ -172,6 +172,16 @@ void reapFinished() {
     for (auto& t : done) joinTask(*t);
 }
 
+// A wake that finds the primitive's mutex held tries again. Its holder is in
+// the short critical section of a semaphore, queue or delay operation (a few
+// microseconds). The first kWakeYields tries only yield: enough when the
+// holder runs on another CPU or at our priority, and cheap. Past them the
+// holder may be a task of lower priority on this CPU: under real-time
+// scheduling a yield never lets it run, a sleep does. kWakeSleep outlasts
+// such a critical section and keeps a delete well within one 1 ms tick.
+constexpr int kWakeYields = 8;
+constexpr auto kWakeSleep = std::chrono::microseconds(50);
+
 // Wakes the task from the wait it is blocked in, if any. The primitive's mutex
 // is only tried while the registration is held, so the lock order of the
 // waiter (primitive, then registration) cannot deadlock with us.
@@ -186,13 +196,10 @@ void wake(HostTask& t) {
                 return;
             }
         }
-        // The holder of the primitive's mutex may be a task of lower priority
-        // on this CPU: under real-time scheduling a yield never lets it run,
-        // a short sleep does.
-        if (tries < 8)
+        if (tries < kWakeYields)
             std::this_thread::yield();
         else
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            std::this_thread::sleep_for(kWakeSleep);
     }
 }
 

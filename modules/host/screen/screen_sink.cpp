@@ -35,22 +35,36 @@ struct Screen {
     int width = 0, height = 0;
     uint64_t flushed = 0;
     uint64_t written = 0;
+    // A stop writes the frames flushed before it and ends the writer. `writer`
+    // is only touched under mx: a flush starts it, a stop moves it out and
+    // joins it unlocked. Flushes during a stop start no writer (it would see
+    // the stop and end at once); the stop starts a fresh one for them after
+    // the join.
     bool stop = false;
+    uint64_t stopAt = 0;               // the frame the stopping writer ends with
     bool writerWaits = false;          // the writer sleeps until the next flush
     std::thread writer;
     ScreenSink sink;
 
-    ~Screen() { stopWriter(); }
+    ~Screen() { stopWriter(false); }
 
-    void stopWriter() {
-        {
-            std::lock_guard<std::mutex> lk(mx);
-            stop = true;
-        }
+    // Starts the writer thread; mx held.
+    void startWriter() { writer = std::thread([this] { run(); }); }
+
+    void stopWriter(bool restart) {
+        std::unique_lock<std::mutex> lk(mx);
+        cv.wait(lk, [&] { return !stop; });   // one stop at a time
+        stop = true;
+        stopAt = flushed;
+        std::thread ending = std::move(writer);
+        lk.unlock();
         cv.notify_all();
-        if (writer.joinable()) writer.join();
-        std::lock_guard<std::mutex> lk(mx);
+        if (ending.joinable()) ending.join();
+        lk.lock();
         stop = false;
+        if (restart && flushed > written) startWriter();   // flushed during the stop
+        lk.unlock();
+        cv.notify_all();
     }
 
     void run() {
@@ -68,7 +82,7 @@ struct Screen {
             writerWaits = true;
             cv.wait(lk, [&] { return stop || flushed > written; });
             writerWaits = false;
-            if (flushed == written) return;   // stop with nothing pending
+            if (stop && written >= stopAt) return;   // what the stop waits for is written
             // keep the rate limit, but a stop writes the pending frame at once
             cv.wait_until(lk, lastTake + kMinWriteInterval, [&] { return stop; });
             lastTake = Clock::now();
@@ -120,7 +134,7 @@ int screenFlush(const uint32_t* pixels, int width, int height, int strideWords) 
         s.width = width;
         s.height = height;
         ++s.flushed;
-        if (!s.writer.joinable()) s.writer = std::thread([&s] { s.run(); });
+        if (!s.writer.joinable() && !s.stop) s.startWriter();
         sink = s.sink;
         wake = s.writerWaits;
     }
@@ -154,12 +168,12 @@ bool waitScreenFrame(uint64_t frameNumber, int timeoutMs) {
     return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), done);
 }
 
-void screenStop() { screen().stopWriter(); }
+void screenStop() { screen().stopWriter(true); }
 
 namespace detail {
 void resetScreen() {
     Screen& s = screen();
-    s.stopWriter();
+    s.stopWriter(false);
     std::lock_guard<std::mutex> lk(s.mx);
     s.back.clear();
     s.width = s.height = 0;

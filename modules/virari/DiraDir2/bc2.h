@@ -16,7 +16,8 @@ constexpr unsigned BC2_PIDS = 64;
 // Starts DiraDir2 with the device address and port offset of the start
 // parameters; 1 when its tasks run.
 int BC2_init();
-// Sets the stop flag: the tasks end at their next cycle or received unit.
+// Sets the stop flag: the tasks end at their next cycle or received unit,
+// the command send task at once.
 void BC2_stop();
 // Stops and waits for every task, closes every socket of the registry (the
 // telemetry's too) and forgets all hosts and channels, so that BC2_init may

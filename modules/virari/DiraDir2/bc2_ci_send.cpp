@@ -100,6 +100,10 @@ int bc2_ci_send(bc2_channel* c, int fd, const void* msg, size_t size, bool* repo
     return 1;
 }
 
+void bc2_ci_send_wake() {
+    if (SEM_ID s = gWake) semGive(s);   // none yet: the task has not started to wait
+}
+
 bool bc2_ci_tx_service(uint64_t now) {
     bool pending = false;
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {

@@ -179,6 +179,8 @@ void bc2_ci_tx_reset_buffer(bc2_txbuf* t);
 bool bc2_ci_tx_service(uint64_t nowMs);
 // Body of the task "r_BC2_CI_send".
 void BC2_CI_send();
+// Wakes that task, so that it sees a stop at once.
+void bc2_ci_send_wake();
 // Of the hosts online at the address of an accepted connection, the one it
 // belongs to; nullptr when none.
 bc2_host* bc2_match_peer(const sockaddr_in& peer, int chanType);

@@ -193,7 +193,10 @@ int BC2_init() {
     return 1;
 }
 
-void BC2_stop() { bc2().stop = true; }
+void BC2_stop() {
+    bc2().stop = true;
+    bc2_ci_send_wake();   // it sleeps until a command waits, which may be never
+}
 
 void BC2_shutdown() {
     bc2_state& s = bc2();
