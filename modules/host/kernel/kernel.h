@@ -117,6 +117,9 @@ bool nvramElementDamaged(unsigned id, unsigned copy);
 // Why nvram.bin could not be read ("" when it could or does not exist); the
 // database then starts empty.
 std::string nvramLoadProblem();
+// What a damaged nvram.bin cost ("nvram.bin damaged (...), N entries back to
+// their defaults"); "" when it was sound, missing or could not be read.
+std::string nvramDamage();
 // Why the last failed nvramWrite of the calling thread failed.
 std::string nvramWriteProblem();
 // Forget the in-memory image (tests: simulate a restart).
