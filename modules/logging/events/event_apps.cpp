@@ -60,7 +60,7 @@ void eventApps_readOnce() {
     if (!gInitialised) builtIn();
     if (gRead) return;
     XmlFile file(EVENT_APPS_FILE);
-    XmlScan scan(file.getBuffer(), file.getLength());
+    XmlScan scan(file);
     // a broken file changes nothing: names are taken only when all of it reads
     char names[EVENT_APPS][EVENT_APP_NAME_MAX + 1];
     std::memcpy(names, gNames, sizeof names);

@@ -132,6 +132,17 @@ TEST_F(EventChannelsTest, BrokenConfigurationsAreRefusedWithTheirPosition) {
     }
 }
 
+TEST_F(EventChannelsTest, ErrorsOfTheFileNameIt) {
+    auto log = load("<Event idx=\"0\">");   // the list ends inside an event
+    EXPECT_TRUE(logContains(log, "eventChannelsInitTask(): mismatched tag in line 3 column 18 of cfg:/eventcfg.xml"))
+        << (log.empty() ? "" : log[0]);
+    writeFile("cfg/eventcfg.xml", "");
+    eventChannelsInitTask();
+    EXPECT_TRUE(logContains(takeLogTexts(),
+                            "eventChannelsInitTask(): File not found, len invalid : cfg:/eventcfg.xml is empty"));
+    EXPECT_EQ(eventChannels_config(), nullptr);
+}
+
 TEST_F(EventChannelsTest, OneBadEventIsRefusedWithItsPositionAndTheOthersStay) {
     const std::string in = input("p_fuel");
     auto log = load(event("name=\"Good1\" idx=\"0\"", in) +
