@@ -327,12 +327,6 @@ TEST_F(Nvram, ElementWithBothSlotsDamagedIsLoggedAsDamaged) {
 // as a warning, with the number of entries that start on their defaults; a
 // missing file is a first start and says nothing of damage.
 TEST_F(Nvram, DamagedFileIsReportedOnceWithTheEntriesLost) {
-    auto warnings = [](const std::vector<SyslogRecord>& recs) {
-        std::vector<std::string> out;
-        for (const auto& r : recs)
-            if ((r.level & 7) == 4) out.push_back(recordText(r));
-        return out;
-    };
     // every copy of every element of the fixed table but the error memory
     // and the annotation
     uint8_t six[6] = {1, 2, 3, 4, 5, 6};
@@ -347,11 +341,11 @@ TEST_F(Nvram, DamagedFileIsReportedOnceWithTheEntriesLost) {
     const std::string sound = readFile("nvram.bin");
 
     restart();
-    EXPECT_TRUE(warnings(takeLogRecords()).empty());
+    EXPECT_TRUE(takeTextsAtSeverity(4).empty());
 
     std::filesystem::remove(dir + "/nvram.bin");
     restart();
-    EXPECT_TRUE(warnings(takeLogRecords()).empty()) << "a missing file is a first start";
+    EXPECT_TRUE(takeTextsAtSeverity(4).empty()) << "a missing file is a first start";
 
     std::string utf16;
     for (char c : sound) utf16 += std::string{c, '\0'};
@@ -373,7 +367,7 @@ TEST_F(Nvram, DamagedFileIsReportedOnceWithTheEntriesLost) {
         uint32_t boots = 0;
         nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &boots, 4);
         base_boot_count_init();
-        std::vector<std::string> w = warnings(takeLogRecords());
+        std::vector<std::string> w = takeTextsAtSeverity(4);
         ASSERT_EQ(w.size(), 1u) << c.what;
         EXPECT_NE(w[0].find("nvram_dbs_init: "), std::string::npos) << w[0];
         EXPECT_NE(w[0].find(c.says), std::string::npos) << c.what << ": " << w[0];

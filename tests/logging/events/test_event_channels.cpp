@@ -143,6 +143,18 @@ TEST_F(EventChannelsTest, ErrorsOfTheFileNameIt) {
     EXPECT_EQ(eventChannels_config(), nullptr);
 }
 
+// A well-formed file without an EventList is a warning that names the file.
+TEST_F(EventChannelsTest, AFileWithoutEventListIsAWarningThatNamesIt) {
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "<EventList2>";
+    for (int i = 0; i < 5000; ++i) nested += "</EventList2>";
+    writeFile("cfg/eventcfg.xml", nested);
+    takeLogTexts();
+    eventChannelsInitTask();
+    EXPECT_EQ(takeTextsAtSeverity(4),
+              std::vector<std::string>{"eventChannelsInitTask(): cfg:/eventcfg.xml holds no EventList element, all of it ignored"});
+}
+
 TEST_F(EventChannelsTest, OneBadEventIsRefusedWithItsPositionAndTheOthersStay) {
     const std::string in = input("p_fuel");
     auto log = load(event("name=\"Good1\" idx=\"0\"", in) +
