@@ -345,6 +345,9 @@ bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* tot
 // record in "drive_format.cfg" of the device folder.
 uint32_t driveDirectorySize(const std::string& drive);
 bool setDriveDirectorySize(const std::string& drive, uint32_t size);
+// What the last reading of "drive_format.cfg" found wrong with it (a folder,
+// empty, unusable lines), "" when nothing or when it is missing.
+std::string driveFormatProblem();
 // The requests served since the start (tests).
 std::vector<std::vector<uint8_t>> formatRequestsServed();
 
