@@ -36,3 +36,12 @@ inline int countContaining(const std::vector<std::string>& texts, const std::str
 inline bool logContains(const std::vector<std::string>& texts, const std::string& part) {
     return countContaining(texts, part) > 0;
 }
+
+// The messages of the records queued so far whose severity (level & 7) is the
+// given one (4: warning); every record is taken.
+inline std::vector<std::string> takeTextsAtSeverity(int severity) {
+    std::vector<std::string> out;
+    for (const auto& r : takeLogRecords())
+        if ((r.level & 7) == severity) out.push_back(recordText(r));
+    return out;
+}

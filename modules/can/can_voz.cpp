@@ -39,11 +39,13 @@ void can_voz_init_task() {
     }
     char* text = Can_Xml_Load(kCanXml);
     if (!text) {
-        syslogx(147, "CanVoz_init(): cfg:/CAN.xml not found, no CAN In/Out");
+        // a file that is there but cannot be taken was named with its fault
+        if (fexist(kCanXml)) syslogx(147, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out");
+        else syslogx(147, "CanVoz_init(): cfg:/CAN.xml not found, no CAN In/Out");
         meas_man_CanIO_initialized();
         return;
     }
-    XmlCanIOParse(text);   // a parse error keeps what was read before it
+    XmlCanIOParse(text, kCanXml);   // a parse error keeps what was read before it
     compile();
     std::free(text);
     meas_man_CanIO_initialized();

@@ -7,7 +7,9 @@
 #include "can/can_xml.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "can/can_in.h"
 #include "can/can_out.h"
@@ -301,14 +303,19 @@ char* Can_Xml_Load(const char* path) {
         syslogx(151, "can configuration file '%s' not found", path);
         return nullptr;
     }
+    const std::string problem = xmlFileProblem(path);
+    if (!problem.empty()) {
+        syslogx(147, "can configuration file '%s' %s", path, problem.c_str());
+        return nullptr;
+    }
     return fload(path, nullptr);
 }
 
-int XmlCanIOParse(const char* text) {
+int XmlCanIOParse(const char* text, const char* source) {
     if (!text) return -1;
     try {
         auto vt = initVTabParser();
-        XmlScan scan(text);
+        XmlScan scan(text, std::strlen(text), source);
         for (;;) {
             const XmlTok_t& t = scan.getTok();
             if (t.kind == XML_TOK_EOF) throw XmlError("XmlCanIOParse(): unexpected EOF", scan);

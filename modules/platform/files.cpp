@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 std::string dev_path(const char* path) {
     if (!path) return {};
@@ -132,5 +133,15 @@ int driveAvailable(const char* drive) {
 
 int driveFileStatistics(const char* drive, uint32_t* used, uint32_t* total) {
     if (!drive) return -1;
-    return host::driveFileStatistics(drive, used, total) ? 0 : -1;
+    const int r = host::driveFileStatistics(drive, used, total) ? 0 : -1;
+    // the drives are asked often: a damaged drive_format.cfg is said once per fault
+    static std::mutex logMx;
+    static std::string logged;
+    const std::string problem = host::driveFormatProblem();
+    std::lock_guard<std::mutex> lk(logMx);
+    if (problem != logged) {
+        logged = problem;
+        if (!problem.empty()) syslogx(148, "driveFileStatistics: %s", problem.c_str());
+    }
+    return r;
 }

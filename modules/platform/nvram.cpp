@@ -64,6 +64,8 @@ char ecu_annotation_info[256];
 int nvram_dbs_init() {
     std::string problem = host::nvramLoadProblem();
     if (!problem.empty()) syslogx(147, "nvram_dbs_init: %s, starting with an empty database", problem.c_str());
+    std::string damage = host::nvramDamage();
+    if (!damage.empty()) syslogx(148, "nvram_dbs_init: %s", damage.c_str());
     gInitDone.store(true);
     return 1;
 }

@@ -1,6 +1,7 @@
 #include "xml/xml_error.h"
 
 #include <cstdio>
+#include <string>
 
 #include "xml/xml_scan.h"
 
@@ -9,15 +10,22 @@ namespace {
 thread_local char errorText[512];
 }
 
+namespace {
+// " of <file>" for a scanner that reads a file, else "".
+std::string ofFile(const XmlScan& scanner) {
+    return scanner.source().empty() ? std::string() : " of " + scanner.source();
+}
+}  // namespace
+
 const char* XmlError(const char* message, const XmlScan& scanner) {
-    snprintf(errorText, sizeof errorText, "%s in line %d column %d", message ? message : "",
-             scanner.line(), scanner.column());
+    snprintf(errorText, sizeof errorText, "%s in line %d column %d%s", message ? message : "",
+             scanner.line(), scanner.column(), ofFile(scanner).c_str());
     return errorText;
 }
 
 const char* XmlError(const char* message, const char* attribute, const XmlScan& scanner) {
-    snprintf(errorText, sizeof errorText, "%s (%s) in line %d column %d", message ? message : "",
-             attribute ? attribute : "", scanner.line(), scanner.column());
+    snprintf(errorText, sizeof errorText, "%s (%s) in line %d column %d%s", message ? message : "",
+             attribute ? attribute : "", scanner.line(), scanner.column(), ofFile(scanner).c_str());
     return errorText;
 }
 

@@ -8,9 +8,10 @@
 
 class XmlScan;
 
-// "<message> in line <l> column <c>" with the scanner's position.
+// "<message> in line <l> column <c>" with the scanner's position, followed
+// by " of <file>" when the scanner reads a file.
 const char* XmlError(const char* message, const XmlScan& scanner);
-// "<message> (<attribute>) in line <l> column <c>".
+// "<message> (<attribute>) in line <l> column <c>" (and " of <file>").
 const char* XmlError(const char* message, const char* attribute, const XmlScan& scanner);
 // "<message><name>" (file errors: no position).
 const char* XmlErrorText(const char* message, const char* name);

@@ -2,12 +2,24 @@
 //
 // The path may be a device path ("cfg:/m01.xml") or a host path. Throws (as
 // `const char*`, see xml_error.h) "File not found : <path>",
-// "File not found, len invalid : <path>", "Out of memory error" or
-// "File open error".
+// "File not found, len invalid : <path> is empty" (or "... is too large
+// (N bytes)"), "Out of memory error" or "File open error". A scanner made
+// over the file names it in every error it throws.
 #pragma once
 
 #include <cstddef>
 #include <memory>
+#include <string>
+
+// Largest configuration file read whole; anything above is not one of ours.
+constexpr size_t kXmlFileMaxBytes = 64u * 1024u * 1024u;
+
+// Why the configuration file at path (device or host path) cannot be read
+// whole, as words that follow its name: "not found", "is a folder",
+// "is empty", "is too large (N bytes)" (above maxBytes); "" when it can.
+// Every configuration reader checks its file through this, so that each says
+// the same about the same fault.
+std::string xmlFileProblem(const char* path, size_t maxBytes = kXmlFileMaxBytes);
 
 class XmlFile {
 public:
@@ -18,8 +30,11 @@ public:
     // The file's bytes followed by a terminating 0.
     const char* getBuffer() const { return buf_.get(); }
     size_t getLength() const { return len_; }
+    // The path it was read from, as given.
+    const char* getName() const { return name_.c_str(); }
 
 private:
     std::unique_ptr<char[]> buf_;
     size_t len_ = 0;
+    std::string name_;
 };

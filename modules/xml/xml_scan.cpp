@@ -3,10 +3,16 @@
 #include <cstring>
 
 #include "xml/xml_error.h"
+#include "xml/xml_file.h"
 
 XmlScan::XmlScan(const char* text) : XmlScan(text, text ? strlen(text) : 0) {}
 
 XmlScan::XmlScan(const char* text, size_t len) : parser_(text, len) {}
+
+XmlScan::XmlScan(const char* text, size_t len, const char* source)
+    : parser_(text, len), source_(source ? source : "") {}
+
+XmlScan::XmlScan(const XmlFile& file) : XmlScan(file.getBuffer(), file.getLength(), file.getName()) {}
 
 void XmlScan::setPos(const XmlPullEvent& ev) {
     line_ = ev.line;

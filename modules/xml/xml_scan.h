@@ -9,13 +9,16 @@
 // list carry the position of their start tag.
 //
 // Broken XML is thrown (see xml_error.h) when the scanner reaches the place
-// of the error, with its line and column.
+// of the error, with its line and column, and the file's name when the
+// scanner reads a file.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "xml/xml_pull.h"
+
+class XmlFile;
 
 enum XmlTokKind : int {
     XML_TOK_START = 0,        // start tag without attributes
@@ -40,6 +43,11 @@ public:
     // The text must stay valid while the scanner is used.
     explicit XmlScan(const char* text);          // 0-terminated text
     XmlScan(const char* text, size_t len);
+    // A text read from the file `source` (a path, for error texts; null or
+    // "" for none).
+    XmlScan(const char* text, size_t len, const char* source);
+    // The text of a file, named by its path.
+    explicit XmlScan(const XmlFile& file);
     virtual ~XmlScan() = default;
     XmlScan(const XmlScan&) = delete;
     XmlScan& operator=(const XmlScan&) = delete;
@@ -57,6 +65,8 @@ public:
     int getNesting() const { return nesting_; }
     int line() const { return line_; }
     int column() const { return column_; }
+    // The file the text comes from, "" when not known.
+    const std::string& source() const { return source_; }
 
 private:
     void setPos(const XmlPullEvent& ev);
@@ -70,4 +80,5 @@ private:
     int line_ = 1;
     int column_ = 1;
     XmlTok_t tok_;
+    std::string source_;
 };

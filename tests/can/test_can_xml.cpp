@@ -254,6 +254,34 @@ TEST_F(CanXmlTest, StartUpWithoutTheFile) {
     EXPECT_TRUE(meas_man_CanIO_is_initialized());
 }
 
+// A CAN.xml that is there but broken, empty or too large names the file
+// and the cause, never "not found".
+TEST_F(CanXmlTest, StartUpWithABrokenEmptyOrHugeFileNamesIt) {
+    const_cast<CalPage&>(calActive()).CfgMat_CanVersion = 5;
+    writeFile("cfg/CAN.xml", "\x01garbage");
+    can_voz_ini();
+    can_voz_wait();
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "XmlCanIOParse(): xml config parse error: not well-formed (invalid token) in line 1 "
+                                 "column 1 of cfg:/CAN.xml"));
+    const std::pair<long, std::string> files[] = {
+        {0, "can configuration file 'cfg:/CAN.xml' is empty"},
+        {70000000, "can configuration file 'cfg:/CAN.xml' is too large (70000000 bytes)"},
+    };
+    for (const auto& [size, says] : files) {
+        writeFile("cfg/CAN.xml", "");
+        std::filesystem::resize_file(dir + "/cfg/CAN.xml", size);   // sparse
+        CanIn_initConfig();
+        CanOut_initConfig();
+        can_voz_ini();
+        can_voz_wait();
+        log = takeLogTexts();
+        EXPECT_TRUE(logContains(log, says)) << says;
+        EXPECT_TRUE(logContains(log, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out")) << says;
+        EXPECT_FALSE(logContains(log, "not found")) << says;
+    }
+}
+
 TEST_F(CanXmlTest, StartUpFromCalibrationParameters) {
     CalPage& c = const_cast<CalPage&>(calActive());
     c.CfgMat_CanVersion = 4;

@@ -104,3 +104,31 @@ TEST(StrncpyTail, KeepsTheTailOfLongTexts) {
     EXPECT_STREQ(field, "");
     EXPECT_EQ(strncpy_tail(nullptr, "x", 4), nullptr);
 }
+
+// drive_format.cfg keeps the sizes the drives were formatted for; one that is
+// there but unusable is a warning naming it and what is ignored, once per
+// fault however often the drives are asked.
+TEST_F(Files, ADamagedDriveFormatFileIsAWarningOncePerFault) {
+    std::filesystem::create_directories(dir + "/meas");
+    uint32_t used = 0, total = 0;
+    auto ask = [&] {
+        EXPECT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+        EXPECT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+        return takeTextsAtSeverity(4);
+    };
+    EXPECT_TRUE(ask().empty()) << "a missing file: nothing formatted yet";
+    writeFile("drive_format.cfg", "meas: 1000\n");
+    EXPECT_TRUE(ask().empty());
+    EXPECT_EQ(total, 1000u);
+    writeFile("drive_format.cfg", "\x01\x02garbage\nmeas: 1000\nmeas2 -5\n");
+    EXPECT_EQ(ask(), std::vector<std::string>{"driveFileStatistics: drive_format.cfg: 2 unusable lines ignored "
+                                              "(the first is line 1)"});
+    EXPECT_EQ(total, 1000u);   // the good line still counts
+    writeFile("drive_format.cfg", "");
+    EXPECT_EQ(ask(), std::vector<std::string>{"driveFileStatistics: drive_format.cfg is empty: no drive counts as "
+                                              "formatted"});
+    std::filesystem::remove(dir + "/drive_format.cfg");
+    std::filesystem::create_directory(dir + "/drive_format.cfg");
+    EXPECT_EQ(ask(), std::vector<std::string>{"driveFileStatistics: drive_format.cfg is a folder: no drive counts "
+                                              "as formatted"});
+}

@@ -322,3 +322,54 @@ TEST_F(Nvram, ElementWithBothSlotsDamagedIsLoggedAsDamaged) {
     EXPECT_EQ(nvram_dbs_read(NVRAM_ID_DISPLAY_PAGE, 0, out, 1), -1);
     EXPECT_FALSE(logContains(takeLogTexts(), "damaged"));
 }
+
+// A damaged nvram.bin (overwritten, emptied, cut, re-encoded) is said once,
+// as a warning, with the number of entries that start on their defaults; a
+// missing file is a first start and says nothing of damage.
+TEST_F(Nvram, DamagedFileIsReportedOnceWithTheEntriesLost) {
+    // every copy of every element of the fixed table but the error memory
+    // and the annotation
+    uint8_t six[6] = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, six, 6), 6);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, six, 6), 6);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_LAPSTACK_COUNTERS, 0, six, 4), 4);
+    for (unsigned i = 0; i < 256; ++i) ASSERT_EQ(nvram_dbs_write(NVRAM_ID_LAPSTACK, i, six, 6), 6);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, six, 1), 1);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_BRIGHTNESS, 0, six, 1), 1);
+    ASSERT_EQ(base_boot_count_init(), 1);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, six, 2), 2);
+    const std::string sound = readFile("nvram.bin");
+
+    restart();
+    EXPECT_TRUE(takeTextsAtSeverity(4).empty());
+
+    std::filesystem::remove(dir + "/nvram.bin");
+    restart();
+    EXPECT_TRUE(takeTextsAtSeverity(4).empty()) << "a missing file is a first start";
+
+    std::string utf16;
+    for (char c : sound) utf16 += std::string{c, '\0'};
+    // the fixed table holds 265 entries (the lap stack's 256 among them)
+    const struct {
+        const char* what;
+        std::string content;
+        const char* says;
+    } cases[] = {
+        {"garbage", std::string(4000, 'x'), "nvram.bin damaged (4000 of 4000 bytes unreadable), 265 entries back to their defaults"},
+        {"empty", "", "nvram.bin damaged (empty), 265 entries back to their defaults"},
+        // cut inside the last record: the absolute lap counter (id 261) is lost
+        {"cut", sound.substr(0, sound.size() - 1), "(15 of 5241 bytes unreadable), 3 entries back to their defaults"},
+        {"UTF-16", utf16, "entries back to their defaults"},
+    };
+    for (const auto& c : cases) {
+        writeFile("nvram.bin", c.content);
+        restart();
+        uint32_t boots = 0;
+        nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &boots, 4);
+        base_boot_count_init();
+        std::vector<std::string> w = takeTextsAtSeverity(4);
+        ASSERT_EQ(w.size(), 1u) << c.what;
+        EXPECT_NE(w[0].find("nvram_dbs_init: "), std::string::npos) << w[0];
+        EXPECT_NE(w[0].find(c.says), std::string::npos) << c.what << ": " << w[0];
+    }
+}

@@ -33,7 +33,7 @@ TEST_F(XmlFileTest, ReadsDevicePathIntoTerminatedBuffer) {
 TEST_F(XmlFileTest, FailuresThrowTheirTexts) {
     writeFile("cfg/empty.xml", "");
     EXPECT_EQ(openError("cfg:/missing.xml"), "File not found : cfg:/missing.xml");
-    EXPECT_EQ(openError("cfg:/empty.xml"), "File not found, len invalid : cfg:/empty.xml");
+    EXPECT_EQ(openError("cfg:/empty.xml"), "File not found, len invalid : cfg:/empty.xml is empty");
     EXPECT_EQ(openError("cfg:/"), "File not found : cfg:/");   // a folder
     EXPECT_EQ(openError("nodrive:/x.xml"), "File not found : nodrive:/x.xml");
     EXPECT_EQ(openError(nullptr), "File not found : ");
@@ -42,4 +42,35 @@ TEST_F(XmlFileTest, FailuresThrowTheirTexts) {
         chmod((dir + "/cfg/locked.xml").c_str(), 0);
         EXPECT_EQ(openError("cfg:/locked.xml"), "File open error");
     }
+}
+
+// A file that is there but cannot be taken says why, and every error of a
+// scanner over a file names the file.
+TEST_F(XmlFileTest, FileProblemsAndScanErrorsNameTheFile) {
+    writeFile("cfg/huge.xml", "");
+    ASSERT_EQ(truncate((dir + "/cfg/huge.xml").c_str(), 70000000), 0);   // sparse: nothing is written
+    EXPECT_EQ(openError("cfg:/huge.xml"), "File not found, len invalid : cfg:/huge.xml is too large (70000000 bytes)");
+    EXPECT_EQ(xmlFileProblem("cfg:/huge.xml", 100000000), "");
+    EXPECT_EQ(xmlFileProblem("cfg:/huge.xml", 1000), "is too large (70000000 bytes)");
+    EXPECT_EQ(xmlFileProblem("cfg:/", 1000), "is a folder");
+    EXPECT_EQ(xmlFileProblem("cfg:/none.xml", 1000), "not found");
+
+    writeFile("cfg/bad.xml", "<a>\n<b></a>");
+    XmlFile f("cfg:/bad.xml");
+    XmlScan s(f);
+    std::string e;
+    try {
+        while (s.getTok().kind != XML_TOK_EOF) {}
+    } catch (const char* t) {
+        e = t;
+    }
+    EXPECT_EQ(e, "mismatched tag in line 2 column 6 of cfg:/bad.xml");
+    // a text without a name keeps the bare position
+    XmlScan bare("<a></b>");
+    try {
+        while (bare.getTok().kind != XML_TOK_EOF) {}
+    } catch (const char* t) {
+        e = t;
+    }
+    EXPECT_EQ(e.find(" of "), std::string::npos) << e;
 }

@@ -1,33 +1,42 @@
 // Loading "cfg:/display.xml": the whole file into memory, then the parse.
+// The error texts are the reader's own and name no file; each failure also
+// logs a line that names the file and, where the file itself is at fault,
+// what is wrong with it.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "display/config/xml_reader.h"
 #include "platform/files.h"
+#include "platform/syslogx.h"
+#include "xml/xml_file.h"
+
+namespace {
+
+int fileFault(const char* path, const char* text, const std::string& problem) {
+    xml_error(text, nullptr);
+    syslogx(155, "XmlLoad(): %s %s", path, problem.c_str());
+    return -1;
+}
+
+}  // namespace
 
 int XmlLoad(const char* path, display_s** out) {
     *out = nullptr;
-    if (!fexist(path)) {
-        xml_error("File not found !", nullptr);
-        return -1;
-    }
+    const char* name = path ? path : "";
     // The scanner counts in 32 bits, and the buffer is taken whole: a size
     // beyond any display configuration is refused before it is allocated.
+    const std::string problem = xmlFileProblem(path, size_t(DISPLAY_XML_MAX_SIZE));
+    if (problem == "not found") return fileFault(name, "File not found !", problem);
+    if (!problem.empty()) return fileFault(name, "File not found, len invalid!", problem);
     long size = fsize(path);
-    if (size <= 0 || size > DISPLAY_XML_MAX_SIZE) {
-        xml_error("File not found, len invalid!", nullptr);
-        return -1;
-    }
+    if (size <= 0 || size > DISPLAY_XML_MAX_SIZE) return fileFault(name, "File not found, len invalid!", "changed size");
     char* buf = static_cast<char*>(std::calloc(size_t(size), 1));
-    if (!buf) {
-        xml_error("Out of memory error!", nullptr);
-        return -1;
-    }
+    if (!buf) return fileFault(name, "Out of memory error!", "needs too much memory");
     FILE* f = dev_fopen(path, "rb");
     if (!f) {
         std::free(buf);
-        xml_error("File open error!", nullptr);
-        return -1;
+        return fileFault(name, "File open error!", "cannot be opened");
     }
     // A read that stops early parses what arrived.
     size_t got = 0;
@@ -39,5 +48,10 @@ int XmlLoad(const char* path, display_s** out) {
     std::fclose(f);
     int r = XmlLoadText(buf, static_cast<int32_t>(got), out);
     std::free(buf);
+    if (r != 0) {
+        char text[255];
+        xml_get_error_msg(text, sizeof text);
+        syslogx(155, "XmlLoad(): %s: %s", name, text);
+    }
     return r;
 }

@@ -104,6 +104,9 @@ int CImageContainer::convert(picture_file_s* file)
             if (conv->ReadImage(1) == 1) r->bitmap = conv->GetBitmapPointer(0);
             r->converter = conv;
             if (r->bitmap) ++converted;
+            else
+                syslogx(148, "CImageContainer: %s holds no readable PNG picture at %i (%i bytes), not shown",
+                        file->name, int(r->ofs), int(r->len));
         }
         std::free(buffer);
     }

@@ -117,6 +117,9 @@ bool nvramElementDamaged(unsigned id, unsigned copy);
 // Why nvram.bin could not be read ("" when it could or does not exist); the
 // database then starts empty.
 std::string nvramLoadProblem();
+// What a damaged nvram.bin cost ("nvram.bin damaged (...), N entries back to
+// their defaults"); "" when it was sound, missing or could not be read.
+std::string nvramDamage();
 // Why the last failed nvramWrite of the calling thread failed.
 std::string nvramWriteProblem();
 // Forget the in-memory image (tests: simulate a restart).
@@ -343,6 +346,9 @@ bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* tot
 // record in "drive_format.cfg" of the device folder.
 uint32_t driveDirectorySize(const std::string& drive);
 bool setDriveDirectorySize(const std::string& drive, uint32_t size);
+// What the last reading of "drive_format.cfg" found wrong with it (a folder,
+// empty, unusable lines), "" when nothing or when it is missing.
+std::string driveFormatProblem();
 // The requests served since the start (tests).
 std::vector<std::vector<uint8_t>> formatRequestsServed();
 

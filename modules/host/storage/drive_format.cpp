@@ -33,16 +33,44 @@ std::string key(const std::string& drive) {
     return d + ":";
 }
 
+std::string problem;   // what the last reading found wrong with the file, "" when nothing
+
+// The sizes of the lines that can be used; what is wrong with the file (it is
+// written whole by setDriveDirectorySize, so anything else is damage) goes
+// to `problem`. A missing file is a folder never formatted.
 std::map<std::string, uint32_t> readSizes() {
     std::map<std::string, uint32_t> sizes;
+    problem.clear();
+    std::error_code ec;
+    const auto status = std::filesystem::status(stateFile(), ec);
+    if (!std::filesystem::exists(status)) return sizes;
+    if (std::filesystem::is_directory(status)) {
+        problem = "drive_format.cfg is a folder: no drive counts as formatted";
+        return sizes;
+    }
     std::ifstream in(stateFile());
+    if (!in) {
+        problem = "drive_format.cfg cannot be read: no drive counts as formatted";
+        return sizes;
+    }
     std::string line;
+    int number = 0, bad = 0, firstBad = 0;
     while (std::getline(in, line)) {
+        ++number;
         std::istringstream words(line);
         std::string drive;
         unsigned long size = 0;
-        if (words >> drive >> size && size > 0 && size <= 0xFFFFFFFEul) sizes[key(drive)] = uint32_t(size);
+        if (words >> drive >> size && size > 0 && size <= 0xFFFFFFFEul) {
+            sizes[key(drive)] = uint32_t(size);
+        } else if (line.find_first_not_of(" \t\r") != std::string::npos) {
+            if (!bad++) firstBad = number;
+        }
     }
+    if (number == 0)
+        problem = "drive_format.cfg is empty: no drive counts as formatted";
+    else if (bad)
+        problem = "drive_format.cfg: " + std::to_string(bad) + (bad == 1 ? " unusable line" : " unusable lines") +
+                  " ignored (the first is line " + std::to_string(firstBad) + ")";
     return sizes;
 }
 
@@ -53,6 +81,11 @@ uint32_t driveDirectorySize(const std::string& drive) {
     auto sizes = readSizes();
     auto it = sizes.find(key(drive));
     return it == sizes.end() ? 0 : it->second;
+}
+
+std::string driveFormatProblem() {
+    std::lock_guard<std::mutex> lk(mx);
+    return problem;
 }
 
 bool setDriveDirectorySize(const std::string& drive, uint32_t size) {

@@ -80,6 +80,7 @@ bool loaded = false;
 std::map<Key, Element> image;
 std::set<Key> damaged;        // elements with a record whose CRC failed
 std::string loadProblem;      // why nvram.bin could not be read, "" when it could
+std::string damage;           // what a damaged nvram.bin cost, "" when it was sound or missing
 thread_local std::string writeProblem;
 
 std::string filePath() { return deviceFolder() + "/nvram.bin"; }
@@ -95,23 +96,46 @@ void put32(std::vector<uint8_t>& v, uint32_t x) {
     put16(v, x >> 16);
 }
 
+// The entries a damaged file no longer yields: every copy of the fixed table
+// (a device that has run keeps all of them but the annotation) and every
+// entry of another id whose records failed their CRC, without a valid slot.
+size_t entriesLost() {
+    size_t lost = 0;
+    for (const auto& k : kKnown)
+        for (unsigned copy = 0; copy < k.copies; ++copy) {
+            auto it = image.find({k.id, copy});
+            lost += it == image.end() || it->second.newest() < 0;
+        }
+    for (const Key& key : damaged) {
+        if (known(key.first)) continue;
+        auto it = image.find(key);
+        lost += it == image.end() || it->second.newest() < 0;
+    }
+    return lost;
+}
+
 // Reads every intact record; damaged bytes are skipped until the next record.
 // A file that cannot be read at all leaves the image empty (every element
-// reads as never written) and its reason in loadProblem.
+// reads as never written) and its reason in loadProblem. The store writes
+// nothing but whole records, so an empty file or a skipped byte is damage,
+// described in `damage`; a missing file is the first start.
 void load() {
     image.clear();
     damaged.clear();
     loadProblem.clear();
+    damage.clear();
     loaded = true;
     std::vector<uint8_t> f;
     std::string why;
-    if (readWholeFile(filePath(), &f, &why) == FileRead::Unreadable) loadProblem = "nvram.bin: " + why;
-    size_t pos = 0;
+    FileRead read = readWholeFile(filePath(), &f, &why);
+    if (read == FileRead::Unreadable) loadProblem = "nvram.bin: " + why;
+    size_t pos = 0, skipped = 0;
     while (pos + kHeader <= f.size()) {
         const uint8_t* r = &f[pos];
         size_t len = get16(r + 6);
         if (get16(r) != kMagic || r[5] > 1 || pos + kHeader + len > f.size()) {
             ++pos;
+            ++skipped;
             continue;
         }
         uint16_t crc = crc16Ccitt(0xFFFF, r + 2, 10);
@@ -119,6 +143,7 @@ void load() {
         if (crc != get16(r + 12)) {
             damaged.insert({get16(r + 2), r[4]});
             ++pos;
+            ++skipped;
             continue;
         }
         Slot& s = image[{get16(r + 2), r[4]}].slot[r[5]];
@@ -127,6 +152,13 @@ void load() {
         s.data.assign(r + kHeader, r + kHeader + len);
         pos += kHeader + len;
     }
+    skipped += f.size() - pos;   // a tail too short for a record
+    if (read != FileRead::Ok || (!f.empty() && skipped == 0)) return;
+    const std::string what = f.empty() ? std::string("empty")
+                                       : std::to_string(skipped) + " of " + std::to_string(f.size()) +
+                                             " bytes unreadable";
+    damage = "nvram.bin damaged (" + what + "), " + std::to_string(entriesLost()) +
+             " entries back to their defaults";
 }
 
 bool save() {
@@ -227,6 +259,12 @@ std::string nvramLoadProblem() {
     return loadProblem;
 }
 
+std::string nvramDamage() {
+    std::lock_guard<std::mutex> lk(mx);
+    if (!loaded) load();
+    return damage;
+}
+
 std::string nvramWriteProblem() { return writeProblem; }
 
 void nvramReload() {
@@ -235,6 +273,7 @@ void nvramReload() {
     image.clear();
     damaged.clear();
     loadProblem.clear();
+    damage.clear();
 }
 
 namespace detail {

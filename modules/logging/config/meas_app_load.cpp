@@ -366,7 +366,7 @@ MEASConfiguration* meas_app_get_MEASConfiguration(unsigned idx, uint32_t* size) 
         char* unchecked = nullptr;
         if (fexist(kNoCheckFile)) unchecked = fload(kNoCheckFile, nullptr);
         else syslogx(151, "meas_app_get_MEASConfiguration file '%s' not found", kNoCheckFile);
-        MEASConfiguration* cfg = meas_app_xml_load(idx, text, unchecked);
+        MEASConfiguration* cfg = meas_app_xml_load(idx, text, unchecked, path);
         std::free(text);
         std::free(unchecked);
         return cfg;

@@ -116,17 +116,28 @@ void measAppXmlLoad::expectContent(int kind) {
     if (kind != XML_TOK_ATTR_END) throw XmlError("> expected", *scan_);
 }
 
-MEASConfiguration* measAppXmlLoad::getConfig(unsigned measIdx, const char* text, const char* unchecked) {
+MEASConfiguration* measAppXmlLoad::getConfig(unsigned measIdx, const char* text, const char* unchecked,
+                                             const char* source) {
     try {
         createParsers();
-        scan_ = new XmlScan(text ? text : "");
+        if (!text) text = "";
+        scan_ = new XmlScan(text, std::strlen(text), source);
         cfg_ = meas_app_alloc_MEASConfiguration();
         if (!cfg_) throw XmlError("out of memory", *scan_);
+        bool acqInfoFound = false;
         while (!scan_->isEof()) {
             const XmlTok_t& t = scan_->getTok();
             if (t.kind == XML_TOK_EOF) break;
-            if (is(t, XML_TOK_START_ATTR, "AcqInfo")) readAcqInfo();
+            if (is(t, XML_TOK_START_ATTR, "AcqInfo")) {
+                acqInfoFound = true;
+                readAcqInfo();
+            }
         }
+        // well-formed, but not a logging configuration: an empty measurement
+        // alone would not say why nothing is recorded
+        if (!acqInfoFound)
+            syslogx(148, "measAppXmlLoad(%d): %s holds no AcqInfo element, all of it ignored", int(measIdx) + 1,
+                    source && *source ? source : "the configuration");
     } catch (const char* e) {
         syslogx(147, "measAppXmlLoad(%d): %s", int(measIdx) + 1, e);
         throw;
@@ -385,10 +396,11 @@ void measAppXmlLoad::readUnchecked(const char* unchecked) {
     }
 }
 
-MEASConfiguration* meas_app_xml_load(unsigned measIdx, const char* text, const char* unchecked) {
+MEASConfiguration* meas_app_xml_load(unsigned measIdx, const char* text, const char* unchecked,
+                                     const char* source) {
     try {
         measAppXmlLoad reader;
-        return reader.getConfig(measIdx, text, unchecked);
+        return reader.getConfig(measIdx, text, unchecked, source);
     } catch (...) {
         syslogx(147, "meas_app_xml_load(): parsing logging configuration failed, no measurement for M0%d",
                 int(measIdx) + 1);

@@ -19,7 +19,9 @@ public:
 
     // Builds the configuration; throws the error text (with line and column)
     // on any fault, in which case nothing is returned and nothing leaks.
-    MEASConfiguration* getConfig(unsigned measIdx, const char* text, const char* unchecked);
+    // `source` names the file of the text in error texts (null: none).
+    MEASConfiguration* getConfig(unsigned measIdx, const char* text, const char* unchecked,
+                                 const char* source = nullptr);
 
     static constexpr unsigned kMaxSeqs = 20;
     static constexpr unsigned kMaxAddrs = 200;
@@ -74,4 +76,5 @@ private:
 };
 
 // Parses the texts into a configuration; null (logged) when parsing failed.
-MEASConfiguration* meas_app_xml_load(unsigned measIdx, const char* text, const char* unchecked);
+MEASConfiguration* meas_app_xml_load(unsigned measIdx, const char* text, const char* unchecked,
+                                     const char* source = nullptr);

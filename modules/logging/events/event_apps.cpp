@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/syslogx.h"
 #include "xml/xml.h"
 
 namespace {
@@ -60,18 +61,26 @@ void eventApps_readOnce() {
     if (!gInitialised) builtIn();
     if (gRead) return;
     XmlFile file(EVENT_APPS_FILE);
-    XmlScan scan(file.getBuffer(), file.getLength());
+    XmlScan scan(file);
     // a broken file changes nothing: names are taken only when all of it reads
     char names[EVENT_APPS][EVENT_APP_NAME_MAX + 1];
     std::memcpy(names, gNames, sizeof names);
+    bool listFound = false;
     for (;;) {
         const XmlTok_t& t = scan.getTok();
         if (t.kind == XML_TOK_EOF) break;
         if (t.kind == XML_TOK_END && scan.getNesting() < 0) throw XmlError("unexpected tag close", scan);
         if (!isStart(t)) continue;
-        if (t.name == "Applicationlist") readList(scan, names);
-        else scan.scanOverTag();
+        if (t.name == "Applicationlist") {
+            listFound = true;
+            readList(scan, names);
+        } else {
+            scan.scanOverTag();
+        }
     }
+    // well-formed, but naming nothing: the devices keep their built-in names
+    if (!listFound)
+        syslogx(148, "eventApps_readOnce(): %s holds no Applicationlist element, all of it ignored", EVENT_APPS_FILE);
     std::memcpy(gNames, names, sizeof names);
     gRead = true;
 }

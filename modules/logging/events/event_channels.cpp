@@ -39,7 +39,7 @@ eventchannels::eventchannels(const char* path) {
     try {
         manager_ = std::make_unique<EventChDataManager>();
         XmlFile file(path);
-        XmlScan scan(file.getBuffer(), file.getLength());
+        XmlScan scan(file);
         parse(scan);
     } catch (...) {
         manager_.reset();   // stops whatever lists were made

@@ -159,12 +159,20 @@ void eventchannels::parseList(XmlScan& scan) {
 }
 
 void eventchannels::parse(XmlScan& scan) {
+    bool listFound = false;
     for (;;) {
         const XmlTok_t& t = scan.getTok();
-        if (t.kind == XML_TOK_EOF) return;
+        if (t.kind == XML_TOK_EOF) break;
         if (t.kind == XML_TOK_END && scan.getNesting() < 0) throw XmlError("unexpected tag close", scan);
         if (!isStart(t)) continue;
-        if (t.name == "EventList") parseList(scan);
-        else scan.scanOverTag();
+        if (t.name == "EventList") {
+            listFound = true;
+            parseList(scan);
+        } else {
+            scan.scanOverTag();
+        }
     }
+    // well-formed, but not an event configuration: "0 events" alone would not say why
+    if (!listFound)
+        syslogx(148, "eventChannelsInitTask(): %s holds no EventList element, all of it ignored", scan.source().c_str());
 }

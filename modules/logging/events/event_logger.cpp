@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "logging/events/event_apps.h"
 #include "logging/events/event_signals.h"
@@ -24,7 +25,10 @@ namespace {
 std::mutex gTableMx;
 eventlogger* gTable[EVENT_LOGGERS] = {};
 
-std::atomic<bool> gAppsMissingLogged{false};
+// The last apps.xml problem logged: every measurement asks for a logger, and
+// the same fault of the file is said once.
+std::mutex gAppsLogMx;
+std::string gAppsProblemLogged;
 
 uint8_t gFloodTake = 0, gFloodTrunc = 0, gFloodPool = 0, gFloodReturn = 0, gFloodDtor = 0, gFloodInit = 0, gFloodShort = 0;
 
@@ -203,11 +207,15 @@ eventlogger* eventLoggerInit(unsigned index, void* pretrigger) {
         syslogx(150, "Eventlogging logger setup for m0%d", int(index + 1));
         return l;
     } catch (const char* e) {
-        // Without the application names no logger is made; that is said once,
-        // so that the user learns why the files hold no events.
-        if (std::strncmp(e, "File not found", 14) == 0) {
-            if (!gAppsMissingLogged.exchange(true))
+        // Without the application names no logger is made; that is said once
+        // per fault of the file (its texts name it), so that the user learns
+        // why the files hold no events.
+        if (std::strstr(e, EVENT_APPS_FILE)) {
+            std::lock_guard<std::mutex> lk(gAppsLogMx);
+            if (gAppsProblemLogged != e) {
+                gAppsProblemLogged = e;
                 syslogx(147, "eventLoggerInit(): %s", e);
+            }
         } else {
             SYSLOGX_FLOOD(gFloodInit, 147, "eventLoggerInit(): %s", e);
         }
@@ -247,6 +255,9 @@ int eventlogging_cmd(ci_msg_t* msg) {
 }
 
 void eventLogger_resetForTest() {
-    gAppsMissingLogged.store(false);
+    {
+        std::lock_guard<std::mutex> lk(gAppsLogMx);
+        gAppsProblemLogged.clear();
+    }
     gFloodTake = gFloodTrunc = gFloodPool = gFloodReturn = gFloodDtor = gFloodInit = gFloodShort = 0;
 }

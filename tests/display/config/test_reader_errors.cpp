@@ -4,6 +4,7 @@
 #include "display/config/broken_files.h"
 #include "display/config/display_xml_fixture.h"
 #include "display/config/xml_band.h"
+#include "log_capture.h"
 
 #include <filesystem>
 #include <vector>
@@ -450,7 +451,13 @@ TEST(DisplayXmlErrors, SixteenBitCountsAreRefusedNotCutShort) {
     EXPECT_EQ(count, 0xFFFF);
 }
 
-class DisplayXmlLoad : public DeviceFolderTest {};
+class DisplayXmlLoad : public DeviceFolderTest {
+protected:
+    void SetUp() override {
+        DeviceFolderTest::SetUp();
+        takeLogTexts();
+    }
+};
 
 TEST_F(DisplayXmlLoad, FailuresOfTheFile) {
     display_s* d = reinterpret_cast<display_s*>(this);   // must be cleared on failure
@@ -469,4 +476,21 @@ TEST_F(DisplayXmlLoad, FailuresOfTheFile) {
     EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
     EXPECT_EQ(d, nullptr);
     EXPECT_EQ(displayError().rfind("parse error: not all tags found in line 6", 0), 0u) << displayError();
+}
+
+// The reader's texts stay as they are; a second line names the file and
+// says what is wrong with it.
+TEST_F(DisplayXmlLoad, FailuresNameTheFileAndTheCause) {
+    display_s* d = nullptr;
+    writeFile("cfg/display.xml", "");
+    EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
+    EXPECT_EQ(displayError(), "File not found, len invalid!");
+    EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): cfg:/display.xml is empty"});
+    std::filesystem::resize_file(dir + "/cfg/display.xml", 50000000);
+    EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
+    EXPECT_EQ(displayError(), "File not found, len invalid!");
+    EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): cfg:/display.xml is too large (50000000 bytes)"});
+    writeFile("cfg/display.xml", "\x01garbage");
+    EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
+    EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): cfg:/display.xml: " + displayError()});
 }

@@ -249,6 +249,28 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
     EXPECT_EQ(g->blocks[0].recordSize, 6u);
 }
 
+// A well-formed file without the configuration (here deeply nested
+// elements of another name) is a warning that names the file.
+TEST_F(MeasAppLoad, AFileWithoutAcqInfoIsAWarningThatNamesIt) {
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "<a>";
+    for (int i = 0; i < 5000; ++i) nested += "</a>";
+    write("m01.xml", nested);
+    takeLogTexts();
+    uint32_t size = 0;
+    CfgPtr c{meas_app_get_MEASConfiguration(0, &size)};
+    ASSERT_NE(c.p, nullptr);
+    EXPECT_EQ(c.p->numBlocks, 0u);
+    EXPECT_EQ(takeTextsAtSeverity(4),
+              std::vector<std::string>{"measAppXmlLoad(1): cfg:/m01.xml holds no AcqInfo element, all of it ignored"});
+    // its errors name it too
+    write("m01.xml", "<AcqInfo ident=\"x\" num_blocks=\"300\" num_conditions=\"0\">");
+    EXPECT_EQ(meas_app_get_MEASConfiguration(0, &size), nullptr);
+    const auto log = takeLogTexts();
+    EXPECT_TRUE(logged(log, "measAppXmlLoad(1): mandatory attribute not found (version) in line 1 column 1 of cfg:/m01.xml"))
+        << ::testing::PrintToString(log);
+}
+
 TEST_F(MeasAppLoad, MissingFiles) {
     makeDrive("cfg");
     takeLogTexts();

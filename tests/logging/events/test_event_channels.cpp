@@ -132,6 +132,29 @@ TEST_F(EventChannelsTest, BrokenConfigurationsAreRefusedWithTheirPosition) {
     }
 }
 
+TEST_F(EventChannelsTest, ErrorsOfTheFileNameIt) {
+    auto log = load("<Event idx=\"0\">");   // the list ends inside an event
+    EXPECT_TRUE(logContains(log, "eventChannelsInitTask(): mismatched tag in line 3 column 18 of cfg:/eventcfg.xml"))
+        << (log.empty() ? "" : log[0]);
+    writeFile("cfg/eventcfg.xml", "");
+    eventChannelsInitTask();
+    EXPECT_TRUE(logContains(takeLogTexts(),
+                            "eventChannelsInitTask(): File not found, len invalid : cfg:/eventcfg.xml is empty"));
+    EXPECT_EQ(eventChannels_config(), nullptr);
+}
+
+// A well-formed file without an EventList is a warning that names the file.
+TEST_F(EventChannelsTest, AFileWithoutEventListIsAWarningThatNamesIt) {
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "<EventList2>";
+    for (int i = 0; i < 5000; ++i) nested += "</EventList2>";
+    writeFile("cfg/eventcfg.xml", nested);
+    takeLogTexts();
+    eventChannelsInitTask();
+    EXPECT_EQ(takeTextsAtSeverity(4),
+              std::vector<std::string>{"eventChannelsInitTask(): cfg:/eventcfg.xml holds no EventList element, all of it ignored"});
+}
+
 TEST_F(EventChannelsTest, OneBadEventIsRefusedWithItsPositionAndTheOthersStay) {
     const std::string in = input("p_fuel");
     auto log = load(event("name=\"Good1\" idx=\"0\"", in) +

@@ -111,6 +111,38 @@ TEST_F(EventLoggerTest, MissingAppsXmlIsLoggedOnceAndNoEventIsKept) {
     EXPECT_NE(logger, nullptr);
 }
 
+// What is wrong with apps.xml names the file and is said once for all the
+// measurements that ask for a logger.
+TEST_F(EventLoggerTest, BrokenOrEmptyAppsXmlIsNamedAndSaidOnce) {
+    writeApps("\x01garbage");
+    EXPECT_EQ(eventLoggerInit(0, nullptr), nullptr);
+    EXPECT_EQ(eventLoggerInit(2, nullptr), nullptr);
+    auto log = takeLogTexts();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "eventLoggerInit(): not well-formed (invalid token) in line 1 column 1 of cfg:/apps.xml");
+    writeApps("");
+    EXPECT_EQ(eventLoggerInit(0, nullptr), nullptr);
+    EXPECT_EQ(eventLoggerInit(2, nullptr), nullptr);
+    log = takeLogTexts();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0], "eventLoggerInit(): File not found, len invalid : cfg:/apps.xml is empty");
+}
+
+// A well-formed apps.xml without an Applicationlist is a warning that names
+// the file; the built-in names stay.
+TEST_F(EventLoggerTest, AnAppsXmlWithoutApplicationlistIsAWarningThatNamesIt) {
+    std::string nested;
+    for (int i = 0; i < 5000; ++i) nested += "<a>";
+    for (int i = 0; i < 5000; ++i) nested += "</a>";
+    writeApps(nested);
+    takeLogTexts();
+    logger = eventLoggerInit(0, nullptr);
+    EXPECT_NE(logger, nullptr);
+    EXPECT_EQ(takeTextsAtSeverity(4),
+              std::vector<std::string>{"eventApps_readOnce(): cfg:/apps.xml holds no Applicationlist element, all of it "
+                                       "ignored"});
+}
+
 TEST_F(EventLoggerTest, EventsWaitForTheDelayAndForTheirEnd) {
     writeApps("<Applicationlist/>");
     cal().DATADELAY = 200;   // ms
