@@ -16,11 +16,15 @@ pidchange: a peer that was PID 40 goes silent and comes back from the same
 address and ports as PID 45: its channels become PID 45's, and a bounce it
 sends is answered.
 
+junk: a peer (PID 40) sends 64 KiB of random bytes on its command channel
+and then, as a peer does, a bounce every 0.3 s, connecting again only when
+the device ended the connection: a bounce is answered within 3 s.
+
 flood: presence messages of two PIDs with jumping sequence counters and of
 ten PIDs heard once: the log lines stay bounded, and the routes of the PIDs
 that went silent are removed.
 
-Usage: device_network_peer_test.py pty|closed|pidchange|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_network_peer_test.py pty|closed|pidchange|junk|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -285,6 +289,74 @@ def pidchange_test(ns, binary, sample):
     print("PID change test passed")
 
 
+def bounce(ci, tag, limit):
+    """Sends a bounce and reads until its answer ("answered"), the end of the
+    connection ("closed") or `limit` seconds ("silent")."""
+    ci.settimeout(limit)
+    try:
+        ci.sendall(netpeer.command(netpeer.CMD_BOUNCE, 40, DEVICE_PID, tag, magic=0xABCD, listid=0x1234))
+        while True:
+            cmd, _, _, _, _, payload = netpeer.read_command(ci)
+            if cmd == netpeer.CMD_BOUNCE_RETURN and payload == tag:
+                return "answered"
+    except socket.timeout:
+        return "silent"
+    except (OSError, ConnectionError):
+        return "closed"
+
+
+def junk_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    ann = None
+    socks = []
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
+        ci, dk = connect_both(ns)
+        socks += [dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log(), "PID 40's command channel")
+        assert bounce(ci, b"before00", 3.0) == "answered", "no answer before the junk"
+        try:
+            ci.sendall(os.urandom(65536))
+        except OSError:
+            pass   # the device may end the connection while the junk still goes
+        start = time.monotonic()
+        result = None
+        n = 0
+        while result != "answered" and time.monotonic() < start + 3.0:
+            n += 1
+            result = bounce(ci, b"after%03d" % n, 0.3)
+            if result == "closed":
+                ci.close()
+                try:
+                    with netpeer.in_namespace(ns.b):
+                        ci = netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI)
+                except OSError:
+                    time.sleep(0.05)
+        took = time.monotonic() - start
+        socks.append(ci)
+        assert result == "answered", "no bounce answered in 3 s after the junk:\n" + "\n".join(
+            dev.log().splitlines()[-40:])
+        assert "CI channel - PID 0x28 out of step" in dev.log()
+        print("answered again %.2f s after the junk, bounce %d" % (took, n))
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if ann:
+            ann.stop()
+        for s in socks:
+            s.close()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("junk on the command channel test passed")
+
+
 def flood_test(ns, binary, sample):
     folder = prepare(sample)
     dev = None
@@ -332,7 +404,8 @@ def main():
         print("skipped: scripts/netns-pair cannot make namespaces here: " + why)
         return SKIP
     try:
-        {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "flood": flood_test}[mode](
+        {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "junk": junk_test,
+         "flood": flood_test}[mode](
             ns, binary, sample)
     finally:
         ns.remove()

@@ -83,6 +83,47 @@ TEST_F(ChannelTest, CommandPayloadBeyondTheBufferIsSkippedInStep) {
     EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
 }
 
+// A header that cannot come from this peer means the stream is out of step
+// (random bytes, a lost byte): reading on would take lengths from garbage, so
+// the connection ends and the peer connects again.
+TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
+    struct Case {
+        const char* what;
+        size_t off;
+        uint16_t value;
+    };
+    const Case cases[] = {
+        {"another source PID", 4, 3},
+        {"a destination beyond the PIDs", 6, 65},
+        {"a length beyond 64 KiB", 0, 1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        bc2_channel* c;
+        int peer = channelPair(CH_CI, &c);
+        c->cnt[CNT_RX_ERR] = 0;
+        auto m = command(kOwn, 4);
+        be_put16(m.data() + k.off, k.value);
+        put(peer, m);
+        put(peer, command(kOwn, 4));
+        EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
+        EXPECT_EQ(c->cnt[CNT_RX_ERR].load(), 1);
+        EXPECT_TRUE(logContains(takeLogTexts(), "out of step"));
+    }
+    EXPECT_EQ(gServed.load(), 0);
+
+    // to all devices, and to any PID up to 64, is in step
+    bc2_channel* c;
+    int peer = channelPair(CH_CI, &c);
+    put(peer, command(CI_PID_ALL, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    put(peer, command(64, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    put(peer, command(kOwn, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    EXPECT_TRUE(waitCount(gServed, 2));   // the own one and the copy of the one to all
+}
+
 TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {
     uint32_t magic;
     dynkomm_fifo_t* f = sink(&magic);
