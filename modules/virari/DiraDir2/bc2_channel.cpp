@@ -292,6 +292,17 @@ void BC2_disconnect(bc2_channel* c) {
     if (c->online) BC2_snd_framer_ini(c->online, c->type);
 }
 
+uint32_t bc2_channel_peer(bc2_channel* c) {
+    if (!c) return 0;
+    std::lock_guard<std::mutex> lk(c->sockMx);
+    const int fd = c->sock;
+    if (fd < 0) return 0;
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 || peer.sin_family != AF_INET) return 0;
+    return peer.sin_addr.s_addr;
+}
+
 int BC2_connect_active(const sockaddr_in& peer, int type) {
     bc2_state& s = bc2();
     const char* who = "BC2_connect_active";

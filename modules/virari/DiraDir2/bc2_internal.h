@@ -112,6 +112,11 @@ struct bc2_host {
     sockaddr_in from{};
     uint64_t heardAt = 0;                 // bc2_state::heard when its last message came
     bool routeAdded = false;              // the routing entry was made from its presence
+    // The address its open channels are connected to, and the time-out
+    // counter of that address alone: a device heard only at another address
+    // while this one stays silent has moved.
+    uint32_t chanAddr = 0;                // network order; 0 none looked at yet
+    int32_t chanTimeout = 0;              // ms
 };
 
 struct bc2_state {
@@ -156,6 +161,9 @@ uint16_t bc2_host_version(unsigned pid);
 bc2_channel* BC2_create_channel_config(bc2_host* host, int chanType);
 int BC2_recv_activate(bc2_channel* c);
 void BC2_disconnect(bc2_channel* c);
+// IPv4 address (network order) of the peer of the channel's connection; 0
+// when it has none.
+uint32_t bc2_channel_peer(bc2_channel* c);
 int BC2_connect_active(const sockaddr_in& peer, int chanType);
 void BC2_connect_passive(int chanType);
 // Receives exactly len bytes; len, or the first result below 1.

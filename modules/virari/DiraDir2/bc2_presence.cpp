@@ -104,7 +104,13 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         return false;
     }
     bc2_host& h = s.hosts[pid];
-    bool reset = false, routeAdded = false;
+    // Where its open channels lead (a socket's peer is looked up outside the
+    // table's lock).
+    uint32_t chanPeer = bc2_channel_peer(h.ci);
+    if (!chanPeer) chanPeer = bc2_channel_peer(h.dk);
+    uint32_t msgAddr;
+    std::memcpy(&msgAddr, msg + PM_ADDR, 4);
+    bool reset = false, routeAdded = false, moved = false;
     {
         std::lock_guard<std::mutex> lk(s.mx);
         h.from = from;
@@ -115,6 +121,17 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         h.heardAt = ++s.heard;
         int64_t t = int64_t(be_get32(msg + PM_TIMEOUT)) + BC2_PERIOD_MS;
         h.timeout = int32_t(std::min<int64_t>(t, INT32_MAX));
+        // The channels' address is heard, or was silent for as long as a
+        // host may be before it counts as gone: then the device has moved.
+        if (chanPeer) {
+            if (chanPeer == msgAddr || h.chanAddr != chanPeer) {
+                h.chanAddr = chanPeer;
+                h.chanTimeout = h.timeout;
+            } else if (h.chanTimeout < 0) {
+                moved = true;
+                h.chanAddr = 0;   // the old connections are on their way out
+            }
+        }
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
@@ -126,6 +143,16 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         }
     }
     if (routeAdded) syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
+    if (moved) {
+        // Its old connections would otherwise stay for good: closed, the
+        // connect manager connects to the new address.
+        char was[INET_ADDRSTRLEN] = "", is[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &chanPeer, was, sizeof was);
+        inet_ntop(AF_INET, &msgAddr, is, sizeof is);
+        syslogx(158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels", pid, was, is);
+        for (bc2_channel* c : {h.ci.load(), h.dk.load()})
+            if (c && bc2_channel_peer(c) == chanPeer) BC2_disconnect(c);
+    }
     if (reset) {
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
@@ -149,6 +176,7 @@ void bc2_timeout_pass() {
             std::lock_guard<std::mutex> lk(s.mx);
             if (!h.online || h.kind != LINK_PRESENCE) continue;
             h.timeout -= BC2_PERIOD_MS;
+            if (h.chanTimeout >= 0) h.chanTimeout -= BC2_PERIOD_MS;   // once silent, it stays so
             if (h.timeout < 0) {
                 h.online = 0;
                 drop = true;
