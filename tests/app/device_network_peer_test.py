@@ -20,11 +20,15 @@ junk: a peer (PID 40) sends 64 KiB of random bytes on its command channel
 and then, as a peer does, a bounce every 0.3 s, connecting again only when
 the device ended the connection: a bounce is answered within 3 s.
 
+connloop: 10 s of TCP connections to the command port, each closed at once,
+from an address that announces no device: log.txt grows by less than 1 MB
+and the shell still answers.
+
 flood: presence messages of two PIDs with jumping sequence counters and of
 ten PIDs heard once: the log lines stay bounded, and the routes of the PIDs
 that went silent are removed.
 
-Usage: device_network_peer_test.py pty|closed|pidchange|junk|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_network_peer_test.py pty|closed|pidchange|junk|connloop|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -357,6 +361,45 @@ def junk_test(ns, binary, sample):
     print("junk on the command channel test passed")
 
 
+def log_bytes(folder):
+    return sum(os.path.getsize(os.path.join(folder, name)) for name in ("log.txt", "log.1.txt")
+               if os.path.exists(os.path.join(folder, name)))
+
+
+def connloop_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        before = log_bytes(folder)
+        end = time.monotonic() + 10.0
+        n = 0
+        with netpeer.in_namespace(ns.b):
+            while time.monotonic() < end:
+                s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                s.settimeout(1.0)
+                try:
+                    s.connect((netpeer.DEVICE_ADDR, netpeer.PORT_CI))
+                    n += 1
+                except OSError:
+                    pass
+                finally:
+                    s.close()
+        assert "stim_active = 1" in dev.shell("getvar stim_active")
+        grown = log_bytes(folder) - before
+        print("%d connections in 10 s grew the log by %d bytes" % (n, grown))
+        assert n > 1000, "only %d connections" % n
+        assert grown < 1000000, "%d connections grew the log by %d bytes" % (n, grown)
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("connection loop test passed")
+
+
 def flood_test(ns, binary, sample):
     folder = prepare(sample)
     dev = None
@@ -405,7 +448,7 @@ def main():
         return SKIP
     try:
         {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "junk": junk_test,
-         "flood": flood_test}[mode](
+         "connloop": connloop_test, "flood": flood_test}[mode](
             ns, binary, sample)
     finally:
         ns.remove()

@@ -272,3 +272,43 @@ TEST_F(ChannelTest, CommandsNeverWaitOnAPeerThatStopsReading) {
     ci_msg_t m = numbered(0);
     EXPECT_EQ(BC2_comint_put_eth(&m), 0);
 }
+
+// Connections that match no host, one after the other from one address,
+// cannot fill the log: their accept, no-host and close lines are limited per
+// source address; another address is still logged.
+TEST_F(Bc2Test, AcceptLinesAreLimitedPerSourceAddress) {
+    bc2_state& s = bc2();
+    s.ownAddr = inet_addr("127.0.51.1");
+    TASK_ID daemon = taskSpawn("r_BC2_CI_daemon", 74, VX_FP_TASK, 5000, [] { BC2_connect_passive(CH_CI); });
+    ASSERT_NE(daemon, nullptr);
+    for (int i = 0; i < 2000 && !s.ready2connect; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(s.ready2connect);
+    const sockaddr_in to = bc2_sockaddr(s.ownAddr, BC2_PORT_CI);
+    // connects from `ip` and waits until the device has closed the connection
+    auto connectOnce = [&](const char* ip) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in from = bc2_sockaddr(inet_addr(ip), 0);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        timeval limit{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+        char b;
+        EXPECT_LE(recv(fd, &b, 1, 0), 0);
+        EXPECT_NE(errno, EAGAIN);
+        close(fd);
+    };
+    takeLogTexts();
+    for (int i = 0; i < 40; ++i) connectOnce("127.0.52.1");
+    auto log = takeLogTexts();
+    for (const char* line : {"BC2_connect_passive, port", "matches no host, closed", "bcSocket::close_socket("}) {
+        SCOPED_TRACE(line);
+        EXPECT_GE(countContaining(log, line), 1);
+        EXPECT_LE(countContaining(log, line), 13);
+    }
+    connectOnce("127.0.52.2");
+    EXPECT_TRUE(logContains(takeLogTexts(), "connection from 127.0.52.2"));
+
+    s.stop = true;
+    bcSocket_wakeAll();
+    EXPECT_EQ(taskWait(daemon, 2000), OK);
+}

@@ -274,3 +274,42 @@ TEST_F(Bc2Test, DeviceHeardOnlyAtANewAddressIsFollowed) {
     std::memcpy(&addr, bc2().hosts[kPeer].msg + PM_ADDR, 4);
     EXPECT_EQ(addr, inet_addr("127.0.0.3"));   // where the connect manager connects next
 }
+
+// A peer that comes and goes (or claims PID after PID) cannot fill the log:
+// the lines of hosts coming and going are limited per source address, and
+// another address is still heard of.
+TEST_F(Bc2Test, HostLinesAreLimitedPerSourceAddress) {
+    auto from = [](const char* ip) { return bc2_sockaddr(inet_addr(ip), BC2_PORT_PRESENCE_TX); };
+    auto hear = [](const Presence& p, const sockaddr_in& at) {
+        auto m = message(p);
+        return bc2_presence_receive(m.data(), m.size(), at);
+    };
+    takeLogTexts();
+    Presence p;
+    p.ip = "127.0.0.7";
+    for (int i = 0; i < 40; ++i) {
+        p.pid = uint16_t(20 + i % 30);
+        ++p.seq;
+        EXPECT_TRUE(hear(p, from("127.0.0.7")));
+        for (int k = 0; k < 7; ++k) bc2_timeout_pass();
+    }
+    EXPECT_EQ(bc2().hosts[49].online, 0);
+    auto log = takeLogTexts();
+    for (const char* line : {"BC2_UDP_listen add remote_pid", "timed out, closing it", "is Offline",
+                             "UDP_send: remove remote_pid", "UDP_send: BC2_disconnect"}) {
+        SCOPED_TRACE(line);
+        EXPECT_GE(countContaining(log, line), 1);
+        // folded repeats count as lines written
+        EXPECT_LE(countContaining(log, line), 13);
+    }
+    EXPECT_LE(countContaining(log, "Flooding suspicion"), 5);
+
+    Presence other;
+    other.pid = 60;
+    other.ip = "127.0.0.8";
+    hear(other, from("127.0.0.8"));
+    for (int k = 0; k < 7; ++k) bc2_timeout_pass();
+    log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "BC2_UDP_listen add remote_pid 3C"));
+    EXPECT_TRUE(logContains(log, "Host PID 0x3C is Offline"));
+}

@@ -144,6 +144,17 @@ sockaddr_in bc2_sockaddr(uint32_t addrNet, uint16_t port);
 // network order with the first as the least significant.
 bool bc2_addr_greater(uint32_t ownNet, uint32_t peerNet);
 
+// ---- log lines per source address (bc2_flood.cpp) -----------------------------------------------
+enum Bc2FloodLine : unsigned {
+    FL_ACCEPT, FL_NO_HOST, FL_CLOSE,                                  // accepted connections
+    FL_ADD, FL_TIMED_OUT, FL_OFFLINE, FL_REMOVE, FL_DISCONNECT, FL_MOVED,   // hosts coming and going
+    BC2_FLOOD_LINES
+};
+// The flood counter (for SYSLOGX_FLOOD) of a line caused by the address.
+std::atomic<uint8_t>& bc2_flood(uint32_t addrNet, Bc2FloodLine line);
+// Forgets every address (a new start of DiraDir2).
+void bc2_flood_reset();
+
 // ---- presence (bc2_presence.cpp) ---------------------------------------------------------------
 // Builds the own 60-byte message (the sequence counter as it stands).
 void bc2_build_presence(uint8_t out[BC2_MSG_SIZE]);

@@ -142,14 +142,18 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
             routeAdded = h.routeAdded = routing_set_table_entries(&e, pid, pid) == 1;
         }
     }
-    if (routeAdded) syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
+    // Hosts coming and going are logged per source address, so that a peer
+    // announcing PID after PID cannot fill the log.
+    const uint32_t src = from.sin_addr.s_addr;
+    if (routeAdded) SYSLOGX_FLOOD(bc2_flood(src, FL_ADD), 150, "BC2_UDP_listen add remote_pid %X", pid);
     if (moved) {
         // Its old connections would otherwise stay for good: closed, the
         // connect manager connects to the new address.
         char was[INET_ADDRSTRLEN] = "", is[INET_ADDRSTRLEN] = "";
         inet_ntop(AF_INET, &chanPeer, was, sizeof was);
         inet_ntop(AF_INET, &msgAddr, is, sizeof is);
-        syslogx(158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels", pid, was, is);
+        SYSLOGX_FLOOD(bc2_flood(src, FL_MOVED), 158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels",
+                      pid, was, is);
         for (bc2_channel* c : {h.ci.load(), h.dk.load()})
             if (c && bc2_channel_peer(c) == chanPeer) BC2_disconnect(c);
     }
@@ -172,9 +176,11 @@ void bc2_timeout_pass() {
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
         bc2_host& h = s.hosts[pid];
         bool drop = false, routeRemoved = false;
+        uint32_t src;
         {
             std::lock_guard<std::mutex> lk(s.mx);
             if (!h.online || h.kind != LINK_PRESENCE) continue;
+            src = h.from.sin_addr.s_addr;
             h.timeout -= BC2_PERIOD_MS;
             if (h.chanTimeout >= 0) h.chanTimeout -= BC2_PERIOD_MS;   // once silent, it stays so
             if (h.timeout < 0) {
@@ -191,11 +197,12 @@ void bc2_timeout_pass() {
             }
         }
         if (!drop) continue;
-        syslogx(156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
+        // limited per the address the host was heard from, as its coming
+        SYSLOGX_FLOOD(bc2_flood(src, FL_TIMED_OUT), 156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
         s.detect &= ~pidBit(pid);
-        syslogx(156, "Host PID 0x%X is Offline", pid);
-        if (routeRemoved) syslogx(150, "UDP_send: remove remote_pid %X", pid);
-        syslogx(155, "UDP_send: BC2_disconnect");
+        SYSLOGX_FLOOD(bc2_flood(src, FL_OFFLINE), 156, "Host PID 0x%X is Offline", pid);
+        if (routeRemoved) SYSLOGX_FLOOD(bc2_flood(src, FL_REMOVE), 150, "UDP_send: remove remote_pid %X", pid);
+        SYSLOGX_FLOOD(bc2_flood(src, FL_DISCONNECT), 155, "UDP_send: BC2_disconnect");
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
     }

@@ -217,4 +217,5 @@ void BC2_shutdown() {
     bcSocket_closeAll();
     bc2_free_channels();
     resetState();
+    bc2_flood_reset();
 }
