@@ -24,11 +24,15 @@ connloop: 10 s of TCP connections to the command port, each closed at once,
 from an address that announces no device: log.txt grows by less than 1 MB
 and the shell still answers.
 
+shutdown: a device with PID 2 shuts down alone, then beside a peer with
+PID 1 that answers its list requests and sends commands to all devices every
+2 ms: neither shutdown logs a routing error or a command it could not queue.
+
 flood: presence messages of two PIDs with jumping sequence counters and of
 ten PIDs heard once: the log lines stay bounded, and the routes of the PIDs
 that went silent are removed.
 
-Usage: device_network_peer_test.py pty|closed|pidchange|junk|connloop|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_network_peer_test.py pty|closed|pidchange|junk|connloop|shutdown|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -38,6 +42,7 @@ import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -61,11 +66,12 @@ class NsDevice(Device):
                                      stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
 
 
-def prepare(sample, serial=None):
+def prepare(sample, serial=None, pid=DEVICE_PID):
     folder = make_folder(sample, "tav9-netpeer-")
     cfg = os.path.join(folder, "start.cfg")
     with open(cfg) as f:
         text = f.read()
+    text = re.sub(r"(?m)^pid = .*$", "pid = %d" % pid, text)
     text = re.sub(r"(?m)^ip = .*$", "ip = " + netpeer.DEVICE_ADDR, text)
     text = re.sub(r"(?m)^modem_ip = .*$", "modem_ip = " + netpeer.PEER_ADDR, text)
     if serial:
@@ -400,6 +406,102 @@ def connloop_test(ns, binary, sample):
     print("connection loop test passed")
 
 
+def shutdown_errors(dev):
+    log = dev.log()
+    after = log[log.find("rtpShutdown: orderly shutdown"):]
+    return [ln for ln in after.splitlines() if "routing error" in ln or "cannot queue" in ln]
+
+
+class ListOwner:
+    """PID 1 on its command channel: answers every list request as started
+    (or stopped) and reads whatever else comes."""
+
+    def __init__(self, ci):
+        self.ci = ci
+        self.answered = 0
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self.ci.settimeout(None)
+        self._thread.start()
+        return self
+
+    def _run(self):
+        try:
+            while True:
+                cmd, src, _, magic, listid, payload = netpeer.read_command(self.ci)
+                if cmd in (0x0500, 0x0510) and len(payload) >= 2:
+                    op = struct.unpack(">H", payload[:2])[0]
+                    self.ci.sendall(netpeer.command(0x0501, 1, src, struct.pack(">HH", 0, op), magic=magic,
+                                                    listid=listid))
+                    self.answered += 1
+        except (OSError, ConnectionError):
+            return
+
+    def join(self):
+        self._thread.join(5.0)
+
+
+def shutdown_test(ns, binary, sample):
+    own = 2
+    # alone: the lists of PID 1 were never started, nothing to stop there
+    folder = prepare(sample, pid=own)
+    dev = None
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        assert dev.stop() == 0
+        assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+
+    # beside PID 1, which answers the lists' requests and keeps sending
+    folder = prepare(sample, pid=own)
+    dev = None
+    ann = owner = None
+    socks = []
+    stop = threading.Event()
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        ann = netpeer.Announcer(sender, 1, own).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 1" in dev.log(), "the device to hear PID 1")
+        ci, dk = connect_both(ns)
+        socks += [ci, dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x1 established" in dev.log(), "PID 1's command channel")
+        owner = ListOwner(ci).start()
+        wait_for(lambda: owner.answered > 0, "a list request of the device")
+
+        def to_all():
+            bounce = netpeer.command(netpeer.CMD_BOUNCE, 1, 0xFFFE, bytes(8))
+            while not stop.is_set():
+                sender.sendto(bounce, (netpeer.COMMAND_GROUP, netpeer.COMMAND_PORT))
+                stop.wait(0.002)
+        spray = threading.Thread(target=to_all, daemon=True)
+        spray.start()
+        assert dev.stop() == 0
+        stop.set()
+        spray.join()
+        assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
+        dev.check_clean()
+    finally:
+        stop.set()
+        if ann:
+            ann.stop()
+        for s in socks:
+            s.close()
+        if owner:
+            owner.join()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("shutdown test passed")
+
+
 def flood_test(ns, binary, sample):
     folder = prepare(sample)
     dev = None
@@ -448,7 +550,8 @@ def main():
         return SKIP
     try:
         {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "junk": junk_test,
-         "connloop": connloop_test, "flood": flood_test}[mode](
+         "connloop": connloop_test,
+         "shutdown": shutdown_test, "flood": flood_test}[mode](
             ns, binary, sample)
     finally:
         ns.remove()

@@ -124,6 +124,20 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
     EXPECT_TRUE(waitCount(gServed, 2));   // the own one and the copy of the one to all
 }
 
+// Once the network is stopping, a command that still arrives is not handed
+// to the command interface, which is shut down next, and the channel ends.
+TEST_F(ChannelTest, CommandArrivingWhileTheNetworkStopsIsDropped) {
+    bc2_channel* c;
+    int peer = channelPair(CH_CI, &c);
+    BC2_stop();
+    put(peer, command(kOwn, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
+    comint_shutdown();   // what the shutdown does next: nothing was queued for it
+    EXPECT_EQ(gServed.load(), 0);
+    EXPECT_EQ(c->cnt[CNT_RX].load(), 0);
+    EXPECT_FALSE(logContains(takeLogTexts(), "cannot queue"));
+}
+
 TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {
     uint32_t magic;
     dynkomm_fifo_t* f = sink(&magic);

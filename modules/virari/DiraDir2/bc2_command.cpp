@@ -124,6 +124,9 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
+    // The network is stopping and the command interface goes next: what
+    // still arrives is not handed on, and the channel ends.
+    if (bc2().stop) return 0;
     if (ci_get_dst(&msg) == bc2().ownPid) {
         ++c->cnt[CNT_RX];
         comint_queue_cmd(&msg);
