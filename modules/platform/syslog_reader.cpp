@@ -6,8 +6,8 @@
 #include "platform/syslog_reader.h"
 
 #include "host/kernel/kernel.h"
-#include "platform/log_file.h"
 #include "host/os/os.h"
+#include "platform/log_file.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 

@@ -3,8 +3,6 @@
 // silenced after the usual 13 lines without silencing the others. A bounded
 // table; addresses beyond it share one last set, so the log stays bounded
 // however many addresses take part.
-#include <cstring>
-
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
