@@ -21,7 +21,8 @@
 // Shutdown order (after the PWM outputs are off):
 //   wire_logging_shutdown (status block, fast stop of the logging),
 //   wire_can_shutdown (CAN output), wire_display_shutdown, wire_gui_shutdown,
-//   wire_virari_stop_time (time master task), wire_measurement_shutdown (gateway, evaluation modules, ADC filter),
+//   wire_virari_stop_time (time master task), wire_virari_stop_network (DiraDir2 hands no more
+//   received commands on), wire_measurement_shutdown (gateway, evaluation modules, ADC filter),
 //   wire_xcp_shutdown (XCP slave), wire_virari_shutdown (DiraDir2); then
 //   wire_logging_flushed() is polled up to 950 ms, the rasters stop and the
 //   error memory is written.
@@ -53,6 +54,7 @@ void wire_virari_init();
 void wire_virari_rasters();
 void wire_virari_start();      // measurement time, after dispatching starts
 void wire_virari_stop_time();   // before the command interface goes
+void wire_virari_stop_network();   // likewise
 void wire_virari_shutdown();
 void wire_telemetry_init();    // after the logging application
 

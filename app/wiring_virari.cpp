@@ -40,6 +40,11 @@ void wire_virari_start() { timeserv_MeasTime_ini(); }
 
 void wire_virari_stop_time() { timeserv_stop(); }
 
+// Commands that other devices still send (answers to the stop requests of
+// the lists, time messages) would otherwise be queued into a command
+// interface that is gone; sending stays possible until the shutdown.
+void wire_virari_stop_network() { BC2_stop(); }
+
 void wire_virari_shutdown() {
     tele_app_exit();
     BC2_shutdown();   // ends its tasks and closes its sockets before the process ends

@@ -253,6 +253,18 @@ int startLocked(GwList& L) {
 
 bool offlineError(unsigned err) { return err == GW_OFFLINE || err == GW_TIMEOUT || err == GW_OFFLINE2; }
 
+// Its device may hold the remote list: it was asked for it (a late answer
+// included) and has not refused it, and it can be reached now. Only then does
+// a stop request make sense; one to a device that is not there would only
+// report a routing error. gMx held.
+bool mayHold(const GwList& L) {
+    if (L.local) return false;
+    const bool asked = L.state == REQUESTED || L.state == RUNNING || (L.state == FAILED && L.startErr == GW_TIMEOUT);
+    if (!asked) return false;
+    const gw_network* net = gNet;
+    return !net || !net->connected || net->connected(L.pid);
+}
+
 // Another device's list whose device was not there (devices of a car boot at
 // different times), has come back (a restart forgets the lists it served) or
 // sends nothing is asked for again, once a second at most; a list the device
@@ -449,7 +461,7 @@ int gw_kill_list(uint32_t list) {
         // Wait for a delivery on another task; from inside an own callback the
         // delivery loop sees the kill and stops calling.
         gIdle.wait(lk, [&] { return L->busy == 0 || L->deliverer == std::this_thread::get_id(); });
-        if (!L->local && L->state != CONFIGURED) sendRequest(*L, 2);
+        if (mayHold(*L)) sendRequest(*L, 2);
         count(L->pid, C_DESTROYED);
         if (L->state == RUNNING) count(L->pid, C_MEASURING, -1);
     }

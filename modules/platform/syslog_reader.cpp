@@ -7,6 +7,7 @@
 
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
+#include "platform/log_file.h"
 
 #include <atomic>
 #include <chrono>
@@ -14,7 +15,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -29,21 +29,24 @@ std::mutex gCtlMx;          // reader start/stop
 TASK_ID gReader = nullptr;
 std::atomic<bool> gRunning{false};
 std::atomic<int> gStderrSeverity{4};
+std::atomic<long> gMaxBytes{kSyslogFileLimit};
 
 std::mutex gDoneMx;
 std::condition_variable gDoneCv;
 uint32_t gMarkerSeq = 0;    // guarded by gDoneMx
 uint32_t gMarkerDone = 0;   // guarded by gDoneMx
 
-std::string logPath() {
+std::string inFolder(const char* name) {
     const std::string& dir = host::deviceFolder();
-    return dir.empty() ? std::string("log.txt") : dir + "/log.txt";
+    return dir.empty() ? std::string(name) : dir + "/" + name;
 }
 
-void writeRecord(FILE* f, const SyslogRecord& rec) {
+LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), gMaxBytes.load()); }
+
+void writeRecord(LogFile& f, const SyslogRecord& rec) {
     char line[400];
     syslogx_formatLine(rec, line, sizeof line);
-    if (f) fprintf(f, "%s\n", line);
+    f.write(line);
     if ((rec.level & 7) <= gStderrSeverity.load(std::memory_order_relaxed))
         fprintf(stderr, "%s\n", line);
 }
@@ -60,7 +63,8 @@ void markDone(uint32_t seq) {
 void drainHere(MSG_Q_ID q) {
     std::lock_guard<std::mutex> lk(gWriteMx);
     if (msgQNumMsgs(q) <= 0) return;
-    FILE* f = fopen(logPath().c_str(), "a");
+    LogFile f = logFile();
+    f.open();
     SyslogRecord rec;
     while (msgQReceive(q, &rec, sizeof rec, NO_WAIT) == static_cast<long>(sizeof rec)) {
         if (rec.level == kMarkerLevel) {
@@ -69,21 +73,19 @@ void drainHere(MSG_Q_ID q) {
         }
         writeRecord(f, rec);
     }
-    if (f) fclose(f);
 }
 
 void readerBody() {
     MSG_Q_ID q = syslogx_queue();
     // Closed also when a delete unwinds the task.
-    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(logPath().c_str(), "a"), fclose);
-    FILE* f = file.get();
-    if (!f) fprintf(stderr, "syslog reader: cannot open %s\n", logPath().c_str());
+    LogFile f = logFile();
+    if (!f.open()) fprintf(stderr, "syslog reader: cannot open %s\n", inFolder("log.txt").c_str());
     SyslogRecord rec;
     for (;;) {
         long n = msgQReceive(q, &rec, sizeof rec, WAIT_FOREVER);
         if (n != static_cast<long>(sizeof rec)) continue;
         if (rec.level == kMarkerLevel) {
-            if (f) fflush(f);
+            f.flush();
             markDone(rec.time);
             if (rec.msg[0] == kMarkerStop) break;
             continue;
@@ -92,7 +94,7 @@ void readerBody() {
         writeRecord(f, rec);
         // Flush at once while the queue is empty, so the file is current
         // whenever the process stops unexpectedly.
-        if (f && msgQNumMsgs(q) == 0) fflush(f);
+        if (msgQNumMsgs(q) == 0) f.flush();
     }
 }
 
@@ -118,7 +120,8 @@ bool passMarker(MSG_Q_ID q, char kind) {
 
 }  // namespace
 
-int syslogx_readerStart(int stderrSeverity) {
+int syslogx_readerStart(int stderrSeverity, long maxBytes) {
+    gMaxBytes.store(maxBytes > 0 ? maxBytes : kSyslogFileLimit, std::memory_order_relaxed);
     std::lock_guard<std::mutex> lk(gCtlMx);
     gStderrSeverity.store(stderrSeverity, std::memory_order_relaxed);
     if (gRunning.load()) return 1;

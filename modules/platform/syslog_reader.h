@@ -31,9 +31,11 @@ unsigned syslogx_droppedCount();
 
 // Starts the reader task that appends every record to "log.txt" in the device
 // folder and copies those of severity <= stderrSeverity to stderr. Records
-// queued before the start are written first. 1 on success (or already
-// running), 0 on failure.
-int syslogx_readerStart(int stderrSeverity = 4);
+// queued before the start are written first. Once "log.txt" has passed
+// maxBytes it becomes "log.1.txt" (the one before goes) and a new "log.txt"
+// begins. 1 on success (or already running), 0 on failure.
+constexpr long kSyslogFileLimit = 16L << 20;
+int syslogx_readerStart(int stderrSeverity = 4, long maxBytes = kSyslogFileLimit);
 // Writes everything queued so far and ends the reader task.
 void syslogx_readerStop();
 bool syslogx_readerRunning();

@@ -16,11 +16,23 @@ pidchange: a peer that was PID 40 goes silent and comes back from the same
 address and ports as PID 45: its channels become PID 45's, and a bounce it
 sends is answered.
 
+junk: a peer (PID 40) sends 64 KiB of random bytes on its command channel
+and then, as a peer does, a bounce every 0.3 s, connecting again only when
+the device ended the connection: a bounce is answered within 3 s.
+
+connloop: 10 s of TCP connections to the command port, each closed at once,
+from an address that announces no device: log.txt grows by less than 1 MB
+and the shell still answers.
+
+shutdown: a device with PID 2 shuts down alone, then beside a peer with
+PID 1 that answers its list requests and sends commands to all devices every
+2 ms: neither shutdown logs a routing error or a command it could not queue.
+
 flood: presence messages of two PIDs with jumping sequence counters and of
 ten PIDs heard once: the log lines stay bounded, and the routes of the PIDs
 that went silent are removed.
 
-Usage: device_network_peer_test.py pty|closed|pidchange|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_network_peer_test.py pty|closed|pidchange|junk|connloop|shutdown|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -30,6 +42,7 @@ import socket
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -53,11 +66,12 @@ class NsDevice(Device):
                                      stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
 
 
-def prepare(sample, serial=None):
+def prepare(sample, serial=None, pid=DEVICE_PID):
     folder = make_folder(sample, "tav9-netpeer-")
     cfg = os.path.join(folder, "start.cfg")
     with open(cfg) as f:
         text = f.read()
+    text = re.sub(r"(?m)^pid = .*$", "pid = %d" % pid, text)
     text = re.sub(r"(?m)^ip = .*$", "ip = " + netpeer.DEVICE_ADDR, text)
     text = re.sub(r"(?m)^modem_ip = .*$", "modem_ip = " + netpeer.PEER_ADDR, text)
     if serial:
@@ -285,6 +299,209 @@ def pidchange_test(ns, binary, sample):
     print("PID change test passed")
 
 
+def bounce(ci, tag, limit):
+    """Sends a bounce and reads until its answer ("answered"), the end of the
+    connection ("closed") or `limit` seconds ("silent")."""
+    ci.settimeout(limit)
+    try:
+        ci.sendall(netpeer.command(netpeer.CMD_BOUNCE, 40, DEVICE_PID, tag, magic=0xABCD, listid=0x1234))
+        while True:
+            cmd, _, _, _, _, payload = netpeer.read_command(ci)
+            if cmd == netpeer.CMD_BOUNCE_RETURN and payload == tag:
+                return "answered"
+    except socket.timeout:
+        return "silent"
+    except (OSError, ConnectionError):
+        return "closed"
+
+
+def junk_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    ann = None
+    socks = []
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
+        ci, dk = connect_both(ns)
+        socks += [dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log(), "PID 40's command channel")
+        assert bounce(ci, b"before00", 3.0) == "answered", "no answer before the junk"
+        try:
+            ci.sendall(os.urandom(65536))
+        except OSError:
+            pass   # the device may end the connection while the junk still goes
+        start = time.monotonic()
+        result = None
+        n = 0
+        while result != "answered" and time.monotonic() < start + 3.0:
+            n += 1
+            result = bounce(ci, b"after%03d" % n, 0.3)
+            if result == "closed":
+                ci.close()
+                try:
+                    with netpeer.in_namespace(ns.b):
+                        ci = netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI)
+                except OSError:
+                    time.sleep(0.05)
+        took = time.monotonic() - start
+        socks.append(ci)
+        assert result == "answered", "no bounce answered in 3 s after the junk:\n" + "\n".join(
+            dev.log().splitlines()[-40:])
+        assert "CI channel - PID 0x28 out of step" in dev.log()
+        print("answered again %.2f s after the junk, bounce %d" % (took, n))
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if ann:
+            ann.stop()
+        for s in socks:
+            s.close()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("junk on the command channel test passed")
+
+
+def log_bytes(folder):
+    return sum(os.path.getsize(os.path.join(folder, name)) for name in ("log.txt", "log.1.txt")
+               if os.path.exists(os.path.join(folder, name)))
+
+
+def connloop_test(ns, binary, sample):
+    folder = prepare(sample)
+    dev = None
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        before = log_bytes(folder)
+        end = time.monotonic() + 10.0
+        n = 0
+        with netpeer.in_namespace(ns.b):
+            while time.monotonic() < end:
+                s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                s.settimeout(1.0)
+                try:
+                    s.connect((netpeer.DEVICE_ADDR, netpeer.PORT_CI))
+                    n += 1
+                except OSError:
+                    pass
+                finally:
+                    s.close()
+        assert "stim_active = 1" in dev.shell("getvar stim_active")
+        grown = log_bytes(folder) - before
+        print("%d connections in 10 s grew the log by %d bytes" % (n, grown))
+        assert n > 1000, "only %d connections" % n
+        assert grown < 1000000, "%d connections grew the log by %d bytes" % (n, grown)
+        assert dev.stop() == 0
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("connection loop test passed")
+
+
+def shutdown_errors(dev):
+    log = dev.log()
+    after = log[log.find("rtpShutdown: orderly shutdown"):]
+    return [ln for ln in after.splitlines() if "routing error" in ln or "cannot queue" in ln]
+
+
+class ListOwner:
+    """PID 1 on its command channel: answers every list request as started
+    (or stopped) and reads whatever else comes."""
+
+    def __init__(self, ci):
+        self.ci = ci
+        self.answered = 0
+        self._thread = threading.Thread(target=self._run, daemon=True)
+
+    def start(self):
+        self.ci.settimeout(None)
+        self._thread.start()
+        return self
+
+    def _run(self):
+        try:
+            while True:
+                cmd, src, _, magic, listid, payload = netpeer.read_command(self.ci)
+                if cmd in (0x0500, 0x0510) and len(payload) >= 2:
+                    op = struct.unpack(">H", payload[:2])[0]
+                    self.ci.sendall(netpeer.command(0x0501, 1, src, struct.pack(">HH", 0, op), magic=magic,
+                                                    listid=listid))
+                    self.answered += 1
+        except (OSError, ConnectionError):
+            return
+
+    def join(self):
+        self._thread.join(5.0)
+
+
+def shutdown_test(ns, binary, sample):
+    own = 2
+    # alone: the lists of PID 1 were never started, nothing to stop there
+    folder = prepare(sample, pid=own)
+    dev = None
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        assert dev.stop() == 0
+        assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
+        dev.check_clean()
+    finally:
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+
+    # beside PID 1, which answers the lists' requests and keeps sending
+    folder = prepare(sample, pid=own)
+    dev = None
+    ann = owner = None
+    socks = []
+    stop = threading.Event()
+    try:
+        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        sender, listener = peer_sockets(ns)
+        socks += [sender, listener]
+        ann = netpeer.Announcer(sender, 1, own).start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 1" in dev.log(), "the device to hear PID 1")
+        ci, dk = connect_both(ns)
+        socks += [ci, dk]
+        ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x1 established" in dev.log(), "PID 1's command channel")
+        owner = ListOwner(ci).start()
+        wait_for(lambda: owner.answered > 0, "a list request of the device")
+
+        def to_all():
+            bounce = netpeer.command(netpeer.CMD_BOUNCE, 1, 0xFFFE, bytes(8))
+            while not stop.is_set():
+                sender.sendto(bounce, (netpeer.COMMAND_GROUP, netpeer.COMMAND_PORT))
+                stop.wait(0.002)
+        spray = threading.Thread(target=to_all, daemon=True)
+        spray.start()
+        assert dev.stop() == 0
+        stop.set()
+        spray.join()
+        assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
+        dev.check_clean()
+    finally:
+        stop.set()
+        if ann:
+            ann.stop()
+        for s in socks:
+            s.close()
+        if owner:
+            owner.join()
+        if dev:
+            dev.kill()
+        remove_folder(folder)
+    print("shutdown test passed")
+
+
 def flood_test(ns, binary, sample):
     folder = prepare(sample)
     dev = None
@@ -332,7 +549,9 @@ def main():
         print("skipped: scripts/netns-pair cannot make namespaces here: " + why)
         return SKIP
     try:
-        {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "flood": flood_test}[mode](
+        {"pty": pty_test, "closed": closed_test, "pidchange": pidchange_test, "junk": junk_test,
+         "connloop": connloop_test,
+         "shutdown": shutdown_test, "flood": flood_test}[mode](
             ns, binary, sample)
     finally:
         ns.remove()

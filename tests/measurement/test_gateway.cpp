@@ -517,3 +517,59 @@ TEST_F(GatewayTest, AListRefusedByItsDeviceIsNotAskedForAgain) {
     gw_set_network(nullptr);
     comint_set_transport(nullptr);
 }
+
+// A stop request goes only to a device that may hold the list: a list its
+// device never took (not there, refused) or a device no longer connected
+// gets none, so a shutdown with absent devices reports no routing errors.
+TEST_F(GatewayTest, StopGoesOnlyToADeviceThatMayHoldTheList) {
+    std::vector<uint32_t> list = {uint32_t(GW_SIZE4), 0x07040000u, 0, 0};
+    gSent.clear();
+    comint_set_transport(&kCapture);
+
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000002};
+    ASSERT_EQ(routing_set_table_entries(&r, 7, 7), 1);
+    gw_set_network(&kNet);
+    // its device is not there: never requested, nothing to stop
+    gPeerUp = false;
+    uint32_t h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    EXPECT_EQ(gw_start_list(h), 0);
+    EXPECT_EQ(gw_kill_list(h), 1);
+    EXPECT_TRUE(gSent.empty());
+
+    gPeerUp = true;
+    // refused by its device
+    h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    ci_msg_t rep;
+    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
+    ci_set_src(&rep, 7);
+    ci_set_magic(&rep, h);
+    be_put16(rep.payload, GW_ADDRESS);
+    be_put16(rep.payload + 2, 1);
+    ci_serve_command(&rep);
+    gSent.clear();
+    EXPECT_EQ(gw_kill_list(h), 1);
+    EXPECT_TRUE(gSent.empty());
+
+    // running, and its device gone
+    h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    replyStarted(h);
+    gPeerUp = false;
+    gSent.clear();
+    EXPECT_EQ(gw_kill_list(h), 1);
+    EXPECT_TRUE(gSent.empty());
+
+    // running with its device there: stopped there
+    gPeerUp = true;
+    h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
+    ASSERT_EQ(gw_start_list(h), 1);
+    replyStarted(h);
+    gSent.clear();
+    EXPECT_EQ(gw_kill_list(h), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    EXPECT_EQ(be_get16(gSent[0].payload), 2);
+    EXPECT_EQ(rec_.of(GW_CB_STOP).size(), 4u);   // every kill confirmed to the consumer
+    gw_set_network(nullptr);
+    comint_set_transport(nullptr);
+}

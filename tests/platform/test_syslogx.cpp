@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <thread>
 
 using Syslogx = PlatformTest;
@@ -128,4 +129,35 @@ TEST_F(Syslogx, ReaderWritesQueuedAndLaterRecordsInOrder) {
     syslogx_flush();
     EXPECT_NE(readFile("log.txt").find("after reader"), std::string::npos);
     EXPECT_TRUE(takeLogRecords().empty());
+}
+
+// The log file stays bounded: past its size it becomes log.1.txt (the one
+// before goes) and a new log.txt begins; no record is lost on the way.
+TEST_F(Syslogx, LogFilePastItsSizeIsRenamedAndANewOneBegins) {
+    constexpr long kLimit = 4096;
+    ASSERT_EQ(syslogx_readerStart(0, kLimit), 1);
+    auto lines = [](const std::string& text) { return std::count(text.begin(), text.end(), '\n'); };
+    int n = 0;
+    while (readFile("log.1.txt").empty() && n < 1000) {
+        syslogx(150, "record %04d of the first file", n++);
+        if (n % 10 == 0) syslogx_flush();
+    }
+    syslogx_flush();
+    std::string first = readFile("log.1.txt"), now = readFile("log.txt");
+    ASSERT_FALSE(first.empty());
+    EXPECT_GE(long(first.size()), kLimit);
+    EXPECT_LT(long(first.size()), kLimit + 400);   // the record that passed the size was the last
+    EXPECT_EQ(lines(first) + lines(now), n);
+    EXPECT_NE(first.find("record 0000 "), std::string::npos);
+    char last[32];
+    snprintf(last, sizeof last, "record %04d ", n - 1);
+    EXPECT_NE((first + now).find(last), std::string::npos);
+
+    // the next pass: the first file goes
+    for (int i = 0; i < 200; ++i) syslogx(150, "record %04d of the second file", i);
+    syslogx_flush();
+    syslogx_readerStop();
+    EXPECT_EQ(readFile("log.1.txt").find("of the first file"), std::string::npos);
+    EXPECT_LT(long(readFile("log.txt").size()), kLimit);
+    EXPECT_NE((readFile("log.1.txt") + readFile("log.txt")).find("record 0199 of the second file"), std::string::npos);
 }

@@ -20,6 +20,7 @@
 #include "measurement/routing.h"
 #include "platform/byteorder.h"
 #include "virari/DiraDir2/bc2_internal.h"
+#include "virari/DiraDir2/bc_socket.h"
 
 // Waits (at most 2 s) until a counter that another task raises reaches n.
 inline bool waitCount(const std::atomic<int>& counter, int n) {

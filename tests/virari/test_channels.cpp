@@ -83,6 +83,61 @@ TEST_F(ChannelTest, CommandPayloadBeyondTheBufferIsSkippedInStep) {
     EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
 }
 
+// A header that cannot come from this peer means the stream is out of step
+// (random bytes, a lost byte): reading on would take lengths from garbage, so
+// the connection ends and the peer connects again.
+TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
+    struct Case {
+        const char* what;
+        size_t off;
+        uint16_t value;
+    };
+    const Case cases[] = {
+        {"another source PID", 4, 3},
+        {"a destination beyond the PIDs", 6, 65},
+        {"a length beyond 64 KiB", 0, 1},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        bc2_channel* c;
+        int peer = channelPair(CH_CI, &c);
+        c->cnt[CNT_RX_ERR] = 0;
+        auto m = command(kOwn, 4);
+        be_put16(m.data() + k.off, k.value);
+        put(peer, m);
+        put(peer, command(kOwn, 4));
+        EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
+        EXPECT_EQ(c->cnt[CNT_RX_ERR].load(), 1);
+        EXPECT_TRUE(logContains(takeLogTexts(), "out of step"));
+    }
+    EXPECT_EQ(gServed.load(), 0);
+
+    // to all devices, and to any PID up to 64, is in step
+    bc2_channel* c;
+    int peer = channelPair(CH_CI, &c);
+    put(peer, command(CI_PID_ALL, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    put(peer, command(64, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    put(peer, command(kOwn, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
+    EXPECT_TRUE(waitCount(gServed, 2));   // the own one and the copy of the one to all
+}
+
+// Once the network is stopping, a command that still arrives is not handed
+// to the command interface, which is shut down next, and the channel ends.
+TEST_F(ChannelTest, CommandArrivingWhileTheNetworkStopsIsDropped) {
+    bc2_channel* c;
+    int peer = channelPair(CH_CI, &c);
+    BC2_stop();
+    put(peer, command(kOwn, 4));
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
+    comint_shutdown();   // what the shutdown does next: nothing was queued for it
+    EXPECT_EQ(gServed.load(), 0);
+    EXPECT_EQ(c->cnt[CNT_RX].load(), 0);
+    EXPECT_FALSE(logContains(takeLogTexts(), "cannot queue"));
+}
+
 TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {
     uint32_t magic;
     dynkomm_fifo_t* f = sink(&magic);
@@ -242,4 +297,44 @@ TEST_F(ChannelTest, StopEndsTheCommandSendTask) {
     const STATUS ended = taskWait(t, 5 * sysClkRateGet());
     if (ended != OK) taskDelete(t);
     EXPECT_EQ(ended, OK) << "the stop left the send task asleep";
+}
+
+// Connections that match no host, one after the other from one address,
+// cannot fill the log: their accept, no-host and close lines are limited per
+// source address; another address is still logged.
+TEST_F(Bc2Test, AcceptLinesAreLimitedPerSourceAddress) {
+    bc2_state& s = bc2();
+    s.ownAddr = inet_addr("127.0.51.1");
+    TASK_ID daemon = taskSpawn("r_BC2_CI_daemon", 74, VX_FP_TASK, 5000, [] { BC2_connect_passive(CH_CI); });
+    ASSERT_NE(daemon, nullptr);
+    for (int i = 0; i < 2000 && !s.ready2connect; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(s.ready2connect);
+    const sockaddr_in to = bc2_sockaddr(s.ownAddr, BC2_PORT_CI);
+    // connects from `ip` and waits until the device has closed the connection
+    auto connectOnce = [&](const char* ip) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in from = bc2_sockaddr(inet_addr(ip), 0);
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        timeval limit{2, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+        char b;
+        EXPECT_LE(recv(fd, &b, 1, 0), 0);
+        EXPECT_NE(errno, EAGAIN);
+        close(fd);
+    };
+    takeLogTexts();
+    for (int i = 0; i < 40; ++i) connectOnce("127.0.52.1");
+    auto log = takeLogTexts();
+    for (const char* line : {"BC2_connect_passive, port", "matches no host, closed", "bcSocket::close_socket("}) {
+        SCOPED_TRACE(line);
+        EXPECT_GE(countContaining(log, line), 1);
+        EXPECT_LE(countContaining(log, line), 13);
+    }
+    connectOnce("127.0.52.2");
+    EXPECT_TRUE(logContains(takeLogTexts(), "connection from 127.0.52.2"));
+
+    s.stop = true;
+    bcSocket_wakeAll();
+    EXPECT_EQ(taskWait(daemon, 2000), OK);
 }

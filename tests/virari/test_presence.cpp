@@ -207,3 +207,109 @@ TEST_F(Bc2Test, ResetLinesOfAFloodAreBounded) {
     receive(c);
     EXPECT_TRUE(logContains(takeLogTexts(), "Reset detected on PID 0xB,"));
 }
+
+// A device that moved to another address while its old connections stay
+// open is followed once its old address has been silent for its time-out;
+// while both addresses are heard the connections stay.
+TEST_F(Bc2Test, DeviceHeardOnlyAtANewAddressIsFollowed) {
+    // the device's listen socket at its old address; this side's channels
+    // are connected to it
+    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    fds.push_back(listener);
+    sockaddr_in at = bc2_sockaddr(inet_addr("127.0.0.2"), 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len), 0);
+    Presence old;
+    old.ip = "127.0.0.2";
+    receive(old);
+    int far[2];
+    for (int type : {CH_CI, CH_DK}) {
+        bc2_channel* c = BC2_create_channel_config(&bc2().hosts[kPeer], type);
+        int fd = bcSocket_get(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        c->sock = fd;
+        c->state = CH_ESTABLISHED;
+        far[type] = accept(listener, nullptr, nullptr);
+        ASSERT_GE(far[type], 0);
+        timeval limit{2, 0};
+        setsockopt(far[type], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        fds.push_back(far[type]);
+    }
+    bc2_channel* ci = bc2().hosts[kPeer].ci;
+    bc2_channel* dk = bc2().hosts[kPeer].dk;
+
+    // heard at both addresses: nothing moves
+    Presence now = old;
+    now.ip = "127.0.0.3";
+    for (int i = 0; i < 10; ++i) {
+        bc2_timeout_pass();
+        ++old.seq;
+        receive(old);
+        now.seq = old.seq;
+        receive(now);
+    }
+    EXPECT_GE(ci->sock.load(), 0);
+    EXPECT_GE(dk->sock.load(), 0);
+
+    // heard only at the new one: followed when the old one was silent for
+    // its time-out (1000 ms and a period: seven passes)
+    for (int i = 0; i < 6; ++i) {
+        bc2_timeout_pass();
+        ++now.seq;
+        receive(now);
+    }
+    ASSERT_GE(ci->sock.load(), 0);
+    bc2_timeout_pass();
+    ++now.seq;
+    receive(now);
+    ASSERT_EQ(ci->sock.load(), -1);
+    EXPECT_EQ(dk->sock.load(), -1);
+    char b;
+    for (int fd : far) EXPECT_EQ(recv(fd, &b, 1, 0), 0);   // the old connections are closed
+    EXPECT_TRUE(logContains(takeLogTexts(), "PID 0x9 moved from 127.0.0.2 to 127.0.0.3"));
+    EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+    uint32_t addr;
+    std::memcpy(&addr, bc2().hosts[kPeer].msg + PM_ADDR, 4);
+    EXPECT_EQ(addr, inet_addr("127.0.0.3"));   // where the connect manager connects next
+}
+
+// A peer that comes and goes (or claims PID after PID) cannot fill the log:
+// the lines of hosts coming and going are limited per source address, and
+// another address is still heard of.
+TEST_F(Bc2Test, HostLinesAreLimitedPerSourceAddress) {
+    auto from = [](const char* ip) { return bc2_sockaddr(inet_addr(ip), BC2_PORT_PRESENCE_TX); };
+    auto hear = [](const Presence& p, const sockaddr_in& at) {
+        auto m = message(p);
+        return bc2_presence_receive(m.data(), m.size(), at);
+    };
+    takeLogTexts();
+    Presence p;
+    p.ip = "127.0.0.7";
+    for (int i = 0; i < 40; ++i) {
+        p.pid = uint16_t(20 + i % 30);
+        ++p.seq;
+        EXPECT_TRUE(hear(p, from("127.0.0.7")));
+        for (int k = 0; k < 7; ++k) bc2_timeout_pass();
+    }
+    EXPECT_EQ(bc2().hosts[49].online, 0);
+    auto log = takeLogTexts();
+    for (const char* line : {"BC2_UDP_listen add remote_pid", "timed out, closing it", "is Offline",
+                             "UDP_send: remove remote_pid", "UDP_send: BC2_disconnect"}) {
+        SCOPED_TRACE(line);
+        EXPECT_GE(countContaining(log, line), 1);
+        // folded repeats count as lines written
+        EXPECT_LE(countContaining(log, line), 13);
+    }
+    EXPECT_LE(countContaining(log, "Flooding suspicion"), 5);
+
+    Presence other;
+    other.pid = 60;
+    other.ip = "127.0.0.8";
+    hear(other, from("127.0.0.8"));
+    for (int k = 0; k < 7; ++k) bc2_timeout_pass();
+    log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "BC2_UDP_listen add remote_pid 3C"));
+    EXPECT_TRUE(logContains(log, "Host PID 0x3C is Offline"));
+}

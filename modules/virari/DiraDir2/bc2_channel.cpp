@@ -144,10 +144,15 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
     const char* name = type == CH_CI ? "CI" : "DK";
     bc2_host* h = bc2_match_peer(peer, type);
     if (!h) {
-        // Nobody we know: nothing would ever read from it.
-        syslogx(158, "BC2_connect_passive: connection from %s:%u matches no host, closed", inet_ntoa(peer.sin_addr),
-                unsigned(ntohs(peer.sin_port)));
-        bcSocket_close(afd);
+        // Nobody we know: nothing would ever read from it. Anybody can make
+        // these at will: their lines are limited per address.
+        char ip[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
+        std::atomic<uint8_t>& flood = bc2_flood(peer.sin_addr.s_addr, FL_NO_HOST);
+        SYSLOGX_FLOOD(flood, 158,
+                      "BC2_connect_passive: connection from %s:%u matches no host, closed", ip,
+                      unsigned(ntohs(peer.sin_port)));
+        bcSocket_close(afd, &bc2_flood(peer.sin_addr.s_addr, FL_CLOSE));
         return;
     }
     bc2_channel* c = type == CH_CI ? h->ci.load() : h->dk.load();
@@ -292,6 +297,17 @@ void BC2_disconnect(bc2_channel* c) {
     if (c->online) BC2_snd_framer_ini(c->online, c->type);
 }
 
+uint32_t bc2_channel_peer(bc2_channel* c) {
+    if (!c) return 0;
+    std::lock_guard<std::mutex> lk(c->sockMx);
+    const int fd = c->sock;
+    if (fd < 0) return 0;
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 || peer.sin_family != AF_INET) return 0;
+    return peer.sin_addr.s_addr;
+}
+
 int BC2_connect_active(const sockaddr_in& peer, int type) {
     bc2_state& s = bc2();
     const char* who = "BC2_connect_active";
@@ -373,7 +389,8 @@ void BC2_connect_passive(int type) {
             if (errno == EINVAL || errno == EBADF) return;   // the listen socket is gone
             continue;
         }
-        syslogx(158, "BC2_connect_passive, port %u, fd %u", unsigned(ntohs(peer.sin_port)), unsigned(afd));
+        std::atomic<uint8_t>& flood = bc2_flood(peer.sin_addr.s_addr, FL_ACCEPT);
+        SYSLOGX_FLOOD(flood, 158, "BC2_connect_passive, port %u, fd %u", unsigned(ntohs(peer.sin_port)), unsigned(afd));
         if (!lingerAndTimeout(afd)) syslogx(155, "BC2_connect_passive: Setting SO_LINGER option failed(2)");
         attachAccepted(afd, peer, type);
     }

@@ -14,7 +14,9 @@
 namespace {
 // Commands are sent from several tasks: the flood counters of the send sites are atomic.
 std::atomic<uint8_t> gFloodSend{0}, gFloodLocSock{0};
-uint8_t gFloodRx = 0, gFloodMc = 0;
+// Every channel has its own receive task: their shared counters are atomic.
+std::atomic<uint8_t> gFloodRx{0}, gFloodStep{0};
+uint8_t gFloodMc = 0;
 
 bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
 
@@ -95,6 +97,20 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         syslogx(155, "Diradir2: CI channel - socket closed");
         return 0;
     }
+    // A header this peer cannot have sent means the stream is out of step
+    // (random bytes, a lost byte): whatever follows would be read with a
+    // length taken from garbage, so the connection ends and the peer
+    // connects again. The length counts as the 32-bit word of bytes 0 to 3,
+    // whose upper half is always 0 in step.
+    const unsigned src = ci_get_src(&msg), dst = ci_get_dst(&msg);
+    const uint32_t lenWord = be_get32(msg.hdr);
+    if (src != c->pid || (dst > BC2_PIDS && dst != CI_PID_ALL) || lenWord > 0xFFFF) {
+        SYSLOGX_FLOOD(gFloodStep, 155,
+                      "Diradir2: CI channel - PID 0x%X out of step (source 0x%X, destination 0x%X, length 0x%X), closing",
+                      c->pid, src, dst, unsigned(lenWord));
+        ++c->cnt[CNT_RX_ERR];
+        return 0;
+    }
     const unsigned len = ci_get_len(&msg);
     // A payload beyond the message buffer is never received into it: its
     // bytes are read past, so the stream stays in step.
@@ -108,6 +124,9 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
+    // The network is stopping and the command interface goes next: what
+    // still arrives is not handed on, and the channel ends.
+    if (bc2().stop) return 0;
     if (ci_get_dst(&msg) == bc2().ownPid) {
         ++c->cnt[CNT_RX];
         comint_queue_cmd(&msg);

@@ -112,6 +112,11 @@ struct bc2_host {
     sockaddr_in from{};
     uint64_t heardAt = 0;                 // bc2_state::heard when its last message came
     bool routeAdded = false;              // the routing entry was made from its presence
+    // The address its open channels are connected to, and the time-out
+    // counter of that address alone: a device heard only at another address
+    // while this one stays silent has moved.
+    uint32_t chanAddr = 0;                // network order; 0 none looked at yet
+    int32_t chanTimeout = 0;              // ms
 };
 
 struct bc2_state {
@@ -139,6 +144,17 @@ sockaddr_in bc2_sockaddr(uint32_t addrNet, uint16_t port);
 // network order with the first as the least significant.
 bool bc2_addr_greater(uint32_t ownNet, uint32_t peerNet);
 
+// ---- log lines per source address (bc2_flood.cpp) -----------------------------------------------
+enum Bc2FloodLine : unsigned {
+    FL_ACCEPT, FL_NO_HOST, FL_CLOSE,                                  // accepted connections
+    FL_ADD, FL_TIMED_OUT, FL_OFFLINE, FL_REMOVE, FL_DISCONNECT, FL_MOVED,   // hosts coming and going
+    BC2_FLOOD_LINES
+};
+// The flood counter (for SYSLOGX_FLOOD) of a line caused by the address.
+std::atomic<uint8_t>& bc2_flood(uint32_t addrNet, Bc2FloodLine line);
+// Forgets every address (a new start of DiraDir2).
+void bc2_flood_reset();
+
 // ---- presence (bc2_presence.cpp) ---------------------------------------------------------------
 // Builds the own 60-byte message (the sequence counter as it stands).
 void bc2_build_presence(uint8_t out[BC2_MSG_SIZE]);
@@ -156,6 +172,9 @@ uint16_t bc2_host_version(unsigned pid);
 bc2_channel* BC2_create_channel_config(bc2_host* host, int chanType);
 int BC2_recv_activate(bc2_channel* c);
 void BC2_disconnect(bc2_channel* c);
+// IPv4 address (network order) of the peer of the channel's connection; 0
+// when it has none.
+uint32_t bc2_channel_peer(bc2_channel* c);
 int BC2_connect_active(const sockaddr_in& peer, int chanType);
 void BC2_connect_passive(int chanType);
 // Receives exactly len bytes; len, or the first result below 1.

@@ -104,7 +104,13 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         return false;
     }
     bc2_host& h = s.hosts[pid];
-    bool reset = false, routeAdded = false;
+    // Where its open channels lead (a socket's peer is looked up outside the
+    // table's lock).
+    uint32_t chanPeer = bc2_channel_peer(h.ci);
+    if (!chanPeer) chanPeer = bc2_channel_peer(h.dk);
+    uint32_t msgAddr;
+    std::memcpy(&msgAddr, msg + PM_ADDR, 4);
+    bool reset = false, routeAdded = false, moved = false;
     {
         std::lock_guard<std::mutex> lk(s.mx);
         h.from = from;
@@ -115,6 +121,17 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         h.heardAt = ++s.heard;
         int64_t t = int64_t(be_get32(msg + PM_TIMEOUT)) + BC2_PERIOD_MS;
         h.timeout = int32_t(std::min<int64_t>(t, INT32_MAX));
+        // The channels' address is heard, or was silent for as long as a
+        // host may be before it counts as gone: then the device has moved.
+        if (chanPeer) {
+            if (chanPeer == msgAddr || h.chanAddr != chanPeer) {
+                h.chanAddr = chanPeer;
+                h.chanTimeout = h.timeout;
+            } else if (h.chanTimeout < 0) {
+                moved = true;
+                h.chanAddr = 0;   // the old connections are on their way out
+            }
+        }
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
@@ -125,7 +142,21 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
             routeAdded = h.routeAdded = routing_set_table_entries(&e, pid, pid) == 1;
         }
     }
-    if (routeAdded) syslogx(150, "BC2_UDP_listen add remote_pid %X", pid);
+    // Hosts coming and going are logged per source address, so that a peer
+    // announcing PID after PID cannot fill the log.
+    const uint32_t src = from.sin_addr.s_addr;
+    if (routeAdded) SYSLOGX_FLOOD(bc2_flood(src, FL_ADD), 150, "BC2_UDP_listen add remote_pid %X", pid);
+    if (moved) {
+        // Its old connections would otherwise stay for good: closed, the
+        // connect manager connects to the new address.
+        char was[INET_ADDRSTRLEN] = "", is[INET_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET, &chanPeer, was, sizeof was);
+        inet_ntop(AF_INET, &msgAddr, is, sizeof is);
+        SYSLOGX_FLOOD(bc2_flood(src, FL_MOVED), 158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels",
+                      pid, was, is);
+        for (bc2_channel* c : {h.ci.load(), h.dk.load()})
+            if (c && bc2_channel_peer(c) == chanPeer) BC2_disconnect(c);
+    }
     if (reset) {
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
@@ -145,10 +176,13 @@ void bc2_timeout_pass() {
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
         bc2_host& h = s.hosts[pid];
         bool drop = false, routeRemoved = false;
+        uint32_t src;
         {
             std::lock_guard<std::mutex> lk(s.mx);
             if (!h.online || h.kind != LINK_PRESENCE) continue;
+            src = h.from.sin_addr.s_addr;
             h.timeout -= BC2_PERIOD_MS;
+            if (h.chanTimeout >= 0) h.chanTimeout -= BC2_PERIOD_MS;   // once silent, it stays so
             if (h.timeout < 0) {
                 h.online = 0;
                 drop = true;
@@ -163,11 +197,12 @@ void bc2_timeout_pass() {
             }
         }
         if (!drop) continue;
-        syslogx(156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
+        // limited per the address the host was heard from, as its coming
+        SYSLOGX_FLOOD(bc2_flood(src, FL_TIMED_OUT), 156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
         s.detect &= ~pidBit(pid);
-        syslogx(156, "Host PID 0x%X is Offline", pid);
-        if (routeRemoved) syslogx(150, "UDP_send: remove remote_pid %X", pid);
-        syslogx(155, "UDP_send: BC2_disconnect");
+        SYSLOGX_FLOOD(bc2_flood(src, FL_OFFLINE), 156, "Host PID 0x%X is Offline", pid);
+        if (routeRemoved) SYSLOGX_FLOOD(bc2_flood(src, FL_REMOVE), 150, "UDP_send: remove remote_pid %X", pid);
+        SYSLOGX_FLOOD(bc2_flood(src, FL_DISCONNECT), 155, "UDP_send: BC2_disconnect");
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
     }

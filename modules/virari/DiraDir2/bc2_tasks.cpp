@@ -129,6 +129,8 @@ void resetState() {
         h.from = sockaddr_in{};
         h.heardAt = 0;
         h.routeAdded = false;
+        h.chanAddr = 0;
+        h.chanTimeout = 0;
     }
     s.heard = 0;
     s.detect = 0;
@@ -218,4 +220,5 @@ void BC2_shutdown() {
     bcSocket_closeAll();
     bc2_free_channels();
     resetState();
+    bc2_flood_reset();
 }
