@@ -13,7 +13,8 @@
 
 using ShellFunc = int (*)(int argc, char** argv);
 
-// Longest command line; a longer one is refused whole and nothing of it runs.
+// Longest command line; a longer one, like one holding a NUL byte, is refused
+// whole and nothing of it runs.
 constexpr size_t kShellMaxLine = 1024;
 
 // Registers (or replaces) a command; non-zero on success, 0 on failure.

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -38,24 +39,26 @@ TASK_ID gSockTask = nullptr;
 int gListenFd = -1;
 std::string gBindName;
 
-// Cuts a byte stream into lines. A line longer than kShellMaxLine is
-// refused whole: onOverlong is called once and the rest of it, up to its
-// newline, is dropped.
+// Cuts a byte stream into lines. A line longer than kShellMaxLine or
+// holding a NUL byte (which would end it early for the command parser, and
+// run only its first part) is refused whole: onRefused is called once with
+// the reason and the rest of it, up to its newline, is dropped.
 class LineSplitter {
 public:
-    template <class OnLine, class OnOverlong>
-    void feed(const char* data, size_t n, OnLine onLine, OnOverlong onOverlong) {
+    template <class OnLine, class OnRefused>
+    void feed(const char* data, size_t n, OnLine onLine, OnRefused onRefused) {
         for (size_t i = 0; i < n; ++i) {
             char c = data[i];
             if (c == '\n') {
-                if (!overlong_) onLine(buf_);
+                if (!refused_) onLine(buf_);
                 buf_.clear();
-                overlong_ = false;
-            } else if (!overlong_) {
-                if (buf_.size() >= kShellMaxLine) {
-                    overlong_ = true;
+                refused_ = false;
+            } else if (!refused_) {
+                const char* why = c == '\0' ? nulText() : buf_.size() >= kShellMaxLine ? overlongText() : nullptr;
+                if (why) {
+                    refused_ = true;
                     buf_.clear();
-                    onOverlong();
+                    onRefused(why);
                 } else {
                     buf_ += c;
                 }
@@ -65,21 +68,22 @@ public:
     // At the end of the input: the last line without its newline.
     template <class OnLine>
     void finish(OnLine onLine) {
-        if (!overlong_ && !buf_.empty()) onLine(buf_);
+        if (!refused_ && !buf_.empty()) onLine(buf_);
         buf_.clear();
-        overlong_ = false;
+        refused_ = false;
     }
 
 private:
-    std::string buf_;
-    bool overlong_ = false;
-};
+    static const char* overlongText() {
+        static const std::string text =
+            "shell: line longer than " + std::to_string(kShellMaxLine) + " characters refused\n";
+        return text.c_str();
+    }
+    static const char* nulText() { return "shell: line with a NUL byte refused\n"; }
 
-std::string overlongText() {
-    char text[96];
-    snprintf(text, sizeof text, "shell: line longer than %zu characters refused\n", kShellMaxLine);
-    return text;
-}
+    std::string buf_;
+    bool refused_ = false;
+};
 
 std::string resultText(int rc) {
     char tail[64];
@@ -91,8 +95,8 @@ void stdinBody() {
     LineSplitter lines;
     char chunk[512];
     auto run = [](const std::string& line) { shell_runLine(line.c_str()); };
-    auto refuse = [] {
-        fputs(overlongText().c_str(), stdout);
+    auto refuse = [](const char* why) {
+        fputs(why, stdout);
         fflush(stdout);
     };
     while (!gStop.load()) {
@@ -146,7 +150,7 @@ bool serveInput(Client& c) {
     if (n > 0) {
         c.lines.feed(
             chunk, static_cast<size_t>(n), [&c](const std::string& line) { serveLine(c, line); },
-            [&c] { c.out += overlongText() + resultText(-1); });
+            [&c](const char* why) { c.out += why + resultText(-1); });
     } else {
         if (n == 0) c.lines.finish([&c](const std::string& line) { serveLine(c, line); });
         c.inputEnded = true;

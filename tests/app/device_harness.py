@@ -13,8 +13,13 @@ import subprocess
 import tempfile
 import time
 
-SANITIZER_REPORT = re.compile(r"ERROR: AddressSanitizer|WARNING: ThreadSanitizer|runtime error:|"
-                              r"ERROR: LeakSanitizer")
+# What a sanitizer reports: its ERROR, FATAL and WARNING lines (from any
+# sanitizer: the run time's own lines start with "==pid==", ThreadSanitizer's
+# reports with the bare word), its CHECK failures and UndefinedBehavior's
+# "runtime error:" lines. The device's own log lines never name a sanitizer
+# nor start with "==pid==".
+SANITIZER_REPORT = re.compile(r"==\d+==(?:ERROR|FATAL|WARNING):|\b(?:ERROR|FATAL|WARNING): \w*Sanitizer\b|"
+                              r"\w+Sanitizer CHECK failed|\w+Sanitizer:DEADLYSIGNAL|runtime error:")
 
 
 def wait_for(cond, what, limit=30.0):

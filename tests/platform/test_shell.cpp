@@ -179,6 +179,26 @@ TEST_F(Shell, OverlongLineIsRefusedWholeAndNothingOfItRuns) {
     shell_stop();
 }
 
+// A NUL byte would end the line early and run its first part: the line is
+// refused whole, wherever the NUL stands, and the next line runs.
+TEST_F(Shell, LineWithANulByteIsRefusedWholeAndNothingOfItRuns) {
+    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    int fd = connectShell();
+    ASSERT_GE(fd, 0);
+    gCountCalls = 0;
+    static const char req[] = "t_count\0stop\n\0t_count\nt_count \0 junk\n" "t_count\0";
+    ASSERT_EQ(write(fd, req, sizeof req - 1), ssize_t(sizeof req - 1));
+    // the last line, split over two writes, then a sound one
+    ASSERT_EQ(write(fd, " t_count\nt_count\n", 17), 17);
+    std::string answer = readAnswer(fd, 5000, 5);
+    close(fd);
+    const std::string refused = "shell: line with a NUL byte refused\nvalue = -1 = 0xffffffff\n";
+    EXPECT_EQ(answer, refused + refused + refused + refused + "value = 1 = 0x1\n");
+    EXPECT_EQ(gCountCalls, 1);
+    shell_stop();
+}
+
 TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     ASSERT_NE(msd_shellAddCommand("t_big", bigAnswer), 0);
     ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);

@@ -117,6 +117,13 @@ void meas_app_print_errorPIDS() {
             any = true;
         }
     }
+    // writes the drives refused are errors as well
+    for (unsigned measIdx : {MEAS_IDX_M01, MEAS_IDX_M03}) {
+        const unsigned failed = writeFailures(measIdx);
+        if (!failed) continue;
+        std::printf("-->m0%u: %u writes failed!\n", measIdx + 1, failed);
+        any = true;
+    }
     if (!any) std::printf("no error found ! \n");
     std::printf("\n");
     std::fflush(stdout);

@@ -1,9 +1,14 @@
 // Listing of measurement files for the "measdump" command.
 #include "logging/format/meas_dump.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "logging/counters/lapoutfra.h"
 
@@ -76,15 +81,56 @@ void printStatusBlock(const std::vector<uint8_t>& p, FILE* out) {
     }
 }
 
-bool readWhole(const char* path, std::vector<uint8_t>& data) {
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+// Reads a measurement file whole. Only a regular file is read, and none
+// larger than a measurement file can be: a device such as /dev/zero would
+// never end, and opening a FIFO would wait for a writer (O_NONBLOCK keeps the
+// open from waiting; it changes nothing for a regular file). false with the
+// reason in `why`.
+bool readMeasFile(const char* path, std::vector<uint8_t>& data, std::string& why) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    char text[96];
+    if (::fstat(fd, &st) != 0) {
+        why = std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+    } else if (uint64_t(st.st_size) > MEAS_FILE_MAX_BYTES) {
+        std::snprintf(text, sizeof text, "too large (%llu bytes) for a measurement file",
+                      static_cast<unsigned long long>(st.st_size));
+        why = text;
+    } else {
+        data.reserve(size_t(st.st_size));
+        uint8_t buf[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                why = std::strerror(errno);
+                break;
+            }
+            if (n == 0) break;
+            if (data.size() + size_t(n) > MEAS_FILE_MAX_BYTES) {   // it grew while being read
+                std::snprintf(text, sizeof text, "too large (more than %llu bytes) for a measurement file",
+                              static_cast<unsigned long long>(MEAS_FILE_MAX_BYTES));
+                why = text;
+                break;
+            }
+            data.insert(data.end(), buf, buf + n);
+        }
+    }
+    ::close(fd);
+    return why.empty();
+}
+
+// Every file is closed with a status block as its last item; one that ends
+// otherwise was cut off by a writer that stopped between two items.
+bool endsWithStatusBlock(const MeasFileContent& c) {
+    return !c.items.empty() && c.items.back().kind == MeasFileItem::META &&
+           c.metas[c.items.back().index].type == MEAS_META_STATUSBLOCK;
 }
 
 }  // namespace
@@ -161,8 +207,9 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
         "usage: measdump [--csv] FILE\n"
         "Checks a measurement file and lists what it could read (--csv: the records\n"
         "as block,time,values lines).\n"
-        "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file,\n"
-        "3 file cut off at its end (its complete frames are listed).\n";
+        "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file (regular\n"
+        "files only), 3 file cut off at its end: inside an item or without its closing\n"
+        "status block (its complete items are listed).\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, out);
         return 0;
@@ -181,20 +228,32 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
         return 2;
     }
     std::vector<uint8_t> data;
-    if (!readWhole(path, data)) {
-        std::fprintf(err, "measdump: cannot read %s\n", path);
+    std::string why;
+    if (!readMeasFile(path, data, why)) {
+        std::fprintf(err, "measdump: cannot read %s: %s\n", path, why.c_str());
         return 2;
     }
     MeasFileContent content;
     std::string error;
-    bool ok = meas_file_read(data.data(), data.size(), content, error);
+    const bool ok = meas_file_read(data.data(), data.size(), content, error);
+    const bool closed = ok && endsWithStatusBlock(content);
     if (csv) measdump_csv(content, out);
-    else measdump_list(content, out, ok);
+    else measdump_list(content, out, closed);
+    if (ok && !closed) {
+        // sound up to its end, but the writer never came to the closing status block
+        if (!csv)
+            std::fprintf(out, "cut: the file ends without its closing status block; %zu records\n",
+                         content.records.size());
+        std::fprintf(err, "measdump: %s: file cut: it ends without its closing status block\n", path);
+        return 3;
+    }
     if (!ok && content.cutAt != SIZE_MAX) {
         // a writer stopped in the middle of an item: what came before is sound
-        if (!csv)
+        if (!csv && content.cutAt < data.size())
             std::fprintf(out, "cut: %zu bytes from @%zu not complete (%s); %zu records before\n",
                          data.size() - content.cutAt, content.cutAt, error.c_str(), content.records.size());
+        else if (!csv)
+            std::fprintf(out, "cut: the file ends at @%zu (%s)\n", content.cutAt, error.c_str());
         std::fprintf(err, "measdump: %s: file cut: %s\n", path, error.c_str());
         return 3;
     }

@@ -5,8 +5,10 @@
 //                         time-master ids decoded), frames, records
 //   measdump --csv FILE   records as CSV: block,time,values (hex)
 // Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
-// an unreadable file, 3 for a file cut off by its end (a writer that stopped
-// mid-item): its complete frames are listed, the cut tail is reported.
+// an unreadable file (not a regular file, or larger than a measurement file
+// can be), 3 for a file cut off by its end (a writer that stopped mid-item,
+// or a file that ends without its closing status block): its complete items
+// are listed, the cut is reported.
 #pragma once
 
 #include <cstdio>
@@ -15,6 +17,6 @@
 
 int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err);
 
-// Lists what was read; the closing "ok:" line only for a complete file.
+// Lists what was read; the closing "ok:" line only for a sound, closed file.
 void measdump_list(const MeasFileContent& content, FILE* out, bool complete = true);
 void measdump_csv(const MeasFileContent& content, FILE* out);

@@ -12,6 +12,9 @@ constexpr size_t MEAS_FILE_BLOCKDESC_LEN = 9;
 constexpr size_t MEAS_FILE_METAHEAD_LEN = 6;
 constexpr uint16_t MEAS_FILE_VERSION = 6;
 constexpr char MEAS_FILE_MAGIC[] = "MeasData v6.0";   // 13 characters + NUL = 14 bytes
+// The store counts a file's bytes in 32 bits (its file info, the fragmenter's
+// size, each writer's total), so no measurement file grows beyond this.
+constexpr uint64_t MEAS_FILE_MAX_BYTES = 0xFFFFFFFFu;
 
 // Metadata types; 8 and above are refused by writers.
 enum MeasMetaType : uint8_t {

@@ -109,6 +109,7 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
     while (!(pos + 1 < length && data[pos] == 0xFF && data[pos + 1] == MEAS_META_CLIENTCFG)) {
         if (pos + MEAS_FILE_BLOCKDESC_LEN > length) {
             error = at(pos, "file ends inside the block descriptors");
+            out.cutAt = pos;
             return false;
         }
         MeasFileBlockDesc d{data[pos], be_get32(data + pos + 1)};
@@ -242,7 +243,9 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
         out.frames.push_back(f);
     }
     if (out.metas.size() < sizeof kOpening) {
-        error = at(pos, "file does not open with client configuration, time stamp and car id");
+        // every item so far was one of the opening blocks: the writer stopped among them
+        error = at(pos, "file ends before its client configuration, time stamp and car id");
+        out.cutAt = pos;
         return false;
     }
     return true;

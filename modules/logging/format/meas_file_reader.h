@@ -63,7 +63,8 @@ struct MeasFileContent {
     std::vector<MeasFileRecord> records;
     std::vector<MeasFileItem> items;
     // Offset of an item the file's end cut off (a writer stopped while
-    // writing it); SIZE_MAX when the file is not cut.
+    // writing it, or before the file's opening items were all written; it
+    // is the file's length then); SIZE_MAX when the file is not cut.
     size_t cutAt = SIZE_MAX;
 };
 

@@ -1,5 +1,7 @@
 // Measurement file format: header CRC, packer, frames and read-back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -42,6 +44,39 @@ MeasFileHeaderInfo sampleHeader() {
     std::memcpy(h.bcdDate, date, 6);
     h.absLap = 0x123;
     return h;
+}
+
+// measdump run on args; its exit code, the listing in out (and the
+// messages in err when asked for).
+int dump(std::vector<const char*> args, std::string& out, std::string* err = nullptr) {
+    char *ob = nullptr, *eb = nullptr;
+    size_t ol = 0, el = 0;
+    FILE* o = open_memstream(&ob, &ol);
+    FILE* e = open_memstream(&eb, &el);
+    const int rc = measdump_main(int(args.size()), args.data(), o, e);
+    std::fclose(o);
+    std::fclose(e);
+    out.assign(ob, ol);
+    if (err) err->assign(eb, el);
+    std::free(ob);
+    std::free(eb);
+    return rc;
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    FILE* fp = std::fopen(path.c_str(), "wb");
+    if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
+    std::fclose(fp);
+}
+
+// The smallest status block: its text, the lap stack right after the header
+// area, empty.
+std::vector<uint8_t> statusBlock() {
+    std::vector<uint8_t> sb(118, 0);
+    std::memcpy(sb.data(), "StateData V", 12);
+    be_put16(sb.data() + 68, 96);   // lap stack at 20 + 96
+    be_put16(sb.data() + 86, 0x7000);   // page-01 data beyond the block
+    return sb;
 }
 
 }  // namespace
@@ -341,24 +376,14 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     std::vector<uint8_t> ev = {0, 1, 0, 1, 1, 0, 0, 7, 0, 0, 2, 0x58, 0, 0, 0, 0, 3, 4, 0, 5};
     for (const char* t : {"OIL", "low pressure", "VK4"}) ev.insert(ev.end(), t, t + std::strlen(t) + 1);
     file.meta(MEAS_META_EVENT, ev);
+    file.meta(MEAS_META_STATUSBLOCK, statusBlock());
 
     std::string path = (std::filesystem::temp_directory_path() / "measdump_test.dat").string();
     auto run = [&](const std::vector<uint8_t>& bytes, bool csv, std::string& text) {
-        FILE* fp = std::fopen(path.c_str(), "wb");
-        if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), fp);
-        std::fclose(fp);
-        char* buf = nullptr;
-        size_t len = 0;
-        FILE* out = open_memstream(&buf, &len);
-        FILE* err = std::fopen("/dev/null", "w");
-        const char* argvCsv[] = {"measdump", "--csv", path.c_str()};
-        const char* argvList[] = {"measdump", path.c_str()};
-        int rc = csv ? measdump_main(3, argvCsv, out, err) : measdump_main(2, argvList, out, err);
-        std::fclose(out);
-        std::fclose(err);
-        text.assign(buf, len);
-        std::free(buf);
-        return rc;
+        writeFile(path, bytes);
+        return dump(csv ? std::vector<const char*>{"measdump", "--csv", path.c_str()}
+                        : std::vector<const char*>{"measdump", path.c_str()},
+                    text);
     };
     std::string text;
     EXPECT_EQ(run(file.bytes, true, text), 0);
@@ -371,6 +396,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     EXPECT_NE(text.find("id 0x01000007 time 600 duration 0 kind 3 severity 4 pid 0x05 \"OIL\" \"low pressure\" "
                         "app \"VK4\""),
               std::string::npos);
+    EXPECT_NE(text.find("(status block) length 118: \"StateData V\" lap stack 0\nok: "), std::string::npos) << text;
 
     std::vector<uint8_t> flipped = file.bytes;
     flipped[27] ^= 0x10;    // lap number
@@ -402,20 +428,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
 // --help prints the usage on the standard output and succeeds; an unknown
 // option is a usage error, not a file that cannot be read.
 TEST(MeasDump, HelpAndUnknownOptionsGiveTheUsage) {
-    auto run = [](std::vector<const char*> args, std::string& out, std::string& err) {
-        char *ob = nullptr, *eb = nullptr;
-        size_t ol = 0, el = 0;
-        FILE* o = open_memstream(&ob, &ol);
-        FILE* e = open_memstream(&eb, &el);
-        const int rc = measdump_main(int(args.size()), args.data(), o, e);
-        std::fclose(o);
-        std::fclose(e);
-        out.assign(ob, ol);
-        err.assign(eb, el);
-        std::free(ob);
-        std::free(eb);
-        return rc;
-    };
+    auto run = [](std::vector<const char*> args, std::string& out, std::string& err) { return dump(args, out, &err); };
     std::string out, err;
     EXPECT_EQ(run({"measdump", "--help"}, out, err), 0);
     EXPECT_EQ(out.rfind("usage: measdump [--csv] FILE\n", 0), 0u) << out;
@@ -425,4 +438,93 @@ TEST(MeasDump, HelpAndUnknownOptionsGiveTheUsage) {
     EXPECT_EQ(err.find("cannot read"), std::string::npos);
     EXPECT_EQ(run({"measdump", "a.dat", "b.dat"}, out, err), 2);
     EXPECT_EQ(err.rfind("usage: measdump", 0), 0u) << err;
+}
+
+// A file ends with its closing status block; one that ends without it was
+// cut off (a writer that stopped between two items, or before the first):
+// what it holds is listed, and it is never called sound.
+TEST(MeasDump, FileWithoutItsClosingStatusBlockIsCutOff) {
+    ComposedFile file;
+    file.header(sampleHeader());
+    const size_t headerOnly = file.bytes.size();
+    file.descriptor(4, 6);
+    file.opening(77, "dump car");
+    const size_t opened = file.bytes.size();
+    MeasFrame* f = MeasFrame_alloc(64, 4096, 6, 1);
+    for (uint32_t i = 0; i < 3; ++i) {
+        std::vector<uint8_t> r = makeRecord(500 + 10 * i, {0x12, uint8_t(0x30 + i)});
+        MeasFrame_put(f, r.data(), 6);
+    }
+    file.frame(f, 4, 6);
+    MeasFrame_free(f);
+    // a periodic status block in the middle does not close the file
+    file.meta(MEAS_META_STATUSBLOCK, statusBlock());
+    std::vector<uint8_t> r = makeRecord(530, {0x12, 0x40});
+    f = MeasFrame_alloc(64, 4096, 6, 1);
+    MeasFrame_put(f, r.data(), 6);
+    file.frame(f, 4, 6);
+    MeasFrame_free(f);
+    const std::vector<uint8_t> atFrameEnd = file.bytes;
+    file.meta(MEAS_META_STATUSBLOCK, statusBlock());
+
+    const std::string path = (std::filesystem::temp_directory_path() / "measdump_cut_test.dat").string();
+    std::string out, err;
+    auto run = [&](const std::vector<uint8_t>& bytes, bool csv = false) {
+        writeFile(path, bytes);
+        return dump(csv ? std::vector<const char*>{"measdump", "--csv", path.c_str()}
+                        : std::vector<const char*>{"measdump", path.c_str()},
+                    out, &err);
+    };
+    EXPECT_EQ(run(file.bytes), 0) << err;
+    EXPECT_NE(out.find("ok: 1 blocks, 5 metadata blocks, 2 frames, 4 records\n"), std::string::npos) << out;
+
+    EXPECT_EQ(run(atFrameEnd), 3);
+    EXPECT_NE(out.find("record time 530"), std::string::npos) << out;
+    EXPECT_NE(out.find("cut: the file ends without its closing status block; 4 records\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("ok:"), std::string::npos) << out;
+    EXPECT_NE(err.find("file cut: it ends without its closing status block"), std::string::npos) << err;
+    EXPECT_EQ(run(atFrameEnd, true), 3);
+    EXPECT_NE(out.find("4,530,1240\n"), std::string::npos) << out;
+
+    // the file's own header items only, then less of them
+    EXPECT_EQ(run({file.bytes.begin(), file.bytes.begin() + long(opened)}), 3);
+    EXPECT_NE(out.find("block 4: record length 6\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("cut: the file ends without its closing status block; 0 records\n"), std::string::npos)
+        << out;
+    for (size_t end : {opened - 1, opened - 60, headerOnly + 9, headerOnly + 4, headerOnly}) {
+        EXPECT_EQ(run({file.bytes.begin(), file.bytes.begin() + long(end)}), 3) << end;
+        EXPECT_NE(out.find("counters: outing 1 lap 2 fragment 3"), std::string::npos) << end;
+        EXPECT_NE(out.find("cut: "), std::string::npos) << end << out;
+        EXPECT_EQ(out.find("ok:"), std::string::npos) << end;
+    }
+    std::remove(path.c_str());
+}
+
+// Only regular files are read, and none larger than a measurement file can
+// grow (its byte counts are 32-bit): a device, a FIFO without a writer or a
+// huge sparse file are refused at once as unreadable.
+TEST(MeasDump, ReadsOnlyRegularFilesOfAMeasurementFilesSize) {
+    std::string out, err;
+    EXPECT_EQ(dump({"measdump", "/dev/zero"}, out, &err), 2);
+    EXPECT_EQ(err, "measdump: cannot read /dev/zero: not a regular file\n");
+    EXPECT_EQ(out, "");
+
+    const auto dir = std::filesystem::temp_directory_path() / ("measdump_files_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string fifo = (dir / "fifo").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(dump({"measdump", "--csv", fifo.c_str()}, out, &err), 2);
+    EXPECT_EQ(err, "measdump: cannot read " + fifo + ": not a regular file\n");
+    EXPECT_EQ(dump({"measdump", dir.c_str()}, out, &err), 2);
+    EXPECT_EQ(err, "measdump: cannot read " + dir.string() + ": not a regular file\n");
+
+    const std::string huge = (dir / "huge.dat").string();
+    FILE* fp = std::fopen(huge.c_str(), "wb");
+    ASSERT_NE(fp, nullptr);
+    ASSERT_EQ(ftruncate(fileno(fp), off_t(MEAS_FILE_MAX_BYTES) + 1), 0);
+    std::fclose(fp);
+    EXPECT_EQ(dump({"measdump", huge.c_str()}, out, &err), 2);
+    EXPECT_EQ(err, "measdump: cannot read " + huge + ": too large (4294967296 bytes) for a measurement file\n");
+    std::filesystem::remove_all(dir);
 }

@@ -33,9 +33,21 @@ int measdump(const std::string& path) {
     return rc;
 }
 
+// The status block module as the store sees it: closes each file with a
+// small status block, as every file is closed on the device.
+int closeWithStatusBlock(const MeasAppStore_SbRequest* r, unsigned, unsigned) {
+    static const uint8_t image[] = {'S', 'B'};
+    meas_app_PreTrigPutMetaDataVfCopy(r->pretrigger, r->vfIdx, image, sizeof image, MEAS_META_STATUSBLOCK);
+    meas_app_PreTrigCloseFile(r->pretrigger, r->vfIdx);
+    return 1;
+}
+
 }  // namespace
 
 TEST_F(StoreTest, ThreeFragmentsReachBothDrivesWholeAndIdentical) {
+    MeasAppStoreHooks hooks{};
+    hooks.sbCreate = closeWithStatusBlock;
+    MeasAppStore_setHooks(hooks);
     configure();
     uint32_t ts = 100000;
     const uint32_t fragmentAt[2] = {100000 + 3000 * 10, 100000 + 6000 * 10};
@@ -48,6 +60,7 @@ TEST_F(StoreTest, ThreeFragmentsReachBothDrivesWholeAndIdentical) {
     closeAndDrain();
     EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
     stopStore();
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
 
     auto internal = files("meas");
     auto usb = files("usb_meas");
