@@ -287,9 +287,11 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
         }
     }
     // a record after the arm begins a frame of its own: the records before
-    // it (drained late from the FIFOs) are handed on from the ring
+    // it (drained late from the FIFOs) are handed on from the ring (compared
+    // by their signed difference: the 0.1 ms counter wraps at 2^32)
     const uint32_t arm = meas_app_PreTrigArmTime(storeOf(block->measIdx));
-    if (arm && block->latestTimeStamp >= arm && frameHolds(d) && d->frame->lastTimeStamp < arm)
+    if (arm && int32_t(block->latestTimeStamp - arm) >= 0 && frameHolds(d) &&
+        int32_t(d->frame->lastTimeStamp - arm) < 0)
         meas_app_store_frame(block);
     int r = MeasFrame_put(d->frame, record, d->recordLength);
     if (r == 1) syslogx(147, "meas_app_store_block(): Error: MeasFrame_put()");
