@@ -1,5 +1,8 @@
 // State shared by the files of the status block module. Everything here is
-// guarded by sb_lock() unless said otherwise.
+// guarded by sb_lock() unless said otherwise. Whoever may close a file while
+// holding sb_lock() takes the file store's queue lock before it
+// (MeasAppStoreQueueHold): the logging raster holds the queue when it asks
+// for a file's status block.
 #pragma once
 
 #include <atomic>
@@ -63,6 +66,10 @@ std::mutex& sb_lock();
 // Written by raster hooks and shutdown, read by the task.
 extern std::atomic<bool> sblk_task_fast;
 extern std::atomic<bool> sb_SwOff;
+
+// One wake of the task "r_sblk_task" (sb_task.cpp): completes the waiting
+// blocks. Takes the file queue's lock, then this module's lock.
+void sb_task_check_blocks();
 
 // Blocks (sb_block.cpp); the lock is held.
 void sb_init(unsigned blk);

@@ -42,21 +42,6 @@ bool queueLock(const char* who) {
 }
 void queueUnlock() { semGive(gFileQueueSem); }
 
-// Holds the queue mutex for a scope (the mutex is recursive).
-class QueueGuard {
-public:
-    explicit QueueGuard(const char* who) : held_(queueLock(who)) {}
-    ~QueueGuard() {
-        if (held_) queueUnlock();
-    }
-    QueueGuard(const QueueGuard&) = delete;
-    QueueGuard& operator=(const QueueGuard&) = delete;
-    bool held() const { return held_; }
-
-private:
-    bool held_;
-};
-
 void queueAdd(MeasAppStore_FileInfo_s* f) {
     f->qNext = nullptr;
     f->qPrev = gQueueTail;
@@ -124,6 +109,12 @@ bool deadlinePassed(uint32_t deadline, uint32_t now) {
 }
 
 }  // namespace
+
+MeasAppStoreQueueHold::MeasAppStoreQueueHold(const char* who) : held_(queueLock(who)) {}
+
+MeasAppStoreQueueHold::~MeasAppStoreQueueHold() {
+    if (held_) queueUnlock();
+}
 
 void MeasAppStore_setHooks(const MeasAppStoreHooks& h) { hooks = h; }
 
@@ -198,7 +189,7 @@ int MeasAppStore_deinitData(MeasBlock* block) {
         syslogx(147, "MeasAppStore_deinitData():Error: no valid Frame_ptr");
         return 1;
     }
-    QueueGuard lock("MeasAppStore_deinitData");
+    MeasAppStoreQueueHold lock("MeasAppStore_deinitData");
     if (MeasFrame_free(d->frame) != 0) {
         syslogx(147, "MeasAppStore_deinitData():Error: MeasFrame_free()");
         return 1;
@@ -214,7 +205,7 @@ void meas_app_store_frame(MeasBlock* block) {
         syslogx(147, "meas_app_store_frame(): Error: pMblk NULL");
         return;
     }
-    QueueGuard lock("meas_app_store_frame()");
+    MeasAppStoreQueueHold lock("meas_app_store_frame()");
     if (!lock.held()) return;
     MeasAppStoreBlockData* d = block->storeData;
     if (!d || !d->file) {
@@ -259,7 +250,7 @@ void meas_app_store_frame(MeasBlock* block) {
 void meas_app_store_block_close_check_only(MeasBlock* block) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d) return;
-    QueueGuard lock("meas_app_store_block_close_check_only()");
+    MeasAppStoreQueueHold lock("meas_app_store_block_close_check_only()");
     if (!lock.held() || !d->file) return;
     const uint32_t lofTs = LapOutFra_getTimeStamp();
     if (lofTs == d->fileInitTs) return;
@@ -271,7 +262,7 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
 void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d || !record) return;
-    QueueGuard lock("meas_app_store_block()");
+    MeasAppStoreQueueHold lock("meas_app_store_block()");
     if (!lock.held()) {
         countLost(block->measIdx);
         return;
@@ -569,7 +560,7 @@ void MeasAppStore_checkForFlushIdx(unsigned mask) {
 }
 
 void MeasAppStore_armFlushIdx(unsigned mask) {
-    QueueGuard lock("MeasAppStore_armFlushIdx()");
+    MeasAppStoreQueueHold lock("MeasAppStore_armFlushIdx()");
     if (!lock.held()) return;
     // every record stored so far goes out while the measurement still passes
     // through: a frame handed over later would only age out of the ring
@@ -582,7 +573,7 @@ void MeasAppStore_armFlushIdx(unsigned mask) {
 }
 
 void MeasAppStore_closeFiles(unsigned measIdx) {
-    QueueGuard lock("MeasAppStore_closeFiles()");
+    MeasAppStoreQueueHold lock("MeasAppStore_closeFiles()");
     if (!lock.held()) return;
     MeasAppStore_FileInfo_s* next = nullptr;
     for (auto* f = gQueueHead; f; f = next) {

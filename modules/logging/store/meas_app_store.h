@@ -81,6 +81,22 @@ void MeasAppStore_deinit();
 // from them (its store is being deleted with the files still open).
 void MeasAppStore_dropFiles(unsigned measIdx);
 
+// Holds the file queue's lock for a scope (the lock is recursive). The
+// logging raster asks for a file's status block while it holds the queue,
+// so whoever takes the status block's lock and may then close a file takes
+// this one first: one order, queue before status block.
+class MeasAppStoreQueueHold {
+public:
+    explicit MeasAppStoreQueueHold(const char* who);
+    ~MeasAppStoreQueueHold();
+    MeasAppStoreQueueHold(const MeasAppStoreQueueHold&) = delete;
+    MeasAppStoreQueueHold& operator=(const MeasAppStoreQueueHold&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
 // Frame (and for sub-sampled blocks its index translation) of a data block
 // from its configuration; 0 success, 1 failure (logged).
 int MeasAppStore_initData(MeasBlock* block, uint32_t recordsPerFrame, uint32_t maxBytes);
