@@ -234,7 +234,9 @@ int meas_app_measdestroy() {
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
         if (!(m.stateFlags & 1)) continue;
-        // the files are closed and written while the blocks still exist
+        // the files are closed and written while the blocks still exist,
+        // and before the locks are taken: the condition raster waits for
+        // condLock, and a slow drive may take the drain's whole 3 s
         meas_app_PreTrigDrain(m.store);
         // the gateway waits for deliveries in progress, which may need the locks
         gw_disconnect(static_cast<gw_conn_t>(m.gwConnection));

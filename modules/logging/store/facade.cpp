@@ -132,7 +132,6 @@ void meas_app_PreTrigDrain(void* h) {
 
 void meas_app_PreTrigDelete(void* h) {
     if (!h) return;
-    meas_app_PreTrigDrain(h);
     for (auto& s : gStores) {
         Pretrigger* expected = pt(h);
         s.compare_exchange_strong(expected, nullptr);

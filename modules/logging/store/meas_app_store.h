@@ -22,6 +22,7 @@
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
 //   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
 //   meas_app_PreTrigIsOfflineDataFlushed()
+//   meas_app_PreTrigDrain(meas[i].store);                 at a destroy, then
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
 // The file writers set meas[i].fileWritten from their tasks (atomically):
 // read and clear it with std::atomic_ref.
@@ -164,9 +165,10 @@ void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);
 // with their status blocks, hands the ring over and waits (up to 3 s) until
 // the writers have written everything. Call it while the blocks still exist.
 void meas_app_PreTrigDrain(void* handle);
-// Drains (see above), then stops and deletes the store with its writers;
-// files that could not be closed meanwhile are dropped (what the writers had
-// of them stays on the drives).
+// Stops and deletes the store with its writers at once, without waiting for
+// them to write what they still hold: drain it first, before taking any lock
+// another task waits for. Files that could not be closed are dropped (what
+// the writers had of them stays on the drives).
 void meas_app_PreTrigDelete(void* handle);
 void meas_app_PreTrigArm(void* handle);
 void meas_app_PreTrigTrigger(void* handle);

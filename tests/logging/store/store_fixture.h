@@ -106,8 +106,10 @@ protected:
         for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
         ASSERT_TRUE(waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 10000));
     }
+    // Drains and deletes the store, as a destroy does.
     void stopStore() {
-        if (meas[0].store) meas_app_PreTrigDelete(meas[0].store);
+        meas_app_PreTrigDrain(meas[0].store);
+        meas_app_PreTrigDelete(meas[0].store);
         meas[0].store = nullptr;
     }
     static bool waitFor(const std::function<bool()>& cond, int ms) {
