@@ -264,8 +264,8 @@ int meas_app_measdestroy() {
         // the logger writes into the store: it goes first
         eventLoggerDelete(m.eventLogger);
         m.eventLogger = nullptr;
-        meas_app_PreTrigDelete(m.store);
-        m.store = nullptr;
+        // out of reach of the status-block task before it goes
+        meas_app_PreTrigDelete(MeasAppStore_takeStore(idx));
         std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
         {
             // the reply counters go too, which the shell reads under this lock

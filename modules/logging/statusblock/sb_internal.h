@@ -92,5 +92,6 @@ void sb_check_vers_info_locked();
 void sb_own_version_text(char* out32);
 uint64_t sb_pid_bit(unsigned pid);
 
-// Store of a measurement, read where other tasks may change it.
+// Store of a measurement. Read and used with the file queue held, under
+// which a destroy takes it away (MeasAppStore_takeStore).
 void* sb_store_of(unsigned measIdx);

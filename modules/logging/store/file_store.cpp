@@ -92,6 +92,7 @@ void blockUnlink(MeasAppStoreBlockData* d) {
     d->file = nullptr;
 }
 
+// Called with the queue held: a destroy takes the store away under it.
 void* storeOf(unsigned measIdx) { return measIdx < MEAS_COUNT ? meas[measIdx].store : nullptr; }
 
 // The event logger's task matches events against the close time stamp
@@ -143,6 +144,14 @@ void MeasAppStore_dropFiles(unsigned measIdx) {
         f->vfIdx = -1;
     }
     queueUnlock();
+}
+
+void* MeasAppStore_takeStore(unsigned measIdx) {
+    if (measIdx >= MEAS_COUNT) return nullptr;
+    MeasAppStoreQueueHold lock("MeasAppStore_takeStore()");
+    void* store = meas[measIdx].store;
+    meas[measIdx].store = nullptr;
+    return store;
 }
 
 void MeasAppStore_deinit() {
@@ -606,7 +615,10 @@ void MeasAppStore_closeAllFilesFast() {
     meas_app_fsflush(MEAS_IDX_M03);
 }
 
-void meas_app_fsflush(unsigned measIdx) { meas_app_PreTrigFlushDir(storeOf(measIdx)); }
+void meas_app_fsflush(unsigned measIdx) {
+    MeasAppStoreQueueHold lock("meas_app_fsflush()");
+    meas_app_PreTrigFlushDir(storeOf(measIdx));
+}
 
 void meas_store_notifyDataChanged(const char* drive) {
     if (hooks.sdDataChanged) hooks.sdDataChanged(drive);

@@ -82,6 +82,11 @@ void MeasAppStore_deinit();
 // from them (its store is being deleted with the files still open).
 void MeasAppStore_dropFiles(unsigned measIdx);
 
+// Takes the measurement's store (meas[measIdx].store) out of reach and gives
+// it back for deletion. The file store and the status block use it only with
+// the queue held; once this has returned none of them reaches it any more.
+void* MeasAppStore_takeStore(unsigned measIdx);
+
 // Holds the file queue's lock for a scope (the lock is recursive). The
 // logging raster asks for a file's status block while it holds the queue,
 // so whoever takes the status block's lock and may then close a file takes
