@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "logging/app/meas_app_internal.h"
 #include "logging/app_fixture.h"
 #include "logging/store/pretrigger.h"
 #include "logging/store/writer.h"
@@ -51,4 +52,44 @@ TEST_F(MeasAppTest, ADestroyWaitingForASlowDriveDoesNotHoldTheConditionRaster) {
     EXPECT_TRUE(logContains(takeLogTexts(), "not all data written after"));
     // at most the write under way when the destroy stops the writers
     EXPECT_LE(CrawlingWriter::whileConditionsHeld.load(), 1u);
+}
+
+// A block's start reply comes from the gateway's task while the logging
+// raster stops another block of the same measurement: the reply takes the
+// list lock and the data lock, the stop the data lock and the list lock.
+// Taken in one order, neither waits for the other for good.
+TEST_F(MeasAppTest, StartRepliesWhileOtherBlocksStopNeverWaitForEachOther) {
+    std::string blocks;
+    for (int i = 0; i < 2; ++i)
+        blocks += "<Block name=\"b" + std::to_string(i) + "\" idx=\"" + std::to_string(i) +
+                  "\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R1ms\"><CopySeq align=\"4\" size=\"4\" "
+                  "num=\"1\" idx=\"0\"><adr adr=\"" + adr("stim_tick") + "\" idx=\"0\"/></CopySeq></Block>\n";
+    writeFile("cfg/m01.xml", "<AcqInfo ident=\"t\" num_blocks=\"2\" num_conditions=\"0\" version=\"1\" protocol=\"0\">\n" +
+                                 blocks + "</AcqInfo>\n");
+    start();
+    ASSERT_TRUE(runUntil([] { return meas[0].startCount == 2 && meas[0].replyCount == 2; }, 3000));
+    stopAndFlush();   // the blocks are out of their lists, ready to start again
+
+    std::atomic<int> done{0};
+    auto startAndStop = [&](MeasBlock* b) {
+        for (int i = 0; i < 20000; ++i) {
+            meas_app_gw_cbStart(0, nullptr, b);
+            meas_app_blockstop(b);
+        }
+        ++done;
+    };
+    std::thread first(startAndStop, &meas[0].blocks[0]);
+    std::thread second(startAndStop, &meas[0].blocks[1]);
+    for (int ms = 0; done.load() < 2 && ms < 20000; ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (done.load() < 2) {
+        // the two wait for each other for good: nothing would end them
+        std::fprintf(stderr, "deadlock: a start reply (list lock, then data lock) and a block's stop (data lock, "
+                             "then list lock) wait for each other\n");
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    first.join();
+    second.join();
+    for (const MeasBlock* b = meas_app_measlist[meas[0].blocks[0].config->raster]; b; b = b->next)
+        EXPECT_NE(b->owner, &meas[0]) << "a stopped block is still in its list";
 }
