@@ -66,12 +66,6 @@ bool queueRemove(MeasAppStore_FileInfo_s* f) {
 // (arming) and the shutdown, and read by the logging raster.
 void addStat(uint32_t& counter, uint32_t n) { std::atomic_ref<uint32_t>(counter).fetch_add(n, std::memory_order_relaxed); }
 
-void countLost(unsigned measIdx) {
-    MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) addStat(s.meas_lost_frames_m01, 1);
-    if (measIdx == MEAS_IDX_M03) addStat(s.meas_lost_frames_m03, 1);
-}
-
 void blockLink(MeasAppStore_FileInfo_s* f, MeasAppStoreBlockData* d) {
     d->prev = nullptr;
     d->next = f->blocks;
@@ -249,7 +243,7 @@ void meas_app_store_frame(MeasBlock* block) {
     if (d->file->vfIdx < 0 || !store) {
         // nowhere to go: freed and counted, never leaked
         std::free(buf);
-        countLost(block->measIdx);
+        meas_store_countLost(block->measIdx);
         return;
     }
     meas_app_PreTrigPutMeasFrame(store, d->file->vfIdx, buf, len, firstTs, lastTs);
@@ -273,7 +267,7 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     if (!d || !record) return;
     MeasAppStoreQueueHold lock("meas_app_store_block()");
     if (!lock.held()) {
-        countLost(block->measIdx);
+        meas_store_countLost(block->measIdx);
         return;
     }
     block->latestTimeStamp = be_get32(record);
@@ -282,7 +276,7 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
         LapOutFraState lof{};
         LapOutFra_getState(&lof);
         if (!lof.valid || meas_app_open_file(block, block->latestTimeStamp, &lof) == 1) {
-            countLost(block->measIdx);
+            meas_store_countLost(block->measIdx);
             return;
         }
     }

@@ -227,6 +227,9 @@ struct MeasStoreStats {
 };
 // The statistics (in the signal page once published).
 MeasStoreStats& meas_store_stats();
+// Counts a frame or record of m01 or m03 that could not be handed over. The
+// logging raster and the status block and event logger tasks count at once.
+void meas_store_countLost(unsigned measIdx);
 // Places the statistics in the signal page and names them in the variable
 // catalogue; 1 on success, 0 when they stay private.
 int meas_store_publishStats();
