@@ -1,34 +1,34 @@
-// A destroy while a slow drive still writes, and while the start's replies
-// come in: the condition raster is never held for the writing, and the
-// destroy and a reply never wait for each other.
+// A destroy while a slow drive still writes, and start replies while blocks
+// stop: the condition raster is never held for the writing, and a reply never
+// waits for a stop (or a destroy) that waits for it.
 #include <gtest/gtest.h>
 
 #include <atomic>
 
 #include "logging/app/meas_app_internal.h"
 #include "logging/app_fixture.h"
+#include "logging/deadlock_watch.h"
+#include "logging/store/crawling_writer.h"
 #include "logging/store/pretrigger.h"
-#include "logging/store/writer.h"
 
 namespace {
 
 using namespace measure::store;
 
-// A USB stick that takes 300 ms for every write. It notes whether the
-// condition lock of m01 is held by someone else when a write begins: the
-// 10 ms raster's condition check would be waiting then.
-class CrawlingWriter : public USBWriter {
+// Notes whether the condition lock of m01 is held by someone else when a
+// write begins: the 10 ms raster's condition check would be waiting then.
+class ObservedCrawler : public CrawlingWriter {
 public:
-    using USBWriter::USBWriter;
-    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
+    using CrawlingWriter::CrawlingWriter;
+    static inline std::atomic<unsigned> writes{0}, whileConditionsHeld{0};
+
+protected:
+    void beforeWrite() override {
         SEM_ID cond = meas[0].condLock;
         if (semTake(cond, NO_WAIT) == OK) semGive(cond);
         else ++whileConditionsHeld;
         ++writes;
-        taskDelay(300);
-        return USBWriter::write(vfIdx, data, length);
     }
-    static inline std::atomic<unsigned> writes{0}, whileConditionsHeld{0};
 };
 
 }  // namespace
@@ -40,18 +40,18 @@ TEST_F(MeasAppTest, ADestroyWaitingForASlowDriveDoesNotHoldTheConditionRaster) {
     ASSERT_TRUE(runUntil([] { return (meas[0].runFlags & 1) && meas[0].store; }, 3000));
     Backend* be = static_cast<Pretrigger*>(static_cast<void*>(meas[0].store))->getBackend();
     MeasStoreWriteCounters counts{};
-    CrawlingWriter::writes = CrawlingWriter::whileConditionsHeld = 0;
-    auto* crawler = new CrawlingWriter(*be, "usb_meas:", {&counts.writes, &counts.bytes, &counts.failures});
+    ObservedCrawler::writes = ObservedCrawler::whileConditionsHeld = 0;
+    auto* crawler = new ObservedCrawler(*be, "usb_meas:", {&counts.writes, &counts.bytes, &counts.failures});
     ASSERT_TRUE(crawler->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));   // the back end owns it
     // the stick falls behind by more than the destroy waits for it
-    ASSERT_TRUE(runUntil([] { return CrawlingWriter::writes.load() >= 2; }, 3000));
+    ASSERT_TRUE(runUntil([] { return ObservedCrawler::writes.load() >= 2; }, 3000));
     run(1000);
     takeLogTexts();
     sp().meas_app_destroyreq = 1;
     ASSERT_TRUE(runUntil([] { return !(meas[0].stateFlags & 1); }, 5000));
     EXPECT_TRUE(logContains(takeLogTexts(), "not all data written after"));
     // at most the write under way when the destroy stops the writers
-    EXPECT_LE(CrawlingWriter::whileConditionsHeld.load(), 1u);
+    EXPECT_LE(ObservedCrawler::whileConditionsHeld.load(), 1u);
 }
 
 // A block's start reply comes from the gateway's task while the logging
@@ -80,14 +80,9 @@ TEST_F(MeasAppTest, StartRepliesWhileOtherBlocksStopNeverWaitForEachOther) {
     };
     std::thread first(startAndStop, &meas[0].blocks[0]);
     std::thread second(startAndStop, &meas[0].blocks[1]);
-    for (int ms = 0; done.load() < 2 && ms < 20000; ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (done.load() < 2) {
-        // the two wait for each other for good: nothing would end them
-        std::fprintf(stderr, "deadlock: a start reply (list lock, then data lock) and a block's stop (data lock, "
-                             "then list lock) wait for each other\n");
-        std::fflush(stderr);
-        std::_Exit(1);
-    }
+    endIfDeadlocked([&] { return done.load() == 2; }, 20000,
+                    "a start reply (list lock, then data lock) and a block's stop (data lock, then list lock) wait "
+                    "for each other");
     first.join();
     second.join();
     for (const MeasBlock* b = meas_app_measlist[meas[0].blocks[0].config->raster]; b; b = b->next)

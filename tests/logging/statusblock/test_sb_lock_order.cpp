@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "logging/deadlock_watch.h"
 #include "sb_fixture.h"
 
 namespace {
@@ -55,12 +56,7 @@ protected:
         MEASConfiguration* c = meas_app_alloc_MEASConfiguration();
         c->numBlocks = 1;
         c->blocks = static_cast<BlkInfo*>(std::calloc(1, sizeof(BlkInfo)));
-        BlkInfo& k = c->blocks[0];
-        k.blockNumber = 1;
-        k.recordSize = 4 + 4;
-        k.channelCount = 1;
-        k.align4Count = 1;
-        k.divider = 1;
+        describeBlock(c->blocks[0], 1, 1, 4, 1);
         meas[2].config = c;
         m03Block.owner = &meas[2];
         m03Block.measIdx = MEAS_IDX_M03;
@@ -114,13 +110,9 @@ TEST_F(StatusBlockLockOrder, RasterAskingForABlockWhileTheTaskFinishesOneDoesNot
         sb_task_check_blocks();
         taskDone = true;
     });
-    if (!waitFor([&] { return rasterDone.load() && taskDone.load(); }, 10000)) {
-        // the two wait for each other for good: nothing would end them
-        std::fprintf(stderr, "deadlock: the logging raster (file queue, then status block) and the status-block "
-                             "task (status block, then file queue) wait for each other\n");
-        std::fflush(stderr);
-        std::_Exit(1);
-    }
+    endIfDeadlocked([&] { return rasterDone.load() && taskDone.load(); }, 10000,
+                    "the logging raster (file queue, then status block) and the status-block task (status block, "
+                    "then file queue) wait for each other");
     raster.join();
     task.join();
 

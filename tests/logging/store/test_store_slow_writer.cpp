@@ -5,27 +5,10 @@
 
 #include <random>
 
-#include "logging/store/writer.h"
+#include "crawling_writer.h"
 #include "store_fixture.h"
 
-namespace {
-
 using namespace measure::store;
-
-// Takes 300 ms for every write and touches the data only after the wait.
-class CrawlingWriter : public USBWriter {
-public:
-    using USBWriter::USBWriter;
-    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
-        taskDelay(300);
-        volatile uint8_t sum = 0;
-        for (unsigned i = 0; i < length; ++i) sum = uint8_t(sum + data[i]);
-        (void)sum;
-        return USBWriter::write(vfIdx, data, length);
-    }
-};
-
-}  // namespace
 
 TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     cfg_meas_applyTargetPartition(1);
