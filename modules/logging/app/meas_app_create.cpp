@@ -236,7 +236,9 @@ int meas_app_measdestroy() {
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         meas_t& m = meas[idx];
         if (!(m.stateFlags & 1)) continue;
-        // the files are closed and written while the blocks still exist
+        // the files are closed and written while the blocks still exist,
+        // and before the locks are taken: the condition raster waits for
+        // condLock, and a slow drive may take the drain's whole 3 s
         meas_app_PreTrigDrain(m.store);
         // the gateway waits for deliveries in progress, which may need the locks
         gw_disconnect(static_cast<gw_conn_t>(m.gwConnection));
@@ -264,8 +266,8 @@ int meas_app_measdestroy() {
         // the logger writes into the store: it goes first
         eventLoggerDelete(m.eventLogger);
         m.eventLogger = nullptr;
-        meas_app_PreTrigDelete(m.store);
-        m.store = nullptr;
+        // out of reach of the status-block task before it goes
+        meas_app_PreTrigDelete(MeasAppStore_takeStore(idx));
         std::atomic_ref<uint64_t>(gApp.sbControllers[idx]).store(0);
         {
             // the reply counters go too, which the shell reads under this lock

@@ -29,7 +29,9 @@ extern MeasAppState gApp;
 
 // The raster lists are shared by all measurements and touched by the gateway
 // callbacks and "rMeas": one lock for all of them, held only briefly and
-// never while calling into the gateway's list end.
+// never while calling into the gateway's list end. A measurement's locks
+// come first: condLock, then dataLock, then this one (a destroy holds the
+// two while its blocks leave the lists); never one of them inside it.
 std::mutex& meas_app_listLock();
 
 // Request flags live in the signal page; other tasks write them bytewise.

@@ -27,8 +27,8 @@ void printMeas(const char* name, unsigned measIdx) {
     const meas_t& m = meas[measIdx];
     // The reply counters are kept under the list lock. The rest is read under
     // the condition lock, under which a destroy frees the configuration and a
-    // creation publishes it. Never both at once: a start's reply takes the
-    // condition lock inside the list lock, a destroy the other way round.
+    // creation publishes it. One after the other: the list lock is never
+    // held around the condition lock.
     unsigned startCnt, replyCnt, errCnt;
     {
         std::lock_guard<std::mutex> lk(meas_app_listLock());

@@ -30,8 +30,7 @@ void fifoConditionRequest(MeasBlock* b) {
 }
 
 void fifoDataRequest(MeasBlock* b) {
-    static MeasFifoDataRequest r;   // only the start replies use it, under the list lock
-    r = MeasFifoDataRequest{};
+    MeasFifoDataRequest r{};
     const BlkInfo& c = *b->config;
     r.fifoNum = b->dataFifo;
     r.elemCount = uint16_t(c.channelCount);
@@ -72,7 +71,9 @@ void setCondState(MeasBlock* b, uint8_t state, bool resetErrors = true) {
     if (locked) semGive(lock);
 }
 
-// What a started block needs before its first record.
+// What a started block needs before its first record. Takes the condition
+// or data lock and, inside it, the list lock: the order of a destroy and a
+// block's stop.
 void provideStarted(MeasBlock* b) {
     meas_t& m = *b->owner;
     if (b->typeFlags & MEAS_BLK_TELE) {
@@ -86,18 +87,22 @@ void provideStarted(MeasBlock* b) {
         SYSLOGX_FLOOD(floodCbStartLock, 147, "meas_app_gw_cbStart() semTake failed errno %X, idx %u Blk #%u", 0u,
                       unsigned(b->measIdx), unsigned(b->config->blockNumber));
     } else {
-        if (b->typeFlags & MEAS_BLK_FIFOCOND) {
-            b->condSlot = b->condFifo;
-            fifoConditionRequest(b);
-            meas_list_push(&meas_app_blkcondlist[b->measIdx], b);
-        } else {
-            b->dataFifo = gApp.measfifoid++;
-            fifoDataRequest(b);
-            if (b->typeFlags & MEAS_BLK_SB) {
-                b->sbBuffer = sb_per_buffer_request(b->config->recordSize);
-                b->sbFlags = 0;
+        {
+            // the lists and the FIFO numbers are shared by all measurements
+            std::lock_guard<std::mutex> lk(meas_app_listLock());
+            if (b->typeFlags & MEAS_BLK_FIFOCOND) {
+                b->condSlot = b->condFifo;
+                fifoConditionRequest(b);
+                meas_list_push(&meas_app_blkcondlist[b->measIdx], b);
+            } else {
+                b->dataFifo = gApp.measfifoid++;
+                fifoDataRequest(b);
+                if (b->typeFlags & MEAS_BLK_SB) {
+                    b->sbBuffer = sb_per_buffer_request(b->config->recordSize);
+                    b->sbFlags = 0;
+                }
+                meas_list_push(&meas_app_measlist[b->config->raster], b);
             }
-            meas_list_push(&meas_app_measlist[b->config->raster], b);
         }
         semGive(m.dataLock);
     }
@@ -258,7 +263,11 @@ int meas_app_gw_cbStart(unsigned long error, void*, void* user) {
         return 0;
     }
     meas_t& m = *b->owner;
-    std::lock_guard<std::mutex> lk(meas_app_listLock());
+    // The reply's bookkeeping is done under the list lock, its block's
+    // condition and data under their own locks after it: a destroy and a
+    // block's stop take those first and the list lock inside them.
+    bool provide = false, condError = false;
+    std::unique_lock<std::mutex> lk(meas_app_listLock());
     const uint16_t f = lst(b);
     if (error == 0) {
         if ((f & (MEAS_LST_OFFLINE | MEAS_LST_STARTERR)) && m.replyErrorCount) --m.replyErrorCount;
@@ -275,7 +284,7 @@ int meas_app_gw_cbStart(unsigned long error, void*, void* user) {
                 syslogx(159, "meas_app_gw_cbStart ok for m0%d, BLK #%d, PID 0x%X", b->measIdx + 1,
                         b->config->blockNumber, b->pid);
             countStarted(b);
-            provideStarted(b);
+            provide = true;
         }
     } else {
         char eb[24];
@@ -287,7 +296,7 @@ int meas_app_gw_cbStart(unsigned long error, void*, void* user) {
             if (m.replyCount) --m.replyCount;
         }
         if (!(f & (MEAS_LST_OFFLINE | MEAS_LST_STARTERR))) ++m.replyErrorCount;
-        if (b->typeFlags & MEAS_BLK_COND) setCondState(b, 0xFF, false);
+        condError = (b->typeFlags & MEAS_BLK_COND) != 0;
         if (b->typeFlags & MEAS_BLK_TELE) std::atomic_ref<uint8_t>(b->teleState).store(0xFF);
         if (error == GW_TIMEOUT || error == GW_OFFLINE || error == GW_OFFLINE2) {
             lstClr(b, MEAS_LST_STARTERR | MEAS_LST_REPLY);
@@ -297,6 +306,11 @@ int meas_app_gw_cbStart(unsigned long error, void*, void* user) {
             lstSet(b, MEAS_LST_STARTERR);
         }
     }
+    lk.unlock();
+    if (provide) provideStarted(b);
+    if (condError) setCondState(b, 0xFF, false);
+    lk.lock();
+    // the last reply: every started block is in its list now
     if (m.startCount && m.startCount == m.replyCount + m.replyErrorCount) initBlockspeedLocked();
     updateRepliedStatus();
     return 1;

@@ -95,7 +95,8 @@ struct meas_t {
     uint8_t fileWritten;
     void* gwConnection;
     // the pretrigger store: read by the status-block task and the lap
-    // counters' callers too; a destroy frees it under condLock
+    // counters' callers too. A destroy takes it under the file queue's lock
+    // (MeasAppStore_takeStore), with condLock held, and frees it after.
     SharedWord<void*> store;
     eventlogger* eventLogger;
     // Made at the first configuration and kept for the life of the process:

@@ -56,11 +56,15 @@ uint32_t RemoteEvents::receive(uint32_t mask, int timeoutTicks) {
     }
 }
 
-int meas_app_remoteinit() {
+namespace {
+
+// An init request, refused while another request is pending or, unless the
+// caller may lift it, while a destroy from the shell locks the init.
+int requestInit(bool ignoreLock) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();
     if (on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq) ||
-        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || r.initLock.load()) {
+        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || (!ignoreLock && r.initLock.load())) {
         syslogx(151, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
         return 0;
     }
@@ -76,15 +80,21 @@ int meas_app_remoteinit() {
     return 1;
 }
 
+}  // namespace
+
+int meas_app_remoteinit() { return requestInit(false); }
+
 int meas_app_shellinit() {
     // A destroy from the shell locks the remote init so that the supervision
     // does not undo it; the shell's own init lifts the lock. Refused for a
-    // pending request, the lock stays as it was.
+    // pending request, the lock stays as it was. Only the lock seen before
+    // the request is lifted: a client's destroy or the supervision may store
+    // another one meanwhile, and theirs stays.
     RemoteState& r = remoteState();
-    const uint8_t lock = r.initLock.exchange(0);
-    if (meas_app_remoteinit()) return 1;
-    if (lock) r.initLock = lock;
-    return 0;
+    uint8_t seen = r.initLock.load();
+    if (!requestInit(true)) return 0;
+    r.initLock.compare_exchange_strong(seen, 0);
+    return 1;
 }
 
 int meas_app_remotedestroy(uint32_t address) {

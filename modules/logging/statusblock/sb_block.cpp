@@ -154,6 +154,9 @@ int sb_create_check_locked(unsigned blk) {
 int sb_create(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx) {
     if (!req || measIdx >= MEAS_COUNT) return 3;
     const unsigned blk = measIdx == MEAS_IDX_M03 ? 1 : 0;
+    // the file store asks with its queue held (the lock is recursive); a
+    // finished block closes its file under it
+    MeasAppStoreQueueHold queue("sb_create()");
     std::lock_guard<std::mutex> lk(sb_lock());
     SbState& s = sb_state();
     if (!s.initialised) sb_init_all_locked();

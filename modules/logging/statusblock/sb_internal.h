@@ -1,5 +1,8 @@
 // State shared by the files of the status block module. Everything here is
-// guarded by sb_lock() unless said otherwise.
+// guarded by sb_lock() unless said otherwise. Whoever may close a file while
+// holding sb_lock() takes the file store's queue lock before it
+// (MeasAppStoreQueueHold): the logging raster holds the queue when it asks
+// for a file's status block.
 #pragma once
 
 #include <atomic>
@@ -64,6 +67,10 @@ std::mutex& sb_lock();
 extern std::atomic<bool> sblk_task_fast;
 extern std::atomic<bool> sb_SwOff;
 
+// One wake of the task "r_sblk_task" (sb_task.cpp): completes the waiting
+// blocks. Takes the file queue's lock, then this module's lock.
+void sb_task_check_blocks();
+
 // Blocks (sb_block.cpp); the lock is held.
 void sb_init(unsigned blk);
 void sb_init_all_locked();
@@ -85,5 +92,6 @@ void sb_check_vers_info_locked();
 void sb_own_version_text(char* out32);
 uint64_t sb_pid_bit(unsigned pid);
 
-// Store of a measurement, read where other tasks may change it.
+// Store of a measurement. Read and used with the file queue held, under
+// which a destroy takes it away (MeasAppStore_takeStore).
 void* sb_store_of(unsigned measIdx);

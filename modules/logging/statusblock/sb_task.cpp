@@ -47,34 +47,40 @@ void taskBody() {
     for (;;) {
         if (semTake(w, WAIT_FOREVER) != OK) continue;
         meas_app_saveblock_lap();
-        SbState& s = sb_state();
-        {
-            // the file store or a command may hold the blocks: next wake
-            std::unique_lock<std::mutex> lk(sb_lock(), std::try_to_lock);
-            if (!lk.owns_lock()) continue;
-            for (unsigned i = 0; i < SB_BLOCKS; ++i) sb_create_check_locked(i);
-            // a lap whose file did not ask for its block yet keeps the fast pace
-            if (sblk_task_fast && !(s.status & SB_ST_LAPSTACK_PENDING) &&
-                time_getTimestamp() - s.lastLap.received >= SB_TIMEOUT)
-                sb_check_idle_locked();
-            if (sblk_task_fast) {
-                s.slowWakes = 0;
-            } else if (s.slowWakes > 5) {
-                if (!sb_SwOff && (meas_app_get_flags() & MEAS_FLAG_RUNNING)) {
-                    s.perReq = s.perOk = 0;
-                    s.lapReq = s.lapOk = 0;
-                    laptrigger_meas_req();
-                }
-                s.slowWakes = 0;
-            }
-            ++s.slowWakes;
-        }
+        sb_task_check_blocks();
     }
 }
 
 int lapstackCmd(ci_msg_t* m) { return ci_get_lapstack_info(m); }
 
 }  // namespace
+
+void sb_task_check_blocks() {
+    // A finished block closes its file, which takes the file queue's lock:
+    // taken first, as the logging raster does when it asks for a block.
+    MeasAppStoreQueueHold queue("sblk_task");
+    if (!queue.held()) return;
+    // a command may hold the blocks: next wake
+    std::unique_lock<std::mutex> lk(sb_lock(), std::try_to_lock);
+    if (!lk.owns_lock()) return;
+    SbState& s = sb_state();
+    for (unsigned i = 0; i < SB_BLOCKS; ++i) sb_create_check_locked(i);
+    // a lap whose file did not ask for its block yet keeps the fast pace
+    if (sblk_task_fast && !(s.status & SB_ST_LAPSTACK_PENDING) &&
+        time_getTimestamp() - s.lastLap.received >= SB_TIMEOUT)
+        sb_check_idle_locked();
+    if (sblk_task_fast) {
+        s.slowWakes = 0;
+    } else if (s.slowWakes > 5) {
+        if (!sb_SwOff && (meas_app_get_flags() & MEAS_FLAG_RUNNING)) {
+            s.perReq = s.perOk = 0;
+            s.lapReq = s.lapOk = 0;
+            laptrigger_meas_req();
+        }
+        s.slowWakes = 0;
+    }
+    ++s.slowWakes;
+}
 
 int sblk_task_init(const char* name, int priority, int stackSize, intptr_t) {
     if (task) return 1;

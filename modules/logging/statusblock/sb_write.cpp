@@ -13,6 +13,8 @@
 int sb_create_write(const MeasAppStore_SbRequest* req, unsigned /*type*/, unsigned measIdx) {
     if (!req || measIdx >= MEAS_COUNT || req->vfIdx < 0) return 0;
     const unsigned blk = measIdx == MEAS_IDX_M03 ? 1 : 0;
+    // the store is used with the file queue held; taken before this module's lock
+    MeasAppStoreQueueHold queue("sb_create_write()");
     std::lock_guard<std::mutex> lk(sb_lock());
     SbState& s = sb_state();
     if (!s.initialised) sb_init_all_locked();
@@ -27,6 +29,7 @@ int sb_create_write(const MeasAppStore_SbRequest* req, unsigned /*type*/, unsign
 
 void sb_store_periodic(MeasBlock* block) {
     if (!block || block->measIdx >= MEAS_COUNT) return;
+    MeasAppStoreQueueHold queue("sb_store_periodic()");
     void* store = sb_store_of(block->measIdx);
     if (!store || !meas_app_PreTrigMeasRunning(store) || !LapOutFra_isValid()) return;
     LapOutFraState lof{};

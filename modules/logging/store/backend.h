@@ -17,6 +17,7 @@
 #include "logging/store/action.h"
 #include "logging/store/list.h"
 #include "logging/store/runnable.h"
+#include "logging/store/virtual_file.h"
 
 namespace measure::store {
 
@@ -76,8 +77,9 @@ private:
         char name[21] = {};
     };
     // Live files of the measurement from which the start-up window no longer
-    // keeps the queue.
-    static constexpr unsigned kStartupKeepFiles = 16;
+    // keeps the queue: half of its virtual file slots, so that the other half
+    // is left for the files opened while the late writers catch up.
+    static constexpr unsigned kStartupKeepFiles = VirtualFiles::kSlots / 2;
 
     bool checkOversizeTimeout();
     bool inStartupWindow();

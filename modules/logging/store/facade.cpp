@@ -22,14 +22,6 @@ uint8_t floodOpen = 0;
 
 Pretrigger* pt(void* h) { return static_cast<Pretrigger*>(h); }
 
-// Frames are put from the logging raster and the status block and event
-// logger tasks.
-void countLost(unsigned measIdx) {
-    MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) std::atomic_ref<uint32_t>(s.meas_lost_frames_m01).fetch_add(1);
-    if (measIdx == MEAS_IDX_M03) std::atomic_ref<uint32_t>(s.meas_lost_frames_m03).fetch_add(1);
-}
-
 uint8_t* copyOf(const uint8_t* data, uint32_t length) {
     auto* p = static_cast<uint8_t*>(std::malloc(length ? length : 1));
     if (p && length && data) std::memcpy(p, data, length);
@@ -96,7 +88,13 @@ void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds) {
 
 namespace {
 
+// A drive that keeps up writes what a stop leaves in the ring and the back
+// end well within 3 s; a slower one is not waited for longer, since the
+// logging raster that destroys the measurement stands still meanwhile (what
+// is left stays in the files the writers have on the drives).
 constexpr int kDrainMs = 3000;
+// Looked at every 10 ms: a drain ends within 10 ms of the writers finishing,
+// and the looking costs next to nothing while they write.
 constexpr int kDrainPollMs = 10;
 
 // The store has written everything it holds. The ring is looked at first: an
@@ -123,7 +121,7 @@ void meas_app_PreTrigDrain(void* h) {
         Backend* be = p->getBackend();
         if (!be || be->writerCount() == 0) return;   // nobody would write it
         if (waited >= kDrainMs) {
-            syslogx(148, "meas_app_PreTrigDrain%u: not all data written after %d ms", m, waited);
+            syslogx(148, "meas_app_PreTrigDrain(m0%u): not all data written after %d ms", m + 1, waited);
             return;
         }
         taskDelay(std::max(1, kDrainPollMs * sysClkRateGet() / 1000));
@@ -132,7 +130,6 @@ void meas_app_PreTrigDrain(void* h) {
 
 void meas_app_PreTrigDelete(void* h) {
     if (!h) return;
-    meas_app_PreTrigDrain(h);
     for (auto& s : gStores) {
         Pretrigger* expected = pt(h);
         s.compare_exchange_strong(expected, nullptr);
@@ -169,7 +166,7 @@ void meas_app_PreTrigPutMeasFrame(void* h, int vfIdx, uint8_t* data, uint32_t le
     }
     if (!data || vfIdx < 0) {
         std::free(data);
-        countLost(pt(h)->measIdx());
+        meas_store_countLost(pt(h)->measIdx());
         return;
     }
     pt(h)->putFrame(vfIdx, data, length, firstTs, lastTs);
@@ -181,7 +178,7 @@ void meas_app_PreTrigPutMeasFrameCopy(void* h, int vfIdx, const uint8_t* data, u
     uint8_t* copy = copyOf(data, length);
     if (!copy) {
         syslogx(147, "meas_app_PreTrigPutMeasFrameCopy failed to allocate memory.");
-        countLost(pt(h)->measIdx());
+        meas_store_countLost(pt(h)->measIdx());
         return;
     }
     meas_app_PreTrigPutMeasFrame(h, vfIdx, copy, length, firstTs, lastTs);

@@ -42,21 +42,6 @@ bool queueLock(const char* who) {
 }
 void queueUnlock() { semGive(gFileQueueSem); }
 
-// Holds the queue mutex for a scope (the mutex is recursive).
-class QueueGuard {
-public:
-    explicit QueueGuard(const char* who) : held_(queueLock(who)) {}
-    ~QueueGuard() {
-        if (held_) queueUnlock();
-    }
-    QueueGuard(const QueueGuard&) = delete;
-    QueueGuard& operator=(const QueueGuard&) = delete;
-    bool held() const { return held_; }
-
-private:
-    bool held_;
-};
-
 void queueAdd(MeasAppStore_FileInfo_s* f) {
     f->qNext = nullptr;
     f->qPrev = gQueueTail;
@@ -81,12 +66,6 @@ bool queueRemove(MeasAppStore_FileInfo_s* f) {
 // (arming) and the shutdown, and read by the logging raster.
 void addStat(uint32_t& counter, uint32_t n) { std::atomic_ref<uint32_t>(counter).fetch_add(n, std::memory_order_relaxed); }
 
-void countLost(unsigned measIdx) {
-    MeasStoreStats& s = meas_store_stats();
-    if (measIdx == MEAS_IDX_M01) addStat(s.meas_lost_frames_m01, 1);
-    if (measIdx == MEAS_IDX_M03) addStat(s.meas_lost_frames_m03, 1);
-}
-
 void blockLink(MeasAppStore_FileInfo_s* f, MeasAppStoreBlockData* d) {
     d->prev = nullptr;
     d->next = f->blocks;
@@ -107,6 +86,7 @@ void blockUnlink(MeasAppStoreBlockData* d) {
     d->file = nullptr;
 }
 
+// Called with the queue held: a destroy takes the store away under it.
 void* storeOf(unsigned measIdx) { return measIdx < MEAS_COUNT ? meas[measIdx].store : nullptr; }
 
 // The event logger's task matches events against the close time stamp
@@ -124,6 +104,12 @@ bool deadlinePassed(uint32_t deadline, uint32_t now) {
 }
 
 }  // namespace
+
+MeasAppStoreQueueHold::MeasAppStoreQueueHold(const char* who) : held_(queueLock(who)) {}
+
+MeasAppStoreQueueHold::~MeasAppStoreQueueHold() {
+    if (held_) queueUnlock();
+}
 
 void MeasAppStore_setHooks(const MeasAppStoreHooks& h) { hooks = h; }
 
@@ -152,6 +138,14 @@ void MeasAppStore_dropFiles(unsigned measIdx) {
         f->vfIdx = -1;
     }
     queueUnlock();
+}
+
+void* MeasAppStore_takeStore(unsigned measIdx) {
+    if (measIdx >= MEAS_COUNT) return nullptr;
+    MeasAppStoreQueueHold lock("MeasAppStore_takeStore()");
+    void* store = meas[measIdx].store;
+    meas[measIdx].store = nullptr;
+    return store;
 }
 
 void MeasAppStore_deinit() {
@@ -198,7 +192,7 @@ int MeasAppStore_deinitData(MeasBlock* block) {
         syslogx(147, "MeasAppStore_deinitData():Error: no valid Frame_ptr");
         return 1;
     }
-    QueueGuard lock("MeasAppStore_deinitData");
+    MeasAppStoreQueueHold lock("MeasAppStore_deinitData");
     if (MeasFrame_free(d->frame) != 0) {
         syslogx(147, "MeasAppStore_deinitData():Error: MeasFrame_free()");
         return 1;
@@ -214,7 +208,7 @@ void meas_app_store_frame(MeasBlock* block) {
         syslogx(147, "meas_app_store_frame(): Error: pMblk NULL");
         return;
     }
-    QueueGuard lock("meas_app_store_frame()");
+    MeasAppStoreQueueHold lock("meas_app_store_frame()");
     if (!lock.held()) return;
     MeasAppStoreBlockData* d = block->storeData;
     if (!d || !d->file) {
@@ -249,7 +243,7 @@ void meas_app_store_frame(MeasBlock* block) {
     if (d->file->vfIdx < 0 || !store) {
         // nowhere to go: freed and counted, never leaked
         std::free(buf);
-        countLost(block->measIdx);
+        meas_store_countLost(block->measIdx);
         return;
     }
     meas_app_PreTrigPutMeasFrame(store, d->file->vfIdx, buf, len, firstTs, lastTs);
@@ -259,7 +253,7 @@ void meas_app_store_frame(MeasBlock* block) {
 void meas_app_store_block_close_check_only(MeasBlock* block) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d) return;
-    QueueGuard lock("meas_app_store_block_close_check_only()");
+    MeasAppStoreQueueHold lock("meas_app_store_block_close_check_only()");
     if (!lock.held() || !d->file) return;
     const uint32_t lofTs = LapOutFra_getTimeStamp();
     if (lofTs == d->fileInitTs) return;
@@ -271,9 +265,9 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
 void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d || !record) return;
-    QueueGuard lock("meas_app_store_block()");
+    MeasAppStoreQueueHold lock("meas_app_store_block()");
     if (!lock.held()) {
-        countLost(block->measIdx);
+        meas_store_countLost(block->measIdx);
         return;
     }
     block->latestTimeStamp = be_get32(record);
@@ -282,14 +276,16 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
         LapOutFraState lof{};
         LapOutFra_getState(&lof);
         if (!lof.valid || meas_app_open_file(block, block->latestTimeStamp, &lof) == 1) {
-            countLost(block->measIdx);
+            meas_store_countLost(block->measIdx);
             return;
         }
     }
     // a record after the arm begins a frame of its own: the records before
-    // it (drained late from the FIFOs) are handed on from the ring
+    // it (drained late from the FIFOs) are handed on from the ring (compared
+    // by their signed difference: the 0.1 ms counter wraps at 2^32)
     const uint32_t arm = meas_app_PreTrigArmTime(storeOf(block->measIdx));
-    if (arm && block->latestTimeStamp >= arm && frameHolds(d) && d->frame->lastTimeStamp < arm)
+    if (arm && int32_t(block->latestTimeStamp - arm) >= 0 && frameHolds(d) &&
+        int32_t(d->frame->lastTimeStamp - arm) < 0)
         meas_app_store_frame(block);
     int r = MeasFrame_put(d->frame, record, d->recordLength);
     if (r == 1) syslogx(147, "meas_app_store_block(): Error: MeasFrame_put()");
@@ -567,7 +563,7 @@ void MeasAppStore_checkForFlushIdx(unsigned mask) {
 }
 
 void MeasAppStore_armFlushIdx(unsigned mask) {
-    QueueGuard lock("MeasAppStore_armFlushIdx()");
+    MeasAppStoreQueueHold lock("MeasAppStore_armFlushIdx()");
     if (!lock.held()) return;
     // every record stored so far goes out while the measurement still passes
     // through: a frame handed over later would only age out of the ring
@@ -580,7 +576,7 @@ void MeasAppStore_armFlushIdx(unsigned mask) {
 }
 
 void MeasAppStore_closeFiles(unsigned measIdx) {
-    QueueGuard lock("MeasAppStore_closeFiles()");
+    MeasAppStoreQueueHold lock("MeasAppStore_closeFiles()");
     if (!lock.held()) return;
     MeasAppStore_FileInfo_s* next = nullptr;
     for (auto* f = gQueueHead; f; f = next) {
@@ -613,7 +609,10 @@ void MeasAppStore_closeAllFilesFast() {
     meas_app_fsflush(MEAS_IDX_M03);
 }
 
-void meas_app_fsflush(unsigned measIdx) { meas_app_PreTrigFlushDir(storeOf(measIdx)); }
+void meas_app_fsflush(unsigned measIdx) {
+    MeasAppStoreQueueHold lock("meas_app_fsflush()");
+    meas_app_PreTrigFlushDir(storeOf(measIdx));
+}
 
 void meas_store_notifyDataChanged(const char* drive) {
     if (hooks.sdDataChanged) hooks.sdDataChanged(drive);

@@ -22,6 +22,7 @@
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
 //   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
 //   meas_app_PreTrigIsOfflineDataFlushed()
+//   meas_app_PreTrigDrain(meas[i].store);                 at a destroy, then
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
 // The file writers set meas[i].fileWritten from their tasks (atomically):
 // read and clear it with std::atomic_ref.
@@ -80,6 +81,27 @@ void MeasAppStore_deinit();
 // Takes the measurement's files out of the queue and detaches its blocks
 // from them (its store is being deleted with the files still open).
 void MeasAppStore_dropFiles(unsigned measIdx);
+
+// Takes the measurement's store (meas[measIdx].store) out of reach and gives
+// it back for deletion. The file store and the status block use it only with
+// the queue held; once this has returned none of them reaches it any more.
+void* MeasAppStore_takeStore(unsigned measIdx);
+
+// Holds the file queue's lock for a scope (the lock is recursive). The
+// logging raster asks for a file's status block while it holds the queue,
+// so whoever takes the status block's lock and may then close a file takes
+// this one first: one order, queue before status block.
+class MeasAppStoreQueueHold {
+public:
+    explicit MeasAppStoreQueueHold(const char* who);
+    ~MeasAppStoreQueueHold();
+    MeasAppStoreQueueHold(const MeasAppStoreQueueHold&) = delete;
+    MeasAppStoreQueueHold& operator=(const MeasAppStoreQueueHold&) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
 
 // Frame (and for sub-sampled blocks its index translation) of a data block
 // from its configuration; 0 success, 1 failure (logged).
@@ -148,9 +170,10 @@ void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);
 // with their status blocks, hands the ring over and waits (up to 3 s) until
 // the writers have written everything. Call it while the blocks still exist.
 void meas_app_PreTrigDrain(void* handle);
-// Drains (see above), then stops and deletes the store with its writers;
-// files that could not be closed meanwhile are dropped (what the writers had
-// of them stays on the drives).
+// Stops and deletes the store with its writers at once, without waiting for
+// them to write what they still hold: drain it first, before taking any lock
+// another task waits for. Files that could not be closed are dropped (what
+// the writers had of them stays on the drives).
 void meas_app_PreTrigDelete(void* handle);
 void meas_app_PreTrigArm(void* handle);
 void meas_app_PreTrigTrigger(void* handle);
@@ -204,6 +227,9 @@ struct MeasStoreStats {
 };
 // The statistics (in the signal page once published).
 MeasStoreStats& meas_store_stats();
+// Counts a frame or record of m01 or m03 that could not be handed over. The
+// logging raster and the status block and event logger tasks count at once.
+void meas_store_countLost(unsigned measIdx);
 // Places the statistics in the signal page and names them in the variable
 // catalogue; 1 on success, 0 when they stay private.
 int meas_store_publishStats();

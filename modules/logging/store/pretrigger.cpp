@@ -52,7 +52,7 @@ void Pretrigger::trigTrigger() {
     if (state_.load() == PRETRIG_BUFFERING) {
         uint32_t now = time_getTimestamp();
         triggerTime_.store(now);
-        windowStart_.store(now > bufferTime_ ? now - bufferTime_ : 0);
+        windowStart_.store(now - bufferTime_);   // may wrap, as the stamps do
     } else {
         syslogx(148, "Pretrigger::trigTrigger(): trigger came without being armed, not updating trigger timestamp (%d)",
                 int(state_.load()));
@@ -143,15 +143,20 @@ void Pretrigger::flushBackend() {
 
 // Takes actions off the ring's head (all, or those older than ts): the
 // forward-flagged ones and the records stamped before the last arm go on to
-// the back end, the others are dropped.
+// the back end, the others are dropped. Time stamps are compared by their
+// signed difference: the 0.1 ms counter wraps at 2^32. An action without a
+// time stamp (0) goes with the one before it.
 void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded) {
     const uint32_t arm = armTs_.load();
     for (;;) {
         Node<Action>* head = ring_.headNode();
-        if (!head || (!all && head->item->timestamp() >= ts)) break;
+        if (!head) break;
+        const uint32_t headTs = head->item->timestamp();
+        if (!all && headTs != 0 && int32_t(headTs - ts) >= 0) break;
         Node<Action>* n = ring_.del();
         Action* a = n->item;
-        const bool beforeArm = a->timestamp() != 0 && a->timestamp() < arm;
+        // 0 is "no arm" and "no time stamp"
+        const bool beforeArm = arm != 0 && a->timestamp() != 0 && int32_t(a->timestamp() - arm) < 0;
         if (a->forward() || beforeArm) {
             n->item = nullptr;
             fragmenter_.forward(a->vfIdx(), a->dataSize());
@@ -182,8 +187,10 @@ void Pretrigger::measStop() {
 }
 
 void Pretrigger::passOn() {
-    measStop();
+    // one hold of the ring's lock: an action put between the hand-over and
+    // the new state would stay in a ring that nobody empties any more
     ScopeLock sl(&ring_, "Pretrigger::passOn");
+    measStop();
     setState(PRETRIG_PASS);
 }
 
@@ -205,7 +212,7 @@ void Pretrigger::getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, ui
 
 bool Pretrigger::taskMain() {
     const uint32_t now = time_getTimestamp();
-    const uint32_t limit = now > bufferTime_ ? now - bufferTime_ : 0;
+    const uint32_t limit = now - bufferTime_;   // may wrap, as the stamps do
     const int req = request_.load();
     if (req != lastRequest_) {
         lastRequest_ = req;
@@ -215,7 +222,7 @@ bool Pretrigger::taskMain() {
         } else if (s == PRETRIG_FLUSH) {
             SYSLOGX_FLOOD(floodFlush_, 147, "Pretrigger::taskMain(): STATE_FLUSH should not happen here!");
         } else if (s == PRETRIG_FLUSHED && req == 2) {
-            armTs_.store(now);
+            armTs_.store(now ? now : 1);   // 0 would read as "no arm"
             MeasAppStore_armFlushIdx(1u << measIdx_);
             Action* a = new (std::nothrow) ActionFlushAll();
             if (a) backend_->add(a, a->size());

@@ -1,6 +1,8 @@
 // Statistics of the store in the signal page.
+#include <atomic>
 #include <cstddef>
 
+#include "logging/config/meas_config.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/catalogue.h"
 #include "measurement/seram.h"
@@ -13,6 +15,13 @@ uint32_t published(uint32_t bytes) { return (bytes / 1024) * 200 / 1024; }
 }  // namespace
 
 MeasStoreStats& meas_store_stats() { return *stats; }
+
+void meas_store_countLost(unsigned measIdx) {
+    uint32_t* counter = measIdx == MEAS_IDX_M01   ? &stats->meas_lost_frames_m01
+                        : measIdx == MEAS_IDX_M03 ? &stats->meas_lost_frames_m03
+                                                  : nullptr;
+    if (counter) std::atomic_ref<uint32_t>(*counter).fetch_add(1, std::memory_order_relaxed);
+}
 
 int meas_store_publishStats() {
     uint32_t vaddr = seramSignalAlloc(sizeof(MeasStoreStats));

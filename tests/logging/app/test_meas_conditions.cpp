@@ -19,15 +19,15 @@ protected:
         LoggingTest::SetUp();
         cfg = meas_app_alloc_MEASConfiguration();
         m.config = cfg;
-        m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+        // the locks of a measurement stay for the life of the process
+        if (!m.condLock) m.condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
         m.stateFlags = 1 | 2;   // configured, waiting
     }
     void TearDown() override {
         meas_app_condlist[0] = nullptr;
         for (auto& b : blocks) std::free(b.condBuffer);
-        semDelete(m.condLock);
         meas_app_free_MEASConfiguration(cfg);
-        m = meas_t{};
+        meas_clearKeepingLocks(m);
         LoggingTest::TearDown();
     }
     // A COND block for condition bit with a value of `size` bytes.

@@ -8,6 +8,7 @@
 #include <mqueue.h>
 
 #include <atomic>
+#include <barrier>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "logging/app/meas_app.h"
 #include "logging/config/cfg_system.h"
 #include "logging/remote/meas_app_remote.h"
+#include "logging/remote/remote_state.h"
 #include "logging/logging_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/io.h"
@@ -197,4 +199,41 @@ TEST_F(MeasRemote, ATransferNeedsRunningLogging) {
     c = cmd(RCTRL_TRANSFER_DISCONNECT);
     EXPECT_EQ(remotectrl_serveCommand(c.data(), c.size()), -1);
     EXPECT_EQ(req(s->meas_app_remoteread).load(), 0);
+}
+
+// The shell's init lifts the lock a destroy from the shell set, and only that
+// one: a client's destroy that lifts it at the same time (it watches the
+// client and re-initialises when it is lost) keeps it lifted, also when the
+// shell's init is refused.
+TEST_F(MeasRemote, TheShellsInitNeverPutsBackALockAClientsDestroyLiftedMeanwhile) {
+    meas_app_remote_exit();   // no supervision acting on the lock meanwhile
+    RemoteState& r = remoteState();
+    std::atomic<bool> done{false};
+    std::barrier sync(2);
+    std::thread shell([&] {
+        for (;;) {
+            sync.arrive_and_wait();
+            if (done) return;
+            meas_app_shellinit();
+            sync.arrive_and_wait();
+        }
+    });
+    unsigned relocked = 0;
+    for (int i = 0; i < 60000; ++i) {
+        r.initLock = 1;   // the shell destroyed; a request is pending
+        req(s->meas_app_hstinitreq).store(1);
+        req(s->meas_app_stopreq).store(0);
+        req(s->meas_app_destroyreq).store(0);
+        sync.arrive_and_wait();
+        for (int spin = 0; spin < i % 3000; ++spin) std::atomic_signal_fence(std::memory_order_seq_cst);
+        // after a varying while: lands anywhere in the shell's init
+        const int accepted = meas_app_remotedestroy(ip("127.0.0.1"));
+        sync.arrive_and_wait();
+        EXPECT_EQ(accepted, 1);
+        relocked += r.initLock.load() != 0;
+    }
+    done = true;
+    sync.arrive_and_wait();
+    shell.join();
+    EXPECT_EQ(relocked, 0u);
 }

@@ -64,18 +64,8 @@ protected:
         MEASConfiguration* c = meas_app_alloc_MEASConfiguration();
         c->numBlocks = 2;
         c->blocks = static_cast<BlkInfo*>(std::calloc(2, sizeof(BlkInfo)));
-        BlkInfo& a = c->blocks[0];
-        a.blockNumber = 1;
-        a.recordSize = 4 + 8;
-        a.channelCount = 2;
-        a.align4Count = 2;
-        a.divider = 1;
-        BlkInfo& b = c->blocks[1];
-        b.blockNumber = 2;
-        b.recordSize = 4 + 2 * 2;
-        b.channelCount = 1;
-        b.align2Count = 1;
-        b.divider = 2;
+        describeBlock(c->blocks[0], 1, 2, 4, 1);
+        describeBlock(c->blocks[1], 2, 1, 2, 2);
         std::snprintf(c->projectFileName, sizeof c->projectFileName, "store test");
         meas[0].config = c;
         static const char qov[] = "<qov/>";
@@ -90,6 +80,16 @@ protected:
         }
         meas[0].store = meas_app_PreTrigInit(0, pretrigger);
         ASSERT_NE(static_cast<void*>(meas[0].store), nullptr);
+    }
+    // Block `number` of `channels` channels of `width` bytes (2 or 4) with
+    // `samples` samples of each per record.
+    static void describeBlock(BlkInfo& k, uint16_t number, unsigned channels, unsigned width, unsigned samples) {
+        k.blockNumber = number;
+        k.recordSize = 4 + channels * width * samples;
+        k.channelCount = channels;
+        k.align4Count = width == 4 ? uint16_t(channels) : 0;
+        k.align2Count = width == 2 ? uint16_t(channels) : 0;
+        k.divider = uint16_t(samples);
     }
     measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(static_cast<void*>(meas[0].store)); }
 
@@ -106,8 +106,10 @@ protected:
         for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
         ASSERT_TRUE(waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 10000));
     }
+    // Drains and deletes the store, as a destroy does.
     void stopStore() {
-        if (meas[0].store) meas_app_PreTrigDelete(meas[0].store);
+        meas_app_PreTrigDrain(meas[0].store);
+        meas_app_PreTrigDelete(meas[0].store);
         meas[0].store = nullptr;
     }
     static bool waitFor(const std::function<bool()>& cond, int ms) {

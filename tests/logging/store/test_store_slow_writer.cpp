@@ -7,37 +7,10 @@
 #include <atomic>
 #include <random>
 
-#include "logging/store/writer.h"
+#include "crawling_writer.h"
 #include "store_fixture.h"
 
-namespace {
-
 using namespace measure::store;
-
-// Takes 300 ms for every write and touches the data only after the wait.
-// It notes its removal: a removed writer finds its id gone at the start of
-// its next pass and subscribes again within that pass, so its id shows 255
-// only for a moment, which a test on a slow host easily misses.
-class CrawlingWriter : public USBWriter {
-public:
-    using USBWriter::USBWriter;
-    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
-        taskDelay(300);
-        volatile uint8_t sum = 0;
-        for (unsigned i = 0; i < length; ++i) sum = uint8_t(sum + data[i]);
-        (void)sum;
-        return USBWriter::write(vfIdx, data, length);
-    }
-    std::atomic<bool> removed{false};
-
-protected:
-    bool taskMain() override {
-        if (id() == 255) removed = true;
-        return USBWriter::taskMain();
-    }
-};
-
-}  // namespace
 
 TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     cfg_meas_applyTargetPartition(1);
