@@ -145,6 +145,33 @@ class Device:
         assert not m, "sanitizer report in the device output:\n" + text[max(0, m.start() - 200):m.start() + 3000]
 
 
+class DeviceRun:
+    """A folder copied from the sample and the devices a test starts in it.
+    Used with "with": leaving it kills every device still running, also one
+    that never became ready, and removes the folder, however the test ends."""
+
+    def __init__(self, sample, prefix="tav9-dev-"):
+        self.folder = make_folder(sample, prefix)
+        self._devices = []
+
+    def device(self, binary, **kwargs):
+        """A device started in the folder (Device's arguments); not yet ready."""
+        dev = Device(binary, self.folder, **kwargs)
+        self._devices.append(dev)
+        return dev
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            for dev in self._devices:
+                dev.kill()
+        finally:
+            remove_folder(self.folder)
+        return False
+
+
 def remove_folder(folder):
     out = folder.rstrip("/") + ".out"
     # a device that a sanitizer ended shows only as a lost connection in

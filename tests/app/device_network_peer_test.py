@@ -35,6 +35,7 @@ that went silent are removed.
 Usage: device_network_peer_test.py pty|closed|pidchange|junk|connloop|shutdown|flood TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
+import contextlib
 import os
 import re
 import signal
@@ -47,27 +48,19 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
-from device_harness import Device, make_folder, read_text, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, wait_for  # noqa: E402
 
 SKIP = 77
 DEVICE_PID = 1
 
 
-class NsDevice(Device):
-    """The device process inside a network namespace (`ip netns exec` becomes it)."""
-
-    def __init__(self, binary, folder, ns):
-        self.binary = os.path.abspath(binary)
-        self.folder = folder
-        self.output_path = folder.rstrip("/") + ".out"
-        self.log_start = len(read_text(os.path.join(folder, "log.txt")))
-        self._out = open(self.output_path, "ab")
-        self.proc = subprocess.Popen(["ip", "netns", "exec", ns, self.binary, "1"], cwd=folder,
-                                     stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
+def ns_device(run, binary, ns):
+    """The device started in `run`'s folder inside network namespace `ns`
+    (`ip netns exec` becomes it); not yet ready."""
+    return run.device(binary, prefix=("ip", "netns", "exec", ns))
 
 
-def prepare(sample, serial=None, pid=DEVICE_PID):
-    folder = make_folder(sample, "tav9-netpeer-")
+def configure(folder, serial=None, pid=DEVICE_PID):
     cfg = os.path.join(folder, "start.cfg")
     with open(cfg) as f:
         text = f.read()
@@ -87,7 +80,15 @@ def prepare(sample, serial=None, pid=DEVICE_PID):
             'baudrate="115200"', 'baudrate="921600"')
         with open(m02, "w") as f:
             f.write(text)
-    return folder
+
+
+@contextlib.contextmanager
+def device_in(ns, binary, sample, pid=DEVICE_PID):
+    """The device with PID `pid` in namespace a, ready; ended and its folder
+    removed on leaving."""
+    with DeviceRun(sample, "tav9-netpeer-") as run:
+        configure(run.folder, pid=pid)
+        yield ns_device(run, binary, ns.a).wait_ready()
 
 
 def fill_pty(slave):
@@ -103,8 +104,19 @@ def fill_pty(slave):
 
 def pty_test(ns, binary, sample):
     master, slave = os.openpty()
-    folder = prepare(sample, serial=os.ttyname(slave))
-    dev = None
+    try:
+        with DeviceRun(sample, "tav9-netpeer-") as run:
+            pty_run(ns, binary, run, slave)
+    finally:
+        os.close(master)
+        os.close(slave)
+    print("unread pty test passed")
+
+
+def pty_run(ns, binary, run, slave):
+    """The device with its telemetry on the pty `slave`, the modem in namespace b."""
+    configure(run.folder, serial=os.ttyname(slave))
+    modem = None
     try:
         filled = fill_pty(slave)
         assert filled > 0
@@ -112,7 +124,7 @@ def pty_test(ns, binary, sample):
             modem = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
             modem.bind((netpeer.PEER_ADDR, 10001))
         modem.settimeout(0.2)
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
+        dev = ns_device(run, binary, ns.a).wait_ready()
         wait_for(lambda: "Found a valid configuration for KORVA telemetry." in dev.log(), "the telemetry to start")
 
         # the kernel moves part of what waits into the reader's buffer later:
@@ -143,14 +155,9 @@ def pty_test(ns, binary, sample):
         assert rc == 0, rc
         assert took < 2.0, "shutdown took %.2f s" % took
         dev.check_clean()
-        modem.close()
     finally:
-        if dev:
-            dev.kill()
-        os.close(master)
-        os.close(slave)
-        remove_folder(folder)
-    print("unread pty test passed")
+        if modem:
+            modem.close()
 
 
 def peer_sockets(ns):
@@ -163,6 +170,64 @@ def connect_both(ns, rcvbuf=None):
         ci = netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI, rcvbuf)
         dk = netpeer.connect_channel(netpeer.PORT_DK_ACTIVE, netpeer.PORT_DK, rcvbuf)
     return ci, dk
+
+
+class Peer:
+    """A peer in namespace b beside the device `dev` (of PID `device_pid`):
+    its multicast sender and command listener, and what join(), keep() and
+    on_close() add, which close() ends."""
+
+    def __init__(self, ns, dev, device_pid=DEVICE_PID):
+        self.ns, self.dev, self.device_pid = ns, dev, device_pid
+        self._first, self._threads, self._socks, self._after = [], [], [], []
+        self.sender, self.listener = self.keep(*peer_sockets(ns))
+        self.ann = self.ci = self.dk = None
+
+    def keep(self, *things):
+        """Threads (with stop()) and sockets that close() ends; returns the
+        one thing, or all of them."""
+        for t in things:
+            (self._socks if isinstance(t, socket.socket) else self._threads).append(t)
+        return things[0] if len(things) == 1 else things
+
+    def on_close(self, end, first=False):
+        """`end` runs on close(): before the threads stop (first; e.g. what
+        stops a thread that sends on a kept socket) or after the sockets
+        closed (e.g. the join of a thread that reads one)."""
+        (self._first if first else self._after).append(end)
+
+    def join(self, pid, rcvbuf=None):
+        """Announces PID `pid` until the device hears it, then connects both
+        channels and waits for the device to establish the command channel."""
+        self.ann = self.keep(netpeer.Announcer(self.sender, pid, self.device_pid).start())
+        wait_for(lambda: "BC2_UDP_listen add remote_pid %X" % pid in self.dev.log(),
+                 "the device to hear PID %d" % pid)
+        self.ci, self.dk = self.keep(*connect_both(self.ns, rcvbuf))
+        self.ann.connected = True
+        wait_for(lambda: "CI channel to PID 0x%X established" % pid in self.dev.log(),
+                 "PID %d's command channel" % pid)
+
+    def close(self):
+        for end in self._first:
+            end()
+        for t in self._threads:
+            t.stop()
+        for s in self._socks:
+            s.close()
+        for end in self._after:
+            end()
+
+
+@contextlib.contextmanager
+def peer_beside(ns, binary, sample, device_pid=DEVICE_PID):
+    """The device ready (device_in) and a Peer beside it, which is closed
+    before the device ends."""
+    with device_in(ns, binary, sample, device_pid) as dev:
+        peer = Peer(ns, dev, device_pid)
+        try:
+            yield dev, peer
+        finally:
+            peer.close()
 
 
 def working_page_active(ns):
@@ -181,22 +246,11 @@ def working_page_active(ns):
 
 
 def closed_test(ns, binary, sample):
-    folder = prepare(sample)
-    dev = None
-    ann = watch = None
-    socks = []
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
-        sender, listener = peer_sockets(ns)
-        socks += [sender, listener]
-        watch = netpeer.TimeWatch(listener).start()
-        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
-        ci, dk = connect_both(ns, rcvbuf=2048)
-        socks += [ci, dk]
-        ann.connected = True
-        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log() and
-                 "DK channel to PID 0x28 established" in dev.log(), "both channels")
+    with peer_beside(ns, binary, sample) as (dev, peer):
+        watch = peer.keep(netpeer.TimeWatch(peer.listener).start())
+        peer.join(40, rcvbuf=2048)
+        ci = peer.ci
+        wait_for(lambda: "DK channel to PID 0x28 established" in dev.log(), "PID 40's data channel")
         working_page_active(ns)
         for name, value in (("VIRARI_DBG_PING_FREQ", 2), ("VIRARI_DBG_PING_PID", 40)):
             dev.shell("setvar %s %d" % (name, value))
@@ -240,44 +294,20 @@ def closed_test(ns, binary, sample):
         assert sent > 0
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        for t in (ann, watch):
-            if t:
-                t.stop()
-        for s in socks:
-            s.close()
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("closed-window peer test passed")
 
 
 def pidchange_test(ns, binary, sample):
-    folder = prepare(sample)
-    dev = None
-    ann = None
-    socks = []
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
-        sender, listener = peer_sockets(ns)
-        socks += [sender, listener]
-        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
-        ci, dk = connect_both(ns)
-        ann.connected = True
-        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log(), "PID 40's command channel")
+    with peer_beside(ns, binary, sample) as (dev, peer):
+        peer.join(40)
         # PID 40 goes away
-        ann.stop()
-        ci.close()
-        dk.close()
+        peer.ann.stop()
+        peer.ci.close()
+        peer.dk.close()
         wait_for(lambda: "Host PID 0x28 is Offline" in dev.log(), "PID 40 to time out")
         # the same device comes back as PID 45, from the same address and ports
-        ann = netpeer.Announcer(sender, 45, DEVICE_PID).start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid 2D" in dev.log(), "the device to hear PID 45")
-        ci, dk = connect_both(ns)
-        socks += [ci, dk]
-        ann.connected = True
-        wait_for(lambda: "CI channel to PID 0x2D established" in dev.log(), "PID 45's command channel")
+        peer.join(45)
+        ci = peer.ci
         assert dev.log().count("CI channel to PID 0x28 established") == 1, "PID 45 was taken for PID 40"
         ci.sendall(netpeer.command(netpeer.CMD_BOUNCE, 45, DEVICE_PID, b"ping4500", magic=0xABCD, listid=0x1234))
         ci.settimeout(3.0)
@@ -288,14 +318,6 @@ def pidchange_test(ns, binary, sample):
         assert (src, dst, magic, listid, payload) == (DEVICE_PID, 45, 0x1234, 0xABCD, b"ping4500")
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        if ann:
-            ann.stop()
-        for s in socks:
-            s.close()
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("PID change test passed")
 
 
@@ -316,20 +338,9 @@ def bounce(ci, tag, limit):
 
 
 def junk_test(ns, binary, sample):
-    folder = prepare(sample)
-    dev = None
-    ann = None
-    socks = []
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
-        sender, listener = peer_sockets(ns)
-        socks += [sender, listener]
-        ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
-        ci, dk = connect_both(ns)
-        socks += [dk]
-        ann.connected = True
-        wait_for(lambda: "CI channel to PID 0x28 established" in dev.log(), "PID 40's command channel")
+    with peer_beside(ns, binary, sample) as (dev, peer):
+        peer.join(40)
+        ci = peer.ci
         assert bounce(ci, b"before00", 3.0) == "answered", "no answer before the junk"
         try:
             ci.sendall(os.urandom(65536))
@@ -345,25 +356,16 @@ def junk_test(ns, binary, sample):
                 ci.close()
                 try:
                     with netpeer.in_namespace(ns.b):
-                        ci = netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI)
+                        ci = peer.keep(netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI))
                 except OSError:
                     time.sleep(0.05)
         took = time.monotonic() - start
-        socks.append(ci)
         assert result == "answered", "no bounce answered in 3 s after the junk:\n" + "\n".join(
             dev.log().splitlines()[-40:])
         assert "CI channel - PID 0x28 out of step" in dev.log()
         print("answered again %.2f s after the junk, bounce %d" % (took, n))
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        if ann:
-            ann.stop()
-        for s in socks:
-            s.close()
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("junk on the command channel test passed")
 
 
@@ -373,10 +375,8 @@ def log_bytes(folder):
 
 
 def connloop_test(ns, binary, sample):
-    folder = prepare(sample)
-    dev = None
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
+    with device_in(ns, binary, sample) as dev:
+        folder = dev.folder
         before = log_bytes(folder)
         end = time.monotonic() + 10.0
         n = 0
@@ -399,10 +399,6 @@ def connloop_test(ns, binary, sample):
         assert grown < 1000000, "%d connections grew the log by %d bytes" % (n, grown)
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("connection loop test passed")
 
 
@@ -445,35 +441,19 @@ class ListOwner:
 def shutdown_test(ns, binary, sample):
     own = 2
     # alone: the lists of PID 1 were never started, nothing to stop there
-    folder = prepare(sample, pid=own)
-    dev = None
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
+    with device_in(ns, binary, sample, own) as dev:
         assert dev.stop() == 0
         assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
         dev.check_clean()
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
 
     # beside PID 1, which answers the lists' requests and keeps sending
-    folder = prepare(sample, pid=own)
-    dev = None
-    ann = owner = None
-    socks = []
     stop = threading.Event()
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
-        sender, listener = peer_sockets(ns)
-        socks += [sender, listener]
-        ann = netpeer.Announcer(sender, 1, own).start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid 1" in dev.log(), "the device to hear PID 1")
-        ci, dk = connect_both(ns)
-        socks += [ci, dk]
-        ann.connected = True
-        wait_for(lambda: "CI channel to PID 0x1 established" in dev.log(), "PID 1's command channel")
-        owner = ListOwner(ci).start()
+    with peer_beside(ns, binary, sample, own) as (dev, peer):
+        peer.on_close(stop.set, first=True)
+        peer.join(1)
+        sender = peer.sender
+        owner = ListOwner(peer.ci).start()
+        peer.on_close(owner.join)
         wait_for(lambda: owner.answered > 0, "a list request of the device")
 
         def to_all():
@@ -488,26 +468,12 @@ def shutdown_test(ns, binary, sample):
         spray.join()
         assert not shutdown_errors(dev), "\n".join(shutdown_errors(dev))
         dev.check_clean()
-    finally:
-        stop.set()
-        if ann:
-            ann.stop()
-        for s in socks:
-            s.close()
-        if owner:
-            owner.join()
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("shutdown test passed")
 
 
 def flood_test(ns, binary, sample):
-    folder = prepare(sample)
-    dev = None
-    try:
-        dev = NsDevice(binary, folder, ns.a).wait_ready()
-        sender, _ = peer_sockets(ns)
+    with peer_beside(ns, binary, sample) as (dev, peer):
+        sender = peer.sender
         before = len(dev.log().splitlines())
         group = (netpeer.PRESENCE_GROUP, netpeer.PRESENCE_PORT)
         for pid in range(20, 30):   # heard once each
@@ -531,10 +497,6 @@ def flood_test(ns, binary, sample):
             assert "UDP_send: remove remote_pid %X" % pid in log, "route of PID %d kept" % pid
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("presence flood test passed")
 
 
