@@ -19,7 +19,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import (Device, connect, make_folder, read_answer, read_text,  # noqa: E402
+from device_harness import (Device, DeviceRun, connect, make_folder, read_answer, read_text,  # noqa: E402
                             remove_folder, wait_for)
 
 
@@ -114,11 +114,10 @@ def test_empty_stimulus_and_folder_configuration_warn(binary, sample, root):
         open(os.path.join(folder, "stimulus.cfg"), "w").close()
         os.remove(os.path.join(folder, "cfg", "m01.xml"))
         os.mkdir(os.path.join(folder, "cfg", "m01.xml"))
-    folder = make_folder(sample)
-    dev = None
-    try:
+    with DeviceRun(sample) as run:
+        folder = run.folder
         prepare(folder)
-        dev = Device(binary, folder)   # no stimulus: not ready by the harness's measure
+        dev = run.device(binary)   # no stimulus: not ready by the harness's measure
         wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60)
         for text in ("stimulus: stimulus.cfg drives no signal, the inputs stay still",
                      "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is empty or no file"):
@@ -126,10 +125,6 @@ def test_empty_stimulus_and_folder_configuration_warn(binary, sample, root):
             assert text in dev.log(), text
         assert dev.stop() == 0
         dev.check_clean()
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
 
 
 # What a loaded host or a neighbouring device adds to a run: not part of a start.
@@ -166,23 +161,17 @@ def test_first_and_second_run_print_what_the_readme_says(binary, sample, root):
     section = readme.split("### What the first run prints", 1)[1].split("\n## ", 1)[0]
     promised = [line[4:] for line in section.splitlines() if line.startswith("    ")]
     assert promised, "no lines in the README's first-run section"
-    folder = make_folder(sample)
-    dev = None
-    try:
+    with DeviceRun(sample) as copy:
+        folder = copy.folder
         for run, expected in (("first", promised), ("second", [])):
             mark = len(read_text(folder.rstrip("/") + ".out"))
-            dev = Device(binary, folder).wait_ready()
+            dev = copy.device(binary).wait_ready()
             time.sleep(1.0)   # the display's start and the first files
             assert dev.stop() == 0
             dev.check_clean()
             got = stderr_messages(dev.output()[mark:])
             assert sorted(got) == sorted(expected), "%s run printed:\n%s\nthe README says:\n%s" % (
                 run, "\n".join(got), "\n".join(expected))
-            dev = None
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
 
 
 def sanitizer_build(binary):
@@ -198,10 +187,8 @@ def test_device_a_sanitizer_ended_is_not_taken_as_clean(binary, sample, root):
     if not sanitizer_build(binary):
         print("     (not a sanitizer build: nothing reports the fault)")
         return
-    folder = make_folder(sample)
-    dev = None
-    try:
-        dev = Device(binary, folder).wait_ready()
+    with DeviceRun(sample) as run:
+        dev = run.device(binary).wait_ready()
         dev.proc.send_signal(signal.SIGSEGV)
         dev.proc.wait(timeout=60)
         try:
@@ -212,10 +199,6 @@ def test_device_a_sanitizer_ended_is_not_taken_as_clean(binary, sample, root):
             raise AssertionError("a device ended on a SEGV passed as clean:\n" + dev.output()[-3000:])
         dev.kill()
         os.remove(dev.output_path)   # the report was wanted here: not shown as a finding
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
 
 
 def test_unreadable_files_give_defaults(binary, sample, root):

@@ -1,8 +1,9 @@
 """Runs the device process in a folder and talks to it over its shell socket.
 
 Shared by the device-level tests. Every process a test starts is ended by
-Device.stop() or Device.kill(); the process's standard output and error go to
-a file beside the folder, which check_clean() searches for sanitizer reports.
+Device.stop() or Device.kill(), or on leaving its DeviceRun; the process's
+standard output and error go to a file beside the folder, which
+check_clean() searches for sanitizer reports.
 """
 import os
 import re
@@ -158,6 +159,16 @@ class DeviceRun:
         """A device started in the folder (Device's arguments); not yet ready."""
         dev = Device(binary, self.folder, **kwargs)
         self._devices.append(dev)
+        return dev
+
+    def start_logging(self, binary):
+        """A device started in the folder, ready and logging; a shell.sock
+        left there by a killed run goes first."""
+        sock = os.path.join(self.folder, "shell.sock")
+        if os.path.exists(sock):
+            os.remove(sock)
+        dev = self.device(binary).wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         return dev
 
     def __enter__(self):

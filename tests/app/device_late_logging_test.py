@@ -17,7 +17,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, wait_for  # noqa: E402
 
 SKIP = 77
 HOLDS = 5
@@ -73,12 +73,9 @@ def main():
     if os.geteuid() != 0:
         print("skipped: holding the logging task off its CPU needs real-time priority (root)")
         sys.exit(SKIP)
-    folder = make_folder(sample, "tav9-late-")
-    dev = None
-    meas_tid = None
-    affinity = None
-    try:
-        dev = Device(binary, folder).wait_ready()
+    with DeviceRun(sample, "tav9-late-") as run:
+        folder = run.folder
+        dev = run.device(binary).wait_ready()
         if "real-time scheduling not permitted" in dev.log():
             print("skipped: the device runs without real-time scheduling here")
             sys.exit(SKIP)
@@ -118,10 +115,6 @@ def main():
         log = dev.log()
         errors = re.findall(r"TS ErrCnt [1-9]\d*|TS-Err BLK", log)
         assert not errors, "time-stamp errors in log.txt: %s" % errors[:3]
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("device late logging test passed")
 
 

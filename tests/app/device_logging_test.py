@@ -15,16 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
-
-
-def start(binary, folder):
-    sock = os.path.join(folder, "shell.sock")
-    if os.path.exists(sock):
-        os.remove(sock)   # left by a killed run
-    dev = Device(binary, folder).wait_ready()
-    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
-    return dev
+from device_harness import DeviceRun  # noqa: E402
 
 
 def files(folder, drive):
@@ -50,11 +41,10 @@ def check_spacing(recs, spacing, what):
 
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
-    folder = make_folder(sample, "tav9-logging-")
-    dev = None
-    try:
+    with DeviceRun(sample, "tav9-logging-") as run:
+        folder = run.folder
         # an orderly run with a lap in the middle
-        dev = start(binary, folder)
+        dev = run.start_logging(binary)
         time.sleep(1.5)
         assert "value = 0" in dev.shell("lof_laptrig")
         time.sleep(1.5)
@@ -75,7 +65,7 @@ def main():
 
         # killed in the middle of a measurement
         before = set(files(folder, "meas"))
-        dev = start(binary, folder)
+        dev = run.start_logging(binary)
         time.sleep(1.5)
         dev.kill()
         killed = sorted(set(files(folder, "meas")) - before)
@@ -87,7 +77,7 @@ def main():
 
         # the next run goes on in a new file
         before = set(files(folder, "meas"))
-        dev = start(binary, folder)
+        dev = run.start_logging(binary)
         time.sleep(1.0)
         assert dev.stop() == 0
         dev.check_clean()
@@ -95,10 +85,6 @@ def main():
         assert len(new) == 1, new
         rc, recs = dump(measdump, os.path.join(folder, "meas", new[0]))
         assert rc == 0 and recs.get(1)
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("device logging test passed")
 
 

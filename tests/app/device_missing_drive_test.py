@@ -13,7 +13,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, wait_for  # noqa: E402
 
 NOT_AVAILABLE = "m03: drive meas2: not available, measurement not started"
 
@@ -31,11 +31,10 @@ def records(measdump, path, block=1):
 
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
-    folder = make_folder(sample, "tav9-nodrive-")
-    shutil.rmtree(os.path.join(folder, "meas2"))
-    dev = None
-    try:
-        dev = Device(binary, folder).wait_ready()
+    with DeviceRun(sample, "tav9-nodrive-") as run:
+        folder = run.folder
+        shutil.rmtree(os.path.join(folder, "meas2"))
+        dev = run.device(binary).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "m01 to run")
         wait_for(lambda: NOT_AVAILABLE in dev.log(), "the log to name the missing drive")
         state = dev.shell("meas")
@@ -56,10 +55,6 @@ def main():
             names = files(folder, drive)
             assert names, drive
             assert records(measdump, os.path.join(folder, drive, names[-1])) > 0, drive
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("device missing drive test passed")
 
 

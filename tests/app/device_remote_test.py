@@ -16,7 +16,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, wait_for  # noqa: E402
 
 UNREACHABLE = "192.0.2.1"
 
@@ -53,10 +53,9 @@ def main():
     if prefix is None:
         print("no network namespace available: skipped")
         sys.exit(77)
-    folder = make_folder(sample, "tav9-rctrl-")
-    dev = None
-    try:
-        dev = Device(binary, folder, prefix=prefix).wait_ready()
+    with DeviceRun(sample, "tav9-rctrl-") as run:
+        folder = run.folder
+        dev = run.device(binary, prefix=prefix).wait_ready()
         wait_for(lambda: running(dev), "logging to run")
 
         # a tool connects: the reply comes once logging has stopped and flushed
@@ -100,10 +99,6 @@ def main():
         # the queues went with the device
         rc, _ = client(measrctrl, folder, "d2", wait=1)
         assert rc == 3, rc
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("device remote control test passed")
 
 

@@ -19,7 +19,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, wait_for  # noqa: E402
 
 PID = 1                      # sample/start.cfg
 GROUP, PORT = "239.239.239.201", 9870
@@ -40,15 +40,6 @@ def send_lap(lap, outing, stamp):
         s.sendto(header + payload, (GROUP, PORT))
     finally:
         s.close()
-
-
-def start(binary, folder):
-    sock = os.path.join(folder, "shell.sock")
-    if os.path.exists(sock):
-        os.remove(sock)
-    dev = Device(binary, folder).wait_ready()
-    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
-    return dev
 
 
 def lap_counter(dev):
@@ -83,12 +74,11 @@ def meas_files(folder):
 
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
-    folder = make_folder(sample, "tav9-sblk-")
-    with open(os.path.join(folder, "start.cfg"), "a") as f:
-        f.write("sibling_laptrig_pid = %d\n" % PID)
-    dev = None
-    try:
-        dev = start(binary, folder)
+    with DeviceRun(sample, "tav9-sblk-") as run:
+        folder = run.folder
+        with open(os.path.join(folder, "start.cfg"), "a") as f:
+            f.write("sibling_laptrig_pid = %d\n" % PID)
+        dev = run.start_logging(binary)
         time.sleep(1.0)
         second = now_stamp() + 10000           # a second from now
         lap(dev, 2, second - LAP_TIME)         # the lap before, 83.45 s earlier
@@ -114,7 +104,7 @@ def main():
 
         # after a restart the stack is still there and grows
         before = set(names)
-        dev = start(binary, folder)
+        dev = run.start_logging(binary)
         time.sleep(1.0)
         lap(dev, 4, now_stamp())
         time.sleep(1.0)
@@ -126,10 +116,6 @@ def main():
         block = closing_block(listing(measdump, first), first)
         assert "lap stack 3: lap 2 0:00.00 fuel 0.00; lap 3 1:23.45 fuel 0.00; lap 4 0:00.00 fuel 0.00" in block, \
             block
-    finally:
-        if dev:
-            dev.kill()
-        remove_folder(folder)
     print("device status block test passed")
 
 
