@@ -78,6 +78,23 @@ def shell(folder, line, timeout=10.0):
         s.close()
 
 
+def drive_files(folder, drive):
+    """The names of the files on `drive` (its folder below `folder`), sorted;
+    none while the drive is missing."""
+    d = os.path.join(folder, drive)
+    return sorted(f for f in os.listdir(d) if not f.startswith(".")) if os.path.isdir(d) else []
+
+
+def measdump_csv(measdump, path):
+    """measdump's exit code and the file's records {block: [(time stamp, values)]}."""
+    r = subprocess.run([measdump, "--csv", path], capture_output=True, text=True)
+    recs = {}
+    for line in r.stdout.splitlines()[1:]:
+        block, ts, values = line.split(",")
+        recs.setdefault(int(block), []).append((int(ts), values))
+    return r.returncode, recs
+
+
 def make_folder(sample, prefix="tav9-dev-"):
     folder = tempfile.mkdtemp(prefix=prefix)
     shutil.copytree(sample, folder, dirs_exist_ok=True)

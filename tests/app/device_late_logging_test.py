@@ -17,7 +17,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, wait_for  # noqa: E402
+from device_harness import DeviceRun, drive_files, measdump_csv, wait_for  # noqa: E402
 
 SKIP = 77
 HOLDS = 5
@@ -59,15 +59,6 @@ def hold(cpu, prio):
             p.wait()
 
 
-def dump(measdump, path):
-    r = subprocess.run([measdump, "--csv", path], capture_output=True, text=True)
-    recs = {}
-    for line in r.stdout.splitlines()[1:]:
-        block, ts, _ = line.split(",")
-        recs.setdefault(int(block), []).append(int(ts))
-    return r.returncode, recs
-
-
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
     if os.geteuid() != 0:
@@ -99,14 +90,14 @@ def main():
         assert dev.stop() == 0
         dev.check_clean()
 
-        names = sorted(f for f in os.listdir(os.path.join(folder, "meas")) if not f.startswith("."))
+        names = drive_files(folder, "meas")
         assert names, "no file on meas/"
         joined = {}
         for name in names:
-            rc, recs = dump(measdump, os.path.join(folder, "meas", name))
+            rc, recs = measdump_csv(measdump, os.path.join(folder, "meas", name))
             assert rc == 0, "%s: measdump exit %d" % (name, rc)
-            for block, ts in recs.items():
-                joined.setdefault(block, []).extend(ts)
+            for block, rs in recs.items():
+                joined.setdefault(block, []).extend(ts for ts, _ in rs)
         for block, spacing in ((1, 10), (2, 100), (3, 1000)):
             ts = joined.get(block, [])
             assert len(ts) * spacing > 40000, "block %d: only %d records" % (block, len(ts))

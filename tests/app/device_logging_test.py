@@ -10,27 +10,11 @@ next run logs into a new file.
 Usage: device_logging_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
-import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun  # noqa: E402
-
-
-def files(folder, drive):
-    d = os.path.join(folder, drive)
-    return sorted(f for f in os.listdir(d) if not f.startswith("."))
-
-
-def dump(measdump, path):
-    """Exit code and records {block: [(time, values)]} of a file."""
-    r = subprocess.run([measdump, "--csv", path], capture_output=True, text=True)
-    recs = {}
-    for line in r.stdout.splitlines()[1:]:
-        block, ts, values = line.split(",")
-        recs.setdefault(int(block), []).append((int(ts), values))
-    return r.returncode, recs
+from device_harness import DeviceRun, drive_files, measdump_csv  # noqa: E402
 
 
 def check_spacing(recs, spacing, what):
@@ -52,11 +36,11 @@ def main():
         dev.check_clean()
         spacing01 = {1: 10, 2: 100, 3: 1000}
         for drive, letter, spacing in (("meas", "A", spacing01), ("meas2", "B", {1: 20, 2: 500})):
-            names = files(folder, drive)
+            names = drive_files(folder, drive)
             assert [n[:5] for n in names] == [letter + "0101", letter + "0102"], names
             joined = {}
             for name in names:
-                rc, recs = dump(measdump, os.path.join(folder, drive, name))
+                rc, recs = measdump_csv(measdump, os.path.join(folder, drive, name))
                 assert rc == 0, name
                 assert len(recs.get(1, [])) > 300, name
                 for block, rs in recs.items():
@@ -64,26 +48,26 @@ def main():
             check_spacing(joined, spacing, drive)
 
         # killed in the middle of a measurement
-        before = set(files(folder, "meas"))
+        before = set(drive_files(folder, "meas"))
         dev = run.start_logging(binary)
         time.sleep(1.5)
         dev.kill()
-        killed = sorted(set(files(folder, "meas")) - before)
+        killed = sorted(set(drive_files(folder, "meas")) - before)
         assert len(killed) == 1, killed
-        rc, recs = dump(measdump, os.path.join(folder, "meas", killed[0]))
+        rc, recs = measdump_csv(measdump, os.path.join(folder, "meas", killed[0]))
         assert rc in (0, 3), "killed file: measdump exit %d" % rc
         assert len(recs.get(1, [])) > 100
         check_spacing(recs, spacing01, "killed file")
 
         # the next run goes on in a new file
-        before = set(files(folder, "meas"))
+        before = set(drive_files(folder, "meas"))
         dev = run.start_logging(binary)
         time.sleep(1.0)
         assert dev.stop() == 0
         dev.check_clean()
-        new = sorted(set(files(folder, "meas")) - before)
+        new = sorted(set(drive_files(folder, "meas")) - before)
         assert len(new) == 1, new
-        rc, recs = dump(measdump, os.path.join(folder, "meas", new[0]))
+        rc, recs = measdump_csv(measdump, os.path.join(folder, "meas", new[0]))
         assert rc == 0 and recs.get(1)
     print("device logging test passed")
 

@@ -9,24 +9,18 @@ Usage: device_missing_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
 import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, wait_for  # noqa: E402
+from device_harness import DeviceRun, drive_files, measdump_csv, wait_for  # noqa: E402
 
 NOT_AVAILABLE = "m03: drive meas2: not available, measurement not started"
 
 
-def files(folder, drive):
-    d = os.path.join(folder, drive)
-    return sorted(f for f in os.listdir(d) if not f.startswith(".")) if os.path.isdir(d) else []
-
-
 def records(measdump, path, block=1):
-    r = subprocess.run([measdump, "--csv", path], capture_output=True, text=True)
-    assert r.returncode == 0, "%s: measdump exit %d" % (path, r.returncode)
-    return sum(1 for line in r.stdout.splitlines()[1:] if line.split(",")[0] == str(block))
+    rc, recs = measdump_csv(measdump, path)
+    assert rc == 0, "%s: measdump exit %d" % (path, rc)
+    return len(recs.get(block, []))
 
 
 def main():
@@ -40,19 +34,19 @@ def main():
         state = dev.shell("meas")
         assert "MEASURE FDE waits for drive meas2:" in state, state
         assert "MEASURE SG   : loaded = TRUE" in state, state
-        wait_for(lambda: files(folder, "meas"), "m01's file on meas/")
+        wait_for(lambda: drive_files(folder, "meas"), "m01's file on meas/")
 
         os.mkdir(os.path.join(folder, "meas2"))
         wait_for(lambda: "m03: drive meas2: available, measurement started" in dev.log(), "m03 to start")
         wait_for(lambda: "MEASURE FDE  : loaded = TRUE" in dev.shell("meas"), "m03 in the shell's meas")
-        wait_for(lambda: files(folder, "meas2"), "m03's file on meas2/")
+        wait_for(lambda: drive_files(folder, "meas2"), "m03's file on meas2/")
         assert dev.stop() == 0
         dev.check_clean()
         log = dev.log()
         assert log.count(NOT_AVAILABLE) == 1, "the missing drive logged more than once"
         assert "open device 'meas2:' failed" not in log, "the missing drive opened all the same"
         for drive in ("meas", "meas2"):
-            names = files(folder, drive)
+            names = drive_files(folder, drive)
             assert names, drive
             assert records(measdump, os.path.join(folder, drive, names[-1])) > 0, drive
     print("device missing drive test passed")

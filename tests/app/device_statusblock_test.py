@@ -19,7 +19,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, wait_for  # noqa: E402
+from device_harness import DeviceRun, drive_files, wait_for  # noqa: E402
 
 PID = 1                      # sample/start.cfg
 GROUP, PORT = "239.239.239.201", 9870
@@ -67,11 +67,6 @@ def closing_block(lines, path):
     return items[-1]
 
 
-def meas_files(folder):
-    d = os.path.join(folder, "meas")
-    return sorted(f for f in os.listdir(d) if not f.startswith("."))
-
-
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
     with DeviceRun(sample, "tav9-sblk-") as run:
@@ -88,7 +83,7 @@ def main():
         assert dev.stop() == 0
         dev.check_clean()
 
-        names = meas_files(folder)
+        names = drive_files(folder, "meas")
         assert [n[:5] for n in names] == ["A0101", "A0102", "A0103"], names
         lap2 = os.path.join(folder, "meas", names[1])
         block = closing_block(listing(measdump, lap2), lap2)
@@ -110,7 +105,7 @@ def main():
         time.sleep(1.0)
         assert dev.stop() == 0
         dev.check_clean()
-        new = sorted(set(meas_files(folder)) - before)
+        new = sorted(set(drive_files(folder, "meas")) - before)
         assert len(new) == 2, new
         first = os.path.join(folder, "meas", new[0])
         block = closing_block(listing(measdump, first), first)

@@ -13,14 +13,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
-
-
-def files(folder, drive):
-    d = os.path.join(folder, drive)
-    if not os.path.isdir(d):
-        return []
-    return sorted(f for f in os.listdir(d) if not f.startswith("."))
+from device_harness import Device, drive_files, make_folder, remove_folder, wait_for  # noqa: E402
 
 
 def main():
@@ -38,25 +31,25 @@ def main():
         assert "meas_app_BootPrepareDisks_format()" not in log, log
         assert "meas_app_BootPrepareDisks() timeout" not in log, log
         wait_for(lambda: "starting measurement m01" in dev.log(), "the first data of m01")
-        wait_for(lambda: len(files(folder, "meas")) == 1, "the first file of m01")
+        wait_for(lambda: len(drive_files(folder, "meas")) == 1, "the first file of m01")
 
         # first arrival: a new fragment; the USB writer joins the open file, no copy task
-        first = files(folder, "meas")
+        first = drive_files(folder, "meas")
         os.mkdir(usb)
-        wait_for(lambda: len(files(folder, "meas")) == len(first) + 1, "the fragment of the first arrival", 15)
+        wait_for(lambda: len(drive_files(folder, "meas")) == len(first) + 1, "the fragment of the first arrival", 15)
         time.sleep(6.5)
         assert "meas_app_copyLastFile()" not in dev.log()
 
         # pulled and plugged in again: a new fragment and the copy of the one it closed
         shutil.rmtree(usb)
         time.sleep(1.5)
-        before = files(folder, "meas")
+        before = drive_files(folder, "meas")
         os.mkdir(usb)
-        wait_for(lambda: len(files(folder, "meas")) == len(before) + 1, "the fragment of the second arrival", 15)
+        wait_for(lambda: len(drive_files(folder, "meas")) == len(before) + 1, "the fragment of the second arrival", 15)
         closed = before[-1]
         wait_for(lambda: "meas_app_copyLastFile() copy success from 'meas:/%s' to 'usb_meas:/%s'" % (closed, closed)
                  in dev.log(), "the copy of " + closed, 20)
-        assert closed in files(folder, "usb_meas"), files(folder, "usb_meas")
+        assert closed in drive_files(folder, "usb_meas"), drive_files(folder, "usb_meas")
         assert dev.stop() == 0
         dev.check_clean()
         assert filecmp.cmp(os.path.join(folder, "meas", closed), os.path.join(usb, closed), shallow=False)
@@ -64,14 +57,14 @@ def main():
 
         # the next boot: the drives answer the size they were formatted for, nothing is asked
         # again, and the folder's files are all still there
-        kept = files(folder, "meas")
+        kept = drive_files(folder, "meas")
         dev = Device(binary, folder).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         assert dev.stop() == 0
         log = dev.log()
         assert "should be reformated NOW" not in log, log
         assert "meas_app_BootPrepareDisks" not in log, log
-        assert set(kept) <= set(files(folder, "meas")), (kept, files(folder, "meas"))
+        assert set(kept) <= set(drive_files(folder, "meas")), (kept, drive_files(folder, "meas"))
     finally:
         if dev:
             dev.kill()
