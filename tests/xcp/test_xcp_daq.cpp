@@ -56,6 +56,17 @@ protected:
         connect();
     }
     void expectOk(const Bytes& cmd) { EXPECT_EQ(master->command(cmd), kOk) << "command " << std::hex << int(cmd[0]); }
+    // Configures list 0 with one ODT of one entry of `size` bytes on event
+    // channel `channel` and starts it; returns the answer to the start.
+    Bytes startOneEntryList(uint8_t size, uint16_t channel) {
+        expectOk(allocDaq(1));
+        expectOk(allocOdt(0, 1));
+        expectOk(allocEntries(0, 0, 1));
+        expectOk(setPtr(0, 0, 0));
+        expectOk(writeDaq(size, kPidBits | 0x100));
+        expectOk(listMode(0, channel, 1));
+        return master->command(startStop(1, 0));
+    }
 };
 
 TEST_F(XcpDaqTest, ProcessorInformation) {
@@ -197,13 +208,7 @@ TEST_F(XcpDaqTest, DtosOfTwoSecondsMatchTheUploadsStepByTheCycleAndStopWithTheLi
 }
 
 TEST_F(XcpDaqTest, DtosArePackedUpTo255BytesAndFlushedByTheHundredMillisecondTick) {
-    expectOk(allocDaq(1));
-    expectOk(allocOdt(0, 1));
-    expectOk(allocEntries(0, 0, 1));
-    expectOk(setPtr(0, 0, 0));
-    expectOk(writeDaq(113, kPidBits | 0x100));   // 7 + 113 = a 120-byte packet
-    expectOk(listMode(0, 2, 1));
-    EXPECT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+    EXPECT_EQ(startOneEntryList(113, 2), (Bytes{0xFF, 0}));   // 7 + 113 = a 120-byte packet
     for (int i = 0; i < 3; ++i) xcpSendDAQ(2);
     std::this_thread::sleep_for(50ms);   // the flush request is no queue message: let the DTOs pass first
     xcp_100ms();
@@ -221,13 +226,7 @@ TEST_F(XcpDaqTest, DtosArePackedUpTo255BytesAndFlushedByTheHundredMillisecondTic
 }
 
 TEST_F(XcpDaqTest, DisconnectFreesTheListsAndStopsTheirDtos) {
-    expectOk(allocDaq(1));
-    expectOk(allocOdt(0, 1));
-    expectOk(allocEntries(0, 0, 1));
-    expectOk(setPtr(0, 0, 0));
-    expectOk(writeDaq(4, kPidBits | 0x100));
-    expectOk(listMode(0, 1, 1));
-    EXPECT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+    EXPECT_EQ(startOneEntryList(4, 1), (Bytes{0xFF, 0}));
     xcpSendDAQ(1);
     expectOk({0xFE});
     xcpSendDAQ(1);
@@ -242,13 +241,7 @@ TEST_F(XcpDaqTest, DisconnectFreesTheListsAndStopsTheirDtos) {
 }
 
 TEST_F(XcpDaqTest, ShutdownStopsTheListsAndSendsWhatWasPacked) {
-    expectOk(allocDaq(1));
-    expectOk(allocOdt(0, 1));
-    expectOk(allocEntries(0, 0, 1));
-    expectOk(setPtr(0, 0, 0));
-    expectOk(writeDaq(4, kPidBits | 0x100));
-    expectOk(listMode(0, 2, 1));
-    EXPECT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+    EXPECT_EQ(startOneEntryList(4, 2), (Bytes{0xFF, 0}));
     xcpSendDAQ(2);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(master->dtoCount(), 0u);   // packed, waiting for more
@@ -279,13 +272,7 @@ TEST_F(XcpDaqTest, StopDuringDaqFreesNothingASenderUses) {
             master->takeDtos();
             connect();
         }
-        expectOk(allocDaq(1));
-        expectOk(allocOdt(0, 1));
-        expectOk(allocEntries(0, 0, 1));
-        expectOk(setPtr(0, 0, 0));
-        expectOk(writeDaq(4, kPidBits | 0x100));
-        expectOk(listMode(0, 2, 1));
-        ASSERT_EQ(master->command(startStop(1, 0)), (Bytes{0xFF, 0}));
+        ASSERT_EQ(startOneEntryList(4, 2), (Bytes{0xFF, 0}));
         std::atomic<bool> firing{true};
         std::thread raster([&firing] {
             while (firing) {
