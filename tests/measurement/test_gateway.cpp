@@ -423,13 +423,14 @@ namespace {
 std::atomic<bool> gPeerUp{false};
 const gw_network kNet = {[](unsigned pid) { return pid == 7 && gPeerUp.load(); }, nullptr};
 
-// The owner's start reply to the request of list h.
-void replyStarted(uint32_t h) {
+// The owner's reply to the start request of list h: started, or refused
+// with `status`.
+void replyToStart(uint32_t h, uint16_t status = 0) {
     ci_msg_t rep;
     ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
     ci_set_src(&rep, 7);
     ci_set_magic(&rep, h);
-    be_put16(rep.payload, 0);
+    be_put16(rep.payload, status);
     be_put16(rep.payload + 2, 1);
     ci_serve_command(&rep);
 }
@@ -468,7 +469,7 @@ TEST_F(GatewayTest, ARemoteListIsAskedForAgainOnceItsDeviceIsThereAndAfterItCome
     }
     ASSERT_EQ(startRequests(h), 1u);
     EXPECT_LE(ticks, 101);
-    replyStarted(h);
+    replyToStart(h);
     tick(3, 0, false);
     ASSERT_EQ(rec_.of(GW_CB_START).size(), 2u);
     EXPECT_EQ(rec_.of(GW_CB_START)[1].status, GW_NO_ERROR);
@@ -480,7 +481,7 @@ TEST_F(GatewayTest, ARemoteListIsAskedForAgainOnceItsDeviceIsThereAndAfterItCome
     gPeerUp = true;
     for (int i = 0; i < 150 && startRequests(h) < 2; ++i) tick(3, 0, false);
     ASSERT_EQ(startRequests(h), 2u);
-    replyStarted(h);
+    replyToStart(h);
 
     // running, but the device sends nothing: asked again at most once a second
     gSent.clear();
@@ -502,13 +503,7 @@ TEST_F(GatewayTest, AListRefusedByItsDeviceIsNotAskedForAgain) {
     std::vector<uint32_t> list = {uint32_t(GW_SIZE4), 0x07040000u, 0, 0};
     uint32_t h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
     ASSERT_EQ(gw_start_list(h), 1);
-    ci_msg_t rep;
-    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
-    ci_set_src(&rep, 7);
-    ci_set_magic(&rep, h);
-    be_put16(rep.payload, GW_ADDRESS);
-    be_put16(rep.payload + 2, 1);
-    ci_serve_command(&rep);
+    replyToStart(h, GW_ADDRESS);
     for (int i = 0; i < 300; ++i) tick(3, 0, false);
     EXPECT_EQ(startRequests(h), 1u);
     ASSERT_EQ(rec_.of(GW_CB_START).size(), 1u);
@@ -540,13 +535,7 @@ TEST_F(GatewayTest, StopGoesOnlyToADeviceThatMayHoldTheList) {
     // refused by its device
     h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
     ASSERT_EQ(gw_start_list(h), 1);
-    ci_msg_t rep;
-    ci_init_msg(&rep, CI_CMD_MEASLIST_REPLY, kOwnPid, 4);
-    ci_set_src(&rep, 7);
-    ci_set_magic(&rep, h);
-    be_put16(rep.payload, GW_ADDRESS);
-    be_put16(rep.payload + 2, 1);
-    ci_serve_command(&rep);
+    replyToStart(h, GW_ADDRESS);
     gSent.clear();
     EXPECT_EQ(gw_kill_list(h), 1);
     EXPECT_TRUE(gSent.empty());
@@ -554,7 +543,7 @@ TEST_F(GatewayTest, StopGoesOnlyToADeviceThatMayHoldTheList) {
     // running, and its device gone
     h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
     ASSERT_EQ(gw_start_list(h), 1);
-    replyStarted(h);
+    replyToStart(h);
     gPeerUp = false;
     gSent.clear();
     EXPECT_EQ(gw_kill_list(h), 1);
@@ -564,7 +553,7 @@ TEST_F(GatewayTest, StopGoesOnlyToADeviceThatMayHoldTheList) {
     gPeerUp = true;
     h = gw_setup_list(conn_, list.data(), &rec_, 16, 3, 7, 0, 0, 1, 4, 0, 5);
     ASSERT_EQ(gw_start_list(h), 1);
-    replyStarted(h);
+    replyToStart(h);
     gSent.clear();
     EXPECT_EQ(gw_kill_list(h), 1);
     ASSERT_EQ(gSent.size(), 1u);
