@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/kernel/kernel.h"
@@ -78,6 +79,21 @@ std::vector<uint8_t> statusBlock() {
     be_put16(sb.data() + 86, 0x7000);   // page-01 data beyond the block
     return sb;
 }
+
+// A frame of block 4 (6-byte records) into `file`: per entry a record of the
+// time stamp and the values 0x12 and the entry's value.
+void frameOfBlock4(ComposedFile& file, const std::vector<std::pair<uint32_t, uint8_t>>& records) {
+    MeasFrame* f = MeasFrame_alloc(64, 4096, 6, 1);
+    for (const auto& [ts, value] : records) {
+        std::vector<uint8_t> r = makeRecord(ts, {0x12, value});
+        MeasFrame_put(f, r.data(), 6);
+    }
+    file.frame(f, 4, 6);
+    MeasFrame_free(f);
+}
+
+// The three records of block 4 the measdump tests list.
+const std::vector<std::pair<uint32_t, uint8_t>> kDumpRecords = {{500, 0x30}, {510, 0x31}, {520, 0x32}};
 
 }  // namespace
 
@@ -365,13 +381,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     file.header(sampleHeader());
     file.descriptor(4, 6);
     file.opening(77, "dump car");
-    MeasFrame* f = MeasFrame_alloc(64, 4096, 6, 1);
-    for (uint32_t i = 0; i < 3; ++i) {
-        std::vector<uint8_t> r = makeRecord(500 + 10 * i, {0x12, uint8_t(0x30 + i)});
-        MeasFrame_put(f, r.data(), 6);
-    }
-    file.frame(f, 4, 6);
-    MeasFrame_free(f);
+    frameOfBlock4(file, kDumpRecords);
     // an event: 00 01 00 01, id, time, duration, kind 3, severity 4, PID 5, texts
     std::vector<uint8_t> ev = {0, 1, 0, 1, 1, 0, 0, 7, 0, 0, 2, 0x58, 0, 0, 0, 0, 3, 4, 0, 5};
     for (const char* t : {"OIL", "low pressure", "VK4"}) ev.insert(ev.end(), t, t + std::strlen(t) + 1);
@@ -450,20 +460,10 @@ TEST(MeasDump, FileWithoutItsClosingStatusBlockIsCutOff) {
     file.descriptor(4, 6);
     file.opening(77, "dump car");
     const size_t opened = file.bytes.size();
-    MeasFrame* f = MeasFrame_alloc(64, 4096, 6, 1);
-    for (uint32_t i = 0; i < 3; ++i) {
-        std::vector<uint8_t> r = makeRecord(500 + 10 * i, {0x12, uint8_t(0x30 + i)});
-        MeasFrame_put(f, r.data(), 6);
-    }
-    file.frame(f, 4, 6);
-    MeasFrame_free(f);
+    frameOfBlock4(file, kDumpRecords);
     // a periodic status block in the middle does not close the file
     file.meta(MEAS_META_STATUSBLOCK, statusBlock());
-    std::vector<uint8_t> r = makeRecord(530, {0x12, 0x40});
-    f = MeasFrame_alloc(64, 4096, 6, 1);
-    MeasFrame_put(f, r.data(), 6);
-    file.frame(f, 4, 6);
-    MeasFrame_free(f);
+    frameOfBlock4(file, {{530, 0x40}});
     const std::vector<uint8_t> atFrameEnd = file.bytes;
     file.meta(MEAS_META_STATUSBLOCK, statusBlock());
 
