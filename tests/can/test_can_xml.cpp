@@ -39,6 +39,15 @@ protected:
         can_voz_wait();
         CanTest::TearDown();
     }
+    // Starts the CAN set-up from XML with `path` (below the folder) holding
+    // `content`; returns what the start logged.
+    std::vector<std::string> startUpWithFile(const std::string& path, const std::string& content) {
+        const_cast<CalPage&>(calActive()).CfgMat_CanVersion = 5;
+        writeFile(path, content);
+        can_voz_ini();
+        can_voz_wait();
+        return takeLogTexts();
+    }
     std::string parseLog(const std::string& text, int want) {
         EXPECT_EQ(XmlCanIOParse(text.c_str()), want);
         std::string all;
@@ -244,11 +253,7 @@ TEST_F(CanXmlTest, StartUpFromTheFileOnceTheDriveAppears) {
 }
 
 TEST_F(CanXmlTest, StartUpWithoutTheFile) {
-    const_cast<CalPage&>(calActive()).CfgMat_CanVersion = 5;
-    writeFile("cfg/other.xml", "<x/>");
-    can_voz_ini();
-    can_voz_wait();
-    auto log = takeLogTexts();
+    auto log = startUpWithFile("cfg/other.xml", "<x/>");
     EXPECT_TRUE(logContains(log, "can configuration file 'cfg:/CAN.xml' not found"));
     EXPECT_TRUE(logContains(log, "CanVoz_init(): cfg:/CAN.xml not found, no CAN In/Out"));
     EXPECT_TRUE(meas_man_CanIO_is_initialized());
@@ -257,11 +262,7 @@ TEST_F(CanXmlTest, StartUpWithoutTheFile) {
 // A CAN.xml that is there but broken, empty or too large names the file
 // and the cause, never "not found".
 TEST_F(CanXmlTest, StartUpWithABrokenEmptyOrHugeFileNamesIt) {
-    const_cast<CalPage&>(calActive()).CfgMat_CanVersion = 5;
-    writeFile("cfg/CAN.xml", "\x01garbage");
-    can_voz_ini();
-    can_voz_wait();
-    auto log = takeLogTexts();
+    auto log = startUpWithFile("cfg/CAN.xml", "\x01garbage");
     EXPECT_TRUE(logContains(log, "XmlCanIOParse(): xml config parse error: not well-formed (invalid token) in line 1 "
                                  "column 1 of cfg:/CAN.xml"));
     const std::pair<long, std::string> files[] = {
