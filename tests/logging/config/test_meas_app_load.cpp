@@ -10,6 +10,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/config/meas_app_load.h"
 #include "logging/logging_fixture.h"
+#include "logging/nested_xml.h"
 
 namespace {
 
@@ -252,10 +253,7 @@ TEST_F(MeasAppLoad, BrokenFilesAreRefusedNotRead) {
 // A well-formed file without the configuration (here deeply nested
 // elements of another name) is a warning that names the file.
 TEST_F(MeasAppLoad, AFileWithoutAcqInfoIsAWarningThatNamesIt) {
-    std::string nested;
-    for (int i = 0; i < 5000; ++i) nested += "<a>";
-    for (int i = 0; i < 5000; ++i) nested += "</a>";
-    write("m01.xml", nested);
+    write("m01.xml", nestedElements("a", 5000));
     takeLogTexts();
     uint32_t size = 0;
     CfgPtr c{meas_app_get_MEASConfiguration(0, &size)};

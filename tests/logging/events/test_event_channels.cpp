@@ -5,6 +5,7 @@
 #include <string>
 
 #include "events_fixture.h"
+#include "logging/nested_xml.h"
 #include "logging/events/event_channels.h"
 #include "measurement/catalogue.h"
 #include "measurement/dynkomm.h"
@@ -145,10 +146,7 @@ TEST_F(EventChannelsTest, ErrorsOfTheFileNameIt) {
 
 // A well-formed file without an EventList is a warning that names the file.
 TEST_F(EventChannelsTest, AFileWithoutEventListIsAWarningThatNamesIt) {
-    std::string nested;
-    for (int i = 0; i < 5000; ++i) nested += "<EventList2>";
-    for (int i = 0; i < 5000; ++i) nested += "</EventList2>";
-    writeFile("cfg/eventcfg.xml", nested);
+    writeFile("cfg/eventcfg.xml", nestedElements("EventList2", 5000));
     takeLogTexts();
     eventChannelsInitTask();
     EXPECT_EQ(takeTextsAtSeverity(4),

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "events_fixture.h"
+#include "logging/nested_xml.h"
 #include "logging/events/event_apps.h"
 #include "logging/events/event_logger.h"
 #include "platform/error_mgr.h"
@@ -131,10 +132,7 @@ TEST_F(EventLoggerTest, BrokenOrEmptyAppsXmlIsNamedAndSaidOnce) {
 // A well-formed apps.xml without an Applicationlist is a warning that names
 // the file; the built-in names stay.
 TEST_F(EventLoggerTest, AnAppsXmlWithoutApplicationlistIsAWarningThatNamesIt) {
-    std::string nested;
-    for (int i = 0; i < 5000; ++i) nested += "<a>";
-    for (int i = 0; i < 5000; ++i) nested += "</a>";
-    writeApps(nested);
+    writeApps(nestedElements("a", 5000));
     takeLogTexts();
     logger = eventLoggerInit(0, nullptr);
     EXPECT_NE(logger, nullptr);
