@@ -47,6 +47,16 @@ int connectShell() {
     return fd;
 }
 
+// t_count registered, the shell started and a client connected to it (*fd),
+// with no call counted yet.
+void startCountingClient(int* fd) {
+    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    *fd = connectShell();
+    ASSERT_GE(*fd, 0);
+    gCountCalls = 0;
+}
+
 // Reads until `count` result lines ("value = ...") have arrived, or the
 // time-out passes.
 std::string readAnswer(int fd, int timeoutMs, int count = 1) {
@@ -160,11 +170,8 @@ TEST_F(Shell, HelpListsTheRegisteredCommands) {
 }
 
 TEST_F(Shell, OverlongLineIsRefusedWholeAndNothingOfItRuns) {
-    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
-    ASSERT_EQ(shell_start(false), 1);
-    int fd = connectShell();
-    ASSERT_GE(fd, 0);
-    gCountCalls = 0;
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(startCountingClient(&fd));
     // the tail of the long line is a command of its own, were it cut
     std::string req = "t_count " + std::string(1529, 'A') + " t_count\n";
     for (size_t off = 0; off < req.size(); off += 700)   // over several writes
@@ -182,11 +189,8 @@ TEST_F(Shell, OverlongLineIsRefusedWholeAndNothingOfItRuns) {
 // A NUL byte would end the line early and run its first part: the line is
 // refused whole, wherever the NUL stands, and the next line runs.
 TEST_F(Shell, LineWithANulByteIsRefusedWholeAndNothingOfItRuns) {
-    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
-    ASSERT_EQ(shell_start(false), 1);
-    int fd = connectShell();
-    ASSERT_GE(fd, 0);
-    gCountCalls = 0;
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(startCountingClient(&fd));
     static const char req[] = "t_count\0stop\n\0t_count\nt_count \0 junk\n" "t_count\0";
     ASSERT_EQ(write(fd, req, sizeof req - 1), ssize_t(sizeof req - 1));
     // the last line, split over two writes, then a sound one
