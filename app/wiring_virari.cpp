@@ -42,8 +42,9 @@ void wire_virari_stop_time() { timeserv_stop(); }
 
 // Commands that other devices still send (answers to the stop requests of
 // the lists, time messages) would otherwise be queued into a command
-// interface that is gone; sending stays possible until the shutdown.
-void wire_virari_stop_network() { BC2_stop(); }
+// interface that is gone; the channels stay up, so sending stays possible
+// until the shutdown.
+void wire_virari_stop_network() { BC2_quiet(); }
 
 void wire_virari_shutdown() {
     tele_app_exit();

@@ -126,16 +126,23 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
 
 // Once the network is stopping, a command that still arrives is not handed
 // to the command interface, which is shut down next, and the channel ends.
-TEST_F(ChannelTest, CommandArrivingWhileTheNetworkStopsIsDropped) {
+// In the process's shutdown the network goes quiet before the command
+// interface goes: what arrives is dropped, yet the channel stays up and
+// still sends (the stop requests of the measurement lists go out after it).
+TEST_F(ChannelTest, CommandArrivingWhileTheNetworkGoesQuietIsDroppedAndTheChannelStillSends) {
     bc2_channel* c;
     int peer = channelPair(CH_CI, &c);
-    BC2_stop();
+    BC2_quiet();
     put(peer, command(kOwn, 4));
-    EXPECT_EQ(bc_ci_receive(c, c->sock), 0);
+    EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
     comint_shutdown();   // what the shutdown does next: nothing was queued for it
     EXPECT_EQ(gServed.load(), 0);
     EXPECT_EQ(c->cnt[CNT_RX].load(), 0);
     EXPECT_FALSE(logContains(takeLogTexts(), "cannot queue"));
+    ci_msg_t m;
+    ci_init_msg(&m, kTestCmd, c->pid, 4);
+    std::memset(m.payload, 0, 4);
+    EXPECT_EQ(BC2_comint_put_eth(&m), 1);
 }
 
 TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {

@@ -19,6 +19,10 @@ int BC2_init();
 // Sets the stop flag: the tasks end at their next cycle or received unit,
 // the command send task at once.
 void BC2_stop();
+// Received commands are dropped from now on while every channel stays up:
+// the shutdown calls it before the command interface goes, and the stop
+// requests of the measurement lists still go out until BC2_shutdown.
+void BC2_quiet();
 // Stops and waits for every task, closes every socket of the registry (the
 // telemetry's too) and forgets all hosts and channels, so that BC2_init may
 // run again; the process shutdown ends the network this way, so that no

@@ -124,9 +124,12 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
-    // The network is stopping and the command interface goes next: what
-    // still arrives is not handed on, and the channel ends.
+    // The network is stopping: the channel ends. Quiet, in the process's
+    // shutdown, the command interface goes next: what still arrives is not
+    // handed on, but the channel stays up so that the stop requests of the
+    // measurement lists still reach their devices.
     if (bc2().stop) return 0;
+    if (bc2().quiet) return 1;
     if (ci_get_dst(&msg) == bc2().ownPid) {
         ++c->cnt[CNT_RX];
         comint_queue_cmd(&msg);
@@ -206,6 +209,7 @@ void BC2_CI_MC_listen() {
         // sender has served it here already. Multicast loop-back is off, but
         // a device on the loopback interface still hears itself.
         if (from.sin_addr.s_addr == s.ownAddr && from.sin_port == htons(BC2_PORT_CI_MC)) continue;
+        if (s.quiet) continue;
         ci_set_dst(&msg, s.ownPid);
         comint_queue_cmd(&msg);
     }

@@ -128,6 +128,7 @@ struct bc2_state {
     uint16_t ownPid = 0;
     uint16_t offset = 0;
     std::atomic<bool> stop{false};
+    std::atomic<bool> quiet{false};      // received commands are no longer handed on
     std::atomic<bool> ready2connect{false};
     std::atomic<uint16_t> rxcnt{0};
     uint64_t heard = 0;                   // presence messages taken into the table (under mx)

@@ -133,6 +133,7 @@ void resetState() {
         h.chanTimeout = 0;
     }
     s.heard = 0;
+    s.quiet = false;
     s.detect = 0;
     s.ciMask = pidBit(s.ownPid);
     s.dkMask = pidBit(s.ownPid);
@@ -199,6 +200,8 @@ void BC2_stop() {
     bc2().stop = true;
     bc2_ci_send_wake();   // it sleeps until a command waits, which may be never
 }
+
+void BC2_quiet() { bc2().quiet = true; }
 
 void BC2_shutdown() {
     bc2_state& s = bc2();
