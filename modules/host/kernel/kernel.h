@@ -215,6 +215,10 @@ void startBaseTick(bool manual = false);
 bool enableRealtimeScheduling();
 void disableRealtimeScheduling();
 bool realtimeSchedulingEnabled();
+// For good: enableRealtimeScheduling() refuses, and no thread (the base tick's
+// neither) takes a real-time priority. Called before any task is spawned.
+void forbidRealtimeScheduling();
+bool realtimeSchedulingForbidden();
 // The host priority of a device priority (0..255, lower more urgent).
 int realtimePriorityOf(int devicePriority);
 int realtimeBaseTickPriority();

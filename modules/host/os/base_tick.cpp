@@ -52,6 +52,7 @@ long diffNs(const timespec& a, const timespec& b) {
 // A real-time priority helps the period where the host allows it; with the
 // tasks under real-time scheduling the tick stands above them all.
 void raiseToTickPriority() {
+    if (realtimeSchedulingForbidden()) return;
     sched_param sp{};
     sp.sched_priority = realtimeSchedulingEnabled() ? realtimeBaseTickPriority() : 10;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
