@@ -43,19 +43,6 @@ constexpr bool kSanitizedBuild = true;
 #else
 constexpr bool kSanitizedBuild = false;
 #endif
-constexpr int kDisplayStartPolls = 50;
-
-// Polls of the display start before a task takes over the asking. A device
-// test sets TAV9_DISPLAY_START_POLLS=0 to force that late start, which a slow
-// host (a sanitizer build) otherwise takes only now and then.
-int displayStartPolls() {
-    const char* v = std::getenv("TAV9_DISPLAY_START_POLLS");
-    if (!v || !*v) return kDisplayStartPolls;
-    char* end = nullptr;
-    const long n = std::strtol(v, &end, 10);
-    return *end == '\0' && n >= 0 && n <= kDisplayStartPolls ? int(n) : kDisplayStartPolls;
-}
-
 long msSince(const timespec& t0) {
     timespec t1;
     clock_gettime(CLOCK_MONOTONIC, &t1);
@@ -202,12 +189,7 @@ int appStart(int argc, char** argv) {
     startup_step("raster step 1", raster_start() == 1, true);
     wire_virari_start();
     startup_step("XCP slave", wire_xcp_start() == 1, true);
-    bool displayStarted = false;
-    for (int polls = 0, limit = displayStartPolls(); polls < limit && !displayStarted; ++polls) {
-        displayStarted = wire_display_start() == 1;
-        if (!displayStarted) taskDelay(1);
-    }
-    if (!displayStarted) wire_display_start_late();
+    wire_display_start();
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
     startup_waitPostrun();
