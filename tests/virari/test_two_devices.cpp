@@ -130,10 +130,13 @@ protected:
     }
     // Starts device B and waits for the end of its start-up (its log gets one
     // more "startup: done": a restart appends to the same log).
-    bool startBUp() {
+    ::testing::AssertionResult startBUp() {
         const size_t before = countOf(net.logB(), "startup: done");
-        return net.startB() &&
-               waitUntil([&] { return countOf(net.logB(), "startup: done") > before; }, kDeviceStartMs);
+        if (net.startB() &&
+            waitUntil([&] { return countOf(net.logB(), "startup: done") > before; }, kDeviceStartMs))
+            return ::testing::AssertionSuccess();
+        const std::string logB = net.logB();
+        return ::testing::AssertionFailure() << "device B's log ends:\n" << logB.substr(logB.size() - std::min<size_t>(logB.size(), 3000));
     }
 
     TwoDevices net;
