@@ -30,27 +30,19 @@
 namespace {
 
 constexpr int kStartCore = 1;               // the second processor core
-// Instrumented by a sanitizer, every wake-up costs many times more: the tasks
-// of each tick would need more than the two CPUs of the board's cores on a
-// host busy with other tests, and the device would stall in its start-up.
+// A sanitizer's runtime guards its own tables (stack depot, deadlock
+// detector, allocator) with spin locks that give way by sched_yield. Under
+// real-time scheduling a yield lets only tasks of the same priority run: with
+// the tick and the rasters on one CPU, a raster that finds such a lock held by
+// a task of lower priority spins for ever (the device stalled in its start-up
+// on a loaded host, two rasters yielding to each other at 100 % of the CPU).
+// A sanitizer build keeps the board's CPUs and so the product's placement of
+// every task, and runs them all at normal priority.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitizedBuild = true;
 #else
 constexpr bool kSanitizedBuild = false;
 #endif
-constexpr int kDisplayStartPolls = 50;
-
-// Polls of the display start before a task takes over the asking. A device
-// test sets TAV9_DISPLAY_START_POLLS=0 to force that late start, which a slow
-// host (a sanitizer build) otherwise takes only now and then.
-int displayStartPolls() {
-    const char* v = std::getenv("TAV9_DISPLAY_START_POLLS");
-    if (!v || !*v) return kDisplayStartPolls;
-    char* end = nullptr;
-    const long n = std::strtol(v, &end, 10);
-    return *end == '\0' && n >= 0 && n <= kDisplayStartPolls ? int(n) : kDisplayStartPolls;
-}
-
 long msSince(const timespec& t0) {
     timespec t1;
     clock_gettime(CLOCK_MONOTONIC, &t1);
@@ -114,7 +106,8 @@ int appStart(int argc, char** argv) {
     signals_blockTermination();
     // likewise the two host CPUs that stand for the board's two cores
     std::string coresProblem;
-    if (!kSanitizedBuild) host::bindBoardCores(&coresProblem);
+    host::bindBoardCores(&coresProblem);
+    if (kSanitizedBuild) host::forbidRealtimeScheduling();
     // One device process per folder: a second one would share the shell
     // socket, the CAN ports and nvram.bin. Checked before anything is
     // written there.
@@ -127,7 +120,9 @@ int appStart(int argc, char** argv) {
 
     if (!syslogx_queue() || syslogx_readerStart() != 1) fprintf(stderr, "startup: log queue not available\n");
     // Every task spawned from here on runs in the order of its priority.
-    if (!host::enableRealtimeScheduling())
+    if (kSanitizedBuild)
+        syslogx(150, "startup: sanitizer build, tasks run at normal priority");
+    else if (!host::enableRealtimeScheduling())
         syslogx(150, "startup: real-time scheduling not permitted, tasks run at normal priority");
     if (!coresProblem.empty()) syslogx(148, "startup: %s", coresProblem.c_str());
     if (host::boardCoreHostCpu(0) >= 0)
@@ -195,12 +190,7 @@ int appStart(int argc, char** argv) {
     startup_step("raster step 1", raster_start() == 1, true);
     wire_virari_start();
     startup_step("XCP slave", wire_xcp_start() == 1, true);
-    bool displayStarted = false;
-    for (int polls = 0, limit = displayStartPolls(); polls < limit && !displayStarted; ++polls) {
-        displayStarted = wire_display_start() == 1;
-        if (!displayStarted) taskDelay(1);
-    }
-    if (!displayStarted) wire_display_start_late();
+    wire_display_start();
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
     startup_waitPostrun();

@@ -17,7 +17,7 @@
 //   the raster hooks: wire_<c>_rasters() for every component in this order,
 //   raster step 1 (dispatching starts), wire_virari_start (measurement time),
 //   wire_xcp_start (XCP slave; 0 ends the process), wire_display_start
-//   (polled once a tick until it gives 1, at most 50 times).
+//   (asks once a tick, at most 50 times, then leaves the asking to a task).
 // Shutdown order (after the PWM outputs are off):
 //   wire_logging_shutdown (status block, fast stop of the logging),
 //   wire_can_shutdown (CAN output), wire_display_shutdown, wire_gui_shutdown,
@@ -64,6 +64,5 @@ void wire_gui_shutdown();
 
 void wire_display_init();
 void wire_display_rasters();
-int wire_display_start();      // 1 once the display has started
-void wire_display_start_late(); // keeps asking on a task of its own
+void wire_display_start();     // asks a while, then a task of its own keeps asking
 void wire_display_shutdown();

@@ -3,8 +3,9 @@
 // The display starts its own GUI tasks (displayInit), the page and
 // brightness task (displayCtrl_ini) before it, registers the shell command
 // "display" and serves the page-set command 0x1600. The start request is
-// polled at the end of the start-up until the GUI task takes it.
+// asked for at the end of the start-up until the GUI task takes it.
 #include <atomic>
+#include <cstdlib>
 
 #include "display/app/display_requests.h"
 #include "display/app/display_signals.h"
@@ -19,27 +20,45 @@
 namespace {
 int pagesetCommand(ci_msg_t* msg) { return display_pageset_cmd(reinterpret_cast<unsigned char*>(msg)); }
 
-// A GUI that is not ready within the start-up's polls (a slow host, a
-// sanitizer build) still gets its start request: a task keeps asking, one
-// tick apart, for at most this long.
+// The start-up asks the GUI task to start the display this many times, one
+// tick apart; a GUI not ready by then (a slow host, a sanitizer build) gets
+// its request from a task that keeps asking for at most kLateStartTicks.
+// TAV9_DISPLAY_START_POLLS=N (0 to 50, in the README) asks fewer times; 0 leaves
+// the asking to that task from the first.
+constexpr int kStartPolls = 50;
 constexpr int kLateStartTicks = 20000;
 std::atomic<TASK_ID> gLateStart{nullptr};
 std::atomic<bool> gLateStop{false};
 
-void lateStartBody() {
-    for (int t = 0; t < kLateStartTicks && !gLateStop.load(); ++t) {
-        if (wire_display_start() == 1) {
-            syslogx(150, "startup: display started late");
-            return;
-        }
+int startPolls() {
+    const char* v = std::getenv("TAV9_DISPLAY_START_POLLS");
+    if (!v || !*v) return kStartPolls;
+    char* end = nullptr;
+    const long n = std::strtol(v, &end, 10);
+    return *end == '\0' && n >= 0 && n <= kStartPolls ? int(n) : kStartPolls;
+}
+
+// Asks, one tick apart, until the GUI task takes the request, `ticks` have
+// passed or the shutdown ends the asking.
+bool askToStart(int ticks) {
+    for (int t = 0; t < ticks && !gLateStop.load(); ++t) {
+        if (displayStart() == 0) return true;
         taskDelay(1);
     }
-    if (!gLateStop.load()) syslogx(147, "startup: display start failed");
+    return false;
+}
+
+void lateStartBody() {
+    if (askToStart(kLateStartTicks))
+        syslogx(150, "startup: display started late");
+    else if (!gLateStop.load())
+        syslogx(147, "startup: display start failed");
 }
 }  // namespace
 
-void wire_display_start_late()
+void wire_display_start()
 {
+    if (askToStart(startPolls())) return;
     TASK_ID t = taskSpawn("r_dispStart", 200, 0, 16384, [] { lateStartBody(); });
     if (!t) syslogx(147, "startup: display start failed");
     gLateStart.store(t);
@@ -56,8 +75,6 @@ void wire_display_init()
 }
 
 void wire_display_rasters() {}   // the display runs on tasks of its own
-
-int wire_display_start() { return displayStart() == 0 ? 1 : 0; }
 
 void wire_display_shutdown()
 {

@@ -1,6 +1,7 @@
 // FIFOs and the magic number table.
 #include "measurement/dynkomm.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -21,7 +22,9 @@ std::mutex gMx;
 MagicEntry gTable[DYNKOMM_MAGIC_ENTRIES];
 uint32_t gBootByte = 0;
 uint32_t gCounter = 0;             // last running counter drawn (24 bits)
-const dynkomm_sernet_hooks* gHooks = nullptr;
+// Installed by the serial network's start-up while tasks of the logging
+// (the event channels' start) may already reserve fifos.
+std::atomic<const dynkomm_sernet_hooks*> gHooks{nullptr};
 uint8_t gFloodMagic = 0;
 
 MagicEntry* entryLocked(uint32_t magic) {
@@ -204,42 +207,49 @@ unsigned dynkomm_getslotnum_SerNet(unsigned raster) {
     }
 }
 
-void dynkomm_set_sernet_hooks(const dynkomm_sernet_hooks* hooks) { gHooks = hooks; }
+void dynkomm_set_sernet_hooks(const dynkomm_sernet_hooks* hooks) { gHooks.store(hooks, std::memory_order_release); }
 
 int dynkomm_fifo_reserve(uint32_t magic, uint16_t srcPid) {
-    return gHooks && gHooks->prepare_sink ? gHooks->prepare_sink(magic, srcPid) : 0;
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
+    return h && h->prepare_sink ? h->prepare_sink(magic, srcPid) : 0;
 }
 int dynkomm_fifo_activate(dynkomm_fifo_t* f) {
-    return gHooks && gHooks->create_sink ? gHooks->create_sink(f) : 0;
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
+    return h && h->create_sink ? h->create_sink(f) : 0;
 }
 int dynkomm_fifo_link(dynkomm_fifo_t* f) {
-    return gHooks && gHooks->create_source ? gHooks->create_source(f) : 0;
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
+    return h && h->create_source ? h->create_source(f) : 0;
 }
 // The network's release frees the FIFO memory itself; without it the FIFO
 // layer does (dynkomm_fifo_delete). Either way the magic forgets the FIFO first.
 int dynkomm_fifo_unlink(dynkomm_fifo_t* f) {
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
     if (!f) return 0;
-    int r = gHooks && gHooks->delete_source ? gHooks->delete_source(f) : 0;
-    if (gHooks && gHooks->release_fifo) {
+    int r = h && h->delete_source ? h->delete_source(f) : 0;
+    if (h && h->release_fifo) {
         forgetFifo(f);
-        gHooks->release_fifo(f);
+        h->release_fifo(f);
     } else {
         dynkomm_fifo_delete(f);
     }
     return r;
 }
 int dynkomm_fifo_free(dynkomm_fifo_t* f) {
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
     if (!f) return 0;
-    if (gHooks && gHooks->delete_sink) {
+    if (h && h->delete_sink) {
         forgetFifo(f);
-        return gHooks->delete_sink(f);
+        return h->delete_sink(f);
     }
     dynkomm_fifo_delete(f);
     return 0;
 }
 int dynkomm_start_sending(dynkomm_fifo_t* f) {
-    return gHooks && gHooks->start_sending ? gHooks->start_sending(f) : 0;
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
+    return h && h->start_sending ? h->start_sending(f) : 0;
 }
 int dynkomm_stop_sending(dynkomm_fifo_t* f) {
-    return gHooks && gHooks->stop_sending ? gHooks->stop_sending(f) : 0;
+    const dynkomm_sernet_hooks* h = gHooks.load(std::memory_order_acquire);
+    return h && h->stop_sending ? h->stop_sending(f) : 0;
 }

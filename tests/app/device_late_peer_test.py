@@ -2,10 +2,12 @@
 """Another device's values in the measurement file when that device comes late.
 
 Two devices in two network namespaces (scripts/netns-pair, root): device A
-(PID 3) logs in m01 a block of device B's values (PID 7). B starts 10 s
-after A; A's m01 file holds B's values from about B's start on. B is then
-killed and started again: its values resume in A's file. Skipped (exit 77)
-where namespaces cannot be made.
+(PID 3) logs in m01 a block of device B's values (PID 7). B starts only once
+A has asked for its values and found it absent; A's m01 file holds B's values
+from about B's start on. B is then killed and started again: its values
+resume in A's file. Each step waits for what A shows of the one before (its
+shell, its log, its file), not for a fixed time. Skipped (exit 77) where
+namespaces cannot be made.
 Usage: device_late_peer_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 """
 import os
@@ -50,6 +52,17 @@ def records(measdump, folder):
     return out
 
 
+def peer_times(measdump, folder):
+    """(first own time stamp, B's time stamps) in A's files so far; the file
+    being written is read as far as it is written."""
+    try:
+        rec = records(measdump, folder)
+    except AssertionError:
+        return None, []   # caught in the middle of a write: asked again
+    own = rec.get(1, [])
+    return (min(own) if own else None), sorted(rec.get(4, []))
+
+
 def main():
     binary, measdump, sample, source = sys.argv[1:5]
     pair = netns_pair_up(source, "l")
@@ -65,20 +78,25 @@ def main():
         wait_logging(a)
         wait_for(lambda: "starting measurement m01" in a.log(), "the first data of m01")
         w0 = time.monotonic()
-        time.sleep(10)
+        # B comes late: A has asked for its values and found it absent
+        wait_for(lambda: "-->pid 7 [0x7] rate 100ms is offline!" in a.shell("meas"), "device A to miss device B")
         w_b = time.monotonic()
         b = NsDevice(binary, folder_b, ns_b).wait_ready()
         wait_for(lambda: "BC2_UDP_listen add remote_pid 7" in a.log(), "device A to hear device B", 20)
-        time.sleep(6)
+        wait_for(lambda: peer_times(measdump, folder_a)[1], "device B's values in A's file")
         b.kill()
         b.proc.wait()
-        time.sleep(4)
+        wait_for(lambda: "Host PID 0x7 is Offline" in a.log(), "device A to see device B gone", 10)
         w_r = time.monotonic()
         before = len(b.log()) + b.log_start
         b = NsDevice(binary, folder_b, ns_b)
         b.log_start = before   # this run's start-up, not the killed one's
         b.wait_ready()
-        time.sleep(8)
+
+        def resumed():
+            t0, peer = peer_times(measdump, folder_a)
+            return t0 is not None and peer and peer[-1] >= t0 + int((w_r - w0) * TICKS)
+        wait_for(resumed, "device B's values in A's file after its restart")
         w_end = time.monotonic()
         assert a.stop() == 0
         b.stop()

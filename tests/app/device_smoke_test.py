@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Starts the device process twice in a copy of sample/ and talks to it.
 
-Checks what an engineer relies on when running the device: it starts, the
-shell socket answers getvar/setvar and the lap-counter commands, values of the
+Checks what an engineer relies on when running the device: it starts on the
+board's two host CPUs, the shell socket answers getvar/setvar and the lap-counter commands, values of the
 stimulus change, the screen image appears, "reset_voz" shuts it down in order
 with every raster counted in the log, and the boot counter survives a restart.
 Usage: device_smoke_test.py TAV9_BINARY SAMPLE_FOLDER
@@ -16,10 +16,29 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
 
 
+def check_placement(dev):
+    """Every build runs on the board's two CPUs, as on the car; a sanitizer
+    build runs each thread at normal priority (its runtime's spin locks would
+    stall under real-time priorities)."""
+    log = dev.log()
+    m = re.search(r"processor cores 0 and 1 on host CPUs (\d+) and (\d+)", log)
+    assert m, "the device does not run on the board's CPUs:\n" + log[-3000:]
+    pair = {int(m.group(1)), int(m.group(2))}
+    sanitized = "startup: sanitizer build, tasks run at normal priority" in log
+    for tid in os.listdir("/proc/%d/task" % dev.proc.pid):
+        try:
+            cpus, policy = os.sched_getaffinity(int(tid)), os.sched_getscheduler(int(tid))
+        except OSError:
+            continue  # the thread has ended meanwhile
+        assert cpus <= pair, "thread %s on CPUs %s, not on %s" % (tid, sorted(cpus), sorted(pair))
+        assert not sanitized or policy == os.SCHED_OTHER, "thread %s under policy %d" % (tid, policy)
+
+
 def run_once(binary, folder):
     dev = Device(binary, folder)
     try:
         dev.wait_ready()
+        check_placement(dev)
         first = dev.shell("getvar n_engine")
         time.sleep(0.3)
         second = dev.shell("getvar n_engine")

@@ -209,9 +209,11 @@ void setTimeMasterMode(bool on);
 bool timeMasterMode();
 
 // ---- base tick --------------------------------------------------------------------------------
-// Starts the 1 ms source that gives the named semaphore "/BASETICK0" (absolute
-// deadlines). With manual = true nothing is started and tests call baseTick().
-void startBaseTick(bool manual = false);
+// Manual ticks (tests): with manual = true opens the named counting semaphore
+// "/BASETICK0" that baseTick() gives and runBaseTick(..., true) takes. The
+// clock's own ticks need nothing started: they run on the task in
+// runBaseTick().
+void startBaseTick(bool manual);
 // Real-time scheduling: when enabled (and the host permits it, which the
 // call finds out), tasks spawned afterwards run under SCHED_FIFO in the order
 // of their device priorities, lower numbers first, and the base tick above
@@ -219,6 +221,10 @@ void startBaseTick(bool manual = false);
 bool enableRealtimeScheduling();
 void disableRealtimeScheduling();
 bool realtimeSchedulingEnabled();
+// For good: enableRealtimeScheduling() refuses, and no thread (the base tick's
+// neither) takes a real-time priority. Called before any task is spawned.
+void forbidRealtimeScheduling();
+bool realtimeSchedulingForbidden();
 // The host priority of a device priority (0..255, lower more urgent).
 int realtimePriorityOf(int devicePriority);
 int realtimeBaseTickPriority();
@@ -233,6 +239,7 @@ void applyRealtimePriority(int devicePriority);
 bool bindBoardCores(std::string* problem);
 // Host CPU of board core 0 or 1 once bound, else -1.
 int boardCoreHostCpu(int core);
+// Drops the manual ticks given and not taken.
 void stopBaseTick();
 // Runs the base tick on the calling task: it sleeps to each 1 ms deadline
 // itself and calls onTick with the deadline's stamp, so whatever onTick wakes

@@ -1,15 +1,13 @@
 // The 1 ms base tick: the host's stand-in for the kernel's clock interrupt.
 //
-// It sleeps to absolute deadlines of CLOCK_MONOTONIC, 1 ms apart, and stamps
-// each tick with its deadline, so the stamps lie on an exact grid of 10
-// (0.1 ms units) however late a thread wakes. Two ways to carry it out:
-// - startBaseTick(): a thread of its own gives the counting semaphore
-//   "/BASETICK0" once per tick, so that a late taker still sees every tick;
-// - runBaseTick(): the calling task sleeps to the deadlines itself and
-//   handles each tick in place. The raster dispatcher runs this way, so the
-//   clock wakes the thread that gives the rasters with no hop in between.
-// In manual mode no clock runs: tests call baseTick(), which gives the
-// semaphore, and runBaseTick() takes it.
+// runBaseTick(): the calling task sleeps to absolute deadlines of
+// CLOCK_MONOTONIC, 1 ms apart, and handles each tick in place, stamped with
+// its deadline, so the stamps lie on an exact grid of 10 (0.1 ms units)
+// however late the task wakes. The raster dispatcher runs this way, so the
+// clock wakes the thread that gives the rasters with no hop in between.
+// Manual ticks (tests): no clock runs; baseTick() gives the counting
+// semaphore "/BASETICK0" once per tick, so that a late taker still sees every
+// tick, and runBaseTick(..., true) takes it.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -19,7 +17,6 @@
 #include <atomic>
 #include <ctime>
 #include <mutex>
-#include <thread>
 
 namespace host {
 
@@ -30,9 +27,7 @@ constexpr long kPeriodNs = 1000000;
 // ticks are skipped instead of given in a burst; the grid stays.
 constexpr long kMaxLagNs = 100 * kPeriodNs;
 
-std::mutex ctlMx;
-std::thread ticker;
-std::atomic<bool> running{false};
+std::mutex ctlMx;   // guards the opening of tickSem
 std::atomic<uint64_t> ticks{0};
 std::atomic<SEM_ID> tickSem{nullptr};
 std::atomic<uint32_t> tickStamp{0};   // time stamp of the latest tick's deadline
@@ -52,6 +47,7 @@ long diffNs(const timespec& a, const timespec& b) {
 // A real-time priority helps the period where the host allows it; with the
 // tasks under real-time scheduling the tick stands above them all.
 void raiseToTickPriority() {
+    if (realtimeSchedulingForbidden()) return;
     sched_param sp{};
     sp.sched_priority = realtimeSchedulingEnabled() ? realtimeBaseTickPriority() : 10;
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
@@ -84,52 +80,27 @@ void clockLoop(Keep keepGoing, OnTick onTick) {
 }
 
 SEM_ID openTickSem() {
+    std::lock_guard<std::mutex> lk(ctlMx);
     if (!tickSem) tickSem = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, SEM_Q_FIFO, OM_CREATE);
     return tickSem;
-}
-
-void giveTick(uint32_t stamp) {
-    SEM_ID s = tickSem;
-    if (!s) {
-        std::lock_guard<std::mutex> lk(ctlMx);
-        s = openTickSem();
-    }
-    tickStamp.store(stamp, std::memory_order_release);
-    ticks.fetch_add(1, std::memory_order_release);
-    semGive(s);
-    detail::timeCoreTick();
-}
-
-void tickThread() {
-    raiseToTickPriority();
-    pthread_setname_np(pthread_self(), "kBaseTick");
-    clockLoop([] { return running.load(); }, giveTick);
 }
 
 }  // namespace
 
 void startBaseTick(bool manual) {
-    std::lock_guard<std::mutex> lk(ctlMx);
-    openTickSem();
-    if (manual || running) return;
-    running = true;
-    ticker = std::thread(tickThread);
+    if (manual) openTickSem();
 }
 
 void stopBaseTick() {
-    std::lock_guard<std::mutex> lk(ctlMx);
-    running = false;
-    if (ticker.joinable()) ticker.join();
+    if (SEM_ID s = tickSem)
+        while (semTake(s, NO_WAIT) == OK) {
+        }
 }
 
 void runBaseTick(BaseTickHandler onTick, bool manual) {
     if (!onTick) return;
     if (manual) {
-        SEM_ID s;
-        {
-            std::lock_guard<std::mutex> lk(ctlMx);
-            s = openTickSem();
-        }
+        SEM_ID s = openTickSem();
         for (;;) {
             semTake(s, WAIT_FOREVER);   // a delete of the task unwinds it here
             onTick(baseTickStamp());
@@ -143,7 +114,11 @@ void runBaseTick(BaseTickHandler onTick, bool manual) {
               });
 }
 
-void baseTick() { giveTick(timeStamp()); }
+void baseTick() {
+    SEM_ID s = openTickSem();
+    noteTick(timeStamp());
+    semGive(s);
+}
 
 uint64_t baseTickCount() { return ticks.load(std::memory_order_acquire); }
 uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
@@ -152,9 +127,6 @@ namespace detail {
 void resetBaseTick() {
     stopBaseTick();
     ticks = 0;
-    if (SEM_ID s = tickSem)
-        while (semTake(s, NO_WAIT) == OK) {
-        }
 }
 }  // namespace detail
 

@@ -3,6 +3,11 @@
 // priorities (a lower number is more urgent there, a higher one here), and
 // the base tick above them all. Without permission every task stays an
 // ordinary thread, as before.
+//
+// A process may also forbid it: then no thread of it, the base tick's
+// included, leaves normal scheduling. A sanitizer's runtime needs that (see
+// the device's start-up): its internal locks spin with sched_yield, and under
+// SCHED_FIFO a yield never lets a holder of lower priority on the same CPU run.
 #include "host/kernel/kernel.h"
 #include "host/os/os_internal.h"
 
@@ -15,6 +20,7 @@ namespace host {
 
 namespace {
 std::atomic<bool> enabled{false};
+std::atomic<bool> forbidden{false};
 
 // The tasks share the range below the base tick's.
 constexpr int kTaskTop = 97;
@@ -31,6 +37,7 @@ int realtimePriorityOf(int devicePriority) {
 int realtimeBaseTickPriority() { return kTaskTop + 1; }
 
 bool enableRealtimeScheduling() {
+    if (forbidden) return false;
     // Probe on the calling thread and give it back its own policy.
     int policy = 0;
     sched_param old{};
@@ -46,6 +53,13 @@ bool enableRealtimeScheduling() {
 void disableRealtimeScheduling() { enabled = false; }
 
 bool realtimeSchedulingEnabled() { return enabled; }
+
+void forbidRealtimeScheduling() {
+    forbidden = true;
+    enabled = false;
+}
+
+bool realtimeSchedulingForbidden() { return forbidden; }
 
 void applyRealtimePriority(int devicePriority) {
     if (!enabled) return;

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
+
+#include <atomic>
 
 TEST(Realtime, PrioritiesKeepTheDeviceOrderBelowTheBaseTick) {
     int previous = host::realtimeBaseTickPriority();
@@ -43,4 +46,49 @@ TEST(Realtime, TasksSpawnedAfterEnablingRunUnderFifo) {
     semTake(done2, WAIT_FOREVER);
     semDelete(done2);
     EXPECT_EQ(policy, SCHED_OTHER);   // disabled again: an ordinary thread
+}
+
+namespace {
+std::atomic<int> gTickPolicy{-1};
+
+// Child of AProcessThatForbidsItKeepsEveryThreadTheTicksToo: a failed check
+// ends it with exit code 1.
+void forbiddenChild() {
+    host::forbidRealtimeScheduling();
+    if (host::enableRealtimeScheduling() || host::realtimeSchedulingEnabled()) _exit(1);
+    int policy = -1;
+    sched_param sp{};
+    SEM_ID done = semBCreate(0, SEM_EMPTY);
+    taskSpawn("r_rtprobe", 29, 0, 65536, [&] {
+        pthread_getschedparam(pthread_self(), &policy, &sp);
+        semGive(done);
+    });
+    semTake(done, WAIT_FOREVER);
+    if (policy != SCHED_OTHER) _exit(2);
+    // the base tick, which otherwise takes a real-time priority of its own
+    TASK_ID tick = taskSpawn("r_tickprobe", 21, 0, 65536, [] {
+        host::runBaseTick([](uint32_t) {
+            int p = -1;
+            sched_param s{};
+            pthread_getschedparam(pthread_self(), &p, &s);
+            gTickPolicy = p;
+        }, false);
+    });
+    for (int i = 0; i < 10000 && gTickPolicy < 0; ++i) taskDelay(1);
+    taskDelete(tick);
+    semDelete(done);
+    _exit(gTickPolicy == SCHED_OTHER ? 0 : 3);
+}
+}  // namespace
+
+// A sanitizer's runtime spins on its own locks with sched_yield, which under
+// SCHED_FIFO never lets a holder of lower priority on the same CPU run: a
+// process built with one keeps every thread at normal priority.
+TEST(Realtime, AProcessThatForbidsItKeepsEveryThreadTheTicksToo) {
+    if (!host::enableRealtimeScheduling()) GTEST_SKIP() << "real-time scheduling not permitted here";
+    host::disableRealtimeScheduling();   // only the child forbids it
+    // a child that starts afresh: a forked one inherits the tasks of this
+    // process's earlier tests, threads and all
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(forbiddenChild(), ::testing::ExitedWithCode(0), "");
 }

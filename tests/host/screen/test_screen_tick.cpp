@@ -97,18 +97,10 @@ TEST_F(BaseTickTest, ManualTicksGiveTheSemaphore) {
     host::baseTick();
     EXPECT_EQ(host::baseTickCount(), 3u);
     EXPECT_EQ(semCount(s), 3);   // a late taker still sees each tick
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(semTake(s, NO_WAIT), OK);
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(semTake(s, NO_WAIT), OK);
+    host::stopBaseTick();   // drops the tick not taken
     EXPECT_EQ(semTake(s, NO_WAIT), ERROR);
-    semClose(s);
-}
-
-TEST_F(BaseTickTest, ThreadTicksAndStops) {
-    host::startBaseTick();
-    SEM_ID s = semOpen("/BASETICK0", SEM_TYPE_COUNTING, 0, 0, 0);
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(semTake(s, WAIT_FOREVER), OK);
-    host::stopBaseTick();
-    uint64_t n = host::baseTickCount();
-    EXPECT_GE(n, 20u);
+    EXPECT_EQ(host::baseTickCount(), 3u);
     semClose(s);
 }
 

@@ -9,6 +9,7 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/format/meas_file.h"
+#include "logging/store/virtual_file.h"
 #include "platform/timebase.h"
 #include "store_fixture.h"
 
@@ -212,8 +213,12 @@ TEST_F(StoreIntegrity, ShutdownWhileBufferingWaitsForTheRingAndTheStatusBlock) {
 }
 
 // Forty files within the back end's start-up window: the closed ones free
-// their slots, every record lands in its file.
+// their slots, every record lands in its file. Each new file waits until the
+// back end has let the written ones go (it keeps the queue of the window
+// until 16 files are live, half of the 32 slots): with no slot freed the
+// slots would fill before the fortieth.
 TEST_F(StoreIntegrity, MoreFilesThanSlotsInTheStartUpWindowLoseNothing) {
+    constexpr unsigned kKeptInWindow = 16;
     BackendTiming t;
     t.loopMs = 20;
     backendSetTiming(t);   // the device's 25 s start-up window
@@ -225,7 +230,8 @@ TEST_F(StoreIntegrity, MoreFilesThanSlotsInTheStartUpWindowLoseNothing) {
             if (n % 5 == 0) feed(1, ts);
         }
         LapOutFra_setFragmentTrig(ts - 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(60));   // the writers and the back end pass
+        ASSERT_TRUE(waitFor([] { return virtualFiles.liveCount(0) <= kKeptInWindow; }, 5000))
+            << "file " << file << ": " << virtualFiles.liveCount(0) << " files live";
     }
     for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
     waitFlushed(5000);
