@@ -395,8 +395,14 @@ def connloop_test(ns, binary, sample):
         assert "stim_active = 1" in dev.shell("getvar stim_active")
         grown = log_bytes(folder) - before
         print("%d connections in 10 s grew the log by %d bytes" % (n, grown))
-        assert n > 1000, "only %d connections" % n
+        # a sanitizer build makes far fewer connections in the 10 s: what
+        # matters is that each line of a connection stops at the flood limit
+        # (13 and the notice), however many connections came
+        assert n > 100, "only %d connections" % n
         assert grown < 1000000, "%d connections grew the log by %d bytes" % (n, grown)
+        log = dev.log()
+        for line in ("BC2_connect_passive, port", "matches no host, closed", "bcSocket::close_socket("):
+            assert log.count(line) <= 14, "%d lines with %r after %d connections" % (log.count(line), line, n)
         assert dev.stop() == 0
         dev.check_clean()
     print("connection loop test passed")
