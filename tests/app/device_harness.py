@@ -136,7 +136,12 @@ class Device:
         wait_for(lambda: "stim_active = 1" in self.shell("getvar stim_active"), "the first stimulus step", limit)
         return self
 
-    def shell(self, line, timeout=10.0):
+    def shell(self, line, timeout=None):
+        """A sanitizer build runs its tasks at normal priority on the board's
+        two CPUs, many times slower: on a loaded host a command may take more
+        than the 10 s a normal build is given."""
+        if timeout is None:
+            timeout = 30.0 if "startup: sanitizer build" in self.log() else 10.0
         return shell(self.folder, line, timeout)
 
     def stop(self, limit=30.0):
