@@ -10,6 +10,22 @@
 
 #include <atomic>
 
+namespace {
+// The scheduling policy (and priority) of a task of device priority 29
+// spawned now, as the task itself sees it.
+int spawnedPolicy(sched_param* sp) {
+    int policy = -1;
+    SEM_ID done = semBCreate(0, SEM_EMPTY);
+    taskSpawn("r_rtprobe", 29, 0, 65536, [&] {
+        pthread_getschedparam(pthread_self(), &policy, sp);
+        semGive(done);
+    });
+    semTake(done, WAIT_FOREVER);
+    semDelete(done);
+    return policy;
+}
+}  // namespace
+
 TEST(Realtime, PrioritiesKeepTheDeviceOrderBelowTheBaseTick) {
     int previous = host::realtimeBaseTickPriority();
     for (int p : {0, 21, 29, 65, 89, 120, 121, 132, 146, 162, 255}) {
@@ -25,27 +41,12 @@ TEST(Realtime, PrioritiesKeepTheDeviceOrderBelowTheBaseTick) {
 
 TEST(Realtime, TasksSpawnedAfterEnablingRunUnderFifo) {
     if (!host::enableRealtimeScheduling()) GTEST_SKIP() << "real-time scheduling not permitted here";
-    int policy = -1;
     sched_param sp{};
-    SEM_ID done = semBCreate(0, SEM_EMPTY);
-    taskSpawn("r_rtprobe", 29, 0, 65536, [&] {
-        pthread_getschedparam(pthread_self(), &policy, &sp);
-        semGive(done);
-    });
-    semTake(done, WAIT_FOREVER);
+    const int policy = spawnedPolicy(&sp);
     host::disableRealtimeScheduling();
-    semDelete(done);
     EXPECT_EQ(policy, SCHED_FIFO);
     EXPECT_EQ(sp.sched_priority, host::realtimePriorityOf(29));
-
-    SEM_ID done2 = semBCreate(0, SEM_EMPTY);
-    taskSpawn("r_rtprobe2", 29, 0, 65536, [&] {
-        pthread_getschedparam(pthread_self(), &policy, &sp);
-        semGive(done2);
-    });
-    semTake(done2, WAIT_FOREVER);
-    semDelete(done2);
-    EXPECT_EQ(policy, SCHED_OTHER);   // disabled again: an ordinary thread
+    EXPECT_EQ(spawnedPolicy(&sp), SCHED_OTHER);   // disabled again: an ordinary thread
 }
 
 namespace {
@@ -56,15 +57,8 @@ std::atomic<int> gTickPolicy{-1};
 void forbiddenChild() {
     host::forbidRealtimeScheduling();
     if (host::enableRealtimeScheduling() || host::realtimeSchedulingEnabled()) _exit(1);
-    int policy = -1;
     sched_param sp{};
-    SEM_ID done = semBCreate(0, SEM_EMPTY);
-    taskSpawn("r_rtprobe", 29, 0, 65536, [&] {
-        pthread_getschedparam(pthread_self(), &policy, &sp);
-        semGive(done);
-    });
-    semTake(done, WAIT_FOREVER);
-    if (policy != SCHED_OTHER) _exit(2);
+    if (spawnedPolicy(&sp) != SCHED_OTHER) _exit(2);
     // the base tick, which otherwise takes a real-time priority of its own
     TASK_ID tick = taskSpawn("r_tickprobe", 21, 0, 65536, [] {
         host::runBaseTick([](uint32_t) {
@@ -76,7 +70,6 @@ void forbiddenChild() {
     });
     for (int i = 0; i < 10000 && gTickPolicy < 0; ++i) taskDelay(1);
     taskDelete(tick);
-    semDelete(done);
     _exit(gTickPolicy == SCHED_OTHER ? 0 : 3);
 }
 }  // namespace
