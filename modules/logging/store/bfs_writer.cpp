@@ -1,5 +1,7 @@
 // File writers of the internal drives and the USB drive.
 #include <fcntl.h>
+#include <stdio_ext.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,6 +22,17 @@ namespace measure::store {
 namespace {
 constexpr uint32_t kFlushBytes = 16384;
 constexpr uint32_t kFlushAge = 5000;    // 0.5 s in 0.1 ms
+// Item ends kept before the writer asks the drive which of them it holds.
+constexpr size_t kItemEndsMax = 1024;
+
+// Moves a file's last whole item on the drive up to the last item end within
+// the first onDrive bytes and forgets the ends before it.
+template <class Entry>
+void settle(Entry& e, uint64_t onDrive) {
+    size_t n = 0;
+    while (n < e.itemEnds.size() && e.itemEnds[n] <= onDrive) e.whole = e.itemEnds[n++];
+    e.itemEnds.erase(e.itemEnds.begin(), e.itemEnds.begin() + long(n));
+}
 }  // namespace
 
 BFSWriter::BFSWriter(Backend& backend, const char* drive, dataWriteCounts_t counts)
@@ -52,7 +65,11 @@ bool BFSWriter::isOpen(int vfIdx) {
 
 bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     WriterFileEntry_t& e = entry(vfIdx);
-    if (e.vfIdx == vfIdx && e.state == SKIP) return true;
+    if (e.vfIdx == vfIdx && e.state == SKIP) {
+        // a file the drive refused its header for: its records are lost
+        if (e.refused) countFailure();
+        return true;
+    }
     if (!mediaAvailable_.load()) {
         if (e.vfIdx == -1 || e.vfIdx == vfIdx) {   // an open stream stays for the close
             e.vfIdx = vfIdx;
@@ -63,7 +80,9 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
         return false;
     }
     if (!isOpen(vfIdx) && !open(vfIdx)) return false;
-    return writeBytes(vfIdx, data, length);
+    if (!writeBytes(vfIdx, data, length)) return false;
+    itemWritten(vfIdx);
+    return true;
 }
 
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
@@ -77,12 +96,62 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
         countFailure();
         SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
                       vfIdx, e.path, std::strerror(err));
+        if (!backToWholeItem(e, err)) dropFile(e, true);
         return false;
     }
     bytesWritten(e, length);
     return true;
 }
 
+void BFSWriter::itemWritten(int vfIdx) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx != vfIdx || !e.stream) return;
+    e.itemEnds.push_back(e.total);
+    if (e.itemEnds.size() < kItemEndsMax) return;
+    // the drive holds all but the last few kilobytes the stream buffers
+    struct stat st {};
+    if (::fstat(e.fd, &st) == 0) settle(e, uint64_t(st.st_size));
+}
+
+// The stream loses track of what reached the drive when a write fails: the
+// drive may hold part of an item, and the stream may still hold items and
+// write them later at the wrong place. So the file is cut back to the end of
+// the last whole item the drive holds and the stream starts afresh there:
+// nothing of a broken item stays, and what follows is readable again.
+bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
+    struct stat st {};
+    const uint64_t onDrive = ::fstat(e.fd, &st) == 0 ? uint64_t(st.st_size) : e.whole;
+    settle(e, onDrive);
+    const uint32_t lost = uint32_t(e.itemEnds.size());   // written, but not (whole) on the drive
+    e.itemEnds.clear();
+    __fpurge(e.stream);
+    std::clearerr(e.stream);
+    const bool cut = ::ftruncate(e.fd, off_t(e.whole)) == 0 && ::fseeko(e.stream, off_t(e.whole), SEEK_SET) == 0;
+    e.total = e.whole;
+    countFailure(lost);
+    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' taken back to its last whole item at byte %u (%s), %u items lost%s",
+                  e.path, unsigned(e.whole), std::strerror(err), unsigned(lost), cut ? "" : ", cut failed");
+    return cut && e.whole >= e.headerEnd;
+}
+
+void BFSWriter::dropFile(WriterFileEntry_t& e, bool refused) {
+    if (e.stream) {
+        if (std::fflush(e.stream) == 0) settle(e, e.total);
+        else backToWholeItem(e, errno);
+        std::fclose(e.stream);
+    }
+    if (e.whole == 0) {
+        // not even the file header reached the drive: no file is better than an empty one
+        const std::string host = dev_path(e.path);
+        if (!host.empty()) ::unlink(host.c_str());
+    }
+    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' dropped without its whole header (%u bytes kept)", e.path,
+                  unsigned(e.whole));
+    e.stream = nullptr;
+    e.fd = -1;
+    e.state = SKIP;
+    e.refused = refused;
+}
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
     e.total += n;
     if (e.sinceFlush == 0) e.firstUnflushed = time_getTimestamp();
@@ -99,8 +168,9 @@ void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
     if (counts_.bytes) std::atomic_ref<uint32_t>(*counts_.bytes).fetch_add(n, std::memory_order_relaxed);
 }
 
-void BFSWriter::countFailure() {
-    if (counts_.failures) std::atomic_ref<uint32_t>(*counts_.failures).fetch_add(1, std::memory_order_relaxed);
+void BFSWriter::countFailure(uint32_t n) {
+    if (counts_.failures && n)
+        std::atomic_ref<uint32_t>(*counts_.failures).fetch_add(n, std::memory_order_relaxed);
 }
 
 bool BFSWriter::open(int vfIdx) {
@@ -141,11 +211,10 @@ bool BFSWriter::open(int vfIdx) {
     }
     if (!vf->writeHeader(*this) || !writePendingMeta(vfIdx)) {
         SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
-        std::fclose(e.stream);
-        e.stream = nullptr;
-        e.fd = -1;
+        if (e.stream) dropFile(e, false);   // else a refused write dropped it already
         return skip();
     }
+    e.headerEnd = e.total;
     return true;
 }
 
@@ -207,12 +276,23 @@ bool BFSWriter::close(int vfIdx) {
     dropPendingMeta(vfIdx);
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx == vfIdx && e.stream) {
-        setAttrib(vfIdx, host::ATTR_READ_ONLY);
-        bool ok = std::fclose(e.stream) == 0;
-        const int err = errno;
-        e.stream = nullptr;
+        // what the stream holds goes out first: a refusal leaves the file at its last whole item
+        bool ok = std::fflush(e.stream) == 0;
+        int err = errno;
         if (!ok) {
             countFailure();
+            if (!backToWholeItem(e, err)) dropFile(e, true);
+        }
+        if (e.stream) {
+            setAttrib(vfIdx, host::ATTR_READ_ONLY);
+            if (std::fclose(e.stream) != 0 && ok) {
+                ok = false;
+                err = errno;
+                countFailure();
+            }
+            e.stream = nullptr;
+        }
+        if (!ok) {
             // the bytes still buffered did not reach the drive
             syslogx(147, "BFSWriter::close() - failed to close file with index (%d) '%s': %s", vfIdx, e.path,
                     std::strerror(err));
@@ -244,8 +324,10 @@ bool BFSWriter::flush(int vfIdx) {
         const int err = errno;
         countFailure();
         SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): fflush failed '%s': %s", e.path, std::strerror(err));
+        if (!backToWholeItem(e, err)) dropFile(e, true);
         return false;
     }
+    settle(e, e.total);   // every whole item is on the drive now
     if (::fdatasync(e.fd) != 0) {
         const int err = errno;
         countFailure();

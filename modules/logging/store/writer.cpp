@@ -77,6 +77,7 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsi
     bool ok = true;
     if (type != MEAS_META_DYNAMIC) ok = writeBytes(vfIdx, head, sizeof head);
     if (ok && length) ok = writeBytes(vfIdx, data, length);
+    if (ok) itemWritten(vfIdx);
     if (ok && replaced) initTsPending_ = 0;
     return ok;
 }
@@ -86,6 +87,7 @@ bool Writer::writePendingMeta(int vfIdx) {
     if (it == pending_.end()) return true;
     bool ok = it->second.empty() || writeBytes(vfIdx, it->second.data(), unsigned(it->second.size()));
     pending_.erase(it);
+    if (ok) itemWritten(vfIdx);
     return ok;
 }
 

@@ -59,6 +59,9 @@ protected:
     virtual bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) = 0;
     // Whether the writer drops this file (its writes succeed without effect).
     virtual bool skipped(int vfIdx) const { (void)vfIdx; return false; }
+    // Marks the end of a whole item (file header part, metadata block, frame)
+    // of a file: the point a file goes back to when the drive refuses bytes.
+    virtual void itemWritten(int vfIdx) { (void)vfIdx; }
     // Writes the metadata kept for a file that has just opened.
     bool writePendingMeta(int vfIdx);
     void dropPendingMeta(int vfIdx) { pending_.erase(vfIdx); }
@@ -102,6 +105,7 @@ protected:
     void taskStopCallback() override;
     virtual void disconnectedStateHandler();
     bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) override;
+    void itemWritten(int vfIdx) override;
     bool skipped(int vfIdx) const override;
     bool mainPass();
 
@@ -116,6 +120,14 @@ private:
         uint32_t firstUnflushed = 0;
         uint32_t sinceFlush = 0;
         uint32_t total = 0;
+        // End of the last whole item known to be on the drive, the ends of
+        // the whole items after it (the stream may still hold them), and the
+        // end of the file's header (UINT32_MAX while it is being written).
+        uint32_t whole = 0;
+        std::vector<uint32_t> itemEnds;
+        uint32_t headerEnd = UINT32_MAX;
+        // dropped after the drive refused its header: its writes count as failed
+        bool refused = false;
     };
     WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }
     const WriterFileEntry_t& entry(int vfIdx) const { return files_[unsigned(vfIdx) % kFiles]; }
@@ -123,8 +135,14 @@ private:
     void bytesWritten(WriterFileEntry_t& e, uint32_t n);
     void checkForFlush();
     void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
+    // After the drive refused bytes: takes the file back to its last whole
+    // item; false when it cannot go on (its header is not whole).
+    bool backToWholeItem(WriterFileEntry_t& e, int err);
+    // Closes a file that cannot go on and drops it on this writer; refused:
+    // the drive refused its bytes, so the file's later writes count as failed.
+    void dropFile(WriterFileEntry_t& e, bool refused);
     // Counts a write, flush or close that the drive refused.
-    void countFailure();
+    void countFailure(uint32_t n = 1);
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;
@@ -134,7 +152,7 @@ private:
     bool dirDirty_ = false;
     WriterFileEntry_t files_[kFiles];
     uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
-            floodFlush_ = 0;
+            floodFlush_ = 0, floodCut_ = 0;
 };
 
 class USBWriter : public BFSWriter {

@@ -1,10 +1,14 @@
-// A full internal drive: "meas:" is a tiny tmpfs filled to the last byte. The
-// writer's messages name the cause, its failures are counted, and the USB
-// drive of the same measurement still gets every file whole.
+// A full internal drive: "meas:" is a tiny tmpfs, filled to the last byte by
+// a filler file. The writer's messages name the cause, its failures are
+// counted, the USB drive of the same measurement still gets every file whole,
+// and a file the drive refused bytes of stays readable and takes the records
+// again once the filler is gone.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -14,19 +18,47 @@ namespace {
 
 class StoreFullDrive : public StoreTest {
 protected:
-    void SetUp() override {
-        StoreTest::SetUp();
+    // false (and the test is skipped) where no tmpfs can be mounted
+    bool mountDrive(const char* size) {
         mountPoint = dir + "/meas";
-        if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=16k,mode=0755") != 0)
-            GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+        const std::string opts = std::string("size=") + size + ",mode=0755";
+        if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, opts.c_str()) != 0) return false;
         mounted = true;
-        // fill it: no byte left for the measurement files
+        return true;
+    }
+    // no byte left for the measurement files
+    void fill() {
         std::FILE* f = std::fopen((mountPoint + "/filler").c_str(), "wb");
         ASSERT_NE(f, nullptr);
         static const char block[1024] = {};
         while (std::fwrite(block, 1, sizeof block, f) == sizeof block) {
         }
         std::fclose(f);
+    }
+    void unfill() { ASSERT_EQ(::unlink((mountPoint + "/filler").c_str()), 0); }
+    // bytes of m01's measurement files on the internal drive
+    off_t bytesOnDrive() {
+        off_t n = 0;
+        for (auto& e : std::filesystem::directory_iterator(mountPoint)) {
+            struct stat st {};
+            if (e.path().filename() != "filler" && ::stat(e.path().c_str(), &st) == 0) n += st.st_size;
+        }
+        return n;
+    }
+    uint32_t failures() {
+        return std::atomic_ref<uint32_t>(meas_store_writeCounters(0, 0).failures).load();
+    }
+    // Feeds records of both blocks in steps of 10 until cond holds (checked
+    // between batches, as the writer takes them); false when it never does.
+    bool feedUntil(uint32_t& ts, const std::function<bool()>& cond) {
+        for (unsigned batch = 0; batch < 2000; ++batch) {
+            for (unsigned n = 0; n < 20; ++n, ts += 10) {
+                feed(0, ts);
+                if ((ts / 10) % 2 == 0) feed(1, ts);
+            }
+            if (waitFor(cond, 20)) return true;
+        }
+        return false;
     }
     void TearDown() override {
         stopStore();   // the writers let go of the drive first
@@ -40,6 +72,8 @@ protected:
 }  // namespace
 
 TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
+    if (!mountDrive("16k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+    fill();
     configure();
     uint32_t ts = 100000;
     const uint32_t fragmentAt = ts + 2000 * 10;   // the next lap's file
@@ -61,8 +95,15 @@ TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
         EXPECT_NE(l.find(cause), std::string::npos) << l;
     }
     EXPECT_GT(failures, 0);
-    EXPECT_TRUE(logContains(log, "BFSWriter::close() - failed to close file with index ("));
     EXPECT_GT(meas_store_writeCounters(0, 0).failures, 0u);
+    // what the internal drive kept of a file is whole items: sound or cut, never broken
+    for (auto& [name, bytes] : files("meas")) {
+        if (name == "filler") continue;
+        MeasFileContent c;
+        std::string err;
+        EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts()) || c.cutAt != SIZE_MAX)
+            << name << ": " << err;
+    }
     EXPECT_EQ(meas_store_writeCounters(0, 1).failures, 0u);
 
     // both files on the USB drive, every record in them
@@ -80,5 +121,56 @@ TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
         std::vector<uint32_t> ts;
         for (auto& r : want) ts.push_back(r.ts);
         EXPECT_EQ(got[id], ts) << "block " << int(id);
+    }
+}
+
+// The drive fills while a file is being written and gets room again: the
+// bytes the drive took of the item it refused are cut off again, so the file
+// reads cleanly to its end, and the records stored after the room came back
+// are in it, each as it was fed.
+TEST_F(StoreFullDrive, AFileTheDriveRefusedBytesOfReadsCleanlyAndGoesOnWhenThereIsRoomAgain) {
+    if (!mountDrive("128k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+    configure();
+    uint32_t ts = 100000;
+    ASSERT_TRUE(feedUntil(ts, [&] { return bytesOnDrive() >= 20000; }));
+    fill();
+    // several refusals while the drive stays full
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= 3; }));
+    const uint32_t refused = failures();
+    unfill();
+    const uint32_t roomAgain = ts;
+    for (unsigned n = 0; n < 1000; ++n, ts += 10) {
+        feed(0, ts);
+        if ((ts / 10) % 2 == 0) feed(1, ts);
+    }
+    closeAndDrain();
+    stopStore();
+
+    auto meas = files("meas");
+    meas.erase("filler");
+    ASSERT_EQ(meas.size(), 1u);
+    const auto& [name, bytes] = *meas.begin();
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+    EXPECT_GE(failures(), refused);
+
+    // every record read back is one fed, in order; those fed after the room
+    // came back are all there
+    std::map<uint8_t, std::vector<const MeasFileRecord*>> got;
+    for (auto& r : c.records) got[r.blockId].push_back(&r);
+    for (auto& [id, want] : fed) {
+        size_t k = 0;
+        for (const MeasFileRecord* r : got[id]) {
+            while (k < want.size() && want[k].ts != r->timeStamp) ++k;
+            ASSERT_LT(k, want.size()) << "block " << int(id) << ": record at " << r->timeStamp << " never fed";
+            EXPECT_EQ(r->values, want[k].values) << "block " << int(id) << " at " << r->timeStamp;
+        }
+        std::vector<uint32_t> late, lateGot;
+        for (auto& f : want)
+            if (int32_t(f.ts - roomAgain) >= 0) late.push_back(f.ts);
+        for (const MeasFileRecord* r : got[id])
+            if (int32_t(r->timeStamp - roomAgain) >= 0) lateGot.push_back(r->timeStamp);
+        EXPECT_EQ(lateGot, late) << "block " << int(id);
     }
 }
