@@ -1,11 +1,16 @@
 #!/usr/bin/env python3
-"""Runs the device with a full "meas:" and checks what it says about it.
+"""Runs the device with a full drive and checks what it says and keeps.
 
-"meas/" is a tiny tmpfs filled to the last byte before the start (so the test
-needs to be root; otherwise it exits 77, skipped). m01 cannot write there: the
-writer's messages name the cause, `meas` counts the refused writes for m01 in
-write_errcnt, and m03 goes on writing "meas2:" - both of its files of a run
-with a lap in the middle are whole.
+Each drive is a tmpfs filled to the last byte by a filler file (so the test
+needs to be root; otherwise it exits 77, skipped).
+- "meas/" full before the start: m01 cannot write there, the writer's
+  messages name the cause, `meas` counts the refused writes for m01 in
+  write_errcnt, and m03 goes on writing "meas2:" - both of its files of a run
+  with a lap in the middle are whole.
+- "meas2/" fills while m03 writes it and gets room again when the filler is
+  deleted: the refused writes are counted, a lap split follows, and every file
+  reads to its end (measdump 0, or 3 for a file cut off at its end, never 1),
+  with the records written after the room came back.
 Usage: device_full_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import ctypes
@@ -16,7 +21,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import Device, drive_files, make_folder, remove_folder, wait_for  # noqa: E402
 
 SKIPPED = 77
 NO_SPACE = os.strerror(28)   # ENOSPC
@@ -44,17 +49,27 @@ def fill(folder):
         os.close(fd)
 
 
+def file_size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def dump_frames(binary, path):
+    """measdump's exit code and the offsets of the frames it read."""
+    r = subprocess.run([binary, path], capture_output=True, text=True)
+    frames = [int(m) for m in re.findall(r"^frame @(\d+) ", r.stdout, re.M)]
+    return r.returncode, frames, r.stdout[-2000:] + r.stderr
+
+
 def write_errcnt(answer, name):
     m = re.search(re.escape(name) + r" *:.*?--> write_errcnt    = (\d+)", answer, re.S)
     assert m, answer
     return int(m.group(1))
 
 
-def main():
-    binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
-    if os.geteuid() != 0:
-        print("device full drive test skipped: needs root to mount a tmpfs")
-        return SKIPPED
+def full_from_start(binary, measdump, sample):
     folder = make_folder(sample, "tav9-fulldrive-")
     meas = os.path.join(folder, "meas")
     mounted = mount_tmpfs(meas, "64k")
@@ -94,6 +109,69 @@ def main():
         if mounted:
             umount(meas)
         remove_folder(folder)
+    return 0
+
+
+def room_again(binary, dump, sample):
+    folder = make_folder(sample, "tav9-roomagain-")
+    meas2 = os.path.join(folder, "meas2")
+    mounted = mount_tmpfs(meas2, "2m")
+    if not mounted:
+        remove_folder(folder)
+        print("device full drive test skipped: cannot mount a tmpfs")
+        return SKIPPED
+    dev = None
+    try:
+        dev = Device(binary, folder).wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        def first_file():
+            names = [f for f in drive_files(folder, "meas2") if f.startswith("B0101")]
+            return os.path.join(meas2, names[0]) if names else ""
+        wait_for(lambda: file_size(first_file()) >= 16384, "m03's first file on meas2:")
+        first = first_file()
+        fill(meas2)
+        wait_for(lambda: write_errcnt(dev.shell("meas"), "MEASURE FDE") >= 3, "m03's refused writes in meas")
+        assert "writes failed!" in dev.shell("meas")
+        os.unlink(os.path.join(meas2, "filler"))
+        room = file_size(first)
+        wait_for(lambda: file_size(first) >= room + 16384, "m03 writing again")
+        assert "value = 0" in dev.shell("lof_laptrig")
+        wait_for(lambda: any(file_size(os.path.join(meas2, f)) > 0 for f in drive_files(folder, "meas2")
+                             if f.startswith("B0102")), "m03's file of the next lap")
+        assert dev.stop() == 0
+        dev.check_clean()
+
+        names = sorted(f for f in os.listdir(meas2) if not f.startswith("."))
+        assert [n[:5] for n in names] == ["B0101", "B0102"], names
+        for name in names:
+            rc, frames, out = dump_frames(dump, os.path.join(meas2, name))
+            assert rc in (0, 3), name + ": " + out
+        # the file of the full drive reads to its closing status block, with
+        # the frames written after the room came back
+        rc, frames, out = dump_frames(dump, first)
+        assert rc == 0, out
+        assert frames and frames[-1] >= room, (room, out)
+        for name in drive_files(folder, "meas"):
+            rc, frames, out = dump_frames(dump, os.path.join(folder, "meas", name))
+            assert rc == 0, name + ": " + out
+    finally:
+        if dev:
+            dev.kill()
+        if mounted:
+            umount(meas2)
+        remove_folder(folder)
+    return 0
+
+
+def main():
+    binary, dump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
+    if os.geteuid() != 0:
+        print("device full drive test skipped: needs root to mount a tmpfs")
+        return SKIPPED
+    for case in (full_from_start, room_again):
+        rc = case(binary, dump, sample)
+        if rc:
+            return rc
     print("device full drive test passed")
     return 0
 
