@@ -174,6 +174,8 @@ TEST_F(StoreIntegrity, RecordsStampedBeforeTheArmButStoredLaterReachTheFile) {
 // file gets its last frames, its status block and its close.
 TEST_F(StoreIntegrity, DeletingTheStoreWritesTheOpenFileWholeWithItsStatusBlock) {
     configure();
+    // the file is open on the writers only once they have joined the back end
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 5000));
     for (uint32_t n = 0; n < 300; ++n) {
         feed(0, 1000 + n * 10);
         if (n % 20 == 0) feed(1, 1000 + n * 10);
