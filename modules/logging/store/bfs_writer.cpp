@@ -145,13 +145,14 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, bool refused) {
         const std::string host = dev_path(e.path);
         if (!host.empty()) ::unlink(host.c_str());
     }
-    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' dropped without its whole header (%u bytes kept)", e.path,
-                  unsigned(e.whole));
+    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' dropped: no whole header or no cut possible (%u bytes kept)",
+                  e.path, unsigned(e.whole));
     e.stream = nullptr;
     e.fd = -1;
     e.state = SKIP;
     e.refused = refused;
 }
+
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
     e.total += n;
     if (e.sinceFlush == 0) e.firstUnflushed = time_getTimestamp();
