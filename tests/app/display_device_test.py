@@ -80,10 +80,32 @@ def read_bmp(path):
     return rows
 
 
-def frame_after(dev, line, settle=0.8):
+_decoded = {}
+
+
+def current_frame(path):
+    """screen.png as read_png decodes it; decoded again only once the device
+    has written a new one (each write renames a new file into place)."""
+    st = os.stat(path)
+    key = (st.st_ino, st.st_mtime_ns, st.st_size)
+    if _decoded.get(path, (None,))[0] != key:
+        _decoded[path] = (key, read_png(path))
+    return _decoded[path][1]
+
+
+def frame_after(dev, line, shows, what):
+    """Runs the shell line, then waits for a screen.png that shows its effect
+    (shows(frame) is true): the device draws and writes the frame some time
+    after the command, the later the slower the build and the host."""
     dev.shell(line)
-    time.sleep(settle)
-    return read_png(os.path.join(dev.folder, "screen.png"))
+    png = os.path.join(dev.folder, "screen.png")
+    try:
+        wait_for(lambda: shows(current_frame(png)), what)
+    except AssertionError:
+        last = current_frame(png)
+        raise AssertionError("no frame shows %s after %r; the last one at (20, 155): %r, at (630, 470): %r"
+                             % (what, line, last[155][20], last[470][630]))
+    return current_frame(png)
 
 
 def late_start(binary, sample):
@@ -122,39 +144,33 @@ def main():
         wait_for(lambda: os.path.exists(png), "screen.png")
         # started: the page count is published, the stored positions requested
         wait_for(lambda: "= 12" in dev.shell("getvar display_page_mx"), "the display's start")
-        time.sleep(0.5)
         # full light and colour: screen.png then shows the frame as drawn
-        first = frame_after(dev, "display brightness 5", 1.0)
-        time.sleep(1.0)
-        second = read_png(png)
-        assert first != second, "page 1 shows no changing values"
-        background = first[470][630]
-        assert background == (0, 0, 0), "page 1 background %r" % (background,)
+        first = frame_after(dev, "display brightness 5", lambda f: f[470][630] == (0, 0, 0),
+                            "page 1 on its black background")
+        wait_for(lambda: current_frame(png) != first, "page 1 with changing values")
 
-        page2 = frame_after(dev, "display page 1")
-        assert page2 != second, "display page 1 changed nothing"
-        page3 = frame_after(dev, "display next")
-        assert page3 != page2, "display next changed nothing"
+        before = current_frame(png)
+        page2 = frame_after(dev, "display page 1", lambda f: f != before, "a changed frame")
+        frame_after(dev, "display next", lambda f: f != page2, "a changed frame")
 
-        text = frame_after(dev, "display txtshow HELLO")
-        assert text[155][20] == (255, 0, 0), "no red text window: %r" % (text[155][20],)
-        hidden = frame_after(dev, "display txthide")
-        assert hidden[155][20] != (255, 0, 0), "text window still shown"
+        red = (255, 0, 0)
+        frame_after(dev, "display txtshow HELLO", lambda f: f[155][20] == red, "the red text window")
+        frame_after(dev, "display txthide", lambda f: f[155][20] != red, "the text window hidden")
 
-        lit = frame_after(dev, "display txtshow HELLO")
-        dim = frame_after(dev, "display brightness 0")
-        assert dim[155][20][0] < lit[155][20][0] // 2, "brightness 0 did not dim: %r" % (dim[155][20],)
-        frame_after(dev, "display brightness 5")
-        frame_after(dev, "display txthide")
+        lit = frame_after(dev, "display txtshow HELLO", lambda f: f[155][20] == red, "the red text window")
+        frame_after(dev, "display brightness 0", lambda f: f[155][20][0] < lit[155][20][0] // 2,
+                    "the text window dimmed by brightness 0")
+        frame_after(dev, "display brightness 5", lambda f: f[155][20] == red, "full light again")
+        frame_after(dev, "display txthide", lambda f: f[155][20] != red, "the text window hidden")
 
         # the colour, then the stop: the colour stays on the screen
-        red = frame_after(dev, "display color 0xFF0000")
-        assert red[240][320] == (255, 0, 0) and red[0][0] == (255, 0, 0), "colour page not red"
+        colour_page = frame_after(dev, "display color 0xFF0000", lambda f: f[240][320] == red and f[0][0] == red,
+                                  "the red colour page")
         dump = os.path.join(folder, "dump.bmp")
         dev.shell("display bmpdump dump.bmp")   # a path in the device folder
         bmp = read_bmp(dump)
         assert len(bmp) == 480 and len(bmp[0]) == 640, "dump is %dx%d" % (len(bmp[0]), len(bmp))
-        assert bmp == red, "the dump is not the picture of screen.png"
+        assert bmp == colour_page, "the dump is not the picture of screen.png"
         # a dump makes new files only: the device's own files stay as they are
         start_cfg = open(os.path.join(folder, "start.cfg"), "rb").read()
         assert "Error, file start.cfg exists." in dev.shell("display bmpdump start.cfg")

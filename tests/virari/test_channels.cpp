@@ -3,6 +3,8 @@
 // connection on the second in a row; records of a datagram.
 #include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -294,12 +296,34 @@ TEST_F(ChannelTest, CommandsNeverWaitOnAPeerThatStopsReading) {
     EXPECT_EQ(BC2_comint_put_eth(&m), 0);
 }
 
+namespace {
+
+// The thread of that name sleeps in the kernel (state S): it waits.
+bool threadSleeps(const std::string& name) {
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string line;
+        if (!std::getline(comm, line) || line != name) continue;
+        std::ifstream stat(task.path() / "stat");
+        if (!std::getline(stat, line)) return false;
+        const size_t end = line.rfind(')');   // the state follows the name in brackets
+        return end != std::string::npos && end + 2 < line.size() && line[end + 2] == 'S';
+    }
+    return false;
+}
+
+}  // namespace
+
 // The command send task sleeps until something waits to be written; a stop
-// wakes it, so it ends with nothing to send.
+// wakes it, so it ends with nothing to send. The stop comes once the task
+// sleeps: one that came earlier would end it without waking it.
 TEST_F(ChannelTest, StopEndsTheCommandSendTask) {
     TASK_ID t = taskSpawn("r_BC2_CI_send", 76, VX_FP_TASK, 10000, [] { BC2_CI_send(); });
     ASSERT_NE(t, nullptr);
-    taskDelay(20);   // most likely asleep by now; the stop must end it wherever it is
+    // named once it runs its body, whose only wait is the one for work
+    bool asleep = false;
+    for (int i = 0; i < 10000 && !(asleep = threadSleeps("r_BC2_CI_send")); ++i) taskDelay(1);
+    EXPECT_TRUE(asleep) << "the send task never went to sleep";
     BC2_stop();
     const STATUS ended = taskWait(t, 5 * sysClkRateGet());
     if (ended != OK) taskDelete(t);

@@ -44,9 +44,11 @@ struct NewFile {
         fd = openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0) error = errno == EEXIST ? DUMP_FILE_EXISTS : DUMP_FILE_UNOPENABLE;
     }
+    // Removes the file again: there was no image for it, or it could not
+    // be written whole (a full drive), and a part of an image is no dump.
     void takeBack()
     {
-        close(fd);
+        if (fd >= 0) close(fd);
         fd = -1;
         unlinkat(dir, name.c_str(), 0);
     }
@@ -125,6 +127,7 @@ int dumpInto(const char* path, NewFile& f)
     const int closed = close(f.fd);
     f.fd = -1;
     if (closed == 0 && done == size) return 0;
+    f.takeBack();
     printf("Error, unable to write file %s.\n", path);
     return -1;
 }
@@ -142,15 +145,6 @@ unsigned char* DumpReal(unsigned int* size)
     if (!screen) return nullptr;
     // The visible screen itself: (0, 0) to (639, 479).
     return screen->DumpWindowsBitmap(size, GuiRect(0, 0, SCRNDRV_VISIBLE_WIDTH - 1, SCRNDRV_VISIBLE_HEIGHT - 1));
-}
-
-void display_bmpwrite(const char* path)
-{
-    if (!path) return;
-    NewFile f;
-    f.name = path;
-    f.create();
-    dumpInto(path, f);
 }
 
 int display_bmpdump(const char* path)

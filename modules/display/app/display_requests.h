@@ -85,7 +85,6 @@ int displayGetBrightnessChan(int* value, unsigned char* updated);
 // A Windows BMP image of the visible screen, from array new (length in
 // *size); null before the GUI is ready or when no image can be made.
 unsigned char* DumpReal(unsigned int* size);
-void display_bmpwrite(const char* path);
 
 int display_alarm(unsigned char active, unsigned short left, unsigned short top, unsigned short width,
                   unsigned short height, unsigned long textColour, unsigned long backColour,

@@ -2,32 +2,24 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "gui/draw/l24logi.h"
 
 namespace {
 
-// Writes n words of c. A colour of four equal bytes is a memset; any other
-// goes out 32 bytes per store: the compiler keeps a plain word loop scalar at
-// -O2, four to five times slower than memset on a full screen. A second build
-// for processors with AVX2 stores the 32 bytes at once, as memset does there
-// (not under ThreadSanitizer, whose run time is not ready when the loader
-// picks the build).
-#if defined(__SANITIZE_THREAD__)
-#define FILL_CLONES
-#else
-#define FILL_CLONES __attribute__((target_clones("avx2", "default")))
-#endif
-FILL_CLONES void fillWords(uint32_t* p, size_t n, uint32_t c)
+// Writes n words of c with the C library's own fills, which pick the
+// widest stores of the processor they run on when the program starts: a
+// colour of four equal bytes is a memset, any other a wmemset (wchar_t is a
+// 32-bit word here). A loop of ours is compiled for the baseline processor
+// and fell well behind them on hosts with wider stores.
+static_assert(sizeof(wchar_t) == sizeof(uint32_t), "a pixel is one wchar_t");
+void fillWords(uint32_t* p, size_t n, uint32_t c)
 {
-    if ((c & 0xFFu) * 0x01010101u == c) {
+    if ((c & 0xFFu) * 0x01010101u == c)
         std::memset(p, int(c & 0xFFu), n * sizeof *p);
-        return;
-    }
-    typedef uint32_t Block __attribute__((vector_size(32)));
-    const Block b = {c, c, c, c, c, c, c, c};
-    for (; n >= 8; n -= 8, p += 8) std::memcpy(p, &b, sizeof b);   // unaligned store
-    for (; n; --n) *p++ = c;
+    else
+        std::wmemset(reinterpret_cast<wchar_t*>(p), wchar_t(c), n);
 }
 
 // Fills columns x1..x2 of rows y1..y2, cut to the target t.

@@ -2,6 +2,7 @@
 #include "logging/format/meas_dump.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +14,13 @@
 #include "logging/counters/lapoutfra.h"
 
 namespace {
+
+// Bytes read from the file at a time.
+constexpr size_t kReadChunk = 65536;
+// Payload bytes of a metadata block the listing looks at: every field of a
+// status block lies within them (its page and lap-stack offsets are 16-bit),
+// and an event's texts are shown up to there.
+constexpr size_t kListedMetaBytes = 1 << 20;
 
 const char* metaName(uint8_t type) {
     static const char* const names[] = {"dynamic", "client configuration", "status block", "car id",
@@ -81,125 +89,212 @@ void printStatusBlock(const std::vector<uint8_t>& p, FILE* out) {
     }
 }
 
-// Reads a measurement file whole. Only a regular file is read, and none
-// larger than a measurement file can be: a device such as /dev/zero would
-// never end, and opening a FIFO would wait for a writer (O_NONBLOCK keeps the
-// open from waiting; it changes nothing for a regular file). false with the
-// reason in `why`.
-bool readMeasFile(const char* path, std::vector<uint8_t>& data, std::string& why) {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        why = std::strerror(errno);
-        return false;
+// A measurement file opened for reading. Only a regular file is read, and
+// none larger than a measurement file can be: a device such as /dev/zero
+// would never end, and opening a FIFO would wait for a writer (O_NONBLOCK
+// keeps the open from waiting; it changes nothing for a regular file).
+class FileSource : public MeasFileSource {
+public:
+    ~FileSource() override {
+        if (fd_ >= 0) ::close(fd_);
     }
-    struct stat st {};
-    char text[96];
-    if (::fstat(fd, &st) != 0) {
-        why = std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        why = "not a regular file";
-    } else if (uint64_t(st.st_size) > MEAS_FILE_MAX_BYTES) {
-        std::snprintf(text, sizeof text, "too large (%llu bytes) for a measurement file",
-                      static_cast<unsigned long long>(st.st_size));
-        why = text;
-    } else {
-        data.reserve(size_t(st.st_size));
-        uint8_t buf[65536];
+    // false with the reason in `why`
+    bool open(const char* path, std::string& why) {
+        fd_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd_ < 0) {
+            why = std::strerror(errno);
+            return false;
+        }
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            why = std::strerror(errno);
+        } else if (!S_ISREG(st.st_mode)) {
+            why = "not a regular file";
+        } else if (uint64_t(st.st_size) > MEAS_FILE_MAX_BYTES) {
+            char text[96];
+            std::snprintf(text, sizeof text, "too large (%llu bytes) for a measurement file",
+                          static_cast<unsigned long long>(st.st_size));
+            why = text;
+        }
+        return why.empty();
+    }
+    long read(uint8_t* to, size_t n, std::string& why) override {
         for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
+            const ssize_t got = ::read(fd_, to, n);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
                 why = std::strerror(errno);
-                break;
+                return -1;
             }
-            if (n == 0) break;
-            if (data.size() + size_t(n) > MEAS_FILE_MAX_BYTES) {   // it grew while being read
+            total_ += uint64_t(got);
+            if (total_ > MEAS_FILE_MAX_BYTES) {   // it grew while being read
+                char text[96];
                 std::snprintf(text, sizeof text, "too large (more than %llu bytes) for a measurement file",
                               static_cast<unsigned long long>(MEAS_FILE_MAX_BYTES));
                 why = text;
-                break;
+                return -1;
             }
-            data.insert(data.end(), buf, buf + n);
+            return long(got);
         }
     }
-    ::close(fd);
-    return why.empty();
-}
 
-// Every file is closed with a status block as its last item; one that ends
-// otherwise was cut off by a writer that stopped between two items.
-bool endsWithStatusBlock(const MeasFileContent& c) {
-    return !c.items.empty() && c.items.back().kind == MeasFileItem::META &&
-           c.metas[c.items.back().index].type == MEAS_META_STATUSBLOCK;
+private:
+    int fd_ = -1;
+    uint64_t total_ = 0;
+};
+
+// Prints each item as the reader hands it on, and counts them; nothing of
+// the file is kept.
+class Listing : public MeasFileSink {
+public:
+    Listing(FILE* out, bool csv) : out_(out), csv_(csv) {}
+    size_t blocks = 0, metas = 0, frames = 0, records = 0;
+    // Every file is closed with a status block as its last item; one that
+    // ends otherwise was cut off by a writer that stopped between two items.
+    bool closed = false;
+
+    void header(const MeasFileHeaderInfo& h, uint16_t crc) override {
+        if (csv_) {
+            std::fprintf(out_, "block,time,values\n");
+            return;
+        }
+        std::fprintf(out_, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n", crc,
+                     h.pcode, h.measIdx + 1u, h.numBlocks);
+        std::fprintf(out_, "counters: outing %u lap %u fragment %u absolute lap %u (0x%X)\n", h.outing, h.lap,
+                     h.fragment, h.absLap, h.absLap);
+        // the 8.3 name these counters give, to check against the file's own name
+        char name[16] = "";
+        if (h.measIdx == 0 || h.measIdx == 2)
+            LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
+        if (name[0]) std::fprintf(out_, "name: %s\n", name);
+        static const uint8_t kNoDate[6] = {};
+        if (std::memcmp(h.bcdDate, kNoDate, 6) == 0)
+            std::fprintf(out_, "created: unknown (no clock)\n");
+        else
+            std::fprintf(out_, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
+                         h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
+    }
+    void block(const MeasFileBlockDesc& b) override {
+        ++blocks;
+        if (!csv_) std::fprintf(out_, "block %u: record length %u\n", b.id, b.recordLength);
+    }
+    void meta(const MeasFileMeta& m) override {
+        ++metas;
+        closed = m.type == MEAS_META_STATUSBLOCK;
+        if (csv_) return;
+        std::fprintf(out_, "meta @%zu type %u (%s) length %u", m.offset, m.type, metaName(m.type), m.length);
+        const uint8_t* p = m.payload.data();
+        if ((m.type == MEAS_META_INIT_TS || m.type == MEAS_META_CLOSE_TS) && m.payload.size() == 4)
+            std::fprintf(out_, ": time %u", be_get32(p));
+        else if (m.type == MEAS_META_CARID && m.payload.size() == MEAS_META_CARID_LEN)
+            std::fprintf(out_, ": \"%.31s\"", reinterpret_cast<const char*>(p + 4));
+        else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
+            std::fprintf(out_, ": master 0x%08X boot %u logger 0x%08X", be_get32(p), be_get32(p + 4),
+                         be_get32(p + 8));
+        else if (m.type == MEAS_META_EVENT)
+            printEvent(m.payload, out_);
+        else if (m.type == MEAS_META_STATUSBLOCK)
+            printStatusBlock(m.payload, out_);
+        std::fprintf(out_, "\n");
+    }
+    void frame(const MeasFileFrameInfo& f, std::vector<MeasFileRecord>& rs) override {
+        ++frames;
+        records += rs.size();
+        closed = false;
+        if (!csv_)
+            std::fprintf(out_, "frame @%zu block %u samples %u records %u divider %u packed %u\n", f.offset,
+                         f.blockId, f.samples, f.records, f.divider, f.packedLength);
+        for (const MeasFileRecord& r : rs) {
+            if (csv_) std::fprintf(out_, "%u,%u,", r.blockId, r.timeStamp);
+            else std::fprintf(out_, "  record time %u values ", r.timeStamp);
+            printHex(r.values, out_);
+            std::fprintf(out_, "\n");
+        }
+    }
+    void ok() {
+        if (!csv_)
+            std::fprintf(out_, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", blocks, metas,
+                         frames, records);
+    }
+
+private:
+    FILE* out_;
+    bool csv_;
+};
+
+// Hands what was read into a MeasFileContent to a listing, in file order.
+void replay(const MeasFileContent& c, Listing& listing) {
+    if (!c.headerRead) return;   // a file broken before its header's end lists nothing
+    listing.header(c.header, c.storedCrc);
+    for (const MeasFileBlockDesc& b : c.blocks) listing.block(b);
+    size_t rec = 0;
+    for (const MeasFileItem& it : c.items) {
+        if (it.kind == MeasFileItem::META) {
+            listing.meta(c.metas[it.index]);
+            continue;
+        }
+        const MeasFileFrameInfo& f = c.frames[it.index];
+        const size_t n = std::min<size_t>(f.records, c.records.size() - rec);
+        std::vector<MeasFileRecord> rs(c.records.begin() + long(rec), c.records.begin() + long(rec + n));
+        rec += n;
+        listing.frame(f, rs);
+    }
 }
 
 }  // namespace
 
 void measdump_list(const MeasFileContent& c, FILE* out, bool complete) {
-    // a file broken before its header's end lists nothing
-    if (!c.headerRead) return;
-    const MeasFileHeaderInfo& h = c.header;
-    std::fprintf(out, "header: version 6 crc 0x%04X project 0x%04X measurement m0%u blocks %u\n",
-                 c.storedCrc, h.pcode, h.measIdx + 1u, h.numBlocks);
-    std::fprintf(out, "counters: outing %u lap %u fragment %u absolute lap %u (0x%X)\n", h.outing, h.lap,
-                 h.fragment, h.absLap, h.absLap);
-    // the 8.3 name these counters give, to check against the file's own name
-    char name[16] = "";
-    if (h.measIdx == 0 || h.measIdx == 2)
-        LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
-    if (name[0]) std::fprintf(out, "name: %s\n", name);
-    static const uint8_t kNoDate[6] = {};
-    if (std::memcmp(h.bcdDate, kNoDate, 6) == 0)
-        std::fprintf(out, "created: unknown (no clock)\n");
-    else
-        std::fprintf(out, "created: 20%02X-%02X-%02X %02X:%02X:%02X\n", h.bcdDate[0], h.bcdDate[1],
-                     h.bcdDate[2], h.bcdDate[3], h.bcdDate[4], h.bcdDate[5]);
-    for (const MeasFileBlockDesc& b : c.blocks)
-        std::fprintf(out, "block %u: record length %u\n", b.id, b.recordLength);
-    size_t rec = 0;
-    for (const MeasFileItem& it : c.items) {
-        if (it.kind == MeasFileItem::META) {
-            const MeasFileMeta& m = c.metas[it.index];
-            std::fprintf(out, "meta @%zu type %u (%s) length %zu", m.offset, m.type, metaName(m.type),
-                         m.payload.size());
-            const uint8_t* p = m.payload.data();
-            if ((m.type == MEAS_META_INIT_TS || m.type == MEAS_META_CLOSE_TS) && m.payload.size() == 4)
-                std::fprintf(out, ": time %u", be_get32(p));
-            else if (m.type == MEAS_META_CARID && m.payload.size() == MEAS_META_CARID_LEN)
-                std::fprintf(out, ": \"%.31s\"", reinterpret_cast<const char*>(p + 4));
-            else if (m.type == MEAS_META_TIMEMASTER && m.payload.size() == MEAS_META_TIMEMASTER_LEN)
-                std::fprintf(out, ": master 0x%08X boot %u logger 0x%08X", be_get32(p),
-                             be_get32(p + 4), be_get32(p + 8));
-            else if (m.type == MEAS_META_EVENT)
-                printEvent(m.payload, out);
-            else if (m.type == MEAS_META_STATUSBLOCK)
-                printStatusBlock(m.payload, out);
-            std::fprintf(out, "\n");
-            continue;
-        }
-        const MeasFileFrameInfo& f = c.frames[it.index];
-        std::fprintf(out, "frame @%zu block %u samples %u records %u divider %u packed %u\n", f.offset,
-                     f.blockId, f.samples, f.records, f.divider, f.packedLength);
-        for (uint32_t r = 0; r < f.records && rec < c.records.size(); ++r, ++rec) {
-            const MeasFileRecord& R = c.records[rec];
-            std::fprintf(out, "  record time %u values ", R.timeStamp);
-            printHex(R.values, out);
-            std::fprintf(out, "\n");
-        }
-    }
-    if (complete)
-        std::fprintf(out, "ok: %zu blocks, %zu metadata blocks, %zu frames, %zu records\n", c.blocks.size(),
-                     c.metas.size(), c.frames.size(), c.records.size());
+    Listing listing(out, false);
+    replay(c, listing);
+    if (c.headerRead && complete) listing.ok();
 }
 
 void measdump_csv(const MeasFileContent& c, FILE* out) {
-    if (!c.headerRead) return;
-    std::fprintf(out, "block,time,values\n");
-    for (const MeasFileRecord& r : c.records) {
-        std::fprintf(out, "%u,%u,", r.blockId, r.timeStamp);
-        printHex(r.values, out);
-        std::fprintf(out, "\n");
+    Listing listing(out, true);
+    replay(c, listing);
+}
+
+int measdump_file(const char* path, bool csv, FILE* out, FILE* err, size_t chunk) {
+    FileSource source;
+    std::string why;
+    if (!source.open(path, why)) {
+        std::fprintf(err, "measdump: cannot read %s: %s\n", path, why.c_str());
+        return 2;
     }
+    Listing listing(out, csv);
+    MeasFileReadOptions options;
+    options.chunk = chunk;
+    options.metaKeep = kListedMetaBytes;
+    MeasFileReadEnd end;
+    const bool ok = meas_file_stream(source, listing, options, end);
+    if (end.unreadable) {
+        std::fprintf(err, "measdump: cannot read %s: %s\n", path, end.error.c_str());
+        return 2;
+    }
+    if (ok && !listing.closed) {
+        // sound up to its end, but the writer never came to the closing status block
+        if (!csv)
+            std::fprintf(out, "cut: the file ends without its closing status block; %zu records\n",
+                         listing.records);
+        std::fprintf(err, "measdump: %s: file cut: it ends without its closing status block\n", path);
+        return 3;
+    }
+    if (!ok && end.cutAt != SIZE_MAX) {
+        // a writer stopped in the middle of an item: what came before is sound
+        if (!csv && end.cutAt < end.length)
+            std::fprintf(out, "cut: %zu bytes from @%zu not complete (%s); %zu records before\n",
+                         end.length - end.cutAt, end.cutAt, end.error.c_str(), listing.records);
+        else if (!csv)
+            std::fprintf(out, "cut: the file ends at @%zu (%s)\n", end.cutAt, end.error.c_str());
+        std::fprintf(err, "measdump: %s: file cut: %s\n", path, end.error.c_str());
+        return 3;
+    }
+    if (!ok) {
+        std::fprintf(err, "measdump: %s: broken file: %s\n", path, end.error.c_str());
+        return 1;
+    }
+    listing.ok();
+    return 0;
 }
 
 int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
@@ -208,8 +303,8 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
         "Checks a measurement file and lists what it could read (--csv: the records\n"
         "as block,time,values lines).\n"
         "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file (regular\n"
-        "files only), 3 file cut off at its end: inside an item or without its closing\n"
-        "status block (its complete items are listed).\n";
+        "files only), 3 file cut off at its end: inside an item (the header included)\n"
+        "or without its closing status block (its complete items are listed).\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, out);
         return 0;
@@ -227,39 +322,5 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
         std::fputs(kUsage, err);
         return 2;
     }
-    std::vector<uint8_t> data;
-    std::string why;
-    if (!readMeasFile(path, data, why)) {
-        std::fprintf(err, "measdump: cannot read %s: %s\n", path, why.c_str());
-        return 2;
-    }
-    MeasFileContent content;
-    std::string error;
-    const bool ok = meas_file_read(data.data(), data.size(), content, error);
-    const bool closed = ok && endsWithStatusBlock(content);
-    if (csv) measdump_csv(content, out);
-    else measdump_list(content, out, closed);
-    if (ok && !closed) {
-        // sound up to its end, but the writer never came to the closing status block
-        if (!csv)
-            std::fprintf(out, "cut: the file ends without its closing status block; %zu records\n",
-                         content.records.size());
-        std::fprintf(err, "measdump: %s: file cut: it ends without its closing status block\n", path);
-        return 3;
-    }
-    if (!ok && content.cutAt != SIZE_MAX) {
-        // a writer stopped in the middle of an item: what came before is sound
-        if (!csv && content.cutAt < data.size())
-            std::fprintf(out, "cut: %zu bytes from @%zu not complete (%s); %zu records before\n",
-                         data.size() - content.cutAt, content.cutAt, error.c_str(), content.records.size());
-        else if (!csv)
-            std::fprintf(out, "cut: the file ends at @%zu (%s)\n", content.cutAt, error.c_str());
-        std::fprintf(err, "measdump: %s: file cut: %s\n", path, error.c_str());
-        return 3;
-    }
-    if (!ok) {
-        std::fprintf(err, "measdump: %s: broken file: %s\n", path, error.c_str());
-        return 1;
-    }
-    return 0;
+    return measdump_file(path, csv, out, err, kReadChunk);
 }

@@ -57,6 +57,14 @@ bool meas_file_parseHeader(const uint8_t* h, MeasFileHeaderInfo* info, uint16_t*
     return true;
 }
 
+bool meas_file_headerStart(const uint8_t* bytes, size_t n) {
+    // the fixed bytes run up to the version (0 to 19); the CRC and the
+    // counters after them can be anything
+    uint8_t sound[MEAS_FILE_HEADER_LEN];
+    meas_file_buildHeader(sound, MeasFileHeaderInfo{});
+    return n == 0 || std::memcmp(bytes, sound, n < 20 ? n : 20) == 0;
+}
+
 void meas_file_putBlockDescriptor(uint8_t* out, uint8_t blockId, uint32_t recordLength) {
     out[0] = blockId;
     be_put32(out + 1, recordLength);

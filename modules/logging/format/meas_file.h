@@ -49,6 +49,9 @@ void meas_file_buildHeader(uint8_t* out, const MeasFileHeaderInfo& info);
 uint16_t meas_file_headerCrc(const uint8_t* header);
 // Splits a header into its fields; false when the fixed bytes are wrong.
 bool meas_file_parseHeader(const uint8_t* header, MeasFileHeaderInfo* info, uint16_t* storedCrc);
+// The first n bytes of a header (n < 42): true when they can start one, so
+// that a file this short is a header cut off rather than something else.
+bool meas_file_headerStart(const uint8_t* bytes, size_t n);
 
 void meas_file_putBlockDescriptor(uint8_t* out, uint8_t blockId, uint32_t recordLength);
 void meas_file_putMetaHead(uint8_t* out, uint8_t type, uint32_t payloadLength);

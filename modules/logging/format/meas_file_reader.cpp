@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "logging/format/meas_file_window.h"
 #include "logging/format/meas_frame.h"
 
 namespace {
@@ -16,6 +17,47 @@ std::string at(size_t offset, const char* what) {
     std::snprintf(buf, sizeof buf, "offset %zu: %s", offset, what);
     return buf;
 }
+
+// A file held in memory, handed out a chunk at a time.
+class MemorySource : public MeasFileSource {
+public:
+    MemorySource(const uint8_t* data, size_t length) : data_(data), left_(length) {}
+    long read(uint8_t* to, size_t n, std::string&) override {
+        n = n < left_ ? n : left_;
+        if (n) std::memcpy(to, data_, n);
+        data_ += n;
+        left_ -= n;
+        return long(n);
+    }
+
+private:
+    const uint8_t* data_;
+    size_t left_;
+};
+
+// Keeps every item in a MeasFileContent.
+class ContentSink : public MeasFileSink {
+public:
+    explicit ContentSink(MeasFileContent& c) : c_(c) {}
+    void header(const MeasFileHeaderInfo& info, uint16_t crc) override {
+        c_.headerRead = true;
+        c_.header = info;
+        c_.storedCrc = c_.computedCrc = crc;
+    }
+    void block(const MeasFileBlockDesc& d) override { c_.blocks.push_back(d); }
+    void meta(const MeasFileMeta& m) override {
+        c_.items.push_back({MeasFileItem::META, c_.metas.size()});
+        c_.metas.push_back(m);
+    }
+    void frame(const MeasFileFrameInfo& f, std::vector<MeasFileRecord>& records) override {
+        c_.items.push_back({MeasFileItem::FRAME, c_.frames.size()});
+        c_.frames.push_back(f);
+        for (MeasFileRecord& r : records) c_.records.push_back(std::move(r));
+    }
+
+private:
+    MeasFileContent& c_;
+};
 
 // Restores the records of one frame from its plain or recoded payload.
 bool restoreRecords(const uint8_t* bytes, size_t size, bool transposed, uint32_t n, uint32_t L,
@@ -81,139 +123,112 @@ bool meas_file_unpackBits(const uint8_t* src, size_t srcLength, uint8_t* dst, si
     return true;
 }
 
-bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, std::string& error,
-                    const std::map<uint8_t, MeasFileBlockLayout>* layouts) {
-    out = MeasFileContent{};
-    if (length < MEAS_FILE_HEADER_LEN) {
-        error = at(0, "file shorter than the 42-byte header");
-        return false;
+namespace {
+
+// A fault of the file at `offset`; a cut one (its end came first) also
+// says where the item it cut begins.
+bool fault(MeasFileReadEnd& end, size_t offset, const char* what, bool cut = false) {
+    end.error = at(offset, what);
+    if (cut) end.cutAt = offset;
+    return false;
+}
+
+bool parse(MeasFileWindow& w, MeasFileSink& sink, const MeasFileReadOptions& opt, MeasFileReadEnd& end) {
+    // The header decides whether this is a measurement file at all.
+    if (!w.need(MEAS_FILE_HEADER_LEN)) {
+        if (meas_file_headerStart(w.data(), w.available()))
+            return fault(end, 0, "file ends inside its 42-byte header", true);
+        return fault(end, 0, "not a measurement file header (\"MeasData v6.0\", version 6)");
     }
-    if (!meas_file_parseHeader(data, &out.header, &out.storedCrc)) {
-        error = at(0, "not a measurement file header (\"MeasData v6.0\", version 6)");
-        return false;
-    }
-    out.computedCrc = meas_file_headerCrc(data);
-    if (out.computedCrc != out.storedCrc) {
+    MeasFileHeaderInfo header;
+    uint16_t storedCrc = 0;
+    if (!meas_file_parseHeader(w.data(), &header, &storedCrc))
+        return fault(end, 0, "not a measurement file header (\"MeasData v6.0\", version 6)");
+    const uint16_t computedCrc = meas_file_headerCrc(w.data());
+    if (computedCrc != storedCrc) {
         char buf[96];
-        std::snprintf(buf, sizeof buf, "header CRC 0x%04X does not match the stored 0x%04X",
-                      out.computedCrc, out.storedCrc);
-        error = at(20, buf);
-        return false;
+        std::snprintf(buf, sizeof buf, "header CRC 0x%04X does not match the stored 0x%04X", computedCrc,
+                      storedCrc);
+        return fault(end, 20, buf);
     }
-    out.headerRead = true;
-    size_t pos = MEAS_FILE_HEADER_LEN;
+    sink.header(header, storedCrc);
+    w.take(MEAS_FILE_HEADER_LEN);
 
     // Block descriptors run up to the client-configuration metadata block;
     // a descriptor cannot start with 0xFF 0x01 (record lengths stay far below 16 MiB).
     uint32_t recordLen[256] = {};
-    while (!(pos + 1 < length && data[pos] == 0xFF && data[pos + 1] == MEAS_META_CLIENTCFG)) {
-        if (pos + MEAS_FILE_BLOCKDESC_LEN > length) {
-            error = at(pos, "file ends inside the block descriptors");
-            out.cutAt = pos;
-            return false;
-        }
-        MeasFileBlockDesc d{data[pos], be_get32(data + pos + 1)};
-        if (d.id == 0 || recordLen[d.id] != 0 || be_get32(data + pos + 5) != 0 ||
-            d.recordLength < 4 || d.recordLength > MEAS_FRAME_MAX_BYTES) {
-            error = at(pos, "broken block descriptor");
-            return false;
-        }
-        recordLen[d.id] = d.recordLength;
-        out.blocks.push_back(d);
-        pos += MEAS_FILE_BLOCKDESC_LEN;
+    while (!(w.need(2) && w.data()[0] == 0xFF && w.data()[1] == MEAS_META_CLIENTCFG)) {
+        const size_t pos = w.offset();
+        if (!w.need(MEAS_FILE_BLOCKDESC_LEN)) return fault(end, pos, "file ends inside the block descriptors", true);
+        const uint8_t* d = w.data();
+        const MeasFileBlockDesc desc{d[0], be_get32(d + 1)};
+        if (desc.id == 0 || recordLen[desc.id] != 0 || be_get32(d + 5) != 0 || desc.recordLength < 4 ||
+            desc.recordLength > MEAS_FRAME_MAX_BYTES)
+            return fault(end, pos, "broken block descriptor");
+        recordLen[desc.id] = desc.recordLength;
+        sink.block(desc);
+        w.take(MEAS_FILE_BLOCKDESC_LEN);
     }
 
     // Every file opens with client configuration, initial time stamp and car id.
     static const uint8_t kOpening[] = {MEAS_META_CLIENTCFG, MEAS_META_INIT_TS, MEAS_META_CARID};
+    size_t metas = 0;
     std::vector<uint8_t> work(kMaxFrameBytes);
-    while (pos < length) {
-        const size_t start = pos;
-        if (data[pos] == 0xFF) {
-            if (pos + MEAS_FILE_METAHEAD_LEN > length) {
-                error = at(pos, "file ends inside a metadata head");
-                out.cutAt = start;
-                return false;
-            }
-            uint8_t type = data[pos + 1];
-            uint32_t len = be_get32(data + pos + 2);
-            pos += MEAS_FILE_METAHEAD_LEN;
-            size_t expected = type == MEAS_META_CARID       ? MEAS_META_CARID_LEN
-                              : type == MEAS_META_TIMEMASTER ? MEAS_META_TIMEMASTER_LEN
-                              : (type == MEAS_META_INIT_TS || type == MEAS_META_CLOSE_TS) ? 4
-                                                                                          : len;
-            if (type == MEAS_META_DYNAMIC || type >= MEAS_META_TYPES) {
-                error = at(start, "invalid metadata type");
-                return false;
-            }
-            if (len != expected) {
-                error = at(start, "metadata length does not fit its type");
-                return false;
-            }
-            if (len > length - pos) {
-                error = at(start, "metadata block runs past the end of the file");
-                out.cutAt = start;
-                return false;
-            }
-            size_t k = out.metas.size();
-            if (k < sizeof kOpening && type != kOpening[k]) {
-                error = at(start, "file does not open with client configuration, time stamp and car id");
-                return false;
-            }
-            out.metas.push_back({start, type, std::vector<uint8_t>(data + pos, data + pos + len)});
-            out.items.push_back({MeasFileItem::META, k});
-            pos += len;
+    std::vector<MeasFileRecord> records;
+    while (w.need(1)) {
+        const size_t start = w.offset();
+        if (w.data()[0] == 0xFF) {
+            if (!w.need(MEAS_FILE_METAHEAD_LEN)) return fault(end, start, "file ends inside a metadata head", true);
+            const uint8_t type = w.data()[1];
+            const uint32_t len = be_get32(w.data() + 2);
+            w.take(MEAS_FILE_METAHEAD_LEN);
+            const size_t expected = type == MEAS_META_CARID       ? MEAS_META_CARID_LEN
+                                    : type == MEAS_META_TIMEMASTER ? MEAS_META_TIMEMASTER_LEN
+                                    : (type == MEAS_META_INIT_TS || type == MEAS_META_CLOSE_TS) ? 4
+                                                                                                : len;
+            if (type == MEAS_META_DYNAMIC || type >= MEAS_META_TYPES) return fault(end, start, "invalid metadata type");
+            if (len != expected) return fault(end, start, "metadata length does not fit its type");
+            const size_t keep = len < opt.metaKeep ? len : opt.metaKeep;
+            if (!w.need(keep)) return fault(end, start, "metadata block runs past the end of the file", true);
+            MeasFileMeta meta{start, type, std::vector<uint8_t>(w.data(), w.data() + keep), len};
+            w.take(keep);
+            if (!w.skip(len - keep)) return fault(end, start, "metadata block runs past the end of the file", true);
+            if (metas < sizeof kOpening && type != kOpening[metas])
+                return fault(end, start, "file does not open with client configuration, time stamp and car id");
+            ++metas;
+            sink.meta(meta);
             continue;
         }
-        if (out.metas.size() < sizeof kOpening) {
-            error = at(start, "file does not open with client configuration, time stamp and car id");
-            return false;
-        }
-        if (pos + MEAS_FRAME_HEAD > length) {
-            error = at(pos, "file ends inside a frame head");
-            out.cutAt = start;
-            return false;
-        }
-        MeasFileFrameInfo f{start, data[pos], data[pos + 1], be_get16(data + pos + 2), 0, 1};
-        pos += MEAS_FRAME_HEAD;
+        if (metas < sizeof kOpening)
+            return fault(end, start, "file does not open with client configuration, time stamp and car id");
+        if (!w.need(MEAS_FRAME_HEAD)) return fault(end, start, "file ends inside a frame head", true);
+        const uint8_t* head = w.data();
+        MeasFileFrameInfo f{start, head[0], head[1], be_get16(head + 2), 0, 1};
+        w.take(MEAS_FRAME_HEAD);
         const uint32_t L = recordLen[f.blockId];
-        if (L == 0) {
-            error = at(start, "frame of a block without descriptor");
-            return false;
-        }
+        if (L == 0) return fault(end, start, "frame of a block without descriptor");
         const MeasFileBlockLayout* layout = nullptr;
-        if (layouts) {
-            auto it = layouts->find(f.blockId);
-            if (it != layouts->end() && it->second.divider > 1) layout = &it->second;
+        if (opt.layouts) {
+            auto it = opt.layouts->find(f.blockId);
+            if (it != opt.layouts->end() && it->second.divider > 1) layout = &it->second;
         }
         const uint8_t* bytes;
-        size_t size;
+        size_t size, passed;
         if (f.packedLength == 0) {
             // plain records, in record order
             f.divider = layout ? layout->divider : 1;
             f.records = f.samples / f.divider;
             size = size_t(f.records) * L;
-            if (f.records == 0 || f.samples % f.divider != 0) {
-                error = at(start, "plain frame does not fit its sample count");
-                return false;
-            }
-            if (size > length - pos) {
-                error = at(start, "file ends inside a plain frame");
-                out.cutAt = start;
-                return false;
-            }
-            bytes = data + pos;
-            pos += size;
+            if (f.records == 0 || f.samples % f.divider != 0)
+                return fault(end, start, "plain frame does not fit its sample count");
+            if (!w.need(size)) return fault(end, start, "file ends inside a plain frame", true);
+            bytes = w.data();
+            passed = size;
         } else {
-            if (f.packedLength > length - pos) {
-                error = at(start, "file ends inside a packed frame");
-                out.cutAt = start;
-                return false;
-            }
-            if (!meas_file_unpackBits(data + pos, f.packedLength, work.data(), work.size(), &size)) {
-                error = at(start, "packed frame is broken");
-                return false;
-            }
-            pos += f.packedLength;
+            if (!w.need(f.packedLength)) return fault(end, start, "file ends inside a packed frame", true);
+            if (!meas_file_unpackBits(w.data(), f.packedLength, work.data(), work.size(), &size))
+                return fault(end, start, "packed frame is broken");
+            passed = f.packedLength;
             bytes = work.data();
             f.records = uint32_t(size / L);
             bool ok = size % L == 0 && f.records > 0;
@@ -225,28 +240,49 @@ bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, st
                 f.divider = f.samples / f.records;
                 ok = f.samples % f.records == 0 && f.divider >= 2 && (L - 4) % f.divider == 0;
             }
-            if (!ok) {
-                error = at(start, "frame size does not match its record length and sample count");
-                return false;
-            }
+            if (!ok) return fault(end, start, "frame size does not match its record length and sample count");
         }
-        if (f.divider > 1 && (L - 4) % f.divider != 0) {
-            error = at(start, "record length does not split into the sub-samples");
-            return false;
-        }
-        if (!restoreRecords(bytes, size, f.packedLength != 0, f.records, L, f.divider, layout, f.blockId,
-                            out.records)) {
-            error = at(start, "record layout does not match the block's channels");
-            return false;
-        }
-        out.items.push_back({MeasFileItem::FRAME, out.frames.size()});
-        out.frames.push_back(f);
+        if (f.divider > 1 && (L - 4) % f.divider != 0)
+            return fault(end, start, "record length does not split into the sub-samples");
+        records.clear();
+        if (!restoreRecords(bytes, size, f.packedLength != 0, f.records, L, f.divider, layout, f.blockId, records))
+            return fault(end, start, "record layout does not match the block's channels");
+        w.take(passed);
+        sink.frame(f, records);
     }
-    if (out.metas.size() < sizeof kOpening) {
+    if (metas < sizeof kOpening)
         // every item so far was one of the opening blocks: the writer stopped among them
-        error = at(pos, "file ends before its client configuration, time stamp and car id");
-        out.cutAt = pos;
+        return fault(end, w.offset(), "file ends before its client configuration, time stamp and car id", true);
+    return true;
+}
+
+}  // namespace
+
+bool meas_file_stream(MeasFileSource& source, MeasFileSink& sink, const MeasFileReadOptions& options,
+                      MeasFileReadEnd& end) {
+    end = MeasFileReadEnd{};
+    MeasFileWindow w(source, options.chunk);
+    const bool ok = parse(w, sink, options, end);
+    end.length = w.length();
+    if (w.failed()) {   // what looked like the file's end was a read that failed
+        end.unreadable = true;
+        end.error = w.why();
+        end.cutAt = SIZE_MAX;
         return false;
     }
-    return true;
+    return ok;
+}
+
+bool meas_file_read(const uint8_t* data, size_t length, MeasFileContent& out, std::string& error,
+                    const std::map<uint8_t, MeasFileBlockLayout>* layouts) {
+    out = MeasFileContent{};
+    MemorySource source(data, length);
+    ContentSink sink(out);
+    MeasFileReadOptions options;
+    options.layouts = layouts;
+    MeasFileReadEnd end;
+    const bool ok = meas_file_stream(source, sink, options, end);
+    error = end.error;
+    out.cutAt = end.cutAt;
+    return ok;
 }

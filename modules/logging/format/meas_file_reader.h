@@ -27,7 +27,8 @@ struct MeasFileBlockDesc {
 struct MeasFileMeta {
     size_t offset;              // of the 0xFF head byte
     uint8_t type;
-    std::vector<uint8_t> payload;
+    std::vector<uint8_t> payload;   // at most the first MeasFileReadOptions::metaKeep bytes
+    uint32_t length;            // of the payload in the file
 };
 
 struct MeasFileFrameInfo {
@@ -67,6 +68,49 @@ struct MeasFileContent {
     // is the file's length then); SIZE_MAX when the file is not cut.
     size_t cutAt = SIZE_MAX;
 };
+
+// Where the reader takes a file's bytes from, in file order.
+class MeasFileSource {
+public:
+    virtual ~MeasFileSource() = default;
+    // Up to n bytes into `to`: how many, 0 at the file's end, -1 when they
+    // cannot be read (the reason in `why`).
+    virtual long read(uint8_t* to, size_t n, std::string& why) = 0;
+};
+
+// Takes the items of a file in file order, each once the reader has checked it.
+class MeasFileSink {
+public:
+    virtual ~MeasFileSink() = default;
+    virtual void header(const MeasFileHeaderInfo& info, uint16_t crc) = 0;
+    virtual void block(const MeasFileBlockDesc& desc) = 0;
+    virtual void meta(const MeasFileMeta& meta) = 0;
+    // The frame with its records, which the sink may move away.
+    virtual void frame(const MeasFileFrameInfo& frame, std::vector<MeasFileRecord>& records) = 0;
+};
+
+struct MeasFileReadOptions {
+    size_t chunk = 65536;           // bytes asked of the source at a time
+    // Payload bytes of a metadata block handed to the sink; the rest is
+    // read past (MeasFileMeta::length still says the whole length).
+    size_t metaKeep = SIZE_MAX;
+    const std::map<uint8_t, MeasFileBlockLayout>* layouts = nullptr;
+};
+
+struct MeasFileReadEnd {
+    std::string error;          // the first fault and its offset, or why the source failed
+    bool unreadable = false;    // the source failed: `error` is its reason
+    size_t cutAt = SIZE_MAX;    // as MeasFileContent::cutAt
+    size_t length = 0;          // bytes taken from the source
+};
+
+// Reads a file from `source` item by item: the header is judged from its
+// first 42 bytes before anything else is read, and no more than one item
+// (at most about 1 MiB: a frame, a metadata block's kept payload) and one
+// chunk are held at a time, however long the file. true for a file sound
+// to its end; the sink has had every item before the first fault.
+bool meas_file_stream(MeasFileSource& source, MeasFileSink& sink, const MeasFileReadOptions& options,
+                      MeasFileReadEnd& end);
 
 // Parses a whole file. false on the first fault, with a text naming it and
 // its offset in `error`; `out` then holds what was read before the fault.

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <vector>
 
+#include "display/app/display_dump.h"
 #include "display_app_fixture.h"
 #include "host/screen/display_regs.h"
 #include "host/kernel/kernel.h"
@@ -243,14 +244,14 @@ TEST_F(MainContainer, ScreenDumpIsTheVisibleScreenAsBmp) {
     delete[] image;
 
     const std::string path = dir + "/dump.bmp";
-    display_bmpwrite(path.c_str());
+    EXPECT_EQ(display_bmpdump("dump.bmp"), 0);
     std::ifstream f(path, std::ios::binary);
     std::vector<char> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     ASSERT_EQ(bytes.size(), size);
     EXPECT_EQ(bytes[0], 'B');
     // an unwritable path reports and writes nothing
     testing::internal::CaptureStdout();
-    display_bmpwrite((dir + "/no/such/dir/x.bmp").c_str());
+    EXPECT_EQ(display_bmpdump("no/such/dir/x.bmp"), -1);
     EXPECT_NE(testing::internal::GetCapturedStdout().find("Error, unable to open file"), std::string::npos);
 }
 

@@ -1,7 +1,9 @@
 // Request functions and the shell command "display": what each posts.
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -116,12 +118,31 @@ TEST_F(DisplayRequests, BmpDumpCreatesNewFilesOnlyAndFollowsNoLink) {
     EXPECT_NE(testing::internal::GetCapturedStdout().find("Error, no screen image for file shots/two.bmp.\n"),
               std::string::npos);
     EXPECT_NE(access((dir + "/shots/two.bmp").c_str(), F_OK), 0);
-    // the function itself, with a full path, creates new files only as well
-    testing::internal::CaptureStdout();
-    display_bmpwrite((dir + "/start.cfg").c_str());
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("exists.\n"), std::string::npos);
-    EXPECT_EQ(ReadAll(dir + "/start.cfg"), "pid = 1\n");
     std::remove(outside.c_str());
+}
+
+// A dump that cannot be written whole (a full drive: here a file size
+// limit cuts the write short) takes its file back: no part of an image stays.
+TEST_F(DisplayRequests, ADumpThatFailsToWriteLeavesNoFile) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 65536;   // the image of 640 x 480 pixels is far larger
+    void (*savedSignal)(int) = signal(SIGXFSZ, SIG_IGN);   // the write fails instead of ending the process
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    testing::internal::CaptureStdout();
+    const int rc = Shell({"display", "bmpdump", "small.bmp"});
+    const std::string out = testing::internal::GetCapturedStdout();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, savedSignal);
+    EXPECT_EQ(rc, -1);
+    EXPECT_NE(out.find("Error, unable to write file small.bmp.\n"), std::string::npos) << out;
+    EXPECT_NE(access((dir + "/small.bmp").c_str(), F_OK), 0) << "the partial dump stayed";
+    // with room again the same name is free for a whole dump
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Shell({"display", "bmpdump", "small.bmp"}), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_GT(ReadAll(dir + "/small.bmp").size(), 640u * 480u);
 }
 
 TEST_F(DisplayRequests, UsageListsTheWordsTheCommandTakes) {

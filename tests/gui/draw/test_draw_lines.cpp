@@ -136,6 +136,27 @@ TEST_F(DrawTest, RectanglesOutlinedFilledAndWide)
     EXPECT_EQ(Changed(), 100 + 100 + 84 + 100);
 }
 
+// A fill covers its pixels exactly, whatever its width and wherever its row
+// starts, for colours of four equal bytes and of different ones alike.
+TEST_F(DrawTest, FillsOfEveryWidthAndStartCoverExactlyTheirPixels)
+{
+    for (uint32_t colour : {0x00000000u, 0x00336699u}) {
+        const GuiColor fill{colour, colour, GUI_COLOR_FILL};
+        Paint(root, [&] {
+            for (int w = 1; w <= 40; ++w)
+                screen->Rectangle(root, GuiRect(int16_t(w % 9), int16_t(2 * w), int16_t(w % 9 + w - 1), int16_t(2 * w)),
+                                  fill, 0);
+            screen->Rectangle(root, GuiRect(1000, 100, 1100, 101), fill, 0);   // cut at the right edge
+        });
+        for (int w = 1; w <= 40; ++w)
+            EXPECT_EQ(Count(GuiRect(int16_t(w % 9), int16_t(2 * w), int16_t(w % 9 + w - 1), int16_t(2 * w)), colour),
+                      w) << w;
+        EXPECT_EQ(Count(GuiRect(1000, 100, 1023, 101), colour), 48);
+        EXPECT_EQ(Changed(), 40 * 41 / 2 + 48) << std::hex << colour;
+        std::fill_n(gbVMemory, 1024 * 480, kUntouched);
+    }
+}
+
 TEST_F(DrawTest, PolyLineDrawsConnectedSegments)
 {
     GuiPoint pts[] = {{10, 10}, {20, 10}, {20, 20}, {10, 20}};

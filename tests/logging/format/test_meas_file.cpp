@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -47,14 +48,15 @@ MeasFileHeaderInfo sampleHeader() {
     return h;
 }
 
-// measdump run on args; its exit code, the listing in out (and the
-// messages in err when asked for).
-int dump(std::vector<const char*> args, std::string& out, std::string* err = nullptr) {
+// measdump run on args (or on one file read `chunk` bytes at a time); its
+// exit code, the listing in out (and the messages in err when asked for).
+int dump(std::vector<const char*> args, std::string& out, std::string* err = nullptr, size_t chunk = 0) {
     char *ob = nullptr, *eb = nullptr;
     size_t ol = 0, el = 0;
     FILE* o = open_memstream(&ob, &ol);
     FILE* e = open_memstream(&eb, &el);
-    const int rc = measdump_main(int(args.size()), args.data(), o, e);
+    const int rc = chunk ? measdump_file(args.back(), args.size() == 3, o, e, chunk)
+                         : measdump_main(int(args.size()), args.data(), o, e);
     std::fclose(o);
     std::fclose(e);
     out.assign(ob, ol);
@@ -412,10 +414,6 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     flipped[27] ^= 0x10;    // lap number
     EXPECT_EQ(run(flipped, false, text), 1);
     EXPECT_EQ(text, "");    // the header is not trusted: nothing invented
-    EXPECT_EQ(run({}, false, text), 1);
-    EXPECT_EQ(text, "");
-    EXPECT_EQ(run({}, true, text), 1);
-    EXPECT_EQ(text, "");
 
     // a writer that stopped in the middle of the last item: the frames before
     // it are listed, the tail is reported as cut, never as "ok"
@@ -498,6 +496,25 @@ TEST(MeasDump, FileWithoutItsClosingStatusBlockIsCutOff) {
         EXPECT_NE(out.find("cut: "), std::string::npos) << end << out;
         EXPECT_EQ(out.find("ok:"), std::string::npos) << end;
     }
+    // cut inside the 42-byte header, down to the empty file: nothing can be
+    // listed, but the file is cut off, not broken
+    for (size_t end : {headerOnly - 1, size_t(20), size_t(1), size_t(0)}) {
+        for (bool csv : {false, true}) {
+            EXPECT_EQ(run({file.bytes.begin(), file.bytes.begin() + long(end)}, csv), 3) << end;
+            EXPECT_EQ(out.find("counters:"), std::string::npos) << end << out;
+            EXPECT_NE(err.find("file cut: offset 0: file ends inside its 42-byte header"), std::string::npos)
+                << end << err;
+            if (!csv) {
+                EXPECT_EQ(out.rfind("cut: ", 0), 0u) << end << out;
+            }
+        }
+    }
+    // a start that no measurement file has is broken however short it is
+    std::vector<uint8_t> notAHeader(file.bytes.begin(), file.bytes.begin() + 20);
+    notAHeader[5] ^= 0x20;
+    EXPECT_EQ(run(notAHeader), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_NE(err.find("not a measurement file header"), std::string::npos) << err;
     std::remove(path.c_str());
 }
 
@@ -527,4 +544,118 @@ TEST(MeasDump, ReadsOnlyRegularFilesOfAMeasurementFilesSize) {
     EXPECT_EQ(dump({"measdump", huge.c_str()}, out, &err), 2);
     EXPECT_EQ(err, "measdump: cannot read " + huge + ": too large (4294967296 bytes) for a measurement file\n");
     std::filesystem::remove_all(dir);
+}
+
+namespace {
+
+// Peak resident memory of this process (kB) since the last resetPeakMemory().
+long peakMemoryKb() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+bool resetPeakMemory() {
+    FILE* fp = std::fopen("/proc/self/clear_refs", "w");
+    if (!fp) return false;
+    const bool ok = std::fputs("5", fp) >= 0;
+    return std::fclose(fp) == 0 && ok;
+}
+
+}  // namespace
+
+// A large file costs time, not memory: its header is judged from its first
+// 42 bytes, and the items after it are read piece by piece, so a large file
+// with a foreign header is refused at once, and one whose first metadata
+// block claims more than the file holds is read through in bounded memory
+// and reported cut.
+TEST(MeasDump, LargeFilesAreReadInBoundedMemory) {
+    if (!resetPeakMemory()) GTEST_SKIP() << "the peak memory of a process cannot be reset here";
+    const auto dir = std::filesystem::temp_directory_path() / ("measdump_large_" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const off_t kLarge = off_t(256) << 20;
+    auto sparse = [&](const char* name, const std::vector<uint8_t>& start) {
+        const std::string path = (dir / name).string();
+        writeFile(path, start);
+        EXPECT_EQ(truncate(path.c_str(), kLarge), 0);   // holes: no disk space taken
+        return path;
+    };
+    const std::string foreign = sparse("foreign.dat", {});
+    ComposedFile file;
+    file.header(sampleHeader());
+    file.descriptor(4, 6);
+    uint8_t head[MEAS_FILE_METAHEAD_LEN];
+    meas_file_putMetaHead(head, MEAS_META_CLIENTCFG, 0xF0000000u);
+    file.append(head, sizeof head);
+    const std::string claimed = sparse("claimed.dat", file.bytes);
+
+    std::string out, err;
+    const long before = peakMemoryKb();
+    EXPECT_EQ(dump({"measdump", foreign.c_str()}, out, &err), 1);
+    EXPECT_NE(err.find("not a measurement file header"), std::string::npos) << err;
+    EXPECT_EQ(dump({"measdump", claimed.c_str()}, out, &err), 3);
+    EXPECT_NE(out.find("block 4: record length 6\n"), std::string::npos) << out;
+    EXPECT_NE(err.find("metadata block runs past the end of the file"), std::string::npos) << err;
+    const long grown = peakMemoryKb() - before;
+    EXPECT_LT(grown, 32 * 1024) << "kB more at the peak while reading two 256 MiB files";
+    std::filesystem::remove_all(dir);
+}
+
+// The file is read a chunk at a time: wherever the chunks end (inside the
+// header, a metadata head, a frame), the listing, the cut and the fault
+// found are those of the file read whole.
+TEST(MeasDump, ChunksOfAnySizeListTheSame) {
+    ComposedFile file;
+    file.header(sampleHeader());
+    file.descriptor(4, 6);
+    file.opening(77, "dump car");
+    frameOfBlock4(file, kDumpRecords);
+    const uint8_t plainHead[] = {4, 2, 0, 0};   // two plain records of block 4
+    file.append(plainHead, sizeof plainHead);
+    for (uint32_t ts : {600u, 610u}) {
+        std::vector<uint8_t> r = makeRecord(ts, {0x21, uint8_t(ts)});
+        file.append(r.data(), r.size());
+    }
+    std::vector<uint8_t> ev = {0, 1, 0, 1, 1, 0, 0, 7, 0, 0, 2, 0x58, 0, 0, 0, 0, 3, 4, 0, 5};
+    for (const char* t : {"OIL", "low pressure", "VK4"}) ev.insert(ev.end(), t, t + std::strlen(t) + 1);
+    file.meta(MEAS_META_EVENT, ev);
+    file.meta(MEAS_META_STATUSBLOCK, statusBlock());
+    MeasFileContent whole;
+    std::string error;
+    ASSERT_TRUE(meas_file_read(file.bytes.data(), file.bytes.size(), whole, error)) << error;
+    ASSERT_EQ(whole.frames.size(), 2u);
+
+    std::vector<uint8_t> flipped = file.bytes;
+    flipped[whole.frames[1].offset + 1] ^= 0x01;   // a plain frame of three records' size
+    const std::vector<std::vector<uint8_t>> files = {
+        file.bytes, {file.bytes.begin(), file.bytes.end() - 10}, flipped, {file.bytes.begin(), file.bytes.begin() + 30}};
+    const std::string path = (std::filesystem::temp_directory_path() / "measdump_chunk_test.dat").string();
+    for (size_t i = 0; i < files.size(); ++i) {
+        writeFile(path, files[i]);
+        for (bool csv : {false, true}) {
+            std::vector<const char*> args{"measdump", path.c_str()};
+            if (csv) args.insert(args.begin() + 1, "--csv");
+            std::string out, err;
+            const int rc = dump(args, out, &err);
+            if (i == 0 && !csv) {
+                // read whole, then listed: the same as read in pieces
+                char* text = nullptr;
+                size_t len = 0;
+                FILE* fp = open_memstream(&text, &len);
+                measdump_list(whole, fp);
+                std::fclose(fp);
+                EXPECT_EQ(out, std::string(text, len));
+                std::free(text);
+            }
+            for (size_t chunk : {1, 2, 5, 41, 43, 100}) {
+                std::string chunkOut, chunkErr;
+                EXPECT_EQ(dump(args, chunkOut, &chunkErr, chunk), rc) << i << " " << chunk;
+                EXPECT_EQ(chunkOut, out) << i << " " << chunk;
+                EXPECT_EQ(chunkErr, err) << i << " " << chunk;
+            }
+        }
+    }
+    std::remove(path.c_str());
 }

@@ -69,14 +69,21 @@ TEST(Runnable, ASleepIsOneWaitOfTheWholeTime) {
     EXPECT_GE(s.sleptMs.load(), 300u);
 }
 
+// The stop itself ends the sleep: the sleeper stays in its one wait while a
+// second task sleeps 300 ms beside it (a sleep in steps would have woken
+// again and again), and only the stop, long before its ten minutes are
+// over, wakes it.
 TEST(Runnable, AStopEndsALongSleepAtOnce) {
     Sleeper s(600000);
     ASSERT_EQ(s.taskStart("tSleeper", 146, 10000, 0, -1), 1);
     ASSERT_TRUE(waitFor(s.asleep));
-    const uint64_t t0 = tickGet();
+    Sleeper meanwhile(300);
+    ASSERT_EQ(meanwhile.taskStart("tMeanwhile", 146, 10000, 0, -1), 1);
+    ASSERT_TRUE(waitFor(meanwhile.woke));
+    EXPECT_FALSE(s.woke);
     ASSERT_EQ(s.taskStop(WAIT_FOREVER), 1);
     EXPECT_TRUE(s.woke);
-    EXPECT_LT(tickGet() - t0, 10000u);
+    EXPECT_LT(s.switches.load(), 10) << "woke up before the stop";
     // the asynchronous stop wakes it as well
     s.woke = s.asleep = false;
     ASSERT_EQ(s.taskStart("tSleeper", 146, 10000, 0, -1), 1);
