@@ -13,6 +13,8 @@ namespace {
 constexpr unsigned kPwmOutputs = 8;
 constexpr int kLoggerFlushWaitMs = 950;
 constexpr int kLoggerPollMs = 10;
+// How long a log record of the shutdown waits for room in a full log queue.
+constexpr int kLogRoomWaitMs = 200;
 
 ShutdownHooks g_hooks;
 std::atomic<bool> g_done{false};
@@ -23,6 +25,9 @@ void rtpShutdown_setHooks(const ShutdownHooks& hooks) { g_hooks = hooks; }
 
 void rtpShutdown() {
     if (g_done.exchange(true)) return;
+    // What the shutdown and the stopping components log is what tells how the
+    // run ended: from now on it waits for room rather than be lost to a flood.
+    syslogx_waitForRoom(kLogRoomWaitMs);
     syslogx(150, "rtpShutdown: orderly shutdown");
     for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
     if (g_hooks.stopComponents) g_hooks.stopComponents();
@@ -45,4 +50,5 @@ void rtpShutdown() {
     }
     syslogx(150, "rtpShutdown: done");
     syslogx_readerStop();
+    syslogx_waitForRoom(0);   // no reader makes room any more
 }

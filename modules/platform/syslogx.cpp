@@ -25,6 +25,8 @@ constexpr int kMaxFolded = 99;
 
 std::atomic<int> gThreshold{7};
 std::atomic<unsigned> gDropped{0};
+std::atomic<unsigned> gUnreported{0};   // dropped from a full queue, not yet said in the log
+std::atomic<int> gWaitForRoomMs{0};     // 0: a record never waits for room
 std::mutex gSuffixMx;
 char gDeviceName[16] = "TAV9_VOZ";
 
@@ -80,12 +82,35 @@ void fillRecord(SyslogRecord& rec, int level, const char* msg, size_t len) {
     memcpy(rec.msg, msg, len < sizeof rec.msg ? len : sizeof rec.msg);
 }
 
+int sendTimeout() {
+    const int ms = gWaitForRoomMs.load(std::memory_order_relaxed);
+    if (ms <= 0) return NO_WAIT;
+    const int ticks = ms * sysClkRateGet() / 1000;
+    return ticks > 0 ? ticks : 1;
+}
+
+// Records dropped because the queue was full are said in one line before the
+// first record that finds room again.
+void reportDropped(MSG_Q_ID q) {
+    if (!q || gUnreported.load(std::memory_order_relaxed) == 0) return;
+    const unsigned n = gUnreported.exchange(0, std::memory_order_relaxed);
+    if (n == 0) return;
+    char note[96];
+    const int len = snprintf(note, sizeof note, "syslogx: %u log records dropped, the log queue was full", n);
+    SyslogRecord rec;
+    fillRecord(rec, 147, note, static_cast<size_t>(len));
+    if (msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) != OK)
+        gUnreported.fetch_add(n, std::memory_order_relaxed);   // still full: said later
+}
+
 void sendRecord(int level, const char* msg, size_t len) {
     SyslogRecord rec;
     fillRecord(rec, level, msg, len);
     MSG_Q_ID q = syslogx_queue();
-    if (q && msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) == OK) return;
+    reportDropped(q);
+    if (q && msgQSend(q, &rec, sizeof rec, sendTimeout(), MSG_PRI_NORMAL) == OK) return;
     gDropped.fetch_add(1, std::memory_order_relaxed);
+    if (q) gUnreported.fetch_add(1, std::memory_order_relaxed);
     if (!q) {
         // No queue at all: the message must not vanish silently.
         char line[400];
@@ -166,6 +191,8 @@ void syslogx_setDeviceSuffix(const char* suffix) {
 }
 
 unsigned syslogx_droppedCount() { return gDropped.load(std::memory_order_relaxed); }
+
+void syslogx_waitForRoom(int maxMs) { gWaitForRoomMs.store(maxMs > 0 ? maxMs : 0, std::memory_order_relaxed); }
 
 void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size) {
     if (!out || size == 0) return;

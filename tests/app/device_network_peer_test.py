@@ -22,7 +22,10 @@ the device ended the connection: a bounce is answered within 3 s.
 
 connloop: 10 s of TCP connections to the command port, each closed at once,
 from an address that announces no device: log.txt grows by less than 1 MB
-and the shell still answers.
+and the shell still answers. Then the same address announces itself as
+PID 40 and for 10 s connects both channels from its channel ports and resets
+them at once: the log grows by less than 1 MB again, each line of those
+connections stops at its limit per address.
 
 shutdown: a device with PID 2 shuts down alone, then beside a peer with
 PID 1 that answers its list requests and sends commands to all devices every
@@ -403,9 +406,46 @@ def connloop_test(ns, binary, sample):
         log = dev.log()
         for line in ("BC2_connect_passive, port", "matches no host, closed", "bcSocket::close_socket("):
             assert log.count(line) <= 14, "%d lines with %r after %d connections" % (log.count(line), line, n)
+        announced_peer_loop(ns, dev)
         assert dev.stop() == 0
         dev.check_clean()
     print("connection loop test passed")
+
+
+def announced_peer_loop(ns, dev):
+    """PID 40, announced and heard, connects both channels and resets them
+    for 10 s: every line of those connections is limited per address."""
+    folder = dev.folder
+    with netpeer.in_namespace(ns.b):
+        sender = netpeer.multicast_sender()
+    ann = netpeer.Announcer(sender, 40, DEVICE_PID).start()
+    try:
+        wait_for(lambda: "BC2_UDP_listen add remote_pid 28" in dev.log(), "the device to hear PID 40")
+        before = log_bytes(folder)
+        end = time.monotonic() + 10.0
+        cycles = 0
+        with netpeer.in_namespace(ns.b):
+            while time.monotonic() < end:
+                for local, remote in ((netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI),
+                                      (netpeer.PORT_DK_ACTIVE, netpeer.PORT_DK)):
+                    try:
+                        netpeer.connect_channel(local, remote).close()   # SO_LINGER 0: a reset
+                    except OSError:
+                        pass
+                cycles += 1
+        grown = log_bytes(folder) - before
+    finally:
+        ann.stop()
+        sender.close()
+    print("%d connect-and-reset cycles of PID 40 in 10 s grew the log by %d bytes" % (cycles, grown))
+    assert cycles > 100, "only %d cycles" % cycles
+    assert grown < 1000000, "%d cycles grew the log by %d bytes" % (cycles, grown)
+    log = dev.log()
+    # 13 a minute and address; a slow run may reach a second minute
+    for line in ("channel to PID 0x28 established", "bcSocket::close_socket(", "receiving serial network header",
+                 "somebody created a UDP DK Tx socket here before", "BC2_connect_passive, port"):
+        assert 1 <= log.count(line) <= 2 * 13 + 1, "%d lines with %r after %d cycles" % (log.count(line), line, cycles)
+    assert "are held back for up to a minute" in log
 
 
 def shutdown_errors(dev):

@@ -161,3 +161,40 @@ TEST_F(Syslogx, LogFilePastItsSizeIsRenamedAndANewOneBegins) {
     EXPECT_LT(long(readFile("log.txt").size()), kLimit);
     EXPECT_NE((readFile("log.1.txt") + readFile("log.txt")).find("record 0199 of the second file"), std::string::npos);
 }
+
+// Records dropped from a full queue are said in one line, once, before the
+// first record that finds room again.
+TEST_F(Syslogx, DroppedRecordsAreSaidOnceTheQueueHasRoom) {
+    for (int i = 0; i < kSyslogQueueDepth + 20; ++i) syslogx(150, "fill %d", i);
+    EXPECT_EQ(takeLogTexts().size(), static_cast<size_t>(kSyslogQueueDepth));
+    syslogx(150, "room again");
+    syslogx(150, "and more");
+    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"syslogx: 20 log records dropped, the log queue was full",
+                                                         "room again", "and more"}));
+}
+
+// In the orderly shutdown a record waits for room in a full queue instead of
+// being dropped: the lines that tell how the run ended reach the log.
+TEST_F(Syslogx, ShutdownLinesWaitForRoomInAFullQueue) {
+    for (int i = 0; i < kSyslogQueueDepth; ++i) syslogx(150, "fill %d", i);
+    const unsigned dropped = syslogx_droppedCount();
+    syslogx_waitForRoom(10000);
+    std::atomic<bool> logging{false};
+    std::thread shutdownTask([&] {
+        logging = true;
+        for (int i = 0; i < 3; ++i) syslogx(150, "rtpShutdown: line %d", i);
+    });
+    while (!logging) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // the log reader's part: take records until the last line came
+    std::vector<std::string> got;
+    HostMsgQ* q = syslogx_queue();
+    SyslogRecord r;
+    while ((got.empty() || got.back() != "rtpShutdown: line 2") &&
+           msgQReceive(q, &r, sizeof r, 5 * sysClkRateGet()) == static_cast<long>(sizeof r))
+        got.push_back(recordText(r));
+    shutdownTask.join();
+    syslogx_waitForRoom(0);
+    ASSERT_EQ(got.size(), static_cast<size_t>(kSyslogQueueDepth + 3));
+    EXPECT_EQ(got[kSyslogQueueDepth], "rtpShutdown: line 0");
+    EXPECT_EQ(syslogx_droppedCount(), dropped);
+}

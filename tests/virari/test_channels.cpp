@@ -369,3 +369,66 @@ TEST_F(Bc2Test, AcceptLinesAreLimitedPerSourceAddress) {
     bcSocket_wakeAll();
     EXPECT_EQ(taskWait(daemon, 2000), OK);
 }
+
+// A peer that announces itself and then connects both channels and resets
+// them, again and again, cannot fill the log either: each line its
+// connections cause is limited per its address.
+TEST_F(Bc2Test, ConnectionLinesOfAnAnnouncedPeerAreLimited) {
+    bc2_state& s = bc2();
+    s.ownAddr = inet_addr("127.0.53.1");
+    Presence p;
+    p.ip = "127.0.53.2";
+    p.offset = 21000;   // its channels connect from 30862 and 30863
+    auto m = message(p);
+    ASSERT_TRUE(bc2_presence_receive(m.data(), m.size(), bc2_sockaddr(inet_addr(p.ip), BC2_PORT_PRESENCE_TX)));
+    TASK_ID daemons[2];
+    for (int type : {CH_CI, CH_DK}) {
+        s.ready2connect = false;
+        daemons[type] = taskSpawn(type == CH_CI ? "r_BC2_CI_daemon" : "r_BC2_DK_daemon", 74, VX_FP_TASK, 5000,
+                                  [type] { BC2_connect_passive(type); });
+        ASSERT_NE(daemons[type], nullptr);
+        for (int i = 0; i < 2000 && !s.ready2connect; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(s.ready2connect);
+    }
+    // connects the channel from the peer's port, resets the connection and
+    // waits until its receive task has seen that
+    auto connectAndReset = [&](int type) {
+        bc2_channel* before = type == CH_CI ? bc2().hosts[kPeer].ci.load() : bc2().hosts[kPeer].dk.load();
+        const int errors = before ? before->cnt[CNT_RX_ERR].load() : 0;
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        int one = 1;
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        linger now{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+        sockaddr_in from = bc2_sockaddr(inet_addr(p.ip), uint16_t(p.offset + (type == CH_CI ? BC2_PORT_CI_ACTIVE
+                                                                                            : BC2_PORT_DK_ACTIVE)));
+        EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+        const sockaddr_in to = bc2_sockaddr(s.ownAddr, type == CH_CI ? BC2_PORT_CI : BC2_PORT_DK);
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+        close(fd);
+        for (int i = 0; i < 2000; ++i) {
+            bc2_channel* c = type == CH_CI ? bc2().hosts[kPeer].ci.load() : bc2().hosts[kPeer].dk.load();
+            if (c && c->cnt[CNT_RX_ERR] > errors) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ADD_FAILURE() << "the reset of channel " << type << " was not seen";
+    };
+    takeLogTexts();
+    for (int i = 0; i < 30; ++i) {
+        connectAndReset(CH_CI);
+        connectAndReset(CH_DK);
+    }
+    auto log = takeLogTexts();
+    for (const char* line : {"BC2_connect_passive, port", "CI channel to PID 0x9 established",
+                             "DK channel to PID 0x9 established", "bcSocket::close_socket(",
+                             "somebody created a UDP DK Tx socket here before"}) {
+        SCOPED_TRACE(line);
+        EXPECT_GE(countContaining(log, line), 1);
+        EXPECT_LE(countContaining(log, line), 13);
+    }
+    EXPECT_TRUE(logContains(log, "caused by 127.0.53.2 are held back for up to a minute"));
+
+    s.stop = true;
+    bcSocket_wakeAll();
+    for (TASK_ID t : daemons) EXPECT_EQ(taskWait(t, 2000), OK);
+}

@@ -185,7 +185,8 @@ TEST_F(Bc2Test, RouteOfASilentHostGoesWithIt) {
 }
 
 // Messages whose counters jump about (a flood, or two senders under one
-// PID) disconnect as before, but their log lines are bounded.
+// PID) disconnect as before, but their log lines are bounded per source
+// address.
 TEST_F(Bc2Test, ResetLinesOfAFloodAreBounded) {
     Presence a, b;
     b.pid = kPeer + 1;
@@ -198,13 +199,17 @@ TEST_F(Bc2Test, ResetLinesOfAFloodAreBounded) {
     EXPECT_LE(countContaining(log, "Reset detected on PID 0x9,"), 13);
     EXPECT_LE(countContaining(log, "Reset detected on PID 0xA,"), 13);
     EXPECT_EQ(bc2().hosts[kPeer].online, 1);
-    // another PID's reset is still reported
+    // another device's reset is still reported
     Presence c;
     c.pid = kPeer + 2;
     c.seq = 50;
-    receive(c);
+    auto hear = [](const Presence& p) {
+        auto m = message(p);
+        return bc2_presence_receive(m.data(), m.size(), bc2_sockaddr(inet_addr("10.1.0.11"), BC2_PORT_PRESENCE_TX));
+    };
+    hear(c);
     c.seq = 5;
-    receive(c);
+    hear(c);
     EXPECT_TRUE(logContains(takeLogTexts(), "Reset detected on PID 0xB,"));
 }
 
@@ -312,4 +317,60 @@ TEST_F(Bc2Test, HostLinesAreLimitedPerSourceAddress) {
     log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "BC2_UDP_listen add remote_pid 3C"));
     EXPECT_TRUE(logContains(log, "Host PID 0x3C is Offline"));
+}
+
+// The per-address limit is a budget of 13 lines of a kind a minute: a peer
+// that comes and goes more often is logged again once the minute is over,
+// with one line saying how many were held back (the clock may wrap).
+TEST(Bc2Flood, BudgetRefillsEveryMinuteAndSaysWhatWasHeldBack) {
+    const struct {
+        uint64_t t0;
+        std::string ip;
+    } runs[] = {{1000, "127.0.0.2"}, {~uint64_t(0) - 30000, "127.0.0.4"}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.ip);
+        const uint64_t t0 = run.t0;
+        bc2_flood_reset();
+        takeLogTexts();
+        const uint32_t a = inet_addr(run.ip.c_str());
+        for (int i = 0; i < 13; ++i) EXPECT_TRUE(bc2_flood_pass(a, FL_OFFLINE, t0 + i));
+        for (int i = 0; i < 20; ++i) EXPECT_FALSE(bc2_flood_pass(a, FL_OFFLINE, t0 + 100 + i));
+        // other kinds and other addresses keep their own budgets
+        EXPECT_TRUE(bc2_flood_pass(a, FL_ADD, t0 + 200));
+        EXPECT_TRUE(bc2_flood_pass(inet_addr("127.0.0.3"), FL_OFFLINE, t0 + 200));
+        EXPECT_FALSE(bc2_flood_pass(a, FL_OFFLINE, t0 + 59999));
+        auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, "on hosts gone offline caused by " + run.ip + " are held back for up to a minute"),
+                  1);
+        EXPECT_FALSE(logContains(log, "were held back"));
+
+        EXPECT_TRUE(bc2_flood_pass(a, FL_OFFLINE, t0 + 60000));
+        EXPECT_TRUE(
+            logContains(takeLogTexts(), "21 log lines on hosts gone offline caused by " + run.ip + " were held back"));
+        for (int i = 1; i < 13; ++i) EXPECT_TRUE(bc2_flood_pass(a, FL_OFFLINE, t0 + 60000 + i));
+        EXPECT_FALSE(bc2_flood_pass(a, FL_OFFLINE, t0 + 60100));
+    }
+    bc2_flood_reset();
+    takeLogTexts();
+}
+
+// The table of addresses is bounded: addresses beyond it share one budget,
+// and an address quiet for a minute gives its slot to a new one, whose lines
+// are logged again.
+TEST(Bc2Flood, AQuietAddressGivesItsSlotToANewOne) {
+    bc2_flood_reset();
+    auto addr = [](int i) { return htonl(0x7F000100u + uint32_t(i)); };   // 127.0.1.i
+    int passed = 0;
+    for (int i = 0; i < 40; ++i)
+        for (int k = 0; k < 14; ++k) passed += bc2_flood_pass(addr(i), FL_OFFLINE, 10 + uint64_t(k));
+    EXPECT_EQ(passed, 32 * 13 + 13);   // the 8 beyond the table shared one budget
+    takeLogTexts();
+    // nobody quiet for a minute yet: a new address shares the spent budget
+    EXPECT_FALSE(bc2_flood_pass(addr(41), FL_OFFLINE, 30000));
+    // 127.0.1.0 was quiet for a minute: its slot is the new address's now
+    EXPECT_TRUE(bc2_flood_pass(addr(42), FL_ADD, 60030));
+    for (int k = 1; k < 13; ++k) EXPECT_TRUE(bc2_flood_pass(addr(42), FL_ADD, 60030 + uint64_t(k)));
+    EXPECT_TRUE(logContains(takeLogTexts(), "1 log lines caused by 127.0.1.0 were held back"));
+    bc2_flood_reset();
+    takeLogTexts();
 }

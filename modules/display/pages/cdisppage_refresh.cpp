@@ -248,8 +248,12 @@ void CDispPage::publishStatus()
         if (gStatusRepeat) repeated();
         gStatusRepeat = 0;
     } else {
+        // The no-data counters count up on every refresh while a device's
+        // values stay missing: with the flags and the devices unchanged that
+        // is the same status repeated. The smallest count counts up with the
+        // others when every list waits for one device.
         const bool onlyCounts = omn == bool(online_min_old) && omx == bool(online_max_old) &&
-                                tmn == timecnt_min_old && uint32_t(pids) == timeout_pids_old;
+                                tmn >= timecnt_min_old && uint32_t(pids) == timeout_pids_old;
         if (onlyCounts) {
             log = gStatusRepeat == 0;
             ++gStatusRepeat;

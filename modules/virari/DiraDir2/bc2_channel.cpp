@@ -50,9 +50,11 @@ bool lingerAndTimeout(int fd) {
     return setOpt(fd, SOL_SOCKET, SO_LINGER, &l, sizeof l);
 }
 
-void closeSocket(int fd, const char* name) {
+// from: the peer the socket was connected to, whose close lines are limited.
+void closeSocket(int fd, const char* name, uint32_t from) {
     if (bcSocket_isShutdown()) return;
-    if (bcSocket_close(fd) != 0) syslogx(155, "BC2_disconnect(): close of TCP %s socket failed (%u)", name, unsigned(errno));
+    if (bcSocket_close(fd, bc2_flood_pass(from, FL_CLOSE, bc2_now_ms())) != 0)
+        syslogx(155, "BC2_disconnect(): close of TCP %s socket failed (%u)", name, unsigned(errno));
 }
 
 // The receive task gives up its connection: the socket is forgotten under the
@@ -64,7 +66,7 @@ void endConnection(bc2_channel* c, int fd) {
         c->taskFd = -1;
         bc2_ci_tx_reset_buffer(c->tx);
     }
-    closeSocket(fd, c->name);
+    closeSocket(fd, c->name, c->peer);
     if (c->offline) BC2_snd_framer_ini(c->offline, c->type);
     if (c->online) BC2_snd_framer_ini(c->online, c->type);
 }
@@ -93,21 +95,23 @@ void BC2_eth_recv(bc2_channel* c) {
         if (fd < 0) {
             fd = BC2_connect_active(c->tcpAddr, c->type);
             if (fd < 0) {
-                syslogx(155, "BC2_eth_recv: %s - could not create socket!", c->name);
+                BC2_LOG_FROM(c->tcpAddr.sin_addr.s_addr, FL_NO_SOCKET, 155, "BC2_eth_recv: %s - could not create socket!",
+                             c->name);
                 c->state = CH_IDLE;
                 continue;
             }
             std::lock_guard<std::mutex> lk(c->sockMx);
             c->sock = fd;
             c->taskFd = fd;
+            c->peer = c->tcpAddr.sin_addr.s_addr;
             bc2_ci_tx_reset_buffer(c->tx);
         }
         c->state = CH_ESTABLISHED;
         ownMask(c->type) |= pidBit(c->pid);
         timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
-        syslogx(158, "BC2_eth_recv(): %s channel to PID 0x%X established after: %d.%03ds", c->name, c->pid,
-                int(now.tv_sec), int(now.tv_nsec / 1000000));
+        BC2_LOG_FROM(c->peer, FL_ESTABLISHED, 158, "BC2_eth_recv(): %s channel to PID 0x%X established after: %d.%03ds",
+                     c->name, c->pid, int(now.tv_sec), int(now.tv_nsec / 1000000));
         while (!s.stop && c->recv(c, fd)) {
         }
         endConnection(c, fd);
@@ -148,11 +152,10 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
         // these at will: their lines are limited per address.
         char ip[INET_ADDRSTRLEN] = "";
         inet_ntop(AF_INET, &peer.sin_addr, ip, sizeof ip);
-        std::atomic<uint8_t>& flood = bc2_flood(peer.sin_addr.s_addr, FL_NO_HOST);
-        SYSLOGX_FLOOD(flood, 158,
-                      "BC2_connect_passive: connection from %s:%u matches no host, closed", ip,
-                      unsigned(ntohs(peer.sin_port)));
-        bcSocket_close(afd, &bc2_flood(peer.sin_addr.s_addr, FL_CLOSE));
+        BC2_LOG_FROM(peer.sin_addr.s_addr, FL_NO_HOST, 158,
+                     "BC2_connect_passive: connection from %s:%u matches no host, closed", ip,
+                     unsigned(ntohs(peer.sin_port)));
+        bcSocket_close(afd, bc2_flood_pass(peer.sin_addr.s_addr, FL_CLOSE, bc2_now_ms()));
         return;
     }
     bc2_channel* c = type == CH_CI ? h->ci.load() : h->dk.load();
@@ -163,7 +166,8 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
     }
     if (type == CH_DK) {
         if (c->udpSet) {
-            syslogx(158, "Diradir2: somebody created a UDP DK Tx socket here before ?!?");
+            BC2_LOG_FROM(peer.sin_addr.s_addr, FL_UDP_TWICE, 158,
+                         "Diradir2: somebody created a UDP DK Tx socket here before ?!?");
         } else {
             uint16_t offset;
             {
@@ -182,13 +186,14 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
         old = c->sock;
         oldOwned = old >= 0 && old == c->taskFd;
         c->sock = afd;
+        c->peer = peer.sin_addr.s_addr;
         bc2_ci_tx_reset_buffer(c->tx);   // the tail of a message on the old connection
     }
     // A connection still being served is ended by its task; one not yet
     // picked up is ours to close.
     if (old >= 0) {
         if (oldOwned) shutdown(old, SHUT_RDWR);
-        else closeSocket(old, name);
+        else closeSocket(old, name, peer.sin_addr.s_addr);
     }
     if (!BC2_recv_activate(c)) {
         syslogx(155, "BC2_connect_passive(): creation of %s receive task failed", name);
@@ -287,11 +292,12 @@ void BC2_disconnect(bc2_channel* c) {
         bc2_ci_tx_reset_buffer(c->tx);
     }
     if (fd >= 0) {
-        if (!bcSocket_isShutdown()) syslogx(158, "Diradir2: Disconnecting TCP %s socket", c->name);
+        if (!bcSocket_isShutdown())
+            BC2_LOG_FROM(c->peer, FL_DISCONNECTING, 158, "Diradir2: Disconnecting TCP %s socket", c->name);
         // The receive task works on its socket: waking it ends the connection
         // and the task closes it; a socket without task is closed here.
         if (owned) shutdown(fd, SHUT_RDWR);
-        else closeSocket(fd, c->name);
+        else closeSocket(fd, c->name, c->peer);
     }
     if (c->offline) BC2_snd_framer_ini(c->offline, c->type);
     if (c->online) BC2_snd_framer_ini(c->online, c->type);
@@ -321,21 +327,24 @@ int BC2_connect_active(const sockaddr_in& peer, int type) {
     sockaddr_in local = bc2_sockaddr(s.ownAddr, uint16_t(s.offset + (type == CH_CI ? BC2_PORT_CI_ACTIVE
                                                                                   : BC2_PORT_DK_ACTIVE)));
     if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        syslogx(155, "BC2_connect_active: connect active, binding TCP send socket on port: %x failed",
-                unsigned(local.sin_port));
-        bcSocket_close(fd);
+        BC2_LOG_FROM(peer.sin_addr.s_addr, FL_BIND, 155,
+                     "BC2_connect_active: connect active, binding TCP send socket on port: %x failed",
+                     unsigned(local.sin_port));
+        bcSocket_close(fd, bc2_flood_pass(peer.sin_addr.s_addr, FL_CLOSE, bc2_now_ms()));
         return -1;
     }
     tcpOptions(fd, who);
     if (!lingerAndTimeout(fd)) syslogx(155, "BC2_connect_active: Setting SO_LINGER option failed %s", strerror(errno));
-    syslogx(159, "BC2_connect_active: going to connect, fd %u", unsigned(fd));
+    BC2_LOG_FROM(peer.sin_addr.s_addr, FL_CONNECTING, 159, "BC2_connect_active: going to connect, fd %u", unsigned(fd));
     if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        syslogx(155, "BC2_connect_active: Connecting TCP socket failed: %s", strerror(errno));
-        if (!bcSocket_isShutdown() && bcSocket_close(fd) != 0)
+        const int err = errno;   // the limiter may log
+        BC2_LOG_FROM(peer.sin_addr.s_addr, FL_CONNECT_FAILED, 155, "BC2_connect_active: Connecting TCP socket failed: %s",
+                     strerror(err));
+        if (!bcSocket_isShutdown() && bcSocket_close(fd, bc2_flood_pass(peer.sin_addr.s_addr, FL_CLOSE, bc2_now_ms())) != 0)
             syslogx(155, "BC2_connect_active: close TCP socket failed: %s", strerror(errno));
         return -1;
     }
-    syslogx(159, "BC2_connect_active: connected, fd %u", unsigned(fd));
+    BC2_LOG_FROM(peer.sin_addr.s_addr, FL_CONNECTING, 159, "BC2_connect_active: connected, fd %u", unsigned(fd));
     return fd;
 }
 
@@ -389,8 +398,8 @@ void BC2_connect_passive(int type) {
             if (errno == EINVAL || errno == EBADF) return;   // the listen socket is gone
             continue;
         }
-        std::atomic<uint8_t>& flood = bc2_flood(peer.sin_addr.s_addr, FL_ACCEPT);
-        SYSLOGX_FLOOD(flood, 158, "BC2_connect_passive, port %u, fd %u", unsigned(ntohs(peer.sin_port)), unsigned(afd));
+        BC2_LOG_FROM(peer.sin_addr.s_addr, FL_ACCEPT, 158, "BC2_connect_passive, port %u, fd %u",
+                     unsigned(ntohs(peer.sin_port)), unsigned(afd));
         if (!lingerAndTimeout(afd)) syslogx(155, "BC2_connect_passive: Setting SO_LINGER option failed(2)");
         attachAccepted(afd, peer, type);
     }

@@ -128,7 +128,8 @@ bool bc2_ci_tx_service(uint64_t now) {
             }
         }
         if (stalled) {
-            syslogx(155, "Diradir2: CI channel to PID 0x%X takes no data for %d ms, disconnecting", pid, kStallMs);
+            BC2_LOG_FROM(c->peer, FL_STALLED, 155, "Diradir2: CI channel to PID 0x%X takes no data for %d ms, disconnecting",
+                         pid, kStallMs);
             ++c->cnt[CNT_TX_ERR];
             BC2_disconnect(c);
         }

@@ -87,14 +87,16 @@ int bc_ci_receive(bc2_channel* c, int fd) {
     ci_msg_t msg;
     long n = bc2_recv_packet(fd, msg.hdr, CI_HEADER_SIZE, 0);
     if (n < 0) {
+        const int err = errno;   // the limiter may log
         if (!bcSocket_isShutdown())
-            syslogx(155, "Diradir2: CI channel - Error PID 0x%X receiving serial network header, '%s'", c->pid,
-                    strerror(errno));
+            BC2_LOG_FROM(c->peer, FL_RX_HEADER, 155,
+                         "Diradir2: CI channel - Error PID 0x%X receiving serial network header, '%s'", c->pid,
+                         strerror(err));
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
     if (n == 0) {
-        syslogx(155, "Diradir2: CI channel - socket closed");
+        BC2_LOG_FROM(c->peer, FL_RX_CLOSED, 155, "Diradir2: CI channel - socket closed");
         return 0;
     }
     // A header this peer cannot have sent means the stream is out of step
@@ -120,7 +122,7 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         return bc2_recv_discard(fd, len) ? 1 : 0;
     }
     if (len && bc2_recv_packet(fd, msg.payload, len, 0) != long(len)) {
-        syslogx(155, "Diradir2:CI channel - Error receiving comint cmd");
+        BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2:CI channel - Error receiving comint cmd");
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }

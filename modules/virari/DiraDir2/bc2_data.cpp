@@ -35,27 +35,30 @@ int bc_dk_receive(bc2_channel* c, int fd) {
     uint8_t hdr[DK_RECORD_HEADER];
     long n = bc2_recv_packet(fd, hdr, sizeof hdr, 0);
     if (n < 0) {
+        const int err = errno;   // the limiter may log
         if (!bcSocket_isShutdown())
-            syslogx(155, "Diradir2: DK channel - Error PID 0x%X receiving serial network header, '%s'", c->pid,
-                    strerror(errno));
+            BC2_LOG_FROM(c->peer, FL_RX_HEADER, 155,
+                         "Diradir2: DK channel - Error PID 0x%X receiving serial network header, '%s'", c->pid,
+                         strerror(err));
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
     if (n == 0) {
-        syslogx(158, "Diradir2: DK channel - socket closed");
+        BC2_LOG_FROM(c->peer, FL_RX_CLOSED, 158, "Diradir2: DK channel - socket closed");
         return 0;
     }
     const uint16_t dst = be_get16(hdr), len = be_get16(hdr + 2);
     const uint32_t magic = be_get32(hdr + 4);
     if (dst != s.ownPid) {
-        syslogx(155, "Diradir2: DK channel - received data for PID 0x%X - no routing available", unsigned(dst));
+        BC2_LOG_FROM(c->peer, FL_RX_NO_ROUTE, 155, "Diradir2: DK channel - received data for PID 0x%X - no routing available",
+                     unsigned(dst));
         ++c->cnt[CNT_RX_ERR];
         if (c->stray || len > 512) {
             c->stray = 0;
             return 0;
         }
         if (!bc2_recv_discard(fd, len)) {
-            syslogx(155, "Diradir2: DK channel - Error receiving dynkom data (4)");
+            BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2: DK channel - Error receiving dynkom data (4)");
             return 0;
         }
         c->stray = 1;
@@ -69,7 +72,7 @@ int bc_dk_receive(bc2_channel* c, int fd) {
     if (dynkomm_get_fifo(magic, &f) != 1 || !f) {
         lk.unlock();
         if (!bc2_recv_discard(fd, len)) {
-            syslogx(155, "Diradir2: DK channel - Error receiving dynkom data");
+            BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2: DK channel - Error receiving dynkom data");
             return 0;
         }
         return 1;
@@ -87,13 +90,13 @@ int bc_dk_receive(bc2_channel* c, int fd) {
         meas_man_count_loss();
         SYSLOGX_FLOOD(gFloodFull, 150, "Diradir2: DK channel - FIFO of magic 0x%08x full, record dropped", magic);
         if (!bc2_recv_discard(fd, len)) {
-            syslogx(155, "Diradir2: DK channel - Error receiving dynkom data (2)");
+            BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2: DK channel - Error receiving dynkom data (2)");
             return 0;
         }
         return 1;
     }
     if (len && bc2_recv_packet(fd, slot, len, 0) != long(len)) {
-        syslogx(155, "Diradir2: DK channel - Error receiving dynkom data");
+        BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2: DK channel - Error receiving dynkom data");
         return 0;
     }
     if (len < f->slotsize) std::memset(slot + len, 0, f->slotsize - len);

@@ -1,39 +1,162 @@
-// Flood counters of the log lines that another device (or anybody on the
-// network) causes, one set per source address: an address that floods is
-// silenced after the usual 13 lines without silencing the others. A bounded
-// table; addresses beyond it share one last set, so the log stays bounded
-// however many addresses take part.
+// Log lines that another device (or anybody on the network) causes, limited
+// per source address: each address may write 13 lines of each kind a
+// minute. What it causes beyond that is held back and counted, and the
+// first line of the kind in a later minute is preceded by one line saying
+// how many were held back; so a flooding address cannot fill the log, a
+// real peer's comings and goings are logged again a minute later, and the
+// other addresses are not silenced with it.
+//
+// A bounded table: an address quiet for a minute gives its slot to a new
+// one; while every slot is in use, new addresses share one last set.
+#include <arpa/inet.h>
+
+#include <cstdio>
+#include <ctime>
+
+#include "platform/syslogx.h"
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
 constexpr unsigned kAddresses = 32;
+constexpr unsigned kBudget = 13;          // lines of one kind per address and window
+constexpr int64_t kWindowMs = 60000;
+
+// What a kind of line is about, for the line that reports it held back.
+const char* const kLineName[BC2_FLOOD_LINES] = {
+    "accepted connections",
+    "connections of no host",
+    "socket closes",
+    "hosts added",
+    "hosts timed out",
+    "hosts gone offline",
+    "routes removed",
+    "hosts disconnected",
+    "hosts moved",
+    "resets",
+    "channel records made",
+    "channels up on one side only",
+    "channels established",
+    "active connects",
+    "active connect binds failed",
+    "active connects failed",
+    "channel sockets not made",
+    "channels disconnected",
+    "data addresses set before",
+    "header receive errors",
+    "connections closed by the peer",
+    "receive errors",
+    "records for other PIDs",
+    "peers taking no data",
+};
+
+struct Window {
+    uint64_t start = 0;      // ms, when the window began
+    uint16_t used = 0;       // lines let through in it
+    bool warned = false;     // the holding back was announced
+    uint32_t held = 0;       // lines held back since the last report
+};
 
 struct Slot {
     bool used = false;
     uint32_t addr = 0;
-    std::atomic<uint8_t> cnt[BC2_FLOOD_LINES] = {};
+    uint64_t lastMs = 0;     // the last line of the address, let through or not
+    Window w[BC2_FLOOD_LINES];
 };
+
 std::mutex gMx;
-Slot gSlots[kAddresses + 1];   // the last one: every address beyond the table
+Slot gSlots[kAddresses + 1];   // the last one: addresses beyond the table
+
+bool elapsed(uint64_t now, uint64_t since) { return int64_t(now - since) >= kWindowMs; }
+
+void addrText(const Slot& s, char* out, size_t size) {
+    if (&s == &gSlots[kAddresses]) {
+        snprintf(out, size, "other addresses");
+        return;
+    }
+    in_addr a{};
+    a.s_addr = s.addr;
+    if (!inet_ntop(AF_INET, &a, out, socklen_t(size))) snprintf(out, size, "?");
+}
+
+// What is to be logged besides the line itself (filled under the lock,
+// logged after it).
+struct Notes {
+    char addr[INET_ADDRSTRLEN + 16] = "";
+    char evicted[INET_ADDRSTRLEN + 16] = "";
+    uint32_t evictedHeld = 0;
+    uint32_t held = 0;       // reported before the line
+    bool warn = false;       // the line is the first held back in its window
+};
+
+Slot& slotFor(uint32_t addr, uint64_t now, Notes& n) {
+    Slot* free = nullptr;
+    Slot* quietest = nullptr;
+    for (unsigned i = 0; i < kAddresses; ++i) {
+        Slot& s = gSlots[i];
+        if (s.used && s.addr == addr) return s;
+        if (!s.used) {
+            if (!free) free = &s;
+        } else if (!quietest || int64_t(quietest->lastMs - s.lastMs) > 0) {
+            quietest = &s;
+        }
+    }
+    Slot* take = free;
+    if (!take) {
+        if (!quietest || !elapsed(now, quietest->lastMs)) return gSlots[kAddresses];
+        // what was held back of the address that leaves is said now
+        for (const Window& w : quietest->w) n.evictedHeld += w.held;
+        if (n.evictedHeld) addrText(*quietest, n.evicted, sizeof n.evicted);
+        take = quietest;
+    }
+    *take = Slot{};
+    take->used = true;
+    take->addr = addr;
+    return *take;
+}
 }  // namespace
 
-std::atomic<uint8_t>& bc2_flood(uint32_t addrNet, Bc2FloodLine line) {
-    std::lock_guard<std::mutex> lk(gMx);
-    unsigned i = 0;
-    while (i < kAddresses && gSlots[i].used && gSlots[i].addr != addrNet) ++i;
-    Slot& s = gSlots[i];
-    if (i < kAddresses && !s.used) {
-        s.used = true;
-        s.addr = addrNet;
+uint64_t bc2_now_ms() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000u + uint64_t(t.tv_nsec / 1000000);
+}
+
+bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs) {
+    if (line >= BC2_FLOOD_LINES) return false;
+    Notes n;
+    bool pass;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        Slot& s = slotFor(addrNet, nowMs, n);
+        s.lastMs = nowMs;
+        Window& w = s.w[line];
+        if (w.used == 0 || elapsed(nowMs, w.start)) {
+            n.held = w.held;
+            w = Window{};
+            w.start = nowMs;
+        }
+        pass = w.used < kBudget;
+        if (pass) {
+            ++w.used;
+        } else {
+            n.warn = !w.warned;
+            w.warned = true;
+            if (w.held < UINT32_MAX) ++w.held;
+        }
+        if (n.held || n.warn) addrText(s, n.addr, sizeof n.addr);
     }
-    return s.cnt[line];
+    if (n.evictedHeld)
+        syslogx(147, "Diradir2: %u log lines caused by %s were held back", unsigned(n.evictedHeld), n.evicted);
+    if (n.held)
+        syslogx(147, "Diradir2: %u log lines on %s caused by %s were held back", unsigned(n.held), kLineName[line],
+                n.addr);
+    if (n.warn)
+        syslogx(147, "Diradir2: log lines on %s caused by %s are held back for up to a minute", kLineName[line],
+                n.addr);
+    return pass;
 }
 
 void bc2_flood_reset() {
     std::lock_guard<std::mutex> lk(gMx);
-    for (Slot& s : gSlots) {
-        s.used = false;
-        s.addr = 0;
-        for (auto& c : s.cnt) c = 0;
-    }
+    for (Slot& s : gSlots) s = Slot{};
 }

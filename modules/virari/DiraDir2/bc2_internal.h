@@ -79,6 +79,9 @@ struct bc2_channel {
     std::atomic<uint16_t> state{CH_IDLE};
     uint8_t stray = 0;
     std::atomic<int> sock{-1};
+    // IPv4 address (network order) of the peer of the socket taken last: the
+    // source of the channel's log lines.
+    std::atomic<uint32_t> peer{0};
     TASK_ID task = nullptr;
     int (*recv)(bc2_channel*, int fd) = nullptr;
     sockaddr_in tcpAddr{};                // the peer's listen address
@@ -146,15 +149,29 @@ sockaddr_in bc2_sockaddr(uint32_t addrNet, uint16_t port);
 bool bc2_addr_greater(uint32_t ownNet, uint32_t peerNet);
 
 // ---- log lines per source address (bc2_flood.cpp) -----------------------------------------------
+// The log lines that another device's traffic (or anybody's on the network)
+// can cause, each limited per source address.
 enum Bc2FloodLine : unsigned {
     FL_ACCEPT, FL_NO_HOST, FL_CLOSE,                                  // accepted connections
     FL_ADD, FL_TIMED_OUT, FL_OFFLINE, FL_REMOVE, FL_DISCONNECT, FL_MOVED,   // hosts coming and going
+    FL_RESET, FL_CREATE, FL_LOCAL_STATE,                              // presence and connect manager
+    FL_ESTABLISHED, FL_CONNECTING, FL_BIND, FL_CONNECT_FAILED, FL_NO_SOCKET,   // channel set-up
+    FL_DISCONNECTING, FL_UDP_TWICE,
+    FL_RX_HEADER, FL_RX_CLOSED, FL_RX_DATA, FL_RX_NO_ROUTE, FL_STALLED,   // channel traffic
     BC2_FLOOD_LINES
 };
-// The flood counter (for SYSLOGX_FLOOD) of a line caused by the address.
-std::atomic<uint8_t>& bc2_flood(uint32_t addrNet, Bc2FloodLine line);
+// True when a line of the kind caused by the address (network order) may be
+// logged at nowMs (monotonic ms, bc2_now_ms()); it then counts against the
+// address's budget, and the lines it held back before are reported first.
+bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs);
+uint64_t bc2_now_ms();
 // Forgets every address (a new start of DiraDir2).
 void bc2_flood_reset();
+// syslogx for a line caused by the address.
+#define BC2_LOG_FROM(addrNet, line, level, ...)                                        \
+    do {                                                                              \
+        if (bc2_flood_pass((addrNet), (line), bc2_now_ms())) syslogx((level), __VA_ARGS__); \
+    } while (0)
 
 // ---- presence (bc2_presence.cpp) ---------------------------------------------------------------
 // Builds the own 60-byte message (the sequence counter as it stands).

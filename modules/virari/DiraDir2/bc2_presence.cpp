@@ -12,8 +12,6 @@
 
 namespace {
 uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
-// One per PID: a flood under one PID must not silence the resets of others.
-uint8_t gFloodReset[BC2_PIDS] = {};
 
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
@@ -145,15 +143,15 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     // Hosts coming and going are logged per source address, so that a peer
     // announcing PID after PID cannot fill the log.
     const uint32_t src = from.sin_addr.s_addr;
-    if (routeAdded) SYSLOGX_FLOOD(bc2_flood(src, FL_ADD), 150, "BC2_UDP_listen add remote_pid %X", pid);
+    if (routeAdded) BC2_LOG_FROM(src, FL_ADD, 150, "BC2_UDP_listen add remote_pid %X", pid);
     if (moved) {
         // Its old connections would otherwise stay for good: closed, the
         // connect manager connects to the new address.
         char was[INET_ADDRSTRLEN] = "", is[INET_ADDRSTRLEN] = "";
         inet_ntop(AF_INET, &chanPeer, was, sizeof was);
         inet_ntop(AF_INET, &msgAddr, is, sizeof is);
-        SYSLOGX_FLOOD(bc2_flood(src, FL_MOVED), 158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels",
-                      pid, was, is);
+        BC2_LOG_FROM(src, FL_MOVED, 158, "Diradir2: PID 0x%X moved from %s to %s, closing its channels", pid, was,
+                     is);
         for (bc2_channel* c : {h.ci.load(), h.dk.load()})
             if (c && bc2_channel_peer(c) == chanPeer) BC2_disconnect(c);
     }
@@ -161,7 +159,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
         // A flood of messages with changing counters must not fill the log.
-        SYSLOGX_FLOOD(gFloodReset[pid], 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
+        BC2_LOG_FROM(src, FL_RESET, 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
     }
     s.detect |= pidBit(pid);
     if (be_get64(msg + PM_DETECT) & pidBit(s.ownPid)) {
@@ -198,11 +196,11 @@ void bc2_timeout_pass() {
         }
         if (!drop) continue;
         // limited per the address the host was heard from, as its coming
-        SYSLOGX_FLOOD(bc2_flood(src, FL_TIMED_OUT), 156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
+        BC2_LOG_FROM(src, FL_TIMED_OUT, 156, "UDP_send: Channel to PID 0x%X timed out, closing it...", pid);
         s.detect &= ~pidBit(pid);
-        SYSLOGX_FLOOD(bc2_flood(src, FL_OFFLINE), 156, "Host PID 0x%X is Offline", pid);
-        if (routeRemoved) SYSLOGX_FLOOD(bc2_flood(src, FL_REMOVE), 150, "UDP_send: remove remote_pid %X", pid);
-        SYSLOGX_FLOOD(bc2_flood(src, FL_DISCONNECT), 155, "UDP_send: BC2_disconnect");
+        BC2_LOG_FROM(src, FL_OFFLINE, 156, "Host PID 0x%X is Offline", pid);
+        if (routeRemoved) BC2_LOG_FROM(src, FL_REMOVE, 150, "UDP_send: remove remote_pid %X", pid);
+        BC2_LOG_FROM(src, FL_DISCONNECT, 155, "UDP_send: BC2_disconnect");
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
     }
@@ -219,8 +217,10 @@ void BC2_connect_manager(bc2_host* host, int chanType) {
     uint32_t peerAddr;
     uint16_t peerOffset;
     uint64_t remoteMask;
+    uint32_t src;   // where its presence came from: the source of the lines below
     {
         std::lock_guard<std::mutex> lk(s.mx);
+        src = host->from.sin_addr.s_addr;
         std::memcpy(&peerAddr, host->msg + PM_ADDR, 4);
         peerOffset = host->offset;
         remoteMask = be_get64(host->msg + (chanType == CH_CI ? PM_CI_MASK : PM_DK_MASK));
@@ -228,8 +228,8 @@ void BC2_connect_manager(bc2_host* host, int chanType) {
     std::atomic<bc2_channel*>& slot = chanType == CH_CI ? host->ci : host->dk;
     bc2_channel* c = slot;
     if (!c) {
-        syslogx(158, chanType == CH_CI ? "BC2_connect_manager: call BC BC2_create_channel_config CI"
-                                       : "BC2_connect_manager: call BC BC2_create_channel_config DK");
+        BC2_LOG_FROM(src, FL_CREATE, 158, "BC2_connect_manager: call BC BC2_create_channel_config %s",
+                     chanType == CH_CI ? "CI" : "DK");
         c = BC2_create_channel_config(host, chanType);
         if (!c) return;
     }
@@ -249,7 +249,8 @@ void BC2_connect_manager(bc2_host* host, int chanType) {
         return;
     }
     if (L) {
-        syslogx(147, "BC2_connect_manager local_con_state chan_type %X, remotePID %X", unsigned(chanType), pid);
+        BC2_LOG_FROM(src, FL_LOCAL_STATE, 147, "BC2_connect_manager local_con_state chan_type %X, remotePID %X",
+                     unsigned(chanType), pid);
         BC2_disconnect(c);
     }
     if (bc2_addr_greater(s.ownAddr, peerAddr)) {

@@ -86,7 +86,7 @@ int bcSocket::accept_socket(int listenFd, sockaddr* peer, socklen_t* peerLen) {
     return fd;
 }
 
-int bcSocket::close_socket(int fd, std::atomic<uint8_t>* flood) {
+int bcSocket::close_socket(int fd, bool logClose) {
     if (!mutex_ || semTake(mutex_, WAIT_FOREVER) != OK) {
         syslogx(147, "bcSocket::close_socket(): could not get mutex - errno %s", strerror(errno));
         return -1;
@@ -101,10 +101,7 @@ int bcSocket::close_socket(int fd, std::atomic<uint8_t>* flood) {
     }
     fds_[i] = fds_[--count_];
     semGive(mutex_);
-    if (flood)
-        SYSLOGX_FLOOD(*flood, 143, "bcSocket::close_socket(%u)", unsigned(fd));
-    else
-        syslogx(143, "bcSocket::close_socket(%u)", unsigned(fd));
+    if (logClose) syslogx(143, "bcSocket::close_socket(%u)", unsigned(fd));
     ::shutdown(fd, SHUT_WR);
     return ::close(fd);
 }
@@ -120,7 +117,7 @@ int bcSocket_get(int domain, int type, int protocol) { return bcSock().get_socke
 int bcSocket_accept(int listenFd, sockaddr* peer, socklen_t* peerLen) {
     return bcSock().accept_socket(listenFd, peer, peerLen);
 }
-int bcSocket_close(int fd, std::atomic<uint8_t>* flood) { return bcSock().close_socket(fd, flood); }
+int bcSocket_close(int fd, bool logClose) { return bcSock().close_socket(fd, logClose); }
 int bcSocket_isShutdown() { return bcShutdown.load(); }
 void bcSocket_wakeAll() { bcSock().wake_all(); }
 void bcSocket_closeAll() { bcSock().close_all(); }

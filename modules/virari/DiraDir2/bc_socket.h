@@ -19,9 +19,9 @@ public:
 
     int get_socket(int domain, int type, int protocol);
     int accept_socket(int listenFd, sockaddr* peer, socklen_t* peerLen);
-    // flood: the flood counter of the close line when a peer can make
-    // closes at will (connections nobody wants), else every close is logged.
-    int close_socket(int fd, std::atomic<uint8_t>* flood = nullptr);
+    // logClose false: the close is not logged (a close that a peer can cause
+    // at will, whose line its caller limits).
+    int close_socket(int fd, bool logClose = true);
     // Sockets in use (tests).
     int count();
     // Shuts every registered socket down both ways without closing it, so that
@@ -43,7 +43,7 @@ bcSocket& bcSock();
 
 int bcSocket_get(int domain, int type, int protocol);
 int bcSocket_accept(int listenFd, sockaddr* peer, socklen_t* peerLen);
-int bcSocket_close(int fd, std::atomic<uint8_t>* flood = nullptr);
+int bcSocket_close(int fd, bool logClose = true);
 int bcSocket_isShutdown();
 void bcSocket_wakeAll();
 void bcSocket_closeAll();

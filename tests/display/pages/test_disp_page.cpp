@@ -2,6 +2,8 @@
 // group rotation of alarm views and the acknowledgement by the reset input.
 #include "../app/display_app_fixture.h"
 #include "display/views/cdataview.h"
+#include "log_capture.h"
+#include "measurement/gateway.h"
 #include "measurement/stimulus.h"
 
 namespace {
@@ -193,3 +195,26 @@ TEST_F(DispPage, ResetInputAcknowledgesOnTheFourthRefreshAfterItsRisingEdge) {
 }
 
 }  // namespace
+
+// While a device's values stay missing, the no-data counters count up on
+// every refresh: that is one status repeated, logged with its repeat count,
+// not a change to log on every refresh.
+TEST_F(DispPage, MissingValuesCountingUpAreARepeatNotAChange) {
+    StartWith(displayXml({boxAt(5, 5, 100, 100, ownChannel("n_engine"), 1)}));
+    CDispPage* p = Current();
+    ASSERT_NE(p, nullptr);
+    ASSERT_NE(p->data, nullptr);
+    CDataList* list = p->data->firstList();
+    ASSERT_NE(list, nullptr);
+    list->state = CDL_RUNNING;
+    Refresh();
+    takeLogTexts();
+    for (int i = 0; i < 100; ++i) {
+        p->data->readCyclic(GW_NO_DATA, nullptr, list);
+        Refresh();
+    }
+    EXPECT_EQ(dispSignals().disp_timecnt_mn, 100);
+    auto log = takeLogTexts();
+    EXPECT_GE(countContaining(log, "Display: timeout status change"), 2);   // the first, the repeats
+    EXPECT_LE(countContaining(log, "Display: timeout status change"), 5);
+}
