@@ -2,7 +2,7 @@
 """The device process under bad input, faults and load, as a user meets them.
 
 Start parameters from start.cfg, the shell (help, over-long lines, bad
-arguments, clients that do not read, a long folder path), unreadable and
+arguments, lines cut off by the end of their connection, clients that do not read, a long folder path), unreadable and
 unwritable NVRAM and calibration files, a second process on the same folder
 and the run script's checks of its arguments and its standard input.
 Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
@@ -100,6 +100,16 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
         time.sleep(0.3)
         assert dev.proc.poll() is None, "reset_voz with an extra word shut the device down"
         assert not os.path.exists(os.path.join(os.path.dirname(dev.folder.rstrip("/")), "x.bmp"))
+        # a line cut off by the end of its connection runs nothing
+        for line in (b"lof_laptrig", b"meas stop"):
+            s = connect(dev.folder)
+            try:
+                s.sendall(line)
+                s.shutdown(socket.SHUT_WR)
+                assert s.recv(100) == b"", line   # the device closes, having answered nothing
+            finally:
+                s.close()
+        wait_for(lambda: "shell: a line without its newline (9 characters) not run" in dev.log(), "the cut line's warning")
         for flag in ("meas_app_stopreq", "meas_app_running"):
             was = re.search(flag + r"\s+= (\d)", state).group(1)
             assert re.search(flag + r"\s+= " + was, dev.shell("meas")), flag
