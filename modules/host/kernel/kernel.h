@@ -331,6 +331,13 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 // Unlinks all four (shutdown; start-up: leftovers of a killed process).
 void unlinkProcessQueues();
 
+// ---- configuration files ----------------------------------------------------------------------
+// Why the host file at path cannot be read as a file, as words that follow
+// its name: "not found", "is a link loop", "is a link that leads nowhere",
+// "is a folder", "is empty"; "" for a file with content, whose size goes to
+// *size (when given). Nothing is opened, so a FIFO or a device costs nothing.
+std::string fileProblem(const std::string& path, uint64_t* size = nullptr);
+
 // ---- disk-format service ------------------------------------------------------------------
 // Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
 // units of 340 entries, bytes 1-16 the drive name) and answers each on
