@@ -13,6 +13,7 @@
 #include "measurement/gateway.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
+#include "xml/xml_file.h"
 
 namespace {
 
@@ -40,8 +41,10 @@ void can_voz_init_task() {
     char* text = Can_Xml_Load(kCanXml);
     if (!text) {
         // a file that is there but cannot be taken was named with its fault
-        if (fexist(kCanXml)) syslogx(147, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out");
-        else syslogx(147, "CanVoz_init(): cfg:/CAN.xml not found, no CAN In/Out");
+        if (xmlFileProblem(kCanXml) != "not found")
+            syslogx(147, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out");
+        else
+            syslogx(147, "CanVoz_init(): cfg:/CAN.xml not found, no CAN In/Out");
         meas_man_CanIO_initialized();
         return;
     }

@@ -299,11 +299,11 @@ void parseCanOut(XmlScan& scan, const ValueTables& vt) {
 }  // namespace
 
 char* Can_Xml_Load(const char* path) {
-    if (!fexist(path)) {
+    const std::string problem = xmlFileProblem(path);
+    if (problem == "not found") {
         syslogx(151, "can configuration file '%s' not found", path);
         return nullptr;
     }
-    const std::string problem = xmlFileProblem(path);
     if (!problem.empty()) {
         syslogx(147, "can configuration file '%s' %s", path, problem.c_str());
         return nullptr;

@@ -1,5 +1,7 @@
 // Target-shell commands. On the host, lines come from the process's standard
 // input and from the Unix socket "shell.sock" in the device folder; each line
+// runs once its newline has arrived (a socket client's line cut off by the end
+// of its connection does not run; standard input runs its last line) and
 // is split into argc/argv (double or single quotes group words) and the named
 // command is called. A socket client gets back what the command printed to
 // stdout, followed by the line "value = <result> = 0x<result>". At most 8

@@ -65,12 +65,20 @@ public:
             }
         }
     }
-    // At the end of the input: the last line without its newline.
+    // At the end of standard input: the last line without its newline.
     template <class OnLine>
     void finish(OnLine onLine) {
         if (!refused_ && !buf_.empty()) onLine(buf_);
         buf_.clear();
         refused_ = false;
+    }
+    // At the end of a connection: the line begun is dropped, it may have
+    // been cut anywhere. The number of its characters received.
+    size_t drop() {
+        size_t n = refused_ ? 0 : buf_.size();
+        buf_.clear();
+        refused_ = false;
+        return n;
     }
 
 private:
@@ -152,7 +160,10 @@ bool serveInput(Client& c) {
             chunk, static_cast<size_t>(n), [&c](const std::string& line) { serveLine(c, line); },
             [&c](const char* why) { c.out += why + resultText(-1); });
     } else {
-        if (n == 0) c.lines.finish([&c](const std::string& line) { serveLine(c, line); });
+        // the end of a connection is not the end of a line: a line runs only
+        // once its newline has arrived
+        if (size_t cut = c.lines.drop())
+            syslogx(148, "shell: a line without its newline (%zu characters) not run, its client closed", cut);
         c.inputEnded = true;
     }
     if (c.out.size() > kMaxPendingOutput) {

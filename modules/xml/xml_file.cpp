@@ -6,17 +6,31 @@
 #include <new>
 #include <string>
 
+#include "host/kernel/kernel.h"
 #include "platform/files.h"
 #include "xml/xml_error.h"
 
 std::string xmlFileProblem(const char* path, size_t maxBytes) {
-    std::string host = dev_path(path);
-    struct stat st;
-    if (host.empty() || stat(host.c_str(), &st) != 0) return "not found";
-    if (S_ISDIR(st.st_mode)) return "is a folder";
-    if (st.st_size <= 0) return "is empty";
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes)
-        return "is too large (" + std::to_string(static_cast<long long>(st.st_size)) + " bytes)";
+    uint64_t size = 0;
+    const std::string problem = host::fileProblem(dev_path(path), &size);
+    if (!problem.empty()) return problem;
+    if (size > maxBytes) return "is too large (" + std::to_string(size) + " bytes)";
+    return "";
+}
+
+std::string xmlNulByte(const char* text, size_t len) {
+    if (!text) return "";
+    int line = 1, column = 1;
+    for (size_t i = 0; i < len; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == 0) return "NUL byte in line " + std::to_string(line) + " column " + std::to_string(column);
+        if (c == '\n' || (c == '\r' && (i + 1 >= len || text[i + 1] != '\n'))) {
+            ++line;
+            column = 1;
+        } else if (c != '\r' && (c & 0xC0) != 0x80) {
+            ++column;   // the continuation bytes of a UTF-8 character add none
+        }
+    }
     return "";
 }
 

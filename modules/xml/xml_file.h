@@ -2,24 +2,34 @@
 //
 // The path may be a device path ("cfg:/m01.xml") or a host path. Throws (as
 // `const char*`, see xml_error.h) "File not found : <path>",
-// "File not found, len invalid : <path> is empty" (or "... is too large
-// (N bytes)"), "Out of memory error" or "File open error". A scanner made
-// over the file names it in every error it throws.
+// "File not found, len invalid : <path> is empty" (or "... is a link loop",
+// "... is too large (N bytes)", the words of xmlFileProblem), "Out of memory
+// error" or "File open error". A scanner made over the file names it in
+// every error it throws.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
 
-// Largest configuration file read whole; anything above is not one of ours.
-constexpr size_t kXmlFileMaxBytes = 64u * 1024u * 1024u;
+// Largest configuration file read whole, the same for every configuration
+// reader; anything above is not one of ours (the largest, display.xml, is
+// some tens of kilobytes).
+constexpr size_t kXmlFileMaxBytes = 16u * 1024u * 1024u;
 
 // Why the configuration file at path (device or host path) cannot be read
-// whole, as words that follow its name: "not found", "is a folder",
-// "is empty", "is too large (N bytes)" (above maxBytes); "" when it can.
-// Every configuration reader checks its file through this, so that each says
-// the same about the same fault.
+// whole, as words that follow its name: "not found", "is a link loop",
+// "is a link that leads nowhere", "is a folder", "is empty", "is too large
+// (N bytes)" (above maxBytes); "" when it can. Every configuration reader
+// checks its file through this, so that each says the same about the same
+// fault.
 std::string xmlFileProblem(const char* path, size_t maxBytes = kXmlFileMaxBytes);
+
+// Where the first NUL byte of a configuration text stands, as "NUL byte in
+// line L column C" (lines and columns from 1, a column per character, as
+// the XML classes count), "" when the text holds none. A NUL would end the
+// text early for a reader that takes it as a C string.
+std::string xmlNulByte(const char* text, size_t len);
 
 class XmlFile {
 public:

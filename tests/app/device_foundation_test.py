@@ -2,9 +2,12 @@
 """The device process under bad input, faults and load, as a user meets them.
 
 Start parameters from start.cfg, the shell (help, over-long lines, bad
-arguments, clients that do not read, a long folder path), unreadable and
-unwritable NVRAM and calibration files, a second process on the same folder
-and the run script's checks of its arguments and its standard input.
+arguments, lines cut off by the end of their connection, clients that do
+not read, a long folder path), configuration files that are no file to read
+(folders, link loops, links that lead nowhere, too large, a NUL byte),
+unreadable and unwritable NVRAM and calibration files, a second process on
+the same folder and the run script's checks of its arguments and its
+standard input.
 Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
 """
 import contextlib
@@ -100,6 +103,17 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
         time.sleep(0.3)
         assert dev.proc.poll() is None, "reset_voz with an extra word shut the device down"
         assert not os.path.exists(os.path.join(os.path.dirname(dev.folder.rstrip("/")), "x.bmp"))
+        # a line cut off by the end of its connection runs nothing
+        for line in (b"lof_laptrig", b"meas stop"):
+            s = connect(dev.folder)
+            try:
+                s.sendall(line)
+                s.shutdown(socket.SHUT_WR)
+                assert s.recv(100) == b"", line   # the device closes, having answered nothing
+            finally:
+                s.close()
+        cut = "shell: a line without its newline (9 characters) not run"
+        wait_for(lambda: cut in dev.log(), "the cut line's warning")
         for flag in ("meas_app_stopreq", "meas_app_running"):
             was = re.search(flag + r"\s+= (\d)", state).group(1)
             assert re.search(flag + r"\s+= " + was, dev.shell("meas")), flag
@@ -109,20 +123,65 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
             assert "  %s\n" % name in answer, answer
 
 
-def test_empty_stimulus_and_folder_configuration_warn(binary, sample, root):
+def test_broken_configuration_files_warn(binary, sample, root):
+    """Each configuration file that is there but no file to read is named as
+    what it is, and the device starts all the same."""
+    def link(folder, name, target):
+        path = os.path.join(folder, name)
+        if os.path.lexists(path):
+            os.remove(path)
+        os.symlink(target, path)
+
     def prepare(folder):
         open(os.path.join(folder, "stimulus.cfg"), "w").close()
         os.remove(os.path.join(folder, "cfg", "m01.xml"))
         os.mkdir(os.path.join(folder, "cfg", "m01.xml"))
+        link(folder, "cfg/m02.xml", "m02.xml")
+        with open(os.path.join(folder, "cfg", "m03.xml"), "r+b") as f:
+            f.truncate(21003030)   # sparse
+        link(folder, "cfg/CAN.xml", "CAN.xml")
+        link(folder, "cfg/flag.png", "flag.png")
+        link(folder, "drive_format.cfg", "drive_format.cfg")
     with DeviceRun(sample) as run:
         folder = run.folder
         prepare(folder)
         dev = run.device(binary)   # no stimulus: not ready by the harness's measure
         wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60)
         for text in ("stimulus: stimulus.cfg drives no signal, the inputs stay still",
-                     "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is empty or no file"):
+                     "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is a folder, measurement not loaded"):
             wait_for(lambda: text in dev.output(), "the warning on stderr: " + text, 10)
             assert text in dev.log(), text
+        for text in ("meas_app_get_MEASConfiguration file 'cfg:/m02.xml' is a link loop",
+                     "meas_app_get_MEASConfiguration file 'cfg:/m03.xml' is too large (21003030 bytes)",
+                     "can configuration file 'cfg:/CAN.xml' is a link loop",
+                     "CImageContainer: cfg:/flag.png is a link loop",
+                     "drive_format.cfg is a link loop"):
+            wait_for(lambda: text in dev.log(), "the warning: " + text, 30)
+        assert dev.stop() == 0
+        dev.check_clean()
+        assert os.readlink(os.path.join(folder, "drive_format.cfg")) == "drive_format.cfg"
+
+
+def test_broken_files_of_a_logging_device_are_named(binary, sample, root):
+    """display.xml holding a NUL byte, an apps.xml that leads nowhere (read
+    when logging starts): each named, the device logs all the same."""
+    def prepare(folder):
+        os.symlink("gone.xml", os.path.join(folder, "cfg", "apps.xml.new"))
+        os.replace(os.path.join(folder, "cfg", "apps.xml.new"), os.path.join(folder, "cfg", "apps.xml"))
+        path = os.path.join(folder, "cfg", "display.xml")
+        with open(path, "rb") as f:
+            text = f.read()
+        at = text.index(b"<Pages>")
+        with open(path, "wb") as f:
+            f.write(text[:at] + b"\0" + text[at:])
+        line = text[:at].count(b"\n") + 1
+        column = at - (text.rfind(b"\n", 0, at) + 1) + 1
+        return "XmlLoad(): NUL byte in line %d column %d of cfg:/display.xml" % (line, column)
+    with DeviceRun(sample) as run:
+        says = prepare(run.folder)
+        dev = run.start_logging(binary)
+        for text in (says, "File not found, len invalid : cfg:/apps.xml is a link that leads nowhere"):
+            wait_for(lambda: text in dev.log(), text, 30)
         assert dev.stop() == 0
         dev.check_clean()
 
@@ -355,7 +414,8 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
 
 
 TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything,
-         test_empty_stimulus_and_folder_configuration_warn, test_first_and_second_run_print_what_the_readme_says,
+         test_broken_configuration_files_warn, test_broken_files_of_a_logging_device_are_named,
+         test_first_and_second_run_print_what_the_readme_says,
          test_unreadable_files_give_defaults,
          test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,

@@ -259,8 +259,8 @@ TEST_F(CanXmlTest, StartUpWithoutTheFile) {
     EXPECT_TRUE(meas_man_CanIO_is_initialized());
 }
 
-// A CAN.xml that is there but broken, empty or too large names the file
-// and the cause, never "not found".
+// A CAN.xml that is there but broken, empty, too large or a link that leads
+// nowhere names the file and the cause, never "not found".
 TEST_F(CanXmlTest, StartUpWithABrokenEmptyOrHugeFileNamesIt) {
     auto log = startUpWithFile("cfg/CAN.xml", "\x01garbage");
     EXPECT_TRUE(logContains(log, "XmlCanIOParse(): xml config parse error: not well-formed (invalid token) in line 1 "
@@ -281,6 +281,16 @@ TEST_F(CanXmlTest, StartUpWithABrokenEmptyOrHugeFileNamesIt) {
         EXPECT_TRUE(logContains(log, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out")) << says;
         EXPECT_FALSE(logContains(log, "not found")) << says;
     }
+    std::filesystem::remove(dir + "/cfg/CAN.xml");
+    std::filesystem::create_symlink("CAN.xml", dir + "/cfg/CAN.xml");
+    CanIn_initConfig();
+    CanOut_initConfig();
+    can_voz_ini();
+    can_voz_wait();
+    log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "can configuration file 'cfg:/CAN.xml' is a link loop"));
+    EXPECT_TRUE(logContains(log, "CanVoz_init(): cfg:/CAN.xml not read, no CAN In/Out"));
+    EXPECT_FALSE(logContains(log, "not found"));
 }
 
 TEST_F(CanXmlTest, StartUpFromCalibrationParameters) {

@@ -131,4 +131,30 @@ TEST_F(Files, ADamagedDriveFormatFileIsAWarningOncePerFault) {
     std::filesystem::create_directory(dir + "/drive_format.cfg");
     EXPECT_EQ(ask(), std::vector<std::string>{"driveFileStatistics: drive_format.cfg is a folder: no drive counts "
                                               "as formatted"});
+    // a NUL byte is named where it stands, and its line is not used
+    std::filesystem::remove(dir + "/drive_format.cfg");
+    writeFile("drive_format.cfg", std::string("meas2: 7\nmeas: 1000\0\n", 21));
+    EXPECT_EQ(ask(), std::vector<std::string>{"driveFileStatistics: drive_format.cfg: NUL byte in line 2 column 11; 1 "
+                                              "unusable line ignored (the first is line 2)"});
+    EXPECT_NE(total, 1000u);
+}
+
+// A drive_format.cfg that is a link that leads nowhere is named as such, and
+// a format never puts a file of its own in its place.
+TEST_F(Files, ADriveFormatFileThatLeadsNowhereIsNamedAndKept) {
+    std::filesystem::create_directories(dir + "/meas");
+    const std::string path = dir + "/drive_format.cfg";
+    uint32_t used = 0, total = 0;
+    for (const auto& [target, says] : {std::pair<std::string, std::string>{"drive_format.cfg", "is a link loop"},
+                                       {"gone.cfg", "is a link that leads nowhere"}}) {
+        std::filesystem::remove(path);
+        std::filesystem::create_symlink(target, path);
+        EXPECT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+        EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"driveFileStatistics: drive_format.cfg " + says +
+                                                                   ": no drive counts as formatted"});
+        EXPECT_FALSE(host::setDriveDirectorySize("meas:", 1000));
+        EXPECT_TRUE(std::filesystem::is_symlink(path)) << says;
+        EXPECT_EQ(std::filesystem::read_symlink(path), target);
+        EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
+    }
 }

@@ -203,6 +203,26 @@ TEST_F(Shell, LineWithANulByteIsRefusedWholeAndNothingOfItRuns) {
     shell_stop();
 }
 
+// The end of a connection is not the end of a line: a client cut off in the
+// middle of one (were it "meas stop now", its first words would run) has
+// sent no command.
+TEST_F(Shell, ALineCutOffByTheEndOfItsConnectionDoesNotRun) {
+    int fd = -1;
+    ASSERT_NO_FATAL_FAILURE(startCountingClient(&fd));
+    ASSERT_EQ(write(fd, "t_count\nt_count", 15), 15);
+    shutdown(fd, SHUT_WR);
+    // the connection ends once the answer of the whole line is out
+    std::string answer;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+    close(fd);
+    EXPECT_EQ(answer, "value = 1 = 0x1\n");
+    EXPECT_EQ(gCountCalls, 1);
+    EXPECT_TRUE(logContains(takeLogTexts(), "shell: a line without its newline (7 characters) not run, its client closed"));
+    shell_stop();
+}
+
 TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     ASSERT_NE(msd_shellAddCommand("t_big", bigAnswer), 0);
     ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);

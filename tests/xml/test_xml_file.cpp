@@ -74,3 +74,43 @@ TEST_F(XmlFileTest, FileProblemsAndScanErrorsNameTheFile) {
     }
     EXPECT_EQ(e.find(" of "), std::string::npos) << e;
 }
+
+// A link that leads nowhere (a loop, or a missing target) is named as what it
+// is, never "not found"; every reader refuses a file above the one limit.
+TEST_F(XmlFileTest, LinksThatLeadNowhereAndTheOneSizeLimit) {
+    writeFile("cfg/m01.xml", "<m/>");
+    ASSERT_EQ(symlink("loop.xml", (dir + "/cfg/loop.xml").c_str()), 0);
+    ASSERT_EQ(symlink("gone.xml", (dir + "/cfg/dangling.xml").c_str()), 0);
+    ASSERT_EQ(symlink("m01.xml", (dir + "/cfg/good.xml").c_str()), 0);
+    EXPECT_EQ(xmlFileProblem("cfg:/loop.xml"), "is a link loop");
+    EXPECT_EQ(xmlFileProblem("cfg:/dangling.xml"), "is a link that leads nowhere");
+    EXPECT_EQ(xmlFileProblem("cfg:/good.xml"), "");
+    EXPECT_EQ(openError("cfg:/loop.xml"), "File not found, len invalid : cfg:/loop.xml is a link loop");
+    EXPECT_EQ(openError("cfg:/dangling.xml"), "File not found, len invalid : cfg:/dangling.xml is a link that leads "
+                                              "nowhere");
+    EXPECT_EQ(XmlFile("cfg:/good.xml").getLength(), 4u);
+
+    writeFile("cfg/big.xml", "");
+    ASSERT_EQ(truncate((dir + "/cfg/big.xml").c_str(), 21003030), 0);   // sparse
+    EXPECT_EQ(xmlFileProblem("cfg:/big.xml"), "is too large (21003030 bytes)");
+    EXPECT_EQ(openError("cfg:/big.xml"), "File not found, len invalid : cfg:/big.xml is too large (21003030 bytes)");
+    ASSERT_EQ(truncate((dir + "/cfg/big.xml").c_str(), kXmlFileMaxBytes), 0);
+    EXPECT_EQ(xmlFileProblem("cfg:/big.xml"), "");
+}
+
+// Where a NUL byte stands, counted as the XML classes count their positions.
+TEST(XmlNulByte, NamesTheFirstNulByLineAndColumn) {
+    EXPECT_EQ(xmlNulByte("<a/>", 4), "");
+    EXPECT_EQ(xmlNulByte(std::string("\0", 1).data(), 1), "NUL byte in line 1 column 1");
+    const std::string text("<a>\r\n  <b x=\"\xc3\xa4\0\"/>\n\0", 21);
+    EXPECT_EQ(xmlNulByte(text.data(), text.size()), "NUL byte in line 2 column 10");
+    // and as expat counts them
+    XmlScan scan(text.data(), text.size());
+    std::string e;
+    try {
+        while (scan.getTok().kind != XML_TOK_EOF) {}
+    } catch (const char* t) {
+        e = t;
+    }
+    EXPECT_EQ(e, "not well-formed (invalid token) in line 2 column 10");
+}

@@ -25,12 +25,13 @@ int XmlLoad(const char* path, display_s** out) {
     *out = nullptr;
     const char* name = path ? path : "";
     // The scanner counts in 32 bits, and the buffer is taken whole: a size
-    // beyond any display configuration is refused before it is allocated.
-    const std::string problem = xmlFileProblem(path, size_t(DISPLAY_XML_MAX_SIZE));
+    // beyond any configuration is refused before it is allocated.
+    const std::string problem = xmlFileProblem(path);
     if (problem == "not found") return fileFault(name, "File not found !", problem);
     if (!problem.empty()) return fileFault(name, "File not found, len invalid!", problem);
     long size = fsize(path);
-    if (size <= 0 || size > DISPLAY_XML_MAX_SIZE) return fileFault(name, "File not found, len invalid!", "changed size");
+    if (size <= 0 || size_t(size) > kXmlFileMaxBytes)
+        return fileFault(name, "File not found, len invalid!", "changed size");
     char* buf = static_cast<char*>(std::calloc(size_t(size), 1));
     if (!buf) return fileFault(name, "Out of memory error!", "needs too much memory");
     FILE* f = dev_fopen(path, "rb");
@@ -46,6 +47,15 @@ int XmlLoad(const char* path, display_s** out) {
         got += n;
     }
     std::fclose(f);
+    // The tokenizer takes a NUL byte for a blank, and inside a value it ends
+    // the value early: the file is damaged, and said so where the byte is.
+    const std::string nul = xmlNulByte(buf, got);
+    if (!nul.empty()) {
+        std::free(buf);
+        xml_error(nul.c_str(), nullptr);
+        syslogx(155, "XmlLoad(): %s of %s", nul.c_str(), name);
+        return -1;
+    }
     int r = XmlLoadText(buf, static_cast<int32_t>(got), out);
     std::free(buf);
     if (r != 0) {

@@ -14,7 +14,10 @@
 #include "display/config/xml_vtab.h"
 
 // Reads and parses the file: 0 with *out set to the new model, or -1 with
-// the error text (xml_get_error_msg) and *out null.
+// the error text (xml_get_error_msg) and *out null. The file passes the
+// check every configuration reader makes (xmlFileProblem: its kind and the
+// one size limit), and a file holding a NUL byte is refused with the place
+// of the byte ("NUL byte in line L column C").
 int XmlLoad(const char* path, display_s** out);
 // Parses a whole document held in memory (as XmlLoad after reading the file).
 int XmlLoadText(const char* text, int32_t len, display_s** out);
@@ -29,6 +32,3 @@ int XmlCheckPage(xml_scan_s* s, const char* name, uint16_t* count, display_s* d)
 // Second pass: fills page with elements from *next_free on.
 int XmlParsePage(xml_scan_s* s, const char* name, page_s* page, display_elem_s** next_free, display_s* d);
 int XmlParseBrightness_Tag(xml_scan_s* s, uint16_t* perc, uint16_t* perc_count);
-
-// Largest display.xml read into memory.
-constexpr long DISPLAY_XML_MAX_SIZE = 16L * 1024L * 1024L;

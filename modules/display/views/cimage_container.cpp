@@ -1,14 +1,17 @@
 // CImageContainer: reading and converting the configured pictures.
 #include "display/views/cimage_container.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "gui/image/gui_png.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
+#include "xml/xml_file.h"
 
 CImageContainer::CImageContainer(display_s* config)
 {
@@ -75,8 +78,17 @@ void CImageContainer::addbitmap(picture_file_s* file, unsigned long offset, unsi
 
 int CImageContainer::convert(picture_file_s* file)
 {
+    // A missing file is silent, its pictures show as missing; one that is
+    // there but no file to read says what it is. Only the pictures' parts
+    // are read, so the file may be of any size.
+    const std::string problem = xmlFileProblem(file->name, SIZE_MAX);
+    if (problem == "not found") return 0;
+    if (!problem.empty()) {
+        syslogx(148, "CImageContainer: %s %s, its pictures are not shown", file->name, problem.c_str());
+        return 0;
+    }
     FILE* fp = dev_fopen(file->name, "rb");
-    if (!fp) return 0;   // its pictures show as missing
+    if (!fp) return 0;
     const long size = fsize(file->name);
     int converted = 0;
     for (picture_image_s* r = file->images; r; r = r->next) {

@@ -331,6 +331,13 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 // Unlinks all four (shutdown; start-up: leftovers of a killed process).
 void unlinkProcessQueues();
 
+// ---- configuration files ----------------------------------------------------------------------
+// Why the host file at path cannot be read as a file, as words that follow
+// its name: "not found", "is a link loop", "is a link that leads nowhere",
+// "is a folder", "is empty"; "" for a file with content, whose size goes to
+// *size (when given). Nothing is opened, so a FIFO or a device costs nothing.
+std::string fileProblem(const std::string& path, uint64_t* size = nullptr);
+
 // ---- disk-format service ------------------------------------------------------------------
 // Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
 // units of 340 entries, bytes 1-16 the drive name) and answers each on
@@ -350,11 +357,13 @@ void stopFormatService();
 // system totals. False for a drive that is not available.
 bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total);
 // The recorded directory size of a drive (0: never formatted), and its
-// record in "drive_format.cfg" of the device folder.
+// record in "drive_format.cfg" of the device folder (false, the file left as
+// it is, when that is a folder or a link that leads nowhere).
 uint32_t driveDirectorySize(const std::string& drive);
 bool setDriveDirectorySize(const std::string& drive, uint32_t size);
 // What the last reading of "drive_format.cfg" found wrong with it (a folder,
-// empty, unusable lines), "" when nothing or when it is missing.
+// a link that leads nowhere, empty, a NUL byte, unusable lines), "" when
+// nothing or when it is missing.
 std::string driveFormatProblem();
 // The requests served since the start (tests).
 std::vector<std::vector<uint8_t>> formatRequestsServed();

@@ -41,26 +41,29 @@ std::string problem;   // what the last reading found wrong with the file, "" wh
 std::map<std::string, uint32_t> readSizes() {
     std::map<std::string, uint32_t> sizes;
     problem.clear();
-    std::error_code ec;
-    const auto status = std::filesystem::status(stateFile(), ec);
-    if (!std::filesystem::exists(status)) return sizes;
-    if (std::filesystem::is_directory(status)) {
-        problem = "drive_format.cfg is a folder: no drive counts as formatted";
+    const std::string kind = fileProblem(stateFile());
+    if (kind == "not found") return sizes;
+    if (!kind.empty()) {   // a folder, a link that leads nowhere, empty
+        problem = "drive_format.cfg " + kind + ": no drive counts as formatted";
         return sizes;
     }
-    std::ifstream in(stateFile());
+    std::ifstream in(stateFile(), std::ios::binary);
     if (!in) {
         problem = "drive_format.cfg cannot be read: no drive counts as formatted";
         return sizes;
     }
-    std::string line;
+    std::string line, nul;
     int number = 0, bad = 0, firstBad = 0;
     while (std::getline(in, line)) {
         ++number;
         std::istringstream words(line);
         std::string drive;
         unsigned long size = 0;
-        if (words >> drive >> size && size > 0 && size <= 0xFFFFFFFEul) {
+        // a NUL byte would end the line early for a reader of C strings
+        const size_t zero = line.find('\0');
+        if (zero != std::string::npos && nul.empty())
+            nul = "NUL byte in line " + std::to_string(number) + " column " + std::to_string(zero + 1) + "; ";
+        if (zero == std::string::npos && words >> drive >> size && size > 0 && size <= 0xFFFFFFFEul) {
             sizes[key(drive)] = uint32_t(size);
         } else if (line.find_first_not_of(" \t\r") != std::string::npos) {
             if (!bad++) firstBad = number;
@@ -69,9 +72,16 @@ std::map<std::string, uint32_t> readSizes() {
     if (number == 0)
         problem = "drive_format.cfg is empty: no drive counts as formatted";
     else if (bad)
-        problem = "drive_format.cfg: " + std::to_string(bad) + (bad == 1 ? " unusable line" : " unusable lines") +
+        problem = "drive_format.cfg: " + nul + std::to_string(bad) + (bad == 1 ? " unusable line" : " unusable lines") +
                   " ignored (the first is line " + std::to_string(firstBad) + ")";
     return sizes;
+}
+
+// True when the file is one that setDriveDirectorySize may replace: missing,
+// or a file (a folder or a link that leads nowhere stays as it is).
+bool replaceable() {
+    const std::string kind = fileProblem(stateFile());
+    return kind.empty() || kind == "not found" || kind == "is empty";
 }
 
 }  // namespace
@@ -91,6 +101,7 @@ std::string driveFormatProblem() {
 bool setDriveDirectorySize(const std::string& drive, uint32_t size) {
     std::lock_guard<std::mutex> lk(mx);
     auto sizes = readSizes();
+    if (!replaceable()) return false;   // named by readSizes
     sizes[key(drive)] = size;
     // written aside and renamed: a crash leaves the old sizes or the new ones
     const std::string tmp = stateFile() + ".tmp";

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "logging/config/cfg_meas.h"
 #include "logging/config/meas_app_xml_load.h"
@@ -12,6 +13,7 @@
 #include "platform/error_mgr.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
+#include "xml/xml_file.h"
 
 namespace {
 
@@ -341,8 +343,16 @@ MEASConfiguration* meas_app_get_MEASConfiguration(unsigned idx, uint32_t* size) 
     if (idx >= 3) return nullptr;
     const char* xml = cfg_meas[idx].xmlFile;
     const char* bin = cfg_meas[idx].binFile;
-    const char* path = fexist(xml) ? xml : fexist(bin) ? bin : nullptr;
-    if (!path) {
+    // The file that is there is taken, the XML one first; one that is there
+    // but cannot be read (a folder, a link that leads nowhere, too large) is
+    // not stood in for by its twin.
+    std::string problem = xmlFileProblem(xml);
+    const char* path = xml;
+    if (problem == "not found") {
+        problem = xmlFileProblem(bin);
+        path = bin;
+    }
+    if (problem == "not found") {
         if (idx == 0) {
             error_mgr_clear(ERRMGR_PATH_REC_PART_01);
             syslogx(151, "meas_app_get_MEASConfiguration file '%s' not found", xml);
@@ -353,9 +363,8 @@ MEASConfiguration* meas_app_get_MEASConfiguration(unsigned idx, uint32_t* size) 
         return nullptr;
     }
     if (idx == 1) error_mgr_clear(ERRMGR_PATH_TELEMETRY);
-    if (fsize(path) == 0) {
-        // an empty file, or a folder of that name: nothing to configure from
-        syslogx(148, "meas_app_get_MEASConfiguration file '%s' is empty or no file, measurement not loaded", path);
+    if (!problem.empty()) {
+        syslogx(148, "meas_app_get_MEASConfiguration file '%s' %s, measurement not loaded", path, problem.c_str());
         return nullptr;
     }
     size_t len = 0;
@@ -364,8 +373,13 @@ MEASConfiguration* meas_app_get_MEASConfiguration(unsigned idx, uint32_t* size) 
     if (!text) return nullptr;
     if (path == xml) {
         char* unchecked = nullptr;
-        if (fexist(kNoCheckFile)) unchecked = fload(kNoCheckFile, nullptr);
-        else syslogx(151, "meas_app_get_MEASConfiguration file '%s' not found", kNoCheckFile);
+        const std::string noCheck = xmlFileProblem(kNoCheckFile);
+        if (noCheck.empty())
+            unchecked = fload(kNoCheckFile, nullptr);
+        else if (noCheck == "not found")
+            syslogx(151, "meas_app_get_MEASConfiguration file '%s' not found", kNoCheckFile);
+        else
+            syslogx(148, "meas_app_get_MEASConfiguration file '%s' %s, not used", kNoCheckFile, noCheck.c_str());
         MEASConfiguration* cfg = meas_app_xml_load(idx, text, unchecked, path);
         std::free(text);
         std::free(unchecked);

@@ -4,12 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "logging/config/cfg_meas.h"
 #include "platform/files.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "xml/xml_file.h"
 
 namespace {
 // Without a debounce time until the start-up sets one.
@@ -116,12 +118,19 @@ void* meas_app_get_QOVConfiguration(unsigned idx, uint32_t* len) {
     if (len) *len = 0;
     if (idx != 0 && idx != 2) return nullptr;
     const char* path = cfg_meas[idx].qovFile;
-    size_t n = 0;
-    char* buf = fexist(path) ? fload(path, &n) : nullptr;
-    if (!buf) {
+    const std::string problem = xmlFileProblem(path);
+    if (problem == "not found") {
         syslogx(151, "meas_app_get_QOVConfiguration file '%s' not found", path);
         return nullptr;
     }
+    // an empty file is an empty client configuration
+    if (!problem.empty() && problem != "is empty") {
+        syslogx(148, "meas_app_get_QOVConfiguration file '%s' %s, not used", path, problem.c_str());
+        return nullptr;
+    }
+    size_t n = 0;
+    char* buf = fload(path, &n);
+    if (!buf) return nullptr;   // fload said why
     if (len) *len = uint32_t(n);
     return buf;
 }

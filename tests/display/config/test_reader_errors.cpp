@@ -5,6 +5,7 @@
 #include "display/config/display_xml_fixture.h"
 #include "display/config/xml_band.h"
 #include "log_capture.h"
+#include "xml/xml_file.h"
 
 #include <filesystem>
 #include <vector>
@@ -468,7 +469,7 @@ TEST_F(DisplayXmlLoad, FailuresOfTheFile) {
     EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
     EXPECT_EQ(displayError(), "File not found, len invalid!");
     // Larger than any configuration: refused before the buffer is taken.
-    std::filesystem::resize_file(dir + "/cfg/display.xml", DISPLAY_XML_MAX_SIZE + 1);
+    std::filesystem::resize_file(dir + "/cfg/display.xml", kXmlFileMaxBytes + 1);
     EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
     EXPECT_EQ(displayError(), "File not found, len invalid!");
     // A broken file: the parser's text, and nothing left behind.
@@ -493,4 +494,33 @@ TEST_F(DisplayXmlLoad, FailuresNameTheFileAndTheCause) {
     writeFile("cfg/display.xml", "\x01garbage");
     EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
     EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): cfg:/display.xml: " + displayError()});
+    std::filesystem::remove(dir + "/cfg/display.xml");
+    std::filesystem::create_symlink("display.xml", dir + "/cfg/display.xml");
+    EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
+    EXPECT_EQ(displayError(), "File not found, len invalid!");
+    EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): cfg:/display.xml is a link loop"});
+}
+
+// A NUL byte would cut an attribute's value short, and between elements the
+// tokenizer takes it for a blank: the file is refused with the place of the
+// byte, counted as the other configuration readers count it.
+TEST_F(DisplayXmlLoad, ANulByteIsNamedWhereItStands) {
+    const std::string good = withElements(alnum());
+    display_s* d = nullptr;
+    writeFile("cfg/display.xml", good);
+    ASSERT_EQ(XmlLoad("cfg:/display.xml", &d), 0) << displayError();
+    XmlFreeDisplay(d);
+    takeLogTexts();
+    const std::pair<std::string, std::string> cases[] = {
+        {with(good, "title=\"t", std::string("title=\"t\0", 9)), "NUL byte in line 6 column 37"},
+        {with(good, "<DisplayElements>", std::string("\0<DisplayElements>", 18)), "NUL byte in line 5 column 1"},
+    };
+    for (const auto& [text, says] : cases) {
+        writeFile("cfg/display.xml", text);
+        d = nullptr;
+        EXPECT_EQ(XmlLoad("cfg:/display.xml", &d), -1);
+        EXPECT_EQ(d, nullptr);
+        EXPECT_EQ(displayError(), says);
+        EXPECT_EQ(takeLogTexts(), std::vector<std::string>{"XmlLoad(): " + says + " of cfg:/display.xml"});
+    }
 }

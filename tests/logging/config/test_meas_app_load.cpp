@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "logging/cfg_ptr.h"
@@ -284,4 +285,42 @@ TEST_F(MeasAppLoad, MissingFiles) {
     CfgPtr c{meas_app_get_MEASConfiguration(2, &size)};
     ASSERT_NE(c.p, nullptr);
     EXPECT_TRUE(logged(takeLogTexts(), "meas_app_get_MEASConfiguration file 'cfg:/no_check.xml' not found"));
+}
+
+// A configuration file that is there but cannot be taken (a folder, a link
+// that leads nowhere, one above the size limit of every configuration
+// reader) is a warning that says what it is; nothing of it is read, and the
+// binary twin does not stand in for it.
+TEST_F(MeasAppLoad, AFileThatCannotBeTakenIsAWarningThatSaysWhatItIs) {
+    makeDrive("cfg");
+    write("m01.dat", twinDat().build());
+    std::filesystem::create_symlink("m01.xml", dir + "/cfg/m01.xml");
+    std::filesystem::create_symlink("gone.xml", dir + "/cfg/m02.xml");
+    write("m03.xml", "");
+    std::filesystem::resize_file(dir + "/cfg/m03.xml", 21003030);   // sparse
+    takeLogTexts();
+    uint32_t size = 7;
+    EXPECT_EQ(meas_app_get_MEASConfiguration(0, &size), nullptr);
+    EXPECT_EQ(size, 0u);
+    EXPECT_EQ(meas_app_get_MEASConfiguration(1, &size), nullptr);
+    EXPECT_EQ(meas_app_get_MEASConfiguration(2, &size), nullptr);
+    EXPECT_EQ(takeTextsAtSeverity(4),
+              (std::vector<std::string>{
+                  "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is a link loop, measurement not loaded",
+                  "meas_app_get_MEASConfiguration file 'cfg:/m02.xml' is a link that leads nowhere, measurement not loaded",
+                  "meas_app_get_MEASConfiguration file 'cfg:/m03.xml' is too large (21003030 bytes), measurement not "
+                  "loaded"}));
+    std::filesystem::remove(dir + "/cfg/m03.xml");
+    std::filesystem::create_directory(dir + "/cfg/m03.xml");
+    EXPECT_EQ(meas_app_get_MEASConfiguration(2, &size), nullptr);
+    EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"meas_app_get_MEASConfiguration file 'cfg:/m03.xml' "
+                                                               "is a folder, measurement not loaded"});
+    // the list of unchecked values is optional: a broken one is named and left out
+    std::filesystem::remove(dir + "/cfg/m03.xml");
+    write("m03.xml", std::string(twinXml));
+    std::filesystem::create_symlink("no_check.xml", dir + "/cfg/no_check.xml");
+    CfgPtr c{meas_app_get_MEASConfiguration(2, &size)};
+    EXPECT_NE(c.p, nullptr);
+    EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"meas_app_get_MEASConfiguration file "
+                                                               "'cfg:/no_check.xml' is a link loop, not used"});
 }

@@ -70,4 +70,9 @@ TEST_F(MeasDrives, ClientConfigurationOfM01AndM03Only) {
     takeLogTexts();
     EXPECT_EQ(meas_app_get_QOVConfiguration(2, &len), nullptr);
     EXPECT_TRUE(logged(takeLogTexts(), "meas_app_get_QOVConfiguration file 'cfg:/m03.qov' not found"));
+    // one that is there but cannot be taken says what it is
+    std::filesystem::create_symlink("m03.qov", dir + "/cfg/m03.qov");
+    EXPECT_EQ(meas_app_get_QOVConfiguration(2, &len), nullptr);
+    EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"meas_app_get_QOVConfiguration file 'cfg:/m03.qov' is "
+                                                               "a link loop, not used"});
 }
