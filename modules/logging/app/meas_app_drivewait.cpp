@@ -72,8 +72,10 @@ bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size
     char notReady[CFG_MEAS_STRLEN + 1] = {};
     if (meas_app_DiskReadyDrive(idx, notReady) == 0) return false;
     // Without a configuration only a missing drive of the configuration
-    // files gives something to wait for: else nothing is configured.
-    if (!cfg && !std::strncmp(notReady, cfg_meas[idx].targetPartition, CFG_MEAS_STRLEN)) return false;
+    // files gives something to wait for: else nothing is configured. The
+    // target drive may be missing as well; it is named first and waited for
+    // all the same.
+    if (!cfg && meas_app_ConfigDriveReady(idx, nullptr) == 0) return false;
     syslogx(148, "m%02u: drive %s not available, measurement not started", idx + 1, notReady);
     std::lock_guard<std::mutex> lk(gMx);
     Waiting& w = gWaiting[idx];

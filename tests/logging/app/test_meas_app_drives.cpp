@@ -95,3 +95,26 @@ TEST_F(MeasAppTest, AMissingConfigurationDriveIsWaitedFor) {
     std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
     EXPECT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
 }
+
+TEST_F(MeasAppTest, AMeasurementWaitsForItsConfigurationAndItsTargetDrive) {
+    writeConfig(0, "R1ms");
+    std::filesystem::rename(dir + "/cfg", dir + "/cfg.later");
+    std::filesystem::remove_all(dir + "/meas");
+    start();
+    run(400);
+    EXPECT_FALSE(meas_app_measExists());
+    EXPECT_EQ(countContaining(takeLogTexts(), "m01: drive meas: not available, measurement not started"), 1);
+    // the configuration is back, the target drive is not: it goes on waiting
+    std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
+    run(400);
+    EXPECT_FALSE(meas_app_measExists());
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("MEASURE SG waits for drive meas: \n"), std::string::npos) << out;
+    makeDrive("meas");
+    ASSERT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
+    run(300);
+    stopAndFlush();
+    EXPECT_GT(records("meas").size(), 200u);
+}
