@@ -76,27 +76,37 @@ bool watchRecording(unsigned idx) {
     if (!(m.runFlags & 1) || cfg_meas[idx].noFile == 1) return false;
     const char* target = cfg_meas[idx].targetPartition;
     const bool there = meas_app_driveAvDebounce(target) == 0;
+    enum { NOTHING, GONE, FILES_GONE, BACK } what = NOTHING;
     {
         std::lock_guard<std::mutex> lk(gMx);
         Waiting& w = gWaiting[idx];
-        if (w.waiting && !w.recording) return false;
         if (!w.waiting) {
-            if (there && !filesGone) return false;
-            if (there) {
-                syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);
-                return true;
+            if (!there) {
+                what = GONE;
+                w.waiting = w.recording = true;
+                std::snprintf(w.drive, sizeof w.drive, "%.*s", int(CFG_MEAS_STRLEN), target);
+            } else if (filesGone) {
+                what = FILES_GONE;
             }
-            syslogx(148, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
-            w.waiting = w.recording = true;
-            std::snprintf(w.drive, sizeof w.drive, "%.*s", int(CFG_MEAS_STRLEN), target);
-            return false;
+        } else if (w.recording && there) {
+            what = BACK;
+            w = Waiting{};
         }
-        if (!there) return false;
-        w = Waiting{};
     }
-    MeasAppStore_driveCheckDirectoryFlags(target);
-    syslogx(150, "m%02u: drive %s available, recording goes on in a new file", idx + 1, target);
-    return true;
+    switch (what) {
+    case GONE:
+        syslogx(148, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
+        return false;
+    case FILES_GONE:
+        syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);
+        return true;
+    case BACK:
+        MeasAppStore_driveCheckDirectoryFlags(target);
+        syslogx(150, "m%02u: drive %s available, recording goes on in a new file", idx + 1, target);
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The next records of every measurement go into new files: a fragment, as
