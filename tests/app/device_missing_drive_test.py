@@ -5,9 +5,16 @@ m03 writes to "meas2:". With that folder missing, the device still records
 m01 into meas/, log.txt names the missing drive once, and the shell's "meas"
 says m03 waits for it. Once the folder is created, m03 starts and records
 into it.
+
+Then meas2/ is removed while m03 records (a card pulled): the log names the
+drive once, "meas" counts the lost writes, also those of a lap split while
+the drive is missing, and m01 goes on recording. Once the folder is there
+again, m03 records into a new file. Every file left is readable: measdump
+exits 0, or 3 for a file cut off at its end, never 1.
 Usage: device_missing_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
+import re
 import shutil
 import sys
 
@@ -15,12 +22,62 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import DeviceRun, drive_files, measdump_csv, wait_for  # noqa: E402
 
 NOT_AVAILABLE = "m03: drive meas2: not available, measurement not started"
+GONE = "m03: drive meas2: not available, records are lost until it is back"
+BACK = "m03: drive meas2: available, recording goes on in a new file"
 
 
 def records(measdump, path, block=1):
     rc, recs = measdump_csv(measdump, path)
     assert rc == 0, "%s: measdump exit %d" % (path, rc)
     return len(recs.get(block, []))
+
+
+def write_errors(state):
+    """m03's failed writes as the shell's "meas" counts them."""
+    m = re.search(r"MEASURE FDE  :.*?--> write_errcnt += (\d+)", state, re.S)
+    assert m, state
+    return int(m.group(1))
+
+
+def newest_size(folder, drive):
+    names = drive_files(folder, drive)
+    return os.path.getsize(os.path.join(folder, drive, names[-1])) if names else 0
+
+
+def removed_while_recording(dev, folder):
+    """meas2/ goes while m03 records and comes back."""
+    wait_for(lambda: newest_size(folder, "meas2") > 0, "m03 to write its file")
+    before = drive_files(folder, "meas2")
+    shutil.rmtree(os.path.join(folder, "meas2"))
+    wait_for(lambda: GONE in dev.log(), "the log to name the drive gone")
+    wait_for(lambda: write_errors(dev.shell("meas")) > 0, "the lost writes in meas")
+    # a lap split while the drive is missing: its records are counted as lost too
+    dev.shell("lof_laptrig")
+    at_split = write_errors(dev.shell("meas"))
+    wait_for(lambda: write_errors(dev.shell("meas")) > at_split, "the lost writes of the new lap")
+    state = dev.shell("meas")
+    assert "-->m03: " in state and "writes failed!" in state, state
+    assert "no error found" not in state, state
+    # m01 goes on recording meanwhile
+    size = newest_size(folder, "meas")
+    wait_for(lambda: newest_size(folder, "meas") > size, "m01 to go on recording")
+
+    os.mkdir(os.path.join(folder, "meas2"))
+    wait_for(lambda: BACK in dev.log(), "m03 to go on")
+    wait_for(lambda: newest_size(folder, "meas2") > 0, "m03's new file on meas2/")
+    after = drive_files(folder, "meas2")
+    assert [n for n in after if n not in before], (before, after)
+
+
+def readable(measdump, folder, drive):
+    """Every file of the drive may be read; the number of records of block 1."""
+    total = 0
+    for name in drive_files(folder, drive):
+        path = os.path.join(folder, drive, name)
+        rc, recs = measdump_csv(measdump, path)
+        assert rc in (0, 3), "%s: measdump exit %d" % (path, rc)
+        total += len(recs.get(1, []))
+    return total
 
 
 def main():
@@ -40,15 +97,21 @@ def main():
         wait_for(lambda: "m03: drive meas2: available, measurement started" in dev.log(), "m03 to start")
         wait_for(lambda: "MEASURE FDE  : loaded = TRUE" in dev.shell("meas"), "m03 in the shell's meas")
         wait_for(lambda: drive_files(folder, "meas2"), "m03's file on meas2/")
-        assert dev.stop() == 0
-        dev.check_clean()
         log = dev.log()
         assert log.count(NOT_AVAILABLE) == 1, "the missing drive logged more than once"
         assert "open device 'meas2:' failed" not in log, "the missing drive opened all the same"
+
+        removed_while_recording(dev, folder)
+        assert dev.stop() == 0
+        dev.check_clean()
+        log = dev.log()
+        assert log.count(GONE) == 1, "the drive gone logged more than once"
+        assert log.count(BACK) == 1, log
         for drive in ("meas", "meas2"):
             names = drive_files(folder, drive)
             assert names, drive
             assert records(measdump, os.path.join(folder, drive, names[-1])) > 0, drive
+            assert readable(measdump, folder, drive) > 0, drive
     print("device missing drive test passed")
 
 

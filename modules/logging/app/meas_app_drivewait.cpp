@@ -3,6 +3,12 @@
 // is still missing must not keep the others from recording. It is named once
 // in the log, keeps its loaded configuration, and is created (and started,
 // while logging runs) once its drive is ready.
+//
+// A drive that goes while its measurement records (a card pulled) is named
+// once in the log as well; the writer counts the records it cannot write.
+// The measurement waits for the drive as one that is missing at its init,
+// and once the drive is back it goes on in new files: the files it had open
+// are gone with the drive.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -10,14 +16,17 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/config/meas_app_load.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 
 namespace {
 
 struct Waiting {
     bool waiting = false;
+    bool recording = false;                // it exists and records: its drive went meanwhile
     MEASConfiguration* config = nullptr;   // null: loaded when the drive is ready
     uint32_t size = 0;
     char drive[CFG_MEAS_STRLEN + 1] = {};
@@ -37,7 +46,7 @@ constexpr unsigned kPollTicks = 100;
 MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
     {
         std::lock_guard<std::mutex> lk(gMx);
-        if (!gWaiting[idx].waiting) return nullptr;
+        if (!gWaiting[idx].waiting || gWaiting[idx].recording) return nullptr;
     }
     char notReady[CFG_MEAS_STRLEN + 1] = {};
     const bool ready = meas_app_DiskReadyDrive(idx, notReady) == 0;
@@ -57,6 +66,58 @@ MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
     return cfg ? cfg : meas_app_get_MEASConfiguration(idx, size);
 }
 
+// A measurement that records: true when it has to go on in new files, as
+// its drive is back or its files went from a drive that is there.
+bool watchRecording(unsigned idx) {
+    meas_t& m = meas[idx];
+    if (!m.store) return false;
+    // a loss while it does not record needs nothing: the next start makes new files
+    const bool filesGone = meas_app_PreTrigTakeDriveLoss(m.store) != 0;
+    if (!(m.runFlags & 1) || cfg_meas[idx].noFile == 1) return false;
+    const char* target = cfg_meas[idx].targetPartition;
+    const bool there = meas_app_driveAvDebounce(target) == 0;
+    enum { NOTHING, GONE, FILES_GONE, BACK } what = NOTHING;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        Waiting& w = gWaiting[idx];
+        if (!w.waiting) {
+            if (!there) {
+                what = GONE;
+                w.waiting = w.recording = true;
+                std::snprintf(w.drive, sizeof w.drive, "%.*s", int(CFG_MEAS_STRLEN), target);
+            } else if (filesGone) {
+                what = FILES_GONE;
+            }
+        } else if (w.recording && there) {
+            what = BACK;
+            w = Waiting{};
+        }
+    }
+    switch (what) {
+    case GONE:
+        syslogx(148, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
+        return false;
+    case FILES_GONE:
+        syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);
+        return true;
+    case BACK:
+        MeasAppStore_driveCheckDirectoryFlags(target);
+        syslogx(150, "m%02u: drive %s available, recording goes on in a new file", idx + 1, target);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The next records of every measurement go into new files: a fragment, as
+// when the USB drive arrives.
+void goOnInNewFiles() {
+    meas_app_setForcedFrag(MEAS_IDX_M01);
+    meas_app_setForcedFrag(MEAS_IDX_M03);
+    meas_app_clearsegmentation();
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+}
+
 bool requestPending() {
     SignalPage& s = sp();
     for (uint8_t* f : {&s.meas_app_stopreq, &s.meas_app_destroyreq, &s.meas_app_blkstopreq, &s.meas_app_reinitreq,
@@ -72,8 +133,10 @@ bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size
     char notReady[CFG_MEAS_STRLEN + 1] = {};
     if (meas_app_DiskReadyDrive(idx, notReady) == 0) return false;
     // Without a configuration only a missing drive of the configuration
-    // files gives something to wait for: else nothing is configured.
-    if (!cfg && !std::strncmp(notReady, cfg_meas[idx].targetPartition, CFG_MEAS_STRLEN)) return false;
+    // files gives something to wait for: else nothing is configured. The
+    // target drive may be missing as well; it is named first and waited for
+    // all the same.
+    if (!cfg && meas_app_ConfigDriveReady(idx, nullptr) == 0) return false;
     syslogx(148, "m%02u: drive %s not available, measurement not started", idx + 1, notReady);
     std::lock_guard<std::mutex> lk(gMx);
     Waiting& w = gWaiting[idx];
@@ -87,6 +150,9 @@ bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size
 
 void meas_app_driveWaitPoll() {
     if (++gTicks % kPollTicks != 0 || requestPending()) return;
+    bool newFiles = false;   // one fragment, also when both drives came back
+    for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03}) newFiles |= watchRecording(idx);
+    if (newFiles) goOnInNewFiles();
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         uint32_t size = 0;
         char drive[CFG_MEAS_STRLEN + 1] = {};

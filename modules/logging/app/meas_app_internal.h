@@ -82,11 +82,13 @@ int meas_app_measdestroy();
 // configuration could not be loaded: it is loaded when the drive is ready).
 bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size);
 // Logging raster, every tick: creates the waiting measurements whose drive is
-// ready now, and starts them while logging runs.
+// ready now, and starts them while logging runs; a recording measurement
+// whose drive goes waits for it and goes on in new files when it is back.
 void meas_app_driveWaitPoll();
 // A destroy ends every wait.
 void meas_app_driveWaitClear();
-// True while measurement idx waits; drive (CFG_MEAS_STRLEN + 1 bytes, may be
+// True while measurement idx waits (to be created, or, recording, for its
+// drive to come back); drive (CFG_MEAS_STRLEN + 1 bytes, may be
 // null) gets the drive it waits for. Any task.
 bool meas_app_driveWaiting(unsigned idx, char* drive);
 // All raster lists empty: the end of a stop.

@@ -97,6 +97,13 @@ int meas_app_DiskReadyDrive(unsigned idx, char* notReady) {
         if (notReady) std::snprintf(notReady, CFG_MEAS_STRLEN + 1, "%.*s", int(CFG_MEAS_STRLEN), m.targetPartition);
         return -1;
     }
+    return meas_app_ConfigDriveReady(idx, notReady);
+}
+
+int meas_app_ConfigDriveReady(unsigned idx, char* notReady) {
+    if (notReady) *notReady = 0;
+    if (idx >= 3) return -1;
+    const cfg_meas_t& m = cfg_meas[idx];
     if (drivePathReady(m.qovFile, notReady) != 0) return -1;
     return drivePathReady(m.binFile, notReady);
 }

@@ -25,6 +25,9 @@ int meas_app_DiskReady(unsigned measIdx);
 // The same, naming the first drive that is not ready in notReady (at least
 // CFG_MEAS_STRLEN + 1 bytes, "" when all are; may be null).
 int meas_app_DiskReadyDrive(unsigned measIdx, char* notReady);
+// 0 when the drives of measurement idx's configuration files are ready; the
+// first that is not goes into notReady (as above).
+int meas_app_ConfigDriveReady(unsigned measIdx, char* notReady);
 // All three; sets (ready) or clears status bit 0x8000 of the status LED.
 int meas_app_DisksReady();
 // Whole ".qov" file of m01 or m03 (caller frees it with std::free), null

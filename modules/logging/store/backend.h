@@ -60,6 +60,12 @@ public:
     unsigned measIdx() const { return measIdx_; }
     unsigned writerCount() const { return nWriters_.load(); }
 
+    // A writer found files of its drive gone (the drive vanished, or its
+    // folder was made anew): the logging application reads it once and goes
+    // on in new files.
+    void noteDriveLoss() { driveLost_.store(true); }
+    bool takeDriveLoss() { return driveLost_.exchange(false); }
+
     // Writers made for this back end belong to it (called by the writer).
     void adopt(Writer* w);
     void disown(Writer* w);
@@ -88,6 +94,7 @@ private:
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
+    std::atomic<bool> driveLost_{false};
     timespec started_{};                // task start (application clock)
     std::atomic<unsigned> nWriters_{0};
     unsigned nextSlot_ = 0;

@@ -55,7 +55,7 @@ bool BFSWriter::alive() const {
 
 bool BFSWriter::skipped(int vfIdx) const {
     const WriterFileEntry_t& e = entry(vfIdx);
-    return e.vfIdx == vfIdx && e.state == SKIP;
+    return e.vfIdx == vfIdx && (e.state == SKIP || e.state == LOST);
 }
 
 bool BFSWriter::isOpen(int vfIdx) {
@@ -65,15 +65,24 @@ bool BFSWriter::isOpen(int vfIdx) {
 
 bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx && e.state == LOST) {
+        countFailure();
+        return false;
+    }
     if (e.vfIdx == vfIdx && e.state == SKIP) {
         // a file the drive refused its header for: its records are lost
         if (e.refused) countFailure();
         return true;
     }
+    // the internal drive, gone a moment ago, may be back for a new file
+    if (!mediaAvailable_.load() && type() == WRITER_TYPE_BFS && driveThere()) mediaAvailable_.store(true);
     if (!mediaAvailable_.load()) {
+        // records for the internal drive are lost; no USB stick is the usual state
+        const bool lost = type() == WRITER_TYPE_BFS;
+        if (lost) countFailure();
         if (e.vfIdx == -1 || e.vfIdx == vfIdx) {   // an open stream stays for the close
             e.vfIdx = vfIdx;
-            e.state = SKIP;
+            e.state = lost ? LOST : SKIP;
         }
         dropPendingMeta(vfIdx);
         SYSLOGX_FLOOD(floodSkip_, 148, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
@@ -409,6 +418,7 @@ bool BFSWriter::mainPass() {
         disconnectedStateHandler();
         return true;
     }
+    if (type() == WRITER_TYPE_BFS && int32_t(time_getTimestamp() - nextDriveCheck_) >= 0) checkDrive();
     if (int32_t(time_getTimestamp() - nextFlushCheck_) >= 0) checkForFlush();
     if (!executeNext()) sleepMs(50);
     return true;

@@ -230,6 +230,11 @@ void meas_app_PreTrigTriggerFragment(void* h) {
     if (h) pt(h)->triggerFragment();
 }
 
+int meas_app_PreTrigTakeDriveLoss(void* h) {
+    Backend* be = h ? pt(h)->getBackend() : nullptr;
+    return be && be->takeDriveLoss() ? 1 : 0;
+}
+
 void meas_app_PreTrigGetMeasVarsPT(void* h, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount) {
     int s = 0;

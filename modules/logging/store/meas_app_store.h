@@ -195,6 +195,9 @@ int meas_app_PreTrigMeasRunning(void* handle);
 uint32_t meas_app_PreTrigArmTime(void* handle);
 int meas_app_PreTrigCheckFragment(void* handle);
 void meas_app_PreTrigTriggerFragment(void* handle);
+// 1 once after the internal drive's writer found files of the measurement
+// gone from its drive (the drive vanished or was made anew), else 0.
+int meas_app_PreTrigTakeDriveLoss(void* handle);
 void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount);
 void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSize, uint32_t* count,

@@ -108,9 +108,17 @@ protected:
     void itemWritten(int vfIdx) override;
     bool skipped(int vfIdx) const override;
     bool mainPass();
+    // The internal drive while its files are written: a drive that vanished,
+    // or a file that is no longer on it, ends the files open on it (they are
+    // lost) and is told to the back end; a drive that is there again is
+    // written again.
+    void checkDrive();
+    bool driveThere() const;
 
 private:
-    enum State { FREE = 0, OPEN = 1, SKIP = 2 };
+    // LOST: the file was open when it went from the drive; its further
+    // writes are counted as failed.
+    enum State { FREE = 0, OPEN = 1, SKIP = 2, LOST = 3 };
     struct WriterFileEntry_t {
         int vfIdx = -1;
         int state = FREE;
@@ -147,6 +155,7 @@ private:
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;
     uint32_t nextFlushCheck_ = 0;
+    uint32_t nextDriveCheck_ = 0;
     std::string drive_;
     dataWriteCounts_t counts_;
     bool dirDirty_ = false;

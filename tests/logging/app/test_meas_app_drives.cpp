@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "logging/app_fixture.h"
+#include "logging/counters/lapoutfra.h"
 #include "platform/shell.h"
 
 namespace {
@@ -15,6 +16,13 @@ void expectSpacing(const std::vector<MeasAppTest::Rec>& recs, uint32_t spacing) 
 }
 
 constexpr const char* kNotAvailable = "m03: drive meas2: not available, measurement not started";
+
+uint32_t m03WriteFailures() { return std::atomic_ref<uint32_t>(meas_store_writeCounters(MEAS_IDX_M03, 0).failures).load(); }
+
+bool anyFileIn(const std::string& folder) {
+    std::error_code ec;
+    return std::filesystem::is_directory(folder, ec) && !std::filesystem::is_empty(folder, ec);
+}
 
 }  // namespace
 
@@ -94,4 +102,88 @@ TEST_F(MeasAppTest, AMissingConfigurationDriveIsWaitedFor) {
     EXPECT_TRUE(logContains(takeLogTexts(), "m01: drive cfg: not available, measurement not started"));
     std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
     EXPECT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
+}
+
+TEST_F(MeasAppTest, AMeasurementWaitsForItsConfigurationAndItsTargetDrive) {
+    writeConfig(0, "R1ms");
+    std::filesystem::rename(dir + "/cfg", dir + "/cfg.later");
+    std::filesystem::remove_all(dir + "/meas");
+    start();
+    run(400);
+    EXPECT_FALSE(meas_app_measExists());
+    EXPECT_EQ(countContaining(takeLogTexts(), "m01: drive meas: not available, measurement not started"), 1);
+    // the configuration is back, the target drive is not: it goes on waiting
+    std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
+    run(400);
+    EXPECT_FALSE(meas_app_measExists());
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("MEASURE SG waits for drive meas: \n"), std::string::npos) << out;
+    makeDrive("meas");
+    ASSERT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
+    run(300);
+    stopAndFlush();
+    EXPECT_GT(records("meas").size(), 200u);
+}
+
+// A drive pulled while its measurement records: the loss is noticed, named
+// once and counted, also across a lap split; the other measurement goes on,
+// and the measurement goes on in a new file once the drive is back.
+TEST_F(MeasAppTest, ADriveRemovedWhileRecordingIsCountedAndRecordingGoesOnWhenItIsBack) {
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 3000));
+    run(300);
+    const uint32_t failedBefore = m03WriteFailures();
+    std::filesystem::remove_all(dir + "/meas2");
+    ASSERT_TRUE(runUntil([&] { return m03WriteFailures() > failedBefore; }, 3000)) << "the lost writes are not counted";
+
+    // a lap split while the drive is missing: the new lap's records are counted as lost too
+    char cmd[] = "lof_laptrig";
+    char* argv[] = {cmd};
+    EXPECT_EQ(lof_laptrig(1, argv), 0);
+    run(100);
+    const uint32_t failedAtSplit = m03WriteFailures();
+    ASSERT_TRUE(runUntil([&] { return m03WriteFailures() > failedAtSplit; }, 3000)) << "the new lap is dropped silently";
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("writes failed!"), std::string::npos) << out;
+    EXPECT_EQ(out.find("no error found"), std::string::npos) << out;
+    EXPECT_NE(out.find("MEASURE FDE  : loaded = TRUE, configured (incl. cond.) = 1, started = TRUE\n"), std::string::npos)
+        << out;
+
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 5000)) << "m03 did not go on";
+    run(500);
+    stopAndFlush();
+    auto m01 = records("meas");
+    auto m03 = records("meas2");
+    expectSpacing(m01, 1);   // m01 lost nothing
+    ASSERT_GT(m03.size(), 30u);
+    expectSpacing(m03, 10);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "drive meas2: not available"), 1);
+    EXPECT_EQ(countContaining(log, "m03: drive meas2: available"), 1);
+}
+
+// Removed and made again between two looks at the drive: the writer finds its
+// open file gone from the drive, and the measurement goes on in a new file.
+TEST_F(MeasAppTest, ADriveFolderMadeAgainAtOnceGetsANewFile) {
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 3000));
+    run(300);
+    const uint32_t failedBefore = m03WriteFailures();
+    std::filesystem::remove_all(dir + "/meas2");
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 5000)) << "m03 did not go on";
+    EXPECT_GT(m03WriteFailures(), failedBefore);
+    run(500);
+    stopAndFlush();
+    auto m03 = records("meas2");
+    ASSERT_GT(m03.size(), 30u);
+    expectSpacing(m03, 10);
 }
