@@ -365,7 +365,7 @@ def junk_test(ns, binary, sample):
         took = time.monotonic() - start
         assert result == "answered", "no bounce answered in 3 s after the junk:\n" + "\n".join(
             dev.log().splitlines()[-40:])
-        assert "CI channel - PID 0x28 out of step" in dev.log()
+        wait_for(lambda: "CI channel - PID 0x28 out of step" in dev.log(), "the out-of-step line", 5.0)
         print("answered again %.2f s after the junk, bounce %d" % (took, n))
         assert dev.stop() == 0
         dev.check_clean()
