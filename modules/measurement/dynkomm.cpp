@@ -163,15 +163,21 @@ void dynkomm_fifo_delete(dynkomm_fifo_t* fifo) {
 
 uint8_t* dynkomm_write(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return nullptr;
-    uint32_t w = f->wr.load(std::memory_order_relaxed);
-    if ((f->mode & DYNKOMM_MODE_QUEUE) && w - f->rd.load(std::memory_order_acquire) >= f->slotcount)
-        return nullptr;
-    return f->slot(w);
+    const uint32_t w = f->wr.load(std::memory_order_relaxed);
+    const uint32_t r = f->rd.load(std::memory_order_acquire);
+    f->skip = 0;
+    if (f->mode & DYNKOMM_MODE_QUEUE) return w - r >= f->slotcount ? nullptr : f->slot(w);
+    // A buffer's reader reads its newest slot in place, and may still hold
+    // it when the writer comes round to it again: that slot is passed over.
+    // It is never read again anyway, a newer one follows it.
+    if (w - r >= f->slotcount && f->slotcount > 1) f->skip = 1;
+    return f->slot(w + f->skip);
 }
 
 void dynkomm_writedone(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return;
-    f->wr.store(f->wr.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    f->wr.store(f->wr.load(std::memory_order_relaxed) + 1 + f->skip, std::memory_order_release);
+    f->skip = 0;
 }
 
 uint8_t* dynkomm_read(dynkomm_fifo_t* f) {
@@ -181,8 +187,9 @@ uint8_t* dynkomm_read(dynkomm_fifo_t* f) {
     if (r == w) return nullptr;
     if (f->mode & DYNKOMM_MODE_QUEUE) return f->slot(r);
     // Newest value: position the reader on the last written slot; readdone
-    // then moves it past.
-    f->rd.store(w - 1, std::memory_order_relaxed);
+    // then moves it past. Released, so that the writer, which passes over
+    // the slot the reader holds, finds the slots before it read.
+    f->rd.store(w - 1, std::memory_order_release);
     return f->slot(w - 1);
 }
 

@@ -39,7 +39,7 @@ struct dynkomm_fifo_t {
     uint16_t slotsize;
     uint16_t raster;
     uint16_t mode;                  // bit 0 set: queue (offline), clear: newest value (online)
-    uint16_t pad;
+    uint16_t skip;                  // slots the writer passes over in its current write (writer only)
     uint8_t* slot(uint32_t n) { return reinterpret_cast<uint8_t*>(this + 1) + size_t(n & slotmask) * slotsize; }
 };
 static_assert(sizeof(dynkomm_fifo_t) == 40, "FIFO header is 40 bytes");

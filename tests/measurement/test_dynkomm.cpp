@@ -60,6 +60,23 @@ TEST_F(DynkommTest, BufferReaderTakesNewestAndWriterNeverWaits) {
     put(f, 10);
     put(f, 11);
     EXPECT_EQ(take(f), 11u);
+
+    // the reader reads the newest slot in place: however far the writer
+    // goes on meanwhile, that slot keeps its value until it is released
+    put(f, 12);
+    const uint8_t* held = dynkomm_read(f);
+    ASSERT_NE(held, nullptr);
+    for (uint32_t i = 13; i <= 22; ++i) {
+        put(f, i);
+        uint32_t v;
+        std::memcpy(&v, held, 4);
+        EXPECT_EQ(v, 12u) << "after writing " << i;
+    }
+    dynkomm_readdone(f);
+    EXPECT_EQ(take(f), 22u);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    put(f, 23);
+    EXPECT_EQ(take(f), 23u);
     dynkomm_fifo_delete(f);
 }
 

@@ -95,7 +95,7 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
         uint16_t value;
     };
     const Case cases[] = {
-        {"another source PID", 4, 3},
+        {"a source beyond the PIDs", 4, 0x1234},
         {"a destination beyond the PIDs", 6, 65},
         {"a length beyond 64 KiB", 0, 1},
     };
@@ -114,16 +114,26 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
     }
     EXPECT_EQ(gServed.load(), 0);
 
-    // to all devices, and to any PID up to 64, is in step
+    // to all devices, and to any PID up to 64, is in step; so is a command
+    // the peer hands on for another device, under that device's PID
     bc2_channel* c;
     int peer = channelPair(CH_CI, &c);
+    c->cnt[CNT_RX_ERR] = 0;
     put(peer, command(CI_PID_ALL, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
     put(peer, command(64, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
     put(peer, command(kOwn, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
-    EXPECT_TRUE(waitCount(gServed, 2));   // the own one and the copy of the one to all
+    for (uint16_t relayedFrom : {0, 40, 64}) {
+        auto m = command(kOwn, 4);
+        be_put16(m.data() + 4, relayedFrom);
+        put(peer, m);
+        EXPECT_EQ(bc_ci_receive(c, c->sock), 1) << "from PID " << relayedFrom;
+    }
+    EXPECT_TRUE(waitCount(gServed, 5));   // the own ones and the copy of the one to all
+    EXPECT_EQ(c->cnt[CNT_RX_ERR].load(), 0);
+    EXPECT_FALSE(logContains(takeLogTexts(), "out of step"));
 }
 
 // Once the network is stopping, a command that still arrives is not handed
@@ -431,4 +441,69 @@ TEST_F(Bc2Test, ConnectionLinesOfAnAnnouncedPeerAreLimited) {
     s.stop = true;
     bcSocket_wakeAll();
     for (TASK_ID t : daemons) EXPECT_EQ(taskWait(t, 2000), OK);
+}
+
+// A device that restarted at another address gets its online data there
+// once its channels are made anew: by this side's connect manager, and by a
+// data connection it opens from its new address.
+TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
+    bc2_state& s = bc2();
+    s.ownAddr = inet_addr("127.0.53.1");
+    auto dataAddr = [](bc2_channel* c) {
+        std::lock_guard<std::mutex> lk(c->sockMx);
+        return std::make_pair(c->udpAddr.sin_addr.s_addr, ntohs(c->udpAddr.sin_port));
+    };
+    const auto dataPort = BC2_PORT_DK_UDP;
+
+    // the connect manager: the peer's data channel ended, and the peer is
+    // heard again at another address
+    Presence p;
+    p.pid = 10;
+    p.ip = "127.0.53.9";
+    p.seq = 100;
+    p.detect = pidBit(kOwn);
+    receive(p);
+    bc2_channel* dk = s.hosts[10].dk;
+    ASSERT_NE(dk, nullptr);
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.9"), dataPort));
+    dk->state = CH_ENDED;
+    p.ip = "127.0.53.7";
+    p.seq = 1;   // restarted
+    receive(p);
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.7"), dataPort));
+
+    // the accepted data connection of a peer whose record this side is
+    // still waiting with (its connect manager does not call again)
+    TASK_ID daemon = taskSpawn("r_BC2_DK_daemon", 79, VX_FP_TASK, 5000, [] { BC2_connect_passive(CH_DK); });
+    ASSERT_NE(daemon, nullptr);
+    for (int i = 0; i < 2000 && !s.ready2connect; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(s.ready2connect);
+    Presence q;
+    q.ip = "127.0.53.2";
+    q.detect = pidBit(kOwn);
+    receive(q);
+    dk = s.hosts[kPeer].dk;
+    ASSERT_NE(dk, nullptr);
+    EXPECT_EQ(dk->state.load(), CH_CONNECTING);   // the peer is the greater address: it connects
+    q.ip = "127.0.53.5";
+    q.seq = 1;
+    q.detect = 0;
+    receive(q);
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    fds.push_back(fd);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const linger noWait{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &noWait, sizeof noWait);
+    sockaddr_in from = bc2_sockaddr(inet_addr("127.0.53.5"), BC2_PORT_DK_ACTIVE);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
+    const sockaddr_in to = bc2_sockaddr(s.ownAddr, BC2_PORT_DK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+    for (int i = 0; i < 2000 && dk->state != CH_ESTABLISHED; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(dk->state.load(), CH_ESTABLISHED);
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.5"), dataPort));
+
+    s.stop = true;
+    bcSocket_wakeAll();
+    EXPECT_EQ(taskWait(daemon, 2000), OK);
 }

@@ -165,19 +165,19 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
         return;
     }
     if (type == CH_DK) {
-        if (c->udpSet) {
+        if (c->udpSet)
             BC2_LOG_FROM(peer.sin_addr.s_addr, FL_UDP_TWICE, 158,
                          "Diradir2: somebody created a UDP DK Tx socket here before ?!?");
-        } else {
-            uint16_t offset;
-            {
-                std::lock_guard<std::mutex> lk(bc2().mx);
-                offset = h->offset;
-            }
-            std::lock_guard<std::mutex> lk(c->sockMx);
-            c->udpAddr = bc2_sockaddr(peer.sin_addr.s_addr, uint16_t(offset + BC2_PORT_DK_UDP));
-            c->udpSet = true;
+        // Online data follows the new connection: a device that restarted
+        // at another address would otherwise never get it again.
+        uint16_t offset;
+        {
+            std::lock_guard<std::mutex> lk(bc2().mx);
+            offset = h->offset;
         }
+        std::lock_guard<std::mutex> lk(c->sockMx);
+        c->udpAddr = bc2_sockaddr(peer.sin_addr.s_addr, uint16_t(offset + BC2_PORT_DK_UDP));
+        c->udpSet = true;
     }
     int old;
     bool oldOwned;

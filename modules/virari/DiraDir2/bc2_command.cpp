@@ -99,14 +99,16 @@ int bc_ci_receive(bc2_channel* c, int fd) {
         BC2_LOG_FROM(c->peer, FL_RX_CLOSED, 155, "Diradir2: CI channel - socket closed");
         return 0;
     }
-    // A header this peer cannot have sent means the stream is out of step
-    // (random bytes, a lost byte): whatever follows would be read with a
-    // length taken from garbage, so the connection ends and the peer
-    // connects again. The length counts as the 32-bit word of bytes 0 to 3,
-    // whose upper half is always 0 in step.
+    // A header no peer can send means the stream is out of step (random
+    // bytes, a lost byte): whatever follows would be read with a length
+    // taken from garbage, so the connection ends and the peer connects
+    // again. The length counts as the 32-bit word of bytes 0 to 3, whose
+    // upper half is always 0 in step. The source may be any device's PID:
+    // a device hands on a command addressed to another one with the PID of
+    // the device that sent it.
     const unsigned src = ci_get_src(&msg), dst = ci_get_dst(&msg);
     const uint32_t lenWord = be_get32(msg.hdr);
-    if (src != c->pid || (dst > BC2_PIDS && dst != CI_PID_ALL) || lenWord > 0xFFFF) {
+    if (src > BC2_PIDS || (dst > BC2_PIDS && dst != CI_PID_ALL) || lenWord > 0xFFFF) {
         SYSLOGX_FLOOD(gFloodStep, 155,
                       "Diradir2: CI channel - PID 0x%X out of step (source 0x%X, destination 0x%X, length 0x%X), closing",
                       c->pid, src, dst, unsigned(lenWord));

@@ -233,13 +233,16 @@ void BC2_connect_manager(bc2_host* host, int chanType) {
         c = BC2_create_channel_config(host, chanType);
         if (!c) return;
     }
-    if (chanType == CH_DK && !c->udpSet) {
+    const uint16_t st = c->state;
+    const bool anew = st != CH_ESTABLISHED && st != CH_CONNECTING;
+    // Online data goes where the peer is now whenever its channel is made
+    // anew: a device that restarted at another address gets it there.
+    if (chanType == CH_DK && (anew || !c->udpSet)) {
         std::lock_guard<std::mutex> lk(c->sockMx);   // the senders read it under this lock
         c->udpAddr = bc2_sockaddr(peerAddr, uint16_t(peerOffset + BC2_PORT_DK_UDP));
         c->udpSet = true;
     }
-    uint16_t st = c->state;
-    if (st == CH_ESTABLISHED || st == CH_CONNECTING) return;
+    if (!anew) return;
     c->state = CH_CONNECTING;
     const bool L = ownMask(chanType) & pidBit(pid);
     const bool R = remoteMask & pidBit(s.ownPid);

@@ -1,0 +1,249 @@
+#!/usr/bin/env python3
+"""Two devices in two network namespaces (scripts/netns-pair, root): device A
+(PID 1 at 10.213.0.1) and device B (PID 2 at 10.213.0.2), both from the
+sample, whose dash shows the values of PID 1: B's display takes A's values
+online, by UDP to B's port 9852.
+
+moved: B is killed and started again at 10.213.0.5 (its old address gone).
+A's online values reach B's new address within 10 s of B's start-up; a
+packet socket in B's namespace sees them.
+
+relay: a peer (PID 40 at 10.213.0.3, beside B) connects its command channel
+to A and sends 200 commands addressed to B; A hands them on to B under PID
+40. The last of them reaches B (B logs it as unknown, from PID 40), B says
+nothing of "out of step", and neither device establishes the A-B command
+channel again.
+
+Usage: device_two_devices_test.py moved|relay TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Exit 77: skipped (no root or no namespaces here).
+"""
+import os
+import re
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import netpeer  # noqa: E402
+from device_harness import Device, make_folder, netns_pair_down, netns_pair_up, remove_folder, wait_for  # noqa: E402
+
+SKIP = 77
+PID_A, PID_B, PID_PEER = 1, 2, 40
+ADDR_A, ADDR_B, ADDR_B_NEW, ADDR_PEER = "10.213.0.1", "10.213.0.2", "10.213.0.5", "10.213.0.3"
+PORT_DK_UDP = 9852
+CMD_MARKER = 0x7FF1   # a command no device serves
+
+
+def prepare(sample, prefix, pid, ip):
+    """A device folder from the sample with its PID and address; its
+    configurations keep naming PID 1's values (A's own, B's remote ones)."""
+    folder = make_folder(sample, prefix)
+    set_address(folder, ip, pid)
+    return folder
+
+
+def set_address(folder, ip, pid=None):
+    cfg = os.path.join(folder, "start.cfg")
+    with open(cfg) as f:
+        text = f.read()
+    if pid is not None:
+        text = re.sub(r"(?m)^pid = .*$", "pid = %d" % pid, text)
+    text = re.sub(r"(?m)^ip = .*$", "ip = " + ip, text)
+    with open(cfg, "w") as f:
+        f.write(text)
+
+
+def ns_device(binary, folder, ns):
+    sock = os.path.join(folder, "shell.sock")
+    if os.path.exists(sock):
+        os.remove(sock)   # left by a killed run
+    return Device(binary, folder, prefix=("ip", "netns", "exec", ns))
+
+
+def ip(ns, *args):
+    subprocess.run(["ip", "-n", ns, *args], check=True, capture_output=True)
+
+
+class DataWatch:
+    """Counts, per destination address, the UDP datagrams from A to port
+    9852 that pass B's eth0 (a packet socket in B's namespace)."""
+
+    def __init__(self, ns):
+        with netpeer.in_namespace(ns):
+            self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
+            self.sock.bind(("eth0", 0))
+        self.sock.settimeout(0.1)
+        self.count = {}
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        src = socket.inet_aton(ADDR_A)
+        while not self._stop.is_set():
+            try:
+                frame = self.sock.recv(2048)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            ip_hdr = frame[14:]
+            if len(ip_hdr) < 28 or ip_hdr[9] != 17 or ip_hdr[12:16] != src:
+                continue
+            ihl = (ip_hdr[0] & 0x0F) * 4
+            if len(ip_hdr) < ihl + 4 or struct.unpack(">H", ip_hdr[ihl + 2:ihl + 4])[0] != PORT_DK_UDP:
+                continue
+            dst = socket.inet_ntoa(ip_hdr[16:20])
+            with self._lock:
+                self.count[dst] = self.count.get(dst, 0) + 1
+
+    def to(self, addr):
+        with self._lock:
+            return self.count.get(addr, 0)
+
+    def close(self):
+        self._stop.set()
+        self._thread.join()
+        self.sock.close()
+
+
+def moved(binary, sample, ns_a, ns_b):
+    folder_a = prepare(sample, "tav9-two-a-", PID_A, ADDR_A)
+    folder_b = prepare(sample, "tav9-two-b-", PID_B, ADDR_B)
+    a = b = watch = None
+    try:
+        watch = DataWatch(ns_b)
+        a = ns_device(binary, folder_a, ns_a).wait_ready()
+        b = ns_device(binary, folder_b, ns_b).wait_ready()
+        wait_for(lambda: watch.to(ADDR_B) > 10, "A's online values at B's address")
+
+        # B goes, and comes back at another address
+        b.kill()
+        ip(ns_b, "addr", "del", ADDR_B + "/24", "dev", "eth0")
+        ip(ns_b, "addr", "add", ADDR_B_NEW + "/24", "dev", "eth0")
+        ip(ns_b, "route", "replace", "224.0.0.0/4", "dev", "eth0")   # gone with the last address
+        set_address(folder_b, ADDR_B_NEW)
+        b = ns_device(binary, folder_b, ns_b).wait_ready()
+        start, old = time.monotonic(), watch.to(ADDR_B)
+        try:
+            wait_for(lambda: watch.to(ADDR_B_NEW) > 10, "A's online values at B's new address", 10)
+        except AssertionError:
+            raise AssertionError("%d datagrams to B's new address, %d to its old one in %.1f s since B's start-up;"
+                                 " A's log ends:\n%s" % (watch.to(ADDR_B_NEW), watch.to(ADDR_B) - old,
+                                                         time.monotonic() - start, a.log()[-3000:]))
+        print("A's values at B's new address %.1f s after its start-up" % (time.monotonic() - start))
+        assert a.stop() == 0
+        assert b.stop() == 0
+        a.check_clean()
+        b.check_clean()
+    finally:
+        if watch:
+            watch.close()
+        for d in (a, b):
+            if d:
+                d.kill()
+        remove_folder(folder_a)
+        remove_folder(folder_b)
+    print("moved device test passed")
+
+
+def announce(sock, stop, connected):
+    """The peer's presence every 200 ms, from its own address."""
+    seq = 0
+    bit = 1 << PID_A
+    while not stop.is_set():
+        seq += 1
+        mask = bit if connected.is_set() else 0
+        sock.sendto(netpeer.presence(PID_PEER, seq, detect=bit, ci=mask, addr=ADDR_PEER),
+                    (netpeer.PRESENCE_GROUP, netpeer.PRESENCE_PORT))
+        stop.wait(0.2)
+
+
+def relay(binary, sample, ns_a, ns_b):
+    folder_a = prepare(sample, "tav9-two-a-", PID_A, ADDR_A)
+    folder_b = prepare(sample, "tav9-two-b-", PID_B, ADDR_B)
+    ip(ns_b, "addr", "add", ADDR_PEER + "/24", "dev", "eth0")
+    a = b = sender = ci = announcer = None
+    stop, connected = threading.Event(), threading.Event()
+    established_a = "CI channel to PID 0x%X established" % PID_B
+    established_b = "CI channel to PID 0x%X established" % PID_A
+    try:
+        a = ns_device(binary, folder_a, ns_a).wait_ready()
+        b = ns_device(binary, folder_b, ns_b).wait_ready()
+        wait_for(lambda: established_a in a.log() and established_b in b.log(), "the A-B command channel")
+
+        # the peer beside B announces itself to A and connects its command channel
+        with netpeer.in_namespace(ns_b):
+            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(ADDR_PEER))
+            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
+        announcer = threading.Thread(target=announce, args=(sender, stop, connected), daemon=True)
+        announcer.start()
+        wait_for(lambda: "BC2_UDP_listen add remote_pid %X" % PID_PEER in a.log(), "A to hear the peer")
+        with netpeer.in_namespace(ns_b):
+            ci = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            ci.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            ci.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            ci.bind((ADDR_PEER, netpeer.PORT_CI_ACTIVE))
+            ci.settimeout(5)
+            ci.connect((ADDR_A, netpeer.PORT_CI))
+        connected.set()
+        wait_for(lambda: "CI channel to PID 0x%X established" % PID_PEER in a.log(), "the peer's command channel")
+
+        # 200 commands for B through A, under the peer's PID: 199 answers to
+        # nobody's request (B drops them quietly), then one B does not know,
+        # which it logs with its source: it comes last on the A-B channel
+        before_a, before_b = a.log().count(established_a), b.log().count(established_b)
+        for n in range(199):
+            ci.sendall(netpeer.command(netpeer.CMD_BOUNCE_RETURN, PID_PEER, PID_B, struct.pack(">I", n)))
+            time.sleep(0.002)
+        ci.sendall(netpeer.command(CMD_MARKER, PID_PEER, PID_B))
+        marker = "unknown command 0x%04x from PID %d" % (CMD_MARKER, PID_PEER)
+        try:
+            wait_for(lambda: marker in b.log(), "the last command at B", 10)
+        except AssertionError:
+            raise AssertionError("the last command did not reach B; B's log ends:\n" + b.log()[-3000:])
+        log_a, log_b = a.log(), b.log()
+        assert "out of step" not in log_b, [ln for ln in log_b.splitlines() if "out of step" in ln][:5]
+        assert log_a.count(established_a) == before_a, "A established its command channel to B again"
+        assert log_b.count(established_b) == before_b, "B established its command channel to A again"
+        stop.set()
+        announcer.join()
+        ci.close()
+        assert a.stop() == 0
+        assert b.stop() == 0
+        a.check_clean()
+        b.check_clean()
+    finally:
+        stop.set()
+        if announcer:
+            announcer.join()
+        for s in (ci, sender):
+            if s:
+                s.close()
+        for d in (a, b):
+            if d:
+                d.kill()
+        remove_folder(folder_a)
+        remove_folder(folder_b)
+    print("relayed commands test passed")
+
+
+def main():
+    mode, binary, sample, source = sys.argv[1:5]
+    pair = netns_pair_up(source, mode[0])
+    if not pair:
+        return SKIP
+    try:
+        {"moved": moved, "relay": relay}[mode](binary, sample, *pair)
+    finally:
+        netns_pair_down(source, pair)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
