@@ -161,8 +161,8 @@ void meas_app_main() {
         meas_app_clearsegmentation();
         meas_app_measstart();
         syslogx(150, "New measurement started");
-        // running first: a request never sees neither the start pending nor
-        // logging running
+        // running first: a request sees the start pending or logging
+        // running, at no moment neither
         flag(s.meas_app_running).store(1);
         flag(s.meas_app_startreq).store(0);
     }
