@@ -58,6 +58,9 @@ int meas_app_getMeasStopped(unsigned measIdx);
 // 1 while a measurement exists (running or stopped): an init is refused until
 // it is destroyed. Any task.
 int meas_app_measExists();
+// 1 while a start has something to start: a measurement exists or waits for
+// its drive (it starts when the drive is there). Any task.
+int meas_app_startable();
 int meas_app_get_meas_state_sb();
 void meas_app_saveblock_lap();
 uint32_t meas_app_get_sbblkcnt(unsigned measIdx);

@@ -110,8 +110,10 @@ void meas_app_main() {
         syslogx(150, "Stopping measurement");
         meas_app_measstop(true);
         syslogx(150, "Measurement stopped, meas_app_get_flags %03X", unsigned(meas_app_get_flags()));
-        flag(s.meas_app_stopreq).store(0);
+        // running first: a start request that finds the stop done finds
+        // logging stopped too, and is carried out
         flag(s.meas_app_running).store(0);
+        flag(s.meas_app_stopreq).store(0);
     }
     if (flag(s.meas_app_destroyreq).load() && !flag(s.meas_app_stopreq).load() &&
         !flag(s.meas_app_blkstopreq).load()) {
@@ -146,6 +148,10 @@ void meas_app_main() {
         flag(s.meas_app_startreq).store(1);
     }
     // a start waits until a stop has drained its blocks
+    if (meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load() && !meas_app_startable()) {
+        syslogx(150, "Start refused: no measurement (meas init first)");
+        flag(s.meas_app_startreq).store(0);
+    }
     if (meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load()) {
         syslogx(150, "Start new measurement");
         // (one that waits for its drive checks it when it starts)
@@ -155,8 +161,10 @@ void meas_app_main() {
         meas_app_clearsegmentation();
         meas_app_measstart();
         syslogx(150, "New measurement started");
-        flag(s.meas_app_startreq).store(0);
+        // running first: a request sees the start pending or logging
+        // running, at no moment neither
         flag(s.meas_app_running).store(1);
+        flag(s.meas_app_startreq).store(0);
     }
     meas_app_driveWaitPoll();
     publish();

@@ -7,6 +7,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/fifo/meas_fifo.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
 
@@ -124,29 +125,42 @@ void meas_app_print_errorPIDS() {
         std::printf("-->m0%u: %u writes failed!\n", measIdx + 1, failed);
         any = true;
     }
+    // and so are the records lost to full logger FIFOs
+    const uint32_t lost = std::atomic_ref<uint32_t>(meas_fifo_signals().fifo_full_ctr).load(std::memory_order_relaxed);
+    if (lost) {
+        std::printf("-->%u records lost to full logger FIFOs!\n", unsigned(lost));
+        any = true;
+    }
     if (!any) std::printf("no error found ! \n");
     std::printf("\n");
     std::fflush(stdout);
 }
 
+namespace {
+// A request the shell could not make: said in the shell and in the log.
+void refused(const char* sub, const char* why) {
+    if (!why) why = "refused";
+    syslogx(150, "meas %s: %s", sub, why);
+    std::printf("meas %s: %s\n", sub, why);
+}
+}  // namespace
+
 int measCommandFunc(int argc, char** argv) {
     const char* sub = argc > 1 && argv[1] ? argv[1] : "";
+    const char* why = nullptr;
     // extra words: the usage, and nothing is requested
     if (argc > 2) std::printf("usage: meas [start|stop|init|destroy]\n");
-    else if (!std::strcmp(sub, "start")) meas_app_remotestart();
-    else if (!std::strcmp(sub, "stop")) meas_app_remotestop(0);
-    else if (!std::strcmp(sub, "init")) {
+    else if (!std::strcmp(sub, "start")) {
+        if (!meas_app_remotestart(&why)) refused(sub, why);
+    } else if (!std::strcmp(sub, "stop")) {
+        if (!meas_app_remotestop(0, &why)) refused(sub, why);
+    } else if (!std::strcmp(sub, "init")) {
         // the logging raster would refuse it too, where only log.txt says so
-        if (meas_app_measExists()) {
-            const char* refused = "meas init: measurement exists, init refused (destroy it first)";
-            syslogx(150, "%s", refused);
-            std::printf("%s\n", refused);
-        } else {
-            meas_app_shellinit();
-        }
-    }
-    else if (!std::strcmp(sub, "destroy")) meas_app_remotedestroy(0);
-    else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
+        if (meas_app_measExists()) refused(sub, "measurement exists, init refused (destroy it first)");
+        else if (!meas_app_shellinit()) refused(sub, "another request is pending, init refused");
+    } else if (!std::strcmp(sub, "destroy")) {
+        if (!meas_app_remotedestroy(0, &why)) refused(sub, why);
+    } else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
     else {
         meas_app_print_measstate();
         meas_app_print_errorPIDS();

@@ -90,7 +90,11 @@ void provideStarted(MeasBlock* b) {
         {
             // the lists and the FIFO numbers are shared by all measurements
             std::lock_guard<std::mutex> lk(meas_app_listLock());
-            if (b->typeFlags & MEAS_BLK_FIFOCOND) {
+            if ((m.runFlags & 2u) && !(b->typeFlags & MEAS_BLK_FIFOCOND)) {
+                // The stop came before this reply: it took the lists as they
+                // were, and nothing would stop a block joining them now. The
+                // block's list ends with the stop.
+            } else if (b->typeFlags & MEAS_BLK_FIFOCOND) {
                 b->condSlot = b->condFifo;
                 fifoConditionRequest(b);
                 meas_list_push(&meas_app_blkcondlist[b->measIdx], b);
@@ -253,7 +257,9 @@ void meas_app_measstart(int onlyIdx) {
         gw_start_all(static_cast<gw_conn_t>(m.gwConnection));
         meas_led_set_status(MEAS_STATUS_LISTS_STARTED);
     }
-    if (onlyIdx < 0 || onlyIdx == int(MEAS_IDX_M02)) gApp.teleInitialized = 1;
+    // the telemetry runs on through stops, until a destroy; only a started
+    // one is left out of the next start
+    if (meas[MEAS_IDX_M02].runFlags & 1u) gApp.teleInitialized = 1;
 }
 
 int meas_app_gw_cbStart(unsigned long error, void*, void* user) {

@@ -45,6 +45,13 @@ int meas_app_measExists() {
     return 0;
 }
 
+int meas_app_startable() {
+    if (meas_app_measExists()) return 1;
+    for (unsigned i = 0; i < MEAS_COUNT; ++i)
+        if (meas_app_driveWaiting(i, nullptr)) return 1;
+    return 0;
+}
+
 int meas_app_getMeasStopped(unsigned idx) { return idx < MEAS_COUNT && (meas[idx].stateFlags & 2) ? 1 : 0; }
 int meas_app_get_meas_state_sb() { return meas[MEAS_IDX_M01].stateFlags & 1; }
 void meas_app_saveblock_lap() {}

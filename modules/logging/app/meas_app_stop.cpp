@@ -161,6 +161,14 @@ void meas_app_measstop(bool keepTele) {
         stopBlocksOfType(m, MEAS_BLK_COND, MEAS_CNT_COND_STOPPED);
     }
 
+    {
+        // A start reply still on its way puts no block into the lists once
+        // this is set (meas_app_gw_cbStart): the lists taken below are all
+        // the blocks this stop has to drain.
+        std::lock_guard<std::mutex> lk(meas_app_listLock());
+        for (unsigned idx = 0; idx < MEAS_COUNT; ++idx)
+            if (!(keepTele && idx == MEAS_IDX_M02) && (meas[idx].runFlags & 1u)) meas[idx].runFlags |= 2u;
+    }
     static MeasBlock* blocks[MEAS_RASTER_CODES * 256];
     const unsigned n = snapshotRasterLists(blocks, sizeof blocks / sizeof blocks[0]);
     for (unsigned i = 0; i < n; ++i) {

@@ -33,15 +33,18 @@ int meas_app_remote_ini();
 void meas_app_remote_exit();
 
 // Requests: 1 when accepted (or nothing to do), 0 when refused because
-// another request is pending. Addresses are IPv4 in network order (the bytes
-// as they stand in the command), 0 = none.
+// another request is pending (or, for a start, there is no measurement);
+// refusal, when given, then gets the reason, a text for the shell
+// ("<why>, start refused ..."). A start while a stop is still being carried
+// out is accepted and follows it. Addresses are IPv4 in network order (the
+// bytes as they stand in the command), 0 = none.
 int meas_app_remoteinit();
 // "meas init" from the shell: as meas_app_remoteinit, but not held back by the
 // lock that the shell's own destroy sets.
 int meas_app_shellinit();
-int meas_app_remotedestroy(uint32_t address);
-int meas_app_remotestart();
-int meas_app_remotestop(uint32_t address);
+int meas_app_remotedestroy(uint32_t address, const char** refusal = nullptr);
+int meas_app_remotestart(const char** refusal = nullptr);
+int meas_app_remotestop(uint32_t address, const char** refusal = nullptr);
 int meas_app_remoteTransfer(uint32_t address);
 int meas_app_remotefaststop();
 

@@ -18,6 +18,9 @@
 namespace {
 
 constexpr int kAttempts = 100;
+// A request not carried out within this is answered with an error: the tool
+// waits for the reply (measrctrl: 30 s) and must not wait for good.
+constexpr int kReplyLimitS = 20;
 constexpr uint32_t kStatusFlash = 0x3000000;
 constexpr uint32_t kStatusClear = 0x2000000;
 constexpr uint32_t kStatusSet = 0x4000000;
@@ -37,7 +40,7 @@ uint32_t addressOf(const uint8_t* cmd) {
 }
 
 // Makes the request until it is accepted (at most 100 times, a tick apart),
-// then waits until it is carried out. The reply byte.
+// then waits until it is carried out, at most kReplyLimitS. The reply byte.
 int request(uint8_t code, uint32_t address) {
     int attempts = 0;
     bool accepted = false;
@@ -61,11 +64,19 @@ int request(uint8_t code, uint32_t address) {
                     accepted ? attempts - 1 : attempts);
     }
     if (!accepted) return MEAS_REPLY_ERROR;
+    // by the clock: a loaded system takes longer than a tick per pass
+    const uint64_t begin = tickGet();
+    const uint64_t limit = uint64_t(kReplyLimitS) * uint64_t(sysClkRateGet());
     for (;;) {
         int busy = code == RCTRL_VELMARIX_CONNECT   ? meas_app_remotestop_busy()
                    : code == RCTRL_TRANSFER_CONNECT ? meas_app_remoteTransferBusy()
                                                     : meas_app_remotedestroy_busy();
         if (!busy) return MEAS_REPLY_OK;
+        if (tickGet() - begin >= limit) {
+            syslogx(147, "remotectrl_listenQueue() request 0x%02X not done after %d s: replying MEAS_REPLY_ERROR",
+                    code, kReplyLimitS);
+            return MEAS_REPLY_ERROR;
+        }
         taskDelay(1);
     }
 }

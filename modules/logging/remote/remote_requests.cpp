@@ -97,10 +97,18 @@ int meas_app_shellinit() {
     return 1;
 }
 
-int meas_app_remotedestroy(uint32_t address) {
+int meas_app_remotedestroy(uint32_t address, const char** refusal) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();
-    if (on(s.meas_app_stopreq) || on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq)) return 0;
+    // a destroy stops first: not while another stop is still under way
+    const char* why = on(s.meas_app_destroyreq)   ? "a destroy is pending, destroy refused"
+                      : on(s.meas_app_stopreq)    ? "a stop is pending, destroy refused (try again when it is done)"
+                      : on(s.meas_app_blkstopreq) ? "a stop is still running, destroy refused (try again when it is done)"
+                                                  : nullptr;
+    if (why) {
+        if (refusal) *refusal = why;
+        return 0;
+    }
     if (loggingActive()) {
         set(s.meas_app_reinitreq, 0);
         set(s.meas_app_hstinitreq, 0);
@@ -123,16 +131,40 @@ int meas_app_remotedestroy(uint32_t address) {
     return 1;
 }
 
-int meas_app_remotestart() {
+namespace {
+// Why a start cannot be requested now; null when it can. A stop still under
+// way is no reason: the logging raster starts once it is done.
+const char* startRefusal() {
+    SignalPage& s = sp();
+    if (on(s.meas_app_startreq)) return "a start is pending, start refused";
+    if (on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq))
+        return "an init is pending, start refused (the init starts logging)";
+    if (on(s.meas_app_destroyreq)) return "a destroy is pending, start refused";
+    if (remoteState().startLock.load())
+        return "logging was started again for a lost remote client, start refused";
+    return nullptr;
+}
+}  // namespace
+
+int meas_app_remotestart(const char** refusal) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();
-    if (on(s.meas_app_startreq) || on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq) ||
-        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || r.startLock.load()) {
+    const char* why = startRefusal();
+    if (why) {
         syslogx(151, "meas_app_remotestart: failed %03X", unsigned(meas_app_get_flags()));
+        if (refusal) *refusal = why;
         return 0;
     }
     if (loggingActive()) {
-        if (on(s.meas_app_running)) {
+        // Running is cleared only once a stop is done (meas_app_main): while
+        // one is pending or drains its blocks, the start comes after it.
+        const bool afterStop = on(s.meas_app_stopreq) || on(s.meas_app_blkstopreq);
+        if (!meas_app_startable()) {
+            // refused; a watched client's restart has nothing to wait for
+            // either: the init that creates a measurement starts it
+            why = "no measurement, start refused (meas init first)";
+            syslogx(150, "meas_app_remotestart: %s", why);
+        } else if (!afterStop && on(s.meas_app_running)) {
             syslogx(150, "meas_app_remotestart: already running %03X, clear events ", unsigned(meas_app_get_flags()));
         } else {
             set(s.meas_app_startreq, 1);
@@ -146,23 +178,32 @@ int meas_app_remotestart() {
             syslogx(147, "meas_app_remotestart: Event Send failed");
         }
     }
-    return 1;
+    if (why && refusal) *refusal = why;
+    return why ? 0 : 1;
 }
 
 namespace {
-// A stop or a transfer waits while logging is about to start or another
-// request is pending.
-bool stopRefused() {
+// Why a stop or a transfer cannot be requested now (logging is about to
+// start or another request is pending); null when it can.
+const char* stopRefusal() {
     SignalPage& s = sp();
-    return meas_app_startreq_condition() || on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) ||
-           on(s.meas_app_hstinitreq) || on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq);
+    if (on(s.meas_app_destroyreq)) return "a destroy is pending, stop refused";
+    if (on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq))
+        return "an init is pending, stop refused (try again once logging runs)";
+    if (meas_app_startreq_condition()) return "a start is pending, stop refused (try again once logging runs)";
+    if (on(s.meas_app_stopreq)) return "a stop is pending, stop refused";
+    if (on(s.meas_app_blkstopreq)) return "a stop is still running, stop refused";
+    return nullptr;
 }
 }  // namespace
 
-int meas_app_remotestop(uint32_t address) {
+int meas_app_remotestop(uint32_t address, const char** refusal) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();
-    if (stopRefused()) return 0;
+    if (const char* why = stopRefusal()) {
+        if (refusal) *refusal = why;
+        return 0;
+    }
     if (loggingActive()) {
         set(s.meas_app_stopreq, 1);
         set(s.meas_app_startreq, 0);
@@ -176,7 +217,7 @@ int meas_app_remotestop(uint32_t address) {
 
 int meas_app_remoteTransfer(uint32_t) {
     SignalPage& s = sp();
-    if (stopRefused()) return 0;
+    if (stopRefusal()) return 0;
     if (!loggingActive()) {
         syslogx(150, "meas_app_remotedatatransfer: nothing to do bc logging inactive.");
     } else if (!on(s.meas_app_running)) {

@@ -1,8 +1,11 @@
 // The logging raster held up behind the other rasters: the records sampled
-// meanwhile wait in the FIFOs and reach the files once it runs again.
+// meanwhile wait in the FIFOs and reach the files once it runs again; held
+// longer than the FIFOs hold, the loss is counted and shown.
 #include <gtest/gtest.h>
 
 #include "logging/app_fixture.h"
+#include "logging/fifo/meas_fifo.h"
+#include "platform/shell.h"
 
 TEST_F(MeasAppTest, ALateLoggingRasterLosesNoRecord) {
     writeConfig(0, "R1ms");
@@ -28,4 +31,26 @@ TEST_F(MeasAppTest, ALateLoggingRasterLosesNoRecord) {
     }
     auto log = takeLogTexts();
     EXPECT_FALSE(logContains(log, "TS ErrCnt")) << "time-stamp errors counted";
+}
+
+// Held past what the FIFO holds, records are lost: "meas" counts them as it
+// counts refused writes, instead of "no error found".
+TEST_F(MeasAppTest, RecordsLostToAFullFifoAreErrorsInTheShellSummary) {
+    meas_fifo_signals().fifo_full_ctr = 0;
+    writeConfig(0, "R1ms");
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    start();
+    ASSERT_TRUE(runUntil([] { return meas[MEAS_IDX_M01].replyCount == 1; }, 2000));
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("no error found ! \n"), std::string::npos) << out;
+    measHeld = true;
+    ASSERT_TRUE(runUntil([] { return meas_fifo_signals().fifo_full_ctr > 0; }, 5000));
+    measHeld = false;
+    run(100);
+    const unsigned lost = meas_fifo_signals().fifo_full_ctr;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("-->" + std::to_string(lost) + " records lost to full logger FIFOs!\n"), std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("no error found"), std::string::npos) << out;
 }

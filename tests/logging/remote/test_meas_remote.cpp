@@ -16,6 +16,7 @@
 #include "host/kernel/kernel.h"
 #include "host/bus/ping.h"
 #include "logging/app/meas_app.h"
+#include "logging/app/meas_runtime.h"
 #include "logging/config/cfg_system.h"
 #include "logging/remote/meas_app_remote.h"
 #include "logging/remote/remote_state.h"
@@ -41,8 +42,15 @@ protected:
     }
     void TearDown() override {
         meas_app_remote_exit();
+        meas_clearKeepingLocks(meas[0]);
         cfg_system.loggingActive = 0;
         LoggingTest::TearDown();
+    }
+    // A measurement exists: a start has something to start (its locks stay
+    // for the life of the process).
+    static void measurementExists() {
+        if (!meas[0].condLock) meas[0].condLock = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
+        meas[0].stateFlags = 1;
     }
     static std::array<uint8_t, 5> cmd(uint8_t code, const char* ip = "0.0.0.0") {
         std::array<uint8_t, 5> c{code};
@@ -111,6 +119,17 @@ TEST_F(MeasRemote, AStopWhileADestroyIsPendingIsTriedAHundredTimesThenFails) {
     EXPECT_EQ(meas_app_remote_watchedAddress(), 0u);
 }
 
+// A stop that is accepted but never done (here nothing carries it out) is
+// answered all the same, with an error, in time for the tool still waiting.
+TEST_F(MeasRemote, AStopThatIsNeverDoneIsAnsweredWithAnError) {
+    req(s->meas_app_running).store(1);
+    takeLogTexts();
+    auto c = cmd(RCTRL_VELMARIX_CONNECT);
+    EXPECT_EQ(remotectrl_serveCommand(c.data(), c.size()), MEAS_REPLY_ERROR);
+    EXPECT_EQ(req(s->meas_app_stopreq).load(), 1);   // requested, still pending
+    EXPECT_TRUE(logged(takeLogTexts(), "remotectrl_listenQueue() request 0xE1 not done after 20 s: replying MEAS_REPLY_ERROR"));
+}
+
 TEST_F(MeasRemote, StatusCommandsAndUnknownOrShortCommandsGetNoReply) {
     meas_led_set_status(0x2000000);
     auto c = cmd(RCTRL_STATUS_CLR);
@@ -160,6 +179,7 @@ TEST_F(MeasRemote, TheShellsOwnInitFollowsItsDestroy) {
 
 TEST_F(MeasRemote, AStopIsRepliedWhenDoneAndTheClientIsWatchedUntilItDisconnects) {
     if (ping("127.0.0.1", 1, PING_OPT_SILENT) != OK) GTEST_SKIP() << "no ICMP echo on this host";
+    measurementExists();
     req(s->meas_app_running).store(1);
     auto c = cmd(RCTRL_VELMARIX_CONNECT, "127.0.0.1");
     auto reply = std::async(std::launch::async, [&] { return remotectrl_serveCommand(c.data(), c.size()); });
