@@ -13,6 +13,7 @@ needs to be root; otherwise it exits 77, skipped).
   with the records written after the room came back.
 Usage: device_full_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
+import contextlib
 import ctypes
 import os
 import re
@@ -36,6 +37,32 @@ def umount(path):
     libc = ctypes.CDLL(None, use_errno=True)
     if libc.umount2(path.encode(), 0) != 0:
         libc.umount2(path.encode(), 2)   # MNT_DETACH
+
+
+@contextlib.contextmanager
+def tmpfs_drive(sample, prefix, drive, size):
+    """A new device folder whose folder `drive` is a tmpfs of `size`: yields
+    (folder, the drive's path, a list for the devices started in it), or None
+    where no tmpfs can be mounted. On leaving, the devices in the list are
+    killed, the tmpfs unmounted and the folder removed."""
+    folder = make_folder(sample, prefix)
+    path = os.path.join(folder, drive)
+    mounted = mount_tmpfs(path, size)
+    devices = []
+    try:
+        yield (folder, path, devices) if mounted else None
+    finally:
+        for dev in devices:
+            dev.kill()
+        if mounted:
+            umount(path)
+        remove_folder(folder)
+
+
+def start_device(binary, folder, devices):
+    dev = Device(binary, folder)
+    devices.append(dev)
+    return dev.wait_ready()
 
 
 def fill(folder):
@@ -70,17 +97,13 @@ def write_errcnt(answer, name):
 
 
 def full_from_start(binary, measdump, sample):
-    folder = make_folder(sample, "tav9-fulldrive-")
-    meas = os.path.join(folder, "meas")
-    mounted = mount_tmpfs(meas, "64k")
-    if not mounted:
-        remove_folder(folder)
-        print("device full drive test skipped: cannot mount a tmpfs")
-        return SKIPPED
-    dev = None
-    try:
+    with tmpfs_drive(sample, "tav9-fulldrive-", "meas", "64k") as run:
+        if not run:
+            print("device full drive test skipped: cannot mount a tmpfs")
+            return SKIPPED
+        folder, meas, devices = run
         fill(meas)
-        dev = Device(binary, folder).wait_ready()
+        dev = start_device(binary, folder, devices)
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         time.sleep(1.5)
         assert "value = 0" in dev.shell("lof_laptrig")
@@ -103,27 +126,18 @@ def full_from_start(binary, measdump, sample):
         for name in names:
             r = subprocess.run([measdump, os.path.join(folder, "meas2", name)], capture_output=True, text=True)
             assert r.returncode == 0, name + ": " + r.stdout + r.stderr
-    finally:
-        if dev:
-            dev.kill()
-        if mounted:
-            umount(meas)
-        remove_folder(folder)
     return 0
 
 
 def room_again(binary, dump, sample):
-    folder = make_folder(sample, "tav9-roomagain-")
-    meas2 = os.path.join(folder, "meas2")
-    mounted = mount_tmpfs(meas2, "2m")
-    if not mounted:
-        remove_folder(folder)
-        print("device full drive test skipped: cannot mount a tmpfs")
-        return SKIPPED
-    dev = None
-    try:
-        dev = Device(binary, folder).wait_ready()
+    with tmpfs_drive(sample, "tav9-roomagain-", "meas2", "2m") as run:
+        if not run:
+            print("device full drive test skipped: cannot mount a tmpfs")
+            return SKIPPED
+        folder, meas2, devices = run
+        dev = start_device(binary, folder, devices)
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+
         def first_file():
             names = [f for f in drive_files(folder, "meas2") if f.startswith("B0101")]
             return os.path.join(meas2, names[0]) if names else ""
@@ -154,12 +168,6 @@ def room_again(binary, dump, sample):
         for name in drive_files(folder, "meas"):
             rc, frames, out = dump_frames(dump, os.path.join(folder, "meas", name))
             assert rc == 0, name + ": " + out
-    finally:
-        if dev:
-            dev.kill()
-        if mounted:
-            umount(meas2)
-        remove_folder(folder)
     return 0
 
 

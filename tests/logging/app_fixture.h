@@ -112,6 +112,13 @@ protected:
         std::snprintf(name, sizeof name, "cfg/m%02u.xml", idx + 1);
         writeFile(name, x);
     }
+    // m02.xml, the telemetry measurement: one block of stim_tick on R10ms.
+    void writeTeleConfig() {
+        writeFile("cfg/m02.xml", "<AcqInfo ident=\"t\" num_blocks=\"1\" num_conditions=\"0\" version=\"1\" protocol=\"1\">\n"
+                                 "<Block name=\"f\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\" "
+                                 "tele_blk=\"0\"><CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"" +
+                                     adr("stim_tick") + "\" idx=\"0\"/></CopySeq></Block>\n</AcqInfo>\n");
+    }
     void start() {
         ASSERT_EQ(meas_app_ini(), 1);
         started = true;

@@ -83,6 +83,15 @@ std::vector<std::string> split(const char* line) {
     return w;
 }
 
+// Everything the shell sends until it ends the connection.
+std::string readToEnd(int fd) {
+    std::string answer;
+    char buf[256];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+    return answer;
+}
+
 }  // namespace
 
 TEST(ShellSplit, WordsQuotesAndEscapes) {
@@ -140,10 +149,7 @@ TEST_F(Shell, SocketClientGetsTheOutputOfEachLine) {
     ASSERT_EQ(write(fd, req.data(), req.size()), static_cast<ssize_t>(req.size()));
     ASSERT_EQ(write(fd, "int q\nnope\n", 11), 11);
     shutdown(fd, SHUT_WR);
-    std::string answer;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+    const std::string answer = readToEnd(fd);
     close(fd);
     EXPECT_EQ(answer,
               "x|y z|\nvalue = 7 = 0x7\n"
@@ -212,10 +218,7 @@ TEST_F(Shell, ALineCutOffByTheEndOfItsConnectionDoesNotRun) {
     ASSERT_EQ(write(fd, "t_count\nt_count", 15), 15);
     shutdown(fd, SHUT_WR);
     // the connection ends once the answer of the whole line is out
-    std::string answer;
-    char buf[256];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0) answer.append(buf, static_cast<size_t>(n));
+    const std::string answer = readToEnd(fd);
     close(fd);
     EXPECT_EQ(answer, "value = 1 = 0x1\n");
     EXPECT_EQ(gCountCalls, 1);

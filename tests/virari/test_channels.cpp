@@ -448,7 +448,7 @@ TEST_F(Bc2Test, ConnectionLinesOfAnAnnouncedPeerAreLimited) {
 // data connection it opens from its new address.
 TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
     bc2_state& s = bc2();
-    s.ownAddr = inet_addr("127.0.53.1");
+    s.ownAddr = inet_addr("127.0.54.1");
     auto dataAddr = [](bc2_channel* c) {
         std::lock_guard<std::mutex> lk(c->sockMx);
         return std::make_pair(c->udpAddr.sin_addr.s_addr, ntohs(c->udpAddr.sin_port));
@@ -459,18 +459,18 @@ TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
     // heard again at another address
     Presence p;
     p.pid = 10;
-    p.ip = "127.0.53.9";
+    p.ip = "127.0.54.9";
     p.seq = 100;
     p.detect = pidBit(kOwn);
     receive(p);
     bc2_channel* dk = s.hosts[10].dk;
     ASSERT_NE(dk, nullptr);
-    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.9"), dataPort));
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.54.9"), dataPort));
     dk->state = CH_ENDED;
-    p.ip = "127.0.53.7";
+    p.ip = "127.0.54.7";
     p.seq = 1;   // restarted
     receive(p);
-    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.7"), dataPort));
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.54.7"), dataPort));
 
     // the accepted data connection of a peer whose record this side is
     // still waiting with (its connect manager does not call again)
@@ -479,13 +479,13 @@ TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
     for (int i = 0; i < 2000 && !s.ready2connect; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(s.ready2connect);
     Presence q;
-    q.ip = "127.0.53.2";
+    q.ip = "127.0.54.2";
     q.detect = pidBit(kOwn);
     receive(q);
     dk = s.hosts[kPeer].dk;
     ASSERT_NE(dk, nullptr);
     EXPECT_EQ(dk->state.load(), CH_CONNECTING);   // the peer is the greater address: it connects
-    q.ip = "127.0.53.5";
+    q.ip = "127.0.54.5";
     q.seq = 1;
     q.detect = 0;
     receive(q);
@@ -495,13 +495,13 @@ TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     const linger noWait{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &noWait, sizeof noWait);
-    sockaddr_in from = bc2_sockaddr(inet_addr("127.0.53.5"), BC2_PORT_DK_ACTIVE);
+    sockaddr_in from = bc2_sockaddr(inet_addr("127.0.54.5"), BC2_PORT_DK_ACTIVE);
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
     const sockaddr_in to = bc2_sockaddr(s.ownAddr, BC2_PORT_DK);
     ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
     for (int i = 0; i < 2000 && dk->state != CH_ESTABLISHED; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(dk->state.load(), CH_ESTABLISHED);
-    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.53.5"), dataPort));
+    EXPECT_EQ(dataAddr(dk), std::make_pair(inet_addr("127.0.54.5"), dataPort));
 
     s.stop = true;
     bcSocket_wakeAll();

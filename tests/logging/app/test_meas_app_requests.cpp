@@ -93,10 +93,7 @@ TEST_F(MeasAppTest, AStartFromTheShellWhileAStopDrainsIsCarriedOutAfterIt) {
 // telemetry included.
 TEST_F(MeasAppTest, AStartWithoutMeasurementIsRefusedAndAfterTheInitTelemetryRunsToo) {
     writeConfig(0, "R1ms");
-    writeFile("cfg/m02.xml", "<AcqInfo ident=\"t\" num_blocks=\"1\" num_conditions=\"0\" version=\"1\" protocol=\"1\">\n"
-                             "<Block name=\"f\" idx=\"0\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"R10ms\" "
-                             "tele_blk=\"0\"><CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"" +
-                                 adr("stim_tick") + "\" idx=\"0\"/></CopySeq></Block>\n</AcqInfo>\n");
+    writeTeleConfig();
     static int teleStarts = 0, teleStops = 0;
     teleStarts = teleStops = 0;
     meas_app_setTeleHooks({[](meas_t*) { return ++teleStarts; }, [] { ++teleStops; }});
