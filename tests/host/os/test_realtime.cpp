@@ -12,16 +12,12 @@
 
 namespace {
 // The scheduling policy (and priority) of a task of device priority 29
-// spawned now, as the task itself sees it.
+// spawned now, as the task itself sees it. The task is joined before this
+// returns: a process that ends with _exit right after must leave none behind.
 int spawnedPolicy(sched_param* sp) {
     int policy = -1;
-    SEM_ID done = semBCreate(0, SEM_EMPTY);
-    taskSpawn("r_rtprobe", 29, 0, 65536, [&] {
-        pthread_getschedparam(pthread_self(), &policy, sp);
-        semGive(done);
-    });
-    semTake(done, WAIT_FOREVER);
-    semDelete(done);
+    TASK_ID probe = taskSpawn("r_rtprobe", 29, 0, 65536, [&] { pthread_getschedparam(pthread_self(), &policy, sp); });
+    EXPECT_EQ(taskWait(probe, WAIT_FOREVER), OK);
     return policy;
 }
 }  // namespace
