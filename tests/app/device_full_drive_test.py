@@ -22,7 +22,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, drive_files, make_folder, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, drive_files, wait_for  # noqa: E402
 
 SKIPPED = 77
 NO_SPACE = os.strerror(28)   # ENOSPC
@@ -41,28 +41,18 @@ def umount(path):
 
 @contextlib.contextmanager
 def tmpfs_drive(sample, prefix, drive, size):
-    """A new device folder whose folder `drive` is a tmpfs of `size`: yields
-    (folder, the drive's path, a list for the devices started in it), or None
-    where no tmpfs can be mounted. On leaving, the devices in the list are
-    killed, the tmpfs unmounted and the folder removed."""
-    folder = make_folder(sample, prefix)
-    path = os.path.join(folder, drive)
-    mounted = mount_tmpfs(path, size)
-    devices = []
-    try:
-        yield (folder, path, devices) if mounted else None
-    finally:
-        for dev in devices:
-            dev.kill()
-        if mounted:
-            umount(path)
-        remove_folder(folder)
-
-
-def start_device(binary, folder, devices):
-    dev = Device(binary, folder)
-    devices.append(dev)
-    return dev.wait_ready()
+    """A device run (DeviceRun) whose folder `drive` is a tmpfs of `size`:
+    yields (the run, the drive's path), or None where no tmpfs can be
+    mounted. The tmpfs goes before the run ends its devices and folder (a
+    drive still in use is detached)."""
+    with DeviceRun(sample, prefix) as run:
+        path = os.path.join(run.folder, drive)
+        mounted = mount_tmpfs(path, size)
+        try:
+            yield (run, path) if mounted else None
+        finally:
+            if mounted:
+                umount(path)
 
 
 def fill(folder):
@@ -97,13 +87,14 @@ def write_errcnt(answer, name):
 
 
 def full_from_start(binary, measdump, sample):
-    with tmpfs_drive(sample, "tav9-fulldrive-", "meas", "64k") as run:
-        if not run:
+    with tmpfs_drive(sample, "tav9-fulldrive-", "meas", "64k") as mounted:
+        if not mounted:
             print("device full drive test skipped: cannot mount a tmpfs")
             return SKIPPED
-        folder, meas, devices = run
+        run, meas = mounted
+        folder = run.folder
         fill(meas)
-        dev = start_device(binary, folder, devices)
+        dev = run.device(binary).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         time.sleep(1.5)
         assert "value = 0" in dev.shell("lof_laptrig")
@@ -130,12 +121,13 @@ def full_from_start(binary, measdump, sample):
 
 
 def room_again(binary, dump, sample):
-    with tmpfs_drive(sample, "tav9-roomagain-", "meas2", "2m") as run:
-        if not run:
+    with tmpfs_drive(sample, "tav9-roomagain-", "meas2", "2m") as mounted:
+        if not mounted:
             print("device full drive test skipped: cannot mount a tmpfs")
             return SKIPPED
-        folder, meas2, devices = run
-        dev = start_device(binary, folder, devices)
+        run, meas2 = mounted
+        folder = run.folder
+        dev = run.device(binary).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
 
         def first_file():
