@@ -28,7 +28,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
-from device_harness import Device, make_folder, netns_pair_down, netns_pair_up, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 
 SKIP = 77
 PID_A, PID_B, PID_PEER = 1, 2, 40
@@ -38,11 +38,12 @@ CMD_MARKER = 0x7FF1   # a command no device serves
 
 
 def prepare(sample, prefix, pid, ip):
-    """A device folder from the sample with its PID and address; its
-    configurations keep naming PID 1's values (A's own, B's remote ones)."""
-    folder = make_folder(sample, prefix)
-    set_address(folder, ip, pid)
-    return folder
+    """A device run (DeviceRun) in a folder from the sample with its PID and
+    address; its configurations keep naming PID 1's values (A's own, B's
+    remote ones)."""
+    run = DeviceRun(sample, prefix)
+    set_address(run.folder, ip, pid)
+    return run
 
 
 def set_address(folder, ip, pid=None):
@@ -56,11 +57,13 @@ def set_address(folder, ip, pid=None):
         f.write(text)
 
 
-def ns_device(binary, folder, ns):
-    sock = os.path.join(folder, "shell.sock")
+def ns_device(binary, run, ns):
+    """A device started in `run`'s folder inside namespace `ns` (a shell.sock
+    left by a killed one goes first); not yet ready."""
+    sock = os.path.join(run.folder, "shell.sock")
     if os.path.exists(sock):
         os.remove(sock)   # left by a killed run
-    return Device(binary, folder, prefix=("ip", "netns", "exec", ns))
+    return run.device(binary, prefix=("ip", "netns", "exec", ns))
 
 
 def ip(ns, *args):
@@ -112,42 +115,37 @@ class DataWatch:
 
 
 def moved(binary, sample, ns_a, ns_b):
-    folder_a = prepare(sample, "tav9-two-a-", PID_A, ADDR_A)
-    folder_b = prepare(sample, "tav9-two-b-", PID_B, ADDR_B)
-    a = b = watch = None
-    try:
-        watch = DataWatch(ns_b)
-        a = ns_device(binary, folder_a, ns_a).wait_ready()
-        b = ns_device(binary, folder_b, ns_b).wait_ready()
-        wait_for(lambda: watch.to(ADDR_B) > 10, "A's online values at B's address")
-
-        # B goes, and comes back at another address
-        b.kill()
-        ip(ns_b, "addr", "del", ADDR_B + "/24", "dev", "eth0")
-        ip(ns_b, "addr", "add", ADDR_B_NEW + "/24", "dev", "eth0")
-        ip(ns_b, "route", "replace", "224.0.0.0/4", "dev", "eth0")   # gone with the last address
-        set_address(folder_b, ADDR_B_NEW)
-        b = ns_device(binary, folder_b, ns_b).wait_ready()
-        start, old = time.monotonic(), watch.to(ADDR_B)
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        a = b = watch = None
         try:
-            wait_for(lambda: watch.to(ADDR_B_NEW) > 10, "A's online values at B's new address", 10)
-        except AssertionError:
-            raise AssertionError("%d datagrams to B's new address, %d to its old one in %.1f s since B's start-up;"
-                                 " A's log ends:\n%s" % (watch.to(ADDR_B_NEW), watch.to(ADDR_B) - old,
-                                                         time.monotonic() - start, a.log()[-3000:]))
-        print("A's values at B's new address %.1f s after its start-up" % (time.monotonic() - start))
-        assert a.stop() == 0
-        assert b.stop() == 0
-        a.check_clean()
-        b.check_clean()
-    finally:
-        if watch:
-            watch.close()
-        for d in (a, b):
-            if d:
-                d.kill()
-        remove_folder(folder_a)
-        remove_folder(folder_b)
+            watch = DataWatch(ns_b)
+            a = ns_device(binary, run_a, ns_a).wait_ready()
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            wait_for(lambda: watch.to(ADDR_B) > 10, "A's online values at B's address")
+
+            # B goes, and comes back at another address
+            b.kill()
+            ip(ns_b, "addr", "del", ADDR_B + "/24", "dev", "eth0")
+            ip(ns_b, "addr", "add", ADDR_B_NEW + "/24", "dev", "eth0")
+            ip(ns_b, "route", "replace", "224.0.0.0/4", "dev", "eth0")   # gone with the last address
+            set_address(run_b.folder, ADDR_B_NEW)
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            start, old = time.monotonic(), watch.to(ADDR_B)
+            try:
+                wait_for(lambda: watch.to(ADDR_B_NEW) > 10, "A's online values at B's new address", 10)
+            except AssertionError:
+                raise AssertionError("%d datagrams to B's new address, %d to its old one in %.1f s since B's start-up;"
+                                     " A's log ends:\n%s" % (watch.to(ADDR_B_NEW), watch.to(ADDR_B) - old,
+                                                             time.monotonic() - start, a.log()[-3000:]))
+            print("A's values at B's new address %.1f s after its start-up" % (time.monotonic() - start))
+            assert a.stop() == 0
+            assert b.stop() == 0
+            a.check_clean()
+            b.check_clean()
+        finally:
+            if watch:
+                watch.close()
     print("moved device test passed")
 
 
@@ -164,72 +162,67 @@ def announce(sock, stop, connected):
 
 
 def relay(binary, sample, ns_a, ns_b):
-    folder_a = prepare(sample, "tav9-two-a-", PID_A, ADDR_A)
-    folder_b = prepare(sample, "tav9-two-b-", PID_B, ADDR_B)
-    ip(ns_b, "addr", "add", ADDR_PEER + "/24", "dev", "eth0")
-    a = b = sender = ci = announcer = None
-    stop, connected = threading.Event(), threading.Event()
-    established_a = "CI channel to PID 0x%X established" % PID_B
-    established_b = "CI channel to PID 0x%X established" % PID_A
-    try:
-        a = ns_device(binary, folder_a, ns_a).wait_ready()
-        b = ns_device(binary, folder_b, ns_b).wait_ready()
-        wait_for(lambda: established_a in a.log() and established_b in b.log(), "the A-B command channel")
-
-        # the peer beside B announces itself to A and connects its command channel
-        with netpeer.in_namespace(ns_b):
-            sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(ADDR_PEER))
-            sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
-        announcer = threading.Thread(target=announce, args=(sender, stop, connected), daemon=True)
-        announcer.start()
-        wait_for(lambda: "BC2_UDP_listen add remote_pid %X" % PID_PEER in a.log(), "A to hear the peer")
-        with netpeer.in_namespace(ns_b):
-            ci = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            ci.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            ci.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            ci.bind((ADDR_PEER, netpeer.PORT_CI_ACTIVE))
-            ci.settimeout(5)
-            ci.connect((ADDR_A, netpeer.PORT_CI))
-        connected.set()
-        wait_for(lambda: "CI channel to PID 0x%X established" % PID_PEER in a.log(), "the peer's command channel")
-
-        # 200 commands for B through A, under the peer's PID: 199 answers to
-        # nobody's request (B drops them quietly), then one B does not know,
-        # which it logs with its source: it comes last on the A-B channel
-        before_a, before_b = a.log().count(established_a), b.log().count(established_b)
-        for n in range(199):
-            ci.sendall(netpeer.command(netpeer.CMD_BOUNCE_RETURN, PID_PEER, PID_B, struct.pack(">I", n)))
-            time.sleep(0.002)
-        ci.sendall(netpeer.command(CMD_MARKER, PID_PEER, PID_B))
-        marker = "unknown command 0x%04x from PID %d" % (CMD_MARKER, PID_PEER)
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        ip(ns_b, "addr", "add", ADDR_PEER + "/24", "dev", "eth0")
+        a = b = sender = ci = announcer = None
+        stop, connected = threading.Event(), threading.Event()
+        established_a = "CI channel to PID 0x%X established" % PID_B
+        established_b = "CI channel to PID 0x%X established" % PID_A
         try:
-            wait_for(lambda: marker in b.log(), "the last command at B", 10)
-        except AssertionError:
-            raise AssertionError("the last command did not reach B; B's log ends:\n" + b.log()[-3000:])
-        log_a, log_b = a.log(), b.log()
-        assert "out of step" not in log_b, [ln for ln in log_b.splitlines() if "out of step" in ln][:5]
-        assert log_a.count(established_a) == before_a, "A established its command channel to B again"
-        assert log_b.count(established_b) == before_b, "B established its command channel to A again"
-        stop.set()
-        announcer.join()
-        ci.close()
-        assert a.stop() == 0
-        assert b.stop() == 0
-        a.check_clean()
-        b.check_clean()
-    finally:
-        stop.set()
-        if announcer:
+            a = ns_device(binary, run_a, ns_a).wait_ready()
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            wait_for(lambda: established_a in a.log() and established_b in b.log(), "the A-B command channel")
+
+            # the peer beside B announces itself to A and connects its command channel
+            with netpeer.in_namespace(ns_b):
+                sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+                sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(ADDR_PEER))
+                sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
+            announcer = threading.Thread(target=announce, args=(sender, stop, connected), daemon=True)
+            announcer.start()
+            wait_for(lambda: "BC2_UDP_listen add remote_pid %X" % PID_PEER in a.log(), "A to hear the peer")
+            with netpeer.in_namespace(ns_b):
+                ci = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+                ci.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+                ci.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                ci.bind((ADDR_PEER, netpeer.PORT_CI_ACTIVE))
+                ci.settimeout(5)
+                ci.connect((ADDR_A, netpeer.PORT_CI))
+            connected.set()
+            wait_for(lambda: "CI channel to PID 0x%X established" % PID_PEER in a.log(), "the peer's command channel")
+
+            # 200 commands for B through A, under the peer's PID: 199 answers to
+            # nobody's request (B drops them quietly), then one B does not know,
+            # which it logs with its source: it comes last on the A-B channel
+            before_a, before_b = a.log().count(established_a), b.log().count(established_b)
+            for n in range(199):
+                ci.sendall(netpeer.command(netpeer.CMD_BOUNCE_RETURN, PID_PEER, PID_B, struct.pack(">I", n)))
+                time.sleep(0.002)
+            ci.sendall(netpeer.command(CMD_MARKER, PID_PEER, PID_B))
+            marker = "unknown command 0x%04x from PID %d" % (CMD_MARKER, PID_PEER)
+            try:
+                wait_for(lambda: marker in b.log(), "the last command at B", 10)
+            except AssertionError:
+                raise AssertionError("the last command did not reach B; B's log ends:\n" + b.log()[-3000:])
+            log_a, log_b = a.log(), b.log()
+            assert "out of step" not in log_b, [ln for ln in log_b.splitlines() if "out of step" in ln][:5]
+            assert log_a.count(established_a) == before_a, "A established its command channel to B again"
+            assert log_b.count(established_b) == before_b, "B established its command channel to A again"
+            stop.set()
             announcer.join()
-        for s in (ci, sender):
-            if s:
-                s.close()
-        for d in (a, b):
-            if d:
-                d.kill()
-        remove_folder(folder_a)
-        remove_folder(folder_b)
+            ci.close()
+            assert a.stop() == 0
+            assert b.stop() == 0
+            a.check_clean()
+            b.check_clean()
+        finally:
+            stop.set()
+            if announcer:
+                announcer.join()
+            for s in (ci, sender):
+                if s:
+                    s.close()
     print("relayed commands test passed")
 
 
