@@ -16,11 +16,9 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/config/meas_app_load.h"
-#include "logging/counters/lapoutfra.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace {
 
@@ -111,13 +109,6 @@ bool watchRecording(unsigned idx) {
 
 // The next records of every measurement go into new files: a fragment, as
 // when the USB drive arrives.
-void goOnInNewFiles() {
-    meas_app_setForcedFrag(MEAS_IDX_M01);
-    meas_app_setForcedFrag(MEAS_IDX_M03);
-    meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
-}
-
 bool requestPending() {
     SignalPage& s = sp();
     for (uint8_t* f : {&s.meas_app_stopreq, &s.meas_app_destroyreq, &s.meas_app_blkstopreq, &s.meas_app_reinitreq,
@@ -152,7 +143,7 @@ void meas_app_driveWaitPoll() {
     if (++gTicks % kPollTicks != 0 || requestPending()) return;
     bool newFiles = false;   // one fragment, also when both drives came back
     for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03}) newFiles |= watchRecording(idx);
-    if (newFiles) goOnInNewFiles();
+    if (newFiles) meas_app_forceFragment();
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         uint32_t size = 0;
         char drive[CFG_MEAS_STRLEN + 1] = {};

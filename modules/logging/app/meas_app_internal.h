@@ -93,6 +93,8 @@ void meas_app_driveWaitClear();
 bool meas_app_driveWaiting(unsigned idx, char* drive);
 // All raster lists empty: the end of a stop.
 void meas_app_stopFinished(bool keepTele);
+// Ends the files of m01 and m03 now: both go on in a new fragment.
+void meas_app_forceFragment();
 
 // Gateway callbacks.
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);

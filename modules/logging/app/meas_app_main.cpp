@@ -14,6 +14,13 @@
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 
+void meas_app_forceFragment() {
+    meas_app_setForcedFrag(MEAS_IDX_M01);
+    meas_app_setForcedFrag(MEAS_IDX_M03);
+    meas_app_clearsegmentation();
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+}
+
 namespace {
 
 // The network stream of the measurements: nothing to set up on this device.
@@ -65,10 +72,7 @@ void meas_app_checksegmentation() {
     int r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M01].store);
     if (!r) r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M03].store);
     if (!r) return;
-    meas_app_setForcedFrag(MEAS_IDX_M01);
-    meas_app_setForcedFrag(MEAS_IDX_M03);
-    meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
+    meas_app_forceFragment();
     if (r == 1) syslogx(158, "meas_app: Fragmentation because of size (%d kbytes)", FILEFRAGMENTATION_SIZE() * 1024);
     else if (r == 2) syslogx(158, "meas_app: Fragmentation because of time (%d s)", int(FILEFRAGMENTATION_TIME()));
 }

@@ -106,8 +106,10 @@ struct MeasFileReadEnd {
 
 // Reads a file from `source` item by item: the header is judged from its
 // first 42 bytes before anything else is read, and no more than one item
-// (at most about 1 MiB: a frame, a metadata block's kept payload) and one
-// chunk are held at a time, however long the file. true for a file sound
+// and one chunk are held at a time, however long the file: a metadata
+// block's kept payload is at most 1 MiB, a frame at most what its head
+// declares (records times record length, for a plain frame up to 65535 x
+// 4096 bytes). true for a file sound
 // to its end; the sink has had every item before the first fault.
 bool meas_file_stream(MeasFileSource& source, MeasFileSink& sink, const MeasFileReadOptions& options,
                       MeasFileReadEnd& end);

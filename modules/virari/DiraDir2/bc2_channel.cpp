@@ -181,9 +181,11 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
     }
     int old;
     bool oldOwned;
+    uint32_t oldPeer;
     {
         std::lock_guard<std::mutex> lk(c->sockMx);
         old = c->sock;
+        oldPeer = c->peer;
         oldOwned = old >= 0 && old == c->taskFd;
         c->sock = afd;
         c->peer = peer.sin_addr.s_addr;
@@ -193,7 +195,7 @@ void attachAccepted(int afd, const sockaddr_in& peer, int type) {
     // picked up is ours to close.
     if (old >= 0) {
         if (oldOwned) shutdown(old, SHUT_RDWR);
-        else closeSocket(old, name, peer.sin_addr.s_addr);
+        else closeSocket(old, name, oldPeer);   // its line counts against the peer it came from
     }
     if (!BC2_recv_activate(c)) {
         syslogx(155, "BC2_connect_passive(): creation of %s receive task failed", name);

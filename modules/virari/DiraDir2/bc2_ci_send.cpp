@@ -27,12 +27,6 @@ SEM_ID wakeSem() {
     return gWake;
 }
 
-uint64_t nowMs() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint64_t(t.tv_sec) * 1000 + uint64_t(t.tv_nsec) / 1000000;
-}
-
 // Bytes the connection took now: 0 when it takes none, -1 on a failed connection.
 ssize_t sendNow(int fd, const uint8_t* p, size_t n) {
     ssize_t r;
@@ -79,7 +73,7 @@ int bc2_ci_send(bc2_channel* c, int fd, const void* msg, size_t size, bool* repo
     bc2_txbuf* t = c->tx;
     const auto* p = static_cast<const uint8_t*>(msg);
     if (!t) return sendNow(fd, p, size) == ssize_t(size) ? 1 : -1;
-    const uint64_t now = nowMs();
+    const uint64_t now = bc2_now_ms();
     if (t->len && flush(t, fd)) t->lastProgress = now;
     size_t sent = 0;
     if (!t->len) {
@@ -148,6 +142,6 @@ void BC2_CI_send() {
     while (!s.stop) {
         semTake(wake, pending ? kRetryTicks : WAIT_FOREVER);
         if (s.stop) return;
-        pending = bc2_ci_tx_service(nowMs());
+        pending = bc2_ci_tx_service(bc2_now_ms());
     }
 }

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <iterator>
 
 #include "platform/syslogx.h"
 #include "virari/DiraDir2/bc2_internal.h"
@@ -22,7 +23,7 @@ constexpr unsigned kBudget = 13;          // lines of one kind per address and w
 constexpr int64_t kWindowMs = 60000;
 
 // What a kind of line is about, for the line that reports it held back.
-const char* const kLineName[BC2_FLOOD_LINES] = {
+const char* const kLineName[] = {
     "accepted connections",
     "connections of no host",
     "socket closes",
@@ -48,6 +49,7 @@ const char* const kLineName[BC2_FLOOD_LINES] = {
     "records for other PIDs",
     "peers taking no data",
 };
+static_assert(std::size(kLineName) == BC2_FLOOD_LINES, "every limited line has its name");
 
 struct Window {
     uint64_t start = 0;      // ms, when the window began
