@@ -109,8 +109,8 @@ bool sendWaitingForRoom(MSG_Q_ID q, const SyslogRecord& rec) {
     const auto start = std::chrono::steady_clock::now();
     bool sent = false;
     try {
-        const int ticks = ms * sysClkRateGet() / 1000;
-        sent = msgQSend(q, &rec, sizeof rec, ticks > 0 ? ticks : 1, MSG_PRI_NORMAL) == OK;
+        const int64_t ticks = int64_t(ms) * sysClkRateGet() / 1000;
+        sent = msgQSend(q, &rec, sizeof rec, ticks > 0 ? int(ticks) : 1, MSG_PRI_NORMAL) == OK;
     } catch (...) {
         // The task was deleted during the wait. A log call never throws (it
         // is made from destructors as well): the record is dropped, and the
