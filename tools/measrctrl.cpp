@@ -10,9 +10,18 @@
 // the others get no reply, so it prints "sent" and is done. Exit status: 0
 // reply 0x00 or a code without reply sent, 1 any other reply, 2 no reply,
 // 3 usage or the device's queues cannot be opened.
+//
+// The device has one reply queue for all clients, and a reply does not say
+// whom it is for. So the clients that wait for a reply take turns: each
+// holds an exclusive flock on "rctrl.lock" in the device folder from
+// emptying the reply queue to taking its reply, and a reply reaches the
+// client that asked. The codes without reply touch the reply queue not at
+// all and need no turn.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mqueue.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -31,7 +40,9 @@ constexpr const char* kUsage =
     "Sends the logging remote-control command CODE (hex: d1 d2 d3 e0 e1 e2 ed ee ef)\n"
     "with the client address IPV4 (default 0.0.0.0) to the device running in FOLDER.\n"
     "d1, e0, e1 and e2 are answered: waits up to SECONDS (default 30) and prints\n"
-    "\"reply 0xNN\" or \"no reply\". The other codes get no reply: prints \"sent\".\n"
+    "\"reply 0xNN\" or \"no reply\" (the wait includes that for the turn: clients that\n"
+    "wait for a reply take turns, holding FOLDER/rctrl.lock). The other codes get no\n"
+    "reply: prints \"sent\".\n"
     "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 no reply, 3 usage or no device.\n";
 
 int usage() {
@@ -56,6 +67,36 @@ struct Mq {
     ~Mq() {
         if (d != mqd_t(-1)) mq_close(d);
     }
+};
+
+bool passed(const timespec& deadline) {
+    const timespec now = inSeconds(0);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+// This client's turn at the reply queue, held until it is destroyed (also
+// when the client is killed: the lock goes with the process).
+class Turn {
+public:
+    ~Turn() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    // Waits for the turn until the deadline: 1 got it, 0 another client kept
+    // it, -1 the lock file cannot be used (errno).
+    int take(const std::string& folder, const timespec& deadline) {
+        fd_ = ::open((folder + "/rctrl.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return -1;
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return 1;
+            if (errno != EWOULDBLOCK && errno != EINTR) return -1;
+            if (passed(deadline)) return 0;
+            const timespec pause{0, 5 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+
+private:
+    int fd_ = -1;
 };
 
 }  // namespace
@@ -94,13 +135,26 @@ int main(int argc, char** argv) {
     mq_attr attr{};
     mq_getattr(tx.d, &attr);
     std::vector<char> buf(size_t(attr.mq_msgsize > 0 ? attr.mq_msgsize : 5));
-    // a reply that an earlier client gave up waiting for is not ours
-    timespec now = inSeconds(0);
-    while (mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &now) >= 0) {}
+    timespec until = inSeconds(wait);
+    Turn turn;
+    if (hasReply(code)) {
+        const int got = turn.take(folder, until);
+        if (got < 0) {
+            std::fprintf(stderr, "measrctrl: %s/rctrl.lock: %s\n", folder.c_str(), std::strerror(errno));
+            return 3;
+        }
+        if (got == 0) {
+            std::fprintf(stderr, "measrctrl: another client kept its turn\n");
+            std::printf("no reply\n");
+            return 2;
+        }
+        // a reply that an earlier client gave up waiting for is not ours
+        timespec now = inSeconds(0);
+        while (mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &now) >= 0) {}
+    }
 
     uint8_t cmd[5] = {uint8_t(code)};
     std::memcpy(cmd + 1, &addr.s_addr, 4);
-    timespec until = inSeconds(wait);
     if (mq_timedsend(rx.d, reinterpret_cast<const char*>(cmd), sizeof cmd, 0, &until) != 0) {
         std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
         return 3;

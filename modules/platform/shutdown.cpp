@@ -13,8 +13,11 @@ namespace {
 constexpr unsigned kPwmOutputs = 8;
 constexpr int kLoggerFlushWaitMs = 950;
 constexpr int kLoggerPollMs = 10;
-// How long a log record of the shutdown waits for room in a full log queue.
+// How long a log record of the shutdown waits for room in a full log queue,
+// and all of them together (every task's): a slow log reader must not hold
+// the logging raster up past the logger's flush wait.
 constexpr int kLogRoomWaitMs = 200;
+constexpr int kLogRoomBudgetMs = 300;
 
 ShutdownHooks g_hooks;
 std::atomic<bool> g_done{false};
@@ -27,7 +30,7 @@ void rtpShutdown() {
     if (g_done.exchange(true)) return;
     // What the shutdown and the stopping components log is what tells how the
     // run ended: from now on it waits for room rather than be lost to a flood.
-    syslogx_waitForRoom(kLogRoomWaitMs);
+    syslogx_waitForRoom(kLogRoomWaitMs, kLogRoomBudgetMs);
     syslogx(150, "rtpShutdown: orderly shutdown");
     for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
     if (g_hooks.stopComponents) g_hooks.stopComponents();
@@ -50,5 +53,5 @@ void rtpShutdown() {
     }
     syslogx(150, "rtpShutdown: done");
     syslogx_readerStop();
-    syslogx_waitForRoom(0);   // no reader makes room any more
+    syslogx_waitForRoom(0, 0);   // no reader makes room any more
 }

@@ -28,15 +28,18 @@ void syslogx_setDeviceSuffix(const char* suffix);
 
 // Records that could not be queued (queue full or missing) since start.
 // Those dropped from a full queue are said in one line ("syslogx: N log
-// records dropped, the log queue was full") before the next record that
-// finds room.
+// records dropped, the log queue was full") after the next record that
+// finds room, once there is room for the line as well.
 unsigned syslogx_droppedCount();
 
 // From now on a record that finds the queue full waits up to maxMs for room
-// instead of being dropped (0: never waits, the default). The orderly
-// shutdown sets it, so that its own lines and those of the stopping
-// measurement reach the log file even while something floods the log.
-void syslogx_waitForRoom(int maxMs);
+// instead of being dropped, and all records together wait at most totalMs
+// (0: never waits, the default; each call starts a new total). A thread that
+// ends, or a task being deleted, never waits. The orderly shutdown sets it,
+// so that its own lines and those of the stopping measurement reach the log
+// file even while something floods the log, without a slow reader holding
+// up the stop for longer than the total.
+void syslogx_waitForRoom(int maxMs, int totalMs);
 
 // Starts the reader task that appends every record to "log.txt" in the device
 // folder and copies those of severity <= stderrSeverity to stderr. Records

@@ -13,6 +13,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -27,6 +28,7 @@ std::atomic<int> gThreshold{7};
 std::atomic<unsigned> gDropped{0};
 std::atomic<unsigned> gUnreported{0};   // dropped from a full queue, not yet said in the log
 std::atomic<int> gWaitForRoomMs{0};     // 0: a record never waits for room
+std::atomic<int> gRoomBudgetMs{0};      // what all records together may still wait
 std::mutex gSuffixMx;
 char gDeviceName[16] = "TAV9_VOZ";
 
@@ -82,17 +84,49 @@ void fillRecord(SyslogRecord& rec, int level, const char* msg, size_t len) {
     memcpy(rec.msg, msg, len < sizeof rec.msg ? len : sizeof rec.msg);
 }
 
-int sendTimeout() {
-    const int ms = gWaitForRoomMs.load(std::memory_order_relaxed);
-    if (ms <= 0) return NO_WAIT;
-    const int ticks = ms * sysClkRateGet() / 1000;
-    return ticks > 0 ? ticks : 1;
+// Takes the wait of one record out of the shared budget: at most the
+// per-record wait, 0 once the budget is spent. Reserved before the wait, so
+// that records waiting at the same time never wait more than the budget.
+int reserveRoomWait() {
+    const int perRecord = gWaitForRoomMs.load(std::memory_order_relaxed);
+    if (perRecord <= 0) return 0;
+    int left = gRoomBudgetMs.load(std::memory_order_relaxed);
+    int take = 0;
+    do {
+        if (left <= 0) return 0;
+        take = left < perRecord ? left : perRecord;
+    } while (!gRoomBudgetMs.compare_exchange_weak(left, left - take, std::memory_order_relaxed));
+    return take;
 }
 
-// Records dropped because the queue was full are said in one line before the
-// first record that finds room again.
+// A record the full queue did not take waits for room while the budget
+// lasts. A thread that ends never waits (nothing may hold up its end), nor
+// does a task that is being deleted.
+bool sendWaitingForRoom(MSG_Q_ID q, const SyslogRecord& rec) {
+    if (tExiting || taskDeletePending()) return false;
+    const int ms = reserveRoomWait();
+    if (ms <= 0) return false;
+    const auto start = std::chrono::steady_clock::now();
+    bool sent = false;
+    try {
+        const int64_t ticks = int64_t(ms) * sysClkRateGet() / 1000;
+        sent = msgQSend(q, &rec, sizeof rec, ticks > 0 ? int(ticks) : 1, MSG_PRI_NORMAL) == OK;
+    } catch (...) {
+        // The task was deleted during the wait. A log call never throws (it
+        // is made from destructors as well): the record is dropped, and the
+        // task ends at its next blocking call.
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const int unused = ms - static_cast<int>(waited.count()) - 1;   // the started millisecond counts
+    if (unused > 0) gRoomBudgetMs.fetch_add(unused, std::memory_order_relaxed);
+    return sent;
+}
+
+// Records dropped because the queue was full are said in one line after the
+// next record that finds room, when there is room for it as well: the note
+// never takes the place of a record.
 void reportDropped(MSG_Q_ID q) {
-    if (!q || gUnreported.load(std::memory_order_relaxed) == 0) return;
+    if (gUnreported.load(std::memory_order_relaxed) == 0) return;
     const unsigned n = gUnreported.exchange(0, std::memory_order_relaxed);
     if (n == 0) return;
     char note[96];
@@ -107,16 +141,20 @@ void sendRecord(int level, const char* msg, size_t len) {
     SyslogRecord rec;
     fillRecord(rec, level, msg, len);
     MSG_Q_ID q = syslogx_queue();
-    reportDropped(q);
-    if (q && msgQSend(q, &rec, sizeof rec, sendTimeout(), MSG_PRI_NORMAL) == OK) return;
-    gDropped.fetch_add(1, std::memory_order_relaxed);
-    if (q) gUnreported.fetch_add(1, std::memory_order_relaxed);
     if (!q) {
         // No queue at all: the message must not vanish silently.
+        gDropped.fetch_add(1, std::memory_order_relaxed);
         char line[400];
         syslogx_formatLine(rec, line, sizeof line);
         fprintf(stderr, "%s\n", line);
+        return;
     }
+    if (msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) != OK && !sendWaitingForRoom(q, rec)) {
+        gDropped.fetch_add(1, std::memory_order_relaxed);
+        gUnreported.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    reportDropped(q);
 }
 
 void sendRepeatNote(int level, int count) {
@@ -133,9 +171,14 @@ struct FoldState {
     int repeats = 0;
     bool valid = false;
     ~FoldState() {
-        // A thread that ends with folded repeats still reports them.
+        // A thread that ends with folded repeats still reports them, without
+        // waiting for room (see sendWaitingForRoom).
         tExiting = true;
-        if (repeats > 0 && gQueue.load(std::memory_order_acquire)) sendRepeatNote(lastLevel, repeats);
+        try {
+            if (repeats > 0 && gQueue.load(std::memory_order_acquire)) sendRepeatNote(lastLevel, repeats);
+        } catch (...) {
+            // nothing leaves a destructor; the note is lost with the thread
+        }
     }
 };
 thread_local FoldState tFold;
@@ -192,7 +235,11 @@ void syslogx_setDeviceSuffix(const char* suffix) {
 
 unsigned syslogx_droppedCount() { return gDropped.load(std::memory_order_relaxed); }
 
-void syslogx_waitForRoom(int maxMs) { gWaitForRoomMs.store(maxMs > 0 ? maxMs : 0, std::memory_order_relaxed); }
+void syslogx_waitForRoom(int maxMs, int totalMs) {
+    gWaitForRoomMs.store(0, std::memory_order_relaxed);
+    gRoomBudgetMs.store(totalMs > 0 ? totalMs : 0, std::memory_order_relaxed);
+    gWaitForRoomMs.store(maxMs > 0 && totalMs > 0 ? maxMs : 0, std::memory_order_relaxed);
+}
 
 void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size) {
     if (!out || size == 0) return;

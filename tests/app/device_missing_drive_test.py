@@ -11,11 +11,17 @@ drive once, "meas" counts the lost writes, also those of a lap split while
 the drive is missing, and m01 goes on recording. Once the folder is there
 again, m03 records into a new file. Every file left is readable: measdump
 exits 0, or 3 for a file cut off at its end, never 1.
+
+A second device starts without cfg/ and meas/: every measurement waits,
+the telemetry too. Once cfg/ is back, m03 records and the telemetry's frames
+reach the sample's receiver 127.0.0.1 port 10010; once meas/ is back, m01
+records.
 Usage: device_missing_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
 import re
 import shutil
+import socket
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -24,6 +30,7 @@ from device_harness import DeviceRun, drive_files, measdump_csv, wait_for  # noq
 NOT_AVAILABLE = "m03: drive meas2: not available, measurement not started"
 GONE = "m03: drive meas2: not available, records are lost until it is back"
 BACK = "m03: drive meas2: available, recording goes on in a new file"
+TELE_PORT = 10010  # the receiver of sample/cfg/m02.xml
 
 
 def records(measdump, path, block=1):
@@ -80,8 +87,51 @@ def readable(measdump, folder, drive):
     return total
 
 
+def started(state, name):
+    m = re.search(r"%s\s*: loaded = TRUE, configured \(incl\. cond\.\) = \d+, started = (\w+)" % name, state)
+    return bool(m) and m.group(1) == "TRUE"
+
+
+def configuration_late(binary, sample):
+    """cfg/ and meas/ missing at the start, cfg/ back first, then meas/."""
+    tele = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        tele.bind(("127.0.0.1", TELE_PORT))
+        with DeviceRun(sample, "tav9-nocfg-") as run:
+            folder = run.folder
+            os.rename(os.path.join(folder, "cfg"), os.path.join(folder, "cfg.later"))
+            shutil.rmtree(os.path.join(folder, "meas"))
+            dev = run.device(binary).wait_ready()
+            limit = 60.0 if "startup: sanitizer build" in dev.log() else 20.0
+            # each names the first of its drives that is missing
+            for m, drive in (("m01", "meas:"), ("m02", "cfg:"), ("m03", "cfg:")):
+                line = "%s: drive %s not available, measurement not started" % (m, drive)
+                wait_for(lambda: line in dev.log(), "the log line " + line, limit)
+            state = dev.shell("meas")
+            assert "MEASURE TELE waits for drive cfg:" in state, state
+
+            os.rename(os.path.join(folder, "cfg.later"), os.path.join(folder, "cfg"))
+            wait_for(lambda: "m02: drive cfg: available, measurement started" in dev.log(), "the telemetry to start",
+                     limit)
+            wait_for(lambda: started(dev.shell("meas"), "MEASURE TELE"), "the telemetry in the shell's meas", limit)
+            tele.settimeout(limit)
+            frame = tele.recv(2048)
+            assert len(frame) > 12, frame
+            wait_for(lambda: drive_files(folder, "meas2"), "m03's file on meas2/", limit)
+            state = dev.shell("meas")
+            assert "MEASURE SG waits for drive meas:" in state, state
+
+            os.mkdir(os.path.join(folder, "meas"))
+            wait_for(lambda: drive_files(folder, "meas"), "m01's file on meas/", limit)
+            assert dev.stop() == 0
+            dev.check_clean()
+    finally:
+        tele.close()
+
+
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
+    configuration_late(binary, sample)
     with DeviceRun(sample, "tav9-nodrive-") as run:
         folder = run.folder
         shutil.rmtree(os.path.join(folder, "meas2"))

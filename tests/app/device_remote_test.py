@@ -3,17 +3,25 @@
 program (measrctrl), the way the kernel-side service forwards a desktop
 tool's connect and disconnect.
 
+Two tools at once each get their own replies: the clients that wait for a
+reply take turns at the device's one reply queue (a flock on rctrl.lock in
+the device folder).
+
 The device runs in a network namespace of its own with only the loopback
 interface up: 127.0.0.1 answers pings, 192.0.2.1 (a documentation address)
 has no route there and never answers. Exit 77 (skipped) when no namespace can
 be made.
 Usage: device_remote_test.py TAV9_BINARY MEASRCTRL_BINARY SAMPLE_FOLDER
 """
+import ctypes
+import ctypes.util
+import fcntl
 import os
 import re
 import subprocess
 import sys
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import DeviceRun, wait_for  # noqa: E402
@@ -36,6 +44,94 @@ def client(measrctrl, folder, code, address=None, wait=30):
     args = [measrctrl, "-t", str(wait), folder, code] + ([address] if address else [])
     r = subprocess.run(args, capture_output=True, text=True, timeout=wait + 30)
     return r.returncode, r.stdout.strip()
+
+
+class MqAttr(ctypes.Structure):
+    _fields_ = [("mq_flags", ctypes.c_long), ("mq_maxmsg", ctypes.c_long), ("mq_msgsize", ctypes.c_long),
+                ("mq_curmsgs", ctypes.c_long), ("reserved", ctypes.c_long * 4)]
+
+
+class QueueClient:
+    """A remote-control client in the test's hands: it sends a command and
+    takes its reply when the test says so. The device's queue names carry a
+    hash of its folder's canonical path (FNV-1a, 64 bits)."""
+
+    def __init__(self, folder):
+        h = 1469598103934665603
+        for c in os.path.realpath(folder).encode():
+            h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+        prefix = "/tav9-%016x-" % h
+        self.rt = ctypes.CDLL(ctypes.util.find_library("rt") or None, use_errno=True)
+        self.rt.mq_open.restype = ctypes.c_int
+        self.rx = self.rt.mq_open((prefix + "MeasAppRCTRL_RX").encode(), os.O_WRONLY)
+        self.tx = self.rt.mq_open((prefix + "MeasAppRCTRL_TX").encode(), os.O_RDONLY | os.O_NONBLOCK)
+        assert self.rx >= 0 and self.tx >= 0, os.strerror(ctypes.get_errno())
+
+    def close(self):
+        self.rt.mq_close(self.rx)
+        self.rt.mq_close(self.tx)
+
+    def send(self, code):
+        cmd = bytes([code, 0, 0, 0, 0])
+        assert self.rt.mq_send(self.rx, cmd, len(cmd), 0) == 0, os.strerror(ctypes.get_errno())
+
+    def replies_waiting(self):
+        attr = MqAttr()
+        assert self.rt.mq_getattr(self.tx, ctypes.byref(attr)) == 0
+        return attr.mq_curmsgs
+
+    def receive(self):
+        """The first byte of the reply in the queue, None when there is none."""
+        buf = ctypes.create_string_buffer(64)
+        n = self.rt.mq_receive(self.tx, buf, len(buf), None)
+        return buf.raw[0] if n >= 1 else None
+
+
+def holds_file(pid, path):
+    """True when process pid has path open."""
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+def two_tools_at_once(measrctrl, folder):
+    """A second tool starts while the reply to the first one waits in the
+    queue: it waits for its turn and leaves that reply alone."""
+    lock_path = os.path.realpath(os.path.join(folder, "rctrl.lock"))
+    first = QueueClient(folder)
+    try:
+        with open(lock_path, "a+") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)  # the first tool's turn, as measrctrl takes it
+            first.send(0xE2)
+            wait_for(lambda: first.replies_waiting() == 1, "the reply to the first tool")
+            second = subprocess.Popen([measrctrl, "-t", "30", folder, "e2"], stdout=subprocess.PIPE, text=True)
+            try:
+                wait_for(lambda: second.poll() is not None or holds_file(second.pid, lock_path),
+                         "the second tool to wait for its turn")
+                assert first.receive() == 0, "the second tool took the reply to the first one"
+            except BaseException:
+                second.kill()
+                second.wait()
+                raise
+        out, _ = second.communicate(timeout=60)
+        assert (second.returncode, out.strip()) == (0, "reply 0x00"), (second.returncode, out)
+    finally:
+        first.close()
+
+    # two tools racing, request after request: each gets a reply of its own
+    def requests(_):
+        return [client(measrctrl, folder, "e2", "127.0.0.1") for _ in range(15)]
+    with ThreadPoolExecutor(2) as pool:
+        results = [r for rs in pool.map(requests, range(2)) for r in rs]
+    assert results == [(0, "reply 0x00")] * 30, results
 
 
 def running(dev):
@@ -72,6 +168,9 @@ def main():
 
         # status commands get no reply
         assert client(measrctrl, folder, "d2", wait=1) == (0, "sent")
+
+        two_tools_at_once(measrctrl, folder)
+        assert not running(dev)
 
         # the tool disconnects: logging starts again
         t0 = time.time()

@@ -8,6 +8,8 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 using Syslogx = PlatformTest;
@@ -162,15 +164,27 @@ TEST_F(Syslogx, LogFilePastItsSizeIsRenamedAndANewOneBegins) {
     EXPECT_NE((readFile("log.1.txt") + readFile("log.txt")).find("record 0199 of the second file"), std::string::npos);
 }
 
-// Records dropped from a full queue are said in one line, once, before the
-// first record that finds room again.
+// Records dropped from a full queue are said in one line, once, after the
+// first record that finds room again. The note never takes a record's slot:
+// with one slot free the record goes in and the note waits for more room.
 TEST_F(Syslogx, DroppedRecordsAreSaidOnceTheQueueHasRoom) {
     for (int i = 0; i < kSyslogQueueDepth + 20; ++i) syslogx(150, "fill %d", i);
-    EXPECT_EQ(takeLogTexts().size(), static_cast<size_t>(kSyslogQueueDepth));
+    HostMsgQ* q = syslogx_queue();
+    SyslogRecord r;
+    for (int freed = 0; freed < 3; ++freed) {
+        ASSERT_EQ(msgQReceive(q, &r, sizeof r, NO_WAIT), static_cast<long>(sizeof r));
+        syslogx(150, "finds room %d", freed);
+    }
+    syslogx(150, "no room");
+    auto t = takeLogTexts();
+    ASSERT_EQ(t.size(), static_cast<size_t>(kSyslogQueueDepth));
+    EXPECT_EQ(std::vector<std::string>(t.end() - 3, t.end()),
+              (std::vector<std::string>{"finds room 0", "finds room 1", "finds room 2"}));
     syslogx(150, "room again");
     syslogx(150, "and more");
-    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"syslogx: 20 log records dropped, the log queue was full",
-                                                         "room again", "and more"}));
+    EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"room again",
+                                                         "syslogx: 21 log records dropped, the log queue was full",
+                                                         "and more"}));
 }
 
 // In the orderly shutdown a record waits for room in a full queue instead of
@@ -178,7 +192,7 @@ TEST_F(Syslogx, DroppedRecordsAreSaidOnceTheQueueHasRoom) {
 TEST_F(Syslogx, ShutdownLinesWaitForRoomInAFullQueue) {
     for (int i = 0; i < kSyslogQueueDepth; ++i) syslogx(150, "fill %d", i);
     const unsigned dropped = syslogx_droppedCount();
-    syslogx_waitForRoom(10000);
+    syslogx_waitForRoom(10000, 10000);
     std::atomic<bool> logging{false};
     std::thread shutdownTask([&] {
         logging = true;
@@ -193,8 +207,69 @@ TEST_F(Syslogx, ShutdownLinesWaitForRoomInAFullQueue) {
            msgQReceive(q, &r, sizeof r, 5 * sysClkRateGet()) == static_cast<long>(sizeof r))
         got.push_back(recordText(r));
     shutdownTask.join();
-    syslogx_waitForRoom(0);
+    syslogx_waitForRoom(0, 0);
     ASSERT_EQ(got.size(), static_cast<size_t>(kSyslogQueueDepth + 3));
     EXPECT_EQ(got[kSyslogQueueDepth], "rtpShutdown: line 0");
     EXPECT_EQ(syslogx_droppedCount(), dropped);
+}
+
+// The shutdown's waits for room are bounded as a whole: once the total is
+// spent, a record that finds the queue full is dropped at once, so a reader
+// that makes no room holds the stopping tasks up no longer than that.
+TEST_F(Syslogx, ShutdownWaitsForRoomAreBoundedAsAWhole) {
+    for (int i = 0; i < kSyslogQueueDepth; ++i) syslogx(150, "fill %d", i);
+    const unsigned dropped = syslogx_droppedCount();
+    syslogx_waitForRoom(600000, 300);   // one record alone could wait ten minutes
+    std::vector<std::thread> tasks;
+    for (int t = 0; t < 3; ++t)
+        tasks.emplace_back([t] {
+            for (int i = 0; i < 4; ++i) syslogx(150, "task %d stops, line %d", t, i);
+        });
+    for (auto& t : tasks) t.join();
+    syslogx_waitForRoom(0, 0);
+    EXPECT_EQ(syslogx_droppedCount() - dropped, 12u);
+}
+
+// A thread that ends never waits for room: its folded repeats are noted
+// without waiting (dropped and counted when the queue is full), also for a
+// task deleted during the shutdown's wait, where a wait would throw the
+// delete out of the thread's end.
+TEST_F(Syslogx, AThreadEndingWithFoldedRepeatsNeverWaitsForRoom) {
+    SEM_ID folded = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    SEM_ID never = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    TASK_ID task = taskSpawn("r_folding", 100, 0, 0, [&] {
+        for (int i = 0; i < 3; ++i) syslogx(150, "task repeats");
+        semGive(folded);
+        semTake(never, WAIT_FOREVER);   // deleted here
+    });
+    ASSERT_NE(task, TASK_ID_ERROR);
+    std::mutex mx;
+    std::condition_variable cv;
+    bool threadFolded = false, threadEnds = false;
+    std::thread plain([&] {
+        for (int i = 0; i < 3; ++i) syslogx(150, "thread repeats");
+        std::unique_lock<std::mutex> lk(mx);
+        threadFolded = true;
+        cv.notify_all();
+        cv.wait(lk, [&] { return threadEnds; });
+    });
+    ASSERT_EQ(semTake(folded, WAIT_FOREVER), OK);
+    {
+        std::unique_lock<std::mutex> lk(mx);
+        cv.wait(lk, [&] { return threadFolded; });
+    }
+    for (int i = 0; i < kSyslogQueueDepth; ++i) syslogx(150, "fill %d", i);
+    const unsigned dropped = syslogx_droppedCount();
+    syslogx_waitForRoom(600000, 600000);   // nobody reads: a wait would outlast the test
+    EXPECT_EQ(taskDelete(task), OK);
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        threadEnds = true;
+        cv.notify_all();
+    }
+    plain.join();
+    syslogx_waitForRoom(0, 0);
+    EXPECT_EQ(syslogx_droppedCount() - dropped, 2u);
+    semDelete(folded);
+    semDelete(never);
 }

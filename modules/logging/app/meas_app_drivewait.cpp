@@ -38,16 +38,27 @@ unsigned gTicks = 0;
 // Logging-raster ticks between two looks at the drives of waiting measurements.
 constexpr unsigned kPollTicks = 100;
 
+// 0 when every drive measurement idx needs is ready, else -1 with the first
+// that is not in notReady. Without its configuration that includes the
+// drive of its configuration files, also for one that writes no files (the
+// telemetry), whose readiness alone asks for no drive at all.
+int neededDrivesReady(unsigned idx, bool haveConfig, char* notReady) {
+    if (meas_app_DiskReadyDrive(idx, notReady) != 0) return -1;
+    return haveConfig ? 0 : meas_app_ConfigDriveReady(idx, notReady);
+}
+
 // The configuration of a measurement whose drives became ready (loaded now
 // when its drive held it); null when it is not waiting, its drives are
 // still not ready or it has no configuration.
 MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
+    bool haveConfig = false;
     {
         std::lock_guard<std::mutex> lk(gMx);
         if (!gWaiting[idx].waiting || gWaiting[idx].recording) return nullptr;
+        haveConfig = gWaiting[idx].config != nullptr;
     }
     char notReady[CFG_MEAS_STRLEN + 1] = {};
-    const bool ready = meas_app_DiskReadyDrive(idx, notReady) == 0;
+    const bool ready = neededDrivesReady(idx, haveConfig, notReady) == 0;
     MEASConfiguration* cfg = nullptr;
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -122,7 +133,7 @@ bool requestPending() {
 bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size) {
     if (idx >= MEAS_COUNT) return false;
     char notReady[CFG_MEAS_STRLEN + 1] = {};
-    if (meas_app_DiskReadyDrive(idx, notReady) == 0) return false;
+    if (neededDrivesReady(idx, cfg != nullptr, notReady) == 0) return false;
     // Without a configuration only a missing drive of the configuration
     // files gives something to wait for: else nothing is configured. The
     // target drive may be missing as well; it is named first and waited for

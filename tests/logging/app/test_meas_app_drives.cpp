@@ -93,29 +93,52 @@ TEST_F(MeasAppTest, AWaitingMeasurementEndsWithADestroyAndFollowsAStop) {
     EXPECT_FALSE(meas_app_measExists());
 }
 
+// The telemetry writes no files, but it needs its configuration as much as
+// the others do.
 TEST_F(MeasAppTest, AMissingConfigurationDriveIsWaitedFor) {
     writeConfig(0, "R1ms");
+    writeTeleConfig();
+    static int teleStarts = 0;
+    teleStarts = 0;
+    meas_app_setTeleHooks({[](meas_t*) { return ++teleStarts; }, [] {}});
     std::filesystem::rename(dir + "/cfg", dir + "/cfg.later");
     start();
     run(400);
     EXPECT_FALSE(meas_app_measExists());
-    EXPECT_TRUE(logContains(takeLogTexts(), "m01: drive cfg: not available, measurement not started"));
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "m01: drive cfg: not available, measurement not started"));
+    EXPECT_TRUE(logContains(log, "m02: drive cfg: not available, measurement not started"));
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("MEASURE TELE waits for drive cfg: \n"), std::string::npos) << out;
     std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
     EXPECT_TRUE(runUntil([] { return (meas[MEAS_IDX_M01].runFlags & 1) != 0; }, 2000)) << "m01 did not start";
+    EXPECT_TRUE(runUntil([] { return teleStarts == 1 && (meas[MEAS_IDX_M02].runFlags & 1) != 0; }, 2000))
+        << "the telemetry did not start";
+    EXPECT_TRUE(runUntil([] { return meas[MEAS_IDX_M02].replyCount == 1; }, 2000));
+    EXPECT_TRUE(logContains(takeLogTexts(), "m02: drive cfg: available, measurement started"));
 }
 
 TEST_F(MeasAppTest, AMeasurementWaitsForItsConfigurationAndItsTargetDrive) {
     writeConfig(0, "R1ms");
+    writeTeleConfig();
+    static int teleStarts = 0;
+    teleStarts = 0;
+    meas_app_setTeleHooks({[](meas_t*) { return ++teleStarts; }, [] {}});
     std::filesystem::rename(dir + "/cfg", dir + "/cfg.later");
     std::filesystem::remove_all(dir + "/meas");
     start();
     run(400);
     EXPECT_FALSE(meas_app_measExists());
     EXPECT_EQ(countContaining(takeLogTexts(), "m01: drive meas: not available, measurement not started"), 1);
-    // the configuration is back, the target drive is not: it goes on waiting
+    // the configuration is back, the target drive is not: m01 goes on
+    // waiting, the telemetry needs no more and starts
     std::filesystem::rename(dir + "/cfg.later", dir + "/cfg");
-    run(400);
-    EXPECT_FALSE(meas_app_measExists());
+    EXPECT_TRUE(runUntil([] { return teleStarts == 1 && (meas[MEAS_IDX_M02].runFlags & 1) != 0; }, 2000))
+        << "the telemetry did not start";
+    run(200);
+    EXPECT_EQ(meas[MEAS_IDX_M01].stateFlags & 1, 0);
     ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
     std::string out;
     EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
