@@ -1,6 +1,7 @@
 // Command and data receive over a channel: lengths from the network are
 // checked before use, the stream stays in step, stray records end the
-// connection on the second in a row; records of a datagram.
+// connection on the second in a row; a record cut off publishes nothing;
+// records of a datagram.
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -178,6 +179,32 @@ TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s[5], 0x33);
     EXPECT_EQ(s[6], 0);   // a shorter record leaves no stale bytes
+    dynkomm_readdone(f);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(ChannelTest, ARecordBrokenOffHalfWayKeepsTheNewestWholeValue) {
+    // a newest-value sink of two slots, as slow rasters get
+    uint32_t magic = dynkomm_get_magic();
+    dynkomm_fifo_prepare(magic);
+    dynkomm_fifo_t* f = dynkomm_fifo_create(magic, kPeer, magic, kOwn, 9, 2, 8, 0);
+    ASSERT_NE(f, nullptr);
+    bc2_channel* c;
+    int peer = channelPair(CH_DK, &c);
+    put(peer, record(kOwn, 8, magic, 0x11));
+    put(peer, record(kOwn, 8, magic, 0x22));
+    std::vector<uint8_t> cut = record(kOwn, 8, magic, 0xEE);
+    cut.resize(DK_RECORD_HEADER + 3);   // the connection ends inside the record
+    put(peer, cut);
+    shutdown(peer, SHUT_WR);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 1);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 1);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 0);
+    uint8_t* s = dynkomm_read(f);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s[0], 0x22);
+    EXPECT_EQ(s[7], 0x22);
     dynkomm_readdone(f);
     EXPECT_EQ(dynkomm_read(f), nullptr);
     dynkomm_fifo_delete(f);
