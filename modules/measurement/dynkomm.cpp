@@ -197,8 +197,20 @@ uint8_t* bufferWrite(dynkomm_fifo_t* f) {
         f->fill = uint8_t(i + 1);
         return f->slotAt(i);
     }
-    // Only a two-slot buffer made without its spare slot: the reader holds
-    // the older slot, the other one is the newest whole value.
+    // A one-slot buffer (made by the network, which adds no spare) cannot
+    // keep its newest value while writing another: unless the reader holds
+    // the slot, it is taken back from the reader's side first.
+    if (bufferSlots(f) == 1) {
+        uint32_t w = word;
+        while (!(w & kHeldMask)) {
+            if (f->rd.compare_exchange_weak(w, 0, std::memory_order_acquire, std::memory_order_acquire)) {
+                f->fill = 1;
+                return f->slotAt(0);
+            }
+        }
+    }
+    // The reader holds a slot and the other one is the newest whole value
+    // (a two-slot buffer without its spare): nothing is free.
     return nullptr;
 }
 
