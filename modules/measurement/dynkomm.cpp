@@ -115,7 +115,10 @@ dynkomm_fifo_t* dynkomm_fifo_create(uint32_t magic, uint16_t srcPid, uint32_t de
         syslogx(147, "dynkomm_fifo_init(): no memory for fifo");
         return nullptr;
     }
-    void* mem = std::calloc(1, sizeof(dynkomm_fifo_t) + size_t(count) * slotSize);
+    // A newest-value buffer needs a third slot to hand over (see the
+    // newest-value buffer below).
+    const unsigned spare = !(mode & DYNKOMM_MODE_QUEUE) && count < 3 ? 3 - count : 0;
+    void* mem = std::calloc(1, sizeof(dynkomm_fifo_t) + size_t(count + spare) * slotSize);
     if (!mem) {
         syslogx(147, "dynkomm_fifo_init(): no memory for fifo");
         return nullptr;
@@ -131,6 +134,7 @@ dynkomm_fifo_t* dynkomm_fifo_create(uint32_t magic, uint16_t srcPid, uint32_t de
     f->slotsize = slotSize;
     f->raster = raster;
     f->mode = mode;
+    f->spare = uint8_t(spare);
     e->fifo = f;
     e->state = DYNKOMM_FIFO;
     return f;
@@ -161,41 +165,111 @@ void dynkomm_fifo_delete(dynkomm_fifo_t* fifo) {
     std::free(fifo);
 }
 
+// ---- newest-value buffer ---------------------------------------------------
+// The writer fills a slot that is neither the newest published one nor the
+// one the reader holds, and publishes it by swapping it into the slot word;
+// the reader claims the published slot by swapping it into the same word. As
+// both sides change the word only by compare-and-swap, the reader can claim
+// only a slot that was whole when published, and the writer never picks a
+// slot the reader holds or is about to hold. Three slots are enough for that
+// (reader, newest, writer): larger buffers use their first three, a two-slot
+// buffer gets a spare one at creation.
+namespace {
+constexpr uint32_t kPubMask = 0x3;    // newest published slot + 1, 0 for none
+constexpr uint32_t kHeldShift = 2;    // slot the reader holds + 1, 0 for none
+constexpr uint32_t kHeldMask = 0x3 << kHeldShift;
+constexpr uint32_t kFresh = 0x10;     // the published slot has not been read yet
+constexpr unsigned kBufferSlots = 3;
+
+unsigned bufferSlots(const dynkomm_fifo_t* f) {
+    const unsigned n = unsigned(f->slotcount) + f->spare;
+    return n < kBufferSlots ? n : kBufferSlots;
+}
+
+uint8_t* bufferWrite(dynkomm_fifo_t* f) {
+    // A write that was never completed (a record cut off) goes on in the
+    // same slot: it was never published, so the reader cannot have it.
+    if (f->fill) return f->slotAt(f->fill - 1u);
+    const uint32_t word = f->rd.load(std::memory_order_acquire);
+    const uint32_t pub = word & kPubMask, held = (word & kHeldMask) >> kHeldShift;
+    for (unsigned i = 0; i < bufferSlots(f); ++i) {
+        if (i + 1 == pub || i + 1 == held) continue;
+        f->fill = uint8_t(i + 1);
+        return f->slotAt(i);
+    }
+    // A one-slot buffer (made by the network, which adds no spare) cannot
+    // keep its newest value while writing another: unless the reader holds
+    // the slot, it is taken back from the reader's side first.
+    if (bufferSlots(f) == 1) {
+        uint32_t w = word;
+        while (!(w & kHeldMask)) {
+            if (f->rd.compare_exchange_weak(w, 0, std::memory_order_acquire, std::memory_order_acquire)) {
+                f->fill = 1;
+                return f->slotAt(0);
+            }
+        }
+    }
+    // The reader holds a slot and the other one is the newest whole value
+    // (a two-slot buffer without its spare): nothing is free.
+    return nullptr;
+}
+
+void bufferWritedone(dynkomm_fifo_t* f) {
+    if (!f->fill) return;
+    uint32_t word = f->rd.load(std::memory_order_relaxed);
+    while (!f->rd.compare_exchange_weak(word, (word & kHeldMask) | f->fill | kFresh, std::memory_order_release,
+                                        std::memory_order_relaxed)) {
+    }
+    f->fill = 0;
+    f->wr.store(f->wr.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
+
+uint8_t* bufferRead(dynkomm_fifo_t* f) {
+    uint32_t word = f->rd.load(std::memory_order_acquire);
+    for (;;) {
+        if (!(word & kFresh)) return nullptr;
+        const uint32_t pub = word & kPubMask;
+        if (f->rd.compare_exchange_weak(word, pub | pub << kHeldShift, std::memory_order_acq_rel,
+                                        std::memory_order_acquire))
+            return f->slotAt(pub - 1);
+    }
+}
+
+void bufferReaddone(dynkomm_fifo_t* f) {
+    // Released, so that the writer, which may fill the slot next, finds the
+    // reader done with it.
+    uint32_t word = f->rd.load(std::memory_order_relaxed);
+    while ((word & kHeldMask) && !f->rd.compare_exchange_weak(word, word & ~kHeldMask, std::memory_order_release,
+                                                               std::memory_order_relaxed)) {
+    }
+}
+}  // namespace
+
 uint8_t* dynkomm_write(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return nullptr;
+    if (!(f->mode & DYNKOMM_MODE_QUEUE)) return bufferWrite(f);
     const uint32_t w = f->wr.load(std::memory_order_relaxed);
     const uint32_t r = f->rd.load(std::memory_order_acquire);
-    f->skip = 0;
-    if (f->mode & DYNKOMM_MODE_QUEUE) return w - r >= f->slotcount ? nullptr : f->slot(w);
-    // A buffer's reader reads its newest slot in place, and may still hold
-    // it when the writer comes round to it again: that slot is passed over.
-    // It is never read again anyway, a newer one follows it.
-    if (w - r >= f->slotcount && f->slotcount > 1) f->skip = 1;
-    return f->slot(w + f->skip);
+    return w - r >= f->slotcount ? nullptr : f->slot(w);
 }
 
 void dynkomm_writedone(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return;
-    f->wr.store(f->wr.load(std::memory_order_relaxed) + 1 + f->skip, std::memory_order_release);
-    f->skip = 0;
+    if (!(f->mode & DYNKOMM_MODE_QUEUE)) return bufferWritedone(f);
+    f->wr.store(f->wr.load(std::memory_order_relaxed) + 1, std::memory_order_release);
 }
 
 uint8_t* dynkomm_read(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return nullptr;
-    uint32_t r = f->rd.load(std::memory_order_relaxed);
-    uint32_t w = f->wr.load(std::memory_order_acquire);
-    if (r == w) return nullptr;
-    if (f->mode & DYNKOMM_MODE_QUEUE) return f->slot(r);
-    // Newest value: position the reader on the last written slot; readdone
-    // then moves it past. Released, so that the writer, which passes over
-    // the slot the reader holds, finds the slots before it read.
-    f->rd.store(w - 1, std::memory_order_release);
-    return f->slot(w - 1);
+    if (!(f->mode & DYNKOMM_MODE_QUEUE)) return bufferRead(f);
+    const uint32_t r = f->rd.load(std::memory_order_relaxed);
+    return r == f->wr.load(std::memory_order_acquire) ? nullptr : f->slot(r);
 }
 
 void dynkomm_readdone(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return;
-    uint32_t r = f->rd.load(std::memory_order_relaxed);
+    if (!(f->mode & DYNKOMM_MODE_QUEUE)) return bufferReaddone(f);
+    const uint32_t r = f->rd.load(std::memory_order_relaxed);
     if (r == f->wr.load(std::memory_order_acquire)) return;   // nothing was read
     f->rd.store(r + 1, std::memory_order_release);
 }

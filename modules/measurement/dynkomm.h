@@ -3,10 +3,13 @@
 // and devices.
 //
 // A FIFO is a 40-byte header followed by a power-of-two number of fixed-size
-// slots, with one writer and one reader and no lock: the writer owns the write
-// counter, the reader the read counter. In queue mode (mode bit 0) a full FIFO
-// refuses the writer and the reader takes the oldest slot; in buffer mode the
-// writer never waits and the reader always takes the newest slot.
+// slots, with one writer and one reader and no lock. In queue mode (mode bit
+// 0) the writer owns the write counter, the reader the read counter; a full
+// FIFO refuses the writer and the reader takes the oldest slot. In buffer mode
+// the writer never waits and the reader always takes the newest slot: the two
+// sides hand slots over through one word changed by compare-and-swap, so the
+// writer never writes the slot the reader holds nor the newest published one,
+// and a write that is never completed publishes nothing.
 #pragma once
 
 #include <atomic>
@@ -28,8 +31,8 @@ struct dynkomm_fifo_t {
     uint32_t link;                  // magic of the next FIFO in a sender list
     uint32_t magic;                 // own magic number
     uint32_t dest_magic;            // magic number of the sink
-    std::atomic<uint32_t> rd;       // read counter (reader only)
-    std::atomic<uint32_t> wr;       // write counter (writer only)
+    std::atomic<uint32_t> rd;       // queue: read counter (reader only); buffer: the slot word of both sides
+    std::atomic<uint32_t> wr;       // write counter (writer only): slots published
     uint16_t routing;
     uint16_t valid;                 // DYNKOMM_VALID
     uint16_t src_pid;
@@ -39,8 +42,10 @@ struct dynkomm_fifo_t {
     uint16_t slotsize;
     uint16_t raster;
     uint16_t mode;                  // bit 0 set: queue (offline), clear: newest value (online)
-    uint16_t skip;                  // slots the writer passes over in its current write (writer only)
-    uint8_t* slot(uint32_t n) { return reinterpret_cast<uint8_t*>(this + 1) + size_t(n & slotmask) * slotsize; }
+    uint8_t fill;                   // buffer: slot being written + 1, 0 for none (writer only)
+    uint8_t spare;                  // buffer: slots allocated beyond slotcount (set at creation)
+    uint8_t* slotAt(unsigned i) { return reinterpret_cast<uint8_t*>(this + 1) + size_t(i) * slotsize; }
+    uint8_t* slot(uint32_t n) { return slotAt(n & slotmask); }
 };
 static_assert(sizeof(dynkomm_fifo_t) == 40, "FIFO header is 40 bytes");
 

@@ -3,7 +3,8 @@
 
 Starts the device process in a copy of sample/ whose start.cfg serves CAN1
 (interface 0) in socketcand raw mode on a free TCP port, then, as an engineer
-would with python-can's "socketcand" interface: sends frames that the sample
+would with python-can's "socketcand" interface, after 16 tools that
+connected and vanished without closing have taken every place: sends frames that the sample
 CAN.xml decodes and reads the decoded values with "getvar", and receives the
 device's output frames, checking that their counters step and their
 checksums are right. Exit code 77 (skipped) when python-can is missing.
@@ -44,6 +45,22 @@ def free_port():
     return port
 
 
+def vanished_tools(port, count):
+    """Clients that connect, take their greeting and then stay silent, as
+    tools on a laptop that was unplugged."""
+    socks = []
+    for _ in range(count):
+        s = socket.create_connection(("127.0.0.1", port), timeout=10)
+        socks.append(s)
+        got = b""
+        while b">" not in got:
+            chunk = s.recv(64)
+            assert chunk, "server closed a client within its place"
+            got += chunk
+        assert got.strip().startswith(b"< hi >"), got
+    return socks
+
+
 def crc8(data, poly):
     crc = 0xFF
     for b in data:
@@ -81,6 +98,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="tav9-socketcand-")
     proc = None
     bus = None
+    silent = []
     try:
         shutil.copytree(sample, folder, dirs_exist_ok=True)
         port = free_port()
@@ -100,6 +118,7 @@ def main():
         wait_for(lambda: os.path.exists(log) and "CanOut_Init" in open(log, errors="replace").read(),
                  "CAN configuration")
 
+        silent = vanished_tools(port, 16)
         bus = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
         bus.send(can.Message(arbitration_id=0x100, is_extended_id=False,
                              data=[0x34, 0x12, 0xFE, 0x00, 0x12, 0x30, 0x00, 0x00]))
@@ -125,6 +144,8 @@ def main():
             pass
         assert proc.wait(timeout=30) == 0
     finally:
+        for s in silent:
+            s.close()
         if bus is not None:
             bus.shutdown()
         if proc is not None and proc.poll() is None:

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "can_fixture.h"
 
@@ -159,4 +161,26 @@ TEST_F(SocketcandTest, SessionRulesAndMisbehavingClients) {
     EXPECT_EQ(junk.next(), "closed");
     host::canSend(1, frame(0x2, {2}));
     EXPECT_EQ(c.next().rfind("< frame 002 ", 0), 0u);
+}
+
+TEST_F(SocketcandTest, FullPortGivesUpItsLongestIdleClientForANewOne) {
+    // sixteen tools that vanished without closing: connected, then silent
+    std::vector<std::unique_ptr<Client>> gone;
+    for (int i = 0; i < 16; ++i) {
+        gone.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(gone.back()->ok());
+        EXPECT_EQ(gone.back()->next(), "< hi >");
+    }
+    // the first one spoke last: the second is now the longest idle
+    gone[0]->send("< echo >");
+    EXPECT_EQ(gone[0]->next(), "< echo >");
+
+    Client fresh(port);
+    ASSERT_TRUE(fresh.ok());
+    EXPECT_EQ(fresh.next(), "< hi >");
+    EXPECT_EQ(gone[1]->next(), "closed");
+    fresh.send("< open can1 >");
+    EXPECT_EQ(fresh.next(), "< ok >");
+    gone[0]->send("< echo >");
+    EXPECT_EQ(gone[0]->next(), "< echo >");
 }

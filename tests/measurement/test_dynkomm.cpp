@@ -1,6 +1,8 @@
-// FIFO modes, validity, the magic table and a two-thread queue run.
+// FIFO modes, validity, the magic table and two-thread runs of a queue and
+// of newest-value buffers.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -78,6 +80,41 @@ TEST_F(DynkommTest, BufferReaderTakesNewestAndWriterNeverWaits) {
     put(f, 23);
     EXPECT_EQ(take(f), 23u);
     dynkomm_fifo_delete(f);
+}
+
+TEST_F(DynkommTest, BrokenOffWriteKeepsTheNewestWholeValue) {
+    for (uint16_t slots : {2, 4}) {
+        SCOPED_TRACE(slots);
+        dynkomm_fifo_t* f = makeFifo(slots, 4, 0);
+        ASSERT_NE(f, nullptr);
+        put(f, 1);
+        put(f, 2);
+        put(f, 3);
+        uint8_t* s = dynkomm_write(f);   // a write that never completes
+        ASSERT_NE(s, nullptr);
+        std::memset(s, 0xEE, 4);
+        EXPECT_EQ(take(f), 3u);
+        EXPECT_EQ(dynkomm_read(f), nullptr);   // nothing was published
+        s = dynkomm_write(f);                  // the next write completes
+        ASSERT_NE(s, nullptr);
+        uint32_t v = 4;
+        std::memcpy(s, &v, 4);
+        dynkomm_writedone(f);
+        EXPECT_EQ(take(f), 4u);
+
+        // the reader holds an older value while two newer ones are written:
+        // it keeps its slot, and the newest of them is what it reads next
+        put(f, 5);
+        const uint8_t* held = dynkomm_read(f);
+        ASSERT_NE(held, nullptr);
+        put(f, 6);
+        put(f, 7);
+        std::memcpy(&v, held, 4);
+        EXPECT_EQ(v, 5u);
+        dynkomm_readdone(f);
+        EXPECT_EQ(take(f), 7u);
+        dynkomm_fifo_delete(f);
+    }
 }
 
 TEST_F(DynkommTest, WrongValidityWordRefusesBothSides) {
@@ -225,4 +262,65 @@ TEST_F(DynkommTest, TwoThreadsMillionSlotsLoseAndReorderNothing) {
     EXPECT_EQ(errors, 0u);
     EXPECT_EQ(dynkomm_read(f), nullptr);
     dynkomm_fifo_delete(f);
+}
+
+// A writer and a reader of a newest-value buffer on two threads: every slot
+// the reader is given holds one whole value and keeps it while held, and
+// the values come newest-first (never an older one after a newer).
+TEST_F(DynkommTest, TwoThreadsBufferReaderNeverSeesASlotBeingWritten) {
+    constexpr uint32_t kN = 200000;
+    constexpr unsigned kWords = 16;
+    for (uint16_t slots : {2, 4}) {
+        SCOPED_TRACE(slots);
+        dynkomm_fifo_t* f = makeFifo(slots, 4 * kWords, 0);
+        ASSERT_NE(f, nullptr);
+        std::atomic<bool> done{false};
+        std::atomic<uint32_t> refused{0};
+        std::thread writer([f, &done, &refused] {
+            for (uint32_t i = 1; i <= kN; ++i) {
+                uint8_t* s = dynkomm_write(f);
+                if (!s) {   // a buffer's writer never waits
+                    ++refused;
+                    continue;
+                }
+                for (unsigned w = 0; w < kWords; ++w) std::memcpy(s + 4 * w, &i, 4);
+                dynkomm_writedone(f);
+            }
+            done = true;
+        });
+        uint32_t reads = 0, torn = 0, changed = 0, backwards = 0, last = 0;
+        for (;;) {
+            const bool finished = done;
+            uint8_t* s = dynkomm_read(f);
+            if (!s) {
+                if (finished) break;
+                std::this_thread::yield();
+                continue;
+            }
+            ++reads;
+            uint32_t v;
+            std::memcpy(&v, s, 4);
+            for (unsigned w = 1; w < kWords; ++w) {
+                uint32_t x;
+                std::memcpy(&x, s + 4 * w, 4);
+                if (x != v) ++torn;
+            }
+            for (int again = 0; again < 4; ++again) {   // held a little while
+                uint32_t x;
+                std::memcpy(&x, s + 4 * (kWords - 1), 4);
+                if (x != v) ++changed;
+            }
+            if (v <= last) ++backwards;
+            last = v;
+            dynkomm_readdone(f);
+        }
+        writer.join();
+        EXPECT_GT(reads, 0u);
+        EXPECT_EQ(refused.load(), 0u);
+        EXPECT_EQ(torn, 0u);
+        EXPECT_EQ(changed, 0u);
+        EXPECT_EQ(backwards, 0u);
+        EXPECT_EQ(last, kN);   // the last value written is the last one read
+        dynkomm_fifo_delete(f);
+    }
 }

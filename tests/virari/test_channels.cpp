@@ -1,6 +1,7 @@
 // Command and data receive over a channel: lengths from the network are
 // checked before use, the stream stays in step, stray records end the
-// connection on the second in a row; records of a datagram.
+// connection on the second in a row; a record cut off publishes nothing;
+// records of a datagram.
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -181,6 +182,82 @@ TEST_F(ChannelTest, DataRecordsFitTheirSlotOrAreDropped) {
     dynkomm_readdone(f);
     EXPECT_EQ(dynkomm_read(f), nullptr);
     dynkomm_fifo_delete(f);
+}
+
+TEST_F(ChannelTest, ARecordBrokenOffHalfWayKeepsTheNewestWholeValue) {
+    // a newest-value sink of two slots, as slow rasters get
+    uint32_t magic = dynkomm_get_magic();
+    dynkomm_fifo_prepare(magic);
+    dynkomm_fifo_t* f = dynkomm_fifo_create(magic, kPeer, magic, kOwn, 9, 2, 8, 0);
+    ASSERT_NE(f, nullptr);
+    bc2_channel* c;
+    int peer = channelPair(CH_DK, &c);
+    put(peer, record(kOwn, 8, magic, 0x11));
+    put(peer, record(kOwn, 8, magic, 0x22));
+    std::vector<uint8_t> cut = record(kOwn, 8, magic, 0xEE);
+    cut.resize(DK_RECORD_HEADER + 3);   // the connection ends inside the record
+    put(peer, cut);
+    shutdown(peer, SHUT_WR);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 1);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 1);
+    EXPECT_EQ(bc_dk_receive(c, c->sock), 0);
+    uint8_t* s = dynkomm_read(f);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s[0], 0x22);
+    EXPECT_EQ(s[7], 0x22);
+    dynkomm_readdone(f);
+    EXPECT_EQ(dynkomm_read(f), nullptr);
+    dynkomm_fifo_delete(f);
+}
+
+TEST_F(ChannelTest, SinkBuffersWithoutASpareSlotKeepTheirValuesWhole) {
+    auto put = [](dynkomm_fifo_t* f, uint8_t v) {
+        uint8_t* s = dynkomm_write(f);
+        if (s) {
+            std::memset(s, v, 8);
+            dynkomm_writedone(f);
+        }
+        return s != nullptr;
+    };
+    auto take = [](dynkomm_fifo_t* f) {
+        uint8_t* s = dynkomm_read(f);
+        int v = s ? s[0] : -1;
+        if (s) dynkomm_readdone(f);
+        return v;
+    };
+    // two slots: while the reader holds the older one, the newest stays
+    // whole and a further value is refused rather than written over either
+    dynkomm_fifo_t* two = SerNet_man_reserve(8, 2, 0, 9, kPeer, 0x101);
+    ASSERT_NE(two, nullptr);
+    ASSERT_TRUE(put(two, 1));
+    const uint8_t* held = dynkomm_read(two);
+    ASSERT_NE(held, nullptr);
+    EXPECT_TRUE(put(two, 2));
+    EXPECT_FALSE(put(two, 3));
+    EXPECT_EQ(held[7], 1);
+    dynkomm_readdone(two);
+    EXPECT_EQ(take(two), 2);
+    EXPECT_TRUE(put(two, 4));
+    EXPECT_EQ(take(two), 4);
+    SerNet_man_release_fifo(two);
+
+    // one slot (a peer may ask for it): new values still come through, and
+    // none is written while the reader holds the slot
+    dynkomm_fifo_t* one = SerNet_man_reserve(8, 1, 0, 9, kPeer, 0x102);
+    ASSERT_NE(one, nullptr);
+    for (uint8_t v = 1; v <= 3; ++v) {
+        ASSERT_TRUE(put(one, v));
+        EXPECT_EQ(take(one), v);
+    }
+    ASSERT_TRUE(put(one, 4));
+    held = dynkomm_read(one);
+    ASSERT_NE(held, nullptr);
+    EXPECT_FALSE(put(one, 5));
+    EXPECT_EQ(held[7], 4);
+    dynkomm_readdone(one);
+    EXPECT_TRUE(put(one, 6));
+    EXPECT_EQ(take(one), 6);
+    SerNet_man_release_fifo(one);
 }
 
 TEST_F(ChannelTest, StrayRecordsSkippedOnceThenTheConnectionEnds) {

@@ -54,6 +54,7 @@ public:
         bool open = false;
         std::atomic<bool> raw{false};
         std::string in, out;   // out: guarded by the server's mutex
+        uint64_t lastHeard = 0;   // the server's activity count when it last connected or sent
     };
     // Queues a frame for every raw-mode client but except (classic frames only).
     void publish(const CanFrame& f, const Client* except = nullptr);
@@ -66,6 +67,7 @@ private:
     void reply(Client& c, const char* text);
     bool readClient(Client& c);
     bool writeClient(Client& c);
+    void accept();
 
     unsigned interface_;
     int listenFd_ = -1;
@@ -74,6 +76,7 @@ private:
     std::atomic<uint64_t> dropped_{0};
     std::mutex mx_;
     std::vector<std::unique_ptr<Client>> clients_;
+    uint64_t activity_ = 0;   // counts connects and receives (serving thread only)
     std::thread thread_;
 };
 

@@ -17,6 +17,11 @@
 // are queued per client and written by that thread, so the raster task that
 // sends never blocks; a client that does not read loses frames beyond
 // kMaxPending bytes.
+//
+// Tools come and go without closing (a laptop unplugged): TCP keepalive and a
+// bound on unacknowledged data let the kernel end such connections, and a
+// port whose kMaxClients places are all taken gives up the client heard from
+// longest ago, so that a new tool always gets in.
 #include "host/bus/can_internal.h"
 
 #include <arpa/inet.h>
@@ -39,6 +44,12 @@ namespace {
 constexpr size_t kMaxLine = 1024;         // longest command a client may send
 constexpr size_t kMaxPending = 256 * 1024;
 constexpr int kMaxClients = 16;
+// A silent client is probed after 10 s and given up after three unanswered
+// probes 2 s apart; data it does not acknowledge for 20 s ends it too.
+constexpr int kKeepIdleS = 10;
+constexpr int kKeepIntervalS = 2;
+constexpr int kKeepProbes = 3;
+constexpr unsigned kUnackedLimitMs = 20000;
 
 std::vector<std::string> words(const std::string& body) {
     std::vector<std::string> w;
@@ -191,6 +202,7 @@ bool SocketcandServer::readClient(Client& c) {
     ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
     if (n < 0) return true;
+    c.lastHeard = ++activity_;
     c.in.append(buf, static_cast<size_t>(n));
     for (;;) {
         size_t open = c.in.find('<');
@@ -231,6 +243,35 @@ bool SocketcandServer::writeClient(Client& c) {
     return true;
 }
 
+// Takes a new client; with every place taken, the one heard from longest ago
+// is closed to make room.
+void SocketcandServer::accept() {
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepProbes, sizeof kKeepProbes);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUnackedLimitMs, sizeof kUnackedLimitMs);
+    auto c = std::make_unique<Client>();
+    c->fd = fd;
+    c->out = "< hi >";
+    c->lastHeard = ++activity_;
+    std::lock_guard<std::mutex> lk(mx_);
+    if (clients_.size() >= kMaxClients) {
+        auto idle = clients_.begin();
+        for (auto it = clients_.begin(); it != clients_.end(); ++it)
+            if ((*it)->lastHeard < (*idle)->lastHeard) idle = it;
+        std::fprintf(stderr, "CAN%u: socketcand port full, the client heard from longest ago makes room\n",
+                     interface_);
+        ::close((*idle)->fd);
+        clients_.erase(idle);
+    }
+    clients_.push_back(std::move(c));
+}
+
 void SocketcandServer::serve() {
     while (!stop_) {
         std::vector<pollfd> fds;
@@ -248,19 +289,6 @@ void SocketcandServer::serve() {
         if (fds[1].revents & POLLIN) {
             uint64_t v;
             while (::read(wakeFd_, &v, sizeof v) > 0) {
-            }
-        }
-        if (fds[0].revents & POLLIN) {
-            int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                int one = 1;
-                ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-                auto c = std::make_unique<Client>();
-                c->fd = fd;
-                c->out = "< hi >";
-                std::lock_guard<std::mutex> lk(mx_);
-                if (clients_.size() >= kMaxClients) ::close(fd);
-                else clients_.push_back(std::move(c));
             }
         }
         std::vector<Client*> gone;
@@ -283,6 +311,9 @@ void SocketcandServer::serve() {
                 }
             }
         }
+        // Accepted last: a client that left makes room before another is
+        // given up, and no client the loop above served is freed under it.
+        if (fds[0].revents & POLLIN) accept();
     }
 }
 
