@@ -143,7 +143,7 @@ int stimulus_init() {
         syslogx(148, "stimulus: stimulus.cfg not found, built-in stimulus used");
         return stimulus_load(kBuiltIn);
     case host::FileRead::Unreadable:
-        syslogx(147, "stimulus: stimulus.cfg cannot be read (%s), built-in stimulus used", why.c_str());
+        syslogx(147, "stimulus: stimulus.cfg %s, built-in stimulus used", why.c_str());
         return stimulus_load(kBuiltIn);
     case host::FileRead::Ok: break;
     }

@@ -5,8 +5,10 @@
 #include "host/kernel/kernel.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -25,44 +27,55 @@ FILE* dev_fopen(const char* path, const char* mode) {
     return fopen(p.c_str(), mode);
 }
 
+FILE* dev_fopen_read(const char* path, std::string* problem, size_t* size, uint64_t maxBytes) {
+    if (size) *size = 0;
+    uint64_t opened = 0;
+    const int fd = host::openFileToRead(dev_path(path), problem, &opened, maxBytes);
+    if (fd < 0) return nullptr;
+    FILE* f = fdopen(fd, "rb");
+    if (!f) {
+        if (problem) *problem = std::string("cannot be opened (") + std::strerror(errno) + ")";
+        ::close(fd);
+        return nullptr;
+    }
+    if (size) *size = static_cast<size_t>(opened);
+    return f;
+}
+
 int fexist(const char* path) {
-    FILE* f = dev_fopen(path, "rb");
+    FILE* f = dev_fopen_read(path, nullptr, nullptr, UINT64_MAX);
     if (!f) return 0;
     fclose(f);
     return 1;
 }
 
 long fsize(const char* path) {
-    FILE* f = dev_fopen(path, "rb");
+    size_t size = 0;
+    FILE* f = dev_fopen_read(path, nullptr, &size, UINT64_MAX);
     if (!f) return 0;
-    struct stat st;
-    long size = 0;
-    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<long>(st.st_size);
     fclose(f);
-    return size;
+    return static_cast<long>(size);
 }
 
 char* fload(const char* path, size_t* len) {
     if (len) *len = 0;
     const char* name = path ? path : "";
-    // The size first, then the buffer, then the file: each failure has its
-    // own text.
-    std::string host = dev_path(path);
-    struct stat st;
-    if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        syslogx(151, "fload() fsize failed, cold not read file '%s'", name);
+    std::string problem;
+    size_t size = 0;
+    FILE* f = dev_fopen_read(path, &problem, &size);
+    if (!f) {
+        if (problem == "not found")
+            syslogx(151, "fload() fsize failed, could not read file '%s'", name);
+        else if (problem.rfind("cannot", 0) == 0)
+            syslogx(147, "fload() fopen file '%s' failed", name);
+        else   // there, but no file to read: said as what it is
+            syslogx(148, "fload() file '%s' %s, not read", name, problem.c_str());
         return nullptr;
     }
-    size_t size = static_cast<size_t>(st.st_size);
     char* buf = static_cast<char*>(calloc(size + 1, 1));
     if (!buf) {
+        fclose(f);
         syslogx(147, "fload() calloc len %d Bytes error file '%s' failed", static_cast<int>(size), name);
-        return nullptr;
-    }
-    FILE* f = fopen(host.c_str(), "rb");
-    if (!f) {
-        free(buf);
-        syslogx(147, "fload() fopen file '%s' failed", name);
         return nullptr;
     }
     size_t got = size ? fread(buf, 1, size, f) : 0;

@@ -8,19 +8,32 @@
 #include <cstdio>
 #include <string>
 
+#include "host/kernel/kernel.h"
+
 // Host path of a device path ("" for a null path or an unknown drive).
 std::string dev_path(const char* path);
 // fopen of a device path; null (errno ENOENT) for an unknown drive.
 FILE* dev_fopen(const char* path, const char* mode);
 
-// 1 when the file can be opened for reading (it is closed again), else 0.
+// Opens the plain file at path for reading without ever waiting on it
+// (host::openFileToRead): null when nothing is there or it is no file to
+// read, with the words of host::fileProblem in *problem ("not found", "is a
+// FIFO", "is too large (N bytes)" above maxBytes, ...); *size gets the size
+// of the file opened. An empty file is opened.
+FILE* dev_fopen_read(const char* path, std::string* problem = nullptr, size_t* size = nullptr,
+                     uint64_t maxBytes = host::kFileMaxBytes);
+
+// 1 when a plain file is there that can be opened for reading (it is closed
+// again), else 0; a FIFO, a device or a folder is no such file.
 int fexist(const char* path);
-// Size in bytes; 0 for a null path or a file that cannot be opened or measured.
+// Size in bytes; 0 for a null path or anything but a plain file that can be
+// opened.
 long fsize(const char* path);
 // The whole file in a new zeroed buffer one byte longer than the file (so it
 // ends with 0); the caller frees it. *len (optional) gets the file length, 0
-// on failure. Null (logged) when the file is missing, cannot be allocated,
-// opened or read whole.
+// on failure. Null (logged) when the file is missing, no file to read (named
+// as what it is), above host::kFileMaxBytes, cannot be allocated, opened or
+// read whole.
 char* fload(const char* path, size_t* len);
 
 // Splits path at its last '/' or '\' into the drive with its directory and the

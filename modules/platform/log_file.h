@@ -7,6 +7,13 @@
 #include <cstdio>
 #include <string>
 
+// The line as the log writes it, so that the log stays text whatever bytes
+// a message took from a file or a peer: bytes below 0x20 but the tab, DEL
+// and bytes that are no part of a well-formed UTF-8 character become "\xHH"
+// (a newline too, so that a record stays one line); the rest, UTF-8
+// characters and backslashes, is kept as it is.
+std::string logLineText(const char* line);
+
 class LogFile {
 public:
     LogFile(std::string path, std::string backup, long limit);

@@ -46,9 +46,11 @@ LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), g
 void writeRecord(LogFile& f, const SyslogRecord& rec) {
     char line[400];
     syslogx_formatLine(rec, line, sizeof line);
-    f.write(line);
+    // raw bytes a message took from a file stay out of the log and the terminal
+    const std::string text = logLineText(line);
+    f.write(text.c_str());
     if ((rec.level & 7) <= gStderrSeverity.load(std::memory_order_relaxed))
-        fprintf(stderr, "%s\n", line);
+        fprintf(stderr, "%s\n", text.c_str());
 }
 
 void markDone(uint32_t seq) {

@@ -1,7 +1,5 @@
 #include "xml/xml_file.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <new>
 #include <string>
@@ -11,11 +9,7 @@
 #include "xml/xml_error.h"
 
 std::string xmlFileProblem(const char* path, size_t maxBytes) {
-    uint64_t size = 0;
-    const std::string problem = host::fileProblem(dev_path(path), &size);
-    if (!problem.empty()) return problem;
-    if (size > maxBytes) return "is too large (" + std::to_string(size) + " bytes)";
-    return "";
+    return host::fileProblem(dev_path(path), nullptr, maxBytes);
 }
 
 std::string xmlNulByte(const char* text, size_t len) {
@@ -36,21 +30,22 @@ std::string xmlNulByte(const char* text, size_t len) {
 
 XmlFile::XmlFile(const char* path) : name_(path ? path : "") {
     const char* name = name_.c_str();
-    const std::string problem = xmlFileProblem(path);
-    if (problem == "not found" || problem == "is a folder") throw XmlErrorText("File not found : ", name);
-    if (!problem.empty())
-        throw XmlErrorText("File not found, len invalid : ", (name_ + " " + problem).c_str());
-    std::string host = dev_path(path);
-    FILE* f = fopen(host.c_str(), "rb");
-    if (!f) throw "File open error";
-    // the size of the file opened, which may differ from the one checked
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-        static_cast<unsigned long long>(st.st_size) > kXmlFileMaxBytes) {
+    std::string problem;
+    size_t size = 0;
+    // opened without waiting: what it is is said by the descriptor opened,
+    // so that a FIFO put in its place after any check is named too
+    FILE* f = dev_fopen_read(path, &problem, &size, kXmlFileMaxBytes);
+    if (f && size == 0) {
         fclose(f);
-        throw "File open error";
+        f = nullptr;
+        problem = "is empty";
     }
-    len_ = static_cast<size_t>(st.st_size);
+    if (!f) {
+        if (problem == "not found") throw XmlErrorText("File not found : ", name);
+        if (problem.rfind("cannot", 0) == 0) throw "File open error";
+        throw XmlErrorText("File not found, len invalid : ", (name_ + " " + problem).c_str());
+    }
+    len_ = size;
     buf_.reset(new (std::nothrow) char[len_ + 1]);
     if (!buf_) {
         fclose(f);

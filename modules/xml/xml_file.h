@@ -2,9 +2,10 @@
 //
 // The path may be a device path ("cfg:/m01.xml") or a host path. Throws (as
 // `const char*`, see xml_error.h) "File not found : <path>",
-// "File not found, len invalid : <path> is empty" (or "... is a link loop",
-// "... is too large (N bytes)", the words of xmlFileProblem), "Out of memory
-// error" or "File open error". A scanner made over the file names it in
+// "File not found, len invalid : <path> is empty" (or "... is a folder",
+// "... is a FIFO", "... is too large (N bytes)", the words of
+// xmlFileProblem), "Out of memory error" or "File open error". A FIFO or a
+// device is never waited on. A scanner made over the file names it in
 // every error it throws.
 #pragma once
 
@@ -12,15 +13,18 @@
 #include <memory>
 #include <string>
 
-// Largest configuration file read whole, the same for every configuration
-// reader; anything above is not one of ours (the largest, display.xml, is
-// some tens of kilobytes).
-constexpr size_t kXmlFileMaxBytes = 16u * 1024u * 1024u;
+#include "host/kernel/kernel.h"
+
+// Largest configuration file read whole: the one limit of every file the
+// device reads whole; anything above is not one of ours (the largest,
+// display.xml, is some tens of kilobytes).
+constexpr size_t kXmlFileMaxBytes = host::kFileMaxBytes;
 
 // Why the configuration file at path (device or host path) cannot be read
 // whole, as words that follow its name: "not found", "is a link loop",
-// "is a link that leads nowhere", "is a folder", "is empty", "is too large
-// (N bytes)" (above maxBytes); "" when it can. Every configuration reader
+// "is a link that leads nowhere", "is a folder", "is a FIFO", "is a
+// device", "is a socket", "is empty", "is too large (N bytes)" (above
+// maxBytes); "" when it can (host::fileProblem). Every configuration reader
 // checks its file through this, so that each says the same about the same
 // fault.
 std::string xmlFileProblem(const char* path, size_t maxBytes = kXmlFileMaxBytes);

@@ -64,9 +64,11 @@ def test_start_cfg_is_read(binary, sample, root):
         with open(os.path.join(folder, "start.cfg"), "a") as f:
             f.write("pid = 5\ncan0_port = 31000\n")
             f.write("pid = 99999999999999999999\nip = 999.1.1.1\n")
+            f.write("xcp_port = 55\0" "99\n")   # the NUL would leave port 55
     with device_in_copy(binary, sample, prepare) as dev:
         log = dev.log()
         assert "startup: application 1, PID 5, 127.0.0.1" in log, log
+        assert re.search(r"start.cfg: NUL byte in line \d+ column 14, line ignored \(default kept\)", log), log
         assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
         assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
         # the first CAN interface listens on the configured port
@@ -266,9 +268,65 @@ def test_unreadable_files_give_defaults(binary, sample, root):
         os.mkdir(os.path.join(folder, "calpage.bin"))
     with device_in_copy(binary, sample, prepare) as dev:
         log = dev.log()
-        assert "nvram.bin: Is a directory" in log, log
+        assert "nvram_dbs_init: nvram.bin is a folder" in log, log
         assert "calpage.bin cannot be read" in log, log
         assert "t_air = 25" in dev.shell("getvar t_air")
+
+
+def rss_bytes(pid):
+    """The resident memory of the process (0 once it is gone)."""
+    m = re.search(r"^VmRSS:\s+(\d+) kB", read_text("/proc/%d/status" % pid), re.M)
+    return int(m.group(1)) * 1024 if m else 0
+
+
+def replace_with(folder, name, make):
+    path = os.path.join(folder, name)
+    if os.path.lexists(path):
+        os.remove(path)
+    make(path)
+
+
+def test_fifos_in_place_of_files_never_block(binary, sample, root):
+    """FIFOs without a writer in place of the files read at start-up and of
+    m01's first measurement file: each is named, none is waited on, the
+    device starts, logs into a file of another name and ends in order."""
+    names = ("start.cfg", "stimulus.cfg", "calpage.bin", "nvram.bin", "cfg/eventcfg.xml", "cfg/qov.ini",
+             "meas/A0101000.001")
+    with DeviceRun(sample) as run:
+        for name in names:
+            replace_with(run.folder, name, os.mkfifo)
+        dev = run.device(binary).wait_ready(30)
+        for text in ("start.cfg is a FIFO (defaults used)", "stimulus: stimulus.cfg is a FIFO, built-in stimulus used",
+                     "nvram_dbs_init: nvram.bin is a FIFO", "calpage.bin cannot be read",
+                     "eventChannelsInitTask(): File not found, len invalid : cfg:/eventcfg.xml is a FIFO",
+                     "fload() file 'cfg:/qov.ini' is a FIFO, not read"):
+            wait_for(lambda: text in dev.log(), "the warning: " + text, 30)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        wait_for(lambda: "A0101000.002" in os.listdir(os.path.join(run.folder, "meas")), "m01's file", 30)
+        assert dev.stop() == 0, dev.output()
+        dev.check_clean()
+
+
+def test_files_without_end_take_bounded_memory(binary, sample, root):
+    """start.cfg and the other files read whole as links to /dev/zero: each is
+    named as a device and none is read; the device's memory stays bounded."""
+    limit = 1024 * 1024 * 1024
+    with DeviceRun(sample) as run:
+        for name in ("start.cfg", "stimulus.cfg", "calpage.bin", "nvram.bin"):
+            replace_with(run.folder, name, lambda path: os.symlink("/dev/zero", path))
+        dev = run.device(binary)
+
+        def started():
+            rss = rss_bytes(dev.proc.pid)
+            assert rss < limit, "the device took %d bytes of memory" % rss
+            assert dev.proc.poll() is None, dev.output()
+            return "startup: done" in dev.log()
+        wait_for(started, "the end of the start-up", 60)
+        for text in ("start.cfg is a device (defaults used)", "stimulus: stimulus.cfg is a device, built-in "
+                     "stimulus used", "nvram_dbs_init: nvram.bin is a device"):
+            wait_for(lambda: text in dev.log(), "the warning: " + text, 30)
+        assert dev.stop() == 0, dev.output()
+        dev.check_clean()
 
 
 def test_failed_store_is_reported_and_nothing_acknowledged_is_lost(binary, sample, root):
@@ -416,8 +474,8 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
 TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything,
          test_broken_configuration_files_warn, test_broken_files_of_a_logging_device_are_named,
          test_first_and_second_run_print_what_the_readme_says,
-         test_unreadable_files_give_defaults,
-         test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
+         test_unreadable_files_give_defaults, test_fifos_in_place_of_files_never_block,
+         test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin,
          test_device_a_sanitizer_ended_is_not_taken_as_clean]

@@ -29,5 +29,5 @@ TEST_F(AppManStart, UnreadableStartCfgGivesDefaults) {
     ASSERT_EQ(AppMan_init(1), 1);
     EXPECT_EQ(app_pid, 1);
     EXPECT_EQ(AppMan_getXCPPort(), 5555);
-    EXPECT_TRUE(logContains(takeLogTexts(), "start.cfg cannot be read: Is a directory (defaults used)"));
+    EXPECT_TRUE(logContains(takeLogTexts(), "start.cfg is a folder (defaults used)"));
 }

@@ -4,6 +4,8 @@
 #include "platform_fixture.h"
 
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 
 using Files = PlatformTest;
 
@@ -43,7 +45,7 @@ TEST_F(Files, FloadGivesTerminatedCopyOrLoggedNull) {
     len = 99;
     EXPECT_EQ(fload("cfg:/none.ini", &len), nullptr);
     EXPECT_EQ(len, 0u);
-    EXPECT_TRUE(logContains(takeLogTexts(), "fload() fsize failed, cold not read file 'cfg:/none.ini'"));
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() fsize failed, could not read file 'cfg:/none.ini'"));
     EXPECT_EQ(fload(nullptr, nullptr), nullptr);
     // A directory is not a file to load.
     EXPECT_EQ(fload("cfg:", &len), nullptr);
@@ -54,6 +56,44 @@ TEST_F(Files, FloadGivesTerminatedCopyOrLoggedNull) {
     EXPECT_EQ(len, 0u);
     EXPECT_EQ(buf[0], 0);
     free(buf);
+}
+
+// A path that is no plain file is never waited on: fexist and fsize see no
+// file there, fload names it as what it is; fload keeps to the one size limit.
+TEST_F(Files, FilesThatAreNoPlainFileAreNeverWaitedOnAndNamed) {
+    std::filesystem::create_directories(dir + "/cfg");
+    makeFifo("cfg/qov.ini");
+    int exists = -1;
+    long size = -1;
+    size_t len = 99;
+    char* buf = nullptr;
+    EXPECT_TRUE(returnsBesideFifo("cfg/qov.ini", [&] { exists = fexist("cfg:/qov.ini"); }));
+    EXPECT_TRUE(returnsBesideFifo("cfg/qov.ini", [&] { size = fsize("cfg:/qov.ini"); }));
+    EXPECT_TRUE(returnsBesideFifo("cfg/qov.ini", [&] { buf = fload("cfg:/qov.ini", &len); }));
+    EXPECT_EQ(exists, 0);
+    EXPECT_EQ(size, 0);
+    EXPECT_EQ(buf, nullptr);
+    EXPECT_EQ(len, 0u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() file 'cfg:/qov.ini' is a FIFO, not read"));
+
+    std::filesystem::remove(dir + "/cfg/qov.ini");
+    std::filesystem::create_directory(dir + "/cfg/qov.ini");
+    EXPECT_EQ(fload("cfg:/qov.ini", &len), nullptr);
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() file 'cfg:/qov.ini' is a folder, not read"));
+    EXPECT_EQ(fexist("cfg:/qov.ini"), 0);
+    std::filesystem::remove(dir + "/cfg/qov.ini");
+    std::filesystem::create_symlink("qov.ini", dir + "/cfg/qov.ini");
+    EXPECT_EQ(fload("cfg:/qov.ini", &len), nullptr);
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() file 'cfg:/qov.ini' is a link loop, not read"));
+
+    // past the limit (sparse): there, but not loaded
+    std::filesystem::remove(dir + "/cfg/qov.ini");
+    writeFile("cfg/qov.ini", "");
+    std::filesystem::resize_file(dir + "/cfg/qov.ini", 17u * 1024u * 1024u);
+    EXPECT_EQ(fexist("cfg:/qov.ini"), 1);
+    EXPECT_EQ(fload("cfg:/qov.ini", &len), nullptr);
+    EXPECT_EQ(len, 0u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "fload() file 'cfg:/qov.ini' is too large (17825792 bytes), not read"));
 }
 
 TEST(PathSplit, SeparatorsColonsAndNeither) {
@@ -157,4 +197,38 @@ TEST_F(Files, ADriveFormatFileThatLeadsNowhereIsNamedAndKept) {
         EXPECT_EQ(std::filesystem::read_symlink(path), target);
         EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
     }
+}
+
+// drive_format.cfg is parsed once while it does not change (the same file,
+// size and time); a file past the one size limit is named and not read.
+TEST_F(Files, ADriveFormatFileIsParsedOnceWhileItDoesNotChange) {
+    std::filesystem::create_directories(dir + "/meas");
+    const std::string path = dir + "/drive_format.cfg";
+    auto setTime = [&](time_t t) {
+        const timespec times[2] = {{t, 0}, {t, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    };
+    uint32_t used = 0, total = 0;
+    writeFile("drive_format.cfg", "meas: 1000\n");
+    const time_t earlier = time(nullptr) - 3600;
+    setTime(earlier);
+    ASSERT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+    EXPECT_EQ(total, 1000u);
+    {   // other bytes in the same file, of the same size and time: not read again
+        std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+        f << "meas: 2000\n";
+    }
+    setTime(earlier);
+    ASSERT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+    EXPECT_EQ(total, 1000u);
+    setTime(earlier + 1);
+    ASSERT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+    EXPECT_EQ(total, 2000u);
+    takeLogTexts();
+
+    std::filesystem::resize_file(path, 16u * 1024u * 1024u + 1);
+    ASSERT_EQ(driveFileStatistics("meas:", &used, &total), 0);
+    EXPECT_NE(total, 2000u);
+    EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"driveFileStatistics: drive_format.cfg is too large "
+                                                               "(16777217 bytes): no drive counts as formatted"});
 }

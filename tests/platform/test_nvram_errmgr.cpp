@@ -284,7 +284,7 @@ TEST_F(Nvram, UnreadableFileStartsOnDefaultsAndFailedWritesAreLoggedOncePerCause
     // nvram.bin is a folder: reading it must not throw, storing must fail
     std::filesystem::create_directory(dir + "/nvram.bin");
     restart();
-    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_init: nvram.bin: Is a directory, starting with an empty database"));
+    EXPECT_TRUE(logContains(takeLogTexts(), "nvram_dbs_init: nvram.bin is a folder, starting with an empty database"));
     uint32_t count = 0;
     EXPECT_EQ(nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &count, 4), -1);
     EXPECT_EQ(base_boot_count_init(), 0);

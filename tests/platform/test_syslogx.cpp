@@ -164,6 +164,22 @@ TEST_F(Syslogx, LogFilePastItsSizeIsRenamedAndANewOneBegins) {
     EXPECT_NE((readFile("log.1.txt") + readFile("log.txt")).find("record 0199 of the second file"), std::string::npos);
 }
 
+// log.txt stays text: bytes below 0x20 but the tab, DEL and bytes that are
+// no UTF-8 (a lone or cut sequence, an overlong form, a surrogate) are
+// written as escapes; UTF-8 characters and backslashes stay as they are.
+TEST_F(Syslogx, RawBytesReachTheLogFileAsEscapes) {
+    ASSERT_EQ(syslogx_readerStart(0, 0), 1);
+    syslogx(150, "raw \x01\x1b[2J\tx\x7f \xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80 \xff\xc3 \xe2\x82 "
+                 "\xed\xa0\x80 \xc0\xaf \xf4\x90\x80\x80 c:\\x two\nlines end");
+    syslogx_flush();
+    syslogx_readerStop();
+    const std::string log = readFile("log.txt");
+    EXPECT_NE(log.find("raw \\x01\\x1b[2J\tx\\x7f \xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80 \\xff\\xc3 \\xe2\\x82 "
+                       "\\xed\\xa0\\x80 \\xc0\\xaf \\xf4\\x90\\x80\\x80 c:\\x two\\x0alines end\n"),
+              std::string::npos)
+        << log;
+}
+
 // Records dropped from a full queue are said in one line, once, after the
 // first record that finds room again. The note never takes a record's slot:
 // with one slot free the record goes in and the note waits for more room.

@@ -34,7 +34,7 @@ TEST_F(XmlFileTest, FailuresThrowTheirTexts) {
     writeFile("cfg/empty.xml", "");
     EXPECT_EQ(openError("cfg:/missing.xml"), "File not found : cfg:/missing.xml");
     EXPECT_EQ(openError("cfg:/empty.xml"), "File not found, len invalid : cfg:/empty.xml is empty");
-    EXPECT_EQ(openError("cfg:/"), "File not found : cfg:/");   // a folder
+    EXPECT_EQ(openError("cfg:/"), "File not found, len invalid : cfg:/ is a folder");
     EXPECT_EQ(openError("nodrive:/x.xml"), "File not found : nodrive:/x.xml");
     EXPECT_EQ(openError(nullptr), "File not found : ");
     if (geteuid() != 0) {   // root reads any file
@@ -89,6 +89,15 @@ TEST_F(XmlFileTest, LinksThatLeadNowhereAndTheOneSizeLimit) {
     EXPECT_EQ(openError("cfg:/dangling.xml"), "File not found, len invalid : cfg:/dangling.xml is a link that leads "
                                               "nowhere");
     EXPECT_EQ(XmlFile("cfg:/good.xml").getLength(), 4u);
+
+    // a FIFO is named and never waited on, as is a device
+    makeFifo("cfg/pipe.xml");
+    EXPECT_EQ(xmlFileProblem("cfg:/pipe.xml"), "is a FIFO");
+    std::string e;
+    EXPECT_TRUE(returnsBesideFifo("cfg/pipe.xml", [&] { e = openError("cfg:/pipe.xml"); }));
+    EXPECT_EQ(e, "File not found, len invalid : cfg:/pipe.xml is a FIFO");
+    ASSERT_EQ(symlink("/dev/zero", (dir + "/cfg/zero.xml").c_str()), 0);
+    EXPECT_EQ(openError("cfg:/zero.xml"), "File not found, len invalid : cfg:/zero.xml is a device");
 
     writeFile("cfg/big.xml", "");
     ASSERT_EQ(truncate((dir + "/cfg/big.xml").c_str(), 21003030), 0);   // sparse

@@ -29,20 +29,27 @@ int XmlLoad(const char* path, display_s** out) {
     const std::string problem = xmlFileProblem(path);
     if (problem == "not found") return fileFault(name, "File not found !", problem);
     if (!problem.empty()) return fileFault(name, "File not found, len invalid!", problem);
-    long size = fsize(path);
-    if (size <= 0 || size_t(size) > kXmlFileMaxBytes)
-        return fileFault(name, "File not found, len invalid!", "changed size");
-    char* buf = static_cast<char*>(std::calloc(size_t(size), 1));
-    if (!buf) return fileFault(name, "Out of memory error!", "needs too much memory");
-    FILE* f = dev_fopen(path, "rb");
+    // opened without waiting; the file opened may differ from the one checked
+    std::string opened;
+    size_t size = 0;
+    FILE* f = dev_fopen_read(path, &opened, &size, kXmlFileMaxBytes);
     if (!f) {
-        std::free(buf);
-        return fileFault(name, "File open error!", "cannot be opened");
+        if (opened.rfind("cannot", 0) == 0) return fileFault(name, "File open error!", opened);
+        return fileFault(name, "File not found, len invalid!", opened);
+    }
+    if (size == 0) {
+        std::fclose(f);
+        return fileFault(name, "File not found, len invalid!", "is empty");
+    }
+    char* buf = static_cast<char*>(std::calloc(size, 1));
+    if (!buf) {
+        std::fclose(f);
+        return fileFault(name, "Out of memory error!", "needs too much memory");
     }
     // A read that stops early parses what arrived.
     size_t got = 0;
-    while (got < size_t(size)) {
-        size_t n = std::fread(buf + got, 1, size_t(size) - got, f);
+    while (got < size) {
+        size_t n = std::fread(buf + got, 1, size - got, f);
         if (n == 0) break;
         got += n;
     }

@@ -79,17 +79,19 @@ void CImageContainer::addbitmap(picture_file_s* file, unsigned long offset, unsi
 int CImageContainer::convert(picture_file_s* file)
 {
     // A missing file is silent, its pictures show as missing; one that is
-    // there but no file to read says what it is. Only the pictures' parts
-    // are read, so the file may be of any size.
-    const std::string problem = xmlFileProblem(file->name, SIZE_MAX);
-    if (problem == "not found") return 0;
-    if (!problem.empty()) {
-        syslogx(148, "CImageContainer: %s %s, its pictures are not shown", file->name, problem.c_str());
+    // there but no file to read (of them all, above the one size limit too)
+    // says what it is. It is opened without waiting, so that a FIFO put in
+    // its place after the check is named as well.
+    std::string problem = xmlFileProblem(file->name);
+    size_t opened = 0;
+    FILE* fp = nullptr;
+    if (problem.empty()) fp = dev_fopen_read(file->name, &problem, &opened, kXmlFileMaxBytes);
+    if (!fp) {
+        if (problem != "not found")
+            syslogx(148, "CImageContainer: %s %s, its pictures are not shown", file->name, problem.c_str());
         return 0;
     }
-    FILE* fp = dev_fopen(file->name, "rb");
-    if (!fp) return 0;
-    const long size = fsize(file->name);
+    const long size = long(opened);
     int converted = 0;
     for (picture_image_s* r = file->images; r; r = r->next) {
         picture_s range{};

@@ -29,11 +29,48 @@ const std::string& deviceFolder();
 // lock is taken or the file cannot be opened.
 bool lockDeviceFolder(std::string* holder);
 
-// Reads a whole file; never throws. Missing when it does not exist,
-// Unreadable (with the reason in *why) when it exists but cannot be read,
-// for example a folder in its place or an I/O error.
+// ---- files read whole -------------------------------------------------------------
+// The one size limit of every file the device reads whole (start
+// parameters, NVRAM, configuration files): anything above is not one of
+// ours, and reading it would only take memory.
+constexpr uint64_t kFileMaxBytes = 16u * 1024u * 1024u;
+
+// What tells a file's content apart to the file system: a file replaced or
+// written since has another stamp (modified: the time of the last write in
+// nanoseconds).
+struct FileStamp {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t modified = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// Why the host file at path cannot be read as a file, as words that follow
+// its name: "not found", "is a link loop", "is a link that leads nowhere",
+// "is a folder", "is a FIFO", "is a device", "is a socket", "is empty", "is
+// too large (N bytes)" (above maxBytes); "" for a file with content, whose
+// size goes to *size (when given). Nothing is opened, so a FIFO or a device
+// costs nothing.
+std::string fileProblem(const std::string& path, uint64_t* size = nullptr, uint64_t maxBytes = kFileMaxBytes);
+
+// Opens the plain file at path for reading, without ever waiting on it: it
+// is opened non-blocking and the opened descriptor is looked at, so that a
+// FIFO put in its place after a check is refused too. Returns the
+// descriptor (blocking again, close-on-exec), or -1 with the words of
+// fileProblem in *problem ("cannot be opened (reason)" when the open
+// fails otherwise); an empty file is opened. *size and *stamp (when given)
+// describe the file opened.
+int openFileToRead(const std::string& path, std::string* problem, uint64_t* size = nullptr,
+                   uint64_t maxBytes = kFileMaxBytes, FileStamp* stamp = nullptr);
+
+// Reads a whole plain file of at most kFileMaxBytes; never throws, never
+// waits on a FIFO or a device. Missing when nothing is there, Unreadable
+// when it is there but no file to read or cannot be read, with words that
+// follow its name in *why ("is a FIFO", "is too large (N bytes)", "cannot be
+// read (reason)"; see fileProblem). An empty file is Ok with no bytes.
+// *stamp (when given) describes the file read.
 enum class FileRead { Ok, Missing, Unreadable };
-FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why = nullptr);
+FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why = nullptr,
+                       FileStamp* stamp = nullptr);
 
 // ---- start parameters (application manager) ----------------------------------------
 // Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
@@ -331,13 +368,6 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 // Unlinks all four (shutdown; start-up: leftovers of a killed process).
 void unlinkProcessQueues();
 
-// ---- configuration files ----------------------------------------------------------------------
-// Why the host file at path cannot be read as a file, as words that follow
-// its name: "not found", "is a link loop", "is a link that leads nowhere",
-// "is a folder", "is empty"; "" for a file with content, whose size goes to
-// *size (when given). Nothing is opened, so a FIFO or a device costs nothing.
-std::string fileProblem(const std::string& path, uint64_t* size = nullptr);
-
 // ---- disk-format service ------------------------------------------------------------------
 // Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
 // units of 340 entries, bytes 1-16 the drive name) and answers each on
@@ -362,8 +392,9 @@ bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* tot
 uint32_t driveDirectorySize(const std::string& drive);
 bool setDriveDirectorySize(const std::string& drive, uint32_t size);
 // What the last reading of "drive_format.cfg" found wrong with it (a folder,
-// a link that leads nowhere, empty, a NUL byte, unusable lines), "" when
-// nothing or when it is missing.
+// a link that leads nowhere, empty, too large, a NUL byte, unusable lines),
+// "" when nothing or when it is missing. The file is parsed again only when
+// its stamp has changed.
 std::string driveFormatProblem();
 // The requests served since the start (tests).
 std::vector<std::vector<uint8_t>> formatRequestsServed();

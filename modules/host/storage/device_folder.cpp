@@ -35,25 +35,37 @@ const std::string& deviceFolder() {
     return folder;
 }
 
-FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why) {
+FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why, FileStamp* stamp) {
     out->clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string problem;
+    uint64_t size = 0;
+    const int fd = openFileToRead(path, &problem, &size, kFileMaxBytes, stamp);
     if (fd < 0) {
-        if (errno == ENOENT) return FileRead::Missing;
-        if (why) *why = std::strerror(errno);
+        if (problem == "not found") return FileRead::Missing;
+        if (why) *why = problem;
         return FileRead::Unreadable;
     }
+    // The size opened is a hint: a file that grows meanwhile is read up to
+    // the limit and no further.
+    out->reserve(static_cast<size_t>(size));
     uint8_t buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            if (why) *why = std::strerror(errno);
+            if (why) *why = std::string("cannot be read (") + std::strerror(errno) + ")";
             ::close(fd);
             out->clear();
             return FileRead::Unreadable;
         }
         if (n == 0) break;
+        if (out->size() + static_cast<size_t>(n) > kFileMaxBytes) {
+            if (why) *why = "is too large (more than " + std::to_string(kFileMaxBytes) + " bytes)";
+            ::close(fd);
+            out->clear();
+            out->shrink_to_fit();
+            return FileRead::Unreadable;
+        }
         out->insert(out->end(), buf, buf + n);
     }
     ::close(fd);

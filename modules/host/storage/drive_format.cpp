@@ -8,7 +8,9 @@
 #include "host/kernel/kernel.h"
 
 #include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -35,23 +37,33 @@ std::string key(const std::string& drive) {
 
 std::string problem;   // what the last reading found wrong with the file, "" when nothing
 
-// The sizes of the lines that can be used; what is wrong with the file (it is
-// written whole by setDriveDirectorySize, so anything else is damage) goes
-// to `problem`. A missing file is a folder never formatted.
-std::map<std::string, uint32_t> readSizes() {
+// The last file parsed, by its stamp: the drives are asked for their
+// statistics often, and a file that has not changed is not parsed again.
+struct Parsed {
+    bool valid = false;
+    std::string path;
+    FileStamp stamp;
     std::map<std::string, uint32_t> sizes;
-    problem.clear();
-    const std::string kind = fileProblem(stateFile());
-    if (kind == "not found") return sizes;
-    if (!kind.empty()) {   // a folder, a link that leads nowhere, empty
-        problem = "drive_format.cfg " + kind + ": no drive counts as formatted";
-        return sizes;
-    }
-    std::ifstream in(stateFile(), std::ios::binary);
-    if (!in) {
-        problem = "drive_format.cfg cannot be read: no drive counts as formatted";
-        return sizes;
-    }
+    std::string problem;
+};
+Parsed parsed;
+
+// A file written this recently may be written again within the file
+// system's clock tick without a new time in its stamp: it is parsed again.
+constexpr int64_t kSettledNs = 2000000000;
+
+bool settled(const FileStamp& stamp) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec - stamp.modified >= kSettledNs;
+}
+
+// The sizes of the lines of the file's bytes that can be used; what is wrong
+// with them (the file is written whole by setDriveDirectorySize, so
+// anything else is damage) goes to `problem`.
+std::map<std::string, uint32_t> parse(const std::vector<uint8_t>& bytes) {
+    std::map<std::string, uint32_t> sizes;
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line, nul;
     int number = 0, bad = 0, firstBad = 0;
     while (std::getline(in, line)) {
@@ -77,11 +89,45 @@ std::map<std::string, uint32_t> readSizes() {
     return sizes;
 }
 
+// The sizes of the file's lines that can be used, what is wrong with it in
+// `problem`. A missing file is a folder never formatted; one that is no
+// file to read (a folder, a FIFO, a link that leads nowhere, empty, above
+// the one size limit) counts nothing.
+std::map<std::string, uint32_t> readSizes() {
+    problem.clear();
+    const std::string path = stateFile();
+    const std::string kind = fileProblem(path);
+    if (kind == "not found") return {};
+    if (!kind.empty()) {
+        problem = "drive_format.cfg " + kind + ": no drive counts as formatted";
+        return {};
+    }
+    FileStamp stamp;
+    std::string why;
+    const int fd = openFileToRead(path, &why, nullptr, kFileMaxBytes, &stamp);
+    if (fd >= 0) ::close(fd);
+    if (fd >= 0 && parsed.valid && parsed.path == path && parsed.stamp == stamp) {
+        problem = parsed.problem;
+        return parsed.sizes;
+    }
+    parsed.valid = false;
+    std::vector<uint8_t> bytes;
+    switch (readWholeFile(path, &bytes, &why, &stamp)) {
+    case FileRead::Missing: return {};   // gone since the look above
+    case FileRead::Unreadable: problem = "drive_format.cfg " + why + ": no drive counts as formatted"; return {};
+    case FileRead::Ok: break;
+    }
+    std::map<std::string, uint32_t> sizes = parse(bytes);
+    if (settled(stamp)) parsed = Parsed{true, path, stamp, sizes, problem};
+    return sizes;
+}
+
 // True when the file is one that setDriveDirectorySize may replace: missing,
-// or a file (a folder or a link that leads nowhere stays as it is).
+// or a plain file (a folder, a FIFO, a device or a link that leads nowhere
+// stays as it is).
 bool replaceable() {
     const std::string kind = fileProblem(stateFile());
-    return kind.empty() || kind == "not found" || kind == "is empty";
+    return kind.empty() || kind == "not found" || kind == "is empty" || kind.rfind("is too large", 0) == 0;
 }
 
 }  // namespace

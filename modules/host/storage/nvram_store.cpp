@@ -128,7 +128,7 @@ void load() {
     std::vector<uint8_t> f;
     std::string why;
     FileRead read = readWholeFile(filePath(), &f, &why);
-    if (read == FileRead::Unreadable) loadProblem = "nvram.bin: " + why;
+    if (read == FileRead::Unreadable) loadProblem = "nvram.bin " + why;
     size_t pos = 0, skipped = 0;
     while (pos + kHeader <= f.size()) {
         const uint8_t* r = &f[pos];

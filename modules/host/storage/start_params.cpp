@@ -90,12 +90,19 @@ const StartParams& loadStartParams(int appNumber) {
     std::vector<uint8_t> bytes;
     std::string why;
     if (readWholeFile(deviceFolder() + "/start.cfg", &bytes, &why) == FileRead::Unreadable)
-        p.problems.push_back("start.cfg cannot be read: " + why + " (defaults used)");
+        p.problems.push_back("start.cfg " + why + " (defaults used)");
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string raw;
     int line = 0;
     while (std::getline(in, raw)) {
         ++line;
+        // a NUL byte would end the value early for a reader of C strings
+        const size_t zero = raw.find('\0');
+        if (zero != std::string::npos) {
+            p.problems.push_back("start.cfg: NUL byte in line " + std::to_string(line) + " column " +
+                                 std::to_string(zero + 1) + ", line ignored (default kept)");
+            continue;
+        }
         size_t hash = raw.find('#');
         if (hash != std::string::npos) raw.erase(hash);
         if (trim(raw).empty()) continue;

@@ -139,8 +139,18 @@ int meas_app_convert_seq2MeasList(uint16_t blockNumber, const uint8_t* seqs, siz
     return 0;
 }
 
+namespace {
+
+// " in <file>": the binary file of the measurement, for the messages on a
+// damaged header ("" when the index names none).
+std::string inFile(unsigned measIdx) {
+    if (measIdx >= 3 || !cfg_meas[measIdx].binFile[0]) return "";
+    return std::string(" in ") + cfg_meas[measIdx].binFile;
+}
+
+}  // namespace
+
 MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
-    (void)measIdx;
     if (!buf) {
         syslogx(155, "Loading measurement configuration failed");
         return nullptr;
@@ -180,7 +190,8 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
                 v3Layout = true;       // version-2 file with the longer header
                 shownVersion = -1;
             } else {
-                syslogx(147, "Measurement configuration invalid! Checksum is: %X expected: %X ", crc, stored);
+                syslogx(147, "Measurement configuration invalid! Checksum is: %X expected: %X%s", crc, stored,
+                        inFile(measIdx).c_str());
                 return fail();
             }
         }
@@ -191,12 +202,13 @@ MEASConfiguration* meas_app_load(unsigned measIdx, uint8_t* buf, size_t len) {
         }
         uint16_t crc = crcOver(buf, 52);
         if (crc != stored) {
-            syslogx(147, "Measurement configuration invalid! Checksum is: %X expected: %X ", crc, stored);
+            syslogx(147, "Measurement configuration invalid! Checksum is: %X expected: %X%s", crc, stored,
+                    inFile(measIdx).c_str());
             return fail();
         }
         v3Layout = true;
     } else {
-        syslogx(147, "Measurement configuration has invalid version, %d", version);
+        syslogx(147, "Measurement configuration has invalid version, %d%s", version, inFile(measIdx).c_str());
         return fail();
     }
     syslogx(150, "Measurement configuration is valid, version %d", shownVersion);

@@ -1,11 +1,14 @@
 // Lap, outing, absolute-lap and fragment counters.
 #include "logging/counters/lapoutfra.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "host/os/os.h"
 #include "logging/config/cfg_meas.h"
@@ -90,16 +93,21 @@ void lapOutFra_update() {
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
 }
 
-// A file of this name already lies on one of the logging drives (after an
-// NVRAM loss the counters may point at names in use). Both file letters are
-// checked, as m01 and m03 share the counters.
+// Something already lies at this name on one of the logging drives (after
+// an NVRAM loss the counters may point at names in use). Both file letters
+// are checked, as m01 and m03 share the counters. Whatever is there takes
+// the name, a FIFO or a link that leads nowhere too: it is only looked at,
+// never opened (a FIFO would hold the caller), and the measurement file
+// goes to a name that is free.
 bool nameInUse(const char* name) {
     static const char* const drives[] = {"meas:", "meas2:", "usb_meas:"};
     for (const char* drive : drives) {
         for (char letter : {'A', 'B'}) {
             char path[CFG_MEAS_STRLEN + 80];
             std::snprintf(path, sizeof path, "%s/%c%s", drive, letter, name + 1);
-            if (fexist(path)) return true;
+            const std::string host = dev_path(path);
+            struct stat st;
+            if (!host.empty() && lstat(host.c_str(), &st) == 0) return true;
         }
     }
     return false;

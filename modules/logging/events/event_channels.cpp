@@ -101,7 +101,8 @@ void eventchannels::cyclic() {
 
 void eventChannelsInitTask() {
     while (meas_app_driveAvDebounce("cfg:") != 0) taskDelay(1);
-    if (!fexist(EVENTCFG_FILE)) {
+    // one that is there but no file to read is named by the reading below
+    if (xmlFileProblem(EVENTCFG_FILE) == "not found") {
         syslogx(150, "eventChannelsInitTask(): could not find %s, no event config!", EVENTCFG_FILE);
         return;
     }

@@ -3,6 +3,7 @@
 // and the part that is not shown.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "display/views/cimage_container.h"
@@ -53,13 +54,20 @@ TEST_F(PictureFileDamage, APictureFileThatCannotBeReadSaysWhatItIs) {
         {[&] { std::filesystem::create_symlink("gone.png", path); }, "is a link that leads nowhere"},
         {[&] { std::filesystem::create_directory(path); }, "is a folder"},
         {[&] { writeFile("cfg/flag.png", ""); }, "is empty"},
+        {[&] { makeFifo("cfg/flag.png"); }, "is a FIFO"},
+        {[&] {   // sparse, past the one limit of every configuration file
+             writeFile("cfg/flag.png", "");
+             std::filesystem::resize_file(path, 17u * 1024u * 1024u);
+         },
+         "is too large (17825792 bytes)"},
     };
     for (const auto& [make, says] : cases) {
         std::filesystem::remove(path);
         make();
         takeLogTexts();
-        CImageContainer images(&one.cfg);
-        EXPECT_EQ(images.getImage(&one.e.picture.pic), nullptr);
+        std::unique_ptr<CImageContainer> images;
+        EXPECT_TRUE(returnsBesideFifo("cfg/flag.png", [&] { images.reset(new CImageContainer(&one.cfg)); })) << says;
+        EXPECT_EQ(images->getImage(&one.e.picture.pic), nullptr);
         EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"CImageContainer: cfg:/flag.png " + says +
                                                                    ", its pictures are not shown"});
         EXPECT_TRUE(takeTextsAtSeverity(3).empty());

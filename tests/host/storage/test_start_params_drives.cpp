@@ -1,6 +1,10 @@
 // start.cfg parsing, drives, host paths and file attributes.
 #include "host/device_fixture.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <algorithm>
 #include <filesystem>
 
 namespace {
@@ -47,6 +51,75 @@ TEST_F(StartParamsTest, ValuesCommentsAndBadInput) {
     EXPECT_EQ(host::hostPath("/tyCo/0"), "");
     EXPECT_EQ(host::hostPath("/tyCo/5"), "");
     EXPECT_EQ(host::hostPath("/tyCo/x"), "");
+}
+
+bool hasProblem(const host::StartParams& p, const std::string& text) {
+    return std::find(p.problems.begin(), p.problems.end(), text) != p.problems.end();
+}
+
+// A NUL byte would end the value early for a reader of C strings: its line
+// is named where the byte stands and not used.
+TEST_F(StartParamsTest, ALineWithANulByteIsNamedAndNotUsed) {
+    static const char text[] = "pid = 7\nxcp_port = 55\0" "99\nip = 127.0.0.9\n";
+    writeFile("start.cfg", std::string(text, sizeof text - 1));
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.xcpPort, 5555);
+    EXPECT_EQ(p.pid, 7);
+    EXPECT_EQ(p.ip, "127.0.0.9");
+    EXPECT_TRUE(hasProblem(p, "start.cfg: NUL byte in line 2 column 14, line ignored (default kept)"))
+        << ::testing::PrintToString(p.problems);
+}
+
+// The files the host reads whole that are no plain file: each is named as
+// what it is, none is waited on, none is read past the one size limit.
+TEST_F(StartParamsTest, FilesThatAreNoPlainFileAreNamedAndNeverWaitedOn) {
+    const std::string path = dir + "/start.cfg";
+    std::vector<uint8_t> bytes;
+    std::string why;
+    host::FileRead r = host::FileRead::Ok;
+    makeFifo("start.cfg");
+    EXPECT_TRUE(returnsBesideFifo("start.cfg", [&] { r = host::readWholeFile(path, &bytes, &why); }));
+    EXPECT_EQ(r, host::FileRead::Unreadable);
+    EXPECT_EQ(why, "is a FIFO");
+    EXPECT_EQ(host::fileProblem(path), "is a FIFO");
+    const host::StartParams* p = nullptr;
+    EXPECT_TRUE(returnsBesideFifo("start.cfg", [&] { p = &host::loadStartParams(1); }));
+    EXPECT_TRUE(hasProblem(*p, "start.cfg is a FIFO (defaults used)")) << ::testing::PrintToString(p->problems);
+    EXPECT_EQ(p->xcpPort, 5555);
+
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("/dev/null", path);
+    EXPECT_EQ(host::readWholeFile(path, &bytes, &why), host::FileRead::Unreadable);
+    EXPECT_EQ(why, "is a device");
+
+    std::filesystem::remove(path);
+    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+    EXPECT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    EXPECT_EQ(host::readWholeFile(path, &bytes, &why), host::FileRead::Unreadable);
+    ::close(s);
+    EXPECT_EQ(why, "is a socket");
+
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("gone.cfg", path);
+    EXPECT_EQ(host::readWholeFile(path, &bytes, &why), host::FileRead::Unreadable);
+    EXPECT_EQ(why, "is a link that leads nowhere");
+
+    // the limit: a sparse file one byte past it is not read, one at it is
+    std::filesystem::remove(path);
+    const uint64_t limit = 16u * 1024u * 1024u;
+    writeFile("start.cfg", "");
+    std::filesystem::resize_file(path, limit + 1);
+    bytes.assign(3, 1);
+    EXPECT_EQ(host::readWholeFile(path, &bytes, &why), host::FileRead::Unreadable);
+    EXPECT_EQ(why, "is too large (16777217 bytes)");
+    EXPECT_TRUE(bytes.empty());
+    std::filesystem::resize_file(path, limit);
+    EXPECT_EQ(host::readWholeFile(path, &bytes, &why), host::FileRead::Ok);
+    EXPECT_EQ(bytes.size(), limit);
 }
 
 using DrivesTest = DeviceFolderTest;

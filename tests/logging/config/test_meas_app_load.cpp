@@ -146,7 +146,7 @@ TEST_F(MeasAppLoad, VersionsChecksumsAndVariants) {
     DatFile v4 = v2;
     v4.version = 4;
     EXPECT_EQ(load(v4.build()), nullptr);
-    EXPECT_TRUE(logged(takeLogTexts(), "Measurement configuration has invalid version, 4"));
+    EXPECT_TRUE(logged(takeLogTexts(), "Measurement configuration has invalid version, 4 in cfg:/m01.dat"));
 
     // version 2 with the 52-byte header: 64-bit mask, block mask in bits 48..63
     DatFile variant = v2;
@@ -323,4 +323,11 @@ TEST_F(MeasAppLoad, AFileThatCannotBeTakenIsAWarningThatSaysWhatItIs) {
     EXPECT_NE(c.p, nullptr);
     EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"meas_app_get_MEASConfiguration file "
                                                                "'cfg:/no_check.xml' is a link loop, not used"});
+    // a damaged binary file is named in what its header says
+    std::filesystem::remove(dir + "/cfg/m01.xml");
+    DatFile damaged = twinDat();
+    damaged.version = 0x0916;
+    write("m01.dat", damaged.build());
+    EXPECT_EQ(meas_app_get_MEASConfiguration(0, &size), nullptr);
+    EXPECT_TRUE(logged(takeLogTexts(), "Measurement configuration has invalid version, 2326 in cfg:/m01.dat"));
 }

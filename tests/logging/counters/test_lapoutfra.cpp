@@ -1,6 +1,7 @@
 // Lap, outing and fragment counters: NVRAM, triggers, file names, shell.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <memory>
@@ -143,6 +144,11 @@ TEST_F(LapOutFraTest, FragmentSearchSkipsFilesOnLoggingDrives) {
     LapOutFra_initLapOutCnt(1, 2);
     EXPECT_EQ(current().fragment, 3);
     std::remove("A0201000.103");
+    // whatever lies at a name takes it, a FIFO too, and is never waited on
+    makeFifo("meas/A0301000.201");
+    std::filesystem::create_symlink("gone", dir + "/meas2/A0301000.202");
+    EXPECT_TRUE(returnsBesideFifo("meas/A0301000.201", [] { LapOutFra_initLapOutCnt(1, 3); }));
+    EXPECT_EQ(current().fragment, 3);
 }
 
 TEST_F(LapOutFraTest, ShellCommandsPrintTheState) {

@@ -1,8 +1,11 @@
 // Event channels: the reader of "cfg:/eventcfg.xml", the conversion of an
 // input and the edge detection on values delivered by the gateway.
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "events_fixture.h"
 #include "logging/nested_xml.h"
@@ -258,6 +261,28 @@ TEST_F(EventChannelsTest, MissingFileLeavesTheChannelsUnconfigured) {
     EXPECT_TRUE(logContains(takeLogTexts(), "eventChannelsInitTask(): could not find cfg:/eventcfg.xml, no event config!"));
     EXPECT_EQ(eventChannels_config(), nullptr);
     cycle();   // nothing to do, nothing breaks
+}
+
+// A file that is there but no file to read is named as what it is, and a
+// FIFO is never waited on.
+TEST_F(EventChannelsTest, AFileThatIsNoFileToReadIsNamed) {
+    const std::string path = dir + "/cfg/eventcfg.xml";
+    std::filesystem::create_directories(dir + "/cfg");
+    const std::pair<std::function<void()>, std::string> kinds[] = {
+        {[&] { std::filesystem::create_symlink("eventcfg.xml", path); }, "is a link loop"},
+        {[&] { std::filesystem::create_symlink("gone.xml", path); }, "is a link that leads nowhere"},
+        {[&] { std::filesystem::create_directory(path); }, "is a folder"},
+        {[&] { makeFifo("cfg/eventcfg.xml"); }, "is a FIFO"},
+    };
+    for (const auto& [make, says] : kinds) {
+        std::filesystem::remove(path);
+        make();
+        EXPECT_TRUE(returnsBesideFifo("cfg/eventcfg.xml", [] { eventChannelsInitTask(); })) << says;
+        EXPECT_TRUE(logContains(takeLogTexts(),
+                                "eventChannelsInitTask(): File not found, len invalid : cfg:/eventcfg.xml " + says))
+            << says;
+        EXPECT_EQ(eventChannels_config(), nullptr);
+    }
 }
 
 TEST_F(EventChannelsTest, EdgesFireTheirEventsAndHoldTheFlag) {
