@@ -1,5 +1,5 @@
-// A full internal drive: "meas:" is a tiny tmpfs, filled to the last byte by
-// a filler file. The writer's messages name the cause, its failures are
+// A full internal drive: "meas:" is a tiny tmpfs, filled (up to a few
+// kilobytes or to the last byte) by a filler file. The writer's messages name the cause, its failures are
 // counted, the USB drive of the same measurement still gets every file whole,
 // and a file the drive refused bytes of stays readable and takes the records
 // again once the filler is gone.
@@ -36,6 +36,13 @@ protected:
         std::fclose(f);
     }
     void unfill() { ASSERT_EQ(::unlink((mountPoint + "/filler").c_str()), 0); }
+    // room for `bytes` more
+    void makeRoom(off_t bytes) {
+        const std::string filler = mountPoint + "/filler";
+        struct stat st {};
+        ASSERT_EQ(::stat(filler.c_str(), &st), 0);
+        ASSERT_EQ(::truncate(filler.c_str(), st.st_size > bytes ? st.st_size - bytes : 0), 0);
+    }
     // bytes of m01's measurement files on the internal drive
     off_t bytesOnDrive() {
         off_t n = 0;
@@ -74,6 +81,7 @@ protected:
 TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
     if (!mountDrive("16k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
     fill();
+    makeRoom(8192);   // the first file's header and its first frames, no more
     configure();
     uint32_t ts = 100000;
     const uint32_t fragmentAt = ts + 2000 * 10;   // the next lap's file
@@ -97,13 +105,16 @@ TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
     EXPECT_GT(failures, 0);
     EXPECT_GT(meas_store_writeCounters(0, 0).failures, 0u);
     // what the internal drive kept of a file is whole items: sound or cut, never broken
+    unsigned withRecords = 0;
     for (auto& [name, bytes] : files("meas")) {
         if (name == "filler") continue;
         MeasFileContent c;
         std::string err;
         EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts()) || c.cutAt != SIZE_MAX)
             << name << ": " << err;
+        withRecords += !c.records.empty();
     }
+    EXPECT_EQ(withRecords, 1u) << "the first file keeps the records the drive took";
     EXPECT_EQ(meas_store_writeCounters(0, 1).failures, 0u);
 
     // both files on the USB drive, every record in them
