@@ -402,6 +402,7 @@ void BFSWriter::checkForFlush() {
 }
 
 void BFSWriter::disconnectedStateHandler() {
+    armChecks();
     if (filesOpen_) closeAllFiles();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
     if (mediaAvailable_.load()) {
@@ -431,7 +432,10 @@ bool USBWriter::taskMain() {
     return mainPass();
 }
 
+void BFSWriter::armChecks() { nextDriveCheck_ = nextFlushCheck_ = time_getTimestamp(); }
+
 void BFSWriter::taskStartCallback() {
+    armChecks();
     int d = meas_app_driveAvDebounce(drive_.c_str());
     if (d < 0) {
         mediaAvailable_.store(false);

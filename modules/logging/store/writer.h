@@ -142,6 +142,9 @@ private:
     bool openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name);
     void bytesWritten(WriterFileEntry_t& e, uint32_t n);
     void checkForFlush();
+    // Both checks due now: before their first look, and while the writer is
+    // not subscribed, so that a due time never lies half the clock's range away.
+    void armChecks();
     void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
     // After the drive refused bytes: takes the file back to its last whole
     // item; false when it cannot go on (its header is not whole).
@@ -154,6 +157,8 @@ private:
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;
+    // due times of the checks, set from the clock when the task starts and
+    // while it is not subscribed (they never lag half the clock's range)
     uint32_t nextFlushCheck_ = 0;
     uint32_t nextDriveCheck_ = 0;
     std::string drive_;
