@@ -185,3 +185,57 @@ TEST_F(StoreFullDrive, AFileTheDriveRefusedBytesOfReadsCleanlyAndGoesOnWhenThere
         EXPECT_EQ(lateGot, late) << "block " << int(id);
     }
 }
+
+// The drive is full at a lap split: the new lap's file gets no header onto
+// it and is dropped, named once in the log however many refusals came before.
+// Once the drive has room again the writer says so (the logging application
+// then goes on in a new file), and that new file holds every record stored
+// into it.
+TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWrittenOnceThereIsRoom) {
+    if (!mountDrive("256k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+    configure();
+    uint32_t ts = 100000;
+    ASSERT_TRUE(feedUntil(ts, [&] { return bytesOnDrive() >= 20000; }));
+    fill();
+    // more refusals of the open file than its flood limit lets through
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= 20; }));
+    LapOutFra_setFragmentTrig(ts);
+    uint32_t atSplit = failures();
+    // the new lap's records are lost, and counted
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= atSplit + 10; }));
+    EXPECT_EQ(meas_app_PreTrigTakeDriveLoss(meas[0].store), 0) << "no room yet";
+    unfill();
+    // the logging application's part: a new fragment once the writer says so
+    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == 1; }))
+        << "the room that came back is not told";
+    LapOutFra_setFragmentTrig(ts);
+    const uint32_t newFileFrom = ts;
+    for (unsigned n = 0; n < 1000; ++n, ts += 10) {
+        feed(0, ts);
+        if ((ts / 10) % 2 == 0) feed(1, ts);
+    }
+    closeAndDrain();
+    stopStore();
+
+    const auto log = takeLogTexts();
+    std::vector<std::string> drops;
+    for (const auto& l : log)
+        if (l.find("' dropped:") != std::string::npos && l.rfind("BFSWriter", 0) == 0) drops.push_back(l);
+    ASSERT_EQ(drops.size(), 1u) << "the dropped file is not named once";
+    auto meas = files("meas");
+    meas.erase("filler");
+    ASSERT_EQ(meas.size(), 2u) << "the first file and the one after the room came back";
+    for (const auto& [name, bytes] : meas) EXPECT_EQ(drops[0].find(name), std::string::npos) << drops[0];
+    const auto& [name, bytes] = *meas.rbegin();
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+    std::map<uint8_t, std::vector<uint32_t>> got;
+    for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+    for (auto& [id, want] : fed) {
+        std::vector<uint32_t> late;
+        for (auto& f : want)
+            if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);   // one at the split is the old file's
+        EXPECT_EQ(got[id], late) << "block " << int(id);
+    }
+}
