@@ -11,6 +11,10 @@ needs to be root; otherwise it exits 77, skipped).
   deleted: the refused writes are counted, a lap split follows, and every file
   reads to its end (measdump 0, or 3 for a file cut off at its end, never 1),
   with the records written after the room came back.
+- "meas2/" is full across a lap split: the new lap's file gets no header and
+  is dropped (named once in log.txt), its records are counted as refused
+  writes; once the filler is deleted m03 records again in a new file within
+  seconds, which measdump reads to its end.
 Usage: device_full_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import contextlib
@@ -55,8 +59,9 @@ def tmpfs_drive(sample, prefix, drive, size):
                 umount(path)
 
 
-def fill(folder):
-    fd = os.open(os.path.join(folder, "filler"), os.O_WRONLY | os.O_CREAT, 0o644)
+def fill(folder, name="filler"):
+    """Takes every byte left on the drive (what is freed later too, when called again)."""
+    fd = os.open(os.path.join(folder, name), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
     try:
         while os.write(fd, b"\0" * 1024) > 0:
             pass
@@ -163,12 +168,58 @@ def room_again(binary, dump, sample):
     return 0
 
 
+def full_at_split(binary, dump, sample):
+    with tmpfs_drive(sample, "tav9-fullsplit-", "meas2", "2m") as mounted:
+        if not mounted:
+            print("device full drive test skipped: cannot mount a tmpfs")
+            return SKIPPED
+        run, meas2 = mounted
+        folder = run.folder
+        dev = run.device(binary).wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        wait_for(lambda: any(file_size(os.path.join(meas2, f)) >= 16384 for f in drive_files(folder, "meas2")),
+                 "m03's first file on meas2:")
+        fill(meas2)
+        wait_for(lambda: write_errcnt(dev.shell("meas"), "MEASURE FDE") >= 3, "m03's refused writes in meas")
+        assert "value = 0" in dev.shell("lof_laptrig")
+        # the records of the new lap are refused too, and counted; what the
+        # last lap's file gives back when it is cut back is taken at once, so
+        # that the new lap's header finds no room
+        at_split = write_errcnt(dev.shell("meas"), "MEASURE FDE")
+
+        def refused():
+            fill(meas2, "filler2")
+            return write_errcnt(dev.shell("meas"), "MEASURE FDE") >= at_split + 20 and "' dropped:" in dev.log()
+        wait_for(refused, "the new lap's file dropped and its refused writes")
+        before = set(drive_files(folder, "meas2"))
+        for name in ("filler", "filler2"):
+            os.unlink(os.path.join(meas2, name))
+
+        def new_file():
+            names = [f for f in drive_files(folder, "meas2") if f not in before]
+            return os.path.join(meas2, names[0]) if names else ""
+        # its header and first frames on the drive (the flush timing writes them within a second)
+        wait_for(lambda: file_size(new_file()) >= 4096, "m03 recording again in a new file", 10)
+        latest = new_file()
+        assert dev.stop() == 0
+        dev.check_clean()
+
+        rc, frames, out = dump_frames(dump, latest)
+        assert rc == 0 and frames, latest + ": " + out
+        dropped = [l for l in dev.log().splitlines() if "BFSWriter" in l and "' dropped:" in l]
+        assert len(dropped) == 1 and "meas2:/" in dropped[0], dropped
+        for name in drive_files(folder, "meas2"):
+            rc, frames, out = dump_frames(dump, os.path.join(meas2, name))
+            assert rc in (0, 3), name + ": " + out
+    return 0
+
+
 def main():
     binary, dump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
     if os.geteuid() != 0:
         print("device full drive test skipped: needs root to mount a tmpfs")
         return SKIPPED
-    for case in (full_from_start, room_again):
+    for case in (full_from_start, room_again, full_at_split):
         rc = case(binary, dump, sample)
         if rc:
             return rc

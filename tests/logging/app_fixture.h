@@ -21,6 +21,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/config/cfg_system.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/fifo/meas_fifo.h"
 #include "logging/format/meas_file_reader.h"
 #include "logging/store/backend.h"
 #include "logging/store/meas_app_store.h"
@@ -66,6 +67,9 @@ protected:
         t.startupMs = 100;
         measure::store::backendSetTiming(t);
         meas_store_stats() = MeasStoreStats{};
+        // what the shell summary counts starts at 0 in each test
+        for (unsigned m = 0; m < MEAS_COUNT; ++m) meas_store_writeCounters(m, 0) = meas_store_writeCounters(m, 1) = {};
+        meas_fifo_signals().fifo_full_ctr = 0;
         rasterBodies_reset();
         ASSERT_EQ(meas_app_addRasterEntries(), 1);
         takeLogTexts();

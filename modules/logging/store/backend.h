@@ -61,8 +61,9 @@ public:
     unsigned writerCount() const { return nWriters_.load(); }
 
     // A writer found files of its drive gone (the drive vanished, or its
-    // folder was made anew): the logging application reads it once and goes
-    // on in new files.
+    // folder was made anew), or a drive that was full when it dropped a file
+    // has room again: the logging application reads it once and goes on in
+    // new files.
     void noteDriveLoss() { driveLost_.store(true); }
     bool takeDriveLoss() { return driveLost_.exchange(false); }
 

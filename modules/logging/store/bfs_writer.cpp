@@ -70,7 +70,7 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
         return false;
     }
     if (e.vfIdx == vfIdx && e.state == SKIP) {
-        // a file the drive refused its header for: its records are lost
+        // a file dropped for a fault of the drive: its records are lost
         if (e.refused) countFailure();
         return true;
     }
@@ -88,7 +88,11 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
         SYSLOGX_FLOOD(floodSkip_, 148, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
-    if (!isOpen(vfIdx) && !open(vfIdx)) return false;
+    if (!isOpen(vfIdx) && !open(vfIdx)) {
+        // the record that was to open a file the drive refused is lost too
+        if (skipped(vfIdx) && e.refused) countFailure();
+        return false;
+    }
     if (!writeBytes(vfIdx, data, length)) return false;
     itemWritten(vfIdx);
     return true;
@@ -105,7 +109,7 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
         countFailure();
         SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
                       vfIdx, e.path, std::strerror(err));
-        if (!backToWholeItem(e, err)) dropFile(e, true);
+        if (!backToWholeItem(e, err)) dropFile(e, err);
         return false;
     }
     bytesWritten(e, length);
@@ -143,7 +147,7 @@ bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
     return cut && e.whole >= e.headerEnd;
 }
 
-void BFSWriter::dropFile(WriterFileEntry_t& e, bool refused) {
+void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
     if (e.stream) {
         if (std::fflush(e.stream) == 0) settle(e, e.total);
         else backToWholeItem(e, errno);
@@ -154,12 +158,15 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, bool refused) {
         const std::string host = dev_path(e.path);
         if (!host.empty()) ::unlink(host.c_str());
     }
-    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' dropped: no whole header or no cut possible (%u bytes kept)",
-                  e.path, unsigned(e.whole));
+    // a limit of its own: the refusals before it must not silence it
+    SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: no whole header or no cut possible (%s, %u bytes kept)",
+                  e.path, err ? std::strerror(err) : "not the drive", unsigned(e.whole));
     e.stream = nullptr;
     e.fd = -1;
     e.state = SKIP;
-    e.refused = refused;
+    e.refused = true;
+    e.full = err == ENOSPC || err == EDQUOT;
+    e.roomTold = false;
 }
 
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
@@ -215,22 +222,28 @@ bool BFSWriter::open(int vfIdx) {
         syslogx(147, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)", vfIdx);
         return skip();
     }
-    if (!openFileAtomic(e, vfIdx, name)) {
+    int err = 0;
+    if (!openFileAtomic(e, vfIdx, name, &err)) {
         SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
-        return skip();
+        skip();
+        // its records are lost; a full drive may take a new file later
+        e.refused = true;
+        e.full = err == ENOSPC || err == EDQUOT;
+        return false;
     }
     if (!vf->writeHeader(*this) || !writePendingMeta(vfIdx)) {
         SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
-        if (e.stream) dropFile(e, false);   // else a refused write dropped it already
+        if (e.stream) dropFile(e, 0);   // else a refused write dropped it already
         return skip();
     }
     e.headerEnd = e.total;
     return true;
 }
 
-bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name) {
+bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name, int* err) {
     char path[40];
     int n = std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), name);
+    *err = 0;
     if (n < 0 || size_t(n) >= sizeof path) {
         syslogx(147, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
         return false;
@@ -240,9 +253,9 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
     const std::string host = dev_path(path);
     int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
     if (fd < 0) {
-        const int err = errno;
+        *err = errno;
         countFailure();
-        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", err, path, std::strerror(err));
+        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", *err, path, std::strerror(*err));
         return false;
     }
     syslogx(151, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd, path);
@@ -291,7 +304,7 @@ bool BFSWriter::close(int vfIdx) {
         int err = errno;
         if (!ok) {
             countFailure();
-            if (!backToWholeItem(e, err)) dropFile(e, true);
+            if (!backToWholeItem(e, err)) dropFile(e, err);
         }
         if (e.stream) {
             setAttrib(vfIdx, host::ATTR_READ_ONLY);
@@ -334,7 +347,7 @@ bool BFSWriter::flush(int vfIdx) {
         const int err = errno;
         countFailure();
         SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): fflush failed '%s': %s", e.path, std::strerror(err));
-        if (!backToWholeItem(e, err)) dropFile(e, true);
+        if (!backToWholeItem(e, err)) dropFile(e, err);
         return false;
     }
     settle(e, e.total);   // every whole item is on the drive now
@@ -402,6 +415,7 @@ void BFSWriter::checkForFlush() {
 }
 
 void BFSWriter::disconnectedStateHandler() {
+    armChecks();
     if (filesOpen_) closeAllFiles();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
     if (mediaAvailable_.load()) {
@@ -431,7 +445,10 @@ bool USBWriter::taskMain() {
     return mainPass();
 }
 
+void BFSWriter::armChecks() { nextDriveCheck_ = nextFlushCheck_ = time_getTimestamp(); }
+
 void BFSWriter::taskStartCallback() {
+    armChecks();
     int d = meas_app_driveAvDebounce(drive_.c_str());
     if (d < 0) {
         mediaAvailable_.store(false);

@@ -111,9 +111,12 @@ protected:
     // The internal drive while its files are written: a drive that vanished,
     // or a file that is no longer on it, ends the files open on it (they are
     // lost) and is told to the back end; a drive that is there again is
-    // written again.
+    // written again. A file dropped because the drive was full is told to
+    // the back end once the drive has room for a new file: its header never
+    // reached the drive, so the measurement has to go on in a new one.
     void checkDrive();
     bool driveThere() const;
+    void checkRoom();
 
 private:
     // LOST: the file was open when it went from the drive; its further
@@ -134,26 +137,36 @@ private:
         uint32_t whole = 0;
         std::vector<uint32_t> itemEnds;
         uint32_t headerEnd = UINT32_MAX;
-        // dropped after the drive refused its header: its writes count as failed
+        // dropped for a fault of the drive: its writes count as failed
         bool refused = false;
+        // dropped because the drive was full; told once it has room again
+        bool full = false;
+        bool roomTold = false;
     };
     WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }
     const WriterFileEntry_t& entry(int vfIdx) const { return files_[unsigned(vfIdx) % kFiles]; }
-    bool openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name);
+    // err: the error of the drive when it refused the file, else 0
+    bool openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name, int* err);
     void bytesWritten(WriterFileEntry_t& e, uint32_t n);
     void checkForFlush();
+    // Both checks due now: before their first look, and while the writer is
+    // not subscribed, so that a due time never lies half the clock's range away.
+    void armChecks();
     void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
     // After the drive refused bytes: takes the file back to its last whole
     // item; false when it cannot go on (its header is not whole).
     bool backToWholeItem(WriterFileEntry_t& e, int err);
-    // Closes a file that cannot go on and drops it on this writer; refused:
-    // the drive refused its bytes, so the file's later writes count as failed.
-    void dropFile(WriterFileEntry_t& e, bool refused);
+    // Closes a file that cannot go on and drops it on this writer; its later
+    // writes count as failed. err: why the drive refused its bytes (0: not
+    // the drive).
+    void dropFile(WriterFileEntry_t& e, int err);
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;
+    // due times of the checks, set from the clock when the task starts and
+    // while it is not subscribed (they never lag half the clock's range)
     uint32_t nextFlushCheck_ = 0;
     uint32_t nextDriveCheck_ = 0;
     std::string drive_;
@@ -161,7 +174,7 @@ private:
     bool dirDirty_ = false;
     WriterFileEntry_t files_[kFiles];
     uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
-            floodFlush_ = 0, floodCut_ = 0;
+            floodFlush_ = 0, floodCut_ = 0, floodDrop_ = 0;
 };
 
 class USBWriter : public BFSWriter {

@@ -36,7 +36,6 @@ TEST_F(MeasAppTest, ALateLoggingRasterLosesNoRecord) {
 // Held past what the FIFO holds, records are lost: "meas" counts them as it
 // counts refused writes, instead of "no error found".
 TEST_F(MeasAppTest, RecordsLostToAFullFifoAreErrorsInTheShellSummary) {
-    meas_fifo_signals().fifo_full_ctr = 0;
     writeConfig(0, "R1ms");
     ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
     start();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/kernel/kernel.h"
+#include "platform/timebase.h"
 
 #include <atomic>
 #include "store_fixture.h"
@@ -159,3 +160,51 @@ TEST_F(StoreTest, FileCopyRunsOnceOnTheInternalWriter) {
     meas_app_PreTrigCopyFile(meas[0].store, &c);
     ASSERT_TRUE(waitFor([&] { return logContains(takeLogTexts(), "start of r_FileCpyTaskA task failed!"); }, 3000));
 }
+
+// The writers' time stamp runs from the upper half of its range, and from
+// just below its wrap across it: the flush timing still puts what a writer
+// wrote on the drive within half a second, and the drive check still notices
+// a drive that went.
+class StoreClockLate : public StoreTest, public ::testing::WithParamInterface<uint32_t> {
+protected:
+    void SetUp() override {
+        StoreTest::SetUp();   // starts the clock from 0
+        host::setTimeStampOffset(GetParam() - host::timeStamp());
+    }
+    void TearDown() override {
+        StoreTest::TearDown();
+        host::setTimeStampOffset(0);
+    }
+    // one frame of block 1, stamped from now on
+    void feedFrame() {
+        for (unsigned n = 0; n < 64; ++n, ts += 10) feed(0, ts);
+    }
+    uintmax_t bytesOnDrive() {
+        uintmax_t n = 0;
+        for (auto& e : std::filesystem::directory_iterator(dir + "/meas"))
+            if (e.is_regular_file()) n += e.file_size();
+        return n;
+    }
+    uint32_t ts = 0;
+};
+
+TEST_P(StoreClockLate, FlushTimingAndDriveCheckRun) {
+    configure();
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    ts = time_getTimestamp();
+    feedFrame();   // a frame's bytes stay in the stream until the flush timing writes them
+    ASSERT_TRUE(waitFor([&] { return bytesOnDrive() > 500; }, 3000)) << "not flushed at " << std::hex << ts;
+    // past the wrap (where the clock started below it) the timing goes on
+    const bool wraps = GetParam() > 0x80000000u;
+    ASSERT_TRUE(waitFor([&] { return !wraps || time_getTimestamp() < 0x80000000u; }, 5000));
+    const uintmax_t before = bytesOnDrive();
+    feedFrame();
+    ASSERT_TRUE(waitFor([&] { return bytesOnDrive() > before + 500; }, 3000))
+        << "not flushed at " << std::hex << time_getTimestamp();
+    std::filesystem::rename(dir + "/meas", dir + "/meas.gone");
+    EXPECT_TRUE(waitFor([&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == 1; }, 3000))
+        << "the drive check did not run at " << std::hex << time_getTimestamp();
+    std::filesystem::rename(dir + "/meas.gone", dir + "/meas");
+}
+
+INSTANTIATE_TEST_SUITE_P(UpperHalfAndWrap, StoreClockLate, ::testing::Values(0x80000000u, 0xFFFFFFFFu - 15000u));

@@ -1,5 +1,5 @@
-// A full internal drive: "meas:" is a tiny tmpfs, filled to the last byte by
-// a filler file. The writer's messages name the cause, its failures are
+// A full internal drive: "meas:" is a tiny tmpfs, filled (up to a few
+// kilobytes or to the last byte) by a filler file. The writer's messages name the cause, its failures are
 // counted, the USB drive of the same measurement still gets every file whole,
 // and a file the drive refused bytes of stays readable and takes the records
 // again once the filler is gone.
@@ -36,6 +36,13 @@ protected:
         std::fclose(f);
     }
     void unfill() { ASSERT_EQ(::unlink((mountPoint + "/filler").c_str()), 0); }
+    // room for `bytes` more
+    void makeRoom(off_t bytes) {
+        const std::string filler = mountPoint + "/filler";
+        struct stat st {};
+        ASSERT_EQ(::stat(filler.c_str(), &st), 0);
+        ASSERT_EQ(::truncate(filler.c_str(), st.st_size > bytes ? st.st_size - bytes : 0), 0);
+    }
     // bytes of m01's measurement files on the internal drive
     off_t bytesOnDrive() {
         off_t n = 0;
@@ -74,6 +81,7 @@ protected:
 TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
     if (!mountDrive("16k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
     fill();
+    makeRoom(8192);   // the first file's header and its first frames, no more
     configure();
     uint32_t ts = 100000;
     const uint32_t fragmentAt = ts + 2000 * 10;   // the next lap's file
@@ -97,13 +105,16 @@ TEST_F(StoreFullDrive, FailuresNameTheCauseAreCountedAndTheUsbDriveStaysWhole) {
     EXPECT_GT(failures, 0);
     EXPECT_GT(meas_store_writeCounters(0, 0).failures, 0u);
     // what the internal drive kept of a file is whole items: sound or cut, never broken
+    unsigned withRecords = 0;
     for (auto& [name, bytes] : files("meas")) {
         if (name == "filler") continue;
         MeasFileContent c;
         std::string err;
         EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts()) || c.cutAt != SIZE_MAX)
             << name << ": " << err;
+        withRecords += !c.records.empty();
     }
+    EXPECT_EQ(withRecords, 1u) << "the first file keeps the records the drive took";
     EXPECT_EQ(meas_store_writeCounters(0, 1).failures, 0u);
 
     // both files on the USB drive, every record in them
@@ -172,5 +183,64 @@ TEST_F(StoreFullDrive, AFileTheDriveRefusedBytesOfReadsCleanlyAndGoesOnWhenThere
         for (const MeasFileRecord* r : got[id])
             if (int32_t(r->timeStamp - roomAgain) >= 0) lateGot.push_back(r->timeStamp);
         EXPECT_EQ(lateGot, late) << "block " << int(id);
+    }
+}
+
+// The drive is full at a lap split: the new lap's file gets no header onto
+// it and is dropped, named once in the log however many refusals came before.
+// Once the drive has room again the writer says so (the logging application
+// then goes on in a new file), and that new file holds every record stored
+// into it.
+TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWrittenOnceThereIsRoom) {
+    if (!mountDrive("256k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+    configure();
+    // headers larger than what cutting the first file back frees: the next
+    // file's header finds no room while the filler is there
+    static const std::string qov(64 * 1024, 'q');
+    meas[0].qovBlob = const_cast<char*>(qov.data());
+    meas[0].qovSize = uint32_t(qov.size());
+    uint32_t ts = 100000;
+    ASSERT_TRUE(feedUntil(ts, [&] { return bytesOnDrive() >= 64 * 1024 + 20000; }));
+    fill();
+    // more refusals of the open file than its flood limit lets through
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= 20; }));
+    LapOutFra_setFragmentTrig(ts);
+    uint32_t atSplit = failures();
+    // the new lap's records are lost, and counted
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= atSplit + 10; }));
+    EXPECT_EQ(meas_app_PreTrigTakeDriveLoss(meas[0].store), 0) << "no room yet";
+    unfill();
+    // the logging application's part: a new fragment once the writer says so
+    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == 1; }))
+        << "the room that came back is not told";
+    LapOutFra_setFragmentTrig(ts);
+    const uint32_t newFileFrom = ts;
+    for (unsigned n = 0; n < 1000; ++n, ts += 10) {
+        feed(0, ts);
+        if ((ts / 10) % 2 == 0) feed(1, ts);
+    }
+    closeAndDrain();
+    stopStore();
+
+    const auto log = takeLogTexts();
+    std::vector<std::string> drops;
+    for (const auto& l : log)
+        if (l.find("' dropped:") != std::string::npos && l.rfind("BFSWriter", 0) == 0) drops.push_back(l);
+    ASSERT_EQ(drops.size(), 1u) << "the dropped file is not named once";
+    auto meas = files("meas");
+    meas.erase("filler");
+    ASSERT_EQ(meas.size(), 2u) << "the first file and the one after the room came back";
+    for (const auto& [name, bytes] : meas) EXPECT_EQ(drops[0].find(name), std::string::npos) << drops[0];
+    const auto& [name, bytes] = *meas.rbegin();
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+    std::map<uint8_t, std::vector<uint32_t>> got;
+    for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+    for (auto& [id, want] : fed) {
+        std::vector<uint32_t> late;
+        for (auto& f : want)
+            if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);   // one at the split is the old file's
+        EXPECT_EQ(got[id], late) << "block " << int(id);
     }
 }
