@@ -1,6 +1,8 @@
 // Send framers (packing into 1472-byte blocks, oversized records, the flush)
 // and the serial-network manager (sink geometry, open and close requests,
 // release, the senders of online and offline FIFOs).
+#include <fcntl.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -120,6 +122,47 @@ TEST_F(FramerTest, SendersGiveEveryQueuedSlotButOnlyTheNewestValue) {
     EXPECT_EQ(SerNet_man_stop_sending(b), 1);
     dynkomm_fifo_delete(q);
     dynkomm_fifo_delete(b);
+}
+
+// The send rasters run until the rasters stop, after the network's
+// shutdown: a flush or send in the middle of the shutdown finds the channels
+// or finds none, never one being freed.
+TEST_F(FramerTest, SendRastersStillRunningWhileTheNetworkShutsDown) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    const auto h = header(kPeer, 16, 7);
+    const std::vector<uint8_t> data(16, 0x5A);
+    std::thread raster([&] {
+        while (!stop) {
+            dyncom_send_eth(h.data(), data.data());
+            SerNet_man_flush_offline();
+            dyncom_send_eth_online(h.data(), data.data());
+            SerNet_man_flush_online();
+            ++rounds;
+        }
+    });
+    // a peer that reads nothing must not hold the raster
+    auto noWait = [&] { fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK); };
+    noWait();
+    auto waitRounds = [&](int more) {
+        const int until = rounds + more;
+        for (int i = 0; i < 5000 && rounds < until; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return rounds >= until;
+    };
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        if (cycle) {
+            peer = channelPair(CH_DK, &c);
+            routing_entry_t e{ROUTING_LOCSOCK, 0x0A010009};
+            routing_set_table_entries(&e, kPeer, kPeer);
+            noWait();
+        }
+        EXPECT_TRUE(waitRounds(1));
+        BC2_shutdown();
+        EXPECT_TRUE(waitRounds(1));   // the raster goes on without channels
+        bc2().stop = false;
+    }
+    stop = true;
+    raster.join();
 }
 
 class SerNetTest : public Bc2Test {

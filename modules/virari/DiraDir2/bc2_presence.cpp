@@ -11,7 +11,7 @@
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
-uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
+uint8_t gFloodOwnPid = 0;
 
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
@@ -84,13 +84,14 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     bc2_state& s = bc2();
     // Every field is read from the 60 bytes: a shorter message is not one.
     if (len < BC2_MSG_SIZE) {
-        SYSLOGX_FLOOD(gFloodShort, 155, "BC2_UDP_listen() short message dropped, %u bytes", unsigned(len));
+        BC2_LOG_FROM(from.sin_addr.s_addr, FL_SHORT, 155, "BC2_UDP_listen() short message dropped, %u bytes",
+                     unsigned(len));
         return false;
     }
     unsigned pid = be_get16(msg + PM_PID);
     // The masks have 64 bits: PID 64 and above cannot take part.
     if (pid >= BC2_PIDS) {
-        SYSLOGX_FLOOD(gFloodWrongPid, 155, "BC2_UDP_listen() wrong pid received %d", int(pid));
+        BC2_LOG_FROM(from.sin_addr.s_addr, FL_WRONG_PID, 155, "BC2_UDP_listen() wrong pid received %d", int(pid));
         return false;
     }
     if (pid == s.ownPid) {
@@ -274,6 +275,7 @@ int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out) {
         out->seq = be_get32(h->msg + PM_SEQ);
         out->version = h->version;
     }
+    std::shared_lock<std::shared_mutex> inUse(bc2_channels_lock());   // read on the 1000 ms raster
     if (bc2_channel* c = h->ci) {
         out->ciState = uint8_t(c->state);
         out->ciTx = c->cnt[CNT_TX_OFFLINE];
