@@ -123,6 +123,7 @@ struct bc2_host {
     // while this one stays silent has moved.
     uint32_t chanAddr = 0;                // network order; 0 none looked at yet
     int32_t chanTimeout = 0;              // ms
+    uint32_t runs = 0;                    // its restarts seen (the sequence counter going back)
 };
 
 struct bc2_state {

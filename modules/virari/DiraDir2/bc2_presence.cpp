@@ -57,6 +57,19 @@ int BC2_getRemoteCapabilty(unsigned pid, unsigned capability) {
     return bc2_host_version(pid) >= kSince[capability] ? 0 : 1;
 }
 
+uint32_t BC2_peer_run(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return 0;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return bc2().hosts[pid].runs;
+}
+
+bool BC2_peer_gone(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return false;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    const bc2_host& h = bc2().hosts[pid];
+    return h.kind == LINK_PRESENCE && !h.online;
+}
+
 bc2_host* bc2_host_of(unsigned pid) { return pid < BC2_HOSTS ? &bc2().hosts[pid] : nullptr; }
 
 uint16_t bc2_host_version(unsigned pid) {
@@ -133,6 +146,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         }
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
+        if (reset) ++h.runs;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
         // Under the table's lock, so that the time-out pass cannot remove
         // the entry between this check and a new message of the host.
