@@ -13,7 +13,7 @@
 #include "measurement/measman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
-#include "virari/DiraDir2/bc2.h"
+#include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
 constexpr uint16_t kReleased = 0xDEAD;
@@ -294,10 +294,11 @@ void SerNet_man_1s() {
     }
     unsigned stopped[MEAS_PEERS] = {};
     meas_man_stop_ended_runs(peers, stopped);
+    // a device that restarts again and again causes these: limited per its address
     for (unsigned pid = 0; pid < MEAS_PEERS; ++pid)
         if (stopped[pid])
-            syslogx(150, "SerNet_man: %u lists served to PID 0x%X stopped, %s", stopped[pid], pid,
-                    peers[pid].gone ? "the device is gone" : "the run that asked for them is over");
+            BC2_LOG_FROM(bc2_host_from(pid), FL_LISTS_ENDED, 150, "SerNet_man: %u lists served to PID 0x%X stopped, %s",
+                         stopped[pid], pid, peers[pid].gone ? "the device is gone" : "the run that asked for them is over");
 }
 
 dynkomm_fifo_t* sernet_man_fifo_create_source(dynkomm_fifo_t* f) {

@@ -53,6 +53,7 @@ const char* const kLineName[] = {
     "command streams out of step",
     "records for a full FIFO",
     "records or commands too long",
+    "served lists stopped",
 };
 static_assert(std::size(kLineName) == BC2_FLOOD_LINES, "every limited line has its name");
 

@@ -164,6 +164,7 @@ enum Bc2FloodLine : unsigned {
     FL_RX_HEADER, FL_RX_CLOSED, FL_RX_DATA, FL_RX_NO_ROUTE, FL_STALLED,   // channel traffic
     FL_SHORT, FL_WRONG_PID,                                           // presence messages not taken
     FL_OUT_OF_STEP, FL_FIFO_FULL, FL_TOO_LONG,                        // commands and records not taken
+    FL_LISTS_ENDED,                                                   // lists served to a device stopped
     BC2_FLOOD_LINES
 };
 // True when a line of the kind caused by the address (network order) may be
@@ -190,6 +191,8 @@ void bc2_timeout_pass();
 void BC2_connect_manager(bc2_host* host, int chanType);
 // Host entry of a PID (0..65), nullptr beyond.
 bc2_host* bc2_host_of(unsigned pid);
+// IPv4 address (network order) the PID's presence came from last; 0 none.
+uint32_t bc2_host_from(unsigned pid);
 uint16_t bc2_host_version(unsigned pid);
 
 // ---- channels (bc2_channel.cpp) ------------------------------------------------------------

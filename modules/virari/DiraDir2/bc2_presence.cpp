@@ -70,6 +70,12 @@ bool BC2_peer_gone(unsigned pid) {
     return h.kind == LINK_PRESENCE && !h.online;
 }
 
+uint32_t bc2_host_from(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return 0;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return bc2().hosts[pid].from.sin_addr.s_addr;
+}
+
 bc2_host* bc2_host_of(unsigned pid) { return pid < BC2_HOSTS ? &bc2().hosts[pid] : nullptr; }
 
 uint16_t bc2_host_version(unsigned pid) {
