@@ -29,10 +29,27 @@ struct Served {
     uint16_t pid;
     uint32_t handle;
     uint32_t magic;
+    uint32_t run = 0;         // the device's run count at the request
     bool masterFed = false;   // a CCP/XCP master writes the FIFO per DAQ
     MeasProducer prod;
 };
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
+std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
+// The boot byte (bits 24 to 31 of its handles) of each device's newest
+// request; under gMx.
+uint8_t gNewestBoot[MEAS_PEERS] = {};
+bool gBootKnown[MEAS_PEERS] = {};
+
+uint8_t bootOf(uint32_t handle) { return uint8_t(handle >> 24); }
+
+// The boot byte of a request, taken as the device's newest unless it is an
+// earlier one (compared wrap-safe); gMx held.
+void noteBoot(uint16_t pid, uint32_t handle) {
+    if (pid >= MEAS_PEERS) return;
+    const uint8_t b = bootOf(handle);
+    if (!gBootKnown[pid] || int8_t(uint8_t(b - gNewestBoot[pid])) > 0) gNewestBoot[pid] = b;
+    gBootKnown[pid] = true;
+}
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
 
@@ -46,21 +63,32 @@ void reply(const ci_msg_t* req, uint16_t op, unsigned err, uint32_t sourceMagic)
     comint_put_cmd(&m, 0);
 }
 
+// Takes a served list out of the tables; gMx held.
+std::unique_ptr<Served> takeServedLocked(std::map<uint64_t, std::unique_ptr<Served>>::iterator it) {
+    std::unique_ptr<Served> s = std::move(it->second);
+    gServed.erase(it);
+    auto& chain = gProducers[s->prod.raster];
+    chain.erase(std::remove(chain.begin(), chain.end(), &s->prod), chain.end());
+    return s;
+}
+
+// Ends a list taken out of the tables.
+void endServed(std::unique_ptr<Served> s) {
+    if (s->masterFed) meas_man_destroy_master_list(s->magic);   // before its FIFO goes
+    dynkomm_fifo_unlink(s->prod.fifo);   // releases the source FIFO
+    dynkomm_free_magic(s->magic);
+    s->prod.release();
+}
+
 void stopServed(uint16_t pid, uint32_t handle) {
     std::unique_ptr<Served> s;
     {
         std::lock_guard<std::mutex> lk(gMx);
         auto it = gServed.find(key(pid, handle));
         if (it == gServed.end()) return;
-        s = std::move(it->second);
-        gServed.erase(it);
-        auto& chain = gProducers[s->prod.raster];
-        chain.erase(std::remove(chain.begin(), chain.end(), &s->prod), chain.end());
+        s = takeServedLocked(it);
     }
-    if (s->masterFed) meas_man_destroy_master_list(s->magic);   // before its FIFO goes
-    dynkomm_fifo_unlink(s->prod.fifo);   // releases the source FIFO
-    dynkomm_free_magic(s->magic);
-    s->prod.release();
+    endServed(std::move(s));
 }
 
 // Starts serving a list to another device; the gateway error code.
@@ -73,6 +101,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     auto s = std::make_unique<Served>();
     s->pid = pid;
     s->handle = handle;
+    if (auto runOf = gRunOf.load()) s->run = runOf(pid);
     if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
     s->magic = dynkomm_get_magic();
     if (!s->magic) {
@@ -94,6 +123,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     std::lock_guard<std::mutex> lk(gMx);
     if (!s->masterFed) gProducers[raster].push_back(&s->prod);
     gServed[key(pid, handle)] = std::move(s);
+    noteBoot(pid, handle);
     return GW_NO_ERROR;
 }
 
@@ -309,6 +339,28 @@ int meas_man_init() {
     return 1;
 }
 
+void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid)) { gRunOf = runOf; }
+
+void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {
+    std::vector<std::unique_ptr<Served>> ended;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (auto it = gServed.begin(); it != gServed.end();) {
+            const Served& s = *it->second;
+            const unsigned pid = s.pid;
+            const bool over = pid < MEAS_PEERS && (peers[pid].gone || s.run != peers[pid].run ||
+                                                   (gBootKnown[pid] && bootOf(s.handle) != gNewestBoot[pid]));
+            if (!over) {
+                ++it;
+                continue;
+            }
+            ++stopped[pid];
+            ended.push_back(takeServedLocked(it++));
+        }
+    }
+    for (auto& s : ended) endServed(std::move(s));
+}
+
 void meas_man_shutdown() {
     std::vector<std::pair<uint16_t, uint32_t>> all;
     {
@@ -316,6 +368,10 @@ void meas_man_shutdown() {
         for (auto& [k, s] : gServed) all.emplace_back(s->pid, s->handle);
     }
     for (auto& [pid, h] : all) stopServed(pid, h);
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (bool& known : gBootKnown) known = false;
+    }
     gDataLoss = 0;
 }
 

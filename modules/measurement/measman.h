@@ -46,6 +46,21 @@ struct MeasProducer {
 // lists this device serves to other devices).
 void meas_man_add_producer(MeasProducer* p);
 void meas_man_remove_producer(MeasProducer* p);
+// Lists served to other devices and their devices' runs. The device
+// network counts the runs it has seen of each PID (its restarts); every
+// list served keeps the count at its request, so that the lists of a run
+// that is over can be told from those of the current one.
+constexpr unsigned MEAS_PEERS = 64;
+void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid));
+struct MeasPeerRun {
+    bool gone;       // the device has left the network: none of its lists is taken
+    uint32_t run;    // the device's run as the network counts it now
+};
+// Stops the lists served to each device that its current run did not ask
+// for: all of a device that is gone, those asked for in an earlier run
+// (another run count, or a handle drawn by an earlier boot than the
+// device's newest request). stopped[pid]: how many were stopped.
+void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]);
 // Registers the list request handlers (0x0500, 0x0510); 1.
 int meas_man_init();
 void meas_man_shutdown();

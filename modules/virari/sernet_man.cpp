@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "host/os/os.h"
+#include "measurement/measman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
-#include "virari/DiraDir2/bc2.h"
+#include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
 constexpr uint16_t kReleased = 0xDEAD;
@@ -28,6 +29,12 @@ SenderList gOnline[SERNET_RASTERS], gOffline[SERNET_RASTERS];
 std::mutex gSinksMx;
 std::set<uint32_t> gSinks;
 uint8_t gFloodShort = 0;
+
+// A device silent for this many looks of the 1-second hook in a row is gone:
+// the lists served to it stop. Its own looks (once a second) then see the
+// channels down at least once, so it asks for them again when it is back.
+constexpr unsigned kGoneSeconds = 3;
+unsigned gGoneSeconds[MEAS_PEERS] = {};   // the 1000 ms raster's own
 
 bool isOffline(const dynkomm_fifo_t* f) { return f->mode & DYNKOMM_MODE_QUEUE; }
 SenderList* listOf(const dynkomm_fifo_t* f) {
@@ -165,6 +172,7 @@ const dynkomm_sernet_hooks* sernet_man_hooks() { return &kHooks; }
 
 int SerNet_man_ini() {
     int ok = 1;
+    for (unsigned& n : gGoneSeconds) n = 0;
     for (unsigned r = 0; r < SERNET_RASTERS; ++r) {
         gOnline[r].fifos.clear();
         gOffline[r].fifos.clear();
@@ -277,7 +285,21 @@ void SerNet_man_sender_online(unsigned raster) { runSender(raster, true); }
 void SerNet_man_sender_offline(unsigned raster) { runSender(raster, false); }
 void SerNet_man_flush_online() { Dynkom_flush_eth(0); }
 void SerNet_man_flush_offline() { Dynkom_flush_eth(1); }
-void SerNet_man_1s() {}
+void SerNet_man_1s() {
+    MeasPeerRun peers[MEAS_PEERS];
+    const unsigned own = comint_own_pid();
+    for (unsigned pid = 0; pid < MEAS_PEERS; ++pid) {
+        gGoneSeconds[pid] = pid != own && BC2_peer_gone(pid) ? gGoneSeconds[pid] + 1 : 0;
+        peers[pid] = MeasPeerRun{gGoneSeconds[pid] >= kGoneSeconds, BC2_peer_run(pid)};
+    }
+    unsigned stopped[MEAS_PEERS] = {};
+    meas_man_stop_ended_runs(peers, stopped);
+    // a device that restarts again and again causes these: limited per its address
+    for (unsigned pid = 0; pid < MEAS_PEERS; ++pid)
+        if (stopped[pid])
+            BC2_LOG_FROM(bc2_host_from(pid), FL_LISTS_ENDED, 150, "SerNet_man: %u lists served to PID 0x%X stopped, %s",
+                         stopped[pid], pid, peers[pid].gone ? "the device is gone" : "the run that asked for them is over");
+}
 
 dynkomm_fifo_t* sernet_man_fifo_create_source(dynkomm_fifo_t* f) {
     if (!f || f->valid != DYNKOMM_VALID) return nullptr;
@@ -289,6 +311,7 @@ int sernet_man_fifo_delete_source(dynkomm_fifo_t* f) { return f ? SerNet_man_sto
 int sernet_man_fifo_delete_sink(dynkomm_fifo_t* f) { return SerNet_man_release_fifo(f); }
 
 void SerNet_man_shutdown() {
+    for (unsigned& n : gGoneSeconds) n = 0;
     for (unsigned r = 0; r < SERNET_RASTERS; ++r)
         for (SenderList* l : {&gOnline[r], &gOffline[r]}) {
             if (!l->mutex) continue;

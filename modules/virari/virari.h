@@ -2,8 +2,9 @@
 #pragma once
 
 // Installs the serial-network manager as the FIFO layer's hooks, DiraDir2 as
-// the command interface's transport and as what the gateway asks before it
-// requests a list of another device. Call after SerNet_man_ini.
+// the command interface's transport, as what the gateway asks before it
+// requests a list of another device and as the count of the devices' runs
+// that the lists served to them keep. Call after SerNet_man_ini.
 void virari_attach_measurement();
 
 // Registers the serial-network senders and flushes on the two Ethernet send

@@ -4,6 +4,7 @@
 #include "measurement/comint.h"
 #include "measurement/dynkomm.h"
 #include "measurement/gateway.h"
+#include "measurement/measman.h"
 #include "platform/raster.h"
 #include "virari/DiraDir2/bc2.h"
 #include "virari/sernet_man.h"
@@ -39,4 +40,5 @@ void virari_attach_measurement() {
     dynkomm_set_sernet_hooks(sernet_man_hooks());
     comint_set_transport(&kTransport);
     gw_set_network(&kNetwork);
+    meas_man_set_peer_runs(BC2_peer_run);
 }

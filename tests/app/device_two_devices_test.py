@@ -8,13 +8,17 @@ moved: B is killed and started again at 10.213.0.5 (its old address gone).
 A's online values reach B's new address within 10 s of B's start-up; a
 packet socket in B's namespace sees them.
 
+restarts: B is killed and started again 5 times. The lists A serves to B
+are those B's current run asked for: A's online data to B after the fifth
+restart comes at no more than 1.5 times the rate of B's first run.
+
 relay: a peer (PID 40 at 10.213.0.3, beside B) connects its command channel
 to A and sends 200 commands addressed to B; A hands them on to B under PID
 40. The last of them reaches B (B logs it as unknown, from PID 40), B says
 nothing of "out of step", and neither device establishes the A-B command
 channel again.
 
-Usage: device_two_devices_test.py moved|relay TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_two_devices_test.py moved|restarts|relay TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -72,7 +76,8 @@ def ip(ns, *args):
 
 class DataWatch:
     """Counts, per destination address, the UDP datagrams from A to port
-    9852 that pass B's eth0 (a packet socket in B's namespace)."""
+    9852 that pass B's eth0 (a packet socket in B's namespace), and their
+    bytes."""
 
     def __init__(self, ns):
         with netpeer.in_namespace(ns):
@@ -80,6 +85,7 @@ class DataWatch:
             self.sock.bind(("eth0", 0))
         self.sock.settimeout(0.1)
         self.count = {}
+        self.bytes = {}
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -103,10 +109,22 @@ class DataWatch:
             dst = socket.inet_ntoa(ip_hdr[16:20])
             with self._lock:
                 self.count[dst] = self.count.get(dst, 0) + 1
+                udp_len = struct.unpack(">H", ip_hdr[ihl + 4:ihl + 6])[0] if len(ip_hdr) >= ihl + 6 else 8
+                self.bytes[dst] = self.bytes.get(dst, 0) + udp_len - 8
 
     def to(self, addr):
         with self._lock:
             return self.count.get(addr, 0)
+
+    def bytes_to(self, addr):
+        with self._lock:
+            return self.bytes.get(addr, 0)
+
+    def rate_to(self, addr, seconds):
+        """Bytes per second to addr, counted over the next `seconds`."""
+        start, before = time.monotonic(), self.bytes_to(addr)
+        time.sleep(seconds)
+        return (self.bytes_to(addr) - before) / (time.monotonic() - start)
 
     def close(self):
         self._stop.set()
@@ -147,6 +165,42 @@ def moved(binary, sample, ns_a, ns_b):
             if watch:
                 watch.close()
     print("moved device test passed")
+
+
+def restarts(binary, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        a = b = watch = None
+        offline = "Host PID 0x%X is Offline" % PID_B
+        try:
+            watch = DataWatch(ns_b)
+            a = ns_device(binary, run_a, ns_a).wait_ready()
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            wait_for(lambda: watch.to(ADDR_B) > 10, "A's online values at B's address")
+            time.sleep(3)   # every list B asks for is served
+            first = watch.rate_to(ADDR_B, 5)
+            assert first > 0
+            for n in range(5):
+                b.kill()
+                gone = a.log().count(offline)
+                wait_for(lambda: a.log().count(offline) > gone, "A to notice B gone")
+                b = ns_device(binary, run_b, ns_b).wait_ready()
+                seen = watch.to(ADDR_B)
+                wait_for(lambda: watch.to(ADDR_B) > seen + 10, "A's online values at B after restart %d" % (n + 1))
+            time.sleep(3)   # the lists of B's earlier runs are stopped within a second
+            last = watch.rate_to(ADDR_B, 5)
+            print("A's online data to B: %.0f bytes/s in its first run, %.0f after 5 restarts" % (first, last))
+            assert last <= 1.5 * first, "%.0f bytes/s after 5 restarts, %.0f in the first run; A's log ends:\n%s" % (
+                last, first, a.log()[-3000:])
+            assert "served to PID 0x%X stopped" % PID_B in a.log()
+            assert a.stop() == 0
+            assert b.stop() == 0
+            a.check_clean()
+            b.check_clean()
+        finally:
+            if watch:
+                watch.close()
+    print("restarted device test passed")
 
 
 def announce(sock, stop, connected):
@@ -232,7 +286,7 @@ def main():
     if not pair:
         return SKIP
     try:
-        {"moved": moved, "relay": relay}[mode](binary, sample, *pair)
+        {"moved": moved, "restarts": restarts, "relay": relay}[mode](binary, sample, *pair)
     finally:
         netns_pair_down(source, pair)
     return 0

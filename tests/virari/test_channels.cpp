@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -97,7 +98,9 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
     };
     const Case cases[] = {
         {"a source beyond the PIDs", 4, 0x1234},
+        {"the source PID 64", 4, 64},
         {"a destination beyond the PIDs", 6, 65},
+        {"the destination PID 64", 6, 64},
         {"a length beyond 64 KiB", 0, 1},
     };
     for (const Case& k : cases) {
@@ -115,18 +118,18 @@ TEST_F(ChannelTest, CommandHeaderOutOfStepEndsTheConnection) {
     }
     EXPECT_EQ(gServed.load(), 0);
 
-    // to all devices, and to any PID up to 64, is in step; so is a command
+    // to all devices, and to any PID up to 63, is in step; so is a command
     // the peer hands on for another device, under that device's PID
     bc2_channel* c;
     int peer = channelPair(CH_CI, &c);
     c->cnt[CNT_RX_ERR] = 0;
     put(peer, command(CI_PID_ALL, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
-    put(peer, command(64, 4));
+    put(peer, command(63, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
     put(peer, command(kOwn, 4));
     EXPECT_EQ(bc_ci_receive(c, c->sock), 1);
-    for (uint16_t relayedFrom : {0, 40, 64}) {
+    for (uint16_t relayedFrom : {0, 40, 63}) {
         auto m = command(kOwn, 4);
         be_put16(m.data() + 4, relayedFrom);
         put(peer, m);
@@ -286,7 +289,7 @@ TEST_F(ChannelTest, DatagramRecordsWithinTheDatagramOnly) {
     d.insert(d.end(), r2.begin(), r2.end());
     auto r3 = record(kOwn, 8, magic, 0x03);
     d.insert(d.end(), r3.begin(), r3.begin() + 12);   // cut short
-    bc2_dk_datagram(d.data(), d.size());
+    bc2_dk_datagram(d.data(), d.size(), inet_addr("127.0.0.9"));
     EXPECT_EQ(bc2().dkDropped.load(), 1u);
     int n = 0;
     while (uint8_t* s = dynkomm_read(f)) {
@@ -583,4 +586,138 @@ TEST_F(Bc2Test, OnlineDataGoesWhereThePeerIsNow) {
     s.stop = true;
     bcSocket_wakeAll();
     EXPECT_EQ(taskWait(daemon, 2000), OK);
+}
+
+// Of two devices only the one with the greater address connects: the other
+// one's receive task, woken without a connection (an accepted one that was
+// replaced or reset before it took it), waits for the next one instead of
+// connecting to the peer itself.
+TEST_F(Bc2Test, OnlyTheGreaterAddressConnectsWhenItsTaskIsWoken) {
+    bc2_state& s = bc2();
+    Presence p;
+    p.ip = "127.0.55.5";
+    p.offset = 22000;
+    ASSERT_TRUE(receive(p));
+    // the peer's command listen port, where an active connect would arrive
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    fds.push_back(listener);
+    int one = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const sockaddr_in at = bc2_sockaddr(inet_addr(p.ip), uint16_t(p.offset + BC2_PORT_CI));
+    ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(listener, 10), 0);
+    auto connectsArrived = [&] {
+        int n = 0;
+        for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0; ++n) close(fd);
+        return n;
+    };
+    bc2_channel* c = BC2_create_channel_config(&s.hosts[kPeer], CH_CI);
+    ASSERT_NE(c, nullptr);
+
+    // 127.0.55.3 is the smaller address (the last octet weighs most)
+    s.ownAddr = inet_addr("127.0.55.3");
+    for (int wake = 0; wake < 3; ++wake) {
+        c->state = CH_CONNECTING;
+        ASSERT_EQ(BC2_recv_activate(c), 1);
+        for (int i = 0; i < 2000 && c->state == CH_CONNECTING; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(c->state.load(), CH_IDLE);
+        EXPECT_EQ(connectsArrived(), 0) << "wake " << wake;
+    }
+    EXPECT_FALSE(logContains(takeLogTexts(), "BC2_connect_active"));
+
+    // 127.0.55.7 is the greater one: the same wake connects
+    s.ownAddr = inet_addr("127.0.55.7");
+    c->state = CH_CONNECTING;
+    ASSERT_EQ(BC2_recv_activate(c), 1);
+    int arrived = 0;
+    for (int i = 0; i < 2000 && !arrived; ++i) {
+        arrived = connectsArrived();
+        if (!arrived) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(arrived, 1);
+}
+
+// What one address floods (14 lines of a kind, one beyond its budget) does
+// not silence another address: each line another device's traffic causes is
+// limited per source address.
+TEST_F(ChannelTest, LinesAPeerCausesAreLimitedPerAddress) {
+    const uint32_t filler = inet_addr("127.0.56.1"), other = inet_addr("127.0.56.2");
+    uint32_t m1, m2;
+    dynkomm_fifo_t* f1 = sink(&m1);
+    dynkomm_fifo_t* f2 = sink(&m2);
+    ASSERT_TRUE(f1 && f2);
+    f2->raster = 4;   // tells its lines apart from f1's
+    for (uint32_t m : {m1, m2})
+        for (int i = 0; i < 4; ++i) bc2_dk_datagram(record(kOwn, 8, m, 0).data(), DK_RECORD_HEADER + 8, filler);
+    bc2_channel* dk;
+    int dkPeer = channelPair(CH_DK, &dk);
+    struct Kind {
+        const char* what;
+        std::function<void(uint32_t from, bool second)> cause;
+        std::string secondLine;   // what the other address's line holds
+    };
+    const Kind kinds[] = {
+        {"short presence message",
+         [](uint32_t from, bool second) {
+             auto m = message(Presence{});
+             bc2_presence_receive(m.data(), second ? 30 : 40, bc2_sockaddr(from, BC2_PORT_PRESENCE_TX));
+         },
+         "short message dropped, 30 bytes"},
+        {"presence with a wrong PID",
+         [](uint32_t from, bool second) {
+             Presence p;
+             p.pid = second ? 71 : 70;
+             auto m = message(p);
+             bc2_presence_receive(m.data(), m.size(), bc2_sockaddr(from, BC2_PORT_PRESENCE_TX));
+         },
+         "wrong pid received 71"},
+        {"command stream out of step",
+         [this](uint32_t from, bool second) {
+             bc2_channel* c;
+             int peer = channelPair(CH_CI, &c);
+             c->peer = from;
+             auto m = command(kOwn, 4);
+             be_put16(m.data() + 4, second ? 0x4321 : 0x1234);
+             put(peer, m);
+             bc_ci_receive(c, c->sock);
+         },
+         "source 0x4321"},
+        {"record for a full FIFO",
+         [&](uint32_t from, bool second) {
+             dk->peer = from;
+             put(dkPeer, record(kOwn, 8, second ? m2 : m1, 0));
+             bc_dk_receive(dk, dk->sock);
+         },
+         "magic 0x" + [&] {
+             char b[9];
+             snprintf(b, sizeof b, "%08x", m2);
+             return std::string(b);
+         }() + " full"},
+        {"datagram record for a full FIFO",
+         [&](uint32_t from, bool second) {
+             bc2_dk_datagram(record(kOwn, 8, second ? m2 : m1, 0).data(), DK_RECORD_HEADER + 8, from);
+         },
+         "slots 4, raster 4"},
+        {"datagram record for another PID",
+         [&](uint32_t from, bool second) {
+             bc2_dk_datagram(record(second ? 0x31 : 0x30, 8, m1, 0).data(), DK_RECORD_HEADER + 8, from);
+         },
+         "received data for PID 0x31"},
+    };
+    int n = 0;
+    for (const Kind& k : kinds) {
+        SCOPED_TRACE(k.what);
+        // a flooder of its own for each line: the two lines of a full FIFO share their kind
+        const std::string flooder = "127.0.57." + std::to_string(++n);
+        takeLogTexts();
+        for (int i = 0; i < 14; ++i) k.cause(inet_addr(flooder.c_str()), false);
+        k.cause(other, true);
+        auto log = takeLogTexts();
+        EXPECT_TRUE(logContains(log, k.secondLine));
+        EXPECT_TRUE(logContains(log, "caused by " + flooder + " are held back for up to a minute"));
+        EXPECT_FALSE(logContains(log, "Flooding suspicion"));
+    }
+    dynkomm_fifo_delete(f1);
+    dynkomm_fifo_delete(f2);
 }

@@ -1,12 +1,22 @@
 // Send framers (packing into 1472-byte blocks, oversized records, the flush)
 // and the serial-network manager (sink geometry, open and close requests,
 // release, the senders of online and offline FIFOs).
+#include <fcntl.h>
+
 #include <atomic>
+#include <filesystem>
+#include <set>
 #include <chrono>
 #include <thread>
 
 #include "bc2_fixture.h"
+#include "host/kernel/kernel.h"
+#include "measurement/catalogue.h"
+#include "measurement/gateway.h"
+#include "measurement/measman.h"
+#include "measurement/seram.h"
 #include "virari/sernet_man.h"
+#include "virari/virari.h"
 
 namespace {
 std::vector<uint8_t> header(uint16_t dst, uint16_t len, uint32_t magic) {
@@ -122,6 +132,47 @@ TEST_F(FramerTest, SendersGiveEveryQueuedSlotButOnlyTheNewestValue) {
     dynkomm_fifo_delete(b);
 }
 
+// The send rasters run until the rasters stop, after the network's
+// shutdown: a flush or send in the middle of the shutdown finds the channels
+// or finds none, never one being freed.
+TEST_F(FramerTest, SendRastersStillRunningWhileTheNetworkShutsDown) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    const auto h = header(kPeer, 16, 7);
+    const std::vector<uint8_t> data(16, 0x5A);
+    std::thread raster([&] {
+        while (!stop) {
+            dyncom_send_eth(h.data(), data.data());
+            SerNet_man_flush_offline();
+            dyncom_send_eth_online(h.data(), data.data());
+            SerNet_man_flush_online();
+            ++rounds;
+        }
+    });
+    // a peer that reads nothing must not hold the raster
+    auto noWait = [&] { fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK); };
+    noWait();
+    auto waitRounds = [&](int more) {
+        const int until = rounds + more;
+        for (int i = 0; i < 5000 && rounds < until; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return rounds >= until;
+    };
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        if (cycle) {
+            peer = channelPair(CH_DK, &c);
+            routing_entry_t e{ROUTING_LOCSOCK, 0x0A010009};
+            routing_set_table_entries(&e, kPeer, kPeer);
+            noWait();
+        }
+        EXPECT_TRUE(waitRounds(1));
+        BC2_shutdown();
+        EXPECT_TRUE(waitRounds(1));   // the raster goes on without channels
+        bc2().stop = false;
+    }
+    stop = true;
+    raster.join();
+}
+
 class SerNetTest : public Bc2Test {
 protected:
     void SetUp() override {
@@ -198,4 +249,107 @@ TEST_F(SerNetTest, ASecondReleaseIsRefused) {
     EXPECT_EQ(SerNet_man_release_fifo(f), 1);
     EXPECT_EQ(SerNet_man_release_fifo(f), 0);
     EXPECT_EQ(SerNet_man_release_fifo(nullptr), 0);
+}
+
+// The lists this device serves to a peer are those its current run asked
+// for: a restart seen by the network, a request of a later boot, or the peer
+// staying gone end the lists of its earlier run, which nobody takes any more.
+class ServedListsTest : public Bc2Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/tav9_served_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        host::setDeviceFolder(dir);
+        host::resetForTest();
+        Bc2Test::SetUp();
+        ASSERT_EQ(seram_init(), 1);
+        ASSERT_EQ(catalogue_init(), 1);
+        ASSERT_EQ(meas_man_init(), 1);
+        ASSERT_EQ(SerNet_man_ini(), 1);
+        virari_attach_measurement();
+        comint_set_transport(nullptr);   // the replies go nowhere
+        receive(heard);
+        peer = channelPair(CH_DK, &c);
+        dataFd = c->sock;
+        routing_entry_t e{ROUTING_LOCSOCK, 0x0A010009};   // online data on the data connection too
+        routing_set_table_entries(&e, kPeer, kPeer);
+    }
+    void TearDown() override {
+        meas_man_shutdown();
+        SerNet_man_shutdown();
+        dynkomm_set_sernet_hooks(nullptr);
+        gw_set_network(nullptr);
+        seram_shutdown();
+        Bc2Test::TearDown();
+        host::resetForTest();
+        std::filesystem::remove_all(dir);
+    }
+    // The peer asks for stim_tick on the 10 ms raster under its handle.
+    void ask(uint32_t handle) {
+        ci_msg_t m;
+        ci_init_msg(&m, CI_CMD_MEASLIST_ADDR, kOwn, 12 + 16);
+        ci_set_src(&m, kPeer);
+        ci_set_magic(&m, handle);
+        const uint16_t head[6] = {1, 3, 0, 0, 4, 0};   // op start, raster, slots, online, words
+        for (int i = 0; i < 6; ++i) be_put16(m.payload + 2 * i, head[i]);
+        const uint32_t words[4] = {uint32_t(GW_SIZE4), catalogue_addr("stim_tick"), 0, 0};
+        for (int i = 0; i < 4; ++i) be_put32(m.payload + 12 + 4 * i, words[i]);
+        ASSERT_EQ(ci_serve_command(&m), 1);
+    }
+    // The handles the peer gets records for in one send-raster tick.
+    std::set<uint32_t> sentTo() {
+        meas_man_run_producers(3, 0);
+        SerNet_man_sender_online(3);
+        SerNet_man_flush_online();
+        std::set<uint32_t> out;
+        auto s = pending(peer);
+        for (size_t pos = 0; pos + DK_RECORD_HEADER <= s.size(); pos += DK_RECORD_HEADER + be_get16(&s[pos + 2]))
+            out.insert(be_get32(&s[pos + 4]));
+        return out;
+    }
+    std::string dir;
+    Presence heard;
+    bc2_channel* c = nullptr;
+    int peer = -1, dataFd = -1;   // the data channel made anew takes dataFd again
+};
+
+TEST_F(ServedListsTest, OnlyTheListsOfThePeersCurrentRunAreSent) {
+    const uint32_t run1 = 0x11000001, run2 = 0x12000001, run3 = 0x13000001;
+    heard.seq = 500;
+    receive(heard);
+    ask(run1);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run1});
+
+    // the peer restarts: its presence counts from 1 again, then it asks anew
+    heard.seq = 1;
+    receive(heard);
+    c->sock = dataFd;   // its data channel made anew
+    ask(run2);
+    EXPECT_EQ(sentTo(), (std::set<uint32_t>{run1, run2}));
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run2});
+    EXPECT_TRUE(logContains(takeLogTexts(), "1 lists served to PID 0x9 stopped"));
+    for (int i = 0; i < 5; ++i) SerNet_man_1s();   // the current run's list stays
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run2});
+
+    // a request of a later boot ends the lists of the earlier one, also when
+    // its restart went unseen
+    ask(run3);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run3});
+
+    // a peer that stays gone: its lists stop; one back within a second keeps them
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    SerNet_man_1s();
+    heard.seq = 10;
+    receive(heard);
+    c->sock = dataFd;
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run3});
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    c->sock = dataFd;
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{});
 }

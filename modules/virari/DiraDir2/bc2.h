@@ -37,6 +37,11 @@ bool BC2_connected(unsigned pid);
 // 2 when not connected; 0 when the peer's protocol supports the capability
 // (0 from 0x0202, 1 from 0x0203, 2 from 0x0204), 1 when not or unknown.
 int BC2_getRemoteCapabilty(unsigned pid, unsigned capability);
+// How many restarts of the PID's device were seen (its presence sequence
+// counter going back).
+uint32_t BC2_peer_run(unsigned pid);
+// The PID's device was heard and has fallen silent since.
+bool BC2_peer_gone(unsigned pid);
 // The command multicast channel exists.
 bool comint_status();
 

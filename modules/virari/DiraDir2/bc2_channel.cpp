@@ -71,6 +71,18 @@ void endConnection(bc2_channel* c, int fd) {
     if (c->online) BC2_snd_framer_ini(c->online, c->type);
 }
 
+// This side opens the channel's connection: its address is the greater one
+// of the two, the peer's as its presence last told it.
+bool connectsActively(bc2_channel* c) {
+    bc2_state& s = bc2();
+    uint32_t peerAddr;
+    {
+        std::lock_guard<std::mutex> lk(s.mx);
+        std::memcpy(&peerAddr, c->host->msg + PM_ADDR, 4);
+    }
+    return bc2_addr_greater(s.ownAddr, peerAddr);
+}
+
 void BC2_eth_recv(bc2_channel* c) {
     if (!c || !c->recv) {
         syslogx(155, "BC2_eth_recv(): NULL pointer file %s line %d", __FILE__, __LINE__);
@@ -93,6 +105,14 @@ void BC2_eth_recv(bc2_channel* c) {
             c->taskFd = fd;
         }
         if (fd < 0) {
+            // Woken without a connection: only the side with the greater
+            // address connects; the other one waits for the peer's (an
+            // accepted connection that was replaced or reset before this
+            // task took it wakes it, too).
+            if (!connectsActively(c)) {
+                c->state = CH_IDLE;
+                continue;
+            }
             fd = BC2_connect_active(c->tcpAddr, c->type);
             if (fd < 0) {
                 BC2_LOG_FROM(c->tcpAddr.sin_addr.s_addr, FL_NO_SOCKET, 155, "BC2_eth_recv: %s - could not create socket!",
@@ -407,7 +427,13 @@ void BC2_connect_passive(int type) {
     }
 }
 
+std::shared_mutex& bc2_channels_lock() {
+    static std::shared_mutex m;
+    return m;
+}
+
 void bc2_free_channels() {
+    std::unique_lock<std::shared_mutex> users(bc2_channels_lock());
     std::lock_guard<std::mutex> lk(gCreateMx);
     for (bc2_host& h : bc2().hosts) {
         for (auto* slot : {&h.ci, &h.dk}) {

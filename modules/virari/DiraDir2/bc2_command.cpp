@@ -14,8 +14,6 @@
 namespace {
 // Commands are sent from several tasks: the flood counters of the send sites are atomic.
 std::atomic<uint8_t> gFloodSend{0}, gFloodLocSock{0};
-// Every channel has its own receive task: their shared counters are atomic.
-std::atomic<uint8_t> gFloodRx{0}, gFloodStep{0};
 uint8_t gFloodMc = 0;
 
 bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, opt, &v, sizeof v) == 0; }
@@ -24,7 +22,7 @@ bool setInt(int fd, int level, int opt, int v) { return setsockopt(fd, level, op
 // devices, else the CI channel of the PID.
 bc2_channel* channelFor(uint16_t dst) {
     if (dst == CI_PID_ALL) return bc2().hosts[BC2_HOST_MC].ci;
-    if (dst >= BC2_PIDS) return nullptr;
+    if (!bc2_pid_valid(dst)) return nullptr;
     return bc2().hosts[dst].ci;
 }
 
@@ -36,6 +34,7 @@ int sendCommand(const ci_msg_t* msg, bool locSock) {
     const uint16_t dst = ci_get_dst(msg), len = ci_get_len(msg);
     if (len > CI_MAX_PAYLOAD) return 0;
     if (locSock && dst >= BC2_PIDS) return 0;
+    std::shared_lock<std::shared_mutex> inUse(bc2_channels_lock());
     bc2_channel* c = channelFor(dst);
     if (!c) return 0;
     const size_t size = CI_HEADER_SIZE + len;
@@ -105,13 +104,13 @@ int bc_ci_receive(bc2_channel* c, int fd) {
     // again. The length counts as the 32-bit word of bytes 0 to 3, whose
     // upper half is always 0 in step. The source may be any device's PID:
     // a device hands on a command addressed to another one with the PID of
-    // the device that sent it.
+    // the device that sent it. PIDs are those a channel can lead to.
     const unsigned src = ci_get_src(&msg), dst = ci_get_dst(&msg);
     const uint32_t lenWord = be_get32(msg.hdr);
-    if (src > BC2_PIDS || (dst > BC2_PIDS && dst != CI_PID_ALL) || lenWord > 0xFFFF) {
-        SYSLOGX_FLOOD(gFloodStep, 155,
-                      "Diradir2: CI channel - PID 0x%X out of step (source 0x%X, destination 0x%X, length 0x%X), closing",
-                      c->pid, src, dst, unsigned(lenWord));
+    if (!bc2_pid_valid(src) || (!bc2_pid_valid(dst) && dst != CI_PID_ALL) || lenWord > 0xFFFF) {
+        BC2_LOG_FROM(c->peer, FL_OUT_OF_STEP, 155,
+                     "Diradir2: CI channel - PID 0x%X out of step (source 0x%X, destination 0x%X, length 0x%X), closing",
+                     c->pid, src, dst, unsigned(lenWord));
         ++c->cnt[CNT_RX_ERR];
         return 0;
     }
@@ -119,7 +118,7 @@ int bc_ci_receive(bc2_channel* c, int fd) {
     // A payload beyond the message buffer is never received into it: its
     // bytes are read past, so the stream stays in step.
     if (len > CI_MAX_PAYLOAD) {
-        SYSLOGX_FLOOD(gFloodRx, 155, "bc_ci_receive recv. bytes : %d (%d)", int(len), int(CI_MAX_PAYLOAD));
+        BC2_LOG_FROM(c->peer, FL_TOO_LONG, 155, "bc_ci_receive recv. bytes : %d (%d)", int(len), int(CI_MAX_PAYLOAD));
         ++c->cnt[CNT_RX_ERR];
         return bc2_recv_discard(fd, len) ? 1 : 0;
     }

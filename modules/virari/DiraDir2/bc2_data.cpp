@@ -17,12 +17,13 @@
 #include "virari/sernet_man.h"
 
 namespace {
-uint8_t gFloodTooLong = 0, gFloodUdpRx = 0, gFloodFull = 0, gFloodUdpNoRoute = 0;
+uint8_t gFloodUdpRx = 0;
 
-void tooLong(uint16_t len, unsigned room, uint32_t magic) {
+// from: the address (network order) the record came from.
+void tooLong(uint32_t from, uint16_t len, unsigned room, uint32_t magic) {
     ++bc2().dkDropped;
-    SYSLOGX_FLOOD(gFloodTooLong, 147, "Diradir2: DK record of %u bytes for magic 0x%08x dropped, room %u",
-                  unsigned(len), magic, room);
+    BC2_LOG_FROM(from, FL_TOO_LONG, 147, "Diradir2: DK record of %u bytes for magic 0x%08x dropped, room %u",
+                 unsigned(len), magic, room);
 }
 }  // namespace
 
@@ -81,14 +82,14 @@ int bc_dk_receive(bc2_channel* c, int fd) {
     if (len > f->slotsize) {
         lk.unlock();
         ++c->cnt[CNT_RX_ERR];
-        tooLong(len, f->slotsize, magic);
+        tooLong(c->peer, len, f->slotsize, magic);
         return bc2_recv_discard(fd, len) ? 1 : 0;
     }
     uint8_t* slot = dynkomm_write(f);
     if (!slot) {
         lk.unlock();
         meas_man_count_loss();
-        SYSLOGX_FLOOD(gFloodFull, 150, "Diradir2: DK channel - FIFO of magic 0x%08x full, record dropped", magic);
+        BC2_LOG_FROM(c->peer, FL_FIFO_FULL, 150, "Diradir2: DK channel - FIFO of magic 0x%08x full, record dropped", magic);
         if (!bc2_recv_discard(fd, len)) {
             BC2_LOG_FROM(c->peer, FL_RX_DATA, 155, "Diradir2: DK channel - Error receiving dynkom data (2)");
             return 0;
@@ -104,13 +105,13 @@ int bc_dk_receive(bc2_channel* c, int fd) {
     return 1;
 }
 
-void bc2_dk_datagram(const uint8_t* buf, size_t len) {
+void bc2_dk_datagram(const uint8_t* buf, size_t len, uint32_t fromNet) {
     bc2_state& s = bc2();
     size_t pos = 0;
     unsigned lastSrc = BC2_PIDS;
     while (pos < len) {
         if (len - pos < DK_RECORD_HEADER) {
-            tooLong(uint16_t(len - pos), 0, 0);
+            tooLong(fromNet, uint16_t(len - pos), 0, 0);
             break;
         }
         const uint8_t* r = buf + pos;
@@ -119,7 +120,7 @@ void bc2_dk_datagram(const uint8_t* buf, size_t len) {
         // A record reaching beyond the datagram ends the walk: what follows
         // cannot be trusted.
         if (n > len - pos - DK_RECORD_HEADER) {
-            tooLong(n, unsigned(len - pos - DK_RECORD_HEADER), magic);
+            tooLong(fromNet, n, unsigned(len - pos - DK_RECORD_HEADER), magic);
             break;
         }
         if (dst == s.ownPid) {
@@ -128,20 +129,20 @@ void bc2_dk_datagram(const uint8_t* buf, size_t len) {
             if (dynkomm_get_fifo(magic, &f) == 1 && f) {
                 lastSrc = f->src_pid;
                 if (n > f->slotsize) {
-                    tooLong(n, f->slotsize, magic);
+                    tooLong(fromNet, n, f->slotsize, magic);
                 } else if (uint8_t* slot = dynkomm_write(f)) {
                     std::memcpy(slot, r + DK_RECORD_HEADER, n);
                     if (n < f->slotsize) std::memset(slot + n, 0, f->slotsize - n);
                     dynkomm_writedone(f);
                 } else {
-                    SYSLOGX_FLOOD(gFloodFull, 150,
-                                  "Diradir2: DK UDP channel - cannot write data to fifo data from pid 0x%02x, type 0x%x, slots %d, raster %d",
-                                  unsigned(f->src_pid), unsigned(f->mode), int(f->slotcount), int(f->raster));
+                    BC2_LOG_FROM(fromNet, FL_FIFO_FULL, 150,
+                                 "Diradir2: DK UDP channel - cannot write data to fifo data from pid 0x%02x, type 0x%x, slots %d, raster %d",
+                                 unsigned(f->src_pid), unsigned(f->mode), int(f->slotcount), int(f->raster));
                 }
             }
         } else {
-            SYSLOGX_FLOOD(gFloodUdpNoRoute, 147, "Diradir2: DK UDP channel - received data for PID 0x%X - no routing available",
-                          unsigned(dst));
+            BC2_LOG_FROM(fromNet, FL_RX_NO_ROUTE, 147,
+                         "Diradir2: DK UDP channel - received data for PID 0x%X - no routing available", unsigned(dst));
         }
         pos += DK_RECORD_HEADER + n;
     }
@@ -173,7 +174,9 @@ void BC2_dk_udp_listen() {
     taskCpuAffinitySet(taskIdSelf(), 1u);
     uint8_t buf[DK_BLOCK_SIZE];
     for (;;) {
-        ssize_t n = recvfrom(fd, buf, sizeof buf, 0, nullptr, nullptr);
+        sockaddr_in from{};
+        socklen_t fromLen = sizeof from;
+        ssize_t n = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
         if (s.stop) return;
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -181,6 +184,6 @@ void BC2_dk_udp_listen() {
             if (errno == EBADF || errno == ENOTSOCK) return;
             continue;
         }
-        bc2_dk_datagram(buf, size_t(n));
+        bc2_dk_datagram(buf, size_t(n), from.sin_addr.s_addr);
     }
 }

@@ -48,6 +48,12 @@ const char* const kLineName[] = {
     "receive errors",
     "records for other PIDs",
     "peers taking no data",
+    "short presence messages",
+    "presence messages of a wrong PID",
+    "command streams out of step",
+    "records for a full FIFO",
+    "records or commands too long",
+    "served lists stopped",
 };
 static_assert(std::size(kLineName) == BC2_FLOOD_LINES, "every limited line has its name");
 
@@ -87,8 +93,19 @@ struct Notes {
     char evicted[INET_ADDRSTRLEN + 16] = "";
     uint32_t evictedHeld = 0;
     uint32_t held = 0;       // reported before the line
+    uint32_t othersHeld = 0; // held back of the addresses beyond the table, reported too
     bool warn = false;       // the line is the first held back in its window
 };
+
+// A window whose minute is over begins anew; what it held back is returned
+// for the report.
+uint32_t renewIfOver(Window& w, uint64_t now) {
+    if (w.used != 0 && !elapsed(now, w.start)) return 0;
+    const uint32_t held = w.held;
+    w = Window{};
+    w.start = now;
+    return held;
+}
 
 Slot& slotFor(uint32_t addr, uint64_t now, Notes& n) {
     Slot* free = nullptr;
@@ -132,11 +149,14 @@ bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs) {
         Slot& s = slotFor(addrNet, nowMs, n);
         s.lastMs = nowMs;
         Window& w = s.w[line];
-        if (w.used == 0 || elapsed(nowMs, w.start)) {
-            n.held = w.held;
-            w = Window{};
-            w.start = nowMs;
-        }
+        n.held = renewIfOver(w, nowMs);
+        // The addresses beyond the table may never come again (their
+        // slot's window would then keep its count for good): what they held
+        // back is reported with the next line of its kind after their
+        // minute, whoever causes it.
+        Slot& others = gSlots[kAddresses];
+        if (&s != &others && others.w[line].held && elapsed(nowMs, others.w[line].start))
+            n.othersHeld = renewIfOver(others.w[line], nowMs);
         pass = w.used < kBudget;
         if (pass) {
             ++w.used;
@@ -149,6 +169,9 @@ bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs) {
     }
     if (n.evictedHeld)
         syslogx(147, "Diradir2: %u log lines caused by %s were held back", unsigned(n.evictedHeld), n.evicted);
+    if (n.othersHeld)
+        syslogx(147, "Diradir2: %u log lines on %s caused by other addresses were held back", unsigned(n.othersHeld),
+                kLineName[line]);
     if (n.held)
         syslogx(147, "Diradir2: %u log lines on %s caused by %s were held back", unsigned(n.held), kLineName[line],
                 n.addr);

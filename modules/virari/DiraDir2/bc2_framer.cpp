@@ -61,6 +61,7 @@ int sendSocket(bc2_channel* c, bool udp) { return udp ? bc2().udpTx.load() : c->
 int sendRecord(const uint8_t* hdr, const uint8_t* data, bool online) {
     const char* who = online ? "dyncom_send_eth_online()" : "dyncom_send_eth()";
     const unsigned pid = be_get16(hdr), n = be_get16(hdr + 2);
+    std::shared_lock<std::shared_mutex> inUse(bc2_channels_lock());
     bc2_channel* c = dkChannel(pid);
     bc2_framer* f = c ? (online ? c->online : c->offline) : nullptr;
     if (!f || !fitsAHalf(c, pid, n, who)) return 0;
@@ -154,6 +155,7 @@ int dyncom_send_eth_online(const uint8_t* header, const uint8_t* data) {
 void Dynkom_flush_eth(int mode) {
     const bool online = mode != 1;
     const unsigned own = bc2().ownPid;
+    std::shared_lock<std::shared_mutex> inUse(bc2_channels_lock());
     for (unsigned pid = 0; pid < BC2_PIDS; ++pid) {
         bc2_channel* c = dkChannel(pid);
         if (pid == own || !c) continue;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <shared_mutex>
 
 #include "host/os/os.h"
 #include "virari/DiraDir2/bc2.h"
@@ -44,6 +45,8 @@ inline void be_put64(uint8_t* p, uint64_t v) {
     for (int i = 7; i >= 0; --i, v >>= 8) p[i] = uint8_t(v);
 }
 inline uint64_t pidBit(unsigned pid) { return pid < 64 ? (uint64_t(1) << pid) : 0; }
+// A PID a device can have: one bit of the masks, one channel of each type.
+inline bool bc2_pid_valid(unsigned pid) { return pid < BC2_PIDS; }
 
 // ---- channels --------------------------------------------------------------------------------
 enum : uint16_t { CH_IDLE = 0, CH_ENDED = 2, CH_ESTABLISHED = 3, CH_CONNECTING = 4 };
@@ -120,6 +123,7 @@ struct bc2_host {
     // while this one stays silent has moved.
     uint32_t chanAddr = 0;                // network order; 0 none looked at yet
     int32_t chanTimeout = 0;              // ms
+    uint32_t runs = 0;                    // its restarts seen (the sequence counter going back)
 };
 
 struct bc2_state {
@@ -158,6 +162,9 @@ enum Bc2FloodLine : unsigned {
     FL_ESTABLISHED, FL_CONNECTING, FL_BIND, FL_CONNECT_FAILED, FL_NO_SOCKET,   // channel set-up
     FL_DISCONNECTING, FL_UDP_TWICE,
     FL_RX_HEADER, FL_RX_CLOSED, FL_RX_DATA, FL_RX_NO_ROUTE, FL_STALLED,   // channel traffic
+    FL_SHORT, FL_WRONG_PID,                                           // presence messages not taken
+    FL_OUT_OF_STEP, FL_FIFO_FULL, FL_TOO_LONG,                        // commands and records not taken
+    FL_LISTS_ENDED,                                                   // lists served to a device stopped
     BC2_FLOOD_LINES
 };
 // True when a line of the kind caused by the address (network order) may be
@@ -184,6 +191,8 @@ void bc2_timeout_pass();
 void BC2_connect_manager(bc2_host* host, int chanType);
 // Host entry of a PID (0..65), nullptr beyond.
 bc2_host* bc2_host_of(unsigned pid);
+// IPv4 address (network order) the PID's presence came from last; 0 none.
+uint32_t bc2_host_from(unsigned pid);
 uint16_t bc2_host_version(unsigned pid);
 
 // ---- channels (bc2_channel.cpp) ------------------------------------------------------------
@@ -199,8 +208,14 @@ void BC2_connect_passive(int chanType);
 long bc2_recv_packet(int fd, void* buf, size_t len, int flags);
 // Receives and drops len bytes; false when the connection failed.
 bool bc2_recv_discard(int fd, size_t len);
-// Frees every channel record (after the tasks have ended).
+// Frees every channel record (after DiraDir2's own tasks have ended). Other
+// tasks (the send rasters, command senders, the debug outputs) run on until
+// the rasters stop: they hold bc2_channels_lock() shared from taking a
+// channel pointer of the hosts table to their last use of it, and the
+// records are freed under it held exclusively, after their pointers are
+// cleared.
 void bc2_free_channels();
+std::shared_mutex& bc2_channels_lock();
 
 // ---- command send (bc2_ci_send.cpp) -------------------------------------------------------------
 // Sends a message of `size` bytes on the channel's connection fd without
@@ -227,8 +242,9 @@ int bc_ci_receive(bc2_channel* c, int fd);
 int bc_dk_receive(bc2_channel* c, int fd);
 void BC2_CI_MC_listen();
 void BC2_dk_udp_listen();
-// Walks the records of one DK datagram into their FIFOs.
-void bc2_dk_datagram(const uint8_t* buf, size_t len);
+// Walks the records of one DK datagram into their FIFOs; fromNet: the IPv4
+// address (network order) it came from, the source of its log lines.
+void bc2_dk_datagram(const uint8_t* buf, size_t len, uint32_t fromNet);
 
 // ---- send framers (bc2_framer.cpp) ---------------------------------------------------------------
 void BC2_snd_framer_ini(bc2_framer* f, int type);

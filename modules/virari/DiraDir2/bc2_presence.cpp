@@ -11,7 +11,7 @@
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
-uint8_t gFloodOwnPid = 0, gFloodShort = 0, gFloodWrongPid = 0;
+uint8_t gFloodOwnPid = 0;
 
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
@@ -57,6 +57,25 @@ int BC2_getRemoteCapabilty(unsigned pid, unsigned capability) {
     return bc2_host_version(pid) >= kSince[capability] ? 0 : 1;
 }
 
+uint32_t BC2_peer_run(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return 0;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return bc2().hosts[pid].runs;
+}
+
+bool BC2_peer_gone(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return false;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    const bc2_host& h = bc2().hosts[pid];
+    return h.kind == LINK_PRESENCE && !h.online;
+}
+
+uint32_t bc2_host_from(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return 0;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    return bc2().hosts[pid].from.sin_addr.s_addr;
+}
+
 bc2_host* bc2_host_of(unsigned pid) { return pid < BC2_HOSTS ? &bc2().hosts[pid] : nullptr; }
 
 uint16_t bc2_host_version(unsigned pid) {
@@ -84,13 +103,14 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     bc2_state& s = bc2();
     // Every field is read from the 60 bytes: a shorter message is not one.
     if (len < BC2_MSG_SIZE) {
-        SYSLOGX_FLOOD(gFloodShort, 155, "BC2_UDP_listen() short message dropped, %u bytes", unsigned(len));
+        BC2_LOG_FROM(from.sin_addr.s_addr, FL_SHORT, 155, "BC2_UDP_listen() short message dropped, %u bytes",
+                     unsigned(len));
         return false;
     }
     unsigned pid = be_get16(msg + PM_PID);
     // The masks have 64 bits: PID 64 and above cannot take part.
     if (pid >= BC2_PIDS) {
-        SYSLOGX_FLOOD(gFloodWrongPid, 155, "BC2_UDP_listen() wrong pid received %d", int(pid));
+        BC2_LOG_FROM(from.sin_addr.s_addr, FL_WRONG_PID, 155, "BC2_UDP_listen() wrong pid received %d", int(pid));
         return false;
     }
     if (pid == s.ownPid) {
@@ -132,6 +152,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         }
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
+        if (reset) ++h.runs;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
         // Under the table's lock, so that the time-out pass cannot remove
         // the entry between this check and a new message of the host.
@@ -274,6 +295,7 @@ int BC2_debugoutPID(unsigned pid, BC2_PidDebug* out) {
         out->seq = be_get32(h->msg + PM_SEQ);
         out->version = h->version;
     }
+    std::shared_lock<std::shared_mutex> inUse(bc2_channels_lock());   // read on the 1000 ms raster
     if (bc2_channel* c = h->ci) {
         out->ciState = uint8_t(c->state);
         out->ciTx = c->cnt[CNT_TX_OFFLINE];

@@ -131,6 +131,7 @@ void resetState() {
         h.routeAdded = false;
         h.chanAddr = 0;
         h.chanTimeout = 0;
+        h.runs = 0;
     }
     s.heard = 0;
     s.quiet = false;
