@@ -5,6 +5,8 @@
 #include <png.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <ctime>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -146,6 +148,90 @@ TEST(TimeCore, StampWrapsAndRegistersHoldValues) {
     EXPECT_EQ(host::timeNextGap(), 12345u);
     host::resetForTest();
     EXPECT_EQ(host::timeSyncState(), 0u);
+}
+
+
+// The device's own count (0.1 ms) without the core's offset.
+uint32_t ownCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 10000u + uint64_t(ts.tv_nsec) / 100000u);
+}
+
+// A master whose count stands `masterMinusOwn` from this device's: the gap
+// stamp it announces `lateBy` after a gap (the next gap's stamp).
+void gapFromMaster(uint32_t masterMinusOwn, uint32_t lateBy = 0) {
+    host::setTimeNextGap(ownCount() + masterMinusOwn - lateBy + 1000u);
+}
+
+// The slave's stamp minus the master's count, now.
+int32_t slaveMinusMaster(uint32_t masterMinusOwn) {
+    const uint32_t stamp = host::timeStamp();
+    return int32_t(stamp - (ownCount() + masterMinusOwn));
+}
+
+// A slave core takes the master's time once locked, whatever its own clock
+// says (half the range apart here), and keeps it within a tick: a late gap
+// stamp does not pull it back, a master that starts anew a second behind is
+// followed once a whole second of its gap stamps says so, one ahead at once.
+TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
+    host::resetForTest();
+    const uint32_t d = 0x80001234u;
+    gapFromMaster(d);
+    gapFromMaster(d);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+
+    gapFromMaster(d, 500);   // a message 50 ms late
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+    gapFromMaster(d);
+
+    const uint32_t behind = d - 10000u;   // the master's count now 1 s lower
+    gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10) << "one gap stamp moved the slave back";
+    for (int i = 0; i < 10; ++i) gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
+
+    const uint32_t ahead = behind + 20000u;
+    gapFromMaster(ahead);
+    EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    host::resetForTest();
+}
+
+// A master's gaps lie 100 ms apart across the wrap of the stamp: each gap
+// interrupt comes at the stamp announced before it, and the announced stamps
+// step by 1000.
+TEST(TimeCore, MasterGapGridStaysOnStepsAcrossTheWrap) {
+    host::resetForTest();
+    host::setTimeMasterMode(true);
+    host::setTimeStampOffset(uint32_t(0u - 2500u) - ownCount());   // 250 ms before the wrap
+    MSG_Q_ID q = msgQOpen("/tcGapTest", 64, 4, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    ASSERT_EQ(host::rtpSyscall(1, 63, reinterpret_cast<intptr_t>("/tcGapTest"), 4, 0, 0, 0, 0,
+                               host::SC_IRQ_TO_QUEUE), 0);
+    std::vector<uint32_t> irqs, announced;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (irqs.size() < 6 && std::chrono::steady_clock::now() < end) {
+        host::baseTick();
+        uint32_t stamp = 0;
+        if (msgQReceive(q, &stamp, sizeof stamp, NO_WAIT) == sizeof stamp) {
+            irqs.push_back(stamp);
+            announced.push_back(host::timeNextGap());
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    host::setTimeMasterMode(false);
+    msgQClose(q);
+    ASSERT_EQ(irqs.size(), 6u);
+    EXPECT_GT(irqs.back(), 0u);
+    EXPECT_LT(irqs.back(), 0x10000000u) << "the stamp did not wrap";
+    for (size_t i = 1; i < irqs.size(); ++i) {
+        EXPECT_EQ(uint32_t(announced[i] - announced[i - 1]), 1000u) << i;
+        // the interrupt within 5 ms of the announced gap (manual ticks)
+        EXPECT_LT(uint32_t(irqs[i] - announced[i - 1]), 50u) << i << ": " << irqs[i] << " " << announced[i - 1];
+    }
+    host::resetForTest();
 }
 
 }  // namespace
