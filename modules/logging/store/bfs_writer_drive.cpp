@@ -10,7 +10,6 @@
 #include "logging/store/backend.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace measure::store {
 
@@ -21,7 +20,7 @@ constexpr uint32_t kDriveCheckAge = 2500;   // 0.25 s in 0.1 ms
 bool BFSWriter::driveThere() const { return meas_app_driveAvailableService(drive_.c_str()) == 0; }
 
 void BFSWriter::checkDrive() {
-    nextDriveCheck_ = time_getTimestamp() + kDriveCheckAge;
+    nextDriveCheck_ = writerClock() + kDriveCheckAge;
     const bool there = driveThere();
     if (!mediaAvailable_.load()) {
         if (there) mediaAvailable_.store(true);

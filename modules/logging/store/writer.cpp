@@ -3,12 +3,12 @@
 #include "logging/store/writer.h"
 
 #include <cstring>
+#include <ctime>
 
 #include "logging/format/meas_file.h"
 #include "logging/store/backend.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace measure::store {
 
@@ -17,8 +17,14 @@ namespace {
 constexpr size_t kPendingMetaMax = 1u << 20;
 }  // namespace
 
+uint32_t writerClock() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 10000u + uint64_t(ts.tv_nsec) / 100000u);
+}
+
 Writer::Writer(Backend& backend, uint8_t type)
-    : created_(time_getTimestamp()), backend_(backend), type_(type), measIdx_(backend.measIdx()) {
+    : created_(writerClock()), backend_(backend), type_(type), measIdx_(backend.measIdx()) {
     lastPass_.store(created_);
     backend_.adopt(this);
 }

@@ -96,3 +96,17 @@ TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     EXPECT_EQ(c.records.back().timeStamp, ts - 10);
     for (size_t i = 1; i < c.records.size(); ++i) ASSERT_EQ(c.records[i].timeStamp, c.records[i - 1].timeStamp + 10);
 }
+
+// A slave device steps its time stamp when it takes its master's time, by
+// any amount either way: a writer that has just passed lives on.
+TEST_F(StoreTest, WriterLivesThroughAStepOfTheDeviceClock) {
+    configure();
+    MeasStoreWriteCounters counts{};
+    BFSWriter writer(*pretrigger()->getBackend(), "meas:", {&counts.writes, &counts.bytes, &counts.failures});
+    ASSERT_TRUE(writer.alive());
+    for (uint32_t offset : {0u - 10000000u, 20000000u, 0x80000000u}) {   // 1000 s back, 2000 s on, half the range
+        host::setTimeStampOffset(offset);
+        EXPECT_TRUE(writer.alive()) << offset;
+    }
+    host::setTimeStampOffset(0);
+}
