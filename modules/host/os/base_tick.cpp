@@ -57,7 +57,7 @@ void raiseToTickPriority() {
 void noteTick(uint32_t stamp) {
     tickStamp.store(stamp, std::memory_order_release);
     ticks.fetch_add(1, std::memory_order_release);
-    detail::timeCoreTick();   // the time core counts its gaps on the same tick
+    detail::timeCoreTick(stamp);   // the time core counts its gaps on the same tick
 }
 
 // Sleeps to each deadline and calls onTick(stamp of the deadline) until
