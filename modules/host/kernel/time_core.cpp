@@ -2,10 +2,11 @@
 // monotonic clock, the sync state and the next-gap register.
 //
 // A core in master mode is the reference (always synchronised) and raises its
-// gap interrupt every 100 ms, on the base tick; its next-gap register reads
-// the stamp of the coming gap. The gaps follow one 100 ms grid of the
-// unwrapped count, so they stay 100 ms apart across the 32-bit wrap of the
-// stamp (2^32 is no multiple of 1000).
+// gap interrupt every 100 ms, with the base tick whose stamp reaches the gap
+// (the ticks lie on whole milliseconds of the clock, so one falls on each
+// gap); its next-gap register reads the stamp of the coming gap. The gaps lie
+// on one 100 ms grid of the unwrapped count, so they stay 100 ms apart across
+// the 32-bit wrap of the stamp (2^32 is no multiple of 1000).
 //
 // A core in slave mode locks on the gap time stamps written into its
 // register: two in a row, at most a second apart, give full sync, which is
@@ -44,8 +45,6 @@ constexpr uint32_t kNotForced = 0xFFFFFFFFu;
 std::atomic<uint32_t> forcedState{kNotForced};
 std::atomic<uint32_t> nextGap{0};
 std::atomic<bool> masterMode{false};
-std::atomic<uint32_t> lastGapStamp{0};       // stamp of the last gap interrupt (master)
-std::atomic<bool> gapRaised{false};
 
 std::mutex gapMx;                            // guards the interrupt queue and the lock state
 MSG_Q_ID gapQueue = nullptr;
@@ -122,16 +121,8 @@ uint32_t timeSyncState() {
 void setTimeSyncState(uint32_t state) { forcedState = state; }
 
 uint32_t timeNextGap() {
-    if (!masterMode) return nextGap;
-    // The interrupt comes with the first base tick on or past each step of
-    // the grid, a fixed part of a tick after it: the coming gap is a period
-    // after the last one raised. A slave that takes this stamp is not set
-    // back by that part of a tick.
-    if (gapRaised) {
-        const uint32_t next = lastGapStamp + kGapPeriod;
-        if (next - timeStamp() <= kGapPeriod) return next;
-    }
-    return static_cast<uint32_t>((unwrappedStamp() / kGapPeriod + 1) * kGapPeriod);
+    if (masterMode) return static_cast<uint32_t>((unwrappedStamp() / kGapPeriod + 1) * kGapPeriod);
+    return nextGap;
 }
 
 void setTimeNextGap(uint32_t gap) {
@@ -171,10 +162,7 @@ void timeCoreTick(uint32_t tickStamp) {
     std::lock_guard<std::mutex> lk(gapMx);
     const uint64_t period = count / kGapPeriod;
     if (!gapQueue || period == lastGapPeriod) return;
-    // the first interrupt (or one after a pause) comes anywhere in a period
-    gapRaised = period == lastGapPeriod + 1;
     lastGapPeriod = period;
-    lastGapStamp = tickStamp;
     msgQSend(gapQueue, &tickStamp, sizeof tickStamp, NO_WAIT, MSG_PRI_NORMAL);
 }
 
@@ -187,8 +175,6 @@ void resetTimeCore() {
     if (gapQueue) msgQClose(gapQueue);
     gapQueue = nullptr;
     lastGapPeriod = ~uint64_t(0);
-    lastGapStamp = 0;
-    gapRaised = false;
     lastGapMs = 0;
     gapStreak = 0;
     sampleCount = 0;
