@@ -22,8 +22,9 @@
 // offset moves with care once locked: forward at once (the slave was late),
 // back only when a whole second of gap stamps says so, by 0.1 ms a gap for
 // the drift of two clocks and in one step only when the master's time lies
-// a period or more behind (a master that started anew, or another one). The
-// one large step is the lock itself, taken when sync is gained.
+// a second or more behind (a master that started anew on another clock, or
+// another master). The one large step is the lock itself, taken when sync is
+// gained.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -39,6 +40,10 @@ constexpr uint32_t kGapPeriod = 1000;        // 0.1 ms: 100 ms
 constexpr int64_t kLockTimeoutMs = 1000;
 constexpr unsigned kOffsetWindow = 10;       // the gap stamps of a second
 constexpr uint32_t kSlewPerGap = 1;          // 0.1 ms per gap: 1 ms/s of drift
+// A master's time this far behind in every gap stamp of a second is another
+// time base, not a second of late messages (a loaded host delays them by
+// well over 100 ms).
+constexpr int32_t kStepBack = 10000;         // 1 s
 
 std::atomic<uint32_t> stampOffset{0};
 constexpr uint32_t kNotForced = 0xFFFFFFFFu;
@@ -96,7 +101,7 @@ void followMaster(bool wasLocked) {
     const uint32_t best = bestOffset();
     const uint32_t current = stampOffset;
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
-    if (!wasLocked || ahead > 0 || ahead <= -int32_t(kGapPeriod)) {
+    if (!wasLocked || ahead > 0 || ahead <= -kStepBack) {
         stampOffset = best;
     } else if (ahead < 0) {
         stampOffset = current - kSlewPerGap;
