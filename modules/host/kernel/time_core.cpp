@@ -24,7 +24,7 @@
 // the drift of two clocks and in one step only when the master's time lies
 // a second or more behind (a master that started anew on another clock, or
 // another master). The one large step is the lock itself, taken when sync is
-// gained.
+// first gained; sync lost and found again keeps to these rules.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -58,6 +58,7 @@ int64_t lastGapMs = 0;
 unsigned gapStreak = 0;
 uint32_t offsetSamples[kOffsetWindow];       // offsets the gap stamps of this streak gave
 unsigned sampleCount = 0;                    // gap stamps of this streak
+bool everLocked = false;                     // the offset holds the master's time
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -97,11 +98,16 @@ uint32_t bestOffset() {
 }
 
 // Moves the offset towards the master's time after a gap stamp; gapMx held.
-void followMaster(bool wasLocked) {
+void followMaster() {
     const uint32_t best = bestOffset();
+    if (!everLocked) {   // the lock: from the own clock to the master's time
+        stampOffset = best;
+        everLocked = true;
+        return;
+    }
     const uint32_t current = stampOffset;
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
-    if (!wasLocked || ahead > 0 || ahead <= -kStepBack) {
+    if (ahead > 0 || (ahead <= -kStepBack && sampleCount >= kOffsetWindow)) {
         stampOffset = best;
     } else if (ahead < 0) {
         stampOffset = current - kSlewPerGap;
@@ -137,7 +143,6 @@ void setTimeNextGap(uint32_t gap) {
     const uint32_t sample = gap - kGapPeriod - static_cast<uint32_t>(tenthsAt(monotonicNow()));
     std::lock_guard<std::mutex> lk(gapMx);
     const int64_t now = steadyMs();
-    const bool wasLocked = slaveLockedLocked(now);
     if (!streakLive(now)) {
         gapStreak = 0;
         sampleCount = 0;
@@ -146,7 +151,7 @@ void setTimeNextGap(uint32_t gap) {
     lastGapMs = now;
     offsetSamples[sampleCount++ % kOffsetWindow] = sample;
     if (sampleCount > 2 * kOffsetWindow) sampleCount -= kOffsetWindow;   // the ring's place stays
-    if (gapStreak >= 2) followMaster(wasLocked);
+    if (gapStreak >= 2) followMaster();
 }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
@@ -183,6 +188,7 @@ void resetTimeCore() {
     lastGapMs = 0;
     gapStreak = 0;
     sampleCount = 0;
+    everLocked = false;
 }
 }  // namespace detail
 

@@ -174,7 +174,8 @@ int32_t slaveMinusMaster(uint32_t masterMinusOwn) {
 // A slave core takes the master's time once locked, whatever its own clock
 // says (half the range apart here), and keeps it within a tick: late gap
 // stamps do not pull it back, a master that starts anew 2 s behind is
-// followed once a whole second of its gap stamps says so, one ahead at once.
+// followed once a whole second of its gap stamps says so, one ahead at once;
+// sync lost and found again is no new lock.
 TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
     host::resetForTest();
     const uint32_t d = 0x80001234u;
@@ -199,6 +200,17 @@ TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
     gapFromMaster(ahead);
     EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
     EXPECT_EQ(host::timeSyncState(), 1u);
+
+    // sync lost (no gap stamp for a second) and found again with late ones:
+    // the slave goes on in the master's time, not back by their lateness
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host::timeSyncState() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(host::timeSyncState(), 0u);
+    gapFromMaster(ahead, 1500);
+    gapFromMaster(ahead, 1500);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
     host::resetForTest();
 }
 
