@@ -18,7 +18,15 @@ to A and sends 200 commands addressed to B; A hands them on to B under PID
 nothing of "out of step", and neither device establishes the A-B command
 channel again.
 
-Usage: device_two_devices_test.py moved|restarts|relay TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+clocks: B follows A's time (its calibration page has no ECU type) and runs
+in a time namespace whose monotonic clock is 1000 s ahead of A's
+(`unshare -T --monotonic`); halfclocks: half the stamp's range ahead. A's
+m03 records B's values, B records A's. Once B is in sync, both record the
+other's values: A's m03 block count grows, B's m01 and m03 too, and from
+then on neither refuses a record or a condition value for its time stamp,
+and B's file writers live on through the step of its clock.
+
+Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -33,6 +41,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
 from device_harness import DeviceRun, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from xcp_master_device_test import PAGE_SIZE, WORKING_PAGE, XcpTool  # noqa: E402
 
 SKIP = 77
 PID_A, PID_B, PID_PEER = 1, 2, 40
@@ -280,13 +289,108 @@ def relay(binary, sample, ns_a, ns_b):
     print("relayed commands test passed")
 
 
+XCP_PORT = 5555                 # sample/start.cfg
+HALF_RANGE_S = (1 << 31) // 10000   # time stamps in 0.1 ms, 32 bits
+
+
+def make_follower(binary, run, ns, pid):
+    """Stores in the run's folder a calibration page without an ECU type, so
+    that the device follows the time master: the working page, changed by
+    "setvar", read back over XCP inside the namespace."""
+    dev = ns_device(binary, run, ns).wait_ready()
+    try:
+        answer = dev.shell("setvar ECU_TYPE 0")
+        assert "ECU_TYPE written to the working page" in answer, answer
+        with netpeer.in_namespace(ns):
+            tool = XcpTool(XCP_PORT)
+        try:
+            assert tool.command([0xFF, 0x00])[0] == 0xFF
+            page = tool.upload(pid << 24 | WORKING_PAGE, PAGE_SIZE)
+        finally:
+            tool.close()
+        assert dev.stop() == 0
+    finally:
+        dev.kill()
+    with open(os.path.join(run.folder, "calpage.bin"), "wb") as f:
+        f.write(page)
+
+
+def blkcount(dev, name):
+    """The block count "meas" shows for the measurement (MEASURE SG, FDE)."""
+    m = re.search(r"MEASURE %s\s*:.*?blkcount\s+= (\d+)" % name, dev.shell("meas"), re.S)
+    return int(m.group(1)) if m else 0
+
+
+TS_ERRORS = re.compile(r"New error BLK #(\d+), Fifo #(\d+), .*TS ErrCnt (\d+)")
+
+
+def refused_later(log):
+    """{(block, fifo): (first, last)} of the data FIFOs whose time-stamp error
+    count grew after the first of their error lines in `log`."""
+    first, last = {}, {}
+    for m in TS_ERRORS.finditer(log):
+        key = (int(m.group(1)), int(m.group(2)))
+        first.setdefault(key, int(m.group(3)))
+        last[key] = int(m.group(3))
+    return {k: (first[k], last[k]) for k in last if last[k] > first[k]}
+
+
+def clocks(binary, sample, ns_a, ns_b, ahead_s):
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        # A's m03 takes B's values; B's measurements name A's (PID 1) already
+        m03 = os.path.join(run_a.folder, "cfg", "m03.xml")
+        with open(m03) as f:
+            text = f.read()
+        with open(m03, "w") as f:
+            f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
+        make_follower(binary, run_b, ns_b, PID_B)
+        a = run_a.device(binary, prefix=("ip", "netns", "exec", ns_a)).wait_ready()
+        b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b, "unshare", "-T", "--monotonic",
+                                         str(ahead_s))).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
+            # From here on no record is refused for its time. The data FIFOs
+            # report their errors once a second: the first report after the
+            # mark may still hold what came before it, later ones hold nothing
+            # new. Three seconds of 2 ms records are looked at.
+            mark_a, mark_b = len(a.log()), len(b.log())
+            before = (blkcount(a, "FDE"), blkcount(b, "FDE"))
+            wait_for(lambda: blkcount(a, "FDE") > before[0] + 1500 and blkcount(b, "FDE") > before[1] + 1500,
+                     "three seconds of records")
+            log_a, log_b = a.log(), b.log()
+            for name, log, mark in (("A", log_a, mark_a), ("B", log_b, mark_b)):
+                grown = refused_later(log[mark:])
+                assert not grown, "%s refused records for their time stamps: %s\n%s" % (name, grown, log[mark:][-3000:])
+            illegal = [ln for ln in log_b[mark_b:].splitlines() if "Illegal condition timestamp" in ln]
+            assert not illegal, illegal[:5]
+            # B's clock went back 1000 s when it took A's time: its writers go on
+            for name, log in (("A", log_a), ("B", log_b)):
+                assert "no longer alive" not in log, name + ": " + log[log.find("no longer alive") - 200:][:400]
+            assert a.stop() == 0
+            assert b.stop() == 0
+            a.check_clean()
+            b.check_clean()
+        except AssertionError:
+            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            raise
+    print("devices with clocks %d s apart test passed" % ahead_s)
+
+
 def main():
     mode, binary, sample, source = sys.argv[1:5]
     pair = netns_pair_up(source, mode[0])
     if not pair:
         return SKIP
     try:
-        {"moved": moved, "restarts": restarts, "relay": relay}[mode](binary, sample, *pair)
+        if mode == "clocks":
+            clocks(binary, sample, *pair, 1000)
+        elif mode == "halfclocks":
+            clocks(binary, sample, *pair, HALF_RANGE_S)
+        else:
+            {"moved": moved, "restarts": restarts, "relay": relay}[mode](binary, sample, *pair)
     finally:
         netns_pair_down(source, pair)
     return 0

@@ -238,7 +238,6 @@ TEST_F(TimeServTest, MasterTaskRunsOnTheGapInterrupt) {
     ASSERT_TRUE(waitFor([] { return (time_controlReg() & 0x10u) != 0; }));   // interrupt connected
     EXPECT_EQ(time_getSyncState(), 3u);
     const uint32_t next = time_getNextGapTimestamp();
-    EXPECT_EQ(next % 1000, 0u);
     EXPECT_LE(next - time_getTimestamp(), 1000u);
     host::baseTick();
     timeserv_shutdown();

@@ -226,22 +226,28 @@ constexpr size_t kApplCommPageSize = 4096;
 uint8_t* applCommPage();
 
 // ---- time-synchronisation core ---------------------------------------------------------------
-// Time stamp in 0.1 ms from the monotonic clock (wraps at 2^32).
+// Time stamp in 0.1 ms (wraps at 2^32): the device's own count, plus, on a
+// locked slave core, the offset that puts it in its master's time.
 uint32_t timeStamp();
-// Adds an offset to every time stamp (tests: start near the wrap).
+// The device's own count alone: it never steps when a slave takes its
+// master's time, so it times what must not jump (a writer's liveness).
+uint32_t ownTimeStamp();
+// Where the own count starts, added to every time stamp (tests: start near
+// the wrap); the offset a slave core takes from its master comes on top.
 void setTimeStampOffset(uint32_t offset);
 // 0 free running, 1 synchronised (a master core always; a slave core locked
 // on the gap time stamps written into it), or the state a test forced.
 uint32_t timeSyncState();
 // Forces the state (tests) until the next reset.
 void setTimeSyncState(uint32_t state);
-// Next-gap register: in master mode the time stamp of the coming 100 ms
-// boundary, in slave mode the value written last. A write in slave mode
-// counts as a received gap.
+// Next-gap register: in master mode the time stamp of the coming gap, in
+// slave mode the value written last. A write in slave mode is a gap stamp
+// received from the master (the stamp of the gap after the one it has just
+// passed): the core locks on them and takes the master's time.
 uint32_t timeNextGap();
 void setTimeNextGap(uint32_t gap);
-// Master mode of the core: the gap interrupt (63) fires at every 100 ms
-// boundary of the time stamp, driven by the base tick.
+// Master mode of the core: the gap interrupt (63) fires every 100 ms, on a
+// grid that stays 100 ms apart across the wrap, driven by the base tick.
 void setTimeMasterMode(bool on);
 bool timeMasterMode();
 

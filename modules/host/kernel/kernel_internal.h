@@ -35,8 +35,9 @@ void resetBaseTick();
 // the base tick map to stamps exactly 10 apart.
 uint32_t timeStampAt(const timespec& ts);
 
-// The time core's part of every base tick (its gap interrupt).
-void timeCoreTick();
+// The time core's part of every base tick (its gap interrupt), with the
+// tick's stamp.
+void timeCoreTick(uint32_t tickStamp);
 
 // Writes data to path through "path.tmp" and a rename, so that readers see the
 // old or the new content, never a part.

@@ -1,13 +1,30 @@
 // The time-synchronisation core: a 32-bit time stamp in 0.1 ms from the
 // monotonic clock, the sync state and the next-gap register.
 //
-// The devices of one host share the monotonic clock, which stands in for the
-// wire between their cores. A core in master mode is the reference (always
-// synchronised) and raises its gap interrupt at every 100 ms boundary of its
-// time stamp; its next-gap register reads the stamp of the coming boundary. A
-// core in slave mode locks on the gap time stamps written into its register:
-// two in a row, at most a second apart, give full sync, which is lost when
-// none came for a second.
+// A core in master mode is the reference (always synchronised) and raises its
+// gap interrupt every 100 ms, with the base tick whose stamp reaches the gap
+// (the ticks lie on whole milliseconds of the clock, so one falls on each
+// gap); its next-gap register reads the stamp of the coming gap. The gaps lie
+// on one 100 ms grid of the unwrapped count, so they stay 100 ms apart across
+// the 32-bit wrap of the stamp (2^32 is no multiple of 1000).
+//
+// A core in slave mode locks on the gap time stamps written into its
+// register: two in a row, at most a second apart, give full sync, which is
+// lost when none came for a second. Once locked it stamps in the master's
+// time. The master announces the gap that follows the one just passed, so at
+// the moment a gap stamp arrives the master's count stood at that stamp less
+// one period, plus the time the message took. Each gap stamp so gives a lower
+// bound of the offset from this device's clock to the master's; the best of
+// the last second's is the estimate. Without a wire that marks the gap, the
+// slave lags the master by the quickest of those message times.
+//
+// Time stamps order records and due times all over the device, so the
+// offset moves with care once locked: forward at once (the slave was late),
+// back only when a whole second of gap stamps says so, by 0.1 ms a gap for
+// the drift of two clocks and in one step only when the master's time lies
+// a second or more behind (a master that started anew on another clock, or
+// another master). The one large step is the lock itself, taken when sync is
+// first gained; sync lost and found again keeps to these rules.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -21,8 +38,15 @@ namespace host {
 namespace {
 constexpr uint32_t kGapPeriod = 1000;        // 0.1 ms: 100 ms
 constexpr int64_t kLockTimeoutMs = 1000;
+constexpr unsigned kOffsetWindow = 10;       // the gap stamps of a second
+constexpr uint32_t kSlewPerGap = 1;          // 0.1 ms per gap: 1 ms/s of drift
+// A master's time this far behind in every gap stamp of a second is another
+// time base, not a second of late messages (a loaded host delays them by
+// well over 100 ms).
+constexpr int32_t kStepBack = 10000;         // 1 s
 
-std::atomic<uint32_t> stampOffset{0};
+std::atomic<uint32_t> clockStart{0};      // where the own count starts (tests: near the wrap)
+std::atomic<uint32_t> syncOffset{0};      // from the own count to the master's time, once locked
 constexpr uint32_t kNotForced = 0xFFFFFFFFu;
 std::atomic<uint32_t> forcedState{kNotForced};
 std::atomic<uint32_t> nextGap{0};
@@ -30,35 +54,80 @@ std::atomic<bool> masterMode{false};
 
 std::mutex gapMx;                            // guards the interrupt queue and the lock state
 MSG_Q_ID gapQueue = nullptr;
-uint32_t lastGapPeriod = 0xFFFFFFFFu;
+uint64_t lastGapPeriod = ~uint64_t(0);
 int64_t lastGapMs = 0;
 unsigned gapStreak = 0;
+uint32_t offsetSamples[kOffsetWindow];       // offsets the gap stamps of this streak gave
+unsigned sampleCount = 0;                    // gap stamps of this streak
+bool everLocked = false;                     // the offset holds the master's time
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+uint64_t tenthsAt(const timespec& ts) {
+    return static_cast<uint64_t>(ts.tv_sec) * 10000u + static_cast<uint64_t>(ts.tv_nsec) / 100000u;
+}
+
+timespec monotonicNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts;
+}
+
+// The count that the 32-bit stamp is the low part of; the gap grid lies on it.
+uint64_t unwrappedStamp() { return tenthsAt(monotonicNow()) + clockStart + syncOffset; }
+
+// This device's own count, which no master steps.
+uint32_t ownStampAt(const timespec& ts) { return static_cast<uint32_t>(tenthsAt(ts)) + clockStart; }
+
+// gapMx held.
+bool streakLive(int64_t now) { return gapStreak && now - lastGapMs <= kLockTimeoutMs; }
+bool slaveLockedLocked(int64_t now) { return gapStreak >= 2 && now - lastGapMs <= kLockTimeoutMs; }
+
 bool slaveLocked() {
     std::lock_guard<std::mutex> lk(gapMx);
-    return gapStreak >= 2 && steadyMs() - lastGapMs <= kLockTimeoutMs;
+    return slaveLockedLocked(steadyMs());
+}
+
+// The greatest offset of the window (they lie close together: compared
+// wrap-safe); gapMx held, at least one sample.
+uint32_t bestOffset() {
+    const unsigned n = sampleCount < kOffsetWindow ? sampleCount : kOffsetWindow;
+    uint32_t best = offsetSamples[0];
+    for (unsigned i = 1; i < n; ++i)
+        if (int32_t(offsetSamples[i] - best) > 0) best = offsetSamples[i];
+    return best;
+}
+
+// Moves the offset towards the master's time after a gap stamp; gapMx held.
+void followMaster() {
+    const uint32_t best = bestOffset();
+    if (!everLocked) {   // the lock: from the own clock to the master's time
+        syncOffset = best;
+        everLocked = true;
+        return;
+    }
+    const uint32_t current = syncOffset;
+    const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
+    if (ahead > 0 || (ahead <= -kStepBack && sampleCount >= kOffsetWindow)) {
+        syncOffset = best;
+    } else if (ahead < 0) {
+        syncOffset = current - kSlewPerGap;
+    }
 }
 }  // namespace
 
-uint32_t timeStamp() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return detail::timeStampAt(ts);
-}
+uint32_t timeStamp() { return detail::timeStampAt(monotonicNow()); }
 
 namespace detail {
-uint32_t timeStampAt(const timespec& ts) {
-    uint64_t tenths = static_cast<uint64_t>(ts.tv_sec) * 10000u + static_cast<uint64_t>(ts.tv_nsec) / 100000u;
-    return static_cast<uint32_t>(tenths) + stampOffset;
-}
+uint32_t timeStampAt(const timespec& ts) { return ownStampAt(ts) + syncOffset; }
 }  // namespace detail
 
-void setTimeStampOffset(uint32_t offset) { stampOffset = offset; }
+uint32_t ownTimeStamp() { return ownStampAt(monotonicNow()); }
+
+void setTimeStampOffset(uint32_t offset) { clockStart = offset; }
 
 uint32_t timeSyncState() {
     uint32_t forced = forcedState;
@@ -69,17 +138,26 @@ uint32_t timeSyncState() {
 void setTimeSyncState(uint32_t state) { forcedState = state; }
 
 uint32_t timeNextGap() {
-    if (masterMode) return (timeStamp() / kGapPeriod + 1) * kGapPeriod;
+    if (masterMode) return static_cast<uint32_t>((unwrappedStamp() / kGapPeriod + 1) * kGapPeriod);
     return nextGap;
 }
 
 void setTimeNextGap(uint32_t gap) {
     nextGap = gap;
     if (masterMode) return;
+    // the offset that puts this moment on the gap the master has just passed
+    const uint32_t sample = gap - kGapPeriod - ownStampAt(monotonicNow());
     std::lock_guard<std::mutex> lk(gapMx);
-    int64_t now = steadyMs();
-    gapStreak = gapStreak && now - lastGapMs <= kLockTimeoutMs ? gapStreak + 1 : 1;
+    const int64_t now = steadyMs();
+    if (!streakLive(now)) {
+        gapStreak = 0;
+        sampleCount = 0;
+    }
+    ++gapStreak;
     lastGapMs = now;
+    offsetSamples[sampleCount++ % kOffsetWindow] = sample;
+    if (sampleCount > 2 * kOffsetWindow) sampleCount -= kOffsetWindow;   // the ring's place stays
+    if (gapStreak >= 2) followMaster();
 }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
@@ -92,27 +170,32 @@ void connectTimeGapInterrupt(MSG_Q_ID queue) {
 }
 
 namespace detail {
-void timeCoreTick() {
+void timeCoreTick(uint32_t tickStamp) {
     if (!masterMode) return;
-    uint32_t stamp = timeStamp();
+    // the tick's place on the unwrapped count (it lies just before now)
+    const uint64_t now = unwrappedStamp();
+    const uint64_t count = now - static_cast<uint32_t>(static_cast<uint32_t>(now) - tickStamp);
     std::lock_guard<std::mutex> lk(gapMx);
-    uint32_t period = stamp / kGapPeriod;
+    const uint64_t period = count / kGapPeriod;
     if (!gapQueue || period == lastGapPeriod) return;
     lastGapPeriod = period;
-    msgQSend(gapQueue, &stamp, sizeof stamp, NO_WAIT, MSG_PRI_NORMAL);
+    msgQSend(gapQueue, &tickStamp, sizeof tickStamp, NO_WAIT, MSG_PRI_NORMAL);
 }
 
 void resetTimeCore() {
-    stampOffset = 0;
+    clockStart = 0;
+    syncOffset = 0;
     forcedState = kNotForced;
     nextGap = 0;
     masterMode = false;
     std::lock_guard<std::mutex> lk(gapMx);
     if (gapQueue) msgQClose(gapQueue);
     gapQueue = nullptr;
-    lastGapPeriod = 0xFFFFFFFFu;
+    lastGapPeriod = ~uint64_t(0);
     lastGapMs = 0;
     gapStreak = 0;
+    sampleCount = 0;
+    everLocked = false;
 }
 }  // namespace detail
 

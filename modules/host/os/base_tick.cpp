@@ -1,8 +1,8 @@
 // The 1 ms base tick: the host's stand-in for the kernel's clock interrupt.
 //
 // runBaseTick(): the calling task sleeps to absolute deadlines of
-// CLOCK_MONOTONIC, 1 ms apart, and handles each tick in place, stamped with
-// its deadline, so the stamps lie on an exact grid of 10 (0.1 ms units)
+// CLOCK_MONOTONIC on whole milliseconds, and handles each tick in place,
+// stamped with its deadline, so the stamps lie on an exact grid of 10 (0.1 ms units)
 // however late the task wakes. The raster dispatcher runs this way, so the
 // clock wakes the thread that gives the rasters with no hop in between.
 // Manual ticks (tests): no clock runs; baseTick() gives the counting
@@ -57,15 +57,18 @@ void raiseToTickPriority() {
 void noteTick(uint32_t stamp) {
     tickStamp.store(stamp, std::memory_order_release);
     ticks.fetch_add(1, std::memory_order_release);
-    detail::timeCoreTick();   // the time core counts its gaps on the same tick
+    detail::timeCoreTick(stamp);   // the time core counts its gaps on the same tick
 }
 
 // Sleeps to each deadline and calls onTick(stamp of the deadline) until
 // keepGoing() turns false.
 template <class Keep, class OnTick>
 void clockLoop(Keep keepGoing, OnTick onTick) {
+    // on whole milliseconds of the clock: a master time core's gaps, whole
+    // 100 ms of its stamp, then fall on a tick, not up to a tick before it
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
+    next.tv_nsec -= next.tv_nsec % kPeriodNs;
     while (keepGoing()) {
         addNs(next, kPeriodNs);
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR) {

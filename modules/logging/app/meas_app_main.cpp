@@ -100,7 +100,8 @@ void meas_app_main() {
     const uint32_t t = time_getTimestamp();
     fifo_data_set_curr_ts(t);
     fifo_cond_set_curr_ts(t);
-    if (gApp.timestampValid && t < gApp.lastTs) {
+    // below the last one: compared wrap-safe, the wrap of the clock is no reset
+    if (gApp.timestampValid && int32_t(t - gApp.lastTs) < 0) {
         gApp.restartReq.store(1);
         fifo_data_time_resync(1);
         syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");

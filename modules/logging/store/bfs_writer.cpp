@@ -15,7 +15,6 @@
 #include "logging/store/writer.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace measure::store {
 
@@ -49,7 +48,7 @@ USBWriter::USBWriter(Backend& backend, const char* drive, dataWriteCounts_t coun
 }
 
 bool BFSWriter::alive() const {
-    const uint32_t now = time_getTimestamp();
+    const uint32_t now = writerClock();
     return now - lastPass_.load() <= aliveTimeout_ || now - created_ <= 2 * aliveTimeout_;
 }
 
@@ -171,11 +170,11 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
 
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
     e.total += n;
-    if (e.sinceFlush == 0) e.firstUnflushed = time_getTimestamp();
+    if (e.sinceFlush == 0) e.firstUnflushed = writerClock();
     e.sinceFlush += n;
     if (e.sinceFlush >= kFlushBytes) {
         dirDirty_ = true;
-        e.firstUnflushed = time_getTimestamp();
+        e.firstUnflushed = writerClock();
         e.sinceFlush %= kFlushBytes;
         // keep "something unflushed" visible to the flush timing
         if (e.sinceFlush == 0) e.sinceFlush = kFlushBytes;
@@ -359,7 +358,7 @@ bool BFSWriter::flush(int vfIdx) {
     }
     dirDirty_ = true;
     e.sinceFlush = 0;
-    e.firstUnflushed = time_getTimestamp();
+    e.firstUnflushed = writerClock();
     return true;
 }
 
@@ -397,7 +396,7 @@ void BFSWriter::closeAllFiles() {
 }
 
 void BFSWriter::checkForFlush() {
-    const uint32_t now = time_getTimestamp();
+    const uint32_t now = writerClock();
     const uint32_t limit = now - kFlushAge;
     bool noted = false;
     uint32_t earliest = 0;
@@ -427,13 +426,13 @@ void BFSWriter::disconnectedStateHandler() {
 }
 
 bool BFSWriter::mainPass() {
-    lastPass_.store(time_getTimestamp());
+    lastPass_.store(writerClock());
     if (!subscribed()) {
         disconnectedStateHandler();
         return true;
     }
-    if (type() == WRITER_TYPE_BFS && int32_t(time_getTimestamp() - nextDriveCheck_) >= 0) checkDrive();
-    if (int32_t(time_getTimestamp() - nextFlushCheck_) >= 0) checkForFlush();
+    if (type() == WRITER_TYPE_BFS && int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
+    if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
     if (!executeNext()) sleepMs(50);
     return true;
 }
@@ -445,7 +444,7 @@ bool USBWriter::taskMain() {
     return mainPass();
 }
 
-void BFSWriter::armChecks() { nextDriveCheck_ = nextFlushCheck_ = time_getTimestamp(); }
+void BFSWriter::armChecks() { nextDriveCheck_ = nextFlushCheck_ = writerClock(); }
 
 void BFSWriter::taskStartCallback() {
     armChecks();
@@ -457,7 +456,7 @@ void BFSWriter::taskStartCallback() {
                 drive_.c_str());
         return;
     }
-    lastPass_.store(time_getTimestamp());
+    lastPass_.store(writerClock());
     mediaAvailable_.store(true);
     if (backend_.subscribe(*this))
         syslogx(150, "BFSWriter::taskStartCallback() - mediaAvailable, subscribed to backend (debounce %dms)", d);

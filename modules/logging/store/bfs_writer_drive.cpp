@@ -19,7 +19,6 @@
 #include "logging/store/writer.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace measure::store {
 
@@ -41,7 +40,7 @@ bool roomFor(const char* drive, uint64_t bytes) {
 bool BFSWriter::driveThere() const { return meas_app_driveAvailableService(drive_.c_str()) == 0; }
 
 void BFSWriter::checkDrive() {
-    nextDriveCheck_ = time_getTimestamp() + kDriveCheckAge;
+    nextDriveCheck_ = writerClock() + kDriveCheckAge;
     const bool there = driveThere();
     if (!mediaAvailable_.load()) {
         if (there) mediaAvailable_.store(true);

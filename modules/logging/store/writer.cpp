@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "host/kernel/kernel.h"
 #include "logging/format/meas_file.h"
 #include "logging/store/backend.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
-#include "platform/timebase.h"
 
 namespace measure::store {
 
@@ -17,8 +17,10 @@ namespace {
 constexpr size_t kPendingMetaMax = 1u << 20;
 }  // namespace
 
+uint32_t writerClock() { return host::ownTimeStamp(); }
+
 Writer::Writer(Backend& backend, uint8_t type)
-    : created_(time_getTimestamp()), backend_(backend), type_(type), measIdx_(backend.measIdx()) {
+    : created_(writerClock()), backend_(backend), type_(type), measIdx_(backend.measIdx()) {
     lastPass_.store(created_);
     backend_.adopt(this);
 }

@@ -27,6 +27,13 @@ struct dataWriteCounts_t {
     uint32_t* failures;
 };
 
+// The writers' own timing (liveness, age of unflushed bytes, drive checks),
+// in 0.1 ms of the device's own count (wraps at 2^32 as the time stamp does).
+// Not the time stamp itself: that steps when a slave takes its master's
+// time, and would make a writer seem dead or hold its checks back for as
+// long as the step.
+uint32_t writerClock();
+
 class Writer : public Runnable {
 public:
     Writer(Backend& backend, uint8_t type);

@@ -115,6 +115,16 @@ TEST_F(MeasAppTest, TimeStampGoingBackRestartsOnce) {
     LapOutFra_getState(&s);
     EXPECT_EQ(s.lap, 1);
     EXPECT_EQ(s.outing, 1);
+
+    // the wrap of the clock is no step back (getting near it from here is)
+    host::setTimeStampOffset(0);
+    host::setTimeStampOffset(uint32_t(0u - 10000u) - host::timeStamp());   // 1 s before the wrap
+    run(500);
+    takeLogTexts();
+    run(1000);
+    EXPECT_LT(time_getTimestamp(), 100000u) << "the clock did not wrap";
+    EXPECT_EQ(countContaining(takeLogTexts(), "timestamp reset detected"), 0);
+    EXPECT_EQ(sp().meas_app_running, 1);
 }
 
 TEST_F(MeasAppTest, StopKeepsTelemetryAndStartDoesNotRepeatIt) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <random>
 
 #include "crawling_writer.h"
@@ -95,4 +96,21 @@ TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err)) << err;
     EXPECT_EQ(c.records.back().timeStamp, ts - 10);
     for (size_t i = 1; i < c.records.size(); ++i) ASSERT_EQ(c.records[i].timeStamp, c.records[i - 1].timeStamp + 10);
+}
+
+// A slave device steps its time stamp when it takes its master's time, by
+// any amount either way: a writer that has just passed lives on.
+TEST_F(StoreTest, WriterLivesThroughAStepOfTheDeviceClock) {
+    configure();
+    MeasStoreWriteCounters counts{};
+    BFSWriter writer(*pretrigger()->getBackend(), "meas:", {&counts.writes, &counts.bytes, &counts.failures});
+    ASSERT_TRUE(writer.alive());
+    // a slave core that takes its master's time: two gap stamps lock it
+    for (uint32_t offset : {0u - 10000000u, 20000000u, 0x80000000u}) {   // 1000 s back, 2000 s on, half the range
+        const uint32_t before = host::timeStamp();
+        host::setTimeNextGap(host::ownTimeStamp() + offset + 1000u);
+        host::setTimeNextGap(host::ownTimeStamp() + offset + 1000u);
+        ASSERT_GT(std::abs(int32_t(host::timeStamp() - before)), 1000000) << "the stamp did not step";
+        EXPECT_TRUE(writer.alive()) << offset;
+    }
 }
