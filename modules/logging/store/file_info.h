@@ -18,6 +18,11 @@ constexpr uint32_t MEAS_FCLOSE_OTHER = 2;
 constexpr uint32_t MEAS_FCLOSE_SBREQ = 3;       // closing status block requested
 constexpr uint32_t MEAS_TS_UNSET = 0xFFFFFFFFu;
 
+// A due time as a stamp that can never read as unset: one that lands on
+// MEAS_TS_UNSET (a clock anywhere in its range can get there) comes 0.1 ms
+// earlier instead of never.
+constexpr uint32_t meas_dueStamp(uint32_t due) { return due == MEAS_TS_UNSET ? due - 1 : due; }
+
 // File-store data of one data block.
 struct MeasAppStoreBlockData {
     MeasAppStoreBlockData* prev;        // in the block list of its file

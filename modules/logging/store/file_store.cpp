@@ -355,7 +355,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueAdd(f);
         if (pred && pred->closeTs == MEAS_TS_UNSET) {
             setCloseTs(pred, f->initTs);
-            pred->closeDeadline = time_getTimestamp() + kCloseDelay;
+            pred->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);
             syslogx(151, "meas_app_open_file(): close_timestamp set late %s", pred->name);
         } else if (pred && pred->closeTs != f->initTs) {
             syslogx(151, "meas_app_open_file(): close_timestamp > init_timestamp [%u > %u] [%s, %s]", pred->closeTs,
@@ -394,7 +394,7 @@ void meas_app_close_file(MeasBlock* block, unsigned sbType) {
                                                                                             : MEAS_FCLOSE_OTHER;
         if (f->closeTs == MEAS_TS_UNSET) {
             setCloseTs(f, LapOutFra_getTimeStamp());
-            f->closeDeadline = time_getTimestamp() + kCloseDelay;
+            f->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);
         }
     }
     meas_app_store_frame(block);

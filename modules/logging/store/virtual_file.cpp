@@ -6,6 +6,7 @@
 
 #include "logging/format/meas_file.h"
 #include "logging/app/meas_runtime.h"
+#include "logging/store/file_info.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
@@ -317,7 +318,8 @@ void Fragmenter::init(int vfIdx, uint32_t initTs, uint32_t headerSize) {
     uint8_t mib = FILEFRAGMENTATION_SIZE();
     sizeLimit_.store(mib ? uint32_t(mib) << 20 : 0xFFFFFFFFu);
     uint16_t secs = FILEFRAGMENTATION_TIME();
-    timeLimit_.store(secs ? (initTs ? initTs : time_getTimestamp()) + uint32_t(secs) * 10000u : 0xFFFFFFFFu);
+    timeLimit_.store(secs ? meas_dueStamp((initTs ? initTs : time_getTimestamp()) + uint32_t(secs) * 10000u)
+                          : MEAS_TS_UNSET);
     active_.store(true);
 }
 
@@ -355,7 +357,7 @@ int Fragmenter::checkFragment() const {
     const uint64_t size = uint64_t(headerSize_.load()) + handed_.load();
     if (sizeLimit_.load() != 0xFFFFFFFFu && size >= sizeLimit_.load()) return 1;
     uint32_t limit = timeLimit_.load();
-    if (limit != 0xFFFFFFFFu && int32_t(time_getTimestamp() - limit) >= 0 && handed_.load() > 0) return 2;
+    if (limit != MEAS_TS_UNSET && int32_t(time_getTimestamp() - limit) >= 0 && handed_.load() > 0) return 2;
     return 0;
 }
 

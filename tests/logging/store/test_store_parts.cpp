@@ -181,6 +181,13 @@ TEST_F(StoreTest, VirtualFileRegistryAndFragmenter) {
     EXPECT_EQ(timed.held(), 30u);
     timed.setPassThrough(true);
     EXPECT_EQ(timed.handedOver(), 150u);
+    // a time limit that falls on the one stamp meaning "no limit" still ends the file
+    Fragmenter atUnset;
+    atUnset.init(0, MEAS_TS_UNSET - 20000u, 100);
+    atUnset.write(0, 100);
+    host::setTimeStampOffset(MEAS_TS_UNSET - host::ownTimeStamp() + 10u);
+    EXPECT_EQ(atUnset.checkFragment(), 2);
+    host::setTimeStampOffset(0);
     cal().FILEFRAGMENTATION_SIZE = 0;
     Fragmenter unlimited;
     unlimited.init(0, now, 100);
