@@ -59,6 +59,18 @@ def tmpfs_drive(sample, prefix, drive, size):
                 umount(path)
 
 
+def no_tmpfs():
+    print("device full drive test skipped: cannot mount a tmpfs")
+    return SKIPPED
+
+
+def recording(run, binary):
+    """The run's device, started and logging."""
+    dev = run.device(binary).wait_ready()
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+    return dev
+
+
 def fill(folder, name="filler"):
     """Takes every byte left on the drive (what is freed later too, when called again)."""
     fd = os.open(os.path.join(folder, name), os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
@@ -94,13 +106,11 @@ def write_errcnt(answer, name):
 def full_from_start(binary, measdump, sample):
     with tmpfs_drive(sample, "tav9-fulldrive-", "meas", "64k") as mounted:
         if not mounted:
-            print("device full drive test skipped: cannot mount a tmpfs")
-            return SKIPPED
+            return no_tmpfs()
         run, meas = mounted
         folder = run.folder
         fill(meas)
-        dev = run.device(binary).wait_ready()
-        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        dev = recording(run, binary)
         time.sleep(1.5)
         assert "value = 0" in dev.shell("lof_laptrig")
         time.sleep(1.5)
@@ -128,12 +138,10 @@ def full_from_start(binary, measdump, sample):
 def room_again(binary, dump, sample):
     with tmpfs_drive(sample, "tav9-roomagain-", "meas2", "2m") as mounted:
         if not mounted:
-            print("device full drive test skipped: cannot mount a tmpfs")
-            return SKIPPED
+            return no_tmpfs()
         run, meas2 = mounted
         folder = run.folder
-        dev = run.device(binary).wait_ready()
-        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        dev = recording(run, binary)
 
         def first_file():
             names = [f for f in drive_files(folder, "meas2") if f.startswith("B0101")]
@@ -171,12 +179,10 @@ def room_again(binary, dump, sample):
 def full_at_split(binary, dump, sample):
     with tmpfs_drive(sample, "tav9-fullsplit-", "meas2", "2m") as mounted:
         if not mounted:
-            print("device full drive test skipped: cannot mount a tmpfs")
-            return SKIPPED
+            return no_tmpfs()
         run, meas2 = mounted
         folder = run.folder
-        dev = run.device(binary).wait_ready()
-        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        dev = recording(run, binary)
         wait_for(lambda: any(file_size(os.path.join(meas2, f)) >= 16384 for f in drive_files(folder, "meas2")),
                  "m03's first file on meas2:")
         fill(meas2)
