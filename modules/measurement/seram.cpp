@@ -88,8 +88,12 @@ int loadRefpage() {
         if (got == -1)
             // the normal state until a calibration tool stores the page: no warning
             syslogx(150, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
-        else
-            syslogx(147, "seram_init(): %s cannot be read, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        else {
+            // named as what it is (a folder, a FIFO, too large), as the other start files are
+            std::string why = host::fileProblem(host::deviceFolder() + "/" + host::kRefpageFile);
+            if (why.empty() || why == "not found") why = "cannot be read";
+            syslogx(147, "seram_init(): %s %s, calibration defaults loaded", SERAM_REFPAGE_FILE, why.c_str());
+        }
         calPageDefaults(reinterpret_cast<CalPage*>(ref));
         return 0;
     }

@@ -34,8 +34,10 @@ unsigned syslogx_droppedCount();
 
 // From now on a record that finds the queue full waits up to maxMs for room
 // instead of being dropped, and all records together wait at most totalMs
-// (0: never waits, the default; each call starts a new total). A thread that
-// ends, or a task being deleted, never waits. The orderly shutdown sets it,
+// (0: never waits, the default; each call starts a new total). The records
+// of the thread that calls it wait outside the total, as its few lines say
+// how the run ended. A thread that ends, or a task being deleted, never
+// waits. The orderly shutdown sets it,
 // so that its own lines and those of the stopping measurement reach the log
 // file even while something floods the log, without a slow reader holding
 // up the stop for longer than the total.

@@ -28,7 +28,7 @@ std::atomic<int> gThreshold{7};
 std::atomic<unsigned> gDropped{0};
 std::atomic<unsigned> gUnreported{0};   // dropped from a full queue, not yet said in the log
 std::atomic<int> gWaitForRoomMs{0};     // 0: a record never waits for room
-std::atomic<int> gRoomBudgetMs{0};      // what all records together may still wait
+std::atomic<int64_t> gRoomBudgetUs{0};  // what the other tasks' records together may still wait
 std::mutex gSuffixMx;
 char gDeviceName[16] = "TAV9_VOZ";
 
@@ -84,18 +84,25 @@ void fillRecord(SyslogRecord& rec, int level, const char* msg, size_t len) {
     memcpy(rec.msg, msg, len < sizeof rec.msg ? len : sizeof rec.msg);
 }
 
-// Takes the wait of one record out of the shared budget: at most the
-// per-record wait, 0 once the budget is spent. Reserved before the wait, so
-// that records waiting at the same time never wait more than the budget.
-int reserveRoomWait() {
-    const int perRecord = gWaitForRoomMs.load(std::memory_order_relaxed);
+// The thread that set the wait for room (the shutdown): its own few lines
+// say how the run ended, so they wait outside the shared budget, which a
+// flood of other records may have spent.
+thread_local bool tSetsRoomWait = false;
+
+// Takes the wait of one record (in microseconds) out of the shared budget:
+// at most the per-record wait, 0 once the budget is spent. Reserved before
+// the wait, so that records waiting at the same time never wait more than
+// the budget.
+int64_t reserveRoomWait() {
+    const int64_t perRecord = int64_t(gWaitForRoomMs.load(std::memory_order_relaxed)) * 1000;
     if (perRecord <= 0) return 0;
-    int left = gRoomBudgetMs.load(std::memory_order_relaxed);
-    int take = 0;
+    if (tSetsRoomWait) return perRecord;
+    int64_t left = gRoomBudgetUs.load(std::memory_order_relaxed);
+    int64_t take = 0;
     do {
         if (left <= 0) return 0;
         take = left < perRecord ? left : perRecord;
-    } while (!gRoomBudgetMs.compare_exchange_weak(left, left - take, std::memory_order_relaxed));
+    } while (!gRoomBudgetUs.compare_exchange_weak(left, left - take, std::memory_order_relaxed));
     return take;
 }
 
@@ -104,21 +111,21 @@ int reserveRoomWait() {
 // does a task that is being deleted.
 bool sendWaitingForRoom(MSG_Q_ID q, const SyslogRecord& rec) {
     if (tExiting || taskDeletePending()) return false;
-    const int ms = reserveRoomWait();
-    if (ms <= 0) return false;
+    const int64_t us = reserveRoomWait();
+    if (us <= 0) return false;
     const auto start = std::chrono::steady_clock::now();
     bool sent = false;
     try {
-        const int64_t ticks = int64_t(ms) * sysClkRateGet() / 1000;
+        const int64_t ticks = us * sysClkRateGet() / 1000000;
         sent = msgQSend(q, &rec, sizeof rec, ticks > 0 ? int(ticks) : 1, MSG_PRI_NORMAL) == OK;
     } catch (...) {
         // The task was deleted during the wait. A log call never throws (it
         // is made from destructors as well): the record is dropped, and the
         // task ends at its next blocking call.
     }
-    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    const int unused = ms - static_cast<int>(waited.count()) - 1;   // the started millisecond counts
-    if (unused > 0) gRoomBudgetMs.fetch_add(unused, std::memory_order_relaxed);
+    const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    const int64_t unused = us - static_cast<int64_t>(waited.count());
+    if (unused > 0 && !tSetsRoomWait) gRoomBudgetUs.fetch_add(unused, std::memory_order_relaxed);
     return sent;
 }
 
@@ -237,7 +244,8 @@ unsigned syslogx_droppedCount() { return gDropped.load(std::memory_order_relaxed
 
 void syslogx_waitForRoom(int maxMs, int totalMs) {
     gWaitForRoomMs.store(0, std::memory_order_relaxed);
-    gRoomBudgetMs.store(totalMs > 0 ? totalMs : 0, std::memory_order_relaxed);
+    gRoomBudgetUs.store(totalMs > 0 ? int64_t(totalMs) * 1000 : 0, std::memory_order_relaxed);
+    tSetsRoomWait = maxMs > 0 && totalMs > 0;
     gWaitForRoomMs.store(maxMs > 0 && totalMs > 0 ? maxMs : 0, std::memory_order_relaxed);
 }
 

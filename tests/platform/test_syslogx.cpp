@@ -242,8 +242,18 @@ TEST_F(Syslogx, ShutdownWaitsForRoomAreBoundedAsAWhole) {
             for (int i = 0; i < 4; ++i) syslogx(150, "task %d stops, line %d", t, i);
         });
     for (auto& t : tasks) t.join();
+    EXPECT_EQ(syslogx_droppedCount() - dropped, 12u);
+    // the budget is spent, but the shutdown's own line still waits for room
+    std::thread reader([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        SyslogRecord r;
+        msgQReceive(syslogx_queue(), &r, sizeof r, WAIT_FOREVER);
+    });
+    syslogx(150, "rtpShutdown: done");
+    reader.join();
     syslogx_waitForRoom(0, 0);
     EXPECT_EQ(syslogx_droppedCount() - dropped, 12u);
+    EXPECT_EQ(takeLogTexts().back(), "rtpShutdown: done");
 }
 
 // A thread that ends never waits for room: its folded repeats are noted
