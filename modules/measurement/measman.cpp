@@ -35,19 +35,19 @@ struct Served {
 };
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
-// The boot byte (bits 24 to 31 of its handles) of each device's newest
+// The boot byte (bits 24 to 31 of its handles) of each device's latest
 // request; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
 bool gBootKnown[MEAS_PEERS] = {};
 
 uint8_t bootOf(uint32_t handle) { return uint8_t(handle >> 24); }
 
-// The boot byte of a request, taken as the device's newest unless it is an
-// earlier one (compared wrap-safe); gMx held.
+// The boot byte of a device's latest request is the one of its current
+// run, whatever its value: a unit that lost its NVRAM, or a replacement
+// with the same PID, counts its boots from 1 again. gMx held.
 void noteBoot(uint16_t pid, uint32_t handle) {
     if (pid >= MEAS_PEERS) return;
-    const uint8_t b = bootOf(handle);
-    if (!gBootKnown[pid] || int8_t(uint8_t(b - gNewestBoot[pid])) > 0) gNewestBoot[pid] = b;
+    gNewestBoot[pid] = bootOf(handle);
     gBootKnown[pid] = true;
 }
 

@@ -353,3 +353,27 @@ TEST_F(ServedListsTest, OnlyTheListsOfThePeersCurrentRunAreSent) {
     c->sock = dataFd;
     EXPECT_EQ(sentTo(), std::set<uint32_t>{});
 }
+
+TEST_F(ServedListsTest, APeerWhoseBootCountStartedOverIsServedAgain) {
+    // a replacement unit, or one whose NVRAM was lost, counts its boots from 1 again
+    const uint32_t before = 0x04000001, after = 0x01000001, later = 0x01000002;
+    heard.seq = 500;
+    receive(heard);
+    ask(before);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{before});
+
+    heard.seq = 1;
+    receive(heard);
+    c->sock = dataFd;
+    ask(after);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{after});
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{after});
+
+    // its next request in the same run is served beside the first
+    ask(later);
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    EXPECT_EQ(sentTo(), (std::set<uint32_t>{after, later}));
+}

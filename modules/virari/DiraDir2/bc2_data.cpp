@@ -135,6 +135,7 @@ void bc2_dk_datagram(const uint8_t* buf, size_t len, uint32_t fromNet) {
                     if (n < f->slotsize) std::memset(slot + n, 0, f->slotsize - n);
                     dynkomm_writedone(f);
                 } else {
+                    meas_man_count_loss();
                     BC2_LOG_FROM(fromNet, FL_FIFO_FULL, 150,
                                  "Diradir2: DK UDP channel - cannot write data to fifo data from pid 0x%02x, type 0x%x, slots %d, raster %d",
                                  unsigned(f->src_pid), unsigned(f->mode), int(f->slotcount), int(f->raster));
