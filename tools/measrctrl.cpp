@@ -270,9 +270,9 @@ bool settleEarlier(Turn& turn, Device& device, int64_t deadline) {
     return true;
 }
 
-// Sends the command and waits until the device took it. False when the
-// deadline or an interrupt came first (the command is not left behind),
-// -1 when the queue failed.
+// Sends the command and waits until the device took it: 1 taken, 0 the
+// deadline or an interrupt came first (the command is not left behind), -1
+// the queue failed (errno).
 int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline) {
     for (;;) {
         const int in = device.send(cmd, n);

@@ -3,9 +3,11 @@
 program (measrctrl), the way the kernel-side service forwards a desktop
 tool's connect and disconnect.
 
-Two tools at once each get their own replies: the clients that wait for a
-reply take turns at the device's one reply queue (a flock on rctrl.lock in
-the device folder).
+Two tools at once each get their own replies: the clients take turns at the
+device's queues (a flock on rctrl.lock in the device folder). A tool
+interrupted while it waits still takes its own reply, and one that gives up
+before the device took its command takes it back (the test holds the device
+still with SIGSTOP to choose the moment).
 
 The device runs in a network namespace of its own with only the loopback
 interface up: 127.0.0.1 answers pings, 192.0.2.1 (a documentation address)
