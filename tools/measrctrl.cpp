@@ -4,26 +4,35 @@
 //   measrctrl [-t SECONDS] FOLDER CODE [IPV4]
 //
 // Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
-// address IPV4 (default 0.0.0.0) to the device running in FOLDER. For the
-// codes that the device answers (d1, e0, e1, e2) it waits up to SECONDS
-// (default 30) for the 5-byte reply and prints "reply 0xNN" or "no reply";
-// the others get no reply, so it prints "sent" and is done. Exit status: 0
-// reply 0x00 or a code without reply sent, 1 any other reply, 2 no reply,
-// 3 usage or the device's queues cannot be opened.
+// address IPV4 (default 0.0.0.0) to the device running in FOLDER and waits up
+// to SECONDS (default 30) for its turn and for the device to take the
+// command. A command the device did not take in that time is taken back:
+// "not taken". The codes that the device answers (d1, e0, e1, e2) then wait
+// for the 5-byte reply and print "reply 0xNN" ("no reply" when the device
+// went away or let its time for an answer pass); the others print "sent".
+// Exit status: 0 reply 0x00 or sent, 1 any other reply, 2 no reply or not
+// taken, 3 usage or the device's queues cannot be opened.
 //
-// The device has one reply queue for all clients, and a reply does not say
-// whom it is for. So the clients that wait for a reply take turns: each
-// holds an exclusive flock on "rctrl.lock" in the device folder from
-// emptying the reply queue to taking its reply, and a reply reaches the
-// client that asked. The codes without reply touch the reply queue not at
-// all and need no turn.
+// The device has one command queue and one reply queue, one message deep
+// each, and a reply does not say whom it is for. So the clients take turns:
+// each holds an exclusive flock on "rctrl.lock" in the device folder from
+// before it sends until the device took its command and, for a command with
+// a reply, until it took that reply. Once the device took such a command the
+// reply is owed to this client alone, so an interrupt or the end of SECONDS
+// does not end the wait for it: the device answers within its own limits.
+// Only a client that is killed leaves a reply owed; it noted that in
+// rctrl.lock before sending, and the next client waits for that reply and
+// discards it (or finds that it can no longer come) before it sends.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mqueue.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,11 +48,26 @@ constexpr const char* kUsage =
     "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n"
     "Sends the logging remote-control command CODE (hex: d1 d2 d3 e0 e1 e2 ed ee ef)\n"
     "with the client address IPV4 (default 0.0.0.0) to the device running in FOLDER.\n"
-    "d1, e0, e1 and e2 are answered: waits up to SECONDS (default 30) and prints\n"
-    "\"reply 0xNN\" or \"no reply\" (the wait includes that for the turn: clients that\n"
-    "wait for a reply take turns, holding FOLDER/rctrl.lock). The other codes get no\n"
-    "reply: prints \"sent\".\n"
-    "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 no reply, 3 usage or no device.\n";
+    "Waits up to SECONDS (default 30) for its turn (clients take turns, holding\n"
+    "FOLDER/rctrl.lock) and for the device to take the command; a command the\n"
+    "device did not take by then, or before an interrupt, is taken back and\n"
+    "\"not taken\" printed. d1, e0, e1 and e2 are answered: once the device took the\n"
+    "command, waits for its reply however long the device takes (at most 30 s;\n"
+    "an interrupt does not end this wait) and prints \"reply 0xNN\", or \"no reply\"\n"
+    "when none came. The other codes print \"sent\" once the device took them.\n"
+    "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 no reply or not taken,\n"
+    "3 usage or no device.\n";
+
+// The device answers a command it took within this: it tries a request for
+// a second at most, waits at most 20 s for it to be done, and its reply waits
+// at most 2 s for room in the reply queue.
+constexpr int64_t kAnswerWithinNs = 30'000'000'000;
+// How often a wait looks at the queues, the device and the interrupt.
+constexpr int64_t kSliceNs = 10'000'000;
+
+volatile sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) { interrupted = 1; }
 
 int usage() {
     std::fputs(kUsage, stderr);
@@ -53,51 +77,244 @@ int usage() {
 // The codes whose command the device answers; every other code gets none.
 bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
 
-timespec inSeconds(double s) {
+int64_t nowNs() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The absolute CLOCK_REALTIME time that the queue calls take, ns from now.
+timespec realIn(int64_t ns) {
     timespec t{};
     clock_gettime(CLOCK_REALTIME, &t);
-    long long ns = t.tv_nsec + (long long)(s * 1e9);
-    t.tv_sec += time_t(ns / 1000000000);
-    t.tv_nsec = long(ns % 1000000000);
+    ns += t.tv_nsec;
+    t.tv_sec += time_t(ns / 1'000'000'000);
+    t.tv_nsec = long(ns % 1'000'000'000);
     return t;
 }
 
-struct Mq {
-    mqd_t d = mqd_t(-1);
-    ~Mq() {
-        if (d != mqd_t(-1)) mq_close(d);
-    }
-};
-
-bool passed(const timespec& deadline) {
-    const timespec now = inSeconds(0);
-    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+void nap() {
+    const timespec t{0, long(kSliceNs)};
+    nanosleep(&t, nullptr);   // an interrupt ends it early: the caller looks
 }
 
-// This client's turn at the reply queue, held until it is destroyed (also
+// Which queue object a name stands for: a device that restarts makes its
+// queues anew, and one that stops removes them.
+struct Identity {
+    unsigned long long dev = 0, ino = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+bool identify(mqd_t d, Identity& id) {
+    struct stat st{};
+    if (fstat(int(d), &st) != 0) return false;
+    id = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+    return true;
+}
+
+// The device's two queues as this client sees them.
+class Device {
+public:
+    ~Device() {
+        if (rx_ != mqd_t(-1)) mq_close(rx_);
+        if (tx_ != mqd_t(-1)) mq_close(tx_);
+    }
+    // False with errno and the name that failed when the device is not there.
+    bool open(const std::string& folder, std::string& failed) {
+        rxName_ = host::processQueueName(folder, "/MeasAppRCTRL_RX");
+        txName_ = host::processQueueName(folder, "/MeasAppRCTRL_TX");
+        // the command queue also for reading: a command the device did not
+        // take is taken back
+        rx_ = mq_open(rxName_.c_str(), O_RDWR | O_CLOEXEC);
+        if (rx_ == mqd_t(-1)) {
+            failed = rxName_;
+            return false;
+        }
+        tx_ = mq_open(txName_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (tx_ == mqd_t(-1) || !identify(tx_, id_)) {
+            failed = txName_;
+            return false;
+        }
+        mq_attr attr{};
+        mq_getattr(rx_, &attr);
+        commandSize_ = size_t(attr.mq_msgsize > 0 ? attr.mq_msgsize : 5);
+        mq_getattr(tx_, &attr);
+        reply_.resize(size_t(attr.mq_msgsize > 0 ? attr.mq_msgsize : 5));
+        return true;
+    }
+    const Identity& identity() const { return id_; }
+
+    // True while the device that made the queues this client opened runs.
+    bool stillThere() const {
+        mqd_t d = mq_open(txName_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (d == mqd_t(-1)) return errno != ENOENT;
+        Identity now;
+        const bool same = !identify(d, now) || now == id_;
+        mq_close(d);
+        return same;
+    }
+
+    // Puts the command in unless the queue stays full for a slice: 1 in, 0 full, -1 failed (errno).
+    int send(const uint8_t* cmd, size_t n) {
+        const timespec end = realIn(kSliceNs);
+        if (mq_timedsend(rx_, reinterpret_cast<const char*>(cmd), n, 0, &end) == 0) return 1;
+        return errno == ETIMEDOUT || errno == EINTR ? 0 : -1;
+    }
+    int commandsWaiting() const {
+        mq_attr attr{};
+        return mq_getattr(rx_, &attr) == 0 ? int(attr.mq_curmsgs) : 0;
+    }
+    // Takes back a command the device has not taken. Only the client whose
+    // turn it is sends, so what is there is its own (or a killed one's).
+    bool takeBack() {
+        std::vector<char> buf(commandSize_);
+        const timespec now = realIn(0);
+        return mq_timedreceive(rx_, buf.data(), buf.size(), nullptr, &now) >= 0;
+    }
+    // A reply within a slice: its first byte, or -1.
+    int reply() {
+        const timespec end = realIn(kSliceNs);
+        const ssize_t n = mq_timedreceive(tx_, reply_.data(), reply_.size(), nullptr, &end);
+        return n >= 1 ? uint8_t(reply_[0]) : -1;
+    }
+    // Replies waiting now are owed to no client that still waits.
+    void discardReplies() {
+        const timespec now = realIn(0);
+        while (mq_timedreceive(tx_, reply_.data(), reply_.size(), nullptr, &now) >= 0) {}
+    }
+
+private:
+    std::string rxName_, txName_;
+    mqd_t rx_ = mqd_t(-1), tx_ = mqd_t(-1);
+    Identity id_;
+    size_t commandSize_ = 5;
+    std::vector<char> reply_;
+};
+
+// A reply the device owes to the client whose turn it was: noted in the
+// lock file, so that the next client knows of it when that one was killed.
+struct Owed {
+    bool present = false;
+    int64_t since = 0;   // CLOCK_MONOTONIC ns at the send
+    Identity queue;      // the reply queue it will come in
+};
+
+// This client's turn at the device's queues, held until it is destroyed (also
 // when the client is killed: the lock goes with the process).
 class Turn {
 public:
     ~Turn() {
         if (fd_ >= 0) ::close(fd_);
     }
-    // Waits for the turn until the deadline: 1 got it, 0 another client kept
-    // it, -1 the lock file cannot be used (errno).
-    int take(const std::string& folder, const timespec& deadline) {
-        fd_ = ::open((folder + "/rctrl.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Waits for the turn until the deadline or an interrupt: 1 got it, 0 did
+    // not, -1 the lock file cannot be used (errno).
+    int take(const std::string& folder, int64_t deadline) {
+        fd_ = ::open((folder + "/rctrl.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
         if (fd_ < 0) return -1;
+        struct stat st{};
+        if (::fstat(fd_, &st) != 0) return -1;
+        if (!S_ISREG(st.st_mode)) {
+            errno = EINVAL;   // the note of an owed reply needs a plain file
+            return -1;
+        }
         for (;;) {
             if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return 1;
             if (errno != EWOULDBLOCK && errno != EINTR) return -1;
-            if (passed(deadline)) return 0;
-            const timespec pause{0, 5 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
+            if (interrupted || nowNs() >= deadline) return 0;
+            nap();
         }
+    }
+    // What the client before left owed; anything else in the file is no note.
+    Owed owed() const {
+        char text[128] = {};
+        Owed o;
+        unsigned long long dev = 0, ino = 0;
+        long long since = 0;
+        if (::pread(fd_, text, sizeof text - 1, 0) > 0 &&
+            std::sscanf(text, "owed %lld %llu %llu", &since, &dev, &ino) == 3)
+            o = {true, since, {dev, ino}};
+        return o;
+    }
+    void noteOwed(const Identity& queue) {
+        char text[128];
+        const int n = std::snprintf(text, sizeof text, "owed %lld %llu %llu\n", static_cast<long long>(nowNs()),
+                                    queue.dev, queue.ino);
+        // written over what is there, then cut: never an empty file between
+        if (::pwrite(fd_, text, size_t(n), 0) != n || ::ftruncate(fd_, n) != 0)
+            std::fprintf(stderr, "measrctrl: rctrl.lock: %s\n", std::strerror(errno));
+    }
+    void clearOwed() {
+        if (::ftruncate(fd_, 0) != 0) std::fprintf(stderr, "measrctrl: rctrl.lock: %s\n", std::strerror(errno));
     }
 
 private:
     int fd_ = -1;
 };
+
+// Deals with what the client before this one left: a reply owed to a killed
+// client is waited for and discarded, unless it can no longer come (its
+// command is still there to take back, the device restarted, or the device's
+// time for it has passed). False when the deadline or an interrupt came first.
+bool settleEarlier(Turn& turn, Device& device, int64_t deadline) {
+    const Owed o = turn.owed();
+    if (o.present) {
+        // a device that restarted owes nothing; a command still there never reached it
+        bool settled = !(o.queue == device.identity()) || device.takeBack();
+        while (!settled) {
+            settled = device.reply() >= 0 || !device.stillThere() || nowNs() - o.since >= kAnswerWithinNs;
+            if (!settled && (interrupted || nowNs() >= deadline)) return false;
+        }
+        turn.clearOwed();
+    }
+    device.discardReplies();
+    return true;
+}
+
+// Sends the command and waits until the device took it: 1 taken, 0 the
+// deadline or an interrupt came first (the command is not left behind), -1
+// the queue failed (errno).
+int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline) {
+    for (;;) {
+        const int in = device.send(cmd, n);
+        if (in < 0) return -1;
+        if (in > 0) break;
+        if (interrupted || nowNs() >= deadline) return 0;
+    }
+    while (device.commandsWaiting() > 0) {
+        if (interrupted || nowNs() >= deadline) return device.takeBack() ? 0 : 1;
+        nap();
+    }
+    return 1;
+}
+
+// The reply to a command the device took: its byte, or -1 when the device
+// went away or its time for an answer passed.
+int awaitReply(Device& device) {
+    const int64_t begin = nowNs();
+    bool told = false;
+    for (;;) {
+        const int r = device.reply();
+        if (r >= 0) return r;
+        if (interrupted && !told) {
+            std::fprintf(stderr, "measrctrl: interrupted: waiting for the reply to the command the device took\n");
+            told = true;
+        }
+        if (nowNs() - begin >= kAnswerWithinNs || !device.stillThere()) return -1;
+    }
+}
+
+void catchInterrupts() {
+    struct sigaction sa{};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;   // no restart: a wait ends early and looks
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
+}
+
+int notTaken() {
+    std::printf("not taken\n");
+    return 2;
+}
 
 }  // namespace
 
@@ -111,7 +328,7 @@ int main(int argc, char** argv) {
     if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
         char* end;
         wait = std::strtod(argv[i + 1], &end);
-        if (*end || wait < 0) return usage();
+        if (*end || !(wait >= 0 && wait <= 1e6)) return usage();
         i += 2;
     }
     if (argc - i < 2 || argc - i > 3) return usage();
@@ -122,53 +339,53 @@ int main(int argc, char** argv) {
     in_addr addr{};
     if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1) return usage();
 
-    const std::string rxName = host::processQueueName(folder, "/MeasAppRCTRL_RX");
-    const std::string txName = host::processQueueName(folder, "/MeasAppRCTRL_TX");
-    Mq rx, tx;
-    rx.d = mq_open(rxName.c_str(), O_WRONLY | O_CLOEXEC);
-    tx.d = mq_open(txName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (rx.d == mqd_t(-1) || tx.d == mqd_t(-1)) {
-        std::fprintf(stderr, "measrctrl: no device listening in %s (%s: %s)\n", folder.c_str(),
-                     rx.d == mqd_t(-1) ? rxName.c_str() : txName.c_str(), std::strerror(errno));
+    catchInterrupts();
+    const int64_t deadline = nowNs() + int64_t(wait * 1e9);
+    Device device;
+    std::string failed;
+    if (!device.open(folder, failed)) {
+        std::fprintf(stderr, "measrctrl: no device listening in %s (%s: %s)\n", folder.c_str(), failed.c_str(),
+                     std::strerror(errno));
         return 3;
     }
-    mq_attr attr{};
-    mq_getattr(tx.d, &attr);
-    std::vector<char> buf(size_t(attr.mq_msgsize > 0 ? attr.mq_msgsize : 5));
-    timespec until = inSeconds(wait);
     Turn turn;
-    if (hasReply(code)) {
-        const int got = turn.take(folder, until);
-        if (got < 0) {
-            std::fprintf(stderr, "measrctrl: %s/rctrl.lock: %s\n", folder.c_str(), std::strerror(errno));
-            return 3;
-        }
-        if (got == 0) {
-            std::fprintf(stderr, "measrctrl: another client kept its turn\n");
-            std::printf("no reply\n");
-            return 2;
-        }
-        // a reply that an earlier client gave up waiting for is not ours
-        timespec now = inSeconds(0);
-        while (mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &now) >= 0) {}
+    const int got = turn.take(folder, deadline);
+    if (got < 0) {
+        std::fprintf(stderr, "measrctrl: %s/rctrl.lock: %s\n", folder.c_str(),
+                     errno == EINVAL ? "no plain file" : std::strerror(errno));
+        return 3;
+    }
+    if (got == 0) {
+        std::fprintf(stderr, "measrctrl: %s\n", interrupted ? "interrupted" : "another client kept its turn");
+        return notTaken();
+    }
+    if (!settleEarlier(turn, device, deadline)) {
+        std::fprintf(stderr, "measrctrl: %s\n",
+                     interrupted ? "interrupted" : "the device still owes a killed client its reply");
+        return notTaken();
     }
 
     uint8_t cmd[5] = {uint8_t(code)};
     std::memcpy(cmd + 1, &addr.s_addr, 4);
-    if (mq_timedsend(rx.d, reinterpret_cast<const char*>(cmd), sizeof cmd, 0, &until) != 0) {
-        std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
-        return 3;
+    if (hasReply(code)) turn.noteOwed(device.identity());   // before sending: a kill may come any time
+    const int taken = sendTaken(device, cmd, sizeof cmd, deadline);
+    if (taken <= 0) {
+        if (taken < 0) std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
+        turn.clearOwed();
+        if (taken < 0) return 3;
+        if (interrupted) std::fprintf(stderr, "measrctrl: interrupted\n");
+        return notTaken();
     }
     if (!hasReply(code)) {
         std::printf("sent\n");
         return 0;
     }
-    ssize_t n = mq_timedreceive(tx.d, buf.data(), buf.size(), nullptr, &until);
-    if (n < 1) {
+    const int reply = awaitReply(device);
+    turn.clearOwed();
+    if (reply < 0) {
         std::printf("no reply\n");
         return 2;
     }
-    const uint8_t reply = uint8_t(buf[0]);
     std::printf("reply 0x%02X\n", reply);
     return reply == 0 ? 0 : 1;
 }

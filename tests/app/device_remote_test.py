@@ -3,9 +3,11 @@
 program (measrctrl), the way the kernel-side service forwards a desktop
 tool's connect and disconnect.
 
-Two tools at once each get their own replies: the clients that wait for a
-reply take turns at the device's one reply queue (a flock on rctrl.lock in
-the device folder).
+Two tools at once each get their own replies: the clients take turns at the
+device's queues (a flock on rctrl.lock in the device folder). A tool
+interrupted while it waits still takes its own reply, and one that gives up
+before the device took its command takes it back (the test holds the device
+still with SIGSTOP to choose the moment).
 
 The device runs in a network namespace of its own with only the loopback
 interface up: 127.0.0.1 answers pings, 192.0.2.1 (a documentation address)
@@ -18,6 +20,7 @@ import ctypes.util
 import fcntl
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -75,10 +78,16 @@ class QueueClient:
         cmd = bytes([code, 0, 0, 0, 0])
         assert self.rt.mq_send(self.rx, cmd, len(cmd), 0) == 0, os.strerror(ctypes.get_errno())
 
-    def replies_waiting(self):
+    def waiting(self, d):
         attr = MqAttr()
-        assert self.rt.mq_getattr(self.tx, ctypes.byref(attr)) == 0
+        assert self.rt.mq_getattr(d, ctypes.byref(attr)) == 0
         return attr.mq_curmsgs
+
+    def replies_waiting(self):
+        return self.waiting(self.tx)
+
+    def commands_waiting(self):
+        return self.waiting(self.rx)
 
     def receive(self):
         """The first byte of the reply in the queue, None when there is none."""
@@ -132,6 +141,64 @@ def two_tools_at_once(measrctrl, folder):
     with ThreadPoolExecutor(2) as pool:
         results = [r for rs in pool.map(requests, range(2)) for r in rs]
     assert results == [(0, "reply 0x00")] * 30, results
+
+
+class Frozen:
+    """The device stopped (SIGSTOP) while in the block: it takes no command
+    until the test lets it."""
+
+    def __init__(self, dev):
+        self.pid = dev.proc.pid
+
+    def __enter__(self):
+        os.kill(self.pid, signal.SIGSTOP)
+        return self
+
+    def __exit__(self, *exc):
+        os.kill(self.pid, signal.SIGCONT)
+        return False
+
+
+def interrupted_tools(dev, measrctrl, folder):
+    """Tools interrupted while they wait for the reply to a command the
+    device took, one after the other: each still takes its own reply and
+    leaves none behind. A tool that gives up before the device took its
+    command takes it back and does not say "sent". Then a restart request is
+    carried out."""
+    queues = QueueClient(folder)
+    tools = []
+    try:
+        for _ in range(2):
+            with Frozen(dev):
+                tool = subprocess.Popen([measrctrl, "-t", "30", folder, "e1", "127.0.0.1"],
+                                        stdout=subprocess.PIPE, text=True)
+                tools.append(tool)
+                wait_for(lambda: queues.commands_waiting() == 1, "the tool's command")
+            # interrupted as soon as the device took the command (its stop takes a while)
+            end = time.time() + 30
+            while queues.commands_waiting() and time.time() < end:
+                pass
+            tool.send_signal(signal.SIGINT)
+            out, _ = tool.communicate(timeout=60)
+            assert (tool.returncode, out.strip()) == (0, "reply 0x00"), (tool.returncode, out)
+            assert queues.replies_waiting() == 0
+        with Frozen(dev):
+            tool = subprocess.Popen([measrctrl, "-t", "0.5", folder, "ee", "127.0.0.1"],
+                                    stdout=subprocess.PIPE, text=True)
+            tools.append(tool)
+            out, _ = tool.communicate(timeout=60)
+            assert (tool.returncode, out.strip()) == (2, "not taken"), (tool.returncode, out)
+            assert queues.commands_waiting() == 0, "the tool left its command behind"
+    finally:
+        for tool in tools:
+            if tool.poll() is None:
+                tool.kill()
+            tool.communicate()
+        queues.close()
+    assert not running(dev)
+    assert client(measrctrl, folder, "ee", "127.0.0.1") == (0, "sent")
+    wait_for(lambda: running(dev), "logging to start after the disconnect")
+    assert "sending reply" not in dev.log()
 
 
 def running(dev):
@@ -192,6 +259,8 @@ def main():
         assert lost[:3] == ["remote lost, ping returns errno Network is unreachable(101)",
                             "Last message repeated 3 times.",
                             "remote lost, do a remotestart"], lost
+
+        interrupted_tools(dev, measrctrl, folder)
 
         assert dev.stop() == 0
         dev.check_clean()

@@ -21,6 +21,10 @@ constexpr int kAttempts = 100;
 // A request not carried out within this is answered with an error: the tool
 // waits for the reply (measrctrl: 30 s) and must not wait for good.
 constexpr int kReplyLimitS = 20;
+// A reply waits at most this long for room in the one-deep reply queue. The
+// client that asked takes its reply at once; a reply nobody takes (its client
+// went away) must not keep the listener from the commands that follow.
+constexpr int kReplySendLimitS = 2;
 constexpr uint32_t kStatusFlash = 0x3000000;
 constexpr uint32_t kStatusClear = 0x2000000;
 constexpr uint32_t kStatusSet = 0x4000000;
@@ -148,7 +152,7 @@ void remotectrl_listenQueue() {
         int reply = remotectrl_serveCommand(cmd, size_t(n));
         if (reply < 0) continue;
         const uint8_t msg[RCTRL_MSG_SIZE] = {uint8_t(reply), 0, 0, 0, 0};
-        if (msgQSend(tx.q, msg, sizeof msg, WAIT_FOREVER, MSG_PRI_NORMAL) != OK) {
+        if (msgQSend(tx.q, msg, sizeof msg, kReplySendLimitS * sysClkRateGet(), MSG_PRI_NORMAL) != OK) {
             if (reply == MEAS_REPLY_ERROR)
                 syslogx(147, "remotectrl_listenQueue(): sending reply MEAS_REPLY_ERROR error (%s)", std::strerror(errno));
             else

@@ -64,6 +64,17 @@ protected:
         inet_pton(AF_INET, text, &a);
         return a.s_addr;
     }
+    // The device's remote-control queues as a client program opens them, the
+    // reply queue also for writing; waits for the listener to make them.
+    std::pair<mqd_t, mqd_t> clientQueues() {
+        mqd_t rx = mqd_t(-1), tx = mqd_t(-1);
+        waitFor([&] {
+            if (rx == mqd_t(-1)) rx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_RX").c_str(), O_WRONLY);
+            if (tx == mqd_t(-1)) tx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_TX").c_str(), O_RDWR);
+            return rx != mqd_t(-1) && tx != mqd_t(-1);
+        }, 5000);
+        return {rx, tx};
+    }
     // Waits up to ms for cond.
     template <class F>
     static bool waitFor(F cond, int ms) {
@@ -84,15 +95,9 @@ TEST_F(MeasRemote, WithLoggingInactiveAConnectIsRepliedWithoutTouchingTheRequest
     cfg_system.loggingActive = 0;
     ASSERT_EQ(meas_app_remote_ini(), 1);
     // through the queues, as a separate program sends it
-    mqd_t rx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_RX").c_str(), O_WRONLY);
-    mqd_t tx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_TX").c_str(), O_RDONLY);
-    if (rx == mqd_t(-1) || tx == mqd_t(-1)) {   // the listener may not have opened them yet
-        ASSERT_TRUE(waitFor([&] {
-            if (rx == mqd_t(-1)) rx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_RX").c_str(), O_WRONLY);
-            if (tx == mqd_t(-1)) tx = mq_open(host::processQueueName(dir, "/MeasAppRCTRL_TX").c_str(), O_RDONLY);
-            return rx != mqd_t(-1) && tx != mqd_t(-1);
-        }, 2000));
-    }
+    auto [rx, tx] = clientQueues();
+    ASSERT_NE(rx, mqd_t(-1));
+    ASSERT_NE(tx, mqd_t(-1));
     auto c = cmd(RCTRL_PELVAR_CONNECT, "127.0.0.1");
     ASSERT_EQ(mq_send(rx, reinterpret_cast<const char*>(c.data()), 5, 0), 0);
     char reply[5] = {1, 1, 1, 1, 1};
@@ -103,6 +108,40 @@ TEST_F(MeasRemote, WithLoggingInactiveAConnectIsRepliedWithoutTouchingTheRequest
     EXPECT_EQ(std::string(reply, 5), std::string(5, '\0'));
     EXPECT_EQ(req(s->meas_app_stopreq).load(), 0);
     EXPECT_EQ(req(s->meas_app_destroyreq).load(), 0);
+    mq_close(rx);
+    mq_close(tx);
+}
+
+// A reply that nobody took fills the one-deep reply queue (its client went
+// away): the listener gives up sending the next reply after a while, says so,
+// and goes on taking commands.
+TEST_F(MeasRemote, AReplyThatCannotGoInIsGivenUpAndTheNextCommandIsTaken) {
+    auto [rx, tx] = clientQueues();
+    ASSERT_NE(rx, mqd_t(-1));
+    ASSERT_NE(tx, mqd_t(-1));
+    meas_led_clr_status(0x4000000);
+    takeLogTexts();
+    const char orphan[5] = {0, 0, 0, 0, 0};
+    ASSERT_EQ(mq_send(tx, orphan, sizeof orphan, 0), 0);
+    auto c = cmd(RCTRL_TRANSFER_CONNECT, "127.0.0.1");   // nothing to do: replied at once
+    ASSERT_EQ(mq_send(rx, reinterpret_cast<const char*>(c.data()), 5, 0), 0);
+    std::vector<std::string> log;
+    EXPECT_TRUE(waitFor([&] {
+        for (auto& l : takeLogTexts()) log.push_back(l);
+        return logContains(log, "remotectrl_listenQueue(): sending reply error (");
+    }, 20000)) << "the listener still waits to send its reply";
+    c = cmd(RCTRL_STATUS_SET);
+    timespec until{};
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += 5;
+    ASSERT_EQ(mq_timedsend(rx, reinterpret_cast<const char*>(c.data()), 5, 0, &until), 0);
+    EXPECT_TRUE(waitFor([] { return (meas_led_get_status() & 0x4000000) != 0; }, 20000));
+    // the reply that could not go in is not sent later in place of another
+    char reply[5];
+    clock_gettime(CLOCK_REALTIME, &until);
+    EXPECT_EQ(mq_timedreceive(tx, reply, sizeof reply, nullptr, &until), 5);
+    clock_gettime(CLOCK_REALTIME, &until);
+    EXPECT_EQ(mq_timedreceive(tx, reply, sizeof reply, nullptr, &until), -1);
     mq_close(rx);
     mq_close(tx);
 }

@@ -1,0 +1,257 @@
+#!/usr/bin/env python3
+"""The remote-control client program (measrctrl) against a device that the
+test plays: the test makes the device's two queues itself and takes the
+commands and sends the replies when it says so, so that a tool can be
+interrupted, give up or be killed at the moment that matters.
+
+What must hold: a reply reaches only the tool that asked; a tool says "sent"
+or prints a reply only for a command the device took, and one that gives up
+takes its command back; a tool interrupted after the device took its command
+keeps its turn until it has taken its reply; the reply owed to a tool that
+was killed is discarded by the next tool.
+Usage: measrctrl_turns_test.py MEASRCTRL_BINARY
+"""
+import ctypes
+import ctypes.util
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import wait_for  # noqa: E402
+
+
+class MqAttr(ctypes.Structure):
+    _fields_ = [("mq_flags", ctypes.c_long), ("mq_maxmsg", ctypes.c_long), ("mq_msgsize", ctypes.c_long),
+                ("mq_curmsgs", ctypes.c_long), ("reserved", ctypes.c_long * 4)]
+
+
+RT = ctypes.CDLL(ctypes.util.find_library("rt") or None, use_errno=True)
+RT.mq_open.restype = ctypes.c_int
+RT.mq_open.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_uint, ctypes.POINTER(MqAttr)]
+
+
+def queue_prefix(folder):
+    """The device's queue names carry a hash of its folder's canonical path
+    (FNV-1a, 64 bits)."""
+    h = 1469598103934665603
+    for c in os.path.realpath(folder).encode():
+        h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return "/tav9-%016x-" % h
+
+
+class FakeDevice:
+    """The device's side of the queues: one command queue and one reply
+    queue, one 5-byte message deep each, as the device makes them."""
+
+    def __init__(self, folder):
+        self.names = [(queue_prefix(folder) + q).encode() for q in ("MeasAppRCTRL_RX", "MeasAppRCTRL_TX")]
+        self.rx = self.tx = -1
+        self.make()
+
+    def make(self):
+        attr = MqAttr(0, 1, 5, 0)
+        for name in self.names:
+            RT.mq_unlink(name)
+        flags = os.O_RDWR | os.O_CREAT | os.O_EXCL | os.O_NONBLOCK
+        self.rx = RT.mq_open(self.names[0], flags, 0o600, ctypes.byref(attr))
+        self.tx = RT.mq_open(self.names[1], flags, 0o600, ctypes.byref(attr))
+        assert self.rx >= 0 and self.tx >= 0, os.strerror(ctypes.get_errno())
+
+    def close(self):
+        """The device goes: its queues are removed."""
+        for d in (self.rx, self.tx):
+            if d >= 0:
+                RT.mq_close(d)
+        for name in self.names:
+            RT.mq_unlink(name)
+        self.rx = self.tx = -1
+
+    def restart(self):
+        self.close()
+        self.make()
+
+    def waiting(self, d):
+        attr = MqAttr()
+        assert RT.mq_getattr(d, ctypes.byref(attr)) == 0
+        return attr.mq_curmsgs
+
+    def commands_waiting(self):
+        return self.waiting(self.rx)
+
+    def replies_waiting(self):
+        return self.waiting(self.tx)
+
+    def take_command(self):
+        """The next command's code, once a tool has sent one."""
+        wait_for(lambda: self.commands_waiting() > 0, "a command")
+        buf = ctypes.create_string_buffer(5)
+        assert RT.mq_receive(self.rx, buf, 5, None) == 5, os.strerror(ctypes.get_errno())
+        return buf.raw[0]
+
+    def reply(self, byte):
+        msg = bytes([byte, 0, 0, 0, 0])
+        assert RT.mq_send(self.tx, msg, 5, 0) == 0, os.strerror(ctypes.get_errno())
+
+
+def holds_file(pid, path):
+    """True when process pid has path open."""
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+class Tools:
+    """The measrctrl processes of one case; every one is ended on leaving."""
+
+    def __init__(self, measrctrl, folder):
+        self.measrctrl, self.folder = measrctrl, folder
+        self.lock_path = os.path.realpath(os.path.join(folder, "rctrl.lock"))
+        self.procs = []
+
+    def start(self, code, *args, wait=30):
+        p = subprocess.Popen([self.measrctrl, "-t", str(wait), self.folder, code, *args],
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.procs.append(p)
+        return p
+
+    def wait_for_turn(self, p, what):
+        """Until p waits for its turn (or has ended)."""
+        wait_for(lambda: p.poll() is not None or holds_file(p.pid, self.lock_path), what)
+
+    @staticmethod
+    def result(p, limit=60):
+        out, _ = p.communicate(timeout=limit)
+        return p.returncode, out.strip()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+            p.communicate()
+        return False
+
+
+def interrupted_tool_keeps_its_turn(tools, dev):
+    """Interrupted after the device took its command, a tool waits on for
+    its reply; the next tool's command goes to the device only after that."""
+    first = tools.start("e1", "127.0.0.1")
+    assert dev.take_command() == 0xE1
+    first.send_signal(signal.SIGINT)
+    second = tools.start("e2")
+    tools.wait_for_turn(second, "the second tool to wait for its turn")
+    assert dev.commands_waiting() == 0, "the second tool sent while the first one's reply is owed"
+    dev.reply(0x00)
+    assert tools.result(first) == (0, "reply 0x00")
+    assert dev.take_command() == 0xE2
+    dev.reply(0xFF)
+    assert tools.result(second) == (1, "reply 0xFF")
+    # interrupted again and again, it still takes its reply
+    third = tools.start("e0")
+    assert dev.take_command() == 0xE0
+    for _ in range(3):
+        third.send_signal(signal.SIGINT)
+        third.send_signal(signal.SIGTERM)
+    dev.reply(0x00)
+    assert tools.result(third) == (0, "reply 0x00")
+    assert dev.replies_waiting() == 0
+
+
+def tool_takes_back_what_the_device_did_not_take(tools, dev):
+    """A tool that gives up, or is interrupted, before the device took its
+    command takes it back and says so; nothing is left for the device."""
+    for code in ("e1", "ee", "d3"):
+        assert tools.result(tools.start(code, wait=0.2)) == (2, "not taken"), code
+        assert dev.commands_waiting() == 0, code
+    p = tools.start("e1", "127.0.0.1")
+    wait_for(lambda: dev.commands_waiting() == 1, "the command")
+    p.send_signal(signal.SIGINT)
+    assert tools.result(p) == (2, "not taken")
+    assert dev.commands_waiting() == 0
+    # a command without reply that the device takes is "sent"
+    p = tools.start("ee", wait=30)
+    assert dev.take_command() == 0xEE
+    assert tools.result(p) == (0, "sent")
+
+
+def killed_tools_reply_is_discarded(tools, dev):
+    """The reply owed to a killed tool is not the next tool's: that one
+    waits for it, discards it and only then sends its own command."""
+    first = tools.start("e1", "127.0.0.1")
+    assert dev.take_command() == 0xE1
+    first.kill()
+    first.wait()
+    second = tools.start("e2")
+    tools.wait_for_turn(second, "the second tool to take its turn")
+    dev.reply(0x00)   # owed to the killed tool
+    assert dev.take_command() == 0xE2
+    dev.reply(0xFF)
+    assert tools.result(second) == (1, "reply 0xFF")
+
+    # a reply already waiting when the next tool comes is discarded too
+    first = tools.start("e1", "127.0.0.1")
+    assert dev.take_command() == 0xE1
+    first.kill()
+    first.wait()
+    dev.reply(0xFF)
+    second = tools.start("e2")
+    assert dev.take_command() == 0xE2
+    wait_for(lambda: dev.replies_waiting() == 0, "the orphan reply to be discarded")
+    dev.reply(0x00)
+    assert tools.result(second) == (0, "reply 0x00")
+
+    # a device that restarted owes nothing: the next tool does not wait
+    first = tools.start("e1", "127.0.0.1")
+    assert dev.take_command() == 0xE1
+    first.kill()
+    first.wait()
+    dev.restart()
+    second = tools.start("e2")
+    assert dev.take_command() == 0xE2
+    dev.reply(0x00)
+    assert tools.result(second) == (0, "reply 0x00")
+
+
+def device_that_goes_away(tools, dev):
+    """A device that goes while a tool waits for its reply owes it nothing
+    more: the tool ends without waiting out the time the device may take."""
+    p = tools.start("e1", "127.0.0.1")
+    assert dev.take_command() == 0xE1
+    t0 = time.time()
+    dev.close()
+    assert tools.result(p) == (2, "no reply")
+    assert time.time() - t0 < 20, "the tool waited out the device's time after the device had gone"
+
+
+def main():
+    measrctrl = sys.argv[1]
+    folder = tempfile.mkdtemp(prefix="tav9-rctrl-turns-")
+    dev = FakeDevice(folder)
+    try:
+        for case in (interrupted_tool_keeps_its_turn, tool_takes_back_what_the_device_did_not_take,
+                     killed_tools_reply_is_discarded, device_that_goes_away):
+            with Tools(measrctrl, folder) as tools:
+                case(tools, dev)
+    finally:
+        dev.close()
+        shutil.rmtree(folder, ignore_errors=True)
+    print("measrctrl turns test passed")
+
+
+if __name__ == "__main__":
+    main()
