@@ -3,11 +3,14 @@
 
 Starts the device process in a copy of sample/ whose start.cfg serves CAN1
 (interface 0) in socketcand raw mode on a free TCP port, then, as an engineer
-would with python-can's "socketcand" interface, after 16 tools that
-connected and vanished without closing have taken every place: sends frames that the sample
-CAN.xml decodes and reads the decoded values with "getvar", and receives the
-device's output frames, checking that their counters step and their
-checksums are right. Exit code 77 (skipped) when python-can is missing.
+would with python-can's "socketcand" interface, beside 14 tools that
+connected and stay silent: sends frames that the sample CAN.xml decodes and
+reads the decoded values with "getvar", and receives the device's output
+frames, checking that their counters step and their checksums are right.
+With a tool sending a frame every millisecond on the last place, a newcomer
+is refused (and the refusal logged) while every silent tool keeps its place;
+once one leaves, python-can connects on its place again and again while the
+frames flow. Exit code 77 (skipped) when python-can is missing.
 Usage: socketcand_device_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
@@ -17,6 +20,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app"))
@@ -45,9 +49,9 @@ def free_port():
     return port
 
 
-def vanished_tools(port, count):
+def silent_tools(port, count):
     """Clients that connect, take their greeting and then stay silent, as
-    tools on a laptop that was unplugged."""
+    tools that only listen (or a laptop unplugged a moment ago)."""
     socks = []
     for _ in range(count):
         s = socket.create_connection(("127.0.0.1", port), timeout=10)
@@ -93,6 +97,76 @@ def check_output(frames):
     return slow
 
 
+def still_connected(s):
+    """True while the server has not closed the client's connection."""
+    s.setblocking(False)
+    try:
+        return s.recv(64, socket.MSG_PEEK) != b""
+    except BlockingIOError:
+        return True
+    except OSError:
+        return False
+    finally:
+        s.setblocking(True)
+
+
+def flood(port, stop):
+    """A tool that sends a frame every millisecond until stop is set."""
+    sender = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
+    try:
+        n = 0
+        while not stop.is_set():
+            sender.send(can.Message(arbitration_id=0x300, is_extended_id=False, data=[n & 0xFF]))
+            n += 1
+            time.sleep(0.001)
+    finally:
+        sender.shutdown()
+
+
+def port_full_and_churn(folder, port, bus, silent):
+    """The port is full: a newcomer is refused and logged, nobody loses a
+    place. Then python-can tools connect one after another on a freed place
+    while frames flow."""
+    stop = threading.Event()
+    sender = threading.Thread(target=flood, args=(port, stop))
+    sender.start()
+    try:
+        def heard_sender():
+            m = bus.recv(0.2)
+            return m is not None and m.arbitration_id == 0x300
+        wait_for(heard_sender, "frames of the sending tool")
+        try:
+            late = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
+            late.shutdown()
+            raise AssertionError("a newcomer got a place on a full port")
+        except can.CanError:
+            pass
+        wait_for(lambda: "refused" in open(os.path.join(folder, "stderr.txt"), errors="replace").read(),
+                 "the refusal logged")
+        assert all(still_connected(s) for s in silent), "a silent tool lost its place"
+        assert bus.recv(2.0) is not None, "the first tool stopped receiving"
+
+        silent.pop().close()
+        failed = 0
+        for _ in range(1000):
+            try:
+                tool = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
+            except can.CanError as e:
+                failed += 1
+                print("connect failed:", e)
+                continue
+            tool.shutdown()
+        assert failed == 0, "%d of 1000 python-can tools failed to connect while frames flowed" % failed
+        tool = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
+        try:
+            assert tool.recv(5.0) is not None, "no frame reached a tool that connected while frames flowed"
+        finally:
+            tool.shutdown()
+    finally:
+        stop.set()
+        sender.join()
+
+
 def main():
     binary, sample = sys.argv[1], sys.argv[2]
     folder = tempfile.mkdtemp(prefix="tav9-socketcand-")
@@ -111,14 +185,15 @@ def main():
             text += "\ncan0_socketcand_port = %d\n" % port
         with open(cfg, "w") as f:
             f.write(text)
-        proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(os.path.join(folder, "stderr.txt"), "w") as err:
+            proc = subprocess.Popen([binary, "1"], cwd=folder, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.DEVNULL, stderr=err)
         log = os.path.join(folder, "log.txt")
         wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")), "shell.sock")
         wait_for(lambda: os.path.exists(log) and "CanOut_Init" in open(log, errors="replace").read(),
                  "CAN configuration")
 
-        silent = vanished_tools(port, 16)
+        silent = silent_tools(port, 14)
         bus = can.Bus(interface="socketcand", host="127.0.0.1", port=port, channel="can0")
         bus.send(can.Message(arbitration_id=0x100, is_extended_id=False,
                              data=[0x34, 0x12, 0xFE, 0x00, 0x12, 0x30, 0x00, 0x00]))
@@ -136,6 +211,7 @@ def main():
         slow = check_output(frames)
         # 0x201 carries the engine speed decoded from the frame sent above
         assert any(d[2] == 0x34 and d[3] == 0x12 for d in slow), "0x201 does not echo memory_canin[0]"
+        port_full_and_churn(folder, port, bus, silent)
         bus.shutdown()
         bus = None
         try:

@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "can_fixture.h"
@@ -55,6 +58,14 @@ public:
             if (n <= 0) return "closed";
             buf_.append(tmp, size_t(n));
         }
+    }
+    // What one receive brings, as a python-can client reads an answer.
+    std::string receiveOnce() {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, 2000) <= 0) return "";
+        char tmp[256];
+        ssize_t n = recv(fd_, tmp, sizeof tmp, 0);
+        return n <= 0 ? "closed" : std::string(tmp, size_t(n));
     }
     void rawMode() {
         EXPECT_EQ(next(), "< hi >");
@@ -163,24 +174,83 @@ TEST_F(SocketcandTest, SessionRulesAndMisbehavingClients) {
     EXPECT_EQ(c.next().rfind("< frame 002 ", 0), 0u);
 }
 
-TEST_F(SocketcandTest, FullPortGivesUpItsLongestIdleClientForANewOne) {
-    // sixteen tools that vanished without closing: connected, then silent
-    std::vector<std::unique_ptr<Client>> gone;
+TEST_F(SocketcandTest, FullPortKeepsItsListeningToolsAndRefusesANewcomer) {
+    // sixteen tools that only listen: they never send a byte after raw mode
+    std::vector<std::unique_ptr<Client>> listeners;
     for (int i = 0; i < 16; ++i) {
-        gone.push_back(std::make_unique<Client>(port));
-        ASSERT_TRUE(gone.back()->ok());
-        EXPECT_EQ(gone.back()->next(), "< hi >");
+        listeners.push_back(std::make_unique<Client>(port));
+        ASSERT_TRUE(listeners.back()->ok());
+        listeners.back()->rawMode();
     }
-    // the first one spoke last: the second is now the longest idle
-    gone[0]->send("< echo >");
-    EXPECT_EQ(gone[0]->next(), "< echo >");
+    host::canSend(1, frame(0x10, {1}));
+    for (auto& l : listeners) EXPECT_EQ(l->next().rfind("< frame 010 ", 0), 0u);
 
-    Client fresh(port);
-    ASSERT_TRUE(fresh.ok());
-    EXPECT_EQ(fresh.next(), "< hi >");
-    EXPECT_EQ(gone[1]->next(), "closed");
-    fresh.send("< open can1 >");
-    EXPECT_EQ(fresh.next(), "< ok >");
-    gone[0]->send("< echo >");
-    EXPECT_EQ(gone[0]->next(), "< echo >");
+    // a newcomer on the full port is told and closed, and the refusal logged
+    testing::internal::CaptureStderr();
+    {
+        Client late(port);
+        EXPECT_TRUE(late.ok());
+        EXPECT_EQ(late.next().rfind("< error", 0), 0u);
+        EXPECT_EQ(late.next(), "closed");
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("refused"), std::string::npos) << log;
+
+    // every listener still has its place and its frames
+    host::canSend(1, frame(0x11, {2}));
+    for (auto& l : listeners) EXPECT_EQ(l->next().rfind("< frame 011 ", 0), 0u);
+
+    // a tool that left makes room at once, even when the next one connects
+    // before the server has read the first one's goodbye; what it sent last
+    // still reaches the bus
+    listeners[3]->send("< send 13 1 5 >");
+    listeners[3].reset();
+    Client next(port);
+    ASSERT_TRUE(next.ok());
+    next.rawMode();
+    host::canSend(1, frame(0x12, {3}));
+    std::string m = next.next();
+    EXPECT_EQ(m.rfind("< frame 012 ", 0), 0u) << m;
+    for (auto& l : listeners) {
+        if (!l) continue;
+        EXPECT_EQ(l->next().rfind("< frame 013 ", 0), 0u);
+        EXPECT_EQ(l->next().rfind("< frame 012 ", 0), 0u);
+    }
+}
+
+// python-can takes each answer with one receive and wants exactly "< ok >":
+// a tool that switches to raw mode while frames flow, and reads a moment
+// later, must still find the answer alone.
+TEST_F(SocketcandTest, RawModeAnswerArrivesAloneWhileFramesFlow) {
+    Client talker(port);
+    ASSERT_TRUE(talker.ok());
+    talker.rawMode();
+    // frames from the device and from another tool, every millisecond
+    struct Traffic {
+        std::atomic<bool> stop{false};
+        std::thread thread;
+        ~Traffic() {
+            stop = true;
+            thread.join();
+        }
+    } traffic;
+    traffic.thread = std::thread([&] {
+        for (uint8_t n = 0; !traffic.stop; ++n) {
+            host::canSend(1, frame(0x20, {n}));
+            talker.send("< send 21 1 " + std::to_string(n % 10) + " >");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (int i = 0; i < 5; ++i) {
+        Client tool(port);
+        ASSERT_TRUE(tool.ok());
+        EXPECT_EQ(tool.next(), "< hi >");
+        tool.send("< open can1 >");
+        EXPECT_EQ(tool.next(), "< ok >");
+        tool.send("< rawmode >");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));   // a slow reader
+        EXPECT_EQ(tool.receiveOnce(), "< ok >");
+        // the frames of the moment follow
+        EXPECT_EQ(tool.next().rfind("< frame 02", 0), 0u);
+    }
 }

@@ -4,6 +4,7 @@
 #include "host/kernel/kernel.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <memory>
 #include <mutex>
@@ -54,7 +55,10 @@ public:
         bool open = false;
         std::atomic<bool> raw{false};
         std::string in, out;   // out: guarded by the server's mutex
-        uint64_t lastHeard = 0;   // the server's activity count when it last connected or sent
+        // After the raw-mode answer nothing more is written until quietUntil
+        // or the client's next command (serving thread only).
+        bool quiet = false;
+        std::chrono::steady_clock::time_point quietUntil{};
     };
     // Queues a frame for every raw-mode client but except (classic frames only).
     void publish(const CanFrame& f, const Client* except = nullptr);
@@ -67,7 +71,12 @@ private:
     void reply(Client& c, const char* text);
     bool readClient(Client& c);
     bool writeClient(Client& c);
+    bool sendSome(Client& c, const std::string& chunk);
+    void endClient(Client* c);
+    void endDeadClients();
+    void refuse(int fd);
     void accept();
+    int pollTimeoutMs() const;
 
     unsigned interface_;
     int listenFd_ = -1;
@@ -76,7 +85,7 @@ private:
     std::atomic<uint64_t> dropped_{0};
     std::mutex mx_;
     std::vector<std::unique_ptr<Client>> clients_;
-    uint64_t activity_ = 0;   // counts connects and receives (serving thread only)
+    unsigned refused_ = 0;   // tools refused since the port became full (serving thread only)
     std::thread thread_;
 };
 

@@ -19,9 +19,15 @@
 // kMaxPending bytes.
 //
 // Tools come and go without closing (a laptop unplugged): TCP keepalive and a
-// bound on unacknowledged data let the kernel end such connections, and a
-// port whose kMaxClients places are all taken gives up the client heard from
-// longest ago, so that a new tool always gets in.
+// bound on unacknowledged data let the kernel end such connections after
+// about 20 s. A tool that only listens sends nothing for hours and is as alive
+// as one that talks, so a port whose kMaxClients places are all taken never
+// throws a client out: it refuses the newcomer, after ending any client whose
+// connection is already over.
+//
+// python-can reads each answer with one receive and wants exactly "< ok >"
+// after "< rawmode >", so a client's frames wait behind that answer until the
+// client speaks again or has had kAnswerAlone to take it.
 #include "host/bus/can_internal.h"
 
 #include <arpa/inet.h>
@@ -33,6 +39,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,12 +51,16 @@ namespace {
 constexpr size_t kMaxLine = 1024;         // longest command a client may send
 constexpr size_t kMaxPending = 256 * 1024;
 constexpr int kMaxClients = 16;
-// A silent client is probed after 10 s and given up after three unanswered
-// probes 2 s apart; data it does not acknowledge for 20 s ends it too.
+// A silent client is probed after 10 s, then every 2 s. The user timeout
+// overrides the probe count: the kernel ends the connection once probes have
+// gone unanswered or data unacknowledged for 20 s.
 constexpr int kKeepIdleS = 10;
 constexpr int kKeepIntervalS = 2;
 constexpr int kKeepProbes = 3;
 constexpr unsigned kUnackedLimitMs = 20000;
+constexpr auto kAnswerAlone = std::chrono::milliseconds(500);
+constexpr int kIdlePollMs = 200;
+constexpr char kPortFull[] = "< error port full >";
 
 std::vector<std::string> words(const std::string& body) {
     std::vector<std::string> w;
@@ -172,15 +183,24 @@ void SocketcandServer::reply(Client& c, const char* text) {
 void SocketcandServer::command(Client& c, const std::string& body) {
     std::vector<std::string> w = words(body);
     if (w.empty()) return;
+    c.quiet = false;   // a client that speaks has taken what came before
     if (w[0] == "open" && w.size() == 2 && !c.open) {
         c.open = true;
         reply(c, "< ok >");
     } else if (w[0] == "rawmode" && c.open) {
-        // the answer goes out alone before the first frame: clients read it
-        // as one message
-        reply(c, "< ok >");
-        writeClient(c);
-        c.raw = true;   // atomic: publish() reads it on the sending task
+        // The answer goes out now; the frames from here on queue behind it
+        // for a moment, so that a client reading it with one receive gets
+        // nothing else and a frame sent right after it reads it is not lost.
+        std::string answer;
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            answer.swap(c.out);   // earlier answers first
+            c.raw = true;         // atomic: publish() reads it on the sending task
+        }
+        answer += "< ok >";
+        c.quiet = true;
+        c.quietUntil = std::chrono::steady_clock::now() + kAnswerAlone;
+        sendSome(c, answer);   // a broken connection shows at the next write
     } else if (w[0] == "echo") {
         reply(c, "< echo >");
     } else if (w[0] == "send" && c.raw) {
@@ -202,7 +222,6 @@ bool SocketcandServer::readClient(Client& c) {
     ssize_t n = ::recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
     if (n < 0) return true;
-    c.lastHeard = ++activity_;
     c.in.append(buf, static_cast<size_t>(n));
     for (;;) {
         size_t open = c.in.find('<');
@@ -224,11 +243,21 @@ bool SocketcandServer::readClient(Client& c) {
 }
 
 bool SocketcandServer::writeClient(Client& c) {
+    if (c.quiet) {
+        if (std::chrono::steady_clock::now() < c.quietUntil) return true;
+        c.quiet = false;
+    }
     std::string chunk;
     {
         std::lock_guard<std::mutex> lk(mx_);
         chunk.swap(c.out);
     }
+    return sendSome(c, chunk);
+}
+
+// Sends what the socket takes now; the rest goes back to the front of the
+// client's queue. False when the connection is broken.
+bool SocketcandServer::sendSome(Client& c, const std::string& chunk) {
     size_t done = 0;
     while (done < chunk.size()) {
         ssize_t n = ::send(c.fd, chunk.data() + done, chunk.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -243,11 +272,71 @@ bool SocketcandServer::writeClient(Client& c) {
     return true;
 }
 
-// Takes a new client; with every place taken, the one heard from longest ago
-// is closed to make room.
+void SocketcandServer::endClient(Client* c) {
+    std::lock_guard<std::mutex> lk(mx_);
+    for (auto it = clients_.begin(); it != clients_.end(); ++it) {
+        if (it->get() != c) continue;
+        ::close(c->fd);
+        clients_.erase(it);
+        break;
+    }
+    if (refused_ > 0) {
+        std::fprintf(stderr, "CAN%u: socketcand port has a free place again (%u tools refused while it was full)\n",
+                     interface_, refused_);
+        refused_ = 0;
+    }
+}
+
+// Ends the clients whose connection is over but not yet noticed by the
+// serving loop: the tool closed it (its last commands are still carried out)
+// or the kernel gave it up.
+void SocketcandServer::endDeadClients() {
+    std::vector<Client*> all;
+    {
+        std::lock_guard<std::mutex> lk(mx_);
+        for (auto& c : clients_) all.push_back(c.get());
+    }
+    for (Client* c : all) {
+        tcp_info ti{};
+        socklen_t len = sizeof ti;
+        if (::getsockopt(c->fd, IPPROTO_TCP, TCP_INFO, &ti, &len) == 0 && ti.tcpi_state == TCP_ESTABLISHED) continue;
+        // Nothing arrives after the end, so the reads soon reach it; the bound
+        // only guards against a socket that keeps answering "try again".
+        for (int reads = 0; reads < 1024 && readClient(*c); ++reads) {
+        }
+        endClient(c);
+    }
+}
+
+// Tells a newcomer that the port is full and closes its connection.
+void SocketcandServer::refuse(int fd) {
+    if (refused_++ == 0)
+        std::fprintf(stderr,
+                     "CAN%u: socketcand port full (%d tools), new tools are refused until one leaves or vanishes\n",
+                     interface_, kMaxClients);
+    if (::send(fd, kPortFull, sizeof kPortFull - 1, MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+        // it is closed below either way
+    }
+    // unread bytes would turn the close into a reset that may discard the answer
+    char sink[256];
+    while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+    }
+    ::close(fd);
+}
+
+// Takes a new client, or refuses it when every place is held by a live one.
 void SocketcandServer::accept() {
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) return;
+    auto count = [this] {
+        std::lock_guard<std::mutex> lk(mx_);
+        return clients_.size();
+    };
+    if (count() >= kMaxClients) endDeadClients();
+    if (count() >= kMaxClients) {
+        refuse(fd);
+        return;
+    }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
@@ -258,18 +347,20 @@ void SocketcandServer::accept() {
     auto c = std::make_unique<Client>();
     c->fd = fd;
     c->out = "< hi >";
-    c->lastHeard = ++activity_;
     std::lock_guard<std::mutex> lk(mx_);
-    if (clients_.size() >= kMaxClients) {
-        auto idle = clients_.begin();
-        for (auto it = clients_.begin(); it != clients_.end(); ++it)
-            if ((*it)->lastHeard < (*idle)->lastHeard) idle = it;
-        std::fprintf(stderr, "CAN%u: socketcand port full, the client heard from longest ago makes room\n",
-                     interface_);
-        ::close((*idle)->fd);
-        clients_.erase(idle);
-    }
     clients_.push_back(std::move(c));
+}
+
+// Until the first quiet client's moment is over, at most the idle period.
+int SocketcandServer::pollTimeoutMs() const {
+    const auto now = std::chrono::steady_clock::now();
+    int ms = kIdlePollMs;
+    for (const auto& c : clients_) {
+        if (!c->quiet) continue;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(c->quietUntil - now).count();
+        if (left < ms) ms = left < 0 ? 0 : static_cast<int>(left);
+    }
+    return ms;
 }
 
 void SocketcandServer::serve() {
@@ -278,14 +369,17 @@ void SocketcandServer::serve() {
         std::vector<Client*> who;
         fds.push_back({listenFd_, POLLIN, 0});
         fds.push_back({wakeFd_, POLLIN, 0});
+        int timeoutMs = kIdlePollMs;
         {
             std::lock_guard<std::mutex> lk(mx_);
             for (auto& c : clients_) {
-                fds.push_back({c->fd, static_cast<short>(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
+                const bool toWrite = !c->out.empty() && !c->quiet;
+                fds.push_back({c->fd, static_cast<short>(POLLIN | (toWrite ? POLLOUT : 0)), 0});
                 who.push_back(c.get());
             }
+            timeoutMs = pollTimeoutMs();
         }
-        if (::poll(fds.data(), fds.size(), 200) < 0) continue;
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) continue;
         if (fds[1].revents & POLLIN) {
             uint64_t v;
             while (::read(wakeFd_, &v, sizeof v) > 0) {
@@ -300,19 +394,9 @@ void SocketcandServer::serve() {
             if (alive) alive = writeClient(c);
             if (!alive) gone.push_back(&c);
         }
-        if (!gone.empty()) {
-            std::lock_guard<std::mutex> lk(mx_);
-            for (Client* g : gone) {
-                for (auto it = clients_.begin(); it != clients_.end(); ++it) {
-                    if (it->get() != g) continue;
-                    ::close(g->fd);
-                    clients_.erase(it);
-                    break;
-                }
-            }
-        }
-        // Accepted last: a client that left makes room before another is
-        // given up, and no client the loop above served is freed under it.
+        for (Client* g : gone) endClient(g);
+        // Accepted last: a client that left makes room before a newcomer is
+        // weighed, and no client the loop above served is freed under it.
         if (fds[0].revents & POLLIN) accept();
     }
 }
