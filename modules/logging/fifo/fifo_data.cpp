@@ -30,6 +30,7 @@ struct DataFifo {
     uint32_t count = 0;                  // readable slots
     uint32_t lastTs = kEmpty;
     bool newError = false;
+    bool refusingBack = false;   // the last put was refused for a stamp before lastTs
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -68,15 +69,26 @@ void storeValues(DataFifo& f, const uint8_t* values, uint32_t slotOf(const DataF
     }
 }
 
-int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
-    if (f.lastTs != kEmpty) {
-        if (t == f.lastTs) return 0;   // the same sample again
-        if (diff(t, f.lastTs) < 0) {
-            ++f.tsErrors;
-            f.newError = true;
-            logTsErr(f, t);
-        }
+// A stamp before the last one comes from a clock that went back (a slave
+// that took its restarted master's time, a peer not yet in sync). The file
+// this FIFO feeds holds the later records already, so the record is refused
+// and counted; the line is logged when such a run of them begins. The
+// measurement restarts on a clock gone back, with new FIFOs and a new file.
+bool refusedAsBack(DataFifo& f, uint32_t t) {
+    if (f.lastTs == kEmpty || diff(t, f.lastTs) >= 0) {
+        f.refusingBack = false;
+        return false;
     }
+    ++f.tsErrors;
+    f.newError = true;
+    if (!f.refusingBack) logTsErr(f, t);
+    f.refusingBack = true;
+    return true;
+}
+
+int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
+    if (t == f.lastTs) return 0;   // the same sample again
     if (full(f)) return MF_ERR_FULL;
     f.ts[f.wr % f.depth] = t;
     storeValues(f, values, [](const DataFifo& d, unsigned, bool*) { return d.wr; });
@@ -89,6 +101,7 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
 // Each element's value belongs to the slot its own latency behind the
 // newest one; a slot counts once the slowest element has filled it.
 int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
     if (full(f)) return MF_ERR_FULL;
     if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
         ++f.tsErrors;
@@ -198,7 +211,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.slotSize = 4 + valueBytes;
     f.wr = f.rd = f.count = 0;
     f.lastTs = f.lastDelivered = kEmpty;
-    f.newError = false;
+    f.newError = f.refusingBack = false;
     f.tsErrors = f.fullCount = 0;
     f.latencyMax = L;
     f.fill = 0;
