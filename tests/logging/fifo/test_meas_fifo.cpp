@@ -223,7 +223,8 @@ TEST_F(MeasFifo, TimeStampChecksAndFullFifo) {
 
 // A clock that went back: the records stamped before the FIFO's last one
 // would follow later ones in the file, so they are refused and counted, the
-// line logged once for the run of them; records in time are taken again.
+// line logged once for the run of them; records in time are taken again,
+// and so are those stamped back for longer than a restart takes.
 TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
     for (bool latency : {false, true}) {
         SCOPED_TRACE(latency ? "latency" : "plain");
@@ -247,6 +248,16 @@ TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
         }
         meas_fifo_data_syslog();
         EXPECT_EQ(countContaining(takeLogTexts(), "TS ErrCnt 5"), 1);
+
+        // stamped back for more than 3 s with no restart of the measurement:
+        // a source whose own clock started over, whose new time is taken
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100000, {9, 9}).data()), MF_ERR_TS_INVALID);
+        now(200000 + 29000);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100010, {9, 9}).data()), MF_ERR_TS_INVALID);
+        now(200000 + 31000);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100020, {9, 9}).data()), 0);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100030, {9, 9}).data()), 0);
+        EXPECT_EQ(countContaining(takeLogTexts(), "taken as their source's new time"), 1);
         ASSERT_EQ(fifo_data_release(8), 0);
     }
 }
