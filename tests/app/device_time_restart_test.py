@@ -26,7 +26,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, make_follower,  # noqa: E402
                                      prepare)
 
@@ -116,8 +116,9 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns):
             wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
             wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
             wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
+            for drive in ("meas", "meas2"):
+                wait_for(lambda: drive_files(run_b.folder, drive), "B's first file on " + drive)
             resets = b.log().count(RESET)
-            old_files = set(records(measdump, run_b.folder))
 
             # A goes and comes back at once, its clock behind where it stood
             a.kill()
