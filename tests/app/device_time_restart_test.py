@@ -8,7 +8,8 @@ m03 records B's. A runs in a time namespace whose monotonic clock is
 1000 s ahead; it is killed and started again at once with its clock behind
 where it stood:
 
-far: 300 s behind. Every file of B stays in time order (measdump: no record
+far: 300 s behind (wrap: the same, from 200 s past the wrap of the time
+stamp to 100 s before it). Every file of B stays in time order (measdump: no record
 is stamped before its block's previous one), B restarts its measurement
 once, and records A's values again, stamped in A's new time.
 
@@ -16,7 +17,7 @@ near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
 new time namespace before the device starts). A records B's values again
 within a few seconds of its start-up.
 
-Usage: device_time_restart_test.py far|near TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -100,7 +101,19 @@ def span(blocks):
     return min(st[0] for st in blocks.values() if st), max(st[-1] for st in blocks.values() if st), len(stamps)
 
 
-def restart(binary, measdump, sample, ns_a, ns_b, behind_ns):
+def first_ahead_across_the_wrap():
+    """A monotonic offset (ns, 1000 s or more) that puts A's time stamps 200 s
+    past a wrap of their 32 bits: started again 300 s behind, A comes back
+    before the wrap."""
+    wrap_ns = (1 << 32) * 100000
+    mono_ns = time.monotonic_ns()
+    ahead = -mono_ns % wrap_ns + 200 * 10**9
+    while ahead < FIRST_AHEAD_NS:
+        ahead += wrap_ns
+    return ahead
+
+
+def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS):
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
         # A's m03 takes B's values; B's measurements name A's (PID 1) already
@@ -110,7 +123,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns):
         with open(m03, "w") as f:
             f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
         make_follower(binary, run_b, ns_b, PID_B)
-        a = master(binary, run_a, ns_a, FIRST_AHEAD_NS).wait_ready()
+        a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
         try:
             wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
@@ -123,7 +136,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns):
             # A goes and comes back at once, its clock behind where it stood
             a.kill()
             before = a.log_start + len(a.log())
-            a = master(binary, run_a, ns_a, FIRST_AHEAD_NS - behind_ns)
+            a = master(binary, run_a, ns_a, first_ahead_ns - behind_ns)
             a.log_start = before   # this run's start-up, not the killed one's
             a.wait_ready()
             ready = time.monotonic()
@@ -154,6 +167,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns):
                 names = sorted(n for n in files if n.startswith(drive + "/"))
                 summary = {n: span(files[n]) for n in names}
                 assert len(names) >= 2, summary
+                print("B's files on %s (first stamp, last stamp, records): %s" % (drive, summary))
                 first, _, count = summary[names[-1]]
                 assert count > 100, "%d of A's values in B's newest file: %s" % (count, summary)
                 if behind_ns >= 10**9:
@@ -177,7 +191,10 @@ def main():
     if not pair:
         return SKIP
     try:
-        restart(binary, measdump, sample, *pair, {"far": 300 * 10**9, "near": 3 * 10**8}[mode])
+        if mode == "wrap":
+            restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
+        else:
+            restart(binary, measdump, sample, *pair, {"far": 300 * 10**9, "near": 3 * 10**8}[mode])
     finally:
         netns_pair_down(source, pair)
     return 0
