@@ -18,6 +18,19 @@ int captureSuggestion(ci_msg_t* m) {
     return 1;
 }
 
+// The device's own count (0.1 ms) without the core's offset.
+uint32_t ownCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 10000u + uint64_t(ts.tv_nsec) / 100000u);
+}
+
+// The gap stamp a master announces whose count stands masterMinusOwn from this device's.
+uint32_t gapOf(uint32_t masterMinusOwn) { return ownCount() + masterMinusOwn + 1000u; }
+
+// This device's stamp minus that master's count, now.
+int32_t slaveMinusMaster(uint32_t masterMinusOwn) { return int32_t(host::timeStamp() - (ownCount() + masterMinusOwn)); }
+
 template <class Pred>
 bool waitFor(Pred p) {
     for (int i = 0; i < 2000 && !p(); ++i) taskDelay(1);
@@ -143,6 +156,73 @@ TEST_F(TimeServTest, ANewMasterIsTakenWithItsTenthMessageInARow) {
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "trying to change time master PID to 0x04"));
     EXPECT_TRUE(logContains(log, "changing time master to PID 0x04"));
+}
+
+// A master that runs anew (its boot count, or as a swapped unit its id, new
+// under its PID) comes back with its count started over: the slave takes
+// the new run as its master with its first message and steps onto its time
+// at once, in sync throughout, whether it is far or a fraction of a second
+// behind.
+TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
+    ASSERT_EQ(timeserv_init(1, false), 1);
+    const date_t d = clockPlus(0);
+    const uint32_t base = 0x50000000u;
+    for (int i = 0; i < 2; ++i) {
+        ci_msg_t m = timeMsg(3, gapOf(base), d, 1, 0x3333, 7);
+        timeserv_distributeTime_cmd(&m);
+    }
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    ASSERT_LE(std::abs(slaveMinusMaster(base)), 10);
+    struct Run { const char* what; uint32_t id, boot, base; };
+    const Run runs[] = {
+        {"300 s behind", 0x3333, 8, base - 3000000u},
+        {"0.3 s behind", 0x3333, 9, base - 3000000u - 3000u},
+        {"a swapped unit, 2 s behind", 0x5555, 1, base - 3000000u - 3000u - 20000u},
+    };
+    for (const Run& r : runs) {
+        SCOPED_TRACE(r.what);
+        ci_msg_t m = timeMsg(3, gapOf(r.base), d, 1, r.id, r.boot);
+        timeserv_distributeTime_cmd(&m);
+        EXPECT_LE(std::abs(slaveMinusMaster(r.base)), 10);
+        EXPECT_EQ(host::timeSyncState(), 1u);
+        uint32_t id = 0, boot = 0;
+        ASSERT_TRUE(timeserv_getMasterIds(&id, &boot));
+        EXPECT_EQ(id, r.id);
+        EXPECT_EQ(boot, r.boot);
+        timeserv_distributeTime_cmd(&m);
+        EXPECT_LE(std::abs(slaveMinusMaster(r.base)), 10);
+    }
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "time master PID 0x03 runs anew (boot count 8)"));
+    EXPECT_FALSE(logContains(log, "trying to change time master"));
+}
+
+// Two masters (a misconfiguration): the slave keeps its master's time, not
+// the other's 4000 s ahead, nor from a message too short to name its master;
+// once the other is accepted as master (ten messages in a row) the slave
+// locks onto its time.
+TEST_F(TimeServTest, SlaveTakesOnlyItsCurrentMastersStamps) {
+    ASSERT_EQ(timeserv_init(1, false), 1);
+    const date_t d = clockPlus(0);
+    const uint32_t own = 0x20000000u, other = own + 40000000u;
+    auto send = [&](uint16_t src, uint32_t base, uint16_t len = TIMESERV_TIME_PAYLOAD) {
+        ci_msg_t m = timeMsg(src, gapOf(base), d, 1, src == 3 ? 0x3333 : 0x4444, 1, len);
+        timeserv_distributeTime_cmd(&m);
+    };
+    send(3, own);
+    send(3, own);
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    for (int i = 0; i < 20; ++i) {
+        send(i % 2 ? 3 : 4, i % 2 ? own : other);
+        EXPECT_LE(std::abs(slaveMinusMaster(own)), 10) << i;
+    }
+    send(4, other, 16);
+    EXPECT_LE(std::abs(slaveMinusMaster(own)), 10) << "a short message of the other master";
+    for (int i = 0; i < 9; ++i) send(4, other);
+    EXPECT_LE(std::abs(slaveMinusMaster(own)), 10);
+    send(4, other);
+    EXPECT_LE(std::abs(slaveMinusMaster(other)), 10) << "the new master's time";
+    EXPECT_TRUE(logContains(takeLogTexts(), "changing time master to PID 0x04"));
 }
 
 TEST_F(TimeServTest, MasterReportsASecondMasterOnceAndTakesOnlyBetterSuggestions) {

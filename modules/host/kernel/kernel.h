@@ -246,6 +246,10 @@ void setTimeSyncState(uint32_t state);
 // passed): the core locks on them and takes the master's time.
 uint32_t timeNextGap();
 void setTimeNextGap(uint32_t gap);
+// The master's time base changed (it runs anew, or another device is master
+// now): the next gap stamp locks the slave core anew, one step either way
+// onto the new time, with the sync state kept as it is.
+void restartTimeLock();
 // Master mode of the core: the gap interrupt (63) fires every 100 ms, on a
 // grid that stays 100 ms apart across the wrap, driven by the base tick.
 void setTimeMasterMode(bool on);

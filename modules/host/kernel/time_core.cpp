@@ -22,9 +22,16 @@
 // offset moves with care once locked: forward at once (the slave was late),
 // back only when a whole second of gap stamps says so, by 0.1 ms a gap for
 // the drift of two clocks and in one step only when the master's time lies
-// a second or more behind (a master that started anew on another clock, or
-// another master). The one large step is the lock itself, taken when sync is
-// first gained; sync lost and found again keeps to these rules.
+// a second or more behind (late messages alone never look like that).
+//
+// The lock is the one step either way, taken on the first gap stamp of a
+// time base: the first the core hears, and the first after the caller said
+// that the master's time base changed (the master runs anew, its count
+// started over, or another device became master). The sync state stays as
+// it was across that step: a slave in sync steps in sync, so that whoever
+// watches the stamps sees them go back, and one out of sync reports sync
+// only from the second gap stamp on, in the new time. Sync lost and found
+// again with the same time base keeps to the rules above.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -60,6 +67,7 @@ unsigned gapStreak = 0;
 uint32_t offsetSamples[kOffsetWindow];       // offsets the gap stamps of this streak gave
 unsigned sampleCount = 0;                    // gap stamps of this streak
 bool everLocked = false;                     // the offset holds the master's time
+bool lockAnew = false;                       // the next gap stamp is of a new time base
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -104,7 +112,7 @@ uint32_t bestOffset() {
 // Moves the offset towards the master's time after a gap stamp; gapMx held.
 void followMaster() {
     const uint32_t best = bestOffset();
-    if (!everLocked) {   // the lock: from the own clock to the master's time
+    if (!everLocked) {   // the lock: from the own clock (or the old time base) to the master's time
         syncOffset = best;
         everLocked = true;
         return;
@@ -153,11 +161,21 @@ void setTimeNextGap(uint32_t gap) {
         gapStreak = 0;
         sampleCount = 0;
     }
+    if (lockAnew) {   // the stamps of the old time base say nothing of the new one
+        lockAnew = false;
+        everLocked = false;
+        sampleCount = 0;
+    }
     ++gapStreak;
     lastGapMs = now;
     offsetSamples[sampleCount++ % kOffsetWindow] = sample;
     if (sampleCount > 2 * kOffsetWindow) sampleCount -= kOffsetWindow;   // the ring's place stays
-    if (gapStreak >= 2) followMaster();
+    followMaster();
+}
+
+void restartTimeLock() {
+    std::lock_guard<std::mutex> lk(gapMx);
+    lockAnew = true;
 }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
@@ -196,6 +214,7 @@ void resetTimeCore() {
     gapStreak = 0;
     sampleCount = 0;
     everLocked = false;
+    lockAnew = false;
 }
 }  // namespace detail
 

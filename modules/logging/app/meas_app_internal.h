@@ -14,6 +14,7 @@ struct MeasAppState {
     std::atomic<uint8_t> powerdown{0};
     uint8_t timestampValid = 0;
     uint32_t lastTs = 0;
+    bool lastTsSet = false;   // lastTs holds a stamp taken in sync
     std::atomic<uint8_t> datatimeout{0};
     uint8_t teleInitialized = 0;
     uint16_t measfifoid = 0;

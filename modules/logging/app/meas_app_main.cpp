@@ -100,14 +100,20 @@ void meas_app_main() {
     const uint32_t t = time_getTimestamp();
     fifo_data_set_curr_ts(t);
     fifo_cond_set_curr_ts(t);
-    // below the last one: compared wrap-safe, the wrap of the clock is no reset
-    if (gApp.timestampValid && int32_t(t - gApp.lastTs) < 0) {
+    // Below the last one in sync: compared wrap-safe, the wrap of the clock
+    // is no reset. A clock that went back while out of sync (a slave that
+    // took its restarted master's time) shows as soon as sync is back.
+    const uint8_t valid = time_getSyncState() > 2 ? 1 : 0;
+    if (valid && gApp.lastTsSet && int32_t(t - gApp.lastTs) < 0) {
         gApp.restartReq.store(1);
         fifo_data_time_resync(1);
         syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
     }
-    gApp.timestampValid = time_getSyncState() > 2 ? 1 : 0;
-    if (gApp.timestampValid) gApp.lastTs = t;
+    gApp.timestampValid = valid;
+    if (valid) {
+        gApp.lastTs = t;
+        gApp.lastTsSet = true;
+    }
 
     restartSequence();
 
@@ -223,6 +229,7 @@ void meas_app_resetForTest() {
     gApp.powerdown = 0;
     gApp.timestampValid = 0;
     gApp.lastTs = 0;
+    gApp.lastTsSet = false;
     gApp.datatimeout = 0;
     gApp.teleInitialized = 0;
     gApp.measfifoid = gApp.globalblockid = 0;

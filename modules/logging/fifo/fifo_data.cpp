@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "host/kernel/kernel.h"
 #include "logging/fifo/fifo_period.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/config/meas_config.h"
@@ -30,6 +31,8 @@ struct DataFifo {
     uint32_t count = 0;                  // readable slots
     uint32_t lastTs = kEmpty;
     bool newError = false;
+    bool refusingBack = false;   // the last put was refused for a stamp before lastTs
+    uint32_t backSince = 0;      // own count at the first of those refusals
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -44,6 +47,11 @@ uint8_t floodPutInvalid, floodGetDest, floodGetInvalid, floodLocaltime;
 uint32_t invalidPuts = 0;
 
 inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
+
+// How long records stamped back are refused before they count as their
+// source's new time (0.1 ms of the own count): far longer than a
+// measurement takes to restart after its own clock went back.
+constexpr int32_t kBackLimit = 30000;
 
 void logTsErr(const DataFifo& f, uint32_t t) {
     syslogx(148, "TS-Err BLK #%d, Fifo #%d, Cnt: %d PID: 0x%X Curr: %d Last: %d Rast: %d Lat: %d", f.req.blockNum,
@@ -68,15 +76,38 @@ void storeValues(DataFifo& f, const uint8_t* values, uint32_t slotOf(const DataF
     }
 }
 
-int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
-    if (f.lastTs != kEmpty) {
-        if (t == f.lastTs) return 0;   // the same sample again
-        if (diff(t, f.lastTs) < 0) {
-            ++f.tsErrors;
-            f.newError = true;
-            logTsErr(f, t);
-        }
+// A stamp before the last one comes from a clock that went back (a slave
+// that took its restarted master's time, a peer not yet in sync). The file
+// this FIFO feeds holds the later records already, so the record is refused
+// and counted; the line is logged when such a run of them begins. The
+// measurement restarts on a clock gone back, with new FIFOs and a new file.
+// A source whose records come stamped back for longer than that takes runs
+// on a time base of its own that started over (a peer restarted with no
+// master to follow): its new time is taken, rather than losing its values.
+bool refusedAsBack(DataFifo& f, uint32_t t) {
+    if (f.lastTs == kEmpty || diff(t, f.lastTs) >= 0) {
+        f.refusingBack = false;
+        return false;
     }
+    ++f.tsErrors;
+    f.newError = true;
+    const uint32_t now = host::ownTimeStamp();   // never stepped
+    if (!f.refusingBack) {
+        logTsErr(f, t);
+        f.refusingBack = true;
+        f.backSince = now;
+        return true;
+    }
+    if (diff(now, f.backSince) <= kBackLimit) return true;
+    syslogx(148, "BLK #%d, Fifo #%d, PID 0x%X: records stamped back for %d s, taken as their source's new time",
+            f.req.blockNum, f.req.fifoNum, f.req.pid, int(kBackLimit / 10000));
+    f.refusingBack = false;
+    return false;
+}
+
+int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
+    if (t == f.lastTs) return 0;   // the same sample again
     if (full(f)) return MF_ERR_FULL;
     f.ts[f.wr % f.depth] = t;
     storeValues(f, values, [](const DataFifo& d, unsigned, bool*) { return d.wr; });
@@ -89,6 +120,7 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
 // Each element's value belongs to the slot its own latency behind the
 // newest one; a slot counts once the slowest element has filled it.
 int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
+    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
     if (full(f)) return MF_ERR_FULL;
     if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
         ++f.tsErrors;
@@ -198,7 +230,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.slotSize = 4 + valueBytes;
     f.wr = f.rd = f.count = 0;
     f.lastTs = f.lastDelivered = kEmpty;
-    f.newError = false;
+    f.newError = f.refusingBack = false;
     f.tsErrors = f.fullCount = 0;
     f.latencyMax = L;
     f.fill = 0;

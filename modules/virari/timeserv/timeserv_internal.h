@@ -20,6 +20,12 @@ struct TimeServState {
     bool idsValid = false;
 
     // Command task only.
+    // The run of the master whose gap stamps the core takes: a message of
+    // another run of the master, or of a new master, locks the core anew.
+    uint16_t lockedPid = 0;
+    uint32_t lockedId = 0;
+    uint32_t lockedBootCnt = 0;
+    bool lockedValid = false;
     uint16_t candidatePid = 0;
     unsigned changeCnt = 0;
     int conflictCnt = 0;

@@ -141,6 +141,9 @@ void timeserv_shutdown() {
         s.idsValid = false;
     }
     s.qualifier = 0;
+    s.lockedPid = 0;
+    s.lockedId = s.lockedBootCnt = 0;
+    s.lockedValid = false;
     s.candidatePid = 0;
     s.changeCnt = 0;
     s.conflictCnt = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "host/kernel/kernel.h"
 #include "measurement/comint.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
@@ -40,7 +41,10 @@ bool setOSTime(const date_t& d) {
     return false;
 }
 
-// Watches who the master is; a new one is accepted with its tenth message in a row.
+// Watches who the master is. Another device is accepted as master with its
+// tenth message in a row; the master's own device running anew (its boot
+// count or, for a swapped unit, its id changed under its PID) at once, as
+// its time base has changed with it.
 void trackMaster(TimeServState& s, const ci_msg_t* m) {
     const uint16_t src = ci_get_src(m);
     const uint32_t id = be_get32(m->payload + 24), boot = be_get32(m->payload + 28);
@@ -54,6 +58,14 @@ void trackMaster(TimeServState& s, const ci_msg_t* m) {
     }
     const bool differs = id != s.masterId || boot != s.masterBootCnt || src != s.masterPid;
     if (!differs && s.changeCnt == 0) return;
+    if (differs && src == s.masterPid) {
+        syslogx(150, "timeserv_distributeTime_cmd: time master PID 0x%02X runs anew (boot count %u)", src,
+                unsigned(boot));
+        s.masterId = id;
+        s.masterBootCnt = boot;
+        s.changeCnt = 0;
+        return;
+    }
     if (s.changeCnt == 0) {
         s.candidatePid = src;
         s.changeCnt = 1;
@@ -70,6 +82,39 @@ void trackMaster(TimeServState& s, const ci_msg_t* m) {
         s.candidatePid = src;
         s.changeCnt = 1;
     }
+}
+
+// Hands the gap stamp to the slave core when it is the current master's:
+// the stamps of a second master (a misconfiguration) or of one not yet
+// accepted would pull the core onto another time base. The first stamp of a
+// new run of the master, or of a new master, locks the core anew. A message
+// too short to name its master counts as the current one's.
+void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
+    const uint16_t src = ci_get_src(m);
+    uint16_t pid = 0;
+    uint32_t id = 0, boot = 0;
+    bool known = false;
+    {
+        std::lock_guard<std::mutex> lk(s.idMx);
+        known = s.idsValid;
+        pid = s.masterPid;
+        id = s.masterId;
+        boot = s.masterBootCnt;
+    }
+    if (known && src != pid) return;
+    if (named) {   // the message is the current master's run (trackMaster took it)
+        if (!s.lockedValid || s.lockedPid != pid || s.lockedId != id || s.lockedBootCnt != boot) {
+            if (s.lockedValid)
+                syslogx(150, "timeserv_distributeTime_cmd: time base of master PID 0x%02X is new: time locked anew",
+                        src);
+            host::restartTimeLock();
+            s.lockedPid = pid;
+            s.lockedId = id;
+            s.lockedBootCnt = boot;
+            s.lockedValid = true;
+        }
+    }
+    time_putNextGapTimestamp(gap);
 }
 
 void suggestOwnTime(const TimeServState& s) {
@@ -152,12 +197,15 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
     }
     const bool qPresent = len >= 24;
     const uint32_t q = qPresent ? be_get32(m->payload + 20) : 0;
-    time_putNextGapTimestamp(be_get32(m->payload));
+    const uint32_t gap = be_get32(m->payload);
 
     if (!s.isMaster) {
-        if (len >= 32) trackMaster(s, m);
+        const bool named = len >= 32;
+        if (named) trackMaster(s, m);
+        feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);
     } else {
+        time_putNextGapTimestamp(gap);
         checkConflict(s, ci_get_src(m));
     }
 

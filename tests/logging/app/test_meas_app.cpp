@@ -27,6 +27,28 @@ void expectContinuous(const std::vector<MeasAppTest::Rec>& recs, const std::map<
     }
 }
 
+// Every file of the folder holds block 1's records in time order: none is
+// stamped before the one it follows (compared wrap-safe).
+void expectFilesInTimeOrder(const std::string& folder) {
+    for (auto& e : std::filesystem::directory_iterator(folder)) {
+        const std::string n = e.path().filename().string();
+        if (!e.is_regular_file() || n[0] == '.') continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err)) << n << ": " << err;
+        bool first = true;
+        uint32_t last = 0;
+        for (auto& r : c.records) {
+            if (r.blockId != 1) continue;
+            EXPECT_TRUE(first || int32_t(r.timeStamp - last) >= 0) << n << ": " << r.timeStamp << " after " << last;
+            first = false;
+            last = r.timeStamp;
+        }
+    }
+}
+
 }  // namespace
 
 TEST_F(MeasAppTest, RecordsEveryValueIntoFilesOfBothDrives) {
@@ -115,6 +137,23 @@ TEST_F(MeasAppTest, TimeStampGoingBackRestartsOnce) {
     LapOutFra_getState(&s);
     EXPECT_EQ(s.lap, 1);
     EXPECT_EQ(s.outing, 1);
+
+    // a step back while out of sync (a slave that took its restarted
+    // master's time) shows once sync is back
+    host::setTimeSyncState(0);
+    run(100);
+    host::setTimeStampOffset(uint32_t(-100000));   // 5 s further back
+    run(100);
+    host::setTimeSyncState(1);
+    run(500);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "timestamp reset detected: restarting measurement"), 1);
+    EXPECT_EQ(countContaining(log, "Start new measurement"), 1);
+    EXPECT_EQ(sp().meas_app_running, 1);
+    stopAndFlush();
+    expectFilesInTimeOrder(dir + "/meas");
+    sp().meas_app_startreq = 1;
+    run(300);
 
     // the wrap of the clock is no step back (getting near it from here is)
     host::setTimeStampOffset(0);

@@ -175,12 +175,11 @@ TEST_F(MeasFifo, DepthCoversTwiceTheLapTriggerDelay) {
     // records younger than the delay stay
     now(100000);
     ASSERT_EQ(fifo_data_put(4, dataSlot(50000, {1}).data()), 0);
-    ASSERT_EQ(fifo_data_put(4, dataSlot(10000, {1}).data()), 0);   // backwards: counted, kept
     int last = 0;
     EXPECT_EQ(drain(4, 1, &last), (std::vector<uint32_t>{}));
     EXPECT_EQ(last, MF_NOT_YET);
     now(50000 + 90001);
-    EXPECT_EQ(drain(4, 1).size(), 2u);
+    EXPECT_EQ(drain(4, 1).size(), 1u);
     EXPECT_EQ(fifo_data_request(dataReq(5, 1, 13)), MF_ERR_RASTER);
     EXPECT_EQ(fifo_data_request(dataReq(5, 1, MEAS_RASTER_OFF)), MF_ERR_RASTER);
     MeasFifoDataRequest lat = dataReq(5, 1, MEAS_RASTER_SYNC);
@@ -220,6 +219,47 @@ TEST_F(MeasFifo, TimeStampChecksAndFullFifo) {
     EXPECT_EQ(fifo_data_get(6, nullptr, 0, nullptr), MF_ERR_MEM_DEST);
     EXPECT_EQ(fifo_data_release(6), 0);
     EXPECT_EQ(fifo_data_release(6), MF_ERR_NOT_SET_UP);
+}
+
+// A clock that went back: the records stamped before the FIFO's last one
+// would follow later ones in the file, so they are refused and counted, the
+// line logged once for the run of them; records in time are taken again,
+// and so are those stamped back for longer than a restart takes.
+TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
+    for (bool latency : {false, true}) {
+        SCOPED_TRACE(latency ? "latency" : "plain");
+        MeasFifoDataRequest r = dataReq(8, 2);
+        if (latency) r.latency[1] = 1;
+        ASSERT_EQ(fifo_data_request(r), 0);
+        now(200000);
+        for (uint32_t k = 0; k < 3; ++k) ASSERT_EQ(fifo_data_put(8, dataSlot(190000 + 10 * k, {k, k}).data()), 0);
+        takeLogTexts();
+        for (uint32_t k = 0; k < 5; ++k)
+            EXPECT_EQ(fifo_data_put(8, dataSlot(100000 + 10 * k, {9, 9}).data()), MF_ERR_TS_INVALID) << k;
+        EXPECT_EQ(countContaining(takeLogTexts(), "TS-Err BLK #0, Fifo #8"), 1);
+        for (uint32_t k = 3; k < 6; ++k) ASSERT_EQ(fifo_data_put(8, dataSlot(190000 + 10 * k, {k, k}).data()), 0);
+        const std::vector<uint32_t> out = drain(8);
+        ASSERT_FALSE(out.empty());
+        for (size_t i = 0; i < out.size(); ++i) {
+            EXPECT_GE(out[i], 190000u);
+            if (i) {
+                EXPECT_EQ(out[i] - out[i - 1], 10u);
+            }
+        }
+        meas_fifo_data_syslog();
+        EXPECT_EQ(countContaining(takeLogTexts(), "TS ErrCnt 5"), 1);
+
+        // stamped back for more than 3 s with no restart of the measurement:
+        // a source whose own clock started over, whose new time is taken
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100000, {9, 9}).data()), MF_ERR_TS_INVALID);
+        now(200000 + 29000);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100010, {9, 9}).data()), MF_ERR_TS_INVALID);
+        now(200000 + 31000);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100020, {9, 9}).data()), 0);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100030, {9, 9}).data()), 0);
+        EXPECT_EQ(countContaining(takeLogTexts(), "taken as their source's new time"), 1);
+        ASSERT_EQ(fifo_data_release(8), 0);
+    }
 }
 
 // The logging raster held off its CPU leaves the data time behind the live

@@ -1,0 +1,204 @@
+#!/usr/bin/env python3
+"""A time master that restarts with its clock behind, and its slave.
+
+Two devices in two network namespaces (scripts/netns-pair, root): device A
+(PID 1, the time master) and device B (PID 2, which follows A's time: its
+calibration page has no ECU type). B's measurements record A's values, A's
+m03 records B's. A runs in a time namespace whose monotonic clock is
+1000 s ahead; it is killed and started again at once with its clock behind
+where it stood:
+
+far: 300 s behind (wrap: the same, from 200 s past the wrap of the time
+stamp to 100 s before it). Every file of B stays in time order (measdump: no record
+is stamped before its block's previous one), B restarts its measurement
+once, and records A's values again, stamped in A's new time.
+
+near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
+new time namespace before the device starts). A records B's values again
+within a few seconds of its start-up.
+
+Usage: device_time_restart_test.py far|wrap|near TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Exit 77: skipped (no root or no namespaces here).
+"""
+import ctypes
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, make_follower,  # noqa: E402
+                                     prepare)
+
+CLONE_NEWTIME = 0x80
+TICKS = 10000          # time stamps in 0.1 ms
+FIRST_AHEAD_NS = 1000 * 10**9
+RESET = "timestamp reset detected"
+
+
+def exec_in_time_namespace(offset_ns, argv):
+    """Runs argv in a new time namespace whose monotonic clock is offset_ns
+    ahead (the offset is written before any process enters it)."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.unshare(CLONE_NEWTIME) != 0:
+        raise OSError(ctypes.get_errno(), "unshare(CLONE_NEWTIME)")
+    with open("/proc/self/timens_offsets", "w") as f:
+        f.write("monotonic %d %d\n" % (offset_ns // 10**9, offset_ns % 10**9))
+    os.execvp(argv[0], argv)
+
+
+def master(binary, run, ns, offset_ns):
+    """A started in its namespace with its monotonic clock offset_ns ahead;
+    not yet ready. A shell.sock left by a killed run goes first."""
+    sock = os.path.join(run.folder, "shell.sock")
+    if os.path.exists(sock):
+        os.remove(sock)
+    return run.device(binary, prefix=("ip", "netns", "exec", ns, sys.executable, os.path.abspath(__file__),
+                                      "timens", str(offset_ns)))
+
+
+def records(measdump, folder):
+    """{file: {block: [time stamp, ...]}} of every file of the device's
+    measurement drives, each listed by measdump in file order."""
+    out = {}
+    for drive in ("meas", "meas2"):
+        d = os.path.join(folder, drive)
+        if not os.path.isdir(d):
+            continue
+        for name in sorted(os.listdir(d)):
+            if name.startswith("."):
+                continue
+            r = subprocess.run([measdump, "--csv", os.path.join(d, name)], capture_output=True, text=True)
+            # 3: cut off, as a file still being written is
+            assert r.returncode in (0, 3), "%s: measdump exit %d\n%s" % (name, r.returncode, r.stdout[-2000:])
+            blocks = {}
+            for line in r.stdout.splitlines()[1:]:
+                block, ts, _ = line.split(",", 2)
+                blocks.setdefault(int(block), []).append(int(ts))
+            out[drive + "/" + name] = blocks
+    return out
+
+
+def out_of_order(files):
+    """The first record of each file and block stamped before its block's
+    previous one (compared wrap-safe)."""
+    bad = []
+    for name, blocks in files.items():
+        for block, stamps in blocks.items():
+            for prev, ts in zip(stamps, stamps[1:]):
+                if ((ts - prev) & 0xFFFFFFFF) >= 1 << 31:
+                    bad.append("%s block %d: %d after %d" % (name, block, ts, prev))
+                    break
+    return bad
+
+
+def span(blocks):
+    """(first stamp, last stamp, record count) of one file's blocks."""
+    stamps = [ts for st in blocks.values() for ts in st]
+    if not stamps:
+        return 0, 0, 0
+    return min(st[0] for st in blocks.values() if st), max(st[-1] for st in blocks.values() if st), len(stamps)
+
+
+def first_ahead_across_the_wrap():
+    """A monotonic offset (ns, 1000 s or more) that puts A's time stamps 200 s
+    past a wrap of their 32 bits: started again 300 s behind, A comes back
+    before the wrap."""
+    wrap_ns = (1 << 32) * 100000
+    mono_ns = time.monotonic_ns()
+    ahead = -mono_ns % wrap_ns + 200 * 10**9
+    while ahead < FIRST_AHEAD_NS:
+        ahead += wrap_ns
+    return ahead
+
+
+def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS):
+    with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
+        # A's m03 takes B's values; B's measurements name A's (PID 1) already
+        m03 = os.path.join(run_a.folder, "cfg", "m03.xml")
+        with open(m03) as f:
+            text = f.read()
+        with open(m03, "w") as f:
+            f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
+        make_follower(binary, run_b, ns_b, PID_B)
+        a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
+        b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
+            for drive in ("meas", "meas2"):
+                wait_for(lambda: drive_files(run_b.folder, drive), "B's first file on " + drive)
+            resets = b.log().count(RESET)
+
+            # A goes and comes back at once, its clock behind where it stood
+            a.kill()
+            before = a.log_start + len(a.log())
+            a = master(binary, run_a, ns_a, first_ahead_ns - behind_ns)
+            a.log_start = before   # this run's start-up, not the killed one's
+            a.wait_ready()
+            ready = time.monotonic()
+            if behind_ns < 10**9:
+                # the master records its slave's values within a few seconds
+                try:
+                    wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03 after A's restart", 20)
+                except AssertionError:
+                    raise AssertionError("no value of B in A's m03 %.1f s after A's start-up" %
+                                         (time.monotonic() - ready))
+                print("B's values in A's m03 %.1f s after A's start-up" % (time.monotonic() - ready))
+            # B steps onto A's new time and records A's values again, in a new file
+            wait_for(lambda: b.log().count(RESET) > resets, "B to restart its measurement", 30)
+            wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
+            time.sleep(3)   # three seconds of A's values in B's new files
+            assert a.stop() == 0
+            assert b.stop() == 0
+            files = records(measdump, run_b.folder)
+            bad = out_of_order(files)
+            assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
+            log_b = b.log()
+            assert log_b.count(RESET) == resets + 1, "B restarted its measurement %d times" % (
+                log_b.count(RESET) - resets)
+            # the newest file of each drive (the names count up) holds A's
+            # values after the restart; after a step 300 s back it starts
+            # about that far behind where the drive's older files end
+            for drive in ("meas", "meas2"):
+                names = sorted(n for n in files if n.startswith(drive + "/"))
+                summary = {n: span(files[n]) for n in names}
+                assert len(names) >= 2, summary
+                print("B's files on %s (first stamp, last stamp, records): %s" % (drive, summary))
+                first, _, count = summary[names[-1]]
+                assert count > 100, "%d of A's values in B's newest file: %s" % (count, summary)
+                if behind_ns >= 10**9:
+                    back = max(((last - first) & 0xFFFFFFFF) for _, last, n in (summary[o] for o in names[:-1])
+                               if n) / TICKS
+                    assert behind_ns / 1e9 - 60 < back <= behind_ns / 1e9, \
+                        "B's newest file starts %.1f s back: %s" % (back, summary)
+            a.check_clean()
+            b.check_clean()
+        except Exception:
+            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            raise
+    print("master restarted %.1f s behind test passed" % (behind_ns / 1e9))
+
+
+def main():
+    if sys.argv[1] == "timens":
+        exec_in_time_namespace(int(sys.argv[2]), sys.argv[3:])
+    mode, binary, measdump, sample, source = sys.argv[1:6]
+    pair = netns_pair_up(source, "t")
+    if not pair:
+        return SKIP
+    try:
+        if mode == "wrap":
+            restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
+        else:
+            restart(binary, measdump, sample, *pair, {"far": 300 * 10**9, "near": 3 * 10**8}[mode])
+    finally:
+        netns_pair_down(source, pair)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,194 @@
+// The time-synchronisation core: the stamp and its registers, a slave's lock
+// on its master's gap stamps, and a master's gap grid.
+#include "host/device_fixture.h"
+#include "host/os/os.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(TimeCore, StampWrapsAndRegistersHoldValues) {
+    uint32_t a = host::timeStamp();
+    host::setTimeStampOffset(0xFFFFFFFFu - a);   // next stamps wrap around 0
+    uint32_t b = host::timeStamp();
+    EXPECT_LT(static_cast<uint32_t>(b - 0xFFFFF000u), 0x100000u);
+    host::setTimeStampOffset(0);
+    host::setTimeSyncState(3);
+    host::setTimeNextGap(12345);
+    EXPECT_EQ(host::timeSyncState(), 3u);
+    EXPECT_EQ(host::timeNextGap(), 12345u);
+    host::resetForTest();
+    EXPECT_EQ(host::timeSyncState(), 0u);
+}
+
+
+// The device's own count (0.1 ms) without the core's offset.
+uint32_t ownCount() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint32_t(uint64_t(ts.tv_sec) * 10000u + uint64_t(ts.tv_nsec) / 100000u);
+}
+
+// A master whose count stands `masterMinusOwn` from this device's: the gap
+// stamp it announces `lateBy` after a gap (the next gap's stamp).
+void gapFromMaster(uint32_t masterMinusOwn, uint32_t lateBy = 0) {
+    host::setTimeNextGap(ownCount() + masterMinusOwn - lateBy + 1000u);
+}
+
+// The slave's stamp minus the master's count, now.
+int32_t slaveMinusMaster(uint32_t masterMinusOwn) {
+    const uint32_t stamp = host::timeStamp();
+    return int32_t(stamp - (ownCount() + masterMinusOwn));
+}
+
+// A slave core takes the master's time once locked, whatever its own clock
+// says (half the range apart here), and keeps it within a tick: late gap
+// stamps do not pull it back, a master that starts anew 2 s behind is
+// followed once a whole second of its gap stamps says so, one ahead at once;
+// sync lost and found again is no new lock.
+TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
+    host::resetForTest();
+    const uint32_t d = 0x80001234u;
+    gapFromMaster(d);
+    gapFromMaster(d);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+
+    gapFromMaster(d, 500);   // a message 50 ms late
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+    for (int i = 0; i < 12; ++i) gapFromMaster(d, 1500);   // a loaded host: more than a second of them 150 ms late
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+    gapFromMaster(d);
+
+    const uint32_t behind = d - 20000u;   // the master's count now 2 s lower
+    gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10) << "one gap stamp moved the slave back";
+    for (int i = 0; i < 10; ++i) gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
+
+    const uint32_t ahead = behind + 30000u;
+    gapFromMaster(ahead);
+    EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+
+    // sync lost (no gap stamp for a second) and found again with late ones:
+    // the slave goes on in the master's time, not back by their lateness
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host::timeSyncState() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(host::timeSyncState(), 0u);
+    gapFromMaster(ahead, 1500);
+    gapFromMaster(ahead, 1500);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
+    host::resetForTest();
+}
+
+// Waits (up to 10 s) until no gap stamp for a second has cost the sync.
+bool syncLost() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host::timeSyncState() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return host::timeSyncState() == 0;
+}
+
+// A master that runs anew comes back with its count started over: far
+// behind, a fraction of a second behind, across the wrap or ahead. Told of
+// the new time base, a slave in sync steps onto it with the first gap stamp
+// and stays in sync through the step, so that its stamps are seen to go
+// back; no stamp in between is in the master's old time.
+TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBaseAtOnce) {
+    struct Case { const char* what; uint32_t before, after; };
+    const Case cases[] = {
+        {"300 s behind", 0x40000000u, 0x40000000u - 3000000u},
+        {"0.3 s behind", 0x40000000u, 0x40000000u - 3000u},
+        {"0.15 s behind", 0x40000000u, 0x40000000u - 1500u},
+        // the master's stamps 200 s past the wrap before, 100 s short of it after
+        {"behind across the wrap", 2000000u - ownCount(), 0u - 1000000u - ownCount()},
+        {"ahead", 0x40000000u, 0x40000000u + 50000u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        host::resetForTest();
+        gapFromMaster(c.before);
+        gapFromMaster(c.before);
+        ASSERT_EQ(host::timeSyncState(), 1u);
+        host::restartTimeLock();
+        EXPECT_LE(std::abs(slaveMinusMaster(c.before)), 10) << "told alone, the core keeps its time";
+        EXPECT_EQ(host::timeSyncState(), 1u);
+        gapFromMaster(c.after);
+        EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
+        EXPECT_EQ(host::timeSyncState(), 1u);
+        for (int i = 0; i < 12; ++i) gapFromMaster(c.after, 300);   // late ones of the new base
+        EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
+    }
+    host::resetForTest();
+}
+
+// A slave that lost sync while its master was away takes the new time base
+// with the first gap stamp of it, and reports sync only from the second on,
+// in the new time. Without word of a new time base it keeps to its rules: a
+// master back 0.3 s behind is no reason to step (late messages look alike).
+TEST(TimeCore, SlaveOutOfSyncTakesTheNewTimeBaseBeforeItReportsSync) {
+    host::resetForTest();
+    const uint32_t d = 0x7FFFF000u, behind = d - 3000u;
+    gapFromMaster(d);
+    gapFromMaster(d);
+    ASSERT_TRUE(syncLost());
+    gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10);
+    gapFromMaster(behind);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10) << "same time base: no step for 0.3 s";
+
+    ASSERT_TRUE(syncLost());
+    host::restartTimeLock();
+    gapFromMaster(behind);
+    EXPECT_EQ(host::timeSyncState(), 0u);
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
+    gapFromMaster(behind);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
+    host::resetForTest();
+}
+
+// A master's gaps lie 100 ms apart across the wrap of the stamp: each gap
+// interrupt comes at the stamp announced before it, and the announced stamps
+// step by 1000.
+TEST(TimeCore, MasterGapGridStaysOnStepsAcrossTheWrap) {
+    host::resetForTest();
+    host::setTimeMasterMode(true);
+    host::setTimeStampOffset(uint32_t(0u - 2500u) - ownCount());   // 250 ms before the wrap
+    MSG_Q_ID q = msgQOpen("/tcGapTest", 64, 4, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    ASSERT_EQ(host::rtpSyscall(1, 63, reinterpret_cast<intptr_t>("/tcGapTest"), 4, 0, 0, 0, 0,
+                               host::SC_IRQ_TO_QUEUE), 0);
+    std::vector<uint32_t> irqs, announced;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (irqs.size() < 6 && std::chrono::steady_clock::now() < end) {
+        host::baseTick();
+        uint32_t stamp = 0;
+        if (msgQReceive(q, &stamp, sizeof stamp, NO_WAIT) == sizeof stamp) {
+            irqs.push_back(stamp);
+            announced.push_back(host::timeNextGap());
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    host::setTimeMasterMode(false);
+    msgQClose(q);
+    ASSERT_EQ(irqs.size(), 6u);
+    EXPECT_GT(irqs.back(), 0u);
+    EXPECT_LT(irqs.back(), 0x10000000u) << "the stamp did not wrap";
+    for (size_t i = 1; i < irqs.size(); ++i) {
+        EXPECT_EQ(uint32_t(announced[i] - announced[i - 1]), 1000u) << i;
+        // within 20 ms: the manual ticks come when this loop gets to them
+        EXPECT_LT(uint32_t(irqs[i] - announced[i - 1]), 200u) << i << ": " << irqs[i] << " " << announced[i - 1];
+    }
+    host::resetForTest();
+}
+
+}  // namespace
