@@ -25,9 +25,12 @@ const std::string& deviceFolder();
 
 // Locks "device.lock" of the device folder for the rest of the process's
 // life, so that a second device process cannot start on the same folder;
-// false (with the holder, "process <pid>", or the error in *holder) when the
-// lock is taken or the file cannot be opened.
-bool lockDeviceFolder(std::string* holder);
+// false when the lock is taken or cannot be had, with words that follow the
+// folder's name in *why: "is in use by process <pid>" (or "by another
+// process"), or "cannot be locked: device.lock is a folder" (likewise "is a
+// link that leads nowhere", "is a FIFO", ... as fileProblem names them, or
+// the system's reason).
+bool lockDeviceFolder(std::string* why);
 
 // ---- files read whole -------------------------------------------------------------
 // The one size limit of every file the device reads whole (start
