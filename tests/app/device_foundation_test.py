@@ -83,6 +83,24 @@ def test_start_cfg_is_read(binary, sample, root):
         assert bound, "nothing listens on UDP port 31000"
 
 
+def udp_ports(pid):
+    """The local ports of the UDP sockets the process holds."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            m = re.match(r"socket:\[(\d+)\]$", os.readlink("/proc/%d/fd/%s" % (pid, fd)))
+        except OSError:
+            continue
+        if m:
+            inodes.add(m.group(1))
+    ports = set()
+    for line in read_text("/proc/%d/net/udp" % pid).splitlines()[1:]:
+        fields = line.split()
+        if len(fields) > 9 and fields[9] in inodes:
+            ports.add(int(fields[1].split(":")[1], 16))
+    return ports
+
+
 def test_start_files_are_read_as_written(binary, sample, root):
     """A stimulus.cfg of 200,000 lines that repeat one signal starts the
     device as the sample does: the last line counts, the repeat is named
@@ -98,7 +116,7 @@ def test_start_files_are_read_as_written(binary, sample, root):
             f.write("\n".join(lines) + "\n" + "t_air const 26\n" * 200000)
         path = os.path.join(folder, "start.cfg")
         with open(path) as f:
-            text = f.read().replace("pid = 1\n", "pid = 010\n").replace("xcp_port = 5555\n", "xcp_port = 05555\n")
+            text = f.read().replace("pid = 1\n", "pid = 010\n").replace("xcp_port = 5555\n", "xcp_port = 05601\n")
         with open(path, "w", newline="") as f:
             f.write(text.replace("\n", "\r"))
         return first, first_repeat
@@ -114,16 +132,9 @@ def test_start_files_are_read_as_written(binary, sample, root):
             assert "stimulus: 200000 lines repeat a signal, the last line of each counts" in log, log
             assert "startup: application 1, PID 10, 127.0.0.1" in log, log
             assert "start.cfg" not in log, log   # every line understood
-            # the XCP slave listens on UDP 5555, not on octal 05555 (2925)
-            probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-            try:
-                probe.bind(("0.0.0.0", 5555))
-                bound = False
-            except OSError:
-                bound = True
-            finally:
-                probe.close()
-            assert bound, "nothing listens on UDP port 5555"
+            # the XCP slave listens on UDP 5601, not on octal 05601 (2945)
+            wait_for(lambda: 5601 in udp_ports(dev.proc.pid), "the XCP slave on UDP port 5601")
+            assert 2945 not in udp_ports(dev.proc.pid)
         finally:
             finish(dev)
 
