@@ -76,8 +76,9 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
                        FileStamp* stamp = nullptr);
 
 // ---- start parameters (application manager) ----------------------------------------
-// Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
-// comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
+// Read from "start.cfg" in the device folder: lines "key = value" (CR, LF and
+// CR LF each end a line), '#' starts a comment; numbers are decimal unless
+// they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
 // can_bus (udp|loopback), can0_socketcand_port, can1_socketcand_port (TCP
 // port of the socketcand raw-mode server of the interface; 0 = none),
 // serial<n> (host path for "/tyCo/<n>"), modem_ip (the radio modem that
