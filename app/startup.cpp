@@ -111,9 +111,8 @@ int appStart(int argc, char** argv) {
     // One device process per folder: a second one would share the shell
     // socket, the CAN ports and nvram.bin. Checked before anything is
     // written there.
-    if (std::string holder; !host::lockDeviceFolder(&holder)) {
-        fprintf(stderr, "tav9: the device folder %s is in use by %s: not started\n",
-                host::deviceFolder().c_str(), holder.c_str());
+    if (std::string why; !host::lockDeviceFolder(&why)) {
+        fprintf(stderr, "tav9: the device folder %s %s: not started\n", host::deviceFolder().c_str(), why.c_str());
         _exit(1);
     }
     taskCpuAffinitySet(taskIdSelf(), 1u << kStartCore);

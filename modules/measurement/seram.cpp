@@ -100,8 +100,11 @@ int loadRefpage() {
     size_t n = size_t(got);
     const CalPage* page = reinterpret_cast<const CalPage*>(ref);
     if (n < SERAM_PAGE_SIZE || page->magic != CAL_PAGE_MAGIC) {
-        syslogx(148, "seram_init(): %s invalid (%zu bytes), calibration defaults loaded", SERAM_REFPAGE_FILE,
-                n);
+        if (n == 0)
+            syslogx(148, "seram_init(): %s is empty, calibration defaults loaded", SERAM_REFPAGE_FILE);
+        else
+            syslogx(148, "seram_init(): %s invalid (%zu bytes), calibration defaults loaded", SERAM_REFPAGE_FILE,
+                    n);
         std::memset(ref, 0, SERAM_PAGE_SIZE);
         calPageDefaults(reinterpret_cast<CalPage*>(ref));
         return 0;

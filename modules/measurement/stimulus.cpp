@@ -5,6 +5,7 @@
 #include <cmath>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 #include "host/kernel/kernel.h"
@@ -83,8 +84,22 @@ bool parseShape(const std::string& s, Shape* out) {
 }
 }  // namespace
 
+// Lines that cannot be used are named by their line up to this many; the
+// rest are counted, so that a large file of them does not fill the log queue
+// while the device starts.
+constexpr int kNamedRefusals = 10;
+
 int stimulus_load(const std::string& text) {
     std::vector<Channel> chans;
+    // One channel per variable: a later line for it takes the earlier one's
+    // place, so the stimulus never holds more channels than there are
+    // signals, however long the file. Key: the variable's address.
+    struct Taken { size_t channel; int firstLine; bool named; };
+    std::unordered_map<measaddr_t, Taken> taken;
+    int refused = 0, repeats = 0, repeatsNamed = 0;
+    auto refuse = [&refused](const char* fmt, auto... args) {
+        if (++refused <= kNamedRefusals) syslogx(148, fmt, args...);
+    };
     std::istringstream in(text);
     std::string line;
     int lineNo = 0;
@@ -97,38 +112,55 @@ int stimulus_load(const std::string& text) {
         Channel c{};
         ls >> shape >> c.a;
         if (ls.fail() || !parseShape(shape, &c.shape)) {
-            syslogx(148, "stimulus: line %d not understood", lineNo);
+            refuse("stimulus: line %d not understood", lineNo);
             continue;
         }
         if (c.shape != CONST && !(ls >> c.b >> c.periodMs)) {
-            syslogx(148, "stimulus: line %d not understood", lineNo);
+            refuse("stimulus: line %d not understood", lineNo);
             continue;
         }
         if (std::string extra; ls >> extra) {
-            syslogx(148, "stimulus: line %d: extra word '%.32s'", lineNo, extra.c_str());
+            refuse("stimulus: line %d: extra word '%.32s'", lineNo, extra.c_str());
             continue;
         }
         if (c.shape != CONST && !(c.periodMs >= 1 && c.periodMs <= kMaxPeriodMs)) {
-            syslogx(148, "stimulus: line %d: period %g ms not in 1 to %.0f", lineNo, c.periodMs, kMaxPeriodMs);
+            refuse("stimulus: line %d: period %g ms not in 1 to %.0f", lineNo, c.periodMs, kMaxPeriodMs);
             continue;
         }
         if (c.shape == STEPS && !(c.b >= c.a)) {
-            syslogx(148, "stimulus: line %d: steps need a <= b", lineNo);
+            refuse("stimulus: line %d: steps need a <= b", lineNo);
             continue;
         }
         const CatEntry* e = catalogue_find(name.c_str(), &c.entry);
         if (!e || MEASADDR_OFFSET(e->addr) < SERAM_SIGNAL_ADDR ||
             MEASADDR_OFFSET(e->addr) >= SERAM_SIGNAL_ADDR + SERAM_SIGNAL_SIZE) {
-            syslogx(148, "stimulus: line %d: %s is no signal-page variable", lineNo, name.c_str());
+            refuse("stimulus: line %d: %.64s is no signal-page variable", lineNo, name.c_str());
             continue;
         }
         if (!shapeFits(c, *e)) {
-            syslogx(148, "stimulus: line %d: values out of the range of %s", lineNo, name.c_str());
+            refuse("stimulus: line %d: values out of the range of %.64s", lineNo, name.c_str());
             continue;
         }
         c.entry = *e;
-        chans.push_back(c);
+        auto [it, isNew] = taken.try_emplace(e->addr, Taken{chans.size(), lineNo, false});
+        if (isNew) {
+            chans.push_back(c);
+            continue;
+        }
+        // each variable's first repeat is named, the others only counted
+        ++repeats;
+        if (!it->second.named && repeatsNamed < kNamedRefusals) {
+            it->second.named = true;
+            ++repeatsNamed;
+            syslogx(148, "stimulus: line %d: %.64s again (first in line %d), the later line counts", lineNo,
+                    name.c_str(), it->second.firstLine);
+        }
+        chans[it->second.channel] = c;
     }
+    if (refused > kNamedRefusals)
+        syslogx(148, "stimulus: %d more lines not used", refused - kNamedRefusals);
+    if (repeats > 1)
+        syslogx(148, "stimulus: %d lines repeat a signal, the last line of each counts", repeats);
     std::lock_guard<std::mutex> lk(gMx);
     gChannels = std::move(chans);
     gStep = 0;
@@ -147,9 +179,13 @@ int stimulus_init() {
         return stimulus_load(kBuiltIn);
     case host::FileRead::Ok: break;
     }
-    const int n = stimulus_load(std::string(text.begin(), text.end()));
     // an empty file (or one of comments and refused lines) is most likely a
     // mistake: the inputs then stay at their defaults
+    if (text.empty()) {
+        syslogx(148, "stimulus: stimulus.cfg is empty, the inputs stay still");
+        return stimulus_load("");
+    }
+    const int n = stimulus_load(std::string(text.begin(), text.end()));
     if (n == 0) syslogx(148, "stimulus: stimulus.cfg drives no signal, the inputs stay still");
     return n;
 }

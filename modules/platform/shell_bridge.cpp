@@ -245,7 +245,13 @@ int openSocket(const std::string& name) {
     memcpy(addr.sun_path, name.c_str(), name.size() + 1);
     unlink(name.c_str());   // a socket left by an earlier run
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
-        syslogx(147, "shell: cannot open %s: %s", name.c_str(), strerror(errno));
+        // what the unlink could not take away (a folder) is named as what it is
+        const int cause = errno;
+        const std::string what = cause == EADDRINUSE ? host::fileProblem(name) : "";
+        if (what.rfind("is a", 0) != 0 || what == "is a socket")
+            syslogx(147, "shell: cannot open %s: %s", name.c_str(), strerror(cause));
+        else
+            syslogx(147, "shell: %s %s, the socket shell is not started", name.c_str(), what.c_str());
         close(fd);
         return -1;
     }

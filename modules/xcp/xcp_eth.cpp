@@ -237,13 +237,27 @@ void receiveTask(xcpHandle* c) {
     }
 }
 
+// Why a send to the transmit queue failed, for the log: the queue's own
+// codes in words, anything else as the error number's text.
+struct SendFailure {
+    explicit SendFailure(const xcpHandle* c, int err) : number(err) {
+        if (!c->txQueue) words = "no transmit queue";
+        else if (err == S_objLib_OBJ_UNAVAILABLE) words = "queue full";
+        else if (err == S_objLib_OBJ_ID_ERROR) words = "queue deleted";
+        else if (err == S_msgQLib_INVALID_MSG_LENGTH) words = "message too long";
+    }
+    const char* c_str() const { return words ? words : number.c_str(); }
+    const char* words = nullptr;
+    XcpErrnoText number;
+};
+
 bool queueControl(xcpHandle* c, uint32_t type, const void* data, unsigned len, const char* what) {
     XcpTxMsg msg;
     msg.type = type;
     msg.length = len;
     if (len) std::memcpy(msg.packet(), data, len);
-    if (msgQSend(c->txQueue, &msg, XCP_TX_MSG_HEADER + len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
-        syslogx(147, "%s(): msgQSend() error: %s", what, strerror(errno));
+    if (!c->txQueue || msgQSend(c->txQueue, &msg, XCP_TX_MSG_HEADER + len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
+        syslogx(147, "%s(): msgQSend() error: %s", what, SendFailure(c, errno).c_str());
         return false;
     }
     kick(c);
@@ -328,7 +342,7 @@ int xcpTxFrame(xcpHandle* c, XcpTxMsg* msg) {
     static uint8_t flood = 0;
     msg->type = XCP_TX_CTO;
     if (!c->txQueue || msgQSend(c->txQueue, msg, sizeof *msg, NO_WAIT, MSG_PRI_NORMAL) != OK) {
-        SYSLOGX_FLOOD(flood, 147, "xcpTxFrame(): msgQSend() error: %s", strerror(errno));
+        SYSLOGX_FLOOD(flood, 147, "xcpTxFrame(): msgQSend() error: %s", SendFailure(c, errno).c_str());
         return 0;
     }
     kick(c);

@@ -83,6 +83,62 @@ def test_start_cfg_is_read(binary, sample, root):
         assert bound, "nothing listens on UDP port 31000"
 
 
+def udp_ports(pid):
+    """The local ports of the UDP sockets the process holds."""
+    inodes = set()
+    for fd in os.listdir("/proc/%d/fd" % pid):
+        try:
+            m = re.match(r"socket:\[(\d+)\]$", os.readlink("/proc/%d/fd/%s" % (pid, fd)))
+        except OSError:
+            continue
+        if m:
+            inodes.add(m.group(1))
+    ports = set()
+    for line in read_text("/proc/%d/net/udp" % pid).splitlines()[1:]:
+        fields = line.split()
+        if len(fields) > 9 and fields[9] in inodes:
+            ports.add(int(fields[1].split(":")[1], 16))
+    return ports
+
+
+def test_start_files_are_read_as_written(binary, sample, root):
+    """A stimulus.cfg of 200,000 lines that repeat one signal starts the
+    device as the sample does: the last line counts, the repeat is named
+    once. A start.cfg with CR line ends and numbers with a leading zero is
+    read as its writer meant: decimal, one setting a line."""
+    def prepare(folder):
+        path = os.path.join(folder, "stimulus.cfg")
+        with open(path) as f:
+            lines = f.read().rstrip("\n").split("\n")
+        first = [n for n, line in enumerate(lines, 1) if line.startswith("t_air")][0]
+        first_repeat = len(lines) + 1
+        with open(path, "w") as f:
+            f.write("\n".join(lines) + "\n" + "t_air const 26\n" * 200000)
+        path = os.path.join(folder, "start.cfg")
+        with open(path) as f:
+            text = f.read().replace("pid = 1\n", "pid = 010\n").replace("xcp_port = 5555\n", "xcp_port = 05601\n")
+        with open(path, "w", newline="") as f:
+            f.write(text.replace("\n", "\r"))
+        return first, first_repeat
+    with DeviceRun(sample) as run:   # ends the device however the test ends
+        first, first_repeat = prepare(run.folder)
+        dev = run.device(binary).wait_ready()
+        try:
+            assert "t_air = 26" in dev.shell("getvar t_air")
+            log = dev.log()
+            assert log.count("t_air again") == 1, log
+            assert "stimulus: line %d: t_air again (first in line %d), the later line counts" % (first_repeat, first) \
+                in log, log
+            assert "stimulus: 200000 lines repeat a signal, the last line of each counts" in log, log
+            assert "startup: application 1, PID 10, 127.0.0.1" in log, log
+            assert "start.cfg" not in log, log   # every line understood
+            # the XCP slave listens on UDP 5601, not on octal 05601 (2945)
+            wait_for(lambda: 5601 in udp_ports(dev.proc.pid), "the XCP slave on UDP port 5601")
+            assert 2945 not in udp_ports(dev.proc.pid)
+        finally:
+            finish(dev)
+
+
 def test_shell_refuses_without_running_anything(binary, sample, root):
     with device_in_copy(binary, sample) as dev:
         before = counters(dev)
@@ -149,7 +205,7 @@ def test_broken_configuration_files_warn(binary, sample, root):
         prepare(folder)
         dev = run.device(binary)   # no stimulus: not ready by the harness's measure
         wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60)
-        for text in ("stimulus: stimulus.cfg drives no signal, the inputs stay still",
+        for text in ("stimulus: stimulus.cfg is empty, the inputs stay still",
                      "meas_app_get_MEASConfiguration file 'cfg:/m01.xml' is a folder, measurement not loaded"):
             wait_for(lambda: text in dev.output(), "the warning on stderr: " + text, 10)
             assert text in dev.log(), text
@@ -370,6 +426,34 @@ def test_second_process_on_the_folder_is_refused(binary, sample, root):
         assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
 
 
+def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
+    """A folder or a link that leads nowhere where device.lock belongs: no
+    process holds the folder, and the refusal says what stands there."""
+    folder = make_folder(sample)
+    try:
+        lock = os.path.join(folder, "device.lock")
+        for make, words in ((os.mkdir, "is a folder"),
+                            (lambda p: os.symlink("gone/device.lock", p), "is a link that leads nowhere")):
+            make(lock)
+            proc = subprocess.Popen([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+            try:
+                err = proc.communicate(timeout=30)[1]
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+                raise AssertionError("the device started beside device.lock that " + words)
+            assert proc.returncode != 0
+            assert "cannot be locked: device.lock %s: not started" % words in err, err
+            assert "in use" not in err, err
+            if os.path.islink(lock):
+                os.remove(lock)
+            else:
+                os.rmdir(lock)
+    finally:
+        remove_folder(folder)
+
+
 def test_client_that_does_not_read_blocks_nobody(binary, sample, root):
     folder = make_folder(sample)
     try:
@@ -471,12 +555,13 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
         remove_folder(new)
 
 
-TESTS = [test_start_cfg_is_read, test_shell_refuses_without_running_anything,
+TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shell_refuses_without_running_anything,
          test_broken_configuration_files_warn, test_broken_files_of_a_logging_device_are_named,
          test_first_and_second_run_print_what_the_readme_says,
          test_unreadable_files_give_defaults, test_fifos_in_place_of_files_never_block,
          test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
-         test_second_process_on_the_folder_is_refused, test_client_that_does_not_read_blocks_nobody,
+         test_second_process_on_the_folder_is_refused, test_something_else_in_place_of_the_lock_is_named,
+         test_client_that_does_not_read_blocks_nobody,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin,
          test_device_a_sanitizer_ended_is_not_taken_as_clean]
 

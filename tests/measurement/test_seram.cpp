@@ -129,6 +129,14 @@ TEST_F(SeramTest, ShortOrForeignFileGivesDefaults) {
     EXPECT_EQ(seramGetInfo()->refpageLoaded, 0);
     EXPECT_EQ(PCODE(), 0x0001);
     EXPECT_TRUE(logContains(takeLogTexts(), "calpage.bin is a folder, calibration defaults loaded"));
+    // an empty file is named as such, a short one by its size
+    std::filesystem::remove(dir + "/" + SERAM_REFPAGE_FILE);
+    std::ofstream(dir + "/" + SERAM_REFPAGE_FILE, std::ios::binary).close();
+    ASSERT_EQ(seram_init(), 1);
+    EXPECT_EQ(seramGetInfo()->refpageLoaded, 0);
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "seram_init(): calpage.bin is empty, calibration defaults loaded"));
+    EXPECT_EQ(countContaining(log, "invalid"), 0);
 }
 
 namespace {

@@ -103,3 +103,61 @@ TEST_F(StimulusTest, ReadersSeeValuesWholeWhileTheStimulusWrites) {
     EXPECT_EQ(odd, 0);
     stimulus_clear();
 }
+
+// A signal has one shape: a later line for it takes the place of the earlier
+// one, and the repeat is named once by its line, however often it comes; the
+// stimulus never holds more channels than there are signals.
+TEST_F(StimulusTest, ALaterLineForASignalReplacesTheEarlierOneAndIsNamedOnce) {
+    takeLogTexts();
+    EXPECT_EQ(stimulus_load("t_air const 20\n"
+                            "t_oil const 90\n"
+                            "t_air const 21\n"       // 3: named
+                            "t_oil const 91\n"       // 4: named
+                            "t_air const 22\n"),     // 5: counted only
+              2);
+    stimulus_step(0);
+    EXPECT_EQ(signalPage()->t_air, 22.0f);
+    EXPECT_EQ(signalPage()->t_oil, 91.0f);
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "stimulus: line 3: t_air again (first in line 1), the later line counts"));
+    EXPECT_TRUE(logContains(log, "stimulus: line 4: t_oil again (first in line 2), the later line counts"));
+    EXPECT_EQ(countContaining(log, "line 5"), 0);
+    EXPECT_TRUE(logContains(log, "stimulus: 3 lines repeat a signal, the last line of each counts"));
+
+    // a large file of one line over and over: one channel, a few log lines
+    std::string many;
+    for (int i = 0; i < 200000; ++i) many += "t_air const 25\n";
+    EXPECT_EQ(stimulus_load(many), 1);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "again"), 1);
+    EXPECT_TRUE(logContains(log, "stimulus: 199999 lines repeat a signal, the last line of each counts"));
+    EXPECT_LE(log.size(), 3u);
+    stimulus_clear();
+}
+
+// A file of lines that cannot be used names the first of them by line and
+// counts the others, rather than fill the log queue at start-up.
+TEST_F(StimulusTest, ManyUnusableLinesAreNamedUpToALimitAndCounted) {
+    takeLogTexts();
+    std::string junk;
+    for (int i = 0; i < 5000; ++i) junk += "nothing_here const 1\n";
+    junk += "t_air const 30\n";
+    EXPECT_EQ(stimulus_load(junk), 1);
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "stimulus: line 1: nothing_here is no signal-page variable"));
+    EXPECT_LE(countContaining(log, "is no signal-page variable"), 20);
+    EXPECT_TRUE(logContains(log, "more lines not used"));
+    stimulus_clear();
+}
+
+// An empty stimulus.cfg is named as such: the inputs then stay still.
+TEST_F(StimulusTest, AnEmptyFileIsNamedAsEmpty) {
+    writeFile("stimulus.cfg", "");
+    takeLogTexts();
+    EXPECT_EQ(stimulus_init(), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "stimulus: stimulus.cfg is empty, the inputs stay still"));
+    writeFile("stimulus.cfg", "# only a comment\n");
+    EXPECT_EQ(stimulus_init(), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "stimulus: stimulus.cfg drives no signal, the inputs stay still"));
+    stimulus_clear();
+}

@@ -272,3 +272,19 @@ TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     EXPECT_LE(read(idle, &c, 1), 0);
     close(idle);
 }
+
+// A folder where the socket belongs cannot be bound over: it is named as
+// what it is (not as an address in use) and left as it is.
+TEST_F(Shell, AFolderInPlaceOfTheSocketIsNamed) {
+    const std::string path = shell_socketPath();
+    std::filesystem::create_directory(path);
+    takeLogTexts();
+    EXPECT_EQ(shell_start(false), 0);
+    EXPECT_FALSE(shell_running());
+    const std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "shell.sock is a folder, the socket shell is not started"))
+        << ::testing::PrintToString(log);
+    EXPECT_FALSE(logContains(log, "Address already in use"));
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+    shell_stop();
+}

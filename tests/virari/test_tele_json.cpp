@@ -2,6 +2,8 @@
 // status line sent to the modem.
 #include "virari/tele_fixture.h"
 
+#include "log_capture.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -97,4 +99,25 @@ TEST_F(TeleTest, StatusLineReachesTheModemEverySecond) {
                   unsigned(referenceCrc32Bsd(qov)), unsigned(info.projectCode), unsigned(info.softwareId));
     EXPECT_EQ(text, expected);
     tele_app_stop();
+}
+
+// An empty qov.ini is there but gives no checksum: it is named as empty, not
+// as missing, and the status line goes without the checksum group.
+TEST_F(TeleTest, AnEmptyQovIniIsNamedAsEmpty) {
+    writeFile("cfg/qov.ini", "");
+    ChanData lap("lap", 0x40024, TE_FLOAT);
+    info.lapDist = &lap;
+    UdpPort modem;
+    tele_setJsonPortsForTest(modem.port, rxPort);
+    addBlock(0, 4, 0);
+    takeLogTexts();
+    ASSERT_EQ(tele_app_start(&m), 1);
+    lap.raw = 0;
+    lap.valid = true;
+    std::vector<uint8_t> line = modem.receive(2500);
+    tele_app_stop();
+    EXPECT_EQ(std::string(line.begin(), line.end()), "{\"lapdist\":0}");
+    const std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "tele_task_JSON(): qov.ini is empty, no checksum sent")) << ::testing::PrintToString(log);
+    EXPECT_FALSE(logContains(log, "NO qov.ini found"));
 }

@@ -25,9 +25,12 @@ const std::string& deviceFolder();
 
 // Locks "device.lock" of the device folder for the rest of the process's
 // life, so that a second device process cannot start on the same folder;
-// false (with the holder, "process <pid>", or the error in *holder) when the
-// lock is taken or the file cannot be opened.
-bool lockDeviceFolder(std::string* holder);
+// false when the lock is taken or cannot be had, with words that follow the
+// folder's name in *why: "is in use by process <pid>" (or "by another
+// process"), or "cannot be locked: device.lock is a folder" (likewise "is a
+// link that leads nowhere", "is a FIFO", ... as fileProblem names them, or
+// the system's reason).
+bool lockDeviceFolder(std::string* why);
 
 // ---- files read whole -------------------------------------------------------------
 // The one size limit of every file the device reads whole (start
@@ -73,8 +76,9 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
                        FileStamp* stamp = nullptr);
 
 // ---- start parameters (application manager) ----------------------------------------
-// Read from "start.cfg" in the device folder: lines "key = value", '#' starts a
-// comment. Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
+// Read from "start.cfg" in the device folder: lines "key = value" (CR, LF and
+// CR LF each end a line), '#' starts a comment; numbers are decimal unless
+// they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
 // can_bus (udp|loopback), can0_socketcand_port, can1_socketcand_port (TCP
 // port of the socketcand raw-mode server of the interface; 0 = none),
 // serial<n> (host path for "/tyCo/<n>"), modem_ip (the radio modem that

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,20 +73,37 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
     return FileRead::Ok;
 }
 
-bool lockDeviceFolder(std::string* holder) {
+bool lockDeviceFolder(std::string* why) {
     const std::string path = deviceFolder() + "/device.lock";
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (holder) *holder = std::string("device.lock: ") + std::strerror(errno);
+    auto cannot = [&](const std::string& what) {
+        if (why) *why = "cannot be locked: device.lock " + what;
         return false;
+    };
+    // A link that leads nowhere would have the file made wherever it points.
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0 && errno == ENOENT)
+        return cannot("is a link that leads nowhere");
+    // Non-blocking: a FIFO in its place is not waited on.
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int cause = errno;
+        const std::string what = fileProblem(path);
+        return cannot(what.empty() || what == "not found" || what == "is empty"
+                          ? std::string("cannot be opened (") + std::strerror(cause) + ")"
+                          : what);
+    }
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const std::string what = fileProblem(path);
+        return cannot(what.empty() || what == "is empty" ? "is no file" : what);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (holder) {
+        if (why) {
             char buf[32] = {};
             ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
             std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
             while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
-            *holder = pid.empty() ? "another process" : "process " + pid;
+            *why = pid.empty() ? "is in use by another process" : "is in use by process " + pid;
         }
         ::close(fd);
         return false;

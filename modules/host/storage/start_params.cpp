@@ -6,11 +6,13 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <sstream>
+#include <string>
+#include <vector>
 
 namespace host {
 
@@ -26,14 +28,39 @@ std::string trim(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-bool parseNumber(const std::string& v, long lo, long hi, long* out) {
-    if (v.empty()) return false;
+// Decimal, or hexadecimal after "0x": a leading zero is no octal, so that
+// "xcp_port = 05555" is port 5555, as a user writing it means.
+bool parseNumber(const std::string& text, long lo, long hi, long* out) {
+    const std::string v = !text.empty() && text[0] == '+' ? text.substr(1) : text;
+    const bool hex = v.size() > 2 && v[0] == '0' && (v[1] == 'x' || v[1] == 'X');
+    const std::string digits = hex ? v.substr(2) : v;
+    if (digits.empty()) return false;
+    for (char ch : digits)
+        if (!(hex ? std::isxdigit(static_cast<unsigned char>(ch)) : std::isdigit(static_cast<unsigned char>(ch))))
+            return false;
     errno = 0;
     char* end = nullptr;
-    long n = std::strtol(v.c_str(), &end, 0);
+    long n = std::strtol(digits.c_str(), &end, hex ? 16 : 10);
     if (errno || *end || n < lo || n > hi) return false;
     *out = n;
     return true;
+}
+
+// The lines of the file: CR, LF and CR LF each end one (a file written on
+// any system reads alike).
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        const size_t end = text.find_first_of("\r\n", begin);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(begin));
+            break;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1);
+    }
+    return lines;
 }
 
 std::string lineText(int line, const char* fmt, const std::string& a, const std::string& b = "") {
@@ -89,12 +116,15 @@ const StartParams& loadStartParams(int appNumber) {
     p.appNumber = appNumber;
     std::vector<uint8_t> bytes;
     std::string why;
-    if (readWholeFile(deviceFolder() + "/start.cfg", &bytes, &why) == FileRead::Unreadable)
-        p.problems.push_back("start.cfg " + why + " (defaults used)");
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
-    std::string raw;
+    switch (readWholeFile(deviceFolder() + "/start.cfg", &bytes, &why)) {
+    case FileRead::Unreadable: p.problems.push_back("start.cfg " + why + " (defaults used)"); break;
+    // most likely a file that lost its content: a missing one is the usual
+    // way to run on the defaults
+    case FileRead::Ok: if (bytes.empty()) p.problems.push_back("start.cfg is empty (defaults used)"); break;
+    case FileRead::Missing: break;
+    }
     int line = 0;
-    while (std::getline(in, raw)) {
+    for (std::string& raw : splitLines(std::string(bytes.begin(), bytes.end()))) {
         ++line;
         // a NUL byte would end the value early for a reader of C strings
         const size_t zero = raw.find('\0');

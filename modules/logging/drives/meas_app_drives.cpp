@@ -130,8 +130,10 @@ void* meas_app_get_QOVConfiguration(unsigned idx, uint32_t* len) {
         syslogx(151, "meas_app_get_QOVConfiguration file '%s' not found", path);
         return nullptr;
     }
-    // an empty file is an empty client configuration
-    if (!problem.empty() && problem != "is empty") {
+    // an empty file is an empty client configuration: taken, but named,
+    // for it is most likely a file that lost its content
+    if (problem == "is empty") syslogx(148, "meas_app_get_QOVConfiguration file '%s' is empty", path);
+    else if (!problem.empty()) {
         syslogx(148, "meas_app_get_QOVConfiguration file '%s' %s, not used", path, problem.c_str());
         return nullptr;
     }

@@ -79,6 +79,7 @@ void jsonTxTask() {
     uint32_t crc = haveQov ? crc32_bsd(qov, len) : 0;
     std::free(qov);
     if (haveQov) syslogx(151, "tele_task_JSON(): qov.ini found, checksum : 0x%08x", unsigned(crc));
+    else if (qov) syslogx(148, "tele_task_JSON(): qov.ini is empty, no checksum sent");   // there, but nothing in it
     else syslogx(151, "tele_task_JSON(): NO qov.ini found!");
 
     sockaddr_in modem{};

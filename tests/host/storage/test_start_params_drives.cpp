@@ -57,6 +57,57 @@ bool hasProblem(const host::StartParams& p, const std::string& text) {
     return std::find(p.problems.begin(), p.problems.end(), text) != p.problems.end();
 }
 
+// Numbers are decimal unless they start with 0x: a leading zero is no octal.
+TEST_F(StartParamsTest, NumbersWithALeadingZeroAreDecimal) {
+    writeFile("start.cfg",
+              "xcp_port = 05555\n"
+              "pid = 010\n"
+              "port_offset = 029\n"
+              "can0_port = 0x7000\n"
+              "can1_port = 0X7001\n"
+              "sibling_laptrig_pid = 0x\n"        // no digits
+              "sibling_fuelcons_pid = 0017\n"
+              "serial09 = /dev/pts/4\n");
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.xcpPort, 5555);
+    EXPECT_EQ(p.pid, 10);
+    EXPECT_EQ(p.portOffset, 29);
+    EXPECT_EQ(p.canPort[0], 0x7000);
+    EXPECT_EQ(p.canPort[1], 0x7001);
+    EXPECT_EQ(p.siblingLaptrigPid, -1);
+    EXPECT_TRUE(hasProblem(p, "start.cfg line 6: bad value '0x' for sibling_laptrig_pid (default kept)"))
+        << ::testing::PrintToString(p.problems);
+    EXPECT_EQ(p.siblingFuelconsPid, 17);
+    ASSERT_EQ(p.serialPath.size(), 10u);
+    EXPECT_EQ(p.serialPath[9], "/dev/pts/4");
+}
+
+// CR, LF and CR LF each end a line, also mixed in one file; the line numbers
+// count them alike.
+TEST_F(StartParamsTest, CrLfAndCrLfEachEndALine) {
+    writeFile("start.cfg", "# device 7\rpid = 7\rxcp_port = 6000\r");
+    const host::StartParams* p = &host::loadStartParams(1);
+    EXPECT_EQ(p->pid, 7);
+    EXPECT_EQ(p->xcpPort, 6000);
+    EXPECT_TRUE(p->problems.empty()) << ::testing::PrintToString(p->problems);
+
+    writeFile("start.cfg", "# mixed\r\npid = 8\r\n\rport_offset = 12\nip = 127.0.0.3\rpid = x\r\n");
+    p = &host::loadStartParams(1);
+    EXPECT_EQ(p->pid, 8);
+    EXPECT_EQ(p->portOffset, 12);
+    EXPECT_EQ(p->ip, "127.0.0.3");
+    EXPECT_TRUE(hasProblem(*p, "start.cfg line 6: bad value 'x' for pid (default kept)"))
+        << ::testing::PrintToString(p->problems);
+}
+
+// An empty start.cfg is named: it is most likely a file that lost its content.
+TEST_F(StartParamsTest, AnEmptyFileIsNamedAndGivesTheDefaults) {
+    writeFile("start.cfg", "");
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.pid, 1);
+    EXPECT_EQ(p.problems, std::vector<std::string>{"start.cfg is empty (defaults used)"});
+}
+
 // A NUL byte would end the value early for a reader of C strings: its line
 // is named where the byte stands and not used.
 TEST_F(StartParamsTest, ALineWithANulByteIsNamedAndNotUsed) {
@@ -186,5 +237,25 @@ TEST_F(DeviceLockTest, SecondHolderIsRefusedAndNamesTheFirst) {
     std::string holder;
     ASSERT_TRUE(host::lockDeviceFolder(&holder));
     EXPECT_FALSE(host::lockDeviceFolder(&holder));
-    EXPECT_EQ(holder, "process " + std::to_string(getpid()));
+    EXPECT_EQ(holder, "is in use by process " + std::to_string(getpid()));
+}
+
+// What stands in place of device.lock when no process holds it is named as
+// what it is; nothing is created through a link that leads nowhere.
+TEST_F(DeviceLockTest, SomethingElseInPlaceOfTheLockIsNamed) {
+    std::string why;
+    std::filesystem::create_directory(dir + "/device.lock");
+    EXPECT_FALSE(host::lockDeviceFolder(&why));
+    EXPECT_EQ(why, "cannot be locked: device.lock is a folder");
+    std::filesystem::remove(dir + "/device.lock");
+
+    std::filesystem::create_symlink("elsewhere.lock", dir + "/device.lock");
+    EXPECT_FALSE(host::lockDeviceFolder(&why));
+    EXPECT_EQ(why, "cannot be locked: device.lock is a link that leads nowhere");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/elsewhere.lock"));
+    std::filesystem::remove(dir + "/device.lock");
+
+    std::filesystem::create_symlink("gone/elsewhere.lock", dir + "/device.lock");
+    EXPECT_FALSE(host::lockDeviceFolder(&why));
+    EXPECT_EQ(why, "cannot be locked: device.lock is a link that leads nowhere");
 }

@@ -76,3 +76,16 @@ TEST_F(MeasDrives, ClientConfigurationOfM01AndM03Only) {
     EXPECT_EQ(takeTextsAtSeverity(4), std::vector<std::string>{"meas_app_get_QOVConfiguration file 'cfg:/m03.qov' is "
                                                                "a link loop, not used"});
 }
+
+// An empty client configuration is taken as it is (every file of the
+// measurement then carries none) and named as empty.
+TEST_F(MeasDrives, AnEmptyClientConfigurationIsNamedAndTakenAsEmpty) {
+    cfg_meas_applyTargetPartition(1);
+    writeFile("cfg/m01.qov", "");
+    takeLogTexts();
+    uint32_t len = 99;
+    void* q = meas_app_get_QOVConfiguration(0, &len);
+    EXPECT_EQ(len, 0u);
+    std::free(q);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_get_QOVConfiguration file 'cfg:/m01.qov' is empty"));
+}
