@@ -1,8 +1,6 @@
 // Lap, outing, absolute-lap and fragment counters.
 #include "logging/counters/lapoutfra.h"
 
-#include <sys/stat.h>
-
 #include <atomic>
 
 #include <cerrno>
@@ -13,6 +11,7 @@
 #include "host/os/os.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/config/cfg_system.h"
+#include "logging/drives/drive_entry.h"
 #include "measurement/calparams.h"
 #include "measurement/laptrigger.h"
 #include "platform/error_mgr.h"
@@ -93,24 +92,60 @@ void lapOutFra_update() {
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
 }
 
-// Something already lies at this name on one of the logging drives (after
-// an NVRAM loss the counters may point at names in use). Both file letters
-// are checked, as m01 and m03 share the counters. Whatever is there takes
-// the name, a FIFO or a link that leads nowhere too: it is only looked at,
-// never opened (a FIFO would hold the caller), and the measurement file
-// goes to a name that is free.
-bool nameInUse(const char* name) {
+// Something already stands at this name on one of the logging drives (after
+// an NVRAM loss the counters may point at names of earlier recordings). Both
+// file letters are checked, as m01 and m03 share the counters. Whatever is
+// there takes the name, a FIFO or a link that leads nowhere too: it is only
+// looked at, never opened (a FIFO would hold the caller), and the
+// measurement file goes to a name that is free. Gives the device path of
+// the first entry found and what it is; an empty path when the name is free.
+struct NameUse {
+    std::string path;
+    const char* what = nullptr;
+};
+
+NameUse nameInUse(const char* name) {
     static const char* const drives[] = {"meas:", "meas2:", "usb_meas:"};
     for (const char* drive : drives) {
         for (char letter : {'A', 'B'}) {
             char path[CFG_MEAS_STRLEN + 80];
             std::snprintf(path, sizeof path, "%s/%c%s", drive, letter, name + 1);
-            const std::string host = dev_path(path);
-            struct stat st;
-            if (!host.empty() && lstat(host.c_str(), &st) == 0) return true;
+            if (const char* what = meas_driveEntryKind(dev_path(path))) return {path, what};
         }
     }
-    return false;
+    return {};
+}
+
+// Moves the fragment on from the current one until the name is free on every
+// logging drive: fragment + 1, or after fragment 255 a new absolute lap with
+// fragment 1, at most three such wraps. Called with the mutex held. Each
+// name skipped is logged at level (the first few by name), so that a lap
+// that lands on an earlier recording's name says so; the start-up passes the
+// last run's own file, which is no news. The name the counters now give is
+// left in name.
+void skipNamesInUse(const char* who, int level, char (&name)[64]) {
+    constexpr unsigned kNamedMax = 8;
+    unsigned skipped = 0;
+    int wrapBudget = 3;
+    name[0] = 0;
+    for (;;) {
+        if (LapOutFra_genFilename(name, sizeof name, 0, state.outing, state.lap, state.fragment) < 0) {
+            syslogx(147, "%s: Error LapOutFra_genFilename()", who);
+            return;
+        }
+        const NameUse use = nameInUse(name);
+        if (use.path.empty()) break;
+        if (++skipped <= kNamedMax)
+            syslogx(level, "%s: '%s' is in use (%s), its name is skipped", who, use.path.c_str(), use.what);
+        if ((state.fragment & 0xFF) >= 255) {
+            lapOutFra_incAbsLapCounter();
+            state.fragment = 1;
+            if (--wrapBudget == 0) break;
+        } else {
+            state.fragment++;
+        }
+    }
+    if (skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, skipped, name);
 }
 
 // The lap-stack reset rewrites hundreds of NVRAM elements: it runs after the
@@ -210,22 +245,8 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     state.lap = lap;
     state.outing = outing;
 
-    char name[64] = "";
-    int wrapBudget = 3;
-    for (;;) {
-        if (LapOutFra_genFilename(name, sizeof name, 0, state.outing, state.lap, state.fragment) < 0) {
-            syslogx(147, "LapOutFra_initLapOutCnt(): Error LapOutFra_genFilename()");
-            break;
-        }
-        if (!nameInUse(name)) break;
-        if ((state.fragment & 0xFF) >= 255) {
-            lapOutFra_incAbsLapCounter();
-            state.fragment = 1;
-            if (--wrapBudget == 0) break;
-        } else {
-            state.fragment++;
-        }
-    }
+    char name[64];
+    skipNamesInUse("LapOutFra_initLapOutCnt()", 151, name);
     std::atomic_ref<uint8_t>(state.valid).store(1, std::memory_order_release);
     syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
     publishAll();
@@ -249,6 +270,8 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
     state.lap = lap;
     state.outing = outing;
     state.fragment = 1;
+    char name[64];
+    skipNamesInUse("LapOutFra_setLapOutCnt()", 148, name);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     publishAll();
     semGive(LapOutFraSem);
@@ -280,13 +303,15 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
     }
     if (state.fragment >= 255) {
         lapOutFra_incAbsLapCounter();
-        *signals.abslap = state.absLap;
         state.fragment = 1;
     } else {
         state.fragment++;
     }
+    char name[64];
+    skipNamesInUse("LapOutFra_setFragmentTrig()", 148, name);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     *signals.fractr = state.fragment & 0xFF;
+    *signals.abslap = state.absLap;
     semGive(LapOutFraSem);
     lapOutFra_update();
 }

@@ -1,7 +1,8 @@
 // Boot preparation of the logging drives: wait until every drive a
 // measurement writes to or reads its configuration from has settled, then
 // have the internal partitions reformatted whose directory size differs from
-// the configured maximum file count.
+// the configured maximum file count. Empty measurement files a power cut
+// left behind are removed on the way.
 #include <cerrno>
 #include <cstring>
 
@@ -9,6 +10,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
+#include "platform/files.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
 
@@ -24,6 +26,20 @@ void addDrive(unsigned& mask, const char* drive) {
     if (!drive || !*drive) return;
     int idx = cfg_meas_getDevIdxFromDrvName(drive);
     if (validDevIdx(idx)) mask |= 1u << idx;
+}
+
+// The drives the measurements write their files to that are there now: the
+// empty files a power cut left on them go before the first file is made.
+void removeEmptyFiles() {
+    unsigned mask = 0;
+    for (unsigned i = 0; i < 3; ++i) {
+        if (cfg_meas[i].noFile == 1) continue;
+        addDrive(mask, cfg_meas[i].targetPartition);
+        addDrive(mask, cfg_meas[i].copyPartition);
+    }
+    for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d)
+        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0)
+            meas_app_removeEmptyMeasFiles(cfg_meas_drv2Hw[d].name);
 }
 
 }  // namespace
@@ -56,6 +72,7 @@ int meas_app_BootPrepareDisks(int poll, int timeout) {
         taskDelay(poll);
         used += poll;
     }
+    removeEmptyFiles();
     if (mask) {
         syslogx(147, "meas_app_BootPrepareDisks() timeout checking mask '0x%02X' ", mask);
         return -1;

@@ -9,7 +9,9 @@
 // Waits until the drives of all three measurements are ready (polling every
 // poll ticks, at most timeout ticks), then checks the directory size of each
 // and has it reformatted where it differs. 0 done, -1 time-out (nothing is
-// reformatted). Status bit 0x8000 is set once the drives are ready.
+// reformatted). Status bit 0x8000 is set once the drives are ready. The
+// empty measurement files on the measurement drives that are there by then
+// are removed first (meas_app_removeEmptyMeasFiles).
 int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks);
 // 0 when the directory size of drive devIdx matches the configuration (or
 // cannot be compared), -1 when it should be reformatted.
@@ -19,6 +21,9 @@ int meas_app_BootPrepareDisks_checkDir(int devIdx);
 int meas_app_BootPrepareDisks_format(int devIdx);
 // Byte 0 of a format request: the directory size in units of 340 entries.
 uint8_t meas_app_formatSizeCode(uint32_t maxFileCount);
+// Removes the empty measurement files of a drive (left by a power cut just
+// after they were made), each named in the log; the number removed.
+int meas_app_removeEmptyMeasFiles(const char* drive);
 
 // Copies the drive of path ("meas:" of "meas:/dir/a.dat", the ':' included)
 // into drive (at least 42 bytes) and returns the position of the ':'; -1

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
 #include "logging/store/virtual_file.h"
@@ -235,6 +236,18 @@ bool BFSWriter::open(int vfIdx) {
         if (e.stream) dropFile(e, 0);   // else a refused write dropped it already
         return skip();
     }
+    // The header goes through to the file now, not with the first timed
+    // flush: a file cut off by a power cut in its first moments still reads
+    // up to the cut instead of being left empty.
+    if (std::fflush(e.stream) != 0) {
+        err = errno;
+        countFailure();
+        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s): %s", e.path,
+                      std::strerror(err));
+        dropFile(e, err);
+        return skip();
+    }
+    settle(e, e.total);
     e.headerEnd = e.total;
     return true;
 }
@@ -247,14 +260,26 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
         syslogx(147, "BFSWriter::openFileAtomic() - failed to generate output name (%s)", name);
         return false;
     }
-    // A file made over an existing name starts empty: no bytes of an older
-    // file may remain behind the new content.
+    // later lines about a file that could not be made name it too
+    std::memcpy(e.path, path, sizeof path);
+    // The file is made anew, never over what stands at its name: an earlier
+    // recording keeps its bytes, a FIFO is never written into (it would take
+    // the records, or hold the writer for good), and no link is followed.
+    // The lap counters skip names in use; one that appears after them (or
+    // that they could not see) drops this file on this drive.
     const std::string host = dev_path(path);
-    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0777);
+    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
     if (fd < 0) {
-        *err = errno;
+        *err = host.empty() ? ENOENT : errno;
         countFailure();
-        syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", *err, path, std::strerror(*err));
+        if (*err == EEXIST) {
+            const char* what = meas_driveEntryKind(host);
+            syslogx(147, "BFSWriter::openFileAtomic: '%s' is in use (%s): the file is not made on this drive, its "
+                         "records are lost there",
+                    path, what ? what : "gone again");
+        } else {
+            syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", *err, path, std::strerror(*err));
+        }
         return false;
     }
     syslogx(151, "BFSWriter::openFileAtomic: fd %d opened and checked '%s', opening pF", fd, path);
@@ -262,6 +287,7 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
     if (!f) {
         syslogx(147, "BFSWriter::openFileAtomic: fdopen failed - releasing fd %d - errno %d", fd, errno);
         ::close(fd);
+        ::unlink(host.c_str());   // made just now and empty: no file is better than an empty one
         return false;
     }
     e = WriterFileEntry_t{};

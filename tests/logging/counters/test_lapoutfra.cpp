@@ -151,6 +151,75 @@ TEST_F(LapOutFraTest, FragmentSearchSkipsFilesOnLoggingDrives) {
     EXPECT_EQ(current().fragment, 3);
 }
 
+// After an NVRAM loss the counters may lead to names of earlier files. A lap,
+// outing or fragment trigger never hands out a name that something on a
+// logging drive takes, whatever it is; each one skipped is named in the log.
+TEST_F(LapOutFraTest, TriggersMovePastNamesInUse) {
+    ASSERT_EQ(LapOutFra_init(), 0);           // absolute lap 0
+    makeDrive("meas");
+    makeDrive("meas2");
+    makeDrive("usb_meas");
+    LapOutFra_initLapOutCnt(1, 1);
+    ASSERT_EQ(current().fragment, 1);
+    takeLogTexts();
+
+    // the next lap takes absolute lap 1: fragments 1 to 4 of lap 2 are taken
+    writeFile("meas/A0102000.101", "an earlier recording");
+    makeFifo("meas2/B0102000.102");
+    std::filesystem::create_symlink("gone", dir + "/usb_meas/A0102000.103");
+    std::filesystem::create_directory(dir + "/meas/B0102000.104");
+    EXPECT_TRUE(returnsBesideFifo("meas2/B0102000.102", [] { LapOutFra_setLapOutCnt(2, 1, 500); }));
+    LapOutFraState s = current();
+    EXPECT_EQ(s.lap, 2);
+    EXPECT_EQ(s.absLap, 1);
+    EXPECT_EQ(s.fragment, 5);
+    EXPECT_EQ(s.timeStamp, 500u);
+    EXPECT_EQ(*LapOutFra_signals().fractr, 5);
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "'meas:/A0102000.101' is in use (a file)"), 1);
+    EXPECT_EQ(countContaining(log, "'meas2:/B0102000.102' is in use (a FIFO)"), 1);
+    EXPECT_EQ(countContaining(log, "'usb_meas:/A0102000.103' is in use (a link)"), 1);
+    EXPECT_EQ(countContaining(log, "'meas:/B0102000.104' is in use (a folder)"), 1);
+    EXPECT_EQ(countContaining(log, "the next file is A0102000.105"), 1) << testing::PrintToString(log);
+    std::ifstream old(dir + "/meas/A0102000.101");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(old), {}), "an earlier recording");
+
+    // the fragment trigger: fragment 6 is taken
+    writeFile("meas2/A0102000.106", "x");
+    LapOutFra_setFragmentTrig(600);
+    EXPECT_EQ(current().fragment, 7);
+    EXPECT_EQ(countContaining(takeLogTexts(), "'meas2:/A0102000.106' is in use (a file)"), 1);
+
+    // the outing trigger (absolute lap 2): its first fragment is taken
+    writeFile("meas/B0202000.201", "");
+    LapOutFra_setLapOutCnt(2, 2, 700);
+    s = current();
+    EXPECT_EQ(s.outing, 2);
+    EXPECT_EQ(s.fragment, 2);
+    EXPECT_EQ(countContaining(takeLogTexts(), "'meas:/B0202000.201' is in use"), 1);
+
+    // a free name: nothing is said
+    LapOutFra_setFragmentTrig(800);
+    EXPECT_EQ(current().fragment, 3);
+    EXPECT_EQ(countContaining(takeLogTexts(), "in use"), 0);
+}
+
+// The last fragment before 255 taken: the trigger wraps to fragment 1 of the
+// next absolute lap, as the start-up's search does.
+TEST_F(LapOutFraTest, FragmentTriggerPastATakenLastFragmentWraps) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    makeDrive("meas");
+    LapOutFra_initLapOutCnt(1, 1);
+    for (int i = 1; i < 254; ++i) LapOutFra_setFragmentTrig(100);
+    ASSERT_EQ(current().fragment, 254);
+    writeFile("meas/A0101000.0ff", "x");
+    LapOutFra_setFragmentTrig(200);
+    LapOutFraState s = current();
+    EXPECT_EQ(s.fragment, 1);
+    EXPECT_EQ(s.absLap, 1);
+    EXPECT_EQ(*LapOutFra_signals().abslap, 1);
+}
+
 TEST_F(LapOutFraTest, ShellCommandsPrintTheState) {
     ASSERT_EQ(LapOutFra_init(), 0);
     EXPECT_EQ(shell(lof_set, {"lof_set", "1"}, -1), "usage: lof_set lapcnt outcnt\n");

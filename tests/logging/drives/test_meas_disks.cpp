@@ -179,6 +179,40 @@ TEST_F(MeasDisks, BootPreparationTimesOutOnAMissingDriveAndFormatsNothing) {
     EXPECT_EQ(meas_led_get_status() & 0x8000, 0u);
 }
 
+// A power cut just after a file was made can leave it empty: such a
+// measurement file holds nothing to read and is removed at the next start,
+// named in the log. Nothing else is touched: files with bytes, files of
+// other names, and entries that are no plain file.
+TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesLeftByACut) {
+    makeDrive("cfg");
+    for (const char* d : {"meas", "meas2", "usb_meas"}) makeDrive(d);
+    writeFile("meas/A0102000.101", "");
+    writeFile("meas2/B0102000.101", "");
+    writeFile("usb_meas/A0203001.f01", "");
+    writeFile("meas/A0101000.001", "kept");
+    writeFile("meas/notes.txt", "");
+    writeFile("meas/A0102000.101.part", "");
+    writeFile("meas/A0102000.1010", "");
+    writeFile("meas2/target", "");
+    std::filesystem::create_symlink("target", dir + "/meas2/B0103000.101");
+    makeFifo("meas/A0104000.101");
+    std::filesystem::create_directory(dir + "/meas/A0105000.101");
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    auto log = takeLogTexts();
+    for (const char* gone : {"meas:/A0102000.101", "meas2:/B0102000.101", "usb_meas:/A0203001.f01"}) {
+        EXPECT_EQ(countContaining(log, std::string("empty measurement file '") + gone + "'"), 1)
+            << gone << " " << ::testing::PrintToString(log);
+        const std::string rel = std::string(gone).replace(std::string(gone).find(":"), 1, "");
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + rel))) << gone;
+    }
+    EXPECT_EQ(countContaining(log, "empty measurement file"), 3);
+    for (const char* kept : {"meas/A0101000.001", "meas/notes.txt", "meas/A0102000.101.part", "meas/A0102000.1010",
+                             "meas2/target", "meas2/B0103000.101", "meas/A0104000.101", "meas/A0105000.101"})
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + kept))) << kept;
+    EXPECT_EQ(read("meas/A0101000.001"), "kept");
+}
+
 TEST_F(MeasDisks, DriveOfAPath) {
     char drive[64];
     unsigned pos = 0;

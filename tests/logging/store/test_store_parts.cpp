@@ -240,24 +240,6 @@ TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
     }
 }
 
-TEST_F(StoreTest, FileMadeOverAnOldOneHoldsNoStaleBytes) {
-    LapOutFraState lof{};
-    LapOutFra_getState(&lof);
-    char name[40];
-    ASSERT_GE(LapOutFra_genFilename(name, sizeof name, 0, lof.outing, lof.lap, lof.fragment), 0);
-    writeFile(std::string("meas/") + name, std::string(1 << 20, 'x'));
-    configure();
-    for (uint32_t ts = 1000; ts < 2000; ts += 10) feed(0, ts);
-    closeAndDrain();
-    stopStore();
-    auto f = files("meas");
-    ASSERT_EQ(f.count(name), 1u);
-    MeasFileContent c;
-    std::string err;
-    EXPECT_TRUE(meas_file_read(f[name].data(), f[name].size(), c, err, &layouts())) << err;
-    EXPECT_LT(f[name].size(), 4096u);
-}
-
 TEST_F(StoreTest, EventsInsideThePretriggerWindowAreKept) {
     configure(2.5f);
     feed(0, time_getTimestamp());   // opens the file

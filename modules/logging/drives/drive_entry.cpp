@@ -1,0 +1,27 @@
+// What stands at a name on a logging drive.
+#include "logging/drives/drive_entry.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+const char* meas_driveEntryKind(const std::string& hostPath) {
+    struct stat st {};
+    if (hostPath.empty() || ::lstat(hostPath.c_str(), &st) != 0) return nullptr;
+    if (S_ISLNK(st.st_mode)) return "a link";
+    if (S_ISDIR(st.st_mode)) return "a folder";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "a device";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    return st.st_size == 0 ? "an empty file" : "a file";
+}
+
+bool meas_isMeasFileName(const char* name) {
+    if (!name || std::strlen(name) != 12 || (name[0] != 'A' && name[0] != 'B') || name[8] != '.') return false;
+    for (int i = 1; i < 12; ++i) {
+        if (i == 8) continue;
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    return true;
+}

@@ -1,0 +1,148 @@
+// How a writer makes a measurement file: only where nothing stands at its
+// name (never over an earlier file, never through a link, never into a
+// FIFO), and with its header on the drive from the moment it exists.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <mutex>
+
+#include "logging/store/backend.h"
+#include "logging/store/writer.h"
+#include "store_fixture.h"
+
+using namespace measure::store;
+
+namespace {
+
+std::string currentName() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    return name;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A USB writer that looks at its drive right after each file was made: the
+// smallest size any file there has at that moment.
+class HeaderWatcher : public USBWriter {
+public:
+    HeaderWatcher(Backend& be, const std::string& folder, dataWriteCounts_t counts)
+        : USBWriter(be, "usb_meas:", counts), folder_(folder) {}
+    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
+        const bool wasOpen = isOpen(vfIdx);
+        const bool ok = USBWriter::write(vfIdx, data, length);
+        if (!wasOpen && isOpen(vfIdx)) {
+            std::lock_guard<std::mutex> g(m_);
+            ++made_;
+            for (auto& e : std::filesystem::directory_iterator(folder_)) {
+                struct stat st {};
+                if (::stat(e.path().c_str(), &st) == 0 && (smallest_ < 0 || st.st_size < smallest_))
+                    smallest_ = st.st_size;
+            }
+        }
+        return ok;
+    }
+    long smallest() {
+        std::lock_guard<std::mutex> g(m_);
+        return smallest_;
+    }
+    unsigned made() {
+        std::lock_guard<std::mutex> g(m_);
+        return made_;
+    }
+
+private:
+    std::string folder_;
+    std::mutex m_;
+    long smallest_ = -1;
+    unsigned made_ = 0;
+};
+
+}  // namespace
+
+// Something stands at a file's name that the counters did not see (it came
+// after the trigger): an earlier file, a FIFO, a link to a file elsewhere, a
+// link that leads nowhere. The writer leaves each as it is, drops that file
+// on its drive with a line naming it, and goes on with the next; the USB
+// drive, where the names are free, gets every file.
+TEST_F(StoreTest, ANameInUseOnTheDriveIsNeverWrittenOver) {
+    writeFile("outside.bin", "not a measurement file");
+    std::vector<std::string> names{currentName()};
+    writeFile("meas/" + names[0], "an earlier recording");
+    configure();
+    auto takeName = [&](unsigned fragment) {
+        const std::string n = currentName();
+        names.push_back(n);
+        const std::string p = dir + "/meas/" + n;
+        if (fragment == 2) makeFifo("meas/" + n);
+        if (fragment == 3) std::filesystem::create_symlink(dir + "/outside.bin", p);
+        if (fragment == 4) std::filesystem::create_symlink("gone", p);
+    };
+    uint32_t ts = 100000;
+    unsigned fragment = 1;
+    for (unsigned n = 0; n < 5 * 1000; ++n, ts += 10) {
+        if (n && n % 1000 == 0) {
+            LapOutFra_setFragmentTrig(ts - 5);
+            takeName(++fragment);
+        }
+        feed(0, ts);
+        if (n % 2 == 0) feed(1, ts);
+    }
+    closeAndDrain();
+    stopStore();
+    ASSERT_EQ(names.size(), 5u);
+
+    std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(readText(dir + "/meas/" + names[0]) == "an earlier recording") << "an earlier file was written over";
+    EXPECT_EQ(countContaining(log, "'meas:/" + names[0] + "' is in use (a file)"), 1) << testing::PrintToString(log);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir + "/meas/" + names[1]).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(countContaining(log, "'meas:/" + names[1] + "' is in use (a FIFO)"), 1);
+    EXPECT_TRUE(readText(dir + "/outside.bin") == "not a measurement file") << "a file written through a link";
+    EXPECT_EQ(countContaining(log, "'meas:/" + names[2] + "' is in use (a link)"), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/meas/gone")) << "a file made through a link";
+    EXPECT_EQ(countContaining(log, "'meas:/" + names[3] + "' is in use (a link)"), 1);
+    // the records of the files dropped count as failed writes
+    EXPECT_GT(std::atomic_ref<uint32_t>(meas_store_writeCounters(0, 0).failures).load(), 0u);
+
+    auto internal = files("meas");
+    ASSERT_EQ(internal.count(names[4]), 1u);
+    MeasFileContent c;
+    std::string err;
+    EXPECT_TRUE(meas_file_read(internal[names[4]].data(), internal[names[4]].size(), c, err, &layouts())) << err;
+    EXPECT_EQ(c.header.fragment, 5);
+    auto usb = files("usb_meas");
+    EXPECT_EQ(usb.size(), 5u);
+    for (auto& n : names) EXPECT_EQ(usb.count(n), 1u) << n;
+}
+
+// A power cut right after a file was made must find at least its header:
+// the header goes to the drive when the file is made, not with the first
+// timed flush.
+TEST_F(StoreTest, ANewFileHoldsItsHeaderFromTheMomentItIsMade) {
+    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
+    configure();
+    Backend* be = pretrigger()->getBackend();
+    MeasStoreWriteCounters counts{};
+    auto* watcher = new HeaderWatcher(*be, dir + "/usb_meas", {&counts.writes, &counts.bytes, &counts.failures});
+    ASSERT_TRUE(watcher->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+
+    uint32_t ts = 100000;
+    for (unsigned n = 0; n < 3 * 200; ++n, ts += 10) {
+        if (n && n % 200 == 0) LapOutFra_setFragmentTrig(ts - 5);
+        feed(0, ts);
+    }
+    closeAndDrain();
+    EXPECT_EQ(watcher->made(), 3u);
+    EXPECT_GE(watcher->smallest(), 42) << "a file on the drive without its whole header";
+    // the back end owns the watcher: it goes with the store
+}
