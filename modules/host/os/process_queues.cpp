@@ -41,13 +41,30 @@ const char kMarkerDir[] = "/tmp/tav9-mqueues";
 std::string markerOf(const std::string& posixName) { return std::string(kMarkerDir) + posixName; }
 
 // Written beside and renamed, so that a sweep never reads a half-written note.
+// The folder is shared by every process: the temporary name is made anew,
+// whatever stood there (a FIFO, a link) removed first and never opened.
 void noteQueue(const std::string& posixName) {
     ::mkdir(kMarkerDir, 0777);
     const std::string tmp = std::string(kMarkerDir) + "/.new-" + std::to_string(::getpid()) + posixName.substr(1);
-    FILE* f = std::fopen(tmp.c_str(), "w");
-    if (!f) return;
-    std::fprintf(f, "%ld\n", long(::getpid()));
-    if (std::fclose(f) != 0 || ::rename(tmp.c_str(), markerOf(posixName).c_str()) != 0) ::unlink(tmp.c_str());
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    const std::string pid = std::to_string(long(::getpid())) + "\n";
+    const bool written = ::write(fd, pid.data(), pid.size()) == ssize_t(pid.size());
+    if (::close(fd) != 0 || !written || ::rename(tmp.c_str(), markerOf(posixName).c_str()) != 0) ::unlink(tmp.c_str());
+}
+
+// The PID a note holds; 0 for anything but a plain file that holds one (a
+// FIFO or a device there is never waited on).
+long notedPid(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct stat st{};
+    char text[24] = {};
+    const bool plain = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t n = plain ? ::read(fd, text, sizeof text - 1) : -1;
+    ::close(fd);
+    return n > 0 ? std::strtol(text, nullptr, 10) : 0;
 }
 
 void forgetQueue(const std::string& posixName) {
@@ -62,11 +79,7 @@ void sweepStaleQueues() {
     while (dirent* e = ::readdir(d)) {
         if (std::strncmp(e->d_name, "tav9-", 5) != 0) continue;
         const std::string posixName = std::string("/") + e->d_name;
-        long pid = 0;
-        if (FILE* f = std::fopen(markerOf(posixName).c_str(), "r")) {
-            if (std::fscanf(f, "%ld", &pid) != 1) pid = 0;
-            std::fclose(f);
-        }
+        const long pid = notedPid(markerOf(posixName));
         if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) forgetQueue(posixName);
     }
     ::closedir(d);

@@ -60,10 +60,15 @@ FILE* openSource(const char* from) {
     return nullptr;
 }
 
-// Creates path; messages name the file the copy is for (to).
+// Creates path anew: what stands at the copy's own temporary name (a part
+// left by a cut, a FIFO, a link) is removed first and never opened, so the
+// copy is never written into a pipe or through a link. Messages name the file
+// the copy is for (to).
 FILE* createDestination(const char* path, const char* to) {
     const std::string host = dev_path(path);
-    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
+    if (!host.empty()) ::unlink(host.c_str());
+    int fd = host.empty() ? -1
+                          : ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
     if (fd < 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', '%s'", to, std::strerror(errno ? errno : ENOENT));
         return nullptr;

@@ -73,6 +73,30 @@ TEST_F(ProcessQueues, LeftoversOfAKilledProcessAreReplacedAndAMissingQueueIsNotM
     msgQClose(q);
 }
 
+// The notes beside the queues live in a folder every process shares: what
+// stands at a note's name or at its temporary name is never waited on.
+TEST_F(ProcessQueues, AFifoAtANoteOrItsTemporaryNameIsNeverWaitedOn) {
+    mkdir("/tmp/tav9-mqueues", 0777);
+    const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_RX");
+    const std::string note = "/tmp/tav9-mqueues" + name;
+    const std::string tmp = "/tmp/tav9-mqueues/.new-" + std::to_string(getpid()) + name.substr(1);
+    const std::string stray = host::processQueueName(dir + "/gone", "/MeasAppFormat");
+    const std::string strayNote = "/tmp/tav9-mqueues" + stray;
+    for (const std::string& p : {tmp, strayNote}) {
+        unlink(p.c_str());
+        ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
+    }
+    MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    struct stat st{};
+    ASSERT_EQ(lstat(note.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_NE(access(tmp.c_str(), F_OK), 0);
+    msgQClose(q);
+    host::unlinkProcessQueues();   // the sweep passes the FIFO by
+    unlink(strayNote.c_str());
+}
+
 TEST_F(ProcessQueues, ADeletedTaskLeavesItsBlockedReceive) {
     MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
     ASSERT_NE(q, nullptr);

@@ -3,6 +3,7 @@
 // drive part of a path and the copy of a finished file to the USB drive.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 
 #include <filesystem>
@@ -252,6 +253,28 @@ TEST_F(MeasDisks, AFinishedFileIsStreamedToTheUsbDriveReadOnly) {
               std::filesystem::last_write_time(dir + "/meas/" + name));
     EXPECT_TRUE(logged(takeLogTexts(), std::string("meas_app_copyLastFile() copy success from 'meas:/") + name +
                                            "' to 'usb_meas:/" + name + "'"));
+}
+
+TEST_F(MeasDisks, WhatStandsAtTheCopysTemporaryNameIsReplacedNotOpened) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    char name[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, 3, 0x45), 0);
+    writeFile(std::string("meas/") + name, "the lap");
+    const std::string part = dir + "/usb_meas/" + name + ".part";
+    const std::string elsewhere = dir + "/elsewhere.txt";
+    writeFile("elsewhere.txt", "keep me");
+    for (bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "a FIFO" : "a link");
+        std::filesystem::remove(dir + "/usb_meas/" + name);
+        if (fifo) ASSERT_EQ(mkfifo(part.c_str(), 0600), 0);
+        else std::filesystem::create_symlink(elsewhere, part);
+        meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+        EXPECT_EQ(read(std::string("usb_meas/") + name), "the lap");
+        EXPECT_EQ(read("elsewhere.txt"), "keep me");
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(part)));
+    }
 }
 
 TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {
