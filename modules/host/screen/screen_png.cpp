@@ -8,10 +8,10 @@
 #include <png.h>
 #include <unistd.h>
 
-#include "host/kernel/kernel_internal.h"
-
 #include <cstdio>
 #include <vector>
+
+#include "host/kernel/kernel_internal.h"
 
 namespace host::detail {
 
