@@ -228,10 +228,14 @@ int seramStoreRefpage() {
         std::lock_guard<std::mutex> lk(gMx);
         loadBytes(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
     }
-    // The kernel writes beside and renames, so a torn write keeps the previous page.
+    // The kernel writes beside, syncs and renames, so a torn write or a power
+    // cut keeps the previous page; a refusal leaves its cause in errno.
+    errno = 0;
     if (host::rtpSyscall(RtpIndex, reinterpret_cast<intptr_t>(snapshot), SERAM_PAGE_SIZE, 0, 0, 0, 0, 0,
                          host::SC_REFPAGE_STORE) != long(SERAM_PAGE_SIZE)) {
-        syslogx(147, "seramStoreRefpage(): cannot write %s", SERAM_REFPAGE_FILE);
+        const int cause = errno;
+        syslogx(147, "seramStoreRefpage(): cannot write %s: %s", SERAM_REFPAGE_FILE,
+                cause ? std::strerror(cause) : "refused");
         return 0;
     }
     return 1;

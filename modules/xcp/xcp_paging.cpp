@@ -55,11 +55,24 @@ int copyCalPage(xcpHandle* c, uint8_t srcSeg, uint8_t srcPage, uint8_t dstSeg, u
     return XCP_ANSWER;
 }
 
+// A good store ends the process, so that the stored page takes effect at
+// the next start. After a failed one (its cause is logged by the store) the
+// device stays up with the working page as it was and a tool may connect
+// again and store again: ending now would lose the calibration that is in
+// memory only.
 void xcpStoreCalReqCallback(int result, uint32_t instance) {
     syslogx(150, "xcpStoreCalReqCallback called, result is 0x%08x", unsigned(result));
     if (instance < XCP_MAX_CONNECTIONS) xcpConnections[instance].sessionStatus &= uint8_t(~XCP_SESSION_STORE_CAL_REQ);
-    taskDelay(sysClkRateGet());
-    startPostrun();
+    if (result == 1) {
+        taskDelay(sysClkRateGet());
+        startPostrun();
+        return;
+    }
+    for (const auto& c : xcpConnections)
+        if (c.sessionStatus & XCP_SESSION_STORE_CAL_REQ) return;   // another store still ends the process
+    // a shutdown that began meanwhile keeps its own refusal of new sessions
+    if (xcp_shutdown_now_flag != 1) xcp_no_reconnect_flag = 0;
+    syslogx(148, "xcpStoreCalReqCallback: calibration not stored, the device stays up with its working page");
 }
 
 int xcpStoreCalReq(xcpHandle* c) {

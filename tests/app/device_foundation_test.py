@@ -363,6 +363,27 @@ def test_fifos_in_place_of_files_never_block(binary, sample, root):
         dev.check_clean()
 
 
+def test_fifos_at_temporary_names_never_block(binary, sample, root):
+    """FIFOs without a reader where nvram.bin, drive_format.cfg and
+    screen.png are written aside before their rename: none is opened, each
+    file is made anew, and the device starts and ends on SIGINT."""
+    names = ("nvram.bin", "drive_format.cfg", "screen.png")
+    with DeviceRun(sample) as run:
+        for name in names:
+            replace_with(run.folder, name + ".tmp", os.mkfifo)
+        dev = run.device(binary).wait_ready(60)
+        for name in names:
+            path = os.path.join(run.folder, name)
+            wait_for(lambda: os.path.isfile(path) and not os.path.islink(path), name + " written", 30)
+        dev.proc.send_signal(signal.SIGINT)
+        try:
+            rc = dev.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the device still ran 30 s after SIGINT")
+        assert rc == 0, dev.output()
+        dev.check_clean()
+
+
 def test_files_without_end_take_bounded_memory(binary, sample, root):
     """start.cfg and the other files read whole as links to /dev/zero: each is
     named as a device and none is read; the device's memory stays bounded."""
@@ -559,6 +580,7 @@ TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shel
          test_broken_configuration_files_warn, test_broken_files_of_a_logging_device_are_named,
          test_first_and_second_run_print_what_the_readme_says,
          test_unreadable_files_give_defaults, test_fifos_in_place_of_files_never_block,
+         test_fifos_at_temporary_names_never_block,
          test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_something_else_in_place_of_the_lock_is_named,
          test_client_that_does_not_read_blocks_nobody,

@@ -160,3 +160,59 @@ TEST_F(XcpSlaveTest, StoreRequestStoresTheWorkingPageAndStartsThePostRun) {
     EXPECT_TRUE(master->command({0xFF, 0}, 300).empty());
     semClose(postrun);
 }
+
+namespace {
+
+// The log texts taken until one contains part (or a generous limit passes).
+std::vector<std::string> logUntil(const std::string& part) {
+    std::vector<std::string> texts;
+    for (int i = 0; i < 1000 && !logContains(texts, part); ++i) {
+        for (auto& t : takeLogTexts()) texts.push_back(t);
+        if (!logContains(texts, part)) taskDelay(1);
+    }
+    return texts;
+}
+
+}  // namespace
+
+TEST_F(XcpSlaveTest, FailedStoreKeepsTheWorkingPageAndLetsAToolStoreAgain) {
+    SEM_ID postrun = semOpen("/SemPostDrive77", SEM_TYPE_BINARY, SEM_EMPTY, SEM_Q_FIFO, 0);
+    ASSERT_NE(postrun, nullptr);
+    connect();
+    useWorkingPage();
+    const Bytes data = pattern(64, 0x21);
+    ASSERT_EQ(master->command(XcpTestMaster::shortDownload(kPidBits | 0x400, data)), kOk);
+    ASSERT_EQ(master->command({0xE6, 1, 0}), kOk);
+
+    // a folder where the page is written aside: the store fails with its cause named
+    const std::string aside = dir + "/" + SERAM_REFPAGE_FILE + ".tmp";
+    std::filesystem::create_directory(aside);
+    takeLogTexts();
+    EXPECT_EQ(master->command({0xF9, 1, 0x34, 0x12}), kOk);
+    auto texts = logUntil("xcpStoreCalReqCallback called");
+    EXPECT_TRUE(logContains(texts, "xcpStoreCalReqCallback called, result is 0x00000000"));
+    EXPECT_TRUE(logContains(texts, std::string("cannot write ") + SERAM_REFPAGE_FILE + ": Is a directory"));
+    // no shutdown follows; the good store's comes one second after its callback
+    EXPECT_EQ(semTake(postrun, 3 * sysClkRateGet()), ERROR);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/" + SERAM_REFPAGE_FILE));
+
+    // the session goes on with no store pending and the working page as written
+    EXPECT_EQ(master->command({0xFD}), (Bytes{0xFF, 0, 0, 0, 0x34, 0x12}));
+    EXPECT_EQ(master->command(XcpTestMaster::shortUpload(64, kPidBits | 0x400)), okWith(data));
+    EXPECT_EQ(memoryAt(SERAM_WORKPAGE_ADDR + 0x400, 64), data);
+
+    // a tool connects again and stores again, this time with room to write
+    EXPECT_EQ(master->command({0xFE}), kOk);
+    connect();
+    std::filesystem::remove(aside);
+    ASSERT_EQ(master->command({0xE6, 1, 0}), kOk);
+    EXPECT_EQ(master->command({0xF9, 1, 0x78, 0x56}), kOk);
+    EXPECT_EQ(semTake(postrun, 10 * sysClkRateGet()), OK);
+    seram_shutdown();
+    std::ifstream f(dir + "/" + SERAM_REFPAGE_FILE, std::ios::binary);
+    Bytes stored((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(stored.size(), SERAM_PAGE_SIZE);
+    EXPECT_EQ(Bytes(stored.begin() + 0x400, stored.begin() + 0x440), data);
+    EXPECT_TRUE(master->command({0xFF, 0}, 300).empty());
+    semClose(postrun);
+}

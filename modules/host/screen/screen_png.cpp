@@ -6,9 +6,12 @@
 #include "host/screen/screen_png.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <vector>
+
+#include "host/kernel/kernel_internal.h"
 
 namespace host::detail {
 
@@ -53,8 +56,15 @@ bool writeScreenPng(const std::string& path, const uint32_t* pixels, int width, 
     for (int y = 0; y < height; ++y)
         rows[y] = reinterpret_cast<png_bytep>(const_cast<uint32_t*>(pixels + static_cast<size_t>(y) * width));
     std::string tmp = path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
+    // made anew: what stands at the name (a FIFO, a link) is never written into
+    const int fd = createFileAnew(tmp);
+    if (fd < 0) return false;
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
+    }
     bool ok = writeRows(f, rows.data(), width, height);
     ok = std::fclose(f) == 0 && ok;
     if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {

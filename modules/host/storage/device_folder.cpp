@@ -119,18 +119,60 @@ bool lockDeviceFolder(std::string* why) {
 
 namespace detail {
 
+int createFileAnew(const std::string& path) {
+    // Whatever stands at the name (a file left by a cut write, a FIFO, a
+    // link) goes first: opening it as found could wait for a reader for
+    // good or write through a link into another file. A folder is not
+    // removed; its unlink fails and names it.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+namespace {
+
+// The folder part of a path ("." for a bare name).
+std::string folderOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes the folder's entries (a rename into it) survive a power cut.
+bool syncFolder(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    // a file system that cannot sync a folder has nothing more to do
+    const bool ok = r == 0 || errno == EINVAL;
+    const int cause = errno;
+    ::close(fd);
+    errno = cause;
+    return ok;
+}
+
+}  // namespace
+
+// The new content is on the disk before it takes the old one's place, and the
+// rename is on the disk before the write counts as done: a power cut at any
+// moment leaves the old file or the new one, whole.
 // On failure errno holds the cause (the clean-up keeps it).
 bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
     std::string tmp = path + ".tmp";
+    bool made = false;
     auto fail = [&](int fd) {
         int cause = errno ? errno : EIO;
         if (fd >= 0) ::close(fd);
-        ::unlink(tmp.c_str());
+        // only the file this call made is removed, never what it found there
+        if (made) ::unlink(tmp.c_str());
         errno = cause;
         return false;
     };
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    errno = 0;
+    int fd = createFileAnew(tmp);
+    if (fd < 0) return fail(-1);
+    made = true;
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < len) {
@@ -142,8 +184,18 @@ bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
         }
         done += static_cast<size_t>(n);
     }
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    if (r != 0) return fail(fd);
     if (::close(fd) != 0) return fail(-1);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) return fail(-1);
+    made = false;
+    if (!syncFolder(folderOf(path))) {
+        // the new file is in place but may not survive a power cut
+        if (!errno) errno = EIO;
+        return false;
+    }
     return true;
 }
 

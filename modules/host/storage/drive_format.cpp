@@ -5,14 +5,13 @@
 // for it would. The sizes live in "drive_format.cfg" of the device folder
 // (lines "meas: 1000"), so a later process start sees them; the drive
 // folders and their files stay untouched.
-#include "host/kernel/kernel.h"
+#include "host/kernel/kernel_internal.h"
 
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -150,13 +149,10 @@ bool setDriveDirectorySize(const std::string& drive, uint32_t size) {
     if (!replaceable()) return false;   // named by readSizes
     sizes[key(drive)] = size;
     // written aside and renamed: a crash leaves the old sizes or the new ones
-    const std::string tmp = stateFile() + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc);
-        for (const auto& [d, s] : sizes) out << d << ' ' << s << '\n';
-        if (!out.flush()) return false;
-    }
-    return std::rename(tmp.c_str(), stateFile().c_str()) == 0;
+    std::ostringstream out;
+    for (const auto& [d, s] : sizes) out << d << ' ' << s << '\n';
+    const std::string text = out.str();
+    return detail::writeFileAtomic(stateFile(), text.data(), text.size());
 }
 
 bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total) {
