@@ -4,6 +4,7 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -82,14 +83,19 @@ protected:
     }
 
     // A channel to the peer whose socket is one end of a stream pair; the
-    // other end is returned.
-    int channelPair(int type, bc2_channel** out) {
+    // other end is returned. nonBlocking: the channel's end is non-blocking
+    // before any sender can find it, so that a peer end nobody reads never
+    // holds a sender.
+    int channelPair(int type, bc2_channel** out, bool nonBlocking = false) {
         receive(Presence{});
         bc2_channel* c = BC2_create_channel_config(&bc2().hosts[kPeer], type);
         int sv[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, sv), 0);
         fds.push_back(sv[0]);
         fds.push_back(sv[1]);
+        if (nonBlocking) {
+            EXPECT_EQ(fcntl(sv[0], F_SETFL, fcntl(sv[0], F_GETFL) | O_NONBLOCK), 0);
+        }
         c->sock = sv[0];
         *out = c;
         return sv[1];

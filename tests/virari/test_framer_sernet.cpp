@@ -140,6 +140,11 @@ TEST_F(FramerTest, SendRastersStillRunningWhileTheNetworkShutsDown) {
     std::atomic<int> rounds{0};
     const auto h = header(kPeer, 16, 7);
     const std::vector<uint8_t> data(16, 0x5A);
+    // Nobody reads the peer ends: each channel's end is non-blocking before
+    // the raster can send on it, or a send begun on a full blocking socket
+    // would wait for ever (a socket pair has no send time-out and is not in
+    // the registry whose sockets the shutdown wakes).
+    ASSERT_EQ(fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK), 0);
     std::thread raster([&] {
         while (!stop) {
             dyncom_send_eth(h.data(), data.data());
@@ -149,9 +154,6 @@ TEST_F(FramerTest, SendRastersStillRunningWhileTheNetworkShutsDown) {
             ++rounds;
         }
     });
-    // a peer that reads nothing must not hold the raster
-    auto noWait = [&] { fcntl(c->sock, F_SETFL, fcntl(c->sock, F_GETFL) | O_NONBLOCK); };
-    noWait();
     auto waitRounds = [&](int more) {
         const int until = rounds + more;
         for (int i = 0; i < 5000 && rounds < until; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -159,10 +161,9 @@ TEST_F(FramerTest, SendRastersStillRunningWhileTheNetworkShutsDown) {
     };
     for (int cycle = 0; cycle < 100; ++cycle) {
         if (cycle) {
-            peer = channelPair(CH_DK, &c);
+            peer = channelPair(CH_DK, &c, true);
             routing_entry_t e{ROUTING_LOCSOCK, 0x0A010009};
             routing_set_table_entries(&e, kPeer, kPeer);
-            noWait();
         }
         EXPECT_TRUE(waitRounds(1));
         BC2_shutdown();
