@@ -211,7 +211,7 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
     EXPECT_EQ(meas_app_PreTrigTakeDriveLoss(meas[0].store), 0) << "no room yet";
     unfill();
     // the logging application's part: a new fragment once the writer says so
-    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == 1; }))
+    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == MEAS_STORE_ROOM_AGAIN; }))
         << "the room that came back is not told";
     LapOutFra_setFragmentTrig(ts);
     const uint32_t newFileFrom = ts;
