@@ -81,7 +81,9 @@ int makeProbe(const std::string& host, uint64_t bytes) {
     const std::string path = host + kRoomProbe;
     ::unlink(path.c_str());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
+    // something that is no file stands at the name (a folder): the file
+    // system's own answer has to do
+    if (fd < 0) return errno == EEXIST ? 0 : errno;
     static const char zeros[4096] = {};
     int err = 0;
     for (uint64_t done = 0; done < bytes && !err;) {

@@ -18,6 +18,7 @@ namespace {
 std::mutex gMx;
 std::string gFolder;   // empty: nothing refused
 int gErr = 0;
+bool gHiddenToo = true;
 std::atomic<unsigned> gRefused{0};
 
 // The error to fail with, or 0 to let the call through.
@@ -27,6 +28,7 @@ int refusal(int dirfd, const char* path, int flags) {
     if (gFolder.empty() || dirfd != AT_FDCWD) return 0;
     const size_t n = gFolder.size();
     if (std::strncmp(path, gFolder.c_str(), n) != 0 || path[n] != '/') return 0;
+    if (!gHiddenToo && path[n + 1] == '.') return 0;
     ++gRefused;
     return gErr;
 }
@@ -47,10 +49,11 @@ mode_t modeOf(int flags, va_list ap) {
 
 namespace refusing_creates {
 
-void refuseIn(const std::string& folder, int err) {
+void refuseIn(const std::string& folder, int err, bool hiddenToo) {
     std::lock_guard<std::mutex> lk(gMx);
     gFolder = folder;
     gErr = err;
+    gHiddenToo = hiddenToo;
     gRefused = 0;
 }
 

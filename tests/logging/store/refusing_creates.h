@@ -9,8 +9,9 @@
 
 namespace refusing_creates {
 
-// Files made in `folder` (a host path, without the trailing '/') fail with err.
-void refuseIn(const std::string& folder, int err);
+// Files made in `folder` (a host path, without the trailing '/') fail with
+// err; hidden ones (named ".*") too unless hiddenToo is false.
+void refuseIn(const std::string& folder, int err, bool hiddenToo = true);
 // Files are made again everywhere.
 void allow();
 // Attempts refused since the last refuseIn.

@@ -28,6 +28,14 @@ protected:
         return f;
     }
     size_t fileCount(const char* folder) { return files(folder).size(); }
+    // Records until m01 has its first file on both drives.
+    void firstFiles(uint32_t& ts) {
+        for (unsigned b = 0; b < 2000 && !(fileCount("meas") == 1 && fileCount("usb_meas") == 1); ++b) {
+            feedBatch(ts);
+            waitFor([&] { return fileCount("meas") == 1 && fileCount("usb_meas") == 1; }, 20);
+        }
+        ASSERT_EQ(fileCount("meas"), 1u);
+    }
     // One batch of records of both blocks.
     void feedBatch(uint32_t& ts) {
         for (unsigned n = 0; n < 20; ++n, ts += 10) {
@@ -58,11 +66,7 @@ protected:
 TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndRecordingResumesWhenTaken) {
     configure();
     uint32_t ts = 100000;
-    for (unsigned b = 0; b < 2000 && !(fileCount("meas") == 1 && fileCount("usb_meas") == 1); ++b) {
-        feedBatch(ts);
-        waitFor([&] { return fileCount("meas") == 1 && fileCount("usb_meas") == 1; }, 20);
-    }
-    ASSERT_EQ(fileCount("meas"), 1u);
+    firstFiles(ts);
 
     // the next lap's file is refused on "meas:"; the USB drive takes it
     refusing_creates::refuseIn(folderOf("meas:"), EDQUOT);
@@ -74,7 +78,10 @@ TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndR
     EXPECT_EQ(fileCount("usb_meas"), 2u) << "the healthy drive's files split for nothing";
     EXPECT_EQ(countContaining(takeLogTexts(), "has room again"), 0);
 
-    // the drive takes files again: told once, and the next file is made there
+    // the drive takes files again: told once, and the next file is made
+    // there (a folder where the writer asks with a small file does not
+    // keep it from looking)
+    std::filesystem::create_directory(dir + "/meas/.roomcheck");
     refusing_creates::allow();
     unsigned told = 0;
     for (unsigned round = 0; round < 100 && !told; ++round) told = recordFor(ts, 100);
@@ -112,4 +119,29 @@ TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndR
                   late)
             << "block " << int(id);
     }
+}
+
+// A drive that takes a small file but refuses the measurement file made
+// right after it was told to have room: each such refusal doubles the wait
+// before the writer looks again, so the measurements are split a few times,
+// not four times a second; once files are taken again recording goes on.
+TEST_F(StoreRefusingDrive, ANewFileRefusedRightAfterRoomWasToldDoublesTheWaitBeforeTheNextLook) {
+    configure();
+    uint32_t ts = 100000;
+    firstFiles(ts);
+    refusing_creates::refuseIn(folderOf("meas:"), EDQUOT, false);
+    LapOutFra_setFragmentTrig(ts);
+    ASSERT_TRUE(waitFor([&] { feedBatch(ts); return refusing_creates::refused() > 0; }, 10000));
+    // looks after 0, 1 and 3 s at the most
+    const unsigned splits = recordFor(ts, 4000);
+    EXPECT_GE(splits, 1u);
+    EXPECT_LE(splits, 3u);
+    EXPECT_GE(countContaining(takeLogTexts(), "refused a new file right after it had room"), 1);
+
+    refusing_creates::allow();
+    unsigned told = 0;
+    for (unsigned round = 0; round < 200 && !told; ++round) told = recordFor(ts, 100);
+    ASSERT_EQ(told, 1u) << "a drive that takes files again is not told";
+    ASSERT_TRUE(waitFor([&] { feedBatch(ts); return fileCount("meas") == 2; }, 10000));
+    closeAndDrain();
 }
