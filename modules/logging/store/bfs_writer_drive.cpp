@@ -144,9 +144,10 @@ void BFSWriter::checkRoom() {
     auto waiting = [](const WriterFileEntry_t& e) { return e.vfIdx != -1 && e.state == SKIP && e.full && !e.roomTold; };
     uint64_t wanted = 0;
     const WriterFileEntry_t* dropped = nullptr;
-    bool madeSince = false;   // a file made since the room was last told
+    bool madeSince = false;   // a file made since the room was last told, its header on the drive
     for (auto& e : files_) {
-        if (e.vfIdx > roomToldVf_ && e.state == OPEN) madeSince = true;
+        if (e.vfIdx > roomToldVf_ && e.state == OPEN && e.headerEnd != UINT32_MAX && e.whole >= e.headerEnd)
+            madeSince = true;
         if (!waiting(e)) continue;
         // the file is live until this writer has passed its close
         const VirtualFile* vf = virtualFiles.get(measIdx_, e.vfIdx);
