@@ -50,9 +50,10 @@ constexpr uint64_t kRoomBeyondHeader = 16384;
 // and the longest wait when files are not split by time.
 constexpr uint32_t kRoomWaitFirst = 10000;     // 1 s in 0.1 ms
 constexpr uint32_t kRoomWaitLongest = 600000;  // 60 s
-// The small file that asks a drive whether it takes a new one; hidden, and
-// gone again at once (one that a power cut left is removed first).
-constexpr const char* kRoomProbe = "/.roomcheck";
+// The small file that asks a drive whether it takes a new one: hidden, one
+// per measurement (two may share a drive), gone again at once (one that a
+// power cut left is removed first).
+constexpr const char* kRoomProbe = "/.roomcheck-m%02u";
 
 // Whether this process may write the blocks the file system keeps in
 // reserve: as root, or with the capability to pass resource limits.
@@ -75,10 +76,12 @@ bool roomFor(const std::string& host, uint64_t bytes) {
     return inode && blocks * st.f_frsize >= bytes;
 }
 
-// Makes a file of `bytes` in the folder `host` and removes it again: 0 when
-// the drive took it, else why it refused.
-int makeProbe(const std::string& host, uint64_t bytes) {
-    const std::string path = host + kRoomProbe;
+// Makes measurement measIdx's file of `bytes` in the folder `host` and
+// removes it again: 0 when the drive took it, else why it refused.
+int makeProbe(const std::string& host, unsigned measIdx, uint64_t bytes) {
+    char name[24];
+    std::snprintf(name, sizeof name, kRoomProbe, measIdx + 1);
+    const std::string path = host + name;
     ::unlink(path.c_str());
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     // something that is no file stands at the name (a folder): the file
@@ -170,7 +173,7 @@ void BFSWriter::checkRoom() {
     if (!dropped || now - roomWaitFrom_ < roomWait_) return;
     const std::string host = dev_path(drive_.c_str());
     if (!roomFor(host, wanted)) return;
-    if (const int err = makeProbe(host, wanted)) {
+    if (const int err = makeProbe(host, measIdx_, wanted)) {
         if (!refusalTold_)
             syslogx(148, "BFSWriter: drive %s shows room but refuses a new file (%s)", drive_.c_str(),
                     std::strerror(err));

@@ -81,7 +81,7 @@ TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndR
     // the drive takes files again: told once, and the next file is made
     // there (a folder where the writer asks with a small file does not
     // keep it from looking)
-    std::filesystem::create_directory(dir + "/meas/.roomcheck");
+    std::filesystem::create_directory(dir + "/meas/.roomcheck-m01");
     refusing_creates::allow();
     unsigned told = 0;
     for (unsigned round = 0; round < 100 && !told; ++round) told = recordFor(ts, 100);
