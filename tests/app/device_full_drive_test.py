@@ -14,7 +14,9 @@ needs to be root; otherwise it exits 77, skipped).
 - "meas2/" is full across a lap split: the new lap's file gets no header and
   is dropped (named once in log.txt), its records are counted as refused
   writes; once the filler is deleted m03 records again in a new file within
-  seconds, which measdump reads to its end.
+  seconds, which measdump reads to its end, and log.txt names the cause of
+  that split (room again, not files gone).
+- the same with the USB drive "usb_meas/" of m01.
 Usage: device_full_drive_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import contextlib
@@ -51,6 +53,7 @@ def tmpfs_drive(sample, prefix, drive, size):
     drive still in use is detached)."""
     with DeviceRun(sample, prefix) as run:
         path = os.path.join(run.folder, drive)
+        os.makedirs(path, exist_ok=True)   # the sample has no USB drive
         mounted = mount_tmpfs(path, size)
         try:
             yield (run, path) if mounted else None
@@ -176,48 +179,57 @@ def room_again(binary, dump, sample):
     return 0
 
 
-def full_at_split(binary, dump, sample):
-    with tmpfs_drive(sample, "tav9-fullsplit-", "meas2", "2m") as mounted:
+def full_at_split(binary, dump, sample, drive="meas2", name="MEASURE FDE", m="m03"):
+    with tmpfs_drive(sample, "tav9-fullsplit-", drive, "2m") as mounted:
         if not mounted:
             return no_tmpfs()
-        run, meas2 = mounted
+        run, path = mounted
         folder = run.folder
         dev = recording(run, binary)
-        wait_for(lambda: any(file_size(os.path.join(meas2, f)) >= 16384 for f in drive_files(folder, "meas2")),
-                 "m03's first file on meas2:")
-        fill(meas2)
-        wait_for(lambda: write_errcnt(dev.shell("meas"), "MEASURE FDE") >= 3, "m03's refused writes in meas")
+        wait_for(lambda: any(file_size(os.path.join(path, f)) >= 16384 for f in drive_files(folder, drive)),
+                 "%s's first file on %s:" % (m, drive))
+        fill(path)
+        wait_for(lambda: write_errcnt(dev.shell("meas"), name) >= 3, "%s's refused writes in meas" % m)
         assert "value = 0" in dev.shell("lof_laptrig")
         # the records of the new lap are refused too, and counted; what the
         # last lap's file gives back when it is cut back is taken at once, so
         # that the new lap's header finds no room
-        at_split = write_errcnt(dev.shell("meas"), "MEASURE FDE")
+        at_split = write_errcnt(dev.shell("meas"), name)
 
         def refused():
-            fill(meas2, "filler2")
-            return write_errcnt(dev.shell("meas"), "MEASURE FDE") >= at_split + 20 and "' dropped:" in dev.log()
+            fill(path, "filler2")
+            return write_errcnt(dev.shell("meas"), name) >= at_split + 20 and "' dropped:" in dev.log()
         wait_for(refused, "the new lap's file dropped and its refused writes")
-        before = set(drive_files(folder, "meas2"))
-        for name in ("filler", "filler2"):
-            os.unlink(os.path.join(meas2, name))
+        before = set(drive_files(folder, drive))
+        for filler in ("filler", "filler2"):
+            os.unlink(os.path.join(path, filler))
 
         def new_file():
-            names = [f for f in drive_files(folder, "meas2") if f not in before]
-            return os.path.join(meas2, names[0]) if names else ""
-        # its header and first frames on the drive (the flush timing writes them within a second)
-        wait_for(lambda: file_size(new_file()) >= 4096, "m03 recording again in a new file", 10)
+            names = [f for f in drive_files(folder, drive) if f not in before]
+            return os.path.join(path, names[0]) if names else ""
+        # its header and first frames on the drive (the flush timing writes
+        # them within a second), without waiting for the next lap
+        wait_for(lambda: file_size(new_file()) >= 4096, "%s recording again in a new file" % m, 10)
         latest = new_file()
         assert dev.stop() == 0
         dev.check_clean()
 
         rc, frames, out = dump_frames(dump, latest)
         assert rc == 0 and frames, latest + ": " + out
-        dropped = [l for l in dev.log().splitlines() if "BFSWriter" in l and "' dropped:" in l]
-        assert len(dropped) == 1 and "meas2:/" in dropped[0], dropped
-        for name in drive_files(folder, "meas2"):
-            rc, frames, out = dump_frames(dump, os.path.join(meas2, name))
-            assert rc in (0, 3), name + ": " + out
+        log = dev.log()
+        dropped = [l for l in log.splitlines() if "BFSWriter" in l and "' dropped:" in l]
+        assert len(dropped) == 1 and "%s:/" % drive in dropped[0], dropped
+        # the split that followed names its cause: the drive never went
+        assert "%s: drive %s: has room for a new file again" % (m, drive) in log, log
+        assert "files gone from drive" not in log, log
+        for f in drive_files(folder, drive):
+            rc, frames, out = dump_frames(dump, os.path.join(path, f))
+            assert rc in (0, 3), f + ": " + out
     return 0
+
+
+def usb_full_at_split(binary, dump, sample):
+    return full_at_split(binary, dump, sample, "usb_meas", "MEASURE SG", "m01")
 
 
 def main():
@@ -225,7 +237,7 @@ def main():
     if os.geteuid() != 0:
         print("device full drive test skipped: needs root to mount a tmpfs")
         return SKIPPED
-    for case in (full_from_start, room_again, full_at_split):
+    for case in (full_from_start, room_again, full_at_split, usb_full_at_split):
         rc = case(binary, dump, sample)
         if rc:
             return rc

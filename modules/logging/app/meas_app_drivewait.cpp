@@ -8,10 +8,12 @@
 // once in the log as well; the writer counts the records it cannot write.
 // The measurement waits for the drive as one that is missing at its init,
 // and once the drive is back it goes on in new files: the files it had open
-// are gone with the drive.
+// are gone with the drive. A drive that refused a new file (full) and takes
+// one again also makes the measurement go on in new files; the line says so.
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
@@ -81,10 +83,20 @@ bool watchRecording(unsigned idx) {
     meas_t& m = meas[idx];
     if (!m.store) return false;
     // a loss while it does not record needs nothing: the next start makes new files
-    const bool filesGone = meas_app_PreTrigTakeDriveLoss(m.store) != 0;
+    const int why = meas_app_PreTrigTakeDriveLoss(m.store);
     if (!(m.runFlags & 1) || cfg_meas[idx].noFile == 1) return false;
     const char* target = cfg_meas[idx].targetPartition;
     const bool there = meas_app_driveAvDebounce(target) == 0;
+    const bool filesGone = (why & MEAS_STORE_FILES_GONE) != 0;
+    // room again on a drive that was full (its files never went)
+    bool room = false;
+    for (auto [bit, drive] : {std::pair{int(MEAS_STORE_ROOM_AGAIN), target},
+                              std::pair{int(MEAS_STORE_USB_ROOM_AGAIN), (const char*)cfg_meas[idx].copyPartition}}) {
+        if (!(why & bit)) continue;
+        syslogx(150, "m%02u: drive %.*s has room for a new file again, recording goes on in a new file", idx + 1,
+                int(CFG_MEAS_STRLEN), drive);
+        room = true;
+    }
     enum { NOTHING, GONE, FILES_GONE, BACK } what = NOTHING;
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -105,7 +117,7 @@ bool watchRecording(unsigned idx) {
     switch (what) {
     case GONE:
         syslogx(148, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
-        return false;
+        return room;
     case FILES_GONE:
         syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);
         return true;
@@ -114,7 +126,7 @@ bool watchRecording(unsigned idx) {
         syslogx(150, "m%02u: drive %s available, recording goes on in a new file", idx + 1, target);
         return true;
     default:
-        return false;
+        return room;
     }
 }
 

@@ -62,10 +62,10 @@ public:
 
     // A writer found files of its drive gone (the drive vanished, or its
     // folder was made anew), or a drive that was full when it dropped a file
-    // has room again: the logging application reads it once and goes on in
-    // new files.
-    void noteDriveLoss() { driveLost_.store(true); }
-    bool takeDriveLoss() { return driveLost_.exchange(false); }
+    // has room again: the logging application reads the causes once (the
+    // MEAS_STORE_* bits of meas_app_store.h) and goes on in new files.
+    void noteDriveLoss(unsigned cause) { driveLost_.fetch_or(cause); }
+    unsigned takeDriveLoss() { return driveLost_.exchange(0); }
 
     // Writers made for this back end belong to it (called by the writer).
     void adopt(Writer* w);
@@ -95,7 +95,7 @@ private:
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
-    std::atomic<bool> driveLost_{false};
+    std::atomic<unsigned> driveLost_{0};
     timespec started_{};                // task start (application clock)
     std::atomic<unsigned> nWriters_{0};
     unsigned nextSlot_ = 0;

@@ -457,7 +457,7 @@ bool BFSWriter::mainPass() {
         disconnectedStateHandler();
         return true;
     }
-    if (type() == WRITER_TYPE_BFS && int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
+    if (int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
     if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
     if (!executeNext()) sleepMs(50);
     return true;

@@ -6,17 +6,36 @@
 // A full drive fails the writes, and a file whose header it refused is
 // dropped; it cannot go on, as its header is not on the drive. Once the drive
 // has room again, the back end is told as for files gone from a drive that
-// is back: the measurement goes on in a new file.
+// is back: the measurement goes on in a new file. The USB drive's writer
+// looks for room the same way.
+//
+// Room is what a new file can really get: a drive may show free space and
+// still refuse new files (a user quota, a full folder, the file system's own
+// bookkeeping). Each of those refusals would otherwise be told as room again
+// and split every measurement of the device a few times a second. So a drive
+// that shows room is asked to take a small file of the size a new
+// measurement file needs first; and should a new file be refused all the
+// same right after the room was told, the writer waits twice as long as
+// before (up to the time files are split at) before it looks again.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <linux/capability.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
+#include "logging/store/meas_app_store.h"
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"
+#include "measurement/calparams.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
 
@@ -27,13 +46,64 @@ constexpr uint32_t kDriveCheckAge = 2500;   // 0.25 s in 0.1 ms
 // Room a new file needs beyond its header before it counts as room again:
 // with less, its header would be refused at once.
 constexpr uint64_t kRoomBeyondHeader = 16384;
+// The first wait after a new file was refused right after room was told,
+// and the longest wait when files are not split by time.
+constexpr uint32_t kRoomWaitFirst = 10000;     // 1 s in 0.1 ms
+constexpr uint32_t kRoomWaitLongest = 600000;  // 60 s
+// The small file that asks a drive whether it takes a new one: hidden, one
+// per measurement (two may share a drive), gone again at once (one that a
+// power cut left is removed first).
+constexpr const char* kRoomProbe = "/.roomcheck-m%02u";
 
-bool roomFor(const char* drive, uint64_t bytes) {
-    const std::string host = dev_path(drive);
+// Whether this process may write the blocks the file system keeps in
+// reserve: as root, or with the capability to pass resource limits.
+bool mayUseReserve() {
+    if (::geteuid() == 0) return true;
+    __user_cap_header_struct hdr{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &hdr, data) != 0) return false;
+    return (data[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)) != 0;
+}
+
+// Whether the file system shows room for a file of `bytes`, counting the
+// reserved blocks when this process may write them.
+bool roomFor(const std::string& host, uint64_t bytes) {
     struct statvfs st {};
     if (host.empty() || ::statvfs(host.c_str(), &st) != 0) return false;
     const bool inode = st.f_files == 0 || st.f_favail > 0;   // 0: the file system counts none
-    return inode && uint64_t(st.f_bavail) * st.f_frsize >= bytes;
+    static const bool reserve = mayUseReserve();
+    const uint64_t blocks = reserve ? st.f_bfree : st.f_bavail;
+    return inode && blocks * st.f_frsize >= bytes;
+}
+
+// Makes measurement measIdx's file of `bytes` in the folder `host` and
+// removes it again: 0 when the drive took it, else why it refused.
+int makeProbe(const std::string& host, unsigned measIdx, uint64_t bytes) {
+    char name[24];
+    std::snprintf(name, sizeof name, kRoomProbe, measIdx + 1);
+    const std::string path = host + name;
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // something that is no file stands at the name (a folder): the file
+    // system's own answer has to do
+    if (fd < 0) return errno == EEXIST ? 0 : errno;
+    static const char zeros[4096] = {};
+    int err = 0;
+    for (uint64_t done = 0; done < bytes && !err;) {
+        const ssize_t n = ::write(fd, zeros, size_t(std::min<uint64_t>(sizeof zeros, bytes - done)));
+        if (n > 0) done += uint64_t(n);
+        else if (n < 0 && errno != EINTR) err = errno;
+        else if (n == 0) err = ENOSPC;
+    }
+    ::close(fd);
+    ::unlink(path.c_str());
+    return err;
+}
+
+// The longest wait between two looks for room: the time files are split at.
+uint32_t roomWaitLongest() {
+    const uint32_t secs = FILEFRAGMENTATION_TIME();
+    return secs ? std::min(secs * 10000u, 36000000u) : kRoomWaitLongest;   // at most an hour
 }
 }  // namespace
 
@@ -41,6 +111,12 @@ bool BFSWriter::driveThere() const { return meas_app_driveAvailableService(drive
 
 void BFSWriter::checkDrive() {
     nextDriveCheck_ = writerClock() + kDriveCheckAge;
+    if (type() == WRITER_TYPE_USB) {
+        // a USB stick comes and goes as the logging application expects
+        // (the files of one pulled are dropped); only its room is looked at
+        if (mediaAvailable_.load()) checkRoom();
+        return;
+    }
     const bool there = driveThere();
     if (!mediaAvailable_.load()) {
         if (there) mediaAvailable_.store(true);
@@ -63,28 +139,67 @@ void BFSWriter::checkDrive() {
         syslogx(151, "BFSWriter::checkDrive() - file '%s' is gone from the drive", e.path);
     }
     if (!there) mediaAvailable_.store(false);
-    if (lost || !there) backend_.noteDriveLoss();
+    if (lost || !there) backend_.noteDriveLoss(MEAS_STORE_FILES_GONE);
     else checkRoom();
 }
 
 void BFSWriter::checkRoom() {
     auto waiting = [](const WriterFileEntry_t& e) { return e.vfIdx != -1 && e.state == SKIP && e.full && !e.roomTold; };
     uint64_t wanted = 0;
-    const char* name = nullptr;
+    const WriterFileEntry_t* dropped = nullptr;
+    bool madeSince = false;   // a file made since the room was last told, its header on the drive
     for (auto& e : files_) {
+        if (e.vfIdx > roomToldVf_ && e.state == OPEN && e.headerEnd != UINT32_MAX && e.whole >= e.headerEnd)
+            madeSince = true;
         if (!waiting(e)) continue;
         // the file is live until this writer has passed its close
         const VirtualFile* vf = virtualFiles.get(measIdx_, e.vfIdx);
         wanted = std::max(wanted, (vf ? vf->headerSize() : 0) + kRoomBeyondHeader);
-        name = e.path;
+        if (!dropped || e.vfIdx > dropped->vfIdx) dropped = &e;
     }
-    if (!name || !roomFor(drive_.c_str(), wanted)) return;
+    const uint32_t now = writerClock();
+    if (afterRoom_ && (dropped || madeSince)) {
+        afterRoom_ = false;
+        if (dropped) {
+            // the file made for the room that was told was refused as well
+            roomWait_ = std::min(roomWait_ ? 2 * roomWait_ : kRoomWaitFirst, roomWaitLongest());
+            roomWaitFrom_ = now;
+            syslogx(148, "BFSWriter: drive %s refused a new file right after it had room, next look in %u s",
+                    drive_.c_str(), unsigned(roomWait_ / 10000));
+        } else {
+            roomWait_ = 0;   // the drive takes files again
+        }
+    }
+    if (!dropped || now - roomWaitFrom_ < roomWait_) return;
+    const std::string host = dev_path(drive_.c_str());
+    if (!roomFor(host, wanted)) return;
+    if (const int err = makeProbe(host, measIdx_, wanted)) {
+        if (!refusalTold_)
+            syslogx(148, "BFSWriter: drive %s shows room but refuses a new file (%s)", drive_.c_str(),
+                    std::strerror(err));
+        refusalTold_ = true;
+        return;
+    }
     syslogx(150, "BFSWriter: drive %s has room again ('%s' was dropped), recording goes on in a new file",
-            drive_.c_str(), name);
-    for (auto& e : files_)
-        if (waiting(e)) e.roomTold = true;
+            drive_.c_str(), nameOf(*dropped).c_str());
+    for (auto& e : files_) {
+        if (!waiting(e)) continue;
+        e.roomTold = true;
+        roomToldVf_ = std::max(roomToldVf_, e.vfIdx);
+    }
+    afterRoom_ = true;
+    refusalTold_ = false;
     floodDrop_ = 0;   // the drops of the next time it is full are named again
-    backend_.noteDriveLoss();
+    backend_.noteDriveLoss(type() == WRITER_TYPE_USB ? MEAS_STORE_USB_ROOM_AGAIN : MEAS_STORE_ROOM_AGAIN);
+}
+
+std::string BFSWriter::nameOf(const WriterFileEntry_t& e) const {
+    if (e.path[0]) return e.path;
+    // a file refused when it was made has no path yet: its name is the virtual file's
+    char name[39] = {};
+    const VirtualFile* vf = virtualFiles.get(measIdx_, e.vfIdx);
+    if (!vf || !vf->getFileName(name, sizeof name)) return drive_ + "/?";
+    return drive_ + "/" + name;
 }
 
 }  // namespace measure::store

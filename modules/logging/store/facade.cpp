@@ -232,7 +232,7 @@ void meas_app_PreTrigTriggerFragment(void* h) {
 
 int meas_app_PreTrigTakeDriveLoss(void* h) {
     Backend* be = h ? pt(h)->getBackend() : nullptr;
-    return be && be->takeDriveLoss() ? 1 : 0;
+    return be ? int(be->takeDriveLoss()) : 0;
 }
 
 void meas_app_PreTrigGetMeasVarsPT(void* h, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,

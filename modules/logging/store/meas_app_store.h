@@ -195,8 +195,15 @@ int meas_app_PreTrigMeasRunning(void* handle);
 uint32_t meas_app_PreTrigArmTime(void* handle);
 int meas_app_PreTrigCheckFragment(void* handle);
 void meas_app_PreTrigTriggerFragment(void* handle);
-// 1 once after the internal drive's writer found files of the measurement
-// gone from its drive (the drive vanished or was made anew), else 0.
+// Why the measurement has to go on in new files, once (0: nothing): the
+// internal drive's writer found files of the measurement gone from its drive
+// (the drive vanished or was made anew), or a drive that refused a new file
+// has room for one again.
+enum : int {
+    MEAS_STORE_FILES_GONE = 1,
+    MEAS_STORE_ROOM_AGAIN = 2,       // the internal drive
+    MEAS_STORE_USB_ROOM_AGAIN = 4,
+};
 int meas_app_PreTrigTakeDriveLoss(void* handle);
 void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount);

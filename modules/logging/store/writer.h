@@ -118,9 +118,10 @@ protected:
     // The internal drive while its files are written: a drive that vanished,
     // or a file that is no longer on it, ends the files open on it (they are
     // lost) and is told to the back end; a drive that is there again is
-    // written again. A file dropped because the drive was full is told to
-    // the back end once the drive has room for a new file: its header never
-    // reached the drive, so the measurement has to go on in a new one.
+    // written again. On either drive, a file dropped because the drive was
+    // full is told to the back end once a new file can be made there: its
+    // header never reached the drive, so the measurement has to go on in a
+    // new one.
     void checkDrive();
     bool driveThere() const;
     void checkRoom();
@@ -169,6 +170,8 @@ private:
     void dropFile(WriterFileEntry_t& e, int err);
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
+    // "drive/name" of a file, also of one the drive refused to make.
+    std::string nameOf(const WriterFileEntry_t& e) const;
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;
@@ -180,6 +183,16 @@ private:
     dataWriteCounts_t counts_;
     bool dirDirty_ = false;
     WriterFileEntry_t files_[kFiles];
+    // Looks for room (checkRoom): the wait before the next one, doubled each
+    // time a new file is refused right after the room was told (0: every
+    // drive check looks), and since when it runs; the newest file told with
+    // room again, whether the file made for it is still to come, and whether
+    // a drive that shows room but refuses files has been named.
+    uint32_t roomWait_ = 0;
+    uint32_t roomWaitFrom_ = 0;
+    int roomToldVf_ = -1;
+    bool afterRoom_ = false;
+    bool refusalTold_ = false;
     uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
             floodFlush_ = 0, floodCut_ = 0, floodDrop_ = 0;
 };

@@ -1,15 +1,20 @@
-// A full internal drive: "meas:" is a tiny tmpfs, filled (up to a few
-// kilobytes or to the last byte) by a filler file. The writer's messages name the cause, its failures are
-// counted, the USB drive of the same measurement still gets every file whole,
-// and a file the drive refused bytes of stays readable and takes the records
-// again once the filler is gone.
+// A full drive: "meas:" (or "usb_meas:") is a tiny tmpfs, filled (up to a
+// few kilobytes or to the last byte) by a filler file. The writer's messages
+// name the cause, its failures are counted, the USB drive of the same
+// measurement still gets every file whole, and a file the drive refused
+// bytes of stays readable and takes the records again once the filler is
+// gone. A file dropped at a split goes on in a new one once there is room,
+// on either drive, and room in the blocks a file system reserves counts for
+// a process that may write them.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "store_fixture.h"
@@ -19,8 +24,8 @@ namespace {
 class StoreFullDrive : public StoreTest {
 protected:
     // false (and the test is skipped) where no tmpfs can be mounted
-    bool mountDrive(const char* size) {
-        mountPoint = dir + "/meas";
+    bool mountDrive(const char* size, const char* folder = "meas") {
+        mountPoint = dir + "/" + folder;
         const std::string opts = std::string("size=") + size + ",mode=0755";
         if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, opts.c_str()) != 0) return false;
         mounted = true;
@@ -52,8 +57,65 @@ protected:
         }
         return n;
     }
-    uint32_t failures() {
-        return std::atomic_ref<uint32_t>(meas_store_writeCounters(0, 0).failures).load();
+    uint32_t failures(unsigned usb = 0) {
+        return std::atomic_ref<uint32_t>(meas_store_writeCounters(0, usb).failures).load();
+    }
+    // An ext2 file system of 2 MiB with half of it reserved, mounted on the
+    // drive folder; false where none can be made.
+    bool mountWithReserve() {
+        mountPoint = dir + "/meas";
+        const std::string image = dir + "/reserve.img";
+        const std::string make = "mkfs.ext2 -q -F -m 50 -b 1024 '" + image + "' 2048 >/dev/null 2>&1";
+        const std::string mnt = "mount -o loop '" + image + "' '" + mountPoint + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0 || std::system(mnt.c_str()) != 0) return false;
+        mounted = true;
+        return true;
+    }
+    // Records until the drive is full across a lap split: the new lap's
+    // file gets no header onto the drive (headers larger than what cutting
+    // the last file back frees) and is dropped, its records refused.
+    void fullAtASplit(uint32_t& ts, unsigned usb) {
+        static const std::string qov(64 * 1024, 'q');
+        meas[0].qovBlob = const_cast<char*>(qov.data());
+        meas[0].qovSize = uint32_t(qov.size());
+        ASSERT_TRUE(feedUntil(ts, [&] { return bytesOnDrive() >= 64 * 1024 + 20000; }));
+        fill();
+        ASSERT_TRUE(feedUntil(ts, [&] { return failures(usb) >= 20; }));
+        LapOutFra_setFragmentTrig(ts);
+        const uint32_t atSplit = failures(usb);
+        ASSERT_TRUE(feedUntil(ts, [&] { return failures(usb) >= atSplit + 10; }));
+        EXPECT_EQ(meas_app_PreTrigTakeDriveLoss(meas[0].store), 0) << "no room yet";
+    }
+    // Once the drive is told to have room (cause: the bit expected), the
+    // logging application's part: a new fragment. The drive's newest file
+    // then holds every record from there on.
+    void resumesInANewFile(uint32_t& ts, int cause) {
+        int told = 0;
+        ASSERT_TRUE(feedUntil(ts, [&] { return (told = meas_app_PreTrigTakeDriveLoss(meas[0].store)) != 0; }))
+            << "the room that came back is not told";
+        EXPECT_EQ(told, cause);
+        LapOutFra_setFragmentTrig(ts);
+        const uint32_t newFileFrom = ts;
+        for (unsigned n = 0; n < 1000; ++n, ts += 10) {
+            feed(0, ts);
+            if ((ts / 10) % 2 == 0) feed(1, ts);
+        }
+        closeAndDrain();
+        auto drive = files(mountPoint.substr(dir.size() + 1).c_str());
+        drive.erase("filler");
+        ASSERT_EQ(drive.size(), 2u) << "the first file and the one after the room came back";
+        const auto& [name, bytes] = *drive.rbegin();
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        std::map<uint8_t, std::vector<uint32_t>> got;
+        for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+        for (auto& [id, want] : fed) {
+            std::vector<uint32_t> late;
+            for (auto& f : want)
+                if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);
+            EXPECT_EQ(got[id], late) << "block " << int(id);
+        }
     }
     // Feeds records of both blocks in steps of 10 until cond holds (checked
     // between batches, as the writer takes them); false when it never does.
@@ -211,7 +273,7 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
     EXPECT_EQ(meas_app_PreTrigTakeDriveLoss(meas[0].store), 0) << "no room yet";
     unfill();
     // the logging application's part: a new fragment once the writer says so
-    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == 1; }))
+    ASSERT_TRUE(feedUntil(ts, [&] { return meas_app_PreTrigTakeDriveLoss(meas[0].store) == MEAS_STORE_ROOM_AGAIN; }))
         << "the room that came back is not told";
     LapOutFra_setFragmentTrig(ts);
     const uint32_t newFileFrom = ts;
@@ -243,4 +305,32 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
             if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);   // one at the split is the old file's
         EXPECT_EQ(got[id], late) << "block " << int(id);
     }
+}
+
+// The same on the USB drive: its writer looks for room as the internal
+// drive's does, so recording there goes on before the next lap's split.
+TEST_F(StoreFullDrive, TheUsbDriveFullAtASplitResumesInANewFileOnceThereIsRoom) {
+    if (!mountDrive("256k", "usb_meas")) GTEST_SKIP() << "cannot mount a tmpfs on the USB drive's folder";
+    configure();
+    uint32_t ts = 100000;
+    fullAtASplit(ts, 1);
+    unfill();
+    resumesInANewFile(ts, MEAS_STORE_USB_ROOM_AGAIN);
+    EXPECT_EQ(countContaining(takeLogTexts(), "BFSWriter: drive usb_meas: has room again"), 1);
+}
+
+// A process that may write the blocks the file system keeps in reserve (the
+// device runs as root) has room as long as reserved blocks are free: with
+// only those free, recording goes on all the same.
+TEST_F(StoreFullDrive, RoomInTheReservedBlocksCountsForAProcessThatMayWriteThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root writes the reserved blocks";
+    if (!mountWithReserve()) GTEST_SKIP() << "cannot make and mount an ext2 image";
+    configure();
+    uint32_t ts = 100000;
+    fullAtASplit(ts, 0);
+    makeRoom(256 * 1024);   // well inside the 1 MiB reserve
+    struct statvfs st {};
+    ASSERT_EQ(::statvfs(mountPoint.c_str(), &st), 0);
+    ASSERT_EQ(st.f_bavail, 0u) << "the free blocks are not the reserve's";
+    resumesInANewFile(ts, MEAS_STORE_ROOM_AGAIN);
 }
