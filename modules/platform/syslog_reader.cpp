@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -28,9 +29,9 @@ constexpr char kMarkerStop = 'S';
 // once it has given the reader up, for the log file to be free.
 constexpr int kStopWaitMs = 5000;
 constexpr int kMarkerSendWaitMs = 2000;   // for room in the queue
-constexpr auto kWriteLockWait = std::chrono::seconds(1);
+constexpr std::chrono::milliseconds kWriteLockWait{1000};
 
-std::timed_mutex gWriteMx;  // one writer of the log file at a time
+std::mutex gWriteMx;  // one writer of the log file at a time
 std::string gNamedProblem;  // what was last said on stderr about log.txt (guarded by gWriteMx)
 std::mutex gCtlMx;          // reader start/stop
 TASK_ID gReader = nullptr;
@@ -106,7 +107,7 @@ void drainLocked(MSG_Q_ID q, bool copyToStderr) {
 }
 
 void drainHere(MSG_Q_ID q) {
-    std::lock_guard<std::timed_mutex> lk(gWriteMx);
+    std::lock_guard<std::mutex> lk(gWriteMx);
     drainLocked(q, true);
 }
 
@@ -115,7 +116,7 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
     // Closed also when a delete unwinds the task.
     LogFile f = logFile();
     {
-        std::lock_guard<std::timed_mutex> lk(gWriteMx);
+        std::lock_guard<std::mutex> lk(gWriteMx);
         openLog(f);
     }
     SyslogRecord rec;
@@ -131,7 +132,7 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
         const std::string text = lineOf(rec);
         const bool copy = toStderr(rec);
         {
-            std::lock_guard<std::timed_mutex> lk(gWriteMx);
+            std::lock_guard<std::mutex> lk(gWriteMx);
             if (givenUp->load()) {
                 // the stop writes the queue now: the record goes back to its head
                 msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_URGENT);
@@ -168,6 +169,17 @@ bool passMarker(MSG_Q_ID q, char kind) {
     });
 }
 
+// Takes the mutex if it comes free within the time. Polled: a timed lock of
+// the standard library is not seen by every thread checker.
+bool lockWithin(std::mutex& mx, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!mx.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // The reader did not get through the queue in time: it writes nothing more,
 // and what is queued is written here, the line of the records dropped last.
 // A reader stuck in a write of the log file itself keeps the file: then the
@@ -176,12 +188,12 @@ void giveUpReader(MSG_Q_ID q) {
     gReaderGivenUp->store(true);
     taskDelete(gReader);   // from its wait; one stuck in a write is left behind
     if (!q) return;
-    std::unique_lock<std::timed_mutex> lk(gWriteMx, kWriteLockWait);
-    if (!lk.owns_lock()) {
+    if (!lockWithin(gWriteMx, kWriteLockWait)) {
         fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",
                 inFolder("log.txt").c_str(), msgQNumMsgs(q));
         return;
     }
+    std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);
     drainLocked(q, false);
     syslogx_reportDropped(0);
     drainLocked(q, false);
