@@ -193,8 +193,12 @@ int appStart(int argc, char** argv) {
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
     startup_waitPostrun();
-    rtpShutdown();
+    // The shells stop taking commands first, before the shutdown's first
+    // line: a command run during the shutdown would act on components being
+    // stopped, and a flood of them would crowd the shutdown's lines out of
+    // the log.
     shell_stop();
+    rtpShutdown();
     // the kernel side's threads: the last frame still goes to screen.png
     host::shutdownServices();
     fflush(stdout);

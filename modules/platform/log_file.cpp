@@ -1,5 +1,12 @@
 #include "platform/log_file.h"
 
+#include "host/kernel/kernel.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -68,9 +75,54 @@ LogFile::~LogFile() {
     if (f_) fclose(f_);
 }
 
+namespace {
+
+// Opens the plain file at path for appending (emptied first with truncate),
+// made when it is missing. Anything else there is not written: a FIFO would
+// hold the writer for good (until a reader comes, then whenever it stops
+// reading), a device takes what it is given. It is looked at first and
+// opened without waiting, and the opened file is looked at again, for a FIFO
+// put there since. Null with the words for what is there in *problem.
+FILE* openPlainToAppend(const std::string& path, bool truncate, std::string* problem) {
+    const std::string before = host::fileProblem(path);
+    if (before != "" && before != "not found" && before != "is empty" && before.rfind("is too large", 0) != 0) {
+        *problem = before;
+        return nullptr;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                                            (truncate ? O_TRUNC : 0),
+                          0644);
+    if (fd < 0) {
+        const int cause = errno;
+        const std::string what = host::fileProblem(path);
+        *problem = (what != "" && what != "not found" && what != "is empty")
+                       ? what
+                       : std::string("cannot be opened (") + std::strerror(cause) + ")";
+        return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        const std::string what = host::fileProblem(path);
+        *problem = what.empty() || what == "not found" ? "is no plain file" : what;
+        return nullptr;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, "a");
+    if (!f) {
+        *problem = std::string("cannot be opened (") + std::strerror(errno) + ")";
+        ::close(fd);
+    }
+    return f;
+}
+
+}  // namespace
+
 bool LogFile::open() {
     if (f_) return true;
-    f_ = fopen(path_.c_str(), "a");
+    problem_.clear();
+    f_ = openPlainToAppend(path_, false, &problem_);
     if (!f_) return false;
     fseek(f_, 0, SEEK_END);
     size_ = ftell(f_);
@@ -95,6 +147,8 @@ void LogFile::rotate() {
     // rename replaces the backup in one step: the older lines go
     if (rename(path_.c_str(), backup_.c_str()) != 0)
         fprintf(stderr, "log: cannot rename %s to %s, the log starts again\n", path_.c_str(), backup_.c_str());
-    f_ = fopen(path_.c_str(), "w");
+    problem_.clear();
+    f_ = openPlainToAppend(path_, true, &problem_);
+    if (!f_) fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
     size_ = 0;
 }

@@ -1,7 +1,7 @@
 // The log file of the device folder, kept bounded: once a line takes it past
 // its size limit it is renamed to its backup name (the backup before it
 // goes) and a new file begins, so that no flood of log lines can fill the
-// drive the measurement files are written to.
+// drive the measurement files are written to. Only a plain file is written.
 #pragma once
 
 #include <cstdio>
@@ -21,9 +21,13 @@ public:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Opens the file for appending; false when it cannot be opened.
+    // Opens the file for appending, made when it is missing; false when it
+    // cannot be opened or is no plain file (a FIFO, a device, a folder: such
+    // a file is never written, nor waited on), with the words for why in
+    // problem() ("is a FIFO", "cannot be opened (reason)").
     bool open();
     bool isOpen() const { return f_ != nullptr; }
+    const std::string& problem() const { return problem_; }
     // Appends the line and a newline; then renames the file when it has
     // passed the limit.
     void write(const char* line);
@@ -36,4 +40,5 @@ private:
     long limit_;
     FILE* f_ = nullptr;
     long size_ = 0;
+    std::string problem_;
 };

@@ -8,6 +8,7 @@
 // dropped. shell_stop closes every connection.
 #include "platform/shell.h"
 
+#include "platform/log_file.h"
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
@@ -29,6 +30,13 @@
 namespace {
 
 constexpr int kPollMs = 100;
+// A shell task pauses a tick after each line it runs, and standard input
+// after each read as well: clients that flood the socket with commands, or an
+// input that never ends, take only a small part of the processor, and the
+// tasks below the shell's priority (the log reader) keep running.
+constexpr int kLinePauseTicks = 1;
+// How long the stop waits for a task to finish the command it runs.
+constexpr int kStopWaitTicks = 5000;
 constexpr size_t kMaxClients = 8;
 constexpr size_t kMaxPendingOutput = 256 * 1024;
 
@@ -99,10 +107,36 @@ std::string resultText(int rc) {
     return tail;
 }
 
+// What a command printed, for the terminal: bytes a line took from the input
+// (an escape sequence, a byte that is no UTF-8) are written as "\xHH", as in
+// the log, so that the input cannot drive the terminal; the newlines stay.
+void printForTerminal(const std::string& text) {
+    std::string out;
+    for (size_t pos = 0; pos < text.size();) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos) nl = text.size();
+        out += logLineText(text.substr(pos, nl - pos).c_str());
+        if (nl < text.size()) out += '\n';
+        pos = nl + 1;
+    }
+    fputs(out.c_str(), stdout);
+    fflush(stdout);
+}
+
+// Standard input may be a file or a pipe that never ends (`yes lof_get |
+// tav9 1`, /dev/zero): its lines run no faster than the socket's (a tick's
+// pause after each), a read of bytes that hold no line (/dev/zero) is paused
+// the same way, and the stop is seen between two lines.
 void stdinBody() {
     LineSplitter lines;
     char chunk[512];
-    auto run = [](const std::string& line) { shell_runLine(line.c_str()); };
+    auto run = [](const std::string& line) {
+        if (gStop.load()) return;   // the rest of the input is not run
+        std::string out;
+        shell_runLineCapture(line.c_str(), &out);
+        printForTerminal(out);
+        taskDelay(kLinePauseTicks);
+    };
     auto refuse = [](const char* why) {
         fputs(why, stdout);
         fflush(stdout);
@@ -116,6 +150,7 @@ void stdinBody() {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         lines.feed(chunk, static_cast<size_t>(n), run, refuse);
+        taskDelay(kLinePauseTicks);
     }
     if (!gStop.load()) lines.finish(run);
     // End of input: the socket goes on serving. The task stays until
@@ -143,10 +178,12 @@ bool flushSome(Client& c) {
 }
 
 void serveLine(Client& c, const std::string& line) {
+    if (gStop.load()) return;   // stopped: the lines still to come are not run
     std::string answer;
     int rc = shell_runLineCapture(line.c_str(), &answer);
     c.out += answer;
     c.out += resultText(rc);
+    taskDelay(kLinePauseTicks);
 }
 
 // Reads what the client sent and runs its complete lines; false when the
@@ -259,11 +296,15 @@ int openSocket(const std::string& name) {
 }
 
 // The tasks see gStop within one poll period (or after the command they
-// run) and return.
-void endTask(TASK_ID& t) {
-    if (!t) return;
-    taskWait(t, WAIT_FOREVER);
+// run) and return. False for one still in its command after kStopWaitTicks:
+// it is left behind (it runs nothing more), so that a command that hangs
+// does not hold up the shutdown for good.
+bool endTask(TASK_ID& t) {
+    if (!t) return true;
+    const bool ended = taskWait(t, kStopWaitTicks) == OK;
+    if (!ended) syslogx(148, "shell: task %s does not finish its command, left behind", taskName(t));
     t = nullptr;
+    return ended;
 }
 
 }  // namespace
@@ -299,9 +340,10 @@ int shell_start(bool readStdin) {
 void shell_stop() {
     std::lock_guard<std::mutex> lk(gCtlMx);
     gStop.store(true);
-    endTask(gSockTask);
+    const bool sockEnded = endTask(gSockTask);
     endTask(gStdinTask);
-    if (gListenFd >= 0) {
+    // the socket a task left behind may still poll keeps its descriptor
+    if (sockEnded && gListenFd >= 0) {
         close(gListenFd);
         unlink(gBindName.c_str());
         gListenFd = -1;

@@ -15,18 +15,29 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
 constexpr int32_t kMarkerLevel = INT32_MIN;   // never a real level (levels are >= 0)
 constexpr char kMarkerFlush = 'F';
 constexpr char kMarkerStop = 'S';
+// How long the stop waits for the reader to pass its marker and end, and,
+// once it has given the reader up, for the log file to be free.
+constexpr int kStopWaitMs = 5000;
+constexpr int kMarkerSendWaitMs = 2000;   // for room in the queue
+constexpr std::chrono::milliseconds kWriteLockWait{1000};
 
-std::mutex gWriteMx;        // one writer of the log file at a time
+std::mutex gWriteMx;  // one writer of the log file at a time
+std::string gNamedProblem;  // what was last said on stderr about log.txt (guarded by gWriteMx)
 std::mutex gCtlMx;          // reader start/stop
 TASK_ID gReader = nullptr;
+// Set when the stop gives the running reader up: that reader writes nothing
+// more (each reader has its own flag).
+std::shared_ptr<std::atomic<bool>> gReaderGivenUp;
 std::atomic<bool> gRunning{false};
 std::atomic<int> gStderrSeverity{4};
 std::atomic<long> gMaxBytes{kSyslogFileLimit};
@@ -43,14 +54,28 @@ std::string inFolder(const char* name) {
 
 LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), gMaxBytes.load()); }
 
-void writeRecord(LogFile& f, const SyslogRecord& rec) {
+// Opens the log file; what stands in its way is said on stderr, once until
+// it changes. Called with gWriteMx held.
+void openLog(LogFile& f) {
+    if (f.open()) {
+        gNamedProblem.clear();
+        return;
+    }
+    if (f.problem() == gNamedProblem) return;
+    gNamedProblem = f.problem();
+    fprintf(stderr, "log: %s %s: the log is not written\n", inFolder("log.txt").c_str(), gNamedProblem.c_str());
+}
+
+// The record as its log line; raw bytes a message took from a file stay out
+// of the log and the terminal.
+std::string lineOf(const SyslogRecord& rec) {
     char line[400];
     syslogx_formatLine(rec, line, sizeof line);
-    // raw bytes a message took from a file stay out of the log and the terminal
-    const std::string text = logLineText(line);
-    f.write(text.c_str());
-    if ((rec.level & 7) <= gStderrSeverity.load(std::memory_order_relaxed))
-        fprintf(stderr, "%s\n", text.c_str());
+    return logLineText(line);
+}
+
+bool toStderr(const SyslogRecord& rec) {
+    return (rec.level & 7) <= gStderrSeverity.load(std::memory_order_relaxed);
 }
 
 void markDone(uint32_t seq) {
@@ -61,27 +86,39 @@ void markDone(uint32_t seq) {
     gDoneCv.notify_all();
 }
 
-// Writes what the queue holds now; used while no reader runs.
-void drainHere(MSG_Q_ID q) {
-    std::lock_guard<std::mutex> lk(gWriteMx);
+// Writes what the queue holds now; used while no reader runs, or once the
+// stop gave it up. Then the serious records are not copied to stderr: a
+// stderr nobody reads may be what holds the reader up. Called with
+// gWriteMx held.
+void drainLocked(MSG_Q_ID q, bool copyToStderr) {
     if (msgQNumMsgs(q) <= 0) return;
     LogFile f = logFile();
-    f.open();
+    openLog(f);
     SyslogRecord rec;
     while (msgQReceive(q, &rec, sizeof rec, NO_WAIT) == static_cast<long>(sizeof rec)) {
         if (rec.level == kMarkerLevel) {
             markDone(rec.time);
             continue;
         }
-        writeRecord(f, rec);
+        const std::string text = lineOf(rec);
+        f.write(text.c_str());
+        if (copyToStderr && toStderr(rec)) fprintf(stderr, "%s\n", text.c_str());
     }
 }
 
-void readerBody() {
+void drainHere(MSG_Q_ID q) {
+    std::lock_guard<std::mutex> lk(gWriteMx);
+    drainLocked(q, true);
+}
+
+void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
     MSG_Q_ID q = syslogx_queue();
     // Closed also when a delete unwinds the task.
     LogFile f = logFile();
-    if (!f.open()) fprintf(stderr, "syslog reader: cannot open %s\n", inFolder("log.txt").c_str());
+    {
+        std::lock_guard<std::mutex> lk(gWriteMx);
+        openLog(f);
+    }
     SyslogRecord rec;
     for (;;) {
         long n = msgQReceive(q, &rec, sizeof rec, WAIT_FOREVER);
@@ -92,11 +129,23 @@ void readerBody() {
             if (rec.msg[0] == kMarkerStop) break;
             continue;
         }
-        std::lock_guard<std::mutex> lk(gWriteMx);
-        writeRecord(f, rec);
-        // Flush at once while the queue is empty, so the file is current
-        // whenever the process stops unexpectedly.
-        if (msgQNumMsgs(q) == 0) f.flush();
+        const std::string text = lineOf(rec);
+        const bool copy = toStderr(rec);
+        {
+            std::lock_guard<std::mutex> lk(gWriteMx);
+            if (givenUp->load()) {
+                // the stop writes the queue now: the record goes back to its head
+                msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_URGENT);
+                return;
+            }
+            f.write(text.c_str());
+            // Flush at once while the queue is empty, so the file is current
+            // whenever the process stops unexpectedly; and before a copy to
+            // stderr, which may hold the reader up (a pipe nobody reads) with
+            // lines still in its buffer.
+            if (copy || msgQNumMsgs(q) == 0) f.flush();
+        }
+        if (copy) fprintf(stderr, "%s\n", text.c_str());
     }
 }
 
@@ -113,11 +162,41 @@ bool passMarker(MSG_Q_ID q, char kind) {
         seq = ++gMarkerSeq;
     }
     m.time = seq;
-    if (msgQSend(q, &m, sizeof m, 2000, MSG_PRI_NORMAL) != OK) return false;
+    if (msgQSend(q, &m, sizeof m, kMarkerSendWaitMs * sysClkRateGet() / 1000, MSG_PRI_NORMAL) != OK) return false;
     std::unique_lock<std::mutex> lk(gDoneMx);
-    return gDoneCv.wait_for(lk, std::chrono::seconds(5), [&] {
+    return gDoneCv.wait_for(lk, std::chrono::milliseconds(kStopWaitMs), [&] {
         return static_cast<int32_t>(gMarkerDone - seq) >= 0;
     });
+}
+
+// Takes the mutex if it comes free within the time. Polled: a timed lock of
+// the standard library is not seen by every thread checker.
+bool lockWithin(std::mutex& mx, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!mx.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// The reader did not get through the queue in time: it writes nothing more,
+// and what is queued is written here, the line of the records dropped last.
+// A reader stuck in a write of the log file itself keeps the file: then the
+// queue is left after a while, said on stderr.
+void giveUpReader(MSG_Q_ID q) {
+    gReaderGivenUp->store(true);
+    taskDelete(gReader);   // from its wait; one stuck in a write is left behind
+    if (!q) return;
+    if (!lockWithin(gWriteMx, kWriteLockWait)) {
+        fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",
+                inFolder("log.txt").c_str(), msgQNumMsgs(q));
+        return;
+    }
+    std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);
+    drainLocked(q, false);
+    syslogx_reportDropped(0);
+    drainLocked(q, false);
 }
 
 }  // namespace
@@ -128,8 +207,10 @@ int syslogx_readerStart(int stderrSeverity, long maxBytes) {
     gStderrSeverity.store(stderrSeverity, std::memory_order_relaxed);
     if (gRunning.load()) return 1;
     if (!syslogx_queue()) return 0;
-    gReader = taskSpawn("r_syslogRd", 250, 0, 0x4000, std::function<void()>(readerBody));
+    auto givenUp = std::make_shared<std::atomic<bool>>(false);
+    gReader = taskSpawn("r_syslogRd", 250, 0, 0x4000, std::function<void()>([givenUp] { readerBody(givenUp); }));
     if (!gReader) return 0;
+    gReaderGivenUp = givenUp;
     gRunning.store(true);
     return 1;
 }
@@ -138,13 +219,13 @@ void syslogx_readerStop() {
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (!gRunning.load()) return;
     MSG_Q_ID q = syslogx_queue();
-    // The reader ends by itself at the stop marker; only when the marker
-    // cannot pass (reader stuck) is it deleted.
-    if (q && passMarker(q, kMarkerStop))
-        taskWait(gReader, 5000);
-    else
-        taskDelete(gReader);
+    // Records dropped and not yet said are said before the end.
+    syslogx_reportDropped(kMarkerSendWaitMs);
+    // The reader ends by itself at the stop marker; one that does not get
+    // there in time (stuck, or far behind on a loaded machine) is given up.
+    if (!q || !passMarker(q, kMarkerStop) || taskWait(gReader, kStopWaitMs) != OK) giveUpReader(q);
     gReader = nullptr;
+    gReaderGivenUp.reset();
     gRunning.store(false);
     // Whatever arrived after the stop marker stays for the next reader, or
     // for a flush.

@@ -31,6 +31,9 @@ void syslogx_setDeviceSuffix(const char* suffix);
 // records dropped, the log queue was full") after the next record that
 // finds room, once there is room for the line as well.
 unsigned syslogx_droppedCount();
+// Queues that line now for the records dropped and not yet said, waiting up
+// to waitMs for room; false when it found none (it is said later).
+bool syslogx_reportDropped(int waitMs);
 
 // From now on a record that finds the queue full waits up to maxMs for room
 // instead of being dropped, and all records together wait at most totalMs
@@ -44,13 +47,18 @@ unsigned syslogx_droppedCount();
 void syslogx_waitForRoom(int maxMs, int totalMs);
 
 // Starts the reader task that appends every record to "log.txt" in the device
-// folder and copies those of severity <= stderrSeverity to stderr. Records
+// folder and copies those of severity <= stderrSeverity to stderr. A
+// "log.txt" that is no plain file (a FIFO, a device, a folder) is named on
+// stderr and left alone: the records then go nowhere but stderr. Records
 // queued before the start are written first. Once "log.txt" has passed
 // maxBytes it becomes "log.1.txt" (the one before goes) and a new "log.txt"
 // begins. 1 on success (or already running), 0 on failure.
 constexpr long kSyslogFileLimit = 16L << 20;
 int syslogx_readerStart(int stderrSeverity = 4, long maxBytes = kSyslogFileLimit);
-// Writes everything queued so far and ends the reader task.
+// Writes everything queued so far, the line of the records dropped
+// included, and ends the reader task. A reader that does not get through
+// the queue in time (stuck in a write) is given up: the stop writes what is
+// still queued to the log file itself and returns.
 void syslogx_readerStop();
 bool syslogx_readerRunning();
 

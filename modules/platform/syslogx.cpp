@@ -12,6 +12,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cinttypes>
@@ -131,18 +132,24 @@ bool sendWaitingForRoom(MSG_Q_ID q, const SyslogRecord& rec) {
 
 // Records dropped because the queue was full are said in one line after the
 // next record that finds room, when there is room for it as well: the note
-// never takes the place of a record.
-void reportDropped(MSG_Q_ID q) {
-    if (gUnreported.load(std::memory_order_relaxed) == 0) return;
+// never takes the place of a record. The stop of the reader has it said
+// before the end, waiting up to waitMs for room. False when the note found
+// no room; it is said later.
+bool queueDroppedNote(MSG_Q_ID q, int waitMs) {
+    if (gUnreported.load(std::memory_order_relaxed) == 0) return true;
     const unsigned n = gUnreported.exchange(0, std::memory_order_relaxed);
-    if (n == 0) return;
+    if (n == 0) return true;
     char note[96];
     const int len = snprintf(note, sizeof note, "syslogx: %u log records dropped, the log queue was full", n);
     SyslogRecord rec;
     fillRecord(rec, 147, note, static_cast<size_t>(len));
-    if (msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) != OK)
-        gUnreported.fetch_add(n, std::memory_order_relaxed);   // still full: said later
+    const int ticks = waitMs > 0 ? std::max(1, waitMs * sysClkRateGet() / 1000) : NO_WAIT;
+    if (msgQSend(q, &rec, sizeof rec, ticks, MSG_PRI_NORMAL) == OK) return true;
+    gUnreported.fetch_add(n, std::memory_order_relaxed);   // still full: said later
+    return false;
 }
+
+void reportDropped(MSG_Q_ID q) { queueDroppedNote(q, 0); }
 
 void sendRecord(int level, const char* msg, size_t len) {
     SyslogRecord rec;
@@ -241,6 +248,11 @@ void syslogx_setDeviceSuffix(const char* suffix) {
 }
 
 unsigned syslogx_droppedCount() { return gDropped.load(std::memory_order_relaxed); }
+
+bool syslogx_reportDropped(int waitMs) {
+    MSG_Q_ID q = gQueue.load(std::memory_order_acquire);
+    return !q || queueDroppedNote(q, waitMs);
+}
 
 void syslogx_waitForRoom(int maxMs, int totalMs) {
     gWaitForRoomMs.store(0, std::memory_order_relaxed);

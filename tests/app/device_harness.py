@@ -33,6 +33,10 @@ def wait_for(cond, what, limit=30.0):
 
 
 def read_text(path):
+    """The file's text; "" when it is missing or no plain file (a FIFO in its
+    place is never waited on)."""
+    if not os.path.isfile(path):
+        return ""
     try:
         with open(path, errors="replace") as f:
             return f.read()

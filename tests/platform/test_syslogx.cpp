@@ -5,10 +5,15 @@
 
 #include "platform_fixture.h"
 
+#include "host/os/os_internal.h"
+
+#include <fcntl.h>
 #include <pthread.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -298,4 +303,124 @@ TEST_F(Syslogx, AThreadEndingWithFoldedRepeatsNeverWaitsForRoom) {
     EXPECT_EQ(syslogx_droppedCount() - dropped, 2u);
     semDelete(folded);
     semDelete(never);
+}
+
+namespace {
+
+// Points the process's stderr (descriptor 2) somewhere else for a while.
+class StderrTo {
+public:
+    explicit StderrTo(int fd) : saved_(dup(STDERR_FILENO)) { dup2(fd, STDERR_FILENO); }
+    ~StderrTo() {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+bool waitUntil(const std::function<bool()>& cond) {
+    for (int i = 0; i < 60000; ++i) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return cond();
+}
+
+}  // namespace
+
+// Records dropped from a full queue are said before the reader stops, also
+// when no record came after them to carry the note.
+TEST_F(Syslogx, DroppedRecordsAreSaidBeforeTheReaderStops) {
+    for (int i = 0; i < kSyslogQueueDepth + 5; ++i) syslogx(150, "fill %d", i);
+    ASSERT_EQ(syslogx_readerStart(0), 1);
+    syslogx_readerStop();
+    const std::string log = readFile("log.txt");
+    EXPECT_NE(log.find("fill 1023"), std::string::npos);
+    EXPECT_NE(log.find("syslogx: 5 log records dropped, the log queue was full"), std::string::npos);
+}
+
+// A log.txt that is no plain file (here a FIFO, with a reader that never
+// reads) is named on stderr and not written: nothing waits on it, neither the
+// reader nor a flush nor the stop, and the FIFO stays as it is.
+TEST_F(Syslogx, LogFileThatIsAFifoIsNamedAndNotUsed) {
+    makeFifo("log.txt");
+    const std::string fifo = dir + "/log.txt";
+    const int never = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);   // opened, never read
+    ASSERT_GE(never, 0);
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    bool inTime;
+    {
+        StderrTo redirect(fileno(err));
+        auto done = std::async(std::launch::async, [] {
+            EXPECT_EQ(syslogx_readerStart(0), 1);
+            for (int i = 0; i < 2000; ++i) syslogx(150, "line %d that would fill the FIFO", i);
+            syslogx_flush();
+            syslogx_readerStop();
+        });
+        inTime = done.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        // a writer of the FIFO would wait for room: make room until it is back
+        char buf[4096];
+        while (done.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+            while (read(never, buf, sizeof buf) > 0) {
+            }
+        done.get();
+    }
+    close(never);
+    EXPECT_TRUE(inTime) << "the log waited on the FIFO";
+    struct stat st;
+    ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    rewind(err);
+    char text[1024] = {};
+    EXPECT_GT(fread(text, 1, sizeof text - 1, err), 0u);
+    fclose(err);
+    EXPECT_NE(std::string(text).find(fifo + " is a FIFO"), std::string::npos) << text;
+}
+
+// A reader stuck in a write (here to a stderr nobody reads) is given up by
+// the stop after a while, and the stop writes what is still queued to
+// log.txt itself, the note of the records dropped meanwhile too.
+TEST_F(Syslogx, StopGivesUpAStuckReaderAndWritesTheQueueItself) {
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    // a full pipe whose writer blocks
+    fcntl(p[1], F_SETFL, O_NONBLOCK);
+    char fill[4096] = {};
+    while (write(p[1], fill, sizeof fill) > 0) {
+    }
+    fcntl(p[1], F_SETFL, 0);
+    const size_t tasksBefore = hostos::liveTaskCount();
+    bool inTime;
+    {
+        StderrTo redirect(p[1]);
+        ASSERT_EQ(syslogx_readerStart(3), 1);
+        syslogx(3, "an error the reader copies to stderr");
+        EXPECT_TRUE(waitUntil([&] { return readFile("log.txt").find("copies to stderr") != std::string::npos; }));
+        for (int i = 0; i < kSyslogQueueDepth + 5; ++i) syslogx(150, "queued %d behind the stuck reader", i);
+        auto stopped = std::async(std::launch::async, [] { syslogx_readerStop(); });
+        inTime = stopped.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        // the reader's write comes back in any case; drain until the stop is
+        // back and the reader has ended
+        fcntl(p[0], F_SETFL, O_NONBLOCK);
+        auto drained = [&] {
+            while (read(p[0], fill, sizeof fill) > 0) {
+            }
+            return stopped.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready &&
+                   hostos::liveTaskCount() <= tasksBefore;
+        };
+        EXPECT_TRUE(waitUntil(drained));
+        stopped.get();
+    }
+    close(p[0]);
+    close(p[1]);
+    EXPECT_TRUE(inTime) << "the stop waited for the stuck reader";
+    EXPECT_FALSE(syslogx_readerRunning());
+    const std::string log = readFile("log.txt");
+    EXPECT_NE(log.find("queued 0 behind the stuck reader"), std::string::npos);
+    EXPECT_NE(log.find("queued 1023 behind the stuck reader"), std::string::npos);
+    EXPECT_NE(log.find("syslogx: 5 log records dropped, the log queue was full"), std::string::npos);
+    EXPECT_LT(log.find("queued 1023 behind"), log.find("5 log records dropped"));
 }

@@ -65,8 +65,22 @@ STATUS msgQSend(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks,
     if (q->deleted) return failWith(S_objLib_OBJ_ID_ERROR);
     if (nBytes > q->maxLen) return failWith(S_msgQLib_INVALID_MSG_LENGTH);
     WaiterGuard guard(*q);
-    bool room = hostos::blockUntil(q->notFull, lk, hostos::deadlineFromTicks(timeoutTicks),
-                                   [&] { return q->deleted || q->count < q->maxMsgs; });
+    // A slot freed while senders wait for room is theirs: a sender that comes
+    // later finds room only beside them. Otherwise a stream of sends that do
+    // not wait takes every freed slot, and a message that waits (the last
+    // lines of a shutdown, say) waits its whole time-out and is lost.
+    bool room = q->count + q->sendersWaiting < q->maxMsgs;
+    if (!room && timeoutTicks != NO_WAIT) {
+        ++q->sendersWaiting;
+        try {
+            room = hostos::blockUntil(q->notFull, lk, hostos::deadlineFromTicks(timeoutTicks),
+                                      [&] { return q->deleted || q->count < q->maxMsgs; });
+        } catch (...) {
+            --q->sendersWaiting;   // deleted while waiting: the slot goes to the others
+            throw;
+        }
+        --q->sendersWaiting;
+    }
     if (q->deleted) return failWith(S_objLib_OBJ_ID_ERROR);
     if (!room) return failWith(timeoutTicks == NO_WAIT ? S_objLib_OBJ_UNAVAILABLE : S_objLib_OBJ_TIMEOUT);
     int slot;

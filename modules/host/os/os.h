@@ -39,7 +39,10 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
 
 // Asks the task to end: it is unwound at its next (or current) blocking call.
 // Waits until the thread has ended unless it is the caller itself, in which
-// case the caller is unwound at once. OK, or ERROR for an unknown task.
+// case the caller is unwound at once. OK, or ERROR for an unknown task, and
+// for one blocked in a system call of its own that has used no processor
+// time for 2 s: it is left to end at its next blocking call, and joined
+// once it has.
 STATUS taskDelete(TASK_ID tid);
 STATUS taskDeleteForce(TASK_ID tid);
 // Waits up to timeoutTicks for the task to return by itself; OK when it did,

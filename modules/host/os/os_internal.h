@@ -103,6 +103,7 @@ struct HostMsgQ {
     std::vector<size_t> lens;
     int head = 0, count = 0;       // ring of messages
     int waiters = 0;
+    int sendersWaiting = 0;        // senders blocked for room: freed slots are theirs first
     bool deleted = false;
     std::string name;
     int opens = 0;

@@ -6,6 +6,7 @@
 #include "host/os/os_internal.h"
 
 #include <pthread.h>
+#include <time.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -203,6 +204,40 @@ void wake(HostTask& t) {
     }
 }
 
+// How long taskDelete waits for a task that uses no processor time to reach
+// its next wait and end.
+constexpr auto kDeleteIdleWait = std::chrono::seconds(2);
+
+// The processor time the task's thread has used, -1 when it cannot be read
+// (the thread is being joined).
+int64_t cpuTimeNs(HostTask& t) {
+    clockid_t clock;
+    {
+        std::lock_guard<std::mutex> lk(t.joinMx);
+        if (!t.thread.joinable() || pthread_getcpuclockid(t.thread.native_handle(), &clock) != 0) return -1;
+    }
+    timespec ts;
+    if (clock_gettime(clock, &ts) != 0) return -1;
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+// True once the task has ended; false when it stays blocked outside this
+// layer's waits, using no processor time for kDeleteIdleWait.
+bool waitForEnd(HostTask& t) {
+    int64_t used = cpuTimeNs(t);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lk(t.stateMx);
+            if (t.stateCv.wait_for(lk, kDeleteIdleWait, [&] { return t.finished; })) return true;
+        }
+        const int64_t now = cpuTimeNs(t);
+        if (now < 0 || now == used) break;
+        used = now;
+    }
+    std::lock_guard<std::mutex> lk(t.stateMx);
+    return t.finished;
+}
+
 void trampoline(HostTask* t, std::function<void()> body) {
     tlsSelf = t;
     {
@@ -324,6 +359,14 @@ STATUS taskDelete(TASK_ID tid) {
     t->deletePending = true;
     if (t.get() == self) throw hostos::TaskDeleted{};
     wake(*t);
+    // A task is unwound at its next wait of this layer. One that computes
+    // gets there in time and is waited for; one blocked in a system call of
+    // its own (a write to a pipe nobody reads) gets there only once the call
+    // is back, which may be never: once it has used no processor time for a
+    // while, the deleter leaves it to end by itself (it stays registered and
+    // is joined once it has).
+    // Nothing is printed: the call it is stuck in may be a write to stderr.
+    if (!waitForEnd(*t)) return ERROR;
     joinTask(*t);
     forget(t->id);
     return OK;

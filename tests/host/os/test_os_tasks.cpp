@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -83,6 +88,39 @@ TEST(HostTasks, DeleteUnwindsBlockedTasks) {
     EXPECT_EQ(semTake(sem, NO_WAIT), OK);
     semDelete(sem);
     msgQDelete(q);
+}
+
+// A task blocked in a system call of its own, outside every wait of the OS
+// layer, can only be unwound once the call is back: its delete stops waiting
+// for it after a while instead of holding the deleter for good, and the task
+// ends at its next wait.
+TEST(HostTasks, DeleteOfATaskStuckInASystemCallDoesNotHoldTheDeleter) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::atomic<int> unwound{0}, started{0};
+    struct Mark {
+        std::atomic<int>& n;
+        ~Mark() { ++n; }
+    };
+    TASK_ID t = taskSpawn("tStuck", 100, 0, 0, [&] {
+        Mark m{unwound};
+        ++started;
+        char c;
+        (void)!read(fds[0], &c, 1);
+        taskDelay(1000000);   // the delete unwinds it here
+    });
+    ASSERT_NE(t, TASK_ID_ERROR);
+    while (!started) taskDelay(1);
+    auto deleted = std::async(std::launch::async, [t] { return taskDelete(t); });
+    const bool returned = deleted.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    ASSERT_EQ(write(fds[1], "x", 1), 1);   // the call comes back in any case
+    EXPECT_TRUE(returned) << "taskDelete waited for a task stuck in read()";
+    EXPECT_EQ(deleted.get(), ERROR);        // not ended yet when it returned
+    for (int i = 0; i < 30000 && hostos::liveTaskCount() != 0; ++i) taskDelay(1);
+    EXPECT_EQ(hostos::liveTaskCount(), 0u);
+    EXPECT_EQ(unwound, 1);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 // The id of a task that ended stays its own: tasks spawned after it (which
@@ -200,6 +238,36 @@ TEST(HostMsgQ, OrderUrgentCutAndFull) {
     EXPECT_EQ(buf[1], 0);
     EXPECT_EQ(msgQReceive(q, buf, sizeof buf, 2), ERROR);
     EXPECT_EQ(msgQNumMsgs(q), 0);
+    msgQDelete(q);
+}
+
+// A slot that frees up goes to a sender that waits for room, not to one that
+// comes later and does not wait: a flood of such sends cannot keep a waiting
+// message out for its whole wait.
+TEST(HostMsgQ, AFreedSlotGoesToTheSenderThatWaits) {
+    MSG_Q_ID q = msgQCreate(2, 8, MSG_Q_FIFO);
+    EXPECT_EQ(msgQSend(q, "a", 1, NO_WAIT, MSG_PRI_NORMAL), OK);
+    EXPECT_EQ(msgQSend(q, "b", 1, NO_WAIT, MSG_PRI_NORMAL), OK);
+    std::atomic<STATUS> waited{-2};
+    std::thread sender([&] { waited = msgQSend(q, "W", 1, 10000, MSG_PRI_NORMAL); });
+    auto senderWaits = [q] {
+        std::lock_guard<std::mutex> lk(q->mx);
+        return q->waiters == 1;
+    };
+    for (int i = 0; i < 30000 && !senderWaits(); ++i) taskDelay(1);
+    ASSERT_TRUE(senderWaits());
+    char buf[8] = {};
+    EXPECT_EQ(msgQReceive(q, buf, sizeof buf, NO_WAIT), 1);
+    EXPECT_EQ(msgQSend(q, "n", 1, NO_WAIT, MSG_PRI_NORMAL), ERROR);   // the waiter's slot
+    EXPECT_EQ(msgQSend(q, "u", 1, NO_WAIT, MSG_PRI_URGENT), ERROR);
+    sender.join();
+    EXPECT_EQ(waited, OK);
+    EXPECT_EQ(msgQReceive(q, buf, sizeof buf, NO_WAIT), 1);
+    EXPECT_EQ(buf[0], 'b');
+    EXPECT_EQ(msgQReceive(q, buf, sizeof buf, NO_WAIT), 1);
+    EXPECT_EQ(buf[0], 'W');
+    // with the waiter served, a send that does not wait finds room again
+    EXPECT_EQ(msgQSend(q, "n", 1, NO_WAIT, MSG_PRI_NORMAL), OK);
     msgQDelete(q);
 }
 

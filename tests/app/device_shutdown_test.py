@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""The orderly shutdown and the device's inputs when they misbehave.
+
+flood:  SIGINT and SIGTERM while clients flood shell.sock with commands: the
+        shell stops before the shutdown's first line, every line of the
+        shutdown reaches log.txt, and the process ends promptly.
+fifo:   log.txt is a FIFO, without a reader and with one that never reads:
+        the device names it on stderr, runs, and ends on SIGINT.
+stdin:  standard input that never ends (`yes lof_get`, /dev/zero,
+        /dev/urandom): shell.sock answers, SIGINT ends the device, and no raw
+        byte reaches the terminal as it came.
+Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER
+"""
+import os
+import re
+import select
+import signal
+import subprocess
+import sys
+import threading
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import DeviceRun, connect, read_text, wait_for  # noqa: E402
+
+SHELL_LINE = re.compile(r"\d{5} r_shell(?:Sock|Stdin): ")
+FLOOD = b"meas init\nmeas start\n" * 20
+
+
+def exit_limit(dev):
+    """Generous for a loaded machine; the device aims at well under a second.
+    A sanitizer build runs everything many times slower."""
+    return 20.0 if "startup: sanitizer build" in dev.log() else 5.0
+
+
+def flood_shell(s, stop):
+    """One client that sends command lines as fast as the device takes them
+    and reads its answers, until stop is set or the device closes it."""
+    s.setblocking(False)
+    pending = b""
+    try:
+        while not stop.is_set():
+            r, w, _ = select.select([s], [s], [], 0.1)
+            if r and not s.recv(65536):
+                break
+            if w:
+                pending = pending or FLOOD
+                pending = pending[s.send(pending):]
+    except OSError:
+        pass   # the device closed the connection
+    finally:
+        s.close()
+
+
+def ready_without_log(dev, limit=60.0):
+    """Ready as far as the shell tells (for a device whose log.txt cannot be read)."""
+    def answers():
+        if dev.proc.poll() is not None:
+            raise AssertionError("device ended (%d):\n%s" % (dev.proc.returncode, dev.output()))
+        try:
+            return "stim_active = 1" in dev.shell("getvar stim_active", timeout=10.0)
+        except OSError:
+            return False
+    wait_for(answers, "the shell to answer", limit)
+
+
+def end_by_signal(dev, sig, limit):
+    start = time.time()
+    dev.proc.send_signal(sig)
+    try:
+        rc = dev.proc.wait(timeout=limit)
+    except subprocess.TimeoutExpired:
+        raise AssertionError("no exit %.0f s after signal %d\n%s" % (limit, sig, dev.output()[-3000:]))
+    return rc, time.time() - start
+
+
+def test_signal_during_shell_flood(binary, sample, sig):
+    with DeviceRun(sample) as run:
+        dev = run.device(binary).wait_ready()
+        stop = threading.Event()
+        # connected here: connect() changes the working folder for a moment
+        clients = [threading.Thread(target=flood_shell, args=(connect(run.folder), stop)) for _ in range(3)]
+        for c in clients:
+            c.start()
+        try:
+            wait_for(lambda: len(SHELL_LINE.findall(dev.log())) > 200, "the flood's shell lines in log.txt")
+            rc, took = end_by_signal(dev, sig, 30.0)
+        finally:
+            stop.set()
+            for c in clients:
+                c.join()
+        log = dev.log()
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        assert took < exit_limit(dev), "the exit took %.1f s" % took
+        head, sep, shutdown = log.partition("rtpShutdown: orderly shutdown")
+        assert sep, "no shutdown line in log.txt:\n" + log[-3000:]
+        # the shell stopped before the shutdown's first line
+        late = [line for line in shutdown.splitlines() if SHELL_LINE.search(line)]
+        assert not late, "%d shell lines after the shutdown began, e.g. %s" % (len(late), late[:3])
+        # every line of the shutdown is there, the last one included
+        rasters = re.findall(r"raster \S+: \d+ ticks", shutdown)
+        assert len(rasters) >= 10, "raster lines missing:\n" + shutdown[-3000:]
+        assert "rtpShutdown: done" in shutdown, "no 'rtpShutdown: done':\n" + shutdown[-3000:]
+        dev.check_clean()
+        print("signal %d during a shell flood: exit after %.2f s, %d raster lines" % (sig, took, len(rasters)))
+
+
+def test_flood(binary, sample):
+    for sig in (signal.SIGINT, signal.SIGTERM):
+        test_signal_during_shell_flood(binary, sample, sig)
+
+
+def test_log_fifo(binary, sample, with_reader):
+    with DeviceRun(sample) as run:
+        path = os.path.join(run.folder, "log.txt")
+        os.mkfifo(path)
+        # a reader that opens the FIFO and never reads: a writer that opened
+        # it would fill it and then wait for good
+        reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK) if with_reader else None
+        try:
+            dev = run.device(binary)
+            ready_without_log(dev)
+            rc, took = end_by_signal(dev, signal.SIGINT, 30.0)
+            assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+            assert "log.txt is a FIFO" in dev.output(), "log.txt not named on stderr:\n" + dev.output()[-3000:]
+            assert os.path.exists(path) and not os.path.isfile(path), "the FIFO was replaced"
+            dev.check_clean()
+            print("log.txt a FIFO (%s reader): named, exit after %.2f s" % ("with a" if with_reader else "no", took))
+        finally:
+            if reader is not None:
+                os.close(reader)
+
+
+def test_fifo(binary, sample):
+    test_log_fifo(binary, sample, with_reader=False)
+    test_log_fifo(binary, sample, with_reader=True)
+
+
+def test_endless_stdin(binary, sample, name, source):
+    with DeviceRun(sample) as run:
+        feeder = None
+        if source == "yes":
+            feeder = subprocess.Popen(["yes", "lof_get"], stdout=subprocess.PIPE)
+            stdin = feeder.stdout
+        else:
+            stdin = open(source, "rb")
+        try:
+            dev = run.device(binary, stdin=stdin)
+            dev.wait_ready()
+            if source == "yes":
+                wait_for(lambda: dev.output().count("Lap counter") > 100, "the piped lines to run")
+            # the socket shell answers beside the endless input, again and again
+            for _ in range(5):
+                assert "Lap counter" in dev.shell("lof_get"), dev.output()[-2000:]
+            rc, took = end_by_signal(dev, signal.SIGINT, 30.0)
+            assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+            assert took < exit_limit(dev), "the exit took %.1f s" % took
+            with open(dev.output_path, "rb") as f:
+                out = f.read()
+            # raw bytes are written as escapes, never as they came
+            assert b"\x1b" not in out and b"\x00" not in out, "raw bytes in the output"
+            assert "rtpShutdown: done" in dev.log()
+            dev.check_clean()
+            print("stdin %s: shell answered, exit after %.2f s, %d bytes of output, %d lof_get answers" %
+                  (name, took, len(out), out.count(b"Lap counter")))
+        finally:
+            if feeder:
+                feeder.kill()
+                feeder.wait()
+                feeder.stdout.close()
+            else:
+                stdin.close()
+
+
+def test_stdin(binary, sample):
+    test_endless_stdin(binary, sample, "yes lof_get", "yes")
+    test_endless_stdin(binary, sample, "/dev/zero", "/dev/zero")
+    test_endless_stdin(binary, sample, "/dev/urandom", "/dev/urandom")
+
+
+MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin}
+
+
+def main():
+    mode, binary, sample = sys.argv[1:4]
+    try:
+        MODES[mode](binary, sample)
+    except Exception:
+        traceback.print_exc()
+        return 1
+    print("ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
