@@ -14,7 +14,6 @@ Usage: device_calibration_store_test.py folder|full TAV9_BINARY SAMPLE_FOLDER
 import os
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 import time
@@ -39,17 +38,9 @@ class Tool(XcpTool):
         super().__init__(port)
         self.events = []
 
-    def command(self, packet):
-        self.s.sendto(struct.pack("<HH", len(packet), self.ctr) + bytes(packet), self.addr)
-        self.ctr += 1
-        while True:
-            data = self.s.recv(2048)
-            n = struct.unpack_from("<H", data)[0]
-            answer = data[4:4 + n]
-            if answer and answer[0] == 0xFD:
-                self.events.append(answer)
-            elif answer and answer[0] in (0xFF, 0xFE):
-                return answer
+    def unasked(self, packet):
+        if packet and packet[0] == 0xFD:
+            self.events.append(packet)
 
     def connect(self):
         answer = self.command([0xFF, 0x00])
@@ -101,35 +92,42 @@ def failed_store(dev, port, cause):
 def good_store(dev, tool, folder):
     """A store that can be written ends the process in order, with the page stored."""
     tool.store(0x5678)
-    try:
-        rc = dev.proc.wait(timeout=60)
-    except subprocess.TimeoutExpired:
-        raise AssertionError("the device still ran 60 s after a good store")
-    assert rc == 0, dev.output()
-    dev.check_clean()
+    dev.wait_clean_end(60, "a good store")
     with open(os.path.join(folder, "calpage.bin"), "rb") as f:
         page = f.read()
     assert len(page) == PAGE_SIZE and page[SPARE:SPARE + len(PATTERN)] == PATTERN
 
 
-def folder_in_the_way(binary, sample):
-    folder = tempfile.mkdtemp(prefix="tav9-calstore-")
-    shutil.copytree(sample, folder, dirs_exist_ok=True)
+def stores(binary, folder, cause, block, unblock):
+    """The failed store while block() keeps the store from being written
+    (with `cause`), then a good one once unblock() has run. The tool and the
+    device end however it goes."""
     dev = tool = None
     try:
         port = free_port()
         dev = started(binary, folder, port)
-        aside = os.path.join(folder, "calpage.bin.tmp")
-        os.mkdir(aside)
-        tool = failed_store(dev, port, os.strerror(21))   # EISDIR
-        assert not os.path.exists(os.path.join(folder, "calpage.bin"))
-        os.rmdir(aside)
+        block()
+        tool = failed_store(dev, port, cause)
+        unblock()
         good_store(dev, tool, folder)
     finally:
         if tool:
             tool.close()
         if dev:
             dev.kill()
+
+
+def folder_in_the_way(binary, sample):
+    folder = tempfile.mkdtemp(prefix="tav9-calstore-")
+    shutil.copytree(sample, folder, dirs_exist_ok=True)
+    aside = os.path.join(folder, "calpage.bin.tmp")
+
+    def clear_the_way():
+        assert not os.path.exists(os.path.join(folder, "calpage.bin"))
+        os.rmdir(aside)
+    try:
+        stores(binary, folder, os.strerror(21), lambda: os.mkdir(aside), clear_the_way)   # EISDIR
+    finally:
         remove_folder(folder)
     return 0
 
@@ -143,20 +141,11 @@ def full_folder(binary, sample):
         os.rmdir(folder)
         print("device calibration store test (full) skipped: cannot mount a tmpfs")
         return SKIPPED
-    dev = tool = None
     try:
         shutil.copytree(sample, folder, dirs_exist_ok=True)
-        port = free_port()
-        dev = started(binary, folder, port)
-        fill(folder)
-        tool = failed_store(dev, port, os.strerror(28))   # ENOSPC
-        os.unlink(os.path.join(folder, "filler"))
-        good_store(dev, tool, folder)
+        stores(binary, folder, os.strerror(28), lambda: fill(folder),   # ENOSPC
+               lambda: os.unlink(os.path.join(folder, "filler")))
     finally:
-        if tool:
-            tool.close()
-        if dev:
-            dev.kill()
         umount(folder)
         remove_folder(folder)
     return 0

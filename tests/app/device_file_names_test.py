@@ -14,25 +14,14 @@
 Usage: device_file_names_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
-import re
 import stat
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, drive_files, measdump_csv  # noqa: E402
+from device_harness import DeviceRun, drive_files, measdump_csv, parse_state  # noqa: E402
 
 DRIVES = (("meas", "A", "meas:"), ("meas2", "B", "meas2:"))
-STATE = re.compile(r"Lap counter:\s*(\d+).*?Outing counter:\s*(\d+).*?Fragment counter:\s*(\d+).*?"
-                   r"Absolute lap counter:\s*(\d+)", re.S)
-
-
-def parse_state(text):
-    m = STATE.search(text)
-    assert m, "no counter state in %r" % text
-    return tuple(int(x) for x in m.groups())   # lap, outing, fragment, absolute lap
-
-
 def file_name(letter, lap, outing, fragment, absolute):
     return "%c%02x%02x%03x.%1x%02x" % (letter, outing & 0xFF, lap & 0xFF, (absolute >> 4) & 0xFFF, absolute & 0xF,
                                        fragment & 0xFF)

@@ -5,6 +5,7 @@ Device.stop() or Device.kill(), or on leaving its DeviceRun; the process's
 standard output and error go to a file beside the folder, which
 check_clean() searches for sanitizer reports.
 """
+import ctypes
 import os
 import re
 import shutil
@@ -80,6 +81,54 @@ def shell(folder, line, timeout=10.0):
         return read_answer(s)
     finally:
         s.close()
+
+
+# The lap-counter state as the shell's "lof_get" prints it.
+COUNTER_STATE = re.compile(r"Lap counter:\s*(\d+).*?Outing counter:\s*(\d+).*?Fragment counter:\s*(\d+).*?"
+                           r"Absolute lap counter:\s*(\d+)", re.S)
+
+
+def parse_state(text):
+    m = COUNTER_STATE.search(text)
+    assert m, "no counter state in %r" % text
+    return tuple(int(x) for x in m.groups())   # lap, outing, fragment, absolute lap
+
+
+def holds_file(pid, path):
+    """True when process pid has path open."""
+    try:
+        fds = os.listdir("/proc/%d/fd" % pid)
+    except OSError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
+                return True
+        except OSError:
+            pass
+    return False
+
+
+class MqAttr(ctypes.Structure):
+    _fields_ = [("mq_flags", ctypes.c_long), ("mq_maxmsg", ctypes.c_long), ("mq_msgsize", ctypes.c_long),
+                ("mq_curmsgs", ctypes.c_long), ("reserved", ctypes.c_long * 4)]
+
+
+def queue_prefix(folder):
+    """The device's queue names carry a hash of its folder's canonical path
+    (FNV-1a, 64 bits)."""
+    h = 1469598103934665603
+    for c in os.path.realpath(folder).encode():
+        h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
+    return "/tav9-%016x-" % h
+
+
+def queued(rt, d):
+    """The number of messages in the open message queue d (rt: the C library
+    that has mq_getattr)."""
+    attr = MqAttr()
+    assert rt.mq_getattr(d, ctypes.byref(attr)) == 0
+    return attr.mq_curmsgs
 
 
 def drive_files(folder, drive):
@@ -159,6 +208,16 @@ class Device:
             return self.proc.wait(timeout=limit)
         finally:
             self.kill()
+
+    def wait_clean_end(self, limit, after):
+        """Until the process ends by itself, within `limit` seconds of what
+        `after` names: its exit code 0 and no sanitizer report."""
+        try:
+            rc = self.proc.wait(timeout=limit)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("the device still ran %d s after %s" % (limit, after))
+        assert rc == 0, self.output()
+        self.check_clean()
 
     def kill(self):
         if self.proc.poll() is None:

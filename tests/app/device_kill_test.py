@@ -18,20 +18,11 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import Device, connect, make_folder, remove_folder  # noqa: E402
+from device_harness import Device, connect, make_folder, parse_state, remove_folder  # noqa: E402
 
 SANITIZER_CYCLES = 12
 MIN_CYCLES = 6
 BUDGET_S = 150.0
-
-STATE = re.compile(r"Lap counter:\s*(\d+).*?Outing counter:\s*(\d+).*?Fragment counter:\s*(\d+).*?"
-                   r"Absolute lap counter:\s*(\d+)", re.S)
-
-
-def parse_state(text):
-    m = STATE.search(text)
-    assert m, "no counter state in %r" % text
-    return tuple(int(x) for x in m.groups())   # lap, outing, fragment, absolute lap
 
 
 def predict(state, command):

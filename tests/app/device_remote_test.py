@@ -27,7 +27,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, wait_for  # noqa: E402
+from device_harness import DeviceRun, holds_file, queue_prefix, queued, wait_for  # noqa: E402
 
 UNREACHABLE = "192.0.2.1"
 
@@ -49,21 +49,12 @@ def client(measrctrl, folder, code, address=None, wait=30):
     return r.returncode, r.stdout.strip()
 
 
-class MqAttr(ctypes.Structure):
-    _fields_ = [("mq_flags", ctypes.c_long), ("mq_maxmsg", ctypes.c_long), ("mq_msgsize", ctypes.c_long),
-                ("mq_curmsgs", ctypes.c_long), ("reserved", ctypes.c_long * 4)]
-
-
 class QueueClient:
     """A remote-control client in the test's hands: it sends a command and
-    takes its reply when the test says so. The device's queue names carry a
-    hash of its folder's canonical path (FNV-1a, 64 bits)."""
+    takes its reply when the test says so."""
 
     def __init__(self, folder):
-        h = 1469598103934665603
-        for c in os.path.realpath(folder).encode():
-            h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-        prefix = "/tav9-%016x-" % h
+        prefix = queue_prefix(folder)
         self.rt = ctypes.CDLL(ctypes.util.find_library("rt") or None, use_errno=True)
         self.rt.mq_open.restype = ctypes.c_int
         self.rx = self.rt.mq_open((prefix + "MeasAppRCTRL_RX").encode(), os.O_WRONLY)
@@ -78,37 +69,17 @@ class QueueClient:
         cmd = bytes([code, 0, 0, 0, 0])
         assert self.rt.mq_send(self.rx, cmd, len(cmd), 0) == 0, os.strerror(ctypes.get_errno())
 
-    def waiting(self, d):
-        attr = MqAttr()
-        assert self.rt.mq_getattr(d, ctypes.byref(attr)) == 0
-        return attr.mq_curmsgs
-
     def replies_waiting(self):
-        return self.waiting(self.tx)
+        return queued(self.rt, self.tx)
 
     def commands_waiting(self):
-        return self.waiting(self.rx)
+        return queued(self.rt, self.rx)
 
     def receive(self):
         """The first byte of the reply in the queue, None when there is none."""
         buf = ctypes.create_string_buffer(64)
         n = self.rt.mq_receive(self.tx, buf, len(buf), None)
         return buf.raw[0] if n >= 1 else None
-
-
-def holds_file(pid, path):
-    """True when process pid has path open."""
-    try:
-        fds = os.listdir("/proc/%d/fd" % pid)
-    except OSError:
-        return False
-    for fd in fds:
-        try:
-            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
-                return True
-        except OSError:
-            pass
-    return False
 
 
 def two_tools_at_once(measrctrl, folder):

@@ -28,8 +28,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
-from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, make_follower,  # noqa: E402
-                                     prepare)
+from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
+                                     each_records_the_other, prepare)
 
 CLONE_NEWTIME = 0x80
 TICKS = 10000          # time stamps in 0.1 ms
@@ -116,13 +116,7 @@ def first_ahead_across_the_wrap():
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS):
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
-        # A's m03 takes B's values; B's measurements name A's (PID 1) already
-        m03 = os.path.join(run_a.folder, "cfg", "m03.xml")
-        with open(m03) as f:
-            text = f.read()
-        with open(m03, "w") as f:
-            f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
-        make_follower(binary, run_b, ns_b, PID_B)
+        each_records_the_other(binary, run_a, run_b, ns_b)
         a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
         try:

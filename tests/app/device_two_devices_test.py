@@ -315,6 +315,17 @@ def make_follower(binary, run, ns, pid):
         f.write(page)
 
 
+def each_records_the_other(binary, run_a, run_b, ns_b):
+    """A's m03 takes B's values (B's measurements name A's, PID 1, already),
+    and B follows A's time."""
+    m03 = os.path.join(run_a.folder, "cfg", "m03.xml")
+    with open(m03) as f:
+        text = f.read()
+    with open(m03, "w") as f:
+        f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
+    make_follower(binary, run_b, ns_b, PID_B)
+
+
 def blkcount(dev, name):
     """The block count "meas" shows for the measurement (MEASURE SG, FDE)."""
     m = re.search(r"MEASURE %s\s*:.*?blkcount\s+= (\d+)" % name, dev.shell("meas"), re.S)
@@ -338,13 +349,7 @@ def refused_later(log):
 def clocks(binary, sample, ns_a, ns_b, ahead_s):
     with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
-        # A's m03 takes B's values; B's measurements name A's (PID 1) already
-        m03 = os.path.join(run_a.folder, "cfg", "m03.xml")
-        with open(m03) as f:
-            text = f.read()
-        with open(m03, "w") as f:
-            f.write(text.replace('adr="0x01', 'adr="0x%02X' % PID_B))
-        make_follower(binary, run_b, ns_b, PID_B)
+        each_records_the_other(binary, run_a, run_b, ns_b)
         a = run_a.device(binary, prefix=("ip", "netns", "exec", ns_a)).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b, "unshare", "-T", "--monotonic",
                                          str(ahead_s))).wait_ready()

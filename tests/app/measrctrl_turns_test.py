@@ -22,26 +22,12 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import wait_for  # noqa: E402
-
-
-class MqAttr(ctypes.Structure):
-    _fields_ = [("mq_flags", ctypes.c_long), ("mq_maxmsg", ctypes.c_long), ("mq_msgsize", ctypes.c_long),
-                ("mq_curmsgs", ctypes.c_long), ("reserved", ctypes.c_long * 4)]
+from device_harness import MqAttr, holds_file, queue_prefix, queued, wait_for  # noqa: E402
 
 
 RT = ctypes.CDLL(ctypes.util.find_library("rt") or None, use_errno=True)
 RT.mq_open.restype = ctypes.c_int
 RT.mq_open.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.c_uint, ctypes.POINTER(MqAttr)]
-
-
-def queue_prefix(folder):
-    """The device's queue names carry a hash of its folder's canonical path
-    (FNV-1a, 64 bits)."""
-    h = 1469598103934665603
-    for c in os.path.realpath(folder).encode():
-        h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
-    return "/tav9-%016x-" % h
 
 
 class FakeDevice:
@@ -75,16 +61,11 @@ class FakeDevice:
         self.close()
         self.make()
 
-    def waiting(self, d):
-        attr = MqAttr()
-        assert RT.mq_getattr(d, ctypes.byref(attr)) == 0
-        return attr.mq_curmsgs
-
     def commands_waiting(self):
-        return self.waiting(self.rx)
+        return queued(RT, self.rx)
 
     def replies_waiting(self):
-        return self.waiting(self.tx)
+        return queued(RT, self.tx)
 
     def take_command(self):
         """The next command's code, once a tool has sent one."""
@@ -96,21 +77,6 @@ class FakeDevice:
     def reply(self, byte):
         msg = bytes([byte, 0, 0, 0, 0])
         assert RT.mq_send(self.tx, msg, 5, 0) == 0, os.strerror(ctypes.get_errno())
-
-
-def holds_file(pid, path):
-    """True when process pid has path open."""
-    try:
-        fds = os.listdir("/proc/%d/fd" % pid)
-    except OSError:
-        return False
-    for fd in fds:
-        try:
-            if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == path:
-                return True
-        except OSError:
-            pass
-    return False
 
 
 class Tools:

@@ -80,6 +80,11 @@ class XcpTool:
             answer = data[4:4 + n]
             if answer and answer[0] in (0xFF, 0xFE):
                 return answer
+            self.unasked(answer)
+
+    def unasked(self, packet):
+        """A packet that answers no command (an event, a service request):
+        passed over."""
 
     def upload(self, address, length):
         """Bytes of the device's memory from the address (PID in bits 24-31)."""

@@ -101,6 +101,14 @@ protected:
         meas_app_store_block(&blocks[i], r.data());
         fed[uint8_t(i + 1)].push_back({ts, std::vector<uint8_t>(r.begin() + 4, r.end())});
     }
+    // `count` records of block 1 at ts in steps of 10, block 2's at every
+    // other one; ts is left after the last.
+    void feedBoth(uint32_t& ts, unsigned count) {
+        for (unsigned n = 0; n < count; ++n, ts += 10) {
+            feed(0, ts);
+            if ((ts / 10) % 2 == 0) feed(1, ts);
+        }
+    }
     // Closes every block's file and waits until the writers have it all.
     void closeAndDrain() {
         for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
@@ -138,6 +146,23 @@ protected:
         uint32_t ts;
         std::vector<uint8_t> values;
     };
+    // The time stamps of the records in the newest (last by name) of a
+    // drive's files, by block id, added to `got`.
+    static void newestFileStamps(const std::map<std::string, std::vector<uint8_t>>& drive,
+                                 std::map<uint8_t, std::vector<uint32_t>>& got) {
+        const auto& [name, bytes] = *drive.rbegin();
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+    }
+    // The time stamps of the records fed after `from`.
+    static std::vector<uint32_t> fedAfter(const std::vector<Fed>& records, uint32_t from) {
+        std::vector<uint32_t> late;
+        for (auto& f : records)
+            if (int32_t(f.ts - from) > 0) late.push_back(f.ts);
+        return late;
+    }
     std::vector<MeasBlock> blocks;
     std::map<uint8_t, std::vector<Fed>> fed;
 };

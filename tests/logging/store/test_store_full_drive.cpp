@@ -96,35 +96,25 @@ protected:
         EXPECT_EQ(told, cause);
         LapOutFra_setFragmentTrig(ts);
         const uint32_t newFileFrom = ts;
-        for (unsigned n = 0; n < 1000; ++n, ts += 10) {
-            feed(0, ts);
-            if ((ts / 10) % 2 == 0) feed(1, ts);
-        }
+        feedBoth(ts, 1000);
         closeAndDrain();
         auto drive = files(mountPoint.substr(dir.size() + 1).c_str());
         drive.erase("filler");
         ASSERT_EQ(drive.size(), 2u) << "the first file and the one after the room came back";
-        const auto& [name, bytes] = *drive.rbegin();
-        MeasFileContent c;
-        std::string err;
-        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        newestHoldsWhatCameAfter(drive, newFileFrom);
+    }
+    // The drive's newest file holds every record fed after `from` (one fed
+    // at the split is the old file's).
+    void newestHoldsWhatCameAfter(const std::map<std::string, std::vector<uint8_t>>& drive, uint32_t from) {
         std::map<uint8_t, std::vector<uint32_t>> got;
-        for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
-        for (auto& [id, want] : fed) {
-            std::vector<uint32_t> late;
-            for (auto& f : want)
-                if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);
-            EXPECT_EQ(got[id], late) << "block " << int(id);
-        }
+        ASSERT_NO_FATAL_FAILURE(newestFileStamps(drive, got));
+        for (auto& [id, want] : fed) EXPECT_EQ(got[id], fedAfter(want, from)) << "block " << int(id);
     }
     // Feeds records of both blocks in steps of 10 until cond holds (checked
     // between batches, as the writer takes them); false when it never does.
     bool feedUntil(uint32_t& ts, const std::function<bool()>& cond) {
         for (unsigned batch = 0; batch < 2000; ++batch) {
-            for (unsigned n = 0; n < 20; ++n, ts += 10) {
-                feed(0, ts);
-                if ((ts / 10) % 2 == 0) feed(1, ts);
-            }
+            feedBoth(ts, 20);
             if (waitFor(cond, 20)) return true;
         }
         return false;
@@ -212,10 +202,7 @@ TEST_F(StoreFullDrive, AFileTheDriveRefusedBytesOfReadsCleanlyAndGoesOnWhenThere
     const uint32_t refused = failures();
     unfill();
     const uint32_t roomAgain = ts;
-    for (unsigned n = 0; n < 1000; ++n, ts += 10) {
-        feed(0, ts);
-        if ((ts / 10) % 2 == 0) feed(1, ts);
-    }
+    feedBoth(ts, 1000);
     closeAndDrain();
     stopStore();
 
@@ -277,10 +264,7 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
         << "the room that came back is not told";
     LapOutFra_setFragmentTrig(ts);
     const uint32_t newFileFrom = ts;
-    for (unsigned n = 0; n < 1000; ++n, ts += 10) {
-        feed(0, ts);
-        if ((ts / 10) % 2 == 0) feed(1, ts);
-    }
+    feedBoth(ts, 1000);
     closeAndDrain();
     stopStore();
 
@@ -293,18 +277,7 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
     meas.erase("filler");
     ASSERT_EQ(meas.size(), 2u) << "the first file and the one after the room came back";
     for (const auto& [name, bytes] : meas) EXPECT_EQ(drops[0].find(name), std::string::npos) << drops[0];
-    const auto& [name, bytes] = *meas.rbegin();
-    MeasFileContent c;
-    std::string err;
-    ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
-    std::map<uint8_t, std::vector<uint32_t>> got;
-    for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
-    for (auto& [id, want] : fed) {
-        std::vector<uint32_t> late;
-        for (auto& f : want)
-            if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);   // one at the split is the old file's
-        EXPECT_EQ(got[id], late) << "block " << int(id);
-    }
+    newestHoldsWhatCameAfter(meas, newFileFrom);
 }
 
 // The same on the USB drive: its writer looks for room as the internal

@@ -31,17 +31,10 @@ protected:
     // Records until m01 has its first file on both drives.
     void firstFiles(uint32_t& ts) {
         for (unsigned b = 0; b < 2000 && !(fileCount("meas") == 1 && fileCount("usb_meas") == 1); ++b) {
-            feedBatch(ts);
+            feedBoth(ts, 20);
             waitFor([&] { return fileCount("meas") == 1 && fileCount("usb_meas") == 1; }, 20);
         }
         ASSERT_EQ(fileCount("meas"), 1u);
-    }
-    // One batch of records of both blocks.
-    void feedBatch(uint32_t& ts) {
-        for (unsigned n = 0; n < 20; ++n, ts += 10) {
-            feed(0, ts);
-            if ((ts / 10) % 2 == 0) feed(1, ts);
-        }
     }
     // Records for about `ms` of the writers' time, with the logging
     // application's part: a new fragment each time the store says that its
@@ -50,7 +43,7 @@ protected:
         unsigned splits = 0;
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (std::chrono::steady_clock::now() < end) {
-            feedBatch(ts);
+            feedBoth(ts, 20);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (meas_app_PreTrigTakeDriveLoss(meas[0].store) != 0) {
                 ++splits;
@@ -71,7 +64,7 @@ TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndR
     // the next lap's file is refused on "meas:"; the USB drive takes it
     refusing_creates::refuseIn(folderOf("meas:"), EDQUOT);
     LapOutFra_setFragmentTrig(ts);
-    ASSERT_TRUE(waitFor([&] { feedBatch(ts); return refusing_creates::refused() > 0; }, 10000));
+    ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return refusing_creates::refused() > 0; }, 10000));
     // a dozen of the writer's looks at its drive
     const unsigned splits = recordFor(ts, 3000);
     EXPECT_EQ(splits, 0u) << "the free space of a drive that refuses files taken for room";
@@ -104,16 +97,10 @@ TEST_F(StoreRefusingDrive, NewFilesRefusedWhileTheDriveShowsRoomSplitNothingAndR
     // the file made once the drive took files again holds what came after
     auto meas = files("meas");
     ASSERT_EQ(meas.size(), 2u);
-    const auto& [name, bytes] = *meas.rbegin();
-    MeasFileContent c;
-    std::string err;
-    ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
     std::map<uint8_t, std::vector<uint32_t>> got;
-    for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+    ASSERT_NO_FATAL_FAILURE(newestFileStamps(meas, got));
     for (auto& [id, want] : fed) {
-        std::vector<uint32_t> late;
-        for (auto& f : want)
-            if (int32_t(f.ts - newFileFrom) > 0) late.push_back(f.ts);
+        const std::vector<uint32_t> late = fedAfter(want, newFileFrom);
         ASSERT_FALSE(got[id].empty()) << "block " << int(id);
         EXPECT_EQ(std::vector<uint32_t>(got[id].end() - long(std::min(got[id].size(), late.size())), got[id].end()),
                   late)
@@ -131,7 +118,7 @@ TEST_F(StoreRefusingDrive, ANewFileRefusedRightAfterRoomWasToldDoublesTheWaitBef
     firstFiles(ts);
     refusing_creates::refuseIn(folderOf("meas:"), EDQUOT, false);
     LapOutFra_setFragmentTrig(ts);
-    ASSERT_TRUE(waitFor([&] { feedBatch(ts); return refusing_creates::refused() > 0; }, 10000));
+    ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return refusing_creates::refused() > 0; }, 10000));
     // looks after 0, 1 and 3 s at the most
     const unsigned splits = recordFor(ts, 4000);
     EXPECT_GE(splits, 1u);
@@ -142,6 +129,6 @@ TEST_F(StoreRefusingDrive, ANewFileRefusedRightAfterRoomWasToldDoublesTheWaitBef
     unsigned told = 0;
     for (unsigned round = 0; round < 200 && !told; ++round) told = recordFor(ts, 100);
     ASSERT_EQ(told, 1u) << "a drive that takes files again is not told";
-    ASSERT_TRUE(waitFor([&] { feedBatch(ts); return fileCount("meas") == 2; }, 10000));
+    ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return fileCount("meas") == 2; }, 10000));
     closeAndDrain();
 }
