@@ -184,9 +184,18 @@ const CalPage& calActive();
 // use as `calRefAddr(offsetof(CalPage, PCODE))`.
 uint32_t calRefAddr(size_t memberOffset);
 
-inline uint16_t PCODE() { return calActive().PCODE; }
-inline uint16_t DATADELAY() { return calActive().DATADELAY; }
-inline uint8_t OUTINGCTR_MODE() { return calActive().OUTINGCTR_MODE; }
-inline uint8_t FILEFRAGMENTATION_SIZE() { return calActive().FILEFRAGMENTATION_SIZE; }
-inline uint16_t FILEFRAGMENTATION_TIME() { return calActive().FILEFRAGMENTATION_TIME; }
-inline uint8_t MEAS_APP_DEBUG() { return calActive().MEAS_APP_DEBUG; }
+// A parameter read in one atomic load: a page copy (a store) or a download
+// may write the calibration memory at the same moment, byte by byte with
+// atomic stores, while the tasks read these every cycle. As on the car, a
+// value caught halfway through a copy may mix old and new bytes.
+template <typename T>
+inline T calLoad(const T& field) {
+    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+}
+
+inline uint16_t PCODE() { return calLoad(calActive().PCODE); }
+inline uint16_t DATADELAY() { return calLoad(calActive().DATADELAY); }
+inline uint8_t OUTINGCTR_MODE() { return calLoad(calActive().OUTINGCTR_MODE); }
+inline uint8_t FILEFRAGMENTATION_SIZE() { return calLoad(calActive().FILEFRAGMENTATION_SIZE); }
+inline uint16_t FILEFRAGMENTATION_TIME() { return calLoad(calActive().FILEFRAGMENTATION_TIME); }
+inline uint8_t MEAS_APP_DEBUG() { return calLoad(calActive().MEAS_APP_DEBUG); }

@@ -1,8 +1,10 @@
 // Calibration memory: protection, downloads, page switch, checksum, store and
 // load of the reference page.
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "measurement/calparams.h"
@@ -90,6 +92,25 @@ void storeDone(int r, uint32_t w) {
     gStoreResult = r;
 }
 }  // namespace
+
+// A store copies the working page over the reference page while the logging
+// and other tasks go on reading their parameters from it.
+TEST_F(SeramTest, ParametersReadWhileAStoreCopiesThePageAreWholeValues) {
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        while (!stop) {
+            (void)DATADELAY();
+            (void)PCODE();
+            (void)FILEFRAGMENTATION_TIME();
+            (void)OUTINGCTR_MODE();
+            (void)FILEFRAGMENTATION_SIZE();
+            (void)MEAS_APP_DEBUG();
+        }
+    });
+    for (int i = 0; i < 20; ++i) EXPECT_TRUE(seramCopyPage(SERAM_REFPAGE_ADDR, SERAM_WORKPAGE_ADDR, SERAM_PAGE_SIZE));
+    stop = true;
+    reader.join();
+}
 
 TEST_F(SeramTest, ReferencePageIsStoredAndLoadedAgain) {
     uint16_t v = 0x0999;

@@ -68,8 +68,8 @@ void switchBlocks(meas_t& m, bool start) {
 }
 
 void checkTestbenchReset() {
-    if (calActive().OUTINGCTR_MODE != 1) return;
-    const uint8_t v = calActive().OUTINGCTR_MODE_TESTBENCH_RESET;
+    if (OUTINGCTR_MODE() != 1) return;
+    const uint8_t v = calLoad(calActive().OUTINGCTR_MODE_TESTBENCH_RESET);
     if (prevTestbenchReset == 0 && v == 1) {
         LapOutFraState s{};
         LapOutFra_getState(&s);

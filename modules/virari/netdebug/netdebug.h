@@ -71,6 +71,3 @@ void netdebug_resetPing();
 void netdebug_resetMemUsage();
 void netdebug_resetSignals();
 
-// A one-byte calibration parameter as the tasks read it: a tool or the
-// shell may write it at any moment, so it is loaded atomically.
-inline uint8_t netdebug_calByte(const uint8_t& b) { return __atomic_load_n(&b, __ATOMIC_RELAXED); }

@@ -41,6 +41,6 @@ void virari_dbg() {
     s.virari_dbg_mcRxCnt = g.mcRx;
     s.virari_dbg_mcRxErr = g.mcRxErr;
     const CalPage& cal = calActive();
-    copyPid(netdebug_calByte(cal.VIRARI_DBG_PID_1), &s.pid[0]);
-    copyPid(netdebug_calByte(cal.VIRARI_DBG_PID_2), &s.pid[1]);
+    copyPid(calLoad(cal.VIRARI_DBG_PID_1), &s.pid[0]);
+    copyPid(calLoad(cal.VIRARI_DBG_PID_2), &s.pid[1]);
 }

@@ -74,7 +74,7 @@ uint16_t collectMax(uint32_t now) {
 
 void virari_dbg_10ms() {
     const CalPage& cal = calActive();
-    const uint8_t pid = netdebug_calByte(cal.VIRARI_DBG_PING_PID);
+    const uint8_t pid = calLoad(cal.VIRARI_DBG_PING_PID);
     std::unique_lock<std::mutex> lk(gMx);
     if (!pid) {
         if (gActive) freeAll();
@@ -86,7 +86,7 @@ void virari_dbg_10ms() {
         gActive = true;
         gDivider = 0;
     }
-    const uint8_t freq = netdebug_calByte(cal.VIRARI_DBG_PING_FREQ);
+    const uint8_t freq = calLoad(cal.VIRARI_DBG_PING_FREQ);
     if (freq == 1) {
         if (gDivider++ % 10 != 0) return;
     } else if (freq != 2) {
