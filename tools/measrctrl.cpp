@@ -278,10 +278,11 @@ int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline) {
         const int in = device.send(cmd, n);
         if (in < 0) return -1;
         if (in > 0) break;
-        if (interrupted || nowNs() >= deadline) return 0;
+        // a device that stopped or started anew takes nothing from the queue it left
+        if (interrupted || nowNs() >= deadline || !device.stillThere()) return 0;
     }
     while (device.commandsWaiting() > 0) {
-        if (interrupted || nowNs() >= deadline) return device.takeBack() ? 0 : 1;
+        if (interrupted || nowNs() >= deadline || !device.stillThere()) return device.takeBack() ? 0 : 1;
         nap();
     }
     return 1;

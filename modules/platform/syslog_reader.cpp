@@ -134,8 +134,11 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
         {
             std::lock_guard<std::mutex> lk(gWriteMx);
             if (givenUp->load()) {
-                // the stop writes the queue now: the record goes back to its head
-                msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_URGENT);
+                // The stop writes the queue now. The record taken already
+                // is written here: put back, it could find the queue full
+                // (or drained already) and be lost without a trace.
+                f.write(text.c_str());
+                f.flush();
                 return;
             }
             f.write(text.c_str());

@@ -32,6 +32,12 @@ const std::string& deviceFolder();
 // the system's reason).
 bool lockDeviceFolder(std::string* why);
 
+// Makes the file at path anew for writing and returns its descriptor: what
+// stands at the name (a file, a FIFO, a link) is removed first and the file
+// is created exclusively, never through a link. -1 with errno on failure
+// (a folder at the name is left as it is: EISDIR).
+int createFileAnew(const std::string& path, unsigned mode = 0644);
+
 // ---- files read whole -------------------------------------------------------------
 // The one size limit of every file the device reads whole (start
 // parameters, NVRAM, configuration files): anything above is not one of

@@ -39,12 +39,6 @@ uint32_t timeStampAt(const timespec& ts);
 // tick's stamp.
 void timeCoreTick(uint32_t tickStamp);
 
-// Makes the file at path anew for writing and returns its descriptor: what
-// stands at the name (a file, a FIFO, a link) is removed first and the file
-// is created exclusively, never through a link. -1 with errno on failure
-// (a folder at the name is left as it is: EISDIR).
-int createFileAnew(const std::string& path);
-
 // Writes data to path through "path.tmp" (made anew) and a rename, so that
 // readers see the old or the new content, never a part; the file is synced
 // before the rename and the folder after it, so a power cut keeps one of

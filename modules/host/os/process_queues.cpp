@@ -46,8 +46,7 @@ std::string markerOf(const std::string& posixName) { return std::string(kMarkerD
 void noteQueue(const std::string& posixName) {
     ::mkdir(kMarkerDir, 0777);
     const std::string tmp = std::string(kMarkerDir) + "/.new-" + std::to_string(::getpid()) + posixName.substr(1);
-    ::unlink(tmp.c_str());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = host::createFileAnew(tmp);
     if (fd < 0) return;
     const std::string pid = std::to_string(long(::getpid())) + "\n";
     const bool written = ::write(fd, pid.data(), pid.size()) == ssize_t(pid.size());

@@ -117,16 +117,16 @@ bool lockDeviceFolder(std::string* why) {
     return true;
 }
 
-namespace detail {
-
-int createFileAnew(const std::string& path) {
+int createFileAnew(const std::string& path, unsigned mode) {
     // Whatever stands at the name (a file left by a cut write, a FIFO, a
     // link) goes first: opening it as found could wait for a reader for
     // good or write through a link into another file. A folder is not
     // removed; its unlink fails and names it.
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(mode));
 }
+
+namespace detail {
 
 namespace {
 

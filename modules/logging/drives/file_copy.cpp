@@ -66,9 +66,7 @@ FILE* openSource(const char* from) {
 // the copy is for (to).
 FILE* createDestination(const char* path, const char* to) {
     const std::string host = dev_path(path);
-    if (!host.empty()) ::unlink(host.c_str());
-    int fd = host.empty() ? -1
-                          : ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+    int fd = host.empty() ? -1 : host::createFileAnew(host, 0777);
     if (fd < 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', '%s'", to, std::strerror(errno ? errno : ENOENT));
         return nullptr;

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/kernel/kernel.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
 #include "logging/store/meas_app_store.h"
@@ -82,11 +83,10 @@ int makeProbe(const std::string& host, unsigned measIdx, uint64_t bytes) {
     char name[24];
     std::snprintf(name, sizeof name, kRoomProbe, measIdx + 1);
     const std::string path = host + name;
-    ::unlink(path.c_str());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = host::createFileAnew(path, 0600);
     // something that is no file stands at the name (a folder): the file
     // system's own answer has to do
-    if (fd < 0) return errno == EEXIST ? 0 : errno;
+    if (fd < 0) return errno == EEXIST || errno == EISDIR || errno == EPERM ? 0 : errno;
     static const char zeros[4096] = {};
     int err = 0;
     for (uint64_t done = 0; done < bytes && !err;) {
@@ -181,7 +181,7 @@ void BFSWriter::checkRoom() {
         return;
     }
     syslogx(150, "BFSWriter: drive %s has room again ('%s' was dropped), recording goes on in a new file",
-            drive_.c_str(), nameOf(*dropped).c_str());
+            drive_.c_str(), dropped->path);
     for (auto& e : files_) {
         if (!waiting(e)) continue;
         e.roomTold = true;
@@ -191,15 +191,6 @@ void BFSWriter::checkRoom() {
     refusalTold_ = false;
     floodDrop_ = 0;   // the drops of the next time it is full are named again
     backend_.noteDriveLoss(type() == WRITER_TYPE_USB ? MEAS_STORE_USB_ROOM_AGAIN : MEAS_STORE_ROOM_AGAIN);
-}
-
-std::string BFSWriter::nameOf(const WriterFileEntry_t& e) const {
-    if (e.path[0]) return e.path;
-    // a file refused when it was made has no path yet: its name is the virtual file's
-    char name[39] = {};
-    const VirtualFile* vf = virtualFiles.get(measIdx_, e.vfIdx);
-    if (!vf || !vf->getFileName(name, sizeof name)) return drive_ + "/?";
-    return drive_ + "/" + name;
 }
 
 }  // namespace measure::store

@@ -170,8 +170,6 @@ private:
     void dropFile(WriterFileEntry_t& e, int err);
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
-    // "drive/name" of a file, also of one the drive refused to make.
-    std::string nameOf(const WriterFileEntry_t& e) const;
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;

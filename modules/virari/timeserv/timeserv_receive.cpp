@@ -88,7 +88,8 @@ void trackMaster(TimeServState& s, const ci_msg_t* m) {
 // the stamps of a second master (a misconfiguration) or of one not yet
 // accepted would pull the core onto another time base. The first stamp of a
 // new run of the master, or of a new master, locks the core anew. A message
-// too short to name its master counts as the current one's.
+// too short to carry the master's id and boot count is taken by its source
+// PID alone.
 void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
     const uint16_t src = ci_get_src(m);
     uint16_t pid = 0;

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -190,6 +191,12 @@ TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesLeftByACut) {
     writeFile("meas/A0102000.101", "");
     writeFile("meas2/B0102000.101", "");
     writeFile("usb_meas/A0203001.f01", "");
+    // left by an earlier run: made before this process started
+    for (const char* old : {"meas/A0102000.101", "meas2/B0102000.101", "usb_meas/A0203001.f01"})
+        std::filesystem::last_write_time(dir + "/" + old,
+                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    // a writer of this run has just made its file: empty until its header is on it
+    writeFile("meas/A0106000.101", "");
     writeFile("meas/A0101000.001", "kept");
     writeFile("meas/notes.txt", "");
     writeFile("meas/A0102000.101.part", "");
@@ -209,7 +216,8 @@ TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesLeftByACut) {
     }
     EXPECT_EQ(countContaining(log, "empty measurement file"), 3);
     for (const char* kept : {"meas/A0101000.001", "meas/notes.txt", "meas/A0102000.101.part", "meas/A0102000.1010",
-                             "meas2/target", "meas2/B0103000.101", "meas/A0104000.101", "meas/A0105000.101"})
+                             "meas2/target", "meas2/B0103000.101", "meas/A0104000.101", "meas/A0105000.101",
+                             "meas/A0106000.101"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + kept))) << kept;
     EXPECT_EQ(read("meas/A0101000.001"), "kept");
 }
