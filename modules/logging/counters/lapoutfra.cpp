@@ -93,32 +93,20 @@ void lapOutFra_update() {
 }
 
 // Something already stands at this name on one of the logging drives (after
-// an NVRAM loss the counters may point at names of earlier recordings). Both
-// file letters are checked, as m01 and m03 share the counters. Whatever is
-// there takes the name, a FIFO or a link that leads nowhere too: it is only
-// looked at, never opened (a FIFO would hold the caller), and the
-// measurement file goes to a name that is free. Gives the device path of
-// the first entry found and what it is; an empty path when the name is free.
-struct NameUse {
-    std::string path;
-    const char* what = nullptr;
-};
-
-NameUse nameInUse(const char* name) {
+// an NVRAM loss the counters may point at names of earlier recordings).
+// Gives the device path of the first entry found and what it is; an empty
+// path when the name is free on every drive.
+LapOutFraNameUse nameInUse(const char* name) {
     static const char* const drives[] = {"meas:", "meas2:", "usb_meas:"};
     for (const char* drive : drives) {
-        for (char letter : {'A', 'B'}) {
-            char path[CFG_MEAS_STRLEN + 80];
-            std::snprintf(path, sizeof path, "%s/%c%s", drive, letter, name + 1);
-            if (const char* what = meas_driveEntryKind(dev_path(path))) return {path, what};
-        }
+        LapOutFraNameUse use = LapOutFra_nameUse(drive, name);
+        if (!use.path.empty()) return use;
     }
     return {};
 }
 
 // Moves the fragment on from the current one until the name is free on every
-// logging drive: fragment + 1, or after fragment 255 a new absolute lap with
-// fragment 1, at most three such wraps. Called with the mutex held. Each
+// logging drive (LapOutFra_findFreeName). Called with the mutex held. Each
 // name skipped is logged at level (the first few by name), so that a lap
 // that lands on an earlier recording's name says so; the start-up passes the
 // last run's own file, which is no news. The name the counters now give is
@@ -126,24 +114,19 @@ NameUse nameInUse(const char* name) {
 void skipNamesInUse(const char* who, int level, char (&name)[64]) {
     constexpr unsigned kNamedMax = 8;
     unsigned skipped = 0;
-    int wrapBudget = 3;
-    name[0] = 0;
-    for (;;) {
-        if (LapOutFra_genFilename(name, sizeof name, 0, state.outing, state.lap, state.fragment) < 0) {
-            syslogx(147, "%s: Error LapOutFra_genFilename()", who);
-            return;
-        }
-        const NameUse use = nameInUse(name);
-        if (use.path.empty()) break;
+    uint16_t absLap = state.absLap, fragment = state.fragment;
+    LapOutFra_findFreeName(0, state.outing, state.lap, &absLap, &fragment, name, sizeof name, [&](const char* tried) {
+        const LapOutFraNameUse use = nameInUse(tried);
+        if (use.path.empty()) return false;
         if (++skipped <= kNamedMax)
             syslogx(level, "%s: '%s' is in use (%s), its name is skipped", who, use.path.c_str(), use.what);
-        if ((state.fragment & 0xFF) >= 255) {
-            lapOutFra_incAbsLapCounter();
-            state.fragment = 1;
-            if (--wrapBudget == 0) break;
-        } else {
-            state.fragment++;
-        }
+        return true;
+    });
+    while (state.absLap != absLap) lapOutFra_incAbsLapCounter();   // stored at once, as each lap
+    state.fragment = fragment;
+    if (!name[0]) {
+        syslogx(147, "%s: Error LapOutFra_genFilename()", who);
+        return;
     }
     if (skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, skipped, name);
 }
@@ -165,6 +148,40 @@ const LapOutFraSignals& LapOutFra_signals() { return signals; }
 void LapOutFra_publishSignalsAt(uint16_t* base) {
     signals = {base, base + 1, base + 2, base + 3};
     publishAll();
+}
+
+LapOutFraNameUse LapOutFra_nameUse(const char* drive, const char* name) {
+    if (!drive || !name || !*name) return {};
+    for (char letter : {'A', 'B'}) {
+        char path[CFG_MEAS_STRLEN + 80];
+        std::snprintf(path, sizeof path, "%s/%c%s", drive, letter, name + 1);
+        if (const char* what = meas_driveEntryKind(dev_path(path))) return {path, what};
+    }
+    return {};
+}
+
+int LapOutFra_findFreeName(uint8_t measIdx, uint16_t outing, uint16_t lap, uint16_t* absLap, uint16_t* fragment,
+                           char* name, uint32_t size, const std::function<bool(const char*)>& inUse) {
+    int wrapBudget = 3;
+    int skipped = 0;
+    for (;;) {
+        if (LapOutFra_genFilenameAbsLap(name, size, measIdx, outing, lap, *fragment, *absLap) < 0) {
+            if (name && size) name[0] = 0;
+            return -1;
+        }
+        if (!inUse(name)) return skipped;
+        ++skipped;
+        if ((*fragment & 0xFF) >= 255) {
+            *absLap = uint16_t(*absLap + 1);
+            *fragment = 1;
+            if (--wrapBudget == 0) {
+                LapOutFra_genFilenameAbsLap(name, size, measIdx, outing, lap, *fragment, *absLap);
+                return -1;
+            }
+        } else {
+            ++*fragment;
+        }
+    }
 }
 
 int LapOutFra_genFilenameAbsLap(char* buf, uint32_t size, uint8_t idx, uint16_t outing, uint16_t lap,

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 struct LapOutFraState {
     uint16_t lap;
@@ -58,6 +60,27 @@ int LapOutFra_genFilename(char* buf, uint32_t size, uint8_t measIdx, uint16_t ou
                           uint16_t fragment);
 int LapOutFra_genFilenameAbsLap(char* buf, uint32_t size, uint8_t measIdx, uint16_t outing, uint16_t lap,
                                 uint16_t fragment, uint16_t absLap);
+
+// What stands at name on drive, under the letter of m01 or of m03 (they
+// share the counters, so a name is taken for both): the device path of the
+// first entry found and what it is ("a file", "a FIFO", ...); an empty path
+// when the name is free there. The entry is looked at, never opened.
+struct LapOutFraNameUse {
+    std::string path;
+    const char* what = nullptr;
+};
+LapOutFraNameUse LapOutFra_nameUse(const char* drive, const char* name);
+
+// The order in which a file whose name is in use moves on to a free one, the
+// same for the files a lap or a split opens and for the copies: from
+// (absLap, fragment) on, the next fragment, or after fragment 255 the next
+// absolute lap with fragment 1, at most three such wraps. The names of
+// measIdx are tried until inUse gives false for one; absLap and fragment are
+// left at it and the name is in name. Gives the number of names skipped, or
+// -1 when no name can be formed (name empty) or the wraps ran out (name and
+// counters then give the last name reached, unchecked).
+int LapOutFra_findFreeName(uint8_t measIdx, uint16_t outing, uint16_t lap, uint16_t* absLap, uint16_t* fragment,
+                           char* name, uint32_t size, const std::function<bool(const char*)>& inUse);
 
 // Shell commands "lof_set", "lof_laptrig", "lof_outtrig", "lof_fratrig",
 // "lof_get"; argc counts the command name.
