@@ -29,9 +29,11 @@ struct DataFifo {
     uint32_t depth = 0, slotSize = 0;
     uint32_t wr = 0, rd = 0;             // running counters; index = counter % depth
     uint32_t count = 0;                  // readable slots
-    uint32_t lastTs = kEmpty;
+    uint32_t lastTs = kEmpty;            // the newest stamp put
+    uint32_t lastOut = kEmpty;           // the stamp last taken out for the file
+    bool haveOut = false;                // lastOut is one of this source's time
     bool newError = false;
-    bool refusingBack = false;   // the last put was refused for a stamp before lastTs
+    bool refusingBack = false;   // the last put was refused as stamped back
     uint32_t backSince = 0;      // own count at the first of those refusals
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
@@ -76,18 +78,25 @@ void storeValues(DataFifo& f, const uint8_t* values, uint32_t slotOf(const DataF
     }
 }
 
-// A stamp before the last one comes from a clock that went back (a slave
-// that took its restarted master's time, a peer not yet in sync). The file
-// this FIFO feeds holds the later records already, so the record is refused
-// and counted; the line is logged when such a run of them begins. The
+// A stamp at or before bound comes too late: bound is the stamp last taken
+// out for the file (the records after it may wait in the FIFO still, and a
+// late one is sorted in among them), or in latency mode the last stamp put.
+// Such a record comes from a clock that went back (a slave that took its
+// restarted master's time, a peer not yet in sync), or it is the same
+// sample again: the file holds the later records already, so the record
+// is refused and counted, and the line logged when such a run of them
+// begins; a stamp equal to bound is dropped without a word. The
 // measurement restarts on a clock gone back, with new FIFOs and a new file.
 // A source whose records come stamped back for longer than that takes runs
 // on a time base of its own that started over (a peer restarted with no
-// master to follow): its new time is taken, rather than losing its values.
-bool refusedAsBack(DataFifo& f, uint32_t t) {
-    if (f.lastTs == kEmpty || diff(t, f.lastTs) >= 0) {
+// master to follow): its new time is taken, rather than losing its values,
+// and what went out before is no measure for it any more.
+enum class Back { no, same, refused, newTime };
+
+Back stampedBack(DataFifo& f, uint32_t t, bool have, uint32_t bound) {
+    if (!have || diff(t, bound) >= 0) {
         f.refusingBack = false;
-        return false;
+        return have && t == bound ? Back::same : Back::no;
     }
     ++f.tsErrors;
     f.newError = true;
@@ -96,31 +105,57 @@ bool refusedAsBack(DataFifo& f, uint32_t t) {
         logTsErr(f, t);
         f.refusingBack = true;
         f.backSince = now;
-        return true;
+        return Back::refused;
     }
-    if (diff(now, f.backSince) <= kBackLimit) return true;
+    if (diff(now, f.backSince) <= kBackLimit) return Back::refused;
     syslogx(148, "BLK #%d, Fifo #%d, PID 0x%X: records stamped back for %d s, taken as their source's new time",
             f.req.blockNum, f.req.fifoNum, f.req.pid, int(kBackLimit / 10000));
     f.refusingBack = false;
-    return false;
+    f.haveOut = false;
+    return Back::newTime;
 }
 
+void moveSlot(DataFifo& f, uint32_t from, uint32_t to) {
+    const uint32_t a = from % f.depth, b = to % f.depth;
+    f.ts[b] = f.ts[a];
+    for (unsigned e = 0; e < f.req.elemCount; ++e)
+        std::memcpy(f.col[e] + size_t(b) * f.elemBytes[e], f.col[e] + size_t(a) * f.elemBytes[e], f.elemBytes[e]);
+}
+
+// Records are kept in time order: one that comes late goes before the
+// waiting ones stamped after it, which move up a slot (all under the FIFO's
+// mutex, so the reader never sees them half moved). The first record of a
+// source's new time goes behind whatever still waits: it has no place
+// among the records of its old time.
 int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
-    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
-    if (t == f.lastTs) return 0;   // the same sample again
+    const Back back = stampedBack(f, t, f.haveOut, f.lastOut);
+    if (back == Back::refused) return MF_ERR_TS_INVALID;
+    if (back == Back::same) return 0;   // the sample last taken out, again
+    uint32_t at = f.wr;
+    if (back != Back::newTime)
+        while (at != f.rd && diff(f.ts[(at - 1) % f.depth], t) > 0) --at;
+    if (at != f.rd && f.ts[(at - 1) % f.depth] == t) return 0;   // the same sample again
     if (full(f)) return MF_ERR_FULL;
-    f.ts[f.wr % f.depth] = t;
-    storeValues(f, values, [](const DataFifo& d, unsigned, bool*) { return d.wr; });
+    for (uint32_t k = f.wr; k != at; --k) moveSlot(f, k - 1, k);
+    const uint32_t slot = at % f.depth;
+    f.ts[slot] = t;
+    for (unsigned e = 0; e < f.req.elemCount; ++e) {
+        std::memcpy(f.col[e] + size_t(slot) * f.elemBytes[e], values, f.elemBytes[e]);
+        values += f.elemBytes[e];
+    }
     ++f.wr;
-    f.lastTs = t;
+    if (f.lastTs == kEmpty || back == Back::newTime || diff(t, f.lastTs) > 0) f.lastTs = t;
     ++f.count;
     return 0;
 }
 
 // Each element's value belongs to the slot its own latency behind the
 // newest one; a slot counts once the slowest element has filled it.
+// A late put has no slots of its own here (its values belong to slots at
+// their latencies behind the newest): only stamps after the last put are
+// taken.
 int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
-    if (refusedAsBack(f, t)) return MF_ERR_TS_INVALID;
+    if (stampedBack(f, t, f.lastTs != kEmpty, f.lastTs) == Back::refused) return MF_ERR_TS_INVALID;
     if (full(f)) return MF_ERR_FULL;
     if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
         ++f.tsErrors;
@@ -229,8 +264,8 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.depth = depth;
     f.slotSize = 4 + valueBytes;
     f.wr = f.rd = f.count = 0;
-    f.lastTs = f.lastDelivered = kEmpty;
-    f.newError = f.refusingBack = false;
+    f.lastTs = f.lastDelivered = f.lastOut = kEmpty;
+    f.newError = f.refusingBack = f.haveOut = false;
     f.tsErrors = f.fullCount = 0;
     f.latencyMax = L;
     f.fill = 0;
@@ -341,6 +376,8 @@ int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
         f->ts[idx] = kEmpty;
         ++f->rd;
         --f->count;
+        f->lastOut = t;   // a late record before it has no place any more
+        f->haveOut = true;
         if (keep) return int(f->slotSize);
     }
     return MF_NOTHING;

@@ -2,6 +2,9 @@
 // time-stamp checks and thinning by the block's condition.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "host/kernel/kernel.h"
@@ -221,11 +224,11 @@ TEST_F(MeasFifo, TimeStampChecksAndFullFifo) {
     EXPECT_EQ(fifo_data_release(6), MF_ERR_NOT_SET_UP);
 }
 
-// A clock that went back: the records stamped before the FIFO's last one
-// would follow later ones in the file, so they are refused and counted, the
-// line logged once for the run of them; records in time are taken again,
-// and so are those stamped back for longer than a restart takes.
-TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
+// A clock that went back: the records stamped before what the FIFO gave to
+// the file would follow later ones there, so they are refused and counted,
+// the line logged once for the run of them; records in time are taken
+// again, and so are those stamped back for longer than a restart takes.
+TEST_F(MeasFifo, StampsBeforeWhatWentToTheFileAreRefused) {
     for (bool latency : {false, true}) {
         SCOPED_TRACE(latency ? "latency" : "plain");
         MeasFifoDataRequest r = dataReq(8, 2);
@@ -233,13 +236,14 @@ TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
         ASSERT_EQ(fifo_data_request(r), 0);
         now(200000);
         for (uint32_t k = 0; k < 3; ++k) ASSERT_EQ(fifo_data_put(8, dataSlot(190000 + 10 * k, {k, k}).data()), 0);
+        std::vector<uint32_t> out = drain(8);
+        ASSERT_FALSE(out.empty());
         takeLogTexts();
         for (uint32_t k = 0; k < 5; ++k)
             EXPECT_EQ(fifo_data_put(8, dataSlot(100000 + 10 * k, {9, 9}).data()), MF_ERR_TS_INVALID) << k;
         EXPECT_EQ(countContaining(takeLogTexts(), "TS-Err BLK #0, Fifo #8"), 1);
         for (uint32_t k = 3; k < 6; ++k) ASSERT_EQ(fifo_data_put(8, dataSlot(190000 + 10 * k, {k, k}).data()), 0);
-        const std::vector<uint32_t> out = drain(8);
-        ASSERT_FALSE(out.empty());
+        for (uint32_t t : drain(8)) out.push_back(t);
         for (size_t i = 0; i < out.size(); ++i) {
             EXPECT_GE(out[i], 190000u);
             if (i) {
@@ -257,9 +261,82 @@ TEST_F(MeasFifo, StampsBeforeTheLastOneAreRefused) {
         now(200000 + 31000);
         EXPECT_EQ(fifo_data_put(8, dataSlot(100020, {9, 9}).data()), 0);
         EXPECT_EQ(fifo_data_put(8, dataSlot(100030, {9, 9}).data()), 0);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100040, {9, 9}).data()), 0);
         EXPECT_EQ(countContaining(takeLogTexts(), "taken as their source's new time"), 1);
+        if (!latency) {
+            EXPECT_EQ(drain(8), (std::vector<uint32_t>{100020, 100030, 100040}));
+        }
         ASSERT_EQ(fifo_data_release(8), 0);
     }
+}
+
+// A record that comes late while the later ones still wait in the FIFO is
+// sorted in among them, across the wrap of the stamps too; one that comes
+// after its place went to the file is refused. A stamp already in the FIFO
+// is the same sample again.
+TEST_F(MeasFifo, ALateRecordWhosePlaceIsStillInTheFifoIsSortedIn) {
+    for (uint32_t base : {499800u, 0xFFFFFF38u}) {
+        SCOPED_TRACE(base);
+        ASSERT_EQ(fifo_data_request(dataReq(9, 1)), 0);
+        now(base + 1000);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(base, {1}).data()), 0);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(base + 100, {3}).data()), 0);
+        takeLogTexts();
+        EXPECT_EQ(fifo_data_put(9, dataSlot(base + 50, {2}).data()), 0);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(base + 50, {7}).data()), 0);   // again: dropped
+        EXPECT_EQ(fifo_data_put(9, dataSlot(base - 10, {0}).data()), 0);   // before all that wait
+        EXPECT_EQ(countContaining(takeLogTexts(), "TS-Err"), 0);
+        uint8_t buf[64];
+        std::vector<std::pair<uint32_t, uint32_t>> got;
+        while (fifo_data_get(9, buf, 0, nullptr) > 0) got.emplace_back(be_get32(buf), be_get32(buf + 4));
+        EXPECT_EQ(got, (std::vector<std::pair<uint32_t, uint32_t>>{
+                           {base - 10, 0}, {base, 1}, {base + 50, 2}, {base + 100, 3}}));
+        // what went to the file ends at base + 100: a record before it comes too late
+        EXPECT_EQ(fifo_data_put(9, dataSlot(base + 90, {9}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(base + 100, {9}).data()), 0);   // the same sample again
+        EXPECT_EQ(countContaining(takeLogTexts(), "TS-Err BLK #0, Fifo #9"), 1);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(base + 110, {4}).data()), 0);
+        EXPECT_EQ(drain(9), (std::vector<uint32_t>{base + 110}));
+        ASSERT_EQ(fifo_data_release(9), 0);
+    }
+}
+
+// The logging raster takes records while a source puts them, late ones
+// among them: whatever the FIFO took reaches the file once, in time order.
+TEST_F(MeasFifo, LateRecordsAndAConcurrentReaderKeepTheFileInTimeOrder) {
+    ASSERT_EQ(fifo_data_request(dataReq(12, 1)), 0);
+    now(2000000);
+    constexpr uint32_t kSteps = 3000;
+    std::atomic<bool> done{false};
+    std::vector<uint32_t> taken;
+    std::thread source([&] {
+        for (uint32_t k = 1; k <= kSteps; ++k) {
+            const uint32_t t = 1000000 + 20 * k;
+            for (uint32_t s : {t, t - 10}) {   // every second record comes late
+                int r;
+                while ((r = fifo_data_put(12, dataSlot(s, {s}).data())) == MF_ERR_FULL) std::this_thread::yield();
+                if (r == 0) taken.push_back(s);
+            }
+        }
+        done = true;
+    });
+    std::vector<uint32_t> delivered;
+    uint8_t buf[64];
+    for (;;) {
+        const bool last = done.load();
+        int r;
+        while ((r = fifo_data_get(12, buf, 0, nullptr)) > 0) {
+            ASSERT_EQ(be_get32(buf), be_get32(buf + 4));
+            delivered.push_back(be_get32(buf));
+        }
+        if (last) break;
+        std::this_thread::yield();
+    }
+    source.join();
+    for (size_t i = 1; i < delivered.size(); ++i) ASSERT_LT(delivered[i - 1], delivered[i]) << i;
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(delivered, taken);
+    EXPECT_GE(taken.size(), size_t(kSteps));
 }
 
 // The logging raster held off its CPU leaves the data time behind the live
