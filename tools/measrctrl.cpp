@@ -7,11 +7,12 @@
 // address IPV4 (default 0.0.0.0) to the device running in FOLDER and waits up
 // to SECONDS (default 30) for its turn and for the device to take the
 // command. A command the device did not take in that time is taken back:
-// "not taken". The codes that the device answers (d1, e0, e1, e2) then wait
-// for the 5-byte reply and print "reply 0xNN" ("no reply" when the device
-// went away or let its time for an answer pass); the others print "sent".
-// Exit status: 0 reply 0x00 or sent, 1 any other reply, 2 no reply or not
-// taken, 3 usage or the device's queues cannot be opened.
+// "not taken: nothing done". The codes that the device answers (d1, e0, e1,
+// e2) then wait for the 5-byte reply and print "reply 0xNN" ("taken, no
+// reply: it may be done" when the device went away or let its time for an
+// answer pass: it may have carried the command out); the others print
+// "sent". Exit status: 0 reply 0x00 or sent, 1 any other reply, 2 not taken,
+// 3 usage or the device's queues cannot be opened, 4 taken and no reply.
 //
 // The device has one command queue and one reply queue, one message deep
 // each, and a reply does not say whom it is for. So the clients take turns:
@@ -51,12 +52,14 @@ constexpr const char* kUsage =
     "Waits up to SECONDS (default 30) for its turn (clients take turns, holding\n"
     "FOLDER/rctrl.lock) and for the device to take the command; a command the\n"
     "device did not take by then, or before an interrupt, is taken back and\n"
-    "\"not taken\" printed. d1, e0, e1 and e2 are answered: once the device took the\n"
-    "command, waits for its reply however long the device takes (at most 30 s;\n"
-    "an interrupt does not end this wait) and prints \"reply 0xNN\", or \"no reply\"\n"
-    "when none came. The other codes print \"sent\" once the device took them.\n"
-    "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 no reply or not taken,\n"
-    "3 usage or no device.\n";
+    "\"not taken: nothing done\" printed. d1, e0, e1 and e2 are answered: once the\n"
+    "device took the command, waits for its reply however long the device takes\n"
+    "(at most 30 s; an interrupt does not end this wait) and prints \"reply 0xNN\",\n"
+    "or \"taken, no reply: it may be done\" when none came (the device went away\n"
+    "or let its time pass, perhaps after it carried the command out). The other\n"
+    "codes print \"sent\" once the device took them.\n"
+    "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 not taken (nothing\n"
+    "done), 3 usage or no device, 4 taken but no reply (it may be done).\n";
 
 // The device answers a command it took within this: it tries a request for
 // a second at most, waits at most 20 s for it to be done, and its reply waits
@@ -312,9 +315,14 @@ void catchInterrupts() {
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &sa, nullptr);
 }
 
+// Exit statuses of the two ends without a reply: a command never taken
+// left the device untouched; one taken may have been carried out.
+constexpr int kExitNotTaken = 2;
+constexpr int kExitNoReply = 4;
+
 int notTaken() {
-    std::printf("not taken\n");
-    return 2;
+    std::printf("not taken: nothing done\n");
+    return kExitNotTaken;
 }
 
 }  // namespace
@@ -384,8 +392,8 @@ int main(int argc, char** argv) {
     const int reply = awaitReply(device);
     turn.clearOwed();
     if (reply < 0) {
-        std::printf("no reply\n");
-        return 2;
+        std::printf("taken, no reply: it may be done\n");
+        return kExitNoReply;
     }
     std::printf("reply 0x%02X\n", reply);
     return reply == 0 ? 0 : 1;

@@ -158,7 +158,7 @@ def interrupted_tools(dev, measrctrl, folder):
                                     stdout=subprocess.PIPE, text=True)
             tools.append(tool)
             out, _ = tool.communicate(timeout=60)
-            assert (tool.returncode, out.strip()) == (2, "not taken"), (tool.returncode, out)
+            assert (tool.returncode, out.strip()) == (2, "not taken: nothing done"), (tool.returncode, out)
             assert queues.commands_waiting() == 0, "the tool left its command behind"
     finally:
         for tool in tools:
