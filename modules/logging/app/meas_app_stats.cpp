@@ -3,6 +3,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/io.h"
@@ -62,6 +63,7 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     const bool arrived = available && !gApp.usbAvailable;
     gApp.usbAvailable = available;
     if (!arrived) return;
+    meas_app_removeCopyLeftoversTask(kUsb);   // off this raster: it reads the drive
     const bool firstArrival = gApp.usbArrivals++ == 0;
     MeasAppStore_driveCheckDirectoryFlags(kUsb);
     if (!flag(sp().meas_app_running).load() ||

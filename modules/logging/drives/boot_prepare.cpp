@@ -42,6 +42,16 @@ void removeEmptyFiles() {
             meas_app_removeEmptyMeasFiles(cfg_meas_drv2Hw[d].name);
 }
 
+// The copy drives that are there now: the parts of copies a cut left.
+void removeCopyLeftovers() {
+    unsigned mask = 0;
+    for (unsigned i = 0; i < 3; ++i)
+        if (cfg_meas[i].noFile != 1) addDrive(mask, cfg_meas[i].copyPartition);
+    for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d)
+        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0)
+            meas_app_removeCopyLeftovers(cfg_meas_drv2Hw[d].name);
+}
+
 }  // namespace
 
 uint8_t meas_app_formatSizeCode(uint32_t maxFileCount) {
@@ -73,6 +83,7 @@ int meas_app_BootPrepareDisks(int poll, int timeout) {
         used += poll;
     }
     removeEmptyFiles();
+    removeCopyLeftovers();
     if (mask) {
         syslogx(147, "meas_app_BootPrepareDisks() timeout checking mask '0x%02X' ", mask);
         return -1;

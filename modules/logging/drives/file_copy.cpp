@@ -2,14 +2,16 @@
 // started by the internal-drive writer when a USB drive arrives, and by
 // meas_app_copyLastFileTask. The file is streamed in pieces, so a file of any
 // size is copied with a small buffer, and the destination drive is checked
-// before every piece because the stick can be pulled at any time.
+// before every piece because the stick can be pulled at any time. The copy
+// never replaces what stands on the destination drive: it takes the next
+// free name there, by the rule of the splits.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
+#include <cstdio>   // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -19,6 +21,8 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/copy_parts.h"
+#include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
@@ -124,6 +128,67 @@ void copyStatus(FILE* in, const char* to, const char* from) {
     host::setFileAttributes(to, attrs | host::ATTR_READ_ONLY);
 }
 
+// Moves the whole copy from its part file to `to` only where nothing stands;
+// false with errno EEXIST when something does. The step never replaces:
+// a rename that refuses to replace, or on file systems without one a hard
+// link (made only where nothing stands) and the part's unlink. Where
+// neither is there (FAT), the name is looked at just before the rename;
+// only this device makes files on the drive.
+bool moveWhereNothingStands(const std::string& part, const std::string& to) {
+    if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    if (::link(part.c_str(), to.c_str()) == 0) {
+        ::unlink(part.c_str());   // a part left by a failure here goes at the next start
+        return true;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+    if (meas_driveEntryKind(to)) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(part.c_str(), to.c_str()) == 0;
+}
+
+struct CopyName {
+    unsigned measIdx;
+    uint16_t outing, lap, absLap, fragment;
+};
+
+// Puts the whole copy (its part at partHost) under the first name from the
+// source's own on that is free on destDrive, searched as a split searches
+// (LapOutFra_findFreeName); a name taken between the search and the move is
+// passed as well. Gives the device path the copy now has, empty (logged)
+// when it has none; a name other than to is logged with what stood there.
+std::string placeCopy(const std::string& partHost, const char* destDrive, CopyName n, const char* from,
+                      const char* to) {
+    constexpr int kAttempts = 8;
+    for (int i = 0; i < kAttempts; ++i) {
+        char name[64];
+        LapOutFraNameUse taken;   // the first entry that kept the copy off a name
+        const int skipped = LapOutFra_findFreeName(uint8_t(n.measIdx), n.outing, n.lap, &n.absLap, &n.fragment, name,
+                                                   sizeof name, [&](const char* tried) {
+                                                       LapOutFraNameUse use = LapOutFra_nameUse(destDrive, tried);
+                                                       if (use.path.empty()) return false;
+                                                       if (taken.path.empty()) taken = use;
+                                                       return true;
+                                                   });
+        if (skipped < 0) {
+            syslogx(147, "meas_app_copyLastFile() err open '%s', no free name on %s", to, destDrive);
+            return {};
+        }
+        const std::string dest = std::string(destDrive) + "/" + name;
+        if (moveWhereNothingStands(partHost, dev_path(dest.c_str()))) {
+            if (dest != to)
+                syslogx(150, "meas_app_copyLastFile() '%s' is in use (%s): the copy of '%s' goes to '%s'",
+                        taken.path.c_str(), taken.what, from, dest.c_str());
+            return dest;
+        }
+        if (errno != EEXIST) break;
+    }
+    syslogx(147, "meas_app_copyLastFile() err fwrite '%s', '%s'", to, std::strerror(errno));
+    return {};
+}
+
 void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
               const char* destDrive) {
     taskDelay(startDelayS.load() * sysClkRateGet());
@@ -150,26 +215,34 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         syslogx(147, "meas_app_copyLastFile() err open '%s', usb not available", to);
         return;
     }
-    // Written beside and renamed into place: the USB drive's own writer may
+    // Written beside and moved into place: the USB drive's own writer may
     // still hold the file open, and its bytes must not mix with the copy's.
-    char part[sizeof to + 8];
-    std::snprintf(part, sizeof part, "%s.part", to);
-    File out{createDestination(part, to)};
+    const std::string part = meas_copyPartName(to), partHost = dev_path(part.c_str());
+    struct Writing {   // the removal of cut copies' parts leaves this one alone
+        const std::string& path;
+        explicit Writing(const std::string& p) : path(p) { meas_copyPartBegin(path); }
+        ~Writing() { meas_copyPartEnd(path); }
+    } writing{partHost};
+    File out{createDestination(part.c_str(), to)};
     if (!out.f) return;
-    const std::string partHost = dev_path(part), toHost = dev_path(to);
     if (!stream(in.f, out.f, from, to, destDrive)) {
         ::unlink(partHost.c_str());   // no half copy left behind where the drive is still there
         return;
     }
-    if (std::fclose(out.f) != 0 || ::rename(partHost.c_str(), toHost.c_str()) != 0) {
-        out.f = nullptr;
+    const int closed = std::fclose(out.f);
+    out.f = nullptr;
+    if (closed != 0) {
         ::unlink(partHost.c_str());
         syslogx(147, "meas_app_copyLastFile() err fwrite '%s'", to);
         return;
     }
-    out.f = nullptr;
-    copyStatus(in.f, to, from);
-    syslogx(150, "meas_app_copyLastFile() copy success from '%s' to '%s'", from, to);
+    const std::string placed = placeCopy(partHost, destDrive, {measIdx, outing, lap, absLap, fragment}, from, to);
+    if (placed.empty()) {
+        ::unlink(partHost.c_str());
+        return;
+    }
+    copyStatus(in.f, placed.c_str(), from);
+    syslogx(150, "meas_app_copyLastFile() copy success from '%s' to '%s'", from, placed.c_str());
 }
 
 }  // namespace

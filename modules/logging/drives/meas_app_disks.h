@@ -11,7 +11,8 @@
 // and has it reformatted where it differs. 0 done, -1 time-out (nothing is
 // reformatted). Status bit 0x8000 is set once the drives are ready. The
 // empty measurement files on the measurement drives that are there by then
-// are removed first (meas_app_removeEmptyMeasFiles).
+// are removed first (meas_app_removeEmptyMeasFiles), and the parts of cut
+// copies on the copy drives (meas_app_removeCopyLeftovers).
 int meas_app_BootPrepareDisks(int pollTicks, int timeoutTicks);
 // 0 when the directory size of drive devIdx matches the configuration (or
 // cannot be compared), -1 when it should be reformatted.
@@ -25,6 +26,14 @@ uint8_t meas_app_formatSizeCode(uint32_t maxFileCount);
 // after they were made), each named in the log; the number removed.
 int meas_app_removeEmptyMeasFiles(const char* drive);
 
+// Removes the part files that copies cut off (by a power cut or a pulled
+// drive) left on drive, each named in the log; the number removed. The
+// copies are not made again: their files stay whole on their own drives.
+// Called at the start for the copy drives, and in the task
+// "r_CopyLeftover" (meas_app_removeCopyLeftoversTask) when a drive arrives.
+int meas_app_removeCopyLeftovers(const char* drive);
+void meas_app_removeCopyLeftoversTask(const char* drive);
+
 // Copies the drive of path ("meas:" of "meas:/dir/a.dat", the ':' included)
 // into drive (at least 42 bytes) and returns the position of the ':'; -1
 // (logged) when no ':' lies within the first 41 characters.
@@ -33,6 +42,9 @@ int meas_app_filenameGetDrive(const char* path, char* drive, unsigned* pos);
 // Body of the copy tasks: after 5 s copies the measurement file of measIdx
 // named by the counters from its target drive to destDrive ("usb_meas:"),
 // read-only, with the source's time stamps. destDrive is freed when owned.
+// The copy never replaces what stands on destDrive: where its name is in
+// use, it takes the next free name there as a split would
+// (LapOutFra_findFreeName) and logs both names.
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
                            char* destDrive, uint8_t destOwned);
 // Copies the file before the current one of m01 to "usb_meas:" in the task

@@ -285,6 +285,70 @@ TEST_F(MeasDisks, WhatStandsAtTheCopysTemporaryNameIsReplacedNotOpened) {
     }
 }
 
+// A USB drive that holds the copy's name already (another car's file, a run
+// before the counters were lost) keeps its file: the copy takes the next
+// free name on that drive as the splits do, past the USB writer's own file
+// and across the wrap of the fragment, and the log names both names.
+TEST_F(MeasDisks, ACopyNeverReplacesWhatStandsOnTheUsbDrive) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    auto nameOf = [](uint16_t absLap, uint16_t fragment, uint8_t idx = 0) {
+        char n[64];
+        LapOutFra_genFilenameAbsLap(n, sizeof n, idx, 1, 2, fragment, absLap);
+        return std::string(n);
+    };
+    writeFile("meas/" + nameOf(0x45, 3), "the lap");
+    writeFile("usb_meas/" + nameOf(0x45, 3), "another car");
+    writeFile("usb_meas/" + nameOf(0x45, 4, 2), "the USB writer's file of m03");
+    takeLogTexts();
+    meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x45, 3)), "another car");
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x45, 4, 2)), "the USB writer's file of m03");
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/" + nameOf(0x45, 4)));
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x45, 5)), "the lap");
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logged(log, "meas_app_copyLastFile() 'usb_meas:/" + nameOf(0x45, 3) + "' is in use (a file): the copy of 'meas:/" +
+                                nameOf(0x45, 3) + "' goes to 'usb_meas:/" + nameOf(0x45, 5) + "'"))
+        << ::testing::PrintToString(log);
+    EXPECT_TRUE(logged(log, "meas_app_copyLastFile() copy success from 'meas:/" + nameOf(0x45, 3) + "' to 'usb_meas:/" +
+                                nameOf(0x45, 5) + "'"));
+    EXPECT_EQ(countContaining(log, ".part"), 0);
+
+    // fragment 255 taken: the next absolute lap's first fragment
+    writeFile("meas/" + nameOf(0x45, 0xFF), "the last fragment");
+    writeFile("usb_meas/" + nameOf(0x45, 0xFF), "kept");
+    meas_app_copyFileTask(1, 2, 0x45, 0xFF, 0, const_cast<char*>("usb_meas:"), 0);
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x45, 0xFF)), "kept");
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x46, 1)), "the last fragment");
+    for (const auto& e : std::filesystem::directory_iterator(dir + "/usb_meas"))
+        EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+// A copy cut off by a power cut leaves its part file: at the next start the
+// parts on the copy drive go, each named; nothing else there is touched.
+TEST_F(MeasDisks, PartsOfCopiesACutLeftAreRemovedAtTheStart) {
+    makeDrive("cfg");
+    for (const char* d : {"meas", "meas2", "usb_meas"}) makeDrive(d);
+    writeFile("usb_meas/A0102000.101.part", "half a copy");
+    writeFile("usb_meas/B0102000.101.part", "");
+    writeFile("usb_meas/A0102000.101", "a whole file");
+    writeFile("usb_meas/notes.part", "not ours");
+    writeFile("usb_meas/target", "kept");
+    std::filesystem::create_symlink("target", dir + "/usb_meas/A0103000.101.part");
+    std::filesystem::create_directory(dir + "/usb_meas/A0104000.101.part");
+    takeLogTexts();
+    EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+    auto log = takeLogTexts();
+    for (const char* gone : {"A0102000.101.part", "B0102000.101.part"}) {
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/usb_meas/" + gone))) << gone;
+        EXPECT_EQ(countContaining(log, std::string("'usb_meas:/") + gone + "'"), 1) << ::testing::PrintToString(log);
+    }
+    for (const char* kept : {"A0102000.101", "notes.part", "target", "A0103000.101.part", "A0104000.101.part"})
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/usb_meas/" + kept))) << kept;
+    EXPECT_EQ(read("usb_meas/A0102000.101"), "a whole file");
+}
+
 TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {
     makeDrive("meas");
     meas_app_setCopyStartDelay(0);

@@ -1,0 +1,87 @@
+// Part files of copies that a cut left on a drive (a power cut, a drive
+// pulled mid-copy and plugged in again). Such a part holds a file that is
+// still whole on its own drive; the copy is not made again, and the part is
+// removed at the start and when the drive arrives, each one named. Only
+// plain files named "<measurement file name>.part" are looked at; links are
+// not followed, and a part that a running copy writes is left alone.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "host/os/os.h"
+#include "logging/drives/copy_parts.h"
+#include "logging/drives/drive_entry.h"
+#include "logging/drives/meas_app_disks.h"
+#include "platform/files.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+constexpr char kPartSuffix[] = ".part";
+
+// Held by the copy tasks and the removal only, never by a raster: the
+// removal keeps it across the look at a part and its unlink, so that a copy
+// never starts its part in between.
+std::mutex gPartsMx;
+std::multiset<std::string> gPartsInUse;
+
+bool isPartName(const char* name) {
+    const size_t n = std::strlen(name), s = sizeof kPartSuffix - 1;
+    if (n <= s || std::strcmp(name + n - s, kPartSuffix) != 0) return false;
+    return meas_isMeasFileName(std::string(name, n - s).c_str());
+}
+
+}  // namespace
+
+std::string meas_copyPartName(const std::string& to) { return to + kPartSuffix; }
+
+void meas_copyPartBegin(const std::string& hostPath) {
+    std::lock_guard<std::mutex> lk(gPartsMx);
+    gPartsInUse.insert(hostPath);
+}
+
+void meas_copyPartEnd(const std::string& hostPath) {
+    std::lock_guard<std::mutex> lk(gPartsMx);
+    auto it = gPartsInUse.find(hostPath);
+    if (it != gPartsInUse.end()) gPartsInUse.erase(it);
+}
+
+int meas_app_removeCopyLeftovers(const char* drive) {
+    const std::string host = drive ? dev_path(drive) : "";
+    DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
+    if (!dir) return 0;
+    const int dfd = ::dirfd(dir);
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (!isPartName(e->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        std::lock_guard<std::mutex> lk(gPartsMx);
+        if (gPartsInUse.count(host + "/" + e->d_name)) continue;
+        if (::unlinkat(dfd, e->d_name, 0) != 0) {
+            syslogx(147, "meas_app_removeCopyLeftovers(): part of a cut copy '%s/%s' cannot be removed: %s", drive,
+                    e->d_name, std::strerror(errno));
+            continue;
+        }
+        syslogx(150, "meas_app_removeCopyLeftovers(): part of a cut copy '%s/%s' removed (%lld bytes), the copy is "
+                     "not made again",
+                drive, e->d_name, static_cast<long long>(st.st_size));
+        ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+void meas_app_removeCopyLeftoversTask(const char* drive) {
+    if (!drive) return;
+    const std::string d = drive;
+    if (!taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, [d] { meas_app_removeCopyLeftovers(d.c_str()); }))
+        syslogx(147, "meas_app_removeCopyLeftoversTask(): start of r_CopyLeftover task failed!");
+}
