@@ -180,7 +180,7 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
         if (moveWhereNothingStands(partHost, dev_path(dest.c_str()))) {
             if (dest != to)
                 syslogx(150, "meas_app_copyLastFile() '%s' is in use (%s): the copy of '%s' goes to '%s'",
-                        taken.path.c_str(), taken.what, from, dest.c_str());
+                        taken.path.c_str(), taken.what ? taken.what : "taken", from, dest.c_str());
             return dest;
         }
         if (errno != EEXIST) break;

@@ -85,7 +85,7 @@ void storeValues(DataFifo& f, const uint8_t* values, uint32_t slotOf(const DataF
 // restarted master's time, a peer not yet in sync), or it is the same
 // sample again: the file holds the later records already, so the record
 // is refused and counted, and the line logged when such a run of them
-// begins; a stamp equal to bound is dropped without a word. The
+// begins; a stamp equal to bound is the same sample again (Back::same). The
 // measurement restarts on a clock gone back, with new FIFOs and a new file.
 // A source whose records come stamped back for longer than that takes runs
 // on a time base of its own that started over (a peer restarted with no
