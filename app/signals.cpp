@@ -7,20 +7,34 @@
 
 namespace {
 
+// Ctrl-C, kill, a terminal that closes or a lost remote session (SIGHUP),
+// Ctrl-\ (SIGQUIT): each ends the device in its orderly shutdown, so that
+// the measurement files are closed whole and the shell socket goes.
+constexpr int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// SIGHUP ignored from the start (nohup) asks the device to outlive its
+// terminal: it stays ignored. Set before any thread exists.
+bool gKeepHangupIgnored = false;
+
+bool watched(int sig) { return !(sig == SIGHUP && gKeepHangupIgnored); }
+
 sigset_t terminationSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int sig : kTerminationSignals)
+        if (watched(sig)) sigaddset(&set, sig);
     return set;
 }
 
 }  // namespace
 
 void signals_blockTermination() {
-    // a shell starts background jobs with SIGINT ignored; take it back
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    struct sigaction hangup {};
+    gKeepHangupIgnored = sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_IGN;
+    // a shell starts background jobs with SIGINT and SIGQUIT ignored: take
+    // them back, the watcher waits for them
+    for (int sig : kTerminationSignals)
+        if (watched(sig)) signal(sig, SIG_DFL);
     sigset_t set = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);

@@ -1,10 +1,11 @@
-// SIGINT and SIGTERM end the process in its orderly shutdown.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT end the process in its orderly shutdown;
+// a SIGHUP ignored from the start (nohup) stays ignored.
 #pragma once
 
-// Blocks SIGINT and SIGTERM in the calling thread (and so in every thread made
+// Blocks those signals in the calling thread (and so in every thread made
 // afterwards); call first thing in main. SIGPIPE is ignored, so that a peer
 // that closes a socket does not end the process.
 void signals_blockTermination();
-// Starts a thread that waits for SIGINT/SIGTERM and calls onSignal once per
+// Starts a thread that waits for them and calls onSignal once per
 // signal (outside any signal handler).
 void signals_startWatcher(void (*onSignal)());

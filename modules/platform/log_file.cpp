@@ -68,26 +68,22 @@ std::string logLineText(const char* line) {
     return out;
 }
 
-LogFile::LogFile(std::string path, std::string backup, long limit)
-    : path_(std::move(path)), backup_(std::move(backup)), limit_(limit) {}
-
-LogFile::~LogFile() {
-    if (f_) fclose(f_);
-}
-
 namespace {
+
+// Lines are kept up to this many bytes before they are written in one go.
+constexpr size_t kPendingBytes = 8192;
 
 // Opens the plain file at path for appending (emptied first with truncate),
 // made when it is missing. Anything else there is not written: a FIFO would
 // hold the writer for good (until a reader comes, then whenever it stops
 // reading), a device takes what it is given. It is looked at first and
 // opened without waiting, and the opened file is looked at again, for a FIFO
-// put there since. Null with the words for what is there in *problem.
-FILE* openPlainToAppend(const std::string& path, bool truncate, std::string* problem) {
+// put there since. -1 with the words for what is there in *problem.
+int openPlainToAppend(const std::string& path, bool truncate, std::string* problem) {
     const std::string before = host::fileProblem(path);
     if (before != "" && before != "not found" && before != "is empty" && before.rfind("is too large", 0) != 0) {
         *problem = before;
-        return nullptr;
+        return -1;
     }
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
                                             (truncate ? O_TRUNC : 0),
@@ -98,57 +94,167 @@ FILE* openPlainToAppend(const std::string& path, bool truncate, std::string* pro
         *problem = (what != "" && what != "not found" && what != "is empty")
                        ? what
                        : std::string("cannot be opened (") + std::strerror(cause) + ")";
-        return nullptr;
+        return -1;
     }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         const std::string what = host::fileProblem(path);
         *problem = what.empty() || what == "not found" ? "is no plain file" : what;
-        return nullptr;
+        return -1;
     }
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    FILE* f = fdopen(fd, "a");
-    if (!f) {
-        *problem = std::string("cannot be opened (") + std::strerror(errno) + ")";
-        ::close(fd);
+    return fd;
+}
+
+// Writes all of text; the number of bytes written, with the cause in *cause
+// when it is short.
+size_t writeAll(int fd, const std::string& text, int* cause) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            *cause = n < 0 ? errno : ENOSPC;   // a write of nothing: no room
+            break;
+        }
     }
-    return f;
+    return done;
 }
 
 }  // namespace
 
+LogFile::LogFile(std::string path, std::string backup, long limit, NoteLine noteLine)
+    : path_(std::move(path)), backup_(std::move(backup)), limit_(limit), noteLine_(std::move(noteLine)) {}
+
+LogFile::~LogFile() {
+    try {
+        writePending();
+        if (unwritten_ > 0)
+            fprintf(stderr, "log: %lu log records could not be written to %s (%s)\n", unwritten_, path_.c_str(),
+                    refusal_.c_str());
+    } catch (...) {
+        // nothing leaves a destructor; the file is closed below in any case
+    }
+    if (fd_ >= 0) ::close(fd_);
+}
+
 bool LogFile::open() {
-    if (f_) return true;
+    if (fd_ >= 0) return true;
     problem_.clear();
-    f_ = openPlainToAppend(path_, false, &problem_);
-    if (!f_) return false;
-    fseek(f_, 0, SEEK_END);
-    size_ = ftell(f_);
-    if (size_ < 0) size_ = 0;
+    fd_ = openPlainToAppend(path_, false, &problem_);
+    if (fd_ < 0) return false;
+    struct stat st;
+    size_ = fstat(fd_, &st) == 0 ? static_cast<long>(st.st_size) : 0;
     if (size_ >= limit_) rotate();   // left over from a run before
-    return f_ != nullptr;
+    return fd_ >= 0;
+}
+
+void LogFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void LogFile::write(const char* line) {
-    if (!f_) return;
-    const int n = fprintf(f_, "%s\n", line);
-    if (n > 0) size_ += n;
-    if (size_ >= limit_) rotate();
+    if (pending_.size() + std::strlen(line) + 1 > kPendingBytes) writePending();
+    pending_ += line;
+    pending_ += '\n';
+    ++pendingLines_;
+    if (size_ + static_cast<long>(pending_.size()) >= limit_) {
+        writePending();
+        if (fd_ >= 0 && size_ >= limit_) rotate();
+    }
 }
 
-void LogFile::flush() {
-    if (f_) fflush(f_);
+void LogFile::flush() { writePending(); }
+
+void LogFile::note(const std::string& text) { write((noteLine_ ? noteLine_(text) : text).c_str()); }
+
+LogFile::Place LogFile::place() const {
+    if (fd_ < 0) return Place::NotOpen;
+    struct stat mine, there;
+    if (fstat(fd_, &mine) != 0) return Place::Gone;
+    if (stat(path_.c_str(), &there) != 0) return errno == ENOENT || errno == ENOTDIR ? Place::Gone : Place::Same;
+    return there.st_dev == mine.st_dev && there.st_ino == mine.st_ino ? Place::Same : Place::Replaced;
+}
+
+// Writes the kept lines, led by the count of those refused before, in one
+// write. A write cut short leaves part of a line behind: the file is cut
+// back to where it ended before, so that the next line begins on a line of
+// its own. Lines kept while no file is open go nowhere (the file that is
+// not written was named on stderr).
+bool LogFile::writePending() {
+    if (pending_.empty()) return true;
+    if (fd_ < 0) {
+        pending_.clear();
+        pendingLines_ = 0;
+        return false;
+    }
+    std::string text;
+    if (unwritten_ > 0) {
+        const std::string said = std::string("log: ") + std::to_string(unwritten_) +
+                                 " log records could not be written (" + refusal_ + ")";
+        text = (noteLine_ ? noteLine_(said) : said) + "\n";
+    }
+    text += pending_;
+    struct stat st;
+    const long whole = fstat(fd_, &st) == 0 ? static_cast<long>(st.st_size) : size_;
+    int cause = 0;
+    const size_t done = writeAll(fd_, text, &cause);
+    const unsigned long lines = pendingLines_;
+    pending_.clear();
+    pendingLines_ = 0;
+    if (done == text.size()) {
+        size_ = whole + static_cast<long>(done);
+        unwritten_ = 0;
+        refusing_ = false;
+        return true;
+    }
+    if (done > 0 && ftruncate(fd_, whole) != 0) size_ = whole + static_cast<long>(done);
+    unwritten_ += lines;
+    refusal_ = std::strerror(cause);
+    if (!refusing_)
+        fprintf(stderr, "log: %s cannot be written (%s): the records not written are counted\n", path_.c_str(),
+                refusal_.c_str());
+    refusing_ = true;
+    return false;
+}
+
+void LogFile::noteMoved(Place was, const std::string& problemBefore) {
+    switch (was) {
+    case Place::Same: break;
+    case Place::Gone: note("log: " + path_ + " was removed while in use: the log goes on in a new one"); break;
+    case Place::Replaced: note("log: " + path_ + " was replaced while in use: the log goes on in the file now there"); break;
+    case Place::NotOpen: {
+        const std::string then =
+            problemBefore.rfind("is ", 0) == 0 ? "was " + problemBefore.substr(3) : problemBefore;
+        note("log: " + path_ + " is written again: the records before reached stderr only (it " + then + ")");
+        break;
+    }
+    }
 }
 
 void LogFile::rotate() {
-    fclose(f_);
+    // the file is no longer at its name (removed, replaced): the log goes on
+    // in what is there now, and nothing else is renamed
+    if (const Place was = place(); was != Place::Same) {
+        close();
+        if (open())
+            noteMoved(was, "");
+        else
+            fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
+        return;
+    }
+    close();
     // rename replaces the backup in one step: the older lines go
     if (rename(path_.c_str(), backup_.c_str()) != 0)
         fprintf(stderr, "log: cannot rename %s to %s, the log starts again\n", path_.c_str(), backup_.c_str());
     problem_.clear();
-    f_ = openPlainToAppend(path_, true, &problem_);
-    if (!f_) fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
+    fd_ = openPlainToAppend(path_, true, &problem_);
+    if (fd_ < 0) fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
     size_ = 0;
 }

@@ -1,10 +1,11 @@
 // The log file of the device folder, kept bounded: once a line takes it past
 // its size limit it is renamed to its backup name (the backup before it
 // goes) and a new file begins, so that no flood of log lines can fill the
-// drive the measurement files are written to. Only a plain file is written.
+// drive the measurement files are written to. Only a plain file is written,
+// only whole lines stay in it.
 #pragma once
 
-#include <cstdio>
+#include <functional>
 #include <string>
 
 // The line as the log writes it, so that the log stays text whatever bytes
@@ -16,7 +17,14 @@ std::string logLineText(const char* line);
 
 class LogFile {
 public:
-    LogFile(std::string path, std::string backup, long limit);
+    // Makes the log line of a note the log file writes about itself (the
+    // records it could not write, a file that went away); without it the
+    // note's text is the line.
+    using NoteLine = std::function<std::string(const std::string& text)>;
+
+    LogFile(std::string path, std::string backup, long limit, NoteLine noteLine = {});
+    // Writes the lines still kept; what could not be written and was never
+    // said in the file is said on stderr.
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
@@ -26,19 +34,46 @@ public:
     // a file is never written, nor waited on), with the words for why in
     // problem() ("is a FIFO", "cannot be opened (reason)").
     bool open();
-    bool isOpen() const { return f_ != nullptr; }
+    bool isOpen() const { return fd_ >= 0; }
     const std::string& problem() const { return problem_; }
-    // Appends the line and a newline; then renames the file when it has
-    // passed the limit.
+    // Closes the file; the lines not yet written are kept for the next one.
+    void close();
+
+    // Appends the line and a newline. Lines are kept and written whole, a
+    // buffer's worth in one write, at the latest by flush(); then the file
+    // is renamed when it has passed the limit. A write the drive refuses
+    // (full, gone read-only) leaves the file at its last whole line: the
+    // lines it held are counted, and the count is said in the file as soon
+    // as it takes a write again ("log: N log records could not be written
+    // (reason)"); the first refusal of a spell is said on stderr.
     void write(const char* line);
     void flush();
+    // Writes a note of the log's own, made through the NoteLine.
+    void note(const std::string& text);
+    // Lines not written (refused or cut back) and not yet said in the file.
+    unsigned long unwritten() const { return unwritten_; }
+
+    // What stands at the path now, against the file open: the same file,
+    // nothing (removed, or renamed away), another file or anything else.
+    enum class Place { Same, Gone, Replaced, NotOpen };
+    Place place() const;
+    // Says in the file why it is a new one: the one before was `was`
+    // (NotOpen: the file could not be written, for problemBefore).
+    void noteMoved(Place was, const std::string& problemBefore);
 
 private:
     void rotate();
+    bool writePending();
 
     std::string path_, backup_;
     long limit_;
-    FILE* f_ = nullptr;
+    NoteLine noteLine_;
+    int fd_ = -1;
     long size_ = 0;
+    std::string pending_;          // whole lines, each with its newline
+    unsigned long pendingLines_ = 0;
+    unsigned long unwritten_ = 0;
+    std::string refusal_;          // why the last write was refused
+    bool refusing_ = false;        // in a spell of refused writes (said on stderr)
     std::string problem_;
 };

@@ -30,6 +30,7 @@ constexpr char kMarkerStop = 'S';
 constexpr int kStopWaitMs = 5000;
 constexpr int kMarkerSendWaitMs = 2000;   // for room in the queue
 constexpr std::chrono::milliseconds kWriteLockWait{1000};
+constexpr std::chrono::milliseconds kPlaceLookEvery{1000};   // whether log.txt is still the file written
 
 std::mutex gWriteMx;  // one writer of the log file at a time
 std::string gNamedProblem;  // what was last said on stderr about log.txt (guarded by gWriteMx)
@@ -52,7 +53,23 @@ std::string inFolder(const char* name) {
     return dir.empty() ? std::string(name) : dir + "/" + name;
 }
 
-LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), gMaxBytes.load()); }
+// The record as its log line; raw bytes a message took from a file stay out
+// of the log and the terminal.
+std::string lineOf(const SyslogRecord& rec) {
+    char line[400];
+    syslogx_formatLine(rec, line, sizeof line);
+    return logLineText(line);
+}
+
+// A note of the log file about itself, as the line of a record of the
+// task that writes it.
+std::string noteLine(const std::string& text) {
+    SyslogRecord rec;
+    syslogx_makeRecord(147, text.c_str(), &rec);
+    return lineOf(rec);
+}
+
+LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), gMaxBytes.load(), noteLine); }
 
 // Opens the log file; what stands in its way is said on stderr, once until
 // it changes. Called with gWriteMx held.
@@ -64,14 +81,6 @@ void openLog(LogFile& f) {
     if (f.problem() == gNamedProblem) return;
     gNamedProblem = f.problem();
     fprintf(stderr, "log: %s %s: the log is not written\n", inFolder("log.txt").c_str(), gNamedProblem.c_str());
-}
-
-// The record as its log line; raw bytes a message took from a file stay out
-// of the log and the terminal.
-std::string lineOf(const SyslogRecord& rec) {
-    char line[400];
-    syslogx_formatLine(rec, line, sizeof line);
-    return logLineText(line);
 }
 
 bool toStderr(const SyslogRecord& rec) {
@@ -111,6 +120,28 @@ void drainHere(MSG_Q_ID q) {
     drainLocked(q, true);
 }
 
+// Looks whether log.txt is still the file the reader writes, at most once
+// per kPlaceLookEvery: one removed, renamed away or replaced (by a log
+// rotation, a person tidying up) would take the rest of the log with it,
+// unseen. The log goes on in a new log.txt, or in the plain file now there,
+// and says so; anything else there is named on stderr and not written. With
+// no file open, log.txt is tried again: a FIFO taken away, a new one begins.
+void keepLogInPlace(LogFile& f, const std::atomic<bool>& givenUp, std::chrono::steady_clock::time_point& lastLook) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastLook < kPlaceLookEvery) return;
+    lastLook = now;
+    const LogFile::Place place = f.place();
+    if (place == LogFile::Place::Same) return;
+    std::lock_guard<std::mutex> lk(gWriteMx);
+    if (givenUp.load()) return;
+    const std::string wasNot = gNamedProblem;
+    f.close();
+    openLog(f);
+    if (!f.isOpen()) return;
+    f.noteMoved(place, wasNot);
+    f.flush();   // said now, not only with the next record
+}
+
 void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
     MSG_Q_ID q = syslogx_queue();
     // Closed also when a delete unwinds the task.
@@ -119,9 +150,11 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
         std::lock_guard<std::mutex> lk(gWriteMx);
         openLog(f);
     }
+    auto lastLook = std::chrono::steady_clock::now();
     SyslogRecord rec;
     for (;;) {
-        long n = msgQReceive(q, &rec, sizeof rec, WAIT_FOREVER);
+        long n = msgQReceive(q, &rec, sizeof rec, sysClkRateGet());   // a second at most, for the look
+        keepLogInPlace(f, *givenUp, lastLook);
         if (n != static_cast<long>(sizeof rec)) continue;
         if (rec.level == kMarkerLevel) {
             f.flush();

@@ -49,7 +49,11 @@ void syslogx_waitForRoom(int maxMs, int totalMs);
 // Starts the reader task that appends every record to "log.txt" in the device
 // folder and copies those of severity <= stderrSeverity to stderr. A
 // "log.txt" that is no plain file (a FIFO, a device, a folder) is named on
-// stderr and left alone: the records then go nowhere but stderr. Records
+// stderr and left alone: the records then go nowhere but stderr. About once
+// a second the reader looks whether "log.txt" is still the file it writes:
+// one removed (or renamed away) or replaced is followed by a new "log.txt"
+// (or the file now there), which says so first; what is no plain file is
+// named on stderr as at the start. Records
 // queued before the start are written first. Once "log.txt" has passed
 // maxBytes it becomes "log.1.txt" (the one before goes) and a new "log.txt"
 // begins. 1 on success (or already running), 0 on failure.
@@ -70,6 +74,10 @@ void syslogx_flush();
 // read records from it while the reader is stopped.
 struct HostMsgQ;
 HostMsgQ* syslogx_queue();
+
+// Fills *rec as syslogx would for a record of the calling task, without
+// queueing it: the log reader's notes about the log file itself.
+void syslogx_makeRecord(int level, const char* msg, SyslogRecord* rec);
 
 // Formats one record as the log file line (without the newline).
 void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size);

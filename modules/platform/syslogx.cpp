@@ -261,6 +261,12 @@ void syslogx_waitForRoom(int maxMs, int totalMs) {
     gWaitForRoomMs.store(maxMs > 0 && totalMs > 0 ? maxMs : 0, std::memory_order_relaxed);
 }
 
+void syslogx_makeRecord(int level, const char* msg, SyslogRecord* rec) {
+    if (!rec) return;
+    const char* text = msg ? msg : "";
+    fillRecord(*rec, level, text, strlen(text));
+}
+
 void syslogx_formatLine(const SyslogRecord& rec, char* out, unsigned size) {
     if (!out || size == 0) return;
     time_t t = static_cast<time_t>(rec.time);

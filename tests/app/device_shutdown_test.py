@@ -9,7 +9,15 @@ fifo:   log.txt is a FIFO, without a reader and with one that never reads:
 stdin:  standard input that never ends (`yes lof_get`, /dev/zero,
         /dev/urandom): shell.sock answers, SIGINT ends the device, and no raw
         byte reaches the terminal as it came.
-Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER
+hangup: SIGHUP (a closed terminal) and SIGQUIT while the device records:
+        the orderly shutdown runs to its end, shell.sock goes, and measdump
+        reads every measurement file to its end; a device started under
+        nohup (SIGHUP ignored) stays up after a SIGHUP.
+logfile: log.txt removed while the device runs: a new log.txt begins, says
+        so, and gets the shutdown's last line; log.txt replaced by a FIFO
+        (with a reader that never reads): named on stderr, never waited on,
+        and once the FIFO goes a new log.txt begins again.
+Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
 import re
@@ -22,7 +30,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, read_text, wait_for  # noqa: E402
+from device_harness import DeviceRun, connect, drive_files, measdump_csv, read_text, wait_for  # noqa: E402
 
 SHELL_LINE = re.compile(r"\d{5} r_shell(?:Sock|Stdin): ")
 FLOOD = b"meas init\nmeas start\n" * 20
@@ -179,13 +187,108 @@ def test_stdin(binary, sample):
     test_endless_stdin(binary, sample, "/dev/urandom", "/dev/urandom")
 
 
-MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin}
+def ignored_signals(pid):
+    """The mask of the signals process pid ignores (bit n - 1 for signal n)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("SigIgn:"):
+                return int(line.split()[1], 16)
+    raise AssertionError("no SigIgn in /proc/%d/status" % pid)
+
+
+def test_hangup(binary, sample, measdump):
+    for sig in (signal.SIGHUP, signal.SIGQUIT):
+        with DeviceRun(sample) as run:
+            dev = run.start_logging(binary)
+            wait_for(lambda: all(drive_files(run.folder, d) for d in ("meas", "meas2")), "the measurement files")
+            rc, took = end_by_signal(dev, sig, 30.0)
+            assert rc == 0, "signal %d: exit code %d\n%s" % (sig, rc, dev.output()[-3000:])
+            assert "rtpShutdown: done" in dev.log(), "signal %d: no 'rtpShutdown: done':\n%s" % (sig, dev.log()[-3000:])
+            assert not os.path.exists(os.path.join(run.folder, "shell.sock")), "signal %d: shell.sock left" % sig
+            files = [(d, n) for d in ("meas", "meas2") for n in drive_files(run.folder, d)]
+            assert len(files) >= 2, files
+            for drive, name in files:
+                code, recs = measdump_csv(measdump, os.path.join(run.folder, drive, name))
+                assert code == 0 and recs.get(1), "signal %d: %s/%s: measdump exit %d" % (sig, drive, name, code)
+            dev.check_clean()
+            print("signal %d: orderly end after %.2f s, %d files whole" % (sig, took, len(files)))
+    # started under nohup (SIGHUP ignored): the device outlives its terminal
+    with DeviceRun(sample) as run:
+        before = signal.signal(signal.SIGHUP, signal.SIG_IGN)
+        try:
+            dev = run.device(binary)
+        finally:
+            signal.signal(signal.SIGHUP, before)
+        dev.wait_ready()
+        assert ignored_signals(dev.proc.pid) & (1 << (signal.SIGHUP - 1)), "SIGHUP no longer ignored"
+        dev.proc.send_signal(signal.SIGHUP)
+        assert "Lap counter" in dev.shell("lof_get"), dev.output()[-3000:]
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "under nohup: exit code %d\n%s" % (rc, dev.output()[-3000:])
+        shutdowns = dev.log().count("rtpShutdown: orderly shutdown")
+        assert shutdowns == 1 and "rtpShutdown: done" in dev.log(), dev.log()[-3000:]
+        dev.check_clean()
+        print("under nohup: SIGHUP ignored, SIGTERM ends the device")
+
+
+def log_says(path, text):
+    return text in read_text(path)
+
+
+def test_log_removed(binary, sample):
+    with DeviceRun(sample) as run:
+        path = os.path.join(run.folder, "log.txt")
+        dev = run.device(binary).wait_ready()
+        os.remove(path)
+        # the shell's lines keep coming; the log sees its file gone and begins anew
+        wait_for(lambda: "Lap counter" in dev.shell("lof_get") and log_says(path, "was removed"),
+                 "a new log.txt that says the old one was removed")
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        assert log_says(path, "rtpShutdown: done"), "no 'rtpShutdown: done' in the new log.txt:\n" + read_text(path)
+        dev.check_clean()
+        print("log.txt removed: a new one began, exit after %.2f s" % took)
+
+
+def test_log_replaced_by_fifo(binary, sample):
+    with DeviceRun(sample) as run:
+        path = os.path.join(run.folder, "log.txt")
+        dev = run.device(binary).wait_ready()
+        os.remove(path)
+        os.mkfifo(path)
+        reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)   # opened, never read
+        try:
+            def named():
+                assert "Lap counter" in dev.shell("lof_get"), dev.output()[-2000:]
+                return "log.txt is a FIFO" in dev.output()
+            wait_for(named, "the FIFO named on stderr")
+            # the device goes on without waiting on the FIFO, whatever it logs
+            for _ in range(20):
+                assert "Lap counter" in dev.shell("lof_get"), dev.output()[-2000:]
+            assert os.path.exists(path) and not os.path.isfile(path), "the FIFO was replaced"
+        finally:
+            os.close(reader)
+        os.remove(path)
+        wait_for(lambda: "Lap counter" in dev.shell("lof_get") and os.path.isfile(path), "a new log.txt")
+        rc, took = end_by_signal(dev, signal.SIGINT, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        assert log_says(path, "rtpShutdown: done"), "no 'rtpShutdown: done' in the new log.txt:\n" + read_text(path)
+        dev.check_clean()
+        print("log.txt replaced by a FIFO: named, never waited on; a new one after it, exit after %.2f s" % took)
+
+
+def test_logfile(binary, sample, _measdump=None):
+    test_log_removed(binary, sample)
+    test_log_replaced_by_fifo(binary, sample)
+
+
+MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile}
 
 
 def main():
     mode, binary, sample = sys.argv[1:4]
     try:
-        MODES[mode](binary, sample)
+        MODES[mode](binary, sample, *sys.argv[4:])
     except Exception:
         traceback.print_exc()
         return 1

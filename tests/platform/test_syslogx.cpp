@@ -6,12 +6,15 @@
 #include "platform_fixture.h"
 
 #include "host/os/os_internal.h"
+#include "host/tmpfs_mount.h"
 
 #include <fcntl.h>
 #include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -423,4 +426,110 @@ TEST_F(Syslogx, StopGivesUpAStuckReaderAndWritesTheQueueItself) {
     EXPECT_NE(log.find("queued 1023 behind the stuck reader"), std::string::npos);
     EXPECT_NE(log.find("syslogx: 5 log records dropped, the log queue was full"), std::string::npos);
     EXPECT_LT(log.find("queued 1023 behind"), log.find("5 log records dropped"));
+}
+
+namespace {
+
+std::string stderrText(FILE* err) {
+    rewind(err);
+    std::string text;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;) text.append(buf, n);
+    return text;
+}
+
+size_t countOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+// A log.txt removed while the reader writes it (a log rotation, a person
+// tidying up) is seen, and the log goes on in a new log.txt that says so;
+// one replaced by another file goes on in that file; the size limit still
+// turns the new file into log.1.txt.
+TEST_F(Syslogx, LogFileRemovedOrReplacedWhileInUseGoesOnInTheFileAtItsName) {
+    constexpr long kLimit = 4096;
+    ASSERT_EQ(syslogx_readerStart(0, kLimit), 1);
+    syslogx(150, "into the first file");
+    syslogx_flush();
+    ASSERT_EQ(::unlink((dir + "/log.txt").c_str()), 0);
+    int n = 0;   // each record differs: equal ones in a row are folded
+    // records keep coming; within a while a new log.txt takes them
+    ASSERT_TRUE(waitUntil([&] {
+        syslogx(150, "after the removal %d", ++n);
+        syslogx_flush();
+        return readFile("log.txt").find("after the removal") != std::string::npos;
+    }));
+    std::string log = readFile("log.txt");
+    EXPECT_NE(log.find("log.txt was removed while in use: the log goes on in a new one"), std::string::npos) << log;
+    EXPECT_EQ(log.find("into the first file"), std::string::npos);
+
+    writeFile("other.txt", "put there by hand\n");
+    ASSERT_EQ(::rename((dir + "/other.txt").c_str(), (dir + "/log.txt").c_str()), 0);
+    ASSERT_TRUE(waitUntil([&] {
+        syslogx(150, "after the replacement %d", ++n);
+        syslogx_flush();
+        return readFile("log.txt").find("after the replacement") != std::string::npos;
+    }));
+    log = readFile("log.txt");
+    EXPECT_EQ(log.rfind("put there by hand\n", 0), 0u) << log;
+    EXPECT_NE(log.find("log.txt was replaced while in use"), std::string::npos) << log;
+
+    for (int i = 0; i < 1000 && readFile("log.1.txt").empty(); ++i) {
+        syslogx(150, "record %03d towards the size limit", i);
+        syslogx_flush();
+    }
+    syslogx(150, "the last record");
+    syslogx_flush();
+    syslogx_readerStop();
+    EXPECT_EQ(readFile("log.1.txt").rfind("put there by hand\n", 0), 0u);
+    EXPECT_NE(readFile("log.txt").find("the last record"), std::string::npos);
+}
+
+// A full drive: the log file keeps whole lines only, what it could not write
+// is counted and said in it once it has room again, and the refusal is said
+// on stderr once.
+TEST_F(Syslogx, FullDriveLeavesWholeLinesAndCountsTheRecordsNotWritten) {
+    TmpfsMount drive(dir, "64k");
+    if (!drive.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    constexpr int kRecords = 300;
+    std::string log;
+    {
+        StderrTo redirect(fileno(err));
+        ASSERT_EQ(syslogx_readerStart(7), 1);
+        syslogx(150, "record 000 of %d, on a drive with room", kRecords);
+        syslogx_flush();
+        drive.fill("filler");
+        // log.txt has the rest of its first block; the records go in tens
+        for (int i = 1; i < kRecords; ++i) {
+            syslogx(150, "record %03d of %d, %s", i, kRecords, std::string(60, 'x').c_str());
+            if (i % 10 == 0) syslogx_flush();
+        }
+        syslogx_flush();
+        log = readFile("log.txt");
+        drive.empty("filler");
+        syslogx(150, "room again");
+        syslogx_flush();
+        syslogx_readerStop();
+    }
+    const std::string err2 = stderrText(err);
+    fclose(err);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), '\n') << "a line cut off at the end";
+    const size_t written = countOf(log, "\n");
+    EXPECT_EQ(countOf(log, " record "), written) << "lines glued into each other:\n" << log;
+    ASSERT_LT(written, size_t(kRecords)) << "the drive never filled";
+
+    const std::string after = readFile("log.txt").substr(log.size());
+    const std::string said = "log: " + std::to_string(kRecords - written) +
+                             " log records could not be written (" + std::strerror(ENOSPC) + ")";
+    EXPECT_NE(after.find(said), std::string::npos) << after;
+    EXPECT_LT(after.find(said), after.find("room again"));
+    EXPECT_EQ(countOf(err2, "log.txt cannot be written (" + std::string(std::strerror(ENOSPC)) + ")"), 1u)
+        << err2;
 }

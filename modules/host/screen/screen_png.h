@@ -6,6 +6,10 @@
 
 namespace host::detail {
 
-bool writeScreenPng(const std::string& path, const uint32_t* pixels, int width, int height);
+// False when it cannot be written (nothing is left at the temporary name),
+// with the words in *problem: "<path> cannot be written (No space left on
+// device)". Nothing is printed.
+bool writeScreenPng(const std::string& path, const uint32_t* pixels, int width, int height,
+                    std::string* problem = nullptr);
 
 }  // namespace host::detail

@@ -15,7 +15,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -67,6 +69,21 @@ struct Screen {
         cv.notify_all();
     }
 
+    // A drive that refuses screen.png (full, read-only) is said on stderr
+    // once a spell, not at every frame; and when it is written again.
+    bool refused = false;   // the writer thread's own
+
+    void writeFrame(const FrameWords& frame, int w, int h) {
+        const std::string path = deviceFolder() + "/screen.png";
+        std::string problem;
+        const bool ok = detail::writeScreenPng(path, frame.data(), w, h, &problem);
+        if (!ok && !refused)
+            std::fprintf(stderr, "screen: %s: the picture stays as it was until it can be written\n", problem.c_str());
+        else if (ok && refused)
+            std::fprintf(stderr, "screen: %s is written again\n", path.c_str());
+        refused = !ok;
+    }
+
     void run() {
         // The thread inherits the policy of the task whose flush started it
         // (a real-time one under real-time scheduling): encoding is ordinary
@@ -93,7 +110,7 @@ struct Screen {
             lk.unlock();
             displayApplyPanel(frame.data(), frame.size());   // the panel's light and saturation
             if (w != lastW || h != lastH || frame != last) {
-                detail::writeScreenPng(deviceFolder() + "/screen.png", frame.data(), w, h);
+                writeFrame(frame, w, h);
                 last.swap(frame);
                 lastW = w;
                 lastH = h;
