@@ -139,6 +139,9 @@ void timeserv_shutdown() {
         s.masterId = s.masterBootCnt = 0;
         s.masterPid = 0;
         s.idsValid = false;
+        s.masterHeardMs = 0;
+        s.secondId = s.secondBootCnt = 0;
+        s.secondNamed = false;
     }
     s.qualifier = 0;
     s.lockedPid = 0;
