@@ -15,6 +15,9 @@ struct MeasAppState {
     uint8_t timestampValid = 0;
     uint32_t lastTs = 0;
     bool lastTsSet = false;   // lastTs holds a stamp taken in sync
+    // A start waits for the time (no time master heard): named once per
+    // wait; read by the shell.
+    std::atomic<bool> timeWait{false};
     std::atomic<uint8_t> datatimeout{0};
     uint8_t teleInitialized = 0;
     uint16_t measfifoid = 0;
