@@ -103,6 +103,10 @@ void meas_app_forceFragment();
 // Gateway callbacks.
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);
 int meas_app_gw_cbData(unsigned long error, void* data, void* user);
+// A record of the source PID refused by its data FIFO for its stamp: a
+// source stamping in another time base is named once (ahead and behind).
+void meas_app_noteRefusedStamp(unsigned pid, uint32_t stamp);
+void meas_app_foreignTimeReset();
 int meas_app_gw_cbTout(unsigned long state, void* pid, void* user);
 
 // Saves everything the raster's FIFOs hold, the lap-trigger delay ignored

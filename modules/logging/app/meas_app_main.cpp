@@ -244,6 +244,7 @@ void meas_app_resetForTest() {
     gApp.lastTs = 0;
     gApp.lastTsSet = false;
     gApp.timeWait = false;
+    meas_app_foreignTimeReset();
     gApp.datatimeout = 0;
     gApp.teleInitialized = 0;
     gApp.measfifoid = gApp.globalblockid = 0;
