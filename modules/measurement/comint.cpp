@@ -11,6 +11,7 @@
 #include "measurement/dynkomm.h"
 #include "measurement/routing.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 
 namespace {
 constexpr int kQueueDepth = 256;
@@ -120,11 +121,12 @@ int comint_init() {
 }
 
 void comint_shutdown() {
-    if (gTask) taskDelete(gTask);
+    const bool ended = task_stop(gTask, "comint_shutdown()", "its command queue");
     gTask = nullptr;
     {
         std::unique_lock<std::shared_mutex> lk(gQueueMx);
-        if (gQueue) msgQDelete(gQueue);
+        // a task given up in a system call may use it when its call returns
+        if (gQueue && ended) msgQDelete(gQueue);
         gQueue = nullptr;
     }
     std::lock_guard<std::mutex> lk(gComplMx);

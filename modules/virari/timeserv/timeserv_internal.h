@@ -45,6 +45,7 @@ struct TimeServState {
 
     MSG_Q_ID queue = nullptr;
     TASK_ID task = nullptr;
+    bool taskGivenUp = false;   // its queue and export socket are kept
     std::mutex exportMx;
     int exportSock = -1;
 
