@@ -284,8 +284,9 @@ namespace {
 // Transports whose transmit task was given up in a system call: it may
 // use them, and its queue, when its call returns (a leak on purpose).
 std::mutex gKeptMx;
-std::vector<XcpEth*> gKept;
-std::vector<MSG_Q_ID> gKeptQueues;
+// never destroyed: kept reachable to the end
+std::vector<XcpEth*>& gKept = *new std::vector<XcpEth*>;
+std::vector<MSG_Q_ID>& gKeptQueues = *new std::vector<MSG_Q_ID>;
 
 bool queueKept(MSG_Q_ID q) {
     std::lock_guard<std::mutex> lk(gKeptMx);

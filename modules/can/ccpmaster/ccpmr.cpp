@@ -50,7 +50,7 @@ void ccpmr_shutdown() {
     seramSetSlotResolver(MEASADDR_CLASS_CCPMR, nullptr);
     // an instance whose task was given up in a system call is kept, and
     // with a given-up DAQ task every instance (a leak, kept reachable)
-    static std::vector<CcpMaster*> kept;
+    static auto& kept = *new std::vector<CcpMaster*>;   // never destroyed: a leak, kept reachable
     bool keptOne[CCPMR_INSTANCES] = {};
     for (size_t i = 0; i < CCPMR_INSTANCES; ++i)
         if (ccpmr_handle[i]) keptOne[i] = !ccpmrTaskDelete(ccpmr_handle[i]);

@@ -150,7 +150,7 @@ void eventChannelsDelete() {
     std::lock_guard<std::mutex> lk(gCfgMx);
     // a task given up in a system call may use the configuration when its
     // call returns: a leak, kept reachable
-    static std::vector<eventchannels*> kept;
+    static auto& kept = *new std::vector<eventchannels*>;   // never destroyed: a leak, kept reachable
     if (ended) delete gConfig;
     else if (gConfig) kept.push_back(gConfig);
     gConfig = nullptr;

@@ -434,7 +434,7 @@ std::shared_mutex& bc2_channels_lock() {
 }
 
 void bc2_keep_channels() {
-    static std::vector<bc2_channel*> kept;   // reachable: a leak on purpose
+    static auto& kept = *new std::vector<bc2_channel*>;   // never destroyed: a leak, kept reachable
     std::unique_lock<std::shared_mutex> users(bc2_channels_lock());
     std::lock_guard<std::mutex> lk(gCreateMx);
     for (bc2_host& h : bc2().hosts)

@@ -108,7 +108,7 @@ void endInstance(XcpmrInstance* h) {
         if (t && taskWait(t, 2000) != OK && !task_stop(t, "xcpmr end", "its instance with socket and queue"))
             ended = false;
     if (!ended) {   // a task given up in a system call may use them when its call returns
-        static std::vector<XcpmrInstance*> kept;   // a leak, kept reachable
+        static auto& kept = *new std::vector<XcpmrInstance*>;   // never destroyed: a leak, kept reachable
         kept.push_back(h);
         return;
     }
