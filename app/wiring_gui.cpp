@@ -9,6 +9,7 @@
 #include "gui/core/gui_queue.h"
 #include "gui/core/gui_task.h"
 #include "host/os/os.h"
+#include "platform/task_stop.h"
 #include "wiring.h"
 
 namespace {
@@ -20,6 +21,7 @@ void wire_gui_rasters() {}   // the GUI has no raster entry points
 
 void wire_gui_shutdown()
 {
+    bool ended = true;
     if (gGuiTask) {
         // Message 19 addressed to the presentation manager ends its loop at
         // once; the GUI task then deletes every screen object and returns.
@@ -27,12 +29,16 @@ void wire_gui_shutdown()
             GuiMessage quit(GM_CLOSE_LOOP, 0, GuiThing::mpPresentation, nullptr);
             GuiThing::mpMessageQueue->Push(&quit);
         }
-        if (taskWait(gGuiTask, kStopWaitTicks) != OK) taskDelete(gGuiTask);
+        if (taskWait(gGuiTask, kStopWaitTicks) != OK &&
+            !task_stop(gGuiTask, "wire_gui_shutdown()", "the GUI locks"))
+            ended = false;
         gGuiTask = nullptr;
     }
     if (gTimerTask) {
-        taskDelete(gTimerTask);   // unwound from its delay
+        // unwound from its delay
+        if (!task_stop(gTimerTask, "wire_gui_shutdown()", "the GUI locks")) ended = false;
         gTimerTask = nullptr;
     }
-    GuiDeleteLocks();
+    // a task given up in a system call may take them when its call returns
+    if (ended) GuiDeleteLocks();
 }

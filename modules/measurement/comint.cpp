@@ -11,6 +11,7 @@
 #include "measurement/dynkomm.h"
 #include "measurement/routing.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 
 namespace {
 constexpr int kQueueDepth = 256;
@@ -36,10 +37,12 @@ std::unordered_map<uint32_t, Completion> gCompletions;
 
 int routeError(uint16_t dst);
 
-void comintTask() {
+// The queue is its own from the start: one given up at shutdown finds it
+// still there when its call returns, and ends at its next wait.
+void comintTask(MSG_Q_ID queue) {
     static ci_msg_t msg;   // only this task uses it
     for (;;) {
-        long n = msgQReceive(gQueue, &msg, sizeof msg, WAIT_FOREVER);
+        long n = msgQReceive(queue, &msg, sizeof msg, WAIT_FOREVER);
         if (n < long(CI_HEADER_SIZE)) continue;
         uint16_t dst = ci_get_dst(&msg);
         if (dst == comint_own_pid()) {
@@ -108,7 +111,7 @@ int comint_init() {
         syslogx(147, "comint_init(): cannot create the command queue");
         return 0;
     }
-    gTask = taskSpawn("r_Comint", 73, VX_FP_TASK, 16384, [] { comintTask(); });
+    gTask = taskSpawn("r_Comint", 73, VX_FP_TASK, 16384, [q = gQueue] { comintTask(q); });
     if (!gTask) {
         syslogx(147, "comint_init(): cannot start r_Comint");
         std::unique_lock<std::shared_mutex> lk(gQueueMx);
@@ -120,11 +123,12 @@ int comint_init() {
 }
 
 void comint_shutdown() {
-    if (gTask) taskDelete(gTask);
+    const bool ended = task_stop(gTask, "comint_shutdown()", "its command queue");
     gTask = nullptr;
     {
         std::unique_lock<std::shared_mutex> lk(gQueueMx);
-        if (gQueue) msgQDelete(gQueue);
+        // a task given up in a system call may use it when its call returns
+        if (gQueue && ended) msgQDelete(gQueue);
         gQueue = nullptr;
     }
     std::lock_guard<std::mutex> lk(gComplMx);

@@ -36,19 +36,43 @@ struct Served {
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
 // The boot byte (bits 24 to 31 of its handles) of each device's latest
-// request; under gMx.
+// request, and the one it replaced; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
+uint8_t gFormerBoot[MEAS_PEERS] = {};
 bool gBootKnown[MEAS_PEERS] = {};
+bool gFormerKnown[MEAS_PEERS] = {};
+// Two units ask under the PID (a swapped unit left on the network, or two
+// devices given the same PID): a request's boot byte tells no run from
+// another, their lists end only when the device leaves or restarts.
+bool gTwoUnits[MEAS_PEERS] = {};
 
 uint8_t bootOf(uint32_t handle) { return uint8_t(handle >> 24); }
 
 // The boot byte of a device's latest request is the one of its current
 // run, whatever its value: a unit that lost its NVRAM, or a replacement
-// with the same PID, counts its boots from 1 again. gMx held.
-void noteBoot(uint16_t pid, uint32_t handle) {
-    if (pid >= MEAS_PEERS) return;
-    gNewestBoot[pid] = bootOf(handle);
+// with the same PID, counts its boots from 1 again. A request of the run
+// it replaced, though, shows two units asking by turns: true once they are
+// found so (to be named). gMx held.
+bool noteBoot(uint16_t pid, uint32_t handle, uint8_t* newest) {
+    if (pid >= MEAS_PEERS) return false;
+    const uint8_t boot = bootOf(handle);
+    if (gBootKnown[pid] && boot == gNewestBoot[pid]) return false;
+    if (gTwoUnits[pid]) return false;
+    if (gFormerKnown[pid] && boot == gFormerBoot[pid]) {
+        gTwoUnits[pid] = true;
+        *newest = gNewestBoot[pid];
+        return true;
+    }
+    gFormerBoot[pid] = gNewestBoot[pid];
+    gFormerKnown[pid] = gBootKnown[pid];
+    gNewestBoot[pid] = boot;
     gBootKnown[pid] = true;
+    return false;
+}
+
+// A device that left is one unit again when it is back; gMx held.
+void forgetBoots(unsigned pid) {
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
@@ -120,10 +144,18 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     dynkomm_fifo_link(s->prod.fifo);
     const std::vector<uint32_t> desc = meas_list_words(elems);
     s->masterFed = meas_man_create(s->magic, s->prod.fifo, desc.data(), unsigned(desc.size()));
-    std::lock_guard<std::mutex> lk(gMx);
-    if (!s->masterFed) gProducers[raster].push_back(&s->prod);
-    gServed[key(pid, handle)] = std::move(s);
-    noteBoot(pid, handle);
+    bool twoUnits = false;
+    uint8_t newest = 0;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (!s->masterFed) gProducers[raster].push_back(&s->prod);
+        gServed[key(pid, handle)] = std::move(s);
+        twoUnits = noteBoot(pid, handle, &newest);
+    }
+    if (twoUnits)
+        syslogx(147, "meas_man: two units ask for lists as PID 0x%X (boot bytes 0x%02X and 0x%02X): the lists of "
+                     "both are served until the device leaves or restarts",
+                unsigned(pid), unsigned(newest), unsigned(bootOf(handle)));
     return GW_NO_ERROR;
 }
 
@@ -345,11 +377,14 @@ void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stop
     std::vector<std::unique_ptr<Served>> ended;
     {
         std::lock_guard<std::mutex> lk(gMx);
+        for (unsigned pid = 0; pid < MEAS_PEERS; ++pid)
+            if (peers[pid].gone) forgetBoots(pid);
         for (auto it = gServed.begin(); it != gServed.end();) {
             const Served& s = *it->second;
             const unsigned pid = s.pid;
             const bool over = pid < MEAS_PEERS && (peers[pid].gone || s.run != peers[pid].run ||
-                                                   (gBootKnown[pid] && bootOf(s.handle) != gNewestBoot[pid]));
+                                                   (gBootKnown[pid] && !gTwoUnits[pid] &&
+                                                    bootOf(s.handle) != gNewestBoot[pid]));
             if (!over) {
                 ++it;
                 continue;
@@ -370,7 +405,7 @@ void meas_man_shutdown() {
     for (auto& [pid, h] : all) stopServed(pid, h);
     {
         std::lock_guard<std::mutex> lk(gMx);
-        for (bool& known : gBootKnown) known = false;
+        for (unsigned pid = 0; pid < MEAS_PEERS; ++pid) forgetBoots(pid);
     }
     gDataLoss = 0;
 }

@@ -59,8 +59,8 @@ struct MeasPeerRun {
 // Stops the lists served to each device that its current run did not ask
 // for: all of a device that is gone, those asked for in an earlier run
 // (another run count, or a handle drawn by another boot than the one of
-// the device's latest request, whatever its value). stopped[pid]: how many
-// were stopped.
+// the device's latest request, whatever its value, unless two units ask by
+// turns under the PID). stopped[pid]: how many were stopped.
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]);
 // Registers the list request handlers (0x0500, 0x0510); 1.
 int meas_man_init();

@@ -7,14 +7,18 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "host/os/os.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 #include "xcp/xcp_errno.h"
 #include "xcp/xcp_internal.h"
 #include "xcp/xcp_socket.h"
@@ -120,8 +124,7 @@ void transmitOne(XcpEth* e, XcpTxMsg& msg, long got) {
 
 // One wake per burst: the task sleeps on its wake semaphore and then drains
 // every message that waits, in queue order.
-void transmitTask(xcpHandle* c) {
-    XcpEth* e = c->transport;
+void transmitTask(XcpEth* e, MSG_Q_ID queue) {
     XcpTxMsg msg;
     for (;;) {
         if (semTake(e->txWake, WAIT_FOREVER) != OK) {
@@ -133,7 +136,7 @@ void transmitTask(xcpHandle* c) {
             continue;
         }
         for (;;) {
-            const long got = msgQReceive(c->txQueue, &msg, sizeof msg, NO_WAIT);
+            const long got = msgQReceive(queue, &msg, sizeof msg, NO_WAIT);
             if (got < 0) break;   // drained
             if (got < long(XCP_TX_MSG_HEADER)) {
                 SYSLOGX_FLOOD(e->floodTx, 147, "xcpEthDTOTask(): _msgq_receive() result: %s", "short message");
@@ -207,7 +210,8 @@ void receiveTask(xcpHandle* c) {
     std::memset(&e->rxSource, 0, sizeof e->rxSource);
     std::memset(&e->master, 0, sizeof e->master);
     snprintf(name, sizeof name, "r_xcpEthDTO%u", unsigned(c->instance));
-    e->txTask = taskSpawn(name, kTaskPriority, VX_FP_TASK, kTaskStack, [c] { transmitTask(c); });
+    e->txTask = taskSpawn(name, kTaskPriority, VX_FP_TASK, kTaskStack,
+                          [e, q = c->txQueue] { transmitTask(e, q); });
     if (!e->txTask) {
         syslogx(147, "xcpEthInit(): Failed to create xcpEthDTOTask");
         return;
@@ -276,8 +280,22 @@ int xcpQueueInit(xcpHandle* c) {
     return 0;
 }
 
+namespace {
+// Transports whose transmit task was given up in a system call: it may
+// use them, and its queue, when its call returns (a leak on purpose).
+std::mutex gKeptMx;
+// never destroyed: kept reachable to the end
+std::vector<XcpEth*>& gKept = *new std::vector<XcpEth*>;
+std::vector<MSG_Q_ID>& gKeptQueues = *new std::vector<MSG_Q_ID>;
+
+bool queueKept(MSG_Q_ID q) {
+    std::lock_guard<std::mutex> lk(gKeptMx);
+    return std::find(gKeptQueues.begin(), gKeptQueues.end(), q) != gKeptQueues.end();
+}
+}  // namespace
+
 void xcpQueueDelete(xcpHandle* c) {
-    if (c->txQueue) msgQDelete(c->txQueue);
+    if (c->txQueue && !queueKept(c->txQueue)) msgQDelete(c->txQueue);
     c->txQueue = nullptr;
 }
 
@@ -330,7 +348,12 @@ void xcpEthStop(xcpHandle* c) {
     const bool locked = c->daqMutex && semTake(c->daqMutex, WAIT_FOREVER) == OK;
     c->transport = nullptr;
     if (locked) semGive(c->daqMutex);
-    if (e->txTask) taskDelete(e->txTask);
+    if (!task_stop(e->txTask, "xcpEthStop()", "its transport (socket, buffers, transmit queue)")) {
+        std::lock_guard<std::mutex> lk(gKeptMx);
+        gKept.push_back(e);
+        gKeptQueues.push_back(c->txQueue);
+        return;
+    }
     if (e->sock >= 0) xcpSocket_close(e->sock);
     close(e->wake[0]);
     close(e->wake[1]);

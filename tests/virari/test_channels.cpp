@@ -748,3 +748,36 @@ TEST_F(ChannelTest, LinesAPeerCausesAreLimitedPerAddress) {
     dynkomm_fifo_delete(f1);
     dynkomm_fifo_delete(f2);
 }
+
+namespace {
+int gGate[2] = {-1, -1};
+std::atomic<int> gInRead{0};
+// A receive step stuck in a system call of its own: a read of a pipe that
+// stays empty until the test writes to it.
+int stuckInARead(bc2_channel*, int) {
+    ++gInRead;
+    char b;
+    return read(gGate[0], &b, 1) == 1 ? 0 : 0;
+}
+}  // namespace
+
+// A channel's receive task stuck in a system call when the network shuts
+// down is given up: its channel is kept (named in the log as a leak), not
+// freed under it, and when its call returns the task ends on the channel
+// still whole (ASan would see a use after free).
+TEST_F(ChannelTest, AGivenUpReceiveTaskKeepsItsChannel) {
+    ASSERT_EQ(pipe(gGate), 0);
+    bc2_channel* c = nullptr;
+    channelPair(CH_CI, &c);
+    c->sock = dup(c->sock);   // the task closes its socket when it ends
+    c->recv = stuckInARead;
+    ASSERT_EQ(BC2_recv_activate(c), 1);
+    ASSERT_TRUE(waitCount(gInRead, 1));
+    const TASK_ID task = c->task;
+    BC2_shutdown();
+    EXPECT_TRUE(logContains(takeLogTexts(), "stuck in a system call, given up: its channel CI to PID 0x9 kept"));
+    ASSERT_EQ(write(gGate[1], "x", 1), 1);
+    EXPECT_EQ(taskWait(task, WAIT_FOREVER), OK);
+    close(gGate[0]);
+    close(gGate[1]);
+}

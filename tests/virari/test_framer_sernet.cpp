@@ -378,3 +378,39 @@ TEST_F(ServedListsTest, APeerWhoseBootCountStartedOverIsServedAgain) {
     for (int i = 0; i < 3; ++i) SerNet_man_1s();
     EXPECT_EQ(sentTo(), (std::set<uint32_t>{after, later}));
 }
+
+// Two units ask as one PID (a swapped unit left on the network, or two
+// devices given the same PID), their requests alternating: the second
+// unit's first request ends the first unit's lists (a restart looks the
+// same), but once the first unit asks again the two are named once and
+// both are served; none ends the other's lists any more.
+TEST_F(ServedListsTest, TwoUnitsUnderOnePidDoNotEndEachOthersLists) {
+    const uint32_t unitA = 0x11000001, unitB = 0x05000001, unitA2 = 0x11000002;
+    heard.seq = 500;
+    receive(heard);
+    ask(unitA);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{unitA});
+    ask(unitB);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{unitB});
+    ask(unitA);   // its list was ended: it asks again
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    EXPECT_EQ(sentTo(), (std::set<uint32_t>{unitA, unitB}));
+    for (int round = 0; round < 3; ++round) {
+        ask(unitB);
+        SerNet_man_1s();
+        ask(round == 2 ? unitA2 : unitA);
+        SerNet_man_1s();
+    }
+    EXPECT_EQ(sentTo(), (std::set<uint32_t>{unitA, unitA2, unitB}));
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "lists served to PID 0x9 stopped"), 1);
+    EXPECT_EQ(countContaining(log, "meas_man: two units ask for lists as PID 0x9 (boot bytes 0x05 and 0x11)"), 1);
+
+    // the device leaves: its lists stop; what comes next is one unit again
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    c->sock = dataFd;
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{});
+}

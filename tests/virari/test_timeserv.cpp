@@ -4,8 +4,12 @@
 #include <atomic>
 #include <cstdlib>
 
+#include <chrono>
+#include <thread>
+
 #include "host/os/os.h"
 #include "timeserv_fixture.h"
+#include "virari/timeserv/timeserv_internal.h"
 
 namespace {
 const date_t k2031{2031, 5, 17, 10, 20, 30, 456};
@@ -30,6 +34,11 @@ uint32_t gapOf(uint32_t masterMinusOwn) { return ownCount() + masterMinusOwn + 1
 
 // This device's stamp minus that master's count, now.
 int32_t slaveMinusMaster(uint32_t masterMinusOwn) { return int32_t(host::timeStamp() - (ownCount() + masterMinusOwn)); }
+
+// Lets the master's run go quiet, as a master that restarts does.
+void masterFallsSilent() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(TIMESERV_MASTER_QUIET_MS + 100));
+}
 
 template <class Pred>
 bool waitFor(Pred p) {
@@ -159,10 +168,10 @@ TEST_F(TimeServTest, ANewMasterIsTakenWithItsTenthMessageInARow) {
 }
 
 // A master that runs anew (its boot count, or as a swapped unit its id, new
-// under its PID) comes back with its count started over: the slave takes
-// the new run as its master with its first message and steps onto its time
-// at once, in sync throughout, whether it is far or a fraction of a second
-// behind.
+// under its PID) falls silent and comes back with its count started over:
+// the slave takes the new run as its master with its first message and
+// steps onto its time at once, in sync throughout, whether it is far or a
+// fraction of a second behind.
 TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     ASSERT_EQ(timeserv_init(1, false), 1);
     const date_t d = clockPlus(0);
@@ -181,6 +190,7 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     };
     for (const Run& r : runs) {
         SCOPED_TRACE(r.what);
+        masterFallsSilent();
         ci_msg_t m = timeMsg(3, gapOf(r.base), d, 1, r.id, r.boot);
         timeserv_distributeTime_cmd(&m);
         EXPECT_LE(std::abs(slaveMinusMaster(r.base)), 10);
@@ -195,6 +205,46 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "time master PID 0x03 runs anew (boot count 8)"));
     EXPECT_FALSE(logContains(log, "trying to change time master"));
+}
+
+// Two units send as master under one PID (a swapped unit left on the
+// network), their messages alternating: the slave keeps to the one it
+// follows, with no step to the other's time (300 s behind) and no new lock,
+// and names the pair once. Once the unit it follows falls silent, the other
+// is taken with its next message, in one step.
+TEST_F(TimeServTest, TwoUnitsUnderTheMastersPidAlternatingMakeNoSteps) {
+    ASSERT_EQ(timeserv_init(1, false), 1);
+    const date_t d = clockPlus(0);
+    const uint32_t first = 0x50000000u, second = first - 3000000u;
+    auto send = [&](bool fromFirst) {
+        ci_msg_t m = fromFirst ? timeMsg(3, gapOf(first), d, 1, 0x3333, 7) : timeMsg(3, gapOf(second), d, 1, 0x5555, 1);
+        timeserv_distributeTime_cmd(&m);
+    };
+    send(true);
+    send(true);
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    for (int i = 0; i < 20; ++i) {
+        send(i % 2 == 0);
+        EXPECT_LE(std::abs(slaveMinusMaster(first)), 10) << i;
+        uint32_t id = 0;
+        ASSERT_TRUE(timeserv_getMasterIds(&id, nullptr));
+        EXPECT_EQ(id, 0x3333u) << i;
+    }
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "two units send as time master PID 0x03: id 0x00003333 boot count 7 and id "
+                                   "0x00005555 boot count 1; this device follows id 0x00003333"),
+              1);
+    EXPECT_FALSE(logContains(log, "runs anew"));
+    EXPECT_FALSE(logContains(log, "time locked anew"));
+    masterFallsSilent();
+    send(false);
+    EXPECT_LE(std::abs(slaveMinusMaster(second)), 10);
+    send(false);
+    EXPECT_LE(std::abs(slaveMinusMaster(second)), 10);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "time master PID 0x03 runs anew (boot count 1)"), 1u);
+    EXPECT_EQ(countContaining(log, "time locked anew"), 1);
 }
 
 // Two masters (a misconfiguration): the slave keeps its master's time, not

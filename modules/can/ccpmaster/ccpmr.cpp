@@ -1,5 +1,6 @@
 // Start-up and end of the CCP master.
 #include <new>
+#include <vector>
 
 #include "can/ccpmaster/ccpmr_internal.h"
 #include "measurement/seram.h"
@@ -47,16 +48,24 @@ int ccpmr_ini() {
 void ccpmr_shutdown() {
     ccpmr_meas_end();
     seramSetSlotResolver(MEASADDR_CLASS_CCPMR, nullptr);
-    for (CcpMaster*& m : ccpmr_handle) {
-        if (!m) continue;
-        ccpmrTaskDelete(m);
-    }
-    ccpmrDaqTaskDelete();
+    // an instance whose task was given up in a system call is kept, and
+    // with a given-up DAQ task every instance (a leak, kept reachable)
+    static auto& kept = *new std::vector<CcpMaster*>;   // never destroyed: a leak, kept reachable
+    bool keptOne[CCPMR_INSTANCES] = {};
+    for (size_t i = 0; i < CCPMR_INSTANCES; ++i)
+        if (ccpmr_handle[i]) keptOne[i] = !ccpmrTaskDelete(ccpmr_handle[i]);
+    const bool keepAll = !ccpmrDaqTaskDelete();
     gDaqTask = false;
     ccpmr_measlist_reset();
     for (CcpDaqList*& d : ccpmr_daqByIndex) d = nullptr;
-    for (CcpMaster*& m : ccpmr_handle) {
+    for (size_t i = 0; i < CCPMR_INSTANCES; ++i) {
+        CcpMaster*& m = ccpmr_handle[i];
         if (!m) continue;
+        if (keepAll || keptOne[i]) {
+            kept.push_back(m);
+            m = nullptr;
+            continue;
+        }
         for (unsigned k = 0; k < m->nDaq; ++k) delete[] m->daq[k].odt;
         delete[] m->daq;
         delete m;

@@ -9,6 +9,7 @@
 #include "can/ccpmaster/ccpmr_internal.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "platform/task_stop.h"
 
 namespace {
 MSG_Q_ID gQueue = nullptr;
@@ -101,12 +102,17 @@ int ccpmrDaqTaskCreate() {
     return 1;
 }
 
-void ccpmrDaqTaskDelete() {
-    if (gTask) taskDelete(gTask);
+bool ccpmrDaqTaskDelete() {
+    const bool ended = task_stop(gTask, "ccpmrDaqTaskDelete()", "its queue and the DAQ lists");
     gTask = nullptr;
+    if (!ended) {   // the task may use them when its call returns
+        gQueue = nullptr;
+        return false;
+    }
     if (gQueue) msgQDelete(gQueue);
     gQueue = nullptr;
     gMsgCount = 0;
     gLost = 0;
     gFloodQueue = gFloodNull = gFloodRecv = gFloodDaq = 0;
+    return true;
 }

@@ -181,9 +181,12 @@ int ccpmr_statemachine_receive(CcpMaster* m, const uint8_t* msg);
 
 // ---- tasks and CAN callbacks (ccpmr_task.cpp, ccpmr_daq.cpp) ------------------------
 int ccpmrTaskCreate(CcpMaster* m);
-void ccpmrTaskDelete(CcpMaster* m);
+// False when the task was given up in a system call: the instance is kept.
+bool ccpmrTaskDelete(CcpMaster* m);
 int ccpmrDaqTaskCreate();
-void ccpmrDaqTaskDelete();
+// False when the task was given up in a system call: its queue and the
+// DAQ lists are kept.
+bool ccpmrDaqTaskDelete();
 void ccpmr_RxHandler(void* user, uint32_t id, uint8_t format, uint32_t lenFlags, const uint8_t* data);
 void ccpmr_DaqHandler(void* user, uint32_t id, uint8_t format, uint32_t lenFlags, const uint8_t* data);
 // Stores one DAQ message of the DAQ list; on its last ODT serves the linked

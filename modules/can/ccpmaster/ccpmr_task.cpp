@@ -9,6 +9,7 @@
 
 #include "can/ccpmaster/ccpmr_internal.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 
 namespace {
 constexpr int kAnswerSlack = 10;   // ticks added to the state machine's wait
@@ -154,11 +155,13 @@ int ccpmrTaskCreate(CcpMaster* m) {
     return 1;
 }
 
-void ccpmrTaskDelete(CcpMaster* m) {
-    if (m->task) taskDelete(m->task);
+bool ccpmrTaskDelete(CcpMaster* m) {
+    const bool ended = task_stop(m->task, "ccpmrTaskDelete()", "its instance with queue and DAQ lists");
     m->task = nullptr;
+    if (!ended) return false;   // the task may use them when its call returns
     if (m->queue) msgQDelete(m->queue);
     m->queue = nullptr;
     if (m->startSem) semDelete(m->startSem);
     m->startSem = nullptr;
+    return true;
 }

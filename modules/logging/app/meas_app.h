@@ -52,6 +52,8 @@ int meas_app_addRasterEntries();
 void meas_app_laptrigger_update(uint16_t lap, uint16_t outing);
 void meas_app_clearsegmentation();
 int meas_app_startreq_condition();
+// True while a start waits only for this device's time to be in sync.
+bool meas_app_waitsForTime();
 uint32_t meas_app_get_flags();
 void meas_app_setForcedFrag(unsigned measIdx);
 int meas_app_getMeasStopped(unsigned measIdx);

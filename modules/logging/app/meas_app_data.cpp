@@ -4,6 +4,7 @@
 
 #include "logging/app/meas_app_internal.h"
 #include "logging/fifo/meas_fifo.h"
+#include "platform/byteorder.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -72,7 +73,9 @@ int meas_app_gw_cbData(unsigned long error, void* data, void* user) {
     } else if (b->typeFlags & MEAS_BLK_FIFOCOND) {
         fifo_condition_put(b->condSlot, rec);
     } else if (b->typeFlags & (MEAS_BLK_DATA | MEAS_BLK_SB)) {
-        if (!flag(sp().meas_app_faststopreq).load() && !gApp.powerdown.load()) fifo_data_put(b->dataFifo, rec);
+        if (!flag(sp().meas_app_faststopreq).load() && !gApp.powerdown.load() &&
+            fifo_data_put(b->dataFifo, rec) == MF_ERR_TS_INVALID)
+            meas_app_noteRefusedStamp(b->pid, be_get32(rec));
     } else {
         logUnhandled(b);
     }

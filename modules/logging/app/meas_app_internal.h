@@ -15,6 +15,9 @@ struct MeasAppState {
     uint8_t timestampValid = 0;
     uint32_t lastTs = 0;
     bool lastTsSet = false;   // lastTs holds a stamp taken in sync
+    // A start waits for the time (no time master heard): named once per
+    // wait; read by the shell.
+    std::atomic<bool> timeWait{false};
     std::atomic<uint8_t> datatimeout{0};
     uint8_t teleInitialized = 0;
     uint16_t measfifoid = 0;
@@ -100,6 +103,10 @@ void meas_app_forceFragment();
 // Gateway callbacks.
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);
 int meas_app_gw_cbData(unsigned long error, void* data, void* user);
+// A record of the source PID refused by its data FIFO for its stamp: a
+// source stamping in another time base is named once (ahead and behind).
+void meas_app_noteRefusedStamp(unsigned pid, uint32_t stamp);
+void meas_app_foreignTimeReset();
 int meas_app_gw_cbTout(unsigned long state, void* pid, void* user);
 
 // Saves everything the raster's FIFOs hold, the lap-trigger delay ignored

@@ -55,6 +55,16 @@ void restartSequence() {
     }
 }
 
+// A start held back only by the time, which is not in sync (a slave that
+// has not heard its time master), is named once per wait.
+void noteTimeWait() {
+    const bool waits = flag(sp().meas_app_startreq).load() == 1 && LapOutFra_isValid() && !gApp.timestampValid;
+    if (waits && !gApp.timeWait.load())
+        syslogx(150, "meas_app: logging waits for the time master: this device's time is not in sync, no "
+                     "measurement is started until it is");
+    gApp.timeWait.store(waits);
+}
+
 void publish() {
     SignalPage& s = sp();
     s.meas_cnt_ecu = meas[MEAS_IDX_M01].savedRecords;
@@ -116,6 +126,7 @@ void meas_app_main() {
     }
 
     restartSequence();
+    noteTimeWait();
 
     if (flag(s.meas_app_stopreq).load()) {
         syslogx(150, "Stopping measurement");
@@ -184,6 +195,8 @@ void meas_app_main() {
     meas_app_checksegmentation();
 }
 
+bool meas_app_waitsForTime() { return gApp.timeWait.load(); }
+
 int meas_app_startreq_condition() {
     return flag(sp().meas_app_startreq).load() == 1 && LapOutFra_isValid() && gApp.timestampValid ? 1 : 0;
 }
@@ -230,6 +243,8 @@ void meas_app_resetForTest() {
     gApp.timestampValid = 0;
     gApp.lastTs = 0;
     gApp.lastTsSet = false;
+    gApp.timeWait = false;
+    meas_app_foreignTimeReset();
     gApp.datatimeout = 0;
     gApp.teleInitialized = 0;
     gApp.measfifoid = gApp.globalblockid = 0;

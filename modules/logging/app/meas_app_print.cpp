@@ -83,6 +83,8 @@ void meas_app_print_measstate() {
     for (const auto& f : flags) std::printf("%-26s = %i \n", f.name, int(flag(*f.f).load()));
     std::printf("meas_app_lapstate_ok       = %i \n", int(LapOutFra_isValid()));
     std::printf("remotectrl_remotestart_lock = %i \n\n", int(meas_app_get_remotectrl_remotestart_lock()));
+    if (meas_app_waitsForTime())
+        std::printf("logging waiting for the time master (this device's time is not in sync)\n\n");
     printMeas("MEASURE SG", MEAS_IDX_M01);
     printMeas("MEASURE TELE", MEAS_IDX_M02);
     printMeas("MEASURE FDE", MEAS_IDX_M03);

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <vector>
 
 #include "logging/events/event_record.h"
 #include "logging/events/event_service.h"
@@ -12,6 +13,7 @@
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 #include "xml/xml.h"
+#include "platform/task_stop.h"
 
 namespace {
 
@@ -143,9 +145,14 @@ void eventChannels_10ms() {
 }
 
 void eventChannelsDelete() {
-    if (TASK_ID t = gInitTask.exchange(nullptr)) taskDelete(t);
+    const TASK_ID t = gInitTask.exchange(nullptr);
+    const bool ended = task_stop(t, "eventChannelsDelete()", "the event channel configuration");
     std::lock_guard<std::mutex> lk(gCfgMx);
-    delete gConfig;
+    // a task given up in a system call may use the configuration when its
+    // call returns: a leak, kept reachable
+    static auto& kept = *new std::vector<eventchannels*>;   // never destroyed: a leak, kept reachable
+    if (ended) delete gConfig;
+    else if (gConfig) kept.push_back(gConfig);
     gConfig = nullptr;
     gInitCalled.store(false);
 }

@@ -8,6 +8,7 @@
 #include "logging/remote/remote_state.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 
 namespace {
 
@@ -280,8 +281,9 @@ int meas_app_remote_ini() {
 
 void meas_app_remote_exit() {
     RemoteState& r = remoteState();
-    if (TASK_ID t = r.listenTask.exchange(nullptr)) taskDelete(t);
-    if (TASK_ID t = r.lostTask.exchange(nullptr)) taskDelete(t);
-    r.events.destroy();
+    bool ended = task_stop(r.listenTask.exchange(nullptr), "meas_app_remote_exit()", "the remote-control events");
+    if (!task_stop(r.lostTask.exchange(nullptr), "meas_app_remote_exit()", "the remote-control events")) ended = false;
+    // a task given up in a system call may use them when its call returns
+    if (ended) r.events.destroy();
     r.address = 0;
 }

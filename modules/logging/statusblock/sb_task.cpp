@@ -15,6 +15,7 @@
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "platform/task_stop.h"
 
 std::atomic<bool> sblk_task_fast{false};
 std::atomic<bool> sb_SwOff{false};
@@ -186,12 +187,12 @@ void fde_system_sd_data_changed(const char*) {
 }
 
 void sblk_resetForTest() {
-    if (task) {
-        taskDelete(task);
-        task = nullptr;
-    }
-    if (SEM_ID w = wakeSem.exchange(nullptr)) semDelete(w);
-    if (readySem) semDelete(readySem);
+    // a task given up in a system call may take the semaphores when its
+    // call returns: they are kept
+    const bool ended = task_stop(task, "sblk_resetForTest()", "its semaphores");
+    task = nullptr;
+    if (SEM_ID w = wakeSem.exchange(nullptr); w && ended) semDelete(w);
+    if (readySem && ended) semDelete(readySem);
     readySem = nullptr;
     taskReady = false;
     sblk_task_fast = false;

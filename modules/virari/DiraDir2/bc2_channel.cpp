@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
@@ -430,6 +431,15 @@ void BC2_connect_passive(int type) {
 std::shared_mutex& bc2_channels_lock() {
     static std::shared_mutex m;
     return m;
+}
+
+void bc2_keep_channels() {
+    static auto& kept = *new std::vector<bc2_channel*>;   // never destroyed: a leak, kept reachable
+    std::unique_lock<std::shared_mutex> users(bc2_channels_lock());
+    std::lock_guard<std::mutex> lk(gCreateMx);
+    for (bc2_host& h : bc2().hosts)
+        for (auto* slot : {&h.ci, &h.dk})
+            if (bc2_channel* c = slot->exchange(nullptr)) kept.push_back(c);
 }
 
 void bc2_free_channels() {

@@ -215,6 +215,9 @@ bool bc2_recv_discard(int fd, size_t len);
 // records are freed under it held exclusively, after their pointers are
 // cleared.
 void bc2_free_channels();
+// Takes every channel off its host without freeing it: a task given up in
+// a system call may still use its channel when its call returns (a leak).
+void bc2_keep_channels();
 std::shared_mutex& bc2_channels_lock();
 
 // ---- command send (bc2_ci_send.cpp) -------------------------------------------------------------

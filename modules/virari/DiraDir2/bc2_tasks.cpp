@@ -4,10 +4,12 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/appman.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 #include "virari/DiraDir2/bc2_internal.h"
 #include "virari/DiraDir2/bc_socket.h"
 
@@ -211,18 +213,27 @@ void BC2_shutdown() {
     for (bc2_host& h : s.hosts)
         for (bc2_channel* c : {h.ci.load(), h.dk.load()})
             if (c && c->wake) semGive(c->wake);
+    // A task given up in a system call may use the sockets and channels
+    // when its call returns: then they are kept, not closed or freed.
+    bool allEnded = true;
     for (TASK_ID& t : gTasks) {
-        if (t) taskDelete(t);
+        if (!task_stop(t, "BC2_shutdown()", "the sockets and channels of the device network")) allEnded = false;
         t = nullptr;
     }
     for (bc2_host& h : s.hosts)
         for (bc2_channel* c : {h.ci.load(), h.dk.load()})
             if (c && c->task) {
-                taskDelete(c->task);
+                char what[64];
+                snprintf(what, sizeof what, "its channel %s to PID 0x%X", c->name, unsigned(c->pid));
+                if (!task_stop(c->task, "BC2_shutdown()", what)) allEnded = false;
                 c->task = nullptr;
             }
-    bcSocket_closeAll();
-    bc2_free_channels();
+    if (allEnded) {
+        bcSocket_closeAll();
+        bc2_free_channels();
+    } else {
+        bc2_keep_channels();
+    }
     resetState();
     bc2_flood_reset();
 }

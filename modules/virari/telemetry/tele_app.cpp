@@ -18,6 +18,7 @@
 #include "virari/DiraDir2/bc_socket.h"
 #include "virari/telemetry/tele_internal.h"
 #include "virari/telemetry/tele_signals.h"
+#include "platform/task_stop.h"
 
 namespace tele_detail {
 std::mutex mx;
@@ -209,8 +210,9 @@ void tele_app_stop() {
 void tele_app_exit() {
     tele_app_stop();
     stopJsonTasks();
-    if (gFrameTask) taskDelete(gFrameTask);
+    const bool ended = task_stop(gFrameTask, "tele_app_exit()", "its frame semaphore");
     gFrameTask = nullptr;
-    if (SEM_ID s = gFrameSem.exchange(nullptr)) semDelete(s);
+    // a task given up in a system call may take it when its call returns
+    if (SEM_ID s = gFrameSem.exchange(nullptr); s && ended) semDelete(s);
     tele_unpublishSignals();
 }

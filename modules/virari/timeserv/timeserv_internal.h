@@ -8,6 +8,12 @@
 #include "host/os/os.h"
 #include "platform/timebase.h"
 
+// A run of the master not heard for this long has ended: five of its
+// 100-ms periods, time enough for a loaded host's late messages, yet short
+// of the second without gap stamps after which the slave's core loses its
+// lock, so that a slave in sync steps in sync onto a restarted master.
+constexpr int64_t TIMESERV_MASTER_QUIET_MS = 500;
+
 struct TimeServState {
     std::atomic<uint32_t> qualifier{0};
     std::atomic<bool> isMaster{false};
@@ -18,6 +24,12 @@ struct TimeServState {
     uint32_t masterBootCnt = 0;
     uint16_t masterPid = 0;
     bool idsValid = false;
+    // When the master's run was last heard (monotonic ms), and the second
+    // unit under its PID named last.
+    int64_t masterHeardMs = 0;
+    uint32_t secondId = 0;
+    uint32_t secondBootCnt = 0;
+    bool secondNamed = false;
 
     // Command task only.
     // The run of the master whose gap stamps the core takes: a message of
@@ -33,6 +45,7 @@ struct TimeServState {
 
     MSG_Q_ID queue = nullptr;
     TASK_ID task = nullptr;
+    bool taskGivenUp = false;   // its queue and export socket are kept
     std::mutex exportMx;
     int exportSock = -1;
 

@@ -19,6 +19,7 @@
 #include "virari/DiraDir2/bc2.h"
 #include "virari/timeserv/timeserv.h"
 #include "virari/timeserv/timeserv_internal.h"
+#include "platform/task_stop.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ int timeserv_init_as_array(const int args[2]) { return args ? timeserv_init(args
 void timeserv_stop() {
     TimeServState& s = timeserv();
     s.isMaster = false;
-    if (s.task) taskDelete(s.task);
+    if (!task_stop(s.task, "timeserv_stop()", "its queue and export socket")) s.taskGivenUp = true;
     s.task = nullptr;
     time_MrSetControl(0);
 }
@@ -127,18 +128,23 @@ void timeserv_stop() {
 void timeserv_shutdown() {
     TimeServState& s = timeserv();
     timeserv_stop();
-    if (s.queue) msgQClose(s.queue);
-    s.queue = nullptr;
-    {
+    // A master task given up in a system call (a send of the export socket,
+    // under its lock) may use both when its call returns: they are kept.
+    if (!s.taskGivenUp) {
+        if (s.queue) msgQClose(s.queue);
         std::lock_guard<std::mutex> lk(s.exportMx);
         if (s.exportSock >= 0) close(s.exportSock);
         s.exportSock = -1;
     }
+    s.queue = nullptr;
     {
         std::lock_guard<std::mutex> lk(s.idMx);
         s.masterId = s.masterBootCnt = 0;
         s.masterPid = 0;
         s.idsValid = false;
+        s.masterHeardMs = 0;
+        s.secondId = s.secondBootCnt = 0;
+        s.secondNamed = false;
     }
     s.qualifier = 0;
     s.lockedPid = 0;

@@ -41,30 +41,62 @@ bool setOSTime(const date_t& d) {
     return false;
 }
 
+int64_t nowMs() {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// Another id or boot count under the master's PID while the master's run is
+// still heard: two units send as the master (a swapped unit left on the
+// network, or two devices given the same PID). Named once per pair; the
+// slave stays with the run it follows. idMx held.
+void noteSecondUnit(TimeServState& s, uint16_t src, uint32_t id, uint32_t boot) {
+    if (s.secondNamed && s.secondId == id && s.secondBootCnt == boot) return;
+    s.secondNamed = true;
+    s.secondId = id;
+    s.secondBootCnt = boot;
+    syslogx(147,
+            "timeserv_distributeTime_cmd: two units send as time master PID 0x%02X: id 0x%08X boot count %u and "
+            "id 0x%08X boot count %u; this device follows id 0x%08X",
+            src, unsigned(s.masterId), unsigned(s.masterBootCnt), unsigned(id), unsigned(boot),
+            unsigned(s.masterId));
+}
+
 // Watches who the master is. Another device is accepted as master with its
-// tenth message in a row; the master's own device running anew (its boot
-// count or, for a swapped unit, its id changed under its PID) at once, as
-// its time base has changed with it.
-void trackMaster(TimeServState& s, const ci_msg_t* m) {
+// tenth message in a row. A new run of the master's own device (its boot
+// count or, for a swapped unit, its id changed under its PID) is taken at
+// once, as its time base has changed with it, when the old run has gone
+// quiet; while the old run is still heard, the other is a second unit under
+// the same PID and is not followed. False for a message not followed.
+bool trackMaster(TimeServState& s, const ci_msg_t* m) {
     const uint16_t src = ci_get_src(m);
     const uint32_t id = be_get32(m->payload + 24), boot = be_get32(m->payload + 28);
+    const int64_t now = nowMs();
     std::lock_guard<std::mutex> lk(s.idMx);
     if (!s.idsValid) {
         s.masterId = id;
         s.masterBootCnt = boot;
         s.masterPid = src;
         s.idsValid = true;
-        return;
+        s.masterHeardMs = now;
+        return true;
     }
     const bool differs = id != s.masterId || boot != s.masterBootCnt || src != s.masterPid;
-    if (!differs && s.changeCnt == 0) return;
+    if (!differs) s.masterHeardMs = now;
+    if (!differs && s.changeCnt == 0) return true;
     if (differs && src == s.masterPid) {
+        if (now - s.masterHeardMs <= TIMESERV_MASTER_QUIET_MS) {
+            noteSecondUnit(s, src, id, boot);
+            return false;
+        }
         syslogx(150, "timeserv_distributeTime_cmd: time master PID 0x%02X runs anew (boot count %u)", src,
                 unsigned(boot));
         s.masterId = id;
         s.masterBootCnt = boot;
+        s.masterHeardMs = now;
         s.changeCnt = 0;
-        return;
+        return true;
     }
     if (s.changeCnt == 0) {
         s.candidatePid = src;
@@ -76,12 +108,14 @@ void trackMaster(TimeServState& s, const ci_msg_t* m) {
             s.masterId = id;
             s.masterBootCnt = boot;
             s.masterPid = src;
+            s.masterHeardMs = now;
             s.changeCnt = 0;
         }
     } else {
         s.candidatePid = src;
         s.changeCnt = 1;
     }
+    return true;
 }
 
 // Hands the gap stamp to the slave core when it is the current master's:
@@ -202,7 +236,7 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
 
     if (!s.isMaster) {
         const bool named = len >= 32;
-        if (named) trackMaster(s, m);
+        if (named && !trackMaster(s, m)) return 1;   // a second unit under the master's PID
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);
     } else {

@@ -14,6 +14,7 @@
 #include "xcp/master/xcpmr_internal.h"
 #include "xcp/xcp_codes.h"
 #include "xcp/xcp_errno.h"
+#include "platform/task_stop.h"
 
 namespace {
 using DaqMsg = XcpmrDaqMsg;
@@ -234,8 +235,9 @@ void xcpmrDaqTaskEnd() {
     gDaqEnding = true;
     uint8_t wake = 0;
     msgQSend(gDaqQueue, &wake, 1, NO_WAIT, MSG_PRI_URGENT);
-    if (taskWait(gDaqTask, 2000) != OK) taskDelete(gDaqTask);
+    const bool ended = taskWait(gDaqTask, 2000) == OK || task_stop(gDaqTask, "xcpmrDaqTaskEnd()", "its queue");
     gDaqTask = nullptr;
-    msgQDelete(gDaqQueue);
+    // a task given up in a system call may use its queue when its call returns
+    if (ended) msgQDelete(gDaqQueue);
     gDaqQueue = nullptr;
 }

@@ -2,9 +2,11 @@
 // and transports, tasks and the start-condition lists.
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "platform/syslogx.h"
 #include "xcp/master/xcpmr_internal.h"
+#include "platform/task_stop.h"
 
 std::atomic<XcpmrInstance*> xcpmr_handle[XCPMR_INSTANCES];
 std::atomic<uint32_t> xcpmr_dropCount{0};
@@ -101,8 +103,15 @@ void endInstance(XcpmrInstance* h) {
         uint32_t wake[2] = {XT_ANSWER, 0};
         msgQSend(h->queue, wake, sizeof wake, NO_WAIT, MSG_PRI_URGENT);
     }
+    bool ended = true;
     for (TASK_ID t : {h->task, h->rxTask})
-        if (t && taskWait(t, 2000) != OK) taskDelete(t);
+        if (t && taskWait(t, 2000) != OK && !task_stop(t, "xcpmr end", "its instance with socket and queue"))
+            ended = false;
+    if (!ended) {   // a task given up in a system call may use them when its call returns
+        static auto& kept = *new std::vector<XcpmrInstance*>;   // never destroyed: a leak, kept reachable
+        kept.push_back(h);
+        return;
+    }
     xcpmr_UdpClose(h);
     if (h->queue) msgQDelete(h->queue);
     delete h;

@@ -166,6 +166,30 @@ TEST_F(MeasAppTest, TimeStampGoingBackRestartsOnce) {
     EXPECT_EQ(sp().meas_app_running, 1);
 }
 
+// A slave whose time is not in sync (no time master heard) does not start
+// logging: it says so once in the log and in the shell's "meas", and
+// starts once the time is there.
+TEST_F(MeasAppTest, ALoggingThatWaitsForTheTimeMasterSaysSo) {
+    writeConfig(0, "R1ms");
+    host::setTimeSyncState(0);
+    start();
+    run(300);
+    EXPECT_EQ(sp().meas_app_running, 0);
+    ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
+    std::string out;
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_NE(out.find("logging waiting for the time master (this device's time is not in sync)"),
+              std::string::npos)
+        << out;
+    run(300);
+    EXPECT_EQ(countContaining(takeLogTexts(), "meas_app: logging waits for the time master"), 1);
+    host::setTimeSyncState(1);
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
+    EXPECT_EQ(shell_runLineCapture("meas", &out), 0);
+    EXPECT_EQ(out.find("waiting for the time master"), std::string::npos) << out;
+    EXPECT_EQ(countContaining(takeLogTexts(), "waits for the time master"), 0);
+}
+
 TEST_F(MeasAppTest, StopKeepsTelemetryAndStartDoesNotRepeatIt) {
     writeConfig(0, "R1ms");
     writeTeleConfig();
