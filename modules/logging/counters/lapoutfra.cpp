@@ -87,6 +87,7 @@ void lapOutFra_update() {
     std::memcpy(elem, LapOutFra, 6);
     putLe16(abs, LapOutFraAbsLapCnt);
     semGive(LapOutFraSem);
+    NvramBatch together;
     noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
     noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, elem, 6), 6);
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
