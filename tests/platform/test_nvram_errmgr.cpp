@@ -309,6 +309,7 @@ TEST_F(Nvram, UnreadableFileStartsOnDefaultsAndFailedWritesAreLoggedOncePerCause
         EXPECT_EQ(nvram_dbs_write(NVRAM_ID_DISPLAY_PAGE, 0, &page, 1), 1);
         EXPECT_FALSE(nvram_dbs_flush());
     }
+    host::nvramReload();   // the writer ends before the folder comes back
     host::setDeviceFolder(dir);
     EXPECT_EQ(countContaining(takeLogTexts(), "changes not stored: nvram.bin: No such file or directory"), 1);
 }
