@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -253,9 +254,15 @@ void writerLoop() {
     }
 }
 
-// Called with mx held: the writer runs from the first change on.
+void endWriter();
+
+// Called with mx held: the writer runs from the first change on. A program
+// that ends without the shutdown's stop (a test) ends the thread at its exit;
+// what is pending then is not written.
 void startWriterLocked() {
     if (writer.joinable()) return;
+    static const bool endsAtExit = std::atexit(endWriter) == 0;
+    (void)endsAtExit;
     stopWriter = false;
     writer = std::thread(writerLoop);
 }
