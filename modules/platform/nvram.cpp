@@ -16,22 +16,23 @@ std::atomic<bool> gInitDone{false};
 std::atomic<uint32_t> gBootCount{0};
 
 // A failing store is logged once per cause (until a store succeeds again),
-// and all of them together no more than the flood limit allows.
+// and all of them together no more than the flood limit allows. The store
+// writes behind the callers: its failure is seen at the next change or flush.
 std::mutex gWriteLogMx;
 std::string gLoggedWriteCause;
 uint8_t gWriteFlood = 0;
 
-void noteWriteResult(unsigned id, unsigned idx, long n) {
+void noteStoreProblem() {
+    const std::string cause = host::nvramWriteProblem();
     std::lock_guard<std::mutex> lk(gWriteLogMx);
-    if (n >= 0) {
+    if (cause.empty()) {
         gLoggedWriteCause.clear();
         return;
     }
-    std::string cause = host::nvramWriteProblem();
-    if (cause.empty()) cause = "write refused";
     if (cause == gLoggedWriteCause) return;
     gLoggedWriteCause = cause;
-    SYSLOGX_FLOOD(gWriteFlood, 147, "nvram_dbs_write: element %u copy %u not stored: %s", id, idx, cause.c_str());
+    SYSLOGX_FLOOD(gWriteFlood, 147, "nvram_dbs_write: changes not stored: %s (kept, tried again every second)",
+                  cause.c_str());
 }
 
 // Requests are refused until nvram_dbs_init, logged with the caller's name.
@@ -85,9 +86,18 @@ long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len) 
     if (!data) return -1;
     long n = elementCall(host::SC_NVRAM_WRITE, id, idx, data, len,
                          "nvram_dbs_write: VOZ try to write more bytes than allowed");
-    noteWriteResult(id, idx, n);
+    noteStoreProblem();
     return n;
 }
+
+bool nvram_dbs_flush() {
+    const bool ok = host::nvramFlush();
+    noteStoreProblem();
+    return ok;
+}
+
+NvramBatch::NvramBatch() { host::nvramBatchBegin(); }
+NvramBatch::~NvramBatch() { host::nvramBatchEnd(); }
 
 int base_boot_count_init() {
     uint32_t count = 0;

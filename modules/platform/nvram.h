@@ -25,8 +25,24 @@ int nvram_dbs_init();
 // damaged element, as opposed to one never written, is logged).
 long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len);
 // Writes copy idx of element id; len on success (cut to the element size),
-// -1 on failure (logged once per cause until a write succeeds again).
+// -1 for a request that cannot be taken. The change is made at once and
+// written to the disk behind the caller, who never waits for it; a write
+// that fails is logged once per cause (until one works again), its changes
+// stay and are written again.
 long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len);
+// Waits until the changes made so far are on the disk (never on a raster
+// or a network task: it waits for the disk); false, logged, when they
+// could not be written.
+bool nvram_dbs_flush();
+// The changes made while one lives reach the disk together in one write:
+// none of them without the others.
+class NvramBatch {
+public:
+    NvramBatch();
+    ~NvramBatch();
+    NvramBatch(const NvramBatch&) = delete;
+    NvramBatch& operator=(const NvramBatch&) = delete;
+};
 
 // Boot counter: read, incremented and written back once per start.
 int base_boot_count_init();

@@ -3,6 +3,7 @@
 #include "host/os/os.h"
 #include "platform/error_mgr.h"
 #include "platform/io.h"
+#include "platform/nvram.h"
 #include "platform/raster.h"
 #include "platform/startup.h"
 #include "platform/syslog_reader.h"
@@ -46,6 +47,8 @@ void rtpShutdown() {
 
     raster_stopAll();
     if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");
+    // what the NVRAM still holds for the disk goes there now (a failure is logged)
+    nvram_dbs_flush();
 
     for (int i = 0; i < raster_count(); ++i) {
         RasterInfo ri;

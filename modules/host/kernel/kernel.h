@@ -134,12 +134,17 @@ bool setFileAttributes(const std::string& devicePath, uint32_t attrs);
 
 // ---- NVRAM database -------------------------------------------------------------------
 // Elements by id and copy index, each with its own size, stored with a CRC-16
-// and a write counter in "nvram.bin" of the device folder. A write goes to a
-// temporary file and is renamed into place, so a torn write leaves the
-// previous content. Each element is kept in two slots that are written in
-// turn, so a damaged file still yields the older valid slot. Ids not in the
-// table of known elements are accepted with up to kNvramUnknownMaxSize bytes
-// and kNvramUnknownMaxCopies copies (their size is what was written).
+// and a write counter in "nvram.bin" of the device folder. A write changes
+// the image in memory at once; a writer thread writes the whole file behind
+// it (about 10 ms after the first change it has not written, the changes
+// made meanwhile with it), so no writer waits for the disk. The file goes to
+// a temporary name, is synced and renamed into place, so a torn write leaves
+// the previous content; a write that fails keeps the changes pending and is
+// tried again every second. Each element is kept in two slots that are
+// written in turn, so a damaged file still yields the older valid slot. Ids
+// not in the table of known elements are accepted with up to
+// kNvramUnknownMaxSize bytes and kNvramUnknownMaxCopies copies (their size is
+// what was written).
 constexpr unsigned NVRAM_ID_LAPOUTFRA = 0;          // 6 bytes, 2 copies
 constexpr unsigned NVRAM_ID_LAPSTACK_COUNTERS = 1;  // 4 bytes
 constexpr unsigned NVRAM_ID_LAPSTACK = 2;           // 6 bytes, 256 copies (entry = copy index)
@@ -156,8 +161,19 @@ size_t nvramElementSize(unsigned id);
 unsigned nvramElementCopies(unsigned id);
 // Bytes delivered (cut to the element size), -1 when never written or broken.
 long nvramRead(unsigned id, unsigned copy, void* dst, size_t len);
-// Bytes written (cut to the element size), -1 on failure.
+// Bytes taken into the image (cut to the element size), -1 for a bad id,
+// copy or source. Never waits for the disk.
 long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len);
+// The changes made between a begin and its end reach the disk in one write,
+// never a part of them (batches may nest and overlap).
+void nvramBatchBegin();
+void nvramBatchEnd();
+// Writes what is pending now, waiting for it (not for a raster or a network
+// task); true when the disk holds every change made so far.
+bool nvramFlush();
+// Ends the writer thread and writes what is pending (the shutdown); a later
+// change starts it again.
+void nvramStopWriter();
 // True when copy `copy` of element id has no valid slot although records of
 // it were found with a failed CRC (damaged, as opposed to never written).
 bool nvramElementDamaged(unsigned id, unsigned copy);
@@ -167,9 +183,10 @@ std::string nvramLoadProblem();
 // What a damaged nvram.bin cost ("nvram.bin damaged (...), N entries back to
 // their defaults"); "" when it was sound, missing or could not be read.
 std::string nvramDamage();
-// Why the last failed nvramWrite of the calling thread failed.
+// Why the last whole-file write failed; "" once one has worked.
 std::string nvramWriteProblem();
-// Forget the in-memory image (tests: simulate a restart).
+// Writes what is pending, then forgets the in-memory image (tests: simulate
+// an orderly restart).
 void nvramReload();
 
 // ---- watchdog ---------------------------------------------------------------------------

@@ -42,7 +42,9 @@ void timeCoreTick(uint32_t tickStamp);
 // Writes data to path through "path.tmp" (made anew) and a rename, so that
 // readers see the old or the new content, never a part; the file is synced
 // before the rename and the folder after it, so a power cut keeps one of
-// them whole. false with the cause in errno on failure.
+// them whole. true once the new file is in place (a failed folder sync
+// after the rename included); false with the cause in errno when the old
+// content stays.
 bool writeFileAtomic(const std::string& path, const void* data, size_t len);
 
 }  // namespace host::detail

@@ -253,6 +253,7 @@ void shutdownServices() {
     canClose();
     screenStop();
     stopFormatService();
+    nvramStopWriter();
     unlinkProcessQueues();
     joinEndedTasks();
 }

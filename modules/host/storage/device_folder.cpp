@@ -137,26 +137,28 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Makes the folder's entries (a rename into it) survive a power cut.
-bool syncFolder(const std::string& dir) {
+// Makes the folder's entries (a rename into it) survive a power cut, as far
+// as the file system lets it; errno stays as it was.
+void syncFolder(const std::string& dir) {
+    const int saved = errno;
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int r;
-    do r = ::fsync(fd);
-    while (r != 0 && errno == EINTR);
-    // a file system that cannot sync a folder has nothing more to do
-    const bool ok = r == 0 || errno == EINVAL;
-    const int cause = errno;
-    ::close(fd);
-    errno = cause;
-    return ok;
+    if (fd >= 0) {
+        while (::fsync(fd) != 0 && errno == EINTR) {
+        }
+        ::close(fd);
+    }
+    errno = saved;
 }
 
 }  // namespace
 
 // The new content is on the disk before it takes the old one's place, and the
-// rename is on the disk before the write counts as done: a power cut at any
-// moment leaves the old file or the new one, whole.
+// folder is synced after the rename: a power cut at any moment leaves the old
+// file or the new one, whole. Once renamed, the new file is in place and the
+// write is done, whether the folder sync works or not (a sync that fails
+// leaves the rename to the file system's own time; the next write syncs the
+// folder again): telling the caller otherwise would have it believe the old
+// content is what the disk holds.
 // On failure errno holds the cause (the clean-up keeps it).
 bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
     std::string tmp = path + ".tmp";
@@ -191,11 +193,7 @@ bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
     if (::close(fd) != 0) return fail(-1);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) return fail(-1);
     made = false;
-    if (!syncFolder(folderOf(path))) {
-        // the new file is in place but may not survive a power cut
-        if (!errno) errno = EIO;
-        return false;
-    }
+    syncFolder(folderOf(path));
     return true;
 }
 

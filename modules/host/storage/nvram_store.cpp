@@ -8,15 +8,28 @@
 // whose CRC holds, so an element falls back to its older slot or, when both
 // are gone, reads as -1.
 //
+// A write changes the image in memory and returns: a writer thread writes
+// the whole file behind it, kSettle after the first change it has not yet
+// written, so that the changes that come together (and every batch, whole)
+// go to the disk in one write. Those who write (the rasters, the network
+// tasks) never wait for the disk: the image's lock is held only to change or
+// copy the image, never across a write or a sync. A write that fails leaves
+// the changes in memory and is tried again every kRetry; the memory never
+// goes back behind the disk.
+//
 // Record (little-endian): magic 0x564E "NV", id u16, copy u8, slot u8,
 // length u16, counter u32, CRC-16 u16 over id..counter and the data, data.
 #include "host/kernel/kernel_internal.h"
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 namespace host {
@@ -75,13 +88,29 @@ struct Element {
 };
 using Key = std::pair<unsigned, unsigned>;
 
+// How long the writer gathers changes after the first one, and how long it
+// waits before it tries a failed write again.
+constexpr auto kSettle = std::chrono::milliseconds(10);
+constexpr auto kRetry = std::chrono::seconds(1);
+
+// The image and the writer's state; held only for changes and copies.
 std::mutex mx;
 bool loaded = false;
 std::map<Key, Element> image;
 std::set<Key> damaged;        // elements with a record whose CRC failed
 std::string loadProblem;      // why nvram.bin could not be read, "" when it could
 std::string damage;           // what a damaged nvram.bin cost, "" when it was sound or missing
-thread_local std::string writeProblem;
+std::string writeProblem;     // why the last whole-file write failed, "" after one that worked
+uint64_t changeCount = 0;     // changes made to the image
+uint64_t writtenCount = 0;    // changes the file on the disk holds
+unsigned openBatches = 0;
+bool stopWriter = false;
+std::condition_variable changed;   // a change, a batch's end, the stop
+std::thread writer;
+
+// One whole-file write at a time (the writer's, a flush's); taken before mx,
+// never by those who change the image.
+std::mutex fileMx;
 
 std::string filePath() { return deviceFolder() + "/nvram.bin"; }
 
@@ -161,7 +190,7 @@ void load() {
              " entries back to their defaults";
 }
 
-bool save() {
+std::vector<uint8_t> serialize() {
     std::vector<uint8_t> out;
     for (auto& [key, e] : image) {
         for (uint8_t i = 0; i < 2; ++i) {
@@ -180,7 +209,89 @@ bool save() {
             out.insert(out.end(), s.data.begin(), s.data.end());
         }
     }
-    return detail::writeFileAtomic(filePath(), out.data(), out.size());
+    return out;
+}
+
+// Writes the image whole if it holds changes the disk has not, after any
+// batch still open; true when the disk holds every change counted so far.
+bool writePending() {
+    std::lock_guard<std::mutex> file(fileMx);
+    std::vector<uint8_t> out;
+    uint64_t count;
+    {
+        std::unique_lock<std::mutex> lk(mx);
+        changed.wait(lk, [] { return openBatches == 0; });
+        if (!loaded || changeCount == writtenCount) return true;
+        out = serialize();
+        count = changeCount;
+    }
+    errno = 0;
+    const bool ok = detail::writeFileAtomic(filePath(), out.data(), out.size());
+    const int cause = errno;
+    std::lock_guard<std::mutex> lk(mx);
+    if (ok) {
+        writtenCount = count;
+        writeProblem.clear();
+    } else {
+        writeProblem = std::string("nvram.bin: ") + (cause ? std::strerror(cause) : "write failed");
+    }
+    return ok;
+}
+
+void writerLoop() {
+    std::unique_lock<std::mutex> lk(mx);
+    while (!stopWriter) {
+        if (changeCount == writtenCount) {
+            changed.wait(lk);
+            continue;
+        }
+        changed.wait_for(lk, kSettle, [] { return stopWriter; });
+        if (stopWriter) break;
+        lk.unlock();
+        const bool ok = writePending();
+        lk.lock();
+        if (!ok) changed.wait_for(lk, kRetry, [] { return stopWriter; });
+    }
+}
+
+void endWriter();
+
+// Called with mx held: the writer runs from the first change on. A program
+// that ends without the shutdown's stop (a test) ends the thread at its exit;
+// what is pending then is not written.
+void startWriterLocked() {
+    if (writer.joinable()) return;
+    static const bool endsAtExit = std::atexit(endWriter) == 0;
+    (void)endsAtExit;
+    stopWriter = false;
+    writer = std::thread(writerLoop);
+}
+
+// Ends the writer thread; what it has not written stays pending.
+void endWriter() {
+    std::thread t;
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        stopWriter = true;
+        t = std::move(writer);
+    }
+    changed.notify_all();
+    if (t.joinable()) t.join();
+    std::lock_guard<std::mutex> lk(mx);
+    stopWriter = false;
+}
+
+// Forgets the image and what was pending (the next access loads the file).
+void forget() {
+    std::lock_guard<std::mutex> file(fileMx);
+    std::lock_guard<std::mutex> lk(mx);
+    loaded = false;
+    image.clear();
+    damaged.clear();
+    loadProblem.clear();
+    damage.clear();
+    writeProblem.clear();
+    changeCount = writtenCount = 0;
 }
 
 bool validAddress(unsigned id, unsigned copy) {
@@ -232,17 +343,31 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     size_t want = known(id) ? size : std::max(count, next.data.size());
     next.data.resize(want, 0);
     if (count) std::memcpy(next.data.data(), src, count);
-    int target = n == 0 ? 1 : 0;
-    Slot old = e.slot[target];
-    e.slot[target] = std::move(next);
-    errno = 0;
-    if (!save()) {
-        writeProblem = std::string("nvram.bin: ") + (errno ? std::strerror(errno) : "write failed");
-        e.slot[target] = std::move(old);
-        return -1;
-    }
-    writeProblem.clear();
+    e.slot[n == 0 ? 1 : 0] = std::move(next);
+    ++changeCount;
+    startWriterLocked();
+    changed.notify_all();
     return static_cast<long>(count);
+}
+
+void nvramBatchBegin() {
+    std::lock_guard<std::mutex> lk(mx);
+    ++openBatches;
+}
+
+void nvramBatchEnd() {
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        if (openBatches) --openBatches;
+    }
+    changed.notify_all();
+}
+
+bool nvramFlush() { return writePending(); }
+
+void nvramStopWriter() {
+    endWriter();
+    writePending();
 }
 
 bool nvramElementDamaged(unsigned id, unsigned copy) {
@@ -265,19 +390,22 @@ std::string nvramDamage() {
     return damage;
 }
 
-std::string nvramWriteProblem() { return writeProblem; }
+std::string nvramWriteProblem() {
+    std::lock_guard<std::mutex> lk(mx);
+    return writeProblem;
+}
 
 void nvramReload() {
-    std::lock_guard<std::mutex> lk(mx);
-    loaded = false;
-    image.clear();
-    damaged.clear();
-    loadProblem.clear();
-    damage.clear();
+    endWriter();
+    writePending();
+    forget();
 }
 
 namespace detail {
-void resetNvram() { nvramReload(); }
+void resetNvram() {
+    endWriter();
+    forget();
+}
 }  // namespace detail
 
 }  // namespace host

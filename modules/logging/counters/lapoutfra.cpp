@@ -36,7 +36,7 @@ LapOutFraSignals signals{&privateSignals[0], &privateSignals[1], &privateSignals
 
 uint8_t floodSetInvalid, floodSetOther, floodFragTrig;
 
-// Whether every NVRAM store of the calling task's last change succeeded
+// Whether the NVRAM took every store of the calling task's last change
 // (the shell reports it; the raster's triggers have no one to tell).
 thread_local bool tlStoreOk = true;
 
@@ -87,6 +87,7 @@ void lapOutFra_update() {
     std::memcpy(elem, LapOutFra, 6);
     putLe16(abs, LapOutFraAbsLapCnt);
     semGive(LapOutFraSem);
+    NvramBatch together;
     noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
     noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, elem, 6), 6);
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
@@ -131,10 +132,11 @@ void skipNamesInUse(const char* who, int level, char (&name)[64]) {
     if (skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, skipped, name);
 }
 
-// The lap-stack reset rewrites hundreds of NVRAM elements: it runs after the
-// mutex is given, so that the logging raster, which reads the counters for
-// every record, sees the new lap or outing at once and does not go on
-// filing the new outing's records into the old file meanwhile.
+// The lap-stack reset rewrites hundreds of NVRAM elements (in memory; the
+// disk gets them behind us, in one write): it runs after the mutex is given,
+// so that the logging raster, which reads the counters for every record,
+// sees the new lap or outing at once and does not go on filing the new
+// outing's records into the old file meanwhile.
 void resetLapstackHistory() {
     if (hooks.lapstackResetHistory) hooks.lapstackResetHistory();
 }

@@ -47,9 +47,10 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp);
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
 void LapOutFra_setFragmentTrig(uint32_t timeStamp);
 void LapOutFra_getState(LapOutFraState* out);
-// False when an NVRAM store of the calling task's last initLapOutCnt,
-// setLapOutCnt or setFragmentTrig failed (the counters then changed in
-// memory only).
+// False when the NVRAM refused a store of the calling task's last
+// initLapOutCnt, setLapOutCnt or setFragmentTrig (the counters then changed
+// in memory only). The stores it took go to the disk behind the caller:
+// nvram_dbs_flush tells whether they got there.
 bool LapOutFra_lastStoreOk();
 uint32_t LapOutFra_getTimeStamp();
 uint8_t LapOutFra_isValid();

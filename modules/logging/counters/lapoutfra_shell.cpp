@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "logging/counters/lapoutfra.h"
+#include "platform/nvram.h"
 #include "platform/shell.h"
 #include "platform/timebase.h"
 
@@ -25,9 +26,11 @@ bool refuseArguments(int argc, char** argv) {
     return true;
 }
 
-// A change that could not be stored is lost at the next start: say so.
+// A change that could not be stored is lost at the next start: say so. The
+// counters' NVRAM writes go to the disk behind the triggers; the shell, which
+// may wait for the disk, waits for them (no lock of the counters is held).
 int storeResult(const char* command) {
-    if (LapOutFra_lastStoreOk()) return 0;
+    if (LapOutFra_lastStoreOk() && nvram_dbs_flush()) return 0;
     std::printf("%s: storing the counters in NVRAM failed\n", command);
     return -1;
 }

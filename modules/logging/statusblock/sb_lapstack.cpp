@@ -46,9 +46,10 @@ bool storeEntry(unsigned idx) {
     return nvram_dbs_write(NVRAM_ID_LAPSTACK, idx, current.entries[idx], SB_LAPSTACK_ENTRY) == SB_LAPSTACK_ENTRY;
 }
 
-// Zeroes the stack in RAM and NVRAM.
+// Zeroes the stack in RAM and NVRAM (one write to the disk, behind us).
 void resetLocked() {
     std::memset(&current, 0, sizeof current);
+    NvramBatch together;
     storeCounts();
     for (unsigned i = 0; i < SB_LAPSTACK_ENTRIES; ++i) storeEntry(i);
 }
@@ -115,6 +116,8 @@ void sb_lapstack_add_entry(uint16_t lap, uint32_t lapTime, float fuel) {
     const SbLapEntry e = sb_lapstack_makeEntry(lap, lapTime, fuel);
     std::lock_guard<std::mutex> lk(lock());
     checkReadLocked();
+    // the three steps of an append reach the disk together
+    NvramBatch together;
     const unsigned idx = current.begun % SB_LAPSTACK_ENTRIES;
     ++current.begun;
     storeCounts();

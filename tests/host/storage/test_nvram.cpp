@@ -77,6 +77,7 @@ TEST_F(NvramTest, DamagedFileFallsBackToOlderSlot) {
     ASSERT_EQ(host::nvramWrite(261, 0, older, 2), 2);
     ASSERT_EQ(host::nvramWrite(1, 0, other, 4), 4);
     ASSERT_EQ(host::nvramWrite(261, 0, newer, 2), 2);
+    ASSERT_TRUE(host::nvramFlush());
     const std::string path = dir + "/nvram.bin";
     const std::vector<uint8_t> good = readAll(path);
     ASSERT_FALSE(good.empty());
@@ -123,6 +124,7 @@ TEST_F(NvramTest, GarbageFileReadsAsUnwritten) {
     uint8_t out[6];
     EXPECT_EQ(host::nvramRead(0, 0, out, 6), -1);
     EXPECT_EQ(host::nvramWrite(0, 0, out, 6), 6);
+    ASSERT_TRUE(host::nvramFlush());
     std::filesystem::remove(dir + "/nvram.bin");
     host::nvramReload();
     EXPECT_EQ(host::nvramRead(0, 0, out, 6), -1);
@@ -131,8 +133,11 @@ TEST_F(NvramTest, GarbageFileReadsAsUnwritten) {
 TEST_F(NvramTest, WriteFailsWhenFolderIsGone) {
     host::setDeviceFolder(dir + "/missing");
     uint8_t v = 3;
-    EXPECT_EQ(host::nvramWrite(8, 0, &v, 1), -1);
-    EXPECT_EQ(host::nvramRead(8, 0, &v, 1), -1);   // the failed write is not kept
+    EXPECT_EQ(host::nvramWrite(8, 0, &v, 1), 1);
+    EXPECT_FALSE(host::nvramFlush());
+    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin: No such file or directory");
+    host::nvramReload();   // a restart: what was not written is gone
+    EXPECT_EQ(host::nvramRead(8, 0, &v, 1), -1);
     host::setDeviceFolder(dir);
 }
 

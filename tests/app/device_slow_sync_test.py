@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""The device on a disk whose syncs are slow, as a flash card's are.
+
+Every fsync, fdatasync and syncfs of the device takes 30 ms longer (a small
+library built here and preloaded). A fresh folder's shell answers within 3 s
+of the start; an outing, a lap and a fragment trigger from the shell are each
+answered within 1 s and lose no record: `meas` counts none lost to full
+logger FIFOs, measdump reads every file whole, and where a trigger split the
+files each block goes on one raster period after its last record. The
+counters of the last trigger are on the disk after the orderly stop: the
+next start goes on from them.
+A sanitizer build runs many times slower: its limits are five times longer.
+Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
+"""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import DeviceRun, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
+
+SLOW_SYNC_C = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <time.h>
+
+static void slow(void) {
+    struct timespec t = {0, 30 * 1000 * 1000};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+#define SLOWED(name)                                              \
+    int name(int fd) {                                            \
+        static int (*real)(int);                                  \
+        if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, #name);  \
+        slow();                                                   \
+        return real(fd);                                          \
+    }
+
+SLOWED(fsync)
+SLOWED(fdatasync)
+SLOWED(syncfs)
+"""
+
+
+def build_shim(where):
+    src = os.path.join(where, "slow_sync.c")
+    lib = os.path.join(where, "slow_sync.so")
+    with open(src, "w") as f:
+        f.write(SLOW_SYNC_C)
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", lib, src, "-ldl"], check=True)
+    return lib
+
+
+def slow_env(lib):
+    # the sanitizers' run times want to be first among the libraries loaded:
+    # the preloaded one comes before them here, which is harmless
+    asan = os.environ.get("ASAN_OPTIONS", "")
+    return {"LD_PRELOAD": lib, "ASAN_OPTIONS": (asan + ":" if asan else "") + "verify_asan_link_order=0"}
+
+
+def answers_within(folder, limit):
+    """True when the shell in folder answers a command before `limit` (a
+    time.monotonic() instant)."""
+    while time.monotonic() < limit:
+        try:
+            if "value = " in shell(folder, "lof_get", timeout=max(0.05, limit - time.monotonic())):
+                return True
+        except OSError:
+            time.sleep(0.02)
+    return False
+
+
+def check_files(folder, measdump, spacing):
+    """Every file of each drive read whole, and each block's next record one
+    raster period after the last of the file before: nothing lost where a
+    trigger split the files. (Within a file the records follow the raster
+    that samples them, which a loaded host may hold up; a raster that the
+    splits held would have filled the logger FIFOs, which `meas` counts.)"""
+    for drive, blocks in spacing.items():
+        names = drive_files(folder, drive)
+        assert len(names) >= 4, (drive, names)
+        files = []
+        for name in names:
+            rc, recs = measdump_csv(measdump, os.path.join(folder, drive, name))
+            assert rc == 0, "%s/%s: measdump exit %d" % (drive, name, rc)
+            assert recs.get(1), "%s/%s: no records" % (drive, name)
+            files.append((recs[1][0][0], name, recs))
+        files.sort()
+        for (_, before, a), (_, after, b) in zip(files, files[1:]):
+            for block, period in blocks.items():
+                if a.get(block) and b.get(block):
+                    last, first = a[block][-1][0], b[block][0][0]
+                    assert first - last == period, "%s block %d: %d in %s after %d in %s: records lost" % (
+                        drive, block, first, after, last, before)
+
+
+def main():
+    binary, measdump, sample, sanitize = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+    scale = 1.0 if sanitize.upper() in ("", "OFF", "0", "FALSE", "NO") else 5.0
+    work = tempfile.mkdtemp(prefix="tav9-slowsync-")
+    try:
+        env = slow_env(build_shim(work))
+        with DeviceRun(sample, "tav9-slowsync-") as run:
+            folder = run.folder
+            assert not os.path.exists(os.path.join(folder, "nvram.bin"))
+
+            # a fresh folder: the shell answers soon after the start
+            start = time.monotonic()
+            dev = run.device(binary, env=env)
+            wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")) or dev.proc.poll() is not None,
+                     "shell.sock", 3.0 * scale)
+            assert answers_within(folder, start + 3.0 * scale), \
+                "the shell of a fresh folder did not answer within %.0f s of the start" % (3.0 * scale)
+            print("the shell answered %.3f s after the start" % (time.monotonic() - start))
+            dev.wait_ready()
+            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+
+            time.sleep(1.0)
+            for trigger in ("lof_outtrig", "lof_laptrig", "lof_fratrig"):
+                sent = time.monotonic()
+                answer = dev.shell(trigger, timeout=1.0 * scale)
+                took = time.monotonic() - sent
+                assert "value = 0" in answer, (trigger, answer)
+                assert took < 1.0 * scale, "%s answered after %.2f s" % (trigger, took)
+                print("%s answered after %.3f s" % (trigger, took))
+                time.sleep(1.0)
+            status = dev.shell("meas")
+            assert "records lost to full logger FIFOs" not in status, status
+            lap, outing, _, _ = parse_state(dev.shell("lof_get"))
+            assert dev.stop() == 0, dev.output()
+            dev.check_clean()
+            check_files(folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
+
+            # what the triggers changed was written by the orderly stop
+            dev = run.device(binary).wait_ready()
+            assert parse_state(dev.shell("lof_get"))[:2] == (lap, outing)
+            assert dev.stop() == 0, dev.output()
+            dev.check_clean()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    print("device slow sync test passed")
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except socket.timeout as e:
+        raise AssertionError("a shell command was not answered in time") from e

@@ -1,0 +1,159 @@
+// The NVRAM written behind its writers: a change never waits for the disk, a
+// batch is one whole-file write, a failed write keeps its changes and is
+// tried again, and a folder sync that fails after the rename leaves the new
+// file as what was written.
+//
+// This program's own fsync stands between the host layer and the C library's:
+// it counts the syncs of files, can hold them at a gate and can fail those of
+// folders.
+#include "host/device_fixture.h"
+#include "host/kernel/kernel_internal.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+std::atomic<bool> failFolderSyncs{false};
+std::atomic<int> fileSyncs{0};
+
+// Closed, it holds every file sync until it opens again.
+struct Gate {
+    std::mutex mx;
+    std::condition_variable cv;
+    bool closed = false;
+    int waiting = 0;
+    void close() {
+        std::lock_guard<std::mutex> lk(mx);
+        closed = true;
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lk(mx);
+            closed = false;
+        }
+        cv.notify_all();
+    }
+    void pass() {
+        std::unique_lock<std::mutex> lk(mx);
+        ++waiting;
+        cv.notify_all();
+        cv.wait(lk, [this] { return !closed; });
+        --waiting;
+    }
+    bool someoneWaits(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lk(mx);
+        return cv.wait_for(lk, limit, [this] { return waiting > 0; });
+    }
+} gate;
+
+}  // namespace
+
+extern "C" int fsync(int fd) {
+    using Fn = int (*)(int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    if (folder && failFolderSyncs.load()) {
+        errno = EIO;
+        return -1;
+    }
+    if (!folder) {
+        ++fileSyncs;
+        gate.pass();
+    }
+    return real(fd);
+}
+
+namespace {
+
+struct NvramWriteBehindTest : DeviceFolderTest {
+    void TearDown() override {
+        gate.open();
+        failFolderSyncs = false;
+        DeviceFolderTest::TearDown();
+    }
+    static uint16_t readAbsLap() {
+        uint16_t v = 0;
+        return host::nvramRead(host::NVRAM_ID_ABS_LAP, 0, &v, 2) == 2 ? v : 0xFFFF;
+    }
+};
+
+TEST_F(NvramWriteBehindTest, FailedFolderSyncAfterTheRenameIsNoFailedWrite) {
+    const uint16_t older = 0x1111, newer = 0x2222;
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &older, 2), 2);
+    host::nvramReload();
+    failFolderSyncs = true;
+    EXPECT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &newer, 2), 2);
+    EXPECT_EQ(readAbsLap(), newer);
+    host::nvramReload();   // writes it, with the folder sync failing
+    EXPECT_EQ(host::nvramWriteProblem(), "");
+    failFolderSyncs = false;
+    EXPECT_EQ(readAbsLap(), newer);   // memory and disk agree: the new value
+
+    failFolderSyncs = true;
+    EXPECT_TRUE(host::detail::writeFileAtomic(dir + "/page.bin", "page", 4));
+    EXPECT_TRUE(std::filesystem::exists(dir + "/page.bin"));
+}
+
+TEST_F(NvramWriteBehindTest, ABatchIsOneWholeFileWrite) {
+    const uint8_t zero[6] = {};
+    host::nvramBatchBegin();
+    const int before = fileSyncs.load();
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_LAPSTACK_COUNTERS, 0, zero, 4), 4);
+    for (unsigned i = 0; i < 256; ++i) ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_LAPSTACK, i, zero, 6), 6);
+    host::nvramBatchEnd();
+    EXPECT_TRUE(host::nvramFlush());
+    EXPECT_EQ(fileSyncs.load() - before, 1);
+    host::nvramReload();
+    uint8_t out[6] = {1};
+    EXPECT_EQ(host::nvramRead(host::NVRAM_ID_LAPSTACK, 255, out, 6), 6);
+    EXPECT_EQ(out[0], 0);
+}
+
+// The writer is held in its sync: changes and reads go on meanwhile, and
+// what came during the write is written after it.
+TEST_F(NvramWriteBehindTest, ChangesNeverWaitForTheDisk) {
+    gate.close();
+    const uint16_t first = 1, second = 2;
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &first, 2), 2);
+    ASSERT_TRUE(gate.someoneWaits(std::chrono::seconds(10)));
+    auto change = std::async(std::launch::async, [&] {
+        return host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &second, 2) == 2 && readAbsLap() == second;
+    });
+    const bool inTime = change.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    gate.open();
+    EXPECT_TRUE(inTime) << "a change waited for the disk";
+    EXPECT_TRUE(change.get());
+    EXPECT_TRUE(host::nvramFlush());
+    host::nvramReload();
+    EXPECT_EQ(readAbsLap(), second);
+}
+
+// A write the disk refuses leaves the old file whole and the change in
+// memory; the writer tries again by itself and then the disk has it.
+TEST_F(NvramWriteBehindTest, FailedWriteKeepsItsChangesAndIsTriedAgain) {
+    const uint16_t kept = 7, changed = 8;
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &kept, 2), 2);
+    ASSERT_TRUE(host::nvramFlush());
+    std::filesystem::create_directory(dir + "/nvram.bin.tmp");
+    EXPECT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &changed, 2), 2);
+    EXPECT_FALSE(host::nvramFlush());
+    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin: Is a directory");
+    EXPECT_EQ(readAbsLap(), changed);
+    std::filesystem::remove(dir + "/nvram.bin.tmp");
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!host::nvramWriteProblem().empty() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(host::nvramWriteProblem(), "");
+    host::detail::resetNvram();   // a power cut: nothing more is written
+    EXPECT_EQ(readAbsLap(), changed);
+}
+
+}  // namespace
