@@ -192,6 +192,10 @@ int appStart(int argc, char** argv) {
     wire_display_start();
 
     syslogx(150, "startup: done after %ld ms", msSince(t0));
+    // Only now is every shell command registered and what they act on
+    // running: the lines that came during the start (a command file on
+    // standard input) run from here, in their order.
+    shell_acceptLines();
     startup_waitPostrun();
     // The shells stop taking commands first, before the shutdown's first
     // line: a command run during the shutdown would act on components being
