@@ -128,7 +128,8 @@ def test_start_files_as_other_editors_write_them(binary, sample):
         dev.check_clean()
 
 
-TESTS = [test_command_file_runs_after_the_start, test_shutdown_during_the_start_ends_in_order]
+TESTS = [test_command_file_runs_after_the_start, test_shutdown_during_the_start_ends_in_order,
+         test_start_files_as_other_editors_write_them]
 
 
 def main():
