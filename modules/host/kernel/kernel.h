@@ -89,8 +89,8 @@ std::vector<std::string> textLines(const std::string& text);
 
 // ---- start parameters (application manager) ----------------------------------------
 // Read from "start.cfg" in the device folder: lines "key = value" (see
-// textLines), '#' starts a comment, a key given again takes the later value; numbers are decimal unless
-// they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
+// textLines), '#' starts a comment, a key given again takes the later
+// value; numbers are decimal unless they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
 // can_bus (udp|loopback), can0_socketcand_port, can1_socketcand_port (TCP
 // port of the socketcand raw-mode server of the interface; 0 = none),
 // serial<n> (host path for "/tyCo/<n>"), modem_ip (the radio modem that
