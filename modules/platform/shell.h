@@ -5,8 +5,8 @@
 // is split into argc/argv (double or single quotes group words) and the named
 // command is called. A socket client gets back what the command printed to
 // stdout, followed by the line "value = <result> = 0x<result>". At most 8
-// socket clients are served at once; one that does not read its answers is
-// dropped rather than hold up the others.
+// socket clients are served at once, their lines in turn; one that does not
+// read its answers is dropped rather than hold up the others.
 #pragma once
 
 #include <cstddef>

@@ -132,10 +132,9 @@ void printForTerminal(const std::string& text) {
     fflush(stdout);
 }
 
-// Until shell_acceptLines, or false once the stop came first.
-bool waitForIntake() {
+// Until shell_acceptLines, or the stop if it comes first.
+void waitForIntake() {
     while (!gStop.load() && !gTakeLines.load()) taskDelay(kIntakeWaitTicks);
-    return !gStop.load();
 }
 
 // Standard input may be a file or a pipe that never ends (`yes lof_get |
