@@ -75,6 +75,23 @@ void registerPlatformRasters() {
                  raster_addEntry(RB_1MS, "canPoll_1ms", [](intptr_t) { canPoll_1ms(); }, 0) == 1);
 }
 
+// The shells' first lines should find the inputs moving: the 1 ms raster,
+// which steps the stimulus, has run once. Its first tick comes within a
+// millisecond of raster step 1; a raster that does not run within a second
+// is named and the shells take lines all the same.
+void awaitFirstRasterRun() {
+    constexpr int kLimitTicks = 1000;
+    const int r1ms = raster_find("r1ms");
+    RasterInfo info{};
+    for (int waited = 0; r1ms >= 0 && raster_info(r1ms, &info) && info.ticks == 0; ++waited) {
+        if (waited == kLimitTicks) {
+            syslogx(148, "startup: raster r1ms has not run after %d ms", kLimitTicks);
+            return;
+        }
+        taskDelay(1);
+    }
+}
+
 void stopComponents() {
     wire_logging_shutdown();
     wire_can_shutdown();
@@ -191,7 +208,12 @@ int appStart(int argc, char** argv) {
     startup_step("XCP slave", wire_xcp_start() == 1, true);
     wire_display_start();
 
+    awaitFirstRasterRun();
     syslogx(150, "startup: done after %ld ms", msSince(t0));
+    // Only now is every shell command registered and what they act on
+    // running: the lines that came during the start (a command file on
+    // standard input) run from here, in their order.
+    shell_acceptLines();
     startup_waitPostrun();
     // The shells stop taking commands first, before the shutdown's first
     // line: a command run during the shutdown would act on components being

@@ -385,6 +385,12 @@ int catalogue_format(const CatEntry* e, char* buf, unsigned size) {
     if (!e || !buf || size == 0) return 0;
     double v;
     if (!catalogue_read(e, &v)) return std::snprintf(buf, size, "%s = ?", e->name);
-    if (e->type == TE_FLOAT) return std::snprintf(buf, size, "%s = %g", e->name, v);
-    return std::snprintf(buf, size, "%s = %.0f", e->name, v);
+    return catalogue_formatValue(e, v, buf, size);
+}
+
+int catalogue_formatValue(const CatEntry* e, double value, char* buf, unsigned size) {
+    if (!e || !buf || size == 0) return 0;
+    // as the variable holds it: a float variable keeps a float's precision
+    if (e->type == TE_FLOAT) return std::snprintf(buf, size, "%s = %g", e->name, double(float(value)));
+    return std::snprintf(buf, size, "%s = %.0f", e->name, value + 0.0);   // -0 is 0 in an integer
 }

@@ -41,6 +41,9 @@ bool catalogue_valueFits(const CatEntry* e, double value);
 bool catalogue_write(const CatEntry* e, double value);
 // Prints "name = value" into buf; the shell commands use it.
 int catalogue_format(const CatEntry* e, char* buf, unsigned size);
+// The same for a given value, as the entry's type holds it (one that
+// catalogue_valueFits).
+int catalogue_formatValue(const CatEntry* e, double value, char* buf, unsigned size);
 
 // Registers the shell commands "getvar <name>" and "setvar <name> <value>";
 // they print "name = value" and give 0, or print the error and give -1.

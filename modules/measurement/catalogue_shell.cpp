@@ -47,8 +47,10 @@ int shell_setvar(int argc, char** argv) {
     }
     if (seramVirtualAddrIsRefpage(MEASADDR_OFFSET(e->addr)) && seramActiveOffset.load() == 0)
         std::printf("setvar: %s written to the working page; the reference page is active\n", argv[1]);
+    // What was written, not what the variable holds by now: the stimulus or
+    // another task may have written it again meanwhile.
     char line[128];
-    catalogue_format(e, line, sizeof line);
+    catalogue_formatValue(e, v, line, sizeof line);
     std::printf("%s\n", line);
     return 0;
 }

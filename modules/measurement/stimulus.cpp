@@ -100,11 +100,15 @@ int stimulus_load(const std::string& text) {
     auto refuse = [&refused](const char* fmt, auto... args) {
         if (++refused <= kNamedRefusals) syslogx(148, fmt, args...);
     };
-    std::istringstream in(text);
-    std::string line;
     int lineNo = 0;
-    while (std::getline(in, line)) {
+    for (std::string& line : host::textLines(text)) {
         ++lineNo;
+        // the name would end at the NUL for the catalogue, and the rest of
+        // the line be taken as its values
+        if (auto zero = line.find('\0'); zero != std::string::npos) {
+            refuse("stimulus: NUL byte in line %d column %zu, line ignored", lineNo, zero + 1);
+            continue;
+        }
         if (auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
         std::istringstream ls(line);
         std::string name, shape;

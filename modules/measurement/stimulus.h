@@ -2,6 +2,8 @@
 // from a description file of the device folder ("stimulus.cfg").
 //
 // Each line: <signal> <shape> <a> <b> <period ms>; '#' starts a comment.
+// CR, LF and CR LF each end a line; a UTF-8 byte-order mark at the start is
+// skipped.
 // Shapes: const (a), sine (offset a, amplitude b), ramp (a to b, then again),
 // square (a for the first half period, b for the second), steps (integers a
 // to b, one step per period / (b - a + 1)).

@@ -5,8 +5,8 @@
 // is split into argc/argv (double or single quotes group words) and the named
 // command is called. A socket client gets back what the command printed to
 // stdout, followed by the line "value = <result> = 0x<result>". At most 8
-// socket clients are served at once; one that does not read its answers is
-// dropped rather than hold up the others.
+// socket clients are served at once, their lines in turn; one that does not
+// read its answers is dropped rather than hold up the others.
 #pragma once
 
 #include <cstddef>
@@ -37,9 +37,15 @@ int shell_runLineCapture(const char* line, std::string* output);
 
 // Starts the bridge tasks: the socket reader always, the standard-input
 // reader when readStdin is true. 1 on success (or already running), 0 when
-// nothing could be started.
+// nothing could be started. The socket is open at once, so that clients may
+// connect, but no line runs before shell_acceptLines: the commands a line may
+// name are registered, and what they act on started, after the bridge.
 int shell_start(bool readStdin = true);
-// Ends the bridge tasks and closes and removes the socket.
+// From now on the bridge runs the lines that arrive, those that waited
+// first, in their order.
+void shell_acceptLines();
+// Ends the bridge tasks and closes and removes the socket; also before
+// shell_acceptLines (the lines that waited are not run).
 void shell_stop();
 bool shell_running();
 // Host path of the socket.

@@ -2,10 +2,15 @@
 // another serves the Unix socket "shell.sock" of the device folder. Both poll
 // with a short time-out so that shell_stop can end them.
 //
+// Both tasks start with the socket open but take no line before
+// shell_acceptLines: what arrives earlier waits in the pipe or the socket
+// (a socket client is accepted, its lines are read later).
+//
 // Socket clients never wait for one another: their sockets do not block,
-// each answer is queued per client and sent as the client reads, and a
-// client that lets more than kMaxPendingOutput bytes of answers pile up is
-// dropped. shell_stop closes every connection.
+// the clients' lines run in turn, one line of each client with lines waiting
+// per round, each answer is queued per client and sent as the client reads,
+// and a client that lets more than kMaxPendingOutput bytes of answers pile up
+// is dropped. shell_stop closes every connection.
 #include "platform/shell.h"
 
 #include "platform/log_file.h"
@@ -24,6 +29,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <string>
 
@@ -39,9 +45,12 @@ constexpr int kLinePauseTicks = 1;
 constexpr int kStopWaitTicks = 5000;
 constexpr size_t kMaxClients = 8;
 constexpr size_t kMaxPendingOutput = 256 * 1024;
+// How often a task that waits for shell_acceptLines looks again.
+constexpr int kIntakeWaitTicks = 10;
 
 std::mutex gCtlMx;
 std::atomic<bool> gStop{false};
+std::atomic<bool> gTakeLines{false};
 TASK_ID gStdinTask = nullptr;
 TASK_ID gSockTask = nullptr;
 int gListenFd = -1;
@@ -123,6 +132,11 @@ void printForTerminal(const std::string& text) {
     fflush(stdout);
 }
 
+// Until shell_acceptLines, or the stop if it comes first.
+void waitForIntake() {
+    while (!gStop.load() && !gTakeLines.load()) taskDelay(kIntakeWaitTicks);
+}
+
 // Standard input may be a file or a pipe that never ends (`yes lof_get |
 // tav9 1`, /dev/zero): its lines run no faster than the socket's (a tick's
 // pause after each), a read of bytes that hold no line (/dev/zero) is paused
@@ -141,6 +155,7 @@ void stdinBody() {
         fputs(why, stdout);
         fflush(stdout);
     };
+    waitForIntake();
     while (!gStop.load()) {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         int r = poll(&p, 1, kPollMs);
@@ -158,56 +173,81 @@ void stdinBody() {
     while (!gStop.load()) taskDelay(kPollMs);
 }
 
+// A line a socket client sent, or the refusal of one, waiting for its turn.
+struct Pending {
+    std::string line;
+    const char* refusal = nullptr;   // set: the line was refused, this is why
+};
+
 struct Client {
     int fd = -1;
     LineSplitter lines;
-    std::string out;         // answers not yet taken by the client
-    bool inputEnded = false; // closed once the answers are out
+    std::deque<Pending> pending;   // read, not yet run; read on once empty
+    std::string out;               // answers not yet taken by the client
+    bool inputEnded = false;       // closed once its lines ran and the answers are out
+    bool gone = false;             // the answers cannot be sent any more
+
+    bool done() const { return inputEnded && pending.empty() && out.empty(); }
 };
 
-// Sends what the socket takes now; false when the connection is gone.
-bool flushSome(Client& c) {
-    while (!c.out.empty()) {
+// Sends what the socket takes now. A client that went away still has the
+// lines it sent before run (as a command file piped into the socket expects);
+// its answers are dropped.
+void flushSome(Client& c) {
+    while (!c.gone && !c.out.empty()) {
         ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-        if (n <= 0) return false;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+        if (n <= 0) {
+            c.gone = true;
+            break;
+        }
         c.out.erase(0, static_cast<size_t>(n));
     }
-    return true;
+    if (c.gone) c.out.clear();
 }
 
-void serveLine(Client& c, const std::string& line) {
-    if (gStop.load()) return;   // stopped: the lines still to come are not run
-    std::string answer;
-    int rc = shell_runLineCapture(line.c_str(), &answer);
-    c.out += answer;
-    c.out += resultText(rc);
-    taskDelay(kLinePauseTicks);
-}
-
-// Reads what the client sent and runs its complete lines; false when the
-// client is to be closed now.
-bool serveInput(Client& c) {
+// Reads what the client sent into its pending lines.
+void readInput(Client& c) {
     char chunk[4096];
     ssize_t n = read(c.fd, chunk, sizeof chunk);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n > 0) {
         c.lines.feed(
-            chunk, static_cast<size_t>(n), [&c](const std::string& line) { serveLine(c, line); },
-            [&c](const char* why) { c.out += why + resultText(-1); });
-    } else {
-        // the end of a connection is not the end of a line: a line runs only
-        // once its newline has arrived
-        if (size_t cut = c.lines.drop())
-            syslogx(148, "shell: a line without its newline (%zu characters) not run, its client closed", cut);
-        c.inputEnded = true;
+            chunk, static_cast<size_t>(n), [&c](const std::string& line) { c.pending.push_back({line, nullptr}); },
+            [&c](const char* why) { c.pending.push_back({std::string(), why}); });
+        return;
+    }
+    // the end of a connection is not the end of a line: a line runs only
+    // once its newline has arrived
+    if (size_t cut = c.lines.drop())
+        syslogx(148, "shell: a line without its newline (%zu characters) not run, its client closed", cut);
+    c.inputEnded = true;
+}
+
+// The client's turn: its next line runs (refusals before it are answered on
+// the way). False when the client is to be closed now.
+bool serveTurn(Client& c) {
+    while (!c.pending.empty() && !gStop.load()) {   // stopped: the lines still to come are not run
+        Pending next = std::move(c.pending.front());
+        c.pending.pop_front();
+        if (next.refusal) {
+            c.out += next.refusal + resultText(-1);
+            continue;
+        }
+        std::string answer;
+        int rc = shell_runLineCapture(next.line.c_str(), &answer);
+        c.out += answer;
+        c.out += resultText(rc);
+        taskDelay(kLinePauseTicks);
+        break;
     }
     if (c.out.size() > kMaxPendingOutput) {
         syslogx(148, "shell: client dropped, it does not read its answers");
         return false;
     }
-    return flushSome(c) && !(c.inputEnded && c.out.empty());
+    flushSome(c);
+    return !c.done();
 }
 
 void socketBody(int listenFd) {
@@ -220,24 +260,37 @@ void socketBody(int listenFd) {
         --nClients;
     };
     while (!gStop.load()) {
+        // Before shell_acceptLines new clients are accepted but not heard:
+        // their lines, even the end of their connection, wait in the socket.
+        const bool taking = gTakeLines.load();
+        bool linesWaiting = false;
         pollfd p[1 + kMaxClients];
         p[0] = {listenFd, POLLIN, 0};
-        for (size_t i = 0; i < nClients; ++i) {
-            short ev = clients[i].inputEnded ? 0 : POLLIN;
-            if (!clients[i].out.empty()) ev |= POLLOUT;
-            p[1 + i] = {clients[i].fd, ev, 0};
+        const size_t nPoll = taking ? nClients : 0;
+        for (size_t i = 0; i < nPoll; ++i) {
+            Client& c = clients[i];
+            linesWaiting |= !c.pending.empty();
+            // a client's next lines are read once those read before have run
+            short ev = c.inputEnded || !c.pending.empty() ? 0 : POLLIN;
+            if (!c.out.empty() && !c.gone) ev |= POLLOUT;
+            p[1 + i] = {c.fd, ev, 0};
         }
-        int r = poll(p, 1 + nClients, kPollMs);
+        int r = poll(p, 1 + nPoll, linesWaiting ? 0 : taking ? kPollMs : kIntakeWaitTicks);
         if (r < 0 && errno != EINTR) break;
-        if (r <= 0) continue;
+        if (r < 0) continue;
         // Clients first, from the back, so that indexes stay valid while closing.
-        for (size_t i = nClients; i-- > 0;) {
+        for (size_t i = nPoll; i-- > 0;) {
+            Client& c = clients[i];
             short rev = p[1 + i].revents;
-            if (!rev) continue;
-            bool keep = true;
-            if (rev & POLLOUT) keep = flushSome(clients[i]) && !(clients[i].inputEnded && clients[i].out.empty());
-            if (keep && (rev & POLLIN)) keep = serveInput(clients[i]);
-            else if (keep && (rev & (POLLHUP | POLLERR)) && !(rev & POLLIN)) keep = false;
+            if (rev & POLLOUT) flushSome(c);
+            if (rev & POLLIN) {
+                readInput(c);
+            } else if ((rev & (POLLHUP | POLLERR)) && c.pending.empty()) {
+                // the peer is gone and nothing of it is left to read
+                c.inputEnded = c.gone = true;
+                c.out.clear();
+            }
+            const bool keep = c.pending.empty() ? !c.done() : serveTurn(c);
             if (!keep) drop(i);
         }
         if (p[0].revents & POLLIN) {
@@ -318,6 +371,7 @@ int shell_start(bool readStdin) {
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (gSockTask || gStdinTask) return 1;
     gStop.store(false);
+    gTakeLines.store(false);
     gBindName = bindName();
     gListenFd = openSocket(gBindName);
     if (gListenFd >= 0) {
@@ -336,6 +390,8 @@ int shell_start(bool readStdin) {
     }
     return (gSockTask || gStdinTask) ? 1 : 0;
 }
+
+void shell_acceptLines() { gTakeLines.store(true); }
 
 void shell_stop() {
     std::lock_guard<std::mutex> lk(gCtlMx);

@@ -1,9 +1,12 @@
 // Variable catalogue by name, arrays, reading at the active page, writing
 // with range checks, and the shell commands.
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "measurement/calparams.h"
 #include "measurement/signalpage.h"
+#include "measurement/stimulus.h"
 #include "platform/shell.h"
 #include "meas_fixture.h"
 
@@ -79,6 +82,8 @@ TEST_F(CatalogueTest, GetvarAndSetvarFromTheShell) {
     EXPECT_EQ(shell_runLineCapture("setvar throttle 33.25", &out), 0);
     EXPECT_EQ(shell_runLineCapture("getvar throttle", &out), 0);
     EXPECT_EQ(out, "throttle = 33.25\n");
+    EXPECT_EQ(shell_runLineCapture("setvar gear -0", &out), 0);
+    EXPECT_EQ(out, "gear = 0\n");
     EXPECT_EQ(shell_runLineCapture("getvar memory_canin[2]", &out), 0);
     EXPECT_EQ(out, "memory_canin[2] = 0\n");
     EXPECT_EQ(shell_runLineCapture("getvar nothing", &out), -1);
@@ -91,4 +96,26 @@ TEST_F(CatalogueTest, GetvarAndSetvarFromTheShell) {
     EXPECT_EQ(out, "usage: setvar <name> <value>\n");
     EXPECT_EQ(shell_runLineCapture("getvar display_brightness x", &out), -1);
     EXPECT_EQ(signalPage()->display_brightness, 4);
+}
+
+// setvar answers with the value it wrote, also on a signal the stimulus
+// drives, which may write its own value again right after.
+TEST_F(CatalogueTest, SetvarEchoesWhatItWroteWhileTheStimulusWrites) {
+    ASSERT_EQ(catalogue_shell_init(), 1);
+    ASSERT_EQ(stimulus_load("t_air const 33\ngear const 2\n"), 2);
+    std::atomic<bool> stop{false};
+    std::thread stimulus([&stop] {
+        for (uint64_t ms = 0; !stop.load(); ++ms) stimulus_step(ms);
+    });
+    int wrong = 0;
+    std::string out, firstWrong;
+    for (int i = 0; i < 10000; ++i) {
+        const bool isFloat = i % 2 == 0;
+        shell_runLineCapture(isFloat ? "setvar t_air 5.5" : "setvar gear 4", &out);
+        if (out != (isFloat ? "t_air = 5.5\n" : "gear = 4\n") && !wrong++) firstWrong = out;
+    }
+    stop.store(true);
+    stimulus.join();
+    stimulus_clear();
+    EXPECT_EQ(wrong, 0) << "first: " << firstWrong;
 }

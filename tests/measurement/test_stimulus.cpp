@@ -150,6 +150,30 @@ TEST_F(StimulusTest, ManyUnusableLinesAreNamedUpToALimitAndCounted) {
     stimulus_clear();
 }
 
+// A file as other systems' editors write it: CR, LF and CR LF each end a
+// line, a byte-order mark at the start is skipped. A line holding a NUL
+// byte is refused and named where the byte stands: the name would end
+// there for the catalogue.
+TEST_F(StimulusTest, LineEndsByteOrderMarkAndNulBytes) {
+    takeLogTexts();
+    static const char text[] = "\xEF\xBB\xBFt_oil const 111\r"   // 1
+                               "t_air const 33\r"                  // 2
+                               "t_air\0junk const 44\r"            // 3
+                               "p_fuel const 4\r\n"               // 4
+                               "throttle const 7\n";               // 5
+    writeFile("stimulus.cfg", std::string(text, sizeof text - 1));
+    EXPECT_EQ(stimulus_init(), 4);
+    stimulus_step(0);
+    EXPECT_EQ(signalPage()->t_oil, 111.0f);
+    EXPECT_EQ(signalPage()->t_air, 33.0f);
+    EXPECT_EQ(signalPage()->p_fuel, 4.0f);
+    EXPECT_EQ(signalPage()->throttle, 7.0f);
+    const std::vector<std::string> log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "stimulus: NUL byte in line 3 column 6, line ignored")) << ::testing::PrintToString(log);
+    EXPECT_EQ(countContaining(log, "stimulus: "), 1) << ::testing::PrintToString(log);
+    stimulus_clear();
+}
+
 // An empty stimulus.cfg is named as such: the inputs then stay still.
 TEST_F(StimulusTest, AnEmptyFileIsNamedAsEmpty) {
     writeFile("stimulus.cfg", "");

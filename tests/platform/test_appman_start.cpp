@@ -20,7 +20,7 @@ TEST_F(AppManStart, StartCfgValuesReachTheProcessAndBadLinesAreLogged) {
     EXPECT_STREQ(device_ip_addr, "127.0.0.1");
     EXPECT_EQ(host::startParams().canPort[0], 31000);
     std::vector<std::string> log = takeLogTexts();
-    EXPECT_TRUE(logContains(log, "start.cfg line 4: bad value '99999999999999999999' for pid (default kept)"));
+    EXPECT_TRUE(logContains(log, "start.cfg line 4: bad value '99999999999999999999' for pid (value of line 1 kept)"));
     EXPECT_TRUE(logContains(log, "start.cfg line 5: bad value '999.1.1.1' for ip (default kept)"));
 }
 

@@ -10,6 +10,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <mutex>
+
 namespace {
 
 std::vector<std::string> gArgs;
@@ -28,6 +31,20 @@ int printer(int argc, char** argv) {
 
 int gCountCalls = 0;
 int counter(int, char**) { return ++gCountCalls; }
+
+// The order in which lines of several clients ran: each "t_rec <word>" adds
+// its word (the shell's task runs them, the test reads them).
+std::mutex gRecMx;
+std::vector<std::string> gRecorded;
+int record(int argc, char** argv) {
+    std::lock_guard<std::mutex> lk(gRecMx);
+    gRecorded.push_back(argc > 1 ? argv[1] : "");
+    return 0;
+}
+std::vector<std::string> recorded() {
+    std::lock_guard<std::mutex> lk(gRecMx);
+    return gRecorded;
+}
 
 int bigAnswer(int, char**) {
     printf("%s\n", std::string(4000, 'x').c_str());
@@ -52,6 +69,7 @@ int connectShell() {
 void startCountingClient(int* fd) {
     ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
     ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
     *fd = connectShell();
     ASSERT_GE(*fd, 0);
     gCountCalls = 0;
@@ -135,6 +153,7 @@ TEST_F(Shell, DispatchCallsTheCommandWithArgv) {
 TEST_F(Shell, SocketClientGetsTheOutputOfEachLine) {
     ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
     ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
     EXPECT_TRUE(shell_running());
 
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -230,6 +249,7 @@ TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     ASSERT_NE(msd_shellAddCommand("t_big", bigAnswer), 0);
     ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
     ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
     int greedy = connectShell();
     ASSERT_GE(greedy, 0);
     fcntl(greedy, F_SETFL, O_NONBLOCK);
@@ -247,7 +267,14 @@ TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     ASSERT_EQ(write(other, "t_print ok\n", 11), 11);
     EXPECT_EQ(readAnswer(other, 3000), "ok|\nvalue = 7 = 0x7\n");
     close(other);
-    // the greedy client was dropped: its socket ends after what was queued
+    // the greedy client is dropped once its answers pile up: its socket
+    // ends after what was queued
+    bool dropped = false;
+    for (int i = 0; i < 1000 && !dropped; ++i) {
+        dropped = logContains(takeLogTexts(), "shell: client dropped, it does not read its answers");
+        if (!dropped) usleep(10000);
+    }
+    EXPECT_TRUE(dropped);
     size_t got = 0;
     char buf[65536];
     bool ended = false;
@@ -260,7 +287,6 @@ TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     }
     EXPECT_TRUE(ended);
     EXPECT_LT(got, 400u * 4000u);
-    EXPECT_TRUE(logContains(takeLogTexts(), "shell: client dropped, it does not read its answers"));
     close(greedy);
 
     // a client that is connected and silent does not hold up the stop
@@ -271,6 +297,62 @@ TEST_F(Shell, ClientThatDoesNotReadBlocksNeitherOthersNorTheStop) {
     char c;
     EXPECT_LE(read(idle, &c, 1), 0);
     close(idle);
+}
+
+// Lines sent before the bridge takes lines wait, the end of their
+// connection too, and then run in their order; a stop before that runs none.
+TEST_F(Shell, LinesWaitForTheBridgeToTakeThem) {
+    ASSERT_NE(msd_shellAddCommand("t_count", counter), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    gCountCalls = 0;
+    int early = connectShell();
+    ASSERT_GE(early, 0);
+    ASSERT_EQ(write(early, "t_count\nt_count\n", 16), 16);
+    shutdown(early, SHUT_WR);
+    // the task has had time to take the lines, were it free to
+    EXPECT_EQ(readAnswer(early, 300), "");
+    EXPECT_EQ(gCountCalls, 0);
+    shell_acceptLines();
+    EXPECT_EQ(readToEnd(early), "value = 1 = 0x1\nvalue = 2 = 0x2\n");
+    close(early);
+    shell_stop();
+
+    ASSERT_EQ(shell_start(false), 1);   // holds its lines again
+    int held = connectShell();
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(write(held, "t_count\n", 8), 8);
+    shell_stop();
+    EXPECT_FALSE(shell_running());
+    EXPECT_EQ(readToEnd(held), "");
+    close(held);
+    EXPECT_EQ(gCountCalls, 2);
+}
+
+// A client that sends many lines at once takes turns with the others: a
+// line another client sends meanwhile runs after a few of the first one's,
+// not after all it sent.
+TEST_F(Shell, ClientsTakeTurnsLineByLine) {
+    ASSERT_NE(msd_shellAddCommand("t_rec", record), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
+    int flood = connectShell(), other = connectShell();
+    ASSERT_GE(flood, 0);
+    ASSERT_GE(other, 0);
+    std::string lines;
+    for (int i = 0; i < 500; ++i) lines += "t_rec a\n";   // 4000 bytes: one read
+    ASSERT_EQ(write(flood, lines.data(), lines.size()), ssize_t(lines.size()));
+    for (int i = 0; i < 1000 && recorded().empty(); ++i) usleep(10000);   // the flood runs
+    const size_t before = recorded().size();
+    ASSERT_GT(before, 0u);
+    ASSERT_EQ(write(other, "t_rec b\n", 8), 8);
+    EXPECT_EQ(readAnswer(other, 10000), "value = 0 = 0x0\n");
+    const std::vector<std::string> order = recorded();
+    const size_t at = size_t(std::find(order.begin(), order.end(), "b") - order.begin());
+    ASSERT_LT(at, order.size());
+    EXPECT_LT(at - before, 5u) << "the flood's lines before the other's: " << at - before;
+    close(flood);
+    close(other);
+    shell_stop();
 }
 
 // A folder where the socket belongs cannot be bound over: it is named as

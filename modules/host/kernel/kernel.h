@@ -81,10 +81,16 @@ enum class FileRead { Ok, Missing, Unreadable };
 FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why = nullptr,
                        FileStamp* stamp = nullptr);
 
+// The lines of a text file (start.cfg, stimulus.cfg) read alike whatever
+// system wrote it: CR, LF and CR LF each end a line, and a UTF-8 byte-order
+// mark at its start (what many editors write first) is no part of the first
+// line. NUL bytes stay in their lines.
+std::vector<std::string> textLines(const std::string& text);
+
 // ---- start parameters (application manager) ----------------------------------------
-// Read from "start.cfg" in the device folder: lines "key = value" (CR, LF and
-// CR LF each end a line), '#' starts a comment; numbers are decimal unless
-// they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
+// Read from "start.cfg" in the device folder: lines "key = value" (see
+// textLines), '#' starts a comment, a key given again takes the later
+// value; numbers are decimal unless they start with "0x". Keys: pid, ip, xcp_port, port_offset, can0_port, can1_port,
 // can_bus (udp|loopback), can0_socketcand_port, can1_socketcand_port (TCP
 // port of the socketcand raw-mode server of the interface; 0 = none),
 // serial<n> (host path for "/tyCo/<n>"), modem_ip (the radio modem that

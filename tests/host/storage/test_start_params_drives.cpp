@@ -96,8 +96,54 @@ TEST_F(StartParamsTest, CrLfAndCrLfEachEndALine) {
     EXPECT_EQ(p->pid, 8);
     EXPECT_EQ(p->portOffset, 12);
     EXPECT_EQ(p->ip, "127.0.0.3");
-    EXPECT_TRUE(hasProblem(*p, "start.cfg line 6: bad value 'x' for pid (default kept)"))
+    EXPECT_TRUE(hasProblem(*p, "start.cfg line 6: bad value 'x' for pid (value of line 2 kept)"))
         << ::testing::PrintToString(p->problems);
+}
+
+// Lines that cannot be used are named up to ten and the rest counted, so
+// that a large file of them does not flood the log at the start.
+TEST_F(StartParamsTest, ManyUnusableLinesAreNamedUpToTenAndCounted) {
+    std::string text = "pid = 9\n";
+    for (int i = 0; i < 200000; ++i) text += i % 2 ? "junk\n" : "colour = red\n";
+    writeFile("start.cfg", text + "xcp_port = 6001\n");
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.pid, 9);
+    EXPECT_EQ(p.xcpPort, 6001);
+    ASSERT_EQ(p.problems.size(), 11u) << ::testing::PrintToString(p.problems);
+    EXPECT_EQ(p.problems[0], "start.cfg line 2: unknown key 'colour' ignored");
+    EXPECT_EQ(p.problems[9], "start.cfg line 11: no '=' (ignored)");
+    EXPECT_EQ(p.problems[10], "start.cfg: 199990 more lines not used");
+}
+
+// A key given again: the later line counts and the repeat is named with
+// both lines, once per key, however often it comes. A byte-order mark
+// before the first key is no part of it.
+TEST_F(StartParamsTest, ARepeatedKeyIsNamedAndTheLaterLineCounts) {
+    writeFile("start.cfg",
+              "\xEF\xBB\xBFpid = 5\n"
+              "serial1 = /dev/pts/1\n"
+              "pid = 6\n"                  // 3: named
+              "serial01 = /dev/pts/2\n"    // 4: the same port, named
+              "pid = 64\n"                 // 5: bad, line 3's value stays
+              "pid = 7\n");                // 6: counted only
+    const host::StartParams& p = host::loadStartParams(1);
+    EXPECT_EQ(p.pid, 7);
+    ASSERT_EQ(p.serialPath.size(), 2u);
+    EXPECT_EQ(p.serialPath[1], "/dev/pts/2");
+    EXPECT_EQ(p.problems, (std::vector<std::string>{
+                              "start.cfg line 3: pid again (first in line 1), the later line counts",
+                              "start.cfg line 4: serial1 again (first in line 2), the later line counts",
+                              "start.cfg line 5: bad value '64' for pid (value of line 3 kept)",
+                              "start.cfg: 3 lines repeat a key, the last line of each counts"}));
+
+    std::string many;
+    for (int i = 0; i < 100000; ++i) many += "pid = 8\n";
+    writeFile("start.cfg", many);
+    const host::StartParams& q = host::loadStartParams(1);
+    EXPECT_EQ(q.pid, 8);
+    EXPECT_EQ(q.problems, (std::vector<std::string>{
+                              "start.cfg line 2: pid again (first in line 1), the later line counts",
+                              "start.cfg: 99999 lines repeat a key, the last line of each counts"}));
 }
 
 // An empty start.cfg is named: it is most likely a file that lost its content.
