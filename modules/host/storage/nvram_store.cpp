@@ -212,30 +212,40 @@ std::vector<uint8_t> serialize() {
     return out;
 }
 
-// Writes the image whole if it holds changes the disk has not, after any
-// batch still open; true when the disk holds every change counted so far.
+// Writes the image whole if it holds changes the disk has not, once no
+// batch is open; true when the disk holds every change counted so far. The
+// batches are waited for with no other lock held; the file lock then keeps
+// two writes (the writer's, a flush's) from crossing, and a batch opened
+// between the wait and the copy sends it round again.
 bool writePending() {
-    std::lock_guard<std::mutex> file(fileMx);
-    std::vector<uint8_t> out;
-    uint64_t count;
-    {
-        std::unique_lock<std::mutex> lk(mx);
-        changed.wait(lk, [] { return openBatches == 0; });
-        if (!loaded || changeCount == writtenCount) return true;
-        out = serialize();
-        count = changeCount;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lk(mx);
+            changed.wait(lk, [] { return openBatches == 0; });
+            if (!loaded || changeCount == writtenCount) return true;
+        }
+        std::lock_guard<std::mutex> file(fileMx);
+        std::vector<uint8_t> out;
+        uint64_t count;
+        {
+            std::lock_guard<std::mutex> lk(mx);
+            if (openBatches != 0) continue;
+            if (!loaded || changeCount == writtenCount) return true;
+            out = serialize();
+            count = changeCount;
+        }
+        errno = 0;
+        const bool ok = detail::writeFileAtomic(filePath(), out.data(), out.size());
+        const int cause = errno;
+        std::lock_guard<std::mutex> lk(mx);
+        if (ok) {
+            writtenCount = count;
+            writeProblem.clear();
+        } else {
+            writeProblem = std::string("nvram.bin: ") + (cause ? std::strerror(cause) : "write failed");
+        }
+        return ok;
     }
-    errno = 0;
-    const bool ok = detail::writeFileAtomic(filePath(), out.data(), out.size());
-    const int cause = errno;
-    std::lock_guard<std::mutex> lk(mx);
-    if (ok) {
-        writtenCount = count;
-        writeProblem.clear();
-    } else {
-        writeProblem = std::string("nvram.bin: ") + (cause ? std::strerror(cause) : "write failed");
-    }
-    return ok;
 }
 
 void writerLoop() {
