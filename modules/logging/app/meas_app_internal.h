@@ -25,6 +25,7 @@ struct MeasAppState {
     MeasAppTeleHooks tele{};
     bool destroyStopping = false;          // a destroy waits for its stop to drain
     uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
+    uint8_t usbJoinWait = 0;   // looks an arrival's fragment has waited for the USB writers
 };
 extern MeasAppState gApp;
 

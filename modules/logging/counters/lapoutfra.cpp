@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -314,6 +315,41 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
     *signals.abslap = state.absLap;
     semGive(LapOutFraSem);
     lapOutFra_update();
+}
+
+bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
+    if (!name || !out || size < 13 || !meas_isMeasFileName(name)) return false;
+    // letter, outing and lap stay; the absolute lap is "%03x" before the dot
+    // and "%1x" after it, the fragment the last two digits
+    const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);
+    const unsigned long absLow = std::strtoul(std::string(name + 9, 1).c_str(), nullptr, 16);
+    uint16_t absLap = uint16_t(absHigh << 4 | absLow);
+    unsigned fragment = unsigned(std::strtoul(name + 10, nullptr, 16));
+    if (fragment >= 255) {
+        absLap = uint16_t(absLap + 1);
+        fragment = 1;
+    } else {
+        ++fragment;
+    }
+    std::snprintf(out, size, "%.5s%03x.%1x%02x", name, (absLap >> 4) & 0xFFF, absLap & 0xF, fragment & 0xFF);
+    return true;
+}
+
+void LapOutFra_skipNamesInUse() {
+    if (!takeMutex()) {
+        syslogx(147, "LapOutFra_skipNamesInUse() semTake errors errno 0x%X", lastErrno());
+        return;
+    }
+    const uint16_t fragment = state.fragment, absLap = state.absLap;
+    char name[64];
+    skipNamesInUse("LapOutFra_skipNamesInUse()", 148, name);
+    const bool moved = fragment != state.fragment || absLap != state.absLap;
+    if (moved) {
+        *signals.fractr = state.fragment & 0xFF;
+        *signals.abslap = state.absLap;
+    }
+    semGive(LapOutFraSem);
+    if (moved) lapOutFra_update();
 }
 
 void LapOutFra_getState(LapOutFraState* out) {

@@ -1,8 +1,8 @@
 // Boot preparation of the logging drives: wait until every drive a
 // measurement writes to or reads its configuration from has settled, then
 // have the internal partitions reformatted whose directory size differs from
-// the configured maximum file count. Empty measurement files a power cut
-// left behind are removed on the way.
+// the configured maximum file count. Empty measurement files and room
+// probes a power cut left behind are removed on the way.
 #include <cerrno>
 #include <cstring>
 
@@ -29,8 +29,9 @@ void addDrive(unsigned& mask, const char* drive) {
 }
 
 // The drives the measurements write their files to that are there now: the
-// empty files a power cut left on them go before the first file is made.
-void removeEmptyFiles() {
+// empty files and the room probes a power cut left on them go before the
+// first file is made.
+void removeLeftovers() {
     unsigned mask = 0;
     for (unsigned i = 0; i < 3; ++i) {
         if (cfg_meas[i].noFile == 1) continue;
@@ -38,8 +39,10 @@ void removeEmptyFiles() {
         addDrive(mask, cfg_meas[i].copyPartition);
     }
     for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d)
-        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0)
+        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0) {
             meas_app_removeEmptyMeasFiles(cfg_meas_drv2Hw[d].name);
+            meas_app_removeRoomProbes(cfg_meas_drv2Hw[d].name);
+        }
 }
 
 }  // namespace
@@ -72,7 +75,7 @@ int meas_app_BootPrepareDisks(int poll, int timeout) {
         taskDelay(poll);
         used += poll;
     }
-    removeEmptyFiles();
+    removeLeftovers();
     if (mask) {
         syslogx(147, "meas_app_BootPrepareDisks() timeout checking mask '0x%02X' ", mask);
         return -1;
