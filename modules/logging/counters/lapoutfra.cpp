@@ -319,6 +319,9 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
 
 bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
     if (!name || !out || size < 13 || !meas_isMeasFileName(name)) return false;
+    char in[13];   // out may be name itself
+    std::memcpy(in, name, sizeof in);
+    name = in;
     // letter, outing and lap stay; the absolute lap is "%03x" before the dot
     // and "%1x" after it, the fragment the last two digits
     const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);

@@ -69,6 +69,9 @@ TEST_F(LapOutFraTest, TheNextFileNameFollowsTheSplitsRule) {
         EXPECT_STREQ(next, "untouched");
     }
     EXPECT_FALSE(LapOutFra_nextFileName("A0102012.301", next, 12));
+    char same[16] = "A0102012.3ff";   // in place
+    EXPECT_TRUE(LapOutFra_nextFileName(same, same, sizeof same));
+    EXPECT_STREQ(same, "A0102012.401");
 }
 
 TEST_F(LapOutFraTest, CountersPersistAcrossRestart) {
