@@ -12,7 +12,7 @@ struct MeasAppState {
     std::atomic<uint32_t> stopstart{0};    // 0 idle, 3 restart wanted, 4 restart stopping
     std::atomic<uint8_t> restartReq{0};
     std::atomic<uint8_t> powerdown{0};
-    uint8_t timestampValid = 0;
+    std::atomic<uint8_t> timestampValid{0};   // the shell's requests read it too
     uint32_t lastTs = 0;
     bool lastTsSet = false;   // lastTs holds a stamp taken in sync
     std::atomic<uint8_t> datatimeout{0};
