@@ -20,7 +20,7 @@ what the mode needs):
   placed before the start, are gone once logging runs; a file with bytes
   and a folder at a probe's name stay.
 - usbfirst: a USB drive that arrives for the first time gets the file its
-  split opens, whole.
+  split opens, whole; a room probe a cut left on it is removed.
 Usage: device_refusals_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
@@ -276,10 +276,16 @@ def usbfirst(binary, dump, sample):
         # from the start and joins every file; later it joins only new ones
         time.sleep(max(1.5, 27 - (time.time() - started)))
         first = drive_files(folder, "meas")
-        os.mkdir(usb)
+        # the drive arrives holding a room probe that a cut left on it
+        arriving = os.path.join(folder, "arriving")
+        os.mkdir(arriving)
+        with open(os.path.join(arriving, ".roomcheck-m01"), "wb") as f:
+            f.write(b"\0" * 16384)
+        os.rename(arriving, usb)
         wait_for(lambda: len(drive_files(folder, "meas")) == len(first) + 1, "the fragment of the arrival", 15)
         opened = [f for f in drive_files(folder, "meas") if f not in first][0]
         wait_for(lambda: file_size(os.path.join(usb, opened)) >= 16384, "the arrival's file on the USB drive", 15)
+        assert not os.path.exists(os.path.join(usb, ".roomcheck-m01"))
         assert dev.stop() == 0
         dev.check_clean()
         assert drive_files(folder, "usb_meas") == [opened], drive_files(folder, "usb_meas")

@@ -3,7 +3,6 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/counters/lapoutfra.h"
-#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/io.h"
@@ -84,8 +83,6 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     gApp.usbAvailable = available;
     if (!arrived) return;
     const bool firstArrival = gApp.usbArrivals++ == 0;
-    // what a cut left on the drive goes first
-    meas_app_removeRoomProbes(kUsb);
     MeasAppStore_driveCheckDirectoryFlags(kUsb);
     if (!flag(sp().meas_app_running).load() ||
         (!meas[MEAS_IDX_M01].firstDataTimeStamp && !meas[MEAS_IDX_M03].firstDataTimeStamp))

@@ -492,6 +492,8 @@ void BFSWriter::disconnectedStateHandler() {
     if (filesOpen_) closeAllFiles();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
     if (mediaAvailable_.load()) {
+        // a USB drive that arrives: the room probes a cut left on it go first
+        if (type() == WRITER_TYPE_USB) meas_app_removeRoomProbes(drive_.c_str());
         if (backend_.subscribe(*this))
             syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
     } else {

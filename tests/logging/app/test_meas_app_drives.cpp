@@ -214,7 +214,7 @@ TEST_F(MeasAppTest, ADriveFolderMadeAgainAtOnceGetsANewFile) {
 // The USB drive arrives for the first time while m01 records: the fragment
 // of the arrival opens a file that is written on the USB drive too, though
 // its writer joins only when it next looks for the drive; every record from
-// the arrival on is there.
+// the arrival on is there. A room probe a cut left on the drive is removed.
 TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
     writeConfig(0, "R1ms");
     start();
@@ -223,8 +223,17 @@ TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
     // the drive appears right before the logging raster's next look at it,
     // well before its writer's next one
     ASSERT_TRUE(runUntil([&] { return ms % 1000 == 187; }, 1000));
-    makeDrive("usb_meas");
-    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/usb_meas"); }, 8000)) << "nothing written on the USB drive";
+    // the drive holds a room probe that a cut left on it
+    makeDrive("arriving");
+    writeFile("arriving/.roomcheck-m01", std::string(16384, '\0'));
+    std::filesystem::rename(dir + "/arriving", dir + "/usb_meas");
+    const auto measFileOnUsb = [&] {
+        for (auto& e : std::filesystem::directory_iterator(dir + "/usb_meas"))
+            if (e.path().filename().string()[0] != '.') return true;
+        return false;
+    };
+    ASSERT_TRUE(runUntil(measFileOnUsb, 8000)) << "nothing written on the USB drive";
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/.roomcheck-m01")) << "the cut's probe stays";
     run(500);
     stopAndFlush();
     std::vector<std::string> internal, usb;
