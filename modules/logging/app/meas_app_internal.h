@@ -12,7 +12,7 @@ struct MeasAppState {
     std::atomic<uint32_t> stopstart{0};    // 0 idle, 3 restart wanted, 4 restart stopping
     std::atomic<uint8_t> restartReq{0};
     std::atomic<uint8_t> powerdown{0};
-    uint8_t timestampValid = 0;
+    std::atomic<uint8_t> timestampValid{0};   // the shell's requests read it too
     uint32_t lastTs = 0;
     bool lastTsSet = false;   // lastTs holds a stamp taken in sync
     // A start waits for the time (no time master heard): named once per
@@ -28,6 +28,7 @@ struct MeasAppState {
     MeasAppTeleHooks tele{};
     bool destroyStopping = false;          // a destroy waits for its stop to drain
     uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
+    uint8_t usbJoinWait = 0;   // looks an arrival's fragment has waited for the USB writers
 };
 extern MeasAppState gApp;
 

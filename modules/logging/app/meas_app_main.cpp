@@ -181,6 +181,9 @@ void meas_app_main() {
             if (cfg_meas[i].noFile != 1 && !meas_app_driveWaiting(i, nullptr))
                 MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);
         meas_app_clearsegmentation();
+        // the first files take the next free name: one the counters give may
+        // hold an earlier run's file (or another device's, on the USB drive)
+        LapOutFra_skipNamesInUse();
         meas_app_measstart();
         syslogx(150, "New measurement started");
         // running first: a request sees the start pending or logging
@@ -250,7 +253,7 @@ void meas_app_resetForTest() {
     gApp.measfifoid = gApp.globalblockid = 0;
     gApp.ltValid = false;
     gApp.destroyStopping = false;
-    gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = 0;
+    gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = gApp.usbJoinWait = 0;
     meas_app_driveWaitClear();
     fifo_data_release_all();
     fifo_condition_release_all();

@@ -223,6 +223,7 @@ void meas_app_measstart(int onlyIdx) {
             std::memset(m.typeCounts, 0, sizeof m.typeCounts);
             m.savedRecords = 0;
             std::atomic_ref<uint8_t>(m.fileWritten).store(0);
+            std::atomic_ref<uint8_t>(m.fileMade).store(0);
         }
         if (semTake(m.condLock, WAIT_FOREVER) == OK) {
             // the conditions are evaluated afresh: none holds yet

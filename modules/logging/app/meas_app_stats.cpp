@@ -19,6 +19,17 @@ uint8_t compression(uint32_t plain, uint32_t packed) {
     return c > 255 ? 255 : uint8_t(c);
 }
 
+// Looks of the logging raster at the USB drive an arrival's fragment waits
+// for its writers to join.
+constexpr uint8_t kUsbJoinWaitLooks = 5;
+
+// A running measurement's USB drive writer has not joined its back end yet.
+bool usbWriterWaiting() {
+    for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03})
+        if ((meas[idx].runFlags & 1u) && meas_app_PreTrigUsbWriterWaiting(meas[idx].store)) return true;
+    return false;
+}
+
 void copyToUsb(unsigned idx, const LapOutFraState& s) {
     CopyFile_t c{};
     c.outing = s.outing;
@@ -61,6 +72,15 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         return;
     }
     const bool arrived = available && !gApp.usbAvailable;
+    // The fragment of an arrival opens a file the USB drive's writers are to
+    // write too: a writer that has not joined its back end yet (it looks for
+    // the drive a few times a second) would skip it. The split waits for
+    // them a few of these looks (the raster does not), then goes ahead.
+    if (arrived && usbWriterWaiting() && gApp.usbJoinWait < kUsbJoinWaitLooks) {
+        ++gApp.usbJoinWait;
+        return;
+    }
+    gApp.usbJoinWait = 0;
     gApp.usbAvailable = available;
     if (!arrived) return;
     meas_app_removeCopyLeftoversTask(kUsb);   // off this raster: it reads the drive

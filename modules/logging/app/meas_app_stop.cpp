@@ -36,10 +36,15 @@ void releaseSbStopFlags(bool skipTele) {
         }
 }
 
-bool takeFileWritten() {
+// Whether a file was made (or written) since the start: the counters are
+// then moved past its name, so that the next start never makes a file of
+// the same name. A writer may make it only after the stop.
+bool takeFileMade() {
     bool any = false;
-    for (meas_t& m : meas)
+    for (meas_t& m : meas) {
         if (std::atomic_ref<uint8_t>(m.fileWritten).exchange(0)) any = true;
+        if (std::atomic_ref<uint8_t>(m.fileMade).exchange(0)) any = true;
+    }
     return any;
 }
 
@@ -144,7 +149,7 @@ void meas_app_blockstop(MeasBlock* b) {
         if (inUse == 2) releaseSbStopFlags(false);
     }
     if (inUse == 0) {
-        if (takeFileWritten()) LapOutFra_setFragmentTrig(0);
+        if (takeFileMade()) LapOutFra_setFragmentTrig(0);
         meas_app_stopFinished(true);
     }
 }
@@ -221,7 +226,7 @@ void meas_app_fastmeasstop() {
     // the pretrigger ring holds the closing status blocks back behind its
     // data: handed over now, the shutdown then waits for the writers
     meas_app_PreTrigMeasStop(0);
-    if (takeFileWritten()) LapOutFra_setFragmentTrig(0);
+    if (takeFileMade()) LapOutFra_setFragmentTrig(0);
     gApp.powerdown.store(1);
     flag(sp().meas_app_faststopreq).store(0);
 }

@@ -93,6 +93,9 @@ struct meas_t {
     uint64_t activeConditions;
     uint16_t forcedFragment;
     uint8_t fileWritten;
+    // a file was made for the measurement since its start (rMeas sets it,
+    // the stop reads and clears it): its name is taken, written yet or not
+    uint8_t fileMade;
     void* gwConnection;
     // the pretrigger store: read by the status-block task and the lap
     // counters' callers too. A destroy takes it under the file queue's lock

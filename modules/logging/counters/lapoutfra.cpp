@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -93,6 +94,18 @@ void lapOutFra_update() {
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
 }
 
+// The splits' order of names: the next fragment, or after fragment 255 the
+// next absolute lap with fragment 1. True when it wrapped to the next lap.
+bool nextCounters(uint16_t* absLap, uint16_t* fragment) {
+    if ((*fragment & 0xFF) >= 255) {
+        *absLap = uint16_t(*absLap + 1);
+        *fragment = 1;
+        return true;
+    }
+    ++*fragment;
+    return false;
+}
+
 // Something already stands at this name on one of the logging drives (after
 // an NVRAM loss the counters may point at names of earlier recordings).
 // Gives the device path of the first entry found and what it is; an empty
@@ -173,15 +186,9 @@ int LapOutFra_findFreeName(uint8_t measIdx, uint16_t outing, uint16_t lap, uint1
         }
         if (!inUse(name)) return skipped;
         ++skipped;
-        if ((*fragment & 0xFF) >= 255) {
-            *absLap = uint16_t(*absLap + 1);
-            *fragment = 1;
-            if (--wrapBudget == 0) {
-                LapOutFra_genFilenameAbsLap(name, size, measIdx, outing, lap, *fragment, *absLap);
-                return -1;
-            }
-        } else {
-            ++*fragment;
+        if (nextCounters(absLap, fragment) && --wrapBudget == 0) {
+            LapOutFra_genFilenameAbsLap(name, size, measIdx, outing, lap, *fragment, *absLap);
+            return -1;
         }
     }
 }
@@ -333,6 +340,39 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
     *signals.abslap = state.absLap;
     semGive(LapOutFraSem);
     lapOutFra_update();
+}
+
+bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
+    if (!name || !out || size < 13 || !meas_isMeasFileName(name)) return false;
+    char in[13];   // out may be name itself
+    std::memcpy(in, name, sizeof in);
+    name = in;
+    // letter, outing and lap stay; the absolute lap is "%03x" before the dot
+    // and "%1x" after it, the fragment the last two digits
+    const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);
+    const unsigned long absLow = std::strtoul(std::string(name + 9, 1).c_str(), nullptr, 16);
+    uint16_t absLap = uint16_t(absHigh << 4 | absLow);
+    uint16_t fragment = uint16_t(std::strtoul(name + 10, nullptr, 16));
+    nextCounters(&absLap, &fragment);
+    std::snprintf(out, size, "%.5s%03x.%1x%02x", name, (absLap >> 4) & 0xFFF, absLap & 0xF, fragment & 0xFF);
+    return true;
+}
+
+void LapOutFra_skipNamesInUse() {
+    if (!takeMutex()) {
+        syslogx(147, "LapOutFra_skipNamesInUse() semTake errors errno 0x%X", lastErrno());
+        return;
+    }
+    const uint16_t fragment = state.fragment, absLap = state.absLap;
+    char name[64];
+    skipNamesInUse("LapOutFra_skipNamesInUse()", 148, name);
+    const bool moved = fragment != state.fragment || absLap != state.absLap;
+    if (moved) {
+        *signals.fractr = state.fragment & 0xFF;
+        *signals.abslap = state.absLap;
+    }
+    semGive(LapOutFraSem);
+    if (moved) lapOutFra_update();
 }
 
 void LapOutFra_getState(LapOutFraState* out) {

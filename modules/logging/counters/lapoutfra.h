@@ -83,6 +83,18 @@ LapOutFraNameUse LapOutFra_nameUse(const char* drive, const char* name);
 int LapOutFra_findFreeName(uint8_t measIdx, uint16_t outing, uint16_t lap, uint16_t* absLap, uint16_t* fragment,
                            char* name, uint32_t size, const std::function<bool(const char*)>& inUse);
 
+// The name that follows a measurement file name by the rule of the splits:
+// the next fragment, or after fragment 255 the next absolute lap with
+// fragment 1 ("A0102012.3ff" -> "A0102012.401"). False (out untouched) for
+// what is no measurement file name. out holds at least 13 bytes.
+bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size);
+
+// Moves the fragment on from the current one while its file name is in use
+// on a logging drive, as a split does (a start after a stop, or after an
+// earlier run left files under the counters' names). The counters are
+// stored when they changed.
+void LapOutFra_skipNamesInUse();
+
 // Shell commands "lof_set", "lof_laptrig", "lof_outtrig", "lof_fratrig",
 // "lof_get"; argc counts the command name.
 int LapOutFra_cmds_init();

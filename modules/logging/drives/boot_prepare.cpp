@@ -1,8 +1,8 @@
 // Boot preparation of the logging drives: wait until every drive a
 // measurement writes to or reads its configuration from has settled, then
 // have the internal partitions reformatted whose directory size differs from
-// the configured maximum file count. Empty measurement files a power cut
-// left behind are removed on the way.
+// the configured maximum file count. Empty measurement files, room probes
+// and the parts of copies a power cut left behind are removed on the way.
 #include <cerrno>
 #include <cstring>
 
@@ -29,27 +29,22 @@ void addDrive(unsigned& mask, const char* drive) {
 }
 
 // The drives the measurements write their files to that are there now: the
-// empty files a power cut left on them go before the first file is made.
-void removeEmptyFiles() {
-    unsigned mask = 0;
+// empty files, the room probes and the parts of copies a power cut left on
+// them go before the first file is made.
+void removeLeftovers() {
+    unsigned mask = 0, copyMask = 0;
     for (unsigned i = 0; i < 3; ++i) {
         if (cfg_meas[i].noFile == 1) continue;
         addDrive(mask, cfg_meas[i].targetPartition);
-        addDrive(mask, cfg_meas[i].copyPartition);
+        addDrive(copyMask, cfg_meas[i].copyPartition);
     }
-    for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d)
-        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0)
-            meas_app_removeEmptyMeasFiles(cfg_meas_drv2Hw[d].name);
-}
-
-// The copy drives that are there now: the parts of copies a cut left.
-void removeCopyLeftovers() {
-    unsigned mask = 0;
-    for (unsigned i = 0; i < 3; ++i)
-        if (cfg_meas[i].noFile != 1) addDrive(mask, cfg_meas[i].copyPartition);
-    for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d)
-        if ((mask & (1u << d)) && driveAvailable(cfg_meas_drv2Hw[d].name) == 0)
-            meas_app_removeCopyLeftovers(cfg_meas_drv2Hw[d].name);
+    for (unsigned d = 0; d < CFG_MEAS_DRIVES; ++d) {
+        const unsigned bit = 1u << d;
+        if (!((mask | copyMask) & bit) || driveAvailable(cfg_meas_drv2Hw[d].name) != 0) continue;
+        meas_app_removeEmptyMeasFiles(cfg_meas_drv2Hw[d].name);
+        meas_app_removeRoomProbes(cfg_meas_drv2Hw[d].name);
+        if (copyMask & bit) meas_app_removeCopyLeftovers(cfg_meas_drv2Hw[d].name);
+    }
 }
 
 }  // namespace
@@ -82,8 +77,7 @@ int meas_app_BootPrepareDisks(int poll, int timeout) {
         taskDelay(poll);
         used += poll;
     }
-    removeEmptyFiles();
-    removeCopyLeftovers();
+    removeLeftovers();
     if (mask) {
         syslogx(147, "meas_app_BootPrepareDisks() timeout checking mask '0x%02X' ", mask);
         return -1;

@@ -1,20 +1,27 @@
-// Empty measurement files left by a power cut. A writer puts a file's header
+// What a power cut leaves on a logging drive. A writer puts a file's header
 // on the drive as soon as it makes the file, but a cut between the making
 // and the header (or a file system that kept the name and lost the bytes)
 // can still leave one empty: it holds nothing to read, and at the next start
 // it is named and removed. Only plain files with a measurement file name
-// are looked at; links are not followed. A file this process made is never
-// taken: the drives are looked at while the logging already runs, and a
-// writer's new file is empty for a moment before its header is on it.
+// are looked at; links are not followed. A file a writer of this run made is
+// never taken, whatever its time stamp says (a clock set back, or a file
+// system's coarse stamps, make stamps no guide): the drives may be looked at
+// while the logging already runs, and a writer's new file is empty for a
+// moment before its header is on it.
+//
+// A writer asks a drive for room with a small file it removes at once; one
+// that a cut left stays hidden on the drive, and is removed the same way.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <mutex>
 #include <string>
+#include <unordered_set>
 
 #include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_disks.h"
@@ -23,24 +30,31 @@
 
 namespace {
 
-// File times come from the coarse clock, read here at the process's start.
-// A file stamped in the same tick was made before the start or just after
-// it; the writers make their files much later, so it is an earlier run's.
-timespec coarseNow() {
-    timespec t{};
-    clock_gettime(CLOCK_REALTIME_COARSE, &t);
-    return t;
-}
-const timespec kProcessStart = coarseNow();
+// The measurement files the writers of this run made (host paths).
+std::mutex gMadeMx;
+std::unordered_set<std::string> gMade;
 
-bool madeByAnEarlierRun(const timespec& t) {
-    return t.tv_sec < kProcessStart.tv_sec || (t.tv_sec == kProcessStart.tv_sec && t.tv_nsec <= kProcessStart.tv_nsec);
+bool madeByThisRun(const std::string& hostPath) {
+    std::lock_guard<std::mutex> lk(gMadeMx);
+    return gMade.count(hostPath) != 0;
+}
+
+// The host folder of a drive with a '/' at its end.
+std::string folderOf(const char* drive) {
+    std::string host = drive ? dev_path(drive) : "";
+    if (!host.empty() && host.back() != '/') host += '/';
+    return host;
 }
 
 }  // namespace
 
+void meas_app_noteFileMade(const std::string& hostPath) {
+    std::lock_guard<std::mutex> lk(gMadeMx);
+    gMade.insert(hostPath);
+}
+
 int meas_app_removeEmptyMeasFiles(const char* drive) {
-    const std::string host = drive ? dev_path(drive) : "";
+    const std::string host = folderOf(drive);
     DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
     if (!dir) return 0;
     const int dfd = ::dirfd(dir);
@@ -48,9 +62,10 @@ int meas_app_removeEmptyMeasFiles(const char* drive) {
     while (const dirent* e = ::readdir(dir)) {
         if (!meas_isMeasFileName(e->d_name)) continue;
         struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0 ||
-            !madeByAnEarlierRun(st.st_mtim))
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)
             continue;
+        // the path as the writers build it
+        if (madeByThisRun(dev_path((std::string(drive) + "/" + e->d_name).c_str()))) continue;
         if (::unlinkat(dfd, e->d_name, 0) != 0) {
             syslogx(147, "meas_app_removeEmptyMeasFiles(): empty measurement file '%s/%s' cannot be removed: %s",
                     drive, e->d_name, std::strerror(errno));
@@ -62,5 +77,28 @@ int meas_app_removeEmptyMeasFiles(const char* drive) {
         ++removed;
     }
     ::closedir(dir);
+    return removed;
+}
+
+int meas_app_removeRoomProbes(const char* drive) {
+    const std::string host = folderOf(drive);
+    if (host.empty()) return 0;
+    int removed = 0;
+    for (unsigned m = 1; m <= 3; ++m) {
+        char name[24];
+        std::snprintf(name, sizeof name, kMeasRoomProbeName, m);
+        const std::string path = host + name;
+        struct stat st {};
+        // a folder or anything else that stands there is not the writer's
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        if (::unlink(path.c_str()) != 0) {
+            if (errno != ENOENT)
+                syslogx(147, "meas_app_removeRoomProbes(): '%s/%s' cannot be removed: %s", drive, name,
+                        std::strerror(errno));
+            continue;
+        }
+        syslogx(150, "meas_app_removeRoomProbes(): '%s/%s' left by a cut removed", drive, name);
+        ++removed;
+    }
     return removed;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Waits until the drives of all three measurements are ready (polling every
 // poll ticks, at most timeout ticks), then checks the directory size of each
@@ -23,8 +24,19 @@ int meas_app_BootPrepareDisks_format(int devIdx);
 // Byte 0 of a format request: the directory size in units of 340 entries.
 uint8_t meas_app_formatSizeCode(uint32_t maxFileCount);
 // Removes the empty measurement files of a drive (left by a power cut just
-// after they were made), each named in the log; the number removed.
+// after they were made) that no writer of this run made, whatever their
+// time stamps, each named in the log; the number removed.
 int meas_app_removeEmptyMeasFiles(const char* drive);
+// Notes a measurement file (its host path) as made by this run, before it
+// is made: the removal of empty files leaves it alone.
+void meas_app_noteFileMade(const std::string& hostPath);
+// Name of the small file a writer of measurement N (1-3) makes to ask its
+// drive whether it takes a new file.
+inline constexpr char kMeasRoomProbeName[] = ".roomcheck-m%02u";
+// Removes the files a writer made to ask the drive for room that a cut left
+// on it (".roomcheck-m01" and so on; only plain files), each named in the
+// log; the number removed.
+int meas_app_removeRoomProbes(const char* drive);
 
 // Removes the part files that copies cut off (by a power cut or a pulled
 // drive) left on drive, each named in the log; the number removed. The

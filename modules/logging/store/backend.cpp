@@ -64,6 +64,12 @@ void Backend::disown(Writer* w) {
     owned_.erase(std::remove(owned_.begin(), owned_.end(), w), owned_.end());
 }
 
+bool Backend::usbWriterWaiting() {
+    ScopeLock sl(this, "Backend::usbWriterWaiting");
+    return std::any_of(owned_.begin(), owned_.end(),
+                       [](const Writer* w) { return w->type() == WRITER_TYPE_USB && !w->subscribed(); });
+}
+
 bool Backend::subscribe(Writer& w) {
     ScopeLock sl(this, "Backend::subscribe");
     if (w.id() != 255 || nWriters_.load() >= kWriters) return false;

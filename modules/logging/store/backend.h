@@ -67,6 +67,9 @@ public:
     void noteDriveLoss(unsigned cause) { driveLost_.fetch_or(cause); }
     unsigned takeDriveLoss() { return driveLost_.exchange(0); }
 
+    // Whether a USB drive writer made for this back end has not subscribed.
+    bool usbWriterWaiting();
+
     // Writers made for this back end belong to it (called by the writer).
     void adopt(Writer* w);
     void disown(Writer* w);

@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/counters/lapoutfra.h"
 #include "logging/drives/drive_entry.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
 #include "logging/store/virtual_file.h"
@@ -24,6 +26,21 @@ constexpr uint32_t kFlushBytes = 16384;
 constexpr uint32_t kFlushAge = 5000;    // 0.5 s in 0.1 ms
 // Item ends kept before the writer asks the drive which of them it holds.
 constexpr size_t kItemEndsMax = 1024;
+// Names tried after the one of a file that is taken on the drive: a whole
+// round of fragments.
+constexpr unsigned kNameTries = 256;
+
+// Makes a measurement file where nothing stands at its name, noted first as
+// one of this run's: the look for empty files left behind never takes it
+// while it is still empty.
+int makeAnew(const std::string& host) {
+    if (host.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+    meas_app_noteFileMade(host);
+    return ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+}
 
 // Moves a file's last whole item on the drive up to the last item end within
 // the first onDrive bytes and forgets the ends before it.
@@ -148,24 +165,36 @@ bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
 }
 
 void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
+    uint64_t onDrive = 0;
     if (e.stream) {
-        if (std::fflush(e.stream) == 0) settle(e, e.total);
-        else backToWholeItem(e, errno);
+        // A flush that failed before leaves nothing in the stream, and the
+        // next one succeeds without writing: only the file's size tells
+        // what of it reached the drive.
+        const bool flushed = std::fflush(e.stream) == 0;
+        const int flushErr = errno;
+        struct stat st {};
+        const bool sized = ::fstat(e.fd, &st) == 0;
+        if (flushed && sized && uint64_t(st.st_size) >= e.total) settle(e, e.total);
+        else backToWholeItem(e, flushed ? (err ? err : EIO) : flushErr);
+        if (::fstat(e.fd, &st) == 0) onDrive = uint64_t(st.st_size);
         std::fclose(e.stream);
     }
-    if (e.whole == 0) {
-        // not even the file header reached the drive: no file is better than an empty one
+    const bool noHeader = e.whole < e.headerEnd;
+    if (noHeader) {
+        // its header did not reach the drive whole: no file is better than an empty or broken one
         const std::string host = dev_path(e.path);
-        if (!host.empty()) ::unlink(host.c_str());
+        if (!host.empty() && ::unlink(host.c_str()) == 0) onDrive = 0;
     }
     // a limit of its own: the refusals before it must not silence it
-    SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: no whole header or no cut possible (%s, %u bytes kept)",
-                  e.path, err ? std::strerror(err) : "not the drive", unsigned(e.whole));
+    SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
+                  noHeader ? "its header did not reach the drive, removed" : "no cut possible",
+                  err ? std::strerror(err) : "not the drive", unsigned(onDrive));
     e.stream = nullptr;
     e.fd = -1;
     e.state = SKIP;
     e.refused = true;
-    e.full = err == ENOSPC || err == EDQUOT;
+    // any drive that refused it is looked at again, as a full one is
+    e.waitsForDrive = err != 0;
     e.roomTold = false;
 }
 
@@ -226,9 +255,10 @@ bool BFSWriter::open(int vfIdx) {
     if (!openFileAtomic(e, vfIdx, name, &err)) {
         SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
         skip();
-        // its records are lost; a full drive may take a new file later
+        // its records are lost; a drive that refused it (full, read-only,
+        // not allowed, failing) is looked at again until it takes a new file
         e.refused = true;
-        e.full = err == ENOSPC || err == EDQUOT;
+        e.waitsForDrive = err != 0;
         return false;
     }
     if (!vf->writeHeader(*this) || !writePendingMeta(vfIdx)) {
@@ -266,17 +296,35 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
     // recording keeps its bytes, a FIFO is never written into (it would take
     // the records, or hold the writer for good), and no link is followed.
     // The lap counters skip names in use; one that appears after them (or
-    // that they could not see) drops this file on this drive.
-    const std::string host = dev_path(path);
-    int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+    // that they could not see) makes the file go to the next free name on
+    // this drive, by the rule of the splits, so that no record is lost to it.
+    std::string host = dev_path(path);
+    int fd = makeAnew(host);
+    if (fd < 0 && errno == EEXIST) {
+        const char* what = meas_driveEntryKind(host);
+        const std::string taken = path;
+        char next[16];
+        std::snprintf(next, sizeof next, "%s", name);
+        for (unsigned tries = 0; fd < 0 && errno == EEXIST && tries < kNameTries; ++tries) {
+            if (!LapOutFra_nextFileName(next, next, sizeof next)) break;
+            n = std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), next);
+            if (n < 0 || size_t(n) >= sizeof path) break;
+            host = dev_path(path);
+            fd = makeAnew(host);
+        }
+        if (fd >= 0) {
+            syslogx(148, "BFSWriter::openFileAtomic: '%s' is in use (%s): the file is made as '%s' on this drive",
+                    taken.c_str(), what ? what : "gone again", path);
+            std::memcpy(e.path, path, sizeof path);
+        }
+    }
     if (fd < 0) {
         *err = host.empty() ? ENOENT : errno;
         countFailure();
         if (*err == EEXIST) {
-            const char* what = meas_driveEntryKind(host);
-            syslogx(147, "BFSWriter::openFileAtomic: '%s' is in use (%s): the file is not made on this drive, its "
-                         "records are lost there",
-                    path, what ? what : "gone again");
+            syslogx(147, "BFSWriter::openFileAtomic: '%s' and the %u names after it are in use: the file is not "
+                         "made on this drive now",
+                    e.path, kNameTries);
         } else {
             syslogx(147, "BFSWriter::openFileAtomic: fd open err %d '%s': %s", *err, path, std::strerror(*err));
         }
@@ -444,6 +492,8 @@ void BFSWriter::disconnectedStateHandler() {
     if (filesOpen_) closeAllFiles();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
     if (mediaAvailable_.load()) {
+        // a USB drive that arrives: the room probes a cut left on it go first
+        if (type() == WRITER_TYPE_USB) meas_app_removeRoomProbes(drive_.c_str());
         if (backend_.subscribe(*this))
             syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
     } else {

@@ -7,7 +7,9 @@
 // dropped; it cannot go on, as its header is not on the drive. Once the drive
 // has room again, the back end is told as for files gone from a drive that
 // is back: the measurement goes on in a new file. The USB drive's writer
-// looks for room the same way.
+// looks for room the same way. A drive that refuses a new file for another
+// cause (read-only for a while, not allowed, an I/O error) is waited for in
+// the same way: it is asked with the small file below until it takes one.
 //
 // Room is what a new file can really get: a drive may show free space and
 // still refuse new files (a user quota, a full folder, the file system's own
@@ -31,6 +33,7 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/backend.h"
 #include "logging/store/meas_app_store.h"
@@ -51,10 +54,10 @@ constexpr uint64_t kRoomBeyondHeader = 16384;
 // and the longest wait when files are not split by time.
 constexpr uint32_t kRoomWaitFirst = 10000;     // 1 s in 0.1 ms
 constexpr uint32_t kRoomWaitLongest = 600000;  // 60 s
-// The small file that asks a drive whether it takes a new one: hidden, one
-// per measurement (two may share a drive), gone again at once (one that a
-// power cut left is removed first).
-constexpr const char* kRoomProbe = "/.roomcheck-m%02u";
+// The small file that asks a drive whether it takes a new one
+// (kMeasRoomProbeName): hidden, one per measurement (two may share a
+// drive), gone again at once. One that a power cut left is removed first,
+// and at the next start or arrival of the drive (meas_app_removeRoomProbes).
 
 // Whether this process may write the blocks the file system keeps in
 // reserve: as root, or with the capability to pass resource limits.
@@ -81,8 +84,8 @@ bool roomFor(const std::string& host, uint64_t bytes) {
 // removes it again: 0 when the drive took it, else why it refused.
 int makeProbe(const std::string& host, unsigned measIdx, uint64_t bytes) {
     char name[24];
-    std::snprintf(name, sizeof name, kRoomProbe, measIdx + 1);
-    const std::string path = host + name;
+    std::snprintf(name, sizeof name, kMeasRoomProbeName, measIdx + 1);
+    const std::string path = host + "/" + name;
     const int fd = host::createFileAnew(path, 0600);
     // something that is no file stands at the name (a folder): the file
     // system's own answer has to do
@@ -144,7 +147,7 @@ void BFSWriter::checkDrive() {
 }
 
 void BFSWriter::checkRoom() {
-    auto waiting = [](const WriterFileEntry_t& e) { return e.vfIdx != -1 && e.state == SKIP && e.full && !e.roomTold; };
+    auto waiting = [](const WriterFileEntry_t& e) { return e.vfIdx != -1 && e.state == SKIP && e.waitsForDrive && !e.roomTold; };
     uint64_t wanted = 0;
     const WriterFileEntry_t* dropped = nullptr;
     bool madeSince = false;   // a file made since the room was last told, its header on the drive

@@ -235,6 +235,11 @@ int meas_app_PreTrigTakeDriveLoss(void* h) {
     return be ? int(be->takeDriveLoss()) : 0;
 }
 
+int meas_app_PreTrigUsbWriterWaiting(void* h) {
+    Backend* be = h ? pt(h)->getBackend() : nullptr;
+    return be && be->usbWriterWaiting() ? 1 : 0;
+}
+
 void meas_app_PreTrigGetMeasVarsPT(void* h, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount) {
     int s = 0;

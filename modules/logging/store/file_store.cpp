@@ -353,6 +353,8 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
             return 1;
         }
         queueAdd(f);
+        // the stop moves the counters past its name, also before a writer has made the file
+        std::atomic_ref<uint8_t>(meas[m].fileMade).store(1, std::memory_order_relaxed);
         if (pred && pred->closeTs == MEAS_TS_UNSET) {
             setCloseTs(pred, f->initTs);
             pred->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);

@@ -205,6 +205,10 @@ enum : int {
     MEAS_STORE_USB_ROOM_AGAIN = 4,
 };
 int meas_app_PreTrigTakeDriveLoss(void* handle);
+// 1 while the measurement's USB drive writer has not joined its back end
+// (it looks for its drive a few times a second): a file made meanwhile is
+// not written on the USB drive. 0 without one, or once it has joined.
+int meas_app_PreTrigUsbWriterWaiting(void* handle);
 void meas_app_PreTrigGetMeasVarsPT(void* handle, int* state, uint32_t* size, uint32_t* maxSize, uint32_t* count,
                                    uint32_t* maxCount);
 void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSize, uint32_t* count,

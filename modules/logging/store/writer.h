@@ -147,8 +147,9 @@ private:
         uint32_t headerEnd = UINT32_MAX;
         // dropped for a fault of the drive: its writes count as failed
         bool refused = false;
-        // dropped because the drive was full; told once it has room again
-        bool full = false;
+        // dropped because the drive refused it (full, read-only, not
+        // allowed, failing); told once the drive takes a new file again
+        bool waitsForDrive = false;
         bool roomTold = false;
     };
     WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }

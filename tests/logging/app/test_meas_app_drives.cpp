@@ -210,3 +210,43 @@ TEST_F(MeasAppTest, ADriveFolderMadeAgainAtOnceGetsANewFile) {
     ASSERT_GT(m03.size(), 30u);
     expectSpacing(m03, 10);
 }
+
+// The USB drive arrives for the first time while m01 records: the fragment
+// of the arrival opens a file that is written on the USB drive too, though
+// its writer joins only when it next looks for the drive; every record from
+// the arrival on is there. A room probe a cut left on the drive is removed.
+TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(1200);   // the first look at the USB drive finds none
+    // the drive appears right before the logging raster's next look at it,
+    // well before its writer's next one
+    ASSERT_TRUE(runUntil([&] { return ms % 1000 == 187; }, 1000));
+    // the drive holds a room probe that a cut left on it
+    makeDrive("arriving");
+    writeFile("arriving/.roomcheck-m01", std::string(16384, '\0'));
+    std::filesystem::rename(dir + "/arriving", dir + "/usb_meas");
+    const auto measFileOnUsb = [&] {
+        for (auto& e : std::filesystem::directory_iterator(dir + "/usb_meas"))
+            if (e.path().filename().string()[0] != '.') return true;
+        return false;
+    };
+    ASSERT_TRUE(runUntil(measFileOnUsb, 8000)) << "nothing written on the USB drive";
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/.roomcheck-m01")) << "the cut's probe stays";
+    run(500);
+    stopAndFlush();
+    std::vector<std::string> internal, usb;
+    records("meas", &internal);
+    auto onUsb = records("usb_meas", &usb);
+    ASSERT_EQ(internal.size(), 2u);
+    ASSERT_EQ(usb.size(), 1u);
+    EXPECT_EQ(usb[0], internal[1]) << "the file the arrival opened is not the one on the USB drive";
+    // the USB drive's file holds every record of the internal drive's
+    std::filesystem::create_directory(dir + "/opened");
+    std::filesystem::copy_file(dir + "/meas/" + internal[1], dir + "/opened/" + internal[1]);
+    auto opened = records("opened");
+    ASSERT_GT(opened.size(), 400u);
+    ASSERT_EQ(onUsb.size(), opened.size());
+    for (size_t i = 0; i < opened.size(); ++i) ASSERT_EQ(onUsb[i].ts, opened[i].ts) << i;
+}

@@ -1,11 +1,30 @@
 // Starting again: a restarted pretrigger measurement buffers until its
-// condition rises, and an init of measurements that exist changes nothing.
+// condition rises, an init of measurements that exist changes nothing, and
+// quick stops and starts lose no file to its name.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "logging/app_fixture.h"
+#include "logging/counters/lapoutfra.h"
 #include "platform/shell.h"
 
 namespace {
+
+// The measurement files in a folder (hidden ones left out).
+std::vector<std::string> measFiles(const std::string& folder) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        if (e.is_regular_file() && e.path().filename().string()[0] != '.') out.push_back(e.path().filename());
+    return out;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Blocks of a list, counted up to a limit (a list linked into itself ends there).
 unsigned listLength(MeasBlock* head, unsigned limit = 16) {
@@ -126,4 +145,48 @@ TEST_F(MeasAppTest, ShellSaysWhenInitIsRefused) {
     EXPECT_EQ(shell_runLineCapture("meas init", &out), 0);
     EXPECT_EQ(out, "");
     EXPECT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
+}
+
+// Quick rounds of "meas stop; meas start; meas stop; meas start": a stop
+// that comes before the writer made its file still moves the counters past
+// the file's name, and a start takes the next free name, so no file of a
+// round is refused for its name and every round's records are on the drive.
+TEST_F(MeasAppTest, QuickStopStartRoundsLoseNoFileToAName) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return measFiles(dir + "/meas").size() == 1; }, 3000));
+    LapOutFraState s{};
+    auto stop = [&] {
+        sp().meas_app_stopreq = 1;
+        ASSERT_TRUE(runUntil([&] { return !sp().meas_app_stopreq && !sp().meas_app_blkstopreq; }, 2000));
+    };
+    auto startAgain = [&] {
+        sp().meas_app_startreq = 1;
+        ASSERT_TRUE(runUntil([&] { return !sp().meas_app_startreq; }, 2000));
+    };
+    stop();
+    // an earlier run's file under the name the next start would take
+    LapOutFra_getState(&s);
+    char name[32];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    writeFile(std::string("meas/") + name, "an earlier run's file");
+    for (unsigned round = 0; round < 5; ++round) {
+        run(60);
+        startAgain();
+        // stopped as soon as the round's first file is made, before its writer wrote it
+        ASSERT_TRUE(runUntil([&] { return uint32_t(meas[0].savedRecords) > 0; }, 2000));
+        stop();
+        run(60);
+        startAgain();
+        run(300);
+        stop();
+    }
+    stopAndFlush();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "is not made on this drive"), 0) << testing::PrintToString(log);
+    EXPECT_EQ(countContaining(log, "the file is made as"), 0) << testing::PrintToString(log);
+    EXPECT_EQ(std::atomic_ref<uint32_t>(meas_store_writeCounters(0, 0).failures).load(), 0u);
+    EXPECT_EQ(readText(dir + "/meas/" + name), "an earlier run's file");
+    // the first run's file, the earlier run's, and both starts of every round in files of their own
+    EXPECT_EQ(measFiles(dir + "/meas").size(), 1u + 1u + 2u * 5u);
 }

@@ -54,6 +54,27 @@ TEST_F(LapOutFraTest, FileNames) {
     EXPECT_STREQ(small, "A010");
 }
 
+// The name after a taken one, by the rule of the splits: the next fragment,
+// after fragment 255 the next absolute lap with fragment 1.
+TEST_F(LapOutFraTest, TheNextFileNameFollowsTheSplitsRule) {
+    char next[16] = "untouched";
+    auto after = [&](const char* n) { return LapOutFra_nextFileName(n, next, sizeof next) ? std::string(next) : ""; };
+    EXPECT_EQ(after("A0102012.301"), "A0102012.302");
+    EXPECT_EQ(after("B0102012.3fe"), "B0102012.3ff");
+    EXPECT_EQ(after("A0102012.3ff"), "A0102012.401");
+    EXPECT_EQ(after("A01020ff.fff"), "A0102100.001");
+    EXPECT_EQ(after("Aff02fff.fff"), "Aff02000.001");   // the absolute lap wraps as the counter does
+    std::snprintf(next, sizeof next, "untouched");
+    for (const char* no : {"A0102012.30", "C0102012.301", "A0102012.3G1", "A0102012.301.part", ""}) {
+        EXPECT_FALSE(LapOutFra_nextFileName(no, next, sizeof next)) << no;
+        EXPECT_STREQ(next, "untouched");
+    }
+    EXPECT_FALSE(LapOutFra_nextFileName("A0102012.301", next, 12));
+    char same[16] = "A0102012.3ff";   // in place
+    EXPECT_TRUE(LapOutFra_nextFileName(same, same, sizeof same));
+    EXPECT_STREQ(same, "A0102012.401");
+}
+
 TEST_F(LapOutFraTest, CountersPersistAcrossRestart) {
     // nothing stored yet: 1/1/1, absolute lap 0
     ASSERT_EQ(LapOutFra_init(), 0);

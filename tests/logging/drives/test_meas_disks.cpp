@@ -19,6 +19,7 @@
 #include "log_capture.h"
 #include "logging/logging_fixture.h"
 #include "measurement/signalpage.h"
+#include "platform/files.h"
 #include "platform/io.h"
 
 namespace {
@@ -183,20 +184,30 @@ TEST_F(MeasDisks, BootPreparationTimesOutOnAMissingDriveAndFormatsNothing) {
 
 // A power cut just after a file was made can leave it empty: such a
 // measurement file holds nothing to read and is removed at the next start,
-// named in the log. Nothing else is touched: files with bytes, files of
-// other names, and entries that are no plain file.
-TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesLeftByACut) {
+// named in the log, whatever its time stamp (a clock set back leaves files
+// stamped later than the start). So is a writer's room probe that the cut
+// left. Nothing else is touched: a file a writer of this run made, files
+// with bytes, files of other names, and entries that are no plain file.
+TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesAndRoomProbesLeftByACut) {
     makeDrive("cfg");
     for (const char* d : {"meas", "meas2", "usb_meas"}) makeDrive(d);
     writeFile("meas/A0102000.101", "");
     writeFile("meas2/B0102000.101", "");
     writeFile("usb_meas/A0203001.f01", "");
-    // left by an earlier run: made before this process started
-    for (const char* old : {"meas/A0102000.101", "meas2/B0102000.101", "usb_meas/A0203001.f01"})
-        std::filesystem::last_write_time(dir + "/" + old,
-                                         std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    writeFile("meas/A0107000.101", "");
+    std::filesystem::last_write_time(dir + "/meas/A0102000.101",
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    // stamped by a clock that was ahead then
+    for (const char* late : {"meas2/B0102000.101", "meas/A0107000.101"})
+        std::filesystem::last_write_time(dir + "/" + late,
+                                         std::filesystem::file_time_type::clock::now() + std::chrono::hours(30));
+    writeFile("meas/.roomcheck-m01", std::string(16384, '\0'));
+    writeFile("meas2/.roomcheck-m03", "");
+    writeFile("usb_meas/.roomcheck-m01", "x");
+    std::filesystem::create_directory(dir + "/usb_meas/.roomcheck-m03");
     // a writer of this run has just made its file: empty until its header is on it
     writeFile("meas/A0106000.101", "");
+    meas_app_noteFileMade(dev_path("meas:/A0106000.101"));
     writeFile("meas/A0101000.001", "kept");
     writeFile("meas/notes.txt", "");
     writeFile("meas/A0102000.101.part", "");
@@ -208,16 +219,20 @@ TEST_F(MeasDisks, BootPreparationRemovesEmptyMeasurementFilesLeftByACut) {
     takeLogTexts();
     EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
     auto log = takeLogTexts();
-    for (const char* gone : {"meas:/A0102000.101", "meas2:/B0102000.101", "usb_meas:/A0203001.f01"}) {
+    for (const char* gone : {"meas:/A0102000.101", "meas2:/B0102000.101", "usb_meas:/A0203001.f01",
+                             "meas:/A0107000.101"}) {
         EXPECT_EQ(countContaining(log, std::string("empty measurement file '") + gone + "'"), 1)
             << gone << " " << ::testing::PrintToString(log);
         const std::string rel = std::string(gone).replace(std::string(gone).find(":"), 1, "");
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + rel))) << gone;
     }
-    EXPECT_EQ(countContaining(log, "empty measurement file"), 3);
+    EXPECT_EQ(countContaining(log, "empty measurement file"), 4);
+    for (const char* gone : {"meas/.roomcheck-m01", "meas2/.roomcheck-m03", "usb_meas/.roomcheck-m01"})
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + gone))) << gone;
+    EXPECT_EQ(countContaining(log, ".roomcheck-m0"), 3) << ::testing::PrintToString(log);
     for (const char* kept : {"meas/A0101000.001", "meas/notes.txt", "meas/A0102000.101.part", "meas/A0102000.1010",
                              "meas2/target", "meas2/B0103000.101", "meas/A0104000.101", "meas/A0105000.101",
-                             "meas/A0106000.101"})
+                             "meas/A0106000.101", "usb_meas/.roomcheck-m03"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/" + kept))) << kept;
     EXPECT_EQ(read("meas/A0101000.001"), "kept");
 }

@@ -280,6 +280,47 @@ TEST_F(StoreFullDrive, AFileDroppedAtASplitOnAFullDriveIsNamedAndTheNextFileIsWr
     newestHoldsWhatCameAfter(meas, newFileFrom);
 }
 
+// A drive full across two splits, with headers small enough to wait in the
+// stream: each new file's header is refused when it is flushed at the
+// file's making. Such a file is removed at once (no empty file stays until
+// the next start), and the line that drops it gives what is on the drive.
+TEST_F(StoreFullDrive, AFileWhoseHeaderFindsNoRoomIsRemovedAtOnce) {
+    if (!mountDrive("256k")) GTEST_SKIP() << "cannot mount a tmpfs on the drive folder: " << std::strerror(errno);
+    configure();
+    uint32_t ts = 100000;
+    ASSERT_TRUE(feedUntil(ts, [&] { return bytesOnDrive() >= 20000; }));
+    fill();
+    ASSERT_TRUE(feedUntil(ts, [&] { return failures() >= 20; }));
+    unsigned fillers = 0;
+    for (unsigned split = 0; split < 2; ++split) {
+        LapOutFra_setFragmentTrig(ts);
+        const uint32_t atSplit = failures();
+        // what cutting the last file back gives is taken at once
+        ASSERT_TRUE(feedUntil(ts, [&] {
+            std::rename((mountPoint + "/filler").c_str(), (mountPoint + "/filler" + std::to_string(++fillers)).c_str());
+            fill();
+            return failures() >= atSplit + 10;
+        }));
+    }
+    std::vector<std::string> log;
+    auto drops = [&] {
+        for (auto& l : takeLogTexts()) log.push_back(l);
+        return countContaining(log, "' dropped:");
+    };
+    ASSERT_TRUE(waitFor([&] { return drops() >= 2; }, 5000));
+    for (auto& e : std::filesystem::directory_iterator(mountPoint)) {
+        if (e.path().filename().string().rfind("filler", 0) == 0) continue;
+        EXPECT_GT(std::filesystem::file_size(e.path()), 0u) << e.path() << " left empty";
+    }
+    drops();
+    for (const auto& l : log) {
+        if (l.find("' dropped:") != std::string::npos) {
+            EXPECT_NE(l.find("(No space left on device, 0 bytes"), std::string::npos) << l;
+        }
+    }
+    EXPECT_EQ(drops(), 2) << testing::PrintToString(log);
+}
+
 // The same on the USB drive: its writer looks for room as the internal
 // drive's does, so recording there goes on before the next lap's split.
 TEST_F(StoreFullDrive, TheUsbDriveFullAtASplitResumesInANewFileOnceThereIsRoom) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/files.h"
 #include "refusing_creates.h"
@@ -130,5 +131,34 @@ TEST_F(StoreRefusingDrive, ANewFileRefusedRightAfterRoomWasToldDoublesTheWaitBef
     for (unsigned round = 0; round < 200 && !told; ++round) told = recordFor(ts, 100);
     ASSERT_EQ(told, 1u) << "a drive that takes files again is not told";
     ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return fileCount("meas") == 2; }, 10000));
+    closeAndDrain();
+}
+
+// A drive that refuses new files for a cause other than room (read-only for
+// a while, not allowed, an I/O error) is looked at again as a full one is:
+// once it takes files, recording goes on there in a new file, and the log
+// names the cause of the refusal once.
+TEST_F(StoreRefusingDrive, ADriveThatRefusedForAnotherCauseIsLookedAtAgainAndRecordingGoesOn) {
+    configure();
+    uint32_t ts = 100000;
+    firstFiles(ts);
+    for (int err : {EROFS, EACCES, EIO}) {
+        const size_t before = fileCount("meas");
+        refusing_creates::refuseIn(folderOf("meas:"), err);
+        LapOutFra_setFragmentTrig(ts);
+        ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return refusing_creates::refused() > 0; }, 10000));
+        EXPECT_EQ(recordFor(ts, 1500), 0u) << "a drive that still refuses files told to take them";
+        const auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, std::string("refuses a new file (") + std::strerror(err) + ")"), 1)
+            << testing::PrintToString(log);
+
+        refusing_creates::allow();
+        unsigned told = 0;
+        for (unsigned round = 0; round < 100 && !told; ++round) told = recordFor(ts, 100);
+        ASSERT_EQ(told, 1u) << "a drive that takes files again after " << std::strerror(err) << " is not told";
+        ASSERT_TRUE(waitFor([&] { feedBoth(ts, 20); return fileCount("meas") == before + 1; }, 10000))
+            << std::strerror(err);
+        EXPECT_EQ(recordFor(ts, 1000), 0u);   // the new file is taken: nothing more to tell
+    }
     closeAndDrain();
 }
