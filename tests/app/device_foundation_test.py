@@ -19,10 +19,9 @@ import socket
 import subprocess
 import sys
 import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import (Device, DeviceRun, connect, make_folder, read_answer, read_text,  # noqa: E402
+from device_harness import (Device, DeviceRun, run_tests, connect, make_folder, read_answer, read_text,  # noqa: E402
                             remove_folder, wait_for)
 
 
@@ -586,21 +585,7 @@ TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shel
 def main():
     binary, sample, root = sys.argv[1], sys.argv[2], sys.argv[3]
     wanted = sys.argv[4:]
-    passed = failed = 0
-    for test in TESTS:
-        if wanted and test.__name__ not in wanted:
-            continue
-        t0 = time.time()
-        try:
-            test(binary, sample, root)
-            passed += 1
-            print("ok   %s (%.1f s)" % (test.__name__, time.time() - t0))
-        except Exception:
-            failed += 1
-            print("FAIL %s" % test.__name__)
-            traceback.print_exc()
-    print("%d passed, %d failed" % (passed, failed))
-    sys.exit(1 if failed else 0)
+    run_tests(TESTS, (binary, sample, root), wanted)
 
 
 if __name__ == "__main__":

@@ -12,8 +12,10 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
 import tempfile
 import time
+import traceback
 
 # What a sanitizer reports: its ERROR, FATAL and WARNING lines (from any
 # sanitizer: the run time's own lines start with "==pid==", ThreadSanitizer's
@@ -303,3 +305,24 @@ def netns_pair_up(source, letter):
 
 def netns_pair_down(source, pair):
     subprocess.run([os.path.join(source, "scripts", "netns-pair"), "down", *pair], capture_output=True)
+
+
+def run_tests(tests, args, wanted):
+    """Runs the tests (all, or those named in wanted) with args, each on its
+    own, and exits 1 when one failed."""
+    import traceback
+    passed = failed = 0
+    for test in tests:
+        if wanted and test.__name__ not in wanted:
+            continue
+        t0 = time.time()
+        try:
+            test(*args)
+            passed += 1
+            print("ok   %s (%.1f s)" % (test.__name__, time.time() - t0))
+        except Exception:
+            failed += 1
+            print("FAIL %s" % test.__name__)
+            traceback.print_exc()
+    print("%d passed, %d failed" % (passed, failed))
+    sys.exit(1 if failed else 0)

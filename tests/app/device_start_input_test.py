@@ -17,11 +17,9 @@ import re
 import signal
 import subprocess
 import sys
-import time
-import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, read_answer, wait_for  # noqa: E402
+from device_harness import DeviceRun, connect, read_answer, run_tests, wait_for  # noqa: E402
 
 BOM = b"\xef\xbb\xbf"
 
@@ -135,21 +133,7 @@ TESTS = [test_command_file_runs_after_the_start, test_shutdown_during_the_start_
 def main():
     binary, sample = sys.argv[1], sys.argv[2]
     wanted = sys.argv[3:]
-    passed = failed = 0
-    for test in TESTS:
-        if wanted and test.__name__ not in wanted:
-            continue
-        t0 = time.time()
-        try:
-            test(binary, sample)
-            passed += 1
-            print("ok   %s (%.1f s)" % (test.__name__, time.time() - t0))
-        except Exception:
-            failed += 1
-            print("FAIL %s" % test.__name__)
-            traceback.print_exc()
-    print("%d passed, %d failed" % (passed, failed))
-    sys.exit(1 if failed else 0)
+    run_tests(TESTS, (binary, sample), wanted)
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@
 // removed at the start and when the drive arrives, each one named. Only
 // plain files named "<measurement file name>.part" are looked at; links are
 // not followed, and a part that a running copy writes is left alone.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,27 +54,20 @@ void meas_copyPartEnd(const std::string& hostPath) {
 
 int meas_app_removeCopyLeftovers(const char* drive) {
     const std::string host = drive ? dev_path(drive) : "";
-    DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
-    if (!dir) return 0;
-    const int dfd = ::dirfd(dir);
     int removed = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (!isPartName(e->d_name)) continue;
-        struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+    meas_forEachPlainFile(host, isPartName, [&](int dfd, const char* name, const struct stat& st) {
         std::lock_guard<std::mutex> lk(gPartsMx);
-        if (gPartsInUse.count(host + "/" + e->d_name)) continue;
-        if (::unlinkat(dfd, e->d_name, 0) != 0) {
+        if (gPartsInUse.count(host + "/" + name)) return;
+        if (::unlinkat(dfd, name, 0) != 0) {
             syslogx(147, "meas_app_removeCopyLeftovers(): part of a cut copy '%s/%s' cannot be removed: %s", drive,
-                    e->d_name, std::strerror(errno));
-            continue;
+                    name, std::strerror(errno));
+            return;
         }
         syslogx(150, "meas_app_removeCopyLeftovers(): part of a cut copy '%s/%s' removed (%lld bytes), the copy is "
                      "not made again",
-                drive, e->d_name, static_cast<long long>(st.st_size));
+                drive, name, static_cast<long long>(st.st_size));
         ++removed;
-    }
-    ::closedir(dir);
+    });
     return removed;
 }
 

@@ -1,6 +1,8 @@
 // What stands at a name on a logging drive.
 #include "logging/drives/drive_entry.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>
@@ -24,4 +26,18 @@ bool meas_isMeasFileName(const char* name) {
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
     return true;
+}
+
+void meas_forEachPlainFile(const std::string& hostFolder, const std::function<bool(const char* name)>& pick,
+                           const std::function<void(int dirFd, const char* name, const struct stat& st)>& visit) {
+    DIR* dir = hostFolder.empty() ? nullptr : ::opendir(hostFolder.c_str());
+    if (!dir) return;
+    const int dfd = ::dirfd(dir);
+    while (const dirent* e = ::readdir(dir)) {
+        if (!pick(e->d_name)) continue;
+        struct stat st {};
+        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) continue;
+        visit(dfd, e->d_name, st);
+    }
+    ::closedir(dir);
 }

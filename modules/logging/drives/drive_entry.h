@@ -3,6 +3,9 @@
 // FIFO would hold whoever opens it) and without following a link.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <functional>
 #include <string>
 
 // Words for the entry at the host path: "a file", "an empty file", "a
@@ -14,3 +17,10 @@ const char* meas_driveEntryKind(const std::string& hostPath);
 // letter 'A' or 'B', seven lower-case hexadecimal digits, a dot and three
 // more ("A0102000.101").
 bool meas_isMeasFileName(const char* name);
+
+// Calls visit for each plain file in the drive's folder whose name `pick`
+// takes, with the folder's descriptor (for unlinkat), the name and what
+// lstat says of it; links are not followed and anything but a plain file is
+// passed by. A folder that cannot be read is passed by as empty.
+void meas_forEachPlainFile(const std::string& hostFolder, const std::function<bool(const char* name)>& pick,
+                           const std::function<void(int dirFd, const char* name, const struct stat& st)>& visit);

@@ -11,7 +11,6 @@
 //
 // A writer asks a drive for room with a small file it removes at once; one
 // that a cut left stays hidden on the drive, and is removed the same way.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,29 +53,21 @@ void meas_app_noteFileMade(const std::string& hostPath) {
 }
 
 int meas_app_removeEmptyMeasFiles(const char* drive) {
-    const std::string host = folderOf(drive);
-    DIR* dir = host.empty() ? nullptr : ::opendir(host.c_str());
-    if (!dir) return 0;
-    const int dfd = ::dirfd(dir);
     int removed = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (!meas_isMeasFileName(e->d_name)) continue;
-        struct stat st {};
-        if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0)
-            continue;
+    meas_forEachPlainFile(folderOf(drive), meas_isMeasFileName, [&](int dfd, const char* name, const struct stat& st) {
+        if (st.st_size != 0) return;
         // the path as the writers build it
-        if (madeByThisRun(dev_path((std::string(drive) + "/" + e->d_name).c_str()))) continue;
-        if (::unlinkat(dfd, e->d_name, 0) != 0) {
+        if (madeByThisRun(dev_path((std::string(drive) + "/" + name).c_str()))) return;
+        if (::unlinkat(dfd, name, 0) != 0) {
             syslogx(147, "meas_app_removeEmptyMeasFiles(): empty measurement file '%s/%s' cannot be removed: %s",
-                    drive, e->d_name, std::strerror(errno));
-            continue;
+                    drive, name, std::strerror(errno));
+            return;
         }
         syslogx(150, "meas_app_removeEmptyMeasFiles(): empty measurement file '%s/%s' left from an earlier run "
                      "removed",
-                drive, e->d_name);
+                drive, name);
         ++removed;
-    }
-    ::closedir(dir);
+    });
     return removed;
 }
 
