@@ -400,13 +400,24 @@ def test_files_without_end_take_bounded_memory(binary, sample, root):
         dev.check_clean()
 
 
+def make_folder_at(path):
+    """True once a folder is made at path; false while something stands there."""
+    try:
+        os.mkdir(path)
+        return True
+    except FileExistsError:
+        return False
+
+
 def test_failed_store_is_reported_and_nothing_acknowledged_is_lost(binary, sample, root):
     folder = make_folder(sample)
     try:
         dev = started(binary, folder)
         try:
             assert "value = 0" in dev.shell("lof_set 4 4")
-            os.mkdir(os.path.join(folder, "nvram.bin.tmp"))
+            # NVRAM is written behind its changes: a write of the device's own
+            # may hold the temporary name for a moment
+            wait_for(lambda: make_folder_at(os.path.join(folder, "nvram.bin.tmp")), "nvram.bin.tmp to be free", 30)
             answer = dev.shell("lof_set 9 9")
             assert "lof_set: storing the counters in NVRAM failed" in answer, answer
             assert "value = -1" in answer, answer
