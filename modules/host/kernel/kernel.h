@@ -311,6 +311,10 @@ int realtimeBaseTickPriority();
 // Puts the calling thread at the host priority of the device priority, if
 // real-time scheduling is enabled.
 void applyRealtimePriority(int devicePriority);
+// Makes the calling thread, started by whichever task needed it first, an
+// ordinary background thread with the given name: it never keeps a task's
+// real-time policy and priority (std::thread inherits them).
+void becomeBackgroundThread(const char* name);
 // The board's two cores: binds the process (the calling thread, before it
 // starts any other) to two host CPUs, TAV9_HOST_CPUS="a,b" or a pair chosen
 // from the CPUs it may use. False when that fails or the variable names CPUs

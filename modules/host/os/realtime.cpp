@@ -68,4 +68,10 @@ void applyRealtimePriority(int devicePriority) {
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
 }
 
+void becomeBackgroundThread(const char* name) {
+    sched_param sp{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
+    pthread_setname_np(pthread_self(), name);
+}
+
 }  // namespace host

@@ -88,9 +88,7 @@ struct Screen {
         // The thread inherits the policy of the task whose flush started it
         // (a real-time one under real-time scheduling): encoding is ordinary
         // background work and never takes a task's priority or name.
-        sched_param sp{};
-        pthread_setschedparam(pthread_self(), SCHED_OTHER, &sp);
-        pthread_setname_np(pthread_self(), "kScreenPng");
+        becomeBackgroundThread("kScreenPng");
         FrameWords last, frame;
         int lastW = 0, lastH = 0;
         Clock::time_point lastTake{};

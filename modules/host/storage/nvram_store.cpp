@@ -249,6 +249,9 @@ bool writePending() {
 }
 
 void writerLoop() {
+    // started by the first change, maybe on a raster: the disk work is
+    // ordinary background work
+    becomeBackgroundThread("kNvramWrite");
     std::unique_lock<std::mutex> lk(mx);
     while (!stopWriter) {
         if (changeCount == writtenCount) {
