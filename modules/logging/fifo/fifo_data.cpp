@@ -48,6 +48,18 @@ std::atomic<int> gResync{0};
 uint8_t floodPutInvalid, floodGetDest, floodGetInvalid, floodLocaltime;
 uint32_t invalidPuts = 0;
 
+// Puts into FIFOs that are not there come from every raster at once (a
+// measurement that stops while its blocks still deliver), each under the
+// lock of another FIFO or of none: they are counted under a lock of their own.
+std::mutex invalidPutMx;
+
+void noteInvalidPut(unsigned n) {
+    std::lock_guard<std::mutex> lk(invalidPutMx);
+    SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+    if (++invalidPuts % 1000 == 0)
+        syslogx(147, "fifo_data_put, tried to access invalid fifo %u times.", unsigned(invalidPuts));
+}
+
 inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
 
 // How long records stamped back are refused before they count as their
@@ -305,9 +317,7 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     std::unique_lock<std::mutex> lk;
     if (f) lk = std::unique_lock<std::mutex>(f->mx);
     if (!f || !f->buf || !slot) {
-        SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
-        if (++invalidPuts % 1000 == 0)
-            syslogx(147, "fifo_data_put, tried to access invalid fifo %u times.", unsigned(invalidPuts));
+        noteInvalidPut(n);
         return MF_ERR_FIFO_INVALID;
     }
     uint32_t t = be_get32(slot);

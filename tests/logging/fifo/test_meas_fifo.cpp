@@ -339,6 +339,21 @@ TEST_F(MeasFifo, LateRecordsAndAConcurrentReaderKeepTheFileInTimeOrder) {
     EXPECT_GE(taken.size(), size_t(kSteps));
 }
 
+// A measurement that stops while its blocks still deliver: every raster puts
+// into FIFOs that are gone at once, and the refusals are counted among them.
+TEST_F(MeasFifo, PutsIntoAFifoThatIsGoneFromManyRastersAtOnce) {
+    constexpr int kPuts = 3000;
+    auto putMany = [](unsigned n) {
+        for (int k = 0; k < kPuts; ++k) ASSERT_EQ(fifo_data_put(n, dataSlot(1000, {1}).data()), MF_ERR_FIFO_INVALID);
+    };
+    takeLogTexts();
+    std::thread a(putMany, 12), b(putMany, 13);
+    a.join();
+    b.join();
+    // 6000 refusals pass a thousand six times, whatever the count before
+    EXPECT_EQ(countContaining(takeLogTexts(), "fifo_data_put, tried to access invalid fifo"), 6);
+}
+
 // The logging raster held off its CPU leaves the data time behind the live
 // clock: the records taken meanwhile are not from the future and wait in the
 // FIFO; only a FIFO that fills drops, and counts it.
