@@ -172,10 +172,15 @@ class Device:
         self.output_path = folder.rstrip("/") + ".out"
         self.log_start = len(read_text(os.path.join(folder, "log.txt")))
         self._out = open(self.output_path, "ab")
-        self.started_at = time.time()
-        _folder_entry(folder)["devices"].append(self)
         self.proc = subprocess.Popen(list(prefix) + [self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
                                      stderr=subprocess.STDOUT, env=dict(os.environ, **(env or {})))
+        self.note_start()
+
+    def note_start(self):
+        """Notes the process started now in its folder, for the folder's
+        recording check (a subclass that starts it its own way calls it)."""
+        self.started_at = time.time()
+        _folder_entry(self.folder)["devices"].append(self)
 
     def log(self):
         """What this run has logged so far."""
@@ -324,37 +329,43 @@ def recording_problems(folder):
 
 def check_recordings(folder):
     """Ends the folder's devices still running and checks its recordings
-    now (before a drive of the folder goes away); AssertionError with the
-    findings."""
-    for dev in _folder_entry(folder)["devices"]:
-        dev.kill()
-    problems = recording_problems(folder)
-    assert not problems, "recording check of %s:\n  %s" % (folder, "\n  ".join(problems))
+    now: before a drive of the folder that is a mount of its own goes away.
+    The findings fail the test, unless it fails already: then they are
+    printed."""
+    try:
+        for dev in _folder_entry(folder)["devices"]:
+            dev.kill()
+        problems = recording_problems(folder)
+    except Exception as e:   # the check must not keep the caller from cleaning up
+        problems = ["the recording check failed: %r" % e]
+    _report(folder, problems)
+
+
+def _report(folder, problems):
+    if not problems:
+        return
+    text = "recording check of %s:\n  %s" % (folder, "\n  ".join(problems))
+    if sys.exc_info()[0] is not None:
+        print(text)
+    else:
+        raise AssertionError(text)
 
 
 def remove_folder(folder):
     """Checks the recordings of a folder that devices ran in (their devices
-    ended first), then removes it and its output file. The findings fail
-    the test, unless it fails already: then they are printed."""
-    entry = _folders.pop(os.path.realpath(folder), None)
+    ended first), then removes it and its output file (check_recordings)."""
+    entry = _folders.get(os.path.realpath(folder))
     problems = []
     if entry and entry["devices"]:
-        _folders[os.path.realpath(folder)] = entry
         try:
             for dev in entry["devices"]:
                 dev.kill()
             problems = recording_problems(folder)
         except Exception as e:   # the check must not keep the folder from going
             problems = ["the recording check failed: %r" % e]
-        finally:
-            _folders.pop(os.path.realpath(folder), None)
+    _folders.pop(os.path.realpath(folder), None)
     _remove_folder(folder)
-    if problems:
-        text = "recording check of %s:\n  %s" % (folder, "\n  ".join(problems))
-        if sys.exc_info()[0] is not None:
-            print(text)
-        else:
-            raise AssertionError(text)
+    _report(folder, problems)
 
 
 def _remove_folder(folder):
