@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_full_drive_test import fill, mount_tmpfs, umount  # noqa: E402
-from device_harness import Device, remove_folder, wait_for  # noqa: E402
+from device_harness import Device, check_recordings, remove_folder, wait_for  # noqa: E402
 from xcp_master_device_test import XcpTool, free_port  # noqa: E402
 
 SKIPPED = 77
@@ -146,8 +146,11 @@ def full_folder(binary, sample):
         stores(binary, folder, os.strerror(28), lambda: fill(folder),   # ENOSPC
                lambda: os.unlink(os.path.join(folder, "filler")))
     finally:
-        umount(folder)
-        remove_folder(folder)
+        try:
+            check_recordings(folder)   # while the folder's files are there
+        finally:
+            umount(folder)
+            remove_folder(folder)
     return 0
 
 

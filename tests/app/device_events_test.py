@@ -168,6 +168,7 @@ class NsDevice(Device):
         self._out = open(self.output_path, "ab")
         self.proc = subprocess.Popen(["ip", "netns", "exec", ns, self.binary, "1"], cwd=folder,
                                      stdin=subprocess.DEVNULL, stdout=self._out, stderr=subprocess.STDOUT)
+        self.note_start()
 
 
 def two(binary, measdump, sample, source):

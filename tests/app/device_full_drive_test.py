@@ -28,7 +28,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, drive_files, wait_for  # noqa: E402
+from device_harness import DeviceRun, check_recordings, drive_files, wait_for  # noqa: E402
 
 SKIPPED = 77
 NO_SPACE = os.strerror(28)   # ENOSPC
@@ -59,7 +59,10 @@ def tmpfs_drive(sample, prefix, drive, size):
             yield (run, path) if mounted else None
         finally:
             if mounted:
-                umount(path)
+                try:
+                    check_recordings(run.folder)   # while the drive's files are there
+                finally:
+                    umount(path)
 
 
 def no_tmpfs():

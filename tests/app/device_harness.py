@@ -3,7 +3,9 @@
 Shared by the device-level tests. Every process a test starts is ended by
 Device.stop() or Device.kill(), or on leaving its DeviceRun; the process's
 standard output and error go to a file beside the folder, which
-check_clean() searches for sanitizer reports.
+check_clean() searches for sanitizer reports. Removing a folder that devices
+ran in checks its recordings first (recording_check.py): every device test
+gets that check at its end.
 """
 import ctypes
 import os
@@ -16,6 +18,8 @@ import sys
 import tempfile
 import time
 import traceback
+
+import recording_check
 
 # What a sanitizer reports: its ERROR, FATAL and WARNING lines (from any
 # sanitizer: the run time's own lines start with "==pid==", ThreadSanitizer's
@@ -170,6 +174,13 @@ class Device:
         self._out = open(self.output_path, "ab")
         self.proc = subprocess.Popen(list(prefix) + [self.binary, "1"], cwd=folder, stdin=stdin, stdout=self._out,
                                      stderr=subprocess.STDOUT, env=dict(os.environ, **(env or {})))
+        self.note_start()
+
+    def note_start(self):
+        """Notes the process started now in its folder, for the folder's
+        recording check (a subclass that starts it its own way calls it)."""
+        self.started_at = time.time()
+        _folder_entry(self.folder)["devices"].append(self)
 
     def log(self):
         """What this run has logged so far."""
@@ -258,6 +269,10 @@ class DeviceRun:
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         return dev
 
+    def check_options(self, **options):
+        """Options of the recording check at the end (check_options())."""
+        check_options(self.folder, **options)
+
     def __enter__(self):
         return self
 
@@ -270,7 +285,90 @@ class DeviceRun:
         return False
 
 
+# The folders devices ran in: their devices in start order and the options of
+# their recording check.
+_folders = {}
+
+
+def _folder_entry(folder):
+    return _folders.setdefault(os.path.realpath(folder), {"devices": [], "options": {}})
+
+
+def check_options(folder, **options):
+    """Options of the recording check of the folder at its removal
+    (recording_check.check_folder's): e.g. ignore={"meas/NAME"} for a file
+    the test planted, lap_order=False where the test sets the counters back."""
+    _folder_entry(folder)["options"].update(options)
+
+
+def measdump_beside(binary):
+    """The measdump built with the device binary (BUILD/app/tav9 and
+    BUILD/tools/measdump), or TAV9_MEASDUMP's."""
+    path = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(binary))), "tools", "measdump")
+    return path if os.access(path, os.X_OK) else os.environ.get("TAV9_MEASDUMP", path)
+
+
+def recording_problems(folder):
+    """The recording check of a folder whose devices have all ended. What a
+    cut leaves is looked for once a start is done: all of it when the last
+    device ended by itself or by an orderly stop; only what is older than
+    the last finished start when the last device was killed (a kill is a
+    cut: what it leaves is the next start's to remove)."""
+    entry = _folder_entry(folder)
+    devices = entry["devices"]
+    if not devices:
+        return []
+    options = dict(entry["options"])
+    started = [d for d in devices if "startup: done" in d.log()]
+    if not started:
+        options.setdefault("leftovers", False)
+    elif devices[-1] is not started[-1] or devices[-1].proc.returncode == -signal.SIGKILL:
+        options.setdefault("leftovers_before", started[-1].started_at)
+    return recording_check.check_folder(folder, measdump_beside(devices[-1].binary), **options)
+
+
+def check_recordings(folder):
+    """Ends the folder's devices still running and checks its recordings
+    now: before a drive of the folder that is a mount of its own goes away.
+    The findings fail the test, unless it fails already: then they are
+    printed."""
+    try:
+        for dev in _folder_entry(folder)["devices"]:
+            dev.kill()
+        problems = recording_problems(folder)
+    except Exception as e:   # the check must not keep the caller from cleaning up
+        problems = ["the recording check failed: %r" % e]
+    _report(folder, problems)
+
+
+def _report(folder, problems):
+    if not problems:
+        return
+    text = "recording check of %s:\n  %s" % (folder, "\n  ".join(problems))
+    if sys.exc_info()[0] is not None:
+        print(text)
+    else:
+        raise AssertionError(text)
+
+
 def remove_folder(folder):
+    """Checks the recordings of a folder that devices ran in (their devices
+    ended first), then removes it and its output file (check_recordings)."""
+    entry = _folders.get(os.path.realpath(folder))
+    problems = []
+    if entry and entry["devices"]:
+        try:
+            for dev in entry["devices"]:
+                dev.kill()
+            problems = recording_problems(folder)
+        except Exception as e:   # the check must not keep the folder from going
+            problems = ["the recording check failed: %r" % e]
+    _folders.pop(os.path.realpath(folder), None)
+    _remove_folder(folder)
+    _report(folder, problems)
+
+
+def _remove_folder(folder):
     out = folder.rstrip("/") + ".out"
     # a device that a sanitizer ended shows only as a lost connection in
     # the test: its report goes with the test's output before the file goes

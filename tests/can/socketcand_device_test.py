@@ -24,7 +24,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app"))
-from device_harness import shell, wait_for  # noqa: E402
+import recording_check  # noqa: E402
+from device_harness import measdump_beside, shell, wait_for  # noqa: E402
 
 try:
     import can
@@ -219,6 +220,8 @@ def main():
         except OSError:
             pass
         assert proc.wait(timeout=30) == 0
+        problems = recording_check.check_folder(folder, measdump_beside(binary))
+        assert not problems, "recording check:\n  " + "\n  ".join(problems)
     finally:
         for s in silent:
             s.close()

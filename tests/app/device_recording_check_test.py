@@ -1,0 +1,183 @@
+#!/usr/bin/env python3
+"""The recording check finds what it is there to find.
+
+A device records a lap and an outing and stops in order; copies of its
+drives are then changed the way the faults it looks for change them, and the
+check must name each fault and nothing else: the device's own files, one cut
+at its end and copies on a USB drive (under their own name or a free one)
+pass; a broken header, a file under a name that is not its header's, another
+recording under a name in use, an absolute lap given to another lap, a lap
+recorded again after a later one, a block's time stamps going back and what a
+cut leaves (an empty file, a copy's part, a room probe) are reported.
+Usage: device_recording_check_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import recording_check  # noqa: E402
+from device_harness import DeviceRun, drive_files  # noqa: E402
+
+
+def header_crc(header):
+    """The header's CRC: CRC-16/CCITT, reflected (0x8408), start 0xFFFF, over
+    the 42 bytes with the length prefix, the CRC and the date as zero."""
+    crc = 0xFFFF
+    for i, b in enumerate(header):
+        crc ^= 0 if i in (0, 1, 20, 21) or 34 <= i <= 39 else b
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0x8408 if crc & 1 else crc >> 1
+    return crc
+
+
+def set_counters(path, outing, lap, fragment, absolute):
+    """Writes other counters into a file's header, with its CRC."""
+    with open(path, "r+b") as f:
+        h = bytearray(f.read(42))
+        h[26:32] = lap.to_bytes(2, "big") + outing.to_bytes(2, "big") + fragment.to_bytes(2, "big")
+        h[40:42] = absolute.to_bytes(2, "big")
+        h[20:22] = header_crc(h).to_bytes(2, "big")
+        f.seek(0)
+        f.write(h)
+
+
+def swap_frames(measdump, path):
+    """Swaps the first two neighbouring frames of block 1: its stamps go back."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [(int(m.group(2)), m.group(1) == "frame" and m.group(3) == "1")
+             for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    with open(path, "rb") as f:
+        data = f.read()
+    for i in range(len(items) - 2):
+        if items[i][1] and items[i + 1][1]:
+            a, b, c = items[i][0], items[i + 1][0], items[i + 2][0]
+            with open(path, "wb") as f:
+                f.write(data[:a] + data[b:c] + data[a:b] + data[c:])
+            return
+    raise AssertionError("no two neighbouring frames of block 1 in " + path)
+
+
+def cases(folder, measdump):
+    """(what, change of a copy of the folder, words each finding must hold)."""
+    meas = drive_files(folder, "meas")
+    first, second, last = meas[0], meas[1], meas[-1]
+    absolutes = [int(n[5:8] + n[9], 16) for n in meas]
+
+    def path(drive, name):
+        return lambda d: os.path.join(d, drive, name)
+
+    def cut(d):
+        p = path("meas", last)(d)
+        os.truncate(p, os.path.getsize(p) // 2)
+
+    def usb_copies(d):
+        os.mkdir(os.path.join(d, "usb_meas"))
+        shutil.copy(path("meas", first)(d), path("usb_meas", first)(d))
+        with open(path("meas", second)(d), "rb") as f:
+            data = f.read()
+        with open(path("usb_meas", second[:-1] + "f")(d), "wb") as f:   # cut, under a free name
+            f.write(data[:len(data) // 2])
+
+    def broken(d):
+        with open(path("meas", first)(d), "r+b") as f:
+            f.seek(2)
+            f.write(b"X")
+
+    def renamed(d):
+        os.rename(path("meas", first)(d), path("meas", first[:-1] + "f")(d))
+
+    def other_under_name(d):
+        os.mkdir(os.path.join(d, "usb_meas"))
+        shutil.copy(path("meas", second)(d), path("usb_meas", first)(d))
+
+    def absolute_reused(d):
+        # the second lap's file carries the first lap's absolute lap
+        o, l, f = int(second[1:3], 16), int(second[3:5], 16), int(second[10:12], 16)
+        set_counters(path("meas", second)(d), o, l, f, absolutes[0])
+        os.rename(path("meas", second)(d), path("meas", recording_check.file_name(0, o, l, f, absolutes[0]))(d))
+
+    def lap_again(d):
+        # the first lap once more, after the later ones
+        o, l = int(first[1:3], 16), int(first[3:5], 16)
+        a = max(absolutes) + 1
+        set_counters(path("meas", last)(d), o, l, 1, a)
+        os.rename(path("meas", last)(d), path("meas", recording_check.file_name(0, o, l, 1, a))(d))
+
+    def stamps_back(d):
+        swap_frames(measdump, path("meas", first)(d))
+
+    def leftovers(d):
+        open(path("meas", "A0f0f000.001")(d), "w").close()
+        with open(path("meas2", "B0f0f000.001.part")(d), "wb") as f:
+            f.write(b"\0" * 100)
+        with open(path("meas", ".roomcheck-m01")(d), "wb") as f:
+            f.write(b"\0" * 100)
+
+    return [
+        ("the device's files", lambda d: None, []),
+        ("a file cut at its end", cut, []),
+        ("copies on a USB drive", usb_copies, []),
+        ("a broken header", broken, ["meas/%s: measdump exit 1" % first]),
+        ("a file under another name", renamed, ["give the name %s" % first]),
+        ("another recording under a name in use", other_under_name,
+         ["two different recordings under the name %s" % first]),
+        ("an absolute lap given to another lap", absolute_reused, ["absolute lap %d carried by different laps"
+                                                                  % absolutes[0]]),
+        ("a lap recorded again", lap_again, ["recorded again"]),
+        ("stamps going back", stamps_back, ["block 1's time stamp goes back"]),
+        ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
+                                          "B0f0f000.001.part: the part of a copy left",
+                                          ".roomcheck-m01: a room probe left"]),
+    ]
+
+
+def main():
+    binary, measdump, sample = sys.argv[1:4]
+    scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
+    try:
+        with DeviceRun(sample, "tav9-reccheck-") as run:
+            dev = run.start_logging(binary)
+            for trigger in ("lof_laptrig", "lof_outtrig"):
+                time.sleep(1.0)
+                assert "value = 0" in dev.shell(trigger)
+            time.sleep(1.0)
+            assert dev.stop() == 0
+            dev.check_clean()
+            sound = os.path.join(scratch, "sound")
+            os.mkdir(sound)
+            for drive in ("meas", "meas2"):
+                shutil.copytree(os.path.join(run.folder, drive), os.path.join(sound, drive))
+        assert len(drive_files(sound, "meas")) >= 3, drive_files(sound, "meas")
+        failed = []
+        for what, change, expected in cases(sound, measdump):
+            d = os.path.join(scratch, "case")
+            shutil.copytree(sound, d)
+            try:
+                change(d)
+                found = recording_check.check_folder(d, measdump)
+            finally:
+                shutil.rmtree(d)
+            missing = [words for words in expected if not any(words in p for p in found)]
+            extra = [p for p in found if not any(words in p for words in expected)]
+            if missing or extra:
+                failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
+        # what is newer than a given moment is the running device's, not left by a cut
+        d = os.path.join(scratch, "case")
+        shutil.copytree(sound, d)
+        cases(d, measdump)[-1][1](d)
+        found = recording_check.check_folder(d, measdump, leftovers_before=time.time() - 60)
+        if found:
+            failed.append("files newer than the last start taken as leftovers: %s" % found)
+        assert not failed, "\n".join(failed)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    print("recording check test passed")
+
+
+if __name__ == "__main__":
+    main()

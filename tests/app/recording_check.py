@@ -1,0 +1,298 @@
+#!/usr/bin/env python3
+"""Checks the recordings in a device folder as a user's tools would see them.
+
+What it looks at: the measurement files (named as the device names them,
+"%c%02x%02x%03x.%1x%02x": letter, outing, lap, absolute lap, fragment) on
+the drives "meas/", "meas2/" and "usb_meas/" of the folder, each read by
+measdump. What it reports:
+
+- a file that measdump calls broken or cannot read (one cut at its end, as a
+  cut or a kill leaves it, is sound);
+- on the internal drives, a file whose name is not the one its header's
+  counters give;
+- two different recordings under one name, or under one set of header
+  counters, on any of the drives (a copy on the USB drive is the same
+  recording: the same bytes, or their start for a copy cut at its end);
+- one absolute lap carried by two different laps, and a lap (outing and lap
+  number) recorded again once a later one had begun: a start goes on with its
+  lap in a new absolute lap, so a lap may span several absolute laps, but
+  only one after the other;
+- within a file, a block's time stamps going back (compared wrap-safe);
+  and, when asked (event_times), an event outside its file's time;
+- what a cut leaves and a start removes: an empty measurement file, the part
+  file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN").
+
+Used by the device tests on their folders at their end (device_harness) and
+by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
+Exit status 0 when nothing was found, 1 with the findings listed, 2 for a
+usage error.
+"""
+import argparse
+import os
+import re
+import stat
+import subprocess
+import sys
+
+DRIVES = ("meas", "meas2", "usb_meas")
+INTERNAL = ("meas", "meas2")
+MEAS_NAME = re.compile(r"^[AB][0-9a-f]{7}\.[0-9a-f]{3}$")
+PART_NAME = re.compile(r"^[AB][0-9a-f]{7}\.[0-9a-f]{3}\.part$")
+PROBE_NAME = re.compile(r"^\.roomcheck-m\d\d$")
+
+# measdump's listing
+HEADER = re.compile(r"^header: .* measurement m0(\d) ")
+COUNTERS = re.compile(r"^counters: outing (\d+) lap (\d+) fragment (\d+) absolute lap (\d+) ")
+FRAME = re.compile(r"^frame @\d+ block (\d+) ")
+RECORD = re.compile(r"^  record time (\d+) ")
+META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)")
+
+MEASDUMP_SOUND, MEASDUMP_BROKEN, MEASDUMP_UNREADABLE, MEASDUMP_CUT = 0, 1, 2, 3
+
+
+def file_name(meas_idx, outing, lap, fragment, absolute):
+    """The name the counters give a file of measurement index 0 (m01) or 2 (m03)."""
+    return "%c%02x%02x%03x.%1x%02x" % (chr(ord("A") + meas_idx // 2), outing & 0xFF, lap & 0xFF,
+                                       (absolute >> 4) & 0xFFF, absolute & 0xF, fragment & 0xFF)
+
+
+def later(a, b):
+    """True when stamp b lies before stamp a (32-bit stamps that wrap)."""
+    return 0 < (a - b) & 0xFFFFFFFF < 0x80000000
+
+
+class MeasFile:
+    """One measurement file as measdump reads it."""
+
+    def __init__(self, folder, drive, name, measdump):
+        self.drive, self.name = drive, name
+        self.where = "%s/%s" % (drive, name)
+        self.path = os.path.join(folder, drive, name)
+        r = subprocess.run([measdump, self.path], capture_output=True, text=True, errors="replace")
+        self.rc, self.error = r.returncode, r.stderr.strip()
+        self.meas_idx = self.counters = None
+        self.stamps = {}          # block -> [time stamps in file order]
+        self.metas = []           # (type, time) of the metadata blocks that carry one
+        block = None
+        for line in r.stdout.splitlines():
+            m = RECORD.match(line)
+            if m:
+                self.stamps.setdefault(block, []).append(int(m.group(1)))
+                continue
+            m = FRAME.match(line)
+            if m:
+                block = int(m.group(1))
+                continue
+            m = META_TIME.match(line)
+            if m:
+                self.metas.append((int(m.group(1)), int(m.group(2))))
+                continue
+            m = HEADER.match(line)
+            if m:
+                self.meas_idx = int(m.group(1)) - 1
+                continue
+            m = COUNTERS.match(line)
+            if m:
+                outing, lap, fragment, absolute = (int(x) for x in m.groups())
+                self.counters = (outing, lap, fragment, absolute)
+        self.header_name = None
+        if self.counters and self.meas_idx in (0, 2):
+            outing, lap, fragment, absolute = self.counters
+            self.header_name = file_name(self.meas_idx, outing, lap, fragment, absolute)
+        with open(self.path, "rb") as f:
+            self.data = f.read()
+
+    def lap(self):
+        """(outing, lap) of the header."""
+        return self.counters[:2]
+
+    def absolute(self):
+        return self.counters[3]
+
+
+def same_recording(a, b):
+    """The same recording: the same bytes, or one the start of the other (a
+    copy cut at its end), with a whole header."""
+    if len(a.data) < 42 or len(b.data) < 42:
+        return False
+    short, long_ = (a.data, b.data) if len(a.data) <= len(b.data) else (b.data, a.data)
+    return long_.startswith(short)
+
+
+def leftover_kind(name, size):
+    if PART_NAME.match(name):
+        return "the part of a copy"
+    if PROBE_NAME.match(name):
+        return "a room probe"
+    if MEAS_NAME.match(name) and size == 0:
+        return "an empty measurement file"
+    return None
+
+
+def find_leftovers(folder, before=None, open_paths=(), ignore=()):
+    """Leftovers on the drives: those modified before `before` (a time.time()
+    instant; None: all) and not held open by a running device (open_paths:
+    real paths)."""
+    found = []
+    held = set(os.path.realpath(p) for p in open_paths)
+    for drive in DRIVES:
+        d = os.path.join(folder, drive)
+        if not os.path.isdir(d):
+            continue
+        for name in sorted(os.listdir(d)):
+            where = "%s/%s" % (drive, name)
+            if where in ignore:
+                continue
+            try:
+                st = os.lstat(os.path.join(d, name))
+            except OSError:
+                continue   # gone again: a probe removed at once
+            if not stat.S_ISREG(st.st_mode):
+                continue
+            kind = leftover_kind(name, st.st_size)
+            if not kind or (before is not None and st.st_mtime >= before):
+                continue
+            if os.path.realpath(os.path.join(d, name)) in held:
+                continue
+            found.append("%s: %s left (%d bytes)" % (where, kind, st.st_size))
+    return found
+
+
+def read_files(folder, measdump, ignore):
+    files = []
+    for drive in DRIVES:
+        d = os.path.join(folder, drive)
+        if not os.path.isdir(d):
+            continue
+        for name in sorted(os.listdir(d)):
+            if not MEAS_NAME.match(name) or "%s/%s" % (drive, name) in ignore:
+                continue
+            try:
+                st = os.lstat(os.path.join(d, name))
+            except OSError:
+                continue
+            # an empty file holds no recording (its own check is the leftovers')
+            if stat.S_ISREG(st.st_mode) and st.st_size > 0:
+                files.append(MeasFile(folder, drive, name, measdump))
+    return files
+
+
+def check_file(f, event_times):
+    problems = []
+    if f.rc not in (MEASDUMP_SOUND, MEASDUMP_CUT):
+        problems.append("%s: measdump exit %d: %s" % (f.where, f.rc, f.error))
+    if f.drive in INTERNAL and f.counters and f.header_name != f.name:
+        problems.append("%s: its header's counters (outing %d lap %d fragment %d absolute lap %d) give the name %s"
+                        % ((f.where,) + f.counters + (f.header_name,)))
+    for block, stamps in sorted(f.stamps.items()):
+        for a, b in zip(stamps, stamps[1:]):
+            if later(a, b):
+                problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
+                break
+    if event_times:
+        problems += check_event_times(f)
+    return problems
+
+
+def check_event_times(f):
+    """Every event lies between the file's initial time stamp and its last
+    stamp (its close time stamp or its last record)."""
+    init = [t for kind, t in f.metas if kind == 4]
+    if not init:
+        return []
+    start = init[0]
+    last = start
+    for t in [t for kind, t in f.metas if kind in (4, 5, 6)] + [t for s in f.stamps.values() for t in s]:
+        if later(t, last):
+            last = t
+    return ["%s: an event at %d lies outside the file's time %d to %d" % (f.where, t, start, last)
+            for kind, t in f.metas if kind == 6 and (later(start, t) or later(t, last))]
+
+
+def check_recordings(files):
+    """One name, one set of counters and one absolute lap for each recording;
+    no lap recorded again once a later one had begun."""
+    problems = []
+    for key, what in ((lambda f: f.name, "name"), (lambda f: f.header_name, "header counters")):
+        groups = {}
+        for f in files:
+            if key(f):
+                groups.setdefault(key(f), []).append(f)
+        for value, group in sorted(groups.items()):
+            for i, a in enumerate(group):
+                other = next((b for b in group[i + 1:] if not same_recording(a, b)), None)
+                if other:
+                    problems.append("%s and %s: two different recordings under the %s %s"
+                                    % (a.where, other.where, what, value))
+                    break
+    laps = {}   # absolute lap -> {(outing, lap): [file]}
+    for f in files:
+        if f.counters:
+            laps.setdefault(f.absolute(), {}).setdefault(f.lap(), []).append(f)
+    for absolute, pairs in sorted(laps.items()):
+        if len(pairs) > 1:
+            problems.append("absolute lap %d carried by different laps: %s" % (absolute, "; ".join(
+                "outing %d lap %d in %s" % (o, l, ", ".join(f.where for f in fs)) for (o, l), fs in sorted(pairs.items()))))
+    done = {}   # (outing, lap) of laps that a later one followed -> its last absolute lap
+    current = None
+    for absolute, pairs in sorted(laps.items()):
+        if len(pairs) != 1:
+            continue
+        pair, fs = next(iter(pairs.items()))
+        if pair == current:
+            continue
+        if pair in done:
+            problems.append("outing %d lap %d recorded again at absolute lap %d (%s) after outing %d lap %d had begun "
+                            "(it was last recorded at absolute lap %d)"
+                            % (pair + (absolute, fs[0].where) + current + (done[pair],)))
+        if current is not None:
+            done[current] = last_absolute
+        current = pair
+        last_absolute = absolute
+    return problems
+
+
+def check_folder(folder, measdump, event_times=False, leftovers=True, leftovers_before=None, open_paths=(),
+                 ignore=(), lap_order=True):
+    """The findings in the folder, [] when there are none.
+    leftovers: look for what a cut leaves (only once a start is done);
+    leftovers_before: only those modified before this time.time() instant;
+    open_paths: files a running device holds open (in the making);
+    ignore: "drive/name" entries a test planted there on purpose;
+    lap_order: off where the test itself sets the counters back."""
+    ignore = set(ignore)
+    files = read_files(folder, measdump, ignore)
+    problems = []
+    for f in files:
+        problems += check_file(f, event_times)
+    problems += check_recordings(files) if lap_order else [
+        p for p in check_recordings(files) if "recorded again" not in p]
+    if leftovers:
+        problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
+    return problems
+
+
+def default_measdump():
+    here = os.path.dirname(os.path.abspath(__file__))
+    return os.environ.get("TAV9_MEASDUMP") or os.path.join(here, "..", "..", "build", "tools", "measdump")
+
+
+def main(argv):
+    p = argparse.ArgumentParser(description="Checks the recordings in a device folder.")
+    p.add_argument("folder")
+    p.add_argument("--measdump", default=default_measdump(), help="the measdump tool (default: build/tools/measdump)")
+    p.add_argument("--event-times", action="store_true", help="also check that every event lies in its file's time")
+    p.add_argument("--no-leftovers", action="store_true", help="do not look for empty, part and probe files")
+    args = p.parse_args(argv)
+    if not os.access(args.measdump, os.X_OK):
+        p.error("no measdump at %s (--measdump PATH)" % args.measdump)
+    problems = check_folder(args.folder, args.measdump, event_times=args.event_times,
+                            leftovers=not args.no_leftovers)
+    for line in problems:
+        print(line)
+    print("%s: %s" % (args.folder, "%d findings" % len(problems) if problems else "recordings sound"))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
