@@ -157,6 +157,12 @@ bool copyIntoNewFile(const std::string& part, const std::string& to) {
         }
     }
     ok = ok && ::fsync(out) == 0;
+    // still at its name: the removal of empty files may have taken it while it was empty
+    struct stat st {};
+    if (ok && (::fstat(out, &st) != 0 || st.st_nlink == 0)) {
+        ok = false;
+        errno = ENOENT;
+    }
     const int err = ok ? 0 : (errno && errno != EEXIST ? errno : EIO);
     if (in >= 0) ::close(in);
     ok = ::close(out) == 0 && ok;
