@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """What stands on a USB drive stays: a copy's part file that a cut left is
-removed at the start and when the drive arrives, and a copy whose name the
-drive already holds (another car's file) takes the next free name there;
-log.txt names both names.
+removed at the start and when the drive arrives (so is an empty measurement
+file then), and a copy whose name the drive already holds (another car's
+file) takes the next free name there; log.txt names both names.
 Usage: device_usb_names_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import filecmp
@@ -41,13 +41,15 @@ def main():
         assert os.path.exists(os.path.join(usb, "notes.part"))
         wait_for(lambda: "starting measurement m01" in dev.log(), "the first data of m01")
 
-        # pulled, and back with a part a cut left meanwhile
+        # pulled, and back with a part and an empty file that cuts left meanwhile
         shutil.rmtree(usb)
         time.sleep(1.5)
         before = drive_files(folder, "meas")
-        plug(folder, {"A0103000.101.part": b"half another copy"})
+        plug(folder, {"A0103000.101.part": b"half another copy", "A0109000.101": b""})
         wait_for(lambda: not os.path.exists(os.path.join(usb, "A0103000.101.part")), "the part left before the arrival")
         assert "'usb_meas:/A0103000.101.part' removed" in dev.log(), dev.log()
+        wait_for(lambda: not os.path.exists(os.path.join(usb, "A0109000.101")), "the empty file left before the arrival")
+        assert "empty measurement file 'usb_meas:/A0109000.101'" in dev.log(), dev.log()
         wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
 
         # pulled, and back holding the name of the file the split closes

@@ -83,7 +83,7 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     gApp.usbJoinWait = 0;
     gApp.usbAvailable = available;
     if (!arrived) return;
-    meas_app_removeCopyLeftoversTask(kUsb);   // off this raster: it reads the drive
+    meas_app_removeArrivalLeftoversTask(kUsb);   // off this raster: it reads the drive
     const bool firstArrival = gApp.usbArrivals++ == 0;
     MeasAppStore_driveCheckDirectoryFlags(kUsb);
     if (!flag(sp().meas_app_running).load() ||

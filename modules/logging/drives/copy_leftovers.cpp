@@ -3,7 +3,9 @@
 // still whole on its own drive; the copy is not made again, and the part is
 // removed at the start and when the drive arrives, each one named. Only
 // plain files named "<measurement file name>.part" are looked at; links are
-// not followed, and a part that a running copy writes is left alone.
+// not followed, and a part that a running copy writes is left alone. A
+// drive that arrives loses its empty measurement files then too, as the
+// drives do at the start.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -71,9 +73,13 @@ int meas_app_removeCopyLeftovers(const char* drive) {
     return removed;
 }
 
-void meas_app_removeCopyLeftoversTask(const char* drive) {
+void meas_app_removeArrivalLeftoversTask(const char* drive) {
     if (!drive) return;
     const std::string d = drive;
-    if (!taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, [d] { meas_app_removeCopyLeftovers(d.c_str()); }))
-        syslogx(147, "meas_app_removeCopyLeftoversTask(): start of r_CopyLeftover task failed!");
+    auto remove = [d] {
+        meas_app_removeEmptyMeasFiles(d.c_str());
+        meas_app_removeCopyLeftovers(d.c_str());
+    };
+    if (!taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove))
+        syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
 }

@@ -3,8 +3,10 @@
 // meas_app_copyLastFileTask. The file is streamed in pieces, so a file of any
 // size is copied with a small buffer, and the destination drive is checked
 // before every piece because the stick can be pulled at any time. The copy
-// never replaces what stands on the destination drive: it takes the next
-// free name there, by the rule of the splits.
+// never replaces what stands on the destination drive: the start of this
+// very recording under its name (the USB writer's, cut off by a pull) is
+// completed there; anything else keeps its name, and the copy takes the
+// next free name there, by the rule of the splits.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/copy_own_start.h"
 #include "logging/drives/copy_parts.h"
 #include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_drives.h"
@@ -70,7 +73,7 @@ FILE* openSource(const char* from) {
 // the copy is for (to).
 FILE* createDestination(const char* path, const char* to) {
     const std::string host = dev_path(path);
-    int fd = host.empty() ? -1 : host::createFileAnew(host, 0777);
+    int fd = host.empty() ? -1 : host::createFileAnew(host, 0644);
     if (fd < 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', '%s'", to, std::strerror(errno ? errno : ENOENT));
         return nullptr;
@@ -128,12 +131,57 @@ void copyStatus(FILE* in, const char* to, const char* from) {
     host::setFileAttributes(to, attrs | host::ATTR_READ_ONLY);
 }
 
+// The whole part into a file made at `to` where nothing stands (O_EXCL, no
+// link followed), then the part goes; false with errno EEXIST when
+// something stands there. A copy that fails halfway removes the file it
+// made: no half copy under a recording's name.
+bool copyIntoNewFile(const std::string& part, const std::string& to) {
+    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (out < 0) return false;
+    const int in = ::open(part.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool ok = in >= 0;
+    std::unique_ptr<char[]> buf(ok ? new (std::nothrow) char[kPiece] : nullptr);
+    ok = ok && buf;
+    while (ok) {
+        const ssize_t n = ::read(in, buf.get(), kPiece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        for (ssize_t put = 0; ok && put < n;) {
+            const ssize_t w = ::write(out, buf.get() + put, size_t(n - put));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            if (ok) put += w;
+        }
+    }
+    ok = ok && ::fsync(out) == 0;
+    // still at its name: the removal of empty files may have taken it while it was empty
+    struct stat st {};
+    if (ok && (::fstat(out, &st) != 0 || st.st_nlink == 0)) {
+        ok = false;
+        errno = ENOENT;
+    }
+    const int err = ok ? 0 : (errno && errno != EEXIST ? errno : EIO);
+    if (in >= 0) ::close(in);
+    ok = ::close(out) == 0 && ok;
+    if (!ok) {
+        ::unlink(to.c_str());   // made by this copy just now
+        errno = err ? err : EIO;
+        return false;
+    }
+    ::unlink(part.c_str());
+    return true;
+}
+
 // Moves the whole copy from its part file to `to` only where nothing stands;
 // false with errno EEXIST when something does. The step never replaces:
 // a rename that refuses to replace, or on file systems without one a hard
 // link (made only where nothing stands) and the part's unlink. Where
-// neither is there (FAT), the name is looked at just before the rename;
-// only this device makes files on the drive.
+// neither is there (FAT), the part is copied into a file made only where
+// nothing stands: a look at the name and a rename after it would replace a
+// file the USB writer made in between.
 bool moveWhereNothingStands(const std::string& part, const std::string& to) {
     if (::renameat2(AT_FDCWD, part.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
@@ -142,11 +190,7 @@ bool moveWhereNothingStands(const std::string& part, const std::string& to) {
         return true;
     }
     if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
-    if (meas_driveEntryKind(to)) {
-        errno = EEXIST;
-        return false;
-    }
-    return ::rename(part.c_str(), to.c_str()) == 0;
+    return copyIntoNewFile(part, to);
 }
 
 struct CopyName {
@@ -189,6 +233,17 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
     return {};
 }
 
+// The absolute lap and fragment a measurement file name carries; false
+// (both untouched) for what is no measurement file name.
+bool countersOfName(const char* name, uint16_t* absLap, uint16_t* fragment) {
+    if (!meas_isMeasFileName(name)) return false;
+    const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);
+    const unsigned long absLow = std::strtoul(std::string(name + 9, 1).c_str(), nullptr, 16);
+    *absLap = uint16_t(absHigh << 4 | absLow);
+    *fragment = uint16_t(std::strtoul(name + 10, nullptr, 16));
+    return true;
+}
+
 void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
               const char* destDrive) {
     taskDelay(startDelayS.load() * sysClkRateGet());
@@ -198,6 +253,15 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         return;
     char from[CFG_MEAS_STRLEN + sizeof name + 1];
     std::snprintf(from, sizeof from, "%s/%s", cfg_meas_getTargetPartition(measIdx), name);
+    // The file the writer made for these counters: under the next free name
+    // where theirs was in use on the drive (what stands there is another
+    // recording). The copy carries that name and its numbers.
+    const std::string made = meas_app_fileMadeAs(from);
+    if (made != from && made.size() < sizeof from) {
+        const size_t cut = made.rfind('/');
+        if (cut != std::string::npos && countersOfName(made.c_str() + cut + 1, &absLap, &fragment))
+            std::snprintf(from, sizeof from, "%s", made.c_str());
+    }
     if (!fexist(from)) {
         syslogx(151, "meas_app_copyLastFile() failed, does not exist %s", from);
         return;
@@ -214,6 +278,16 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
     if (meas_app_driveAvDebounce(destDrive) != 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', usb not available", to);
         return;
+    }
+    switch (meas_copyCompleteOwnStart(::fileno(in.f), to, from, destDrive)) {
+    case MeasOwnStart::COMPLETED:
+        copyStatus(in.f, to, from);
+        syslogx(150, "meas_app_copyLastFile() copy success from '%s' to '%s'", from, to);
+        return;
+    case MeasOwnStart::FAILED:
+        return;
+    case MeasOwnStart::NONE:
+        break;
     }
     // Written beside and moved into place: the USB drive's own writer may
     // still hold the file open, and its bytes must not mix with the copy's.

@@ -30,6 +30,12 @@ int meas_app_removeEmptyMeasFiles(const char* drive);
 // Notes a measurement file (its host path) as made by this run, before it
 // is made: the removal of empty files leaves it alone.
 void meas_app_noteFileMade(const std::string& hostPath);
+// Notes the file a writer made (device path, "meas:/A0101000.002") for the
+// name its counters gave it ("meas:/A0101000.001"): the same when that name
+// was free on the drive. meas_app_fileMadeAs gives the newest file made for
+// a name in this run, or the name itself when no writer made one.
+void meas_app_noteFileMadeAs(const std::string& named, const std::string& made);
+std::string meas_app_fileMadeAs(const std::string& named);
 // Name of the small file a writer of measurement N (1-3) makes to ask its
 // drive whether it takes a new file.
 inline constexpr char kMeasRoomProbeName[] = ".roomcheck-m%02u";
@@ -41,10 +47,13 @@ int meas_app_removeRoomProbes(const char* drive);
 // Removes the part files that copies cut off (by a power cut or a pulled
 // drive) left on drive, each named in the log; the number removed. The
 // copies are not made again: their files stay whole on their own drives.
-// Called at the start for the copy drives, and in the task
-// "r_CopyLeftover" (meas_app_removeCopyLeftoversTask) when a drive arrives.
+// Called at the start for the copy drives.
 int meas_app_removeCopyLeftovers(const char* drive);
-void meas_app_removeCopyLeftoversTask(const char* drive);
+// What cuts left on a drive that arrives (the USB stick plugged in while the
+// device runs): its empty measurement files and the parts of copies, each
+// named in the log, removed in the task "r_CopyLeftover", off the raster
+// that sees the drive arrive.
+void meas_app_removeArrivalLeftoversTask(const char* drive);
 
 // Copies the drive of path ("meas:" of "meas:/dir/a.dat", the ':' included)
 // into drive (at least 42 bytes) and returns the position of the ':'; -1
@@ -53,10 +62,13 @@ int meas_app_filenameGetDrive(const char* path, char* drive, unsigned* pos);
 
 // Body of the copy tasks: after 5 s copies the measurement file of measIdx
 // named by the counters from its target drive to destDrive ("usb_meas:"),
-// read-only, with the source's time stamps. destDrive is freed when owned.
-// The copy never replaces what stands on destDrive: where its name is in
-// use, it takes the next free name there as a split would
-// (LapOutFra_findFreeName) and logs both names.
+// read-only, with the source's time stamps; the file is the one the writer
+// made for those counters (meas_app_fileMadeAs), under its own name on both
+// drives. destDrive is freed when owned. The copy never replaces what stands
+// on destDrive: a file there under its name that is the start of this very
+// recording (the USB writer's, cut off by a pull) is completed; anything
+// else there keeps its name, and the copy takes the next free name as a
+// split would (LapOutFra_findFreeName) and logs both names.
 void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
                            char* destDrive, uint8_t destOwned);
 // Copies the file before the current one of m01 to "usb_meas:" in the task

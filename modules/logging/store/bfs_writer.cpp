@@ -338,6 +338,7 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
         ::unlink(host.c_str());   // made just now and empty: no file is better than an empty one
         return false;
     }
+    meas_app_noteFileMadeAs(drive_ + "/" + name, path);   // a copy takes this file for the counters' name
     e = WriterFileEntry_t{};
     e.vfIdx = vfIdx;
     e.state = OPEN;

@@ -272,6 +272,9 @@ TEST_F(MeasDisks, AFinishedFileIsStreamedToTheUsbDriveReadOnly) {
     uint32_t attrs = 0;
     ASSERT_TRUE(host::getFileAttributes(std::string("usb_meas:/") + name, &attrs));
     EXPECT_TRUE(attrs & host::ATTR_READ_ONLY);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir + "/usb_meas/" + name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);   // no one's program to run
     EXPECT_EQ(std::filesystem::last_write_time(dir + "/usb_meas/" + name),
               std::filesystem::last_write_time(dir + "/meas/" + name));
     EXPECT_TRUE(logged(takeLogTexts(), std::string("meas_app_copyLastFile() copy success from 'meas:/") + name +
@@ -338,6 +341,83 @@ TEST_F(MeasDisks, ACopyNeverReplacesWhatStandsOnTheUsbDrive) {
     EXPECT_EQ(read("usb_meas/" + nameOf(0x46, 1)), "the last fragment");
     for (const auto& e : std::filesystem::directory_iterator(dir + "/usb_meas"))
         EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+// A USB drive pulled while its writer wrote a file and plugged in again holds
+// the start of that very recording under its name: the copy completes it
+// there, byte for byte, and makes no second copy elsewhere; a file that is
+// whole already stays as it is. What is not this recording's own start (a
+// byte that differs, more bytes than the recording, less than its header, a
+// link to such a start) keeps its bytes, and the copy goes to a free name.
+TEST_F(MeasDisks, ACopyCompletesTheStartOfItsOwnRecordingOnTheUsbDrive) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    auto nameOf = [](uint16_t fragment) {
+        char n[64];
+        LapOutFra_genFilenameAbsLap(n, sizeof n, 0, 1, 2, fragment, 0x45);
+        return std::string(n);
+    };
+    std::string content;
+    for (int i = 0; i < 150000; ++i) content += char(i * 13 + i / 241);   // several pieces
+    auto onlyCopy = [&](const std::string& name, const std::string& expect) {
+        for (const auto& e : std::filesystem::directory_iterator(dir + "/usb_meas")) {
+            const std::string f = e.path().filename().string();
+            if (f != name) {
+                EXPECT_FALSE(read("usb_meas/" + f) == expect) << f << " is a second copy";
+            }
+        }
+    };
+    for (size_t held : {size_t(5496), size_t(65536), size_t(42), content.size()}) {
+        SCOPED_TRACE(held);
+        const std::string name = nameOf(3);
+        std::filesystem::remove_all(dir + "/usb_meas");
+        makeDrive("usb_meas");
+        writeFile("meas/" + name, content);
+        writeFile("usb_meas/" + name, content.substr(0, held));
+        takeLogTexts();
+        meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+        EXPECT_TRUE(read("usb_meas/" + name) == content) << "not the whole recording";
+        onlyCopy(name, content);
+        auto log = takeLogTexts();
+        EXPECT_TRUE(logged(log, "meas_app_copyLastFile() copy success from 'meas:/" + name + "' to 'usb_meas:/" +
+                                    name + "'"))
+            << ::testing::PrintToString(log);
+        EXPECT_EQ(countContaining(log, "is in use"), 0);
+        uint32_t attrs = 0;
+        ASSERT_TRUE(host::getFileAttributes("usb_meas:/" + name, &attrs));
+        EXPECT_TRUE(attrs & host::ATTR_READ_ONLY);
+    }
+
+    struct Foreign {
+        const char* what;
+        std::string bytes;
+        bool link;
+    };
+    std::string changed = content.substr(0, 5000);
+    changed[4000] ^= 1;
+    const std::vector<Foreign> foreign = {{"a byte differs", changed, false},
+                                          {"more than the recording", content + "more", false},
+                                          {"less than a header", content.substr(0, 41), false},
+                                          {"a link to the start", content.substr(0, 5000), true}};
+    for (const auto& f : foreign) {
+        SCOPED_TRACE(f.what);
+        std::filesystem::remove_all(dir + "/usb_meas");
+        makeDrive("usb_meas");
+        const std::string name = nameOf(3);
+        if (f.link) {
+            writeFile("elsewhere", f.bytes);
+            std::filesystem::create_symlink(dir + "/elsewhere", dir + "/usb_meas/" + name);
+        } else {
+            writeFile("usb_meas/" + name, f.bytes);
+        }
+        meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+        EXPECT_TRUE(read("usb_meas/" + name) == f.bytes) << "changed";
+        if (f.link) {
+            EXPECT_TRUE(read("elsewhere") == f.bytes) << "changed through the link";
+        }
+        EXPECT_TRUE(read("usb_meas/" + nameOf(4)) == content) << "no whole copy under the next name";
+    }
 }
 
 // A copy cut off by a power cut leaves its part file: at the next start the

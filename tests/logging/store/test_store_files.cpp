@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "host/kernel/kernel.h"
+#include "logging/drives/meas_app_disks.h"
 #include "platform/timebase.h"
 
 #include <atomic>
@@ -159,6 +160,37 @@ TEST_F(StoreTest, FileCopyRunsOnceOnTheInternalWriter) {
     meas_app_setCopyFileTask(nullptr);
     meas_app_PreTrigCopyFile(meas[0].store, &c);
     ASSERT_TRUE(waitFor([&] { return logContains(takeLogTexts(), "start of r_FileCpyTaskA task failed!"); }, 3000));
+}
+
+// A file whose name stands on its drive already (an earlier run's file) is
+// made under the next free name: the copy asked for by the file's counters
+// takes the file the writer made, not what stands under the counters' name,
+// and it carries that file's name on the USB drive too.
+TEST_F(StoreTest, TheCopyTakesTheFileTheWriterMade) {
+    std::filesystem::remove_all(dir + "/usb_meas");   // no USB writer: only the copy writes there
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char named[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(named, sizeof named, 0, s.outing, s.lap, s.fragment, s.absLap), 0);
+    writeFile(std::string("meas/") + named, "an earlier run's file");
+    configure();
+    feed(0, 1000);
+    feed(1, 1000);
+    closeAndDrain();
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 2u);
+    std::string made;
+    for (auto& [n, bytes] : f)
+        if (n != named) made = n;
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    meas_app_copyFileTask(s.outing, s.lap, s.absLap, s.fragment, 0, const_cast<char*>("usb_meas:"), 0);
+    meas_app_setCopyStartDelay(5);
+    auto u = files("usb_meas");
+    EXPECT_EQ(u.size(), 1u);
+    EXPECT_TRUE(u.count(made) && u[made] == f[made]) << "not the recording of " << made;
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_copyLastFile() copy success from 'meas:/" + made +
+                                           "' to 'usb_meas:/" + made + "'"));
 }
 
 // The writers' time stamp runs from the upper half of its range, and from

@@ -1,0 +1,45 @@
+// The files the writers made, by the name their counters gave them. A
+// writer whose name is in use on its drive makes the file under the next
+// free one; the copy to another drive asks here for the file that was
+// really made, so that it never takes what stands under the counters' name
+// (an earlier run's file) for the recording. Held by the writer and copy
+// tasks only, never by a raster.
+#include <deque>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "logging/drives/meas_app_disks.h"
+#include "platform/files.h"
+
+namespace {
+
+// The newest names of this run, oldest first: a copy asks for a file a few
+// seconds after it was made.
+constexpr size_t kKept = 256;
+std::mutex gMx;
+// named (as a host path: the drive's folder of this run), made
+std::deque<std::pair<std::string, std::string>> gMade;
+
+}  // namespace
+
+void meas_app_noteFileMadeAs(const std::string& namedPath, const std::string& made) {
+    const std::string named = dev_path(namedPath.c_str());
+    if (named.empty()) return;
+    std::lock_guard<std::mutex> lk(gMx);
+    for (auto it = gMade.begin(); it != gMade.end(); ++it) {
+        if (it->first != named) continue;
+        gMade.erase(it);   // a name made again: its newest file counts
+        break;
+    }
+    gMade.emplace_back(named, made);
+    if (gMade.size() > kKept) gMade.pop_front();
+}
+
+std::string meas_app_fileMadeAs(const std::string& namedPath) {
+    const std::string named = dev_path(namedPath.c_str());
+    std::lock_guard<std::mutex> lk(gMx);
+    for (auto it = gMade.rbegin(); it != gMade.rend(); ++it)
+        if (it->first == named) return it->second;
+    return namedPath;
+}

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""A USB drive that is there at the start, pulled while its writer writes a
+file and plugged in again: the stick keeps the start of that recording, and
+the copy that the arrival makes completes it under its own name. The stick
+ends with the whole recording there, byte for byte as on "meas:", and with no
+second copy of it under another name.
+Usage: device_usb_return_test.py TAV9_BINARY SAMPLE_FOLDER
+"""
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from device_harness import DeviceRun, drive_files, wait_for  # noqa: E402
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def main():
+    binary, sample = sys.argv[1], sys.argv[2]
+    with DeviceRun(sample, "tav9-usbreturn-") as run:
+        folder = run.folder
+        usb, aside = os.path.join(folder, "usb_meas"), os.path.join(folder, "usb_pulled")
+        os.mkdir(usb)
+        dev = run.start_logging(binary)
+        wait_for(lambda: "starting measurement m01" in dev.log(), "the first data of m01")
+
+        def pull_and_return():
+            """Waits for records of the stick's newest file past its header, pulls the
+            stick (it keeps what it holds) and plugs it in again; the file the
+            arrival's fragment closed, and the one the stick holds under that name."""
+            wait_for(lambda: drive_files(folder, "usb_meas"), "the USB writer's file")
+            newest = drive_files(folder, "usb_meas")[-1]
+            wait_for(lambda: os.path.getsize(os.path.join(usb, newest)) > 4096, "records on the stick", 30)
+            before = drive_files(folder, "meas")
+            misses = dev.log().count("due to media absence")
+            os.rename(usb, aside)
+            wait_for(lambda: dev.log().count("due to media absence") > misses, "the writer to miss the stick")
+            time.sleep(1.5)
+            os.rename(aside, usb)
+            wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
+            return drive_files(folder, "meas")[len(before) - 1], newest
+
+        # the first arrival after the start makes no copy; the USB writer joins the new file
+        pull_and_return()
+        closed, held = pull_and_return()
+        assert closed == held, (closed, held)
+        wait_for(lambda: "copy success from 'meas:/%s'" % closed in dev.log(), "the copy of " + closed, 30)
+        assert dev.stop() == 0
+        dev.check_clean()
+
+        log = dev.log()
+        copies = [line for line in log.splitlines() if "copyLastFile" in line]
+        assert "copy success from 'meas:/%s' to 'usb_meas:/%s'" % (closed, closed) in log, copies
+        whole = read(os.path.join(folder, "meas", closed))
+        assert read(os.path.join(usb, closed)) == whole, "the stick's %s is not the whole recording" % closed
+        # no second copy of the recording under another name
+        others = [f for f in drive_files(folder, "usb_meas") if f != closed and read(os.path.join(usb, f))[:42] ==
+                  whole[:42]]
+        assert not others, others
+        assert "is in use" not in log, copies
+    print("device USB return test passed")
+
+
+if __name__ == "__main__":
+    main()
