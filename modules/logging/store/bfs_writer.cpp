@@ -226,9 +226,21 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     dropPendingMeta(e.vfIdx);
 }
 
+bool BFSWriter::stillNamed(const WriterFileEntry_t& e) const {
+    struct stat own {}, named {};
+    const std::string host = dev_path(e.path);
+    return ::fstat(e.fd, &own) == 0 && !host.empty() && ::lstat(host.c_str(), &named) == 0 &&
+           own.st_dev == named.st_dev && own.st_ino == named.st_ino;
+}
+
 void BFSWriter::dropStreamsOfGoneDrive() {
     for (auto& e : files_)
         if (e.vfIdx != -1 && e.stream) dropStream(e);
+}
+
+void BFSWriter::dropStreamsNoLongerNamed() {
+    for (auto& e : files_)
+        if (e.vfIdx != -1 && e.stream && !stillNamed(e)) dropStream(e);
 }
 
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
@@ -395,10 +407,7 @@ bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
     // The attribute is set by the file's name: only while that name still
     // leads to the file this writer made (a drive that went and came back
     // may hold another file there).
-    struct stat own {}, named {};
-    const std::string host = dev_path(e.path);
-    if (::fstat(e.fd, &own) != 0 || host.empty() || ::lstat(host.c_str(), &named) != 0 ||
-        own.st_dev != named.st_dev || own.st_ino != named.st_ino) {
+    if (!stillNamed(e)) {
         syslogx(147, "BFSWriter::setAttrib() - '%s' is no longer the file written, its attributes are left alone",
                 e.path);
         return false;

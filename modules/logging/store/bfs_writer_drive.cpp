@@ -117,8 +117,12 @@ void BFSWriter::checkDrive() {
     nextDriveCheck_ = writerClock() + kDriveCheckAge;
     if (type() == WRITER_TYPE_USB) {
         // a USB stick comes and goes as the logging application expects
-        // (the files of one pulled are dropped); only its room is looked at
-        if (mediaAvailable_.load()) checkRoom();
+        // (the files of one pulled are dropped, also when it came back
+        // before the writer looked); its room is looked at
+        if (mediaAvailable_.load()) {
+            dropStreamsNoLongerNamed();
+            checkRoom();
+        }
         return;
     }
     const bool there = driveThere();

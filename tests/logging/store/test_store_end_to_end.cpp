@@ -211,3 +211,43 @@ TEST_F(StoreTest, AFileOpenWhenTheUsbDriveWentIsNeverWrittenAgainWhenTheDriveCom
     ASSERT_TRUE(meas_file_read(internal[name].data(), internal[name].size(), c, err, &layouts())) << err;
     EXPECT_GE(c.records.size(), 300u);
 }
+
+// The USB drive is swapped for another between two looks of its writer: the
+// file open on the first drive is no longer at its name. The writer drops it
+// then: the drive that left (now in another device) gets nothing more, and
+// the file at that name on the drive that came gets nothing at all.
+TEST_F(StoreTest, AUsbDriveSwappedBetweenTwoLooksTakesItsOpenFileAlong) {
+    configure();
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    uint32_t ts = 10000;
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
+    ASSERT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
+    const std::string other = "another device's recording under this name";
+    makeDrive("usb_other");
+    writeFile(std::string("usb_other/") + name, other);
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    std::filesystem::rename(dir + "/usb_other", dir + "/usb_meas");
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (unsigned n = 0; n < 10; ++n, ts += 10) feed(0, ts);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, std::string("'usb_meas:/") + name + "' dropped due to media absence");
+        },
+        5000));
+    const std::string away = dir + "/usb_away/" + name;
+    const auto left = std::filesystem::file_size(away);
+    for (unsigned n = 0; n < 300; ++n, ts += 10) feed(0, ts);
+    LapOutFra_setFragmentTrig(ts);
+    for (unsigned n = 0; n < 100; ++n, ts += 10) feed(0, ts);
+    closeAndDrain();
+    stopStore();
+    EXPECT_EQ(std::filesystem::file_size(away), left) << "the drive that left was written on";
+    std::ifstream in(dir + "/usb_meas/" + name, std::ios::binary);
+    const std::string after(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(after == other) << "the drive that came was written on: " << after.size() << " bytes";
+}
