@@ -48,6 +48,18 @@ bool takeFileMade() {
     return any;
 }
 
+// Whether a data block of the measurement is still in an ordinary raster
+// list, with records of the measurement's file still to drain.
+bool dataBlocksLeft(const meas_t& m) {
+    std::lock_guard<std::mutex> lk(meas_app_listLock());
+    for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) {
+        if (isSpecialList(r)) continue;
+        for (const MeasBlock* b = meas_app_measlist[r]; b; b = b->next)
+            if (b->owner == &m && !(b->typeFlags & MEAS_BLK_SB)) return true;
+    }
+    return false;
+}
+
 // Blocks of the raster lists, newest list code first.
 unsigned snapshotRasterLists(MeasBlock** out, unsigned cap) {
     std::lock_guard<std::mutex> lk(meas_app_listLock());
@@ -141,7 +153,18 @@ void meas_app_blockstop(MeasBlock* b) {
     }
     if (MEAS_APP_DEBUG() == 1) meas_app_logBlock(159, "<meas_app_blockstop> blockstop", b);
     if (!inRasterList) return;   // only data and status-block blocks write files
-    meas_app_close_file(b, 1);
+    // A stop closes the measurement's files once its last data block has
+    // stopped: a slower block may still hold records sampled before the stop
+    // and due only later. They go into the file of their time, which is then
+    // still open; closed, a record of it would make another file under the
+    // same counters.
+    const bool stopping = m.runFlags & 2u;
+    if (stopping && !(b->typeFlags & MEAS_BLK_SB) && dataBlocksLeft(m)) {
+        meas_app_leave_file(b);
+    } else {
+        meas_app_close_file(b, SB_PERIOD);
+        if (stopping && !(b->typeFlags & MEAS_BLK_SB)) MeasAppStore_closeFiles(b->measIdx);
+    }
     unsigned inUse;
     {
         std::lock_guard<std::mutex> lk(meas_app_listLock());

@@ -47,9 +47,14 @@ std::string folderOf(const char* drive) {
 
 }  // namespace
 
-void meas_app_noteFileMade(const std::string& hostPath) {
+bool meas_app_noteFileMade(const std::string& hostPath) {
     std::lock_guard<std::mutex> lk(gMadeMx);
-    gMade.insert(hostPath);
+    return gMade.insert(hostPath).second;
+}
+
+void meas_app_forgetFileMade(const std::string& hostPath) {
+    std::lock_guard<std::mutex> lk(gMadeMx);
+    gMade.erase(hostPath);
 }
 
 int meas_app_removeEmptyMeasFiles(const char* drive) {

@@ -28,8 +28,11 @@ uint8_t meas_app_formatSizeCode(uint32_t maxFileCount);
 // time stamps, each named in the log; the number removed.
 int meas_app_removeEmptyMeasFiles(const char* drive);
 // Notes a measurement file (its host path) as made by this run, before it
-// is made: the removal of empty files leaves it alone.
-void meas_app_noteFileMade(const std::string& hostPath);
+// is made: the removal of empty files leaves it alone. False when it was
+// noted already. A note is forgotten once the file holds its header, or
+// when it could not be made (what stands at its name is not this run's).
+bool meas_app_noteFileMade(const std::string& hostPath);
+void meas_app_forgetFileMade(const std::string& hostPath);
 // Notes the file a writer made (device path, "meas:/A0101000.002") for the
 // name its counters gave it ("meas:/A0101000.001"): the same when that name
 // was free on the drive. meas_app_fileMadeAs gives the newest file made for

@@ -32,14 +32,21 @@ constexpr unsigned kNameTries = 256;
 
 // Makes a measurement file where nothing stands at its name, noted first as
 // one of this run's: the look for empty files left behind never takes it
-// while it is still empty.
+// while it is still empty. What stood there already is not this run's, and
+// is not noted. Readable by all, written only by the device.
 int makeAnew(const std::string& host) {
     if (host.empty()) {
         errno = ENOENT;
         return -1;
     }
-    meas_app_noteFileMade(host);
-    return ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0777);
+    const bool noted = meas_app_noteFileMade(host);
+    const int fd = ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && noted) {
+        const int err = errno;
+        meas_app_forgetFileMade(host);
+        errno = err;
+    }
+    return fd;
 }
 
 // Moves a file's last whole item on the drive up to the last item end within
@@ -97,7 +104,8 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
         // records for the internal drive are lost; no USB stick is the usual state
         const bool lost = type() == WRITER_TYPE_BFS;
         if (lost) countFailure();
-        if (e.vfIdx == -1 || e.vfIdx == vfIdx) {   // an open stream stays for the close
+        // (a USB drive's open streams were dropped when it went)
+        if (e.vfIdx == -1 || e.vfIdx == vfIdx) {
             e.vfIdx = vfIdx;
             e.state = lost ? LOST : SKIP;
         }
@@ -184,6 +192,7 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
         // its header did not reach the drive whole: no file is better than an empty or broken one
         const std::string host = dev_path(e.path);
         if (!host.empty() && ::unlink(host.c_str()) == 0) onDrive = 0;
+        meas_app_forgetFileMade(host);
     }
     // a limit of its own: the refusals before it must not silence it
     SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
@@ -196,6 +205,42 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
     // any drive that refused it is looked at again, as a full one is
     e.waitsForDrive = err != 0;
     e.roomTold = false;
+}
+
+void BFSWriter::dropStream(WriterFileEntry_t& e) {
+    if (!e.stream) return;
+    struct stat st {};
+    const unsigned onDrive = ::fstat(e.fd, &st) == 0 ? unsigned(st.st_size) : 0u;
+    // closed without a write: the buffer is emptied first, and the fd goes with the stream
+    __fpurge(e.stream);
+    std::fclose(e.stream);
+    syslogx(148, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
+                 "written to it",
+            e.path, onDrive);
+    e.stream = nullptr;
+    e.fd = -1;
+    e.state = SKIP;
+    e.refused = false;
+    e.waitsForDrive = false;
+    e.itemEnds.clear();
+    dropPendingMeta(e.vfIdx);
+}
+
+bool BFSWriter::stillNamed(const WriterFileEntry_t& e) const {
+    struct stat own {}, named {};
+    const std::string host = dev_path(e.path);
+    return ::fstat(e.fd, &own) == 0 && !host.empty() && ::lstat(host.c_str(), &named) == 0 &&
+           own.st_dev == named.st_dev && own.st_ino == named.st_ino;
+}
+
+void BFSWriter::dropStreamsOfGoneDrive() {
+    for (auto& e : files_)
+        if (e.vfIdx != -1 && e.stream) dropStream(e);
+}
+
+void BFSWriter::dropStreamsNoLongerNamed() {
+    for (auto& e : files_)
+        if (e.vfIdx != -1 && e.stream && !stillNamed(e)) dropStream(e);
 }
 
 void BFSWriter::bytesWritten(WriterFileEntry_t& e, uint32_t n) {
@@ -279,6 +324,9 @@ bool BFSWriter::open(int vfIdx) {
     }
     settle(e, e.total);
     e.headerEnd = e.total;
+    // with its header on the drive the file is no empty leftover: the note
+    // that spared it goes, so the notes stay as few as the files being made
+    meas_app_forgetFileMade(dev_path(e.path));
     return true;
 }
 
@@ -336,6 +384,7 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
         syslogx(147, "BFSWriter::openFileAtomic: fdopen failed - releasing fd %d - errno %d", fd, errno);
         ::close(fd);
         ::unlink(host.c_str());   // made just now and empty: no file is better than an empty one
+        meas_app_forgetFileMade(host);
         return false;
     }
     meas_app_noteFileMadeAs(drive_ + "/" + name, path);   // a copy takes this file for the counters' name
@@ -356,6 +405,14 @@ bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
         syslogx(147, "BFSWriter::setAttrib() - failed due to invalid FD, vfIdx %d, attrib %d", vfIdx, int(attrib));
         return false;
     }
+    // The attribute is set by the file's name: only while that name still
+    // leads to the file this writer made (a drive that went and came back
+    // may hold another file there).
+    if (!stillNamed(e)) {
+        syslogx(147, "BFSWriter::setAttrib() - '%s' is no longer the file written, its attributes are left alone",
+                e.path);
+        return false;
+    }
     uint32_t st = 0;
     if (!host::getFileAttributes(e.path, &st)) {
         syslogx(147, "BFSWriter::setAttrib() - failed to get file attributes, vfIdx %d", vfIdx);
@@ -372,6 +429,7 @@ bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
 bool BFSWriter::close(int vfIdx) {
     dropPendingMeta(vfIdx);
     WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx && e.stream && !mediaAvailable_.load()) dropStream(e);
     if (e.vfIdx == vfIdx && e.stream) {
         // what the stream holds goes out first: a refusal leaves the file at its last whole item
         bool ok = std::fflush(e.stream) == 0;
@@ -518,6 +576,7 @@ bool BFSWriter::taskMain() { return mainPass(); }
 
 bool USBWriter::taskMain() {
     mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
+    if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
     return mainPass();
 }
 
@@ -544,6 +603,7 @@ void BFSWriter::taskStopCallback() { closeAllFiles(); }
 
 void USBWriter::taskStopCallback() {
     mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
+    if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
     BFSWriter::taskStopCallback();
 }
 

@@ -20,6 +20,7 @@
 // same right after the room was told, the writer waits twice as long as
 // before (up to the time files are split at) before it looks again.
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -116,8 +117,12 @@ void BFSWriter::checkDrive() {
     nextDriveCheck_ = writerClock() + kDriveCheckAge;
     if (type() == WRITER_TYPE_USB) {
         // a USB stick comes and goes as the logging application expects
-        // (the files of one pulled are dropped); only its room is looked at
-        if (mediaAvailable_.load()) checkRoom();
+        // (the files of one pulled are dropped, also when it came back
+        // before the writer looked); its room is looked at
+        if (mediaAvailable_.load()) {
+            dropStreamsNoLongerNamed();
+            checkRoom();
+        }
         return;
     }
     const bool there = driveThere();
@@ -132,7 +137,8 @@ void BFSWriter::checkDrive() {
         // when the folder has been made again meanwhile
         struct stat st{};
         if (there && ::fstat(e.fd, &st) == 0 && st.st_nlink > 0) continue;
-        std::fclose(e.stream);   // what it still buffers has no file to go to
+        __fpurge(e.stream);   // what it still buffers has no file to go to
+        std::fclose(e.stream);
         e.stream = nullptr;
         e.fd = -1;
         e.state = LOST;

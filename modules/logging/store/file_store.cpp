@@ -30,6 +30,28 @@ uint32_t loggerId = 0;
 MeasAppStoreHooks hooks{};
 uint8_t floodLock = 0;
 uint8_t floodOpenVf = 0;
+uint8_t floodClosed = 0;
+
+// The counters and trigger stamp of each measurement's file that closed
+// last. A record that arrives after that file closed has no file any more:
+// another file made under the same counters would carry a name the drive
+// already holds, and a header that is not its name's.
+struct ClosedFile {
+    bool set;
+    uint16_t outing, lap, absLap, fragment;
+    uint32_t initTs;
+};
+ClosedFile gClosed[MEAS_COUNT];
+
+void noteClosed(const MeasAppStore_FileInfo_s* f) {
+    if (f->measIdx < MEAS_COUNT) gClosed[f->measIdx] = {true, f->outing, f->lap, f->absLap, f->fragment, f->initTs};
+}
+
+bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t initTs) {
+    const ClosedFile& c = gClosed[m];
+    return c.set && c.outing == lof->outing && c.lap == lof->lap && c.absLap == lof->absLap &&
+           c.fragment == lof->fragment && c.initTs == initTs;
+}
 
 // Takes the queue mutex; a failed take is logged and the caller does not go on.
 // The mutex also guards the blocks' frames: the logging raster fills them
@@ -115,7 +137,8 @@ void MeasAppStore_setHooks(const MeasAppStoreHooks& h) { hooks = h; }
 
 int MeasAppStore_init() {
     gQueueHead = gQueueTail = nullptr;
-    floodOpenVf = 0;
+    floodOpenVf = floodClosed = 0;
+    for (ClosedFile& c : gClosed) c = ClosedFile{};
     if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!gFileQueueSem) {
         syslogx(147, "MeasAppStore_init(): failed to create semaphore, errno %s", std::strerror(errno));
@@ -320,6 +343,16 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueUnlock();
         return 1;
     }
+    const uint32_t initTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
+    if (!file && closedAlready(m, lof, initTs)) {
+        SYSLOGX_FLOOD(floodClosed, 147,
+                      "meas_app_open_file(): record of block #%d at %u dropped: the file of its counters (outing %u, "
+                      "lap %u, fragment %u) is closed already",
+                      block->config ? int(block->config->blockNumber) : 0, unsigned(ts), unsigned(lof->outing),
+                      unsigned(lof->lap), unsigned(lof->fragment));
+        queueUnlock();
+        return 1;
+    }
     if (!file) {
         auto* f = static_cast<MeasAppStore_FileInfo_s*>(std::calloc(1, sizeof(MeasAppStore_FileInfo_s)));
         if (!f) {
@@ -339,7 +372,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->absLap = lof->absLap;
         f->fragment = lof->fragment;
         f->closeType = MEAS_FCLOSE_OPEN;
-        f->initTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
+        f->initTs = initTs;
         f->closeTs = MEAS_TS_UNSET;
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
@@ -376,7 +409,12 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
     return 0;
 }
 
-void meas_app_close_file(MeasBlock* block, unsigned sbType) {
+namespace {
+
+// The block leaves its file, its frame handed over; the file asks for its
+// closing status block once no block writes into it, unless the caller
+// closes it later (a stop while other blocks may still bring records of it).
+void leaveFile(MeasBlock* block, unsigned sbType, bool closeWhenLast) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d) return;
     if (d->mode & kModeKeepFile) return;
@@ -402,9 +440,15 @@ void meas_app_close_file(MeasBlock* block, unsigned sbType) {
     meas_app_store_frame(block);
     blockUnlink(d);
     d->lapTs = MEAS_TS_UNSET;
-    if (f->blockCount == 0) meas_app_req_sb_and_unlink_file(f, sbType);
+    if (f->blockCount == 0 && closeWhenLast) meas_app_req_sb_and_unlink_file(f, sbType);
     queueUnlock();
 }
+
+}  // namespace
+
+void meas_app_close_file(MeasBlock* block, unsigned sbType) { leaveFile(block, sbType, true); }
+
+void meas_app_leave_file(MeasBlock* block) { leaveFile(block, SB_PERIOD, false); }
 
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* f, unsigned sbType) {
     if (!f) {
@@ -429,6 +473,7 @@ void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* f, unsigned sbType
     syslogx(150, "meas_app_close_file(): collecting statusblock for %s, type %s", f->name,
             sbType == SB_LAPTRIG ? "SB_LAPTRIG" : sbType == SB_PERIOD ? "SB_PERIOD" : "SB_UNKNOWN");
     f->closeType = MEAS_FCLOSE_SBREQ;
+    noteClosed(f);
     meas_app_store_statusblock_close(f, sbType);
 }
 

@@ -130,6 +130,9 @@ constexpr uint8_t MEAS_STORE_MODE_LAPDATA = 0x01;
 constexpr uint8_t MEAS_STORE_MODE_PERDATA = 0x02;
 int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof);
 void meas_app_close_file(MeasBlock* block, unsigned sbType);
+// The block leaves its file as on a close, but the file stays open for the
+// records other blocks still bring: MeasAppStore_closeFiles closes it.
+void meas_app_leave_file(MeasBlock* block);
 void meas_app_store_block_close_check_only(MeasBlock* block);
 void meas_app_req_sb_and_unlink_file(MeasAppStore_FileInfo_s* file, unsigned sbType);
 void meas_app_store_statusblock_close(MeasAppStore_FileInfo_s* file, unsigned sbType);

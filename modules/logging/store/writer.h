@@ -125,6 +125,15 @@ protected:
     void checkDrive();
     bool driveThere() const;
     void checkRoom();
+    // The drive went away under the open files: each stream is closed
+    // without writing what it still holds, and the file is never written
+    // again. The drive may come back in another device's hands, or hold
+    // another file at the name by then; the records not on it stay on the
+    // internal drive.
+    void dropStreamsOfGoneDrive();
+    // A USB drive that went and came back between two looks: the open files
+    // no longer at their names went with it.
+    void dropStreamsNoLongerNamed();
 
 private:
     // LOST: the file was open when it went from the drive; its further
@@ -171,6 +180,9 @@ private:
     void dropFile(WriterFileEntry_t& e, int err);
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
+    void dropStream(WriterFileEntry_t& e);
+    // Whether the file's name on the drive still leads to the file of its stream.
+    bool stillNamed(const WriterFileEntry_t& e) const;
 
     bool filesOpen_ = false;
     uint32_t aliveTimeout_ = 100000;

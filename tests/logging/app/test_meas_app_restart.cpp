@@ -1,6 +1,7 @@
 // Starting again: a restarted pretrigger measurement buffers until its
 // condition rises, an init of measurements that exist changes nothing, and
-// quick stops and starts lose no file to its name.
+// quick stops and starts lose no file to its name and give every file the
+// name of its header.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -42,6 +43,21 @@ void expectSampledOnce(const std::vector<MeasAppTest::Rec>& recs, const std::map
         if (i) {
             EXPECT_GT(recs[i].ts, recs[i - 1].ts) << "duplicate or out of order at " << recs[i].ts;
         }
+    }
+}
+
+// Every measurement file of the folder is sound and carries the name its header's counters give.
+void expectNamesOfHeaders(const std::string& folder) {
+    for (const std::string& n : measFiles(folder)) {
+        const std::string bytes = readText(folder + "/" + n);
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), c, err))
+            << n << ": " << err;
+        char name[32];
+        LapOutFra_genFilenameAbsLap(name, sizeof name, c.header.measIdx, c.header.outing, c.header.lap,
+                                    c.header.fragment, c.header.absLap);
+        EXPECT_EQ(n, name) << "the header's counters give another name";
     }
 }
 
@@ -190,3 +206,62 @@ TEST_F(MeasAppTest, QuickStopStartRoundsLoseNoFileToAName) {
     // the first run's file, the earlier run's, and both starts of every round in files of their own
     EXPECT_EQ(measFiles(dir + "/meas").size(), 1u + 1u + 2u * 5u);
 }
+
+// Quick stops and starts of a measurement with a fast and a slow block: the
+// stop drains every record into the file it belongs to before that file
+// closes, so no record of the slow block, drained after the fast one ended
+// its file, opens another file under the closed file's counters. Every file
+// on the drive carries the name its header's counters give.
+TEST_F(MeasAppTest, QuickStopStartRoundsGiveEveryFileItsHeadersName) {
+    std::string blocks;
+    const char* rasters[] = {"R1ms", "R100ms"};
+    for (int i = 0; i < 2; ++i)
+        blocks += "<Block name=\"b" + std::to_string(i) + "\" idx=\"" + std::to_string(i) +
+                  "\" num_seqs=\"1\" true_div=\"1\" false_div=\"1\" Raster=\"" + rasters[i] +
+                  "\"><CopySeq align=\"4\" size=\"4\" num=\"1\" idx=\"0\"><adr adr=\"" + adr("stim_tick") +
+                  "\" idx=\"0\"/></CopySeq></Block>\n";
+    writeFile("cfg/m01.xml", "<AcqInfo ident=\"t\" num_blocks=\"2\" num_conditions=\"0\" version=\"1\" protocol=\"0\">\n" +
+                                 blocks + "</AcqInfo>\n");
+    start();
+    ASSERT_TRUE(runUntil([&] { return measFiles(dir + "/meas").size() == 1; }, 3000));
+    auto stop = [&] {
+        sp().meas_app_stopreq = 1;
+        ASSERT_TRUE(runUntil([&] { return !sp().meas_app_stopreq && !sp().meas_app_blkstopreq; }, 2000));
+    };
+    auto startAgain = [&] {
+        sp().meas_app_startreq = 1;
+        ASSERT_TRUE(runUntil([&] { return !sp().meas_app_startreq; }, 2000));
+    };
+    // stops at several points of the slow block's period, most before its first record of the file
+    const unsigned gaps[] = {50, 80, 110, 140, 170, 200, 230, 250};
+    for (unsigned gap : gaps) {
+        stop();
+        run(gap);
+        startAgain();
+        run(gap);
+    }
+    stopAndFlush();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "the file is made as"), 0) << testing::PrintToString(log);
+    EXPECT_EQ(countContaining(log, "is closed already"), 0) << testing::PrintToString(log);
+    expectNamesOfHeaders(dir + "/meas");
+}
+
+// Records that come after their file closed, its counters unchanged, have no
+// file any more: none makes another file under the closed file's counters.
+TEST_F(MeasAppTest, RecordsAfterTheirFileClosedMakeNoFileUnderItsCounters) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return measFiles(dir + "/meas").size() == 1; }, 3000));
+    meas_app_close_file(&meas[0].blocks[0], SB_PERIOD);
+    ASSERT_TRUE(runUntil([&] { return MeasAppStore_queuedFiles(0) == 0; }, 3000));
+    const uint32_t saved = meas[0].savedRecords;
+    ASSERT_TRUE(runUntil([&] { return uint32_t(meas[0].savedRecords) > saved + 10; }, 2000));
+    stopAndFlush();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "the file is made as"), 0) << testing::PrintToString(log);
+    EXPECT_GT(countContaining(log, "is closed already"), 0) << testing::PrintToString(log);
+    EXPECT_EQ(measFiles(dir + "/meas").size(), 1u);
+    expectNamesOfHeaders(dir + "/meas");
+}
+

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "host/kernel/kernel.h"
 #include "logging/format/meas_dump.h"
 #include "store_fixture.h"
 
@@ -150,4 +151,103 @@ TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
     ASSERT_EQ(usb.size(), 1u);   // the file begun after the stick came back
     EXPECT_EQ(usb.begin()->second, files("meas")[usb.begin()->first]);
     EXPECT_TRUE(logContains(takeLogTexts(), "due to media absence"));
+}
+
+// The USB drive is pulled while a file is open on it, and comes back holding
+// another file at that name (it was in another device meanwhile): the writer
+// never touches that file, neither with the bytes its stream still held nor
+// with an attribute set by the name. The internal drive holds the records.
+TEST_F(StoreTest, AFileOpenWhenTheUsbDriveWentIsNeverWrittenAgainWhenTheDriveComesBack) {
+    configure();
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string usbFile = dir + "/usb_meas/" + name;
+    uint32_t ts = 10000;
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(usbFile) && std::filesystem::file_size(usbFile) >= 42; },
+                        5000));
+    // the stream still holds the frames after the header: it flushes them after half a second
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (unsigned n = 0; n < 10; ++n, ts += 10) feed(0, ts);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "due to media absence");
+        },
+        5000));
+    const std::string other = "another device's recording under this name";
+    {
+        std::ofstream out(dir + "/usb_away/" + name, std::ios::binary | std::ios::trunc);   // the same file, rewritten
+        out << other;
+    }
+    std::filesystem::rename(dir + "/usb_away", dir + "/usb_meas");
+    for (unsigned n = 0; n < 100; ++n, ts += 10) feed(0, ts);
+    LapOutFra_setFragmentTrig(ts);
+    // the writer writes the next file on the drive that came back
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (unsigned n = 0; n < 10; ++n, ts += 10) feed(0, ts);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            return files("usb_meas").size() >= 2;
+        },
+        5000));
+    closeAndDrain();
+    stopStore();
+    std::ifstream in(usbFile, std::ios::binary);
+    const std::string after(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(after == other) << "the file that came back was written: " << after.size() << " bytes";
+    uint32_t attrib = 0;
+    ASSERT_TRUE(host::getFileAttributes(std::string("usb_meas:/") + name, &attrib));
+    EXPECT_EQ(attrib & host::ATTR_READ_ONLY, 0u) << "the file that came back got an attribute";
+    // the internal drive's file holds every record of its time
+    auto internal = files("meas");
+    ASSERT_EQ(internal.count(name), 1u);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(internal[name].data(), internal[name].size(), c, err, &layouts())) << err;
+    EXPECT_GE(c.records.size(), 300u);
+}
+
+// The USB drive is swapped for another between two looks of its writer: the
+// file open on the first drive is no longer at its name. The writer drops it
+// then: the drive that left (now in another device) gets nothing more, and
+// the file at that name on the drive that came gets nothing at all.
+TEST_F(StoreTest, AUsbDriveSwappedBetweenTwoLooksTakesItsOpenFileAlong) {
+    configure();
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    uint32_t ts = 10000;
+    for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
+    ASSERT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
+    const std::string other = "another device's recording under this name";
+    makeDrive("usb_other");
+    writeFile(std::string("usb_other/") + name, other);
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    std::filesystem::rename(dir + "/usb_other", dir + "/usb_meas");
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (unsigned n = 0; n < 10; ++n, ts += 10) feed(0, ts);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, std::string("'usb_meas:/") + name + "' dropped due to media absence");
+        },
+        5000));
+    const std::string away = dir + "/usb_away/" + name;
+    const auto left = std::filesystem::file_size(away);
+    for (unsigned n = 0; n < 300; ++n, ts += 10) feed(0, ts);
+    LapOutFra_setFragmentTrig(ts);
+    for (unsigned n = 0; n < 100; ++n, ts += 10) feed(0, ts);
+    closeAndDrain();
+    stopStore();
+    EXPECT_EQ(std::filesystem::file_size(away), left) << "the drive that left was written on";
+    std::ifstream in(dir + "/usb_meas/" + name, std::ios::binary);
+    const std::string after(std::istreambuf_iterator<char>(in), {});
+    EXPECT_TRUE(after == other) << "the drive that came was written on: " << after.size() << " bytes";
 }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 
+#include "logging/drives/meas_app_disks.h"
 #include "logging/store/backend.h"
 #include "logging/store/writer.h"
 #include "store_fixture.h"
@@ -176,4 +177,36 @@ TEST_F(StoreTest, ANewFileHoldsItsHeaderFromTheMomentItIsMade) {
     EXPECT_EQ(watcher->made(), 3u);
     EXPECT_GE(watcher->smallest(), 42) << "a file on the drive without its whole header";
     // the back end owns the watcher: it goes with the store
+}
+
+// An earlier run's empty file stands at the name the counters give: the
+// writer makes its file at the next free name, and the empty file is not
+// counted as made by this run, so the look for empty leftovers removes it.
+// The files the writers made are readable by all and written only by the
+// device, whatever the mask of the process.
+TEST_F(StoreTest, AnEarlierRunsEmptyFileAtTheNameIsNotThisRunsAndNewFilesAreNotWritableByOthers) {
+    const std::string taken = currentName();
+    writeFile("meas/" + taken, "");
+    const mode_t mask = ::umask(0);
+    configure();
+    uint32_t ts = 100000;
+    for (unsigned n = 0; n < 300; ++n, ts += 10) feed(0, ts);
+    closeAndDrain();
+    ::umask(mask);
+    auto log = takeLogTexts();
+    ASSERT_GE(countContaining(log, "'meas:/" + taken + "' is in use (an empty file): the file is made as"), 1)
+        << testing::PrintToString(log);
+    unsigned made = 0;
+    for (const char* drive : {"meas", "usb_meas"})
+        for (auto& [name, bytes] : files(drive)) {
+            if (bytes.empty()) continue;
+            struct stat st {};
+            ASSERT_EQ(::lstat((dir + "/" + drive + "/" + name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, mode_t(0644)) << drive << "/" << name;
+            ++made;
+        }
+    EXPECT_EQ(made, 2u);
+    EXPECT_EQ(meas_app_removeEmptyMeasFiles("meas:"), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/meas/" + taken)) << "an earlier run's empty file is kept";
+    EXPECT_EQ(files("meas").size(), 1u);
 }
