@@ -4,6 +4,7 @@
 
 #include "platform/nvram.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 #include "host/os/os.h"
 
@@ -27,6 +28,7 @@ struct Entry {
     uint32_t timeStamp;
     uint16_t count;
     uint16_t flag;
+    bool thisRun;   // raised in this run: its time stamp is of this run's time (not stored)
 };
 
 struct PendingEvent {
@@ -108,7 +110,35 @@ Entry decodeEntry(const uint8_t* p) {
     e.timeStamp = getLe32(p + 4);
     e.count = getLe16(p + 8);
     e.flag = getLe16(p + 10);
+    e.thisRun = false;
     return e;
+}
+
+// The event that closes an entry's open one, now. One raised in an earlier
+// run was stamped in that run's time, which measures nothing in this one:
+// its clearing is said now, with no duration. A duration is never negative.
+PendingEvent closingEvent(const Entry& e, uint32_t now) {
+    if (!e.thisRun) return eventOf(e.path, e.type, now, 0);
+    const int32_t lasted = int32_t(now - e.timeStamp);
+    return eventOf(e.path, e.type, e.timeStamp, lasted > 0 ? uint32_t(lasted) : 0u);
+}
+
+// A step of the time ends the old time base: every event open in this run
+// is closed where it ended and opened again where the new one began.
+void onTimeStep(const TimeStep& step) {
+    PendingEvent evs[2 * ERRMGR_MAX_ENTRIES];
+    size_t nev = 0;
+    if (!lock()) return;
+    for (size_t i = 0; i < gCount; ++i) {
+        Entry& e = gEntries[i];
+        if (!(e.state & kStateActive) || !e.thisRun || !sendsEvents(e.path)) continue;
+        evs[nev++] = closingEvent(e, step.before);
+        e.timeStamp = step.after;
+        evs[nev++] = eventOf(e.path, e.type, e.timeStamp, kOpenDuration);
+        gDirty = true;
+    }
+    unlock();
+    for (size_t i = 0; i < nev; ++i) emit(evs[i]);
 }
 
 // NVRAM image: version byte, entry count byte, two spare bytes, the entries.
@@ -152,6 +182,7 @@ const char* error_mgr_typeText(unsigned type) {
 }
 
 int error_mgr_init() {
+    time_stepListen(onTimeStep);
     uint8_t image[kImageSize];
     long got = nvram_dbs_read(NVRAM_ID_ERROR_MEMORY, 0, image, sizeof image);
     if (!lock()) return 0;
@@ -189,6 +220,7 @@ int error_mgr_set(unsigned path, unsigned type, unsigned flag) {
             e->type = static_cast<uint8_t>(type);
             e->state |= kStateActive;
             e->timeStamp = time_getTimestamp();
+            e->thisRun = true;
             if (sendsEvents(path)) {
                 ev = eventOf(path, type, e->timeStamp, kOpenDuration);
                 send = true;
@@ -213,7 +245,7 @@ int error_mgr_clear(unsigned path) {
         e->state &= static_cast<uint8_t>(~kStateActive);
         gDirty = true;
         if (sendsEvents(path)) {
-            ev = eventOf(path, e->type, e->timeStamp, time_getTimestamp() - e->timeStamp);
+            ev = closingEvent(*e, time_getTimestamp());
             send = true;
         }
     }
@@ -231,7 +263,7 @@ void error_mgr_clear_all() {
     for (size_t i = 0; i < gCount; ++i) {
         const Entry& e = gEntries[i];
         if ((e.state & kStateActive) && sendsEvents(e.path))
-            evs[nev++] = eventOf(e.path, e.type, e.timeStamp, now - e.timeStamp);
+            evs[nev++] = closingEvent(e, now);
     }
     if (gCount) gDirty = true;
     gCount = 0;

@@ -2,6 +2,8 @@
 // error memory (set, clear, state, readout, events, persistence).
 #include "platform/error_mgr.h"
 #include "platform/nvram.h"
+#include "platform/time_step.h"
+#include "platform/timebase.h"
 
 #include "platform_fixture.h"
 
@@ -259,6 +261,47 @@ TEST_F(ErrorMgr, EntriesSurviveARestartThroughTheStore) {
         EXPECT_EQ(after[i].flag, before[i].flag);
     }
     EXPECT_EQ(state(), 2);
+}
+
+// An entry raised before a step of the time (a slave takes its master's
+// time) and cleared after it: its open event is closed at the step and
+// opened again in the new time, so that no event spans two time bases. One
+// raised in an earlier run was stamped in that run's time: its clearing is
+// said now, with no duration.
+TEST_F(ErrorMgr, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAgain) {
+    time_stepResetForTest();
+    error_mgr_set(ERRMGR_PATH_TELEMETRY, 5, 0);
+    error_mgr_set(ERRMGR_PATH_USB, 4, 0);
+    error_mgr_clear(ERRMGR_PATH_USB);
+    ASSERT_EQ(gEvents.size(), 3u);
+    const uint32_t raised = gEvents[0].ts;
+    time_stepNote(raised + 50, 1000);
+    time_stepNote(raised + 60 - 259000, 1010);   // 25.9 s back
+    ASSERT_EQ(gEvents.size(), 5u) << "only the open one is moved";
+    EXPECT_EQ(gEvents[3].name, "TELEMETRY");
+    EXPECT_EQ(gEvents[3].ts, raised);
+    EXPECT_EQ(gEvents[3].duration, 50u);
+    EXPECT_EQ(gEvents[4].ts, raised + 60 - 259000);
+    EXPECT_EQ(gEvents[4].duration, 0xFFFFFFFFu);
+    error_mgr_clear(ERRMGR_PATH_TELEMETRY);
+    ASSERT_EQ(gEvents.size(), 6u);
+    EXPECT_EQ(gEvents[5].ts, gEvents[4].ts);
+    EXPECT_GE(int32_t(gEvents[5].duration), 0);
+    EXPECT_EQ(readEntries()[0].ts, gEvents[4].ts) << "the raise is the new time's";
+
+    error_mgr_set(ERRMGR_PATH_CAN_OUT, 3, 0);
+    ASSERT_EQ(error_mgr_store(), 1);
+    restart();
+    error_mgr_init();
+    gEvents.clear();
+    error_mgr_setEventHook(recordEvent);
+    time_stepNote(1000, 2000);
+    time_stepNote(500000, 2010);   // this run's first sync
+    EXPECT_TRUE(gEvents.empty()) << "nothing of an earlier run is open in this one";
+    error_mgr_clear(ERRMGR_PATH_CAN_OUT);
+    ASSERT_EQ(gEvents.size(), 1u);
+    EXPECT_EQ(gEvents[0].duration, 0u);
+    EXPECT_LE(int32_t(time_getTimestamp() - gEvents[0].ts), 10000);
 }
 
 TEST_F(ErrorMgr, BrokenStoredImageIsDiscarded) {

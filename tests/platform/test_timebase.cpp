@@ -1,9 +1,11 @@
 // Date conversion, time differences, the device clock and the time core.
 #include "platform/timebase.h"
+#include "platform/time_step.h"
 
 #include "platform_fixture.h"
 
 #include <ctime>
+#include <vector>
 
 namespace {
 
@@ -108,4 +110,47 @@ TEST_F(TimeBase, SyncStateChangesAreLoggedOnce) {
     host::setTimeSyncState(7);
     EXPECT_EQ(time_getSyncXState(), 7u);
     EXPECT_EQ(time_getSyncState_reg(), 3u);
+}
+
+// Steps of the time stamp seen against the own count: a slew (the offset
+// falls by 0.1 ms a gap) or a quicker time message (it rises by a few ms) is
+// no step; the lock on a master's time, back or forward, is one, with the
+// last stamp of the old time and the first of the new, told to listeners.
+namespace {
+std::vector<TimeStep> gHeardSteps;
+void hearStep(const TimeStep& s) { gHeardSteps.push_back(s); }
+}  // namespace
+
+TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
+    time_stepResetForTest();
+    ASSERT_TRUE(time_stepListen(hearStep));
+    ASSERT_TRUE(time_stepListen(hearStep));   // once only
+    gHeardSteps.clear();
+    const uint32_t steps = time_stepCount();
+    uint32_t own = 0xFFFFF000u, stamp = own + 5;   // across the wrap of both
+    EXPECT_FALSE(time_stepNote(stamp, own));
+    for (int i = 0; i < 20; ++i) {
+        own += 10;
+        stamp += i % 2 ? 9 : 10;   // slewed back 0.1 ms every other note
+        EXPECT_FALSE(time_stepNote(stamp, own)) << i;
+    }
+    own += 10;
+    stamp += 10 + 500;   // a quicker message: 50 ms forward
+    EXPECT_FALSE(time_stepNote(stamp, own));
+    EXPECT_EQ(time_stepCount(), steps);
+
+    const uint32_t before = stamp;
+    own += 10;
+    stamp += 10 - 300000;   // locked anew, 30 s back
+    EXPECT_TRUE(time_stepNote(stamp, own));
+    own += 10;
+    stamp += 10 + 50000000;   // 5000 s forward
+    EXPECT_TRUE(time_stepNote(stamp, own));
+    TimeStep last{};
+    EXPECT_EQ(time_stepCount(&last), steps + 2);
+    EXPECT_EQ(last.after, stamp);
+    ASSERT_EQ(gHeardSteps.size(), 2u);
+    EXPECT_EQ(gHeardSteps[0].before, before);
+    EXPECT_EQ(gHeardSteps[0].after, before + 10 - 300000);
+    EXPECT_EQ(gHeardSteps[1].before, gHeardSteps[0].after);
 }

@@ -41,10 +41,10 @@ void evaluate(meas_t& m, MeasBlock* b, uint32_t now) {
     const auto* rec = static_cast<const uint8_t*>(b->condBuffer);
     const uint32_t ts = be_get32(rec);
     if (int32_t(ts - now) > 1000) {
-        syslogx(159, "meas_app_check_measconditions: Illegal condition timestamp! m0%d, BLK #%d, PID 0x%X, %u >> %u",
-                b->measIdx + 1, b->config->blockNumber, b->pid, unsigned(ts), unsigned(now));
+        meas_app_noteIllegalCondStamp(b, ts, now);
         return;
     }
+    meas_app_noteCondStampInTime(b);
     bool v;
     switch (b->config->chanSizes[0]) {
     case 1: v = rec[4] != 0; break;

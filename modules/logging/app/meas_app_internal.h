@@ -105,8 +105,14 @@ void meas_app_forceFragment();
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);
 int meas_app_gw_cbData(unsigned long error, void* data, void* user);
 // A record of the source PID refused by its data FIFO for its stamp: a
-// source stamping in another time base is named once (ahead and behind).
+// source stamping in another time base is named once per spell (ahead and
+// behind) and counted; a record taken ends the source's spell.
 void meas_app_noteRefusedStamp(unsigned pid, uint32_t stamp);
+void meas_app_noteStampInTime(unsigned pid);
+// A condition record stamped ahead of the time: named once per source and
+// spell and counted; one in time ends the spell.
+void meas_app_noteIllegalCondStamp(const MeasBlock* b, uint32_t stamp, uint32_t now);
+void meas_app_noteCondStampInTime(const MeasBlock* b);
 void meas_app_foreignTimeReset();
 int meas_app_gw_cbTout(unsigned long state, void* pid, void* user);
 

@@ -11,6 +11,7 @@
 #include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 #include "xml/xml.h"
 #include "platform/task_stop.h"
@@ -25,6 +26,11 @@ std::atomic<bool> gInitCalled{false};
 std::atomic<TASK_ID> gInitTask{nullptr};
 std::atomic<uint32_t (*)()> gNow{nullptr};
 uint8_t gFloodTake = 0;
+
+void send(const EventDef& d, uint32_t ts, uint32_t duration) {
+    const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
+    eventlogging_send(&ev, d.name, d.text);
+}
 
 }  // namespace
 
@@ -48,6 +54,7 @@ eventchannels::eventchannels(const char* path) {
         semDelete(mutex_);
         throw;
     }
+    stepsSeen_ = time_stepCount();
     manager_->createMeaslists();
     manager_->startMeasurement();
     syslogx(150, "Eventlogging channel setup with %d/%d events", int(defs_.size()), int(EVENT_CHANNELS_MAX));
@@ -68,6 +75,21 @@ void eventchannels::cyclic() {
     }
     EventSignals& sig = eventSignals();
     const uint32_t now = eventChannels_now();
+    // An event open while the time stepped began in the old time: it is
+    // closed where that time ended and opened again where the new began,
+    // so that no span is measured across two time bases.
+    TimeStep step{};
+    const uint32_t steps = time_stepCount(&step);
+    if (steps != stepsSeen_) {
+        stepsSeen_ = steps;
+        for (EventDef& d : defs_) {
+            if (!d.open) continue;
+            const int32_t lasted = int32_t(step.before - d.startTime);
+            send(d, d.startTime, lasted > 0 ? uint32_t(lasted) : 0u);
+            d.startTime = step.after;
+            send(d, d.startTime, EVENT_DURATION_OPEN);
+        }
+    }
     for (EventDef& d : defs_) {
         const uint8_t updated = d.input->getMeasUpdateState() ? 1 : 0;
         const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
@@ -79,8 +101,10 @@ void eventchannels::cyclic() {
                 d.startTime = now;
                 duration = EVENT_DURATION_OPEN;
             } else {
-                duration = now - d.startTime;
+                const int32_t lasted = int32_t(now - d.startTime);   // a step not yet noted: none
+                duration = lasted > 0 ? uint32_t(lasted) : 0u;
             }
+            d.open = level != 0;
             ts = d.startTime;
             fire = true;
         } else if (edge) {
@@ -95,8 +119,7 @@ void eventchannels::cyclic() {
         if (!fire) continue;
         sig.Cfg_events_arr[d.index] = 1;
         d.countdown = d.holdCycles;
-        const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
-        eventlogging_send(&ev, d.name, d.text);
+        send(d, ts, duration);
     }
     semGive(mutex_);
 }

@@ -38,6 +38,7 @@ struct EventDef {
     uint8_t index = 0;
     uint8_t holdCycles = 0;
     uint8_t countdown = 0;
+    bool open = false;         // a both-edges event sent open and not yet closed
     char name[21] = {};
     char text[61] = {};
     EventChData* input = nullptr;   // owned by the manager
@@ -73,6 +74,7 @@ private:
     std::unique_ptr<EventChDataManager> manager_;
     std::vector<EventDef> defs_;
     uint8_t floodRefused_ = 0;
+    uint32_t stepsSeen_ = 0;   // steps of the time the open events were moved across
 };
 
 // Start-up: reads the configuration in the task "evChInit" once "cfg:" is there.

@@ -34,6 +34,13 @@ uint8_t gFloodTake = 0, gFloodTrunc = 0, gFloodPool = 0, gFloodReturn = 0, gFloo
 
 constexpr const uint8_t kStagingHead[4] = {0x00, 0x01, 0x00, 0x01};
 
+// An event is sent when it happens, in its sender's time, which is this
+// device's to a few milliseconds. One stamped further ahead is of a time
+// that has stepped back since (its close at the step, sent after it): the
+// new time would reach it only after as long as the step was, and every
+// later event of its source would wait behind it.
+constexpr int32_t kAheadOfTime = 10000;   // 1 s
+
 // Gives the logger's mutex back also when the holding task is unwound.
 struct Held {
     SEM_ID sem;
@@ -164,12 +171,19 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     event_count(eventSignals().event_write_cnt);
 }
 
-bool eventlogger::flushUntil(uint32_t ts) {
+bool eventlogger::flushUntil(uint32_t ts) { return flush(ts, nullptr); }
+
+bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now); }
+
+bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
     Held held{mutex_};
+    const auto due = [&](const Event& e) {
+        return int32_t(e.sortTime - ts) <= 0 || (now && int32_t(e.sortTime - *now) > kAheadOfTime);
+    };
     for (Bucket* b = buckets_; b; b = b->next) {
         // only the oldest of a source decides: its order of arrival stays
-        while (b->head && int32_t(b->head->sortTime - ts) <= 0) {
+        while (b->head && due(*b->head)) {
             Event* e = b->head;
             writeEvent(*b, *e);
             b->head = e->next;
@@ -197,7 +211,7 @@ void eventlogger::task() {
         if (stop_.load()) return;
         const uint32_t now = time_getTimestamp();
         if (now > delay_) limit = now - delay_;
-        if (!flushUntil(limit)) return;
+        if (!flushPass(limit, now)) return;
     }
 }
 

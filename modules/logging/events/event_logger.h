@@ -34,6 +34,9 @@ public:
     // Writes every buffered event whose sort time is at or before ts, per
     // source in PID order; false when the lock could not be taken.
     bool flushUntil(uint32_t ts);
+    // The flush task's pass at the time now: as flushUntil(ts), and an event
+    // stamped more than a second ahead of now goes out at once as well.
+    bool flushPass(uint32_t ts, uint32_t now);
 
     unsigned index() const { return index_; }
     uint32_t delay() const { return delay_; }
@@ -56,6 +59,7 @@ private:
 
     void* allocate(int site, uint16_t pid, uint32_t ts);
     void writeEvent(const Bucket& b, const Event& e);
+    bool flush(uint32_t ts, const uint32_t* now);
     void task();
 
     unsigned index_;

@@ -62,6 +62,9 @@ void noteInvalidPut(unsigned n) {
 
 inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
 
+// Stamps further than this from the live clock are of another time base.
+constexpr int32_t kForeignLimit = 10000;   // 1 s in 0.1 ms
+
 // How long records stamped back are refused before they count as their
 // source's new time (0.1 ms of the own count): far longer than a
 // measurement takes to restart after its own clock went back.
@@ -324,9 +327,14 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     // Only a stamp ahead of the live clock is from the future. The data time
     // moves with the logging raster: while that runs late, the records taken
     // meanwhile are ahead of it and wait here as long as the FIFO has room.
-    if (diff(t, time_getTimestamp()) > 1000) {
+    // A stamp more than a second off, either way, is of another time base
+    // (its source follows another time master, or none): it must never set
+    // the measurement's time. It is counted; the logging application names
+    // its source once, so it is no new error to log again every second.
+    const int32_t off = diff(t, time_getTimestamp());
+    if (off > 1000 || off < -kForeignLimit) {
         ++f->tsErrors;
-        f->newError = true;
+        if (off <= kForeignLimit && off >= -kForeignLimit) f->newError = true;
         return MF_ERR_TS_INVALID;
     }
     int r = f->latencyMax ? putLatency(*f, t, slot + 4) : putPlain(*f, t, slot + 4);

@@ -7,6 +7,7 @@
 #include "awm/awm.h"
 #include "platform/raster.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "virari/timeserv/timeserv.h"
 #include "virari/timeserv/timeserv_internal.h"
 
@@ -26,6 +27,7 @@ void rephase(uint32_t t) {
 void timeserv_MeasTime_ini() { gEnabled = true; }
 
 void timeserv_MeasTime_1ms() {
+    time_stepCheck();   // what keeps a span open across a step of the time learns of it
     const uint32_t x = time_getSyncXState();
     uint32_t s = time_getSyncState();
     const uint32_t t = time_getTimestamp_reg();

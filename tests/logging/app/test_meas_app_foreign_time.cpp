@@ -41,3 +41,31 @@ TEST_F(MeasAppTest, ValuesStampedInAnotherTimeBaseAreNamedOncePerSource) {
     EXPECT_EQ(countContaining(log, "come stamped 0 s"), 0);
     EXPECT_EQ(countContaining(log, "does it follow another time master"), 2);
 }
+
+// A source that follows another time master, 1000 s behind, whose values
+// come first: they never set the measurement's time, and the source is named
+// once, "behind" as one ahead is. The first value in this device's time
+// starts the measurement.
+TEST_F(MeasAppTest, ValuesOfAnotherTimeBaseNeverSetTheMeasurementsTime) {
+    writeConfig(0, "R1s");   // no raster of the stimulus delivers it: the test alone does
+    start();
+    ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1; }, 2000));
+    MeasBlock* b = &meas[MEAS_IDX_M01].blocks[0];
+    meas_app_gw_cbStart(0, nullptr, b);   // the source's reply to the list
+    takeLogTexts();
+    for (int i = 0; i < 5; ++i) {
+        deliver(b, time_getTimestamp() - 10000000u + 10000u * uint32_t(i));
+        run(20);
+    }
+    run(200);
+    EXPECT_EQ(meas[MEAS_IDX_M01].firstDataTimeStamp, 0u);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "values of PID 0x1 come stamped 1000 s behind this device's time, not "
+                                   "recorded: does it follow another time master?"),
+              1);
+    EXPECT_EQ(countContaining(log, "starting measurement m01"), 0);
+    const uint32_t own = time_getTimestamp();
+    deliver(b, own);
+    ASSERT_TRUE(runUntil([&] { return meas[MEAS_IDX_M01].firstDataTimeStamp != 0; }, 3000));
+    EXPECT_EQ(meas[MEAS_IDX_M01].firstDataTimeStamp, own);
+}

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
 #include "logging/logging_fixture.h"
 #include "measurement/signalpage.h"
 #include "platform/byteorder.h"
@@ -142,4 +143,42 @@ TEST_F(MeasConditions, FutureRecordsAreIgnored) {
     meas_app_check_measconditions();
     EXPECT_TRUE(waiting());
     EXPECT_TRUE(logContains(takeLogTexts(), "Illegal condition timestamp! m01"));
+}
+
+// A condition source stamped in another time (a second time master 4000 s
+// ahead) is evaluated every 10 ms: its illegal stamps are named once per
+// source and spell and counted, rather than logged a hundred times a second.
+// A stamp in time again ends the spell with its count; the next spell is
+// named anew.
+TEST_F(MeasConditions, IllegalStampsAreNamedOncePerSourceAndSpellAndCounted) {
+    meas_app_foreignTimeReset();
+    blocks.reserve(2);
+    chanSizes.reserve(2);
+    addCondition(0, 4);
+    addCondition(1, 4);
+    link();
+    blocks[0].pid = 5;
+    blocks[1].pid = 6;
+    const auto ahead = [&](MeasBlock& b) {
+        value(b, 1);
+        be_put32(b.condBuffer, time_getTimestamp() + 40000000u);
+    };
+    ahead(blocks[0]);
+    ahead(blocks[1]);
+    takeLogTexts();
+    for (int i = 0; i < 100; ++i) meas_app_check_measconditions();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "Illegal condition timestamp! m01, BLK #0, PID 0x5"), 1);
+    EXPECT_EQ(countContaining(log, "Illegal condition timestamp! m01, BLK #0, PID 0x6"), 1);
+    EXPECT_EQ(log.size(), 2u);
+    value(blocks[0], 1);
+    meas_app_check_measconditions();
+    ahead(blocks[0]);
+    for (int i = 0; i < 50; ++i) meas_app_check_measconditions();
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "meas_app_check_measconditions: condition time stamps of PID 0x5 in this "
+                                   "device's time again, 100 evaluations refused"),
+              1);
+    EXPECT_EQ(countContaining(log, "Illegal condition timestamp! m01, BLK #0, PID 0x5"), 1) << "a new spell";
+    EXPECT_EQ(countContaining(log, "PID 0x6"), 0) << "still the first spell";
 }

@@ -16,6 +16,7 @@
 #include "measurement/measman.h"
 #include "measurement/routing.h"
 #include "measurement/signalpage.h"
+#include "platform/time_step.h"
 
 namespace {
 
@@ -343,6 +344,55 @@ TEST_F(EventChannelsTest, EdgesFireTheirEventsAndHoldTheFlag) {
     EXPECT_EQ(net[3].name, "Gear");
     EXPECT_EQ(net[3].severity, EVENT_SEV_INFO);
     EXPECT_EQ(eventSignals().event_send_cnt, 4u);
+}
+
+// A both-edges event open while the time steps (a slave takes its master's
+// time, back or forward) is closed at the step in the old time and opened
+// again in the new: no event spans two time bases, none has a negative
+// duration.
+TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAgain) {
+    time_stepResetForTest();
+    sp().p_oil = 0;
+    load(event("name=\"Oil\" text=\"oil\" triggerEdge=\"both\" idx=\"7\"", input("p_oil")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    for (int i = 0; i < 3; ++i) cycle();
+    uint32_t own = 5000;
+    time_stepNote(gNow, own);
+    size_t seen = 0;
+    for (const int32_t jump : {-300000, 50100000}) {   // 30 s back, 5010 s forward
+        sp().p_oil = 3;
+        cycle();
+        const uint32_t rise = gNow;
+        for (int i = 0; i < 5; ++i) {
+            cycle();
+            time_stepNote(gNow, own += 100);
+        }
+        const uint32_t before = gNow;
+        gNow += uint32_t(jump);
+        time_stepNote(gNow, own += 10);
+        const uint32_t after = gNow;
+        for (int i = 0; i < 3; ++i) {
+            cycle();
+            time_stepNote(gNow, own += 100);
+        }
+        sp().p_oil = 0;
+        cycle();
+        const auto net = sentToNetwork();
+        ASSERT_EQ(net.size(), seen + 4) << "opened, closed at the step, opened again, closed";
+        EXPECT_EQ(net[seen].ts, rise);
+        EXPECT_EQ(net[seen].duration, EVENT_DURATION_OPEN);
+        EXPECT_EQ(net[seen + 1].ts, rise);
+        EXPECT_EQ(net[seen + 1].duration, before - rise);
+        EXPECT_EQ(net[seen + 2].ts, after);
+        EXPECT_EQ(net[seen + 2].duration, EVENT_DURATION_OPEN);
+        EXPECT_EQ(net[seen + 3].ts, after);
+        EXPECT_EQ(net[seen + 3].duration, gNow - after);
+        for (size_t i = seen; i < net.size(); ++i) {
+            if (net[i].duration == EVENT_DURATION_OPEN) continue;
+            EXPECT_LT(net[i].duration, 10000u) << i;
+        }
+        seen = net.size();
+    }
 }
 
 TEST_F(EventChannelsTest, ASilentSourceLosesItsValueAndAnEdgeDuringTheSilenceNeverFires) {

@@ -159,6 +159,25 @@ TEST_F(EventLoggerTest, EventsWaitForTheDelayAndForTheirEnd) {
     EXPECT_GE(int32_t(time_getTimestamp() - now), 4900);
 }
 
+// After this device's time stepped back, events of the old time come
+// stamped ahead of it (their close at the step, sent after it): they go out
+// at once, to the file of their time, rather than wait for the new time to
+// reach them and hold back every later event of their source meanwhile.
+TEST_F(EventLoggerTest, EventsOfATimeThatSteppedBackDoNotHoldTheirSourceBack) {
+    writeApps("<Applicationlist/>");
+    cal().DATADELAY = 200;   // ms
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    const uint32_t now = time_getTimestamp();
+    deliver(3, now + 259000, 100);   // closed at a step 25.9 s back
+    deliver(3, now, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(waitWrites(2, 5000));
+    EXPECT_LT(int32_t(time_getTimestamp() - now), 20000);
+    deliver(3, now + 9000, 0);   // within a second ahead: in this time, it waits
+    taskDelay(50);
+    EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 2u);
+}
+
 TEST_F(EventLoggerTest, FullPoolDropsEventsAndRaisesEventLoggingUntilAnItemIsFreeAgain) {
     writeApps("<Applicationlist/>");
     cal().DATADELAY = 60000;   // nothing is due while the pool fills
@@ -176,7 +195,7 @@ TEST_F(EventLoggerTest, FullPoolDropsEventsAndRaisesEventLoggingUntilAnItemIsFre
     EXPECT_EQ(countContaining(log, "eventlogger::putEvent(): pool full (3), discarding event from pid 9"), 1);
     ASSERT_TRUE(logger->flushUntil(now + 10));
     EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 11u);
-    deliver(3, now + 20000, 0);
+    deliver(3, now + 5000, 0);
     EXPECT_FALSE(errorActive(EVENTLOGGING));
     EXPECT_EQ(logger->freeItems(), 10u);
 }

@@ -1,0 +1,82 @@
+// Steps of the time stamp, seen as a jump of its offset from the own count.
+#include "platform/time_step.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "host/kernel/kernel.h"
+
+namespace {
+
+// The offset falls by 0.1 ms a gap when a slave slews back, and rises by a
+// few milliseconds when the quickest time message of a second comes quicker
+// than the last; anything beyond is a new time.
+constexpr int32_t kBackSlack = 10;        // 1 ms
+constexpr int32_t kForwardSlack = 1000;   // 100 ms
+
+constexpr unsigned kListeners = 8;
+std::atomic<TimeStepListener> gListeners[kListeners];
+
+std::mutex gMx;   // the notes; never held across a listener
+bool gHave = false;
+uint32_t gLastStamp = 0, gLastOffset = 0;
+uint32_t gCount = 0;
+TimeStep gLast{};
+
+}  // namespace
+
+bool time_stepNote(uint32_t stamp, uint32_t own) {
+    const uint32_t offset = stamp - own;
+    TimeStep step{};
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        const bool had = gHave;
+        const int32_t moved = int32_t(offset - gLastOffset);
+        step = {gLastStamp, stamp};
+        gHave = true;
+        gLastStamp = stamp;
+        gLastOffset = offset;
+        if (!had || (moved >= -kBackSlack && moved <= kForwardSlack)) return false;
+        ++gCount;
+        gLast = step;
+    }
+    for (auto& l : gListeners)
+        if (TimeStepListener fn = l.load()) fn(step);
+    return true;
+}
+
+void time_stepCheck() {
+    // the stamp is read between two reads of the own count: when they lie
+    // apart (the task was held up between them), the pair is read again
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t own = host::ownTimeStamp();
+        const uint32_t stamp = host::timeStamp();
+        if (host::ownTimeStamp() - own <= 1) {
+            time_stepNote(stamp, own);
+            return;
+        }
+    }
+}
+
+uint32_t time_stepCount(TimeStep* last) {
+    std::lock_guard<std::mutex> lk(gMx);
+    if (last) *last = gLast;
+    return gCount;
+}
+
+bool time_stepListen(TimeStepListener fn) {
+    if (!fn) return false;
+    for (auto& l : gListeners)
+        if (l.load() == fn) return true;
+    for (auto& l : gListeners) {
+        TimeStepListener empty = nullptr;
+        if (l.compare_exchange_strong(empty, fn) || empty == fn) return true;
+    }
+    return false;
+}
+
+void time_stepResetForTest() {
+    std::lock_guard<std::mutex> lk(gMx);
+    gHave = false;
+    gLastStamp = gLastOffset = 0;
+}

@@ -1,0 +1,36 @@
+// Steps of the time stamp. A slave's stamp steps when its core takes its
+// master's time: the lock at the first sync, the new lock on a master that
+// runs anew or on another master, a step back of a second or more. The
+// stamps before and after a step belong to two time bases, and a span that
+// begins in one and ends in the other measures nothing. A slew moves the
+// stamp by a few 0.1 ms a second and is no step.
+//
+// A step is seen against the device's own count, which nothing steps: the
+// 1 ms raster of the time service notes the pair every millisecond, and
+// whoever keeps a span open across steps (an open event) looks at the step
+// count or listens.
+#pragma once
+
+#include <cstdint>
+
+struct TimeStep {
+    uint32_t before;   // the last stamp seen in the old time
+    uint32_t after;    // the first stamp seen in the new time
+};
+
+// Notes a stamp and the own count of the same moment; true when the stamp
+// stepped since the previous note (the step is kept and the listeners are
+// called on the calling task). The first note sees no step.
+bool time_stepNote(uint32_t stamp, uint32_t own);
+// Reads the stamp and the own count together and notes them.
+void time_stepCheck();
+// Steps seen so far (wraps); with last, the newest of them (when there was one).
+uint32_t time_stepCount(TimeStep* last = nullptr);
+
+// Called at each step on the noting task (the 1 ms raster): must not wait.
+// Up to 8 listeners; registering one again changes nothing. False when full.
+using TimeStepListener = void (*)(const TimeStep& step);
+bool time_stepListen(TimeStepListener fn);
+
+// Tests: forgets the notes (the next note sees no step); listeners stay.
+void time_stepResetForTest();
