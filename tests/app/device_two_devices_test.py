@@ -425,8 +425,14 @@ def two_units(binary, sample, ns_a, ns_b):
             wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
             wait_for(lambda: blkcount(b, "SG") > 1000, "A's values in B's files", 60)
             wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            steady = len(b.log())
             alone = records_per_second(b)
             mark = len(b.log())
+            # B shows A's values on its dash: at their rate, their no-data
+            # status stays as it is
+            flips = b.log()[steady:mark].count("Display: timeout status change")
+            print("B's display status changes in %.0f s of A's values: %d" % (5, flips))
+            assert flips <= 4, b.log()[steady:mark][-3000:]
             a2 = ns_device(binary, run_a2, ns_a).wait_ready()
             id_a, id_a2 = UNIT_ID.findall(a.log()), UNIT_ID.findall(a2.log())
             assert len(id_a) == 1 and len(id_a2) == 1 and id_a != id_a2, (id_a, id_a2)
@@ -435,8 +441,12 @@ def two_units(binary, sample, ns_a, ns_b):
                                                                                             id_a2, ADDR_A2)
             timing = "two units send as time master PID 0x%02X: id %s" % (PID_A, id_a)
             wait_for(lambda: network in b.log()[mark:] and timing in b.log()[mark:], "B to name the two units", 30)
+            named = len(b.log())
             both = records_per_second(b, 10)
             log_b = b.log()[mark:]
+            flips = b.log()[named:].count("Display: timeout status change")
+            print("B's display status changes in 10 s with two units: %d" % flips)
+            assert flips <= 4, b.log()[named:][-3000:]
             print("B's m01 records a second: %.0f with A alone, %.0f with two units under PID 1" % (alone, both))
             assert log_b.count("two units send as PID") == 1, log_b.count("two units send as PID")
             assert log_b.count("two units send as time master") == 1, log_b.count("two units send as time master")
