@@ -31,7 +31,8 @@ once B follows A and each records the other's values: two units send under
 one PID, each a time master. B names the pair once on the device network
 and once as time masters, with both ids; it keeps to A, without a reset of
 A's channels nor a stop of the lists it serves A, and records A's values at
-the rate it did before A2 came.
+the rate it did before A2 came. B's dash shows A's values throughout: their
+no-data status stays as it is.
 
 Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks|twounits TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
