@@ -96,7 +96,8 @@ bool make(uint8_t rom[8], std::string* why, bool* taken) {
         *why = std::string("cannot be made (") + std::strerror(errno) + ")";
         return false;
     }
-    if (::write(fd, text, 17) != 17) return fail(errno ? errno : ENOSPC);
+    errno = 0;
+    if (::write(fd, text, 17) != 17) return fail(errno ? errno : ENOSPC);   // short: the drive is full
     int r;
     do r = ::fsync(fd);
     while (r != 0 && errno == EINTR);
