@@ -17,6 +17,7 @@
 #include "platform/appman.h"
 #include "platform/can_front.h"
 #include "platform/error_mgr.h"
+#include "platform/io.h"
 #include "platform/nvram.h"
 #include "platform/raster.h"
 #include "platform/shell.h"
@@ -161,6 +162,12 @@ int appStart(int argc, char** argv) {
     startup_step("NVRAM database", nvram_dbs_init() == 1, true);
     if (startup_step("boot counter", base_boot_count_init() == 1))
         syslogx(150, "startup: boot counter %u", static_cast<unsigned>(base_boot_count_get()));
+    // Before anything names this unit to others (the time service, the
+    // device network, the list requests, the file headers).
+    if (std::string why; host::loadUnitId(&why) == host::UnitIdLoad::Failed)
+        syslogx(147, "startup: %s: this unit has no id of its own", why.c_str());
+    else
+        syslogx(150, "startup: unit id 0x%08X", static_cast<unsigned>(unit_id_get()));
     wire_measurement_init();
 
     char part[17] = {}, serial[17] = {};

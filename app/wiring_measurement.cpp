@@ -12,6 +12,7 @@
 #include "measurement/seram.h"
 #include "measurement/stimulus.h"
 #include "platform/appman.h"
+#include "platform/io.h"
 #include "platform/nvram.h"
 #include "platform/raster.h"
 #include "platform/timebase.h"
@@ -54,6 +55,7 @@ void wire_measurement_init() {
     startup_step("command interface", comint_init());
     startup_step("measurement manager", meas_man_init());
     startup_step("measurement gateway", gw_init(app_pid));
+    gw_set_own_unit(unit_id_get(), base_boot_count_get());
     startup_step("lap trigger", laptrigger_init());
     stimulus_init();
     awm_man_start();

@@ -101,6 +101,7 @@ std::unordered_map<uint32_t, ListPtr> gLists;
 std::vector<ListPtr> gChain[GW_RASTERS];
 std::atomic<uint16_t> gCnt[kPids][C_COUNT];
 uint16_t gOwnPid = 1;
+std::atomic<uint32_t> gOwnUnit{0}, gOwnBoot{0};   // 0: no unit id sent
 std::atomic<const gw_network*> gNet{nullptr};
 uint8_t gFloodSetup = 0, gFloodReply = 0;
 
@@ -180,7 +181,14 @@ bool sendRequest(const GwList& L, uint16_t op) {
     be_put16(m.payload + 4, L.slots);
     be_put16(m.payload + 6, L.mode);
     be_put16(m.payload + 8, uint16_t(L.byName ? L.elems.size() : L.desc.size()));
-    be_put16(m.payload + 10, 0);
+    be_put16(m.payload + MEAS_REQ_UNIT_WORD, 0);
+    // who asks, when the message has room for it
+    if (const uint32_t unit = gOwnUnit; unit && len + MEAS_REQ_UNIT_SIZE <= CI_MAX_PAYLOAD) {
+        be_put32(m.payload + len, unit);
+        be_put32(m.payload + len + 4, gOwnBoot);
+        be_put16(m.payload + MEAS_REQ_UNIT_WORD, MEAS_REQ_UNIT_SIZE);
+        ci_set_len(&m, uint16_t(len + MEAS_REQ_UNIT_SIZE));
+    }
     return comint_put_cmd(&m, 0) != 0;
 }
 
@@ -340,6 +348,11 @@ int gw_init(uint16_t ownPid) {
     }
     ci_register_command(CI_CMD_MEASLIST_REPLY, gw_list_reply_cmd);
     return 1;
+}
+
+void gw_set_own_unit(uint32_t unitId, uint32_t bootCount) {
+    gOwnUnit = unitId;
+    gOwnBoot = bootCount;
 }
 
 void gw_shutdown() {

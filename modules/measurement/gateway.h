@@ -68,6 +68,9 @@ using gw_conn_t = gw_connection*;
 int gw_init(uint16_t ownPid);
 // Kills every list and connection (shutdown, tests).
 void gw_shutdown();
+// This unit's id and boot count, sent with its list requests so that the
+// serving device tells this unit's runs from another unit's.
+void gw_set_own_unit(uint32_t unitId, uint32_t bootCount);
 
 gw_conn_t gw_connect(const callback_list* table);
 int gw_disconnect(gw_conn_t conn);

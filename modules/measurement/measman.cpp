@@ -45,6 +45,29 @@ bool gFormerKnown[MEAS_PEERS] = {};
 // devices given the same PID): a request's boot byte tells no run from
 // another, their lists end only when the device leaves or restarts.
 bool gTwoUnits[MEAS_PEERS] = {};
+// The unit id and boot count of each device's latest request that named
+// its unit; under gMx.
+uint32_t gUnit[MEAS_PEERS] = {};
+uint32_t gUnitBoot[MEAS_PEERS] = {};
+bool gUnitKnown[MEAS_PEERS] = {};
+uint8_t gFloodEnded = 0;
+
+// Who sent a request, when it says so.
+struct Requester {
+    bool named = false;
+    uint32_t unit = 0, boot = 0;
+};
+
+// The unit named after the list that ends at payload offset end.
+Requester requesterOf(const ci_msg_t* m, unsigned end) {
+    Requester r;
+    if (be_get16(m->payload + MEAS_REQ_UNIT_WORD) != MEAS_REQ_UNIT_SIZE || end + MEAS_REQ_UNIT_SIZE > ci_get_len(m))
+        return r;
+    r.unit = be_get32(m->payload + end);
+    r.boot = be_get32(m->payload + end + 4);
+    r.named = r.unit != 0;
+    return r;
+}
 
 uint8_t bootOf(uint32_t handle) { return uint8_t(handle >> 24); }
 
@@ -70,9 +93,38 @@ bool noteBoot(uint16_t pid, uint32_t handle, uint8_t* newest) {
     return false;
 }
 
+// A request that names its unit: that unit's id with a newer boot count is
+// its restart (its former run's lists end), another unit id under the PID
+// is a second unit (true once, to be named with both ids; both are served).
+// A request of an ended run of the unit is not looked at here. gMx held.
+bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* other) {
+    if (pid >= MEAS_PEERS) return false;
+    if (gUnitKnown[pid] && who.unit != gUnit[pid]) {
+        if (gTwoUnits[pid]) return false;
+        gTwoUnits[pid] = true;
+        *other = gUnit[pid];
+        return true;
+    }
+    if (gTwoUnits[pid]) return false;
+    gUnit[pid] = who.unit;
+    gUnitBoot[pid] = who.boot;
+    gUnitKnown[pid] = true;
+    gNewestBoot[pid] = bootOf(handle);
+    gBootKnown[pid] = true;
+    gFormerKnown[pid] = false;   // its runs are told by its boot count
+    return false;
+}
+
+// True for a request of a run of the unit that has ended (a newer one has
+// asked since): no list is made for it. gMx held.
+bool ofEndedRun(uint16_t pid, const Requester& who) {
+    return who.named && pid < MEAS_PEERS && gUnitKnown[pid] && who.unit == gUnit[pid] &&
+           int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
+}
+
 // A device that left is one unit again when it is back; gMx held.
 void forgetBoots(unsigned pid) {
-    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = false;
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
@@ -117,7 +169,7 @@ void stopServed(uint16_t pid, uint32_t handle) {
 
 // Starts serving a list to another device; the gateway error code.
 unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsigned mode,
-                     const std::vector<MeasElem>& elems) {
+                     const std::vector<MeasElem>& elems, const Requester& who) {
     uint16_t pid = ci_get_src(req);
     uint32_t handle = ci_get_magic(req);
     if (raster >= GW_RASTERS) return GW_DENIED;
@@ -144,18 +196,26 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     dynkomm_fifo_link(s->prod.fifo);
     const std::vector<uint32_t> desc = meas_list_words(elems);
     s->masterFed = meas_man_create(s->magic, s->prod.fifo, desc.data(), unsigned(desc.size()));
-    bool twoUnits = false;
+    bool twoUnits = false, twoNamed = false;
     uint8_t newest = 0;
+    uint32_t other = 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
         if (!s->masterFed) gProducers[raster].push_back(&s->prod);
         gServed[key(pid, handle)] = std::move(s);
-        twoUnits = noteBoot(pid, handle, &newest);
+        if (who.named)
+            twoNamed = noteUnit(pid, handle, who, &other);
+        else
+            twoUnits = noteBoot(pid, handle, &newest);
     }
     if (twoUnits)
         syslogx(147, "meas_man: two units ask for lists as PID 0x%X (boot bytes 0x%02X and 0x%02X): the lists of "
                      "both are served until the device leaves or restarts",
                 unsigned(pid), unsigned(newest), unsigned(bootOf(handle)));
+    if (twoNamed)
+        syslogx(147, "meas_man: two units ask for lists as PID 0x%X (ids 0x%08X and 0x%08X): the lists of both are "
+                     "served until the device leaves or restarts",
+                unsigned(pid), unsigned(other), unsigned(who.unit));
     return GW_NO_ERROR;
 }
 
@@ -178,9 +238,25 @@ bool listRequestHead(ci_msg_t* m, uint16_t* op, int* result) {
     return false;
 }
 
-// Starts serving a parsed list and answers with the source FIFO's magic.
-int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems) {
-    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems);
+// Starts serving a parsed list and answers with the source FIFO's magic. A
+// request of a run of its unit that has ended (one that came late) gets
+// nothing: nobody waits for it, and its list would be stopped at once.
+int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, const Requester& who) {
+    bool ended = false;
+    uint32_t newest = 0;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        ended = ofEndedRun(ci_get_src(m), who);
+        if (ended) newest = gUnitBoot[ci_get_src(m)];
+    }
+    if (ended) {
+        SYSLOGX_FLOOD(gFloodEnded, 151, "meas_man: list request of PID 0x%X from boot count %u of unit 0x%08X, "
+                                        "which runs boot count %u now: not served",
+                      unsigned(ci_get_src(m)), unsigned(who.boot), unsigned(who.unit), unsigned(newest));
+        return 1;
+    }
+    unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems,
+                               who);
     uint32_t src = 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -209,7 +285,7 @@ int meas_man_list_by_addr_cmd(ci_msg_t* m) {
         reply(m, op, GW_MEASLIST, 0);
         return 1;
     }
-    return startAndReply(m, op, elems);
+    return startAndReply(m, op, elems, requesterOf(m, 12 + 4 * nWords));
 }
 
 // 0x0510: as 0x0500 but the values by name: per value a signed size byte and
@@ -240,7 +316,7 @@ int meas_man_list_by_name_cmd(ci_msg_t* m) {
         reply(m, op, GW_MEASLIST, 0);
         return 1;
     }
-    return startAndReply(m, op, elems);
+    return startAndReply(m, op, elems, requesterOf(m, pos));
 }
 }  // namespace
 

@@ -64,6 +64,12 @@ struct MeasPeerRun {
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]);
 // Registers the list request handlers (0x0500, 0x0510); 1.
 int meas_man_init();
+
+// A list request may carry its sender's unit id and boot count (32 bits
+// each, big-endian) right after its list; the 16-bit word at payload offset
+// 10 then holds their size, MEAS_REQ_UNIT_SIZE, else 0.
+constexpr uint16_t MEAS_REQ_UNIT_SIZE = 8;
+constexpr unsigned MEAS_REQ_UNIT_WORD = 10;
 void meas_man_shutdown();
 // Runs the producers of a raster (the gateway's own lists are run by it).
 void meas_man_run_producers(unsigned raster, uint32_t timeStamp);

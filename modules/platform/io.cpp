@@ -2,6 +2,7 @@
 #include "platform/io.h"
 
 #include "platform/appman.h"
+#include "platform/crc.h"
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 
@@ -58,6 +59,12 @@ int ow_readRomID(uint8_t* out) {
     }
     memcpy(out, id, 8);
     return 1;
+}
+
+uint32_t unit_id_get() {
+    uint8_t rom[8];
+    ow_readRomID(rom);
+    return crc32_bsd(rom, sizeof rom);
 }
 
 bool pinConfig_getRS232TeleEnabled() {

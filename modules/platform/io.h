@@ -23,6 +23,9 @@ uint32_t meas_led_get_status();
 // 64-bit 1-Wire ROM id into out[8]; 1 on success, else 0 with zeros and the
 // log "Reading OWID failed".
 int ow_readRomID(uint8_t* out);
+// The unit id the device network knows this unit by: crc32_bsd of its ROM
+// id (of zeros when it cannot be read).
+uint32_t unit_id_get();
 
 // True when "/tyCo/0" is there for the serial telemetry.
 bool pinConfig_getRS232TeleEnabled();

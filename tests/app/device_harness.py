@@ -156,7 +156,8 @@ def measdump_csv(measdump, path):
 
 def make_folder(sample, prefix="tav9-dev-"):
     folder = tempfile.mkdtemp(prefix=prefix)
-    shutil.copytree(sample, folder, dirs_exist_ok=True)
+    # a unit.id left in the sample by a run there would make every copy the same unit
+    shutil.copytree(sample, folder, dirs_exist_ok=True, ignore=shutil.ignore_patterns("unit.id"))
     return folder
 
 

@@ -17,11 +17,16 @@ near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
 new time namespace before the device starts). A records B's values again
 within a few seconds of its start-up.
 
-Usage: device_time_restart_test.py far|wrap|near TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+quick: A is killed and started again at once, its old run's time messages
+still fresh at B. A keeps its unit id (its folder's), and B takes the new
+run as A's restart: it follows it and names no second unit.
+
+Usage: device_time_restart_test.py far|wrap|near|quick TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
 import os
+import re
 import subprocess
 import sys
 import time
@@ -29,7 +34,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
-                                     each_records_the_other, prepare)
+                                     each_records_the_other, make_follower, ns_device, prepare)
 
 CLONE_NEWTIME = 0x80
 TICKS = 10000          # time stamps in 0.1 ms
@@ -177,6 +182,46 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
     print("master restarted %.1f s behind test passed" % (behind_ns / 1e9))
 
 
+UNIT_ID = re.compile(r"startup: unit id (0x[0-9A-F]{8})")
+
+
+def quick(binary, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-trq-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-trq-b-", PID_B, ADDR_B) as run_b:
+        make_follower(binary, run_b, ns_b, PID_B)
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = ns_device(binary, run_b, ns_b).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0, "A's values in B's files", 60)
+            ids = UNIT_ID.findall(a.log())
+            assert len(ids) == 1, ids
+            mark = len(b.log())
+            # killed and started again at once: no pause between
+            a.kill()
+            before = a.log_start + len(a.log())
+            a = ns_device(binary, run_a, ns_a)
+            a.log_start = before
+            a.wait_ready()
+            assert UNIT_ID.findall(a.log()) == ids, "A's unit id changed: %s, then %s" % (ids, UNIT_ID.findall(a.log()))
+            anew = "time master PID 0x%02X runs anew" % PID_A
+            wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
+            counted = blkcount(b, "SG")
+            wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            log_b = b.log()[mark:]
+            two = [ln for ln in log_b.splitlines() if "two units" in ln]
+            assert not two, "B took A's restart for a second unit: %s" % two
+            assert log_b.count(anew) == 1, log_b.count(anew)
+            assert a.stop() == 0
+            assert b.stop() == 0
+            a.check_clean()
+            b.check_clean()
+        except Exception:
+            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            raise
+    print("master restarted at once test passed")
+
+
 def main():
     if sys.argv[1] == "timens":
         exec_in_time_namespace(int(sys.argv[2]), sys.argv[3:])
@@ -185,7 +230,9 @@ def main():
     if not pair:
         return SKIP
     try:
-        if mode == "wrap":
+        if mode == "quick":
+            quick(binary, sample, *pair)
+        elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:
             restart(binary, measdump, sample, *pair, {"far": 300 * 10**9, "near": 3 * 10**8}[mode])

@@ -26,7 +26,15 @@ other's values: A's m03 block count grows, B's m01 and m03 too, and from
 then on neither refuses a record or a condition value for its time stamp,
 and B's file writers live on through the step of its clock.
 
-Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+twounits: a second folder under PID 1 (A2 at 10.213.0.4, beside A) starts
+once B follows A and each records the other's values: two units send under
+one PID, each a time master. B names the pair once on the device network
+and once as time masters, with both ids; it keeps to A, without a reset of
+A's channels nor a stop of the lists it serves A, and records A's values at
+the rate it did before A2 came. B's dash shows A's values throughout: their
+no-data status stays as it is.
+
+Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks|twounits TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -46,6 +54,7 @@ from xcp_master_device_test import PAGE_SIZE, WORKING_PAGE, XcpTool  # noqa: E40
 SKIP = 77
 PID_A, PID_B, PID_PEER = 1, 2, 40
 ADDR_A, ADDR_B, ADDR_B_NEW, ADDR_PEER = "10.213.0.1", "10.213.0.2", "10.213.0.5", "10.213.0.3"
+ADDR_A2 = "10.213.0.4"
 PORT_DK_UDP = 9852
 CMD_MARKER = 0x7FF1   # a command no device serves
 
@@ -384,6 +393,81 @@ def clocks(binary, sample, ns_a, ns_b, ahead_s):
     print("devices with clocks %d s apart test passed" % ahead_s)
 
 
+UNIT_ID = re.compile(r"startup: unit id (0x[0-9A-F]{8})")
+
+
+def records_per_second(dev, seconds=5):
+    """B's m01 records a second (A's 1, 10 and 100 ms blocks), counted over
+    the next `seconds`."""
+    start, before = time.monotonic(), blkcount(dev, "SG")
+    time.sleep(seconds)
+    return (blkcount(dev, "SG") - before) / (time.monotonic() - start)
+
+
+def two_units(binary, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-c-", PID_A, ADDR_A2) as run_a2, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        # A2 shares A's namespace: ports of its own where it binds any address
+        cfg = os.path.join(run_a2.folder, "start.cfg")
+        with open(cfg) as f:
+            text = f.read()
+        for key, port in (("xcp_port", 5565), ("can0_port", 29636), ("can1_port", 29637),
+                          ("can0_socketcand_port", 29640), ("can1_socketcand_port", 29641)):
+            text = re.sub(r"(?m)^%s = .*$" % key, "%s = %d" % (key, port), text)
+        with open(cfg, "w") as f:
+            f.write(text)
+        ip(ns_a, "addr", "add", ADDR_A2 + "/24", "dev", "eth0")
+        each_records_the_other(binary, run_a, run_b, ns_b)
+        a = a2 = b = None
+        try:
+            a = ns_device(binary, run_a, ns_a).wait_ready()
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 1000, "A's values in B's files", 60)
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            steady = len(b.log())
+            alone = records_per_second(b)
+            mark = len(b.log())
+            # B shows A's values on its dash: at their rate, their no-data
+            # status stays as it is
+            flips = b.log()[steady:mark].count("Display: timeout status change")
+            print("B's display status changes in %.0f s of A's values: %d" % (5, flips))
+            assert flips <= 4, b.log()[steady:mark][-3000:]
+            a2 = ns_device(binary, run_a2, ns_a).wait_ready()
+            id_a, id_a2 = UNIT_ID.findall(a.log()), UNIT_ID.findall(a2.log())
+            assert len(id_a) == 1 and len(id_a2) == 1 and id_a != id_a2, (id_a, id_a2)
+            id_a, id_a2 = id_a[0], id_a2[0]
+            network = "Diradir2: two units send as PID 0x%X: id %s at %s and id %s at %s" % (PID_A, id_a, ADDR_A,
+                                                                                            id_a2, ADDR_A2)
+            timing = "two units send as time master PID 0x%02X: id %s" % (PID_A, id_a)
+            wait_for(lambda: network in b.log()[mark:] and timing in b.log()[mark:], "B to name the two units", 30)
+            named = len(b.log())
+            both = records_per_second(b, 10)
+            log_b = b.log()[mark:]
+            flips = b.log()[named:].count("Display: timeout status change")
+            print("B's display status changes in 10 s with two units: %d" % flips)
+            assert flips <= 4, b.log()[named:][-3000:]
+            print("B's m01 records a second: %.0f with A alone, %.0f with two units under PID 1" % (alone, both))
+            assert log_b.count("two units send as PID") == 1, log_b.count("two units send as PID")
+            assert log_b.count("two units send as time master") == 1, log_b.count("two units send as time master")
+            assert id_a2 in log_b[log_b.find(timing):].splitlines()[0], log_b[log_b.find(timing):][:300]
+            resets = [ln for ln in log_b.splitlines() if "Reset detected on PID 0x%X" % PID_A in ln]
+            assert not resets, resets[:5]
+            stopped = [ln for ln in log_b.splitlines() if "served to PID 0x%X stopped" % PID_A in ln]
+            assert not stopped, stopped[:5]
+            assert both >= 0.8 * alone, "B recorded %.0f records a second with two units, %.0f before" % (both, alone)
+            for dev in (a2, a, b):
+                assert dev.stop() == 0
+                dev.check_clean()
+        except Exception:
+            for name, dev in (("A", a), ("A2", a2), ("B", b)):
+                if dev:
+                    print("%s's log ends:\n%s" % (name, dev.log()[-3000:]))
+            raise
+    print("two units under one PID test passed")
+
+
 def main():
     mode, binary, sample, source = sys.argv[1:5]
     pair = netns_pair_up(source, mode[0])
@@ -395,7 +479,7 @@ def main():
         elif mode == "halfclocks":
             clocks(binary, sample, *pair, HALF_RANGE_S)
         else:
-            {"moved": moved, "restarts": restarts, "relay": relay}[mode](binary, sample, *pair)
+            {"moved": moved, "restarts": restarts, "relay": relay, "twounits": two_units}[mode](binary, sample, *pair)
     finally:
         netns_pair_down(source, pair)
     return 0

@@ -60,6 +60,7 @@ protected:
         uint16_t version = BC2_VERSION;
         uint16_t offset = 0;
         uint64_t detect = 0, ci = 0, dk = 0;
+        uint32_t unit = 0, boot = 0;   // 0: a device that sends no unit id
     };
     static std::vector<uint8_t> message(const Presence& p) {
         std::vector<uint8_t> m(BC2_MSG_SIZE, 0);
@@ -67,6 +68,8 @@ protected:
         std::memcpy(m.data() + PM_ADDR, &a, 4);
         be_put16(m.data() + PM_PID, p.pid);
         be_put32(m.data() + PM_TIMEOUT, BC2_HOST_TIMEOUT_MS);
+        be_put32(m.data() + PM_UNIT_ID, p.unit);
+        be_put32(m.data() + PM_BOOT, p.boot);
         be_put64(m.data() + PM_DETECT, p.detect);
         be_put64(m.data() + PM_CI_MASK, p.ci | pidBit(p.pid));
         be_put64(m.data() + PM_DK_MASK, p.dk | pidBit(p.pid));

@@ -287,15 +287,21 @@ protected:
         std::filesystem::remove_all(dir);
     }
     // The peer asks for stim_tick on the 10 ms raster under its handle.
-    void ask(uint32_t handle) {
+    // unit: the asking unit's id, sent with its boot count after the list (0: none)
+    void ask(uint32_t handle, uint32_t unit = 0, uint32_t boot = 0) {
         ci_msg_t m;
-        ci_init_msg(&m, CI_CMD_MEASLIST_ADDR, kOwn, 12 + 16);
+        ci_init_msg(&m, CI_CMD_MEASLIST_ADDR, kOwn, 12 + 16 + (unit ? MEAS_REQ_UNIT_SIZE : 0));
         ci_set_src(&m, kPeer);
         ci_set_magic(&m, handle);
         const uint16_t head[6] = {1, 3, 0, 0, 4, 0};   // op start, raster, slots, online, words
         for (int i = 0; i < 6; ++i) be_put16(m.payload + 2 * i, head[i]);
         const uint32_t words[4] = {uint32_t(GW_SIZE4), catalogue_addr("stim_tick"), 0, 0};
         for (int i = 0; i < 4; ++i) be_put32(m.payload + 12 + 4 * i, words[i]);
+        if (unit) {
+            be_put16(m.payload + MEAS_REQ_UNIT_WORD, MEAS_REQ_UNIT_SIZE);
+            be_put32(m.payload + 28, unit);
+            be_put32(m.payload + 32, boot);
+        }
         ASSERT_EQ(ci_serve_command(&m), 1);
     }
     // The handles the peer gets records for in one send-raster tick.
@@ -377,6 +383,38 @@ TEST_F(ServedListsTest, APeerWhoseBootCountStartedOverIsServedAgain) {
     ask(later);
     for (int i = 0; i < 3; ++i) SerNet_man_1s();
     EXPECT_EQ(sentTo(), (std::set<uint32_t>{after, later}));
+}
+
+// Requests that name their unit: a late request of a run that has ended
+// (its unit asked since with a newer boot count) is not served and is no
+// second unit; another unit id under the PID is, named once with both ids,
+// and both units are served.
+TEST_F(ServedListsTest, RequestsNamingTheirUnitTellARestartFromASecondUnit) {
+    const uint32_t run64 = 0x40000001, run65 = 0x41000001, late64 = 0x40000002, other = 0x05000001;
+    heard.seq = 500;
+    receive(heard);
+    ask(run64, 0xAAAA, 0x40);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run64});
+    ask(run65, 0xAAAA, 0x41);   // its restart
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run65});
+    ask(late64, 0xAAAA, 0x40);  // late, of the run that ended
+    for (int i = 0; i < 3; ++i) SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{run65});
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "two units"), 0);
+
+    for (int i = 0; i < 3; ++i) {
+        ask(other, 0xBBBB, 5);
+        SerNet_man_1s();
+        ask(run65, 0xAAAA, 0x41);
+        SerNet_man_1s();
+    }
+    EXPECT_EQ(sentTo(), (std::set<uint32_t>{run65, other}));
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "meas_man: two units ask for lists as PID 0x9 (ids 0x0000AAAA and 0x0000BBBB)"), 1);
+    EXPECT_EQ(countContaining(log, "two units"), 1);
 }
 
 // Two units ask as one PID (a swapped unit left on the network, or two

@@ -118,6 +118,40 @@ TEST_F(GatewayRequestTest, ByNamesWhereThePeerTakesThem) {
     EXPECT_EQ(ci_get_cmd(&gSent.back()), CI_CMD_MEASLIST_ADDR);
 }
 
+// Every request names the asking unit after its list, by names or by
+// addresses, so that the serving device tells its runs from another unit's.
+TEST_F(GatewayRequestTest, RequestsNameTheAskingUnitAfterTheirList) {
+    const int was[3] = {gCapability[0], gCapability[1], gCapability[2]};
+    gCapability[0] = gCapability[1] = gCapability[2] = 0;
+    gw_set_own_unit(0xCAFEF00D, 65);
+    auto tail = [](const ci_msg_t& m, uint32_t* unit, uint32_t* boot) {
+        const unsigned len = ci_get_len(&m);
+        *unit = be_get32(m.payload + len - 8);
+        *boot = be_get32(m.payload + len - 4);
+        return be_get16(m.payload + MEAS_REQ_UNIT_WORD);
+    };
+    uint32_t unit = 0, boot = 0;
+    start({"stim_tick", "meas_man_data_loss"});
+    ci_msg_t m = last();
+    ASSERT_EQ(ci_get_cmd(&m), CI_CMD_MEASLIST_NAMES);
+    EXPECT_EQ(tail(m, &unit, &boot), MEAS_REQ_UNIT_SIZE);
+    EXPECT_EQ(unit, 0xCAFEF00Du);
+    EXPECT_EQ(boot, 65u);
+    const auto listed = names(m);   // the two names, then the tail
+    ASSERT_GE(listed.size(), 2u);
+    EXPECT_EQ(listed[0], "stim_tick");
+    EXPECT_EQ(listed[1], "meas_man_data_loss");
+    gCapability[1] = 1;
+    start({"stim_tick"});
+    m = last();
+    ASSERT_EQ(ci_get_cmd(&m), CI_CMD_MEASLIST_ADDR);
+    EXPECT_EQ(ci_get_len(&m), 12u + 4u * 4u + MEAS_REQ_UNIT_SIZE);
+    EXPECT_EQ(tail(m, &unit, &boot), MEAS_REQ_UNIT_SIZE);
+    EXPECT_EQ(unit, 0xCAFEF00Du);
+    gw_set_own_unit(0, 0);
+    for (int i = 0; i < 3; ++i) gCapability[i] = was[i];
+}
+
 TEST_F(GatewayRequestTest, NothingIsRequestedWhileTheChannelsAreDown) {
     gConnected = false;
     start({"stim_tick"});

@@ -68,6 +68,62 @@ TEST_F(Bc2Test, SequenceGoingBackIsAResetExceptAfterWrap) {
     EXPECT_EQ(bc2().hosts[kPeer].online, 1);
 }
 
+// Two units send presence under one PID, by turns, each with its own
+// counter: the entry keeps to the unit it heard first, with no reset and
+// its channels and route left as they are, and the pair is named once with
+// both ids and addresses. Its own restart (a newer boot count) is a reset;
+// a late message of the run that ended is not taken. Once the unit falls
+// silent, the other is taken.
+TEST_F(Bc2Test, SecondUnitUnderThePidIsNamedOnceAndNeverTaken) {
+    Presence first, second;
+    first.unit = 0xA1A1A1A1;
+    first.boot = 5;
+    first.seq = 100;
+    second.unit = 0xB2B2B2B2;
+    second.boot = 3;
+    second.ip = "10.1.0.7";
+    ASSERT_TRUE(receive(first));
+    takeLogTexts();
+    for (int i = 0; i < 20; ++i) {
+        ++first.seq;
+        ++second.seq;
+        EXPECT_FALSE(receive(second)) << i;
+        EXPECT_TRUE(receive(first)) << i;
+    }
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "Diradir2: two units send as PID 0x9: id 0xA1A1A1A1 at 10.1.0.9 and id 0xB2B2B2B2 "
+                                   "at 10.1.0.7; this device keeps to id 0xA1A1A1A1 while it is heard"),
+              1);
+    EXPECT_EQ(countContaining(log, "two units"), 1);
+    EXPECT_EQ(countContaining(log, "Reset detected"), 0);
+    EXPECT_EQ(BC2_peer_run(kPeer), 0u);
+    uint32_t addr;
+    std::memcpy(&addr, bc2().hosts[kPeer].msg + PM_ADDR, 4);
+    EXPECT_EQ(addr, inet_addr("10.1.0.9"));
+    EXPECT_EQ(routing_get_next(kPeer).ip, 0x0A010009u);
+
+    // the followed unit restarts: a reset, whatever its counter
+    first.boot = 6;
+    ++first.seq;
+    EXPECT_TRUE(receive(first));
+    EXPECT_EQ(BC2_peer_run(kPeer), 1u);
+    Presence late = first;
+    late.boot = 5;
+    late.seq = 1;
+    EXPECT_FALSE(receive(late));
+    EXPECT_EQ(BC2_peer_run(kPeer), 1u);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "Reset detected on PID 0x9"), 1);
+    EXPECT_EQ(countContaining(log, "two units"), 0);
+
+    // silent: the other unit is followed from its next message on
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    ++second.seq;
+    EXPECT_TRUE(receive(second));
+    std::memcpy(&addr, bc2().hosts[kPeer].msg + PM_ADDR, 4);
+    EXPECT_EQ(addr, inet_addr("10.1.0.7"));
+}
+
 TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     receive(Presence{});
     for (int i = 0; i < 6; ++i) bc2_timeout_pass();

@@ -207,6 +207,50 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     EXPECT_FALSE(logContains(log, "trying to change time master"));
 }
 
+// A master killed and started again at once: its unit id with a newer boot
+// count, while its old run's messages are still fresh. The slave steps onto
+// the new run with its first message and calls nothing two units; a late
+// message of the old run is not followed. Another unit id under the PID is a
+// second unit, named once with both ids however its boot count changes.
+TEST_F(TimeServTest, RestartedMasterIsFollowedAtOnceAndASecondUnitNamedOnce) {
+    ASSERT_EQ(timeserv_init(1, false), 1);
+    const date_t d = clockPlus(0);
+    const uint32_t old = 0x50000000u, fresh = old - 3000u;   // 0.3 s behind
+    auto send = [&](uint32_t base, uint32_t id, uint32_t boot) {
+        ci_msg_t m = timeMsg(3, gapOf(base), d, 1, id, boot);
+        timeserv_distributeTime_cmd(&m);
+    };
+    send(old, 0x3333, 64);
+    send(old, 0x3333, 64);
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    send(fresh, 0x3333, 65);   // no silence before it
+    EXPECT_LE(std::abs(slaveMinusMaster(fresh)), 10);
+    uint32_t id = 0, boot = 0;
+    ASSERT_TRUE(timeserv_getMasterIds(&id, &boot));
+    EXPECT_EQ(boot, 65u);
+    send(old, 0x3333, 64);     // late, from the run that ended
+    EXPECT_LE(std::abs(slaveMinusMaster(fresh)), 10);
+    timeserv_getMasterIds(&id, &boot);
+    EXPECT_EQ(boot, 65u);
+    send(fresh, 0x3333, 65);
+    EXPECT_LE(std::abs(slaveMinusMaster(fresh)), 10);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "time master PID 0x03 runs anew (boot count 65)"), 1);
+    EXPECT_FALSE(logContains(log, "two units"));
+
+    for (uint32_t n = 0; n < 6; ++n) {   // a second unit, restarting meanwhile
+        send(fresh, 0x3333, 65);
+        send(old - 40000u, 0x5555, 1 + n / 2);
+        EXPECT_LE(std::abs(slaveMinusMaster(fresh)), 10) << n;
+    }
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "two units send as time master PID 0x03: id 0x00003333 boot count 65 and id "
+                                   "0x00005555 boot count 1; this device follows id 0x00003333"),
+              1);
+    EXPECT_EQ(countContaining(log, "two units"), 1);
+    EXPECT_FALSE(logContains(log, "runs anew"));
+}
+
 // Two units send as master under one PID (a swapped unit left on the
 // network), their messages alternating: the slave keeps to the one it
 // follows, with no step to the other's time (300 s behind) and no new lock,

@@ -10,10 +10,14 @@ namespace {
 // (116 words = 464 bytes); the last placement may add a group's two words,
 // which keeps the request within the gateway's 480 bytes.
 constexpr uint16_t kListWordLimit = CDataList::CDATA_LIST_BYTE_LIMIT / 4;
-// The gateway reports every period of the raster without data (status 6 to
-// the read callback); the lists count five in a row before their values
-// turn invalid.
-constexpr uint16_t kNoDataReportPeriods = 1;
+// The lists' no-data time-out, in periods of their raster: once five
+// periods (100 ms) have passed without data, the gateway reports every
+// further one (status 6 to the read callback), and the values turn invalid
+// at the fifth report in a row. A shorter time-out took a value that comes
+// at its rate but a period late (another device's values, sent on its own
+// raster) for missing data: the page's no-data status changed several times
+// a second.
+constexpr uint16_t kNoDataTimeoutPeriods = 5;
 
 // Bytes of a value of the element type in a slot, 0 when lists cannot carry it.
 int widthOf(uint32_t type)
@@ -154,7 +158,7 @@ int CDataManager::startMeasurement()
     for (CDataList* l = listChain; l; l = l->next) {
         if (l->deviceId == 0 || !l->request) continue;
         l->handle = gw_setup_list(connection, l->request, l, l->requestSize, l->raster, l->deviceId, 0, 0, 1, 4,
-                                  l->slotSize, kNoDataReportPeriods);
+                                  l->slotSize, kNoDataTimeoutPeriods);
     }
     return gw_start_all(connection);
 }

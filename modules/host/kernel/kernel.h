@@ -227,10 +227,21 @@ struct DeviceRecord {
     uint32_t lifeTime = 0;
     float maxTemperature = 25.0f;
     uint8_t romId[8] = {0x28, 0x48, 0x4f, 0x53, 0x54, 0, 0, 0x01};
+    bool romIdReadable = true;   // false: reading the ROM id fails, as a broken chip's
 };
 DeviceRecord deviceRecord();
 // Replaces the record until the next reset (tests).
 void setDeviceRecord(const DeviceRecord& r);
+
+// The unit's own ROM id, kept in "unit.id" of the device folder (16
+// hexadecimal digits: family code 0x01, six random bytes, the 1-Wire CRC-8):
+// made on the first start in the folder and never replaced, so that every
+// folder is a unit of its own and stays the same unit across its restarts.
+// Puts it into the device record. Failed, with words that name the file and
+// its fault in *why ("unit.id is damaged (...)", "unit.id is a folder",
+// "unit.id cannot be made (reason)"): the ROM id then cannot be read.
+enum class UnitIdLoad { Read, Made, Failed };
+UnitIdLoad loadUnitId(std::string* why);
 
 // ---- screen ---------------------------------------------------------------------------------
 // The display driver's flush: hands the visible frame (rows of 0x00RRGGBB words)

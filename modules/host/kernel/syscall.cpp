@@ -184,10 +184,13 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     case SC_CAN_BAUDRATE:
         return canSetBaudrate(static_cast<unsigned>(a2), static_cast<uint32_t>(a3), static_cast<uint32_t>(a4));
     case SC_CAN_START: return canStart(static_cast<unsigned>(a2));
-    case SC_OW_ROMID:
+    case SC_OW_ROMID: {
         if (!a2) return -1;
-        std::memcpy(ptr<void>(a2), deviceRecord().romId, 8);
+        const DeviceRecord r = deviceRecord();
+        if (!r.romIdReadable) return -1;
+        std::memcpy(ptr<void>(a2), r.romId, 8);
         return 0;
+    }
     case SC_EPK_HANDOVER: {
         if (!a2 || a3 < 0) return -1;
         std::lock_guard<std::mutex> lk(stMx);

@@ -50,6 +50,7 @@ const char* const kLineName[] = {
     "peers taking no data",
     "short presence messages",
     "presence messages of a wrong PID",
+    "second units under a PID",
     "command streams out of step",
     "records for a full FIFO",
     "records or commands too long",

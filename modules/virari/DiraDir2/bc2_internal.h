@@ -31,9 +31,11 @@ constexpr uint32_t BC2_HOST_TIMEOUT_MS = 1000;
 
 // ---- presence message ------------------------------------------------------------------
 constexpr unsigned BC2_MSG_SIZE = 60;
+// The sender's unit id and boot count ride in the eight bytes at 16, which
+// older devices send as zeros: a unit id 0 is none.
 enum : unsigned {
-    PM_ADDR = 0, PM_PID = 10, PM_TIMEOUT = 12, PM_DETECT = 24, PM_CI_MASK = 32, PM_DK_MASK = 40,
-    PM_PERIOD = 48, PM_SEQ = 52, PM_VERSION = 56, PM_OFFSET = 58,
+    PM_ADDR = 0, PM_PID = 10, PM_TIMEOUT = 12, PM_UNIT_ID = 16, PM_BOOT = 20, PM_DETECT = 24, PM_CI_MASK = 32,
+    PM_DK_MASK = 40, PM_PERIOD = 48, PM_SEQ = 52, PM_VERSION = 56, PM_OFFSET = 58,
 };
 
 inline uint64_t be_get64(const uint8_t* p) {
@@ -124,6 +126,10 @@ struct bc2_host {
     uint32_t chanAddr = 0;                // network order; 0 none looked at yet
     int32_t chanTimeout = 0;              // ms
     uint32_t runs = 0;                    // its restarts seen (the sequence counter going back)
+    // Another unit heard under the PID while this one is (a swapped unit
+    // left on the network, two devices given one PID), named last.
+    uint32_t secondUnit = 0;
+    bool secondNamed = false;
 };
 
 struct bc2_state {
@@ -134,6 +140,8 @@ struct bc2_state {
     uint32_t ownAddr = 0;                 // network order
     uint16_t ownPid = 0;
     uint16_t offset = 0;
+    uint32_t unitId = 0;                  // this unit's id and boot count, sent in the presence
+    uint32_t bootCount = 0;
     std::atomic<bool> stop{false};
     std::atomic<bool> quiet{false};      // received commands are no longer handed on
     std::atomic<bool> ready2connect{false};
@@ -162,7 +170,7 @@ enum Bc2FloodLine : unsigned {
     FL_ESTABLISHED, FL_CONNECTING, FL_BIND, FL_CONNECT_FAILED, FL_NO_SOCKET,   // channel set-up
     FL_DISCONNECTING, FL_UDP_TWICE,
     FL_RX_HEADER, FL_RX_CLOSED, FL_RX_DATA, FL_RX_NO_ROUTE, FL_STALLED,   // channel traffic
-    FL_SHORT, FL_WRONG_PID,                                           // presence messages not taken
+    FL_SHORT, FL_WRONG_PID, FL_TWO_UNITS,                             // presence messages not taken
     FL_OUT_OF_STEP, FL_FIFO_FULL, FL_TOO_LONG,                        // commands and records not taken
     FL_LISTS_ENDED,                                                   // lists served to a device stopped
     BC2_FLOOD_LINES

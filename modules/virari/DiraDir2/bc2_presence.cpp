@@ -16,6 +16,33 @@ uint8_t gFloodOwnPid = 0;
 uint64_t ownMask(int type) { return type == CH_CI ? bc2().ciMask.load() : bc2().dkMask.load(); }
 
 unsigned pidOf(const bc2_host* h) { return unsigned(h - bc2().hosts); }
+
+// Who sent a presence message, by the unit id and boot count in it: every
+// unit has an id of its own. While the unit the entry follows is heard,
+// another unit id under its PID is a second unit, not taken, and its own id
+// with an older boot count a late message of a run that ended; its id with
+// a newer boot count is its restart. A message or an entry without a unit
+// id (an older device) is taken as before. s.mx held.
+enum class Unit { Followed, Restarted, EndedRun, Second };
+Unit unitOf(const bc2_host& h, uint32_t unit, uint32_t boot) {
+    const uint32_t keptUnit = be_get32(h.msg + PM_UNIT_ID);
+    if (!h.online || h.kind != LINK_PRESENCE || !unit || !keptUnit) return Unit::Followed;
+    if (unit != keptUnit) return Unit::Second;
+    const int32_t newer = int32_t(boot - be_get32(h.msg + PM_BOOT));   // wrap-safe
+    return newer > 0 ? Unit::Restarted : newer < 0 ? Unit::EndedRun : Unit::Followed;
+}
+
+// Named once per pair, limited per the second unit's address as well.
+void nameSecondUnit(uint32_t src, unsigned pid, uint32_t kept, uint32_t keptAddr, uint32_t other,
+                    uint32_t otherAddr) {
+    char at[INET_ADDRSTRLEN] = "", otherAt[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &keptAddr, at, sizeof at);
+    inet_ntop(AF_INET, &otherAddr, otherAt, sizeof otherAt);
+    BC2_LOG_FROM(src, FL_TWO_UNITS, 147,
+                 "Diradir2: two units send as PID 0x%X: id 0x%08X at %s and id 0x%08X at %s; this device keeps to "
+                 "id 0x%08X while it is heard",
+                 pid, unsigned(kept), at, unsigned(other), otherAt, unsigned(kept));
+}
 }  // namespace
 
 bc2_state& bc2() {
@@ -90,6 +117,8 @@ void bc2_build_presence(uint8_t out[BC2_MSG_SIZE]) {
     std::memcpy(out + PM_ADDR, &s.ownAddr, 4);
     be_put16(out + PM_PID, s.ownPid);
     be_put32(out + PM_TIMEOUT, BC2_HOST_TIMEOUT_MS);
+    be_put32(out + PM_UNIT_ID, s.unitId);
+    be_put32(out + PM_BOOT, s.bootCount);
     be_put64(out + PM_DETECT, s.detect);
     be_put64(out + PM_CI_MASK, s.ciMask | pidBit(s.ownPid));
     be_put64(out + PM_DK_MASK, s.dkMask | pidBit(s.ownPid));
@@ -128,9 +157,26 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     if (!chanPeer) chanPeer = bc2_channel_peer(h.dk);
     uint32_t msgAddr;
     std::memcpy(&msgAddr, msg + PM_ADDR, 4);
+    const uint32_t unit = be_get32(msg + PM_UNIT_ID), boot = be_get32(msg + PM_BOOT);
     bool reset = false, routeAdded = false, moved = false;
     {
-        std::lock_guard<std::mutex> lk(s.mx);
+        std::unique_lock<std::mutex> lk(s.mx);
+        switch (unitOf(h, unit, boot)) {
+        case Unit::Second: {
+            const bool name = !h.secondNamed || h.secondUnit != unit;
+            h.secondNamed = true;
+            h.secondUnit = unit;
+            const uint32_t keptUnit = be_get32(h.msg + PM_UNIT_ID);
+            uint32_t keptAddr;
+            std::memcpy(&keptAddr, h.msg + PM_ADDR, 4);
+            lk.unlock();
+            if (name) nameSecondUnit(from.sin_addr.s_addr, pid, keptUnit, keptAddr, unit, msgAddr);
+            return false;
+        }
+        case Unit::EndedRun: return false;
+        case Unit::Followed: break;
+        case Unit::Restarted: reset = true; break;
+        }
         h.from = from;
         h.kind = LINK_PRESENCE;
         h.version = be_get16(msg + PM_VERSION);
@@ -151,7 +197,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
             }
         }
         uint32_t kept = be_get32(h.msg + PM_SEQ);
-        reset = be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu;
+        reset = reset || (be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu);
         if (reset) ++h.runs;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
         // Under the table's lock, so that the time-out pass cannot remove
@@ -213,6 +259,7 @@ void bc2_timeout_pass() {
                     routeRemoved = routing_set_table_entries(&none, pid, pid) == 1;
                 }
                 h.routeAdded = false;
+                h.secondNamed = false;   // the next unit heard under the PID is followed
             }
         }
         if (!drop) continue;

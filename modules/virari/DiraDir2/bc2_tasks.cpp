@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "platform/appman.h"
+#include "platform/io.h"
+#include "platform/nvram.h"
 #include "platform/syslogx.h"
 #include "platform/task_stop.h"
 #include "virari/DiraDir2/bc2_internal.h"
@@ -134,6 +136,8 @@ void resetState() {
         h.chanAddr = 0;
         h.chanTimeout = 0;
         h.runs = 0;
+        h.secondUnit = 0;
+        h.secondNamed = false;
     }
     s.heard = 0;
     s.quiet = false;
@@ -162,6 +166,8 @@ int BC2_init() {
     s.offset = AppMan_getBC2PortOffset();
     s.ownAddr = inet_addr(device_ip_addr);
     s.ownPid = app_pid;
+    s.unitId = unit_id_get();
+    s.bootCount = base_boot_count_get();
     resetState();
 
     int fd = bcSocket_get(AF_INET, SOCK_DGRAM, 0);

@@ -47,12 +47,12 @@ int64_t nowMs() {
     return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// Another id or boot count under the master's PID while the master's run is
-// still heard: two units send as the master (a swapped unit left on the
-// network, or two devices given the same PID). Named once per pair; the
-// slave stays with the run it follows. idMx held.
+// Another unit id under the master's PID while the master's run is still
+// heard: two units send as the master (a swapped unit left on the network,
+// or two devices given the same PID). Named once per pair of units, whatever
+// their boot counts do; the slave stays with the unit it follows. idMx held.
 void noteSecondUnit(TimeServState& s, uint16_t src, uint32_t id, uint32_t boot) {
-    if (s.secondNamed && s.secondId == id && s.secondBootCnt == boot) return;
+    if (s.secondNamed && s.secondId == id) return;
     s.secondNamed = true;
     s.secondId = id;
     s.secondBootCnt = boot;
@@ -64,11 +64,15 @@ void noteSecondUnit(TimeServState& s, uint16_t src, uint32_t id, uint32_t boot) 
 }
 
 // Watches who the master is. Another device is accepted as master with its
-// tenth message in a row. A new run of the master's own device (its boot
-// count or, for a swapped unit, its id changed under its PID) is taken at
-// once, as its time base has changed with it, when the old run has gone
-// quiet; while the old run is still heard, the other is a second unit under
-// the same PID and is not followed. False for a message not followed.
+// tenth message in a row. Every unit has an id of its own: the master's id
+// with a newer boot count is its restart, taken at once, as its time base
+// has changed with it, however soon after the old run's last message it
+// comes; with an older boot count while its current run is heard, it is a
+// late message of a run that ended, and is not followed. Another id under
+// the master's PID is a second unit while the master's unit is heard, and
+// is not followed; once that unit has gone quiet it is the master's unit
+// swapped (or one that lost its boot count) and is taken at once. False
+// for a message not followed.
 bool trackMaster(TimeServState& s, const ci_msg_t* m) {
     const uint16_t src = ci_get_src(m);
     const uint32_t id = be_get32(m->payload + 24), boot = be_get32(m->payload + 28);
@@ -86,10 +90,13 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
     if (!differs) s.masterHeardMs = now;
     if (!differs && s.changeCnt == 0) return true;
     if (differs && src == s.masterPid) {
-        if (now - s.masterHeardMs <= TIMESERV_MASTER_QUIET_MS) {
+        const bool heard = now - s.masterHeardMs <= TIMESERV_MASTER_QUIET_MS;
+        const bool newerBoot = int32_t(boot - s.masterBootCnt) > 0;   // wrap-safe
+        if (id != s.masterId && heard) {
             noteSecondUnit(s, src, id, boot);
             return false;
         }
+        if (id == s.masterId && !newerBoot && heard) return false;   // a run that ended
         syslogx(150, "timeserv_distributeTime_cmd: time master PID 0x%02X runs anew (boot count %u)", src,
                 unsigned(boot));
         s.masterId = id;

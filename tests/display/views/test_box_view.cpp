@@ -117,15 +117,41 @@ TEST_F(BoxView, LimitsChangeTheBandWithHysteresis) {
     EXPECT_EQ(Pixel(b->mClient.left + 9, b->mClient.top + 40), kBorderFg);
 }
 
+// Values that come at their rate but late by a period, two in the next
+// (a device's values over the network, sent on its own raster): no period
+// counts as one without data, and the status the page logs stays as it is.
+TEST_F(BoxView, AValueLateByAPeriodIsNoMissingData) {
+    display_elem_s e = Box();
+    CDispBox* b = Make(&e);
+    Start();
+    for (int round = 0; round < 20; ++round) {
+        Tick(false);
+        ts += 200;
+        meas_man_copy_raster(kDisplayRaster, ts);
+        Tick();
+        b->update();
+        ASSERT_EQ(b->bands.band, uint32_t(BAND_MIDDLE)) << round;
+    }
+    bool all = false, any = false;
+    unsigned short mn = 1, mx = 1;
+    unsigned long total = 1, mask = 1;
+    manager->getStatus(&all, &any, &mn, &mx, &total, &mask);
+    EXPECT_TRUE(all);
+    EXPECT_EQ(total, 0u);
+    EXPECT_EQ(mx, 0u);
+    EXPECT_EQ(mask, 0u);
+}
+
 TEST_F(BoxView, TurnsStaleAtTheFifthNoDataEventAndRecovers) {
     display_elem_s e = Box();
     CDispBox* b = Make(&e);
     Start();
     Show(42.0, b);
     ASSERT_EQ(b->bands.band, uint32_t(BAND_MIDDLE));
-    // The gateway reports every period without data; the values turn
-    // invalid at the fifth report in a row.
-    for (int period = 1; period <= 4; ++period) {
+    // The gateway reports every period without data once the list's
+    // time-out of five periods has passed; the values turn invalid at the
+    // fifth report in a row.
+    for (int period = 1; period <= 8; ++period) {
         Tick(false);
         b->update();
         EXPECT_EQ(b->bands.band, uint32_t(BAND_MIDDLE)) << "period " << period;
