@@ -45,7 +45,8 @@ HEADER = re.compile(r"^header: .* measurement m0(\d) ")
 COUNTERS = re.compile(r"^counters: outing (\d+) lap (\d+) fragment (\d+) absolute lap (\d+) ")
 FRAME = re.compile(r"^frame @\d+ block (\d+) ")
 RECORD = re.compile(r"^  record time (\d+) ")
-META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)")
+META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)"
+                       r"(?: duration (\d+))?")
 
 MEASDUMP_SOUND, MEASDUMP_BROKEN, MEASDUMP_UNREADABLE, MEASDUMP_CUT = 0, 1, 2, 3
 
@@ -73,6 +74,7 @@ class MeasFile:
         self.meas_idx = self.counters = None
         self.stamps = {}          # block -> [time stamps in file order]
         self.metas = []           # (type, time) of the metadata blocks that carry one
+        self.events = []          # (time, duration) of the events
         block = None
         for line in r.stdout.splitlines():
             m = RECORD.match(line)
@@ -86,6 +88,8 @@ class MeasFile:
             m = META_TIME.match(line)
             if m:
                 self.metas.append((int(m.group(1)), int(m.group(2))))
+                if m.group(3) is not None:
+                    self.events.append((int(m.group(2)), int(m.group(3))))
                 continue
             m = HEADER.match(line)
             if m:
@@ -194,9 +198,14 @@ def check_file(f, event_times):
     return problems
 
 
+OPEN_EVENT = 0xFFFFFFFF   # the duration of an event that has not ended
+
+
 def check_event_times(f):
-    """Every event lies between the file's initial time stamp and its last
-    stamp (its close time stamp or its last record)."""
+    """Every event has a duration that does not go back, and lies in the
+    file's time, between its initial time stamp and its last stamp (its
+    close time stamp or its last record): an event that began before the
+    file and ended in it (written at its end) lies in it too."""
     init = [t for kind, t in f.metas if kind == 4]
     if not init:
         return []
@@ -205,8 +214,16 @@ def check_event_times(f):
     for t in [t for kind, t in f.metas if kind in (4, 5, 6)] + [t for s in f.stamps.values() for t in s]:
         if later(t, last):
             last = t
-    return ["%s: an event at %d lies outside the file's time %d to %d" % (f.where, t, start, last)
-            for kind, t in f.metas if kind == 6 and (later(start, t) or later(t, last))]
+    problems = []
+    for t, duration in f.events:
+        if duration != OPEN_EVENT and duration >= 0x80000000:
+            problems.append("%s: an event at %d has a negative duration (%d)" % (f.where, t, duration - (1 << 32)))
+            continue
+        # an event still open when the file was written lasts into it
+        if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or later(t, last):
+            problems.append("%s: an event at %d (duration %d) lies outside the file's time %d to %d"
+                            % (f.where, t, duration, start, last))
+    return problems
 
 
 def check_recordings(files):
@@ -252,7 +269,7 @@ def check_recordings(files):
     return problems
 
 
-def check_folder(folder, measdump, event_times=False, leftovers=True, leftovers_before=None, open_paths=(),
+def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
                  ignore=(), lap_order=True):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
