@@ -121,13 +121,14 @@ TEST(TimeCore, SlewNeverStepsTheStampBack) {
     EXPECT_GE(int32_t(after - before), 0) << "the stamp went back by " << (before - after);
 
     // gap stamps of the master behind go on, 20 a gap, until the slave
-    // stands in its time
+    // stands in its time (within what reading two clocks one after the
+    // other, and a gap stamp a count late, may add)
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::abs(slaveMinusMaster(behind)) > 1 && std::chrono::steady_clock::now() < end) {
+    while (std::abs(slaveMinusMaster(behind)) > 2 && std::chrono::steady_clock::now() < end) {
         for (int i = 0; i < 20; ++i) gapFromMaster(behind);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 1);
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 3);
     EXPECT_EQ(host::timeSyncState(), 1u);
     const uint32_t ahead = behind + 500u;
     gapFromMaster(ahead);
