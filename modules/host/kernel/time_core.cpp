@@ -117,14 +117,17 @@ uint32_t offsetAtLocked(uint32_t own) {
 // The offset holds `offset` from now on, with no slew.
 void setOffsetLocked(uint32_t offset) { slewFrom = slewTo = offset; }
 
-// The stamp at a moment; read with the clock under the lock, it never lies
-// below one given before.
+// The stamp at a moment (a base tick's deadline, just past): the offset as
+// it stands for that moment's own count.
 uint32_t stampAt(const timespec& ts) {
     const uint32_t own = ownStampAt(ts);
     std::lock_guard<std::mutex> lk(offsetMx);
     return own + offsetAtLocked(own);
 }
 
+// The stamp now; the clock is read under the lock, so that, but for a step
+// onto the master's time, it never lies below one given before, whichever
+// thread took that one.
 uint32_t stampNow() {
     std::lock_guard<std::mutex> lk(offsetMx);
     const uint32_t own = ownStampAt(monotonicNow());
