@@ -33,6 +33,7 @@ struct Raster {
     int count = 0;            // ms since the last give (base-tick task only)
     std::atomic<int> pending{0};
     std::atomic<uint64_t> ticks{0};
+    std::atomic<uint64_t> skippedRuns{0};   // runs lost to base ticks skipped after lags
     // The gives, each with the stamp (0.1 ms) of the tick that made it due:
     // slot n % kDueRing holds (n << 32) | stamp for give n.
     std::atomic<uint32_t> gives{0};
@@ -81,6 +82,7 @@ std::atomic<uint64_t> g_baseTicks{0};
 std::atomic<bool> g_syncRequest{false};
 std::atomic<uint32_t> g_syncStamp{0};
 std::atomic<uint32_t (*)()> g_now{nullptr};
+uint64_t g_skipSeen = 0;   // base ticks skipped that the notify task accounted for (set before it runs)
 
 uint32_t nowStamp() {
     uint32_t (*f)() = g_now.load();
@@ -152,9 +154,42 @@ void runRaster(Raster* r) {
     }
 }
 
+// The base ticks skipped after a lag since the last tick: each periodic
+// raster counts the runs it lost, and its counter moves on by the ticks
+// skipped so that it keeps its phase. Named in the log with the lag's length.
+// Notify task only.
+void accountSkippedTicks(uint32_t stamp) {
+    const uint64_t total = host::baseTickSkipped();
+    const uint64_t skipped = total > g_skipSeen ? total - g_skipSeen : 0;
+    g_skipSeen = total;
+    if (!skipped) return;
+    char lost[512];
+    size_t len = 0;
+    lost[0] = 0;
+    const int n = g_count.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.cycle <= 0 || !r.task) continue;
+        const uint64_t counted = uint64_t(r.count) + skipped;
+        const uint64_t runs = counted / uint64_t(r.cycle);
+        r.count = int(counted % uint64_t(r.cycle));
+        if (!runs) continue;
+        r.skippedRuns.fetch_add(runs, std::memory_order_relaxed);
+        if (len < sizeof lost) {
+            const int w = snprintf(lost + len, sizeof lost - len, "%s%s %llu", len ? ", " : "", r.name,
+                                   static_cast<unsigned long long>(runs));
+            if (w > 0) len += size_t(w);
+        }
+    }
+    syslogx(148, "raster: the base tick lagged %llu ms behind its clock at time stamp %u and skipped as many "
+                 "ticks; runs lost: %s",
+            static_cast<unsigned long long>(skipped), unsigned(stamp), lost);
+}
+
 // One base tick: count every periodic raster and give those that are due.
 // Runs on "r_notifyRasterTask", which the clock itself wakes.
 void notifyTick(uint32_t stamp) {
+    accountSkippedTicks(stamp);
     const bool resync = g_syncRequest.exchange(false);
     // ms since the 100 ms boundary the time service handed over
     const uint32_t elapsed = resync ? (nowStamp() - g_syncStamp.load()) / 10 : 0;
@@ -198,6 +233,7 @@ bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, 
     r.count = 0;
     r.pending.store(0);
     r.ticks.store(0);
+    r.skippedRuns.store(0);
     r.overLimit.store(false);
     r.gives.store(0);
     r.runs = 0;
@@ -265,6 +301,7 @@ int raster_start(bool manualTick) {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (!g_running.load() || g_notifyTask) return 0;
     if (manualTick) host::startBaseTick(true);   // only opens "/BASETICK0"
+    g_skipSeen = host::baseTickSkipped();        // lags of an earlier run are not this one's
     g_notifyTask = taskSpawn("r_notifyRasterTask", kNotifyPriority, VX_FP_TASK, kRasterStack,
                              [manualTick] { notifyTask(manualTick); });
     if (!g_notifyTask) {
@@ -330,6 +367,7 @@ bool raster_info(int i, RasterInfo* out) {
     out->cycle = r.cycle;
     out->watchdogLimit = r.limit;
     out->ticks = r.ticks.load();
+    out->skippedRuns = r.skippedRuns.load();
     out->pending = r.pending.load();
     out->overLimit = r.overLimit.load();
     return true;

@@ -101,6 +101,7 @@ struct RasterInfo {
     int cycle;              // ms, or the negative event id
     int watchdogLimit;      // pending cycles, 0 = not supervised
     uint64_t ticks;         // body runs completed
+    uint64_t skippedRuns;   // runs lost to base ticks skipped after lags (the process stalled)
     int pending;            // cycles given and not yet completed
     bool overLimit;         // reported over its limit and not yet re-armed
 };

@@ -52,7 +52,12 @@ void rtpShutdown() {
 
     for (int i = 0; i < raster_count(); ++i) {
         RasterInfo ri;
-        if (raster_info(i, &ri)) syslogx(150, "raster %s: %llu ticks", ri.name, static_cast<unsigned long long>(ri.ticks));
+        if (!raster_info(i, &ri)) continue;
+        if (ri.skippedRuns)
+            syslogx(150, "raster %s: %llu ticks, %llu runs lost to lags", ri.name,
+                    static_cast<unsigned long long>(ri.ticks), static_cast<unsigned long long>(ri.skippedRuns));
+        else
+            syslogx(150, "raster %s: %llu ticks", ri.name, static_cast<unsigned long long>(ri.ticks));
     }
     syslogx(150, "rtpShutdown: done");
     syslogx_readerStop();

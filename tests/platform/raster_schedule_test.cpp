@@ -246,3 +246,71 @@ TEST(RasterStamp, OutsideARunIsNow) {
     EXPECT_EQ(raster_dueStamp(), 4242u);
     raster_setTimeSource(nullptr);
 }
+
+namespace {
+std::mutex g_dueMutex;
+std::vector<uint32_t> g_due100;   // due stamps of r100ms runs
+std::atomic<int> g_stallMs{0};
+
+// The time source of the re-phasing, which the notify task calls within a
+// tick: the tick's own stamp, after a stall of the base tick when one is
+// asked for.
+uint32_t stallingNow() {
+    const uint32_t stamp = host::baseTickStamp();
+    if (const int ms = g_stallMs.exchange(0)) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return stamp;
+}
+}  // namespace
+
+// A base tick that lags more than 100 ms behind its clock skips the ticks it
+// missed: each periodic raster counts the runs it lost, the log names the
+// lag with its length, and the rasters keep their phase (r100ms stays on
+// the 100 ms grid it was re-phased to).
+TEST_F(RasterTest, RunsLostToALagAreCountedPerRaster) {
+    ASSERT_EQ(raster_addEntry(RB_100MS, "due_100ms",
+                              [](intptr_t) {
+                                  std::lock_guard<std::mutex> lock(g_dueMutex);
+                                  g_due100.push_back(raster_dueStamp());
+                              },
+                              0),
+              1);
+    raster_setTimeSource(stallingNow);
+    ASSERT_EQ(raster_start(false), 1);
+    ASSERT_TRUE(waitFor([] { return raster_baseTicks() >= 10; }));
+    const uint32_t grid = host::baseTickStamp();
+    rasterTaskSyncTo100ms(grid);
+    const uint64_t phased = raster_baseTicks() + 2;
+    ASSERT_TRUE(waitFor([&] { return raster_baseTicks() >= phased; }));
+    {
+        std::lock_guard<std::mutex> lock(g_dueMutex);
+        g_due100.clear();
+    }
+    drainLog();
+    g_stallMs = 250;
+    rasterTaskSyncTo100ms(grid);
+    // the lag is named once the runs lost are counted
+    std::vector<std::string> named;
+    ASSERT_TRUE(waitFor([&] {
+        for (const std::string& t : takeLogTexts())
+            if (t.find("the base tick lagged") != std::string::npos) named.push_back(t);
+        return !named.empty();
+    }));
+    ASSERT_EQ(named.size(), 1u);
+    const uint64_t skipped = info("r1ms").skippedRuns;
+    EXPECT_GE(skipped, 150u) << "a stall of 250 ms, less the 100 ms a tick may lag";
+    EXPECT_NE(named[0].find("the base tick lagged " + std::to_string(skipped) + " ms"), std::string::npos) << named[0];
+    EXPECT_NE(named[0].find("r1ms " + std::to_string(skipped)), std::string::npos) << named[0];
+    for (const char* name : {"r10ms", "rMeas", "r1000ms"}) {
+        const RasterInfo ri = info(name);
+        EXPECT_GE(ri.skippedRuns, skipped / uint64_t(ri.cycle)) << name;
+        EXPECT_LE(ri.skippedRuns, skipped / uint64_t(ri.cycle) + 1) << name;
+    }
+    ASSERT_TRUE(waitFor([] {
+        std::lock_guard<std::mutex> lock(g_dueMutex);
+        return g_due100.size() >= 5;
+    }));
+    raster_stopAll();
+    raster_setTimeSource(nullptr);
+    std::lock_guard<std::mutex> lock(g_dueMutex);
+    for (uint32_t due : g_due100) EXPECT_EQ(uint32_t(due - grid) % 1000u, 0u) << due << " off the grid of " << grid;
+}

@@ -348,6 +348,10 @@ uint64_t baseTickCount();
 // Time stamp (0.1 ms) of the latest tick's deadline: the ticks lie on an
 // exact 1 ms grid, however late a task gets to run.
 uint32_t baseTickStamp();
+// Ticks the clock's own ticks skipped after lags of more than 100 ms (the
+// task woke that late): counted before the tick that follows such a lag is
+// handled, so its handler can account for them. Never reset.
+uint64_t baseTickSkipped();
 
 // ---- CAN --------------------------------------------------------------------------------------
 // A frame in the layout of Linux's struct canfd_frame (72 bytes); id bit 31

@@ -32,7 +32,8 @@ void resetSyscallState();
 void resetBaseTick();
 
 // The time stamp (0.1 ms) of a CLOCK_MONOTONIC instant: 1 ms deadlines of
-// the base tick map to stamps exactly 10 apart.
+// the base tick map to stamps exactly 10 apart (9 where a slave's slew
+// holds its stamp back by 0.1 ms).
 uint32_t timeStampAt(const timespec& ts);
 
 // The time core's part of every base tick (its gap interrupt), with the

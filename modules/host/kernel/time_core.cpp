@@ -20,9 +20,16 @@
 //
 // Time stamps order records and due times all over the device, so the
 // offset moves with care once locked: forward at once (the slave was late),
-// back only when a whole second of gap stamps says so, by 0.1 ms a gap for
-// the drift of two clocks and in one step only when the master's time lies
-// a second or more behind (late messages alone never look like that).
+// back in one step only when a whole second of gap stamps says the master's
+// time lies a second or more behind (late messages alone never look like
+// that). A master a little behind is reached by a slew: the slave's stamp
+// runs slower, holding for one more 0.1 ms every 100 ms of its own clock
+// (1 ms/s, well above the drift of two clocks), until it stands in the
+// master's time. A slew never makes a stamp go back, however many gap stamps
+// come at once (a network may deliver a message several times): it is a
+// rate, not a step per gap stamp. The offset and its slew are read and moved
+// under one lock with the clock read inside, so that of any two stamps the
+// later one taken is never the lower, whichever threads take them.
 //
 // The lock is the one step either way, taken on the first gap stamp of a
 // time base: the first the core hears, and the first after the caller said
@@ -46,14 +53,22 @@ namespace {
 constexpr uint32_t kGapPeriod = 1000;        // 0.1 ms: 100 ms
 constexpr int64_t kLockTimeoutMs = 1000;
 constexpr unsigned kOffsetWindow = 10;       // the gap stamps of a second
-constexpr uint32_t kSlewPerGap = 1;          // 0.1 ms per gap: 1 ms/s of drift
+constexpr uint32_t kSlewSpan = 1000;         // own 0.1 ms counts per 0.1 ms slewed: 1 ms/s
 // A master's time this far behind in every gap stamp of a second is another
 // time base, not a second of late messages (a loaded host delays them by
 // well over 100 ms).
 constexpr int32_t kStepBack = 10000;         // 1 s
 
 std::atomic<uint32_t> clockStart{0};      // where the own count starts (tests: near the wrap)
-std::atomic<uint32_t> syncOffset{0};      // from the own count to the master's time, once locked
+
+// The offset from the own count to the master's time, once locked: slewFrom
+// until the own count passes slewStart, then 0.1 ms less every kSlewSpan of
+// it down to slewTo. Guarded by offsetMx, a leaf lock held only for a read of
+// the clock and a few sums.
+std::mutex offsetMx;
+uint32_t slewFrom = 0;
+uint32_t slewTo = 0;
+uint32_t slewStart = 0;
 constexpr uint32_t kNotForced = 0xFFFFFFFFu;
 std::atomic<uint32_t> forcedState{kNotForced};
 std::atomic<uint32_t> nextGap{0};
@@ -84,11 +99,47 @@ timespec monotonicNow() {
     return ts;
 }
 
-// The count that the 32-bit stamp is the low part of; the gap grid lies on it.
-uint64_t unwrappedStamp() { return tenthsAt(monotonicNow()) + clockStart + syncOffset; }
-
 // This device's own count, which no master steps.
 uint32_t ownStampAt(const timespec& ts) { return static_cast<uint32_t>(tenthsAt(ts)) + clockStart; }
+
+// The offset at own count `own`; offsetMx held. Before the slew's start it
+// is where the slew starts from, so a stamp of a moment already past (a late
+// tick's deadline) is never put below the stamps given at that moment by
+// more than the slew since then.
+uint32_t offsetAtLocked(uint32_t own) {
+    const int32_t since = int32_t(own - slewStart);
+    if (since <= 0) return slewFrom;
+    const uint32_t taken = uint32_t(since) / kSlewSpan;
+    const uint32_t debt = slewFrom - slewTo;
+    return slewFrom - (taken < debt ? taken : debt);
+}
+
+// The offset holds `offset` from now on, with no slew.
+void setOffsetLocked(uint32_t offset) { slewFrom = slewTo = offset; }
+
+// The stamp at a moment (a base tick's deadline, just past): the offset as
+// it stands for that moment's own count.
+uint32_t stampAt(const timespec& ts) {
+    const uint32_t own = ownStampAt(ts);
+    std::lock_guard<std::mutex> lk(offsetMx);
+    return own + offsetAtLocked(own);
+}
+
+// The stamp now; the clock is read under the lock, so that, but for a step
+// onto the master's time, it never lies below one given before, whichever
+// thread took that one.
+uint32_t stampNow() {
+    std::lock_guard<std::mutex> lk(offsetMx);
+    const uint32_t own = ownStampAt(monotonicNow());
+    return own + offsetAtLocked(own);
+}
+
+// The count that the 32-bit stamp is the low part of; the gap grid lies on it.
+uint64_t unwrappedStamp() {
+    std::lock_guard<std::mutex> lk(offsetMx);
+    const uint64_t tenths = tenthsAt(monotonicNow());
+    return tenths + clockStart + offsetAtLocked(static_cast<uint32_t>(tenths) + clockStart);
+}
 
 // gapMx held.
 bool streakLive(int64_t now) { return gapStreak && now - lastGapMs <= kLockTimeoutMs; }
@@ -112,25 +163,33 @@ uint32_t bestOffset() {
 // Moves the offset towards the master's time after a gap stamp; gapMx held.
 void followMaster() {
     const uint32_t best = bestOffset();
+    std::lock_guard<std::mutex> lk(offsetMx);
     if (!everLocked) {   // the lock: from the own clock (or the old time base) to the master's time
-        syncOffset = best;
+        setOffsetLocked(best);
         everLocked = true;
         return;
     }
-    const uint32_t current = syncOffset;
+    const uint32_t own = ownStampAt(monotonicNow());
+    const uint32_t current = offsetAtLocked(own);
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
     if (ahead > 0 || (ahead <= -kStepBack && sampleCount >= kOffsetWindow)) {
-        syncOffset = best;
-    } else if (ahead < 0) {
-        syncOffset = current - kSlewPerGap;
+        setOffsetLocked(best);
+    } else if (ahead == 0) {
+        setOffsetLocked(current);
+    } else if (current != slewTo) {
+        slewTo = best;   // a slew under way goes on at its pace, towards the new aim
+    } else {
+        slewFrom = current;
+        slewTo = best;
+        slewStart = own;
     }
 }
 }  // namespace
 
-uint32_t timeStamp() { return detail::timeStampAt(monotonicNow()); }
+uint32_t timeStamp() { return stampNow(); }
 
 namespace detail {
-uint32_t timeStampAt(const timespec& ts) { return ownStampAt(ts) + syncOffset; }
+uint32_t timeStampAt(const timespec& ts) { return stampAt(ts); }
 }  // namespace detail
 
 uint32_t ownTimeStamp() { return ownStampAt(monotonicNow()); }
@@ -202,7 +261,10 @@ void timeCoreTick(uint32_t tickStamp) {
 
 void resetTimeCore() {
     clockStart = 0;
-    syncOffset = 0;
+    {
+        std::lock_guard<std::mutex> lk(offsetMx);
+        slewFrom = slewTo = slewStart = 0;
+    }
     forcedState = kNotForced;
     nextGap = 0;
     masterMode = false;

@@ -23,14 +23,16 @@ namespace host {
 namespace {
 
 constexpr long kPeriodNs = 1000000;
-// After a stall longer than this (debugger, suspended process) the missed
-// ticks are skipped instead of given in a burst; the grid stays.
+// After a stall longer than this (debugger, suspended process, a loaded
+// host) the missed ticks are skipped instead of given in a burst; the grid
+// stays, and the ticks skipped are counted for whoever the ticks drive.
 constexpr long kMaxLagNs = 100 * kPeriodNs;
 
 std::mutex ctlMx;   // guards the opening of tickSem
 std::atomic<uint64_t> ticks{0};
 std::atomic<SEM_ID> tickSem{nullptr};
 std::atomic<uint32_t> tickStamp{0};   // time stamp of the latest tick's deadline
+std::atomic<uint64_t> skipped{0};     // ticks skipped after lags, since the start
 
 void addNs(timespec& t, long ns) {
     t.tv_nsec += ns;
@@ -78,7 +80,10 @@ void clockLoop(Keep keepGoing, OnTick onTick) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
         const long lag = diffNs(now, next);
-        if (lag > kMaxLagNs) addNs(next, lag / kPeriodNs * kPeriodNs);   // skip, keep the phase
+        if (lag > kMaxLagNs) {   // skip, keep the phase; the next tick's handler sees the count
+            addNs(next, lag / kPeriodNs * kPeriodNs);
+            skipped.fetch_add(static_cast<uint64_t>(lag / kPeriodNs), std::memory_order_release);
+        }
     }
 }
 
@@ -125,6 +130,7 @@ void baseTick() {
 
 uint64_t baseTickCount() { return ticks.load(std::memory_order_acquire); }
 uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
+uint64_t baseTickSkipped() { return skipped.load(std::memory_order_acquire); }
 
 namespace detail {
 void resetBaseTick() {

@@ -9,6 +9,7 @@
 #include "logging/counters/lapoutfra.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/store/meas_app_store.h"
+#include "platform/raster.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -131,6 +132,15 @@ void meas_app_print_errorPIDS() {
     const uint32_t lost = std::atomic_ref<uint32_t>(meas_fifo_signals().fifo_full_ctr).load(std::memory_order_relaxed);
     if (lost) {
         std::printf("-->%u records lost to full logger FIFOs!\n", unsigned(lost));
+        any = true;
+    }
+    // and the raster runs lost when the base tick skipped ticks after a lag:
+    // their records are missing from the files
+    for (int i = 0; i < raster_count(); ++i) {
+        RasterInfo ri{};
+        if (!raster_info(i, &ri) || !ri.skippedRuns) continue;
+        std::printf("-->raster %s: %llu runs lost to lags of the base tick!\n", ri.name,
+                    static_cast<unsigned long long>(ri.skippedRuns));
         any = true;
     }
     if (!any) std::printf("no error found ! \n");

@@ -3,6 +3,7 @@
 #include "host/device_fixture.h"
 #include "host/os/os.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -85,6 +86,56 @@ TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
     gapFromMaster(ahead, 1500);
     EXPECT_EQ(host::timeSyncState(), 1u);
     EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
+    host::resetForTest();
+}
+
+// A slave whose master stands a little behind it slews by running slower:
+// no stamp it gives is below one it gave before, however many gap stamps say
+// so at once (a network that delivers each time message many times over),
+// and the stamps of a reader that takes them all the while keep rising. The
+// slave reaches the master's time all the same, and a master ahead is still
+// followed at once.
+TEST(TimeCore, SlewNeverStepsTheStampBack) {
+    host::resetForTest();
+    const uint32_t d = 0x40000000u;
+    gapFromMaster(d);
+    gapFromMaster(d);
+    ASSERT_EQ(host::timeSyncState(), 1u);
+
+    std::atomic<bool> stop{false};
+    std::atomic<uint32_t> wentBack{0};
+    std::thread reader([&] {
+        uint32_t last = host::timeStamp();
+        while (!stop) {
+            const uint32_t now = host::timeStamp();
+            if (int32_t(now - last) < 0) wentBack = last - now;
+            last = now;
+        }
+    });
+    // the master 3 ms behind: 30 copies of a gap stamp at once, within one
+    // step of the stamp (0.1 ms)
+    const uint32_t behind = d - 30u;
+    const uint32_t before = host::timeStamp();
+    for (int i = 0; i < 30; ++i) gapFromMaster(behind);
+    const uint32_t after = host::timeStamp();
+    EXPECT_GE(int32_t(after - before), 0) << "the stamp went back by " << (before - after);
+
+    // gap stamps of the master behind go on, 20 a gap, until the slave
+    // stands in its time (within what reading two clocks one after the
+    // other, and a gap stamp a count late, may add)
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::abs(slaveMinusMaster(behind)) > 2 && std::chrono::steady_clock::now() < end) {
+        for (int i = 0; i < 20; ++i) gapFromMaster(behind);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 3);
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    const uint32_t ahead = behind + 500u;
+    gapFromMaster(ahead);
+    EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
+    stop = true;
+    reader.join();
+    EXPECT_EQ(wentBack.load(), 0u) << "a reader saw the stamp go back";
     host::resetForTest();
 }
 
