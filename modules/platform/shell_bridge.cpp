@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -320,6 +321,13 @@ std::string bindName() {
     return dir + "/shell.sock";
 }
 
+// Removes the socket at name; anything else there (a file, a link, a
+// folder someone put there) is not the shell's and stays.
+void removeSocketFile(const std::string& name) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(name.c_str());
+}
+
 int openSocket(const std::string& name) {
     sockaddr_un addr{};
     if (name.size() >= sizeof addr.sun_path) {
@@ -333,11 +341,12 @@ int openSocket(const std::string& name) {
     }
     addr.sun_family = AF_UNIX;
     memcpy(addr.sun_path, name.c_str(), name.size() + 1);
-    unlink(name.c_str());   // a socket left by an earlier run
+    removeSocketFile(name);   // a socket left by an earlier run
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
-        // what the unlink could not take away (a folder) is named as what it is
+        // what was not taken away (a folder, a link, a file) is named as what it is
         const int cause = errno;
-        const std::string what = cause == EADDRINUSE ? host::fileProblem(name) : "";
+        std::string what = cause == EADDRINUSE ? host::fileProblemToWrite(name) : "";
+        if (cause == EADDRINUSE && what.empty()) what = "is a file";
         if (what.rfind("is a", 0) != 0 || what == "is a socket")
             syslogx(147, "shell: cannot open %s: %s", name.c_str(), strerror(cause));
         else
@@ -385,7 +394,7 @@ int shell_start(bool readStdin) {
     }
     if (!gSockTask && gListenFd >= 0) {
         close(gListenFd);
-        unlink(gBindName.c_str());
+        removeSocketFile(gBindName);
         gListenFd = -1;
     }
     return (gSockTask || gStdinTask) ? 1 : 0;
@@ -401,7 +410,7 @@ void shell_stop() {
     // the socket a task left behind may still poll keeps its descriptor
     if (sockEnded && gListenFd >= 0) {
         close(gListenFd);
-        unlink(gBindName.c_str());
+        removeSocketFile(gBindName);
         gListenFd = -1;
     }
 }

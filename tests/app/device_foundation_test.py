@@ -453,13 +453,18 @@ def test_second_process_on_the_folder_is_refused(binary, sample, root):
 
 
 def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
-    """A folder or a link that leads nowhere where device.lock belongs: no
-    process holds the folder, and the refusal says what stands there."""
+    """A folder or a link (to a file, or leading nowhere) where device.lock
+    belongs: no process holds the folder, the refusal says what stands
+    there, and the file a link leads to is not written."""
     folder = make_folder(sample)
     try:
         lock = os.path.join(folder, "device.lock")
+        theirs = os.path.join(folder, "theirs.txt")
+        with open(theirs, "w") as f:
+            f.write("not the device's\n")
         for make, words in ((os.mkdir, "is a folder"),
-                            (lambda p: os.symlink("gone/device.lock", p), "is a link that leads nowhere")):
+                            (lambda p: os.symlink("gone/device.lock", p), "is a link that leads nowhere"),
+                            (lambda p: os.symlink(theirs, p), "is a link")):
             make(lock)
             proc = subprocess.Popen([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -472,6 +477,8 @@ def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
             assert proc.returncode != 0
             assert "cannot be locked: device.lock %s: not started" % words in err, err
             assert "in use" not in err, err
+            with open(theirs) as f:
+                assert f.read() == "not the device's\n", "device.lock written through its link"
             if os.path.islink(lock):
                 os.remove(lock)
             else:
