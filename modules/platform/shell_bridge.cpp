@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -187,8 +188,14 @@ struct Client {
     std::string out;               // answers not yet taken by the client
     bool inputEnded = false;       // closed once its lines ran and the answers are out
     bool gone = false;             // the answers cannot be sent any more
+    uint64_t lastHeard = 0;        // tick of its connection or of its last bytes
 
     bool done() const { return inputEnded && pending.empty() && out.empty(); }
+    // Waits for nothing of the shell: no line read or sent, no answer owed.
+    bool idle() const {
+        int waiting = 0;
+        return pending.empty() && out.empty() && !inputEnded && ioctl(fd, FIONREAD, &waiting) == 0 && waiting == 0;
+    }
 };
 
 // Sends what the socket takes now. A client that went away still has the
@@ -214,6 +221,7 @@ void readInput(Client& c) {
     ssize_t n = read(c.fd, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n > 0) {
+        c.lastHeard = tickGet();
         c.lines.feed(
             chunk, static_cast<size_t>(n), [&c](const std::string& line) { c.pending.push_back({line, nullptr}); },
             [&c](const char* why) { c.pending.push_back({std::string(), why}); });
@@ -297,8 +305,26 @@ void socketBody(int listenFd) {
         if (p[0].revents & POLLIN) {
             int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
+                // Full: the client idle longest makes room, so that clients
+                // that connect and never send cannot lock the others out.
+                // Before the shell takes lines none is heard, so none is idle.
+                if (nClients == kMaxClients && taking) {
+                    size_t longest = kMaxClients;
+                    for (size_t i = 0; i < nClients; ++i)
+                        if (clients[i].idle() &&
+                            (longest == kMaxClients ||
+                             static_cast<int64_t>(clients[i].lastHeard - clients[longest].lastHeard) < 0))
+                            longest = i;
+                    if (longest < kMaxClients) {
+                        const char closing[] = "shell: connection closed, idle while another client waited\n";
+                        (void)!send(clients[longest].fd, closing, sizeof closing - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                        syslogx(148, "shell: an idle client closed to make room for a new one");
+                        drop(longest);
+                    }
+                }
                 if (nClients < kMaxClients) {
-                    clients[nClients++].fd = fd;
+                    clients[nClients].fd = fd;
+                    clients[nClients++].lastHeard = tickGet();
                 } else {
                     const char busy[] = "shell: too many connections\n";
                     (void)!send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);

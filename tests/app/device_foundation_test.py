@@ -521,6 +521,30 @@ def test_client_that_does_not_read_blocks_nobody(binary, sample, root):
         remove_folder(folder)
 
 
+def test_idle_clients_do_not_lock_the_shell(binary, sample, root):
+    """Eight connections that never send: a ninth client is answered, the
+    idle one that makes room for it is told why."""
+    folder = make_folder(sample)
+    idle = []
+    try:
+        dev = started(binary, folder)
+        try:
+            idle = [connect(folder) for _ in range(8)]
+            answer = dev.shell("getvar t_air", timeout=10)
+            assert "t_air = 25" in answer, answer
+            assert "too many connections" not in answer, answer
+            first = idle[0].recv(256)
+            assert first == b"shell: connection closed, idle while another client waited\n", first
+            assert dev.stop(limit=20) == 0
+            dev.check_clean()
+        finally:
+            dev.kill()
+    finally:
+        for s in idle:
+            s.close()
+        remove_folder(folder)
+
+
 def test_long_folder_path_keeps_the_shell(binary, sample, root):
     base = make_folder(sample)
     try:
@@ -595,7 +619,7 @@ TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shel
          test_fifos_at_temporary_names_never_block,
          test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_something_else_in_place_of_the_lock_is_named,
-         test_client_that_does_not_read_blocks_nobody,
+         test_client_that_does_not_read_blocks_nobody, test_idle_clients_do_not_lock_the_shell,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin,
          test_device_a_sanitizer_ended_is_not_taken_as_clean]
 

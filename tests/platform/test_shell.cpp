@@ -370,3 +370,44 @@ TEST_F(Shell, AFolderInPlaceOfTheSocketIsNamed) {
     EXPECT_TRUE(std::filesystem::is_directory(path));
     shell_stop();
 }
+
+// Clients that connect and never send do not lock the shell: with every
+// place taken, the one idle longest makes room for a new client, which is
+// answered; one that is busy keeps its place.
+TEST_F(Shell, IdleClientsMakeRoomForANewOne) {
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
+    std::vector<int> idle;
+    for (int i = 0; i < 8; ++i) {
+        idle.push_back(connectShell());
+        ASSERT_GE(idle.back(), 0);
+        // each is heard once before the next comes: their idle times differ
+        ASSERT_EQ(write(idle.back(), "t_print x\n", 10), 10);
+        ASSERT_EQ(readAnswer(idle.back(), 3000), "x|\nvalue = 7 = 0x7\n");
+    }
+    // the last one speaks again: the first is the one idle longest
+    ASSERT_EQ(write(idle.back(), "t_print y\n", 10), 10);
+    ASSERT_EQ(readAnswer(idle.back(), 3000), "y|\nvalue = 7 = 0x7\n");
+    int late = connectShell();
+    ASSERT_GE(late, 0);
+    ASSERT_EQ(write(late, "t_print ok\n", 11), 11);
+    EXPECT_EQ(readAnswer(late, 3000), "ok|\nvalue = 7 = 0x7\n");
+    // the first client's connection was ended for it
+    std::string said;
+    char buf[256];
+    for (ssize_t n = 1; n > 0;) {
+        pollfd p{idle.front(), POLLIN, 0};
+        if (poll(&p, 1, 3000) <= 0) break;
+        if ((n = read(idle.front(), buf, sizeof buf)) > 0) said.append(buf, size_t(n));
+    }
+    EXPECT_EQ(said, "shell: connection closed, idle while another client waited\n");
+    for (size_t i = 1; i < idle.size(); ++i) {
+        pollfd p{idle[i], POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "client " << i << " was closed";
+    }
+    EXPECT_TRUE(logContains(takeLogTexts(), "shell: an idle client closed to make room for a new one"));
+    close(late);
+    for (int fd : idle) close(fd);
+    shell_stop();
+}
