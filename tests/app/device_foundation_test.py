@@ -67,7 +67,7 @@ def test_start_cfg_is_read(binary, sample, root):
     with device_in_copy(binary, sample, prepare) as dev:
         log = dev.log()
         assert "startup: application 1, PID 5, 127.0.0.1" in log, log
-        assert re.search(r"start.cfg: NUL byte in line \d+ column 14, line ignored \(default kept\)", log), log
+        assert re.search(r"start.cfg: NUL byte in line \d+ column 14, line ignored \(value of line \d+ kept\)", log), log
         assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
         assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
         # the first CAN interface listens on the configured port
