@@ -374,7 +374,9 @@ void socketBody(int listenFd) {
             // a client's next lines are read once those read before have run
             short ev = c.inputEnded || !c.pending.empty() ? 0 : POLLIN;
             if (!c.out.empty() && !c.gone) ev |= POLLOUT;
-            p[kFirst + i] = {c.fd, ev, 0};
+            // nothing to wait for (a client that waits for its command): its
+            // hang-up would wake the poll again and again
+            p[kFirst + i] = {ev ? c.fd : -1, ev, 0};
         }
         int r = poll(p, kFirst + nPoll, linesWaiting ? 0 : taking ? kPollMs : kIntakeWaitTicks);
         if (r < 0 && errno != EINTR) break;
