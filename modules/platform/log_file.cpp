@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
@@ -38,6 +39,23 @@ size_t utf8Length(const unsigned char* p, size_t n) {
     return len;
 }
 
+// The code point of the well-formed UTF-8 character of len bytes at p.
+uint32_t codePoint(const unsigned char* p, size_t len) {
+    uint32_t cp = len == 2 ? (p[0] & 0x1F) : len == 3 ? (p[0] & 0x0F) : (p[0] & 0x07);
+    for (size_t i = 1; i < len; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+    return cp;
+}
+
+// Characters that show nothing or turn the text around, so that a name
+// holding one would read as another: C1 controls, the soft hyphen, the
+// zero-width and direction marks and embeddings, the separators of lines
+// and paragraphs, the byte-order mark, the annotation marks and the tags.
+bool invisible(uint32_t cp) {
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0xAD || cp == 0x61C || cp == 0x180E ||
+           (cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2060 && cp <= 0x206F) ||
+           cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB) || (cp >= 0xE0000 && cp <= 0xE007F);
+}
+
 }  // namespace
 
 std::string logLineText(const char* line) {
@@ -52,16 +70,18 @@ std::string logLineText(const char* line) {
         bool keep = (c >= 0x20 && c < 0x7F) || c == '\t';
         if (c >= 0x80) {
             len = utf8Length(p + i, n - i);
-            keep = len > 0;
-            if (!keep) len = 1;
+            keep = len > 0 && !invisible(codePoint(p + i, len));
+            if (len == 0) len = 1;
         }
         if (keep) {
             out.append(line + i, len);
         } else {
             static const char hex[] = "0123456789abcdef";
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
+            for (size_t k = 0; k < len; ++k) {   // each byte of a character not kept
+                out += "\\x";
+                out += hex[p[i + k] >> 4];
+                out += hex[p[i + k] & 15];
+            }
         }
         i += len;
     }
@@ -76,30 +96,31 @@ constexpr size_t kPendingBytes = 8192;
 // Opens the plain file at path for appending (emptied first with truncate),
 // made when it is missing. Anything else there is not written: a FIFO would
 // hold the writer for good (until a reader comes, then whenever it stops
-// reading), a device takes what it is given. It is looked at first and
-// opened without waiting, and the opened file is looked at again, for a FIFO
-// put there since. -1 with the words for what is there in *problem.
+// reading), a device takes what it is given, and a link would have the log
+// written into whatever file it leads to. It is looked at first and opened
+// without waiting and without following a link, and the opened file is
+// looked at again, for a FIFO put there since. -1 with the words for what is
+// there in *problem.
 int openPlainToAppend(const std::string& path, bool truncate, std::string* problem) {
-    const std::string before = host::fileProblem(path);
-    if (before != "" && before != "not found" && before != "is empty" && before.rfind("is too large", 0) != 0) {
+    const std::string before = host::fileProblemToWrite(path);
+    if (before != "" && before != "not found") {
         *problem = before;
         return -1;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
-                                            (truncate ? O_TRUNC : 0),
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY |
+                                            O_CLOEXEC | (truncate ? O_TRUNC : 0),
                           0644);
     if (fd < 0) {
         const int cause = errno;
-        const std::string what = host::fileProblem(path);
-        *problem = (what != "" && what != "not found" && what != "is empty")
-                       ? what
-                       : std::string("cannot be opened (") + std::strerror(cause) + ")";
+        const std::string what = host::fileProblemToWrite(path);
+        *problem = (what != "" && what != "not found") ? what
+                                                       : std::string("cannot be opened (") + std::strerror(cause) + ")";
         return -1;
     }
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        const std::string what = host::fileProblem(path);
+        const std::string what = host::fileProblemToWrite(path);
         *problem = what.empty() || what == "not found" ? "is no plain file" : what;
         return -1;
     }
@@ -178,7 +199,8 @@ LogFile::Place LogFile::place() const {
     if (fd_ < 0) return Place::NotOpen;
     struct stat mine, there;
     if (fstat(fd_, &mine) != 0) return Place::Gone;
-    if (stat(path_.c_str(), &there) != 0) return errno == ENOENT || errno == ENOTDIR ? Place::Gone : Place::Same;
+    // a link put at the name is something else, wherever it leads
+    if (lstat(path_.c_str(), &there) != 0) return errno == ENOENT || errno == ENOTDIR ? Place::Gone : Place::Same;
     return there.st_dev == mine.st_dev && there.st_ino == mine.st_ino ? Place::Same : Place::Replaced;
 }
 
@@ -249,10 +271,17 @@ void LogFile::rotate() {
             fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
         return;
     }
+    // rename replaces the backup in one step: the older lines go. One that
+    // fails (a folder at the backup's name) keeps the file as it is: it is
+    // not written further, for the log stays bounded, and the cause is named
+    // as the file's problem, on stderr by the one who opens it next.
+    if (rename(path_.c_str(), backup_.c_str()) != 0) {
+        const int cause = errno;
+        close();
+        problem_ = "is at its limit and cannot be renamed to " + backup_ + " (" + std::strerror(cause) + ")";
+        return;
+    }
     close();
-    // rename replaces the backup in one step: the older lines go
-    if (rename(path_.c_str(), backup_.c_str()) != 0)
-        fprintf(stderr, "log: cannot rename %s to %s, the log starts again\n", path_.c_str(), backup_.c_str());
     problem_.clear();
     fd_ = openPlainToAppend(path_, true, &problem_);
     if (fd_ < 0) fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());

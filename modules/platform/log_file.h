@@ -11,8 +11,10 @@
 // The line as the log writes it, so that the log stays text whatever bytes
 // a message took from a file or a peer: bytes below 0x20 but the tab, DEL
 // and bytes that are no part of a well-formed UTF-8 character become "\xHH"
-// (a newline too, so that a record stays one line); the rest, UTF-8
-// characters and backslashes, is kept as it is.
+// (a newline too, so that a record stays one line), as do the bytes of a
+// character that shows nothing or turns the text around (a byte-order mark,
+// zero-width and direction marks, C1 controls); the rest, UTF-8 characters
+// and backslashes, is kept as it is.
 std::string logLineText(const char* line);
 
 class LogFile {

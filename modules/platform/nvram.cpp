@@ -2,6 +2,7 @@
 #include "platform/nvram.h"
 
 #include "platform/appman.h"
+#include "platform/shell.h"
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 
@@ -91,7 +92,8 @@ long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len) 
 }
 
 bool nvram_dbs_flush() {
-    const bool ok = host::nvramFlush();
+    // a shell command that waits here for the disk holds only its client
+    const bool ok = shell_waitOffTurn([] { return host::nvramFlush(); });
     noteStoreProblem();
     return ok;
 }

@@ -32,7 +32,8 @@ long nvram_dbs_read(unsigned id, unsigned idx, void* data, unsigned len);
 long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len);
 // Waits until the changes made so far are on the disk (never on a raster
 // or a network task: it waits for the disk); false, logged, when they
-// could not be written.
+// could not be written. A shell command that calls it waits off the shell's
+// turn: the other clients' lines run meanwhile.
 bool nvram_dbs_flush();
 // The changes made while one lives reach the disk together in one write:
 // none of them without the others.

@@ -5,11 +5,14 @@
 // is split into argc/argv (double or single quotes group words) and the named
 // command is called. A socket client gets back what the command printed to
 // stdout, followed by the line "value = <result> = 0x<result>". At most 8
-// socket clients are served at once, their lines in turn; one that does not
-// read its answers is dropped rather than hold up the others.
+// socket clients are served at once, their lines in turn (with every place
+// taken, the one idle longest makes room for a new client); one that does
+// not read its answers is dropped rather than hold up the others, and a
+// command that waits for the disk holds only its own client.
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,7 +36,16 @@ bool shell_parseLong(const char* text, long lo, long hi, long* out);
 // unknown command or a bad line (an error line is printed).
 int shell_runLine(const char* line);
 // The same, capturing what the command writes to stdout into *output.
-int shell_runLineCapture(const char* line, std::string* output);
+// offTurn (when given) is called whenever the command begins a wait off the
+// shell's turn (shell_waitOffTurn), from the thread that runs it.
+int shell_runLineCapture(const char* line, std::string* output, const std::function<void()>& offTurn = {});
+
+// Called by a command that a shell line runs, around a wait that may be long
+// (for the disk): wait() runs without holding the shell, so that other
+// lines run meanwhile (the command's own client waits for its answer), and
+// the command goes on, its output captured as before, once wait() returned.
+// Anywhere else it only calls wait(). Returns what wait() returned.
+bool shell_waitOffTurn(const std::function<bool()>& wait);
 
 // Starts the bridge tasks: the socket reader always, the standard-input
 // reader when readStdin is true. 1 on success (or already running), 0 when

@@ -10,7 +10,10 @@
 // the clients' lines run in turn, one line of each client with lines waiting
 // per round, each answer is queued per client and sent as the client reads,
 // and a client that lets more than kMaxPendingOutput bytes of answers pile up
-// is dropped. shell_stop closes every connection.
+// is dropped. Each line's command runs on a task of its own: one that waits
+// off the shell's turn (for the disk, shell_waitOffTurn) holds only its
+// client, the turns go on meanwhile. shell_stop closes every connection once
+// the commands running have finished.
 #include "platform/shell.h"
 
 #include "platform/log_file.h"
@@ -20,16 +23,21 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -179,6 +187,39 @@ struct Pending {
     const char* refusal = nullptr;   // set: the line was refused, this is why
 };
 
+// A line's command, run by a task of its own. The socket task waits for it
+// until it finished or went off the shell's turn; then the turns go on, and
+// its answer is taken once it finished.
+struct LineRun {
+    std::mutex mx;
+    std::condition_variable cv;
+    bool offTurn = false;
+    bool finished = false;
+    std::string answer;
+    int rc = 0;
+};
+
+// Wakes the socket task's poll when a command that went off its turn has
+// finished. Shared with the commands' tasks, which may outlive the socket
+// task (the stop leaves one behind that does not finish).
+struct Wake {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    Wake() = default;
+    Wake(const Wake&) = delete;
+    Wake& operator=(const Wake&) = delete;
+    ~Wake() {
+        if (fd >= 0) close(fd);
+    }
+    void ring() const {
+        const uint64_t one = 1;
+        if (fd >= 0) (void)!write(fd, &one, sizeof one);
+    }
+    void clear() const {
+        uint64_t n;
+        if (fd >= 0) (void)!read(fd, &n, sizeof n);
+    }
+};
+
 struct Client {
     int fd = -1;
     LineSplitter lines;
@@ -186,8 +227,16 @@ struct Client {
     std::string out;               // answers not yet taken by the client
     bool inputEnded = false;       // closed once its lines ran and the answers are out
     bool gone = false;             // the answers cannot be sent any more
+    uint64_t lastHeard = 0;        // tick of its connection or of its last bytes
+    std::shared_ptr<LineRun> running;   // its command that went off its turn
 
-    bool done() const { return inputEnded && pending.empty() && out.empty(); }
+    bool done() const { return inputEnded && pending.empty() && out.empty() && !running; }
+    // Waits for nothing of the shell: no line read or sent, no answer owed.
+    bool idle() const {
+        int waiting = 0;
+        return pending.empty() && out.empty() && !inputEnded && !running && ioctl(fd, FIONREAD, &waiting) == 0 &&
+               waiting == 0;
+    }
 };
 
 // Sends what the socket takes now. A client that went away still has the
@@ -213,6 +262,7 @@ void readInput(Client& c) {
     ssize_t n = read(c.fd, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n > 0) {
+        c.lastHeard = tickGet();
         c.lines.feed(
             chunk, static_cast<size_t>(n), [&c](const std::string& line) { c.pending.push_back({line, nullptr}); },
             [&c](const char* why) { c.pending.push_back({std::string(), why}); });
@@ -225,20 +275,68 @@ void readInput(Client& c) {
     c.inputEnded = true;
 }
 
+// The answer of the client's command that went off its turn, once it has
+// finished.
+void collect(Client& c) {
+    const std::shared_ptr<LineRun> run = c.running;
+    if (!run) return;
+    std::lock_guard<std::mutex> lk(run->mx);
+    if (!run->finished) return;
+    c.out += run->answer;
+    c.out += resultText(run->rc);
+    c.running.reset();
+}
+
+// Runs the line on a task of its own and waits until its command finished
+// or went off the shell's turn (then it is the client's running one).
+void runLine(Client& c, const std::string& line, const std::shared_ptr<Wake>& wake) {
+    auto run = std::make_shared<LineRun>();
+    TASK_ID t = taskSpawn("r_shellSock", 200, 0, 0x8000, std::function<void()>([run, wake, line] {
+        std::string answer;
+        const int rc = shell_runLineCapture(line.c_str(), &answer, [&run] {
+            std::lock_guard<std::mutex> lk(run->mx);
+            run->offTurn = true;
+            run->cv.notify_all();
+        });
+        {
+            std::lock_guard<std::mutex> lk(run->mx);
+            run->answer = std::move(answer);
+            run->rc = rc;
+            run->finished = true;
+            run->cv.notify_all();
+        }
+        wake->ring();
+    }));
+    if (!t) {   // no task to be had: the line runs here, holding the turns
+        std::string answer;
+        const int rc = shell_runLineCapture(line.c_str(), &answer);
+        c.out += answer;
+        c.out += resultText(rc);
+        return;
+    }
+    std::unique_lock<std::mutex> lk(run->mx);
+    run->cv.wait(lk, [&run] { return run->finished || run->offTurn; });
+    if (run->finished) {
+        c.out += run->answer;
+        c.out += resultText(run->rc);
+    } else {
+        c.running = run;
+    }
+}
+
 // The client's turn: its next line runs (refusals before it are answered on
-// the way). False when the client is to be closed now.
-bool serveTurn(Client& c) {
-    while (!c.pending.empty() && !gStop.load()) {   // stopped: the lines still to come are not run
+// the way), unless its command before still waits off its turn. False when
+// the client is to be closed now.
+bool serveTurn(Client& c, const std::shared_ptr<Wake>& wake) {
+    collect(c);
+    while (!c.running && !c.pending.empty() && !gStop.load()) {   // stopped: the lines still to come are not run
         Pending next = std::move(c.pending.front());
         c.pending.pop_front();
         if (next.refusal) {
             c.out += next.refusal + resultText(-1);
             continue;
         }
-        std::string answer;
-        int rc = shell_runLineCapture(next.line.c_str(), &answer);
-        c.out += answer;
-        c.out += resultText(rc);
+        runLine(c, next.line, wake);
         taskDelay(kLinePauseTicks);
         break;
     }
@@ -253,6 +351,7 @@ bool serveTurn(Client& c) {
 void socketBody(int listenFd) {
     Client clients[kMaxClients];
     size_t nClients = 0;
+    const auto wake = std::make_shared<Wake>();
     auto drop = [&](size_t i) {
         close(clients[i].fd);
         clients[i] = std::move(clients[nClients - 1]);
@@ -264,24 +363,29 @@ void socketBody(int listenFd) {
         // their lines, even the end of their connection, wait in the socket.
         const bool taking = gTakeLines.load();
         bool linesWaiting = false;
-        pollfd p[1 + kMaxClients];
+        constexpr size_t kFirst = 2;   // the listening socket, the wake, then the clients
+        pollfd p[kFirst + kMaxClients];
         p[0] = {listenFd, POLLIN, 0};
+        p[1] = {wake->fd, POLLIN, 0};
         const size_t nPoll = taking ? nClients : 0;
         for (size_t i = 0; i < nPoll; ++i) {
             Client& c = clients[i];
-            linesWaiting |= !c.pending.empty();
+            linesWaiting |= !c.pending.empty() && !c.running;
             // a client's next lines are read once those read before have run
             short ev = c.inputEnded || !c.pending.empty() ? 0 : POLLIN;
             if (!c.out.empty() && !c.gone) ev |= POLLOUT;
-            p[1 + i] = {c.fd, ev, 0};
+            // nothing to wait for (a client that waits for its command): its
+            // hang-up would wake the poll again and again
+            p[kFirst + i] = {ev ? c.fd : -1, ev, 0};
         }
-        int r = poll(p, 1 + nPoll, linesWaiting ? 0 : taking ? kPollMs : kIntakeWaitTicks);
+        int r = poll(p, kFirst + nPoll, linesWaiting ? 0 : taking ? kPollMs : kIntakeWaitTicks);
         if (r < 0 && errno != EINTR) break;
         if (r < 0) continue;
+        if (p[1].revents & POLLIN) wake->clear();
         // Clients first, from the back, so that indexes stay valid while closing.
         for (size_t i = nPoll; i-- > 0;) {
             Client& c = clients[i];
-            short rev = p[1 + i].revents;
+            short rev = p[kFirst + i].revents;
             if (rev & POLLOUT) flushSome(c);
             if (rev & POLLIN) {
                 readInput(c);
@@ -290,14 +394,32 @@ void socketBody(int listenFd) {
                 c.inputEnded = c.gone = true;
                 c.out.clear();
             }
-            const bool keep = c.pending.empty() ? !c.done() : serveTurn(c);
+            const bool keep = c.pending.empty() && !c.running ? !c.done() : serveTurn(c, wake);
             if (!keep) drop(i);
         }
         if (p[0].revents & POLLIN) {
             int fd = accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd >= 0) {
+                // Full: the client idle longest makes room, so that clients
+                // that connect and never send cannot lock the others out.
+                // Before the shell takes lines none is heard, so none is idle.
+                if (nClients == kMaxClients && taking) {
+                    size_t longest = kMaxClients;
+                    for (size_t i = 0; i < nClients; ++i)
+                        if (clients[i].idle() &&
+                            (longest == kMaxClients ||
+                             static_cast<int64_t>(clients[i].lastHeard - clients[longest].lastHeard) < 0))
+                            longest = i;
+                    if (longest < kMaxClients) {
+                        const char closing[] = "shell: connection closed, idle while another client waited\n";
+                        (void)!send(clients[longest].fd, closing, sizeof closing - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+                        syslogx(148, "shell: an idle client closed to make room for a new one");
+                        drop(longest);
+                    }
+                }
                 if (nClients < kMaxClients) {
-                    clients[nClients++].fd = fd;
+                    clients[nClients].fd = fd;
+                    clients[nClients++].lastHeard = tickGet();
                 } else {
                     const char busy[] = "shell: too many connections\n";
                     (void)!send(fd, busy, sizeof busy - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -306,7 +428,15 @@ void socketBody(int listenFd) {
             }
         }
     }
-    for (size_t i = 0; i < nClients; ++i) close(clients[i].fd);
+    // the commands that went off their turn are finished before the shell
+    // ends (the stop leaves behind one that takes too long)
+    for (size_t i = 0; i < nClients; ++i) {
+        if (const std::shared_ptr<LineRun> run = clients[i].running) {
+            std::unique_lock<std::mutex> lk(run->mx);
+            run->cv.wait(lk, [&run] { return run->finished; });
+        }
+        close(clients[i].fd);
+    }
     while (!gStop.load()) taskDelay(kPollMs);
 }
 
@@ -318,6 +448,13 @@ std::string bindName() {
     char cwd[PATH_MAX];
     if (dir.empty() || (getcwd(cwd, sizeof cwd) && dir == cwd)) return "shell.sock";
     return dir + "/shell.sock";
+}
+
+// Removes the socket at name; anything else there (a file, a link, a
+// folder someone put there) is not the shell's and stays.
+void removeSocketFile(const std::string& name) {
+    struct stat st;
+    if (lstat(name.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(name.c_str());
 }
 
 int openSocket(const std::string& name) {
@@ -333,11 +470,12 @@ int openSocket(const std::string& name) {
     }
     addr.sun_family = AF_UNIX;
     memcpy(addr.sun_path, name.c_str(), name.size() + 1);
-    unlink(name.c_str());   // a socket left by an earlier run
+    removeSocketFile(name);   // a socket left by an earlier run
     if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0) {
-        // what the unlink could not take away (a folder) is named as what it is
+        // what was not taken away (a folder, a link, a file) is named as what it is
         const int cause = errno;
-        const std::string what = cause == EADDRINUSE ? host::fileProblem(name) : "";
+        std::string what = cause == EADDRINUSE ? host::fileProblemToWrite(name) : "";
+        if (cause == EADDRINUSE && what.empty()) what = "is a file";
         if (what.rfind("is a", 0) != 0 || what == "is a socket")
             syslogx(147, "shell: cannot open %s: %s", name.c_str(), strerror(cause));
         else
@@ -385,7 +523,7 @@ int shell_start(bool readStdin) {
     }
     if (!gSockTask && gListenFd >= 0) {
         close(gListenFd);
-        unlink(gBindName.c_str());
+        removeSocketFile(gBindName);
         gListenFd = -1;
     }
     return (gSockTask || gStdinTask) ? 1 : 0;
@@ -401,7 +539,7 @@ void shell_stop() {
     // the socket a task left behind may still poll keeps its descriptor
     if (sockEnded && gListenFd >= 0) {
         close(gListenFd);
-        unlink(gBindName.c_str());
+        removeSocketFile(gBindName);
         gListenFd = -1;
     }
 }

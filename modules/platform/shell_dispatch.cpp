@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 
@@ -40,8 +41,18 @@ int helpCommand(int, char**) {
 }
 
 // One command at a time: commands are not written to run concurrently, and
-// the capture of stdout is process-wide.
+// the capture of stdout is process-wide. A command gives the lock up only
+// for a wait of its own (shell_waitOffTurn).
 std::recursive_mutex gRunMx;
+// How deep this thread holds gRunMx: a command that runs another line holds
+// it twice, and does not give it up in a wait.
+thread_local int tRunDepth = 0;
+
+struct RunHold {
+    RunHold() : lk(gRunMx) { ++tRunDepth; }
+    ~RunHold() { --tRunDepth; }
+    std::unique_lock<std::recursive_mutex> lk;
+};
 
 // Temporarily points file descriptor 1 at a temporary file.
 class StdoutCapture {
@@ -56,6 +67,18 @@ public:
         end(nullptr);
         if (tmp_) fclose(tmp_);
         if (saved_ >= 0) close(saved_);
+    }
+    // Gives stdout back for a while, and takes it again: what the command
+    // prints after goes on in the same capture.
+    void pause() {
+        if (!ok_) return;
+        fflush(stdout);
+        dup2(saved_, STDOUT_FILENO);
+    }
+    void resume() {
+        if (!ok_) return;
+        fflush(stdout);
+        ok_ = dup2(fileno(tmp_), STDOUT_FILENO) >= 0;
     }
     void end(std::string* out) {
         if (!ok_) return;
@@ -74,6 +97,17 @@ private:
     int saved_ = -1;
     bool ok_ = false;
 };
+
+// The line this thread runs under shell_runLineCapture: what a wait off the
+// turn gives up and takes again.
+struct RunningLine {
+    RunHold* hold;
+    StdoutCapture* capture;
+    const std::function<void()>* offTurn;
+};
+thread_local RunningLine* tRunning = nullptr;
+
+int runLineHeld(const char* line);
 
 }  // namespace
 
@@ -142,7 +176,13 @@ bool shell_parseLong(const char* text, long lo, long hi, long* out) {
 }
 
 int shell_runLine(const char* line) {
-    std::lock_guard<std::recursive_mutex> run(gRunMx);
+    RunHold hold;
+    return runLineHeld(line);
+}
+
+namespace {
+
+int runLineHeld(const char* line) {
     std::vector<std::string> words;
     std::string error;
     if (!shell_splitLine(line, &words, &error)) {
@@ -169,11 +209,42 @@ int shell_runLine(const char* line) {
     return rc;
 }
 
-int shell_runLineCapture(const char* line, std::string* output) {
+}  // namespace
+
+int shell_runLineCapture(const char* line, std::string* output, const std::function<void()>& offTurn) {
     if (output) output->clear();
-    std::lock_guard<std::recursive_mutex> run(gRunMx);
+    RunHold hold;
     StdoutCapture cap;
-    int rc = shell_runLine(line);
+    RunningLine me{&hold, &cap, &offTurn};
+    RunningLine* const outer = tRunning;
+    tRunning = &me;
+    const int rc = runLineHeld(line);
+    tRunning = outer;
     cap.end(output);
     return rc;
+}
+
+bool shell_waitOffTurn(const std::function<bool()>& wait) {
+    RunningLine* const r = tRunning;
+    if (!r || tRunDepth != 1) return wait();
+    // given up here, taken again however the wait ends
+    struct OffTurn {
+        RunningLine* line;
+        explicit OffTurn(RunningLine* l) : line(l) {
+            line->capture->pause();
+            tRunning = nullptr;
+            --tRunDepth;
+            line->hold->lk.unlock();
+        }
+        ~OffTurn() {
+            line->hold->lk.lock();
+            ++tRunDepth;
+            tRunning = line;
+            line->capture->resume();
+        }
+        OffTurn(const OffTurn&) = delete;
+        OffTurn& operator=(const OffTurn&) = delete;
+    } off(r);
+    if (*r->offTurn) (*r->offTurn)();
+    return wait();
 }

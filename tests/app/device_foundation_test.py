@@ -67,7 +67,7 @@ def test_start_cfg_is_read(binary, sample, root):
     with device_in_copy(binary, sample, prepare) as dev:
         log = dev.log()
         assert "startup: application 1, PID 5, 127.0.0.1" in log, log
-        assert re.search(r"start.cfg: NUL byte in line \d+ column 14, line ignored \(default kept\)", log), log
+        assert re.search(r"start.cfg: NUL byte in line \d+ column 14, line ignored \(value of line \d+ kept\)", log), log
         assert re.search(r"start.cfg line \d+: bad value '99999999999999999999' for pid", log), log
         assert re.search(r"start.cfg line \d+: bad value '999.1.1.1' for ip", log), log
         # the first CAN interface listens on the configured port
@@ -453,13 +453,18 @@ def test_second_process_on_the_folder_is_refused(binary, sample, root):
 
 
 def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
-    """A folder or a link that leads nowhere where device.lock belongs: no
-    process holds the folder, and the refusal says what stands there."""
+    """A folder or a link (to a file, or leading nowhere) where device.lock
+    belongs: no process holds the folder, the refusal says what stands
+    there, and the file a link leads to is not written."""
     folder = make_folder(sample)
     try:
         lock = os.path.join(folder, "device.lock")
+        theirs = os.path.join(folder, "theirs.txt")
+        with open(theirs, "w") as f:
+            f.write("not the device's\n")
         for make, words in ((os.mkdir, "is a folder"),
-                            (lambda p: os.symlink("gone/device.lock", p), "is a link that leads nowhere")):
+                            (lambda p: os.symlink("gone/device.lock", p), "is a link that leads nowhere"),
+                            (lambda p: os.symlink(theirs, p), "is a link")):
             make(lock)
             proc = subprocess.Popen([os.path.abspath(binary), "1"], cwd=folder, stdin=subprocess.DEVNULL,
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
@@ -472,6 +477,8 @@ def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
             assert proc.returncode != 0
             assert "cannot be locked: device.lock %s: not started" % words in err, err
             assert "in use" not in err, err
+            with open(theirs) as f:
+                assert f.read() == "not the device's\n", "device.lock written through its link"
             if os.path.islink(lock):
                 os.remove(lock)
             else:
@@ -511,6 +518,30 @@ def test_client_that_does_not_read_blocks_nobody(binary, sample, root):
             greedy.close()
             dev.kill()
     finally:
+        remove_folder(folder)
+
+
+def test_idle_clients_do_not_lock_the_shell(binary, sample, root):
+    """Eight connections that never send: a ninth client is answered, the
+    idle one that makes room for it is told why."""
+    folder = make_folder(sample)
+    idle = []
+    try:
+        dev = started(binary, folder)
+        try:
+            idle = [connect(folder) for _ in range(8)]
+            answer = dev.shell("getvar t_air", timeout=10)
+            assert "t_air = 25" in answer, answer
+            assert "too many connections" not in answer, answer
+            first = idle[0].recv(256)
+            assert first == b"shell: connection closed, idle while another client waited\n", first
+            assert dev.stop(limit=20) == 0
+            dev.check_clean()
+        finally:
+            dev.kill()
+    finally:
+        for s in idle:
+            s.close()
         remove_folder(folder)
 
 
@@ -588,7 +619,7 @@ TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shel
          test_fifos_at_temporary_names_never_block,
          test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_something_else_in_place_of_the_lock_is_named,
-         test_client_that_does_not_read_blocks_nobody,
+         test_client_that_does_not_read_blocks_nobody, test_idle_clients_do_not_lock_the_shell,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin,
          test_device_a_sanitizer_ended_is_not_taken_as_clean]
 

@@ -16,7 +16,8 @@ hangup: SIGHUP (a closed terminal) and SIGQUIT while the device records:
 logfile: log.txt removed while the device runs: a new log.txt begins, says
         so, and gets the shutdown's last line; log.txt replaced by a FIFO
         (with a reader that never reads): named on stderr, never waited on,
-        and once the FIFO goes a new log.txt begins again.
+        and once the FIFO goes a new log.txt begins again; a link at log.txt,
+        at the start or put there later, is named and never written through.
 Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
@@ -277,9 +278,41 @@ def test_log_replaced_by_fifo(binary, sample):
         print("log.txt replaced by a FIFO: named, never waited on; a new one after it, exit after %.2f s" % took)
 
 
+def test_log_link(binary, sample):
+    """A link where log.txt belongs, at the start and put there while the
+    device runs: the file it leads to (in another folder) gets no line, the
+    link is named on stderr as a FIFO is, and the device goes on."""
+    with DeviceRun(sample) as run, DeviceRun(sample) as other:
+        path = os.path.join(run.folder, "log.txt")
+        target = os.path.join(other.folder, "theirs.txt")
+        with open(target, "w") as f:
+            f.write("not the device's\n")
+        os.symlink(target, path)
+        dev = run.device(binary)
+        ready_without_log(dev)
+        wait_for(lambda: "log.txt is a link: the log is not written" in dev.output(), "the link named on stderr")
+        os.remove(path)
+        wait_for(lambda: "Lap counter" in dev.shell("lof_get") and log_says(path, "(it was a link)"),
+                 "a new log.txt once the link is gone")
+        os.remove(path)
+        os.symlink(target, path)
+        wait_for(lambda: "Lap counter" in dev.shell("lof_get") and
+                 dev.output().count("log.txt is a link: the log is not written") >= 2, "the new link named")
+        for _ in range(20):
+            assert "Lap counter" in dev.shell("lof_get"), dev.output()[-2000:]
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        with open(target) as f:
+            assert f.read() == "not the device's\n", "the log was written through the link"
+        assert os.path.islink(path), "the link was replaced"
+        dev.check_clean()
+        print("log.txt a link: named at the start and while running, never written through")
+
+
 def test_logfile(binary, sample, _measdump=None):
     test_log_removed(binary, sample)
     test_log_replaced_by_fifo(binary, sample)
+    test_log_link(binary, sample)
 
 
 MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile}

@@ -9,10 +9,13 @@ logger FIFOs, measdump reads every file whole, and where a trigger split the
 files each block goes on one raster period after its last record. The
 counters of the last trigger are on the disk after the orderly stop: the
 next start goes on from them.
+Then, with syncs slowed to a second, a client whose `lof_set` waits for the
+disk holds only itself: another client's `lof_get` is answered first.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
 import os
+import select
 import shutil
 import socket
 import subprocess
@@ -21,15 +24,30 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
+from device_harness import DeviceRun, connect, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
 
 SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <time.h>
+#include <unistd.h>
+
+/* 30 ms, or the milliseconds the file named by SLOW_SYNC_CONTROL holds */
+static long delay_ms(void) {
+    const char* control = getenv("SLOW_SYNC_CONTROL");
+    char buf[32] = {0};
+    int fd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) return 30;
+    ssize_t n = read(fd, buf, sizeof buf - 1);
+    close(fd);
+    return n > 0 ? atol(buf) : 30;
+}
 
 static void slow(void) {
-    struct timespec t = {0, 30 * 1000 * 1000};
+    long ms = delay_ms();
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000 * 1000};
     while (nanosleep(&t, &t) != 0) {
     }
 }
@@ -100,12 +118,56 @@ def check_files(folder, measdump, spacing):
                         drive, block, first, after, last, before)
 
 
+def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
+    """Syncs slowed to a second: client A's lof_set waits for the disk, and
+    client B's lof_get, sent while A waits, is answered before A's."""
+    control = os.path.join(work, "sync_ms")
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    with DeviceRun(sample, "tav9-slowsync-") as run:
+        dev = run.device(binary, env=env).wait_ready()
+        with open(control, "w") as f:
+            f.write("1000")
+        a, b = connect(run.folder, 30.0 * scale), connect(run.folder, 30.0 * scale)
+        try:
+            a.sendall(b"lof_set 1 1\n")
+            time.sleep(0.3)   # A's command runs and waits for its sync
+            b.sendall(b"lof_get\n")
+            answered = []
+            a.setblocking(False)
+            b.setblocking(False)
+            got = {"A": b"", "B": b""}
+            end = time.monotonic() + 30.0 * scale
+            while len(answered) < 2 and time.monotonic() < end:
+                ready, _, _ = select.select([a, b], [], [], 0.1)
+                for s in ready:
+                    name = "A" if s is a else "B"
+                    chunk = s.recv(65536)
+                    got[name] += chunk
+                    if b"value = " in got[name] and name not in answered:
+                        answered.append(name)
+                    if not chunk and name not in answered:
+                        raise AssertionError("client %s closed without an answer: %r" % (name, got[name]))
+            assert answered == ["B", "A"], "answers in the order %s: %r" % (answered, got)
+            assert b"Lap counter: \t\t1\n" in got["A"] and b"value = 0 = 0x0" in got["A"], got["A"]
+            assert b"value = 0 = 0x0" in got["B"], got["B"]
+        finally:
+            a.close()
+            b.close()
+        with open(control, "w") as f:
+            f.write("30")
+        assert dev.stop() == 0, dev.output()
+        dev.check_clean()
+    print("a command waiting for a slow disk held only its own client")
+
+
 def main():
     binary, measdump, sample, sanitize = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
     scale = 1.0 if sanitize.upper() in ("", "OFF", "0", "FALSE", "NO") else 5.0
     work = tempfile.mkdtemp(prefix="tav9-slowsync-")
     try:
-        env = slow_env(build_shim(work))
+        lib = build_shim(work)
+        env = slow_env(lib)
         with DeviceRun(sample, "tav9-slowsync-") as run:
             folder = run.folder
             assert not os.path.exists(os.path.join(folder, "nvram.bin"))
@@ -142,6 +204,7 @@ def main():
             assert parse_state(dev.shell("lof_get"))[:2] == (lap, outing)
             assert dev.stop() == 0, dev.output()
             dev.check_clean()
+        test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("device slow sync test passed")

@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <thread>
 #include <mutex>
 
 namespace {
@@ -44,6 +46,33 @@ int record(int argc, char** argv) {
 std::vector<std::string> recorded() {
     std::lock_guard<std::mutex> lk(gRecMx);
     return gRecorded;
+}
+
+// "t_wait" stands for a command that waits for the disk: it prints, waits
+// off the shell's turn until the test opens the gate, and prints again.
+std::mutex gGateMx;
+std::condition_variable gGateCv;
+bool gGateOpen = false;
+bool gWaitBegan = false;
+bool gWaitEnded = false;
+int waitForGate(int, char**) {
+    printf("before the wait\n");
+    const bool ok = shell_waitOffTurn([] {
+        std::unique_lock<std::mutex> lk(gGateMx);
+        gWaitBegan = true;
+        gGateCv.notify_all();
+        gGateCv.wait(lk, [] { return gGateOpen; });
+        return true;
+    });
+    printf("after the wait\n");
+    std::lock_guard<std::mutex> lk(gGateMx);
+    gWaitEnded = true;
+    return ok ? 3 : -1;
+}
+void openGate() {
+    std::lock_guard<std::mutex> lk(gGateMx);
+    gGateOpen = true;
+    gGateCv.notify_all();
 }
 
 int bigAnswer(int, char**) {
@@ -369,4 +398,95 @@ TEST_F(Shell, AFolderInPlaceOfTheSocketIsNamed) {
     EXPECT_FALSE(logContains(log, "Address already in use"));
     EXPECT_TRUE(std::filesystem::is_directory(path));
     shell_stop();
+}
+
+// Clients that connect and never send do not lock the shell: with every
+// place taken, the one idle longest makes room for a new client, which is
+// answered; one that is busy keeps its place.
+TEST_F(Shell, IdleClientsMakeRoomForANewOne) {
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
+    std::vector<int> idle;
+    for (int i = 0; i < 8; ++i) {
+        idle.push_back(connectShell());
+        ASSERT_GE(idle.back(), 0);
+        // each is heard once before the next comes: their idle times differ
+        ASSERT_EQ(write(idle.back(), "t_print x\n", 10), 10);
+        ASSERT_EQ(readAnswer(idle.back(), 3000), "x|\nvalue = 7 = 0x7\n");
+    }
+    // the last one speaks again: the first is the one idle longest
+    ASSERT_EQ(write(idle.back(), "t_print y\n", 10), 10);
+    ASSERT_EQ(readAnswer(idle.back(), 3000), "y|\nvalue = 7 = 0x7\n");
+    int late = connectShell();
+    ASSERT_GE(late, 0);
+    ASSERT_EQ(write(late, "t_print ok\n", 11), 11);
+    EXPECT_EQ(readAnswer(late, 3000), "ok|\nvalue = 7 = 0x7\n");
+    // the first client's connection was ended for it
+    std::string said;
+    char buf[256];
+    for (ssize_t n = 1; n > 0;) {
+        pollfd p{idle.front(), POLLIN, 0};
+        if (poll(&p, 1, 3000) <= 0) break;
+        if ((n = read(idle.front(), buf, sizeof buf)) > 0) said.append(buf, size_t(n));
+    }
+    EXPECT_EQ(said, "shell: connection closed, idle while another client waited\n");
+    for (size_t i = 1; i < idle.size(); ++i) {
+        pollfd p{idle[i], POLLIN, 0};
+        EXPECT_EQ(poll(&p, 1, 0), 0) << "client " << i << " was closed";
+    }
+    EXPECT_TRUE(logContains(takeLogTexts(), "shell: an idle client closed to make room for a new one"));
+    close(late);
+    for (int fd : idle) close(fd);
+    shell_stop();
+}
+
+// A command that waits (for the disk) off the shell's turn holds only its
+// own client: another client's line runs and is answered meanwhile, the
+// waiting client's next line waits for its answer, and what the command
+// printed before and after the wait reaches its client alone. The stop
+// finishes such a command before the shell ends.
+TEST_F(Shell, ACommandWaitingOffItsTurnHoldsOnlyItsClient) {
+    ASSERT_NE(msd_shellAddCommand("t_wait", waitForGate), 0);
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    ASSERT_NE(msd_shellAddCommand("t_rec", record), 0);
+    {
+        std::lock_guard<std::mutex> lk(gGateMx);
+        gGateOpen = gWaitEnded = false;
+    }
+    ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
+    int a = connectShell(), b = connectShell();
+    ASSERT_GE(a, 0);
+    ASSERT_GE(b, 0);
+    ASSERT_EQ(write(a, "t_wait\nt_rec a-next\n", 20), 20);
+    ASSERT_EQ(write(b, "t_print ok\n", 11), 11);
+    EXPECT_EQ(readAnswer(b, 5000), "ok|\nvalue = 7 = 0x7\n");
+    EXPECT_EQ(readAnswer(a, 200), "");   // still waiting
+    const std::vector<std::string> ran = recorded();
+    EXPECT_EQ(std::find(ran.begin(), ran.end(), "a-next"), ran.end()) << "a line of the waiting client ran";
+    openGate();
+    EXPECT_EQ(readAnswer(a, 5000, 2), "before the wait\nafter the wait\nvalue = 3 = 0x3\nvalue = 0 = 0x0\n");
+
+    // the stop finishes a command that waits off its turn
+    {
+        std::lock_guard<std::mutex> lk(gGateMx);
+        gGateOpen = gWaitBegan = gWaitEnded = false;
+    }
+    ASSERT_EQ(write(b, "t_wait\n", 7), 7);
+    {
+        std::unique_lock<std::mutex> lk(gGateMx);
+        ASSERT_TRUE(gGateCv.wait_for(lk, std::chrono::seconds(10), [] { return gWaitBegan; }));
+    }
+    std::thread opener([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        openGate();
+    });
+    shell_stop();
+    opener.join();
+    EXPECT_FALSE(shell_running());
+    std::lock_guard<std::mutex> lk(gGateMx);
+    EXPECT_TRUE(gWaitEnded);
+    close(a);
+    close(b);
 }

@@ -1,5 +1,6 @@
 // The log record, folding of repeats, flood limiting, the threshold and the
 // reader that writes the log file.
+#include "platform/log_file.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 
@@ -186,6 +187,18 @@ TEST_F(Syslogx, RawBytesReachTheLogFileAsEscapes) {
                        "\\xed\\xa0\\x80 \\xc0\\xaf \\xf4\\x90\\x80\\x80 c:\\x two\\x0alines end\n"),
               std::string::npos)
         << log;
+}
+
+// Characters that show nothing or turn the text around (a byte-order mark
+// in a name taken from a file, zero-width and direction marks, C1 controls)
+// are written as the escapes of their bytes too, so that a name is seen as
+// it is; other characters stay.
+TEST(LogLineText, InvisibleCharactersAreEscaped) {
+    EXPECT_EQ(logLineText("line 7: \xef\xbb\xbft_water"), "line 7: \\xef\\xbb\\xbft_water");
+    EXPECT_EQ(logLineText("a\xe2\x80\x8b" "b \xe2\x80\xae" "cba \xc2\x85 \xc2\xad \xe2\x81\xa0"),
+              "a\\xe2\\x80\\x8bb \\xe2\\x80\\xaecba \\xc2\\x85 \\xc2\\xad \\xe2\\x81\\xa0");
+    EXPECT_EQ(logLineText("\xc2\xa0\xc3\xa4\xe2\x80\x94\xe2\x82\xac\xf0\x9f\x98\x80"),
+              "\xc2\xa0\xc3\xa4\xe2\x80\x94\xe2\x82\xac\xf0\x9f\x98\x80");
 }
 
 // Records dropped from a full queue are said in one line, once, after the
@@ -532,4 +545,98 @@ TEST_F(Syslogx, FullDriveLeavesWholeLinesAndCountsTheRecordsNotWritten) {
     EXPECT_LT(after.find(said), after.find("room again"));
     EXPECT_EQ(countOf(err2, "log.txt cannot be written (" + std::string(std::strerror(ENOSPC)) + ")"), 1u)
         << err2;
+}
+
+// A link where log.txt belongs is never written through, neither one found
+// at the start nor one put in place of the file while the reader writes it:
+// it is named on stderr, as a FIFO there is, and the file it leads to stays
+// as it was. Once it is gone a new log.txt begins.
+TEST_F(Syslogx, LogFileThatIsALinkIsNamedAndNotWrittenThrough) {
+    const std::string elsewhere = dir + "/elsewhere.txt";   // stands for a file in another folder
+    writeFile("elsewhere.txt", "not the log's\n");
+    const std::string log = dir + "/log.txt";
+    ASSERT_EQ(::symlink(elsewhere.c_str(), log.c_str()), 0);
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    {
+        StderrTo redirect(fileno(err));
+        ASSERT_EQ(syslogx_readerStart(0), 1);
+        syslogx(150, "a record at the start");
+        syslogx_flush();
+        EXPECT_EQ(readFile("elsewhere.txt"), "not the log's\n");
+
+        // the link goes: a new log.txt begins and says why
+        ASSERT_EQ(::unlink(log.c_str()), 0);
+        int n = 0;
+        ASSERT_TRUE(waitUntil([&] {
+            syslogx(150, "once the link is gone %d", ++n);
+            syslogx_flush();
+            return readFile("log.txt").find("once the link is gone") != std::string::npos;
+        }));
+        EXPECT_NE(readFile("log.txt").find("is written again: the records before reached stderr only (it was a link)"),
+                  std::string::npos)
+            << readFile("log.txt");
+
+        // log.txt replaced by a link while in use
+        ASSERT_EQ(::unlink(log.c_str()), 0);
+        ASSERT_EQ(::symlink(elsewhere.c_str(), log.c_str()), 0);
+        ASSERT_TRUE(waitUntil([&] {
+            syslogx(150, "after the link came %d", ++n);
+            syslogx_flush();
+            return countOf(stderrText(err), log + " is a link: the log is not written") >= 2;
+        }));
+        for (int i = 0; i < 20; ++i) syslogx(150, "more after the link %d", i);
+        syslogx_flush();
+        syslogx_readerStop();
+    }
+    const std::string said = stderrText(err);
+    fclose(err);
+    EXPECT_EQ(readFile("elsewhere.txt"), "not the log's\n");
+    struct stat st;
+    ASSERT_EQ(lstat(log.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(countOf(said, log + " is a link: the log is not written"), 2u) << said;
+}
+
+// A rotation that fails (a folder where log.1.txt belongs) keeps log.txt as
+// it is, names the cause on stderr, and writes it no further: the log stays
+// bounded. Once the folder is gone the rotation is made and a new log.txt
+// begins.
+TEST_F(Syslogx, FailedRotationKeepsTheLogAndSaysWhy) {
+    constexpr long kLimit = 4096;
+    ASSERT_TRUE(std::filesystem::create_directory(dir + "/log.1.txt"));
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    int n = 0;
+    std::string kept;
+    {
+        StderrTo redirect(fileno(err));
+        ASSERT_EQ(syslogx_readerStart(0, kLimit), 1);
+        ASSERT_TRUE(waitUntil([&] {
+            syslogx(150, "record %04d towards the limit", n++);
+            syslogx_flush();
+            return stderrText(err).find("cannot be renamed") != std::string::npos;
+        }));
+        kept = readFile("log.txt");
+        for (int i = 0; i < 50; ++i) syslogx(150, "record %04d past the limit", n++);
+        syslogx_flush();
+        EXPECT_EQ(readFile("log.txt"), kept) << "written past its limit";
+        std::filesystem::remove(dir + "/log.1.txt");
+        ASSERT_TRUE(waitUntil([&] {
+            syslogx(150, "record %04d once the folder is gone", n++);
+            syslogx_flush();
+            return readFile("log.txt").find("once the folder is gone") != std::string::npos;
+        }));
+        syslogx_readerStop();
+    }
+    const std::string said = stderrText(err);
+    fclose(err);
+    EXPECT_GE(long(kept.size()), kLimit);
+    EXPECT_NE(kept.find("record 0000 towards the limit"), std::string::npos);
+    EXPECT_EQ(readFile("log.1.txt"), kept);
+    EXPECT_EQ(countOf(said, "log.txt is at its limit and cannot be renamed to " + dir + "/log.1.txt (" +
+                                std::strerror(EISDIR) + "): the log is not written"),
+              1u)
+        << said;
+    EXPECT_EQ(said.find("starts again"), std::string::npos) << said;
 }

@@ -189,18 +189,26 @@ int scrndrvWriteDump(const char* path, const scrn_dump_t* dump)
 {
     if (!path || !dump) return -1;
     const std::string hp = dev_path(path);
-    int fd = hp.empty() ? -1 : ::open(hp.c_str(), O_RDWR | O_CREAT, 0777);
+    // Never through a link (the dump would land in whatever file it leads
+    // to), never on a FIFO or a device (opened without waiting, then looked at).
+    int fd = hp.empty() ? -1
+                        : ::open(hp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                                 0644);
     if (fd < 0) {
-        syslogx(kErr, "scrndrvWriteDump(): file write open err, %s", path);
+        int e = errno;
+        syslogx(kErr, "scrndrvWriteDump(): file write open err, %s: '%s'", path,
+                e == ELOOP ? "is a link" : std::strerror(e));
         return -1;
     }
     struct stat st;
-    if (::stat(hp.c_str(), &st) != 0) {
-        syslogx(kErr, "scrndrvWriteDump(): fd is not valid %X %s", unsigned(fd), path);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        syslogx(kErr, "scrndrvWriteDump(): %s is no plain file", path);
         ::close(fd);
         return -1;
     }
-    FILE* f = std::fopen(hp.c_str(), "wb");
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = ::fdopen(fd, "wb");
     if (!f) {
         int e = errno;
         syslogx(kErr, "scrndrvWriteDump(): failed to open %s, errno=%d: '%s'", path, e, std::strerror(e));
@@ -225,8 +233,7 @@ int scrndrvWriteDump(const char* path, const scrn_dump_t* dump)
         syslogx(kErr, "scrndrvWriteDump(): FIOFLUSH failed");
         result = -1;
     }
-    std::fclose(f);
-    ::close(fd);
+    std::fclose(f);   // closes fd too
     return result;
 }
 
@@ -286,8 +293,7 @@ int scrndrvReadDump(const char* path, scrn_dump_t* dump)
             }
         }
     }
-    std::fclose(f);
-    ::close(fd);
+    std::fclose(f);   // closes fd too
     return result;
 }
 

@@ -61,6 +61,12 @@ struct FileStamp {
 // costs nothing.
 std::string fileProblem(const std::string& path, uint64_t* size = nullptr, uint64_t maxBytes = kFileMaxBytes);
 
+// What stands at path where the device is to write a file, as words that
+// follow its name: "not found", "is a link" (never followed: "is a link that
+// leads nowhere", "is a link loop" when it ends so), "is a folder", "is a
+// FIFO", "is a device", "is a socket"; "" for a plain file, empty or not.
+std::string fileProblemToWrite(const std::string& path);
+
 // Opens the plain file at path for reading, without ever waiting on it: it
 // is opened non-blocking and the opened descriptor is looked at, so that a
 // FIFO put in its place after a check is refused too. Returns the

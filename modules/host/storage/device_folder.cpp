@@ -79,23 +79,21 @@ bool lockDeviceFolder(std::string* why) {
         if (why) *why = "cannot be locked: device.lock " + what;
         return false;
     };
-    // A link that leads nowhere would have the file made wherever it points.
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0 && errno == ENOENT)
-        return cannot("is a link that leads nowhere");
+    // Never through a link: the process number would be written into
+    // whatever file it leads to (or one made wherever it points).
     // Non-blocking: a FIFO in its place is not waited on.
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    struct stat st;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int cause = errno;
-        const std::string what = fileProblem(path);
-        return cannot(what.empty() || what == "not found" || what == "is empty"
-                          ? std::string("cannot be opened (") + std::strerror(cause) + ")"
-                          : what);
+        const std::string what = fileProblemToWrite(path);
+        return cannot(what.empty() || what == "not found" ? std::string("cannot be opened (") + std::strerror(cause) + ")"
+                                                          : what);
     }
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        const std::string what = fileProblem(path);
-        return cannot(what.empty() || what == "is empty" ? "is no file" : what);
+        const std::string what = fileProblemToWrite(path);
+        return cannot(what.empty() || what == "not found" ? "is no file" : what);
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (why) {

@@ -1,6 +1,8 @@
 // What a file the device reads is when it is no file to read, and the one
 // way to open such a file. A link is followed; one that ends nowhere is told
 // apart from a missing file, so that a broken link is named as what it is.
+// What stands where the device writes a file is looked at without following
+// a link: the device never writes through one.
 // A FIFO or a device is never opened for what it holds: a FIFO without a
 // writer would hold the reader for good, a device like /dev/zero never ends.
 #include "host/kernel/kernel.h"
@@ -63,6 +65,22 @@ std::string fileProblem(const std::string& path, uint64_t* size, uint64_t maxByt
     if (kind.empty() && st.st_size <= 0) kind = "is empty";
     if (kind.empty() && size) *size = static_cast<uint64_t>(st.st_size);
     return kind;
+}
+
+std::string fileProblemToWrite(const std::string& path) {
+    struct stat st;
+    if (path.empty()) return "not found";
+    if (lstat(path.c_str(), &st) != 0) {
+        const int cause = errno;
+        if (cause == ENOENT || cause == ENOTDIR) return "not found";
+        return std::string("cannot be opened (") + std::strerror(cause) + ")";
+    }
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (stat(path.c_str(), &target) == 0) return "is a link";
+        return errno == ENOENT ? "is a link that leads nowhere" : errno == ELOOP ? "is a link loop" : "is a link";
+    }
+    return kindOf(st, UINT64_MAX);
 }
 
 int openFileToRead(const std::string& path, std::string* problem, uint64_t* size, uint64_t maxBytes,

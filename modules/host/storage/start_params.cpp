@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -69,8 +70,13 @@ public:
         // a NUL byte would end the value early for a reader of C strings
         const size_t zero = raw.find('\0');
         if (zero != std::string::npos) {
+            // the key before the byte, when there is one, keeps what it had
+            std::string head = raw.substr(0, zero);
+            head.erase(std::min(head.find('#'), head.size()));
+            const size_t eq = head.find('=');
+            const std::string key = eq == std::string::npos ? std::string() : trim(head.substr(0, eq));
             refuse("start.cfg: NUL byte in line " + std::to_string(no) + " column " + std::to_string(zero + 1) +
-                   ", line ignored (default kept)");
+                   ", line ignored (" + keptText(key) + " kept)");
             return;
         }
         size_t hash = raw.find('#');
@@ -121,10 +127,15 @@ private:
         }
     }
 
-    void badValue(int no, const std::string& key, const std::string& value) {
+    // What a key keeps when a line of it is not used.
+    std::string keptText(const std::string& key) const {
         auto it = taken_.find(key);
-        const std::string kept = it == taken_.end() ? "default" : "value of line " + std::to_string(it->second.lastLine);
-        refuse(lineText(no, "start.cfg line %d: bad value '%.128s' for %.64s", value, key) + " (" + kept + " kept)");
+        return it == taken_.end() ? "default" : "value of line " + std::to_string(it->second.lastLine);
+    }
+
+    void badValue(int no, const std::string& key, const std::string& value) {
+        refuse(lineText(no, "start.cfg line %d: bad value '%.128s' for %.64s", value, key) + " (" + keptText(key) +
+               " kept)");
     }
 
     void apply(int line, const std::string& key, const std::string& value) {

@@ -1,5 +1,7 @@
 // Screen dump files, the boot logo, layer registers and the flush service.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -271,4 +273,24 @@ TEST_F(DumpFileTest, FlushHandsTheVisibleFrameToTheScreenService)
     EXPECT_EQ(w, 640);
     EXPECT_EQ(h, 480);
     EXPECT_EQ(got.back(), 0x00C0FFEEu);
+}
+
+// A dump is never written through a link: the file it leads to stays as it
+// was, and the link too.
+TEST_F(DumpFileTest, ADumpIsNotWrittenThroughALink)
+{
+    const std::string target = dir + "/theirs.txt", path = dir + "/linked.dmp";
+    {
+        std::FILE* f = std::fopen(target.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("not a dump\n", f);
+        std::fclose(f);
+    }
+    ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+    EXPECT_EQ(scrndrvDumpImg(path.c_str()), -1);
+    auto f = ReadAll(target);
+    EXPECT_EQ(std::string(f.begin(), f.end()), "not a dump\n");
+    struct stat st;
+    ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }

@@ -155,15 +155,18 @@ TEST_F(StartParamsTest, AnEmptyFileIsNamedAndGivesTheDefaults) {
 }
 
 // A NUL byte would end the value early for a reader of C strings: its line
-// is named where the byte stands and not used.
+// is named where the byte stands and not used; what the key keeps is named
+// (the default, or the value an earlier line gave it).
 TEST_F(StartParamsTest, ALineWithANulByteIsNamedAndNotUsed) {
-    static const char text[] = "pid = 7\nxcp_port = 55\0" "99\nip = 127.0.0.9\n";
+    static const char text[] = "pid = 7\nxcp_port = 55\0" "99\nip = 127.0.0.9\npid = 9\0\n";
     writeFile("start.cfg", std::string(text, sizeof text - 1));
     const host::StartParams& p = host::loadStartParams(1);
     EXPECT_EQ(p.xcpPort, 5555);
     EXPECT_EQ(p.pid, 7);
     EXPECT_EQ(p.ip, "127.0.0.9");
     EXPECT_TRUE(hasProblem(p, "start.cfg: NUL byte in line 2 column 14, line ignored (default kept)"))
+        << ::testing::PrintToString(p.problems);
+    EXPECT_TRUE(hasProblem(p, "start.cfg: NUL byte in line 4 column 8, line ignored (value of line 1 kept)"))
         << ::testing::PrintToString(p.problems);
 }
 
