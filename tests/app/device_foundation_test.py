@@ -552,7 +552,7 @@ def run_script(root, binary, args, stdin_text=None, timeout=60):
 
 
 def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
-    for bad in (["abc"], ["-5"], ["1.5"]):
+    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"]):
         r = run_script(root, binary, bad, timeout=10)
         assert r.returncode != 0 and "whole number" in r.stderr, (bad, r.stderr)
     user = make_folder(sample)
