@@ -31,12 +31,14 @@ sigset_t terminationSignals() {
 void signals_blockTermination() {
     struct sigaction hangup {};
     gKeepHangupIgnored = sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler == SIG_IGN;
+    // Blocked before their action is set back: a signal that comes in
+    // between then stays pending instead of ending the process at once.
+    sigset_t set = terminationSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     // a shell starts background jobs with SIGINT and SIGQUIT ignored: take
     // them back, the watcher waits for them
     for (int sig : kTerminationSignals)
         if (watched(sig)) signal(sig, SIG_DFL);
-    sigset_t set = terminationSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 

@@ -60,6 +60,36 @@ bool parseAppNumber(int argc, char** argv, int* out) {
     return true;
 }
 
+constexpr const char* kUsage =
+    "usage: %s APPLICATION_NUMBER\n"
+    "Runs the device in the current folder (start.cfg, cfg/, the drives meas/,\n"
+    "meas2/, usb_meas/, c/, log.txt, nvram.bin) until SIGINT, SIGTERM, SIGHUP,\n"
+    "SIGQUIT or the shell command reset_voz.\n"
+    "APPLICATION_NUMBER (0 to 255) is the number the process is started under,\n"
+    "as the board's application manager numbers its processes: it selects the\n"
+    "start parameters and names the post-run semaphore (\"/SemPostDrive\" and the\n"
+    "number) and the CAN receive queue. The device's main application is 1\n"
+    "(scripts/run starts it so).\n";
+
+// -1 when the one argument is an application number (in *out); else the
+// usage is said and the exit status returned: 0 for --help, 2 otherwise.
+int checkArguments(int argc, char** argv, int* out) {
+    const char* self = argc > 0 && argv[0] ? argv[0] : "tav9";
+    if (argc == 2 && argv[1] && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        fprintf(stderr, kUsage, self);
+        return 0;
+    }
+    if (parseAppNumber(argc, argv, out)) return -1;
+    if (argc < 2)
+        fprintf(stderr, "%s: the application number is missing\n", self);
+    else if (argc > 2)
+        fprintf(stderr, "%s: one argument only, the application number\n", self);
+    else
+        fprintf(stderr, "%s: '%s' is no application number (a whole number from 0 to 255)\n", self, argv[1]);
+    fprintf(stderr, kUsage, self);
+    return 2;
+}
+
 int resetVozCommand(int argc, char**) {
     // extra words may be a typo: the usage, and the device keeps running
     if (argc > 1) {
@@ -120,9 +150,12 @@ bool startup_step(const char* name, bool ok, bool fatal) {
 int appStart(int argc, char** argv) {
     timespec t0;
     clock_gettime(CLOCK_MONOTONIC, &t0);
-    // before any thread exists, so that every thread inherits the mask
-    signals_blockTermination();
-    // likewise the two host CPUs that stand for the board's two cores
+    // A wrong call makes nothing in the folder it was made in: the usage
+    // is said before the folder is locked or the log begins.
+    int appNumber = 0;
+    if (const int rc = checkArguments(argc, argv, &appNumber); rc >= 0) return rc;
+    // the termination signals are blocked by main; the two host CPUs that
+    // stand for the board's two cores are set before any thread exists
     std::string coresProblem;
     host::bindBoardCores(&coresProblem);
     if (kSanitizedBuild) host::forbidRealtimeScheduling();
@@ -148,11 +181,6 @@ int appStart(int argc, char** argv) {
     else
         syslogx(150, "startup: tasks run on any host CPU");
 
-    int appNumber = 0;
-    if (!parseAppNumber(argc, argv, &appNumber)) {
-        fprintf(stderr, "usage: %s <application number>\n", argc > 0 ? argv[0] : "tav9");
-        startup_step("application number argument", false, true);
-    }
     startup_step("start parameters", AppMan_init(appNumber) == 1);
     syslogx(150, "startup: application %d, PID %u, %s", appNumber, static_cast<unsigned>(app_pid),
             device_ip_addr);

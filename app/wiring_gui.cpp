@@ -4,9 +4,6 @@
 // (displayInit, app/wiring_display.cpp); here they are ended at shutdown so
 // that the last frame reaches screen.png and every screen object is freed.
 #include "display/app/display_requests.h"
-#include "gui/core/gui_message.h"
-#include "gui/core/gui_presentation.h"
-#include "gui/core/gui_queue.h"
 #include "gui/core/gui_task.h"
 #include "host/os/os.h"
 #include "platform/task_stop.h"
@@ -23,12 +20,10 @@ void wire_gui_shutdown()
 {
     bool ended = true;
     if (gGuiTask) {
-        // Message 19 addressed to the presentation manager ends its loop at
-        // once; the GUI task then deletes every screen object and returns.
-        if (gbGuiInitialized == 1 && GuiThing::mpMessageQueue && GuiThing::mpPresentation) {
-            GuiMessage quit(GM_CLOSE_LOOP, 0, GuiThing::mpPresentation, nullptr);
-            GuiThing::mpMessageQueue->Push(&quit);
-        }
+        // Also a GUI task still in its start-up (a shutdown right after the
+        // device's start) ends without a loop; it then deletes every screen
+        // object and returns.
+        GuiRequestQuit();
         if (taskWait(gGuiTask, kStopWaitTicks) != OK &&
             !task_stop(gGuiTask, "wire_gui_shutdown()", "the GUI locks"))
             ended = false;

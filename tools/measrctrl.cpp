@@ -22,8 +22,9 @@
 // reply is owed to this client alone, so an interrupt or the end of SECONDS
 // does not end the wait for it: the device answers within its own limits.
 // Only a client that is killed leaves a reply owed; it noted that in
-// rctrl.lock before sending, and the next client waits for that reply and
-// discards it (or finds that it can no longer come) before it sends.
+// rctrl.lock once its command was in the queue, and the next client waits
+// for that reply and discards it (or finds that it can no longer come)
+// before it sends.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <mqueue.h>
@@ -47,19 +48,37 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n"
-    "Sends the logging remote-control command CODE (hex: d1 d2 d3 e0 e1 e2 ed ee ef)\n"
-    "with the client address IPV4 (default 0.0.0.0) to the device running in FOLDER.\n"
+    "Sends the logging remote-control command CODE (hex) with the client address\n"
+    "IPV4 (default 0.0.0.0) to the device running in FOLDER, as a desktop tool's\n"
+    "connect or disconnect reaches the device. The codes:\n"
+    "  e1  analysis tool connects: logging stops (its files are closed) and IPV4\n"
+    "      is watched; the reply comes once the stop is done\n"
+    "  ee  analysis tool disconnects: logging starts again\n"
+    "  e0  configuration tool connects: logging stops and its measurements are\n"
+    "      destroyed until ed sets them up again; IPV4 is watched; the reply\n"
+    "      comes once that is done\n"
+    "  ed  configuration tool disconnects: the measurements are set up anew\n"
+    "      from their configuration\n"
+    "  d1  flash request: sets status bits 0x3000000 of the status LED, clears\n"
+    "      the error memory, then as e0 (with its reply)\n"
+    "  d2  clears status bit 0x2000000; d3 sets status bit 0x4000000\n"
+    "  e2  transfer tool connects: the running measurement is read out (reply)\n"
+    "  ef  transfer tool disconnects: the read-out request is cleared\n"
+    "A watched address that stops answering pings gets logging restarted (after\n"
+    "e1) or set up anew (after e0, d1) at the fifth failed ping.\n"
     "Waits up to SECONDS (default 30) for its turn (clients take turns, holding\n"
     "FOLDER/rctrl.lock) and for the device to take the command; a command the\n"
     "device did not take by then, or before an interrupt, is taken back and\n"
     "\"not taken: nothing done\" printed. d1, e0, e1 and e2 are answered: once the\n"
     "device took the command, waits for its reply however long the device takes\n"
-    "(at most 30 s; an interrupt does not end this wait) and prints \"reply 0xNN\",\n"
-    "or \"taken, no reply: it may be done\" when none came (the device went away\n"
-    "or let its time pass, perhaps after it carried the command out). The other\n"
-    "codes print \"sent\" once the device took them.\n"
+    "(at most 30 s; an interrupt does not end this wait) and prints \"reply 0xNN\"\n"
+    "(0x00 done, 0xFF refused or not done in time), or \"taken, no reply: it may\n"
+    "be done\" when none came (the device went away or let its time pass,\n"
+    "perhaps after it carried the command out). The other codes print \"sent\"\n"
+    "once the device took them.\n"
     "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 not taken (nothing\n"
-    "done), 3 usage or no device, 4 taken but no reply (it may be done).\n";
+    "done), 3 usage, an unknown code or no device, 4 taken but no reply (it may\n"
+    "be done).\n";
 
 // The device answers a command it took within this: it tries a request for
 // a second at most, waits at most 20 s for it to be done, and its reply waits
@@ -77,8 +96,18 @@ int usage() {
     return 3;
 }
 
-// The codes whose command the device answers; every other code gets none.
+// The codes whose command the device answers; the other known ones get none.
 bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
+
+// The codes the device acts on; it logs any other and does nothing.
+bool knownCode(unsigned long code) {
+    switch (code) {
+    case 0xD1: case 0xD2: case 0xD3: case 0xE0: case 0xE1: case 0xE2: case 0xED: case 0xEE: case 0xEF:
+        return true;
+    default:
+        return false;
+    }
+}
 
 int64_t nowNs() {
     timespec t{};
@@ -275,8 +304,11 @@ bool settleEarlier(Turn& turn, Device& device, int64_t deadline) {
 
 // Sends the command and waits until the device took it: 1 taken, 0 the
 // deadline or an interrupt came first (the command is not left behind), -1
-// the queue failed (errno).
-int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline) {
+// the queue failed (errno). A command with a reply is noted as owed in the
+// turn `owes` as soon as it is in the device's queue: from then on a kill
+// may leave its reply to the next client, never before (a client killed
+// while the queue was still full owes nothing).
+int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline, Turn* owes) {
     for (;;) {
         const int in = device.send(cmd, n);
         if (in < 0) return -1;
@@ -284,6 +316,7 @@ int sendTaken(Device& device, const uint8_t* cmd, size_t n, int64_t deadline) {
         // a device that stopped or started anew takes nothing from the queue it left
         if (interrupted || nowNs() >= deadline || !device.stillThere()) return 0;
     }
+    if (owes) owes->noteOwed(device.identity());
     while (device.commandsWaiting() > 0) {
         if (interrupted || nowNs() >= deadline || !device.stillThere()) return device.takeBack() ? 0 : 1;
         nap();
@@ -344,7 +377,12 @@ int main(int argc, char** argv) {
     const std::string folder = argv[i];
     char* end;
     const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
-    if (*end || code > 0xFF) return usage();
+    if (*end || end == argv[i + 1] || code > 0xFF) return usage();
+    if (!knownCode(code)) {
+        std::fprintf(stderr, "measrctrl: unknown code %s: the device knows d1 d2 d3 e0 e1 e2 ed ee ef "
+                             "(measrctrl --help says what each does)\n", argv[i + 1]);
+        return 3;
+    }
     in_addr addr{};
     if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1) return usage();
 
@@ -376,8 +414,7 @@ int main(int argc, char** argv) {
 
     uint8_t cmd[5] = {uint8_t(code)};
     std::memcpy(cmd + 1, &addr.s_addr, 4);
-    if (hasReply(code)) turn.noteOwed(device.identity());   // before sending: a kill may come any time
-    const int taken = sendTaken(device, cmd, sizeof cmd, deadline);
+    const int taken = sendTaken(device, cmd, sizeof cmd, deadline, hasReply(code) ? &turn : nullptr);
     if (taken <= 0) {
         if (taken < 0) std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
         turn.clearOwed();

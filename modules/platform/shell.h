@@ -25,6 +25,12 @@ constexpr size_t kShellMaxLine = 1024;
 // Registers (or replaces) a command; non-zero on success, 0 on failure.
 int msd_shellAddCommand(const char* name, ShellFunc fn);
 
+// The names of the registered commands, in order.
+std::vector<std::string> shell_commandNames();
+// The command "help": each registered command, with the arguments and the
+// effect of the device's own.
+int shell_help(int argc, char** argv);
+
 // Splits a line into words; false (with *error set) on an unclosed quote.
 bool shell_splitLine(const char* line, std::vector<std::string>* words, std::string* error);
 

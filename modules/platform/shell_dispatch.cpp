@@ -20,24 +20,11 @@ namespace {
 constexpr size_t kMaxCommands = 256;
 constexpr size_t kMaxNameLen = 63;
 
-int helpCommand(int, char**);
-
 std::mutex gTableMx;
 // "help" is there from the start: it lists what the modules registered.
 std::map<std::string, ShellFunc>& table() {
-    static std::map<std::string, ShellFunc> t{{"help", helpCommand}};
+    static std::map<std::string, ShellFunc> t{{"help", shell_help}};
     return t;
-}
-
-int helpCommand(int, char**) {
-    std::vector<std::string> names;
-    {
-        std::lock_guard<std::mutex> lk(gTableMx);
-        for (const auto& entry : table()) names.push_back(entry.first);
-    }
-    printf("commands:\n");
-    for (const std::string& n : names) printf("  %s\n", n.c_str());
-    return 0;
 }
 
 // One command at a time: commands are not written to run concurrently, and
@@ -110,6 +97,13 @@ thread_local RunningLine* tRunning = nullptr;
 int runLineHeld(const char* line);
 
 }  // namespace
+
+std::vector<std::string> shell_commandNames() {
+    std::vector<std::string> names;
+    std::lock_guard<std::mutex> lk(gTableMx);
+    for (const auto& entry : table()) names.push_back(entry.first);
+    return names;
+}
 
 int msd_shellAddCommand(const char* name, ShellFunc fn) {
     if (!name || !*name || !fn || strlen(name) > kMaxNameLen) {

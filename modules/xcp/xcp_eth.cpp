@@ -204,7 +204,12 @@ void receiveTask(xcpHandle* c) {
         return;
     }
     if (bind(e->sock, reinterpret_cast<const sockaddr*>(&e->local), sizeof e->local) < 0) {
-        syslogx(139, "xcpEthTask(): Failed to bind datagram (%s)", strerror(errno));
+        const int err = errno;
+        syslogx(139, "xcpEthTask(): Failed to bind datagram (%s)", strerror(err));
+        // what a user can change: the port comes from the start parameters
+        syslogx(139, "xcpEthTask(): UDP port %u (xcp_port of start.cfg) cannot be used (%s): the device runs "
+                     "without its XCP slave",
+                unsigned(ntohs(e->local.sin_port)), strerror(err));
         return;
     }
     std::memset(&e->rxSource, 0, sizeof e->rxSource);

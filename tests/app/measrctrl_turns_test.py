@@ -193,6 +193,35 @@ def killed_tools_reply_is_discarded(tools, dev):
     assert tools.result(second) == (0, "reply 0x00")
 
 
+def tool_killed_before_its_send_owes_nothing(tools, dev):
+    """A tool killed while its command has not yet gone out (the command
+    queue full) leaves no reply owed: the next tool does not wait for one."""
+    full = bytes([0xD2, 0, 0, 0, 0])
+    assert RT.mq_send(dev.rx, full, 5, 0) == 0, os.strerror(ctypes.get_errno())
+    first = tools.start("e1", "127.0.0.1")
+    tools.wait_for_turn(first, "the first tool to take its turn")
+    first.kill()
+    first.wait()
+    assert dev.take_command() == 0xD2   # the queue's own command, not the tool's
+    second = tools.start("e2", wait=5)
+    assert dev.take_command() == 0xE2, "the next tool waited for a reply that no command asked for"
+    dev.reply(0x00)
+    assert tools.result(second) == (0, "reply 0x00")
+
+
+def unknown_code_is_refused(tools, dev):
+    """A code the device does not act on is refused before anything is sent,
+    naming the codes it knows."""
+    for code in ("ff", "00", "0xd0"):
+        p = subprocess.Popen([tools.measrctrl, tools.folder, code], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+        tools.procs.append(p)
+        out, err = p.communicate(timeout=30)
+        assert p.returncode == 3 and out == "", (code, p.returncode, out)
+        assert "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
+        assert dev.commands_waiting() == 0, code
+
+
 def device_that_goes_away(tools, dev):
     """A device that goes while a tool waits for its reply owes it nothing
     more: the tool ends without waiting out the time the device may take."""
@@ -212,7 +241,8 @@ def main():
     dev = FakeDevice(folder)
     try:
         for case in (interrupted_tool_keeps_its_turn, tool_takes_back_what_the_device_did_not_take,
-                     killed_tools_reply_is_discarded, device_that_goes_away):
+                     killed_tools_reply_is_discarded, tool_killed_before_its_send_owes_nothing,
+                     unknown_code_is_refused, device_that_goes_away):
             with Tools(measrctrl, folder) as tools:
                 case(tools, dev)
     finally:

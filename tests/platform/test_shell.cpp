@@ -219,8 +219,15 @@ TEST_F(Shell, HelpListsTheRegisteredCommands) {
     std::string out;
     EXPECT_EQ(shell_runLineCapture("help", &out), 0);
     EXPECT_EQ(out.rfind("commands:\n", 0), 0u) << out;
-    EXPECT_NE(out.find("  help\n"), std::string::npos);
+    EXPECT_NE(out.find("  help: this list\n"), std::string::npos);
     EXPECT_NE(out.find("  t_print\n"), std::string::npos);
+    // the device's own commands say what they take and do
+    ASSERT_NE(msd_shellAddCommand("lof_set", printer), 0);
+    EXPECT_EQ(shell_runLineCapture("help", &out), 0);
+    EXPECT_NE(out.find("  lof_set LAP OUTING: "), std::string::npos) << out;
+    // extra words print the usage and nothing else
+    EXPECT_EQ(shell_runLineCapture("help me", &out), -1);
+    EXPECT_EQ(out, "usage: help\n");
 }
 
 TEST_F(Shell, OverlongLineIsRefusedWholeAndNothingOfItRuns) {

@@ -16,6 +16,11 @@ std::atomic<int> gbGuiInitialized{0};
 std::atomic<int> gbGuiTimerEventPending{1};
 std::atomic<unsigned> iDummy{0};
 
+namespace {
+// Set by GuiRequestQuit, cleared by the teardown.
+std::atomic<bool> gQuitRequested{false};
+}  // namespace
+
 // ---- the GUI lock ---------------------------------------------------------------------
 
 // tGuiLockTask is read by tasks that do not hold the lock; only the holder
@@ -128,8 +133,23 @@ bool GuiStartUp(SEM_ID initialised, GuiAppInit appInit)
 
 int GuiRunMessageLoop()
 {
+    // The request and gbGuiInitialized are each written before the other
+    // is read (sequentially consistent): a request made while the start-up
+    // ran is seen here, or it found the GUI initialised and posted the
+    // loop-ending message.
+    if (gQuitRequested.load()) return 0;
     GuiPresentationManager* pm = GuiThing::mpPresentation;
     return pm ? pm->Execute(1) : 0;
+}
+
+void GuiRequestQuit()
+{
+    gQuitRequested.store(true);
+    // Message 19 addressed to the presentation manager ends its loop at once.
+    if (gbGuiInitialized.load() == 1 && GuiThing::mpMessageQueue && GuiThing::mpPresentation) {
+        GuiMessage quit(GM_CLOSE_LOOP, 0, GuiThing::mpPresentation, nullptr);
+        GuiThing::mpMessageQueue->Push(&quit);
+    }
 }
 
 void GuiTearDown()
@@ -148,6 +168,7 @@ void GuiTearDown()
 
     delete GuiThing::mpScreen;
     GuiThing::mpScreen = nullptr;
+    gQuitRequested.store(false);
 }
 
 void GuiDeleteLocks()

@@ -63,8 +63,13 @@ using GuiAppInit = void (*)(GuiPresentationManager*);
 // the application hook `appInit`, then gbGuiInitialized = 1 and the
 // semaphore given. False when a lock cannot be made (the GUI stays down).
 bool GuiStartUp(SEM_ID initialised, GuiAppInit appInit = GuiAppInitialize);
-// The message loop of the presentation manager; returns when it ends.
+// The message loop of the presentation manager; returns when it ends, at
+// once when the end was asked for (GuiRequestQuit) before it began.
 int GuiRunMessageLoop();
+// Asks the GUI task to end its loop, whether or not its start-up is done:
+// a GUI still starting skips its loop and tears down; one that runs gets the
+// loop-ending message. Any task may call it; it holds until the teardown.
+void GuiRequestQuit();
 // Teardown after the loop: every screen object, the timers, the queue and
 // the drawing surface are deleted and the statics cleared.
 void GuiTearDown();

@@ -315,4 +315,24 @@ TEST(GuiTasks, StartRunAndStopCleanly)
     semDelete(ticked);
 }
 
+// A shutdown while the GUI task is still starting: the task skips its loop
+// and tears down, instead of waiting in a loop that nobody will end.
+TEST(GuiTasks, QuitAskedDuringTheStartUpEndsTheTask)
+{
+    gbGuiInitialized = 0;   // as in a process whose GUI has not started yet
+    auto init = [](GuiPresentationManager*) { GuiRequestQuit(); };
+    struct Ctx { SEM_ID started; GuiAppInit init; } ctx{semBCreate(SEM_Q_FIFO, SEM_EMPTY), init};
+    TASK_ID gui = taskSpawn("r_GuiMn", 121, 0, 500000, [&ctx] {
+        if (!GuiStartUp(ctx.started, ctx.init)) return;
+        GuiRunMessageLoop();
+        GuiTearDown();
+    });
+    ASSERT_NE(gui, nullptr);
+    ASSERT_EQ(taskWait(gui, 10000), OK);
+    EXPECT_EQ(GuiThing::mpPresentation, nullptr);
+    EXPECT_EQ(gpGuiMesgQueue, nullptr);
+    GuiDeleteLocks();
+    semDelete(ctx.started);
+}
+
 }  // namespace
