@@ -68,3 +68,24 @@ TEST_F(StoreCountersTest, AFileIsMadeOnlyOnceItsCountersAreOnTheDisk) {
     ASSERT_EQ(nvram_dbs_read(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
     EXPECT_EQ(elem[0] | elem[1] << 8, counters.fragment);
 }
+
+// A store of the counters that fails does not hold the file back: its
+// records are not lost for it, and the failure is said.
+TEST_F(StoreCountersTest, AFileIsMadeAllTheSameWhenItsCountersCannotBeStored) {
+    configure();
+    uint32_t ts = 100000;
+    feedBoth(ts, 200);
+    ASSERT_TRUE(nvram_dbs_flush());
+    std::filesystem::create_directory(dir + "/nvram.bin.tmp");   // every write of nvram.bin fails
+    LapOutFra_setFragmentTrig(ts - 5);
+    const std::string next = currentName();
+    feedBoth(ts, 400);
+    closeAndDrain();
+    EXPECT_TRUE(exists("meas/" + next));
+    EXPECT_TRUE(exists("usb_meas/" + next));
+    const std::vector<std::string> log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "the counters of 'meas:/" + next + "' are not stored: the file is made all the same"),
+              1)
+        << testing::PrintToString(log);
+    std::filesystem::remove(dir + "/nvram.bin.tmp");
+}
