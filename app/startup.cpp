@@ -141,6 +141,9 @@ bool startup_step(const char* name, bool ok, bool fatal) {
     if (ok) return true;
     syslogx(fatal ? 3 : 147, "startup: %s failed%s", name, fatal ? ", process ends" : "");
     if (fatal) {
+        // the end skips the NVRAM's writer: what it holds back (the boot
+        // counter, the lap counters) goes to the disk now, a failure said
+        nvram_dbs_flush();
         syslogx_readerStop();
         _exit(1);
     }

@@ -98,6 +98,16 @@ bool nvram_dbs_flush() {
     return ok;
 }
 
+uint64_t nvram_dbs_changeStamp() { return host::nvramChangeStamp(); }
+
+bool nvram_dbs_stored(uint64_t stamp) { return host::nvramStored(stamp); }
+
+bool nvram_dbs_flushTo(uint64_t stamp) {
+    const bool ok = host::nvramFlushTo(stamp);
+    noteStoreProblem();
+    return ok;
+}
+
 NvramBatch::NvramBatch() { host::nvramBatchBegin(); }
 NvramBatch::~NvramBatch() { host::nvramBatchEnd(); }
 
@@ -106,7 +116,8 @@ int base_boot_count_init() {
     if (nvram_dbs_read(NVRAM_ID_BOOT_COUNTER, 0, &count, sizeof count) != sizeof count) count = 0;
     ++count;
     gBootCount.store(count);
-    if (nvram_dbs_write(NVRAM_ID_BOOT_COUNTER, 0, &count, sizeof count) != sizeof count) {
+    // on the disk before the device tells anyone the count or writes a file
+    if (nvram_dbs_write(NVRAM_ID_BOOT_COUNTER, 0, &count, sizeof count) != sizeof count || !nvram_dbs_flush()) {
         syslogx(147, "base_boot_count_init: boot counter %u not stored", count);
         return 0;
     }

@@ -35,6 +35,15 @@ long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len);
 // could not be written. A shell command that calls it waits off the shell's
 // turn: the other clients' lines run meanwhile.
 bool nvram_dbs_flush();
+// The stamp of the newest change made so far (changes are counted from the
+// start and the count never goes back): what a later flush waits for.
+uint64_t nvram_dbs_changeStamp();
+// Whether the disk holds every change up to the stamp (never waits).
+bool nvram_dbs_stored(uint64_t stamp);
+// Waits until the disk holds every change up to the stamp (never on a raster
+// or a network task); false, logged, when they could not be written (they
+// stay pending and are tried again).
+bool nvram_dbs_flushTo(uint64_t stamp);
 // The changes made while one lives reach the disk together in one write:
 // none of them without the others.
 class NvramBatch {
@@ -45,7 +54,10 @@ public:
     NvramBatch& operator=(const NvramBatch&) = delete;
 };
 
-// Boot counter: read, incremented and written back once per start.
+// Boot counter: read, incremented and written back once per start; it is on
+// the disk when this returns 1 (the start waits for it, so that a cut never
+// hands the same count to two starts). 0, logged, when it could not be
+// stored: the count goes on in memory.
 int base_boot_count_init();
 uint32_t base_boot_count_get();
 

@@ -8,13 +8,16 @@ answered within 1 s and lose no record: `meas` counts none lost to full
 logger FIFOs, measdump reads every file whole, and where a trigger split the
 files each block goes on one raster period after its last record. The
 counters of the last trigger are on the disk after the orderly stop: the
-next start goes on from them.
+next start goes on from them. With syncs 200 ms slow, a device killed
+right when it logs "boot counter N" logs N + 1 at its next start: the count
+is on the disk before it is told.
 Then, with syncs slowed to a second, a client whose `lof_set` waits for the
 disk holds only itself: another client's `lof_get` is answered first.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
 import os
+import re
 import select
 import shutil
 import socket
@@ -34,15 +37,19 @@ SLOW_SYNC_C = r"""
 #include <time.h>
 #include <unistd.h>
 
-/* 30 ms, or the milliseconds the file named by SLOW_SYNC_CONTROL holds */
+#ifndef SLOW_MS
+#define SLOW_MS 30
+#endif
+
+/* SLOW_MS, or the milliseconds the file named by SLOW_SYNC_CONTROL holds */
 static long delay_ms(void) {
     const char* control = getenv("SLOW_SYNC_CONTROL");
     char buf[32] = {0};
     int fd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) return 30;
+    if (fd < 0) return SLOW_MS;
     ssize_t n = read(fd, buf, sizeof buf - 1);
     close(fd);
-    return n > 0 ? atol(buf) : 30;
+    return n > 0 ? atol(buf) : SLOW_MS;
 }
 
 static void slow(void) {
@@ -66,12 +73,12 @@ SLOWED(syncfs)
 """
 
 
-def build_shim(where):
+def build_shim(where, ms=30):
     src = os.path.join(where, "slow_sync.c")
-    lib = os.path.join(where, "slow_sync.so")
+    lib = os.path.join(where, "slow_sync_%d.so" % ms)
     with open(src, "w") as f:
         f.write(SLOW_SYNC_C)
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", lib, src, "-ldl"], check=True)
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-DSLOW_MS=%d" % ms, "-o", lib, src, "-ldl"], check=True)
     return lib
 
 
@@ -161,6 +168,32 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
     print("a command waiting for a slow disk held only its own client")
 
 
+def check_boot_counter_cut(binary, sample, env, scale):
+    """Killed the moment it logs "boot counter N", the device logs N + 1 at
+    its next start, three times over."""
+    with DeviceRun(sample, "tav9-bootcut-") as run:
+        last = None
+        for _ in range(3):
+            sock = os.path.join(run.folder, "shell.sock")
+            if os.path.exists(sock):
+                os.remove(sock)
+            dev = run.device(binary, env=env)
+            end = time.monotonic() + 30.0 * scale
+            try:
+                while True:
+                    boots = re.findall(r"startup: boot counter (\d+)", dev.log())
+                    if boots:
+                        break
+                    assert dev.proc.poll() is None, dev.output()
+                    assert time.monotonic() < end, "no boot counter logged:\n" + dev.log()
+                    time.sleep(0.001)
+            finally:
+                dev.kill()
+            boot = int(boots[-1])
+            assert last is None or boot == last + 1, "boot counter %d after %d: the cut lost it" % (boot, last)
+            last = boot
+
+
 def main():
     binary, measdump, sample, sanitize = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
     scale = 1.0 if sanitize.upper() in ("", "OFF", "0", "FALSE", "NO") else 5.0
@@ -205,6 +238,7 @@ def main():
             assert dev.stop() == 0, dev.output()
             dev.check_clean()
         test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
+        check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     print("device slow sync test passed")

@@ -183,6 +183,15 @@ void nvramBatchEnd();
 // Writes what is pending now, waiting for it (not for a raster or a network
 // task); true when the disk holds every change made so far.
 bool nvramFlush();
+// The stamp of the newest change made so far: changes are counted from the
+// process start, and the count never goes back.
+uint64_t nvramChangeStamp();
+// Whether the disk holds every change up to the stamp.
+bool nvramStored(uint64_t stamp);
+// Waits until the disk holds every change up to the stamp, writing them
+// itself when the writer has not yet (not for a raster or a network task);
+// false when the write failed (the changes stay pending, tried again).
+bool nvramFlushTo(uint64_t stamp);
 // Ends the writer thread and writes what is pending (the shutdown); a later
 // change starts it again.
 void nvramStopWriter();

@@ -13,7 +13,8 @@
 // written, so that the changes that come together (and every batch, whole)
 // go to the disk in one write. Those who write (the rasters, the network
 // tasks) never wait for the disk: the image's lock is held only to change or
-// copy the image, never across a write or a sync. A write that fails leaves
+// copy the image, never across a write or a sync, nor for the records' CRCs,
+// which the writer computes on its copy. A write that fails leaves
 // the changes in memory and is tried again every kRetry; the memory never
 // goes back behind the disk.
 //
@@ -21,9 +22,11 @@
 // length u16, counter u32, CRC-16 u16 over id..counter and the data, data.
 #include "host/kernel/kernel_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -101,7 +104,7 @@ std::set<Key> damaged;        // elements with a record whose CRC failed
 std::string loadProblem;      // why nvram.bin could not be read, "" when it could
 std::string damage;           // what a damaged nvram.bin cost, "" when it was sound or missing
 std::string writeProblem;     // why the last whole-file write failed, "" after one that worked
-uint64_t changeCount = 0;     // changes made to the image
+uint64_t changeCount = 0;     // changes made to the image (never goes back)
 uint64_t writtenCount = 0;    // changes the file on the disk holds
 unsigned openBatches = 0;
 bool stopWriter = false;
@@ -190,50 +193,67 @@ void load() {
              " entries back to their defaults";
 }
 
+// The image as the file's records, their CRCs still 0: a copy made under
+// the lock, as short as the copy itself (sealRecords fills the CRCs in).
 std::vector<uint8_t> serialize() {
     std::vector<uint8_t> out;
     for (auto& [key, e] : image) {
         for (uint8_t i = 0; i < 2; ++i) {
             const Slot& s = e.slot[i];
             if (!s.valid) continue;
-            size_t start = out.size();
             put16(out, kMagic);
             put16(out, static_cast<uint16_t>(key.first));
             out.push_back(static_cast<uint8_t>(key.second));
             out.push_back(i);
             put16(out, static_cast<uint16_t>(s.data.size()));
             put32(out, s.counter);
-            uint16_t crc = crc16Ccitt(0xFFFF, &out[start + 2], 10);
-            crc = crc16Ccitt(crc, s.data.data(), s.data.size());
-            put16(out, crc);
+            put16(out, 0);
             out.insert(out.end(), s.data.begin(), s.data.end());
         }
     }
     return out;
 }
 
-// Writes the image whole if it holds changes the disk has not, once no
-// batch is open; true when the disk holds every change counted so far. The
+// Computes each record's CRC over its header fields and its data.
+void sealRecords(std::vector<uint8_t>& out) {
+    for (size_t pos = 0; pos + kHeader <= out.size();) {
+        uint8_t* r = &out[pos];
+        const size_t len = get16(r + 6);
+        uint16_t crc = crc16Ccitt(0xFFFF, r + 2, 10);
+        crc = crc16Ccitt(crc, r + kHeader, len);
+        r[12] = crc & 0xFF;
+        r[13] = crc >> 8;
+        pos += kHeader + len;
+    }
+}
+
+// Whether the disk holds every change up to the stamp (with mx held).
+bool storedLocked(uint64_t stamp) { return !loaded || writtenCount >= std::min(stamp, changeCount); }
+
+// Writes the image whole if the disk lacks a change up to the stamp, once no
+// batch is open; true when the disk holds every change up to it. The
 // batches are waited for with no other lock held; the file lock then keeps
 // two writes (the writer's, a flush's) from crossing, and a batch opened
 // between the wait and the copy sends it round again.
-bool writePending() {
+bool writePending(uint64_t upTo = UINT64_MAX) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lk(mx);
+            if (storedLocked(upTo)) return true;
             changed.wait(lk, [] { return openBatches == 0; });
-            if (!loaded || changeCount == writtenCount) return true;
+            if (storedLocked(upTo)) return true;
         }
         std::lock_guard<std::mutex> file(fileMx);
         std::vector<uint8_t> out;
         uint64_t count;
         {
             std::lock_guard<std::mutex> lk(mx);
+            if (storedLocked(upTo)) return true;
             if (openBatches != 0) continue;
-            if (!loaded || changeCount == writtenCount) return true;
             out = serialize();
             count = changeCount;
         }
+        sealRecords(out);
         errno = 0;
         const bool ok = detail::writeFileAtomic(filePath(), out.data(), out.size());
         const int cause = errno;
@@ -304,7 +324,7 @@ void forget() {
     loadProblem.clear();
     damage.clear();
     writeProblem.clear();
-    changeCount = writtenCount = 0;
+    writtenCount = changeCount;   // nothing pending; stamps handed out stay in order
 }
 
 bool validAddress(unsigned id, unsigned copy) {
@@ -377,6 +397,18 @@ void nvramBatchEnd() {
 }
 
 bool nvramFlush() { return writePending(); }
+
+uint64_t nvramChangeStamp() {
+    std::lock_guard<std::mutex> lk(mx);
+    return changeCount;
+}
+
+bool nvramStored(uint64_t stamp) {
+    std::lock_guard<std::mutex> lk(mx);
+    return storedLocked(stamp);
+}
+
+bool nvramFlushTo(uint64_t stamp) { return writePending(stamp); }
 
 void nvramStopWriter() {
     endWriter();

@@ -2,6 +2,8 @@
 #include "logging/counters/lapoutfra.h"
 
 #include <atomic>
+#include <utility>
+#include <vector>
 
 #include <cerrno>
 #include <cstdio>
@@ -37,6 +39,14 @@ LapOutFraSignals signals{&privateSignals[0], &privateSignals[1], &privateSignals
 
 uint8_t floodSetInvalid, floodSetOther, floodFragTrig;
 
+// The NVRAM's change stamp of the counters' last store: a file they name is
+// made on a drive only once the NVRAM's disk holds it.
+std::atomic<uint64_t> storedStamp{0};
+
+// Notes that the NVRAM holds the counters as they are now (mutex held, or
+// the start-up before the mutex exists).
+void noteStamp() { storedStamp.store(nvram_dbs_changeStamp(), std::memory_order_release); }
+
 // Whether the NVRAM took every store of the calling task's last change
 // (the shell reports it; the raster's triggers have no one to tell).
 thread_local bool tlStoreOk = true;
@@ -71,27 +81,25 @@ uint16_t lapOutFra_incAbsLapCounter() {
     uint8_t b[2];
     putLe16(b, LapOutFraAbsLapCnt);
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, b, 2), 2);
+    noteStamp();
     return state.absLap;
 }
 
-// Writes the counters into both NVRAM elements (outside the mutex).
+// Writes the counters into both NVRAM elements. Called with the mutex held:
+// the NVRAM takes them in memory at once (its disk write comes behind), and
+// the stamp noted with them is there for whoever reads the counters next.
 void lapOutFra_update() {
-    if (!takeMutex()) {
-        syslogx(147, "lapOutFra_update() semTake failed errno 0x%X", lastErrno());
-        return;
-    }
     putLe16(LapOutFra + 0, state.fragment);
     putLe16(LapOutFra + 2, state.outing);
     putLe16(LapOutFra + 4, state.lap);
     LapOutFraAbsLapCnt = state.absLap;
-    uint8_t elem[6], abs[2];
-    std::memcpy(elem, LapOutFra, 6);
+    uint8_t abs[2];
     putLe16(abs, LapOutFraAbsLapCnt);
-    semGive(LapOutFraSem);
     NvramBatch together;
-    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
-    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, elem, 6), 6);
+    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, LapOutFra, 6), 6);
+    noteStore(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 1, LapOutFra, 6), 6);
     noteStore(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
+    noteStamp();
 }
 
 // The splits' order of names: the next fragment, or after fragment 255 the
@@ -119,30 +127,85 @@ LapOutFraNameUse nameInUse(const char* name) {
     return {};
 }
 
-// Moves the fragment on from the current one until the name is free on every
-// logging drive (LapOutFra_findFreeName). Called with the mutex held. Each
-// name skipped is logged at level (the first few by name), so that a lap
-// that lands on an earlier recording's name says so; the start-up passes the
-// last run's own file, which is no news. The name the counters now give is
-// left in name.
-void skipNamesInUse(const char* who, int level, char (&name)[64]) {
-    constexpr unsigned kNamedMax = 8;
+// The counters that name a file.
+struct Counters {
+    uint16_t outing, lap, absLap, fragment;
+    bool operator==(const Counters&) const = default;
+};
+Counters countersLocked() { return {state.outing, state.lap, state.absLap, state.fragment}; }
+
+// The first name free on every logging drive from some counters on
+// (LapOutFra_findFreeName): the counters that give it, the name, how many
+// were skipped and the first few of them by what stands there.
+struct NameSearch {
+    uint16_t absLap = 0, fragment = 0;
+    char name[64] = {};
     unsigned skipped = 0;
-    uint16_t absLap = state.absLap, fragment = state.fragment;
-    LapOutFra_findFreeName(0, state.outing, state.lap, &absLap, &fragment, name, sizeof name, [&](const char* tried) {
-        const LapOutFraNameUse use = nameInUse(tried);
-        if (use.path.empty()) return false;
-        if (++skipped <= kNamedMax)
-            syslogx(level, "%s: '%s' is in use (%s), its name is skipped", who, use.path.c_str(), use.what);
-        return true;
-    });
-    while (state.absLap != absLap) lapOutFra_incAbsLapCounter();   // stored at once, as each lap
-    state.fragment = fragment;
-    if (!name[0]) {
+    std::vector<LapOutFraNameUse> named;
+};
+
+// Looks at the drives; called with no lock held.
+NameSearch searchFreeName(const Counters& from) {
+    constexpr unsigned kNamedMax = 8;
+    NameSearch s;
+    s.absLap = from.absLap;
+    s.fragment = from.fragment;
+    LapOutFra_findFreeName(0, from.outing, from.lap, &s.absLap, &s.fragment, s.name, sizeof s.name,
+                           [&](const char* tried) {
+                               LapOutFraNameUse use = nameInUse(tried);
+                               if (use.path.empty()) return false;
+                               if (++s.skipped <= kNamedMax) s.named.push_back(std::move(use));
+                               return true;
+                           });
+    return s;
+}
+
+// Takes the mutex at a free name: `step` makes the counters wanted of the
+// current ones, and the search moves them past every name in use. The drives
+// are looked at without the mutex (a slow USB drive must not hold the
+// rasters that read or change the counters); when the counters changed
+// meanwhile the search runs again from the new ones, and after kRounds such
+// changes under the mutex. True with the mutex held, `from` the counters the
+// step was made of and `found` what the search gave; false when the mutex
+// could not be taken.
+template <class Step>
+bool lockAtFreeName(Step step, Counters* from, NameSearch* found) {
+    constexpr int kRounds = 4;
+    for (int round = 0;; ++round) {
+        if (!takeMutex()) return false;
+        const Counters before = countersLocked();
+        if (round == kRounds) {
+            *from = before;
+            *found = searchFreeName(step(before));
+            return true;
+        }
+        semGive(LapOutFraSem);
+        NameSearch s = searchFreeName(step(before));
+        if (!takeMutex()) return false;
+        if (countersLocked() == before) {
+            *from = before;
+            *found = std::move(s);
+            return true;
+        }
+        semGive(LapOutFraSem);
+    }
+}
+
+// Sets the counters to the free name found (mutex held); each absolute lap
+// passed is stored at once, as a lap's. Each name skipped is logged at level
+// (the first few by name), so that a lap that lands on an earlier
+// recording's name says so; the start-up passes the last run's own file,
+// which is no news.
+void moveToFreeName(const char* who, int level, const NameSearch& s) {
+    while (state.absLap != s.absLap) lapOutFra_incAbsLapCounter();
+    state.fragment = s.fragment;
+    for (const LapOutFraNameUse& use : s.named)
+        syslogx(level, "%s: '%s' is in use (%s), its name is skipped", who, use.path.c_str(), use.what);
+    if (!s.name[0]) {
         syslogx(147, "%s: Error LapOutFra_genFilename()", who);
         return;
     }
-    if (skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, skipped, name);
+    if (s.skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, s.skipped, s.name);
 }
 
 // The lap-stack reset rewrites hundreds of NVRAM elements (in memory; the
@@ -239,6 +302,7 @@ int LapOutFra_init() {
         LapOutFraAbsLapCnt = 0;
         putLe16(abs, 0);
         nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2);
+        noteStamp();
         syslogx(147, "intLapOutFra_init() calling nvram_dbs_read LapOutFraAbsLapCnt failed ");
     } else {
         // every start of the process counts one absolute lap
@@ -259,31 +323,49 @@ int LapOutFra_init() {
 
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     tlStoreOk = true;
-    if (!takeMutex()) {
+    Counters from{};
+    NameSearch found;
+    const bool locked = lockAtFreeName(
+        [&](Counters c) {
+            if (c.lap != lap || c.outing != outing) {
+                c.absLap = uint16_t(c.absLap + 1);
+                c.fragment = 1;
+            }
+            c.lap = lap;
+            c.outing = outing;
+            return c;
+        },
+        &from, &found);
+    if (!locked) {
         syslogx(147, "LapOutFra_initLapOutCnt() semTake errors errno 0x%X", lastErrno());
         return;
     }
-    const bool newPair = lap != state.lap || outing != state.outing;
-    if (newPair) {
-        lapOutFra_incAbsLapCounter();
-        state.fragment = 1;
-    }
+    const bool newPair = lap != from.lap || outing != from.outing;
     state.lap = lap;
     state.outing = outing;
-
-    char name[64];
-    skipNamesInUse("LapOutFra_initLapOutCnt()", 151, name);
+    moveToFreeName("LapOutFra_initLapOutCnt()", 151, found);
     std::atomic_ref<uint8_t>(state.valid).store(1, std::memory_order_release);
-    syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", name);
+    syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", found.name);
     publishAll();
+    lapOutFra_update();
     semGive(LapOutFraSem);
     if (newPair) resetLapstackHistory();
-    lapOutFra_update();
 }
 
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
     tlStoreOk = true;
-    if (!takeMutex()) {
+    Counters from{};
+    NameSearch found;
+    const bool locked = lockAtFreeName(
+        [&](Counters c) {
+            c.absLap = uint16_t(c.absLap + 1);   // every lap event counts one
+            c.lap = lap;
+            c.outing = outing;
+            c.fragment = 1;
+            return c;
+        },
+        &from, &found);
+    if (!locked) {
         if (!LapOutFraSem || lastErrno() == kErrInvalidSemId)
             SYSLOGX_FLOOD(floodSetInvalid, 148,
                           "LapOutFra_setLapOutCnt() semTake error: semID invalid (comint before init?)");
@@ -291,18 +373,15 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
             SYSLOGX_FLOOD(floodSetOther, 147, "LapOutFra_setLapOutCnt() semTake errors errno 0x%X", lastErrno());
         return;
     }
-    lapOutFra_incAbsLapCounter();
-    const bool newOuting = outing != state.outing;
+    const bool newOuting = outing != from.outing;
     state.lap = lap;
     state.outing = outing;
-    state.fragment = 1;
-    char name[64];
-    skipNamesInUse("LapOutFra_setLapOutCnt()", 148, name);
+    moveToFreeName("LapOutFra_setLapOutCnt()", 148, found);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     publishAll();
+    lapOutFra_update();
     semGive(LapOutFraSem);
     if (newOuting) resetLapstackHistory();
-    lapOutFra_update();
     if (hooks.clearSegmentation) hooks.clearSegmentation();
 }
 
@@ -323,23 +402,24 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
 
 void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
     tlStoreOk = true;
-    if (!takeMutex()) {
+    Counters from{};
+    NameSearch found;
+    const bool locked = lockAtFreeName(
+        [](Counters c) {
+            nextCounters(&c.absLap, &c.fragment);
+            return c;
+        },
+        &from, &found);
+    if (!locked) {
         SYSLOGX_FLOOD(floodFragTrig, 147, "LapOutFra_setFragmentTrig() semTake failed errno 0x%X", lastErrno());
         return;
     }
-    if (state.fragment >= 255) {
-        lapOutFra_incAbsLapCounter();
-        state.fragment = 1;
-    } else {
-        state.fragment++;
-    }
-    char name[64];
-    skipNamesInUse("LapOutFra_setFragmentTrig()", 148, name);
+    moveToFreeName("LapOutFra_setFragmentTrig()", 148, found);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     *signals.fractr = state.fragment & 0xFF;
     *signals.abslap = state.absLap;
-    semGive(LapOutFraSem);
     lapOutFra_update();
+    semGive(LapOutFraSem);
 }
 
 bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
@@ -359,21 +439,47 @@ bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
 }
 
 void LapOutFra_skipNamesInUse() {
-    if (!takeMutex()) {
+    Counters from{};
+    NameSearch found;
+    if (!lockAtFreeName([](Counters c) { return c; }, &from, &found)) {
         syslogx(147, "LapOutFra_skipNamesInUse() semTake errors errno 0x%X", lastErrno());
         return;
     }
-    const uint16_t fragment = state.fragment, absLap = state.absLap;
-    char name[64];
-    skipNamesInUse("LapOutFra_skipNamesInUse()", 148, name);
-    const bool moved = fragment != state.fragment || absLap != state.absLap;
-    if (moved) {
+    moveToFreeName("LapOutFra_skipNamesInUse()", 148, found);
+    if (from.fragment != state.fragment || from.absLap != state.absLap) {
         *signals.fractr = state.fragment & 0xFF;
         *signals.abslap = state.absLap;
+        lapOutFra_update();
     }
     semGive(LapOutFraSem);
-    if (moved) lapOutFra_update();
 }
+
+bool LapOutFra_takeCopyName(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment) {
+    if (!takeMutex()) {
+        // the copy is not lost for it
+        syslogx(147, "LapOutFra_takeCopyName() semTake errors errno 0x%X", lastErrno());
+        return true;
+    }
+    const bool current = ((outing ^ state.outing) & 0xFF) == 0 && ((lap ^ state.lap) & 0xFF) == 0 &&
+                         absLap == state.absLap && ((fragment ^ state.fragment) & 0xFF) == 0;
+    // ahead in the splits' order (the absolute lap compared wrap-safe)
+    const int16_t lapsAhead = int16_t(uint16_t(absLap - state.absLap));
+    if (!current && (lapsAhead > 0 || (lapsAhead == 0 && (fragment & 0xFF) > (state.fragment & 0xFF)))) {
+        nextCounters(&absLap, &fragment);
+        while (state.absLap != absLap) lapOutFra_incAbsLapCounter();
+        state.fragment = fragment;
+        *signals.fractr = state.fragment & 0xFF;
+        *signals.abslap = state.absLap;
+        lapOutFra_update();
+        char name[64];
+        LapOutFra_genFilenameAbsLap(name, sizeof name, 0, state.outing, state.lap, state.fragment, state.absLap);
+        syslogx(150, "LapOutFra_takeCopyName(): the counters pass a copy's name, the next file is %s", name);
+    }
+    semGive(LapOutFraSem);
+    return !current;
+}
+
+uint64_t LapOutFra_storedStamp() { return storedStamp.load(std::memory_order_acquire); }
 
 void LapOutFra_getState(LapOutFraState* out) {
     if (!out) return;
@@ -413,4 +519,5 @@ void LapOutFra_resetForTest() {
     state = {};
     hooks = {};
     floodSetInvalid = floodSetOther = floodFragTrig = 0;
+    storedStamp.store(0);
 }

@@ -92,8 +92,26 @@ bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size);
 // Moves the fragment on from the current one while its file name is in use
 // on a logging drive, as a split does (a start after a stop, or after an
 // earlier run left files under the counters' names). The counters are
-// stored when they changed.
+// stored when they changed. The drives are looked at without the counters'
+// lock (as by every trigger's search): a change of the counters meanwhile
+// sends the search round again.
 void LapOutFra_skipNamesInUse();
+
+// A copy of a finished file is to stand under the name of these counters
+// (not its own: that was in use on the copy's drive). False when it is the
+// name the counters give now, which the recording going on takes on its
+// drives. Otherwise true (also when the counters cannot be had: the copy
+// is not lost for them), and counters not yet past the name move past it
+// at once, stored as a split's name skip is, so that no later file on any
+// drive takes it; the copy waits for the NVRAM's disk (nvram_dbs_flush)
+// before it stands there.
+bool LapOutFra_takeCopyName(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment);
+
+// The NVRAM change stamp (nvram_dbs_changeStamp) that holds the counters as
+// LapOutFra_getState gave them before this call: a file they name is made
+// on a drive once the NVRAM's disk holds it (nvram_dbs_flushTo), by the task
+// that makes the file, never by a raster.
+uint64_t LapOutFra_storedStamp();
 
 // Shell commands "lof_set", "lof_laptrig", "lof_outtrig", "lof_fratrig",
 // "lof_get"; argc counts the command name.

@@ -28,6 +28,7 @@
 #include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
+#include "platform/nvram.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -212,7 +213,11 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
         const int skipped = LapOutFra_findFreeName(uint8_t(n.measIdx), n.outing, n.lap, &n.absLap, &n.fragment, name,
                                                    sizeof name, [&](const char* tried) {
                                                        LapOutFraNameUse use = LapOutFra_nameUse(destDrive, tried);
-                                                       if (use.path.empty()) return false;
+                                                       // another name than its own is taken from the counters
+                                                       if (use.path.empty())
+                                                           return std::string(destDrive) + "/" + tried != to &&
+                                                                  !LapOutFra_takeCopyName(n.outing, n.lap, n.absLap,
+                                                                                          n.fragment);
                                                        if (taken.path.empty()) taken = use;
                                                        return true;
                                                    });
@@ -221,6 +226,7 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
             return {};
         }
         const std::string dest = std::string(destDrive) + "/" + name;
+        if (dest != to) nvram_dbs_flush();   // the counters past it on the disk first
         if (moveWhereNothingStands(partHost, dev_path(dest.c_str()))) {
             if (dest != to)
                 syslogx(150, "meas_app_copyLastFile() '%s' is in use (%s): the copy of '%s' goes to '%s'",

@@ -17,6 +17,7 @@
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"
 #include "platform/files.h"
+#include "platform/nvram.h"
 #include "platform/syslogx.h"
 
 namespace measure::store {
@@ -47,6 +48,21 @@ int makeAnew(const std::string& host) {
         errno = err;
     }
     return fd;
+}
+
+// A file reaches the drive only once the counters that name it are on the
+// NVRAM's disk: after a cut they never go back behind a file that carries
+// them. The writer waits (never a raster). A store that fails does not hold
+// the file back, whose records are not to be lost for it: that is said, and
+// the NVRAM goes on trying.
+void awaitCounters(const VirtualFile& vf, const std::string& drive, const char* name) {
+    static thread_local uint8_t flood = 0;
+    const MeasAppStore_FileInfo_s* info = vf.fileInfo();
+    if (!info || nvram_dbs_stored(info->countersStamp)) return;
+    syslogx(151, "BFSWriter::open(): '%s/%s' waits for its counters to be stored", drive.c_str(), name);
+    if (!nvram_dbs_flushTo(info->countersStamp))
+        SYSLOGX_FLOOD(flood, 147, "BFSWriter::open(): the counters of '%s/%s' are not stored: the file is made all "
+                                  "the same", drive.c_str(), name);
 }
 
 // Moves a file's last whole item on the drive up to the last item end within
@@ -296,6 +312,7 @@ bool BFSWriter::open(int vfIdx) {
         syslogx(147, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)", vfIdx);
         return skip();
     }
+    awaitCounters(*vf, drive_, name);
     int err = 0;
     if (!openFileAtomic(e, vfIdx, name, &err)) {
         SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);

@@ -56,4 +56,5 @@ struct MeasAppStore_FileInfo_s {
     uint8_t closeable;                  // only the oldest file of a measurement may close
     int vfIdx;                          // -1 before the virtual file exists and after closing
     uint32_t fileSize;                  // header + frame bytes handed over
+    uint64_t countersStamp;             // NVRAM change that holds the counters naming it
 };

@@ -371,6 +371,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->lap = lof->lap;
         f->absLap = lof->absLap;
         f->fragment = lof->fragment;
+        f->countersStamp = LapOutFra_storedStamp();   // read after lof: holds its counters
         f->closeType = MEAS_FCLOSE_OPEN;
         f->initTs = initTs;
         f->closeTs = MEAS_TS_UNSET;

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <filesystem>
+#include <future>
 #include <mutex>
 
 namespace {
@@ -154,6 +155,40 @@ TEST_F(NvramWriteBehindTest, FailedWriteKeepsItsChangesAndIsTriedAgain) {
     EXPECT_EQ(host::nvramWriteProblem(), "");
     host::detail::resetNvram();   // a power cut: nothing more is written
     EXPECT_EQ(readAbsLap(), changed);
+}
+
+}  // namespace
+
+namespace {
+
+// A change's stamp tells whether the disk holds it, and a flush up to it
+// waits for the write that is held and no longer. Stamps never go back, not
+// even across a reload: one handed out before is stored after it.
+TEST_F(NvramWriteBehindTest, AChangesStampIsStoredOnceTheDiskHoldsIt) {
+    const uint16_t first = 5, second = 6;
+    const uint64_t before = host::nvramChangeStamp();
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &first, 2), 2);
+    const uint64_t stamp = host::nvramChangeStamp();
+    EXPECT_GT(stamp, before);
+    EXPECT_TRUE(host::nvramFlushTo(stamp));
+    EXPECT_TRUE(host::nvramStored(stamp));
+
+    gate.close();
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &second, 2), 2);
+    const uint64_t held = host::nvramChangeStamp();
+    ASSERT_TRUE(gate.someoneWaits(std::chrono::seconds(10)));
+    EXPECT_FALSE(host::nvramStored(held));
+    EXPECT_TRUE(host::nvramStored(stamp));   // the older change is on the disk
+    auto flush = std::async(std::launch::async, [held] { return host::nvramFlushTo(held); });
+    gate.open();
+    EXPECT_TRUE(flush.get());
+    EXPECT_TRUE(host::nvramStored(held));
+
+    host::nvramReload();
+    EXPECT_GE(host::nvramChangeStamp(), held);
+    EXPECT_TRUE(host::nvramStored(held));
+    host::detail::resetNvram();   // a cut after the flush: the disk has it
+    EXPECT_EQ(readAbsLap(), second);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <thread>
 #include <string>
 
+#include "logging/held_calls.h"
 #include "logging/counters/lapoutfra.h"
 #include "platform/nvram.h"
 #include "logging/logging_fixture.h"
@@ -366,4 +367,41 @@ TEST_F(LapOutFraTest, NewOutingIsVisibleWhileTheLapStackIsReset) {
     EXPECT_TRUE(s.readable);
     EXPECT_EQ(s.state.lap, 3);
     LapOutFra_setHooks({});
+}
+
+// The search for a free name at a measurement's start looks at the drives
+// (a slow USB stick among them) without the counters' lock: the rasters read
+// and change the counters meanwhile, and a change in between sends the
+// search round again from the new counters.
+TEST_F(LapOutFraTest, NameLookupsHoldNoLockTheRastersTake) {
+    ASSERT_EQ(LapOutFra_init(), 0);
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    LapOutFra_initLapOutCnt(1, 1);
+    const LapOutFraState before = current();
+    writeFile("meas/" + name(0, 1, 1, before.fragment, before.absLap), "an earlier recording");
+
+    std::promise<void> go;
+    std::thread searcher([f = go.get_future()]() mutable {
+        f.wait();
+        LapOutFra_skipNamesInUse();
+    });
+    held_calls::holdLookups(searcher.get_id());
+    go.set_value();
+    const bool held = held_calls::lookupWaits(std::chrono::seconds(10));
+    auto read = std::async(std::launch::async, [] { return current(); });
+    auto split = std::async(std::launch::async, [] { LapOutFra_setFragmentTrig(100); });
+    const bool readFree = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const bool splitFree = split.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    held_calls::releaseLookups();
+    searcher.join();
+    split.get();
+    EXPECT_TRUE(held);
+    EXPECT_TRUE(readFree) << "a read of the counters waited for a drive";
+    EXPECT_TRUE(splitFree) << "a split waited for a drive";
+    EXPECT_EQ(read.get().fragment, before.fragment);
+    // the split moved past the taken name; the search, sent round again,
+    // found the split's name free and left it
+    EXPECT_EQ(current().fragment, before.fragment + 1);
+    EXPECT_EQ(current().absLap, before.absLap);
 }

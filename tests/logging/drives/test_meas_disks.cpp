@@ -13,6 +13,7 @@
 #include <string>
 
 #include "host/kernel/kernel.h"
+#include "host/kernel/kernel_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
@@ -418,6 +419,43 @@ TEST_F(MeasDisks, ACopyCompletesTheStartOfItsOwnRecordingOnTheUsbDrive) {
         }
         EXPECT_TRUE(read("usb_meas/" + nameOf(4)) == content) << "no whole copy under the next name";
     }
+}
+
+// A copy that goes to another name takes that name from the counters at
+// once, on the disk before the copy stands there: no later file on any drive
+// is made under it, not even after a cut. The name the counters give now
+// belongs to the recording going on, which the copy passes as well.
+TEST_F(MeasDisks, ACopyUnderAnotherNameMovesTheCountersPastIt) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    auto nameOf = [](uint16_t absLap, uint16_t fragment) {
+        char n[64];
+        LapOutFra_genFilenameAbsLap(n, sizeof n, 0, 1, 2, fragment, absLap);
+        return std::string(n);
+    };
+    const uint8_t abs[2] = {0x44, 0}, elem[6] = {4, 0, 1, 0, 2, 0};   // fragment 4 of outing 1, lap 2
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_ABS_LAP, 0, abs, 2), 2);
+    ASSERT_EQ(nvram_dbs_write(NVRAM_ID_LAPOUTFRA, 0, elem, 6), 6);
+    ASSERT_EQ(LapOutFra_init(), 0);   // every start counts an absolute lap: 0x45
+    LapOutFra_initLapOutCnt(2, 1);
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    ASSERT_EQ(s.absLap, 0x45);
+    ASSERT_EQ(s.fragment, 4);
+    writeFile("meas/" + nameOf(0x45, 3), "the lap");
+    writeFile("usb_meas/" + nameOf(0x45, 3), "another car");
+    writeFile("usb_meas/" + nameOf(0x45, 5), "another car's next lap");
+    meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/" + nameOf(0x45, 4)));
+    EXPECT_EQ(read("usb_meas/" + nameOf(0x45, 6)), "the lap");
+    LapOutFra_getState(&s);
+    EXPECT_EQ(s.absLap, 0x45);
+    EXPECT_EQ(s.fragment, 7);
+    host::detail::resetNvram();   // a cut: only what is on the disk
+    uint8_t stored[6] = {};
+    ASSERT_EQ(nvram_dbs_read(NVRAM_ID_LAPOUTFRA, 0, stored, 6), 6);
+    EXPECT_EQ(stored[0], 7);
 }
 
 // A copy cut off by a power cut leaves its part file: at the next start the

@@ -1,0 +1,123 @@
+// Interposed fsync() and lstat(): see held_calls.h.
+#include "held_calls.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+// Closed, it holds whoever passes until it opens again.
+struct Gate {
+    std::mutex mx;
+    std::condition_variable cv;
+    bool closed = false;
+    int waiting = 0;
+    void close() {
+        std::lock_guard<std::mutex> lk(mx);
+        closed = true;
+    }
+    void open() {
+        {
+            std::lock_guard<std::mutex> lk(mx);
+            closed = false;
+        }
+        cv.notify_all();
+    }
+    bool isClosed() {
+        std::lock_guard<std::mutex> lk(mx);
+        return closed;
+    }
+    void pass() {
+        std::unique_lock<std::mutex> lk(mx);
+        ++waiting;
+        cv.notify_all();
+        cv.wait(lk, [this] { return !closed; });
+        --waiting;
+    }
+    bool someoneWaits(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lk(mx);
+        return cv.wait_for(lk, limit, [this] { return waiting > 0; });
+    }
+};
+
+Gate& syncs() {
+    static Gate g;
+    return g;
+}
+Gate& lookups() {
+    static Gate g;
+    return g;
+}
+std::mutex gThreadMx;
+std::thread::id gLookupThread;
+
+bool isNvramFile(int fd) {
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = 0;
+    const char* tail = "/nvram.bin.tmp";
+    const size_t t = std::strlen(tail);
+    return size_t(n) >= t && std::strcmp(target + n - t, tail) == 0;
+}
+
+bool lookupHeldHere() {
+    std::lock_guard<std::mutex> lk(gThreadMx);
+    return gLookupThread == std::this_thread::get_id();
+}
+
+}  // namespace
+
+namespace held_calls {
+
+void holdNvramSyncs() { syncs().close(); }
+void releaseNvramSyncs() { syncs().open(); }
+bool nvramSyncWaits(std::chrono::seconds limit) { return syncs().someoneWaits(limit); }
+
+void holdLookups(std::thread::id of) {
+    {
+        std::lock_guard<std::mutex> lk(gThreadMx);
+        gLookupThread = of;
+    }
+    lookups().close();
+}
+void releaseLookups() {
+    {
+        std::lock_guard<std::mutex> lk(gThreadMx);
+        gLookupThread = std::thread::id();
+    }
+    lookups().open();
+}
+bool lookupWaits(std::chrono::seconds limit) { return lookups().someoneWaits(limit); }
+
+}  // namespace held_calls
+
+extern "C" {
+
+int fsync(int fd) {
+    using Fn = int (*)(int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fsync"));
+    if (syncs().isClosed() && isNvramFile(fd)) syncs().pass();
+    return real(fd);
+}
+
+int lstat(const char* path, struct stat* st) noexcept {
+    if (lookups().isClosed() && lookupHeldHere()) lookups().pass();
+    return int(::syscall(SYS_newfstatat, AT_FDCWD, path, st, AT_SYMLINK_NOFOLLOW));
+}
+
+int lstat64(const char* path, struct stat64* st) noexcept {
+    if (lookups().isClosed() && lookupHeldHere()) lookups().pass();
+    return int(::syscall(SYS_newfstatat, AT_FDCWD, path, st, AT_SYMLINK_NOFOLLOW));
+}
+
+}
