@@ -1,6 +1,8 @@
 // Interposed fsync() and lstat(): see held_calls.h.
 #include "held_calls.h"
 
+#include "call_gate.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,39 +16,7 @@
 
 namespace {
 
-// Closed, it holds whoever passes until it opens again.
-struct Gate {
-    std::mutex mx;
-    std::condition_variable cv;
-    bool closed = false;
-    int waiting = 0;
-    void close() {
-        std::lock_guard<std::mutex> lk(mx);
-        closed = true;
-    }
-    void open() {
-        {
-            std::lock_guard<std::mutex> lk(mx);
-            closed = false;
-        }
-        cv.notify_all();
-    }
-    bool isClosed() {
-        std::lock_guard<std::mutex> lk(mx);
-        return closed;
-    }
-    void pass() {
-        std::unique_lock<std::mutex> lk(mx);
-        ++waiting;
-        cv.notify_all();
-        cv.wait(lk, [this] { return !closed; });
-        --waiting;
-    }
-    bool someoneWaits(std::chrono::seconds limit) {
-        std::unique_lock<std::mutex> lk(mx);
-        return cv.wait_for(lk, limit, [this] { return waiting > 0; });
-    }
-};
+using Gate = CallGate;
 
 Gate& syncs() {
     static Gate g;

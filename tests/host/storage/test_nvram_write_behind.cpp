@@ -9,6 +9,8 @@
 #include "host/device_fixture.h"
 #include "host/kernel/kernel_internal.h"
 
+#include "call_gate.h"
+
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -24,35 +26,7 @@ namespace {
 std::atomic<bool> failFolderSyncs{false};
 std::atomic<int> fileSyncs{0};
 
-// Closed, it holds every file sync until it opens again.
-struct Gate {
-    std::mutex mx;
-    std::condition_variable cv;
-    bool closed = false;
-    int waiting = 0;
-    void close() {
-        std::lock_guard<std::mutex> lk(mx);
-        closed = true;
-    }
-    void open() {
-        {
-            std::lock_guard<std::mutex> lk(mx);
-            closed = false;
-        }
-        cv.notify_all();
-    }
-    void pass() {
-        std::unique_lock<std::mutex> lk(mx);
-        ++waiting;
-        cv.notify_all();
-        cv.wait(lk, [this] { return !closed; });
-        --waiting;
-    }
-    bool someoneWaits(std::chrono::seconds limit) {
-        std::unique_lock<std::mutex> lk(mx);
-        return cv.wait_for(lk, limit, [this] { return waiting > 0; });
-    }
-} gate;
+CallGate gate;
 
 }  // namespace
 
