@@ -20,9 +20,7 @@ Exit 77: skipped (no root or no namespaces here).
 """
 import os
 import socket
-import struct
 import sys
-import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
@@ -42,42 +40,19 @@ class TimeRepeater:
 
     def __init__(self, ns):
         with netpeer.in_namespace(ns):
-            self.sniff = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
-            self.sniff.bind(("eth0", 0))
             self.send = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.sniff.settimeout(0.1)
         self.repeated = 0
-        self._stop = threading.Event()
-        self._thread = threading.Thread(target=self._run, daemon=True)
-        self._thread.start()
+        self._sniffer = netpeer.UdpSniffer(ns, ADDR_A, self._seen)
 
-    def _run(self):
-        src = socket.inet_aton(ADDR_A)
-        while not self._stop.is_set():
-            try:
-                frame = self.sniff.recv(2048)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            ip_hdr = frame[14:]
-            if len(ip_hdr) < 28 or ip_hdr[9] != 17 or ip_hdr[12:16] != src:
-                continue
-            ihl = (ip_hdr[0] & 0x0F) * 4
-            udp = ip_hdr[ihl:]
-            if len(udp) < 28 or struct.unpack(">H", udp[2:4])[0] != COMMAND_PORT:
-                continue
-            message = udp[8:struct.unpack(">H", udp[4:6])[0]]
-            if len(message) < 20 or netpeer.parse_command(message)[0] != netpeer.CMD_TIME:
-                continue
-            for _ in range(COPIES):
-                self.send.sendto(message, (ADDR_B, COMMAND_PORT))
-            self.repeated += 1
+    def _seen(self, _dst, port, message):
+        if port != COMMAND_PORT or len(message) < 20 or netpeer.parse_command(message)[0] != netpeer.CMD_TIME:
+            return
+        for _ in range(COPIES):
+            self.send.sendto(message, (ADDR_B, COMMAND_PORT))
+        self.repeated += 1
 
     def stop(self):
-        self._stop.set()
-        self._thread.join()
-        self.sniff.close()
+        self._sniffer.stop()
         self.send.close()
 
 

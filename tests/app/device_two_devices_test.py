@@ -98,37 +98,17 @@ class DataWatch:
     bytes."""
 
     def __init__(self, ns):
-        with netpeer.in_namespace(ns):
-            self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
-            self.sock.bind(("eth0", 0))
-        self.sock.settimeout(0.1)
         self.count = {}
         self.bytes = {}
         self._lock = threading.Lock()
-        self._stop = threading.Event()
-        self._thread = threading.Thread(target=self._run, daemon=True)
-        self._thread.start()
+        self._sniffer = netpeer.UdpSniffer(ns, ADDR_A, self._seen)
 
-    def _run(self):
-        src = socket.inet_aton(ADDR_A)
-        while not self._stop.is_set():
-            try:
-                frame = self.sock.recv(2048)
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-            ip_hdr = frame[14:]
-            if len(ip_hdr) < 28 or ip_hdr[9] != 17 or ip_hdr[12:16] != src:
-                continue
-            ihl = (ip_hdr[0] & 0x0F) * 4
-            if len(ip_hdr) < ihl + 4 or struct.unpack(">H", ip_hdr[ihl + 2:ihl + 4])[0] != PORT_DK_UDP:
-                continue
-            dst = socket.inet_ntoa(ip_hdr[16:20])
-            with self._lock:
-                self.count[dst] = self.count.get(dst, 0) + 1
-                udp_len = struct.unpack(">H", ip_hdr[ihl + 4:ihl + 6])[0] if len(ip_hdr) >= ihl + 6 else 8
-                self.bytes[dst] = self.bytes.get(dst, 0) + udp_len - 8
+    def _seen(self, dst, port, payload):
+        if port != PORT_DK_UDP:
+            return
+        with self._lock:
+            self.count[dst] = self.count.get(dst, 0) + 1
+            self.bytes[dst] = self.bytes.get(dst, 0) + len(payload)
 
     def to(self, addr):
         with self._lock:
@@ -145,9 +125,7 @@ class DataWatch:
         return (self.bytes_to(addr) - before) / (time.monotonic() - start)
 
     def close(self):
-        self._stop.set()
-        self._thread.join()
-        self.sock.close()
+        self._sniffer.stop()
 
 
 def moved(binary, sample, ns_a, ns_b):

@@ -61,6 +61,46 @@ def in_namespace(name):
         os.close(target)
 
 
+class UdpSniffer:
+    """Sees every UDP datagram that leaves `src` (dotted) on eth0 of the
+    namespace `ns` and hands on_datagram(destination address, destination
+    port, payload) each, on a thread of its own, until stop()."""
+
+    def __init__(self, ns, src, on_datagram):
+        with in_namespace(ns):
+            self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
+            self.sock.bind(("eth0", 0))
+        self.sock.settimeout(0.1)
+        self._src = socket.inet_aton(src)
+        self._on = on_datagram
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _run(self):
+        while not self._stop.is_set():
+            try:
+                frame = self.sock.recv(2048)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            ip_hdr = frame[14:]
+            if len(ip_hdr) < 28 or ip_hdr[9] != 17 or ip_hdr[12:16] != self._src:
+                continue
+            ihl = (ip_hdr[0] & 0x0F) * 4
+            udp = ip_hdr[ihl:]
+            if len(udp) < 8:
+                continue
+            length = struct.unpack(">H", udp[4:6])[0]
+            self._on(socket.inet_ntoa(ip_hdr[16:20]), struct.unpack(">H", udp[2:4])[0], udp[8:max(8, length)])
+
+    def stop(self):
+        self._stop.set()
+        self._thread.join()
+        self.sock.close()
+
+
 def presence(pid, seq, detect=0, ci=0, dk=0, addr=PEER_ADDR, offset=0):
     """The 60-byte presence message; the sender's own bit is in both connect masks."""
     own = 1 << pid
