@@ -32,8 +32,11 @@ def main():
             """Waits for records of the stick's newest file past its header, pulls the
             stick (it keeps what it holds) and plugs it in again; the file the
             arrival's fragment closed, and the one the stick holds under that name."""
-            wait_for(lambda: drive_files(folder, "usb_meas"), "the USB writer's file")
-            newest = drive_files(folder, "usb_meas")[-1]
+            # the file m01 writes now, on the stick too (after an arrival the
+            # USB writer joins it a moment after the split made it)
+            wait_for(lambda: drive_files(folder, "meas"), "m01's file")
+            newest = drive_files(folder, "meas")[-1]
+            wait_for(lambda: newest in drive_files(folder, "usb_meas"), "the USB writer's " + newest, 30)
             wait_for(lambda: os.path.getsize(os.path.join(usb, newest)) > 4096, "records on the stick", 30)
             before = drive_files(folder, "meas")
             misses = dev.log().count("due to media absence")

@@ -46,6 +46,17 @@ int32_t slaveMinusMaster(uint32_t masterMinusOwn) {
     return int32_t(stamp - (ownCount() + masterMinusOwn));
 }
 
+// The same, the nearest of a few readings: a thread put aside between its two
+// clock reads (a loaded host, a sanitizer) makes one reading look far off.
+int32_t nearestSlaveMinusMaster(uint32_t masterMinusOwn) {
+    int32_t best = slaveMinusMaster(masterMinusOwn);
+    for (int i = 0; i < 5; ++i) {
+        const int32_t d = slaveMinusMaster(masterMinusOwn);
+        if (std::abs(d) < std::abs(best)) best = d;
+    }
+    return best;
+}
+
 // A slave core takes the master's time once locked, whatever its own clock
 // says (half the range apart here), and keeps it within a tick: late gap
 // stamps do not pull it back, a master that starts anew 2 s behind is
@@ -124,11 +135,11 @@ TEST(TimeCore, SlewNeverStepsTheStampBack) {
     // stands in its time (within what reading two clocks one after the
     // other, and a gap stamp a count late, may add)
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (std::abs(slaveMinusMaster(behind)) > 2 && std::chrono::steady_clock::now() < end) {
+    while (std::abs(nearestSlaveMinusMaster(behind)) > 2 && std::chrono::steady_clock::now() < end) {
         for (int i = 0; i < 20; ++i) gapFromMaster(behind);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 3);
+    EXPECT_LE(std::abs(nearestSlaveMinusMaster(behind)), 3);
     EXPECT_EQ(host::timeSyncState(), 1u);
     const uint32_t ahead = behind + 500u;
     gapFromMaster(ahead);
