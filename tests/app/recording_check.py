@@ -205,7 +205,9 @@ def check_event_times(f):
     """Every event has a duration that does not go back, and lies in the
     file's time, between its initial time stamp and its last stamp (its
     close time stamp or its last record): an event that began before the
-    file and ended in it (written at its end) lies in it too."""
+    file and ended in it (written at its end) lies in it too. A file cut
+    short (the device ended without closing it) lost its newest records
+    with the cut: its time runs on past its last stamp, to an unknown end."""
     init = [t for kind, t in f.metas if kind == 4]
     if not init:
         return []
@@ -221,7 +223,8 @@ def check_event_times(f):
             problems.append("%s: an event at %d has a negative duration (%d)" % (f.where, t, duration - (1 << 32)))
             continue
         # an event still open when the file was written lasts into it
-        if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or later(t, last):
+        if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or \
+                (f.rc != MEASDUMP_CUT and later(t, last)):
             problems.append("%s: an event at %d (duration %d) lies outside the file's time %d to %d"
                             % (f.where, t, duration, start, last))
     return problems
