@@ -64,7 +64,8 @@ TEST_F(StoreTest, LateRecordsJoinTheirFileAndTheLastBlockClosesIt) {
 // start after a stop) a file begins with the record that opens it: its
 // initial time stamp is that record's, and an event is put only into the
 // file whose time holds it, not one from before its first record, nor one
-// far ahead of the device's time (a time that has stepped back since).
+// far ahead of the device's time (a time that has stepped back since). A
+// stop ends the file's time at its newest record.
 TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
     configure();
     const uint32_t now = time_getTimestamp();
@@ -78,6 +79,10 @@ TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
     event(2, now - 29000);
     event(3, now + 5000000);    // 500 s ahead
     feed(0, now - 20000);
+    // a stop: the file's time ends at its newest record when its first block leaves
+    meas_app_close_file(&blocks[0], SB_PERIOD);
+    event(6, now - 21000);
+    event(7, now - 15000);      // after it
     closeAndDrain();
     LapOutFra_setFragmentTrig(0);   // as a stop does
     feed(0, now - 10000);
@@ -101,7 +106,7 @@ TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
         }
     }
     EXPECT_EQ(starts, (std::vector<uint32_t>{now - 30000, now - 10000}));
-    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{2}, {5}}));
+    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{2}, {6}, {5}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
