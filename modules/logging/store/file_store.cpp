@@ -349,7 +349,9 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
     }
     // lap stamp: 0 when no lap or fragment trigger came since the start
     const uint32_t lapTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
-    if (match) file = (int32_t(match->initTs - ts) > 0 && pred) ? pred : match;
+    // before the trigger that began the match: the file before it (a file
+    // begun by its first record takes the other blocks' records too)
+    if (match) file = (match->lapTs && int32_t(match->initTs - ts) > 0 && pred) ? pred : match;
     else if (lapTs && int32_t(lapTs - ts) >= 0) file = pred;
 
     if (file && file->vfIdx < 0) {
