@@ -201,26 +201,52 @@ def check_file(f, event_times):
 OPEN_EVENT = 0xFFFFFFFF   # the duration of an event that has not ended
 
 
+def newest_block_period(f, last):
+    """The record period (the smallest step between its stamps) of the
+    block whose last record is at `last`; the shortest of several, 0 when
+    none shows one."""
+    periods = []
+    for stamps in f.stamps.values():
+        if stamps and stamps[-1] == last:
+            steps = [(b - a) & 0xFFFFFFFF for a, b in zip(stamps, stamps[1:])]
+            steps = [d for d in steps if 0 < d < 0x80000000]
+            if steps:
+                periods.append(min(steps))
+    return min(periods) if periods else 0
+
+
 def check_event_times(f):
     """Every event has a duration that does not go back, and lies in the
     file's time, between its initial time stamp and its last stamp (its
     close time stamp or its last record): an event that began before the
-    file and ended in it (written at its end) lies in it too."""
+    file and ended in it (written at its end) lies in it too. A file
+    closed without a close time stamp (a stop) ends before the next record
+    of its newest block was due. A file cut short (the device ended without
+    closing it) lost its newest records with the cut: its time runs on past
+    its last stamp, to an unknown end."""
     init = [t for kind, t in f.metas if kind == 4]
     if not init:
         return []
     start = init[0]
     last = start
-    for t in [t for kind, t in f.metas if kind in (4, 5, 6)] + [t for s in f.stamps.values() for t in s]:
+    # the events themselves are what is checked: they do not widen the file's time
+    for t in [t for kind, t in f.metas if kind in (4, 5)] + [t for s in f.stamps.values() for t in s]:
         if later(t, last):
             last = t
+    if not any(kind == 5 for kind, t in f.metas):
+        # the file was open until the next record of its newest block was
+        # due, and that did not come
+        period = newest_block_period(f, last)
+        if period:
+            last = (last + period - 1) & 0xFFFFFFFF
     problems = []
     for t, duration in f.events:
         if duration != OPEN_EVENT and duration >= 0x80000000:
             problems.append("%s: an event at %d has a negative duration (%d)" % (f.where, t, duration - (1 << 32)))
             continue
         # an event still open when the file was written lasts into it
-        if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or later(t, last):
+        if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or \
+                (f.rc != MEASDUMP_CUT and later(t, last)):
             problems.append("%s: an event at %d (duration %d) lies outside the file's time %d to %d"
                             % (f.where, t, duration, start, last))
     return problems

@@ -28,7 +28,7 @@ struct MeasAppStoreBlockData {
     MeasAppStoreBlockData* prev;        // in the block list of its file
     MeasAppStoreBlockData* next;
     MeasAppStore_FileInfo_s* file;      // current file, or null
-    uint32_t fileInitTs;                // the file's initial time stamp at attachment
+    uint32_t fileInitTs;                // the file's lap/fragment trigger stamp at attachment
     uint32_t lapTs;                     // lap time stamp of the block's open file, 0xFFFFFFFF = none
     MeasFrame* frame;
     uint32_t recordLength;
@@ -50,7 +50,8 @@ struct MeasAppStore_FileInfo_s {
     uint16_t absLap;
     uint16_t fragment;
     uint32_t closeType;
-    uint32_t initTs;                    // 0.1 ms
+    uint32_t initTs;                    // 0.1 ms: the lap/fragment trigger's, else the first record's
+    uint32_t lapTs;                     // the lap/fragment trigger stamp it began under, 0 = none since the start
     uint32_t closeTs;                   // records up to it belong here; unset = 0xFFFFFFFF
     uint32_t closeDeadline;             // unset = 0xFFFFFFFF
     uint8_t closeable;                  // only the oldest file of a measurement may close

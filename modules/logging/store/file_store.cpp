@@ -39,18 +39,18 @@ uint8_t floodClosed = 0;
 struct ClosedFile {
     bool set;
     uint16_t outing, lap, absLap, fragment;
-    uint32_t initTs;
+    uint32_t lapTs;
 };
 ClosedFile gClosed[MEAS_COUNT];
 
 void noteClosed(const MeasAppStore_FileInfo_s* f) {
-    if (f->measIdx < MEAS_COUNT) gClosed[f->measIdx] = {true, f->outing, f->lap, f->absLap, f->fragment, f->initTs};
+    if (f->measIdx < MEAS_COUNT) gClosed[f->measIdx] = {true, f->outing, f->lap, f->absLap, f->fragment, f->lapTs};
 }
 
-bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t initTs) {
+bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t lapTs) {
     const ClosedFile& c = gClosed[m];
     return c.set && c.outing == lof->outing && c.lap == lof->lap && c.absLap == lof->absLap &&
-           c.fragment == lof->fragment && c.initTs == initTs;
+           c.fragment == lof->fragment && c.lapTs == lapTs;
 }
 
 // Takes the queue mutex; a failed take is logged and the caller does not go on.
@@ -115,6 +115,18 @@ void* storeOf(unsigned measIdx) { return measIdx < MEAS_COUNT ? meas[measIdx].st
 // (VirtualFiles::find) while the logging raster sets it.
 void setCloseTs(MeasAppStore_FileInfo_s* f, uint32_t ts) {
     std::atomic_ref<uint32_t>(f->closeTs).store(ts, std::memory_order_relaxed);
+}
+
+// Where a file's time ends when its first block leaves it: at the lap or
+// fragment trigger that ended it, else (a stop) at its newest record, never
+// before its start.
+uint32_t closeStamp(const MeasAppStore_FileInfo_s* f) {
+    const uint32_t lofTs = LapOutFra_getTimeStamp();
+    if (lofTs != f->lapTs && int32_t(lofTs - f->initTs) >= 0) return lofTs;
+    uint32_t last = f->initTs;
+    for (const MeasAppStoreBlockData* d = f->blocks; d; d = d->next)
+        if (d->owner && int32_t(d->owner->latestTimeStamp - last) > 0) last = d->owner->latestTimeStamp;
+    return last;
 }
 
 bool frameHolds(const MeasAppStoreBlockData* d) {
@@ -281,7 +293,8 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
     const uint32_t lofTs = LapOutFra_getTimeStamp();
     if (lofTs == d->fileInitTs) return;
     const uint32_t ts = block->latestTimeStamp;
-    if (ts <= lofTs && ts <= d->file->closeTs) return;
+    const uint32_t closeTs = d->file->closeTs;
+    if (int32_t(ts - lofTs) <= 0 && (closeTs == MEAS_TS_UNSET || int32_t(ts - closeTs) <= 0)) return;
     meas_app_close_file(block, SB_LAPTRIG);
 }
 
@@ -329,13 +342,17 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
             f->closeable = 1;
             first = false;
         }
-        if (f->initTs <= ts) pred = f;
+        if (int32_t(ts - f->initTs) >= 0) pred = f;
         if (!match && f->outing == lof->outing && f->lap == lof->lap && f->absLap == lof->absLap &&
             f->fragment == lof->fragment)
             match = f;
     }
-    if (match) file = (match->initTs > ts && pred) ? pred : match;
-    else if (lof->timeStamp >= ts) file = pred;
+    // lap stamp: 0 when no lap or fragment trigger came since the start
+    const uint32_t lapTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
+    // before the trigger that began the match: the file before it (a file
+    // begun by its first record takes the other blocks' records too)
+    if (match) file = (match->lapTs && int32_t(match->initTs - ts) > 0 && pred) ? pred : match;
+    else if (lapTs && int32_t(lapTs - ts) >= 0) file = pred;
 
     if (file && file->vfIdx < 0) {
         syslogx(148, "meas_app_open_file(): Cancel writing block #%d to file %s, mode.kill 0x%X, file was closed already!!",
@@ -343,8 +360,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueUnlock();
         return 1;
     }
-    const uint32_t initTs = lof->timeStamp >= 0xFFFFFFFEu ? 0 : lof->timeStamp;
-    if (!file && closedAlready(m, lof, initTs)) {
+    if (!file && closedAlready(m, lof, lapTs)) {
         SYSLOGX_FLOOD(floodClosed, 147,
                       "meas_app_open_file(): record of block #%d at %u dropped: the file of its counters (outing %u, "
                       "lap %u, fragment %u) is closed already",
@@ -373,7 +389,11 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->fragment = lof->fragment;
         f->countersStamp = LapOutFra_storedStamp();   // read after lof: holds its counters
         f->closeType = MEAS_FCLOSE_OPEN;
-        f->initTs = initTs;
+        // Without a trigger the file begins with the record that opens it:
+        // its time holds no event from before its first record (of a time
+        // before a step, or before the start).
+        f->initTs = lapTs ? lapTs : ts;
+        f->lapTs = lapTs;
         f->closeTs = MEAS_TS_UNSET;
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
@@ -401,11 +421,11 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         file = f;
     }
     blockLink(file, d);
-    d->fileInitTs = file->initTs;
-    d->lapTs = file->initTs;
-    if (lof->timeStamp != file->initTs)
+    d->fileInitTs = file->lapTs;
+    d->lapTs = file->lapTs;
+    if (lof->timeStamp != file->lapTs)
         syslogx(151, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u", file->name,
-                lof->timeStamp, file->initTs);
+                lof->timeStamp, file->lapTs);
     queueUnlock();
     return 0;
 }
@@ -434,7 +454,7 @@ void leaveFile(MeasBlock* block, unsigned sbType, bool closeWhenLast) {
         f->closeType = hooks.takeLapCloseRequest && hooks.takeLapCloseRequest(f->measIdx) ? MEAS_FCLOSE_LAPREQ
                                                                                             : MEAS_FCLOSE_OTHER;
         if (f->closeTs == MEAS_TS_UNSET) {
-            setCloseTs(f, LapOutFra_getTimeStamp());
+            setCloseTs(f, closeStamp(f));
             f->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);
         }
     }

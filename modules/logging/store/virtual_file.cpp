@@ -162,10 +162,12 @@ bool VirtualFile::getFileName(char* buf, unsigned size) const {
     return true;
 }
 
+// Compared by signed differences: the 0.1 ms clock wraps at 2^32.
 bool VirtualFile::checkFileInfoMatch(unsigned measIdx, uint32_t ts) const {
-    if (!info_ || info_->measIdx != measIdx || info_->initTs > ts) return false;
+    if (!info_ || info_->measIdx != measIdx || int32_t(ts - info_->initTs) < 0) return false;
     // set by the logging raster while other tasks look files up
-    return std::atomic_ref<uint32_t>(info_->closeTs).load(std::memory_order_relaxed) >= ts;
+    const uint32_t closeTs = std::atomic_ref<uint32_t>(info_->closeTs).load(std::memory_order_relaxed);
+    return closeTs == MEAS_TS_UNSET || int32_t(closeTs - ts) >= 0;
 }
 
 void VirtualFile::invalidateFileInfo() {
@@ -246,6 +248,9 @@ VirtualFile* VirtualFiles::get(unsigned measIdx, int index) const {
 
 int VirtualFiles::find(unsigned measIdx, uint32_t ts) {
     if (measIdx >= kMeas) return -1;
+    // A stamp well ahead of this device's time is of a time that has stepped
+    // back since: the files still open reach up to now only.
+    if (int32_t(ts - time_getTimestamp()) > kAheadOfNow) return -1;
     ScopeLock sl(this, "VirtualFiles::find");
     for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();

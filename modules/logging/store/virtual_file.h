@@ -52,13 +52,17 @@ class VirtualFiles : private Lock {
 public:
     static constexpr unsigned kSlots = 32;
     static constexpr unsigned kMeas = 3;
+    // How far ahead of this device's time a stamp may lie (senders' clocks
+    // differ by a few milliseconds): 1 s.
+    static constexpr int32_t kAheadOfNow = 10000;
     VirtualFiles() : Lock(true) {}
     ~VirtualFiles() override;
 
     // A new file with the next index; null (logged) when its slot is taken.
     VirtualFile* create(unsigned measIdx, MeasAppStore_FileInfo_s* info);
     VirtualFile* get(unsigned measIdx, int index) const;
-    // Index of the first live file whose time range holds ts, else -1.
+    // Index of the first live file whose time range holds ts, else -1 (also
+    // for a stamp more than kAheadOfNow ahead of the device's time).
     int find(unsigned measIdx, uint32_t ts);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);

@@ -60,6 +60,55 @@ TEST_F(StoreTest, LateRecordsJoinTheirFileAndTheLastBlockClosesIt) {
     EXPECT_TRUE(closeTs);
 }
 
+// Without a lap or fragment trigger since the start (a first start, or any
+// start after a stop) a file begins with the record that opens it: its
+// initial time stamp is that record's, and an event is put only into the
+// file whose time holds it, not one from before its first record, nor one
+// far ahead of the device's time (a time that has stepped back since). A
+// stop ends the file's time at its newest record.
+TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const auto event = [&](uint8_t id, uint32_t ts) {
+        const uint8_t e[] = {id};
+        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
+    };
+    feed(0, now - 30000);
+    feed(1, now - 30000);
+    event(1, now - 31000);      // before the file's first record
+    event(2, now - 29000);
+    event(3, now + 5000000);    // 500 s ahead
+    feed(0, now - 20000);
+    // a stop: the file's time ends at its newest record when its first block leaves
+    meas_app_close_file(&blocks[0], SB_PERIOD);
+    event(6, now - 21000);
+    event(7, now - 15000);      // after it
+    closeAndDrain();
+    LapOutFra_setFragmentTrig(0);   // as a stop does
+    feed(0, now - 10000);
+    feed(1, now - 10000);
+    event(4, now - 25000);      // the first file's time, that file is closed
+    event(5, now - 9000);
+    closeAndDrain();
+    stopStore();
+
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 2u);
+    std::vector<uint32_t> starts;
+    std::vector<std::vector<uint8_t>> events;
+    for (auto& [name, bytes] : f) {
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        for (auto& m : c.metas) {
+            if (m.type == MEAS_META_INIT_TS) starts.push_back(be_get32(m.payload.data()));
+            if (m.type == MEAS_META_EVENT) events.push_back(m.payload);
+        }
+    }
+    EXPECT_EQ(starts, (std::vector<uint32_t>{now - 30000, now - 10000}));
+    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{2}, {6}, {5}}));
+}
+
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
     MeasAppStoreHooks h{};
     h.getFlags = getFlags;

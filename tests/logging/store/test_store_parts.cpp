@@ -196,6 +196,20 @@ TEST_F(StoreTest, VirtualFileRegistryAndFragmenter) {
     cal().FILEFRAGMENTATION_TIME = 0;
 }
 
+// The 0.1 ms clock wraps at 2^32: a file begun just before the wrap holds
+// the stamps just after it, and one closed before the wrap none after it.
+TEST_F(StoreTest, AFilesTimeRunsOnAcrossTheWrapOfTheClock) {
+    host::setTimeStampOffset(0x200u - host::ownTimeStamp());   // now: just after the wrap
+    const int closed = virtualFiles.create(0, fileInfo(0xFFFF0000u, 0xFFFFFF00u))->index();
+    const int open = virtualFiles.create(0, fileInfo(0xFFFFFF00u, MEAS_TS_UNSET))->index();
+    EXPECT_EQ(virtualFiles.find(0, 0xFFFF8000u), closed);
+    EXPECT_EQ(virtualFiles.find(0, 0xFFFFFF80u), open);
+    EXPECT_EQ(virtualFiles.find(0, 0x100u), open);
+    EXPECT_EQ(virtualFiles.find(0, 0xFFF00000u), -1);   // before both
+    EXPECT_EQ(virtualFiles.find(0, 0x7FFF0000u), -1);   // far ahead of now: no file has that time yet
+    host::setTimeStampOffset(0);
+}
+
 TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
     Backend be(1);
     be.add(new ActionFlushDir(), 16);
@@ -242,8 +256,8 @@ TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
 
 TEST_F(StoreTest, EventsInsideThePretriggerWindowAreKept) {
     configure(2.5f);
-    feed(0, time_getTimestamp());   // opens the file
     const uint32_t now = time_getTimestamp();
+    feed(0, now - 50000);   // opens the file: its time begins before both events
     const uint8_t oldEvent[] = {1, 1, 1};
     const uint8_t recentEvent[] = {2, 2, 2};
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, oldEvent, 3, now - 40000, MEAS_META_EVENT);
