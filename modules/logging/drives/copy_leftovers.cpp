@@ -95,22 +95,27 @@ void meas_app_removeArrivalLeftoversTask(const char* drive) {
         meas_app_removeEmptyMeasFiles(d.c_str());
         meas_app_removeCopyLeftovers(d.c_str());
     };
-    std::lock_guard<std::mutex> lk(gTasksMx);
-    if (gTasksEnded) {
+    enum { STARTED, ENDED, FAILED } outcome = STARTED;
+    {
+        std::lock_guard<std::mutex> lk(gTasksMx);
+        if (gTasksEnded) {
+            outcome = ENDED;
+        } else {
+            // the ids of those that ended by themselves go (an id is never reused)
+            gTasks.erase(std::remove_if(gTasks.begin(), gTasks.end(),
+                                        [](TASK_ID t) { return taskWait(t, NO_WAIT) == OK; }),
+                         gTasks.end());
+            TASK_ID t = taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove);
+            if (t) gTasks.push_back(t);
+            else outcome = FAILED;
+        }
+    }
+    // logged outside the lock: a full log queue may hold the caller a while
+    if (outcome == ENDED)
         syslogx(150, "meas_app_removeArrivalLeftoversTask(): the logging has ended, what cuts left on '%s' stays "
                      "until the next start",
                 drive);
-        return;
-    }
-    // the ids of those that ended by themselves go (an id is never reused)
-    gTasks.erase(std::remove_if(gTasks.begin(), gTasks.end(), [](TASK_ID t) { return taskWait(t, NO_WAIT) == OK; }),
-                 gTasks.end());
-    TASK_ID t = taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove);
-    if (!t) {
-        syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
-        return;
-    }
-    gTasks.push_back(t);
+    if (outcome == FAILED) syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
 }
 
 void meas_app_endArrivalLeftoversTasks() {
@@ -122,7 +127,7 @@ void meas_app_endArrivalLeftoversTasks() {
     }
     // each stops at its next file (taskDeletePending) and is joined
     for (TASK_ID t : running)
-        task_stop(t, "meas_app_endArrivalLeftoversTasks()", "the drive's leftovers");
+        task_stop(t, "meas_app_endArrivalLeftoversTasks()", "its folder on the drive");
 }
 
 void meas_app_allowArrivalLeftoversTasks() {
