@@ -174,6 +174,7 @@ void wire_logging_shutdown() {
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();
     meas_app_remote_exit();   // the queues are unlinked with the kernel side's services
+    meas_app_endArrivalLeftoversTasks();
 }
 
 bool wire_logging_flushed() { return meas_app_flushPending() == 0; }

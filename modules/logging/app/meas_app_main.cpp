@@ -7,6 +7,7 @@
 #include "logging/fifo/meas_cnt.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
@@ -236,6 +237,7 @@ int meas_app_flushPending() {
 
 void meas_app_resetForTest() {
     meas_app_remote_exit();
+    meas_app_endArrivalLeftoversTasks();
     meas_app_free_pidlist(false);
     for (auto& l : meas_app_measlist) l = nullptr;
     for (auto& l : meas_app_condlist) l = nullptr;

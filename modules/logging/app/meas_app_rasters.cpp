@@ -4,10 +4,12 @@
 #include "logging/app/meas_app.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/store/meas_app_store.h"
 #include "platform/raster.h"
 
 int meas_app_addRasterEntries() {
+    meas_app_allowArrivalLeftoversTasks();   // the arrivals are looked for from here on
     int ok = 1;
     ok &= raster_addEntry(RB_10MS, "meas_app_check_measconditions", [](intptr_t) { meas_app_check_measconditions(); }, -1);
     ok &= raster_addEntry(RB_100MS, "meas_fifo_data_update_load_vars",

@@ -10,11 +10,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "host/os/os.h"
 #include "logging/drives/copy_parts.h"
@@ -22,6 +24,7 @@
 #include "logging/drives/meas_app_disks.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
+#include "platform/task_stop.h"
 
 namespace {
 
@@ -58,6 +61,7 @@ int meas_app_removeCopyLeftovers(const char* drive) {
     const std::string host = drive ? dev_path(drive) : "";
     int removed = 0;
     meas_forEachPlainFile(host, isPartName, [&](int dfd, const char* name, const struct stat& st) {
+        if (taskDeletePending()) return;   // the logging ends: the rest waits for the next start
         std::lock_guard<std::mutex> lk(gPartsMx);
         if (gPartsInUse.count(host + "/" + name)) return;
         if (::unlinkat(dfd, name, 0) != 0) {
@@ -73,6 +77,17 @@ int meas_app_removeCopyLeftovers(const char* drive) {
     return removed;
 }
 
+namespace {
+
+// The removal tasks that arrivals started, ended and joined by the logging's
+// shutdown. The lock is held for the look at the list only, never across a
+// wait: the raster that sees an arrival takes it too.
+std::mutex gTasksMx;
+std::vector<TASK_ID> gTasks;
+bool gTasksEnded = false;
+
+}  // namespace
+
 void meas_app_removeArrivalLeftoversTask(const char* drive) {
     if (!drive) return;
     const std::string d = drive;
@@ -80,6 +95,42 @@ void meas_app_removeArrivalLeftoversTask(const char* drive) {
         meas_app_removeEmptyMeasFiles(d.c_str());
         meas_app_removeCopyLeftovers(d.c_str());
     };
-    if (!taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove))
-        syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
+    enum { STARTED, ENDED, FAILED } outcome = STARTED;
+    {
+        std::lock_guard<std::mutex> lk(gTasksMx);
+        if (gTasksEnded) {
+            outcome = ENDED;
+        } else {
+            // the ids of those that ended by themselves go (an id is never reused)
+            gTasks.erase(std::remove_if(gTasks.begin(), gTasks.end(),
+                                        [](TASK_ID t) { return taskWait(t, NO_WAIT) == OK; }),
+                         gTasks.end());
+            TASK_ID t = taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove);
+            if (t) gTasks.push_back(t);
+            else outcome = FAILED;
+        }
+    }
+    // logged outside the lock: a full log queue may hold the caller a while
+    if (outcome == ENDED)
+        syslogx(150, "meas_app_removeArrivalLeftoversTask(): the logging has ended, what cuts left on '%s' stays "
+                     "until the next start",
+                drive);
+    if (outcome == FAILED) syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
+}
+
+void meas_app_endArrivalLeftoversTasks() {
+    std::vector<TASK_ID> running;
+    {
+        std::lock_guard<std::mutex> lk(gTasksMx);
+        gTasksEnded = true;
+        running.swap(gTasks);
+    }
+    // each stops at its next file (taskDeletePending) and is joined
+    for (TASK_ID t : running)
+        task_stop(t, "meas_app_endArrivalLeftoversTasks()", "its folder on the drive");
+}
+
+void meas_app_allowArrivalLeftoversTasks() {
+    std::lock_guard<std::mutex> lk(gTasksMx);
+    gTasksEnded = false;
 }

@@ -22,6 +22,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "host/os/os.h"
 #include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_disks.h"
 #include "platform/files.h"
@@ -60,7 +61,7 @@ void meas_app_forgetFileMade(const std::string& hostPath) {
 int meas_app_removeEmptyMeasFiles(const char* drive) {
     int removed = 0;
     meas_forEachPlainFile(folderOf(drive), meas_isMeasFileName, [&](int dfd, const char* name, const struct stat& st) {
-        if (st.st_size != 0) return;
+        if (st.st_size != 0 || taskDeletePending()) return;   // (ending: the rest waits for the next start)
         // the path as the writers build it
         if (madeByThisRun(dev_path((std::string(drive) + "/" + name).c_str()))) return;
         if (::unlinkat(dfd, name, 0) != 0) {

@@ -55,8 +55,16 @@ int meas_app_removeCopyLeftovers(const char* drive);
 // What cuts left on a drive that arrives (the USB stick plugged in while the
 // device runs): its empty measurement files and the parts of copies, each
 // named in the log, removed in the task "r_CopyLeftover", off the raster
-// that sees the drive arrive.
+// that sees the drive arrive. None starts between the end below and the
+// next allow (an arrival then leaves its leftovers to the next start).
 void meas_app_removeArrivalLeftoversTask(const char* drive);
+// The logging's shutdown: every removal task still running is asked to end
+// and is joined (one stuck in a call to the drive is given up, logged), so
+// that none outlives the logging or works on a drive the device left.
+void meas_app_endArrivalLeftoversTasks();
+// Arrivals start their removal tasks again (the logging's raster entries
+// are added).
+void meas_app_allowArrivalLeftoversTasks();
 
 // Copies the drive of path ("meas:" of "meas:/dir/a.dat", the ':' included)
 // into drive (at least 42 bytes) and returns the position of the ':'; -1

@@ -14,6 +14,7 @@
 
 #include "host/kernel/kernel.h"
 #include "host/kernel/kernel_internal.h"
+#include "host/os/os_internal.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
@@ -480,6 +481,41 @@ TEST_F(MeasDisks, PartsOfCopiesACutLeftAreRemovedAtTheStart) {
     for (const char* kept : {"A0102000.101", "notes.part", "target", "A0103000.101.part", "A0104000.101.part"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir + "/usb_meas/" + kept))) << kept;
     EXPECT_EQ(read("usb_meas/A0102000.101"), "a whole file");
+}
+
+// A drive that arrives loses what cuts left on it in a task of its own; the
+// logging's shutdown ends and joins that task, and no arrival starts one
+// after it until the logging's raster entries are added again.
+TEST_F(MeasDisks, TheRemovalAtADrivesArrivalEndsWithTheLogging) {
+    makeDrive("usb_meas");
+    for (int i = 0; i < 64; ++i) {
+        char name[40];
+        std::snprintf(name, sizeof name, "usb_meas/A01%02x000.101.part", i);
+        writeFile(name, "half a copy");
+    }
+    const size_t tasksBefore = hostos::liveTaskCount();
+    meas_app_allowArrivalLeftoversTasks();   // the logging runs
+    meas_app_removeArrivalLeftoversTask("usb_meas:");
+    meas_app_endArrivalLeftoversTasks();
+    EXPECT_EQ(hostos::liveTaskCount(), tasksBefore) << "the removal outlives the logging";
+    takeLogTexts();
+    meas_app_removeArrivalLeftoversTask("usb_meas:");
+    EXPECT_EQ(hostos::liveTaskCount(), tasksBefore) << "a removal starts after the logging's end";
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_removeArrivalLeftoversTask(): the logging has ended, what cuts left "
+                                       "on 'usb_meas:' stays until the next start"));
+    // allowed again: the removal runs to its end and removes every part
+    meas_app_allowArrivalLeftoversTasks();
+    writeFile("usb_meas/B0101000.101.part", "");
+    meas_app_removeArrivalLeftoversTask("usb_meas:");
+    std::vector<std::string> log;
+    for (int i = 0; i < 1000 && !logContains(log, "'usb_meas:/B0101000.101.part' removed"); ++i) {
+        for (auto& l : takeLogTexts()) log.push_back(l);
+        taskDelay(10);
+    }
+    meas_app_endArrivalLeftoversTasks();
+    meas_app_allowArrivalLeftoversTasks();
+    EXPECT_EQ(hostos::liveTaskCount(), tasksBefore);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/B0101000.101.part"));
 }
 
 TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {
