@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <shared_mutex>
+
 #include "platform/appman.h"
 #include "platform/io.h"
 #include "platform/nvram.h"
@@ -235,8 +237,13 @@ void BC2_shutdown() {
                 c->task = nullptr;
             }
     if (allEnded) {
-        bcSocket_closeAll();
+        // The channels go first: a sender on another task (a send raster, a
+        // command put on the network) finds none from then on, and none uses
+        // a socket while it is closed, nor its number once another file has
+        // taken it.
         bc2_free_channels();
+        std::unique_lock<std::shared_mutex> users(bc2_channels_lock());
+        bcSocket_closeAll();
     } else {
         bc2_keep_channels();
     }
