@@ -61,7 +61,11 @@ protected:
         }
         // the block records point into the moved array
         blocks.resize(4);
-        for (unsigned i = 0; i < 4; ++i) blocks[i].config = &c->blocks[i];
+        for (unsigned i = 0; i < 4; ++i) {
+            blocks[i].config = &c->blocks[i];
+            // the store's record of a block points back at the block, now moved
+            if (blocks[i].storeData) blocks[i].storeData->owner = &blocks[i];
+        }
         for (unsigned i = 2; i < 4; ++i) {
             MeasBlock& b = blocks[i];
             b.owner = &meas[0];
