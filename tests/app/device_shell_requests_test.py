@@ -88,7 +88,11 @@ def main():
 
             # destroy, a start without measurement, init
             assert dev.shell("meas destroy").startswith("value = 0"), "destroy refused"
-            wait_for(lambda: "MEASURE SG not found" in dev.shell("meas"), "the destroy", limit)
+            # done once the measurement is gone and its request cleared
+            def destroyed():
+                state = dev.shell("meas")
+                return "MEASURE SG not found" in state and re.search(r"meas_app_destroyreq\s+= 0\b", state)
+            wait_for(destroyed, "the destroy", limit)
             out = dev.shell("meas start")
             assert "meas start: no measurement" in out, out
             state = dev.shell("meas")

@@ -389,9 +389,10 @@ TEST_F(LapOutFraTest, NameLookupsHoldNoLockTheRastersTake) {
     held_calls::holdLookups(searcher.get_id());
     go.set_value();
     const bool held = held_calls::lookupWaits(std::chrono::seconds(10));
+    // the read first, then the split: the read sees the counters before it
     auto read = std::async(std::launch::async, [] { return current(); });
-    auto split = std::async(std::launch::async, [] { LapOutFra_setFragmentTrig(100); });
     const bool readFree = read.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    auto split = std::async(std::launch::async, [] { LapOutFra_setFragmentTrig(100); });
     const bool splitFree = split.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
     held_calls::releaseLookups();
     searcher.join();
