@@ -252,9 +252,12 @@ def check_event_times(f):
     return problems
 
 
-def check_recordings(files):
+def check_recordings(files, unstored_laps=()):
     """One name, one set of counters and one absolute lap for each recording;
-    no lap recorded again once a later one had begun."""
+    no lap recorded again once a later one had begun. The laps in
+    unstored_laps ((outing, lap) pairs) were recorded while the NVRAM refused
+    to store their counters: a restart gives their absolute laps again, and
+    they are left out of the absolute-lap checks."""
     problems = []
     for key, what in ((lambda f: f.name, "name"), (lambda f: f.header_name, "header counters")):
         groups = {}
@@ -270,7 +273,7 @@ def check_recordings(files):
                     break
     laps = {}   # absolute lap -> {(outing, lap): [file]}
     for f in files:
-        if f.counters:
+        if f.counters and f.lap() not in unstored_laps:
             laps.setdefault(f.absolute(), {}).setdefault(f.lap(), []).append(f)
     for absolute, pairs in sorted(laps.items()):
         if len(pairs) > 1:
@@ -296,20 +299,22 @@ def check_recordings(files):
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
-                 ignore=(), lap_order=True):
+                 ignore=(), lap_order=True, unstored_laps=()):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
     leftovers_before: only those modified before this time.time() instant;
     open_paths: files a running device holds open (in the making);
     ignore: "drive/name" entries a test planted there on purpose;
-    lap_order: off where the test itself sets the counters back."""
+    lap_order: off where the test itself sets the counters back;
+    unstored_laps: (outing, lap) pairs recorded while the test kept the NVRAM
+    from storing their counters (check_recordings)."""
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
     for f in files:
         problems += check_file(f, event_times)
-    problems += check_recordings(files) if lap_order else [
-        p for p in check_recordings(files) if "recorded again" not in p]
+    found = check_recordings(files, set(unstored_laps))
+    problems += found if lap_order else [p for p in found if "recorded again" not in p]
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems
