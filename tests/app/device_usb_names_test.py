@@ -37,7 +37,8 @@ def main():
         dev = Device(binary, folder).wait_ready()
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         wait_for(lambda: not os.path.exists(os.path.join(usb, "A0102000.101.part")), "the part left before the start")
-        assert "'usb_meas:/A0102000.101.part' removed" in dev.log(), dev.log()
+        # the line follows the removal
+        wait_for(lambda: "'usb_meas:/A0102000.101.part' removed" in dev.log(), "the removal's line")
         assert os.path.exists(os.path.join(usb, "notes.part"))
         wait_for(lambda: "starting measurement m01" in dev.log(), "the first data of m01")
 
@@ -47,9 +48,9 @@ def main():
         before = drive_files(folder, "meas")
         plug(folder, {"A0103000.101.part": b"half another copy", "A0109000.101": b""})
         wait_for(lambda: not os.path.exists(os.path.join(usb, "A0103000.101.part")), "the part left before the arrival")
-        assert "'usb_meas:/A0103000.101.part' removed" in dev.log(), dev.log()
+        wait_for(lambda: "'usb_meas:/A0103000.101.part' removed" in dev.log(), "the removal's line")
         wait_for(lambda: not os.path.exists(os.path.join(usb, "A0109000.101")), "the empty file left before the arrival")
-        assert "empty measurement file 'usb_meas:/A0109000.101'" in dev.log(), dev.log()
+        wait_for(lambda: "empty measurement file 'usb_meas:/A0109000.101'" in dev.log(), "the removal's line")
         wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
 
         # pulled, and back holding the name of the file the split closes
