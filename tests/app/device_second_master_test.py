@@ -24,7 +24,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import netns_pair_down, netns_pair_up, wait_for  # noqa: E402
-from device_two_devices_test import PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, prepare  # noqa: E402
+from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, prepare,  # noqa: E402
+                                     print_log_ends, stop_both)
 
 AHEAD_S = 1000
 NAMED = "values of PID 0x%X come stamped (\\d+) s %s this device's time, not recorded"
@@ -75,12 +76,9 @@ def second_master(binary, sample, ns_a, ns_b):
             assert blkcount(a, "FDE") == 0 and blkcount(b, "SG") == 0 and blkcount(b, "FDE") == 0
             illegal = [ln for ln in log_b.splitlines() if ILLEGAL in ln]
             assert len(illegal) == 1, "%d lines: %s" % (len(illegal), illegal[:3])
-            assert a.stop() == 0
-            assert b.stop() == 0
-            a.check_clean()
-            b.check_clean()
+            stop_both(a, b)
         except Exception:
-            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            print_log_ends(a, b)
             raise
     print("second master 1000 s behind test passed")
 

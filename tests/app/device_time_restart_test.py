@@ -34,7 +34,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
-                                     each_records_the_other, make_follower, ns_device, prepare)
+                                     each_records_the_other, make_follower, ns_device, prepare,
+                                     print_log_ends, stop_both)
 
 CLONE_NEWTIME = 0x80
 TICKS = 10000          # time stamps in 0.1 ms
@@ -177,7 +178,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             a.check_clean()
             b.check_clean()
         except Exception:
-            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            print_log_ends(a, b)
             raise
     print("master restarted %.1f s behind test passed" % (behind_ns / 1e9))
 
@@ -212,12 +213,9 @@ def quick(binary, sample, ns_a, ns_b):
             two = [ln for ln in log_b.splitlines() if "two units" in ln]
             assert not two, "B took A's restart for a second unit: %s" % two
             assert log_b.count(anew) == 1, log_b.count(anew)
-            assert a.stop() == 0
-            assert b.stop() == 0
-            a.check_clean()
-            b.check_clean()
+            stop_both(a, b)
         except Exception:
-            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            print_log_ends(a, b)
             raise
     print("master restarted at once test passed")
 

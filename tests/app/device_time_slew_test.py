@@ -26,7 +26,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from device_time_restart_test import FIRST_AHEAD_NS, RESET, master, out_of_order, records  # noqa: E402
-from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
+from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount, print_log_ends,  # noqa: E402
                                      each_records_the_other, prepare)
 
 B_AHEAD_NS = 3 * 10**8
@@ -85,7 +85,7 @@ def slew(binary, measdump, sample, ns_a, ns_b):
             b.check_clean()
         except Exception:
             if a and b:
-                print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+                print_log_ends(a, b)
             raise
         finally:
             repeater.stop()

@@ -313,6 +313,19 @@ def each_records_the_other(binary, run_a, run_b, ns_b):
     make_follower(binary, run_b, ns_b, PID_B)
 
 
+def stop_both(a, b):
+    """Ends A, then B, each in order with exit 0, and checks both logs."""
+    assert a.stop() == 0
+    assert b.stop() == 0
+    a.check_clean()
+    b.check_clean()
+
+
+def print_log_ends(a, b):
+    """What a failed two-device test shows of each device's log."""
+    print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+
+
 def blkcount(dev, name):
     """The block count "meas" shows for the measurement (MEASURE SG, FDE)."""
     m = re.search(r"MEASURE %s\s*:.*?blkcount\s+= (\d+)" % name, dev.shell("meas"), re.S)
@@ -361,12 +374,9 @@ def clocks(binary, sample, ns_a, ns_b, ahead_s):
             # B's clock went back 1000 s when it took A's time: its writers go on
             for name, log in (("A", log_a), ("B", log_b)):
                 assert "no longer alive" not in log, name + ": " + log[log.find("no longer alive") - 200:][:400]
-            assert a.stop() == 0
-            assert b.stop() == 0
-            a.check_clean()
-            b.check_clean()
+            stop_both(a, b)
         except AssertionError:
-            print("A's log ends:\n%s\nB's log ends:\n%s" % (a.log()[-3000:], b.log()[-3000:]))
+            print_log_ends(a, b)
             raise
     print("devices with clocks %d s apart test passed" % ahead_s)
 
