@@ -123,7 +123,24 @@ class Frozen:
 
     def __enter__(self):
         os.kill(self.pid, signal.SIGSTOP)
+        # The stop is carried out by each thread when it next runs. Until the
+        # remote-control task has stopped it may still sit in its queue wait,
+        # and the kernel hands a command straight to a waiting reader: the
+        # command would never show in the queue.
+        wait_for(self.all_stopped, "the device's threads to stop")
         return self
+
+    def all_stopped(self):
+        tasks = "/proc/%d/task" % self.pid
+        for tid in os.listdir(tasks):
+            try:
+                with open("%s/%s/stat" % (tasks, tid)) as f:
+                    state = f.read().rsplit(")", 1)[1].split()[0]
+            except (FileNotFoundError, ProcessLookupError):
+                continue   # a thread that ended meanwhile
+            if state not in ("T", "t"):
+                return False
+        return True
 
     def __exit__(self, *exc):
         os.kill(self.pid, signal.SIGCONT)
