@@ -10,6 +10,8 @@ recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back and what a
 cut leaves (an empty file, a copy's part, a room probe) are reported; a lap
 recorded while the NVRAM refused its counters may share an absolute lap.
+A file that a stop closed runs until the newest record of the stop's files:
+an event there lies in its time, one after them does not.
 Usage: device_recording_check_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
@@ -137,8 +139,42 @@ def cases(folder, measdump):
     ]
 
 
+class Listed:
+    """A file as measdump lists it, made up: counters, its initial time stamp
+    and metadata, one block's records and its events."""
+
+    def __init__(self, where, counters, stamps, events, metas=()):
+        self.where, self.counters, self.rc = where, counters, recording_check.MEASDUMP_SOUND
+        self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
+        self.stamps = {1: list(stamps)}
+        self.events = list(events)
+
+
+def stop_end_cases():
+    """Findings for an m03 file of another device's values that a stop
+    closed, 2.5 ms behind an event of the stop's moment, beside the m01 file
+    of that moment; [] when each case gave what it should."""
+    lap = (1, 1, 1, 0)
+    m03 = lambda at: Listed("meas2/B", lap, range(1000, 1201, 20), [(at, recording_check.OPEN_EVENT)])
+    m01 = lambda counters, metas=(): Listed("meas/A", counters, range(1000, 1301, 10), [], metas)
+    wrong = []
+    for what, files, reported in (
+            ("alone", [m03(1225)], True),
+            ("beside the stop's m01 file", [m03(1225), m01(lap)], False),
+            ("after the stop's newest record", [m03(1315), m01(lap)], True),
+            ("beside another lap's file", [m03(1225), m01((1, 2, 1, 1))], True),
+            ("beside a file a lap trigger closed", [m03(1225), m01(lap, [(5, 1300)])], True)):
+        ends = recording_check.stop_ends(files)
+        found = recording_check.check_event_times(files[0], ends.get(files[0].counters))
+        if bool(found) != reported:
+            wrong.append("an event %s: %s" % (what, found or "not reported"))
+    return wrong
+
+
 def main():
     binary, measdump, sample = sys.argv[1:4]
+    wrong = stop_end_cases()
+    assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:
         with DeviceRun(sample, "tav9-reccheck-") as run:

@@ -181,7 +181,7 @@ def read_files(folder, measdump, ignore):
     return files
 
 
-def check_file(f, event_times):
+def check_file(f, event_times, stop_end=None):
     problems = []
     if f.rc not in (MEASDUMP_SOUND, MEASDUMP_CUT):
         problems.append("%s: measdump exit %d: %s" % (f.where, f.rc, f.error))
@@ -194,7 +194,7 @@ def check_file(f, event_times):
                 problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
                 break
     if event_times:
-        problems += check_event_times(f)
+        problems += check_event_times(f, stop_end)
     return problems
 
 
@@ -215,30 +215,57 @@ def newest_block_period(f, last):
     return min(periods) if periods else 0
 
 
-def check_event_times(f):
-    """Every event has a duration that does not go back, and lies in the
-    file's time, between its initial time stamp and its last stamp (its
-    close time stamp or its last record): an event that began before the
-    file and ended in it (written at its end) lies in it too. A file
-    closed without a close time stamp (a stop) ends before the next record
-    of its newest block was due. A file cut short (the device ended without
-    closing it) lost its newest records with the cut: its time runs on past
-    its last stamp, to an unknown end."""
+def file_time(f):
+    """(start, last, closed_by_stop) of a file's time, None without an
+    initial time stamp. It runs from the initial time stamp to the last stamp
+    (its close time stamp or its last record). A file closed without a close
+    time stamp (a stop) runs until the next record of its newest block was
+    due: its own records show no later moment of the stop."""
     init = [t for kind, t in f.metas if kind == 4]
     if not init:
-        return []
+        return None
     start = init[0]
     last = start
     # the events themselves are what is checked: they do not widen the file's time
     for t in [t for kind, t in f.metas if kind in (4, 5)] + [t for s in f.stamps.values() for t in s]:
         if later(t, last):
             last = t
-    if not any(kind == 5 for kind, t in f.metas):
-        # the file was open until the next record of its newest block was
-        # due, and that did not come
+    by_stop = not any(kind == 5 for kind, t in f.metas)
+    if by_stop:
         period = newest_block_period(f, last)
         if period:
             last = (last + period - 1) & 0xFFFFFFFF
+    return start, last, by_stop
+
+
+def stop_ends(files):
+    """{header counters: last stamp} of the files a stop closed. A stop ends
+    all of a device's measurements at once, and their files of that moment
+    carry the same counters: each ran until the newest record of any of
+    them. A measurement of another device's values records them as they
+    arrive, behind the events of the same moment."""
+    ends = {}
+    for f in files:
+        t = file_time(f)
+        if t and t[2] and f.counters and f.rc != MEASDUMP_CUT:
+            if f.counters not in ends or later(t[1], ends[f.counters]):
+                ends[f.counters] = t[1]
+    return ends
+
+
+def check_event_times(f, stop_end=None):
+    """Every event has a duration that does not go back, and lies in the
+    file's time (file_time; for a file closed by a stop, until stop_end when
+    that is later): an event that began before the file and ended in it
+    (written at its end) lies in it too. A file cut short (the device ended
+    without closing it) lost its newest records with the cut: its time runs
+    on past its last stamp, to an unknown end."""
+    t = file_time(f)
+    if not t:
+        return []
+    start, last, by_stop = t
+    if by_stop and stop_end is not None and later(stop_end, last):
+        last = stop_end
     problems = []
     for t, duration in f.events:
         if duration != OPEN_EVENT and duration >= 0x80000000:
@@ -311,8 +338,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
+    ends = stop_ends(files)
     for f in files:
-        problems += check_file(f, event_times)
+        problems += check_file(f, event_times, ends.get(f.counters))
     found = check_recordings(files, set(unstored_laps))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     if leftovers:
