@@ -10,8 +10,9 @@ recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back and what a
 cut leaves (an empty file, a copy's part, a room probe) are reported; a lap
 recorded while the NVRAM refused its counters may share an absolute lap.
-A file that a stop closed runs until the newest record of the stop's files:
-an event there lies in its time, one after them does not.
+Events past a file's own time are reported, except where the device writes
+them: up to the newest record of the files a stop closed, and, in a file a
+trigger closed, in the time of the next file.
 Usage: device_recording_check_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
 import os
@@ -140,32 +141,43 @@ def cases(folder, measdump):
 
 
 class Listed:
-    """A file as measdump lists it, made up: counters, its initial time stamp
-    and metadata, one block's records and its events."""
+    """A file as measdump lists it, made up: measurement, counters, its
+    initial time stamp and metadata, one block's records and its events."""
 
-    def __init__(self, where, counters, stamps, events, metas=()):
-        self.where, self.counters, self.rc = where, counters, recording_check.MEASDUMP_SOUND
+    def __init__(self, where, meas_idx, counters, stamps, events, metas=()):
+        self.where, self.meas_idx, self.counters = where, meas_idx, counters
+        self.rc = recording_check.MEASDUMP_SOUND
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
         self.events = list(events)
 
 
-def stop_end_cases():
-    """Findings for an m03 file of another device's values that a stop
-    closed, 2.5 ms behind an event of the stop's moment, beside the m01 file
-    of that moment; [] when each case gave what it should."""
-    lap = (1, 1, 1, 0)
-    m03 = lambda at: Listed("meas2/B", lap, range(1000, 1201, 20), [(at, recording_check.OPEN_EVENT)])
-    m01 = lambda counters, metas=(): Listed("meas/A", counters, range(1000, 1301, 10), [], metas)
+def event_end_cases():
+    """Findings for events past a file's own time, where the device may
+    write them; [] when each case gave what it should.
+    A stop: an m03 file of another device's values, 2.5 ms behind an event
+    of the stop's moment, beside the m01 file of that moment.
+    A lap trigger at 1300: an event 1.3 ms after it, written into the file
+    before its blocks took the trigger."""
+    lap, next_lap = (1, 1, 1, 0), (1, 2, 1, 1)
+    opened = recording_check.OPEN_EVENT
+    m03 = lambda at: Listed("meas2/B", 2, lap, range(1000, 1201, 20), [(at, opened)])
+    m01 = lambda counters, metas=(): Listed("meas/A", 0, counters, range(1000, 1301, 10), [], metas)
+    closed = lambda at: Listed("meas/A1", 0, lap, range(1000, 1291, 10), [(at, 0)], [(5, 1300)])
+    following = lambda idx: Listed("meas/A2", idx, next_lap, range(1300, 1601, 10), [], [(5, 1600)])
     wrong = []
     for what, files, reported in (
-            ("alone", [m03(1225)], True),
+            ("alone at a stop", [m03(1225)], True),
             ("beside the stop's m01 file", [m03(1225), m01(lap)], False),
             ("after the stop's newest record", [m03(1315), m01(lap)], True),
-            ("beside another lap's file", [m03(1225), m01((1, 2, 1, 1))], True),
-            ("beside a file a lap trigger closed", [m03(1225), m01(lap, [(5, 1300)])], True)):
-        ends = recording_check.stop_ends(files)
-        found = recording_check.check_event_times(files[0], ends.get(files[0].counters))
+            ("beside another lap's file", [m03(1225), m01(next_lap)], True),
+            ("beside a file a lap trigger closed", [m03(1225), m01(lap, [(5, 1300)])], True),
+            ("just after the trigger, in the next file's time", [closed(1313), following(0)], False),
+            ("after the trigger, with no file after it", [closed(1313)], True),
+            ("after the next file's time", [closed(1613), following(0)], True),
+            ("after the trigger, beside another measurement's file", [closed(1313), following(2)], True)):
+        ends = recording_check.event_ends(files)
+        found = recording_check.check_event_times(files[0], ends.get(id(files[0])))
         if bool(found) != reported:
             wrong.append("an event %s: %s" % (what, found or "not reported"))
     return wrong
@@ -173,7 +185,7 @@ def stop_end_cases():
 
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = stop_end_cases()
+    wrong = event_end_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:

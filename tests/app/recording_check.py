@@ -181,7 +181,7 @@ def read_files(folder, measdump, ignore):
     return files
 
 
-def check_file(f, event_times, stop_end=None):
+def check_file(f, event_times, events_end=None):
     problems = []
     if f.rc not in (MEASDUMP_SOUND, MEASDUMP_CUT):
         problems.append("%s: measdump exit %d: %s" % (f.where, f.rc, f.error))
@@ -194,7 +194,7 @@ def check_file(f, event_times, stop_end=None):
                 problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
                 break
     if event_times:
-        problems += check_event_times(f, stop_end)
+        problems += check_event_times(f, events_end)
     return problems
 
 
@@ -238,34 +238,57 @@ def file_time(f):
     return start, last, by_stop
 
 
-def stop_ends(files):
-    """{header counters: last stamp} of the files a stop closed. A stop ends
-    all of a device's measurements at once, and their files of that moment
-    carry the same counters: each ran until the newest record of any of
-    them. A measurement of another device's values records them as they
-    arrive, behind the events of the same moment."""
+def event_ends(files):
+    """{id(file): stamp} of the files whose events may lie past their own
+    time, up to that stamp, as the device writes them:
+    - A stop ends all of a device's measurements at once, and their files of
+      that moment carry the same counters: each ran until the newest record
+      of any of them. A measurement of another device's values records them
+      as they arrive, behind the events of the same moment.
+    - A file takes events until the first of its blocks passes the trigger
+      that ends it (its close time stamp is set then): an event of the
+      moments just after the trigger may go into it. It lies in the time of
+      the file that follows (the same measurement's, starting at the close
+      time stamp)."""
+    times = {id(f): file_time(f) for f in files}
+    stops, starts = {}, {}
+    for f in files:
+        t = times[id(f)]
+        if not t:
+            continue
+        starts.setdefault((f.meas_idx, t[0]), f)
+        if t[2] and f.counters and f.rc != MEASDUMP_CUT:
+            if f.counters not in stops or later(t[1], stops[f.counters]):
+                stops[f.counters] = t[1]
     ends = {}
     for f in files:
-        t = file_time(f)
-        if t and t[2] and f.counters and f.rc != MEASDUMP_CUT:
-            if f.counters not in ends or later(t[1], ends[f.counters]):
-                ends[f.counters] = t[1]
+        t = times[id(f)]
+        if not t:
+            continue
+        if t[2]:
+            end = stops.get(f.counters)
+        else:
+            closes = [c for kind, c in f.metas if kind == 5]
+            following = starts.get((f.meas_idx, closes[-1]))
+            end = times[id(following)][1] if following is not None and following is not f else None
+        if end is not None:
+            ends[id(f)] = end
     return ends
 
 
-def check_event_times(f, stop_end=None):
+def check_event_times(f, events_end=None):
     """Every event has a duration that does not go back, and lies in the
-    file's time (file_time; for a file closed by a stop, until stop_end when
-    that is later): an event that began before the file and ended in it
+    file's time (file_time; or until events_end when that is later, see
+    event_ends): an event that began before the file and ended in it
     (written at its end) lies in it too. A file cut short (the device ended
     without closing it) lost its newest records with the cut: its time runs
     on past its last stamp, to an unknown end."""
     t = file_time(f)
     if not t:
         return []
-    start, last, by_stop = t
-    if by_stop and stop_end is not None and later(stop_end, last):
-        last = stop_end
+    start, last, _ = t
+    if events_end is not None and later(events_end, last):
+        last = events_end
     problems = []
     for t, duration in f.events:
         if duration != OPEN_EVENT and duration >= 0x80000000:
@@ -338,9 +361,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
-    ends = stop_ends(files)
+    ends = event_ends(files)
     for f in files:
-        problems += check_file(f, event_times, ends.get(f.counters))
+        problems += check_file(f, event_times, ends.get(id(f)))
     found = check_recordings(files, set(unstored_laps))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     if leftovers:
