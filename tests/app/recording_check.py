@@ -361,7 +361,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
-    ends = event_ends(files)
+    ends = event_ends(files) if event_times else {}
     for f in files:
         problems += check_file(f, event_times, ends.get(id(f)))
     found = check_recordings(files, set(unstored_laps))
