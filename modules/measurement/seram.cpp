@@ -90,7 +90,7 @@ int loadRefpage() {
             syslogx(150, "seram_init(): %s not found, calibration defaults loaded", SERAM_REFPAGE_FILE);
         else {
             // named as what it is (a folder, a FIFO, too large), as the other start files are
-            std::string why = host::fileProblem(host::deviceFolder() + "/" + host::kRefpageFile);
+            std::string why = host::fileProblem(host::inDeviceFolder(host::kRefpageFile));
             if (why.empty() || why == "not found") why = "cannot be read";
             syslogx(147, "seram_init(): %s %s, calibration defaults loaded", SERAM_REFPAGE_FILE, why.c_str());
         }

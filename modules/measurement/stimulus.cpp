@@ -174,7 +174,7 @@ int stimulus_load(const std::string& text) {
 int stimulus_init() {
     std::vector<uint8_t> text;
     std::string why;
-    switch (host::readWholeFile(host::deviceFolder() + "/stimulus.cfg", &text, &why)) {
+    switch (host::readWholeFile(host::inDeviceFolder("stimulus.cfg"), &text, &why)) {
     case host::FileRead::Missing:
         syslogx(148, "stimulus: stimulus.cfg not found, built-in stimulus used");
         return stimulus_load(kBuiltIn);

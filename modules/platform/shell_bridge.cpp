@@ -441,14 +441,10 @@ void socketBody(int listenFd) {
 }
 
 // The process runs in its device folder, so the socket is bound by its
-// relative name there: a long folder path does not matter. Elsewhere (tests
-// with a folder of their own) it takes the full path.
-std::string bindName() {
-    const std::string& dir = host::deviceFolder();
-    char cwd[PATH_MAX];
-    if (dir.empty() || (getcwd(cwd, sizeof cwd) && dir == cwd)) return "shell.sock";
-    return dir + "/shell.sock";
-}
+// relative name there: a long folder path does not matter, and a folder
+// renamed meanwhile keeps its socket. Elsewhere (tests with a folder of their
+// own) it takes the full path.
+std::string bindName() { return host::inDeviceFolder("shell.sock"); }
 
 // Removes the socket at name; anything else there (a file, a link, a
 // folder someone put there) is not the shell's and stays.

@@ -48,9 +48,10 @@ std::condition_variable gDoneCv;
 uint32_t gMarkerSeq = 0;    // guarded by gDoneMx
 uint32_t gMarkerDone = 0;   // guarded by gDoneMx
 
-std::string inFolder(const char* name) {
+// The log's name in messages: the path of the folder the device started in.
+std::string shownLogName() {
     const std::string& dir = host::deviceFolder();
-    return dir.empty() ? std::string(name) : dir + "/" + name;
+    return dir.empty() ? std::string("log.txt") : dir + "/log.txt";
 }
 
 // The record as its log line; raw bytes a message took from a file stay out
@@ -69,7 +70,9 @@ std::string noteLine(const std::string& text) {
     return lineOf(rec);
 }
 
-LogFile logFile() { return LogFile(inFolder("log.txt"), inFolder("log.1.txt"), gMaxBytes.load(), noteLine); }
+LogFile logFile() {
+    return LogFile(host::inDeviceFolder("log.txt"), host::inDeviceFolder("log.1.txt"), gMaxBytes.load(), noteLine);
+}
 
 // Opens the log file; what stands in its way is said on stderr, once until
 // it changes. Called with gWriteMx held.
@@ -80,7 +83,7 @@ void openLog(LogFile& f) {
     }
     if (f.problem() == gNamedProblem) return;
     gNamedProblem = f.problem();
-    fprintf(stderr, "log: %s %s: the log is not written\n", inFolder("log.txt").c_str(), gNamedProblem.c_str());
+    fprintf(stderr, "log: %s %s: the log is not written\n", shownLogName().c_str(), gNamedProblem.c_str());
 }
 
 bool toStderr(const SyslogRecord& rec) {
@@ -226,7 +229,7 @@ void giveUpReader(MSG_Q_ID q) {
     if (!q) return;
     if (!lockWithin(gWriteMx, kWriteLockWait)) {
         fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",
-                inFolder("log.txt").c_str(), msgQNumMsgs(q));
+                shownLogName().c_str(), msgQNumMsgs(q));
         return;
     }
     std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);

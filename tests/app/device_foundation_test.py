@@ -21,8 +21,8 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import (Device, DeviceRun, run_tests, check_options, connect, make_folder,  # noqa: E402
-                            read_answer, read_text, remove_folder, wait_for)
+from device_harness import (Device, DeviceRun, run_tests, check_options, connect, drive_files,  # noqa: E402
+                            make_folder, read_answer, read_text, remove_folder, wait_for)
 
 
 def counters(dev):
@@ -453,6 +453,81 @@ def test_second_process_on_the_folder_is_refused(binary, sample, root):
         assert second.returncode != 0
         assert "is in use by process %d: not started" % dev.proc.pid in err, err
         assert "t_air = 25" in dev.shell("getvar t_air")   # the first one is untouched
+        # the folder stays locked without its device.lock, and nothing is made anew
+        os.remove(os.path.join(dev.folder, "device.lock"))
+        second = subprocess.run([os.path.abspath(binary), "1"], cwd=dev.folder, stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True, timeout=30)
+        assert second.returncode != 0, "a second device started beside the first"
+        assert "is in use by process %d: not started" % dev.proc.pid in second.stderr, second.stderr
+        assert not os.path.lexists(os.path.join(dev.folder, "device.lock"))
+        assert "t_air = 25" in dev.shell("getvar t_air")
+
+
+def tree(folder):
+    """Every path below folder, relative to it."""
+    return sorted(os.path.relpath(os.path.join(d, n), folder)
+                  for d, dirs, files in os.walk(folder) for n in dirs + files)
+
+
+def test_renamed_folder_keeps_its_device(binary, sample, root):
+    """A device whose folder is renamed while it runs goes on in the renamed
+    folder: its log, NVRAM, screen and laps go there, nothing into a fresh
+    folder made at the old name, where a second device starts beside it."""
+    folder = make_folder(sample)
+    moved = folder + ".old"
+    second = None
+    try:
+        dev = started(binary, folder)
+        try:
+            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+            os.rename(folder, moved)
+            dev.moved_to(moved)
+            shutil.copytree(sample, folder, ignore=shutil.ignore_patterns("unit.id"))
+            fresh = tree(folder)
+            for lap in (1, 2):
+                files = drive_files(moved, "meas")
+                synced = os.stat(os.path.join(moved, "nvram.bin")).st_mtime_ns
+                assert "value = 0" in dev.shell("lof_laptrig")
+                wait_for(lambda: drive_files(moved, "meas") != files, "lap %d's file in the renamed folder" % lap)
+                wait_for(lambda: os.stat(os.path.join(moved, "nvram.bin")).st_mtime_ns != synced,
+                         "lap %d's counters in the renamed folder's NVRAM" % lap)
+                if lap == 1:
+                    assert tree(folder) == fresh, "the device wrote into the fresh folder: %s" % tree(folder)
+                    second = started(binary, folder)
+            assert "was removed while in use" not in dev.log(), dev.log()
+        finally:
+            finish(dev)
+        assert "rtpShutdown" not in second.log(), "the first device's end logged in the fresh folder"
+        assert "t_air = 25" in second.shell("getvar t_air")
+        finish(second)
+    finally:
+        remove_folder(folder)
+        remove_folder(moved)
+
+
+def test_closed_standard_descriptors_are_not_the_devices_files(binary, sample, root):
+    """A device started with its standard input, output or error closed
+    neither reads nor writes its own files through them: device.lock holds
+    its PID alone, whatever it reads, answers and warns."""
+    for fd in (0, 1, 2):
+        with DeviceRun(sample) as run:
+            commands = run.folder + ".in"
+            with open(commands, "w") as f:
+                f.write("lof_get\nno_such_command\n")
+            os.symlink("flag.png", os.path.join(run.folder, "cfg", "flag.png.new"))   # a warning on stderr
+            os.replace(os.path.join(run.folder, "cfg", "flag.png.new"), os.path.join(run.folder, "cfg", "flag.png"))
+            try:
+                with open(commands) as stdin:
+                    dev = run.device(binary, stdin=stdin, prefix=("sh", "-c", 'exec "$0" "$@" %d>&-' % fd))
+                dev.wait_ready()
+                wait_for(lambda: "flag.png is a link loop" in dev.log(), "the warning")
+                assert "t_air = 25" in dev.shell("getvar t_air")
+                finish(dev)
+                assert "unknown command '%d'" % dev.proc.pid not in dev.output(), dev.output()
+                with open(os.path.join(run.folder, "device.lock")) as f:
+                    assert f.read() == "%d\n" % dev.proc.pid, "device.lock written with %d closed" % fd
+            finally:
+                os.remove(commands)
 
 
 def test_something_else_in_place_of_the_lock_is_named(binary, sample, root):
@@ -622,6 +697,7 @@ TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shel
          test_fifos_at_temporary_names_never_block,
          test_files_without_end_take_bounded_memory, test_failed_store_is_reported_and_nothing_acknowledged_is_lost,
          test_second_process_on_the_folder_is_refused, test_something_else_in_place_of_the_lock_is_named,
+         test_renamed_folder_keeps_its_device, test_closed_standard_descriptors_are_not_the_devices_files,
          test_client_that_does_not_read_blocks_nobody, test_idle_clients_do_not_lock_the_shell,
          test_long_folder_path_keeps_the_shell, test_run_script_checks_its_arguments_and_keeps_stdin,
          test_device_a_sanitizer_ended_is_not_taken_as_clean]

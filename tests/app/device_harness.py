@@ -183,6 +183,13 @@ class Device:
         self.started_at = time.time()
         _folder_entry(self.folder)["devices"].append(self)
 
+    def moved_to(self, folder):
+        """The device's folder was renamed to `folder` while it ran: its
+        shell, its log and its recordings are found there from now on."""
+        _folder_entry(self.folder)["devices"].remove(self)
+        self.folder = folder
+        _folder_entry(folder)["devices"].append(self)
+
     def log(self):
         """What this run has logged so far."""
         return read_text(os.path.join(self.folder, "log.txt"))[self.log_start:]

@@ -67,7 +67,7 @@ void createInDeviceFolder(const char* path, NewFile& f)
 {
     f.error = DUMP_FILE_OUTSIDE;
     if (!*path || path[0] == '/') return;
-    f.dir = open(host::deviceFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    f.dir = open(host::inDeviceFolder(".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (f.dir < 0) {
         f.error = DUMP_FILE_UNOPENABLE;
         return;

@@ -20,11 +20,17 @@ namespace host {
 // Folder that holds the device's files: start.cfg, nvram.bin, the drive
 // folders (cfg/, meas/, meas2/, usb_meas/, c/), the log file and screen.png.
 // Until set, the working directory of the process at the first call.
+// deviceFolder() is the folder's name, for messages; every file in it is
+// reached through inDeviceFolder(name): the bare name while the folder is
+// the working directory (so that the files follow the folder if it is
+// renamed while the device runs), else the set folder's path and the name.
 void setDeviceFolder(const std::string& folder);
 const std::string& deviceFolder();
+std::string inDeviceFolder(const std::string& name);
 
-// Locks "device.lock" of the device folder for the rest of the process's
-// life, so that a second device process cannot start on the same folder;
+// Locks the device folder itself and its "device.lock" (which then holds
+// the PID) for the rest of the process's life, so that a second device
+// process cannot start on the same folder, device.lock removed or not;
 // false when the lock is taken or cannot be had, with words that follow the
 // folder's name in *why: "is in use by process <pid>" (or "by another
 // process"), or "cannot be locked: device.lock is a folder" (likewise "is a

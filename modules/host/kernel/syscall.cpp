@@ -149,12 +149,12 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     switch (number) {
     case SC_REFPAGE_STORE:
         if (!a2 || a3 < 0) return -1;
-        return detail::writeFileAtomic(deviceFolder() + "/" + kRefpageFile, ptr<void>(a2), static_cast<size_t>(a3))
+        return detail::writeFileAtomic(inDeviceFolder(kRefpageFile), ptr<void>(a2), static_cast<size_t>(a3))
                    ? static_cast<long>(a3)
                    : -1;
     case SC_REFPAGE_LOAD: {
         std::vector<uint8_t> page;
-        switch (readWholeFile(deviceFolder() + "/" + kRefpageFile, &page)) {
+        switch (readWholeFile(inDeviceFolder(kRefpageFile), &page)) {
         case FileRead::Missing: return -1;
         case FileRead::Unreadable: return -2;
         case FileRead::Ok: break;
@@ -242,10 +242,10 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
         return screenFlush(ptr<const uint32_t>(a2), a3 ? static_cast<int>(a3) : 640, a4 ? static_cast<int>(a4) : 480,
                            a5 ? static_cast<int>(a5) : 1024);
     case SC_SCREEN_WAIT: return screenWaitFlush();
-    case SC_BOOTLOGO: return copyOut(readFile(deviceFolder() + "/bootlogo.bin"), a2, a3);
+    case SC_BOOTLOGO: return copyOut(readFile(inDeviceFolder("bootlogo.bin")), a2, a3);
     case SC_BOOTLOGO_SIZE:
         if (!a2) return -1;
-        *ptr<uint32_t>(a2) = static_cast<uint32_t>(readFile(deviceFolder() + "/bootlogo.bin").size());
+        *ptr<uint32_t>(a2) = static_cast<uint32_t>(readFile(inDeviceFolder("bootlogo.bin")).size());
         return 0;
     default: return -1;
     }

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,25 +16,34 @@ namespace host {
 
 namespace {
 std::mutex folderMx;
-std::string folder;
-bool folderSet = false;
+std::string folder;        // the folder's name, as set or as the process started in it
+bool folderNamed = false;  // folder holds the name
+bool folderGiven = false;  // set by setDeviceFolder: its files are reached through its name
 }  // namespace
 
 void setDeviceFolder(const std::string& f) {
     std::lock_guard<std::mutex> lk(folderMx);
     folder = f;
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    folderSet = true;
+    folderNamed = true;
+    folderGiven = !folder.empty();
 }
 
 const std::string& deviceFolder() {
     std::lock_guard<std::mutex> lk(folderMx);
-    if (!folderSet) {
+    if (!folderNamed) {
         char buf[4096];
         folder = getcwd(buf, sizeof buf) ? buf : ".";
-        folderSet = true;
+        folderNamed = true;
     }
     return folder;
+}
+
+std::string inDeviceFolder(const std::string& name) {
+    std::lock_guard<std::mutex> lk(folderMx);
+    // A relative name resolves through the working directory itself, not
+    // its name: renamed while the device runs, the folder keeps its files.
+    return folderGiven ? folder + "/" + name : name;
 }
 
 FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::string* why, FileStamp* stamp) {
@@ -73,10 +83,72 @@ FileRead readWholeFile(const std::string& path, std::vector<uint8_t>* out, std::
     return FileRead::Ok;
 }
 
+namespace {
+
+// The number device.lock holds ("" when it holds none or is no plain file);
+// read without making the file or following a link.
+std::string pidInLockFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return "";
+    struct stat st;
+    char buf[32] = {};
+    const ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::pread(fd, buf, sizeof buf - 1, 0) : -1;
+    ::close(fd);
+    std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
+    while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+    return pid;
+}
+
+// The process that holds the flock on the open folder, as the kernel's
+// table of locks names it ("" when it does not): it is known even when
+// device.lock has been removed.
+std::string folderLockHolder(int dirFd) {
+    struct stat st;
+    if (fstat(dirFd, &st) != 0) return "";
+    FILE* locks = std::fopen("/proc/locks", "re");
+    if (!locks) return "";
+    std::string holder;
+    char line[256];
+    while (holder.empty() && std::fgets(line, sizeof line, locks)) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF"; a waiter's line
+        // reads "1: -> FLOCK ..." and does not match
+        char kind[16];
+        long pid = 0;
+        unsigned maj = 0, min = 0;
+        unsigned long long ino = 0;
+        if (std::sscanf(line, "%*d: %15s %*s %*s %ld %x:%x:%llu", kind, &pid, &maj, &min, &ino) == 5 &&
+            std::strcmp(kind, "FLOCK") == 0 && pid > 0 && maj == major(st.st_dev) && min == minor(st.st_dev) &&
+            ino == st.st_ino)
+            holder = std::to_string(pid);
+    }
+    std::fclose(locks);
+    return holder;
+}
+
+}  // namespace
+
 bool lockDeviceFolder(std::string* why) {
-    const std::string path = deviceFolder() + "/device.lock";
+    // The folder itself is locked: removing device.lock does not free it,
+    // and a folder renamed while its device runs stays locked under its new
+    // name. device.lock says who holds it.
+    const int dirFd = ::open(inDeviceFolder(".").c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    if (dirFd < 0) {
+        if (why) *why = std::string("cannot be locked: it cannot be opened (") + std::strerror(errno) + ")";
+        return false;
+    }
+    const std::string path = inDeviceFolder("device.lock");
+    auto inUse = [&](std::string pid) {
+        if (why) {
+            if (pid.empty()) pid = pidInLockFile(path);
+            *why = pid.empty() ? "is in use by another process" : "is in use by process " + pid;
+        }
+        ::close(dirFd);
+        return false;
+    };
+    if (::flock(dirFd, LOCK_EX | LOCK_NB) != 0) return inUse(folderLockHolder(dirFd));
     auto cannot = [&](const std::string& what) {
         if (why) *why = "cannot be locked: device.lock " + what;
+        ::close(dirFd);
         return false;
     };
     // Never through a link: the process number would be written into
@@ -95,18 +167,12 @@ bool lockDeviceFolder(std::string* why) {
         const std::string what = fileProblemToWrite(path);
         return cannot(what.empty() || what == "not found" ? "is no file" : what);
     }
+    // the file is locked too, as a device of an earlier build locks it
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (why) {
-            char buf[32] = {};
-            ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
-            std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
-            while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
-            *why = pid.empty() ? "is in use by another process" : "is in use by process " + pid;
-        }
         ::close(fd);
-        return false;
+        return inUse("");
     }
-    // the descriptor stays open, and so the lock held, for the process's life
+    // both descriptors stay open, and so the locks held, for the process's life
     char buf[32];
     int len = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(::getpid()));
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, buf, static_cast<size_t>(len), 0) != len) {

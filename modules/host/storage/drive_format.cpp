@@ -22,7 +22,7 @@ namespace {
 
 std::mutex mx;
 
-std::string stateFile() { return deviceFolder() + "/drive_format.cfg"; }
+std::string stateFile() { return inDeviceFolder("drive_format.cfg"); }
 
 // "meas:", "MEAS", "meas:/" -> "meas:"
 std::string key(const std::string& drive) {

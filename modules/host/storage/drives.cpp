@@ -42,7 +42,7 @@ bool driveAvailable(const std::string& drive) {
     std::string d = driveName(drive);
     if (d.empty()) return false;
     struct stat st{};
-    return ::stat((deviceFolder() + "/" + d).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(inDeviceFolder(d).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string hostPath(const std::string& devicePath) {
@@ -63,7 +63,7 @@ std::string hostPath(const std::string& devicePath) {
     std::replace(rest.begin(), rest.end(), '\\', '/');
     while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
     if (climbsOut(rest)) return "";
-    std::string out = deviceFolder() + "/" + d;
+    std::string out = inDeviceFolder(d);
     if (!rest.empty()) out += "/" + rest;
     return out;
 }

@@ -115,7 +115,7 @@ std::thread writer;
 // never by those who change the image.
 std::mutex fileMx;
 
-std::string filePath() { return deviceFolder() + "/nvram.bin"; }
+std::string filePath() { return inDeviceFolder("nvram.bin"); }
 
 uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }

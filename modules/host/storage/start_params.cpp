@@ -188,7 +188,7 @@ const StartParams& loadStartParams(int appNumber) {
     p.appNumber = appNumber;
     std::vector<uint8_t> bytes;
     std::string why;
-    switch (readWholeFile(deviceFolder() + "/start.cfg", &bytes, &why)) {
+    switch (readWholeFile(inDeviceFolder("start.cfg"), &bytes, &why)) {
     case FileRead::Unreadable: p.problems.push_back("start.cfg " + why + " (defaults used)"); break;
     // most likely a file that lost its content: a missing one is the usual
     // way to run on the defaults

@@ -30,7 +30,7 @@ namespace {
 constexpr const char* kUnitIdFile = "unit.id";
 constexpr uint8_t kFamilySerialNumber = 0x01;
 
-std::string path() { return deviceFolder() + "/" + kUnitIdFile; }
+std::string path() { return inDeviceFolder(kUnitIdFile); }
 
 // The Dallas/Maxim CRC-8 of the 1-Wire ROM (x^8 + x^5 + x^4 + 1, reflected).
 uint8_t romCrc8(const uint8_t* p, size_t n) {
@@ -116,7 +116,7 @@ bool make(uint8_t rom[8], std::string* why, bool* taken) {
         *why = std::string("cannot be made (") + std::strerror(cause) + ")";
         return false;
     }
-    const int dirFd = ::open(deviceFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(inDeviceFolder(".").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

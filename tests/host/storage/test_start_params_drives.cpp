@@ -287,6 +287,13 @@ TEST_F(DeviceLockTest, SecondHolderIsRefusedAndNamesTheFirst) {
     ASSERT_TRUE(host::lockDeviceFolder(&holder));
     EXPECT_FALSE(host::lockDeviceFolder(&holder));
     EXPECT_EQ(holder, "is in use by process " + std::to_string(getpid()));
+    // the lock is the folder's: removing device.lock does not free it, and
+    // the refusal still names the holder (and makes no device.lock anew)
+    std::filesystem::remove(dir + "/device.lock");
+    holder.clear();
+    EXPECT_FALSE(host::lockDeviceFolder(&holder));
+    EXPECT_EQ(holder, "is in use by process " + std::to_string(getpid()));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/device.lock"));
 }
 
 // What stands in place of device.lock when no process holds it is named as
