@@ -149,14 +149,20 @@ size_t writeAll(int fd, const std::string& text, int* cause) {
 
 }  // namespace
 
-LogFile::LogFile(std::string path, std::string backup, long limit, NoteLine noteLine)
-    : path_(std::move(path)), backup_(std::move(backup)), limit_(limit), noteLine_(std::move(noteLine)) {}
+LogFile::LogFile(std::string path, std::string backup, long limit, NoteLine noteLine, std::string shownPath,
+                 std::string shownBackup)
+    : path_(std::move(path)),
+      backup_(std::move(backup)),
+      shownPath_(shownPath.empty() ? path_ : std::move(shownPath)),
+      shownBackup_(shownBackup.empty() ? backup_ : std::move(shownBackup)),
+      limit_(limit),
+      noteLine_(std::move(noteLine)) {}
 
 LogFile::~LogFile() {
     try {
         writePending();
         if (unwritten_ > 0)
-            fprintf(stderr, "log: %lu log records could not be written to %s (%s)\n", unwritten_, path_.c_str(),
+            fprintf(stderr, "log: %lu log records could not be written to %s (%s)\n", unwritten_, shownPath_.c_str(),
                     refusal_.c_str());
     } catch (...) {
         // nothing leaves a destructor; the file is closed below in any case
@@ -240,7 +246,7 @@ bool LogFile::writePending() {
     unwritten_ += lines;
     refusal_ = std::strerror(cause);
     if (!refusing_)
-        fprintf(stderr, "log: %s cannot be written (%s): the records not written are counted\n", path_.c_str(),
+        fprintf(stderr, "log: %s cannot be written (%s): the records not written are counted\n", shownPath_.c_str(),
                 refusal_.c_str());
     refusing_ = true;
     return false;
@@ -249,12 +255,12 @@ bool LogFile::writePending() {
 void LogFile::noteMoved(Place was, const std::string& problemBefore) {
     switch (was) {
     case Place::Same: break;
-    case Place::Gone: note("log: " + path_ + " was removed while in use: the log goes on in a new one"); break;
-    case Place::Replaced: note("log: " + path_ + " was replaced while in use: the log goes on in the file now there"); break;
+    case Place::Gone: note("log: " + shownPath_ + " was removed while in use: the log goes on in a new one"); break;
+    case Place::Replaced: note("log: " + shownPath_ + " was replaced while in use: the log goes on in the file now there"); break;
     case Place::NotOpen: {
         const std::string then =
             problemBefore.rfind("is ", 0) == 0 ? "was " + problemBefore.substr(3) : problemBefore;
-        note("log: " + path_ + " is written again: the records before reached stderr only (it " + then + ")");
+        note("log: " + shownPath_ + " is written again: the records before reached stderr only (it " + then + ")");
         break;
     }
     }
@@ -268,7 +274,7 @@ void LogFile::rotate() {
         if (open())
             noteMoved(was, "");
         else
-            fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
+            fprintf(stderr, "log: %s %s: the log is not written\n", shownPath_.c_str(), problem_.c_str());
         return;
     }
     // rename replaces the backup in one step: the older lines go. One that
@@ -278,12 +284,12 @@ void LogFile::rotate() {
     if (rename(path_.c_str(), backup_.c_str()) != 0) {
         const int cause = errno;
         close();
-        problem_ = "is at its limit and cannot be renamed to " + backup_ + " (" + std::strerror(cause) + ")";
+        problem_ = "is at its limit and cannot be renamed to " + shownBackup_ + " (" + std::strerror(cause) + ")";
         return;
     }
     close();
     problem_.clear();
     fd_ = openPlainToAppend(path_, true, &problem_);
-    if (fd_ < 0) fprintf(stderr, "log: %s %s: the log is not written\n", path_.c_str(), problem_.c_str());
+    if (fd_ < 0) fprintf(stderr, "log: %s %s: the log is not written\n", shownPath_.c_str(), problem_.c_str());
     size_ = 0;
 }

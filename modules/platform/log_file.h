@@ -24,7 +24,10 @@ public:
     // note's text is the line.
     using NoteLine = std::function<std::string(const std::string& text)>;
 
-    LogFile(std::string path, std::string backup, long limit, NoteLine noteLine = {});
+    // The files are reached at path and backup; messages name them as
+    // shownPath and shownBackup (the same when not given).
+    LogFile(std::string path, std::string backup, long limit, NoteLine noteLine = {}, std::string shownPath = "",
+            std::string shownBackup = "");
     // Writes the lines still kept; what could not be written and was never
     // said in the file is said on stderr.
     ~LogFile();
@@ -68,6 +71,7 @@ private:
     bool writePending();
 
     std::string path_, backup_;
+    std::string shownPath_, shownBackup_;
     long limit_;
     NoteLine noteLine_;
     int fd_ = -1;

@@ -48,10 +48,11 @@ std::condition_variable gDoneCv;
 uint32_t gMarkerSeq = 0;    // guarded by gDoneMx
 uint32_t gMarkerDone = 0;   // guarded by gDoneMx
 
-// The log's name in messages: the path of the folder the device started in.
-std::string shownLogName() {
+// A log file's name in messages: in the path of the folder the device
+// started in.
+std::string shownName(const char* name) {
     const std::string& dir = host::deviceFolder();
-    return dir.empty() ? std::string("log.txt") : dir + "/log.txt";
+    return dir.empty() ? std::string(name) : dir + "/" + name;
 }
 
 // The record as its log line; raw bytes a message took from a file stay out
@@ -71,7 +72,8 @@ std::string noteLine(const std::string& text) {
 }
 
 LogFile logFile() {
-    return LogFile(host::inDeviceFolder("log.txt"), host::inDeviceFolder("log.1.txt"), gMaxBytes.load(), noteLine);
+    return LogFile(host::inDeviceFolder("log.txt"), host::inDeviceFolder("log.1.txt"), gMaxBytes.load(), noteLine,
+                   shownName("log.txt"), shownName("log.1.txt"));
 }
 
 // Opens the log file; what stands in its way is said on stderr, once until
@@ -83,7 +85,7 @@ void openLog(LogFile& f) {
     }
     if (f.problem() == gNamedProblem) return;
     gNamedProblem = f.problem();
-    fprintf(stderr, "log: %s %s: the log is not written\n", shownLogName().c_str(), gNamedProblem.c_str());
+    fprintf(stderr, "log: %s %s: the log is not written\n", shownName("log.txt").c_str(), gNamedProblem.c_str());
 }
 
 bool toStderr(const SyslogRecord& rec) {
@@ -229,7 +231,7 @@ void giveUpReader(MSG_Q_ID q) {
     if (!q) return;
     if (!lockWithin(gWriteMx, kWriteLockWait)) {
         fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",
-                shownLogName().c_str(), msgQNumMsgs(q));
+                shownName("log.txt").c_str(), msgQNumMsgs(q));
         return;
     }
     std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);

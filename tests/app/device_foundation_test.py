@@ -11,6 +11,8 @@ standard input.
 Usage: device_foundation_test.py TAV9_BINARY SAMPLE_FOLDER SOURCE_ROOT
 """
 import contextlib
+import ctypes
+import ctypes.util
 import os
 import re
 import shutil
@@ -22,7 +24,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import (Device, DeviceRun, run_tests, check_options, connect, drive_files,  # noqa: E402
-                            make_folder, read_answer, read_text, remove_folder, wait_for)
+                            make_folder, queue_prefix, read_answer, read_text, remove_folder, wait_for)
 
 
 def counters(dev):
@@ -499,6 +501,13 @@ def test_renamed_folder_keeps_its_device(binary, sample, root):
             finish(dev)
         assert "rtpShutdown" not in second.log(), "the first device's end logged in the fresh folder"
         assert "t_air = 25" in second.shell("getvar t_air")
+        # the queues of the folder's name are the second's now: the first one's end leaves them
+        rt = ctypes.CDLL(ctypes.util.find_library("rt") or None, use_errno=True)
+        rt.mq_open.restype = ctypes.c_int
+        for name in ("MeasAppRCTRL_RX", "MeasAppFormat"):
+            d = rt.mq_open((queue_prefix(folder) + name).encode(), os.O_WRONLY)
+            assert d >= 0, "%s of the second device: %s" % (name, os.strerror(ctypes.get_errno()))
+            rt.mq_close(d)
         finish(second)
     finally:
         remove_folder(folder)

@@ -114,6 +114,6 @@ STATUS msgQClose(MSG_Q_ID q) { return closeNamed(q, hostos::msgQDestroy); }
 STATUS msgQUnlink(const char* name) {
     const std::string shared = name ? hostos::processQueuePosixName(name) : "";
     STATUS st = unlinkNamed(names().queues, name, hostos::msgQDestroy);
-    if (!shared.empty() && mq_unlink(shared.c_str()) == 0) st = OK;
+    if (!shared.empty() && hostos::unlinkProcessQueue(shared)) st = OK;
     return st;
 }

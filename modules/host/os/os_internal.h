@@ -130,6 +130,9 @@ std::string processQueuePosixName(const std::string& name);
 // A queue over the POSIX queue posixName: created (and emptied of a killed
 // process's leftovers) with create, else only opened when it exists.
 MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int maxMsgLength, bool create);
+// Removes the POSIX queue posixName and its note, unless another process
+// that still runs made it; true when the queue was removed.
+bool unlinkProcessQueue(const std::string& posixName);
 STATUS msgQSendShared(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority);
 long msgQReceiveShared(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks);
 int msgQNumMsgsShared(MSG_Q_ID q);

@@ -160,10 +160,7 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 }
 
 void unlinkProcessQueues() {
-    for (const char* q : kProcessQueues) {
-        msgQUnlink(q);   // also removes the POSIX queue of a killed process
-        ::unlink(markerOf(hostos::processQueuePosixName(q)).c_str());
-    }
+    for (const char* q : kProcessQueues) msgQUnlink(q);   // also removes the POSIX queue of a killed process
     sweepStaleQueues();
 }
 
@@ -173,6 +170,17 @@ namespace hostos {
 
 std::string processQueuePosixName(const std::string& name) {
     return host::processQueueName(host::deviceFolder(), name);
+}
+
+bool unlinkProcessQueue(const std::string& posixName) {
+    // The name is the folder's: a device started since in a new folder of
+    // that name (this one's renamed away while it ran) made the queue there
+    // now, and it stays that device's.
+    const long maker = notedPid(markerOf(posixName));
+    if (maker > 0 && maker != long(::getpid()) && (::kill(pid_t(maker), 0) == 0 || errno != ESRCH)) return false;
+    const bool unlinked = mq_unlink(posixName.c_str()) == 0;
+    ::unlink(markerOf(posixName).c_str());
+    return unlinked;
 }
 
 MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int maxMsgLength, bool create) {

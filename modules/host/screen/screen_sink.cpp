@@ -74,12 +74,15 @@ struct Screen {
     bool refused = false;   // the writer thread's own
 
     void writeFrame(const FrameWords& frame, int w, int h) {
+        // written through the working directory, named in the folder's path
+        const std::string path = inDeviceFolder("screen.png"), shown = deviceFolder() + "/screen.png";
         std::string problem;
-        const bool ok = detail::writeScreenPng(inDeviceFolder("screen.png"), frame.data(), w, h, &problem);
+        const bool ok = detail::writeScreenPng(path, frame.data(), w, h, &problem);
+        if (problem.compare(0, path.size(), path) == 0) problem.replace(0, path.size(), shown);
         if (!ok && !refused)
             std::fprintf(stderr, "screen: %s: the picture stays as it was until it can be written\n", problem.c_str());
         else if (ok && refused)
-            std::fprintf(stderr, "screen: %s/screen.png is written again\n", deviceFolder().c_str());
+            std::fprintf(stderr, "screen: %s is written again\n", shown.c_str());
         refused = !ok;
     }
 
