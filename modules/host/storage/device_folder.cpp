@@ -128,6 +128,9 @@ std::string folderLockHolder(int dirFd) {
 }  // namespace
 
 bool lockDeviceFolder(std::string* why) {
+    // The folder's name is taken as it is at the start: messages and the
+    // names of the queues other programs open keep it if it is renamed later.
+    deviceFolder();
     // The folder itself is locked: removing device.lock does not free it,
     // and a folder renamed while its device runs stays locked under its new
     // name. device.lock says who holds it.
