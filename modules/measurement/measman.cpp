@@ -50,6 +50,22 @@ bool gTwoUnits[MEAS_PEERS] = {};
 uint32_t gUnit[MEAS_PEERS] = {};
 uint32_t gUnitBoot[MEAS_PEERS] = {};
 bool gUnitKnown[MEAS_PEERS] = {};
+// The device's run (as the network counts it) in which its unit last asked
+// with its current boot count; under gMx.
+uint32_t gUnitRun[MEAS_PEERS] = {};
+// The boot count the current one replaced; under gMx.
+uint32_t gUnitFormer[MEAS_PEERS] = {};
+bool gUnitFormerKnown[MEAS_PEERS] = {};
+// A lower boot count refused as late: which, and the second it first came.
+uint32_t gLateBoot[MEAS_PEERS] = {};
+uint32_t gLateSince[MEAS_PEERS] = {};
+bool gLateKnown[MEAS_PEERS] = {};
+// Seconds counted by the once-a-second look at the served lists; under gMx.
+uint32_t gSeconds = 0;
+// A lower boot count still asking this long after its first refusal is no
+// late request (those of an ended run come together, right after its end)
+// but a run of its own: the gateway asks again once a second.
+constexpr uint32_t kLateSeconds = 3;
 uint8_t gFloodEnded = 0;
 
 // Who sent a request, when it says so.
@@ -97,7 +113,7 @@ bool noteBoot(uint16_t pid, uint32_t handle, uint8_t* newest) {
 // its restart (its former run's lists end), another unit id under the PID
 // is a second unit (true once, to be named with both ids; both are served).
 // A request of an ended run of the unit is not looked at here. gMx held.
-bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* other) {
+bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run, uint32_t* other) {
     if (pid >= MEAS_PEERS) return false;
     if (gUnitKnown[pid] && who.unit != gUnit[pid]) {
         if (gTwoUnits[pid]) return false;
@@ -106,25 +122,50 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* oth
         return true;
     }
     if (gTwoUnits[pid]) return false;
+    if (gUnitKnown[pid] && who.boot != gUnitBoot[pid]) {
+        gUnitFormer[pid] = gUnitBoot[pid];
+        gUnitFormerKnown[pid] = true;
+    } else if (!gUnitKnown[pid]) {
+        gUnitFormerKnown[pid] = false;
+    }
     gUnit[pid] = who.unit;
     gUnitBoot[pid] = who.boot;
+    gUnitRun[pid] = run;
     gUnitKnown[pid] = true;
+    gLateKnown[pid] = false;
     gNewestBoot[pid] = bootOf(handle);
     gBootKnown[pid] = true;
     gFormerKnown[pid] = false;   // its runs are told by its boot count
     return false;
 }
 
-// True for a request of a run of the unit that has ended (a newer one has
-// asked since): no list is made for it. gMx held.
-bool ofEndedRun(uint16_t pid, const Requester& who) {
-    return who.named && pid < MEAS_PEERS && gUnitKnown[pid] && who.unit == gUnit[pid] &&
-           int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
+// True for a request of a run of the unit that has ended: one with a lower
+// boot count than the unit's current, or with the count the current one
+// replaced, after the current count asked in the device's present run (a
+// late request comes after the run that followed it). A unit that starts
+// again with a lower boot count (it lost its NVRAM, and with it the count)
+// is a new run of that unit: it asks in a run of the device that the
+// current count did not ask in, or, should that new run have gone unseen,
+// keeps asking with that count. No list is made for a request of an ended
+// run. gMx held.
+bool ofEndedRun(uint16_t pid, const Requester& who, uint32_t run) {
+    if (!who.named || pid >= MEAS_PEERS || !gUnitKnown[pid] || who.unit != gUnit[pid] || who.boot == gUnitBoot[pid])
+        return false;
+    const bool lower = int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
+    const bool replaced = gUnitFormerKnown[pid] && who.boot == gUnitFormer[pid];
+    if ((!lower && !replaced) || run != gUnitRun[pid]) return false;
+    if (!gLateKnown[pid] || gLateBoot[pid] != who.boot) {
+        gLateKnown[pid] = true;
+        gLateBoot[pid] = who.boot;
+        gLateSince[pid] = gSeconds;
+        return true;
+    }
+    return gSeconds - gLateSince[pid] < kLateSeconds;
 }
 
 // A device that left is one unit again when it is back; gMx held.
 void forgetBoots(unsigned pid) {
-    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = false;
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = gLateKnown[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
@@ -169,7 +210,7 @@ void stopServed(uint16_t pid, uint32_t handle) {
 
 // Starts serving a list to another device; the gateway error code.
 unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsigned mode,
-                     const std::vector<MeasElem>& elems, const Requester& who) {
+                     const std::vector<MeasElem>& elems, const Requester& who, uint32_t run) {
     uint16_t pid = ci_get_src(req);
     uint32_t handle = ci_get_magic(req);
     if (raster >= GW_RASTERS) return GW_DENIED;
@@ -177,7 +218,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     auto s = std::make_unique<Served>();
     s->pid = pid;
     s->handle = handle;
-    if (auto runOf = gRunOf.load()) s->run = runOf(pid);
+    s->run = run;
     if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
     s->magic = dynkomm_get_magic();
     if (!s->magic) {
@@ -204,7 +245,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
         if (!s->masterFed) gProducers[raster].push_back(&s->prod);
         gServed[key(pid, handle)] = std::move(s);
         if (who.named)
-            twoNamed = noteUnit(pid, handle, who, &other);
+            twoNamed = noteUnit(pid, handle, who, run, &other);
         else
             twoUnits = noteBoot(pid, handle, &newest);
     }
@@ -244,9 +285,11 @@ bool listRequestHead(ci_msg_t* m, uint16_t* op, int* result) {
 int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, const Requester& who) {
     bool ended = false;
     uint32_t newest = 0;
+    const auto runOf = gRunOf.load();
+    const uint32_t run = runOf ? runOf(ci_get_src(m)) : 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
-        ended = ofEndedRun(ci_get_src(m), who);
+        ended = ofEndedRun(ci_get_src(m), who, run);
         if (ended) newest = gUnitBoot[ci_get_src(m)];
     }
     if (ended) {
@@ -256,7 +299,7 @@ int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, 
         return 1;
     }
     unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems,
-                               who);
+                               who, run);
     uint32_t src = 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
@@ -453,6 +496,7 @@ void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stop
     std::vector<std::unique_ptr<Served>> ended;
     {
         std::lock_guard<std::mutex> lk(gMx);
+        ++gSeconds;
         for (unsigned pid = 0; pid < MEAS_PEERS; ++pid)
             if (peers[pid].gone) forgetBoots(pid);
         for (auto it = gServed.begin(); it != gServed.end();) {

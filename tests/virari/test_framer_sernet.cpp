@@ -417,6 +417,45 @@ TEST_F(ServedListsTest, RequestsNamingTheirUnitTellARestartFromASecondUnit) {
     EXPECT_EQ(countContaining(log, "two units"), 1);
 }
 
+// A unit that lost its NVRAM counts its boots from 1 again: its first
+// request in its new run is served at once, while a late request of the run
+// it replaced (after the new run asked, with the higher count) is not. A lower count whose new run
+// the network did not see keeps asking and is served from its third second.
+TEST_F(ServedListsTest, AUnitWhoseBootCountWentBackIsANewRun) {
+    const uint32_t boot4 = 0x04000001, boot2 = 0x02000001, boot1 = 0x01000001, late2 = 0x02000002;
+    heard.seq = 500;
+    receive(heard);
+    ask(boot4, 0xAAAA, 4);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot4});
+
+    // its new run unseen: refused as late at first, served once it keeps asking
+    int refused = 0;
+    for (; refused < 6 && sentTo().count(boot2) == 0; ++refused) {
+        ask(boot2, 0xAAAA, 2);
+        SerNet_man_1s();
+    }
+    EXPECT_EQ(refused, 4) << "asked each second, served at the fourth request";
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot2});
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "meas_man: list request of PID 0x9 from boot count 4"), 0);
+    EXPECT_GE(countContaining(log, "from boot count 2 of unit 0x0000AAAA, which runs boot count 4 now: not served"), 1);
+
+    // it restarts with its NVRAM lost: served at once; the replaced run's late request is not
+    heard.seq = 1;
+    receive(heard);
+    c->sock = dataFd;
+    ask(boot1, 0xAAAA, 1);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot1});
+    ask(late2, 0xAAAA, 2);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot1});
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "from boot count 2 of unit 0x0000AAAA, which runs boot count 1 now: not served"), 1);
+    EXPECT_EQ(countContaining(log, "two units"), 0);
+}
+
 // Two units ask as one PID (a swapped unit left on the network, or two
 // devices given the same PID), their requests alternating: the second
 // unit's first request ends the first unit's lists (a restart looks the
