@@ -27,6 +27,13 @@ std::atomic<TASK_ID> gInitTask{nullptr};
 std::atomic<uint32_t (*)()> gNow{nullptr};
 uint8_t gFloodTake = 0;
 
+// The duration of an open event that ends at `end` (0 for an end before its
+// start: a step not yet noted).
+uint32_t lastedUntil(const EventDef& d, uint32_t end) {
+    const int32_t lasted = int32_t(end - d.startTime);
+    return lasted > 0 ? uint32_t(lasted) : 0u;
+}
+
 void send(const EventDef& d, uint32_t ts, uint32_t duration) {
     const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
     eventlogging_send(&ev, d.name, d.text);
@@ -83,9 +90,10 @@ void eventchannels::cyclic() {
     if (steps != stepsSeen_) {
         stepsSeen_ = steps;
         for (EventDef& d : defs_) {
+            // a value of the old time is no end in the new
+            d.lastValueTs = step.after;
             if (!d.open) continue;
-            const int32_t lasted = int32_t(step.before - d.startTime);
-            send(d, d.startTime, lasted > 0 ? uint32_t(lasted) : 0u);
+            send(d, d.startTime, lastedUntil(d, step.before));
             d.startTime = step.after;
             send(d, d.startTime, EVENT_DURATION_OPEN);
         }
@@ -93,20 +101,41 @@ void eventchannels::cyclic() {
     for (EventDef& d : defs_) {
         const uint8_t updated = d.input->getMeasUpdateState() ? 1 : 0;
         const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
+        const uint32_t values = d.input->receivedCount();
+        if (updated && values != d.valuesSeen) d.lastValueTs = now;
+        d.valuesSeen = values;
         const bool edge = updated && d.lastUpdated && level != d.lastLevel;
         bool fire = false;
         uint32_t ts = now, duration = 0;
-        if (edge && d.edge == EVENT_EDGE_BOTH) {
+        if (d.edge == EVENT_EDGE_BOTH && d.open && !updated) {
+            // The source fell silent (a gap, or its restart): what it said
+            // last holds until its last value, and nothing is known after.
+            send(d, d.startTime, lastedUntil(d, d.lastValueTs));
+            d.open = false;
+            d.closedByGap = true;
+        } else if (d.edge == EVENT_EDGE_BOTH && updated && !d.lastUpdated && d.closedByGap) {
+            // back, and still on: the event opens anew in the source's new run
+            d.closedByGap = false;
+            if (level) {
+                d.startTime = now;
+                d.open = true;
+                ts = now;
+                duration = EVENT_DURATION_OPEN;
+                fire = true;
+            }
+        } else if (edge && d.edge == EVENT_EDGE_BOTH) {
+            // a fall of an event that was never opened (its source came back
+            // on, or began so) closes nothing
+            fire = level || d.open;
             if (level) {
                 d.startTime = now;
                 duration = EVENT_DURATION_OPEN;
-            } else {
-                const int32_t lasted = int32_t(now - d.startTime);   // a step not yet noted: none
-                duration = lasted > 0 ? uint32_t(lasted) : 0u;
+            } else if (d.open) {
+                duration = lastedUntil(d, now);
             }
             d.open = level != 0;
+            d.closedByGap = false;
             ts = d.startTime;
-            fire = true;
         } else if (edge) {
             fire = (d.edge == EVENT_EDGE_RISING) == (level == 1);
         } else if (d.countdown > 0) {

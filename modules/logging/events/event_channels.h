@@ -39,6 +39,9 @@ struct EventDef {
     uint8_t holdCycles = 0;
     uint8_t countdown = 0;
     bool open = false;         // a both-edges event sent open and not yet closed
+    bool closedByGap = false;  // closed when its source fell silent: opens anew when it comes back on
+    uint32_t lastValueTs = 0;  // 0.1 ms: the cycle that saw the input's newest value
+    uint32_t valuesSeen = 0;   // the input's value count at that cycle
     char name[21] = {};
     char text[61] = {};
     EventChData* input = nullptr;   // owned by the manager
