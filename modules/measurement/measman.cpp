@@ -56,15 +56,13 @@ uint32_t gUnitRun[MEAS_PEERS] = {};
 // The boot count the current one replaced; under gMx.
 uint32_t gUnitFormer[MEAS_PEERS] = {};
 bool gUnitFormerKnown[MEAS_PEERS] = {};
-// A lower boot count refused as late: which, and the second it first came.
-uint32_t gLateBoot[MEAS_PEERS] = {};
-uint32_t gLateSince[MEAS_PEERS] = {};
-bool gLateKnown[MEAS_PEERS] = {};
+// The second in which the unit first asked with its current boot count.
+uint32_t gUnitSince[MEAS_PEERS] = {};
 // Seconds counted by the once-a-second look at the served lists; under gMx.
 uint32_t gSeconds = 0;
-// A lower boot count still asking this long after its first refusal is no
-// late request (those of an ended run come together, right after its end)
-// but a run of its own: the gateway asks again once a second.
+// A late request of the run a unit's current one replaced comes right
+// after the current run's first requests (it was overtaken by them), not
+// this long after: a lower boot count then is a run of its own.
 constexpr uint32_t kLateSeconds = 3;
 uint8_t gFloodEnded = 0;
 
@@ -122,17 +120,15 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run,
         return true;
     }
     if (gTwoUnits[pid]) return false;
-    if (gUnitKnown[pid] && who.boot != gUnitBoot[pid]) {
+    if (!gUnitKnown[pid] || who.boot != gUnitBoot[pid]) {
         gUnitFormer[pid] = gUnitBoot[pid];
-        gUnitFormerKnown[pid] = true;
-    } else if (!gUnitKnown[pid]) {
-        gUnitFormerKnown[pid] = false;
+        gUnitFormerKnown[pid] = gUnitKnown[pid];
+        gUnitSince[pid] = gSeconds;
     }
     gUnit[pid] = who.unit;
     gUnitBoot[pid] = who.boot;
     gUnitRun[pid] = run;
     gUnitKnown[pid] = true;
-    gLateKnown[pid] = false;
     gNewestBoot[pid] = bootOf(handle);
     gBootKnown[pid] = true;
     gFormerKnown[pid] = false;   // its runs are told by its boot count
@@ -141,31 +137,23 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run,
 
 // True for a request of a run of the unit that has ended: one with a lower
 // boot count than the unit's current, or with the count the current one
-// replaced, after the current count asked in the device's present run (a
-// late request comes after the run that followed it). A unit that starts
-// again with a lower boot count (it lost its NVRAM, and with it the count)
-// is a new run of that unit: it asks in a run of the device that the
-// current count did not ask in, or, should that new run have gone unseen,
-// keeps asking with that count. No list is made for a request of an ended
-// run. gMx held.
+// replaced, that comes late, right after the current count's first
+// requests and in the same run of the device. A unit that starts again
+// with a lower boot count (it lost its NVRAM, and with it the count) is a
+// new run of that unit: it asks once its current count has asked for a
+// while, or in a run of the device that the current count did not ask in.
+// No list is made for a request of an ended run. gMx held.
 bool ofEndedRun(uint16_t pid, const Requester& who, uint32_t run) {
     if (!who.named || pid >= MEAS_PEERS || !gUnitKnown[pid] || who.unit != gUnit[pid] || who.boot == gUnitBoot[pid])
         return false;
     const bool lower = int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
     const bool replaced = gUnitFormerKnown[pid] && who.boot == gUnitFormer[pid];
-    if ((!lower && !replaced) || run != gUnitRun[pid]) return false;
-    if (!gLateKnown[pid] || gLateBoot[pid] != who.boot) {
-        gLateKnown[pid] = true;
-        gLateBoot[pid] = who.boot;
-        gLateSince[pid] = gSeconds;
-        return true;
-    }
-    return gSeconds - gLateSince[pid] < kLateSeconds;
+    return (lower || replaced) && run == gUnitRun[pid] && gSeconds - gUnitSince[pid] < kLateSeconds;
 }
 
 // A device that left is one unit again when it is back; gMx held.
 void forgetBoots(unsigned pid) {
-    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = gLateKnown[pid] = false;
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
