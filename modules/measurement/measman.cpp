@@ -50,19 +50,17 @@ bool gTwoUnits[MEAS_PEERS] = {};
 uint32_t gUnit[MEAS_PEERS] = {};
 uint32_t gUnitBoot[MEAS_PEERS] = {};
 bool gUnitKnown[MEAS_PEERS] = {};
-// The device's run (as the network counts it) in which its unit last asked
-// with its current boot count; under gMx.
-uint32_t gUnitRun[MEAS_PEERS] = {};
 // The boot count the current one replaced; under gMx.
 uint32_t gUnitFormer[MEAS_PEERS] = {};
 bool gUnitFormerKnown[MEAS_PEERS] = {};
-// The second in which the unit first asked with its current boot count.
-uint32_t gUnitSince[MEAS_PEERS] = {};
+// A request of the replaced count refused as late: the second it first came.
+uint32_t gLateSince[MEAS_PEERS] = {};
+bool gLateKnown[MEAS_PEERS] = {};
 // Seconds counted by the once-a-second look at the served lists; under gMx.
 uint32_t gSeconds = 0;
-// A late request of the run a unit's current one replaced comes right
-// after the current run's first requests (it was overtaken by them), not
-// this long after: a lower boot count then is a run of its own.
+// Late requests of an ended run come together, right after its end; the
+// replaced count still asking this long after its first refusal is a run of
+// its own (the gateway asks again once a second).
 constexpr uint32_t kLateSeconds = 3;
 uint8_t gFloodEnded = 0;
 
@@ -111,7 +109,7 @@ bool noteBoot(uint16_t pid, uint32_t handle, uint8_t* newest) {
 // its restart (its former run's lists end), another unit id under the PID
 // is a second unit (true once, to be named with both ids; both are served).
 // A request of an ended run of the unit is not looked at here. gMx held.
-bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run, uint32_t* other) {
+bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* other) {
     if (pid >= MEAS_PEERS) return false;
     if (gUnitKnown[pid] && who.unit != gUnit[pid]) {
         if (gTwoUnits[pid]) return false;
@@ -123,11 +121,10 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run,
     if (!gUnitKnown[pid] || who.boot != gUnitBoot[pid]) {
         gUnitFormer[pid] = gUnitBoot[pid];
         gUnitFormerKnown[pid] = gUnitKnown[pid];
-        gUnitSince[pid] = gSeconds;
+        gLateKnown[pid] = false;
     }
     gUnit[pid] = who.unit;
     gUnitBoot[pid] = who.boot;
-    gUnitRun[pid] = run;
     gUnitKnown[pid] = true;
     gNewestBoot[pid] = bootOf(handle);
     gBootKnown[pid] = true;
@@ -135,25 +132,27 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t run,
     return false;
 }
 
-// True for a request of a run of the unit that has ended: one with a lower
-// boot count than the unit's current, or with the count the current one
-// replaced, that comes late, right after the current count's first
-// requests and in the same run of the device. A unit that starts again
-// with a lower boot count (it lost its NVRAM, and with it the count) is a
-// new run of that unit: it asks once its current count has asked for a
-// while, or in a run of the device that the current count did not ask in.
-// No list is made for a request of an ended run. gMx held.
-bool ofEndedRun(uint16_t pid, const Requester& who, uint32_t run) {
-    if (!who.named || pid >= MEAS_PEERS || !gUnitKnown[pid] || who.unit != gUnit[pid] || who.boot == gUnitBoot[pid])
+// True for a request of a run of the unit that has ended: a late one of
+// the run its current one replaced (its boot count the former one, lower
+// or not). Any other boot count is a new run of the unit, served at once:
+// one that starts again with a lower count (it lost its NVRAM, and with it
+// the count) included. Should such a run count as the replaced one (its
+// NVRAM lost right after a boot), it keeps asking and is taken so after
+// kLateSeconds. No list is made for a request of an ended run. gMx held.
+bool ofEndedRun(uint16_t pid, const Requester& who) {
+    if (!who.named || pid >= MEAS_PEERS || !gUnitKnown[pid] || who.unit != gUnit[pid] || who.boot == gUnitBoot[pid] ||
+        !gUnitFormerKnown[pid] || who.boot != gUnitFormer[pid])
         return false;
-    const bool lower = int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
-    const bool replaced = gUnitFormerKnown[pid] && who.boot == gUnitFormer[pid];
-    return (lower || replaced) && run == gUnitRun[pid] && gSeconds - gUnitSince[pid] < kLateSeconds;
+    if (!gLateKnown[pid]) {
+        gLateKnown[pid] = true;
+        gLateSince[pid] = gSeconds;
+    }
+    return gSeconds - gLateSince[pid] < kLateSeconds;
 }
 
 // A device that left is one unit again when it is back; gMx held.
 void forgetBoots(unsigned pid) {
-    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = false;
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = gLateKnown[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
@@ -233,7 +232,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
         if (!s->masterFed) gProducers[raster].push_back(&s->prod);
         gServed[key(pid, handle)] = std::move(s);
         if (who.named)
-            twoNamed = noteUnit(pid, handle, who, run, &other);
+            twoNamed = noteUnit(pid, handle, who, &other);
         else
             twoUnits = noteBoot(pid, handle, &newest);
     }
@@ -277,7 +276,7 @@ int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, 
     const uint32_t run = runOf ? runOf(ci_get_src(m)) : 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
-        ended = ofEndedRun(ci_get_src(m), who, run);
+        ended = ofEndedRun(ci_get_src(m), who);
         if (ended) newest = gUnitBoot[ci_get_src(m)];
     }
     if (ended) {
