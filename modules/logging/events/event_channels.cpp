@@ -81,12 +81,14 @@ void eventchannels::cyclic() {
         return;
     }
     EventSignals& sig = eventSignals();
-    const uint32_t now = eventChannels_now();
     // An event open while the time stepped began in the old time: it is
     // closed where that time ended and opened again where the new began,
-    // so that no span is measured across two time bases.
+    // so that no span is measured across two time bases. The steps are read
+    // before the time: a step between the two reads shows in the next cycle,
+    // rather than an event of this one opening in the old time unmoved.
     TimeStep step{};
     const uint32_t steps = time_stepCount(&step);
+    const uint32_t now = eventChannels_now();
     if (steps != stepsSeen_) {
         stepsSeen_ = steps;
         for (EventDef& d : defs_) {
