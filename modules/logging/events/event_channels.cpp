@@ -89,12 +89,13 @@ void eventchannels::cyclic() {
     TimeStep step{};
     const uint32_t steps = time_stepCount(&step);
     const uint32_t now = eventChannels_now();
+    ++cycles_;
     if (steps != stepsSeen_) {
         stepsSeen_ = steps;
         for (EventDef& d : defs_) {
             // a value of the old time is no end in the new
             d.lastValueTs = step.after;
-            if (!d.open) continue;
+            if (!d.open || openedInNewTime(d, step)) continue;
             send(d, d.startTime, lastedUntil(d, step.before));
             d.startTime = step.after;
             send(d, d.startTime, EVENT_DURATION_OPEN);
@@ -120,6 +121,7 @@ void eventchannels::cyclic() {
             d.closedByGap = false;
             if (level) {
                 d.startTime = now;
+                d.openedCycle = cycles_;
                 d.open = true;
                 ts = now;
                 duration = EVENT_DURATION_OPEN;
@@ -131,6 +133,7 @@ void eventchannels::cyclic() {
             fire = level || d.open;
             if (level) {
                 d.startTime = now;
+                d.openedCycle = cycles_;
                 duration = EVENT_DURATION_OPEN;
             } else if (d.open) {
                 duration = lastedUntil(d, now);
@@ -153,6 +156,17 @@ void eventchannels::cyclic() {
         send(d, ts, duration);
     }
     semGive(mutex_);
+}
+
+// An event opened in the cycle before the one that sees the step, at a
+// time just before the new time's first noted stamp, was opened in the new
+// time already: the step came before that cycle read the time and was noted
+// (every millisecond) only after it read the steps. An event of the old time
+// opened then lies a whole step (at least 100 ms) away.
+bool eventchannels::openedInNewTime(const EventDef& d, const TimeStep& step) const {
+    constexpr int32_t kNoteLag = 500;   // 50 ms
+    const int32_t before = int32_t(step.after - d.startTime);
+    return d.openedCycle + 1 == cycles_ && before >= 0 && before <= kNoteLag;
 }
 
 void eventChannelsInitTask() {

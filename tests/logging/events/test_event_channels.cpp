@@ -393,6 +393,26 @@ TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAg
         }
         seen = net.size();
     }
+    // the step came just before a cycle read the time and is noted only
+    // after it: the event that cycle opened is of the new time and stays
+    for (const int32_t jump : {-300000, 50100000}) {
+        gNow += uint32_t(jump);
+        sp().p_oil = 3;
+        cycle();
+        const uint32_t rise = gNow;
+        time_stepNote(gNow + 10, own += 10);
+        for (int i = 0; i < 3; ++i) {
+            cycle();
+            time_stepNote(gNow, own += 100);
+        }
+        sp().p_oil = 0;
+        cycle();
+        const auto net = sentToNetwork();
+        ASSERT_EQ(net.size(), seen + 2) << "opened and closed, not moved";
+        EXPECT_EQ(net[seen + 1].ts, rise);
+        EXPECT_EQ(net[seen + 1].duration, gNow - rise);
+        seen = net.size();
+    }
 }
 
 TEST_F(EventChannelsTest, ASilentSourceLosesItsValueAndAnEdgeDuringTheSilenceNeverFires) {
