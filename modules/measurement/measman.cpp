@@ -197,7 +197,7 @@ void stopServed(uint16_t pid, uint32_t handle) {
 
 // Starts serving a list to another device; the gateway error code.
 unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsigned mode,
-                     const std::vector<MeasElem>& elems, const Requester& who, uint32_t run) {
+                     const std::vector<MeasElem>& elems, const Requester& who) {
     uint16_t pid = ci_get_src(req);
     uint32_t handle = ci_get_magic(req);
     if (raster >= GW_RASTERS) return GW_DENIED;
@@ -205,7 +205,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     auto s = std::make_unique<Served>();
     s->pid = pid;
     s->handle = handle;
-    s->run = run;
+    if (auto runOf = gRunOf.load()) s->run = runOf(pid);
     if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
     s->magic = dynkomm_get_magic();
     if (!s->magic) {
@@ -272,8 +272,6 @@ bool listRequestHead(ci_msg_t* m, uint16_t* op, int* result) {
 int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, const Requester& who) {
     bool ended = false;
     uint32_t newest = 0;
-    const auto runOf = gRunOf.load();
-    const uint32_t run = runOf ? runOf(ci_get_src(m)) : 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
         ended = ofEndedRun(ci_get_src(m), who);
@@ -286,7 +284,7 @@ int startAndReply(ci_msg_t* m, uint16_t op, const std::vector<MeasElem>& elems, 
         return 1;
     }
     unsigned err = startServed(m, be_get16(m->payload + 2), be_get16(m->payload + 4), be_get16(m->payload + 6), elems,
-                               who, run);
+                               who);
     uint32_t src = 0;
     {
         std::lock_guard<std::mutex> lk(gMx);
