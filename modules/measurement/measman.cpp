@@ -50,6 +50,18 @@ bool gTwoUnits[MEAS_PEERS] = {};
 uint32_t gUnit[MEAS_PEERS] = {};
 uint32_t gUnitBoot[MEAS_PEERS] = {};
 bool gUnitKnown[MEAS_PEERS] = {};
+// The boot count the current one replaced; under gMx.
+uint32_t gUnitFormer[MEAS_PEERS] = {};
+bool gUnitFormerKnown[MEAS_PEERS] = {};
+// A request of the replaced count refused as late: the second it first came.
+uint32_t gLateSince[MEAS_PEERS] = {};
+bool gLateKnown[MEAS_PEERS] = {};
+// Seconds counted by the once-a-second look at the served lists; under gMx.
+uint32_t gSeconds = 0;
+// Late requests of an ended run come together, right after its end; the
+// replaced count still asking this long after its first refusal is a run of
+// its own (the gateway asks again once a second).
+constexpr uint32_t kLateSeconds = 3;
 uint8_t gFloodEnded = 0;
 
 // Who sent a request, when it says so.
@@ -106,6 +118,11 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* oth
         return true;
     }
     if (gTwoUnits[pid]) return false;
+    if (!gUnitKnown[pid] || who.boot != gUnitBoot[pid]) {
+        gUnitFormer[pid] = gUnitBoot[pid];
+        gUnitFormerKnown[pid] = gUnitKnown[pid];
+        gLateKnown[pid] = false;
+    }
     gUnit[pid] = who.unit;
     gUnitBoot[pid] = who.boot;
     gUnitKnown[pid] = true;
@@ -115,16 +132,27 @@ bool noteUnit(uint16_t pid, uint32_t handle, const Requester& who, uint32_t* oth
     return false;
 }
 
-// True for a request of a run of the unit that has ended (a newer one has
-// asked since): no list is made for it. gMx held.
+// True for a request of a run of the unit that has ended: a late one of
+// the run its current one replaced (its boot count the former one, lower
+// or not). Any other boot count is a new run of the unit, served at once:
+// one that starts again with a lower count (it lost its NVRAM, and with it
+// the count) included. Should such a run count as the replaced one (its
+// NVRAM lost right after a boot), it keeps asking and is taken so after
+// kLateSeconds. No list is made for a request of an ended run. gMx held.
 bool ofEndedRun(uint16_t pid, const Requester& who) {
-    return who.named && pid < MEAS_PEERS && gUnitKnown[pid] && who.unit == gUnit[pid] &&
-           int32_t(who.boot - gUnitBoot[pid]) < 0;   // wrap-safe
+    if (!who.named || pid >= MEAS_PEERS || !gUnitKnown[pid] || who.unit != gUnit[pid] || who.boot == gUnitBoot[pid] ||
+        !gUnitFormerKnown[pid] || who.boot != gUnitFormer[pid])
+        return false;
+    if (!gLateKnown[pid]) {
+        gLateKnown[pid] = true;
+        gLateSince[pid] = gSeconds;
+    }
+    return gSeconds - gLateSince[pid] < kLateSeconds;
 }
 
 // A device that left is one unit again when it is back; gMx held.
 void forgetBoots(unsigned pid) {
-    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = false;
+    gBootKnown[pid] = gFormerKnown[pid] = gTwoUnits[pid] = gUnitKnown[pid] = gLateKnown[pid] = false;
 }
 
 uint64_t key(uint16_t pid, uint32_t handle) { return (uint64_t(pid) << 32) | handle; }
@@ -453,6 +481,7 @@ void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stop
     std::vector<std::unique_ptr<Served>> ended;
     {
         std::lock_guard<std::mutex> lk(gMx);
+        ++gSeconds;
         for (unsigned pid = 0; pid < MEAS_PEERS; ++pid)
             if (peers[pid].gone) forgetBoots(pid);
         for (auto it = gServed.begin(); it != gServed.end();) {

@@ -19,9 +19,19 @@ within a few seconds of its start-up.
 
 quick: A is killed and started again at once, its old run's time messages
 still fresh at B. A keeps its unit id (its folder's), and B takes the new
-run as A's restart: it follows it and names no second unit.
+run as A's restart: it follows it and names no second unit. B's events on
+A's throttle (the sample's FullThrottle) close at A's last value before
+the restart and open anew: none lasts longer than the throttle holds.
 
-Usage: device_time_restart_test.py far|wrap|near|quick TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+back3: as far, three times, each 1000 s behind, while an event of B's own
+p_fuel is open: B closes it at each step in the old time, and the close
+reaches the file of that time (the recording check).
+
+behind: B starts with its clock 50,000 s behind A's, its event channel on
+A's throttle (the sample's): no event of B spans the lock (the recording
+check finds none that began in no file's time).
+
+Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -40,6 +50,8 @@ from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcoun
 CLONE_NEWTIME = 0x80
 TICKS = 10000          # time stamps in 0.1 ms
 FIRST_AHEAD_NS = 1000 * 10**9
+BEHIND_NS = 50000 * 10**9
+OPEN_DURATION = 0xFFFFFFFF
 RESET = "timestamp reset detected"
 
 
@@ -119,10 +131,34 @@ def first_ahead_across_the_wrap():
     return ahead
 
 
-def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS):
+FUEL_EVENT = """  <Event name="FuelHeld" text="fuel pressure held" severity="Info" triggerEdge="both" idx="5">
+    <triggerInput type="FLOAT" adr="0x%02X04001C" mask="0" a="0" b="1" c="0" d="0" e="0" f="1" name="p_fuel" vtab=""/>
+  </Event>
+</EventList>"""
+
+
+def hold_own_event(folder, pid):
+    """The device's p_fuel left to the shell, and a both-edges event on it."""
+    stim = os.path.join(folder, "stimulus.cfg")
+    with open(stim) as f:
+        lines = [ln for ln in f if not ln.startswith("p_fuel")]
+    with open(stim, "w") as f:
+        f.writelines(lines)
+    cfg = os.path.join(folder, "cfg", "eventcfg.xml")
+    with open(cfg) as f:
+        text = f.read()
+    with open(cfg, "w") as f:
+        f.write(text.replace("</EventList>", FUEL_EVENT % pid))
+
+
+def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False):
+    """held: B's own event is open through A's restarts (the recording check
+    finds each of its closes at the steps)."""
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
         each_records_the_other(binary, run_a, run_b, ns_b)
+        if held:
+            hold_own_event(run_b.folder, PID_B)
         a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
         try:
@@ -132,37 +168,28 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             for drive in ("meas", "meas2"):
                 wait_for(lambda: drive_files(run_b.folder, drive), "B's first file on " + drive)
             resets = b.log().count(RESET)
-
-            # A goes and comes back at once, its clock behind where it stood
-            a.kill()
-            before = a.log_start + len(a.log())
-            a = master(binary, run_a, ns_a, first_ahead_ns - behind_ns)
-            a.log_start = before   # this run's start-up, not the killed one's
-            a.wait_ready()
-            ready = time.monotonic()
-            if behind_ns < 10**9:
-                # the master records its slave's values within a few seconds
-                try:
-                    wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03 after A's restart", 20)
-                except AssertionError:
-                    raise AssertionError("no value of B in A's m03 %.1f s after A's start-up" %
-                                         (time.monotonic() - ready))
-                print("B's values in A's m03 %.1f s after A's start-up" % (time.monotonic() - ready))
-            # B steps onto A's new time and records A's values again, in a new file
-            wait_for(lambda: b.log().count(RESET) > resets, "B to restart its measurement", 30)
-            wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
-            time.sleep(3)   # three seconds of A's values in B's new files
+            if held:
+                assert "p_fuel = 0" in b.shell("setvar p_fuel 0")
+                time.sleep(0.3)
+                b.shell("setvar p_fuel 3")
+                time.sleep(1)   # open amid A's values
+            for n in range(1, times + 1):
+                a = restart_behind(binary, run_a, ns_a, a, first_ahead_ns - n * behind_ns, behind_ns)
+                # B steps onto A's new time and records A's values again, in a new file
+                wait_for(lambda: b.log().count(RESET) >= resets + n, "B to restart its measurement", 30)
+                wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
+                time.sleep(3)   # three seconds of A's values in B's new files
             assert a.stop() == 0
             assert b.stop() == 0
             files = records(measdump, run_b.folder)
             bad = out_of_order(files)
             assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
             log_b = b.log()
-            assert log_b.count(RESET) == resets + 1, "B restarted its measurement %d times" % (
+            assert log_b.count(RESET) == resets + times, "B restarted its measurement %d times" % (
                 log_b.count(RESET) - resets)
             # the newest file of each drive (the names count up) holds A's
-            # values after the restart; after a step 300 s back it starts
-            # about that far behind where the drive's older files end
+            # values after the restarts; after steps 300 s back it starts
+            # about that far (each) behind where the drive's older files end
             for drive in ("meas", "meas2"):
                 names = sorted(n for n in files if n.startswith(drive + "/"))
                 summary = {n: span(files[n]) for n in names}
@@ -173,20 +200,79 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 if behind_ns >= 10**9:
                     back = max(((last - first) & 0xFFFFFFFF) for _, last, n in (summary[o] for o in names[:-1])
                                if n) / TICKS
-                    assert behind_ns / 1e9 - 60 < back <= behind_ns / 1e9, \
+                    assert times * (behind_ns / 1e9 - 60) < back <= times * behind_ns / 1e9, \
                         "B's newest file starts %.1f s back: %s" % (back, summary)
             a.check_clean()
             b.check_clean()
         except Exception:
             print_log_ends(a, b)
             raise
-    print("master restarted %.1f s behind test passed" % (behind_ns / 1e9))
+    print("master restarted %d times %.1f s behind test passed" % (times, behind_ns / 1e9))
+
+
+def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns):
+    """A killed and started again at once, its clock ahead_ns ahead (behind
+    where it stood); ready."""
+    a.kill()
+    before = a.log_start + len(a.log())
+    a = master(binary, run_a, ns_a, ahead_ns)
+    a.log_start = before   # this run's start-up, not the killed one's
+    a.wait_ready()
+    ready = time.monotonic()
+    if behind_ns < 10**9:
+        # the master records its slave's values within a few seconds
+        try:
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03 after A's restart", 20)
+        except AssertionError:
+            raise AssertionError("no value of B in A's m03 %.1f s after A's start-up" % (time.monotonic() - ready))
+        print("B's values in A's m03 %.1f s after A's start-up" % (time.monotonic() - ready))
+    return a
+
+
+EVENT = re.compile(r'type 6 \(event\) length \d+: id 0x([0-9A-F]{8}) time (\d+) duration (\d+) kind \d+ '
+                   r'severity \d+ pid 0x([0-9A-F]{2}) "([^"]*)"')
+
+
+def events(measdump, folder, name):
+    """(file, time, duration, pid) of the events called `name` in the files
+    of the device's drive meas/."""
+    out = []
+    d = os.path.join(folder, "meas")
+    for f in sorted(os.listdir(d)):
+        if f.startswith("."):
+            continue
+        r = subprocess.run([measdump, os.path.join(d, f)], capture_output=True, text=True)
+        out += [(f, int(m.group(2)), int(m.group(3)), int(m.group(4), 16)) for m in EVENT.finditer(r.stdout)
+                if m.group(5) == name]
+    return out
+
+
+def behind(binary, measdump, sample, ns_a, ns_b):
+    """B starts 50,000 s behind its master A; its event channel reads A's
+    throttle (2 s above half, 2 s below) from before B locks on A's time."""
+    with prepare(sample, "tav9-trb-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-trb-b-", PID_B, ADDR_B) as run_b:
+        make_follower(binary, run_b, ns_b, PID_B)
+        a = master(binary, run_a, ns_a, BEHIND_NS).wait_ready()
+        b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0, "A's values in B's files", 60)
+            time.sleep(9)   # two or three rises and falls of A's throttle
+            stop_both(a, b)
+            # the recording check finds an event that spans the lock; here: B had its own to check
+            ends = [e for e in events(measdump, run_b.folder, "FullThrottle") if e[3] == PID_B and e[2] != OPEN_DURATION]
+            assert ends, "no FullThrottle of B ended in B's files"
+        except Exception:
+            print_log_ends(a, b)
+            raise
+    print("slave 50,000 s behind its master test passed")
 
 
 UNIT_ID = re.compile(r"startup: unit id (0x[0-9A-F]{8})")
 
 
-def quick(binary, sample, ns_a, ns_b):
+def quick(binary, measdump, sample, ns_a, ns_b):
     with prepare(sample, "tav9-trq-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trq-b-", PID_B, ADDR_B) as run_b:
         make_follower(binary, run_b, ns_b, PID_B)
@@ -209,11 +295,19 @@ def quick(binary, sample, ns_a, ns_b):
             wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
             counted = blkcount(b, "SG")
             wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            # B's FullThrottle reads A's throttle (2 s on, 2 s off): two more
+            # of them end after A's restart, and none spans the restart
+            ended = lambda: [e for e in events(measdump, run_b.folder, "FullThrottle")
+                             if e[3] == PID_B and e[2] != OPEN_DURATION]
+            seen = len(ended())
+            wait_for(lambda: len(ended()) >= seen + 2, "two FullThrottle events of B after A's restart", 30)
             log_b = b.log()[mark:]
             two = [ln for ln in log_b.splitlines() if "two units" in ln]
             assert not two, "B took A's restart for a second unit: %s" % two
             assert log_b.count(anew) == 1, log_b.count(anew)
             stop_both(a, b)
+            long_ = [e for e in ended() if e[2] > 25000]
+            assert not long_, "FullThrottle events of B longer than A's throttle holds it: %s" % long_
         except Exception:
             print_log_ends(a, b)
             raise
@@ -229,7 +323,11 @@ def main():
         return SKIP
     try:
         if mode == "quick":
-            quick(binary, sample, *pair)
+            quick(binary, measdump, sample, *pair)
+        elif mode == "behind":
+            behind(binary, measdump, sample, *pair)
+        elif mode == "back3":
+            restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
         elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:

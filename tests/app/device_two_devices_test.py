@@ -34,7 +34,11 @@ A's channels nor a stop of the lists it serves A, and records A's values at
 the rate it did before A2 came. B's dash shows A's values throughout: their
 no-data status stays as it is.
 
-Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks|twounits TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
+nvram: B follows A's time; after its fourth boot it is killed, loses its
+nvram.bin and starts again at once, its boot count 1: A serves its lists at
+once (no "not served"), and B records A's values again.
+
+Usage: device_two_devices_test.py moved|restarts|relay|clocks|halfclocks|twounits|nvram TAV9_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import os
@@ -456,6 +460,36 @@ def two_units(binary, sample, ns_a, ns_b):
     print("two units under one PID test passed")
 
 
+def lost_nvram(binary, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
+        make_follower(binary, run_b, ns_b, PID_B)   # B's first boot
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = None
+        try:
+            for boot in range(2, 5):
+                b = ns_device(binary, run_b, ns_b).wait_ready()
+                wait_for(lambda: blkcount(b, "SG") > 100, "A's values in B's files (boot %d)" % boot, 60)
+                if boot < 4:
+                    assert b.stop() == 0
+            # B loses its NVRAM and starts again at once: its boot count starts over
+            b.kill()
+            os.remove(os.path.join(run_b.folder, "nvram.bin"))
+            mark = len(a.log())
+            b = ns_device(binary, run_b, ns_b).wait_ready()
+            wait_for(lambda: blkcount(b, "SG") > 1000, "A's values in B's files after B lost its NVRAM", 30)
+            refused = [ln for ln in a.log()[mark:].splitlines() if "not served" in ln]
+            assert not refused, refused[:3]
+            # the counters started over with the NVRAM: B's laps come again
+            run_b.check_options(lap_order=False)
+            stop_both(a, b)
+        except Exception:
+            if b:
+                print_log_ends(a, b)
+            raise
+    print("slave that lost its NVRAM after four boots test passed")
+
+
 def main():
     mode, binary, sample, source = sys.argv[1:5]
     pair = netns_pair_up(source, mode[0])
@@ -467,7 +501,8 @@ def main():
         elif mode == "halfclocks":
             clocks(binary, sample, *pair, HALF_RANGE_S)
         else:
-            {"moved": moved, "restarts": restarts, "relay": relay, "twounits": two_units}[mode](binary, sample, *pair)
+            {"moved": moved, "restarts": restarts, "relay": relay, "twounits": two_units,
+             "nvram": lost_nvram}[mode](binary, sample, *pair)
     finally:
         netns_pair_down(source, pair)
     return 0

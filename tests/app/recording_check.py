@@ -45,6 +45,8 @@ HEADER = re.compile(r"^header: .* measurement m0(\d) ")
 COUNTERS = re.compile(r"^counters: outing (\d+) lap (\d+) fragment (\d+) absolute lap (\d+) ")
 FRAME = re.compile(r"^frame @\d+ block (\d+) ")
 RECORD = re.compile(r"^  record time (\d+) ")
+EVENT_META = re.compile(r"^meta @\d+ type 6 \(event\) length \d+: id 0x([0-9A-F]+) time (\d+) duration (\d+) "
+                        r"kind \d+ severity \d+ pid 0x([0-9A-F]+) ")
 META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)"
                        r"(?: duration (\d+))?")
 
@@ -75,6 +77,7 @@ class MeasFile:
         self.stamps = {}          # block -> [time stamps in file order]
         self.metas = []           # (type, time) of the metadata blocks that carry one
         self.events = []          # (time, duration) of the events
+        self.event_keys = []      # (source PID, id, time, duration) of the events
         block = None
         for line in r.stdout.splitlines():
             m = RECORD.match(line)
@@ -85,6 +88,9 @@ class MeasFile:
             if m:
                 block = int(m.group(1))
                 continue
+            m = EVENT_META.match(line)
+            if m:   # (source PID, id, time, duration)
+                self.event_keys.append((int(m.group(4), 16), int(m.group(1), 16), int(m.group(2)), int(m.group(3))))
             m = META_TIME.match(line)
             if m:
                 self.metas.append((int(m.group(1)), int(m.group(2))))
@@ -348,6 +354,66 @@ def check_recordings(files, unstored_laps=()):
     return problems
 
 
+EVENT_START_SLACK = 600000   # 60 s: from a device's start to its first file
+
+
+def measurement_groups(files):
+    """{(drive, measurement index): [file, ...]} of the files with counters,
+    each list in the order the device made them (absolute lap, fragment)."""
+    groups = {}
+    for f in files:
+        if f.counters and f.meas_idx is not None:
+            groups.setdefault((f.drive, f.meas_idx), []).append(f)
+    for group in groups.values():
+        group.sort(key=lambda f: (f.absolute(), f.counters[2]))
+    return groups
+
+
+def check_event_starts(files):
+    """An event that began before its file began in the time of another
+    file of its measurement on the drive, or in the moments before one (a
+    start before its first file): a start found in no file's time is of
+    another time base (the device's own before it took its master's, or
+    that of a source before its restart), and its duration spans two."""
+    problems = []
+    for group in measurement_groups(files).values():
+        spans = []
+        for g in group:
+            t = file_time(g)
+            if t:   # a cut file's time runs on to an unknown end
+                spans.append((t[0], t[1] if g.rc != MEASDUMP_CUT else (t[0] + 0x7FFFFFFF) & 0xFFFFFFFF))
+        for f in group:
+            for pid, ident, t, duration in f.event_keys:
+                if not any(not later((start - EVENT_START_SLACK) & 0xFFFFFFFF, t) and not later(t, last)
+                           for start, last in spans):
+                    problems.append("%s: event 0x%08X of PID 0x%X at %d (duration %d) began in no file's time "
+                                    "of its measurement" % (f.where, ident, pid, t, duration))
+    return problems
+
+
+def check_events_closed(files):
+    """An event opened is closed in some file of its measurement on the
+    drive before the time goes back (a file made after its file begins
+    before it): the step that ended the old time closed it there. An event
+    open in a file cut short may stay open (its device ended)."""
+    problems = []
+    for group in measurement_groups(files).values():
+        closed = set((pid, ident, t) for f in group for pid, ident, t, d in f.event_keys if d != OPEN_EVENT)
+        starts = [(g, file_time(g)) for g in group]
+        for i, f in enumerate(group):
+            if f.rc == MEASDUMP_CUT:
+                continue
+            for pid, ident, t, duration in f.event_keys:
+                if duration != OPEN_EVENT or (pid, ident, t) in closed:
+                    continue
+                back = next((g for g, ft in starts[i + 1:] if ft and later(t, ft[0])), None)
+                if back:
+                    problems.append("%s: event 0x%08X of PID 0x%X opened at %d was never closed, though the time "
+                                    "went back after it (%s begins at %d)"
+                                    % (f.where, ident, pid, t, back.where, file_time(back)[0]))
+    return problems
+
+
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
                  ignore=(), lap_order=True, unstored_laps=()):
     """The findings in the folder, [] when there are none.
@@ -364,6 +430,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     ends = event_ends(files) if event_times else {}
     for f in files:
         problems += check_file(f, event_times, ends.get(id(f)))
+    if event_times:
+        # the order the files were made in is the order of their counters
+        problems += check_event_starts(files) + (check_events_closed(files) if lap_order else [])
     found = check_recordings(files, set(unstored_laps))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     if leftovers:

@@ -417,6 +417,37 @@ TEST_F(ServedListsTest, RequestsNamingTheirUnitTellARestartFromASecondUnit) {
     EXPECT_EQ(countContaining(log, "two units"), 1);
 }
 
+// A unit that lost its NVRAM counts its boots from 1 again: its first
+// request is served at once, while a late request of the run it replaced
+// (with the higher count) is not. Should the new run count as the replaced
+// one, it keeps asking and is served from its third second.
+TEST_F(ServedListsTest, AUnitWhoseBootCountWentBackIsANewRun) {
+    const uint32_t boot4 = 0x04000001, boot1 = 0x01000001, late4 = 0x04000002, again4 = 0x04000003;
+    heard.seq = 500;
+    receive(heard);
+    ask(boot4, 0xAAAA, 4);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot4});
+    ask(boot1, 0xAAAA, 1);   // its restart, unseen by the network
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot1});
+    EXPECT_EQ(countContaining(takeLogTexts(), "not served"), 0);
+
+    ask(late4, 0xAAAA, 4);
+    SerNet_man_1s();
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{boot1});
+    EXPECT_EQ(countContaining(takeLogTexts(), "meas_man: list request of PID 0x9 from boot count 4 of unit 0x0000AAAA, "
+                                              "which runs boot count 1 now: not served"), 1);
+    int asked = 1;
+    for (; asked < 6 && sentTo().count(again4) == 0; ++asked) {
+        ask(again4, 0xAAAA, 4);
+        SerNet_man_1s();
+    }
+    EXPECT_EQ(asked, 4) << "refused in the first three seconds, served in the fourth";
+    EXPECT_EQ(sentTo(), std::set<uint32_t>{again4});
+    EXPECT_EQ(countContaining(takeLogTexts(), "two units"), 0);
+}
+
 // Two units ask as one PID (a swapped unit left on the network, or two
 // devices given the same PID), their requests alternating: the second
 // unit's first request ends the first unit's lists (a restart looks the

@@ -39,6 +39,7 @@ void EventChData::putData(const uint8_t* p) {
     default: return;
     }
     converted_ = false;
+    received_.fetch_add(1, std::memory_order_relaxed);
     updated_.store(true, std::memory_order_release);
 }
 

@@ -35,6 +35,8 @@ public:
     bool getMeasUpdateState() const { return updated_.load(std::memory_order_acquire); }
     // No data from the source: the value is no longer current.
     void setTimeout() { updated_.store(false, std::memory_order_release); }
+    // Values stored so far (wraps): a reader that notes it sees when a new one came.
+    uint32_t receivedCount() const { return received_.load(std::memory_order_acquire); }
 
     measaddr_t address() const { return address_; }
     uint8_t elemType() const { return elemType_; }
@@ -54,6 +56,7 @@ private:
     int64_t rawInt_ = 0;
     double rawFloat_ = 0;
     std::atomic<bool> updated_{false};
+    std::atomic<uint32_t> received_{0};
     bool converted_ = false;
     double phys_ = 0;
 };

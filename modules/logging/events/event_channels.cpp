@@ -27,6 +27,13 @@ std::atomic<TASK_ID> gInitTask{nullptr};
 std::atomic<uint32_t (*)()> gNow{nullptr};
 uint8_t gFloodTake = 0;
 
+// The duration of an open event that ends at `end` (0 for an end before its
+// start: a step not yet noted).
+uint32_t lastedUntil(const EventDef& d, uint32_t end) {
+    const int32_t lasted = int32_t(end - d.startTime);
+    return lasted > 0 ? uint32_t(lasted) : 0u;
+}
+
 void send(const EventDef& d, uint32_t ts, uint32_t duration) {
     const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
     eventlogging_send(&ev, d.name, d.text);
@@ -74,18 +81,22 @@ void eventchannels::cyclic() {
         return;
     }
     EventSignals& sig = eventSignals();
-    const uint32_t now = eventChannels_now();
     // An event open while the time stepped began in the old time: it is
     // closed where that time ended and opened again where the new began,
-    // so that no span is measured across two time bases.
+    // so that no span is measured across two time bases. The steps are read
+    // before the time: a step between the two reads shows in the next cycle,
+    // rather than an event of this one opening in the old time unmoved.
     TimeStep step{};
     const uint32_t steps = time_stepCount(&step);
+    const uint32_t now = eventChannels_now();
+    ++cycles_;
     if (steps != stepsSeen_) {
         stepsSeen_ = steps;
         for (EventDef& d : defs_) {
-            if (!d.open) continue;
-            const int32_t lasted = int32_t(step.before - d.startTime);
-            send(d, d.startTime, lasted > 0 ? uint32_t(lasted) : 0u);
+            // a value of the old time is no end in the new
+            d.lastValueTs = step.after;
+            if (!d.open || openedInNewTime(d, step)) continue;
+            send(d, d.startTime, lastedUntil(d, step.before));
             d.startTime = step.after;
             send(d, d.startTime, EVENT_DURATION_OPEN);
         }
@@ -93,20 +104,43 @@ void eventchannels::cyclic() {
     for (EventDef& d : defs_) {
         const uint8_t updated = d.input->getMeasUpdateState() ? 1 : 0;
         const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
+        const uint32_t values = d.input->receivedCount();
+        if (updated && values != d.valuesSeen) d.lastValueTs = now;
+        d.valuesSeen = values;
         const bool edge = updated && d.lastUpdated && level != d.lastLevel;
         bool fire = false;
         uint32_t ts = now, duration = 0;
-        if (edge && d.edge == EVENT_EDGE_BOTH) {
+        if (d.edge == EVENT_EDGE_BOTH && d.open && !updated) {
+            // The source fell silent (a gap, or its restart): what it said
+            // last holds until its last value, and nothing is known after.
+            send(d, d.startTime, lastedUntil(d, d.lastValueTs));
+            d.open = false;
+            d.closedByGap = true;
+        } else if (d.edge == EVENT_EDGE_BOTH && updated && !d.lastUpdated && d.closedByGap) {
+            // back, and still on: the event opens anew in the source's new run
+            d.closedByGap = false;
             if (level) {
                 d.startTime = now;
+                d.openedCycle = cycles_;
+                d.open = true;
+                ts = now;
                 duration = EVENT_DURATION_OPEN;
-            } else {
-                const int32_t lasted = int32_t(now - d.startTime);   // a step not yet noted: none
-                duration = lasted > 0 ? uint32_t(lasted) : 0u;
+                fire = true;
+            }
+        } else if (edge && d.edge == EVENT_EDGE_BOTH) {
+            // a fall of an event that was never opened (its source came back
+            // on, or began so) closes nothing
+            fire = level || d.open;
+            if (level) {
+                d.startTime = now;
+                d.openedCycle = cycles_;
+                duration = EVENT_DURATION_OPEN;
+            } else if (d.open) {
+                duration = lastedUntil(d, now);
             }
             d.open = level != 0;
+            d.closedByGap = false;
             ts = d.startTime;
-            fire = true;
         } else if (edge) {
             fire = (d.edge == EVENT_EDGE_RISING) == (level == 1);
         } else if (d.countdown > 0) {
@@ -122,6 +156,17 @@ void eventchannels::cyclic() {
         send(d, ts, duration);
     }
     semGive(mutex_);
+}
+
+// An event opened in the cycle before the one that sees the step, at a
+// time just before the new time's first noted stamp, was opened in the new
+// time already: the step came before that cycle read the time and was noted
+// (every millisecond) only after it read the steps. An event of the old time
+// opened then lies a whole step (at least 100 ms) away.
+bool eventchannels::openedInNewTime(const EventDef& d, const TimeStep& step) const {
+    constexpr int32_t kNoteLag = 500;   // 50 ms
+    const int32_t before = int32_t(step.after - d.startTime);
+    return d.openedCycle + 1 == cycles_ && before >= 0 && before <= kNoteLag;
 }
 
 void eventChannelsInitTask() {

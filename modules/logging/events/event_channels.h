@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "host/os/os.h"
+#include "platform/time_step.h"
 #include "logging/events/event_channel_manager.h"
 
 constexpr const char* EVENTCFG_FILE = "cfg:/eventcfg.xml";
@@ -39,6 +40,10 @@ struct EventDef {
     uint8_t holdCycles = 0;
     uint8_t countdown = 0;
     bool open = false;         // a both-edges event sent open and not yet closed
+    bool closedByGap = false;  // closed when its source fell silent: opens anew when it comes back on
+    uint32_t lastValueTs = 0;  // 0.1 ms: the cycle that saw the input's newest value
+    uint32_t valuesSeen = 0;   // the input's value count at that cycle
+    uint32_t openedCycle = 0;  // the detection cycle that opened it
     char name[21] = {};
     char text[61] = {};
     EventChData* input = nullptr;   // owned by the manager
@@ -69,12 +74,14 @@ private:
     // One input; null with the reason (and its position) when the input cannot
     // be used, so that only its event is refused.
     std::unique_ptr<EventChData> parseTriggerInput(XmlScan& scan, std::string& refusal);
+    bool openedInNewTime(const EventDef& d, const TimeStep& step) const;
 
     SEM_ID mutex_ = nullptr;
     std::unique_ptr<EventChDataManager> manager_;
     std::vector<EventDef> defs_;
     uint8_t floodRefused_ = 0;
     uint32_t stepsSeen_ = 0;   // steps of the time the open events were moved across
+    uint32_t cycles_ = 0;      // detection cycles run
 };
 
 // Start-up: reads the configuration in the task "evChInit" once "cfg:" is there.

@@ -102,6 +102,9 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 
 void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
     int vf = virtualFiles.find(measIdx_, ts);
+    // An event of a time that stepped back since (one closed where that time
+    // ended) goes into the file that recorded that time, while it is open.
+    if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts);
     if (vf < 0) {
         // events from before the measurement's first file come at every start
         SYSLOGX_FLOOD(floodMeta_, 150, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);

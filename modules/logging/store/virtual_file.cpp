@@ -172,6 +172,7 @@ bool VirtualFile::checkFileInfoMatch(unsigned measIdx, uint32_t ts) const {
 
 void VirtualFile::invalidateFileInfo() {
     if (!info_) return;
+    closing_.store(true, std::memory_order_release);
     info_->vfIdx = -1;
     meas_app_file_queue_delete(info_);
     meas_app_set_next_closeable_file(info_->measIdx);
@@ -255,6 +256,20 @@ int VirtualFiles::find(unsigned measIdx, uint32_t ts) {
     for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
         if (vf && vf->index() == i && vf->checkFileInfoMatch(measIdx, ts)) return i;
+    }
+    return -1;
+}
+
+int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts) {
+    if (measIdx >= kMeas) return -1;
+    const uint32_t now = time_getTimestamp();
+    if (int32_t(ts - now) <= kAheadOfNow) return -1;
+    ScopeLock sl(this, "VirtualFiles::findSteppedBack");
+    for (int i = last_[measIdx].load(); i >= lowest_[measIdx].load(); --i) {
+        VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
+        const MeasAppStore_FileInfo_s* info = vf && vf->index() == i && !vf->closing() ? vf->fileInfo() : nullptr;
+        if (!info || info->measIdx != measIdx) continue;
+        if (int32_t(info->initTs - now) > kAheadOfNow && int32_t(ts - info->initTs) >= 0) return i;
     }
     return -1;
 }

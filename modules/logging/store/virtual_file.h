@@ -26,6 +26,8 @@ public:
     bool getFileName(char* buf, unsigned size) const;
     bool checkFileInfoMatch(unsigned measIdx, uint32_t ts) const;
     void invalidateFileInfo();
+    // Its close is under way (the file info invalidated): it takes nothing more.
+    bool closing() const { return closing_.load(std::memory_order_acquire); }
     void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment, uint32_t* initTs) const;
     void registerWriter(unsigned measIdx, unsigned id) { mask_.fetch_or(bit(measIdx, id)); }
     void deregisterWriter(unsigned measIdx, unsigned id) { mask_.fetch_and(~bit(measIdx, id)); }
@@ -45,6 +47,7 @@ private:
     List<Action> header_;
     MeasAppStore_FileInfo_s* info_;
     std::atomic<uint32_t> mask_;
+    std::atomic<bool> closing_{false};
     uint32_t headerSize_ = 0;
 };
 
@@ -64,6 +67,11 @@ public:
     // Index of the first live file whose time range holds ts, else -1 (also
     // for a stamp more than kAheadOfNow ahead of the device's time).
     int find(unsigned measIdx, uint32_t ts);
+    // Index of the file that took the records up to ts when ts is of a time
+    // that has stepped back since (more than kAheadOfNow ahead of now): the
+    // newest file not yet closed that began in that time, at or before ts.
+    // -1 when there is none (or ts is of the time now).
+    int findSteppedBack(unsigned measIdx, uint32_t ts);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);

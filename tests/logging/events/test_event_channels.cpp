@@ -393,6 +393,26 @@ TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAg
         }
         seen = net.size();
     }
+    // the step came just before a cycle read the time and is noted only
+    // after it: the event that cycle opened is of the new time and stays
+    for (const int32_t jump : {-300000, 50100000}) {
+        gNow += uint32_t(jump);
+        sp().p_oil = 3;
+        cycle();
+        const uint32_t rise = gNow;
+        time_stepNote(gNow + 10, own += 10);
+        for (int i = 0; i < 3; ++i) {
+            cycle();
+            time_stepNote(gNow, own += 100);
+        }
+        sp().p_oil = 0;
+        cycle();
+        const auto net = sentToNetwork();
+        ASSERT_EQ(net.size(), seen + 2) << "opened and closed, not moved";
+        EXPECT_EQ(net[seen + 1].ts, rise);
+        EXPECT_EQ(net[seen + 1].duration, gNow - rise);
+        seen = net.size();
+    }
 }
 
 TEST_F(EventChannelsTest, ASilentSourceLosesItsValueAndAnEdgeDuringTheSilenceNeverFires) {
@@ -417,6 +437,46 @@ TEST_F(EventChannelsTest, ASilentSourceLosesItsValueAndAnEdgeDuringTheSilenceNev
     sp().p_fuel = 4;
     cycle();
     EXPECT_EQ(sentToNetwork().size(), 1u);
+}
+
+// A both-edges event spans what its source said without a break: when the
+// source falls silent (a gap, or its restart) the open event closes at the
+// source's last value; when it comes back on the event opens anew. A fall
+// of an event that was never opened (its source on from its first value)
+// closes nothing.
+TEST_F(EventChannelsTest, AnEventClosesAtItsSourcesLastValueBeforeASilenceAndOpensAnew) {
+    sp().p_oil = 3;
+    load(event("name=\"Oil\" triggerEdge=\"both\" idx=\"7\"", input("p_oil")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    for (int i = 0; i < 3; ++i) cycle();
+    sp().p_oil = 0;
+    cycle();
+    EXPECT_TRUE(sentToNetwork().empty()) << "closed without being opened";
+
+    sp().p_oil = 3;
+    cycle();
+    const uint32_t rise = gNow;
+    for (int i = 0; i < 4; ++i) cycle();
+    const uint32_t last = gNow;
+    const auto& in = *eventChannels_config()->definitions()[0].input;
+    for (int silent = 0; in.getMeasUpdateState() && silent < 30; ++silent) cycle(false);
+    cycle(false);
+    auto net = sentToNetwork();
+    ASSERT_EQ(net.size(), 2u);
+    EXPECT_EQ(net[1].ts, rise);
+    EXPECT_EQ(net[1].duration, last - rise) << "closed at the last value, not when the silence was noticed";
+
+    cycle();   // back, still on
+    const uint32_t back = gNow;
+    for (int i = 0; i < 5; ++i) cycle();
+    sp().p_oil = 0;
+    cycle();
+    net = sentToNetwork();
+    ASSERT_EQ(net.size(), 4u);
+    EXPECT_EQ(net[2].ts, back);
+    EXPECT_EQ(net[2].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[3].ts, back);
+    EXPECT_EQ(net[3].duration, gNow - back);
 }
 
 TEST_F(EventChannelsTest, InitRunsOnceInItsTaskAndDeleteAllowsANewConfiguration) {

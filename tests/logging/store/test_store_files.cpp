@@ -109,6 +109,37 @@ TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
     EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{2}, {6}, {5}}));
 }
 
+// After a step back of the time, the file that recorded the old time (its
+// start far ahead of the device's time now) takes the events of that time,
+// such as an event closed at the step after its last record, until its
+// close is under way; a stamp before its start finds no file.
+TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
+    configure();
+    const uint32_t old = time_getTimestamp() + 10000000;   // 1000 s ahead
+    const auto event = [&](uint8_t id, uint32_t ts) {
+        const uint8_t e[] = {id};
+        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
+    };
+    feed(0, old);
+    feed(1, old);
+    feed(0, old + 10000);
+    event(1, old + 12000);   // closed at the step, after the last record
+    event(2, old - 1000);
+    closeAndDrain();
+    event(3, old + 13000);   // the file is closed
+    stopStore();
+
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 1u);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(f.begin()->second.data(), f.begin()->second.size(), c, err, &layouts())) << err;
+    std::vector<std::vector<uint8_t>> events;
+    for (auto& m : c.metas)
+        if (m.type == MEAS_META_EVENT) events.push_back(m.payload);
+    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{1}}));
+}
+
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
     MeasAppStoreHooks h{};
     h.getFlags = getFlags;
