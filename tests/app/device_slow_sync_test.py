@@ -30,7 +30,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
+from device_harness import (DeviceRun, connect, drive_files, measdump_csv, parse_state,  # noqa: E402
+                            read_answer, shell, wait_for)
 
 SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
@@ -173,15 +174,10 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
             a.sendall(b"lof_laptrig\n")
             wait_for(lambda: parse_state(dev.shell("lof_get"))[0] == lap + 1, "the lap trigger to count")
             dev.proc.send_signal(signal.SIGTERM)
-            got = b""
-            while True:
-                chunk = a.recv(65536)
-                if not chunk:
-                    break
-                got += chunk
+            got = read_answer(a)
         finally:
             a.close()
-        assert b"Lap counter: \t\t%d\n" % (lap + 1) in got and b"value = 0 = 0x0" in got, got
+        assert "Lap counter: \t\t%d\n" % (lap + 1) in got and "value = 0 = 0x0" in got, got
         assert dev.proc.wait(timeout=60.0 * scale) == 0, dev.output()
         with open(control, "w") as f:
             f.write("30")

@@ -10,9 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
-#include <utility>
 
 #include "host/kernel/kernel.h"
 #include "host/kernel/kernel_internal.h"
@@ -25,6 +23,7 @@
 #include "measurement/signalpage.h"
 #include "platform/files.h"
 #include "platform/io.h"
+#include "platform/syslogx.h"
 
 namespace {
 
@@ -153,15 +152,6 @@ TEST_F(MeasDisks, AFormattedDriveAnswersItsNewSizeSoTheNextBootIsQuietAndKeepsIt
 
 // A format that cannot be recorded is told with the file it failed on; the
 // drive keeps the size it had, so the next boot asks again.
-namespace {
-std::mutex notRecordedMx;   // told on the service's thread
-std::vector<std::string> notRecorded;
-std::vector<std::string> takeNotRecorded() {
-    std::lock_guard<std::mutex> lk(notRecordedMx);
-    return std::exchange(notRecorded, {});
-}
-}  // namespace
-
 TEST_F(MeasDisks, AFormatThatCannotBeRecordedNamesTheFileItFailedOn) {
     makeDrive("cfg");
     makeDrive("meas");
@@ -169,16 +159,15 @@ TEST_F(MeasDisks, AFormatThatCannotBeRecordedNamesTheFileItFailedOn) {
     cal().MEAS_MAXFILECNT_PART1 = 1000;
     cal().MEAS_MAXFILECNT_PART2 = folderDirectorySize();
     host::startFormatService(nullptr, [](const char* drive, uint32_t size, const char* why) {
-        std::lock_guard<std::mutex> lk(notRecordedMx);
-        notRecorded.push_back(std::string(drive) + " " + std::to_string(size) + " " + why);
+        syslogx(147, "%s %u %s", drive, unsigned(size), why);   // told on the service's thread
     });
     for (const std::string at : {"drive_format.cfg.tmp", "drive_format.cfg"}) {
         std::filesystem::remove_all(dir + "/drive_format.cfg.tmp");
         std::filesystem::create_directory(dir + "/" + at);
-        takeNotRecorded();
+        takeLogTexts();
         EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
         const std::string why = at == "drive_format.cfg" ? " is a folder" : ": Is a directory";
-        EXPECT_EQ(takeNotRecorded(), std::vector<std::string>{"meas: 1020 " + at + why});
+        EXPECT_TRUE(logged(takeLogTexts(), "meas: 1020 " + at + why)) << at;
         EXPECT_EQ(host::driveDirectorySize("meas:"), 0u);
         EXPECT_TRUE(std::filesystem::is_directory(dir + "/" + at));
     }
