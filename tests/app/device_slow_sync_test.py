@@ -167,7 +167,10 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
             b.close()
 
         # the stop comes while a lap trigger waits for the disk: its client
-        # gets the answer before the shell closes it
+        # gets the answer before the shell closes it (syncs of half a second
+        # keep the wait well within the time the stop gives a command)
+        with open(control, "w") as f:
+            f.write("500")
         lap = parse_state(dev.shell("lof_get"))[0]
         a = connect(run.folder, 30.0 * scale)
         try:
