@@ -141,12 +141,18 @@ uint32_t requestedDirectorySize(const char* drive, uint8_t units) {
     return meas_app_formatSizeCode(configured) == units ? configured : 0;
 }
 
+// The format service's record of a size failed: the drive answers its old
+// size, and every boot asks again until the cause is mended.
+void formatNotRecorded(const char* drive, uint32_t size, const char* why) {
+    syslogx(147, "format service: %s not recorded as formatted for %u entries: %s", drive, unsigned(size), why);
+}
+
 }  // namespace
 
 void wire_logging_init() {
     // the kernel side's format service; queues of a killed run are removed first
     host::unlinkProcessQueues();
-    host::startFormatService(requestedDirectorySize);
+    host::startFormatService(requestedDirectorySize, formatNotRecorded);
     cfg_system_ini();
     startLapCounters();
     startLoggingApplication();

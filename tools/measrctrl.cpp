@@ -4,7 +4,8 @@
 //   measrctrl [-t SECONDS] FOLDER CODE [IPV4]
 //
 // Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
-// address IPV4 (default 0.0.0.0) to the device running in FOLDER and waits up
+// address IPV4 (0.0.0.0 when none is given: the connects e0, e1 and d1 need
+// one) to the device running in FOLDER and waits up
 // to SECONDS (default 30) for its turn and for the device to take the
 // command. A command the device did not take in that time is taken back:
 // "not taken: nothing done". The codes that the device answers (d1, e0, e1,
@@ -49,8 +50,10 @@ namespace {
 constexpr const char* kUsage =
     "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n"
     "Sends the logging remote-control command CODE (hex) with the client address\n"
-    "IPV4 (default 0.0.0.0) to the device running in FOLDER, as a desktop tool's\n"
-    "connect or disconnect reaches the device. The codes:\n"
+    "IPV4 to the device running in FOLDER (the folder that holds its shell.sock),\n"
+    "as a desktop tool's connect or disconnect reaches the device. e0, e1 and d1\n"
+    "need the tool's IPv4 address (the device watches the tool by it and takes\n"
+    "0.0.0.0 for its own shell); the other codes go without one. The codes:\n"
     "  e1  analysis tool connects: logging stops (its files are closed) and IPV4\n"
     "      is watched; the reply comes once the stop is done\n"
     "  ee  analysis tool disconnects: logging starts again\n"
@@ -77,8 +80,8 @@ constexpr const char* kUsage =
     "perhaps after it carried the command out). The other codes print \"sent\"\n"
     "once the device took them.\n"
     "Exit status: 0 reply 0x00 or sent, 1 another reply, 2 not taken (nothing\n"
-    "done), 3 usage, an unknown code or no device, 4 taken but no reply (it may\n"
-    "be done).\n";
+    "done), 3 a wrong argument (named), no folder or no device, 4 taken but no\n"
+    "reply (it may be done).\n";
 
 // The device answers a command it took within this: it tries a request for
 // a second at most, waits at most 20 s for it to be done, and its reply waits
@@ -95,6 +98,17 @@ int usage() {
     std::fputs(kUsage, stderr);
     return 3;
 }
+
+// A wrong argument, named with what it should be.
+int wrongArgument(const char* what, const char* given, const char* should) {
+    std::fprintf(stderr, "measrctrl: %s '%s' is %s; measrctrl --help says more\n", what, given, should);
+    return 3;
+}
+
+// The connects: the device watches the tool by its address, and a command
+// without one (0.0.0.0) is its own shell's, whose destroy locks the
+// measurements' set-up so that the tool's disconnect cannot undo it.
+bool needsAddress(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1; }
 
 // The codes whose command the device answers; the other known ones get none.
 bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
@@ -370,21 +384,39 @@ int main(int argc, char** argv) {
     if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
         char* end;
         wait = std::strtod(argv[i + 1], &end);
-        if (*end || !(wait >= 0 && wait <= 1e6)) return usage();
+        if (*end || end == argv[i + 1] || !(wait >= 0 && wait <= 1e6))
+            return wrongArgument("-t", argv[i + 1], "no number of seconds from 0 to 1000000");
         i += 2;
     }
     if (argc - i < 2 || argc - i > 3) return usage();
     const std::string folder = argv[i];
     char* end;
     const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
-    if (*end || end == argv[i + 1] || code > 0xFF) return usage();
+    if (*end || end == argv[i + 1] || code > 0xFF)
+        return wrongArgument("CODE", argv[i + 1], "no hex byte such as e1 or 0xE1");
     if (!knownCode(code)) {
         std::fprintf(stderr, "measrctrl: unknown code %s: the device knows d1 d2 d3 e0 e1 e2 ed ee ef "
                              "(measrctrl --help says what each does)\n", argv[i + 1]);
         return 3;
     }
     in_addr addr{};
-    if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1) return usage();
+    if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1)
+        return wrongArgument("IPV4", argv[i + 2], "no IPv4 address such as 192.168.1.20");
+    if (needsAddress(code) && addr.s_addr == 0) {
+        std::fprintf(stderr, "measrctrl: %s needs the tool's IPv4 address (measrctrl FOLDER %s IPV4): the device "
+                             "watches the tool by it and takes 0.0.0.0 for its own shell\n", argv[i + 1], argv[i + 1]);
+        return 3;
+    }
+    struct stat st{};
+    if (::stat(folder.c_str(), &st) != 0) {
+        std::fprintf(stderr, "measrctrl: no folder %s: %s\n", folder.c_str(), std::strerror(errno));
+        return 3;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "measrctrl: %s is no folder (FOLDER is the device's folder, which holds its "
+                             "shell.sock)\n", folder.c_str());
+        return 3;
+    }
 
     catchInterrupts();
     const int64_t deadline = nowNs() + int64_t(wait * 1e9);

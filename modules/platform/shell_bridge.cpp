@@ -13,7 +13,8 @@
 // is dropped. Each line's command runs on a task of its own: one that waits
 // off the shell's turn (for the disk, shell_waitOffTurn) holds only its
 // client, the turns go on meanwhile. shell_stop closes every connection once
-// the commands running have finished.
+// the commands running have finished and their answers are sent (the lines
+// not yet run are not run).
 #include "platform/shell.h"
 
 #include "platform/log_file.h"
@@ -51,6 +52,8 @@ constexpr int kPollMs = 100;
 constexpr int kLinePauseTicks = 1;
 // How long the stop waits for a task to finish the command it runs.
 constexpr int kStopWaitTicks = 5000;
+// How long the stop sends the answers its clients are owed (within kStopWaitTicks).
+constexpr uint64_t kStopSendTicks = 1000;
 constexpr size_t kMaxClients = 8;
 constexpr size_t kMaxPendingOutput = 256 * 1024;
 // How often a task that waits for shell_acceptLines looks again.
@@ -348,6 +351,26 @@ bool serveTurn(Client& c, const std::shared_ptr<Wake>& wake) {
     return !c.done();
 }
 
+// At the stop: the answers the clients have not taken yet are sent as they
+// read, for at most kStopSendTicks; a client that does not read them does not
+// hold up the stop.
+void sendOwedAnswers(Client* clients, size_t n) {
+    const uint64_t begin = tickGet();
+    for (;;) {
+        pollfd p[kMaxClients];
+        size_t waiting = 0;
+        for (size_t i = 0; i < n; ++i) {
+            flushSome(clients[i]);
+            const bool owed = !clients[i].out.empty() && !clients[i].gone;
+            p[i] = {owed ? clients[i].fd : -1, POLLOUT, 0};
+            waiting += owed;
+        }
+        const uint64_t spent = tickGet() - begin;
+        if (!waiting || spent >= kStopSendTicks) return;
+        if (poll(p, n, static_cast<int>(kStopSendTicks - spent)) < 0 && errno != EINTR) return;
+    }
+}
+
 void socketBody(int listenFd) {
     Client clients[kMaxClients];
     size_t nClients = 0;
@@ -429,14 +452,17 @@ void socketBody(int listenFd) {
         }
     }
     // the commands that went off their turn are finished before the shell
-    // ends (the stop leaves behind one that takes too long)
+    // ends (the stop leaves behind one that takes too long), and each client
+    // gets the answers it is owed before it is closed
     for (size_t i = 0; i < nClients; ++i) {
         if (const std::shared_ptr<LineRun> run = clients[i].running) {
             std::unique_lock<std::mutex> lk(run->mx);
             run->cv.wait(lk, [&run] { return run->finished; });
         }
-        close(clients[i].fd);
+        collect(clients[i]);
     }
+    sendOwedAnswers(clients, nClients);
+    for (size_t i = 0; i < nClients; ++i) close(clients[i].fd);
     while (!gStop.load()) taskDelay(kPollMs);
 }
 

@@ -189,6 +189,30 @@ def interrupted_tools(dev, measrctrl, folder):
     assert "sending reply" not in dev.log()
 
 
+def refused_disconnects_are_logged(dev, measrctrl, folder):
+    """The shell's `meas destroy` holds the measurements destroyed: a tool's
+    disconnects are refused, each logged with its reason at the level of the
+    other remote-control lines, until `meas init` sets them up again. A
+    connect without the tool's address is refused by the tool itself (the
+    device would take it for its shell's own destroy)."""
+    r = subprocess.run([measrctrl, folder, "e0"], capture_output=True, text=True, timeout=30)
+    assert r.returncode == 3 and "needs the tool's IPv4 address" in r.stderr, (r.returncode, r.stderr)
+    assert running(dev)
+    assert "value = 0 = 0x0" in dev.shell("meas destroy")
+    wait_for(lambda: re.search(r"meas_app_destroyreq\s+= 0", dev.shell("meas")) and not running(dev),
+             "the shell's destroy to be done")
+    mark = len(dev.log())
+    assert client(measrctrl, folder, "ed", "127.0.0.1") == (0, "sent")
+    assert client(measrctrl, folder, "ee", "127.0.0.1") == (0, "sent")
+    for why in ("Pelvar disconnect: the shell's meas destroy holds the measurements destroyed, init refused",
+                "Velmarix disconnect: no measurement, start refused"):
+        line = re.compile(r"<150> \d+ \S+: remotectrl_listenQueue\(\) " + re.escape(why))
+        wait_for(lambda: line.search(dev.log()[mark:]), "the refusal logged: " + why)
+    assert not running(dev)
+    assert "value = 0 = 0x0" in dev.shell("meas init")
+    wait_for(lambda: running(dev), "logging to run after the shell's init")
+
+
 def running(dev):
     m = re.search(r"meas_app_running\s+= (\d)", dev.shell("meas"))
     return m and m.group(1) == "1"
@@ -249,6 +273,7 @@ def main():
                             "remote lost, do a remotestart"], lost
 
         interrupted_tools(dev, measrctrl, folder)
+        refused_disconnects_are_logged(dev, measrctrl, folder)
 
         assert dev.stop() == 0
         dev.check_clean()

@@ -12,7 +12,9 @@ next start goes on from them. With syncs 200 ms slow, a device killed
 right when it logs "boot counter N" logs N + 1 at its next start: the count
 is on the disk before it is told.
 Then, with syncs slowed to a second, a client whose `lof_set` waits for the
-disk holds only itself: another client's `lof_get` is answered first.
+disk holds only itself: another client's `lof_get` is answered first; and a
+lap trigger that waits for the disk when the stop comes is answered before
+its client is closed.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -20,6 +22,7 @@ import os
 import re
 import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -27,7 +30,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
+from device_harness import (DeviceRun, connect, drive_files, measdump_csv, parse_state,  # noqa: E402
+                            read_answer, shell, wait_for)
 
 SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
@@ -161,11 +165,28 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
         finally:
             a.close()
             b.close()
+
+        # the stop comes while a lap trigger waits for the disk: its client
+        # gets the answer before the shell closes it (syncs of half a second
+        # keep the wait well within the time the stop gives a command)
+        with open(control, "w") as f:
+            f.write("500")
+        lap = parse_state(dev.shell("lof_get"))[0]
+        a = connect(run.folder, 30.0 * scale)
+        try:
+            a.sendall(b"lof_laptrig\n")
+            wait_for(lambda: parse_state(dev.shell("lof_get"))[0] == lap + 1, "the lap trigger to count")
+            dev.proc.send_signal(signal.SIGTERM)
+            got = read_answer(a)
+        finally:
+            a.close()
+        assert "Lap counter: \t\t%d\n" % (lap + 1) in got and "value = 0 = 0x0" in got, got
+        assert dev.proc.wait(timeout=60.0 * scale) == 0, dev.output()
         with open(control, "w") as f:
             f.write("30")
-        assert dev.stop() == 0, dev.output()
+        dev.kill()
         dev.check_clean()
-    print("a command waiting for a slow disk held only its own client")
+    print("a command waiting for a slow disk held only its own client, and was answered at the stop")
 
 
 def check_boot_counter_cut(binary, sample, env, scale):

@@ -128,7 +128,7 @@ def interrupted_tool_keeps_its_turn(tools, dev):
     dev.reply(0xFF)
     assert tools.result(second) == (1, "reply 0xFF")
     # interrupted again and again, it still takes its reply
-    third = tools.start("e0")
+    third = tools.start("e0", "127.0.0.1")
     assert dev.take_command() == 0xE0
     for _ in range(3):
         third.send_signal(signal.SIGINT)
@@ -141,8 +141,8 @@ def interrupted_tool_keeps_its_turn(tools, dev):
 def tool_takes_back_what_the_device_did_not_take(tools, dev):
     """A tool that gives up, or is interrupted, before the device took its
     command takes it back and says so; nothing is left for the device."""
-    for code in ("e1", "ee", "d3"):
-        assert tools.result(tools.start(code, wait=0.2)) == (2, "not taken: nothing done"), code
+    for code in (["e1", "127.0.0.1"], ["ee"], ["d3"]):
+        assert tools.result(tools.start(*code, wait=0.2)) == (2, "not taken: nothing done"), code
         assert dev.commands_waiting() == 0, code
     p = tools.start("e1", "127.0.0.1")
     wait_for(lambda: dev.commands_waiting() == 1, "the command")
@@ -209,17 +209,36 @@ def tool_killed_before_its_send_owes_nothing(tools, dev):
     assert tools.result(second) == (0, "reply 0x00")
 
 
-def unknown_code_is_refused(tools, dev):
-    """A code the device does not act on is refused before anything is sent,
-    naming the codes it knows."""
+def wrong_arguments_are_named(tools, dev):
+    """A wrong argument is named, and nothing is sent: a code the device does
+    not act on (naming the codes it knows), a code or address that is no
+    number, a connect without the tool's address (the device takes address 0
+    for its own shell's request, whose destroy its disconnect cannot undo),
+    and a folder that is not there."""
+    def refused(*args):
+        r = subprocess.run([tools.measrctrl, *args], capture_output=True, text=True, timeout=30)
+        assert r.returncode == 3 and r.stdout == "", (args, r.returncode, r.stdout)
+        assert dev.commands_waiting() == 0, args
+        return r.stderr
+    folder = tools.folder
     for code in ("ff", "00", "0xd0"):
-        p = subprocess.Popen([tools.measrctrl, tools.folder, code], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
-        tools.procs.append(p)
-        out, err = p.communicate(timeout=30)
-        assert p.returncode == 3 and out == "", (code, p.returncode, out)
-        assert "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
-        assert dev.commands_waiting() == 0, code
+        err = refused(folder, code)
+        assert err.startswith("measrctrl: unknown code %s" % code) and "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
+    err = refused(folder, "zz")
+    assert err.startswith("measrctrl: CODE 'zz' is no hex byte"), err
+    err = refused(folder, "e1", "1.2.3")
+    assert err.startswith("measrctrl: IPV4 '1.2.3' is no IPv4 address"), err
+    err = refused("-t", "soon", folder, "e1", "127.0.0.1")
+    assert err.startswith("measrctrl: -t 'soon' is no number of seconds"), err
+    for code in ("e0", "e1", "d1"):
+        for address in ([], ["0.0.0.0"]):
+            err = refused(folder, code, *address)
+            assert err.startswith("measrctrl: %s needs the tool's IPv4 address" % code), (code, address, err)
+    missing = os.path.join(folder, "nonexistent")
+    err = refused(missing, "e1", "127.0.0.1")
+    assert err.startswith("measrctrl: no folder %s: No such file or directory" % missing), err
+    err = refused(tools.lock_path, "e1", "127.0.0.1")
+    assert err.startswith("measrctrl: %s is no folder" % tools.lock_path), err
 
 
 def device_that_goes_away(tools, dev):
@@ -242,7 +261,7 @@ def main():
     try:
         for case in (interrupted_tool_keeps_its_turn, tool_takes_back_what_the_device_did_not_take,
                      killed_tools_reply_is_discarded, tool_killed_before_its_send_owes_nothing,
-                     unknown_code_is_refused, device_that_goes_away):
+                     wrong_arguments_are_named, device_that_goes_away):
             with Tools(measrctrl, folder) as tools:
                 case(tools, dev)
     finally:

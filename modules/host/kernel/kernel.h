@@ -459,9 +459,13 @@ void unlinkProcessQueues();
 // asked for (setDriveDirectorySize) and its files are left as they are.
 // The request carries the size in whole units only; sizeOf, when given,
 // names the exact size the device asked for (drive "meas:", units), else a
-// drive gets units x 340 entries.
+// drive gets units x 340 entries. A size that cannot be recorded is told to
+// onFailure (the drive, the size, the file it failed on and why: "meas:",
+// 1000, "drive_format.cfg.tmp: Is a directory"), without one on stderr; the
+// request is answered all the same.
 using FormatSizeSource = uint32_t (*)(const char* drive, uint8_t units);
-void startFormatService(FormatSizeSource sizeOf = nullptr);
+using FormatFailureSink = void (*)(const char* drive, uint32_t size, const char* why);
+void startFormatService(FormatSizeSource sizeOf = nullptr, FormatFailureSink onFailure = nullptr);
 void stopFormatService();
 
 // File-system statistics of a drive (the statistics request of its root):
@@ -471,9 +475,11 @@ void stopFormatService();
 bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total);
 // The recorded directory size of a drive (0: never formatted), and its
 // record in "drive_format.cfg" of the device folder (false, the file left as
-// it is, when that is a folder or a link that leads nowhere).
+// it is, when that is a folder or a link that leads nowhere, or when the
+// write fails; why, when given, then names the file it failed on and what
+// was wrong: "drive_format.cfg.tmp: Is a directory").
 uint32_t driveDirectorySize(const std::string& drive);
-bool setDriveDirectorySize(const std::string& drive, uint32_t size);
+bool setDriveDirectorySize(const std::string& drive, uint32_t size, std::string* why = nullptr);
 // What the last reading of "drive_format.cfg" found wrong with it (a folder,
 // a link that leads nowhere, empty, too large, a NUL byte, unusable lines),
 // "" when nothing or when it is missing. The file is parsed again only when

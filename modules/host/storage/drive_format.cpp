@@ -10,6 +10,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -143,16 +144,26 @@ std::string driveFormatProblem() {
     return problem;
 }
 
-bool setDriveDirectorySize(const std::string& drive, uint32_t size) {
+bool setDriveDirectorySize(const std::string& drive, uint32_t size, std::string* why) {
     std::lock_guard<std::mutex> lk(mx);
     auto sizes = readSizes();
-    if (!replaceable()) return false;   // named by readSizes
+    const auto kept = [&] {
+        if (why) *why = "drive_format.cfg " + fileProblem(stateFile());
+        return false;
+    };
+    if (!replaceable()) return kept();
     sizes[key(drive)] = size;
     // written aside and renamed: a crash leaves the old sizes or the new ones
     std::ostringstream out;
     for (const auto& [d, s] : sizes) out << d << ' ' << s << '\n';
     const std::string text = out.str();
-    return detail::writeFileAtomic(stateFile(), text.data(), text.size());
+    if (detail::writeFileAtomic(stateFile(), text.data(), text.size())) return true;
+    // All but the rename fail on the file written aside. The rename fails
+    // only when drive_format.cfg became what is not replaced meanwhile.
+    const int cause = errno;
+    if (!replaceable()) return kept();
+    if (why) *why = std::string("drive_format.cfg.tmp: ") + std::strerror(cause);
+    return false;
 }
 
 bool driveFileStatistics(const std::string& drive, uint32_t* used, uint32_t* total) {

@@ -3,11 +3,13 @@
 // waits for the answer. A host folder has no directory of fixed size and its
 // files belong to the user: the drive is recorded as formatted for the size
 // asked for (so its statistics answer that size from now on, also after a
-// restart) and the request is answered at once; no file is touched.
+// restart) and the request is answered at once; no file is touched. A size
+// that cannot be recorded is told with the file it failed on.
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -27,22 +29,31 @@ std::vector<std::vector<uint8_t>> served;
 constexpr uint32_t kEntriesPerUnit = 340;
 constexpr size_t kDriveNameMax = 16;
 
-// Records the drive of a request as formatted for its size.
-void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf) {
+// Records the drive of a request as formatted for its size; a size that
+// cannot be recorded is told (the drive keeps the size it had, and the next
+// boot asks again).
+void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf, FormatFailureSink onFailure) {
     if (len < kRequestSize || req[0] == 0) return;
     char drive[kDriveNameMax + 1] = {};
     std::memcpy(drive, req + 1, kDriveNameMax);   // zero-padded, not always terminated
     if (!driveAvailable(drive)) return;
-    const uint32_t size = sizeOf ? sizeOf(drive, req[0]) : 0;
-    setDriveDirectorySize(drive, size ? size : req[0] * kEntriesPerUnit);
+    const uint32_t asked = sizeOf ? sizeOf(drive, req[0]) : 0;
+    const uint32_t size = asked ? asked : req[0] * kEntriesPerUnit;
+    std::string why;
+    if (setDriveDirectorySize(drive, size, &why)) return;
+    if (onFailure)
+        onFailure(drive, size, why.c_str());
+    else
+        std::fprintf(stderr, "format service: %s not recorded as formatted for %u entries: %s\n", drive,
+                     unsigned(size), why.c_str());
 }
 
-void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf) {
+void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf, FormatFailureSink onFailure) {
     uint8_t buf[kRequestSize];
     while (!stopping.load()) {
         long n = msgQReceive(requests, buf, sizeof buf, kPollTicks);
         if (n <= 0) continue;
-        format(buf, size_t(n), sizeOf);
+        format(buf, size_t(n), sizeOf, onFailure);
         {
             std::lock_guard<std::mutex> lk(mx);
             served.emplace_back(buf, buf + n);
@@ -55,7 +66,7 @@ void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf) {
 
 }  // namespace
 
-void startFormatService(FormatSizeSource sizeOf) {
+void startFormatService(FormatSizeSource sizeOf, FormatFailureSink onFailure) {
     std::lock_guard<std::mutex> lk(mx);
     if (worker.joinable()) return;
     MSG_Q_ID requests = msgQOpen("/MeasAppFormat", kQueueDepth, kRequestSize, MSG_Q_FIFO, OM_CREATE);
@@ -67,7 +78,7 @@ void startFormatService(FormatSizeSource sizeOf) {
     }
     served.clear();
     stopping = false;
-    worker = std::thread(serve, requests, answers, sizeOf);
+    worker = std::thread(serve, requests, answers, sizeOf, onFailure);
 }
 
 void stopFormatService() {

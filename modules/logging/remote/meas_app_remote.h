@@ -38,7 +38,7 @@ void meas_app_remote_exit();
 // ("<why>, start refused ..."). A start while a stop is still being carried
 // out is accepted and follows it. Addresses are IPv4 in network order (the
 // bytes as they stand in the command), 0 = none.
-int meas_app_remoteinit();
+int meas_app_remoteinit(const char** refusal = nullptr);
 // "meas init" from the shell: as meas_app_remoteinit, but not held back by the
 // lock that the shell's own destroy sets.
 int meas_app_shellinit();

@@ -111,14 +111,18 @@ int remotectrl_serveCommand(const uint8_t* cmd, size_t length) {
     case RCTRL_TRANSFER_CONNECT:
         syslogx(150, "remotectrl_listenQueue() RaziDereravuZiri connected");
         return request(code, address);
-    case RCTRL_PELVAR_DISCONNECT:
+    case RCTRL_PELVAR_DISCONNECT: {
         syslogx(150, "remotectrl_listenQueue() Pelvar disconnected");
-        meas_app_remoteinit();
+        const char* why = nullptr;
+        if (!meas_app_remoteinit(&why)) syslogx(150, "remotectrl_listenQueue() Pelvar disconnect: %s", why);
         return -1;
-    case RCTRL_VELMARIX_DISCONNECT:
+    }
+    case RCTRL_VELMARIX_DISCONNECT: {
         syslogx(150, "remotectrl_listenQueue() Velmarix disconnected");
-        meas_app_remotestart();
+        const char* why = nullptr;
+        if (!meas_app_remotestart(&why)) syslogx(150, "remotectrl_listenQueue() Velmarix disconnect: %s", why);
         return -1;
+    }
     case RCTRL_TRANSFER_DISCONNECT:
         syslogx(150, "remotectrl_listenQueue() RaziDereravuZiri disconnected");
         std::atomic_ref<uint8_t>(signalPage()->meas_app_remoteread).store(0);

@@ -59,14 +59,30 @@ uint32_t RemoteEvents::receive(uint32_t mask, int timeoutTicks) {
 
 namespace {
 
+// Why an init cannot be requested now; null when it can. The lock is no
+// reason for a caller that may lift it.
+const char* initRefusal(bool ignoreLock) {
+    SignalPage& s = sp();
+    if (on(s.meas_app_destroyreq)) return "a destroy is pending, init refused";
+    if (on(s.meas_app_stopreq)) return "a stop is pending, init refused";
+    if (on(s.meas_app_blkstopreq)) return "a stop is still running, init refused";
+    if (on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq)) return "an init is pending, init refused";
+    if (ignoreLock) return nullptr;
+    switch (remoteState().initLock.load()) {
+    case 0: return nullptr;
+    case RCTRL_INITLOCK_LOST: return "the measurements were set up again for a lost remote client, init refused";
+    default: return "the shell's meas destroy holds the measurements destroyed, init refused (meas init sets them up)";
+    }
+}
+
 // An init request, refused while another request is pending or, unless the
-// caller may lift it, while a destroy from the shell locks the init.
-int requestInit(bool ignoreLock) {
+// caller may lift it, while the init is locked.
+int requestInit(bool ignoreLock, const char** refusal) {
     RemoteState& r = remoteState();
     SignalPage& s = sp();
-    if (on(s.meas_app_stopreq) || on(s.meas_app_reinitreq) || on(s.meas_app_hstinitreq) ||
-        on(s.meas_app_destroyreq) || on(s.meas_app_blkstopreq) || (!ignoreLock && r.initLock.load())) {
+    if (const char* why = initRefusal(ignoreLock)) {
         syslogx(151, "meas_app_remoteinit: failed %03X", unsigned(meas_app_get_flags()));
+        if (refusal) *refusal = why;
         return 0;
     }
     if (loggingActive()) {
@@ -83,7 +99,7 @@ int requestInit(bool ignoreLock) {
 
 }  // namespace
 
-int meas_app_remoteinit() { return requestInit(false); }
+int meas_app_remoteinit(const char** refusal) { return requestInit(false, refusal); }
 
 int meas_app_shellinit() {
     // A destroy from the shell locks the remote init so that the supervision
@@ -93,7 +109,7 @@ int meas_app_shellinit() {
     // another one meanwhile, and theirs stays.
     RemoteState& r = remoteState();
     uint8_t seen = r.initLock.load();
-    if (!requestInit(true)) return 0;
+    if (!requestInit(true, nullptr)) return 0;
     r.initLock.compare_exchange_strong(seen, 0);
     return 1;
 }
@@ -121,7 +137,7 @@ int meas_app_remotedestroy(uint32_t address, const char** refusal) {
             r.address = address;
             if (!r.events.send(RCTRL_EV_REMOTEDESTROY)) syslogx(147, "meas_app_remotedestroy: Event Send failed");
         } else {
-            r.initLock = 1;
+            r.initLock = RCTRL_INITLOCK_SHELL;
         }
     }
     if (address) {

@@ -31,10 +31,16 @@ private:
     std::atomic<SEM_ID> wake_{nullptr};
 };
 
+// Who locked the remote init (RemoteState::initLock; 0 = not locked).
+enum : uint8_t {
+    RCTRL_INITLOCK_SHELL = 1,   // the shell's destroy: its own init lifts it
+    RCTRL_INITLOCK_LOST = 2,    // the init the supervision made for a lost client
+};
+
 struct RemoteState {
     std::atomic<uint32_t> address{0};   // client to watch, network order; 0 = none
     std::atomic<uint8_t> startLock{0};
-    std::atomic<uint8_t> initLock{0};
+    std::atomic<uint8_t> initLock{0};   // RCTRL_INITLOCK_*
     std::atomic<uint32_t> retries{0};
     std::atomic<uint8_t> stopActive{0};
     std::atomic<TASK_ID> lostTask{nullptr};

@@ -47,7 +47,7 @@ void watch(RemoteState& r, bool stopWatched, bool destroyWatched) {
             }
             if (destroyWatched) {
                 syslogx(150, "remote lost, do a remoteinit");
-                if (meas_app_remoteinit()) r.initLock = 1;
+                if (meas_app_remoteinit()) r.initLock = RCTRL_INITLOCK_LOST;
             }
             r.retries.fetch_add(1);
         }

@@ -23,6 +23,7 @@
 #include "measurement/signalpage.h"
 #include "platform/files.h"
 #include "platform/io.h"
+#include "platform/syslogx.h"
 
 namespace {
 
@@ -147,6 +148,29 @@ TEST_F(MeasDisks, AFormattedDriveAnswersItsNewSizeSoTheNextBootIsQuietAndKeepsIt
     EXPECT_TRUE(logged(takeLogTexts(), "meas_app_BootPrepareDisks_checkDir(meas:) should be reformated NOW: directory "
                                        "size 1000 -> 400 "));
     EXPECT_EQ(host::driveDirectorySize("meas:"), 680u);
+}
+
+// A format that cannot be recorded is told with the file it failed on; the
+// drive keeps the size it had, so the next boot asks again.
+TEST_F(MeasDisks, AFormatThatCannotBeRecordedNamesTheFileItFailedOn) {
+    makeDrive("cfg");
+    makeDrive("meas");
+    makeDrive("meas2");
+    cal().MEAS_MAXFILECNT_PART1 = 1000;
+    cal().MEAS_MAXFILECNT_PART2 = folderDirectorySize();
+    host::startFormatService(nullptr, [](const char* drive, uint32_t size, const char* why) {
+        syslogx(147, "%s %u %s", drive, unsigned(size), why);   // told on the service's thread
+    });
+    for (const std::string at : {"drive_format.cfg.tmp", "drive_format.cfg"}) {
+        std::filesystem::remove_all(dir + "/drive_format.cfg.tmp");
+        std::filesystem::create_directory(dir + "/" + at);
+        takeLogTexts();
+        EXPECT_EQ(meas_app_BootPrepareDisks(1, 2000), 0);
+        const std::string why = at == "drive_format.cfg" ? " is a folder" : ": Is a directory";
+        EXPECT_TRUE(logged(takeLogTexts(), "meas: 1020 " + at + why)) << at;
+        EXPECT_EQ(host::driveDirectorySize("meas:"), 0u);
+        EXPECT_TRUE(std::filesystem::is_directory(dir + "/" + at));
+    }
 }
 
 TEST_F(MeasDisks, AFormatRequestWithoutServiceOrAnswerFails) {
