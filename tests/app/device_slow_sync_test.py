@@ -33,7 +33,9 @@ SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -41,19 +43,27 @@ SLOW_SYNC_C = r"""
 #define SLOW_MS 30
 #endif
 
-/* SLOW_MS, or the milliseconds the file named by SLOW_SYNC_CONTROL holds */
-static long delay_ms(void) {
+/* SLOW_MS, or the milliseconds the file named by SLOW_SYNC_CONTROL holds;
+   a word after them slows only the files whose path holds it */
+static long delay_ms(int fd) {
     const char* control = getenv("SLOW_SYNC_CONTROL");
-    char buf[32] = {0};
-    int fd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) return SLOW_MS;
-    ssize_t n = read(fd, buf, sizeof buf - 1);
-    close(fd);
-    return n > 0 ? atol(buf) : SLOW_MS;
+    char buf[128] = {0}, link[64], path[512] = {0};
+    int cfd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
+    if (cfd < 0) return SLOW_MS;
+    ssize_t n = read(cfd, buf, sizeof buf - 1);
+    close(cfd);
+    if (n <= 0) return SLOW_MS;
+    char* only = buf;
+    long ms = strtol(buf, &only, 10);
+    only += strspn(only, " ");
+    only[strcspn(only, " \n")] = 0;
+    if (!*only) return ms;
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return readlink(link, path, sizeof path - 1) > 0 && strstr(path, only) ? ms : 0;
 }
 
-static void slow(void) {
-    long ms = delay_ms();
+static void slow(int fd) {
+    long ms = delay_ms(fd);
     struct timespec t = {ms / 1000, (ms % 1000) * 1000 * 1000};
     while (nanosleep(&t, &t) != 0) {
     }
@@ -63,7 +73,7 @@ static void slow(void) {
     int name(int fd) {                                            \
         static int (*real)(int);                                  \
         if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, #name);  \
-        slow();                                                   \
+        slow(fd);                                                 \
         return real(fd);                                          \
     }
 
@@ -168,6 +178,46 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
     print("a command waiting for a slow disk held only its own client")
 
 
+def start_slowed(run, binary, lib, control):
+    """A device in the run's folder whose syncs the control file slows,
+    ready and logging."""
+    with open(control, "w") as f:
+        f.write("30")
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    dev = run.device(binary, env=env).wait_ready()
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+    return dev
+
+
+def test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale):
+    """NVRAM syncs of 12 s, a lap trigger 3 s after logging began: each
+    drive's writer waits for the new file's counters through two syncs and
+    stays subscribed; no file is made again under another name, no write
+    fails."""
+    control = os.path.join(work, "sync_ms")
+    with DeviceRun(sample, "tav9-nvramwait-") as run:
+        dev = start_slowed(run, binary, lib, control)
+        with open(control, "w") as f:
+            f.write("12000 nvram.bin")
+        time.sleep(3.0)
+        assert "value = 0" in dev.shell("lof_laptrig", timeout=30.0 * scale)
+        # the new lap's files are made once their counters are stored
+        wait_for(lambda: all(len(drive_files(run.folder, d)) >= 2 for d in ("meas", "meas2")),
+                 "the new lap's files", 60.0 * scale)
+        time.sleep(1.0)   # a pass of the back end after the wait
+        status = dev.shell("meas", timeout=30.0 * scale)
+        with open(control, "w") as f:
+            f.write("30")
+        log = dev.log()
+        assert "no longer alive" not in log, log
+        assert "is in use" not in log, log
+        assert "writes failed" not in status and "no error found" in status, status
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+    print("a writer waiting for its counters stayed")
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -238,6 +288,7 @@ def main():
             assert dev.stop() == 0, dev.output()
             dev.check_clean()
         test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
+        test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale)
         check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)
