@@ -218,6 +218,35 @@ def test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale):
     print("a writer waiting for its counters stayed")
 
 
+def test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale):
+    """Every sync of 12 s, the data drives' too, for 35 s with a lap trigger
+    3 s in: the writers wait in their flushes and stay subscribed, skip no
+    file and lose nothing unnamed; `meas` counts what did fail."""
+    control = os.path.join(work, "sync_ms")
+    with DeviceRun(sample, "tav9-allslow-") as run:
+        dev = start_slowed(run, binary, lib, control)
+        with open(control, "w") as f:
+            f.write("12000")
+        time.sleep(3.0)
+        # answered once its counters are stored: two syncs of the NVRAM's
+        # file and folder, and one that was under way
+        sent = time.monotonic()
+        assert "value = 0" in dev.shell("lof_laptrig", timeout=90.0 * scale)
+        # past the 10 s a writer may go without a pass, twice over
+        time.sleep(max(0.0, 32.0 - (time.monotonic() - sent)))
+        status = dev.shell("meas", timeout=30.0 * scale)
+        with open(control, "w") as f:
+            f.write("30")
+        log = dev.log()
+        for lost in ("no longer alive", "writer not registered", "illegal writer id", "is in use"):
+            assert lost not in log, "%r in the log:\n%s" % (lost, log)
+        named = re.findall(r"bytes in \d+ blocks not written", log)
+        assert not named or "writes failed" in status, status
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+    print("with every sync slow the writers stayed")
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -289,6 +318,7 @@ def main():
             dev.check_clean()
         test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
         test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale)
+        test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale)
         check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)
