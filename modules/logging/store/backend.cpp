@@ -199,6 +199,10 @@ void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed
             MissedFile& f = missedFile(missed, measIdx_, d->vfIdx());
             f.bytes += d->dataSize();
             ++f.items;
+            if (d->firstTimestamp()) {
+                if (!f.firstTs) f.firstTs = d->firstTimestamp();
+                f.lastTs = d->timestamp();
+            }
         }
     }
 }

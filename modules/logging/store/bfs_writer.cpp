@@ -604,8 +604,11 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
         else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
         if (f.items) {
             countFailure(f.items);
-            syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks not written %s%s", path, unsigned(f.bytes),
-                    unsigned(f.items), when,
+            char stamps[48] = "";
+            if (f.firstTs)
+                std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
+            syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
+                    unsigned(f.items), stamps, when,
                     !open        ? ": they are not on this drive"
                     : f.closed   ? ": the file ends before them, without its closing blocks"
                                  : ": the file goes on after the gap");

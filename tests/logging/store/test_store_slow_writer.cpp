@@ -182,13 +182,15 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
     EXPECT_EQ(usb.begin()->first, name);
     // the gap is named with its bytes: the file on the drive that kept up
     // holds exactly those more
-    unsigned missed = 0, blocks = 0;
+    unsigned missed = 0, blocks = 0, gapFrom = 0, gapTo = 0;
     for (const auto& line : log) {
         if (line.find("'usb_meas:/" + name + "': ") == std::string::npos ||
             line.find("not written while the writer was removed from the back end: the file goes on after the gap") ==
                 std::string::npos)
             continue;
-        ASSERT_EQ(std::sscanf(line.substr(line.find("': ") + 3).c_str(), "%u bytes in %u blocks", &missed, &blocks), 2)
+        ASSERT_EQ(std::sscanf(line.substr(line.find("': ") + 3).c_str(), "%u bytes in %u blocks (time stamps %u to %u)",
+                              &missed, &blocks, &gapFrom, &gapTo),
+                  4)
             << line;
     }
     ASSERT_GT(missed, 0u) << "the gap is not named";
@@ -203,13 +205,20 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
         << err;
     ASSERT_TRUE(meas_file_read(usb.begin()->second.data(), usb.begin()->second.size(), out, err, &layouts())) << err;
     size_t k = 0;
+    bool gapSeen = false;
     for (const auto& r : out.records) {
-        while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp))
+        gapSeen = gapSeen || int32_t(r.timeStamp - gapTo) > 0;
+        while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp)) {
+            // the named time stamps hold every record the file lacks
+            EXPECT_TRUE(int32_t(in.records[k].timeStamp - gapFrom) >= 0 && int32_t(in.records[k].timeStamp - gapTo) <= 0)
+                << "record " << in.records[k].timeStamp << " missing outside the gap named";
             ++k;
+        }
         ASSERT_LT(k, in.records.size()) << "record " << r.timeStamp << " of block " << int(r.blockId)
                                         << " not in the internal file's order, or twice";
         ++k;
     }
+    EXPECT_TRUE(gapSeen) << "nothing written after the gap";
     EXPECT_LT(out.records.size(), in.records.size());
     EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
 }
