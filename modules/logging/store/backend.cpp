@@ -199,9 +199,11 @@ void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed
             MissedFile& f = missedFile(missed, measIdx_, d->vfIdx());
             f.bytes += d->dataSize();
             ++f.items;
-            if (d->firstTimestamp()) {
-                if (!f.firstTs) f.firstTs = d->firstTimestamp();
-                f.lastTs = d->timestamp();
+            // the blocks' frames interleave: the earliest and the latest
+            // stamp of any (compared wrap-safe)
+            if (d->firstTimestamp() && d->timestamp()) {
+                if (!f.firstTs || int32_t(d->firstTimestamp() - f.firstTs) < 0) f.firstTs = d->firstTimestamp();
+                if (!f.lastTs || int32_t(d->timestamp() - f.lastTs) > 0) f.lastTs = d->timestamp();
             }
         }
     }

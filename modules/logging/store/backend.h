@@ -30,7 +30,7 @@ struct MissedFile {
     char name[16] = {};      // the file's name, "" when it was no longer known
     uint32_t bytes = 0;      // the bytes its data and metadata actions held
     uint32_t items = 0;      // those actions
-    uint32_t firstTs = 0;    // the time stamps of the first and the last of them (0: none had one)
+    uint32_t firstTs = 0;    // the earliest and the latest time stamp of their records (0: none had one)
     uint32_t lastTs = 0;
     bool opened = false;     // its announcement was among them (a file begun meanwhile)
     bool closed = false;     // its close was among them
