@@ -49,12 +49,35 @@ Backend::~Backend() {
         delete w;   // removes itself from its slot and from owned_
     }
     ScopeLock sl(this, "~Backend");
+    // What the writers that would not stop had not written goes with the
+    // queue: it is named here, as they cannot.
+    for (auto& s : slots_) {
+        Writer* w = s.writer.load() ? s.writer.load() : s.removed;
+        Iterator<Action>* it = s.iter.load();
+        if (!w || !it) continue;
+        MissedActions m;
+        tally(it, *w, m);
+        tellLost(m, s.name);
+    }
+    for (Behind& b : behind_) {
+        tally(b.iter, *b.writer, b.missed);
+        tellLost(b.missed, "a removed writer");
+        delete b.iter;
+    }
+    behind_.clear();
     for (auto& s : slots_) {
         if (s.writer.load() || s.removed) continue;   // a writer that would not stop keeps its iterator
         if (Iterator<Action>* it = s.iter.exchange(nullptr)) delete it;
     }
-    for (Behind& b : behind_) delete b.iter;   // of writers that would not stop
-    behind_.clear();
+}
+
+void Backend::tellLost(const MissedActions& m, const char* writer) const {
+    for (const MissedFile& f : m.files)
+        if (f.items)
+            syslogx(147, "Backend::~Backend(): m0%u '%s': %u bytes in %u blocks (time stamps %u to %u) not written by %s, "
+                         "which would not stop",
+                    measIdx_ + 1, f.name, unsigned(f.bytes), unsigned(f.items), unsigned(f.firstTs),
+                    unsigned(f.lastTs), writer);
 }
 
 void Backend::adopt(Writer* w) {

@@ -137,6 +137,8 @@ private:
     void tally(Iterator<Action>* it, const Writer& w, MissedActions& missed);
     // With the queue lock held: ends the writer's tally and gives it.
     bool endBehind(Writer& w, MissedActions* out);
+    // Names what a writer that would not stop did not write.
+    void tellLost(const MissedActions& m, const char* writer) const;
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
