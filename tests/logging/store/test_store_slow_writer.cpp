@@ -152,7 +152,7 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
 
     uint32_t ts = 100000;
     feedBoth(ts, 300);
-    ASSERT_TRUE(waitFor([&] { return heldCounts.writes > 0; }, 5000));
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
     held->hold = true;
     feedBoth(ts, 300);
     ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
