@@ -332,7 +332,8 @@ bool BFSWriter::open(int vfIdx) {
     if (!vf->writeHeader(*this, &why) || !writePendingMeta(vfIdx)) {
         SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
         // a write the drive refused dropped it already, naming the drive's error
-        if (e.stream) dropFile(e, 0, !mediaAvailable_.load() ? "the drive went away" : why ? why : "a header block was refused");
+        if (e.stream)
+            dropFile(e, 0, !mediaAvailable_.load() ? "the drive went away" : why ? why : "a header block was refused");
         return skip();
     }
     // The header goes through to the file now, not with the first timed
@@ -606,7 +607,8 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
             countFailure(f.items);
             char stamps[48] = "";
             if (f.firstTs)
-                std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
+                std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs),
+                              unsigned(f.lastTs));
             syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
                     unsigned(f.items), stamps, when,
                     !open        ? ": they are not on this drive"

@@ -210,8 +210,9 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
         gapSeen = gapSeen || int32_t(r.timeStamp - gapTo) > 0;
         while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp)) {
             // the named time stamps hold every record the file lacks
-            EXPECT_TRUE(int32_t(in.records[k].timeStamp - gapFrom) >= 0 && int32_t(in.records[k].timeStamp - gapTo) <= 0)
-                << "record " << in.records[k].timeStamp << " missing outside the gap named";
+            const uint32_t lacking = in.records[k].timeStamp;
+            EXPECT_TRUE(int32_t(lacking - gapFrom) >= 0 && int32_t(lacking - gapTo) <= 0)
+                << "record " << lacking << " missing outside the gap named";
             ++k;
         }
         ASSERT_LT(k, in.records.size()) << "record " << r.timeStamp << " of block " << int(r.blockId)
