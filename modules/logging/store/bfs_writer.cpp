@@ -595,6 +595,7 @@ void BFSWriter::subscribeAgain() {
 }
 
 void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
+    const bool atStop = !isRunning();
     for (const MissedFile& f : missed.files) {
         WriterFileEntry_t& e = entry(f.vfIdx);
         const bool mine = e.vfIdx == f.vfIdx;
@@ -611,9 +612,9 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
                               unsigned(f.lastTs));
             syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
                     unsigned(f.items), stamps, when,
-                    !open        ? ": they are not on this drive"
-                    : f.closed   ? ": the file ends before them, without its closing blocks"
-                                 : ": the file goes on after the gap");
+                    !open                 ? ": they are not on this drive"
+                    : f.closed || atStop  ? ": the file ends before them, without its closing blocks"
+                                          : ": the file goes on after the gap");
         } else if (open && f.closed) {
             syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
         }

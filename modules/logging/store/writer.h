@@ -200,7 +200,7 @@ private:
     void dropFile(WriterFileEntry_t& e, int err, const char* cause = nullptr);
     // Names and counts what the writer did not write (`when`: while it was
     // removed, at its stop) and closes its files whose close it missed;
-    // the others go on.
+    // the others go on, unless the writer stops.
     void tellMissed(const MissedActions& missed, const char* when);
     void subscribeAgain();
     // Counts a write, flush or close that the drive refused.
