@@ -13,6 +13,10 @@ right when it logs "boot counter N" logs N + 1 at its next start: the count
 is on the disk before it is told.
 Then, with syncs slowed to a second, a client whose `lof_set` waits for the
 disk holds only itself: another client's `lof_get` is answered first.
+With the NVRAM's syncs at 12 s, and then with every sync at 12 s, the
+drives' writers wait for the counters of a lap trigger's files and for
+their flushes and stay: none is removed, no file is made again under
+another name, and nothing is lost without a line that names it.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
