@@ -2,7 +2,8 @@
 // writer of the measurement reads at its own pace through an iterator of its
 // own, and the task that cuts off what all writers have passed, drops writers
 // that died, and drops the writer that falls furthest behind while the queue
-// stays oversized (25 MiB for 10 s).
+// stays oversized (25 MiB for 10 s). What a dropped writer misses is tallied
+// by file until it comes back, which then names it.
 //
 // A writer that takes an action with next() holds its slot until done(): the
 // node it executes is never freed under it, not even when the back end
@@ -63,9 +64,9 @@ public:
 
     // Gives the writer a slot and a reading position: the head during the
     // start-up window, else the tail. false when refused. A writer the back
-    // end removed reads on from the tail, and every live file of the
-    // measurement is its to write again (it goes on in the files it has
-    // open): *missed gets what it did not read meanwhile.
+    // end removed reads on from the tail, and the live files it was to write
+    // and those begun while it was away are its to write again (it goes on
+    // in the files it has open): *missed gets what it did not read meanwhile.
     bool subscribe(Writer& w, MissedActions* missed = nullptr);
     // Takes the writer out of its slot; its id becomes 255. From then on the
     // back end tallies the actions the writer misses, until it subscribes
