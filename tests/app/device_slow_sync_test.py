@@ -15,6 +15,10 @@ Then, with syncs slowed to a second, a client whose `lof_set` waits for the
 disk holds only itself: another client's `lof_get` is answered first; and a
 lap trigger that waits for the disk when the stop comes is answered before
 its client is closed.
+With the NVRAM's syncs at 12 s, and then with every sync at 12 s, the
+drives' writers wait for the counters of a lap trigger's files and for
+their flushes and stay: none is removed, no file is made again under
+another name, and nothing is lost without a line that names it.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -37,7 +41,9 @@ SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -45,19 +51,27 @@ SLOW_SYNC_C = r"""
 #define SLOW_MS 30
 #endif
 
-/* SLOW_MS, or the milliseconds the file named by SLOW_SYNC_CONTROL holds */
-static long delay_ms(void) {
+/* SLOW_MS, or the milliseconds the file named by SLOW_SYNC_CONTROL holds;
+   a word after them slows only the files whose path holds it */
+static long delay_ms(int fd) {
     const char* control = getenv("SLOW_SYNC_CONTROL");
-    char buf[32] = {0};
-    int fd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
-    if (fd < 0) return SLOW_MS;
-    ssize_t n = read(fd, buf, sizeof buf - 1);
-    close(fd);
-    return n > 0 ? atol(buf) : SLOW_MS;
+    char buf[128] = {0}, link[64], path[512] = {0};
+    int cfd = control ? open(control, O_RDONLY | O_CLOEXEC) : -1;
+    if (cfd < 0) return SLOW_MS;
+    ssize_t n = read(cfd, buf, sizeof buf - 1);
+    close(cfd);
+    if (n <= 0) return SLOW_MS;
+    char* only = buf;
+    long ms = strtol(buf, &only, 10);
+    only += strspn(only, " ");
+    only[strcspn(only, " \n")] = 0;
+    if (!*only) return ms;
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    return readlink(link, path, sizeof path - 1) > 0 && strstr(path, only) ? ms : 0;
 }
 
-static void slow(void) {
-    long ms = delay_ms();
+static void slow(int fd) {
+    long ms = delay_ms(fd);
     struct timespec t = {ms / 1000, (ms % 1000) * 1000 * 1000};
     while (nanosleep(&t, &t) != 0) {
     }
@@ -67,7 +81,7 @@ static void slow(void) {
     int name(int fd) {                                            \
         static int (*real)(int);                                  \
         if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, #name);  \
-        slow();                                                   \
+        slow(fd);                                                 \
         return real(fd);                                          \
     }
 
@@ -189,6 +203,75 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
     print("a command waiting for a slow disk held only its own client, and was answered at the stop")
 
 
+def start_slowed(run, binary, lib, control):
+    """A device in the run's folder whose syncs the control file slows,
+    ready and logging."""
+    with open(control, "w") as f:
+        f.write("30")
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    dev = run.device(binary, env=env).wait_ready()
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+    return dev
+
+
+def test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale):
+    """NVRAM syncs of 12 s, a lap trigger 3 s after logging began: each
+    drive's writer waits for the new file's counters through two syncs and
+    stays subscribed; no file is made again under another name, no write
+    fails."""
+    control = os.path.join(work, "sync_ms")
+    with DeviceRun(sample, "tav9-nvramwait-") as run:
+        dev = start_slowed(run, binary, lib, control)
+        with open(control, "w") as f:
+            f.write("12000 nvram.bin")
+        time.sleep(3.0)
+        assert "value = 0" in dev.shell("lof_laptrig", timeout=30.0 * scale)
+        # the new lap's files are made once their counters are stored
+        wait_for(lambda: all(len(drive_files(run.folder, d)) >= 2 for d in ("meas", "meas2")),
+                 "the new lap's files", 60.0 * scale)
+        time.sleep(1.0)   # a pass of the back end after the wait
+        status = dev.shell("meas", timeout=30.0 * scale)
+        with open(control, "w") as f:
+            f.write("30")
+        log = dev.log()
+        for wrong in ("no longer alive", "is in use", "dropped"):
+            assert wrong not in log, "%r in the log:\n%s" % (wrong, log)
+        assert "writes failed" not in status and "no error found" in status, status
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+    print("a writer waiting for its counters stayed")
+
+
+def test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale):
+    """Every sync of 12 s, the data drives' too, for 35 s with a lap trigger
+    3 s in: the writers wait in their flushes and stay subscribed, skip no
+    file and lose nothing unnamed; `meas` counts what did fail."""
+    control = os.path.join(work, "sync_ms")
+    with DeviceRun(sample, "tav9-allslow-") as run:
+        dev = start_slowed(run, binary, lib, control)
+        with open(control, "w") as f:
+            f.write("12000")
+        time.sleep(3.0)
+        # answered once its counters are stored: two syncs of the NVRAM's
+        # file and folder, and one that was under way
+        sent = time.monotonic()
+        assert "value = 0" in dev.shell("lof_laptrig", timeout=90.0 * scale)
+        # past the 10 s a writer may go without a pass, twice over
+        time.sleep(max(0.0, 32.0 - (time.monotonic() - sent)))
+        status = dev.shell("meas", timeout=30.0 * scale)
+        with open(control, "w") as f:
+            f.write("30")
+        log = dev.log()
+        for lost in ("no longer alive", "writer not registered", "illegal writer id", "is in use"):
+            assert lost not in log, "%r in the log:\n%s" % (lost, log)
+        named = re.findall(r"bytes in \d+ blocks[^\n]* not written", log)
+        assert not named or "writes failed" in status, status
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+    print("with every sync slow the writers stayed")
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -259,6 +342,8 @@ def main():
             assert dev.stop() == 0, dev.output()
             dev.check_clean()
         test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
+        test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale)
+        test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale)
         check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "logging/store/action.h"
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"
@@ -48,10 +49,36 @@ Backend::~Backend() {
         delete w;   // removes itself from its slot and from owned_
     }
     ScopeLock sl(this, "~Backend");
+    // What the writers that would not stop had not written goes with the
+    // queue: it is named here, as they cannot.
     for (auto& s : slots_) {
-        if (s.writer.load()) continue;   // a writer that would not stop keeps its iterator
+        Writer* w = s.writer.load() ? s.writer.load() : s.removed;
+        Iterator<Action>* it = s.iter.load();
+        if (!w || !it) continue;
+        MissedActions m;
+        tally(it, *w, m);
+        tellLost(m, s.name);
+    }
+    for (Behind& b : behind_) {
+        tally(b.iter, *b.writer, b.missed);
+        tellLost(b.missed, "a removed writer");
+        delete b.iter;
+    }
+    behind_.clear();
+    for (auto& s : slots_) {
+        if (s.writer.load() || s.removed) continue;   // a writer that would not stop keeps its iterator
         if (Iterator<Action>* it = s.iter.exchange(nullptr)) delete it;
     }
+}
+
+void Backend::tellLost(const MissedActions& m, const char* writer) const {
+    for (const MissedFile& f : m.files)
+        if (f.items)
+            syslogx(147,
+                    "Backend::~Backend(): m0%u '%s': %u bytes in %u blocks (time stamps %u to %u) not written by "
+                    "%s, which would not stop",
+                    measIdx_ + 1, f.name, unsigned(f.bytes), unsigned(f.items), unsigned(f.firstTs),
+                    unsigned(f.lastTs), writer);
 }
 
 void Backend::adopt(Writer* w) {
@@ -62,6 +89,9 @@ void Backend::adopt(Writer* w) {
 void Backend::disown(Writer* w) {
     ScopeLock sl(this, "Backend::disown");
     owned_.erase(std::remove(owned_.begin(), owned_.end(), w), owned_.end());
+    for (auto& s : slots_)
+        if (s.removed == w) finishDraining(s);
+    endBehind(*w, nullptr);
 }
 
 bool Backend::usbWriterWaiting() {
@@ -70,10 +100,16 @@ bool Backend::usbWriterWaiting() {
                        [](const Writer* w) { return w->type() == WRITER_TYPE_USB && !w->subscribed(); });
 }
 
-bool Backend::subscribe(Writer& w) {
+bool Backend::subscribe(Writer& w, MissedActions* missed) {
     ScopeLock sl(this, "Backend::subscribe");
     if (w.id() != 255 || nWriters_.load() >= kWriters) return false;
-    const bool atHead = startup_.load();
+    // the slot it was removed from has drained: the writer executes nothing while it asks
+    for (auto& s : slots_)
+        if (s.removed == &w) finishDraining(s);
+    const auto behind = std::find_if(behind_.begin(), behind_.end(), [&](const Behind& b) { return b.writer == &w; });
+    // A writer that comes back reads on from the tail, also in the start-up
+    // window: from the head it would write again what it wrote before.
+    const bool atHead = startup_.load() && behind == behind_.end();
     Iterator<Action>* it = createIterator(atHead ? "List::iterator" : "List::tailIterator", !atHead);
     if (!it) return false;
     unsigned slot = kWriters;
@@ -93,6 +129,26 @@ bool Backend::subscribe(Writer& w) {
     if (Iterator<Action>* old = s.iter.exchange(nullptr)) delete old;
     s.iter.store(it);
     virtualFiles.registerWriter(measIdx_, slot);
+    if (behind != behind_.end()) {
+        // The files it was to write, and those begun while it was away, are
+        // its again from here on (not those closed meanwhile: they may be
+        // gone). Nothing is added while the lock is held: the tally ends
+        // right before the new iterator's first action.
+        std::vector<int> files = std::move(behind->files);
+        MissedActions m;
+        endBehind(w, &m);
+        for (const MissedFile& f : m.files)
+            if (f.opened) files.push_back(f.vfIdx);
+        files.erase(std::remove_if(files.begin(), files.end(),
+                                   [&](int vf) {
+                                       return std::any_of(m.files.begin(), m.files.end(), [&](const MissedFile& f) {
+                                           return f.vfIdx == vf && f.closed;
+                                       });
+                                   }),
+                    files.end());
+        virtualFiles.registerWriterWith(measIdx_, slot, files);
+        if (missed) *missed = std::move(m);
+    }
     w.setId(uint8_t(slot));
     const char* caller = taskName(nullptr);
     std::snprintf(s.name, sizeof s.name, "%s", caller ? caller : "");
@@ -114,6 +170,8 @@ bool Backend::removeLocked(Writer& w) {
     Slot& s = slots_[id];
     s.writer.store(nullptr);
     s.draining = true;
+    s.removed = &w;
+    s.removedFiles = virtualFiles.registeredFiles(measIdx_, id);
     nWriters_.fetch_sub(1);
     w.setId(255);
     virtualFiles.deregisterWriter(measIdx_, id);
@@ -127,14 +185,83 @@ void Backend::finishDraining(Slot& s) {
     // the writer may still execute the action it took; its node stays until
     // it is done (the cut below keeps the iterator's position meanwhile)
     if (!s.draining || s.busy.load() != 0) return;
-    if (Iterator<Action>* it = s.iter.load()) removeIterator(it);
+    Iterator<Action>* it = s.iter.load();
+    if (it && s.removed) {
+        // the iterator goes on for the writer: what it passes is tallied
+        behind_.push_back(Behind{s.removed, it, std::move(s.removedFiles), {}});
+        s.iter.store(nullptr);
+    } else if (it) {
+        removeIterator(it);
+    }
+    s.removed = nullptr;
+    s.removedFiles.clear();
     s.draining = false;
+}
+
+namespace {
+MissedFile& missedFile(MissedActions& m, unsigned measIdx, int vfIdx) {
+    for (MissedFile& f : m.files)
+        if (f.vfIdx == vfIdx) return f;
+    MissedFile f;
+    f.vfIdx = vfIdx;
+    virtualFiles.fileName(measIdx, vfIdx, f.name, sizeof f.name);
+    m.files.push_back(f);
+    return m.files.back();
+}
+}  // namespace
+
+void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed) {
+    while (Action* a = it->step()) {
+        if (!a->isValidType(w)) continue;
+        if (dynamic_cast<ActionFileCopy*>(a)) {
+            ++missed.copies;
+        } else if (dynamic_cast<ActionOpen*>(a)) {
+            missedFile(missed, measIdx_, a->vfIdx()).opened = true;
+        } else if (dynamic_cast<ActionClose*>(a)) {
+            missedFile(missed, measIdx_, a->vfIdx()).closed = true;
+        } else if (auto* d = dynamic_cast<ActionData*>(a)) {
+            MissedFile& f = missedFile(missed, measIdx_, d->vfIdx());
+            f.bytes += d->dataSize();
+            ++f.items;
+            // the blocks' frames interleave: the earliest and the latest
+            // stamp of any (compared wrap-safe)
+            if (d->firstTimestamp() && d->timestamp()) {
+                if (!f.firstTs || int32_t(d->firstTimestamp() - f.firstTs) < 0) f.firstTs = d->firstTimestamp();
+                if (!f.lastTs || int32_t(d->timestamp() - f.lastTs) > 0) f.lastTs = d->timestamp();
+            }
+        }
+    }
+}
+
+bool Backend::endBehind(Writer& w, MissedActions* out) {
+    const auto b = std::find_if(behind_.begin(), behind_.end(), [&](const Behind& x) { return x.writer == &w; });
+    if (b == behind_.end()) return false;
+    tally(b->iter, w, b->missed);
+    removeIterator(b->iter);
+    delete b->iter;
+    if (out) *out = std::move(b->missed);
+    behind_.erase(b);
+    return true;
+}
+
+bool Backend::takeMissed(Writer& w, MissedActions& out) {
+    ScopeLock sl(this, "Backend::takeMissed");
+    out = MissedActions{};
+    for (auto& s : slots_)
+        if (s.removed == &w) finishDraining(s);
+    if (!endBehind(w, &out)) {
+        const unsigned id = w.id();
+        if (id >= kWriters || slots_[id].writer.load() != &w || slots_[id].busy.load() != 0) return false;
+        if (Iterator<Action>* it = slots_[id].iter.load()) tally(it, w, out);
+    }
+    return !out.empty();
 }
 
 Action* Backend::next(Writer& w, unsigned* held) {
     unsigned id = w.id();
     if (id >= kWriters) {
-        SYSLOGX_FLOOD(floodNext_, 147, "Backend::next() called with illegal writer id (%u)", id);
+        // 255: removed between its look at its id and this call; it subscribes again
+        if (id != 255) SYSLOGX_FLOOD(floodNext_, 147, "Backend::next() called with illegal writer id (%u)", id);
         return nullptr;
     }
     Slot& s = slots_[id];
@@ -241,6 +368,12 @@ bool Backend::taskMain() {
         ScopeLock sl(this, "Backend::run_checkWriters");
         uint32_t lowest = lastPosition();
         int slowest = -1;
+        // what the removed writers miss is tallied as it comes; their
+        // positions keep the node each has read last
+        for (Behind& b : behind_) {
+            tally(b.iter, *b.writer, b.missed);
+            lowest = std::min(lowest, b.iter->position());
+        }
         for (unsigned i = 0; i < kWriters; ++i) {
             Slot& s = slots_[i];
             finishDraining(s);

@@ -2,7 +2,8 @@
 // writer of the measurement reads at its own pace through an iterator of its
 // own, and the task that cuts off what all writers have passed, drops writers
 // that died, and drops the writer that falls furthest behind while the queue
-// stays oversized (25 MiB for 10 s).
+// stays oversized (25 MiB for 10 s). What a dropped writer misses is tallied
+// by file until it comes back, which then names it.
 //
 // A writer that takes an action with next() holds its slot until done(): the
 // node it executes is never freed under it, not even when the back end
@@ -22,6 +23,24 @@
 namespace measure::store {
 
 class Writer;
+
+// What a writer did not execute: the actions the back end passed on its
+// behalf while it was removed (or left unread at its stop), by file.
+struct MissedFile {
+    int vfIdx = -1;
+    char name[16] = {};      // the file's name, "" when it was no longer known
+    uint32_t bytes = 0;      // the bytes its data and metadata actions held
+    uint32_t items = 0;      // those actions
+    uint32_t firstTs = 0;    // the earliest and the latest time stamp of their records (0: none had one)
+    uint32_t lastTs = 0;
+    bool opened = false;     // its announcement was among them (a file begun meanwhile)
+    bool closed = false;     // its close was among them
+};
+struct MissedActions {
+    std::vector<MissedFile> files;
+    uint32_t copies = 0;     // copies to the USB drive not started
+    bool empty() const { return files.empty() && copies == 0; }
+};
 
 // Timings of the back end; the defaults are the device's.
 struct BackendTiming {
@@ -44,10 +63,19 @@ public:
     ~Backend() override;
 
     // Gives the writer a slot and a reading position: the head during the
-    // start-up window, else the tail. false when refused.
-    bool subscribe(Writer& w);
-    // Takes the writer out of its slot; its id becomes 255.
+    // start-up window, else the tail. false when refused. A writer the back
+    // end removed reads on from the tail, and the live files it was to write
+    // and those begun while it was away are its to write again (it goes on
+    // in the files it has open): *missed gets what it did not read meanwhile.
+    bool subscribe(Writer& w, MissedActions* missed = nullptr);
+    // Takes the writer out of its slot; its id becomes 255. From then on the
+    // back end tallies the actions the writer misses, until it subscribes
+    // again or takes them (takeMissed).
     bool remove(Writer& w);
+    // At a writer's stop: what it missed while removed, or what it has not
+    // read yet while subscribed (nothing is cut behind it meanwhile: the back
+    // end's task is stopped before its writers). false when there was nothing.
+    bool takeMissed(Writer& w, MissedActions& out);
     // The next action for the writer, or null. On success *held names the
     // slot the writer holds until it calls done(*held).
     Action* next(Writer& w, unsigned* held);
@@ -84,7 +112,17 @@ private:
         std::atomic<Iterator<Action>*> iter{nullptr};
         std::atomic<int> busy{0};       // readers between next() and done()
         bool draining = false;          // writer removed while it still executed an action
+        Writer* removed = nullptr;      // the writer removed from the slot while it drains
+        std::vector<int> removedFiles;  // the live files it was to write then
         char name[21] = {};
+    };
+    // A removed writer's reading position, stepped on by the back end:
+    // what it passes is the writer's loss, named when it comes back.
+    struct Behind {
+        Writer* writer;
+        Iterator<Action>* iter;
+        std::vector<int> files;         // the live files it was to write when removed
+        MissedActions missed;
     };
     // Live files of the measurement from which the start-up window no longer
     // keeps the queue: half of its virtual file slots, so that the other half
@@ -95,6 +133,13 @@ private:
     bool inStartupWindow();
     void finishDraining(Slot& s);       // with the queue lock held
     bool removeLocked(Writer& w);
+    // With the queue lock held: steps the iterator to the last action,
+    // adding the actions for the writer to *missed.
+    void tally(Iterator<Action>* it, const Writer& w, MissedActions& missed);
+    // With the queue lock held: ends the writer's tally and gives it.
+    bool endBehind(Writer& w, MissedActions* out);
+    // Names what a writer that would not stop did not write.
+    void tellLost(const MissedActions& m, const char* writer) const;
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
@@ -108,6 +153,7 @@ private:
     BackendTiming timing_;
     uint8_t floodNext_ = 0;
     std::vector<Writer*> owned_;
+    std::vector<Behind> behind_;
 };
 
 }  // namespace measure::store

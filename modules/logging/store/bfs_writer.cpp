@@ -88,7 +88,12 @@ USBWriter::USBWriter(Backend& backend, const char* drive, dataWriteCounts_t coun
     mediaAvailable_.store(false);
 }
 
+// A writer that waits for its drive or its counters runs: only one that has
+// stopped passing its loop outside such a wait counts as dead. (One whose
+// drive holds it for good is removed by the back end's rule for a queue that
+// stays oversized.)
 bool BFSWriter::alive() const {
+    if (inStep()) return true;
     const uint32_t now = writerClock();
     return now - lastPass_.load() <= aliveTimeout_ || now - created_ <= 2 * aliveTimeout_;
 }
@@ -146,7 +151,7 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
         return false;
     }
     if (length && std::fwrite(data, 1, length, e.stream) != length) {
-        const int err = errno;
+        const int err = errno ? errno : EIO;
         countFailure();
         SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
                       vfIdx, e.path, std::strerror(err));
@@ -188,7 +193,7 @@ bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
     return cut && e.whole >= e.headerEnd;
 }
 
-void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
+void BFSWriter::dropFile(WriterFileEntry_t& e, int err, const char* cause) {
     uint64_t onDrive = 0;
     if (e.stream) {
         // A flush that failed before leaves nothing in the stream, and the
@@ -213,7 +218,7 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err) {
     // a limit of its own: the refusals before it must not silence it
     SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
                   noHeader ? "its header did not reach the drive, removed" : "no cut possible",
-                  err ? std::strerror(err) : "not the drive", unsigned(onDrive));
+                  err ? std::strerror(err) : cause ? cause : "not the drive", unsigned(onDrive));
     e.stream = nullptr;
     e.fd = -1;
     e.state = SKIP;
@@ -323,9 +328,12 @@ bool BFSWriter::open(int vfIdx) {
         e.waitsForDrive = err != 0;
         return false;
     }
-    if (!vf->writeHeader(*this) || !writePendingMeta(vfIdx)) {
+    const char* why = nullptr;
+    if (!vf->writeHeader(*this, &why) || !writePendingMeta(vfIdx)) {
         SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
-        if (e.stream) dropFile(e, 0);   // else a refused write dropped it already
+        // a write the drive refused dropped it already, naming the drive's error
+        if (e.stream)
+            dropFile(e, 0, !mediaAvailable_.load() ? "the drive went away" : why ? why : "a header block was refused");
         return skip();
     }
     // The header goes through to the file now, not with the first timed
@@ -563,28 +571,71 @@ void BFSWriter::checkForFlush() {
     nextFlushCheck_ = (noted ? earliest : now) + kFlushAge;
 }
 
+// Not subscribed: before the drive was there, or removed by the back end.
+// A removed writer keeps its files open (what their streams hold still goes
+// to the drive) and goes on in them when it is back.
 void BFSWriter::disconnectedStateHandler() {
+    if (filesOpen_) checkForFlush();
     armChecks();
-    if (filesOpen_) closeAllFiles();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
     if (mediaAvailable_.load()) {
         // a USB drive that arrives: the room probes a cut left on it go first
         if (type() == WRITER_TYPE_USB) meas_app_removeRoomProbes(drive_.c_str());
-        if (backend_.subscribe(*this))
-            syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
+        subscribeAgain();
     } else {
         sleepMs(200);
     }
 }
 
+void BFSWriter::subscribeAgain() {
+    MissedActions missed;
+    if (!backend_.subscribe(*this, &missed)) return;
+    syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
+    tellMissed(missed, "while the writer was removed from the back end");
+}
+
+void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
+    const bool atStop = !isRunning();
+    for (const MissedFile& f : missed.files) {
+        WriterFileEntry_t& e = entry(f.vfIdx);
+        const bool mine = e.vfIdx == f.vfIdx;
+        const bool open = mine && e.stream;
+        char path[40];
+        if (open) std::snprintf(path, sizeof path, "%s", e.path);
+        else if (f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
+        else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+        if (f.items) {
+            countFailure(f.items);
+            char stamps[48] = "";
+            if (f.firstTs)
+                std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs),
+                              unsigned(f.lastTs));
+            syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
+                    unsigned(f.items), stamps, when,
+                    !open                 ? ": they are not on this drive"
+                    : f.closed || atStop  ? ": the file ends before them, without its closing blocks"
+                                          : ": the file goes on after the gap");
+        } else if (open && f.closed) {
+            syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
+        }
+        if (mine && f.closed) close(f.vfIdx);
+    }
+    if (missed.copies)
+        syslogx(147, "BFSWriter: %u copies of files to the USB drive not started %s", unsigned(missed.copies), when);
+}
+
 bool BFSWriter::mainPass() {
     lastPass_.store(writerClock());
     if (!subscribed()) {
+        Step step(*this);
         disconnectedStateHandler();
         return true;
     }
-    if (int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
-    if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
+    {
+        Step step(*this);
+        if (int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
+        if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
+    }
     if (!executeNext()) sleepMs(50);
     return true;
 }
@@ -592,8 +643,11 @@ bool BFSWriter::mainPass() {
 bool BFSWriter::taskMain() { return mainPass(); }
 
 bool USBWriter::taskMain() {
-    mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
-    if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
+    {
+        Step step(*this);
+        mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
+        if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
+    }
     return mainPass();
 }
 
@@ -616,7 +670,11 @@ void BFSWriter::taskStartCallback() {
     if (d > 0) sleepMs(d);
 }
 
-void BFSWriter::taskStopCallback() { closeAllFiles(); }
+void BFSWriter::taskStopCallback() {
+    MissedActions missed;
+    if (backend_.takeMissed(*this, missed)) tellMissed(missed, "at the stop");
+    closeAllFiles();
+}
 
 void USBWriter::taskStopCallback() {
     mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);

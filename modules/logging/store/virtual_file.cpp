@@ -188,16 +188,20 @@ void VirtualFile::getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap
     if (initTs) *initTs = info_->initTs;
 }
 
-bool VirtualFile::writeHeader(Writer& w) {
+bool VirtualFile::writeHeader(Writer& w, const char** why) {
+    auto fail = [&](const char* cause) {
+        if (why) *why = cause;
+        return false;
+    };
     // the header list is complete from construction on and never changes
     bool executed = false;
     for (Node<Action>* n = header_.headNode(); n; n = n->next.load()) {
         int r = n->item->execute(w);
-        if (r == 1) return false;
+        if (r == 1) return fail(nullptr);
         if (r == 0) executed = true;
-        if (!w.alive()) return false;
+        if (!w.alive()) return fail("the writer no longer ran");
     }
-    if (!executed) return false;
+    if (!executed) return fail("the header has no part for this writer");
     if (w.type() & WRITER_TYPES_FILE) {
         // both file writers set it; the logging raster reads and clears it
         if (info_ && info_->measIdx < MEAS_COUNT)
@@ -307,6 +311,29 @@ void VirtualFiles::deregisterWriter(unsigned measIdx, unsigned id) {
     registered_ &= ~VirtualFile::bit(measIdx, id);
     for (auto& s : slots_[measIdx])
         if (VirtualFile* vf = s.load()) vf->deregisterWriter(measIdx, id);
+}
+
+std::vector<int> VirtualFiles::registeredFiles(unsigned measIdx, unsigned id) {
+    std::vector<int> out;
+    if (measIdx >= kMeas) return out;
+    ScopeLock sl(this, "VirtualFiles::registeredFiles");
+    for (auto& s : slots_[measIdx])
+        if (VirtualFile* vf = s.load(); vf && vf->isRegisteredWriter(measIdx, id)) out.push_back(vf->index());
+    return out;
+}
+
+// Under the registry's lock: a file taken out of it (and deleted then) is
+// not met half gone.
+void VirtualFiles::registerWriterWith(unsigned measIdx, unsigned id, const std::vector<int>& files) {
+    ScopeLock sl(this, "VirtualFiles::registerWriterWith");
+    for (int index : files)
+        if (VirtualFile* vf = get(measIdx, index)) vf->registerWriter(measIdx, id);
+}
+
+bool VirtualFiles::fileName(unsigned measIdx, int index, char* buf, unsigned size) {
+    ScopeLock sl(this, "VirtualFiles::fileName");
+    const VirtualFile* vf = get(measIdx, index);
+    return vf && vf->getFileName(buf, size);
 }
 
 void VirtualFiles::dropMeasurement(unsigned measIdx) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 #include "logging/store/action.h"
 #include "logging/store/file_info.h"
@@ -32,8 +33,10 @@ public:
     void registerWriter(unsigned measIdx, unsigned id) { mask_.fetch_or(bit(measIdx, id)); }
     void deregisterWriter(unsigned measIdx, unsigned id) { mask_.fetch_and(~bit(measIdx, id)); }
     bool isRegisteredWriter(unsigned measIdx, unsigned id) const { return (mask_.load() & bit(measIdx, id)) != 0; }
-    // Executes the header actions on a writer that opens the file.
-    bool writeHeader(Writer& w);
+    // Executes the header actions on a writer that opens the file. On
+    // failure *why (when given) names the cause, unless a write of the
+    // writer failed (the writer names that one).
+    bool writeHeader(Writer& w, const char** why = nullptr);
     // Bytes the header actions put into a file.
     uint32_t headerSize() const { return headerSize_; }
     const MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
@@ -76,6 +79,12 @@ public:
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);
     void deregisterWriter(unsigned measIdx, unsigned id);
+    // Indexes of the live files of a measurement with the writer registered.
+    std::vector<int> registeredFiles(unsigned measIdx, unsigned id);
+    // Registers the writer with those of the files that are still live.
+    void registerWriterWith(unsigned measIdx, unsigned id, const std::vector<int>& files);
+    // The name of a live file; false when it is gone.
+    bool fileName(unsigned measIdx, int index, char* buf, unsigned size);
     // Live files of a measurement.
     unsigned liveCount(unsigned measIdx) const;
     // Deletes every live file of a measurement (its store is gone).

@@ -98,6 +98,7 @@ bool Writer::executeNext() {
     Action* a = backend_.next(*this, &held);
     if (!a) return false;
     current_ = a;
+    Step step(*this);
     a->execute(*this);
     current_ = nullptr;
     backend_.done(held);

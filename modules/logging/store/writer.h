@@ -18,6 +18,7 @@
 namespace measure::store {
 
 class Backend;
+struct MissedActions;
 
 // Write statistics of a writer: +1 write and +n bytes per successful write,
 // +1 failure per write, flush or close that the drive refused.
@@ -60,6 +61,24 @@ public:
     Backend& backend() { return backend_; }
 
 protected:
+    // A step of the task that may wait for the drive or for the NVRAM (an
+    // action, a look at the drive, a flush): the writer is alive throughout,
+    // however long it waits; the pass stamp is taken again at its end.
+    class Step {
+    public:
+        explicit Step(Writer& w) : w_(w) { w_.steps_.fetch_add(1); }
+        ~Step() {
+            w_.lastPass_.store(writerClock());
+            w_.steps_.fetch_sub(1);
+        }
+        Step(const Step&) = delete;
+        Step& operator=(const Step&) = delete;
+
+    private:
+        Writer& w_;
+    };
+    // Whether the task is within a step.
+    bool inStep() const { return steps_.load() != 0; }
     // Takes the next action of the back end and executes it; false when there was none.
     bool executeNext();
     // Writes the bytes as they are to an open file (no head).
@@ -78,6 +97,7 @@ protected:
     std::atomic<bool> notSubscribed_{true};
     std::atomic<bool> mediaAvailable_{true};
     std::atomic<uint32_t> lastPass_{0};
+    std::atomic<int> steps_{0};
     uint32_t created_;
     Backend& backend_;
     uint8_t type_;
@@ -176,8 +196,13 @@ private:
     bool backToWholeItem(WriterFileEntry_t& e, int err);
     // Closes a file that cannot go on and drops it on this writer; its later
     // writes count as failed. err: why the drive refused its bytes (0: not
-    // the drive).
-    void dropFile(WriterFileEntry_t& e, int err);
+    // the drive, `cause` says why).
+    void dropFile(WriterFileEntry_t& e, int err, const char* cause = nullptr);
+    // Names and counts what the writer did not write (`when`: while it was
+    // removed, at its stop) and closes its files whose close it missed;
+    // the others go on, unless the writer stops.
+    void tellMissed(const MissedActions& missed, const char* when);
+    void subscribeAgain();
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
     void dropStream(WriterFileEntry_t& e);

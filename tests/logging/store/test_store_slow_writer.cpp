@@ -114,3 +114,112 @@ TEST_F(StoreTest, WriterLivesThroughAStepOfTheDeviceClock) {
         EXPECT_TRUE(writer.alive()) << offset;
     }
 }
+
+namespace {
+// A USB writer whose drive holds its writes while `hold` is set.
+class HeldWriter : public USBWriter {
+public:
+    using USBWriter::USBWriter;
+    std::atomic<bool> hold{false};
+    std::atomic<bool> waits{false};
+    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
+        while (hold) {
+            waits = true;
+            taskDelay(5);
+        }
+        return USBWriter::write(vfIdx, data, length);
+    }
+};
+}  // namespace
+
+// A writer whose drive holds it while the queue stays oversized is removed;
+// when it comes back it goes on in its own file after a gap that the log
+// names in bytes (nothing of it written twice, under no other name), and the
+// records it missed count as failed writes.
+TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
+    BackendTiming t;
+    t.startupMs = 200;
+    t.oversizeBytes = 64 << 10;
+    t.oversizeMs = 500;
+    backendSetTiming(t);
+    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
+    configure();
+    Backend* be = pretrigger()->getBackend();
+    MeasStoreWriteCounters heldCounts{};
+    auto* held = new HeldWriter(*be, "usb_meas:", {&heldCounts.writes, &heldCounts.bytes, &heldCounts.failures});
+    ASSERT_TRUE(held->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+
+    uint32_t ts = 100000;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
+    held->hold = true;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
+    // the queue outgrows its limit behind the held writer alone
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 100);
+            return be->writerCount() == 1;
+        },
+        20000));
+    feedBoth(ts, 2000);   // missed while it is away
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    feedBoth(ts, 300);
+    closeAndDrain();
+    stopStore();
+
+    const auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "removing writer r_USBWriter1 (")) << "not removed";
+    EXPECT_FALSE(logContains(log, "is in use"));
+    EXPECT_FALSE(logContains(log, "removing writer r_BFSWriter1"));
+    auto internal = files("meas");
+    auto usb = files("usb_meas");
+    ASSERT_EQ(internal.size(), 1u);
+    ASSERT_EQ(usb.size(), 1u);
+    const std::string name = internal.begin()->first;
+    EXPECT_EQ(usb.begin()->first, name);
+    // the gap is named with its bytes: the file on the drive that kept up
+    // holds exactly those more
+    unsigned missed = 0, blocks = 0, gapFrom = 0, gapTo = 0;
+    for (const auto& line : log) {
+        if (line.find("'usb_meas:/" + name + "': ") == std::string::npos ||
+            line.find("not written while the writer was removed from the back end: the file goes on after the gap") ==
+                std::string::npos)
+            continue;
+        ASSERT_EQ(std::sscanf(line.substr(line.find("': ") + 3).c_str(), "%u bytes in %u blocks (time stamps %u to %u)",
+                              &missed, &blocks, &gapFrom, &gapTo),
+                  4)
+            << line;
+    }
+    ASSERT_GT(missed, 0u) << "the gap is not named";
+    EXPECT_EQ(usb.begin()->second.size() + missed, internal.begin()->second.size());
+    EXPECT_EQ(heldCounts.failures, blocks);
+
+    // what the file holds is the internal file's, in order, each record once,
+    // with records from after the gap
+    MeasFileContent in, out;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(internal.begin()->second.data(), internal.begin()->second.size(), in, err, &layouts()))
+        << err;
+    ASSERT_TRUE(meas_file_read(usb.begin()->second.data(), usb.begin()->second.size(), out, err, &layouts())) << err;
+    size_t k = 0;
+    bool gapSeen = false;
+    for (const auto& r : out.records) {
+        gapSeen = gapSeen || int32_t(r.timeStamp - gapTo) > 0;
+        while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp)) {
+            // the named time stamps hold every record the file lacks
+            const uint32_t lacking = in.records[k].timeStamp;
+            EXPECT_TRUE(int32_t(lacking - gapFrom) >= 0 && int32_t(lacking - gapTo) <= 0)
+                << "record " << lacking << " missing outside the gap named";
+            ++k;
+        }
+        ASSERT_LT(k, in.records.size()) << "record " << r.timeStamp << " of block " << int(r.blockId)
+                                        << " not in the internal file's order, or twice";
+        ++k;
+    }
+    EXPECT_TRUE(gapSeen) << "nothing written after the gap";
+    EXPECT_LT(out.records.size(), in.records.size());
+    EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
+}
