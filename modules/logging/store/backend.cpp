@@ -33,21 +33,31 @@ Backend::Backend(unsigned measIdx) : List<Action>(true), measIdx_(measIdx), timi
     if (!taskStart(name, 146, 10000, VX_FP_TASK, 0)) throw "Backend::Backend() taskStart failed.";
 }
 
-Backend::~Backend() {
+bool Backend::stopWriters() {
     taskStop(WAIT_FOREVER);
     std::vector<Writer*> writers;
     {
-        ScopeLock sl(this, "~Backend");
+        ScopeLock sl(this, "Backend::stopWriters");
         writers = owned_;
     }
     for (Writer* w : writers) w->taskStopAsync();
+    bool allStopped = true;
     for (Writer* w : writers) {
         if (!w->taskStop(3 * sysClkRateGet())) {
-            syslogx(147, "Backend::~Backend() taskStop on writer %u failed - dangling reference!", unsigned(w->id()));
+            syslogx(147, "Backend::stopWriters() writer %u did not stop: its back end stays for it", unsigned(w->id()));
+            allStopped = false;
             continue;
         }
         delete w;   // removes itself from its slot and from owned_
     }
+    return allStopped;
+}
+
+Backend::~Backend() {
+    // The owner keeps a back end whose writers would not stop (they still
+    // use it); one deleted all the same names what those had not written.
+    if (!stopWriters())
+        syslogx(147, "Backend::~Backend() a writer did not stop - dangling reference!");
     ScopeLock sl(this, "~Backend");
     // What the writers that would not stop had not written goes with the
     // queue: it is named here, as they cannot.

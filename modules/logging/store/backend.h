@@ -62,6 +62,11 @@ public:
     // Stops the task, then stops and deletes every writer made for this back end.
     ~Backend() override;
 
+    // Stops the back end's task and its writers (each is given 3 s) and
+    // deletes those that stopped. false when one would not stop: it may
+    // still use the back end, which must then not be deleted.
+    bool stopWriters();
+
     // Gives the writer a slot and a reading position: the head during the
     // start-up window, else the tail. false when refused. A writer the back
     // end removed reads on from the tail, and the live files it was to write

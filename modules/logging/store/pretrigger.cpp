@@ -28,7 +28,13 @@ Pretrigger::~Pretrigger() {
     state_.store(PRETRIG_ENDING);
     fragmenter_.setPassThrough(false);
     taskStop(WAIT_FOREVER);
-    delete backend_;
+    // A writer held by its drive beyond its stop still uses the back end:
+    // it is left to it (a stop must not wait for a drive without end).
+    if (backend_ && !backend_->stopWriters())
+        syslogx(147, "Pretrigger::~Pretrigger() m%02u: a writer did not stop, its back end is left to it",
+                backend_->measIdx() + 1);
+    else
+        delete backend_;
     backend_ = nullptr;
 }
 

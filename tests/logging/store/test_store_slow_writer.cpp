@@ -223,3 +223,26 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
     EXPECT_LT(out.records.size(), in.records.size());
     EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
 }
+
+// A writer its drive holds past the stop keeps the back end it still uses:
+// the store ends without it, and the writer ends once its drive lets it go.
+TEST_F(StoreTest, AWriterThatWillNotStopKeepsItsBackEnd) {
+    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
+    configure();
+    Backend* be = pretrigger()->getBackend();
+    MeasStoreWriteCounters heldCounts{};
+    auto* held = new HeldWriter(*be, "usb_meas:", {&heldCounts.writes, &heldCounts.bytes, &heldCounts.failures});
+    ASSERT_TRUE(held->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+    held->hold = true;
+    uint32_t ts = 100000;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
+
+    meas_app_PreTrigDelete(meas[0].store);   // gives the held writer its 3 s
+    meas[0].store = nullptr;
+    EXPECT_TRUE(logContains(takeLogTexts(), "a writer did not stop, its back end is left to it"));
+    held->hold = false;   // it goes on with the back end it was left
+    ASSERT_TRUE(waitFor([&] { return !held->taskActive(); }, 10000));
+    delete be;   // ends the held writer too
+}
