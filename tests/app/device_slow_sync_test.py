@@ -13,6 +13,11 @@ right when it logs "boot counter N" logs N + 1 at its next start: the count
 is on the disk before it is told.
 Then, with syncs slowed to a second, a client whose `lof_set` waits for the
 disk holds only itself: another client's `lof_get` is answered first.
+With the NVRAM's syncs alone slowed to a second: six clients that trigger
+laps every 0.3 s are each answered within 5 s and every lap has its file on
+every drive; a stop among them, during the start, or 0.3 s after a trigger
+ends within 5 s, and names what the NVRAM's disk lacks when it cannot be
+written.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -20,20 +25,25 @@ import os
 import re
 import select
 import shutil
+import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, drive_files, measdump_csv, parse_state, shell, wait_for  # noqa: E402
+from device_harness import (DeviceRun, connect, drive_files, measdump_csv, parse_state, read_answer,  # noqa: E402
+                            shell, wait_for)
 
 SLOW_SYNC_C = r"""
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -52,7 +62,21 @@ static long delay_ms(void) {
     return n > 0 ? atol(buf) : SLOW_MS;
 }
 
-static void slow(void) {
+/* every file, or only those whose path ends as SLOW_SYNC_ONLY says */
+static int slowed(int fd) {
+    const char* only = getenv("SLOW_SYNC_ONLY");
+    char link[64], path[4096];
+    if (!only) return 1;
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n < 0) return 0;
+    path[n] = 0;
+    size_t len = strlen(only);
+    return (size_t)n >= len && strcmp(path + n - len, only) == 0;
+}
+
+static void slow(int fd) {
+    if (!slowed(fd)) return;
     long ms = delay_ms();
     struct timespec t = {ms / 1000, (ms % 1000) * 1000 * 1000};
     while (nanosleep(&t, &t) != 0) {
@@ -63,7 +87,7 @@ static void slow(void) {
     int name(int fd) {                                            \
         static int (*real)(int);                                  \
         if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, #name);  \
-        slow();                                                   \
+        slow(fd);                                                 \
         return real(fd);                                          \
     }
 
@@ -168,6 +192,141 @@ def test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale):
     print("a command waiting for a slow disk held only its own client")
 
 
+def nvram_slow_env(lib, control, ms):
+    """The environment of a device whose NVRAM file alone syncs slowly, by
+    the milliseconds the control file holds (ms to begin with)."""
+    with open(control, "w") as f:
+        f.write(str(ms))
+    env = slow_env(lib)
+    env.update(SLOW_SYNC_CONTROL=control, SLOW_SYNC_ONLY="/nvram.bin.tmp")
+    return env
+
+
+def lap_trigger_client(folder, phase, stop, limit, answers, problems):
+    """One client that sends lof_laptrig every 0.3 s until `stop` is set,
+    at `phase` within each 0.3 s (the next such instant after its answer:
+    the clients' laps stay apart, each longer than a raster period); notes
+    each answer's lap and how long it took. The device's stop may leave a
+    command unanswered."""
+    try:
+        s = connect(folder, limit)
+    except OSError as e:
+        problems.append("no connection: %r" % e)
+        return
+    try:
+        while not stop.is_set():
+            now = time.monotonic()
+            slot = phase + 0.3 * (int((now - phase) / 0.3) + 1)
+            time.sleep(slot - now)
+            s.sendall(b"lof_laptrig\n")
+            answer = read_answer(s)
+            took = time.monotonic() - slot
+            if "value = 0 " in answer:
+                answers.append((took, parse_state(answer)[0]))
+            elif not stop.is_set():
+                problems.append("lof_laptrig answered %r" % answer)
+    except OSError as e:
+        if not stop.is_set():
+            problems.append("lof_laptrig not answered: %r" % e)
+    finally:
+        s.close()
+
+
+def test_lap_triggers_share_slow_nvram_writes(binary, sample, lib, work, scale):
+    """NVRAM syncs of a second and six clients that each trigger a lap every
+    0.3 s for 15 s: one write of the NVRAM serves every trigger made before
+    it began, so each is answered within 5 s, a SIGTERM among the triggers
+    ends the device within 5 s, and every lap answered has its file on every
+    drive, the USB drive's included."""
+    env = nvram_slow_env(lib, os.path.join(work, "laps_sync_ms"), 1000)
+    limit = 5.0 * scale
+    with DeviceRun(sample, "tav9-slowlaps-") as run:
+        os.mkdir(os.path.join(run.folder, "usb_meas"))
+        dev = run.device(binary, env=env).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        answers, problems, stop = [], [], threading.Event()
+        start = time.monotonic()
+        clients = [threading.Thread(target=lap_trigger_client,
+                                    args=(run.folder, start + 0.05 * i, stop, 30.0 * scale, answers, problems))
+                   for i in range(6)]
+        for c in clients:
+            c.start()
+        try:
+            time.sleep(15.0)
+            stop.set()
+            took = stop_within(dev, limit, "among lap triggers")
+        finally:
+            stop.set()
+            for c in clients:
+                c.join()
+        assert not problems, problems
+        slowest = max(took for took, _ in answers)
+        print("%d lap triggers, the slowest answered after %.2f s; stopped after %.2f s" % (len(answers), slowest, took))
+        assert slowest < limit, "a lap trigger answered after %.1f s" % slowest
+        laps = {lap for _, lap in answers}
+        for drive in ("meas", "meas2", "usb_meas"):
+            recorded = {int(name[3:5], 16) for name in drive_files(run.folder, drive)}
+            missing = sorted(lap for lap in laps if lap & 0xFF not in recorded)
+            assert not missing, "%s: no file of the laps %s: %s" % (drive, missing, drive_files(run.folder, drive))
+
+
+def make_folder_at(path):
+    """True once a folder is made at path; false while something stands there."""
+    try:
+        os.mkdir(path)
+        return True
+    except FileExistsError:
+        return False
+
+
+def stop_within(dev, limit, when):
+    """SIGTERM to the device; it ends in order within `limit` seconds."""
+    sent = time.monotonic()
+    dev.proc.send_signal(signal.SIGTERM)
+    dev.wait_clean_end(limit, "SIGTERM " + when)
+    return time.monotonic() - sent
+
+
+def test_stop_with_slow_nvram(binary, sample, lib, work, scale):
+    """NVRAM syncs of a second: a SIGTERM during the start (early, and at the
+    boot counter) and one 0.3 s after a lap trigger each end the device
+    within 5 s. A stop whose NVRAM cannot be written names in log.txt what
+    the disk lacks."""
+    env = nvram_slow_env(lib, os.path.join(work, "stop_sync_ms"), 1000)
+    limit = 5.0 * scale
+    with DeviceRun(sample, "tav9-slowstop-") as run:
+        def start():
+            sock = os.path.join(run.folder, "shell.sock")
+            if os.path.exists(sock):
+                os.remove(sock)
+            return run.device(binary, env=env)
+
+        for mark in ("startup: application", "startup: boot counter"):
+            dev = start()
+            wait_for(lambda: mark in dev.log() or dev.proc.poll() is not None, mark, 30.0 * scale)
+            print("stopped at '%s' after %.2f s" % (mark, stop_within(dev, limit, "at '%s'" % mark)))
+
+        for blocked in (False, True):
+            dev = start().wait_ready(60.0 * scale)
+            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale),
+                     "logging to run")
+            if blocked:   # once the device's own write has left the name
+                wait_for(lambda: make_folder_at(os.path.join(run.folder, "nvram.bin.tmp")), "nvram.bin.tmp free")
+            client = connect(run.folder, 30.0 * scale)
+            try:
+                client.sendall(b"lof_laptrig\n")
+                time.sleep(0.3)
+                took = stop_within(dev, limit, "0.3 s after a lap trigger")
+            finally:
+                client.close()
+            lacks = [line.split("rtpShutdown: ")[1] for line in dev.log().splitlines()
+                     if "rtpShutdown: NVRAM changes not on the disk" in line]
+            print("stopped 0.3 s after a lap trigger after %.2f s%s" % (took, ": " + lacks[0] if lacks else ""))
+            if blocked:
+                assert lacks and "lap counters (id 0" in lacks[0], dev.log()
+        os.rmdir(os.path.join(run.folder, "nvram.bin.tmp"))
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -238,6 +397,8 @@ def main():
             assert dev.stop() == 0, dev.output()
             dev.check_clean()
         test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
+        test_lap_triggers_share_slow_nvram_writes(binary, sample, lib, work, scale)
+        test_stop_with_slow_nvram(binary, sample, lib, work, scale)
         check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -120,7 +120,7 @@ TEST_F(NvramWriteBehindTest, FailedWriteKeepsItsChangesAndIsTriedAgain) {
     std::filesystem::create_directory(dir + "/nvram.bin.tmp");
     EXPECT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &changed, 2), 2);
     EXPECT_FALSE(host::nvramFlush());
-    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin: Is a directory");
+    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin.tmp: Is a directory");   // the file it failed on
     EXPECT_EQ(readAbsLap(), changed);
     std::filesystem::remove(dir + "/nvram.bin.tmp");
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
