@@ -195,7 +195,7 @@ bool nvramStored(uint64_t stamp);
 bool nvramFlushTo(uint64_t stamp);
 // Writes what is pending and ends the writer thread (the shutdown), waiting
 // no longer than limitMs: false when the disk still lacks a change then
-// (a write still under way ends by itself). A later change starts it again.
+// (a writer still writing then goes on). A later change starts it again.
 bool nvramStopWriter(unsigned limitMs);
 // As nvramFlush, waiting no longer than limitMs: false when the disk still
 // lacks a change then (being written, or its write failed).

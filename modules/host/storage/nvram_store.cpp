@@ -124,7 +124,7 @@ uint64_t attemptsBegun = 0;
 uint64_t attemptsEnded = 0;
 uint64_t writingCount = 0;    // the changes the attempt under way holds
 bool flushWanted = false;
-bool writerRunning = false;   // its loop runs (it may be left to end by itself at the stop)
+bool writerRunning = false;   // its loop runs
 bool stopWriter = false;
 std::thread writer;
 
@@ -341,8 +341,8 @@ Waited waitStored(uint64_t stamp, const std::chrono::steady_clock::time_point* d
 }
 
 // Ends the writer's loop, waiting for the write under way until the
-// deadline (if any); a writer still writing then is left to end by itself
-// after its write. What it has not written stays pending.
+// deadline (if any); a writer still writing then goes on as before (false).
+// What it has not written stays pending.
 bool endWriter(const std::chrono::steady_clock::time_point* deadline) {
     std::unique_lock<std::mutex> lk(mx);
     if (!writerRunning) {
@@ -355,8 +355,8 @@ bool endWriter(const std::chrono::steady_clock::time_point* deadline) {
     if (!deadline)
         changed.wait(lk, ended);
     else if (!changed.wait_until(lk, *deadline, ended)) {
-        writer.detach();
-        return false;   // stopWriter stays: it ends after its write
+        stopWriter = false;
+        return false;
     }
     std::thread t = std::move(writer);
     stopWriter = false;
@@ -380,6 +380,7 @@ void forget() {
     damage.clear();
     writeProblem.clear();
     writtenCount = changeCount;   // nothing pending; stamps handed out stay in order
+    changed.notify_all();         // those who waited have nothing left to wait for
 }
 
 // What the disk lacks, by element: "name (id N)", with the count of copies
