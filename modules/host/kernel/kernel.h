@@ -189,9 +189,10 @@ bool nvramFlush();
 uint64_t nvramChangeStamp();
 // Whether the disk holds every change up to the stamp.
 bool nvramStored(uint64_t stamp);
-// Waits until the disk holds every change up to the stamp, writing them
-// itself when the writer has not yet (not for a raster or a network task);
-// false when the write failed (the changes stay pending, tried again).
+// Waits until the disk holds every change up to the stamp (not for a raster
+// or a network task): the write under way serves it when it holds them,
+// else the writer's next; false when that write failed (the changes stay
+// pending, tried again).
 bool nvramFlushTo(uint64_t stamp);
 // Writes what is pending and ends the writer thread (the shutdown), waiting
 // no longer than limitMs: false when the disk still lacks a change then
