@@ -201,17 +201,12 @@ def nvram_slow_env(lib, control, ms):
     return env
 
 
-def lap_trigger_client(folder, phase, period, stop, limit, answers, problems):
+def lap_trigger_client(s, phase, period, stop, answers, problems):
     """One client that sends lof_laptrig every `period` s until `stop` is
     set, at `phase` within each period (the next such instant after its
     answer: the clients' laps stay apart, each longer than a raster period);
     notes each answer's lap and how long it took. The device's stop may
     leave a command unanswered."""
-    try:
-        s = connect(folder, limit)
-    except OSError as e:
-        problems.append("no connection: %r" % e)
-        return
     try:
         while not stop.is_set():
             now = time.monotonic()
@@ -245,11 +240,12 @@ def test_lap_triggers_share_slow_nvram_writes(binary, sample, lib, work, scale):
         dev = run.device(binary, env=env).wait_ready(60.0 * scale)
         wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
         answers, problems, stop = [], [], threading.Event()
+        # connected one after the other: connect() changes the process's folder for a moment
+        sockets = [connect(run.folder, 30.0 * scale) for _ in range(6)]
         start = time.monotonic()
         clients = [threading.Thread(target=lap_trigger_client,
-                                    args=(run.folder, start + 0.05 * scale * i, 0.3 * scale, stop, 30.0 * scale,
-                                          answers, problems))
-                   for i in range(6)]
+                                    args=(s, start + 0.05 * scale * i, 0.3 * scale, stop, answers, problems))
+                   for i, s in enumerate(sockets)]
         for c in clients:
             c.start()
         try:
