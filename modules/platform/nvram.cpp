@@ -98,6 +98,14 @@ bool nvram_dbs_flush() {
     return ok;
 }
 
+bool nvram_dbs_flushWithin(unsigned limitMs) {
+    const bool ok = host::nvramFlushWithin(limitMs);
+    noteStoreProblem();
+    return ok;
+}
+
+std::string nvram_dbs_unstored() { return host::nvramUnstored(); }
+
 uint64_t nvram_dbs_changeStamp() { return host::nvramChangeStamp(); }
 
 bool nvram_dbs_stored(uint64_t stamp) { return host::nvramStored(stamp); }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "host/kernel/kernel.h"
 
@@ -35,6 +36,11 @@ long nvram_dbs_write(unsigned id, unsigned idx, const void* data, unsigned len);
 // could not be written. A shell command that calls it waits off the shell's
 // turn: the other clients' lines run meanwhile.
 bool nvram_dbs_flush();
+// As nvram_dbs_flush, waiting no longer than limitMs (a failure is logged):
+// false when the disk still lacks a change then.
+bool nvram_dbs_flushWithin(unsigned limitMs);
+// What the disk still lacks, by element ("" when it holds every change).
+std::string nvram_dbs_unstored();
 // The stamp of the newest change made so far (changes are counted from the
 // start and the count never goes back): what a later flush waits for.
 uint64_t nvram_dbs_changeStamp();

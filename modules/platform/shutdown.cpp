@@ -1,4 +1,6 @@
 #include <atomic>
+#include <chrono>
+#include <string>
 
 #include "host/os/os.h"
 #include "platform/error_mgr.h"
@@ -19,6 +21,9 @@ constexpr int kLoggerPollMs = 10;
 // the logging raster up past the logger's flush wait.
 constexpr int kLogRoomWaitMs = 200;
 constexpr int kLogRoomBudgetMs = 300;
+// How long the stop waits for the NVRAM's disk: a slow or stalled disk must
+// not hold the end up. What it lacks then is named.
+constexpr unsigned kNvramStoreWaitMs = 2000;
 
 ShutdownHooks g_hooks;
 std::atomic<bool> g_done{false};
@@ -47,8 +52,17 @@ void rtpShutdown() {
 
     raster_stopAll();
     if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");
-    // what the NVRAM still holds for the disk goes there now (a failure is logged)
-    nvram_dbs_flush();
+    // what the NVRAM still holds for the disk goes there now, for a while
+    // (a failure is logged)
+    const auto flushStart = std::chrono::steady_clock::now();
+    if (!nvram_dbs_flushWithin(kNvramStoreWaitMs)) {
+        const long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                  std::chrono::steady_clock::now() - flushStart)
+                                                  .count());
+        const std::string lacks = nvram_dbs_unstored();
+        syslogx(147, "rtpShutdown: NVRAM changes not on the disk after %ld ms: %s", waited,
+                lacks.empty() ? "(none named)" : lacks.c_str());
+    }
 
     for (int i = 0; i < raster_count(); ++i) {
         RasterInfo ri;

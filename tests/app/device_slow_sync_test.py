@@ -19,8 +19,12 @@ With the NVRAM's syncs at 12 s, and then with every sync at 12 s, the
 drives' writers wait for the counters of a lap trigger's files and for
 their flushes and stay: none is removed, no file is made again under
 another name, and nothing is lost without a line that names it.
+With the NVRAM's syncs alone slowed to a second: six clients that trigger
+laps every 0.3 s are each answered within 5 s and every lap has its file on
+every drive; a stop among them or during the start ends within 5 s, and
+names what the NVRAM's disk lacks when it cannot be written.
 A sanitizer build runs many times slower: its limits are five times longer.
-Usage: device_slow_sync_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
+Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
 import os
 import re
@@ -31,6 +35,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -272,6 +277,120 @@ def test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale
     print("with every sync slow the writers stayed")
 
 
+def nvram_slow_env(lib, control, ms):
+    """The environment of a device whose NVRAM file alone syncs slowly, by
+    the milliseconds the control file holds (ms to begin with)."""
+    with open(control, "w") as f:
+        f.write("%d nvram.bin.tmp" % ms)
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    return env
+
+
+def lap_trigger_client(s, phase, period, stop, answers, problems):
+    """One client that sends lof_laptrig every `period` s until `stop` is
+    set, at `phase` within each period (the next such instant after its
+    answer: the clients' laps stay apart, each longer than a raster period);
+    notes each answer's lap and how long it took. The device's stop may
+    leave a command unanswered."""
+    try:
+        while not stop.is_set():
+            now = time.monotonic()
+            slot = phase + period * (int((now - phase) / period) + 1)
+            time.sleep(slot - now)
+            s.sendall(b"lof_laptrig\n")
+            answer = read_answer(s)
+            took = time.monotonic() - slot
+            if "value = 0 " in answer:
+                answers.append((took, parse_state(answer)[0]))
+            elif not stop.is_set():
+                problems.append("lof_laptrig answered %r" % answer)
+    except OSError as e:
+        if not stop.is_set():
+            problems.append("lof_laptrig not answered: %r" % e)
+    finally:
+        s.close()
+
+
+def test_lap_triggers_share_slow_nvram_writes(binary, sample, lib, work, scale):
+    """NVRAM syncs of a second and six clients that each trigger a lap every
+    0.3 s for 15 s: one write of the NVRAM serves every trigger made before
+    it began, so each is answered within 5 s, a SIGTERM among the triggers
+    ends the device within 5 s, and every lap answered has its file on every
+    drive, the USB drive's included. (A sanitizer build, whose rasters may
+    lag by more than the clients' 50 ms apart, triggers five times slower.)"""
+    env = nvram_slow_env(lib, os.path.join(work, "laps_sync_ms"), 1000)
+    limit = 5.0 * scale
+    with DeviceRun(sample, "tav9-slowlaps-") as run:
+        os.mkdir(os.path.join(run.folder, "usb_meas"))
+        dev = run.device(binary, env=env).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        answers, problems, stop = [], [], threading.Event()
+        # connected one after the other: connect() changes the process's folder for a moment
+        sockets = [connect(run.folder, 30.0 * scale) for _ in range(6)]
+        start = time.monotonic()
+        clients = [threading.Thread(target=lap_trigger_client,
+                                    args=(s, start + 0.05 * scale * i, 0.3 * scale, stop, answers, problems))
+                   for i, s in enumerate(sockets)]
+        for c in clients:
+            c.start()
+        try:
+            time.sleep(15.0)
+            stop.set()
+            took = stop_within(dev, limit, "among lap triggers")
+        finally:
+            stop.set()
+            for c in clients:
+                c.join()
+        assert not problems, problems
+        slowest = max(took for took, _ in answers)
+        print("%d lap triggers, the slowest answered after %.2f s; stopped after %.2f s" % (len(answers), slowest, took))
+        assert slowest < limit, "a lap trigger answered after %.1f s" % slowest
+        laps = {lap for _, lap in answers}
+        for drive in ("meas", "meas2", "usb_meas"):
+            recorded = {int(name[3:5], 16) for name in drive_files(run.folder, drive)}
+            missing = sorted(lap for lap in laps if lap & 0xFF not in recorded)
+            assert not missing, "%s: no file of the laps %s: %s" % (drive, missing, drive_files(run.folder, drive))
+
+
+def make_folder_at(path):
+    """True once a folder is made at path; false while something stands there."""
+    try:
+        os.mkdir(path)
+        return True
+    except FileExistsError:
+        return False
+
+
+def stop_within(dev, limit, when):
+    """SIGTERM to the device; it ends in order within `limit` seconds."""
+    sent = time.monotonic()
+    dev.proc.send_signal(signal.SIGTERM)
+    dev.wait_clean_end(limit, "SIGTERM " + when)
+    return time.monotonic() - sent
+
+
+def test_stop_with_slow_nvram(binary, sample, lib, work, scale):
+    """NVRAM syncs of a second: a SIGTERM during the start, early or at the
+    boot counter, ends the device within 5 s; a stop whose NVRAM cannot be
+    written names in log.txt what the disk lacks."""
+    env = nvram_slow_env(lib, os.path.join(work, "stop_sync_ms"), 1000)
+    with DeviceRun(sample, "tav9-slowstop-") as run:
+        for mark in ("startup: application", "startup: boot counter", None):
+            dev = run.device(binary, env=env)
+            if mark:
+                wait_for(lambda: mark in dev.log() or dev.proc.poll() is not None, mark, 30.0 * scale)
+            else:   # running, and a folder at the NVRAM's temporary name once its own write left it
+                dev.wait_ready(60.0 * scale)
+                wait_for(lambda: make_folder_at(os.path.join(run.folder, "nvram.bin.tmp")), "nvram.bin.tmp free")
+                assert "storing the counters in NVRAM failed" in dev.shell("lof_laptrig", timeout=30.0 * scale)
+            took = stop_within(dev, 5.0 * scale, "at '%s'" % mark if mark else "with the NVRAM refused")
+            print("stopped %s after %.2f s" % ("at '%s'" % mark if mark else "with the NVRAM refused", took))
+        lacks = [line for line in dev.log().splitlines() if "rtpShutdown: NVRAM changes not on the disk" in line]
+        assert lacks and "lap counters (id 0" in lacks[0], dev.log()
+        os.rmdir(os.path.join(run.folder, "nvram.bin.tmp"))
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -298,56 +417,70 @@ def check_boot_counter_cut(binary, sample, env, scale):
             last = boot
 
 
+def test_triggers_and_counters(binary, measdump, sample, lib, work, scale):
+    """A fresh folder's shell soon up, triggers answered at once with no
+    record lost, the counters written by the orderly stop; then a client
+    waiting for the disk holds only itself, and the boot counter is on the
+    disk before it is told."""
+    env = slow_env(lib)
+    with DeviceRun(sample, "tav9-slowsync-") as run:
+        folder = run.folder
+        assert not os.path.exists(os.path.join(folder, "nvram.bin"))
+
+        # a fresh folder: the shell answers soon after the start
+        start = time.monotonic()
+        dev = run.device(binary, env=env)
+        wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")) or dev.proc.poll() is not None,
+                 "shell.sock", 3.0 * scale)
+        assert answers_within(folder, start + 3.0 * scale), \
+            "the shell of a fresh folder did not answer within %.0f s of the start" % (3.0 * scale)
+        print("the shell answered %.3f s after the start" % (time.monotonic() - start))
+        dev.wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+
+        time.sleep(1.0)
+        for trigger in ("lof_outtrig", "lof_laptrig", "lof_fratrig"):
+            sent = time.monotonic()
+            answer = dev.shell(trigger, timeout=1.0 * scale)
+            took = time.monotonic() - sent
+            assert "value = 0" in answer, (trigger, answer)
+            assert took < 1.0 * scale, "%s answered after %.2f s" % (trigger, took)
+            print("%s answered after %.3f s" % (trigger, took))
+            time.sleep(1.0)
+        status = dev.shell("meas")
+        assert "records lost to full logger FIFOs" not in status, status
+        lap, outing, _, _ = parse_state(dev.shell("lof_get"))
+        assert dev.stop() == 0, dev.output()
+        dev.check_clean()
+        check_files(folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
+
+        # what the triggers changed was written by the orderly stop
+        dev = run.device(binary).wait_ready()
+        assert parse_state(dev.shell("lof_get"))[:2] == (lap, outing)
+        assert dev.stop() == 0, dev.output()
+        dev.check_clean()
+    test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
+    check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
+
+
+MODES = {
+    "base": lambda b, m, s, lib, w, sc: test_triggers_and_counters(b, m, s, lib, w, sc),
+    "writers": lambda b, m, s, lib, w, sc: (test_writer_waiting_for_counters_stays(b, s, lib, w, sc),
+                                            test_every_sync_slow_loses_nothing_silently(b, s, lib, w, sc)),
+    "nvram": lambda b, m, s, lib, w, sc: (test_lap_triggers_share_slow_nvram_writes(b, s, lib, w, sc),
+                                          test_stop_with_slow_nvram(b, s, lib, w, sc)),
+}
+
+
 def main():
-    binary, measdump, sample, sanitize = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
+    mode, binary, measdump, sample, sanitize = sys.argv[1:6]
     scale = 1.0 if sanitize.upper() in ("", "OFF", "0", "FALSE", "NO") else 5.0
     work = tempfile.mkdtemp(prefix="tav9-slowsync-")
     try:
-        lib = build_shim(work)
-        env = slow_env(lib)
-        with DeviceRun(sample, "tav9-slowsync-") as run:
-            folder = run.folder
-            assert not os.path.exists(os.path.join(folder, "nvram.bin"))
-
-            # a fresh folder: the shell answers soon after the start
-            start = time.monotonic()
-            dev = run.device(binary, env=env)
-            wait_for(lambda: os.path.exists(os.path.join(folder, "shell.sock")) or dev.proc.poll() is not None,
-                     "shell.sock", 3.0 * scale)
-            assert answers_within(folder, start + 3.0 * scale), \
-                "the shell of a fresh folder did not answer within %.0f s of the start" % (3.0 * scale)
-            print("the shell answered %.3f s after the start" % (time.monotonic() - start))
-            dev.wait_ready()
-            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
-
-            time.sleep(1.0)
-            for trigger in ("lof_outtrig", "lof_laptrig", "lof_fratrig"):
-                sent = time.monotonic()
-                answer = dev.shell(trigger, timeout=1.0 * scale)
-                took = time.monotonic() - sent
-                assert "value = 0" in answer, (trigger, answer)
-                assert took < 1.0 * scale, "%s answered after %.2f s" % (trigger, took)
-                print("%s answered after %.3f s" % (trigger, took))
-                time.sleep(1.0)
-            status = dev.shell("meas")
-            assert "records lost to full logger FIFOs" not in status, status
-            lap, outing, _, _ = parse_state(dev.shell("lof_get"))
-            assert dev.stop() == 0, dev.output()
-            dev.check_clean()
-            check_files(folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
-
-            # what the triggers changed was written by the orderly stop
-            dev = run.device(binary).wait_ready()
-            assert parse_state(dev.shell("lof_get"))[:2] == (lap, outing)
-            assert dev.stop() == 0, dev.output()
-            dev.check_clean()
-        test_slow_disk_holds_only_its_client(binary, sample, lib, work, scale)
-        test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale)
-        test_every_sync_slow_loses_nothing_silently(binary, sample, lib, work, scale)
-        check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
+        MODES[mode](binary, measdump, sample, build_shim(work), work, scale)
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    print("device slow sync test passed")
+    print("device slow sync test (%s) passed" % mode)
 
 
 if __name__ == "__main__":

@@ -379,7 +379,7 @@ TEST_F(Nvram, UnreadableFileStartsOnDefaultsAndFailedWritesAreLoggedOncePerCause
     }
     host::nvramReload();   // the writer ends before the folder comes back
     host::setDeviceFolder(dir);
-    EXPECT_EQ(countContaining(takeLogTexts(), "changes not stored: nvram.bin: No such file or directory"), 1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "changes not stored: nvram.bin.tmp: No such file or directory"), 1);
 }
 
 TEST_F(Nvram, ElementWithBothSlotsDamagedIsLoggedAsDamaged) {

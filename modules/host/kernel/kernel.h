@@ -186,21 +186,30 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len);
 // never a part of them (batches may nest and overlap).
 void nvramBatchBegin();
 void nvramBatchEnd();
-// Writes what is pending now, waiting for it (not for a raster or a network
-// task); true when the disk holds every change made so far.
+// Waits until the disk holds every change made so far (not for a raster or
+// a network task): one write serves every waiter whose changes were made
+// before it began. true when it holds them, false when that write failed.
 bool nvramFlush();
 // The stamp of the newest change made so far: changes are counted from the
 // process start, and the count never goes back.
 uint64_t nvramChangeStamp();
 // Whether the disk holds every change up to the stamp.
 bool nvramStored(uint64_t stamp);
-// Waits until the disk holds every change up to the stamp, writing them
-// itself when the writer has not yet (not for a raster or a network task);
-// false when the write failed (the changes stay pending, tried again).
+// Waits until the disk holds every change up to the stamp (not for a raster
+// or a network task): the write under way serves it when it holds them,
+// else the writer's next; false when that write failed (the changes stay
+// pending, tried again).
 bool nvramFlushTo(uint64_t stamp);
-// Ends the writer thread and writes what is pending (the shutdown); a later
-// change starts it again.
-void nvramStopWriter();
+// Writes what is pending and ends the writer thread (the shutdown), waiting
+// no longer than limitMs: false when the disk still lacks a change then
+// (a writer still writing then goes on). A later change starts it again.
+bool nvramStopWriter(unsigned limitMs);
+// As nvramFlush, waiting no longer than limitMs: false when the disk still
+// lacks a change then (being written, or its write failed).
+bool nvramFlushWithin(unsigned limitMs);
+// What the disk still lacks, by element ("boot counter (id 16); lap
+// counters (id 0, 1 copy)"); "" when it holds every change.
+std::string nvramUnstored();
 // True when copy `copy` of element id has no valid slot although records of
 // it were found with a failed CRC (damaged, as opposed to never written).
 bool nvramElementDamaged(unsigned id, unsigned copy);

@@ -45,7 +45,8 @@ void timeCoreTick(uint32_t tickStamp);
 // before the rename and the folder after it, so a power cut keeps one of
 // them whole. true once the new file is in place (a failed folder sync
 // after the rename included); false with the cause in errno when the old
-// content stays.
-bool writeFileAtomic(const std::string& path, const void* data, size_t len);
+// content stays, and in *failedOn (if given) the path the failing call was
+// made on ("path.tmp", or path for the rename).
+bool writeFileAtomic(const std::string& path, const void* data, size_t len, std::string* failedOn = nullptr);
 
 }  // namespace host::detail

@@ -256,7 +256,10 @@ void shutdownServices() {
     canClose();
     screenStop();
     stopFormatService();
-    nvramStopWriter();
+    // the shutdown has waited for the NVRAM and named what it lacks: what
+    // came after gets a short while more, and the end never waits on a disk
+    constexpr unsigned kNvramLastWriteMs = 1000;
+    nvramStopWriter(kNvramLastWriteMs);
     unlinkProcessQueues();
     joinEndedTasks();
 }

@@ -227,11 +227,12 @@ void syncFolder(const std::string& dir) {
 // folder again): telling the caller otherwise would have it believe the old
 // content is what the disk holds.
 // On failure errno holds the cause (the clean-up keeps it).
-bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
+bool writeFileAtomic(const std::string& path, const void* data, size_t len, std::string* failedOn) {
     std::string tmp = path + ".tmp";
     bool made = false;
-    auto fail = [&](int fd) {
+    auto fail = [&](int fd, const std::string& on) {
         int cause = errno ? errno : EIO;
+        if (failedOn) *failedOn = on;
         if (fd >= 0) ::close(fd);
         // only the file this call made is removed, never what it found there
         if (made) ::unlink(tmp.c_str());
@@ -240,7 +241,7 @@ bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
     };
     errno = 0;
     int fd = createFileAnew(tmp);
-    if (fd < 0) return fail(-1);
+    if (fd < 0) return fail(-1, tmp);
     made = true;
     const auto* p = static_cast<const uint8_t*>(data);
     size_t done = 0;
@@ -249,16 +250,16 @@ bool writeFileAtomic(const std::string& path, const void* data, size_t len) {
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = ENOSPC;
-            return fail(fd);
+            return fail(fd, tmp);
         }
         done += static_cast<size_t>(n);
     }
     int r;
     do r = ::fsync(fd);
     while (r != 0 && errno == EINTR);
-    if (r != 0) return fail(fd);
-    if (::close(fd) != 0) return fail(-1);
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) return fail(-1);
+    if (r != 0) return fail(fd, tmp);
+    if (::close(fd) != 0) return fail(-1, tmp);
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) return fail(-1, path);
     made = false;
     syncFolder(folderOf(path));
     return true;

@@ -14,7 +14,9 @@
 // go to the disk in one write. Those who write (the rasters, the network
 // tasks) never wait for the disk: the image's lock is held only to change or
 // copy the image, never across a write or a sync, nor for the records' CRCs,
-// which the writer computes on its copy. A write that fails leaves
+// which the writer computes on its copy. Those who wait for the disk (a
+// flush, a stamp) never write themselves: they wait for the writer's next
+// write, which serves all of them together. A write that fails leaves
 // the changes in memory and is tried again every kRetry; the memory never
 // goes back behind the disk.
 //
@@ -43,18 +45,19 @@ struct KnownElement {
     unsigned id;
     size_t size;
     unsigned copies;
+    const char* name;   // what the log calls it
 };
 // Elements with a fixed size; room for more ids as modules need them.
 constexpr KnownElement kKnown[] = {
-    {NVRAM_ID_LAPOUTFRA, 6, 2},
-    {NVRAM_ID_LAPSTACK_COUNTERS, 4, 1},
-    {NVRAM_ID_LAPSTACK, 6, 256},                // one copy index per lap-stack entry
-    {NVRAM_ID_DISPLAY_PAGE, 1, 1},
-    {NVRAM_ID_DISPLAY_BRIGHTNESS, 1, 1},
-    {NVRAM_ID_BOOT_COUNTER, 4, 1},
-    {NVRAM_ID_ERROR_MEMORY, 8192, 1},
-    {NVRAM_ID_ECU_ANNOTATION, 256, 1},
-    {NVRAM_ID_ABS_LAP, 2, 1},
+    {NVRAM_ID_LAPOUTFRA, 6, 2, "lap counters"},
+    {NVRAM_ID_LAPSTACK_COUNTERS, 4, 1, "lap stack counters"},
+    {NVRAM_ID_LAPSTACK, 6, 256, "lap stack"},   // one copy index per lap-stack entry
+    {NVRAM_ID_DISPLAY_PAGE, 1, 1, "display page"},
+    {NVRAM_ID_DISPLAY_BRIGHTNESS, 1, 1, "display brightness"},
+    {NVRAM_ID_BOOT_COUNTER, 4, 1, "boot counter"},
+    {NVRAM_ID_ERROR_MEMORY, 8192, 1, "error memory"},
+    {NVRAM_ID_ECU_ANNOTATION, 256, 1, "ECU annotation"},
+    {NVRAM_ID_ABS_LAP, 2, 1, "absolute lap counter"},
 };
 
 constexpr uint16_t kMagic = 0x564E;
@@ -92,7 +95,7 @@ struct Element {
 using Key = std::pair<unsigned, unsigned>;
 
 // How long the writer gathers changes after the first one, and how long it
-// waits before it tries a failed write again.
+// waits before it tries a failed write again (unless someone waits).
 constexpr auto kSettle = std::chrono::milliseconds(10);
 constexpr auto kRetry = std::chrono::seconds(1);
 
@@ -106,14 +109,24 @@ std::string damage;           // what a damaged nvram.bin cost, "" when it was s
 std::string writeProblem;     // why the last whole-file write failed, "" after one that worked
 uint64_t changeCount = 0;     // changes made to the image (never goes back)
 uint64_t writtenCount = 0;    // changes the file on the disk holds
+std::map<Key, uint64_t> changedAt;   // each element's newest change
 unsigned openBatches = 0;
-bool stopWriter = false;
-std::condition_variable changed;   // a change, a batch's end, the stop
-std::thread writer;
+std::condition_variable changed;   // a change, a batch's end, a write's begin and end, the stop
 
-// One whole-file write at a time (the writer's, a flush's); taken before mx,
-// never by those who change the image.
-std::mutex fileMx;
+// The writer thread alone writes the file, one whole-file write (an
+// attempt) at a time. Attempts are numbered; one stores every change made
+// before it began. A waiter waits for the attempt under way when that one
+// holds its stamp, else for the next one, which it asks for at once
+// (flushWanted cuts the settling and a failed write's pause short). So
+// every waiter is served by the first write that can serve it, whatever
+// order the waiters come in, and no lock is held across a write.
+uint64_t attemptsBegun = 0;
+uint64_t attemptsEnded = 0;
+uint64_t writingCount = 0;    // the changes the attempt under way holds
+bool flushWanted = false;
+bool writerRunning = false;   // its loop runs
+bool stopWriter = false;
+std::thread writer;
 
 std::string filePath() { return inDeviceFolder("nvram.bin"); }
 
@@ -230,43 +243,40 @@ void sealRecords(std::vector<uint8_t>& out) {
 // Whether the disk holds every change up to the stamp (with mx held).
 bool storedLocked(uint64_t stamp) { return !loaded || writtenCount >= std::min(stamp, changeCount); }
 
-// Writes the image whole if the disk lacks a change up to the stamp, once no
-// batch is open; true when the disk holds every change up to it. The
-// batches are waited for with no other lock held; the file lock then keeps
-// two writes (the writer's, a flush's) from crossing, and a batch opened
-// between the wait and the copy sends it round again.
-bool writePending(uint64_t upTo = UINT64_MAX) {
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lk(mx);
-            if (storedLocked(upTo)) return true;
-            changed.wait(lk, [] { return openBatches == 0; });
-            if (storedLocked(upTo)) return true;
-        }
-        std::lock_guard<std::mutex> file(fileMx);
-        std::vector<uint8_t> out;
-        uint64_t count;
-        {
-            std::lock_guard<std::mutex> lk(mx);
-            if (storedLocked(upTo)) return true;
-            if (openBatches != 0) continue;
-            out = serialize();
-            count = changeCount;
-        }
-        sealRecords(out);
-        errno = 0;
-        const bool ok = detail::writeFileAtomic(filePath(), out.data(), out.size());
-        const int cause = errno;
-        std::lock_guard<std::mutex> lk(mx);
-        if (ok) {
-            writtenCount = count;
-            writeProblem.clear();
-        } else {
-            writeProblem = std::string("nvram.bin: ") + (cause ? std::strerror(cause) : "write failed");
-        }
-        return ok;
+bool attemptUnderWay() { return attemptsBegun != attemptsEnded; }
+
+// One attempt, with mx held by lk on entry and on return: the image is
+// copied under the lock, written without it. A failure keeps its cause,
+// with the file it failed on.
+bool writeOnce(std::unique_lock<std::mutex>& lk) {
+    std::vector<uint8_t> out = serialize();
+    const uint64_t count = changeCount;
+    ++attemptsBegun;
+    writingCount = count;
+    flushWanted = false;
+    lk.unlock();
+    sealRecords(out);
+    const std::string path = filePath();
+    std::string failedOn;
+    errno = 0;
+    const bool ok = detail::writeFileAtomic(path, out.data(), out.size(), &failedOn);
+    const int cause = errno;
+    lk.lock();
+    ++attemptsEnded;
+    if (ok) {
+        writtenCount = count;
+        writeProblem.clear();
+    } else {
+        const std::string folder = deviceFolder() + "/";
+        if (failedOn.compare(0, folder.size(), folder) == 0) failedOn.erase(0, folder.size());
+        writeProblem = (failedOn.empty() ? std::string("nvram.bin") : failedOn) + ": " +
+                       (cause ? std::strerror(cause) : "write failed");
     }
+    changed.notify_all();
+    return ok;
 }
+
+bool pendingLocked() { return loaded && writtenCount != changeCount; }
 
 void writerLoop() {
     // started by the first change, maybe on a raster: the disk work is
@@ -274,57 +284,120 @@ void writerLoop() {
     becomeBackgroundThread("kNvramWrite");
     std::unique_lock<std::mutex> lk(mx);
     while (!stopWriter) {
-        if (changeCount == writtenCount) {
+        if (!pendingLocked()) {
             changed.wait(lk);
             continue;
         }
-        changed.wait_for(lk, kSettle, [] { return stopWriter; });
+        // the changes that come together go in one write, unless one waits
+        if (!flushWanted) changed.wait_for(lk, kSettle, [] { return stopWriter || flushWanted; });
+        changed.wait(lk, [] { return stopWriter || openBatches == 0; });
         if (stopWriter) break;
-        lk.unlock();
-        const bool ok = writePending();
-        lk.lock();
-        if (!ok) changed.wait_for(lk, kRetry, [] { return stopWriter; });
+        if (!pendingLocked()) continue;
+        if (!writeOnce(lk)) changed.wait_for(lk, kRetry, [] { return stopWriter || flushWanted; });
     }
+    writerRunning = false;
+    changed.notify_all();
 }
 
 void endWriter();
 
 // Called with mx held: the writer runs from the first change on. A program
 // that ends without the shutdown's stop (a test) ends the thread at its exit;
-// what is pending then is not written.
+// what is pending then is not written. While a stop ends the writer, none is
+// started.
 void startWriterLocked() {
-    if (writer.joinable()) return;
+    if (stopWriter) return;
+    if (writerRunning) return;
     static const bool endsAtExit = std::atexit(endWriter) == 0;
     (void)endsAtExit;
-    stopWriter = false;
+    if (writer.joinable()) writer.join();   // it has left its loop: no wait
+    writerRunning = true;
     writer = std::thread(writerLoop);
 }
 
-// Ends the writer thread; what it has not written stays pending.
-void endWriter() {
-    std::thread t;
-    {
-        std::lock_guard<std::mutex> lk(mx);
-        stopWriter = true;
-        t = std::move(writer);
+enum class Waited { Stored, Failed, Late };
+
+// Waits until the disk holds every change up to the stamp: Failed when the
+// write that would have stored them failed (or the writer stopped), Late
+// when the deadline (if any) came first.
+Waited waitStored(uint64_t stamp, const std::chrono::steady_clock::time_point* deadline) {
+    std::unique_lock<std::mutex> lk(mx);
+    if (storedLocked(stamp)) return Waited::Stored;
+    const uint64_t target = std::min(stamp, changeCount);
+    startWriterLocked();
+    if (!writerRunning) return Waited::Failed;
+    uint64_t awaited = attemptsBegun;
+    if (!attemptUnderWay() || writingCount < target) {
+        ++awaited;
+        flushWanted = true;
+        changed.notify_all();
     }
-    changed.notify_all();
-    if (t.joinable()) t.join();
-    std::lock_guard<std::mutex> lk(mx);
-    stopWriter = false;
+    auto served = [&] { return storedLocked(target) || attemptsEnded >= awaited || !writerRunning; };
+    if (!deadline)
+        changed.wait(lk, served);
+    else if (!changed.wait_until(lk, *deadline, served))
+        return Waited::Late;
+    return storedLocked(target) ? Waited::Stored : Waited::Failed;
 }
 
-// Forgets the image and what was pending (the next access loads the file).
+// Ends the writer's loop, waiting for the write under way until the
+// deadline (if any); a writer still writing then goes on as before (false).
+// What it has not written stays pending.
+bool endWriter(const std::chrono::steady_clock::time_point* deadline) {
+    std::unique_lock<std::mutex> lk(mx);
+    if (!writerRunning) {
+        if (writer.joinable()) writer.join();   // it has left its loop: no wait
+        return true;
+    }
+    stopWriter = true;
+    changed.notify_all();
+    auto ended = [] { return !writerRunning; };
+    if (!deadline)
+        changed.wait(lk, ended);
+    else if (!changed.wait_until(lk, *deadline, ended)) {
+        stopWriter = false;
+        return false;
+    }
+    std::thread t = std::move(writer);
+    stopWriter = false;
+    lk.unlock();
+    t.join();   // it has left its loop: no wait
+    return true;
+}
+
+void endWriter() { endWriter(nullptr); }
+
+// Forgets the image and what was pending (the next access loads the file),
+// once no write is under way.
 void forget() {
-    std::lock_guard<std::mutex> file(fileMx);
-    std::lock_guard<std::mutex> lk(mx);
+    std::unique_lock<std::mutex> lk(mx);
+    changed.wait(lk, [] { return !attemptUnderWay(); });
     loaded = false;
     image.clear();
     damaged.clear();
+    changedAt.clear();
     loadProblem.clear();
     damage.clear();
     writeProblem.clear();
     writtenCount = changeCount;   // nothing pending; stamps handed out stay in order
+    changed.notify_all();         // those who waited have nothing left to wait for
+}
+
+// What the disk lacks, by element: "name (id N)", with the count of copies
+// for an element of several, "; " between them.
+std::string unstoredLocked() {
+    std::map<unsigned, unsigned> copies;
+    for (const auto& [key, at] : changedAt)
+        if (at > writtenCount) ++copies[key.first];
+    std::string text;
+    for (const auto& [id, n] : copies) {
+        const KnownElement* k = known(id);
+        if (!text.empty()) text += "; ";
+        text += std::string(k ? k->name : "element") + " (id " + std::to_string(id);
+        if (nvramElementCopies(id) > 1) text += ", " + std::to_string(n) + (n == 1 ? " copy" : " copies");
+        text += ")";
+    }
+    return text;
 }
 
 bool validAddress(unsigned id, unsigned copy) {
@@ -377,7 +450,7 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     next.data.resize(want, 0);
     if (count) std::memcpy(next.data.data(), src, count);
     e.slot[n == 0 ? 1 : 0] = std::move(next);
-    ++changeCount;
+    changedAt[{id, copy}] = ++changeCount;
     startWriterLocked();
     changed.notify_all();
     return static_cast<long>(count);
@@ -396,7 +469,12 @@ void nvramBatchEnd() {
     changed.notify_all();
 }
 
-bool nvramFlush() { return writePending(); }
+bool nvramFlush() { return waitStored(UINT64_MAX, nullptr) == Waited::Stored; }
+
+bool nvramFlushWithin(unsigned limitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    return waitStored(UINT64_MAX, &deadline) == Waited::Stored;
+}
 
 uint64_t nvramChangeStamp() {
     std::lock_guard<std::mutex> lk(mx);
@@ -408,11 +486,17 @@ bool nvramStored(uint64_t stamp) {
     return storedLocked(stamp);
 }
 
-bool nvramFlushTo(uint64_t stamp) { return writePending(stamp); }
+bool nvramFlushTo(uint64_t stamp) { return waitStored(stamp, nullptr) == Waited::Stored; }
 
-void nvramStopWriter() {
-    endWriter();
-    writePending();
+std::string nvramUnstored() {
+    std::lock_guard<std::mutex> lk(mx);
+    return loaded ? unstoredLocked() : std::string();
+}
+
+bool nvramStopWriter(unsigned limitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    const bool stored = waitStored(UINT64_MAX, &deadline) == Waited::Stored;
+    return endWriter(&deadline) && stored;
 }
 
 bool nvramElementDamaged(unsigned id, unsigned copy) {
@@ -441,8 +525,8 @@ std::string nvramWriteProblem() {
 }
 
 void nvramReload() {
+    nvramFlush();
     endWriter();
-    writePending();
     forget();
 }
 

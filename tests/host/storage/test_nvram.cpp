@@ -135,7 +135,7 @@ TEST_F(NvramTest, WriteFailsWhenFolderIsGone) {
     uint8_t v = 3;
     EXPECT_EQ(host::nvramWrite(8, 0, &v, 1), 1);
     EXPECT_FALSE(host::nvramFlush());
-    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin: No such file or directory");
+    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin.tmp: No such file or directory");
     host::nvramReload();   // a restart: what was not written is gone
     EXPECT_EQ(host::nvramRead(8, 0, &v, 1), -1);
     host::setDeviceFolder(dir);

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -120,7 +121,7 @@ TEST_F(NvramWriteBehindTest, FailedWriteKeepsItsChangesAndIsTriedAgain) {
     std::filesystem::create_directory(dir + "/nvram.bin.tmp");
     EXPECT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &changed, 2), 2);
     EXPECT_FALSE(host::nvramFlush());
-    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin: Is a directory");
+    EXPECT_EQ(host::nvramWriteProblem(), "nvram.bin.tmp: Is a directory");   // the file it failed on
     EXPECT_EQ(readAbsLap(), changed);
     std::filesystem::remove(dir + "/nvram.bin.tmp");
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -163,6 +164,67 @@ TEST_F(NvramWriteBehindTest, AChangesStampIsStoredOnceTheDiskHoldsIt) {
     EXPECT_TRUE(host::nvramStored(held));
     host::detail::resetNvram();   // a cut after the flush: the disk has it
     EXPECT_EQ(readAbsLap(), second);
+}
+
+}  // namespace
+
+namespace {
+
+// Waiters are served together: while a write is held, one whose change is
+// stored returns at once, one whose change the held write carries returns
+// with it, and those whose changes came during it all return with the one
+// write after it.
+TEST_F(NvramWriteBehindTest, OneWriteServesEveryWaiterWhoseChangeCameBeforeIt) {
+    const uint16_t v = 1;
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &v, 2), 2);
+    ASSERT_TRUE(host::nvramFlush());
+    const uint64_t stored = host::nvramChangeStamp();
+    gate.close();
+    const int before = fileSyncs.load();
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &v, 2), 2);
+    const uint64_t held = host::nvramChangeStamp();
+    ASSERT_TRUE(gate.someoneWaits(std::chrono::seconds(10)));
+    auto storedOne = std::async(std::launch::async, [stored] { return host::nvramFlushTo(stored); });
+    const bool atOnce = storedOne.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+
+    std::vector<std::future<bool>> waiters;
+    waiters.push_back(std::async(std::launch::async, [held] { return host::nvramFlushTo(held); }));
+    for (unsigned i = 0; i < 6; ++i) {
+        const uint8_t entry[6] = {uint8_t(i)};
+        ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_LAPSTACK, i, entry, 6), 6);
+        const uint64_t mine = host::nvramChangeStamp();
+        waiters.push_back(std::async(std::launch::async, [mine] {
+            return host::nvramFlushTo(mine) && host::nvramStored(mine);
+        }));
+    }
+    waiters.push_back(std::async(std::launch::async, [] { return host::nvramFlush(); }));
+    gate.open();
+    EXPECT_TRUE(atOnce) << "a waiter whose change was stored waited for the disk";
+    EXPECT_TRUE(storedOne.get());
+    for (auto& w : waiters) EXPECT_TRUE(w.get());
+    EXPECT_EQ(host::nvramUnstored(), "");
+    EXPECT_EQ(fileSyncs.load() - before, 2) << "the held write and one more serve every waiter";
+}
+
+// A wait with a bound (the stop's) ends at its bound while the write is
+// held, and names what the disk lacks; the write goes on and stores it.
+TEST_F(NvramWriteBehindTest, ABoundedWaitEndsInTimeAndNamesWhatTheDiskLacks) {
+    gate.close();
+    const uint16_t lap = 3;
+    const uint8_t counters[6] = {1};
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_ABS_LAP, 0, &lap, 2), 2);
+    ASSERT_TRUE(gate.someoneWaits(std::chrono::seconds(10)));
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_LAPOUTFRA, 0, counters, 6), 6);
+    ASSERT_EQ(host::nvramWrite(host::NVRAM_ID_LAPOUTFRA, 1, counters, 6), 6);
+    EXPECT_FALSE(host::nvramFlushWithin(50));
+    EXPECT_FALSE(host::nvramStopWriter(50));
+    EXPECT_EQ(host::nvramUnstored(), "lap counters (id 0, 2 copies); absolute lap counter (id 261)");
+    gate.open();
+    EXPECT_TRUE(host::nvramFlushWithin(10000));
+    EXPECT_EQ(host::nvramUnstored(), "");
+    EXPECT_TRUE(host::nvramStopWriter(10000));
+    host::detail::resetNvram();
+    EXPECT_EQ(readAbsLap(), lap);
 }
 
 }  // namespace

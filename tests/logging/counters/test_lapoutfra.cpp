@@ -314,7 +314,7 @@ TEST_F(LapOutFraTest, FailedStoreIsReportedLoggedOnceAndNotLostSilently) {
     out = shell(lof_laptrig, {"lof_laptrig"}, -1);
     EXPECT_NE(out.find("lof_laptrig: storing the counters in NVRAM failed\n"), std::string::npos);
     std::vector<std::string> log = takeLogTexts();
-    EXPECT_EQ(countContaining(log, "not stored: nvram.bin: Is a directory"), 1);
+    EXPECT_EQ(countContaining(log, "not stored: nvram.bin.tmp: Is a directory"), 1);
 
     // the next start still has the last stored counters
     restart();
