@@ -45,6 +45,23 @@ void meas_app_calc_recording_rates();          // rMeas, every second
 void meas_app_check_datatimeout();             // rMeas, every second
 void meas_app_checkFragmentTrigOnUSBEvent();   // rMeas, every second
 
+// A USB drive's arrival, as the logging raster saw it: the split (running
+// measurements with data) at its time stamp, and the copy of the file the
+// split closes (not at the drive's first arrival).
+struct MeasUsbArrival {
+    bool split;
+    bool copy;
+    uint32_t timeStamp;
+};
+// Makes the arrival in a task of its own ("r_UsbArrival"): what it does
+// looks at drives. None starts between the end below and the next allow.
+void meas_app_usbArrivalTask(const MeasUsbArrival& arrival);
+// The logging's shutdown: the arrivals still being made are waited for up to
+// a second (their split and copy go before the stop), one stuck at the
+// drive is named and left.
+void meas_app_endUsbArrivalTasks();
+void meas_app_allowUsbArrivalTasks();
+
 // Registers the entry points above in the raster bodies; 1 on success.
 int meas_app_addRasterEntries();
 

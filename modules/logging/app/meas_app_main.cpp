@@ -237,6 +237,7 @@ int meas_app_flushPending() {
 
 void meas_app_resetForTest() {
     meas_app_remote_exit();
+    meas_app_endUsbArrivalTasks();
     meas_app_endArrivalLeftoversTasks();
     meas_app_free_pidlist(false);
     for (auto& l : meas_app_measlist) l = nullptr;

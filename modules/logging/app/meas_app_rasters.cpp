@@ -10,6 +10,7 @@
 
 int meas_app_addRasterEntries() {
     meas_app_allowArrivalLeftoversTasks();   // the arrivals are looked for from here on
+    meas_app_allowUsbArrivalTasks();
     int ok = 1;
     ok &= raster_addEntry(RB_10MS, "meas_app_check_measconditions", [](intptr_t) { meas_app_check_measconditions(); }, -1);
     ok &= raster_addEntry(RB_100MS, "meas_fifo_data_update_load_vars",

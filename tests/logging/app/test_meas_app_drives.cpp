@@ -2,10 +2,15 @@
 // in the log and in the shell's "meas", and it starts when its drive appears.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "logging/app_fixture.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/held_calls.h"
 #include "platform/shell.h"
 
 namespace {
@@ -249,4 +254,52 @@ TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
     ASSERT_GT(opened.size(), 400u);
     ASSERT_EQ(onUsb.size(), opened.size());
     for (size_t i = 0; i < opened.size(); ++i) ASSERT_EQ(onUsb[i].ts, opened[i].ts) << i;
+}
+
+// A USB drive arrives with the name of the next fragment taken (another car's
+// file): the logging raster looks at no name on a drive for it, since a slow
+// stick would stall it there; the split still moves past the taken name.
+// The raster's look-ups are held as a stick that does not answer would hold
+// them; one that comes is let go, and counted.
+TEST_F(MeasAppTest, TheUsbDrivesArrivalLooksForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(1200);   // the first look at the USB drive finds none
+    LapOutFraState before{};
+    LapOutFra_getState(&before);
+    char taken[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(taken, sizeof taken, 0, before.outing, before.lap, uint16_t(before.fragment + 1),
+                                          before.absLap), 0);
+    makeDrive("arriving");
+    writeFile(std::string("arriving/") + taken, "another car's file");
+    std::atomic<bool> done{false}, rasterWaited{false};
+    held_calls::holdLookups(std::this_thread::get_id());
+    std::thread gate([&] {
+        while (!done)
+            if (held_calls::lookupWaits(std::chrono::seconds(1))) {
+                rasterWaited = true;
+                held_calls::releaseLookups();
+                return;
+            }
+    });
+    std::filesystem::rename(dir + "/arriving", dir + "/usb_meas");
+    const bool split = runUntil([&] {
+        LapOutFraState s{};
+        LapOutFra_getState(&s);
+        return s.fragment != before.fragment;
+    }, 8000);
+    done = true;
+    gate.join();
+    held_calls::releaseLookups();
+    ASSERT_TRUE(split) << "no split at the arrival";
+    EXPECT_FALSE(rasterWaited) << "the logging raster looked at a name on a drive";
+    LapOutFraState after{};
+    LapOutFra_getState(&after);
+    EXPECT_EQ(after.fragment, before.fragment + 2) << "the split did not move past the taken name";
+    EXPECT_EQ(after.absLap, before.absLap);
+    run(300);
+    stopAndFlush();
+    std::ifstream kept(dir + "/usb_meas/" + taken);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another car's file");
 }
