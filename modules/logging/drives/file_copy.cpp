@@ -208,9 +208,10 @@ struct CopyName {
 // source's own on that is free on destDrive, searched as a split searches
 // (LapOutFra_findFreeName); a name taken between the search and the move is
 // passed as well. Gives the device path the copy now has, empty (logged)
-// when it has none; a name other than to is logged with what stood there.
+// when it has none (unlogged when the stop gave the copy up); a name other
+// than to is logged with what stood there.
 std::string placeCopy(const std::string& partHost, const char* destDrive, CopyName n, const char* from,
-                      const char* to) {
+                      const char* to, const MeasPendingCopy& pending) {
     constexpr int kAttempts = 8;
     for (int i = 0; i < kAttempts; ++i) {
         char name[64];
@@ -232,6 +233,7 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
         }
         const std::string dest = std::string(destDrive) + "/" + name;
         if (dest != to) nvram_dbs_flush();   // the counters past it on the disk first
+        if (pending.cut()) return {};         // the stop named it as not made meanwhile
         if (moveWhereNothingStands(partHost, dev_path(dest.c_str()))) {
             if (dest != to)
                 syslogx(150, "meas_app_copyLastFile() '%s' is in use (%s): the copy of '%s' goes to '%s'",
@@ -331,7 +333,8 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         ::unlink(partHost.c_str());
         return;
     }
-    const std::string placed = placeCopy(partHost, destDrive, {measIdx, outing, lap, absLap, fragment}, from, to);
+    const std::string placed =
+        placeCopy(partHost, destDrive, {measIdx, outing, lap, absLap, fragment}, from, to, pending);
     if (placed.empty()) {
         ::unlink(partHost.c_str());
         return;
