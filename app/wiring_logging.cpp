@@ -171,7 +171,7 @@ void wire_logging_rasters() {
 // The fast stop runs in the logging raster at its next tick; the shutdown
 // then waits for the store's writers (wire_logging_flushed).
 void wire_logging_shutdown() {
-    meas_app_endUsbArrivalTasks();   // an arrival's split and copy go before the stop
+    meas_app_endDriveTasks();   // an arrival's or a split's steps go before the stop
     sblk_power_down();
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();

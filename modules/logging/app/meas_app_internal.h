@@ -98,8 +98,16 @@ void meas_app_driveWaitClear();
 bool meas_app_driveWaiting(unsigned idx, char* drive);
 // All raster lists empty: the end of a stop.
 void meas_app_stopFinished(bool keepTele);
-// Ends the files of m01 and m03 now: both go on in a new fragment.
-void meas_app_forceFragment();
+// Asks for the files of m01 and m03 to end: both go on in a new fragment,
+// made in a task of its own (meas_app_split.cpp); a request while another is
+// not yet begun is made with it. checkDrivesOf (bit per measurement): the
+// flags of these measurements' drives are checked before the split (a drive
+// back may carry an erase request).
+void meas_app_forceFragment(unsigned checkDrivesOf = 0);
+// Whether a split is asked for or being made.
+bool meas_app_splitPending();
+// No split asked for (the raster entries are made; the drive tasks have ended).
+void meas_app_splitReset();
 
 // Gateway callbacks.
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);

@@ -15,13 +15,6 @@
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 
-void meas_app_forceFragment() {
-    meas_app_setForcedFrag(MEAS_IDX_M01);
-    meas_app_setForcedFrag(MEAS_IDX_M03);
-    meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
-}
-
 namespace {
 
 // The network stream of the measurements: nothing to set up on this device.
@@ -80,6 +73,8 @@ void publish() {
 }
 
 void meas_app_checksegmentation() {
+    // the limits show as reached until the split asked for has closed the files
+    if (meas_app_splitPending()) return;
     int r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M01].store);
     if (!r) r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M03].store);
     if (!r) return;
@@ -237,7 +232,8 @@ int meas_app_flushPending() {
 
 void meas_app_resetForTest() {
     meas_app_remote_exit();
-    meas_app_endUsbArrivalTasks();
+    meas_app_endDriveTasks();
+    meas_app_splitReset();
     meas_app_endArrivalLeftoversTasks();
     meas_app_free_pidlist(false);
     for (auto& l : meas_app_measlist) l = nullptr;

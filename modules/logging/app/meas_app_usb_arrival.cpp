@@ -11,21 +11,9 @@
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
 
-#include <algorithm>
-#include <vector>
-
 namespace {
 
 const char kUsb[] = "usb_meas:";
-// How long the logging's shutdown waits for an arrival still being made
-// (its split and copy go before the stop); one stuck at the drive stays.
-constexpr int kEndWaitMs = 1000;
-
-// The tasks arrivals started. The lock is held for the look at the list only,
-// never across a wait: the raster that sees an arrival takes it too.
-std::mutex gTasksMx;
-std::vector<TASK_ID> gTasks;
-bool gTasksEnded = false;
 
 // The copy of the file the split closed, asked of the measurement's writers;
 // its store is touched under the condition lock, under which a destroy frees it.
@@ -66,47 +54,5 @@ void makeArrival(const MeasUsbArrival& a) {
 }  // namespace
 
 void meas_app_usbArrivalTask(const MeasUsbArrival& a) {
-    enum { STARTED, ENDED, FAILED } outcome = STARTED;
-    {
-        std::lock_guard<std::mutex> lk(gTasksMx);
-        if (gTasksEnded) {
-            outcome = ENDED;
-        } else {
-            // the ids of those that ended by themselves go (an id is never reused)
-            gTasks.erase(std::remove_if(gTasks.begin(), gTasks.end(),
-                                        [](TASK_ID t) { return taskWait(t, NO_WAIT) == OK; }),
-                         gTasks.end());
-            TASK_ID t = taskSpawn("r_UsbArrival", 160, VX_FP_TASK, 20480, [a] { makeArrival(a); });
-            if (t) gTasks.push_back(t);
-            else outcome = FAILED;
-        }
-    }
-    // logged outside the lock: a full log queue may hold the caller a while
-    if (outcome == ENDED)
-        syslogx(150, "meas_app_usbArrivalTask(): the logging has ended, the arrival of '%s' makes no split", kUsb);
-    if (outcome == FAILED)
-        syslogx(147, "meas_app_usbArrivalTask(): start of r_UsbArrival task failed, the arrival of '%s' makes no split",
-                kUsb);
-}
-
-void meas_app_endUsbArrivalTasks() {
-    std::vector<TASK_ID> running;
-    {
-        std::lock_guard<std::mutex> lk(gTasksMx);
-        gTasksEnded = true;
-        running.swap(gTasks);
-    }
-    const uint64_t until = tickGet() + uint64_t(kEndWaitMs) * sysClkRateGet() / 1000;
-    for (TASK_ID t : running) {
-        const uint64_t now = tickGet();
-        if (taskWait(t, now < until ? int(until - now) : NO_WAIT) != OK)
-            syslogx(148, "meas_app_endUsbArrivalTasks(): r_UsbArrival still waits for '%s' at the stop: its split "
-                         "or copy may not be made",
-                    kUsb);
-    }
-}
-
-void meas_app_allowUsbArrivalTasks() {
-    std::lock_guard<std::mutex> lk(gTasksMx);
-    gTasksEnded = false;
+    meas_app_driveTask("r_UsbArrival", "the USB drive's arrival (split and copy)", [a] { makeArrival(a); });
 }

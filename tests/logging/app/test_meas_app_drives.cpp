@@ -29,6 +29,44 @@ bool anyFileIn(const std::string& folder) {
     return std::filesystem::is_directory(folder, ec) && !std::filesystem::is_empty(folder, ec);
 }
 
+// Holds the look-ups of names on a drive that the calling thread (the
+// logging raster's, in these tests) makes, as a drive that does not answer
+// would hold them; one that comes is let go, and counted.
+class RasterLookupWatch {
+public:
+    RasterLookupWatch() {
+        held_calls::holdLookups(std::this_thread::get_id());
+        gate_ = std::thread([this] {
+            while (!done_)
+                if (held_calls::lookupWaits(std::chrono::seconds(1))) {
+                    waited_ = true;
+                    held_calls::releaseLookups();
+                    return;
+                }
+        });
+    }
+    ~RasterLookupWatch() { end(); }
+    // Whether the raster looked at a name since the watch began.
+    bool end() {
+        if (gate_.joinable()) {
+            done_ = true;
+            gate_.join();
+            held_calls::releaseLookups();
+        }
+        return waited_;
+    }
+
+private:
+    std::atomic<bool> done_{false}, waited_{false};
+    std::thread gate_;
+};
+
+uint16_t fragmentNow() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    return s.fragment;
+}
+
 }  // namespace
 
 TEST_F(MeasAppTest, AMissingDriveHoldsBackOnlyItsMeasurement) {
@@ -302,4 +340,54 @@ TEST_F(MeasAppTest, TheUsbDrivesArrivalLooksForFreeNamesOffTheRaster) {
     stopAndFlush();
     std::ifstream kept(dir + "/usb_meas/" + taken);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another car's file");
+}
+
+// Files split by time: the split's name is looked for off the logging raster,
+// the split is asked for once (one line), and the records go on from one
+// file into the next with none lost or written twice.
+TEST_F(MeasAppTest, ATimeSplitLooksForFreeNamesOffTheRaster) {
+    cal().FILEFRAGMENTATION_TIME = 1;
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    const uint16_t before = fragmentNow();
+    takeLogTexts();
+    RasterLookupWatch watch;
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() != before; }, 4000)) << "no split by time";
+    EXPECT_FALSE(watch.end()) << "the logging raster looked at a name on a drive";
+    EXPECT_EQ(fragmentNow(), before + 1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Fragmentation because of time"), 1);
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() == before + 2; }, 4000)) << "no second split";
+    run(300);
+    stopAndFlush();
+    std::vector<std::string> names;
+    auto m01 = records("meas", &names);
+    EXPECT_GE(names.size(), 3u);
+    ASSERT_GT(m01.size(), 1500u);
+    expectSpacing(m01, 1);
+}
+
+// A drive that was gone comes back while its measurement records: the split
+// into new files looks for its names off the logging raster.
+TEST_F(MeasAppTest, ADrivesReturnLooksForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 3000));
+    run(300);
+    const uint32_t failedBefore = m03WriteFailures();
+    std::filesystem::remove_all(dir + "/meas2");
+    ASSERT_TRUE(runUntil([&] { return m03WriteFailures() > failedBefore; }, 3000));
+    const uint16_t before = fragmentNow();
+    RasterLookupWatch watch;
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 5000)) << "m03 did not go on";
+    EXPECT_FALSE(watch.end()) << "the logging raster looked at a name on a drive";
+    EXPECT_EQ(fragmentNow(), before + 1);
+    run(300);
+    stopAndFlush();
+    expectSpacing(records("meas"), 1);   // m01 goes on across the split
+    auto m03 = records("meas2");
+    ASSERT_GT(m03.size(), 20u);
+    expectSpacing(m03, 10);
 }
