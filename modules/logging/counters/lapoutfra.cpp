@@ -424,6 +424,23 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp, LapOutFraState* stepped) {
     semGive(LapOutFraSem);
 }
 
+void LapOutFra_stepFragment(uint32_t timeStamp) {
+    tlStoreOk = true;
+    if (!takeMutex()) {
+        SYSLOGX_FLOOD(floodFragTrig, 147, "LapOutFra_stepFragment() semTake failed errno 0x%X", lastErrno());
+        return;
+    }
+    uint16_t absLap = state.absLap, fragment = state.fragment;
+    nextCounters(&absLap, &fragment);
+    while (state.absLap != absLap) lapOutFra_incAbsLapCounter();   // as a split's name skip does
+    state.fragment = fragment;
+    std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    *signals.fractr = state.fragment & 0xFF;
+    *signals.abslap = state.absLap;
+    lapOutFra_update();
+    semGive(LapOutFraSem);
+}
+
 bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
     if (!name || !out || size < 13 || !meas_isMeasFileName(name)) return false;
     char in[13];   // out may be name itself

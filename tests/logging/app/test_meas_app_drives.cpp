@@ -2,6 +2,7 @@
 // in the log and in the shell's "meas", and it starts when its drive appears.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -390,4 +391,46 @@ TEST_F(MeasAppTest, ADrivesReturnLooksForFreeNamesOffTheRaster) {
     auto m03 = records("meas2");
     ASSERT_GT(m03.size(), 20u);
     expectSpacing(m03, 10);
+}
+
+// A stop and a quick start after it, with the name the counters give taken
+// (another car's file): neither looks at a name on a drive on the logging
+// raster; the start still moves past the taken name, and the recordings of
+// both runs are there, each record once.
+TEST_F(MeasAppTest, AStopAndTheNextStartLookForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(300);
+    {
+        RasterLookupWatch watch;
+        stopAndFlush();
+        EXPECT_FALSE(watch.end()) << "the stop looked at a name on a drive on the logging raster";
+    }
+    std::vector<std::string> firstNames;
+    const size_t firstRun = records("meas", &firstNames).size();
+    LapOutFraState stopped{};
+    LapOutFra_getState(&stopped);
+    char taken[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(taken, sizeof taken, 0, stopped.outing, stopped.lap, stopped.fragment,
+                                          stopped.absLap), 0);
+    writeFile(std::string("meas/") + taken, "another car's file");
+    {
+        RasterLookupWatch watch;
+        sp().meas_app_startreq = 1;
+        auto files = [&] { return size_t(std::distance(std::filesystem::directory_iterator(dir + "/meas"), {})); };
+        ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1 && files() > firstNames.size() + 1; }, 3000))
+            << "no start";
+        EXPECT_FALSE(watch.end()) << "the start looked at a name on a drive on the logging raster";
+    }
+    EXPECT_EQ(fragmentNow(), stopped.fragment + 1) << "the start did not move past the taken name";
+    run(300);
+    stopAndFlush();
+    std::ifstream kept(dir + "/meas/" + taken);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another car's file");
+    std::filesystem::remove(dir + "/meas/" + taken);   // no measurement file
+    auto m01 = records("meas");
+    EXPECT_GT(m01.size(), firstRun + 200);
+    std::sort(m01.begin(), m01.end(), [](const Rec& a, const Rec& b) { return a.value < b.value; });
+    for (size_t i = 1; i < m01.size(); ++i) ASSERT_NE(m01[i].value, m01[i - 1].value) << "a record written twice";
 }
