@@ -239,6 +239,7 @@ int appStart(int argc, char** argv) {
     ShutdownHooks hooks;
     hooks.stopComponents = stopComponents;
     hooks.loggerFlushed = wire_logging_flushed;
+    hooks.endCopies = wire_logging_endCopies;
     rtpShutdown_setHooks(hooks);
 
     startup_step("raster step 1", raster_start() == 1, true);

@@ -6,6 +6,7 @@
 #include "logging/app/meas_app.h"
 #include "logging/config/cfg_meas.h"
 #include "logging/config/cfg_system.h"
+#include "logging/drives/copy_pending.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/events/event_channels.h"
 #include "logging/events/event_logger.h"
@@ -176,6 +177,7 @@ void wire_logging_rasters() {
 // The fast stop runs in the logging raster at its next tick; the shutdown
 // then waits for the store's writers (wire_logging_flushed).
 void wire_logging_shutdown() {
+    meas_app_endDriveTasks();   // an arrival's or a split's steps go before the stop
     sblk_power_down();
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();
@@ -184,3 +186,11 @@ void wire_logging_shutdown() {
 }
 
 bool wire_logging_flushed() { return meas_app_flushPending() == 0; }
+
+// A copy waits a few seconds for its file to be closed: once the writers are
+// done the stop makes the pending ones, waiting for them no longer than a
+// stop may take; those not made by then are named.
+void wire_logging_endCopies(bool filesWhole) {
+    constexpr int kCopiesWaitMs = 2500;
+    meas_app_finishPendingCopies(filesWhole, kCopiesWaitMs);
+}

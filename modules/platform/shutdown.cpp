@@ -41,14 +41,16 @@ void rtpShutdown() {
     for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
     if (g_hooks.stopComponents) g_hooks.stopComponents();
 
+    bool flushed = true;
     if (g_hooks.loggerFlushed) {
         int waited = 0;
-        while (!g_hooks.loggerFlushed() && waited < kLoggerFlushWaitMs) {
+        while (!(flushed = g_hooks.loggerFlushed()) && waited < kLoggerFlushWaitMs) {
             taskDelay(kLoggerPollMs * sysClkRateGet() / 1000);
             waited += kLoggerPollMs;
         }
-        if (waited >= kLoggerFlushWaitMs) syslogx(148, "rtpShutdown: logger not flushed after %d ms", waited);
+        if (!flushed) syslogx(148, "rtpShutdown: logger not flushed after %d ms", waited);
     }
+    if (g_hooks.endCopies) g_hooks.endCopies(flushed);
 
     raster_stopAll();
     if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");

@@ -22,6 +22,9 @@ struct ShutdownHooks {
     void (*stopComponents)() = nullptr;
     // True once the logger has written everything; polled up to 950 ms.
     bool (*loggerFlushed)() = nullptr;
+    // Then: the copies of finished files still pending are made (filesWhole:
+    // the logger was flushed) or named as not made; returns within a bound.
+    void (*endCopies)(bool filesWhole) = nullptr;
 };
 void rtpShutdown_setHooks(const ShutdownHooks& hooks);
 

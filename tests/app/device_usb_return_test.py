@@ -3,7 +3,9 @@
 file and plugged in again: the stick keeps the start of that recording, and
 the copy that the arrival makes completes it under its own name. The stick
 ends with the whole recording there, byte for byte as on "meas:", and with no
-second copy of it under another name.
+second copy of it under another name. A stop a second after a further return
+(the copy waits for the writer a few seconds) still makes that copy before
+the end, or names it in the log as not made, and ends within a few seconds.
 Usage: device_usb_return_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
@@ -52,10 +54,23 @@ def main():
         closed, held = pull_and_return()
         assert closed == held, (closed, held)
         wait_for(lambda: "copy success from 'meas:/%s'" % closed in dev.log(), "the copy of " + closed, 30)
+
+        # the stop comes a second after the next return, before that copy's start
+        last, _ = pull_and_return()
+        time.sleep(1)
+        slow = 5 if "startup: sanitizer build" in dev.log() else 1
+        stopped = time.time()
         assert dev.stop() == 0
+        assert time.time() - stopped < 10 * slow, "the stop took %.1f s" % (time.time() - stopped)
         dev.check_clean()
 
         log = dev.log()
+        made = "copy success from 'meas:/%s' to 'usb_meas:/%s'" % (last, last) in log
+        if made:
+            assert read(os.path.join(usb, last)) == read(os.path.join(folder, "meas", last)), last
+        else:
+            assert "copy of 'meas:/%s' to 'usb_meas:' is not made" % last in log, \
+                [line for line in log.splitlines() if "copyLastFile" in line or "rtpShutdown" in line]
         copies = [line for line in log.splitlines() if "copyLastFile" in line]
         assert "copy success from 'meas:/%s' to 'usb_meas:/%s'" % (closed, closed) in log, copies
         whole = read(os.path.join(folder, "meas", closed))

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "logging/app/meas_runtime.h"
 
@@ -44,6 +45,28 @@ void meas_app_check_measconditions();          // 10 ms raster
 void meas_app_calc_recording_rates();          // rMeas, every second
 void meas_app_check_datatimeout();             // rMeas, every second
 void meas_app_checkFragmentTrigOnUSBEvent();   // rMeas, every second
+
+// A USB drive's arrival, as the logging raster saw it: the split (running
+// measurements with data) at its time stamp, and the copy of the file the
+// split closes (not at the drive's first arrival).
+struct MeasUsbArrival {
+    bool split;
+    bool copy;
+    uint32_t timeStamp;
+};
+// Makes the arrival in a task of its own ("r_UsbArrival"): what it does
+// looks at drives.
+void meas_app_usbArrivalTask(const MeasUsbArrival& arrival);
+// Tasks that make what the logging raster must not, as it looks at drives
+// (meas_app_drive_tasks.cpp): body runs in a task of that name; false, and
+// logged naming what, when none is started (the logging has ended, or no
+// task could be made). The logging's shutdown ends them: those still running
+// are waited for up to a second (their splits and copies go before the
+// stop), one stuck at a drive is named and left. None starts between the end
+// and the next allow.
+bool meas_app_driveTask(const char* name, const char* what, std::function<void()> body);
+void meas_app_endDriveTasks();
+void meas_app_allowDriveTasks();
 
 // Registers the entry points above in the raster bodies; 1 on success.
 int meas_app_addRasterEntries();

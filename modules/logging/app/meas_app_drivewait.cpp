@@ -78,8 +78,9 @@ MEASConfiguration* takeReady(unsigned idx, uint32_t* size, char* drive) {
 }
 
 // A measurement that records: true when it has to go on in new files, as
-// its drive is back or its files went from a drive that is there.
-bool watchRecording(unsigned idx) {
+// its drive is back or its files went from a drive that is there. *back: its
+// drive is back (its flags are checked before the new files are made).
+bool watchRecording(unsigned idx, bool* back) {
     meas_t& m = meas[idx];
     if (!m.store) return false;
     // a loss while it does not record needs nothing: the next start makes new files
@@ -122,7 +123,7 @@ bool watchRecording(unsigned idx) {
         syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);
         return true;
     case BACK:
-        MeasAppStore_driveCheckDirectoryFlags(target);
+        *back = true;
         syslogx(150, "m%02u: drive %s available, recording goes on in a new file", idx + 1, target);
         return true;
     default:
@@ -165,8 +166,13 @@ bool meas_app_driveWaitBegin(unsigned idx, MEASConfiguration* cfg, uint32_t size
 void meas_app_driveWaitPoll() {
     if (++gTicks % kPollTicks != 0 || requestPending()) return;
     bool newFiles = false;   // one fragment, also when both drives came back
-    for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03}) newFiles |= watchRecording(idx);
-    if (newFiles) meas_app_forceFragment();
+    unsigned back = 0;
+    for (unsigned idx : {MEAS_IDX_M01, MEAS_IDX_M03}) {
+        bool isBack = false;
+        newFiles |= watchRecording(idx, &isBack);
+        if (isBack) back |= 1u << idx;
+    }
+    if (newFiles) meas_app_forceFragment(back);
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         uint32_t size = 0;
         char drive[CFG_MEAS_STRLEN + 1] = {};

@@ -98,8 +98,24 @@ void meas_app_driveWaitClear();
 bool meas_app_driveWaiting(unsigned idx, char* drive);
 // All raster lists empty: the end of a stop.
 void meas_app_stopFinished(bool keepTele);
-// Ends the files of m01 and m03 now: both go on in a new fragment.
-void meas_app_forceFragment();
+// Asks for the files of m01 and m03 to end: both go on in a new fragment,
+// made in a task of its own (meas_app_split.cpp); a request while another is
+// not yet begun is made with it. checkDrivesOf (bit per measurement): the
+// flags of these measurements' drives are checked before the split (a drive
+// back may carry an erase request).
+void meas_app_forceFragment(unsigned checkDrivesOf = 0);
+// Logging raster, for a start it is to make (meas_app_start_prep.cpp): 1 when
+// the drives have been looked at for it (their flags, the names in use) and
+// the start can be made now; 0 while the look is being made (in a task);
+// -1 when no look could be made (logged).
+int meas_app_startLooked();
+// The start is not made (refused, dropped, or not requested any more): the
+// next start looks again.
+void meas_app_startLookForget();
+// Whether a split is asked for or being made.
+bool meas_app_splitPending();
+// No split asked for (the raster entries are made; the drive tasks have ended).
+void meas_app_splitReset();
 
 // Gateway callbacks.
 int meas_app_gw_cbStart(unsigned long error, void* word, void* user);

@@ -15,13 +15,6 @@
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 
-void meas_app_forceFragment() {
-    meas_app_setForcedFrag(MEAS_IDX_M01);
-    meas_app_setForcedFrag(MEAS_IDX_M03);
-    meas_app_clearsegmentation();
-    LapOutFra_setFragmentTrig(time_getTimestamp());
-}
-
 namespace {
 
 // The network stream of the measurements: nothing to set up on this device.
@@ -80,6 +73,8 @@ void publish() {
 }
 
 void meas_app_checksegmentation() {
+    // the limits show as reached until the split asked for has closed the files
+    if (meas_app_splitPending()) return;
     int r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M01].store);
     if (!r) r = meas_app_PreTrigCheckFragment(meas[MEAS_IDX_M03].store);
     if (!r) return;
@@ -130,6 +125,7 @@ void meas_app_main() {
     noteTimeWait();
 
     if (flag(s.meas_app_stopreq).load()) {
+        meas_app_startLookForget();   // the stop steps the counters on: a start looks again
         syslogx(150, "Stopping measurement");
         meas_app_measstop(true);
         syslogx(150, "Measurement stopped, meas_app_get_flags %03X", unsigned(meas_app_get_flags()));
@@ -175,16 +171,18 @@ void meas_app_main() {
         syslogx(150, "Start refused: no measurement (meas init first)");
         flag(s.meas_app_startreq).store(0);
     }
-    if (meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load()) {
+    // The drives' flags and the names in use are looked at for the start in
+    // a task first: the start is made once that is done.
+    const bool startDue = meas_app_startreq_condition() && !flag(s.meas_app_blkstopreq).load();
+    const int looked = startDue ? meas_app_startLooked() : 0;
+    if (!startDue) meas_app_startLookForget();
+    if (looked < 0) {
+        syslogx(150, "Start refused: its drives could not be looked at");
+        flag(s.meas_app_startreq).store(0);
+    }
+    if (looked > 0) {
         syslogx(150, "Start new measurement");
-        // (one that waits for its drive checks it when it starts)
-        for (unsigned i = 0; i < MEAS_COUNT; ++i)
-            if (cfg_meas[i].noFile != 1 && !meas_app_driveWaiting(i, nullptr))
-                MeasAppStore_driveCheckDirectoryFlags(cfg_meas[i].targetPartition);
         meas_app_clearsegmentation();
-        // the first files take the next free name: one the counters give may
-        // hold an earlier run's file (or another device's, on the USB drive)
-        LapOutFra_skipNamesInUse();
         meas_app_measstart();
         syslogx(150, "New measurement started");
         // running first: a request sees the start pending or logging
@@ -237,6 +235,9 @@ int meas_app_flushPending() {
 
 void meas_app_resetForTest() {
     meas_app_remote_exit();
+    meas_app_endDriveTasks();
+    meas_app_splitReset();
+    meas_app_startLookForget();
     meas_app_endArrivalLeftoversTasks();
     meas_app_free_pidlist(false);
     for (auto& l : meas_app_measlist) l = nullptr;

@@ -1,7 +1,7 @@
 // Entry points of the logging application in the raster bodies: the logging
 // raster "rMeas" with its tick pattern, the conditions on 10 ms and the FIFO
 // load statistics on 100 ms.
-#include "logging/app/meas_app.h"
+#include "logging/app/meas_app_internal.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/counters/lapoutfra.h"
 #include "logging/drives/meas_app_disks.h"
@@ -10,6 +10,8 @@
 
 int meas_app_addRasterEntries() {
     meas_app_allowArrivalLeftoversTasks();   // the arrivals are looked for from here on
+    meas_app_allowDriveTasks();
+    meas_app_splitReset();
     int ok = 1;
     ok &= raster_addEntry(RB_10MS, "meas_app_check_measconditions", [](intptr_t) { meas_app_check_measconditions(); }, -1);
     ok &= raster_addEntry(RB_100MS, "meas_fifo_data_update_load_vars",

@@ -30,16 +30,6 @@ bool usbWriterWaiting() {
     return false;
 }
 
-void copyToUsb(unsigned idx, const LapOutFraState& s) {
-    CopyFile_t c{};
-    c.outing = s.outing;
-    c.lap = s.lap;
-    c.absLap = s.absLap;
-    c.fragment = s.fragment;
-    c.name = kUsb;
-    c.nameOwned = 0;
-    meas_app_PreTrigCopyFile(meas[idx].store, &c);
-}
 }  // namespace
 
 void meas_app_calc_recording_rates() {
@@ -83,26 +73,14 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     gApp.usbJoinWait = 0;
     gApp.usbAvailable = available;
     if (!arrived) return;
-    meas_app_removeArrivalLeftoversTask(kUsb);   // off this raster: it reads the drive
+    // what the arrival makes looks at drives: off this raster, each in a task
+    meas_app_removeArrivalLeftoversTask(kUsb);
     const bool firstArrival = gApp.usbArrivals++ == 0;
-    MeasAppStore_driveCheckDirectoryFlags(kUsb);
-    if (!flag(sp().meas_app_running).load() ||
-        (!meas[MEAS_IDX_M01].firstDataTimeStamp && !meas[MEAS_IDX_M03].firstDataTimeStamp))
-        return;
-    meas_app_setForcedFrag(MEAS_IDX_M01);
-    meas_app_setForcedFrag(MEAS_IDX_M03);
-    meas_app_clearsegmentation();
-    // The copy is of the file this fragment closes, not of the one it opens
-    // (which is still being written): its counters are those before the step.
-    LapOutFraState s{};
-    LapOutFra_getState(&s);
-    LapOutFra_setFragmentTrig(time_getTimestamp());
-    if (!s.valid) {
-        syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() lapoutfra invalid, skip file copy");
-        return;
-    }
     const auto* usbHw = cfg_meas_devHwInfo ? &cfg_meas_devHwInfo[1] : nullptr;
-    if (firstArrival || !usbHw || usbHw->copyInhibit) return;
-    copyToUsb(MEAS_IDX_M01, s);
-    if (LOGGING2_TARGET_PARTITION_ram == 0) copyToUsb(MEAS_IDX_M03, s);
+    MeasUsbArrival a{};
+    a.split = flag(sp().meas_app_running).load() &&
+              (meas[MEAS_IDX_M01].firstDataTimeStamp || meas[MEAS_IDX_M03].firstDataTimeStamp);
+    a.copy = !firstArrival && usbHw && !usbHw->copyInhibit;
+    a.timeStamp = time_getTimestamp();
+    meas_app_usbArrivalTask(a);
 }

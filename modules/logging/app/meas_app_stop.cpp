@@ -38,7 +38,9 @@ void releaseSbStopFlags(bool skipTele) {
 
 // Whether a file was made (or written) since the start: the counters are
 // then moved past its name, so that the next start never makes a file of
-// the same name. A writer may make it only after the stop.
+// the same name. A writer may make it only after the stop. The step looks at
+// no drive (the stop runs on the logging raster): the next start moves past
+// the names in use before it makes files.
 bool takeFileMade() {
     bool any = false;
     for (meas_t& m : meas) {
@@ -172,7 +174,7 @@ void meas_app_blockstop(MeasBlock* b) {
         if (inUse == 2) releaseSbStopFlags(false);
     }
     if (inUse == 0) {
-        if (takeFileMade()) LapOutFra_setFragmentTrig(0);
+        if (takeFileMade()) LapOutFra_stepFragment(0);
         meas_app_stopFinished(true);
     }
 }
@@ -249,7 +251,7 @@ void meas_app_fastmeasstop() {
     // the pretrigger ring holds the closing status blocks back behind its
     // data: handed over now, the shutdown then waits for the writers
     meas_app_PreTrigMeasStop(0);
-    if (takeFileMade()) LapOutFra_setFragmentTrig(0);
+    if (takeFileMade()) LapOutFra_stepFragment(0);
     gApp.powerdown.store(1);
     flag(sp().meas_app_faststopreq).store(0);
 }

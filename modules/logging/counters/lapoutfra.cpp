@@ -400,7 +400,7 @@ void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing) {
     if (hooks.laptriggerUpdate) hooks.laptriggerUpdate(lap, outing);
 }
 
-void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
+void LapOutFra_setFragmentTrig(uint32_t timeStamp, LapOutFraState* stepped) {
     tlStoreOk = true;
     Counters from{};
     NameSearch found;
@@ -412,9 +412,28 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp) {
         &from, &found);
     if (!locked) {
         SYSLOGX_FLOOD(floodFragTrig, 147, "LapOutFra_setFragmentTrig() semTake failed errno 0x%X", lastErrno());
+        if (stepped) *stepped = LapOutFraState{};
         return;
     }
+    if (stepped) *stepped = state;   // mutex held: the counters the step is made of
     moveToFreeName("LapOutFra_setFragmentTrig()", 148, found);
+    std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    *signals.fractr = state.fragment & 0xFF;
+    *signals.abslap = state.absLap;
+    lapOutFra_update();
+    semGive(LapOutFraSem);
+}
+
+void LapOutFra_stepFragment(uint32_t timeStamp) {
+    tlStoreOk = true;
+    if (!takeMutex()) {
+        SYSLOGX_FLOOD(floodFragTrig, 147, "LapOutFra_stepFragment() semTake failed errno 0x%X", lastErrno());
+        return;
+    }
+    uint16_t absLap = state.absLap, fragment = state.fragment;
+    nextCounters(&absLap, &fragment);
+    while (state.absLap != absLap) lapOutFra_incAbsLapCounter();   // as a split's name skip does
+    state.fragment = fragment;
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
     *signals.fractr = state.fragment & 0xFF;
     *signals.abslap = state.absLap;

@@ -45,7 +45,14 @@ int LapOutFra_init();
 void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing);
 void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp);
 void LapOutFra_chngLapOutCnt(uint16_t lap, uint16_t outing);
-void LapOutFra_setFragmentTrig(uint32_t timeStamp);
+// The next fragment (past the names in use on the logging drives, which it
+// looks at: not for a raster). stepped, when given, gets the counters the
+// step was made of, those of the file the fragment closes.
+void LapOutFra_setFragmentTrig(uint32_t timeStamp, LapOutFraState* stepped = nullptr);
+// The next fragment, as LapOutFra_setFragmentTrig gives it but without
+// looking at the drives (for a raster: the stop, whose next start looks for
+// free names, LapOutFra_skipNamesInUse, before it makes files).
+void LapOutFra_stepFragment(uint32_t timeStamp);
 void LapOutFra_getState(LapOutFraState* out);
 // False when the NVRAM refused a store of the calling task's last
 // initLapOutCnt, setLapOutCnt or setFragmentTrig (the counters then changed

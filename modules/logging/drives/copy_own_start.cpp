@@ -72,7 +72,8 @@ bool samePrefix(int a, int b, off_t length, char* bufA, char* bufB) {
 
 }  // namespace
 
-MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from, const char* destDrive) {
+MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from, const char* destDrive,
+                                       const std::function<bool(int64_t held)>& piece) {
     const std::string host = dev_path(to);
     if (host.empty() || src < 0) return MeasOwnStart::NONE;
     Fd dst{::open(host.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
@@ -96,6 +97,7 @@ MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from
             return MeasOwnStart::FAILED;
         }
         if (n == 0) break;
+        if (piece && !piece(off)) return MeasOwnStart::FAILED;   // given up, said by the one who gave it up
         if (meas_app_driveAvDebounce(destDrive) != 0) {
             syslogx(147, "meas_app_copyLastFile() err fwrite '%s', USB removed", to);
             return MeasOwnStart::FAILED;

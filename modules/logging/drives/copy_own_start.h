@@ -4,6 +4,9 @@
 // beside a second, whole copy under another name.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 enum class MeasOwnStart {
     NONE,        // nothing there, or not this recording's start: the copy goes its usual way
     COMPLETED,   // the file at the name now holds the whole recording
@@ -14,5 +17,8 @@ enum class MeasOwnStart {
 // plain file with one name that holds at least the file header and is byte
 // for byte the start of the source (descriptor src, read from offset 0;
 // `from` names it) gets the rest of the source appended. destDrive is
-// checked before every piece written, as the copy does.
-MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from, const char* destDrive);
+// checked before every piece written, as the copy does, and piece is asked
+// with the bytes the file holds by then: false ends the completion there
+// (FAILED, not logged: the caller's stop names it).
+MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from, const char* destDrive,
+                                       const std::function<bool(int64_t held)>& piece);

@@ -25,6 +25,7 @@
 #include "logging/counters/lapoutfra.h"
 #include "logging/drives/copy_own_start.h"
 #include "logging/drives/copy_parts.h"
+#include "logging/drives/copy_pending.h"
 #include "logging/drives/drive_entry.h"
 #include "logging/drives/meas_app_drives.h"
 #include "platform/files.h"
@@ -44,10 +45,12 @@ struct File {
     }
 };
 
-// The source, non-empty and open for reading, after up to 10 attempts a second apart.
-FILE* openSource(const char* from) {
+// The source, non-empty and open for reading, after up to 10 attempts a second
+// apart; nullptr (not logged) when the stop gives the copy up meanwhile.
+FILE* openSource(const char* from, const MeasPendingCopy& pending) {
     const std::string host = dev_path(from);
     for (int i = 0; i < kOpenAttempts; ++i) {
+        if (i && pending.cut()) return nullptr;
         if (i) taskDelay(sysClkRateGet());
         struct stat st{};
         if (host.empty() || ::stat(host.c_str(), &st) != 0 || st.st_size == 0) continue;
@@ -88,8 +91,9 @@ FILE* createDestination(const char* path, const char* to) {
 }
 
 // Source to destination in pieces; false (logged) on a read or write error or
-// when the destination drive went away.
-bool stream(FILE* in, FILE* out, const char* from, const char* to, const char* destDrive) {
+// when the destination drive went away, false unlogged when the stop gave the
+// copy up.
+bool stream(FILE* in, FILE* out, const char* from, const char* to, const char* destDrive, MeasPendingCopy& pending) {
     std::unique_ptr<char[]> buf(new (std::nothrow) char[kPiece]);
     if (!buf) {
         syslogx(147, "meas_app_copyLastFile() mem alloc read buffer");
@@ -102,6 +106,7 @@ bool stream(FILE* in, FILE* out, const char* from, const char* to, const char* d
             return false;
         }
         if (n == 0) break;
+        if (!pending.piece(0)) return false;   // nothing under its name yet
         if (meas_app_driveAvDebounce(destDrive) != 0) {
             syslogx(147, "meas_app_copyLastFile() err fwrite '%s', USB removed", to);
             return false;
@@ -203,9 +208,10 @@ struct CopyName {
 // source's own on that is free on destDrive, searched as a split searches
 // (LapOutFra_findFreeName); a name taken between the search and the move is
 // passed as well. Gives the device path the copy now has, empty (logged)
-// when it has none; a name other than to is logged with what stood there.
+// when it has none (unlogged when the stop gave the copy up); a name other
+// than to is logged with what stood there.
 std::string placeCopy(const std::string& partHost, const char* destDrive, CopyName n, const char* from,
-                      const char* to) {
+                      const char* to, const MeasPendingCopy& pending) {
     constexpr int kAttempts = 8;
     for (int i = 0; i < kAttempts; ++i) {
         char name[64];
@@ -227,6 +233,7 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
         }
         const std::string dest = std::string(destDrive) + "/" + name;
         if (dest != to) nvram_dbs_flush();   // the counters past it on the disk first
+        if (pending.cut()) return {};         // the stop named it as not made meanwhile
         if (moveWhereNothingStands(partHost, dev_path(dest.c_str()))) {
             if (dest != to)
                 syslogx(150, "meas_app_copyLastFile() '%s' is in use (%s): the copy of '%s' goes to '%s'",
@@ -251,14 +258,16 @@ bool countersOfName(const char* name, uint16_t* absLap, uint16_t* fragment) {
 }
 
 void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
-              const char* destDrive) {
-    taskDelay(startDelayS.load() * sysClkRateGet());
+              const char* destDrive, MeasPendingCopy& pending) {
     char name[64];
     if (measIdx >= 3 || LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(measIdx), outing, lap, fragment,
                                                     absLap) < 0)
         return;
     char from[CFG_MEAS_STRLEN + sizeof name + 1];
     std::snprintf(from, sizeof from, "%s/%s", cfg_meas_getTargetPartition(measIdx), name);
+    // the writer closes the file first; a stop lets the copy go at once
+    pending.describe(from, destDrive);
+    if (!pending.awaitStart(startDelayS.load() * 1000)) return;
     // The file the writer made for these counters: under the next free name
     // where theirs was in use on the drive (what stands there is another
     // recording). The copy carries that name and its numbers.
@@ -267,6 +276,7 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         const size_t cut = made.rfind('/');
         if (cut != std::string::npos && countersOfName(made.c_str() + cut + 1, &absLap, &fragment))
             std::snprintf(from, sizeof from, "%s", made.c_str());
+        pending.describe(from, destDrive);
     }
     if (!fexist(from)) {
         syslogx(151, "meas_app_copyLastFile() failed, does not exist %s", from);
@@ -279,13 +289,16 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
     }
     char to[sizeof from + CFG_MEAS_STRLEN];
     std::snprintf(to, sizeof to, "%s%s", destDrive, slash);
-    File in{openSource(from)};
+    File in{openSource(from, pending)};
     if (!in.f) return;
+    struct stat src {};
+    if (::fstat(::fileno(in.f), &src) == 0) pending.sourceSize(src.st_size);
     if (meas_app_driveAvDebounce(destDrive) != 0) {
         syslogx(147, "meas_app_copyLastFile() err open '%s', usb not available", to);
         return;
     }
-    switch (meas_copyCompleteOwnStart(::fileno(in.f), to, from, destDrive)) {
+    switch (meas_copyCompleteOwnStart(::fileno(in.f), to, from, destDrive,
+                                      [&](int64_t held) { return pending.piece(held); })) {
     case MeasOwnStart::COMPLETED:
         copyStatus(in.f, to, from);
         syslogx(150, "meas_app_copyLastFile() copy success from '%s' to '%s'", from, to);
@@ -305,7 +318,7 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
     } writing{partHost};
     File out{createDestination(part.c_str(), to)};
     if (!out.f) return;
-    if (!stream(in.f, out.f, from, to, destDrive)) {
+    if (!stream(in.f, out.f, from, to, destDrive, pending)) {
         ::unlink(partHost.c_str());   // no half copy left behind where the drive is still there
         return;
     }
@@ -316,7 +329,12 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
         syslogx(147, "meas_app_copyLastFile() err fwrite '%s'", to);
         return;
     }
-    const std::string placed = placeCopy(partHost, destDrive, {measIdx, outing, lap, absLap, fragment}, from, to);
+    if (!pending.piece(0)) {   // the stop gave it up and named it: the whole copy is not placed after that
+        ::unlink(partHost.c_str());
+        return;
+    }
+    const std::string placed =
+        placeCopy(partHost, destDrive, {measIdx, outing, lap, absLap, fragment}, from, to, pending);
     if (placed.empty()) {
         ::unlink(partHost.c_str());
         return;
@@ -340,7 +358,8 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
         }
     } dest{destDrive, destOwned != 0};
     if (!destDrive) return;
-    copyFile(outing, lap, absLap, fragment, measIdx, destDrive);
+    MeasPendingCopy pending;
+    copyFile(outing, lap, absLap, fragment, measIdx, destDrive, pending);
 }
 
 void meas_app_copyLastFileTask() {

@@ -71,7 +71,8 @@ void meas_app_allowArrivalLeftoversTasks();
 // (logged) when no ':' lies within the first 41 characters.
 int meas_app_filenameGetDrive(const char* path, char* drive, unsigned* pos);
 
-// Body of the copy tasks: after 5 s copies the measurement file of measIdx
+// Body of the copy tasks: after 5 s (at once when the orderly stop lets the
+// pending copies go, copy_pending.h) copies the measurement file of measIdx
 // named by the counters from its target drive to destDrive ("usb_meas:"),
 // read-only, with the source's time stamps; the file is the one the writer
 // made for those counters (meas_app_fileMadeAs), under its own name on both

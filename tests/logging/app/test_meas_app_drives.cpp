@@ -2,10 +2,16 @@
 // in the log and in the shell's "meas", and it starts when its drive appears.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "logging/app_fixture.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/held_calls.h"
 #include "platform/shell.h"
 
 namespace {
@@ -22,6 +28,44 @@ uint32_t m03WriteFailures() { return std::atomic_ref<uint32_t>(meas_store_writeC
 bool anyFileIn(const std::string& folder) {
     std::error_code ec;
     return std::filesystem::is_directory(folder, ec) && !std::filesystem::is_empty(folder, ec);
+}
+
+// Holds the look-ups of names on a drive that the calling thread (the
+// logging raster's, in these tests) makes, as a drive that does not answer
+// would hold them; one that comes is let go, and counted.
+class RasterLookupWatch {
+public:
+    RasterLookupWatch() {
+        held_calls::holdLookups(std::this_thread::get_id());
+        gate_ = std::thread([this] {
+            while (!done_)
+                if (held_calls::lookupWaits(std::chrono::seconds(1))) {
+                    waited_ = true;
+                    held_calls::releaseLookups();
+                    return;
+                }
+        });
+    }
+    ~RasterLookupWatch() { end(); }
+    // Whether the raster looked at a name since the watch began.
+    bool end() {
+        if (gate_.joinable()) {
+            done_ = true;
+            gate_.join();
+            held_calls::releaseLookups();
+        }
+        return waited_;
+    }
+
+private:
+    std::atomic<bool> done_{false}, waited_{false};
+    std::thread gate_;
+};
+
+uint16_t fragmentNow() {
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    return s.fragment;
 }
 
 }  // namespace
@@ -249,4 +293,144 @@ TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
     ASSERT_GT(opened.size(), 400u);
     ASSERT_EQ(onUsb.size(), opened.size());
     for (size_t i = 0; i < opened.size(); ++i) ASSERT_EQ(onUsb[i].ts, opened[i].ts) << i;
+}
+
+// A USB drive arrives with the name of the next fragment taken (another car's
+// file): the logging raster looks at no name on a drive for it, since a slow
+// stick would stall it there; the split still moves past the taken name.
+// The raster's look-ups are held as a stick that does not answer would hold
+// them; one that comes is let go, and counted.
+TEST_F(MeasAppTest, TheUsbDrivesArrivalLooksForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(1200);   // the first look at the USB drive finds none
+    LapOutFraState before{};
+    LapOutFra_getState(&before);
+    char taken[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(taken, sizeof taken, 0, before.outing, before.lap, uint16_t(before.fragment + 1),
+                                          before.absLap), 0);
+    makeDrive("arriving");
+    writeFile(std::string("arriving/") + taken, "another car's file");
+    std::atomic<bool> done{false}, rasterWaited{false};
+    held_calls::holdLookups(std::this_thread::get_id());
+    std::thread gate([&] {
+        while (!done)
+            if (held_calls::lookupWaits(std::chrono::seconds(1))) {
+                rasterWaited = true;
+                held_calls::releaseLookups();
+                return;
+            }
+    });
+    std::filesystem::rename(dir + "/arriving", dir + "/usb_meas");
+    const bool split = runUntil([&] {
+        LapOutFraState s{};
+        LapOutFra_getState(&s);
+        return s.fragment != before.fragment;
+    }, 8000);
+    done = true;
+    gate.join();
+    held_calls::releaseLookups();
+    ASSERT_TRUE(split) << "no split at the arrival";
+    EXPECT_FALSE(rasterWaited) << "the logging raster looked at a name on a drive";
+    LapOutFraState after{};
+    LapOutFra_getState(&after);
+    EXPECT_EQ(after.fragment, before.fragment + 2) << "the split did not move past the taken name";
+    EXPECT_EQ(after.absLap, before.absLap);
+    run(300);
+    stopAndFlush();
+    std::ifstream kept(dir + "/usb_meas/" + taken);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another car's file");
+}
+
+// Files split by time: the split's name is looked for off the logging raster,
+// the split is asked for once (one line), and the records go on from one
+// file into the next with none lost or written twice.
+TEST_F(MeasAppTest, ATimeSplitLooksForFreeNamesOffTheRaster) {
+    cal().FILEFRAGMENTATION_TIME = 1;
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    const uint16_t before = fragmentNow();
+    takeLogTexts();
+    RasterLookupWatch watch;
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() != before; }, 4000)) << "no split by time";
+    EXPECT_FALSE(watch.end()) << "the logging raster looked at a name on a drive";
+    EXPECT_EQ(fragmentNow(), before + 1);
+    EXPECT_EQ(countContaining(takeLogTexts(), "Fragmentation because of time"), 1);
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() == before + 2; }, 4000)) << "no second split";
+    run(300);
+    stopAndFlush();
+    std::vector<std::string> names;
+    auto m01 = records("meas", &names);
+    EXPECT_GE(names.size(), 3u);
+    ASSERT_GT(m01.size(), 1500u);
+    expectSpacing(m01, 1);
+}
+
+// A drive that was gone comes back while its measurement records: the split
+// into new files looks for its names off the logging raster.
+TEST_F(MeasAppTest, ADrivesReturnLooksForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 3000));
+    run(300);
+    const uint32_t failedBefore = m03WriteFailures();
+    std::filesystem::remove_all(dir + "/meas2");
+    ASSERT_TRUE(runUntil([&] { return m03WriteFailures() > failedBefore; }, 3000));
+    const uint16_t before = fragmentNow();
+    RasterLookupWatch watch;
+    makeDrive("meas2");
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas2"); }, 5000)) << "m03 did not go on";
+    EXPECT_FALSE(watch.end()) << "the logging raster looked at a name on a drive";
+    EXPECT_EQ(fragmentNow(), before + 1);
+    run(300);
+    stopAndFlush();
+    expectSpacing(records("meas"), 1);   // m01 goes on across the split
+    auto m03 = records("meas2");
+    ASSERT_GT(m03.size(), 20u);
+    expectSpacing(m03, 10);
+}
+
+// A stop and a quick start after it, with the name the counters give taken
+// (another car's file): neither looks at a name on a drive on the logging
+// raster; the start still moves past the taken name, and the recordings of
+// both runs are there, each record once.
+TEST_F(MeasAppTest, AStopAndTheNextStartLookForFreeNamesOffTheRaster) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(300);
+    {
+        RasterLookupWatch watch;
+        stopAndFlush();
+        EXPECT_FALSE(watch.end()) << "the stop looked at a name on a drive on the logging raster";
+    }
+    std::vector<std::string> firstNames;
+    const size_t firstRun = records("meas", &firstNames).size();
+    LapOutFraState stopped{};
+    LapOutFra_getState(&stopped);
+    char taken[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(taken, sizeof taken, 0, stopped.outing, stopped.lap, stopped.fragment,
+                                          stopped.absLap), 0);
+    writeFile(std::string("meas/") + taken, "another car's file");
+    {
+        RasterLookupWatch watch;
+        sp().meas_app_startreq = 1;
+        auto files = [&] { return size_t(std::distance(std::filesystem::directory_iterator(dir + "/meas"), {})); };
+        ASSERT_TRUE(runUntil([&] { return sp().meas_app_running == 1 && files() > firstNames.size() + 1; }, 3000))
+            << "no start";
+        EXPECT_FALSE(watch.end()) << "the start looked at a name on a drive on the logging raster";
+    }
+    EXPECT_EQ(fragmentNow(), stopped.fragment + 1) << "the start did not move past the taken name";
+    run(300);
+    stopAndFlush();
+    std::ifstream kept(dir + "/meas/" + taken);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "another car's file");
+    std::filesystem::remove(dir + "/meas/" + taken);   // no measurement file
+    auto m01 = records("meas");
+    EXPECT_GT(m01.size(), firstRun + 200);
+    std::sort(m01.begin(), m01.end(), [](const Rec& a, const Rec& b) { return a.value < b.value; });
+    for (size_t i = 1; i < m01.size(); ++i) ASSERT_NE(m01[i].value, m01[i - 1].value) << "a record written twice";
 }

@@ -11,11 +11,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "host/kernel/kernel.h"
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os_internal.h"
 #include "logging/config/cfg_meas.h"
+#include "logging/drives/copy_pending.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "log_capture.h"
@@ -540,6 +542,38 @@ TEST_F(MeasDisks, TheRemovalAtADrivesArrivalEndsWithTheLogging) {
     meas_app_allowArrivalLeftoversTasks();
     EXPECT_EQ(hostos::liveTaskCount(), tasksBefore);
     EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/B0101000.101.part"));
+}
+
+// A copy the stop cannot wait for: one still waiting for its start when the
+// writers could not finish their files, and one whose source is not there
+// yet when the stop's wait ends. Neither is made nor left half on the
+// stick; each is named once, with what is missing, and its task ends.
+TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    char name[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, 3, 0x45), 0);
+    const std::string line = std::string("the copy of 'meas:/") + name + "' to 'usb_meas:' is not made (";
+    struct Case {
+        const char* what;
+        const char* source;
+        bool filesWhole;
+    };
+    for (const Case& c : {Case{"files not whole", "the lap", false}, Case{"no source yet", "", true}}) {
+        SCOPED_TRACE(c.what);
+        writeFile(std::string("meas/") + name, c.source);
+        meas_app_setCopyStartDelay(c.filesWhole ? 0 : 600);
+        takeLogTexts();
+        std::thread copy([] { meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0); });
+        meas_app_finishPendingCopies(c.filesWhole, 300);
+        copy.join();   // a copy given up ends at its next step, long before its 600 s or 10 opening attempts
+        meas_app_allowPendingCopies();
+        auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, line), 1) << ::testing::PrintToString(log);
+        EXPECT_EQ(countContaining(log, "its source was not read"), 1) << ::testing::PrintToString(log);
+        EXPECT_EQ(countContaining(log, "copy success"), 0);
+        EXPECT_TRUE(std::filesystem::is_empty(dir + "/usb_meas"));
+    }
 }
 
 TEST_F(MeasDisks, ACopyNeedsTheSourceAndTheUsbDrive) {

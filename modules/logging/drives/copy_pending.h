@@ -1,0 +1,49 @@
+// The copies to another drive (the USB stick) that wait for their start or
+// run, as the stop sees them. A copy waits a few seconds before it starts so
+// that the writer has closed its file; a stop in that time would end the
+// process before the copy is made. The stop, once the writers are done, lets
+// the waiting copies go at once and waits a bounded time for them; a copy
+// that has not ended by then is cut at its next piece and named in the log
+// (the file, and what the destination holds of it).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+struct MeasCopyEntry;
+
+// A copy task's registration, from its start to its end (scope).
+class MeasPendingCopy {
+public:
+    MeasPendingCopy();
+    ~MeasPendingCopy();
+    MeasPendingCopy(const MeasPendingCopy&) = delete;
+    MeasPendingCopy& operator=(const MeasPendingCopy&) = delete;
+
+    // What the copy is of (device paths: the source file, the destination
+    // drive) and, once known, the source's size in bytes.
+    void describe(const std::string& from, const char* destDrive);
+    void sourceSize(int64_t bytes);
+    // Waits up to ms before the start; returns at once when the stop lets
+    // the copies go. False when the copy is not to be made (the stop gave it
+    // up: it is named in the log already, or is named when this ends).
+    bool awaitStart(int ms);
+    // Before each piece written: the bytes of the recording the destination
+    // holds under its name by then. False when the stop gave the copy up:
+    // the copy ends here, leaving no part of its own behind.
+    bool piece(int64_t heldAtName);
+    // Whether the stop gave the copy up (it ends without a word of its own).
+    bool cut() const;
+
+private:
+    std::shared_ptr<MeasCopyEntry> entry_;
+};
+
+// The stop: with filesWhole (the writers closed their files) the waiting
+// copies start now and are given up to limitMs to end; without, none starts.
+// Each copy not ended is named in the log as not made; a copy that registers
+// after this call names itself. Called once, by the orderly shutdown.
+void meas_app_finishPendingCopies(bool filesWhole, int limitMs);
+// Copies are waited for again (tests that run the logging more than once).
+void meas_app_allowPendingCopies();
