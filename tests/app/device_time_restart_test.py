@@ -17,22 +17,33 @@ near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
 new time namespace before the device starts). A records B's values again
 within a few seconds of its start-up.
 
-quick: A is killed and started again at once, its old run's time messages
-still fresh at B. A keeps its unit id (its folder's), and B takes the new
-run as A's restart: it follows it and names no second unit.
+quick: A is killed and started again at once, 10 times, its old run's time
+messages still fresh at B, its clock running on (the same monotonic clock).
+A keeps its unit id (its folder's), and B takes each new run as A's restart:
+it follows it and names no second unit. A's time did not step: B never
+restarts its measurement, though a just-started master's first time message
+comes late.
 
-Usage: device_time_restart_test.py far|wrap|near|quick TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
+for 2.5 s (SIGSTOP, SIGCONT), 3 times; the time messages of those seconds
+wait in its socket. A stall is a lag: B restarts nothing, refuses none of
+A's values nor its own for their stamps, and no event of its files is
+opened again before its close.
+
+Usage: device_time_restart_test.py far|wrap|near|quick|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from recording_check import reopened_events  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
                                      each_records_the_other, make_follower, ns_device, prepare,
                                      print_log_ends, stop_both)
@@ -184,6 +195,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
 
 
 UNIT_ID = re.compile(r"startup: unit id (0x[0-9A-F]{8})")
+QUICK_RESTARTS = 10
 
 
 def quick(binary, sample, ns_a, ns_b):
@@ -198,26 +210,77 @@ def quick(binary, sample, ns_a, ns_b):
             ids = UNIT_ID.findall(a.log())
             assert len(ids) == 1, ids
             mark = len(b.log())
-            # killed and started again at once: no pause between
-            a.kill()
-            before = a.log_start + len(a.log())
-            a = ns_device(binary, run_a, ns_a)
-            a.log_start = before
-            a.wait_ready()
-            assert UNIT_ID.findall(a.log()) == ids, "A's unit id changed: %s, then %s" % (ids, UNIT_ID.findall(a.log()))
             anew = "time master PID 0x%02X runs anew" % PID_A
-            wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
-            counted = blkcount(b, "SG")
-            wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            for n in range(QUICK_RESTARTS):
+                # killed and started again at once: no pause between
+                a.kill()
+                before = a.log_start + len(a.log())
+                a = ns_device(binary, run_a, ns_a)
+                a.log_start = before
+                a.wait_ready()
+                assert UNIT_ID.findall(a.log()) == ids, "A's unit id changed: %s, then %s" % (
+                    ids, UNIT_ID.findall(a.log()))
+                wait_for(lambda: b.log()[mark:].count(anew) > n, "B to follow A's run %d" % (n + 2), 30)
+                counted = blkcount(b, "SG")
+                wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
             log_b = b.log()[mark:]
             two = [ln for ln in log_b.splitlines() if "two units" in ln]
             assert not two, "B took A's restart for a second unit: %s" % two
-            assert log_b.count(anew) == 1, log_b.count(anew)
+            assert log_b.count(anew) == QUICK_RESTARTS, log_b.count(anew)
+            resets = [ln for ln in log_b.splitlines() if RESET in ln]
+            assert not resets, "A's clock ran on, yet B restarted its measurement %d times in %d restarts of A" % (
+                len(resets), QUICK_RESTARTS)
             stop_both(a, b)
         except Exception:
             print_log_ends(a, b)
             raise
     print("master restarted at once test passed")
+
+
+STALLS = 3
+
+
+def getvar(dev, name):
+    m = re.search(r"%s = ([-\d.]+)" % name, dev.shell("getvar " + name))
+    return float(m.group(1)) if m else None
+
+
+def stall(binary, measdump, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-tst-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-tst-b-", PID_B, ADDR_B) as run_b:
+        each_records_the_other(binary, run_a, run_b, ns_b)
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = ns_device(binary, run_b, ns_b).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            mark = len(b.log())
+            for n in range(STALLS):
+                # A's throttle just went up: B's "FullThrottle" of it opens
+                wait_for(lambda: getvar(a, "throttle") == 20, "A's throttle low", 10)
+                wait_for(lambda: getvar(a, "throttle") == 100, "A's throttle high", 10)
+                time.sleep(0.3)
+                os.kill(b.proc.pid, signal.SIGSTOP)
+                time.sleep(2.5)
+                os.kill(b.proc.pid, signal.SIGCONT)
+                counted = blkcount(b, "SG")
+                wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record after stall %d" % (n + 1), 30)
+            time.sleep(2)   # the events open at the last stall close
+            log_b = b.log()[mark:]
+            stop_both(a, b)
+            resets = [ln for ln in log_b.splitlines() if RESET in ln]
+            assert not resets, "B restarted its measurement after a stall: %s" % resets
+            reopened, events = reopened_events(run_b.folder, measdump)
+            print("B's files hold %d events" % events)
+            assert events >= STALLS, events
+            assert not reopened, "B's events opened again before their close:\n" + "\n".join(reopened[:10])
+            refused = [ln for ln in log_b.splitlines() if "come stamped" in ln]
+            assert not refused, "B refused values for a lag: %s" % refused[:5]
+        except Exception:
+            print_log_ends(a, b)
+            raise
+    print("slave stalled %d times test passed" % STALLS)
 
 
 def main():
@@ -230,6 +293,8 @@ def main():
     try:
         if mode == "quick":
             quick(binary, sample, *pair)
+        elif mode == "stall":
+            stall(binary, measdump, sample, *pair)
         elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:

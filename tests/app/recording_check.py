@@ -348,6 +348,38 @@ def check_recordings(files, unstored_laps=()):
     return problems
 
 
+EVENT = re.compile(r"^meta @\d+ type \d+ \(event\) length \d+: id (0x[0-9A-F]+) time (\d+) duration (\d+) "
+                   r"kind \d+ severity \d+ pid (0x[0-9A-F]+) \"([^\"]*)\"", re.M)
+
+
+def reopened_events(folder, measdump):
+    """(findings, events seen): in each measurement file of the folder's
+    internal drives, an event that begins before the end of the one of the
+    same id and PID written before it (an event closed at a step of the time
+    and opened again in the time it stepped back to, within one file: a lag
+    taken for a step). Events still open when written are left out."""
+    problems, seen = [], 0
+    for drive in INTERNAL:
+        d = os.path.join(folder, drive)
+        for name in sorted(os.listdir(d)) if os.path.isdir(d) else ():
+            if not MEAS_NAME.match(name):
+                continue
+            listing = subprocess.run([measdump, os.path.join(d, name)], capture_output=True, text=True,
+                                     errors="replace").stdout
+            ends = {}
+            for m in EVENT.finditer(listing):
+                key, start, duration = (m.group(1), m.group(4)), int(m.group(2)), int(m.group(3))
+                seen += 1
+                if duration == OPEN_EVENT:
+                    continue
+                end = ends.get(key)
+                if end is not None and later(end, start):
+                    problems.append("%s/%s: event %s of PID %s closed at %d, opened again at %d"
+                                    % (drive, name, m.group(5), m.group(4), end, start))
+                ends[key] = (start + duration) & 0xFFFFFFFF
+    return problems, seen
+
+
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
                  ignore=(), lap_order=True, unstored_laps=()):
     """The findings in the folder, [] when there are none.
