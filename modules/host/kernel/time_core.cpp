@@ -44,15 +44,16 @@
 // time base: the first the core hears, and the first after the caller said
 // that the master's time base changed (the master runs anew, its count
 // started over, or another device became master). A just-started master's
-// first message may come late, so the first gap stamp of a new time base
-// decides alone only what no late message looks like: a time ahead, or one
-// a second or more behind. One a little behind is judged on a second of the
-// new time base's gap stamps, the best of them: the master's restart on the
-// same clock so moves nothing, and a new time more than 50 ms behind is
-// stepped onto. The sync state stays as it was across that step: a slave in
-// sync steps in sync, so that whoever watches the stamps sees them go back;
-// one out of sync reports sync only once it stands in the new time. Sync
-// lost and found again with the same time base keeps to the rules above.
+// first messages may come late, by a second and more on a loaded host, so
+// the first gap stamp of a new time base decides alone only a time ahead
+// (the slave was late, whatever the lateness). Behind, the new time base is
+// judged on a second of its gap stamps, the best of them: the master's
+// restart on the same clock so moves nothing, and a new time 50 ms or more
+// behind is stepped onto in one step. The sync state stays as it was across
+// that step: a slave in sync steps in sync, so that whoever watches the
+// stamps sees them go back; one out of sync reports sync only once it
+// stands in the new time. Sync lost and found again with the same time base
+// keeps to the rules above.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -214,13 +215,14 @@ void followMaster(int64_t now) {
     const uint32_t current = offsetAtLocked(own);
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
     if (relockPending) {   // a new time base: the step onto it
-        if (ahead > 0 || ahead <= -kStepBack || (windowCoversASecond(now) && ahead <= -kRelockStepBack)) {
+        if (ahead <= 0 && !windowCoversASecond(now)) return;
+        relockDone();
+        if (ahead > 0 || ahead <= -kRelockStepBack) {
             setOffsetLocked(best);
-            relockDone();
             return;
         }
-        if (!windowCoversASecond(now)) return;
-        relockDone();   // the time the slave stands in: the rules of one time base
+        // the time the slave stands in, seen through the messages' delays:
+        // the rules of one time base
     }
     if (ahead > 0 || (ahead <= -kStepBack && windowCoversASecond(now))) {
         setOffsetLocked(best);
