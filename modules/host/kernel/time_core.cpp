@@ -44,12 +44,14 @@
 // time base: the first the core hears, and the first after the caller said
 // that the master's time base changed (the master runs anew, its count
 // started over, or another device became master). A just-started master's
-// first messages may come late, by a second and more on a loaded host, so
-// the first gap stamp of a new time base decides alone only a time ahead
-// (the slave was late, whatever the lateness). Behind, the new time base is
-// judged on a second of its gap stamps, the best of them: the master's
-// restart on the same clock so moves nothing, and a new time 50 ms or more
-// behind is stepped onto in one step. The sync state stays as it was across
+// first message may come late, so the first gap stamp of a new time base
+// decides alone only a time ahead (the slave was late, whatever the
+// lateness) or one 100 ms or more behind (a step of the master's time;
+// later gap stamps that say less move the slave forward at once). Less
+// behind, the new time base is judged on a second of its gap stamps, the
+// best of them once two more agree with it: the master's restart on the
+// same clock so moves nothing, and a new time 50 ms or more behind is
+// stepped onto. The sync state stays as it was across
 // that step: a slave in sync steps in sync, so that whoever watches the
 // stamps sees them go back; one out of sync reports sync only once it
 // stands in the new time. Sync lost and found again with the same time base
@@ -83,6 +85,11 @@ constexpr int64_t kQueuedWithinMs = 50;
 // far behind is a step of its time, less is the same time seen through the
 // messages' delays, reached by the slew.
 constexpr int32_t kRelockStepBack = 500;     // 50 ms
+constexpr uint32_t kRelockAgree = 20;        // 2 ms
+// The first gap stamp of a new time base this far behind or more is taken
+// at once: a just-started master's first message comes late by less.
+constexpr int32_t kRelockAtOnce = 1000;      // 100 ms
+constexpr int64_t kRelockLongestMs = 5000;
 
 std::atomic<uint32_t> clockStart{0};      // where the own count starts (tests: near the wrap)
 
@@ -113,6 +120,7 @@ bool everLocked = false;                     // the offset holds the master's ti
 bool lockAnew = false;                       // the next gap stamp is of a new time base
 bool relockPending = false;                  // a new time base a little behind, judged on a second of it
 bool syncHeld = false;                       // no sync reported until the new time base is taken
+int64_t relockSinceMs = 0;                   // the first gap stamp of the new time base came then
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -195,6 +203,19 @@ uint32_t bestOffset() {
     return best;
 }
 
+// Whether the new time base's gap stamps tell where it lies: a second of
+// them whose best two more lie close to (the quickest delay seen three
+// times: on a loaded host a whole second of messages may come late, in
+// bunches), or five seconds of them; gapMx held.
+bool relockJudged(int64_t now) {
+    if (!windowCoversASecond(now)) return false;
+    const uint32_t best = bestOffset();
+    unsigned close = 0;
+    for (unsigned i = 0; i < kOffsetWindow; ++i)
+        if (best - offsetSamples[i] <= kRelockAgree) ++close;
+    return close >= 3 || now - relockSinceMs >= kRelockLongestMs;
+}
+
 // The lock onto a new time base is done; gapMx held.
 void relockDone() {
     relockPending = false;
@@ -215,7 +236,7 @@ void followMaster(int64_t now) {
     const uint32_t current = offsetAtLocked(own);
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
     if (relockPending) {   // a new time base: the step onto it
-        if (ahead <= 0 && !windowCoversASecond(now)) return;
+        if (ahead <= 0 && ahead > -kRelockAtOnce && !relockJudged(now)) return;
         relockDone();
         if (ahead > 0 || ahead <= -kRelockStepBack) {
             setOffsetLocked(best);
@@ -284,6 +305,7 @@ void setTimeNextGap(uint32_t gap) {
     if (lockAnew) {   // the stamps of the old time base say nothing of the new one
         lockAnew = false;
         relockPending = everLocked;
+        relockSinceMs = now;
         sampleCount = 0;
     }
     sampleMs[sampleCount % kOffsetWindow] = now;
