@@ -51,11 +51,11 @@
 // behind, the new time base is judged on a second of its gap stamps, the
 // best of them once two more agree with it: the master's restart on the
 // same clock so moves nothing, and a new time 50 ms or more behind is
-// stepped onto. The sync state stays as it was across
-// that step: a slave in sync steps in sync, so that whoever watches the
-// stamps sees them go back; one out of sync reports sync only once it
-// stands in the new time. Sync lost and found again with the same time base
-// keeps to the rules above.
+// stepped onto. The sync state stays as it was across that step: a slave
+// in sync steps in sync, so that whoever watches the stamps sees them go
+// back; one out of sync reports sync only once it stands in the new time.
+// Sync lost and found again with the same time base keeps to the rules
+// above.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -204,7 +204,7 @@ uint32_t bestOffset() {
 }
 
 // Whether the new time base's gap stamps tell where it lies: a second of
-// them whose best two more lie close to (the quickest delay seen three
+// them with two more close to their best (the quickest delay seen three
 // times: on a loaded host a whole second of messages may come late, in
 // bunches), or five seconds of them; gapMx held.
 bool relockJudged(int64_t now) {
