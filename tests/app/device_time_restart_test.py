@@ -17,11 +17,14 @@ near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
 new time namespace before the device starts). A records B's values again
 within a few seconds of its start-up.
 
-quick: A is killed and started again at once, its old run's time messages
-still fresh at B. A keeps its unit id (its folder's), and B takes the new
-run as A's restart: it follows it and names no second unit. B's events on
-A's throttle (the sample's FullThrottle) close at A's last value before
-the restart and open anew: none lasts longer than the throttle holds.
+quick: A is killed and started again at once, 10 times, its old run's time
+messages still fresh at B, its clock running on (the same monotonic clock).
+A keeps its unit id (its folder's), and B takes each new run as A's restart:
+it follows it and names no second unit. A's time did not step: B never
+restarts its measurement, though a just-started master's first time message
+comes late. B's events on A's throttle (the sample's FullThrottle) close
+at A's last value before each restart and open anew: none lasts longer
+than the throttle holds.
 
 back3: as far, three times, each 1000 s behind, while an event of B's own
 p_fuel is open: B closes it at each step in the old time, and the close
@@ -31,18 +34,27 @@ behind: B starts with its clock 50,000 s behind A's, its event channel on
 A's throttle (the sample's): no event of B spans the lock (the recording
 check finds none that began in no file's time).
 
-Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
+for 2.5 s (SIGSTOP, SIGCONT), 3 times, then A once; the time messages and
+values of those seconds wait in the frozen one's socket, or in the master's
+rasters. A stall is a lag: neither device restarts anything nor refuses
+values for their stamps, and no event of B's files is opened again before
+its close.
+
+Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from recording_check import read_files  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
                                      each_records_the_other, make_follower, ns_device, prepare,
                                      print_log_ends, stop_both)
@@ -270,6 +282,7 @@ def behind(binary, measdump, sample, ns_a, ns_b):
 
 
 UNIT_ID = re.compile(r"startup: unit id (0x[0-9A-F]{8})")
+QUICK_RESTARTS = 10
 
 
 def quick(binary, measdump, sample, ns_a, ns_b):
@@ -284,27 +297,32 @@ def quick(binary, measdump, sample, ns_a, ns_b):
             ids = UNIT_ID.findall(a.log())
             assert len(ids) == 1, ids
             mark = len(b.log())
-            # killed and started again at once: no pause between
-            a.kill()
-            before = a.log_start + len(a.log())
-            a = ns_device(binary, run_a, ns_a)
-            a.log_start = before
-            a.wait_ready()
-            assert UNIT_ID.findall(a.log()) == ids, "A's unit id changed: %s, then %s" % (ids, UNIT_ID.findall(a.log()))
             anew = "time master PID 0x%02X runs anew" % PID_A
-            wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
-            counted = blkcount(b, "SG")
-            wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            for n in range(QUICK_RESTARTS):
+                # killed and started again at once: no pause between
+                a.kill()
+                before = a.log_start + len(a.log())
+                a = ns_device(binary, run_a, ns_a)
+                a.log_start = before
+                a.wait_ready()
+                assert UNIT_ID.findall(a.log()) == ids, "A's unit id changed: %s, then %s" % (
+                    ids, UNIT_ID.findall(a.log()))
+                wait_for(lambda: b.log()[mark:].count(anew) > n, "B to follow A's run %d" % (n + 2), 30)
+                counted = blkcount(b, "SG")
+                wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
             # B's FullThrottle reads A's throttle (2 s on, 2 s off): two more
-            # of them end after A's restart, and none spans the restart
+            # of them end after A's last restart, and none spans a restart
             ended = lambda: [e for e in events(measdump, run_b.folder, "FullThrottle")
                              if e[3] == PID_B and e[2] != OPEN_DURATION]
             seen = len(ended())
-            wait_for(lambda: len(ended()) >= seen + 2, "two FullThrottle events of B after A's restart", 30)
+            wait_for(lambda: len(ended()) >= seen + 2, "two FullThrottle events of B after A's restarts", 30)
             log_b = b.log()[mark:]
             two = [ln for ln in log_b.splitlines() if "two units" in ln]
             assert not two, "B took A's restart for a second unit: %s" % two
-            assert log_b.count(anew) == 1, log_b.count(anew)
+            assert log_b.count(anew) == QUICK_RESTARTS, log_b.count(anew)
+            resets = [ln for ln in log_b.splitlines() if RESET in ln]
+            assert not resets, "A's clock ran on, yet B restarted its measurement %d times in %d restarts of A" % (
+                len(resets), QUICK_RESTARTS)
             stop_both(a, b)
             long_ = [e for e in ended() if e[2] > 25000]
             assert not long_, "FullThrottle events of B longer than A's throttle holds it: %s" % long_
@@ -312,6 +330,55 @@ def quick(binary, measdump, sample, ns_a, ns_b):
             print_log_ends(a, b)
             raise
     print("master restarted at once test passed")
+
+
+STALLS = 3
+
+
+def getvar(dev, name):
+    m = re.search(r"%s = ([-\d.]+)" % name, dev.shell("getvar " + name))
+    return float(m.group(1)) if m else None
+
+
+def stall(binary, measdump, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-tst-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-tst-b-", PID_B, ADDR_B) as run_b:
+        each_records_the_other(binary, run_a, run_b, ns_b)
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = ns_device(binary, run_b, ns_b).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
+            wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
+            mark_a, mark_b = len(a.log()), len(b.log())
+            for n, frozen in enumerate([b] * STALLS + [a]):
+                # A's throttle just went up: B's "FullThrottle" of it opens
+                wait_for(lambda: getvar(a, "throttle") == 20, "A's throttle low", 10)
+                wait_for(lambda: getvar(a, "throttle") == 100, "A's throttle high", 10)
+                time.sleep(0.3)
+                os.kill(frozen.proc.pid, signal.SIGSTOP)
+                time.sleep(2.5)
+                os.kill(frozen.proc.pid, signal.SIGCONT)
+                counted = blkcount(b, "SG"), blkcount(a, "FDE")
+                wait_for(lambda: blkcount(b, "SG") > counted[0] + 1000 and blkcount(a, "FDE") > counted[1] + 1000,
+                         "both to record after stall %d" % (n + 1), 30)
+            time.sleep(2)   # the events open at the last stall close
+            log_a, log_b = a.log()[mark_a:], b.log()[mark_b:]
+            stop_both(a, b)
+            resets = [ln for ln in (log_a + log_b).splitlines() if RESET in ln]
+            assert not resets, "a device restarted its measurement after a stall: %s" % resets
+            # an event opened again before its close is a finding of the
+            # recording check that ends the run
+            files = read_files(run_b.folder, measdump, ())
+            events = sum(len(f.event_keys) for f in files)
+            print("B's files hold %d events" % events)
+            assert events >= STALLS, events
+            refused = [ln for ln in (log_a + log_b).splitlines() if "come stamped" in ln]
+            assert not refused, "values refused for a lag: %s" % refused[:5]
+        except Exception:
+            print_log_ends(a, b)
+            raise
+    print("slave stalled %d times, master once test passed" % STALLS)
 
 
 def main():
@@ -328,6 +395,8 @@ def main():
             behind(binary, measdump, sample, *pair)
         elif mode == "back3":
             restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
+        elif mode == "stall":
+            stall(binary, measdump, sample, *pair)
         elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:

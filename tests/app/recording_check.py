@@ -414,6 +414,25 @@ def check_events_closed(files):
     return problems
 
 
+def check_events_reopened(files):
+    """Within one file, an event that begins before the end of the one of
+    the same id and PID written before it: closed at a step of the time and
+    opened again in the time it stepped back to (a lag taken for a step).
+    Events still open when written are left out."""
+    problems = []
+    for f in files:
+        ends = {}
+        for pid, ident, t, duration in f.event_keys:
+            if duration == OPEN_EVENT:
+                continue
+            end = ends.get((pid, ident))
+            if end is not None and later(end, t):
+                problems.append("%s: event 0x%08X of PID 0x%X closed at %d, opened again at %d"
+                                % (f.where, ident, pid, end, t))
+            ends[(pid, ident)] = (t + duration) & 0xFFFFFFFF
+    return problems
+
+
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
                  ignore=(), lap_order=True, unstored_laps=()):
     """The findings in the folder, [] when there are none.
@@ -432,7 +451,8 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_file(f, event_times, ends.get(id(f)))
     if event_times:
         # the order the files were made in is the order of their counters
-        problems += check_event_starts(files) + (check_events_closed(files) if lap_order else [])
+        problems += check_event_starts(files) + check_events_reopened(files)
+        problems += check_events_closed(files) if lap_order else []
     found = check_recordings(files, set(unstored_laps))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     if leftovers:

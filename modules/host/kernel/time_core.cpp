@@ -20,25 +20,42 @@
 //
 // Time stamps order records and due times all over the device, so the
 // offset moves with care once locked: forward at once (the slave was late),
-// back in one step only when a whole second of gap stamps says the master's
-// time lies a second or more behind (late messages alone never look like
-// that). A master a little behind is reached by a slew: the slave's stamp
-// runs slower, holding for one more 0.1 ms every 100 ms of its own clock
-// (1 ms/s, well above the drift of two clocks), until it stands in the
-// master's time. A slew never makes a stamp go back, however many gap stamps
-// come at once (a network may deliver a message several times): it is a
-// rate, not a step per gap stamp. The offset and its slew are read and moved
-// under one lock with the clock read inside, so that of any two stamps the
-// later one taken is never the lower, whichever threads take them.
+// back in one step only when a whole second of gap stamps, as they came in
+// (not ten that came at once), says the master's time lies a second or more
+// behind (late messages alone never look like that). A master a little
+// behind is reached by a slew: the slave's stamp runs slower, holding for
+// one more 0.1 ms every 100 ms of its own clock (1 ms/s, well above the
+// drift of two clocks), until it stands in the master's time. A slew never
+// makes a stamp go back, however many gap stamps come at once (a network
+// may deliver a message several times; a copy of the last gap stamp is no
+// new sample): it is a rate, not a step per gap stamp. The offset and its
+// slew are read and moved under one lock with the clock read inside, so
+// that of any two stamps the later one taken is never the lower, whichever
+// threads take them.
+//
+// A stall is a lag, never a step: when this device was put aside for a
+// while, the time messages of that while wait in its socket and come all at
+// once, the first ones seconds late. After a second without a gap stamp,
+// those that come hard on the heels of the one before (sooner than half a
+// gap period) waited in a queue: they keep the sync, but they are no
+// samples of the master's time. The first that comes on its own is.
 //
 // The lock is the one step either way, taken on the first gap stamp of a
 // time base: the first the core hears, and the first after the caller said
 // that the master's time base changed (the master runs anew, its count
-// started over, or another device became master). The sync state stays as
-// it was across that step: a slave in sync steps in sync, so that whoever
-// watches the stamps sees them go back, and one out of sync reports sync
-// only from the second gap stamp on, in the new time. Sync lost and found
-// again with the same time base keeps to the rules above.
+// started over, or another device became master). A just-started master's
+// first message may come late, so the first gap stamp of a new time base
+// decides alone only a time ahead (the slave was late, whatever the
+// lateness) or one 100 ms or more behind (a step of the master's time;
+// later gap stamps that say less move the slave forward at once). Less
+// behind, the new time base is judged on a second of its gap stamps, the
+// best of them once two more agree with it: the master's restart on the
+// same clock so moves nothing, and a new time 50 ms or more behind is
+// stepped onto. The sync state stays as it was across that step: a slave
+// in sync steps in sync, so that whoever watches the stamps sees them go
+// back; one out of sync reports sync only once it stands in the new time.
+// Sync lost and found again with the same time base keeps to the rules
+// above.
 #include "host/kernel/kernel_internal.h"
 #include "host/os/os.h"
 
@@ -58,6 +75,21 @@ constexpr uint32_t kSlewSpan = 1000;         // own 0.1 ms counts per 0.1 ms sle
 // time base, not a second of late messages (a loaded host delays them by
 // well over 100 ms).
 constexpr int32_t kStepBack = 10000;         // 1 s
+// The gap stamps of a window came in over this much of this device's time
+// at least, to count as a second of them (ten, 100 ms apart, span 900 ms).
+constexpr int64_t kWindowSpanMs = 800;
+// After a lapse, a gap stamp that comes sooner than this after the one
+// before waited in a queue with it.
+constexpr int64_t kQueuedWithinMs = 50;
+// A new time base of the master judged on a second of its gap stamps: this
+// far behind is a step of its time, less is the same time seen through the
+// messages' delays, reached by the slew.
+constexpr int32_t kRelockStepBack = 500;     // 50 ms
+constexpr uint32_t kRelockAgree = 20;        // 2 ms
+// The first gap stamp of a new time base this far behind or more is taken
+// at once: a just-started master's first message comes late by less.
+constexpr int32_t kRelockAtOnce = 1000;      // 100 ms
+constexpr int64_t kRelockLongestMs = 5000;
 
 std::atomic<uint32_t> clockStart{0};      // where the own count starts (tests: near the wrap)
 
@@ -80,9 +112,15 @@ uint64_t lastGapPeriod = ~uint64_t(0);
 int64_t lastGapMs = 0;
 unsigned gapStreak = 0;
 uint32_t offsetSamples[kOffsetWindow];       // offsets the gap stamps of this streak gave
+int64_t sampleMs[kOffsetWindow];             // when each of them came
 unsigned sampleCount = 0;                    // gap stamps of this streak
+uint32_t lastGapStamp = 0;                  // the gap stamp heard last
+bool queuedAfterLapse = false;               // gap stamps come as they waited in a queue
 bool everLocked = false;                     // the offset holds the master's time
 bool lockAnew = false;                       // the next gap stamp is of a new time base
+bool relockPending = false;                  // a new time base a little behind, judged on a second of it
+bool syncHeld = false;                       // no sync reported until the new time base is taken
+int64_t relockSinceMs = 0;                   // the first gap stamp of the new time base came then
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -143,7 +181,12 @@ uint64_t unwrappedStamp() {
 
 // gapMx held.
 bool streakLive(int64_t now) { return gapStreak && now - lastGapMs <= kLockTimeoutMs; }
-bool slaveLockedLocked(int64_t now) { return gapStreak >= 2 && now - lastGapMs <= kLockTimeoutMs; }
+bool slaveLockedLocked(int64_t now) { return gapStreak >= 2 && now - lastGapMs <= kLockTimeoutMs && !syncHeld; }
+
+// Whether the window holds a second of gap stamps as they came; gapMx held.
+bool windowCoversASecond(int64_t now) {
+    return sampleCount >= kOffsetWindow && now - sampleMs[sampleCount % kOffsetWindow] >= kWindowSpanMs;
+}
 
 bool slaveLocked() {
     std::lock_guard<std::mutex> lk(gapMx);
@@ -160,11 +203,31 @@ uint32_t bestOffset() {
     return best;
 }
 
-// Moves the offset towards the master's time after a gap stamp; gapMx held.
-void followMaster() {
+// Whether the new time base's gap stamps tell where it lies: a second of
+// them with two more close to their best (the quickest delay seen three
+// times: on a loaded host a whole second of messages may come late, in
+// bunches), or five seconds of them; gapMx held.
+bool relockJudged(int64_t now) {
+    if (!windowCoversASecond(now)) return false;
+    const uint32_t best = bestOffset();
+    unsigned close = 0;
+    for (unsigned i = 0; i < kOffsetWindow; ++i)
+        if (best - offsetSamples[i] <= kRelockAgree) ++close;
+    return close >= 3 || now - relockSinceMs >= kRelockLongestMs;
+}
+
+// The lock onto a new time base is done; gapMx held.
+void relockDone() {
+    relockPending = false;
+    syncHeld = false;
+}
+
+// Moves the offset towards the master's time after a gap stamp that came at
+// `now`; gapMx held.
+void followMaster(int64_t now) {
     const uint32_t best = bestOffset();
     std::lock_guard<std::mutex> lk(offsetMx);
-    if (!everLocked) {   // the lock: from the own clock (or the old time base) to the master's time
+    if (!everLocked) {   // the lock: from the own clock to the master's time
         setOffsetLocked(best);
         everLocked = true;
         return;
@@ -172,7 +235,17 @@ void followMaster() {
     const uint32_t own = ownStampAt(monotonicNow());
     const uint32_t current = offsetAtLocked(own);
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
-    if (ahead > 0 || (ahead <= -kStepBack && sampleCount >= kOffsetWindow)) {
+    if (relockPending) {   // a new time base: the step onto it
+        if (ahead <= 0 && ahead > -kRelockAtOnce && !relockJudged(now)) return;
+        relockDone();
+        if (ahead > 0 || ahead <= -kRelockStepBack) {
+            setOffsetLocked(best);
+            return;
+        }
+        // the time the slave stands in, seen through the messages' delays:
+        // the rules of one time base
+    }
+    if (ahead > 0 || (ahead <= -kStepBack && windowCoversASecond(now))) {
         setOffsetLocked(best);
     } else if (ahead == 0) {
         setOffsetLocked(current);
@@ -216,25 +289,36 @@ void setTimeNextGap(uint32_t gap) {
     const uint32_t sample = gap - kGapPeriod - ownStampAt(monotonicNow());
     std::lock_guard<std::mutex> lk(gapMx);
     const int64_t now = steadyMs();
-    if (!streakLive(now)) {
+    const bool live = streakLive(now);
+    if (!live) {
         gapStreak = 0;
         sampleCount = 0;
+        queuedAfterLapse = everLocked;   // nothing waits for a core that never heard its master
+    } else if (queuedAfterLapse && gap != lastGapStamp && now - lastGapMs >= kQueuedWithinMs) {
+        queuedAfterLapse = false;   // one that came on its own: the queue is read
     }
-    if (lockAnew) {   // the stamps of the old time base say nothing of the new one
-        lockAnew = false;
-        everLocked = false;
-        sampleCount = 0;
-    }
+    const bool copy = live && sampleCount && gap == lastGapStamp;
     ++gapStreak;
     lastGapMs = now;
+    lastGapStamp = gap;
+    if (copy || queuedAfterLapse) return;   // it keeps the sync, but says nothing new of the offset
+    if (lockAnew) {   // the stamps of the old time base say nothing of the new one
+        lockAnew = false;
+        relockPending = everLocked;
+        relockSinceMs = now;
+        sampleCount = 0;
+    }
+    sampleMs[sampleCount % kOffsetWindow] = now;
     offsetSamples[sampleCount++ % kOffsetWindow] = sample;
     if (sampleCount > 2 * kOffsetWindow) sampleCount -= kOffsetWindow;   // the ring's place stays
-    followMaster();
+    followMaster(now);
 }
 
 void restartTimeLock() {
     std::lock_guard<std::mutex> lk(gapMx);
     lockAnew = true;
+    // a slave out of sync reports sync again only in the new time
+    if (everLocked && !slaveLockedLocked(steadyMs())) syncHeld = true;
 }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
@@ -275,8 +359,12 @@ void resetTimeCore() {
     lastGapMs = 0;
     gapStreak = 0;
     sampleCount = 0;
+    lastGapStamp = 0;
+    queuedAfterLapse = false;
     everLocked = false;
     lockAnew = false;
+    relockPending = false;
+    syncHeld = false;
 }
 }  // namespace detail
 

@@ -4,8 +4,12 @@
 // long as that lasts, so it is named once in words, ahead and behind each
 // once per source and spell, and the refusals are counted; the spell ends,
 // with its count, when the source's stamps come in this device's time again.
-// A stamp close to this device's time was refused for a step of this
-// device's own clock, which restarts the measurement: nothing to say.
+// Only the records the logger FIFO refused as another time base's come here:
+// never the device's own, nor late ones (a stall of this device or of the
+// source: they go on from the block's last record in this device's time,
+// and are recorded). A record refused for a step of this device's own
+// clock, which restarts the measurement, is no source's fault: nothing to
+// say.
 //
 // Condition records are evaluated every 10 ms, the last one again until a
 // new one comes: one stamped ahead is named once per source and spell too.

@@ -11,6 +11,7 @@
 #include "logging/fifo/meas_fifo.h"
 #include "logging/config/meas_config.h"
 #include "measurement/calparams.h"
+#include "platform/appman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
@@ -35,6 +36,8 @@ struct DataFifo {
     bool newError = false;
     bool refusingBack = false;   // the last put was refused as stamped back
     uint32_t backSince = 0;      // own count at the first of those refusals
+    bool inTimeSeen = false;     // a record stamped in this device's time was put
+    uint32_t inTimeAt = 0;       // own count at the last of them
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -64,6 +67,12 @@ inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
 
 // Stamps further than this from the live clock are of another time base.
 constexpr int32_t kForeignLimit = 10000;   // 1 s in 0.1 ms
+
+// How long after its block's last record in this device's time a record
+// that goes on from it may come more than a second late (0.1 ms of the own
+// count): a stall of this device or of its source, and what waited through
+// it read at once, take a few seconds.
+constexpr int32_t kLagSpan = 50000;
 
 // How long records stamped back are refused before they count as their
 // source's new time (0.1 ms of the own count): far longer than a
@@ -280,7 +289,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.slotSize = 4 + valueBytes;
     f.wr = f.rd = f.count = 0;
     f.lastTs = f.lastDelivered = f.lastOut = kEmpty;
-    f.newError = f.refusingBack = f.haveOut = false;
+    f.newError = f.refusingBack = f.haveOut = f.inTimeSeen = false;
     f.tsErrors = f.fullCount = 0;
     f.latencyMax = L;
     f.fill = 0;
@@ -315,6 +324,19 @@ void fifo_data_release_all() {
     meas_fifo_data_init_load_vars();
 }
 
+// Whether a record stamped more than a second behind this device's time
+// came late rather than from another time base: the device's own values are
+// in its own time whatever their stamps; another's go on from the last
+// record their block took, which was in this device's time a few seconds
+// ago at most (this device or the source was put aside for a while, and
+// what it held comes now, in order). A source in another time base behind
+// has no record in this one to go on from, or stamps before it.
+bool cameLate(const DataFifo& f, uint32_t t) {
+    if (f.req.pid == app_pid) return true;
+    return f.inTimeSeen && f.lastTs != kEmpty && diff(t, f.lastTs) >= 0 &&
+           diff(host::ownTimeStamp(), f.inTimeAt) <= kLagSpan;
+}
+
 int fifo_data_put(unsigned n, const uint8_t* slot) {
     DataFifo* f = n < MEAS_DATA_FIFOS ? &gFifo[n] : nullptr;
     std::unique_lock<std::mutex> lk;
@@ -328,16 +350,29 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     // moves with the logging raster: while that runs late, the records taken
     // meanwhile are ahead of it and wait here as long as the FIFO has room.
     // A stamp more than a second off, either way, is of another time base
-    // (its source follows another time master, or none): it must never set
-    // the measurement's time. It is counted; the logging application names
-    // its source once, so it is no new error to log again every second.
+    // (its source follows another time master, or none) unless it came late
+    // (cameLate): it must never set the measurement's time. It is counted;
+    // the logging application names its source once, so it is no new error
+    // to log again every second. The device's own values are never of
+    // another time base: one of them ahead was taken before its own clock
+    // stepped back, which restarts the measurement.
     const int32_t off = diff(t, time_getTimestamp());
-    if (off > 1000 || off < -kForeignLimit) {
+    const bool own = f->req.pid == app_pid;
+    if (off > 1000) {
         ++f->tsErrors;
-        if (off <= kForeignLimit && off >= -kForeignLimit) f->newError = true;
-        return MF_ERR_TS_INVALID;
+        if (off <= kForeignLimit || own) f->newError = true;
+        return off <= kForeignLimit || own ? MF_ERR_TS_INVALID : MF_ERR_TS_FOREIGN;
+    }
+    const bool late = off < -kForeignLimit;
+    if (late && !cameLate(*f, t)) {
+        ++f->tsErrors;
+        return MF_ERR_TS_FOREIGN;
     }
     int r = f->latencyMax ? putLatency(*f, t, slot + 4) : putPlain(*f, t, slot + 4);
+    if (r == 0 && !late) {
+        f->inTimeSeen = true;
+        f->inTimeAt = host::ownTimeStamp();
+    }
     if (r == 0) meas_fifo_note_load(f->loadClass, 100u * f->count / f->depth);
     return r;
 }

@@ -31,6 +31,7 @@ enum : int {
     MF_ERR_NO_COND = -14,        // no condition FIFO, or it is empty
     MF_ERR_COND_STALE = -15,     // condition's newest entry 0.2 s or more behind now
     MF_NOTHING = -16,            // nothing delivered
+    MF_ERR_TS_FOREIGN = -17,     // stamped in another time base than this device's (refused)
 };
 
 constexpr unsigned MEAS_COND_FIFOS = 124;

@@ -66,11 +66,52 @@ bool slaveWithin(uint32_t masterMinusOwn, int32_t k) {
     return high <= k && low >= -k;
 }
 
+// Waits (up to 10 s) until no gap stamp for a second has cost the sync.
+bool syncLost() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (host::timeSyncState() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return host::timeSyncState() == 0;
+}
+
+// A second of the master's gap stamps as they come, one each 100 ms.
+void gapsOfASecond(uint32_t masterMinusOwn, uint32_t lateBy = 0) {
+    for (int i = 0; i < 11; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        gapFromMaster(masterMinusOwn, lateBy);
+    }
+}
+
+// Takes the stamp all the while on a thread of its own and notes the
+// furthest it ever went back.
+class StampWatch {
+public:
+    StampWatch() : reader_([this] {
+        uint32_t last = host::timeStamp();
+        while (!stop_) {
+            const uint32_t now = host::timeStamp();
+            if (int32_t(now - last) < 0 && last - now > wentBack_) wentBack_ = last - now;
+            last = now;
+        }
+    }) {}
+    ~StampWatch() { stopped(); }
+    uint32_t stopped() {
+        stop_ = true;
+        if (reader_.joinable()) reader_.join();
+        return wentBack_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<uint32_t> wentBack_{0};
+    std::thread reader_;
+};
+
 // A slave core takes the master's time once locked, whatever its own clock
 // says (half the range apart here), and keeps it within a tick: late gap
 // stamps do not pull it back, a master that starts anew 2 s behind is
-// followed once a whole second of its gap stamps says so, one ahead at once;
-// sync lost and found again is no new lock.
+// followed once a whole second of its gap stamps says so (as they come, not
+// ten at once), one ahead at once; sync lost and found again is no new lock.
 TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
     host::resetForTest();
     const uint32_t d = 0x80001234u;
@@ -89,6 +130,8 @@ TEST(TimeCore, SlaveStampsInTheMastersTimeOnceLocked) {
     gapFromMaster(behind);
     EXPECT_LE(std::abs(slaveMinusMaster(d)), 10) << "one gap stamp moved the slave back";
     for (int i = 0; i < 10; ++i) gapFromMaster(behind);
+    EXPECT_LE(std::abs(slaveMinusMaster(d)), 10) << "ten gap stamps at once are no second of them";
+    gapsOfASecond(behind);
     EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
 
     const uint32_t ahead = behind + 30000u;
@@ -122,16 +165,7 @@ TEST(TimeCore, SlewNeverStepsTheStampBack) {
     gapFromMaster(d);
     ASSERT_EQ(host::timeSyncState(), 1u);
 
-    std::atomic<bool> stop{false};
-    std::atomic<uint32_t> wentBack{0};
-    std::thread reader([&] {
-        uint32_t last = host::timeStamp();
-        while (!stop) {
-            const uint32_t now = host::timeStamp();
-            if (int32_t(now - last) < 0) wentBack = last - now;
-            last = now;
-        }
-    });
+    StampWatch watch;
     // the master 3 ms behind: 30 copies of a gap stamp at once, within one
     // step of the stamp (0.1 ms)
     const uint32_t behind = d - 30u;
@@ -154,34 +188,27 @@ TEST(TimeCore, SlewNeverStepsTheStampBack) {
     const uint32_t ahead = behind + 500u;
     gapFromMaster(ahead);
     EXPECT_LE(std::abs(slaveMinusMaster(ahead)), 10);
-    stop = true;
-    reader.join();
-    EXPECT_EQ(wentBack.load(), 0u) << "a reader saw the stamp go back";
+    EXPECT_EQ(watch.stopped(), 0u) << "a reader saw the stamp go back";
     host::resetForTest();
 }
 
-// Waits (up to 10 s) until no gap stamp for a second has cost the sync.
-bool syncLost() {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (host::timeSyncState() != 0 && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return host::timeSyncState() == 0;
-}
 
 // A master that runs anew comes back with its count started over: far
 // behind, a fraction of a second behind, across the wrap or ahead. Told of
-// the new time base, a slave in sync steps onto it with the first gap stamp
-// and stays in sync through the step, so that its stamps are seen to go
-// back; no stamp in between is in the master's old time.
-TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBaseAtOnce) {
-    struct Case { const char* what; uint32_t before, after; };
+// the new time base, a slave in sync steps onto it and stays in sync through
+// the step, so that its stamps are seen to go back. A step ahead, or 0.1 s
+// or more behind, is taken with the first gap stamp; one less behind, which
+// a just-started master's late message may look like, on a second of the
+// new time base's gap stamps.
+TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
+    struct Case { const char* what; uint32_t before, after; bool atOnce; };
     const Case cases[] = {
-        {"300 s behind", 0x40000000u, 0x40000000u - 3000000u},
-        {"0.3 s behind", 0x40000000u, 0x40000000u - 3000u},
-        {"0.15 s behind", 0x40000000u, 0x40000000u - 1500u},
+        {"300 s behind", 0x40000000u, 0x40000000u - 3000000u, true},
+        {"0.3 s behind", 0x40000000u, 0x40000000u - 3000u, true},
+        {"0.08 s behind", 0x40000000u, 0x40000000u - 800u, false},
         // the master's stamps 200 s past the wrap before, 100 s short of it after
-        {"behind across the wrap", 2000000u - ownCount(), 0u - 1000000u - ownCount()},
-        {"ahead", 0x40000000u, 0x40000000u + 50000u},
+        {"behind across the wrap", 2000000u - ownCount(), 0u - 1000000u - ownCount(), true},
+        {"ahead", 0x40000000u, 0x40000000u + 50000u, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -193,6 +220,10 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBaseAtOnce) {
         EXPECT_LE(std::abs(slaveMinusMaster(c.before)), 10) << "told alone, the core keeps its time";
         EXPECT_EQ(host::timeSyncState(), 1u);
         gapFromMaster(c.after);
+        if (!c.atOnce) {
+            EXPECT_LE(std::abs(slaveMinusMaster(c.before)), 10) << "one gap stamp behind moved the slave";
+            gapsOfASecond(c.after);
+        }
         EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
         EXPECT_EQ(host::timeSyncState(), 1u);
         for (int i = 0; i < 12; ++i) gapFromMaster(c.after, 300);   // late ones of the new base
@@ -202,9 +233,9 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBaseAtOnce) {
 }
 
 // A slave that lost sync while its master was away takes the new time base
-// with the first gap stamp of it, and reports sync only from the second on,
-// in the new time. Without word of a new time base it keeps to its rules: a
-// master back 0.3 s behind is no reason to step (late messages look alike).
+// before it reports sync again, so that sync comes back in the new time.
+// Without word of a new time base it keeps to its rules: a master back 0.3 s
+// behind is no reason to step (late messages look alike).
 TEST(TimeCore, SlaveOutOfSyncTakesTheNewTimeBaseBeforeItReportsSync) {
     host::resetForTest();
     const uint32_t d = 0x7FFFF000u, behind = d - 3000u;
@@ -220,11 +251,62 @@ TEST(TimeCore, SlaveOutOfSyncTakesTheNewTimeBaseBeforeItReportsSync) {
     ASSERT_TRUE(syncLost());
     host::restartTimeLock();
     gapFromMaster(behind);
-    EXPECT_EQ(host::timeSyncState(), 0u);
-    EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
     gapFromMaster(behind);
+    EXPECT_EQ(host::timeSyncState(), 0u);
+    gapsOfASecond(behind);
     EXPECT_EQ(host::timeSyncState(), 1u);
     EXPECT_LE(std::abs(slaveMinusMaster(behind)), 10);
+    host::resetForTest();
+}
+
+// A slave frozen for 2.5 s (a stall of its own: its host put it aside) finds
+// the master's time messages of those seconds waiting, and takes them all
+// at once. They are late, not a step of the master's time: the stamp goes on
+// from where it stood, never back, and stays in the master's time.
+TEST(TimeCore, MessagesThatWaitedThroughAStallAreNoStep) {
+    host::resetForTest();
+    const uint32_t d = 0x30000000u;
+    gapFromMaster(d);
+    gapFromMaster(d);
+    gapsOfASecond(d);
+    ASSERT_TRUE(slaveWithin(d, 10));
+    StampWatch watch;
+    const uint32_t stallStart = ownCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // the 25 sent meanwhile, each announcing the gap after the one it followed
+    for (uint32_t k = 0; k < 25; ++k) host::setTimeNextGap(stallStart + d + 1000u * (k + 1));
+    EXPECT_TRUE(slaveWithin(d, 10));
+    EXPECT_EQ(host::timeSyncState(), 1u);
+    gapsOfASecond(d);   // and fresh ones go on
+    EXPECT_TRUE(slaveWithin(d, 10));
+    EXPECT_EQ(watch.stopped(), 0u) << "the stamp went back";
+    host::resetForTest();
+}
+
+// A master that runs anew on the same clock (its time did not step) sends
+// its first time message late, as a process just started does. Its slave
+// takes no step back for it, in sync or not: a second of the new run's gap
+// stamps says the master's time is where the slave stands.
+TEST(TimeCore, MastersRestartOnTheSameClockMovesNothing) {
+    for (bool inSync : {true, false}) {
+        SCOPED_TRACE(inSync ? "in sync" : "out of sync");
+        host::resetForTest();
+        const uint32_t d = 0x50000000u;
+        gapFromMaster(d);
+        gapFromMaster(d);
+        gapsOfASecond(d);
+        if (!inSync) {
+            ASSERT_TRUE(syncLost());
+        }
+        StampWatch watch;
+        host::restartTimeLock();
+        gapFromMaster(d, 900);   // 90 ms late
+        EXPECT_TRUE(slaveWithin(d, 10));
+        gapsOfASecond(d, 5);
+        EXPECT_EQ(host::timeSyncState(), 1u);
+        EXPECT_TRUE(slaveWithin(d, 10));
+        EXPECT_EQ(watch.stopped(), 0u) << "the stamp went back";
+    }
     host::resetForTest();
 }
 

@@ -257,11 +257,11 @@ TEST_F(MeasFifo, StampsBeforeWhatWentToTheFileAreRefused) {
         // stamped back for more than 3 s with no restart of the measurement:
         // a source whose own clock started over runs on a time base of its
         // own, whose values never set the measurement's time
-        EXPECT_EQ(fifo_data_put(8, dataSlot(100000, {9, 9}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100000, {9, 9}).data()), MF_ERR_TS_FOREIGN);
         now(200000 + 29000);
-        EXPECT_EQ(fifo_data_put(8, dataSlot(100010, {9, 9}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100010, {9, 9}).data()), MF_ERR_TS_FOREIGN);
         now(200000 + 31000);
-        EXPECT_EQ(fifo_data_put(8, dataSlot(100020, {9, 9}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(8, dataSlot(100020, {9, 9}).data()), MF_ERR_TS_FOREIGN);
         EXPECT_EQ(countContaining(takeLogTexts(), "taken as their source's new time"), 0);
         EXPECT_TRUE(drain(8).empty());
         ASSERT_EQ(fifo_data_release(8), 0);
@@ -276,9 +276,9 @@ TEST_F(MeasFifo, StampsBeforeWhatWentToTheFileAreRefused) {
 TEST_F(MeasFifo, StampsOfAnotherTimeBaseAreRefusedEitherWayAndCountedQuietly) {
     ASSERT_EQ(fifo_data_request(dataReq(9, 1)), 0);
     now(20000000);
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 - 10001, {1}).data()), MF_ERR_TS_INVALID);
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 - 10000000, {1}).data()), MF_ERR_TS_INVALID);   // 1000 s behind
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 40000000, {1}).data()), MF_ERR_TS_INVALID);   // 4000 s ahead
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 - 10001, {1}).data()), MF_ERR_TS_FOREIGN);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 - 10000000, {1}).data()), MF_ERR_TS_FOREIGN);   // 1000 s behind
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 40000000, {1}).data()), MF_ERR_TS_FOREIGN);   // 4000 s ahead
     takeLogTexts();
     meas_fifo_data_syslog();
     EXPECT_EQ(countContaining(takeLogTexts(), "New error"), 0);
@@ -290,6 +290,37 @@ TEST_F(MeasFifo, StampsOfAnotherTimeBaseAreRefusedEitherWayAndCountedQuietly) {
     EXPECT_EQ(countContaining(takeLogTexts(), "New error BLK #0, Fifo #9, PID 0x0, Raster 0, type 'NO_LATENCY': "
                                               "FullCnt 0, TS ErrCnt 4"),
               1);
+}
+
+// Records that come more than a second late are of this device's time when
+// they go on from the last one their block took in it, a few seconds ago at
+// most (this device, or their source, was put aside for a while): taken, in
+// order. One stamped before that last one, or after a longer silence, is of
+// another time base. The device's own values are of its own time whatever
+// their stamps: late ones are taken, and none is of another time base.
+TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
+    MeasFifoDataRequest r = dataReq(9, 1);
+    r.pid = uint16_t(app_pid + 1);
+    ASSERT_EQ(fifo_data_request(r), 0);
+    now(20000000);
+    ASSERT_EQ(fifo_data_put(9, dataSlot(20000000, {1}).data()), 0);
+    now(20000000 + 25000);   // 2.5 s put aside
+    for (uint32_t k = 1; k <= 25; ++k) EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 1000 * k, {k}).data()), 0) << k;
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 500, {0}).data()), MF_ERR_TS_FOREIGN);   // before the last one
+    std::vector<uint32_t> want{20000000};
+    for (uint32_t k = 1; k <= 25; ++k) want.push_back(20000000 + 1000 * k);
+    EXPECT_EQ(drain(9), want);
+    now(20000000 + 25000 + 60000);   // silent for a minute
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000, {1}).data()), MF_ERR_TS_FOREIGN);
+    ASSERT_EQ(fifo_data_release(9), 0);
+
+    r.pid = app_pid;
+    ASSERT_EQ(fifo_data_request(r), 0);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000, {1}).data()), 0);   // a minute late
+    EXPECT_EQ(drain(9), (std::vector<uint32_t>{20000000 + 26000}));
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000 - 100, {1}).data()), MF_ERR_TS_INVALID);   // before it
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 85000 + 40000, {1}).data()), MF_ERR_TS_INVALID);   // 4 s ahead
+    EXPECT_TRUE(drain(9).empty());
 }
 
 // A record that comes late while the later ones still wait in the FIFO is
