@@ -30,6 +30,7 @@ configuration (the configuration changed since) is not checked.
 Log lines carry the wall time; those without a time stamp of their own are
 placed on the device's time stamps by the nearest line that has one.
 """
+import bisect
 import calendar
 import os
 import re
@@ -60,6 +61,7 @@ LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|could not be writ
                   r"\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
+DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 
 
@@ -99,11 +101,14 @@ class LogCover:
         self.starts = {}     # meas_idx -> [stamp]
         self.windows = []    # (first, last, drive or None, file names)
         lines = []           # (wall ms, stamp or None, message)
+        seconds = {}         # wall time text -> ms
         for line in text.splitlines():
             m = LOG_LINE.match(line)
             if not m:
                 continue
-            wall = calendar.timegm(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) * 1000
+            if m.group(1) not in seconds:
+                seconds[m.group(1)] = calendar.timegm(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) * 1000
+            wall = seconds[m.group(1)]
             ms = int(m.group(2))
             if ms // 1000 == wall // 1000 % 60:
                 wall += ms % 1000
@@ -127,23 +132,27 @@ class LogCover:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
                 self.windows.append(((stamp - lagged) & 0xFFFFFFFF, stamp, None, ()))
                 continue
+            gone_m, back_m, loss_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg), LOSS.search(msg)
+            if not (gone_m or back_m or loss_m):
+                continue
             at = self._place(anchors, i, wall)
             if at is None:   # a named loss covers its file without a moment
-                if LOSS.search(msg) and FILE_NAME.search(msg):
+                if loss_m and FILE_NAME.search(msg):
                     self.windows.append((None, None, None, tuple(FILE_NAME.findall(msg))))
                 continue
-            m = DRIVE_GONE.search(msg)
+            m = gone_m
             if m:
                 gone.setdefault((m.group(1), m.group(2)), at)
                 continue
-            m = DRIVE_BACK.search(msg)
+            m = back_m
             if m and (m.group(1), m.group(2)) in gone:
                 since = gone.pop((m.group(1), m.group(2)))
                 self.windows.append(((since - LOG_SLACK) & 0xFFFFFFFF, (at + LOG_SLACK) & 0xFFFFFFFF,
                                      m.group(2), ()))
                 continue
-            if LOSS.search(msg):
-                drive = next((d for d in DRIVE_OF.values() if d in msg), None)
+            if loss_m:
+                d = DRIVE_IN.search(msg)
+                drive = d.group(0) if d else None
                 self.windows.append(((at - LOG_SLACK) & 0xFFFFFFFF, (at + LOG_SLACK) & 0xFFFFFFFF, drive,
                                      tuple(FILE_NAME.findall(msg))))
         for (_, drive), since in gone.items():   # never back: lost until the end
@@ -153,10 +162,10 @@ class LogCover:
     def _place(anchors, i, wall):
         """The stamp of log line i by the last line before it with a stamp
         (the first after it when none is before)."""
-        before = [a for a in anchors if a[0] <= i]
-        anchor = before[-1] if before else (anchors[0] if anchors else None)
-        if anchor is None:
+        if not anchors:
             return None
+        at = bisect.bisect_right(anchors, (i, float("inf")))
+        anchor = anchors[at - 1] if at else anchors[0]
         return (anchor[2] + (wall - anchor[1]) * STAMPS_PER_MS) & 0xFFFFFFFF
 
     def started_in(self, meas_idx, first, last, slack):
