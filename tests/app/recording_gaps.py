@@ -9,7 +9,9 @@ the device's log.txt names what covers it:
   T in the gap): what lies before it is an earlier start's, however it ended
   (an orderly stop, a kill, a power cut);
 - a lag of the base tick ("the base tick lagged N ms behind its clock at time
-  stamp S"): the rasters lost the runs of those N ms before S;
+  stamp S"): the rasters lost the runs of those N ms before S; a data FIFO's
+  new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
+  once a second): records refused in the seconds before S;
 - a loss: a line that says records, bytes or a file were lost, dropped, not
   written or cut, or that a write or flush failed, naming the file (it covers that file's gaps and those next
   to it) or its drive (it covers the gaps around its own moment; a drive
@@ -23,8 +25,11 @@ around it.
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
 condition, nor a block with a start condition of its own; a condition on the
-stimulus's run flag `stim_active`, which holds while the device runs, counts
-as none. A measurement whose files have another block count than its
+device's own stimulus run flag `stim_active`, which holds while the device
+runs, counts as none. A block of another device's values records them as
+they arrive, and a gap shows that device's absence: only blocks of the
+device's own values are checked (their PID, the top byte of each address,
+is the one log.txt gives the device; with none or several, nothing is). A measurement whose files have another block count than its
 configuration (the configuration changed since) is not checked.
 
 Log lines carry the wall time; those without a time stamp of their own are
@@ -40,9 +45,10 @@ import xml.etree.ElementTree as ET
 
 # A gap of more than this many periods of its block is reported.
 GAP_PERIODS = 4
-# The stimulus's run flag: 1 from the first stimulus step while the device
-# runs (0 with an empty stimulus, when the measurement never starts at all).
-STIM_ACTIVE_ADR = 0x01040029
+# The stimulus's run flag in the signal page: 1 from the first stimulus step
+# while the device runs (0 with an empty stimulus, when the measurement never
+# starts at all).
+STIM_ACTIVE = 0x040029
 # Stamps are counted in 100 us.
 STAMPS_PER_MS = 10
 # How far a line without a time stamp of its own may lie from its moment
@@ -57,11 +63,15 @@ LOG_LINE = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) (.*)$"
 START = re.compile(r"starting measurement m0(\d) with timestamp: (-?\d+)")
 LAG = re.compile(r"the base tick lagged (\d+) ms behind its clock at time stamp (\d+)")
 SYNC = re.compile(r"Initial sync: (\d+)")
+# a block's data FIFO that was full or got stamps out of turn (logged once a
+# second, at the current stamp)
+FIFO_ERROR = re.compile(r"New error BLK #\d+, .*: FullCnt (\d+), TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
 LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|could not be written)\b|"
                   r"\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
+PID = re.compile(r"startup: application \d+, PID (\d+),")
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 
 
@@ -71,9 +81,11 @@ def signed(d):
     return d - (1 << 32) if d >= 0x80000000 else d
 
 
-def free_blocks(folder):
-    """{meas_idx: (block count, {file block id: True when it records without
-    a condition})} of the measurements whose configuration can be read."""
+def free_blocks(folder, pid):
+    """{meas_idx: (block count, {file block id: True when it records its own
+    values without a condition})} of the measurements whose configuration
+    can be read, on the device of that PID (an address's top byte is the
+    PID of the device whose value it is)."""
     found = {}
     for idx, name in MEAS_XML.items():
         try:
@@ -82,9 +94,10 @@ def free_blocks(folder):
             continue
         try:
             conds = {int(c.get("idx")): int(c.get("adr"), 16) for c in root.iter("Condition")}
-            gated = lambda i: i is not None and conds.get(int(i)) != STIM_ACTIVE_ADR   # noqa: E731
+            gated = lambda i: i is not None and conds.get(int(i)) != pid << 24 | STIM_ACTIVE   # noqa: E731
             global_gate = any(gated(g.get("idx")) for g in root.iter("GlobStartCond"))
-            blocks = {int(b.get("idx")) + 1: not global_gate and not gated(b.get("cond_id"))
+            own = lambda b: all(int(a.get("adr"), 16) >> 24 == pid for a in b.iter("adr"))   # noqa: E731
+            blocks = {int(b.get("idx")) + 1: not global_gate and not gated(b.get("cond_id")) and own(b)
                       for b in root.iter("Block")}
         except (TypeError, ValueError):
             continue
@@ -114,7 +127,7 @@ class LogCover:
                 wall += ms % 1000
             msg = m.group(3)
             stamp = None
-            for pattern, group in ((START, 2), (LAG, 2), (SYNC, 1)):
+            for pattern, group in ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 3)):
                 s = pattern.search(msg)
                 if s:
                     stamp = int(s.group(group)) & 0xFFFFFFFF
@@ -131,6 +144,11 @@ class LogCover:
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
                 self.windows.append(((stamp - lagged) & 0xFFFFFFFF, stamp, None, ()))
+                continue
+            m = FIFO_ERROR.search(msg)
+            if m:
+                if int(m.group(1)) or int(m.group(2)):
+                    self.windows.append(((stamp - LOG_SLACK) & 0xFFFFFFFF, stamp, None, ()))
                 continue
             gone_m, back_m, loss_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg), LOSS.search(msg)
             if not (gone_m or back_m or loss_m):
@@ -263,9 +281,12 @@ def read_plain(path):
 def check_gaps(folder, files, log_text=None):
     """The gaps in the records of the blocks that record without a condition
     that the log does not cover (see above)."""
-    config = free_blocks(folder)
     if log_text is None:
         log_text = read_plain(os.path.join(folder, "log.txt"))
+    pids = set(PID.findall(log_text))
+    if len(pids) != 1:   # whose values are whose is not known
+        return []
+    config = free_blocks(folder, int(pids.pop()))
     cover = LogCover(log_text)
     periods = block_periods(files)
     problems = []
