@@ -13,7 +13,9 @@ the device's log.txt names what covers it:
   new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
   once a second): records refused in the seconds before S;
 - a loss: a line that says records, bytes or a file were lost, dropped, not
-  written or cut, or that a write or flush failed, naming the file (it covers that file's gaps and those next
+  written or cut, or that a write or flush failed (a line of that kind that
+  names no file, drive, records, bytes nor measurement is about something
+  else, such as a lost remote control), naming the file (it covers that file's gaps and those next
   to it) or its drive (it covers the gaps around its own moment; a drive
   named "not available, records are lost until it is back" covers them until
   the line that says it is back). A log that could not write its own lines
@@ -68,6 +70,9 @@ SYNC = re.compile(r"Initial sync: (\d+)")
 FIFO_ERROR = re.compile(r"New error BLK #\d+, .*: FullCnt (\d+), TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
 LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|could not be written)\b|"
                   r"\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
+# what a loss line names: a file, a drive, records, bytes or a measurement
+LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
+                     r"\bm0\d\b")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
@@ -150,7 +155,8 @@ class LogCover:
                 if int(m.group(1)) or int(m.group(2)):
                     self.windows.append(((stamp - LOG_SLACK) & 0xFFFFFFFF, stamp, None, ()))
                 continue
-            gone_m, back_m, loss_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg), LOSS.search(msg)
+            gone_m, back_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg)
+            loss_m = LOSS.search(msg) and LOSS_OF.search(msg)
             if not (gone_m or back_m or loss_m):
                 continue
             at = self._place(anchors, i, wall)
