@@ -13,14 +13,15 @@ the device's log.txt names what covers it:
   new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
   once a second): records refused in the seconds before S;
 - a loss: a line that says records, bytes or a file were lost, dropped, not
-  written or cut, or that a write or flush failed (a line of that kind that
-  names no file, drive, records, bytes nor measurement is about something
-  else, such as a lost remote control), naming the file (it covers that file's gaps and those next
-  to it) or its drive (it covers the gaps around its own moment; a drive
-  named "not available, records are lost until it is back" covers them until
-  the line that says it is back). A log that could not write its own lines
-  ("log records could not be written") may have lost such a line: it covers
-  every drive around its moment.
+  written or cut, or that a write or flush failed, naming the file (it
+  covers that file's gaps and those next to it, and those around a file
+  missing from the drive) or its drive (it covers the gaps around its own
+  moment; a drive named "not available, records are lost until it is back"
+  covers them until the line that says it is back). A line of that kind
+  that names no file, drive, records, bytes nor measurement is about
+  something else (a lost remote control). A log that could not write its
+  own lines ("log records could not be written") may have lost such a line:
+  it covers every drive around its moment.
 A file removed from the middle of a drive shows as a gap between the files
 around it.
 
@@ -31,8 +32,9 @@ device's own stimulus run flag `stim_active`, which holds while the device
 runs, counts as none. A block of another device's values records them as
 they arrive, and a gap shows that device's absence: only blocks of the
 device's own values are checked (their PID, the top byte of each address,
-is the one log.txt gives the device; with none or several, nothing is). A measurement whose files have another block count than its
-configuration (the configuration changed since) is not checked.
+is the one log.txt gives the device; with none or several, nothing is). A
+measurement whose files have another block count than its configuration
+(the configuration changed since) is not checked.
 
 Log lines carry the wall time; those without a time stamp of their own are
 placed on the device's time stamps by the nearest line that has one.
