@@ -13,7 +13,8 @@ within a file and a file missing from the middle of a drive are reported; a
 lap recorded while the NVRAM refused its counters may share an absolute lap,
 laps go on across the wrap of the absolute lap, a lap may come again after
 the counters were set back, and missing records are sound where the log
-names their cause (a lag, a loss of their file, a start).
+names their cause (a lag, a loss of their file, a start) or where their
+block records under a condition or another device's values.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -159,6 +160,17 @@ def cases(folder, measdump):
         first_stamp = min(s[0] for s in recording_check.MeasFile(d, "meas", last, measdump).stamps.values())
         log_line(d, "meas_app_saveblock(): starting measurement m01 with timestamp: %d" % first_stamp)
 
+    def removed_with_cfg(old, new):
+        # the same removal where m01's blocks are not checked
+        def change(d):
+            removed(d)
+            with open(os.path.join(d, "cfg", "m01.xml")) as f:
+                text = f.read()
+            assert old in text, (old, text)
+            with open(os.path.join(d, "cfg", "m01.xml"), "w") as f:
+                f.write(text.replace(old, new))
+        return change
+
     def gap(d):
         return drop_frames(measdump, path("meas", first)(d))
 
@@ -205,6 +217,9 @@ def cases(folder, measdump):
         ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2])]),
         ("a file removed, its loss named", removed_named, []),
         ("a file removed before a start", removed_at_start, []),
+        ("a file removed of a measurement with a condition", removed_with_cfg('adr="0x01040029"', 'adr="0x01040028"'),
+         []),
+        ("a file removed of another device's values", removed_with_cfg('adr="0x0104', 'adr="0x0204'), []),
         ("records missing within a file", gap, ["meas/%s: block 1 has no records" % first]),
         ("records missing in a lag", gap_lagged, []),
         ("records missing, their loss named", gap_named, []),
