@@ -11,7 +11,7 @@ the device's log.txt names what covers it:
 - a lag of the base tick ("the base tick lagged N ms behind its clock at time
   stamp S"): the rasters lost the runs of those N ms before S; a data FIFO's
   new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
-  once a second): records refused in the seconds before S;
+  once a second): records refused in the 2 s before S;
 - a loss: a line that says records, bytes or a file were lost, dropped, not
   written or cut, or that a write or flush failed, naming the file (it
   covers that file's gaps and those next to it, and those around a file
@@ -59,6 +59,9 @@ STAMPS_PER_MS = 10
 # (it is written after what it names, and its place on the stamps is only
 # as good as the wall clock's): 5 s.
 LOG_SLACK = 5000 * STAMPS_PER_MS
+
+# How far back a data FIFO's error line, logged once a second, covers: 2 s.
+FIFO_SPAN = 2000 * STAMPS_PER_MS
 
 MEAS_XML = {0: "m01.xml", 2: "m03.xml"}
 DRIVE_OF = {"meas": "meas:", "meas2": "meas2:", "usb_meas": "usb_meas:"}
@@ -155,7 +158,7 @@ class LogCover:
             m = FIFO_ERROR.search(msg)
             if m:
                 if int(m.group(1)) or int(m.group(2)):
-                    self.windows.append(((stamp - LOG_SLACK) & 0xFFFFFFFF, stamp, None, ()))
+                    self.windows.append(((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, ()))
                 continue
             gone_m, back_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg)
             loss_m = LOSS.search(msg) and LOSS_OF.search(msg)
