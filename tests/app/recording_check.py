@@ -373,17 +373,17 @@ def check_recordings(files, unstored_laps=(), set_back=()):
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
-                 ignore=(), lap_order=True, unstored_laps=(), set_back=(), gaps=True):
+                 ignore=(), lap_order=True, unstored_laps=(), set_back=()):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
     leftovers_before: only those modified before this time.time() instant;
     open_paths: files a running device holds open (in the making);
     ignore: "drive/name" entries a test planted there on purpose;
-    lap_order: off where the test itself sets the counters back;
+    lap_order: off leaves laps recorded again unreported (set_back rather
+    names where a test set the counters back);
     unstored_laps: (outing, lap) pairs recorded while the test kept the NVRAM
     from storing their counters; set_back: absolute laps at which the test
-    set the counters back (check_recordings);
-    gaps: look for records lost without a word (recording_gaps)."""
+    set the counters back (check_recordings)."""
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
@@ -392,8 +392,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_file(f, event_times, ends.get(id(f)))
     found = check_recordings(files, set(unstored_laps), set(set_back))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
-    if gaps:
-        problems += recording_gaps.check_gaps(folder, files)
+    problems += recording_gaps.check_gaps(folder, files)
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems
