@@ -9,12 +9,12 @@ pass; a broken header, a file under a name that is not its header's, another
 recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back, what a
 cut leaves (an empty file, a copy's part, a room probe), records missing
-within a file and a file missing from the middle of a drive are reported; a
-lap recorded while the NVRAM refused its counters may share an absolute lap,
-laps go on across the wrap of the absolute lap, a lap may come again after
-the counters were set back, and missing records are sound where the log
-names their cause (a lag, a loss of their file, a start) or where their
-block records under a condition or another device's values.
+within a file or before the stop and a file missing from the middle of a
+drive are reported; a lap recorded while the NVRAM refused its counters may
+share an absolute lap, laps go on across the wrap of the absolute lap, a lap
+may come again after the counters were set back, and missing records are
+sound where the log names their cause (a lag, a loss of their file, a start)
+or where their block records under a condition or another device's values.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -183,6 +183,24 @@ def cases(folder, measdump):
         gap(d)
         log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first)
 
+    def stop_later(d):
+        # the orderly stop 10 s after the newest records
+        with open(os.path.join(d, "log.txt")) as f:
+            lines = f.read().splitlines(True)
+        for i, line in enumerate(lines):
+            m = re.match(r"^(\S+ \S+) (\S+ <\d+>) (\d+) (\S+: rtpShutdown: orderly shutdown\n)$", line)
+            if m:
+                t = time.mktime(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) + 10
+                lines[i] = "%s %s %05d %s" % (time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(t)), m.group(2),
+                                              (int(m.group(3)) + 10000) % 60000, m.group(4))
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.writelines(lines)
+
+    def stop_later_named(d):
+        stop_later(d)
+        for drive in ("meas", "meas2"):
+            log_line(d, "Backend: 10000 records of '%s:/%s' not written" % (drive, drive_files(d, drive)[-1]))
+
     def laps_wrap(d):
         # the absolute laps run over the wrap, the first lap across it
         for drive in ("meas", "meas2"):
@@ -223,6 +241,9 @@ def cases(folder, measdump):
         ("records missing within a file", gap, ["meas/%s: block 1 has no records" % first]),
         ("records missing in a lag", gap_lagged, []),
         ("records missing, their loss named", gap_named, []),
+        ("records missing before the stop", stop_later, ["meas/%s: block 1 has no records from" % last,
+                                                         "until the stop"]),
+        ("records missing before the stop, their loss named", stop_later_named, []),
         ("laps over the wrap of the absolute lap", laps_wrap, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",

@@ -23,7 +23,10 @@ the device's log.txt names what covers it:
   own lines ("log records could not be written") may have lost such a line:
   it covers every drive around its moment.
 A file removed from the middle of a drive shows as a gap between the files
-around it.
+around it. A start that an orderly stop ended ("Stopping measurement",
+"rtpShutdown: orderly shutdown") has records on each drive it wrote to
+until that stop (within LOG_SLACK, the stop's place on the stamps), unless
+its newest file there was cut at its end or the log names a loss.
 
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
@@ -72,6 +75,7 @@ LAG = re.compile(r"the base tick lagged (\d+) ms behind its clock at time stamp 
 SYNC = re.compile(r"Initial sync: (\d+)")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
+STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
 FIFO_ERROR = re.compile(r"New error BLK #\d+, .*: FullCnt (\d+), TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
 LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|could not be written)\b|"
                   r"\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
@@ -82,6 +86,7 @@ DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost u
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
 PID = re.compile(r"startup: application \d+, PID (\d+),")
+CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 
 
@@ -145,10 +150,20 @@ class LogCover:
             lines.append((wall, stamp, msg))
         anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
         gone = {}   # (meas number, drive) -> stamp since which records are lost
+        self.runs = {}       # meas_idx -> [(start stamp, stamp of the stop that ended it)]
+        running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         for i, (wall, stamp, msg) in enumerate(lines):
             m = START.search(msg)
             if m:
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
+                running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
+                continue
+            if STOP.search(msg):
+                at = self._place(anchors, i, wall)
+                for idx, since in running.items():
+                    if at is not None:
+                        self.runs.setdefault(idx, []).append((since, at))
+                running = {}
                 continue
             m = LAG.search(msg)
             if m:
@@ -340,4 +355,37 @@ def check_gaps(folder, files, log_text=None):
                     if g.stamps.get(block) and block in free(g):
                         report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
                                g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
+    for drive_dir in sorted(set(f.drive for f in files)):
+        for meas_idx in sorted(config):
+            problems += ended_early(cover, periods, free, [f for f in files if f.drive == drive_dir and
+                                                          f.meas_idx == meas_idx], DRIVE_OF.get(drive_dir))
+    return problems
+
+
+def ended_early(cover, periods, free, files, drive):
+    """The records missing before an orderly stop on one drive of one
+    measurement: each start that a stop ended has its newest file there run
+    until the stop (placed on the stamps by the wall clock: within
+    LOG_SLACK), unless the log covers the time between (a file cut at its
+    end lost its newest records with the cut)."""
+    problems = []
+    for start, stop in cover.runs.get(files[0].meas_idx if files else None, ()):
+        ran = [f for f in files if any(f.stamps.values()) and
+               0 <= signed(min(s[0] for s in f.stamps.values() if s) - start) <= signed(stop - start)]
+        if not ran:
+            continue
+        newest = max(ran, key=lambda f: signed(max(s[-1] for s in f.stamps.values() if s) - start))
+        if newest.rc == CUT:
+            continue
+        for block in free(newest):
+            last = newest.stamps[block][-1]
+            until = (stop - LOG_SLACK) & 0xFFFFFFFF
+            period = periods.get((newest.meas_idx, block))
+            if not period or signed(until - last) <= GAP_PERIODS * period:
+                continue
+            slack = max(3 * period, 10 * STAMPS_PER_MS)
+            if cover.uncovered(last, until, drive, lambda name: name == newest.name, slack) > GAP_PERIODS * period:
+                problems.append("%s: block %d has no records from %d until the stop at about %d (%.1f s later), "
+                                "and the log names no loss there" % (newest.where, block, last, stop,
+                                                                     signed(stop - last) / STAMPS_PER_MS / 1000))
     return problems
