@@ -305,7 +305,8 @@ def _folder_entry(folder):
 def check_options(folder, **options):
     """Options of the recording check of the folder at its removal
     (recording_check.check_folder's): e.g. ignore={"meas/NAME"} for a file
-    the test planted, lap_order=False where the test sets the counters back."""
+    the test planted, set_back={absolute laps} where the test sets the
+    counters back."""
     _folder_entry(folder)["options"].update(options)
 
 

@@ -7,9 +7,14 @@ check must name each fault and nothing else: the device's own files, one cut
 at its end and copies on a USB drive (under their own name or a free one)
 pass; a broken header, a file under a name that is not its header's, another
 recording under a name in use, an absolute lap given to another lap, a lap
-recorded again after a later one, a block's time stamps going back and what a
-cut leaves (an empty file, a copy's part, a room probe) are reported; a lap
-recorded while the NVRAM refused its counters may share an absolute lap.
+recorded again after a later one, a block's time stamps going back, what a
+cut leaves (an empty file, a copy's part, a room probe), records missing
+within a file or before the stop and a file missing from the middle of a
+drive are reported; a lap recorded while the NVRAM refused its counters may
+share an absolute lap, laps go on across the wrap of the absolute lap, a lap
+may come again after the counters were set back, and missing records are
+sound where the log names their cause (a lag, a loss of their file, a start)
+or where their block records under a condition or another device's values.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -66,6 +71,34 @@ def swap_frames(measdump, path):
     raise AssertionError("no two neighbouring frames of block 1 in " + path)
 
 
+def drop_frames(measdump, path, count=3):
+    """Removes `count` frames of block 1 from the middle of a file; returns
+    the stamps of its records around the gap."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [(int(m.group(2)), m.group(1) == "frame" and m.group(3) == "1")
+             for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    with open(path, "rb") as f:
+        data = f.read()
+    ends = [o for o, _ in items[1:]] + [len(data)]
+    ones = [i for i, (_, one) in enumerate(items) if one]
+    assert len(ones) > count + 2, "too few frames of block 1 in " + path
+    gone = set(ones[len(ones) // 2:len(ones) // 2 + count])
+    with open(path, "wb") as f:
+        f.write(data[:items[0][0]] + b"".join(data[o:e] for i, ((o, _), e) in enumerate(zip(items, ends))
+                                              if i not in gone))
+    stamps = recording_check.MeasFile(os.path.dirname(os.path.dirname(path)), "meas", os.path.basename(path),
+                                      measdump).stamps[1]
+    return next((a, b) for a, b in zip(stamps, stamps[1:]) if b - a > 100)
+
+
+def log_line(folder, text):
+    """Appends a line to the device's log as the device writes it."""
+    now = time.time()
+    with open(os.path.join(folder, "log.txt"), "a") as f:
+        f.write("%s TAV9_VOZ <148> %05d r_test: %s\n" % (time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(now)),
+                                                         int(now % 60 * 1000), text))
+
+
 def cases(folder, measdump):
     """(what, change of a copy of the folder, words each finding must hold)."""
     meas = drive_files(folder, "meas")
@@ -115,6 +148,70 @@ def cases(folder, measdump):
     def stamps_back(d):
         swap_frames(measdump, path("meas", first)(d))
 
+    def removed(d):
+        os.remove(path("meas", second)(d))
+
+    def removed_named(d):
+        removed(d)
+        log_line(d, "BFSWriter: 'meas:/%s' dropped due to media absence: 0 bytes of it reached the drive" % second)
+
+    def removed_at_start(d):
+        removed(d)
+        first_stamp = min(s[0] for s in recording_check.MeasFile(d, "meas", last, measdump).stamps.values())
+        log_line(d, "meas_app_saveblock(): starting measurement m01 with timestamp: %d" % first_stamp)
+
+    def removed_with_cfg(old, new):
+        # the same removal where m01's blocks are not checked
+        def change(d):
+            removed(d)
+            with open(os.path.join(d, "cfg", "m01.xml")) as f:
+                text = f.read()
+            assert old in text, (old, text)
+            with open(os.path.join(d, "cfg", "m01.xml"), "w") as f:
+                f.write(text.replace(old, new))
+        return change
+
+    def gap(d):
+        return drop_frames(measdump, path("meas", first)(d))
+
+    def gap_lagged(d):
+        a, b = gap(d)
+        log_line(d, "raster: the base tick lagged %d ms behind its clock at time stamp %d and skipped as many "
+                 "ticks; runs lost: r1ms %d" % ((b - a) // 10, b, (b - a) // 10))
+
+    def gap_named(d):
+        gap(d)
+        log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first)
+
+    def stop_later(d):
+        # the orderly stop 10 s after the newest records
+        with open(os.path.join(d, "log.txt")) as f:
+            lines = f.read().splitlines(True)
+        for i, line in enumerate(lines):
+            m = re.match(r"^(\S+ \S+) (\S+ <\d+>) (\d+) (\S+: rtpShutdown: orderly shutdown\n)$", line)
+            if m:
+                t = time.mktime(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) + 10
+                lines[i] = "%s %s %05d %s" % (time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(t)), m.group(2),
+                                              (int(m.group(3)) + 10000) % 60000, m.group(4))
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.writelines(lines)
+
+    def stop_later_named(d):
+        stop_later(d)
+        for drive in ("meas", "meas2"):
+            log_line(d, "Backend: 10000 records of '%s:/%s' not written" % (drive, drive_files(d, drive)[-1]))
+
+    def laps_wrap(d):
+        # the absolute laps run over the wrap, the first lap across it
+        for drive in ("meas", "meas2"):
+            names = drive_files(d, drive)
+            counters = [recording_check.MeasFile(d, drive, name, measdump).counters for name in names]
+            counters[1] = counters[0]
+            for name, (o, l, f, _), absolute in zip(names, counters, (0xFFFF, 0, 1)):
+                set_counters(path(drive, name)(d), o, l, f, absolute)
+                os.rename(path(drive, name)(d), path(drive, recording_check.file_name(
+                    0 if drive == "meas" else 2, o, l, f, absolute))(d))
+
     def leftovers(d):
         open(path("meas", "A0f0f000.001")(d), "w").close()
         with open(path("meas2", "B0f0f000.001.part")(d), "wb") as f:
@@ -133,7 +230,21 @@ def cases(folder, measdump):
         ("an absolute lap given to another lap", absolute_reused, ["absolute lap %d carried by different laps"
                                                                   % absolutes[0]]),
         ("a lap recorded again", lap_again, ["recorded again"]),
-        ("stamps going back", stamps_back, ["block 1's time stamp goes back"]),
+        # the frames swapped leave a gap where the first of them was
+        ("stamps going back", stamps_back, ["block 1's time stamp goes back", "block 1 has no records"]),
+        ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2])]),
+        ("a file removed, its loss named", removed_named, []),
+        ("a file removed before a start", removed_at_start, []),
+        ("a file removed of a measurement with a condition", removed_with_cfg('adr="0x01040029"', 'adr="0x01040028"'),
+         []),
+        ("a file removed of another device's values", removed_with_cfg('adr="0x0104', 'adr="0x0204'), []),
+        ("records missing within a file", gap, ["meas/%s: block 1 has no records" % first]),
+        ("records missing in a lag", gap_lagged, []),
+        ("records missing, their loss named", gap_named, []),
+        ("records missing before the stop", stop_later, ["meas/%s: block 1 has no records from" % last,
+                                                         "until the stop"]),
+        ("records missing before the stop, their loss named", stop_later_named, []),
+        ("laps over the wrap of the absolute lap", laps_wrap, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",
                                           ".roomcheck-m01: a room probe left"]),
@@ -199,8 +310,9 @@ def main():
             dev.check_clean()
             sound = os.path.join(scratch, "sound")
             os.mkdir(sound)
-            for drive in ("meas", "meas2"):
+            for drive in ("meas", "meas2", "cfg"):
                 shutil.copytree(os.path.join(run.folder, drive), os.path.join(sound, drive))
+            shutil.copy(os.path.join(run.folder, "log.txt"), sound)
         assert len(drive_files(sound, "meas")) >= 3, drive_files(sound, "meas")
         failed = []
         for what, change, expected in cases(sound, measdump):
@@ -236,6 +348,19 @@ def main():
                 shutil.rmtree(d)
             if any("carried by different laps" in p for p in found) != expected:
                 failed.append("unstored laps %s: %s" % (laps, found))
+        # a lap may come again after the counters were set back before it,
+        # not when they were set back before its earlier recording
+        absolutes = [int(n[5:8] + n[9], 16) for n in drive_files(sound, "meas")]
+        for set_back, expected in (({max(absolutes) + 1}, False), ({absolutes[0]}, True)):
+            d = os.path.join(scratch, "set_back")
+            shutil.copytree(sound, d)
+            try:
+                [c for c in cases(d, measdump) if c[0] == "a lap recorded again"][0][1](d)
+                found = recording_check.check_folder(d, measdump, set_back=set_back)
+            finally:
+                shutil.rmtree(d)
+            if any("recorded again" in p for p in found) != expected:
+                failed.append("counters set back at %s: %s" % (set_back, found))
         assert not failed, "\n".join(failed)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)

@@ -16,11 +16,15 @@ measdump. What it reports:
 - one absolute lap carried by two different laps, and a lap (outing and lap
   number) recorded again once a later one had begun: a start goes on with its
   lap in a new absolute lap, so a lap may span several absolute laps, but
-  only one after the other;
+  only one after the other (absolute laps wrap: they are compared on their
+  ring);
 - within a file, a block's time stamps going back (compared wrap-safe);
   and, when asked (event_times), an event outside its file's time;
 - what a cut leaves and a start removes: an empty measurement file, the part
-  file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN").
+  file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
+- records lost without a word: a gap in a block's records, within a file or
+  between consecutive files of a drive (a file missing from its middle), that
+  the device's log.txt does not explain (recording_gaps.py).
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
@@ -34,6 +38,8 @@ import stat
 import subprocess
 import sys
 
+import recording_gaps
+
 DRIVES = ("meas", "meas2", "usb_meas")
 INTERNAL = ("meas", "meas2")
 MEAS_NAME = re.compile(r"^[AB][0-9a-f]{7}\.[0-9a-f]{3}$")
@@ -41,7 +47,7 @@ PART_NAME = re.compile(r"^[AB][0-9a-f]{7}\.[0-9a-f]{3}\.part$")
 PROBE_NAME = re.compile(r"^\.roomcheck-m\d\d$")
 
 # measdump's listing
-HEADER = re.compile(r"^header: .* measurement m0(\d) ")
+HEADER = re.compile(r"^header: .* measurement m0(\d) blocks (\d+)")
 COUNTERS = re.compile(r"^counters: outing (\d+) lap (\d+) fragment (\d+) absolute lap (\d+) ")
 FRAME = re.compile(r"^frame @\d+ block (\d+) ")
 RECORD = re.compile(r"^  record time (\d+) ")
@@ -73,7 +79,7 @@ class MeasFile:
         self.path = os.path.join(folder, drive, name)
         r = subprocess.run([measdump, self.path], capture_output=True, text=True, errors="replace")
         self.rc, self.error = r.returncode, r.stderr.strip()
-        self.meas_idx = self.counters = None
+        self.meas_idx = self.counters = self.block_count = None
         self.stamps = {}          # block -> [time stamps in file order]
         self.metas = []           # (type, time) of the metadata blocks that carry one
         self.events = []          # (time, duration) of the events
@@ -100,6 +106,7 @@ class MeasFile:
             m = HEADER.match(line)
             if m:
                 self.meas_idx = int(m.group(1)) - 1
+                self.block_count = int(m.group(2))
                 continue
             m = COUNTERS.match(line)
             if m:
@@ -308,12 +315,27 @@ def check_event_times(f, events_end=None):
     return problems
 
 
-def check_recordings(files, unstored_laps=()):
+def lap_ring_order(absolutes):
+    """A sort key for absolute laps, which count in 16 bits and wrap: the
+    laps run from the one after the widest stretch of the ring that none
+    of them holds."""
+    used = sorted(set(a & 0xFFFF for a in absolutes))
+    if not used:
+        return lambda a: a & 0xFFFF
+    gaps = [((b - a) & 0xFFFF, b) for a, b in zip(used[-1:] + used[:-1], used)]
+    first = max(gaps)[1] if len(used) > 1 else used[0]
+    return lambda a: (a - first) & 0xFFFF
+
+
+def check_recordings(files, unstored_laps=(), set_back=()):
     """One name, one set of counters and one absolute lap for each recording;
-    no lap recorded again once a later one had begun. The laps in
-    unstored_laps ((outing, lap) pairs) were recorded while the NVRAM refused
-    to store their counters: a restart gives their absolute laps again, and
-    they are left out of the absolute-lap checks."""
+    no lap recorded again once a later one had begun (absolute laps compared
+    wrap-safe). The laps in unstored_laps ((outing, lap) pairs) were recorded
+    while the NVRAM refused to store their counters: a restart gives their
+    absolute laps again, and they are left out of the absolute-lap checks.
+    set_back: the absolute laps at which the counters were set back to
+    numbers of the caller's choice: a lap may be recorded again after one of
+    them."""
     problems = []
     for key, what in ((lambda f: f.name, "name"), (lambda f: f.header_name, "header counters")):
         groups = {}
@@ -331,19 +353,21 @@ def check_recordings(files, unstored_laps=()):
     for f in files:
         if f.counters and f.lap() not in unstored_laps:
             laps.setdefault(f.absolute(), {}).setdefault(f.lap(), []).append(f)
-    for absolute, pairs in sorted(laps.items()):
+    order = lap_ring_order(laps)
+    in_order = sorted(laps.items(), key=lambda item: order(item[0]))
+    for absolute, pairs in in_order:
         if len(pairs) > 1:
             problems.append("absolute lap %d carried by different laps: %s" % (absolute, "; ".join(
                 "outing %d lap %d in %s" % (o, l, ", ".join(f.where for f in fs)) for (o, l), fs in sorted(pairs.items()))))
     done = {}   # (outing, lap) of laps that a later one followed -> its last absolute lap
     current = None
-    for absolute, pairs in sorted(laps.items()):
+    for absolute, pairs in in_order:
         if len(pairs) != 1:
             continue
         pair, fs = next(iter(pairs.items()))
         if pair == current:
             continue
-        if pair in done:
+        if pair in done and not any(order(done[pair]) < order(s) <= order(absolute) for s in set_back):
             problems.append("outing %d lap %d recorded again at absolute lap %d (%s) after outing %d lap %d had begun "
                             "(it was last recorded at absolute lap %d)"
                             % (pair + (absolute, fs[0].where) + current + (done[pair],)))
@@ -434,15 +458,17 @@ def check_events_reopened(files):
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
-                 ignore=(), lap_order=True, unstored_laps=()):
+                 ignore=(), lap_order=True, unstored_laps=(), set_back=()):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
     leftovers_before: only those modified before this time.time() instant;
     open_paths: files a running device holds open (in the making);
     ignore: "drive/name" entries a test planted there on purpose;
-    lap_order: off where the test itself sets the counters back;
+    lap_order: off leaves laps recorded again unreported (set_back rather
+    names where a test set the counters back);
     unstored_laps: (outing, lap) pairs recorded while the test kept the NVRAM
-    from storing their counters (check_recordings)."""
+    from storing their counters; set_back: absolute laps at which the test
+    set the counters back (check_recordings)."""
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
@@ -453,8 +479,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         # the order the files were made in is the order of their counters
         problems += check_event_starts(files) + check_events_reopened(files)
         problems += check_events_closed(files) if lap_order else []
-    found = check_recordings(files, set(unstored_laps))
+    found = check_recordings(files, set(unstored_laps), set(set_back))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
+    problems += recording_gaps.check_gaps(folder, files)
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems
