@@ -415,22 +415,53 @@ def check_event_starts(files):
     return problems
 
 
-def check_events_closed(files):
+def own_pid(folder):
+    """The PID the folder's device runs as (its start.cfg), None unknown."""
+    path = os.path.join(folder, "start.cfg")
+    try:
+        if not stat.S_ISREG(os.lstat(path).st_mode):   # a FIFO there is never waited on
+            return None
+        with open(path, errors="replace") as f:
+            m = re.search(r"(?m)^pid = (\d+)", f.read())
+    except OSError:
+        return None
+    return int(m.group(1)) if m else None
+
+
+def check_events_closed(files, pid_self=None):
     """An event opened is closed in some file of its measurement on the
     drive before the time goes back (a file made after its file begins
     before it): the step that ended the old time closed it there. An event
-    open in a file cut short may stay open (its device ended)."""
+    open in a file cut short may stay open (its device ended).
+    The step opened it again in the new time: an event of the device itself
+    (PID pid_self) closed in a time that began with a step back, and opened
+    before that time's first file, has its open in a file of that time (at
+    or before its close's file). Another device's events follow that
+    device's own time: one opened before the file is not recorded."""
     problems = []
     for group in measurement_groups(files).values():
         closed = set((pid, ident, t) for f in group for pid, ident, t, d in f.event_keys if d != OPEN_EVENT)
         starts = [(g, file_time(g)) for g in group]
+        opened = set()   # (pid, id, time) of the opens in the files of the current time so far
+        time_start = None   # the first start of the current time; None for the time before any step back
         for i, f in enumerate(group):
+            ft = starts[i][1]
+            if ft and i and starts[i - 1][1] and later(starts[i - 1][1][0], ft[0]):
+                opened, time_start = set(), ft[0]
+            opened.update((pid, ident, t) for pid, ident, t, d in f.event_keys if d == OPEN_EVENT)
+            for pid, ident, t, duration in f.event_keys:
+                if duration in (0, OPEN_EVENT) or pid != pid_self or time_start is None or not later(time_start, t):
+                    continue
+                if (pid, ident, t) not in opened:
+                    problems.append("%s: event 0x%08X of PID 0x%X closed at %d (duration %d) has no open in the "
+                                    "files of its time, which began with a step back (its first file at %d)"
+                                    % (f.where, ident, pid, t, duration, time_start))
             if f.rc == MEASDUMP_CUT:
                 continue
             for pid, ident, t, duration in f.event_keys:
                 if duration != OPEN_EVENT or (pid, ident, t) in closed:
                     continue
-                back = next((g for g, ft in starts[i + 1:] if ft and later(t, ft[0])), None)
+                back = next((g for g, gt in starts[i + 1:] if gt and later(t, gt[0])), None)
                 if back:
                     problems.append("%s: event 0x%08X of PID 0x%X opened at %d was never closed, though the time "
                                     "went back after it (%s begins at %d)"
@@ -438,16 +469,17 @@ def check_events_closed(files):
     return problems
 
 
-def check_events_reopened(files):
-    """Within one file, an event that begins before the end of the one of
-    the same id and PID written before it: closed at a step of the time and
-    opened again in the time it stepped back to (a lag taken for a step).
-    Events still open when written are left out."""
+def check_events_reopened(files, own):
+    """Within one file, an event of the device's own (PID own) that begins
+    before the end of the one of the same id written before it: closed at a
+    step of the time and opened again in the time it stepped back to (a lag
+    taken for a step). Events still open when written are left out; another
+    PID's may be two units' under one PID."""
     problems = []
     for f in files:
         ends = {}
         for pid, ident, t, duration in f.event_keys:
-            if duration == OPEN_EVENT:
+            if duration == OPEN_EVENT or pid != own:
                 continue
             end = ends.get((pid, ident))
             if end is not None and later(end, t):
@@ -477,8 +509,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_file(f, event_times, ends.get(id(f)))
     if event_times:
         # the order the files were made in is the order of their counters
-        problems += check_event_starts(files) + check_events_reopened(files)
-        problems += check_events_closed(files) if lap_order else []
+        pid = own_pid(folder)
+        problems += check_event_starts(files) + check_events_reopened(files, pid)
+        problems += check_events_closed(files, pid) if lap_order else []
     found = check_recordings(files, set(unstored_laps), set(set_back))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     problems += recording_gaps.check_gaps(folder, files)

@@ -6,9 +6,26 @@
 
 #include "logging/store/meas_app_store.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace measure::store {
+
+namespace {
+
+// An event opened again at a step of the time is stamped at the new time's
+// first noted stamp, or up to this much before it (opened in the new time
+// before the step was noted).
+constexpr int32_t kStepNoteLag = 500;   // 50 ms
+
+bool openedAtStep(uint32_t ts) {
+    TimeStep step{};
+    if (time_stepCount(&step) == 0) return false;
+    const int32_t before = int32_t(step.after - ts);
+    return before >= 0 && before <= kStepNoteLag;
+}
+
+}  // namespace
 
 Pretrigger::Pretrigger(unsigned measIdx, float seconds, Backend* backend)
     : measIdx_(measIdx), bufferTime_(seconds > 0.0f ? uint32_t(seconds * 10000.0f) : 0), ring_(true),
@@ -28,6 +45,10 @@ Pretrigger::~Pretrigger() {
     state_.store(PRETRIG_ENDING);
     fragmenter_.setPassThrough(false);
     taskStop(WAIT_FOREVER);
+    {
+        ScopeLock sl(&heldLock_, "Pretrigger::~Pretrigger");
+        while (heldCount_.load()) dropHeld(0, "the measurement went away");
+    }
     // A writer held by its drive beyond its stop still uses the back end:
     // it is left to it (a stop must not wait for a drive without end).
     if (backend_ && !backend_->stopWriters())
@@ -84,10 +105,13 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
         syslogx(147, "Pretrigger::openFile() NULL fileInfoPtr is invalid");
         return;
     }
+    // the events held for it see the file only with its open announced
+    ScopeLock sl(&heldLock_, "Pretrigger::openFile");
     VirtualFile* vf = virtualFiles.create(measIdx_, info);
     if (!vf) throw "VFile.create() returned NULL";
     fragmenter_.init(vf->index(), info->initTs, vf->headerSize());
     putAction(new (std::nothrow) ActionOpen(measIdx_, vf, vf->index()));
+    putHeld(*vf);
 }
 
 // Puts a content action and counts its bytes for the fragmenter; the data go
@@ -111,6 +135,17 @@ void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
     if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts);
+    if (vf < 0 && openedAtStep(ts)) {
+        // Opened again at a step: the new time's first file begins with its
+        // first record (or trigger) after it, which may still be to come
+        // (the measurement restarts at a step back).
+        ScopeLock sl(&heldLock_, "Pretrigger::putMetaData");
+        vf = virtualFiles.findFollowing(measIdx_, ts, kHeldLimit);
+        if (vf < 0) {
+            holdEvent(HeldEvent{data, length, ts, type});
+            return;
+        }
+    }
     if (vf < 0) {
         // events from before the measurement's first file come at every start
         SYSLOGX_FLOOD(floodMeta_, 150, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
@@ -118,6 +153,60 @@ void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_
         return;
     }
     putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
+}
+
+void Pretrigger::holdEvent(const HeldEvent& e) {
+    ageHeld(time_getTimestamp());
+    const unsigned n = heldCount_.load();
+    if (n == kHeldMax) {
+        syslogx(147, "Pretrigger::putMetaData(%d): event of type %u at %u dropped: %u events of a step wait for "
+                     "its file already", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), kHeldMax);
+        std::free(e.data);
+        return;
+    }
+    held_[n] = e;
+    heldCount_.store(n + 1);
+}
+
+void Pretrigger::dropHeld(unsigned i, const char* why) {
+    const HeldEvent e = held_[i];
+    syslogx(147, "Pretrigger(%d): event of type %u at %u, opened at a step of the time, dropped: no file of its "
+                 "time came (%s)", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), why);
+    std::free(e.data);
+    const unsigned n = heldCount_.load() - 1;
+    for (unsigned k = i; k < n; ++k) held_[k] = held_[k + 1];   // the others keep their order
+    heldCount_.store(n);
+}
+
+// A new file is the measurement's next: the events held for it go into it
+// when it began near them (each is at its stamp, before the file's first
+// record), in the order they came.
+void Pretrigger::putHeld(const VirtualFile& vf) {
+    const MeasAppStore_FileInfo_s* info = vf.fileInfo();
+    const unsigned n = heldCount_.load();
+    if (!n || !info) return;
+    unsigned kept = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const HeldEvent e = held_[i];
+        const int32_t after = int32_t(info->initTs - e.ts);
+        if (after < -kHeldLimit || after > kHeldLimit) {
+            held_[kept++] = e;   // dropped in order below
+            continue;
+        }
+        putContent(new (std::nothrow) ActionMetaData(vf.index(), e.type, e.data, e.length, e.ts), e.data);
+    }
+    heldCount_.store(kept);
+    while (heldCount_.load()) dropHeld(0, "the next file is of another time");
+}
+
+// Drops the held events whose time has passed by the bound (or stepped back
+// past them) without a file.
+void Pretrigger::ageHeld(uint32_t now) {
+    for (unsigned i = 0; i < heldCount_.load();) {
+        const int32_t age = int32_t(now - held_[i].ts);
+        if (age > kHeldLimit || age < -VirtualFiles::kAheadOfNow) dropHeld(i, "none within 30 s");
+        else ++i;
+    }
 }
 
 void Pretrigger::putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type) {
@@ -221,6 +310,10 @@ void Pretrigger::getMeasValues(int* state, uint32_t* size, uint32_t* maxSize, ui
 
 bool Pretrigger::taskMain() {
     const uint32_t now = time_getTimestamp();
+    if (heldCount_.load()) {
+        ScopeLock sl(&heldLock_, "Pretrigger::ageHeld");
+        ageHeld(now);
+    }
     const uint32_t limit = now - bufferTime_;   // may wrap, as the stamps do
     const int req = request_.load();
     if (req != lastRequest_) {

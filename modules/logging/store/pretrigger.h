@@ -39,7 +39,9 @@ public:
     void openFile(MeasAppStore_FileInfo_s* info);
     // Takes the frame buffer (malloc'ed).
     void putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs);
-    // Metadata for the file whose time range holds ts (events).
+    // Metadata for the file whose time range holds ts (events). An event
+    // opened again at a step of the time, before the new time's first file,
+    // goes into that file: it is held until the file exists.
     void putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
     void putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type);
     void closeFile(int vfIdx);
@@ -71,9 +73,26 @@ public:
     uint32_t armTime() const { return armTs_.load(); }
 
 private:
+    // Events held for the new time's first file: at most kHeldMax, each for
+    // up to kHeldLimit; one that finds no file in that time is dropped, logged.
+    static constexpr unsigned kHeldMax = 32;
+    static constexpr int32_t kHeldLimit = 300000;   // 30 s in 0.1 ms
+
+    struct HeldEvent {
+        uint8_t* data;
+        uint32_t length;
+        uint32_t ts;
+        uint8_t type;
+    };
+
     bool taskMain() override;
     void putContent(ActionData* a, uint8_t* data);
     void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
+    // With heldLock_ held.
+    void holdEvent(const HeldEvent& e);
+    void dropHeld(unsigned i, const char* why);
+    void putHeld(const VirtualFile& vf);
+    void ageHeld(uint32_t now);
 
     unsigned measIdx_;
     uint32_t bufferTime_;
@@ -86,6 +105,11 @@ private:
     List<Action> ring_;
     Backend* backend_;
     Fragmenter fragmenter_;
+    // Taken before the file registry's and the ring's locks: a file opened
+    // while an event of a step looks for one either is found or takes it.
+    Lock heldLock_{true};
+    HeldEvent held_[kHeldMax] = {};
+    std::atomic<unsigned> heldCount_{0};
     uint8_t floodNull_ = 0, floodMeta_ = 0, floodFlush_ = 0, floodCount_ = 0;
 };
 

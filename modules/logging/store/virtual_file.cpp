@@ -278,6 +278,19 @@ int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts) {
     return -1;
 }
 
+int VirtualFiles::findFollowing(unsigned measIdx, uint32_t ts, int32_t within) {
+    if (measIdx >= kMeas) return -1;
+    ScopeLock sl(this, "VirtualFiles::findFollowing");
+    for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
+        VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
+        const MeasAppStore_FileInfo_s* info = vf && vf->index() == i && !vf->closing() ? vf->fileInfo() : nullptr;
+        if (!info || info->measIdx != measIdx) continue;
+        const int32_t after = int32_t(info->initTs - ts);
+        if (after >= 0 && after <= within) return i;
+    }
+    return -1;
+}
+
 VirtualFile* VirtualFiles::remove(unsigned measIdx, int index) {
     if (measIdx >= kMeas || index < 0) return nullptr;
     ScopeLock sl(this, "VirtualFiles::removeEntry");

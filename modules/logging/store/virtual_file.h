@@ -75,6 +75,9 @@ public:
     // newest file not yet closed that began in that time, at or before ts.
     // -1 when there is none (or ts is of the time now).
     int findSteppedBack(unsigned measIdx, uint32_t ts);
+    // The oldest file not yet closed that began at ts or up to `within` after
+    // it (the first file of a time for an event of its start), else -1.
+    int findFollowing(unsigned measIdx, uint32_t ts, int32_t within);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);

@@ -4,6 +4,7 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/drives/meas_app_disks.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 #include <atomic>
@@ -112,10 +113,16 @@ TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
 // After a step back of the time, the file that recorded the old time (its
 // start far ahead of the device's time now) takes the events of that time,
 // such as an event closed at the step after its last record, until its
-// close is under way; a stamp before its start finds no file.
+// close is under way; a stamp before its start finds no file. An event
+// opened again at the step (stamped at the new time's start, or just before
+// the step was noted) goes into the new time's first file, which may exist
+// already or begin later with its first record; one that finds no file is
+// dropped with a line that names it.
 TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     configure();
-    const uint32_t old = time_getTimestamp() + 10000000;   // 1000 s ahead
+    const uint32_t now = time_getTimestamp();
+    const uint32_t old = now + 10000000;   // 1000 s ahead
+    const uint32_t step = now - 20000;     // the new time began 2 s ago
     const auto event = [&](uint8_t id, uint32_t ts) {
         const uint8_t e[] = {id};
         meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
@@ -123,21 +130,40 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     feed(0, old);
     feed(1, old);
     feed(0, old + 10000);
+    time_stepResetForTest();
+    time_stepNote(old + 12000, 0);
+    time_stepNote(step, 1);
     event(1, old + 12000);   // closed at the step, after the last record
     event(2, old - 1000);
+    event(4, step);          // opened again at the step, before the new time's file
+    event(5, step + 1000);   // not at the step: before the file, as at a start
     closeAndDrain();
     event(3, old + 13000);   // the file is closed
+    LapOutFra_setFragmentTrig(0);   // as the stop at the step does
+    feed(0, step + 10000);
+    feed(1, step + 10000);
+    event(6, step - 100);    // opened in the new time just before the step was noted
+    closeAndDrain();
+    takeLogTexts();
+    event(7, step);          // no file of the new time left to take it
     stopStore();
+    EXPECT_TRUE(logContains(takeLogTexts(), "no file of its time came"));
 
     auto f = files("meas");
-    ASSERT_EQ(f.size(), 1u);
-    MeasFileContent c;
-    std::string err;
-    ASSERT_TRUE(meas_file_read(f.begin()->second.data(), f.begin()->second.size(), c, err, &layouts())) << err;
-    std::vector<std::vector<uint8_t>> events;
-    for (auto& m : c.metas)
-        if (m.type == MEAS_META_EVENT) events.push_back(m.payload);
-    EXPECT_EQ(events, (std::vector<std::vector<uint8_t>>{{1}}));
+    ASSERT_EQ(f.size(), 2u);
+    std::map<uint32_t, std::vector<std::vector<uint8_t>>> events;   // by the file's initial time stamp
+    for (auto& [name, bytes] : f) {
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        uint32_t start = 0;
+        for (auto& m : c.metas) {
+            if (m.type == MEAS_META_INIT_TS) start = be_get32(m.payload.data());
+            if (m.type == MEAS_META_EVENT) events[start].push_back(m.payload);
+        }
+    }
+    EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
+    EXPECT_EQ(events[step + 10000], (std::vector<std::vector<uint8_t>>{{4}, {6}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
