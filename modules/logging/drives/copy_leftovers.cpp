@@ -21,6 +21,7 @@
 #include "host/os/os.h"
 #include "logging/drives/copy_parts.h"
 #include "logging/drives/drive_entry.h"
+#include "logging/drives/drive_task_set.h"
 #include "logging/drives/meas_app_disks.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
@@ -80,11 +81,8 @@ int meas_app_removeCopyLeftovers(const char* drive) {
 namespace {
 
 // The removal tasks that arrivals started, ended and joined by the logging's
-// shutdown. The lock is held for the look at the list only, never across a
-// wait: the raster that sees an arrival takes it too.
-std::mutex gTasksMx;
-std::vector<TASK_ID> gTasks;
-bool gTasksEnded = false;
+// shutdown.
+DriveTaskSet gTasks;
 
 }  // namespace
 
@@ -95,42 +93,20 @@ void meas_app_removeArrivalLeftoversTask(const char* drive) {
         meas_app_removeEmptyMeasFiles(d.c_str());
         meas_app_removeCopyLeftovers(d.c_str());
     };
-    enum { STARTED, ENDED, FAILED } outcome = STARTED;
-    {
-        std::lock_guard<std::mutex> lk(gTasksMx);
-        if (gTasksEnded) {
-            outcome = ENDED;
-        } else {
-            // the ids of those that ended by themselves go (an id is never reused)
-            gTasks.erase(std::remove_if(gTasks.begin(), gTasks.end(),
-                                        [](TASK_ID t) { return taskWait(t, NO_WAIT) == OK; }),
-                         gTasks.end());
-            TASK_ID t = taskSpawn("r_CopyLeftover", 160, VX_FP_TASK, 20480, remove);
-            if (t) gTasks.push_back(t);
-            else outcome = FAILED;
-        }
-    }
-    // logged outside the lock: a full log queue may hold the caller a while
-    if (outcome == ENDED)
+    const DriveTaskSet::Start outcome = gTasks.start("r_CopyLeftover", remove);
+    // logged outside the set's lock: a full log queue may hold the caller a while
+    if (outcome == DriveTaskSet::Start::Closed)
         syslogx(150, "meas_app_removeArrivalLeftoversTask(): the logging has ended, what cuts left on '%s' stays "
                      "until the next start",
                 drive);
-    if (outcome == FAILED) syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
+    if (outcome == DriveTaskSet::Start::Failed)
+        syslogx(147, "meas_app_removeArrivalLeftoversTask(): start of r_CopyLeftover task failed!");
 }
 
 void meas_app_endArrivalLeftoversTasks() {
-    std::vector<TASK_ID> running;
-    {
-        std::lock_guard<std::mutex> lk(gTasksMx);
-        gTasksEnded = true;
-        running.swap(gTasks);
-    }
     // each stops at its next file (taskDeletePending) and is joined
-    for (TASK_ID t : running)
-        task_stop(t, "meas_app_endArrivalLeftoversTasks()", "its folder on the drive");
+    for (const DriveTaskSet::Running& t : gTasks.close())
+        task_stop(t.id, "meas_app_endArrivalLeftoversTasks()", "its folder on the drive");
 }
 
-void meas_app_allowArrivalLeftoversTasks() {
-    std::lock_guard<std::mutex> lk(gTasksMx);
-    gTasksEnded = false;
-}
+void meas_app_allowArrivalLeftoversTasks() { gTasks.open(); }
