@@ -28,7 +28,8 @@ than the throttle holds.
 
 back3: as far, three times, each 1000 s behind, while an event of B's own
 p_fuel is open: B closes it at each step in the old time, and the close
-reaches the file of that time (the recording check).
+reaches the file of that time (the recording check). B's m03 records B's own
+values here: none taken in a new time goes into a file of the old.
 
 behind: B starts with its clock 50,000 s behind A's, its event channel on
 A's throttle (the sample's): no event of B spans the lock (the recording
@@ -163,6 +164,16 @@ def hold_own_event(folder, pid):
         f.write(text.replace("</EventList>", FUEL_EVENT % pid))
 
 
+def records_own_values(folder, pid):
+    """The device's m03 records its own values (those taken in the new time
+    before the restart's new files are refused, never put into the old)."""
+    m03 = os.path.join(folder, "cfg", "m03.xml")
+    with open(m03) as f:
+        text = f.read()
+    with open(m03, "w") as f:
+        f.write(text.replace('adr="0x01', 'adr="0x%02X' % pid))
+
+
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False):
     """held: B's own event is open through A's restarts (the recording check
     finds each of its closes at the steps)."""
@@ -171,6 +182,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
         each_records_the_other(binary, run_a, run_b, ns_b)
         if held:
             hold_own_event(run_b.folder, PID_B)
+            records_own_values(run_b.folder, PID_B)
         a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
         try:

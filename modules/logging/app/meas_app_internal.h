@@ -11,6 +11,7 @@
 struct MeasAppState {
     std::atomic<uint32_t> stopstart{0};    // 0 idle, 3 restart wanted, 4 restart stopping
     std::atomic<uint8_t> restartReq{0};
+    uint32_t restartSettle = 0;   // ticks a restart at a step back still waits ("rMeas" only)
     std::atomic<uint8_t> powerdown{0};
     std::atomic<uint8_t> timestampValid{0};   // the shell's requests read it too
     uint32_t lastTs = 0;

@@ -20,8 +20,27 @@ namespace {
 // The network stream of the measurements: nothing to set up on this device.
 int meas_app_hstinit() { return 1; }
 
+// Ticks of the logging raster (1 ms) a restart at a step back waits before
+// its stop closes the old time's files: the step's closes of open events,
+// stamped in the old time, go out over the network and come back through
+// the event loggers some ms later, and must still find those files. The
+// records of the new time meanwhile are refused and named by their FIFOs
+// (stamped before their block's last), as they are until the new start.
+constexpr uint32_t kStepSettleTicks = 300;
+
 void restartSequence() {
     uint32_t st = gApp.stopstart.load();
+    if (st == 0 && gApp.restartSettle && gApp.restartReq.load()) {
+        --gApp.restartSettle;
+        // a stop asked meanwhile closes the old time's files itself, and
+        // stays a stop: the measurement is not started again
+        if (meas_app_get_flags() & (MEAS_FLAG_STOPREQ | MEAS_FLAG_FASTSTOPREQ | MEAS_FLAG_DESTROYREQ)) {
+            gApp.restartReq.store(0);
+            gApp.restartSettle = 0;
+            syslogx(150, "meas_app_main(): stop asked before the restart at the time step: measurement not restarted");
+        }
+        return;
+    }
     if (st == 0 && gApp.restartReq.exchange(0)) {
         gApp.stopstart.store(3);
         st = 3;
@@ -112,6 +131,7 @@ void meas_app_main() {
     const uint8_t valid = time_getSyncState() > 2 ? 1 : 0;
     if (valid && gApp.lastTsSet && int32_t(t - gApp.lastTs) < 0) {
         gApp.restartReq.store(1);
+        gApp.restartSettle = kStepSettleTicks;
         fifo_data_time_resync(1);
         syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
     }
@@ -183,6 +203,7 @@ void meas_app_main() {
     if (looked > 0) {
         syslogx(150, "Start new measurement");
         meas_app_clearsegmentation();
+        fifo_data_time_resync(0);   // also after a restart a stop dropped
         meas_app_measstart();
         syslogx(150, "New measurement started");
         // running first: a request sees the start pending or logging
@@ -245,6 +266,7 @@ void meas_app_resetForTest() {
     for (auto& l : meas_app_blkcondlist) l = nullptr;
     gApp.stopstart = 0;
     gApp.restartReq = 0;
+    gApp.restartSettle = 0;
     gApp.powerdown = 0;
     gApp.timestampValid = 0;
     gApp.lastTs = 0;

@@ -150,6 +150,17 @@ TEST_F(MeasAppTest, TimeStampGoingBackRestartsOnce) {
     EXPECT_EQ(countContaining(log, "timestamp reset detected: restarting measurement"), 1);
     EXPECT_EQ(countContaining(log, "Start new measurement"), 1);
     EXPECT_EQ(sp().meas_app_running, 1);
+
+    // a stop asked while the restart waits for the step's event closes
+    // stays a stop
+    host::setTimeStampOffset(uint32_t(-150000));   // 5 s further back
+    run(50);
+    sp().meas_app_stopreq = 1;
+    run(500);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "measurement not restarted"), 1);
+    EXPECT_EQ(countContaining(log, "Start new measurement"), 0);
+    EXPECT_EQ(sp().meas_app_running, 0);
     stopAndFlush();
     expectFilesInTimeOrder(dir + "/meas");
     sp().meas_app_startreq = 1;
