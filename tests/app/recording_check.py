@@ -194,7 +194,7 @@ def read_files(folder, measdump, ignore):
     return files
 
 
-def check_file(f, event_times, events_end=None):
+def check_file(f, event_times, events_end=None, step_slack=0):
     problems = []
     if f.rc not in (MEASDUMP_SOUND, MEASDUMP_CUT):
         problems.append("%s: measdump exit %d: %s" % (f.where, f.rc, f.error))
@@ -207,7 +207,7 @@ def check_file(f, event_times, events_end=None):
                 problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
                 break
     if event_times:
-        problems += check_event_times(f, events_end)
+        problems += check_event_times(f, events_end, step_slack)
     return problems
 
 
@@ -289,17 +289,20 @@ def event_ends(files):
     return ends
 
 
-def check_event_times(f, events_end=None):
+def check_event_times(f, events_end=None, step_slack=0):
     """Every event has a duration that does not go back, and lies in the
     file's time (file_time; or until events_end when that is later, see
     event_ends): an event that began before the file and ended in it
     (written at its end) lies in it too. A file cut short (the device ended
     without closing it) lost its newest records with the cut: its time runs
-    on past its last stamp, to an unknown end."""
+    on past its last stamp, to an unknown end. The first file of a time that
+    began with a step back holds the events of the step's moment too: its
+    time begins step_slack before its first record."""
     t = file_time(f)
     if not t:
         return []
     start, last, _ = t
+    start = (start - step_slack) & 0xFFFFFFFF
     if events_end is not None and later(events_end, last):
         last = events_end
     problems = []
@@ -391,6 +394,22 @@ def measurement_groups(files):
     for group in groups.values():
         group.sort(key=lambda f: (f.absolute(), f.counters[2]))
     return groups
+
+
+STEP_SLACK = 500   # 50 ms: the events at a step back wait for the new time's first file
+
+
+def files_after_a_step_back(files):
+    """The ids of the files that begin before the file made before them in
+    their measurement on the drive: the first files of a time that began
+    with a step back."""
+    stepped = set()
+    for group in measurement_groups(files).values():
+        for before, f in zip(group, group[1:]):
+            a, b = file_time(before), file_time(f)
+            if a and b and later(a[0], b[0]):
+                stepped.add(id(f))
+    return stepped
 
 
 def check_event_starts(files):
@@ -505,8 +524,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     files = read_files(folder, measdump, ignore)
     problems = []
     ends = event_ends(files) if event_times else {}
+    stepped = files_after_a_step_back(files)
     for f in files:
-        problems += check_file(f, event_times, ends.get(id(f)))
+        problems += check_file(f, event_times, ends.get(id(f)), STEP_SLACK if id(f) in stepped else 0)
     if event_times:
         # the order the files were made in is the order of their counters
         pid = own_pid(folder)

@@ -13,15 +13,44 @@
 
 using namespace measure::store;
 
-TEST_F(StoreTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
+namespace {
+// A USB writer whose drive holds its writes while `hold` is set.
+class HeldWriter : public USBWriter {
+public:
+    using USBWriter::USBWriter;
+    std::atomic<bool> hold{false};
+    std::atomic<bool> waits{false};
+    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
+        while (hold) {
+            waits = true;
+            taskDelay(5);
+        }
+        return USBWriter::write(vfIdx, data, length);
+    }
+};
+
+// m01 with only its internal writer, and beside it a USB writer of the
+// test's own kind.
+class SlowUsbWriterTest : public StoreTest {
+protected:
+    template <class W>
+    W* startUsbWriter(MeasStoreWriteCounters& counts) {
+        std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");
+        configure();
+        Backend* be = pretrigger()->getBackend();
+        auto* w = new W(*be, "usb_meas:", {&counts.writes, &counts.bytes, &counts.failures});
+        EXPECT_TRUE(w->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
+        EXPECT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+        return w;
+    }
+};
+}  // namespace
+
+TEST_F(SlowUsbWriterTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
     cfg_meas_applyTargetPartition(1);
-    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
-    configure();
-    Backend* be = pretrigger()->getBackend();
     MeasStoreWriteCounters crawlCounts{};
-    auto* crawler = new CrawlingWriter(*be, "usb_meas:", {&crawlCounts.writes, &crawlCounts.bytes, &crawlCounts.failures});
-    ASSERT_TRUE(crawler->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
-    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+    auto* crawler = startUsbWriter<CrawlingWriter>(crawlCounts);
+    Backend* be = pretrigger()->getBackend();
     crawler->removed = false;
 
     // records of 64 bytes that do not pack: about 4 KiB per frame
@@ -115,40 +144,20 @@ TEST_F(StoreTest, WriterLivesThroughAStepOfTheDeviceClock) {
     }
 }
 
-namespace {
-// A USB writer whose drive holds its writes while `hold` is set.
-class HeldWriter : public USBWriter {
-public:
-    using USBWriter::USBWriter;
-    std::atomic<bool> hold{false};
-    std::atomic<bool> waits{false};
-    bool write(int vfIdx, const uint8_t* data, unsigned length) override {
-        while (hold) {
-            waits = true;
-            taskDelay(5);
-        }
-        return USBWriter::write(vfIdx, data, length);
-    }
-};
-}  // namespace
 
 // A writer whose drive holds it while the queue stays oversized is removed;
 // when it comes back it goes on in its own file after a gap that the log
 // names in bytes (nothing of it written twice, under no other name), and the
 // records it missed count as failed writes.
-TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
+TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
     BackendTiming t;
     t.startupMs = 200;
     t.oversizeBytes = 64 << 10;
     t.oversizeMs = 500;
     backendSetTiming(t);
-    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
-    configure();
-    Backend* be = pretrigger()->getBackend();
     MeasStoreWriteCounters heldCounts{};
-    auto* held = new HeldWriter(*be, "usb_meas:", {&heldCounts.writes, &heldCounts.bytes, &heldCounts.failures});
-    ASSERT_TRUE(held->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
-    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+    auto* held = startUsbWriter<HeldWriter>(heldCounts);
+    Backend* be = pretrigger()->getBackend();
 
     uint32_t ts = 100000;
     feedBoth(ts, 300);
@@ -226,14 +235,10 @@ TEST_F(StoreTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
 
 // A writer its drive holds past the stop keeps the back end it still uses:
 // the store ends without it, and the writer ends once its drive lets it go.
-TEST_F(StoreTest, AWriterThatWillNotStopKeepsItsBackEnd) {
-    std::snprintf(cfg_meas[0].copyPartition, CFG_MEAS_STRLEN, "none");   // only the internal writer
-    configure();
-    Backend* be = pretrigger()->getBackend();
+TEST_F(SlowUsbWriterTest, AWriterThatWillNotStopKeepsItsBackEnd) {
     MeasStoreWriteCounters heldCounts{};
-    auto* held = new HeldWriter(*be, "usb_meas:", {&heldCounts.writes, &heldCounts.bytes, &heldCounts.failures});
-    ASSERT_TRUE(held->taskStart("r_USBWriter1", 146, 10000, VX_FP_TASK, 0));
-    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
+    auto* held = startUsbWriter<HeldWriter>(heldCounts);
+    Backend* be = pretrigger()->getBackend();
     held->hold = true;
     uint32_t ts = 100000;
     feedBoth(ts, 300);
