@@ -257,10 +257,33 @@ class Listed:
 
     def __init__(self, where, meas_idx, counters, stamps, events, metas=()):
         self.where, self.meas_idx, self.counters = where, meas_idx, counters
+        self.drive = where.split("/")[0]
         self.rc = recording_check.MEASDUMP_SOUND
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
         self.events = list(events)
+
+    def absolute(self):
+        return self.counters[3]
+
+
+def step_event_cases():
+    """Findings for an event of a step back's moment, written into the new
+    time's first file a few ms before its first record; [] when each case
+    gave what it should."""
+    new = lambda at: Listed("meas/A2", 0, (1, 1, 1, 1), range(50000, 50301, 10), [(at, 0)])
+    after_step = Listed("meas/A1", 0, (1, 1, 1, 0), range(100000, 100301, 10), [])
+    no_step = Listed("meas/A1", 0, (1, 1, 1, 0), range(40000, 40301, 10), [])
+    wrong = []
+    for what, before, at, reported in (("3.5 ms before the new time's file", after_step, 49965, False),
+                                       ("60 ms before the new time's file", after_step, 49400, True),
+                                       ("3.5 ms before a file of the same time", no_step, 49965, True)):
+        files = [before, new(at)]
+        slack = recording_check.STEP_SLACK if id(files[1]) in recording_check.files_after_a_step_back(files) else 0
+        found = recording_check.check_event_times(files[1], None, slack)
+        if bool(found) != reported:
+            wrong.append("an event %s: %s" % (what, found or "not reported"))
+    return wrong
 
 
 def event_end_cases():
@@ -296,7 +319,7 @@ def event_end_cases():
 
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases()
+    wrong = event_end_cases() + step_event_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:
