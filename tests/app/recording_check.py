@@ -295,13 +295,19 @@ def check_event_times(f, events_end=None, step_slack=0):
     event_ends): an event that began before the file and ended in it
     (written at its end) lies in it too. A file cut short (the device ended
     without closing it) lost its newest records with the cut: its time runs
-    on past its last stamp, to an unknown end. The first file of a time that
+    on past its last stamp, to an unknown end. A file's time begins at its
+    first record when that is before its initial time stamp. The first file of a time that
     began with a step back holds the events of the step's moment too: its
     time begins step_slack before its first record."""
     t = file_time(f)
     if not t:
         return []
     start, last, _ = t
+    # the records a start's blocks took a moment before its initial time
+    # stamp are in the file: so is that moment
+    for stamps in f.stamps.values():
+        if stamps and later(start, stamps[0]):
+            start = stamps[0]
     start = (start - step_slack) & 0xFFFFFFFF
     if events_end is not None and later(events_end, last):
         last = events_end
