@@ -96,7 +96,7 @@ def log_line(folder, text):
     now = time.time()
     with open(os.path.join(folder, "log.txt"), "a") as f:
         f.write("%s TAV9_VOZ <148> %05d r_test: %s\n" % (time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(now)),
-                                                         int(now % 60 * 1000), text))
+                                                         int(now * 1000) % 100000, text))
 
 
 def cases(folder, measdump):
@@ -192,7 +192,7 @@ def cases(folder, measdump):
             if m:
                 t = time.mktime(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) + 10
                 lines[i] = "%s %s %05d %s" % (time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(t)), m.group(2),
-                                              (int(m.group(3)) + 10000) % 60000, m.group(4))
+                                              (int(m.group(3)) + 10000) % 100000, m.group(4))
         with open(os.path.join(d, "log.txt"), "w") as f:
             f.writelines(lines)
 
