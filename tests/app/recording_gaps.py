@@ -104,6 +104,11 @@ MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]
 VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, ([AB][0-9a-f]{7}\.[0-9a-f]{3})")
 # a file the device removed itself: an old one for room, an empty one a cut left
 REMOVED = re.compile(r"\bDeleting\b|\bempty measurement file\b.*\bremoved\b")
+# files the device saw go from a drive (a drive pulled, or emptied under it)
+FILE_GONE = re.compile(r"\bfile '([^']+)' is gone from the drive\b")
+FILES_GONE = re.compile(r"\bfiles gone from drive (\S+?),")
+# a drive gone with its files (a USB drive pulled): the file open then is named
+MEDIA_GONE = re.compile(r"'((?:usb_meas|meas2|meas):)/[^']*' dropped due to media absence")
 RASTERS = {"R1ms": 0, "R2ms": 1, "R5ms": 2, "R10ms": 3, "R20ms": 4, "R50ms": 5, "R100ms": 6, "R200ms": 7,
            "R500ms": 8, "R1s": 9, "RSYNC": 10, "RLAP": 11}
 
@@ -224,6 +229,7 @@ class LogCover:
         self.virtual = {}    # name -> stamp of the line that set the file up for its drives
         self.named = []      # (drive or None, name) of the files a loss line names
         self.removed = set()  # (drive or None, name) of the files the device removed
+        self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         lines = self._read(text)
         anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
@@ -307,6 +313,13 @@ class LogCover:
         m = VIRTUAL.search(msg)
         if m:
             self.virtual.setdefault(m.group(1), at)
+        m = FILE_GONE.search(msg)
+        if m:
+            d = DRIVE_IN.search(m.group(1))
+            self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(m.group(1)))
+        m = FILES_GONE.search(msg) or MEDIA_GONE.search(msg)
+        if m and at is not None:
+            self.emptied.append((m.group(1), at))
         if REMOVED.search(msg):
             d = DRIVE_IN.search(msg)
             self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(msg))
@@ -322,6 +335,13 @@ class LogCover:
         anchor = anchors[at - 1] if at else anchors[0]
         ahead = (wall - anchor[1]) * STAMPS_PER_MS
         return (anchor[2] + (max(ahead, 0) if at else ahead)) & 0xFFFFFFFF
+
+    def wrote_to(self, drive, letter, run):
+        """The log made a file of the measurement (its letter) on the drive
+        during the run: the drive was written as the run went (a copy is
+        made later, of what another drive has)."""
+        return any(d == drive and name[0] == letter and at is not None and run.holds(at, LOG_SLACK)
+                   for (d, name), at in self.made.items())
 
     def drive_lost(self, drive, at):
         """A line names the drive's records lost (the drive gone, or a loss
@@ -579,7 +599,8 @@ def stop_stamp(gaps, run):
 
 def ended_early(gaps):
     """The records missing before an orderly stop on one drive of one
-    measurement: each start that a stop ended has its newest file there run
+    measurement: each start that a stop ended has its newest file on each
+    drive the log made its files on during the start run
     until the stop (its newest record on any drive, see stop_stamp),
     unless the log covers the time between. A file cut at its end is
     checked too: what its cut lost is named, or missing."""
@@ -588,7 +609,7 @@ def ended_early(gaps):
         drive = DRIVE_OF.get(drive_dir)
         for run in gaps.cover.runs.get(group[0].meas_idx if group else None, ()):
             ran = [f for f in group if any(f.stamps.values()) and run.holds(first_stamp(f))]
-            if not ran:
+            if not ran or not gaps.cover.wrote_to(drive, ran[0].name[0], run):
                 continue
             newest = max(ran, key=lambda f: signed(last_stamp(f) - run.start))
             stop = stop_stamp(gaps, run)
@@ -598,7 +619,7 @@ def ended_early(gaps):
                 if not period:
                     continue
                 until = (stop - STOP_SLACK) & 0xFFFFFFFF
-                if gaps.hole(newest, block, last, until, drive, lambda name: name == newest.name):
+                if gaps.hole(newest, block, last, until, drive, named_after(newest, group)):
                     problems.append("%s: block %d has no records from %d until the stop at %d (%.1f s later), "
                                     "and the log names no loss there" % (newest.where, block, last, stop,
                                                                          signed(stop - last) / STAMPS_PER_MS / 1000))
@@ -642,6 +663,15 @@ def named_before(f, group):
                                            name_key(name) < name_key(f.name))
 
 
+def named_after(f, group):
+    """named() of a gap after the newest file f of a start on a drive: its
+    own name, and a file of its measurement missing from the drive made
+    after it."""
+    names = set(g.name for g in group)
+    return lambda name: name == f.name or (name[0] == f.name[0] and name not in names and
+                                           name_key(name) > name_key(f.name))
+
+
 def unfinished_at_stop(gaps):
     """A file an orderly stop ended without its closing status block (cut
     at its end), that no line names as lost, cut or not finished on its
@@ -668,15 +698,19 @@ GAP_SLACK_START = 100 * STAMPS_PER_MS
 
 def files_missing(gaps):
     """A file the log made on a drive, or set up for the internal drives
-    its measurement writes, that is not there, and that no line names
-    lost on that drive (nor the device removed, nor the drive was gone
-    then)."""
+    its measurement writes in a start that an orderly stop ended, that is
+    not there, and that no line names
+    lost on that drive (nor the device removed or saw go, nor the drive
+    was gone then)."""
     problems = []
     cover = gaps.cover
     present = lambda drive_dir, name: os.path.lexists(os.path.join(gaps.folder, drive_dir, name))  # noqa: E731
     dirs = dict((v, k) for k, v in DRIVE_OF.items())
     expected = dict(cover.made)
     for name, at in cover.virtual.items():
+        # a kill takes what was not written yet: only a start an orderly stop ended makes them all
+        if at is None or not any(run.holds(at) for run in cover.runs.get(0 if name[0] == "A" else 2, ())):
+            continue
         for drive, made_name in cover.made:
             if made_name[0] == name[0] and dirs.get(drive) in ("meas", "meas2"):
                 expected.setdefault((drive, name), at)
@@ -685,6 +719,8 @@ def files_missing(gaps):
         if drive_dir is None or present(drive_dir, name):
             continue
         if cover.names_lost(drive, name) or (drive, name) in cover.removed or (None, name) in cover.removed:
+            continue
+        if at is not None and any(d == drive and signed(gone - at) >= 0 for d, gone in cover.emptied):
             continue
         if at is not None and cover.drive_lost(drive, at):
             continue
