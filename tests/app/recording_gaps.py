@@ -646,7 +646,8 @@ def started_late(gaps):
             first = min(ran, key=lambda f: signed(first_stamp(f) - start))
             for block in gaps.free(first):
                 b = first.stamps[block][0]
-                if signed(b - start) > 0 and gaps.hole(first, block, start, b, drive,
+                begun = (start + GAP_SLACK_START) & 0xFFFFFFFF   # the blocks begin one after the other
+                if signed(b - begun) > 0 and gaps.hole(first, block, begun, b, drive,
                                                        named_before(first, group)):
                     problems.append("%s: block %d has no records from the start at %d to %d (%.1f s), and the log "
                                     "names no loss there" % (first.where, block, start, b,
@@ -692,7 +693,9 @@ def unfinished_at_stop(gaps):
     return problems
 
 
-# A file's first records may come a moment before its start's line stamp.
+# A file's first records may come a moment before its start's line stamp,
+# and a block's first records a moment after it (the blocks begin one after
+# the other).
 GAP_SLACK_START = 100 * STAMPS_PER_MS
 
 
