@@ -4,29 +4,45 @@ A block that records without a condition has a record every period (its
 raster times its divider) from the start of its measurement to the stop. A
 longer gap in its time stamps, within a file or between consecutive files of
 its measurement on one drive, means records were lost; it is reported unless
-the device's log.txt names what covers it:
+the device's log (log.1.txt, then log.txt) names what covers it:
 - a start of the measurement ("starting measurement m0N with timestamp: T",
   T in the gap): what lies before it is an earlier start's, however it ended
   (an orderly stop, a kill, a power cut);
 - a lag of the base tick ("the base tick lagged N ms behind its clock at time
   stamp S"): the rasters lost the runs of those N ms before S; a data FIFO's
-  new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
-  once a second): records refused in the 2 s before S;
+  new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
+  ErrCnt M, .. CurTs S", logged once a second): records of its own block
+  refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
+  turn, their conditions after each);
 - a loss: a line that says records, bytes or a file were lost, dropped, not
-  written or cut, or that a write or flush failed, naming the file (it
-  covers that file's gaps and those next to it, and those around a file
-  missing from the drive) or its drive (it covers the gaps around its own
-  moment; a drive named "not available, records are lost until it is back"
-  covers them until the line that says it is back). A line of that kind
-  that names no file, drive, records, bytes nor measurement is about
-  something else (a lost remote control). A log that could not write its
-  own lines ("log records could not be written") may have lost such a line:
-  it covers every drive around its moment.
+  written, cut or not finished, or that a write or flush failed. One that
+  names a file covers that file only (and a file missing from the drive
+  whose gap it is), on the drive it names (any drive when it names none);
+  one that names only a drive covers that drive; one that names neither but
+  records, bytes or a measurement covers every drive (a log that could not
+  write its own lines may have lost such a line). It covers the stamps it
+  gives ("time stamps X to Y"), else its own moment (within LOG_SLACK);
+  a file dropped or no longer written loses its rest too. A drive named
+  "not available, records are lost until it is back" is covered until the
+  line that says it is back. A line of that kind that names no file, drive,
+  records, bytes nor measurement is about something else (a lost remote
+  control).
 A file removed from the middle of a drive shows as a gap between the files
-around it. A start that an orderly stop ended ("Stopping measurement",
-"rtpShutdown: orderly shutdown") has records on each drive it wrote to
-until that stop (within LOG_SLACK, the stop's place on the stamps), unless
-its newest file there was cut at its end or the log names a loss.
+around it. A start has its first records on each internal drive at its
+start line's stamp. A start that an orderly stop ended ("Stopping
+measurement", "rtpShutdown: orderly shutdown") has records on each drive
+the log made its files on until that stop: its newest record on any drive
+(not before the log's wall clock places the stop, less LOG_SLACK).
+
+Besides the gaps: a file the log made on a drive ("opened and checked
+'drive:/NAME'"), or set up for its measurement's internal drives in a start
+that an orderly stop ended, is on that drive unless a line names it lost
+there, the device removed it (old files for room, empty files a cut left)
+or saw it go (a drive pulled or emptied); and a file an orderly stop ended
+has its closing status block unless a line names it cut or not finished
+(or its drive gone). A log without the device's start line ("startup:
+application .., PID P,"; rotated or emptied), or with those of several
+PIDs, cannot tell: that is a finding, unless the caller says so.
 
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
@@ -35,12 +51,15 @@ device's own stimulus run flag `stim_active`, which holds while the device
 runs, counts as none. A block of another device's values records them as
 they arrive, and a gap shows that device's absence: only blocks of the
 device's own values are checked (their PID, the top byte of each address,
-is the one log.txt gives the device; with none or several, nothing is). A
-measurement whose files have another block count than its configuration
-(the configuration changed since) is not checked.
+is the one log.txt gives the device). A measurement whose files have
+another block count than its configuration (the configuration changed
+since) is not checked.
 
-Log lines carry the wall time; those without a time stamp of their own are
-placed on the device's time stamps by the nearest line that has one.
+Log lines carry the date and its milliseconds; a line with a stamp of its
+own moment (a start, a lag, a FIFO error, the time service's "at LocTime",
+"Localtime:") is placed there, and the others by the last such line before
+them and the date since, never before that line (a date set back after a
+stall).
 """
 import bisect
 import calendar
@@ -688,8 +707,9 @@ def unfinished_at_stop(gaps):
             continue
         if gaps.cover.drive_lost(drive, last_stamp(f)):
             continue
+        how = f.error.splitlines()[-1].split("file cut: ")[-1] if f.error else "cut"
         problems.append("%s: an orderly stop left it without its closing status block (measdump: %s), and no "
-                        "line names it cut or not finished" % (f.where, f.error.splitlines()[-1] if f.error else "cut"))
+                        "line names it cut or not finished" % (f.where, how))
     return problems
 
 
