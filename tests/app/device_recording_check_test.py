@@ -9,8 +9,14 @@ pass; a broken header, a file under a name that is not its header's, another
 recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back, what a
 cut leaves (an empty file, a copy's part, a room probe), records missing
-within a file or before the stop and a file missing from the middle of a
-drive are reported; a lap recorded while the NVRAM refused its counters may
+within a file, after the start or before the stop (its newest records on
+any drive), a file the log made that is missing (the start's first, one
+from the middle, the last before the stop), a file the stop left without
+its closing status block, and a log without the device's start line or
+with two devices' are reported; a loss line covers only its own file on its
+own drive around its own moment (or the stamps it gives), a FIFO's error
+only its own block, and a line whose date went back is placed after the
+stamped line before it; a lap recorded while the NVRAM refused its counters may
 share an absolute lap, laps go on across the wrap of the absolute lap, a lap
 may come again after the counters were set back, and missing records are
 sound where the log names their cause (a lag, a loss of their file, a start)
