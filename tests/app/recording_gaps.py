@@ -229,6 +229,7 @@ class Run:
     def __init__(self, start, stop):
         self.start, self.stop = start, stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
+        self.stop_stamp = None   # its newest record (stop_stamp())
 
     def holds(self, stamp, slack=0):
         return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
@@ -589,14 +590,23 @@ def gaps_between_files(gaps):
     return problems
 
 
+def stamp_span(f):
+    """(first, last) stamp of a file's records, wrap-safe (kept with it)."""
+    span = getattr(f, "stamp_span", None)
+    if span is None:
+        firsts = [s[0] for s in f.stamps.values() if s]
+        lasts = [s[-1] for s in f.stamps.values() if s]
+        span = (min(firsts, key=lambda t: signed(t - firsts[0])), max(lasts, key=lambda t: signed(t - lasts[0])))
+        f.stamp_span = span
+    return span
+
+
 def first_stamp(f):
-    return min((s[0] for s in f.stamps.values() if s), key=lambda t: signed(t - next(
-        s[0] for s in f.stamps.values() if s)))
+    return stamp_span(f)[0]
 
 
 def last_stamp(f):
-    return max((s[-1] for s in f.stamps.values() if s), key=lambda t: signed(t - next(
-        s[-1] for s in f.stamps.values() if s)))
+    return stamp_span(f)[1]
 
 
 # How far before the stop's newest record the other blocks may end: the
@@ -608,12 +618,14 @@ def stop_stamp(gaps, run):
     """The stop of a run on the stamps: its newest record on any drive, of
     any measurement (not before the stop the log's wall clock places,
     less LOG_SLACK)."""
-    at = (run.stop - LOG_SLACK) & 0xFFFFFFFF
-    for f in gaps.files:
-        if any(f.stamps.values()) and run.holds(first_stamp(f)) and run.holds(last_stamp(f)):
-            if signed(last_stamp(f) - at) > 0:
-                at = last_stamp(f)
-    return at
+    if getattr(run, "stop_stamp", None) is None:
+        at = (run.stop - LOG_SLACK) & 0xFFFFFFFF
+        for f in gaps.files:
+            if any(f.stamps.values()) and run.holds(first_stamp(f)) and run.holds(last_stamp(f)):
+                if signed(last_stamp(f) - at) > 0:
+                    at = last_stamp(f)
+        run.stop_stamp = at
+    return run.stop_stamp
 
 
 def ended_early(gaps):
