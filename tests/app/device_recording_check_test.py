@@ -284,6 +284,16 @@ def cases(folder, measdump):
                      % (drive, last, lost_from, max(s[-1] for s in stamps.values())), after="orderly shutdown")
         return change
 
+    def cut_gap_named(d):
+        # what the cut lost is named as a gap the file goes on after: its end is not
+        stamps = stamps_of(d, "meas", last)
+        cut(d)
+        kept = stamps_of(d, "meas", last)
+        log_line(d, "BFSWriter: 'meas:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written while the "
+                 "writer was removed from the back end: the file goes on after the gap"
+                 % (last, min(s[-1] for s in kept.values() if s), max(s[-1] for s in stamps.values())),
+                 after="orderly shutdown")
+
     def gap_named_where(line, after=None, shift=0.0):
         def change(d):
             a, b = gap(d)
@@ -359,6 +369,7 @@ def cases(folder, measdump):
         ("a file cut at its end, named on another drive", cut_named("meas2", "all"),
          ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
         ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
+        ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
         # what a broken file held is missing after the start
         ("a broken header", broken, ["meas/%s: measdump exit 1" % first,

@@ -108,6 +108,9 @@ LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|coul
 # what a loss line names: a file, a drive, records, bytes or a measurement
 LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
                      r"\bm0\d\b")
+# a loss line that says its file is cut or not finished (not only a gap in it)
+UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bwithout its closing\b|\bclosing blocks not written\b|"
+                        r"\bdropped\b|\btaken back\b|\bnothing more is written\b|\bends before them\b")
 # the stamps a loss line gives of what was lost
 LOST_STAMPS = re.compile(r"\btime stamps (\d+) to (\d+)\b")
 # a file whose rest is lost with what the line names
@@ -248,6 +251,7 @@ class LogCover:
         self.made = {}       # (drive, name) -> stamp of the line that made the file on that drive
         self.virtual = {}    # name -> stamp of the line that set the file up for its drives
         self.named = []      # (drive or None, name) of the files a loss line names
+        self.unfinished = []  # (drive or None, name) of those it names cut or not finished
         self.removed = set()  # (drive or None, name) of the files the device removed
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
@@ -302,6 +306,8 @@ class LogCover:
             if w:
                 self.windows.append(w)
                 self.named += [(w.drive, n) for n in w.names]
+                if UNFINISHED.search(msg):
+                    self.unfinished += [(w.drive, n) for n in w.names]
         for (_, drive), since in gone.items():   # never back: lost until the end
             self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since + FOREVER) & 0xFFFFFFFF, drive,
                                        (), None))
@@ -372,6 +378,11 @@ class LogCover:
     def names_lost(self, drive, name):
         """A loss line names the file on that drive (or with no drive)."""
         return (drive, name) in self.named or (None, name) in self.named
+
+    def names_unfinished(self, drive, name):
+        """A loss line names the file cut or not finished on that drive (or
+        with no drive)."""
+        return (drive, name) in self.unfinished or (None, name) in self.unfinished
 
     def started_in(self, meas_idx, first, last, slack):
         """A start of the measurement after `first` and up to `last` + slack."""
@@ -715,7 +726,7 @@ def unfinished_at_stop(gaps):
         if not any(run.holds(first_stamp(f), GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
             continue
         drive = DRIVE_OF.get(f.drive)
-        if gaps.cover.names_lost(drive, f.name):
+        if gaps.cover.names_unfinished(drive, f.name):
             continue
         if gaps.cover.drive_lost(drive, last_stamp(f)):
             continue
