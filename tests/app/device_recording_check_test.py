@@ -102,7 +102,8 @@ def drop_last_frames(measdump, path, count=2):
     """Removes the last `count` frames of every block of a file, its
     metadata and closing status block kept: its newest records are missing."""
     listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
-    items = [(int(m.group(2)), m.group(3)) for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    items = [(int(m.group(2)), m.group(3))
+             for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
     with open(path, "rb") as f:
         data = f.read()
     ends = [o for o, _ in items[1:]] + [len(data)]

@@ -123,7 +123,8 @@ CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 # a file made on a drive, and one set up for the drives of its measurement
 MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
-VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, ([AB][0-9a-f]{7}\.[0-9a-f]{3})")
+VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, "
+                     r"([AB][0-9a-f]{7}\.[0-9a-f]{3})")
 # a file the device removed itself: an old one for room, an empty one a cut left
 REMOVED = re.compile(r"\bDeleting\b|\bempty measurement file\b.*\bremoved\b")
 # files the device saw go from a drive (a drive pulled, or emptied under it)
