@@ -338,15 +338,18 @@ def recording_problems(folder):
 
 def check_recordings(folder):
     """Ends the folder's devices still running and checks its recordings
-    now: before a drive of the folder that is a mount of its own goes away.
-    The findings fail the test, unless it fails already: then they are
-    printed."""
+    now: before a drive of the folder that is a mount of its own goes away
+    (its removal then checks nothing again). The findings fail the test,
+    unless it fails already: then they are printed."""
+    entry = _folder_entry(folder)
     try:
-        for dev in _folder_entry(folder)["devices"]:
+        for dev in entry["devices"]:
             dev.kill()
         problems = recording_problems(folder)
     except Exception as e:   # the check must not keep the caller from cleaning up
         problems = ["the recording check failed: %r" % e]
+    # checked: the folder's removal, after its drives went, checks nothing again
+    entry["devices"] = []
     _report(folder, problems)
 
 

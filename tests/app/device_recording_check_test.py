@@ -9,8 +9,14 @@ pass; a broken header, a file under a name that is not its header's, another
 recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back, what a
 cut leaves (an empty file, a copy's part, a room probe), records missing
-within a file or before the stop and a file missing from the middle of a
-drive are reported; a lap recorded while the NVRAM refused its counters may
+within a file, after the start or before the stop (its newest records on
+any drive), a file the log made that is missing (the start's first, one
+from the middle, the last before the stop), a file the stop left without
+its closing status block, and a log without the device's start line or
+with two devices' are reported; a loss line covers only its own file on its
+own drive around its own moment (or the stamps it gives), a FIFO's error
+only its own block, and a line whose date went back is placed after the
+stamped line before it; a lap recorded while the NVRAM refused its counters may
 share an absolute lap, laps go on across the wrap of the absolute lap, a lap
 may come again after the counters were set back, and missing records are
 sound where the log names their cause (a lag, a loss of their file, a start)
@@ -20,6 +26,7 @@ them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
 Usage: device_recording_check_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
+import calendar
 import os
 import re
 import shutil
@@ -91,12 +98,55 @@ def drop_frames(measdump, path, count=3):
     return next((a, b) for a, b in zip(stamps, stamps[1:]) if b - a > 100)
 
 
-def log_line(folder, text):
-    """Appends a line to the device's log as the device writes it."""
-    now = time.time()
-    with open(os.path.join(folder, "log.txt"), "a") as f:
-        f.write("%s TAV9_VOZ <148> %05d r_test: %s\n" % (time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(now)),
-                                                         int(now % 60 * 1000), text))
+def drop_last_frames(measdump, path, count=2):
+    """Removes the last `count` frames of every block of a file, its
+    metadata and closing status block kept: its newest records are missing."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [(int(m.group(2)), m.group(3))
+             for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    with open(path, "rb") as f:
+        data = f.read()
+    ends = [o for o, _ in items[1:]] + [len(data)]
+    last = {}
+    for i, (_, block) in enumerate(items):
+        if block:
+            last.setdefault(block, []).append(i)
+    gone = set(i for frames in last.values() for i in frames[-count:])
+    with open(path, "wb") as f:
+        f.write(data[:items[0][0]] + b"".join(data[o:e] for i, ((o, _), e) in enumerate(zip(items, ends))
+                                              if i not in gone))
+
+
+LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
+
+
+def device_line(when, text):
+    """A log line as the device writes it, at `when` (a time.time() instant):
+    its date and its clock's milliseconds within 100 s."""
+    return "%s TAV9_VOZ <148> %05d r_test: %s\n" % (time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(when)),
+                                                    int(when * 1000) % 100000, text)
+
+
+def line_time(line):
+    """The instant a device's log line gives."""
+    m = LINE_TIME.match(line)
+    return calendar.timegm(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) + int(m.group(2)) % 1000 / 1000.0
+
+
+def log_line(folder, text, after=None, shift=0.0):
+    """Puts a line into the device's log as the device writes it: at its
+    end, now; or after the first line that `after` (a pattern) finds, at
+    that line's time plus `shift` seconds."""
+    path = os.path.join(folder, "log.txt")
+    with open(path) as f:
+        lines = f.read().splitlines(True)
+    if after is None:
+        lines.append(device_line(time.time() + shift, text))
+    else:
+        i = next(i for i, line in enumerate(lines) if re.search(after, line))
+        lines.insert(i + 1, device_line(line_time(lines[i]) + shift, text))
+    with open(path, "w") as f:
+        f.writelines(lines)
 
 
 def cases(folder, measdump):
@@ -119,14 +169,27 @@ def cases(folder, measdump):
             data = f.read()
         with open(path("usb_meas", second[:-1] + "f")(d), "wb") as f:   # cut, under a free name
             f.write(data[:len(data) // 2])
+        log_line(d, "BFSWriter: 'usb_meas:/%s' taken back to its last whole item at byte %d (No space left on "
+                 "device), 3 items lost" % (second[:-1] + "f", len(data) // 2), after="orderly shutdown")
 
     def broken(d):
         with open(path("meas", first)(d), "r+b") as f:
             f.seek(2)
             f.write(b"X")
 
+    def made_as(d, names):
+        # the log says the device made the files under their new names {old: new}
+        with open(os.path.join(d, "log.txt")) as f:
+            text = f.read()
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.write(re.sub(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b", lambda m: names.get(m.group(0), m.group(0)), text))
+
+    def rename(d, drive, old, new):
+        os.rename(path(drive, old)(d), path(drive, new)(d))
+        made_as(d, {old: new})
+
     def renamed(d):
-        os.rename(path("meas", first)(d), path("meas", first[:-1] + "f")(d))
+        rename(d, "meas", first, first[:-1] + "f")
 
     def other_under_name(d):
         os.mkdir(os.path.join(d, "usb_meas"))
@@ -136,14 +199,14 @@ def cases(folder, measdump):
         # the second lap's file carries the first lap's absolute lap
         o, l, f = int(second[1:3], 16), int(second[3:5], 16), int(second[10:12], 16)
         set_counters(path("meas", second)(d), o, l, f, absolutes[0])
-        os.rename(path("meas", second)(d), path("meas", recording_check.file_name(0, o, l, f, absolutes[0]))(d))
+        rename(d, "meas", second, recording_check.file_name(0, o, l, f, absolutes[0]))
 
     def lap_again(d):
         # the first lap once more, after the later ones
         o, l = int(first[1:3], 16), int(first[3:5], 16)
         a = max(absolutes) + 1
         set_counters(path("meas", last)(d), o, l, 1, a)
-        os.rename(path("meas", last)(d), path("meas", recording_check.file_name(0, o, l, 1, a))(d))
+        rename(d, "meas", last, recording_check.file_name(0, o, l, 1, a))
 
     def stamps_back(d):
         swap_frames(measdump, path("meas", first)(d))
@@ -153,7 +216,8 @@ def cases(folder, measdump):
 
     def removed_named(d):
         removed(d)
-        log_line(d, "BFSWriter: 'meas:/%s' dropped due to media absence: 0 bytes of it reached the drive" % second)
+        log_line(d, "BFSWriter: 'meas:/%s' dropped due to media absence: 0 bytes of it reached the drive" % second,
+                 after="opened and checked 'meas:/%s'" % second)
 
     def removed_at_start(d):
         removed(d)
@@ -181,7 +245,7 @@ def cases(folder, measdump):
 
     def gap_named(d):
         gap(d)
-        log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first)
+        log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first, after="starting measurement m03")
 
     def stop_later(d):
         # the orderly stop 10 s after the newest records
@@ -192,25 +256,103 @@ def cases(folder, measdump):
             if m:
                 t = time.mktime(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) + 10
                 lines[i] = "%s %s %05d %s" % (time.strftime("%Y-%m-%d %H:%M:%S", time.localtime(t)), m.group(2),
-                                              (int(m.group(3)) + 10000) % 60000, m.group(4))
+                                              (int(m.group(3)) + 10000) % 100000, m.group(4))
         with open(os.path.join(d, "log.txt"), "w") as f:
             f.writelines(lines)
 
     def stop_later_named(d):
         stop_later(d)
         for drive in ("meas", "meas2"):
-            log_line(d, "Backend: 10000 records of '%s:/%s' not written" % (drive, drive_files(d, drive)[-1]))
+            name = drive_files(d, drive)[-1]
+            newest = max(s[-1] for s in stamps_of(d, drive, name).values())
+            log_line(d, "BFSWriter: '%s:/%s': 800000 bytes in 400 blocks (time stamps %d to %d) not written at the "
+                     "stop: the file ends before them, without its closing blocks"
+                     % (drive, name, newest, newest + 100000), after="orderly shutdown")
+
+    def stamps_of(d, drive, name):
+        return recording_check.MeasFile(d, drive, name, measdump).stamps
+
+    def cut_named(drive, first_lost):
+        # the stop's line names what the cut lost of the last file, on `drive`, from `first_lost`
+        def change(d):
+            stamps = stamps_of(d, "meas", last)
+            cut(d)
+            kept = stamps_of(d, "meas", last)
+            lost_from = min(s[-1] for s in kept.values() if s) if first_lost == "all" else \
+                max(s[-1] for s in stamps.values()) - 10
+            log_line(d, "BFSWriter: '%s:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written at the "
+                     "stop: the file ends before them, without its closing blocks"
+                     % (drive, last, lost_from, max(s[-1] for s in stamps.values())), after="orderly shutdown")
+        return change
+
+    def cut_gap_named(d):
+        # what the cut lost is named as a gap the file goes on after: its end is not
+        stamps = stamps_of(d, "meas", last)
+        cut(d)
+        kept = stamps_of(d, "meas", last)
+        log_line(d, "BFSWriter: 'meas:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written while the "
+                 "writer was removed from the back end: the file goes on after the gap"
+                 % (last, min(s[-1] for s in kept.values() if s), max(s[-1] for s in stamps.values())),
+                 after="orderly shutdown")
+
+    def gap_named_where(line, after=None, shift=0.0):
+        def change(d):
+            a, b = gap(d)
+            log_line(d, line.format(first=first, a=a, b=b), after=after, shift=shift)
+        return change
+
+    def gap_fifo(number, pid, raster):
+        def change(d):
+            a, b = gap(d)
+            log_line(d, "New error BLK #%d, Fifo #0, PID 0x%X, Raster %d, type 'NO_LATENCY': FullCnt 12, TS ErrCnt 0, "
+                     "LastTS %d CurTs %d" % (number, pid, raster, a, b + 50), after="starting measurement m03")
+        return change
+
+    def gap_named_wall_back(d):
+        # an anchor at the gap's end, then a loss line whose wall clock went back 10 s
+        a, b = gap(d)
+        log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first, after="starting measurement m03", shift=-10)
+        log_line(d, "syncState FULLSYNC at LocTime %d, q signal 1 signal 1 q sync 1" % b,
+                 after="starting measurement m03")
+
+    def end_missing(d):
+        drop_last_frames(measdump, path("meas", last)(d))
+
+    def first_removed(d):
+        os.remove(path("meas", first)(d))
+
+    def last_removed(d):
+        os.remove(path("meas2", drive_files(d, "meas2")[-1])(d))
+
+    def without_start_line(d):
+        with open(os.path.join(d, "log.txt")) as f:
+            text = f.read()
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.write(re.sub(r"(?m)^.*startup: application .*\n", "", text))
+
+    def rotated(d):
+        with open(os.path.join(d, "log.txt")) as f:
+            lines = f.read().splitlines(True)
+        with open(os.path.join(d, "log.1.txt"), "w") as f:
+            f.writelines(lines[:len(lines) // 2])
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.writelines(lines[len(lines) // 2:])
+
+    def two_devices(d):
+        log_line(d, "startup: application 1, PID 2, 127.0.0.1", after="startup: application")
 
     def laps_wrap(d):
         # the absolute laps run over the wrap, the first lap across it
+        names_now = {}
         for drive in ("meas", "meas2"):
             names = drive_files(d, drive)
             counters = [recording_check.MeasFile(d, drive, name, measdump).counters for name in names]
             counters[1] = counters[0]
             for name, (o, l, f, _), absolute in zip(names, counters, (0xFFFF, 0, 1)):
                 set_counters(path(drive, name)(d), o, l, f, absolute)
-                os.rename(path(drive, name)(d), path(drive, recording_check.file_name(
-                    0 if drive == "meas" else 2, o, l, f, absolute))(d))
+                names_now[name] = recording_check.file_name(0 if drive == "meas" else 2, o, l, f, absolute)
+                os.rename(path(drive, name)(d), path(drive, names_now[name])(d))
+        made_as(d, names_now)
 
     def leftovers(d):
         open(path("meas", "A0f0f000.001")(d), "w").close()
@@ -221,9 +363,18 @@ def cases(folder, measdump):
 
     return [
         ("the device's files", lambda d: None, []),
-        ("a file cut at its end", cut, []),
+        # an orderly stop: the file is finished, or a line names it cut or not finished (and what the cut lost)
+        ("a file cut at its end", cut, ["meas/%s: an orderly stop left it without its closing status block" % last,
+                                        "meas/%s: block " % last]),
+        ("a file cut at its end, named", cut_named("meas", "all"), []),
+        ("a file cut at its end, named on another drive", cut_named("meas2", "all"),
+         ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
+        ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
+        ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
-        ("a broken header", broken, ["meas/%s: measdump exit 1" % first]),
+        # what a broken file held is missing after the start
+        ("a broken header", broken, ["meas/%s: measdump exit 1" % first,
+                                     "meas/%s: block " % second]),
         ("a file under another name", renamed, ["give the name %s" % first]),
         ("another recording under a name in use", other_under_name,
          ["two different recordings under the name %s" % first]),
@@ -232,18 +383,48 @@ def cases(folder, measdump):
         ("a lap recorded again", lap_again, ["recorded again"]),
         # the frames swapped leave a gap where the first of them was
         ("stamps going back", stamps_back, ["block 1's time stamp goes back", "block 1 has no records"]),
-        ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2])]),
+        ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2]),
+                                                                 "meas/%s: the log made it" % second]),
+        ("the first file of a start removed", first_removed, ["meas/%s: the log made it" % first,
+                                                              "meas/%s: block " % second]),
+        ("the last file before the stop removed", last_removed,
+         ["meas2/%s: the log made it" % drive_files(folder, "meas2")[-1],
+          "meas2/%s: block " % drive_files(folder, "meas2")[-2]]),
         ("a file removed, its loss named", removed_named, []),
-        ("a file removed before a start", removed_at_start, []),
+        # a file the log made is missing, whatever the gaps say
+        ("a file removed before a start", removed_at_start, ["meas/%s: the log made it" % second]),
         ("a file removed of a measurement with a condition", removed_with_cfg('adr="0x01040029"', 'adr="0x01040028"'),
-         []),
-        ("a file removed of another device's values", removed_with_cfg('adr="0x0104', 'adr="0x0204'), []),
+         ["meas/%s: the log made it" % second]),
+        ("a file removed of another device's values", removed_with_cfg('adr="0x0104', 'adr="0x0204'),
+         ["meas/%s: the log made it" % second]),
         ("records missing within a file", gap, ["meas/%s: block 1 has no records" % first]),
         ("records missing in a lag", gap_lagged, []),
         ("records missing, their loss named", gap_named, []),
+        # a loss line covers its own file on its own drive around its own moment
+        ("records missing, a loss of the name on another drive", gap_named_where(
+            "BFSWriter: 'usb_meas:/{first}': 4000 bytes in 9 blocks (time stamps {a} to {b}) not written while the "
+            "writer was removed from the back end: the file goes on after the gap"),
+         ["meas/%s: block 1 has no records" % first]),
+        ("records missing, their file's loss named 29 s later", gap_named_where(
+            "Backend: 190 records of 'meas:/{first}' lost", after="orderly shutdown", shift=29),
+         ["meas/%s: block 1 has no records" % first]),
+        ("records missing, their loss named with their stamps at the stop", gap_named_where(
+            "BFSWriter: 'meas:/{first}': 4000 bytes in 9 blocks (time stamps {a} to {b}) not written at the stop: "
+            "the file goes on after the gap", after="orderly shutdown", shift=29), []),
+        ("records missing, their loss named with the wall clock set back", gap_named_wall_back, []),
+        # a data FIFO's error covers its own block (m01's block 1 is the device's 4th: m02's three come first)
+        ("records missing, their FIFO's error", gap_fifo(3, 1, 0), []),
+        ("records missing, another FIFO's error", gap_fifo(4, 1, 3), ["meas/%s: block 1 has no records" % first]),
         ("records missing before the stop", stop_later, ["meas/%s: block 1 has no records from" % last,
                                                          "until the stop"]),
         ("records missing before the stop, their loss named", stop_later_named, []),
+        # the stop is where its newest record is, on any drive
+        ("the newest records missing before the stop", end_missing, ["meas/%s: block 1 has no records from" % last,
+                                                                     "until the stop"]),
+        # a log that cannot tell is no silence
+        ("a log without the device's start line", without_start_line, ["the gaps cannot be checked"]),
+        ("a log of two devices", two_devices, ["the gaps cannot be checked"]),
+        ("a log rotated", rotated, []),
         ("laps over the wrap of the absolute lap", laps_wrap, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",

@@ -122,6 +122,7 @@ def test_flood(binary, sample):
 
 def test_log_fifo(binary, sample, with_reader):
     with DeviceRun(sample) as run:
+        run.check_options(log_unusable=True)   # its log.txt is not the device's whole log, on purpose
         path = os.path.join(run.folder, "log.txt")
         os.mkfifo(path)
         # a reader that opens the FIFO and never reads: a writer that opened
@@ -238,6 +239,7 @@ def log_says(path, text):
 
 def test_log_removed(binary, sample):
     with DeviceRun(sample) as run:
+        run.check_options(log_unusable=True)   # its log.txt is not the device's whole log, on purpose
         path = os.path.join(run.folder, "log.txt")
         dev = run.device(binary).wait_ready()
         os.remove(path)
@@ -253,6 +255,7 @@ def test_log_removed(binary, sample):
 
 def test_log_replaced_by_fifo(binary, sample):
     with DeviceRun(sample) as run:
+        run.check_options(log_unusable=True)   # its log.txt is not the device's whole log, on purpose
         path = os.path.join(run.folder, "log.txt")
         dev = run.device(binary).wait_ready()
         os.remove(path)
@@ -283,6 +286,7 @@ def test_log_link(binary, sample):
     device runs: the file it leads to (in another folder) gets no line, the
     link is named on stderr as a FIFO is, and the device goes on."""
     with DeviceRun(sample) as run, DeviceRun(sample) as other:
+        run.check_options(log_unusable=True)   # its log.txt is not the device's whole log, on purpose
         path = os.path.join(run.folder, "log.txt")
         target = os.path.join(other.folder, "theirs.txt")
         with open(target, "w") as f:

@@ -23,8 +23,11 @@ measdump. What it reports:
 - what a cut leaves and a start removes: an empty measurement file, the part
   file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
 - records lost without a word: a gap in a block's records, within a file or
-  between consecutive files of a drive (a file missing from its middle), that
-  the device's log.txt does not explain (recording_gaps.py).
+  between consecutive files of a drive (a file missing from its middle), after
+  a start or before an orderly stop, that the device's log.txt does not
+  explain; a file the log made that is not on its drive; a file an orderly
+  stop left without its closing status block; a log that cannot tell
+  (recording_gaps.py).
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
@@ -515,7 +518,7 @@ def check_events_reopened(files, own):
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
-                 ignore=(), lap_order=True, unstored_laps=(), set_back=()):
+                 ignore=(), lap_order=True, unstored_laps=(), set_back=(), log_unusable=False):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
     leftovers_before: only those modified before this time.time() instant;
@@ -525,7 +528,9 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     names where a test set the counters back);
     unstored_laps: (outing, lap) pairs recorded while the test kept the NVRAM
     from storing their counters; set_back: absolute laps at which the test
-    set the counters back (check_recordings)."""
+    set the counters back (check_recordings); log_unusable: the test made
+    the log unable to tell (removed or rotated it): no gaps are checked
+    then, where otherwise that is a finding."""
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
@@ -540,7 +545,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_events_closed(files, pid) if lap_order else []
     found = check_recordings(files, set(unstored_laps), set(set_back))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
-    problems += recording_gaps.check_gaps(folder, files)
+    problems += recording_gaps.check_gaps(folder, files, told=log_unusable)
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems

@@ -4,29 +4,45 @@ A block that records without a condition has a record every period (its
 raster times its divider) from the start of its measurement to the stop. A
 longer gap in its time stamps, within a file or between consecutive files of
 its measurement on one drive, means records were lost; it is reported unless
-the device's log.txt names what covers it:
+the device's log (log.1.txt, then log.txt) names what covers it:
 - a start of the measurement ("starting measurement m0N with timestamp: T",
   T in the gap): what lies before it is an earlier start's, however it ended
   (an orderly stop, a kill, a power cut);
 - a lag of the base tick ("the base tick lagged N ms behind its clock at time
   stamp S"): the rasters lost the runs of those N ms before S; a data FIFO's
-  new error ("New error BLK #.. FullCnt N, TS ErrCnt M, .. CurTs S", logged
-  once a second): records refused in the 2 s before S;
+  new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
+  ErrCnt M, .. CurTs S", logged once a second): records of its own block
+  refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
+  turn, their conditions after each);
 - a loss: a line that says records, bytes or a file were lost, dropped, not
-  written or cut, or that a write or flush failed, naming the file (it
-  covers that file's gaps and those next to it, and those around a file
-  missing from the drive) or its drive (it covers the gaps around its own
-  moment; a drive named "not available, records are lost until it is back"
-  covers them until the line that says it is back). A line of that kind
-  that names no file, drive, records, bytes nor measurement is about
-  something else (a lost remote control). A log that could not write its
-  own lines ("log records could not be written") may have lost such a line:
-  it covers every drive around its moment.
+  written, cut or not finished, or that a write or flush failed. One that
+  names a file covers that file only (and a file missing from the drive
+  whose gap it is), on the drive it names (any drive when it names none);
+  one that names only a drive covers that drive; one that names neither but
+  records, bytes or a measurement covers every drive (a log that could not
+  write its own lines may have lost such a line). It covers the stamps it
+  gives ("time stamps X to Y"), else its own moment (within LOG_SLACK);
+  a file dropped or no longer written loses its rest too. A drive named
+  "not available, records are lost until it is back" is covered until the
+  line that says it is back. A line of that kind that names no file, drive,
+  records, bytes nor measurement is about something else (a lost remote
+  control).
 A file removed from the middle of a drive shows as a gap between the files
-around it. A start that an orderly stop ended ("Stopping measurement",
-"rtpShutdown: orderly shutdown") has records on each drive it wrote to
-until that stop (within LOG_SLACK, the stop's place on the stamps), unless
-its newest file there was cut at its end or the log names a loss.
+around it. A start has its first records on each internal drive at its
+start line's stamp. A start that an orderly stop ended ("Stopping
+measurement", "rtpShutdown: orderly shutdown") has records on each drive
+the log made its files on until that stop: its newest record on any drive
+(not before the log's wall clock places the stop, less LOG_SLACK).
+
+Besides the gaps: a file the log made on a drive ("opened and checked
+'drive:/NAME'"), or set up for its measurement's internal drives in a start
+that an orderly stop ended, is on that drive unless a line names it lost
+there, the device removed it (old files for room, empty files a cut left)
+or saw it go (a drive pulled or emptied); and a file an orderly stop ended
+has its closing status block unless a line names it cut or not finished
+(or its drive gone). A log without the device's start line ("startup:
+application .., PID P,"; rotated or emptied), or with those of several
+PIDs, cannot tell: that is a finding, unless the caller says so.
 
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
@@ -35,15 +51,19 @@ device's own stimulus run flag `stim_active`, which holds while the device
 runs, counts as none. A block of another device's values records them as
 they arrive, and a gap shows that device's absence: only blocks of the
 device's own values are checked (their PID, the top byte of each address,
-is the one log.txt gives the device; with none or several, nothing is). A
-measurement whose files have another block count than its configuration
-(the configuration changed since) is not checked.
+is the one log.txt gives the device). A measurement whose files have
+another block count than its configuration (the configuration changed
+since) is not checked.
 
-Log lines carry the wall time; those without a time stamp of their own are
-placed on the device's time stamps by the nearest line that has one.
+Log lines carry the date and its milliseconds; a line with a stamp of its
+own moment (a start, a lag, a FIFO error, the time service's "at LocTime",
+"Localtime:") is placed there, and the others by the last such line before
+them and the date since, never before that line (a date set back after a
+stall).
 """
 import bisect
 import calendar
+import collections
 import os
 import re
 import stat
@@ -73,21 +93,47 @@ LOG_LINE = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) (.*)$"
 START = re.compile(r"starting measurement m0(\d) with timestamp: (-?\d+)")
 LAG = re.compile(r"the base tick lagged (\d+) ms behind its clock at time stamp (\d+)")
 SYNC = re.compile(r"Initial sync: (\d+)")
+STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
-STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
-FIFO_ERROR = re.compile(r"New error BLK #\d+, .*: FullCnt (\d+), TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
-LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|could not be written)\b|"
-                  r"\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
+FIFO_ERROR = re.compile(r"New error BLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+), Raster (\d+), .*: FullCnt (\d+), "
+                        r"TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
+# the lines that carry the stamp of their own moment: they place themselves
+# and the lines around them on the stamps
+OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6),
+             (re.compile(r"\bsyncState \w+ at LocTime (\d+)"), 1),
+             (re.compile(r"\bLocaltime is older than datatime .*Localtime: (\d+),"), 1))
+LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|could not be written)\b|"
+                  r"\bwithout its closing\b|\b(?:fflush|FIOFLUSH|fwrite|write) failed\b")
 # what a loss line names: a file, a drive, records, bytes or a measurement
 LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
                      r"\bm0\d\b")
+# a loss line that says its file is cut or not finished (not only a gap in it)
+UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bwithout its closing\b|\bclosing blocks not written\b|"
+                        r"\bdropped\b|\btaken back\b|\bnothing more is written\b|\bends before them\b")
+# the stamps a loss line gives of what was lost
+LOST_STAMPS = re.compile(r"\btime stamps (\d+) to (\d+)\b")
+# a file whose rest is lost with what the line names
+LOST_REST = re.compile(r"\bdropped\b|nothing more is written")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
 PID = re.compile(r"startup: application \d+, PID (\d+),")
 CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
+# a file made on a drive, and one set up for the drives of its measurement
+MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
+VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, "
+                     r"([AB][0-9a-f]{7}\.[0-9a-f]{3})")
+# a file the device removed itself: an old one for room, an empty one a cut left
+REMOVED = re.compile(r"\bDeleting\b|\bempty measurement file\b.*\bremoved\b")
+# files the device saw go from a drive (a drive pulled, or emptied under it)
+FILE_GONE = re.compile(r"\bfile '([^']+)' is gone from the drive\b")
+FILES_GONE = re.compile(r"\bfiles gone from drive (\S+?),")
+# a drive gone with its files (a USB drive pulled): the file open then is named
+MEDIA_GONE = re.compile(r"'((?:usb_meas|meas2|meas):)/[^']*' dropped due to media absence")
+RASTERS = {"R1ms": 0, "R2ms": 1, "R5ms": 2, "R10ms": 3, "R20ms": 4, "R50ms": 5, "R100ms": 6, "R200ms": 7,
+           "R500ms": 8, "R1s": 9, "RSYNC": 10, "RLAP": 11}
 
 
 def signed(d):
@@ -120,15 +166,157 @@ def free_blocks(folder, pid):
     return found
 
 
-class LogCover:
-    """What the log names, on the device's time stamps: the starts of each
-    measurement, and windows (first, last stamp, covering file names or
-    drive) of lags and losses."""
+Window = collections.namedtuple("Window", "lo hi drive names blocks")
+Window.__doc__ = """A stretch of stamps (lo to hi) whose records a line explains:
+on one drive ("meas:"; None: every drive), of the named files only (empty:
+any file), of some blocks only ({(measurement index, block)}; None: every
+block)."""
 
-    def __init__(self, text):
+FOREVER = 0x7FFFFFFF   # as far ahead as stamps compare
+
+
+def widened(lo, hi, slack=LOG_SLACK):
+    return (lo - slack) & 0xFFFFFFFF, (hi + slack) & 0xFFFFFFFF
+
+
+def own_stamp(msg):
+    """The stamp a line carries of its own moment, None without one."""
+    for pattern, group in OWN_STAMP:
+        s = pattern.search(msg)
+        if s:
+            return int(s.group(group)) & 0xFFFFFFFF
+    return None
+
+
+def loss_window(msg, at):
+    """The window of a line that names a loss (None for another line): the
+    stamps it gives of what was lost, else its own moment (within
+    LOG_SLACK); a file dropped or no longer written loses its rest too. It
+    covers only the files it names, on the drive it names."""
+    if not (LOSS.search(msg) and LOSS_OF.search(msg)):
+        return None
+    d = DRIVE_IN.search(msg)
+    names = tuple(FILE_NAME.findall(msg))
+    s = LOST_STAMPS.search(msg)
+    if s:
+        lo, hi = int(s.group(1)) & 0xFFFFFFFF, int(s.group(2)) & 0xFFFFFFFF
+    elif at is None:
+        return None
+    else:
+        lo, hi = widened(at, at)
+    if names and LOST_REST.search(msg):
+        hi = (lo + FOREVER) & 0xFFFFFFFF
+    return Window(lo, hi, d.group(0) if d else None, names, None)
+
+
+def fifo_window(msg, stamp, blocks):
+    """A data FIFO's new error: the records of its own block refused in
+    the FIFO_SPAN before its stamp (blocks: block_numbers())."""
+    m = FIFO_ERROR.search(msg)
+    if not m or not (int(m.group(4)) or int(m.group(5))):
+        return None
+    number, pid, raster = int(m.group(1)), int(m.group(2), 16), int(m.group(3))
+    own = blocks.get(number)
+    if own and own[2:] == (pid, raster):
+        which = {own[:2]}
+    else:   # numbered otherwise than the configuration says: its blocks of that PID and raster
+        which = set(b[:2] for b in blocks.values() if b[2:] == (pid, raster))
+    return Window((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, (), which)
+
+
+class Run:
+    """A start of a measurement that an orderly stop ended: its start
+    stamp, the stop placed on the stamps by the log (wall-clock-placed), and
+    the last stamp a record of it may have (the next start, or the stop
+    with LOG_SLACK)."""
+
+    def __init__(self, start, stop):
+        self.start, self.stop = start, stop
+        self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
+        self.stop_stamp = None   # its newest record (stop_stamp())
+
+    def holds(self, stamp, slack=0):
+        return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
+
+
+class LogCover:
+    """What the log says, on the device's time stamps: the starts of each
+    measurement and the runs an orderly stop ended, the windows of lags and
+    losses, the files it made on each drive, and the files it names as
+    lost, cut or not finished."""
+
+    def __init__(self, text, blocks=None):
         self.starts = {}     # meas_idx -> [stamp]
-        self.windows = []    # (first, last, drive or None, file names)
-        lines = []           # (wall ms, stamp or None, message)
+        self.windows = []    # [Window]
+        self.runs = {}       # meas_idx -> [Run]
+        self.made = {}       # (drive, name) -> stamp of the line that made the file on that drive
+        self.virtual = {}    # name -> stamp of the line that set the file up for its drives
+        self.named = []      # (drive or None, name) of the files a loss line names
+        self.unfinished = []  # (drive or None, name) of those it names cut or not finished
+        self.removed = set()  # (drive or None, name) of the files the device removed
+        self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
+        self.start_lines = 0  # the device's start lines ("startup: application ...")
+        lines = self._read(text)
+        anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
+        gone = {}   # (meas number, drive) -> stamp since which records are lost
+        running = {}         # meas_idx -> start stamp of a start no stop has ended yet
+        stopped = []         # the runs of the last stop, until the next start
+        for i, (wall, stamp, msg) in enumerate(lines):
+            at = stamp if stamp is not None else self._place(anchors, i, wall)
+            if PID.search(msg):
+                self.start_lines += 1
+            m = START.search(msg)
+            if m:
+                self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
+                running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
+                for run in stopped:   # what follows is the next start's
+                    if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
+                        run.until = (stamp - 1) & 0xFFFFFFFF
+                stopped = []
+                continue
+            if STOP.search(msg):
+                if at is not None:
+                    for idx, since in running.items():
+                        run = Run(since, at)
+                        self.runs.setdefault(idx, []).append(run)
+                        stopped.append(run)
+                running = {}
+                continue
+            self._note_files(msg, at)
+            m = LAG.search(msg)
+            if m:
+                lagged = int(m.group(1)) * STAMPS_PER_MS
+                self.windows.append(Window((stamp - lagged) & 0xFFFFFFFF, stamp, None, (), None))
+                continue
+            if FIFO_ERROR.search(msg):
+                w = fifo_window(msg, stamp, blocks or {})
+                if w:
+                    self.windows.append(w)
+                continue
+            gone_m, back_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg)
+            if gone_m:
+                if at is not None:
+                    gone.setdefault((gone_m.group(1), gone_m.group(2)), at)
+                continue
+            if back_m and (back_m.group(1), back_m.group(2)) in gone:
+                since = gone.pop((back_m.group(1), back_m.group(2)))
+                if at is not None:
+                    self.windows.append(Window(*widened(since, at), back_m.group(2), (), None))
+                continue
+            w = loss_window(msg, at)
+            if w:
+                self.windows.append(w)
+                self.named += [(w.drive, n) for n in w.names]
+                if UNFINISHED.search(msg):
+                    self.unfinished += [(w.drive, n) for n in w.names]
+        for (_, drive), since in gone.items():   # never back: lost until the end
+            self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since + FOREVER) & 0xFFFFFFFF, drive,
+                                       (), None))
+
+    @staticmethod
+    def _read(text):
+        """[(wall ms, own stamp or None, message)] of the log's lines."""
+        lines = []
         seconds = {}         # wall time text -> ms
         for line in text.splitlines():
             m = LOG_LINE.match(line)
@@ -137,97 +325,85 @@ class LogCover:
             if m.group(1) not in seconds:
                 seconds[m.group(1)] = calendar.timegm(time.strptime(m.group(1), "%Y-%m-%d %H:%M:%S")) * 1000
             wall = seconds[m.group(1)]
-            ms = int(m.group(2))
-            if ms // 1000 == wall // 1000 % 60:
+            ms = int(m.group(2))   # the same clock's milliseconds, within 100 s
+            if ms // 1000 == wall // 1000 % 100:
                 wall += ms % 1000
             msg = m.group(3)
-            stamp = None
-            for pattern, group in ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 3)):
-                s = pattern.search(msg)
-                if s:
-                    stamp = int(s.group(group)) & 0xFFFFFFFF
-                    break
-            lines.append((wall, stamp, msg))
-        anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
-        gone = {}   # (meas number, drive) -> stamp since which records are lost
-        self.runs = {}       # meas_idx -> [(start stamp, stamp of the stop that ended it)]
-        running = {}         # meas_idx -> start stamp of a start no stop has ended yet
-        for i, (wall, stamp, msg) in enumerate(lines):
-            m = START.search(msg)
-            if m:
-                self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
-                running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
-                continue
-            if STOP.search(msg):
-                at = self._place(anchors, i, wall)
-                for idx, since in running.items():
-                    if at is not None:
-                        self.runs.setdefault(idx, []).append((since, at))
-                running = {}
-                continue
-            m = LAG.search(msg)
-            if m:
-                lagged = int(m.group(1)) * STAMPS_PER_MS
-                self.windows.append(((stamp - lagged) & 0xFFFFFFFF, stamp, None, ()))
-                continue
-            m = FIFO_ERROR.search(msg)
-            if m:
-                if int(m.group(1)) or int(m.group(2)):
-                    self.windows.append(((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, ()))
-                continue
-            gone_m, back_m = DRIVE_GONE.search(msg), DRIVE_BACK.search(msg)
-            loss_m = LOSS.search(msg) and LOSS_OF.search(msg)
-            if not (gone_m or back_m or loss_m):
-                continue
-            at = self._place(anchors, i, wall)
-            if at is None:   # a named loss covers its file without a moment
-                if loss_m and FILE_NAME.search(msg):
-                    self.windows.append((None, None, None, tuple(FILE_NAME.findall(msg))))
-                continue
-            m = gone_m
-            if m:
-                gone.setdefault((m.group(1), m.group(2)), at)
-                continue
-            m = back_m
-            if m and (m.group(1), m.group(2)) in gone:
-                since = gone.pop((m.group(1), m.group(2)))
-                self.windows.append(((since - LOG_SLACK) & 0xFFFFFFFF, (at + LOG_SLACK) & 0xFFFFFFFF,
-                                     m.group(2), ()))
-                continue
-            if loss_m:
-                d = DRIVE_IN.search(msg)
-                drive = d.group(0) if d else None
-                self.windows.append(((at - LOG_SLACK) & 0xFFFFFFFF, (at + LOG_SLACK) & 0xFFFFFFFF, drive,
-                                     tuple(FILE_NAME.findall(msg))))
-        for (_, drive), since in gone.items():   # never back: lost until the end
-            self.windows.append(((since - LOG_SLACK) & 0xFFFFFFFF, (since + 0x7FFFFFFF) & 0xFFFFFFFF, drive, ()))
+            lines.append((wall, own_stamp(msg), msg))
+        return lines
+
+    def _note_files(self, msg, at):
+        """The files the line says the device made, set up or removed."""
+        m = MADE.search(msg)
+        if m:
+            self.made[(m.group(1), m.group(2))] = at
+        m = VIRTUAL.search(msg)
+        if m:
+            self.virtual.setdefault(m.group(1), at)
+        m = FILE_GONE.search(msg)
+        if m:
+            d = DRIVE_IN.search(m.group(1))
+            self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(m.group(1)))
+        m = FILES_GONE.search(msg) or MEDIA_GONE.search(msg)
+        if m and at is not None:
+            self.emptied.append((m.group(1), at))
+        if REMOVED.search(msg):
+            d = DRIVE_IN.search(msg)
+            self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(msg))
 
     @staticmethod
     def _place(anchors, i, wall):
         """The stamp of log line i by the last line before it with a stamp
-        (the first after it when none is before)."""
+        (the first after it when none is before). A wall clock set back
+        since that line does not place it before that line's stamp."""
         if not anchors:
             return None
         at = bisect.bisect_right(anchors, (i, float("inf")))
         anchor = anchors[at - 1] if at else anchors[0]
-        return (anchor[2] + (wall - anchor[1]) * STAMPS_PER_MS) & 0xFFFFFFFF
+        ahead = (wall - anchor[1]) * STAMPS_PER_MS
+        return (anchor[2] + (max(ahead, 0) if at else ahead)) & 0xFFFFFFFF
+
+    def wrote_to(self, drive, letter, run):
+        """The log made a file of the measurement (its letter) on the drive
+        during the run: the drive was written as the run went (a copy is
+        made later, of what another drive has)."""
+        return any(d == drive and name[0] == letter and at is not None and run.holds(at, LOG_SLACK)
+                   for (d, name), at in self.made.items())
+
+    def drive_lost(self, drive, at):
+        """A line names the drive's records lost (the drive gone, or a loss
+        of the drive that names no file) around that stamp."""
+        return any(w.drive == drive and not w.names and w.blocks is None and
+                   0 <= signed(at - w.lo) <= (w.hi - w.lo) & 0xFFFFFFFF for w in self.windows)
+
+    def names_lost(self, drive, name):
+        """A loss line names the file on that drive (or with no drive)."""
+        return (drive, name) in self.named or (None, name) in self.named
+
+    def names_unfinished(self, drive, name):
+        """A loss line names the file cut or not finished on that drive (or
+        with no drive)."""
+        return (drive, name) in self.unfinished or (None, name) in self.unfinished
 
     def started_in(self, meas_idx, first, last, slack):
         """A start of the measurement after `first` and up to `last` + slack."""
         return any(0 < signed(s - first) and signed(s - last) <= slack for s in self.starts.get(meas_idx, ()))
 
-    def uncovered(self, first, last, drive, named, slack):
-        """The longest part of the gap (first, last) that no lag or loss
+    def uncovered(self, first, last, drive, named, slack, block=None):
+        """The longest part of the gap (first, last) on the drive that no
         window covers (windows widened by slack): 0 when all is covered.
-        named(name): true for a file whose loss covers the gap whenever it
-        was logged."""
+        named(name): true for a file whose gap this is (a window that names
+        files covers only theirs); block: (measurement index, block)."""
         pieces = []
-        for lo, hi, w_drive, w_names in self.windows:
-            if any(named(n) for n in w_names):
-                return 0
-            if lo is None or w_drive is not None and w_drive != drive:
+        for w in self.windows:
+            if w.drive is not None and w.drive != drive:
                 continue
-            pieces.append((signed(lo - first) - slack, signed(hi - first) + slack))
+            if w.names and not any(named(n) for n in w.names):
+                continue
+            if w.blocks is not None and block not in w.blocks:
+                continue
+            lo = signed(w.lo - first)
+            pieces.append((lo - slack, lo + ((w.hi - w.lo) & 0xFFFFFFFF) + slack))
         end, longest = 0, 0
         span = signed(last - first)
         for lo, hi in sorted(pieces):
@@ -304,88 +480,297 @@ def read_plain(path):
         os.close(fd)
 
 
-def check_gaps(folder, files, log_text=None):
-    """The gaps in the records of the blocks that record without a condition
-    that the log does not cover (see above)."""
-    if log_text is None:
-        log_text = read_plain(os.path.join(folder, "log.txt"))
-    pids = set(PID.findall(log_text))
-    if len(pids) != 1:   # whose values are whose is not known
-        return []
-    config = free_blocks(folder, int(pids.pop()))
-    cover = LogCover(log_text)
-    periods = block_periods(files)
-    problems = []
+def block_numbers(folder):
+    """{number: (meas_idx, file block, PID, raster code)} of the data
+    blocks as the device numbers them across its measurements (m02, m01,
+    m03, each its blocks and then its conditions): a data FIFO's error names
+    its block so."""
+    numbers, n = {}, 0
+    for idx in (1, 0, 2):
+        try:
+            root = ET.fromstring(read_plain(os.path.join(folder, "cfg", "m%02d.xml" % (idx + 1))))
+        except ET.ParseError:
+            continue
+        for b in root.iter("Block"):
+            adrs = [int(a.get("adr"), 16) for a in b.iter("adr")]
+            try:
+                numbers[n] = (idx, int(b.get("idx")) + 1, adrs[0] >> 24 if adrs else None,
+                              RASTERS.get(b.get("Raster")))
+            except (TypeError, ValueError):
+                pass
+            n += 1
+        n += len(list(root.iter("Condition")))
+    return numbers
 
-    def report(where, f, block, a, b, drive, named):
-        period = periods.get((f.meas_idx, block))
-        if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
-            return
-        slack = max(3 * period, 10 * STAMPS_PER_MS)
-        if cover.started_in(f.meas_idx, a, b, slack):
-            return
-        if cover.uncovered(a, b, drive, named, slack) <= GAP_PERIODS * period:
-            return
-        problems.append("%s: block %d has no records from %d to %d (%.1f ms, its period %.1f ms), and the log "
-                        "names no start, lag or loss there" % (where, block, a, b, signed(b - a) / STAMPS_PER_MS,
-                                                               period / STAMPS_PER_MS))
 
-    def free(f):
-        c = config.get(f.meas_idx)
+class Gaps:
+    """What the gap rules share: the log's cover, the blocks' periods and
+    which blocks are checked."""
+
+    def __init__(self, folder, files, cover, config):
+        self.folder, self.files, self.cover, self.config = folder, files, cover, config
+        self.periods = block_periods(files)
+
+    def free(self, f):
+        """The file's blocks that record without a condition, with records."""
+        c = self.config.get(f.meas_idx)
         if not c or f.block_count != c[0]:
             return []
         return [b for b, ok in sorted(c[1].items()) if ok and f.stamps.get(b)]
 
-    seen = set()
-    for f in files:
+    def groups(self):
+        """[(drive, [files of one measurement on it])]."""
+        return [(drive_dir, [f for f in self.files if f.drive == drive_dir and f.meas_idx == meas_idx])
+                for drive_dir in sorted(set(f.drive for f in self.files)) for meas_idx in sorted(self.config)]
+
+    def hole(self, f, block, a, b, drive, named):
+        """True when the records of f's block from a to b are missing and the
+        log names neither a start nor a lag or loss there."""
+        period = self.periods.get((f.meas_idx, block))
+        if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
+            return False
+        slack = max(3 * period, 10 * STAMPS_PER_MS)
+        if self.cover.started_in(f.meas_idx, a, b, slack):
+            return False
+        return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > GAP_PERIODS * period
+
+    def report(self, where, f, block, a, b, drive, named):
+        if not self.hole(f, block, a, b, drive, named):
+            return []
+        period = self.periods[(f.meas_idx, block)]
+        return ["%s: block %d has no records from %d to %d (%.1f ms, its period %.1f ms), and the log names no "
+                "start, lag or loss there" % (where, block, a, b, signed(b - a) / STAMPS_PER_MS,
+                                              period / STAMPS_PER_MS)]
+
+
+def log_unusable(cover, pids):
+    """Why the log cannot tell whose the records are or where a start
+    was (None when it can): no start line of the device (a log rotated
+    or emptied), or starts of different devices."""
+    if not cover.start_lines:
+        return "the log has no start line of the device (rotated or emptied?)"
+    if len(pids) != 1:
+        return "the log has start lines of %d devices (PIDs %s)" % (len(pids), ", ".join(sorted(pids)))
+    return None
+
+
+def check_gaps(folder, files, log_text=None, told=False):
+    """The gaps in the records of the blocks that record without a condition
+    that the log does not cover, the files the log made or set up that are
+    missing, and those an orderly stop left unfinished (see above). A log
+    that cannot tell is a finding, unless told (the caller knows: then
+    nothing is checked)."""
+    if log_text is None:
+        log_text = read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
+    pids = set(PID.findall(log_text))
+    cover = LogCover(log_text, block_numbers(folder))
+    why = log_unusable(cover, pids)
+    if why:
+        return [] if told or not files else ["the gaps cannot be checked: %s" % why]
+    gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
+    return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
+            unfinished_at_stop(gaps) + files_missing(gaps))
+
+
+def gaps_within_files(gaps):
+    """Records missing inside a file (a copy checked once)."""
+    problems, seen = [], set()
+    for f in gaps.files:
         if f.data in seen:   # a copy of a recording checked already
             continue
         seen.add(f.data)
         drive = DRIVE_OF.get(f.drive)
-        for block in free(f):
+        for block in gaps.free(f):
             stamps = f.stamps[block]
             for a, b in zip(stamps, stamps[1:]):
-                report(f.where, f, block, a, b, drive, lambda name: name == f.name)
-    for drive_dir in sorted(set(f.drive for f in files)):
-        for meas_idx in sorted(config):
-            on_drive = file_order([f for f in files if f.drive == drive_dir and f.meas_idx == meas_idx])
-            names = set(f.name for f in on_drive)
-            for f, g in zip(on_drive, on_drive[1:]):
-                for block in free(f):
-                    if g.stamps.get(block) and block in free(g):
-                        report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
-                               g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
-    for drive_dir in sorted(set(f.drive for f in files)):
-        for meas_idx in sorted(config):
-            problems += ended_early(cover, periods, free, [f for f in files if f.drive == drive_dir and
-                                                          f.meas_idx == meas_idx], DRIVE_OF.get(drive_dir))
+                problems += gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
     return problems
 
 
-def ended_early(cover, periods, free, files, drive):
-    """The records missing before an orderly stop on one drive of one
-    measurement: each start that a stop ended has its newest file there run
-    until the stop (placed on the stamps by the wall clock: within
-    LOG_SLACK), unless the log covers the time between (a file cut at its
-    end lost its newest records with the cut)."""
+def gaps_between_files(gaps):
+    """Records missing between consecutive files of a measurement on a
+    drive (a file missing from its middle)."""
     problems = []
-    for start, stop in cover.runs.get(files[0].meas_idx if files else None, ()):
-        ran = [f for f in files if any(f.stamps.values()) and
-               0 <= signed(min(s[0] for s in f.stamps.values() if s) - start) <= signed(stop - start)]
-        if not ran:
-            continue
-        newest = max(ran, key=lambda f: signed(max(s[-1] for s in f.stamps.values() if s) - start))
-        if newest.rc == CUT:
-            continue
-        for block in free(newest):
-            last = newest.stamps[block][-1]
-            until = (stop - LOG_SLACK) & 0xFFFFFFFF
-            period = periods.get((newest.meas_idx, block))
-            if not period or signed(until - last) <= GAP_PERIODS * period:
+    for drive_dir, group in gaps.groups():
+        on_drive = file_order(group)
+        names = set(f.name for f in on_drive)
+        for f, g in zip(on_drive, on_drive[1:]):
+            for block in gaps.free(f):
+                if g.stamps.get(block) and block in gaps.free(g):
+                    problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
+                                            g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
+    return problems
+
+
+def stamp_span(f):
+    """(first, last) stamp of a file's records, wrap-safe (kept with it)."""
+    span = getattr(f, "stamp_span", None)
+    if span is None:
+        firsts = [s[0] for s in f.stamps.values() if s]
+        lasts = [s[-1] for s in f.stamps.values() if s]
+        span = (min(firsts, key=lambda t: signed(t - firsts[0])), max(lasts, key=lambda t: signed(t - lasts[0])))
+        f.stamp_span = span
+    return span
+
+
+def first_stamp(f):
+    return stamp_span(f)[0]
+
+
+def last_stamp(f):
+    return stamp_span(f)[1]
+
+
+# How far before the stop's newest record the other blocks may end: the
+# measurements stop one after the other.
+STOP_SLACK = 50 * STAMPS_PER_MS
+
+
+def stop_stamp(gaps, run):
+    """The stop of a run on the stamps: its newest record on any drive, of
+    any measurement (not before the stop the log's wall clock places,
+    less LOG_SLACK)."""
+    if getattr(run, "stop_stamp", None) is None:
+        at = (run.stop - LOG_SLACK) & 0xFFFFFFFF
+        for f in gaps.files:
+            if any(f.stamps.values()) and run.holds(first_stamp(f)) and run.holds(last_stamp(f)):
+                if signed(last_stamp(f) - at) > 0:
+                    at = last_stamp(f)
+        run.stop_stamp = at
+    return run.stop_stamp
+
+
+def ended_early(gaps):
+    """The records missing before an orderly stop on one drive of one
+    measurement: each start that a stop ended has its newest file on each
+    drive the log made its files on during the start run
+    until the stop (its newest record on any drive, see stop_stamp),
+    unless the log covers the time between. A file cut at its end is
+    checked too: what its cut lost is named, or missing."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        drive = DRIVE_OF.get(drive_dir)
+        for run in gaps.cover.runs.get(group[0].meas_idx if group else None, ()):
+            ran = [f for f in group if any(f.stamps.values()) and run.holds(first_stamp(f))]
+            if not ran or not gaps.cover.wrote_to(drive, ran[0].name[0], run):
                 continue
-            slack = max(3 * period, 10 * STAMPS_PER_MS)
-            if cover.uncovered(last, until, drive, lambda name: name == newest.name, slack) > GAP_PERIODS * period:
-                problems.append("%s: block %d has no records from %d until the stop at about %d (%.1f s later), "
-                                "and the log names no loss there" % (newest.where, block, last, stop,
-                                                                     signed(stop - last) / STAMPS_PER_MS / 1000))
+            newest = max(ran, key=lambda f: signed(last_stamp(f) - run.start))
+            stop = stop_stamp(gaps, run)
+            for block in gaps.free(newest):
+                last = newest.stamps[block][-1]
+                period = gaps.periods.get((newest.meas_idx, block))
+                if not period:
+                    continue
+                until = (stop - STOP_SLACK) & 0xFFFFFFFF
+                if gaps.hole(newest, block, last, until, drive, named_after(newest, group)):
+                    problems.append("%s: block %d has no records from %d until the stop at %d (%.1f s later), "
+                                    "and the log names no loss there" % (newest.where, block, last, stop,
+                                                                         signed(stop - last) / STAMPS_PER_MS / 1000))
+    return problems
+
+
+def started_late(gaps):
+    """The records missing after a start on an internal drive: the first
+    records of each block come with the start's stamp (the log's "starting
+    measurement" line), in the first file the start made there."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        if drive_dir not in ("meas", "meas2") or not group:
+            continue
+        drive = DRIVE_OF.get(drive_dir)
+        starts = gaps.cover.starts.get(group[0].meas_idx, ())
+        for start in starts:
+            later_starts = [s for s in starts if signed(s - start) > 0]
+            nxt = min(later_starts, key=lambda s: signed(s - start)) if later_starts else None
+            ran = [f for f in group if any(f.stamps.values()) and signed(first_stamp(f) - start) >= -LOG_SLACK and
+                   (nxt is None or signed(first_stamp(f) - nxt) < 0)]
+            if not ran:
+                continue
+            first = min(ran, key=lambda f: signed(first_stamp(f) - start))
+            for block in gaps.free(first):
+                b = first.stamps[block][0]
+                begun = (start + GAP_SLACK_START) & 0xFFFFFFFF   # the blocks begin one after the other
+                if signed(b - begun) > 0 and gaps.hole(first, block, begun, b, drive,
+                                                       named_before(first, group)):
+                    problems.append("%s: block %d has no records from the start at %d to %d (%.1f s), and the log "
+                                    "names no loss there" % (first.where, block, start, b,
+                                                             signed(b - start) / STAMPS_PER_MS / 1000))
+    return problems
+
+
+def named_before(f, group):
+    """named() of a gap before the first file f of a start on a drive: its
+    own name, and a file of its measurement missing from the drive made
+    before it."""
+    names = set(g.name for g in group)
+    return lambda name: name == f.name or (name[0] == f.name[0] and name not in names and
+                                           name_key(name) < name_key(f.name))
+
+
+def named_after(f, group):
+    """named() of a gap after the newest file f of a start on a drive: its
+    own name, and a file of its measurement missing from the drive made
+    after it."""
+    names = set(g.name for g in group)
+    return lambda name: name == f.name or (name[0] == f.name[0] and name not in names and
+                                           name_key(name) > name_key(f.name))
+
+
+def unfinished_at_stop(gaps):
+    """A file an orderly stop ended without its closing status block (cut
+    at its end), that no line names as lost, cut or not finished on its
+    drive, and whose drive the log did not name as gone then."""
+    problems = []
+    for f in gaps.files:
+        if f.rc != CUT or not any(f.stamps.values()):
+            continue
+        if not any(run.holds(first_stamp(f), GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
+            continue
+        drive = DRIVE_OF.get(f.drive)
+        if gaps.cover.names_unfinished(drive, f.name):
+            continue
+        if gaps.cover.drive_lost(drive, last_stamp(f)):
+            continue
+        how = f.error.splitlines()[-1].split("file cut: ")[-1] if f.error else "cut"
+        problems.append("%s: an orderly stop left it without its closing status block (measdump: %s), and no "
+                        "line names it cut or not finished" % (f.where, how))
+    return problems
+
+
+# A file's first records may come a moment before its start's line stamp,
+# and a block's first records a moment after it (the blocks begin one after
+# the other).
+GAP_SLACK_START = 100 * STAMPS_PER_MS
+
+
+def files_missing(gaps):
+    """A file the log made on a drive, or set up for the internal drives
+    its measurement writes in a start that an orderly stop ended, that is
+    not there, and that no line names
+    lost on that drive (nor the device removed or saw go, nor the drive
+    was gone then)."""
+    problems = []
+    cover = gaps.cover
+    present = lambda drive_dir, name: os.path.lexists(os.path.join(gaps.folder, drive_dir, name))  # noqa: E731
+    dirs = dict((v, k) for k, v in DRIVE_OF.items())
+    expected = dict(cover.made)
+    for name, at in cover.virtual.items():
+        # a kill takes what was not written yet: only a start an orderly stop ended makes them all
+        if at is None or not any(run.holds(at) for run in cover.runs.get(0 if name[0] == "A" else 2, ())):
+            continue
+        for drive, made_name in cover.made:
+            if made_name[0] == name[0] and dirs.get(drive) in ("meas", "meas2"):
+                expected.setdefault((drive, name), at)
+    for (drive, name), at in sorted(expected.items(), key=lambda item: item[0]):
+        drive_dir = dirs.get(drive)
+        if drive_dir is None or present(drive_dir, name):
+            continue
+        if cover.names_lost(drive, name) or (drive, name) in cover.removed or (None, name) in cover.removed:
+            continue
+        if at is not None and any(d == drive and signed(gone - at) >= 0 for d, gone in cover.emptied):
+            continue
+        if at is not None and cover.drive_lost(drive, at):
+            continue
+        problems.append("%s/%s: the log %s it, it is not on the drive, and no line names it lost"
+                        % (drive_dir, name, "made" if (drive, name) in cover.made else "set up the file for"))
     return problems
