@@ -25,6 +25,7 @@
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "folder_watch.h"
 #include "signals.h"
 #include "wiring.h"
 
@@ -189,6 +190,7 @@ int appStart(int argc, char** argv) {
             device_ip_addr);
     startup_step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
     signals_startWatcher(startPostrun);
+    folderWatch_start();
 
     startup_step("NVRAM database", nvram_dbs_init() == 1, true);
     if (startup_step("boot counter", base_boot_count_init() == 1))

@@ -1,9 +1,11 @@
 // The shell command "display" and its usage.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "display/app/display_dump.h"
 #include "display/app/display_requests.h"
+#include "platform/shell.h"
 
 void display_usage(void)
 {
@@ -24,26 +26,36 @@ namespace {
 
 bool is(const char* word, const char* name) { return word && std::strcmp(word, name) == 0; }
 
-int colorCommand(const char* par)
+// A request the display's task cannot take (it is not up): said, and the value nonzero.
+int requestResult(const char* word, int rc)
 {
-    unsigned int value = 0;
-    if (par && par[0] && par[1] == 'x' && std::sscanf(par, "%x", &value) == 1)
-        displayColor(value);
-    else
-        printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
-    displayStop();
-    return 0;
+    if (rc == 0) return 0;
+    printf("display %s: the display does not run, nothing done\n", word);
+    return -1;
 }
 
-int unsignedCommand(const char* par, int (*request)(unsigned int), const char* error)
+int colorCommand(const char* par)
 {
-    unsigned int value = 0;
-    if (!par || std::sscanf(par, "%u", &value) != 1) {
+    // "0x" and one to eight hex digits, nothing after: anything else is no
+    // colour, and the screen stays as it is
+    const size_t digits = par && par[0] == '0' && (par[1] == 'x' || par[1] == 'X') ? std::strlen(par + 2) : 0;
+    if (digits == 0 || digits > 8 || std::strspn(par + 2, "0123456789abcdefABCDEF") != digits) {
+        printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
+        return -1;
+    }
+    const int rc = displayColor(static_cast<unsigned int>(std::strtoul(par + 2, nullptr, 16)));
+    return requestResult("color", rc != 0 ? rc : displayStop());
+}
+
+int unsignedCommand(const char* word, const char* par, int (*request)(unsigned int), const char* error)
+{
+    long value = 0;
+    // the whole word a number: "3x" or "-1" is refused, not taken as 3 or as a huge page number
+    if (!shell_parseLong(par, 0, 0x7FFFFFFF, &value)) {
         printf("%s", error);
         return -1;
     }
-    request(value);
-    return 0;
+    return requestResult(word, request(static_cast<unsigned int>(value)));
 }
 
 }  // namespace
@@ -52,19 +64,24 @@ int displayCommandFunc(int argc, char** argv)
 {
     const char* word = argc >= 2 && argv ? argv[1] : nullptr;
     const char* par = argc >= 3 && argv ? argv[2] : nullptr;
-    if (argc == 2 && is(word, "start")) displayStart();
-    else if (argc == 2 && is(word, "stop")) displayStop();
+    int rc = 0;
+    if (argc == 2 && is(word, "start")) rc = displayStart();
+    else if (argc == 2 && is(word, "stop")) rc = displayStop();
     else if (argc == 3 && is(word, "color")) return colorCommand(par);
-    else if (argc == 2 && is(word, "next")) displayNext();
-    else if (argc == 2 && is(word, "prev")) displayPrev();
-    else if (argc == 3 && is(word, "page")) return unsignedCommand(par, displaySwitchPage, "Invalid page number.\n");
+    else if (argc == 2 && is(word, "next")) rc = displayNext();
+    else if (argc == 2 && is(word, "prev")) rc = displayPrev();
+    else if (argc == 3 && is(word, "page")) return unsignedCommand(word, par, displaySwitchPage, "Invalid page number.\n");
     else if (argc == 3 && is(word, "brightness"))
-        return unsignedCommand(par, displayBrightness, "Invalid brightness switch position.\n");
-    else if (argc == 2 && is(word, "fstart")) displayFlashStart();
-    else if (argc == 2 && is(word, "fstop")) displayFlashStop();
-    else if (argc == 3 && is(word, "txtshow")) displayTxtShowFree(par);
-    else if (argc == 2 && is(word, "txthide")) displayTxtHide();
+        return unsignedCommand(word, par, displayBrightness, "Invalid brightness switch position.\n");
+    else if (argc == 2 && is(word, "fstart")) rc = displayFlashStart();
+    else if (argc == 2 && is(word, "fstop")) rc = displayFlashStop();
+    else if (argc == 3 && is(word, "txtshow")) rc = displayTxtShowFree(par);
+    else if (argc == 2 && is(word, "txthide")) rc = displayTxtHide();
     else if (argc == 3 && is(word, "bmpdump")) return display_bmpdump(par);
-    else display_usage();
-    return 0;
+    else {
+        // a word it does not know, or words missing or too many: nothing is done
+        display_usage();
+        return argc <= 1 ? 0 : -1;
+    }
+    return requestResult(word, rc);
 }
