@@ -76,8 +76,9 @@ constexpr const char* kUsage =
 // usage is said and the exit status returned: 0 for --help, 2 otherwise.
 int checkArguments(int argc, char** argv, int* out) {
     const char* self = argc > 0 && argv[0] ? argv[0] : "tav9";
+    // asked for, the usage is the answer: on stdout, as the tools print theirs
     if (argc == 2 && argv[1] && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        fprintf(stderr, kUsage, self);
+        fprintf(stdout, kUsage, self);
         return 0;
     }
     if (parseAppNumber(argc, argv, out)) return -1;

@@ -159,7 +159,7 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
         for line, words in (("meas stop now", "usage: meas"), ("meas init", "init refused"),
                             ("meas nonsense", "usage: meas"), ("reset_voz now", "usage: reset_voz"),
                             ("display start now", "usage: display"), ("display color xyz", "Invalid color"),
-                            ("display color 0xFF0000junk", "Invalid color"), ("display page 3x", "Invalid page"),
+                            ("display color 0xFF0000junk", "Invalid color"), ("display page x", "Invalid page"),
                             ("display txtshow hello world", "usage: display")):
             answer = dev.shell(line)
             assert words in answer and "value = -1" in answer, (line, answer)
@@ -675,9 +675,12 @@ def run_script(root, binary, args, stdin_text=None, timeout=60):
 
 
 def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
-    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"]):
+    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"], [""], ["", "somewhere"]):
         r = run_script(root, binary, bad, timeout=10)
         assert r.returncode != 0 and "whole number" in r.stderr, (bad, r.stderr)
+    for bad, words in ((["1", ""], "FOLDER is empty"), (["1", "a", "b"], "at most two arguments")):
+        r = run_script(root, binary, bad, timeout=10)
+        assert r.returncode == 2 and words in r.stderr, (bad, r.stderr)
     user = make_folder(sample)
     try:
         # a folder of the user's without cfg/ or start.cfg is not overwritten

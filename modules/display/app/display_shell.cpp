@@ -5,7 +5,6 @@
 
 #include "display/app/display_dump.h"
 #include "display/app/display_requests.h"
-#include "platform/shell.h"
 
 void display_usage(void)
 {
@@ -49,13 +48,12 @@ int colorCommand(const char* par)
 
 int unsignedCommand(const char* word, const char* par, int (*request)(unsigned int), const char* error)
 {
-    long value = 0;
-    // the whole word a number: "3x" or "-1" is refused, not taken as 3 or as a huge page number
-    if (!shell_parseLong(par, 0, 0x7FFFFFFF, &value)) {
+    unsigned int value = 0;
+    if (!par || std::sscanf(par, "%u", &value) != 1) {
         printf("%s", error);
         return -1;
     }
-    return requestResult(word, request(static_cast<unsigned int>(value)));
+    return requestResult(word, request(value));
 }
 
 }  // namespace
