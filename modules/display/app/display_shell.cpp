@@ -77,7 +77,8 @@ int displayCommandFunc(int argc, char** argv)
     else if (argc == 2 && is(word, "txthide")) rc = displayTxtHide();
     else if (argc == 3 && is(word, "bmpdump")) return display_bmpdump(par);
     else {
-        // a word it does not know, or words missing or too many: nothing is done
+        // a word it does not know, or words missing or too many: nothing is
+        // done; alone, the command lists its sub-commands, as asked
         display_usage();
         return argc <= 1 ? 0 : -1;
     }
