@@ -5,7 +5,8 @@
 //
 // Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
 // address IPV4 (0.0.0.0 when none is given: the connects e0, e1 and d1 need
-// one) to the device running in FOLDER and waits up
+// one) to the device running in FOLDER (the one that holds the folder's
+// lock, whatever the folder was named at its start) and waits up
 // to SECONDS (default 30) for its turn and for the device to take the
 // command. A command the device did not take in that time is taken back:
 // "not taken: nothing done". The codes that the device answers (d1, e0, e1,
@@ -13,7 +14,8 @@
 // reply: it may be done" when the device went away or let its time for an
 // answer pass: it may have carried the command out); the others print
 // "sent". Exit status: 0 reply 0x00 or sent, 1 any other reply, 2 not taken,
-// 3 usage or the device's queues cannot be opened, 4 taken and no reply.
+// 3 usage, no device running in FOLDER or its queues cannot be opened, 4
+// taken and no reply.
 //
 // The device has one command queue and one reply queue, one message deep
 // each, and a reply does not say whom it is for. So the clients take turns:

@@ -25,7 +25,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <climits>
 #include <cstdlib>
 #include <cerrno>
 #include <cstdio>
