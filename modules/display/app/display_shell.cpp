@@ -1,6 +1,5 @@
 // The shell command "display" and its usage.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "display/app/display_dump.h"
@@ -35,15 +34,18 @@ int requestResult(const char* word, int rc)
 
 int colorCommand(const char* par)
 {
-    // "0x" and one to eight hex digits, nothing after: anything else is no
-    // colour, and the screen stays as it is
-    const size_t digits = par && par[0] == '0' && (par[1] == 'x' || par[1] == 'X') ? std::strlen(par + 2) : 0;
-    if (digits == 0 || digits > 8 || std::strspn(par + 2, "0123456789abcdefABCDEF") != digits) {
+    unsigned int value = 0;
+    const bool valid = par && par[0] && par[1] == 'x' && std::sscanf(par, "%x", &value) == 1;
+    int rc = 0;
+    if (valid)
+        rc = displayColor(value);
+    else
         printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
-        return -1;
-    }
-    const int rc = displayColor(static_cast<unsigned int>(std::strtoul(par + 2, nullptr, 16)));
-    return requestResult("color", rc != 0 ? rc : displayStop());
+    // the pages stop either way, as they always have; a colour that could
+    // not be read answers nonzero all the same
+    const int stopped = displayStop();
+    if (!valid) return -1;
+    return requestResult("color", rc != 0 ? rc : stopped);
 }
 
 int unsignedCommand(const char* word, const char* par, int (*request)(unsigned int), const char* error)
