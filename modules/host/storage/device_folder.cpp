@@ -131,8 +131,9 @@ std::string folderLockHolder(int dirFd) {
 }  // namespace
 
 bool lockDeviceFolder(std::string* why) {
-    // The folder's name is taken as it is at the start: messages and the
-    // names of the queues other programs open keep it if it is renamed later.
+    // The folder's name is taken as it is at the start: messages keep it if
+    // it is renamed later (the queues other programs open are named from the
+    // folder itself, which a rename keeps).
     deviceFolder();
     // The folder itself is locked: removing device.lock does not free it,
     // and a folder renamed while its device runs stays locked under its new
