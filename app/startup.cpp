@@ -25,6 +25,7 @@
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
+#include "folder_watch.h"
 #include "signals.h"
 #include "wiring.h"
 
@@ -75,8 +76,9 @@ constexpr const char* kUsage =
 // usage is said and the exit status returned: 0 for --help, 2 otherwise.
 int checkArguments(int argc, char** argv, int* out) {
     const char* self = argc > 0 && argv[0] ? argv[0] : "tav9";
+    // asked for, the usage is the answer: on stdout, as the tools print theirs
     if (argc == 2 && argv[1] && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        fprintf(stderr, kUsage, self);
+        fprintf(stdout, kUsage, self);
         return 0;
     }
     if (parseAppNumber(argc, argv, out)) return -1;
@@ -189,6 +191,7 @@ int appStart(int argc, char** argv) {
             device_ip_addr);
     startup_step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
     signals_startWatcher(startPostrun);
+    folderWatch_start();
 
     startup_step("NVRAM database", nvram_dbs_init() == 1, true);
     if (startup_step("boot counter", base_boot_count_init() == 1))

@@ -5,7 +5,8 @@
 //
 // Sends the 5-byte command CODE (hex, e.g. e1 or 0xE1) with the client
 // address IPV4 (0.0.0.0 when none is given: the connects e0, e1 and d1 need
-// one) to the device running in FOLDER and waits up
+// one) to the device running in FOLDER (the one that holds the folder's
+// lock, whatever the folder was named at its start) and waits up
 // to SECONDS (default 30) for its turn and for the device to take the
 // command. A command the device did not take in that time is taken back:
 // "not taken: nothing done". The codes that the device answers (d1, e0, e1,
@@ -13,7 +14,8 @@
 // reply: it may be done" when the device went away or let its time for an
 // answer pass: it may have carried the command out); the others print
 // "sent". Exit status: 0 reply 0x00 or sent, 1 any other reply, 2 not taken,
-// 3 usage or the device's queues cannot be opened, 4 taken and no reply.
+// 3 usage, no device running in FOLDER or its queues cannot be opened, 4
+// taken and no reply.
 //
 // The device has one command queue and one reply queue, one message deep
 // each, and a reply does not say whom it is for. So the clients take turns:
@@ -94,9 +96,34 @@ volatile sig_atomic_t interrupted = 0;
 
 void onInterrupt(int) { interrupted = 1; }
 
-int usage() {
-    std::fputs(kUsage, stderr);
+// A call of the wrong shape: what is wrong, and the short usage.
+int misuse(const std::string& what) {
+    std::fprintf(stderr, "measrctrl: %s\nusage: measrctrl [-t SECONDS] FOLDER CODE [IPV4] (measrctrl --help says "
+                         "more)\n", what.c_str());
     return 3;
+}
+
+// An option where FOLDER, CODE or IPV4 belong: "" when there is none.
+std::string misplacedOption(int argc, char** argv, int from) {
+    for (int j = from; j < argc; ++j) {
+        const std::string word = argv[j];
+        if (word.size() < 2 || word[0] != '-') continue;
+        if (word == "-t") return "-t SECONDS goes before FOLDER: measrctrl -t SECONDS FOLDER CODE [IPV4]";
+        if (word == "--help" || word == "-h") return word + " goes alone: measrctrl " + word;
+        return "unknown option '" + word + "': the only one is -t SECONDS, before FOLDER (a folder whose name "
+               "begins with '-' is given as ./" + word + ")";
+    }
+    return "";
+}
+
+// What stands at FOLDER/rctrl.lock where the turn file should be, and what to do.
+std::string lockFileProblem(const std::string& path, int cause) {
+    const std::string kind = host::fileProblemToWrite(path);
+    if (!kind.empty() && kind != "not found" && kind.rfind("cannot", 0) != 0)
+        return path + " " + kind + ": the clients take turns by a lock on a plain file there; remove it and "
+               "measrctrl makes the file anew";
+    return path + " cannot be opened (" + std::strerror(cause) +
+           "): the clients take turns by a lock on that file; measrctrl needs to make or write it";
 }
 
 // A wrong argument, named with what it should be.
@@ -381,14 +408,18 @@ int main(int argc, char** argv) {
     }
     double wait = 30;
     int i = 1;
-    if (i + 1 < argc && std::strcmp(argv[i], "-t") == 0) {
+    if (i < argc && std::strcmp(argv[i], "-t") == 0) {
+        if (i + 1 >= argc) return misuse("-t needs SECONDS");
         char* end;
         wait = std::strtod(argv[i + 1], &end);
         if (*end || end == argv[i + 1] || !(wait >= 0 && wait <= 1e6))
             return wrongArgument("-t", argv[i + 1], "no number of seconds from 0 to 1000000");
         i += 2;
     }
-    if (argc - i < 2 || argc - i > 3) return usage();
+    if (const std::string option = misplacedOption(argc, argv, i); !option.empty()) return misuse(option);
+    if (argc - i == 0) return misuse("FOLDER and CODE are missing");
+    if (argc - i == 1) return misuse(std::string("CODE is missing after FOLDER '") + argv[i] + "'");
+    if (argc - i > 3) return misuse(std::string("one argument too many: '") + argv[i + 3] + "' after IPV4");
     const std::string folder = argv[i];
     char* end;
     const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
@@ -418,20 +449,28 @@ int main(int argc, char** argv) {
         return 3;
     }
 
+    // The device that runs in the folder holds a lock on it, whatever the
+    // folder was named at its start; a folder made where a running device's
+    // folder was before a rename has none (and nothing is written into it).
+    if (host::deviceRunningIn(folder) == 0) {
+        std::fprintf(stderr, "measrctrl: no device runs in %s (start one there, with scripts/run or tav9 in that "
+                             "folder)\n", folder.c_str());
+        return 3;
+    }
+
     catchInterrupts();
     const int64_t deadline = nowNs() + int64_t(wait * 1e9);
     Device device;
     std::string failed;
     if (!device.open(folder, failed)) {
-        std::fprintf(stderr, "measrctrl: no device listening in %s (%s: %s)\n", folder.c_str(), failed.c_str(),
-                     std::strerror(errno));
+        std::fprintf(stderr, "measrctrl: no device listening in %s (%s: %s): its remote control is not up\n",
+                     folder.c_str(), failed.c_str(), std::strerror(errno));
         return 3;
     }
     Turn turn;
     const int got = turn.take(folder, deadline);
     if (got < 0) {
-        std::fprintf(stderr, "measrctrl: %s/rctrl.lock: %s\n", folder.c_str(),
-                     errno == EINVAL ? "no plain file" : std::strerror(errno));
+        std::fprintf(stderr, "measrctrl: %s\n", lockFileProblem(folder + "/rctrl.lock", errno).c_str());
         return 3;
     }
     if (got == 0) {

@@ -155,9 +155,14 @@ def test_shell_refuses_without_running_anything(binary, sample, root):
         assert "usage: setvar" in dev.shell("setvar t_air 3 4")
         # extra words: the usage, nothing requested, the device keeps running
         state = dev.shell("meas")
-        assert "usage: meas" in dev.shell("meas stop now")
-        assert "usage: reset_voz" in dev.shell("reset_voz now")
-        assert "usage: display" in dev.shell("display start now")
+        # a refused or malformed command answers a nonzero value, as it says
+        for line, words in (("meas stop now", "usage: meas"), ("meas init", "init refused"),
+                            ("meas nonsense", "usage: meas"), ("reset_voz now", "usage: reset_voz"),
+                            ("display start now", "usage: display"), ("display color xyz", "Invalid color"),
+                            ("display page x", "Invalid page"),
+                            ("display txtshow hello world", "usage: display")):
+            answer = dev.shell(line)
+            assert words in answer and "value = -1" in answer, (line, answer)
         assert "not inside the device folder" in dev.shell("display bmpdump ../x.bmp")
         time.sleep(0.3)
         assert dev.proc.poll() is None, "reset_voz with an extra word shut the device down"
@@ -670,9 +675,12 @@ def run_script(root, binary, args, stdin_text=None, timeout=60):
 
 
 def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
-    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"]):
+    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"], [""], ["", "somewhere"]):
         r = run_script(root, binary, bad, timeout=10)
         assert r.returncode != 0 and "whole number" in r.stderr, (bad, r.stderr)
+    for bad, words in ((["1", ""], "FOLDER is empty"), (["1", "a", "b"], "at most two arguments")):
+        r = run_script(root, binary, bad, timeout=10)
+        assert r.returncode == 2 and words in r.stderr, (bad, r.stderr)
     user = make_folder(sample)
     try:
         # a folder of the user's without cfg/ or start.cfg is not overwritten

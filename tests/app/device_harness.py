@@ -121,10 +121,11 @@ class MqAttr(ctypes.Structure):
 
 
 def queue_prefix(folder):
-    """The device's queue names carry a hash of its folder's canonical path
-    (FNV-1a, 64 bits)."""
+    """The device's queue names carry a hash of its folder's identity, its
+    file system and inode as "DEV:INODE" (FNV-1a, 64 bits): a rename keeps it."""
+    st = os.stat(folder)
     h = 1469598103934665603
-    for c in os.path.realpath(folder).encode():
+    for c in ("%d:%d" % (st.st_dev, st.st_ino)).encode():
         h = ((h ^ c) * 1099511628211) & 0xFFFFFFFFFFFFFFFF
     return "/tav9-%016x-" % h
 
@@ -189,6 +190,11 @@ class Device:
         _folder_entry(self.folder)["devices"].remove(self)
         self.folder = folder
         _folder_entry(folder)["devices"].append(self)
+
+    def folder_removed(self):
+        """The device's folder was removed while it ran: nothing of it is
+        left to check."""
+        _folder_entry(self.folder)["devices"].remove(self)
 
     def log(self):
         """What this run has logged so far."""

@@ -13,13 +13,16 @@ The device runs in a network namespace of its own with only the loopback
 interface up: 127.0.0.1 answers pings, 192.0.2.1 (a documentation address)
 has no route there and never answers. Exit 77 (skipped) when no namespace can
 be made.
-Usage: device_remote_test.py TAV9_BINARY MEASRCTRL_BINARY SAMPLE_FOLDER
+renamed (a fourth argument): the tool and a renamed device folder, in the
+host's own network (renamed_folder).
+Usage: device_remote_test.py TAV9_BINARY MEASRCTRL_BINARY SAMPLE_FOLDER [renamed]
 """
 import ctypes
 import ctypes.util
 import fcntl
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -27,7 +30,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, holds_file, queue_prefix, queued, wait_for  # noqa: E402
+from device_harness import DeviceRun, holds_file, queue_prefix, queued, remove_folder, wait_for  # noqa: E402
 
 UNREACHABLE = "192.0.2.1"
 
@@ -213,6 +216,65 @@ def refused_disconnects_are_logged(dev, measrctrl, folder):
     wait_for(lambda: running(dev), "logging to run after the shell's init")
 
 
+def renamed_folder(binary, measrctrl, sample):
+    """The tool reaches the device that runs in FOLDER, whatever the folder
+    was named at its start: a device's folder renamed while it runs, an
+    empty folder made at the old name (no device runs there: said, nothing
+    written into it), a second device started there and its folder removed
+    under it (it says so in one line) before it is stopped: the first device
+    keeps its remote control throughout, at its new name only."""
+    def tool(folder, code):
+        r = subprocess.run([measrctrl, "-t", "10", folder, code], capture_output=True, text=True, timeout=60)
+        return r.returncode, r.stdout.strip(), r.stderr
+
+    def reached(dev, folder):
+        mark = len(dev.log())
+        assert tool(folder, "e2")[:2] == (0, "reply 0x00")
+        wait_for(lambda: "RaziDereravuZiri connected" in dev.log()[mark:], "the read-out request in %s" % folder)
+        assert tool(folder, "ef")[:2] == (0, "sent")
+
+    def nobody_in(folder):
+        rc, out, err = tool(folder, "e2")
+        assert rc == 3 and err.startswith("measrctrl: no device runs in %s" % folder), (rc, out, err)
+
+    with DeviceRun(sample, "tav9-rctrl-") as run:
+        folder = run.folder
+        moved = folder + ".moved"
+        first = run.device(binary).wait_ready()
+        try:
+            os.rename(folder, moved)
+            first.moved_to(moved)
+            os.mkdir(folder)
+            nobody_in(folder)
+            assert os.listdir(folder) == [], os.listdir(folder)
+            reached(first, moved)
+
+            shutil.rmtree(folder)
+            shutil.copytree(sample, folder, ignore=shutil.ignore_patterns("unit.id"))
+            second = run.device(binary).wait_ready()
+            mark = len(first.log())
+            reached(second, folder)
+            assert "RaziDereravuZiri" not in first.log()[mark:], "the tool at the old name reached the first device"
+            shutil.rmtree(folder)
+            second.folder_removed()
+            gone = "tav9: the device folder %s is gone (removed, or moved to another file system): the device " \
+                   "runs on without it" % folder
+            wait_for(lambda: gone in second.output(), "the second device to say its folder is gone")
+            second.proc.send_signal(signal.SIGTERM)
+            assert second.proc.wait(timeout=30) == 0, second.output()
+            second.check_clean()
+            assert second.output().count("is gone") == 1, second.output()
+
+            os.mkdir(folder)
+            nobody_in(folder)
+            reached(first, moved)
+            assert first.stop() == 0
+            first.check_clean()
+        finally:
+            first.kill()
+            remove_folder(moved)
+
+
 def running(dev):
     m = re.search(r"meas_app_running\s+= (\d)", dev.shell("meas"))
     return m and m.group(1) == "1"
@@ -220,10 +282,15 @@ def running(dev):
 
 def main():
     binary, measrctrl, sample = sys.argv[1], sys.argv[2], sys.argv[3]
+    if sys.argv[4:] == ["renamed"]:
+        renamed_folder(binary, measrctrl, sample)
+        print("device remote control test (renamed) passed")
+        return
     r = subprocess.run([measrctrl, "--help"], capture_output=True, text=True, timeout=10)
     assert r.returncode == 0 and r.stdout.startswith("usage: measrctrl"), (r.returncode, r.stdout)
     r = subprocess.run([measrctrl, "nonsense"], capture_output=True, text=True, timeout=10)
-    assert r.returncode == 3 and r.stderr.startswith("usage: measrctrl"), (r.returncode, r.stderr)
+    assert r.returncode == 3 and r.stderr.startswith("measrctrl: CODE is missing after FOLDER 'nonsense'\n"
+                                                      "usage: measrctrl"), (r.returncode, r.stderr)
     prefix = namespace_prefix()
     if prefix is None:
         print("no network namespace available: skipped")

@@ -13,6 +13,7 @@ Usage: measrctrl_turns_test.py MEASRCTRL_BINARY
 """
 import ctypes
 import ctypes.util
+import fcntl
 import os
 import shutil
 import signal
@@ -37,6 +38,9 @@ class FakeDevice:
     def __init__(self, folder):
         self.names = [(queue_prefix(folder) + q).encode() for q in ("MeasAppRCTRL_RX", "MeasAppRCTRL_TX")]
         self.rx = self.tx = -1
+        # a running device holds a lock on its folder
+        self.folder_fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+        fcntl.flock(self.folder_fd, fcntl.LOCK_EX)
         self.make()
 
     def make(self):
@@ -47,6 +51,11 @@ class FakeDevice:
         self.rx = RT.mq_open(self.names[0], flags, 0o600, ctypes.byref(attr))
         self.tx = RT.mq_open(self.names[1], flags, 0o600, ctypes.byref(attr))
         assert self.rx >= 0 and self.tx >= 0, os.strerror(ctypes.get_errno())
+
+    def end(self):
+        """The device process ends: its folder's lock goes too."""
+        self.close()
+        os.close(self.folder_fd)
 
     def close(self):
         """The device goes: its queues are removed."""
@@ -234,11 +243,62 @@ def wrong_arguments_are_named(tools, dev):
         for address in ([], ["0.0.0.0"]):
             err = refused(folder, code, *address)
             assert err.startswith("measrctrl: %s needs the tool's IPv4 address" % code), (code, address, err)
+    # words in the wrong place, or missing: named, with the short usage
+    for args, words in ((["-x", folder, "d2"], "unknown option '-x': the only one is -t SECONDS, before FOLDER"),
+                        ([folder, "d2", "-t", "5"], "-t SECONDS goes before FOLDER"),
+                        ([folder, "e1", "127.0.0.1", "x"], "one argument too many: 'x' after IPV4"),
+                        ([folder], "CODE is missing after FOLDER '%s'" % folder),
+                        ([], "FOLDER and CODE are missing"), (["-t"], "-t needs SECONDS")):
+        err = refused(*args)
+        assert err.startswith("measrctrl: " + words) and "\nusage: measrctrl [-t SECONDS]" in err, (args, err)
+        assert len(err.splitlines()) == 2, (args, err)
     missing = os.path.join(folder, "nonexistent")
     err = refused(missing, "e1", "127.0.0.1")
     assert err.startswith("measrctrl: no folder %s: No such file or directory" % missing), err
     err = refused(tools.lock_path, "e1", "127.0.0.1")
     assert err.startswith("measrctrl: %s is no folder" % tools.lock_path), err
+
+
+def lock_file_in_the_way(tools, dev):
+    """Something else at rctrl.lock (a link, a FIFO, a folder) is named
+    with what to do, and nothing is sent through it."""
+    target = tools.lock_path + ".target"
+    if os.path.lexists(tools.lock_path):
+        os.remove(tools.lock_path)   # the earlier tools' file
+    for make, kind in ((lambda p: os.symlink(target, p), "is a link"), (os.mkfifo, "is a FIFO"),
+                       (os.mkdir, "is a folder")):
+        make(tools.lock_path)
+        try:
+            r = subprocess.run([tools.measrctrl, tools.folder, "d2"], capture_output=True, text=True, timeout=30)
+            assert r.returncode == 3 and dev.commands_waiting() == 0, (kind, r.returncode, r.stderr)
+            assert r.stderr.startswith("measrctrl: %s/rctrl.lock %s" % (tools.folder, kind)), (kind, r.stderr)
+            assert "remove it and measrctrl makes the file anew" in r.stderr, r.stderr
+            assert not os.path.lexists(target), "the tool followed the link"
+        finally:
+            (os.rmdir if os.path.isdir(tools.lock_path) and not os.path.islink(tools.lock_path)
+             else os.remove)(tools.lock_path)
+
+
+def no_device_in_the_folder(tools, dev):
+    """A folder whose device has ended (its queues left behind, as a killed
+    device leaves them) has no device running: the tool says so at once and
+    writes nothing into it."""
+    other = tempfile.mkdtemp(prefix="tav9-rctrl-none-")
+    try:
+        attr = MqAttr(0, 1, 5, 0)
+        name = (queue_prefix(other) + "MeasAppRCTRL_RX").encode()
+        left = RT.mq_open(name, os.O_RDWR | os.O_CREAT, 0o600, ctypes.byref(attr))
+        assert left >= 0, os.strerror(ctypes.get_errno())
+        try:
+            r = subprocess.run([tools.measrctrl, "-t", "30", other, "d2"], capture_output=True, text=True,
+                               timeout=30)
+            assert r.returncode == 3 and r.stderr.startswith("measrctrl: no device runs in %s" % other), r.stderr
+            assert queued(RT, left) == 0 and os.listdir(other) == [], os.listdir(other)
+        finally:
+            RT.mq_close(left)
+            RT.mq_unlink(name)
+    finally:
+        shutil.rmtree(other, ignore_errors=True)
 
 
 def device_that_goes_away(tools, dev):
@@ -261,11 +321,12 @@ def main():
     try:
         for case in (interrupted_tool_keeps_its_turn, tool_takes_back_what_the_device_did_not_take,
                      killed_tools_reply_is_discarded, tool_killed_before_its_send_owes_nothing,
-                     wrong_arguments_are_named, device_that_goes_away):
+                     wrong_arguments_are_named, lock_file_in_the_way, no_device_in_the_folder,
+                     device_that_goes_away):
             with Tools(measrctrl, folder) as tools:
                 case(tools, dev)
     finally:
-        dev.close()
+        dev.end()
         shutil.rmtree(folder, ignore_errors=True)
     print("measrctrl turns test passed")
 

@@ -24,26 +24,38 @@ namespace {
 
 bool is(const char* word, const char* name) { return word && std::strcmp(word, name) == 0; }
 
+// A request the display's task cannot take (it is not up): said, and the value nonzero.
+int requestResult(const char* word, int rc)
+{
+    if (rc == 0) return 0;
+    printf("display %s: the display does not run, nothing done\n", word);
+    return -1;
+}
+
 int colorCommand(const char* par)
 {
     unsigned int value = 0;
-    if (par && par[0] && par[1] == 'x' && std::sscanf(par, "%x", &value) == 1)
-        displayColor(value);
+    const bool valid = par && par[0] && par[1] == 'x' && std::sscanf(par, "%x", &value) == 1;
+    int rc = 0;
+    if (valid)
+        rc = displayColor(value);
     else
         printf("Invalid color format. RGB Format: 0x00RRGGBB\n");
-    displayStop();
-    return 0;
+    // the pages stop either way, as they always have; a colour that could
+    // not be read answers nonzero all the same
+    const int stopped = displayStop();
+    if (!valid) return -1;
+    return requestResult("color", rc != 0 ? rc : stopped);
 }
 
-int unsignedCommand(const char* par, int (*request)(unsigned int), const char* error)
+int unsignedCommand(const char* word, const char* par, int (*request)(unsigned int), const char* error)
 {
     unsigned int value = 0;
     if (!par || std::sscanf(par, "%u", &value) != 1) {
         printf("%s", error);
         return -1;
     }
-    request(value);
-    return 0;
+    return requestResult(word, request(value));
 }
 
 }  // namespace
@@ -52,19 +64,25 @@ int displayCommandFunc(int argc, char** argv)
 {
     const char* word = argc >= 2 && argv ? argv[1] : nullptr;
     const char* par = argc >= 3 && argv ? argv[2] : nullptr;
-    if (argc == 2 && is(word, "start")) displayStart();
-    else if (argc == 2 && is(word, "stop")) displayStop();
+    int rc = 0;
+    if (argc == 2 && is(word, "start")) rc = displayStart();
+    else if (argc == 2 && is(word, "stop")) rc = displayStop();
     else if (argc == 3 && is(word, "color")) return colorCommand(par);
-    else if (argc == 2 && is(word, "next")) displayNext();
-    else if (argc == 2 && is(word, "prev")) displayPrev();
-    else if (argc == 3 && is(word, "page")) return unsignedCommand(par, displaySwitchPage, "Invalid page number.\n");
+    else if (argc == 2 && is(word, "next")) rc = displayNext();
+    else if (argc == 2 && is(word, "prev")) rc = displayPrev();
+    else if (argc == 3 && is(word, "page")) return unsignedCommand(word, par, displaySwitchPage, "Invalid page number.\n");
     else if (argc == 3 && is(word, "brightness"))
-        return unsignedCommand(par, displayBrightness, "Invalid brightness switch position.\n");
-    else if (argc == 2 && is(word, "fstart")) displayFlashStart();
-    else if (argc == 2 && is(word, "fstop")) displayFlashStop();
-    else if (argc == 3 && is(word, "txtshow")) displayTxtShowFree(par);
-    else if (argc == 2 && is(word, "txthide")) displayTxtHide();
+        return unsignedCommand(word, par, displayBrightness, "Invalid brightness switch position.\n");
+    else if (argc == 2 && is(word, "fstart")) rc = displayFlashStart();
+    else if (argc == 2 && is(word, "fstop")) rc = displayFlashStop();
+    else if (argc == 3 && is(word, "txtshow")) rc = displayTxtShowFree(par);
+    else if (argc == 2 && is(word, "txthide")) rc = displayTxtHide();
     else if (argc == 3 && is(word, "bmpdump")) return display_bmpdump(par);
-    else display_usage();
-    return 0;
+    else {
+        // a word it does not know, or words missing or too many: nothing is
+        // done; alone, the command lists its sub-commands, as asked
+        display_usage();
+        return argc <= 1 ? 0 : -1;
+    }
+    return requestResult(word, rc);
 }

@@ -38,6 +38,16 @@ std::string inDeviceFolder(const std::string& name);
 // the system's reason).
 bool lockDeviceFolder(std::string* why);
 
+// Once, when the folder locked by lockDeviceFolder has been removed while
+// the device runs (also moved to another file system: copied, then
+// removed): the line that says so and what the device does; "" while it is
+// there (renamed or not), and after the first time.
+std::string deviceFolderGone();
+
+// The process that runs a device in the folder at path (holds its lock), 0
+// when none does, -1 when this system cannot tell.
+long deviceRunningIn(const std::string& path);
+
 // Makes the file at path anew for writing and returns its descriptor: what
 // stands at the name (a file, a FIFO, a link) is removed first and the file
 // is created exclusively, never through a link. -1 with errno on failure
@@ -453,9 +463,11 @@ int serialSetRaw(int fd);
 // "/MeasAppRCTRL_RX" and "/MeasAppRCTRL_TX" are POSIX message queues that
 // other programs open too. Their POSIX names are scoped by the device folder:
 // processQueueName(folder, "/MeasAppRCTRL_RX") gives
-// "/tav9-<hash of the folder's canonical path>-MeasAppRCTRL_RX" ("" for any
-// other name). msgQOpen/msgQUnlink of these names go to the queues of
-// deviceFolder().
+// "/tav9-<hash of the folder's device and inode>-MeasAppRCTRL_RX" ("" for
+// any other name, or a folder that cannot be reached), so that a folder
+// renamed while its device runs keeps its queues and a new folder at its old
+// name gets others. msgQOpen/msgQUnlink of these names go to the queues of
+// the device folder (the folder itself, whatever its name is by now).
 std::string processQueueName(const std::string& folder, const std::string& name);
 // Unlinks all four (shutdown; start-up: leftovers of a killed process).
 void unlinkProcessQueues();

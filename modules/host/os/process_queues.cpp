@@ -5,8 +5,12 @@
 //
 // POSIX queue names are global to the machine, while every device folder
 // holds a device of its own: the name carries a hash of the folder's
-// canonical path, "/tav9-<16 hex digits>-MeasAppRCTRL_RX", which a client
-// computes from the folder alone (host::processQueueName).
+// identity, its file system and inode, "/tav9-<16 hex digits>-MeasAppRCTRL_RX",
+// which a client computes from the folder alone (host::processQueueName).
+// Not its path: a folder renamed while its device runs keeps its identity,
+// and so its queues, and a new folder made at the old name has another one
+// (the running device holds its folder open, so no new folder takes its
+// inode even after it is deleted).
 //
 // A device that is killed cannot unlink its queues, and the machine holds only
 // a few hundred. So every queue made here is noted as a file named like it,
@@ -21,7 +25,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <climits>
 #include <cstdlib>
 #include <cerrno>
 #include <cstdio>
@@ -99,9 +102,12 @@ uint64_t fnv1a(const std::string& s) {
     return h;
 }
 
-std::string canonical(const std::string& folder) {
-    char buf[PATH_MAX];
-    return realpath(folder.c_str(), buf) ? std::string(buf) : folder;
+// "<device>:<inode>" of the folder, "" when it cannot be reached.
+std::string identityOf(const std::string& folder) {
+    struct stat st{};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return "";
+    return std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+           std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
 // Absolute CLOCK_REALTIME time of the end of the next slice, not past the deadline.
@@ -152,10 +158,10 @@ private:
 namespace host {
 
 std::string processQueueName(const std::string& folder, const std::string& name) {
-    if (!isProcessQueue(name)) return "";
+    const std::string identity = isProcessQueue(name) ? identityOf(folder) : "";
+    if (identity.empty()) return "";
     char prefix[40];
-    std::snprintf(prefix, sizeof prefix, "/tav9-%016llx-",
-                  static_cast<unsigned long long>(fnv1a(canonical(folder))));
+    std::snprintf(prefix, sizeof prefix, "/tav9-%016llx-", static_cast<unsigned long long>(fnv1a(identity)));
     return prefix + name.substr(1);
 }
 
@@ -169,13 +175,13 @@ void unlinkProcessQueues() {
 namespace hostos {
 
 std::string processQueuePosixName(const std::string& name) {
-    return host::processQueueName(host::deviceFolder(), name);
+    // Through the folder itself (the working directory), not the name it
+    // had at the start: renamed since, it is still this device's folder.
+    return host::processQueueName(host::inDeviceFolder("."), name);
 }
 
 bool unlinkProcessQueue(const std::string& posixName) {
-    // The name is the folder's: a device started since in a new folder of
-    // that name (this one's renamed away while it ran) made the queue there
-    // now, and it stays that device's.
+    // A queue noted for another process that still runs stays that one's.
     const long maker = notedPid(markerOf(posixName));
     if (maker > 0 && maker != long(::getpid()) && (::kill(pid_t(maker), 0) == 0 || errno != ESRCH)) return false;
     const bool unlinked = mq_unlink(posixName.c_str()) == 0;

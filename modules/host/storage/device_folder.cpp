@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -19,6 +20,8 @@ std::mutex folderMx;
 std::string folder;        // the folder's name, as set or as the process started in it
 bool folderNamed = false;  // folder holds the name
 bool folderGiven = false;  // set by setDeviceFolder: its files are reached through its name
+int lockedFolderFd = -1;   // the folder lockDeviceFolder locked, open for the process's life
+bool folderGoneSaid = false;
 }  // namespace
 
 void setDeviceFolder(const std::string& f) {
@@ -128,8 +131,9 @@ std::string folderLockHolder(int dirFd) {
 }  // namespace
 
 bool lockDeviceFolder(std::string* why) {
-    // The folder's name is taken as it is at the start: messages and the
-    // names of the queues other programs open keep it if it is renamed later.
+    // The folder's name is taken as it is at the start: messages keep it if
+    // it is renamed later (the queues other programs open are named from the
+    // folder itself, which a rename keeps).
     deviceFolder();
     // The folder itself is locked: removing device.lock does not free it,
     // and a folder renamed while its device runs stays locked under its new
@@ -176,12 +180,39 @@ bool lockDeviceFolder(std::string* why) {
         return inUse("");
     }
     // both descriptors stay open, and so the locks held, for the process's life
+    {
+        std::lock_guard<std::mutex> lk(folderMx);
+        lockedFolderFd = dirFd;
+        folderGoneSaid = false;
+    }
     char buf[32];
     int len = std::snprintf(buf, sizeof buf, "%d\n", static_cast<int>(::getpid()));
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, buf, static_cast<size_t>(len), 0) != len) {
         // the lock holds all the same; only the holder's number is missing
     }
     return true;
+}
+
+std::string deviceFolderGone() {
+    std::lock_guard<std::mutex> lk(folderMx);
+    struct stat st;
+    // the open folder has no name left once it is removed: moved to another
+    // file system, it was copied there and removed here
+    if (folderGoneSaid || lockedFolderFd < 0 || ::fstat(lockedFolderFd, &st) != 0 || st.st_nlink > 0) return "";
+    folderGoneSaid = true;
+    return "the device folder " + folder +
+           " is gone (removed, or moved to another file system): the device runs on without it, and nothing "
+           "it writes from now on (recordings, log, NVRAM) is kept; a folder made at that name is not this "
+           "device's. Stop the device and start it again in a folder";
+}
+
+long deviceRunningIn(const std::string& path) {
+    if (::access("/proc/locks", R_OK) != 0) return -1;   // no table of locks to look in
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    const std::string holder = folderLockHolder(fd);
+    ::close(fd);
+    return holder.empty() ? 0 : std::atol(holder.c_str());
 }
 
 int createFileAnew(const std::string& path, unsigned mode) {

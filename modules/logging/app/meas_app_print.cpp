@@ -149,11 +149,18 @@ void meas_app_print_errorPIDS() {
 }
 
 namespace {
-// A request the shell could not make: said in the shell and in the log.
-void refused(const char* sub, const char* why) {
+// A request the shell could not make: said in the shell and in the log; the
+// command's value is nonzero, as for every command that did not do its job.
+int refused(const char* sub, const char* why) {
     if (!why) why = "refused";
     syslogx(150, "meas %s: %s", sub, why);
     std::printf("meas %s: %s\n", sub, why);
+    return -1;
+}
+
+int usage() {
+    std::printf("usage: meas [start|stop|init|destroy]\n");
+    return -1;
 }
 }  // namespace
 
@@ -161,21 +168,17 @@ int measCommandFunc(int argc, char** argv) {
     const char* sub = argc > 1 && argv[1] ? argv[1] : "";
     const char* why = nullptr;
     // extra words: the usage, and nothing is requested
-    if (argc > 2) std::printf("usage: meas [start|stop|init|destroy]\n");
-    else if (!std::strcmp(sub, "start")) {
-        if (!meas_app_remotestart(&why)) refused(sub, why);
-    } else if (!std::strcmp(sub, "stop")) {
-        if (!meas_app_remotestop(0, &why)) refused(sub, why);
-    } else if (!std::strcmp(sub, "init")) {
+    if (argc > 2) return usage();
+    if (!std::strcmp(sub, "start")) return meas_app_remotestart(&why) ? 0 : refused(sub, why);
+    if (!std::strcmp(sub, "stop")) return meas_app_remotestop(0, &why) ? 0 : refused(sub, why);
+    if (!std::strcmp(sub, "init")) {
         // the logging raster would refuse it too, where only log.txt says so
-        if (meas_app_measExists()) refused(sub, "measurement exists, init refused (destroy it first)");
-        else if (!meas_app_shellinit()) refused(sub, "another request is pending, init refused");
-    } else if (!std::strcmp(sub, "destroy")) {
-        if (!meas_app_remotedestroy(0, &why)) refused(sub, why);
-    } else if (*sub) std::printf("usage: meas [start|stop|init|destroy]\n");
-    else {
-        meas_app_print_measstate();
-        meas_app_print_errorPIDS();
+        if (meas_app_measExists()) return refused(sub, "measurement exists, init refused (destroy it first)");
+        return meas_app_shellinit() ? 0 : refused(sub, "another request is pending, init refused");
     }
+    if (!std::strcmp(sub, "destroy")) return meas_app_remotedestroy(0, &why) ? 0 : refused(sub, why);
+    if (*sub) return usage();
+    meas_app_print_measstate();
+    meas_app_print_errorPIDS();
     return 0;
 }

@@ -155,14 +155,17 @@ TEST_F(DisplayRequests, UsageListsTheWordsTheCommandTakes) {
     EXPECT_EQ(out.find("writebmp"), std::string::npos) << out;
 }
 
+// Words the command cannot take answer nonzero, as every refused shell
+// command does; a colour without its prefix still stops the pages.
 TEST_F(DisplayRequests, ParameterErrorsReportAndColourWithoutPrefixStillStops) {
     Queued();
     testing::internal::CaptureStdout();
     EXPECT_EQ(Shell({"display", "page", "x"}), -1);
     EXPECT_EQ(Shell({"display", "brightness", "-"}), -1);
-    EXPECT_EQ(Shell({"display", "color", "ff0000"}), 0);
-    EXPECT_EQ(Shell({"display", "writebmp"}), 0);   // the usage's name is not a word
-    EXPECT_EQ(Shell({"display", "start", "extra"}), 0);
+    EXPECT_EQ(Shell({"display", "color", "ff0000"}), -1);
+    EXPECT_EQ(Shell({"display", "writebmp"}), -1);   // the usage's name is not a word
+    EXPECT_EQ(Shell({"display", "start", "extra"}), -1);
+    EXPECT_EQ(Shell({"display", "txtshow", "hello", "world"}), -1);   // a text of several words needs quotes
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Invalid page number.\n"), std::string::npos);
     EXPECT_NE(out.find("Invalid brightness switch position.\n"), std::string::npos);

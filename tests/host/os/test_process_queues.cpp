@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 
 #include "host/device_fixture.h"
 #include "host/kernel/kernel.h"
@@ -26,8 +27,63 @@ TEST_F(ProcessQueues, NamesAreScopedByTheFolderAndOnlyForTheKernelQueues) {
     EXPECT_EQ(a.find('/', 1), std::string::npos);   // one slash only, as POSIX wants
     EXPECT_EQ(host::processQueueName(dir + "/", "/MeasAppRCTRL_RX"), a);
     EXPECT_EQ(host::processQueueName(dir + "/./", "/MeasAppRCTRL_RX"), a);
+    ASSERT_EQ(mkdir((dir + "/cfg").c_str(), 0755), 0);
     EXPECT_NE(host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX"), a);
     EXPECT_EQ(host::processQueueName(dir, "/syslogq"), "");
+    EXPECT_EQ(host::processQueueName(dir + "/gone", "/MeasAppRCTRL_RX"), "");   // no folder, no queue
+}
+
+// A folder renamed while its device runs keeps its queues; a new folder at
+// its old name gets queues of its own: a client at the old name never
+// reaches the device that runs in the renamed folder, nor takes its queues.
+TEST_F(ProcessQueues, ARenamedFolderKeepsItsQueuesAndANewOneAtItsNameHasOthers) {
+    const std::string folder = dir + "/d", moved = dir + "/d2";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    host::setDeviceFolder(folder);
+    MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    const std::string name = host::processQueueName(folder, "/MeasAppRCTRL_RX");
+    ASSERT_EQ(rename(folder.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(host::processQueueName(moved, "/MeasAppRCTRL_RX"), name);
+    const std::string fresh = host::processQueueName(folder, "/MeasAppRCTRL_RX");
+    EXPECT_NE(fresh, name);
+    EXPECT_EQ(mq_open(fresh.c_str(), O_RDWR), mqd_t(-1));
+    // a device of the new folder makes and removes queues of its own
+    host::setDeviceFolder(folder);
+    MSG_Q_ID other = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(other, nullptr);
+    msgQClose(other);
+    EXPECT_EQ(msgQUnlink("/MeasAppRCTRL_RX"), OK);
+    mqd_t first = mq_open(name.c_str(), O_RDWR);
+    EXPECT_NE(first, mqd_t(-1)) << "the new folder's device took the renamed folder's queue";
+    if (first != mqd_t(-1)) mq_close(first);
+    msgQClose(q);
+    host::setDeviceFolder(moved);
+    EXPECT_EQ(msgQUnlink("/MeasAppRCTRL_RX"), OK);
+    host::setDeviceFolder(dir);
+}
+
+// The device that runs in a folder holds its lock, whatever the folder is
+// named now; a removed folder is said once.
+TEST_F(ProcessQueues, TheDeviceOfAFolderIsKnownByItsLockAndItsRemovalSaidOnce) {
+    const std::string folder = dir + "/d", moved = dir + "/d2";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(host::deviceRunningIn(folder), 0);
+    host::setDeviceFolder(folder);
+    std::string why;
+    ASSERT_TRUE(host::lockDeviceFolder(&why)) << why;
+    ASSERT_EQ(rename(folder.c_str(), moved.c_str()), 0);
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    EXPECT_EQ(host::deviceRunningIn(moved), long(getpid()));
+    EXPECT_EQ(host::deviceRunningIn(folder), 0);
+    EXPECT_EQ(host::deviceFolderGone(), "");   // renamed, not gone
+    std::filesystem::remove_all(moved);
+    const std::string gone = host::deviceFolderGone();
+    EXPECT_EQ(gone.rfind("the device folder " + folder + " is gone (removed, or moved to another file system): "
+                         "the device runs on without it", 0), 0u) << gone;
+    EXPECT_EQ(host::deviceFolderGone(), "");
+    host::setDeviceFolder(dir);
 }
 
 TEST_F(ProcessQueues, AnotherOpenerSeesTheMessagesBothWaysAndTheQueueGoesAtReset) {
@@ -80,6 +136,7 @@ TEST_F(ProcessQueues, AFifoAtANoteOrItsTemporaryNameIsNeverWaitedOn) {
     const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_RX");
     const std::string note = "/tmp/tav9-mqueues" + name;
     const std::string tmp = "/tmp/tav9-mqueues/.new-" + std::to_string(getpid()) + name.substr(1);
+    ASSERT_EQ(mkdir((dir + "/gone").c_str(), 0755), 0);
     const std::string stray = host::processQueueName(dir + "/gone", "/MeasAppFormat");
     const std::string strayNote = "/tmp/tav9-mqueues" + stray;
     for (const std::string& p : {tmp, strayNote}) {
@@ -134,6 +191,7 @@ TEST_F(ProcessQueues, TheFormatServiceAnswersEveryRequestWithItself) {
 
 TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNextStart) {
     // a device in a folder that is gone now, killed: its queue and its note remain
+    ASSERT_EQ(mkdir((dir + "/cfg").c_str(), 0755), 0);
     const std::string name = host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX");
     mq_attr attr{};
     attr.mq_maxmsg = 1;
