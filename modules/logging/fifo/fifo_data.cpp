@@ -39,6 +39,7 @@ struct DataFifo {
     uint32_t backSince = 0;      // own count at the first of those refusals
     bool inTimeSeen = false;     // a record stamped in this device's time was put
     uint32_t takenAt = 0;        // own count at the last record taken (in time or late)
+    uint32_t stillAt = 0;        // stoodStill() then
     uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
     uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
     uint32_t newTimeFirst = 0, newTimeLast = 0;   // the stamps of the first and last of them
@@ -81,11 +82,28 @@ inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
 // Stamps further than this from the live clock are of another time base.
 constexpr int32_t kForeignLimit = 10000;   // 1 s in 0.1 ms
 
-// How long after its block's last record in this device's time a record
-// that goes on from it may come more than a second late (0.1 ms of the own
-// count): a stall of this device or of its source, and what waited through
-// it read at once, take a few seconds.
+// How long after its block's last record a record that goes on from it may
+// come more than a second late (0.1 ms of the own count), not counting the
+// while this device stood still: a stall of its source, and what waited
+// through it read at once, take a few seconds.
 constexpr int32_t kLagSpan = 50000;
+
+// The logging raster ticks every millisecond: a longer pause than this is
+// a while this device was put aside (0.1 ms of the own count). What its
+// sources sent meanwhile waited for it, and comes late by as much: that
+// while is no silence of theirs.
+constexpr int32_t kStillMin = 500;
+std::atomic<uint32_t> gTickOwn{0};     // own count at the logging raster's last tick
+std::atomic<uint32_t> gStill{0};       // own counts of its pauses before that tick
+std::atomic<bool> gTicked{false};
+
+// The own counts this device stood still so far, the pause under way (the
+// raster has not ticked since) included; never less than it said before.
+uint32_t stoodStill(uint32_t own) {
+    const uint32_t still = gStill.load();
+    const int32_t pause = diff(own, gTickOwn.load());
+    return still + (gTicked.load() && pause > kStillMin ? uint32_t(pause) : 0u);
+}
 
 // How long records stamped back are refused before they count as their
 // source's new time (0.1 ms of the own count): far longer than a
@@ -265,7 +283,16 @@ int checkConditions(const DataFifo& f, uint32_t t) {
 
 }  // namespace
 
-void fifo_data_set_curr_ts(uint32_t ts) { gCurrTs.store(ts, std::memory_order_relaxed); }
+void fifo_data_set_curr_ts(uint32_t ts) {
+    gCurrTs.store(ts, std::memory_order_relaxed);
+    // the pause is added before the tick moves on: a put between the two
+    // counts it twice, never not at all
+    const uint32_t own = host::ownTimeStamp();
+    const int32_t pause = diff(own, gTickOwn.load());
+    if (gTicked.load() && pause > kStillMin) gStill.fetch_add(uint32_t(pause));
+    gTickOwn.store(own);
+    gTicked.store(true);
+}
 void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_relaxed); }
 void fifo_data_step_back() { gStepsBack.fetch_add(1); }
 uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
@@ -368,17 +395,18 @@ void fifo_data_release_all() {
 // Whether a record stamped more than a second behind this device's time
 // came late rather than from another time base: the device's own values are
 // in its own time whatever their stamps; another's go on from their block's
-// records in this device's time: begun by one in time, each taken a few
-// seconds after the one before at most (this device or the source was put
-// aside for a while, and what waited comes now, in order; after a long
-// stall it may come late for seconds more while it catches up), stamped
-// after the last one the block took. A source in another time base behind
-// has no record in this one to go on from, stamps before it, or comes after
-// a longer silence.
+// records in this device's time: begun by one in time, stamped after the
+// last one the block took, which was taken a few seconds before at most,
+// the while this device stood still not counted (this device or the source
+// was put aside, and what waited comes now, in order; after a long stall it
+// may come late for seconds more while it catches up). A source in another
+// time base behind has no record in this one to go on from, stamps before
+// it, or comes after a longer silence.
 bool cameLate(const DataFifo& f, uint32_t t) {
     if (f.req.pid == app_pid) return true;
-    return f.inTimeSeen && f.lastTs != kEmpty && diff(t, f.lastTs) >= 0 &&
-           diff(host::ownTimeStamp(), f.takenAt) <= kLagSpan;
+    if (!f.inTimeSeen || f.lastTs == kEmpty || diff(t, f.lastTs) < 0) return false;
+    const uint32_t own = host::ownTimeStamp();
+    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan;
 }
 
 int fifo_data_put(unsigned n, const uint8_t* slot) {
@@ -424,6 +452,7 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     if (r == 0) {
         f->inTimeSeen = f->inTimeSeen || !late;
         f->takenAt = host::ownTimeStamp();
+        f->stillAt = stoodStill(f->takenAt);
     }
     if (r == 0) meas_fifo_note_load(f->loadClass, 100u * f->count / f->depth);
     return r;

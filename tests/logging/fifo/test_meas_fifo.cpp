@@ -46,10 +46,17 @@ protected:
     // The data time the logging raster hands to the FIFOs, and the live clock
     // with it (a raster on time).
     void now(uint32_t t) {
+        live(t);
         fifo_data_set_curr_ts(t);
         fifo_cond_set_curr_ts(t);
-        live(t);
+        cur = t;
     }
+    // The logging raster ticking on to t, often enough that this device
+    // never stands still.
+    void runTo(uint32_t t) {
+        while (int32_t(t - cur) > 0) now(cur + std::min<uint32_t>(t - cur, 400));
+    }
+    uint32_t cur = 0;
     // The live clock of the time service alone.
     static void live(uint32_t t) {
         host::setTimeStampOffset(0);
@@ -294,10 +301,11 @@ TEST_F(MeasFifo, StampsOfAnotherTimeBaseAreRefusedEitherWayAndCountedQuietly) {
 }
 
 // Records that come more than a second late are of this device's time when
-// they go on from the last one their block took in it, a few seconds ago at
-// most (this device, or their source, was put aside for a while): taken, in
-// order. One stamped before that last one, or after a longer silence, is of
-// another time base. The device's own values are of its own time whatever
+// they go on from the last one their block took, a few seconds ago at most,
+// the while this device stood still not counted (this device, or their
+// source, was put aside for a while, and what waited may catch up slowly):
+// taken, in order. One stamped before that last one, or after a longer
+// silence of its source, is of another time base. The device's own values are of its own time whatever
 // their stamps: late ones are taken, and none is of another time base.
 TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     MeasFifoDataRequest r = dataReq(9, 1);
@@ -311,22 +319,31 @@ TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     std::vector<uint32_t> want{20000000};
     for (uint32_t k = 1; k <= 25; ++k) want.push_back(20000000 + 1000 * k);
     EXPECT_EQ(drain(9), want);
-    // what waited at the source through a long stall catches up slowly: its
-    // records stay 1.5 s late for 6.4 s, each going on from the one before
+    // what waited at the source through a long stall catches up slowly,
+    // while this device runs: its records stay 1.5 s late for 6.4 s, each
+    // going on from the one before
     for (uint32_t k = 1; k <= 80; ++k) {
-        now(20000000 + 40000 + 800 * k);
+        runTo(20000000 + 40000 + 800 * k);
         EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 25000 + 800 * k, {k}).data()), 0) << k;
     }
     EXPECT_EQ(drain(9).size(), 80u);
-    now(20000000 + 85000 + 60000);   // silent for a minute
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 86000, {1}).data()), MF_ERR_TS_FOREIGN);
+    // this device stood still for 8 s (its logging raster did not tick):
+    // what its source sent meanwhile comes as late, before the raster ticks
+    // again and after
+    live(20104000 + 80000);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 10, {1}).data()), 0);
+    now(20104000 + 80010);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 20, {1}).data()), 0);
+    EXPECT_EQ(drain(9).size(), 2u);
+    runTo(20184010 + 600000);   // silent for a minute while this device ran
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 30, {1}).data()), MF_ERR_TS_FOREIGN);
     ASSERT_EQ(fifo_data_release(9), 0);
 
     r.pid = app_pid;
     ASSERT_EQ(fifo_data_request(r), 0);
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 86000, {1}).data()), 0);   // a minute late
-    EXPECT_EQ(drain(9), (std::vector<uint32_t>{20000000 + 86000}));
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 145000 + 40000, {1}).data()), MF_ERR_TS_INVALID);   // 4 s ahead
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 30, {1}).data()), 0);   // a minute late
+    EXPECT_EQ(drain(9), (std::vector<uint32_t>{20089000 + 30}));
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20784010 + 40000, {1}).data()), MF_ERR_TS_INVALID);   // 4 s ahead
     EXPECT_TRUE(drain(9).empty());
 }
 
