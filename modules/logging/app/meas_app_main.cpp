@@ -144,14 +144,14 @@ void meas_app_main() {
     // tick hides is counted by the FIFOs (the time service's note, or own
     // records stamped back).
     const uint8_t valid = time_getSyncState() > 2 ? 1 : 0;
-    const uint32_t stepsBack = fifo_data_steps_back();
+    uint32_t stepsBack = fifo_data_steps_back();
     const bool stepped = gApp.lastTsSet && (int32_t(t - gApp.lastTs) < 0 || stepsBack != gApp.stepsBackSeen);
     if (stepped) {
-        fifo_data_step_back();   // the FIFOs of the old time take no more
+        stepsBack = fifo_data_step_back();   // the FIFOs of the old time take no more
         fifo_data_time_resync(1);
         restartAtStep();
     }
-    gApp.stepsBackSeen = fifo_data_steps_back();
+    gApp.stepsBackSeen = stepsBack;   // one counted since is seen at the next tick
     gApp.timestampValid = valid;
     if (valid || gApp.lastTsSet) {
         gApp.lastTs = t;

@@ -294,7 +294,7 @@ void fifo_data_set_curr_ts(uint32_t ts) {
     gTicked.store(true);
 }
 void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_relaxed); }
-void fifo_data_step_back() { gStepsBack.fetch_add(1); }
+uint32_t fifo_data_step_back() { return gStepsBack.fetch_add(1) + 1; }
 uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
 
 int fifo_data_request(const MeasFifoDataRequest& r) {

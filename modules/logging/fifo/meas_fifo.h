@@ -76,8 +76,8 @@ void fifo_data_time_resync(int flag);
 // until the measurement restarts with new ones; the records refused are
 // counted and named at their FIFO's release. A FIFO finds such a step too
 // when the device's own records come stamped back, and the time service's
-// notes of a step back (time_step.h) are heard.
-void fifo_data_step_back();
+// notes of a step back (time_step.h) are heard. Gives the steps counted.
+uint32_t fifo_data_step_back();
 // Steps back seen so far, however found (wraps).
 uint32_t fifo_data_steps_back();
 
