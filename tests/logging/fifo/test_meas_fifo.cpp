@@ -46,9 +46,9 @@ protected:
     // The data time the logging raster hands to the FIFOs, and the live clock
     // with it (a raster on time).
     void now(uint32_t t) {
-        live(t);
         fifo_data_set_curr_ts(t);
         fifo_cond_set_curr_ts(t);
+        live(t);
         cur = t;
     }
     // The logging raster ticking on to t, often enough that this device
