@@ -17,6 +17,13 @@ near: 0.3 s behind (the offset written into /proc/self/timens_offsets of a
 new time namespace before the device starts). A records B's values again
 within a few seconds of its start-up.
 
+gap: as back3, but A is started again 0.95 s after its kill, 0.12 s, then
+0.3 s, then 1.0 s behind: B has gone on in its old time, out of sync, and
+steps back a little onto A's new time. However small the step, B restarts
+its measurement once per step, and none of its own records taken in the new
+time reaches a file of the old: each of its own blocks keeps its period in
+every file (no record closer to the one before than that less 1 ms).
+
 quick: A is killed and started again at once, 10 times, its old run's time
 messages still fresh at B, its clock running on (the same monotonic clock).
 A keeps its unit id (its folder's), and B takes each new run as A's restart:
@@ -36,13 +43,13 @@ A's throttle (the sample's): no event of B spans the lock (the recording
 check finds none that began in no file's time).
 
 stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
-for 2.5 s (SIGSTOP, SIGCONT), 3 times, then A once; the time messages and
+for 2, 3.5 and 5 s (SIGSTOP, SIGCONT), then A for 2.5 s; the time messages and
 values of those seconds wait in the frozen one's socket, or in the master's
 rasters. A stall is a lag: neither device restarts anything nor refuses
 values for their stamps, and no event of B's files is opened again before
-its close.
+its close; B's files stay in time order.
 
-Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near|gap|quick|back3|behind|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -124,6 +131,24 @@ def out_of_order(files):
     return bad
 
 
+def off_period(files, names):
+    """The first record of each of the named files' blocks that lies closer
+    to the one before than the block's usual spacing (its median) less 1 ms:
+    a record of another time among those of a periodic block."""
+    bad = []
+    for name in names:
+        for block, stamps in files[name].items():
+            gaps = sorted(((b - a) & 0xFFFFFFFF) for a, b in zip(stamps, stamps[1:]))
+            if len(gaps) < 10:
+                continue
+            usual = gaps[len(gaps) // 2]
+            for prev, ts in zip(stamps, stamps[1:]):
+                if ((ts - prev) & 0xFFFFFFFF) < usual - 10:
+                    bad.append("%s block %d: %d after %d (every %d)" % (name, block, ts, prev, usual))
+                    break
+    return bad
+
+
 def span(blocks):
     """(first stamp, last stamp, record count) of one file's blocks."""
     stamps = [ts for st in blocks.values() for ts in st]
@@ -174,9 +199,14 @@ def records_own_values(folder, pid):
         f.write(text.replace('adr="0x01', 'adr="0x%02X' % pid))
 
 
-def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False):
-    """held: B's own event is open through A's restarts (the recording check
-    finds each of its closes at the steps)."""
+def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
+            pause=0.0):
+    """behind_ns: how far back each restart of A puts its clock (a list: one
+    restart each). held: B's own event is open through A's restarts (the
+    recording check finds each of its closes at the steps), and B's m03
+    records B's own values. pause: seconds between A's kill and its start."""
+    steps = behind_ns if isinstance(behind_ns, list) else [behind_ns] * times
+    times = len(steps)
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
         each_records_the_other(binary, run_a, run_b, ns_b)
@@ -197,8 +227,10 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 time.sleep(0.3)
                 b.shell("setvar p_fuel 3")
                 time.sleep(1)   # open amid A's values
-            for n in range(1, times + 1):
-                a = restart_behind(binary, run_a, ns_a, a, first_ahead_ns - n * behind_ns, behind_ns)
+            ahead_ns = first_ahead_ns
+            for n, behind in enumerate(steps, 1):
+                ahead_ns -= behind
+                a = restart_behind(binary, run_a, ns_a, a, ahead_ns, behind, pause)
                 # B steps onto A's new time and records A's values again, in a new file
                 wait_for(lambda: b.log().count(RESET) >= resets + n, "B to restart its measurement", 30)
                 wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
@@ -208,6 +240,13 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             files = records(measdump, run_b.folder)
             bad = out_of_order(files)
             assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
+            if held:
+                bad = off_period(files, [n for n in files if n.startswith("meas2/")])
+                assert not bad, "B's own blocks hold records of two times in one file:\n" + "\n".join(bad)
+                # what B's FIFOs refused while each restart waited is named
+                named = [ln for ln in b.log().splitlines() if "put after the time went back" in ln]
+                print("B named records refused at the steps:\n" + "\n".join(named))
+                assert len(named) >= times, "B named no records refused at %d steps" % times
             log_b = b.log()
             assert log_b.count(RESET) == resets + times, "B restarted its measurement %d times" % (
                 log_b.count(RESET) - resets)
@@ -221,23 +260,25 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 print("B's files on %s (first stamp, last stamp, records): %s" % (drive, summary))
                 first, _, count = summary[names[-1]]
                 assert count > 100, "%d of A's values in B's newest file: %s" % (count, summary)
-                if behind_ns >= 10**9:
+                if min(steps) >= 10**9:
                     back = max(((last - first) & 0xFFFFFFFF) for _, last, n in (summary[o] for o in names[:-1])
                                if n) / TICKS
-                    assert times * (behind_ns / 1e9 - 60) < back <= times * behind_ns / 1e9, \
+                    assert sum(steps) / 1e9 - times * 60 < back <= sum(steps) / 1e9, \
                         "B's newest file starts %.1f s back: %s" % (back, summary)
             a.check_clean()
             b.check_clean()
         except Exception:
             print_log_ends(a, b)
             raise
-    print("master restarted %d times %.1f s behind test passed" % (times, behind_ns / 1e9))
+    print("master restarted %d times (%s s behind, %.2f s after its kill) test passed" % (
+        times, ", ".join("%g" % (b / 1e9) for b in steps), pause))
 
 
-def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns):
-    """A killed and started again at once, its clock ahead_ns ahead (behind
-    where it stood); ready."""
+def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns, pause=0.0):
+    """A killed and started again `pause` seconds later, its clock ahead_ns
+    ahead (behind where it would stand); ready."""
     a.kill()
+    time.sleep(pause)
     before = a.log_start + len(a.log())
     a = master(binary, run_a, ns_a, ahead_ns)
     a.log_start = before   # this run's start-up, not the killed one's
@@ -344,7 +385,7 @@ def quick(binary, measdump, sample, ns_a, ns_b):
     print("master restarted at once test passed")
 
 
-STALLS = 3
+STALLS = (2.0, 3.5, 5.0)   # B's; then A's, 2.5 s
 
 
 def getvar(dev, name):
@@ -363,13 +404,13 @@ def stall(binary, measdump, sample, ns_a, ns_b):
             wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
             wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
             mark_a, mark_b = len(a.log()), len(b.log())
-            for n, frozen in enumerate([b] * STALLS + [a]):
+            for n, (frozen, held) in enumerate([(b, s) for s in STALLS] + [(a, 2.5)]):
                 # A's throttle just went up: B's "FullThrottle" of it opens
                 wait_for(lambda: getvar(a, "throttle") == 20, "A's throttle low", 10)
                 wait_for(lambda: getvar(a, "throttle") == 100, "A's throttle high", 10)
                 time.sleep(0.3)
                 os.kill(frozen.proc.pid, signal.SIGSTOP)
-                time.sleep(2.5)
+                time.sleep(held)
                 os.kill(frozen.proc.pid, signal.SIGCONT)
                 counted = blkcount(b, "SG"), blkcount(a, "FDE")
                 wait_for(lambda: blkcount(b, "SG") > counted[0] + 1000 and blkcount(a, "FDE") > counted[1] + 1000,
@@ -384,13 +425,15 @@ def stall(binary, measdump, sample, ns_a, ns_b):
             files = read_files(run_b.folder, measdump, ())
             events = sum(len(f.event_keys) for f in files)
             print("B's files hold %d events" % events)
-            assert events >= STALLS, events
+            assert events >= len(STALLS), events
+            bad = out_of_order(records(measdump, run_b.folder))
+            assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
             refused = [ln for ln in (log_a + log_b).splitlines() if "come stamped" in ln]
             assert not refused, "values refused for a lag: %s" % refused[:5]
         except Exception:
             print_log_ends(a, b)
             raise
-    print("slave stalled %d times, master once test passed" % STALLS)
+    print("slave stalled %s s, master 2.5 s test passed" % ", ".join("%g" % s for s in STALLS))
 
 
 def main():
@@ -407,6 +450,8 @@ def main():
             behind(binary, measdump, sample, *pair)
         elif mode == "back3":
             restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
+        elif mode == "gap":
+            restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
         elif mode == "stall":
             stall(binary, measdump, sample, *pair)
         elif mode == "wrap":

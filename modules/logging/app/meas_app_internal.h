@@ -15,7 +15,8 @@ struct MeasAppState {
     std::atomic<uint8_t> powerdown{0};
     std::atomic<uint8_t> timestampValid{0};   // the shell's requests read it too
     uint32_t lastTs = 0;
-    bool lastTsSet = false;   // lastTs holds a stamp taken in sync
+    bool lastTsSet = false;   // lastTs holds the last stamp, once the time was in sync
+    uint32_t stepsBackSeen = 0;   // fifo_data_steps_back at the last tick
     // A start waits for the time (no time master heard): named once per
     // wait; read by the shell.
     std::atomic<bool> timeWait{false};

@@ -28,6 +28,17 @@ int meas_app_hstinit() { return 1; }
 // (stamped before their block's last), as they are until the new start.
 constexpr uint32_t kStepSettleTicks = 300;
 
+// A restart at a step back is asked for: a step seen while one is under
+// way is covered by it (its start sets up the FIFOs in the newest time);
+// one seen while it still waits makes it wait on for that step's closes.
+void restartAtStep() {
+    const uint32_t st = gApp.stopstart.load();
+    if (st == 3 || st == 4) return;
+    if (!gApp.restartReq.load()) syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
+    gApp.restartReq.store(1);
+    gApp.restartSettle = kStepSettleTicks;
+}
+
 void restartSequence() {
     uint32_t st = gApp.stopstart.load();
     if (st == 0 && gApp.restartSettle && gApp.restartReq.load()) {
@@ -125,18 +136,24 @@ void meas_app_main() {
     const uint32_t t = time_getTimestamp();
     fifo_data_set_curr_ts(t);
     fifo_cond_set_curr_ts(t);
-    // Below the last one in sync: compared wrap-safe, the wrap of the clock
-    // is no reset. A clock that went back while out of sync (a slave that
-    // took its restarted master's time) shows as soon as sync is back.
+    // Any step back of the time handed to records restarts the measurement,
+    // however small: the stamps are compared tick to tick (wrap-safe: the
+    // wrap is no reset) in and out of sync once the time was in sync, for
+    // a slave goes on in its old time while its master is silent and steps
+    // onto its new time before it reports sync again; a step that a late
+    // tick hides is counted by the FIFOs (the time service's note, or own
+    // records stamped back).
     const uint8_t valid = time_getSyncState() > 2 ? 1 : 0;
-    if (valid && gApp.lastTsSet && int32_t(t - gApp.lastTs) < 0) {
-        gApp.restartReq.store(1);
-        gApp.restartSettle = kStepSettleTicks;
+    uint32_t stepsBack = fifo_data_steps_back();
+    const bool stepped = gApp.lastTsSet && (int32_t(t - gApp.lastTs) < 0 || stepsBack != gApp.stepsBackSeen);
+    if (stepped) {
+        stepsBack = fifo_data_step_back();   // the FIFOs of the old time take no more
         fifo_data_time_resync(1);
-        syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
+        restartAtStep();
     }
+    gApp.stepsBackSeen = stepsBack;   // one counted since is seen at the next tick
     gApp.timestampValid = valid;
-    if (valid) {
+    if (valid || gApp.lastTsSet) {
         gApp.lastTs = t;
         gApp.lastTsSet = true;
     }
@@ -271,6 +288,7 @@ void meas_app_resetForTest() {
     gApp.timestampValid = 0;
     gApp.lastTs = 0;
     gApp.lastTsSet = false;
+    gApp.stepsBackSeen = fifo_data_steps_back();
     gApp.timeWait = false;
     meas_app_foreignTimeReset();
     gApp.datatimeout = 0;

@@ -14,6 +14,7 @@
 #include "platform/appman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -37,7 +38,11 @@ struct DataFifo {
     bool refusingBack = false;   // the last put was refused as stamped back
     uint32_t backSince = 0;      // own count at the first of those refusals
     bool inTimeSeen = false;     // a record stamped in this device's time was put
-    uint32_t inTimeAt = 0;       // own count at the last of them
+    uint32_t takenAt = 0;        // own count at the last record taken (in time or late)
+    uint32_t stillAt = 0;        // stoodStill() then
+    uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
+    uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
+    uint32_t newTimeFirst = 0, newTimeLast = 0;   // the stamps of the first and last of them
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -48,6 +53,15 @@ struct DataFifo {
 DataFifo gFifo[MEAS_DATA_FIFOS];
 std::atomic<uint32_t> gCurrTs{0};
 std::atomic<int> gResync{0};
+// Steps back of the time stamps handed to records, however found: by the
+// time service's note of the stamp against the own count, by the logging
+// raster's look at the clock, or by a FIFO whose own records come stamped
+// before one already put. A FIFO set up before a step holds the old time's
+// records: it takes none put after the step (they are of the new time, or
+// the old time's last, which no longer fit), counts and names them, and
+// gives what it holds at once, until the measurement's restart sets up
+// FIFOs of the new time.
+std::atomic<uint32_t> gStepsBack{0};
 uint8_t floodPutInvalid, floodGetDest, floodGetInvalid, floodLocaltime;
 uint32_t invalidPuts = 0;
 
@@ -68,16 +82,51 @@ inline int32_t diff(uint32_t a, uint32_t b) { return int32_t(a - b); }
 // Stamps further than this from the live clock are of another time base.
 constexpr int32_t kForeignLimit = 10000;   // 1 s in 0.1 ms
 
-// How long after its block's last record in this device's time a record
-// that goes on from it may come more than a second late (0.1 ms of the own
-// count): a stall of this device or of its source, and what waited through
-// it read at once, take a few seconds.
+// How long after its block's last record a record that goes on from it may
+// come more than a second late (0.1 ms of the own count), not counting the
+// while this device stood still: a stall of its source, and what waited
+// through it read at once, take a few seconds.
 constexpr int32_t kLagSpan = 50000;
+
+// The logging raster ticks every millisecond: a longer pause than this is
+// a while this device was put aside (0.1 ms of the own count). What its
+// sources sent meanwhile waited for it, and comes late by as much: that
+// while is no silence of theirs.
+constexpr int32_t kStillMin = 500;
+std::atomic<uint32_t> gTickOwn{0};     // own count at the logging raster's last tick
+std::atomic<uint32_t> gStill{0};       // own counts of its pauses before that tick
+std::atomic<bool> gTicked{false};
+
+// The own counts this device stood still so far, the pause under way (the
+// raster has not ticked since) included; never less than it said before.
+uint32_t stoodStill(uint32_t own) {
+    const uint32_t still = gStill.load();
+    const int32_t pause = diff(own, gTickOwn.load());
+    return still + (gTicked.load() && pause > kStillMin ? uint32_t(pause) : 0u);
+}
 
 // How long records stamped back are refused before they count as their
 // source's new time (0.1 ms of the own count): far longer than a
 // measurement takes to restart after its own clock went back.
 constexpr int32_t kBackLimit = 30000;
+
+// The device's own records of one block come in order: one stamped more than
+// this before the block's newest (a late tick's stamp may lie below by a
+// slew's few 0.1 ms) was taken after the clock went back.
+constexpr int32_t kOwnBackSlack = 10;   // 1 ms
+
+void onTimeStep(const TimeStep& step) {
+    if (diff(step.after, step.before) < 0) gStepsBack.fetch_add(1);
+}
+
+bool ofOldTime(const DataFifo& f) { return f.epoch != gStepsBack.load(); }
+
+// A record put after the clock went back, into a FIFO of the old time.
+int refuseNewTime(DataFifo& f, uint32_t t) {
+    if (f.newTimeRefused++ == 0) f.newTimeFirst = t;
+    f.newTimeLast = t;
+    return MF_ERR_TS_INVALID;
+}
 
 void logTsErr(const DataFifo& f, uint32_t t) {
     syslogx(148, "TS-Err BLK #%d, Fifo #%d, Cnt: %d PID: 0x%X Curr: %d Last: %d Rast: %d Lat: %d", f.req.blockNum,
@@ -234,8 +283,19 @@ int checkConditions(const DataFifo& f, uint32_t t) {
 
 }  // namespace
 
-void fifo_data_set_curr_ts(uint32_t ts) { gCurrTs.store(ts, std::memory_order_relaxed); }
+void fifo_data_set_curr_ts(uint32_t ts) {
+    gCurrTs.store(ts, std::memory_order_relaxed);
+    // the pause is added before the tick moves on: a put between the two
+    // counts it twice, never not at all
+    const uint32_t own = host::ownTimeStamp();
+    const int32_t pause = diff(own, gTickOwn.load());
+    if (gTicked.load() && pause > kStillMin) gStill.fetch_add(uint32_t(pause));
+    gTickOwn.store(own);
+    gTicked.store(true);
+}
 void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_relaxed); }
+uint32_t fifo_data_step_back() { return gStepsBack.fetch_add(1) + 1; }
+uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
 
 int fifo_data_request(const MeasFifoDataRequest& r) {
     if (r.fifoNum >= MEAS_DATA_FIFOS) return MF_ERR_FIFO_INVALID;
@@ -291,6 +351,9 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.lastTs = f.lastDelivered = f.lastOut = kEmpty;
     f.newError = f.refusingBack = f.haveOut = f.inTimeSeen = false;
     f.tsErrors = f.fullCount = 0;
+    time_stepListen(onTimeStep);   // once: registering again changes nothing
+    f.epoch = gStepsBack.load();
+    f.newTimeRefused = 0;
     f.latencyMax = L;
     f.fill = 0;
     f.per = per;
@@ -308,6 +371,11 @@ int fifo_data_release(unsigned n) {
     DataFifo& f = gFifo[n];
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.buf) return MF_ERR_NOT_SET_UP;
+    if (f.newTimeRefused)
+        syslogx(148, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
+                     "recorded: the measurement restarts in the new time",
+                f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeFirst),
+                unsigned(f.newTimeLast));
     if (MEAS_APP_DEBUG() == 1) {
         char rn[16];
         syslogx(151, "BLK #%d, Fifo #%d released, Raster %s, PID 0x%X", f.req.blockNum, f.req.fifoNum,
@@ -326,15 +394,19 @@ void fifo_data_release_all() {
 
 // Whether a record stamped more than a second behind this device's time
 // came late rather than from another time base: the device's own values are
-// in its own time whatever their stamps; another's go on from the last
-// record their block took, which was in this device's time a few seconds
-// ago at most (this device or the source was put aside for a while, and
-// what it held comes now, in order). A source in another time base behind
-// has no record in this one to go on from, or stamps before it.
+// in its own time whatever their stamps; another's go on from their block's
+// records in this device's time: begun by one in time, stamped after the
+// last one the block took, which was taken a few seconds before at most,
+// the while this device stood still not counted (this device or the source
+// was put aside, and what waited comes now, in order; after a long stall it
+// may come late for seconds more while it catches up). A source in another
+// time base behind has no record in this one to go on from, stamps before
+// it, or comes after a longer silence.
 bool cameLate(const DataFifo& f, uint32_t t) {
     if (f.req.pid == app_pid) return true;
-    return f.inTimeSeen && f.lastTs != kEmpty && diff(t, f.lastTs) >= 0 &&
-           diff(host::ownTimeStamp(), f.inTimeAt) <= kLagSpan;
+    if (!f.inTimeSeen || f.lastTs == kEmpty || diff(t, f.lastTs) < 0) return false;
+    const uint32_t own = host::ownTimeStamp();
+    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan;
 }
 
 int fifo_data_put(unsigned n, const uint8_t* slot) {
@@ -346,6 +418,7 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
         return MF_ERR_FIFO_INVALID;
     }
     uint32_t t = be_get32(slot);
+    if (ofOldTime(*f)) return refuseNewTime(*f, t);
     // Only a stamp ahead of the live clock is from the future. The data time
     // moves with the logging raster: while that runs late, the records taken
     // meanwhile are ahead of it and wait here as long as the FIFO has room.
@@ -363,15 +436,23 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
         if (off <= kForeignLimit || own) f->newError = true;
         return off <= kForeignLimit || own ? MF_ERR_TS_INVALID : MF_ERR_TS_FOREIGN;
     }
+    // an own record stamped before one already put was taken after the
+    // clock went back: this FIFO, and every other of the old time, takes
+    // no more (the time service notes the step a little later)
+    if (own && f->req.raster <= MEAS_RASTER_1S && f->lastTs != kEmpty && diff(t, f->lastTs) < -kOwnBackSlack) {
+        gStepsBack.fetch_add(1);
+        return refuseNewTime(*f, t);
+    }
     const bool late = off < -kForeignLimit;
     if (late && !cameLate(*f, t)) {
         ++f->tsErrors;
         return MF_ERR_TS_FOREIGN;
     }
     int r = f->latencyMax ? putLatency(*f, t, slot + 4) : putPlain(*f, t, slot + 4);
-    if (r == 0 && !late) {
-        f->inTimeSeen = true;
-        f->inTimeAt = host::ownTimeStamp();
+    if (r == 0) {
+        f->inTimeSeen = f->inTimeSeen || !late;
+        f->takenAt = host::ownTimeStamp();
+        f->stillAt = stoodStill(f->takenAt);
     }
     if (r == 0) meas_fifo_note_load(f->loadClass, 100u * f->count / f->depth);
     return r;
@@ -401,7 +482,7 @@ int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
         if (outTs) *outTs = t;
         // after the clock went back the records taken before are delivered
         // at once: they would otherwise wait for the clock to catch up
-        const bool resync = gResync.load(std::memory_order_relaxed) != 0;
+        const bool resync = gResync.load(std::memory_order_relaxed) != 0 || ofOldTime(*f);
         if (diff(now, t) < 0 && !resync) {
             if (!resync)
                 SYSLOGX_FLOOD(floodLocaltime, 148,

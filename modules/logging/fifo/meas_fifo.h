@@ -71,6 +71,15 @@ void fifo_data_set_curr_ts(uint32_t ts);
 // Set while the clock was just re-synchronised: records "from the future"
 // are not reported then.
 void fifo_data_time_resync(int flag);
+// The time stamps handed to records went back (the logging raster found it):
+// the FIFOs set up before take no more records and give theirs at once,
+// until the measurement restarts with new ones; the records refused are
+// counted and named at their FIFO's release. A FIFO finds such a step too
+// when the device's own records come stamped back, and the time service's
+// notes of a step back (time_step.h) are heard. Gives the steps counted.
+uint32_t fifo_data_step_back();
+// Steps back seen so far, however found (wraps).
+uint32_t fifo_data_steps_back();
 
 // ---- condition FIFOs -----------------------------------------------------------------
 void fifo_condition_init();

@@ -13,6 +13,7 @@
 #include "logging/logging_fixture.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
+#include "platform/time_step.h"
 
 namespace {
 
@@ -48,7 +49,14 @@ protected:
         fifo_data_set_curr_ts(t);
         fifo_cond_set_curr_ts(t);
         live(t);
+        cur = t;
     }
+    // The logging raster ticking on to t, often enough that this device
+    // never stands still.
+    void runTo(uint32_t t) {
+        while (int32_t(t - cur) > 0) now(cur + std::min<uint32_t>(t - cur, 400));
+    }
+    uint32_t cur = 0;
     // The live clock of the time service alone.
     static void live(uint32_t t) {
         host::setTimeStampOffset(0);
@@ -293,10 +301,11 @@ TEST_F(MeasFifo, StampsOfAnotherTimeBaseAreRefusedEitherWayAndCountedQuietly) {
 }
 
 // Records that come more than a second late are of this device's time when
-// they go on from the last one their block took in it, a few seconds ago at
-// most (this device, or their source, was put aside for a while): taken, in
-// order. One stamped before that last one, or after a longer silence, is of
-// another time base. The device's own values are of its own time whatever
+// they go on from the last one their block took, a few seconds ago at most,
+// the while this device stood still not counted (this device, or their
+// source, was put aside for a while, and what waited may catch up slowly):
+// taken, in order. One stamped before that last one, or after a longer
+// silence of its source, is of another time base. The device's own values are of its own time whatever
 // their stamps: late ones are taken, and none is of another time base.
 TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     MeasFifoDataRequest r = dataReq(9, 1);
@@ -310,16 +319,31 @@ TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     std::vector<uint32_t> want{20000000};
     for (uint32_t k = 1; k <= 25; ++k) want.push_back(20000000 + 1000 * k);
     EXPECT_EQ(drain(9), want);
-    now(20000000 + 25000 + 60000);   // silent for a minute
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000, {1}).data()), MF_ERR_TS_FOREIGN);
+    // what waited at the source through a long stall catches up slowly,
+    // while this device runs: its records stay 1.5 s late for 6.4 s, each
+    // going on from the one before
+    for (uint32_t k = 1; k <= 80; ++k) {
+        runTo(20000000 + 40000 + 800 * k);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 25000 + 800 * k, {k}).data()), 0) << k;
+    }
+    EXPECT_EQ(drain(9).size(), 80u);
+    // this device stood still for 8 s (its logging raster did not tick):
+    // what its source sent meanwhile comes as late, before the raster ticks
+    // again and after
+    live(20104000 + 80000);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 10, {1}).data()), 0);
+    now(20104000 + 80010);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 20, {1}).data()), 0);
+    EXPECT_EQ(drain(9).size(), 2u);
+    runTo(20184010 + 600000);   // silent for a minute while this device ran
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 30, {1}).data()), MF_ERR_TS_FOREIGN);
     ASSERT_EQ(fifo_data_release(9), 0);
 
     r.pid = app_pid;
     ASSERT_EQ(fifo_data_request(r), 0);
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000, {1}).data()), 0);   // a minute late
-    EXPECT_EQ(drain(9), (std::vector<uint32_t>{20000000 + 26000}));
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 26000 - 100, {1}).data()), MF_ERR_TS_INVALID);   // before it
-    EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 85000 + 40000, {1}).data()), MF_ERR_TS_INVALID);   // 4 s ahead
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20089000 + 30, {1}).data()), 0);   // a minute late
+    EXPECT_EQ(drain(9), (std::vector<uint32_t>{20089000 + 30}));
+    EXPECT_EQ(fifo_data_put(9, dataSlot(20784010 + 40000, {1}).data()), MF_ERR_TS_INVALID);   // 4 s ahead
     EXPECT_TRUE(drain(9).empty());
 }
 
@@ -494,4 +518,62 @@ TEST_F(MeasFifo, ThinningByConditionState) {
     for (uint32_t t = 100000; t < 102000; t += 10)
         if (t >= 101000 - 200 || t % 100 == 0) expect.push_back(t);
     EXPECT_EQ(got, expect);
+}
+
+// The time went back 0.12 s (the time service noted it): the FIFOs set up
+// before hold the old time's records and take none put after the step,
+// however they are stamped: those of the new time would lie among the old
+// ones (or after them, once the new time passes the old) in the old time's
+// file. What they hold comes out at once, in order; what they refused is
+// counted and named at their release. FIFOs set up after the step take the
+// new time. An own record stamped back is such a step too, found before the
+// time service notes it.
+TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) {
+    for (bool noted : {true, false}) {
+        SCOPED_TRACE(noted ? "noted by the time service" : "found by an own record");
+        MeasFifoDataRequest own = dataReq(13, 1, MEAS_RASTER_2MS), peer = dataReq(14, 1, MEAS_RASTER_1S);
+        own.pid = app_pid;
+        peer.pid = uint16_t(app_pid + 1);
+        ASSERT_EQ(fifo_data_request(own), 0);
+        ASSERT_EQ(fifo_data_request(peer), 0);
+        now(500000);
+        std::vector<uint32_t> old;
+        for (uint32_t t = 499020; t <= 500000; t += 20) {
+            ASSERT_EQ(fifo_data_put(13, dataSlot(t, {t}).data()), 0);
+            old.push_back(t);
+        }
+        ASSERT_EQ(fifo_data_put(14, dataSlot(495000, {1}).data()), 0);
+        const uint32_t before = fifo_data_steps_back();
+        takeLogTexts();
+        now(500000 - 1200 + 10);
+        if (noted) {
+            time_stepResetForTest();
+            time_stepNote(500000, 70000);
+            time_stepNote(500000 - 1200 + 10, 70010);
+        }
+        EXPECT_EQ(fifo_data_put(13, dataSlot(498810, {1}).data()), MF_ERR_TS_INVALID);
+        EXPECT_NE(fifo_data_steps_back(), before);
+        EXPECT_EQ(fifo_data_put(14, dataSlot(498800, {2}).data()), MF_ERR_TS_INVALID);
+        now(500000 + 1000);   // the new time past the old one's last record
+        EXPECT_EQ(fifo_data_put(13, dataSlot(500000 + 1000, {3}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(14, dataSlot(500000 + 1000, {4}).data()), MF_ERR_TS_INVALID);
+        now(498820);   // the old time's records come out though the data time lies before them
+        EXPECT_EQ(drain(13), old);
+        EXPECT_EQ(drain(14), (std::vector<uint32_t>{495000}));
+        EXPECT_EQ(countContaining(takeLogTexts(), "TS-Err"), 0);
+        ASSERT_EQ(fifo_data_release(13), 0);
+        ASSERT_EQ(fifo_data_release(14), 0);
+        auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #13, PID 0x1: 2 records put after the time went back (stamped "
+                                       "498810 to 501000) not recorded"),
+                  1);
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #14, PID 0x2: 2 records put after the time went back"), 1);
+        // set up in the new time
+        ASSERT_EQ(fifo_data_request(own), 0);
+        EXPECT_EQ(fifo_data_put(13, dataSlot(498830, {5}).data()), 0);
+        now(498840);
+        EXPECT_EQ(drain(13), (std::vector<uint32_t>{498830}));
+        ASSERT_EQ(fifo_data_release(13), 0);
+        EXPECT_EQ(countContaining(takeLogTexts(), "went back"), 0);
+    }
 }
