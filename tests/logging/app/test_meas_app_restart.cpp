@@ -160,7 +160,7 @@ TEST_F(MeasAppTest, ShellSaysWhenInitIsRefused) {
     ASSERT_EQ(msd_shellAddCommand("meas", measCommandFunc), 1);
     takeLogTexts();
     std::string out;
-    EXPECT_EQ(shell_runLineCapture("meas init", &out), 0);
+    EXPECT_EQ(shell_runLineCapture("meas init", &out), -1);
     EXPECT_EQ(out, "meas init: measurement exists, init refused (destroy it first)\n");
     run(50);
     EXPECT_EQ(sp().meas_app_running, 1);
