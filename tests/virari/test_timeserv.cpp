@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "host/os/os.h"
+#include "logging/events/event_peer_opens.h"
 #include "timeserv_fixture.h"
 #include "virari/timeserv/timeserv_internal.h"
 
@@ -242,6 +243,12 @@ TEST_F(TimeServTest, MasterThatLostItsBootCountIsFollowedWithItsFirstMessage) {
                         {"its boot count again after a silence", 1, true}};
     for (const Run& r : runs) {
         SCOPED_TRACE(r.what);
+        uint8_t open[18] = {};   // an event of the master's, open
+        be_put32(open, 0x02000005);
+        const uint32_t openedAt = host::timeStamp();
+        be_put32(open + 4, openedAt);
+        be_put32(open + 8, 0xFFFFFFFFu);
+        eventPeers_note(3, open, sizeof open);
         if (r.silent) masterFallsSilent();
         takeLogTexts();
         base -= 10000000u;   // 1000 s behind
@@ -254,7 +261,12 @@ TEST_F(TimeServTest, MasterThatLostItsBootCountIsFollowedWithItsFirstMessage) {
         EXPECT_EQ(countContaining(log, "time master PID 0x03 runs anew (boot count " + std::to_string(r.boot) + ")"),
                   1);
         EXPECT_EQ(countContaining(log, "time locked anew"), 1);
+        EXPECT_EQ(countContaining(log, "eventlogging: PID 0x3 runs anew: its event 0x02000005 opened at " +
+                                           std::to_string(openedAt) + " closed at "),
+                  1)
+            << "the event it left open is closed in the time it stood in";
     }
+    eventPeers_resetForTest();
 }
 
 // A slave put aside for 2.5 s (a stall of its own) loses its sync; the

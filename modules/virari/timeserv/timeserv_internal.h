@@ -29,6 +29,7 @@ struct TimeServState {
     int64_t masterHeardMs = 0;
     uint32_t masterGap = 0;   // the gap stamp last heard of the master's run
     uint32_t masterRun = 0;   // counts the master's runs taken (its identity may stay)
+    bool masterRunIsRestart = false;   // the last was its own unit's new run, not another master
     uint32_t secondId = 0;
     uint32_t secondBootCnt = 0;
     bool secondNamed = false;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/events/event_peer_opens.h"
 #include "measurement/comint.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
@@ -122,6 +123,7 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
         s.masterHeardMs = now;
         s.masterGap = gap;
         ++s.masterRun;
+        s.masterRunIsRestart = true;
         s.changeCnt = 0;
         return true;
     }
@@ -138,6 +140,7 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
             s.masterHeardMs = now;
             s.masterGap = gap;
             ++s.masterRun;
+            s.masterRunIsRestart = false;
             s.changeCnt = 0;
         }
     } else {
@@ -145,6 +148,13 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
         s.changeCnt = 1;
     }
     return true;
+}
+
+// Whether the master's own unit began a new run since the count `before`
+// (not another device taking over: the old master may still be on).
+bool masterRunsAnew(TimeServState& s, uint32_t before) {
+    std::lock_guard<std::mutex> lk(s.idMx);
+    return s.masterRun != before && s.masterRunIsRestart;
 }
 
 // Hands the gap stamp to the slave core when it is the current master's:
@@ -276,7 +286,17 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
 
     if (!s.isMaster) {
         const bool named = len >= 32;
+        uint32_t runBefore = 0;
+        {
+            std::lock_guard<std::mutex> lk(s.idMx);
+            runBefore = s.masterRun;
+        }
         if (named && !trackMaster(s, m)) return 1;   // a second unit under the master's PID
+        if (masterRunsAnew(s, runBefore)) {
+            // its run ended: what it left open ends there, in the time it
+            // stood in, before the core may step onto its new time
+            eventPeers_close(ci_get_src(m), time_getTimestamp(), "runs anew");
+        }
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);
     } else {
