@@ -223,7 +223,10 @@ void checkConflict(TimeServState& s, uint16_t src) {
 // Whether the message with this gap stamp waited: the master sent it one
 // period before the gap it announces, and the core, in sync, stamps in the
 // master's time.
-bool stale(uint32_t gap) { return std::abs(int32_t(time_getTimestamp() - (gap - kGapPeriod))) > kStaleAfter; }
+bool stale(uint32_t gap) {
+    const int32_t age = int32_t(time_getTimestamp() - (gap - kGapPeriod));   // wrap-safe
+    return age > kStaleAfter || age < -kStaleAfter;
+}
 
 // Takes the master's date into the clocks. The clocks agree when they lie
 // within half a second of each other either way: a clock ahead of the master
