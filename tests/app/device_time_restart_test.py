@@ -35,6 +35,12 @@ behind: B starts with its clock 50,000 s behind A's, its event channel on
 A's throttle (the sample's): no event of B spans the lock (the recording
 check finds none that began in no file's time).
 
+late: A is killed and started again at once on the same clock while B
+is held (SIGSTOP) until 150 ms after A's device network is up: A's new
+run's first time message waits in B's socket and is read 150 ms late, or
+later. B takes no step back for it: its m03 records its own values, none
+refused as stamped back, and it never restarts its measurement.
+
 stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
 for 2.5 s (SIGSTOP, SIGCONT), 3 times, then A once; the time messages and
 values of those seconds wait in the frozen one's socket, or in the master's
@@ -42,7 +48,7 @@ rasters. A stall is a lag: neither device restarts anything nor refuses
 values for their stamps, and no event of B's files is opened again before
 its close.
 
-Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|late|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -344,6 +350,51 @@ def quick(binary, measdump, sample, ns_a, ns_b):
     print("master restarted at once test passed")
 
 
+HELD_S = 0.15
+
+
+def late(binary, measdump, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-trl-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-trl-b-", PID_B, ADDR_B) as run_b:
+        each_records_the_other(binary, run_a, run_b, ns_b)
+        records_own_values(run_b.folder, PID_B)   # B's m03: its own values, stamped in its time
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = ns_device(binary, run_b, ns_b).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0, "A's values in B's files", 60)
+            wait_for(lambda: drive_files(run_b.folder, "meas2"), "B's first file of its own values")
+            mark = len(b.log())
+            anew = "time master PID 0x%02X runs anew" % PID_A
+            os.kill(b.proc.pid, signal.SIGSTOP)
+            held = time.monotonic()
+            try:
+                a.kill()
+                before = a.log_start + len(a.log())
+                a = ns_device(binary, run_a, ns_a)
+                a.log_start = before
+                # A's time messages begin once its device network is up: the
+                # first waits in B's socket
+                wait_for(lambda: "BC2_eth_ini(): Initialisation finished" in a.log(), "A's device network", 30)
+                time.sleep(HELD_S)
+            finally:
+                os.kill(b.proc.pid, signal.SIGCONT)
+            print("B held %.2f s from A's restart" % (time.monotonic() - held))
+            a.wait_ready()
+            wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
+            counted = blkcount(b, "SG")
+            wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            log_b = b.log()[mark:]
+            # a step back of B's time would stamp its own values back (refused) or restart its measurement
+            back = [ln for ln in log_b.splitlines() if RESET in ln or ("TS-Err" in ln and "PID: 0x%X " % PID_B in ln)]
+            assert not back, "A's clock ran on, yet its late first time message stepped B's time back: %s" % back
+            stop_both(a, b)
+        except Exception:
+            print_log_ends(a, b)
+            raise
+    print("master's first time message held %d ms test passed" % (HELD_S * 1000))
+
+
 STALLS = 3
 
 
@@ -407,6 +458,8 @@ def main():
             behind(binary, measdump, sample, *pair)
         elif mode == "back3":
             restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
+        elif mode == "late":
+            late(binary, measdump, sample, *pair)
         elif mode == "stall":
             stall(binary, measdump, sample, *pair)
         elif mode == "wrap":
