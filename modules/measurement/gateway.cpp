@@ -276,7 +276,8 @@ bool mayHold(const GwList& L) {
 // Another device's list whose device was not there (devices of a car boot at
 // different times), has come back (a restart forgets the lists it served) or
 // sends nothing is asked for again, once a second at most; a list the device
-// refused is not. gMx held; on the delivering raster task.
+// refused is not. A running list stays running while it is asked for again.
+// gMx held; on the delivering raster task.
 void retryLocked(GwList& L, unsigned periodMs) {
     const bool failed = L.state == FAILED && offlineError(L.startErr);
     if (L.local || L.killed || (!failed && L.state != RUNNING)) {
@@ -291,6 +292,15 @@ void retryLocked(GwList& L, unsigned periodMs) {
     L.peerUp = up;
     if (!up) return;   // nothing can be sent to it yet
     if (!failed && !cameBack && !L.inTimeout) return;   // running and delivering
+    if (!failed) {
+        // A running list is asked for again, and runs on meanwhile: what its
+        // device sends before it answers (it was only put aside for a while)
+        // is delivered, rather than left to fill the list's FIFO and be
+        // dropped; the answer changes nothing here.
+        count(L.pid, C_PID_STATE_REQ);
+        sendRequest(L, 1);
+        return;
+    }
     const unsigned before = L.startErr;
     L.state = CONFIGURED;
     startLocked(L);
