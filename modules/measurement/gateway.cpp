@@ -100,6 +100,8 @@ std::unordered_set<gw_connection*> gConns;
 std::unordered_map<uint32_t, ListPtr> gLists;
 std::vector<ListPtr> gChain[GW_RASTERS];
 std::atomic<uint16_t> gCnt[kPids][C_COUNT];
+// Per PID: the stamp of the last value of its lists delivered, +1 (0: none).
+std::atomic<uint64_t> gLastStamp[kPids];
 uint16_t gOwnPid = 1;
 std::atomic<uint32_t> gOwnUnit{0}, gOwnBoot{0};   // 0: no unit id sent
 std::atomic<const gw_network*> gNet{nullptr};
@@ -523,6 +525,14 @@ int gw_pid_offline(unsigned pid) {
     return gCnt[pid][C_PID_STATE] == 2 ? 1 : 0;
 }
 
+bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp) {
+    if (pid >= kPids || !stamp) return false;
+    const uint64_t v = gLastStamp[pid].load();
+    if (!v) return false;
+    *stamp = uint32_t(v - 1);
+    return true;
+}
+
 int gw_debugoutPID(unsigned pid, uint16_t out[19]) {
     if (pid >= kPids || !out) return 0;
     for (int i = 0; i < C_COUNT; ++i) out[i] = gCnt[pid][i];
@@ -577,6 +587,7 @@ void gw_distribute(unsigned raster) {
             uint8_t* slot = dynkomm_read(L.fifo);
             if (!slot) break;
             got = true;
+            if (!L.local && L.pid < kPids) gLastStamp[L.pid].store(uint64_t(be_get32(slot)) + 1);   // its stamp
             int r = call(L, GW_CB_READ, 0, slot);
             dynkomm_readdone(L.fifo);
             count(L.pid, offline(L) ? C_DATA_OFFLINE : C_DATA_ONLINE);

@@ -300,7 +300,8 @@ void SerNet_man_1s() {
         if (pid == own) continue;
         const bool gone = BC2_peer_gone(pid);
         if (gone || peers[pid].run != gEventRun[pid])
-            eventPeers_close(uint16_t(pid), time_getTimestamp(), gone ? "fell silent" : "runs anew");
+            eventPeers_close(uint16_t(pid), eventPeers_lastValue(uint16_t(pid), time_getTimestamp()),
+                             gone ? "fell silent" : "runs anew");
         gEventRun[pid] = peers[pid].run;
     }
     unsigned stopped[MEAS_PEERS] = {};

@@ -366,6 +366,9 @@ TEST_F(GatewayTest, RemoteListWithoutRouteIsOfflineAndWithRouteRequests0x500) {
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(be_get32(&reads[0].slot[4]), 0xCAFEBABEu);
     EXPECT_EQ(gw_pid_offline(7), 0);
+    uint32_t last = 0;
+    EXPECT_TRUE(gw_pid_last_stamp(7, &last));   // its last value: where its open events end should it go
+    EXPECT_EQ(last, 4242u);
     gSent.clear();
     gw_kill_list(h);
     ASSERT_EQ(gSent.size(), 1u);   // stop request

@@ -6,6 +6,7 @@
 
 #include "logging/events/event_logger.h"
 #include "logging/events/event_record.h"
+#include "measurement/gateway.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 
@@ -72,6 +73,11 @@ unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why) {
                 unsigned(o.id), unsigned(o.start), unsigned(o.start + duration));
     }
     return n;
+}
+
+uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now) {
+    uint32_t last = 0;
+    return gw_pid_last_stamp(pid, &last) && int32_t(now - last) >= 0 ? last : now;
 }
 
 void eventPeers_resetForTest() {

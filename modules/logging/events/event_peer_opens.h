@@ -13,5 +13,8 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length);
 // open is closed at `end` (this device's time, not before its start) in
 // every event logger, and logged with `why`; the number closed.
 unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why);
+// The end for them: the stamp of the device's last value delivered here,
+// or `now` when there is none before it.
+uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now);
 // Tests: forgets every open event.
 void eventPeers_resetForTest();

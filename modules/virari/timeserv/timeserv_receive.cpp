@@ -296,9 +296,9 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
         }
         if (named && !trackMaster(s, m)) return 1;   // a second unit under the master's PID
         if (masterRunsAnew(s, runBefore)) {
-            // its run ended: what it left open ends there, in the time it
-            // stood in, before the core may step onto its new time
-            eventPeers_close(ci_get_src(m), time_getTimestamp(), "runs anew");
+            // its run ended: what it left open ends at its last value, in
+            // the time it stood in, before the core may step onto its new time
+            eventPeers_close(ci_get_src(m), eventPeers_lastValue(ci_get_src(m), time_getTimestamp()), "runs anew");
         }
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);

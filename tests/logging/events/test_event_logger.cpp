@@ -244,6 +244,7 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 1u);
     EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 0u) << "closed twice";
     EXPECT_EQ(eventPeers_close(4, now, "runs anew"), 1u);
+    EXPECT_EQ(eventPeers_lastValue(3, now), now) << "no value of it came: it ends now";
     EXPECT_TRUE(waitWrites(8, 5000));
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
