@@ -52,9 +52,10 @@
 // them: half a second of them says whether it lies 100 ms or more behind,
 // and a second of them, once two more agree with their best, whether less:
 // the master's restart on the same clock so moves nothing, however late its
-// first message, and a new time 50 ms or more behind is stepped onto. The sync state stays as it was across that step: a slave
-// in sync steps in sync, so that whoever watches the stamps sees them go
-// back; one out of sync reports sync only once it stands in the new time.
+// first message, and a new time 50 ms or more behind is stepped onto. The
+// sync state stays as it was across that step: a slave in sync steps in
+// sync, so that whoever watches the stamps sees them go back; one out of
+// sync reports sync only once it stands in the new time.
 // Sync lost and found again with the same time base keeps to the rules
 // above.
 #include "host/kernel/kernel_internal.h"
