@@ -52,19 +52,27 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     std::memcpy(free->payload, payload, length);
 }
 
+namespace {
+
+// Takes one open event of pid out of the table into `out`; false when none is left.
+bool takeOpen(uint16_t pid, Open* out) {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Open& o : gOpen)
+        if (o.used && o.pid == pid) {
+            *out = o;
+            o.used = false;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
 unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why) {
-    Open closing[kOpens];
     unsigned n = 0;
-    {
-        std::lock_guard<std::mutex> lk(gMx);
-        for (Open& o : gOpen)
-            if (o.used && o.pid == pid) {
-                closing[n++] = o;
-                o.used = false;
-            }
-    }
-    for (unsigned i = 0; i < n; ++i) {
-        Open& o = closing[i];
+    Open o;   // one at a time: the callers' stacks are small
+    while (takeOpen(pid, &o)) {
+        ++n;
         const int32_t lasted = int32_t(end - o.start);   // an end before its start: none
         const uint32_t duration = lasted > 0 ? uint32_t(lasted) : 0u;
         be_put32(o.payload + 8, duration);
