@@ -323,7 +323,9 @@ int gw_list_reply_cmd(ci_msg_t* m) {
     auto it = gLists.find(ci_get_magic(m));
     if (it == gLists.end() || op != 1) return 1;   // stop replies and late replies need nothing
     GwList& L = *it->second;
-    if (L.state != REQUESTED) return 1;
+    // a list that runs on while it is asked for again ends only when its
+    // device refuses it now
+    if (L.state != REQUESTED && !(L.state == RUNNING && err)) return 1;
     settleStart(L, err);
     gCnt[cntPid(L.pid)][C_PID_STATE] = 1;
     if (err) {

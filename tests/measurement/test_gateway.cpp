@@ -526,6 +526,11 @@ TEST_F(GatewayTest, ARemoteListIsAskedForAgainOnceItsDeviceIsThereAndAfterItCome
         tick(3, 0, false);
     }
     EXPECT_EQ(valueReads() - before, 600u);
+    replyToStart(h);   // its answer changes nothing; a refusal ends the list
+    replyToStart(h, GW_DENIED);
+    tick(3, 0, false);
+    ASSERT_FALSE(rec_.of(GW_CB_START).empty());
+    EXPECT_EQ(rec_.of(GW_CB_START).back().status, GW_DENIED);
     gw_kill_list(h);
     gw_set_network(nullptr);
     comint_set_transport(nullptr);
