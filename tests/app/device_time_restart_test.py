@@ -41,6 +41,10 @@ run's first time message waits in B's socket and is read 150 ms late, or
 later. B takes no step back for it: its m03 records its own values, none
 refused as stamped back, and it never restarts its measurement.
 
+lostnv: as far, 1000 s behind, A started again without its nvram.bin (its
+boot count 1 again): B takes it for A's new run at its first time message
+and refuses none of its values for their stamps.
+
 stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
 for 2.5 s (SIGSTOP, SIGCONT), 3 times, then A once; the time messages and
 values of those seconds wait in the frozen one's socket, or in the master's
@@ -48,7 +52,7 @@ rasters. A stall is a lag: neither device restarts anything nor refuses
 values for their stamps, and no event of B's files is opened again before
 its close.
 
-Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|late|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near|quick|back3|behind|late|lostnv|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -180,9 +184,11 @@ def records_own_values(folder, pid):
         f.write(text.replace('adr="0x01', 'adr="0x%02X' % pid))
 
 
-def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False):
+def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
+            lost_nvram=False):
     """held: B's own event is open through A's restarts (the recording check
-    finds each of its closes at the steps)."""
+    finds each of its closes at the steps). lost_nvram: A starts again
+    without its nvram.bin, its boot count 1 as at its first start."""
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
         each_records_the_other(binary, run_a, run_b, ns_b)
@@ -204,7 +210,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 b.shell("setvar p_fuel 3")
                 time.sleep(1)   # open amid A's values
             for n in range(1, times + 1):
-                a = restart_behind(binary, run_a, ns_a, a, first_ahead_ns - n * behind_ns, behind_ns)
+                a = restart_behind(binary, run_a, ns_a, a, first_ahead_ns - n * behind_ns, behind_ns, lost_nvram)
                 # B steps onto A's new time and records A's values again, in a new file
                 wait_for(lambda: b.log().count(RESET) >= resets + n, "B to restart its measurement", 30)
                 wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
@@ -215,6 +221,11 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             bad = out_of_order(files)
             assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
             log_b = b.log()
+            if lost_nvram:
+                # B knows A's new run by its time going back, and follows it at once
+                assert "time master PID 0x%02X runs anew (boot count 1)" % PID_A in log_b
+                refused = [ln for ln in log_b.splitlines() if "come stamped" in ln]
+                assert not refused, "B refused A's values of its new run: %s" % refused
             assert log_b.count(RESET) == resets + times, "B restarted its measurement %d times" % (
                 log_b.count(RESET) - resets)
             # the newest file of each drive (the names count up) holds A's
@@ -240,10 +251,12 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
     print("master restarted %d times %.1f s behind test passed" % (times, behind_ns / 1e9))
 
 
-def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns):
+def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns, lost_nvram=False):
     """A killed and started again at once, its clock ahead_ns ahead (behind
     where it stood); ready."""
     a.kill()
+    if lost_nvram:
+        os.remove(os.path.join(run_a.folder, "nvram.bin"))
     before = a.log_start + len(a.log())
     a = master(binary, run_a, ns_a, ahead_ns)
     a.log_start = before   # this run's start-up, not the killed one's
@@ -462,6 +475,8 @@ def main():
             late(binary, measdump, sample, *pair)
         elif mode == "stall":
             stall(binary, measdump, sample, *pair)
+        elif mode == "lostnv":
+            restart(binary, measdump, sample, *pair, 1000 * 10**9, lost_nvram=True)
         elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:
