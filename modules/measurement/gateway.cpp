@@ -100,6 +100,8 @@ std::unordered_set<gw_connection*> gConns;
 std::unordered_map<uint32_t, ListPtr> gLists;
 std::vector<ListPtr> gChain[GW_RASTERS];
 std::atomic<uint16_t> gCnt[kPids][C_COUNT];
+// Per PID: the stamp of the last value of its lists delivered, +1 (0: none).
+std::atomic<uint64_t> gLastStamp[kPids];
 uint16_t gOwnPid = 1;
 std::atomic<uint32_t> gOwnUnit{0}, gOwnBoot{0};   // 0: no unit id sent
 std::atomic<const gw_network*> gNet{nullptr};
@@ -276,7 +278,8 @@ bool mayHold(const GwList& L) {
 // Another device's list whose device was not there (devices of a car boot at
 // different times), has come back (a restart forgets the lists it served) or
 // sends nothing is asked for again, once a second at most; a list the device
-// refused is not. gMx held; on the delivering raster task.
+// refused is not. A running list stays running while it is asked for again.
+// gMx held; on the delivering raster task.
 void retryLocked(GwList& L, unsigned periodMs) {
     const bool failed = L.state == FAILED && offlineError(L.startErr);
     if (L.local || L.killed || (!failed && L.state != RUNNING)) {
@@ -291,6 +294,15 @@ void retryLocked(GwList& L, unsigned periodMs) {
     L.peerUp = up;
     if (!up) return;   // nothing can be sent to it yet
     if (!failed && !cameBack && !L.inTimeout) return;   // running and delivering
+    if (!failed) {
+        // A running list is asked for again, and runs on meanwhile: what its
+        // device sends before it answers (it was only put aside for a while)
+        // is delivered, rather than left to fill the list's FIFO and be
+        // dropped; the answer changes nothing here.
+        count(L.pid, C_PID_STATE_REQ);
+        sendRequest(L, 1);
+        return;
+    }
     const unsigned before = L.startErr;
     L.state = CONFIGURED;
     startLocked(L);
@@ -311,7 +323,9 @@ int gw_list_reply_cmd(ci_msg_t* m) {
     auto it = gLists.find(ci_get_magic(m));
     if (it == gLists.end() || op != 1) return 1;   // stop replies and late replies need nothing
     GwList& L = *it->second;
-    if (L.state != REQUESTED) return 1;
+    // a list that runs on while it is asked for again ends only when its
+    // device refuses it now
+    if (L.state != REQUESTED && !(L.state == RUNNING && err)) return 1;
     settleStart(L, err);
     gCnt[cntPid(L.pid)][C_PID_STATE] = 1;
     if (err) {
@@ -513,6 +527,14 @@ int gw_pid_offline(unsigned pid) {
     return gCnt[pid][C_PID_STATE] == 2 ? 1 : 0;
 }
 
+bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp) {
+    if (pid >= kPids || !stamp) return false;
+    const uint64_t v = gLastStamp[pid].load();
+    if (!v) return false;
+    *stamp = uint32_t(v - 1);
+    return true;
+}
+
 int gw_debugoutPID(unsigned pid, uint16_t out[19]) {
     if (pid >= kPids || !out) return 0;
     for (int i = 0; i < C_COUNT; ++i) out[i] = gCnt[pid][i];
@@ -567,6 +589,7 @@ void gw_distribute(unsigned raster) {
             uint8_t* slot = dynkomm_read(L.fifo);
             if (!slot) break;
             got = true;
+            if (!L.local && L.pid < kPids) gLastStamp[L.pid].store(uint64_t(be_get32(slot)) + 1);   // its stamp
             int r = call(L, GW_CB_READ, 0, slot);
             dynkomm_readdone(L.fifo);
             count(L.pid, offline(L) ? C_DATA_OFFLINE : C_DATA_ONLINE);

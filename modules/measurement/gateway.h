@@ -88,6 +88,9 @@ int gw_kill_list(uint32_t list);
 int gw_kill_all_lists(gw_conn_t conn);
 int gw_list_speed(gw_conn_t conn, uint32_t list, unsigned speed);
 int gw_pid_offline(unsigned pid);
+// The stamp of the last value of another device's lists delivered here;
+// false when none was.
+bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp);
 // 19 counters of a PID: pid state (2 = offline), pid state requested, pid
 // state running, measurement lists, data online, data offline, no-data, lists
 // configured, lists initialised, list entries, start-callback errors, lists

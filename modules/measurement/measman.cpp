@@ -30,6 +30,7 @@ struct Served {
     uint32_t handle;
     uint32_t magic;
     uint32_t run = 0;         // the device's run count at the request
+    unsigned raster = 0, slots = 0, mode = 0, size = 0;   // as asked for
     bool masterFed = false;   // a CCP/XCP master writes the FIFO per DAQ
     MeasProducer prod;
 };
@@ -201,11 +202,31 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     uint16_t pid = ci_get_src(req);
     uint32_t handle = ci_get_magic(req);
     if (raster >= GW_RASTERS) return GW_DENIED;
-    stopServed(pid, handle);   // a repeated request replaces the old list
+    const auto runOf = gRunOf.load();
+    const uint32_t run = runOf ? runOf(pid) : 0;
+    const unsigned size = meas_slot_size(elems);
+    {
+        // The same request again from the same run of the device (it heard
+        // nothing of the list for a while: this device was put aside) is
+        // served by the list it has: replaced, what waits to be sent would
+        // be lost, and the values until the new list's first.
+        std::lock_guard<std::mutex> lk(gMx);
+        auto it = gServed.find(key(pid, handle));
+        if (it != gServed.end()) {
+            const Served& o = *it->second;
+            if (o.run == run && o.raster == raster && o.slots == slots && o.mode == mode && o.size == size)
+                return GW_NO_ERROR;
+        }
+    }
+    stopServed(pid, handle);   // another request under the handle replaces the old list
     auto s = std::make_unique<Served>();
     s->pid = pid;
     s->handle = handle;
-    if (auto runOf = gRunOf.load()) s->run = runOf(pid);
+    s->run = run;
+    s->raster = raster;
+    s->slots = slots;
+    s->mode = mode;
+    s->size = size;
     if (!s->prod.setup(elems, raster)) return GW_ADDRESS;
     s->magic = dynkomm_get_magic();
     if (!s->magic) {
@@ -215,7 +236,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     dynkomm_fifo_prepare(s->magic);
     s->prod.fifo = dynkomm_fifo_create(s->magic, comint_own_pid(), handle, pid, uint16_t(raster),
                                        uint16_t(slots ? slots : dynkomm_getslotnum_SerNet(raster)),
-                                       uint16_t(meas_slot_size(elems)), uint16_t(mode & DYNKOMM_MODE_QUEUE));
+                                       uint16_t(size), uint16_t(mode & DYNKOMM_MODE_QUEUE));
     if (!s->prod.fifo) {
         dynkomm_free_magic_direct(s->magic);
         s->prod.release();

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "host/os/os.h"
+#include "logging/events/event_peer_opens.h"
 #include "measurement/measman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 #include "virari/DiraDir2/bc2_internal.h"
 
 namespace {
@@ -35,6 +37,7 @@ uint8_t gFloodShort = 0;
 // channels down at least once, so it asks for them again when it is back.
 constexpr unsigned kGoneSeconds = 3;
 unsigned gGoneSeconds[MEAS_PEERS] = {};   // the 1000 ms raster's own
+uint32_t gEventRun[MEAS_PEERS] = {};      // each device's run its open events were last looked at in
 
 bool isOffline(const dynkomm_fifo_t* f) { return f->mode & DYNKOMM_MODE_QUEUE; }
 SenderList* listOf(const dynkomm_fifo_t* f) {
@@ -291,6 +294,15 @@ void SerNet_man_1s() {
     for (unsigned pid = 0; pid < MEAS_PEERS; ++pid) {
         gGoneSeconds[pid] = pid != own && BC2_peer_gone(pid) ? gGoneSeconds[pid] + 1 : 0;
         peers[pid] = MeasPeerRun{gGoneSeconds[pid] >= kGoneSeconds, BC2_peer_run(pid)};
+    }
+    // events a device left open when it restarted or fell silent end now
+    for (unsigned pid = 0; pid < MEAS_PEERS; ++pid) {
+        if (pid == own) continue;
+        const bool gone = BC2_peer_gone(pid);
+        if (gone || peers[pid].run != gEventRun[pid])
+            eventPeers_close(uint16_t(pid), eventPeers_lastValue(uint16_t(pid), time_getTimestamp()),
+                             gone ? "fell silent" : "runs anew");
+        gEventRun[pid] = peers[pid].run;
     }
     unsigned stopped[MEAS_PEERS] = {};
     meas_man_stop_ended_runs(peers, stopped);

@@ -42,6 +42,16 @@ behind: B starts with its clock 50,000 s behind A's, its event channel on
 A's throttle (the sample's): no event of B spans the lock (the recording
 check finds none that began in no file's time).
 
+late: A is killed and started again at once on the same clock while B
+is held (SIGSTOP) until 150 ms after A's device network is up: A's new
+run's first time message waits in B's socket and is read 150 ms late, or
+later. B takes no step back for it: its m03 records its own values, none
+refused as stamped back, and it never restarts its measurement.
+
+lostnv: as far, 1000 s behind, A started again without its nvram.bin (its
+boot count 1 again): B takes it for A's new run at its first time message
+and refuses none of its values for their stamps.
+
 stall: B, with an event open (its "FullThrottle" of A's throttle), is frozen
 for 2, 3.5 and 5 s (SIGSTOP, SIGCONT), then A for 2.5 s; the time messages and
 values of those seconds wait in the frozen one's socket, or in the master's
@@ -49,7 +59,7 @@ rasters. A stall is a lag: neither device restarts anything nor refuses
 values for their stamps, and no event of B's files is opened again before
 its close; B's files stay in time order.
 
-Usage: device_time_restart_test.py far|wrap|near|gap|quick|back3|behind|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near|gap|quick|back3|behind|late|lostnv|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -200,11 +210,13 @@ def records_own_values(folder, pid):
 
 
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
-            pause=0.0):
+            pause=0.0, lost_nvram=False):
     """behind_ns: how far back each restart of A puts its clock (a list: one
     restart each). held: B's own event is open through A's restarts (the
     recording check finds each of its closes at the steps), and B's m03
-    records B's own values. pause: seconds between A's kill and its start."""
+    records B's own values. pause: seconds between A's kill and its start.
+    lost_nvram: A starts again without its nvram.bin, its boot count 1 as at
+    its first start."""
     steps = behind_ns if isinstance(behind_ns, list) else [behind_ns] * times
     times = len(steps)
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
@@ -230,7 +242,7 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             ahead_ns = first_ahead_ns
             for n, behind in enumerate(steps, 1):
                 ahead_ns -= behind
-                a = restart_behind(binary, run_a, ns_a, a, ahead_ns, behind, pause)
+                a = restart_behind(binary, run_a, ns_a, a, ahead_ns, behind, pause, lost_nvram)
                 # B steps onto A's new time and records A's values again, in a new file
                 wait_for(lambda: b.log().count(RESET) >= resets + n, "B to restart its measurement", 30)
                 wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
@@ -248,6 +260,11 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 print("B named records refused at the steps:\n" + "\n".join(named))
                 assert len(named) >= times, "B named no records refused at %d steps" % times
             log_b = b.log()
+            if lost_nvram:
+                # B knows A's new run by its time going back, and follows it at once
+                assert "time master PID 0x%02X runs anew (boot count 1)" % PID_A in log_b
+                refused = [ln for ln in log_b.splitlines() if "come stamped" in ln]
+                assert not refused, "B refused A's values of its new run: %s" % refused
             assert log_b.count(RESET) == resets + times, "B restarted its measurement %d times" % (
                 log_b.count(RESET) - resets)
             # the newest file of each drive (the names count up) holds A's
@@ -274,10 +291,13 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
         times, ", ".join("%g" % (b / 1e9) for b in steps), pause))
 
 
-def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns, pause=0.0):
-    """A killed and started again `pause` seconds later, its clock ahead_ns
-    ahead (behind where it would stand); ready."""
+def restart_behind(binary, run_a, ns_a, a, ahead_ns, behind_ns, pause=0.0, lost_nvram=False):
+    """A killed and started again `pause` seconds later (without its
+    nvram.bin when lost_nvram), its clock ahead_ns ahead (behind where it
+    would stand); ready."""
     a.kill()
+    if lost_nvram:
+        os.remove(os.path.join(run_a.folder, "nvram.bin"))
     time.sleep(pause)
     before = a.log_start + len(a.log())
     a = master(binary, run_a, ns_a, ahead_ns)
@@ -385,6 +405,51 @@ def quick(binary, measdump, sample, ns_a, ns_b):
     print("master restarted at once test passed")
 
 
+HELD_S = 0.15
+
+
+def late(binary, measdump, sample, ns_a, ns_b):
+    with prepare(sample, "tav9-trl-a-", PID_A, ADDR_A) as run_a, \
+            prepare(sample, "tav9-trl-b-", PID_B, ADDR_B) as run_b:
+        each_records_the_other(binary, run_a, run_b, ns_b)
+        records_own_values(run_b.folder, PID_B)   # B's m03: its own values, stamped in its time
+        a = ns_device(binary, run_a, ns_a).wait_ready()
+        b = ns_device(binary, run_b, ns_b).wait_ready()
+        try:
+            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            wait_for(lambda: blkcount(b, "SG") > 0, "A's values in B's files", 60)
+            wait_for(lambda: drive_files(run_b.folder, "meas2"), "B's first file of its own values")
+            mark = len(b.log())
+            anew = "time master PID 0x%02X runs anew" % PID_A
+            os.kill(b.proc.pid, signal.SIGSTOP)
+            held = time.monotonic()
+            try:
+                a.kill()
+                before = a.log_start + len(a.log())
+                a = ns_device(binary, run_a, ns_a)
+                a.log_start = before
+                # A's time messages begin once its device network is up: the
+                # first waits in B's socket
+                wait_for(lambda: "BC2_eth_ini(): Initialisation finished" in a.log(), "A's device network", 30)
+                time.sleep(HELD_S)
+            finally:
+                os.kill(b.proc.pid, signal.SIGCONT)
+            print("B held %.2f s from A's restart" % (time.monotonic() - held))
+            a.wait_ready()
+            wait_for(lambda: anew in b.log()[mark:], "B to follow A's new run", 30)
+            counted = blkcount(b, "SG")
+            wait_for(lambda: blkcount(b, "SG") > counted + 1000, "B to record A's values again", 30)
+            log_b = b.log()[mark:]
+            # a step back of B's time would stamp its own values back (refused) or restart its measurement
+            back = [ln for ln in log_b.splitlines() if RESET in ln or ("TS-Err" in ln and "PID: 0x%X " % PID_B in ln)]
+            assert not back, "A's clock ran on, yet its late first time message stepped B's time back: %s" % back
+            stop_both(a, b)
+        except Exception:
+            print_log_ends(a, b)
+            raise
+    print("master's first time message held %d ms test passed" % (HELD_S * 1000))
+
+
 STALLS = (2.0, 3.5, 5.0)   # B's; then A's, 2.5 s
 
 
@@ -452,8 +517,12 @@ def main():
             restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
         elif mode == "gap":
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
+        elif mode == "late":
+            late(binary, measdump, sample, *pair)
         elif mode == "stall":
             stall(binary, measdump, sample, *pair)
+        elif mode == "lostnv":
+            restart(binary, measdump, sample, *pair, 1000 * 10**9, lost_nvram=True)
         elif mode == "wrap":
             restart(binary, measdump, sample, *pair, 300 * 10**9, first_ahead_across_the_wrap())
         else:

@@ -366,6 +366,9 @@ TEST_F(GatewayTest, RemoteListWithoutRouteIsOfflineAndWithRouteRequests0x500) {
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(be_get32(&reads[0].slot[4]), 0xCAFEBABEu);
     EXPECT_EQ(gw_pid_offline(7), 0);
+    uint32_t last = 0;
+    EXPECT_TRUE(gw_pid_last_stamp(7, &last));   // its last value: where its open events end should it go
+    EXPECT_EQ(last, 4242u);
     gSent.clear();
     gw_kill_list(h);
     ASSERT_EQ(gSent.size(), 1u);   // stop request
@@ -404,6 +407,21 @@ TEST_F(GatewayTest, ServesListRequestedByAnotherDevice) {
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(be_get32(s), 777u);
     EXPECT_EQ(be_get32(s + 4), 0x01020304u);
+    dynkomm_readdone(src);
+
+    // asked again for the list it serves (the asking device heard nothing of
+    // it for a while: this one was put aside): it goes on serving it, and
+    // what waits to be sent stays
+    meas_man_copy_raster(6, 778);
+    const uint32_t served = ci_get_listid(&gSent[0]);
+    gSent.clear();
+    ASSERT_EQ(ci_serve_command(&req), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    EXPECT_EQ(be_get16(gSent[0].payload), GW_NO_ERROR);
+    EXPECT_EQ(ci_get_listid(&gSent[0]), served);
+    s = dynkomm_read(src);
+    ASSERT_NE(s, nullptr) << "a record waiting to be sent was dropped";
+    EXPECT_EQ(be_get32(s), 778u);
     dynkomm_readdone(src);
 
     // a short request and a broken description are answered, not crashed on
@@ -488,6 +506,31 @@ TEST_F(GatewayTest, ARemoteListIsAskedForAgainOnceItsDeviceIsThereAndAfterItCome
     for (int i = 0; i < 500; ++i) tick(3, 0, false);   // 5 s
     EXPECT_GE(startRequests(h), 2u);
     EXPECT_LE(startRequests(h), 5u);
+
+    // the device was put aside for a while: its values come again before it
+    // has answered the request, and are delivered, none left to fill the FIFO
+    dynkomm_fifo_t* sink = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(h, &sink), 1);
+    const auto valueReads = [&] {
+        size_t n = 0;
+        for (auto& e : rec_.of(GW_CB_READ)) n += !e.slot.empty();
+        return n;
+    };
+    const size_t before = valueReads();
+    for (uint32_t k = 0; k < 600; ++k) {   // more than the sink holds, a tick apart
+        uint8_t* slot = dynkomm_write(sink);
+        ASSERT_NE(slot, nullptr) << k << ": the sink is full";
+        be_put32(slot, 5000 + 10 * k);
+        be_put32(slot + 4, k);
+        dynkomm_writedone(sink);
+        tick(3, 0, false);
+    }
+    EXPECT_EQ(valueReads() - before, 600u);
+    replyToStart(h);   // its answer changes nothing; a refusal ends the list
+    replyToStart(h, GW_DENIED);
+    tick(3, 0, false);
+    ASSERT_FALSE(rec_.of(GW_CB_START).empty());
+    EXPECT_EQ(rec_.of(GW_CB_START).back().status, GW_DENIED);
     gw_kill_list(h);
     gw_set_network(nullptr);
     comint_set_transport(nullptr);

@@ -44,16 +44,18 @@
 // time base: the first the core hears, and the first after the caller said
 // that the master's time base changed (the master runs anew, its count
 // started over, or another device became master). A just-started master's
-// first message may come late, so the first gap stamp of a new time base
-// decides alone only a time ahead (the slave was late, whatever the
-// lateness) or one 100 ms or more behind (a step of the master's time;
-// later gap stamps that say less move the slave forward at once). Less
-// behind, the new time base is judged on a second of its gap stamps, the
-// best of them once two more agree with it: the master's restart on the
-// same clock so moves nothing, and a new time 50 ms or more behind is
-// stepped onto. The sync state stays as it was across that step: a slave
-// in sync steps in sync, so that whoever watches the stamps sees them go
-// back; one out of sync reports sync only once it stands in the new time.
+// first message may come late, by a few hundred ms on a loaded host, so the
+// first gap stamp of a new time base decides alone only a time ahead (the
+// slave was late, whatever the lateness) or one a second or more behind (a
+// step of the master's time: no message comes that late). Less behind, the
+// new time base is judged on more of its gap stamps, the least delayed of
+// them: half a second of them says whether it lies 100 ms or more behind,
+// and a second of them, once two more agree with their best, whether less:
+// the master's restart on the same clock so moves nothing, however late its
+// first message, and a new time 50 ms or more behind is stepped onto. The
+// sync state stays as it was across that step: a slave in sync steps in
+// sync, so that whoever watches the stamps sees them go back; one out of
+// sync reports sync only once it stands in the new time.
 // Sync lost and found again with the same time base keeps to the rules
 // above.
 #include "host/kernel/kernel_internal.h"
@@ -86,9 +88,12 @@ constexpr int64_t kQueuedWithinMs = 50;
 // messages' delays, reached by the slew.
 constexpr int32_t kRelockStepBack = 500;     // 50 ms
 constexpr uint32_t kRelockAgree = 20;        // 2 ms
-// The first gap stamp of a new time base this far behind or more is taken
-// at once: a just-started master's first message comes late by less.
-constexpr int32_t kRelockAtOnce = 1000;      // 100 ms
+// A new time base this far behind or more, in the least delayed of its
+// first gap stamps (five, over 300 ms of this device's time at least), is
+// stepped onto: a just-started master's messages are not all that late.
+constexpr int32_t kRelockBehind = 1000;      // 100 ms
+constexpr unsigned kRelockFirstStamps = 5;
+constexpr int64_t kRelockFirstSpanMs = 300;
 constexpr int64_t kRelockLongestMs = 5000;
 
 std::atomic<uint32_t> clockStart{0};      // where the own count starts (tests: near the wrap)
@@ -216,6 +221,14 @@ bool relockJudged(int64_t now) {
     return close >= 3 || now - relockSinceMs >= kRelockLongestMs;
 }
 
+// Whether the new time base's first gap stamps are in, as they came (not
+// a bunch that waited together), so that their best tells a time 0.1 s or
+// more behind from a late first message; gapMx held.
+bool relockFirstStampsIn(int64_t now) {
+    return sampleCount >= kRelockFirstStamps &&
+           now - sampleMs[(sampleCount - kRelockFirstStamps) % kOffsetWindow] >= kRelockFirstSpanMs;
+}
+
 // The lock onto a new time base is done; gapMx held.
 void relockDone() {
     relockPending = false;
@@ -236,7 +249,9 @@ void followMaster(int64_t now) {
     const uint32_t current = offsetAtLocked(own);
     const int32_t ahead = int32_t(best - current);   // > 0: the master is ahead of this stamp
     if (relockPending) {   // a new time base: the step onto it
-        if (ahead <= 0 && ahead > -kRelockAtOnce && !relockJudged(now)) return;
+        const bool decided = ahead > 0 || ahead <= -kStepBack ||
+                             (ahead <= -kRelockBehind && relockFirstStampsIn(now)) || relockJudged(now);
+        if (!decided) return;
         relockDone();
         if (ahead > 0 || ahead <= -kRelockStepBack) {
             setOffsetLocked(best);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "logging/events/event_apps.h"
+#include "logging/events/event_peer_opens.h"
 #include "logging/events/event_signals.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
@@ -262,10 +263,16 @@ int eventlogging_cmd(ci_msg_t* msg) {
     const uint32_t ts = be_get32(msg->payload + 4);
     const uint32_t dur = be_get32(msg->payload + 8);
     const uint32_t sortTime = dur != 0 && dur != EVENT_DURATION_OPEN ? ts + dur : ts;
+    // another device's open events are closed for it should it end first
+    if (pid != comint_own_pid()) eventPeers_note(pid, msg->payload, len);
+    eventLoggerPutAll(msg->payload, len, pid, sortTime);
+    return 1;
+}
+
+void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime) {
     std::lock_guard<std::mutex> lk(gTableMx);
     for (eventlogger* l : gTable)
-        if (l) l->putEvent(msg->payload, len, pid, sortTime);
-    return 1;
+        if (l) l->putEvent(payload, length, pid, sortTime);
 }
 
 void eventLogger_resetForTest() {

@@ -83,6 +83,8 @@ void eventLoggerFlushUntil(eventlogger* logger, uint32_t ts);
 void eventLoggerFlushIdx(unsigned index, uint32_t ts);
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
+// Hands one event payload of a source PID to every existing logger.
+void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime);
 
 // Tests: forgets that "cfg:/apps.xml" was missing and what was logged.
 void eventLogger_resetForTest();

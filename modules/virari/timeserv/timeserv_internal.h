@@ -27,6 +27,9 @@ struct TimeServState {
     // When the master's run was last heard (monotonic ms), and the second
     // unit under its PID named last.
     int64_t masterHeardMs = 0;
+    uint32_t masterGap = 0;   // the gap stamp last heard of the master's run
+    uint32_t masterRun = 0;   // counts the master's runs taken (its identity may stay)
+    bool masterRunIsRestart = false;   // the last was its own unit's new run, not another master
     uint32_t secondId = 0;
     uint32_t secondBootCnt = 0;
     bool secondNamed = false;
@@ -37,6 +40,7 @@ struct TimeServState {
     uint16_t lockedPid = 0;
     uint32_t lockedId = 0;
     uint32_t lockedBootCnt = 0;
+    uint32_t lockedRun = 0;
     bool lockedValid = false;
     uint16_t candidatePid = 0;
     unsigned changeCnt = 0;

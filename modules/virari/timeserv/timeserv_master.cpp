@@ -143,12 +143,13 @@ void timeserv_shutdown() {
         s.masterPid = 0;
         s.idsValid = false;
         s.masterHeardMs = 0;
+        s.masterGap = s.masterRun = 0;
         s.secondId = s.secondBootCnt = 0;
         s.secondNamed = false;
     }
     s.qualifier = 0;
     s.lockedPid = 0;
-    s.lockedId = s.lockedBootCnt = 0;
+    s.lockedId = s.lockedBootCnt = s.lockedRun = 0;
     s.lockedValid = false;
     s.candidatePid = 0;
     s.changeCnt = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/events/event_peer_opens.h"
 #include "measurement/comint.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
@@ -21,6 +22,15 @@ constexpr unsigned kMasterChangeCount = 9;  // the tenth message in a row change
 constexpr int kConflictLatch = 1000;
 constexpr int kConflictLimit = 20;
 constexpr unsigned kMinTimePayload = 16;    // gap stamp and date up to the seconds
+constexpr uint32_t kGapPeriod = 1000;       // 0.1 ms: the master's gap stamps lie 100 ms apart
+// The master's gap stamps going back this far (0.1 ms) from the last one of
+// its run: its count started over, though its boot count did not go on (it
+// lost its NVRAM). No late message of a run comes a second after a later one.
+constexpr int32_t kRunBack = 10000;
+// A time message that waited longer than two of the master's periods (a
+// stall of this device: what came meanwhile is read at once) carries a date
+// that old: stale, it sets no clock.
+constexpr int32_t kStaleAfter = 2 * int32_t(kGapPeriod);
 
 #define DATE_ARGS(d) (d).day, (d).month, (d).year, (d).hour, (d).minute, (d).second, (d).millisecond
 
@@ -71,10 +81,13 @@ void noteSecondUnit(TimeServState& s, uint16_t src, uint32_t id, uint32_t boot) 
 // late message of a run that ended, and is not followed. Another id under
 // the master's PID is a second unit while the master's unit is heard, and
 // is not followed; once that unit has gone quiet it is the master's unit
-// swapped (or one that lost its boot count) and is taken at once. False
-// for a message not followed.
+// swapped (or one that lost its boot count) and is taken at once. The
+// master's unit whose gap stamps go back by a second or more, with a boot
+// count that did not go on, runs anew too: it lost its boot count with its
+// NVRAM, and its clock started over. False for a message not followed.
 bool trackMaster(TimeServState& s, const ci_msg_t* m) {
     const uint16_t src = ci_get_src(m);
+    const uint32_t gap = be_get32(m->payload);
     const uint32_t id = be_get32(m->payload + 24), boot = be_get32(m->payload + 28);
     const int64_t now = nowMs();
     std::lock_guard<std::mutex> lk(s.idMx);
@@ -84,24 +97,33 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
         s.masterPid = src;
         s.idsValid = true;
         s.masterHeardMs = now;
+        s.masterGap = gap;
         return true;
     }
-    const bool differs = id != s.masterId || boot != s.masterBootCnt || src != s.masterPid;
-    if (!differs) s.masterHeardMs = now;
+    const bool newerBoot = int32_t(boot - s.masterBootCnt) > 0;   // wrap-safe
+    const bool lostBoot = src == s.masterPid && id == s.masterId && !newerBoot &&
+                          int32_t(gap - s.masterGap) <= -kRunBack;
+    const bool differs = lostBoot || id != s.masterId || boot != s.masterBootCnt || src != s.masterPid;
+    if (!differs) {
+        s.masterHeardMs = now;
+        s.masterGap = gap;
+    }
     if (!differs && s.changeCnt == 0) return true;
     if (differs && src == s.masterPid) {
         const bool heard = now - s.masterHeardMs <= TIMESERV_MASTER_QUIET_MS;
-        const bool newerBoot = int32_t(boot - s.masterBootCnt) > 0;   // wrap-safe
         if (id != s.masterId && heard) {
             noteSecondUnit(s, src, id, boot);
             return false;
         }
-        if (id == s.masterId && !newerBoot && heard) return false;   // a run that ended
+        if (id == s.masterId && !newerBoot && !lostBoot && heard) return false;   // a run that ended
         syslogx(150, "timeserv_distributeTime_cmd: time master PID 0x%02X runs anew (boot count %u)", src,
                 unsigned(boot));
         s.masterId = id;
         s.masterBootCnt = boot;
         s.masterHeardMs = now;
+        s.masterGap = gap;
+        ++s.masterRun;
+        s.masterRunIsRestart = true;
         s.changeCnt = 0;
         return true;
     }
@@ -116,6 +138,9 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
             s.masterBootCnt = boot;
             s.masterPid = src;
             s.masterHeardMs = now;
+            s.masterGap = gap;
+            ++s.masterRun;
+            s.masterRunIsRestart = false;
             s.changeCnt = 0;
         }
     } else {
@@ -123,6 +148,13 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
         s.changeCnt = 1;
     }
     return true;
+}
+
+// Whether the master's own unit began a new run since the count `before`
+// (not another device taking over: the old master may still be on).
+bool masterRunsAnew(TimeServState& s, uint32_t before) {
+    std::lock_guard<std::mutex> lk(s.idMx);
+    return s.masterRun != before && s.masterRunIsRestart;
 }
 
 // Hands the gap stamp to the slave core when it is the current master's:
@@ -134,7 +166,7 @@ bool trackMaster(TimeServState& s, const ci_msg_t* m) {
 void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
     const uint16_t src = ci_get_src(m);
     uint16_t pid = 0;
-    uint32_t id = 0, boot = 0;
+    uint32_t id = 0, boot = 0, run = 0;
     bool known = false;
     {
         std::lock_guard<std::mutex> lk(s.idMx);
@@ -142,10 +174,12 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
         pid = s.masterPid;
         id = s.masterId;
         boot = s.masterBootCnt;
+        run = s.masterRun;
     }
     if (known && src != pid) return;
     if (named) {   // the message is the current master's run (trackMaster took it)
-        if (!s.lockedValid || s.lockedPid != pid || s.lockedId != id || s.lockedBootCnt != boot) {
+        if (!s.lockedValid || s.lockedPid != pid || s.lockedId != id || s.lockedBootCnt != boot ||
+            s.lockedRun != run) {
             if (s.lockedValid)
                 syslogx(150, "timeserv_distributeTime_cmd: time base of master PID 0x%02X is new: time locked anew",
                         src);
@@ -153,6 +187,7 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
             s.lockedPid = pid;
             s.lockedId = id;
             s.lockedBootCnt = boot;
+            s.lockedRun = run;
             s.lockedValid = true;
         }
     }
@@ -185,15 +220,26 @@ void checkConflict(TimeServState& s, uint16_t src) {
     }
 }
 
+// Whether the message with this gap stamp waited: the master sent it one
+// period before the gap it announces, and the core, in sync, stamps in the
+// master's time.
+bool stale(uint32_t gap) {
+    const int32_t age = int32_t(time_getTimestamp() - (gap - kGapPeriod));   // wrap-safe
+    return age > kStaleAfter || age < -kStaleAfter;
+}
+
 // Takes the master's date into the clocks. The clocks agree when they lie
 // within half a second of each other either way: a clock ahead of the master
 // is pulled back like one behind it, and a better qualifier is taken only
-// by a clock that agrees with the master's or was just set from it.
-void updateClock(TimeServState& s, const date_t& d, bool qPresent, uint32_t q) {
+// by a clock that agrees with the master's or was just set from it. A stale
+// message's date is not taken: after a stall of this device the messages of
+// that while come all at once, and the clock takes the date of a fresh one.
+void updateClock(TimeServState& s, const date_t& d, bool qPresent, uint32_t q, uint32_t gap) {
     if (time_getSyncState() != 3) {
         s.firstSyncPending = true;
         return;
     }
+    if (stale(gap)) return;
     int64_t diff = 0;
     const bool computed = clockDifference(d, &diff);
     const bool apart = !computed || std::llabs(diff) > kAgreeMs;
@@ -243,7 +289,17 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
 
     if (!s.isMaster) {
         const bool named = len >= 32;
+        uint32_t runBefore = 0;
+        {
+            std::lock_guard<std::mutex> lk(s.idMx);
+            runBefore = s.masterRun;
+        }
         if (named && !trackMaster(s, m)) return 1;   // a second unit under the master's PID
+        if (masterRunsAnew(s, runBefore)) {
+            // its run ended: what it left open ends at its last value, in
+            // the time it stood in, before the core may step onto its new time
+            eventPeers_close(ci_get_src(m), eventPeers_lastValue(ci_get_src(m), time_getTimestamp()), "runs anew");
+        }
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);
     } else {
@@ -253,7 +309,7 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
 
     date_t d = timeserv_getDate(m->payload + 4);
     if (len <= 16) d.millisecond = 0;
-    updateClock(s, d, qPresent, q);
+    updateClock(s, d, qPresent, q, gap);
     return 1;
 }
 

@@ -1,0 +1,95 @@
+// The open events of other devices, closed for them when they end.
+#include "logging/events/event_peer_opens.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "logging/events/event_logger.h"
+#include "logging/events/event_record.h"
+#include "measurement/gateway.h"
+#include "platform/byteorder.h"
+#include "platform/syslogx.h"
+
+namespace {
+
+struct Open {
+    bool used;
+    uint16_t pid;
+    uint32_t id, start, length;
+    uint8_t payload[EVENT_PAYLOAD_MAX];
+};
+
+// Events open at a time are few (a device's channels and error entries);
+// when the table is full the oldest kept is dropped, and with it only the
+// close this device would write for it.
+constexpr unsigned kOpens = 64;
+std::mutex gMx;
+Open gOpen[kOpens];
+unsigned gNext = 0;   // the slot taken when none is free
+
+}  // namespace
+
+void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
+    if (!payload || length < EVENT_PAYLOAD_FIXED || length > EVENT_PAYLOAD_MAX) return;
+    const uint32_t id = be_get32(payload), start = be_get32(payload + 4), duration = be_get32(payload + 8);
+    std::lock_guard<std::mutex> lk(gMx);
+    Open* free = nullptr;
+    for (Open& o : gOpen) {
+        if (o.used && o.pid == pid && o.id == id && (duration == EVENT_DURATION_OPEN || o.start == start))
+            o.used = false;   // closed, or opened anew
+        if (!o.used && !free) free = &o;
+    }
+    if (duration != EVENT_DURATION_OPEN) return;
+    if (!free) {
+        free = &gOpen[gNext];
+        gNext = (gNext + 1) % kOpens;
+    }
+    free->used = true;
+    free->pid = pid;
+    free->id = id;
+    free->start = start;
+    free->length = length;
+    std::memcpy(free->payload, payload, length);
+}
+
+namespace {
+
+// Takes one open event of pid out of the table into `out`; false when none is left.
+bool takeOpen(uint16_t pid, Open* out) {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Open& o : gOpen)
+        if (o.used && o.pid == pid) {
+            *out = o;
+            o.used = false;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why) {
+    unsigned n = 0;
+    Open o;   // one at a time: the callers' stacks are small
+    while (takeOpen(pid, &o)) {
+        ++n;
+        const int32_t lasted = int32_t(end - o.start);   // an end before its start: none
+        const uint32_t duration = lasted > 0 ? uint32_t(lasted) : 0u;
+        be_put32(o.payload + 8, duration);
+        eventLoggerPutAll(o.payload, o.length, pid, o.start + duration);
+        syslogx(150, "eventlogging: PID 0x%X %s: its event 0x%08X opened at %u closed at %u", unsigned(pid), why,
+                unsigned(o.id), unsigned(o.start), unsigned(o.start + duration));
+    }
+    return n;
+}
+
+uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now) {
+    uint32_t last = 0;
+    return gw_pid_last_stamp(pid, &last) && int32_t(now - last) >= 0 ? last : now;
+}
+
+void eventPeers_resetForTest() {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Open& o : gOpen) o.used = false;
+    gNext = 0;
+}

@@ -1,0 +1,20 @@
+// Events of other devices sent open and not yet closed. A device that is
+// killed, restarts or falls silent never sends their close: it is written
+// here for it, so that none of its events stays open in the files across
+// its end (and across a step of the time that its restart may bring).
+#pragma once
+
+#include <cstdint>
+
+// Notes an event payload (big-endian, as received) of a source PID: an open
+// one is kept, its close (or a close of the same id and start) forgets it.
+void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length);
+// The device of `pid` restarted or fell silent: each of its events still
+// open is closed at `end` (this device's time, not before its start) in
+// every event logger, and logged with `why`; the number closed.
+unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why);
+// The end for them: the stamp of the device's last value delivered here,
+// or `now` when there is none before it.
+uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now);
+// Tests: forgets every open event.
+void eventPeers_resetForTest();
