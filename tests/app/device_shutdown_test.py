@@ -417,7 +417,7 @@ def test_burst(binary, sample, measdump):
         for c in clients:
             c.start()
         try:
-            time.sleep(8.0)
+            time.sleep(5.0)
             rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
         finally:
             stop.set()
@@ -427,7 +427,7 @@ def test_burst(binary, sample, measdump):
         texts = whole_files(run, measdump)
         files = sum(len(v) for v in texts.values())
         dev.check_clean()
-        print("SIGTERM after 8 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
+        print("SIGTERM after 5 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
 
 
 MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile,

@@ -100,7 +100,9 @@ void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* d
     ci_msg_t msg{};
     event_buildMsg(reinterpret_cast<uint8_t*>(&msg), *ev, name, description, app_pid);
     // the others first: the served copy is addressed to this device
-    if (!comint_put_eth(&msg)) SYSLOGX_FLOOD(gFloodEth, 147, "eventlogging_sendNow(): not sent to the other devices");
+    if (!comint_put_eth(&msg))
+        SYSLOGX_FLOOD(gFloodEth, 148, "eventlogging_sendNow(): event 0x%08X at %u not sent to the other devices",
+                      unsigned(ev->id), unsigned(ev->timeStamp));
     ci_set_dst(&msg, comint_own_pid());
     ci_serve_command(&msg);
     event_count(sig.event_send_cnt);
