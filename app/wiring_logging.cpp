@@ -129,6 +129,8 @@ void startStatusBlock() {
 void startEvents() {
     startup_step("event variables", event_publishSignals() == 1);
     ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
+    // the fast stop ends the events still open where it ends the files
+    meas_app_setStopEventsHook(eventChannels_closeAtStop);
     eventChannelsInit();
 }
 

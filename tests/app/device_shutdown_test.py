@@ -18,6 +18,12 @@ logfile: log.txt removed while the device runs: a new log.txt begins, says
         (with a reader that never reads): named on stderr, never waited on,
         and once the FIFO goes a new log.txt begins again; a link at log.txt,
         at the start or put there later, is named and never written through.
+triggers: SIGTERM 1 s after two lap triggers, and 1 s after an outing
+        trigger, while "FullThrottle" is on: the files still waiting to
+        close and the open ones all end with their closing status block
+        (measdump exit 0), and the open event is closed in its file.
+burst:  three clients send lap and outing triggers every 0.3-1 s, then
+        SIGTERM: every file ends with its closing status block.
 Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
@@ -31,7 +37,7 @@ import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, drive_files, measdump_csv, read_text, wait_for  # noqa: E402
+from device_harness import DeviceRun, connect, drive_files, measdump_csv, read_text, shell, wait_for  # noqa: E402
 
 SHELL_LINE = re.compile(r"\d{5} r_shell(?:Sock|Stdin): ")
 FLOOD = b"meas init\nmeas start\n" * 20
@@ -319,7 +325,117 @@ def test_logfile(binary, sample, _measdump=None):
     test_log_link(binary, sample)
 
 
-MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile}
+EVENT = re.compile(r'type 6 \(event\) length \d+: id 0x([0-9A-F]{8}) time (\d+) duration (\d+) .*? pid 0x([0-9A-F]{2}) '
+                   r'"([^"]*)"')
+OPEN = 0xFFFFFFFF
+
+
+def whole_files(run, measdump):
+    """measdump of every measurement file on the internal drives: each one
+    is whole, its closing status block included (exit 0). Returns
+    {drive: {name: measdump's text}}."""
+    texts = {}
+    bad = []
+    for drive in ("meas", "meas2"):
+        for name in drive_files(run.folder, drive):
+            r = subprocess.run([measdump, os.path.join(run.folder, drive, name)], capture_output=True, text=True,
+                               errors="replace")
+            texts.setdefault(drive, {})[name] = r.stdout
+            if r.returncode != 0:
+                bad.append("%s/%s: exit %d %s" % (drive, name, r.returncode, r.stderr.strip()[:200]))
+    assert not bad, "%d files not whole:\n  %s" % (len(bad), "\n  ".join(bad))
+    return texts
+
+
+def open_events_closed(texts):
+    """Every event of the device's own channels that a file holds open is
+    closed in a file of the same drive: the stop closes what is still open.
+    Returns the number of closes found for opens."""
+    closed = 0
+    for drive, files in texts.items():
+        events = [(name, m.group(1), int(m.group(2)), int(m.group(3)), m.group(4), m.group(5))
+                  for name, text in sorted(files.items()) for m in EVENT.finditer(text)]
+        ends = set((ident, t) for _, ident, t, d, _, _ in events if d != OPEN)
+        for name, ident, t, d, pid, ev in events:
+            if d != OPEN:
+                continue
+            assert (ident, t) in ends, "%s/%s: %s pid 0x%s at %d is never closed" % (drive, name, ev, pid, t)
+            closed += 1
+    return closed
+
+
+def throttle_rises(dev):
+    """Waits for the sample's throttle to go above 50 %: its "FullThrottle"
+    event has just opened and stays open for 2 s."""
+    def value():
+        m = re.search(r"throttle = ([-\d.]+)", dev.shell("getvar throttle"))
+        return float(m.group(1)) if m else None
+    wait_for(lambda: (value() or 0) < 50, "the throttle below 50 %", 10.0)
+    wait_for(lambda: (value() or 0) >= 50, "the throttle above 50 %", 10.0)
+
+
+def test_stop_after_trigger(binary, sample, measdump, triggers):
+    with DeviceRun(sample) as run:
+        dev = run.start_logging(binary)
+        wait_for(lambda: all(drive_files(run.folder, d) for d in ("meas", "meas2")), "the measurement files")
+        throttle_rises(dev)
+        for line in triggers:
+            assert "value = 0" in dev.shell(line), line
+        time.sleep(1.0)   # the files of the triggers wait for their close delay (3 s)
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        texts = whole_files(run, measdump)
+        files = sum(len(v) for v in texts.values())
+        closed = open_events_closed(texts)
+        assert closed, "no open event in the files:\n" + dev.log()[-2000:]
+        shutdown = dev.log().partition("rtpShutdown: orderly shutdown")[2]
+        for refusal in ("not oldest", "logger not flushed"):
+            assert refusal not in shutdown, shutdown[-3000:]
+        dev.check_clean()
+        print("SIGTERM 1 s after %s: exit after %.2f s, %d files whole, %d open events closed"
+              % (" ".join(triggers), took, files, closed))
+
+
+def test_triggers(binary, sample, measdump):
+    test_stop_after_trigger(binary, sample, measdump, ("lof_laptrig", "lof_laptrig"))
+    test_stop_after_trigger(binary, sample, measdump, ("lof_outtrig",))
+
+
+def trigger_client(folder, seed, stop):
+    """One client that sends lap and outing triggers every 0.3-1 s until
+    stop is set or the device goes."""
+    import random
+    rng = random.Random(seed)
+    while not stop.wait(rng.uniform(0.3, 1.0)):
+        try:
+            shell(folder, rng.choice(("lof_laptrig", "lof_laptrig", "lof_outtrig")), 5.0)
+        except OSError:
+            return
+
+
+def test_burst(binary, sample, measdump):
+    with DeviceRun(sample) as run:
+        dev = run.start_logging(binary)
+        stop = threading.Event()
+        clients = [threading.Thread(target=trigger_client, args=(run.folder, seed, stop)) for seed in range(3)]
+        for c in clients:
+            c.start()
+        try:
+            time.sleep(5.0)
+            rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        finally:
+            stop.set()
+            for c in clients:
+                c.join()
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        texts = whole_files(run, measdump)
+        files = sum(len(v) for v in texts.values())
+        dev.check_clean()
+        print("SIGTERM after 5 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
+
+
+MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile,
+         "triggers": test_triggers, "burst": test_burst}
 
 
 def main():

@@ -92,7 +92,9 @@ uint32_t meas_app_get_sbblkcnt(unsigned measIdx);
 uint32_t meas_app_get_lrblkcnt(unsigned measIdx);
 // Status-block controllers of a measurement: bit PID - 1 of every SB-Lap block.
 uint64_t meas_app_get_sbControllers(unsigned measIdx);
-// 1 while the logger still holds data that is not on the drives.
+// 1 while the logger still holds data that is not on the drives, or a file
+// that is not closed: each call closes the files that can close now (the
+// shutdown calls it until it gives 0).
 int meas_app_flushPending();
 
 // Telemetry of m02: the telemetry module registers its start and stop.
@@ -101,6 +103,9 @@ struct MeasAppTeleHooks {
     void (*stop)();
 };
 void meas_app_setTeleHooks(const MeasAppTeleHooks& hooks);
+// The fast stop tells it the stop's stamp (the newest record of the files it
+// closes) before it closes them: the events still open end there, in them.
+void meas_app_setStopEventsHook(void (*closeOpenEvents)(uint32_t stopTs));
 
 // ---- request front ends (remote control, shell, shutdown) -------------------------------
 #include "logging/remote/meas_app_remote.h"

@@ -28,6 +28,7 @@ struct MeasAppState {
     std::atomic<bool> ltValid{false};      // a lap/outing pair came from another device
     uint64_t sbControllers[MEAS_COUNT] = {};
     MeasAppTeleHooks tele{};
+    std::atomic<void (*)(uint32_t)> stopEvents{nullptr};
     bool destroyStopping = false;          // a destroy waits for its stop to drain
     uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
     uint8_t usbJoinWait = 0;   // looks an arrival's fragment has waited for the USB writers

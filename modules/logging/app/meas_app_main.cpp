@@ -268,7 +268,7 @@ void meas_app_clearsegmentation() {
 
 int meas_app_flushPending() {
     if (flag(sp().meas_app_faststopreq).load()) return 1;
-    return meas_app_PreTrigIsOfflineDataFlushed() ? 0 : 1;
+    return meas_app_PreTrigDrainStep() ? 0 : 1;
 }
 
 void meas_app_resetForTest() {

@@ -14,6 +14,8 @@ std::mutex& meas_app_listLock() {
 
 void meas_app_setTeleHooks(const MeasAppTeleHooks& hooks) { gApp.tele = hooks; }
 
+void meas_app_setStopEventsHook(void (*closeOpenEvents)(uint32_t)) { gApp.stopEvents.store(closeOpenEvents); }
+
 uint32_t meas_app_get_flags() {
     SignalPage& s = sp();
     const uint8_t bits[] = {flag(s.meas_app_stopreq).load(),    flag(s.meas_app_reinitreq).load(),

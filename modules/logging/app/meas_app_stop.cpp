@@ -1,6 +1,7 @@
 // Stopping blocks and measurements: data blocks are slowed first and stopped
 // by the saving loop once their FIFO is drained; the fast stop at shutdown
-// closes every file at once.
+// closes every file it can at once, the others in queue order while the
+// shutdown waits for the writers.
 #include "logging/app/meas_app_internal.h"
 #include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
@@ -247,10 +248,15 @@ void meas_app_measstop(bool keepTele) {
 void meas_app_fastmeasstop() {
     // what the FIFOs still hold goes into the files before they are closed
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
+    // the files end at the newest record; an event still open ends there
+    // too, in them, before they take their events and close
+    const uint32_t stopTs = MeasAppStore_endOpenFiles();
+    if (void (*closeEvents)(uint32_t) = gApp.stopEvents.load()) closeEvents(stopTs);
     MeasAppStore_closeAllFilesFast();
-    // the pretrigger ring holds the closing status blocks back behind its
-    // data: handed over now, the shutdown then waits for the writers
-    meas_app_PreTrigMeasStop(0);
+    // the rings go on to the back ends with the closing status blocks; the
+    // files that wait for an older one's status block close as the shutdown
+    // waits for the writers (meas_app_flushPending)
+    meas_app_PreTrigDrainStep();
     if (takeFileMade()) LapOutFra_stepFragment(0);
     gApp.powerdown.store(1);
     flag(sp().meas_app_faststopreq).store(0);

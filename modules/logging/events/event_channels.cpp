@@ -158,6 +158,21 @@ void eventchannels::cyclic() {
     semGive(mutex_);
 }
 
+void eventchannels::closeAtStop(uint32_t stopTs) {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) {
+        SYSLOGX_FLOOD(gFloodTake, 147, "eventchannels::closeAtStop(): could not take semaphore (%s)", "semTake");
+        return;
+    }
+    for (EventDef& d : defs_) {
+        if (!d.open) continue;
+        // a fall after the stop closes nothing more
+        d.open = false;
+        const EventRecord ev{d.id, d.startTime, lastedUntil(d, stopTs), EVENT_KIND_CHANNEL, d.severity};
+        eventlogging_sendNow(&ev, d.name, d.text);
+    }
+    semGive(mutex_);
+}
+
 // An event opened in the cycle before the one that sees the step, at a
 // time just before the new time's first noted stamp, was opened in the new
 // time already: the step came before that cycle read the time and was noted
@@ -210,6 +225,11 @@ void eventChannelsInit() {
 void eventChannels_10ms() {
     std::lock_guard<std::mutex> lk(gCfgMx);
     if (gConfig) gConfig->cyclic();
+}
+
+void eventChannels_closeAtStop(uint32_t stopTs) {
+    std::lock_guard<std::mutex> lk(gCfgMx);
+    if (gConfig) gConfig->closeAtStop(stopTs);
 }
 
 void eventChannelsDelete() {

@@ -62,6 +62,8 @@ public:
 
     // The edge detection, every 10 ms.
     void cyclic();
+    // An orderly stop: every event still open ends at the stop's stamp.
+    void closeAtStop(uint32_t stopTs);
 
     size_t eventCount() const { return defs_.size(); }
     EventChDataManager& manager() { return *manager_; }
@@ -89,6 +91,10 @@ void eventChannelsInit();
 void eventChannelsInitTask();
 // The 10 ms raster hook.
 void eventChannels_10ms();
+// An orderly stop (the logging's fast stop, before it closes its files):
+// every both-edges event still open is closed at the stop's stamp and sent
+// at once (eventlogging_sendNow), so that the files hold its end.
+void eventChannels_closeAtStop(uint32_t stopTs);
 // Ends the configuration (and a running init task); a new init may follow.
 void eventChannelsDelete();
 

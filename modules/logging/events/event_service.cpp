@@ -25,7 +25,7 @@ std::atomic<MSG_Q_ID> gQueue{nullptr};
 std::atomic<uint8_t> gOverload{0};
 std::atomic<uint8_t> gCleared{0};
 
-uint8_t gFloodSend = 0, gFloodQueue = 0;
+uint8_t gFloodSend = 0, gFloodQueue = 0, gFloodEth = 0;
 
 // The events travel to every device at once (destination 0xFFFE, mode 0):
 // the other devices over the network, this one through its command task.
@@ -90,6 +90,24 @@ void eventlogging_send(const EventRecord* ev, const char* name, const char* desc
     if (err == S_objLib_OBJ_UNAVAILABLE && !gOverload.load()) enterOverload(msg, ev->timeStamp);
 }
 
+void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* description) {
+    if (!ev) return;
+    EventSignals& sig = eventSignals();
+    if (!meas_man_copy_offline_data_enabled()) {
+        event_count(sig.event_send_discarded_cnt);
+        return;
+    }
+    ci_msg_t msg{};
+    event_buildMsg(reinterpret_cast<uint8_t*>(&msg), *ev, name, description, app_pid);
+    // the others first: the served copy is addressed to this device
+    if (!comint_put_eth(&msg))
+        SYSLOGX_FLOOD(gFloodEth, 148, "eventlogging_sendNow(): event 0x%08X at %u not sent to the other devices",
+                      unsigned(ev->id), unsigned(ev->timeStamp));
+    ci_set_dst(&msg, comint_own_pid());
+    ci_serve_command(&msg);
+    event_count(sig.event_send_cnt);
+}
+
 void eventloggingServiceTask() {
     MSG_Q_ID q = gQueue.load();
     if (!q) {
@@ -135,5 +153,5 @@ void eventlogging_service_resetForTest() {
     if (MSG_Q_ID q = gQueue.exchange(nullptr)) msgQDelete(q);
     gOverload.store(0);
     gCleared.store(0);
-    gFloodSend = gFloodQueue = 0;
+    gFloodSend = gFloodQueue = gFloodEth = 0;
 }

@@ -19,6 +19,11 @@ int eventlogging_service_init();
 // Builds and queues one event; never blocks. Any task, also before the
 // service exists (the event is then dropped and counted).
 void eventlogging_send(const EventRecord* ev, const char* name, const char* description);
+// An event of the orderly stop, sent at once past the queue: the stop closes
+// the files right after, before the command task would bring the event
+// here, so it is served here on the caller's task, and goes to the other
+// devices over the network.
+void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* description);
 // The raster body: hands the queued messages to the command interface.
 void eventloggingServiceTask();
 

@@ -105,27 +105,40 @@ bool storeFlushed(Pretrigger* p) {
     return !be || be->isOfflineDataFlushed();
 }
 
+// One step of a stop's drain: the files that can close now close (a file
+// that has become the oldest meanwhile too), the ring goes on to the back
+// end and everything after it straight there. True once the measurement's
+// files are all closed (a file stays queued until its status block is
+// written and it is closed) and written.
+bool drainStep(Pretrigger* p) {
+    const unsigned m = p->measIdx();
+    MeasAppStore_closeFiles(m);
+    p->passOn();
+    return MeasAppStore_queuedFiles(m) == 0 && storeFlushed(p);
+}
+
 }  // namespace
 
 void meas_app_PreTrigDrain(void* h) {
     if (!h) return;
     Pretrigger* p = pt(h);
-    const unsigned m = p->measIdx();
-    MeasAppStore_closeFiles(m);
-    p->passOn();
     for (int waited = 0;; waited += kDrainPollMs) {
-        // a file that has become the oldest meanwhile can close now
-        MeasAppStore_closeFiles(m);
-        // a file stays queued until its status block is written and it is closed
-        if (MeasAppStore_queuedFiles(m) == 0 && storeFlushed(p)) return;
+        if (drainStep(p)) return;
         Backend* be = p->getBackend();
         if (!be || be->writerCount() == 0) return;   // nobody would write it
         if (waited >= kDrainMs) {
-            syslogx(148, "meas_app_PreTrigDrain(m0%u): not all data written after %d ms", m + 1, waited);
+            syslogx(148, "meas_app_PreTrigDrain(m0%u): not all data written after %d ms", p->measIdx() + 1, waited);
             return;
         }
         taskDelay(std::max(1, kDrainPollMs * sysClkRateGet() / 1000));
     }
+}
+
+int meas_app_PreTrigDrainStep() {
+    bool drained = true;
+    for (auto& s : gStores)
+        if (Pretrigger* p = s.load(); p && !drainStep(p)) drained = false;
+    return drained ? 1 : 0;
 }
 
 void meas_app_PreTrigDelete(void* h) {

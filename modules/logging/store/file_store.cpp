@@ -643,35 +643,62 @@ void MeasAppStore_armFlushIdx(unsigned mask) {
     MeasAppStore_checkForFlushIdx(mask);
 }
 
-void MeasAppStore_closeFiles(unsigned measIdx) {
-    MeasAppStoreQueueHold lock("MeasAppStore_closeFiles()");
-    if (!lock.held()) return;
+namespace {
+
+// Closes the files of the measurements in the mask as a stop does, in queue
+// order: every block leaves its file (its frame handed over), and a file
+// without blocks asks for its closing status block once it is the oldest of
+// its measurement. A status block written at once closes its file, which
+// makes the next one the oldest: one pass closes every file it can, the
+// files that waited for their close delay first. A file behind one whose
+// status block is still being made waits for the next pass. Caller holds
+// the queue.
+void closeQueued(unsigned mask) {
     MeasAppStore_FileInfo_s* next = nullptr;
     for (auto* f = gQueueHead; f; f = next) {
         // closing takes only this file out of the queue: `next` stays valid
         next = f->qNext;
-        if (f->measIdx != measIdx) continue;
-        if (f->blocks) {
-            for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
-                dn = d->next;
-                meas_app_close_file(d->owner, SB_PERIOD);
-            }
-        } else if (f->closeType != MEAS_FCLOSE_SBREQ && f->closeable && f->vfIdx >= 0) {
+        if (f->measIdx >= MEAS_COUNT || !(mask & (1u << f->measIdx))) continue;
+        for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
+            dn = d->next;
+            leaveFile(d->owner, SB_PERIOD, false);
+        }
+        if (!f->blocks && f->closeType != MEAS_FCLOSE_SBREQ && f->closeable && f->vfIdx >= 0)
             meas_app_req_sb_and_unlink_file(f, SB_PERIOD);
+    }
+}
+
+}  // namespace
+
+void MeasAppStore_closeFiles(unsigned measIdx) {
+    if (measIdx >= MEAS_COUNT) return;
+    MeasAppStoreQueueHold lock("MeasAppStore_closeFiles()");
+    if (lock.held()) closeQueued(1u << measIdx);
+}
+
+uint32_t MeasAppStore_endOpenFiles() {
+    MeasAppStoreQueueHold lock("MeasAppStore_endOpenFiles()");
+    bool any = false;
+    uint32_t end = 0;
+    if (lock.held()) {
+        for (auto* f = gQueueHead; f; f = f->qNext) {
+            if (f->closeTs != MEAS_TS_UNSET || f->closeType == MEAS_FCLOSE_SBREQ) continue;
+            const uint32_t own = closeStamp(f);
+            if (!any || int32_t(own - end) > 0) end = own;
+            any = true;
+        }
+        for (auto* f = gQueueHead; f && any; f = f->qNext) {
+            if (f->closeTs != MEAS_TS_UNSET || f->closeType == MEAS_FCLOSE_SBREQ) continue;
+            setCloseTs(f, int32_t(end - f->initTs) >= 0 ? end : f->initTs);
+            f->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);
         }
     }
+    return any ? end : time_getTimestamp();
 }
 
 void MeasAppStore_closeAllFilesFast() {
     if (!queueLock("MeasAppStore_closeAllFilesFast()")) return;
-    MeasAppStore_FileInfo_s* next = nullptr;
-    for (auto* f = gQueueHead; f; f = next) {
-        next = f->qNext;
-        for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
-            dn = d->next;
-            meas_app_close_file(d->owner, SB_PERIOD);
-        }
-    }
+    closeQueued((1u << MEAS_COUNT) - 1);
     queueUnlock();
     meas_app_fsflush(MEAS_IDX_M01);
     meas_app_fsflush(MEAS_IDX_M03);

@@ -20,8 +20,8 @@
 //   meas_store_updateBufferStats(meas[0].store, meas[2].store);   every tick
 //   meas_app_PreTrigArm / meas_app_PreTrigTrigger          start conditions
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
-//   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
-//   meas_app_PreTrigIsOfflineDataFlushed()
+//   MeasAppStore_closeAllFilesFast();                      at shutdown, then until it
+//   meas_app_PreTrigDrainStep()                            gives 1 (every 10 ms)
 //   meas_app_PreTrigDrain(meas[i].store);                 at a destroy, then
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
 // The file writers set meas[i].fileWritten from their tasks (atomically):
@@ -147,11 +147,19 @@ void MeasAppStore_checkForFlushIdx(unsigned mask);
 // Arming the pretrigger: hands over every frame of the measurements in the
 // mask, whatever its age, then runs the time-out check.
 void MeasAppStore_armFlushIdx(unsigned mask);
+// The fast stop: closes the files of every measurement as
+// MeasAppStore_closeFiles does, then flushes the directories of m01 and m03.
 void MeasAppStore_closeAllFilesFast();
-// Closes the measurement's files as a stop does: each block leaves its file
-// (its frame handed over), files left without blocks ask for their closing
-// status block. A file that is not the oldest yet waits for the next call.
+// Closes the measurement's files as a stop does, in queue order: each block
+// leaves its file (its frame handed over); a file without blocks asks for
+// its closing status block once it is the oldest, and a file closed makes
+// the next one the oldest. A file behind one whose status block is still
+// being made waits for the next call.
 void MeasAppStore_closeFiles(unsigned measIdx);
+// The stop's stamp: the newest record of the files still open (of any
+// measurement), which becomes their close time stamp, so that the events up
+// to it go into them. Now when no file is open.
+uint32_t MeasAppStore_endOpenFiles();
 void meas_app_fsflush(unsigned measIdx);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const MeasBlock* block);
@@ -219,6 +227,10 @@ void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSi
 // 1 when every store has written all it holds: its pretrigger ring is empty
 // and its back end flushed.
 int meas_app_PreTrigIsOfflineDataFlushed();
+// One step of a stop's drain over every store, as meas_app_PreTrigDrain
+// takes them without waiting: closes the files that can close now, hands
+// the ring on; 1 once every file is closed and everything written.
+int meas_app_PreTrigDrainStep();
 void meas_app_PreTrigMeasStop(int skipTelemetry);
 
 // ---- statistics -----------------------------------------------------------------------

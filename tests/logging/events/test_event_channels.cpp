@@ -479,6 +479,56 @@ TEST_F(EventChannelsTest, AnEventClosesAtItsSourcesLastValueBeforeASilenceAndOpe
     EXPECT_EQ(net[3].duration, gNow - back);
 }
 
+// An orderly stop closes an event still open at the stop's stamp, at once:
+// the close reaches this device's event loggers before the stop closes its
+// files (not through the command task), and the other devices over the
+// network. A fall after the stop closes nothing more; a rise-only event and
+// one already closed are left alone.
+TEST_F(EventChannelsTest, AnEventOpenAtAnOrderlyStopIsClosedAtTheStopsStamp) {
+    sp().p_oil = 0;
+    sp().p_fuel = 0;
+    load(event("name=\"Oil\" text=\"oil\" severity=\"Error\" triggerEdge=\"both\" idx=\"7\"", input("p_oil")) +
+         event("name=\"Fuel\" triggerEdge=\"both\" idx=\"2\"", input("p_fuel")) +
+         event("name=\"Gear\" triggerEdge=\"rising\" idx=\"9\"", input("gear", "SINT8")));
+    ASSERT_NE(eventChannels_config(), nullptr);
+    sp().gear = 0;
+    for (int i = 0; i < 3; ++i) cycle();
+    sp().p_oil = 3;
+    sp().p_fuel = 3;
+    sp().gear = 2;
+    cycle();
+    const uint32_t rise = gNow;
+    for (int i = 0; i < 5; ++i) cycle();
+    sp().p_fuel = 0;
+    cycle();   // Fuel is closed before the stop
+    ASSERT_EQ(servedHere(4).size(), 4u);   // two opens, the gear, the close of Fuel
+
+    const uint32_t stop = gNow + 50;
+    eventChannels_closeAtStop(stop);
+    std::vector<SentEvent> here;
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        here = local;
+    }
+    ASSERT_EQ(here.size(), 5u) << "served here at once";
+    EXPECT_EQ(here[4].id, 0x02000007u);
+    EXPECT_EQ(here[4].src, kPid);
+    EXPECT_EQ(here[4].ts, rise);
+    EXPECT_EQ(here[4].duration, stop - rise);
+    EXPECT_EQ(here[4].severity, EVENT_SEV_ERROR);
+    EXPECT_EQ(here[4].name, "Oil");
+    const auto net = sentToNetwork();
+    ASSERT_EQ(net.size(), 5u);
+    EXPECT_EQ(net[4].ts, rise);
+    EXPECT_EQ(net[4].duration, stop - rise);
+
+    eventChannels_closeAtStop(stop + 100);   // nothing open any more
+    sp().p_oil = 0;
+    cycle();
+    cycle();
+    EXPECT_EQ(sentToNetwork().size(), 5u);
+}
+
 TEST_F(EventChannelsTest, InitRunsOnceInItsTaskAndDeleteAllowsANewConfiguration) {
     load(event("idx=\"0\"", input("p_fuel")));
     ASSERT_NE(eventChannels_config(), nullptr);

@@ -42,6 +42,7 @@ protected:
         eventSignals() = EventSignals{};
     }
     void TearDown() override {
+        meas_app_setStopEventsHook(nullptr);
         MeasAppTest::TearDown();   // destroys the measurements and with them the loggers
         MeasAppStore_setHooks(MeasAppStoreHooks{});
         comint_shutdown();
@@ -90,9 +91,10 @@ protected:
         return out;
     }
     // A command 0x1500 from another device.
-    static void receive(uint16_t pid, uint32_t id, uint32_t ts, const char* name, uint16_t len = 0) {
+    static void receive(uint16_t pid, uint32_t id, uint32_t ts, const char* name, uint16_t len = 0,
+                        uint32_t duration = 0) {
         uint8_t buf[EVENT_MSG_SIZE];
-        const EventRecord ev{id, ts, 0, EVENT_KIND_CHANNEL, EVENT_SEV_INFO};
+        const EventRecord ev{id, ts, duration, EVENT_KIND_CHANNEL, EVENT_SEV_INFO};
         const uint16_t l = event_buildMsg(buf, ev, name, "from afar", pid);
         ci_msg_t m{};
         std::memcpy(&m, buf, sizeof buf);
@@ -157,6 +159,47 @@ TEST_F(EventFilesTest, SourcesAreWrittenInPidOrderAndLongEventsAreCut) {
     EXPECT_EQ(ev[2].id, EVENT_ID_CHANNEL + 6);
     EXPECT_EQ(ev[2].length, 4u + 98u + 5u);   // cut to 98 bytes, its texts still ended
     EXPECT_EQ(ev[2].tail, std::string("\0\0\0FIVE\0", 8));   // the cut payload ends in two zeros
+}
+
+// The event channels at the fast stop, in short: the event opened at
+// openTs closes at the stop's stamp, handed to the loggers at once.
+constexpr uint32_t kOpenId = EVENT_ID_CHANNEL + 4;
+uint32_t openTs = 0, stopStamp = 0;
+void closeOpenEvent(uint32_t stopTs) {
+    stopStamp = stopTs;
+    uint8_t buf[EVENT_MSG_SIZE];
+    const EventRecord ev{kOpenId, openTs, stopTs - openTs, EVENT_KIND_CHANNEL, EVENT_SEV_INFO};
+    event_buildMsg(buf, ev, "Throttle", "still on", 1);
+    ci_msg_t m{};
+    std::memcpy(&m, buf, sizeof buf);
+    eventlogging_cmd(&m);
+}
+
+// An event of this device still open at an orderly stop: the fast stop hands
+// its stamp, the newest record of the files it closes, to the event
+// channels before the files take their events, and the close made at that
+// stamp goes into the file beside its open.
+TEST_F(EventFilesTest, AnEventOpenAtTheFastStopIsClosedInItsFileAtTheStopsStamp) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    openTs = time_getTimestamp() - 1000;
+    receive(kPid, kOpenId, openTs, "Throttle", 0, EVENT_DURATION_OPEN);
+    runEvents(30);   // served here, held back for DATADELAY
+    EXPECT_EQ(written(), 0u);
+    meas_app_setStopEventsHook(closeOpenEvent);
+    meas_app_remotefaststop();
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    EXPECT_EQ(stopStamp, recs.back().ts) << "the stop's stamp is the newest record";
+    auto ev = fileEvents("meas");
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].ts, openTs);
+    EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(ev[1].ts, openTs);
+    EXPECT_EQ(ev[1].duration, stopStamp - openTs);
 }
 
 }  // namespace

@@ -214,6 +214,46 @@ TEST_F(StoreIntegrity, ShutdownWhileBufferingWaitsForTheRingAndTheStatusBlock) {
     EXPECT_EQ(timeStamps(fs, 1).size(), 100u);
 }
 
+// A stop soon after two lap triggers: the first file still waits for its
+// lap status block, the second (its blocks gone) for its turn, the third is
+// open. The stop closes them in queue order, each with its status block,
+// as soon as the one before it has closed; until every file is closed and
+// written the store is not drained, which the shutdown waits for.
+TEST_F(StoreIntegrity, AStopSoonAfterTriggersClosesTheWaitingFilesInQueueOrderEachWithItsStatusBlock) {
+    configure();
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 5000));
+    uint32_t ts = 1000;
+    feedBoth(ts, 50);
+    sbPending = true;
+    LapOutFra_setLapOutCnt(2, 1, ts);
+    feedBoth(ts, 50);   // both blocks leave the first file
+    ASSERT_EQ(pendingSb.size(), 1u);
+    sbPending = false;
+    LapOutFra_setLapOutCnt(3, 1, ts);
+    feedBoth(ts, 50);   // the second file waits: the first is still the oldest
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 3u);
+    takeLogTexts();
+
+    MeasAppStore_closeAllFilesFast();
+    EXPECT_EQ(meas_app_PreTrigDrainStep(), 0);
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 3u);
+    {
+        // the first file's status block is done, as the status block task does it
+        MeasAppStoreQueueHold queue("test");
+        meas_app_PreTrigPutMetaDataVfCopy(meas[0].store, pendingSb[0], kSbImage, sizeof kSbImage,
+                                          MEAS_META_STATUSBLOCK);
+        meas_app_PreTrigCloseFile(meas[0].store, pendingSb[0]);
+    }
+    ASSERT_TRUE(waitFor([] { return meas_app_PreTrigDrainStep() == 1; }, 950));
+    EXPECT_EQ(MeasAppStore_queuedFiles(0), 0u);
+    auto fs = readFiles();
+    ASSERT_EQ(fs.size(), 3u);
+    for (auto& [name, c] : fs) EXPECT_TRUE(hasStatusBlock(c)) << name;
+    EXPECT_EQ(timeStamps(fs, 1).size(), fed[1].size());
+    EXPECT_EQ(timeStamps(fs, 2).size(), fed[2].size());
+    EXPECT_FALSE(logContains(takeLogTexts(), "not oldest"));
+}
+
 // Forty files within the back end's start-up window: the closed ones free
 // their slots, every record lands in its file. Each new file waits until the
 // back end has let the written ones go (it keeps the queue of the window
