@@ -21,7 +21,7 @@
 //   meas_app_PreTrigArm / meas_app_PreTrigTrigger          start conditions
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
 //   MeasAppStore_closeAllFilesFast();                      at shutdown, then wait for
-//   meas_app_PreTrigIsOfflineDataFlushed()
+//   meas_app_PreTrigIsOfflineDataFlushed(), then meas_app_PreTrigHaltWriters(ms)
 //   meas_app_PreTrigDrain(meas[i].store);                 at a destroy, then
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
 // The file writers set meas[i].fileWritten from their tasks (atomically):
@@ -219,6 +219,10 @@ void meas_app_PreTrigGetMeasVarsBE(void* handle, uint32_t* size, uint32_t* maxSi
 // 1 when every store has written all it holds: its pretrigger ring is empty
 // and its back end flushed.
 int meas_app_PreTrigIsOfflineDataFlushed();
+// The end of the stop's wait for the writers: they take no more actions, and
+// each names what it had not written, file by file (a writer inside a write
+// that does not end within limitMs names its drive only).
+void meas_app_PreTrigHaltWriters(unsigned limitMs);
 void meas_app_PreTrigMeasStop(int skipTelemetry);
 
 // ---- statistics -----------------------------------------------------------------------
