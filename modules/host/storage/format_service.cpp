@@ -43,12 +43,16 @@ void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf, FormatFailu
     char drive[kDriveNameMax + 1] = {};
     std::memcpy(drive, req + 1, kDriveNameMax);   // zero-padded, not always terminated
     if (!driveAvailable(drive)) return;
+    const std::string what = "the write of drive_format.cfg recording " + std::string(drive) + " as formatted";
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        busyWith = what;
+    }
     const uint32_t asked = sizeOf ? sizeOf(drive, req[0]) : 0;
     const uint32_t size = asked ? asked : req[0] * kEntriesPerUnit;
     {
         std::lock_guard<std::mutex> lk(mx);
-        busyWith = "the write of drive_format.cfg recording " + std::string(drive) + " as formatted for " +
-                   std::to_string(size) + " entries";
+        busyWith = what + " for " + std::to_string(size) + " entries";
     }
     std::string why;
     const bool recorded = setDriveDirectorySize(drive, size, &why);
