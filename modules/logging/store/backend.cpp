@@ -399,6 +399,13 @@ bool Backend::checkOversizeTimeout() {
 }
 
 bool Backend::taskMain() {
+    if (halted_.load()) {
+        // The halt moved the writers' positions past what they had not
+        // executed (it is named): nothing is cut any more, not even the
+        // action a writer still executes, and no writer is removed.
+        sleepMs(timing_.loopMs);
+        return true;
+    }
     const bool startup = inStartupWindow();
     // the queue kept for writers still to come is not oversize
     const bool oversized = !startup && checkOversizeTimeout();
@@ -410,6 +417,8 @@ bool Backend::taskMain() {
     List<Action>* cut = nullptr;
     {
         ScopeLock sl(this, "Backend::run_checkWriters");
+        // (a halt that came since the look above has moved the positions)
+        const bool halted = halted_.load();
         uint32_t lowest = lastPosition();
         int slowest = -1;
         // what the removed writers miss is tallied as it comes; their
@@ -428,13 +437,13 @@ bool Backend::taskMain() {
                 lowest = it->position();
                 if (w) slowest = int(i);
             }
-            if (w && !w->alive()) {
+            if (w && !halted && !w->alive()) {
                 syslogx(147, "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", s.name, i);
                 removeLocked(*w);
             }
         }
-        if (mayCut && cutCount() < lowest) cut = removeSublist(lowest - cutCount());
-        if (oversized && slowest >= 0) {
+        if (mayCut && !halted && cutCount() < lowest) cut = removeSublist(lowest - cutCount());
+        if (oversized && !halted && slowest >= 0) {
             if (Writer* w = slots_[slowest].writer.load()) {
                 syslogx(147, "Backend::taskMain(): removing writer %s (%u) list size exceeded!", slots_[slowest].name,
                         unsigned(slowest));
