@@ -23,6 +23,10 @@ With the NVRAM's syncs alone slowed to a second: six clients that trigger
 laps every 0.3 s are each answered within 5 s and every lap has its file on
 every drive; a stop among them or during the start ends within 5 s, and
 names what the NVRAM's disk lacks when it cannot be written.
+With every sync at 4 s, a USB drive and a stop 4.5 s after two laps, every
+file each drive lacks, or lacks the end of, is named by a line of the stop;
+with every sync at 20 s from the start, a SIGTERM 5 s in ends the device
+within 10 s, and the write it left is named.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -453,7 +457,7 @@ def test_stop_with_slow_drives_names_what_is_left(binary, measdump, sample, lib,
 
 def test_stop_at_start_with_stuck_disk(binary, measdump, sample, lib, work, scale):
     """Every sync of 20 s from the start, SIGTERM 5 s in: the device ends
-    within 10 s and names the write of the drives' format it left."""
+    within 10 s and names the write of the device folder it left."""
     control = os.path.join(work, "stuck_sync_ms")
     with open(control, "w") as f:
         f.write("20000")
