@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "host/kernel/kernel.h"
 #include "logging/format/meas_file.h"
@@ -40,7 +41,13 @@ Writer::Released::~Released() {
 
 bool Writer::haltHold(unsigned limitMs) {
     halted_.store(true);
-    return work_.try_lock_for(std::chrono::milliseconds(limitMs));
+    // looked at every millisecond (a plain mutex: its waits are the task's own)
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!work_.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
 }
 
 void Writer::pendingToMissed(MissedActions& missed) const {

@@ -152,7 +152,7 @@ protected:
     };
     std::map<int, PendingMeta> pending_;
     uint8_t floodMeta_ = 0;
-    std::timed_mutex work_;             // held by the task at work (Work)
+    std::mutex work_;                   // held by the task at work (Work)
     std::atomic<bool> halted_{false};
 };
 
