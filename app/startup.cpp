@@ -45,6 +45,9 @@ constexpr bool kSanitizedBuild = true;
 #else
 constexpr bool kSanitizedBuild = false;
 #endif
+// The longest a stop may take from its request before the process ends
+// without the steps still waiting for the disk.
+constexpr unsigned kStopLimitMs = 8500;
 long msSince(const timespec& t0) {
     timespec t1;
     clock_gettime(CLOCK_MONOTONIC, &t1);
@@ -190,6 +193,9 @@ int appStart(int argc, char** argv) {
     syslogx(150, "startup: application %d, PID %u, %s", appNumber, static_cast<unsigned>(app_pid),
             device_ip_addr);
     startup_step("post-run semaphore", startup_postrunInit(appNumber) == 1, true);
+    // a stop ends the process within 10 s of its request, whatever the disk
+    // does (a sanitizer build runs many times slower)
+    startup_setStopLimit(kSanitizedBuild ? kStopLimitMs * 5 : kStopLimitMs);
     signals_startWatcher(startPostrun);
     folderWatch_start();
 
@@ -242,6 +248,7 @@ int appStart(int argc, char** argv) {
     ShutdownHooks hooks;
     hooks.stopComponents = stopComponents;
     hooks.loggerFlushed = wire_logging_flushed;
+    hooks.haltLogger = wire_logging_haltWriters;
     hooks.endCopies = wire_logging_endCopies;
     rtpShutdown_setHooks(hooks);
 

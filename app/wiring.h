@@ -24,7 +24,8 @@
 //   wire_virari_stop_time (time master task), wire_virari_stop_network (DiraDir2 hands no more
 //   received commands on), wire_measurement_shutdown (gateway, evaluation modules, ADC filter),
 //   wire_xcp_shutdown (XCP slave), wire_virari_shutdown (DiraDir2); then
-//   wire_logging_flushed() is polled up to 950 ms, wire_logging_endCopies makes
+//   wire_logging_flushed() is polled up to 950 ms, wire_logging_haltWriters ends the
+//   writers' work and names what they had not written, wire_logging_endCopies makes
 //   the copies to the USB drive still pending (a bounded wait), the rasters
 //   stop and the error memory is written.
 #pragma once
@@ -41,6 +42,7 @@ void wire_logging_init();
 void wire_logging_rasters();
 void wire_logging_shutdown();
 bool wire_logging_flushed();   // true once the logger has written everything
+void wire_logging_haltWriters();
 void wire_logging_endCopies(bool filesWhole);
 
 void wire_can_init();

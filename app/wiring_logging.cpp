@@ -179,6 +179,11 @@ void wire_logging_rasters() {
 // The fast stop runs in the logging raster at its next tick; the shutdown
 // then waits for the store's writers (wire_logging_flushed).
 void wire_logging_shutdown() {
+    // The format service serves the start-up only; a stop must not wait on
+    // the disk for it: a write it cannot finish soon is left and named.
+    constexpr unsigned kFormatStopMs = 500;
+    if (std::string left; !host::stopFormatService(kFormatStopMs, &left))
+        syslogx(147, "format service: %s left unfinished at the stop: the drive keeps the size it had", left.c_str());
     meas_app_endDriveTasks();   // an arrival's or a split's steps go before the stop
     sblk_power_down();
     cfg_meas_formatInfos_stop();
@@ -188,6 +193,13 @@ void wire_logging_shutdown() {
 }
 
 bool wire_logging_flushed() { return meas_app_flushPending() == 0; }
+
+// The writers take no more actions; what they had not written is named, file
+// by file and drive by drive. A writer inside a slow sync is not waited for.
+void wire_logging_haltWriters() {
+    constexpr unsigned kWriterHaltMs = 200;
+    meas_app_PreTrigHaltWriters(kWriterHaltMs);
+}
 
 // A copy waits a few seconds for its file to be closed: once the writers are
 // done the stop makes the pending ones, waiting for them no longer than a

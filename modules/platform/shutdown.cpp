@@ -50,6 +50,7 @@ void rtpShutdown() {
         }
         if (!flushed) syslogx(148, "rtpShutdown: logger not flushed after %d ms", waited);
     }
+    if (g_hooks.haltLogger) g_hooks.haltLogger();
     if (g_hooks.endCopies) g_hooks.endCopies(flushed);
 
     raster_stopAll();
@@ -75,6 +76,9 @@ void rtpShutdown() {
         else
             syslogx(150, "raster %s: %llu ticks", ri.name, static_cast<unsigned long long>(ri.ticks));
     }
+    // the stop's limit has ended the process meanwhile, or ends it now
+    if (!startup_claimEnd())
+        for (;;) taskDelay(sysClkRateGet());
     syslogx(150, "rtpShutdown: done");
     syslogx_readerStop();
     syslogx_waitForRoom(0, 0);   // no reader makes room any more

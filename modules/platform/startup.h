@@ -13,6 +13,14 @@ int startup_postrunInit(int appNumber);
 void startPostrun();
 // Blocks the caller until the post-run semaphore is given.
 void startup_waitPostrun();
+// The longest a stop may take from its request (0: no limit, the default):
+// past it the process ends at once, naming the writes of the device folder
+// that a slow disk still holds up ("rtpShutdown: the write of nvram.bin left
+// unfinished at the stop after 8650 ms").
+void startup_setStopLimit(unsigned ms);
+// The end of the process is claimed once, by the stop's last steps or by
+// the limit above: true for the first caller only.
+bool startup_claimEnd();
 
 // What the components above the platform do at shutdown, set by the main
 // program before start-up ends.
@@ -22,6 +30,9 @@ struct ShutdownHooks {
     void (*stopComponents)() = nullptr;
     // True once the logger has written everything; polled up to 950 ms.
     bool (*loggerFlushed)() = nullptr;
+    // Then: the logger's writers stop taking work, and what they had not
+    // written is named; returns within a bound, whatever the disk does.
+    void (*haltLogger)() = nullptr;
     // Then: the copies of finished files still pending are made (filesWhole:
     // the logger was flushed) or named as not made; returns within a bound.
     void (*endCopies)(bool filesWhole) = nullptr;

@@ -23,6 +23,10 @@ With the NVRAM's syncs alone slowed to a second: six clients that trigger
 laps every 0.3 s are each answered within 5 s and every lap has its file on
 every drive; a stop among them or during the start ends within 5 s, and
 names what the NVRAM's disk lacks when it cannot be written.
+With every sync at 4 s, a USB drive and a stop 4.5 s after two laps, every
+file each drive lacks, or lacks the end of, is named by a line of the stop;
+with every sync at 20 s from the start, a SIGTERM 5 s in ends the device
+within 10 s, and the write it left is named.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -391,6 +395,87 @@ def test_stop_with_slow_nvram(binary, sample, lib, work, scale):
         os.rmdir(os.path.join(run.folder, "nvram.bin.tmp"))
 
 
+LOSS_AT_STOP = re.compile(r"BFSWriter: '(\w+):/([AB][0-9a-f]{7}\.[0-9a-f]{3})': (?:\d+ bytes in \d+ blocks"
+                          r"(?: \(time stamps \d+ to \d+\))? not written at the stop|not made at the stop)")
+
+
+def check_named_at_stop(folder, measdump, log):
+    """Every file the run made is on each drive of its measurement whole, or
+    a line of the stop names it on that drive; returns the (drive, file)
+    pairs named."""
+    named = {(m.group(1), m.group(2)) for m in LOSS_AT_STOP.finditer(log)}
+    made = set(re.findall(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, (\S+)", log))
+    # the drives of m01 (A) and m03 (B): their writers' names say which there are
+    drives_of = {"A": ["meas"], "B": ["meas2"]}
+    for letter, meas in (("A", 1), ("B", 3)):
+        if "writer connected r_USBWriter%d" % meas in log:
+            drives_of[letter].append("usb_meas")
+    for name in sorted(made):
+        for drive in drives_of[name[0]]:
+            path = os.path.join(folder, drive, name)
+            if (drive, name) in named:
+                continue
+            assert os.path.exists(path), "%s/%s: not on the drive and not named:\n%s" % (drive, name, log)
+            rc, _ = measdump_csv(measdump, path)
+            assert rc == 0, "%s/%s: measdump exit %d and not named:\n%s" % (drive, name, rc, log)
+    return named
+
+
+def test_stop_with_slow_drives_names_what_is_left(binary, measdump, sample, lib, work, scale):
+    """Every sync of 4 s with a USB drive, two lap triggers, SIGTERM 4.5 s
+    after them: the device ends within 10 s, and what its writers could not
+    write is named file by file and drive by drive."""
+    control = os.path.join(work, "stop_sync_ms")
+    with DeviceRun(sample, "tav9-slowdrives-") as run:
+        os.mkdir(os.path.join(run.folder, "usb_meas"))
+        dev = start_slowed(run, binary, lib, control)
+        # the USB drive's writer has its first file under way
+        wait_for(lambda: drive_files(run.folder, "usb_meas"), "a file on the USB drive", 30.0 * scale)
+        lap = parse_state(dev.shell("lof_get"))[0]
+        with open(control, "w") as f:
+            f.write("4000")
+        clients = [connect(run.folder, 30.0 * scale) for _ in range(2)]
+        try:
+            for c in clients:   # each answered once its counters are on the slow disk
+                c.sendall(b"lof_laptrig\n")
+                wait_for(lambda: parse_state(dev.shell("lof_get"))[0] > lap, "the lap trigger to count")
+                lap += 1
+            time.sleep(4.5)
+            sent = time.monotonic()
+            dev.proc.send_signal(signal.SIGTERM)
+            dev.wait_clean_end(10.0 * scale, "SIGTERM with every sync at 4 s")
+            took = time.monotonic() - sent
+        finally:
+            for c in clients:
+                c.close()
+        with open(control, "w") as f:
+            f.write("30")
+        named = check_named_at_stop(run.folder, measdump, dev.log())
+        assert named, dev.log()
+        print("stopped after %.2f s with every sync at 4 s; named at the stop: %s" % (took, sorted(named)))
+
+
+def test_stop_at_start_with_stuck_disk(binary, measdump, sample, lib, work, scale):
+    """Every sync of 20 s from the start, SIGTERM 5 s in: the device ends
+    within 10 s and names the write of the device folder it left."""
+    control = os.path.join(work, "stuck_sync_ms")
+    with open(control, "w") as f:
+        f.write("20000")
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    with DeviceRun(sample, "tav9-stuckdisk-") as run:
+        dev = run.device(binary, env=env)
+        time.sleep(5.0)
+        sent = time.monotonic()
+        dev.proc.send_signal(signal.SIGTERM)
+        dev.wait_clean_end(10.0 * scale, "SIGTERM 5 s after a start with every sync at 20 s")
+        took = time.monotonic() - sent
+        log = dev.log()
+        assert re.search(r"the write of \S+ .*left unfinished at the stop", log), log
+        check_named_at_stop(run.folder, measdump, log)
+        print("stopped after %.2f s with every sync at 20 s" % took)
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -469,6 +554,8 @@ MODES = {
                                             test_every_sync_slow_loses_nothing_silently(b, s, lib, w, sc)),
     "nvram": lambda b, m, s, lib, w, sc: (test_lap_triggers_share_slow_nvram_writes(b, s, lib, w, sc),
                                           test_stop_with_slow_nvram(b, s, lib, w, sc)),
+    "stop": lambda b, m, s, lib, w, sc: (test_stop_with_slow_drives_names_what_is_left(b, m, s, lib, w, sc),
+                                         test_stop_at_start_with_stuck_disk(b, m, s, lib, w, sc)),
 }
 
 

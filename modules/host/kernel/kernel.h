@@ -472,6 +472,26 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 // Unlinks all four (shutdown; start-up: leftovers of a killed process).
 void unlinkProcessQueues();
 
+// ---- writes under way ---------------------------------------------------------------------
+// The writes of the device folder's own files (the atomic writes of the
+// NVRAM, the drives' format, the attributes, the unit id) note themselves
+// while they run: a stop that cannot wait for the disk names those it leaves.
+class DiskWriteNote {
+public:
+    explicit DiskWriteNote(const std::string& path);
+    ~DiskWriteNote();
+    DiskWriteNote(const DiskWriteNote&) = delete;
+    DiskWriteNote& operator=(const DiskWriteNote&) = delete;
+
+private:
+    uint64_t id_;
+};
+struct DiskWriteUnderWay {
+    std::string path;   // the file written
+    long ms;            // for how long
+};
+std::vector<DiskWriteUnderWay> diskWritesUnderWay();
+
 // ---- disk-format service ------------------------------------------------------------------
 // Serves "/MeasAppFormat" (17-byte requests: byte 0 the directory size in
 // units of 340 entries, bytes 1-16 the drive name) and answers each on
@@ -488,6 +508,11 @@ using FormatSizeSource = uint32_t (*)(const char* drive, uint8_t units);
 using FormatFailureSink = void (*)(const char* drive, uint32_t size, const char* why);
 void startFormatService(FormatSizeSource sizeOf = nullptr, FormatFailureSink onFailure = nullptr);
 void stopFormatService();
+// The stop of a process, which must not wait on the disk: waits up to
+// limitMs for the service to end; false when it is still inside a write
+// then, which *left names ("the write of drive_format.cfg recording meas:
+// as formatted for 1000 entries"): the service is left to it.
+bool stopFormatService(unsigned limitMs, std::string* left);
 
 // File-system statistics of a drive (the statistics request of its root):
 // entries in use and in all. A drive the format service has formatted

@@ -255,7 +255,9 @@ void shutdownServices() {
     stopBaseTick();
     canClose();
     screenStop();
-    stopFormatService();
+    // the logging's stop has stopped it and named a write it left; one that
+    // still writes is not waited for
+    stopFormatService(0, nullptr);
     // the shutdown has waited for the NVRAM and named what it lacks: what
     // came after gets a short while more, and the end never waits on a disk
     constexpr unsigned kNvramLastWriteMs = 1000;

@@ -259,6 +259,7 @@ void syncFolder(const std::string& dir) {
 // content is what the disk holds.
 // On failure errno holds the cause (the clean-up keeps it).
 bool writeFileAtomic(const std::string& path, const void* data, size_t len, std::string* failedOn) {
+    const DiskWriteNote underWay(path);
     std::string tmp = path + ".tmp";
     bool made = false;
     auto fail = [&](int fd, const std::string& on) {

@@ -9,9 +9,12 @@
 #include "host/os/os.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace host {
@@ -23,7 +26,10 @@ constexpr int kQueueDepth = 4;
 constexpr int kPollTicks = 50;   // the stop flag is seen this often
 
 std::mutex mx;
+std::condition_variable ended;
 std::thread worker;
+bool running = false;          // the worker is in its loop (under mx)
+std::string busyWith;          // the write it does now, "" between requests (under mx)
 std::atomic<bool> stopping{false};
 std::vector<std::vector<uint8_t>> served;
 constexpr uint32_t kEntriesPerUnit = 340;
@@ -37,10 +43,24 @@ void format(const uint8_t* req, size_t len, FormatSizeSource sizeOf, FormatFailu
     char drive[kDriveNameMax + 1] = {};
     std::memcpy(drive, req + 1, kDriveNameMax);   // zero-padded, not always terminated
     if (!driveAvailable(drive)) return;
+    const std::string what = "the write of drive_format.cfg recording " + std::string(drive) + " as formatted";
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        busyWith = what;
+    }
     const uint32_t asked = sizeOf ? sizeOf(drive, req[0]) : 0;
     const uint32_t size = asked ? asked : req[0] * kEntriesPerUnit;
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        busyWith = what + " for " + std::to_string(size) + " entries";
+    }
     std::string why;
-    if (setDriveDirectorySize(drive, size, &why)) return;
+    const bool recorded = setDriveDirectorySize(drive, size, &why);
+    {
+        std::lock_guard<std::mutex> lk(mx);
+        busyWith.clear();
+    }
+    if (recorded) return;
     if (onFailure)
         onFailure(drive, size, why.c_str());
     else
@@ -62,6 +82,9 @@ void serve(MSG_Q_ID requests, MSG_Q_ID answers, FormatSizeSource sizeOf, FormatF
     }
     msgQClose(requests);
     msgQClose(answers);
+    std::lock_guard<std::mutex> lk(mx);
+    running = false;
+    ended.notify_all();
 }
 
 }  // namespace
@@ -78,7 +101,24 @@ void startFormatService(FormatSizeSource sizeOf, FormatFailureSink onFailure) {
     }
     served.clear();
     stopping = false;
+    running = true;
     worker = std::thread(serve, requests, answers, sizeOf, onFailure);
+}
+
+bool stopFormatService(unsigned limitMs, std::string* left) {
+    std::unique_lock<std::mutex> lk(mx);
+    stopping = true;
+    if (!ended.wait_for(lk, std::chrono::milliseconds(limitMs), [] { return !running; })) {
+        // The disk holds the write up: the worker is left to it and the
+        // process ends without it (its request stays unanswered).
+        if (left) *left = busyWith.empty() ? "a request" : busyWith;
+        if (worker.joinable()) worker.detach();
+        return false;
+    }
+    std::thread t = std::move(worker);
+    lk.unlock();
+    if (t.joinable()) t.join();   // it has left its loop: no wait
+    return true;
 }
 
 void stopFormatService() {

@@ -85,6 +85,7 @@ bool make(uint8_t rom[8], std::string* why, bool* taken) {
     std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X%02X%02X\n", rom[0], rom[1], rom[2], rom[3], rom[4],
                   rom[5], rom[6], rom[7]);
     const std::string tmp = path() + ".tmp";
+    const DiskWriteNote underWay(path());
     const int fd = createFileAnew(tmp);
     auto fail = [&](int cause) {
         *why = std::string("cannot be made (") + std::strerror(cause) + ")";

@@ -112,7 +112,7 @@ bool Backend::usbWriterWaiting() {
 
 bool Backend::subscribe(Writer& w, MissedActions* missed) {
     ScopeLock sl(this, "Backend::subscribe");
-    if (w.id() != 255 || nWriters_.load() >= kWriters) return false;
+    if (halted_.load() || w.id() != 255 || nWriters_.load() >= kWriters) return false;
     // the slot it was removed from has drained: the writer executes nothing while it asks
     for (auto& s : slots_)
         if (s.removed == &w) finishDraining(s);
@@ -208,8 +208,7 @@ void Backend::finishDraining(Slot& s) {
     s.draining = false;
 }
 
-namespace {
-MissedFile& missedFile(MissedActions& m, unsigned measIdx, int vfIdx) {
+MissedFile& missedFileOf(MissedActions& m, unsigned measIdx, int vfIdx) {
     for (MissedFile& f : m.files)
         if (f.vfIdx == vfIdx) return f;
     MissedFile f;
@@ -218,29 +217,30 @@ MissedFile& missedFile(MissedActions& m, unsigned measIdx, int vfIdx) {
     m.files.push_back(f);
     return m.files.back();
 }
-}  // namespace
 
-void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed) {
-    while (Action* a = it->step()) {
-        if (!a->isValidType(w)) continue;
-        if (dynamic_cast<ActionFileCopy*>(a)) {
-            ++missed.copies;
-        } else if (dynamic_cast<ActionOpen*>(a)) {
-            missedFile(missed, measIdx_, a->vfIdx()).opened = true;
-        } else if (dynamic_cast<ActionClose*>(a)) {
-            missedFile(missed, measIdx_, a->vfIdx()).closed = true;
-        } else if (auto* d = dynamic_cast<ActionData*>(a)) {
-            MissedFile& f = missedFile(missed, measIdx_, d->vfIdx());
-            f.bytes += d->dataSize();
-            ++f.items;
-            // the blocks' frames interleave: the earliest and the latest
-            // stamp of any (compared wrap-safe)
-            if (d->firstTimestamp() && d->timestamp()) {
-                if (!f.firstTs || int32_t(d->firstTimestamp() - f.firstTs) < 0) f.firstTs = d->firstTimestamp();
-                if (!f.lastTs || int32_t(d->timestamp() - f.lastTs) > 0) f.lastTs = d->timestamp();
-            }
+void missedAdd(MissedActions& missed, unsigned measIdx, const Action& a) {
+    if (dynamic_cast<const ActionFileCopy*>(&a)) {
+        ++missed.copies;
+    } else if (dynamic_cast<const ActionOpen*>(&a)) {
+        missedFileOf(missed, measIdx, a.vfIdx()).opened = true;
+    } else if (dynamic_cast<const ActionClose*>(&a)) {
+        missedFileOf(missed, measIdx, a.vfIdx()).closed = true;
+    } else if (auto* d = dynamic_cast<const ActionData*>(&a)) {
+        MissedFile& f = missedFileOf(missed, measIdx, d->vfIdx());
+        f.bytes += d->dataSize();
+        ++f.items;
+        // the blocks' frames interleave: the earliest and the latest
+        // stamp of any (compared wrap-safe)
+        if (d->firstTimestamp() && d->timestamp()) {
+            if (!f.firstTs || int32_t(d->firstTimestamp() - f.firstTs) < 0) f.firstTs = d->firstTimestamp();
+            if (!f.lastTs || int32_t(d->timestamp() - f.lastTs) > 0) f.lastTs = d->timestamp();
         }
     }
+}
+
+void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed) {
+    while (Action* a = it->step())
+        if (a->isValidType(w)) missedAdd(missed, measIdx_, *a);
 }
 
 bool Backend::endBehind(Writer& w, MissedActions* out) {
@@ -267,6 +267,40 @@ bool Backend::takeMissed(Writer& w, MissedActions& out) {
     return !out.empty();
 }
 
+void Backend::tallyRest(Writer& w, MissedActions& out) {
+    for (auto& s : slots_)
+        if (s.removed == &w) finishDraining(s);
+    if (endBehind(w, &out)) return;
+    for (auto& s : slots_) {
+        Iterator<Action>* it = s.iter.load();
+        if (it && (s.writer.load() == &w || s.removed == &w)) {
+            // (a slot still busy: its iterator's action is the one under way)
+            tally(it, w, out);
+            return;
+        }
+    }
+}
+
+void Backend::haltWriters(unsigned limitMs) {
+    halted_.store(true);
+    std::vector<Writer*> writers;
+    {
+        ScopeLock sl(this, "Backend::haltWriters");
+        writers = owned_;
+    }
+    for (Writer* w : writers) {
+        // the writer first, then the queue: the order of its own work
+        const bool held = w->haltHold(limitMs);
+        MissedActions missed;
+        if (held) {
+            ScopeLock sl(this, "Backend::haltWriters");
+            tallyRest(*w, missed);
+        }
+        w->haltFiles(missed, held);
+        if (held) w->haltRelease();
+    }
+}
+
 Action* Backend::next(Writer& w, unsigned* held) {
     unsigned id = w.id();
     if (id >= kWriters) {
@@ -278,7 +312,7 @@ Action* Backend::next(Writer& w, unsigned* held) {
     s.busy.fetch_add(1);
     // checked after the busy mark: a removal either sees the mark or is seen here
     Iterator<Action>* it = s.iter.load();
-    if (s.writer.load() != &w || !it) {
+    if (s.writer.load() != &w || !it || halted_.load()) {
         s.busy.fetch_sub(1);
         return nullptr;
     }
@@ -365,6 +399,13 @@ bool Backend::checkOversizeTimeout() {
 }
 
 bool Backend::taskMain() {
+    if (halted_.load()) {
+        // The halt moved the writers' positions past what they had not
+        // executed (it is named): nothing is cut any more, not even the
+        // action a writer still executes, and no writer is removed.
+        sleepMs(timing_.loopMs);
+        return true;
+    }
     const bool startup = inStartupWindow();
     // the queue kept for writers still to come is not oversize
     const bool oversized = !startup && checkOversizeTimeout();
@@ -376,6 +417,8 @@ bool Backend::taskMain() {
     List<Action>* cut = nullptr;
     {
         ScopeLock sl(this, "Backend::run_checkWriters");
+        // (a halt that came since the look above has moved the positions)
+        const bool halted = halted_.load();
         uint32_t lowest = lastPosition();
         int slowest = -1;
         // what the removed writers miss is tallied as it comes; their
@@ -394,13 +437,13 @@ bool Backend::taskMain() {
                 lowest = it->position();
                 if (w) slowest = int(i);
             }
-            if (w && !w->alive()) {
+            if (w && !halted && !w->alive()) {
                 syslogx(147, "Backend::taskMain(): removing writer %s (%u) that is no longer alive!", s.name, i);
                 removeLocked(*w);
             }
         }
-        if (mayCut && cutCount() < lowest) cut = removeSublist(lowest - cutCount());
-        if (oversized && slowest >= 0) {
+        if (mayCut && !halted && cutCount() < lowest) cut = removeSublist(lowest - cutCount());
+        if (oversized && !halted && slowest >= 0) {
             if (Writer* w = slots_[slowest].writer.load()) {
                 syslogx(147, "Backend::taskMain(): removing writer %s (%u) list size exceeded!", slots_[slowest].name,
                         unsigned(slowest));

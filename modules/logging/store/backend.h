@@ -41,6 +41,11 @@ struct MissedActions {
     uint32_t copies = 0;     // copies to the USB drive not started
     bool empty() const { return files.empty() && copies == 0; }
 };
+// The entry of a file of the measurement in missed (made, with the file's
+// name, when it has none yet).
+MissedFile& missedFileOf(MissedActions& missed, unsigned measIdx, int vfIdx);
+// Adds one action that a writer of the measurement will not execute.
+void missedAdd(MissedActions& missed, unsigned measIdx, const Action& a);
 
 // Timings of the back end; the defaults are the device's.
 struct BackendTiming {
@@ -81,6 +86,14 @@ public:
     // read yet while subscribed (nothing is cut behind it meanwhile: the back
     // end's task is stopped before its writers). false when there was nothing.
     bool takeMissed(Writer& w, MissedActions& out);
+    // The end of a stop's wait for the writers: they execute no more actions
+    // and subscribe no more; each writer, taken within limitMs where it is not
+    // at work on its files (Writer::haltHold), names what it had not written,
+    // file by file. A writer inside a write that does not end by then names
+    // its drive only. The process ends after it: nothing is closed.
+    void haltWriters(unsigned limitMs);
+    bool halted() const { return halted_.load(); }
+
     // The next action for the writer, or null. On success *held names the
     // slot the writer holds until it calls done(*held).
     Action* next(Writer& w, unsigned* held);
@@ -143,11 +156,14 @@ private:
     void tally(Iterator<Action>* it, const Writer& w, MissedActions& missed);
     // With the queue lock held: ends the writer's tally and gives it.
     bool endBehind(Writer& w, MissedActions* out);
+    // With the queue lock held and the writer halted: what it had not read.
+    void tallyRest(Writer& w, MissedActions& out);
     // Names what a writer that would not stop did not write.
     void tellLost(const MissedActions& m, const char* writer) const;
 
     Slot slots_[kWriters];
     std::atomic<bool> startup_{true};
+    std::atomic<bool> halted_{false};
     std::atomic<unsigned> driveLost_{0};
     timespec started_{};                // task start (application clock)
     std::atomic<unsigned> nWriters_{0};

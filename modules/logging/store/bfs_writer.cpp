@@ -317,7 +317,15 @@ bool BFSWriter::open(int vfIdx) {
         syslogx(147, "BFSWriter::open(): trying to access file, without name available (vfIdx %d)", vfIdx);
         return skip();
     }
-    awaitCounters(*vf, drive_, name);
+    {
+        // the wait for the NVRAM's disk: the stop's halt may come meanwhile,
+        // and this action is then lost (it names it)
+        countersWait_ = true;
+        Released wait(*this);
+        awaitCounters(*vf, drive_, name);
+    }
+    countersWait_ = false;
+    if (halted()) return false;   // the file is not made: the halt named it
     int err = 0;
     if (!openFileAtomic(e, vfIdx, name, &err)) {
         SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
@@ -464,7 +472,10 @@ bool BFSWriter::close(int vfIdx) {
             if (!backToWholeItem(e, err)) dropFile(e, err);
         }
         if (e.stream) {
-            setAttrib(vfIdx, host::ATTR_READ_ONLY);
+            {
+                Released wait(*this);   // (the attribute store may sync)
+                setAttrib(vfIdx, host::ATTR_READ_ONLY);
+            }
             if (std::fclose(e.stream) != 0 && ok) {
                 ok = false;
                 err = errno;
@@ -508,7 +519,12 @@ bool BFSWriter::flush(int vfIdx) {
         return false;
     }
     settle(e, e.total);   // every whole item is on the drive now
-    if (::fdatasync(e.fd) != 0) {
+    int synced;
+    {
+        Released wait(*this);
+        synced = ::fdatasync(e.fd);
+    }
+    if (synced != 0) {
         const int err = errno;
         countFailure();
         SYSLOGX_FLOOD(floodFlush_, 147, "BFSWriter::flush(): FIOFLUSH failed '%s': %s", e.path, std::strerror(err));
@@ -528,7 +544,11 @@ bool BFSWriter::flushDir() {
         syslogx(147, "BFSWriter::flushDir() open '%s' failed.", drive_.c_str());
         return false;
     }
-    int r = ::fsync(fd);
+    int r;
+    {
+        Released wait(*this);
+        r = ::fsync(fd);
+    }
     ::close(fd);
     if (r != 0) {
         syslogx(147, "BFSWriter::flushDir() ioctl '%s' failed - ret %X", drive_.c_str(), unsigned(r));
@@ -583,6 +603,7 @@ void BFSWriter::disconnectedStateHandler() {
         if (type() == WRITER_TYPE_USB) meas_app_removeRoomProbes(drive_.c_str());
         subscribeAgain();
     } else {
+        Released idle(*this);
         sleepMs(200);
     }
 }
@@ -591,11 +612,10 @@ void BFSWriter::subscribeAgain() {
     MissedActions missed;
     if (!backend_.subscribe(*this, &missed)) return;
     syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
-    tellMissed(missed, "while the writer was removed from the back end");
+    tellMissed(missed, "while the writer was removed from the back end", false);
 }
 
-void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
-    const bool atStop = !isRunning();
+void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed) {
     for (const MissedFile& f : missed.files) {
         WriterFileEntry_t& e = entry(f.vfIdx);
         const bool mine = e.vfIdx == f.vfIdx;
@@ -617,11 +637,41 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
                                           : ": the file goes on after the gap");
         } else if (open && f.closed) {
             syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
+        } else if (atStop && f.opened && !mine) {
+            // begun for this drive, but none of it reached the writer
+            syslogx(147, "BFSWriter: '%s': not made %s: it held no blocks yet", path, when);
         }
-        if (mine && f.closed) close(f.vfIdx);
+        if (closeMissed && mine && f.closed) close(f.vfIdx);
     }
     if (missed.copies)
         syslogx(147, "BFSWriter: %u copies of files to the USB drive not started %s", unsigned(missed.copies), when);
+}
+
+void BFSWriter::haltFiles(MissedActions& missed, bool held) {
+    if (!held) {
+        // inside a write of its own that does not end: what it holds is not known
+        syslogx(147, "BFSWriter: '%s': m0%u: the writer did not halt within the stop's wait: what it had not written "
+                     "is not known, its open files end where the drive has them",
+                drive_.c_str(), measIdx_ + 1);
+        return;
+    }
+    // the action under way waits for its file's counters: that file is not made
+    if (countersWait_ && current_) missedAdd(missed, measIdx_, *current_);
+    pendingToMissed(missed);
+    pending_.clear();
+    // what the streams hold goes to the drive (no sync: the process ends,
+    // the kernel writes it out)
+    for (auto& e : files_) {
+        if (!e.stream) continue;
+        const size_t held = __fpending(e.stream);
+        if (held && std::fflush(e.stream) != 0) {
+            const int err = errno;
+            countFailure();
+            syslogx(147, "BFSWriter: '%s': %u bytes its stream held not written at the stop: %s", e.path,
+                    unsigned(__fpending(e.stream)), std::strerror(err));
+        }
+    }
+    tellMissed(missed, "at the stop", true, false);
 }
 
 bool BFSWriter::mainPass() {
@@ -636,13 +686,31 @@ bool BFSWriter::mainPass() {
         if (int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
         if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
     }
-    if (!executeNext()) sleepMs(50);
+    if (!executeNext()) {
+        Released idle(*this);
+        sleepMs(50);
+    }
     return true;
 }
 
-bool BFSWriter::taskMain() { return mainPass(); }
+bool BFSWriter::taskMain() {
+    Work work(*this);
+    if (halted()) {
+        // the stop named what is left: nothing more goes to the drive
+        Released idle(*this);
+        sleepMs(50);
+        return true;
+    }
+    return mainPass();
+}
 
 bool USBWriter::taskMain() {
+    Work work(*this);
+    if (halted()) {
+        Released idle(*this);
+        sleepMs(50);
+        return true;
+    }
     {
         Step step(*this);
         mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
@@ -672,7 +740,7 @@ void BFSWriter::taskStartCallback() {
 
 void BFSWriter::taskStopCallback() {
     MissedActions missed;
-    if (backend_.takeMissed(*this, missed)) tellMissed(missed, "at the stop");
+    if (backend_.takeMissed(*this, missed)) tellMissed(missed, "at the stop", true);
     closeAllFiles();
 }
 

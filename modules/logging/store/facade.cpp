@@ -283,6 +283,13 @@ int meas_app_PreTrigIsOfflineDataFlushed() {
     return 1;
 }
 
+void meas_app_PreTrigHaltWriters(unsigned limitMs) {
+    for (auto& s : gStores) {
+        Pretrigger* p = s.load();
+        if (Backend* be = p ? p->getBackend() : nullptr) be->haltWriters(limitMs);
+    }
+}
+
 void meas_app_PreTrigMeasStop(int skipTelemetry) {
     for (unsigned i = 0; i < MEAS_COUNT; ++i) {
         if (skipTelemetry && i == MEAS_IDX_M02) continue;

@@ -21,7 +21,8 @@
 //   meas_app_PreTrigArm / meas_app_PreTrigTrigger          start conditions
 //   meas_app_PreTrigMeasStop(keepTele);                    at stop
 //   MeasAppStore_closeAllFilesFast();                      at shutdown, then until it
-//   meas_app_PreTrigDrainStep()                            gives 1 (every 10 ms)
+//   meas_app_PreTrigDrainStep()                            gives 1 (every 10 ms) or the
+//   wait ends, then meas_app_PreTrigHaltWriters(ms)
 //   meas_app_PreTrigDrain(meas[i].store);                 at a destroy, then
 //   MeasAppStore_deinitData(block); meas_app_PreTrigDelete(meas[i].store);
 // The file writers set meas[i].fileWritten from their tasks (atomically):
@@ -231,6 +232,10 @@ int meas_app_PreTrigIsOfflineDataFlushed();
 // takes them without waiting: closes the files that can close now, hands
 // the ring on; 1 once every file is closed and everything written.
 int meas_app_PreTrigDrainStep();
+// The end of the stop's wait for the writers: they take no more actions, and
+// each names what it had not written, file by file (a writer inside a write
+// that does not end within limitMs names its drive only).
+void meas_app_PreTrigHaltWriters(unsigned limitMs);
 void meas_app_PreTrigMeasStop(int skipTelemetry);
 
 // ---- statistics -----------------------------------------------------------------------

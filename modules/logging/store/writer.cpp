@@ -2,7 +2,9 @@
 // files not yet open.
 #include "logging/store/writer.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "host/kernel/kernel.h"
 #include "logging/format/meas_file.h"
@@ -15,7 +17,47 @@ namespace measure::store {
 namespace {
 // Metadata kept for one file that has not opened yet on a writer.
 constexpr size_t kPendingMetaMax = 1u << 20;
+// The writer whose work this thread does (Work), if any.
+thread_local Writer* tlsAtWork = nullptr;
 }  // namespace
+
+Writer::Work::Work(Writer& w) : w_(w) {
+    w_.work_.lock();
+    tlsAtWork = &w_;
+}
+
+Writer::Work::~Work() {
+    tlsAtWork = nullptr;
+    w_.work_.unlock();
+}
+
+Writer::Released::Released(Writer& w) : w_(w), released_(tlsAtWork == &w) {
+    if (released_) w_.work_.unlock();
+}
+
+Writer::Released::~Released() {
+    if (released_) w_.work_.lock();
+}
+
+bool Writer::haltHold(unsigned limitMs) {
+    halted_.store(true);
+    // looked at every millisecond (a plain mutex: its waits are the task's own)
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!work_.try_lock()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void Writer::pendingToMissed(MissedActions& missed) const {
+    for (const auto& [vf, p] : pending_) {
+        if (!p.items) continue;
+        MissedFile& f = missedFileOf(missed, measIdx_, vf);
+        f.bytes += uint32_t(p.bytes.size());
+        f.items += p.items;
+    }
+}
 
 uint32_t writerClock() { return host::ownTimeStamp(); }
 
@@ -68,12 +110,13 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsi
         if (skipped(vfIdx)) return true;   // this writer drops the file
         // keep it for when the file's first data open it
         auto& p = pending_[vfIdx];
-        if (p.size() + sizeof head + length > kPendingMetaMax) {
+        if (p.bytes.size() + sizeof head + length > kPendingMetaMax) {
             SYSLOGX_FLOOD(floodMeta_, 147, "Writer::writeMetaData() too much metadata for unopened vfile (%d)", vfIdx);
             return false;
         }
-        if (type != MEAS_META_DYNAMIC) p.insert(p.end(), head, head + sizeof head);
-        p.insert(p.end(), data, data + length);
+        if (type != MEAS_META_DYNAMIC) p.bytes.insert(p.bytes.end(), head, head + sizeof head);
+        p.bytes.insert(p.bytes.end(), data, data + length);
+        ++p.items;
         return true;
     }
     bool ok = true;
@@ -87,7 +130,7 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsi
 bool Writer::writePendingMeta(int vfIdx) {
     auto it = pending_.find(vfIdx);
     if (it == pending_.end()) return true;
-    bool ok = it->second.empty() || writeBytes(vfIdx, it->second.data(), unsigned(it->second.size()));
+    bool ok = it->second.bytes.empty() || writeBytes(vfIdx, it->second.bytes.data(), unsigned(it->second.bytes.size()));
     pending_.erase(it);
     if (ok) itemWritten(vfIdx);
     return ok;

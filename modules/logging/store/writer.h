@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,20 @@ public:
     virtual bool isOpen(int vfIdx) = 0;
     virtual bool open(int vfIdx) = 0;
 
+    // The end of a stop's wait for the writers (Backend::haltWriters): takes
+    // the writer where it is not at work on its files (it may wait for the
+    // disk meanwhile), waiting up to limitMs; from then on it executes no
+    // more actions and writes nothing more. false when it could not be taken.
+    bool haltHold(unsigned limitMs);
+    void haltRelease() { work_.unlock(); }
+    bool halted() const { return halted_.load(); }
+    // With the writer held (held: haltHold succeeded): what its streams hold
+    // goes to the drive, and what it will not write is named, file by file:
+    // `missed` (what it had not read of the queue) and what it took but
+    // keeps (the action under way when that is lost, metadata kept for files
+    // not open).
+    virtual void haltFiles(MissedActions& missed, bool held) { (void)missed; (void)held; }
+
     uint8_t type() const { return type_; }
     unsigned measIdx() const { return measIdx_; }
     uint8_t id() const { return id_.load(); }
@@ -79,6 +94,32 @@ protected:
     };
     // Whether the task is within a step.
     bool inStep() const { return steps_.load() != 0; }
+    // The task at work on its files: the stop's halt waits for it to end
+    // (or to wait for the disk, within it: Released).
+    class Work {
+    public:
+        explicit Work(Writer& w);
+        ~Work();
+        Work(const Work&) = delete;
+        Work& operator=(const Work&) = delete;
+
+    private:
+        Writer& w_;
+    };
+    // A wait of the task within its work (a sync, the NVRAM, a sleep): the
+    // halt may take the writer meanwhile. Nothing when the thread is not at
+    // work (the task's stop, a test's direct call).
+    class Released {
+    public:
+        explicit Released(Writer& w);
+        ~Released();
+        Released(const Released&) = delete;
+        Released& operator=(const Released&) = delete;
+
+    private:
+        Writer& w_;
+        bool released_;
+    };
     // Takes the next action of the back end and executes it; false when there was none.
     bool executeNext();
     // Writes the bytes as they are to an open file (no head).
@@ -91,6 +132,8 @@ protected:
     // Writes the metadata kept for a file that has just opened.
     bool writePendingMeta(int vfIdx);
     void dropPendingMeta(int vfIdx) { pending_.erase(vfIdx); }
+    // With the writer held: the metadata kept for files not open, into missed.
+    void pendingToMissed(MissedActions& missed) const;
 
     Action* current_ = nullptr;
     uint8_t initTsPending_ = 1;
@@ -103,8 +146,14 @@ protected:
     uint8_t type_;
     unsigned measIdx_;
     std::atomic<uint8_t> id_{255};
-    std::map<int, std::vector<uint8_t>> pending_;
+    struct PendingMeta {
+        std::vector<uint8_t> bytes;
+        uint32_t items = 0;   // metadata blocks
+    };
+    std::map<int, PendingMeta> pending_;
     uint8_t floodMeta_ = 0;
+    std::mutex work_;                   // held by the task at work (Work)
+    std::atomic<bool> halted_{false};
 };
 
 class BFSWriter : public Writer {
@@ -124,6 +173,7 @@ public:
     bool setAttrib(int vfIdx, uint32_t attrib);
     void closeAllFiles();
     const char* drive() const { return drive_.c_str(); }
+    void haltFiles(MissedActions& missed, bool held) override;
 
 protected:
     BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts);
@@ -199,9 +249,10 @@ private:
     // the drive, `cause` says why).
     void dropFile(WriterFileEntry_t& e, int err, const char* cause = nullptr);
     // Names and counts what the writer did not write (`when`: while it was
-    // removed, at its stop) and closes its files whose close it missed;
-    // the others go on, unless the writer stops.
-    void tellMissed(const MissedActions& missed, const char* when);
+    // removed, at its stop; atStop: its files end here) and, with
+    // closeMissed, closes its files whose close it missed; the others go on,
+    // unless the writer stops.
+    void tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed = true);
     void subscribeAgain();
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
@@ -210,6 +261,9 @@ private:
     bool stillNamed(const WriterFileEntry_t& e) const;
 
     bool filesOpen_ = false;
+    // the task waits for the counters of the file its current action opens
+    // (an action lost when the stop's halt comes meanwhile)
+    bool countersWait_ = false;
     uint32_t aliveTimeout_ = 100000;
     // due times of the checks, set from the clock when the task starts and
     // while it is not subscribed (they never lag half the clock's range)

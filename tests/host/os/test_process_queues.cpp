@@ -189,6 +189,37 @@ TEST_F(ProcessQueues, TheFormatServiceAnswersEveryRequestWithItself) {
     host::stopFormatService();
 }
 
+// A stop does not wait on the disk for the service: a request it cannot
+// finish within the stop's wait is left to it and named.
+namespace {
+std::atomic<bool> sizeAsked{false}, sizeHeld{false};
+uint32_t heldSize(const char*, uint8_t) {
+    sizeAsked = true;
+    while (sizeHeld) taskDelay(5);
+    return 0;
+}
+}  // namespace
+
+TEST_F(ProcessQueues, AStopLeavesTheFormatServiceInItsWriteAndNamesIt) {
+    ASSERT_EQ(::mkdir((dir + "/meas").c_str(), 0755), 0);
+    sizeHeld = true;
+    host::startFormatService(heldSize);
+    MSG_Q_ID tx = msgQOpen("/MeasAppFormat", 0, 0, MSG_Q_FIFO, 0);
+    ASSERT_NE(tx, nullptr);
+    uint8_t req[17] = {3, 'm', 'e', 'a', 's', ':'};
+    ASSERT_EQ(msgQSend(tx, req, sizeof req, NO_WAIT, MSG_PRI_NORMAL), OK);
+    ASSERT_TRUE([] {
+        for (int i = 0; i < 2000 && !sizeAsked; ++i) taskDelay(5);
+        return sizeAsked.load();
+    }());
+    std::string left;
+    EXPECT_FALSE(host::stopFormatService(50, &left));
+    EXPECT_EQ(left, "the write of drive_format.cfg recording meas: as formatted");
+    sizeHeld = false;   // the service ends after its write
+    EXPECT_TRUE(host::stopFormatService(10000, &left));
+    msgQClose(tx);
+}
+
 TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNextStart) {
     // a device in a folder that is gone now, killed: its queue and its note remain
     ASSERT_EQ(mkdir((dir + "/cfg").c_str(), 0755), 0);

@@ -43,7 +43,54 @@ protected:
         EXPECT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 2000));
         return w;
     }
+
+    // The USB drive's file lacks what one line of the log names for it (with
+    // `tail`): its bytes and the blocks counted as failed, and every record it
+    // lacks lies within the named stamps; what it holds is the internal file's,
+    // in order, each record once (and, with goesOn, records from after the gap).
+    static void expectGapNamed(const std::vector<std::string>& log, const std::string& name, const std::string& tail,
+                        const std::vector<uint8_t>& internal, const std::vector<uint8_t>& usb,
+                        const MeasStoreWriteCounters& usbCounts, bool goesOn) {
+        unsigned missed = 0, blocks = 0, gapFrom = 0, gapTo = 0;
+        for (const auto& line : log) {
+            if (line.find("'usb_meas:/" + name + "': ") == std::string::npos || line.find(tail) == std::string::npos)
+                continue;
+            ASSERT_EQ(std::sscanf(line.substr(line.find("': ") + 3).c_str(), "%u bytes in %u blocks (time stamps %u to %u)",
+                                  &missed, &blocks, &gapFrom, &gapTo),
+                      4)
+                << line;
+        }
+        ASSERT_GT(missed, 0u) << "the gap is not named";
+        EXPECT_EQ(usb.size() + missed, internal.size());
+        EXPECT_EQ(usbCounts.failures, blocks);
+
+        MeasFileContent in, out;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(internal.data(), internal.size(), in, err, &layouts())) << err;
+        ASSERT_TRUE(meas_file_read(usb.data(), usb.size(), out, err, &layouts())) << err;
+        size_t k = 0;
+        bool gapSeen = false;
+        for (const auto& r : out.records) {
+            gapSeen = gapSeen || int32_t(r.timeStamp - gapTo) > 0;
+            while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp)) {
+                // the named time stamps hold every record the file lacks
+                const uint32_t lacking = in.records[k].timeStamp;
+                EXPECT_TRUE(int32_t(lacking - gapFrom) >= 0 && int32_t(lacking - gapTo) <= 0)
+                    << "record " << lacking << " missing outside the gap named";
+                ++k;
+            }
+            ASSERT_LT(k, in.records.size()) << "record " << r.timeStamp << " of block " << int(r.blockId)
+                                            << " not in the internal file's order, or twice";
+            ++k;
+        }
+        for (; k < in.records.size(); ++k)
+            EXPECT_TRUE(int32_t(in.records[k].timeStamp - gapFrom) >= 0 && int32_t(in.records[k].timeStamp - gapTo) <= 0)
+                << "record " << in.records[k].timeStamp << " missing at the end outside the gap named";
+        EXPECT_EQ(gapSeen, goesOn);
+        EXPECT_LT(out.records.size(), in.records.size());
+    }
 };
+
 }  // namespace
 
 TEST_F(SlowUsbWriterTest, CrawlingUsbWriterIsDroppedAfterTheOversizeRule) {
@@ -189,48 +236,8 @@ TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap
     ASSERT_EQ(usb.size(), 1u);
     const std::string name = internal.begin()->first;
     EXPECT_EQ(usb.begin()->first, name);
-    // the gap is named with its bytes: the file on the drive that kept up
-    // holds exactly those more
-    unsigned missed = 0, blocks = 0, gapFrom = 0, gapTo = 0;
-    for (const auto& line : log) {
-        if (line.find("'usb_meas:/" + name + "': ") == std::string::npos ||
-            line.find("not written while the writer was removed from the back end: the file goes on after the gap") ==
-                std::string::npos)
-            continue;
-        ASSERT_EQ(std::sscanf(line.substr(line.find("': ") + 3).c_str(), "%u bytes in %u blocks (time stamps %u to %u)",
-                              &missed, &blocks, &gapFrom, &gapTo),
-                  4)
-            << line;
-    }
-    ASSERT_GT(missed, 0u) << "the gap is not named";
-    EXPECT_EQ(usb.begin()->second.size() + missed, internal.begin()->second.size());
-    EXPECT_EQ(heldCounts.failures, blocks);
-
-    // what the file holds is the internal file's, in order, each record once,
-    // with records from after the gap
-    MeasFileContent in, out;
-    std::string err;
-    ASSERT_TRUE(meas_file_read(internal.begin()->second.data(), internal.begin()->second.size(), in, err, &layouts()))
-        << err;
-    ASSERT_TRUE(meas_file_read(usb.begin()->second.data(), usb.begin()->second.size(), out, err, &layouts())) << err;
-    size_t k = 0;
-    bool gapSeen = false;
-    for (const auto& r : out.records) {
-        gapSeen = gapSeen || int32_t(r.timeStamp - gapTo) > 0;
-        while (k < in.records.size() && (in.records[k].blockId != r.blockId || in.records[k].timeStamp != r.timeStamp)) {
-            // the named time stamps hold every record the file lacks
-            const uint32_t lacking = in.records[k].timeStamp;
-            EXPECT_TRUE(int32_t(lacking - gapFrom) >= 0 && int32_t(lacking - gapTo) <= 0)
-                << "record " << lacking << " missing outside the gap named";
-            ++k;
-        }
-        ASSERT_LT(k, in.records.size()) << "record " << r.timeStamp << " of block " << int(r.blockId)
-                                        << " not in the internal file's order, or twice";
-        ++k;
-    }
-    EXPECT_TRUE(gapSeen) << "nothing written after the gap";
-    EXPECT_LT(out.records.size(), in.records.size());
-    EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
+    expectGapNamed(log, name, "not written while the writer was removed from the back end: the file goes on after the gap",
+                   internal.begin()->second, usb.begin()->second, heldCounts, true);
 }
 
 // A writer its drive holds past the stop keeps the back end it still uses:
@@ -250,4 +257,69 @@ TEST_F(SlowUsbWriterTest, AWriterThatWillNotStopKeepsItsBackEnd) {
     held->hold = false;   // it goes on with the back end it was left
     ASSERT_TRUE(waitFor([&] { return !held->taskActive(); }, 10000));
     delete be;   // ends the held writer too
+}
+
+// A USB writer whose sync the drive holds when the stop's wait ends: the
+// stop halts it, and the log names, for its drive, the bytes and the stamps
+// of what it had not written; what its stream held reaches the drive. A
+// writer held inside a write of its own is not waited for: its drive is
+// named.
+TEST_F(SlowUsbWriterTest, AWriterHaltedInASlowSyncNamesWhatItLeft) {
+    struct SlowSyncWriter : USBWriter {
+        using USBWriter::USBWriter;
+        std::atomic<bool> hold{false};
+        std::atomic<bool> waits{false};
+        bool flush(int vfIdx) override {
+            {
+                Released sync(*this);   // as the drive's own sync does
+                while (hold) {
+                    waits = true;
+                    taskDelay(5);
+                }
+            }
+            return USBWriter::flush(vfIdx);
+        }
+    };
+    MeasStoreWriteCounters slowCounts{};
+    auto* slow = startUsbWriter<SlowSyncWriter>(slowCounts);
+    uint32_t ts = 100000;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(slowCounts.writes).load() > 0; }, 5000));
+    slow->hold = true;
+    ASSERT_TRUE(waitFor([&] { return slow->waits.load(); }, 5000));
+    feedBoth(ts, 600);   // behind the held sync
+    ASSERT_TRUE(waitFor([&] { return MeasAppStore_getFilesize(&blocks[0]) ==
+                                      std::atomic_ref<uint32_t>(meas_store_writeCounters(0, 0).bytes).load(); },
+                        10000));
+    takeLogTexts();
+    meas_app_PreTrigHaltWriters(200);
+    const auto log = takeLogTexts();
+    // (what the store's own stop adds after the halt is named at the writer's stop)
+    MeasStoreWriteCounters atHalt{};
+    atHalt.failures = std::atomic_ref<uint32_t>(slowCounts.failures).load();
+    slow->hold = false;   // it writes nothing more
+    stopStore();
+    auto internal = files("meas");
+    auto usb = files("usb_meas");
+    ASSERT_EQ(internal.size(), 1u);
+    ASSERT_EQ(usb.size(), 1u);
+    const std::string name = internal.begin()->first;
+    EXPECT_FALSE(logContains(log, "'meas:/")) << "the internal writer had kept up";
+    expectGapNamed(log, name, "not written at the stop: the file ends before them, without its closing blocks",
+                   internal.begin()->second, usb.begin()->second, atHalt, false);
+}
+
+TEST_F(SlowUsbWriterTest, AWriterHeldInItsWriteAtTheHaltNamesItsDrive) {
+    MeasStoreWriteCounters heldCounts{};
+    auto* held = startUsbWriter<HeldWriter>(heldCounts);
+    uint32_t ts = 100000;
+    held->hold = true;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
+    takeLogTexts();
+    meas_app_PreTrigHaltWriters(100);
+    EXPECT_TRUE(logContains(takeLogTexts(), "BFSWriter: 'usb_meas:': m01: the writer did not halt within the stop's "
+                                            "wait: what it had not written is not known"));
+    held->hold = false;
+    stopStore();
 }
