@@ -303,7 +303,19 @@ void Backend::parkExecuted(List<Action>* cut) {
 }
 
 void Backend::giveUpOldestFile() {
-    if (virtualFiles.liveCount(measIdx_) < kGiveUpFiles) return;
+    const uint32_t now = writerClock();
+    for (auto& s : slots_) {
+        const Writer* w = s.writer.load();
+        const Iterator<Action>* it = s.iter.load();
+        const uint32_t read = it ? it->position() + (it->hasCurrent() ? 1 : 0) : 0;
+        if (s.seenWriter != w || s.seenPosition != read) {
+            s.seenWriter = w;
+            s.seenPosition = read;
+            s.seenSince = now;
+        }
+    }
+    const unsigned live = virtualFiles.liveCount(measIdx_);
+    if (live < kGiveUpFiles) return;
     const int oldest = virtualFiles.oldest(measIdx_);
     if (oldest < 0 || !virtualFiles.closing(measIdx_, oldest)) return;   // not ours: the logger holds it open
     uint32_t at = cutCount();
@@ -320,6 +332,7 @@ void Backend::giveUpOldestFile() {
         Writer* w = s.writer.load();
         Iterator<Action>* it = s.iter.load();
         if (!w || !it || (it->hasCurrent() && it->position() >= at)) continue;
+        if (now - s.seenSince < kStillTicks && live < kGiveUpAllFiles) continue;   // it reads on
         {
             // the writer may execute an action meanwhile: it is kept aside
             // for it when the cut reaches it
@@ -332,13 +345,25 @@ void Backend::giveUpOldestFile() {
             s.gaveUp.store(true);
         }
         syslogx(148, "Backend::taskMain(): writer %s (%u) fell behind, %u files of m0%u live: it gives up '%s'", s.name,
-                i, virtualFiles.liveCount(measIdx_), measIdx_ + 1, name);
+                i, live, measIdx_ + 1, name);
         nameFinished(*w, s.givenUp, kMissedFellBehind);
     }
     // A writer on the close itself (its drive holds it there) keeps its
     // node, not the file: the close is taken out of the queue, the file's
     // slot is free now.
     if (!close->item || close->item->writerMask() == 0) return;
+    bool sits = false;
+    for (auto& s : slots_) {
+        const Iterator<Action>* it = s.iter.load();
+        if (!it || !s.writer.load()) continue;
+        if (!it->hasCurrent() || it->position() < at) return;   // one still to execute it
+        sits = sits || it->position() == at;
+    }
+    for (const Behind& b : behind_) {
+        if (!b.iter->hasCurrent() || b.iter->position() < at) return;
+        sits = sits || b.iter->position() == at;
+    }
+    if (!sits) return;   // the cut takes it
     auto* gone = new (std::nothrow) ActionDone();
     if (!gone) return;
     Action* a = close->item;

@@ -144,6 +144,11 @@ private:
         std::vector<Action*> parked;    // cut from the queue while current: freed at done()
         MissedActions givenUp;          // (queue lock) what the writer gave up, not yet taken
         std::atomic<bool> gaveUp{false};
+        // (queue lock) the writer's reading position at the last pass and
+        // since when it stands there
+        const Writer* seenWriter = nullptr;
+        uint32_t seenPosition = 0;
+        uint32_t seenSince = 0;
         char name[21] = {};
     };
     // A removed writer's reading position, stepped on by the back end:
@@ -162,6 +167,11 @@ private:
     // file's close give it up: the slots left take the new files of the
     // passes to come (a pass frees one slot).
     static constexpr unsigned kGiveUpFiles = VirtualFiles::kSlots - 8;
+    // A writer gives up files only when it has not read on for a second
+    // (its drive holds it): one that reads on catches up, unless the files
+    // have all but run out (then every writer behind gives up).
+    static constexpr uint32_t kStillTicks = 10000;
+    static constexpr unsigned kGiveUpAllFiles = VirtualFiles::kSlots - 2;
 
     bool checkOversizeTimeout();
     bool inStartupWindow();
