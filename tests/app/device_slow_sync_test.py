@@ -531,9 +531,9 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
             # held for good: the laps go on, the memory stays as it is
             with open(control, "w") as f:
                 f.write("100000000 usb_meas")
-            lap_until(lambda: False, laps[0] + 20)
+            lap_until(lambda: False, laps[0] + 10)
             before = rss_kb(dev.proc.pid)
-            lap_until(lambda: False, laps[0] + 60)
+            lap_until(lambda: False, laps[0] + 40)
             after = rss_kb(dev.proc.pid)
             with open(control, "w") as f:
                 f.write("30")
@@ -542,7 +542,7 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
             client.close()
         assert dev.stop(60.0 * scale) == 0, dev.output()
         dev.check_clean()
-        print("%d laps, the slots full after %d; RSS %d kB to %d kB over the last 60 laps held; %.0f s" % (
+        print("%d laps, the slots full after %d; RSS %d kB to %d kB over the last 40 laps held; %.0f s" % (
             laps[0], filled, before, after, time.monotonic() - started))
         log = dev.log()
         assert "failed to open virtual file" not in log and "file slots full" not in log, log

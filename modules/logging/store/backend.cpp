@@ -352,22 +352,29 @@ void Backend::giveUpOldestFile() {
     // node, not the file: the close is taken out of the queue, the file's
     // slot is free now.
     if (!close->item || close->item->writerMask() == 0) return;
-    bool sits = false;
-    for (auto& s : slots_) {
-        const Iterator<Action>* it = s.iter.load();
-        if (!it || !s.writer.load()) continue;
-        if (!it->hasCurrent() || it->position() < at) return;   // one still to execute it
-        sits = sits || it->position() == at;
+    Action* a = nullptr;
+    {
+        // no writer steps meanwhile: one that reads the close now has it
+        std::unique_lock<std::mutex> steps[kWriters];
+        bool sits = false;
+        for (unsigned i = 0; i < kWriters; ++i) {
+            Slot& s = slots_[i];
+            steps[i] = std::unique_lock<std::mutex>(s.step);
+            const Iterator<Action>* it = s.iter.load();
+            if (!it || !s.writer.load()) continue;
+            if (!it->hasCurrent() || it->position() < at) return;   // one still to execute it
+            sits = sits || it->position() == at;
+        }
+        for (const Behind& b : behind_) {
+            if (!b.iter->hasCurrent() || b.iter->position() < at) return;
+            sits = sits || b.iter->position() == at;
+        }
+        if (!sits) return;   // the cut takes it
+        auto* gone = new (std::nothrow) ActionDone();
+        if (!gone) return;
+        a = close->item;
+        close->item = gone;
     }
-    for (const Behind& b : behind_) {
-        if (!b.iter->hasCurrent() || b.iter->position() < at) return;
-        sits = sits || b.iter->position() == at;
-    }
-    if (!sits) return;   // the cut takes it
-    auto* gone = new (std::nothrow) ActionDone();
-    if (!gone) return;
-    Action* a = close->item;
-    close->item = gone;
     if (!parkIfExecuted(a)) delete a;
 }
 
