@@ -503,7 +503,7 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
         f.write("20000 usb_meas")
     env = slow_env(build_shim(work, 30, recheck=True))
     env["SLOW_SYNC_CONTROL"] = control
-    period = 0.5 * scale
+    period = 0.5 * min(scale, 2.0)   # a sanitizer build keeps up with a lap a second
     with DeviceRun(sample, "tav9-slowstick-") as run:
         os.mkdir(os.path.join(run.folder, "usb_meas"))
         dev = run.device(binary, env=env).wait_ready(60.0 * scale)
@@ -540,6 +540,14 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
             lap_until(lambda: False, laps[0] + 4)
         finally:
             client.close()
+
+        def closed_before_last(drive):
+            """The files before the newest closed whole (what a stop right
+            after a lap does with them is not this test's)."""
+            names = drive_files(run.folder, drive)
+            return len(names) > 1 and measdump_csv(measdump, os.path.join(run.folder, drive, names[-2]))[0] == 0
+        wait_for(lambda: closed_before_last("meas") and closed_before_last("meas2"), "the laps' files closed",
+                 30.0 * scale)
         assert dev.stop(60.0 * scale) == 0, dev.output()
         dev.check_clean()
         print("%d laps, the slots full after %d; RSS %d kB to %d kB over the last 40 laps held; %.0f s" % (
@@ -554,7 +562,9 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
             files = drive_files(run.folder, drive)
             # (a fragment of a lap may add one)
             assert len(files) >= laps[0] + 1, "%s: %d files for %d laps: %s" % (drive, len(files), laps[0], files)
-        assert after - before < 1024, "RSS grew from %d kB to %d kB with the stick held" % (before, after)
+        # (a sanitizer keeps freed memory aside for a while: its RSS says nothing)
+        assert scale > 1.0 or after - before < 1024, "RSS grew from %d kB to %d kB with the stick held" % (
+            before, after)
         check_files(run.folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
     print("a slow stick gave up its oldest files, the internal drives kept every record")
 
