@@ -79,12 +79,27 @@ static long delay_ms(int fd) {
     return readlink(link, path, sizeof path - 1) > 0 && strstr(path, only) ? ms : 0;
 }
 
+#ifdef RECHECK
+/* the control file is read again every 100 ms: a sync held for good ends
+   once it holds fewer milliseconds than the sync has waited */
+static void slow(int fd) {
+    long waited = 0;
+    for (long ms = delay_ms(fd); waited < ms; ms = delay_ms(fd)) {
+        long step = ms - waited < 100 ? ms - waited : 100;
+        struct timespec t = {0, step * 1000 * 1000};
+        while (nanosleep(&t, &t) != 0) {
+        }
+        waited += step;
+    }
+}
+#else
 static void slow(int fd) {
     long ms = delay_ms(fd);
     struct timespec t = {ms / 1000, (ms % 1000) * 1000 * 1000};
     while (nanosleep(&t, &t) != 0) {
     }
 }
+#endif
 
 #define SLOWED(name)                                              \
     int name(int fd) {                                            \
@@ -100,12 +115,13 @@ SLOWED(syncfs)
 """
 
 
-def build_shim(where, ms=30):
+def build_shim(where, ms=30, recheck=False):
     src = os.path.join(where, "slow_sync.c")
-    lib = os.path.join(where, "slow_sync_%d.so" % ms)
+    lib = os.path.join(where, "slow_sync_%d%s.so" % (ms, "_recheck" if recheck else ""))
     with open(src, "w") as f:
         f.write(SLOW_SYNC_C)
-    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-DSLOW_MS=%d" % ms, "-o", lib, src, "-ldl"], check=True)
+    subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-DSLOW_MS=%d" % ms] + (["-DRECHECK"] if recheck else []) +
+                   ["-o", lib, src, "-ldl"], check=True)
     return lib
 
 
@@ -548,6 +564,96 @@ def test_triggers_and_counters(binary, measdump, sample, lib, work, scale):
     check_boot_counter_cut(binary, sample, slow_env(build_shim(work, 200)), scale)
 
 
+def rss_kb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return int(re.search(r"VmRSS:\s+(\d+) kB", f.read()).group(1))
+
+
+GIVES_UP = re.compile(r"writer r_USBWriter1 \(\d\) fell behind, \d+ files of m01 live: it gives up '([^']*)'")
+FELL_BEHIND = re.compile(r"BFSWriter: 'usb_meas:/([AB][0-9a-f]{7}\.[0-9a-f]{3})': \d+ bytes in \d+ blocks[^\n]* "
+                         r"not written as the drive fell behind the others: ")
+
+
+def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, scale):
+    """Only the USB drive's syncs (its files' and its folder's) slowed to
+    20 s and a lap every half second: the stick's writers fall behind by
+    more files than the measurements have virtual-file slots. Each gives up
+    its oldest files on the stick alone, naming each with what it lacks (the
+    file after each begins after a gap there, named too); the internal
+    drives keep every lap's file and every record. Then the stick's
+    syncs are held for good: the device's memory stays flat while the laps go
+    on. Let go, the stick's writers go on and the device stops in order."""
+    control = os.path.join(work, "stick_sync_ms")
+    with open(control, "w") as f:
+        f.write("20000 usb_meas")
+    env = slow_env(build_shim(work, 30, recheck=True))
+    env["SLOW_SYNC_CONTROL"] = control
+    period = 0.5 * min(scale, 2.0)   # a sanitizer build keeps up with a lap a second
+    with DeviceRun(sample, "tav9-slowstick-") as run:
+        os.mkdir(os.path.join(run.folder, "usb_meas"))
+        dev = run.device(binary, env=env).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        started = time.monotonic()
+        laps = [0]
+        client = connect(run.folder, 30.0 * scale)
+
+        def lap_until(done, most):
+            while laps[0] < most and not done():
+                sent = time.monotonic()
+                client.sendall(b"lof_laptrig\n")
+                assert "value = 0 " in read_answer(client)
+                laps[0] += 1
+                time.sleep(max(0.0, period - (time.monotonic() - sent)))
+
+        def given_up(count):
+            """The stick's writer (m01's) gave up `count` files."""
+            return len(GIVES_UP.findall(dev.log())) >= count
+
+        try:
+            # the stick falls behind by a round of slots and a few files more
+            lap_until(lambda: given_up(4), 80)
+            filled = laps[0]
+            # held for good: the laps go on, the memory stays as it is
+            with open(control, "w") as f:
+                f.write("100000000 usb_meas")
+            lap_until(lambda: False, laps[0] + 10)
+            before = rss_kb(dev.proc.pid)
+            lap_until(lambda: False, laps[0] + 40)
+            after = rss_kb(dev.proc.pid)
+            with open(control, "w") as f:
+                f.write("30")
+            lap_until(lambda: False, laps[0] + 4)
+        finally:
+            client.close()
+
+        def closed_before_last(drive):
+            """The files before the newest closed whole (what a stop right
+            after a lap does with them is not this test's)."""
+            names = drive_files(run.folder, drive)
+            return len(names) > 1 and measdump_csv(measdump, os.path.join(run.folder, drive, names[-2]))[0] == 0
+        wait_for(lambda: closed_before_last("meas") and closed_before_last("meas2"), "the laps' files closed",
+                 30.0 * scale)
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+        print("%d laps, the slots full after %d; RSS %d kB to %d kB over the last 40 laps held; %.0f s" % (
+            laps[0], filled, before, after, time.monotonic() - started))
+        log = dev.log()
+        assert "failed to open virtual file" not in log and "file slots full" not in log, log
+        assert given_up(4), "the stick's writers gave up no files:\n" + log
+        given = GIVES_UP.findall(log)
+        named = set(FELL_BEHIND.findall(log))
+        assert set(given) <= named, "given up without a word: %s" % sorted(set(given) - named)
+        for drive in ("meas", "meas2"):
+            files = drive_files(run.folder, drive)
+            # (a fragment of a lap may add one)
+            assert len(files) >= laps[0] + 1, "%s: %d files for %d laps: %s" % (drive, len(files), laps[0], files)
+        # (a sanitizer keeps freed memory aside for a while: its RSS says nothing)
+        assert scale > 1.0 or after - before < 1024, "RSS grew from %d kB to %d kB with the stick held" % (
+            before, after)
+        check_files(run.folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
+    print("a slow stick gave up its oldest files, the internal drives kept every record")
+
+
 MODES = {
     "base": lambda b, m, s, lib, w, sc: test_triggers_and_counters(b, m, s, lib, w, sc),
     "writers": lambda b, m, s, lib, w, sc: (test_writer_waiting_for_counters_stays(b, s, lib, w, sc),
@@ -556,6 +662,7 @@ MODES = {
                                           test_stop_with_slow_nvram(b, s, lib, w, sc)),
     "stop": lambda b, m, s, lib, w, sc: (test_stop_with_slow_drives_names_what_is_left(b, m, s, lib, w, sc),
                                          test_stop_at_start_with_stuck_disk(b, m, s, lib, w, sc)),
+    "stick": lambda b, m, s, lib, w, sc: test_slow_stick_gives_up_its_oldest_files(b, m, s, w, sc),
 }
 
 

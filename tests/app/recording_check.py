@@ -130,13 +130,26 @@ class MeasFile:
         return self.counters[3]
 
 
-def same_recording(a, b):
+def same_recording(a, b, gapped=()):
     """The same recording: the same bytes, or one the start of the other (a
-    copy cut at its end), with a whole header."""
+    copy cut at its end), with a whole header; or the same header when the
+    log names a gap in one of them (gapped: "drive/name" entries)."""
     if len(a.data) < 42 or len(b.data) < 42:
         return False
+    if (a.where in gapped or b.where in gapped) and a.data[:42] == b.data[:42]:
+        return True
     short, long_ = (a.data, b.data) if len(a.data) <= len(b.data) else (b.data, a.data)
     return long_.startswith(short)
+
+
+# A writer's file with records missing in its middle, named in the log.
+GAPPED = re.compile(r"BFSWriter: '(\w+):/([AB][0-9a-f]{7}\.[0-9a-f]{3})': \d+ bytes in \d+ blocks.* not written .*: "
+                    r"the file (?:goes on|is made) after the gap")
+
+
+def gapped_files(folder):
+    """The "drive/name" entries of the files the log names a gap in."""
+    return {"%s/%s" % m.groups() for m in GAPPED.finditer(recording_gaps.read_plain(os.path.join(folder, "log.txt")))}
 
 
 def leftover_kind(name, size):
@@ -339,7 +352,7 @@ def lap_ring_order(absolutes):
     return lambda a: (a - first) & 0xFFFF
 
 
-def check_recordings(files, unstored_laps=(), set_back=()):
+def check_recordings(files, unstored_laps=(), set_back=(), gapped=()):
     """One name, one set of counters and one absolute lap for each recording;
     no lap recorded again once a later one had begun (absolute laps compared
     wrap-safe). The laps in unstored_laps ((outing, lap) pairs) were recorded
@@ -356,7 +369,7 @@ def check_recordings(files, unstored_laps=(), set_back=()):
                 groups.setdefault(key(f), []).append(f)
         for value, group in sorted(groups.items()):
             for i, a in enumerate(group):
-                other = next((b for b in group[i + 1:] if not same_recording(a, b)), None)
+                other = next((b for b in group[i + 1:] if not same_recording(a, b, gapped)), None)
                 if other:
                     problems.append("%s and %s: two different recordings under the %s %s"
                                     % (a.where, other.where, what, value))
@@ -543,7 +556,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         pid = own_pid(folder)
         problems += check_event_starts(files) + check_events_reopened(files, pid)
         problems += check_events_closed(files, pid) if lap_order else []
-    found = check_recordings(files, set(unstored_laps), set(set_back))
+    found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     problems += recording_gaps.check_gaps(folder, files, told=log_unusable)
     if leftovers:

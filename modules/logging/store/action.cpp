@@ -63,11 +63,16 @@ ActionClose::ActionClose(unsigned measIdx, int vfIdx) : ActionVfIdx(0, 0, vfIdx)
         syslogx(147, "ActionClose::ActionClose() - vfile index %d/%d is invalid!", int(measIdx), vfIdx);
 }
 
+void ActionClose::release() {
+    if (released_) return;
+    released_ = true;
+    file_ = virtualFiles.remove(measIdx_, vfIdx_);
+    if (!file_) syslogx(147, "ActionClose::~ActionClose() - vfile index %d/%d is invalid!", int(measIdx_), vfIdx_);
+}
+
 ActionClose::~ActionClose() {
-    if (VirtualFile* vf = virtualFiles.remove(measIdx_, vfIdx_))
-        delete vf;
-    else
-        syslogx(147, "ActionClose::~ActionClose() - vfile index %d/%d is invalid!", int(measIdx_), vfIdx_);
+    release();
+    delete file_;
 }
 
 bool ActionClose::executeFunc(Writer& w) { return w.close(vfIdx_); }

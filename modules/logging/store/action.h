@@ -111,10 +111,25 @@ public:
     ActionClose(unsigned measIdx, int vfIdx);
     ~ActionClose() override;
     uint32_t size() const override { return 24; }
+    // Takes the virtual file out of the registry now (its slot takes a new
+    // file); the file itself goes with this action.
+    void release();
 
 protected:
     bool executeFunc(Writer& w) override;
     unsigned measIdx_;
+    bool released_ = false;
+    VirtualFile* file_ = nullptr;
+};
+
+// What stands in the queue for an action taken out of it: no writer executes it.
+class ActionDone : public Action {
+public:
+    ActionDone() : Action(0, 0) { writerMask_ = 0; }
+    uint32_t size() const override { return 16; }
+
+protected:
+    bool executeFunc(Writer&) override { return true; }
 };
 
 class ActionFlushFile : public ActionVfIdx {

@@ -12,6 +12,9 @@
 
 namespace measure::store {
 
+const char* const kMissedWhileRemoved = "while the writer was removed from the back end";
+const char* const kMissedFellBehind = "as the drive fell behind the others";
+
 namespace {
 std::mutex timingMx;
 BackendTiming gTiming;
@@ -76,6 +79,11 @@ Backend::~Backend() {
     }
     behind_.clear();
     for (auto& s : slots_) {
+        // kept aside for a writer that would not stop: it may still execute them
+        if (s.busy.load() == 0) {
+            for (Action* a : s.parked) delete a;
+            s.parked.clear();
+        }
         if (s.writer.load() || s.removed) continue;   // a writer that would not stop keeps its iterator
         if (Iterator<Action>* it = s.iter.exchange(nullptr)) delete it;
     }
@@ -178,33 +186,34 @@ bool Backend::removeLocked(Writer& w) {
     unsigned id = w.id();
     if (id >= kWriters || slots_[id].writer.load() != &w) return false;
     Slot& s = slots_[id];
-    s.writer.store(nullptr);
+    Iterator<Action>* it = nullptr;
+    {
+        // the writer steps no more: its iterator goes on at once for it,
+        // what it passes is tallied (the action it may still execute is
+        // kept aside for it, the queue is not)
+        std::lock_guard<std::mutex> lk(s.step);
+        s.writer.store(nullptr);
+        it = s.iter.exchange(nullptr);
+    }
+    // its slot waits until it is done with the action it took
     s.draining = true;
     s.removed = &w;
-    s.removedFiles = virtualFiles.registeredFiles(measIdx_, id);
+    std::vector<int> files = virtualFiles.registeredFiles(measIdx_, id);
     nWriters_.fetch_sub(1);
     w.setId(255);
     virtualFiles.deregisterWriter(measIdx_, id);
     syslogx(150, "Backend::remove() writer disconnected %s (%u)", s.name, id);
     s.name[0] = 0;
+    if (it) behind_.push_back(Behind{&w, it, std::move(files), std::move(s.givenUp)});
+    s.givenUp = MissedActions{};
+    s.gaveUp.store(false);
     finishDraining(s);
     return true;
 }
 
 void Backend::finishDraining(Slot& s) {
-    // the writer may still execute the action it took; its node stays until
-    // it is done (the cut below keeps the iterator's position meanwhile)
     if (!s.draining || s.busy.load() != 0) return;
-    Iterator<Action>* it = s.iter.load();
-    if (it && s.removed) {
-        // the iterator goes on for the writer: what it passes is tallied
-        behind_.push_back(Behind{s.removed, it, std::move(s.removedFiles), {}});
-        s.iter.store(nullptr);
-    } else if (it) {
-        removeIterator(it);
-    }
     s.removed = nullptr;
-    s.removedFiles.clear();
     s.draining = false;
 }
 
@@ -239,8 +248,135 @@ void missedAdd(MissedActions& missed, unsigned measIdx, const Action& a) {
 }
 
 void Backend::tally(Iterator<Action>* it, const Writer& w, MissedActions& missed) {
-    while (Action* a = it->step())
-        if (a->isValidType(w)) missedAdd(missed, measIdx_, *a);
+    while (Action* a = it->step()) tallyOne(a, w, missed);
+}
+
+void Backend::tallyOne(const Action* a, const Writer& w, MissedActions& missed) {
+    if (a->isValidType(w)) missedAdd(missed, measIdx_, *a);
+}
+
+int Backend::executingFile(const Writer& w) {
+    for (auto& s : slots_) {
+        if (s.writer.load() != &w && s.removed != &w) continue;
+        std::lock_guard<std::mutex> lk(s.step);
+        return s.current ? s.current->vfIdx() : -1;
+    }
+    return -1;
+}
+
+// A file whose close the writer passed is lost to it for good: named now,
+// also while the writer is held by its drive for good. A file begun while
+// it was away that it does not execute an action of is none of its own:
+// nothing is left for it to do. The others (its own files, which it closes
+// when it is back) stay.
+void Backend::nameFinished(Writer& w, MissedActions& m, const char* when) {
+    const int executing = executingFile(w);
+    for (auto f = m.files.begin(); f != m.files.end();) {
+        if (f->closed && !f->told) {
+            w.nameMissed(*f, when);
+            f->told = true;
+        }
+        if (f->told && f->opened && f->vfIdx != executing) f = m.files.erase(f);
+        else ++f;
+    }
+}
+
+bool Backend::parkIfExecuted(Action* a) {
+    const bool close = dynamic_cast<ActionClose*>(a) != nullptr;
+    for (auto& s : slots_) {
+        std::lock_guard<std::mutex> lk(s.step);
+        if (!s.current || (s.current != a && !(close && s.current->vfIdx() == a->vfIdx()))) continue;
+        // the slot of a closed file is free now; the file goes with the action
+        if (close) static_cast<ActionClose*>(a)->release();
+        s.parked.push_back(a);
+        return true;
+    }
+    return false;
+}
+
+void Backend::parkExecuted(List<Action>* cut) {
+    if (!cut) return;
+    bool any = false;
+    for (auto& s : slots_) any = any || s.busy.load() != 0;
+    if (!any) return;
+    for (Node<Action>* n = cut->headNode(); n; n = n->next.load())
+        if (n->item && parkIfExecuted(n->item)) n->item = nullptr;
+}
+
+void Backend::giveUpOldestFile() {
+    const uint32_t now = writerClock();
+    for (auto& s : slots_) {
+        const Writer* w = s.writer.load();
+        const Iterator<Action>* it = s.iter.load();
+        const uint32_t read = it ? it->position() + (it->hasCurrent() ? 1 : 0) : 0;
+        if (s.seenWriter != w || s.seenPosition != read) {
+            s.seenWriter = w;
+            s.seenPosition = read;
+            s.seenSince = now;
+        }
+    }
+    const unsigned live = virtualFiles.liveCount(measIdx_);
+    if (live < kGiveUpFiles) return;
+    const int oldest = virtualFiles.oldest(measIdx_);
+    if (oldest < 0 || !virtualFiles.closing(measIdx_, oldest)) return;   // not ours: the logger holds it open
+    uint32_t at = cutCount();
+    Node<Action>* close = headNode();
+    for (; close; close = close->next.load(), ++at) {
+        const Action* a = close->item;
+        if (a && a->vfIdx() == oldest && dynamic_cast<const ActionClose*>(a)) break;
+    }
+    if (!close) return;   // still in the pretrigger's ring
+    char name[16] = "";
+    virtualFiles.fileName(measIdx_, oldest, name, sizeof name);
+    for (unsigned i = 0; i < kWriters; ++i) {
+        Slot& s = slots_[i];
+        Writer* w = s.writer.load();
+        Iterator<Action>* it = s.iter.load();
+        if (!w || !it || (it->hasCurrent() && it->position() >= at)) continue;
+        if (now - s.seenSince < kStillTicks && live < kGiveUpAllFiles) continue;   // it reads on
+        {
+            // the writer may execute an action meanwhile: it is kept aside
+            // for it when the cut reaches it
+            std::lock_guard<std::mutex> lk(s.step);
+            while (!(it->hasCurrent() && it->position() >= at)) {
+                const Action* a = it->step();
+                if (!a) break;
+                tallyOne(a, *w, s.givenUp);
+            }
+            s.gaveUp.store(true);
+        }
+        syslogx(148, "Backend::taskMain(): writer %s (%u) fell behind, %u files of m0%u live: it gives up '%s'", s.name,
+                i, live, measIdx_ + 1, name);
+        nameFinished(*w, s.givenUp, kMissedFellBehind);
+    }
+    // A writer on the close itself (its drive holds it there) keeps its
+    // node, not the file: the close is taken out of the queue, the file's
+    // slot is free now.
+    if (!close->item || close->item->writerMask() == 0) return;
+    Action* a = nullptr;
+    {
+        // no writer steps meanwhile: one that reads the close now has it
+        std::unique_lock<std::mutex> steps[kWriters];
+        bool sits = false;
+        for (unsigned i = 0; i < kWriters; ++i) {
+            Slot& s = slots_[i];
+            steps[i] = std::unique_lock<std::mutex>(s.step);
+            const Iterator<Action>* it = s.iter.load();
+            if (!it || !s.writer.load()) continue;
+            if (!it->hasCurrent() || it->position() < at) return;   // one still to execute it
+            sits = sits || it->position() == at;
+        }
+        for (const Behind& b : behind_) {
+            if (!b.iter->hasCurrent() || b.iter->position() < at) return;
+            sits = sits || b.iter->position() == at;
+        }
+        if (!sits) return;   // the cut takes it
+        auto* gone = new (std::nothrow) ActionDone();
+        if (!gone) return;
+        a = close->item;
+        close->item = gone;
+    }
+    if (!parkIfExecuted(a)) delete a;
 }
 
 bool Backend::endBehind(Writer& w, MissedActions* out) {
@@ -262,7 +398,12 @@ bool Backend::takeMissed(Writer& w, MissedActions& out) {
     if (!endBehind(w, &out)) {
         const unsigned id = w.id();
         if (id >= kWriters || slots_[id].writer.load() != &w || slots_[id].busy.load() != 0) return false;
-        if (Iterator<Action>* it = slots_[id].iter.load()) tally(it, w, out);
+        Slot& s = slots_[id];
+        // what it gave up comes first: it closes the files among them
+        out = std::move(s.givenUp);
+        s.givenUp = MissedActions{};
+        s.gaveUp.store(false);
+        if (Iterator<Action>* it = s.iter.load()) tally(it, w, out);
     }
     return !out.empty();
 }
@@ -272,12 +413,14 @@ void Backend::tallyRest(Writer& w, MissedActions& out) {
         if (s.removed == &w) finishDraining(s);
     if (endBehind(w, &out)) return;
     for (auto& s : slots_) {
-        Iterator<Action>* it = s.iter.load();
-        if (it && (s.writer.load() == &w || s.removed == &w)) {
-            // (a slot still busy: its iterator's action is the one under way)
-            tally(it, w, out);
-            return;
-        }
+        if (s.writer.load() != &w) continue;
+        // what it gave up comes first, as when it takes what it missed
+        out = std::move(s.givenUp);
+        s.givenUp = MissedActions{};
+        s.gaveUp.store(false);
+        // (a slot still busy: its iterator's action is the one under way)
+        if (Iterator<Action>* it = s.iter.load()) tally(it, w, out);
+        return;
     }
 }
 
@@ -301,6 +444,19 @@ void Backend::haltWriters(unsigned limitMs) {
     }
 }
 
+bool Backend::takeGivenUp(Writer& w, MissedActions& out) {
+    const unsigned id = w.id();
+    if (id >= kWriters || !slots_[id].gaveUp.load()) return false;
+    ScopeLock sl(this, "Backend::takeGivenUp");
+    Slot& s = slots_[id];
+    if (s.writer.load() != &w) return false;
+    std::lock_guard<std::mutex> lk(s.step);
+    out = std::move(s.givenUp);
+    s.givenUp = MissedActions{};
+    s.gaveUp.store(false);
+    return !out.empty();
+}
+
 Action* Backend::next(Writer& w, unsigned* held) {
     unsigned id = w.id();
     if (id >= kWriters) {
@@ -309,24 +465,29 @@ Action* Backend::next(Writer& w, unsigned* held) {
         return nullptr;
     }
     Slot& s = slots_[id];
-    s.busy.fetch_add(1);
-    // checked after the busy mark: a removal either sees the mark or is seen here
+    std::lock_guard<std::mutex> lk(s.step);
     Iterator<Action>* it = s.iter.load();
-    if (s.writer.load() != &w || !it || halted_.load()) {
-        s.busy.fetch_sub(1);
-        return nullptr;
-    }
+    // a writer that gave up files closes them before it reads on
+    if (s.writer.load() != &w || !it || s.gaveUp.load() || halted_.load()) return nullptr;
     Action* a = it->step();
-    if (!a) {
-        s.busy.fetch_sub(1);
-        return nullptr;
-    }
+    if (!a) return nullptr;
+    s.current = a;
+    s.busy.fetch_add(1);
     *held = id;
     return a;
 }
 
 void Backend::done(unsigned held) {
-    if (held < kWriters) slots_[held].busy.fetch_sub(1);
+    if (held >= kWriters) return;
+    Slot& s = slots_[held];
+    std::vector<Action*> parked;
+    {
+        std::lock_guard<std::mutex> lk(s.step);
+        s.current = nullptr;
+        parked.swap(s.parked);
+        s.busy.fetch_sub(1);
+    }
+    for (Action* a : parked) delete a;
 }
 
 bool Backend::isOfflineDataFlushed() {
@@ -425,14 +586,17 @@ bool Backend::taskMain() {
         // positions keep the node each has read last
         for (Behind& b : behind_) {
             tally(b.iter, *b.writer, b.missed);
-            lowest = std::min(lowest, b.iter->position());
+            nameFinished(*b.writer, b.missed, kMissedWhileRemoved);
         }
+        // (after a halt the writers' positions are the stop's: nothing more is given up)
+        if (!halted) giveUpOldestFile();
+        for (Behind& b : behind_) lowest = std::min(lowest, b.iter->position());
         for (unsigned i = 0; i < kWriters; ++i) {
             Slot& s = slots_[i];
             finishDraining(s);
             Iterator<Action>* it = s.iter.load();
             Writer* w = s.writer.load();
-            if (!it || (!w && !s.draining)) continue;
+            if (!it || !w) continue;
             if (it->position() < lowest) {
                 lowest = it->position();
                 if (w) slowest = int(i);
@@ -451,7 +615,10 @@ bool Backend::taskMain() {
             }
         }
     }
-    delete cut;   // outside the lock: closing actions delete their virtual files here
+    // outside the lock: closing actions delete their virtual files here
+    // (not those of the actions a writer still executes)
+    parkExecuted(cut);
+    delete cut;
     sleepMs(timing_.loopMs);
     return true;
 }

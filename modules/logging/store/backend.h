@@ -3,16 +3,25 @@
 // own, and the task that cuts off what all writers have passed, drops writers
 // that died, and drops the writer that falls furthest behind while the queue
 // stays oversized (25 MiB for 10 s). What a dropped writer misses is tallied
-// by file until it comes back, which then names it.
+// by file: a file it will not write is named once its close has passed, the
+// others when it comes back.
 //
-// A writer that takes an action with next() holds its slot until done(): the
-// node it executes is never freed under it, not even when the back end
-// removes the writer meanwhile.
+// A drive that falls behind the others until the measurement's files are
+// about to run out of virtual-file slots gives up its oldest file: its
+// writer is moved past that file's close (what it passes is its loss,
+// named), so that the slot is free for the drives that keep up.
+//
+// A writer that takes an action with next() holds it until done(): the
+// action, and the virtual file it belongs to, are never freed under it, not
+// even when the back end removes the writer or moves it on meanwhile (the
+// action is then kept aside until done()). So a writer held for good by its
+// drive holds one action and one file, never the queue.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 #include <vector>
 
 #include "logging/store/action.h"
@@ -35,6 +44,7 @@ struct MissedFile {
     uint32_t lastTs = 0;
     bool opened = false;     // its announcement was among them (a file begun meanwhile)
     bool closed = false;     // its close was among them
+    bool told = false;       // its loss is named already (its close passed while the writer was away)
 };
 struct MissedActions {
     std::vector<MissedFile> files;
@@ -46,6 +56,10 @@ struct MissedActions {
 MissedFile& missedFileOf(MissedActions& missed, unsigned measIdx, int vfIdx);
 // Adds one action that a writer of the measurement will not execute.
 void missedAdd(MissedActions& missed, unsigned measIdx, const Action& a);
+
+// Why a writer missed actions, in the lines that name them.
+extern const char* const kMissedWhileRemoved;   // "while the writer was removed from the back end"
+extern const char* const kMissedFellBehind;     // "as the drive fell behind the others"
 
 // Timings of the back end; the defaults are the device's.
 struct BackendTiming {
@@ -95,9 +109,14 @@ public:
     bool halted() const { return halted_.load(); }
 
     // The next action for the writer, or null. On success *held names the
-    // slot the writer holds until it calls done(*held).
+    // slot the writer holds until it calls done(*held). Null while the
+    // writer has not taken what it gave up (takeGivenUp).
     Action* next(Writer& w, unsigned* held);
     void done(unsigned held);
+    // What the back end made the writer give up because its drive fell
+    // behind: the files whose close it passed are named already, the others
+    // go on after the gap. false when there was nothing.
+    bool takeGivenUp(Writer& w, MissedActions& out);
 
     // True when every subscribed file writer has executed the last action.
     bool isOfflineDataFlushed();
@@ -131,7 +150,18 @@ private:
         std::atomic<int> busy{0};       // readers between next() and done()
         bool draining = false;          // writer removed while it still executed an action
         Writer* removed = nullptr;      // the writer removed from the slot while it drains
-        std::vector<int> removedFiles;  // the live files it was to write then
+        // Taken by the writer's steps and by the back end when it moves the
+        // iterator or keeps an action aside; never held across a wait.
+        std::mutex step;
+        Action* current = nullptr;      // the action between next() and done()
+        std::vector<Action*> parked;    // cut from the queue while current: freed at done()
+        MissedActions givenUp;          // (queue lock) what the writer gave up, not yet taken
+        std::atomic<bool> gaveUp{false};
+        // (queue lock) the writer's reading position at the last pass and
+        // since when it stands there
+        const Writer* seenWriter = nullptr;
+        uint32_t seenPosition = 0;
+        uint32_t seenSince = 0;
         char name[21] = {};
     };
     // A removed writer's reading position, stepped on by the back end:
@@ -146,6 +176,15 @@ private:
     // keeps the queue: half of its virtual file slots, so that the other half
     // is left for the files opened while the late writers catch up.
     static constexpr unsigned kStartupKeepFiles = VirtualFiles::kSlots / 2;
+    // Live files of the measurement from which the writers behind the oldest
+    // file's close give it up: the slots left take the new files of the
+    // passes to come (a pass frees one slot).
+    static constexpr unsigned kGiveUpFiles = VirtualFiles::kSlots - 8;
+    // A writer gives up files only when it has not read on for a second
+    // (its drive holds it): one that reads on catches up, unless the files
+    // have all but run out (then every writer behind gives up).
+    static constexpr uint32_t kStillTicks = 10000;
+    static constexpr unsigned kGiveUpAllFiles = VirtualFiles::kSlots - 2;
 
     bool checkOversizeTimeout();
     bool inStartupWindow();
@@ -154,6 +193,20 @@ private:
     // With the queue lock held: steps the iterator to the last action,
     // adding the actions for the writer to *missed.
     void tally(Iterator<Action>* it, const Writer& w, MissedActions& missed);
+    void tallyOne(const Action* a, const Writer& w, MissedActions& missed);
+    // With the queue lock held: names the files of the tally whose close
+    // passed, and forgets those the writer never met.
+    void nameFinished(Writer& w, MissedActions& m, const char* when);
+    // The file of the action the writer executes, -1 when none.
+    int executingFile(const Writer& w);
+    // With the queue lock held: when the files run short of slots, the
+    // writers behind the oldest file's close give that file up.
+    void giveUpOldestFile();
+    // Keeps the action aside when a writer still executes it, or it closes
+    // the file of the action a writer executes (its slot is freed now);
+    // true when kept.
+    bool parkIfExecuted(Action* a);
+    void parkExecuted(List<Action>* cut);
     // With the queue lock held: ends the writer's tally and gives it.
     bool endBehind(Writer& w, MissedActions* out);
     // With the queue lock held and the writer halted: what it had not read.

@@ -90,8 +90,10 @@ USBWriter::USBWriter(Backend& backend, const char* drive, dataWriteCounts_t coun
 
 // A writer that waits for its drive or its counters runs: only one that has
 // stopped passing its loop outside such a wait counts as dead. (One whose
-// drive holds it for good is removed by the back end's rule for a queue that
-// stays oversized.)
+// drive holds it for good gives up its oldest files when the files run short
+// of slots, and is removed by the back end's rule for a queue that stays
+// oversized; either way the back end keeps aside only the action it
+// executes, and names what it misses.)
 bool BFSWriter::alive() const {
     if (inStep()) return true;
     const uint32_t now = writerClock();
@@ -212,7 +214,10 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err, const char* cause) {
     if (noHeader) {
         // its header did not reach the drive whole: no file is better than an empty or broken one
         const std::string host = dev_path(e.path);
-        if (!host.empty() && ::unlink(host.c_str()) == 0) onDrive = 0;
+        if (!host.empty() && ::unlink(host.c_str()) == 0) {
+            onDrive = 0;
+            noteMade(e, nullptr);
+        }
         meas_app_forgetFileMade(host);
     }
     // a limit of its own: the refusals before it must not silence it
@@ -427,7 +432,23 @@ bool BFSWriter::openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name
     e.fd = fd;
     e.stream = f;
     std::memcpy(e.path, path, sizeof path);
+    noteMade(e, path);
     filesOpen_ = true;
+    return true;
+}
+
+void BFSWriter::noteMade(const WriterFileEntry_t& e, const char* path) {
+    std::lock_guard<std::mutex> lk(madeMx_);
+    Made& m = made_[entryIndex(e)];
+    m.vfIdx = path ? e.vfIdx : -1;
+    std::snprintf(m.path, sizeof m.path, "%s", path ? path : "");
+}
+
+bool BFSWriter::madeOnDrive(int vfIdx, char* path, unsigned size) const {
+    std::lock_guard<std::mutex> lk(madeMx_);
+    const Made& m = made_[unsigned(vfIdx) % kFiles];
+    if (m.vfIdx != vfIdx) return false;
+    std::snprintf(path, size, "%s", m.path);
     return true;
 }
 
@@ -612,7 +633,34 @@ void BFSWriter::subscribeAgain() {
     MissedActions missed;
     if (!backend_.subscribe(*this, &missed)) return;
     syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
-    tellMissed(missed, "while the writer was removed from the back end", false);
+    tellMissed(missed, kMissedWhileRemoved, false);
+}
+
+namespace {
+const char* const kNotOnDrive = "they are not on this drive";
+const char* const kFileEnds = "the file ends before them";
+const char* const kGoesOn = "the file goes on after the gap";
+const char* const kMadeAfter = "the file is made after the gap";
+}  // namespace
+
+void BFSWriter::logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome) {
+    countFailure(f.items);
+    char stamps[48] = "";
+    if (f.firstTs)
+        std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
+    syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s: %s", path, unsigned(f.bytes),
+            unsigned(f.items), stamps, when, outcome);
+}
+
+// The back end's task, for a file whose close the writer passed: the file on
+// the drive, when there is one, ends before what it missed.
+void BFSWriter::nameMissed(const MissedFile& f, const char* when) {
+    char path[40];
+    const bool made = madeOnDrive(f.vfIdx, path, sizeof path);
+    if (!made && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
+    else if (!made) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+    if (f.items) logMissed(path, f, when, made ? kFileEnds : kNotOnDrive);
+    else if (made) syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
 }
 
 void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed) {
@@ -624,17 +672,16 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
         if (open) std::snprintf(path, sizeof path, "%s", e.path);
         else if (f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
         else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
-        if (f.items) {
-            countFailure(f.items);
-            char stamps[48] = "";
-            if (f.firstTs)
-                std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs),
-                              unsigned(f.lastTs));
-            syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
-                    unsigned(f.items), stamps, when,
-                    !open                 ? ": they are not on this drive"
-                    : f.closed || atStop  ? ": the file ends before them, without its closing blocks"
-                                          : ": the file goes on after the gap");
+        if (f.told) {
+            // named when its close passed
+        } else if (f.items) {
+            // a file it has not made yet, still live and its own, is made
+            // with its first records after the gap
+            const bool madeAfter = !mine && !f.closed && !atStop && virtualFiles.registered(measIdx_, f.vfIdx, id());
+            logMissed(path, f, when,
+                      open                  ? (f.closed || atStop ? kFileEnds : kGoesOn)
+                      : madeAfter           ? kMadeAfter
+                                            : kNotOnDrive);
         } else if (open && f.closed) {
             syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
         } else if (atStop && f.opened && !mine) {
@@ -683,6 +730,10 @@ bool BFSWriter::mainPass() {
     }
     {
         Step step(*this);
+        // files given up for a drive that fell behind are closed first: the
+        // back end hands on no action before
+        MissedActions gaveUp;
+        if (backend_.takeGivenUp(*this, gaveUp)) tellMissed(gaveUp, kMissedFellBehind, false);
         if (int32_t(writerClock() - nextDriveCheck_) >= 0) checkDrive();
         if (int32_t(writerClock() - nextFlushCheck_) >= 0) checkForFlush();
     }

@@ -161,9 +161,9 @@ void BFSWriter::checkRoom() {
         if (e.vfIdx > roomToldVf_ && e.state == OPEN && e.headerEnd != UINT32_MAX && e.whole >= e.headerEnd)
             madeSince = true;
         if (!waiting(e)) continue;
-        // the file is live until this writer has passed its close
-        const VirtualFile* vf = virtualFiles.get(measIdx_, e.vfIdx);
-        wanted = std::max(wanted, (vf ? vf->headerSize() : 0) + kRoomBeyondHeader);
+        // the file is live until this writer has passed its close (or the
+        // back end has moved it past, which may free the file meanwhile)
+        wanted = std::max(wanted, virtualFiles.headerSize(measIdx_, e.vfIdx) + kRoomBeyondHeader);
         if (!dropped || e.vfIdx > dropped->vfIdx) dropped = &e;
     }
     const uint32_t now = writerClock();

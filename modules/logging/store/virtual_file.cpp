@@ -313,6 +313,33 @@ unsigned VirtualFiles::liveCount(unsigned measIdx) const {
     return n;
 }
 
+// Looked up under the registry's lock: a file taken out of it (and deleted
+// then) is not met half gone.
+int VirtualFiles::oldest(unsigned measIdx) {
+    if (measIdx >= kMeas) return -1;
+    ScopeLock sl(this, "VirtualFiles::oldest");
+    const int low = lowest_[measIdx].load();
+    return get(measIdx, low) ? low : -1;
+}
+
+bool VirtualFiles::closing(unsigned measIdx, int index) {
+    ScopeLock sl(this, "VirtualFiles::closing");
+    const VirtualFile* vf = get(measIdx, index);
+    return vf && vf->closing();
+}
+
+bool VirtualFiles::registered(unsigned measIdx, int index, unsigned id) {
+    ScopeLock sl(this, "VirtualFiles::registered");
+    const VirtualFile* vf = get(measIdx, index);
+    return vf && vf->isRegisteredWriter(measIdx, id);
+}
+
+uint32_t VirtualFiles::headerSize(unsigned measIdx, int index) {
+    ScopeLock sl(this, "VirtualFiles::headerSize");
+    const VirtualFile* vf = get(measIdx, index);
+    return vf ? vf->headerSize() : 0;
+}
+
 void VirtualFiles::registerWriter(unsigned measIdx, unsigned id) {
     ScopeLock sl(this, "VirtualFiles::registerWriter");
     registered_ |= VirtualFile::bit(measIdx, id);

@@ -90,6 +90,14 @@ public:
     bool fileName(unsigned measIdx, int index, char* buf, unsigned size);
     // Live files of a measurement.
     unsigned liveCount(unsigned measIdx) const;
+    // The index of the oldest live file of a measurement, -1 when none.
+    int oldest(unsigned measIdx);
+    // Whether the live file's close is under way.
+    bool closing(unsigned measIdx, int index);
+    // Whether the writer is registered with the live file.
+    bool registered(unsigned measIdx, int index, unsigned id);
+    // The header size of a live file, 0 when it is gone.
+    uint32_t headerSize(unsigned measIdx, int index);
     // Deletes every live file of a measurement (its store is gone).
     void dropMeasurement(unsigned measIdx);
     // Deletes every live file (tests, shutdown).

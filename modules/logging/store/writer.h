@@ -20,6 +20,7 @@ namespace measure::store {
 
 class Backend;
 struct MissedActions;
+struct MissedFile;
 
 // Write statistics of a writer: +1 write and +n bytes per successful write,
 // +1 failure per write, flush or close that the drive refused.
@@ -74,6 +75,10 @@ public:
     void setId(uint8_t id);
     bool subscribed() const { return !notSubscribed_.load(); }
     Backend& backend() { return backend_; }
+    // Names a file's records that the writer will never write (`when`: why
+    // it missed them), and counts them. Called by the back end's task, also
+    // while the writer's own task is held by its drive.
+    virtual void nameMissed(const MissedFile& f, const char* when) { (void)f; (void)when; }
 
 protected:
     // A step of the task that may wait for the drive or for the NVRAM (an
@@ -174,6 +179,7 @@ public:
     void closeAllFiles();
     const char* drive() const { return drive_.c_str(); }
     void haltFiles(MissedActions& missed, bool held) override;
+    void nameMissed(const MissedFile& f, const char* when) override;
 
 protected:
     BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts);
@@ -232,6 +238,7 @@ private:
         bool roomTold = false;
     };
     WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }
+    unsigned entryIndex(const WriterFileEntry_t& e) const { return unsigned(&e - files_); }
     const WriterFileEntry_t& entry(int vfIdx) const { return files_[unsigned(vfIdx) % kFiles]; }
     // err: the error of the drive when it refused the file, else 0
     bool openFileAtomic(WriterFileEntry_t& e, int vfIdx, const char* name, int* err);
@@ -240,7 +247,10 @@ private:
     // Both checks due now: before their first look, and while the writer is
     // not subscribed, so that a due time never lies half the clock's range away.
     void armChecks();
-    void freeEntry(WriterFileEntry_t& e) { e = WriterFileEntry_t{}; }
+    void freeEntry(WriterFileEntry_t& e) {
+        noteMade(e, nullptr);
+        e = WriterFileEntry_t{};
+    }
     // After the drive refused bytes: takes the file back to its last whole
     // item; false when it cannot go on (its header is not whole).
     bool backToWholeItem(WriterFileEntry_t& e, int err);
@@ -249,10 +259,17 @@ private:
     // the drive, `cause` says why).
     void dropFile(WriterFileEntry_t& e, int err, const char* cause = nullptr);
     // Names and counts what the writer did not write (`when`: while it was
-    // removed, at its stop; atStop: its files end here) and, with
+    // removed, because its drive fell behind, at its stop; atStop: its files
+    // end here; the files named already are not named again) and, with
     // closeMissed, closes its files whose close it missed; the others go on,
     // unless the writer stops.
     void tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed = true);
+    void logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome);
+    // Notes the file made on the drive at its entry (path), or that there is
+    // none any more (null): the back end asks while the task may be held.
+    void noteMade(const WriterFileEntry_t& e, const char* path);
+    // Whether the file is made on the drive, with its path.
+    bool madeOnDrive(int vfIdx, char* path, unsigned size) const;
     void subscribeAgain();
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
@@ -273,6 +290,13 @@ private:
     dataWriteCounts_t counts_;
     bool dirDirty_ = false;
     WriterFileEntry_t files_[kFiles];
+    // The files made on the drive by entry, for the back end's task.
+    struct Made {
+        int vfIdx = -1;
+        char path[40] = {};
+    };
+    mutable std::mutex madeMx_;
+    Made made_[kFiles];
     // Looks for room (checkRoom): the wait before the next one, doubled each
     // time a new file is refused right after the room was told (0: every
     // drive check looks), and since when it runs; the newest file told with

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <random>
+#include <set>
 
 #include "crawling_writer.h"
 #include "store_fixture.h"
@@ -238,6 +239,175 @@ TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap
     EXPECT_EQ(usb.begin()->first, name);
     expectGapNamed(log, name, "not written while the writer was removed from the back end: the file goes on after the gap",
                    internal.begin()->second, usb.begin()->second, heldCounts, true);
+}
+
+namespace {
+// The loss lines of a writer's file: its name, bytes, blocks and the rest of the line.
+struct Loss {
+    std::string path;
+    unsigned bytes = 0, blocks = 0;
+    std::string rest;
+};
+std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
+    std::vector<Loss> out;
+    for (const auto& line : log) {
+        const auto at = line.find("BFSWriter: '" + drive + "/");
+        if (at == std::string::npos || line.find(" not written ") == std::string::npos) continue;
+        Loss l;
+        const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
+        l.path = line.substr(from, to - from);
+        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks", &l.bytes, &l.blocks) != 2) continue;
+        l.rest = line.substr(line.find(" not written ") + 13);
+        out.push_back(l);
+    }
+    return out;
+}
+}  // namespace
+
+// A USB drive that falls behind (its writer held in a write while forty
+// files go by, more than the 32 virtual-file slots) gives up its oldest
+// files on that drive alone: the internal drive keeps every file and record,
+// each file the USB drive gave up is named once with what it lacks, and the
+// writer, let go, goes on with the files still to come.
+TEST_F(SlowUsbWriterTest, ADriveThatFallsBehindGivesUpItsOldestFilesAlone) {
+    MeasStoreWriteCounters heldCounts{};
+    auto* held = startUsbWriter<HeldWriter>(heldCounts);
+    uint32_t ts = 100000;
+    feedBoth(ts, 100);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
+    held->hold = true;
+    constexpr unsigned kFiles = 40;
+    for (unsigned file = 1; file < kFiles; ++file) {
+        feedBoth(ts, 100);
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 10);
+        // a lap every few back-end passes, as laps come on the device
+        waitFor([] { return virtualFiles.liveCount(0) < VirtualFiles::kSlots - 4; }, 1000);
+    }
+    ASSERT_TRUE(held->waits.load());
+    const auto during = takeLogTexts();
+    held->hold = false;
+    closeAndDrain();
+    stopStore();
+    auto log = takeLogTexts();
+    log.insert(log.begin(), during.begin(), during.end());
+
+    EXPECT_FALSE(logContains(log, "failed to open virtual file"));
+    EXPECT_FALSE(logContains(log, "file slots full"));
+    auto internal = files("meas");
+    ASSERT_EQ(internal.size(), kFiles);
+    std::map<uint8_t, std::vector<uint32_t>> got;
+    for (const auto& [name, bytes] : internal) {
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        for (auto& r : c.records) got[r.blockId].push_back(r.timeStamp);
+    }
+    for (uint8_t b : {1, 2}) EXPECT_EQ(got[b].size(), fed[b].size()) << "block " << int(b);
+
+    // each file the USB drive gave up is named once, while the writer was held
+    const auto given = losses(during, "usb_meas:");
+    ASSERT_GE(given.size(), kFiles - VirtualFiles::kSlots);
+    std::set<std::string> named;
+    unsigned blocksNamed = 0;
+    for (const auto& l : given) {
+        EXPECT_EQ(l.rest.rfind("as the drive fell behind the others: ", 0), 0u) << l.rest;
+        EXPECT_TRUE(named.insert(l.path).second) << l.path << " named twice";
+        EXPECT_TRUE(internal.count(l.path)) << l.path;
+    }
+    for (const auto& l : losses(log, "usb_meas:")) blocksNamed += l.blocks;
+    // the first was on the drive when its writer was held: it ends there
+    EXPECT_NE(given.front().rest.find(": the file ends before them"), std::string::npos) << given.front().rest;
+    EXPECT_EQ(heldCounts.failures, blocksNamed);
+    // the USB drive has the files it did not give up, each whole from its
+    // header, and the last ones complete
+    auto usb = files("usb_meas");
+    EXPECT_GT(usb.size(), 1u);
+    for (const auto& [name, bytes] : usb) {
+        MeasFileContent c;
+        std::string err;
+        EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        if (!named.count(name)) {
+            EXPECT_EQ(bytes, internal[name]) << name;
+        }
+    }
+    EXPECT_EQ(usb.rbegin()->second, internal.rbegin()->second);
+}
+
+// A writer its drive holds for good is removed by the oversize rule, and
+// the queue then stays within its limit however long the writer is held:
+// the back end keeps aside only the action the writer executes. A file that
+// closes meanwhile is named with what it lacks while the writer is still
+// held; let go, the writer goes on after the gap, and makes the file begun
+// while it was away on its drive with the records after the gap.
+TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
+    BackendTiming t;
+    t.startupMs = 200;
+    t.oversizeBytes = 64 << 10;
+    t.oversizeMs = 500;
+    backendSetTiming(t);
+    MeasStoreWriteCounters heldCounts{};
+    auto* held = startUsbWriter<HeldWriter>(heldCounts);
+    Backend* be = pretrigger()->getBackend();
+    uint32_t ts = 100000;
+    feedBoth(ts, 300);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
+    held->hold = true;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 100);
+            return be->writerCount() == 1;
+        },
+        20000));
+    const std::string first = blocks[0].storeData->file->name;
+    auto queueSize = [&] {
+        uint32_t size = 0;
+        meas_app_PreTrigGetMeasVarsBE(meas[0].store, &size, nullptr, nullptr, nullptr);
+        return size;
+    };
+    // held through several times the queue's limit and a new file
+    for (unsigned round = 0; round < 12; ++round) {
+        feedBoth(ts, 500);
+        if (round == 5) LapOutFra_setFragmentTrig(ts - 5);
+        EXPECT_TRUE(waitFor([&] { return queueSize() <= t.oversizeBytes; }, 5000))
+            << "round " << round << ": " << queueSize() << " bytes queued";
+    }
+    const std::string second = blocks[0].storeData->file->name;
+    ASSERT_NE(first, second);
+    // the first file's loss is final once it closed: named while held
+    std::vector<std::string> during;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (auto& line : takeLogTexts()) during.push_back(line);
+            return !losses(during, "usb_meas:").empty();
+        },
+        5000));
+    const auto firstLoss = losses(during, "usb_meas:");
+    ASSERT_EQ(firstLoss.size(), 1u);
+    EXPECT_EQ(firstLoss[0].path, first);
+    EXPECT_NE(firstLoss[0].rest.find("while the writer was removed from the back end: the file ends before them"),
+              std::string::npos)
+        << firstLoss[0].rest;
+    EXPECT_TRUE(held->waits.load());
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    feedBoth(ts, 300);
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    const auto named = losses(log, "usb_meas:");
+    ASSERT_EQ(named.size(), 1u) << testing::PrintToString(log);
+    EXPECT_EQ(named[0].path, second);
+    EXPECT_EQ(named[0].rest, "while the writer was removed from the back end: the file is made after the gap");
+    auto usb = files("usb_meas");
+    auto internal = files("meas");
+    ASSERT_TRUE(usb.count(second));
+    MeasFileContent in, out;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(usb[second].data(), usb[second].size(), out, err, &layouts())) << err;
+    ASSERT_TRUE(meas_file_read(internal[second].data(), internal[second].size(), in, err, &layouts())) << err;
+    EXPECT_EQ(usb[second].size() + named[0].bytes, internal[second].size());
+    EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
 }
 
 // A writer its drive holds past the stop keeps the back end it still uses:
