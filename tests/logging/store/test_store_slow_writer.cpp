@@ -475,7 +475,7 @@ TEST_F(SlowUsbWriterTest, AWriterHaltedInASlowSyncNamesWhatItLeft) {
     ASSERT_EQ(usb.size(), 1u);
     const std::string name = internal.begin()->first;
     EXPECT_FALSE(logContains(log, "'meas:/")) << "the internal writer had kept up";
-    expectGapNamed(log, name, "not written at the stop: the file ends before them, without its closing blocks",
+    expectGapNamed(log, name, "not written at the stop: the file ends before them",
                    internal.begin()->second, usb.begin()->second, atHalt, false);
 }
 
