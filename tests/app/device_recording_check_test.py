@@ -266,7 +266,7 @@ def cases(folder, measdump):
             name = drive_files(d, drive)[-1]
             newest = max(s[-1] for s in stamps_of(d, drive, name).values())
             log_line(d, "BFSWriter: '%s:/%s': 800000 bytes in 400 blocks (time stamps %d to %d) not written at the "
-                     "stop: the file ends before them, without its closing blocks"
+                     "stop: the file ends before them"
                      % (drive, name, newest, newest + 100000), after="orderly shutdown")
 
     def stamps_of(d, drive, name):
@@ -281,7 +281,7 @@ def cases(folder, measdump):
             lost_from = min(s[-1] for s in kept.values() if s) if first_lost == "all" else \
                 max(s[-1] for s in stamps.values()) - 10
             log_line(d, "BFSWriter: '%s:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written at the "
-                     "stop: the file ends before them, without its closing blocks"
+                     "stop: the file ends before them"
                      % (drive, last, lost_from, max(s[-1] for s in stamps.values())), after="orderly shutdown")
         return change
 
