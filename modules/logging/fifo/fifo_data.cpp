@@ -58,7 +58,7 @@ std::mutex invalidPutMx;
 
 void noteInvalidPut(unsigned n) {
     std::lock_guard<std::mutex> lk(invalidPutMx);
-    SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+    SYSLOGX_FLOOD(floodPutInvalid, 147 | SYSLOGX_LOSS, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
     if (++invalidPuts % 1000 == 0)
         syslogx(147, "fifo_data_put, tried to access invalid fifo %u times.", unsigned(invalidPuts));
 }

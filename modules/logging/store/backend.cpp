@@ -84,7 +84,7 @@ Backend::~Backend() {
 void Backend::tellLost(const MissedActions& m, const char* writer) const {
     for (const MissedFile& f : m.files)
         if (f.items)
-            syslogx(147,
+            syslogx(147 | SYSLOGX_LOSS,
                     "Backend::~Backend(): m0%u '%s': %u bytes in %u blocks (time stamps %u to %u) not written by "
                     "%s, which would not stop",
                     measIdx_ + 1, f.name, unsigned(f.bytes), unsigned(f.items), unsigned(f.firstTs),

@@ -131,7 +131,7 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
             e.state = lost ? LOST : SKIP;
         }
         dropPendingMeta(vfIdx);
-        SYSLOGX_FLOOD(floodSkip_, 148, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
+        SYSLOGX_FLOOD(floodSkip_, 148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
     if (!isOpen(vfIdx) && !open(vfIdx)) {
@@ -147,13 +147,13 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx != vfIdx || !e.stream) {
-        SYSLOGX_FLOOD(floodPtr_, 147, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
+        SYSLOGX_FLOOD(floodPtr_, 147 | SYSLOGX_LOSS, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
         return false;
     }
     if (length && std::fwrite(data, 1, length, e.stream) != length) {
         const int err = errno ? errno : EIO;
         countFailure();
-        SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
+        SYSLOGX_FLOOD(floodWrite_, 147 | SYSLOGX_LOSS, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
                       vfIdx, e.path, std::strerror(err));
         if (!backToWholeItem(e, err)) dropFile(e, err);
         return false;
@@ -188,7 +188,7 @@ bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
     const bool cut = ::ftruncate(e.fd, off_t(e.whole)) == 0 && ::fseeko(e.stream, off_t(e.whole), SEEK_SET) == 0;
     e.total = e.whole;
     countFailure(lost);
-    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' taken back to its last whole item at byte %u (%s), %u items lost%s",
+    SYSLOGX_FLOOD(floodCut_, 147 | SYSLOGX_LOSS, "BFSWriter: '%s' taken back to its last whole item at byte %u (%s), %u items lost%s",
                   e.path, unsigned(e.whole), std::strerror(err), unsigned(lost), cut ? "" : ", cut failed");
     return cut && e.whole >= e.headerEnd;
 }
@@ -216,7 +216,7 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err, const char* cause) {
         meas_app_forgetFileMade(host);
     }
     // a limit of its own: the refusals before it must not silence it
-    SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
+    SYSLOGX_FLOOD(floodDrop_, 147 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
                   noHeader ? "its header did not reach the drive, removed" : "no cut possible",
                   err ? std::strerror(err) : cause ? cause : "not the drive", unsigned(onDrive));
     e.stream = nullptr;
@@ -235,7 +235,7 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     // closed without a write: the buffer is emptied first, and the fd goes with the stream
     __fpurge(e.stream);
     std::fclose(e.stream);
-    syslogx(148, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
+    syslogx(148 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
                  "written to it",
             e.path, onDrive);
     e.stream = nullptr;
@@ -304,7 +304,7 @@ bool BFSWriter::open(int vfIdx) {
     };
     VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
     if (!vf) {
-        SYSLOGX_FLOOD(floodInvalid_, 147, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", int(measIdx_),
+        SYSLOGX_FLOOD(floodInvalid_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", int(measIdx_),
                       vfIdx);
         return skip();
     }
@@ -320,7 +320,7 @@ bool BFSWriter::open(int vfIdx) {
     awaitCounters(*vf, drive_, name);
     int err = 0;
     if (!openFileAtomic(e, vfIdx, name, &err)) {
-        SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
+        SYSLOGX_FLOOD(floodOpen_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
         skip();
         // its records are lost; a drive that refused it (full, read-only,
         // not allowed, failing) is looked at again until it takes a new file
@@ -330,7 +330,7 @@ bool BFSWriter::open(int vfIdx) {
     }
     const char* why = nullptr;
     if (!vf->writeHeader(*this, &why) || !writePendingMeta(vfIdx)) {
-        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
+        SYSLOGX_FLOOD(floodHeader_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to write header (%s)", e.path);
         // a write the drive refused dropped it already, naming the drive's error
         if (e.stream)
             dropFile(e, 0, !mediaAvailable_.load() ? "the drive went away" : why ? why : "a header block was refused");
@@ -342,7 +342,7 @@ bool BFSWriter::open(int vfIdx) {
     if (std::fflush(e.stream) != 0) {
         err = errno;
         countFailure();
-        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s): %s", e.path,
+        SYSLOGX_FLOOD(floodHeader_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to write header (%s): %s", e.path,
                       std::strerror(err));
         dropFile(e, err);
         return skip();
@@ -610,13 +610,13 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when) {
             if (f.firstTs)
                 std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs),
                               unsigned(f.lastTs));
-            syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s%s", path, unsigned(f.bytes),
                     unsigned(f.items), stamps, when,
                     !open                 ? ": they are not on this drive"
                     : f.closed || atStop  ? ": the file ends before them, without its closing blocks"
                                           : ": the file goes on after the gap");
         } else if (open && f.closed) {
-            syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);
         }
         if (mine && f.closed) close(f.vfIdx);
     }
