@@ -437,12 +437,13 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     size_t count = std::min(len, size);
     std::unique_lock<std::mutex> lk(mx);
     if (!loaded) load();
-    // Only the first change the disk lacks wakes the writer: it gathers the
-    // ones after it by itself. A writer woken for every change of a batch
-    // (an outing's reset of the lap stack writes hundreds) would take the
-    // lock between them, and a writer that loses the processor while it
-    // holds the lock holds up whoever changes the image, a raster among them.
-    const bool wakeWriter = !pendingLocked();
+    // Only the first change the disk lacks wakes the writer, and within a
+    // batch only the batch's end: it gathers the others by itself. A writer
+    // woken for every change of a batch (an outing's reset of the lap stack
+    // writes hundreds) would take the lock between them, and a writer that
+    // loses the processor while it holds the lock holds up whoever changes
+    // the image, a raster among them.
+    const bool wakeWriter = !pendingLocked() && openBatches == 0;
     Element& e = image[{id, copy}];
     int n = e.newest();
     Slot next;
