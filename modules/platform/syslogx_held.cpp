@@ -81,14 +81,47 @@ void syslogx_countHeld(int level, const char* head, const char* tail) {
 }
 
 bool syslogx_reportHeld() {
-    // Sent under the lock, which is never held across a wait: a record the
-    // queue has no room for keeps its count for the next call.
-    std::lock_guard<std::mutex> lk(gMx);
-    for (Held& h : gHeld) {
-        if (h.count == 0) continue;
-        char line[kLine + 1];
-        if (!syslogx_sendNow(h.level, line, lineOf(h, line))) return false;
-        h = Held{};
+    // The counts are taken under the lock and sent outside it (taking the
+    // record's task name and device name on the way); a count the queue
+    // has no room for goes back, added to what came meanwhile.
+    static std::mutex reporting;   // one report at a time, so the order of counts stays
+    std::lock_guard<std::mutex> one(reporting);
+    static Held taken[kSlots];     // the reader's stack is small; guarded by `reporting`
+    unsigned n = 0;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (Held& h : gHeld) {
+            if (h.count == 0) continue;
+            taken[n++] = h;
+            h = Held{};
+        }
     }
-    return true;
+    unsigned sent = 0;
+    for (; sent < n; ++sent) {
+        char line[kLine + 1];
+        if (!syslogx_sendNow(taken[sent].level, line, lineOf(taken[sent], line))) break;
+    }
+    if (sent == n) return true;
+    std::lock_guard<std::mutex> lk(gMx);
+    for (unsigned i = sent; i < n; ++i) {
+        const Held& back = taken[i];
+        Held* into = nullptr;
+        for (Held& h : gHeld)
+            if (matches(h, back.site, back.head, back.tail)) {
+                into = &h;
+                break;
+            }
+        if (into) {
+            into->count = into->count + back.count < into->count ? ~0u : into->count + back.count;
+            continue;
+        }
+        // into a free slot: none is free only when other sites' counts took
+        // every slot within the moment of the report (64 of them)
+        for (Held& h : gHeld)
+            if (h.count == 0) {
+                h = back;
+                break;
+            }
+    }
+    return false;
 }
