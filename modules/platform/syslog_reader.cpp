@@ -272,8 +272,11 @@ void syslogx_readerStop() {
     if (!gRunning.load()) return;
     MSG_Q_ID q = syslogx_queue();
     // Counts held back and records dropped, not yet said, are said before
-    // the end.
-    syslogx_reportHeld();
+    // the end; in a full queue they wait for the room the reader makes (the
+    // counts a while at most, as the line of the records dropped does).
+    const auto heldUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMarkerSendWaitMs);
+    while (!syslogx_reportHeld() && std::chrono::steady_clock::now() < heldUntil)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     syslogx_reportDropped(kMarkerSendWaitMs);
     // The reader ends by itself at the stop marker; one that does not get
     // there in time (stuck, or far behind on a loaded machine) is given up.
