@@ -37,8 +37,10 @@ struct CallGate {
         --waiting;
     }
     // True once a caller waits at the gate, false when none came in time.
-    bool someoneWaits(std::chrono::seconds limit) {
+    bool someoneWaits(std::chrono::seconds limit) { return waitersReach(1, limit); }
+    // True once n callers wait at the gate together.
+    bool waitersReach(int n, std::chrono::seconds limit) {
         std::unique_lock<std::mutex> lk(mx);
-        return cv.wait_for(lk, limit, [this] { return waiting > 0; });
+        return cv.wait_for(lk, limit, [this, n] { return waiting >= n; });
     }
 };

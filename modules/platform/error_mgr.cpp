@@ -231,7 +231,7 @@ int error_mgr_set(unsigned path, unsigned type, unsigned flag) {
         gDirty = true;
     }
     unlock();
-    if (!e) SYSLOGX_FLOOD(gFullFlood, 147, "error_mgr_set: error memory full, path %u type %u lost", path, type);
+    if (!e) SYSLOGX_FLOOD(gFullFlood, 147 | SYSLOGX_LOSS, "error_mgr_set: error memory full, path %u type %u lost", path, type);
     if (send) emit(ev);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
 #include "platform/log_file.h"
+#include "platform/syslogx.h"
 
 #include <atomic>
 #include <chrono>
@@ -31,6 +32,7 @@ constexpr int kStopWaitMs = 5000;
 constexpr int kMarkerSendWaitMs = 2000;   // for room in the queue
 constexpr std::chrono::milliseconds kWriteLockWait{1000};
 constexpr std::chrono::milliseconds kPlaceLookEvery{1000};   // whether log.txt is still the file written
+constexpr std::chrono::milliseconds kHeldReportEvery{1000};   // the counts of lines on lost records held back
 
 std::mutex gWriteMx;  // one writer of the log file at a time
 std::string gNamedProblem;  // what was last said on stderr about log.txt (guarded by gWriteMx)
@@ -156,10 +158,18 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
         openLog(f);
     }
     auto lastLook = std::chrono::steady_clock::now();
+    auto lastHeldReport = lastLook;
     SyslogRecord rec;
     for (;;) {
         long n = msgQReceive(q, &rec, sizeof rec, sysClkRateGet());   // a second at most, for the look
         keepLogInPlace(f, *givenUp, lastLook);
+        // Lines on lost records held back are counted; the counts are said
+        // here, so that none waits for a later line of its kind.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastHeldReport >= kHeldReportEvery) {
+            lastHeldReport = now;
+            syslogx_reportHeld();
+        }
         if (n != static_cast<long>(sizeof rec)) continue;
         if (rec.level == kMarkerLevel) {
             f.flush();
@@ -236,6 +246,7 @@ void giveUpReader(MSG_Q_ID q) {
     }
     std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);
     drainLocked(q, false);
+    syslogx_reportHeld();
     syslogx_reportDropped(0);
     drainLocked(q, false);
 }
@@ -260,7 +271,12 @@ void syslogx_readerStop() {
     std::lock_guard<std::mutex> lk(gCtlMx);
     if (!gRunning.load()) return;
     MSG_Q_ID q = syslogx_queue();
-    // Records dropped and not yet said are said before the end.
+    // Counts held back and records dropped, not yet said, are said before
+    // the end; in a full queue they wait for the room the reader makes (the
+    // counts a while at most, as the line of the records dropped does).
+    const auto heldUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMarkerSendWaitMs);
+    while (!syslogx_reportHeld() && std::chrono::steady_clock::now() < heldUntil)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     syslogx_reportDropped(kMarkerSendWaitMs);
     // The reader ends by itself at the stop marker; one that does not get
     // there in time (stuck, or far behind on a loaded machine) is given up.

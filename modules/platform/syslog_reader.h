@@ -53,7 +53,9 @@ void syslogx_waitForRoom(int maxMs, int totalMs);
 // a second the reader looks whether "log.txt" is still the file it writes:
 // one removed (or renamed away) or replaced is followed by a new "log.txt"
 // (or the file now there), which says so first; what is no plain file is
-// named on stderr as at the start. Records
+// named on stderr as at the start. About once a second, too, it logs the
+// counts of lines on lost records held back (syslogx_reportHeld), and once
+// more before it stops. Records
 // queued before the start are written first. Once "log.txt" has passed
 // maxBytes it becomes "log.1.txt" (the one before goes) and a new "log.txt"
 // begins. 1 on success (or already running), 0 on failure.

@@ -2,10 +2,12 @@
 //
 // Equal consecutive messages of one thread are folded into a count and
 // reported as "Last message repeated %d times." before the next different
-// message (or when 99 have been folded). The queue is opened on first use, so
+// message (or when 99 have been folded); a line on lost records
+// (SYSLOGX_LOSS) is never folded. The queue is opened on first use, so
 // logging works before the reader task runs and from any thread.
 #include "platform/syslogx.h"
 #include "platform/syslog_reader.h"
+#include "platform/syslogx_held.h"
 
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
@@ -15,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -151,7 +152,10 @@ bool queueDroppedNote(MSG_Q_ID q, int waitMs) {
 
 void reportDropped(MSG_Q_ID q) { queueDroppedNote(q, 0); }
 
-void sendRecord(int level, const char* msg, size_t len) {
+// A line on lost records that the full queue did not take is counted with
+// its text instead (logged by the reader once there is room), not among the
+// records dropped, whose count says nothing of what they were.
+void sendRecord(int level, const char* msg, size_t len, bool loss = false) {
     SyslogRecord rec;
     fillRecord(rec, level, msg, len);
     MSG_Q_ID q = syslogx_queue();
@@ -164,6 +168,9 @@ void sendRecord(int level, const char* msg, size_t len) {
         return;
     }
     if (msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) != OK && !sendWaitingForRoom(q, rec)) {
+        if (loss && syslogx_holdLine(&gUnreported, level, "syslogx: ",
+                                     " lines held back by a full log queue, the last: ", msg, len))
+            return;
         gDropped.fetch_add(1, std::memory_order_relaxed);
         gUnreported.fetch_add(1, std::memory_order_relaxed);
         return;
@@ -199,19 +206,38 @@ thread_local FoldState tFold;
 
 }  // namespace
 
-void syslogx(int level, const char* format, ...) {
-    if ((level & 7) > gThreshold.load(std::memory_order_relaxed)) return;
+namespace {
+
+// The message of a format with its arguments, cut to a record's; its length.
+size_t formatMessage(char (&buf)[sizeof(SyslogRecord::msg) + 1], const char* format, va_list ap) {
     if (!format) format = "(null)";
+    int n = vsnprintf(buf, sizeof buf, format, ap);
+    if (n < 0) n = 0;
+    return static_cast<size_t>(n) < sizeof(SyslogRecord::msg) ? static_cast<size_t>(n) : sizeof(SyslogRecord::msg);
+}
+
+}  // namespace
+
+void syslogx(int level, const char* format, ...) {
+    const bool loss = (level & SYSLOGX_LOSS) != 0;
+    level &= ~SYSLOGX_LOSS;
+    if (!loss && (level & 7) > gThreshold.load(std::memory_order_relaxed)) return;
     char buf[sizeof(SyslogRecord::msg) + 1];
     va_list ap;
     va_start(ap, format);
-    int n = vsnprintf(buf, sizeof buf, format, ap);
+    const size_t len = formatMessage(buf, format, ap);
     va_end(ap);
-    if (n < 0) n = 0;
-    size_t len = static_cast<size_t>(n) < sizeof(SyslogRecord::msg) ? static_cast<size_t>(n)
-                                                                     : sizeof(SyslogRecord::msg);
 
     FoldState& f = tFold;
+    if (loss) {
+        // Each line on lost records is written: repeats folded before it are
+        // said first, and the next line is not folded into it.
+        if (f.repeats > 0) sendRepeatNote(f.lastLevel, f.repeats);
+        f.repeats = 0;
+        f.valid = false;
+        sendRecord(level, buf, len, true);
+        return;
+    }
     if (f.valid && f.lastLevel == level && f.lastLen == len && memcmp(f.last, buf, len) == 0) {
         if (++f.repeats >= kMaxFolded) {
             sendRepeatNote(level, f.repeats);
@@ -228,9 +254,34 @@ void syslogx(int level, const char* format, ...) {
     sendRecord(level, buf, len);
 }
 
-void syslogss_floodwarn(uintptr_t site) {
-    syslogx(147, "Flooding suspicion! Syslogx message 0x%08" PRIxPTR " will be suppressed in future",
-            site);
+void syslogss_floodwarn(const void* site, int level, const char* format, ...) {
+    char buf[sizeof(SyslogRecord::msg) + 1];
+    va_list ap;
+    va_start(ap, format);
+    const size_t len = formatMessage(buf, format, ap);
+    va_end(ap);
+    const bool loss = (level & SYSLOGX_LOSS) != 0;
+    // the warning names the message, cut so that the line keeps its end
+    syslogx(147, "Flooding suspicion! Syslogx message \"%.*s%s\" will be %s in future", len > 120 ? 117 : int(len),
+            buf, len > 120 ? "..." : "", loss ? "held back and counted" : "suppressed");
+    if (loss) syslogx_holdLine(site, level & ~SYSLOGX_LOSS, "syslogx: ", kFloodHeldTail, buf, len);
+}
+
+void syslogx_floodHold(const void* site, int level, const char* format, ...) {
+    char buf[sizeof(SyslogRecord::msg) + 1];
+    va_list ap;
+    va_start(ap, format);
+    const size_t len = formatMessage(buf, format, ap);
+    va_end(ap);
+    syslogx_holdLine(site, level & ~SYSLOGX_LOSS, "syslogx: ", kFloodHeldTail, buf, len);
+}
+
+bool syslogx_sendNow(int level, const char* msg, size_t len) {
+    MSG_Q_ID q = syslogx_queue();
+    if (!q) return false;
+    SyslogRecord rec;
+    fillRecord(rec, level, msg, len);
+    return msgQSend(q, &rec, sizeof rec, NO_WAIT, MSG_PRI_NORMAL) == OK;
 }
 
 void syslogx_setThreshold(int severity) {

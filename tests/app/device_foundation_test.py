@@ -255,8 +255,10 @@ NOISE = re.compile(r"watchdog limit|the base tick lagged|Localtime is older than
                    r"Last message repeated")
 
 
-# A site that repeats logs this once in place of its 14th message.
-FLOOD_WARNING = re.compile(r"Flooding suspicion! Syslogx message 0x[0-9a-f]+ will be suppressed in future$")
+# A site that repeats logs this once in place of its 14th message, which it
+# names.
+FLOOD_WARNING = re.compile(r'Flooding suspicion! Syslogx message ".*" will be (suppressed|held back and counted) '
+                           r'in future$')
 
 
 def stderr_messages(text):

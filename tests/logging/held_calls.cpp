@@ -4,6 +4,7 @@
 #include "call_gate.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -28,6 +29,7 @@ Gate& lookups() {
 }
 std::mutex gThreadMx;
 std::thread::id gLookupThread;
+std::string gLookupTask;   // a task name, "" for none
 
 bool isNvramFile(int fd) {
     char link[64], target[4096];
@@ -42,7 +44,10 @@ bool isNvramFile(int fd) {
 
 bool lookupHeldHere() {
     std::lock_guard<std::mutex> lk(gThreadMx);
-    return gLookupThread == std::this_thread::get_id();
+    if (gLookupThread == std::this_thread::get_id()) return true;
+    if (gLookupTask.empty()) return false;
+    char name[32] = "";
+    return pthread_getname_np(pthread_self(), name, sizeof name) == 0 && gLookupTask == name;
 }
 
 }  // namespace
@@ -60,14 +65,23 @@ void holdLookups(std::thread::id of) {
     }
     lookups().close();
 }
+void holdLookupsOfTask(const char* name) {
+    {
+        std::lock_guard<std::mutex> lk(gThreadMx);
+        gLookupTask = name;
+    }
+    lookups().close();
+}
 void releaseLookups() {
     {
         std::lock_guard<std::mutex> lk(gThreadMx);
         gLookupThread = std::thread::id();
+        gLookupTask.clear();
     }
     lookups().open();
 }
 bool lookupWaits(std::chrono::seconds limit) { return lookups().someoneWaits(limit); }
+bool lookupWaiters(int n, std::chrono::seconds limit) { return lookups().waitersReach(n, limit); }
 
 }  // namespace held_calls
 

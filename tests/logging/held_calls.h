@@ -18,7 +18,11 @@ bool nvramSyncWaits(std::chrono::seconds limit);
 
 // lstat() calls of the thread wait while held.
 void holdLookups(std::thread::id of);
+// ... or those of every task of the name (e.g. "r_MeasSplit").
+void holdLookupsOfTask(const char* name);
 void releaseLookups();
 bool lookupWaits(std::chrono::seconds limit);
+// Whether n callers wait at the gate together (up to limit).
+bool lookupWaiters(int n, std::chrono::seconds limit);
 
 }  // namespace held_calls

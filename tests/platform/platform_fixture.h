@@ -27,6 +27,7 @@ protected:
         // Ends any repeat folding left by an earlier test of this thread.
         static int boundary = 0;
         syslogx(7, "test boundary %d", ++boundary);
+        syslogx_reportHeld();   // counts an earlier test left held back
         takeLogRecords();
     }
     void TearDown() override {

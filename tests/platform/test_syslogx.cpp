@@ -17,11 +17,17 @@
 #include <cerrno>
 #include <cstring>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
 
 using Syslogx = PlatformTest;
+
+namespace {
+// Waits up to a minute for the condition.
+bool waitUntil(const std::function<bool()>& cond);
+}  // namespace
 
 TEST_F(Syslogx, RecordCarriesLevelDeviceTagAndCutMessage) {
     syslogx_setDeviceSuffix("_1");
@@ -93,15 +99,103 @@ TEST_F(Syslogx, ThresholdComparesSeverityOnly) {
     EXPECT_EQ(takeLogTexts(), (std::vector<std::string>{"error kept", "plain error kept"}));
 }
 
-TEST_F(Syslogx, FloodCounterWarnsOnceAndThenStaysSilent) {
+// The warning names the message the limit holds back first, not where it
+// is kept; a long one is cut so that the warning keeps its end.
+TEST_F(Syslogx, FloodCounterWarnsOnceWithTheMessageAndThenStaysSilent) {
     uint8_t counter = 0;
     for (int i = 0; i < 30; ++i) SYSLOGX_FLOOD(counter, 147, "flood %d", i);
     auto t = takeLogTexts();
     ASSERT_EQ(t.size(), 14u);
     EXPECT_EQ(t[12], "flood 12");
-    EXPECT_EQ(t[13].rfind("Flooding suspicion! Syslogx message 0x", 0), 0u);
-    EXPECT_NE(t[13].find(" will be suppressed in future"), std::string::npos);
+    EXPECT_EQ(t[13], "Flooding suspicion! Syslogx message \"flood 13\" will be suppressed in future");
     EXPECT_EQ(counter, 14);
+    syslogx_reportHeld();
+    EXPECT_TRUE(takeLogTexts().empty()) << "a line on no loss is not counted";
+
+    uint8_t longSite = 13;
+    const std::string text(190, 'y');
+    SYSLOGX_FLOOD(longSite, 147, "%s", text.c_str());
+    t = takeLogTexts();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0], "Flooding suspicion! Syslogx message \"" + std::string(117, 'y') +
+                        "...\" will be suppressed in future");
+}
+
+// A line on lost records is written each time: never folded into a repeat
+// note (the note of what was folded before it comes first), and whatever the
+// threshold. The flag is no part of the level.
+TEST_F(Syslogx, LossLinesAreNeverFoldedNorHeldByTheThreshold) {
+    syslogx(150, "before");
+    syslogx(150, "before");
+    for (int i = 0; i < 3; ++i) syslogx(147 | SYSLOGX_LOSS, "m01: record at 0x1234 refused");
+    syslogx(147, "m01: record at 0x1234 refused");   // the same, no loss line: written once more, not folded
+    syslogx_setThreshold(3);
+    syslogx(148 | SYSLOGX_LOSS, "warning on a loss");
+    syslogx(148, "warning on nothing lost");
+    syslogx_setThreshold(7);
+    auto recs = takeLogRecords();
+    std::vector<std::string> t;
+    for (const auto& r : recs) t.push_back(recordText(r));
+    EXPECT_EQ(t, (std::vector<std::string>{"before", "Last message repeated 1 times.",
+                                           "m01: record at 0x1234 refused", "m01: record at 0x1234 refused",
+                                           "m01: record at 0x1234 refused", "m01: record at 0x1234 refused",
+                                           "warning on a loss"}));
+    ASSERT_EQ(recs.size(), 7u);
+    EXPECT_EQ(recs[2].level, 147);
+    EXPECT_EQ(recs[6].level, 148);
+}
+
+// Past the flood limit a line on lost records is counted, not dropped: the
+// log reader logs the count with the last line it counts within about a
+// second, although no later line of the site comes; a line on no loss at the
+// same time stays suppressed as before.
+TEST_F(Syslogx, LossLinesPastTheFloodLimitAreCountedAndTheCountIsLoggedSoon) {
+    ASSERT_EQ(syslogx_readerStart(0), 1);
+    uint8_t loss = 0, other = 0;
+    for (int i = 0; i < 30; ++i) {
+        SYSLOGX_FLOOD(loss, 147 | SYSLOGX_LOSS, "BFSWriter: 'meas:/A%07d.001' dropped", i);
+        SYSLOGX_FLOOD(other, 147, "noise %d", i);
+    }
+    const std::string counted = "syslogx: 17 lines held back by the flood limit, the last: BFSWriter: "
+                                "'meas:/A0000029.001' dropped";
+    const bool logged = waitUntil([&] { return readFile("log.txt").find(counted) != std::string::npos; });
+    syslogx_readerStop();
+    const std::string log = readFile("log.txt");
+    EXPECT_TRUE(logged) << log;
+    EXPECT_NE(log.find("BFSWriter: 'meas:/A0000012.001' dropped"), std::string::npos);
+    EXPECT_NE(log.find("Flooding suspicion! Syslogx message \"BFSWriter: 'meas:/A0000013.001' dropped\" will be "
+                       "held back and counted in future"),
+              std::string::npos);
+    EXPECT_NE(log.find("Flooding suspicion! Syslogx message \"noise 13\" will be suppressed in future"),
+              std::string::npos);
+    EXPECT_EQ(log.find("noise 14"), std::string::npos);
+    EXPECT_EQ(log.find("lines held back by the flood limit, the last: noise"), std::string::npos);
+
+    // what comes later is counted anew, and said before the reader stops
+    for (int i = 0; i < 2; ++i) SYSLOGX_FLOOD(loss, 147 | SYSLOGX_LOSS, "BFSWriter: 'meas:/B%d.001' dropped", i);
+    ASSERT_EQ(syslogx_readerStart(0), 1);
+    syslogx_readerStop();
+    EXPECT_NE(readFile("log.txt").find("syslogx: 2 lines held back by the flood limit, the last: BFSWriter: "
+                                       "'meas:/B1.001' dropped"),
+              std::string::npos);
+}
+
+// A line on lost records that finds the log queue full is counted with its
+// text, not among the records dropped, and said once there is room.
+TEST_F(Syslogx, LossLineThatFindsTheQueueFullIsCountedWithItsText) {
+    for (int i = 0; i < kSyslogQueueDepth; ++i) syslogx(150, "fill %d", i);
+    const unsigned dropped = syslogx_droppedCount();
+    syslogx(147 | SYSLOGX_LOSS, "event of pid 0x12 dropped");
+    syslogx(147 | SYSLOGX_LOSS, "event of pid 0x13 dropped");
+    EXPECT_EQ(syslogx_droppedCount(), dropped);
+    EXPECT_FALSE(syslogx_reportHeld()) << "no room yet: kept";
+    // a reader that stops at once says the count once it has made room
+    ASSERT_EQ(syslogx_readerStart(0), 1);
+    syslogx_readerStop();
+    const std::string log = readFile("log.txt");
+    EXPECT_NE(log.find("fill 1023"), std::string::npos);
+    EXPECT_NE(log.find("syslogx: 2 lines held back by a full log queue, the last: event of pid 0x13 dropped"),
+              std::string::npos);
 }
 
 TEST_F(Syslogx, FullQueueDropsWithoutBlocking) {

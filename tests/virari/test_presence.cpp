@@ -1,6 +1,7 @@
 // Presence messages, the hosts table, time-outs, resets, the connect
 // manager's decisions and the capability answers.
 #include "bc2_fixture.h"
+#include "platform/syslogx.h"
 
 TEST_F(Bc2Test, DropsShortForeignRangeAndOwnMessages) {
     auto m = message(Presence{});
@@ -15,10 +16,13 @@ TEST_F(Bc2Test, DropsShortForeignRangeAndOwnMessages) {
     for (int i = 0; i < 20; ++i) EXPECT_FALSE(receive(own));
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "BC2_UDP_listen() wrong pid received 64"));
-    // 13 lines (repeats folded by the log), then the flooding warning once
-    EXPECT_EQ(countContaining(log, "received our own pid, ignored"), 1);
+    // 13 lines (repeats folded by the log), then the flooding warning once,
+    // which names the line
+    EXPECT_EQ(countContaining(log, "received our own pid, ignored"), 2);
     EXPECT_TRUE(logContains(log, "Last message repeated 12 times."));
     EXPECT_EQ(countContaining(log, "Flooding suspicion"), 1);
+    EXPECT_TRUE(logContains(log, "Flooding suspicion! Syslogx message \"BC2_UDP_listen() received our own pid, "
+                                 "ignored\" will be suppressed in future"));
 }
 
 // Multicast comes back to its sender: the device's own presence message is
@@ -406,6 +410,35 @@ TEST(Bc2Flood, BudgetRefillsEveryMinuteAndSaysWhatWasHeldBack) {
         for (int i = 1; i < 13; ++i) EXPECT_TRUE(bc2_flood_pass(a, FL_OFFLINE, t0 + 60000 + i));
         EXPECT_FALSE(bc2_flood_pass(a, FL_OFFLINE, t0 + 60100));
     }
+    bc2_flood_reset();
+    takeLogTexts();
+}
+
+// Records another device sends for a full FIFO are dropped, and past the
+// budget so are the lines that name them: their count is logged at the log
+// reader's next report (about a second), with no later line of the kind
+// needed, and not again a minute later; counts of other addresses and kinds
+// stay apart.
+TEST(Bc2Flood, DroppedRecordLinesHeldBackAreCountedAtTheNextReport) {
+    bc2_flood_reset();
+    syslogx_reportHeld();
+    takeLogTexts();
+    const uint32_t a = inet_addr("127.0.0.5"), b = inet_addr("127.0.0.6");
+    for (int i = 0; i < 13; ++i) EXPECT_TRUE(bc2_flood_pass(a, FL_FIFO_FULL, 1000 + i));
+    for (int i = 0; i < 8; ++i) EXPECT_FALSE(bc2_flood_pass(a, FL_FIFO_FULL, 1100 + i));
+    for (int i = 0; i < 14; ++i) bc2_flood_pass(b, FL_TOO_LONG, 1200 + i);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "on records for a full FIFO caused by 127.0.0.5 are held back"), 1);
+    EXPECT_FALSE(logContains(log, "were held back"));
+    ASSERT_TRUE(syslogx_reportHeld());
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "Diradir2: 8 log lines on records for a full FIFO caused by 127.0.0.5 were held back"),
+              1);
+    EXPECT_EQ(countContaining(log, "Diradir2: 1 log lines on records or commands too long caused by 127.0.0.6 were "
+                                   "held back"),
+              1);
+    EXPECT_TRUE(bc2_flood_pass(a, FL_FIFO_FULL, 61200));
+    EXPECT_FALSE(logContains(takeLogTexts(), "were held back")) << "counted once";
     bc2_flood_reset();
     takeLogTexts();
 }

@@ -29,7 +29,7 @@ void ccpmrDaqTask(SEM_ID started) {
         }
         CcpDaqList* d = msg.daq < CCPMR_DAQS ? ccpmr_daqByIndex[msg.daq] : nullptr;
         if (!d) {
-            SYSLOGX_FLOOD(gFloodDaq, 147, "CCPMR: received ODT with NULL handle");
+            SYSLOGX_FLOOD(gFloodDaq, 147 | SYSLOGX_LOSS, "CCPMR: received ODT with NULL handle");
             continue;
         }
         ccpmr_daq_store(d, msg);
@@ -55,7 +55,7 @@ void ccpmr_daq_store(CcpDaqList* d, const CcpDaqMsg& msg) {
 void ccpmr_DaqHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const uint8_t* data) {
     auto* d = static_cast<CcpDaqList*>(user);
     if (!d || !d->master) {
-        SYSLOGX_FLOOD(gFloodNull, 147, "CCPMR: received ODT with NULL handle");
+        SYSLOGX_FLOOD(gFloodNull, 147 | SYSLOGX_LOSS, "CCPMR: received ODT with NULL handle");
         return;
     }
     CcpMaster* m = d->master;
@@ -72,7 +72,7 @@ void ccpmr_DaqHandler(void* user, uint32_t, uint8_t, uint32_t lenFlags, const ui
     // the 1 ms raster must never wait: a full queue drops the message
     if (!gQueue || msgQSend(gQueue, &q, sizeof q, NO_WAIT, MSG_PRI_NORMAL) != OK) {
         ++gLost;
-        SYSLOGX_FLOOD(gFloodQueue, 147, "ccpmr_DaqHandler(): _msgq_send()!");
+        SYSLOGX_FLOOD(gFloodQueue, 147 | SYSLOGX_LOSS, "ccpmr_DaqHandler(): _msgq_send()!");
         return;
     }
     ++gMsgCount;

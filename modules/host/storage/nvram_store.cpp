@@ -435,8 +435,15 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     if (!validAddress(id, copy) || (!src && len)) return -1;
     size_t size = nvramElementSize(id);
     size_t count = std::min(len, size);
-    std::lock_guard<std::mutex> lk(mx);
+    std::unique_lock<std::mutex> lk(mx);
     if (!loaded) load();
+    // Only the first change the disk lacks wakes the writer, and within a
+    // batch only the batch's end: it gathers the others by itself. A writer
+    // woken for every change of a batch (an outing's reset of the lap stack
+    // writes hundreds) would take the lock between them, and a writer that
+    // loses the processor while it holds the lock holds up whoever changes
+    // the image, a raster among them.
+    const bool wakeWriter = !pendingLocked() && openBatches == 0;
     Element& e = image[{id, copy}];
     int n = e.newest();
     Slot next;
@@ -452,7 +459,8 @@ long nvramWrite(unsigned id, unsigned copy, const void* src, size_t len) {
     e.slot[n == 0 ? 1 : 0] = std::move(next);
     changedAt[{id, copy}] = ++changeCount;
     startWriterLocked();
-    changed.notify_all();
+    lk.unlock();
+    if (wakeWriter) changed.notify_all();
     return static_cast<long>(count);
 }
 
@@ -462,11 +470,14 @@ void nvramBatchBegin() {
 }
 
 void nvramBatchEnd() {
+    bool last;
     {
         std::lock_guard<std::mutex> lk(mx);
         if (openBatches) --openBatches;
+        last = openBatches == 0;
     }
-    changed.notify_all();
+    // only the end of the last open batch lets the writer on
+    if (last) changed.notify_all();
 }
 
 bool nvramFlush() { return waitStored(UINT64_MAX, nullptr) == Waited::Stored; }

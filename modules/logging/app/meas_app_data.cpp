@@ -12,7 +12,7 @@ uint8_t floodNoBlock, floodNoData, floodIllegal, floodUnhandled, floodToutArgs;
 
 void logUnhandled(const MeasBlock* b) {
     char rn[16];
-    SYSLOGX_FLOOD(floodUnhandled, 147,
+    SYSLOGX_FLOOD(floodUnhandled, 147 | SYSLOGX_LOSS,
                   "<meas_app_gw_cbData> unhandled data type: m0%d PID: 0x%X, Type: %s, BLK #%d, Ch #%d, Raster: %s",
                   b->measIdx + 1, b->pid, meas_app_typeName(b), b->config->blockNumber, int(b->config->channelCount),
                   convraster2ascii(b->config->raster, rn));
@@ -37,7 +37,7 @@ void setCondError(MeasBlock* b) {
 int meas_app_gw_cbData(unsigned long error, void* data, void* user) {
     auto* b = static_cast<MeasBlock*>(user);
     if (!b) {
-        SYSLOGX_FLOOD(floodNoBlock, 147, "meas_app_gw_cbData: zero pointer for container!");
+        SYSLOGX_FLOOD(floodNoBlock, 147 | SYSLOGX_LOSS, "meas_app_gw_cbData: zero pointer for container!");
         return 0;
     }
     const uint16_t f = lst(b);
@@ -48,12 +48,12 @@ int meas_app_gw_cbData(unsigned long error, void* data, void* user) {
         return 1;
     }
     if (!data) {
-        SYSLOGX_FLOOD(floodNoData, 147, "meas_app_gw_cbData: zero pointer for databuffer! %d for m0%d, BLK #%d, PID 0x%X",
+        SYSLOGX_FLOOD(floodNoData, 147 | SYSLOGX_LOSS, "meas_app_gw_cbData: zero pointer for databuffer! %d for m0%d, BLK #%d, PID 0x%X",
                       0, b->measIdx + 1, b->config->blockNumber, b->pid);
         return 0;
     }
     if (!(f & MEAS_LST_STARTED) || !(f & MEAS_LST_REPLY)) {
-        SYSLOGX_FLOOD(floodIllegal, 147, "meas_app_gw_cbData(): oh mist, illegal databuffer 0x%x",
+        SYSLOGX_FLOOD(floodIllegal, 147 | SYSLOGX_LOSS, "meas_app_gw_cbData(): oh mist, illegal databuffer 0x%x",
                       unsigned(reinterpret_cast<uintptr_t>(data)));
         logUnhandled(b);
         return 0;

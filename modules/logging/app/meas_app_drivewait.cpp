@@ -117,7 +117,7 @@ bool watchRecording(unsigned idx, bool* back) {
     }
     switch (what) {
     case GONE:
-        syslogx(148, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
+        syslogx(148 | SYSLOGX_LOSS, "m%02u: drive %s not available, records are lost until it is back", idx + 1, target);
         return room;
     case FILES_GONE:
         syslogx(148, "m%02u: files gone from drive %s, recording goes on in a new file", idx + 1, target);

@@ -55,14 +55,14 @@ void meas_app_noteRefusedStamp(unsigned pid, uint32_t stamp) {
     if (std::abs(int64_t(off)) <= kForeignLimit) return;
     if (!gValues[pid % kSources].refuse(off > 0 ? kAhead : kBehind)) return;
     const long seconds = long((std::abs(int64_t(off)) + 5000) / 10000);
-    syslogx(148, "values of PID 0x%X come stamped %ld s %s this device's time, not recorded: does it follow "
+    syslogx(148 | SYSLOGX_LOSS, "values of PID 0x%X come stamped %ld s %s this device's time, not recorded: does it follow "
                  "another time master?",
             pid, seconds, off > 0 ? "ahead of" : "behind");
 }
 
 void meas_app_noteStampInTime(unsigned pid) {
     if (const uint32_t n = gValues[pid % kSources].end())
-        syslogx(148, "values of PID 0x%X come stamped in this device's time again, %u refused", pid, unsigned(n));
+        syslogx(148 | SYSLOGX_LOSS, "values of PID 0x%X come stamped in this device's time again, %u refused", pid, unsigned(n));
 }
 
 void meas_app_noteIllegalCondStamp(const MeasBlock* b, uint32_t stamp, uint32_t now) {

@@ -110,7 +110,7 @@ void* eventlogger::allocate(int site, uint16_t pid, uint32_t ts) {
         }
         return p;
     }
-    SYSLOGX_FLOOD(gFloodPool, 147, "eventlogger::putEvent(): pool full (%d), discarding event from pid %x with TS %d",
+    SYSLOGX_FLOOD(gFloodPool, 147 | SYSLOGX_LOSS, "eventlogger::putEvent(): pool full (%d), discarding event from pid %x with TS %d",
                   site, unsigned(pid), int(ts));
     if (!overload_) {
         overload_ = true;
@@ -151,7 +151,7 @@ void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid
         std::memcpy(e->payload, payload, EVENT_PAYLOAD_MAX);
         e->payload[EVENT_PAYLOAD_MAX - 2] = 0;
         e->payload[EVENT_PAYLOAD_MAX - 1] = 0;
-        SYSLOGX_FLOOD(gFloodTrunc, 147, "eventlogger::putEvent(): event from pid 0x%.2x truncated from %d to %d bytes",
+        SYSLOGX_FLOOD(gFloodTrunc, 147 | SYSLOGX_LOSS, "eventlogger::putEvent(): event from pid 0x%.2x truncated from %d to %d bytes",
                       unsigned(pid), int(length), int(EVENT_PAYLOAD_MAX));
         length = EVENT_PAYLOAD_MAX;
     } else {
@@ -256,7 +256,7 @@ int eventlogging_cmd(ci_msg_t* msg) {
     const uint16_t pid = ci_get_src(msg);
     // the fixed fields must be there to sort and write the event
     if (len < EVENT_PAYLOAD_FIXED + 2 || len > CI_MAX_PAYLOAD) {
-        SYSLOGX_FLOOD(gFloodShort, 147, "eventlogging_cmd(): event from pid 0x%.2x with length %u ignored",
+        SYSLOGX_FLOOD(gFloodShort, 147 | SYSLOGX_LOSS, "eventlogging_cmd(): event from pid 0x%.2x with length %u ignored",
                       unsigned(pid), unsigned(len));
         return 1;
     }

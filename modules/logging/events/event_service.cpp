@@ -83,7 +83,7 @@ void eventlogging_send(const EventRecord* ev, const char* name, const char* desc
     }
     const int err = q ? errno : S_objLib_OBJ_ID_ERROR;
     char buf[16];
-    SYSLOGX_FLOOD(gFloodSend, 147, "eventlogging_send(): cannot send msg to queue, errno %s",
+    SYSLOGX_FLOOD(gFloodSend, 147 | SYSLOGX_LOSS, "eventlogging_send(): cannot send msg to queue, errno %s",
                   errnoText(err, buf, sizeof buf));
     // every dropped event counts, whether or not it starts an overload
     event_count(sig.event_send_discarded_cnt);

@@ -104,13 +104,13 @@ int fifo_condition_request(const MeasFifoCondRequest& r) {
 
 int fifo_condition_put(unsigned n, const uint8_t* slot) {
     if (n >= MEAS_COND_FIFOS) {
-        SYSLOGX_FLOOD(floodPutNum, 147, "fifo_condition_put Fifo #%d: MF_ERR_COND_NUM.", int(n));
+        SYSLOGX_FLOOD(floodPutNum, 147 | SYSLOGX_LOSS, "fifo_condition_put Fifo #%d: MF_ERR_COND_NUM.", int(n));
         return MF_ERR_COND_NUM;
     }
     CondFifo& f = gFifo[n];
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.ring || !slot) {
-        SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_condition_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+        SYSLOGX_FLOOD(floodPutInvalid, 147 | SYSLOGX_LOSS, "fifo_condition_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
         return MF_ERR_FIFO_INVALID;
     }
     uint32_t ts = be_get32(slot);

@@ -72,7 +72,7 @@ std::mutex invalidPutMx;
 
 void noteInvalidPut(unsigned n) {
     std::lock_guard<std::mutex> lk(invalidPutMx);
-    SYSLOGX_FLOOD(floodPutInvalid, 147, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
+    SYSLOGX_FLOOD(floodPutInvalid, 147 | SYSLOGX_LOSS, "fifo_data_put Fifo #%d: MF_ERR_FIFO_INVALID.", int(n));
     if (++invalidPuts % 1000 == 0)
         syslogx(147, "fifo_data_put, tried to access invalid fifo %u times.", unsigned(invalidPuts));
 }
@@ -372,7 +372,7 @@ int fifo_data_release(unsigned n) {
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.buf) return MF_ERR_NOT_SET_UP;
     if (f.newTimeRefused)
-        syslogx(148, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
+        syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
                      "recorded: the measurement restarts in the new time",
                 f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeFirst),
                 unsigned(f.newTimeLast));

@@ -19,8 +19,17 @@ struct LapStack {
 };
 
 // The lap stack is reached from the status block task, the command task and
-// the counters (new outing): one mutex of its own, taken last.
+// the counters (new outing). Two mutexes: the RAM mirror's, which the
+// rasters take to copy the stack into a file's status block, held only to
+// change or copy the mirror (taken last); and the store's, taken first by
+// those who change the stack, which keeps their NVRAM writes in the order
+// of their changes. An outing's reset writes hundreds of elements: with
+// the store's mutex alone, so that no raster waits for them.
 std::mutex& lock() {
+    static std::mutex m;
+    return m;
+}
+std::mutex& storeLock() {
     static std::mutex m;
     return m;
 }
@@ -35,32 +44,50 @@ void putLe16(uint8_t* p, uint16_t v) {
 }
 uint16_t getLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
-bool storeCounts() {
+// The NVRAM side; called with the store's mutex held.
+bool storeCounts(uint16_t begun, uint16_t completed) {
     uint8_t c[4];
-    putLe16(c, current.begun);
-    putLe16(c + 2, current.completed);
+    putLe16(c, begun);
+    putLe16(c + 2, completed);
     return nvram_dbs_write(NVRAM_ID_LAPSTACK_COUNTERS, 0, c, 4) == 4;
 }
 
-bool storeEntry(unsigned idx) {
-    return nvram_dbs_write(NVRAM_ID_LAPSTACK, idx, current.entries[idx], SB_LAPSTACK_ENTRY) == SB_LAPSTACK_ENTRY;
+bool storeEntry(unsigned idx, const uint8_t* entry) {
+    return nvram_dbs_write(NVRAM_ID_LAPSTACK, idx, entry, SB_LAPSTACK_ENTRY) == SB_LAPSTACK_ENTRY;
 }
 
-// Zeroes the stack in RAM and NVRAM (one write to the disk, behind us).
-void resetLocked() {
-    std::memset(&current, 0, sizeof current);
+// Zeroes the stack in RAM, then in NVRAM (one write to the disk, behind
+// us). The mirror's power-down copy is kept first when the device powers
+// down. Called with the store's mutex held.
+void resetStored() {
+    {
+        std::lock_guard<std::mutex> lk(lock());
+        if (powerDown && !powerDownValid) {
+            powerDownCopy = current;
+            powerDownValid = true;
+        }
+        std::memset(&current, 0, sizeof current);
+    }
+    static const uint8_t zero[SB_LAPSTACK_ENTRY] = {};
     NvramBatch together;
-    storeCounts();
-    for (unsigned i = 0; i < SB_LAPSTACK_ENTRIES; ++i) storeEntry(i);
+    storeCounts(0, 0);
+    for (unsigned i = 0; i < SB_LAPSTACK_ENTRIES; ++i) storeEntry(i, zero);
 }
 
-void checkReadLocked() {
+void setMirror(const LapStack& s) {
+    std::lock_guard<std::mutex> lk(lock());
+    current = s;
+}
+
+// Reads the stack from NVRAM into the mirror; damage is mended as far as it
+// goes. Called with the store's mutex held.
+void checkReadStored() {
     uint8_t c[4];
     long r = nvram_dbs_read(NVRAM_ID_LAPSTACK_COUNTERS, 0, c, 4);
     if (r != 4) {
         syslogx(147, "sb_lapstack_check_read: error reading lapstack entry, num %u != %u; initializing",
                 unsigned(r < 0 ? 0 : r), 4u);
-        resetLocked();
+        resetStored();
         return;
     }
     LapStack s{};
@@ -71,7 +98,7 @@ void checkReadLocked() {
         if (r != long(SB_LAPSTACK_ENTRY)) {
             syslogx(147, "sb_lapstack_check_read: error reading lapstack cnt %u, num %u != %u; initializing", i,
                     unsigned(r < 0 ? 0 : r), unsigned(SB_LAPSTACK_ENTRY));
-            resetLocked();
+            resetStored();
             return;
         }
     }
@@ -80,16 +107,16 @@ void checkReadLocked() {
         // entry is in doubt, the history before it stays
         syslogx(148, "sb_lapstack_check_read: last entry not written correctly, deleting last entry");
         s.begun = s.completed;
-        current = s;
-        storeCounts();
+        setMirror(s);
+        storeCounts(s.begun, s.completed);
         return;
     }
     if (s.begun != s.completed) {
         syslogx(147, "sb_lapstack_check_read: lapstack corrupt, deleting...");
-        resetLocked();
+        resetStored();
         return;
     }
-    current = s;
+    setMirror(s);
 }
 
 }  // namespace
@@ -108,37 +135,41 @@ SbLapEntry sb_lapstack_makeEntry(uint16_t lap, uint32_t t, float fuel) {
 }
 
 void sb_lapstack_check_read() {
-    std::lock_guard<std::mutex> lk(lock());
-    checkReadLocked();
+    std::lock_guard<std::mutex> store(storeLock());
+    checkReadStored();
 }
 
 void sb_lapstack_add_entry(uint16_t lap, uint32_t lapTime, float fuel) {
     const SbLapEntry e = sb_lapstack_makeEntry(lap, lapTime, fuel);
-    std::lock_guard<std::mutex> lk(lock());
-    checkReadLocked();
-    // the three steps of an append reach the disk together
+    std::lock_guard<std::mutex> store(storeLock());
+    checkReadStored();
+    unsigned idx;
+    uint16_t begun, completed;
+    uint8_t entry[SB_LAPSTACK_ENTRY];
+    {
+        std::lock_guard<std::mutex> lk(lock());
+        idx = current.begun % SB_LAPSTACK_ENTRIES;
+        uint8_t* p = current.entries[idx];
+        p[0] = e.lap;
+        p[1] = e.minutes;
+        p[2] = e.seconds;
+        p[3] = e.hundredths;
+        putLe16(p + 4, e.fuel);
+        std::memcpy(entry, p, sizeof entry);
+        begun = ++current.begun;
+        completed = ++current.completed;
+    }
+    // the three steps of an append reach the disk together; a store cut
+    // between them still shows the entry begun and not completed
     NvramBatch together;
-    const unsigned idx = current.begun % SB_LAPSTACK_ENTRIES;
-    ++current.begun;
-    storeCounts();
-    uint8_t* p = current.entries[idx];
-    p[0] = e.lap;
-    p[1] = e.minutes;
-    p[2] = e.seconds;
-    p[3] = e.hundredths;
-    putLe16(p + 4, e.fuel);
-    storeEntry(idx);
-    ++current.completed;
-    storeCounts();
+    storeCounts(begun, uint16_t(completed - 1));
+    storeEntry(idx, entry);
+    storeCounts(begun, completed);
 }
 
 void sb_lapstack_reset_history() {
-    std::lock_guard<std::mutex> lk(lock());
-    if (powerDown && !powerDownValid) {
-        powerDownCopy = current;
-        powerDownValid = true;
-    }
-    resetLocked();
+    std::lock_guard<std::mutex> store(storeLock());
+    resetStored();
 }
 
 int sb_lapstack_get(uint8_t* buf, uint32_t size) {
@@ -175,6 +206,7 @@ void sb_lapstack_setPowerDown() {
 }
 
 void sb_lapstack_resetForTest() {
+    std::lock_guard<std::mutex> store(storeLock());
     std::lock_guard<std::mutex> lk(lock());
     std::memset(&current, 0, sizeof current);
     powerDownValid = powerDown = false;

@@ -92,7 +92,7 @@ Backend::~Backend() {
 void Backend::tellLost(const MissedActions& m, const char* writer) const {
     for (const MissedFile& f : m.files)
         if (f.items)
-            syslogx(147,
+            syslogx(147 | SYSLOGX_LOSS,
                     "Backend::~Backend(): m0%u '%s': %u bytes in %u blocks (time stamps %u to %u) not written by "
                     "%s, which would not stop",
                     measIdx_ + 1, f.name, unsigned(f.bytes), unsigned(f.items), unsigned(f.firstTs),
@@ -345,7 +345,7 @@ void Backend::giveUpOldestFile() {
             }
             s.gaveUp.store(true);
         }
-        syslogx(148, "Backend::taskMain(): writer %s (%u) fell behind, %u files of m0%u live: it gives up '%s'", s.name,
+        syslogx(148 | SYSLOGX_LOSS, "Backend::taskMain(): writer %s (%u) fell behind, %u files of m0%u live: it gives up '%s'", s.name,
                 i, live, measIdx_ + 1, name);
         nameFinished(*w, s.givenUp, kMissedFellBehind);
     }

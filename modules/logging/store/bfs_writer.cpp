@@ -133,7 +133,7 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
             e.state = lost ? LOST : SKIP;
         }
         dropPendingMeta(vfIdx);
-        SYSLOGX_FLOOD(floodSkip_, 148, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
+        SYSLOGX_FLOOD(floodSkip_, 148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
     if (!isOpen(vfIdx) && !open(vfIdx)) {
@@ -149,13 +149,13 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx != vfIdx || !e.stream) {
-        SYSLOGX_FLOOD(floodPtr_, 147, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
+        SYSLOGX_FLOOD(floodPtr_, 147 | SYSLOGX_LOSS, "BFSWriter::write() - failed to get fileptr with index (%d)", vfIdx);
         return false;
     }
     if (length && std::fwrite(data, 1, length, e.stream) != length) {
         const int err = errno ? errno : EIO;
         countFailure();
-        SYSLOGX_FLOOD(floodWrite_, 147, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
+        SYSLOGX_FLOOD(floodWrite_, 147 | SYSLOGX_LOSS, "BFSWriter::write() - failed to write to file with index (%d) '%s': %s",
                       vfIdx, e.path, std::strerror(err));
         if (!backToWholeItem(e, err)) dropFile(e, err);
         return false;
@@ -190,7 +190,7 @@ bool BFSWriter::backToWholeItem(WriterFileEntry_t& e, int err) {
     const bool cut = ::ftruncate(e.fd, off_t(e.whole)) == 0 && ::fseeko(e.stream, off_t(e.whole), SEEK_SET) == 0;
     e.total = e.whole;
     countFailure(lost);
-    SYSLOGX_FLOOD(floodCut_, 147, "BFSWriter: '%s' taken back to its last whole item at byte %u (%s), %u items lost%s",
+    SYSLOGX_FLOOD(floodCut_, 147 | SYSLOGX_LOSS, "BFSWriter: '%s' taken back to its last whole item at byte %u (%s), %u items lost%s",
                   e.path, unsigned(e.whole), std::strerror(err), unsigned(lost), cut ? "" : ", cut failed");
     return cut && e.whole >= e.headerEnd;
 }
@@ -221,7 +221,7 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err, const char* cause) {
         meas_app_forgetFileMade(host);
     }
     // a limit of its own: the refusals before it must not silence it
-    SYSLOGX_FLOOD(floodDrop_, 147, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
+    SYSLOGX_FLOOD(floodDrop_, 147 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped: %s (%s, %u bytes on the drive)", e.path,
                   noHeader ? "its header did not reach the drive, removed" : "no cut possible",
                   err ? std::strerror(err) : cause ? cause : "not the drive", unsigned(onDrive));
     e.stream = nullptr;
@@ -240,7 +240,7 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     // closed without a write: the buffer is emptied first, and the fd goes with the stream
     __fpurge(e.stream);
     std::fclose(e.stream);
-    syslogx(148, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
+    syslogx(148 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
                  "written to it",
             e.path, onDrive);
     e.stream = nullptr;
@@ -309,7 +309,7 @@ bool BFSWriter::open(int vfIdx) {
     };
     VirtualFile* vf = virtualFiles.get(measIdx_, vfIdx);
     if (!vf) {
-        SYSLOGX_FLOOD(floodInvalid_, 147, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", int(measIdx_),
+        SYSLOGX_FLOOD(floodInvalid_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): trying to access invalid vfile (%d/%d)", int(measIdx_),
                       vfIdx);
         return skip();
     }
@@ -333,7 +333,7 @@ bool BFSWriter::open(int vfIdx) {
     if (halted()) return false;   // the file is not made: the halt named it
     int err = 0;
     if (!openFileAtomic(e, vfIdx, name, &err)) {
-        SYSLOGX_FLOOD(floodOpen_, 147, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
+        SYSLOGX_FLOOD(floodOpen_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to open file (%s/%s)", drive_.c_str(), name);
         skip();
         // its records are lost; a drive that refused it (full, read-only,
         // not allowed, failing) is looked at again until it takes a new file
@@ -343,7 +343,7 @@ bool BFSWriter::open(int vfIdx) {
     }
     const char* why = nullptr;
     if (!vf->writeHeader(*this, &why) || !writePendingMeta(vfIdx)) {
-        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s)", e.path);
+        SYSLOGX_FLOOD(floodHeader_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to write header (%s)", e.path);
         // a write the drive refused dropped it already, naming the drive's error
         if (e.stream)
             dropFile(e, 0, !mediaAvailable_.load() ? "the drive went away" : why ? why : "a header block was refused");
@@ -355,7 +355,7 @@ bool BFSWriter::open(int vfIdx) {
     if (std::fflush(e.stream) != 0) {
         err = errno;
         countFailure();
-        SYSLOGX_FLOOD(floodHeader_, 147, "BFSWriter::open(): failed to write header (%s): %s", e.path,
+        SYSLOGX_FLOOD(floodHeader_, 147 | SYSLOGX_LOSS, "BFSWriter::open(): failed to write header (%s): %s", e.path,
                       std::strerror(err));
         dropFile(e, err);
         return skip();
@@ -648,7 +648,7 @@ void BFSWriter::logMissed(const char* path, const MissedFile& f, const char* whe
     char stamps[48] = "";
     if (f.firstTs)
         std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
-    syslogx(147, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s: %s", path, unsigned(f.bytes),
+    syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s: %s", path, unsigned(f.bytes),
             unsigned(f.items), stamps, when, outcome);
 }
 
@@ -660,7 +660,7 @@ void BFSWriter::nameMissed(const MissedFile& f, const char* when) {
     if (!made && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
     else if (!made) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
     if (f.items) logMissed(path, f, when, made ? kFileEnds : kNotOnDrive);
-    else if (made) syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
+    else if (made) syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);
 }
 
 void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed) {
@@ -683,21 +683,21 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
                       : madeAfter           ? kMadeAfter
                                             : kNotOnDrive);
         } else if (open && f.closed) {
-            syslogx(147, "BFSWriter: '%s': its closing blocks not written %s", path, when);
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);
         } else if (atStop && f.opened && !mine) {
             // begun for this drive, but none of it reached the writer
-            syslogx(147, "BFSWriter: '%s': not made %s: it held no blocks yet", path, when);
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': not made %s: it held no blocks yet", path, when);
         }
         if (closeMissed && mine && f.closed) close(f.vfIdx);
     }
     if (missed.copies)
-        syslogx(147, "BFSWriter: %u copies of files to the USB drive not started %s", unsigned(missed.copies), when);
+        syslogx(147 | SYSLOGX_LOSS, "BFSWriter: %u copies of files to the USB drive not started %s", unsigned(missed.copies), when);
 }
 
 void BFSWriter::haltFiles(MissedActions& missed, bool held) {
     if (!held) {
         // inside a write of its own that does not end: what it holds is not known
-        syslogx(147, "BFSWriter: '%s': m0%u: the writer did not halt within the stop's wait: what it had not written "
+        syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': m0%u: the writer did not halt within the stop's wait: what it had not written "
                      "is not known, its open files end where the drive has them",
                 drive_.c_str(), measIdx_ + 1);
         return;
@@ -714,7 +714,7 @@ void BFSWriter::haltFiles(MissedActions& missed, bool held) {
         if (held && std::fflush(e.stream) != 0) {
             const int err = errno;
             countFailure();
-            syslogx(147, "BFSWriter: '%s': %u bytes its stream held not written at the stop: %s", e.path,
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': %u bytes its stream held not written at the stop: %s", e.path,
                     unsigned(__fpending(e.stream)), std::strerror(err));
         }
     }

@@ -189,7 +189,7 @@ void BFSWriter::checkRoom() {
         refusalTold_ = true;
         return;
     }
-    syslogx(150, "BFSWriter: drive %s has room again ('%s' was dropped), recording goes on in a new file",
+    syslogx(150 | SYSLOGX_LOSS, "BFSWriter: drive %s has room again ('%s' was dropped), recording goes on in a new file",
             drive_.c_str(), dropped->path);
     for (auto& e : files_) {
         if (!waiting(e)) continue;

@@ -167,7 +167,7 @@ void meas_app_PreTrigOpenFile(void* h, MeasAppStore_FileInfo_s* file) {
     try {
         pt(h)->openFile(file);
     } catch (const char* text) {
-        SYSLOGX_FLOOD(floodOpen, 147, "meas_app_PreTrigOpenFile(): %s", text);
+        SYSLOGX_FLOOD(floodOpen, 147 | SYSLOGX_LOSS, "meas_app_PreTrigOpenFile(): %s", text);
     }
 }
 

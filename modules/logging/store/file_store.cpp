@@ -361,7 +361,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         return 1;
     }
     if (!file && closedAlready(m, lof, lapTs)) {
-        SYSLOGX_FLOOD(floodClosed, 147,
+        SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
                       "meas_app_open_file(): record of block #%d at %u dropped: the file of its counters (outing %u, "
                       "lap %u, fragment %u) is closed already",
                       block->config ? int(block->config->blockNumber) : 0, unsigned(ts), unsigned(lof->outing),
@@ -401,7 +401,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         meas_app_PreTrigOpenFile(storeOf(m), f);
         if (f->vfIdx < 0) {
             // every record of the file's blocks would say so again
-            SYSLOGX_FLOOD(floodOpenVf, 147, "meas_app_open_file(): failed to open virtual file %s", f->name);
+            SYSLOGX_FLOOD(floodOpenVf, 147 | SYSLOGX_LOSS, "meas_app_open_file(): failed to open virtual file %s", f->name);
             std::free(f);
             queueUnlock();
             return 1;

@@ -20,15 +20,15 @@ uint8_t floodMissing = 0, floodDiscard = 0, floodWrote = 0;
 void logMissing(Dyn kind, bool periodic, const MeasBlock* b, uint32_t expectedTs) {
     const BlkInfo& c = *b->config;
     if (kind == Dyn::LR)
-        SYSLOGX_FLOOD(floodMissing, 151,
+        SYSLOGX_FLOOD(floodMissing, 151 | SYSLOGX_LOSS,
                       periodic ? "Missing periodic LR Data: m0%d PID: 0x%X, BLK #%d, Ch #%d"
                                : "Missing LR Data: m0%d PID: 0x%X, BLK #%d, Ch #%d",
                       b->measIdx + 1, unsigned(b->pid), int(c.blockNumber), int(c.channelCount));
     else if (periodic)
-        SYSLOGX_FLOOD(floodMissing, 151, "Missing periodic SB Data: m0%d PID: 0x%X, BLK #%d, Ch #%d",
+        SYSLOGX_FLOOD(floodMissing, 151 | SYSLOGX_LOSS, "Missing periodic SB Data: m0%d PID: 0x%X, BLK #%d, Ch #%d",
                       b->measIdx + 1, unsigned(b->pid), int(c.blockNumber), int(c.channelCount));
     else
-        SYSLOGX_FLOOD(floodMissing, 151, "Missing SB Data: m0%d PID: 0x%X, BLK #%d, Ch #%d, ts:%d", b->measIdx + 1,
+        SYSLOGX_FLOOD(floodMissing, 151 | SYSLOGX_LOSS, "Missing SB Data: m0%d PID: 0x%X, BLK #%d, Ch #%d, ts:%d", b->measIdx + 1,
                       unsigned(b->pid), int(c.blockNumber), int(c.channelCount), int(expectedTs));
 }
 
@@ -72,12 +72,12 @@ int storeDyn(Dyn kind, int vfIdx, unsigned measIdx, uint32_t expectedTs) {
                 }
                 ++written;
             } else if (kind == Dyn::LR) {
-                SYSLOGX_FLOOD(floodDiscard, 151,
+                SYSLOGX_FLOOD(floodDiscard, 151 | SYSLOGX_LOSS,
                               "Discard invalid LR data: m0%d PID: 0x%X, BLK #%d, Ch #%d, LT-TS: %d, Data-TS: %d",
                               b->measIdx + 1, unsigned(b->pid), int(c.blockNumber), int(c.channelCount),
                               int(expectedTs), int(recTs));
             } else {
-                SYSLOGX_FLOOD(floodDiscard, 151,
+                SYSLOGX_FLOOD(floodDiscard, 151 | SYSLOGX_LOSS,
                               "Discard invalid SB Data: m0%d PID: 0x%X, BLK #%d, Ch #%d, LT-TS: %d, Data-TS: %u",
                               b->measIdx + 1, unsigned(b->pid), int(c.blockNumber), int(c.channelCount),
                               int(expectedTs), recTs);

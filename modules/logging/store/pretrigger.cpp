@@ -88,7 +88,7 @@ void Pretrigger::trigTrigger() {
 
 void Pretrigger::putAction(Action* a) {
     if (!a) {
-        SYSLOGX_FLOOD(floodNull_, 147, "Pretrigger::putAction() - received NULL ptr! Out of memory?");
+        SYSLOGX_FLOOD(floodNull_, 147 | SYSLOGX_LOSS, "Pretrigger::putAction() - received NULL ptr! Out of memory?");
         return;
     }
     // The state is read under the ring's lock, which the task holds while it
@@ -148,7 +148,7 @@ void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_
     }
     if (vf < 0) {
         // events from before the measurement's first file come at every start
-        SYSLOGX_FLOOD(floodMeta_, 150, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
+        SYSLOGX_FLOOD(floodMeta_, 150 | SYSLOGX_LOSS, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
         std::free(data);
         return;
     }
@@ -159,7 +159,7 @@ void Pretrigger::holdEvent(const HeldEvent& e) {
     ageHeld(time_getTimestamp());
     const unsigned n = heldCount_.load();
     if (n == kHeldMax) {
-        syslogx(147, "Pretrigger::putMetaData(%d): event of type %u at %u dropped: %u events of a step wait for "
+        syslogx(147 | SYSLOGX_LOSS, "Pretrigger::putMetaData(%d): event of type %u at %u dropped: %u events of a step wait for "
                      "its file already", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), kHeldMax);
         std::free(e.data);
         return;
@@ -170,7 +170,7 @@ void Pretrigger::holdEvent(const HeldEvent& e) {
 
 void Pretrigger::dropHeld(unsigned i, const char* why) {
     const HeldEvent e = held_[i];
-    syslogx(147, "Pretrigger(%d): event of type %u at %u, opened at a step of the time, dropped: no file of its "
+    syslogx(147 | SYSLOGX_LOSS, "Pretrigger(%d): event of type %u at %u, opened at a step of the time, dropped: no file of its "
                  "time came (%s)", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), why);
     std::free(e.data);
     const unsigned n = heldCount_.load() - 1;

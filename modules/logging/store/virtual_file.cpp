@@ -224,7 +224,7 @@ VirtualFile* VirtualFiles::create(unsigned measIdx, MeasAppStore_FileInfo_s* inf
     auto& slot = slots_[measIdx][unsigned(idx) % kSlots];
     if (slot.load()) {
         // every record of every block would say so
-        SYSLOGX_FLOOD(floodFull_, 147, "VirtualFiles::create() file slots full");
+        SYSLOGX_FLOOD(floodFull_, 147 | SYSLOGX_LOSS, "VirtualFiles::create() file slots full");
         return nullptr;
     }
     VirtualFile* vf = nullptr;

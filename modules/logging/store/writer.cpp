@@ -111,7 +111,7 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsi
         // keep it for when the file's first data open it
         auto& p = pending_[vfIdx];
         if (p.bytes.size() + sizeof head + length > kPendingMetaMax) {
-            SYSLOGX_FLOOD(floodMeta_, 147, "Writer::writeMetaData() too much metadata for unopened vfile (%d)", vfIdx);
+            SYSLOGX_FLOOD(floodMeta_, 147 | SYSLOGX_LOSS, "Writer::writeMetaData() too much metadata for unopened vfile (%d)", vfIdx);
             return false;
         }
         if (type != MEAS_META_DYNAMIC) p.bytes.insert(p.bytes.end(), head, head + sizeof head);

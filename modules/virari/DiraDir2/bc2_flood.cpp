@@ -4,7 +4,9 @@
 // first line of the kind in a later minute is preceded by one line saying
 // how many were held back; so a flooding address cannot fill the log, a
 // real peer's comings and goings are logged again a minute later, and the
-// other addresses are not silenced with it.
+// other addresses are not silenced with it. The count of the lines on
+// records dropped is logged within about a second instead (by the log
+// reader): it must not wait for a later line that may never come.
 //
 // A bounded table: an address quiet for a minute gives its slot to a new
 // one; while every slot is in use, new addresses share one last set.
@@ -76,6 +78,9 @@ std::mutex gMx;
 Slot gSlots[kAddresses + 1];   // the last one: addresses beyond the table
 
 bool elapsed(uint64_t now, uint64_t since) { return int64_t(now - since) >= kWindowMs; }
+
+// The kinds of line that name records dropped.
+bool namesLoss(Bc2FloodLine line) { return line == FL_FIFO_FULL || line == FL_TOO_LONG; }
 
 void addrText(const Slot& s, char* out, size_t size) {
     if (&s == &gSlots[kAddresses]) {
@@ -164,9 +169,9 @@ bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs) {
         } else {
             n.warn = !w.warned;
             w.warned = true;
-            if (w.held < UINT32_MAX) ++w.held;
+            if (w.held < UINT32_MAX && !namesLoss(line)) ++w.held;
         }
-        if (n.held || n.warn) addrText(s, n.addr, sizeof n.addr);
+        if (n.held || n.warn || (!pass && namesLoss(line))) addrText(s, n.addr, sizeof n.addr);
     }
     if (n.evictedHeld)
         syslogx(147, "Diradir2: %u log lines caused by %s were held back", unsigned(n.evictedHeld), n.evicted);
@@ -179,6 +184,11 @@ bool bc2_flood_pass(uint32_t addrNet, Bc2FloodLine line, uint64_t nowMs) {
     if (n.warn)
         syslogx(147, "Diradir2: log lines on %s caused by %s are held back for up to a minute", kLineName[line],
                 n.addr);
+    if (!pass && namesLoss(line)) {
+        char tail[160];
+        snprintf(tail, sizeof tail, " log lines on %s caused by %s were held back", kLineName[line], n.addr);
+        syslogx_countHeld(147, "Diradir2: ", tail);
+    }
     return pass;
 }
 

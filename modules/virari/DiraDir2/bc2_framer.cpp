@@ -49,7 +49,7 @@ void append(bc2_framer* f, const uint8_t* hdr, const uint8_t* data, unsigned n) 
 bool fitsAHalf(bc2_channel* c, unsigned pid, unsigned n, const char* who) {
     if (DK_RECORD_HEADER + n <= DK_BLOCK_SIZE) return true;
     ++c->cnt[CNT_TX_ERR];
-    SYSLOGX_FLOOD(gFloodBig, 147, "%s:[0x%02x] record of %u bytes exceeds a send block, dropped", who, pid, n);
+    SYSLOGX_FLOOD(gFloodBig, 147 | SYSLOGX_LOSS, "%s:[0x%02x] record of %u bytes exceeds a send block, dropped", who, pid, n);
     return false;
 }
 
@@ -94,7 +94,7 @@ int sendRecord(const uint8_t* hdr, const uint8_t* data, bool online) {
                     break;
                 case SENT_PART:
                     if (f->errState != 2)
-                        SYSLOGX_FLOOD(gFloodOverrun, 147,
+                        SYSLOGX_FLOOD(gFloodOverrun, 147 | SYSLOGX_LOSS,
                                       "%s:[0x%02x] send buffer overrun, req %d only %d error_snd_pos %d bytes of dynkom data sent",
                                       who, pid, int(f->fill - before), int(sent), int(before));
                     f->errState = 2;

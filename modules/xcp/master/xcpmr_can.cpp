@@ -20,7 +20,7 @@ void canReceive(void* user, uint32_t lenFlags, const uint8_t* data) {
     const uintptr_t i = reinterpret_cast<uintptr_t>(user);
     XcpmrInstance* h = i < XCPMR_INSTANCES ? xcpmr_handle[i].load() : nullptr;
     if (!h) {
-        SYSLOGX_FLOOD(gFloodNull, 147, "CCPMR: received ODT with NULL handle");
+        SYSLOGX_FLOOD(gFloodNull, 147 | SYSLOGX_LOSS, "CCPMR: received ODT with NULL handle");
         return;
     }
     const unsigned len = std::min<unsigned>(lenFlags & 0xFF, 64);

@@ -27,7 +27,7 @@ std::atomic<uint8_t> gFloodCto{0}, gFloodCtoCan{0}, gFloodDto{0}, gFloodReject{0
 
 bool reject(const char* what, unsigned a, unsigned b) {
     ++xcpmr_rejectCount;
-    SYSLOGX_FLOOD(gFloodReject, 147, "xcpmr: DTO dropped, %s %u/%u not configured", what, a, b);
+    SYSLOGX_FLOOD(gFloodReject, 147 | SYSLOGX_LOSS, "xcpmr: DTO dropped, %s %u/%u not configured", what, a, b);
     return false;
 }
 
@@ -197,7 +197,7 @@ void xcpmr_packet(XcpmrInstance* h, const uint8_t* p, unsigned len, bool fromCan
     if (!xcpmr_decode_dto(h, p, len, fromCan, &m)) return;
     if (!gDaqQueue || msgQSend(gDaqQueue, &m, kDaqMsgHead + m.len, NO_WAIT, MSG_PRI_NORMAL) != OK) {
         ++xcpmr_dropCount;
-        SYSLOGX_FLOOD(gFloodDto, 147, "xcpmrTplRxTask(): msgQSend(DTO) error: %s", xcpErrnoText(errno ? errno : EAGAIN).c_str());
+        SYSLOGX_FLOOD(gFloodDto, 147 | SYSLOGX_LOSS, "xcpmrTplRxTask(): msgQSend(DTO) error: %s", xcpErrnoText(errno ? errno : EAGAIN).c_str());
     }
 }
 

@@ -76,7 +76,7 @@ int xcpmr_UdpReceivePacket(XcpmrInstance* h, uint8_t* buf) {
         }
         if (size_t(n) > h->rxDatagram.size()) {
             ++xcpmr_dropCount;
-            SYSLOGX_FLOOD(gFloodLong, 147, "xcpmr_UdpReceivePacket(): datagram of %zd bytes dropped", n);
+            SYSLOGX_FLOOD(gFloodLong, 147 | SYSLOGX_LOSS, "xcpmr_UdpReceivePacket(): datagram of %zd bytes dropped", n);
             return 0;
         }
         h->rxLen = size_t(n);
@@ -92,7 +92,7 @@ int xcpmr_UdpReceivePacket(XcpmrInstance* h, uint8_t* buf) {
     h->rxPos += XCP_FRAME_HEADER + len;
     if (len > XCPMR_PACKET_MAX) {   // longer than a queue message: dropped, not cut
         ++xcpmr_dropCount;
-        SYSLOGX_FLOOD(gFloodLong, 147, "xcpmr_UdpReceivePacket(): packet of %u bytes dropped", len);
+        SYSLOGX_FLOOD(gFloodLong, 147 | SYSLOGX_LOSS, "xcpmr_UdpReceivePacket(): packet of %u bytes dropped", len);
         return 0;
     }
     std::memcpy(buf, d + XCP_FRAME_HEADER, len);

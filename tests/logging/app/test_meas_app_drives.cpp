@@ -9,6 +9,7 @@
 #include <iterator>
 #include <thread>
 
+#include "logging/app/meas_app_internal.h"
 #include "logging/app_fixture.h"
 #include "logging/counters/lapoutfra.h"
 #include "logging/held_calls.h"
@@ -366,6 +367,33 @@ TEST_F(MeasAppTest, ATimeSplitLooksForFreeNamesOffTheRaster) {
     EXPECT_GE(names.size(), 3u);
     ASSERT_GT(m01.size(), 1500u);
     expectSpacing(m01, 1);
+}
+
+// A split asked for while the one before it still waits for a slow drive
+// (here its name look-ups are held) is made after it, by the same task: two
+// split tasks never run side by side, and both splits are made, one
+// fragment each.
+TEST_F(MeasAppTest, ASplitAskedWhileOneWaitsForADriveIsMadeAfterIt) {
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    run(100);
+    const uint16_t before = fragmentNow();
+    held_calls::holdLookupsOfTask("r_MeasSplit");
+    meas_app_forceFragment();
+    const bool firstWaits = held_calls::lookupWaits(std::chrono::seconds(10));
+    meas_app_forceFragment();
+    // a second task would reach the held look-ups at once
+    const bool twoAtATime = firstWaits && held_calls::lookupWaiters(2, std::chrono::seconds(1));
+    EXPECT_TRUE(meas_app_splitPending());
+    held_calls::releaseLookups();
+    ASSERT_TRUE(firstWaits) << "the split made no look-up";
+    EXPECT_FALSE(twoAtATime) << "a second split task ran beside the first";
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() == before + 2 && !meas_app_splitPending(); }, 5000))
+        << "fragment " << fragmentNow() << ", " << before << " before";
+    run(300);
+    stopAndFlush();
+    expectSpacing(records("meas"), 1);
 }
 
 // A drive that was gone comes back while its measurement records: the split

@@ -2,6 +2,8 @@
 // restart, damaged NVRAM, the power-down copy and a short buffer.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "logging/logging_fixture.h"
@@ -125,4 +127,37 @@ TEST_F(LapStackTest, ShortBufferStopsBeforeTheEntryThatDoesNotFit) {
     EXPECT_TRUE(logged(takeLogTexts(),
                        "sb_lapstack_get(): canceled copy of LapStack to SB. Size error. alloc. remsize: 5, size: 6 "));
     EXPECT_EQ(sb_lapstack_get(buf, 1), 0);
+}
+
+// Laps added while outings reset the stack and the rasters copy it: the
+// NVRAM, which the resets and appends write outside the lock the copies
+// take, holds the stack as the RAM has it, and every copy is a whole stack.
+TEST_F(LapStackTest, ResetsAndAppendsTogetherLeaveTheNvramAsTheRamHasIt) {
+    std::atomic<bool> done{false};
+    std::atomic<unsigned> badCopies{0};
+    std::thread raster([&] {
+        std::vector<uint8_t> buf(2 + 256 * 6);
+        while (!done.load()) {
+            const int n = sb_lapstack_get(buf.data(), uint32_t(buf.size()));
+            if (n != int(2 + 6 * be_get16(buf.data()))) ++badCopies;
+        }
+    });
+    std::thread outings([] {
+        for (int i = 0; i < 30; ++i) sb_lapstack_reset_history();
+    });
+    for (unsigned lap = 0; lap < 400; ++lap) sb_lapstack_add_entry(uint16_t(lap), 100 + lap, 0.5f);
+    outings.join();
+    sb_lapstack_add_entry(999, 1, 0);
+    done = true;
+    raster.join();
+    EXPECT_EQ(badCopies.load(), 0u);
+    const std::vector<Entry> ram = stack();
+    ASSERT_FALSE(ram.empty());
+    EXPECT_EQ(ram.back().lap, 999u & 0xFF);
+
+    restart();
+    sb_lapstack_resetForTest();
+    sb_lapstack_check_read();
+    EXPECT_EQ(stack(), ram);
+    EXPECT_FALSE(logContains(takeLogTexts(), "sb_lapstack_check_read"));
 }
