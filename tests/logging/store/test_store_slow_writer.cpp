@@ -45,6 +45,22 @@ protected:
         return w;
     }
 
+    // A back end whose queue counts as oversized past 64 KiB for 0.5 s, and a
+    // USB writer that has written and is now held in its drive (ts: the
+    // stamps fed go on from here).
+    HeldWriter* startHeldWriterWithSmallQueue(MeasStoreWriteCounters& counts, uint32_t& ts) {
+        BackendTiming t;
+        t.startupMs = 200;
+        t.oversizeBytes = 64 << 10;
+        t.oversizeMs = 500;
+        backendSetTiming(t);
+        auto* held = startUsbWriter<HeldWriter>(counts);
+        feedBoth(ts, 300);
+        EXPECT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(counts.writes).load() > 0; }, 5000));
+        held->hold = true;
+        return held;
+    }
+
     // The USB drive's file lacks what one line of the log names for it (with
     // `tail`): its bytes and the blocks counted as failed, and every record it
     // lacks lies within the named stamps; what it holds is the internal file's,
@@ -198,19 +214,10 @@ TEST_F(StoreTest, WriterLivesThroughAStepOfTheDeviceClock) {
 // names in bytes (nothing of it written twice, under no other name), and the
 // records it missed count as failed writes.
 TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap) {
-    BackendTiming t;
-    t.startupMs = 200;
-    t.oversizeBytes = 64 << 10;
-    t.oversizeMs = 500;
-    backendSetTiming(t);
     MeasStoreWriteCounters heldCounts{};
-    auto* held = startUsbWriter<HeldWriter>(heldCounts);
-    Backend* be = pretrigger()->getBackend();
-
     uint32_t ts = 100000;
-    feedBoth(ts, 300);
-    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
-    held->hold = true;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
     feedBoth(ts, 300);
     ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
     // the queue outgrows its limit behind the held writer alone
@@ -341,18 +348,10 @@ TEST_F(SlowUsbWriterTest, ADriveThatFallsBehindGivesUpItsOldestFilesAlone) {
 // held; let go, the writer goes on after the gap, and makes the file begun
 // while it was away on its drive with the records after the gap.
 TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
-    BackendTiming t;
-    t.startupMs = 200;
-    t.oversizeBytes = 64 << 10;
-    t.oversizeMs = 500;
-    backendSetTiming(t);
     MeasStoreWriteCounters heldCounts{};
-    auto* held = startUsbWriter<HeldWriter>(heldCounts);
-    Backend* be = pretrigger()->getBackend();
     uint32_t ts = 100000;
-    feedBoth(ts, 300);
-    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
-    held->hold = true;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
     ASSERT_TRUE(waitFor(
         [&] {
             feedBoth(ts, 100);
