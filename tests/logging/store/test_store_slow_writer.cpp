@@ -48,10 +48,12 @@ protected:
     // A back end whose queue counts as oversized past 64 KiB for 0.5 s, and a
     // USB writer that has written and is now held in its drive (ts: the
     // stamps fed go on from here).
+    static constexpr uint32_t kSmallQueue = 64 << 10;
+
     HeldWriter* startHeldWriterWithSmallQueue(MeasStoreWriteCounters& counts, uint32_t& ts) {
         BackendTiming t;
         t.startupMs = 200;
-        t.oversizeBytes = 64 << 10;
+        t.oversizeBytes = kSmallQueue;
         t.oversizeMs = 500;
         backendSetTiming(t);
         auto* held = startUsbWriter<HeldWriter>(counts);
@@ -368,7 +370,7 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     for (unsigned round = 0; round < 12; ++round) {
         feedBoth(ts, 500);
         if (round == 5) LapOutFra_setFragmentTrig(ts - 5);
-        EXPECT_TRUE(waitFor([&] { return queueSize() <= t.oversizeBytes; }, 5000))
+        EXPECT_TRUE(waitFor([&] { return queueSize() <= kSmallQueue; }, 5000))
             << "round " << round << ": " << queueSize() << " bytes queued";
     }
     const std::string second = blocks[0].storeData->file->name;
