@@ -64,6 +64,15 @@ uint32_t time_stepCount(TimeStep* last) {
     return gCount;
 }
 
+uint32_t time_stepOfStamp(uint32_t stamp, uint32_t now) {
+    TimeStep last{};
+    const uint32_t count = time_stepCount(&last);
+    const int32_t back = int32_t(last.before - last.after);
+    if (count == 0 || back <= 0) return count;
+    // the old time stands `back` ahead of the new one: half way decides
+    return int32_t(stamp - now) > back / 2 ? count - 1 : count;
+}
+
 bool time_stepListen(TimeStepListener fn) {
     if (!fn) return false;
     for (auto& l : gListeners)

@@ -26,6 +26,11 @@ bool time_stepNote(uint32_t stamp, uint32_t own);
 void time_stepCheck();
 // Steps seen so far (wraps); with last, the newest of them (when there was one).
 uint32_t time_stepCount(TimeStep* last = nullptr);
+// The time base a stamp received now (at the stamp `now`) belongs to, as the
+// step count that began it: the count now, or, after a step back, the count
+// before it for a stamp nearer to where the old time would stand now than to
+// the new time (an event stamped in the old time, sent or closed at the step).
+uint32_t time_stepOfStamp(uint32_t stamp, uint32_t now);
 
 // Called at each step on the noting task (the 1 ms raster): must not wait.
 // Up to 8 listeners; registering one again changes nothing. False when full.

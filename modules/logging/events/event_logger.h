@@ -29,8 +29,10 @@ public:
     eventlogger(const eventlogger&) = delete;
     eventlogger& operator=(const eventlogger&) = delete;
 
-    // Buffers one event payload (big-endian, as received) of a source PID.
-    void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime);
+    // Buffers one event payload (big-endian, as received) of a source PID;
+    // timeOf: the time base its stamp belongs to (time_stepOfStamp at its
+    // arrival), which decides the file it goes into after a step back.
+    void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime, uint32_t timeOf);
     // Writes every buffered event whose sort time is at or before ts, per
     // source in PID order; false when the lock could not be taken.
     bool flushUntil(uint32_t ts);
@@ -47,6 +49,7 @@ private:
     struct Event {
         Event* next;
         uint32_t sortTime;
+        uint32_t timeOf;
         uint32_t length;
         uint8_t payload[EVENT_PAYLOAD_MAX];
     };
