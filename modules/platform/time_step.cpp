@@ -64,13 +64,16 @@ uint32_t time_stepCount(TimeStep* last) {
     return gCount;
 }
 
-uint32_t time_stepOfStamp(uint32_t stamp, uint32_t now) {
+uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen) {
     TimeStep last{};
     const uint32_t count = time_stepCount(&last);
     const int32_t back = int32_t(last.before - last.after);
-    if (count == 0 || back <= 0) return count;
+    const int32_t ahead = int32_t(stamp - seenAt);
+    if (count == 0 || back <= 0) return stepsThen;
     // the old time stands `back` ahead of the new one: half way decides
-    return int32_t(stamp - now) > back / 2 ? count - 1 : count;
+    if (stepsThen == count) return ahead > back / 2 ? count - 1 : count;   // came in the new time
+    if (stepsThen + 1 == count) return ahead < -back / 2 ? count : count - 1;   // came in the old
+    return stepsThen;
 }
 
 bool time_stepListen(TimeStepListener fn) {

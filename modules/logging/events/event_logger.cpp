@@ -120,7 +120,7 @@ void* eventlogger::allocate(int site, uint16_t pid, uint32_t ts) {
 }
 
 void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime,
-                           uint32_t timeOf) {
+                           uint32_t seenAt, uint32_t stepsThen) {
     if (!payload) return;
     if (semTake(mutex_, WAIT_FOREVER) != OK) {
         SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::putEvent(): could not take semaphore (%s)", "semTake");
@@ -145,7 +145,7 @@ void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid
     }
     void* mem = allocate(4, pid, sortTime);
     if (!mem) return;
-    auto* e = new (mem) Event{nullptr, sortTime, timeOf, 0, {}};
+    auto* e = new (mem) Event{nullptr, sortTime, seenAt, stepsThen, 0, {}};
     if (length > EVENT_PAYLOAD_MAX) {
         // a longer payload keeps its first 98 bytes; the last two become the
         // terminating zeros of the texts
@@ -169,7 +169,7 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     char* app = reinterpret_cast<char*>(staging_ + 4 + e.length);
     const size_t appLen = eventApps_name(b.pid, app);
     meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, uint32_t(e.length + 5 + appLen), e.sortTime,
-                                    MEAS_META_EVENT_TYPE, e.timeOf);
+                                    MEAS_META_EVENT_TYPE, time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen));
     event_count(eventSignals().event_write_cnt);
 }
 
@@ -264,12 +264,14 @@ int eventlogging_cmd(ci_msg_t* msg) {
     const uint32_t ts = be_get32(msg->payload + 4);
     const uint32_t dur = be_get32(msg->payload + 8);
     const uint32_t sortTime = dur != 0 && dur != EVENT_DURATION_OPEN ? ts + dur : ts;
-    // judged as it comes: a close stamped in the old time, sent at a step
-    // back, waits in the logger until the new time has passed its stamp
-    const uint32_t timeOf = time_stepOfStamp(sortTime, time_getTimestamp());
+    // where it came in decides its time base after a step back: a close
+    // stamped in the old time, sent at the step, waits in the logger until
+    // the new time has passed its stamp
+    const uint32_t steps = time_stepCount();
+    const uint32_t seenAt = time_getTimestamp();
     std::lock_guard<std::mutex> lk(gTableMx);
     for (eventlogger* l : gTable)
-        if (l) l->putEvent(msg->payload, len, pid, sortTime, timeOf);
+        if (l) l->putEvent(msg->payload, len, pid, sortTime, seenAt, steps);
     return 1;
 }
 

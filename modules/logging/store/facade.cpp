@@ -197,7 +197,8 @@ void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t leng
 }
 
 void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
-    meas_app_PreTrigPutMetaDataCopy(h, data, length, ts, type, time_stepOfStamp(ts, time_getTimestamp()));
+    const uint32_t steps = time_stepCount();
+    meas_app_PreTrigPutMetaDataCopy(h, data, length, ts, type, time_stepOfStamp(ts, time_getTimestamp(), steps));
 }
 
 void meas_app_PreTrigPutMetaDataVfCopy(void* h, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type) {
