@@ -42,6 +42,14 @@ constexpr const uint8_t kStagingHead[4] = {0x00, 0x01, 0x00, 0x01};
 // later event of its source would wait behind it.
 constexpr int32_t kAheadOfTime = 10000;   // 1 s
 
+// An event that comes stamped well behind this device's time may be of a new
+// time of its source (a master restarted behind) that this device steps onto
+// a moment later, with that source's first time message: the flush task
+// keeps it that moment, unless a step comes first, so that its time base is
+// judged against that step. A file's close or start takes it at once.
+constexpr int32_t kLateBy = 500;      // 50 ms behind where it came in
+constexpr int32_t kStepWait = 1000;   // 100 ms
+
 // Gives the logger's mutex back also when the holding task is unwound.
 struct Held {
     SEM_ID sem;
@@ -180,7 +188,13 @@ bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now);
 bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
     Held held{mutex_};
+    const uint32_t steps = now ? time_stepCount() : 0;
+    const auto waitsForStep = [&](const Event& e) {
+        const int32_t since = int32_t(*now - e.seenAt);
+        return int32_t(e.seenAt - e.sortTime) > kLateBy && e.stepsThen == steps && since >= 0 && since < kStepWait;
+    };
     const auto due = [&](const Event& e) {
+        if (now && waitsForStep(e)) return false;
         return int32_t(e.sortTime - ts) <= 0 || (now && int32_t(e.sortTime - *now) > kAheadOfTime);
     };
     for (Bucket* b = buckets_; b; b = b->next) {

@@ -107,6 +107,7 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
     }
     // the events held for it see the file only with its open announced
     ScopeLock sl(&heldLock_, "Pretrigger::openFile");
+    beginAtHeld(info);
     VirtualFile* vf = virtualFiles.create(measIdx_, info);
     if (!vf) throw "VFile.create() returned NULL";
     fragmenter_.init(vf->index(), info->initTs, vf->headerSize());
@@ -214,6 +215,17 @@ void Pretrigger::putHeld(const VirtualFile& vf) {
     }
     heldCount_.store(kept);
     while (heldCount_.load()) dropHeld(0, "the next file is of another time, or begins after it");
+}
+
+// A file that will take held events stamped just before its start (of the
+// new time, sent before the step was noted) begins with the first of them:
+// its time is theirs.
+void Pretrigger::beginAtHeld(MeasAppStore_FileInfo_s* info) {
+    const uint32_t start = info->initTs;
+    for (unsigned i = 0; i < heldCount_.load(); ++i) {
+        const int32_t after = int32_t(start - held_[i].ts);
+        if (after > 0 && after <= kStepNoteLag && int32_t(info->initTs - held_[i].ts) > 0) info->initTs = held_[i].ts;
+    }
 }
 
 // Drops the held events whose time has passed by the bound (or stepped back

@@ -93,6 +93,7 @@ private:
     void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
     // With heldLock_ held.
     void holdEvent(const HeldEvent& e);
+    void beginAtHeld(MeasAppStore_FileInfo_s* info);
     bool putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     void dropHeld(unsigned i, const char* why);
     void putHeld(const VirtualFile& vf);

@@ -159,9 +159,10 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 // A step back smaller than the old file's time (a master back 0.3 s behind):
 // the stamps of the new time lie in the old file's time, yet its events
 // (opened again at the step, a restarted master's) never go into it. They
-// wait for the new time's first file, which the restart begins at the step;
-// one stamped in the old time (judged as it came, or by how far ahead of
-// the new time it lies) goes into the old file.
+// wait for the new time's first file, which the restart begins at the step,
+// or with one sent just before the step was noted; one stamped in the old
+// time (judged as it came, or by how far ahead of the new time it lies)
+// goes into the old file.
 TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     configure();
     const uint32_t now = time_getTimestamp();
@@ -182,8 +183,10 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     event(1, now + 3000);   // closed at the step, in the old time
     event(2, now);          // opened again at the step
     event(3, now + 1000);   // a restarted master's, 0.1 s into the new time
-    const uint8_t late[] = {4};   // came before the step: the old time's
+    const uint8_t late[] = {4}, early[] = {6};
+    // came before the step: the old time's, and the restarted master's
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, late, 1, old + 15000, MEAS_META_EVENT, timeNow - 1);
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, early, 1, now - 30, MEAS_META_EVENT, timeNow);
     closeAndDrain();
     LapOutFra_setFragmentTrig(0);   // as the stop at the step does
     LapOutFra_beginAt(now);         // as the restart's start does
@@ -196,7 +199,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     auto events = eventsByFileStart();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}, {4}}));
-    EXPECT_EQ(events[now], (std::vector<std::vector<uint8_t>>{{2}, {3}, {5}}));
+    EXPECT_EQ(events[now - 30], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {5}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
