@@ -160,8 +160,8 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
 // step and lies well ahead of the new time is the old time's (a close at the
 // step); one that came before it and lies well behind the old time is the
 // new time's (a restarted master's event that came before this device
-// stepped onto its time). After a step forward, or one that came two steps
-// ago, the count it came in is kept.
+// stepped onto its time). A step forward after it (a quicker message) goes
+// on in the new time.
 TEST(TimeStep, AStampBelongsToTheTimeItLiesNearerTo) {
     time_stepResetForTest();
     const uint32_t old = 0xFFFFFF00u;   // across the wrap
@@ -177,5 +177,9 @@ TEST(TimeStep, AStampBelongsToTheTimeItLiesNearerTo) {
     EXPECT_EQ(time_stepOfStamp(old, old - 20, before - 1), before - 1);
 
     ASSERT_TRUE(time_stepNote(now + 20 + 50000, 30));   // 5 s forward
-    EXPECT_EQ(time_stepOfStamp(old + 10, now + 5, after), after);
+    const uint32_t later = time_stepCount();
+    EXPECT_EQ(time_stepBackCount(), after);
+    EXPECT_EQ(time_stepOfStamp(old + 10, now + 5, after), before);
+    EXPECT_EQ(time_stepOfStamp(now + 50025, now + 50030, later), later);
+    EXPECT_EQ(time_stepOfStamp(now + 50025 + 3000, now + 50030, later), before);
 }

@@ -39,7 +39,7 @@ constexpr int32_t kNotedStepAge = 1000;
 // the noted step's first stamp.
 void noteStepMoment(uint32_t t) {
     TimeStep noted{};
-    const bool back = time_stepCount(&noted) != 0 && int32_t(noted.after - noted.before) < 0;
+    const bool back = time_stepBackCount(&noted) != 0;
     const int32_t since = int32_t(t - noted.after);
     const bool thisOne = back && since >= 0 && since <= kNotedStepAge;
     gApp.stepAfter = thisOne ? noted.after : t;

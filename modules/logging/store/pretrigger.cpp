@@ -131,13 +131,13 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
     putContent(new (std::nothrow) ActionData(firstTs, lastTs, vfIdx, data, length), data);
 }
 
-// The new time's first file exists (found) or is still to come (held) while
-// a file of the old time is there; false when none is (looked up as always).
+// An event of the time since the newest step back: the new time's first
+// file exists (found) or is still to come (held) while a file of the old
+// time is there; false when none is (looked up as always).
 bool Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     TimeStep step{};
-    const uint32_t steps = time_stepCount(&step);
-    if (timeOf != steps || int32_t(step.before - step.after) <= 0 || int32_t(ts - step.after) < -kStepNoteLag)
-        return false;
+    const uint32_t steps = time_stepBackCount(&step);
+    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kStepNoteLag) return false;
     ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
     bool older = false;
     const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);

@@ -306,7 +306,7 @@ int VirtualFiles::findInTime(unsigned measIdx, uint32_t timeOf, uint32_t ts, int
             *older = true;
             continue;
         }
-        if (found >= 0 || vf->closing() || vf->timeOf() != timeOf) continue;
+        if (found >= 0 || vf->closing()) continue;
         const MeasAppStore_FileInfo_s* info = vf->fileInfo();
         if (info && info->measIdx == measIdx &&
             (vf->checkFileInfoMatch(measIdx, ts) || uint32_t(info->initTs - ts) <= uint32_t(early)))

@@ -81,9 +81,9 @@ public:
     // The oldest file not yet closed that began at ts or up to `within` after
     // it (the first file of a time for an event of its start), else -1.
     int findFollowing(unsigned measIdx, uint32_t ts, int32_t within);
-    // Index of the first live file made in the time base timeOf whose time
-    // holds ts, or begins up to `early` after it; -1 when there is none.
-    // *older tells whether a file made in an earlier time is still there.
+    // Index of the first live file made in the time base timeOf or later
+    // whose time holds ts, or begins up to `early` after it; -1 when there is
+    // none. *older tells whether a file made in an earlier time is there.
     int findInTime(unsigned measIdx, uint32_t timeOf, uint32_t ts, int32_t early, bool* older);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);

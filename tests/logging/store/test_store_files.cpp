@@ -160,7 +160,8 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 // the stamps of the new time lie in the old file's time, yet its events
 // (opened again at the step, a restarted master's) never go into it. They
 // wait for the new time's first file, which the restart begins at the step,
-// or with one sent just before the step was noted; one stamped in the old
+// or with one sent just before the step was noted (a step forward after it
+// goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
 // goes into the old file.
 TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
@@ -178,8 +179,10 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     time_stepNote(now + 3000, 0);
     time_stepNote(now, 1);   // 0.3 s back: the new time is now
     TimeStep step{};
-    const uint32_t timeNow = time_stepCount(&step);
+    const uint32_t timeNow = time_stepBackCount(&step);
     ASSERT_EQ(step.after, now);
+    time_stepNote(now + 1502, 2);   // and 0.15 s forward (a quicker message): the new time goes on
+    ASSERT_EQ(time_stepCount(), timeNow + 1);
     event(1, now + 3000);   // closed at the step, in the old time
     event(2, now);          // opened again at the step
     event(3, now + 1000);   // a restarted master's, 0.1 s into the new time
