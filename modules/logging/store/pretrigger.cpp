@@ -18,6 +18,11 @@ namespace {
 // before the step was noted).
 constexpr int32_t kStepNoteLag = 500;   // 50 ms
 
+// A restarted master's events of its new time may come stamped before this
+// device stepped onto that time: sent before the master's first time
+// message, which a just-started master sends late.
+constexpr int32_t kNewTimeEarly = 5000;   // 0.5 s
+
 bool openedAtStep(uint32_t ts) {
     TimeStep step{};
     if (time_stepCount(&step) == 0) return false;
@@ -137,7 +142,7 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 bool Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     TimeStep step{};
     const uint32_t steps = time_stepBackCount(&step);
-    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kStepNoteLag) return false;
+    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kNewTimeEarly) return false;
     ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
     bool older = false;
     const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);
@@ -218,13 +223,13 @@ void Pretrigger::putHeld(const VirtualFile& vf) {
 }
 
 // A file that will take held events stamped just before its start (of the
-// new time, sent before the step was noted) begins with the first of them:
-// its time is theirs.
+// new time, sent before this device stepped onto it) begins with the first
+// of them: its time is theirs.
 void Pretrigger::beginAtHeld(MeasAppStore_FileInfo_s* info) {
     const uint32_t start = info->initTs;
     for (unsigned i = 0; i < heldCount_.load(); ++i) {
         const int32_t after = int32_t(start - held_[i].ts);
-        if (after > 0 && after <= kStepNoteLag && int32_t(info->initTs - held_[i].ts) > 0) info->initTs = held_[i].ts;
+        if (after > 0 && after <= kNewTimeEarly && int32_t(info->initTs - held_[i].ts) > 0) info->initTs = held_[i].ts;
     }
 }
 

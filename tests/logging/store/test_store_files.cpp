@@ -160,7 +160,7 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 // the stamps of the new time lie in the old file's time, yet its events
 // (opened again at the step, a restarted master's) never go into it. They
 // wait for the new time's first file, which the restart begins at the step,
-// or with one sent just before the step was noted (a step forward after it
+// or with one sent before this device stepped onto it (a step forward after it
 // goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
 // goes into the old file.
@@ -189,7 +189,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     const uint8_t late[] = {4}, early[] = {6};
     // came before the step: the old time's, and the restarted master's
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, late, 1, old + 15000, MEAS_META_EVENT, timeNow - 1);
-    meas_app_PreTrigPutMetaDataCopy(meas[0].store, early, 1, now - 30, MEAS_META_EVENT, timeNow);
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, early, 1, now - 800, MEAS_META_EVENT, timeNow);
     closeAndDrain();
     LapOutFra_setFragmentTrig(0);   // as the stop at the step does
     LapOutFra_beginAt(now);         // as the restart's start does
@@ -202,7 +202,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     auto events = eventsByFileStart();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}, {4}}));
-    EXPECT_EQ(events[now - 30], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {5}}));
+    EXPECT_EQ(events[now - 800], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {5}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
