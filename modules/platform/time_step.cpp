@@ -22,6 +22,8 @@ bool gHave = false;
 uint32_t gLastStamp = 0, gLastOffset = 0;
 uint32_t gCount = 0;
 TimeStep gLast{};
+uint32_t gBackCount = 0;
+TimeStep gBack{};
 
 }  // namespace
 
@@ -39,6 +41,10 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
         if (!had || (moved >= -kBackSlack && moved <= kForwardSlack)) return false;
         ++gCount;
         gLast = step;
+        if (moved < 0) {
+            gBackCount = gCount;
+            gBack = step;
+        }
     }
     for (auto& l : gListeners)
         if (TimeStepListener fn = l.load()) fn(step);
@@ -62,6 +68,25 @@ uint32_t time_stepCount(TimeStep* last) {
     std::lock_guard<std::mutex> lk(gMx);
     if (last) *last = gLast;
     return gCount;
+}
+
+uint32_t time_stepBackCount(TimeStep* step) {
+    std::lock_guard<std::mutex> lk(gMx);
+    if (step) *step = gBack;
+    return gBackCount;
+}
+
+uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen) {
+    TimeStep last{};
+    const uint32_t count = time_stepBackCount(&last);
+    const int32_t back = int32_t(last.before - last.after);
+    const int32_t ahead = int32_t(stamp - seenAt);
+    if (count == 0 || back <= 0) return stepsThen;
+    // the old time stands `back` ahead of the new one: half way decides
+    const int32_t since = int32_t(stepsThen - count);
+    if (since >= 0) return ahead > back / 2 ? count - 1 : stepsThen;   // came in the new time
+    if (since == -1) return ahead < -back / 2 ? count : stepsThen;     // came just before it
+    return stepsThen;
 }
 
 bool time_stepListen(TimeStepListener fn) {

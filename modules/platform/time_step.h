@@ -26,6 +26,18 @@ bool time_stepNote(uint32_t stamp, uint32_t own);
 void time_stepCheck();
 // Steps seen so far (wraps); with last, the newest of them (when there was one).
 uint32_t time_stepCount(TimeStep* last = nullptr);
+// The newest step back (the step count with it; 0 when there was none): the
+// steps forward that may follow it (a quicker message) go on in its time.
+uint32_t time_stepBackCount(TimeStep* step = nullptr);
+// The time base a stamp belongs to, as a step count; it came in at this
+// device's stamp seenAt, when stepsThen steps had been seen (read before
+// seenAt). Senders stamp what they send with their time of the moment: around
+// the newest step back, the stamp belongs to the time it lies nearer to where
+// that time stood when it came, the old one (a count before that step's) or
+// the new (an event closed in the old time at the step and sent after it; a
+// restarted master's event of its new time that came before this device
+// stepped onto it). Otherwise: stepsThen.
+uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen);
 
 // Called at each step on the noting task (the 1 ms raster): must not wait.
 // Up to 8 listeners; registering one again changes nothing. False when full.

@@ -154,3 +154,32 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
     EXPECT_EQ(gHeardSteps[0].after, before + 10 - 300000);
     EXPECT_EQ(gHeardSteps[1].before, gHeardSteps[0].after);
 }
+
+// Around a step back (0.3 s here), a stamp belongs to the time it lies
+// nearer to where that time stood when it came: one that came after the
+// step and lies well ahead of the new time is the old time's (a close at the
+// step); one that came before it and lies well behind the old time is the
+// new time's (a restarted master's event that came before this device
+// stepped onto its time). A step forward after it (a quicker message) goes
+// on in the new time.
+TEST(TimeStep, AStampBelongsToTheTimeItLiesNearerTo) {
+    time_stepResetForTest();
+    const uint32_t old = 0xFFFFFF00u;   // across the wrap
+    EXPECT_FALSE(time_stepNote(old, 0));
+    const uint32_t before = time_stepCount();
+    ASSERT_TRUE(time_stepNote(old + 10 - 3000, 10));   // 0.3 s back
+    const uint32_t now = old + 10 - 3000, after = time_stepCount();
+    EXPECT_EQ(time_stepOfStamp(old + 10, now + 5, after), before);   // closed at the step, came after it
+    EXPECT_EQ(time_stepOfStamp(now + 3, now + 5, after), after);
+    EXPECT_EQ(time_stepOfStamp(now - 400, now + 5, after), after);   // late, of the new time all the same
+    EXPECT_EQ(time_stepOfStamp(old - 2990, old - 20, before), after);   // the new time's, before the step
+    EXPECT_EQ(time_stepOfStamp(old - 100, old - 20, before), before);   // a little late, the old time's
+    EXPECT_EQ(time_stepOfStamp(old, old - 20, before - 1), before - 1);
+
+    ASSERT_TRUE(time_stepNote(now + 20 + 50000, 30));   // 5 s forward
+    const uint32_t later = time_stepCount();
+    EXPECT_EQ(time_stepBackCount(), after);
+    EXPECT_EQ(time_stepOfStamp(old + 10, now + 5, after), before);
+    EXPECT_EQ(time_stepOfStamp(now + 50025, now + 50030, later), later);
+    EXPECT_EQ(time_stepOfStamp(now + 50025 + 3000, now + 50030, later), before);
+}

@@ -12,6 +12,10 @@ struct MeasAppState {
     std::atomic<uint32_t> stopstart{0};    // 0 idle, 3 restart wanted, 4 restart stopping
     std::atomic<uint8_t> restartReq{0};
     uint32_t restartSettle = 0;   // ticks a restart at a step back still waits ("rMeas" only)
+    // The last step back ("rMeas" only): the old time's last stamp and the
+    // new time's first, where the restart's first files begin.
+    uint32_t stepBefore = 0, stepAfter = 0;
+    bool stepRestart = false;   // the restart under way is one at a step back
     std::atomic<uint8_t> powerdown{0};
     std::atomic<uint8_t> timestampValid{0};   // the shell's requests read it too
     uint32_t lastTs = 0;

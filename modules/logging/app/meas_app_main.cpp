@@ -13,6 +13,7 @@
 #include "measurement/calparams.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -28,12 +29,30 @@ int meas_app_hstinit() { return 1; }
 // (stamped before their block's last), as they are until the new start.
 constexpr uint32_t kStepSettleTicks = 300;
 
+// The time service notes the stamp every millisecond: a step it noted up to
+// this long before the tick that sees it is that tick's (0.1 ms).
+constexpr int32_t kNotedStepAge = 1000;
+
+// Where the step back seen at this tick (stamp t, the last tick's before
+// it) happened: the step the time service noted, when it is this one, else
+// between the two ticks. The events opened again at a step are stamped at
+// the noted step's first stamp.
+void noteStepMoment(uint32_t t) {
+    TimeStep noted{};
+    const bool back = time_stepBackCount(&noted) != 0;
+    const int32_t since = int32_t(t - noted.after);
+    const bool thisOne = back && since >= 0 && since <= kNotedStepAge;
+    gApp.stepAfter = thisOne ? noted.after : t;
+    gApp.stepBefore = thisOne && int32_t(noted.before - gApp.lastTs) > 0 ? noted.before : gApp.lastTs;
+}
+
 // A restart at a step back is asked for: a step seen while one is under
 // way is covered by it (its start sets up the FIFOs in the newest time);
 // one seen while it still waits makes it wait on for that step's closes.
-void restartAtStep() {
+void restartAtStep(uint32_t t) {
     const uint32_t st = gApp.stopstart.load();
     if (st == 3 || st == 4) return;
+    noteStepMoment(t);
     if (!gApp.restartReq.load()) syslogx(150, "meas_app_main(): timestamp reset detected: restarting measurement");
     gApp.restartReq.store(1);
     gApp.restartSettle = kStepSettleTicks;
@@ -53,6 +72,11 @@ void restartSequence() {
         return;
     }
     if (st == 0 && gApp.restartReq.exchange(0)) {
+        // the old time's events go into its files before the stop closes
+        // them; those of the new time that are due then wait for its files
+        MeasAppStore_flushEventsUntil(MEAS_IDX_M01, gApp.stepBefore);
+        MeasAppStore_flushEventsUntil(MEAS_IDX_M03, gApp.stepBefore);
+        gApp.stepRestart = true;
         gApp.stopstart.store(3);
         st = 3;
     }
@@ -68,10 +92,14 @@ void restartSequence() {
             gApp.stopstart.store(4);
         } else {
             gApp.stopstart.store(0);
+            gApp.stepRestart = false;
             LapOutFra_initLapOutCnt(lap, out);
         }
     } else {
         LapOutFra_initLapOutCnt(lap, out);
+        // the new time's first files hold its events from the step on
+        if (gApp.stepRestart) LapOutFra_beginAt(gApp.stepAfter);
+        gApp.stepRestart = false;
         gApp.ltValid = false;
         fifo_data_time_resync(0);
         flag(sp().meas_app_startreq).store(1);
@@ -149,7 +177,7 @@ void meas_app_main() {
     if (stepped) {
         stepsBack = fifo_data_step_back();   // the FIFOs of the old time take no more
         fifo_data_time_resync(1);
-        restartAtStep();
+        restartAtStep(t);
     }
     gApp.stepsBackSeen = stepsBack;   // one counted since is seen at the next tick
     gApp.timestampValid = valid;
@@ -284,6 +312,8 @@ void meas_app_resetForTest() {
     gApp.stopstart = 0;
     gApp.restartReq = 0;
     gApp.restartSettle = 0;
+    gApp.stepRestart = false;
+    gApp.stepBefore = gApp.stepAfter = 0;
     gApp.powerdown = 0;
     gApp.timestampValid = 0;
     gApp.lastTs = 0;

@@ -515,6 +515,15 @@ bool LapOutFra_lastStoreOk() { return tlStoreOk; }
 
 // Read by the logging task and the rasters while the shell or the command
 // task changes the counters: single words, read atomically.
+void LapOutFra_beginAt(uint32_t timeStamp) {
+    if (!takeMutex()) {
+        syslogx(147, "LapOutFra_beginAt() semTake failed errno 0x%X", lastErrno());
+        return;
+    }
+    std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    semGive(LapOutFraSem);
+}
+
 uint32_t LapOutFra_getTimeStamp() { return std::atomic_ref<uint32_t>(state.timeStamp).load(std::memory_order_relaxed); }
 uint8_t LapOutFra_isValid() { return std::atomic_ref<uint8_t>(state.valid).load(std::memory_order_acquire); }
 

@@ -60,6 +60,10 @@ void LapOutFra_getState(LapOutFraState* out);
 // nvram_dbs_flush tells whether they got there.
 bool LapOutFra_lastStoreOk();
 uint32_t LapOutFra_getTimeStamp();
+// The counters' time begins at timeStamp, their numbers unchanged: the files
+// they make next begin there (a restart at a step back of the time begins
+// its first files at the step, whose moment they hold the events of).
+void LapOutFra_beginAt(uint32_t timeStamp);
 uint8_t LapOutFra_isValid();
 void LapOutFra_checkExtLaptrgInit();
 void LapOutFra_queryLapOutCntTask();

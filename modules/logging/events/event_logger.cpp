@@ -16,6 +16,7 @@
 #include "measurement/comint.h"
 #include "platform/error_mgr.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -41,6 +42,14 @@ constexpr const uint8_t kStagingHead[4] = {0x00, 0x01, 0x00, 0x01};
 // new time would reach it only after as long as the step was, and every
 // later event of its source would wait behind it.
 constexpr int32_t kAheadOfTime = 10000;   // 1 s
+
+// An event that comes stamped well behind this device's time may be of a new
+// time of its source (a master restarted behind) that this device steps onto
+// a moment later, with that source's first time message: the flush task
+// keeps it that moment, unless a step comes first, so that its time base is
+// judged against that step. A file's close or start takes it at once.
+constexpr int32_t kLateBy = 500;      // 50 ms behind where it came in
+constexpr int32_t kStepWait = 1000;   // 100 ms
 
 // Gives the logger's mutex back also when the holding task is unwound.
 struct Held {
@@ -119,7 +128,8 @@ void* eventlogger::allocate(int site, uint16_t pid, uint32_t ts) {
     return nullptr;
 }
 
-void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime) {
+void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime,
+                           uint32_t seenAt, uint32_t stepsThen) {
     if (!payload) return;
     if (semTake(mutex_, WAIT_FOREVER) != OK) {
         SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::putEvent(): could not take semaphore (%s)", "semTake");
@@ -144,7 +154,7 @@ void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid
     }
     void* mem = allocate(4, pid, sortTime);
     if (!mem) return;
-    auto* e = new (mem) Event{nullptr, sortTime, 0, {}};
+    auto* e = new (mem) Event{nullptr, sortTime, seenAt, stepsThen, 0, {}};
     if (length > EVENT_PAYLOAD_MAX) {
         // a longer payload keeps its first 98 bytes; the last two become the
         // terminating zeros of the texts
@@ -168,7 +178,7 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     char* app = reinterpret_cast<char*>(staging_ + 4 + e.length);
     const size_t appLen = eventApps_name(b.pid, app);
     meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, uint32_t(e.length + 5 + appLen), e.sortTime,
-                                    MEAS_META_EVENT_TYPE);
+                                    MEAS_META_EVENT_TYPE, time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen));
     event_count(eventSignals().event_write_cnt);
 }
 
@@ -179,7 +189,13 @@ bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now);
 bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
     Held held{mutex_};
+    const uint32_t steps = now ? time_stepCount() : 0;
+    const auto waitsForStep = [&](const Event& e) {
+        const int32_t since = int32_t(*now - e.seenAt);
+        return int32_t(e.seenAt - e.sortTime) > kLateBy && e.stepsThen == steps && since >= 0 && since < kStepWait;
+    };
     const auto due = [&](const Event& e) {
+        if (now && waitsForStep(e)) return false;
         return int32_t(e.sortTime - ts) <= 0 || (now && int32_t(e.sortTime - *now) > kAheadOfTime);
     };
     for (Bucket* b = buckets_; b; b = b->next) {
@@ -270,9 +286,14 @@ int eventlogging_cmd(ci_msg_t* msg) {
 }
 
 void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime) {
+    // where it came in decides its time base after a step back: a close
+    // stamped in the old time, sent at the step, waits in the logger until
+    // the new time has passed its stamp
+    const uint32_t steps = time_stepCount();
+    const uint32_t seenAt = time_getTimestamp();
     std::lock_guard<std::mutex> lk(gTableMx);
     for (eventlogger* l : gTable)
-        if (l) l->putEvent(payload, length, pid, sortTime);
+        if (l) l->putEvent(payload, length, pid, sortTime, seenAt, steps);
 }
 
 void eventLogger_resetForTest() {

@@ -29,8 +29,12 @@ public:
     eventlogger(const eventlogger&) = delete;
     eventlogger& operator=(const eventlogger&) = delete;
 
-    // Buffers one event payload (big-endian, as received) of a source PID.
-    void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime);
+    // Buffers one event payload (big-endian, as received) of a source PID;
+    // it came at the stamp seenAt with stepsThen steps of the time seen
+    // (time_stepCount, read first): the time base of its stamp, judged when
+    // it is written (time_stepOfStamp), decides its file after a step back.
+    void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime, uint32_t seenAt,
+                  uint32_t stepsThen);
     // Writes every buffered event whose sort time is at or before ts, per
     // source in PID order; false when the lock could not be taken.
     bool flushUntil(uint32_t ts);
@@ -47,6 +51,8 @@ private:
     struct Event {
         Event* next;
         uint32_t sortTime;
+        uint32_t seenAt;
+        uint32_t stepsThen;
         uint32_t length;
         uint8_t payload[EVENT_PAYLOAD_MAX];
     };

@@ -9,6 +9,7 @@
 #include "logging/store/pretrigger.h"
 #include "logging/store/writer.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 #include "host/os/os.h"
 
@@ -197,14 +198,20 @@ void meas_app_PreTrigPutMeasFrameCopy(void* h, int vfIdx, const uint8_t* data, u
     meas_app_PreTrigPutMeasFrame(h, vfIdx, copy, length, firstTs, lastTs);
 }
 
-void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
+                                     uint32_t timeOf) {
     if (!h) return;
     uint8_t* copy = copyOf(data, length);
     if (!copy) {
         syslogx(147, "meas_app_PreTrigPutMetaDataCopy failed to allocate memory.");
         return;
     }
-    pt(h)->putMetaData(copy, length, ts, type);
+    pt(h)->putMetaData(copy, length, ts, type, timeOf);
+}
+
+void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+    const uint32_t steps = time_stepCount();
+    meas_app_PreTrigPutMetaDataCopy(h, data, length, ts, type, time_stepOfStamp(ts, time_getTimestamp(), steps));
 }
 
 void meas_app_PreTrigPutMetaDataVfCopy(void* h, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type) {

@@ -192,6 +192,10 @@ void MeasAppStore_deinit() {
 
 uint32_t meas_app_getLoggerId() { return loggerId; }
 
+void MeasAppStore_flushEventsUntil(unsigned measIdx, uint32_t ts) {
+    if (hooks.eventFlushUntil) hooks.eventFlushUntil(measIdx, ts);
+}
+
 unsigned MeasAppStore_queuedFiles(unsigned measIdx) {
     unsigned n = 0;
     if (!queueLock("MeasAppStore_queuedFiles")) return 0;

@@ -161,6 +161,8 @@ void MeasAppStore_closeFiles(unsigned measIdx);
 // measurement), which becomes their close time stamp, so that the events up
 // to it go into them. Now when no file is open.
 uint32_t MeasAppStore_endOpenFiles();
+// The measurement's event logger writes its events up to ts into the files.
+void MeasAppStore_flushEventsUntil(unsigned measIdx, uint32_t ts);
 void meas_app_fsflush(unsigned measIdx);
 void meas_app_fsflush_drive(const char* drive);
 uint32_t MeasAppStore_getFCloseType(const MeasBlock* block);
@@ -195,6 +197,10 @@ void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* data, uint32
                                   uint32_t lastTs);
 void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint32_t firstTs,
                                       uint32_t lastTs);
+// timeOf: the time base of the stamp (time_stepOfStamp where it came in);
+// without it the stamp is judged now.
+void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
+                                     uint32_t timeOf);
 void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
 void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type);
 void meas_app_PreTrigCloseFile(void* handle, int vfIdx);

@@ -18,6 +18,11 @@ namespace {
 // before the step was noted).
 constexpr int32_t kStepNoteLag = 500;   // 50 ms
 
+// A restarted master's events of its new time may come stamped before this
+// device stepped onto that time: sent before the master's first time
+// message, which a just-started master sends late.
+constexpr int32_t kNewTimeEarly = 5000;   // 0.5 s
+
 bool openedAtStep(uint32_t ts) {
     TimeStep step{};
     if (time_stepCount(&step) == 0) return false;
@@ -107,6 +112,7 @@ void Pretrigger::openFile(MeasAppStore_FileInfo_s* info) {
     }
     // the events held for it see the file only with its open announced
     ScopeLock sl(&heldLock_, "Pretrigger::openFile");
+    beginAtHeld(info);
     VirtualFile* vf = virtualFiles.create(measIdx_, info);
     if (!vf) throw "VFile.create() returned NULL";
     fragmenter_.init(vf->index(), info->initTs, vf->headerSize());
@@ -130,7 +136,23 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
     putContent(new (std::nothrow) ActionData(firstTs, lastTs, vfIdx, data, length), data);
 }
 
-void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+// An event of the time since the newest step back: the new time's first
+// file exists (found) or is still to come (held) while a file of the old
+// time is there; false when none is (looked up as always).
+bool Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
+    TimeStep step{};
+    const uint32_t steps = time_stepBackCount(&step);
+    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kNewTimeEarly) return false;
+    ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
+    bool older = false;
+    const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);
+    if (vf >= 0) putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
+    else if (older) holdEvent(HeldEvent{data, length, ts, type});
+    return vf >= 0 || older;
+}
+
+void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
+    if (putOfNewTime(data, length, ts, type, timeOf)) return;
     int vf = virtualFiles.find(measIdx_, ts);
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
@@ -179,8 +201,9 @@ void Pretrigger::dropHeld(unsigned i, const char* why) {
 }
 
 // A new file is the measurement's next: the events held for it go into it
-// when it began near them (each is at its stamp, before the file's first
-// record), in the order they came.
+// when its time holds them, or begins just after them (opened in the new
+// time before the step was noted), in the order they came; each is at its
+// stamp, before the file's first record.
 void Pretrigger::putHeld(const VirtualFile& vf) {
     const MeasAppStore_FileInfo_s* info = vf.fileInfo();
     const unsigned n = heldCount_.load();
@@ -189,14 +212,25 @@ void Pretrigger::putHeld(const VirtualFile& vf) {
     for (unsigned i = 0; i < n; ++i) {
         const HeldEvent e = held_[i];
         const int32_t after = int32_t(info->initTs - e.ts);
-        if (after < -kHeldLimit || after > kHeldLimit) {
+        if (after < -kHeldLimit || after > kStepNoteLag) {
             held_[kept++] = e;   // dropped in order below
             continue;
         }
         putContent(new (std::nothrow) ActionMetaData(vf.index(), e.type, e.data, e.length, e.ts), e.data);
     }
     heldCount_.store(kept);
-    while (heldCount_.load()) dropHeld(0, "the next file is of another time");
+    while (heldCount_.load()) dropHeld(0, "the next file is of another time, or begins after it");
+}
+
+// A file that will take held events stamped just before its start (of the
+// new time, sent before this device stepped onto it) begins with the first
+// of them: its time is theirs.
+void Pretrigger::beginAtHeld(MeasAppStore_FileInfo_s* info) {
+    const uint32_t start = info->initTs;
+    for (unsigned i = 0; i < heldCount_.load(); ++i) {
+        const int32_t after = int32_t(start - held_[i].ts);
+        if (after > 0 && after <= kNewTimeEarly && int32_t(info->initTs - held_[i].ts) > 0) info->initTs = held_[i].ts;
+    }
 }
 
 // Drops the held events whose time has passed by the bound (or stepped back

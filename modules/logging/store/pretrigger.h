@@ -41,8 +41,11 @@ public:
     void putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t firstTs, uint32_t lastTs);
     // Metadata for the file whose time range holds ts (events). An event
     // opened again at a step of the time, before the new time's first file,
-    // goes into that file: it is held until the file exists.
-    void putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
+    // goes into that file: it is held until the file exists. timeOf: the
+    // time base the stamp belongs to (time_stepOfStamp); an event of the
+    // time that began with a step back never goes into a file of the time
+    // before, which its stamp may lie in: it waits for its own time's file.
+    void putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     void putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type);
     void closeFile(int vfIdx);
     void flushFile(int vfIdx);
@@ -90,6 +93,8 @@ private:
     void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
     // With heldLock_ held.
     void holdEvent(const HeldEvent& e);
+    void beginAtHeld(MeasAppStore_FileInfo_s* info);
+    bool putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     void dropHeld(unsigned i, const char* why);
     void putHeld(const VirtualFile& vf);
     void ageHeld(uint32_t now);

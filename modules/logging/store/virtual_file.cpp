@@ -11,6 +11,7 @@
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
 #include "platform/byteorder.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -32,7 +33,7 @@ namespace measure::store {
 VirtualFiles virtualFiles;
 
 VirtualFile::VirtualFile(int index, MeasAppStore_FileInfo_s* info, uint32_t writerMask)
-    : index_(index), header_(true), info_(info), mask_(writerMask) {
+    : index_(index), header_(true), info_(info), mask_(writerMask), timeOf_(time_stepCount()) {
     if (!createHeader()) {
         info_ = nullptr;   // stays with the caller
         throw "VirtualFile::VirtualFile() failed to create header!";
@@ -289,6 +290,29 @@ int VirtualFiles::findFollowing(unsigned measIdx, uint32_t ts, int32_t within) {
         if (after >= 0 && after <= within) return i;
     }
     return -1;
+}
+
+int VirtualFiles::findInTime(unsigned measIdx, uint32_t timeOf, uint32_t ts, int32_t early, bool* older) {
+    *older = false;
+    if (measIdx >= kMeas) return -1;
+    ScopeLock sl(this, "VirtualFiles::findInTime");
+    int found = -1;
+    for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
+        VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
+        if (!vf || vf->index() != i) continue;
+        // one of an earlier time counts until it is gone: a closing one
+        // still matches its old stamps
+        if (int32_t(vf->timeOf() - timeOf) < 0) {
+            *older = true;
+            continue;
+        }
+        if (found >= 0 || vf->closing()) continue;
+        const MeasAppStore_FileInfo_s* info = vf->fileInfo();
+        if (info && info->measIdx == measIdx &&
+            (vf->checkFileInfoMatch(measIdx, ts) || uint32_t(info->initTs - ts) <= uint32_t(early)))
+            found = i;
+    }
+    return found;
 }
 
 VirtualFile* VirtualFiles::remove(unsigned measIdx, int index) {

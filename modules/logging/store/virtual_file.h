@@ -40,6 +40,8 @@ public:
     // Bytes the header actions put into a file.
     uint32_t headerSize() const { return headerSize_; }
     const MeasAppStore_FileInfo_s* fileInfo() const { return info_; }
+    // The time base it was made in (time_stepCount then).
+    uint32_t timeOf() const { return timeOf_; }
     static uint32_t bit(unsigned measIdx, unsigned id) { return id < 8 ? 1u << (measIdx * 8 + id) : 0; }
 
 private:
@@ -52,6 +54,7 @@ private:
     std::atomic<uint32_t> mask_;
     std::atomic<bool> closing_{false};
     uint32_t headerSize_ = 0;
+    uint32_t timeOf_;
 };
 
 class VirtualFiles : private Lock {
@@ -78,6 +81,10 @@ public:
     // The oldest file not yet closed that began at ts or up to `within` after
     // it (the first file of a time for an event of its start), else -1.
     int findFollowing(unsigned measIdx, uint32_t ts, int32_t within);
+    // Index of the first live file made in the time base timeOf or later
+    // whose time holds ts, or begins up to `early` after it; -1 when there is
+    // none. *older tells whether a file made in an earlier time is there.
+    int findInTime(unsigned measIdx, uint32_t timeOf, uint32_t ts, int32_t early, bool* older);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);
     void registerWriter(unsigned measIdx, unsigned id);

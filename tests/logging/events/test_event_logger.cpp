@@ -179,6 +179,22 @@ TEST_F(EventLoggerTest, EventsOfATimeThatSteppedBackDoNotHoldTheirSourceBack) {
     EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 2u);
 }
 
+// An event that comes stamped well behind this device's time (0.3 s: a
+// master restarted behind, whose first time message has yet to step this
+// device onto its new time) waits a moment for that step before it is
+// written; one stamped in this device's time goes out at once.
+TEST_F(EventLoggerTest, AnEventStampedWellBehindWaitsAMomentForAStepOfTheTime) {
+    writeApps("<Applicationlist/>");
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    const uint32_t now = time_getTimestamp();
+    deliver(3, now - 3000, 0);
+    deliver(4, now, 0);
+    ASSERT_TRUE(waitWrites(1, 5000));
+    ASSERT_TRUE(waitWrites(2, 5000));
+    EXPECT_GE(int32_t(time_getTimestamp() - now), 1000) << "the late event did not wait";
+}
+
 TEST_F(EventLoggerTest, FullPoolDropsEventsAndRaisesEventLoggingUntilAnItemIsFreeAgain) {
     writeApps("<Applicationlist/>");
     cal().DATADELAY = 60000;   // nothing is due while the pool fills

@@ -137,6 +137,22 @@ protected:
         }
         return out;
     }
+    // The event payloads of the files of meas/, by each file's initial time
+    // stamp, in file order; a file that cannot be read fails the test.
+    std::map<uint32_t, std::vector<std::vector<uint8_t>>> eventsByFileStart() {
+        std::map<uint32_t, std::vector<std::vector<uint8_t>>> events;
+        for (auto& [name, bytes] : files("meas")) {
+            MeasFileContent c;
+            std::string err;
+            EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+            uint32_t start = 0;
+            for (auto& m : c.metas) {
+                if (m.type == MEAS_META_INIT_TS) start = be_get32(m.payload.data());
+                if (m.type == MEAS_META_EVENT) events[start].push_back(m.payload);
+            }
+        }
+        return events;
+    }
     static const std::map<uint8_t, MeasFileBlockLayout>& layouts() {
         static const std::map<uint8_t, MeasFileBlockLayout> l = {{1, {1, 2, 0, 0}}, {2, {2, 0, 1, 0}}};
         return l;

@@ -113,10 +113,10 @@ TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
 // After a step back of the time, the file that recorded the old time (its
 // start far ahead of the device's time now) takes the events of that time,
 // such as an event closed at the step after its last record, until its
-// close is under way; a stamp before its start finds no file. An event
-// opened again at the step (stamped at the new time's start, or just before
-// the step was noted) goes into the new time's first file, which may exist
-// already or begin later with its first record; one that finds no file is
+// close is under way; a stamp before its start finds no file. The events of
+// the new time (opened again at the step, stamped at the new time's start or
+// just before the step was noted, or later) go into the new time's first
+// file, which the restart begins at the step; one that finds no file is
 // dropped with a line that names it.
 TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     configure();
@@ -136,10 +136,11 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     event(1, old + 12000);   // closed at the step, after the last record
     event(2, old - 1000);
     event(4, step);          // opened again at the step, before the new time's file
-    event(5, step + 1000);   // not at the step: before the file, as at a start
+    event(5, step + 1000);   // in the new time, before its file
     closeAndDrain();
     event(3, old + 13000);   // the file is closed
     LapOutFra_setFragmentTrig(0);   // as the stop at the step does
+    LapOutFra_beginAt(step);        // as the restart's start does
     feed(0, step + 10000);
     feed(1, step + 10000);
     event(6, step - 100);    // opened in the new time just before the step was noted
@@ -149,21 +150,59 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     stopStore();
     EXPECT_TRUE(logContains(takeLogTexts(), "no file of its time came"));
 
-    auto f = files("meas");
-    ASSERT_EQ(f.size(), 2u);
-    std::map<uint32_t, std::vector<std::vector<uint8_t>>> events;   // by the file's initial time stamp
-    for (auto& [name, bytes] : f) {
-        MeasFileContent c;
-        std::string err;
-        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
-        uint32_t start = 0;
-        for (auto& m : c.metas) {
-            if (m.type == MEAS_META_INIT_TS) start = be_get32(m.payload.data());
-            if (m.type == MEAS_META_EVENT) events[start].push_back(m.payload);
-        }
-    }
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
-    EXPECT_EQ(events[step + 10000], (std::vector<std::vector<uint8_t>>{{4}, {6}}));
+    EXPECT_EQ(events[step], (std::vector<std::vector<uint8_t>>{{4}, {5}, {6}}));
+}
+
+// A step back smaller than the old file's time (a master back 0.3 s behind):
+// the stamps of the new time lie in the old file's time, yet its events
+// (opened again at the step, a restarted master's) never go into it. They
+// wait for the new time's first file, which the restart begins at the step,
+// or with one sent before this device stepped onto it (a step forward after it
+// goes on in the new time); one stamped in the old
+// time (judged as it came, or by how far ahead of the new time it lies)
+// goes into the old file.
+TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t old = now - 20000;   // the old file's first record, 2 s ago
+    const auto event = [&](uint8_t id, uint32_t ts) {
+        const uint8_t e[] = {id};
+        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
+    };
+    feed(0, old);
+    feed(1, old);
+    feed(0, old + 10000);
+    time_stepResetForTest();
+    time_stepNote(now + 3000, 0);
+    time_stepNote(now, 1);   // 0.3 s back: the new time is now
+    TimeStep step{};
+    const uint32_t timeNow = time_stepBackCount(&step);
+    ASSERT_EQ(step.after, now);
+    time_stepNote(now + 1502, 2);   // and 0.15 s forward (a quicker message): the new time goes on
+    ASSERT_EQ(time_stepCount(), timeNow + 1);
+    event(1, now + 3000);   // closed at the step, in the old time
+    event(2, now);          // opened again at the step
+    event(3, now + 1000);   // a restarted master's, 0.1 s into the new time
+    const uint8_t late[] = {4}, early[] = {6};
+    // came before the step: the old time's, and the restarted master's
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, late, 1, old + 15000, MEAS_META_EVENT, timeNow - 1);
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, early, 1, now - 800, MEAS_META_EVENT, timeNow);
+    closeAndDrain();
+    LapOutFra_setFragmentTrig(0);   // as the stop at the step does
+    LapOutFra_beginAt(now);         // as the restart's start does
+    feed(0, now + 4000);
+    feed(1, now + 4000);
+    event(5, now + 4500);
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}, {4}}));
+    EXPECT_EQ(events[now - 800], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {5}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
