@@ -4,8 +4,8 @@
 A device records a lap and an outing and stops in order; copies of its
 drives are then changed the way the faults it looks for change them, and the
 check must name each fault and nothing else: the device's own files, one cut
-at its end and copies on a USB drive (under their own name or a free one)
-pass; a broken header, a file under a name that is not its header's, another
+at its end and copies on a USB drive (under their own name or a free one,
+or one that went on after items its take-back names as lost) pass; a broken header, a file under a name that is not its header's, another
 recording under a name in use, an absolute lap given to another lap, a lap
 recorded again after a later one, a block's time stamps going back, what a
 cut leaves (an empty file, a copy's part, a room probe), records missing
@@ -93,8 +93,8 @@ def drop_frames(measdump, path, count=3):
     with open(path, "wb") as f:
         f.write(data[:items[0][0]] + b"".join(data[o:e] for i, ((o, _), e) in enumerate(zip(items, ends))
                                               if i not in gone))
-    stamps = recording_check.MeasFile(os.path.dirname(os.path.dirname(path)), "meas", os.path.basename(path),
-                                      measdump).stamps[1]
+    stamps = recording_check.MeasFile(os.path.dirname(os.path.dirname(path)), os.path.basename(os.path.dirname(path)),
+                                      os.path.basename(path), measdump).stamps[1]
     return next((a, b) for a, b in zip(stamps, stamps[1:]) if b - a > 100)
 
 
@@ -171,6 +171,20 @@ def cases(folder, measdump):
             f.write(data[:len(data) // 2])
         log_line(d, "BFSWriter: 'usb_meas:/%s' taken back to its last whole item at byte %d (No space left on "
                  "device), 3 items lost" % (second[:-1] + "f", len(data) // 2), after="orderly shutdown")
+
+    def usb_copy_gapped(named):
+        # a copy on the USB drive that lost records in its middle and went on,
+        # the write that failed there named by its take-back or not
+        def change(d):
+            os.mkdir(os.path.join(d, "usb_meas"))
+            shutil.copy(path("meas", first)(d), path("usb_meas", first)(d))
+            a, b = drop_frames(measdump, path("usb_meas", first)(d))
+            if named:
+                log_line(d, "BFSWriter: 'usb_meas:/%s' taken back to its last whole item at byte 4096 (No space left "
+                         "on device), 3 items lost" % first, after="starting measurement m03")
+                log_line(d, "syncState FULLSYNC at LocTime %d, q signal 1 signal 1 q sync 1" % b,
+                         after="starting measurement m03")
+        return change
 
     def broken(d):
         with open(path("meas", first)(d), "r+b") as f:
@@ -372,6 +386,9 @@ def cases(folder, measdump):
         ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
         ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
+        ("a USB copy that goes on after a take-back", usb_copy_gapped(True), []),
+        ("a USB copy with a gap nothing names", usb_copy_gapped(False),
+         ["two different recordings under the", "usb_meas/%s: block 1 has no records" % first]),
         # what a broken file held is missing after the start
         ("a broken header", broken, ["meas/%s: measdump exit 1" % first,
                                      "meas/%s: block " % second]),

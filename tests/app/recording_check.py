@@ -12,7 +12,9 @@ measdump. What it reports:
   counters give;
 - two different recordings under one name, or under one set of header
   counters, on any of the drives (a copy on the USB drive is the same
-  recording: the same bytes, or their start for a copy cut at its end);
+  recording: the same bytes, or their start for a copy cut at its end, or
+  the same header where the log names a gap in it: a gap it goes on after, or
+  items a failed write's take-back lost);
 - one absolute lap carried by two different laps, and a lap (outing and lap
   number) recorded again once a later one had begun: a start goes on with its
   lap in a new absolute lap, so a lap may span several absolute laps, but
@@ -142,9 +144,12 @@ def same_recording(a, b, gapped=()):
     return long_.startswith(short)
 
 
-# A writer's file with records missing in its middle, named in the log.
-GAPPED = re.compile(r"BFSWriter: '(\w+):/([AB][0-9a-f]{7}\.[0-9a-f]{3})': \d+ bytes in \d+ blocks.* not written .*: "
-                    r"the file (?:goes on|is made) after the gap")
+# A writer's file with records missing in its middle, named in the log: a
+# gap it goes on after, or items lost where a failed write took it back to
+# its last whole item (what it writes later follows the cut).
+GAPPED = re.compile(r"BFSWriter: '(\w+):/([AB][0-9a-f]{7}\.[0-9a-f]{3})'(?:: \d+ bytes in \d+ blocks.* not written .*: "
+                    r"the file (?:goes on|is made) after the gap| taken back to its last whole item at byte \d+ "
+                    r"\(.*\), [1-9]\d* items lost)")
 
 
 def gapped_files(folder):
