@@ -45,11 +45,13 @@ constexpr int32_t kAheadOfTime = 10000;   // 1 s
 
 // An event that comes stamped well behind this device's time may be of a new
 // time of its source (a master restarted behind) that this device steps onto
-// a moment later, with that source's first time message: the flush task
-// keeps it that moment, unless a step comes first, so that its time base is
-// judged against that step. A file's close or start takes it at once.
-constexpr int32_t kLateBy = 500;      // 50 ms behind where it came in
-constexpr int32_t kStepWait = 1000;   // 100 ms
+// a moment later: the flush task keeps it that moment, unless a step comes
+// first, so that its time base is judged against that step. A master's new
+// run less than a second behind is stepped onto only after its first five
+// gap stamps (100 ms apart, over 300 ms at least) have come, some 0.5 s after
+// its first events. A file's close or start takes it at once.
+constexpr int32_t kLateBy = 500;       // 50 ms behind where it came in
+constexpr int32_t kStepWait = 10000;   // 1 s
 
 // Gives the logger's mutex back also when the holding task is unwound.
 struct Held {

@@ -20,8 +20,10 @@ constexpr int32_t kStepNoteLag = 500;   // 50 ms
 
 // A restarted master's events of its new time may come stamped before this
 // device stepped onto that time: sent before the master's first time
-// message, which a just-started master sends late.
-constexpr int32_t kNewTimeEarly = 5000;   // 0.5 s
+// message, which a just-started master sends late, or while this device
+// waits for the first gap stamps of its new run (the event logger keeps
+// them up to a second for the step).
+constexpr int32_t kNewTimeEarly = 15000;   // 1.5 s
 
 bool openedAtStep(uint32_t ts) {
     TimeStep step{};

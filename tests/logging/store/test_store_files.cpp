@@ -160,7 +160,8 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 // the stamps of the new time lie in the old file's time, yet its events
 // (opened again at the step, a restarted master's) never go into it. They
 // wait for the new time's first file, which the restart begins at the step,
-// or with one sent before this device stepped onto it (a step forward after it
+// or with one sent before this device stepped onto it (up to a second: a
+// master's new run is stepped onto after its first gap stamps; a step forward after it
 // goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
 // goes into the old file.
@@ -186,10 +187,12 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     event(1, now + 3000);   // closed at the step, in the old time
     event(2, now);          // opened again at the step
     event(3, now + 1000);   // a restarted master's, 0.1 s into the new time
-    const uint8_t late[] = {4}, early[] = {6};
-    // came before the step: the old time's, and the restarted master's
+    const uint8_t late[] = {4}, early[] = {6}, earlier[] = {7};
+    // came before the step: the old time's, and the restarted master's (the
+    // earlier one sent 0.9 s before this device stepped onto its new run)
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, late, 1, old + 15000, MEAS_META_EVENT, timeNow - 1);
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, early, 1, now - 800, MEAS_META_EVENT, timeNow);
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, earlier, 1, now - 9000, MEAS_META_EVENT, timeNow);
     closeAndDrain();
     LapOutFra_setFragmentTrig(0);   // as the stop at the step does
     LapOutFra_beginAt(now);         // as the restart's start does
@@ -202,7 +205,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     auto events = eventsByFileStart();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}, {4}}));
-    EXPECT_EQ(events[now - 800], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {5}}));
+    EXPECT_EQ(events[now - 9000], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {7}, {5}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
