@@ -11,6 +11,14 @@
 #include "store_fixture.h"
 
 namespace {
+// An event of one byte (its id) stamped ts, as m01's event logger hands it on.
+void putEventOfM01(uint8_t id, uint32_t ts) {
+    const uint8_t e[] = {id};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
+}
+}  // namespace
+
+namespace {
 
 std::vector<std::string> closings;
 int recordClosing(const MeasAppStore_SbRequest* r, unsigned, unsigned) {
@@ -70,10 +78,7 @@ TEST_F(StoreTest, LateRecordsJoinTheirFileAndTheLastBlockClosesIt) {
 TEST_F(StoreTest, AFileBeginsAtItsFirstRecordAndTakesOnlyTheEventsOfItsTime) {
     configure();
     const uint32_t now = time_getTimestamp();
-    const auto event = [&](uint8_t id, uint32_t ts) {
-        const uint8_t e[] = {id};
-        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
-    };
+    const auto event = [](uint8_t id, uint32_t ts) { putEventOfM01(id, ts); };
     feed(0, now - 30000);
     feed(1, now - 30000);
     event(1, now - 31000);      // before the file's first record
@@ -123,10 +128,7 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     const uint32_t now = time_getTimestamp();
     const uint32_t old = now + 10000000;   // 1000 s ahead
     const uint32_t step = now - 20000;     // the new time began 2 s ago
-    const auto event = [&](uint8_t id, uint32_t ts) {
-        const uint8_t e[] = {id};
-        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
-    };
+    const auto event = [](uint8_t id, uint32_t ts) { putEventOfM01(id, ts); };
     feed(0, old);
     feed(1, old);
     feed(0, old + 10000);
@@ -169,10 +171,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     configure();
     const uint32_t now = time_getTimestamp();
     const uint32_t old = now - 20000;   // the old file's first record, 2 s ago
-    const auto event = [&](uint8_t id, uint32_t ts) {
-        const uint8_t e[] = {id};
-        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
-    };
+    const auto event = [](uint8_t id, uint32_t ts) { putEventOfM01(id, ts); };
     feed(0, old);
     feed(1, old);
     feed(0, old + 10000);
