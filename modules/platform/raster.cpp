@@ -15,8 +15,11 @@ constexpr int kMaxRasters = 32;
 constexpr size_t kRasterStack = 65536;
 constexpr int kNotifyPriority = 21;
 // Due stamps kept per raster: a run finds the stamp of the tick that made it
-// due here as long as it lags fewer gives behind.
-constexpr uint32_t kDueRing = 64;
+// due here as long as it lags fewer gives behind (a second of the 1 ms
+// raster). A periodic raster further behind drops the runs whose stamps are
+// gone and names them: a stamp counted back along the grid would be wrong
+// across ticks skipped meanwhile.
+constexpr uint32_t kDueRing = 1024;
 
 enum class Kind { Body, Watchdog, Hook };
 
@@ -38,7 +41,10 @@ struct Raster {
     // slot n % kDueRing holds (n << 32) | stamp for give n.
     std::atomic<uint32_t> gives{0};
     std::mutex giveMx;        // numbers and stores each give as one step
-    uint32_t runs = 0;        // raster task only
+    uint32_t firstStamp = 0;  // of give 0 (giveMx)
+    uint32_t runs = 0;        // gives taken by runs or dropped (giveMx)
+    std::atomic<uint32_t> done{0};        // gives whose run has completed or was dropped
+    std::atomic<uint32_t> doneStamp{0};   // due stamp of the latest of them
     std::atomic<uint64_t> due[kDueRing] = {};
     std::atomic<bool> overLimit{false};
 };
@@ -100,22 +106,52 @@ void give(Raster& r, uint32_t stamp) {
     {
         std::lock_guard<std::mutex> lock(r.giveMx);
         const uint32_t n = r.gives.fetch_add(1, std::memory_order_relaxed);
+        if (n == 0) r.firstStamp = stamp;
         r.due[n % kDueRing].store(uint64_t(n) << 32 | stamp, std::memory_order_relaxed);
     }
     r.pending.fetch_add(1, std::memory_order_relaxed);
     semGive(r.sem);   // publishes the slots to the run that takes this give
 }
 
-// The due stamp of the raster's next run. A run that lags more than the ring
-// behind finds a later give in its slot and counts back along the raster's
-// grid from there.
+uint32_t slotStamp(const Raster& r, uint32_t n) { return uint32_t(r.due[n % kDueRing].load(std::memory_order_relaxed)); }
+
+// The first stamp a give not done may carry: just after the latest done, or
+// the first give's when none is done. giveMx held.
+uint32_t firstNotDone(const Raster& r) {
+    return r.done.load(std::memory_order_acquire) ? r.doneStamp.load(std::memory_order_relaxed) + 1u : r.firstStamp;
+}
+
+// The due stamp of the raster's next run. A periodic raster that lags more
+// than the ring behind drops the runs whose stamps the ring no longer holds
+// (their semaphore counts too) and goes on with the oldest it holds; the
+// runs dropped are named with the stamps they lie between. An event raster
+// that far behind takes a later give's stamp.
 uint32_t takeDueStamp(Raster& r) {
-    const uint32_t n = r.runs++;
-    const uint64_t slot = r.due[n % kDueRing].load(std::memory_order_relaxed);
-    const uint32_t stamp = uint32_t(slot);
-    const uint32_t behind = uint32_t(slot >> 32) - n;
-    if (behind == 0 || r.cycle <= 0) return stamp;
-    return stamp - behind * uint32_t(r.cycle) * 10u;
+    uint32_t dropped = 0, lo = 0, stamp;
+    {
+        std::lock_guard<std::mutex> lock(r.giveMx);
+        const uint32_t n = r.runs;
+        const uint64_t slot = r.due[n % kDueRing].load(std::memory_order_relaxed);
+        stamp = uint32_t(slot);
+        if (uint32_t(slot >> 32) == n || r.cycle <= 0) {
+            r.runs = n + 1;
+            return stamp;
+        }
+        const uint32_t oldest = r.gives.load(std::memory_order_relaxed) - kDueRing;
+        dropped = oldest - n;
+        lo = firstNotDone(r);
+        stamp = slotStamp(r, oldest);
+        r.runs = oldest + 1;
+    }
+    // every give numbered is given right after: the counts are there or coming
+    for (uint32_t i = 0; i < dropped; ++i) semTake(r.sem, WAIT_FOREVER);
+    r.pending.fetch_sub(int(dropped), std::memory_order_relaxed);
+    r.skippedRuns.fetch_add(dropped, std::memory_order_relaxed);
+    r.done.fetch_add(dropped, std::memory_order_release);
+    syslogx(148 | SYSLOGX_LOSS,
+            "raster %s: the runs of time stamps %u to %u lost: its task lagged %u runs behind its ticks", r.name,
+            unsigned(lo), unsigned(stamp - 1u), unsigned(dropped));
+    return stamp;
 }
 
 // The WATCHDOG raster's body: feed only while every raster is within its limit.
@@ -150,6 +186,8 @@ void runRaster(Raster* r) {
         }
         tlsInRun = false;
         r->ticks.fetch_add(1, std::memory_order_relaxed);
+        r->doneStamp.store(tlsDueStamp, std::memory_order_relaxed);
+        r->done.fetch_add(1, std::memory_order_release);
         r->pending.fetch_sub(1, std::memory_order_relaxed);
     }
 }
@@ -237,6 +275,8 @@ bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, 
     r.overLimit.store(false);
     r.gives.store(0);
     r.runs = 0;
+    r.done.store(0);
+    r.doneStamp.store(0);
     r.task = nullptr;
     if (r.sem) semDelete(r.sem);   // left by an earlier stop (see stopLocked)
     r.sem = semCCreate(SEM_Q_PRIORITY, 0);
@@ -384,5 +424,23 @@ int raster_find(const char* name) {
 uint64_t raster_baseTicks() { return g_baseTicks.load(); }
 
 uint32_t raster_dueStamp() { return tlsInRun ? tlsDueStamp : nowStamp(); }
+
+void raster_nameRunsNotDone(const char* when) {
+    const int n = g_count.load(std::memory_order_acquire);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
+        if (r.kind != Kind::Body || r.body < RB_1MS || r.body > RB_1000MS || r.cycle <= 0) continue;
+        uint32_t given, lo, hi;
+        {
+            std::lock_guard<std::mutex> lock(r.giveMx);
+            given = r.gives.load(std::memory_order_relaxed);
+            if (given == r.done.load(std::memory_order_acquire)) continue;
+            lo = firstNotDone(r);
+            hi = slotStamp(r, given - 1);
+        }
+        syslogx(148 | SYSLOGX_LOSS, "raster %s: the runs of time stamps %u to %u lost: %u runs not done %s", r.name,
+                unsigned(lo), unsigned(hi), unsigned(given - r.done.load(std::memory_order_acquire)), when);
+    }
+}
 
 void raster_setTimeSource(uint32_t (*now)()) { g_now.store(now); }

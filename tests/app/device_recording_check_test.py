@@ -20,7 +20,8 @@ stamped line before it; a lap recorded while the NVRAM refused its counters may
 share an absolute lap, laps go on across the wrap of the absolute lap, a lap
 may come again after the counters were set back, and missing records are
 sound where the log names their cause (a lag, a loss of their file, a start)
-or where their block records under a condition or another device's values.
+or where their block records under a condition or another device's values;
+a raster's lost runs cover its own blocks only.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -257,6 +258,14 @@ def cases(folder, measdump):
         log_line(d, "raster: the base tick lagged %d ms behind its clock at time stamp %d and skipped as many "
                  "ticks; runs lost: r1ms %d" % ((b - a) // 10, b, (b - a) // 10))
 
+    def gap_runs_lost(raster):
+        # a raster's runs of the gap's stamps lost (its task behind its ticks)
+        def change(d):
+            a, b = gap(d)
+            log_line(d, "raster %s: the runs of time stamps %d to %d lost: its task lagged %d runs behind its ticks"
+                     % (raster, a + 1, b - 1, (b - a) // 10 - 1))
+        return change
+
     def gap_named(d):
         gap(d)
         log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first, after="starting measurement m03")
@@ -416,6 +425,9 @@ def cases(folder, measdump):
          ["meas/%s: the log made it" % second]),
         ("records missing within a file", gap, ["meas/%s: block 1 has no records" % first]),
         ("records missing in a lag", gap_lagged, []),
+        ("records missing, their raster's runs lost", gap_runs_lost("r1ms"), []),
+        ("records missing, another raster's runs lost", gap_runs_lost("r10ms"),
+         ["meas/%s: block 1 has no records" % first]),
         ("records missing, their loss named", gap_named, []),
         # a loss line covers its own file on its own drive around its own moment
         ("records missing, a loss of the name on another drive", gap_named_where(

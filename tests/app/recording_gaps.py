@@ -9,7 +9,10 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   T in the gap): what lies before it is an earlier start's, however it ended
   (an orderly stop, a kill, a power cut);
 - a lag of the base tick ("the base tick lagged N ms behind its clock at time
-  stamp S"): the rasters lost the runs of those N ms before S; a data FIFO's
+  stamp S"): the rasters lost the runs of those N ms before S; runs of one
+  raster lost ("raster r1ms: the runs of time stamps X to Y lost"), its task
+  too far behind its ticks or not done at a stop: that raster's blocks from
+  X to Y; a data FIFO's
   new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
   ErrCnt M, .. CurTs S", logged once a second): records of its own block
   refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
@@ -92,6 +95,12 @@ DRIVE_OF = {"meas": "meas:", "meas2": "meas2:", "usb_meas": "usb_meas:"}
 LOG_LINE = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) (.*)$")
 START = re.compile(r"starting measurement m0(\d) with timestamp: (-?\d+)")
 LAG = re.compile(r"the base tick lagged (\d+) ms behind its clock at time stamp (\d+)")
+# runs of one sampling raster lost: its blocks' records of those stamps
+RUNS_LOST = re.compile(r"\braster (r\d+ms): the runs of time stamps (\d+) to (\d+) lost\b")
+# the raster codes of a sampling raster's blocks (r1ms serves the second
+# 1 ms raster too)
+RASTER_CODES = {"r1ms": (0, 10), "r2ms": (1,), "r5ms": (2,), "r10ms": (3,), "r20ms": (4,), "r50ms": (5,),
+                "r100ms": (6,), "r200ms": (7,), "r500ms": (8,), "r1000ms": (9, 12)}
 SYNC = re.compile(r"Initial sync: (\d+)")
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
@@ -209,6 +218,17 @@ def loss_window(msg, at):
     return Window(lo, hi, d.group(0) if d else None, names, None)
 
 
+def runs_window(msg, blocks):
+    """A sampling raster's lost runs: the records of its blocks (blocks:
+    block_numbers()) between the stamps the line gives."""
+    m = RUNS_LOST.search(msg)
+    if not m:
+        return None
+    codes = RASTER_CODES.get(m.group(1), ())
+    which = set(b[:2] for b in blocks.values() if b[3] in codes)
+    return Window(int(m.group(2)) & 0xFFFFFFFF, int(m.group(3)) & 0xFFFFFFFF, None, (), which)
+
+
 def fifo_window(msg, stamp, blocks):
     """A data FIFO's new error: the records of its own block refused in
     the FIFO_SPAN before its stamp (blocks: block_numbers())."""
@@ -287,6 +307,10 @@ class LogCover:
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
                 self.windows.append(Window((stamp - lagged) & 0xFFFFFFFF, stamp, None, (), None))
+                continue
+            w = runs_window(msg, blocks or {})
+            if w:
+                self.windows.append(w)
                 continue
             if FIFO_ERROR.search(msg):
                 w = fifo_window(msg, stamp, blocks or {})

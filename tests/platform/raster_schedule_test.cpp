@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -194,6 +195,7 @@ namespace {
 std::mutex g_stampMutex;
 std::map<int, std::vector<uint32_t>> g_stamps;
 std::atomic<int> g_stallAt{-1};   // r1ms run that stalls for 150 ms
+std::atomic<bool> g_hold1ms{false};   // holds r1ms's first run while set
 
 template <int Body>
 void recordStamp(intptr_t) {
@@ -204,6 +206,8 @@ void recordStamp(intptr_t) {
         n = g_stamps[Body].size();
     }
     if (Body == RB_1MS && int(n) == g_stallAt) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (Body == RB_1MS && n == 1)
+        while (g_hold1ms.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (Body == RB_100MS && n == 1) std::this_thread::sleep_for(std::chrono::milliseconds(230));
 }
 }  // namespace
@@ -237,6 +241,65 @@ TEST_F(RasterTest, DueStampsStayOnTheGridWhenTasksRunLate) {
     EXPECT_EQ(uint32_t(g_stamps[RB_10MS][0] - g_stamps[RB_1MS][0]) % 10, 0u);
     EXPECT_EQ(uint32_t(g_stamps[RB_100MS][0] - g_stamps[RB_10MS][0]) % 100, 0u);
     g_stallAt = -1;
+}
+
+// A raster held for more ticks than it keeps stamps of drops the runs whose
+// stamps are gone and names them; the runs it makes carry stamps of ticks
+// given, in order, also where the ticks were not evenly spaced (here: a
+// pause of 3 ms every 100 ticks). At a stop the runs not done are named.
+TEST_F(RasterTest, ARasterHeldPastItsStampsDropsTheRunsItCannotStampAndNamesThem) {
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps.clear();
+    }
+    ASSERT_EQ(raster_addEntry(RB_1MS, "held_1ms", recordStamp<RB_1MS>, 0), 1);
+    g_hold1ms = true;
+    start();
+    std::vector<uint32_t> given;
+    auto giveTicks = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            const uint32_t before = host::baseTickStamp();
+            while (host::timeStamp() == before) std::this_thread::sleep_for(std::chrono::microseconds(20));
+            if (given.size() % 100 == 99) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            tick(1, "r1ms");
+            given.push_back(host::baseTickStamp());
+        }
+    };
+    giveTicks(1300);
+    drainLog();
+    g_hold1ms = false;
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
+    std::vector<uint32_t> ran;
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        ran = g_stamps[RB_1MS];
+    }
+    ASSERT_GE(ran.size(), 2u);
+    for (size_t i = 1; i < ran.size(); ++i) ASSERT_GT(int32_t(ran[i] - ran[i - 1]), 0) << "run " << i;
+    for (uint32_t s : ran) ASSERT_NE(std::find(given.begin(), given.end(), s), given.end()) << s << " was never given";
+    const size_t dropped = given.size() - ran.size();
+    EXPECT_EQ(info("r1ms").skippedRuns, dropped);
+    const std::vector<std::string> lines = takeLogTexts();
+    const std::string want = "raster r1ms: the runs of time stamps " + std::to_string(ran[0] + 1) + " to " +
+                             std::to_string(ran[1] - 1) + " lost: its task lagged " + std::to_string(dropped) +
+                             " runs behind its ticks";
+    EXPECT_EQ(countContaining(lines, want.c_str()), 1) << want;
+
+    // held again, then stopped: the runs given since are named, not dropped
+    g_hold1ms = true;
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps[RB_1MS].clear();
+    }
+    giveTicks(1);   // taken by the held run
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 1; }));
+    const uint32_t doneBefore = given[given.size() - 2];
+    giveTicks(20);
+    raster_nameRunsNotDone("when the measurement stopped");
+    const std::string stop = "raster r1ms: the runs of time stamps " + std::to_string(doneBefore + 1) + " to " +
+                             std::to_string(given.back()) + " lost: 21 runs not done when the measurement stopped";
+    EXPECT_EQ(countContaining(takeLogTexts(), stop.c_str()), 1) << stop;
+    g_hold1ms = false;
 }
 
 // Outside a raster run the due stamp is the current time stamp.

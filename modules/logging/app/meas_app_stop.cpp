@@ -10,6 +10,7 @@
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
 #include "platform/io.h"
+#include "platform/raster.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -180,7 +181,20 @@ void meas_app_blockstop(MeasBlock* b) {
     }
 }
 
+namespace {
+// The sampling runs still due when the records stop being taken give no
+// records: named with their stamps, when a measurement runs.
+void nameRunsNotDone() {
+    for (const meas_t& m : meas)
+        if (m.runFlags & 1u) {
+            raster_nameRunsNotDone("when the measurement stopped");
+            return;
+        }
+}
+}  // namespace
+
 void meas_app_measstop(bool keepTele) {
+    nameRunsNotDone();
     meas_app_free_pidlist(keepTele);
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         if (keepTele && idx == MEAS_IDX_M02) continue;
@@ -247,6 +261,7 @@ void meas_app_measstop(bool keepTele) {
 
 void meas_app_fastmeasstop() {
     // what the FIFOs still hold goes into the files before they are closed
+    nameRunsNotDone();
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
     // the files end at the newest record; an event still open ends there
     // too, in them, before they take their events and close
