@@ -113,6 +113,9 @@ void give(Raster& r, uint32_t stamp) {
     semGive(r.sem);   // publishes the slots to the run that takes this give
 }
 
+// A raster whose runs sample the values that are recorded.
+bool samples(const Raster& r) { return r.kind == Kind::Body && r.body >= RB_1MS && r.body <= RB_1000MS; }
+
 uint32_t slotStamp(const Raster& r, uint32_t n) { return uint32_t(r.due[n % kDueRing].load(std::memory_order_relaxed)); }
 
 // The first stamp a give not done may carry: just after the latest done, or
@@ -124,7 +127,8 @@ uint32_t firstNotDone(const Raster& r) {
 // The due stamp of the raster's next run. A periodic raster that lags more
 // than the ring behind drops the runs whose stamps the ring no longer holds
 // (their semaphore counts too) and goes on with the oldest it holds; the
-// runs dropped are named with the stamps they lie between. An event raster
+// runs dropped are named with the stamps they lie between (those of the
+// rasters that sample; the others' are counted). An event raster
 // that far behind takes a later give's stamp.
 uint32_t takeDueStamp(Raster& r) {
     uint32_t dropped = 0, lo = 0, stamp;
@@ -148,9 +152,10 @@ uint32_t takeDueStamp(Raster& r) {
     r.pending.fetch_sub(int(dropped), std::memory_order_relaxed);
     r.skippedRuns.fetch_add(dropped, std::memory_order_relaxed);
     r.done.fetch_add(dropped, std::memory_order_release);
-    syslogx(148 | SYSLOGX_LOSS,
-            "raster %s: the runs of time stamps %u to %u lost: its task lagged %u runs behind its ticks", r.name,
-            unsigned(lo), unsigned(stamp - 1u), unsigned(dropped));
+    if (samples(r))   // the others' runs are counted only
+        syslogx(148 | SYSLOGX_LOSS,
+                "raster %s: the runs of time stamps %u to %u lost: its task lagged %u runs behind its ticks", r.name,
+                unsigned(lo), unsigned(stamp - 1u), unsigned(dropped));
     return stamp;
 }
 
@@ -429,7 +434,7 @@ void raster_nameRunsNotDone(const char* when) {
     const int n = g_count.load(std::memory_order_acquire);
     for (int i = 0; i < n; ++i) {
         Raster& r = g_rasters[i];
-        if (r.kind != Kind::Body || r.body < RB_1MS || r.body > RB_1000MS || r.cycle <= 0) continue;
+        if (!samples(r) || r.cycle <= 0) continue;
         uint32_t given, lo, hi;
         {
             std::lock_guard<std::mutex> lock(r.giveMx);
