@@ -356,6 +356,7 @@ def check_recordings(folder):
         problems = ["the recording check failed: %r" % e]
     # checked: the folder's removal, after its drives went, checks nothing again
     entry["devices"] = []
+    keep_with_findings(folder, problems)
     _report(folder, problems)
 
 
@@ -382,8 +383,18 @@ def remove_folder(folder):
         except Exception as e:   # the check must not keep the folder from going
             problems = ["the recording check failed: %r" % e]
     _folders.pop(os.path.realpath(folder), None)
+    keep_with_findings(folder, problems)
     _remove_folder(folder)
     _report(folder, problems)
+
+
+def keep_with_findings(folder, problems):
+    """A folder whose recordings have findings is copied into the folder
+    TAV9_KEEP_FINDINGS names, when set, to be looked at after the test."""
+    into = os.environ.get("TAV9_KEEP_FINDINGS")
+    if problems and into:
+        shutil.copytree(folder, os.path.join(into, os.path.basename(folder.rstrip("/"))), symlinks=True,
+                        ignore_dangling_symlinks=True, dirs_exist_ok=True)
 
 
 def _remove_folder(folder):
