@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "host/kernel/kernel.h"
+#include "platform/syslogx.h"
 
 namespace {
 
@@ -27,25 +28,39 @@ TimeStep gBack{};
 
 }  // namespace
 
+// A stamp moved forward by more than a millisecond leaves a hole of that
+// length in the records of every raster: named, with the stamps it lies
+// between.
+void nameMoveForward(const TimeStep& step, int32_t moved) {
+    syslogx(151, "time: the time stamp moved forward %d.%d ms from %u to %u", int(moved / 10), int(moved % 10),
+            unsigned(step.before), unsigned(step.after));
+}
+
 bool time_stepNote(uint32_t stamp, uint32_t own) {
     const uint32_t offset = stamp - own;
     TimeStep step{};
+    int32_t moved = 0;
+    bool stepped = false;
     {
         std::lock_guard<std::mutex> lk(gMx);
         const bool had = gHave;
-        const int32_t moved = int32_t(offset - gLastOffset);
+        moved = had ? int32_t(offset - gLastOffset) : 0;
         step = {gLastStamp, stamp};
         gHave = true;
         gLastStamp = stamp;
         gLastOffset = offset;
-        if (!had || (moved >= -kBackSlack && moved <= kForwardSlack)) return false;
-        ++gCount;
-        gLast = step;
-        if (moved < 0) {
-            gBackCount = gCount;
-            gBack = step;
+        stepped = had && (moved < -kBackSlack || moved > kForwardSlack);
+        if (stepped) {
+            ++gCount;
+            gLast = step;
+            if (moved < 0) {
+                gBackCount = gCount;
+                gBack = step;
+            }
         }
     }
+    if (moved > kBackSlack) nameMoveForward(step, moved);
+    if (!stepped) return false;
     for (auto& l : gListeners)
         if (TimeStepListener fn = l.load()) fn(step);
     return true;

@@ -21,7 +21,8 @@ share an absolute lap, laps go on across the wrap of the absolute lap, a lap
 may come again after the counters were set back, and missing records are
 sound where the log names their cause (a lag, a loss of their file, a start)
 or where their block records under a condition or another device's values;
-a raster's lost runs cover its own blocks only.
+a raster's lost runs cover its own blocks only; the time moving forward
+leaves no records between its two stamps.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -266,6 +267,10 @@ def cases(folder, measdump):
                      % (raster, a + 1, b - 1, (b - a) // 10 - 1))
         return change
 
+    def gap_moved_forward(d):
+        a, b = gap(d)
+        log_line(d, "time: the time stamp moved forward %d.0 ms from %d to %d" % ((b - a) // 10, a, b))
+
     def gap_named(d):
         gap(d)
         log_line(d, "Backend: 190 records of 'meas:/%s' lost" % first, after="starting measurement m03")
@@ -428,6 +433,7 @@ def cases(folder, measdump):
         ("records missing, their raster's runs lost", gap_runs_lost("r1ms"), []),
         ("records missing, another raster's runs lost", gap_runs_lost("r10ms"),
          ["meas/%s: block 1 has no records" % first]),
+        ("records missing, the time moved forward over them", gap_moved_forward, []),
         ("records missing, their loss named", gap_named, []),
         # a loss line covers its own file on its own drive around its own moment
         ("records missing, a loss of the name on another drive", gap_named_where(

@@ -12,7 +12,8 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   stamp S"): the rasters lost the runs of those N ms before S; runs of one
   raster lost ("raster r1ms: the runs of time stamps X to Y lost"), its task
   too far behind its ticks or not done at a stop: that raster's blocks from
-  X to Y; a data FIFO's
+  X to Y; the time stamp moved forward ("time: the time stamp moved
+  forward N ms from X to Y"): every block's records from X to Y; a data FIFO's
   new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
   ErrCnt M, .. CurTs S", logged once a second): records of its own block
   refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
@@ -101,6 +102,9 @@ RUNS_LOST = re.compile(r"\braster (r\d+ms): the runs of time stamps (\d+) to (\d
 # 1 ms raster too)
 RASTER_CODES = {"r1ms": (0, 10), "r2ms": (1,), "r5ms": (2,), "r10ms": (3,), "r20ms": (4,), "r50ms": (5,),
                 "r100ms": (6,), "r200ms": (7,), "r500ms": (8,), "r1000ms": (9, 12)}
+# the device's time stamp moved forward (a quicker time message, a step):
+# no records lie between the two stamps
+MOVED_FORWARD = re.compile(r"\btime: the time stamp moved forward [\d.]+ ms from (\d+) to (\d+)")
 SYNC = re.compile(r"Initial sync: (\d+)")
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
@@ -307,6 +311,10 @@ class LogCover:
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
                 self.windows.append(Window((stamp - lagged) & 0xFFFFFFFF, stamp, None, (), None))
+                continue
+            m = MOVED_FORWARD.search(msg)
+            if m:
+                self.windows.append(Window(int(m.group(1)), int(m.group(2)), None, (), None))
                 continue
             w = runs_window(msg, blocks or {})
             if w:

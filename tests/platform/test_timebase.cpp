@@ -5,6 +5,7 @@
 #include "platform_fixture.h"
 
 #include <ctime>
+#include <string>
 #include <vector>
 
 namespace {
@@ -126,6 +127,7 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
     ASSERT_TRUE(time_stepListen(hearStep));
     ASSERT_TRUE(time_stepListen(hearStep));   // once only
     gHeardSteps.clear();
+    takeLogTexts();
     const uint32_t steps = time_stepCount();
     uint32_t own = 0xFFFFF000u, stamp = own + 5;   // across the wrap of both
     EXPECT_FALSE(time_stepNote(stamp, own));
@@ -146,6 +148,14 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
     own += 10;
     stamp += 10 + 50000000;   // 5000 s forward
     EXPECT_TRUE(time_stepNote(stamp, own));
+    // the moves forward leave holes in the records: each is named with the
+    // stamps it lies between, the slews and the step back are not
+    const std::vector<std::string> moves = takeLogTexts();
+    EXPECT_EQ(countContaining(moves, "the time stamp moved forward"), 2) << ::testing::PrintToString(moves);
+    EXPECT_EQ(countContaining(moves, ("time: the time stamp moved forward 50.0 ms from " + std::to_string(before - 510) +
+                                      " to " + std::to_string(before)).c_str()), 1);
+    EXPECT_EQ(countContaining(moves, ("moved forward 5000000.0 ms from " + std::to_string(before + 10 - 300000) +
+                                      " to " + std::to_string(stamp)).c_str()), 1);
     TimeStep last{};
     EXPECT_EQ(time_stepCount(&last), steps + 2);
     EXPECT_EQ(last.after, stamp);

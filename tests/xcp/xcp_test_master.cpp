@@ -84,7 +84,9 @@ Bytes XcpTestMaster::command(const Bytes& packet, int timeoutMs) {
 }
 
 Bytes XcpTestMaster::connect() {
-    for (int i = 0; i < 50; ++i) {
+    // the limit only ends a hang: a loaded host or a sanitizer build may
+    // take seconds to bring the slave up
+    for (int i = 0; i < 300; ++i) {
         Bytes a = command({0xFF, 0x00}, 100);
         if (a.empty()) continue;
         if (i == 0) return a;

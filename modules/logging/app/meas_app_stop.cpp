@@ -12,6 +12,7 @@
 #include "platform/io.h"
 #include "platform/raster.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 
 namespace {
 
@@ -260,8 +261,13 @@ void meas_app_measstop(bool keepTele) {
 }
 
 void meas_app_fastmeasstop() {
-    // what the FIFOs still hold goes into the files before they are closed
+    // what the FIFOs still hold goes into the files before they are closed,
+    // up to now: a late run of this raster finds records made since it read
+    // the clock
     nameRunsNotDone();
+    const uint32_t now = time_getTimestamp();
+    fifo_data_set_curr_ts(now);
+    fifo_cond_set_curr_ts(now);
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
     // the files end at the newest record; an event still open ends there
     // too, in them, before they take their events and close

@@ -286,13 +286,20 @@ TEST_F(MeasAppTest, StopKeepsTelemetryAndStartDoesNotRepeatIt) {
     meas_app_setTeleHooks({});
 }
 
+// The fast stop takes every record the rasters made before it, those the
+// delay holds back and those made since the logging raster last read the
+// clock (a run of it that is late finds records newer than its time).
 TEST_F(MeasAppTest, FastStopSavesWhatTheDelayHeldBack) {
     cal().DATADELAY = 300;   // records stay 0.3 s in the FIFO
     writeConfig(0, "R1ms");
     start();
     run(600);
+    measHeld = true;
+    run(5);
     const uint32_t atStop = counter;
     meas_app_remotefaststop();
+    meas_app_saveblock(0);   // the logging raster's run, its time 5 ms old
+    measHeld = false;
     ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
     auto recs = records("meas");
     ASSERT_FALSE(recs.empty());

@@ -100,7 +100,7 @@ protected:
         std::memcpy(&m, buf, sizeof buf);
         ci_set_len(&m, len ? len : l);
         ci_set_dst(&m, kPid);
-        comint_queue_cmd(&m);
+        ci_serve_command(&m);   // as "r_Comint" serves it, before the test's next tick
     }
 };
 
