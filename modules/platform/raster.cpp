@@ -16,9 +16,9 @@ constexpr size_t kRasterStack = 65536;
 constexpr int kNotifyPriority = 21;
 // Due stamps kept per raster: a run finds the stamp of the tick that made it
 // due here as long as it lags fewer gives behind (a second of the 1 ms
-// raster). A periodic raster further behind drops the runs whose stamps are
-// gone and names them: a stamp counted back along the grid would be wrong
-// across ticks skipped meanwhile.
+// raster). A periodic raster further behind drops the runs it is behind and
+// names them: a stamp counted back along the grid would be wrong across
+// ticks skipped meanwhile.
 constexpr uint32_t kDueRing = 1024;
 
 enum class Kind { Body, Watchdog, Hook };
@@ -125,11 +125,11 @@ uint32_t firstNotDone(const Raster& r) {
 }
 
 // The due stamp of the raster's next run. A periodic raster that lags more
-// than the ring behind drops the runs whose stamps the ring no longer holds
-// (their semaphore counts too) and goes on with the oldest it holds; the
-// runs dropped are named with the stamps they lie between (those of the
-// rasters that sample; the others' are counted). An event raster
-// that far behind takes a later give's stamp.
+// than the ring behind drops every run given before the newest (their
+// semaphore counts too) and goes on with the newest; the runs dropped are
+// named with the stamps they lie between (those of the rasters that sample;
+// the others' are counted). An event raster that far behind takes a later
+// give's stamp.
 uint32_t takeDueStamp(Raster& r) {
     uint32_t dropped = 0, lo = 0, stamp;
     {
@@ -141,11 +141,13 @@ uint32_t takeDueStamp(Raster& r) {
             r.runs = n + 1;
             return stamp;
         }
-        const uint32_t oldest = r.gives.load(std::memory_order_relaxed) - kDueRing;
-        dropped = oldest - n;
+        // back to the present at once: dropping only what the ring lost
+        // would leave it as far behind, to drop again at every run
+        const uint32_t newest = r.gives.load(std::memory_order_relaxed) - 1u;
+        dropped = newest - n;
         lo = firstNotDone(r);
-        stamp = slotStamp(r, oldest);
-        r.runs = oldest + 1;
+        stamp = slotStamp(r, newest);
+        r.runs = newest + 1;
     }
     // every give numbered is given right after: the counts are there or coming
     for (uint32_t i = 0; i < dropped; ++i) semTake(r.sem, WAIT_FOREVER);
