@@ -432,21 +432,37 @@ uint64_t raster_baseTicks() { return g_baseTicks.load(); }
 
 uint32_t raster_dueStamp() { return tlsInRun ? tlsDueStamp : nowStamp(); }
 
-void raster_nameRunsNotDone(const char* when) {
+void raster_nameRunsNotDone(const char* when, unsigned waitMs) {
+    // the runs given up to now, of each raster that samples
+    uint32_t givenOf[kMaxRasters] = {};
     const int n = g_count.load(std::memory_order_acquire);
     for (int i = 0; i < n; ++i) {
         Raster& r = g_rasters[i];
+        std::lock_guard<std::mutex> lock(r.giveMx);
+        givenOf[i] = r.gives.load(std::memory_order_relaxed);
+    }
+    auto allDone = [&] {
+        for (int i = 0; i < n; ++i)
+            if (samples(g_rasters[i]) && g_rasters[i].cycle > 0 &&
+                int32_t(givenOf[i] - g_rasters[i].done.load(std::memory_order_acquire)) > 0)
+                return false;
+        return true;
+    };
+    // the runs under way finish within a tick or two where the host keeps up
+    for (unsigned waited = 0; !allDone() && waited < waitMs; ++waited) raster_taskDelay(nullptr, 1);
+    for (int i = 0; i < n; ++i) {
+        Raster& r = g_rasters[i];
         if (!samples(r) || r.cycle <= 0) continue;
-        uint32_t given, lo, hi;
+        uint32_t lo, hi, left;
         {
             std::lock_guard<std::mutex> lock(r.giveMx);
-            given = r.gives.load(std::memory_order_relaxed);
-            if (given == r.done.load(std::memory_order_acquire)) continue;
+            left = givenOf[i] - r.done.load(std::memory_order_acquire);
+            if (int32_t(left) <= 0) continue;
             lo = firstNotDone(r);
-            hi = slotStamp(r, given - 1);
+            hi = slotStamp(r, givenOf[i] - 1);
         }
         syslogx(148 | SYSLOGX_LOSS, "raster %s: the runs of time stamps %u to %u lost: %u runs not done %s", r.name,
-                unsigned(lo), unsigned(hi), unsigned(given - r.done.load(std::memory_order_acquire)), when);
+                unsigned(lo), unsigned(hi), unsigned(left), when);
     }
 }
 

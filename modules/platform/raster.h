@@ -118,10 +118,10 @@ uint64_t raster_baseTicks();
 // the current time stamp.
 uint32_t raster_dueStamp();
 
-// Names, for each raster that samples values, the runs given and not yet
-// done, with the stamps they were due at ("... not done " + when): a stop
-// takes no records of them.
-void raster_nameRunsNotDone(const char* when);
+// Names, for each raster that samples values, the runs given up to now and
+// not done within waitMs, with the stamps they were due at ("... not done "
+// + when): a stop takes no records of them.
+void raster_nameRunsNotDone(const char* when, unsigned waitMs);
 
 // Tests: time-stamp source for the re-phasing (default host::timeStamp).
 void raster_setTimeSource(uint32_t (*now)());

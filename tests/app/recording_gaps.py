@@ -284,14 +284,21 @@ class LogCover:
         anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
         gone = {}   # (meas number, drive) -> stamp since which records are lost
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
+        shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
         for i, (wall, stamp, msg) in enumerate(lines):
             at = stamp if stamp is not None else self._place(anchors, i, wall)
             if PID.search(msg):
                 self.start_lines += 1
+                running = {}          # what the last process started and no stop ended: killed, not checked
+                shutting_down = False
+                continue
             m = START.search(msg)
             if m:
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
+                if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
+                    self.runs.setdefault(int(m.group(1)) - 1, []).append(Run(stamp, stamp))
+                    continue
                 running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
                 for run in stopped:   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
@@ -299,6 +306,7 @@ class LogCover:
                 stopped = []
                 continue
             if STOP.search(msg):
+                shutting_down = shutting_down or "rtpShutdown" in msg
                 if at is not None:
                     for idx, since in running.items():
                         run = Run(since, at)

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <thread>
 #include <vector>
 
 #include "raster_fixture.h"
@@ -297,11 +298,27 @@ TEST_F(RasterTest, ARasterHeldPastItsStampsDropsTheRunsItIsBehindAndNamesThem) {
     ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 1; }));
     const uint32_t doneBefore = given[given.size() - 2];
     giveTicks(20);
-    raster_nameRunsNotDone("when the measurement stopped");
+    raster_nameRunsNotDone("when the measurement stopped", 5);   // held: not done within the wait
     const std::string stop = "raster r1ms: the runs of time stamps " + std::to_string(doneBefore + 1) + " to " +
                              std::to_string(given.back()) + " lost: 21 runs not done when the measurement stopped";
     EXPECT_EQ(countContaining(takeLogTexts(), stop.c_str()), 1) << stop;
     g_hold1ms = false;
+
+    // runs that finish within the wait are not named
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
+    g_hold1ms = true;
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps[RB_1MS].clear();
+    }
+    giveTicks(3);
+    std::thread release([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        g_hold1ms = false;
+    });
+    raster_nameRunsNotDone("when the measurement stopped", 10000);
+    release.join();
+    EXPECT_EQ(countContaining(takeLogTexts(), "runs not done"), 0);
 }
 
 // Outside a raster run the due stamp is the current time stamp.

@@ -184,11 +184,13 @@ void meas_app_blockstop(MeasBlock* b) {
 
 namespace {
 // The sampling runs still due when the records stop being taken give no
-// records: named with their stamps, when a measurement runs.
+// records: those under way may finish (a tick or two), the others are named
+// with their stamps, when a measurement runs.
 void nameRunsNotDone() {
+    constexpr unsigned kRunsUnderWayMs = 100;
     for (const meas_t& m : meas)
         if (m.runFlags & 1u) {
-            raster_nameRunsNotDone("when the measurement stopped");
+            raster_nameRunsNotDone("when the measurement stopped", kRunsUnderWayMs);
             return;
         }
 }
