@@ -296,13 +296,15 @@ class LogCover:
             m = START.search(msg)
             if m:
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
-                if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
-                    self.runs.setdefault(int(m.group(1)) - 1, []).append(Run(stamp, stamp))
-                    continue
-                running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
                 for run in stopped:   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
+                if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
+                    run = Run(stamp, stamp)
+                    self.runs.setdefault(int(m.group(1)) - 1, []).append(run)
+                    stopped.append(run)
+                    continue
+                running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
                 stopped = []
                 continue
             if STOP.search(msg):
