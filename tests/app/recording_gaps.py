@@ -87,6 +87,12 @@ STAMPS_PER_MS = 10
 # as good as the wall clock's): 5 s.
 LOG_SLACK = 5000 * STAMPS_PER_MS
 
+# A file's first records may come a moment before its start's line stamp
+# (the line gives the first record taken, not the first of every block),
+# and a block's first records a moment after it (the blocks begin one after
+# the other).
+GAP_SLACK_START = 100 * STAMPS_PER_MS
+
 # How far back a data FIFO's error line, logged once a second, covers: 2 s.
 FIFO_SPAN = 2000 * STAMPS_PER_MS
 
@@ -572,7 +578,9 @@ class Gaps:
         if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
             return False
         slack = max(3 * period, 10 * STAMPS_PER_MS)
-        if self.cover.started_in(f.meas_idx, a, b, slack):
+        # a start's line gives the first record it took: another block's
+        # first records may come before it (GAP_SLACK_START)
+        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + GAP_PERIODS * period):
             return False
         return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > GAP_PERIODS * period
 
@@ -778,11 +786,6 @@ def unfinished_at_stop(gaps):
                         "line names it cut or not finished" % (f.where, how))
     return problems
 
-
-# A file's first records may come a moment before its start's line stamp,
-# and a block's first records a moment after it (the blocks begin one after
-# the other).
-GAP_SLACK_START = 100 * STAMPS_PER_MS
 
 
 def files_missing(gaps):
