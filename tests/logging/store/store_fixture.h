@@ -24,6 +24,7 @@
 #include "logging/store/pretrigger.h"
 #include "logging/store/virtual_file.h"
 #include "platform/byteorder.h"
+#include "platform/time_step.h"
 
 class StoreTest : public LoggingTest {
 protected:
@@ -100,6 +101,17 @@ protected:
         for (size_t k = 4; k < r.size(); ++k) r[k] = uint8_t(ts * 7 + k * 13 + i);
         meas_app_store_block(&blocks[i], r.data());
         fed[uint8_t(i + 1)].push_back({ts, std::vector<uint8_t>(r.begin() + 4, r.end())});
+    }
+    // An old time's file (both blocks at `old`, block 1 again 1 s later),
+    // then a step of the time from `before` to `after`, as the 1 ms raster
+    // notes it.
+    void feedOldFileThenStep(uint32_t old, uint32_t before, uint32_t after) {
+        feed(0, old);
+        feed(1, old);
+        feed(0, old + 10000);
+        time_stepResetForTest();
+        time_stepNote(before, 0);
+        time_stepNote(after, 1);
     }
     // `count` records of block 1 at ts in steps of 10, block 2's at every
     // other one; ts is left after the last.

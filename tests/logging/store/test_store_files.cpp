@@ -129,12 +129,7 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     const uint32_t old = now + 10000000;   // 1000 s ahead
     const uint32_t step = now - 20000;     // the new time began 2 s ago
     const auto event = [](uint8_t id, uint32_t ts) { putEventOfM01(id, ts); };
-    feed(0, old);
-    feed(1, old);
-    feed(0, old + 10000);
-    time_stepResetForTest();
-    time_stepNote(old + 12000, 0);
-    time_stepNote(step, 1);
+    feedOldFileThenStep(old, old + 12000, step);
     event(1, old + 12000);   // closed at the step, after the last record
     event(2, old - 1000);
     event(4, step);          // opened again at the step, before the new time's file
@@ -172,12 +167,7 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     const uint32_t now = time_getTimestamp();
     const uint32_t old = now - 20000;   // the old file's first record, 2 s ago
     const auto event = [](uint8_t id, uint32_t ts) { putEventOfM01(id, ts); };
-    feed(0, old);
-    feed(1, old);
-    feed(0, old + 10000);
-    time_stepResetForTest();
-    time_stepNote(now + 3000, 0);
-    time_stepNote(now, 1);   // 0.3 s back: the new time is now
+    feedOldFileThenStep(old, now + 3000, now);   // 0.3 s back: the new time is now
     TimeStep step{};
     const uint32_t timeNow = time_stepBackCount(&step);
     ASSERT_EQ(step.after, now);

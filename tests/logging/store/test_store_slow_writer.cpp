@@ -56,11 +56,18 @@ protected:
         t.oversizeBytes = kSmallQueue;
         t.oversizeMs = 500;
         backendSetTiming(t);
-        auto* held = startUsbWriter<HeldWriter>(counts);
-        feedBoth(ts, 300);
+        return startUsbWriterHeldAfterItWrote<HeldWriter>(counts, ts, 300);
+    }
+
+    // A USB writer of type W (one with `hold`) that has written some of the
+    // `records` fed to both drives, and is now held.
+    template <class W>
+    W* startUsbWriterHeldAfterItWrote(MeasStoreWriteCounters& counts, uint32_t& ts, unsigned records) {
+        auto* w = startUsbWriter<W>(counts);
+        feedBoth(ts, records);
         EXPECT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(counts.writes).load() > 0; }, 5000));
-        held->hold = true;
-        return held;
+        w->hold = true;
+        return w;
     }
 
     // The USB drive's file lacks what one line of the log names for it (with
@@ -280,11 +287,9 @@ std::vector<Loss> losses(const std::vector<std::string>& log, const std::string&
 // writer, let go, goes on with the files still to come.
 TEST_F(SlowUsbWriterTest, ADriveThatFallsBehindGivesUpItsOldestFilesAlone) {
     MeasStoreWriteCounters heldCounts{};
-    auto* held = startUsbWriter<HeldWriter>(heldCounts);
     uint32_t ts = 100000;
-    feedBoth(ts, 100);
-    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(heldCounts.writes).load() > 0; }, 5000));
-    held->hold = true;
+    auto* held = startUsbWriterHeldAfterItWrote<HeldWriter>(heldCounts, ts, 100);
+    ASSERT_FALSE(HasFailure());
     constexpr unsigned kFiles = 40;
     for (unsigned file = 1; file < kFiles; ++file) {
         feedBoth(ts, 100);
@@ -452,11 +457,9 @@ TEST_F(SlowUsbWriterTest, AWriterHaltedInASlowSyncNamesWhatItLeft) {
         }
     };
     MeasStoreWriteCounters slowCounts{};
-    auto* slow = startUsbWriter<SlowSyncWriter>(slowCounts);
     uint32_t ts = 100000;
-    feedBoth(ts, 300);
-    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(slowCounts.writes).load() > 0; }, 5000));
-    slow->hold = true;
+    auto* slow = startUsbWriterHeldAfterItWrote<SlowSyncWriter>(slowCounts, ts, 300);
+    ASSERT_FALSE(HasFailure());
     ASSERT_TRUE(waitFor([&] { return slow->waits.load(); }, 5000));
     feedBoth(ts, 600);   // behind the held sync
     ASSERT_TRUE(waitFor([&] { return MeasAppStore_getFilesize(&blocks[0]) ==
