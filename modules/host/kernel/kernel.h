@@ -44,8 +44,9 @@ bool lockDeviceFolder(std::string* why);
 // there (renamed or not), and after the first time.
 std::string deviceFolderGone();
 
-// The process that runs a device in the folder at path (holds its lock), 0
-// when none does, -1 when this system cannot tell.
+// Whether a device runs in the folder at path (holds its lock, on any file
+// system), found without taking the lock: 0 when none does, else its
+// process number, -1 when that cannot be named.
 long deviceRunningIn(const std::string& path);
 
 // Makes the file at path anew for writing and returns its descriptor: what

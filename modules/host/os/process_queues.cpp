@@ -14,8 +14,11 @@
 //
 // A device that is killed cannot unlink its queues, and the machine holds only
 // a few hundred. So every queue made here is noted as a file named like it,
-// holding the maker's PID, in /tmp/tav9-mqueues; each start-up removes the
-// queues whose maker is gone.
+// holding the maker's PID, in the folder "mqueues" of the device folder (the
+// device keeps nothing outside its folder); each start-up in the folder
+// removes the queues noted there whose maker is gone, also those of a time
+// when the folder had another identity (moved to another file system and
+// back).
 #include "host/kernel/kernel.h"
 #include "host/os/os_internal.h"
 
@@ -30,6 +33,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -39,27 +44,44 @@ const char* const kProcessQueues[] = {"/MeasAppFormat", "/MeasAppFormatAck", "/M
 // A blocked call looks for a delete of its task this often.
 constexpr long kSliceMs = 20;
 
-const char kMarkerDir[] = "/tmp/tav9-mqueues";
+const char kNotesFolder[] = "mqueues";
 
-std::string markerOf(const std::string& posixName) { return std::string(kMarkerDir) + posixName; }
-
-// Written beside and renamed, so that a sweep never reads a half-written note.
-// The folder is shared by every process: the temporary name is made anew,
-// whatever stood there (a FIFO, a link) removed first and never opened.
-void noteQueue(const std::string& posixName) {
-    ::mkdir(kMarkerDir, 0777);
-    const std::string tmp = std::string(kMarkerDir) + "/.new-" + std::to_string(::getpid()) + posixName.substr(1);
-    const int fd = host::createFileAnew(tmp);
-    if (fd < 0) return;
-    const std::string pid = std::to_string(long(::getpid())) + "\n";
-    const bool written = ::write(fd, pid.data(), pid.size()) == ssize_t(pid.size());
-    if (::close(fd) != 0 || !written || ::rename(tmp.c_str(), markerOf(posixName).c_str()) != 0) ::unlink(tmp.c_str());
+// The device folder's notes folder, opened; -1 when it is not there (or is
+// no folder: a link is never followed). Made first when `make`.
+int openNotes(bool make) {
+    const std::string path = host::inDeviceFolder(kNotesFolder);
+    if (make) ::mkdir(path.c_str(), 0755);
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 }
 
-// The PID a note holds; 0 for anything but a plain file that holds one (a
-// FIFO or a device there is never waited on).
-long notedPid(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+// The note's name in the notes folder: the queue's name without its slash.
+std::string noteOf(const std::string& posixName) { return posixName.substr(1); }
+
+// Written beside and renamed, so that a sweep never reads a half-written
+// note; the temporary name is made anew, whatever stood there (a FIFO, a
+// link) removed first and never opened.
+void noteQueue(const std::string& posixName) {
+    const int dir = openNotes(true);
+    if (dir < 0) return;
+    const std::string tmp = ".new-" + std::to_string(::getpid()) + noteOf(posixName);
+    ::unlinkat(dir, tmp.c_str(), 0);
+    const int fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        const std::string pid = std::to_string(long(::getpid())) + "\n";
+        const bool written = ::write(fd, pid.data(), pid.size()) == ssize_t(pid.size());
+        if (::close(fd) != 0 || !written || ::renameat(dir, tmp.c_str(), dir, noteOf(posixName).c_str()) != 0)
+            ::unlinkat(dir, tmp.c_str(), 0);
+    }
+    ::close(dir);
+}
+
+// The PID a note holds; 0 for none, or anything but a plain file that holds
+// one (a FIFO or a device there is never waited on).
+long notedPid(const std::string& posixName) {
+    const int dir = openNotes(false);
+    if (dir < 0) return 0;
+    const int fd = ::openat(dir, noteOf(posixName).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    ::close(dir);
     if (fd < 0) return 0;
     struct stat st{};
     char text[24] = {};
@@ -69,22 +91,33 @@ long notedPid(const std::string& path) {
     return n > 0 ? std::strtol(text, nullptr, 10) : 0;
 }
 
-void forgetQueue(const std::string& posixName) {
-    mq_unlink(posixName.c_str());
-    ::unlink(markerOf(posixName).c_str());
+void forgetNote(const std::string& posixName) {
+    const int dir = openNotes(false);
+    if (dir < 0) return;
+    ::unlinkat(dir, noteOf(posixName).c_str(), 0);
+    ::close(dir);
 }
 
-// Queues whose maker no longer runs.
+// Queues noted in the folder whose maker no longer runs; the notes folder
+// goes once it is empty.
 void sweepStaleQueues() {
-    DIR* d = ::opendir(kMarkerDir);
-    if (!d) return;
-    while (dirent* e = ::readdir(d)) {
-        if (std::strncmp(e->d_name, "tav9-", 5) != 0) continue;
-        const std::string posixName = std::string("/") + e->d_name;
-        const long pid = notedPid(markerOf(posixName));
-        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) forgetQueue(posixName);
+    const int dir = openNotes(false);
+    if (dir < 0) return;
+    std::vector<std::string> names;
+    if (DIR* d = ::fdopendir(::dup(dir))) {
+        while (dirent* e = ::readdir(d))
+            if (std::strncmp(e->d_name, "tav9-", 5) == 0) names.push_back(std::string("/") + e->d_name);
+        ::closedir(d);
     }
-    ::closedir(d);
+    ::close(dir);
+    for (const std::string& posixName : names) {
+        const long pid = notedPid(posixName);
+        if (pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH) {
+            mq_unlink(posixName.c_str());
+            forgetNote(posixName);
+        }
+    }
+    ::rmdir(host::inDeviceFolder(kNotesFolder).c_str());   // only when empty
 }
 
 bool isProcessQueue(const std::string& name) {
@@ -182,10 +215,10 @@ std::string processQueuePosixName(const std::string& name) {
 
 bool unlinkProcessQueue(const std::string& posixName) {
     // A queue noted for another process that still runs stays that one's.
-    const long maker = notedPid(markerOf(posixName));
+    const long maker = notedPid(posixName);
     if (maker > 0 && maker != long(::getpid()) && (::kill(pid_t(maker), 0) == 0 || errno != ESRCH)) return false;
     const bool unlinked = mq_unlink(posixName.c_str()) == 0;
-    ::unlink(markerOf(posixName).c_str());
+    forgetNote(posixName);
     return unlinked;
 }
 

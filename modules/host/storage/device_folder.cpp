@@ -179,6 +179,22 @@ bool lockDeviceFolder(std::string* why) {
         ::close(fd);
         return inUse("");
     }
+    // A read lock of the open folder description says to other programs
+    // that a device runs here: they test for it (measrctrl) without taking
+    // the folder's lock even for a moment, so they never keep a device from
+    // starting, and unlike the table of locks this holds on every file
+    // system (btrfs gives each subvolume's files a device number of their
+    // own, which that table does not show).
+    struct flock running{};
+    running.l_type = F_RDLCK;
+    running.l_whence = SEEK_SET;
+    if (::fcntl(dirFd, F_OFD_SETLK, &running) != 0) {
+        const int cause = errno;
+        ::close(fd);
+        if (why) *why = std::string("cannot be locked: its lock for other programs failed (") + std::strerror(cause) + ")";
+        ::close(dirFd);
+        return false;
+    }
     // both descriptors stay open, and so the locks held, for the process's life
     {
         std::lock_guard<std::mutex> lk(folderMx);
@@ -207,12 +223,21 @@ std::string deviceFolderGone() {
 }
 
 long deviceRunningIn(const std::string& path) {
-    if (::access("/proc/locks", R_OK) != 0) return -1;   // no table of locks to look in
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return 0;
-    const std::string holder = folderLockHolder(fd);
+    // a test, no lock: a device that starts meanwhile is never kept from it
+    struct flock probe{};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    // the table of locks names the holder where its numbers match the
+    // folder's; device.lock otherwise
+    std::string holder = held ? folderLockHolder(fd) : "";
     ::close(fd);
-    return holder.empty() ? 0 : std::atol(holder.c_str());
+    if (!held) return 0;
+    if (holder.empty()) holder = pidInLockFile(path + "/device.lock");
+    const long pid = holder.empty() ? 0 : std::atol(holder.c_str());
+    return pid > 0 ? pid : -1;
 }
 
 int createFileAnew(const std::string& path, unsigned mode) {

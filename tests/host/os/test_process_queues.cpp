@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "host/device_fixture.h"
 #include "host/kernel/kernel.h"
@@ -86,6 +87,85 @@ TEST_F(ProcessQueues, TheDeviceOfAFolderIsKnownByItsLockAndItsRemovalSaidOnce) {
     host::setDeviceFolder(dir);
 }
 
+// A btrfs file system on a loop-mounted image inside the test's folder,
+// with a subvolume: it gives each subvolume's files a device number of their
+// own. Left unmade (with the reason) where the host cannot mount one.
+class LoopBtrfs {
+public:
+    explicit LoopBtrfs(const std::string& dir) : mnt_(dir + "/mnt") {
+        const std::string img = dir + "/btrfs.img";
+        if (geteuid() != 0) {
+            why_ = "mounting a file system needs root";
+            return;
+        }
+        if (std::system("command -v mkfs.btrfs >/dev/null 2>&1") != 0) {
+            why_ = "mkfs.btrfs is not installed (Debian: btrfs-progs)";
+            return;
+        }
+        std::filesystem::create_directory(mnt_);
+        { std::ofstream make(img); }
+        std::filesystem::resize_file(img, 300u << 20);
+        if (std::system(("mkfs.btrfs -q '" + img + "' >/dev/null 2>&1").c_str()) != 0) {
+            why_ = "mkfs.btrfs failed";
+            return;
+        }
+        if (std::system(("mount -o loop '" + img + "' '" + mnt_ + "' >/dev/null 2>&1").c_str()) != 0) {
+            why_ = "the host does not let a loop device be mounted here";
+            return;
+        }
+        mounted_ = true;
+        if (std::system(("btrfs subvolume create '" + mnt_ + "/sub' >/dev/null 2>&1").c_str()) != 0)
+            why_ = "no subvolume could be made";
+    }
+    ~LoopBtrfs() {
+        if (mounted_) std::system(("umount '" + mnt_ + "'").c_str());
+    }
+    const std::string& why() const { return why_; }
+    const std::string& mount() const { return mnt_; }
+
+private:
+    std::string mnt_, why_;
+    bool mounted_ = false;
+};
+
+// A device is found by its lock on any file system: here by a process of its
+// own in a btrfs subvolume and at the top of that file system, whose device
+// numbers the kernel's table of locks does not show as stat does.
+TEST_F(ProcessQueues, TheDeviceOfAFolderIsFoundOnAnotherFileSystemToo) {
+    LoopBtrfs fs(dir);
+    if (!fs.why().empty()) GTEST_SKIP() << "no btrfs to test on: " << fs.why();
+    for (const std::string& folder : {fs.mount() + "/sub", fs.mount() + "/top"}) {
+        std::filesystem::create_directories(folder);
+        EXPECT_EQ(host::deviceRunningIn(folder), 0) << folder;
+        int locked[2], release[2];
+        ASSERT_EQ(pipe(locked), 0);
+        ASSERT_EQ(pipe(release), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(locked[0]);
+            close(release[1]);
+            host::setDeviceFolder(folder);
+            std::string why;
+            const char ok = host::lockDeviceFolder(&why) ? 1 : 0;
+            char c;
+            if (write(locked[1], &ok, 1) == 1) (void)!read(release[0], &c, 1);
+            _exit(0);
+        }
+        close(locked[1]);
+        close(release[0]);
+        char ok = 0;
+        EXPECT_EQ(read(locked[0], &ok, 1), 1);
+        EXPECT_EQ(ok, 1) << folder;
+        EXPECT_EQ(host::deviceRunningIn(folder), long(child)) << folder;
+        close(release[1]);   // the child ends, and its locks with it
+        close(locked[0]);
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(host::deviceRunningIn(folder), 0) << folder;
+    }
+}
+
 TEST_F(ProcessQueues, AnotherOpenerSeesTheMessagesBothWaysAndTheQueueGoesAtReset) {
     MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
     ASSERT_NE(q, nullptr);
@@ -129,29 +209,40 @@ TEST_F(ProcessQueues, LeftoversOfAKilledProcessAreReplacedAndAMissingQueueIsNotM
     msgQClose(q);
 }
 
-// The notes beside the queues live in a folder every process shares: what
+// The notes beside the queues live in the device folder, nowhere else: what
 // stands at a note's name or at its temporary name is never waited on.
-TEST_F(ProcessQueues, AFifoAtANoteOrItsTemporaryNameIsNeverWaitedOn) {
-    mkdir("/tmp/tav9-mqueues", 0777);
+TEST_F(ProcessQueues, NotesStayInTheFolderAndAFifoAtOneIsNeverWaitedOn) {
+    const std::string notes = dir + "/mqueues";
+    ASSERT_EQ(mkdir(notes.c_str(), 0755), 0);
     const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_RX");
-    const std::string note = "/tmp/tav9-mqueues" + name;
-    const std::string tmp = "/tmp/tav9-mqueues/.new-" + std::to_string(getpid()) + name.substr(1);
+    const std::string note = notes + name;
+    const std::string tmp = notes + "/.new-" + std::to_string(getpid()) + name.substr(1);
     ASSERT_EQ(mkdir((dir + "/gone").c_str(), 0755), 0);
     const std::string stray = host::processQueueName(dir + "/gone", "/MeasAppFormat");
-    const std::string strayNote = "/tmp/tav9-mqueues" + stray;
-    for (const std::string& p : {tmp, strayNote}) {
-        unlink(p.c_str());
-        ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
-    }
+    const std::string strayNote = notes + stray;
+    for (const std::string& p : {tmp, strayNote}) ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
     MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
     ASSERT_NE(q, nullptr);
     struct stat st{};
     ASSERT_EQ(lstat(note.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_NE(access(tmp.c_str(), F_OK), 0);
+    EXPECT_NE(access(("/tmp/tav9-mqueues" + name).c_str(), F_OK), 0) << "a note outside the device folder";
     msgQClose(q);
     host::unlinkProcessQueues();   // the sweep passes the FIFO by
+    EXPECT_NE(access(note.c_str(), F_OK), 0);
     unlink(strayNote.c_str());
+    host::unlinkProcessQueues();
+    EXPECT_NE(access(notes.c_str(), F_OK), 0) << "the empty notes folder stays";
+
+    // a link in the notes folder's place is not followed
+    const std::string elsewhere = dir + "/gone";
+    ASSERT_EQ(symlink(elsewhere.c_str(), notes.c_str()), 0);
+    q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
+    ASSERT_NE(q, nullptr);
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+    msgQClose(q);
+    EXPECT_EQ(msgQUnlink("/MeasAppRCTRL_RX"), OK);
 }
 
 TEST_F(ProcessQueues, ADeletedTaskLeavesItsBlockedReceive) {
@@ -220,8 +311,10 @@ TEST_F(ProcessQueues, AStopLeavesTheFormatServiceInItsWriteAndNamesIt) {
     msgQClose(tx);
 }
 
-TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNextStart) {
-    // a device in a folder that is gone now, killed: its queue and its note remain
+// A device killed in this folder while it had another identity (it was moved
+// to another file system and back since): its queues, noted in the folder,
+// are removed at the next start there.
+TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceNotedInTheFolderAreRemovedAtTheNextStart) {
     ASSERT_EQ(mkdir((dir + "/cfg").c_str(), 0755), 0);
     const std::string name = host::processQueueName(dir + "/cfg", "/MeasAppRCTRL_RX");
     mq_attr attr{};
@@ -234,8 +327,8 @@ TEST_F(ProcessQueues, TheQueuesOfAKilledDeviceInAnotherFolderAreRemovedAtTheNext
     if (child == 0) _exit(0);
     ASSERT_GT(child, 0);
     ASSERT_EQ(waitpid(child, nullptr, 0), child);   // its PID is free now
-    mkdir("/tmp/tav9-mqueues", 0777);
-    const std::string note = "/tmp/tav9-mqueues" + name;
+    ASSERT_EQ(mkdir((dir + "/mqueues").c_str(), 0755), 0);
+    const std::string note = dir + "/mqueues" + name;
     FILE* f = std::fopen(note.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fprintf(f, "%ld\n", long(child));
