@@ -1,6 +1,8 @@
 // Variable catalogue over the calibration page and signal page layouts.
 #include "measurement/catalogue.h"
 
+#include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -256,9 +258,12 @@ bool splitIndex(const char* text, std::string* base, long* index) {
         *base = text;
         return true;
     }
+    // digits only: strtol alone would take "[ 1]", "[+1]" and one past its range
+    if (!std::isdigit(static_cast<unsigned char>(br[1]))) return false;
+    errno = 0;
     char* end = nullptr;
     long i = std::strtol(br + 1, &end, 10);
-    if (end == br + 1 || *end != ']' || end[1] != '\0' || i < 0) return false;
+    if (errno == ERANGE || *end != ']' || end[1] != '\0') return false;
     base->assign(text, br);
     *index = i;
     return true;

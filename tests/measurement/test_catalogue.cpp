@@ -27,6 +27,9 @@ TEST_F(CatalogueTest, NamesResolveToAddressesTypesAndArrayElements) {
     EXPECT_EQ(catalogue_find("memory_canin[1000]", &el), nullptr);
     EXPECT_EQ(catalogue_find("memory_canin[x]", &el), nullptr);
     EXPECT_EQ(catalogue_find("memory_canin[-1]", &el), nullptr);
+    // an index is digits alone
+    for (const char* name : {"memory_canin[ 3]", "memory_canin[+3]", "memory_canin[]", "memory_canin[99999999999999999999]"})
+        EXPECT_EQ(catalogue_find(name, &el), nullptr) << name;
     EXPECT_EQ(catalogue_find("no_such_thing"), nullptr);
     EXPECT_EQ(catalogue_find(nullptr), nullptr);
     EXPECT_EQ(catalogue_find("gear")->type, TE_SINT8);

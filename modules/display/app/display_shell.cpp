@@ -1,5 +1,9 @@
 // The shell command "display" and its usage.
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "display/app/display_dump.h"
@@ -32,10 +36,41 @@ int requestResult(const char* word, int rc)
     return -1;
 }
 
+// A colour is "0x" and one to eight hexadecimal digits, and nothing more:
+// a word only partly read would set a colour nobody asked for.
+bool readColor(const char* par, unsigned int* value)
+{
+    if (!par || par[0] != '0' || par[1] != 'x' || !std::isxdigit(static_cast<unsigned char>(par[2]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(par + 2, &end, 16);
+    if (*end != '\0' || errno == ERANGE || v > UINT_MAX) return false;
+    *value = static_cast<unsigned int>(v);
+    return true;
+}
+
+// A whole number, the whole word; as the command has always read it, a
+// negative one counts as a large one (-1 is the highest), and one beyond
+// the range as the largest.
+bool readUnsigned(const char* par, unsigned int* value)
+{
+    const char* digits = par;
+    if (digits && (*digits == '-' || *digits == '+')) ++digits;
+    if (!digits || !std::isdigit(static_cast<unsigned char>(*digits))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(par, &end, 10);
+    if (*end != '\0') return false;
+    const bool negative = *par == '-';
+    if (errno == ERANGE || (!negative && v > UINT_MAX)) *value = UINT_MAX;
+    else *value = static_cast<unsigned int>(v);
+    return true;
+}
+
 int colorCommand(const char* par)
 {
     unsigned int value = 0;
-    const bool valid = par && par[0] && par[1] == 'x' && std::sscanf(par, "%x", &value) == 1;
+    const bool valid = readColor(par, &value);
     int rc = 0;
     if (valid)
         rc = displayColor(value);
@@ -51,7 +86,7 @@ int colorCommand(const char* par)
 int unsignedCommand(const char* word, const char* par, int (*request)(unsigned int), const char* error)
 {
     unsigned int value = 0;
-    if (!par || std::sscanf(par, "%u", &value) != 1) {
+    if (!readUnsigned(par, &value)) {
         printf("%s", error);
         return -1;
     }

@@ -176,6 +176,42 @@ TEST_F(DisplayRequests, ParameterErrorsReportAndColourWithoutPrefixStillStops) {
     EXPECT_EQ(q[0].type, DISP_MSG_STOP);
 }
 
+// A number is the whole word or none: a word with anything after its digits
+// (or a colour with no digits) is refused with its message and posts only
+// the stop that a colour command always posts.
+TEST_F(DisplayRequests, NumbersWithTrailingCharactersAreRefused) {
+    Queued();
+    testing::internal::CaptureStdout();
+    for (const char* page : {"1abc", "1.5", "", " "}) EXPECT_EQ(Shell({"display", "page", page}), -1) << page;
+    EXPECT_EQ(Shell({"display", "brightness", "3x"}), -1);
+    const char* colours[] = {"0xZZ", "0x", "1x", "0x00FF00zz", "0x1FFFFFFFF", "0x-1", "0x 1"};
+    for (const char* colour : colours) EXPECT_EQ(Shell({"display", "color", colour}), -1) << colour;
+    const std::string out = testing::internal::GetCapturedStdout();
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = out.find(what); at != std::string::npos; at = out.find(what, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(count("Invalid page number.\n"), 4u) << out;
+    EXPECT_EQ(count("Invalid brightness switch position.\n"), 1u) << out;
+    EXPECT_EQ(count("Invalid color format."), std::size(colours)) << out;
+    auto q = Queued();
+    ASSERT_EQ(q.size(), std::size(colours));
+    for (const GuiMessage& m : q) EXPECT_EQ(m.type, DISP_MSG_STOP);
+
+    // the forms the command has always taken still work: -1 and numbers past
+    // the last page give the last one, a colour of up to eight digits
+    EXPECT_EQ(Shell({"display", "page", "-1"}), 0);
+    EXPECT_EQ(Shell({"display", "page", "99999999999"}), 0);
+    EXPECT_EQ(Shell({"display", "color", "0x00ff00"}), 0);
+    q = Queued();
+    ASSERT_EQ(q.size(), 4u);
+    EXPECT_EQ(q[0].Word(0), 11);
+    EXPECT_EQ(q[1].Word(0), 11);
+    EXPECT_EQ(q[2].type, DISP_MSG_COLOR);
+    EXPECT_EQ(q[2].Word(0), 0x00FF00);
+}
+
 TEST_F(DisplayRequests, TwoTextsTravelAsTwoPointersAndMaxPagesKeepsItsValue) {
     Queued();
     static const char a[] = "first", b[] = "second";
