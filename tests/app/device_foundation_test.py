@@ -660,19 +660,27 @@ def test_long_folder_path_keeps_the_shell(binary, sample, root):
         remove_folder(base)
 
 
-def run_script(root, binary, args, stdin_text=None, timeout=60):
+def run_script(root, binary, args, stdin_text=None, timeout=60, cwd=None):
     """Runs scripts/run in a session of its own, so that a run that does not
-    end is ended whole (with the device it started)."""
+    end is ended whole (with the device it started), and so is anything it
+    leaves behind, which fails the run."""
     env = dict(os.environ, TAV9_BINARY=os.path.abspath(binary))
     proc = subprocess.Popen([os.path.join(root, "scripts", "run")] + args, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
-                            start_new_session=True)
+                            start_new_session=True, cwd=cwd)
     try:
         out, err = proc.communicate(stdin_text, timeout=timeout)
     except subprocess.TimeoutExpired:
         os.killpg(proc.pid, signal.SIGKILL)
         proc.communicate()
         raise AssertionError("scripts/run %s did not end within %d s" % (" ".join(args), timeout))
+    # the script's own children (its timer) end with it: none is left in its session
+    try:
+        os.killpg(proc.pid, signal.SIGKILL)
+        left = True
+    except ProcessLookupError:
+        left = False
+    assert not left, "scripts/run %s left processes behind" % " ".join(args)
     return subprocess.CompletedProcess(proc.args, proc.returncode, out, err)
 
 
@@ -705,8 +713,19 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
         assert "copied from sample/" in r.stdout, r.stdout
         assert "  lof_get: " in r.stdout, r.stdout
         assert os.path.exists(os.path.join(new, "cfg", "m01.xml"))
+        # the device ending before SECONDS (reset_voz) ends the timer too
+        r = run_script(root, binary, ["300", new], stdin_text="reset_voz\n")
+        assert r.returncode == 0, r.stderr
     finally:
         remove_folder(new)
+    # a FOLDER whose name begins with '-' is a folder, not an option
+    base = make_folder(sample)
+    try:
+        r = run_script(root, binary, ["1", "-dash"], cwd=base)
+        assert r.returncode == 0, r.stderr
+        assert os.path.exists(os.path.join(base, "-dash", "cfg", "m01.xml")), os.listdir(base)
+    finally:
+        remove_folder(base)
 
 
 TESTS = [test_start_cfg_is_read, test_start_files_are_read_as_written, test_shell_refuses_without_running_anything,
