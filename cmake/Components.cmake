@@ -37,7 +37,10 @@ function(add_component_tests)
     endif()
     gtest_discover_tests(test_${name}
       WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "TAV9_SOURCE_DIR=${PROJECT_SOURCE_DIR};TAV9_BINARY_DIR=${PROJECT_BINARY_DIR}"
+      # one variable a property: the discovery splits a value at every ';',
+      # and a second variable in the same value would be lost
+      PROPERTIES ENVIRONMENT "TAV9_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+                 ENVIRONMENT_MODIFICATION "TAV9_BINARY_DIR=set:${PROJECT_BINARY_DIR}"
       DISCOVERY_TIMEOUT 60)
   endforeach()
 endfunction()
