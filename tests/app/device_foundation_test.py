@@ -665,7 +665,7 @@ def run_script(root, binary, args, stdin_text=None, timeout=60, cwd=None):
     end is ended whole (with the device it started), and so is anything it
     leaves behind, which fails the run."""
     env = dict(os.environ, TAV9_BINARY=os.path.abspath(binary))
-    proc = subprocess.Popen([os.path.join(root, "scripts", "run")] + args, stdin=subprocess.PIPE,
+    proc = subprocess.Popen([os.path.join(os.path.abspath(root), "scripts", "run")] + args, stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
                             start_new_session=True, cwd=cwd)
     try:
