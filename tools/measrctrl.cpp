@@ -108,7 +108,10 @@ std::string misplacedOption(int argc, char** argv, int from) {
     for (int j = from; j < argc; ++j) {
         const std::string word = argv[j];
         if (word.size() < 2 || word[0] != '-') continue;
-        if (word == "-t") return "-t SECONDS goes before FOLDER: measrctrl -t SECONDS FOLDER CODE [IPV4]";
+        if (word == "-t")
+            return from > 1 && std::strcmp(argv[1], "-t") == 0
+                       ? "-t is given twice: once is enough, before FOLDER"
+                       : "-t SECONDS goes before FOLDER: measrctrl -t SECONDS FOLDER CODE [IPV4]";
         if (word == "--help" || word == "-h") return word + " goes alone: measrctrl " + word;
         return "unknown option '" + word + "': the only one is -t SECONDS, before FOLDER (a folder whose name "
                "begins with '-' is given as ./" + word + ")";
@@ -438,6 +441,7 @@ int main(int argc, char** argv) {
                              "watches the tool by it and takes 0.0.0.0 for its own shell\n", argv[i + 1], argv[i + 1]);
         return 3;
     }
+    if (folder.empty()) return misuse("FOLDER is empty: name the device's folder (run/device for scripts/run)");
     struct stat st{};
     if (::stat(folder.c_str(), &st) != 0) {
         std::fprintf(stderr, "measrctrl: no folder %s: %s\n", folder.c_str(), std::strerror(errno));

@@ -17,6 +17,7 @@ import fcntl
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -38,9 +39,11 @@ class FakeDevice:
     def __init__(self, folder):
         self.names = [(queue_prefix(folder) + q).encode() for q in ("MeasAppRCTRL_RX", "MeasAppRCTRL_TX")]
         self.rx = self.tx = -1
-        # a running device holds a lock on its folder
+        # a running device holds a lock on its folder, and a read lock of it
+        # that says so to other programs
         self.folder_fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
         fcntl.flock(self.folder_fd, fcntl.LOCK_EX)
+        fcntl.fcntl(self.folder_fd, fcntl.F_OFD_SETLK, struct.pack("hhqqi", fcntl.F_RDLCK, os.SEEK_SET, 0, 0, 0))
         self.make()
 
     def make(self):
@@ -246,6 +249,8 @@ def wrong_arguments_are_named(tools, dev):
     # words in the wrong place, or missing: named, with the short usage
     for args, words in ((["-x", folder, "d2"], "unknown option '-x': the only one is -t SECONDS, before FOLDER"),
                         ([folder, "d2", "-t", "5"], "-t SECONDS goes before FOLDER"),
+                        (["-t", "5", "-t", "6", folder, "d2"], "-t is given twice"),
+                        (["", "ee"], "FOLDER is empty"),
                         ([folder, "e1", "127.0.0.1", "x"], "one argument too many: 'x' after IPV4"),
                         ([folder], "CODE is missing after FOLDER '%s'" % folder),
                         ([], "FOLDER and CODE are missing"), (["-t"], "-t needs SECONDS")):
