@@ -5,6 +5,8 @@
 // "display" and serves the page-set command 0x1600. The start request is
 // asked for at the end of the start-up until the GUI task takes it.
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
 
 #include "display/app/display_requests.h"
@@ -34,8 +36,13 @@ int startPolls() {
     const char* v = std::getenv("TAV9_DISPLAY_START_POLLS");
     if (!v || !*v) return kStartPolls;
     char* end = nullptr;
+    errno = 0;
     const long n = std::strtol(v, &end, 10);
-    return *end == '\0' && n >= 0 && n <= kStartPolls ? int(n) : kStartPolls;
+    if (std::isdigit(static_cast<unsigned char>(*v)) && *end == '\0' && errno == 0 && n >= 0 && n <= kStartPolls)
+        return int(n);
+    syslogx(148, "startup: TAV9_DISPLAY_START_POLLS=%s is no number from 0 to %d: the display is asked %d times",
+            v, kStartPolls, kStartPolls);
+    return kStartPolls;
 }
 
 // Asks, one tick apart, until the GUI task takes the request, `ticks` have

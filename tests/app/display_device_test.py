@@ -138,7 +138,10 @@ def main():
     folder = make_folder(sample, "tav9-display-")
     dev = None
     try:
-        dev = Device(binary, folder).wait_ready()
+        # a value out of range is named and the default taken
+        dev = Device(binary, folder, env={"TAV9_DISPLAY_START_POLLS": "77"}).wait_ready()
+        wait_for(lambda: "startup: TAV9_DISPLAY_START_POLLS=77 is no number from 0 to 50" in dev.log(),
+                 "the bad variable named")
         png = os.path.join(folder, "screen.png")
         # a new device: page 1 (the race page) from the start
         wait_for(lambda: os.path.exists(png), "screen.png")
