@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -238,11 +239,13 @@ bool LogFile::writePending() {
         return false;
     }
     std::string text;
+    std::string note;
+    const size_t at = countedAt_ <= pending_.size() ? countedAt_ : 0;
     if (unwritten_ > 0) {
         const std::string said = std::string("log: ") + std::to_string(unwritten_) +
                                  " log records could not be written (" + refusal_ + ")";
-        const size_t at = countedAt_ <= pending_.size() ? countedAt_ : 0;
-        text = pending_.substr(0, at) + (noteLine_ ? noteLine_(said) : said) + "\n" + pending_.substr(at);
+        note = (noteLine_ ? noteLine_(said) : said) + "\n";
+        text = pending_.substr(0, at) + note + pending_.substr(at);
     } else {
         text = pending_;
     }
@@ -260,14 +263,31 @@ bool LogFile::writePending() {
         return true;
     }
     refusal_ = std::strerror(cause);
-    if (done > 0 && ftruncate(fd_, whole) != 0) {
-        // part of the text stays in the file: the kept lines are given up
+    // The whole lines the drive took stay in the file (a nearly full drive
+    // still takes a few); the rest is cut off and stays kept.
+    const size_t end = text.rfind('\n', done ? done - 1 : 0);
+    const size_t took = done && end != std::string::npos ? end + 1 : 0;
+    if (done > took && ftruncate(fd_, whole + static_cast<long>(took)) != 0) {
+        // part of a line stays in the file: the kept lines are given up
         // (counted), or they would be written twice
         size_ = whole + static_cast<long>(done);
         unwritten_ += pendingLines_;
         pending_.clear();
         pendingLines_ = 0;
         countedAt_ = std::string::npos;
+    } else if (took > 0) {
+        size_ = whole + static_cast<long>(took);
+        // the note is one line: the lines taken end before it or after it
+        const bool noteTaken = !note.empty() && took >= at + note.size();
+        const size_t fromPending = noteTaken ? took - note.size() : took;
+        pendingLines_ -= static_cast<unsigned long>(std::count(pending_.begin(), pending_.begin() + long(fromPending), '\n'));
+        pending_.erase(0, fromPending);
+        if (noteTaken) {
+            unwritten_ = 0;
+            countedAt_ = std::string::npos;
+        } else if (countedAt_ != std::string::npos) {
+            countedAt_ -= fromPending;
+        }
     }
     if (!refusing_)
         fprintf(stderr, "log: %s cannot be written (%s): the records not written are kept, then counted\n",

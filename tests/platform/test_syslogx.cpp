@@ -634,6 +634,9 @@ TEST_F(Syslogx, FullDriveLeavesWholeLinesAndKeepsTheRecordsItRefused) {
     const size_t written = countOf(log, "\n");
     EXPECT_EQ(countOf(log, " record "), written) << "lines glued into each other:\n" << log;
     ASSERT_LT(written, size_t(kRecords)) << "the drive never filled";
+    // the rest of its last block took the lines that fit (less than a line
+    // is left), while the others were kept
+    EXPECT_LT((4096 - log.size() % 4096) % 4096, 200u) << "room for whole lines left unused";
 
     // the records refused are there in their order, up to what is kept; the
     // rest is counted in their place, before the line that came after them
@@ -658,6 +661,43 @@ TEST_F(Syslogx, FullDriveLeavesWholeLinesAndKeepsTheRecordsItRefused) {
     EXPECT_LT(saidAt, all.find("room again"));
     EXPECT_EQ(countOf(err2, "log.txt cannot be written (" + std::string(std::strerror(ENOSPC)) + ")"), 1u)
         << err2;
+}
+
+// A nearly full drive still takes the whole lines that fit: the lines the
+// log kept go in as far as they fit, the rest stays kept, in order.
+TEST_F(Syslogx, NearlyFullDriveTakesTheKeptLinesThatFit) {
+    TmpfsMount drive(dir, "64k");
+    if (!drive.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    std::string held;
+    {
+        StderrTo redirect(fileno(err));
+        LogFile f(dir + "/log.txt", dir + "/log.1.txt", 1 << 20);
+        ASSERT_TRUE(f.open());
+        f.write("first");
+        f.flush();
+        drive.fill("filler");
+        // more than is written in one go: the first write is cut short
+        for (int i = 0; i < 200; ++i) f.write(("line " + std::to_string(i) + " " + std::string(50, 'y')).c_str());
+        f.flush();
+        held = readFile("log.txt");
+        drive.empty("filler");
+        f.flush();
+    }
+    fclose(err);
+    EXPECT_LT((4096 - held.size() % 4096) % 4096, 60u) << "room for whole lines left unused";
+    EXPECT_EQ(held.back(), '\n');
+    const std::string all = readFile("log.txt");
+    EXPECT_EQ(all.rfind(held, 0), 0u);
+    size_t at = 0;
+    for (int i = 0; i < 200; ++i) {
+        const size_t p = all.find("line " + std::to_string(i) + " ");
+        ASSERT_NE(p, std::string::npos) << i;
+        EXPECT_GT(p, at);
+        at = p;
+    }
+    EXPECT_EQ(countOf(all, "\n"), 201u);
 }
 
 // A link where log.txt belongs is never written through, neither one found
