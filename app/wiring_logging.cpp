@@ -79,7 +79,7 @@ void startLapCounters() {
     if (cfg_system.laptrigPid != 0xFFFF) laptrigger_set_master(uint8_t(cfg_system.laptrigPid));
     if (LapOutFra_cmds_init() != 0) syslogx(147, "LapOutFra_cmds_init() failed");
 
-    if (!cfg_system.extLaptrigMaster || calActive().OUTINGCTR_MODE == 1) {
+    if (!cfg_system.extLaptrigMaster || calLoad(calActive().OUTINGCTR_MODE) == 1) {
         // no master to ask: carry on with the restored lap and outing
         LapOutFraState s{};
         LapOutFra_getState(&s);

@@ -57,7 +57,7 @@ void can_voz_init_task() {
 void can_voz_ini() {
     CanIn_initConfig();
     CanOut_initConfig();
-    if (calActive().CfgMat_CanVersion < 5) {
+    if (calLoad(calActive().CfgMat_CanVersion) < 5) {
         CanIn_CfgMat_configure();
         CanOut_CfgMat_configure();
         compile();

@@ -8,8 +8,10 @@
 // an older layout keep their values.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 constexpr size_t CAL_EPK_OFFSET = 32;
 constexpr size_t CAL_EPK_LEN = 33;
@@ -178,19 +180,46 @@ static_assert(offsetof(CalPage, EPK) == CAL_EPK_OFFSET, "EPK must sit at offset 
 // Fills a page with the defaults of the dataset.
 void calPageDefaults(CalPage* page);
 
-// The calibration page as seen at reference address + active offset.
+// The calibration page as seen at reference address + active offset. Its
+// values are read with calLoad, never plainly (see below).
 const CalPage& calActive();
 // Virtual (calibration memory) address of a parameter in the reference page;
 // use as `calRefAddr(offsetof(CalPage, PCODE))`.
 uint32_t calRefAddr(size_t memberOffset);
 
-// A parameter read in one atomic load: a page copy (a store) or a download
-// may write the calibration memory at the same moment, byte by byte with
-// atomic stores, while the tasks read these every cycle. As on the car, a
-// value caught halfway through a copy may mix old and new bytes.
+// The one way to read a calibration value: a page copy (a store), a page
+// switch or a download may write the calibration memory at any moment, byte
+// by byte with atomic stores, while the tasks read it every cycle. A value
+// of 1, 2, 4 or 8 bytes (a float too) is one relaxed atomic load, so it is
+// never caught half written; a table caught halfway through a copy may still
+// mix old and new values, as on the car.
 template <typename T>
 inline T calLoad(const T& field) {
-    return __atomic_load_n(&field, __ATOMIC_RELAXED);
+    static_assert(std::is_trivially_copyable_v<T> &&
+                      (sizeof(T) == 1 || sizeof(T) == 2 || sizeof(T) == 4 || sizeof(T) == 8),
+                  "a calibration value is a word; tables are read with calLoadTable");
+    if constexpr (std::is_integral_v<T> || std::is_enum_v<T>) {
+        return __atomic_load_n(&field, __ATOMIC_RELAXED);
+    } else {
+        using Word = std::conditional_t<sizeof(T) == 1, uint8_t,
+                     std::conditional_t<sizeof(T) == 2, uint16_t,
+                     std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>>>;
+        return std::bit_cast<T>(__atomic_load_n(reinterpret_cast<const Word*>(&field), __ATOMIC_RELAXED));
+    }
+}
+
+// A table (a curve, its row) copied value by value, each one whole.
+template <typename T, size_t N>
+inline void calLoadTable(T (&out)[N], const T (&field)[N]) {
+    for (size_t i = 0; i < N; ++i) out[i] = calLoad(field[i]);
+}
+
+// Bytes of the calibration memory (a text such as the EPK), each loaded
+// atomically; the text may mix old and new bytes while a copy runs.
+inline void calLoadBytes(void* dst, const void* src, size_t len) {
+    auto* d = static_cast<uint8_t*>(dst);
+    const auto* s = static_cast<const uint8_t*>(src);
+    for (size_t i = 0; i < len; ++i) d[i] = __atomic_load_n(s + i, __ATOMIC_RELAXED);
 }
 
 inline uint16_t PCODE() { return calLoad(calActive().PCODE); }

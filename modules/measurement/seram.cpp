@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
@@ -207,7 +208,10 @@ uint16_t seramBuildChksum(uint32_t vaddr, uint32_t len) {
                 vaddr, vaddr, len);
         return 0;
     }
-    return crc16_ccitt(gMem + vaddr, len);
+    // the checksum is built over a copy: tasks write values into the range meanwhile
+    std::vector<uint8_t> copy(len);
+    loadBytes(copy.data(), gMem + vaddr, len);
+    return crc16_ccitt(copy.data(), len);
 }
 
 uint32_t seramGetVirtualRefpageAddr() { return SERAM_REFPAGE_ADDR; }
@@ -218,6 +222,13 @@ void seramSetRefpageActive() { seramActiveOffset = 0; }
 void seramSetWorkpageActive() { seramActiveOffset = SERAM_WORKPAGE_ADDR - SERAM_REFPAGE_ADDR; }
 const char* seramGetEPKPtr() {
     return reinterpret_cast<const char*>(gMem + SERAM_REFPAGE_ADDR + seramActiveOffset.load() + CAL_EPK_OFFSET);
+}
+
+void seramCopyEPK(char* out, size_t size) {
+    if (!out || size == 0) return;
+    const size_t n = size - 1 < CAL_EPK_LEN ? size - 1 : CAL_EPK_LEN;
+    calLoadBytes(out, seramGetEPKPtr(), n);
+    out[n] = 0;
 }
 
 int seramStoreRefpage() {

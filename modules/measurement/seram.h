@@ -77,6 +77,10 @@ uint32_t seramGetWorkpageSize();
 void seramSetRefpageActive();
 void seramSetWorkpageActive();
 const char* seramGetEPKPtr();
+// The EPK text of the active page copied into out (size bytes, terminated):
+// the readers of other tasks take it this way, as a copy or a download may
+// write it meanwhile.
+void seramCopyEPK(char* out, size_t size);
 
 // Stores the reference page into the device folder in task "r_seram";
 // callback(result 1/0, user word) when done. 1 when the task was started.

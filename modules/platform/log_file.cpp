@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -92,6 +93,10 @@ namespace {
 
 // Lines are kept up to this many bytes before they are written in one go.
 constexpr size_t kPendingBytes = 8192;
+// Lines a refusing drive did not take are kept up to this many bytes and
+// written once it takes writes again: a line that names lost data must not
+// be lost itself when the log shares the full drive with the data.
+constexpr size_t kHoldBytes = 65536;
 
 // Opens the plain file at path for appending (emptied first with truncate),
 // made when it is missing. Anything else there is not written: a FIFO would
@@ -160,7 +165,7 @@ LogFile::LogFile(std::string path, std::string backup, long limit, NoteLine note
 
 LogFile::~LogFile() {
     try {
-        writePending();
+        if (!writePending() && fd_ >= 0) unwritten_ += pendingLines_;
         if (unwritten_ > 0)
             fprintf(stderr, "log: %lu log records could not be written to %s (%s)\n", unwritten_, shownPath_.c_str(),
                     refusal_.c_str());
@@ -187,7 +192,16 @@ void LogFile::close() {
 }
 
 void LogFile::write(const char* line) {
-    if (pending_.size() + std::strlen(line) + 1 > kPendingBytes) writePending();
+    const size_t len = std::strlen(line) + 1;
+    if (pending_.size() + len > kPendingBytes) writePending();
+    // Past what is kept for a refusing drive, lines are counted; once one is,
+    // the later ones are too, until a write is taken, so that the count
+    // stands where they were in the log.
+    if (!pending_.empty() && (pending_.size() + len > kHoldBytes || countedAt_ != std::string::npos)) {
+        if (countedAt_ == std::string::npos) countedAt_ = pending_.size();
+        ++unwritten_;
+        return;
+    }
     pending_ += line;
     pending_ += '\n';
     ++pendingLines_;
@@ -210,44 +224,74 @@ LogFile::Place LogFile::place() const {
     return there.st_dev == mine.st_dev && there.st_ino == mine.st_ino ? Place::Same : Place::Replaced;
 }
 
-// Writes the kept lines, led by the count of those refused before, in one
-// write. A write cut short leaves part of a line behind: the file is cut
-// back to where it ended before, so that the next line begins on a line of
-// its own. Lines kept while no file is open go nowhere (the file that is
-// not written was named on stderr).
+// Writes the kept lines in one write, with the count of those not kept
+// where they stood (first when they came before the kept ones). A write cut
+// short leaves part of a line behind: the file is cut back to where it ended
+// before, so that the next line begins on a line of its own, and the lines
+// stay kept for the next write. Lines kept while no file is open go nowhere
+// (the file that is not written was named on stderr).
 bool LogFile::writePending() {
     if (pending_.empty()) return true;
     if (fd_ < 0) {
         pending_.clear();
         pendingLines_ = 0;
+        countedAt_ = std::string::npos;
         return false;
     }
     std::string text;
+    std::string note;
+    const size_t at = countedAt_ <= pending_.size() ? countedAt_ : 0;
     if (unwritten_ > 0) {
         const std::string said = std::string("log: ") + std::to_string(unwritten_) +
                                  " log records could not be written (" + refusal_ + ")";
-        text = (noteLine_ ? noteLine_(said) : said) + "\n";
+        note = (noteLine_ ? noteLine_(said) : said) + "\n";
+        text = pending_.substr(0, at) + note + pending_.substr(at);
+    } else {
+        text = pending_;
     }
-    text += pending_;
     struct stat st;
     const long whole = fstat(fd_, &st) == 0 ? static_cast<long>(st.st_size) : size_;
     int cause = 0;
     const size_t done = writeAll(fd_, text, &cause);
-    const unsigned long lines = pendingLines_;
-    pending_.clear();
-    pendingLines_ = 0;
     if (done == text.size()) {
         size_ = whole + static_cast<long>(done);
+        pending_.clear();
+        pendingLines_ = 0;
         unwritten_ = 0;
+        countedAt_ = std::string::npos;
         refusing_ = false;
         return true;
     }
-    if (done > 0 && ftruncate(fd_, whole) != 0) size_ = whole + static_cast<long>(done);
-    unwritten_ += lines;
     refusal_ = std::strerror(cause);
+    // The whole lines the drive took stay in the file (a nearly full drive
+    // still takes a few); the rest is cut off and stays kept.
+    const size_t end = text.rfind('\n', done ? done - 1 : 0);
+    const size_t took = done && end != std::string::npos ? end + 1 : 0;
+    if (done > took && ftruncate(fd_, whole + static_cast<long>(took)) != 0) {
+        // part of a line stays in the file: the kept lines are given up
+        // (counted), or they would be written twice
+        size_ = whole + static_cast<long>(done);
+        unwritten_ += pendingLines_;
+        pending_.clear();
+        pendingLines_ = 0;
+        countedAt_ = std::string::npos;
+    } else if (took > 0) {
+        size_ = whole + static_cast<long>(took);
+        // the note is one line: the lines taken end before it or after it
+        const bool noteTaken = !note.empty() && took >= at + note.size();
+        const size_t fromPending = noteTaken ? took - note.size() : took;
+        pendingLines_ -= static_cast<unsigned long>(std::count(pending_.begin(), pending_.begin() + long(fromPending), '\n'));
+        pending_.erase(0, fromPending);
+        if (noteTaken) {
+            unwritten_ = 0;
+            countedAt_ = std::string::npos;
+        } else if (countedAt_ != std::string::npos) {
+            countedAt_ -= fromPending;
+        }
+    }
     if (!refusing_)
-        fprintf(stderr, "log: %s cannot be written (%s): the records not written are counted\n", shownPath_.c_str(),
-                refusal_.c_str());
+        fprintf(stderr, "log: %s cannot be written (%s): the records not written are kept, then counted\n",
+                shownPath_.c_str(), refusal_.c_str());
     refusing_ = true;
     return false;
 }

@@ -48,15 +48,18 @@ public:
     // buffer's worth in one write, at the latest by flush(); then the file
     // is renamed when it has passed the limit. A write the drive refuses
     // (full, gone read-only) leaves the file at its last whole line: the
-    // lines it held are counted, and the count is said in the file as soon
-    // as it takes a write again ("log: N log records could not be written
-    // (reason)"); the first refusal of a spell is said on stderr.
+    // lines are kept (64 KiB of them) and written as soon as the file takes
+    // a write again; those past that are counted, and the count is said in
+    // their place ("log: N log records could not be written (reason)"); the
+    // first refusal of a spell is said on stderr.
     void write(const char* line);
     void flush();
     // Writes a note of the log's own, made through the NoteLine.
     void note(const std::string& text);
     // Lines not written (refused or cut back) and not yet said in the file.
     unsigned long unwritten() const { return unwritten_; }
+    // Lines are kept that the file refused: a later flush tries them again.
+    bool refusing() const { return refusing_ && !pending_.empty(); }
 
     // What stands at the path now, against the file open: the same file,
     // nothing (removed, or renamed away), another file or anything else.
@@ -79,6 +82,7 @@ private:
     std::string pending_;          // whole lines, each with its newline
     unsigned long pendingLines_ = 0;
     unsigned long unwritten_ = 0;
+    size_t countedAt_ = std::string::npos;   // where in pending_ the lines counted came
     std::string refusal_;          // why the last write was refused
     bool refusing_ = false;        // in a spell of refused writes (said on stderr)
     std::string problem_;

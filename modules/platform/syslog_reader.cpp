@@ -170,7 +170,12 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
             lastHeldReport = now;
             syslogx_reportHeld();
         }
-        if (n != static_cast<long>(sizeof rec)) continue;
+        if (n != static_cast<long>(sizeof rec)) {
+            // lines the drive refused are tried again while the log is quiet
+            std::lock_guard<std::mutex> lk(gWriteMx);
+            if (f.refusing() && !givenUp->load()) f.flush();
+            continue;
+        }
         if (rec.level == kMarkerLevel) {
             f.flush();
             markDone(rec.time);

@@ -90,9 +90,10 @@ int cmdGetCommModeInfo(xcpHandle* c, const uint8_t*, unsigned, XcpAnswer* a) {
 int cmdGetId(xcpHandle*, const uint8_t* cmd, unsigned, XcpAnswer* a) {
     const char* text = "";
     size_t len = 0;
+    char epk[CAL_EPK_LEN + 1];
     switch (cmd[1]) {
     case 0: text = kIdAsciiText; len = strlen(text); break;
-    case 1: text = seramGetEPKPtr(); len = strnlen(text, CAL_EPK_LEN); break;
+    case 1: seramCopyEPK(epk, sizeof epk); text = epk; len = strlen(text); break;
     case 2: case 4: break;
     case 3: text = kIdDescriptionUrl; len = strlen(text); break;
     default: return ERR_OUT_OF_RANGE;

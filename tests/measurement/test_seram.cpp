@@ -79,6 +79,18 @@ TEST_F(SeramTest, CopyPageIntoReferencePageAndEpkPosition) {
     EXPECT_FALSE(seramCopyPage(SERAM_REFPAGE_ADDR, SERAM_SIZE, 1));
     EXPECT_EQ(seramGetEPKPtr(), reinterpret_cast<const char*>(seramVirtToPtr(32)));
     EXPECT_STREQ(seramGetEPKPtr(), calActive().EPK);
+    // the copy of the EPK is cut to its buffer, and an EPK that fills its
+    // field without a terminating NUL is cut at the field's end
+    char small[5];
+    seramCopyEPK(small, sizeof small);
+    EXPECT_STREQ(small, "TAV9");
+    const std::string full(CAL_EPK_LEN, 'E');
+    ASSERT_TRUE(seramDownload(SERAM_WORKPAGE_ADDR + CAL_EPK_OFFSET, full.data(), CAL_EPK_LEN));
+    seramSetWorkpageActive();
+    char all[64];
+    seramCopyEPK(all, sizeof all);
+    EXPECT_EQ(std::string(all), full);
+    seramSetRefpageActive();
     EXPECT_TRUE(seramVirtualAddrIsRefpage(0x1FFFF));
     EXPECT_FALSE(seramVirtualAddrIsRefpage(0x20000));
     EXPECT_TRUE(seramVirtualAddrIsWorkpage(0x20000));
@@ -93,8 +105,8 @@ void storeDone(int r, uint32_t w) {
 }
 }  // namespace
 
-// A store copies the working page over the reference page while the logging
-// and other tasks go on reading their parameters from it.
+// A store copies the working page over the reference page while the logging,
+// the display and the other tasks go on reading their parameters from it.
 TEST_F(SeramTest, ParametersReadWhileAStoreCopiesThePageAreWholeValues) {
     std::atomic<bool> stop{false};
     std::thread reader([&] {
@@ -105,6 +117,14 @@ TEST_F(SeramTest, ParametersReadWhileAStoreCopiesThePageAreWholeValues) {
             (void)OUTINGCTR_MODE();
             (void)FILEFRAGMENTATION_SIZE();
             (void)MEAS_APP_DEBUG();
+            // a curve, the EPK and a checksum over the page the copy writes
+            float row[6];
+            calLoadTable(row, calActive().CL_DISP_BRIGHT_BG_row_);
+            EXPECT_EQ(row[5], 100.0f);
+            char epk[CAL_EPK_LEN + 1];
+            seramCopyEPK(epk, sizeof epk);
+            EXPECT_STREQ(epk, "TAV9_HOST_DEFAULT_DATASET_V1");
+            (void)seramBuildChksum(SERAM_REFPAGE_ADDR, 256);
         }
     });
     for (int i = 0; i < 20; ++i) EXPECT_TRUE(seramCopyPage(SERAM_REFPAGE_ADDR, SERAM_WORKPAGE_ADDR, SERAM_PAGE_SIZE));

@@ -596,15 +596,18 @@ TEST_F(Syslogx, LogFileRemovedOrReplacedWhileInUseGoesOnInTheFileAtItsName) {
     EXPECT_NE(readFile("log.txt").find("the last record"), std::string::npos);
 }
 
-// A full drive: the log file keeps whole lines only, what it could not write
-// is counted and said in it once it has room again, and the refusal is said
-// on stderr once.
-TEST_F(Syslogx, FullDriveLeavesWholeLinesAndCountsTheRecordsNotWritten) {
-    TmpfsMount drive(dir, "64k");
+// A full drive: the log file keeps whole lines only; the lines it refused
+// are written once it has room again (a line that names lost data must not
+// be lost with it), those past what is kept are counted in their place, and
+// the refusal is said on stderr once.
+TEST_F(Syslogx, FullDriveLeavesWholeLinesAndKeepsTheRecordsItRefused) {
+    TmpfsMount drive(dir, "256k");
     if (!drive.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
     FILE* err = tmpfile();
     ASSERT_NE(err, nullptr);
-    constexpr int kRecords = 300;
+    // more than the 64 KiB kept while the drive refuses
+    constexpr int kRecords = 1000;
+    auto name = [](int i) { return "record " + std::string(i < 10 ? "00" : i < 100 ? "0" : "") + std::to_string(i) + " of"; };
     std::string log;
     {
         StderrTo redirect(fileno(err));
@@ -631,14 +634,70 @@ TEST_F(Syslogx, FullDriveLeavesWholeLinesAndCountsTheRecordsNotWritten) {
     const size_t written = countOf(log, "\n");
     EXPECT_EQ(countOf(log, " record "), written) << "lines glued into each other:\n" << log;
     ASSERT_LT(written, size_t(kRecords)) << "the drive never filled";
+    // the rest of its last block took the lines that fit (less than a line
+    // is left), while the others were kept
+    EXPECT_LT((4096 - log.size() % 4096) % 4096, 200u) << "room for whole lines left unused";
 
-    const std::string after = readFile("log.txt").substr(log.size());
-    const std::string said = "log: " + std::to_string(kRecords - written) +
+    // the records refused are there in their order, up to what is kept; the
+    // rest is counted in their place, before the line that came after them
+    const std::string all = readFile("log.txt");
+    int kept = 0;
+    size_t at = 0;
+    while (kept < kRecords) {
+        const size_t p = all.find(name(kept));
+        if (p == std::string::npos) break;
+        EXPECT_GE(p, at) << name(kept) << " out of its order";
+        at = p;
+        ++kept;
+    }
+    EXPECT_GT(size_t(kept), written + 100) << "the refused records were not kept";
+    ASSERT_LT(kept, kRecords) << "more was kept than is bounded";
+    for (int i = kept; i < kRecords; ++i) EXPECT_EQ(all.find(name(i)), std::string::npos) << name(i);
+    const std::string said = "log: " + std::to_string(kRecords - kept) +
                              " log records could not be written (" + std::strerror(ENOSPC) + ")";
-    EXPECT_NE(after.find(said), std::string::npos) << after;
-    EXPECT_LT(after.find(said), after.find("room again"));
+    const size_t saidAt = all.find(said);
+    ASSERT_NE(saidAt, std::string::npos) << all.substr(log.size());
+    EXPECT_GT(saidAt, at);
+    EXPECT_LT(saidAt, all.find("room again"));
     EXPECT_EQ(countOf(err2, "log.txt cannot be written (" + std::string(std::strerror(ENOSPC)) + ")"), 1u)
         << err2;
+}
+
+// A nearly full drive still takes the whole lines that fit: the lines the
+// log kept go in as far as they fit, the rest stays kept, in order.
+TEST_F(Syslogx, NearlyFullDriveTakesTheKeptLinesThatFit) {
+    TmpfsMount drive(dir, "64k");
+    if (!drive.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    std::string held;
+    {
+        StderrTo redirect(fileno(err));
+        LogFile f(dir + "/log.txt", dir + "/log.1.txt", 1 << 20);
+        ASSERT_TRUE(f.open());
+        f.write("first");
+        f.flush();
+        drive.fill("filler");
+        // more than is written in one go: the first write is cut short
+        for (int i = 0; i < 200; ++i) f.write(("line " + std::to_string(i) + " " + std::string(50, 'y')).c_str());
+        f.flush();
+        held = readFile("log.txt");
+        drive.empty("filler");
+        f.flush();
+    }
+    fclose(err);
+    EXPECT_LT((4096 - held.size() % 4096) % 4096, 60u) << "room for whole lines left unused";
+    EXPECT_EQ(held.back(), '\n');
+    const std::string all = readFile("log.txt");
+    EXPECT_EQ(all.rfind(held, 0), 0u);
+    size_t at = 0;
+    for (int i = 0; i < 200; ++i) {
+        const size_t p = all.find("line " + std::to_string(i) + " ");
+        ASSERT_NE(p, std::string::npos) << i;
+        EXPECT_GT(p, at);
+        at = p;
+    }
+    EXPECT_EQ(countOf(all, "\n"), 201u);
 }
 
 // A link where log.txt belongs is never written through, neither one found

@@ -24,7 +24,7 @@ int ccpmr_ini() {
     const CalPage& p = calActive();
     for (unsigned i = 0; i < CCPMR_INSTANCES; ++i) {
         __atomic_store_n(&signalPage()->ccpmr_status[i], uint8_t(CCPMR_ST_READY), __ATOMIC_RELAXED);
-        if (p.CfgMat_CcpMr_CANINT[i] == 0xFF) continue;
+        if (calLoad(p.CfgMat_CcpMr_CANINT[i]) == 0xFF) continue;
         if (!gDaqTask) {
             if (!ccpmrDaqTaskCreate()) return -1;
             gDaqTask = true;

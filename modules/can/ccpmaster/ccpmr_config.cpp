@@ -41,7 +41,7 @@ bool daq_init(CcpDaqList* d, bool bigEndian) {
     // the big values first, so that small ones fill the gaps
     for (unsigned size : {4u, 2u, 1u}) {
         for (unsigned c = 0; c < CCPMR_CHANNELS; ++c) {
-            if (p.CfgMat_CcpMr_CHAN_DAQ[c] != d->cfgIndex || p.CfgMat_CcpMr_CHAN_SIZE[c] != size) continue;
+            if (calLoad(p.CfgMat_CcpMr_CHAN_DAQ[c]) != d->cfgIndex || calLoad(p.CfgMat_CcpMr_CHAN_SIZE[c]) != size) continue;
             if (!daq_add_chan(d, c, size, bigEndian)) {
                 syslogx(147, "CCPMR: more channels in daq than possible");
                 return false;
@@ -56,18 +56,18 @@ bool daq_init(CcpDaqList* d, bool bigEndian) {
 bool ccpmr_handler_ini(CcpMaster* m) {
     const CalPage& p = calActive();
     const unsigned i = m->instance;
-    m->stationAddr = p.CfgMat_CcpMr_STATIONADDRESS[i];
-    m->bigEndian = p.CfgMat_CcpMr_BIGENDIAN[i] != 0;
-    m->canIntf = p.CfgMat_CcpMr_CANINT[i];
+    m->stationAddr = calLoad(p.CfgMat_CcpMr_STATIONADDRESS[i]);
+    m->bigEndian = calLoad(p.CfgMat_CcpMr_BIGENDIAN[i]) != 0;
+    m->canIntf = calLoad(p.CfgMat_CcpMr_CANINT[i]);
     ccpmr_setStatus(m, CCPMR_ST_READY);
 
-    const uint32_t cmd = p.CfgMat_CcpMr_CMD_CANID[i];
+    const uint32_t cmd = calLoad(p.CfgMat_CcpMr_CMD_CANID[i]);
     m->txHandle = canRegisterTxFunc(m->canIntf, getCanFormat(cmd), getCanId(cmd), 0, 0);
     if (m->txHandle < 0) {
         syslogx(147, "CCPMR: cannot bind CCP CAN-ID(TX) ccp master");
         return false;
     }
-    const uint32_t ret = p.CfgMat_CcpMr_CMDRET_CANID[i];
+    const uint32_t ret = calLoad(p.CfgMat_CcpMr_CMDRET_CANID[i]);
     if (canRegisterRxFunc(m->canIntf, getCanFormat(ret), getCanId(ret), ccpmr_RxHandler, m) != 0) {
         syslogx(147, "CCPMR: cannot bind CCP CAN-ID(RX) ccp master");
         error_mgr_set(ERRMGR_PATH_CAN01 + m->canIntf, ERRMGR_TYPE_CANID_RX_MAX, 0);
@@ -75,7 +75,7 @@ bool ccpmr_handler_ini(CcpMaster* m) {
     }
 
     unsigned n = 0;
-    for (unsigned d = 0; d < CCPMR_DAQS; ++d) n += p.CfgMat_CcpMr_DAQ_MRID[d] == i;
+    for (unsigned d = 0; d < CCPMR_DAQS; ++d) n += calLoad(p.CfgMat_CcpMr_DAQ_MRID[d]) == i;
     m->nDaq = 0;
     if (n == 0) return true;
     m->daq = new (std::nothrow) CcpDaqList[n];
@@ -84,17 +84,17 @@ bool ccpmr_handler_ini(CcpMaster* m) {
         return false;
     }
     for (unsigned d = 0; d < CCPMR_DAQS; ++d) {
-        if (p.CfgMat_CcpMr_DAQ_MRID[d] != i) continue;
+        if (calLoad(p.CfgMat_CcpMr_DAQ_MRID[d]) != i) continue;
         CcpDaqList* r = &m->daq[m->nDaq++];
         r->master = m;
         r->cfgIndex = uint8_t(d);
-        r->daqNo = p.CfgMat_CcpMr_DAQ_ID[d];
-        r->odtReserved = p.CfgMat_CcpMr_DAQ_ODT_NUM[d];
-        r->evtChan = p.CfgMat_CcpMr_DAQ_EVT_CHAN[d];
-        r->prescaler = p.CfgMat_CcpMr_DAQ_EVT_PRESC[d];
-        r->canIdWord = p.CfgMat_CcpMr_DAQ_CANID[d];
-        r->canId = getCanId(p.CfgMat_CcpMr_DAQ_CANID[d]);
-        r->canFormat = getCanFormat(p.CfgMat_CcpMr_DAQ_CANID[d]);
+        r->daqNo = calLoad(p.CfgMat_CcpMr_DAQ_ID[d]);
+        r->odtReserved = calLoad(p.CfgMat_CcpMr_DAQ_ODT_NUM[d]);
+        r->evtChan = calLoad(p.CfgMat_CcpMr_DAQ_EVT_CHAN[d]);
+        r->prescaler = calLoad(p.CfgMat_CcpMr_DAQ_EVT_PRESC[d]);
+        r->canIdWord = calLoad(p.CfgMat_CcpMr_DAQ_CANID[d]);
+        r->canId = getCanId(calLoad(p.CfgMat_CcpMr_DAQ_CANID[d]));
+        r->canFormat = getCanFormat(calLoad(p.CfgMat_CcpMr_DAQ_CANID[d]));
         if (canRegisterRxFunc(m->canIntf, r->canFormat, r->canId, ccpmr_DaqHandler, r) != 0) {
             syslogx(147, "CCPMR: cannot bind CCP CAN-ID(DAQ-RX)");
             error_mgr_set(ERRMGR_PATH_CAN01 + m->canIntf, ERRMGR_TYPE_CANID_RX_MAX, 0);

@@ -26,15 +26,15 @@ void storeSlot(unsigned c, uint32_t v) { __atomic_store_n(&ccpmr_measdata[c], v,
 void ccpmr_data_ini() {
     const CalPage& p = calActive();
     for (unsigned c = 0; c < CCPMR_CHANNELS; ++c) {
-        uint32_t v = p.CfgMat_CcpMr_CHAN_DEFAULT[c];
+        uint32_t v = calLoad(p.CfgMat_CcpMr_CHAN_DEFAULT[c]);
         // the default in the channel's size; a slot is read from its first byte
-        switch (p.CfgMat_CcpMr_CHAN_SIZE[c]) {
+        switch (calLoad(p.CfgMat_CcpMr_CHAN_SIZE[c])) {
         case 1: v &= 0xFFu; break;
         case 2: v &= 0xFFFFu; break;
         default: break;
         }
-        gDefault[c] = p.CfgMat_CcpMr_CHAN_DEFAULT[c];
-        gLimit[c] = p.CfgMat_CcpMr_CHAN_TIMEOUT[c];
+        gDefault[c] = calLoad(p.CfgMat_CcpMr_CHAN_DEFAULT[c]);
+        gLimit[c] = calLoad(p.CfgMat_CcpMr_CHAN_TIMEOUT[c]);
         storeSlot(c, v);
         ccpmr_timeout[c] = gLimit[c] == kNoTimeout ? kNotSupervised : 0;
     }

@@ -146,7 +146,7 @@ struct CcpMaster {
     uint8_t floodRx = 0, floodDaq = 0, floodTask = 0;
 
     // A calibration tool may change it at any time (one atomic byte).
-    uint8_t mode() const { return __atomic_load_n(&calActive().CfgMat_CcpMr_MODE[instance], __ATOMIC_RELAXED); }
+    uint8_t mode() const { return calLoad(calActive().CfgMat_CcpMr_MODE[instance]); }
 };
 
 // ---- shared state ------------------------------------------------------------------

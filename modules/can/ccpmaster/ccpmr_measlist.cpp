@@ -20,8 +20,8 @@ bool isCcpChannel(uint32_t a) { return MEASADDR_CLASS(a) == MEASADDR_CLASS_CCPMR
 CcpDaqList* get_daq_handle_by_index(unsigned chan) {
     if (chan >= CCPMR_CHANNELS) return nullptr;
     const CalPage& p = calActive();
-    const unsigned d = p.CfgMat_CcpMr_CHAN_DAQ[chan];
-    const unsigned inst = d < CCPMR_DAQS ? p.CfgMat_CcpMr_DAQ_MRID[d] : CCPMR_INSTANCES;
+    const unsigned d = calLoad(p.CfgMat_CcpMr_CHAN_DAQ[chan]);
+    const unsigned inst = d < CCPMR_DAQS ? calLoad(p.CfgMat_CcpMr_DAQ_MRID[d]) : CCPMR_INSTANCES;
     CcpMaster* m = inst < CCPMR_INSTANCES ? ccpmr_handle[inst] : nullptr;
     if (!m) {
         SYSLOGX_FLOOD(gFloodCheck, 147, "ccpmr_meas: ccpmr not initialized (%d)", int(inst));
@@ -110,7 +110,7 @@ int ccpmr_checkMeasList(const uint32_t* elems, unsigned lenBytes, void** daq, in
         }
         // values of another DAQ list arrive in other cycles
         const unsigned chan = w & 0xFFFu;
-        if (chan >= CCPMR_CHANNELS || calActive().CfgMat_CcpMr_CHAN_DAQ[chan] != found->cfgIndex) otherDaq = true;
+        if (chan >= CCPMR_CHANNELS || calLoad(calActive().CfgMat_CcpMr_CHAN_DAQ[chan]) != found->cfgIndex) otherDaq = true;
     }
     if (!ccp) return 0;
     if (mixed) {

@@ -116,9 +116,9 @@ int ccpmr_statemachine_send(CcpMaster* m) {
         const CcpOdt& odt = d.odt[d.ptrOdt];
         const unsigned c = odt.chan[d.ptrElem];
         const CalPage& p = calActive();
-        msg[2] = p.CfgMat_CcpMr_CHAN_SIZE[c];
-        msg[3] = p.CfgMat_CcpMr_CHAN_ADEXTR[c];
-        put32(m, msg + 4, p.CfgMat_CcpMr_CHAN_ADR[c]);
+        msg[2] = calLoad(p.CfgMat_CcpMr_CHAN_SIZE[c]);
+        msg[3] = calLoad(p.CfgMat_CcpMr_CHAN_ADEXTR[c]);
+        put32(m, msg + 4, calLoad(p.CfgMat_CcpMr_CHAN_ADR[c]));
         send(m, msg, CCP_WRITE_DAQ);
         if (d.ptrElem + 1u < odt.nchan) {
             ++d.ptrElem;

@@ -39,20 +39,20 @@ void queueRequest(CcpMaster* m, uint32_t type) {
 bool isActive(CcpMaster* m, uint32_t now) {
     const CalPage& p = calActive();
     const unsigned i = m->instance;
-    bool active = p.CfgMat_CcpMr_ACTIVE[i] != 0;
+    bool active = calLoad(p.CfgMat_CcpMr_ACTIVE[i]) != 0;
     // the conditions' values need a moment to arrive after the start
     if ((m->condConfigured[0] || m->condConfigured[1]) && now < 1000) active = false;
-    if (now <= p.CfgMat_CcpMr_STARTDELAY[i]) active = false;
+    if (now <= calLoad(p.CfgMat_CcpMr_STARTDELAY[i])) active = false;
     bool valid[2], res[2];
-    const uint32_t val[2] = {p.CfgMat_CcpMr_Cond1_Val[i], p.CfgMat_CcpMr_Cond2_Val[i]};
-    const uint8_t op[2] = {p.CfgMat_CcpMr_Cond1_Op[i], p.CfgMat_CcpMr_Cond2_Op[i]};
+    const uint32_t val[2] = {calLoad(p.CfgMat_CcpMr_Cond1_Val[i]), calLoad(p.CfgMat_CcpMr_Cond2_Val[i])};
+    const uint8_t op[2] = {calLoad(p.CfgMat_CcpMr_Cond1_Op[i]), calLoad(p.CfgMat_CcpMr_Cond2_Op[i])};
     for (int c = 0; c < 2; ++c) {
         valid[c] = m->condConfigured[c] && m->cond[c].valid;
         res[c] = valid[c] && calc_cond(m->cond[c].value, m->cond[c].size, val[c], op[c]);
     }
     if (valid[0] && valid[1]) {
         bool comb;
-        switch (p.CfgMat_CcpMr_CondComb_Op[i]) {
+        switch (calLoad(p.CfgMat_CcpMr_CondComb_Op[i])) {
         case 0: comb = res[0] && res[1]; break;
         case 1: comb = res[0] || res[1]; break;
         case 2: comb = res[0] != res[1]; break;
@@ -170,12 +170,12 @@ int ccpmr_meas_ini() {
         CcpMaster* m = ccpmr_handle[i];
         if (!m) continue;
         // condition 2 only together with condition 1
-        if (p.CfgMat_CcpMr_Cond1_Adr[i] == 0xFFFFFFFFu) continue;
-        int s1 = p.CfgMat_CcpMr_Cond1_size[i];
-        if (ccpmr_setup_gw_meas(m, 0, p.CfgMat_CcpMr_Cond1_Adr[i], s1 < 0 ? -s1 : s1)) m->condConfigured[0] = true;
-        if (p.CfgMat_CcpMr_Cond2_Adr[i] == 0xFFFFFFFFu) continue;
-        int s2 = p.CfgMat_CcpMr_Cond2_size[i];
-        if (ccpmr_setup_gw_meas(m, 1, p.CfgMat_CcpMr_Cond2_Adr[i], s2 < 0 ? -s2 : s2)) m->condConfigured[1] = true;
+        if (calLoad(p.CfgMat_CcpMr_Cond1_Adr[i]) == 0xFFFFFFFFu) continue;
+        int s1 = calLoad(p.CfgMat_CcpMr_Cond1_size[i]);
+        if (ccpmr_setup_gw_meas(m, 0, calLoad(p.CfgMat_CcpMr_Cond1_Adr[i]), s1 < 0 ? -s1 : s1)) m->condConfigured[0] = true;
+        if (calLoad(p.CfgMat_CcpMr_Cond2_Adr[i]) == 0xFFFFFFFFu) continue;
+        int s2 = calLoad(p.CfgMat_CcpMr_Cond2_size[i]);
+        if (ccpmr_setup_gw_meas(m, 1, calLoad(p.CfgMat_CcpMr_Cond2_Adr[i]), s2 < 0 ? -s2 : s2)) m->condConfigured[1] = true;
     }
     return 1;
 }

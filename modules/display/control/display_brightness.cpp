@@ -5,18 +5,23 @@
 
 namespace {
 
+// The curve is copied out of the calibration memory value by value first: a
+// tool may copy or download the page while the GUI task looks it up.
 template <size_t N>
 float lookup(const float (&y)[N], const float (&x)[N], float at)
 {
+    float ys[N], xs[N];
+    calLoadTable(ys, y);
+    calLoadTable(xs, x);
     float out = 0;
-    awm_0x02_lookup(&out, y, at, x, int(N) - 1);
+    awm_0x02_lookup(&out, ys, at, xs, int(N) - 1);
     return out;
 }
 
-float ledScale(const float* y, const float* x, float colour, float brightness)
+template <size_t N>
+float ledScale(const float (&y)[N], const float (&x)[N], float colour, float brightness)
 {
-    float v = 0;
-    awm_0x02_lookup(&v, y, brightness, x, 10);
+    const float v = lookup(y, x, brightness);
     const float r = float(double(v) * 0.01) * colour;
     if (!(r > 0.0f)) return 0.0f;   // also NaN
     return r > 255.0f ? 255.0f : r;

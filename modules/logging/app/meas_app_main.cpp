@@ -144,7 +144,7 @@ void meas_app_checksegmentation() {
 }  // namespace
 
 int meas_app_ini() {
-    cfg_meas_applyTargetPartition(calActive().LOGGING2_TARGET_PARTITION);
+    cfg_meas_applyTargetPartition(calLoad(calActive().LOGGING2_TARGET_PARTITION));
     MeasAppStore_init();
     SignalPage& s = sp();
     for (uint8_t* f : {&s.meas_app_startreq, &s.meas_app_stopreq, &s.meas_app_faststopreq, &s.meas_app_blkstopreq,

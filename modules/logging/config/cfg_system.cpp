@@ -26,8 +26,8 @@ const char* get_external_name() { return external_name; }
 
 void cfg_system_ini() {
     const CalPage& cal = calActive();
-    const uint16_t ecuType = cal.ECU_TYPE;
-    const uint32_t devCfg = cal.DEVICE_CONFIG;
+    const uint16_t ecuType = calLoad(cal.ECU_TYPE);
+    const uint32_t devCfg = calLoad(cal.DEVICE_CONFIG);
     cfg_system_t s{};
     external_name[7] = 0;
     s.loggingActive = 1;
@@ -79,7 +79,7 @@ void cfg_system_ini() {
             } else {
                 s.laptrigPid = 0xFFFF;
                 s.extLaptrigMaster = 0;
-                if (active && cal.OUTINGCTR_MODE == 0) {
+                if (active && calLoad(cal.OUTINGCTR_MODE) == 0) {
                     error_mgr_set(ERRMGR_PATH_SYSTEM, ERRMGR_TYPE_LAPTRIGGER_MASTER, 0);
                     syslogx(147, "cfg_system_ini() no laptrigger master defined in config");
                 }

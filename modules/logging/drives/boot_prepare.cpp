@@ -10,6 +10,7 @@
 #include "logging/config/cfg_meas.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
+#include "measurement/calparams.h"
 #include "platform/files.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
@@ -99,7 +100,7 @@ int meas_app_BootPrepareDisks_checkDir(int devIdx) {
         return 0;
     }
     *d.maxFileCntSignal = current;
-    const uint32_t configured = *d.maxFileCntCal;
+    const uint32_t configured = calLoad(*d.maxFileCntCal);
     if (current != kInvalidCount && configured != kInvalidCount && current != configured) {
         syslogx(150, "meas_app_BootPrepareDisks_checkDir(%s) should be reformated NOW: directory size %d -> %d ",
                 d.name, int(current), int(configured));
@@ -126,7 +127,7 @@ int meas_app_BootPrepareDisks_format(int devIdx) {
         return -1;
     }
     uint8_t req[kFormatRequestSize] = {};
-    req[0] = meas_app_formatSizeCode(*d.maxFileCntCal);
+    req[0] = meas_app_formatSizeCode(calLoad(*d.maxFileCntCal));
     std::memcpy(req + 1, d.name, strnlen(d.name, kFormatRequestSize - 1));   // zero-padded, not terminated
     if (msgQSend(tx, req, sizeof req, NO_WAIT, MSG_PRI_NORMAL) != OK) {
         syslogx(147, "meas_app_BootPrepareDisks_format() error sending format request, %s", std::strerror(errno));

@@ -62,7 +62,9 @@ size_t sb_compose_image_locked(uint8_t* image, const MeasAppStore_SbRequest& req
     std::memcpy(annotation, ecu_annotation_info, sizeof annotation);
     annotation[255] = 0;
     in.annotation = annotation;
-    in.epk = seramGetEPKPtr();
+    char epk[CAL_EPK_LEN + 1];
+    seramCopyEPK(epk, sizeof epk);
+    in.epk = epk;
     sb_build_page01(page01, in);
     uint8_t lapStack[SB_LAPSTACK_MAX];
     const int lapLen = sb_lapstack_get(lapStack, sizeof lapStack);

@@ -6,6 +6,7 @@
 
 #include "logging/statusblock/sb_internal.h"
 #include "measurement/comint.h"
+#include "measurement/calparams.h"
 #include "measurement/seram.h"
 #include "platform/appman.h"
 #include "platform/syslogx.h"
@@ -45,10 +46,11 @@ void sblk_setConnectMaskSource(uint64_t (*source)()) { connectSource = source; }
 
 void sb_own_version_text(char* out) {
     static const char* const kPosition[8] = {"FL ", "FR ", "RL ", "RR ", "F ", "R ", "C ", "GB "};
-    const char* epk = seramGetEPKPtr();
+    char epk[CAL_EPK_LEN + 1];
+    seramCopyEPK(epk, sizeof epk);
     const unsigned pid = app_pid;
     std::memset(out, 0, SB_VERSION_TEXT);
-    std::snprintf(out, SB_VERSION_TEXT, "%s%s", pid >= 40 && pid <= 47 ? kPosition[pid - 40] : "", epk ? epk : "");
+    std::snprintf(out, SB_VERSION_TEXT, "%s%s", pid >= 40 && pid <= 47 ? kPosition[pid - 40] : "", epk);
 }
 
 void sb_versions_init_locked() {

@@ -34,14 +34,16 @@ bool inBuffer(uint32_t address, uint32_t length, uint32_t start, uint32_t size) 
     return address >= start && uint64_t(address) + length <= uint64_t(start) + size;
 }
 
-size_t text(const char* s, size_t max) {
-    const size_t n = strnlen(s, max);
+size_t epk() {
+    char s[CAL_EPK_LEN + 1];
+    seramCopyEPK(s, sizeof s);
+    const size_t n = strlen(s);
     std::memcpy(diagUploadBuffer, s, n);
     return n;
 }
 
 size_t epkAndCarId() {
-    size_t n = text(seramGetEPKPtr(), CAL_EPK_LEN);
+    size_t n = epk();
     diagUploadBuffer[n++] = '\n';
     diagService_GetCarId(reinterpret_cast<char*>(diagUploadBuffer + n), kMaxAnswer - n);
     diagUploadBuffer[kMaxAnswer] = 0;
@@ -65,7 +67,7 @@ int answer(uint16_t id) {
     case DIAG_PART_NUMBER: nvramst_get_partNumber(reinterpret_cast<char*>(b)); return 16;
     case DIAG_SERIAL_NUMBER: nvramst_get_serialNumber(reinterpret_cast<char*>(b)); return 16;
     case DIAG_EPK:
-    case DIAG_EPK_2: return int(text(seramGetEPKPtr(), CAL_EPK_LEN));
+    case DIAG_EPK_2: return int(epk());
     case DIAG_LIFE_TIME: {
         uint32_t life = 0;
         nvramst_get_lifeTime(&life);
@@ -89,9 +91,9 @@ int answer(uint16_t id) {
         std::memcpy(b, v, size_t(n));
         return n;
     }
-    case DIAG_MAXFILES_PART1: be_put32(b, signalPage()->meas_maxFileCnt_part1); return 4;
-    case DIAG_MAXFILES_PART2: be_put32(b, signalPage()->meas_maxFileCnt_part2); return 4;
-    case DIAG_MAXFILES_USB: be_put32(b, signalPage()->meas_maxFileCnt_usb); return 4;
+    case DIAG_MAXFILES_PART1: be_put32(b, calLoad(signalPage()->meas_maxFileCnt_part1)); return 4;
+    case DIAG_MAXFILES_PART2: be_put32(b, calLoad(signalPage()->meas_maxFileCnt_part2)); return 4;
+    case DIAG_MAXFILES_USB: be_put32(b, calLoad(signalPage()->meas_maxFileCnt_usb)); return 4;
     case DIAG_ERRMEM_CLEAR: error_mgr_clear_all(); b[0] = 0; return 0;
     case DIAG_RTC_READ: {
         struct timespec now;

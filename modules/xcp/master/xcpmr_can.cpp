@@ -49,12 +49,12 @@ int xcpmr_canRegisterRxFunc(XcpmrInstance* h, uint32_t id, CanRxFunc fn) {
 
 bool xcpmr_CanInit(XcpmrInstance* h) {
     const CalPage& c = xcpmrCal();
-    h->canIntf = c.CfgMat_XcpMr_CANINTF[h->instance];
-    if (xcpmr_canRegisterRxFunc(h, c.CfgMat_XcpMr_CMDRET_CANID[h->instance], xcpmr_RxHandler) != 0) {
+    h->canIntf = calLoad(c.CfgMat_XcpMr_CANINTF[h->instance]);
+    if (xcpmr_canRegisterRxFunc(h, calLoad(c.CfgMat_XcpMr_CMDRET_CANID[h->instance]), xcpmr_RxHandler) != 0) {
         syslogx(147, "XCPMR: cannot bind XCP CAN-ID(RX) xcp master");
         return false;
     }
-    const uint32_t cmd = c.CfgMat_XcpMr_CMD_CANID[h->instance];
+    const uint32_t cmd = calLoad(c.CfgMat_XcpMr_CMD_CANID[h->instance]);
     h->canTx = canRegisterTxFunc(h->canIntf, getCanFormat(cmd), getCanId(cmd), 0, 0);
     if (h->canTx < 0) {
         syslogx(147, "XCPMR: cannot bind CCP CAN-ID(TX) ccp master");

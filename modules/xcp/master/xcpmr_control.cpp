@@ -18,12 +18,12 @@ bool post(XcpmrInstance* h, uint32_t tag) { return xcpmr_post(h, tag, nullptr, 0
 
 bool shouldRun(const XcpmrInstance* h, unsigned i) {
     const CalPage& c = xcpmrCal();
-    bool run = c.CfgMat_XcpMr_ACTIVE[i] != 0;
+    bool run = calLoad(c.CfgMat_XcpMr_ACTIVE[i]) != 0;
     const uint32_t ms = xcpmr_appl_ms();
     if (ms < 1000 && h->condConfigured) run = false;   // the condition's value has not come yet
-    if (ms <= c.CfgMat_XcpMr_STARTDELAY[i]) run = false;
+    if (ms <= calLoad(c.CfgMat_XcpMr_STARTDELAY[i])) run = false;
     if (run && h->condValid)
-        run = calc_cond(h->condValue, h->condSize, c.CfgMat_XcpMr_Cond_Val[i], c.CfgMat_XcpMr_Cond_Op[i]);
+        run = calc_cond(h->condValue, h->condSize, calLoad(c.CfgMat_XcpMr_Cond_Val[i]), calLoad(c.CfgMat_XcpMr_Cond_Op[i]));
     return run;
 }
 

@@ -81,8 +81,8 @@ void xcpmr_data_ini() {
     XcpmrSignals* s = gSig;
     const CalPage& c = xcpmrCal();
     for (unsigned ch = 0; ch < XCPMR_CHANNELS; ++ch) {
-        storeDefault(ch, c.CfgMat_XcpMr_CHAN_SIZE[ch], c.CfgMat_XcpMr_CHAN_DEFAULT[ch]);
-        store(&s->timeout[ch], c.CfgMat_XcpMr_CHAN_TIMEOUT[ch] == 0xFFFFFFFFu ? XCPMR_NO_TIMEOUT : 0u);
+        storeDefault(ch, calLoad(c.CfgMat_XcpMr_CHAN_SIZE[ch]), calLoad(c.CfgMat_XcpMr_CHAN_DEFAULT[ch]));
+        store(&s->timeout[ch], calLoad(c.CfgMat_XcpMr_CHAN_TIMEOUT[ch]) == 0xFFFFFFFFu ? XCPMR_NO_TIMEOUT : 0u);
     }
 }
 
@@ -99,14 +99,14 @@ void xcpmr_data_10ms() {
             for (unsigned o = 0; o < daq->odtsInUse; ++o)
                 for (unsigned e = 0; e < daq->odts[o].entryCount; ++e) {
                     const unsigned ch = daq->odts[o].entries[e].channel;
-                    const uint32_t limit = c.CfgMat_XcpMr_CHAN_TIMEOUT[ch];
+                    const uint32_t limit = calLoad(c.CfgMat_XcpMr_CHAN_TIMEOUT[ch]);
                     uint32_t cur = load(&s->timeout[ch]);
                     if (cur == XCPMR_NO_TIMEOUT || cur >= limit) continue;
                     // the DAQ task may reset the counter meanwhile: then this tick is lost, not the reset
                     if (!__atomic_compare_exchange_n(&s->timeout[ch], &cur, cur + 10, false, __ATOMIC_RELAXED,
                                                      __ATOMIC_RELAXED))
                         continue;
-                    if (cur + 10 >= limit) storeDefault(ch, 4, c.CfgMat_XcpMr_CHAN_DEFAULT[ch]);
+                    if (cur + 10 >= limit) storeDefault(ch, 4, calLoad(c.CfgMat_XcpMr_CHAN_DEFAULT[ch]));
                 }
     }
 }

@@ -20,9 +20,9 @@ constexpr float kUnitFactor[13] = {1e-5f, 1e-4f, 1e-3f, 0.01f, 0.1f, 1.0f, 10.0f
 bool xcpmr_TimestampInit(XcpmrInstance* h) {
     const CalPage& c = xcpmrCal();
     const unsigned i = h->instance;
-    const unsigned size = c.CfgMat_XcpMr_TIMESTAMP_SIZE[i];
-    const unsigned res = c.CfgMat_XcpMr_TIMESTAMP_RESOLUTION[i];
-    const uint32_t ticks = c.CfgMat_XcpMr_TIMESTAMP_TICKS[i];
+    const unsigned size = calLoad(c.CfgMat_XcpMr_TIMESTAMP_SIZE[i]);
+    const unsigned res = calLoad(c.CfgMat_XcpMr_TIMESTAMP_RESOLUTION[i]);
+    const uint32_t ticks = calLoad(c.CfgMat_XcpMr_TIMESTAMP_TICKS[i]);
     if (size != 0 && size != 1 && size != 2 && size != 4) {
         syslogx(147, "xcpmr_handler_ini: instance %d: timestamp size invalid %d", int(i), int(size));
         return false;
@@ -45,9 +45,9 @@ bool xcpmr_handler_ini(XcpmrInstance* h) {
     const CalPage& c = xcpmrCal();
     const unsigned i = h->instance;
     h->sendState = XS_IDLE;
-    h->bigEndian = c.CfgMat_XcpMr_BIGENDIAN[i] != 0;
+    h->bigEndian = calLoad(c.CfgMat_XcpMr_BIGENDIAN[i]) != 0;
     xcpmr_set_status(i, XCPMR_STOPPED);
-    h->transport = c.CfgMat_XcpMr_TransportLayer[i];
+    h->transport = calLoad(c.CfgMat_XcpMr_TransportLayer[i]);
     if (h->transport > 1) {
         syslogx(147, "xcpmr_handler_ini: instance %d: transport layer invalid %d", int(i), int(h->transport));
         return false;
@@ -57,7 +57,7 @@ bool xcpmr_handler_ini(XcpmrInstance* h) {
             syslogx(147, "xcpmr_handler_ini: init timestamp support");
             return false;
         }
-        if (!xcpmr_UdpInit(h, c.CfgMat_XcpMr_UDP_ADDRESS[i], c.CfgMat_XcpMr_UDP_PORT[i])) {
+        if (!xcpmr_UdpInit(h, calLoad(c.CfgMat_XcpMr_UDP_ADDRESS[i]), calLoad(c.CfgMat_XcpMr_UDP_PORT[i]))) {
             syslogx(147, "xcpmr_handler_ini: init transport layer UDP");
             return false;
         }
@@ -70,7 +70,7 @@ bool xcpmr_handler_ini(XcpmrInstance* h) {
         h->send = xcpmr_CanSendPacket;
     }
     for (unsigned row = 0; row < XCPMR_DAQ_ROWS; ++row) {
-        if (c.CfgMat_XcpMr_DAQ_MRID[row] != i) continue;
+        if (calLoad(c.CfgMat_XcpMr_DAQ_MRID[row]) != i) continue;
         auto d = std::unique_ptr<XcpmrDaq>(new (std::nothrow) XcpmrDaq);
         if (!d) {
             syslogx(147, "xcpmr_handler_ini: cannot alloc memory for daqs");
@@ -78,11 +78,11 @@ bool xcpmr_handler_ini(XcpmrInstance* h) {
         }
         d->inst = h;
         d->row = uint8_t(row);
-        d->canId = c.CfgMat_XcpMr_DAQ_CANID[row];
-        d->daqId = c.CfgMat_XcpMr_DAQ_ID[row];
-        d->odtCap = c.CfgMat_XcpMr_DAQ_ODT_NUM[row];
-        d->evtChan = c.CfgMat_XcpMr_DAQ_EVT_CHAN[row];
-        d->prescaler = c.CfgMat_XcpMr_DAQ_EVT_PRESC[row];
+        d->canId = calLoad(c.CfgMat_XcpMr_DAQ_CANID[row]);
+        d->daqId = calLoad(c.CfgMat_XcpMr_DAQ_ID[row]);
+        d->odtCap = calLoad(c.CfgMat_XcpMr_DAQ_ODT_NUM[row]);
+        d->evtChan = calLoad(c.CfgMat_XcpMr_DAQ_EVT_CHAN[row]);
+        d->prescaler = calLoad(c.CfgMat_XcpMr_DAQ_EVT_PRESC[row]);
         if (!daq_init(h, d.get())) return false;
         if (h->transport == 1 && !xcpmr_CanDaqInit(h, d.get())) return false;
         // the slave numbers only the lists it is asked for: those with ODTs
@@ -129,7 +129,7 @@ int xcpmr_ini() {
         xcpmr_set_status(i, XCPMR_STOPPED);
         xcpmr_set_timestamp_state(i, 0);
         xcpmr_set_wander(i, 0);
-        if (xcpmrCal().CfgMat_XcpMr_ACTIVE[i] == 0xFF) continue;
+        if (calLoad(xcpmrCal().CfgMat_XcpMr_ACTIVE[i]) == 0xFF) continue;
         auto* h = new (std::nothrow) XcpmrInstance;
         if (!h) {
             syslogx(147, "XCPMR: cannot alloc memory for xcp master");

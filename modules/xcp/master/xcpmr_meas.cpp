@@ -51,9 +51,9 @@ const callback_list xcpmr_callbacks = {{{xcpmr_meas_read, 100},
 
 void xcpmr_setup_gw_meas(XcpmrInstance* h) {
     const CalPage& c = xcpmrCal();
-    const uint32_t adr = c.CfgMat_XcpMr_Cond_Adr[h->instance];
-    const int size = c.CfgMat_XcpMr_Cond_size[h->instance] < 0 ? -c.CfgMat_XcpMr_Cond_size[h->instance]
-                                                                : c.CfgMat_XcpMr_Cond_size[h->instance];
+    const uint32_t adr = calLoad(c.CfgMat_XcpMr_Cond_Adr[h->instance]);
+    const int condSize = calLoad(c.CfgMat_XcpMr_Cond_size[h->instance]);
+    const int size = condSize < 0 ? -condSize : condSize;
     if (size != 1 && size != 2 && size != 4) {
         syslogx(147, "XcpMr start condition: Error for address 0x%x.8, invalid data size: %d", adr, size);
         return;
@@ -79,8 +79,8 @@ void xcpmr_meas_unlock() { gMx.unlock(); }
 XcpmrDaq* get_daq_handle_by_index(unsigned channel) {
     if (channel >= XCPMR_CHANNELS) return nullptr;
     const CalPage& c = xcpmrCal();
-    const unsigned row = c.CfgMat_XcpMr_CHAN_DAQ[channel];
-    const unsigned inst = row < XCPMR_DAQ_ROWS ? c.CfgMat_XcpMr_DAQ_MRID[row] : XCPMR_INSTANCES;
+    const unsigned row = calLoad(c.CfgMat_XcpMr_CHAN_DAQ[channel]);
+    const unsigned inst = row < XCPMR_DAQ_ROWS ? calLoad(c.CfgMat_XcpMr_DAQ_MRID[row]) : XCPMR_INSTANCES;
     XcpmrInstance* h = inst < XCPMR_INSTANCES ? xcpmr_handle[inst].load() : nullptr;
     if (!h) {
         SYSLOGX_FLOOD(gFloodFind, 147, "xcpmr_meas: could not find xcpmr_handle, when creating measlist ");
@@ -105,7 +105,7 @@ int xcpmr_checkMeasList(const uint32_t* elems, unsigned lenBytes, void** daqOut,
         }
         mine = true;
         const unsigned ch = w & 0xFFF;
-        XcpmrDaq* d = ch < XCPMR_CHANNELS && xcpmrCal().CfgMat_XcpMr_CHAN_DAQ[ch] < XCPMR_DAQ_ROWS
+        XcpmrDaq* d = ch < XCPMR_CHANNELS && calLoad(xcpmrCal().CfgMat_XcpMr_CHAN_DAQ[ch]) < XCPMR_DAQ_ROWS
                           ? get_daq_handle_by_index(ch)
                           : nullptr;
         if (!d) return 0;   // a channel of no DAQ: copied on the list's raster
@@ -182,7 +182,7 @@ void xcpmr_meas_ini() {
     }
     for (unsigned i = 0; i < XCPMR_INSTANCES; ++i) {
         XcpmrInstance* h = xcpmr_handle[i].load();
-        if (h && xcpmrCal().CfgMat_XcpMr_Cond_Adr[i] != 0xFFFFFFFFu) xcpmr_setup_gw_meas(h);
+        if (h && calLoad(xcpmrCal().CfgMat_XcpMr_Cond_Adr[i]) != 0xFFFFFFFFu) xcpmr_setup_gw_meas(h);
     }
 }
 

@@ -7,7 +7,7 @@
 #include "xcp/master/xcpmr_internal.h"
 
 bool daq_add_chan(XcpmrInstance* h, XcpmrDaq* daq, unsigned channel) {
-    const unsigned size = xcpmrCal().CfgMat_XcpMr_CHAN_SIZE[channel];
+    const unsigned size = calLoad(xcpmrCal().CfgMat_XcpMr_CHAN_SIZE[channel]);
     const unsigned room = h->transport == 1 ? XCPMR_ODT_BYTES_CAN : XCPMR_ODT_BYTES_UDP;
     for (unsigned o = 0; o < daq->odts.size(); ++o) {
         XcpmrOdt& odt = daq->odts[o];
@@ -32,7 +32,7 @@ bool daq_init(XcpmrInstance* h, XcpmrDaq* daq) {
     const CalPage& c = xcpmrCal();
     for (unsigned size : {4u, 2u, 1u})
         for (unsigned ch = 0; ch < XCPMR_CHANNELS; ++ch)
-            if (c.CfgMat_XcpMr_CHAN_DAQ[ch] == daq->row && c.CfgMat_XcpMr_CHAN_SIZE[ch] == size &&
+            if (calLoad(c.CfgMat_XcpMr_CHAN_DAQ[ch]) == daq->row && calLoad(c.CfgMat_XcpMr_CHAN_SIZE[ch]) == size &&
                 !daq_add_chan(h, daq, ch))
                 return false;
     return true;

@@ -131,8 +131,8 @@ int xcpmr_statemachine_send(XcpmrInstance* h) {
         cmd[0] = CC_WRITE_DAQ;
         cmd[1] = 0xFF;   // no bit offset
         cmd[2] = e.size;
-        cmd[3] = c.CfgMat_XcpMr_CHAN_ADEXTR[e.channel];
-        put32(cmd + 4, adr_conv(c.CfgMat_XcpMr_CHAN_ADR[e.channel], be));
+        cmd[3] = calLoad(c.CfgMat_XcpMr_CHAN_ADEXTR[e.channel]);
+        put32(cmd + 4, adr_conv(calLoad(c.CfgMat_XcpMr_CHAN_ADR[e.channel]), be));
         n = 8;
         if (h->entryCursor + 1u < daq->odts[h->odtCursor].entryCount) {
             then(h, XS_WRITE_DAQ, h->daqCursor, h->odtCursor, uint8_t(h->entryCursor + 1));

@@ -127,6 +127,35 @@ TEST_F(DisplayCurvesDefaults, BacklightSaturationAndLedScale) {
     EXPECT_EQ(display_brightness_led_blue(-5.0f, 50.0f), 0.0f);
 }
 
+// The GUI task reads the brightness curves while a calibration tool copies
+// the working page over the reference page (a store) and back: each value
+// is read whole, and a curve whose page is copied onto itself keeps its
+// values.
+TEST_F(DisplayCurvesDefaults, CurvesReadWhileATaskCopiesThePages) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> copies{0};
+    TASK_ID copier = taskSpawn("tXcpRx", 100, 0, 0, [&] {
+        while (!stop.load()) {
+            seramCopyPage(SERAM_REFPAGE_ADDR, SERAM_WORKPAGE_ADDR, SERAM_PAGE_SIZE);
+            seramCopyPage(SERAM_WORKPAGE_ADDR, SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+            ++copies;
+        }
+    });
+    ASSERT_NE(copier, TASK_ID_ERROR);
+    for (int i = 0; i < 200 || copies.load() < 3; ++i) {
+        if (i % 2) seramSetWorkpageActive();
+        else seramSetRefpageActive();
+        EXPECT_NEAR(display_brightness_bg(80.0f), 20.0f, 1e-4);
+        EXPECT_EQ(display_brightness_colSat(100.0f), 255);
+        EXPECT_NEAR(display_brightness_led_red(255.0f, 100.0f), 255.0f, 1e-3);
+        EXPECT_NEAR(display_brightness_led_green(200.0f, 50.0f), 16.0f, 1e-3);
+        EXPECT_NEAR(display_brightness_led_blue(100.0f, 100.0f), 100.0f, 1e-3);
+    }
+    stop = true;
+    EXPECT_EQ(taskWait(copier, WAIT_FOREVER), OK);
+    seramSetRefpageActive();
+}
+
 }  // namespace
 
 namespace {
