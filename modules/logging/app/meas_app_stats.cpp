@@ -55,12 +55,17 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", kUsb);
         return;
     }
-    const uint8_t available = meas_app_driveAvDebounce(kUsb) == 0 ? 1 : 0;
-    if (!gApp.usbChecked) {   // the first check only records what is there
+    const int debounce = meas_app_driveAvDebounce(kUsb);
+    if (!gApp.usbChecked) {
+        // the first check only records what is there: a drive still
+        // settling at the start is there, and no arrival once it has settled
         gApp.usbChecked = 1;
-        gApp.usbAvailable = available;
+        gApp.usbAvailable = debounce >= 0 ? 1 : 0;
         return;
     }
+    // a drive settling is neither there nor gone yet
+    if (debounce > 0) return;
+    const uint8_t available = debounce == 0 ? 1 : 0;
     const bool arrived = available && !gApp.usbAvailable;
     // The fragment of an arrival opens a file the USB drive's writers are to
     // write too: a writer that has not joined its back end yet (it looks for
