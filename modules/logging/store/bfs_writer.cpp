@@ -179,7 +179,6 @@ void BFSWriter::tallyAbsent(WriterFileEntry_t& e) {
         virtualFiles.fileName(measIdx_, e.vfIdx, e.gapName, sizeof e.gapName);
         e.gapHeader = virtualFiles.headerSize(measIdx_, e.vfIdx);
     }
-    if (mediaAvailable_.load()) e.absentWhilePresent = true;
     e.gapBytes += current_->dataSize();
     ++e.gapItems;
     // the blocks' frames interleave: the earliest and the latest stamp of any
@@ -666,9 +665,7 @@ void BFSWriter::checkForFlush() {
 void BFSWriter::disconnectedStateHandler() {
     if (filesOpen_) checkForFlush();
     armChecks();
-    const bool was = mediaAvailable_.load();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive_.c_str()) == 0);
-    if (was && !mediaAvailable_.load()) driveFoundGone();
     if (mediaAvailable_.load()) {
         // a USB drive that arrives: the room probes a cut left on it go first
         if (type() == WRITER_TYPE_USB) meas_app_removeRoomProbes(drive_.c_str());
@@ -711,26 +708,19 @@ void BFSWriter::logMissed(const char* path, const MissedFile& given, const char*
 
 void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     if (!e.absent || !e.gapItems) return;
-    // A file made after the USB drive was found gone, of which nothing came
-    // while it was back, never met the drive: no stick is the usual state.
-    const bool metDrive = type() != WRITER_TYPE_USB || e.absentWhilePresent || e.vfIdx <= goneNewest_;
-    if (metDrive) {
-        MissedFile f;
-        f.vfIdx = e.vfIdx;
-        std::snprintf(f.name, sizeof f.name, "%s", e.gapName);
-        f.bytes = e.gapBytes;
-        f.items = e.gapItems;
-        f.firstTs = e.gapFirst;
-        f.lastTs = e.gapLast;
-        char path[40];
-        char made[40];
-        const bool onDrive = madeOnDrive(e.vfIdx, made, sizeof made);
-        if (onDrive) std::snprintf(path, sizeof path, "%s", made);
-        else if (f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
-        else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
-        f.header = e.gapHeader;
-        logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive);
-    }
+    MissedFile f;
+    f.vfIdx = e.vfIdx;
+    std::snprintf(f.name, sizeof f.name, "%s", e.gapName);
+    f.bytes = e.gapBytes;
+    f.items = e.gapItems;
+    f.firstTs = e.gapFirst;
+    f.lastTs = e.gapLast;
+    f.header = e.gapHeader;
+    char path[40];
+    const bool onDrive = madeOnDrive(e.vfIdx, path, sizeof path);
+    if (!onDrive && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
+    else if (!onDrive) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive);
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
 }
 
@@ -895,15 +885,11 @@ bool USBWriter::taskMain() {
     }
     {
         Step step(*this);
-        const bool was = mediaAvailable_.load();
         mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
-        if (was && !mediaAvailable_.load()) driveFoundGone();
         if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
     }
     return mainPass();
 }
-
-void BFSWriter::driveFoundGone() { goneNewest_ = virtualFiles.newest(measIdx_); }
 
 void BFSWriter::armChecks() { nextDriveCheck_ = nextFlushCheck_ = writerClock(); }
 
@@ -931,9 +917,7 @@ void BFSWriter::taskStopCallback() {
 }
 
 void USBWriter::taskStopCallback() {
-    const bool was = mediaAvailable_.load();
     mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
-    if (was && !mediaAvailable_.load()) driveFoundGone();
     if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
     BFSWriter::taskStopCallback();
 }

@@ -97,8 +97,6 @@ public:
     bool fileName(unsigned measIdx, int index, char* buf, unsigned size);
     // Live files of a measurement.
     unsigned liveCount(unsigned measIdx) const;
-    // The index of the newest file made for a measurement, -1 when none.
-    int newest(unsigned measIdx) const { return measIdx < kMeas ? last_[measIdx].load() : -1; }
     // The index of the oldest live file of a measurement, -1 when none.
     int oldest(unsigned measIdx);
     // Whether the live file's close is under way.

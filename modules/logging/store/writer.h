@@ -196,9 +196,6 @@ protected:
     bool skipped(int vfIdx) const override;
     void skippedBlock(int vfIdx) override;
     bool mainPass();
-    // Notes the moment the drive was found gone: the files made up to then
-    // were the drive's to get.
-    void driveFoundGone();
     // The internal drive while its files are written: a drive that vanished,
     // or a file that is no longer on it, ends the files open on it (they are
     // lost) and is told to the back end; a drive that is there again is
@@ -247,7 +244,6 @@ private:
         // dropped because the drive was absent (or went): what it did not
         // get is tallied and named when the file is done on this writer
         bool absent = false;
-        bool absentWhilePresent = false;   // (some of it while the drive was back)
         char gapName[16] = {};
         uint32_t gapBytes = 0, gapItems = 0, gapFirst = 0, gapLast = 0, gapHeader = 0;
     };
@@ -340,9 +336,6 @@ private:
     int roomToldVf_ = -1;
     bool afterRoom_ = false;
     bool refusalTold_ = false;
-    // the newest file of the measurement when the drive was last found gone
-    // (-1: never there): files made later never met the drive
-    int goneNewest_ = -1;
     uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
             floodFlush_ = 0, floodCut_ = 0, floodDrop_ = 0;
 };
