@@ -691,14 +691,15 @@ const char* const kGoesOn = "the file goes on after the gap";
 const char* const kMadeAfter = "the file is made after the gap";
 }  // namespace
 
-void BFSWriter::logMissed(const char* path, const MissedFile& given, const char* when, const char* outcome) {
+void BFSWriter::logMissed(const char* path, const MissedFile& given, const char* when, const char* outcome,
+                          bool counted) {
     MissedFile f = given;
     if (outcome == kNotOnDrive && f.header) {
         // none of the file is on the drive: its header is not either
         f.bytes += f.header;
         ++f.items;
     }
-    countFailure(f.items);
+    if (!counted) countFailure(f.items);
     char stamps[48] = "";
     if (f.firstTs)
         std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
@@ -720,7 +721,8 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     const bool onDrive = madeOnDrive(e.vfIdx, path, sizeof path);
     if (!onDrive && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
     else if (!onDrive) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
-    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive);
+    // (an internal drive's writes count as failed one by one as they come)
+    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, type() == WRITER_TYPE_BFS);
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
 }
 

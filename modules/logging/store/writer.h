@@ -282,7 +282,8 @@ private:
     // closeMissed, closes its files whose close it missed; the others go on,
     // unless the writer stops.
     void tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed = true);
-    void logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome);
+    // counted: its blocks were counted as failed writes already
+    void logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome, bool counted = false);
     // Notes the file made on the drive at its entry (path), or that there is
     // none any more (null): the back end asks while the task may be held.
     void noteMade(const WriterFileEntry_t& e, const char* path);
