@@ -645,8 +645,10 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
         assert set(given) <= named, "given up without a word: %s" % sorted(set(given) - named)
         for drive in ("meas", "meas2"):
             files = drive_files(run.folder, drive)
-            # (a fragment of a lap may add one)
-            assert len(files) >= laps[0] + 1, "%s: %d files for %d laps: %s" % (drive, len(files), laps[0], files)
+            # every lap's file (the file before the first lap holds records
+            # only when its measurement had data before it; the recording
+            # check finds a file the log made that is not on its drive)
+            assert len(files) >= laps[0], "%s: %d files for %d laps: %s" % (drive, len(files), laps[0], files)
         # (a sanitizer keeps freed memory aside for a while: its RSS says nothing)
         assert scale > 1.0 or after - before < 1024, "RSS grew from %d kB to %d kB with the stick held" % (
             before, after)
