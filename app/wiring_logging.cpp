@@ -94,6 +94,7 @@ void startLapCounters() {
 // into it, and the shell command "meas".
 void startLoggingApplication() {
     meas_app_setDriveDebounce(1, MEAS_USB_DEBOUNCE_MS);   // a USB stick settles first
+    meas_app_lookAtUsbAtStart();
     startup_step("logger FIFO variables", meas_fifo_publishSignals() == 1);
     startup_step("file store variables", meas_store_publishStats() == 1);
     startup_step("write counter variables", meas_cnt_publishSignals() == 1);

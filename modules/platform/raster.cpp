@@ -226,8 +226,8 @@ void accountSkippedTicks(uint32_t stamp) {
             if (w > 0) len += size_t(w);
         }
     }
-    syslogx(148, "raster: the base tick lagged %llu ms behind its clock at time stamp %u and skipped as many "
-                 "ticks; runs lost: %s",
+    syslogx(148 | SYSLOGX_LOSS, "raster: the base tick lagged %llu ms behind its clock at time stamp %u and skipped as many "
+                                "ticks; runs lost: %s",
             static_cast<unsigned long long>(skipped), unsigned(stamp), lost);
 }
 

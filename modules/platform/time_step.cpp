@@ -32,7 +32,7 @@ TimeStep gBack{};
 // length in the records of every raster: named, with the stamps it lies
 // between.
 void nameMoveForward(const TimeStep& step, int32_t moved) {
-    syslogx(151, "time: the time stamp moved forward %d.%d ms from %u to %u", int(moved / 10), int(moved % 10),
+    syslogx(151 | SYSLOGX_LOSS, "time: the time stamp moved forward %d.%d ms from %u to %u", int(moved / 10), int(moved % 10),
             unsigned(step.before), unsigned(step.after));
 }
 

@@ -45,6 +45,10 @@ void meas_app_check_measconditions();          // 10 ms raster
 void meas_app_calc_recording_rates();          // rMeas, every second
 void meas_app_check_datatimeout();             // rMeas, every second
 void meas_app_checkFragmentTrigOnUSBEvent();   // rMeas, every second
+// What is on the USB drive at the start (a drive still settling included) is
+// no arrival: the look the start takes (with kLookNow), before that check's first.
+constexpr int kLookNow = -2;
+void meas_app_lookAtUsbAtStart(int debounce = kLookNow);
 
 // A USB drive's arrival, as the logging raster saw it: the split (running
 // measurements with data) at its time stamp, and the copy of the file the

@@ -34,7 +34,8 @@ struct MeasAppState {
     MeasAppTeleHooks tele{};
     std::atomic<void (*)(uint32_t)> stopEvents{nullptr};
     bool destroyStopping = false;          // a destroy waits for its stop to drain
-    uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0;
+    uint8_t usbChecked = 0, usbAvailable = 0, usbArrivals = 0, usbSettlingAtStart = 0;
+    int64_t usbSettledBy = 0;   // (ms) when the drive there at the start is to have settled
     uint8_t usbJoinWait = 0;   // looks an arrival's fragment has waited for the USB writers
 };
 extern MeasAppState gApp;

@@ -326,7 +326,7 @@ void meas_app_resetForTest() {
     gApp.measfifoid = gApp.globalblockid = 0;
     gApp.ltValid = false;
     gApp.destroyStopping = false;
-    gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = gApp.usbJoinWait = 0;
+    gApp.usbChecked = gApp.usbAvailable = gApp.usbArrivals = gApp.usbJoinWait = gApp.usbSettlingAtStart = 0;
     meas_app_driveWaitClear();
     fifo_data_release_all();
     fifo_condition_release_all();

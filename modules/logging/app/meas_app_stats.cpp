@@ -50,17 +50,45 @@ void meas_app_check_datatimeout() {
     else meas_led_set_status(MEAS_STATUS_DATA_OK);
 }
 
+namespace {
+int64_t nowMs() {
+    timespec t{};
+    clock_appltime(&t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+}  // namespace
+
+// The first look only records what is there: a drive still settling then
+// is there too, as long as it settles by the time it was to.
+void meas_app_lookAtUsbAtStart(int debounce) {
+    if (debounce == kLookNow) {
+        if (cfg_meas_getHwIdxFromDrvName(kUsb) < 0) return;
+        debounce = meas_app_driveAvDebounce(kUsb);
+    }
+    gApp.usbChecked = 1;
+    gApp.usbAvailable = debounce >= 0 ? 1 : 0;
+    gApp.usbSettlingAtStart = debounce > 0 ? 1 : 0;
+    gApp.usbSettledBy = nowMs() + (debounce > 0 ? debounce : 0);
+}
+
 void meas_app_checkFragmentTrigOnUSBEvent() {
     if (cfg_meas_getHwIdxFromDrvName(kUsb) < 0) {
         syslogx(147, "LapOutFra_checkFragmentTrigOnUSBEvent() could not map drive %s", kUsb);
         return;
     }
-    const uint8_t available = meas_app_driveAvDebounce(kUsb) == 0 ? 1 : 0;
-    if (!gApp.usbChecked) {   // the first check only records what is there
-        gApp.usbChecked = 1;
-        gApp.usbAvailable = available;
+    const int debounce = meas_app_driveAvDebounce(kUsb);
+    if (!gApp.usbChecked) {
+        meas_app_lookAtUsbAtStart(debounce);
         return;
     }
+    if (gApp.usbSettlingAtStart) {
+        // there at the start: no arrival once it has settled, unless it went
+        // and came back meanwhile (it settles anew, later than it was to)
+        constexpr int64_t kSlackMs = 200;
+        if (debounce > 0 && nowMs() + debounce <= gApp.usbSettledBy + kSlackMs) return;
+        gApp.usbSettlingAtStart = 0;
+    }
+    const uint8_t available = debounce == 0 ? 1 : 0;
     const bool arrived = available && !gApp.usbAvailable;
     // The fragment of an arrival opens a file the USB drive's writers are to
     // write too: a writer that has not joined its back end yet (it looks for

@@ -166,8 +166,12 @@ int MeasFrame_get(MeasFrame* f, uint8_t blockId, uint8_t** buffer, uint32_t* len
     // carry records x divider in the head and no reader could split them.
     if (f->packedLength == 0 && f->recordsHeld != 0)
         MeasFrame_recode_for_V5_V6(f, f->bytesHeld / f->recordsHeld, nullptr, nullptr);
-    uint8_t* fresh = allocData(f->capacity);
-    if (!fresh) {
+    const uint32_t payload = f->packedLength ? f->packedLength : f->bytesHeld;
+    // The frame goes out in a buffer of its own length: a queue of frames
+    // that a slow drive holds back takes the memory it counts, not the
+    // frame's whole capacity each; the frame keeps its buffer for the next.
+    uint8_t* out = static_cast<uint8_t*>(std::malloc(MEAS_FRAME_HEAD + payload));
+    if (!out) {
         // keep the frame as it is; the caller tries again with the next record
         syslogx(147, "MeasFrame_alloc():Error: MeasFrame memory allocation!");
         if (buffer) *buffer = nullptr;
@@ -178,12 +182,11 @@ int MeasFrame_get(MeasFrame* f, uint8_t blockId, uint8_t** buffer, uint32_t* len
     head[0] = blockId;
     head[1] = uint8_t(f->divider > 1 ? f->recordsHeld * f->divider : f->recordsHeld);
     be_put16(head + 2, f->packedLength);
-    uint32_t payload = f->packedLength ? f->packedLength : f->bytesHeld;
-    if (buffer) *buffer = head; else std::free(head);
+    std::memcpy(out, head, MEAS_FRAME_HEAD + payload);
+    if (buffer) *buffer = out; else std::free(out);
     if (length) *length = MEAS_FRAME_HEAD + payload;
     if (plainBytes) *plainBytes = f->bytesHeld;
     if (packedBytes) *packedBytes = f->packedLength;
-    f->data = fresh;
     resetFrame(f);
     return 0;
 }

@@ -223,6 +223,7 @@ MissedFile& missedFileOf(MissedActions& m, unsigned measIdx, int vfIdx) {
     MissedFile f;
     f.vfIdx = vfIdx;
     virtualFiles.fileName(measIdx, vfIdx, f.name, sizeof f.name);
+    f.header = virtualFiles.headerSize(measIdx, vfIdx);
     m.files.push_back(f);
     return m.files.back();
 }
@@ -281,6 +282,8 @@ void Backend::nameFinished(Writer& w, MissedActions& m, const char* when) {
     }
 }
 
+// Kept with the first writer found in it; that one hands it on at done()
+// when another is still in it.
 bool Backend::parkIfExecuted(Action* a) {
     const bool close = dynamic_cast<ActionClose*>(a) != nullptr;
     for (auto& s : slots_) {
@@ -408,12 +411,15 @@ bool Backend::takeMissed(Writer& w, MissedActions& out) {
     return !out.empty();
 }
 
-void Backend::tallyRest(Writer& w, MissedActions& out) {
+void Backend::tallyRest(Writer& w, MissedActions& out, bool atWork) {
     for (auto& s : slots_)
         if (s.removed == &w) finishDraining(s);
     if (endBehind(w, &out)) return;
     for (auto& s : slots_) {
         if (s.writer.load() != &w) continue;
+        // a writer still at work may be in a step of its own meanwhile
+        std::unique_lock<std::mutex> steps(s.step, std::defer_lock);
+        if (atWork) steps.lock();
         // what it gave up comes first, as when it takes what it missed
         out = std::move(s.givenUp);
         s.givenUp = MissedActions{};
@@ -435,9 +441,12 @@ void Backend::haltWriters(unsigned limitMs) {
         // the writer first, then the queue: the order of its own work
         const bool held = w->haltHold(limitMs);
         MissedActions missed;
-        if (held) {
+        {
+            // a writer inside a write that does not end reads no more
+            // either (next() refuses after the halt): what it had not read
+            // is known all the same
             ScopeLock sl(this, "Backend::haltWriters");
-            tallyRest(*w, missed);
+            tallyRest(*w, missed, !held);
         }
         w->haltFiles(missed, held);
         if (held) w->haltRelease();
@@ -487,7 +496,10 @@ void Backend::done(unsigned held) {
         parked.swap(s.parked);
         s.busy.fetch_sub(1);
     }
-    for (Action* a : parked) delete a;
+    // A file's close goes only when no writer is in the file any more:
+    // another may still execute an action of it (its opening holds the file).
+    for (Action* a : parked)
+        if (!parkIfExecuted(a)) delete a;
 }
 
 bool Backend::isOfflineDataFlushed() {
@@ -536,8 +548,27 @@ bool Backend::inStartupWindow() {
     return startup_.load();
 }
 
+namespace {
+// What the heap takes for a node beyond the bytes it counts (its size():
+// the data and 44 bytes): the node, the action and the data each in a heap
+// block of their own, with the heap's head and rounding (16 bytes a block).
+constexpr uint32_t kHeapBlock = 16;
+constexpr uint32_t kCounted = 44;
+constexpr uint32_t kNodeUpkeep =
+    uint32_t(sizeof(Node<Action>) + sizeof(ActionData) + 3 * kHeapBlock) > kCounted
+        ? uint32_t(sizeof(Node<Action>) + sizeof(ActionData) + 3 * kHeapBlock) - kCounted
+        : 0;
+}  // namespace
+
+uint32_t Backend::heldBytes() const {
+    const uint64_t held = uint64_t(totalSize()) + uint64_t(count()) * kNodeUpkeep;
+    return held > UINT32_MAX ? UINT32_MAX : uint32_t(held);
+}
+
+// The rule bounds the memory the queue holds: it counts the heap's upkeep
+// of each node too, not only the bytes the node says it holds.
 bool Backend::checkOversizeTimeout() {
-    const uint32_t S = totalSize();
+    const uint32_t S = heldBytes();
     if (oversizeRef_ == 0) {
         if (S > timing_.oversizeBytes) {
             oversizeRef_ = S;

@@ -42,6 +42,7 @@ struct MissedFile {
     uint32_t items = 0;      // those actions
     uint32_t firstTs = 0;    // the earliest and the latest time stamp of their records (0: none had one)
     uint32_t lastTs = 0;
+    uint32_t header = 0;     // the bytes of the file's header (0: not known)
     bool opened = false;     // its announcement was among them (a file begun meanwhile)
     bool closed = false;     // its close was among them
     bool told = false;       // its loss is named already (its close passed while the writer was away)
@@ -124,6 +125,8 @@ public:
     bool getWriterQueueCnt(const Writer& w, unsigned long* count) const;
     unsigned measIdx() const { return measIdx_; }
     unsigned writerCount() const { return nWriters_.load(); }
+    // The memory the queue holds: its nodes' sizes and the heap's upkeep of each.
+    uint32_t heldBytes() const;
 
     // A writer found files of its drive gone (the drive vanished, or its
     // folder was made anew), or a drive that was full when it dropped a file
@@ -209,8 +212,9 @@ private:
     void parkExecuted(List<Action>* cut);
     // With the queue lock held: ends the writer's tally and gives it.
     bool endBehind(Writer& w, MissedActions* out);
-    // With the queue lock held and the writer halted: what it had not read.
-    void tallyRest(Writer& w, MissedActions& out);
+    // With the queue lock held and the writer halted: what it had not read
+    // (atWork: the writer could not be held, its steps are waited for).
+    void tallyRest(Writer& w, MissedActions& out, bool atWork = false);
     // Names what a writer that would not stop did not write.
     void tellLost(const MissedActions& m, const char* writer) const;
 

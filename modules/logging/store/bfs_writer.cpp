@@ -114,25 +114,21 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx == vfIdx && e.state == LOST) {
         countFailure();
+        tallyAbsent(e);
         return false;
     }
     if (e.vfIdx == vfIdx && e.state == SKIP) {
         // a file dropped for a fault of the drive: its records are lost
         if (e.refused) countFailure();
+        tallyAbsent(e);
         return true;
     }
     // the internal drive, gone a moment ago, may be back for a new file
     if (!mediaAvailable_.load() && type() == WRITER_TYPE_BFS && driveThere()) mediaAvailable_.store(true);
     if (!mediaAvailable_.load()) {
         // records for the internal drive are lost; no USB stick is the usual state
-        const bool lost = type() == WRITER_TYPE_BFS;
-        if (lost) countFailure();
-        // (a USB drive's open streams were dropped when it went)
-        if (e.vfIdx == -1 || e.vfIdx == vfIdx) {
-            e.vfIdx = vfIdx;
-            e.state = lost ? LOST : SKIP;
-        }
-        dropPendingMeta(vfIdx);
+        if (type() == WRITER_TYPE_BFS) countFailure();
+        dropForAbsence(e, vfIdx);
         SYSLOGX_FLOOD(floodSkip_, 148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
@@ -144,6 +140,53 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     if (!writeBytes(vfIdx, data, length)) return false;
     itemWritten(vfIdx);
     return true;
+}
+
+void BFSWriter::dropForAbsence(WriterFileEntry_t& e, int vfIdx) {
+    const bool lost = type() == WRITER_TYPE_BFS;
+    if (e.vfIdx != -1 && e.vfIdx != vfIdx) {
+        // the entry is another file's: this block is named on its own
+        WriterFileEntry_t one;
+        one.vfIdx = vfIdx;
+        one.absent = true;
+        tallyAbsent(one);
+        nameAbsentGap(one);
+        dropPendingMeta(vfIdx);
+        return;
+    }
+    // (a USB drive's open streams were dropped when it went)
+    e.vfIdx = vfIdx;
+    e.state = lost ? LOST : SKIP;
+    e.absent = true;
+    // the metadata kept for its opening goes with it
+    const auto p = pending_.find(vfIdx);
+    if (p != pending_.end()) {
+        e.gapBytes += uint32_t(p->second.bytes.size());
+        e.gapItems += p->second.items;
+    }
+    dropPendingMeta(vfIdx);
+    tallyAbsent(e);
+}
+
+void BFSWriter::skippedBlock(int vfIdx) {
+    WriterFileEntry_t& e = entry(vfIdx);
+    if (e.vfIdx == vfIdx) tallyAbsent(e);
+}
+
+void BFSWriter::tallyAbsent(WriterFileEntry_t& e) {
+    if (!e.absent || !current_ || current_->vfIdx() != e.vfIdx) return;
+    if (!e.gapName[0]) {
+        virtualFiles.fileName(measIdx_, e.vfIdx, e.gapName, sizeof e.gapName);
+        e.gapHeader = virtualFiles.headerSize(measIdx_, e.vfIdx);
+    }
+    e.gapBytes += current_->dataSize();
+    ++e.gapItems;
+    // the blocks' frames interleave: the earliest and the latest stamp of any
+    const uint32_t first = current_->firstTimestamp(), last = current_->timestamp();
+    if (first && last) {
+        if (!e.gapFirst || int32_t(first - e.gapFirst) < 0) e.gapFirst = first;
+        if (!e.gapLast || int32_t(last - e.gapLast) > 0) e.gapLast = last;
+    }
 }
 
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
@@ -248,6 +291,7 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     e.state = SKIP;
     e.refused = false;
     e.waitsForDrive = false;
+    e.absent = true;
     e.itemEnds.clear();
     dropPendingMeta(e.vfIdx);
 }
@@ -365,6 +409,7 @@ bool BFSWriter::open(int vfIdx) {
     // with its header on the drive the file is no empty leftover: the note
     // that spared it goes, so the notes stay as few as the files being made
     meas_app_forgetFileMade(dev_path(e.path));
+    tellAfterGap(vfIdx, true);
     return true;
 }
 
@@ -482,6 +527,7 @@ bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
 
 bool BFSWriter::close(int vfIdx) {
     dropPendingMeta(vfIdx);
+    tellAfterGap(vfIdx, false);
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx == vfIdx && e.stream && !mediaAvailable_.load()) dropStream(e);
     if (e.vfIdx == vfIdx && e.stream) {
@@ -591,6 +637,7 @@ void BFSWriter::closeAllFiles() {
     filesOpen_ = false;
     for (auto& e : files_)
         if (e.vfIdx != -1 && !close(e.vfIdx)) freeEntry(e);
+    tellAllAfterGap();
     pending_.clear();
 }
 
@@ -637,19 +684,46 @@ void BFSWriter::subscribeAgain() {
 }
 
 namespace {
+const char* const kMissedWhileAbsent = "while the drive was absent";
 const char* const kNotOnDrive = "they are not on this drive";
 const char* const kFileEnds = "the file ends before them";
 const char* const kGoesOn = "the file goes on after the gap";
 const char* const kMadeAfter = "the file is made after the gap";
 }  // namespace
 
-void BFSWriter::logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome) {
-    countFailure(f.items);
+void BFSWriter::logMissed(const char* path, const MissedFile& given, const char* when, const char* outcome,
+                          bool counted) {
+    MissedFile f = given;
+    if (outcome == kNotOnDrive && f.header) {
+        // none of the file is on the drive: its header is not either
+        f.bytes += f.header;
+        ++f.items;
+    }
+    if (!counted) countFailure(f.items);
     char stamps[48] = "";
     if (f.firstTs)
         std::snprintf(stamps, sizeof stamps, " (time stamps %u to %u)", unsigned(f.firstTs), unsigned(f.lastTs));
     syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': %u bytes in %u blocks%s not written %s: %s", path, unsigned(f.bytes),
             unsigned(f.items), stamps, when, outcome);
+}
+
+void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
+    if (!e.absent || !e.gapItems) return;
+    MissedFile f;
+    f.vfIdx = e.vfIdx;
+    std::snprintf(f.name, sizeof f.name, "%s", e.gapName);
+    f.bytes = e.gapBytes;
+    f.items = e.gapItems;
+    f.firstTs = e.gapFirst;
+    f.lastTs = e.gapLast;
+    f.header = e.gapHeader;
+    char path[40];
+    const bool onDrive = madeOnDrive(e.vfIdx, path, sizeof path);
+    if (!onDrive && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
+    else if (!onDrive) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+    // (an internal drive's writes count as failed one by one as they come)
+    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, type() == WRITER_TYPE_BFS);
+    e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
 }
 
 // The back end's task, for a file whose close the writer passed: the file on
@@ -678,10 +752,13 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
             // a file it has not made yet, still live and its own, is made
             // with its first records after the gap
             const bool madeAfter = !mine && !f.closed && !atStop && virtualFiles.registered(measIdx_, f.vfIdx, id());
-            logMissed(path, f, when,
-                      open                  ? (f.closed || atStop ? kFileEnds : kGoesOn)
-                      : madeAfter           ? kMadeAfter
-                                            : kNotOnDrive);
+            if (madeAfter && !open) {
+                // told once it is known: made with its next records, or
+                // closed before any came
+                deferAfterGap(f, when);
+            } else {
+                logMissed(path, f, when, open ? (f.closed || atStop ? kFileEnds : kGoesOn) : kNotOnDrive);
+            }
         } else if (open && f.closed) {
             syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);
         } else if (atStop && f.opened && !mine) {
@@ -694,12 +771,55 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
         syslogx(147 | SYSLOGX_LOSS, "BFSWriter: %u copies of files to the USB drive not started %s", unsigned(missed.copies), when);
 }
 
+void BFSWriter::deferAfterGap(const MissedFile& f, const char* when) {
+    for (AfterGap& g : afterGap_) {
+        if (g.file.vfIdx != f.vfIdx) continue;
+        // missed again before it was made: one gap, the earliest and latest stamps of both
+        g.file.bytes += f.bytes;
+        g.file.items += f.items;
+        if (f.firstTs && (!g.file.firstTs || int32_t(f.firstTs - g.file.firstTs) < 0)) g.file.firstTs = f.firstTs;
+        if (f.lastTs && (!g.file.lastTs || int32_t(f.lastTs - g.file.lastTs) > 0)) g.file.lastTs = f.lastTs;
+        return;
+    }
+    afterGap_.push_back(AfterGap{f, when});
+}
+
+void BFSWriter::tellAfterGap(int vfIdx, bool made) {
+    for (auto g = afterGap_.begin(); g != afterGap_.end(); ++g) {
+        if (g->file.vfIdx != vfIdx) continue;
+        char path[40];
+        if (made) std::snprintf(path, sizeof path, "%s", entry(vfIdx).path);
+        else if (g->file.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), g->file.name);
+        else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), vfIdx);
+        logMissed(path, g->file, g->when, made ? kMadeAfter : kNotOnDrive);
+        afterGap_.erase(g);
+        return;
+    }
+}
+
+void BFSWriter::tellAllAfterGap() {
+    while (!afterGap_.empty()) tellAfterGap(afterGap_.front().file.vfIdx, false);
+}
+
 void BFSWriter::haltFiles(MissedActions& missed, bool held) {
     if (!held) {
         // inside a write of its own that does not end: what it holds is not known
         syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': m0%u: the writer did not halt within the stop's wait: what it had not written "
                      "is not known, its open files end where the drive has them",
                 drive_.c_str(), measIdx_ + 1);
+        // what it had not read yet is known: named by file (its entries are
+        // its task's, only the files it made are looked at)
+        for (const MissedFile& f : missed.files) {
+            if (!f.items) continue;
+            char path[40];
+            const bool made = madeOnDrive(f.vfIdx, path, sizeof path);
+            if (!made && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
+            else if (!made) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+            logMissed(path, f, "at the stop", made ? kFileEnds : kNotOnDrive);
+        }
+        if (missed.copies)
+            syslogx(147 | SYSLOGX_LOSS, "BFSWriter: %u copies of files to the USB drive not started at the stop",
+                    unsigned(missed.copies));
         return;
     }
     // the action under way waits for its file's counters: that file is not made
@@ -719,6 +839,9 @@ void BFSWriter::haltFiles(MissedActions& missed, bool held) {
         }
     }
     tellMissed(missed, "at the stop", true, false);
+    // the files dropped for an absent drive, or still to be made after a gap, end here
+    for (auto& e : files_) nameAbsentGap(e);
+    tellAllAfterGap();
 }
 
 bool BFSWriter::mainPass() {

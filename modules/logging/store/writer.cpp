@@ -107,7 +107,10 @@ bool Writer::writeMetaData(int vfIdx, const uint8_t* data, unsigned length, unsi
         be_put32(head + 2, 4);
     }
     if (!isOpen(vfIdx)) {
-        if (skipped(vfIdx)) return true;   // this writer drops the file
+        if (skipped(vfIdx)) {
+            skippedBlock(vfIdx);   // this writer drops the file
+            return true;
+        }
         // keep it for when the file's first data open it
         auto& p = pending_[vfIdx];
         if (p.bytes.size() + sizeof head + length > kPendingMetaMax) {

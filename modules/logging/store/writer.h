@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "logging/store/action.h"
+#include "logging/store/backend.h"
 #include "logging/store/runnable.h"
 
 namespace measure::store {
@@ -131,6 +132,9 @@ protected:
     virtual bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) = 0;
     // Whether the writer drops this file (its writes succeed without effect).
     virtual bool skipped(int vfIdx) const { (void)vfIdx; return false; }
+    // A block of a file the writer drops (the action under way): noted where
+    // it is a loss to be named.
+    virtual void skippedBlock(int vfIdx) { (void)vfIdx; }
     // Marks the end of a whole item (file header part, metadata block, frame)
     // of a file: the point a file goes back to when the drive refuses bytes.
     virtual void itemWritten(int vfIdx) { (void)vfIdx; }
@@ -190,6 +194,7 @@ protected:
     bool writeBytes(int vfIdx, const uint8_t* data, unsigned length) override;
     void itemWritten(int vfIdx) override;
     bool skipped(int vfIdx) const override;
+    void skippedBlock(int vfIdx) override;
     bool mainPass();
     // The internal drive while its files are written: a drive that vanished,
     // or a file that is no longer on it, ends the files open on it (they are
@@ -236,6 +241,11 @@ private:
         // allowed, failing); told once the drive takes a new file again
         bool waitsForDrive = false;
         bool roomTold = false;
+        // dropped because the drive was absent (or went): what it did not
+        // get is tallied and named when the file is done on this writer
+        bool absent = false;
+        char gapName[16] = {};
+        uint32_t gapBytes = 0, gapItems = 0, gapFirst = 0, gapLast = 0, gapHeader = 0;
     };
     WriterFileEntry_t& entry(int vfIdx) { return files_[unsigned(vfIdx) % kFiles]; }
     unsigned entryIndex(const WriterFileEntry_t& e) const { return unsigned(&e - files_); }
@@ -248,9 +258,17 @@ private:
     // not subscribed, so that a due time never lies half the clock's range away.
     void armChecks();
     void freeEntry(WriterFileEntry_t& e) {
+        nameAbsentGap(e);
         noteMade(e, nullptr);
         e = WriterFileEntry_t{};
     }
+    // The drive absent: the file is dropped on this writer from the action
+    // under way on (with the metadata kept for it), its loss tallied.
+    void dropForAbsence(WriterFileEntry_t& e, int vfIdx);
+    // Adds the action under way to the file's tally of what the absent drive lacks.
+    void tallyAbsent(WriterFileEntry_t& e);
+    // Names the file's tally (once): by its name, with its stamps.
+    void nameAbsentGap(WriterFileEntry_t& e);
     // After the drive refused bytes: takes the file back to its last whole
     // item; false when it cannot go on (its header is not whole).
     bool backToWholeItem(WriterFileEntry_t& e, int err);
@@ -264,13 +282,25 @@ private:
     // closeMissed, closes its files whose close it missed; the others go on,
     // unless the writer stops.
     void tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed = true);
-    void logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome);
+    // counted: its blocks were counted as failed writes already
+    void logMissed(const char* path, const MissedFile& f, const char* when, const char* outcome, bool counted = false);
     // Notes the file made on the drive at its entry (path), or that there is
     // none any more (null): the back end asks while the task may be held.
     void noteMade(const WriterFileEntry_t& e, const char* path);
     // Whether the file is made on the drive, with its path.
     bool madeOnDrive(int vfIdx, char* path, unsigned size) const;
     void subscribeAgain();
+    // A file the writer missed blocks of while away, still to be made with
+    // its next blocks: named once it is made ("the file is made after the
+    // gap") or closed without it ("they are not on this drive").
+    struct AfterGap {
+        MissedFile file;
+        const char* when;
+    };
+    std::vector<AfterGap> afterGap_;
+    void deferAfterGap(const MissedFile& f, const char* when);
+    void tellAfterGap(int vfIdx, bool made);
+    void tellAllAfterGap();
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
     void dropStream(WriterFileEntry_t& e);

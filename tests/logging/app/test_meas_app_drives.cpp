@@ -12,6 +12,7 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/app_fixture.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_drives.h"
 #include "logging/held_calls.h"
 #include "platform/shell.h"
 
@@ -294,6 +295,27 @@ TEST_F(MeasAppTest, TheFileTheUsbDrivesFirstArrivalOpensIsWrittenOnIt) {
     ASSERT_GT(opened.size(), 400u);
     ASSERT_EQ(onUsb.size(), opened.size());
     for (size_t i = 0; i < opened.size(); ++i) ASSERT_EQ(onUsb[i].ts, opened[i].ts) << i;
+}
+
+// A USB drive there at the start is no arrival: the files are split neither
+// while it settles nor once it has settled.
+TEST_F(MeasAppTest, AUsbDriveThereAtTheStartIsNoArrival) {
+    meas_app_setDriveDebounce(1, 1500);
+    makeDrive("usb_meas");
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/meas"); }, 3000));
+    LapOutFraState before{};
+    LapOutFra_getState(&before);
+    run(2500);
+    LapOutFraState after{};
+    LapOutFra_getState(&after);
+    meas_app_setDriveDebounce(1, 0);
+    stopAndFlush();
+    EXPECT_EQ(after.fragment, before.fragment) << "the drive there at the start was taken as an arrival";
+    std::vector<std::string> internal;
+    records("meas", &internal);
+    EXPECT_EQ(internal.size(), 1u);
 }
 
 // A USB drive arrives with the name of the next fragment taken (another car's

@@ -210,6 +210,48 @@ TEST_F(StoreTest, AFilesTimeRunsOnAcrossTheWrapOfTheClock) {
     host::setTimeStampOffset(0);
 }
 
+// The files run short of slots: the back end takes the oldest file's close
+// out of the queue while one writer executes it and another, which gave the
+// file up, is still inside the file's first write (its opening holds the
+// file). The file lives until both are done with it.
+TEST_F(StoreTest, AFileGivenUpLivesUntilEveryWriterInItIsDone) {
+    Backend be(0);
+    RecordingWriter a(be, WRITER_TYPE_BFS), b(be, WRITER_TYPE_USB);
+    ASSERT_TRUE(be.subscribe(a));
+    ASSERT_TRUE(be.subscribe(b));
+    VirtualFile* oldest = virtualFiles.create(0, fileInfo(0, MEAS_TS_UNSET));
+    ASSERT_NE(oldest, nullptr);
+    const int idx = oldest->index();
+    be.add(new ActionData(5, 6, idx, bytes({1, 2, 3}), 3), 31 + 16);
+    be.add(new ActionClose(0, idx), 24 + 16);
+    unsigned heldA = 99, heldB = 99;
+    ASSERT_NE(be.next(a, &heldA), nullptr);
+    be.done(heldA);
+    ASSERT_NE(be.next(b, &heldB), nullptr);   // b opens the file
+    ASSERT_NE(be.next(a, &heldA), nullptr);   // a closes it
+    takeLogTexts();
+    // the slots all but run out: the writer behind gives the file up at once
+    for (uint32_t i = 1; virtualFiles.liveCount(0) < VirtualFiles::kSlots - 2; ++i)
+        ASSERT_NE(virtualFiles.create(0, fileInfo(1000 * i, MEAS_TS_UNSET)), nullptr);
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "it gives up 'A0101001.000'") && be.count() == 1;
+        },
+        5000));
+    be.done(heldA);
+    const std::string gone = "VirtualFile::~VirtualFile() destroying index " + std::to_string(idx) + ",";
+    for (auto& t : takeLogTexts()) log.push_back(t);
+    EXPECT_FALSE(logContains(log, gone)) << "the file went while a writer was in it";
+    be.done(heldB);
+    EXPECT_TRUE(logContains(takeLogTexts(), gone));
+    be.remove(a);
+    be.remove(b);
+    be.disown(&a);
+    be.disown(&b);
+}
+
 TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
     Backend be(1);
     be.add(new ActionFlushDir(), 16);

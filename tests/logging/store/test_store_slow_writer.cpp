@@ -262,6 +262,7 @@ namespace {
 struct Loss {
     std::string path;
     unsigned bytes = 0, blocks = 0;
+    unsigned from = 0, to = 0;   // the stamps named, when there are
     std::string rest;
 };
 std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
@@ -272,7 +273,9 @@ std::vector<Loss> losses(const std::vector<std::string>& log, const std::string&
         Loss l;
         const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
         l.path = line.substr(from, to - from);
-        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks", &l.bytes, &l.blocks) != 2) continue;
+        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks (time stamps %u to %u)", &l.bytes, &l.blocks,
+                        &l.from, &l.to) < 2)
+            continue;
         l.rest = line.substr(line.find(" not written ") + 13);
         out.push_back(l);
     }
@@ -416,6 +419,56 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
 }
 
+// The USB drive is pulled while its writer is held in a write and laps go
+// by: let go, the writer finds its drive gone. Each file of that time is
+// named on the USB drive by its name with the bytes, blocks and stamps it
+// lacks (the one open on the drive ends before them, the others are not on
+// it), as a file given up is; the internal drive keeps them all.
+TEST_F(SlowUsbWriterTest, AStickPulledWhileItsWriterIsHeldNamesEveryFileItLacks) {
+    MeasStoreWriteCounters heldCounts{};
+    uint32_t ts = 100000;
+    auto* held = startUsbWriterHeldAfterItWrote<HeldWriter>(heldCounts, ts, 100);
+    ASSERT_FALSE(HasFailure());
+    const std::string first = blocks[0].storeData->file->name;
+    constexpr unsigned kFiles = 6;
+    for (unsigned file = 1; file < kFiles; ++file) {
+        feedBoth(ts, 100);
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 10);
+    }
+    feedBoth(ts, 100);
+    ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    held->hold = false;
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    auto internal = files("meas");
+    ASSERT_EQ(internal.size(), kFiles);
+    const auto named = losses(log, "usb_meas:");
+    for (const auto& [name, bytes] : internal) {
+        std::vector<Loss> of;
+        for (const auto& l : named)
+            if (l.path == name) of.push_back(l);
+        ASSERT_EQ(of.size(), 1u) << name << " named " << of.size() << " times: " << testing::PrintToString(log);
+        const unsigned from = of[0].from, to = of[0].to;
+        ASSERT_NE(to, 0u) << name << ": no stamps named";
+        EXPECT_NE(of[0].rest.find(name == first ? "the file ends before them" : "they are not on this drive"),
+                  std::string::npos)
+            << name << ": " << of[0].rest;
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << err;
+        ASSERT_FALSE(c.records.empty());
+        if (name == first) continue;
+        // none of it is on the drive: all of it is named
+        EXPECT_EQ(from, c.records.front().timeStamp) << name;
+        EXPECT_GE(int32_t(to - c.records.back().timeStamp), 0) << name;   // (its closing status block's stamp)
+        EXPECT_EQ(of[0].bytes, bytes.size()) << name;
+    }
+    EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+}
+
 // A writer its drive holds past the stop keeps the back end it still uses:
 // the store ends without it, and the writer ends once its drive lets it go.
 TEST_F(SlowUsbWriterTest, AWriterThatWillNotStopKeepsItsBackEnd) {
@@ -491,9 +544,17 @@ TEST_F(SlowUsbWriterTest, AWriterHeldInItsWriteAtTheHaltNamesItsDrive) {
     feedBoth(ts, 300);
     ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
     takeLogTexts();
+    const std::string name = blocks[0].storeData->file->name;
     meas_app_PreTrigHaltWriters(100);
-    EXPECT_TRUE(logContains(takeLogTexts(), "BFSWriter: 'usb_meas:': m01: the writer did not halt within the stop's "
-                                            "wait: what it had not written is not known"));
+    const auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "BFSWriter: 'usb_meas:': m01: the writer did not halt within the stop's "
+                                 "wait: what it had not written is not known"));
+    // what it had not read yet is named by its file all the same
+    const auto named = losses(log, "usb_meas:");
+    ASSERT_EQ(named.size(), 1u) << testing::PrintToString(log);
+    EXPECT_EQ(named[0].path, name);
+    EXPECT_NE(named[0].to, 0u) << "no stamps named";
+    EXPECT_EQ(named[0].rest, "at the stop: they are not on this drive");
     held->hold = false;
     stopStore();
 }
