@@ -1,6 +1,7 @@
 // Identification texts of the devices of the vehicle network: asked for
 // with 0x0F00 once a device is connected, answered with 0x0F01, kept in PID
 // order in the version table of the status blocks.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -50,7 +51,12 @@ void sb_own_version_text(char* out) {
     seramCopyEPK(epk, sizeof epk);
     const unsigned pid = app_pid;
     std::memset(out, 0, SB_VERSION_TEXT);
-    std::snprintf(out, SB_VERSION_TEXT, "%s%s", pid >= 40 && pid <= 47 ? kPosition[pid - 40] : "", epk);
+    // the wheel position, then as much of the EPK as the text holds
+    const char* position = pid >= 40 && pid <= 47 ? kPosition[pid - 40] : "";
+    const size_t posLen = std::strlen(position);
+    const size_t epkLen = std::min(std::strlen(epk), size_t(SB_VERSION_TEXT) - 1 - posLen);
+    std::memcpy(out, position, posLen);
+    std::memcpy(out + posLen, epk, epkLen);
 }
 
 void sb_versions_init_locked() {

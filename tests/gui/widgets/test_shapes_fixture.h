@@ -61,7 +61,9 @@ protected:
             std::copy_n(gbVMemory + size_t(y) * 1024, 640, visible.begin() + size_t(y) * 640);
         const char* dir = std::getenv("TAV9_BINARY_DIR");
         // ctest gives the build folder beside the source folder
-        if (std::getenv("TAV9_SOURCE_DIR")) ASSERT_TRUE(dir && *dir) << "TAV9_BINARY_DIR is not set under ctest";
+        if (std::getenv("TAV9_SOURCE_DIR")) {
+            ASSERT_TRUE(dir && *dir) << "TAV9_BINARY_DIR is not set under ctest";
+        }
         const std::string folder = dir && *dir ? std::string(dir) : ::testing::TempDir();
         const std::string path = folder + "/" + name;
         ASSERT_TRUE(host::detail::writeScreenPng(path, visible.data(), 640, 480)) << path;
