@@ -43,11 +43,6 @@ bool isWord(const uint8_t* p, uint32_t len) {
 // Bulk copies in and out of the calibration memory: tasks read and write
 // single values there at any time, so every byte moves atomically (a range
 // may still mix old and new values, as it would on the car).
-void loadBytes(void* dst, const uint8_t* src, uint32_t len) {
-    auto* d = static_cast<uint8_t*>(dst);
-    for (uint32_t i = 0; i < len; ++i) d[i] = __atomic_load_n(src + i, __ATOMIC_RELAXED);
-}
-
 void storeBytes(uint8_t* dst, const void* src, uint32_t len) {
     const auto* s = static_cast<const uint8_t*>(src);
     for (uint32_t i = 0; i < len; ++i) __atomic_store_n(dst + i, s[i], __ATOMIC_RELAXED);
@@ -146,7 +141,7 @@ bool seramReadValue(uint32_t vaddr, void* out, uint32_t len) {
     const uint8_t* src = gMem + vaddr;
     if (!isWord(src, len)) {
         std::lock_guard<std::mutex> lk(gValueMx);
-        loadBytes(out, src, len);
+        calLoadBytes(out, src, len);
         return true;
     }
     switch (len) {
@@ -171,7 +166,7 @@ bool seramReadMemory(void* dst, uint32_t vaddr, uint32_t len) {
                      "size: 0x%x", vaddr, vaddr, len);
         return false;
     }
-    loadBytes(dst, gMem + vaddr, len);
+    calLoadBytes(dst, gMem + vaddr, len);
     return true;
 }
 
@@ -210,7 +205,7 @@ uint16_t seramBuildChksum(uint32_t vaddr, uint32_t len) {
     }
     // the checksum is built over a copy: tasks write values into the range meanwhile
     std::vector<uint8_t> copy(len);
-    loadBytes(copy.data(), gMem + vaddr, len);
+    calLoadBytes(copy.data(), gMem + vaddr, len);
     return crc16_ccitt(copy.data(), len);
 }
 
@@ -237,7 +232,7 @@ int seramStoreRefpage() {
     std::lock_guard<std::mutex> slk(storeMx);
     {
         std::lock_guard<std::mutex> lk(gMx);
-        loadBytes(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
+        calLoadBytes(snapshot, gMem + SERAM_REFPAGE_ADDR, SERAM_PAGE_SIZE);
     }
     // The kernel writes beside, syncs and renames, so a torn write or a power
     // cut keeps the previous page; a refusal leaves its cause in errno.
@@ -320,7 +315,7 @@ void seramMeasCopy(void* dst, unsigned size, const SeramMeasHandle* h) {
         }
         p = gMem + v;
     }
-    loadBytes(dst, p, size);
+    calLoadBytes(dst, p, size);
 }
 
 void seramMeasFreeMeas(SeramMeasHandle* h) {

@@ -21,12 +21,6 @@ uint8_t prevTestbenchReset = 0;
 constexpr uint32_t kErrorEvaluations = 200;   // about 2 s at 10 ms
 constexpr long kMinRunMs = 2000;
 
-long applMs() {
-    timespec t{};
-    clock_appltime(&t);
-    return long(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 // Evaluates one COND block into the active-condition bits. Caller holds the
 // condition lock.
 void evaluate(meas_t& m, MeasBlock* b, uint32_t now) {
@@ -34,7 +28,7 @@ void evaluate(meas_t& m, MeasBlock* b, uint32_t now) {
         if (gApp.powerdown.load()) return;
         if (b->condErrorCount <= kErrorEvaluations) ++b->condErrorCount;
         // a condition whose source is gone must not block logging for good
-        else if (applMs() >= kMinRunMs) m.activeConditions |= b->ownCondBit;
+        else if (meas_app_applMs() >= kMinRunMs) m.activeConditions |= b->ownCondBit;
         return;
     }
     if (b->condState != 1 || !b->condBuffer) return;

@@ -49,6 +49,8 @@ std::mutex& meas_app_listLock();
 
 // Request flags live in the signal page; other tasks write them bytewise.
 inline std::atomic_ref<uint8_t> flag(uint8_t& f) { return std::atomic_ref<uint8_t>(f); }
+// The application clock in ms (since the process started).
+int64_t meas_app_applMs();
 inline SignalPage& sp() { return *signalPage(); }
 
 // List flags are read by the callbacks while "rMeas" changes them.

@@ -50,13 +50,11 @@ void meas_app_check_datatimeout() {
     else meas_led_set_status(MEAS_STATUS_DATA_OK);
 }
 
-namespace {
-int64_t nowMs() {
+int64_t meas_app_applMs() {
     timespec t{};
     clock_appltime(&t);
     return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
-}  // namespace
 
 // The first look only records what is there: a drive still settling then
 // is there too, as long as it settles by the time it was to.
@@ -68,7 +66,7 @@ void meas_app_lookAtUsbAtStart(int debounce) {
     gApp.usbChecked = 1;
     gApp.usbAvailable = debounce >= 0 ? 1 : 0;
     gApp.usbSettlingAtStart = debounce > 0 ? 1 : 0;
-    gApp.usbSettledBy = nowMs() + (debounce > 0 ? debounce : 0);
+    gApp.usbSettledBy = meas_app_applMs() + (debounce > 0 ? debounce : 0);
 }
 
 void meas_app_checkFragmentTrigOnUSBEvent() {
@@ -85,7 +83,7 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
         // there at the start: no arrival once it has settled, unless it went
         // and came back meanwhile (it settles anew, later than it was to)
         constexpr int64_t kSlackMs = 200;
-        if (debounce > 0 && nowMs() + debounce <= gApp.usbSettledBy + kSlackMs) return;
+        if (debounce > 0 && meas_app_applMs() + debounce <= gApp.usbSettledBy + kSlackMs) return;
         gApp.usbSettlingAtStart = 0;
     }
     const uint8_t available = debounce == 0 ? 1 : 0;

@@ -497,6 +497,17 @@ bool BFSWriter::madeOnDrive(int vfIdx, char* path, unsigned size) const {
     return true;
 }
 
+void BFSWriter::nameOnDrive(int vfIdx, const char* name, char* path, unsigned size) const {
+    if (name[0]) std::snprintf(path, size, "%s/%s", drive_.c_str(), name);
+    else std::snprintf(path, size, "%s/(file %d)", drive_.c_str(), vfIdx);
+}
+
+bool BFSWriter::pathForLine(int vfIdx, const char* name, char* path, unsigned size) const {
+    if (madeOnDrive(vfIdx, path, size)) return true;
+    nameOnDrive(vfIdx, name, path, size);
+    return false;
+}
+
 bool BFSWriter::setAttrib(int vfIdx, uint32_t attrib) {
     if (!mediaAvailable_.load()) return true;
     WriterFileEntry_t& e = entry(vfIdx);
@@ -718,9 +729,7 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     f.lastTs = e.gapLast;
     f.header = e.gapHeader;
     char path[40];
-    const bool onDrive = madeOnDrive(e.vfIdx, path, sizeof path);
-    if (!onDrive && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
-    else if (!onDrive) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+    const bool onDrive = pathForLine(e.vfIdx, f.name, path, sizeof path);
     // (an internal drive's writes count as failed one by one as they come)
     logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, type() == WRITER_TYPE_BFS);
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
@@ -730,9 +739,7 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
 // the drive, when there is one, ends before what it missed.
 void BFSWriter::nameMissed(const MissedFile& f, const char* when) {
     char path[40];
-    const bool made = madeOnDrive(f.vfIdx, path, sizeof path);
-    if (!made && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
-    else if (!made) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+    const bool made = pathForLine(f.vfIdx, f.name, path, sizeof path);
     if (f.items) logMissed(path, f, when, made ? kFileEnds : kNotOnDrive);
     else if (made) syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);
 }
@@ -744,8 +751,7 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
         const bool open = mine && e.stream;
         char path[40];
         if (open) std::snprintf(path, sizeof path, "%s", e.path);
-        else if (f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
-        else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+        else nameOnDrive(f.vfIdx, f.name, path, sizeof path);
         if (f.told) {
             // named when its close passed
         } else if (f.items) {
@@ -789,8 +795,7 @@ void BFSWriter::tellAfterGap(int vfIdx, bool made) {
         if (g->file.vfIdx != vfIdx) continue;
         char path[40];
         if (made) std::snprintf(path, sizeof path, "%s", entry(vfIdx).path);
-        else if (g->file.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), g->file.name);
-        else std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), vfIdx);
+        else nameOnDrive(vfIdx, g->file.name, path, sizeof path);
         logMissed(path, g->file, g->when, made ? kMadeAfter : kNotOnDrive);
         afterGap_.erase(g);
         return;
@@ -812,9 +817,7 @@ void BFSWriter::haltFiles(MissedActions& missed, bool held) {
         for (const MissedFile& f : missed.files) {
             if (!f.items) continue;
             char path[40];
-            const bool made = madeOnDrive(f.vfIdx, path, sizeof path);
-            if (!made && f.name[0]) std::snprintf(path, sizeof path, "%s/%s", drive_.c_str(), f.name);
-            else if (!made) std::snprintf(path, sizeof path, "%s/(file %d)", drive_.c_str(), f.vfIdx);
+            const bool made = pathForLine(f.vfIdx, f.name, path, sizeof path);
             logMissed(path, f, "at the stop", made ? kFileEnds : kNotOnDrive);
         }
         if (missed.copies)

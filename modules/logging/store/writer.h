@@ -289,6 +289,11 @@ private:
     void noteMade(const WriterFileEntry_t& e, const char* path);
     // Whether the file is made on the drive, with its path.
     bool madeOnDrive(int vfIdx, char* path, unsigned size) const;
+    // The file on this drive for a line: by its name (empty: not known, by
+    // its slot).
+    void nameOnDrive(int vfIdx, const char* name, char* path, unsigned size) const;
+    // Its path where it is made on the drive (true), else as nameOnDrive.
+    bool pathForLine(int vfIdx, const char* name, char* path, unsigned size) const;
     void subscribeAgain();
     // A file the writer missed blocks of while away, still to be made with
     // its next blocks: named once it is made ("the file is made after the
