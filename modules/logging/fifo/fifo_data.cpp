@@ -42,7 +42,7 @@ struct DataFifo {
     uint32_t stillAt = 0;        // stoodStill() then
     uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
     uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
-    uint32_t newTimeFirst = 0, newTimeLast = 0;   // the stamps of the first and last of them
+    uint32_t newTimeLow = 0, newTimeHigh = 0;     // the lowest and highest stamp of them
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -123,8 +123,9 @@ bool ofOldTime(const DataFifo& f) { return f.epoch != gStepsBack.load(); }
 
 // A record put after the clock went back, into a FIFO of the old time.
 int refuseNewTime(DataFifo& f, uint32_t t) {
-    if (f.newTimeRefused++ == 0) f.newTimeFirst = t;
-    f.newTimeLast = t;
+    if (f.newTimeRefused++ == 0) f.newTimeLow = f.newTimeHigh = t;
+    if (diff(t, f.newTimeLow) < 0) f.newTimeLow = t;
+    if (diff(t, f.newTimeHigh) > 0) f.newTimeHigh = t;
     return MF_ERR_TS_INVALID;
 }
 
@@ -374,8 +375,8 @@ int fifo_data_release(unsigned n) {
     if (f.newTimeRefused)
         syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
                      "recorded: the measurement restarts in the new time",
-                f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeFirst),
-                unsigned(f.newTimeLast));
+                f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeLow),
+                unsigned(f.newTimeHigh));
     if (MEAS_APP_DEBUG() == 1) {
         char rn[16];
         syslogx(151, "BLK #%d, Fifo #%d released, Raster %s, PID 0x%X", f.req.blockNum, f.req.fifoNum,

@@ -525,7 +525,8 @@ TEST_F(MeasFifo, ThinningByConditionState) {
 // however they are stamped: those of the new time would lie among the old
 // ones (or after them, once the new time passes the old) in the old time's
 // file. What they hold comes out at once, in order; what they refused is
-// counted and named at their release. FIFOs set up after the step take the
+// counted and named at their release, lowest stamp to highest whatever the
+// order they came in. FIFOs set up after the step take the
 // new time. An own record stamped back is such a step too, found before the
 // time service notes it.
 TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) {
@@ -557,6 +558,7 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         now(500000 + 1000);   // the new time past the old one's last record
         EXPECT_EQ(fifo_data_put(13, dataSlot(500000 + 1000, {3}).data()), MF_ERR_TS_INVALID);
         EXPECT_EQ(fifo_data_put(14, dataSlot(500000 + 1000, {4}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(13, dataSlot(498805, {6}).data()), MF_ERR_TS_INVALID);   // late, below the first
         now(498820);   // the old time's records come out though the data time lies before them
         EXPECT_EQ(drain(13), old);
         EXPECT_EQ(drain(14), (std::vector<uint32_t>{495000}));
@@ -564,8 +566,8 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         ASSERT_EQ(fifo_data_release(13), 0);
         ASSERT_EQ(fifo_data_release(14), 0);
         auto log = takeLogTexts();
-        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #13, PID 0x1: 2 records put after the time went back (stamped "
-                                       "498810 to 501000) not recorded"),
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #13, PID 0x1: 3 records put after the time went back (stamped "
+                                       "498805 to 501000) not recorded"),
                   1);
         EXPECT_EQ(countContaining(log, "BLK #0, Fifo #14, PID 0x2: 2 records put after the time went back"), 1);
         // set up in the new time
