@@ -400,14 +400,16 @@ void fifo_data_release_all() {
 // last one the block took, which was taken a few seconds before at most,
 // the while this device stood still not counted (this device or the source
 // was put aside, and what waited comes now, in order; after a long stall it
-// may come late for seconds more while it catches up). A source in another
+// may come late for seconds more while it catches up). The source's silence
+// counts from when the record after that last one was due: a stall begins
+// up to a period after it. A source in another
 // time base behind has no record in this one to go on from, stamps before
 // it, or comes after a longer silence.
 bool cameLate(const DataFifo& f, uint32_t t) {
     if (f.req.pid == app_pid) return true;
     if (!f.inTimeSeen || f.lastTs == kEmpty || diff(t, f.lastTs) < 0) return false;
     const uint32_t own = host::ownTimeStamp();
-    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan;
+    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan + int32_t(f.per.putPeriod);
 }
 
 int fifo_data_put(unsigned n, const uint8_t* slot) {

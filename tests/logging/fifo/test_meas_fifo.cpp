@@ -347,6 +347,26 @@ TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     EXPECT_TRUE(drain(9).empty());
 }
 
+// A source that stalls for just under 5 s, a period after its block's last
+// record went out: the record it took before the stall comes 4.95 s late,
+// 5.05 s after that last one; its silence counts from when that record was
+// due, so it is no other time base. A silence longer by a period more is.
+TEST_F(MeasFifo, ARecordHeldThroughAStallJustUnderFiveSecondsCameLate) {
+    MeasFifoDataRequest r = dataReq(9, 1, MEAS_RASTER_100MS);
+    r.pid = uint16_t(app_pid + 1);
+    for (uint32_t stall : {49500u, 51200u}) {
+        SCOPED_TRACE(stall);
+        ASSERT_EQ(fifo_data_request(r), 0);
+        now(20000000);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(20000000, {1}).data()), 0);
+        runTo(20000000 + 1000 + stall);
+        const int want = stall < 50000 ? 0 : MF_ERR_TS_FOREIGN;
+        EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 1000, {2}).data()), want);
+        EXPECT_EQ(drain(9).size(), want == 0 ? 2u : 1u);
+        ASSERT_EQ(fifo_data_release(9), 0);
+    }
+}
+
 // A record that comes late while the later ones still wait in the FIFO is
 // sorted in among them, across the wrap of the stamps too; one that comes
 // after its place went to the file is refused. A stamp already in the FIFO
