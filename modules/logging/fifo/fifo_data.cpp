@@ -43,6 +43,8 @@ struct DataFifo {
     uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
     uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
     uint32_t newTimeLow = 0, newTimeHigh = 0;     // the lowest and highest stamp of them
+    uint32_t newRunRefused = 0;                   // records of the time master's new run refused (named)
+    uint32_t newRunLow = 0, newRunHigh = 0;       // the lowest and highest stamp of them
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -121,12 +123,59 @@ void onTimeStep(const TimeStep& step) {
 
 bool ofOldTime(const DataFifo& f) { return f.epoch != gStepsBack.load(); }
 
+// Counts a refused record at t, with the lowest and highest stamp refused.
+void noteRefused(uint32_t& count, uint32_t& low, uint32_t& high, uint32_t t) {
+    if (count++ == 0) low = high = t;
+    if (diff(t, low) < 0) low = t;
+    if (diff(t, high) > 0) high = t;
+}
+
 // A record put after the clock went back, into a FIFO of the old time.
 int refuseNewTime(DataFifo& f, uint32_t t) {
-    if (f.newTimeRefused++ == 0) f.newTimeLow = f.newTimeHigh = t;
-    if (diff(t, f.newTimeLow) < 0) f.newTimeLow = t;
-    if (diff(t, f.newTimeHigh) > 0) f.newTimeHigh = t;
+    noteRefused(f.newTimeRefused, f.newTimeLow, f.newTimeHigh, t);
     return MF_ERR_TS_INVALID;
+}
+
+// The time master's new run, heard from its first message, before this
+// device's time follows it: its records are stamped in its new time, which
+// this device's core takes with a step back only some 0.3 to 0.8 s later
+// (it judges the new time on the first of its gap stamps). The FIFOs of the
+// old time take none of them meanwhile: stamped a little behind the old
+// time, they would pass for late records and go on in the old time's file.
+// The lock onto the new time ends either with a step back, which restarts
+// the measurement with FIFOs of the new time, or with none (the master ran
+// anew on the same clock, or ahead of it): then its records are of this
+// time again. Guarded by newRunMx, a leaf lock taken under a FIFO's.
+struct NewRunHold {
+    bool on = false;
+    uint16_t pid = 0;       // the time master's
+    uint32_t steps = 0;     // gStepsBack when its new run was heard
+    uint32_t relocks = 0;   // host::timeRelocksWithoutStepBack() then
+};
+std::mutex newRunMx;
+NewRunHold gNewRun;
+
+// Whether a record of f's source is of the time master's new run while f
+// is of the old time.
+bool ofMastersNewRun(const DataFifo& f) {
+    std::lock_guard<std::mutex> lk(newRunMx);
+    if (!gNewRun.on) return false;
+    if (gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks) {
+        gNewRun.on = false;   // stepped onto the new run's time, or it is this time
+        return false;
+    }
+    return f.req.pid == gNewRun.pid && f.epoch == gNewRun.steps;
+}
+
+// Names the records of the master's new run refused, once the FIFO takes
+// its records again or is released.
+void nameNewRunRefused(DataFifo& f) {
+    if (!f.newRunRefused) return;
+    syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records of the time master's new run (stamped %u to %u) "
+                 "not recorded: they came before this device's time followed it",
+            f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newRunRefused), unsigned(f.newRunLow),
+            unsigned(f.newRunHigh));
+    f.newRunRefused = 0;
 }
 
 void logTsErr(const DataFifo& f, uint32_t t) {
@@ -298,6 +347,14 @@ void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_rel
 uint32_t fifo_data_step_back() { return gStepsBack.fetch_add(1) + 1; }
 uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
 
+void fifo_data_master_runs_anew(uint16_t pid) {
+    std::lock_guard<std::mutex> lk(newRunMx);
+    gNewRun.on = true;
+    gNewRun.pid = pid;
+    gNewRun.steps = gStepsBack.load();
+    gNewRun.relocks = host::timeRelocksWithoutStepBack();
+}
+
 int fifo_data_request(const MeasFifoDataRequest& r) {
     if (r.fifoNum >= MEAS_DATA_FIFOS) return MF_ERR_FIFO_INVALID;
     DataFifo& f = gFifo[r.fifoNum];
@@ -354,7 +411,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.tsErrors = f.fullCount = 0;
     time_stepListen(onTimeStep);   // once: registering again changes nothing
     f.epoch = gStepsBack.load();
-    f.newTimeRefused = 0;
+    f.newTimeRefused = f.newRunRefused = 0;
     f.latencyMax = L;
     f.fill = 0;
     f.per = per;
@@ -372,6 +429,7 @@ int fifo_data_release(unsigned n) {
     DataFifo& f = gFifo[n];
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.buf) return MF_ERR_NOT_SET_UP;
+    nameNewRunRefused(f);
     if (f.newTimeRefused)
         syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
                      "recorded: the measurement restarts in the new time",
@@ -422,6 +480,11 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     }
     uint32_t t = be_get32(slot);
     if (ofOldTime(*f)) return refuseNewTime(*f, t);
+    if (ofMastersNewRun(*f)) {
+        noteRefused(f->newRunRefused, f->newRunLow, f->newRunHigh, t);
+        return MF_ERR_TS_INVALID;
+    }
+    nameNewRunRefused(*f);
     // Only a stamp ahead of the live clock is from the future. The data time
     // moves with the logging raster: while that runs late, the records taken
     // meanwhile are ahead of it and wait here as long as the FIFO has room.

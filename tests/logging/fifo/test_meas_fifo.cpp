@@ -599,3 +599,63 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         EXPECT_EQ(countContaining(takeLogTexts(), "went back"), 0);
     }
 }
+
+// The time master (PID 2) runs anew 0.4 s behind: this device hears its
+// first message some 0.5 s before its own time steps back onto the new one.
+// Meanwhile the master's records of its new run, stamped a little behind,
+// would pass for records of this time; the FIFOs of this time (those set up
+// before and after the news alike) refuse them, counted and named, while
+// another source's go on. After the step FIFOs of the new time take them;
+// after a lock that took no step (the same clock) the old FIFOs take them
+// again.
+TEST_F(MeasFifo, TheTimeMastersNewRunStaysOutOfTheOldTimesFifos) {
+    for (bool stepsBack : {true, false}) {
+        SCOPED_TRACE(stepsBack ? "the time steps back onto the new run" : "the new run is on the same clock");
+        MeasFifoDataRequest master = dataReq(9, 1, MEAS_RASTER_10MS), other = dataReq(10, 1, MEAS_RASTER_10MS);
+        master.pid = 2;
+        other.pid = 5;
+        ASSERT_EQ(fifo_data_request(master), 0);
+        ASSERT_EQ(fifo_data_request(other), 0);
+        now(500000);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(499900, {1}).data()), 0);
+        ASSERT_EQ(fifo_data_put(10, dataSlot(499900, {1}).data()), 0);
+        takeLogTexts();
+        fifo_data_master_runs_anew(2);
+        runTo(500500);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(496100, {2}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(496000, {3}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(10, dataSlot(500400, {2}).data()), 0);
+        MeasFifoDataRequest later = master;   // set up after the news, before the step
+        later.fifoNum = 11;
+        ASSERT_EQ(fifo_data_request(later), 0);
+        EXPECT_EQ(fifo_data_put(11, dataSlot(496200, {4}).data()), MF_ERR_TS_INVALID);
+        if (stepsBack) {
+            time_stepResetForTest();
+            time_stepNote(500500, 70000);
+            time_stepNote(496300, 70010);
+            now(496300);
+            EXPECT_EQ(fifo_data_put(9, dataSlot(496300, {5}).data()), MF_ERR_TS_INVALID);
+        } else {
+            host::restartTimeLock();   // a core that never locked: locked with no step back
+            host::setTimeNextGap(host::timeStamp() + 1000);
+            runTo(500600);
+            EXPECT_EQ(fifo_data_put(9, dataSlot(500600, {5}).data()), 0);
+        }
+        const std::vector<uint32_t> taken = stepsBack ? std::vector<uint32_t>{499900} : std::vector<uint32_t>{499900, 500600};
+        EXPECT_EQ(drain(9), taken);
+        EXPECT_EQ(drain(10), (std::vector<uint32_t>{499900, 500400}));
+        ASSERT_EQ(fifo_data_release(9), 0);
+        ASSERT_EQ(fifo_data_release(10), 0);
+        ASSERT_EQ(fifo_data_release(11), 0);
+        auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #9, PID 0x2: 2 records of the time master's new run (stamped "
+                                       "496000 to 496100) not recorded"),
+                  1);
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #11, PID 0x2: 1 records of the time master's new run"), 1);
+        EXPECT_EQ(countContaining(log, "Fifo #10"), 0);
+        // set up in the time that follows the new run
+        ASSERT_EQ(fifo_data_request(master), 0);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(cur, {6}).data()), 0);
+        ASSERT_EQ(fifo_data_release(9), 0);
+    }
+}
