@@ -171,8 +171,8 @@ bool ofMastersNewRun(const DataFifo& f) {
 // its records again or is released.
 void nameNewRunRefused(DataFifo& f) {
     if (!f.newRunRefused) return;
-    syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records of the time master's new run (stamped %u to %u) "
-                 "not recorded: they came before this device's time followed it",
+    syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records of the time master's new run lost, time "
+                 "stamps %u to %u: they came before this device's time followed it",
             f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newRunRefused), unsigned(f.newRunLow),
             unsigned(f.newRunHigh));
     f.newRunRefused = 0;

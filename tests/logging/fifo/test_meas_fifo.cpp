@@ -648,8 +648,8 @@ TEST_F(MeasFifo, TheTimeMastersNewRunStaysOutOfTheOldTimesFifos) {
         ASSERT_EQ(fifo_data_release(10), 0);
         ASSERT_EQ(fifo_data_release(11), 0);
         auto log = takeLogTexts();
-        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #9, PID 0x2: 2 records of the time master's new run (stamped "
-                                       "496000 to 496100) not recorded"),
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #9, PID 0x2: 2 records of the time master's new run lost, time "
+                                       "stamps 496000 to 496100:"),
                   1);
         EXPECT_EQ(countContaining(log, "BLK #0, Fifo #11, PID 0x2: 1 records of the time master's new run"), 1);
         EXPECT_EQ(countContaining(log, "Fifo #10"), 0);
