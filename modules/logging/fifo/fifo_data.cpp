@@ -154,14 +154,17 @@ struct NewRunHold {
 };
 std::mutex newRunMx;
 NewRunHold gNewRun;
+std::atomic<bool> gNewRunOn{false};   // gNewRun.on, read without the lock by every put
 
 // Whether a record of f's source is of the time master's new run while f
 // is of the old time.
 bool ofMastersNewRun(const DataFifo& f) {
+    if (!gNewRunOn.load()) return false;
     std::lock_guard<std::mutex> lk(newRunMx);
     if (!gNewRun.on) return false;
     if (gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks) {
         gNewRun.on = false;   // stepped onto the new run's time, or it is this time
+        gNewRunOn.store(false);
         return false;
     }
     return f.req.pid == gNewRun.pid && f.epoch == gNewRun.steps;
@@ -353,6 +356,7 @@ void fifo_data_master_runs_anew(uint16_t pid) {
     gNewRun.pid = pid;
     gNewRun.steps = gStepsBack.load();
     gNewRun.relocks = host::timeRelocksWithoutStepBack();
+    gNewRunOn.store(true);
 }
 
 int fifo_data_request(const MeasFifoDataRequest& r) {
