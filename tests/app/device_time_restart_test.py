@@ -24,6 +24,13 @@ its measurement once per step, and none of its own records taken in the new
 time reaches a file of the old: each of its own blocks keeps its period in
 every file (no record closer to the one before than that less 1 ms).
 
+runs: A is started again 1.2 s after its kill, 0.3, 0.6, 0.9 and 1.5 s
+behind: B hears A's new run some 0.3 to 0.8 s before it steps back onto its
+time, while A's values of its new run come stamped a little behind B's old
+time already. B's 1 ms block records A's stimulus step counter too, which
+rises by one a millisecond from A's start: its value less its stamp (in ms)
+tells A's run. No file of B holds values of two runs of A.
+
 quick: A is killed and started again at once, 10 times, its old run's time
 messages still fresh at B, its clock running on (the same monotonic clock).
 A keeps its unit id (its folder's), and B takes each new run as A's restart:
@@ -59,7 +66,7 @@ rasters. A stall is a lag: neither device restarts anything nor refuses
 values for their stamps, and no event of B's files is opened again before
 its close; B's files stay in time order.
 
-Usage: device_time_restart_test.py far|wrap|near|gap|quick|back3|behind|late|lostnv|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
+Usage: device_time_restart_test.py far|wrap|near|gap|runs|quick|back3|behind|late|lostnv|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
 import ctypes
@@ -209,14 +216,75 @@ def records_own_values(folder, pid):
         f.write(text.replace('adr="0x01', 'adr="0x%02X' % pid))
 
 
+TICK_SEQ = """    <CopySeq align="4" size="4" num="2" idx="0">
+      <adr adr="0x01040000" idx="0"/> <!-- n_engine -->
+      <adr adr="0x01040008" idx="1"/> <!-- throttle -->
+"""
+
+
+def records_masters_ticks(folder):
+    """B's 1 ms block of m01 records A's stimulus step counter (stim_tick)
+    after A's engine speed and throttle."""
+    m01 = os.path.join(folder, "cfg", "m01.xml")
+    with open(m01) as f:
+        text = f.read()
+    assert TICK_SEQ in text, "the sample's 1 ms block changed"
+    with open(m01, "w") as f:
+        f.write(text.replace(TICK_SEQ, TICK_SEQ.replace('num="2"', 'num="3"') +
+                             '      <adr adr="0x0104002C" idx="2"/> <!-- stim_tick -->\n'))
+
+
+def runs_in_files(measdump, folder):
+    """{file: [(stamp, A's run mark)]} of the 1 ms block (its records of
+    12 bytes) in B's files on meas/: the mark is the stamp in ms less A's
+    step counter, which stays put within one run of A."""
+    out = {}
+    d = os.path.join(folder, "meas")
+    for name in sorted(os.listdir(d)):
+        if name.startswith("."):
+            continue
+        r = subprocess.run([measdump, "--csv", os.path.join(d, name)], capture_output=True, text=True)
+        assert r.returncode in (0, 3), "%s: measdump exit %d" % (name, r.returncode)
+        rows = []
+        for line in r.stdout.splitlines()[1:]:
+            _, ts, values = line.split(",", 2)
+            if len(values) == 24:
+                rows.append((int(ts), bytes.fromhex(values[16:24])))
+        out[name] = rows
+    # the counter's byte order: the one in which it rises by about a step a millisecond
+    order = "big"
+    for rows in out.values():
+        if len(rows) >= 2:
+            (t0, v0), (t1, v1) = rows[0], rows[1]
+            big = int.from_bytes(v1, "big") - int.from_bytes(v0, "big")
+            order = "big" if abs(big - (t1 - t0) // 10) <= 5 else "little"
+            break
+    return {name: [(ts, ts // 10 - int.from_bytes(v, order)) for ts, v in rows] for name, rows in out.items()}
+
+
+def two_runs(marks):
+    """The first place in each of B's files where A's run mark jumps by more
+    than 2 s (a stall of A moves it by its length, a new run of A by the old
+    one's)."""
+    bad = []
+    for name, rows in marks.items():
+        for (t0, m0), (t1, m1) in zip(rows, rows[1:]):
+            if abs(m1 - m0) > 2000:
+                bad.append("%s: A's value at %d of a run that began %d ms after that of its value at %d" % (
+                    name, t1, m1 - m0, t0))
+                break
+    return bad
+
+
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
-            pause=0.0, lost_nvram=False):
+            pause=0.0, lost_nvram=False, ramp=False):
     """behind_ns: how far back each restart of A puts its clock (a list: one
     restart each). held: B's own event is open through A's restarts (the
     recording check finds each of its closes at the steps), and B's m03
     records B's own values. pause: seconds between A's kill and its start.
     lost_nvram: A starts again without its nvram.bin, its boot count 1 as at
-    its first start."""
+    its first start. ramp: B's 1 ms block records A's step counter, which
+    tells A's run: no file of B holds values of two of A's runs."""
     steps = behind_ns if isinstance(behind_ns, list) else [behind_ns] * times
     times = len(steps)
     with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
@@ -225,6 +293,8 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
         if held:
             hold_own_event(run_b.folder, PID_B)
             records_own_values(run_b.folder, PID_B)
+        if ramp:
+            records_masters_ticks(run_b.folder)
         a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
         b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
         try:
@@ -252,6 +322,11 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             files = records(measdump, run_b.folder)
             bad = out_of_order(files)
             assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
+            if ramp:
+                marks = runs_in_files(measdump, run_b.folder)
+                assert sum(len(rows) for rows in marks.values()) > 1000, "A's step counter is not in B's files"
+                bad = two_runs(marks)
+                assert not bad, "B's files hold values of two runs of A:\n" + "\n".join(bad)
             if held:
                 bad = off_period(files, [n for n in files if n.startswith("meas2/")])
                 assert not bad, "B's own blocks hold records of two times in one file:\n" + "\n".join(bad)
@@ -517,6 +592,9 @@ def main():
             restart(binary, measdump, sample, *pair, 1000 * 10**9, 4000 * 10**9, times=3, held=True)
         elif mode == "gap":
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
+        elif mode == "runs":
+            restart(binary, measdump, sample, *pair, [3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
+                    ramp=True)
         elif mode == "late":
             late(binary, measdump, sample, *pair)
         elif mode == "stall":

@@ -10,6 +10,9 @@
 
 #include "host/os/os.h"
 #include "logging/events/event_peer_opens.h"
+#include "logging/fifo/meas_fifo.h"
+#include "logging/config/meas_config.h"
+#include "platform/byteorder.h"
 #include "timeserv_fixture.h"
 #include "virari/timeserv/timeserv_internal.h"
 
@@ -214,6 +217,18 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
         {"0.08 s behind", 0x3333, 10, base - 3000000u - 3800u, false},
         {"a swapped unit, 2 s behind", 0x5555, 1, base - 3000000u - 3800u - 20000u, true},
     };
+    // a FIFO of the master's values, of the time before its new runs
+    MeasFifoDataRequest req{};
+    req.fifoNum = 7;
+    req.elemCount = 1;
+    req.elemSizes[0] = 4;
+    req.raster = MEAS_RASTER_10MS;
+    req.mult[0] = req.mult[1] = 1;
+    req.pid = 3;
+    ASSERT_EQ(fifo_data_request(req), 0);
+    uint8_t slot[8] = {};
+    be_put32(slot, host::timeStamp());
+    ASSERT_EQ(fifo_data_put(7, slot), 0);
     uint32_t before = base;
     for (const Run& r : runs) {
         SCOPED_TRACE(r.what);
@@ -222,6 +237,9 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
         timeserv_distributeTime_cmd(&m);
         if (!r.atOnce) {
             EXPECT_LE(std::abs(slaveMinusMaster(before)), 10);
+            // the new run's records, stamped 0.3 s behind, stay out of the old time's FIFO
+            be_put32(slot, r.base + ownCount());
+            EXPECT_EQ(fifo_data_put(7, slot), MF_ERR_TS_INVALID);
             for (int i = 0; i < 11; ++i) {
                 taskDelay(100);
                 m = timeMsg(3, gapOf(r.base), d, 1, r.id, r.boot);
@@ -238,9 +256,11 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
         timeserv_distributeTime_cmd(&m);
         EXPECT_LE(std::abs(slaveMinusMaster(r.base)), 10);
     }
+    ASSERT_EQ(fifo_data_release(7), 0);
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "time master PID 0x03 runs anew (boot count 8)"));
     EXPECT_FALSE(logContains(log, "trying to change time master"));
+    EXPECT_TRUE(logContains(log, "records of the time master's new run lost, time stamps"));
 }
 
 // A master whose boot count was lost with its NVRAM comes back with the

@@ -109,14 +109,18 @@ public:
 
     // Runs a program (argv) in device B's namespace, outside both devices;
     // it is ended by down() unless it ended before.
+    // The arguments are put together before the fork: the child of a process
+    // with threads may call nothing but async-signal-safe functions before it
+    // execs (an allocation can wait for good on a lock another thread held
+    // at the fork, as under ThreadSanitizer on a busy host).
     bool runInB(const std::vector<std::string>& argv) {
         if (helperB_ > 0 || argv.empty()) return false;
+        std::vector<const char*> args = {"ip", "netns", "exec", nsB_.c_str()};
+        for (const auto& a : argv) args.push_back(a.c_str());
+        args.push_back(nullptr);
         helperB_ = fork();
         if (helperB_ < 0) return false;
         if (helperB_ == 0) {
-            std::vector<const char*> args = {"ip", "netns", "exec", nsB_.c_str()};
-            for (const auto& a : argv) args.push_back(a.c_str());
-            args.push_back(nullptr);
             execvp("ip", const_cast<char* const*>(args.data()));
             _exit(127);
         }

@@ -335,6 +335,11 @@ void setTimeNextGap(uint32_t gap);
 // now): the next gap stamp locks the slave core anew, one step either way
 // onto the new time, with the sync state kept as it is.
 void restartTimeLock();
+// Locks onto a new time base that ended with no step back (wraps): the new
+// time base lay ahead, or where this device stood (a master that ran anew on
+// the same clock), or the core had never locked. Until the count moves on
+// after restartTimeLock(), the lock is under way or stepped back.
+uint32_t timeRelocksWithoutStepBack();
 // Master mode of the core: the gap interrupt (63) fires every 100 ms, on a
 // grid that stays 100 ms apart across the wrap, driven by the base tick.
 void setTimeMasterMode(bool on);

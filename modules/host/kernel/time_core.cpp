@@ -126,6 +126,7 @@ bool lockAnew = false;                       // the next gap stamp is of a new t
 bool relockPending = false;                  // a new time base a little behind, judged on a second of it
 bool syncHeld = false;                       // no sync reported until the new time base is taken
 int64_t relockSinceMs = 0;                   // the first gap stamp of the new time base came then
+std::atomic<uint32_t> relocksKept{0};        // locks anew that ended with no step back
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -253,6 +254,7 @@ void followMaster(int64_t now) {
                              (ahead <= -kRelockBehind && relockFirstStampsIn(now)) || relockJudged(now);
         if (!decided) return;
         relockDone();
+        if (ahead > -kRelockStepBack) relocksKept.fetch_add(1);
         if (ahead > 0 || ahead <= -kRelockStepBack) {
             setOffsetLocked(best);
             return;
@@ -320,6 +322,7 @@ void setTimeNextGap(uint32_t gap) {
     if (lockAnew) {   // the stamps of the old time base say nothing of the new one
         lockAnew = false;
         relockPending = everLocked;
+        if (!everLocked) relocksKept.fetch_add(1);   // the first lock: no time of a master to step back from
         relockSinceMs = now;
         sampleCount = 0;
     }
@@ -335,6 +338,8 @@ void restartTimeLock() {
     // a slave out of sync reports sync again only in the new time
     if (everLocked && !slaveLockedLocked(steadyMs())) syncHeld = true;
 }
+
+uint32_t timeRelocksWithoutStepBack() { return relocksKept.load(); }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
 bool timeMasterMode() { return masterMode; }

@@ -42,7 +42,9 @@ struct DataFifo {
     uint32_t stillAt = 0;        // stoodStill() then
     uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
     uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
-    uint32_t newTimeFirst = 0, newTimeLast = 0;   // the stamps of the first and last of them
+    uint32_t newTimeLow = 0, newTimeHigh = 0;     // the lowest and highest stamp of them
+    uint32_t newRunRefused = 0;                   // records of the time master's new run refused (named)
+    uint32_t newRunLow = 0, newRunHigh = 0;       // the lowest and highest stamp of them
     uint32_t tsErrors = 0, fullCount = 0;
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
@@ -121,11 +123,62 @@ void onTimeStep(const TimeStep& step) {
 
 bool ofOldTime(const DataFifo& f) { return f.epoch != gStepsBack.load(); }
 
+// Counts a refused record at t, with the lowest and highest stamp refused.
+void noteRefused(uint32_t& count, uint32_t& low, uint32_t& high, uint32_t t) {
+    if (count++ == 0) low = high = t;
+    if (diff(t, low) < 0) low = t;
+    if (diff(t, high) > 0) high = t;
+}
+
 // A record put after the clock went back, into a FIFO of the old time.
 int refuseNewTime(DataFifo& f, uint32_t t) {
-    if (f.newTimeRefused++ == 0) f.newTimeFirst = t;
-    f.newTimeLast = t;
+    noteRefused(f.newTimeRefused, f.newTimeLow, f.newTimeHigh, t);
     return MF_ERR_TS_INVALID;
+}
+
+// The time master's new run, heard from its first message, before this
+// device's time follows it: its records are stamped in its new time, which
+// this device's core takes with a step back only some 0.3 to 0.8 s later
+// (it judges the new time on the first of its gap stamps). The FIFOs of the
+// old time take none of them meanwhile: stamped a little behind the old
+// time, they would pass for late records and go on in the old time's file.
+// The lock onto the new time ends either with a step back, which restarts
+// the measurement with FIFOs of the new time, or with none (the master ran
+// anew on the same clock, or ahead of it): then its records are of this
+// time again. Guarded by newRunMx, a leaf lock taken under a FIFO's.
+struct NewRunHold {
+    bool on = false;
+    uint16_t pid = 0;       // the time master's
+    uint32_t steps = 0;     // gStepsBack when its new run was heard
+    uint32_t relocks = 0;   // host::timeRelocksWithoutStepBack() then
+};
+std::mutex newRunMx;
+NewRunHold gNewRun;
+std::atomic<bool> gNewRunOn{false};   // gNewRun.on, read without the lock by every put
+
+// Whether a record of f's source is of the time master's new run while f
+// is of the old time.
+bool ofMastersNewRun(const DataFifo& f) {
+    if (!gNewRunOn.load()) return false;
+    std::lock_guard<std::mutex> lk(newRunMx);
+    if (!gNewRun.on) return false;
+    if (gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks) {
+        gNewRun.on = false;   // stepped onto the new run's time, or it is this time
+        gNewRunOn.store(false);
+        return false;
+    }
+    return f.req.pid == gNewRun.pid && f.epoch == gNewRun.steps;
+}
+
+// Names the records of the master's new run refused, once the FIFO takes
+// its records again or is released.
+void nameNewRunRefused(DataFifo& f) {
+    if (!f.newRunRefused) return;
+    syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records of the time master's new run lost, time "
+                 "stamps %u to %u: they came before this device's time followed it",
+            f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newRunRefused), unsigned(f.newRunLow),
+            unsigned(f.newRunHigh));
+    f.newRunRefused = 0;
 }
 
 void logTsErr(const DataFifo& f, uint32_t t) {
@@ -297,6 +350,15 @@ void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_rel
 uint32_t fifo_data_step_back() { return gStepsBack.fetch_add(1) + 1; }
 uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
 
+void fifo_data_master_runs_anew(uint16_t pid) {
+    std::lock_guard<std::mutex> lk(newRunMx);
+    gNewRun.on = true;
+    gNewRun.pid = pid;
+    gNewRun.steps = gStepsBack.load();
+    gNewRun.relocks = host::timeRelocksWithoutStepBack();
+    gNewRunOn.store(true);
+}
+
 int fifo_data_request(const MeasFifoDataRequest& r) {
     if (r.fifoNum >= MEAS_DATA_FIFOS) return MF_ERR_FIFO_INVALID;
     DataFifo& f = gFifo[r.fifoNum];
@@ -353,7 +415,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.tsErrors = f.fullCount = 0;
     time_stepListen(onTimeStep);   // once: registering again changes nothing
     f.epoch = gStepsBack.load();
-    f.newTimeRefused = 0;
+    f.newTimeRefused = f.newRunRefused = 0;
     f.latencyMax = L;
     f.fill = 0;
     f.per = per;
@@ -371,11 +433,12 @@ int fifo_data_release(unsigned n) {
     DataFifo& f = gFifo[n];
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.buf) return MF_ERR_NOT_SET_UP;
+    nameNewRunRefused(f);
     if (f.newTimeRefused)
         syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
                      "recorded: the measurement restarts in the new time",
-                f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeFirst),
-                unsigned(f.newTimeLast));
+                f.req.blockNum, f.req.fifoNum, f.req.pid, unsigned(f.newTimeRefused), unsigned(f.newTimeLow),
+                unsigned(f.newTimeHigh));
     if (MEAS_APP_DEBUG() == 1) {
         char rn[16];
         syslogx(151, "BLK #%d, Fifo #%d released, Raster %s, PID 0x%X", f.req.blockNum, f.req.fifoNum,
@@ -399,14 +462,16 @@ void fifo_data_release_all() {
 // last one the block took, which was taken a few seconds before at most,
 // the while this device stood still not counted (this device or the source
 // was put aside, and what waited comes now, in order; after a long stall it
-// may come late for seconds more while it catches up). A source in another
+// may come late for seconds more while it catches up). The source's silence
+// counts from when the record after that last one was due: a stall begins
+// up to a period after it. A source in another
 // time base behind has no record in this one to go on from, stamps before
 // it, or comes after a longer silence.
 bool cameLate(const DataFifo& f, uint32_t t) {
     if (f.req.pid == app_pid) return true;
     if (!f.inTimeSeen || f.lastTs == kEmpty || diff(t, f.lastTs) < 0) return false;
     const uint32_t own = host::ownTimeStamp();
-    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan;
+    return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan + int32_t(f.per.putPeriod);
 }
 
 int fifo_data_put(unsigned n, const uint8_t* slot) {
@@ -419,6 +484,11 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     }
     uint32_t t = be_get32(slot);
     if (ofOldTime(*f)) return refuseNewTime(*f, t);
+    if (ofMastersNewRun(*f)) {
+        noteRefused(f->newRunRefused, f->newRunLow, f->newRunHigh, t);
+        return MF_ERR_TS_INVALID;
+    }
+    nameNewRunRefused(*f);
     // Only a stamp ahead of the live clock is from the future. The data time
     // moves with the logging raster: while that runs late, the records taken
     // meanwhile are ahead of it and wait here as long as the FIFO has room.

@@ -15,6 +15,7 @@ bool fifo_periods(uint32_t raster, uint16_t multFalse, uint16_t multTrue, bool l
         p.baseIsSecond = p.period[0] == 0 || (p.period[1] != 0 && p.period[1] < p.period[0]);
         p.base = p.period[p.baseIsSecond ? 1 : 0];
         p.slotTime = p.base;
+        p.putPeriod = unit;
     } else if (raster >= MEAS_RASTER_SYNC && raster <= MEAS_RASTER_SBLAP) {
         if (latencyMode) return false;
         p.baseIsSecond = mult[1] > mult[0];   // the deciding state is the larger multiplier's

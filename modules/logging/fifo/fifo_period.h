@@ -8,6 +8,7 @@ struct FifoPeriods {
     uint32_t period[2];     // 0.1 ms, per condition state (false, true)
     uint32_t base;          // the smaller one; 0 for the rasters without a period
     uint32_t slotTime;      // time one slot covers, 0.1 ms
+    uint32_t putPeriod;     // time between the records put, whatever is kept of them; 0 without a period
     bool baseIsSecond;      // the base period is the true state's
 };
 

@@ -80,6 +80,11 @@ void fifo_data_time_resync(int flag);
 uint32_t fifo_data_step_back();
 // Steps back seen so far, however found (wraps).
 uint32_t fifo_data_steps_back();
+// The time master (PID pid) runs anew: called with its first message,
+// before this device's core is told to lock onto its new time. Until that
+// lock ends, the FIFOs of the time before take none of its records (they
+// are stamped in its new time); they are counted and named.
+void fifo_data_master_runs_anew(uint16_t pid);
 
 // ---- condition FIFOs -----------------------------------------------------------------
 void fifo_condition_init();

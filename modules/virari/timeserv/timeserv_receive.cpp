@@ -7,6 +7,7 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/events/event_peer_opens.h"
+#include "logging/fifo/meas_fifo.h"
 #include "measurement/comint.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
@@ -167,7 +168,7 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
     const uint16_t src = ci_get_src(m);
     uint16_t pid = 0;
     uint32_t id = 0, boot = 0, run = 0;
-    bool known = false;
+    bool known = false, restart = false;
     {
         std::lock_guard<std::mutex> lk(s.idMx);
         known = s.idsValid;
@@ -175,6 +176,7 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
         id = s.masterId;
         boot = s.masterBootCnt;
         run = s.masterRun;
+        restart = s.masterRunIsRestart;
     }
     if (known && src != pid) return;
     if (named) {   // the message is the current master's run (trackMaster took it)
@@ -183,6 +185,8 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
             if (s.lockedValid)
                 syslogx(150, "timeserv_distributeTime_cmd: time base of master PID 0x%02X is new: time locked anew",
                         src);
+            // the same master's new run: its records are of its new time from now on
+            if (s.lockedValid && restart && s.lockedPid == pid && s.lockedRun != run) fifo_data_master_runs_anew(pid);
             host::restartTimeLock();
             s.lockedPid = pid;
             s.lockedId = id;

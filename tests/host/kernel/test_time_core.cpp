@@ -218,6 +218,7 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
         gapFromMaster(c.before);
         gapFromMaster(c.before);
         ASSERT_EQ(host::timeSyncState(), 1u);
+        const uint32_t kept = host::timeRelocksWithoutStepBack();
         host::restartTimeLock();
         EXPECT_LE(std::abs(slaveMinusMaster(c.before)), 10) << "told alone, the core keeps its time";
         EXPECT_EQ(host::timeSyncState(), 1u);
@@ -228,6 +229,9 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
         }
         EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
         EXPECT_EQ(host::timeSyncState(), 1u);
+        // only a lock that did not step back counts as one without a step back
+        const bool ahead = int32_t(c.after - c.before) > 0;
+        EXPECT_EQ(host::timeRelocksWithoutStepBack() - kept, ahead ? 1u : 0u);
         for (int i = 0; i < 12; ++i) gapFromMaster(c.after, 300);   // late ones of the new base
         EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
     }
@@ -304,12 +308,15 @@ TEST(TimeCore, MastersRestartOnTheSameClockMovesNothing) {
             ASSERT_TRUE(syncLost());
         }
         StampWatch watch;
+        const uint32_t kept = host::timeRelocksWithoutStepBack();
         host::restartTimeLock();
         gapFromMaster(d, c.late);
         EXPECT_TRUE(slaveWithin(d, 10));
+        EXPECT_EQ(host::timeRelocksWithoutStepBack(), kept) << "the lock anew ended on one gap stamp";
         gapsOfASecond(d, 5);
         EXPECT_EQ(host::timeSyncState(), 1u);
         EXPECT_TRUE(slaveWithin(d, 10));
+        EXPECT_EQ(host::timeRelocksWithoutStepBack() - kept, 1u) << "the lock anew did not end";
         EXPECT_EQ(watch.stopped(), 0u) << "the stamp went back";
     }
     host::resetForTest();

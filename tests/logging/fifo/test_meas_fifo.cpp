@@ -347,6 +347,26 @@ TEST_F(MeasFifo, LateRecordsThatGoOnFromTheLastOneAreNoOtherTimeBase) {
     EXPECT_TRUE(drain(9).empty());
 }
 
+// A source that stalls for just under 5 s, a period after its block's last
+// record went out: the record it took before the stall comes 4.95 s late,
+// 5.05 s after that last one; its silence counts from when that record was
+// due, so it is no other time base. A silence longer by a period more is.
+TEST_F(MeasFifo, ARecordHeldThroughAStallJustUnderFiveSecondsCameLate) {
+    MeasFifoDataRequest r = dataReq(9, 1, MEAS_RASTER_100MS);
+    r.pid = uint16_t(app_pid + 1);
+    for (uint32_t stall : {49500u, 51200u}) {
+        SCOPED_TRACE(stall);
+        ASSERT_EQ(fifo_data_request(r), 0);
+        now(20000000);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(20000000, {1}).data()), 0);
+        runTo(20000000 + 1000 + stall);
+        const int want = stall < 50000 ? 0 : MF_ERR_TS_FOREIGN;
+        EXPECT_EQ(fifo_data_put(9, dataSlot(20000000 + 1000, {2}).data()), want);
+        EXPECT_EQ(drain(9).size(), want == 0 ? 2u : 1u);
+        ASSERT_EQ(fifo_data_release(9), 0);
+    }
+}
+
 // A record that comes late while the later ones still wait in the FIFO is
 // sorted in among them, across the wrap of the stamps too; one that comes
 // after its place went to the file is refused. A stamp already in the FIFO
@@ -525,7 +545,8 @@ TEST_F(MeasFifo, ThinningByConditionState) {
 // however they are stamped: those of the new time would lie among the old
 // ones (or after them, once the new time passes the old) in the old time's
 // file. What they hold comes out at once, in order; what they refused is
-// counted and named at their release. FIFOs set up after the step take the
+// counted and named at their release, lowest stamp to highest whatever the
+// order they came in. FIFOs set up after the step take the
 // new time. An own record stamped back is such a step too, found before the
 // time service notes it.
 TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) {
@@ -557,6 +578,7 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         now(500000 + 1000);   // the new time past the old one's last record
         EXPECT_EQ(fifo_data_put(13, dataSlot(500000 + 1000, {3}).data()), MF_ERR_TS_INVALID);
         EXPECT_EQ(fifo_data_put(14, dataSlot(500000 + 1000, {4}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(13, dataSlot(498805, {6}).data()), MF_ERR_TS_INVALID);   // late, below the first
         now(498820);   // the old time's records come out though the data time lies before them
         EXPECT_EQ(drain(13), old);
         EXPECT_EQ(drain(14), (std::vector<uint32_t>{495000}));
@@ -564,8 +586,8 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         ASSERT_EQ(fifo_data_release(13), 0);
         ASSERT_EQ(fifo_data_release(14), 0);
         auto log = takeLogTexts();
-        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #13, PID 0x1: 2 records put after the time went back (stamped "
-                                       "498810 to 501000) not recorded"),
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #13, PID 0x1: 3 records put after the time went back (stamped "
+                                       "498805 to 501000) not recorded"),
                   1);
         EXPECT_EQ(countContaining(log, "BLK #0, Fifo #14, PID 0x2: 2 records put after the time went back"), 1);
         // set up in the new time
@@ -575,5 +597,65 @@ TEST_F(MeasFifo, AfterAStepBackTheOldTimesFifosTakeNoRecordAndNameThoseRefused) 
         EXPECT_EQ(drain(13), (std::vector<uint32_t>{498830}));
         ASSERT_EQ(fifo_data_release(13), 0);
         EXPECT_EQ(countContaining(takeLogTexts(), "went back"), 0);
+    }
+}
+
+// The time master (PID 2) runs anew 0.4 s behind: this device hears its
+// first message some 0.5 s before its own time steps back onto the new one.
+// Meanwhile the master's records of its new run, stamped a little behind,
+// would pass for records of this time; the FIFOs of this time (those set up
+// before and after the news alike) refuse them, counted and named, while
+// another source's go on. After the step FIFOs of the new time take them;
+// after a lock that took no step (the same clock) the old FIFOs take them
+// again.
+TEST_F(MeasFifo, TheTimeMastersNewRunStaysOutOfTheOldTimesFifos) {
+    for (bool stepsBack : {true, false}) {
+        SCOPED_TRACE(stepsBack ? "the time steps back onto the new run" : "the new run is on the same clock");
+        MeasFifoDataRequest master = dataReq(9, 1, MEAS_RASTER_10MS), other = dataReq(10, 1, MEAS_RASTER_10MS);
+        master.pid = 2;
+        other.pid = 5;
+        ASSERT_EQ(fifo_data_request(master), 0);
+        ASSERT_EQ(fifo_data_request(other), 0);
+        now(500000);
+        ASSERT_EQ(fifo_data_put(9, dataSlot(499900, {1}).data()), 0);
+        ASSERT_EQ(fifo_data_put(10, dataSlot(499900, {1}).data()), 0);
+        takeLogTexts();
+        fifo_data_master_runs_anew(2);
+        runTo(500500);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(496100, {2}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(496000, {3}).data()), MF_ERR_TS_INVALID);
+        EXPECT_EQ(fifo_data_put(10, dataSlot(500400, {2}).data()), 0);
+        MeasFifoDataRequest later = master;   // set up after the news, before the step
+        later.fifoNum = 11;
+        ASSERT_EQ(fifo_data_request(later), 0);
+        EXPECT_EQ(fifo_data_put(11, dataSlot(496200, {4}).data()), MF_ERR_TS_INVALID);
+        if (stepsBack) {
+            time_stepResetForTest();
+            time_stepNote(500500, 70000);
+            time_stepNote(496300, 70010);
+            now(496300);
+            EXPECT_EQ(fifo_data_put(9, dataSlot(496300, {5}).data()), MF_ERR_TS_INVALID);
+        } else {
+            host::restartTimeLock();   // a core that never locked: locked with no step back
+            host::setTimeNextGap(host::timeStamp() + 1000);
+            runTo(500600);
+            EXPECT_EQ(fifo_data_put(9, dataSlot(500600, {5}).data()), 0);
+        }
+        const std::vector<uint32_t> taken = stepsBack ? std::vector<uint32_t>{499900} : std::vector<uint32_t>{499900, 500600};
+        EXPECT_EQ(drain(9), taken);
+        EXPECT_EQ(drain(10), (std::vector<uint32_t>{499900, 500400}));
+        ASSERT_EQ(fifo_data_release(9), 0);
+        ASSERT_EQ(fifo_data_release(10), 0);
+        ASSERT_EQ(fifo_data_release(11), 0);
+        auto log = takeLogTexts();
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #9, PID 0x2: 2 records of the time master's new run lost, time "
+                                       "stamps 496000 to 496100:"),
+                  1);
+        EXPECT_EQ(countContaining(log, "BLK #0, Fifo #11, PID 0x2: 1 records of the time master's new run"), 1);
+        EXPECT_EQ(countContaining(log, "Fifo #10"), 0);
+        // set up in the time that follows the new run
+        ASSERT_EQ(fifo_data_request(master), 0);
+        EXPECT_EQ(fifo_data_put(9, dataSlot(cur, {6}).data()), 0);
+        ASSERT_EQ(fifo_data_release(9), 0);
     }
 }
