@@ -450,6 +450,17 @@ def cases(folder, measdump):
         # a data FIFO's error covers its own block (m01's block 1 is the device's 4th: m02's three come first)
         ("records missing, their FIFO's error", gap_fifo(3, 1, 0), []),
         ("records missing, another FIFO's error", gap_fifo(4, 1, 3), ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a FIFO's error numbered otherwise", gap_fifo(40, 1, 0),
+         ["meas/%s: block 1 has no records" % first]),
+        # a loss line that names no file and no drive excuses nothing
+        ("records missing, a measurement's loss with no word of where", gap_named_where(
+            "m01: 900 records lost", after="starting measurement m03"), ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a write failed with no word of where", gap_named_where(
+            "Backend: write failed, 40 bytes", after="starting measurement m03"),
+         ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a peer's value dropped", gap_named_where(
+            "Diradir2: DK channel - FIFO of magic 0x21 full, record dropped", after="starting measurement m03"),
+         ["meas/%s: block 1 has no records" % first]),
         ("records missing before the stop", stop_later, ["meas/%s: block 1 has no records from" % last,
                                                          "until the stop"]),
         ("records missing before the stop, their loss named", stop_later_named, []),

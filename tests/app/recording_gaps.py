@@ -17,14 +17,15 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
   ErrCnt M, .. CurTs S", logged once a second): records of its own block
   refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
-  turn, their conditions after each);
+  turn, their conditions after each; one whose number is not a block of
+  that PID and raster covers nothing);
 - a loss: a line that says records, bytes or a file were lost, dropped, not
   written, cut or not finished, or that a write or flush failed. One that
   names a file covers that file only (and a file missing from the drive
   whose gap it is), on the drive it names (any drive when it names none);
-  one that names only a drive covers that drive; one that names neither but
-  records, bytes or a measurement covers every drive (a log that could not
-  write its own lines may have lost such a line). It covers the stamps it
+  one that names only a drive covers that drive; one that names neither
+  covers nothing (another device's values, a measurement's records with no
+  word of where: it cannot tell which file lost them). It covers the stamps it
   gives ("time stamps X to Y"), else its own moment (within LOG_SLACK);
   a file dropped or no longer written loses its rest too. A drive named
   "not available, records are lost until it is back" is covered until the
@@ -216,6 +217,8 @@ def loss_window(msg, at):
         return None
     d = DRIVE_IN.search(msg)
     names = tuple(FILE_NAME.findall(msg))
+    if not d and not names:   # it says nothing of where: it excuses nothing
+        return None
     s = LOST_STAMPS.search(msg)
     if s:
         lo, hi = int(s.group(1)) & 0xFFFFFFFF, int(s.group(2)) & 0xFFFFFFFF
@@ -247,10 +250,9 @@ def fifo_window(msg, stamp, blocks):
         return None
     number, pid, raster = int(m.group(1)), int(m.group(2), 16), int(m.group(3))
     own = blocks.get(number)
-    if own and own[2:] == (pid, raster):
-        which = {own[:2]}
-    else:   # numbered otherwise than the configuration says: its blocks of that PID and raster
-        which = set(b[:2] for b in blocks.values() if b[2:] == (pid, raster))
+    if not own or own[2:] != (pid, raster):   # numbered otherwise than the configuration says: no block of it known
+        return None
+    which = {own[:2]}
     return Window((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, (), which)
 
 
