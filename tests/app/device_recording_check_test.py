@@ -346,6 +346,19 @@ def cases(folder, measdump):
     def end_missing(d):
         drop_last_frames(measdump, path("meas", last)(d))
 
+    def end_missing_wrong_stamp(d):
+        # a line before the stop whose own stamp is 40 s early
+        end_missing(d)
+        newest = max(s[-1] for s in stamps_of(d, "meas2", drive_files(d, "meas2")[-1]).values())
+        log_line(d, "syncState FULLSYNC at LocTime %d, q signal 1 signal 1 q sync 1" % (newest - 400000),
+                 after="orderly shutdown", shift=-0.001)
+        with open(os.path.join(d, "log.txt")) as f:
+            lines = f.read().splitlines(True)
+        i = next(i for i, line in enumerate(lines) if "orderly shutdown" in line)
+        lines[i], lines[i + 1] = lines[i + 1], lines[i]   # just before the stop
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.writelines(lines)
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -467,6 +480,8 @@ def cases(folder, measdump):
         # the stop is where its newest record is, on any drive
         ("the newest records missing before the stop", end_missing, ["meas/%s: block 1 has no records from" % last,
                                                                      "until the stop"]),
+        ("the newest records missing, a wrong stamp before the stop", end_missing_wrong_stamp,
+         ["meas/%s: block 1 has no records from" % last, "until the stop"]),
         # a log that cannot tell is no silence
         ("a log without the device's start line", without_start_line, ["the gaps cannot be checked"]),
         ("a log of two devices", two_devices, ["the gaps cannot be checked"]),

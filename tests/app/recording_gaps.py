@@ -64,7 +64,9 @@ Log lines carry the date and its milliseconds; a line with a stamp of its
 own moment (a start, a lag, a FIFO error, the time service's "at LocTime",
 "Localtime:") is placed there, and the others by the last such line before
 them and the date since, never before that line (a date set back after a
-stall).
+stall). A line's own stamp places others only where it agrees with the line
+with a stamp before or after it (stamp and date step alike): a lone wrong
+stamp moves nothing.
 """
 import bisect
 import calendar
@@ -289,7 +291,7 @@ class LogCover:
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         lines = self._read(text)
-        anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
+        anchors = self._agreeing([(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None])
         gone = {}   # (meas number, drive) -> stamp since which records are lost
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         shutting_down = False  # the process's orderly shutdown has begun
@@ -400,6 +402,20 @@ class LogCover:
         if REMOVED.search(msg):
             d = DRIVE_IN.search(msg)
             self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(msg))
+
+    @staticmethod
+    def _agreeing(anchors):
+        """The lines with a stamp of their own that agree with a neighbour
+        (the one before or after: their stamps and dates step alike, within
+        LOG_SLACK): a lone wrong stamp places no line. A step of the time
+        shows in the lines after it too; a lone anchor is kept."""
+        if len(anchors) < 2:
+            return anchors
+
+        def agree(a, b):
+            return abs(signed(b[2] - a[2]) - (b[1] - a[1]) * STAMPS_PER_MS) <= LOG_SLACK
+        return [a for k, a in enumerate(anchors)
+                if (k and agree(anchors[k - 1], a)) or (k + 1 < len(anchors) and agree(a, anchors[k + 1]))]
 
     @staticmethod
     def _place(anchors, i, wall):
