@@ -359,6 +359,18 @@ def cases(folder, measdump):
         with open(os.path.join(d, "log.txt"), "w") as f:
             f.writelines(lines)
 
+    def cut_to_no_record(size):
+        # the middle file cut inside its header's metadata or its first frame,
+        # the time of its records covered by a lag
+        def change(d):
+            before, after = stamps_of(d, "meas", first), stamps_of(d, "meas", meas[2])
+            a, b = max(s[-1] for s in before.values()), min(s[0] for s in after.values())
+            with open(path("meas", second)(d), "r+b") as f:
+                f.truncate(size)
+            log_line(d, "raster: the base tick lagged %d ms behind its clock at time stamp %d and skipped as many "
+                     "ticks; runs lost: r1ms %d" % ((b - a) // 10 + 20, b, (b - a) // 10))
+        return change
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -381,6 +393,12 @@ def cases(folder, measdump):
 
     def two_devices(d):
         log_line(d, "startup: application 1, PID 2, 127.0.0.1", after="startup: application")
+
+    def other_pid(d):
+        with open(os.path.join(d, "start.cfg")) as f:
+            text = f.read()
+        with open(os.path.join(d, "start.cfg"), "w") as f:
+            f.write(re.sub(r"(?m)^pid = \d+", "pid = 7", text))
 
     def laps_wrap(d):
         # the absolute laps run over the wrap, the first lap across it
@@ -429,6 +447,10 @@ def cases(folder, measdump):
         ("stamps going back", stamps_back, ["block 1's time stamp goes back", "block 1 has no records"]),
         ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2]),
                                                                  "meas/%s: the log made it" % second]),
+        ("a file cut to its header", cut_to_no_record(145),
+         ["meas/%s: an orderly stop left it with no whole record" % second]),
+        ("a file cut inside its first frame", cut_to_no_record(160),
+         ["meas/%s: an orderly stop left it with no whole record" % second]),
         ("the first file of a start removed", first_removed, ["meas/%s: the log made it" % first,
                                                               "meas/%s: block " % second]),
         ("the last file before the stop removed", last_removed,
@@ -486,6 +508,7 @@ def cases(folder, measdump):
         ("a log without the device's start line", without_start_line, ["the gaps cannot be checked"]),
         ("a log of two devices", two_devices, ["the gaps cannot be checked"]),
         ("a log rotated", rotated, []),
+        ("a log of another PID than the start parameters'", other_pid, ["the gaps cannot be checked"]),
         ("laps over the wrap of the absolute lap", laps_wrap, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",
@@ -577,7 +600,8 @@ def main():
             os.mkdir(sound)
             for drive in ("meas", "meas2", "cfg"):
                 shutil.copytree(os.path.join(run.folder, drive), os.path.join(sound, drive))
-            shutil.copy(os.path.join(run.folder, "log.txt"), sound)
+            for name in ("log.txt", "start.cfg"):
+                shutil.copy(os.path.join(run.folder, name), sound)
         assert len(drive_files(sound, "meas")) >= 3, drive_files(sound, "meas")
         failed = []
         for what, change, expected in cases(sound, measdump):

@@ -47,7 +47,8 @@ or saw it go (a drive pulled or emptied); and a file an orderly stop ended
 has its closing status block unless a line names it cut or not finished
 (or its drive gone). A log without the device's start line ("startup:
 application .., PID P,"; rotated or emptied), or with those of several
-PIDs, cannot tell: that is a finding, unless the caller says so.
+PIDs, or of another PID than start.cfg's, cannot tell: that is a finding,
+unless the caller says so.
 
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
@@ -611,14 +612,21 @@ class Gaps:
                                               period / STAMPS_PER_MS)]
 
 
-def log_unusable(cover, pids):
+START_CFG_PID = re.compile(r"(?m)^pid = (\d+)")
+
+
+def log_unusable(cover, pids, cfg_text=""):
     """Why the log cannot tell whose the records are or where a start
     was (None when it can): no start line of the device (a log rotated
-    or emptied), or starts of different devices."""
+    or emptied), starts of different devices, or a start of another PID
+    than the device's start parameters (cfg_text: start.cfg) give."""
     if not cover.start_lines:
         return "the log has no start line of the device (rotated or emptied?)"
     if len(pids) != 1:
         return "the log has start lines of %d devices (PIDs %s)" % (len(pids), ", ".join(sorted(pids)))
+    m = START_CFG_PID.search(cfg_text)
+    if m and int(m.group(1)) != int(next(iter(pids))):
+        return "the log's start line gives PID %s, start.cfg PID %s" % (next(iter(pids)), m.group(1))
     return None
 
 
@@ -632,7 +640,7 @@ def check_gaps(folder, files, log_text=None, told=False):
         log_text = read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
     pids = set(PID.findall(log_text))
     cover = LogCover(log_text, block_numbers(folder))
-    why = log_unusable(cover, pids)
+    why = log_unusable(cover, pids, read_plain(os.path.join(folder, "start.cfg")))
     if why:
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
@@ -786,23 +794,38 @@ def named_after(f, group):
 
 def unfinished_at_stop(gaps):
     """A file an orderly stop ended without its closing status block (cut
-    at its end), that no line names as lost, cut or not finished on its
-    drive, and whose drive the log did not name as gone then."""
+    at its end, or cut before its first whole record), that no line names
+    as lost, cut or not finished on its drive, and whose drive the log did
+    not name as gone then."""
     problems = []
     for f in gaps.files:
-        if f.rc != CUT or not any(f.stamps.values()):
+        if f.rc != CUT:
             continue
-        if not any(run.holds(first_stamp(f), GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
+        at = file_begun(gaps, f)
+        if at is None or not any(run.holds(at, GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
             continue
         drive = DRIVE_OF.get(f.drive)
         if gaps.cover.names_unfinished(drive, f.name):
             continue
-        if gaps.cover.drive_lost(drive, last_stamp(f)):
+        if gaps.cover.drive_lost(drive, last_stamp(f) if any(f.stamps.values()) else at):
             continue
         how = f.error.splitlines()[-1].split("file cut: ")[-1] if f.error else "cut"
-        problems.append("%s: an orderly stop left it without its closing status block (measdump: %s), and no "
-                        "line names it cut or not finished" % (f.where, how))
+        what = "without its closing status block" if any(f.stamps.values()) else "with no whole record"
+        problems.append("%s: an orderly stop left it %s (measdump: %s), and no line names it cut or not finished"
+                        % (f.where, what, how))
     return problems
+
+
+def file_begun(gaps, f):
+    """The stamp a file began at: its first record, else its initial time
+    stamp (a file cut before its first whole record), else the log's line
+    that made it on its drive; None when nothing tells."""
+    if any(f.stamps.values()):
+        return first_stamp(f)
+    init = [t for kind, t in getattr(f, "metas", ()) if kind == 4]
+    if init:
+        return init[0]
+    return gaps.cover.made.get((DRIVE_OF.get(f.drive), f.name))
 
 
 
