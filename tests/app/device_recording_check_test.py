@@ -616,6 +616,19 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
+        # a folder that cannot be checked is no sound one: a line and a nonzero exit
+        for what, make in (("no folder", lambda d: None), ("an empty folder", os.mkdir),
+                           ("a folder without its log", lambda d: (shutil.copytree(sound, d),
+                                                                   os.remove(os.path.join(d, "log.txt"))))):
+            d = os.path.join(scratch, "case")
+            make(d)
+            try:
+                r = subprocess.run([sys.executable, recording_check.__file__, "--measdump", measdump, d],
+                                   capture_output=True, text=True)
+            finally:
+                shutil.rmtree(d, ignore_errors=True)
+            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout:
+                failed.append("%s: exit %d, %r" % (what, r.returncode, r.stdout))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

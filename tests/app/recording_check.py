@@ -33,8 +33,8 @@ measdump. What it reports:
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
-Exit status 0 when nothing was found, 1 with the findings listed, 2 for a
-usage error.
+Exit status 0 when nothing was found, 1 with the findings listed (a folder
+that does not exist or has no log.txt is one), 2 for a usage error.
 """
 import argparse
 import os
@@ -549,6 +549,10 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     set the counters back (check_recordings); log_unusable: the test made
     the log unable to tell (removed or rotated it): no gaps are checked
     then, where otherwise that is a finding."""
+    if not os.path.isdir(folder):
+        return ["%s: no such folder: the recordings cannot be checked" % folder]
+    if not log_unusable and not any(os.path.isfile(os.path.join(folder, name)) for name in ("log.txt", "log.1.txt")):
+        return ["%s: no log.txt: the recordings cannot be checked" % folder]
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
     problems = []
