@@ -119,6 +119,27 @@ def drop_last_frames(measdump, path, count=2):
                                               if i not in gone))
 
 
+def frames(measdump, path):
+    """[(offset, end, block)] of a file's frames."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [(int(m.group(2)), m.group(3)) for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    ends = [o for o, _ in items[1:]] + [os.path.getsize(path)]
+    return [(o, e, int(b)) for (o, b), e in zip(items, ends) if b]
+
+
+def frame_again(measdump, source, target):
+    """Writes the last frame of block 1 of `source` again before the first
+    frame of `target`."""
+    o, e, _ = [f for f in frames(measdump, source) if f[2] == 1][-1]
+    at = frames(measdump, target)[0][0]
+    with open(source, "rb") as f:
+        frame = f.read()[o:e]
+    with open(target, "rb") as f:
+        data = f.read()
+    with open(target, "wb") as f:
+        f.write(data[:at] + frame + data[at:])
+
+
 LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
 
 
@@ -156,6 +177,7 @@ def cases(folder, measdump):
     meas = drive_files(folder, "meas")
     first, second, last = meas[0], meas[1], meas[-1]
     absolutes = [int(n[5:8] + n[9], 16) for n in meas]
+    other_run = recording_check.file_name(0, 9, 9, 1, max(absolutes) + 5)
 
     def path(drive, name):
         return lambda d: os.path.join(d, drive, name)
@@ -371,6 +393,13 @@ def cases(folder, measdump):
                      "ticks; runs lost: r1ms %d" % ((b - a) // 10 + 20, b, (b - a) // 10))
         return change
 
+    def written_twice(d):
+        frame_again(measdump, path("meas", first)(d), path("meas", second)(d))
+
+    def another_runs_file(d):
+        shutil.copy(path("meas", second)(d), path("meas", other_run)(d))
+        set_counters(path("meas", other_run)(d), 9, 9, 1, max(absolutes) + 5)
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -451,6 +480,11 @@ def cases(folder, measdump):
          ["meas/%s: an orderly stop left it with no whole record" % second]),
         ("a file cut inside its first frame", cut_to_no_record(160),
          ["meas/%s: an orderly stop left it with no whole record" % second]),
+        # the files of a drive follow each other, each one the log made
+        ("a frame written again in the next file", written_twice,
+         ["meas/%s: block 1's first record at" % second]),
+        ("another run's file on a drive", another_runs_file,
+         ["meas/%s: no line of the log made it" % other_run, "meas/%s: block " % other_run]),
         ("the first file of a start removed", first_removed, ["meas/%s: the log made it" % first,
                                                               "meas/%s: block " % second]),
         ("the last file before the stop removed", last_removed,
@@ -523,6 +557,7 @@ class Listed:
     def __init__(self, where, meas_idx, counters, stamps, events, metas=()):
         self.where, self.meas_idx, self.counters = where, meas_idx, counters
         self.drive = where.split("/")[0]
+        self.name = self.header_name = where.split("/")[1]
         self.rc = recording_check.MEASDUMP_SOUND
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
@@ -582,9 +617,15 @@ def event_end_cases():
     return wrong
 
 
+def repeated_stamp_cases():
+    """A record repeated with its stamp in a file is found; [] when it is."""
+    found = recording_check.check_file(Listed("meas/A1", 0, (1, 1, 1, 0), (100, 110, 110, 120), []), False)
+    return [] if any("block 1's time stamp 110 repeats" in p for p in found) else ["a repeated stamp: %s" % found]
+
+
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases() + step_event_cases()
+    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:

@@ -20,7 +20,9 @@ measdump. What it reports:
   lap in a new absolute lap, so a lap may span several absolute laps, but
   only one after the other (absolute laps wrap: they are compared on their
   ring);
-- within a file, a block's time stamps going back (compared wrap-safe);
+- within a file, a block's time stamps going back or repeating (compared
+  wrap-safe); across the files of a measurement on a drive, in their
+  counters' order, the same (recording_gaps.py);
   and, when asked (event_times), an event outside its file's time;
 - what a cut leaves and a start removes: an empty measurement file, the part
   file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
@@ -226,6 +228,9 @@ def check_file(f, event_times, events_end=None, step_slack=0):
         for a, b in zip(stamps, stamps[1:]):
             if later(a, b):
                 problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
+                break
+            if a == b:
+                problems.append("%s: block %d's time stamp %d repeats" % (f.where, block, a))
                 break
     if event_times:
         problems += check_event_times(f, events_end, step_slack)

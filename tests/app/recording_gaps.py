@@ -39,7 +39,10 @@ measurement", "rtpShutdown: orderly shutdown") has records on each drive
 the log made its files on until that stop: its newest record on any drive
 (not before the log's wall clock places the stop, less LOG_SLACK).
 
-Besides the gaps: a file the log made on a drive ("opened and checked
+Besides the gaps: the files of a measurement on a drive, in their counters'
+order, hold each block's records in rising stamps (back only across a start
+the log names); every file on an internal drive is one a line of the log
+made there; a file the log made on a drive ("opened and checked
 'drive:/NAME'"), or set up for its measurement's internal drives in a start
 that an orderly stop ended, is on that drive unless a line names it lost
 there, the device removed it (old files for room, empty files a cut left)
@@ -645,7 +648,53 @@ def check_gaps(folder, files, log_text=None, told=False):
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
     return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
-            unfinished_at_stop(gaps) + files_missing(gaps))
+            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps))
+
+
+def counters_order(group):
+    """The files of a measurement on a drive in the order the device made
+    them: their absolute lap (16 bits, on its ring: from the one after the
+    widest stretch none of them holds), then their fragment."""
+    used = sorted(set(f.counters[3] & 0xFFFF for f in group))
+    first = 0
+    if len(used) > 1:
+        first = max(((b - a) & 0xFFFF, b) for a, b in zip(used[-1:] + used[:-1], used))[1]
+    return sorted(group, key=lambda f: ((f.counters[3] - first) & 0xFFFF, f.counters[2]))
+
+
+def overlaps(gaps):
+    """Within a measurement on a drive, its files in their counters' order
+    make one rising sequence of stamps per block: a file's first record of
+    a block after the last one of the file before (a frame written twice, a
+    file shifted back, another run's file); the stamps go back only across
+    a start the log names at the later file's first record."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        prev = {}   # block -> (last stamp, file)
+        for f in counters_order([f for f in group if f.counters]):
+            for block, stamps in sorted(f.stamps.items()):
+                if not stamps:
+                    continue
+                if block in prev:
+                    last, g = prev[block]
+                    first = stamps[0]
+                    # a start's blocks begin one after the other, each within a period or two
+                    near = GAP_SLACK_START + 2 * gaps.periods.get((f.meas_idx, block), 0)
+                    restarted = any(abs(signed(s - first)) <= near
+                                    for s in gaps.cover.starts.get(f.meas_idx, ()) if s is not None)
+                    if signed(first - last) <= 0 and not restarted:
+                        problems.append("%s: block %d's first record at %d is not after the last one of %s at %d "
+                                        "(the files of a drive follow each other in their counters' order)"
+                                        % (f.where, block, first, g.where, last))
+                prev[block] = (stamps[-1], f)
+    return problems
+
+
+def files_unmade(gaps):
+    """A file on an internal drive that no line of the log made there."""
+    made = set(gaps.cover.made)
+    return ["%s: no line of the log made it on its drive" % f.where for f in gaps.files
+            if f.drive in ("meas", "meas2") and (DRIVE_OF[f.drive], f.name) not in made]
 
 
 def gaps_within_files(gaps):
