@@ -400,6 +400,25 @@ def cases(folder, measdump):
         shutil.copy(path("meas", second)(d), path("meas", other_run)(d))
         set_counters(path("meas", other_run)(d), 9, 9, 1, max(absolutes) + 5)
 
+    def log_edit(d, pattern, repl):
+        with open(os.path.join(d, "log.txt")) as f:
+            text = f.read()
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.write(re.sub(pattern, repl, text))
+
+    def start_line_lost(d):
+        log_edit(d, r"(?m)^.*starting measurement m01 .*\n", "")
+
+    def stop_line_lost(d):
+        log_edit(d, r"(?m)^.*rtpShutdown: orderly shutdown\n", "")
+
+    def guard_ended(d):
+        # the guard ended the stop: its line, and no end of the shutdown
+        end_missing(d)
+        log_edit(d, r"rtpShutdown: orderly shutdown", "rtpShutdown: the stop did not end within 8500 ms: the process "
+                 "ends (no write of the device folder under way)")
+        log_edit(d, r"(?m)^.*rtpShutdown: done\n", "")
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -538,7 +557,12 @@ def cases(folder, measdump):
                                                                      "until the stop"]),
         ("the newest records missing, a wrong stamp before the stop", end_missing_wrong_stamp,
          ["meas/%s: block 1 has no records from" % last, "until the stop"]),
+        ("the newest records missing, the guard ended the stop", guard_ended,
+         ["meas/%s: block 1 has no records from" % last, "until the stop"]),
         # a log that cannot tell is no silence
+        ("a log without a start line of m01", start_line_lost, ["no start of m01 in the log holds its time"]),
+        ("a log without the orderly stop's line", stop_line_lost,
+         ["ended in a shutdown the log has no stop line of: its end cannot be checked"]),
         ("a log without the device's start line", without_start_line, ["the gaps cannot be checked"]),
         ("a log of two devices", two_devices, ["the gaps cannot be checked"]),
         ("a log rotated", rotated, []),

@@ -34,8 +34,12 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   control).
 A file removed from the middle of a drive shows as a gap between the files
 around it. A start has its first records on each internal drive at its
-start line's stamp. A start that an orderly stop ended ("Stopping
-measurement", "rtpShutdown: orderly shutdown") has records on each drive
+start line's stamp. A file whose time no start of the log holds (from its
+start line to the next start or process), and a start that a shutdown
+("rtpShutdown: done") ended with no stop line, cannot be checked: each is a
+finding. A start that an orderly stop ended ("Stopping measurement",
+"rtpShutdown: orderly shutdown", the guard's "rtpShutdown: the stop did not
+end within N ms: the process ends") has records on each drive
 the log made its files on until that stop: its newest record on any drive
 (not before the log's wall clock places the stop, less LOG_SLACK).
 
@@ -119,7 +123,12 @@ RASTER_CODES = {"r1ms": (0, 10), "r2ms": (1,), "r5ms": (2,), "r10ms": (3,), "r20
 # no records lie between the two stamps
 MOVED_FORWARD = re.compile(r"\btime: the time stamp moved forward [\d.]+ ms from (\d+) to (\d+)")
 SYNC = re.compile(r"Initial sync: (\d+)")
-STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
+# an orderly stop: a measurement's stop, the process's orderly shutdown, or
+# its guard's end of a stop that took too long (its files are the stop's)
+STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
+                  r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
+# the end of the process's orderly shutdown
+SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
 FIFO_ERROR = re.compile(r"New error BLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+), Raster (\d+), .*: FullCnt (\d+), "
@@ -294,6 +303,8 @@ class LogCover:
         self.removed = set()  # (drive or None, name) of the files the device removed
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
+        self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
+        self.unstopped = []  # (meas_idx, start stamp) of starts a shutdown ended with no stop line
         lines = self._read(text)
         anchors = self._agreeing([(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None])
         gone = {}   # (meas number, drive) -> stamp since which records are lost
@@ -304,12 +315,19 @@ class LogCover:
             at = stamp if stamp is not None else self._place(anchors, i, wall)
             if PID.search(msg):
                 self.start_lines += 1
+                for span in self.spans:   # a new process: the last one's starts ended before it
+                    if span[2] is None:
+                        span[2] = at if at is not None else span[1]
                 running = {}          # what the last process started and no stop ended: killed, not checked
                 shutting_down = False
                 continue
             m = START.search(msg)
             if m:
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
+                for span in self.spans:
+                    if span[0] == int(m.group(1)) - 1 and span[2] is None:
+                        span[2] = stamp
+                self.spans.append([int(m.group(1)) - 1, stamp, None])
                 for run in stopped:   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
@@ -320,6 +338,10 @@ class LogCover:
                     continue
                 running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
                 stopped = []
+                continue
+            if SHUTDOWN_DONE.search(msg):   # a shutdown the log has no stop line of
+                self.unstopped += sorted(running.items())
+                running = {}
                 continue
             if STOP.search(msg):
                 shutting_down = shutting_down or "rtpShutdown" in msg
@@ -648,7 +670,33 @@ def check_gaps(folder, files, log_text=None, told=False):
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
     return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
-            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps))
+            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
+            files_unheld(gaps) + starts_unstopped(gaps))
+
+
+def files_unheld(gaps):
+    """A file whose time no start of the log holds (a start line lost, a
+    log rotated past it): what it should hold cannot be checked."""
+    problems = []
+    for f in gaps.files:
+        if f.meas_idx is None:   # no header to tell: measdump's finding
+            continue
+        at = file_begun(gaps, f)
+        if at is None:
+            problems.append("%s: neither its records nor the log tell its time: it cannot be checked" % f.where)
+            continue
+        if not any(idx == f.meas_idx and signed(at - start) >= -GAP_SLACK_START and
+                   (end is None or signed(at - end) <= LOG_SLACK) for idx, start, end in gaps.cover.spans):
+            problems.append("%s: no start of m%02d in the log holds its time (%d): it cannot be checked"
+                            % (f.where, f.meas_idx + 1, at))
+    return problems
+
+
+def starts_unstopped(gaps):
+    """A start that a shutdown ended with no stop line in the log: its end
+    cannot be checked."""
+    return ["m%02d: the start at %d ended in a shutdown the log has no stop line of: its end cannot be checked"
+            % (idx + 1, start) for idx, start in gaps.cover.unstopped]
 
 
 def counters_order(group):
