@@ -140,6 +140,17 @@ def frame_again(measdump, source, target):
         f.write(data[:at] + frame + data[at:])
 
 
+def drop_block(measdump, path, block):
+    """Removes every frame of a block from a file."""
+    gone = [(o, e) for o, e, b in frames(measdump, path) if b == block]
+    with open(path, "rb") as f:
+        data = f.read()
+    for o, e in reversed(gone):
+        data = data[:o] + data[e:]
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
 
 
@@ -419,6 +430,9 @@ def cases(folder, measdump):
                  "ends (no write of the device folder under way)")
         log_edit(d, r"(?m)^.*rtpShutdown: done\n", "")
 
+    def block_dropped(d):
+        drop_block(measdump, path("meas", second)(d), 1)
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -510,6 +524,7 @@ def cases(folder, measdump):
          ["meas2/%s: the log made it" % drive_files(folder, "meas2")[-1],
           "meas2/%s: block " % drive_files(folder, "meas2")[-2]]),
         ("a file removed, its loss named", removed_named, []),
+        ("a file without the records of a block", block_dropped, ["meas/%s and %s: block 1 " % (first, meas[2])]),
         # a file the log made is missing, whatever the gaps say
         ("a file removed before a start", removed_at_start, ["meas/%s: the log made it" % second]),
         ("a file removed of a measurement with a condition", removed_with_cfg('adr="0x01040029"', 'adr="0x01040028"'),

@@ -762,16 +762,21 @@ def gaps_within_files(gaps):
 
 def gaps_between_files(gaps):
     """Records missing between consecutive files of a measurement on a
-    drive (a file missing from its middle)."""
+    drive (a file missing from its middle): each block's first record in a
+    file against its last one in the file before that holds it (a file
+    without records of the block in between compares nothing)."""
     problems = []
     for drive_dir, group in gaps.groups():
         on_drive = file_order(group)
         names = set(f.name for f in on_drive)
-        for f, g in zip(on_drive, on_drive[1:]):
-            for block in gaps.free(f):
-                if g.stamps.get(block) and block in gaps.free(g):
+        before = {}   # block -> the file before with its records (one without any between them is passed over)
+        for g in on_drive:
+            for block in gaps.free(g):
+                f = before.get(block)
+                if f is not None:
                     problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
                                             g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
+                before[block] = g
     return problems
 
 
