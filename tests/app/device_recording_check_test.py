@@ -151,6 +151,15 @@ def drop_block(measdump, path, block):
         f.write(data)
 
 
+def set_logger(measdump, path, unit):
+    """Writes another logger's unit id into a file's time-master ids."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    at = int(re.search(r"^meta @(\d+) type 7 ", listing, re.M).group(1)) + 6 + 8
+    with open(path, "r+b") as f:
+        f.seek(at)
+        f.write(unit.to_bytes(4, "big"))
+
+
 LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
 
 
@@ -433,6 +442,15 @@ def cases(folder, measdump):
     def block_dropped(d):
         drop_block(measdump, path("meas", second)(d), 1)
 
+    def other_devices_stick(d):
+        # a stick that went round other devices: their files under names and counters of this one's
+        os.mkdir(os.path.join(d, "usb_meas"))
+        for n, name in enumerate((first, second)):
+            shutil.copy(path("meas", meas[2 - n])(d), path("usb_meas", name)(d))
+            set_logger(measdump, path("usb_meas", name)(d), 0x11223344 + n)
+            o, l, f, a = (int(x, 16) for x in (name[1:3], name[3:5], name[10:12], name[5:8] + name[9]))
+            set_counters(path("usb_meas", name)(d), o, l, f, a)
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -493,6 +511,7 @@ def cases(folder, measdump):
         ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
         ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
+        ("other devices' files on a USB drive", other_devices_stick, []),
         ("a USB copy that goes on after a take-back", usb_copy_gapped(True), []),
         ("a USB copy with a gap nothing names", usb_copy_gapped(False),
          ["two different recordings under the", "usb_meas/%s: block 1 has no records" % first]),
@@ -696,6 +715,17 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
+        # other devices' files are counted in the notes
+        d = os.path.join(scratch, "case")
+        shutil.copytree(sound, d)
+        notes = []
+        try:
+            [c for c in cases(d, measdump) if c[0] == "other devices' files on a USB drive"][0][1](d)
+            recording_check.check_folder(d, measdump, notes=notes)
+        finally:
+            shutil.rmtree(d)
+        if not any("usb_meas: 2 files of other devices left out" in n for n in notes):
+            failed.append("other devices' files not counted: %s" % notes)
         # a folder that cannot be checked is no sound one: a line and a nonzero exit
         for what, make in (("no folder", lambda d: None), ("an empty folder", os.mkdir),
                            ("a folder without its log", lambda d: (shutil.copytree(sound, d),
