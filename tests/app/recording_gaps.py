@@ -44,8 +44,8 @@ the log made its files on until that stop: its newest record on any drive
 (not before the log's wall clock places the stop, less LOG_SLACK).
 
 Besides the gaps: the files of a measurement on a drive, in their counters'
-order, hold each block's records in rising stamps (back only across a start
-the log names); every file on an internal drive is one a line of the log
+order, hold each block's records in rising stamps (within the time of one
+start of the log: a restart counts on from its own); every file on an internal drive is one a line of the log
 made there; a file the log made on a drive ("opened and checked
 'drive:/NAME'"), or set up for its measurement's internal drives in a start
 that an orderly stop ended, is on that drive unless a line names it lost
@@ -685,8 +685,7 @@ def files_unheld(gaps):
         if at is None:
             problems.append("%s: neither its records nor the log tell its time: it cannot be checked" % f.where)
             continue
-        if not any(idx == f.meas_idx and signed(at - start) >= -GAP_SLACK_START and
-                   (end is None or signed(at - end) <= LOG_SLACK) for idx, start, end in gaps.cover.spans):
+        if holding_start(gaps, f) is None:
             problems.append("%s: no start of m%02d in the log holds its time (%d): it cannot be checked"
                             % (f.where, f.meas_idx + 1, at))
     return problems
@@ -718,31 +717,46 @@ def overlaps(gaps):
     a start the log names at the later file's first record."""
     problems = []
     for drive_dir, group in gaps.groups():
-        prev = {}   # block -> (last stamp, file)
-        for f in counters_order([f for f in group if f.counters]):
-            for block, stamps in sorted(f.stamps.items()):
-                if not stamps:
-                    continue
-                if block in prev:
-                    last, g = prev[block]
-                    first = stamps[0]
-                    # a start's blocks begin one after the other, each within a period or two
-                    near = GAP_SLACK_START + 2 * gaps.periods.get((f.meas_idx, block), 0)
-                    restarted = any(abs(signed(s - first)) <= near
-                                    for s in gaps.cover.starts.get(f.meas_idx, ()) if s is not None)
-                    if signed(first - last) <= 0 and not restarted:
+        by_start = {}   # the start whose time holds a file -> its files (each start counts on from its own)
+        for f in group:
+            span = holding_start(gaps, f)
+            if f.counters and span is not None:
+                by_start.setdefault(span, []).append(f)
+        for files in by_start.values():
+            prev = {}   # block -> (last stamp, file)
+            for f in counters_order(files):
+                for block, stamps in sorted(f.stamps.items()):
+                    if not stamps:
+                        continue
+                    if block in prev and signed(stamps[0] - prev[block][0]) <= 0:
+                        last, g = prev[block]
                         problems.append("%s: block %d's first record at %d is not after the last one of %s at %d "
-                                        "(the files of a drive follow each other in their counters' order)"
-                                        % (f.where, block, first, g.where, last))
-                prev[block] = (stamps[-1], f)
+                                        "(the files of a start on a drive follow each other in their counters' "
+                                        "order)" % (f.where, block, stamps[0], g.where, last))
+                    prev[block] = (stamps[-1], f)
     return problems
 
 
+def holding_start(gaps, f):
+    """The index in cover.spans of the start whose time holds the file
+    (from its start line to the next start or process), None for none."""
+    at = file_begun(gaps, f)
+    if at is None or f.meas_idx is None:
+        return None
+    held = [(signed(at - start), i) for i, (idx, start, end) in enumerate(gaps.cover.spans)
+            if idx == f.meas_idx and signed(at - start) >= -GAP_SLACK_START and
+            (end is None or signed(at - end) <= LOG_SLACK)]
+    return min(held)[1] if held else None   # the latest start before it (a span's end is only placed)
+
+
 def files_unmade(gaps):
-    """A file on an internal drive that no line of the log made there."""
+    """A file on an internal drive that no line of the log made there, nor
+    set up for its measurement's drives (a kill may take the line of the
+    file's opening, never the one before it that set it up)."""
     made = set(gaps.cover.made)
     return ["%s: no line of the log made it on its drive" % f.where for f in gaps.files
-            if f.drive in ("meas", "meas2") and (DRIVE_OF[f.drive], f.name) not in made]
+            if f.drive in ("meas", "meas2") and (DRIVE_OF[f.drive], f.name) not in made and
+            f.name not in gaps.cover.virtual]
 
 
 def gaps_within_files(gaps):
