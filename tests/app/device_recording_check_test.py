@@ -451,6 +451,26 @@ def cases(folder, measdump):
             o, l, f, a = (int(x, 16) for x in (name[1:3], name[3:5], name[10:12], name[5:8] + name[9]))
             set_counters(path("usb_meas", name)(d), o, l, f, a)
 
+    def newest(d, drive):
+        return max(s[-1] for s in stamps_of(d, drive, drive_files(d, drive)[-1]).values())
+
+    def stopped_at(d, m01, m03):
+        # the device's lines of the stamps its orderly stop stopped each measurement at
+        for meas_name, at in (("m01", m01), ("m03", m03)):
+            log_line(d, "%s: recording stopped at time stamp %d" % (meas_name, at), after="orderly shutdown")
+
+    def stop_said(d):
+        stopped_at(d, newest(d, "meas"), newest(d, "meas2"))
+
+    def end_lost_on_both(d):
+        # the last records before the stop missing on both drives: only the device's stop shows it
+        stop_said(d)
+        drop_last_frames(measdump, path("meas", last)(d))
+        drop_last_frames(measdump, path("meas2", drive_files(d, "meas2")[-1])(d))
+
+    def records_after_stop(d):
+        stopped_at(d, newest(d, "meas") - 2000, newest(d, "meas2"))
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -589,6 +609,13 @@ def cases(folder, measdump):
         # the stop is where its newest record is, on any drive
         ("the newest records missing before the stop", end_missing, ["meas/%s: block 1 has no records from" % last,
                                                                      "until the stop"]),
+        # the stop is the stamp the device gives it
+        ("the stop's stamps given", stop_said, []),
+        ("the newest records missing on both drives, the stop's stamps given", end_lost_on_both,
+         ["meas/%s: block 1 has no records from" % last, "meas2/%s: block 1 has no records from"
+          % drive_files(folder, "meas2")[-1], "until the stop"]),
+        ("records after the stop's stamp", records_after_stop,
+         ["meas/%s: block 1 has records after the stop" % last, "has records after the stop"]),
         ("the newest records missing, a wrong stamp before the stop", end_missing_wrong_stamp,
          ["meas/%s: block 1 has no records from" % last, "until the stop"]),
         ("the newest records missing, the guard ended the stop", guard_ended,
@@ -715,6 +742,20 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
+        # an orderly stop without the device's line of its stamp is a note, with it none
+        for what, change, expected in (("without", lambda d: None, True),
+                                       ("with", [c for c in cases(sound, measdump)
+                                                 if c[0] == "the stop's stamps given"][0][1], False)):
+            d = os.path.join(scratch, "case")
+            shutil.copytree(sound, d)
+            notes = []
+            try:
+                change(d)
+                recording_check.check_folder(d, measdump, notes=notes)
+            finally:
+                shutil.rmtree(d)
+            if any("m01: the end of the start at" in n and "could not be checked" in n for n in notes) != expected:
+                failed.append("an orderly stop %s the line of its stamp: notes %s" % (what, notes))
         # other devices' files are counted in the notes
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

@@ -603,7 +603,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_events_closed(files, pid) if lap_order else []
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
-    problems += recording_gaps.check_gaps(folder, files, told=log_unusable)
+    problems += recording_gaps.check_gaps(folder, files, told=log_unusable, notes=notes)
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems

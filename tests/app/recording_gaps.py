@@ -40,8 +40,11 @@ start line to the next start or process), and a start that a shutdown
 finding. A start that an orderly stop ended ("Stopping measurement",
 "rtpShutdown: orderly shutdown", the guard's "rtpShutdown: the stop did not
 end within N ms: the process ends") has records on each drive
-the log made its files on until that stop: its newest record on any drive
-(not before the log's wall clock places the stop, less LOG_SLACK).
+the log made its files on until that stop: the stamp the device gives it
+("m0N: recording stopped at time stamp S", a record after it is a
+finding); without that line its newest record on any drive (not before
+the log's wall clock places the stop, less LOG_SLACK), and a note says the
+end could not be checked.
 
 Besides the gaps: the files of a measurement on a drive, in their counters'
 order, hold each block's records in rising stamps (within the time of one
@@ -127,6 +130,9 @@ SYNC = re.compile(r"Initial sync: (\d+)")
 # its guard's end of a stop that took too long (its files are the stop's)
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
                   r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
+# the stamp an orderly stop stopped a measurement's recording at, as the
+# device logs it
+STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
 # the end of the process's orderly shutdown
 SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
@@ -135,7 +141,7 @@ FIFO_ERROR = re.compile(r"New error BLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+),
                         r"TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
 # the lines that carry the stamp of their own moment: they place themselves
 # and the lines around them on the stamps
-OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6),
+OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6), (STOPPED_AT, 2),
              (re.compile(r"\bsyncState \w+ at LocTime (\d+)"), 1),
              (re.compile(r"\bLocaltime is older than datatime .*Localtime: (\d+),"), 1))
 LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|could not be written)\b|"
@@ -272,15 +278,16 @@ def fifo_window(msg, stamp, blocks):
 
 
 class Run:
-    """A start of a measurement that an orderly stop ended: its start
-    stamp, the stop placed on the stamps by the log (wall-clock-placed), and
+    """A start of a measurement (its index) that an orderly stop ended: its
+    start stamp, the stop placed on the stamps by the log (wall-clock-placed),
     the last stamp a record of it may have (the next start, or the stop
-    with LOG_SLACK)."""
+    with LOG_SLACK), and the stamp the device says it stopped at (None
+    where the log has no such line)."""
 
-    def __init__(self, start, stop):
-        self.start, self.stop = start, stop
+    def __init__(self, start, stop, idx=None, device_stop=None):
+        self.start, self.stop, self.idx, self.device_stop = start, stop, idx, device_stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
-        self.stop_stamp = None   # its newest record (stop_stamp())
+        self.stop_stamp = None   # the device's stop, else its newest record (stop_stamp())
 
     def holds(self, stamp, slack=0):
         return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
@@ -311,6 +318,7 @@ class LogCover:
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
+        stops_said = {}      # meas_idx -> the stamp a stop line to come stopped it at
         for i, (wall, stamp, msg) in enumerate(lines):
             at = stamp if stamp is not None else self._place(anchors, i, wall)
             if PID.search(msg):
@@ -319,6 +327,7 @@ class LogCover:
                     if span[2] is None:
                         span[2] = at if at is not None else span[1]
                 running = {}          # what the last process started and no stop ended: killed, not checked
+                stops_said = {}
                 shutting_down = False
                 continue
             m = START.search(msg)
@@ -332,7 +341,7 @@ class LogCover:
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
                 if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
-                    run = Run(stamp, stamp)
+                    run = Run(stamp, stamp, int(m.group(1)) - 1)
                     self.runs.setdefault(int(m.group(1)) - 1, []).append(run)
                     stopped.append(run)
                     continue
@@ -347,10 +356,19 @@ class LogCover:
                 shutting_down = shutting_down or "rtpShutdown" in msg
                 if at is not None:
                     for idx, since in running.items():
-                        run = Run(since, at)
+                        run = Run(since, at, idx, stops_said.pop(idx, None))
                         self.runs.setdefault(idx, []).append(run)
                         stopped.append(run)
                 running = {}
+                continue
+            m = STOPPED_AT.search(msg)
+            if m:
+                idx, at_stop = int(m.group(1)) - 1, int(m.group(2)) & 0xFFFFFFFF
+                run = next((r for r in reversed(stopped) if r.idx == idx and r.device_stop is None), None)
+                if run is not None:
+                    run.device_stop = at_stop
+                elif idx in running:   # said before the stop's own line
+                    stops_said[idx] = at_stop
                 continue
             self._note_files(msg, at)
             m = LAG.search(msg)
@@ -655,12 +673,41 @@ def log_unusable(cover, pids, cfg_text=""):
     return None
 
 
-def check_gaps(folder, files, log_text=None, told=False):
+def records_after_stop(gaps):
+    """The records of a run's files stamped after the stamp the device says
+    the run stopped at."""
+    problems = []
+    for idx, runs in sorted(gaps.cover.runs.items()):
+        for run in runs:
+            if run.device_stop is None:
+                continue
+            for f in gaps.files:
+                at = file_begun(gaps, f)
+                if f.meas_idx != idx or at is None or not run.holds(at, GAP_SLACK_START):
+                    continue
+                for block, stamps in sorted(f.stamps.items()):
+                    after = [t for t in stamps if signed(t - run.device_stop) > 0]
+                    if after:
+                        problems.append("%s: block %d has records after the stop at %d (%d of them, to %d)"
+                                        % (f.where, block, run.device_stop, len(after), after[-1]))
+    return problems
+
+
+def ends_unchecked(cover):
+    """The notes of the runs an orderly stop ended whose stop the log does
+    not give: their end cannot be checked."""
+    return ["m%02d: the end of the start at %d could not be checked: the log has no line of the stamp its "
+            "orderly stop stopped it at" % (idx + 1, run.start)
+            for idx, runs in sorted(cover.runs.items()) for run in runs if run.device_stop is None]
+
+
+def check_gaps(folder, files, log_text=None, told=False, notes=None):
     """The gaps in the records of the blocks that record without a condition
     that the log does not cover, the files the log made or set up that are
     missing, and those an orderly stop left unfinished (see above). A log
     that cannot tell is a finding, unless told (the caller knows: then
-    nothing is checked)."""
+    nothing is checked). notes: a list that takes the notes of what could
+    not be checked without being a finding."""
     if log_text is None:
         log_text = read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
     pids = set(PID.findall(log_text))
@@ -669,9 +716,11 @@ def check_gaps(folder, files, log_text=None, told=False):
     if why:
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
+    if notes is not None:
+        notes += ends_unchecked(cover)
     return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
             unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
-            files_unheld(gaps) + starts_unstopped(gaps))
+            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps))
 
 
 def files_unheld(gaps):
@@ -819,9 +868,12 @@ STOP_SLACK = 50 * STAMPS_PER_MS
 
 
 def stop_stamp(gaps, run):
-    """The stop of a run on the stamps: its newest record on any drive, of
-    any measurement (not before the stop the log's wall clock places,
-    less LOG_SLACK)."""
+    """The stop of a run on the stamps: the stamp the device says it stopped
+    the measurement at; without that line, its newest record on any drive,
+    of any measurement (not before the stop the log's wall clock places,
+    less LOG_SLACK): its end cannot be checked then (ends_unchecked)."""
+    if getattr(run, "device_stop", None) is not None:
+        return run.device_stop
     if getattr(run, "stop_stamp", None) is None:
         at = (run.stop - LOG_SLACK) & 0xFFFFFFFF
         for f in gaps.files:
