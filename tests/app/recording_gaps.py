@@ -34,8 +34,9 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   control).
 A file removed from the middle of a drive shows as a gap between the files
 around it. A start has its first records on each internal drive at its
-start line's stamp. A file whose time no start of the log holds (from its
-start line to the next start or process), and a start that a shutdown
+start line's stamp. A file that no start of the log holds (the start
+before the line that set it up, in its process; for a file no line sets up,
+the start whose time holds it, to the next start or process), and a start that a shutdown
 ("rtpShutdown: done") ended with no stop line, cannot be checked: each is a
 finding. A start that an orderly stop ended ("Stopping measurement",
 "rtpShutdown: orderly shutdown", the guard's "rtpShutdown: the stop did not
@@ -312,6 +313,8 @@ class LogCover:
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
         self.unstopped = []  # (meas_idx, start stamp) of starts a shutdown ended with no stop line
+        self.file_span = {}  # name -> index in spans of the start it was set up in (None: none of its process)
+        current = {}         # meas_idx -> index in spans of the process's latest start of it
         lines = self._read(text)
         anchors = self._agreeing([(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None])
         gone = {}   # (meas number, drive) -> stamp since which records are lost
@@ -328,6 +331,7 @@ class LogCover:
                         span[2] = at if at is not None else span[1]
                 running = {}          # what the last process started and no stop ended: killed, not checked
                 stops_said = {}
+                current = {}
                 shutting_down = False
                 continue
             m = START.search(msg)
@@ -337,6 +341,7 @@ class LogCover:
                     if span[0] == int(m.group(1)) - 1 and span[2] is None:
                         span[2] = stamp
                 self.spans.append([int(m.group(1)) - 1, stamp, None])
+                current[int(m.group(1)) - 1] = len(self.spans) - 1
                 for run in stopped:   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
@@ -371,6 +376,9 @@ class LogCover:
                     stops_said[idx] = at_stop
                 continue
             self._note_files(msg, at)
+            m = VIRTUAL.search(msg)
+            if m:   # the start it is set up in comes before it in the log, whatever the stamps did
+                self.file_span.setdefault(m.group(1), current.get(0 if m.group(1)[0] == "A" else 2))
             m = LAG.search(msg)
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
@@ -787,8 +795,12 @@ def overlaps(gaps):
 
 
 def holding_start(gaps, f):
-    """The index in cover.spans of the start whose time holds the file
-    (from its start line to the next start or process), None for none."""
+    """The index in cover.spans of the start that holds the file: the one
+    before the line that set it up in the log (in its process); for a file
+    no line sets up, the one whose time holds it (from its start line to the
+    next start or process). None for none."""
+    if f.name in gaps.cover.file_span:
+        return gaps.cover.file_span[f.name]
     at = file_begun(gaps, f)
     if at is None or f.meas_idx is None:
         return None
