@@ -206,6 +206,10 @@ def cases(folder, measdump):
         p = path("meas", last)(d)
         os.truncate(p, os.path.getsize(p) // 2)
 
+    def cut_log_dropped(d):
+        cut(d)
+        log_line(d, "syslogx: 12 log records dropped, the log queue was full", after="orderly shutdown")
+
     def usb_copies(d):
         os.mkdir(os.path.join(d, "usb_meas"))
         shutil.copy(path("meas", first)(d), path("usb_meas", first)(d))
@@ -525,6 +529,9 @@ def cases(folder, measdump):
         # an orderly stop: the file is finished, or a line names it cut or not finished (and what the cut lost)
         ("a file cut at its end", cut, ["meas/%s: an orderly stop left it without its closing status block" % last,
                                         "meas/%s: block " % last]),
+        # the log's own records dropped at the stop (a full log queue) excuse no recording's loss
+        ("a file cut at its end, log records dropped at the stop", cut_log_dropped,
+         ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
         ("a file cut at its end, named", cut_named("meas", "all"), []),
         ("a file cut at its end, named on another drive", cut_named("meas2", "all"),
          ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
