@@ -23,6 +23,17 @@ sound where the log names their cause (a lag, a loss of their file, a start)
 or where their block records under a condition or another device's values;
 a raster's lost runs cover its own blocks only; the time moving forward
 leaves no records between its two stamps.
+Stricter still: a loss line that names no file and no drive (a measurement's
+records, a failed write, a peer's value, the log's own dropped records) and
+a FIFO error whose number is no block of its PID and raster excuse nothing;
+a line with a wrong stamp of its own moves no stop; a log of another PID
+than start.cfg's, a file no start holds, a shutdown with no stop line and a
+folder without a log cannot be checked; a file cut to no whole record, a
+frame written again in the next file, another run's file, a repeated stamp
+and a hole across a file without the block's records are found; the stop
+is the stamp the device gives it (records after it found; without it a
+note), the guard's end of a stop is a stop, and other devices' files on a
+stick are left out and counted.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
