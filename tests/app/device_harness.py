@@ -13,6 +13,7 @@ import re
 import shutil
 import signal
 import socket
+import stat
 import subprocess
 import sys
 import tempfile
@@ -393,8 +394,17 @@ def keep_with_findings(folder, problems):
     TAV9_KEEP_FINDINGS names, when set, to be looked at after the test."""
     into = os.environ.get("TAV9_KEEP_FINDINGS")
     if problems and into:
+        # a socket or FIFO left in the folder cannot be copied: the findings still are reported
+        def unplain(d, names):
+            def plain(name):
+                try:
+                    mode = os.lstat(os.path.join(d, name)).st_mode
+                except OSError:
+                    return False
+                return stat.S_ISDIR(mode) or stat.S_ISLNK(mode) or stat.S_ISREG(mode)
+            return [n for n in names if not plain(n)]
         shutil.copytree(folder, os.path.join(into, os.path.basename(folder.rstrip("/"))), symlinks=True,
-                        ignore_dangling_symlinks=True, dirs_exist_ok=True)
+                        ignore=unplain, ignore_dangling_symlinks=True, dirs_exist_ok=True)
 
 
 def _remove_folder(folder):

@@ -23,6 +23,17 @@ sound where the log names their cause (a lag, a loss of their file, a start)
 or where their block records under a condition or another device's values;
 a raster's lost runs cover its own blocks only; the time moving forward
 leaves no records between its two stamps.
+Stricter still: a loss line that names no file and no drive (a measurement's
+records, a failed write, a peer's value, the log's own dropped records) and
+a FIFO error whose number is no block of its PID and raster excuse nothing;
+a line with a wrong stamp of its own moves no stop; a log of another PID
+than start.cfg's, a file no start holds, a shutdown with no stop line and a
+folder without a log cannot be checked; a file cut to no whole record, a
+frame written again in the next file, another run's file, a repeated stamp
+and a hole across a file without the block's records are found; the stop
+is the stamp the device gives it (records after it found; without it a
+note), the guard's end of a stop is a stop, and other devices' files on a
+stick are left out and counted.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -119,6 +130,47 @@ def drop_last_frames(measdump, path, count=2):
                                               if i not in gone))
 
 
+def frames(measdump, path):
+    """[(offset, end, block)] of a file's frames."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [(int(m.group(2)), m.group(3)) for m in re.finditer(r"^(frame|meta) @(\d+) (?:block (\d+))?", listing, re.M)]
+    ends = [o for o, _ in items[1:]] + [os.path.getsize(path)]
+    return [(o, e, int(b)) for (o, b), e in zip(items, ends) if b]
+
+
+def frame_again(measdump, source, target):
+    """Writes the last frame of block 1 of `source` again before the first
+    frame of `target`."""
+    o, e, _ = [f for f in frames(measdump, source) if f[2] == 1][-1]
+    at = frames(measdump, target)[0][0]
+    with open(source, "rb") as f:
+        frame = f.read()[o:e]
+    with open(target, "rb") as f:
+        data = f.read()
+    with open(target, "wb") as f:
+        f.write(data[:at] + frame + data[at:])
+
+
+def drop_block(measdump, path, block):
+    """Removes every frame of a block from a file."""
+    gone = [(o, e) for o, e, b in frames(measdump, path) if b == block]
+    with open(path, "rb") as f:
+        data = f.read()
+    for o, e in reversed(gone):
+        data = data[:o] + data[e:]
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def set_logger(measdump, path, unit):
+    """Writes another logger's unit id into a file's time-master ids."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    at = int(re.search(r"^meta @(\d+) type 7 ", listing, re.M).group(1)) + 6 + 8
+    with open(path, "r+b") as f:
+        f.seek(at)
+        f.write(unit.to_bytes(4, "big"))
+
+
 LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
 
 
@@ -156,6 +208,7 @@ def cases(folder, measdump):
     meas = drive_files(folder, "meas")
     first, second, last = meas[0], meas[1], meas[-1]
     absolutes = [int(n[5:8] + n[9], 16) for n in meas]
+    other_run = recording_check.file_name(0, 9, 9, 1, max(absolutes) + 5)
 
     def path(drive, name):
         return lambda d: os.path.join(d, drive, name)
@@ -163,6 +216,10 @@ def cases(folder, measdump):
     def cut(d):
         p = path("meas", last)(d)
         os.truncate(p, os.path.getsize(p) // 2)
+
+    def cut_log_dropped(d):
+        cut(d)
+        log_line(d, "syslogx: 12 log records dropped, the log queue was full", after="orderly shutdown")
 
     def usb_copies(d):
         os.mkdir(os.path.join(d, "usb_meas"))
@@ -346,6 +403,89 @@ def cases(folder, measdump):
     def end_missing(d):
         drop_last_frames(measdump, path("meas", last)(d))
 
+    def end_missing_wrong_stamp(d):
+        # a line before the stop whose own stamp is 40 s early
+        end_missing(d)
+        newest = max(s[-1] for s in stamps_of(d, "meas2", drive_files(d, "meas2")[-1]).values())
+        log_line(d, "syncState FULLSYNC at LocTime %d, q signal 1 signal 1 q sync 1" % (newest - 400000),
+                 after="orderly shutdown", shift=-0.001)
+        with open(os.path.join(d, "log.txt")) as f:
+            lines = f.read().splitlines(True)
+        i = next(i for i, line in enumerate(lines) if "orderly shutdown" in line)
+        lines[i], lines[i + 1] = lines[i + 1], lines[i]   # just before the stop
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.writelines(lines)
+
+    def cut_to_no_record(size):
+        # the middle file cut inside its header's metadata or its first frame,
+        # the time of its records covered by a lag
+        def change(d):
+            before, after = stamps_of(d, "meas", first), stamps_of(d, "meas", meas[2])
+            a, b = max(s[-1] for s in before.values()), min(s[0] for s in after.values())
+            with open(path("meas", second)(d), "r+b") as f:
+                f.truncate(size)
+            log_line(d, "raster: the base tick lagged %d ms behind its clock at time stamp %d and skipped as many "
+                     "ticks; runs lost: r1ms %d" % ((b - a) // 10 + 20, b, (b - a) // 10))
+        return change
+
+    def written_twice(d):
+        frame_again(measdump, path("meas", first)(d), path("meas", second)(d))
+
+    def another_runs_file(d):
+        shutil.copy(path("meas", second)(d), path("meas", other_run)(d))
+        set_counters(path("meas", other_run)(d), 9, 9, 1, max(absolutes) + 5)
+
+    def log_edit(d, pattern, repl):
+        with open(os.path.join(d, "log.txt")) as f:
+            text = f.read()
+        with open(os.path.join(d, "log.txt"), "w") as f:
+            f.write(re.sub(pattern, repl, text))
+
+    def start_line_lost(d):
+        log_edit(d, r"(?m)^.*starting measurement m01 .*\n", "")
+
+    def stop_line_lost(d):
+        log_edit(d, r"(?m)^.*rtpShutdown: orderly shutdown\n", "")
+
+    def guard_ended(d):
+        # the guard ended the stop: its line, and no end of the shutdown
+        end_missing(d)
+        log_edit(d, r"rtpShutdown: orderly shutdown", "rtpShutdown: the stop did not end within 8500 ms: the process "
+                 "ends (no write of the device folder under way)")
+        log_edit(d, r"(?m)^.*rtpShutdown: done\n", "")
+
+    def block_dropped(d):
+        drop_block(measdump, path("meas", second)(d), 1)
+
+    def other_devices_stick(d):
+        # a stick that went round other devices: their files under names and counters of this one's
+        os.mkdir(os.path.join(d, "usb_meas"))
+        for n, name in enumerate((first, second)):
+            shutil.copy(path("meas", meas[2 - n])(d), path("usb_meas", name)(d))
+            set_logger(measdump, path("usb_meas", name)(d), 0x11223344 + n)
+            o, l, f, a = (int(x, 16) for x in (name[1:3], name[3:5], name[10:12], name[5:8] + name[9]))
+            set_counters(path("usb_meas", name)(d), o, l, f, a)
+
+    def newest(d, drive):
+        return max(s[-1] for s in stamps_of(d, drive, drive_files(d, drive)[-1]).values())
+
+    def stopped_at(d, m01, m03):
+        # the device's lines of the stamps its orderly stop stopped each measurement at
+        for meas_name, at in (("m01", m01), ("m03", m03)):
+            log_line(d, "%s: recording stopped at time stamp %d" % (meas_name, at), after="orderly shutdown")
+
+    def stop_said(d):
+        stopped_at(d, newest(d, "meas"), newest(d, "meas2"))
+
+    def end_lost_on_both(d):
+        # the last records before the stop missing on both drives: only the device's stop shows it
+        stop_said(d)
+        drop_last_frames(measdump, path("meas", last)(d))
+        drop_last_frames(measdump, path("meas2", drive_files(d, "meas2")[-1])(d))
+
+    def records_after_stop(d):
+        stopped_at(d, newest(d, "meas") - 2000, newest(d, "meas2"))
+
     def first_removed(d):
         os.remove(path("meas", first)(d))
 
@@ -368,6 +508,12 @@ def cases(folder, measdump):
 
     def two_devices(d):
         log_line(d, "startup: application 1, PID 2, 127.0.0.1", after="startup: application")
+
+    def other_pid(d):
+        with open(os.path.join(d, "start.cfg")) as f:
+            text = f.read()
+        with open(os.path.join(d, "start.cfg"), "w") as f:
+            f.write(re.sub(r"(?m)^pid = \d+", "pid = 7", text))
 
     def laps_wrap(d):
         # the absolute laps run over the wrap, the first lap across it
@@ -394,12 +540,16 @@ def cases(folder, measdump):
         # an orderly stop: the file is finished, or a line names it cut or not finished (and what the cut lost)
         ("a file cut at its end", cut, ["meas/%s: an orderly stop left it without its closing status block" % last,
                                         "meas/%s: block " % last]),
+        # the log's own records dropped at the stop (a full log queue) excuse no recording's loss
+        ("a file cut at its end, log records dropped at the stop", cut_log_dropped,
+         ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
         ("a file cut at its end, named", cut_named("meas", "all"), []),
         ("a file cut at its end, named on another drive", cut_named("meas2", "all"),
          ["meas/%s: an orderly stop left it without its closing status block" % last, "meas/%s: block " % last]),
         ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
         ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
+        ("other devices' files on a USB drive", other_devices_stick, []),
         ("a USB copy that goes on after a take-back", usb_copy_gapped(True), []),
         ("a USB copy with a gap nothing names", usb_copy_gapped(False),
          ["two different recordings under the", "usb_meas/%s: block 1 has no records" % first]),
@@ -416,12 +566,22 @@ def cases(folder, measdump):
         ("stamps going back", stamps_back, ["block 1's time stamp goes back", "block 1 has no records"]),
         ("a file removed from the middle of a drive", removed, ["meas/%s and %s: block " % (first, meas[2]),
                                                                  "meas/%s: the log made it" % second]),
+        ("a file cut to its header", cut_to_no_record(145),
+         ["meas/%s: an orderly stop left it with no whole record" % second]),
+        ("a file cut inside its first frame", cut_to_no_record(160),
+         ["meas/%s: an orderly stop left it with no whole record" % second]),
+        # the files of a drive follow each other, each one the log made
+        ("a frame written again in the next file", written_twice,
+         ["meas/%s: block 1's first record at" % second]),
+        ("another run's file on a drive", another_runs_file,
+         ["meas/%s: no line of the log made it" % other_run, "meas/%s: block " % other_run]),
         ("the first file of a start removed", first_removed, ["meas/%s: the log made it" % first,
                                                               "meas/%s: block " % second]),
         ("the last file before the stop removed", last_removed,
          ["meas2/%s: the log made it" % drive_files(folder, "meas2")[-1],
           "meas2/%s: block " % drive_files(folder, "meas2")[-2]]),
         ("a file removed, its loss named", removed_named, []),
+        ("a file without the records of a block", block_dropped, ["meas/%s and %s: block 1 " % (first, meas[2])]),
         # a file the log made is missing, whatever the gaps say
         ("a file removed before a start", removed_at_start, ["meas/%s: the log made it" % second]),
         ("a file removed of a measurement with a condition", removed_with_cfg('adr="0x01040029"', 'adr="0x01040028"'),
@@ -450,16 +610,42 @@ def cases(folder, measdump):
         # a data FIFO's error covers its own block (m01's block 1 is the device's 4th: m02's three come first)
         ("records missing, their FIFO's error", gap_fifo(3, 1, 0), []),
         ("records missing, another FIFO's error", gap_fifo(4, 1, 3), ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a FIFO's error numbered otherwise", gap_fifo(40, 1, 0),
+         ["meas/%s: block 1 has no records" % first]),
+        # a loss line that names no file and no drive excuses nothing
+        ("records missing, a measurement's loss with no word of where", gap_named_where(
+            "m01: 900 records lost", after="starting measurement m03"), ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a write failed with no word of where", gap_named_where(
+            "Backend: write failed, 40 bytes", after="starting measurement m03"),
+         ["meas/%s: block 1 has no records" % first]),
+        ("records missing, a peer's value dropped", gap_named_where(
+            "Diradir2: DK channel - FIFO of magic 0x21 full, record dropped", after="starting measurement m03"),
+         ["meas/%s: block 1 has no records" % first]),
         ("records missing before the stop", stop_later, ["meas/%s: block 1 has no records from" % last,
                                                          "until the stop"]),
         ("records missing before the stop, their loss named", stop_later_named, []),
         # the stop is where its newest record is, on any drive
         ("the newest records missing before the stop", end_missing, ["meas/%s: block 1 has no records from" % last,
                                                                      "until the stop"]),
+        # the stop is the stamp the device gives it
+        ("the stop's stamps given", stop_said, []),
+        ("the newest records missing on both drives, the stop's stamps given", end_lost_on_both,
+         ["meas/%s: block 1 has no records from" % last, "meas2/%s: block 1 has no records from"
+          % drive_files(folder, "meas2")[-1], "until the stop"]),
+        ("records after the stop's stamp", records_after_stop,
+         ["meas/%s: block 1 has records after the stop" % last, "has records after the stop"]),
+        ("the newest records missing, a wrong stamp before the stop", end_missing_wrong_stamp,
+         ["meas/%s: block 1 has no records from" % last, "until the stop"]),
+        ("the newest records missing, the guard ended the stop", guard_ended,
+         ["meas/%s: block 1 has no records from" % last, "until the stop"]),
         # a log that cannot tell is no silence
+        ("a log without a start line of m01", start_line_lost, ["no start of m01 in the log holds its time"]),
+        ("a log without the orderly stop's line", stop_line_lost,
+         ["ended in a shutdown the log has no stop line of: its end cannot be checked"]),
         ("a log without the device's start line", without_start_line, ["the gaps cannot be checked"]),
         ("a log of two devices", two_devices, ["the gaps cannot be checked"]),
         ("a log rotated", rotated, []),
+        ("a log of another PID than the start parameters'", other_pid, ["the gaps cannot be checked"]),
         ("laps over the wrap of the absolute lap", laps_wrap, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",
@@ -474,6 +660,7 @@ class Listed:
     def __init__(self, where, meas_idx, counters, stamps, events, metas=()):
         self.where, self.meas_idx, self.counters = where, meas_idx, counters
         self.drive = where.split("/")[0]
+        self.name = self.header_name = where.split("/")[1]
         self.rc = recording_check.MEASDUMP_SOUND
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
@@ -533,9 +720,15 @@ def event_end_cases():
     return wrong
 
 
+def repeated_stamp_cases():
+    """A record repeated with its stamp in a file is found; [] when it is."""
+    found = recording_check.check_file(Listed("meas/A1", 0, (1, 1, 1, 0), (100, 110, 110, 120), []), False)
+    return [] if any("block 1's time stamp 110 repeats" in p for p in found) else ["a repeated stamp: %s" % found]
+
+
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases() + step_event_cases()
+    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:
@@ -551,7 +744,8 @@ def main():
             os.mkdir(sound)
             for drive in ("meas", "meas2", "cfg"):
                 shutil.copytree(os.path.join(run.folder, drive), os.path.join(sound, drive))
-            shutil.copy(os.path.join(run.folder, "log.txt"), sound)
+            for name in ("log.txt", "start.cfg"):
+                shutil.copy(os.path.join(run.folder, name), sound)
         assert len(drive_files(sound, "meas")) >= 3, drive_files(sound, "meas")
         failed = []
         for what, change, expected in cases(sound, measdump):
@@ -566,6 +760,44 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
+        # an orderly stop without the device's line of its stamp is a note, with it none
+        for what, change, expected in (("without", lambda d: None, True),
+                                       ("with", [c for c in cases(sound, measdump)
+                                                 if c[0] == "the stop's stamps given"][0][1], False)):
+            d = os.path.join(scratch, "case")
+            shutil.copytree(sound, d)
+            notes = []
+            try:
+                change(d)
+                recording_check.check_folder(d, measdump, notes=notes)
+            finally:
+                shutil.rmtree(d)
+            if any("m01: the end of the start at" in n and "could not be checked" in n for n in notes) != expected:
+                failed.append("an orderly stop %s the line of its stamp: notes %s" % (what, notes))
+        # other devices' files are counted in the notes
+        d = os.path.join(scratch, "case")
+        shutil.copytree(sound, d)
+        notes = []
+        try:
+            [c for c in cases(d, measdump) if c[0] == "other devices' files on a USB drive"][0][1](d)
+            recording_check.check_folder(d, measdump, notes=notes)
+        finally:
+            shutil.rmtree(d)
+        if not any("usb_meas: 2 files of other devices left out" in n for n in notes):
+            failed.append("other devices' files not counted: %s" % notes)
+        # a folder that cannot be checked is no sound one: a line and a nonzero exit
+        for what, make in (("no folder", lambda d: None), ("an empty folder", os.mkdir),
+                           ("a folder without its log", lambda d: (shutil.copytree(sound, d),
+                                                                   os.remove(os.path.join(d, "log.txt"))))):
+            d = os.path.join(scratch, "case")
+            make(d)
+            try:
+                r = subprocess.run([sys.executable, recording_check.__file__, "--measdump", measdump, d],
+                                   capture_output=True, text=True)
+            finally:
+                shutil.rmtree(d, ignore_errors=True)
+            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout:
+                failed.append("%s: exit %d, %r" % (what, r.returncode, r.stdout))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

@@ -30,7 +30,7 @@ import time
 from concurrent.futures import ThreadPoolExecutor
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, holds_file, queue_prefix, queued, remove_folder, wait_for  # noqa: E402
+from device_harness import DeviceRun, check_options, holds_file, queue_prefix, queued, remove_folder, wait_for  # noqa: E402
 
 UNREACHABLE = "192.0.2.1"
 
@@ -266,6 +266,8 @@ def renamed_folder(binary, measrctrl, sample):
             assert second.output().count("is gone") == 1, second.output()
 
             os.mkdir(folder)
+            # made again at the old name: no device's log or recordings are in it
+            check_options(folder, log_unusable=True)
             nobody_in(folder)
             reached(first, moved)
             assert first.stop() == 0

@@ -20,8 +20,12 @@ measdump. What it reports:
   lap in a new absolute lap, so a lap may span several absolute laps, but
   only one after the other (absolute laps wrap: they are compared on their
   ring);
-- within a file, a block's time stamps going back (compared wrap-safe);
+- within a file, a block's time stamps going back or repeating (compared
+  wrap-safe); across the files of a measurement on a drive, in their
+  counters' order, the same (recording_gaps.py);
   and, when asked (event_times), an event outside its file's time;
+- (the files on the USB drive that another device recorded, by their
+  header's logger id, are left out and counted in the summary's notes)
 - what a cut leaves and a start removes: an empty measurement file, the part
   file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
 - records lost without a word: a gap in a block's records, within a file or
@@ -33,8 +37,8 @@ measdump. What it reports:
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
-Exit status 0 when nothing was found, 1 with the findings listed, 2 for a
-usage error.
+Exit status 0 when nothing was found, 1 with the findings listed (a folder
+that does not exist or has no log.txt is one), 2 for a usage error.
 """
 import argparse
 import os
@@ -58,6 +62,7 @@ FRAME = re.compile(r"^frame @\d+ block (\d+) ")
 RECORD = re.compile(r"^  record time (\d+) ")
 EVENT_META = re.compile(r"^meta @\d+ type 6 \(event\) length \d+: id 0x([0-9A-F]+) time (\d+) duration (\d+) "
                         r"kind \d+ severity \d+ pid 0x([0-9A-F]+) ")
+LOGGER = re.compile(r"^meta @\d+ type 7 \(time-master ids\) length \d+: .* logger 0x([0-9A-F]+)")
 META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)"
                        r"(?: duration (\d+))?")
 
@@ -85,6 +90,7 @@ class MeasFile:
         r = subprocess.run([measdump, self.path], capture_output=True, text=True, errors="replace")
         self.rc, self.error = r.returncode, r.stderr.strip()
         self.meas_idx = self.counters = self.block_count = None
+        self.logger = None        # the unit id of the device that recorded it (its header's time-master ids)
         self.stamps = {}          # block -> [time stamps in file order]
         self.metas = []           # (type, time) of the metadata blocks that carry one
         self.events = []          # (time, duration) of the events
@@ -98,6 +104,10 @@ class MeasFile:
             m = FRAME.match(line)
             if m:
                 block = int(m.group(1))
+                continue
+            m = LOGGER.match(line)
+            if m:
+                self.logger = int(m.group(1), 16)
                 continue
             m = EVENT_META.match(line)
             if m:   # (source PID, id, time, duration)
@@ -215,6 +225,21 @@ def read_files(folder, measdump, ignore):
     return files
 
 
+UNIT_ID = re.compile(r"startup: unit id 0x([0-9A-Fa-f]+)")
+
+
+def other_devices_files(folder, files):
+    """The files on the USB drive that another device recorded (a stick
+    carried between devices): their header's logger is not one of the unit
+    ids the log gives this device. None are told without a unit id."""
+    log = recording_gaps.read_plain(os.path.join(folder, "log.1.txt")) + \
+        recording_gaps.read_plain(os.path.join(folder, "log.txt"))
+    own = set(int(u, 16) for u in UNIT_ID.findall(log))
+    if not own:
+        return []
+    return [f for f in files if f.drive == "usb_meas" and f.logger is not None and f.logger not in own]
+
+
 def check_file(f, event_times, events_end=None, step_slack=0):
     problems = []
     if f.rc not in (MEASDUMP_SOUND, MEASDUMP_CUT):
@@ -226,6 +251,9 @@ def check_file(f, event_times, events_end=None, step_slack=0):
         for a, b in zip(stamps, stamps[1:]):
             if later(a, b):
                 problems.append("%s: block %d's time stamp goes back from %d to %d" % (f.where, block, a, b))
+                break
+            if a == b:
+                problems.append("%s: block %d's time stamp %d repeats" % (f.where, block, a))
                 break
     if event_times:
         problems += check_event_times(f, events_end, step_slack)
@@ -536,7 +564,7 @@ def check_events_reopened(files, own):
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
-                 ignore=(), lap_order=True, unstored_laps=(), set_back=(), log_unusable=False):
+                 ignore=(), lap_order=True, unstored_laps=(), set_back=(), log_unusable=False, notes=None):
     """The findings in the folder, [] when there are none.
     leftovers: look for what a cut leaves (only once a start is done);
     leftovers_before: only those modified before this time.time() instant;
@@ -548,9 +576,21 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     from storing their counters; set_back: absolute laps at which the test
     set the counters back (check_recordings); log_unusable: the test made
     the log unable to tell (removed or rotated it): no gaps are checked
-    then, where otherwise that is a finding."""
+    then, where otherwise that is a finding; notes: a list that takes what
+    was left out or could not be checked without being a finding (the
+    summary's lines)."""
+    notes = [] if notes is None else notes
+    if not os.path.isdir(folder):
+        return ["%s: no such folder: the recordings cannot be checked" % folder]
+    if not log_unusable and not any(os.path.isfile(os.path.join(folder, name)) for name in ("log.txt", "log.1.txt")):
+        return ["%s: no log.txt: the recordings cannot be checked" % folder]
     ignore = set(ignore)
     files = read_files(folder, measdump, ignore)
+    others = other_devices_files(folder, files)
+    if others:
+        notes.append("usb_meas: %d files of other devices left out (%s)" % (len(others), ", ".join(
+            "0x%08X" % u for u in sorted(set(f.logger for f in others)))))
+        files = [f for f in files if f not in others]
     problems = []
     ends = event_ends(files) if event_times else {}
     stepped = files_after_a_step_back(files)
@@ -563,7 +603,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         problems += check_events_closed(files, pid) if lap_order else []
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
-    problems += recording_gaps.check_gaps(folder, files, told=log_unusable)
+    problems += recording_gaps.check_gaps(folder, files, told=log_unusable, notes=notes)
     if leftovers:
         problems += find_leftovers(folder, leftovers_before, open_paths, ignore)
     return problems
@@ -583,10 +623,13 @@ def main(argv):
     args = p.parse_args(argv)
     if not os.access(args.measdump, os.X_OK):
         p.error("no measdump at %s (--measdump PATH)" % args.measdump)
+    notes = []
     problems = check_folder(args.folder, args.measdump, event_times=args.event_times,
-                            leftovers=not args.no_leftovers)
+                            leftovers=not args.no_leftovers, notes=notes)
     for line in problems:
         print(line)
+    for line in notes:
+        print("note: " + line)
     print("%s: %s" % (args.folder, "%d findings" % len(problems) if problems else "recordings sound"))
     return 1 if problems else 0
 

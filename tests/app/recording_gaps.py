@@ -17,14 +17,15 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   new error ("New error BLK #B, Fifo #.., PID 0xP, Raster R: FullCnt N, TS
   ErrCnt M, .. CurTs S", logged once a second): records of its own block
   refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
-  turn, their conditions after each);
+  turn, their conditions after each; one whose number is not a block of
+  that PID and raster covers nothing);
 - a loss: a line that says records, bytes or a file were lost, dropped, not
   written, cut or not finished, or that a write or flush failed. One that
   names a file covers that file only (and a file missing from the drive
   whose gap it is), on the drive it names (any drive when it names none);
-  one that names only a drive covers that drive; one that names neither but
-  records, bytes or a measurement covers every drive (a log that could not
-  write its own lines may have lost such a line). It covers the stamps it
+  one that names only a drive covers that drive; one that names neither
+  covers nothing (another device's values, a measurement's records with no
+  word of where: it cannot tell which file lost them). It covers the stamps it
   gives ("time stamps X to Y"), else its own moment (within LOG_SLACK);
   a file dropped or no longer written loses its rest too. A drive named
   "not available, records are lost until it is back" is covered until the
@@ -33,12 +34,23 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   control).
 A file removed from the middle of a drive shows as a gap between the files
 around it. A start has its first records on each internal drive at its
-start line's stamp. A start that an orderly stop ended ("Stopping
-measurement", "rtpShutdown: orderly shutdown") has records on each drive
-the log made its files on until that stop: its newest record on any drive
-(not before the log's wall clock places the stop, less LOG_SLACK).
+start line's stamp. A file that no start of the log holds (the start
+before the line that set it up, in its process; for a file no line sets up,
+the start whose time holds it, to the next start or process), and a start that a shutdown
+("rtpShutdown: done") ended with no stop line, cannot be checked: each is a
+finding. A start that an orderly stop ended ("Stopping measurement",
+"rtpShutdown: orderly shutdown", the guard's "rtpShutdown: the stop did not
+end within N ms: the process ends") has records on each drive
+the log made its files on until that stop: the stamp the device gives it
+("m0N: recording stopped at time stamp S", a record after it is a
+finding); without that line its newest record on any drive (not before
+the log's wall clock places the stop, less LOG_SLACK), and a note says the
+end could not be checked.
 
-Besides the gaps: a file the log made on a drive ("opened and checked
+Besides the gaps: the files of a measurement on a drive, in their counters'
+order, hold each block's records in rising stamps (within the time of one
+start of the log: a restart counts on from its own); every file on an internal drive is one a line of the log
+made there; a file the log made on a drive ("opened and checked
 'drive:/NAME'"), or set up for its measurement's internal drives in a start
 that an orderly stop ended, is on that drive unless a line names it lost
 there, the device removed it (old files for room, empty files a cut left)
@@ -46,7 +58,8 @@ or saw it go (a drive pulled or emptied); and a file an orderly stop ended
 has its closing status block unless a line names it cut or not finished
 (or its drive gone). A log without the device's start line ("startup:
 application .., PID P,"; rotated or emptied), or with those of several
-PIDs, cannot tell: that is a finding, unless the caller says so.
+PIDs, or of another PID than start.cfg's, cannot tell: that is a finding,
+unless the caller says so.
 
 Which blocks record without a condition the folder's configuration says
 (cfg/m01.xml, cfg/m03.xml): none of a measurement with a global start
@@ -63,7 +76,9 @@ Log lines carry the date and its milliseconds; a line with a stamp of its
 own moment (a start, a lag, a FIFO error, the time service's "at LocTime",
 "Localtime:") is placed there, and the others by the last such line before
 them and the date since, never before that line (a date set back after a
-stall).
+stall). A line's own stamp places others only where it agrees with the line
+with a stamp before or after it (stamp and date step alike): a lone wrong
+stamp moves nothing.
 """
 import bisect
 import calendar
@@ -112,14 +127,22 @@ RASTER_CODES = {"r1ms": (0, 10), "r2ms": (1,), "r5ms": (2,), "r10ms": (3,), "r20
 # no records lie between the two stamps
 MOVED_FORWARD = re.compile(r"\btime: the time stamp moved forward [\d.]+ ms from (\d+) to (\d+)")
 SYNC = re.compile(r"Initial sync: (\d+)")
-STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$")
+# an orderly stop: a measurement's stop, the process's orderly shutdown, or
+# its guard's end of a stop that took too long (its files are the stop's)
+STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
+                  r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
+# the stamp an orderly stop stopped a measurement's recording at, as the
+# device logs it
+STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
+# the end of the process's orderly shutdown
+SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
 FIFO_ERROR = re.compile(r"New error BLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+), Raster (\d+), .*: FullCnt (\d+), "
                         r"TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
 # the lines that carry the stamp of their own moment: they place themselves
 # and the lines around them on the stamps
-OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6),
+OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6), (STOPPED_AT, 2),
              (re.compile(r"\bsyncState \w+ at LocTime (\d+)"), 1),
              (re.compile(r"\bLocaltime is older than datatime .*Localtime: (\d+),"), 1))
 LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|could not be written)\b|"
@@ -216,6 +239,8 @@ def loss_window(msg, at):
         return None
     d = DRIVE_IN.search(msg)
     names = tuple(FILE_NAME.findall(msg))
+    if not d and not names:   # it says nothing of where: it excuses nothing
+        return None
     s = LOST_STAMPS.search(msg)
     if s:
         lo, hi = int(s.group(1)) & 0xFFFFFFFF, int(s.group(2)) & 0xFFFFFFFF
@@ -247,23 +272,23 @@ def fifo_window(msg, stamp, blocks):
         return None
     number, pid, raster = int(m.group(1)), int(m.group(2), 16), int(m.group(3))
     own = blocks.get(number)
-    if own and own[2:] == (pid, raster):
-        which = {own[:2]}
-    else:   # numbered otherwise than the configuration says: its blocks of that PID and raster
-        which = set(b[:2] for b in blocks.values() if b[2:] == (pid, raster))
+    if not own or own[2:] != (pid, raster):   # numbered otherwise than the configuration says: no block of it known
+        return None
+    which = {own[:2]}
     return Window((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, (), which)
 
 
 class Run:
-    """A start of a measurement that an orderly stop ended: its start
-    stamp, the stop placed on the stamps by the log (wall-clock-placed), and
+    """A start of a measurement (its index) that an orderly stop ended: its
+    start stamp, the stop placed on the stamps by the log (wall-clock-placed),
     the last stamp a record of it may have (the next start, or the stop
-    with LOG_SLACK)."""
+    with LOG_SLACK), and the stamp the device says it stopped at (None
+    where the log has no such line)."""
 
-    def __init__(self, start, stop):
-        self.start, self.stop = start, stop
+    def __init__(self, start, stop, idx=None, device_stop=None):
+        self.start, self.stop, self.idx, self.device_stop = start, stop, idx, device_stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
-        self.stop_stamp = None   # its newest record (stop_stamp())
+        self.stop_stamp = None   # the device's stop, else its newest record (stop_stamp())
 
     def holds(self, stamp, slack=0):
         return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
@@ -286,43 +311,74 @@ class LogCover:
         self.removed = set()  # (drive or None, name) of the files the device removed
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
+        self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
+        self.unstopped = []  # (meas_idx, start stamp) of starts a shutdown ended with no stop line
+        self.file_span = {}  # name -> index in spans of the start it was set up in (None: none of its process)
+        current = {}         # meas_idx -> index in spans of the process's latest start of it
         lines = self._read(text)
-        anchors = [(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None]
+        anchors = self._agreeing([(i, wall, stamp) for i, (wall, stamp, _) in enumerate(lines) if stamp is not None])
         gone = {}   # (meas number, drive) -> stamp since which records are lost
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
+        stops_said = {}      # meas_idx -> the stamp a stop line to come stopped it at
         for i, (wall, stamp, msg) in enumerate(lines):
             at = stamp if stamp is not None else self._place(anchors, i, wall)
             if PID.search(msg):
                 self.start_lines += 1
+                for span in self.spans:   # a new process: the last one's starts ended before it
+                    if span[2] is None:
+                        span[2] = at if at is not None else span[1]
                 running = {}          # what the last process started and no stop ended: killed, not checked
+                stops_said = {}
+                current = {}
                 shutting_down = False
                 continue
             m = START.search(msg)
             if m:
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
+                for span in self.spans:
+                    if span[0] == int(m.group(1)) - 1 and span[2] is None:
+                        span[2] = stamp
+                self.spans.append([int(m.group(1)) - 1, stamp, None])
+                current[int(m.group(1)) - 1] = len(self.spans) - 1
                 for run in stopped:   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
                 if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
-                    run = Run(stamp, stamp)
+                    run = Run(stamp, stamp, int(m.group(1)) - 1)
                     self.runs.setdefault(int(m.group(1)) - 1, []).append(run)
                     stopped.append(run)
                     continue
                 running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
                 stopped = []
                 continue
+            if SHUTDOWN_DONE.search(msg):   # a shutdown the log has no stop line of
+                self.unstopped += sorted(running.items())
+                running = {}
+                continue
             if STOP.search(msg):
                 shutting_down = shutting_down or "rtpShutdown" in msg
                 if at is not None:
                     for idx, since in running.items():
-                        run = Run(since, at)
+                        run = Run(since, at, idx, stops_said.pop(idx, None))
                         self.runs.setdefault(idx, []).append(run)
                         stopped.append(run)
                 running = {}
                 continue
+            m = STOPPED_AT.search(msg)
+            if m:
+                idx, at_stop = int(m.group(1)) - 1, int(m.group(2)) & 0xFFFFFFFF
+                run = next((r for r in reversed(stopped) if r.idx == idx and r.device_stop is None), None)
+                if run is not None:
+                    run.device_stop = at_stop
+                elif idx in running:   # said before the stop's own line
+                    stops_said[idx] = at_stop
+                continue
             self._note_files(msg, at)
+            m = VIRTUAL.search(msg)
+            if m:   # the start it is set up in comes before it in the log, whatever the stamps did
+                self.file_span.setdefault(m.group(1), current.get(0 if m.group(1)[0] == "A" else 2))
             m = LAG.search(msg)
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
@@ -398,6 +454,20 @@ class LogCover:
         if REMOVED.search(msg):
             d = DRIVE_IN.search(msg)
             self.removed.update((d.group(0) if d else None, n) for n in FILE_NAME.findall(msg))
+
+    @staticmethod
+    def _agreeing(anchors):
+        """The lines with a stamp of their own that agree with a neighbour
+        (the one before or after: their stamps and dates step alike, within
+        LOG_SLACK): a lone wrong stamp places no line. A step of the time
+        shows in the lines after it too; a lone anchor is kept."""
+        if len(anchors) < 2:
+            return anchors
+
+        def agree(a, b):
+            return abs(signed(b[2] - a[2]) - (b[1] - a[1]) * STAMPS_PER_MS) <= LOG_SLACK
+        return [a for k, a in enumerate(anchors)
+                if (k and agree(anchors[k - 1], a)) or (k + 1 < len(anchors) and agree(a, anchors[k + 1]))]
 
     @staticmethod
     def _place(anchors, i, wall):
@@ -593,33 +663,161 @@ class Gaps:
                                               period / STAMPS_PER_MS)]
 
 
-def log_unusable(cover, pids):
+START_CFG_PID = re.compile(r"(?m)^pid = (\d+)")
+
+
+def log_unusable(cover, pids, cfg_text=""):
     """Why the log cannot tell whose the records are or where a start
     was (None when it can): no start line of the device (a log rotated
-    or emptied), or starts of different devices."""
+    or emptied), starts of different devices, or a start of another PID
+    than the device's start parameters (cfg_text: start.cfg) give."""
     if not cover.start_lines:
         return "the log has no start line of the device (rotated or emptied?)"
     if len(pids) != 1:
         return "the log has start lines of %d devices (PIDs %s)" % (len(pids), ", ".join(sorted(pids)))
+    m = START_CFG_PID.search(cfg_text)
+    if m and int(m.group(1)) != int(next(iter(pids))):
+        return "the log's start line gives PID %s, start.cfg PID %s" % (next(iter(pids)), m.group(1))
     return None
 
 
-def check_gaps(folder, files, log_text=None, told=False):
+def records_after_stop(gaps):
+    """The records of a run's files stamped after the stamp the device says
+    the run stopped at."""
+    problems = []
+    for idx, runs in sorted(gaps.cover.runs.items()):
+        for run in runs:
+            if run.device_stop is None:
+                continue
+            for f in gaps.files:
+                at = file_begun(gaps, f)
+                if f.meas_idx != idx or at is None or not run.holds(at, GAP_SLACK_START):
+                    continue
+                for block, stamps in sorted(f.stamps.items()):
+                    after = [t for t in stamps if signed(t - run.device_stop) > 0]
+                    if after:
+                        problems.append("%s: block %d has records after the stop at %d (%d of them, to %d)"
+                                        % (f.where, block, run.device_stop, len(after), after[-1]))
+    return problems
+
+
+def ends_unchecked(cover):
+    """The notes of the runs an orderly stop ended whose stop the log does
+    not give: their end cannot be checked."""
+    return ["m%02d: the end of the start at %d could not be checked: the log has no line of the stamp its "
+            "orderly stop stopped it at" % (idx + 1, run.start)
+            for idx, runs in sorted(cover.runs.items()) for run in runs if run.device_stop is None]
+
+
+def check_gaps(folder, files, log_text=None, told=False, notes=None):
     """The gaps in the records of the blocks that record without a condition
     that the log does not cover, the files the log made or set up that are
     missing, and those an orderly stop left unfinished (see above). A log
     that cannot tell is a finding, unless told (the caller knows: then
-    nothing is checked)."""
+    nothing is checked). notes: a list that takes the notes of what could
+    not be checked without being a finding."""
     if log_text is None:
         log_text = read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
     pids = set(PID.findall(log_text))
     cover = LogCover(log_text, block_numbers(folder))
-    why = log_unusable(cover, pids)
+    why = log_unusable(cover, pids, read_plain(os.path.join(folder, "start.cfg")))
     if why:
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
+    if notes is not None:
+        notes += ends_unchecked(cover)
     return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
-            unfinished_at_stop(gaps) + files_missing(gaps))
+            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
+            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps))
+
+
+def files_unheld(gaps):
+    """A file whose time no start of the log holds (a start line lost, a
+    log rotated past it): what it should hold cannot be checked."""
+    problems = []
+    for f in gaps.files:
+        if f.meas_idx is None:   # no header to tell: measdump's finding
+            continue
+        at = file_begun(gaps, f)
+        if at is None:
+            problems.append("%s: neither its records nor the log tell its time: it cannot be checked" % f.where)
+            continue
+        if holding_start(gaps, f) is None:
+            problems.append("%s: no start of m%02d in the log holds its time (%d): it cannot be checked"
+                            % (f.where, f.meas_idx + 1, at))
+    return problems
+
+
+def starts_unstopped(gaps):
+    """A start that a shutdown ended with no stop line in the log: its end
+    cannot be checked."""
+    return ["m%02d: the start at %d ended in a shutdown the log has no stop line of: its end cannot be checked"
+            % (idx + 1, start) for idx, start in gaps.cover.unstopped]
+
+
+def counters_order(group):
+    """The files of a measurement on a drive in the order the device made
+    them: their absolute lap (16 bits, on its ring: from the one after the
+    widest stretch none of them holds), then their fragment."""
+    used = sorted(set(f.counters[3] & 0xFFFF for f in group))
+    first = 0
+    if len(used) > 1:
+        first = max(((b - a) & 0xFFFF, b) for a, b in zip(used[-1:] + used[:-1], used))[1]
+    return sorted(group, key=lambda f: ((f.counters[3] - first) & 0xFFFF, f.counters[2]))
+
+
+def overlaps(gaps):
+    """Within a measurement on a drive, its files in their counters' order
+    make one rising sequence of stamps per block: a file's first record of
+    a block after the last one of the file before (a frame written twice, a
+    file shifted back, another run's file); the stamps go back only across
+    a start the log names at the later file's first record."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        by_start = {}   # the start whose time holds a file -> its files (each start counts on from its own)
+        for f in group:
+            span = holding_start(gaps, f)
+            if f.counters and span is not None:
+                by_start.setdefault(span, []).append(f)
+        for files in by_start.values():
+            prev = {}   # block -> (last stamp, file)
+            for f in counters_order(files):
+                for block, stamps in sorted(f.stamps.items()):
+                    if not stamps:
+                        continue
+                    if block in prev and signed(stamps[0] - prev[block][0]) <= 0:
+                        last, g = prev[block]
+                        problems.append("%s: block %d's first record at %d is not after the last one of %s at %d "
+                                        "(the files of a start on a drive follow each other in their counters' "
+                                        "order)" % (f.where, block, stamps[0], g.where, last))
+                    prev[block] = (stamps[-1], f)
+    return problems
+
+
+def holding_start(gaps, f):
+    """The index in cover.spans of the start that holds the file: the one
+    before the line that set it up in the log (in its process); for a file
+    no line sets up, the one whose time holds it (from its start line to the
+    next start or process). None for none."""
+    if f.name in gaps.cover.file_span:
+        return gaps.cover.file_span[f.name]
+    at = file_begun(gaps, f)
+    if at is None or f.meas_idx is None:
+        return None
+    held = [(signed(at - start), i) for i, (idx, start, end) in enumerate(gaps.cover.spans)
+            if idx == f.meas_idx and signed(at - start) >= -GAP_SLACK_START and
+            (end is None or signed(at - end) <= LOG_SLACK)]
+    return min(held)[1] if held else None   # the latest start before it (a span's end is only placed)
+
+
+def files_unmade(gaps):
+    """A file on an internal drive that no line of the log made there, nor
+    set up for its measurement's drives (a kill may take the line of the
+    file's opening, never the one before it that set it up)."""
+    made = set(gaps.cover.made)
+    return ["%s: no line of the log made it on its drive" % f.where for f in gaps.files
+            if f.drive in ("meas", "meas2") and (DRIVE_OF[f.drive], f.name) not in made and
+            f.name not in gaps.cover.virtual]
 
 
 def gaps_within_files(gaps):
@@ -639,16 +837,21 @@ def gaps_within_files(gaps):
 
 def gaps_between_files(gaps):
     """Records missing between consecutive files of a measurement on a
-    drive (a file missing from its middle)."""
+    drive (a file missing from its middle): each block's first record in a
+    file against its last one in the file before that holds it (a file
+    without records of the block in between compares nothing)."""
     problems = []
     for drive_dir, group in gaps.groups():
         on_drive = file_order(group)
         names = set(f.name for f in on_drive)
-        for f, g in zip(on_drive, on_drive[1:]):
-            for block in gaps.free(f):
-                if g.stamps.get(block) and block in gaps.free(g):
+        before = {}   # block -> the file before with its records (one without any between them is passed over)
+        for g in on_drive:
+            for block in gaps.free(g):
+                f = before.get(block)
+                if f is not None:
                     problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
                                             g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
+                before[block] = g
     return problems
 
 
@@ -677,9 +880,12 @@ STOP_SLACK = 50 * STAMPS_PER_MS
 
 
 def stop_stamp(gaps, run):
-    """The stop of a run on the stamps: its newest record on any drive, of
-    any measurement (not before the stop the log's wall clock places,
-    less LOG_SLACK)."""
+    """The stop of a run on the stamps: the stamp the device says it stopped
+    the measurement at; without that line, its newest record on any drive,
+    of any measurement (not before the stop the log's wall clock places,
+    less LOG_SLACK): its end cannot be checked then (ends_unchecked)."""
+    if getattr(run, "device_stop", None) is not None:
+        return run.device_stop
     if getattr(run, "stop_stamp", None) is None:
         at = (run.stop - LOG_SLACK) & 0xFFFFFFFF
         for f in gaps.files:
@@ -768,23 +974,38 @@ def named_after(f, group):
 
 def unfinished_at_stop(gaps):
     """A file an orderly stop ended without its closing status block (cut
-    at its end), that no line names as lost, cut or not finished on its
-    drive, and whose drive the log did not name as gone then."""
+    at its end, or cut before its first whole record), that no line names
+    as lost, cut or not finished on its drive, and whose drive the log did
+    not name as gone then."""
     problems = []
     for f in gaps.files:
-        if f.rc != CUT or not any(f.stamps.values()):
+        if f.rc != CUT:
             continue
-        if not any(run.holds(first_stamp(f), GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
+        at = file_begun(gaps, f)
+        if at is None or not any(run.holds(at, GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
             continue
         drive = DRIVE_OF.get(f.drive)
         if gaps.cover.names_unfinished(drive, f.name):
             continue
-        if gaps.cover.drive_lost(drive, last_stamp(f)):
+        if gaps.cover.drive_lost(drive, last_stamp(f) if any(f.stamps.values()) else at):
             continue
         how = f.error.splitlines()[-1].split("file cut: ")[-1] if f.error else "cut"
-        problems.append("%s: an orderly stop left it without its closing status block (measdump: %s), and no "
-                        "line names it cut or not finished" % (f.where, how))
+        what = "without its closing status block" if any(f.stamps.values()) else "with no whole record"
+        problems.append("%s: an orderly stop left it %s (measdump: %s), and no line names it cut or not finished"
+                        % (f.where, what, how))
     return problems
+
+
+def file_begun(gaps, f):
+    """The stamp a file began at: its first record, else its initial time
+    stamp (a file cut before its first whole record), else the log's line
+    that made it on its drive; None when nothing tells."""
+    if any(f.stamps.values()):
+        return first_stamp(f)
+    init = [t for kind, t in getattr(f, "metas", ()) if kind == 4]
+    if init:
+        return init[0]
+    return gaps.cover.made.get((DRIVE_OF.get(f.drive), f.name))
 
 
 
