@@ -306,6 +306,7 @@ class LogCover:
         self.runs = {}       # meas_idx -> [Run]
         self.made = {}       # (drive, name) -> stamp of the line that made the file on that drive
         self.virtual = {}    # name -> stamp of the line that set the file up for its drives
+        self.virtual_stopped = set()  # names set up in a start that an orderly stop ended
         self.named = []      # (drive or None, name) of the files a loss line names
         self.unfinished = []  # (drive or None, name) of those it names cut or not finished
         self.removed = set()  # (drive or None, name) of the files the device removed
@@ -322,6 +323,7 @@ class LogCover:
         shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
         stops_said = {}      # meas_idx -> the stamp a stop line to come stopped it at
+        set_up = []          # names set up since the process's last stop: a kill takes them unwritten
         for i, (wall, stamp, msg) in enumerate(lines):
             at = stamp if stamp is not None else self._place(anchors, i, wall)
             if PID.search(msg):
@@ -331,6 +333,7 @@ class LogCover:
                         span[2] = at if at is not None else span[1]
                 running = {}          # what the last process started and no stop ended: killed, not checked
                 stops_said = {}
+                set_up = []
                 current = {}
                 shutting_down = False
                 continue
@@ -359,6 +362,8 @@ class LogCover:
                 continue
             if STOP.search(msg):
                 shutting_down = shutting_down or "rtpShutdown" in msg
+                self.virtual_stopped.update(set_up)
+                set_up = []
                 if at is not None:
                     for idx, since in running.items():
                         run = Run(since, at, idx, stops_said.pop(idx, None))
@@ -379,6 +384,10 @@ class LogCover:
             m = VIRTUAL.search(msg)
             if m:   # the start it is set up in comes before it in the log, whatever the stamps did
                 self.file_span.setdefault(m.group(1), current.get(0 if m.group(1)[0] == "A" else 2))
+                if shutting_down:   # begun as the process stopped: its fast stop ends it
+                    self.virtual_stopped.add(m.group(1))
+                else:
+                    set_up.append(m.group(1))
             m = LAG.search(msg)
             if m:
                 lagged = int(m.group(1)) * STAMPS_PER_MS
@@ -1021,8 +1030,10 @@ def files_missing(gaps):
     dirs = dict((v, k) for k, v in DRIVE_OF.items())
     expected = dict(cover.made)
     for name, at in cover.virtual.items():
-        # a kill takes what was not written yet: only a start an orderly stop ended makes them all
-        if at is None or not any(run.holds(at) for run in cover.runs.get(0 if name[0] == "A" else 2, ())):
+        # a kill takes what was not written yet: only a start an orderly stop ended makes them all.
+        # Which process set a file up, the log's order tells: after a kill the next process's
+        # stamps may go on from where the killed one's stopped.
+        if name not in cover.virtual_stopped:
             continue
         for drive, made_name in cover.made:
             if made_name[0] == name[0] and dirs.get(drive) in ("meas", "meas2"):
