@@ -52,6 +52,7 @@ struct MeasAppStore_FileInfo_s {
     uint32_t closeType;
     uint32_t initTs;                    // 0.1 ms: the lap/fragment trigger's, else the first record's
     uint32_t lapTs;                     // the lap/fragment trigger stamp it began under, 0 = none since the start
+    uint32_t trigger;                   // the number of that trigger (LapOutFraState::trigger)
     uint32_t closeTs;                   // records up to it belong here; unset = 0xFFFFFFFF
     uint32_t closeDeadline;             // unset = 0xFFFFFFFF
     uint8_t closeable;                  // only the oldest file of a measurement may close

@@ -332,12 +332,48 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     else if (r == 2) meas_app_store_frame(block);
 }
 
+namespace {
+uint8_t floodNoFile;
+
+// The triggers between the file before and the new one made no file of
+// this measurement: the next came before any of its records after them was
+// stored (the logging raster stores them a while after they were taken),
+// so the records of their time went on in the file before. Each is named.
+// (Told once the file is made: the counters' lock is taken for the names.)
+struct TriggersPassed {
+    uint32_t before = 0, made = 0, madeLapTs = 0;
+    char beforeName[40], madeName[40];
+};
+void nameTriggersWithoutFile(unsigned m, const TriggersPassed& p) {
+    if (!p.before || !p.made || p.made - p.before < 2 || p.made - p.before > 64) return;
+    for (uint32_t t = p.before + 1; t != p.made; ++t) {
+        LapOutFraState s{};
+        char name[16] = "";
+        uint32_t next = p.madeLapTs;
+        LapOutFraState n{};
+        if (LapOutFra_stateOfTrigger(t + 1, &n)) next = n.timeStamp;
+        if (!LapOutFra_stateOfTrigger(t, &s) ||
+            LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(m), s.outing, s.lap, s.fragment, s.absLap) < 0) {
+            SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file of a trigger between '%s' and "
+                                            "'%s': the next came before a record of m0%u after it was stored",
+                          m + 1, p.beforeName, p.madeName, m + 1);
+            continue;
+        }
+        SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file '%s' of the trigger at %u: the next "
+                                        "came at %u, before a record of m0%u after it was stored; the records of "
+                                        "that time are in '%s'",
+                      m + 1, name, unsigned(s.timeStamp), unsigned(next), m + 1, p.beforeName);
+    }
+}
+}  // namespace
+
 int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d || !lof) return 1;
     const unsigned m = block->measIdx;
     if (!queueLock("meas_app_open_file()")) return 1;
     MeasAppStore_FileInfo_s *match = nullptr, *pred = nullptr, *file = nullptr;
+    TriggersPassed passed;
     bool first = true, anyQueued = false;
     for (auto* f = gQueueHead; f; f = f->qNext) {
         if (f->measIdx != m) continue;
@@ -398,6 +434,14 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         // before a step, or before the start).
         f->initTs = lapTs ? lapTs : ts;
         f->lapTs = lapTs;
+        f->trigger = lof->trigger;
+        if (pred) {
+            passed.before = pred->trigger;
+            passed.made = f->trigger;
+            passed.madeLapTs = f->lapTs;
+            std::memcpy(passed.beforeName, pred->name, sizeof passed.beforeName);
+            std::memcpy(passed.madeName, f->name, sizeof passed.madeName);
+        }
         f->closeTs = MEAS_TS_UNSET;
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
@@ -431,6 +475,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         syslogx(151, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u", file->name,
                 lof->timeStamp, file->lapTs);
     queueUnlock();
+    nameTriggersWithoutFile(m, passed);
     return 0;
 }
 
