@@ -10,6 +10,7 @@
 #include <set>
 
 #include "crawling_writer.h"
+#include "logging/drives/meas_app_disks.h"
 #include "store_fixture.h"
 
 using namespace measure::store;
@@ -417,6 +418,16 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     ASSERT_TRUE(meas_file_read(internal[second].data(), internal[second].size(), in, err, &layouts())) << err;
     EXPECT_EQ(usb[second].size() + named[0].bytes, internal[second].size());
     EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
+
+    // the copy a later arrival makes of it completes the writer's file under
+    // its name: a name holds one recording on every drive
+    auto hex = [&](size_t at, size_t n) { return uint16_t(std::strtoul(second.substr(at, n).c_str(), nullptr, 16)); };
+    meas_app_setCopyStartDelay(0);
+    meas_app_copyFileTask(hex(1, 2), hex(3, 2), uint16_t(hex(5, 3) << 4 | hex(9, 1)), hex(10, 2), 0,
+                          const_cast<char*>("usb_meas:"), 0);
+    auto after = files("usb_meas");
+    EXPECT_EQ(after.size(), usb.size()) << "a second copy";
+    EXPECT_TRUE(after[second] == internal[second]) << "not completed under its name: " << testing::PrintToString(takeLogTexts());
 }
 
 // The USB drive is pulled while its writer is held in a write and laps go
