@@ -430,6 +430,39 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     EXPECT_TRUE(after[second] == internal[second]) << "not completed under its name: " << testing::PrintToString(takeLogTexts());
 }
 
+// As above, but the file begun while the writer was away closes before
+// any more of its blocks come: it is never made on the USB drive, and its
+// loss says so, not that it is made after the gap.
+TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayAndClosedBeforeItsReturnIsNotOnTheDrive) {
+    MeasStoreWriteCounters heldCounts{};
+    uint32_t ts = 100000;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 100);
+            return be->writerCount() == 1;
+        },
+        20000));
+    LapOutFra_setFragmentTrig(ts - 5);
+    feedBoth(ts, 100);
+    const std::string second = blocks[0].storeData->file->name;
+    for (auto& b : blocks) meas_app_store_frame(&b);   // all its records are queued while the writer is away
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 1; }, 5000));
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    EXPECT_FALSE(logContains(log, "made after the gap")) << testing::PrintToString(log);
+    std::vector<Loss> of;
+    for (const auto& l : losses(log, "usb_meas:"))
+        if (l.path == second) of.push_back(l);
+    ASSERT_EQ(of.size(), 1u) << testing::PrintToString(log);
+    EXPECT_NE(of[0].rest.find(": they are not on this drive"), std::string::npos) << of[0].rest;
+    EXPECT_FALSE(files("usb_meas").count(second));
+}
+
 // The USB drive is pulled while its writer is held in a write and laps go
 // by: let go, the writer finds its drive gone. Each file of that time is
 // named on the USB drive by its name with the bytes, blocks and stamps it
