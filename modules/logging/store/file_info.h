@@ -34,6 +34,10 @@ struct MeasAppStoreBlockData {
     uint32_t recordLength;
     uint8_t mode;                       // bits 0, 1, 2, 4: the block keeps its file on close requests
     MeasBlock* owner;
+    // the file a lap or fragment trigger closed for it (its trigger, 0 for
+    // none, and name): the one before the next file it opens
+    uint32_t leftTrigger;
+    char leftName[40];
 };
 
 struct MeasAppStore_FileInfo_s {

@@ -299,7 +299,15 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
     const uint32_t ts = block->latestTimeStamp;
     const uint32_t closeTs = d->file->closeTs;
     if (int32_t(ts - lofTs) <= 0 && (closeTs == MEAS_TS_UNSET || int32_t(ts - closeTs) <= 0)) return;
+    const uint32_t trigger = d->file->trigger;
+    char name[sizeof d->leftName];
+    static_assert(sizeof name == sizeof d->file->name);
+    std::memcpy(name, d->file->name, sizeof name);
     meas_app_close_file(block, SB_LAPTRIG);
+    if (d->file) return;   // the block keeps its file
+    // the file the block opens next follows this one (which may leave the queue before)
+    d->leftTrigger = trigger;
+    std::memcpy(d->leftName, name, sizeof name);
 }
 
 void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
@@ -338,15 +346,33 @@ uint8_t floodNoFile;
 // The triggers between the file before and the new one made no file of
 // this measurement: the next came before any of its records after them was
 // stored (the logging raster stores them a while after they were taken),
-// so the records of their time went on in the file before. Each is named.
+// so the records of their time went on in the file before. For the
+// measurement's first file those are the triggers whose time ends after its
+// first record, which the new file holds. Each is named.
 // (Told once the file is made: the counters' lock is taken for the names.)
 struct TriggersPassed {
-    uint32_t before = 0, made = 0, madeLapTs = 0;
+    bool before = false;   // there is a file before
+    uint32_t beforeTrigger = 0, made = 0, madeLapTs = 0, firstTs = 0;
     char beforeName[40], madeName[40];
 };
+constexpr uint32_t kTriggersNamed = 16;   // as many as the counters keep
+
 void nameTriggersWithoutFile(unsigned m, const TriggersPassed& p) {
-    if (!p.before || !p.made || p.made - p.before < 2 || p.made - p.before > 64) return;
-    for (uint32_t t = p.before + 1; t != p.made; ++t) {
+    if (!p.made) return;
+    uint32_t from = p.beforeTrigger + 1;
+    if (!p.before) {
+        from = p.made;
+        for (uint32_t end = p.madeLapTs; from > 1 && p.made - from < kTriggersNamed;) {
+            LapOutFraState s{};
+            if (!end || int32_t(end - p.firstTs) <= 0 || !LapOutFra_stateOfTrigger(from - 1, &s)) break;
+            --from;
+            end = s.timeStamp;
+        }
+    } else if (!p.beforeTrigger || p.made - p.beforeTrigger > kTriggersNamed) {
+        return;
+    }
+    const char* into = p.before ? p.beforeName : p.madeName;
+    for (uint32_t t = from; int32_t(p.made - t) > 0; ++t) {
         LapOutFraState s{};
         char name[16] = "";
         uint32_t next = p.madeLapTs;
@@ -354,15 +380,15 @@ void nameTriggersWithoutFile(unsigned m, const TriggersPassed& p) {
         if (LapOutFra_stateOfTrigger(t + 1, &n)) next = n.timeStamp;
         if (!LapOutFra_stateOfTrigger(t, &s) ||
             LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(m), s.outing, s.lap, s.fragment, s.absLap) < 0) {
-            SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file of a trigger between '%s' and "
-                                            "'%s': the next came before a record of m0%u after it was stored",
-                          m + 1, p.beforeName, p.madeName, m + 1);
+            SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file of a trigger before '%s': the "
+                                            "next came before a record of m0%u after it was stored",
+                          m + 1, p.madeName, m + 1);
             continue;
         }
-        SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file '%s' of the trigger at %u: the next "
-                                        "came at %u, before a record of m0%u after it was stored; the records of "
-                                        "that time are in '%s'",
-                      m + 1, name, unsigned(s.timeStamp), unsigned(next), m + 1, p.beforeName);
+        // (at most one a trigger: no flood limit)
+        syslogx(148, "meas_app_open_file(): m0%u has no file '%s' of the trigger at %u: the next came at %u, before a "
+                     "record of m0%u after it was stored; the records of that time are in '%s'",
+                m + 1, name, unsigned(s.timeStamp), unsigned(next), m + 1, into);
     }
 }
 }  // namespace
@@ -435,13 +461,15 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->initTs = lapTs ? lapTs : ts;
         f->lapTs = lapTs;
         f->trigger = lof->trigger;
-        if (pred) {
-            passed.before = pred->trigger;
-            passed.made = f->trigger;
-            passed.madeLapTs = f->lapTs;
-            std::memcpy(passed.beforeName, pred->name, sizeof passed.beforeName);
-            std::memcpy(passed.madeName, f->name, sizeof passed.madeName);
-        }
+        // the file before: the newest queued one, or the one a trigger
+        // just closed for this block (it may have left the queue already)
+        passed.before = pred != nullptr || d->leftTrigger != 0;
+        passed.beforeTrigger = pred ? pred->trigger : d->leftTrigger;
+        passed.made = f->trigger;
+        passed.madeLapTs = f->lapTs;
+        passed.firstTs = ts;
+        std::snprintf(passed.beforeName, sizeof passed.beforeName, "%s", pred ? pred->name : d->leftName);
+        std::memcpy(passed.madeName, f->name, sizeof passed.madeName);
         f->closeTs = MEAS_TS_UNSET;
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
@@ -469,6 +497,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         file = f;
     }
     blockLink(file, d);
+    d->leftTrigger = 0;
     d->fileInitTs = file->lapTs;
     d->lapTs = file->lapTs;
     if (lof->timeStamp != file->lapTs)
@@ -488,6 +517,7 @@ void leaveFile(MeasBlock* block, unsigned sbType, bool closeWhenLast) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d) return;
     if (d->mode & kModeKeepFile) return;
+    d->leftTrigger = 0;   // (set again after a trigger's close)
     MeasAppStore_FileInfo_s* f = d->file;
     if (!f || f->vfIdx < 0) {
         syslogx(147, "meas_app_close_file(): InfoPtr 0x%X, FileInfo_ptr 0x%X, #%d, '%s'", d ? 1u : 0u, f ? 1u : 0u,

@@ -259,12 +259,11 @@ TEST_F(StoreIntegrity, AStopSoonAfterTriggersClosesTheWaitingFilesInQueueOrderEa
 // Two lap triggers 2 ms apart, the records of that time stored only after
 // the second (the logging raster drains the FIFOs later): the lap between
 // them has no record of its own in this measurement, whose records of its
-// time go on in the file before. Every lap has its file on the drive, or a
-// line names the one not made and says why.
+// time go on in the file before (or, before its first file, in the file
+// the second begins). Every lap has its file on the drive, or a line names
+// the one not made and says why.
 TEST_F(StoreIntegrity, ALapOfTwoMillisecondsHasItsFileOrALineSaysWhyNot) {
     configure();
-    uint32_t ts = 1000;
-    feedBoth(ts, 50);
     auto nameNow = [] {
         LapOutFraState s{};
         LapOutFra_getState(&s);
@@ -272,12 +271,17 @@ TEST_F(StoreIntegrity, ALapOfTwoMillisecondsHasItsFileOrALineSaysWhyNot) {
         LapOutFra_genFilenameAbsLap(n, sizeof n, 0, s.outing, s.lap, s.fragment, s.absLap);
         return std::string(n);
     };
-    std::vector<std::string> laps{nameNow()};
-    LapOutFra_setLapOutCnt(2, 1, ts);
-    laps.push_back(nameNow());
-    LapOutFra_setLapOutCnt(3, 1, ts + 20);
-    laps.push_back(nameNow());
-    feedBoth(ts, 50);
+    uint32_t ts = 1000;
+    std::vector<std::string> laps;
+    for (bool first : {true, false}) {
+        if (!first) feedBoth(ts, 50);
+        const uint16_t lap = first ? 2 : 4;
+        LapOutFra_setLapOutCnt(lap, 1, ts);
+        laps.push_back(nameNow());
+        LapOutFra_setLapOutCnt(lap + 1, 1, ts + 20);
+        laps.push_back(nameNow());
+        feedBoth(ts, 50);
+    }
     closeAndDrain();
     const auto log = takeLogTexts();
     auto fs = readFiles();
