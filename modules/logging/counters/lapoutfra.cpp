@@ -208,11 +208,6 @@ void moveToFreeName(const char* who, int level, const NameSearch& s) {
     if (s.skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, s.skipped, s.name);
 }
 
-// The lap-stack reset rewrites hundreds of NVRAM elements (in memory; the
-// disk gets them behind us, in one write): it runs after the mutex is given,
-// so that the logging raster, which reads the counters for every record,
-// sees the new lap or outing at once and does not go on filing the new
-// outing's records into the old file meanwhile.
 // The newest triggers' counters: a measurement whose records of a short
 // lap came only after the next trigger names the file it did not make.
 constexpr uint32_t kTriggersKept = 16;
@@ -225,6 +220,11 @@ void noteTrigger() {
     triggers[state.trigger % kTriggersKept] = state;
 }
 
+// The lap-stack reset rewrites hundreds of NVRAM elements (in memory; the
+// disk gets them behind us, in one write): it runs after the mutex is given,
+// so that the logging raster, which reads the counters for every record,
+// sees the new lap or outing at once and does not go on filing the new
+// outing's records into the old file meanwhile.
 void resetLapstackHistory() {
     if (hooks.lapstackResetHistory) hooks.lapstackResetHistory();
 }

@@ -21,8 +21,7 @@ enum class MeasOwnStart {
 // drive's writer of this run made under that name and has closed
 // (meas_app_writerLetGo) may differ after the file header (it has a gap):
 // it is cut back to its first differing byte and completed from there.
-// piece is asked
-// with the bytes the file holds by then: false ends the completion there
-// (FAILED, not logged: the caller's stop names it).
+// piece is asked with the bytes the file holds by then: false ends the
+// completion there (FAILED, not logged: the caller's stop names it).
 MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from, const char* destDrive,
                                        const std::function<bool(int64_t held)>& piece);
