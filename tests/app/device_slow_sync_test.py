@@ -23,6 +23,8 @@ With the NVRAM's syncs alone slowed to a second: six clients that trigger
 laps every 0.3 s are each answered within 5 s and every lap has its file on
 every drive; a stop among them or during the start ends within 5 s, and
 names what the NVRAM's disk lacks when it cannot be written.
+Two clients that trigger a lap at once, ten times: every lap has its file
+on each internal drive, or a line names the one a measurement did not make.
 With every sync at 4 s, a USB drive and a stop 4.5 s after two laps, every
 file each drive lacks, or lacks the end of, is named by a line of the stop;
 with every sync at 20 s from the start, a SIGTERM 5 s in ends the device
@@ -371,6 +373,47 @@ def test_lap_triggers_share_slow_nvram_writes(binary, sample, lib, work, scale):
             recorded = {int(name[3:5], 16) for name in drive_files(run.folder, drive)}
             missing = sorted(lap for lap in laps if lap & 0xFF not in recorded)
             assert not missing, "%s: no file of the laps %s: %s" % (drive, missing, drive_files(run.folder, drive))
+
+
+def test_laps_a_moment_apart_each_have_a_file(binary, sample, lib, work, scale):
+    """Two clients trigger a lap at once, ten times: the triggers lie a few ms
+    apart, less than m03's raster and the logging raster's drain. Every lap
+    answered has its file on each internal drive, or the log names the file
+    the measurement did not make (its next trigger came before any of its
+    records of that lap were stored)."""
+    with DeviceRun(sample, "tav9-twolaps-") as run:
+        dev = start_slowed(run, binary, lib, os.path.join(work, "twolaps_ms"))
+        # laps while both measurements record (a lap before a measurement's
+        # first record has none of its records)
+        wait_for(lambda: all("starting measurement %s" % m in dev.log() for m in ("m01", "m03")),
+                 "both measurements to record", 30.0 * scale)
+        pair = [connect(run.folder, 30.0 * scale) for _ in range(2)]
+        laps = set()
+        try:
+            for _ in range(10):
+                for s in pair:
+                    s.sendall(b"lof_laptrig\n")
+                for s in pair:
+                    answer = read_answer(s)
+                    assert "value = 0 " in answer, answer
+                    laps.add(parse_state(answer)[0] & 0xFF)
+                time.sleep(0.4)
+        finally:
+            for s in pair:
+                s.close()
+        time.sleep(1.0)
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        log = dev.log()
+        named = {}
+        for name in re.findall(r"has no file '([AB][0-9a-f]{7}\.[0-9a-f]{3})'", log):
+            named.setdefault(name[0], set()).add(int(name[3:5], 16))
+        for drive, letter in (("meas", "A"), ("meas2", "B")):
+            recorded = {int(name[3:5], 16) for name in drive_files(run.folder, drive)}
+            missing = sorted(lap for lap in laps if lap not in recorded and lap not in named.get(letter, set()))
+            assert not missing, "%s: no file of the laps %s and no line says why: %s" % (
+                drive, missing, drive_files(run.folder, drive))
+        dev.check_clean()
+    print("%d laps a moment apart: %s named as not made" % (len(laps), {k: sorted(v) for k, v in named.items()}))
 
 
 def make_folder_at(path):
@@ -776,6 +819,7 @@ MODES = {
     "stick": lambda b, m, s, lib, w, sc: test_slow_stick_gives_up_its_oldest_files(b, m, s, w, sc),
     "pulled": lambda b, m, s, lib, w, sc: test_stick_pulled_while_its_writer_is_in_a_sync(b, m, s, w, sc),
     "hung": lambda b, m, s, lib, w, sc: test_hung_stick_holds_what_it_says(b, s, w, sc),
+    "twolaps": lambda b, m, s, lib, w, sc: test_laps_a_moment_apart_each_have_a_file(b, s, lib, w, sc),
 }
 
 

@@ -208,6 +208,18 @@ void moveToFreeName(const char* who, int level, const NameSearch& s) {
     if (s.skipped) syslogx(level, "%s: %u file names in use skipped, the next file is %s", who, s.skipped, s.name);
 }
 
+// The newest triggers' counters: a measurement whose records of a short
+// lap came only after the next trigger names the file it did not make.
+constexpr uint32_t kTriggersKept = 16;
+LapOutFraState triggers[kTriggersKept];
+
+// With the mutex held, after a trigger set the counters and its stamp.
+void noteTrigger() {
+    ++state.trigger;
+    if (state.trigger == 0) state.trigger = 1;   // 0 stays "none"
+    triggers[state.trigger % kTriggersKept] = state;
+}
+
 // The lap-stack reset rewrites hundreds of NVRAM elements (in memory; the
 // disk gets them behind us, in one write): it runs after the mutex is given,
 // so that the logging raster, which reads the counters for every record,
@@ -345,6 +357,7 @@ void LapOutFra_initLapOutCnt(uint16_t lap, uint16_t outing) {
     state.outing = outing;
     moveToFreeName("LapOutFra_initLapOutCnt()", 151, found);
     std::atomic_ref<uint8_t>(state.valid).store(1, std::memory_order_release);
+    noteTrigger();   // the counters files begin under, as a trigger's
     syslogx(151, "LapOutFra_initLapOutCnt(): Starting with file: %s", found.name);
     publishAll();
     lapOutFra_update();
@@ -378,6 +391,7 @@ void LapOutFra_setLapOutCnt(uint16_t lap, uint16_t outing, uint32_t timeStamp) {
     state.outing = outing;
     moveToFreeName("LapOutFra_setLapOutCnt()", 148, found);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    noteTrigger();
     publishAll();
     lapOutFra_update();
     semGive(LapOutFraSem);
@@ -418,6 +432,7 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp, LapOutFraState* stepped) {
     if (stepped) *stepped = state;   // mutex held: the counters the step is made of
     moveToFreeName("LapOutFra_setFragmentTrig()", 148, found);
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    noteTrigger();
     *signals.fractr = state.fragment & 0xFF;
     *signals.abslap = state.absLap;
     lapOutFra_update();
@@ -435,6 +450,7 @@ void LapOutFra_stepFragment(uint32_t timeStamp) {
     while (state.absLap != absLap) lapOutFra_incAbsLapCounter();   // as a split's name skip does
     state.fragment = fragment;
     std::atomic_ref<uint32_t>(state.timeStamp).store(timeStamp, std::memory_order_relaxed);
+    noteTrigger();
     *signals.fractr = state.fragment & 0xFF;
     *signals.abslap = state.absLap;
     lapOutFra_update();
@@ -511,6 +527,15 @@ void LapOutFra_getState(LapOutFraState* out) {
     semGive(LapOutFraSem);
 }
 
+bool LapOutFra_stateOfTrigger(uint32_t trigger, LapOutFraState* out) {
+    if (!out || trigger == 0 || !takeMutex()) return false;
+    const LapOutFraState& t = triggers[trigger % kTriggersKept];
+    const bool kept = t.trigger == trigger;
+    if (kept) *out = t;
+    semGive(LapOutFraSem);
+    return kept;
+}
+
 bool LapOutFra_lastStoreOk() { return tlStoreOk; }
 
 // Read by the logging task and the rasters while the shell or the command
@@ -545,6 +570,7 @@ void LapOutFra_resetForTest() {
     if (LapOutFraSem) semDelete(LapOutFraSem);
     LapOutFraSem = nullptr;
     state = {};
+    for (auto& t : triggers) t = {};
     hooks = {};
     floodSetInvalid = floodSetOther = floodFragTrig = 0;
     storedStamp.store(0);

@@ -16,6 +16,7 @@ struct LapOutFraState {
     uint16_t fragment;
     uint32_t timeStamp;     // time_getTimestamp() of the last lap or fragment trigger
     uint8_t valid;          // 1 once set for logging
+    uint32_t trigger;       // counts the lap and fragment triggers (0: none yet)
 };
 
 // Calls into modules built on top of the counters; each may be null.
@@ -54,6 +55,9 @@ void LapOutFra_setFragmentTrig(uint32_t timeStamp, LapOutFraState* stepped = nul
 // free names, LapOutFra_skipNamesInUse, before it makes files).
 void LapOutFra_stepFragment(uint32_t timeStamp);
 void LapOutFra_getState(LapOutFraState* out);
+// The counters the trigger numbered `trigger` (LapOutFraState::trigger) set,
+// with its stamp; false when it is not among the last few kept.
+bool LapOutFra_stateOfTrigger(uint32_t trigger, LapOutFraState* out);
 // False when the NVRAM refused a store of the calling task's last
 // initLapOutCnt, setLapOutCnt or setFragmentTrig (the counters then changed
 // in memory only). The stores it took go to the disk behind the caller:

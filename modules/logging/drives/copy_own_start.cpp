@@ -5,7 +5,12 @@
 // at least the whole file header, and match the source byte for byte over
 // all it holds. Then only the bytes after its end are written, at their
 // place: what it holds is never rewritten, and a file cut again (the drive
-// pulled once more) is still a start of the recording.
+// pulled once more) is still a start of the recording. The one exception is
+// the file the drive's own writer of this run made under that name and has
+// closed, which differs after the file header (it gave up blocks of the
+// recording, or went on after a time away): it is this recording too, cut
+// back to its first byte that differs and completed from there, so that the
+// name holds one recording on every drive.
 #include "logging/drives/copy_own_start.h"
 
 #include <fcntl.h>
@@ -18,6 +23,7 @@
 #include <memory>
 #include <new>
 
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/format/meas_file.h"
 #include "platform/files.h"
@@ -58,16 +64,17 @@ bool writeAt(int fd, const char* buf, size_t n, off_t off) {
     return true;
 }
 
-// Whether the first `length` bytes of both files are the same; false also
-// when either cannot be read that far.
-bool samePrefix(int a, int b, off_t length, char* bufA, char* bufB) {
+// How many of the first `length` bytes of both files are the same; -1 when
+// either cannot be read that far.
+off_t samePrefix(int a, int b, off_t length, char* bufA, char* bufB) {
     for (off_t off = 0; off < length;) {
         const size_t n = size_t(std::min<off_t>(off_t(kPiece), length - off));
-        if (readAt(a, bufA, n, off) != ssize_t(n) || readAt(b, bufB, n, off) != ssize_t(n)) return false;
-        if (std::memcmp(bufA, bufB, n) != 0) return false;
+        if (readAt(a, bufA, n, off) != ssize_t(n) || readAt(b, bufB, n, off) != ssize_t(n)) return -1;
+        const auto at = std::mismatch(bufA, bufA + n, bufB).first;
+        if (at != bufA + n) return off + off_t(at - bufA);
         off += off_t(n);
     }
-    return true;
+    return length;
 }
 
 }  // namespace
@@ -87,10 +94,23 @@ MeasOwnStart meas_copyCompleteOwnStart(int src, const char* to, const char* from
         syslogx(147, "meas_app_copyLastFile() mem alloc read buffer");
         return MeasOwnStart::FAILED;
     }
-    if (!samePrefix(src, dst.fd, d.st_size, a.get(), b.get())) return MeasOwnStart::NONE;
-    syslogx(150, "meas_app_copyLastFile() '%s' holds the start of '%s' (%lld bytes): the copy completes it", to, from,
-            static_cast<long long>(d.st_size));
-    for (off_t off = d.st_size;;) {
+    const off_t same = samePrefix(src, dst.fd, d.st_size, a.get(), b.get());
+    if (same < 0) return MeasOwnStart::NONE;
+    if (same == d.st_size) {
+        syslogx(150, "meas_app_copyLastFile() '%s' holds the start of '%s' (%lld bytes): the copy completes it", to,
+                from, static_cast<long long>(d.st_size));
+    } else if (same >= off_t(MEAS_FILE_HEADER_LEN) && meas_app_writerLetGo(to)) {
+        syslogx(150, "meas_app_copyLastFile() '%s' holds its writer's file of '%s' with a gap after byte %lld: the "
+                     "copy completes it from there",
+                to, from, static_cast<long long>(same));
+        if (::ftruncate(dst.fd, same) != 0) {
+            syslogx(147, "meas_app_copyLastFile() err fwrite '%s', '%s'", to, std::strerror(errno));
+            return MeasOwnStart::FAILED;
+        }
+    } else {
+        return MeasOwnStart::NONE;
+    }
+    for (off_t off = same;;) {
         const ssize_t n = readAt(src, a.get(), kPiece, off);
         if (n < 0) {
             syslogx(147, "meas_app_copyLastFile() err fread '%s'", from);

@@ -2,12 +2,12 @@
 // writer whose name is in use on its drive makes the file under the next
 // free one; the copy to another drive asks here for the file that was
 // really made, so that it never takes what stands under the counters' name
-// (an earlier run's file) for the recording. Held by the writer and copy
-// tasks only, never by a raster.
+// (an earlier run's file) for the recording, and whether the writer still
+// writes to the file it made (a copy may complete it once it does not).
+// Held by the writer and copy tasks only, never by a raster.
 #include <deque>
 #include <mutex>
 #include <string>
-#include <utility>
 
 #include "logging/drives/meas_app_disks.h"
 #include "platform/files.h"
@@ -18,8 +18,12 @@ namespace {
 // seconds after it was made.
 constexpr size_t kKept = 256;
 std::mutex gMx;
-// named (as a host path: the drive's folder of this run), made
-std::deque<std::pair<std::string, std::string>> gMade;
+struct Made {
+    std::string named;   // as a host path: the drive's folder of this run
+    std::string made;    // the device path
+    bool open = true;    // its writer may still write to it
+};
+std::deque<Made> gMade;
 
 }  // namespace
 
@@ -28,11 +32,11 @@ void meas_app_noteFileMadeAs(const std::string& namedPath, const std::string& ma
     if (named.empty()) return;
     std::lock_guard<std::mutex> lk(gMx);
     for (auto it = gMade.begin(); it != gMade.end(); ++it) {
-        if (it->first != named) continue;
+        if (it->named != named) continue;
         gMade.erase(it);   // a name made again: its newest file counts
         break;
     }
-    gMade.emplace_back(named, made);
+    gMade.push_back(Made{named, made});
     if (gMade.size() > kKept) gMade.pop_front();
 }
 
@@ -40,6 +44,20 @@ std::string meas_app_fileMadeAs(const std::string& namedPath) {
     const std::string named = dev_path(namedPath.c_str());
     std::lock_guard<std::mutex> lk(gMx);
     for (auto it = gMade.rbegin(); it != gMade.rend(); ++it)
-        if (it->first == named) return it->second;
+        if (it->named == named) return it->made;
     return namedPath;
+}
+
+void meas_app_noteFileLetGo(const std::string& made) {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Made& m : gMade)
+        if (m.made == made) m.open = false;
+}
+
+bool meas_app_writerLetGo(const std::string& path) {
+    const std::string named = dev_path(path.c_str());
+    std::lock_guard<std::mutex> lk(gMx);
+    for (auto it = gMade.rbegin(); it != gMade.rend(); ++it)
+        if (it->named == named) return it->made == path && !it->open;
+    return false;
 }

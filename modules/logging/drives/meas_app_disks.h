@@ -39,6 +39,11 @@ void meas_app_forgetFileMade(const std::string& hostPath);
 // a name in this run, or the name itself when no writer made one.
 void meas_app_noteFileMadeAs(const std::string& named, const std::string& made);
 std::string meas_app_fileMadeAs(const std::string& named);
+// A writer closed the file it made (device path): it writes no more to it.
+void meas_app_noteFileLetGo(const std::string& made);
+// Whether a writer of this run made the file at `path` under that very name
+// and has closed it.
+bool meas_app_writerLetGo(const std::string& path);
 // Name of the small file a writer of measurement N (1-3) makes to ask its
 // drive whether it takes a new file.
 inline constexpr char kMeasRoomProbeName[] = ".roomcheck-m%02u";

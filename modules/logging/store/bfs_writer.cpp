@@ -252,6 +252,7 @@ void BFSWriter::dropFile(WriterFileEntry_t& e, int err, const char* cause) {
         else backToWholeItem(e, flushed ? (err ? err : EIO) : flushErr);
         if (::fstat(e.fd, &st) == 0) onDrive = uint64_t(st.st_size);
         std::fclose(e.stream);
+        meas_app_noteFileLetGo(e.path);
     }
     const bool noHeader = e.whole < e.headerEnd;
     if (noHeader) {
@@ -283,6 +284,7 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     // closed without a write: the buffer is emptied first, and the fd goes with the stream
     __fpurge(e.stream);
     std::fclose(e.stream);
+    meas_app_noteFileLetGo(e.path);
     syslogx(148 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
                  "written to it",
             e.path, onDrive);
@@ -560,6 +562,8 @@ bool BFSWriter::close(int vfIdx) {
                 countFailure();
             }
             e.stream = nullptr;
+            // a copy may complete the file now (the writer no longer writes to it)
+            meas_app_noteFileLetGo(e.path);
         }
         if (!ok) {
             // the bytes still buffered did not reach the drive

@@ -34,6 +34,10 @@ struct MeasAppStoreBlockData {
     uint32_t recordLength;
     uint8_t mode;                       // bits 0, 1, 2, 4: the block keeps its file on close requests
     MeasBlock* owner;
+    // the file a lap or fragment trigger closed for it (its trigger, 0 for
+    // none, and name): the one before the next file it opens
+    uint32_t leftTrigger;
+    char leftName[40];
 };
 
 struct MeasAppStore_FileInfo_s {
@@ -52,6 +56,7 @@ struct MeasAppStore_FileInfo_s {
     uint32_t closeType;
     uint32_t initTs;                    // 0.1 ms: the lap/fragment trigger's, else the first record's
     uint32_t lapTs;                     // the lap/fragment trigger stamp it began under, 0 = none since the start
+    uint32_t trigger;                   // the number of that trigger (LapOutFraState::trigger)
     uint32_t closeTs;                   // records up to it belong here; unset = 0xFFFFFFFF
     uint32_t closeDeadline;             // unset = 0xFFFFFFFF
     uint8_t closeable;                  // only the oldest file of a measurement may close

@@ -299,7 +299,15 @@ void meas_app_store_block_close_check_only(MeasBlock* block) {
     const uint32_t ts = block->latestTimeStamp;
     const uint32_t closeTs = d->file->closeTs;
     if (int32_t(ts - lofTs) <= 0 && (closeTs == MEAS_TS_UNSET || int32_t(ts - closeTs) <= 0)) return;
+    const uint32_t trigger = d->file->trigger;
+    char name[sizeof d->leftName];
+    static_assert(sizeof name == sizeof d->file->name);
+    std::memcpy(name, d->file->name, sizeof name);
     meas_app_close_file(block, SB_LAPTRIG);
+    if (d->file) return;   // the block keeps its file
+    // the file the block opens next follows this one (which may leave the queue before)
+    d->leftTrigger = trigger;
+    std::memcpy(d->leftName, name, sizeof name);
 }
 
 void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
@@ -332,12 +340,66 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
     else if (r == 2) meas_app_store_frame(block);
 }
 
+namespace {
+uint8_t floodNoFile;
+
+// The triggers between the file before and the new one made no file of
+// this measurement: the next came before any of its records after them was
+// stored (the logging raster stores them a while after they were taken),
+// so the records of their time went on in the file before. For the
+// measurement's first file those are the triggers whose time ends after its
+// first record, which the new file holds. Each is named.
+// (Told once the file is made: the counters' lock is taken for the names.)
+struct TriggersPassed {
+    bool before = false;   // there is a file before
+    uint32_t beforeTrigger = 0, made = 0, madeLapTs = 0, firstTs = 0;
+    char beforeName[40], madeName[40];
+};
+constexpr uint32_t kTriggersNamed = 16;   // as many as the counters keep
+
+void nameTriggersWithoutFile(unsigned m, const TriggersPassed& p) {
+    if (!p.made) return;
+    uint32_t from = p.beforeTrigger + 1;
+    if (!p.before) {
+        from = p.made;
+        for (uint32_t end = p.madeLapTs; from > 1 && p.made - from < kTriggersNamed;) {
+            LapOutFraState s{};
+            if (!end || int32_t(end - p.firstTs) <= 0 || !LapOutFra_stateOfTrigger(from - 1, &s)) break;
+            --from;
+            end = s.timeStamp;
+        }
+    } else if (!p.beforeTrigger || p.made - p.beforeTrigger > kTriggersNamed) {
+        return;
+    }
+    const char* into = p.before ? p.beforeName : p.madeName;
+    for (uint32_t t = from; int32_t(p.made - t) > 0; ++t) {
+        LapOutFraState s{};
+        char name[16] = "";
+        uint32_t next = p.madeLapTs;
+        LapOutFraState n{};
+        if (LapOutFra_stateOfTrigger(t + 1, &n)) next = n.timeStamp;
+        if (!LapOutFra_stateOfTrigger(t, &s) ||
+            LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(m), s.outing, s.lap, s.fragment, s.absLap) < 0) {
+            SYSLOGX_FLOOD(floodNoFile, 148, "meas_app_open_file(): m0%u has no file of a trigger before '%s': the "
+                                            "next came before a record of m0%u after it was stored",
+                          m + 1, p.madeName, m + 1);
+            continue;
+        }
+        // (at most one a trigger: no flood limit)
+        syslogx(148, "meas_app_open_file(): m0%u has no file '%s' of the trigger at %u: the next came at %u, before a "
+                     "record of m0%u after it was stored; the records of that time are in '%s'",
+                m + 1, name, unsigned(s.timeStamp), unsigned(next), m + 1, into);
+    }
+}
+}  // namespace
+
 int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d || !lof) return 1;
     const unsigned m = block->measIdx;
     if (!queueLock("meas_app_open_file()")) return 1;
     MeasAppStore_FileInfo_s *match = nullptr, *pred = nullptr, *file = nullptr;
+    TriggersPassed passed;
     bool first = true, anyQueued = false;
     for (auto* f = gQueueHead; f; f = f->qNext) {
         if (f->measIdx != m) continue;
@@ -398,6 +460,16 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         // before a step, or before the start).
         f->initTs = lapTs ? lapTs : ts;
         f->lapTs = lapTs;
+        f->trigger = lof->trigger;
+        // the file before: the newest queued one, or the one a trigger
+        // just closed for this block (it may have left the queue already)
+        passed.before = pred != nullptr || d->leftTrigger != 0;
+        passed.beforeTrigger = pred ? pred->trigger : d->leftTrigger;
+        passed.made = f->trigger;
+        passed.madeLapTs = f->lapTs;
+        passed.firstTs = ts;
+        std::snprintf(passed.beforeName, sizeof passed.beforeName, "%s", pred ? pred->name : d->leftName);
+        std::memcpy(passed.madeName, f->name, sizeof passed.madeName);
         f->closeTs = MEAS_TS_UNSET;
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
@@ -425,12 +497,14 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         file = f;
     }
     blockLink(file, d);
+    d->leftTrigger = 0;
     d->fileInitTs = file->lapTs;
     d->lapTs = file->lapTs;
     if (lof->timeStamp != file->lapTs)
         syslogx(151, "meas_app_open_file(): file %s, lof and file init timestamp differ %u / %u", file->name,
                 lof->timeStamp, file->lapTs);
     queueUnlock();
+    nameTriggersWithoutFile(m, passed);
     return 0;
 }
 
@@ -443,6 +517,7 @@ void leaveFile(MeasBlock* block, unsigned sbType, bool closeWhenLast) {
     MeasAppStoreBlockData* d = block ? block->storeData : nullptr;
     if (!d) return;
     if (d->mode & kModeKeepFile) return;
+    d->leftTrigger = 0;   // (set again after a trigger's close)
     MeasAppStore_FileInfo_s* f = d->file;
     if (!f || f->vfIdx < 0) {
         syslogx(147, "meas_app_close_file(): InfoPtr 0x%X, FileInfo_ptr 0x%X, #%d, '%s'", d ? 1u : 0u, f ? 1u : 0u,

@@ -448,6 +448,62 @@ TEST_F(MeasDisks, ACopyCompletesTheStartOfItsOwnRecordingOnTheUsbDrive) {
     }
 }
 
+// The USB drive's writer of this run made the recording's file under its
+// name and closed it with a gap in it (it fell behind and gave up blocks,
+// or went on after a time it was removed): the copy completes that very
+// file from its first byte that differs, so that the name holds one
+// recording on every drive, and makes no second copy. A file the writer
+// still holds open, or one whose header is another recording's, keeps its
+// bytes; the copy then goes to a free name.
+TEST_F(MeasDisks, ACopyCompletesItsWritersOwnFileWithAGapUnderItsName) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    auto nameOf = [](uint16_t fragment) {
+        char n[64];
+        LapOutFra_genFilenameAbsLap(n, sizeof n, 0, 1, 2, fragment, 0x46);
+        return std::string(n);
+    };
+    std::string content;
+    for (int i = 0; i < 90000; ++i) content += char(i * 7 + i / 199);
+    // the header, the first blocks, then a gap of 3000 bytes
+    const std::string gapped = content.substr(0, 20000) + content.substr(23000, 40000);
+    std::string foreign = gapped;
+    foreign[10] ^= 1;   // a header of another recording
+    struct Case {
+        const char* what;
+        std::string held;
+        bool closed, completed;
+    };
+    for (const Case& c : {Case{"closed with a gap", gapped, true, true}, Case{"still open", gapped, false, false},
+                          Case{"another recording's header", foreign, true, false}}) {
+        SCOPED_TRACE(c.what);
+        const std::string name = nameOf(c.completed ? 1 : c.closed ? 2 : 3), usb = "usb_meas:/" + name;
+        writeFile("meas/" + name, content);
+        writeFile("usb_meas/" + name, c.held);
+        meas_app_noteFileMadeAs(usb, usb);
+        if (c.closed) meas_app_noteFileLetGo(usb);
+        takeLogTexts();
+        meas_app_copyFileTask(1, 2, 0x46, c.completed ? 1 : c.closed ? 2 : 3, 0, const_cast<char*>("usb_meas:"), 0);
+        const auto log = takeLogTexts();
+        if (c.completed) {
+            EXPECT_TRUE(read("usb_meas/" + name) == content) << "not the whole recording";
+            EXPECT_TRUE(logged(log, "meas_app_copyLastFile() '" + usb + "' holds its writer's file of 'meas:/" + name +
+                                        "' with a gap after byte 20000: the copy completes it from there"))
+                << ::testing::PrintToString(log);
+            EXPECT_EQ(countContaining(log, "is in use"), 0);
+            for (const auto& e : std::filesystem::directory_iterator(dir + "/usb_meas")) {
+                const std::string f = e.path().filename().string();
+                EXPECT_TRUE(f == name || read("usb_meas/" + f) != content) << f << " is a second copy";
+            }
+        } else {
+            EXPECT_TRUE(read("usb_meas/" + name) == c.held) << "changed";
+            EXPECT_EQ(countContaining(log, "is in use"), 1) << ::testing::PrintToString(log);
+        }
+        meas_app_noteFileLetGo(usb);
+    }
+}
+
 // A copy that goes to another name takes that name from the counters at
 // once, on the disk before the copy stands there: no later file on any drive
 // is made under it, not even after a cut. The name the counters give now

@@ -256,6 +256,47 @@ TEST_F(StoreIntegrity, AStopSoonAfterTriggersClosesTheWaitingFilesInQueueOrderEa
     EXPECT_FALSE(logContains(takeLogTexts(), "not oldest"));
 }
 
+// Two lap triggers 2 ms apart, the records of that time stored only after
+// the second (the logging raster drains the FIFOs later): the lap between
+// them has no record of its own in this measurement, whose records of its
+// time go on in the file before (or, before its first file, in the file
+// the second begins). Every lap has its file on the drive, or a line names
+// the one not made and says why.
+TEST_F(StoreIntegrity, ALapOfTwoMillisecondsHasItsFileOrALineSaysWhyNot) {
+    configure();
+    auto nameNow = [] {
+        LapOutFraState s{};
+        LapOutFra_getState(&s);
+        char n[16];
+        LapOutFra_genFilenameAbsLap(n, sizeof n, 0, s.outing, s.lap, s.fragment, s.absLap);
+        return std::string(n);
+    };
+    uint32_t ts = 1000;
+    std::vector<std::string> laps;
+    for (bool first : {true, false}) {
+        if (!first) feedBoth(ts, 50);
+        const uint16_t lap = first ? 2 : 4;
+        LapOutFra_setLapOutCnt(lap, 1, ts);
+        laps.push_back(nameNow());
+        LapOutFra_setLapOutCnt(lap + 1, 1, ts + 20);
+        laps.push_back(nameNow());
+        feedBoth(ts, 50);
+    }
+    closeAndDrain();
+    const auto log = takeLogTexts();
+    auto fs = readFiles();
+    for (const auto& name : laps) {
+        if (fs.count(name)) continue;
+        bool said = false;
+        for (const auto& line : log)
+            said = said || (line.find("no file '" + name + "'") != std::string::npos &&
+                            line.find("before a record of m01 after it was stored") != std::string::npos);
+        EXPECT_TRUE(said) << name << " is not on the drive and no line says why: " << testing::PrintToString(log);
+    }
+    EXPECT_EQ(timeStamps(fs, 1).size(), fed[1].size());
+    EXPECT_EQ(timeStamps(fs, 2).size(), fed[2].size());
+}
+
 // Forty files within the back end's start-up window: the closed ones free
 // their slots, every record lands in its file. Each new file waits until the
 // back end has let the written ones go (it keeps the queue of the window

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "crawling_writer.h"
+#include "logging/drives/meas_app_disks.h"
 #include "store_fixture.h"
 
 using namespace measure::store;
@@ -417,6 +418,49 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     ASSERT_TRUE(meas_file_read(internal[second].data(), internal[second].size(), in, err, &layouts())) << err;
     EXPECT_EQ(usb[second].size() + named[0].bytes, internal[second].size());
     EXPECT_EQ(out.records.back().timeStamp, in.records.back().timeStamp);
+
+    // the copy a later arrival makes of it completes the writer's file under
+    // its name: a name holds one recording on every drive
+    auto hex = [&](size_t at, size_t n) { return uint16_t(std::strtoul(second.substr(at, n).c_str(), nullptr, 16)); };
+    meas_app_setCopyStartDelay(0);
+    meas_app_copyFileTask(hex(1, 2), hex(3, 2), uint16_t(hex(5, 3) << 4 | hex(9, 1)), hex(10, 2), 0,
+                          const_cast<char*>("usb_meas:"), 0);
+    auto after = files("usb_meas");
+    EXPECT_EQ(after.size(), usb.size()) << "a second copy";
+    EXPECT_TRUE(after[second] == internal[second]) << "not completed under its name: " << testing::PrintToString(takeLogTexts());
+}
+
+// As above, but the file begun while the writer was away gets no more
+// blocks after its return, only its close: it is never made on the USB
+// drive, and its loss says so, not that it is made after the gap.
+TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayThatGetsNoMoreBlocksIsNotOnTheDrive) {
+    MeasStoreWriteCounters heldCounts{};
+    uint32_t ts = 100000;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 100);
+            return be->writerCount() == 1;
+        },
+        20000));
+    LapOutFra_setFragmentTrig(ts - 5);
+    feedBoth(ts, 100);
+    const std::string second = blocks[0].storeData->file->name;
+    for (auto& b : blocks) meas_app_store_frame(&b);   // all its records are queued while the writer is away
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 1; }, 5000));
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    EXPECT_FALSE(logContains(log, "made after the gap")) << testing::PrintToString(log);
+    std::vector<Loss> of;
+    for (const auto& l : losses(log, "usb_meas:"))
+        if (l.path == second) of.push_back(l);
+    ASSERT_EQ(of.size(), 1u) << testing::PrintToString(log);
+    EXPECT_NE(of[0].rest.find(": they are not on this drive"), std::string::npos) << of[0].rest;
+    EXPECT_FALSE(files("usb_meas").count(second));
 }
 
 // The USB drive is pulled while its writer is held in a write and laps go
