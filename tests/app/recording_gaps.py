@@ -549,17 +549,19 @@ def name_key(name):
     return int(name[5:8] + name[9], 16), int(name[10:12], 16)
 
 
-def named_between(f, g, on_drive):
+def named_between(f, g):
     """named() of a gap between files f and g of a drive: their own names,
-    and a file of their measurement missing from the drive whose counters
-    lie between theirs (absolute laps compared wrap-safe)."""
+    and a file of their measurement whose counters lie between theirs
+    (absolute laps compared wrap-safe): missing from the drive, or there
+    without records of the block (g is the next file that has them), which
+    a line may name cut short."""
     base = name_key(f.name)[0]
     key = lambda name: ((name_key(name)[0] - base) & 0xFFFF, name_key(name)[1])  # noqa: E731
 
     def named(name):
         if name in (f.name, g.name):
             return True
-        return name[0] == f.name[0] and name not in on_drive and key(f.name) < key(name) < key(g.name)
+        return name[0] == f.name[0] and key(f.name) < key(name) < key(g.name)
     return named
 
 
@@ -852,14 +854,13 @@ def gaps_between_files(gaps):
     problems = []
     for drive_dir, group in gaps.groups():
         on_drive = file_order(group)
-        names = set(f.name for f in on_drive)
         before = {}   # block -> the file before with its records (one without any between them is passed over)
         for g in on_drive:
             for block in gaps.free(g):
                 f = before.get(block)
                 if f is not None:
                     problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
-                                            g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g, names))
+                                            g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
                 before[block] = g
     return problems
 
