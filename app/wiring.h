@@ -42,8 +42,8 @@ void wire_logging_init();
 void wire_logging_rasters();
 void wire_logging_shutdown();
 bool wire_logging_flushed();   // true once the logger has written everything
-void wire_logging_haltWriters();
-void wire_logging_endCopies(bool filesWhole);
+void wire_logging_haltWriters(unsigned fastStopWaitMs);
+void wire_logging_endCopies(bool filesWhole, unsigned waitMs);
 
 void wire_can_init();
 void wire_can_rasters();

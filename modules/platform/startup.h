@@ -31,16 +31,24 @@ struct ShutdownHooks {
     // True once the logger has written everything; polled up to 950 ms.
     bool (*loggerFlushed)() = nullptr;
     // Then: the logger's writers stop taking work, and what they had not
-    // written is named; returns within a bound, whatever the disk does.
-    void (*haltLogger)() = nullptr;
+    // written is named; returns within a bound, whatever the disk does. It
+    // first waits up to fastStopWaitMs for the logging's fast stop to have
+    // queued its closes, or names the files it leaves open.
+    void (*haltLogger)(unsigned fastStopWaitMs) = nullptr;
     // Then: the copies of finished files still pending are made (filesWhole:
-    // the logger was flushed) or named as not made; returns within a bound.
-    void (*endCopies)(bool filesWhole) = nullptr;
+    // the logger was flushed) within waitMs, or named as not made.
+    void (*endCopies)(bool filesWhole, unsigned waitMs) = nullptr;
 };
 void rtpShutdown_setHooks(const ShutdownHooks& hooks);
+// The logger's halt and the copies' end, once, by the stop or by its guard
+// (filesWhole as above). A later caller waits a little for the first: true
+// once they have run, with their naming of what they leave.
+bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs);
 
 // The ordered shutdown: PWM outputs off, the components' stops, the wait for
 // the logger, the rasters stopped (the watchdog enters its shutdown mode), the
 // error memory written, one log line per raster with its tick count, and the
-// log written out. Runs once; further calls return at once.
-void rtpShutdown();
+// log written out. Runs once; further calls return at once. Every wait takes
+// its share of the stop's budget (platform/stop_budget.h). Returns the exit
+// code: 0, or kExitStopUnnamed when the log could not be written out.
+int rtpShutdown();
