@@ -206,9 +206,10 @@ void wire_logging_haltWriters(unsigned fastStopWaitMs) {
     constexpr unsigned kPollMs = 5;
     for (unsigned waited = 0; meas_app_fastStopPending() && waited < fastStopWaitMs; waited += kPollMs)
         taskDelay(kPollMs * sysClkRateGet() / 1000);
-    // (a fast stop that begins right now finds the writers halted: its
-    // files are among those named)
-    const bool fastStopLate = meas_app_fastStopPending();
+    // (one not yet asked for: a guard's halt while the components stop; one
+    // that begins right now finds the writers halted: their files are among
+    // those named)
+    const bool fastStopLate = !meas_app_fastStopDone();
     meas_app_PreTrigHaltWriters(kWriterHaltMs);
     if (fastStopLate) MeasAppStore_nameOpenFilesAtHalt();
 }

@@ -242,7 +242,10 @@ bool lockWithin(std::mutex& mx, std::chrono::milliseconds limit) {
 // queue is left after a while, said on stderr. False then.
 bool giveUpReader(MSG_Q_ID q, std::chrono::milliseconds lockWait) {
     gReaderGivenUp->store(true);
-    taskDelete(gReader);   // from its wait; one stuck in a write is left behind
+    // from its wait; one stuck in a write is left behind (after a share of
+    // the time: the queue is written below with what is left)
+    taskDeleteWithin(gReader, static_cast<int>(lockWait.count() / 2 * sysClkRateGet() / 1000));
+    lockWait /= 2;
     if (!q) return true;
     if (!lockWithin(gWriteMx, lockWait)) {
         fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",

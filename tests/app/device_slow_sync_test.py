@@ -630,6 +630,32 @@ def test_stop_within_budget(binary, measdump, sample, lib, work, scale):
     print("the longest stop of %d runs: %.2f s" % (len(rounds), longest))
 
 
+def check_boot_counter_cut(binary, sample, env, scale):
+    """Killed the moment it logs "boot counter N", the device logs N + 1 at
+    its next start, three times over."""
+    with DeviceRun(sample, "tav9-bootcut-") as run:
+        last = None
+        for _ in range(3):
+            sock = os.path.join(run.folder, "shell.sock")
+            if os.path.exists(sock):
+                os.remove(sock)
+            dev = run.device(binary, env=env)
+            end = time.monotonic() + 30.0 * scale
+            try:
+                while True:
+                    boots = re.findall(r"startup: boot counter (\d+)", dev.log())
+                    if boots:
+                        break
+                    assert dev.proc.poll() is None, dev.output()
+                    assert time.monotonic() < end, "no boot counter logged:\n" + dev.log()
+                    time.sleep(0.001)
+            finally:
+                dev.kill()
+            boot = int(boots[-1])
+            assert last is None or boot == last + 1, "boot counter %d after %d: the cut lost it" % (boot, last)
+            last = boot
+
+
 RECORDING_STOPPED = re.compile(r": (m\d\d): recording stopped at time stamp (\d+)$", re.M)
 
 
