@@ -13,10 +13,16 @@ int startup_postrunInit(int appNumber);
 void startPostrun();
 // Blocks the caller until the post-run semaphore is given.
 void startup_waitPostrun();
-// The longest a stop may take from its request (0: no limit, the default):
-// past it the process ends at once, naming the writes of the device folder
-// that a slow disk still holds up ("rtpShutdown: the write of nvram.bin left
-// unfinished at the stop after 8650 ms").
+// The longest a stop may take from its request to the end of the process
+// (0: no limit, the default), the budget every wait of the stop shares
+// (platform/stop_budget.h). Where the stop's tail would begin, a stop that
+// has not reached its end is ended by its guard: the logger's halt and the
+// copies' end name what they leave, the writes of the device folder that a
+// slow disk still holds up are named ("rtpShutdown: the write of nvram.bin
+// left unfinished at the stop after 8150 ms"), the log is written out, and
+// the process exits with 0, or kExitStopUnnamed when the halt or the log
+// could not finish. At the limit itself the process ends whatever still
+// runs, with kExitStopUnnamed.
 void startup_setStopLimit(unsigned ms);
 // The end of the process is claimed once, by the stop's last steps or by
 // the limit above: true for the first caller only.
