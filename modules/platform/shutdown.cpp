@@ -50,8 +50,8 @@ bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs) {
     int state = kLoggingRunning;
     if (g_logging.compare_exchange_strong(state, kLoggingEnding)) {
         if (g_hooks.haltLogger) g_hooks.haltLogger(fastStopWaitMs);
-        if (g_hooks.endCopies)
-            g_hooks.endCopies(filesWhole, filesWhole ? stopBudget_waitMs(kCopiesWaitMs, kStopTailMs + kNvramReserveMs) : 0);
+        const unsigned copiesWait = filesWhole ? stopBudget_waitMs(kCopiesWaitMs, kStopTailMs + kNvramReserveMs) : 0;
+        if (g_hooks.endCopies) g_hooks.endCopies(filesWhole, copiesWait);
         g_logging.store(kLoggingEnded);
         return true;
     }

@@ -20,8 +20,9 @@ void meas_app_noteRecordingStops() {
                 recorded[idx] = true;
             }
     }
-    // never dropped to the log's limits: a check of the recordings relies on it
+    // never dropped to the log's limits (a check of the recordings relies on
+    // it), and no error: not copied to stderr
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx)
         if (recorded[idx])
-            syslogx(147 | SYSLOGX_LOSS, "m%02u: recording stopped at time stamp %u", idx + 1, unsigned(last[idx]));
+            syslogx(150 | SYSLOGX_LOSS, "m%02u: recording stopped at time stamp %u", idx + 1, unsigned(last[idx]));
 }
