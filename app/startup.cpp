@@ -22,6 +22,7 @@
 #include "platform/raster.h"
 #include "platform/shell.h"
 #include "platform/startup.h"
+#include "platform/stop_budget.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
@@ -46,9 +47,16 @@ constexpr bool kSanitizedBuild = true;
 #else
 constexpr bool kSanitizedBuild = false;
 #endif
-// The longest a stop may take from its request before the process ends
-// without the steps still waiting for the disk.
-constexpr unsigned kStopLimitMs = 8500;
+// The longest a stop may take from its request to the end of the process
+// (10 s, with a margin for a loaded host and its own end of the process):
+// every wait of the stop takes its share, and past its tail the guard ends
+// the process without the steps still waiting.
+constexpr unsigned kStopLimitMs = 9000;
+// How long the kernel side's services may take to stop (the NVRAM's last
+// write), and what they leave of the budget for the end itself: the process
+// ends by itself well before the guard's last resort.
+constexpr unsigned kServicesStopMs = 1000;
+constexpr unsigned kServicesReserveMs = 300;
 long msSince(const timespec& t0) {
     timespec t1;
     clock_gettime(CLOCK_MONOTONIC, &t1);
@@ -270,10 +278,11 @@ int appStart(int argc, char** argv) {
     // stopped, and a flood of them would crowd the shutdown's lines out of
     // the log.
     shell_stop();
-    rtpShutdown();
-    // the kernel side's threads: the last frame still goes to screen.png
-    host::shutdownServices();
+    const int exitCode = rtpShutdown();
+    // the kernel side's threads: the last frame still goes to screen.png; in
+    // what is left of the stop
+    host::shutdownServices(stopBudget_waitMs(kServicesStopMs, kServicesReserveMs));
     fflush(stdout);
     // other modules' tasks may still run: end without static destructors
-    _exit(0);
+    _exit(exitCode);
 }

@@ -24,10 +24,11 @@
 //   wire_virari_stop_time (time master task), wire_virari_stop_network (DiraDir2 hands no more
 //   received commands on), wire_measurement_shutdown (gateway, evaluation modules, ADC filter),
 //   wire_xcp_shutdown (XCP slave), wire_virari_shutdown (DiraDir2); then
-//   wire_logging_flushed() is polled up to 950 ms, wire_logging_haltWriters ends the
-//   writers' work and names what they had not written, wire_logging_endCopies makes
-//   the copies to the USB drive still pending (a bounded wait), the rasters
-//   stop and the error memory is written.
+//   wire_logging_flushed() is polled up to 950 ms, wire_logging_haltWriters waits for
+//   a late fast stop, ends the writers' work and names what they had not written,
+//   wire_logging_endCopies makes the copies to the USB drive still pending, the
+//   rasters stop and the error memory is written; every wait within what is left
+//   of the stop's budget (platform/stop_budget.h).
 #pragma once
 
 // A start-up step's result: a failure is logged as "startup: <name> failed";
@@ -42,8 +43,8 @@ void wire_logging_init();
 void wire_logging_rasters();
 void wire_logging_shutdown();
 bool wire_logging_flushed();   // true once the logger has written everything
-void wire_logging_haltWriters();
-void wire_logging_endCopies(bool filesWhole);
+void wire_logging_haltWriters(unsigned fastStopWaitMs);
+void wire_logging_endCopies(bool filesWhole, unsigned waitMs);
 
 void wire_can_init();
 void wire_can_rasters();

@@ -197,15 +197,26 @@ bool wire_logging_flushed() { return meas_app_flushPending() == 0; }
 
 // The writers take no more actions; what they had not written is named, file
 // by file and drive by drive. A writer inside a slow sync is not waited for.
-void wire_logging_haltWriters() {
+// The fast stop's closes, status blocks and last records go to the writers
+// before: a logging raster that runs it late is waited for within what the
+// stop gives; a fast stop that has not run by then leaves its files open,
+// named here.
+void wire_logging_haltWriters(unsigned fastStopWaitMs) {
     constexpr unsigned kWriterHaltMs = 200;
+    constexpr unsigned kPollMs = 5;
+    for (unsigned waited = 0; meas_app_fastStopPending() && waited < fastStopWaitMs; waited += kPollMs)
+        taskDelay(kPollMs * sysClkRateGet() / 1000);
+    // (one not yet asked for: a guard's halt while the components stop; one
+    // that begins right now finds the writers halted: their files are among
+    // those named)
+    const bool fastStopLate = !meas_app_fastStopDone();
     meas_app_PreTrigHaltWriters(kWriterHaltMs);
+    if (fastStopLate) MeasAppStore_nameOpenFilesAtHalt();
 }
 
 // A copy waits a few seconds for its file to be closed: once the writers are
-// done the stop makes the pending ones, waiting for them no longer than a
-// stop may take; those not made by then are named.
-void wire_logging_endCopies(bool filesWhole) {
-    constexpr int kCopiesWaitMs = 2500;
-    meas_app_finishPendingCopies(filesWhole, kCopiesWaitMs);
+// done the stop makes the pending ones, waiting for them no longer than the
+// stop gives; those not made by then are named.
+void wire_logging_endCopies(bool filesWhole, unsigned waitMs) {
+    meas_app_finishPendingCopies(filesWhole, static_cast<int>(waitMs));
 }

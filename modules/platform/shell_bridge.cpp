@@ -18,6 +18,7 @@
 #include "platform/shell.h"
 
 #include "platform/log_file.h"
+#include "platform/stop_budget.h"
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
@@ -32,6 +33,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cerrno>
 #include <climits>
@@ -50,9 +52,12 @@ constexpr int kPollMs = 100;
 // input that never ends, take only a small part of the processor, and the
 // tasks below the shell's priority (the log reader) keep running.
 constexpr int kLinePauseTicks = 1;
-// How long the stop waits for a task to finish the command it runs.
-constexpr int kStopWaitTicks = 5000;
-// How long the stop sends the answers its clients are owed (within kStopWaitTicks).
+// How long the stop waits for the tasks to finish the commands they run.
+constexpr unsigned kStopWaitMs = 5000;
+// What the rest of the stop keeps of its budget after the shell's wait: the
+// logger's flush (950 ms), its halt, the NVRAM and the end.
+constexpr unsigned kStopAfterShellMs = 3000;
+// How long the stop sends the answers its clients are owed (within kStopWaitMs).
 constexpr uint64_t kStopSendTicks = 1000;
 constexpr size_t kMaxClients = 8;
 constexpr size_t kMaxPendingOutput = 256 * 1024;
@@ -509,12 +514,14 @@ int openSocket(const std::string& name) {
 }
 
 // The tasks see gStop within one poll period (or after the command they
-// run) and return. False for one still in its command after kStopWaitTicks:
-// it is left behind (it runs nothing more), so that a command that hangs
-// does not hold up the shutdown for good.
-bool endTask(TASK_ID& t) {
+// run) and return. False for one still in its command at `until`: it is
+// left behind (it runs nothing more), so that a command that hangs does not
+// hold up the shutdown for good. The tasks share the one wait.
+bool endTask(TASK_ID& t, std::chrono::steady_clock::time_point until) {
     if (!t) return true;
-    const bool ended = taskWait(t, kStopWaitTicks) == OK;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    const long ms = left.count() > 0 ? static_cast<long>(left.count()) : 0;
+    const bool ended = taskWait(t, static_cast<int>(ms * sysClkRateGet() / 1000)) == OK;
     if (!ended) syslogx(148, "shell: task %s does not finish its command, left behind", taskName(t));
     t = nullptr;
     return ended;
@@ -556,8 +563,12 @@ void shell_acceptLines() { gTakeLines.store(true); }
 void shell_stop() {
     std::lock_guard<std::mutex> lk(gCtlMx);
     gStop.store(true);
-    const bool sockEnded = endTask(gSockTask);
-    endTask(gStdinTask);
+    // the commands under way get one wait together, out of the stop's
+    // budget: the logger's flush and halt and the end come after it
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(stopBudget_waitMs(kStopWaitMs, kStopAfterShellMs));
+    const bool sockEnded = endTask(gSockTask, until);
+    endTask(gStdinTask, until);
     // the socket a task left behind may still poll keeps its descriptor
     if (sockEnded && gListenFd >= 0) {
         close(gListenFd);

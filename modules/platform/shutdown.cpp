@@ -1,4 +1,5 @@
 #include <atomic>
+#include <climits>
 #include <chrono>
 #include <string>
 
@@ -8,14 +9,17 @@
 #include "platform/nvram.h"
 #include "platform/raster.h"
 #include "platform/startup.h"
+#include "platform/stop_budget.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 
 namespace {
 
 constexpr unsigned kPwmOutputs = 8;
-constexpr int kLoggerFlushWaitMs = 950;
-constexpr int kLoggerPollMs = 10;
+constexpr unsigned kLoggerFlushWaitMs = 950;
+constexpr unsigned kLoggerPollMs = 10;
+// How long the copies still pending may take once the files are whole.
+constexpr unsigned kCopiesWaitMs = 2500;
 // How long a log record of the shutdown waits for room in a full log queue,
 // and all of them together (every task's): a slow log reader must not hold
 // the logging raster up past the logger's flush wait.
@@ -24,16 +28,43 @@ constexpr int kLogRoomBudgetMs = 300;
 // How long the stop waits for the NVRAM's disk: a slow or stalled disk must
 // not hold the end up. What it lacks then is named.
 constexpr unsigned kNvramStoreWaitMs = 2000;
+// What the stop keeps of its budget for the steps after a wait: the logger's
+// halt (its writers one after the other, and the fast stop's queueing it
+// waits for), and the copies' naming.
+constexpr unsigned kHaltReserveMs = 600;
+// The NVRAM's disk gets at least this much of the budget before the end.
+constexpr unsigned kNvramReserveMs = 300;
+// How long before the guard's time the stop's own steps end.
+constexpr unsigned kGuardLeadMs = 100;
+// How long a second caller of the logger's end waits for the first's.
+constexpr unsigned kEndLoggingJoinMs = 400;
 
 ShutdownHooks g_hooks;
 std::atomic<bool> g_done{false};
+enum : int { kLoggingRunning, kLoggingEnding, kLoggingEnded };
+std::atomic<int> g_logging{kLoggingRunning};
 
 }  // namespace
 
+bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs) {
+    int state = kLoggingRunning;
+    if (g_logging.compare_exchange_strong(state, kLoggingEnding)) {
+        if (g_hooks.haltLogger) g_hooks.haltLogger(fastStopWaitMs);
+        const unsigned copiesWait = filesWhole ? stopBudget_waitMs(kCopiesWaitMs, kStopTailMs + kNvramReserveMs) : 0;
+        if (g_hooks.endCopies) g_hooks.endCopies(filesWhole, copiesWait);
+        g_logging.store(kLoggingEnded);
+        return true;
+    }
+    // another task ends the logging: its naming comes first, for a while
+    for (unsigned waited = 0; g_logging.load() != kLoggingEnded && waited < kEndLoggingJoinMs; waited += kLoggerPollMs)
+        taskDelay(kLoggerPollMs * sysClkRateGet() / 1000);
+    return g_logging.load() == kLoggingEnded;
+}
+
 void rtpShutdown_setHooks(const ShutdownHooks& hooks) { g_hooks = hooks; }
 
-void rtpShutdown() {
-    if (g_done.exchange(true)) return;
+int rtpShutdown() {
+    if (g_done.exchange(true)) return 0;
     // What the shutdown and the stopping components log is what tells how the
     // run ended: from now on it waits for room rather than be lost to a flood.
     syslogx_waitForRoom(kLogRoomWaitMs, kLogRoomBudgetMs);
@@ -41,24 +72,27 @@ void rtpShutdown() {
     for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
     if (g_hooks.stopComponents) g_hooks.stopComponents();
 
+    // the logger's flush, its halt and the copies' naming must fit in
+    // what the stop has left
     bool flushed = true;
     if (g_hooks.loggerFlushed) {
-        int waited = 0;
-        while (!(flushed = g_hooks.loggerFlushed()) && waited < kLoggerFlushWaitMs) {
+        const unsigned flushWait = stopBudget_waitMs(kLoggerFlushWaitMs, kHaltReserveMs + kStopTailMs);
+        unsigned waited = 0;
+        while (!(flushed = g_hooks.loggerFlushed()) && waited < flushWait) {
             taskDelay(kLoggerPollMs * sysClkRateGet() / 1000);
             waited += kLoggerPollMs;
         }
-        if (!flushed) syslogx(148, "rtpShutdown: logger not flushed after %d ms", waited);
+        if (!flushed) syslogx(148, "rtpShutdown: logger not flushed after %u ms", waited);
     }
-    if (g_hooks.haltLogger) g_hooks.haltLogger();
-    if (g_hooks.endCopies) g_hooks.endCopies(flushed);
+    rtpShutdown_endLogging(flushed, stopBudget_waitMs(kLoggerFlushWaitMs, kHaltReserveMs + kStopTailMs));
 
     raster_stopAll();
     if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");
     // what the NVRAM still holds for the disk goes there now, for a while
     // (a failure is logged)
     const auto flushStart = std::chrono::steady_clock::now();
-    if (!nvram_dbs_flushWithin(kNvramStoreWaitMs)) {
+    // (done before the guard would take the end over)
+    if (!nvram_dbs_flushWithin(stopBudget_waitMs(kNvramStoreWaitMs, kStopTailMs + kGuardLeadMs))) {
         const long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                   std::chrono::steady_clock::now() - flushStart)
                                                   .count());
@@ -80,6 +114,8 @@ void rtpShutdown() {
     if (!startup_claimEnd())
         for (;;) taskDelay(sysClkRateGet());
     syslogx(150, "rtpShutdown: done");
-    syslogx_readerStop();
+    // the log and the kernel side's services share what is left
+    const bool logged = syslogx_readerStopWithin(stopBudget_waitMs(UINT_MAX, kStopTailMs / 2));
     syslogx_waitForRoom(0, 0);   // no reader makes room any more
+    return logged ? 0 : kExitStopUnnamed;
 }

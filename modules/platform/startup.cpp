@@ -10,39 +10,55 @@
 
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
+#include "platform/stop_budget.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 
 namespace {
 SEM_ID g_postrun = nullptr;
-std::atomic<unsigned> g_stopLimitMs{0};
 std::once_flag g_guardOnce;
 std::atomic<bool> g_endClaimed{false};
 
-// From the first request of a stop on, the process has the stop limit to
-// end: past it, it ends here, naming the writes of the device folder that a
-// slow disk holds up (the start-up's or the stop's own).
+// The guard's end: the logger's halt has named what its writers had not
+// written, unless it could not (then the exit code says so).
+[[noreturn]] void guardEnd(unsigned limit) {
+    const bool named = rtpShutdown_endLogging(false, 0);
+    const auto left = host::diskWritesUnderWay();
+    for (const auto& w : left)
+        syslogx(147, "rtpShutdown: the write of %s left unfinished at the stop after %ld ms", w.path.c_str(), w.ms);
+    syslogx(147, "rtpShutdown: the stop did not end within %u ms: the process ends%s%s", limit,
+            left.empty() ? " (no write of the device folder under way)" : "",
+            named ? "" : "; what the logger had not written is not named");
+    const bool logged = syslogx_readerStopWithin(stopBudget_waitMs(kStopTailMs, 2 * kStopExitMarginMs));
+    fflush(stdout);
+    _exit(named && logged ? 0 : kExitStopUnnamed);
+}
+
+// From the first request of a stop on, the process has the stop's budget to
+// end. Before its tail the guard takes the end over from steps that wait
+// too long (a command, a component, a disk): the logger's halt and its
+// naming first, the writes of the device folder that a slow disk holds up
+// named, then the log written out. At the budget's end the process ends
+// whatever still runs (the log reader or a write stuck in the disk).
 void armStopGuard() {
-    const unsigned limit = g_stopLimitMs.load();
+    stopBudget_begin();
+    const unsigned limit = stopBudget_limit();
     if (!limit) return;
     std::call_once(g_guardOnce, [limit] {
         std::thread([limit] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(limit));
-            if (!startup_claimEnd()) return;   // the stop is at its end
-            const auto left = host::diskWritesUnderWay();
-            for (const auto& w : left)
-                syslogx(147, "rtpShutdown: the write of %s left unfinished at the stop after %ld ms", w.path.c_str(),
-                        w.ms);
-            syslogx(147, "rtpShutdown: the stop did not end within %u ms: the process ends%s", limit,
-                    left.empty() ? " (no write of the device folder under way)" : "");
-            syslogx_readerStop();
-            _exit(0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopBudget_waitMs(limit, kStopTailMs)));
+            if (startup_claimEnd()) guardEnd(limit - kStopTailMs);
+        }).detach();
+        std::thread([limit] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(stopBudget_waitMs(limit, kStopExitMarginMs)));
+            fprintf(stderr, "rtpShutdown: the process did not end within %u ms of the stop: it ends now\n", limit);
+            _exit(kExitStopUnnamed);
         }).detach();
     });
 }
 }  // namespace
 
-void startup_setStopLimit(unsigned ms) { g_stopLimitMs.store(ms); }
+void startup_setStopLimit(unsigned ms) { stopBudget_setLimit(ms); }
 
 bool startup_claimEnd() { return !g_endClaimed.exchange(true); }
 

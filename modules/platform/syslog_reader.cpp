@@ -207,7 +207,7 @@ void readerBody(std::shared_ptr<std::atomic<bool>> givenUp) {
 
 // Queues a marker and waits until the reader passed it. False when the
 // marker could not be queued or the reader did not answer in time.
-bool passMarker(MSG_Q_ID q, char kind) {
+bool passMarker(MSG_Q_ID q, char kind, int sendWaitMs = kMarkerSendWaitMs, int passWaitMs = kStopWaitMs) {
     SyslogRecord m;
     memset(&m, 0, sizeof m);
     m.level = kMarkerLevel;
@@ -218,9 +218,9 @@ bool passMarker(MSG_Q_ID q, char kind) {
         seq = ++gMarkerSeq;
     }
     m.time = seq;
-    if (msgQSend(q, &m, sizeof m, kMarkerSendWaitMs * sysClkRateGet() / 1000, MSG_PRI_NORMAL) != OK) return false;
+    if (msgQSend(q, &m, sizeof m, sendWaitMs * sysClkRateGet() / 1000, MSG_PRI_NORMAL) != OK) return false;
     std::unique_lock<std::mutex> lk(gDoneMx);
-    return gDoneCv.wait_for(lk, std::chrono::milliseconds(kStopWaitMs), [&] {
+    return gDoneCv.wait_for(lk, std::chrono::milliseconds(passWaitMs), [&] {
         return static_cast<int32_t>(gMarkerDone - seq) >= 0;
     });
 }
@@ -239,21 +239,32 @@ bool lockWithin(std::mutex& mx, std::chrono::milliseconds limit) {
 // The reader did not get through the queue in time: it writes nothing more,
 // and what is queued is written here, the line of the records dropped last.
 // A reader stuck in a write of the log file itself keeps the file: then the
-// queue is left after a while, said on stderr.
-void giveUpReader(MSG_Q_ID q) {
+// queue is left after a while, said on stderr. False then.
+bool giveUpReader(MSG_Q_ID q, std::chrono::milliseconds lockWait) {
     gReaderGivenUp->store(true);
-    taskDelete(gReader);   // from its wait; one stuck in a write is left behind
-    if (!q) return;
-    if (!lockWithin(gWriteMx, kWriteLockWait)) {
+    // from its wait; one stuck in a write is left behind (after a share of
+    // the time: the queue is written below with what is left)
+    taskDeleteWithin(gReader, static_cast<int>(lockWait.count() / 2 * sysClkRateGet() / 1000));
+    lockWait /= 2;
+    if (!q) return true;
+    if (!lockWithin(gWriteMx, lockWait)) {
         fprintf(stderr, "log: the log reader is stuck writing %s: %d records not written\n",
                 shownName("log.txt").c_str(), msgQNumMsgs(q));
-        return;
+        return false;
     }
     std::lock_guard<std::mutex> lk(gWriteMx, std::adopt_lock);
     drainLocked(q, false);
     syslogx_reportHeld();
     syslogx_reportDropped(0);
     drainLocked(q, false);
+    return true;
+}
+
+// What is left of a wait of at most `most` ms that must end by `until`.
+int msWithin(int most, std::chrono::steady_clock::time_point until) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+    return left <= 0 ? 0 : left < most ? static_cast<int>(left) : most;
 }
 
 }  // namespace
@@ -273,24 +284,39 @@ int syslogx_readerStart(int stderrSeverity, long maxBytes) {
 }
 
 void syslogx_readerStop() {
+    // each wait its whole bound: the stop of a start-up that failed, of a test
+    syslogx_readerStopWithin(3 * kMarkerSendWaitMs + 2 * kStopWaitMs + static_cast<unsigned>(kWriteLockWait.count()));
+}
+
+bool syslogx_readerStopWithin(unsigned limitMs) {
     std::lock_guard<std::mutex> lk(gCtlMx);
-    if (!gRunning.load()) return;
+    if (!gRunning.load()) return true;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     MSG_Q_ID q = syslogx_queue();
     // Counts held back and records dropped, not yet said, are said before
     // the end; in a full queue they wait for the room the reader makes (the
     // counts a while at most, as the line of the records dropped does).
-    const auto heldUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(kMarkerSendWaitMs);
+    const auto heldUntil =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(msWithin(kMarkerSendWaitMs, until));
     while (!syslogx_reportHeld() && std::chrono::steady_clock::now() < heldUntil)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    syslogx_reportDropped(kMarkerSendWaitMs);
+    syslogx_reportDropped(msWithin(kMarkerSendWaitMs, until));
     // The reader ends by itself at the stop marker; one that does not get
     // there in time (stuck, or far behind on a loaded machine) is given up.
-    if (!q || !passMarker(q, kMarkerStop) || taskWait(gReader, kStopWaitMs) != OK) giveUpReader(q);
+    // The file's lock is waited for out of what is left, a part kept for it.
+    const int lockShare = msWithin(static_cast<int>(kWriteLockWait.count()), until) / 4;
+    const auto readerUntil = until - std::chrono::milliseconds(lockShare);
+    bool written = true;
+    if (!q ||
+        !passMarker(q, kMarkerStop, msWithin(kMarkerSendWaitMs, readerUntil), msWithin(kStopWaitMs, readerUntil)) ||
+        taskWait(gReader, msWithin(kStopWaitMs, readerUntil) * sysClkRateGet() / 1000) != OK)
+        written = giveUpReader(q, std::chrono::milliseconds(msWithin(int(kWriteLockWait.count()), until)));
     gReader = nullptr;
     gReaderGivenUp.reset();
     gRunning.store(false);
     // Whatever arrived after the stop marker stays for the next reader, or
     // for a flush.
+    return written;
 }
 
 bool syslogx_readerRunning() { return gRunning.load(); }

@@ -66,6 +66,9 @@ int syslogx_readerStart(int stderrSeverity = 4, long maxBytes = kSyslogFileLimit
 // the queue in time (stuck in a write) is given up: the stop writes what is
 // still queued to the log file itself and returns.
 void syslogx_readerStop();
+// The same within limitMs altogether (a stop's budget): false when records
+// queued were left unwritten (the reader stuck in a write of the file).
+bool syslogx_readerStopWithin(unsigned limitMs);
 bool syslogx_readerRunning();
 
 // Returns when every record queued before the call is in the log file. With

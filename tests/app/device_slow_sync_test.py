@@ -29,6 +29,10 @@ With every sync at 4 s, a USB drive and a stop 4.5 s after two laps, every
 file each drive lacks, or lacks the end of, is named by a line of the stop;
 with every sync at 20 s from the start, a SIGTERM 5 s in ends the device
 within 10 s, and the write it left is named.
+With every sync at 6 s, commands stuck on the disk on standard input and on
+shell.sock at the SIGTERM: the device ends within 10 s, every file whole or
+named, exit 0; with every sync at 8 s and three clients sending triggers, the
+end comes within 9.5 s of the SIGTERM in each of several runs.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -535,6 +539,140 @@ def test_stop_at_start_with_stuck_disk(binary, measdump, sample, lib, work, scal
         print("stopped after %.2f s with every sync at 20 s" % took)
 
 
+def ended_after(dev, sent, limit):
+    """Waits for the device's process to end, at most `limit` s after `sent`
+    (a time.monotonic() instant); returns when it ended, in s after `sent`.
+    The end is seen when it comes (a pidfd), not at a poll's next round."""
+    fd = os.pidfd_open(dev.proc.pid)
+    try:
+        ready, _, _ = select.select([fd], [], [], max(0.0, sent + limit - time.monotonic()))
+        ended = time.monotonic() - sent
+    finally:
+        os.close(fd)
+    if not ready:
+        raise AssertionError("the device still ran %.1f s after the SIGTERM" % limit)
+    dev.proc.wait()
+    return ended
+
+
+def trigger_client(s, stop, problems):
+    """One client that sends lap and outing triggers (each answered once its
+    counters are on the slow disk) until `stop` is set or the device closes
+    it."""
+    try:
+        for n in range(1000):
+            if stop.is_set():
+                break
+            s.sendall(b"lof_outtrig\n" if n % 3 == 2 else b"lof_laptrig\n")
+            if not read_answer(s):
+                break
+    except OSError as e:
+        if not stop.is_set():
+            problems.append("trigger not answered: %r" % e)
+    finally:
+        s.close()
+
+
+def triggers_then_sigterm(run, dev, clients_for, stdin_line=None):
+    """Three shell.sock clients send triggers for `clients_for` s, then (a
+    command stuck on standard input, 0.3 s before) SIGTERM: returns the time
+    from the signal to the process's end, its exit code once it ended."""
+    stop, problems = threading.Event(), []
+    sockets = [connect(run.folder, 60.0) for _ in range(3)]
+    clients = [threading.Thread(target=trigger_client, args=(s, stop, problems)) for s in sockets]
+    for c in clients:
+        c.start()
+    try:
+        time.sleep(clients_for)
+        if stdin_line:
+            dev.proc.stdin.write(stdin_line)
+            dev.proc.stdin.flush()
+            time.sleep(0.3)
+        sent = time.monotonic()
+        dev.proc.send_signal(signal.SIGTERM)
+        took = ended_after(dev, sent, 30.0)
+    finally:
+        stop.set()
+        for s in sockets:
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        for c in clients:
+            c.join()
+    return took, dev.proc.returncode
+
+
+def check_stop_named(folder, measdump, log):
+    """What the stop leaves unwritten is named by the logger's halt before any
+    end: a guard that ends the process comes after the stop's lines."""
+    assert "rtpShutdown: orderly shutdown" in log, log
+    guard = log.find("the stop did not end within")
+    if guard >= 0:
+        assert "what the logger had not written is not named" not in log, log
+    return check_named_at_stop(folder, measdump, log)
+
+
+def test_stop_with_stuck_commands(binary, measdump, sample, lib, work, scale):
+    """Every sync at 6 s, three clients sending lap and outing triggers and a
+    lap trigger on standard input when the SIGTERM comes: the commands wait
+    for the disk, the shell gives them one wait together, and the device
+    ends within 10 s of the signal with every file whole or named, exit 0."""
+    control = os.path.join(work, "stuck_cmd_sync_ms")
+    with open(control, "w") as f:
+        f.write("30")
+    env = slow_env(lib)
+    env["SLOW_SYNC_CONTROL"] = control
+    with DeviceRun(sample, "tav9-stuckcmds-") as run:
+        dev = run.device(binary, env=env, stdin=subprocess.PIPE).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        time.sleep(1.0)
+        with open(control, "w") as f:
+            f.write("6000")
+        try:
+            took, rc = triggers_then_sigterm(run, dev, 4.0, b"lof_laptrig\n")
+        finally:
+            with open(control, "w") as f:
+                f.write("30")
+        dev.proc.stdin.close()
+        log = dev.log()
+        print("stopped %.2f s after the SIGTERM with commands stuck on 6 s syncs, exit %d" % (took, rc))
+        assert took < 10.0 * scale, "the device ended %.2f s after the SIGTERM:\n%s" % (took, log)
+        named = check_stop_named(run.folder, measdump, log)
+        assert rc == 0, "exit %d with everything named %s:\n%s" % (rc, sorted(named), dev.output())
+        dev.check_clean()
+
+
+def test_stop_within_budget(binary, measdump, sample, lib, work, scale):
+    """Every sync at 8 s and three clients sending triggers for 5 s, and
+    every sync at 4 s with the clients sending for 12 s (the NVRAM's writer
+    then in a sync of the stop's own): in each of several runs the device
+    ends within 9.5 s of the SIGTERM, what it leaves is named, exit 0."""
+    control = os.path.join(work, "budget_sync_ms")
+    longest = 0.0
+    rounds = [(8000, 5.0), (4000, 12.0)] * 2
+    for n, (sync_ms, clients_for) in enumerate(rounds):
+        with DeviceRun(sample, "tav9-budget-") as run:
+            dev = start_slowed(run, binary, lib, control)
+            time.sleep(1.0)
+            with open(control, "w") as f:
+                f.write("%d" % sync_ms)
+            try:
+                took, rc = triggers_then_sigterm(run, dev, clients_for)
+            finally:
+                with open(control, "w") as f:
+                    f.write("30")
+            log = dev.log()
+            print("run %d: ended %.2f s after the SIGTERM with every sync at %d ms, exit %d" % (
+                n + 1, took, sync_ms, rc))
+            assert took < 9.5 * scale, "run %d: the device ended %.2f s after the SIGTERM:\n%s" % (n + 1, took, log)
+            check_stop_named(run.folder, measdump, log)
+            assert rc == 0, dev.output()
+            dev.check_clean()
+            longest = max(longest, took)
+    print("the longest stop of %d runs: %.2f s" % (len(rounds), longest))
+
+
 def check_boot_counter_cut(binary, sample, env, scale):
     """Killed the moment it logs "boot counter N", the device logs N + 1 at
     its next start, three times over."""
@@ -559,6 +697,24 @@ def check_boot_counter_cut(binary, sample, env, scale):
             boot = int(boots[-1])
             assert last is None or boot == last + 1, "boot counter %d after %d: the cut lost it" % (boot, last)
             last = boot
+
+
+RECORDING_STOPPED = re.compile(r": (m\d\d): recording stopped at time stamp (\d+)$", re.M)
+
+
+def check_recording_stops(folder, measdump, log):
+    """The orderly stop logs once per recording measurement the stamp of its
+    last record: that of the newest record in its files (m01's on meas:,
+    m03's on meas2:)."""
+    said = RECORDING_STOPPED.findall(log)
+    assert sorted(m for m, _ in said) == ["m01", "m03"], "the stop's recording lines: %s\n%s" % (said, log)
+    for meas, stamp in said:
+        drive = {"m01": "meas", "m03": "meas2"}[meas]
+        newest = max(ts for name in drive_files(folder, drive)
+                     for recs in [measdump_csv(measdump, os.path.join(folder, drive, name))[1]]
+                     for block in recs.values() for ts, _ in block)
+        assert int(stamp) == newest, "%s: recording stopped at %s, its newest record on %s: %d" % (
+            meas, stamp, drive, newest)
 
 
 def test_triggers_and_counters(binary, measdump, sample, lib, work, scale):
@@ -597,6 +753,7 @@ def test_triggers_and_counters(binary, measdump, sample, lib, work, scale):
         assert dev.stop() == 0, dev.output()
         dev.check_clean()
         check_files(folder, measdump, {"meas": {1: 10, 2: 100, 3: 1000}, "meas2": {1: 20, 2: 500}})
+        check_recording_stops(folder, measdump, dev.log())
 
         # what the triggers changed was written by the orderly stop
         dev = run.device(binary).wait_ready()
@@ -820,6 +977,8 @@ MODES = {
     "pulled": lambda b, m, s, lib, w, sc: test_stick_pulled_while_its_writer_is_in_a_sync(b, m, s, w, sc),
     "hung": lambda b, m, s, lib, w, sc: test_hung_stick_holds_what_it_says(b, s, w, sc),
     "twolaps": lambda b, m, s, lib, w, sc: test_laps_a_moment_apart_each_have_a_file(b, s, lib, w, sc),
+    "stuckcmds": lambda b, m, s, lib, w, sc: test_stop_with_stuck_commands(b, m, s, lib, w, sc),
+    "budget": lambda b, m, s, lib, w, sc: test_stop_within_budget(b, m, s, lib, w, sc),
 }
 
 

@@ -1,10 +1,12 @@
 // The ordered shutdown: the post-run semaphore wakes the main task, which
 // stops the components, waits for the logger and stops the rasters.
 #include <atomic>
+#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "platform/startup.h"
+#include "platform/stop_budget.h"
 #include "raster_fixture.h"
 
 namespace {
@@ -48,4 +50,39 @@ TEST_F(RasterTest, PostrunWakesTheMainTaskForTheOrderedShutdown) {
     EXPECT_EQ(g_order, "components;flushed?;flushed?;flushed?;");
     EXPECT_EQ(info("r1ms").ticks, 20u);
     semClose(byName);
+}
+
+// The stop's guard ends a stop that overruns its budget (a component that
+// does not stop), but not before the logger's halt and the copies' end have
+// named what they leave: then the exit code is 0. A halt that cannot finish
+// leaves what it had not written unnamed: the exit code says so.
+TEST(StopGuardDeathTest, TheGuardEndsTheStopOnlyAfterTheLoggersNaming) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ShutdownHooks hooks;
+            hooks.stopComponents = [] {
+                for (;;) taskDelay(sysClkRateGet());
+            };
+            hooks.haltLogger = [](unsigned fastStopWaitMs) { fprintf(stderr, "halted (%u)\n", fastStopWaitMs); };
+            hooks.endCopies = [](bool whole, unsigned) { fprintf(stderr, "copies ended, whole %d\n", whole); };
+            rtpShutdown_setHooks(hooks);
+            startup_setStopLimit(1500);
+            startPostrun();
+            rtpShutdown();
+        },
+        testing::ExitedWithCode(0), "halted \\(0\\)\ncopies ended, whole 0");
+    EXPECT_EXIT(
+        {
+            ShutdownHooks hooks;
+            hooks.loggerFlushed = [] { return true; };
+            hooks.haltLogger = [](unsigned) {
+                for (;;) taskDelay(sysClkRateGet());
+            };
+            rtpShutdown_setHooks(hooks);
+            startup_setStopLimit(1500);
+            startPostrun();
+            rtpShutdown();
+        },
+        testing::ExitedWithCode(kExitStopUnnamed), "");
 }

@@ -1,6 +1,7 @@
 // Shell: splitting lines, dispatching commands, capturing their output and the
 // socket bridge.
 #include "platform/shell.h"
+#include "platform/stop_budget.h"
 
 #include "platform_fixture.h"
 
@@ -55,11 +56,14 @@ std::condition_variable gGateCv;
 bool gGateOpen = false;
 bool gWaitBegan = false;
 bool gWaitEnded = false;
+int gWaitsBegun = 0;
+int gWaitsEnded = 0;
 int waitForGate(int, char**) {
     printf("before the wait\n");
     const bool ok = shell_waitOffTurn([] {
         std::unique_lock<std::mutex> lk(gGateMx);
         gWaitBegan = true;
+        ++gWaitsBegun;
         gGateCv.notify_all();
         gGateCv.wait(lk, [] { return gGateOpen; });
         return true;
@@ -67,6 +71,8 @@ int waitForGate(int, char**) {
     printf("after the wait\n");
     std::lock_guard<std::mutex> lk(gGateMx);
     gWaitEnded = true;
+    ++gWaitsEnded;
+    gGateCv.notify_all();
     return ok ? 3 : -1;
 }
 void openGate() {
@@ -496,4 +502,55 @@ TEST_F(Shell, ACommandWaitingOffItsTurnHoldsOnlyItsClient) {
     EXPECT_TRUE(gWaitEnded);
     close(a);
     close(b);
+}
+
+// Commands stuck at the stop, one on standard input and one on the socket:
+// the shell's tasks get one wait together out of the stop's budget (what
+// is left after the steps that come later), not a wait each in turn; both
+// are named as left behind.
+TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
+    ASSERT_NE(msd_shellAddCommand("t_wait", waitForGate), 0);
+    {
+        std::lock_guard<std::mutex> lk(gGateMx);
+        gGateOpen = false;
+        gWaitsBegun = gWaitsEnded = 0;
+    }
+    int in[2];
+    ASSERT_EQ(pipe(in), 0);
+    const int savedStdin = dup(STDIN_FILENO);
+    ASSERT_EQ(dup2(in[0], STDIN_FILENO), STDIN_FILENO);
+    ASSERT_EQ(shell_start(true), 1);
+    shell_acceptLines();
+    int client = connectShell();
+    ASSERT_GE(client, 0);
+    ASSERT_EQ(write(client, "t_wait\n", 7), 7);
+    ASSERT_EQ(write(in[1], "t_wait\n", 7), 7);
+    {
+        std::unique_lock<std::mutex> lk(gGateMx);
+        ASSERT_TRUE(gGateCv.wait_for(lk, std::chrono::seconds(10), [] { return gWaitsBegun == 2; }));
+    }
+    // a budget of 4 s leaves the shell 1 s: the rest keeps 3 s
+    stopBudget_setLimit(4000);
+    stopBudget_begin();
+    const auto before = std::chrono::steady_clock::now();
+    shell_stop();
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - before).count();
+    stopBudget_setLimit(0);
+    EXPECT_LT(took, 1800) << "the shell's tasks were waited for one after the other";
+    EXPECT_FALSE(shell_running());
+    const auto texts = takeLogTexts();
+    EXPECT_TRUE(logContains(texts, "shell: task r_shellSock does not finish its command, left behind"));
+    EXPECT_TRUE(logContains(texts, "shell: task r_shellStdin does not finish its command, left behind"));
+    // the commands left behind end once their wait does
+    openGate();
+    {
+        std::unique_lock<std::mutex> lk(gGateMx);
+        EXPECT_TRUE(gGateCv.wait_for(lk, std::chrono::seconds(10), [] { return gWaitsEnded == 2; }));
+    }
+    dup2(savedStdin, STDIN_FILENO);
+    close(savedStdin);
+    close(in[0]);
+    close(in[1]);
+    close(client);
 }

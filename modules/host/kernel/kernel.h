@@ -664,11 +664,12 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4,
                 intptr_t a5, intptr_t a6, intptr_t a7, intptr_t a8, int number);
 
 // Stops the threads of the kernel side (base tick, CAN buses, screen writer);
-// the process calls it at the end of its orderly shutdown.
+// the process calls it at the end of its orderly shutdown. The NVRAM's writer
+// gets limitMs for what it still holds.
 // Joins the tasks that have returned by themselves (the process ends with
 // _exit, so nothing else would).
 void joinEndedTasks();
-void shutdownServices();
+void shutdownServices(unsigned limitMs = 1000);
 
 // Resets every service to its start state and stops its threads (tests).
 void resetForTest();

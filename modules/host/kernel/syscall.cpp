@@ -251,7 +251,7 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
     }
 }
 
-void shutdownServices() {
+void shutdownServices(unsigned limitMs) {
     stopBaseTick();
     canClose();
     screenStop();
@@ -259,9 +259,8 @@ void shutdownServices() {
     // still writes is not waited for
     stopFormatService(0, nullptr);
     // the shutdown has waited for the NVRAM and named what it lacks: what
-    // came after gets a short while more, and the end never waits on a disk
-    constexpr unsigned kNvramLastWriteMs = 1000;
-    nvramStopWriter(kNvramLastWriteMs);
+    // came after gets what is left, and the end never waits on a disk
+    nvramStopWriter(limitMs);
     unlinkProcessQueues();
     joinEndedTasks();
 }

@@ -45,6 +45,10 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
 // once it has.
 STATUS taskDelete(TASK_ID tid);
 STATUS taskDeleteForce(TASK_ID tid);
+// The same, waiting no longer than timeoutTicks for the task to end (a stop
+// with a deadline): ERROR for a task that has not ended by then, left to end
+// at its next blocking call.
+STATUS taskDeleteWithin(TASK_ID tid, int timeoutTicks);
 // Waits up to timeoutTicks for the task to return by itself; OK when it did,
 // also at once for a task that had ended before the call.
 STATUS taskWait(TASK_ID tid, int timeoutTicks);

@@ -374,6 +374,24 @@ STATUS taskDelete(TASK_ID tid) {
 
 STATUS taskDeleteForce(TASK_ID tid) { return taskDelete(tid); }
 
+STATUS taskDeleteWithin(TASK_ID tid, int timeoutTicks) {
+    HostTask* self = current();
+    auto t = lookup(tid);
+    if (!t || t->adopted || t.get() == self) return ERROR;
+    t->deletePending = true;
+    wake(*t);
+    std::unique_lock<std::mutex> lk(t->stateMx);
+    const bool fin = hostos::blockUntil(t->stateCv, lk, hostos::deadlineFromTicks(timeoutTicks),
+                                        [&] { return t->finished; });
+    lk.unlock();
+    // one still in a system call of its own ends at its next blocking call
+    // and is joined then, as after taskDelete
+    if (!fin) return ERROR;
+    joinTask(*t);
+    forget(t->id);
+    return OK;
+}
+
 STATUS taskWait(TASK_ID tid, int timeoutTicks) {
     // make the caller's own record before any lock: the registry lock must not
     // be taken under a task's state lock (reapFinished takes them the other way)

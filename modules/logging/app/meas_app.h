@@ -100,6 +100,10 @@ uint64_t meas_app_get_sbControllers(unsigned measIdx);
 // that is not closed: each call closes the files that can close now (the
 // shutdown calls it until it gives 0).
 int meas_app_flushPending();
+// True while the fast stop is asked for and has not yet run in the logging raster.
+bool meas_app_fastStopPending();
+// True once the fast stop has run (the files it found open have their closes queued).
+bool meas_app_fastStopDone();
 
 // Telemetry of m02: the telemetry module registers its start and stop.
 struct MeasAppTeleHooks {

@@ -90,6 +90,9 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size);
 void meas_app_measstart(int onlyIdx = -1);
 void meas_app_measstop(bool keepTele);
 void meas_app_fastmeasstop();
+// Logs "mNN: recording stopped at time stamp N" for each running measurement
+// that recorded, N the stamp of its newest record (the fast stop's drain done).
+void meas_app_noteRecordingStops();
 int meas_app_measdestroy();
 // Measurements whose drive is not ready at their init (meas_app_drivewait.cpp).
 // At init: true when a drive of measurement idx is not ready; it is logged

@@ -294,6 +294,10 @@ void meas_app_clearsegmentation() {
     }
 }
 
+bool meas_app_fastStopPending() { return flag(sp().meas_app_faststopreq).load() != 0; }
+
+bool meas_app_fastStopDone() { return gApp.powerdown.load() != 0; }
+
 int meas_app_flushPending() {
     if (flag(sp().meas_app_faststopreq).load()) return 1;
     return meas_app_PreTrigDrainStep() ? 0 : 1;

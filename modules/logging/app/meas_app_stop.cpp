@@ -271,6 +271,7 @@ void meas_app_fastmeasstop() {
     fifo_data_set_curr_ts(now);
     fifo_cond_set_curr_ts(now);
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
+    meas_app_noteRecordingStops();
     // the files end at the newest record; an event still open ends there
     // too, in them, before they take their events and close
     const uint32_t stopTs = MeasAppStore_endOpenFiles();

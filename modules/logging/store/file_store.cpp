@@ -204,6 +204,16 @@ unsigned MeasAppStore_queuedFiles(unsigned measIdx) {
     return n;
 }
 
+void MeasAppStore_nameOpenFilesAtHalt() {
+    if (!queueLock("MeasAppStore_nameOpenFilesAtHalt")) return;
+    for (auto* f = gQueueHead; f; f = f->qNext)
+        syslogx(147 | SYSLOGX_LOSS,
+                "logging: m%02u: '%s' (from time stamp %u) not closed at the stop: the fast stop had not run when "
+                "the writers halted, its last records and its closing status block are not written",
+                unsigned(f->measIdx) + 1, f->name, unsigned(f->initTs));
+    queueUnlock();
+}
+
 int MeasAppStore_initData(MeasBlock* block, uint32_t recordsPerFrame, uint32_t maxBytes) {
     if (!block || !block->config) return 1;
     auto* d = static_cast<MeasAppStoreBlockData*>(std::calloc(1, sizeof(MeasAppStoreBlockData)));

@@ -177,6 +177,9 @@ int MeasAppStore_driveCheckDirectoryFlags(const char* drive);
 void meas_store_notifyDataChanged(const char* drive);
 // Queued files (tests, shell).
 unsigned MeasAppStore_queuedFiles(unsigned measIdx);
+// Names every file still queued as not closed at the stop (a loss line each):
+// the writers have halted before the fast stop queued their closes.
+void MeasAppStore_nameOpenFilesAtHalt();
 
 // ---- facade of a measurement's store (null handles do nothing) ----------------------
 void* meas_app_PreTrigInit(unsigned measIdx, float pretriggerSeconds);

@@ -92,8 +92,8 @@ TEST(HostTasks, DeleteUnwindsBlockedTasks) {
 
 // A task blocked in a system call of its own, outside every wait of the OS
 // layer, can only be unwound once the call is back: its delete stops waiting
-// for it after a while instead of holding the deleter for good, and the task
-// ends at its next wait.
+// for it after a while (or at its deadline) instead of holding the deleter
+// for good, and the task ends at its next wait.
 TEST(HostTasks, DeleteOfATaskStuckInASystemCallDoesNotHoldTheDeleter) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -111,6 +111,10 @@ TEST(HostTasks, DeleteOfATaskStuckInASystemCallDoesNotHoldTheDeleter) {
     });
     ASSERT_NE(t, TASK_ID_ERROR);
     while (!started) taskDelay(1);
+    // a delete with a deadline returns by it
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(taskDeleteWithin(t, 100 * sysClkRateGet() / 1000), ERROR);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(1000));
     auto deleted = std::async(std::launch::async, [t] { return taskDelete(t); });
     const bool returned = deleted.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
     ASSERT_EQ(write(fds[1], "x", 1), 1);   // the call comes back in any case

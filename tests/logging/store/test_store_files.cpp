@@ -267,6 +267,31 @@ TEST_F(StoreTest, StoreDeletedWithFilesOpenLeavesNothingBehind) {
     EXPECT_EQ(files("meas").size(), 1u);
 }
 
+// The writers halted at the stop before the fast stop queued the closes (a
+// logging raster that ran it late): every file still open is named as not
+// closed, by its measurement and name, on a line that is never dropped.
+TEST_F(StoreTest, FilesOpenWhenTheWritersHaltBeforeTheFastStopAreNamed) {
+    configure();
+    feed(0, 1000);
+    feed(1, 1000);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);   // block 1 opens the next file, block 2 still writes into the first
+    ASSERT_EQ(MeasAppStore_queuedFiles(0), 2u);
+    takeLogTexts();
+    meas_app_PreTrigHaltWriters(200);
+    MeasAppStore_nameOpenFilesAtHalt();
+    std::vector<std::string> named;
+    for (const std::string& t : takeLogTexts())
+        if (t.find("not closed at the stop: the fast stop had not run when the writers halted") != std::string::npos)
+            named.push_back(t);
+    ASSERT_EQ(named.size(), 2u);
+    EXPECT_EQ(named[0].rfind("logging: m01: '", 0), 0u) << named[0];
+    EXPECT_NE(named[0].find("(from time stamp 1000)"), std::string::npos) << named[0];
+    EXPECT_NE(named[1].find("(from time stamp 1500)"), std::string::npos) << named[1];
+    EXPECT_NE(named[0], named[1]);
+    stopStore();
+}
+
 namespace {
 std::atomic<int> copies{0};
 std::string copiedName;
