@@ -34,6 +34,7 @@ protected:
         MeasAppStoreHooks hooks{};
         hooks.getFlags = meas_app_get_flags;
         hooks.eventFlushUntil = eventLoggerFlushIdx;
+        hooks.eventsEndRun = eventLoggerEndRunIdx;
         MeasAppStore_setHooks(hooks);
         ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
         ASSERT_EQ(comint_init(), 1);
@@ -200,6 +201,58 @@ TEST_F(EventFilesTest, AnEventOpenAtTheFastStopIsClosedInItsFileAtTheStopsStamp)
     EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
     EXPECT_EQ(ev[1].ts, openTs);
     EXPECT_EQ(ev[1].duration, stopStamp - openTs);
+}
+
+}  // namespace
+
+namespace {
+
+// `meas stop` while events are open: a peer's and this device's own. Each
+// file ends with the close of every event it holds open, at the stop's
+// stamp (the newest record); the closes the events get later, and those
+// of events opened while nothing recorded, reach no file of the next
+// recording, which holds no open of them.
+TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReachesTheNextRecording) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    const uint32_t opened = time_getTimestamp() - 1000;
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, EVENT_DURATION_OPEN);
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened + 10, "own", 0, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(runEventsUntil(2, 5000));
+    stopAndFlush();
+    const uint32_t between = time_getTimestamp();
+    auto first = fileEvents("meas");
+    const uint32_t stopStamp = records("meas").back().ts;
+    ASSERT_EQ(first.size(), 4u);
+    for (const FileEvent& e : first) {
+        EXPECT_TRUE(e.ts == opened || e.ts == opened + 10) << e.ts;
+        if (e.duration != EVENT_DURATION_OPEN) {
+            EXPECT_EQ(e.ts + e.duration, stopStamp) << "closed at the stop";
+        }
+    }
+    EXPECT_EQ(first[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(first[1].duration, EVENT_DURATION_OPEN);
+
+    // their own closes come later; one of an event opened between the
+    // recordings comes in the next
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, between + 100 - opened);
+    receive(kPid, EVENT_ID_CHANNEL + 9, between, "between", 0, EVENT_DURATION_OPEN);
+    sp().meas_app_startreq = 1;
+    runEvents(300);
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened + 10, "own", 0, time_getTimestamp() - opened - 10);
+    receive(kPid, EVENT_ID_CHANNEL + 9, between, "between", 0, time_getTimestamp() - between);
+    const uint32_t inSecond = time_getTimestamp() - 50;
+    receive(5, EVENT_ID_CHANNEL + 10, inSecond, "second", 0, 0);
+    ASSERT_TRUE(runEventsUntil(5, 5000));
+    runEvents(1200);
+    stopAndFlush();
+    auto all = fileEvents("meas");
+    ASSERT_GE(all.size(), first.size());
+    std::vector<FileEvent> second(all.begin() + long(first.size()), all.end());
+    ASSERT_EQ(second.size(), 1u) << "only the second recording's own event";
+    EXPECT_EQ(second[0].ts, inSecond);
 }
 
 }  // namespace
