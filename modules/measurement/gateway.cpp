@@ -527,6 +527,25 @@ int gw_pid_offline(unsigned pid) {
     return gCnt[pid][C_PID_STATE] == 2 ? 1 : 0;
 }
 
+namespace {
+
+// A stamp this far behind a device's newest is of a new time (its master
+// ran anew behind), not a slower list's value delivered late.
+constexpr int32_t kNewTimeBehind = 50000;   // 5 s
+
+// The device's newest value stamp: the lists of its rasters deliver one
+// after the other, a slower one's older values after a faster one's newer.
+void noteLastStamp(unsigned pid, uint32_t ts) {
+    uint64_t v = gLastStamp[pid].load();
+    for (;;) {   // the rasters' tasks deliver side by side
+        const int32_t ahead = int32_t(ts - uint32_t(v - 1));
+        if (v && ahead <= 0 && ahead >= -kNewTimeBehind) return;
+        if (gLastStamp[pid].compare_exchange_weak(v, uint64_t(ts) + 1)) return;
+    }
+}
+
+}  // namespace
+
 bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp) {
     if (pid >= kPids || !stamp) return false;
     const uint64_t v = gLastStamp[pid].load();
@@ -589,7 +608,7 @@ void gw_distribute(unsigned raster) {
             uint8_t* slot = dynkomm_read(L.fifo);
             if (!slot) break;
             got = true;
-            if (!L.local && L.pid < kPids) gLastStamp[L.pid].store(uint64_t(be_get32(slot)) + 1);   // its stamp
+            if (!L.local && L.pid < kPids) noteLastStamp(L.pid, be_get32(slot));
             int r = call(L, GW_CB_READ, 0, slot);
             dynkomm_readdone(L.fifo);
             count(L.pid, offline(L) ? C_DATA_OFFLINE : C_DATA_ONLINE);
