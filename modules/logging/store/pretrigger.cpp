@@ -307,7 +307,11 @@ void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned*
         Action* a = n->item;
         // 0 is "no arm" and "no time stamp"
         const bool beforeArm = arm != 0 && a->timestamp() != 0 && int32_t(a->timestamp() - arm) < 0;
-        if (a->forward() || beforeArm) {
+        const bool forward = a->forward() || beforeArm;
+        if (closesDroppedOpen(a, !forward)) {
+            fragmenter_.drop(a->vfIdx(), a->dataSize());
+            ++*cleaned;
+        } else if (forward) {
             n->item = nullptr;
             fragmenter_.forward(a->vfIdx(), a->dataSize());
             backend_->add(a, a->size());
@@ -318,6 +322,23 @@ void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned*
         }
         delete n;
     }
+}
+
+bool Pretrigger::closesDroppedOpen(const Action* a, bool dropped) {
+    const auto* meta = dynamic_cast<const ActionMetaData*>(a);
+    ActionMetaData::EventKey key{};
+    bool open = false;
+    if (!meta || !meta->eventKey(&key, &open)) return false;
+    if (open) {
+        if (dropped) {
+            droppedOpens_[droppedNext_] = key;
+            droppedNext_ = (droppedNext_ + 1) % kDroppedOpens;
+        }
+        return false;
+    }
+    for (const auto& k : droppedOpens_)
+        if (k == key) return true;
+    return false;
 }
 
 void Pretrigger::flushUntil(uint32_t ts) {

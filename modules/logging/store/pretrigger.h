@@ -122,6 +122,14 @@ private:
     HeldEvent held_[kHeldMax] = {};
     std::atomic<unsigned> heldCount_{0};
     uint8_t floodNull_ = 0, floodMeta_ = 0, floodFlush_ = 0, floodCount_ = 0;
+    // The events whose open aged out of the ring (under the ring's lock):
+    // their close, which the ring keeps, goes with it.
+    static constexpr unsigned kDroppedOpens = 32;
+    ActionMetaData::EventKey droppedOpens_[kDroppedOpens] = {};
+    unsigned droppedNext_ = 0;
+    // Whether the action is the close of an event whose open aged out;
+    // notes such an open when `dropped`.
+    bool closesDroppedOpen(const Action* a, bool dropped);
 };
 
 }  // namespace measure::store
