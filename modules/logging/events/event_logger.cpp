@@ -190,7 +190,11 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     const uint32_t duration = be_get32(e.payload + 8);
     // a logger without a store has no files, nor a recording to keep opens of
     const bool recorded = pretrigger_ != nullptr;
-    if (recorded && duration != 0 && duration != EVENT_DURATION_OPEN && !opens_.closes(b.pid, e.payload)) {
+    // A close is of the time its open was written in: a peer's end, noted
+    // well after its last value, lies far behind the time when it comes and
+    // would be taken for a stamp of a new time behind.
+    uint32_t timeOf = time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
+    if (recorded && duration != 0 && duration != EVENT_DURATION_OPEN && !opens_.closes(b.pid, e.payload, &timeOf)) {
         SYSLOGX_FLOOD(floodOrphan_, 151, "eventlogger(m0%u): close of event 0x%08X of PID 0x%X opened at %u not "
                                          "written: its open is in no file of this recording",
                       index_ + 1, unsigned(be_get32(e.payload)), unsigned(b.pid), unsigned(be_get32(e.payload + 4)));
@@ -198,10 +202,10 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     }
     const uint32_t len = stage(b.pid, e.payload, e.length);
     const int placed = meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, len, e.sortTime, MEAS_META_EVENT_TYPE,
-                                                       time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen));
+                                                       timeOf);
     event_count(eventSignals().event_write_cnt);
     if (!recorded || placed == META_NONE) return;
-    if (duration == EVENT_DURATION_OPEN && !opens_.opened(b.pid, e.payload, e.length, placed == META_HELD))
+    if (duration == EVENT_DURATION_OPEN && !opens_.opened(b.pid, e.payload, e.length, placed == META_HELD, timeOf))
         SYSLOGX_FLOOD(floodOpens_, 147 | SYSLOGX_LOSS, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u "
                                                        "stays open in its file: %u open events are kept already",
                       index_ + 1, unsigned(be_get32(e.payload)), unsigned(b.pid), unsigned(be_get32(e.payload + 4)),

@@ -14,7 +14,7 @@ bool sameEvent(const EventRunOpens::Open& o, uint16_t pid, const uint8_t* payloa
 
 }  // namespace
 
-bool EventRunOpens::opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held) {
+bool EventRunOpens::opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held, uint32_t timeOf) {
     if (!payload || length < EVENT_PAYLOAD_FIXED || length > EVENT_PAYLOAD_MAX) return false;
     Open* free = nullptr;
     for (Open& o : opens_) {
@@ -28,15 +28,17 @@ bool EventRunOpens::opened(uint16_t pid, const uint8_t* payload, uint32_t length
     free->used = true;
     free->held = held;
     free->pid = pid;
+    free->timeOf = timeOf;
     free->length = length;
     std::memcpy(free->payload, payload, length);
     return true;
 }
 
-bool EventRunOpens::closes(uint16_t pid, const uint8_t* payload) {
+bool EventRunOpens::closes(uint16_t pid, const uint8_t* payload, uint32_t* timeOf) {
     for (Open& o : opens_)
         if (sameEvent(o, pid, payload)) {
             o.used = false;
+            *timeOf = o.timeOf;
             return true;
         }
     return false;

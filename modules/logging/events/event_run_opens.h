@@ -16,17 +16,19 @@ public:
         bool used;
         bool held;   // waits for a file of the next recording (a new time's first)
         uint16_t pid;
+        uint32_t timeOf;   // the time base its open was written in (time_stepOfStamp)
         uint32_t length;
         uint8_t payload[EVENT_PAYLOAD_MAX];
     };
     static constexpr unsigned kOpens = 64;
 
     // An open (duration EVENT_DURATION_OPEN) of a source PID written into a
-    // file (held: kept back for the next recording's first file). False
-    // when no room is left for it.
-    bool opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held);
-    // A close of an event: true when its open is kept (it is forgotten then).
-    bool closes(uint16_t pid, const uint8_t* payload);
+    // file in the time base timeOf (held: kept back for the next
+    // recording's first file). False when no room is left for it.
+    bool opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held, uint32_t timeOf);
+    // A close of an event: true when its open is kept (it is forgotten then);
+    // *timeOf gets the time base of the open, which the close belongs to.
+    bool closes(uint16_t pid, const uint8_t* payload, uint32_t* timeOf);
     // The recording ends at `end`: each kept open written into its files is
     // taken out with its payload turned into its close at `end` (never
     // before its start) and handed to `close`; those held for the next
