@@ -104,6 +104,7 @@ void startLoggingApplication() {
     store.sbCreateWrite = sb_create_write;   // periodic snapshots into the open file
     store.sdDataChanged = fde_system_sd_data_changed;
     store.eventFlushUntil = eventLoggerFlushIdx;   // events up to a file's start or end go into it
+    store.eventsEndRun = eventLoggerEndRunIdx;     // a stop closes the events its files leave open
     MeasAppStore_setHooks(store);
     LapOutFraHooks lof{};
     lof.clearSegmentation = meas_app_clearsegmentation;

@@ -19,6 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "host/kernel/kernel.h"
 #include "platform/byteorder.h"
 #include "measurement/catalogue.h"
 #include "measurement/comint.h"
@@ -102,6 +103,7 @@ std::vector<ListPtr> gChain[GW_RASTERS];
 std::atomic<uint16_t> gCnt[kPids][C_COUNT];
 // Per PID: the stamp of the last value of its lists delivered, +1 (0: none).
 std::atomic<uint64_t> gLastStamp[kPids];
+std::atomic<uint64_t> gLastArrival[kPids];   // own count + 1 of the newest delivery, 0 none
 uint16_t gOwnPid = 1;
 std::atomic<uint32_t> gOwnUnit{0}, gOwnBoot{0};   // 0: no unit id sent
 std::atomic<const gw_network*> gNet{nullptr};
@@ -527,11 +529,39 @@ int gw_pid_offline(unsigned pid) {
     return gCnt[pid][C_PID_STATE] == 2 ? 1 : 0;
 }
 
+namespace {
+
+// A stamp this far behind a device's newest is of a new time (its master
+// ran anew behind), not a slower list's value delivered late.
+constexpr int32_t kNewTimeBehind = 50000;   // 5 s
+
+// The device's newest value stamp: the lists of its rasters deliver one
+// after the other, a slower one's older values after a faster one's newer.
+void noteLastStamp(unsigned pid, uint32_t ts) {
+    gLastArrival[pid].store(uint64_t(host::ownTimeStamp()) + 1, std::memory_order_relaxed);
+    uint64_t v = gLastStamp[pid].load();
+    for (;;) {   // the rasters' tasks deliver side by side
+        const int32_t ahead = int32_t(ts - uint32_t(v - 1));
+        if (v && ahead <= 0 && ahead >= -kNewTimeBehind) return;
+        if (gLastStamp[pid].compare_exchange_weak(v, uint64_t(ts) + 1)) return;
+    }
+}
+
+}  // namespace
+
 bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp) {
     if (pid >= kPids || !stamp) return false;
     const uint64_t v = gLastStamp[pid].load();
     if (!v) return false;
     *stamp = uint32_t(v - 1);
+    return true;
+}
+
+bool gw_pid_last_arrival(unsigned pid, uint32_t* own) {
+    if (pid >= kPids || !own) return false;
+    const uint64_t v = gLastArrival[pid].load(std::memory_order_relaxed);
+    if (!v) return false;
+    *own = uint32_t(v - 1);
     return true;
 }
 
@@ -589,7 +619,7 @@ void gw_distribute(unsigned raster) {
             uint8_t* slot = dynkomm_read(L.fifo);
             if (!slot) break;
             got = true;
-            if (!L.local && L.pid < kPids) gLastStamp[L.pid].store(uint64_t(be_get32(slot)) + 1);   // its stamp
+            if (!L.local && L.pid < kPids) noteLastStamp(L.pid, be_get32(slot));
             int r = call(L, GW_CB_READ, 0, slot);
             dynkomm_readdone(L.fifo);
             count(L.pid, offline(L) ? C_DATA_OFFLINE : C_DATA_ONLINE);

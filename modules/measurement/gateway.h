@@ -91,6 +91,9 @@ int gw_pid_offline(unsigned pid);
 // The stamp of the last value of another device's lists delivered here;
 // false when none was.
 bool gw_pid_last_stamp(unsigned pid, uint32_t* stamp);
+// When that value came: the own count (host::ownTimeStamp, 0.1 ms, never
+// stepped) of its delivery; false when none came.
+bool gw_pid_last_arrival(unsigned pid, uint32_t* own);
 // 19 counters of a PID: pid state (2 = offline), pid state requested, pid
 // state running, measurement lists, data online, data offline, no-data, lists
 // configured, lists initialised, list entries, start-callback errors, lists

@@ -7,6 +7,9 @@ rising edge and a later fall; measdump finds the rising event and the open
 and closing events of the both-edges event (with its duration, its input's
 address written in decimal) in the m01 file, named "TAV9_SAMPLE" from
 "cfg/apps.xml", while an event with an unknown type is refused alone.
+The both-edges event open at `meas stop` closes in that recording's files at
+the stop, on both drives; its fall after `meas start` closes nothing in the
+next recording's files.
 Without "cfg/apps.xml" the device says once why it writes no events.
 
 two: two devices in two network namespaces (scripts/netns-pair, root): the
@@ -83,12 +86,13 @@ def prepare(sample, prefix, pid=None, ip=None, events=True):
     return folder
 
 
-def events_of(measdump, folder, drive="meas"):
-    """Every event block of the drive's files: (id, time, duration, pid, name, app)."""
+def events_of(measdump, folder, drive="meas", names=None):
+    """Every event block of the drive's files (those named, when given):
+    (id, time, duration, pid, name, app)."""
     out = []
     d = os.path.join(folder, drive)
     for name in sorted(os.listdir(d)):
-        if name.startswith("."):
+        if name.startswith(".") or (names is not None and name not in names):
             continue
         r = subprocess.run([measdump, os.path.join(d, name)], capture_output=True, text=True)
         assert r.returncode == 0, "%s: measdump exit %d\n%s" % (name, r.returncode, r.stdout[-2000:])
@@ -115,6 +119,23 @@ def toggle_fuel(dev):
     time.sleep(0.5)
 
 
+def stop_while_open(dev):
+    """p_fuel up, `meas stop`, `meas start` and p_fuel down in the next
+    recording: the names of the files of the first recording."""
+    dev.shell("setvar p_fuel 3")
+    time.sleep(0.5)
+    dev.shell("meas stop")
+    wait_for(lambda: "meas_app_running           = 0" in dev.shell("meas"), "logging to stop")
+    meas = os.path.join(dev.folder, "meas")
+    first = set(n for n in os.listdir(meas) if not n.startswith("."))
+    dev.shell("meas start")
+    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run again")
+    wait_for(lambda: set(n for n in os.listdir(meas) if not n.startswith(".")) - first, "a file of the next start")
+    dev.shell("setvar p_fuel 0")
+    time.sleep(1.0)
+    return set(n.replace("A", "B", 1) for n in first) | first
+
+
 def one(binary, measdump, sample):
     folder = prepare(sample, "tav9-events-")
     dev = None
@@ -122,6 +143,7 @@ def one(binary, measdump, sample):
         dev = Device(binary, folder).wait_ready()
         wait_logging(dev)
         toggle_fuel(dev)
+        opened = stop_while_open(dev)
         assert dev.stop() == 0
         dev.check_clean()
         log = dev.log()
@@ -136,11 +158,17 @@ def one(binary, measdump, sample):
         evs = [e for e in events_of(measdump, folder) if e[0] >> 24 == 2]
         on = [e for e in evs if e[4] == "FuelOn"]
         window = [e for e in evs if e[4] == "FuelWindow"]
-        assert len(on) == 1 and on[0][2] == 0, evs
+        assert len(on) == 2 and on[0][2] == 0, evs   # the toggle's rise and the one before the stop
         assert on[0][3] == 1 and on[0][5] == "TAV9_SAMPLE", on
-        assert len(window) == 2, evs
+        assert len(window) == 4, evs
         assert window[0][2] == 0xFFFFFFFF and window[0][1] == window[1][1], window
         assert 3000 <= window[1][2] <= 8000, "duration %d (0.1 ms) for 400 ms" % window[1][2]
+        for drive in ("meas", "meas2"):
+            before = [e for e in events_of(measdump, folder, drive, opened) if e[4] == "FuelWindow"]
+            after = [e for e in events_of(measdump, folder, drive) if e[4] == "FuelWindow" and e not in before]
+            assert len(before) == 4 and before[2][2] == 0xFFFFFFFF and before[3][1] == before[2][1], (drive, before)
+            assert before[3][2] != 0xFFFFFFFF, (drive, before)
+            assert after == [], "the next recording holds %s (%s)" % (after, drive)
 
         # without the application names no logger is made, and that is said once
         os.remove(os.path.join(folder, "cfg", "apps.xml"))

@@ -47,6 +47,7 @@ import stat
 import subprocess
 import sys
 
+import recording_events_stop
 import recording_gaps
 
 DRIVES = ("meas", "meas2", "usb_meas")
@@ -601,6 +602,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         pid = own_pid(folder)
         problems += check_event_starts(files) + check_events_reopened(files, pid)
         problems += check_events_closed(files, pid) if lap_order else []
+        problems += recording_events_stop.check(folder, files)
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     problems += recording_gaps.check_gaps(folder, files, told=log_unusable, notes=notes)

@@ -369,6 +369,24 @@ TEST_F(GatewayTest, RemoteListWithoutRouteIsOfflineAndWithRouteRequests0x500) {
     uint32_t last = 0;
     EXPECT_TRUE(gw_pid_last_stamp(7, &last));   // its last value: where its open events end should it go
     EXPECT_EQ(last, 4242u);
+    // its newest value is its last, whichever list brings an older one after
+    // it; one of a new time, far behind, replaces it
+    for (uint32_t ts : {4292u, 4100u}) {
+        s = dynkomm_write(sink);
+        ASSERT_NE(s, nullptr);
+        be_put32(s, ts);
+        dynkomm_writedone(sink);
+        tick(3, 0, false);
+    }
+    EXPECT_TRUE(gw_pid_last_stamp(7, &last));
+    EXPECT_EQ(last, 4292u);
+    s = dynkomm_write(sink);
+    ASSERT_NE(s, nullptr);
+    be_put32(s, 4292u - 60000u);
+    dynkomm_writedone(sink);
+    tick(3, 0, false);
+    EXPECT_TRUE(gw_pid_last_stamp(7, &last));
+    EXPECT_EQ(last, 4292u - 60000u);
     gSent.clear();
     gw_kill_list(h);
     ASSERT_EQ(gSent.size(), 1u);   // stop request

@@ -163,12 +163,15 @@ void meas_app_blockstop(MeasBlock* b) {
     // and due only later. They go into the file of their time, which is then
     // still open; closed, a record of it would make another file under the
     // same counters.
+    // The last one leaves its file too: the stop's close of the files ends
+    // the recording (the events it leaves open close in its newest file)
+    // before any of them asks for its closing status block.
     const bool stopping = m.runFlags & 2u;
-    if (stopping && !(b->typeFlags & MEAS_BLK_SB) && dataBlocksLeft(m)) {
+    if (stopping && !(b->typeFlags & MEAS_BLK_SB)) {
         meas_app_leave_file(b);
+        if (!dataBlocksLeft(m)) MeasAppStore_closeFiles(b->measIdx);
     } else {
         meas_app_close_file(b, SB_PERIOD);
-        if (stopping && !(b->typeFlags & MEAS_BLK_SB)) MeasAppStore_closeFiles(b->measIdx);
     }
     unsigned inUse;
     {

@@ -14,6 +14,7 @@
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/comint.h"
+#include "platform/byteorder.h"
 #include "platform/error_mgr.h"
 #include "platform/syslogx.h"
 #include "platform/time_step.h"
@@ -175,13 +176,66 @@ void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid
     b->tail = e;
 }
 
+uint32_t eventlogger::stage(uint16_t pid, const uint8_t* payload, uint32_t length) {
+    std::memcpy(staging_ + 4, payload, length);
+    char* app = reinterpret_cast<char*>(staging_ + 4 + length);
+    return uint32_t(length + 5 + eventApps_name(pid, app));
+}
+
+// An open is kept as the recording's once a file took it (or keeps it for
+// the new time's first); a close is written only for an open kept: one whose
+// open went into no file of this recording (opened before it, or closed
+// already at a stop) would end in a file an event that never began there.
 void eventlogger::writeEvent(const Bucket& b, const Event& e) {
-    std::memcpy(staging_ + 4, e.payload, e.length);
-    char* app = reinterpret_cast<char*>(staging_ + 4 + e.length);
-    const size_t appLen = eventApps_name(b.pid, app);
-    meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, uint32_t(e.length + 5 + appLen), e.sortTime,
-                                    MEAS_META_EVENT_TYPE, time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen));
+    const uint32_t duration = be_get32(e.payload + 8);
+    // a logger without a store has no files, nor a recording to keep opens of
+    const bool recorded = pretrigger_ != nullptr;
+    // A close is of the time its open was written in: a peer's end, noted
+    // well after its last value, lies far behind the time when it comes and
+    // would be taken for a stamp of a new time behind.
+    uint32_t timeOf = time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
+    if (recorded && duration != 0 && duration != EVENT_DURATION_OPEN && !opens_.closes(b.pid, e.payload, &timeOf)) {
+        SYSLOGX_FLOOD(floodOrphan_, 151, "eventlogger(m0%u): close of event 0x%08X of PID 0x%X opened at %u not "
+                                         "written: its open is in no file of this recording",
+                      index_ + 1, unsigned(be_get32(e.payload)), unsigned(b.pid), unsigned(be_get32(e.payload + 4)));
+        return;
+    }
+    const uint32_t len = stage(b.pid, e.payload, e.length);
+    const int placed = meas_app_PreTrigPutMetaDataCopy(pretrigger_, staging_, len, e.sortTime, MEAS_META_EVENT_TYPE,
+                                                       timeOf);
     event_count(eventSignals().event_write_cnt);
+    if (!recorded || placed == META_NONE) return;
+    if (duration == EVENT_DURATION_OPEN && !opens_.opened(b.pid, e.payload, e.length, placed == META_HELD, timeOf))
+        SYSLOGX_FLOOD(floodOpens_, 147 | SYSLOGX_LOSS, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u "
+                                                       "stays open in its file: %u open events are kept already",
+                      index_ + 1, unsigned(be_get32(e.payload)), unsigned(b.pid), unsigned(be_get32(e.payload + 4)),
+                      EventRunOpens::kOpens);
+}
+
+void eventlogger::endRun(int vfIdx, uint32_t ts) {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) {
+        SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::endRun(): could not take semaphore (%s)", "semTake");
+        return;
+    }
+    {
+        Held held{mutex_};
+        flushLocked(ts, nullptr);
+        opens_.endRun(ts, [&](const EventRunOpens::Open& o) {
+            const uint32_t id = be_get32(o.payload), start = be_get32(o.payload + 4);
+            if (vfIdx < 0) {
+                syslogx(147 | SYSLOGX_LOSS, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u not closed: "
+                                            "the recording stopped at %u with no file open", index_ + 1, unsigned(id),
+                        unsigned(o.pid), unsigned(start), unsigned(ts));
+                return;
+            }
+            meas_app_PreTrigPutMetaDataVfCopy(pretrigger_, vfIdx, staging_, stage(o.pid, o.payload, o.length),
+                                              MEAS_META_EVENT_TYPE);
+            event_count(eventSignals().event_write_cnt);
+            syslogx(151, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u closed at the stop at %u",
+                    index_ + 1, unsigned(id), unsigned(o.pid), unsigned(start), unsigned(start + be_get32(o.payload + 8)));
+        });
+        meas_app_PreTrigEndEvents(pretrigger_);
+    }
 }
 
 bool eventlogger::flushUntil(uint32_t ts) { return flush(ts, nullptr); }
@@ -191,6 +245,11 @@ bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now);
 bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
     Held held{mutex_};
+    flushLocked(ts, now);
+    return true;
+}
+
+void eventlogger::flushLocked(uint32_t ts, const uint32_t* now) {
     const uint32_t steps = now ? time_stepCount() : 0;
     const auto waitsForStep = [&](const Event& e) {
         const int32_t since = int32_t(*now - e.seenAt);
@@ -213,7 +272,6 @@ bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
                               "not an item");
         }
     }
-    return true;
 }
 
 size_t eventlogger::freeItems() {
@@ -266,6 +324,12 @@ void eventLoggerFlushIdx(unsigned index, uint32_t ts) {
     if (index >= EVENT_LOGGERS) return;
     std::lock_guard<std::mutex> lk(gTableMx);
     if (gTable[index]) gTable[index]->flushUntil(ts);
+}
+
+void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts) {
+    if (index >= EVENT_LOGGERS) return;
+    std::lock_guard<std::mutex> lk(gTableMx);
+    if (gTable[index]) gTable[index]->endRun(vfIdx, ts);
 }
 
 int eventlogging_cmd(ci_msg_t* msg) {

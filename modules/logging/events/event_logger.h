@@ -12,6 +12,7 @@
 #include "host/os/os.h"
 #include "logging/events/event_pool.h"
 #include "logging/events/event_record.h"
+#include "logging/events/event_run_opens.h"
 
 struct ci_msg_t;
 
@@ -41,6 +42,11 @@ public:
     // The flush task's pass at the time now: as flushUntil(ts), and an event
     // stamped more than a second ahead of now goes out at once as well.
     bool flushPass(uint32_t ts, uint32_t now);
+    // A stop ends the recording at ts: the events up to ts are written, and
+    // every event still open in the recording's files is closed at ts in
+    // its newest file (vfIdx; -1: none is left to take them, they are named
+    // as lost); no event goes into those files after that.
+    void endRun(int vfIdx, uint32_t ts);
 
     unsigned index() const { return index_; }
     uint32_t delay() const { return delay_; }
@@ -65,7 +71,11 @@ private:
 
     void* allocate(int site, uint16_t pid, uint32_t ts);
     void writeEvent(const Bucket& b, const Event& e);
+    // The staging buffer filled with the payload and the application name of
+    // the PID; its length.
+    uint32_t stage(uint16_t pid, const uint8_t* payload, uint32_t length);
     bool flush(uint32_t ts, const uint32_t* now);
+    void flushLocked(uint32_t ts, const uint32_t* now);
     void task();
 
     unsigned index_;
@@ -77,6 +87,8 @@ private:
     TASK_ID task_ = nullptr;
     std::atomic<bool> stop_{false};
     bool overload_ = false;
+    EventRunOpens opens_;   // the recording's open events, under the mutex
+    uint8_t floodOrphan_ = 0, floodOpens_ = 0;
     uint8_t staging_[4 + EVENT_PAYLOAD_MAX + 17];
 };
 
@@ -87,6 +99,8 @@ void eventLoggerDelete(eventlogger* logger);
 void eventLoggerFlushUntil(eventlogger* logger, uint32_t ts);
 // The same through the table of loggers (the file store's hook).
 void eventLoggerFlushIdx(unsigned index, uint32_t ts);
+// eventlogger::endRun through the table of loggers (the file store's hook).
+void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts);
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
 // Hands one event payload of a source PID to every existing logger.

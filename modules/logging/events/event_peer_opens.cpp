@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "host/kernel/kernel.h"
 #include "logging/events/event_logger.h"
 #include "logging/events/event_record.h"
 #include "measurement/gateway.h"
@@ -16,6 +17,7 @@ struct Open {
     bool used;
     uint16_t pid;
     uint32_t id, start, length;
+    uint32_t arrived;   // own count when it came (host::ownTimeStamp)
     uint8_t payload[EVENT_PAYLOAD_MAX];
 };
 
@@ -34,9 +36,11 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     const uint32_t id = be_get32(payload), start = be_get32(payload + 4), duration = be_get32(payload + 8);
     std::lock_guard<std::mutex> lk(gMx);
     Open* free = nullptr;
+    // Opened again with another start, it is another event: the device ran
+    // anew and its new run opened it, or the close of the first was lost.
+    // The first stays open until its close or the device's end.
     for (Open& o : gOpen) {
-        if (o.used && o.pid == pid && o.id == id && (duration == EVENT_DURATION_OPEN || o.start == start))
-            o.used = false;   // closed, or opened anew
+        if (o.used && o.pid == pid && o.id == id && o.start == start) o.used = false;   // closed, or sent again
         if (!o.used && !free) free = &o;
     }
     if (duration != EVENT_DURATION_OPEN) return;
@@ -48,17 +52,32 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     free->pid = pid;
     free->id = id;
     free->start = start;
+    free->arrived = host::ownTimeStamp();
     free->length = length;
     std::memcpy(free->payload, payload, length);
 }
 
 namespace {
 
-// Takes one open event of pid out of the table into `out`; false when none is left.
-bool takeOpen(uint16_t pid, Open* out) {
+// An open that came this long after the device's last value came is of a
+// new run of it: a device that ends sends nothing more, and one that starts
+// again takes longer than this before it sends anything. Its events come
+// through the command task, its values through the lists: a few ms apart.
+constexpr int32_t kAfterLastValue = 2000;   // 200 ms
+
+// Whether an open of pid began in a run after the one that ended at `end`:
+// begun after the last value's stamp, or come well after that value came.
+bool ofNewRun(const Open& o, uint32_t end, bool arrivalKnown, uint32_t lastArrival) {
+    if (int32_t(o.start - end) > 0) return true;
+    return arrivalKnown && int32_t(o.arrived - lastArrival) > kAfterLastValue;
+}
+
+// Takes one open event of pid of the run that ended out of the table into
+// `out`; false when none is left.
+bool takeOpen(uint16_t pid, uint32_t end, bool arrivalKnown, uint32_t lastArrival, Open* out) {
     std::lock_guard<std::mutex> lk(gMx);
     for (Open& o : gOpen)
-        if (o.used && o.pid == pid) {
+        if (o.used && o.pid == pid && !ofNewRun(o, end, arrivalKnown, lastArrival)) {
             *out = o;
             o.used = false;
             return true;
@@ -70,8 +89,10 @@ bool takeOpen(uint16_t pid, Open* out) {
 
 unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why) {
     unsigned n = 0;
+    uint32_t lastArrival = 0;
+    const bool arrivalKnown = gw_pid_last_arrival(pid, &lastArrival);
     Open o;   // one at a time: the callers' stacks are small
-    while (takeOpen(pid, &o)) {
+    while (takeOpen(pid, end, arrivalKnown, lastArrival, &o)) {
         ++n;
         const int32_t lasted = int32_t(end - o.start);   // an end before its start: none
         const uint32_t duration = lasted > 0 ? uint32_t(lasted) : 0u;

@@ -8,6 +8,7 @@
 #include "host/os/os.h"
 #include "logging/store/virtual_file.h"
 #include "logging/store/writer.h"
+#include "platform/byteorder.h"
 #include "platform/syslogx.h"
 
 namespace {
@@ -32,9 +33,33 @@ ActionData::~ActionData() { std::free(data_); }
 
 bool ActionData::executeFunc(Writer& w) { return w.write(vfIdx_, data_, length_); }
 
+namespace {
+
+// An event block (type 6: 4 bytes of head, then id, start and duration) that
+// closes an event: a buffering pretrigger keeps it, for the event's open may
+// be in the file already (handed over with an earlier trigger's window), and
+// an open left without its close would last to the end of the recording.
+bool closesAnEvent(uint8_t type, const uint8_t* data, uint32_t length) {
+    if (type != 6 || !data || length < 16) return false;
+    const uint32_t duration = be_get32(data + 12);
+    return duration != 0 && duration != 0xFFFFFFFFu;
+}
+
+}  // namespace
+
 ActionMetaData::ActionMetaData(int vfIdx, uint8_t type, uint8_t* data, uint32_t length, uint32_t timestamp)
     : ActionData(timestamp, timestamp, vfIdx, data, length), type_(type) {
-    forward_ = (type == 0 || type == 2 || type == 5) ? 1 : 0;
+    forward_ = (type == 0 || type == 2 || type == 5 || closesAnEvent(type, data, length)) ? 1 : 0;
+}
+
+bool ActionMetaData::eventKey(EventKey* key, bool* open) const {
+    // 4 bytes of head, then id, start, duration, kind, severity and source PID
+    if (type_ != 6 || !data_ || length_ < 20) return false;
+    key->id = be_get32(data_ + 4);
+    key->start = be_get32(data_ + 8);
+    key->pid = be_get16(data_ + 18);
+    *open = be_get32(data_ + 12) == 0xFFFFFFFFu;
+    return true;
 }
 
 bool ActionMetaData::executeFunc(Writer& w) { return w.writeMetaData(vfIdx_, data_, length_, type_); }

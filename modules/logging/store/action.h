@@ -77,14 +77,24 @@ protected:
     uint32_t length_;
 };
 
-// A metadata block (type 0..7). Types 0, 2 and 5 are forwarded by a buffering
-// pretrigger; a time stamp given here lets the block age in the pretrigger
-// ring like the data around it (events), instead of counting as the oldest.
+// A metadata block (type 0..7). Types 0, 2 and 5, and an event's close, are
+// forwarded by a buffering pretrigger; a time stamp given here lets the block
+// age in the pretrigger ring like the data around it (events), instead of
+// counting as the oldest.
 class ActionMetaData : public ActionData {
 public:
     ActionMetaData(int vfIdx, uint8_t type, uint8_t* data, uint32_t length, uint32_t timestamp = 0);
     uint32_t dataSize() const override { return length_ + (type_ == 0 ? 0 : 6); }
     uint8_t type() const { return type_; }
+    // An event block's event: its source PID, id and start; *open tells
+    // whether the block opens it (else it closes it, or is instantaneous).
+    // False for any other block.
+    struct EventKey {
+        uint16_t pid;
+        uint32_t id, start;
+        bool operator==(const EventKey&) const = default;
+    };
+    bool eventKey(EventKey* key, bool* open) const;
 
 protected:
     bool executeFunc(Writer& w) override;

@@ -198,15 +198,16 @@ void meas_app_PreTrigPutMeasFrameCopy(void* h, int vfIdx, const uint8_t* data, u
     meas_app_PreTrigPutMeasFrame(h, vfIdx, copy, length, firstTs, lastTs);
 }
 
-void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
-                                     uint32_t timeOf) {
-    if (!h) return;
+int meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
+                                    uint32_t timeOf) {
+    static_assert(META_NONE == Pretrigger::kMetaNone && META_HELD == Pretrigger::kMetaHeld);
+    if (!h) return META_NONE;
     uint8_t* copy = copyOf(data, length);
     if (!copy) {
         syslogx(147, "meas_app_PreTrigPutMetaDataCopy failed to allocate memory.");
-        return;
+        return META_NONE;
     }
-    pt(h)->putMetaData(copy, length, ts, type, timeOf);
+    return pt(h)->putMetaData(copy, length, ts, type, timeOf);
 }
 
 void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
@@ -222,6 +223,10 @@ void meas_app_PreTrigPutMetaDataVfCopy(void* h, int vfIdx, const uint8_t* data, 
         return;
     }
     pt(h)->putMetaDataVf(vfIdx, copy, length, type);
+}
+
+void meas_app_PreTrigEndEvents(void* h) {
+    if (h) virtualFiles.endEvents(pt(h)->measIdx());
 }
 
 void meas_app_PreTrigCloseFile(void* h, int vfIdx) {

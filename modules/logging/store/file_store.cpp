@@ -734,24 +734,48 @@ void MeasAppStore_armFlushIdx(unsigned mask) {
 
 namespace {
 
+// The stop ends the recording of each measurement in the mask: its events
+// up to the stop go into their files, and those still open close at the
+// stop's stamp in its newest file (the close stamp its last block set).
+// Caller holds the queue.
+void endRecordings(unsigned mask) {
+    if (!hooks.eventsEndRun) return;
+    for (unsigned m = 0; m < MEAS_COUNT; ++m) {
+        if (!(mask & (1u << m))) continue;
+        MeasAppStore_FileInfo_s* newest = nullptr;
+        for (auto* f = gQueueHead; f; f = f->qNext)
+            if (f->measIdx == m && f->vfIdx >= 0 && f->closeType != MEAS_FCLOSE_SBREQ) newest = f;
+        if (!newest) {
+            hooks.eventsEndRun(m, -1, time_getTimestamp());
+            continue;
+        }
+        if (newest->closeTs == MEAS_TS_UNSET) setCloseTs(newest, closeStamp(newest));
+        hooks.eventsEndRun(m, newest->vfIdx, newest->closeTs);
+    }
+}
+
 // Closes the files of the measurements in the mask as a stop does, in queue
-// order: every block leaves its file (its frame handed over), and a file
-// without blocks asks for its closing status block once it is the oldest of
-// its measurement. A status block written at once closes its file, which
-// makes the next one the oldest: one pass closes every file it can, the
-// files that waited for their close delay first. A file behind one whose
-// status block is still being made waits for the next pass. Caller holds
-// the queue.
+// order: every block leaves its file (its frame handed over), the
+// recordings end (endRecordings), and a file without blocks asks for its
+// closing status block once it is the oldest of its measurement. A status
+// block written at once closes its file, which makes the next one the
+// oldest: one pass closes every file it can, the files that waited for
+// their close delay first. A file behind one whose status block is still
+// being made waits for the next pass. Caller holds the queue.
 void closeQueued(unsigned mask) {
-    MeasAppStore_FileInfo_s* next = nullptr;
-    for (auto* f = gQueueHead; f; f = next) {
-        // closing takes only this file out of the queue: `next` stays valid
-        next = f->qNext;
+    for (auto* f = gQueueHead; f; f = f->qNext) {
         if (f->measIdx >= MEAS_COUNT || !(mask & (1u << f->measIdx))) continue;
         for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {
             dn = d->next;
             leaveFile(d->owner, SB_PERIOD, false);
         }
+    }
+    endRecordings(mask);
+    MeasAppStore_FileInfo_s* next = nullptr;
+    for (auto* f = gQueueHead; f; f = next) {
+        // closing takes only this file out of the queue: `next` stays valid
+        next = f->qNext;
+        if (f->measIdx >= MEAS_COUNT || !(mask & (1u << f->measIdx))) continue;
         if (!f->blocks && f->closeType != MEAS_FCLOSE_SBREQ && f->closeable && f->vfIdx >= 0)
             meas_app_req_sb_and_unlink_file(f, SB_PERIOD);
     }

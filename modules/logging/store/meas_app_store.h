@@ -68,6 +68,10 @@ struct MeasAppStoreHooks {
     int (*sbCreateWrite)(const MeasAppStore_SbRequest* req, unsigned type, unsigned measIdx);
     // The event logger writes the measurement's events up to ts.
     void (*eventFlushUntil)(unsigned measIdx, uint32_t ts);
+    // A stop ends the measurement's recording at ts: the event logger writes
+    // its events up to ts and closes those still open in the recording's
+    // files at ts, in the newest of them (vfIdx; -1 when none is open).
+    void (*eventsEndRun)(unsigned measIdx, int vfIdx, uint32_t ts);
     // The status block learns that a drive's files changed.
     void (*sdDataChanged)(const char* drive);
 };
@@ -201,11 +205,18 @@ void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* data, uint32
 void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint32_t firstTs,
                                       uint32_t lastTs);
 // timeOf: the time base of the stamp (time_stepOfStamp where it came in);
-// without it the stamp is judged now.
-void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
-                                     uint32_t timeOf);
+// without it the stamp is judged now. The result: the index of the file it
+// went into, META_HELD (it waits for the new time's first file) or
+// META_NONE (no file took it).
+constexpr int META_NONE = -1;
+constexpr int META_HELD = -2;
+int meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type,
+                                    uint32_t timeOf);
 void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
 void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type);
+// The recording of the measurement's live files has stopped: no event goes
+// into them any more.
+void meas_app_PreTrigEndEvents(void* handle);
 void meas_app_PreTrigCloseFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushDir(void* handle);

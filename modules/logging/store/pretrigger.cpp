@@ -139,22 +139,38 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 }
 
 // An event of the time since the newest step back: the new time's first
-// file exists (found) or is still to come (held) while a file of the old
-// time is there; false when none is (looked up as always).
-bool Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
+// file exists (its index) or is still to come (held) while a file of the
+// old time is there; kMetaNone when none is (looked up as always).
+int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     TimeStep step{};
     const uint32_t steps = time_stepBackCount(&step);
-    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kNewTimeEarly) return false;
+    if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kNewTimeEarly) return kMetaNone;
     ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
     bool older = false;
     const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);
-    if (vf >= 0) putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
-    else if (older) holdEvent(HeldEvent{data, length, ts, type});
-    return vf >= 0 || older;
+    if (vf >= 0) return putInFile(vf, data, length, ts, type);
+    if (!older) return kMetaNone;
+    holdEvent(HeldEvent{data, length, ts, type});
+    return kMetaHeld;
 }
 
-void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
-    if (putOfNewTime(data, length, ts, type, timeOf)) return;
+// Into a file found for its stamp, unless that file's recording has ended
+// (its events were closed at the stop): what comes for it after that is of
+// a recording that is over.
+int Pretrigger::putInFile(int vf, uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+    if (virtualFiles.eventsEnded(measIdx_, vf)) {
+        syslogx(151, "Pretrigger::putMetaData(%d): event of type %u at %u not written: the recording of its file "
+                     "has ended", int(measIdx_ + 1), unsigned(type), unsigned(ts));
+        std::free(data);
+        return kMetaNone;
+    }
+    putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
+    return vf;
+}
+
+int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
+    const int placed = putOfNewTime(data, length, ts, type, timeOf);
+    if (placed != kMetaNone) return placed;
     int vf = virtualFiles.find(measIdx_, ts);
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
@@ -167,16 +183,16 @@ void Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_
         vf = virtualFiles.findFollowing(measIdx_, ts, kHeldLimit);
         if (vf < 0) {
             holdEvent(HeldEvent{data, length, ts, type});
-            return;
+            return kMetaHeld;
         }
     }
     if (vf < 0) {
         // events from before the measurement's first file come at every start
         SYSLOGX_FLOOD(floodMeta_, 150 | SYSLOGX_LOSS, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
         std::free(data);
-        return;
+        return kMetaNone;
     }
-    putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
+    return putInFile(vf, data, length, ts, type);
 }
 
 void Pretrigger::holdEvent(const HeldEvent& e) {
@@ -291,7 +307,11 @@ void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned*
         Action* a = n->item;
         // 0 is "no arm" and "no time stamp"
         const bool beforeArm = arm != 0 && a->timestamp() != 0 && int32_t(a->timestamp() - arm) < 0;
-        if (a->forward() || beforeArm) {
+        const bool forward = a->forward() || beforeArm;
+        if (closesDroppedOpen(a, !forward)) {
+            fragmenter_.drop(a->vfIdx(), a->dataSize());
+            ++*cleaned;
+        } else if (forward) {
             n->item = nullptr;
             fragmenter_.forward(a->vfIdx(), a->dataSize());
             backend_->add(a, a->size());
@@ -302,6 +322,23 @@ void Pretrigger::forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned*
         }
         delete n;
     }
+}
+
+bool Pretrigger::closesDroppedOpen(const Action* a, bool dropped) {
+    const auto* meta = dynamic_cast<const ActionMetaData*>(a);
+    ActionMetaData::EventKey key{};
+    bool open = false;
+    if (!meta || !meta->eventKey(&key, &open)) return false;
+    if (open) {
+        if (dropped) {
+            droppedOpens_[droppedNext_] = key;
+            droppedNext_ = (droppedNext_ + 1) % kDroppedOpens;
+        }
+        return false;
+    }
+    for (const auto& k : droppedOpens_)
+        if (k == key) return true;
+    return false;
 }
 
 void Pretrigger::flushUntil(uint32_t ts) {

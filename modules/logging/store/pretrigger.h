@@ -45,7 +45,12 @@ public:
     // time base the stamp belongs to (time_stepOfStamp); an event of the
     // time that began with a step back never goes into a file of the time
     // before, which its stamp may lie in: it waits for its own time's file.
-    void putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
+    // Returns the index of the file it went into, kMetaHeld (waits for a
+    // file of the new time) or kMetaNone (dropped: no file, or the file's
+    // recording has ended).
+    static constexpr int kMetaNone = -1;
+    static constexpr int kMetaHeld = -2;
+    int putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     void putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type);
     void closeFile(int vfIdx);
     void flushFile(int vfIdx);
@@ -94,7 +99,8 @@ private:
     // With heldLock_ held.
     void holdEvent(const HeldEvent& e);
     void beginAtHeld(MeasAppStore_FileInfo_s* info);
-    bool putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
+    int putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
+    int putInFile(int vf, uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
     void dropHeld(unsigned i, const char* why);
     void putHeld(const VirtualFile& vf);
     void ageHeld(uint32_t now);
@@ -116,6 +122,14 @@ private:
     HeldEvent held_[kHeldMax] = {};
     std::atomic<unsigned> heldCount_{0};
     uint8_t floodNull_ = 0, floodMeta_ = 0, floodFlush_ = 0, floodCount_ = 0;
+    // The events whose open aged out of the ring (under the ring's lock):
+    // their close, which the ring keeps, goes with it.
+    static constexpr unsigned kDroppedOpens = 32;
+    ActionMetaData::EventKey droppedOpens_[kDroppedOpens] = {};
+    unsigned droppedNext_ = 0;
+    // Whether the action is the close of an event whose open aged out;
+    // notes such an open when `dropped`.
+    bool closesDroppedOpen(const Action* a, bool dropped);
 };
 
 }  // namespace measure::store

@@ -352,6 +352,19 @@ bool VirtualFiles::closing(unsigned measIdx, int index) {
     return vf && vf->closing();
 }
 
+void VirtualFiles::endEvents(unsigned measIdx) {
+    if (measIdx >= kMeas) return;
+    ScopeLock sl(this, "VirtualFiles::endEvents");
+    for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i)
+        if (VirtualFile* vf = get(measIdx, i)) vf->endEvents();
+}
+
+bool VirtualFiles::eventsEnded(unsigned measIdx, int index) {
+    ScopeLock sl(this, "VirtualFiles::eventsEnded");
+    const VirtualFile* vf = get(measIdx, index);
+    return vf && vf->eventsEnded();
+}
+
 bool VirtualFiles::registered(unsigned measIdx, int index, unsigned id) {
     ScopeLock sl(this, "VirtualFiles::registered");
     const VirtualFile* vf = get(measIdx, index);

@@ -29,6 +29,10 @@ public:
     void invalidateFileInfo();
     // Its close is under way (the file info invalidated): it takes nothing more.
     bool closing() const { return closing_.load(std::memory_order_acquire); }
+    // Its recording has stopped and the events it held open are closed in
+    // it: it takes no event after that.
+    void endEvents() { eventsEnded_.store(true, std::memory_order_release); }
+    bool eventsEnded() const { return eventsEnded_.load(std::memory_order_acquire); }
     void getLapValues(uint16_t* absLap, uint16_t* outing, uint16_t* lap, uint16_t* fragment, uint32_t* initTs) const;
     void registerWriter(unsigned measIdx, unsigned id) { mask_.fetch_or(bit(measIdx, id)); }
     void deregisterWriter(unsigned measIdx, unsigned id) { mask_.fetch_and(~bit(measIdx, id)); }
@@ -53,6 +57,7 @@ private:
     MeasAppStore_FileInfo_s* info_;
     std::atomic<uint32_t> mask_;
     std::atomic<bool> closing_{false};
+    std::atomic<bool> eventsEnded_{false};
     uint32_t headerSize_ = 0;
     uint32_t timeOf_;
 };
@@ -101,6 +106,11 @@ public:
     int oldest(unsigned measIdx);
     // Whether the live file's close is under way.
     bool closing(unsigned measIdx, int index);
+    // The recording of the measurement's live files has stopped: they take
+    // no event any more (VirtualFile::endEvents).
+    void endEvents(unsigned measIdx);
+    // Whether the live file takes no event any more.
+    bool eventsEnded(unsigned measIdx, int index);
     // Whether the writer is registered with the live file.
     bool registered(unsigned measIdx, int index, unsigned id);
     // The header size of a live file, 0 when it is gone.

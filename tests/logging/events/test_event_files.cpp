@@ -11,6 +11,7 @@
 #include "logging/events/event_service.h"
 #include "logging/events/event_signals.h"
 #include "platform/error_mgr.h"
+#include "platform/time_step.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ protected:
         MeasAppStoreHooks hooks{};
         hooks.getFlags = meas_app_get_flags;
         hooks.eventFlushUntil = eventLoggerFlushIdx;
+        hooks.eventsEndRun = eventLoggerEndRunIdx;
         MeasAppStore_setHooks(hooks);
         ci_register_command(CI_CMD_EVENT, eventlogging_cmd);
         ASSERT_EQ(comint_init(), 1);
@@ -60,8 +62,17 @@ protected:
         for (unsigned i = 0; i < maxMs && written() < writes; ++i) runEvents(1);
         return written() >= writes;
     }
-    // Every event block of the files of a folder, in file order.
-    std::vector<FileEvent> fileEvents(const char* folder) {
+    // The rasters and the event service, and the time service's note of
+    // the time every millisecond (which sees its steps).
+    void runNoted(unsigned n) {
+        for (unsigned i = 0; i < n; ++i) {
+            time_stepCheck();
+            runEvents(1);
+        }
+    }
+    // Every event block of the files of a folder, in file order; perFile
+    // (when given) gets the number of each file's.
+    std::vector<FileEvent> fileEvents(const char* folder, std::vector<size_t>* perFile = nullptr) {
         std::vector<FileEvent> out;
         std::map<std::string, std::vector<uint8_t>> files;
         for (auto& e : std::filesystem::directory_iterator(dir + "/" + folder)) {
@@ -72,8 +83,10 @@ protected:
             MeasFileContent c;
             std::string err;
             EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err)) << n << ": " << err;
+            if (perFile) perFile->push_back(0);
             for (auto& m : c.metas) {
                 if (m.type != 6 || m.payload.size() < 20) continue;
+                if (perFile) ++perFile->back();
                 const uint8_t* p = m.payload.data();
                 EXPECT_EQ(be_get32(p), 0x00010001u);
                 FileEvent e{be_get32(p + 4), be_get32(p + 8), be_get32(p + 12), be_get16(p + 18), {}, {}, {},
@@ -200,6 +213,95 @@ TEST_F(EventFilesTest, AnEventOpenAtTheFastStopIsClosedInItsFileAtTheStopsStamp)
     EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
     EXPECT_EQ(ev[1].ts, openTs);
     EXPECT_EQ(ev[1].duration, stopStamp - openTs);
+}
+
+}  // namespace
+
+namespace {
+
+// `meas stop` while events are open: a peer's and this device's own. Each
+// file ends with the close of every event it holds open, at the stop's
+// stamp (the newest record); the closes the events get later, and those
+// of events opened while nothing recorded, reach no file of the next
+// recording, which holds no open of them.
+TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReachesTheNextRecording) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    const uint32_t opened = time_getTimestamp() - 1000;
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, EVENT_DURATION_OPEN);
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened + 10, "own", 0, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(runEventsUntil(2, 5000));
+    stopAndFlush();
+    const uint32_t between = time_getTimestamp();
+    auto first = fileEvents("meas");
+    const uint32_t stopStamp = records("meas").back().ts;
+    ASSERT_EQ(first.size(), 4u);
+    for (const FileEvent& e : first) {
+        EXPECT_TRUE(e.ts == opened || e.ts == opened + 10) << e.ts;
+        if (e.duration != EVENT_DURATION_OPEN) {
+            EXPECT_EQ(e.ts + e.duration, stopStamp) << "closed at the stop";
+        }
+    }
+    EXPECT_EQ(first[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(first[1].duration, EVENT_DURATION_OPEN);
+
+    // their own closes come later; one of an event opened between the
+    // recordings comes in the next
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, between + 100 - opened);
+    receive(kPid, EVENT_ID_CHANNEL + 9, between, "between", 0, EVENT_DURATION_OPEN);
+    sp().meas_app_startreq = 1;
+    runEvents(300);
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened + 10, "own", 0, time_getTimestamp() - opened - 10);
+    receive(kPid, EVENT_ID_CHANNEL + 9, between, "between", 0, time_getTimestamp() - between);
+    const uint32_t inSecond = time_getTimestamp() - 50;
+    receive(5, EVENT_ID_CHANNEL + 10, inSecond, "second", 0, 0);
+    ASSERT_TRUE(runEventsUntil(5, 5000));
+    runEvents(1200);
+    stopAndFlush();
+    auto all = fileEvents("meas");
+    ASSERT_GE(all.size(), first.size());
+    std::vector<FileEvent> second(all.begin() + long(first.size()), all.end());
+    ASSERT_EQ(second.size(), 1u) << "only the second recording's own event";
+    EXPECT_EQ(second[0].ts, inSecond);
+}
+
+}  // namespace
+
+namespace {
+
+// A step back of the time (0.5 s) restarts the measurement: a peer's event
+// open then closes in the old time's file at its last record. A peer that
+// steps a moment later sends events of the old time stamped after that
+// record (its close, an open): they come in the new time's first moments
+// and go into no file of the new time.
+TEST_F(EventFilesTest, AnOldTimesEventsCloseInItsFileAndNeverReachTheNewTimesFile) {
+    writeConfig(0, "R1ms");
+    start();
+    runNoted(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    const uint32_t opened = time_getTimestamp() - 1000;
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(runEventsUntil(1, 5000));
+    const uint32_t before = time_getTimestamp();
+    host::setTimeStampOffset(uint32_t(-5000));   // 0.5 s back
+    runNoted(100);
+    receive(5, EVENT_ID_CHANNEL + 11, before + 1500, "late", 0, EVENT_DURATION_OPEN);
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, before + 1500 - opened);
+    runNoted(2500);
+    ASSERT_EQ(sp().meas_app_running, 1);
+    stopAndFlush();
+    std::vector<size_t> perFile;
+    auto ev = fileEvents("meas", &perFile);
+    ASSERT_EQ(perFile.size(), 2u) << "the old time's file and the new time's";
+    EXPECT_EQ(perFile[1], 0u) << "an old time's event in the new time's file: " << ev.back().pid << " at "
+                              << ev.back().ts << " for " << ev.back().duration;
+    ASSERT_EQ(perFile[0], 2u);
+    EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(ev[1].ts, opened);
+    EXPECT_LE(int32_t(before - (ev[1].ts + ev[1].duration)), 20) << "closed at the old time's last record";
+    EXPECT_GE(int32_t(before - (ev[1].ts + ev[1].duration)), 0);
 }
 
 }  // namespace

@@ -239,8 +239,9 @@ TEST_F(EventLoggerTest, ShortOrOverlongCommandsAreHandledSafely) {
 }  // namespace
 
 // Another device's events still open when it restarts or falls silent are
-// closed for it, once, at the end given (none before its start); what it
-// closed itself, reopened later or an event of this device is no such.
+// closed for it, once, at the end given (none before its start), also one
+// it opened again without its close; what it closed itself, what its new
+// run opened after that end, or an event of this device is no such.
 TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     writeApps("<Applicationlist/>");
     logger = eventLoggerInit(0, nullptr);
@@ -248,25 +249,27 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     eventPeers_resetForTest();
     const uint32_t now = time_getTimestamp();
     deliver(3, now - 5000, EVENT_DURATION_OPEN);
-    deliver(3, now - 3000, EVENT_DURATION_OPEN);   // the same event opened anew
+    deliver(3, now - 3000, EVENT_DURATION_OPEN);   // the same event opened again, not closed
     deliver(2, now - 4000, EVENT_DURATION_OPEN);
     deliver(2, now - 4000, 3000);                   // closed by its device
     deliver(comint_own_pid(), now - 4000, EVENT_DURATION_OPEN);
-    deliver(4, now + 200, EVENT_DURATION_OPEN);     // begun after the end given
+    deliver(4, now + 200, EVENT_DURATION_OPEN);     // begun after the end given: its new run's
     ASSERT_TRUE(waitWrites(6, 5000));
     takeLogTexts();
 
     EXPECT_EQ(eventPeers_close(2, now, "runs anew"), 0u);
     EXPECT_EQ(eventPeers_close(comint_own_pid(), now, "runs anew"), 0u);
-    EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 1u);
+    EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 2u);
     EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 0u) << "closed twice";
-    EXPECT_EQ(eventPeers_close(4, now, "runs anew"), 1u);
+    EXPECT_EQ(eventPeers_close(4, now, "runs anew"), 0u);
+    EXPECT_EQ(eventPeers_close(4, now + 300, "runs anew"), 1u) << "the new run ended too";
     EXPECT_EQ(eventPeers_lastValue(3, now), now) << "no value of it came: it ends now";
-    EXPECT_TRUE(waitWrites(8, 5000));
+    EXPECT_TRUE(waitWrites(9, 5000));
     auto log = takeLogTexts();
-    EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
-                                     std::to_string(now - 3000) + " closed at " + std::to_string(now)));
+    for (uint32_t opened : {now - 5000, now - 3000})
+        EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
+                                         std::to_string(opened) + " closed at " + std::to_string(now)));
     EXPECT_TRUE(logContains(log, "eventlogging: PID 0x4 runs anew: its event 0x02000001 opened at " +
-                                     std::to_string(now + 200) + " closed at " + std::to_string(now + 200)));
+                                     std::to_string(now + 200) + " closed at " + std::to_string(now + 300)));
     eventPeers_resetForTest();
 }

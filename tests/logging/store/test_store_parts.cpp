@@ -131,6 +131,20 @@ TEST_F(StoreTest, ActionsRunOnlyOnTheirWriterTypesAndOwnTheirData) {
     EXPECT_EQ(usb.out, (std::vector<uint8_t>{7, 7}));
     EXPECT_TRUE(dyn.forward());
     EXPECT_FALSE(event.forward());
+    // an event's close is kept by a buffering pretrigger (its open may be in
+    // the file already); an open or an instantaneous event ages like data
+    const auto eventBlock = [](uint32_t duration) {
+        std::vector<uint8_t> b = {0, 1, 0, 1, 2, 0, 0, 1, 0, 0, 0, 9};
+        for (int i = 3; i >= 0; --i) b.push_back(uint8_t(duration >> (8 * i)));
+        return b;
+    };
+    for (uint32_t duration : {20000u, 0xFFFFFFFFu, 0u}) {
+        const std::vector<uint8_t> b = eventBlock(duration);
+        auto* copy = static_cast<uint8_t*>(std::malloc(b.size()));
+        std::memcpy(copy, b.data(), b.size());
+        ActionMetaData e(3, 6, copy, uint32_t(b.size()), 500);
+        EXPECT_EQ(e.forward(), duration == 20000u) << duration;
+    }
 
     // a closing action deletes its virtual file when it goes
     MeasAppStore_FileInfo_s* f = fileInfo(0, MEAS_TS_UNSET);

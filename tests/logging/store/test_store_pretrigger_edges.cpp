@@ -86,3 +86,43 @@ TEST_F(PretriggerEdges, RecordsStampedBeforeAnArmAcrossTheWrapReachTheFile) {
         EXPECT_EQ(got.count(r.ts), beforeArm ? 1u : 0u) << "record at " << r.ts;
     }
 }
+
+// A buffering pretrigger keeps an event's close (its open may be in the file
+// from an earlier window), but not the close of an open that aged out of
+// the ring: that one would stand in the file without its open.
+TEST_F(PretriggerEdges, AnEventsCloseGoesWithItsOpenOutOfTheRing) {
+    configure(2.5f);
+    const uint32_t t = time_getTimestamp() - 20000;
+    feed(0, t);
+    const auto event = [](uint32_t id, uint32_t start, uint32_t duration) {
+        uint8_t b[24] = {0, 1, 0, 1};
+        be_put32(b + 4, id);
+        be_put32(b + 8, start);
+        be_put32(b + 12, duration);
+        be_put16(b + 18, 3);
+        return std::vector<uint8_t>(b, b + sizeof b);
+    };
+    const auto put = [&](const std::vector<uint8_t>& b, uint32_t ts) {
+        meas_app_PreTrigPutMetaDataCopy(meas[0].store, b.data(), uint32_t(b.size()), ts, 6);
+    };
+    put(event(7, t + 10, 0xFFFFFFFFu), t + 10);
+    pretrigger()->flushUntil(t + 20);   // the open ages out
+    put(event(7, t + 10, 500), t + 510);
+    put(event(8, t + 20, 600), t + 620);   // its open went with an earlier window
+    pretrigger()->measStop();
+    pretrigger()->setState(PRETRIG_PASS);   // a record that reaches the file, with the events before it
+    feed(0, t + 700);
+    for (auto& b : blocks) meas_app_close_file(&b, SB_PERIOD);
+    meas_app_PreTrigMeasStop(0);
+    ASSERT_TRUE(waitFor([] { return meas_app_PreTrigIsOfflineDataFlushed() == 1; }, 5000));
+    stopStore();
+    std::vector<uint32_t> ids;
+    for (auto& [name, bytes] : files("meas")) {
+        MeasFileContent c;
+        std::string err;
+        EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        for (auto& m : c.metas)
+            if (m.type == 6 && m.payload.size() >= 8) ids.push_back(be_get32(m.payload.data() + 4));
+    }
+    EXPECT_EQ(ids, std::vector<uint32_t>{8u});
+}

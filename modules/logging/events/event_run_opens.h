@@ -1,0 +1,58 @@
+// The events a logger has written open into the files of the recording
+// that runs (from a start to its stop): each is closed in those files, and
+// only there. A close is written only for an event whose open such a file
+// holds; at the stop every event still open is closed at the stop's stamp
+// in the recording's last file, and its own close, when it comes later,
+// goes nowhere (the next recording never held its open).
+#pragma once
+
+#include <cstdint>
+
+#include "logging/events/event_record.h"
+
+class EventRunOpens {
+public:
+    struct Open {
+        bool used;
+        bool held;   // waits for a file of the next recording (a new time's first)
+        uint16_t pid;
+        uint32_t timeOf;   // the time base its open was written in (time_stepOfStamp)
+        uint32_t length;
+        uint8_t payload[EVENT_PAYLOAD_MAX];
+    };
+    static constexpr unsigned kOpens = 64;
+
+    // An open (duration EVENT_DURATION_OPEN) of a source PID written into a
+    // file in the time base timeOf (held: kept back for the next
+    // recording's first file). False when no room is left for it.
+    bool opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held, uint32_t timeOf);
+    // A close of an event: true when its open is kept (it is forgotten then);
+    // *timeOf gets the time base of the open, which the close belongs to.
+    bool closes(uint16_t pid, const uint8_t* payload, uint32_t* timeOf);
+    // The recording ends at `end`: each kept open written into its files is
+    // taken out with its payload turned into its close at `end` (never
+    // before its start) and handed to `close`; those held for the next
+    // recording stay, as opens of that one.
+    template <class F>
+    unsigned endRun(uint32_t end, F&& close) {
+        unsigned n = 0;
+        for (Open& o : opens_) {
+            if (!o.used) continue;
+            if (o.held) {
+                o.held = false;
+                continue;
+            }
+            closeAt(o, end);
+            close(o);
+            o.used = false;
+            ++n;
+        }
+        return n;
+    }
+    unsigned count() const;
+
+private:
+    static void closeAt(Open& o, uint32_t end);
+
+    Open opens_[kOpens] = {};
+};
