@@ -407,8 +407,26 @@ def keep_with_findings(folder, problems):
                         ignore=unplain, ignore_dangling_symlinks=True, dirs_exist_ok=True)
 
 
+# The message queues a device makes for its folder (queue_prefix()).
+DEVICE_QUEUES = ("MeasAppFormat", "MeasAppFormatAck", "MeasAppRCTRL_RX", "MeasAppRCTRL_TX")
+
+
+def remove_queues(folder):
+    """Removes the message queues of the devices that ran in the folder: a
+    killed device leaves them, and with its folder gone no later start
+    cleans them up (the host's limit on queues is small)."""
+    try:
+        prefix = queue_prefix(folder)
+        rt = ctypes.CDLL("librt.so.1", use_errno=True)
+    except OSError:
+        return
+    for name in DEVICE_QUEUES:
+        rt.mq_unlink((prefix + name).encode())
+
+
 def _remove_folder(folder):
     out = folder.rstrip("/") + ".out"
+    remove_queues(folder)
     # a device that a sanitizer ended shows only as a lost connection in
     # the test: its report goes with the test's output before the file goes
     text = read_text(out)

@@ -701,8 +701,10 @@ def records_after_stop(gaps):
             if run.device_stop is None:
                 continue
             for f in gaps.files:
-                at = file_begun(gaps, f)
-                if f.meas_idx != idx or at is None or not run.holds(at, GAP_SLACK_START):
+                # the start a file belongs to, the log tells: its first records may be stamped before
+                # that start (a slow block's), inside the time of the start before
+                held = holding_start(gaps, f) if f.meas_idx == idx else None
+                if held is None or gaps.cover.spans[held][1] != run.start:
                     continue
                 for block, stamps in sorted(f.stamps.items()):
                     after = [t for t in stamps if signed(t - run.device_stop) > 0]

@@ -374,22 +374,28 @@ STATUS taskDelete(TASK_ID tid) {
 
 STATUS taskDeleteForce(TASK_ID tid) { return taskDelete(tid); }
 
+// Waits up to timeoutTicks for task t to finish, then joins and forgets it.
+template <class TaskPtr>
+STATUS joinOnceFinished(const TaskPtr& t, int timeoutTicks) {
+    std::unique_lock<std::mutex> lk(t->stateMx);
+    const bool fin = hostos::blockUntil(t->stateCv, lk, hostos::deadlineFromTicks(timeoutTicks),
+                                        [&] { return t->finished; });
+    lk.unlock();
+    if (!fin) return ERROR;
+    joinTask(*t);
+    forget(t->id);
+    return OK;
+}
+
 STATUS taskDeleteWithin(TASK_ID tid, int timeoutTicks) {
     HostTask* self = current();
     auto t = lookup(tid);
     if (!t || t->adopted || t.get() == self) return ERROR;
     t->deletePending = true;
     wake(*t);
-    std::unique_lock<std::mutex> lk(t->stateMx);
-    const bool fin = hostos::blockUntil(t->stateCv, lk, hostos::deadlineFromTicks(timeoutTicks),
-                                        [&] { return t->finished; });
-    lk.unlock();
     // one still in a system call of its own ends at its next blocking call
     // and is joined then, as after taskDelete
-    if (!fin) return ERROR;
-    joinTask(*t);
-    forget(t->id);
-    return OK;
+    return joinOnceFinished(t, timeoutTicks);
 }
 
 STATUS taskWait(TASK_ID tid, int timeoutTicks) {
@@ -401,14 +407,7 @@ STATUS taskWait(TASK_ID tid, int timeoutTicks) {
     // and been joined already, so there is nothing left to wait for
     if (!t) return idWasIssued(tid) ? OK : ERROR;
     if (t->adopted || t.get() == self) return ERROR;
-    std::unique_lock<std::mutex> lk(t->stateMx);
-    bool fin = hostos::blockUntil(t->stateCv, lk, hostos::deadlineFromTicks(timeoutTicks),
-                                  [&] { return t->finished; });
-    lk.unlock();
-    if (!fin) return ERROR;
-    joinTask(*t);
-    forget(t->id);
-    return OK;
+    return joinOnceFinished(t, timeoutTicks);
 }
 
 STATUS taskDelay(int ticks) {

@@ -60,6 +60,18 @@ protected:
         return startUsbWriterHeldAfterItWrote<HeldWriter>(counts, ts, 300);
     }
 
+    // Feeds both drives until the oversize rule has removed the held writer
+    // (the internal one is left); false when it does not within 20 s.
+    bool feedUntilHeldWriterRemoved(uint32_t& ts) {
+        Backend* be = pretrigger()->getBackend();
+        return waitFor(
+            [&] {
+                feedBoth(ts, 100);
+                return be->writerCount() == 1;
+            },
+            20000);
+    }
+
     // A USB writer of type W (one with `hold`) that has written some of the
     // `records` fed to both drives, and is now held.
     template <class W>
@@ -231,12 +243,7 @@ TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap
     feedBoth(ts, 300);
     ASSERT_TRUE(waitFor([&] { return held->waits.load(); }, 5000));
     // the queue outgrows its limit behind the held writer alone
-    ASSERT_TRUE(waitFor(
-        [&] {
-            feedBoth(ts, 100);
-            return be->writerCount() == 1;
-        },
-        20000));
+    ASSERT_TRUE(feedUntilHeldWriterRemoved(ts));
     feedBoth(ts, 2000);   // missed while it is away
     held->hold = false;
     ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
@@ -363,12 +370,7 @@ TEST_F(SlowUsbWriterTest, AWriterHeldForGoodKeepsTheQueueWithinItsLimit) {
     uint32_t ts = 100000;
     auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
     Backend* be = pretrigger()->getBackend();
-    ASSERT_TRUE(waitFor(
-        [&] {
-            feedBoth(ts, 100);
-            return be->writerCount() == 1;
-        },
-        20000));
+    ASSERT_TRUE(feedUntilHeldWriterRemoved(ts));
     const std::string first = blocks[0].storeData->file->name;
     auto queueSize = [&] {
         uint32_t size = 0;
@@ -438,12 +440,7 @@ TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayThatGetsNoMoreBlocksIsN
     uint32_t ts = 100000;
     auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
     Backend* be = pretrigger()->getBackend();
-    ASSERT_TRUE(waitFor(
-        [&] {
-            feedBoth(ts, 100);
-            return be->writerCount() == 1;
-        },
-        20000));
+    ASSERT_TRUE(feedUntilHeldWriterRemoved(ts));
     LapOutFra_setFragmentTrig(ts - 5);
     feedBoth(ts, 100);
     const std::string second = blocks[0].storeData->file->name;
