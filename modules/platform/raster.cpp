@@ -432,20 +432,32 @@ uint64_t raster_baseTicks() { return g_baseTicks.load(); }
 
 uint32_t raster_dueStamp() { return tlsInRun ? tlsDueStamp : nowStamp(); }
 
-void raster_nameRunsNotDone(const char* when, unsigned waitMs) {
-    // the runs given up to now, of each raster that samples
-    uint32_t givenOf[kMaxRasters] = {};
+namespace {
+// The gives of the raster due at or before the stamp: they are given in the
+// order of their stamps, so those after it are the newest. giveMx held.
+uint32_t givesDueBy(const Raster& r, uint32_t until) {
+    uint32_t n = r.gives.load(std::memory_order_relaxed);
+    const uint32_t done = r.done.load(std::memory_order_acquire);
+    for (uint32_t k = 0; k < kDueRing && int32_t(n - done) > 0 && int32_t(slotStamp(r, n - 1) - until) > 0; ++k) --n;
+    return n;
+}
+}  // namespace
+
+void raster_nameRunsNotDone(const char* when, unsigned waitMs, uint32_t until) {
     const int n = g_count.load(std::memory_order_acquire);
-    for (int i = 0; i < n; ++i) {
-        Raster& r = g_rasters[i];
+    // the runs due by the stop's stamp, of each raster that samples: also
+    // those given only while this waits (a stop that reads its stamp first
+    // takes their records)
+    auto dueBy = [&](Raster& r) {
         std::lock_guard<std::mutex> lock(r.giveMx);
-        givenOf[i] = r.gives.load(std::memory_order_relaxed);
-    }
+        return givesDueBy(r, until);
+    };
     auto allDone = [&] {
-        for (int i = 0; i < n; ++i)
-            if (samples(g_rasters[i]) && g_rasters[i].cycle > 0 &&
-                int32_t(givenOf[i] - g_rasters[i].done.load(std::memory_order_acquire)) > 0)
+        for (int i = 0; i < n; ++i) {
+            Raster& r = g_rasters[i];
+            if (samples(r) && r.cycle > 0 && int32_t(dueBy(r) - r.done.load(std::memory_order_acquire)) > 0)
                 return false;
+        }
         return true;
     };
     // the runs under way finish within a tick or two where the host keeps up
@@ -456,10 +468,11 @@ void raster_nameRunsNotDone(const char* when, unsigned waitMs) {
         uint32_t lo, hi, left;
         {
             std::lock_guard<std::mutex> lock(r.giveMx);
-            left = givenOf[i] - r.done.load(std::memory_order_acquire);
+            const uint32_t due = givesDueBy(r, until);
+            left = due - r.done.load(std::memory_order_acquire);
             if (int32_t(left) <= 0) continue;
             lo = firstNotDone(r);
-            hi = slotStamp(r, givenOf[i] - 1);
+            hi = slotStamp(r, due - 1);
         }
         syslogx(148 | SYSLOGX_LOSS, "raster %s: the runs of time stamps %u to %u lost: %u runs not done %s", r.name,
                 unsigned(lo), unsigned(hi), unsigned(left), when);

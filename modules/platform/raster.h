@@ -118,10 +118,12 @@ uint64_t raster_baseTicks();
 // the current time stamp.
 uint32_t raster_dueStamp();
 
-// Names, for each raster that samples values, the runs given up to now and
-// not done within waitMs, with the stamps they were due at ("... not done "
-// + when): a stop takes no records of them.
-void raster_nameRunsNotDone(const char* when, unsigned waitMs);
+// Names, for each raster that samples values, the runs due at or before the
+// stop's stamp `until` and not done within waitMs, with the stamps they were
+// due at ("... not done " + when): a stop takes no records of them. A run
+// given while it waits counts too when it is due by then: the stop takes
+// the records up to its stamp, whenever their run was given.
+void raster_nameRunsNotDone(const char* when, unsigned waitMs, uint32_t until);
 
 // Tests: time-stamp source for the re-phasing (default host::timeStamp).
 void raster_setTimeSource(uint32_t (*now)());

@@ -298,7 +298,7 @@ TEST_F(RasterTest, ARasterHeldPastItsStampsDropsTheRunsItIsBehindAndNamesThem) {
     ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 1; }));
     const uint32_t doneBefore = given[given.size() - 2];
     giveTicks(20);
-    raster_nameRunsNotDone("when the measurement stopped", 5);   // held: not done within the wait
+    raster_nameRunsNotDone("when the measurement stopped", 5, given.back());   // held: not done within the wait
     const std::string stop = "raster r1ms: the runs of time stamps " + std::to_string(doneBefore + 1) + " to " +
                              std::to_string(given.back()) + " lost: 21 runs not done when the measurement stopped";
     EXPECT_EQ(countContaining(takeLogTexts(), stop.c_str()), 1) << stop;
@@ -316,9 +316,44 @@ TEST_F(RasterTest, ARasterHeldPastItsStampsDropsTheRunsItIsBehindAndNamesThem) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         g_hold1ms = false;
     });
-    raster_nameRunsNotDone("when the measurement stopped", 10000);
+    raster_nameRunsNotDone("when the measurement stopped", 10000, given.back());
     release.join();
     EXPECT_EQ(countContaining(takeLogTexts(), "runs not done"), 0);
+
+    // the stop's stamp read before the runs under way are waited for: a run
+    // given during the wait and due by that stamp is named too when it is
+    // not done, one due after it is not the stop's
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
+    g_hold1ms = true;
+    {
+        std::lock_guard<std::mutex> lock(g_stampMutex);
+        g_stamps[RB_1MS].clear();
+    }
+    giveTicks(1);   // taken by the held run
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 1; }));
+    const uint32_t heldSince = given[given.size() - 2];
+    std::atomic<bool> duringWait{false};
+    std::vector<uint32_t> late;
+    std::thread giver([&] {
+        while (!duringWait.load()) std::this_thread::sleep_for(std::chrono::microseconds(50));
+        giveTicks(8);
+        late.assign(given.end() - 8, given.end());
+    });
+    const uint32_t stopAt = host::timeStamp() + 40;   // 4 ms on: the runs due by then come during the wait
+    duringWait = true;
+    raster_nameRunsNotDone("when the measurement stopped", 30, stopAt);
+    giver.join();
+    uint32_t lastDue = given[given.size() - 9];
+    unsigned due = 1;
+    for (uint32_t s : late)
+        if (int32_t(s - stopAt) <= 0) lastDue = s, ++due;
+    ASSERT_GT(due, 1u) << "no run came due during the wait";
+    const std::string during = "raster r1ms: the runs of time stamps " + std::to_string(heldSince + 1) + " to " +
+                               std::to_string(lastDue) + " lost: " + std::to_string(due) +
+                               " runs not done when the measurement stopped";
+    EXPECT_EQ(countContaining(takeLogTexts(), during.c_str()), 1) << during;
+    g_hold1ms = false;
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
 }
 
 // Outside a raster run the due stamp is the current time stamp.

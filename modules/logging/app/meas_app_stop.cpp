@@ -186,21 +186,23 @@ void meas_app_blockstop(MeasBlock* b) {
 }
 
 namespace {
-// The sampling runs still due when the records stop being taken give no
-// records: those under way may finish (a tick or two), the others are named
-// with their stamps, when a measurement runs.
-void nameRunsNotDone() {
+// The sampling runs due by the stop's stamp and not done when the records
+// stop being taken give no records: those under way may finish (a tick or
+// two), the others are named with their stamps, when a measurement runs.
+void nameRunsNotDone(uint32_t stopTs) {
     constexpr unsigned kRunsUnderWayMs = 100;
     for (const meas_t& m : meas)
         if (m.runFlags & 1u) {
-            raster_nameRunsNotDone("when the measurement stopped", kRunsUnderWayMs);
+            raster_nameRunsNotDone("when the measurement stopped", kRunsUnderWayMs, stopTs);
             return;
         }
 }
 }  // namespace
 
 void meas_app_measstop(bool keepTele) {
-    nameRunsNotDone();
+    // the lists are paused after the wait: the records of the runs given
+    // meanwhile still come
+    nameRunsNotDone(time_getTimestamp());
     meas_app_free_pidlist(keepTele);
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         if (keepTele && idx == MEAS_IDX_M02) continue;
@@ -268,9 +270,12 @@ void meas_app_measstop(bool keepTele) {
 void meas_app_fastmeasstop() {
     // what the FIFOs still hold goes into the files before they are closed,
     // up to now: a late run of this raster finds records made since it read
-    // the clock
-    nameRunsNotDone();
+    // the clock. The stop's stamp is read before the runs under way are
+    // waited for: a slow host gives more runs during that wait, and those
+    // due by then are waited for and named like the others, while those due
+    // after it are not the recording's (their records stay in the FIFOs).
     const uint32_t now = time_getTimestamp();
+    nameRunsNotDone(now);
     fifo_data_set_curr_ts(now);
     fifo_cond_set_curr_ts(now);
     for (unsigned r = 0; r < MEAS_RASTER_CODES; ++r) meas_app_drainRaster(r);
