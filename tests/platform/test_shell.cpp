@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <thread>
 #include <mutex>
+#include <vector>
 
 namespace {
 
@@ -58,7 +59,12 @@ bool gWaitBegan = false;
 bool gWaitEnded = false;
 int gWaitsBegun = 0;
 int gWaitsEnded = 0;
+std::vector<TASK_ID> gGateTasks;   // the tasks that ran it
 int waitForGate(int, char**) {
+    {
+        std::lock_guard<std::mutex> lk(gGateMx);
+        gGateTasks.push_back(taskIdSelf());
+    }
     printf("before the wait\n");
     const bool ok = shell_waitOffTurn([] {
         std::unique_lock<std::mutex> lk(gGateMx);
@@ -514,6 +520,7 @@ TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
         std::lock_guard<std::mutex> lk(gGateMx);
         gGateOpen = false;
         gWaitsBegun = gWaitsEnded = 0;
+        gGateTasks.clear();
     }
     int in[2];
     ASSERT_EQ(pipe(in), 0);
@@ -548,6 +555,13 @@ TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
         std::unique_lock<std::mutex> lk(gGateMx);
         EXPECT_TRUE(gGateCv.wait_for(lk, std::chrono::seconds(10), [] { return gWaitsEnded == 2; }));
     }
+    // the stop left them behind: they are joined here once they have ended
+    std::vector<TASK_ID> tasks;
+    {
+        std::lock_guard<std::mutex> lk(gGateMx);
+        tasks = gGateTasks;
+    }
+    for (TASK_ID t : tasks) EXPECT_EQ(taskWait(t, 10 * sysClkRateGet()), OK);
     dup2(savedStdin, STDIN_FILENO);
     close(savedStdin);
     close(in[0]);
