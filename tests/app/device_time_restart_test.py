@@ -78,7 +78,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import drive_files, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+from device_harness import drive_files, measdump_csv, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from recording_check import read_files  # noqa: E402
 from device_two_devices_test import (PID_A, PID_B, ADDR_A, ADDR_B, SKIP, blkcount,  # noqa: E402
                                      each_records_the_other, make_follower, ns_device, prepare,
@@ -239,18 +239,11 @@ def runs_in_files(measdump, folder):
     12 bytes) in B's files on meas/: the mark is the stamp in ms less A's
     step counter, which stays put within one run of A."""
     out = {}
-    d = os.path.join(folder, "meas")
-    for name in sorted(os.listdir(d)):
-        if name.startswith("."):
-            continue
-        r = subprocess.run([measdump, "--csv", os.path.join(d, name)], capture_output=True, text=True)
-        assert r.returncode in (0, 3), "%s: measdump exit %d" % (name, r.returncode)
-        rows = []
-        for line in r.stdout.splitlines()[1:]:
-            _, ts, values = line.split(",", 2)
-            if len(values) == 24:
-                rows.append((int(ts), bytes.fromhex(values[16:24])))
-        out[name] = rows
+    for name in drive_files(folder, "meas"):
+        rc, recs = measdump_csv(measdump, os.path.join(folder, "meas", name))
+        assert rc in (0, 3), "%s: measdump exit %d" % (name, rc)
+        out[name] = [(ts, bytes.fromhex(values[16:24])) for rows in recs.values() for ts, values in rows
+                     if len(values) == 24]
     # the counter's byte order: the one in which it rises by about a step a millisecond
     order = "big"
     for rows in out.values():
