@@ -65,11 +65,21 @@ namespace {
 // through the command task, its values through the lists: a few ms apart.
 constexpr int32_t kAfterLastValue = 2000;   // 200 ms
 
+// An open stamped this much further behind the last value than it came
+// before it is of another time: a new run whose clock started behind the
+// old one's (its stamps say nothing of when it came). An open of the run
+// that ended came when it was stamped, as its values did.
+constexpr int32_t kStampedBehindItsArrival = 10000;   // 1 s
+
 // Whether an open of pid began in a run after the one that ended at `end`:
-// begun after the last value's stamp, or come well after that value came.
+// begun after the last value's stamp, come well after that value came, or
+// stamped far further behind it than it came.
 bool ofNewRun(const Open& o, uint32_t end, bool arrivalKnown, uint32_t lastArrival) {
     if (int32_t(o.start - end) > 0) return true;
-    return arrivalKnown && int32_t(o.arrived - lastArrival) > kAfterLastValue;
+    if (!arrivalKnown) return false;
+    const int32_t cameAfter = int32_t(o.arrived - lastArrival);
+    const int32_t stampedBehind = int32_t(end - o.start);
+    return cameAfter > kAfterLastValue || int64_t(stampedBehind) + cameAfter > kStampedBehindItsArrival;
 }
 
 // Takes one open event of pid of the run that ended out of the table into
