@@ -49,7 +49,9 @@ TEST_F(ProcessQueues, ARenamedFolderKeepsItsQueuesAndANewOneAtItsNameHasOthers) 
     EXPECT_EQ(host::processQueueName(moved, "/MeasAppRCTRL_RX"), name);
     const std::string fresh = host::processQueueName(folder, "/MeasAppRCTRL_RX");
     EXPECT_NE(fresh, name);
-    EXPECT_EQ(mq_open(fresh.c_str(), O_RDWR), mqd_t(-1));
+    // (the new folder may have the inode of a folder some killed device ran
+    // in and left its queues behind: those are not this test's)
+    mq_unlink(fresh.c_str());
     // a device of the new folder makes and removes queues of its own
     host::setDeviceFolder(folder);
     MSG_Q_ID other = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
