@@ -194,7 +194,8 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     // well after its last value, lies far behind the time when it comes and
     // would be taken for a stamp of a new time behind.
     uint32_t timeOf = time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
-    if (recorded && duration != 0 && duration != EVENT_DURATION_OPEN && !opens_.closes(b.pid, e.payload, &timeOf)) {
+    const bool isClose = duration != 0 && duration != EVENT_DURATION_OPEN;
+    if (recorded && isClose && !opens_.isOpen(b.pid, e.payload, &timeOf)) {
         SYSLOGX_FLOOD(floodOrphan_, 151, "eventlogger(m0%u): close of event 0x%08X of PID 0x%X opened at %u not "
                                          "written: its open is in no file of this recording",
                       index_ + 1, unsigned(be_get32(e.payload)), unsigned(b.pid), unsigned(be_get32(e.payload + 4)));
@@ -205,6 +206,9 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
                                                        timeOf);
     event_count(eventSignals().event_write_cnt);
     if (!recorded || placed == META_NONE) return;
+    // a close no file took (stamped past the end the stop gave the files)
+    // leaves its open kept: the stop closes it at its stamp
+    if (isClose) opens_.closed(b.pid, e.payload);
     if (duration == EVENT_DURATION_OPEN && !opens_.opened(b.pid, e.payload, e.length, placed == META_HELD, timeOf))
         SYSLOGX_FLOOD(floodOpens_, 147 | SYSLOGX_LOSS, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u "
                                                        "stays open in its file: %u open events are kept already",

@@ -34,14 +34,18 @@ bool EventRunOpens::opened(uint16_t pid, const uint8_t* payload, uint32_t length
     return true;
 }
 
-bool EventRunOpens::closes(uint16_t pid, const uint8_t* payload, uint32_t* timeOf) {
-    for (Open& o : opens_)
+bool EventRunOpens::isOpen(uint16_t pid, const uint8_t* payload, uint32_t* timeOf) const {
+    for (const Open& o : opens_)
         if (sameEvent(o, pid, payload)) {
-            o.used = false;
             *timeOf = o.timeOf;
             return true;
         }
     return false;
+}
+
+void EventRunOpens::closed(uint16_t pid, const uint8_t* payload) {
+    for (Open& o : opens_)
+        if (sameEvent(o, pid, payload)) o.used = false;
 }
 
 unsigned EventRunOpens::count() const {

@@ -26,9 +26,12 @@ public:
     // file in the time base timeOf (held: kept back for the next
     // recording's first file). False when no room is left for it.
     bool opened(uint16_t pid, const uint8_t* payload, uint32_t length, bool held, uint32_t timeOf);
-    // A close of an event: true when its open is kept (it is forgotten then);
-    // *timeOf gets the time base of the open, which the close belongs to.
-    bool closes(uint16_t pid, const uint8_t* payload, uint32_t* timeOf);
+    // A close of an event: true when its open is kept; *timeOf gets the
+    // time base of the open, which the close belongs to.
+    bool isOpen(uint16_t pid, const uint8_t* payload, uint32_t* timeOf) const;
+    // Its close went into a file: the open is forgotten. Until then the
+    // stop closes it (a close no file took, stamped past the files' end).
+    void closed(uint16_t pid, const uint8_t* payload);
     // The recording ends at `end`: each kept open written into its files is
     // taken out with its payload turned into its close at `end` (never
     // before its start) and handed to `close`; those held for the next

@@ -154,8 +154,10 @@ TEST_F(EventFilesTest, SourcesAreWrittenInPidOrderAndLongEventsAreCut) {
     start();
     runEvents(600);
     ASSERT_NE(meas[0].eventLogger, nullptr);
-    // both due in the same pass of the flush, 400 ms from now
-    const uint32_t ts = time_getTimestamp() - 2000;
+    // both due in the same pass of the flush, 570 ms from now: stamped
+    // close enough to their arrival that neither waits for a step of the
+    // time, which would release each by its own arrival
+    const uint32_t ts = time_getTimestamp() - 300;
     receive(5, EVENT_ID_CHANNEL + 5, ts, "five");
     receive(3, EVENT_ID_CHANNEL + 3, ts, "three");
     receive(5, EVENT_ID_CHANNEL + 6, ts + 1, std::string(60, 'L').c_str(), 120);   // a foreign, overlong event
@@ -265,6 +267,29 @@ TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReac
     std::vector<FileEvent> second(all.begin() + long(first.size()), all.end());
     ASSERT_EQ(second.size(), 1u) << "only the second recording's own event";
     EXPECT_EQ(second[0].ts, inSecond);
+}
+
+// The close of an event open at a stop, stamped after the newest record
+// the files end at, is flushed before the stop closes the recording's open
+// events: no file takes it, and the stop still closes the event at its
+// stamp in the file that holds its open.
+TEST_F(EventFilesTest, AClosePastTheFilesEndBeforeTheStopLeavesTheStopToCloseItsEvent) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    const uint32_t opened = time_getTimestamp() - 1000;
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened, "own", 0, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(runEventsUntil(1, 5000));
+    const uint32_t end = MeasAppStore_endOpenFiles();
+    receive(kPid, EVENT_ID_CHANNEL + 8, opened, "own", 0, end + 5 - opened);
+    eventLoggerFlushIdx(0, end + 5);
+    stopAndFlush();
+    auto ev = fileEvents("meas");
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(ev[1].ts, opened);
+    EXPECT_EQ(ev[1].ts + ev[1].duration, end) << "closed at the stop";
 }
 
 }  // namespace
