@@ -11,6 +11,7 @@
 #include "logging/events/event_apps.h"
 #include "logging/events/event_peer_opens.h"
 #include "logging/events/event_signals.h"
+#include "logging/fifo/meas_fifo.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/comint.h"
@@ -33,7 +34,7 @@ eventlogger* gTable[EVENT_LOGGERS] = {};
 std::mutex gAppsLogMx;
 std::string gAppsProblemLogged;
 
-uint8_t gFloodTake = 0, gFloodTrunc = 0, gFloodPool = 0, gFloodReturn = 0, gFloodDtor = 0, gFloodInit = 0, gFloodShort = 0;
+uint8_t gFloodTake = 0, gFloodTrunc = 0, gFloodPool = 0, gFloodReturn = 0, gFloodDtor = 0, gFloodInit = 0, gFloodShort = 0, gFloodNewRun = 0;
 
 constexpr const uint8_t kStagingHead[4] = {0x00, 0x01, 0x00, 0x01};
 
@@ -351,6 +352,16 @@ int eventlogging_cmd(ci_msg_t* msg) {
     const uint32_t sortTime = dur != 0 && dur != EVENT_DURATION_OPEN ? ts + dur : ts;
     // another device's open events are closed for it should it end first
     if (pid != comint_own_pid()) eventPeers_note(pid, msg->payload, len);
+    if (fifo_data_of_masters_new_run(pid)) {
+        // stamped in the time master's new run, a little behind this
+        // device's time until it steps onto it: the files of this time
+        // would take it for a late event of theirs (as its records, refused)
+        SYSLOGX_FLOOD(gFloodNewRun, 147 | SYSLOGX_LOSS, "eventlogging_cmd(): event 0x%08X of PID 0x%X at %u not "
+                                                        "written: it is of the time master's new run, which this "
+                                                        "device's time did not follow yet",
+                      unsigned(be_get32(msg->payload)), unsigned(pid), unsigned(ts));
+        return 1;
+    }
     eventLoggerPutAll(msg->payload, len, pid, sortTime);
     return 1;
 }
@@ -371,5 +382,5 @@ void eventLogger_resetForTest() {
         std::lock_guard<std::mutex> lk(gAppsLogMx);
         gAppsProblemLogged.clear();
     }
-    gFloodTake = gFloodTrunc = gFloodPool = gFloodReturn = gFloodDtor = gFloodInit = gFloodShort = 0;
+    gFloodTake = gFloodTrunc = gFloodPool = gFloodReturn = gFloodDtor = gFloodInit = gFloodShort = gFloodNewRun = 0;
 }

@@ -156,9 +156,9 @@ std::mutex newRunMx;
 NewRunHold gNewRun;
 std::atomic<bool> gNewRunOn{false};   // gNewRun.on, read without the lock by every put
 
-// Whether a record of f's source is of the time master's new run while f
-// is of the old time.
-bool ofMastersNewRun(const DataFifo& f) {
+// Whether the time master pid's new run is heard and this device's time
+// has not followed it yet; *steps gets gStepsBack when it was heard.
+bool newRunPending(uint16_t pid, uint32_t* steps) {
     if (!gNewRunOn.load()) return false;
     std::lock_guard<std::mutex> lk(newRunMx);
     if (!gNewRun.on) return false;
@@ -167,7 +167,15 @@ bool ofMastersNewRun(const DataFifo& f) {
         gNewRunOn.store(false);
         return false;
     }
-    return f.req.pid == gNewRun.pid && f.epoch == gNewRun.steps;
+    *steps = gNewRun.steps;
+    return pid == gNewRun.pid;
+}
+
+// Whether a record of f's source is of the time master's new run while f
+// is of the old time.
+bool ofMastersNewRun(const DataFifo& f) {
+    uint32_t steps = 0;
+    return newRunPending(f.req.pid, &steps) && f.epoch == steps;
 }
 
 // Names the records of the master's new run refused, once the FIFO takes
@@ -357,6 +365,11 @@ void fifo_data_master_runs_anew(uint16_t pid) {
     gNewRun.steps = gStepsBack.load();
     gNewRun.relocks = host::timeRelocksWithoutStepBack();
     gNewRunOn.store(true);
+}
+
+bool fifo_data_of_masters_new_run(uint16_t pid) {
+    uint32_t steps = 0;
+    return newRunPending(pid, &steps);
 }
 
 int fifo_data_request(const MeasFifoDataRequest& r) {

@@ -10,6 +10,7 @@
 #include "logging/events/event_record.h"
 #include "logging/events/event_service.h"
 #include "logging/events/event_signals.h"
+#include "logging/fifo/meas_fifo.h"
 #include "platform/error_mgr.h"
 #include "platform/time_step.h"
 
@@ -290,6 +291,34 @@ TEST_F(EventFilesTest, AClosePastTheFilesEndBeforeTheStopLeavesTheStopToCloseIts
     EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
     EXPECT_EQ(ev[1].ts, opened);
     EXPECT_EQ(ev[1].ts + ev[1].duration, end) << "closed at the stop";
+}
+
+// The time master (PID 3) runs anew behind this device's time: until this
+// device's time follows it, its events are stamped in its new time, a
+// little behind, and would pass for late events of this time's files. They
+// are named and left out; another peer's go on, and once the time stepped
+// onto the new run the master's are taken again.
+TEST_F(EventFilesTest, TheTimeMastersNewRunsEventsStayOutOfTheOldTimesFiles) {
+    writeConfig(0, "R1ms");
+    start();
+    runEvents(300);
+    ASSERT_NE(meas[0].eventLogger, nullptr);
+    takeLogTexts();
+    fifo_data_master_runs_anew(3);
+    const uint32_t ts = time_getTimestamp() - 4000;
+    receive(3, EVENT_ID_CHANNEL + 3, ts, "master", 0, EVENT_DURATION_OPEN);
+    receive(5, EVENT_ID_CHANNEL + 5, ts + 3900, "other");
+    ASSERT_TRUE(runEventsUntil(1, 5000));
+    runEvents(1100);
+    EXPECT_EQ(written(), 1u);
+    EXPECT_TRUE(logContains(takeLogTexts(), "event 0x02000003 of PID 0x3 at " + std::to_string(ts) +
+                                                " not written: it is of the time master's new run"));
+    fifo_data_step_back();   // what the time's step back onto the new run counts
+    EXPECT_FALSE(fifo_data_of_masters_new_run(3));
+    stopAndFlush();
+    auto ev = fileEvents("meas");
+    ASSERT_EQ(ev.size(), 1u);
+    EXPECT_EQ(ev[0].pid, 5);
 }
 
 }  // namespace
