@@ -602,11 +602,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         pid = own_pid(folder)
         problems += check_event_starts(files) + check_events_reopened(files, pid)
         problems += check_events_closed(files, pid) if lap_order else []
-        # Only the device's own events: a peer's run that began behind this
-        # device's time (a master back after a restart) can still leave its
-        # new run's event open here, a fault yet to be mended.
-        own = None if pid is None else "of PID 0x%X " % pid
-        problems += [p for p in recording_events_stop.check(folder, files) if own is None or own in p]
+        problems += recording_events_stop.check(folder, files)
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     problems += recording_gaps.check_gaps(folder, files, told=log_unusable, notes=notes)
