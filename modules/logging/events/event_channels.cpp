@@ -9,6 +9,7 @@
 #include "logging/events/event_service.h"
 #include "logging/events/event_signals.h"
 #include "logging/drives/meas_app_drives.h"
+#include "logging/fifo/meas_fifo.h"
 #include "platform/files.h"
 #include "platform/syslogx.h"
 #include "platform/time_step.h"
@@ -102,7 +103,11 @@ void eventchannels::cyclic() {
         }
     }
     for (EventDef& d : defs_) {
-        const uint8_t updated = d.input->getMeasUpdateState() ? 1 : 0;
+        // Values of the time master's new run, before this device's time
+        // follows it, are of a time it does not have yet: the source counts
+        // as silent until then (its records are refused the while too).
+        const bool ofNewRun = fifo_data_of_masters_new_run(uint16_t(MEASADDR_PID(d.input->address())));
+        const uint8_t updated = d.input->getMeasUpdateState() && !ofNewRun ? 1 : 0;
         const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
         const uint32_t values = d.input->receivedCount();
         if (updated && values != d.valuesSeen) d.lastValueTs = now;

@@ -55,6 +55,13 @@ constexpr int32_t kAheadOfTime = 10000;   // 1 s
 constexpr int32_t kLateBy = 500;       // 50 ms behind where it came in
 constexpr int32_t kStepWait = 10000;   // 1 s
 
+// An event of the time master's new run that came before this device's time
+// followed it: stamped in that new time, a little behind this one, it would
+// pass for a late event of this time's files (its records are refused too).
+#define NEW_RUN_EVENT_LOST                                                                                     \
+    "event 0x%08X of PID 0x%X at %u not written: it is of the time master's new run, which this device's time " \
+    "did not follow yet"
+
 // Gives the logger's mutex back also when the holding task is unwound.
 struct Held {
     SEM_ID sem;
@@ -243,6 +250,38 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
     }
 }
 
+void eventlogger::dropMastersNewRun(uint16_t pid) {
+    if (semTake(mutex_, WAIT_FOREVER) != OK) {
+        SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::dropMastersNewRun(): could not take semaphore (%s)", "semTake");
+        return;
+    }
+    Held held{mutex_};
+    Bucket* b = buckets_;
+    while (b && b->pid != pid) b = b->next;
+    if (!b) return;
+    Event* kept = nullptr;
+    for (Event *e = b->head, *next = nullptr; e; e = next) {
+        next = e->next;
+        const uint32_t duration = be_get32(e->payload + 8);
+        const bool isClose = duration != 0 && duration != EVENT_DURATION_OPEN;
+        if (isClose || int32_t(e->seenAt - e->sortTime) <= kLateBy) {
+            if (kept) kept->next = e;
+            else b->head = e;
+            kept = e;
+            continue;
+        }
+        SYSLOGX_FLOOD(floodNewRun_, 147 | SYSLOGX_LOSS, "eventlogger(m0%u): " NEW_RUN_EVENT_LOST, index_ + 1,
+                      unsigned(be_get32(e->payload)), unsigned(pid), unsigned(be_get32(e->payload + 4)));
+        e->~Event();
+        if (!pool_->give(e))
+            SYSLOGX_FLOOD(gFloodReturn, 147, "eventlogger::dropMastersNewRun(): error returning element back to pool (%s)",
+                          "not an item");
+    }
+    if (kept) kept->next = nullptr;
+    else b->head = nullptr;
+    b->tail = kept;
+}
+
 bool eventlogger::flushUntil(uint32_t ts) { return flush(ts, nullptr); }
 
 bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now); }
@@ -331,6 +370,12 @@ void eventLoggerFlushIdx(unsigned index, uint32_t ts) {
     if (gTable[index]) gTable[index]->flushUntil(ts);
 }
 
+void eventLoggerMasterRunsAnew(uint16_t pid) {
+    std::lock_guard<std::mutex> lk(gTableMx);
+    for (eventlogger* l : gTable)
+        if (l) l->dropMastersNewRun(pid);
+}
+
 void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts) {
     if (index >= EVENT_LOGGERS) return;
     std::lock_guard<std::mutex> lk(gTableMx);
@@ -353,12 +398,7 @@ int eventlogging_cmd(ci_msg_t* msg) {
     // another device's open events are closed for it should it end first
     if (pid != comint_own_pid()) eventPeers_note(pid, msg->payload, len);
     if (fifo_data_of_masters_new_run(pid)) {
-        // stamped in the time master's new run, a little behind this
-        // device's time until it steps onto it: the files of this time
-        // would take it for a late event of theirs (as its records, refused)
-        SYSLOGX_FLOOD(gFloodNewRun, 147 | SYSLOGX_LOSS, "eventlogging_cmd(): event 0x%08X of PID 0x%X at %u not "
-                                                        "written: it is of the time master's new run, which this "
-                                                        "device's time did not follow yet",
+        SYSLOGX_FLOOD(gFloodNewRun, 147 | SYSLOGX_LOSS, "eventlogging_cmd(): " NEW_RUN_EVENT_LOST,
                       unsigned(be_get32(msg->payload)), unsigned(pid), unsigned(ts));
         return 1;
     }

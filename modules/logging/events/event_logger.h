@@ -47,6 +47,12 @@ public:
     // its newest file (vfIdx; -1: none is left to take them, they are named
     // as lost); no event goes into those files after that.
     void endRun(int vfIdx, uint32_t ts);
+    // The time master (pid) runs anew: its events waiting here that came
+    // stamped behind their arrival are of its new run (sent before its first
+    // time message), which this device's time does not follow yet; they are
+    // named and dropped. Closes stay: the old run's, closed at its last
+    // value, come so too, and a close of the new run finds no open kept.
+    void dropMastersNewRun(uint16_t pid);
 
     unsigned index() const { return index_; }
     uint32_t delay() const { return delay_; }
@@ -88,7 +94,7 @@ private:
     std::atomic<bool> stop_{false};
     bool overload_ = false;
     EventRunOpens opens_;   // the recording's open events, under the mutex
-    uint8_t floodOrphan_ = 0, floodOpens_ = 0;
+    uint8_t floodOrphan_ = 0, floodOpens_ = 0, floodNewRun_ = 0;
     uint8_t staging_[4 + EVENT_PAYLOAD_MAX + 17];
 };
 
@@ -101,6 +107,9 @@ void eventLoggerFlushUntil(eventlogger* logger, uint32_t ts);
 void eventLoggerFlushIdx(unsigned index, uint32_t ts);
 // eventlogger::endRun through the table of loggers (the file store's hook).
 void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts);
+// eventlogger::dropMastersNewRun through the table of loggers; the time
+// service calls it when it hears the master's new run.
+void eventLoggerMasterRunsAnew(uint16_t pid);
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
 // Hands one event payload of a source PID to every existing logger.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/kernel/kernel.h"
+#include "logging/events/event_logger.h"
 #include "logging/events/event_peer_opens.h"
 #include "logging/fifo/meas_fifo.h"
 #include "measurement/comint.h"
@@ -186,7 +187,10 @@ void feedCore(TimeServState& s, const ci_msg_t* m, bool named, uint32_t gap) {
                 syslogx(150, "timeserv_distributeTime_cmd: time base of master PID 0x%02X is new: time locked anew",
                         src);
             // the same master's new run: its records are of its new time from now on
-            if (s.lockedValid && restart && s.lockedPid == pid && s.lockedRun != run) fifo_data_master_runs_anew(pid);
+            if (s.lockedValid && restart && s.lockedPid == pid && s.lockedRun != run) {
+                fifo_data_master_runs_anew(pid);
+                eventLoggerMasterRunsAnew(pid);   // and so are its events that came before this message
+            }
             host::restartTimeLock();
             s.lockedPid = pid;
             s.lockedId = id;

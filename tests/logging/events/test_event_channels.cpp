@@ -10,6 +10,7 @@
 #include "events_fixture.h"
 #include "logging/nested_xml.h"
 #include "logging/events/event_channels.h"
+#include "logging/fifo/meas_fifo.h"
 #include "measurement/catalogue.h"
 #include "measurement/dynkomm.h"
 #include "measurement/gateway.h"
@@ -465,6 +466,13 @@ TEST_F(EventChannelsTest, AnEventClosesAtItsSourcesLastValueBeforeASilenceAndOpe
     ASSERT_EQ(net.size(), 2u);
     EXPECT_EQ(net[1].ts, rise);
     EXPECT_EQ(net[1].duration, last - rise) << "closed at the last value, not when the silence was noticed";
+
+    // the source is the time master and back in a new run: its values are
+    // of a time this device does not follow yet, and open nothing in this one
+    fifo_data_master_runs_anew(kPid);
+    for (int i = 0; i < 3; ++i) cycle();
+    EXPECT_EQ(sentToNetwork().size(), 2u) << "opened by the master's new run before this device's time followed it";
+    fifo_data_step_back();   // this device's time follows it
 
     cycle();   // back, still on
     const uint32_t back = gNow;

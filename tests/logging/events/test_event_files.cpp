@@ -295,30 +295,44 @@ TEST_F(EventFilesTest, AClosePastTheFilesEndBeforeTheStopLeavesTheStopToCloseIts
 
 // The time master (PID 3) runs anew behind this device's time: until this
 // device's time follows it, its events are stamped in its new time, a
-// little behind, and would pass for late events of this time's files. They
-// are named and left out; another peer's go on, and once the time stepped
+// little behind, and would pass for late events of this time's files. Those
+// that came before its first time message are dropped when that comes,
+// those after it as they come, each named; its old run's close at its last
+// value (late as well) and another peer's go on, and once the time stepped
 // onto the new run the master's are taken again.
 TEST_F(EventFilesTest, TheTimeMastersNewRunsEventsStayOutOfTheOldTimesFiles) {
     writeConfig(0, "R1ms");
     start();
     runEvents(300);
     ASSERT_NE(meas[0].eventLogger, nullptr);
-    takeLogTexts();
-    fifo_data_master_runs_anew(3);
-    const uint32_t ts = time_getTimestamp() - 4000;
-    receive(3, EVENT_ID_CHANNEL + 3, ts, "master", 0, EVENT_DURATION_OPEN);
-    receive(5, EVENT_ID_CHANNEL + 5, ts + 3900, "other");
+    const uint32_t opened = time_getTimestamp() - 100;
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "old run", 0, EVENT_DURATION_OPEN);
     ASSERT_TRUE(runEventsUntil(1, 5000));
+    takeLogTexts();
+    const uint32_t ts = time_getTimestamp() - 4000;
+    receive(3, EVENT_ID_CHANNEL + 7, opened, "old run", 0, ts - opened);   // closed at its last value
+    receive(3, EVENT_ID_CHANNEL + 2, ts + 100, "new run, early", 0, EVENT_DURATION_OPEN);
+    fifo_data_master_runs_anew(3);   // its first time message, as the time service hears it
+    eventLoggerMasterRunsAnew(3);
+    receive(3, EVENT_ID_CHANNEL + 3, ts + 200, "new run", 0, EVENT_DURATION_OPEN);
+    receive(5, EVENT_ID_CHANNEL + 5, ts + 3900, "other");
+    ASSERT_TRUE(runEventsUntil(3, 5000));
     runEvents(1100);
-    EXPECT_EQ(written(), 1u);
-    EXPECT_TRUE(logContains(takeLogTexts(), "event 0x02000003 of PID 0x3 at " + std::to_string(ts) +
-                                                " not written: it is of the time master's new run"));
+    EXPECT_EQ(written(), 3u);
+    const auto log = takeLogTexts();
+    for (const auto& [id, at] : {std::pair{"0x02000002", ts + 100}, std::pair{"0x02000003", ts + 200}})
+        EXPECT_TRUE(logContains(log, std::string("event ") + id + " of PID 0x3 at " + std::to_string(at) +
+                                         " not written: it is of the time master's new run"))
+            << id;
     fifo_data_step_back();   // what the time's step back onto the new run counts
     EXPECT_FALSE(fifo_data_of_masters_new_run(3));
     stopAndFlush();
     auto ev = fileEvents("meas");
-    ASSERT_EQ(ev.size(), 1u);
-    EXPECT_EQ(ev[0].pid, 5);
+    ASSERT_EQ(ev.size(), 3u);
+    std::map<uint32_t, uint32_t> durations;   // by id
+    for (const FileEvent& e : ev) durations[e.id] += e.duration == EVENT_DURATION_OPEN ? 0 : e.duration;
+    EXPECT_EQ(durations, (std::map<uint32_t, uint32_t>{{EVENT_ID_CHANNEL + 5, 0}, {EVENT_ID_CHANNEL + 7, ts - opened}}))
+        << "the old run's open and close, and the other peer's";
 }
 
 }  // namespace
