@@ -50,6 +50,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import recording_check  # noqa: E402
+import recording_gaps  # noqa: E402
 from device_harness import DeviceRun, drive_files  # noqa: E402
 
 
@@ -743,9 +744,20 @@ def repeated_stamp_cases():
     return [] if any("block 1's time stamp 110 repeats" in p for p in found) else ["a repeated stamp: %s" % found]
 
 
+def file_order_cases():
+    """Files of laps a moment apart follow each other in the order they
+    were made, though the third's slow block holds a record stamped before
+    the second began; [] when they do."""
+    laps = [Listed("meas/A%d" % n, 0, (1, n, 1, n), range(first, first + 31, 10), [])
+            for n, first in ((1, 100), (2, 250), (3, 290))]
+    laps[2].stamps[3] = [160, 1160]
+    order = [f.where for f in recording_gaps.file_order(list(reversed(laps)))]
+    return [] if order == ["meas/A1", "meas/A2", "meas/A3"] else ["files of laps a moment apart: %s" % order]
+
+
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases()
+    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + file_order_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:

@@ -580,9 +580,15 @@ def block_periods(files):
 
 
 def file_order(files):
-    """The files sorted by their first stamp, wrap-safe (all of a folder's
-    stamps lie within half the 32-bit range of the first file's)."""
+    """The files sorted by their initial time stamp (else their first
+    stamp), wrap-safe (all of a folder's stamps lie within half the 32-bit
+    range of the first file's). A slow block's record stamped before a lap
+    trigger, stored after the file before has closed, is the first of the
+    next file: it never places that file before the one it follows."""
     def first(f):
+        init = [t for kind, t in f.metas if kind == 4]
+        if init:
+            return init[0]
         starts = [s[0] for s in f.stamps.values() if s]
         return min(starts, key=lambda t: signed(t - starts[0]))
 
