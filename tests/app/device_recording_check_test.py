@@ -242,8 +242,15 @@ def cases(folder, measdump):
             data = f.read()
         with open(path("usb_meas", second[:-1] + "f")(d), "wb") as f:   # cut, under a free name
             f.write(data[:len(data) // 2])
+        log_line(d, "meas_app_copyLastFile() copy success from 'meas:/%s' to 'usb_meas:/%s'" % (second, second[:-1] + "f"),
+                 after="orderly shutdown")
         log_line(d, "BFSWriter: 'usb_meas:/%s' taken back to its last whole item at byte %d (No space left on "
                  "device), 3 items lost" % (second[:-1] + "f", len(data) // 2), after="orderly shutdown")
+
+    def usb_file_unmade(d):
+        # this device's file on the USB drive under a name no line made
+        os.mkdir(os.path.join(d, "usb_meas"))
+        shutil.copy(path("meas", second)(d), path("usb_meas", second[:-1] + "e")(d))
 
     def usb_copy_gapped(named):
         # a copy on the USB drive that lost records in its middle and went on,
@@ -567,6 +574,8 @@ def cases(folder, measdump):
         ("a file cut at its end, only its last records named", cut_named("meas", "last"), ["meas/%s: block " % last]),
         ("a file cut at its end, only a gap in it named", cut_gap_named, ["meas/%s: an orderly stop left it" % last]),
         ("copies on a USB drive", usb_copies, []),
+        ("a file of this device on the USB drive no line made", usb_file_unmade,
+         ["usb_meas/%s: no line of the log made it" % (second[:-1] + "e")]),
         ("other devices' files on a USB drive", other_devices_stick, []),
         ("a USB copy that goes on after a take-back", usb_copy_gapped(True), []),
         ("a USB copy with a gap nothing names", usb_copy_gapped(False),
@@ -744,20 +753,26 @@ def repeated_stamp_cases():
     return [] if any("block 1's time stamp 110 repeats" in p for p in found) else ["a repeated stamp: %s" % found]
 
 
-def file_order_cases():
-    """Files of laps a moment apart follow each other in the order they
-    were made, though the third's slow block holds a record stamped before
-    the second began; [] when they do."""
+def block_chain_cases():
+    """Files of laps a moment apart follow each other in the order of each
+    block's records, though the third's slow block holds a record stamped
+    before the second began, and the second's initial time stamp is a lap
+    trigger's from long before; [] when they do."""
     laps = [Listed("meas/A%d" % n, 0, (1, n, 1, n), range(first, first + 31, 10), [])
             for n, first in ((1, 100), (2, 250), (3, 290))]
     laps[2].stamps[3] = [160, 1160]
-    order = [f.where for f in recording_gaps.file_order(list(reversed(laps)))]
-    return [] if order == ["meas/A1", "meas/A2", "meas/A3"] else ["files of laps a moment apart: %s" % order]
+    laps[1].metas[0] = (4, 20)
+    wrong = []
+    for block, wanted in ((1, ["meas/A1", "meas/A2", "meas/A3"]), (3, ["meas/A3"])):
+        order = [f.where for f in recording_gaps.block_chain(list(reversed(laps)), block)]
+        if order != wanted:
+            wrong.append("block %d of files of laps a moment apart: %s" % (block, order))
+    return wrong
 
 
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + file_order_cases()
+    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + block_chain_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:

@@ -165,6 +165,8 @@ CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 # a file made on a drive, and one set up for the drives of its measurement
 MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
+# a measurement file copied to the USB drive (m03's copy), under the name it got
+COPIED = re.compile(r"copy success from '[^']*' to '(usb_meas:)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
 VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, "
                      r"([AB][0-9a-f]{7}\.[0-9a-f]{3})")
 # a file the device removed itself: an old one for room, an empty one a cut left
@@ -305,6 +307,7 @@ class LogCover:
         self.windows = []    # [Window]
         self.runs = {}       # meas_idx -> [Run]
         self.made = {}       # (drive, name) -> stamp of the line that made the file on that drive
+        self.copied = set()  # (drive, name) of the copies the log made
         self.virtual = {}    # name -> stamp of the line that set the file up for its drives
         self.virtual_stopped = set()  # names set up in a start that an orderly stop ended
         self.named = []      # (drive or None, name) of the files a loss line names
@@ -450,6 +453,9 @@ class LogCover:
         m = MADE.search(msg)
         if m:
             self.made[(m.group(1), m.group(2))] = at
+        m = COPIED.search(msg)
+        if m:
+            self.copied.add((m.group(1), m.group(2)))
         m = VIRTUAL.search(msg)
         if m:
             self.virtual.setdefault(m.group(1), at)
@@ -579,24 +585,18 @@ def block_periods(files):
     return periods
 
 
-def file_order(files):
-    """The files sorted by their initial time stamp (else their first
-    stamp), wrap-safe (all of a folder's stamps lie within half the 32-bit
-    range of the first file's). A slow block's record stamped before a lap
-    trigger, stored after the file before has closed, is the first of the
-    next file: it never places that file before the one it follows."""
-    def first(f):
-        init = [t for kind, t in f.metas if kind == 4]
-        if init:
-            return init[0]
-        starts = [s[0] for s in f.stamps.values() if s]
-        return min(starts, key=lambda t: signed(t - starts[0]))
-
-    firsts = [(first(f), f) for f in files if any(f.stamps.values())]
-    if not firsts:
+def block_chain(files, block):
+    """The files that hold records of the block, in the order of their first
+    record of it, wrap-safe (all of a folder's stamps lie within half the
+    32-bit range of the first file's). Each block goes by its own records:
+    a slow block's record stamped before a lap trigger but stored after the
+    file before has closed begins the next file, and a file's initial time
+    stamp may be a lap trigger's from long before its first record."""
+    held = [f for f in files if f.stamps.get(block)]
+    if not held:
         return []
-    ref = firsts[0][0]
-    return [f for _, f in sorted(firsts, key=lambda p: signed(p[0] - ref))]
+    ref = held[0].stamps[block][0]
+    return sorted(held, key=lambda f: signed(f.stamps[block][0] - ref))
 
 
 def read_plain(path):
@@ -830,12 +830,13 @@ def holding_start(gaps, f):
 
 
 def files_unmade(gaps):
-    """A file on an internal drive that no line of the log made there, nor
-    set up for its measurement's drives (a kill may take the line of the
-    file's opening, never the one before it that set it up)."""
-    made = set(gaps.cover.made)
+    """A file of this device that no line of the log made on its drive (or
+    copied there), nor set up for its measurement's drives (a kill may take
+    the line of the file's opening, never the one before it that set it
+    up). Another device's files on the USB drive are left out before."""
+    made = set(gaps.cover.made) | gaps.cover.copied
     return ["%s: no line of the log made it on its drive" % f.where for f in gaps.files
-            if f.drive in ("meas", "meas2") and (DRIVE_OF[f.drive], f.name) not in made and
+            if f.drive in DRIVE_OF and (DRIVE_OF[f.drive], f.name) not in made and
             f.name not in gaps.cover.virtual]
 
 
@@ -861,15 +862,12 @@ def gaps_between_files(gaps):
     without records of the block in between compares nothing)."""
     problems = []
     for drive_dir, group in gaps.groups():
-        on_drive = file_order(group)
-        before = {}   # block -> the file before with its records (one without any between them is passed over)
-        for g in on_drive:
-            for block in gaps.free(g):
-                f = before.get(block)
-                if f is not None:
-                    problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
-                                            g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
-                before[block] = g
+        # a file without records of a block between two that have some is passed over
+        for block in sorted(set(b for g in group for b in gaps.free(g))):
+            chain = block_chain([g for g in group if block in gaps.free(g)], block)
+            for f, g in zip(chain, chain[1:]):
+                problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
+                                        g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
     return problems
 
 
