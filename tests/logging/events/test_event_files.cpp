@@ -58,6 +58,13 @@ protected:
             if (ms % 10 == 0) eventloggingServiceTask();
         }
     }
+    // m01 records every millisecond, with its event logger, for 300 ms.
+    void startRecording() {
+        writeConfig(0, "R1ms");
+        start();
+        runEvents(300);
+        ASSERT_NE(meas[0].eventLogger, nullptr);
+    }
     uint32_t written() { return event_counter(eventSignals().event_write_cnt); }
     bool runEventsUntil(uint32_t writes, unsigned maxMs) {
         for (unsigned i = 0; i < maxMs && written() < writes; ++i) runEvents(1);
@@ -196,10 +203,7 @@ void closeOpenEvent(uint32_t stopTs) {
 // channels before the files take their events, and the close made at that
 // stamp goes into the file beside its open.
 TEST_F(EventFilesTest, AnEventOpenAtTheFastStopIsClosedInItsFileAtTheStopsStamp) {
-    writeConfig(0, "R1ms");
-    start();
-    runEvents(300);
-    ASSERT_NE(meas[0].eventLogger, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startRecording());
     openTs = time_getTimestamp() - 1000;
     receive(kPid, kOpenId, openTs, "Throttle", 0, EVENT_DURATION_OPEN);
     runEvents(30);   // served here, held back for DATADELAY
@@ -228,10 +232,7 @@ namespace {
 // of events opened while nothing recorded, reach no file of the next
 // recording, which holds no open of them.
 TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReachesTheNextRecording) {
-    writeConfig(0, "R1ms");
-    start();
-    runEvents(300);
-    ASSERT_NE(meas[0].eventLogger, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startRecording());
     const uint32_t opened = time_getTimestamp() - 1000;
     receive(3, EVENT_ID_CHANNEL + 7, opened, "peer", 0, EVENT_DURATION_OPEN);
     receive(kPid, EVENT_ID_CHANNEL + 8, opened + 10, "own", 0, EVENT_DURATION_OPEN);
@@ -275,10 +276,7 @@ TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReac
 // events: no file takes it, and the stop still closes the event at its
 // stamp in the file that holds its open.
 TEST_F(EventFilesTest, AClosePastTheFilesEndBeforeTheStopLeavesTheStopToCloseItsEvent) {
-    writeConfig(0, "R1ms");
-    start();
-    runEvents(300);
-    ASSERT_NE(meas[0].eventLogger, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startRecording());
     const uint32_t opened = time_getTimestamp() - 1000;
     receive(kPid, EVENT_ID_CHANNEL + 8, opened, "own", 0, EVENT_DURATION_OPEN);
     ASSERT_TRUE(runEventsUntil(1, 5000));
@@ -301,10 +299,7 @@ TEST_F(EventFilesTest, AClosePastTheFilesEndBeforeTheStopLeavesTheStopToCloseIts
 // value (late as well) and another peer's go on, and once the time stepped
 // onto the new run the master's are taken again.
 TEST_F(EventFilesTest, TheTimeMastersNewRunsEventsStayOutOfTheOldTimesFiles) {
-    writeConfig(0, "R1ms");
-    start();
-    runEvents(300);
-    ASSERT_NE(meas[0].eventLogger, nullptr);
+    ASSERT_NO_FATAL_FAILURE(startRecording());
     const uint32_t opened = time_getTimestamp() - 100;
     receive(3, EVENT_ID_CHANNEL + 7, opened, "old run", 0, EVENT_DURATION_OPEN);
     ASSERT_TRUE(runEventsUntil(1, 5000));
