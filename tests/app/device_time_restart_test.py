@@ -25,11 +25,14 @@ time reaches a file of the old: each of its own blocks keeps its period in
 every file (no record closer to the one before than that less 1 ms).
 
 runs: A is started again 1.2 s after its kill, 0.3, 0.6, 0.9 and 1.5 s
-behind: B hears A's new run some 0.3 to 0.8 s before it steps back onto its
-time, while A's values of its new run come stamped a little behind B's old
-time already. B's 1 ms block records A's stimulus step counter too, which
-rises by one a millisecond from A's start: its value less its stamp (in ms)
-tells A's run. No file of B holds values of two runs of A.
+behind, with a second slave C (PID 3 at 10.213.0.3, beside B): B and C hear
+A's new run some 0.3 to 0.8 s before they step back onto its time, while
+A's values and events of its new run come stamped a little behind their
+old time already. Their 1 ms block records A's stimulus step counter too,
+which rises by one a millisecond from A's start: its value less its stamp
+(in ms) tells A's run. No file of B or C holds values of two runs of A, and
+each restarts once per step (the recording check: no event outside its
+file's time, none left open).
 
 quick: A is killed and started again at once, 10 times, its old run's time
 messages still fresh at B, its clock running on (the same monotonic clock).
@@ -69,6 +72,7 @@ its close; B's files stay in time order.
 Usage: device_time_restart_test.py far|wrap|near|gap|runs|quick|back3|behind|late|lostnv|stall TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SOURCE_DIR
 Exit 77: skipped (no root or no namespaces here).
 """
+import contextlib
 import ctypes
 import os
 import re
@@ -90,6 +94,7 @@ FIRST_AHEAD_NS = 1000 * 10**9
 BEHIND_NS = 50000 * 10**9
 OPEN_DURATION = 0xFFFFFFFF
 RESET = "timestamp reset detected"
+PID_C, ADDR_C = 3, "10.213.0.3"   # a second slave, beside B
 
 
 def exec_in_time_namespace(offset_ns, argv):
@@ -269,34 +274,53 @@ def two_runs(marks):
     return bad
 
 
+def second_slave(binary, stack, sample, ns_b, ramp):
+    """C: a second slave of A beside B (its own address in B's namespace),
+    recording A's values as B does; made a follower, not yet started."""
+    run_c = stack.enter_context(prepare(sample, "tav9-trs-c-", PID_C, ADDR_C))
+    subprocess.run(["ip", "-n", ns_b, "addr", "add", ADDR_C + "/24", "dev", "eth0"], check=True, capture_output=True)
+    make_follower(binary, run_c, ns_b, PID_C)
+    if ramp:
+        records_masters_ticks(run_c.folder)
+    return run_c
+
+
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
-            pause=0.0, lost_nvram=False, ramp=False):
+            pause=0.0, lost_nvram=False, ramp=False, two_slaves=False):
     """behind_ns: how far back each restart of A puts its clock (a list: one
     restart each). held: B's own event is open through A's restarts (the
     recording check finds each of its closes at the steps), and B's m03
     records B's own values. pause: seconds between A's kill and its start.
     lost_nvram: A starts again without its nvram.bin, its boot count 1 as at
     its first start. ramp: B's 1 ms block records A's step counter, which
-    tells A's run: no file of B holds values of two of A's runs."""
+    tells A's run: no file of B holds values of two of A's runs. two_slaves:
+    C, beside B, follows A as B does (second_slave), and the same holds of
+    its files."""
     steps = behind_ns if isinstance(behind_ns, list) else [behind_ns] * times
     times = len(steps)
-    with prepare(sample, "tav9-trs-a-", PID_A, ADDR_A) as run_a, \
-            prepare(sample, "tav9-trs-b-", PID_B, ADDR_B) as run_b:
+    with contextlib.ExitStack() as stack:
+        run_a = stack.enter_context(prepare(sample, "tav9-trs-a-", PID_A, ADDR_A))
+        run_b = stack.enter_context(prepare(sample, "tav9-trs-b-", PID_B, ADDR_B))
         each_records_the_other(binary, run_a, run_b, ns_b)
         if held:
             hold_own_event(run_b.folder, PID_B)
             records_own_values(run_b.folder, PID_B)
         if ramp:
             records_masters_ticks(run_b.folder)
+        runs = [("B", run_b)] + ([("C", second_slave(binary, stack, sample, ns_b, ramp))] if two_slaves else [])
         a = master(binary, run_a, ns_a, first_ahead_ns).wait_ready()
-        b = run_b.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready()
+        slaves = [(name, run, run.device(binary, prefix=("ip", "netns", "exec", ns_b)).wait_ready())
+                  for name, run in runs]
+        b = slaves[0][2]
         try:
-            wait_for(lambda: "Sync on timemaster systemtime" in b.log(), "B to follow A's time", 60)
+            for name, run, dev in slaves:
+                wait_for(lambda: "Sync on timemaster systemtime" in dev.log(), name + " to follow A's time", 60)
+                wait_for(lambda: blkcount(dev, "SG") > 0 and blkcount(dev, "FDE") > 0,
+                         "A's values in %s's files" % name, 60)
+                for drive in ("meas", "meas2"):
+                    wait_for(lambda: drive_files(run.folder, drive), "%s's first file on %s" % (name, drive))
             wait_for(lambda: blkcount(a, "FDE") > 0, "B's values in A's m03", 60)
-            wait_for(lambda: blkcount(b, "SG") > 0 and blkcount(b, "FDE") > 0, "A's values in B's files", 60)
-            for drive in ("meas", "meas2"):
-                wait_for(lambda: drive_files(run_b.folder, drive), "B's first file on " + drive)
-            resets = b.log().count(RESET)
+            resets = {name: dev.log().count(RESET) for name, _, dev in slaves}
             if held:
                 assert "p_fuel = 0" in b.shell("setvar p_fuel 0")
                 time.sleep(0.3)
@@ -306,20 +330,32 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
             for n, behind in enumerate(steps, 1):
                 ahead_ns -= behind
                 a = restart_behind(binary, run_a, ns_a, a, ahead_ns, behind, pause, lost_nvram)
-                # B steps onto A's new time and records A's values again, in a new file
-                wait_for(lambda: b.log().count(RESET) >= resets + n, "B to restart its measurement", 30)
-                wait_for(lambda: "meas_app_running           = 1" in b.shell("meas"), "B's measurement to run again")
-                time.sleep(3)   # three seconds of A's values in B's new files
+                # each slave steps onto A's new time and records A's values again, in a new file
+                for name, _, dev in slaves:
+                    wait_for(lambda: dev.log().count(RESET) >= resets[name] + n,
+                             name + " to restart its measurement", 30)
+                    wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"),
+                             name + "'s measurement to run again")
+                time.sleep(3)   # three seconds of A's values in the slaves' new files
             assert a.stop() == 0
-            assert b.stop() == 0
+            for name, run, dev in slaves:
+                assert dev.stop() == 0
+                files = records(measdump, run.folder)
+                bad = out_of_order(files)
+                assert not bad, "%s's files hold records stamped before their block's previous one:\n%s" % (
+                    name, "\n".join(bad))
+                if ramp:
+                    marks = runs_in_files(measdump, run.folder)
+                    assert sum(len(rows) for rows in marks.values()) > 1000, \
+                        "A's step counter is not in %s's files" % name
+                    bad = two_runs(marks)
+                    assert not bad, "%s's files hold values of two runs of A:\n%s" % (name, "\n".join(bad))
+                print("%s: %d files, %d measurement restarts" % (name, len(files), dev.log().count(RESET) - resets[name]))
+                if name != "B":
+                    assert dev.log().count(RESET) == resets[name] + times, "%s restarted its measurement %d times" % (
+                        name, dev.log().count(RESET) - resets[name])
+                    dev.check_clean()
             files = records(measdump, run_b.folder)
-            bad = out_of_order(files)
-            assert not bad, "B's files hold records stamped before their block's previous one:\n" + "\n".join(bad)
-            if ramp:
-                marks = runs_in_files(measdump, run_b.folder)
-                assert sum(len(rows) for rows in marks.values()) > 1000, "A's step counter is not in B's files"
-                bad = two_runs(marks)
-                assert not bad, "B's files hold values of two runs of A:\n" + "\n".join(bad)
             if held:
                 bad = off_period(files, [n for n in files if n.startswith("meas2/")])
                 assert not bad, "B's own blocks hold records of two times in one file:\n" + "\n".join(bad)
@@ -333,8 +369,8 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                 assert "time master PID 0x%02X runs anew (boot count 1)" % PID_A in log_b
                 refused = [ln for ln in log_b.splitlines() if "come stamped" in ln]
                 assert not refused, "B refused A's values of its new run: %s" % refused
-            assert log_b.count(RESET) == resets + times, "B restarted its measurement %d times" % (
-                log_b.count(RESET) - resets)
+            assert log_b.count(RESET) == resets["B"] + times, "B restarted its measurement %d times" % (
+                log_b.count(RESET) - resets["B"])
             # the newest file of each drive (the names count up) holds A's
             # values after the restarts; after steps 300 s back it starts
             # about that far (each) behind where the drive's older files end
@@ -587,7 +623,7 @@ def main():
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
         elif mode == "runs":
             restart(binary, measdump, sample, *pair, [3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
-                    ramp=True)
+                    ramp=True, two_slaves=True)
         elif mode == "late":
             late(binary, measdump, sample, *pair)
         elif mode == "stall":
