@@ -692,6 +692,7 @@ class Listed:
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
         self.events = list(events)
+        self.event_keys = []
 
     def absolute(self):
         return self.counters[3]
@@ -770,9 +771,27 @@ def block_chain_cases():
     return wrong
 
 
+def killed_event_cases():
+    """An event opened in one file and never closed, the time going back in
+    a later file: a finding, unless a file between them is cut short (its
+    device was killed with the event open); [] when each case gave what it
+    should."""
+    wrong = []
+    for cut, reported in ((False, True), (True, False)):
+        files = [Listed("meas/A%d" % n, 0, (1, n, 1, n), range(first, first + 31, 10), [])
+                 for n, first in ((1, 1000), (2, 1040), (3, 500))]
+        files[0].event_keys = [(3, 0x010001E3, 1010, recording_check.OPEN_EVENT)]
+        if cut:
+            files[1].rc = recording_check.MEASDUMP_CUT
+        found = recording_check.check_events_closed(files, 3)
+        if bool(found) != reported:
+            wrong.append("an event open at a %s: %s" % ("kill" if cut else "step", found or "not reported"))
+    return wrong
+
+
 def main():
     binary, measdump, sample = sys.argv[1:4]
-    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + block_chain_cases()
+    wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + block_chain_cases() + killed_event_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:

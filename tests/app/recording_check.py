@@ -512,7 +512,9 @@ def check_events_closed(files, pid_self=None):
     (PID pid_self) closed in a time that began with a step back, and opened
     before that time's first file, has its open in a file of that time (at
     or before its close's file). Another device's events follow that
-    device's own time: one opened before the file is not recorded."""
+    device's own time: one opened before the file is not recorded. An
+    event open when its device ended (a later file cut short before the
+    step) stays open too."""
     problems = []
     for group in measurement_groups(files).values():
         closed = set((pid, ident, t) for f in group for pid, ident, t, d in f.event_keys if d != OPEN_EVENT)
@@ -536,7 +538,10 @@ def check_events_closed(files, pid_self=None):
             for pid, ident, t, duration in f.event_keys:
                 if duration != OPEN_EVENT or (pid, ident, t) in closed:
                     continue
-                back = next((g for g, gt in starts[i + 1:] if gt and later(t, gt[0])), None)
+                after = starts[i + 1:]
+                at = next((k for k, (g, gt) in enumerate(after) if gt and later(t, gt[0])), None)
+                # a file cut short before the step: its device ended (killed) with the event open
+                back = after[at][0] if at is not None and not any(g.rc == MEASDUMP_CUT for g, _ in after[:at]) else None
                 if back:
                     problems.append("%s: event 0x%08X of PID 0x%X opened at %d was never closed, though the time "
                                     "went back after it (%s begins at %d)"

@@ -258,11 +258,21 @@ int VirtualFiles::find(unsigned measIdx, uint32_t ts) {
     // back since: the files still open reach up to now only.
     if (int32_t(ts - time_getTimestamp()) > kAheadOfNow) return -1;
     ScopeLock sl(this, "VirtualFiles::find");
+    // A trigger opens the next file before the blocks leave the one before
+    // and set its end: while that end is open both match a stamp after the
+    // next file's start, which is the next file's. Files of an older time
+    // base are never preferred so: their stamps are of another time.
+    int found = -1;
+    uint32_t timeOf = 0;
     for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
-        if (vf && vf->index() == i && vf->checkFileInfoMatch(measIdx, ts)) return i;
+        if (!vf || vf->index() != i || (found >= 0 && vf->timeOf() != timeOf)) continue;
+        if (vf->checkFileInfoMatch(measIdx, ts)) {
+            found = i;
+            timeOf = vf->timeOf();
+        }
     }
-    return -1;
+    return found;
 }
 
 int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts) {

@@ -224,6 +224,18 @@ TEST_F(StoreTest, AFilesTimeRunsOnAcrossTheWrapOfTheClock) {
     host::setTimeStampOffset(0);
 }
 
+// A trigger opened the next file while the blocks have not left the one
+// before yet (its end is not set): a stamp at or after the next file's
+// start is that file's, one before it the file before's.
+TEST_F(StoreTest, AStampIsTheNewestFilesThatBeganBeforeIt) {
+    const uint32_t now = time_getTimestamp();
+    const int before = virtualFiles.create(0, fileInfo(now - 3000, MEAS_TS_UNSET))->index();
+    const int next = virtualFiles.create(0, fileInfo(now - 1000, MEAS_TS_UNSET))->index();
+    EXPECT_EQ(virtualFiles.find(0, now - 2000), before);
+    EXPECT_EQ(virtualFiles.find(0, now - 1000), next);
+    EXPECT_EQ(virtualFiles.find(0, now - 500), next);
+}
+
 // The files run short of slots: the back end takes the oldest file's close
 // out of the queue while one writer executes it and another, which gave the
 // file up, is still inside the file's first write (its opening holds the
