@@ -6,6 +6,7 @@
 #include "logging/statusblock/statusblock.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/events/event_logger.h"
 #include "logging/store/meas_app_store.h"
 #include "measurement/calparams.h"
 #include "measurement/gateway.h"
@@ -274,6 +275,9 @@ void meas_app_fastmeasstop() {
     // waited for: a slow host gives more runs during that wait, and those
     // due by then are waited for and named like the others, while those due
     // after it are not the recording's (their records stay in the FIFOs).
+    // The event loggers write nothing until the files' end is set: an event
+    // stamped after their newest record would land after it.
+    eventLoggersHoldForStop();
     const uint32_t now = time_getTimestamp();
     nameRunsNotDone(now);
     fifo_data_set_curr_ts(now);

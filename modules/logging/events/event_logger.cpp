@@ -231,6 +231,7 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
     }
     {
         Held held{mutex_};
+        stopHeld_.store(false);
         flushLocked(ts, nullptr);
         opens_.endRun(ts, [&](const EventRunOpens::Open& o) {
             const uint32_t id = be_get32(o.payload), start = be_get32(o.payload + 4);
@@ -284,7 +285,15 @@ void eventlogger::dropMastersNewRun(uint16_t pid) {
 
 bool eventlogger::flushUntil(uint32_t ts) { return flush(ts, nullptr); }
 
-bool eventlogger::flushPass(uint32_t ts, uint32_t now) { return flush(ts, &now); }
+bool eventlogger::flushPass(uint32_t ts, uint32_t now) {
+    if (stopHeld_.load() && int32_t(now - stopHeldUntil_.load()) < 0) return true;
+    return flush(ts, &now);
+}
+
+void eventlogger::holdForStop(uint32_t now) {
+    stopHeldUntil_.store(now + uint32_t(kStopHold));
+    stopHeld_.store(true);
+}
 
 bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
@@ -374,6 +383,13 @@ void eventLoggerMasterRunsAnew(uint16_t pid) {
     std::lock_guard<std::mutex> lk(gTableMx);
     for (eventlogger* l : gTable)
         if (l) l->dropMastersNewRun(pid);
+}
+
+void eventLoggersHoldForStop() {
+    const uint32_t now = time_getTimestamp();
+    std::lock_guard<std::mutex> lk(gTableMx);
+    for (eventlogger* l : gTable)
+        if (l) l->holdForStop(now);
 }
 
 void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts) {

@@ -53,6 +53,12 @@ public:
     // named and dropped. Closes stay: the old run's, closed at its last
     // value, come so too, and a close of the new run finds no open kept.
     void dropMastersNewRun(uint16_t pid);
+    // An orderly stop begins at now: the flush task writes nothing until
+    // endRun (or kStopHold, should none come), so that no event stamped
+    // after the newest record the stop ends the files at reaches them
+    // before their end is set. endRun writes what is due by the stop.
+    void holdForStop(uint32_t now);
+    static constexpr int32_t kStopHold = 20000;   // 2 s
 
     unsigned index() const { return index_; }
     uint32_t delay() const { return delay_; }
@@ -95,6 +101,8 @@ private:
     bool overload_ = false;
     EventRunOpens opens_;   // the recording's open events, under the mutex
     uint8_t floodOrphan_ = 0, floodOpens_ = 0, floodNewRun_ = 0;
+    std::atomic<bool> stopHeld_{false};
+    std::atomic<uint32_t> stopHeldUntil_{0};
     uint8_t staging_[4 + EVENT_PAYLOAD_MAX + 17];
 };
 
@@ -110,6 +118,8 @@ void eventLoggerEndRunIdx(unsigned index, int vfIdx, uint32_t ts);
 // eventlogger::dropMastersNewRun through the table of loggers; the time
 // service calls it when it hears the master's new run.
 void eventLoggerMasterRunsAnew(uint16_t pid);
+// eventlogger::holdForStop for every logger (the fast stop, as it begins).
+void eventLoggersHoldForStop();
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
 // Hands one event payload of a source PID to every existing logger.

@@ -271,6 +271,26 @@ TEST_F(EventFilesTest, EventsOpenAtAStopAreClosedInTheirFilesAndNoLaterCloseReac
     EXPECT_EQ(second[0].ts, inSecond);
 }
 
+// An orderly stop holds the flush task from its beginning until it ends the
+// recording: an event due meanwhile waits, and goes into the file at the
+// stop (it is stamped before the stop's newest record); a stop that never
+// ends the recording holds it for two seconds at most.
+TEST_F(EventFilesTest, AStopHoldsTheFlushUntilItEndsTheRecording) {
+    ASSERT_NO_FATAL_FAILURE(startRecording());
+    eventLoggersHoldForStop();
+    receive(5, EVENT_ID_CHANNEL + 5, time_getTimestamp() - 100, "waits");
+    runEvents(1000);
+    EXPECT_EQ(written(), 0u) << "written while the stop held the flush";
+    runEvents(1100);
+    EXPECT_EQ(written(), 1u) << "held longer than the bound";
+    eventLoggersHoldForStop();
+    receive(5, EVENT_ID_CHANNEL + 6, time_getTimestamp() - 100, "at the stop");
+    runEvents(200);
+    stopAndFlush();
+    EXPECT_EQ(written(), 2u);
+    EXPECT_EQ(fileEvents("meas").size(), 2u);
+}
+
 // The close of an event open at a stop, stamped after the newest record
 // the files end at, is flushed before the stop closes the recording's open
 // events: no file takes it, and the stop still closes the event at its
