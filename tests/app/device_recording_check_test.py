@@ -745,6 +745,12 @@ def event_end_cases():
         found = recording_check.check_event_times(files[0], ends.get(id(files[0])))
         if bool(found) != reported:
             wrong.append("an event %s: %s" % (what, found or "not reported"))
+        # where its file's time may hold it, it began in that time too
+        for f in files:
+            f.event_keys = [(3, 0x02000000, t, d) for t, d in f.events]
+        started = [p for p in recording_check.check_event_starts(files, ends) if p.startswith(files[0].where + ":")]
+        if started and not reported:
+            wrong.append("an event %s: %s" % (what, started))
     return wrong
 
 

@@ -468,19 +468,27 @@ def files_after_a_step_back(files):
     return stepped
 
 
-def check_event_starts(files):
+def check_event_starts(files, ends=None):
     """An event that began before its file began in the time of another
     file of its measurement on the drive, or in the moments before one (a
     start before its first file): a start found in no file's time is of
     another time base (the device's own before it took its master's, or
-    that of a source before its restart), and its duration spans two."""
+    that of a source before its restart), and its duration spans two. A
+    file's time runs on to where its events may lie (ends: event_ends)."""
+    ends = ends or {}
     problems = []
     for group in measurement_groups(files).values():
         spans = []
         for g in group:
             t = file_time(g)
-            if t:   # a cut file's time runs on to an unknown end
-                spans.append((t[0], t[1] if g.rc != MEASDUMP_CUT else (t[0] + 0x7FFFFFFF) & 0xFFFFFFFF))
+            if not t:
+                continue
+            last = t[1]
+            if g.rc == MEASDUMP_CUT:   # a cut file's time runs on to an unknown end
+                last = (t[0] + 0x7FFFFFFF) & 0xFFFFFFFF
+            elif id(g) in ends and later(ends[id(g)], last):
+                last = ends[id(g)]
+            spans.append((t[0], last))
         for f in group:
             for pid, ident, t, duration in f.event_keys:
                 if not any(not later((start - EVENT_START_SLACK) & 0xFFFFFFFF, t) and not later(t, last)
@@ -605,7 +613,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     if event_times:
         # the order the files were made in is the order of their counters
         pid = own_pid(folder)
-        problems += check_event_starts(files) + check_events_reopened(files, pid)
+        problems += check_event_starts(files, ends) + check_events_reopened(files, pid)
         problems += check_events_closed(files, pid) if lap_order else []
         problems += recording_events_stop.check(folder, files)
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
