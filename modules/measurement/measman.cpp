@@ -202,8 +202,7 @@ unsigned startServed(const ci_msg_t* req, unsigned raster, unsigned slots, unsig
     uint16_t pid = ci_get_src(req);
     uint32_t handle = ci_get_magic(req);
     if (raster >= GW_RASTERS) return GW_DENIED;
-    const auto runOf = gRunOf.load();
-    const uint32_t run = runOf ? runOf(pid) : 0;
+    const uint32_t run = meas_man_peer_run(pid);
     const unsigned size = meas_slot_size(elems);
     {
         // The same request again from the same run of the device (it heard
@@ -497,6 +496,11 @@ int meas_man_init() {
 }
 
 void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid)) { gRunOf = runOf; }
+
+uint32_t meas_man_peer_run(unsigned pid) {
+    const auto runOf = gRunOf.load();
+    return runOf ? runOf(pid) : 0;
+}
 
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {
     std::vector<std::unique_ptr<Served>> ended;

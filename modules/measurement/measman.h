@@ -52,6 +52,8 @@ void meas_man_remove_producer(MeasProducer* p);
 // that is over can be told from those of the current one.
 constexpr unsigned MEAS_PEERS = 64;
 void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid));
+// The PID's device's run as the network counts it now (0 with none counted).
+uint32_t meas_man_peer_run(unsigned pid);
 struct MeasPeerRun {
     bool gone;       // the device has left the network: none of its lists is taken
     uint32_t run;    // the device's run as the network counts it now

@@ -299,9 +299,12 @@ void SerNet_man_1s() {
     for (unsigned pid = 0; pid < MEAS_PEERS; ++pid) {
         if (pid == own) continue;
         const bool gone = BC2_peer_gone(pid);
+        // gone, every run of it is over; restarted (once or more since the
+        // last look), every run before the one counted now
+        const uint32_t ended = gone ? peers[pid].run : peers[pid].run - 1;
         if (gone || peers[pid].run != gEventRun[pid])
             eventPeers_close(uint16_t(pid), eventPeers_lastValue(uint16_t(pid), time_getTimestamp()),
-                             gone ? "fell silent" : "runs anew");
+                             gone ? "fell silent" : "runs anew", ended);
         gEventRun[pid] = peers[pid].run;
     }
     unsigned stopped[MEAS_PEERS] = {};

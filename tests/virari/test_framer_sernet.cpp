@@ -11,10 +11,13 @@
 
 #include "bc2_fixture.h"
 #include "host/kernel/kernel.h"
+#include "logging/events/event_peer_opens.h"
+#include "logging/events/event_record.h"
 #include "measurement/catalogue.h"
 #include "measurement/gateway.h"
 #include "measurement/measman.h"
 #include "measurement/seram.h"
+#include "platform/timebase.h"
 #include "virari/sernet_man.h"
 #include "virari/virari.h"
 
@@ -315,29 +318,47 @@ protected:
             out.insert(be_get32(&s[pos + 4]));
         return out;
     }
+    // An event the peer opened, as it came (big-endian).
+    void peerOpens(uint32_t id, uint32_t start) {
+        uint8_t payload[EVENT_PAYLOAD_FIXED] = {};
+        be_put32(payload, id);
+        be_put32(payload + 4, start);
+        be_put32(payload + 8, EVENT_DURATION_OPEN);
+        eventPeers_note(kPeer, payload, sizeof payload);
+    }
     std::string dir;
     Presence heard;
     bc2_channel* c = nullptr;
     int peer = -1, dataFd = -1;   // the data channel made anew takes dataFd again
 };
 
+// The lists, and the events left open, of a run of the peer that is over
+// end; those of its current run go on, whatever their stamps.
 TEST_F(ServedListsTest, OnlyTheListsOfThePeersCurrentRunAreSent) {
     const uint32_t run1 = 0x11000001, run2 = 0x12000001, run3 = 0x13000001;
+    eventPeers_resetForTest();
     heard.seq = 500;
     receive(heard);
     ask(run1);
     SerNet_man_1s();
     EXPECT_EQ(sentTo(), std::set<uint32_t>{run1});
+    const uint32_t now = time_getTimestamp();
+    peerOpens(0x02000001, now - 30000);
 
     // the peer restarts: its presence counts from 1 again, then it asks anew
+    // and opens its event again, stamped a time behind
     heard.seq = 1;
     receive(heard);
     c->sock = dataFd;   // its data channel made anew
     ask(run2);
+    peerOpens(0x02000001, now - 40000);
     EXPECT_EQ(sentTo(), (std::set<uint32_t>{run1, run2}));
     SerNet_man_1s();
     EXPECT_EQ(sentTo(), std::set<uint32_t>{run2});
-    EXPECT_TRUE(logContains(takeLogTexts(), "1 lists served to PID 0x9 stopped"));
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "1 lists served to PID 0x9 stopped"));
+    EXPECT_TRUE(logContains(log, "PID 0x9 runs anew: its event 0x02000001 opened at " + std::to_string(now - 30000)));
+    EXPECT_FALSE(logContains(log, "opened at " + std::to_string(now - 40000))) << "the new run's event closed";
     for (int i = 0; i < 5; ++i) SerNet_man_1s();   // the current run's list stays
     EXPECT_EQ(sentTo(), std::set<uint32_t>{run2});
 

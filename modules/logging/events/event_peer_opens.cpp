@@ -8,6 +8,7 @@
 #include "logging/events/event_logger.h"
 #include "logging/events/event_record.h"
 #include "measurement/gateway.h"
+#include "measurement/measman.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 
@@ -18,6 +19,7 @@ struct Open {
     uint16_t pid;
     uint32_t id, start, length;
     uint32_t arrived;   // own count when it came (host::ownTimeStamp)
+    uint32_t run;       // its device's run as the network counted it then
     uint8_t payload[EVENT_PAYLOAD_MAX];
 };
 
@@ -34,6 +36,7 @@ unsigned gNext = 0;   // the slot taken when none is free
 void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     if (!payload || length < EVENT_PAYLOAD_FIXED || length > EVENT_PAYLOAD_MAX) return;
     const uint32_t id = be_get32(payload), start = be_get32(payload + 4), duration = be_get32(payload + 8);
+    const uint32_t run = meas_man_peer_run(pid);   // not under the table's lock: it takes the network's
     std::lock_guard<std::mutex> lk(gMx);
     Open* free = nullptr;
     // Opened again with another start, it is another event: the device ran
@@ -53,6 +56,7 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     free->id = id;
     free->start = start;
     free->arrived = host::ownTimeStamp();
+    free->run = run;
     free->length = length;
     std::memcpy(free->payload, payload, length);
 }
@@ -71,10 +75,13 @@ constexpr int32_t kAfterLastValue = 2000;   // 200 ms
 // that ended came when it was stamped, as its values did.
 constexpr int32_t kStampedBehindItsArrival = 10000;   // 1 s
 
-// Whether an open of pid began in a run after the one that ended at `end`:
-// begun after the last value's stamp, come well after that value came, or
-// stamped far further behind it than it came.
-bool ofNewRun(const Open& o, uint32_t end, bool arrivalKnown, uint32_t lastArrival) {
+// Whether an open of pid began in a run after the one (`ended`) that ended
+// at `end`: it came in a later run; else (the network may count a new run
+// a moment after its first events came) begun after the last value's stamp,
+// come well after that value came, or stamped far further behind it than
+// it came.
+bool ofNewRun(const Open& o, uint32_t ended, uint32_t end, bool arrivalKnown, uint32_t lastArrival) {
+    if (int32_t(o.run - ended) > 0) return true;
     if (int32_t(o.start - end) > 0) return true;
     if (!arrivalKnown) return false;
     const int32_t cameAfter = int32_t(o.arrived - lastArrival);
@@ -84,10 +91,10 @@ bool ofNewRun(const Open& o, uint32_t end, bool arrivalKnown, uint32_t lastArriv
 
 // Takes one open event of pid of the run that ended out of the table into
 // `out`; false when none is left.
-bool takeOpen(uint16_t pid, uint32_t end, bool arrivalKnown, uint32_t lastArrival, Open* out) {
+bool takeOpen(uint16_t pid, uint32_t ended, uint32_t end, bool arrivalKnown, uint32_t lastArrival, Open* out) {
     std::lock_guard<std::mutex> lk(gMx);
     for (Open& o : gOpen)
-        if (o.used && o.pid == pid && !ofNewRun(o, end, arrivalKnown, lastArrival)) {
+        if (o.used && o.pid == pid && !ofNewRun(o, ended, end, arrivalKnown, lastArrival)) {
             *out = o;
             o.used = false;
             return true;
@@ -97,12 +104,12 @@ bool takeOpen(uint16_t pid, uint32_t end, bool arrivalKnown, uint32_t lastArriva
 
 }  // namespace
 
-unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why) {
+unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why, uint32_t ended) {
     unsigned n = 0;
     uint32_t lastArrival = 0;
     const bool arrivalKnown = gw_pid_last_arrival(pid, &lastArrival);
     Open o;   // one at a time: the callers' stacks are small
-    while (takeOpen(pid, end, arrivalKnown, lastArrival, &o)) {
+    while (takeOpen(pid, ended, end, arrivalKnown, lastArrival, &o)) {
         ++n;
         const int32_t lasted = int32_t(end - o.start);   // an end before its start: none
         const uint32_t duration = lasted > 0 ? uint32_t(lasted) : 0u;

@@ -7,16 +7,20 @@
 #include <cstdint>
 
 // Notes an event payload (big-endian, as received) of a source PID: an open
-// one is kept, its close (or a close of the same id and start) forgets it;
-// an open of the same id with another start is another event.
+// one is kept with the run of its device as the network counts it when it
+// came, its close (or a close of the same id and start) forgets it; an open
+// of the same id with another start is another event.
 void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length);
-// The run of the device of `pid` ended (it restarted or fell silent) with
-// its last value at `end`: each of its events still open from that run is
-// closed at `end` (this device's time, not before its start) in every event
-// logger, and logged with `why`; the number closed. The events of its new
-// run stay open: those begun after `end`, and those that came well after
-// its last value came (a new run in a time behind).
-unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why);
+// The run `ended` of the device of `pid` (as the network counts its runs)
+// is over (it restarted or fell silent) with its last value at `end`: each
+// of its events still open from that run or one before is closed at `end`
+// (this device's time, not before its start) in every event logger, and
+// logged with `why`; the number closed. The events of its new run stay
+// open: those that came in a run counted after `ended`, and, where the
+// network had not counted the new run yet when they came, those begun after
+// `end` and those that came well after its last value came (a new run in a
+// time behind).
+unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why, uint32_t ended);
 // The end for them: the stamp of the device's last value delivered here,
 // or `now` when there is none before it.
 uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now);

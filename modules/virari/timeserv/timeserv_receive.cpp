@@ -10,6 +10,7 @@
 #include "logging/events/event_peer_opens.h"
 #include "logging/fifo/meas_fifo.h"
 #include "measurement/comint.h"
+#include "measurement/measman.h"
 #include "platform/appman.h"
 #include "platform/byteorder.h"
 #include "platform/error_mgr.h"
@@ -305,8 +306,11 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
         if (named && !trackMaster(s, m)) return 1;   // a second unit under the master's PID
         if (masterRunsAnew(s, runBefore)) {
             // its run ended: what it left open ends at its last value, in
-            // the time it stood in, before the core may step onto its new time
-            eventPeers_close(ci_get_src(m), eventPeers_lastValue(ci_get_src(m), time_getTimestamp()), "runs anew");
+            // the time it stood in, before the core may step onto its new time.
+            // The network may not have counted its new run yet: the run it
+            // counts now may be the one that ended.
+            const uint16_t src = ci_get_src(m);
+            eventPeers_close(src, eventPeers_lastValue(src, time_getTimestamp()), "runs anew", meas_man_peer_run(src));
         }
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);

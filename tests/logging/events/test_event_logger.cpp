@@ -1,5 +1,6 @@
 // The event logger on its own: the application names of "cfg:/apps.xml", the
 // delay, the pool and its overload entry, and the commands it accepts.
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "logging/events/event_apps.h"
 #include "logging/events/event_logger.h"
 #include "logging/events/event_peer_opens.h"
+#include "measurement/measman.h"
 #include "platform/error_mgr.h"
 #include "platform/timebase.h"
 
@@ -238,15 +240,22 @@ TEST_F(EventLoggerTest, ShortOrOverlongCommandsAreHandledSafely) {
 
 }  // namespace
 
+// The runs of each device as a test's network counts them.
+std::atomic<uint32_t> gRuns[MEAS_PEERS];
+uint32_t runOf(unsigned pid) { return pid < MEAS_PEERS ? gRuns[pid].load() : 0; }
+
 // Another device's events still open when it restarts or falls silent are
 // closed for it, once, at the end given (none before its start), also one
 // it opened again without its close; what it closed itself, what its new
-// run opened after that end, or an event of this device is no such.
+// run opened (after that end, or once the network counted that run, however
+// it is stamped), or an event of this device is no such.
 TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     writeApps("<Applicationlist/>");
     logger = eventLoggerInit(0, nullptr);
     ASSERT_NE(logger, nullptr);
     eventPeers_resetForTest();
+    for (auto& r : gRuns) r = 0;
+    meas_man_set_peer_runs(runOf);
     const uint32_t now = time_getTimestamp();
     deliver(3, now - 5000, EVENT_DURATION_OPEN);
     deliver(3, now - 3000, EVENT_DURATION_OPEN);   // the same event opened again, not closed
@@ -254,22 +263,32 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     deliver(2, now - 4000, 3000);                   // closed by its device
     deliver(comint_own_pid(), now - 4000, EVENT_DURATION_OPEN);
     deliver(4, now + 200, EVENT_DURATION_OPEN);     // begun after the end given: its new run's
-    ASSERT_TRUE(waitWrites(6, 5000));
+    deliver(5, now - 6000, EVENT_DURATION_OPEN);
+    gRuns[5] = 1;                                   // it restarted, a time behind
+    deliver(5, now - 4500, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(waitWrites(8, 5000));
     takeLogTexts();
 
-    EXPECT_EQ(eventPeers_close(2, now, "runs anew"), 0u);
-    EXPECT_EQ(eventPeers_close(comint_own_pid(), now, "runs anew"), 0u);
-    EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 2u);
-    EXPECT_EQ(eventPeers_close(3, now, "fell silent"), 0u) << "closed twice";
-    EXPECT_EQ(eventPeers_close(4, now, "runs anew"), 0u);
-    EXPECT_EQ(eventPeers_close(4, now + 300, "runs anew"), 1u) << "the new run ended too";
+    EXPECT_EQ(eventPeers_close(2, now, "runs anew", 0), 0u);
+    EXPECT_EQ(eventPeers_close(comint_own_pid(), now, "runs anew", 0), 0u);
+    EXPECT_EQ(eventPeers_close(3, now, "fell silent", 0), 2u);
+    EXPECT_EQ(eventPeers_close(3, now, "fell silent", 0), 0u) << "closed twice";
+    EXPECT_EQ(eventPeers_close(4, now, "runs anew", 0), 0u);
+    EXPECT_EQ(eventPeers_close(4, now + 300, "runs anew", 0), 1u) << "the new run ended too";
+    EXPECT_EQ(eventPeers_close(5, now, "runs anew", 0), 1u) << "only the first run's event";
+    EXPECT_EQ(eventPeers_close(5, now + 100, "fell silent", 1), 1u) << "the second run ended too";
     EXPECT_EQ(eventPeers_lastValue(3, now), now) << "no value of it came: it ends now";
-    EXPECT_TRUE(waitWrites(9, 5000));
+    EXPECT_TRUE(waitWrites(12, 5000));
     auto log = takeLogTexts();
     for (uint32_t opened : {now - 5000, now - 3000})
         EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
                                          std::to_string(opened) + " closed at " + std::to_string(now)));
     EXPECT_TRUE(logContains(log, "eventlogging: PID 0x4 runs anew: its event 0x02000001 opened at " +
                                      std::to_string(now + 200) + " closed at " + std::to_string(now + 300)));
+    EXPECT_TRUE(logContains(log, "eventlogging: PID 0x5 runs anew: its event 0x02000001 opened at " +
+                                     std::to_string(now - 6000) + " closed at " + std::to_string(now)));
+    EXPECT_TRUE(logContains(log, "eventlogging: PID 0x5 fell silent: its event 0x02000001 opened at " +
+                                     std::to_string(now - 4500) + " closed at " + std::to_string(now + 100)));
+    meas_man_set_peer_runs(nullptr);
     eventPeers_resetForTest();
 }
