@@ -274,6 +274,27 @@ def two_runs(marks):
     return bad
 
 
+def master_events_of_other_runs(a_files, files, pid_a):
+    """A's events in a slave's files that A's own files hold in another run
+    of A than the one the slave's file was made in (its header's boot count
+    of the time master): a run's events are (id, start) pairs of its own.
+    With the number of A's events in the slave's files that A's files place."""
+    runs = {}   # (id, start) -> A's boot counts of the files that hold it
+    for f in a_files:
+        for pid, event_id, start, _ in f.event_keys:
+            if pid == pid_a and f.master_run:
+                runs.setdefault((event_id, start), set()).add(f.master_run[1])
+    bad, placed = [], 0
+    for f in files:
+        for pid, event_id, start, _ in f.event_keys:
+            held = runs.get((event_id, start))
+            placed += bool(pid == pid_a and f.master_run and held)
+            if pid == pid_a and f.master_run and held and f.master_run[1] not in held:
+                bad.append("%s (made in A's run %d) holds A's event 0x%08X opened at %d of its run %s" % (
+                    f.where, f.master_run[1], event_id, start, "/".join(str(r) for r in sorted(held))))
+    return bad, placed
+
+
 def second_slave(binary, stack, sample, ns_b, ramp):
     """C: a second slave of A beside B (its own address in B's namespace),
     recording A's values as B does; made a follower, not yet started."""
@@ -350,6 +371,10 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                         "A's step counter is not in %s's files" % name
                     bad = two_runs(marks)
                     assert not bad, "%s's files hold values of two runs of A:\n%s" % (name, "\n".join(bad))
+                    bad, placed = master_events_of_other_runs(read_files(run_a.folder, measdump, ()),
+                                                              read_files(run.folder, measdump, ()), PID_A)
+                    assert not bad, "%s's files hold events of another run of A:\n%s" % (name, "\n".join(bad))
+                    print("%s: %d of A's events in its files, each in a file of its run of A" % (name, placed))
                 print("%s: %d files, %d measurement restarts" % (name, len(files), dev.log().count(RESET) - resets[name]))
                 if name != "B":
                     assert dev.log().count(RESET) == resets[name] + times, "%s restarted its measurement %d times" % (

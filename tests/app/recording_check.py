@@ -63,7 +63,8 @@ FRAME = re.compile(r"^frame @\d+ block (\d+) ")
 RECORD = re.compile(r"^  record time (\d+) ")
 EVENT_META = re.compile(r"^meta @\d+ type 6 \(event\) length \d+: id 0x([0-9A-F]+) time (\d+) duration (\d+) "
                         r"kind \d+ severity \d+ pid 0x([0-9A-F]+) ")
-LOGGER = re.compile(r"^meta @\d+ type 7 \(time-master ids\) length \d+: .* logger 0x([0-9A-F]+)")
+LOGGER = re.compile(r"^meta @\d+ type 7 \(time-master ids\) length \d+: master 0x([0-9A-F]+) boot (\d+) "
+                    r"logger 0x([0-9A-F]+)")
 META_TIME = re.compile(r"^meta @\d+ type (\d+) \([^)]*\) length \d+: (?:id 0x[0-9A-F]+ )?time (\d+)"
                        r"(?: duration (\d+))?")
 
@@ -92,6 +93,7 @@ class MeasFile:
         self.rc, self.error = r.returncode, r.stderr.strip()
         self.meas_idx = self.counters = self.block_count = None
         self.logger = None        # the unit id of the device that recorded it (its header's time-master ids)
+        self.master_run = None    # (time master id, its boot count) the file was made in (the same ids)
         self.stamps = {}          # block -> [time stamps in file order]
         self.metas = []           # (type, time) of the metadata blocks that carry one
         self.events = []          # (time, duration) of the events
@@ -108,7 +110,8 @@ class MeasFile:
                 continue
             m = LOGGER.match(line)
             if m:
-                self.logger = int(m.group(1), 16)
+                self.master_run = (int(m.group(1), 16), int(m.group(2)))
+                self.logger = int(m.group(3), 16)
                 continue
             m = EVENT_META.match(line)
             if m:   # (source PID, id, time, duration)
