@@ -167,6 +167,19 @@ def moved(binary, sample, ns_a, ns_b):
     print("moved device test passed")
 
 
+CLOSED_FOR = re.compile(r"eventlogging: PID 0x([0-9A-F]+) (?:runs anew|fell silent): its event 0x([0-9A-F]+) "
+                        r"opened at (\d+) closed at (\d+)")
+
+
+def closed_for(log):
+    """(closes a device wrote for another's run that ended, those of them
+    at their own start): an event of the run that ended closes at that
+    run's last value, after it began; one closed at its start began there
+    or later, in the device's new run, which closes it itself."""
+    closes = [m for m in CLOSED_FOR.finditer(log)]
+    return len(closes), [m.group(0) for m in closes if m.group(3) == m.group(4)]
+
+
 def restarts(binary, sample, ns_a, ns_b):
     with prepare(sample, "tav9-two-a-", PID_A, ADDR_A) as run_a, \
             prepare(sample, "tav9-two-b-", PID_B, ADDR_B) as run_b:
@@ -193,6 +206,9 @@ def restarts(binary, sample, ns_a, ns_b):
             assert last <= 1.5 * first, "%.0f bytes/s after 5 restarts, %.0f in the first run; A's log ends:\n%s" % (
                 last, first, a.log()[-3000:])
             assert "served to PID 0x%X stopped" % PID_B in a.log()
+            closes, at_start = closed_for(a.log())
+            print("A closed %d events of B's ended runs" % closes)
+            assert closes >= 5 and not at_start, "A closed events of B's new runs:\n" + "\n".join(at_start)
             assert a.stop() == 0
             assert b.stop() == 0
             a.check_clean()
