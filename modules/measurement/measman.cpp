@@ -36,6 +36,7 @@ struct Served {
 };
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
+std::atomic<bool (*)(unsigned)> gSilentOf{nullptr};
 // The boot byte (bits 24 to 31 of its handles) of each device's latest
 // request, and the one it replaced; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
@@ -500,6 +501,13 @@ void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid)) { gRunOf = runOf; }
 uint32_t meas_man_peer_run(unsigned pid) {
     const auto runOf = gRunOf.load();
     return runOf ? runOf(pid) : 0;
+}
+
+void meas_man_set_peer_silent(bool (*silentOf)(unsigned pid)) { gSilentOf = silentOf; }
+
+bool meas_man_peer_silent(unsigned pid) {
+    const auto silentOf = gSilentOf.load();
+    return silentOf && silentOf(pid);
 }
 
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {

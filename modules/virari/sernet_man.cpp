@@ -303,8 +303,9 @@ void SerNet_man_1s() {
         // last look), every run before the one counted now
         const uint32_t ended = gone ? peers[pid].run : peers[pid].run - 1;
         if (gone || peers[pid].run != gEventRun[pid])
-            eventPeers_close(uint16_t(pid), eventPeers_lastValue(uint16_t(pid), time_getTimestamp()),
-                             gone ? "fell silent" : "runs anew", ended);
+            eventPeers_close(uint16_t(pid), time_getTimestamp(), gone ? "fell silent" : "runs anew", ended);
+        else
+            eventPeers_runGoesOn(uint16_t(pid), peers[pid].run);   // back after a silence, not restarted
         gEventRun[pid] = peers[pid].run;
     }
     unsigned stopped[MEAS_PEERS] = {};

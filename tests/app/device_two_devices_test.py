@@ -171,13 +171,22 @@ CLOSED_FOR = re.compile(r"eventlogging: PID 0x([0-9A-F]+) (?:runs anew|fell sile
                         r"opened at (\d+) closed at (\d+)")
 
 
-def closed_for(log):
-    """(closes a device wrote for another's run that ended, those of them
-    at their own start): an event of the run that ended closes at that
-    run's last value, after it began; one closed at its start began there
-    or later, in the device's new run, which closes it itself."""
-    closes = [m for m in CLOSED_FOR.finditer(log)]
-    return len(closes), [m.group(0) for m in closes if m.group(3) == m.group(4)]
+def closed_for(log, pid, event_id, runs):
+    """(closes a device wrote for the ended runs of the device of pid,
+    those of them of a run that had not ended): an event of the run that
+    ended closes at that run's last value, after it began (one closed at its
+    start began there or later, in the device's new run); of `runs` runs
+    that each opened `event_id` once, all but the last ended."""
+    closes = [m for m in CLOSED_FOR.finditer(log) if int(m.group(1), 16) == pid]
+    wrong = [m.group(0) for m in closes if m.group(3) == m.group(4)]
+    starts = sorted(set(int(m.group(3)) for m in closes if int(m.group(2), 16) == event_id))
+    if len(starts) > runs - 1:
+        wrong.append("event 0x%08X closed for %d runs of %d, the last still running: opened at %s" % (
+            event_id, len(starts), runs, ", ".join(str(s) for s in starts)))
+    return len(closes), wrong
+
+
+RESTARTS = 5
 
 
 def restarts(binary, sample, ns_a, ns_b):
@@ -193,7 +202,7 @@ def restarts(binary, sample, ns_a, ns_b):
             time.sleep(3)   # every list B asks for is served
             first = watch.rate_to(ADDR_B, 5)
             assert first > 0
-            for n in range(5):
+            for n in range(RESTARTS):
                 b.kill()
                 gone = a.log().count(offline)
                 wait_for(lambda: a.log().count(offline) > gone, "A to notice B gone")
@@ -206,11 +215,12 @@ def restarts(binary, sample, ns_a, ns_b):
             assert last <= 1.5 * first, "%.0f bytes/s after 5 restarts, %.0f in the first run; A's log ends:\n%s" % (
                 last, first, a.log()[-3000:])
             assert "served to PID 0x%X stopped" % PID_B in a.log()
-            closes, at_start = closed_for(a.log())
-            print("A closed %d events of B's ended runs" % closes)
-            assert closes >= 5 and not at_start, "A closed events of B's new runs:\n" + "\n".join(at_start)
             assert a.stop() == 0
             assert b.stop() == 0
+            # each run of B opens its telemetry's error event at its start
+            closes, wrong = closed_for(a.log(), PID_B, 0x010001E3, RESTARTS + 1)
+            print("A closed %d events of B's ended runs" % closes)
+            assert closes >= 5 and not wrong, "A closed events of B's runs that had not ended:\n" + "\n".join(wrong)
             a.check_clean()
             b.check_clean()
         finally:

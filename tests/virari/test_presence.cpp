@@ -128,9 +128,21 @@ TEST_F(Bc2Test, SecondUnitUnderThePidIsNamedOnceAndNeverTaken) {
     EXPECT_EQ(addr, inet_addr("10.1.0.7"));
 }
 
+// A host that misses its presence three times is silent, and goes offline
+// on the seventh pass; back, it is the same run of its device,
+// unless its unit comes with a later boot: a restart, however its counter
+// runs (a run too short for its presence to be heard going back).
 TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
-    receive(Presence{});
-    for (int i = 0; i < 6; ++i) bc2_timeout_pass();
+    Presence first;
+    first.unit = 0xA1A1A1A1;
+    first.boot = 5;
+    receive(first);
+    for (int i = 0; i < 2; ++i) bc2_timeout_pass();
+    EXPECT_FALSE(BC2_peer_silent(kPeer));
+    bc2_timeout_pass();
+    EXPECT_TRUE(BC2_peer_silent(kPeer));
+    EXPECT_FALSE(BC2_peer_gone(kPeer));
+    for (int i = 0; i < 3; ++i) bc2_timeout_pass();
     EXPECT_EQ(udp_get_detect_mask(), pidBit(kPeer));
     bc2_timeout_pass();
     EXPECT_EQ(udp_get_detect_mask(), 0u);
@@ -139,10 +151,24 @@ TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     EXPECT_TRUE(logContains(log, "UDP_send: Channel to PID 0x9 timed out, closing it..."));
     EXPECT_TRUE(logContains(log, "Host PID 0x9 is Offline"));
     // the next message brings it back
-    Presence p;
+    Presence p = first;
     p.seq = 2;
     receive(p);
     EXPECT_EQ(bc2().hosts[kPeer].online, 1);
+    EXPECT_FALSE(BC2_peer_silent(kPeer));
+    EXPECT_EQ(BC2_peer_run(kPeer), 0u);
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    p.boot = 7;
+    p.seq = 3;
+    receive(p);
+    EXPECT_EQ(BC2_peer_run(kPeer), 1u);
+    for (int i = 0; i < 7; ++i) bc2_timeout_pass();
+    Presence other = p;   // another unit under the PID, taken once this one is gone: no run of it
+    other.unit = 0xB2B2B2B2;
+    other.boot = 9;
+    other.seq = 4;
+    receive(other);
+    EXPECT_EQ(BC2_peer_run(kPeer), 1u);
 }
 
 TEST_F(Bc2Test, ChannelsOnlyWhenHeardAndTheGreaterAddressConnects) {

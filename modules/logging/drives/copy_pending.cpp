@@ -13,7 +13,7 @@
 #include "platform/syslogx.h"
 
 struct MeasCopyEntry {
-    std::string from = "(not yet named)", destDrive = "?";
+    std::string from, destDrive;
     int64_t size = -1;   // the source's bytes, -1 not known yet
     int64_t held = -1;   // the recording's bytes under its name on the destination, -1 not looked at yet
     bool cut = false;    // the stop gave the copy up
@@ -45,7 +45,10 @@ void logNotMade(const MeasCopyEntry& e, const char* why) {
 
 }  // namespace
 
-MeasPendingCopy::MeasPendingCopy() : entry_(std::make_shared<MeasCopyEntry>()) {
+MeasPendingCopy::MeasPendingCopy(const std::string& from, const char* destDrive)
+    : entry_(std::make_shared<MeasCopyEntry>()) {
+    entry_->from = from;
+    entry_->destDrive = destDrive ? destDrive : "?";
     std::lock_guard<std::mutex> lk(gMx);
     // one that comes after the stop's wait is not made; it names itself at its end
     if (gStop == Stop::ENDED) entry_->cut = true;

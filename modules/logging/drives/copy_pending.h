@@ -13,16 +13,18 @@
 
 struct MeasCopyEntry;
 
-// A copy task's registration, from its start to its end (scope).
+// A copy task's registration, from its start to its end (scope), with what
+// it copies (device paths: the source file, the destination drive): a stop
+// that comes at once names it so.
 class MeasPendingCopy {
 public:
-    MeasPendingCopy();
+    MeasPendingCopy(const std::string& from, const char* destDrive);
     ~MeasPendingCopy();
     MeasPendingCopy(const MeasPendingCopy&) = delete;
     MeasPendingCopy& operator=(const MeasPendingCopy&) = delete;
 
-    // What the copy is of (device paths: the source file, the destination
-    // drive) and, once known, the source's size in bytes.
+    // What the copy is of, where the source found differs, and, once known,
+    // the source's size in bytes.
     void describe(const std::string& from, const char* destDrive);
     void sourceSize(int64_t bytes);
     // Waits up to ms before the start; returns at once when the stop lets

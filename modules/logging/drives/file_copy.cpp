@@ -257,16 +257,24 @@ bool countersOfName(const char* name, uint16_t* absLap, uint16_t* fragment) {
     return true;
 }
 
-void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
-              const char* destDrive, MeasPendingCopy& pending) {
-    char name[64];
+constexpr size_t kNameMax = 64;
+using SourcePath = char[CFG_MEAS_STRLEN + kNameMax + 1];
+
+// The path of the measurement's file of these counters on its drive; false
+// for none.
+bool copySource(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx,
+                SourcePath& from) {
+    char name[kNameMax];
     if (measIdx >= 3 || LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(measIdx), outing, lap, fragment,
                                                     absLap) < 0)
-        return;
-    char from[CFG_MEAS_STRLEN + sizeof name + 1];
+        return false;
     std::snprintf(from, sizeof from, "%s/%s", cfg_meas_getTargetPartition(measIdx), name);
+    return true;
+}
+
+void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx, SourcePath& from,
+              const char* destDrive, MeasPendingCopy& pending) {
     // the writer closes the file first; a stop lets the copy go at once
-    pending.describe(from, destDrive);
     if (!pending.awaitStart(startDelayS.load() * 1000)) return;
     // The file the writer made for these counters: under the next free name
     // where theirs was in use on the drive (what stands there is another
@@ -357,9 +365,10 @@ void meas_app_copyFileTask(uint16_t outing, uint16_t lap, uint16_t absLap, uint1
             if (own) std::free(p);
         }
     } dest{destDrive, destOwned != 0};
-    if (!destDrive) return;
-    MeasPendingCopy pending;
-    copyFile(outing, lap, absLap, fragment, measIdx, destDrive, pending);
+    SourcePath from;
+    if (!destDrive || !copySource(outing, lap, absLap, fragment, measIdx, from)) return;
+    MeasPendingCopy pending(from, destDrive);
+    copyFile(outing, lap, absLap, fragment, measIdx, from, destDrive, pending);
 }
 
 void meas_app_copyLastFileTask() {

@@ -31,12 +31,27 @@ std::mutex gMx;
 Open gOpen[kOpens];
 unsigned gNext = 0;   // the slot taken when none is free
 
+// Where a device's values stopped when the network counted its next run.
+struct RunEnd {
+    bool noted;
+    uint32_t next;   // the run counted then
+    bool stampKnown, arrivalKnown;
+    uint32_t stamp, arrival;   // its last value's stamp and when it came (own count)
+};
+constexpr unsigned kPids = 64;
+RunEnd gEnds[kPids];   // under gMx
+
 }  // namespace
 
 void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     if (!payload || length < EVENT_PAYLOAD_FIXED || length > EVENT_PAYLOAD_MAX) return;
     const uint32_t id = be_get32(payload), start = be_get32(payload + 4), duration = be_get32(payload + 8);
-    const uint32_t run = meas_man_peer_run(pid);   // not under the table's lock: it takes the network's
+    // Not under the table's lock: these take the network's. An open that
+    // comes while the device is silent is of a run after the one heard last
+    // (a restarted device's first events may come before its presence is
+    // heard again); should the device come back in the same run, it is
+    // that run's again (eventPeers_runGoesOn).
+    const uint32_t run = meas_man_peer_run(pid) + (meas_man_peer_silent(pid) ? 1u : 0u);
     std::lock_guard<std::mutex> lk(gMx);
     Open* free = nullptr;
     // Opened again with another start, it is another event: the device ran
@@ -104,10 +119,40 @@ bool takeOpen(uint16_t pid, uint32_t ended, uint32_t end, bool arrivalKnown, uin
 
 }  // namespace
 
-unsigned eventPeers_close(uint16_t pid, uint32_t end, const char* why, uint32_t ended) {
+void eventPeers_runCounted(uint16_t pid, uint32_t run) {
+    if (pid >= kPids) return;
+    RunEnd e{true, run, false, false, 0, 0};
+    e.stampKnown = gw_pid_last_stamp(pid, &e.stamp);
+    e.arrivalKnown = gw_pid_last_arrival(pid, &e.arrival);
+    std::lock_guard<std::mutex> lk(gMx);
+    gEnds[pid] = e;
+}
+
+void eventPeers_runGoesOn(uint16_t pid, uint32_t run) {
+    std::lock_guard<std::mutex> lk(gMx);
+    for (Open& o : gOpen)
+        if (o.used && o.pid == pid && int32_t(o.run - run) > 0) o.run = run;
+}
+
+unsigned eventPeers_close(uint16_t pid, uint32_t now, const char* why, uint32_t ended) {
+    RunEnd kept{};
+    if (pid < kPids) {
+        std::lock_guard<std::mutex> lk(gMx);
+        kept = gEnds[pid];
+    }
+    // Once the network counted the run after `ended`, the values that came
+    // are the new run's: the ended run's last one is the one kept then.
+    uint32_t end = now, lastArrival = 0;
+    bool arrivalKnown = false;
+    if (kept.noted && int32_t(kept.next - ended) > 0) {
+        if (kept.stampKnown && int32_t(now - kept.stamp) >= 0) end = kept.stamp;
+        arrivalKnown = kept.arrivalKnown;
+        lastArrival = kept.arrival;
+    } else {
+        end = eventPeers_lastValue(pid, now);
+        arrivalKnown = gw_pid_last_arrival(pid, &lastArrival);
+    }
     unsigned n = 0;
-    uint32_t lastArrival = 0;
-    const bool arrivalKnown = gw_pid_last_arrival(pid, &lastArrival);
     Open o;   // one at a time: the callers' stacks are small
     while (takeOpen(pid, ended, end, arrivalKnown, lastArrival, &o)) {
         ++n;
@@ -129,5 +174,6 @@ uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now) {
 void eventPeers_resetForTest() {
     std::lock_guard<std::mutex> lk(gMx);
     for (Open& o : gOpen) o.used = false;
+    for (RunEnd& e : gEnds) e = RunEnd{};
     gNext = 0;
 }

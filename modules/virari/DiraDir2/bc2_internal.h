@@ -28,6 +28,9 @@ constexpr const char* BC2_GROUP_CI = "239.239.239.201";
 constexpr int BC2_SOCKBUF = 23360;
 constexpr int BC2_PERIOD_MS = 200;
 constexpr uint32_t BC2_HOST_TIMEOUT_MS = 1000;
+// Time-out passes (of BC2_PERIOD_MS) without a presence message after which
+// a host counts as silent, though not gone yet.
+constexpr uint32_t BC2_SILENT_PASSES = 3;
 
 // ---- presence message ------------------------------------------------------------------
 constexpr unsigned BC2_MSG_SIZE = 60;
@@ -126,6 +129,7 @@ struct bc2_host {
     uint32_t chanAddr = 0;                // network order; 0 none looked at yet
     int32_t chanTimeout = 0;              // ms
     uint32_t runs = 0;                    // its restarts seen (the sequence counter going back)
+    uint32_t missed = 0;                  // time-out passes since its last message
     // Another unit heard under the PID while this one is (a swapped unit
     // left on the network, two devices given one PID), named last.
     uint32_t secondUnit = 0;

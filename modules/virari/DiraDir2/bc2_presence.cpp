@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "logging/events/event_peer_opens.h"
 #include "measurement/routing.h"
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
@@ -26,9 +27,13 @@ unsigned pidOf(const bc2_host* h) { return unsigned(h - bc2().hosts); }
 enum class Unit { Followed, Restarted, EndedRun, Second };
 Unit unitOf(const bc2_host& h, uint32_t unit, uint32_t boot) {
     const uint32_t keptUnit = be_get32(h.msg + PM_UNIT_ID);
-    if (!h.online || h.kind != LINK_PRESENCE || !unit || !keptUnit) return Unit::Followed;
-    if (unit != keptUnit) return Unit::Second;
+    if (h.kind != LINK_PRESENCE || !unit || !keptUnit) return Unit::Followed;
     const int32_t newer = int32_t(boot - be_get32(h.msg + PM_BOOT));   // wrap-safe
+    // Back after falling silent: the unit gone is followed by any other,
+    // and its own boot after the one heard last is another run of it, even
+    // one too short for its presence to be heard going back.
+    if (!h.online) return unit == keptUnit && newer > 0 ? Unit::Restarted : Unit::Followed;
+    if (unit != keptUnit) return Unit::Second;
     return newer > 0 ? Unit::Restarted : newer < 0 ? Unit::EndedRun : Unit::Followed;
 }
 
@@ -88,6 +93,13 @@ uint32_t BC2_peer_run(unsigned pid) {
     if (!bc2_pid_valid(pid)) return 0;
     std::lock_guard<std::mutex> lk(bc2().mx);
     return bc2().hosts[pid].runs;
+}
+
+bool BC2_peer_silent(unsigned pid) {
+    if (!bc2_pid_valid(pid)) return false;
+    std::lock_guard<std::mutex> lk(bc2().mx);
+    const bc2_host& h = bc2().hosts[pid];
+    return h.kind == LINK_PRESENCE && (!h.online || h.missed >= BC2_SILENT_PASSES);
 }
 
 bool BC2_peer_gone(unsigned pid) {
@@ -159,6 +171,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     std::memcpy(&msgAddr, msg + PM_ADDR, 4);
     const uint32_t unit = be_get32(msg + PM_UNIT_ID), boot = be_get32(msg + PM_BOOT);
     bool reset = false, routeAdded = false, moved = false;
+    uint32_t run = 0;
     {
         std::unique_lock<std::mutex> lk(s.mx);
         switch (unitOf(h, unit, boot)) {
@@ -183,6 +196,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         h.offset = h.version >= 0x0202 ? be_get16(msg + PM_OFFSET) : 0;
         h.online = 1;
         h.heardAt = ++s.heard;
+        h.missed = 0;
         int64_t t = int64_t(be_get32(msg + PM_TIMEOUT)) + BC2_PERIOD_MS;
         h.timeout = int32_t(std::min<int64_t>(t, INT32_MAX));
         // The channels' address is heard, or was silent for as long as a
@@ -199,6 +213,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         uint32_t kept = be_get32(h.msg + PM_SEQ);
         reset = reset || (be_get32(msg + PM_SEQ) < kept && kept != 0xFFFFFFFFu);
         if (reset) ++h.runs;
+        run = h.runs;
         std::memcpy(h.msg, msg, BC2_MSG_SIZE);
         // Under the table's lock, so that the time-out pass cannot remove
         // the entry between this check and a new message of the host.
@@ -223,6 +238,8 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
             if (c && bc2_channel_peer(c) == chanPeer) BC2_disconnect(c);
     }
     if (reset) {
+        // before the new run's values are asked for (on channels made anew)
+        eventPeers_runCounted(uint16_t(pid), run);
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);
         // A flood of messages with changing counters must not fill the log.
@@ -246,6 +263,7 @@ void bc2_timeout_pass() {
             std::lock_guard<std::mutex> lk(s.mx);
             if (!h.online || h.kind != LINK_PRESENCE) continue;
             src = h.from.sin_addr.s_addr;
+            ++h.missed;
             h.timeout -= BC2_PERIOD_MS;
             if (h.chanTimeout >= 0) h.chanTimeout -= BC2_PERIOD_MS;   // once silent, it stays so
             if (h.timeout < 0) {

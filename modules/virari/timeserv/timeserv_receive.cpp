@@ -310,7 +310,7 @@ int timeserv_distributeTime_cmd(ci_msg_t* m) {
             // The network may not have counted its new run yet: the run it
             // counts now may be the one that ended.
             const uint16_t src = ci_get_src(m);
-            eventPeers_close(src, eventPeers_lastValue(src, time_getTimestamp()), "runs anew", meas_man_peer_run(src));
+            eventPeers_close(src, time_getTimestamp(), "runs anew", meas_man_peer_run(src));
         }
         feedCore(s, m, named, gap);
         if (qPresent && q < s.qualifier) suggestOwnTime(s);

@@ -601,9 +601,11 @@ TEST_F(MeasDisks, TheRemovalAtADrivesArrivalEndsWithTheLogging) {
 }
 
 // A copy the stop cannot wait for: one still waiting for its start when the
-// writers could not finish their files, and one whose source is not there
-// yet when the stop's wait ends. Neither is made nor left half on the
-// stick; each is named once, with what is missing, and its task ends.
+// writers could not finish their files, one whose source is not there yet
+// when the stop's wait ends, and one that starts after the stop. None is
+// made nor left half on the stick; each is named once by its file, with
+// what is missing, however soon after its start the stop comes, and its
+// task ends.
 TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
     makeDrive("meas");
     makeDrive("usb_meas");
@@ -613,15 +615,17 @@ TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
     struct Case {
         const char* what;
         const char* source;
-        bool filesWhole;
+        bool filesWhole, stopFirst;
     };
-    for (const Case& c : {Case{"files not whole", "the lap", false}, Case{"no source yet", "", true}}) {
+    for (const Case& c : {Case{"files not whole", "the lap", false, false}, Case{"no source yet", "", true, false},
+                          Case{"after the stop", "the lap", false, true}}) {
         SCOPED_TRACE(c.what);
         writeFile(std::string("meas/") + name, c.source);
         meas_app_setCopyStartDelay(c.filesWhole ? 0 : 600);
         takeLogTexts();
+        if (c.stopFirst) meas_app_finishPendingCopies(c.filesWhole, 300);
         std::thread copy([] { meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0); });
-        meas_app_finishPendingCopies(c.filesWhole, 300);
+        if (!c.stopFirst) meas_app_finishPendingCopies(c.filesWhole, 300);
         copy.join();   // a copy given up ends at its next step, long before its 600 s or 10 opening attempts
         meas_app_allowPendingCopies();
         auto log = takeLogTexts();

@@ -242,20 +242,25 @@ TEST_F(EventLoggerTest, ShortOrOverlongCommandsAreHandledSafely) {
 
 // The runs of each device as a test's network counts them.
 std::atomic<uint32_t> gRuns[MEAS_PEERS];
+std::atomic<bool> gSilent[MEAS_PEERS];
 uint32_t runOf(unsigned pid) { return pid < MEAS_PEERS ? gRuns[pid].load() : 0; }
+bool silentOf(unsigned pid) { return pid < MEAS_PEERS && gSilent[pid].load(); }
 
 // Another device's events still open when it restarts or falls silent are
 // closed for it, once, at the end given (none before its start), also one
 // it opened again without its close; what it closed itself, what its new
-// run opened (after that end, or once the network counted that run, however
-// it is stamped), or an event of this device is no such.
+// run opened (after that end, or once the network counted that run or had
+// the device silent, however it is stamped), or an event of this device is no
+// such. Back from a silence in the same run, what came meanwhile is its.
 TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     writeApps("<Applicationlist/>");
     logger = eventLoggerInit(0, nullptr);
     ASSERT_NE(logger, nullptr);
     eventPeers_resetForTest();
     for (auto& r : gRuns) r = 0;
+    for (auto& g : gSilent) g = false;
     meas_man_set_peer_runs(runOf);
+    meas_man_set_peer_silent(silentOf);
     const uint32_t now = time_getTimestamp();
     deliver(3, now - 5000, EVENT_DURATION_OPEN);
     deliver(3, now - 3000, EVENT_DURATION_OPEN);   // the same event opened again, not closed
@@ -266,7 +271,10 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     deliver(5, now - 6000, EVENT_DURATION_OPEN);
     gRuns[5] = 1;                                   // it restarted, a time behind
     deliver(5, now - 4500, EVENT_DURATION_OPEN);
-    ASSERT_TRUE(waitWrites(8, 5000));
+    gSilent[6] = gSilent[7] = true;                     // fallen silent: they restart, or come back
+    deliver(6, now - 4000, EVENT_DURATION_OPEN);
+    deliver(7, now - 4000, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(waitWrites(10, 5000));
     takeLogTexts();
 
     EXPECT_EQ(eventPeers_close(2, now, "runs anew", 0), 0u);
@@ -277,8 +285,16 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     EXPECT_EQ(eventPeers_close(4, now + 300, "runs anew", 0), 1u) << "the new run ended too";
     EXPECT_EQ(eventPeers_close(5, now, "runs anew", 0), 1u) << "only the first run's event";
     EXPECT_EQ(eventPeers_close(5, now + 100, "fell silent", 1), 1u) << "the second run ended too";
+    EXPECT_EQ(eventPeers_close(6, now, "fell silent", 0), 0u) << "it came once its run had ended";
+    gRuns[6] = 1;
+    gSilent[6] = false;
+    EXPECT_EQ(eventPeers_close(6, now, "runs anew", 0), 0u) << "its restart's event";
+    EXPECT_EQ(eventPeers_close(7, now, "fell silent", 0), 0u);
+    gSilent[7] = false;
+    eventPeers_runGoesOn(7, 0);                     // back, not restarted
+    EXPECT_EQ(eventPeers_close(7, now, "fell silent", 0), 1u) << "back in its run, the event was of that run";
     EXPECT_EQ(eventPeers_lastValue(3, now), now) << "no value of it came: it ends now";
-    EXPECT_TRUE(waitWrites(12, 5000));
+    EXPECT_TRUE(waitWrites(15, 5000));
     auto log = takeLogTexts();
     for (uint32_t opened : {now - 5000, now - 3000})
         EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
@@ -290,5 +306,6 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     EXPECT_TRUE(logContains(log, "eventlogging: PID 0x5 fell silent: its event 0x02000001 opened at " +
                                      std::to_string(now - 4500) + " closed at " + std::to_string(now + 100)));
     meas_man_set_peer_runs(nullptr);
+    meas_man_set_peer_silent(nullptr);
     eventPeers_resetForTest();
 }
