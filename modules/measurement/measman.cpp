@@ -36,7 +36,7 @@ struct Served {
 };
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
-std::atomic<bool (*)(unsigned)> gSilentOf{nullptr};
+std::atomic<bool (*)(unsigned, uint32_t*)> gHeardIn{nullptr};
 // The boot byte (bits 24 to 31 of its handles) of each device's latest
 // request, and the one it replaced; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
@@ -503,11 +503,13 @@ uint32_t meas_man_peer_run(unsigned pid) {
     return runOf ? runOf(pid) : 0;
 }
 
-void meas_man_set_peer_silent(bool (*silentOf)(unsigned pid)) { gSilentOf = silentOf; }
+void meas_man_set_peer_heard(bool (*heardIn)(unsigned pid, uint32_t* run)) { gHeardIn = heardIn; }
 
-bool meas_man_peer_silent(unsigned pid) {
-    const auto silentOf = gSilentOf.load();
-    return silentOf && silentOf(pid);
+bool meas_man_peer_heard(unsigned pid, uint32_t* run) {
+    const auto heardIn = gHeardIn.load();
+    if (heardIn) return heardIn(pid, run);
+    *run = 0;
+    return true;
 }
 
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {

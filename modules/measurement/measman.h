@@ -54,11 +54,12 @@ constexpr unsigned MEAS_PEERS = 64;
 void meas_man_set_peer_runs(uint32_t (*runOf)(unsigned pid));
 // The PID's device's run as the network counts it now (0 with none counted).
 uint32_t meas_man_peer_run(unsigned pid);
-// Whether the network has heard nothing of the PID's device for a while now
-// (gone, or its presence missed a few times), as the function set tells
-// (none set: never).
-void meas_man_set_peer_silent(bool (*silentOf)(unsigned pid));
-bool meas_man_peer_silent(unsigned pid);
+// The PID's device's run as the network counts it now, into run, and
+// whether it hears the device now (false: gone, or its presence missed a
+// few times), read together, as the function set tells (none set: run 0,
+// heard).
+void meas_man_set_peer_heard(bool (*heardIn)(unsigned pid, uint32_t* run));
+bool meas_man_peer_heard(unsigned pid, uint32_t* run);
 struct MeasPeerRun {
     bool gone;       // the device has left the network: none of its lists is taken
     uint32_t run;    // the device's run as the network counts it now

@@ -304,8 +304,8 @@ void SerNet_man_1s() {
         const uint32_t ended = gone ? peers[pid].run : peers[pid].run - 1;
         if (gone || peers[pid].run != gEventRun[pid])
             eventPeers_close(uint16_t(pid), time_getTimestamp(), gone ? "fell silent" : "runs anew", ended);
-        else
-            eventPeers_runGoesOn(uint16_t(pid), peers[pid].run);   // back after a silence, not restarted
+        else if (uint32_t run = 0; BC2_peer_heard(pid, &run) && run == peers[pid].run)
+            eventPeers_runGoesOn(uint16_t(pid), run);   // heard in the same run: back after a silence, not restarted
         gEventRun[pid] = peers[pid].run;
     }
     unsigned stopped[MEAS_PEERS] = {};

@@ -41,5 +41,5 @@ void virari_attach_measurement() {
     comint_set_transport(&kTransport);
     gw_set_network(&kNetwork);
     meas_man_set_peer_runs(BC2_peer_run);
-    meas_man_set_peer_silent(BC2_peer_silent);
+    meas_man_set_peer_heard(BC2_peer_heard);
 }

@@ -138,9 +138,11 @@ TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     first.boot = 5;
     receive(first);
     for (int i = 0; i < 2; ++i) bc2_timeout_pass();
-    EXPECT_FALSE(BC2_peer_silent(kPeer));
+    uint32_t run = 9;
+    EXPECT_TRUE(BC2_peer_heard(kPeer, &run));
+    EXPECT_EQ(run, 0u);
     bc2_timeout_pass();
-    EXPECT_TRUE(BC2_peer_silent(kPeer));
+    EXPECT_FALSE(BC2_peer_heard(kPeer, &run));
     EXPECT_FALSE(BC2_peer_gone(kPeer));
     for (int i = 0; i < 3; ++i) bc2_timeout_pass();
     EXPECT_EQ(udp_get_detect_mask(), pidBit(kPeer));
@@ -155,7 +157,7 @@ TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     p.seq = 2;
     receive(p);
     EXPECT_EQ(bc2().hosts[kPeer].online, 1);
-    EXPECT_FALSE(BC2_peer_silent(kPeer));
+    EXPECT_TRUE(BC2_peer_heard(kPeer, &run));
     EXPECT_EQ(BC2_peer_run(kPeer), 0u);
     for (int i = 0; i < 7; ++i) bc2_timeout_pass();
     p.boot = 7;

@@ -51,7 +51,8 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length) {
     // (a restarted device's first events may come before its presence is
     // heard again); should the device come back in the same run, it is
     // that run's again (eventPeers_runGoesOn).
-    const uint32_t run = meas_man_peer_run(pid) + (meas_man_peer_silent(pid) ? 1u : 0u);
+    uint32_t run = 0;
+    if (!meas_man_peer_heard(pid, &run)) ++run;
     std::lock_guard<std::mutex> lk(gMx);
     Open* free = nullptr;
     // Opened again with another start, it is another event: the device ran

@@ -17,8 +17,9 @@ void eventPeers_note(uint16_t pid, const uint8_t* payload, uint32_t length);
 // runs before it, as none of the new run is asked for before that count.
 // Where they stopped is kept as the end of the run before.
 void eventPeers_runCounted(uint16_t pid, uint32_t run);
-// The device of `pid` is there and still in the run `run`: an open that came
-// while it was silent is of that run.
+// The device of `pid` is heard and still in the run `run` (as the network
+// counted it while hearing it): an open that came while it was silent is
+// of that run.
 void eventPeers_runGoesOn(uint16_t pid, uint32_t run);
 // The run `ended` of the device of `pid` (as the network counts its runs)
 // is over (it restarted or fell silent): each of its events still open from

@@ -42,9 +42,11 @@ int BC2_getRemoteCapabilty(unsigned pid, unsigned capability);
 uint32_t BC2_peer_run(unsigned pid);
 // The PID's device was heard and has fallen silent since.
 bool BC2_peer_gone(unsigned pid);
-// The PID's device was heard, and has fallen silent since or missed its
-// presence a few times in a row (killed, it is not gone yet).
-bool BC2_peer_silent(unsigned pid);
+// The run counted for the PID's device (as BC2_peer_run) into run, read
+// with its state: false when the device was heard and has fallen silent
+// since or missed its presence a few times in a row (killed, it is not gone
+// yet), true otherwise.
+bool BC2_peer_heard(unsigned pid, uint32_t* run);
 // The command multicast channel exists.
 bool comint_status();
 

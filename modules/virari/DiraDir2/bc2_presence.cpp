@@ -95,11 +95,13 @@ uint32_t BC2_peer_run(unsigned pid) {
     return bc2().hosts[pid].runs;
 }
 
-bool BC2_peer_silent(unsigned pid) {
-    if (!bc2_pid_valid(pid)) return false;
+bool BC2_peer_heard(unsigned pid, uint32_t* run) {
+    if (run) *run = 0;
+    if (!bc2_pid_valid(pid)) return true;
     std::lock_guard<std::mutex> lk(bc2().mx);
     const bc2_host& h = bc2().hosts[pid];
-    return h.kind == LINK_PRESENCE && (!h.online || h.missed >= BC2_SILENT_PASSES);
+    if (run) *run = h.runs;
+    return !(h.kind == LINK_PRESENCE && (!h.online || h.missed >= BC2_SILENT_PASSES));
 }
 
 bool BC2_peer_gone(unsigned pid) {

@@ -244,7 +244,10 @@ TEST_F(EventLoggerTest, ShortOrOverlongCommandsAreHandledSafely) {
 std::atomic<uint32_t> gRuns[MEAS_PEERS];
 std::atomic<bool> gSilent[MEAS_PEERS];
 uint32_t runOf(unsigned pid) { return pid < MEAS_PEERS ? gRuns[pid].load() : 0; }
-bool silentOf(unsigned pid) { return pid < MEAS_PEERS && gSilent[pid].load(); }
+bool heardIn(unsigned pid, uint32_t* run) {
+    *run = runOf(pid);
+    return !(pid < MEAS_PEERS && gSilent[pid].load());
+}
 
 // Another device's events still open when it restarts or falls silent are
 // closed for it, once, at the end given (none before its start), also one
@@ -260,7 +263,7 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     for (auto& r : gRuns) r = 0;
     for (auto& g : gSilent) g = false;
     meas_man_set_peer_runs(runOf);
-    meas_man_set_peer_silent(silentOf);
+    meas_man_set_peer_heard(heardIn);
     const uint32_t now = time_getTimestamp();
     deliver(3, now - 5000, EVENT_DURATION_OPEN);
     deliver(3, now - 3000, EVENT_DURATION_OPEN);   // the same event opened again, not closed
@@ -306,6 +309,6 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     EXPECT_TRUE(logContains(log, "eventlogging: PID 0x5 fell silent: its event 0x02000001 opened at " +
                                      std::to_string(now - 4500) + " closed at " + std::to_string(now + 100)));
     meas_man_set_peer_runs(nullptr);
-    meas_man_set_peer_silent(nullptr);
+    meas_man_set_peer_heard(nullptr);
     eventPeers_resetForTest();
 }
