@@ -30,7 +30,7 @@ constexpr int BC2_PERIOD_MS = 200;
 constexpr uint32_t BC2_HOST_TIMEOUT_MS = 1000;
 // Time-out passes (of BC2_PERIOD_MS) without a presence message after which
 // a host counts as silent, though not gone yet.
-constexpr uint32_t BC2_SILENT_PASSES = 3;
+constexpr uint32_t BC2_SILENT_PASSES = 2;
 
 // ---- presence message ------------------------------------------------------------------
 constexpr unsigned BC2_MSG_SIZE = 60;
