@@ -38,7 +38,7 @@ bool BC2_connected(unsigned pid);
 // (0 from 0x0202, 1 from 0x0203, 2 from 0x0204), 1 when not or unknown.
 int BC2_getRemoteCapabilty(unsigned pid, unsigned capability);
 // How many restarts of the PID's device were seen (its presence sequence
-// counter going back).
+// counter going back, or a later boot of its unit).
 uint32_t BC2_peer_run(unsigned pid);
 // The PID's device was heard and has fallen silent since.
 bool BC2_peer_gone(unsigned pid);

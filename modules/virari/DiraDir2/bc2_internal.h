@@ -128,7 +128,7 @@ struct bc2_host {
     // while this one stays silent has moved.
     uint32_t chanAddr = 0;                // network order; 0 none looked at yet
     int32_t chanTimeout = 0;              // ms
-    uint32_t runs = 0;                    // its restarts seen (the sequence counter going back)
+    uint32_t runs = 0;                    // its restarts seen (the counter going back, a later boot)
     uint32_t missed = 0;                  // time-out passes since its last message
     // Another unit heard under the PID while this one is (a swapped unit
     // left on the network, two devices given one PID), named last.
