@@ -38,7 +38,7 @@ struct RunEnd {
     bool stampKnown, arrivalKnown;
     uint32_t stamp, arrival;   // its last value's stamp and when it came (own count)
 };
-constexpr unsigned kPids = 64;
+constexpr unsigned kPids = MEAS_PEERS;   // the PIDs the network counts runs of
 RunEnd gEnds[kPids];   // under gMx
 
 }  // namespace

@@ -138,6 +138,7 @@ void resetState() {
         h.chanAddr = 0;
         h.chanTimeout = 0;
         h.runs = 0;
+        h.missed = 0;
         h.secondUnit = 0;
         h.secondNamed = false;
     }
