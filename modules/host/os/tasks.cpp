@@ -13,10 +13,11 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <unordered_set>
 
 struct HostTask {
     TASK_ID id = nullptr;   // the handle callers hold (never an address, never reused)
-    std::string name;
+    const char* name = "";  // kept in the name table, readable after the task is gone
     int priority = 0;
     int options = 0;
     size_t stackSize = 0;
@@ -48,6 +49,18 @@ struct HostTask {
 namespace {
 
 using hostos::Clock;
+
+// Task names live as long as the process: taskName hands out the pointer, and
+// its callers read it after the task may have ended and its record been freed
+// (a stop that logs the name of the task it gave up on). The names are few
+// and repeat, so the table stays small.
+const char* keptName(const char* name) {
+    static std::mutex mx;
+    static auto* names = new std::unordered_set<std::string>;   // never destroyed, as the registry
+    if (!name || !*name) return "";
+    std::lock_guard<std::mutex> lk(mx);
+    return names->emplace(name).first->c_str();
+}
 
 // Task ids are serial numbers, not the records' addresses: a record is freed
 // once its task has ended and been joined, and its memory is soon reused by
@@ -248,14 +261,14 @@ void trampoline(HostTask* t, std::function<void()> body) {
         std::lock_guard<std::mutex> lk(t->joinMx);
         hostos::applyBoardCores(pthread_self(), t->coreSet ? t->coreSet : hostos::kUnboundTaskCores);
     }
-    pthread_setname_np(pthread_self(), t->name.substr(0, 15).c_str());
+    pthread_setname_np(pthread_self(), std::string(t->name).substr(0, 15).c_str());
     host::applyRealtimePriority(t->priority);
     try {
         if (!t->deletePending) body();
     } catch (const hostos::TaskDeleted&) {
         // deleted while blocked: the stack is unwound, the task ends
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "task %s ended by exception: %s\n", t->name.c_str(), e.what());
+        std::fprintf(stderr, "task %s ended by exception: %s\n", t->name, e.what());
     }
     {
         std::lock_guard<std::mutex> lk(t->stateMx);
@@ -330,7 +343,7 @@ TASK_ID taskSpawn(const char* name, int priority, int options, size_t stackSize,
     reapFinished();
     auto t = std::make_shared<HostTask>();
     t->id = newTaskId();
-    t->name = name ? name : "";
+    t->name = keptName(name);
     t->priority = priority;
     t->options = options;
     t->stackSize = stackSize;
@@ -425,9 +438,9 @@ STATUS taskDelay(int ticks) {
 TASK_ID taskIdSelf() { return current()->id; }
 
 const char* taskName(TASK_ID tid) {
-    if (!tid) return current()->name.c_str();
+    if (!tid) return current()->name;
     auto t = lookup(tid);
-    return t ? t->name.c_str() : "";
+    return t ? t->name : "";
 }
 
 int taskPriorityGet(TASK_ID tid, int* priority) {

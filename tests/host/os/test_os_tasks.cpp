@@ -132,8 +132,16 @@ TEST(HostTasks, DeleteOfATaskStuckInASystemCallDoesNotHoldTheDeleter) {
 // instead of waiting on whichever task took its place.
 TEST(HostTasks, EndedTaskIdIsNeverReused) {
     std::atomic<bool> done{false};
-    TASK_ID early = taskSpawn("tEarly", 100, 0, 0, [&] { done = true; });
+    SEM_ID go = semBCreate(SEM_Q_FIFO, SEM_EMPTY);
+    TASK_ID early = taskSpawn("tEarly", 100, 0, 0, [&] {
+        semTake(go, WAIT_FOREVER);
+        done = true;
+    });
     ASSERT_NE(early, TASK_ID_ERROR);
+    // a name read while the task runs stays readable after its record is
+    // freed: callers log it once the task is gone
+    const char* earlyName = taskName(early);
+    semGive(go);
     while (!done) taskDelay(1);
     taskDelay(5);   // let its thread finish, so the next spawn reaps it
 
@@ -147,6 +155,8 @@ TEST(HostTasks, EndedTaskIdIsNeverReused) {
     EXPECT_EQ(taskWait(early, WAIT_FOREVER), OK);   // and again: still nothing to wait for
     EXPECT_EQ(taskDelete(early), ERROR);            // an ended task cannot be deleted
     EXPECT_STREQ(taskName(early), "");
+    EXPECT_STREQ(earlyName, "tEarly");
+    semDelete(go);
 
     for (TASK_ID t : later) EXPECT_EQ(taskDelete(t), OK);
     semDelete(hold);
