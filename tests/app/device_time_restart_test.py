@@ -579,7 +579,10 @@ def late(binary, measdump, sample, ns_a, ns_b):
     print("master's first time message held %d ms test passed" % (HELD_S * 1000))
 
 
-STALLS = (2.0, 3.5, 5.0)   # B's; then A's, 2.5 s
+# B's; then A's, 2.5 s. Values that waited more than 5 s are of another time
+# and refused: a 5.0 s hold is that limit itself once the resume's own delay
+# is added, so the longest hold stays half a second under it.
+STALLS = (2.0, 3.5, 4.5)
 
 
 def getvar(dev, name):
