@@ -140,7 +140,8 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 
 // An event of the time since the newest step back: the new time's first
 // file exists (its index) or is still to come (held) while a file of the
-// old time is there; kMetaNone when none is (looked up as always).
+// old time is there; kMetaNone when none is (looked up as always),
+// kMetaDropped when its file's recording has ended.
 int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     TimeStep step{};
     const uint32_t steps = time_stepBackCount(&step);
@@ -148,7 +149,10 @@ int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_
     ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
     bool older = false;
     const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);
-    if (vf >= 0) return putInFile(vf, data, length, ts, type);
+    if (vf >= 0) {
+        const int put = putInFile(vf, data, length, ts, type);
+        if (put != kMetaClosing) return put;
+    }
     if (!older) return kMetaNone;
     holdEvent(HeldEvent{data, length, ts, type});
     return kMetaHeld;
@@ -156,25 +160,34 @@ int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_
 
 // Into a file found for its stamp, unless that file's recording has ended
 // (its events were closed at the stop): what comes for it after that is of
-// a recording that is over.
+// a recording that is over. kMetaClosing when the file's close is under way:
+// a writer that has closed it would keep the event for good.
 int Pretrigger::putInFile(int vf, uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
     if (virtualFiles.eventsEnded(measIdx_, vf)) {
         syslogx(151, "Pretrigger::putMetaData(%d): event of type %u at %u not written: the recording of its file "
                      "has ended", int(measIdx_ + 1), unsigned(type), unsigned(ts));
         std::free(data);
-        return kMetaNone;
+        return kMetaDropped;
     }
+    // A close is marked before it is put into the ring, under this lock: one
+    // not marked now goes in after the event.
+    ScopeLock sl(&ring_, "Pretrigger::putInFile");
+    if (virtualFiles.closing(measIdx_, vf)) return kMetaClosing;
     putContent(new (std::nothrow) ActionMetaData(vf, type, data, length, ts), data);
     return vf;
 }
 
 int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     const int placed = putOfNewTime(data, length, ts, type, timeOf);
+    if (placed == kMetaDropped) return kMetaNone;
     if (placed != kMetaNone) return placed;
     int vf = virtualFiles.find(measIdx_, ts);
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
     if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts);
+    // The file of its stamp is closing: it finds none (below), as once that
+    // file is gone.
+    if (vf >= 0 && virtualFiles.closing(measIdx_, vf)) vf = -1;
     if (vf < 0 && openedAtStep(ts)) {
         // Opened again at a step: the new time's first file begins with its
         // first record (or trigger) after it, which may still be to come
@@ -186,13 +199,14 @@ int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t
             return kMetaHeld;
         }
     }
-    if (vf < 0) {
-        // events from before the measurement's first file come at every start
-        SYSLOGX_FLOOD(floodMeta_, 150 | SYSLOGX_LOSS, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
-        std::free(data);
-        return kMetaNone;
+    if (vf >= 0) {
+        const int put = putInFile(vf, data, length, ts, type);
+        if (put != kMetaClosing) return put == kMetaDropped ? kMetaNone : put;
     }
-    return putInFile(vf, data, length, ts, type);
+    // events from before the measurement's first file come at every start
+    SYSLOGX_FLOOD(floodMeta_, 150 | SYSLOGX_LOSS, "Pretrigger::putMetaData() no VFile timestamp match available (%u)", ts);
+    std::free(data);
+    return kMetaNone;
 }
 
 void Pretrigger::holdEvent(const HeldEvent& e) {

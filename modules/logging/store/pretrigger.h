@@ -85,6 +85,10 @@ private:
     // up to kHeldLimit; one that finds no file in that time is dropped, logged.
     static constexpr unsigned kHeldMax = 32;
     static constexpr int32_t kHeldLimit = 300000;   // 30 s in 0.1 ms
+    // What putInFile did besides putting it: dropped (freed, logged), or
+    // not put because the file is closing (the data are still the caller's).
+    static constexpr int kMetaDropped = -3;
+    static constexpr int kMetaClosing = -4;
 
     struct HeldEvent {
         uint8_t* data;
