@@ -96,8 +96,11 @@ USBWriter::USBWriter(Backend& backend, const char* drive, dataWriteCounts_t coun
 // executes, and names what it misses.)
 bool BFSWriter::alive() const {
     if (inStep()) return true;
+    // The writer's task may note a pass between the reading of the clock and
+    // of its pass: that pass lies after `now`, a difference below 0.
     const uint32_t now = writerClock();
-    return now - lastPass_.load() <= aliveTimeout_ || now - created_ <= 2 * aliveTimeout_;
+    return int32_t(now - lastPass_.load()) <= int32_t(aliveTimeout_) ||
+           int32_t(now - created_) <= int32_t(2 * aliveTimeout_);
 }
 
 bool BFSWriter::skipped(int vfIdx) const {

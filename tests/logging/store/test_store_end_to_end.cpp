@@ -91,17 +91,17 @@ TEST_F(StoreTest, ThreeFragmentsReachBothDrivesWholeAndIdentical) {
 
 TEST_F(StoreTest, PretriggerKeepsOnlyTheWindowBeforeTheTrigger) {
     // 2.5 s pretrigger; the records of 0 .. 10 s arrive, then the trigger at t = 10 s
-    configure(2.5f);
-    ASSERT_EQ(pretrigger()->bufferTime(), 25000u);
-    EXPECT_FALSE(meas_app_PreTrigMeasRunning(meas[0].store));
-    // the clock stands at 7.6 s when the records begin to arrive and at 10 s
-    // for the trigger: until then the buffer keeps everything from 5.1 s on,
-    // even when feeding takes seconds (a sanitizer on a busy host). It never
-    // goes back: a writer that seems to have been silent since a later time
-    // counts as dead.
+    // The clock stands at 7.6 s when the store is made and the records begin
+    // to arrive, and at 10 s for the trigger: until then the buffer keeps
+    // everything from 5.1 s on, even when feeding takes seconds (a sanitizer
+    // on a busy host). The writers are made in that time: its start is no
+    // step they see.
     host::setTimeStampOffset(0);
     uint32_t offset = 76000u - host::timeStamp();
     host::setTimeStampOffset(offset);
+    configure(2.5f);
+    ASSERT_EQ(pretrigger()->bufferTime(), 25000u);
+    EXPECT_FALSE(meas_app_PreTrigMeasRunning(meas[0].store));
     for (uint32_t ts = 0; ts <= 100000; ts += 10) feed(0, ts);
     offset += 100000u - host::timeStamp();
     host::setTimeStampOffset(offset);
