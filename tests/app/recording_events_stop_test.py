@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
-"""The recording check's rule on events left open at a stop, on planted
+"""The recording check's rules on what an orderly stop leaves, on planted
 logs and files: an event open at the end of the last file of a recording
 that stopped in order is named (on each internal drive, m01's and m03's
 alike); one closed in a later file of the recording, in a recording that
-was killed, or in a file cut at its end is not.
+was killed, or in a file cut at its end is not. A file cut at its end is
+named when an orderly stop ended it, not when the process that set it up
+was killed, even with its stamps just after the stop before (a slave that
+took its master's time again).
 Usage: recording_events_stop_test.py
 """
 import os
@@ -12,14 +15,16 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import recording_events_stop  # noqa: E402
+import recording_gaps  # noqa: E402
 
 OPEN = 0xFFFFFFFF
 
 
 class Planted:
-    def __init__(self, drive, name, events, rc=0):
+    def __init__(self, drive, name, events, rc=0, stamps=None):
         self.drive, self.name, self.where, self.rc = drive, name, "%s/%s" % (drive, name), rc
         self.event_keys = events
+        self.meas_idx, self.stamps, self.metas, self.error = 0, stamps or {}, [], "file cut: at its end"
 
 
 def line(text, n=[0]):
@@ -71,6 +76,23 @@ def main():
         "of a recording that stopped in order"])
     files[1].rc = 3
     expect("a file cut at its end", findings(killed, files), [])
+
+    # a stop at stamp 21000 (placed 2 s after the start at 1000), then a
+    # process killed after it made its first file, whose records carry
+    # stamps 4 s after that stop, its start stamped in its own time before
+    # it took its master's time
+    stopped_then_killed = [start, line("starting measurement m01 with timestamp: 1000"), setup("A0101000.301"),
+                           line("Stopping measurement"), start, line("starting measurement m01 with timestamp: 5000"),
+                           setup("A0101000.303")]
+    cut_files = [Planted("meas", "A0101000.301", [], 3, {1: [1000, 1010]}),
+                 Planted("meas", "A0101000.303", [], 3, {1: [61000, 61010]})]
+
+    def cut_findings(log):
+        cover = recording_gaps.LogCover("\n".join(log) + "\n")
+        return recording_gaps.unfinished_at_stop(recording_gaps.Gaps("", cut_files, cover, {}))
+    expect("cut by an orderly stop, and in a killed process after it", cut_findings(stopped_then_killed), [
+        "meas/A0101000.301: an orderly stop left it without its closing status block (measdump: at its end), "
+        "and no line names it cut or not finished"])
 
     for f in failures:
         print("FAIL " + f)

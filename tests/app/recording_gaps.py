@@ -992,10 +992,15 @@ def unfinished_at_stop(gaps):
     """A file an orderly stop ended without its closing status block (cut
     at its end, or cut before its first whole record), that no line names
     as lost, cut or not finished on its drive, and whose drive the log did
-    not name as gone then."""
+    not name as gone then. A file the log set up is the stop's only when it
+    was set up in a start that stop ended."""
     problems = []
     for f in gaps.files:
         if f.rc != CUT:
+            continue
+        # set up by a process that was killed: its stamps may lie in the time
+        # after the stop before it (a slave that took its master's time again)
+        if f.name in gaps.cover.file_span and f.name not in gaps.cover.virtual_stopped:
             continue
         at = file_begun(gaps, f)
         if at is None or not any(run.holds(at, GAP_SLACK_START) for run in gaps.cover.runs.get(f.meas_idx, ())):
