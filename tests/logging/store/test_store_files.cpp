@@ -141,6 +141,12 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     feed(0, step + 10000);
     feed(1, step + 10000);
     event(6, step - 100);    // opened in the new time just before the step was noted
+    // a stop closed the recording's events: a later one of the new time is
+    // named, once
+    meas_app_PreTrigEndEvents(meas[0].store);
+    takeLogTexts();
+    event(8, step + 10000);
+    EXPECT_EQ(countContaining(takeLogTexts(), "the recording of its file has ended"), 1);
     // the old time's file is gone once written: then the new time's closes
     ASSERT_TRUE(waitFor([] { return measure::store::virtualFiles.get(0, 0) == nullptr; }, 10000));
     takeLogTexts();
