@@ -10,15 +10,26 @@
 XcpTestMaster::XcpTestMaster(uint16_t slavePort) : XcpTestMaster(slavePort, INADDR_LOOPBACK) {}
 
 XcpTestMaster::XcpTestMaster(uint16_t slavePort, uint32_t slaveAddr) {
-    sock_ = socket(AF_INET, SOCK_DGRAM, 0);
+    // The slave's port was free when the test chose it, and the slave binds
+    // it from its own task, maybe after this: a master that took it itself
+    // would talk to itself (its CONNECT came back as a 2-byte answer). The
+    // socket bound to it stays open while the next one binds, so that the
+    // next gets another port.
     sockaddr_in me{};
-    me.sin_family = AF_INET;
-    me.sin_addr.s_addr = htonl(slaveAddr == INADDR_LOOPBACK ? INADDR_LOOPBACK : INADDR_ANY);
-    bind(sock_, reinterpret_cast<sockaddr*>(&me), sizeof me);
+    for (int tries = 0; tries < 10; ++tries) {
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        me = sockaddr_in{};
+        me.sin_family = AF_INET;
+        me.sin_addr.s_addr = htonl(slaveAddr == INADDR_LOOPBACK ? INADDR_LOOPBACK : INADDR_ANY);
+        bind(s, reinterpret_cast<sockaddr*>(&me), sizeof me);
+        socklen_t l = sizeof me;
+        getsockname(s, reinterpret_cast<sockaddr*>(&me), &l);
+        if (sock_ >= 0) close(sock_);
+        sock_ = s;
+        if (ntohs(me.sin_port) != slavePort) break;
+    }
     int big = 4 << 20;
     setsockopt(sock_, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
-    socklen_t l = sizeof me;
-    getsockname(sock_, reinterpret_cast<sockaddr*>(&me), &l);
     localPort_ = ntohs(me.sin_port);
     slave_.sin_family = AF_INET;
     slave_.sin_port = htons(slavePort);
