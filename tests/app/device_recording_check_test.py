@@ -723,7 +723,9 @@ def event_end_cases():
     A stop: an m03 file of another device's values, 2.5 ms behind an event
     of the stop's moment, beside the m01 file of that moment.
     A lap trigger at 1300: an event 1.3 ms after it, written into the file
-    before its blocks took the trigger."""
+    before its blocks took the trigger.
+    A file whose other device fell silent before the stop: an event of the
+    silence, before the log's stop line and after it."""
     lap, next_lap = (1, 1, 1, 0), (1, 2, 1, 1)
     opened = recording_check.OPEN_EVENT
     m03 = lambda at: Listed("meas2/B", 2, lap, range(1000, 1201, 20), [(at, opened)])
@@ -751,6 +753,15 @@ def event_end_cases():
         started = [p for p in recording_check.check_event_starts(files, ends) if p.startswith(files[0].where + ":")]
         if started and not reported:
             wrong.append("an event %s: %s" % (what, started))
+    # m03's other device fell silent at 1200, the log's stop line is at 1400:
+    # the file is open until then
+    runs = {2: [recording_gaps.Run(900, 1400, 2)]}
+    for what, at, reported in (("of the silence before the stop", 1225, False),
+                               ("of the silence, after the stop", 1425, True)):
+        files = [m03(at)]
+        found = recording_check.check_event_times(files[0], recording_check.event_ends(files, runs).get(id(files[0])))
+        if bool(found) != reported:
+            wrong.append("an event %s: %s" % (what, found or "not reported"))
     return wrong
 
 

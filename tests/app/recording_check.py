@@ -236,8 +236,7 @@ def other_devices_files(folder, files):
     """The files on the USB drive that another device recorded (a stick
     carried between devices): their header's logger is not one of the unit
     ids the log gives this device. None are told without a unit id."""
-    log = recording_gaps.read_plain(os.path.join(folder, "log.1.txt")) + \
-        recording_gaps.read_plain(os.path.join(folder, "log.txt"))
+    log = recording_gaps.read_log(folder)
     own = set(int(u, 16) for u in UNIT_ID.findall(log))
     if not own:
         return []
@@ -304,13 +303,18 @@ def file_time(f):
     return start, last, by_stop
 
 
-def event_ends(files):
+def event_ends(files, runs=None):
     """{id(file): stamp} of the files whose events may lie past their own
     time, up to that stamp, as the device writes them:
     - A stop ends all of a device's measurements at once, and their files of
       that moment carry the same counters: each ran until the newest record
       of any of them. A measurement of another device's values records them
       as they arrive, behind the events of the same moment.
+    - A file whose records end before the stop (another device's values,
+      and that device fell silent) is open until the stop all the same, and
+      takes this device's events until then: it runs until the stop line of
+      the run that holds its newest record (runs: {meas_idx: [Run]}, the
+      orderly stops of the log, see recording_gaps.LogCover).
     - A file takes events until the first of its blocks passes the trigger
       that ends it (its close time stamp is set then): an event of the
       moments just after the trigger may go into it. It lies in the time of
@@ -333,6 +337,9 @@ def event_ends(files):
             continue
         if t[2]:
             end = stops.get(f.counters)
+            run = next((r for r in (runs or {}).get(f.meas_idx, ()) if r.holds(t[1])), None)
+            if run is not None and (end is None or later(run.stop, end)):
+                end = run.stop
         else:
             closes = [c for kind, c in f.metas if kind == 5]
             following = starts.get((f.meas_idx, closes[-1]))
@@ -609,7 +616,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
             "0x%08X" % u for u in sorted(set(f.logger for f in others)))))
         files = [f for f in files if f not in others]
     problems = []
-    ends = event_ends(files) if event_times else {}
+    ends = event_ends(files, recording_gaps.orderly_runs(folder)) if event_times else {}
     stepped = files_after_a_step_back(files)
     for f in files:
         problems += check_file(f, event_times, ends.get(id(f)), STEP_SLACK if id(f) in stepped else 0)

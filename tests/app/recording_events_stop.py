@@ -13,7 +13,6 @@ not checked, nor a drive whose newest file of the recording was cut at its
 end (what the cut took may hold the closes) or is missing (named by the
 gap check).
 """
-import os
 import re
 
 import recording_gaps
@@ -53,8 +52,7 @@ def stopped_recordings(text):
 
 def check(folder, files):
     """The findings: events left open by a recording that stopped in order."""
-    text = recording_gaps.read_plain(os.path.join(folder, "log.1.txt")) + \
-        recording_gaps.read_plain(os.path.join(folder, "log.txt"))
+    text = recording_gaps.read_log(folder)
     by_name = {(f.drive, f.name): f for f in files}
     problems = []
     for names in stopped_recordings(text):

@@ -728,6 +728,16 @@ def ends_unchecked(cover):
             for idx, runs in sorted(cover.runs.items()) for run in runs if run.device_stop is None]
 
 
+def read_log(folder):
+    """The device's log, its rotated part first."""
+    return read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
+
+
+def orderly_runs(folder):
+    """{meas_idx: [Run]}: the runs an orderly stop of the log ended."""
+    return LogCover(read_log(folder), block_numbers(folder)).runs
+
+
 def check_gaps(folder, files, log_text=None, told=False, notes=None):
     """The gaps in the records of the blocks that record without a condition
     that the log does not cover, the files the log made or set up that are
@@ -736,7 +746,7 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
     nothing is checked). notes: a list that takes the notes of what could
     not be checked without being a finding."""
     if log_text is None:
-        log_text = read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
+        log_text = read_log(folder)
     pids = set(PID.findall(log_text))
     cover = LogCover(log_text, block_numbers(folder))
     why = log_unusable(cover, pids, read_plain(os.path.join(folder, "start.cfg")))
