@@ -755,7 +755,8 @@ def event_end_cases():
             wrong.append("an event %s: %s" % (what, started))
     # m03's other device fell silent at 1200, the log's stop line is at 1400:
     # the file is open until then
-    runs = {2: [recording_gaps.Run(900, 1400, 2)]}
+    # (and an older run that held these stamps too, in a time before a step back)
+    runs = {2: [recording_gaps.Run(500, 5000, 2), recording_gaps.Run(900, 1400, 2)]}
     for what, at, reported in (("of the silence before the stop", 1225, False),
                                ("of the silence, after the stop", 1425, True)):
         files = [m03(at)]

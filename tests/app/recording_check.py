@@ -337,7 +337,10 @@ def event_ends(files, runs=None):
             continue
         if t[2]:
             end = stops.get(f.counters)
-            run = next((r for r in (runs or {}).get(f.meas_idx, ()) if r.holds(t[1])), None)
+            # the latest start that holds it: after a step back an older run
+            # may hold the stamps of the new time too
+            held = [r for r in (runs or {}).get(f.meas_idx, ()) if r.holds(t[1])]
+            run = max(held, key=lambda r: recording_gaps.signed(r.start - t[1])) if held else None
             if run is not None and (end is None or later(run.stop, end)):
                 end = run.stop
         else:
