@@ -390,10 +390,12 @@ def remove_folder(folder):
 
 
 def keep_with_findings(folder, problems):
-    """A folder whose recordings have findings is copied into the folder
-    TAV9_KEEP_FINDINGS names, when set, to be looked at after the test."""
+    """A folder whose recordings have findings, or whose test failed, is
+    copied into the folder TAV9_KEEP_FINDINGS names, when set, to be looked
+    at after the test."""
     into = os.environ.get("TAV9_KEEP_FINDINGS")
-    if problems and into:
+    # a test that failed keeps its folders too: its devices' logs tell why
+    if (problems or sys.exc_info()[0] is not None) and into:
         # a socket or FIFO left in the folder cannot be copied: the findings still are reported
         def unplain(d, names):
             def plain(name):

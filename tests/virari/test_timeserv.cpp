@@ -7,12 +7,14 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "host/os/os.h"
 #include "logging/events/event_peer_opens.h"
 #include "logging/fifo/meas_fifo.h"
 #include "logging/config/meas_config.h"
 #include "platform/byteorder.h"
+#include "platform/time_step.h"
 #include "timeserv_fixture.h"
 #include "virari/timeserv/timeserv_internal.h"
 
@@ -261,6 +263,58 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     EXPECT_TRUE(logContains(log, "time master PID 0x03 runs anew (boot count 8)"));
     EXPECT_FALSE(logContains(log, "trying to change time master"));
     EXPECT_TRUE(logContains(log, "records of the time master's new run lost, time stamps"));
+}
+
+// The device network may hear the master's new run (its presence with a
+// newer boot count) before its first time message, and ask for its values
+// on channels made anew: from then on its records stay out of the FIFOs of
+// the time before. Another device's new run, the run followed, an older one
+// or another unit under the master's PID hold nothing; nor does the new run's
+// presence once its time message was taken and the time followed it.
+TEST_F(TimeServTest, MastersNewRunHeardFirstOnTheNetworkStaysOutOfTheOldTimesFifos) {
+    ASSERT_EQ(timeserv_init(1, false), 1);
+    const date_t d = clockPlus(0);
+    const uint32_t base = 0x50000000u;
+    for (int i = 0; i < 2; ++i) {
+        ci_msg_t m = timeMsg(3, gapOf(base), d, 1, 0x3333, 7);
+        timeserv_distributeTime_cmd(&m);
+    }
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    for (auto [pid, unit, boot] : {std::tuple<uint16_t, uint32_t, uint32_t>{4, 0x3333, 8}, {3, 0x3333, 7},
+                                   {3, 0x3333, 6}, {3, 0x5555, 8}}) {
+        timeserv_masterRestartHeard(pid, unit, boot);
+        EXPECT_FALSE(fifo_data_of_masters_new_run(3)) << pid << " " << unit << " " << boot;
+    }
+    MeasFifoDataRequest req{};
+    req.fifoNum = 7;
+    req.elemCount = 1;
+    req.elemSizes[0] = 4;
+    req.raster = MEAS_RASTER_10MS;
+    req.mult[0] = req.mult[1] = 1;
+    req.pid = 3;
+    ASSERT_EQ(fifo_data_request(req), 0);
+    uint8_t slot[8] = {};
+    be_put32(slot, host::timeStamp());
+    ASSERT_EQ(fifo_data_put(7, slot), 0);
+
+    timeserv_masterRestartHeard(3, 0x3333, 8);
+    EXPECT_TRUE(fifo_data_of_masters_new_run(3));
+    be_put32(slot, host::timeStamp() - 3000);   // stamped 0.3 s behind, in its new time
+    EXPECT_EQ(fifo_data_put(7, slot), MF_ERR_TS_INVALID);
+    // its time message, 300 s behind: the time steps back onto it (the
+    // 1 ms raster notes the step)
+    masterFallsSilent();
+    time_stepResetForTest();
+    time_stepCheck();
+    ci_msg_t m = timeMsg(3, gapOf(base - 3000000u), d, 1, 0x3333, 8);
+    timeserv_distributeTime_cmd(&m);
+    EXPECT_LE(std::abs(slaveMinusMaster(base - 3000000u)), 10);
+    time_stepCheck();
+    EXPECT_FALSE(fifo_data_of_masters_new_run(3));
+    timeserv_masterRestartHeard(3, 0x3333, 8);   // its presence, late
+    EXPECT_FALSE(fifo_data_of_masters_new_run(3));
+    ASSERT_EQ(fifo_data_release(7), 0);
+    EXPECT_TRUE(logContains(takeLogTexts(), "1 records of the time master's new run lost"));
 }
 
 // A master whose boot count was lost with its NVRAM comes back with the

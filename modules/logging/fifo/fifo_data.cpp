@@ -145,30 +145,62 @@ int refuseNewTime(DataFifo& f, uint32_t t) {
 // The lock onto the new time ends either with a step back, which restarts
 // the measurement with FIFOs of the new time, or with none (the master ran
 // anew on the same clock, or ahead of it): then its records are of this
-// time again. Guarded by newRunMx, a leaf lock taken under a FIFO's.
+// time again. The device network may hear the new run first (its presence
+// comes with a newer boot count, and its values may follow on channels made
+// anew before its first time message): the hold begins then, and its time
+// message, which restarts the lock, is awaited for kUnconfirmedHoldMs at
+// most. Guarded by newRunMx, a leaf lock taken under a FIFO's.
 struct NewRunHold {
     bool on = false;
+    bool timeHeard = true;  // the time service took the new run (else only the network heard it)
     uint16_t pid = 0;       // the time master's
     uint32_t steps = 0;     // gStepsBack when its new run was heard
     uint32_t relocks = 0;   // host::timeRelocksWithoutStepBack() then
+    uint32_t heardAt = 0;   // own count when the network heard it
 };
+constexpr int32_t kUnconfirmedHoldMs = 5000;   // in ms; 10 stamps a ms
 std::mutex newRunMx;
 NewRunHold gNewRun;
 std::atomic<bool> gNewRunOn{false};   // gNewRun.on, read without the lock by every put
+
+void holdNewRun(uint16_t pid, bool timeHeard) {
+    gNewRun.on = true;
+    gNewRun.timeHeard = timeHeard;
+    gNewRun.pid = pid;
+    gNewRun.steps = gStepsBack.load();
+    gNewRun.relocks = host::timeRelocksWithoutStepBack();
+    gNewRun.heardAt = host::ownTimeStamp();
+    gNewRunOn.store(true);
+}
 
 // Whether the time master pid's new run is heard and this device's time
 // has not followed it yet; *steps gets gStepsBack when it was heard.
 bool newRunPending(uint16_t pid, uint32_t* steps) {
     if (!gNewRunOn.load()) return false;
-    std::lock_guard<std::mutex> lk(newRunMx);
-    if (!gNewRun.on) return false;
-    if (gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks) {
-        gNewRun.on = false;   // stepped onto the new run's time, or it is this time
+    bool unconfirmed = false;
+    uint16_t master = 0;
+    {
+        std::lock_guard<std::mutex> lk(newRunMx);
+        if (!gNewRun.on) return false;
+        const bool followed =
+            gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks;
+        const bool timedOut = !gNewRun.timeHeard && diff(host::ownTimeStamp(), gNewRun.heardAt) >
+                                                        kUnconfirmedHoldMs * 10;
+        if (!followed && !timedOut) {
+            *steps = gNewRun.steps;
+            return pid == gNewRun.pid;
+        }
+        // stepped onto the new run's time, or it is this time; or its time never came
+        gNewRun.on = false;
         gNewRunOn.store(false);
-        return false;
+        unconfirmed = !followed;
+        master = gNewRun.pid;
     }
-    *steps = gNewRun.steps;
-    return pid == gNewRun.pid;
+    if (unconfirmed)
+        syslogx(147, "time master PID 0x%X: a new run heard on the device network, none from its time within %d ms: "
+                     "its records are taken in this time again",
+                unsigned(master), int(kUnconfirmedHoldMs));
+    return false;
 }
 
 // Whether a record of f's source is of the time master's new run while f
@@ -360,11 +392,13 @@ uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
 
 void fifo_data_master_runs_anew(uint16_t pid) {
     std::lock_guard<std::mutex> lk(newRunMx);
-    gNewRun.on = true;
-    gNewRun.pid = pid;
-    gNewRun.steps = gStepsBack.load();
-    gNewRun.relocks = host::timeRelocksWithoutStepBack();
-    gNewRunOn.store(true);
+    holdNewRun(pid, true);
+}
+
+void fifo_data_master_restarts(uint16_t pid) {
+    std::lock_guard<std::mutex> lk(newRunMx);
+    if (gNewRun.on && gNewRun.pid == pid) return;   // held already (its time came first)
+    holdNewRun(pid, false);
 }
 
 bool fifo_data_of_masters_new_run(uint16_t pid) {

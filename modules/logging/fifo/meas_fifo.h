@@ -85,6 +85,11 @@ uint32_t fifo_data_steps_back();
 // lock ends, the FIFOs of the time before take none of its records (they
 // are stamped in its new time); they are counted and named.
 void fifo_data_master_runs_anew(uint16_t pid);
+// The same, heard first on the device network (the master's presence with a
+// newer boot count): the hold begins at once and waits for the master's
+// first time message of its new run (fifo_data_master_runs_anew), for five
+// seconds at most. A hold already on for pid is kept.
+void fifo_data_master_restarts(uint16_t pid);
 // Whether pid is that master and the lock onto its new run has not ended.
 bool fifo_data_of_masters_new_run(uint16_t pid);
 

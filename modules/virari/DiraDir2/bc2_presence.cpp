@@ -10,6 +10,7 @@
 #include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "virari/DiraDir2/bc2_internal.h"
+#include "virari/timeserv/timeserv.h"
 
 namespace {
 uint8_t gFloodOwnPid = 0;
@@ -172,7 +173,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     uint32_t msgAddr;
     std::memcpy(&msgAddr, msg + PM_ADDR, 4);
     const uint32_t unit = be_get32(msg + PM_UNIT_ID), boot = be_get32(msg + PM_BOOT);
-    bool reset = false, routeAdded = false, moved = false;
+    bool reset = false, restarted = false, routeAdded = false, moved = false;
     uint32_t run = 0;
     {
         std::unique_lock<std::mutex> lk(s.mx);
@@ -190,7 +191,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         }
         case Unit::EndedRun: return false;
         case Unit::Followed: break;
-        case Unit::Restarted: reset = true; break;
+        case Unit::Restarted: reset = restarted = true; break;
         }
         h.from = from;
         h.kind = LINK_PRESENCE;
@@ -241,6 +242,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
     }
     if (reset) {
         // before the new run's values are asked for (on channels made anew)
+        if (restarted) timeserv_masterRestartHeard(uint16_t(pid), unit, boot);
         eventPeers_runCounted(uint16_t(pid), run);
         if (bc2_channel* c = h.ci) BC2_disconnect(c);
         if (bc2_channel* c = h.dk) BC2_disconnect(c);

@@ -47,6 +47,13 @@ int timeserv_distributeTime_cmd(ci_msg_t* msg);
 int timeserv_newSystemTime_cmd(ci_msg_t* msg);
 int timeserv_suggestOwnTime_cmd(ci_msg_t* msg);
 
+// The device network heard a device's new run (its presence, unit id and
+// boot count): when it is the time master this slave follows, in a run after
+// the one followed, the master's records of it stay out of the files of the
+// time before until its time is followed (its first time message may come
+// after its values).
+void timeserv_masterRestartHeard(uint16_t pid, uint32_t unit, uint32_t boot);
+
 // Sends the date to every device as 0x0602 through the command task; the
 // result of the queueing.
 int timeserv_newSystemTime(const date_t* date);

@@ -284,6 +284,17 @@ void updateClock(TimeServState& s, const date_t& d, bool qPresent, uint32_t q, u
 
 }  // namespace
 
+void timeserv_masterRestartHeard(uint16_t pid, uint32_t unit, uint32_t boot) {
+    TimeServState& s = timeserv();
+    if (s.isMaster) return;
+    {
+        std::lock_guard<std::mutex> lk(s.idMx);
+        // the master followed, heard in a run after the one its time is taken of
+        if (!s.idsValid || pid != s.masterPid || unit != s.masterId || int32_t(boot - s.masterBootCnt) <= 0) return;
+    }
+    fifo_data_master_restarts(pid);
+}
+
 int timeserv_distributeTime_cmd(ci_msg_t* m) {
     TimeServState& s = timeserv();
     const unsigned len = ci_get_len(m);

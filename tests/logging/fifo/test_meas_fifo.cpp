@@ -659,3 +659,49 @@ TEST_F(MeasFifo, TheTimeMastersNewRunStaysOutOfTheOldTimesFifos) {
         ASSERT_EQ(fifo_data_release(9), 0);
     }
 }
+
+// The device network hears the master's new run first, and its values may
+// come before its first time message: the hold begins then. Once the time
+// message comes, the hold lasts until the time follows, however long; a new
+// run whose time never comes is held five seconds, then named and taken
+// again (the network's news alone must not shut the master out for good).
+TEST_F(MeasFifo, TheMastersNewRunHeardOnTheNetworkIsHeldUntilItsTimeComes) {
+    MeasFifoDataRequest master = dataReq(9, 1, MEAS_RASTER_10MS);
+    master.pid = 2;
+    ASSERT_EQ(fifo_data_request(master), 0);
+    now(500000);
+    ASSERT_EQ(fifo_data_put(9, dataSlot(499900, {1}).data()), 0);
+    takeLogTexts();
+
+    fifo_data_master_restarts(2);
+    EXPECT_TRUE(fifo_data_of_masters_new_run(2));
+    EXPECT_FALSE(fifo_data_of_masters_new_run(5));
+    EXPECT_EQ(fifo_data_put(9, dataSlot(497000, {2}).data()), MF_ERR_TS_INVALID);
+    fifo_data_master_runs_anew(2);   // its time message: now it waits for the time to follow
+    runTo(560000);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(557000, {3}).data()), MF_ERR_TS_INVALID);
+    fifo_data_master_restarts(2);    // its presence after its time message changes nothing
+    host::restartTimeLock();         // a core that never locked: locked with no step back
+    host::setTimeNextGap(host::timeStamp() + 1000);
+    runTo(560100);
+    EXPECT_FALSE(fifo_data_of_masters_new_run(2));
+    EXPECT_EQ(fifo_data_put(9, dataSlot(560100, {4}).data()), 0);
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "none from its time"), 0);
+    EXPECT_EQ(countContaining(log, "2 records of the time master's new run lost, time stamps 497000 to 557000"), 1);
+
+    // heard on the network alone
+    fifo_data_master_restarts(2);
+    runTo(560100 + 49000);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(560100 + 46000, {5}).data()), MF_ERR_TS_INVALID);
+    runTo(560100 + 51000);
+    EXPECT_EQ(fifo_data_put(9, dataSlot(560100 + 51000, {6}).data()), 0);
+    EXPECT_FALSE(fifo_data_of_masters_new_run(2));
+    EXPECT_EQ(drain(9), (std::vector<uint32_t>{499900, 560100, 611100}));
+    ASSERT_EQ(fifo_data_release(9), 0);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "time master PID 0x2: a new run heard on the device network, none from its time "
+                                   "within 5000 ms"),
+              1);
+    EXPECT_EQ(countContaining(log, "1 records of the time master's new run lost"), 1);
+}
