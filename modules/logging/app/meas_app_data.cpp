@@ -73,7 +73,10 @@ int meas_app_gw_cbData(unsigned long error, void* data, void* user) {
     } else if (b->typeFlags & MEAS_BLK_FIFOCOND) {
         fifo_condition_put(b->condSlot, rec);
     } else if (b->typeFlags & (MEAS_BLK_DATA | MEAS_BLK_SB)) {
-        if (!flag(sp().meas_app_faststopreq).load() && !gApp.powerdown.load()) {
+        // A requested fast stop waits for the logging raster, which may run
+        // late: what is taken meanwhile lies before the stop's stamp and goes
+        // into the files with the stop. Once it has run, nothing more is.
+        if (!gApp.powerdown.load()) {
             const int r = fifo_data_put(b->dataFifo, rec);
             if (r == MF_ERR_TS_FOREIGN) meas_app_noteRefusedStamp(b->pid, be_get32(rec));
             else if (r == 0) meas_app_noteStampInTime(b->pid);

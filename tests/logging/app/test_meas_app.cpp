@@ -288,26 +288,35 @@ TEST_F(MeasAppTest, StopKeepsTelemetryAndStartDoesNotRepeatIt) {
 
 // The fast stop takes every record the rasters made before it, those the
 // delay holds back and those made since the logging raster last read the
-// clock (a run of it that is late finds records newer than its time).
-TEST_F(MeasAppTest, FastStopSavesWhatTheDelayHeldBack) {
-    cal().DATADELAY = 300;   // records stay 0.3 s in the FIFO
-    writeConfig(0, "R1ms");
-    start();
-    run(600);
-    measHeld = true;
-    run(5);
-    const uint32_t atStop = counter;
-    meas_app_remotefaststop();
-    meas_app_saveblock(0);   // the logging raster's run, its time 5 ms old
-    measHeld = false;
-    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
-    auto recs = records("meas");
-    ASSERT_FALSE(recs.empty());
-    // every sample up to the request is in the file, none after it
-    EXPECT_EQ(recs.back().value, atStop);
-    expectContinuous(recs, valueAt, 1);
-    cal().DATADELAY = 0;
-}
+// clock (a run of it that is late finds records newer than its time). The
+// request may wait for a late logging raster: the samples taken meanwhile
+// lie before the stop's stamp, and are the recording's too.
+class MeasAppFastStop : public MeasAppTest {
+protected:
+    void stopLate(unsigned lateMs) {
+        cal().DATADELAY = 300;   // records stay 0.3 s in the FIFO
+        writeConfig(0, "R1ms");
+        start();
+        run(600);
+        measHeld = true;
+        run(5);
+        meas_app_remotefaststop();
+        run(lateMs);   // the rasters go on, the logging raster is late
+        const uint32_t atStop = counter;
+        meas_app_saveblock(0);   // the logging raster's run, its time 5 ms old
+        measHeld = false;
+        ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+        auto recs = records("meas");
+        ASSERT_FALSE(recs.empty());
+        // every sample up to the stop is in the file, none after it
+        EXPECT_EQ(recs.back().value, atStop);
+        expectContinuous(recs, valueAt, 1);
+        cal().DATADELAY = 0;
+    }
+};
+
+TEST_F(MeasAppFastStop, SavesWhatTheDelayHeldBack) { stopLate(0); }
+TEST_F(MeasAppFastStop, SavesWhatCameWhileItWaitedForTheLoggingRaster) { stopLate(40); }
 
 TEST_F(MeasAppTest, IgnoredBlocksAndTheShellPrint) {
     // a block of PID 0 is ignored, leaving a configuration without data
