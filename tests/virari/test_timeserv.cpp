@@ -36,6 +36,21 @@ uint32_t ownCount() {
     return uint32_t(uint64_t(ts.tv_sec) * 10000u + uint64_t(ts.tv_nsec) / 100000u);
 }
 
+// FIFO 7: the master's (PID 3) values, of this time; it takes one.
+void mastersFifoTakesARecord() {
+    MeasFifoDataRequest req{};
+    req.fifoNum = 7;
+    req.elemCount = 1;
+    req.elemSizes[0] = 4;
+    req.raster = MEAS_RASTER_10MS;
+    req.mult[0] = req.mult[1] = 1;
+    req.pid = 3;
+    ASSERT_EQ(fifo_data_request(req), 0);
+    uint8_t slot[8] = {};
+    be_put32(slot, host::timeStamp());
+    ASSERT_EQ(fifo_data_put(7, slot), 0);
+}
+
 // The slave hears a gap stamp some time after the master made it, and lags
 // the master by the quickest of those times: on a loaded host (a sanitizer
 // build) milliseconds. A lag up to the longest time a gap stamp of the test
@@ -75,6 +90,20 @@ bool waitFor(Pred p) {
     return p();
 }
 }  // namespace
+
+// A slave that follows master PID 3 (unit 0x3333, boot count 7), its count
+// base ahead of this device's, in sync.
+class TimeServFollowing : public TimeServTest {
+protected:
+    void followMaster3(const date_t& d, uint32_t base) {
+        ASSERT_EQ(timeserv_init(1, false), 1);
+        for (int i = 0; i < 2; ++i) {
+            ci_msg_t m = timeMsg(3, gapOf(base), d, 1, 0x3333, 7);
+            timeserv_distributeTime_cmd(&m);
+        }
+        ASSERT_EQ(host::timeSyncState(), 1u);
+    }
+};
 
 TEST_F(TimeServTest, SlaveTakesTheMasterDateOnlyInFullSync) {
     ASSERT_EQ(timeserv_init(1, false), 1);
@@ -202,15 +231,10 @@ TEST_F(TimeServTest, ANewMasterIsTakenWithItsTenthMessageInARow) {
 // steps onto its time, in sync throughout: at once when it is a second or
 // more behind, on more of its messages when it is a fraction of a second
 // behind (as a late message of the same time looks).
-TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
-    ASSERT_EQ(timeserv_init(1, false), 1);
+TEST_F(TimeServFollowing, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
     const date_t d = clockPlus(0);
     const uint32_t base = 0x50000000u;
-    for (int i = 0; i < 2; ++i) {
-        ci_msg_t m = timeMsg(3, gapOf(base), d, 1, 0x3333, 7);
-        timeserv_distributeTime_cmd(&m);
-    }
-    ASSERT_EQ(host::timeSyncState(), 1u);
+    ASSERT_NO_FATAL_FAILURE(followMaster3(d, base));
     ASSERT_LE(std::abs(slaveMinusMaster(base)), 10);
     struct Run { const char* what; uint32_t id, boot, base; bool atOnce; };
     const Run runs[] = {
@@ -220,17 +244,8 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
         {"a swapped unit, 2 s behind", 0x5555, 1, base - 3000000u - 3800u - 20000u, true},
     };
     // a FIFO of the master's values, of the time before its new runs
-    MeasFifoDataRequest req{};
-    req.fifoNum = 7;
-    req.elemCount = 1;
-    req.elemSizes[0] = 4;
-    req.raster = MEAS_RASTER_10MS;
-    req.mult[0] = req.mult[1] = 1;
-    req.pid = 3;
-    ASSERT_EQ(fifo_data_request(req), 0);
+    ASSERT_NO_FATAL_FAILURE(mastersFifoTakesARecord());
     uint8_t slot[8] = {};
-    be_put32(slot, host::timeStamp());
-    ASSERT_EQ(fifo_data_put(7, slot), 0);
     uint32_t before = base;
     for (const Run& r : runs) {
         SCOPED_TRACE(r.what);
@@ -271,31 +286,17 @@ TEST_F(TimeServTest, SlaveStepsOntoItsMastersNewRunWithItsFirstMessage) {
 // the time before. Another device's new run, the run followed, an older one
 // or another unit under the master's PID hold nothing; nor does the new run's
 // presence once its time message was taken and the time followed it.
-TEST_F(TimeServTest, MastersNewRunHeardFirstOnTheNetworkStaysOutOfTheOldTimesFifos) {
-    ASSERT_EQ(timeserv_init(1, false), 1);
+TEST_F(TimeServFollowing, MastersNewRunHeardFirstOnTheNetworkStaysOutOfTheOldTimesFifos) {
     const date_t d = clockPlus(0);
     const uint32_t base = 0x50000000u;
-    for (int i = 0; i < 2; ++i) {
-        ci_msg_t m = timeMsg(3, gapOf(base), d, 1, 0x3333, 7);
-        timeserv_distributeTime_cmd(&m);
-    }
-    ASSERT_EQ(host::timeSyncState(), 1u);
+    ASSERT_NO_FATAL_FAILURE(followMaster3(d, base));
     for (auto [pid, unit, boot] : {std::tuple<uint16_t, uint32_t, uint32_t>{4, 0x3333, 8}, {3, 0x3333, 7},
                                    {3, 0x3333, 6}, {3, 0x5555, 8}}) {
         timeserv_masterRestartHeard(pid, unit, boot);
         EXPECT_FALSE(fifo_data_of_masters_new_run(3)) << pid << " " << unit << " " << boot;
     }
-    MeasFifoDataRequest req{};
-    req.fifoNum = 7;
-    req.elemCount = 1;
-    req.elemSizes[0] = 4;
-    req.raster = MEAS_RASTER_10MS;
-    req.mult[0] = req.mult[1] = 1;
-    req.pid = 3;
-    ASSERT_EQ(fifo_data_request(req), 0);
+    ASSERT_NO_FATAL_FAILURE(mastersFifoTakesARecord());
     uint8_t slot[8] = {};
-    be_put32(slot, host::timeStamp());
-    ASSERT_EQ(fifo_data_put(7, slot), 0);
 
     timeserv_masterRestartHeard(3, 0x3333, 8);
     EXPECT_TRUE(fifo_data_of_masters_new_run(3));
