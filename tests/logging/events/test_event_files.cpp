@@ -79,8 +79,10 @@ protected:
         }
     }
     // Every event block of the files of a folder, in file order; perFile
-    // (when given) gets the number of each file's.
-    std::vector<FileEvent> fileEvents(const char* folder, std::vector<size_t>* perFile = nullptr) {
+    // (when given) gets the number of each file's, lastRecord the stamp of
+    // each file's newest record.
+    std::vector<FileEvent> fileEvents(const char* folder, std::vector<size_t>* perFile = nullptr,
+                                      std::vector<uint32_t>* lastRecord = nullptr) {
         std::vector<FileEvent> out;
         std::map<std::string, std::vector<uint8_t>> files;
         for (auto& e : std::filesystem::directory_iterator(dir + "/" + folder)) {
@@ -92,6 +94,12 @@ protected:
             std::string err;
             EXPECT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err)) << n << ": " << err;
             if (perFile) perFile->push_back(0);
+            if (lastRecord) {
+                lastRecord->push_back(0);
+                for (const MeasFileRecord& r : c.records)
+                    if (int32_t(r.timeStamp - lastRecord->back()) > 0 || !lastRecord->back())
+                        lastRecord->back() = r.timeStamp;
+            }
             for (auto& m : c.metas) {
                 if (m.type != 6 || m.payload.size() < 20) continue;
                 if (perFile) ++perFile->back();
@@ -376,15 +384,19 @@ TEST_F(EventFilesTest, AnOldTimesEventsCloseInItsFileAndNeverReachTheNewTimesFil
     ASSERT_EQ(sp().meas_app_running, 1);
     stopAndFlush();
     std::vector<size_t> perFile;
-    auto ev = fileEvents("meas", &perFile);
+    std::vector<uint32_t> lastRecord;
+    auto ev = fileEvents("meas", &perFile, &lastRecord);
     ASSERT_EQ(perFile.size(), 2u) << "the old time's file and the new time's";
     EXPECT_EQ(perFile[1], 0u) << "an old time's event in the new time's file: " << ev.back().pid << " at "
                               << ev.back().ts << " for " << ev.back().duration;
     ASSERT_EQ(perFile[0], 2u);
     EXPECT_EQ(ev[0].duration, EVENT_DURATION_OPEN);
     EXPECT_EQ(ev[1].ts, opened);
-    EXPECT_LE(int32_t(before - (ev[1].ts + ev[1].duration)), 20) << "closed at the old time's last record";
-    EXPECT_GE(int32_t(before - (ev[1].ts + ev[1].duration)), 0);
+    // the last record of the old time, however late the test's thread ran
+    // after it
+    EXPECT_LE(int32_t(lastRecord[0] - (ev[1].ts + ev[1].duration)), 20) << "closed at the old time's last record";
+    EXPECT_GE(int32_t(lastRecord[0] - (ev[1].ts + ev[1].duration)), 0);
+    EXPECT_GE(int32_t(before - lastRecord[0]), 0);
 }
 
 }  // namespace
