@@ -204,8 +204,10 @@ class Device:
     def output(self):
         return read_text(self.output_path)
 
-    def wait_ready(self, limit=60.0):
-        """Until the start-up is done, the shell answers and the rasters run."""
+    def wait_ready(self, limit=150.0):
+        """Until the start-up is done, the shell answers and the rasters run.
+        The limit only guards against a device that hangs: on a busy host a
+        start takes many times as long as on a quiet one."""
         def ready():
             if self.proc.poll() is not None:
                 raise AssertionError("device ended during start-up (%d):\n%s" % (self.proc.returncode,

@@ -359,7 +359,8 @@ def junk_test(ns, binary, sample):
                 ci.close()
                 try:
                     with netpeer.in_namespace(ns.b):
-                        ci = peer.keep(netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI))
+                        ci = peer.keep(netpeer.connect_channel(netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI,
+                                                               refused_for=0))
                 except OSError:
                     time.sleep(0.05)
         took = time.monotonic() - start
@@ -429,7 +430,7 @@ def announced_peer_loop(ns, dev):
                 for local, remote in ((netpeer.PORT_CI_ACTIVE, netpeer.PORT_CI),
                                       (netpeer.PORT_DK_ACTIVE, netpeer.PORT_DK)):
                     try:
-                        netpeer.connect_channel(local, remote).close()   # SO_LINGER 0: a reset
+                        netpeer.connect_channel(local, remote, refused_for=0).close()   # SO_LINGER 0: a reset
                     except OSError:
                         pass
                 cycles += 1

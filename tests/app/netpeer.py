@@ -151,17 +151,31 @@ def multicast_listener(group, port):
     return s
 
 
-def connect_channel(local_port, remote_port, rcvbuf=None):
-    """A TCP connection from the peer's channel port to the device's listen port."""
-    s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))   # no TIME_WAIT after
-    if rcvbuf:
-        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
-    s.bind((PEER_ADDR, local_port))
-    s.settimeout(5)
-    s.connect((DEVICE_ADDR, remote_port))
-    return s
+def connect_channel(local_port, remote_port, rcvbuf=None, refused_for=30.0):
+    """A TCP connection from the peer's channel port to the device's listen port.
+    As a peer does, it tries again while the device refuses (a device on a busy
+    host may open its listen port a while after it heard the peer), for
+    `refused_for` seconds at most."""
+    end = time.monotonic() + refused_for
+    while True:
+        s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))   # no TIME_WAIT after
+        if rcvbuf:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+        s.bind((PEER_ADDR, local_port))
+        s.settimeout(5)
+        try:
+            s.connect((DEVICE_ADDR, remote_port))
+            return s
+        except ConnectionRefusedError:
+            s.close()
+            if time.monotonic() >= end:
+                raise
+            time.sleep(0.05)
+        except BaseException:
+            s.close()
+            raise
 
 
 class Announcer:
