@@ -283,7 +283,8 @@ def stderr_messages(text):
 def test_first_and_second_run_print_what_the_readme_says(binary, sample, root):
     with open(os.path.join(root, "README.md")) as f:
         readme = f.read()
-    section = readme.split("### What the first run prints", 1)[1].split("\n## ", 1)[0]
+    # up to the next heading, of any level
+    section = re.split(r"\n#+ ", readme.split("### What the first run prints", 1)[1], maxsplit=1)[0]
     promised = [line[4:] for line in section.splitlines() if line.startswith("    ")]
     assert promised, "no lines in the README's first-run section"
     with DeviceRun(sample) as copy:
