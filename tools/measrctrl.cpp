@@ -140,6 +140,9 @@ int wrongArgument(const char* what, const char* given, const char* should) {
 // measurements' set-up so that the tool's disconnect cannot undo it.
 bool needsAddress(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1; }
 
+// What a refused CODE is told: the codes that bear a meaning (knownCode).
+constexpr const char* kCodes = "the device knows d1 d2 d3 e0 e1 e2 ed ee ef (measrctrl --help says what each does)";
+
 // The codes whose command the device answers; the other known ones get none.
 bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
 
@@ -426,11 +429,12 @@ int main(int argc, char** argv) {
     const std::string folder = argv[i];
     char* end;
     const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
-    if (*end || end == argv[i + 1] || code > 0xFF)
-        return wrongArgument("CODE", argv[i + 1], "no hex byte such as e1 or 0xE1");
+    if (*end || end == argv[i + 1] || code > 0xFF) {
+        std::fprintf(stderr, "measrctrl: CODE '%s' is no hex byte such as e1 or 0xE1: %s\n", argv[i + 1], kCodes);
+        return 3;
+    }
     if (!knownCode(code)) {
-        std::fprintf(stderr, "measrctrl: unknown code %s: the device knows d1 d2 d3 e0 e1 e2 ed ee ef "
-                             "(measrctrl --help says what each does)\n", argv[i + 1]);
+        std::fprintf(stderr, "measrctrl: unknown code %s: %s\n", argv[i + 1], kCodes);
         return 3;
     }
     in_addr addr{};

@@ -5,6 +5,7 @@
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,48 +42,94 @@ struct RunHold {
     std::unique_lock<std::recursive_mutex> lk;
 };
 
-// Temporarily points file descriptor 1 at a temporary file.
+// Temporarily points file descriptor 1 at an anonymous file in memory, so
+// that a command's output is captured without any folder of the host (its
+// temporary directory may be read-only or full). Where the capture cannot be
+// made, the output goes on to the process's standard output and the answer
+// says so.
 class StdoutCapture {
 public:
     StdoutCapture() {
         fflush(stdout);
-        tmp_ = tmpfile();
+        mem_ = memfd_create("shell_output", MFD_CLOEXEC);
+        if (mem_ < 0) {
+            fail(errno);
+            return;
+        }
         saved_ = dup(STDOUT_FILENO);
-        if (tmp_ && saved_ >= 0) ok_ = dup2(fileno(tmp_), STDOUT_FILENO) >= 0;
+        if (saved_ < 0) {
+            fail(errno);
+            return;
+        }
+        take();
     }
     ~StdoutCapture() {
         end(nullptr);
-        if (tmp_) fclose(tmp_);
+        if (mem_ >= 0) close(mem_);
         if (saved_ >= 0) close(saved_);
     }
     // Gives stdout back for a while, and takes it again: what the command
     // prints after goes on in the same capture.
     void pause() {
-        if (!ok_) return;
+        if (!held_) return;
         fflush(stdout);
         dup2(saved_, STDOUT_FILENO);
+        held_ = false;
     }
     void resume() {
-        if (!ok_) return;
+        if (!used_ || failure_) return;
         fflush(stdout);
-        ok_ = dup2(fileno(tmp_), STDOUT_FILENO) >= 0;
+        take();
     }
+    // Gives stdout back; *out (when given) gets what was captured, and a
+    // line naming the cause when (some of) the output could not be.
     void end(std::string* out) {
-        if (!ok_) return;
-        fflush(stdout);
-        dup2(saved_, STDOUT_FILENO);
-        ok_ = false;
-        if (!out) return;
-        rewind(tmp_);
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, tmp_)) > 0) out->append(buf, n);
+        if (held_) {
+            fflush(stdout);
+            dup2(saved_, STDOUT_FILENO);
+            held_ = false;
+        }
+        if (out && used_) readBack(out);
+        used_ = false;
+        if (out && failure_) {
+            *out += "shell: the output of this command could not be captured (";
+            *out += strerror(failure_);
+            *out += "): it went to the device's standard output\n";
+        }
+        failure_ = 0;
     }
 
 private:
-    FILE* tmp_ = nullptr;
+    void take() {
+        held_ = dup2(mem_, STDOUT_FILENO) >= 0;
+        if (held_)
+            used_ = true;
+        else
+            fail(errno);
+    }
+    void fail(int err) {
+        if (!failure_) failure_ = err ? err : EIO;
+    }
+    void readBack(std::string* out) {
+        char buf[4096];
+        for (off_t at = 0;;) {
+            const ssize_t n = pread(mem_, buf, sizeof buf, at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                fail(errno);
+                return;
+            }
+            if (n == 0) return;
+            out->append(buf, static_cast<size_t>(n));
+            at += n;
+        }
+    }
+
+    int mem_ = -1;
     int saved_ = -1;
-    bool ok_ = false;
+    bool held_ = false;   // stdout points at mem_ now
+    bool used_ = false;   // ... or did, so that mem_ holds output
+    int failure_ = 0;   // errno of the first step that failed, 0 if none
 };
 
 // The line this thread runs under shell_runLineCapture: what a wait off the

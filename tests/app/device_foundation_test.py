@@ -283,7 +283,8 @@ def stderr_messages(text):
 def test_first_and_second_run_print_what_the_readme_says(binary, sample, root):
     with open(os.path.join(root, "README.md")) as f:
         readme = f.read()
-    section = readme.split("### What the first run prints", 1)[1].split("\n## ", 1)[0]
+    # up to the next heading, of any level
+    section = re.split(r"\n#+ ", readme.split("### What the first run prints", 1)[1], maxsplit=1)[0]
     promised = [line[4:] for line in section.splitlines() if line.startswith("    ")]
     assert promised, "no lines in the README's first-run section"
     with DeviceRun(sample) as copy:
@@ -685,7 +686,7 @@ def run_script(root, binary, args, stdin_text=None, timeout=60, cwd=None):
 
 
 def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
-    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"], [""], ["", "somewhere"]):
+    for bad in (["abc"], ["-5"], ["1.5"], ["99999999999999999999"], ["01000000000"], [""], ["", "somewhere"]):
         r = run_script(root, binary, bad, timeout=10)
         assert r.returncode != 0 and "whole number" in r.stderr, (bad, r.stderr)
     for bad, words in ((["1", ""], "FOLDER is empty"), (["1", "a", "b"], "at most two arguments")):
@@ -718,10 +719,11 @@ def test_run_script_checks_its_arguments_and_keeps_stdin(binary, sample, root):
         assert r.returncode == 0, r.stderr
     finally:
         remove_folder(new)
-    # a FOLDER whose name begins with '-' is a folder, not an option
+    # a FOLDER whose name begins with '-' is a folder, not an option; SECONDS
+    # is read by its value, leading zeros and all
     base = make_folder(sample)
     try:
-        r = run_script(root, binary, ["1", "-dash"], cwd=base)
+        r = run_script(root, binary, ["00000000001", "-dash"], cwd=base)
         assert r.returncode == 0, r.stderr
         assert os.path.exists(os.path.join(base, "-dash", "cfg", "m01.xml")), os.listdir(base)
     finally:

@@ -9,18 +9,25 @@ shell and the log, logging stays stopped), "meas init": every measurement
 runs again, the telemetry too, whose frames reach the sample's receiver
 address 127.0.0.1 port 10010. Every file the run leaves is read by measdump
 (exit 0, or 3 for a file cut off at its end; never 1).
-Usage: device_shell_requests_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
+
+readonlytmp: the device in a mount namespace of its own whose /tmp is
+read-only (its folder stays writable): a socket client's "getvar" and
+"lof_get" get the command's output with their value, and the device stops
+cleanly. Exit 77 (skipped) where no mount namespace can be made.
+Usage: device_shell_requests_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER [readonlytmp]
 """
 import os
 import re
+import shutil
 import socket
 import subprocess
 import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, connect, drive_files, read_answer, wait_for  # noqa: E402
+from device_harness import COUNTER_STATE, DeviceRun, connect, drive_files, read_answer, wait_for  # noqa: E402
 
+SKIPPED = 77
 TELE_PORT = 10010  # the receiver of sample/cfg/m02.xml
 
 
@@ -67,8 +74,42 @@ def drain(sock):
         sock.setblocking(True)
 
 
+# Run by sh in the device's own mount namespace, in its folder: the folder
+# stays a writable mount of its own, /tmp above it turns read-only; then the
+# device ("$0") is started.
+READONLY_TMP = ('mount --bind "$PWD" "$PWD" && mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp '
+                '&& exec "$0" "$@"')
+
+
+def readonly_tmp(binary, sample):
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        print("skipped: a mount namespace needs root and unshare")
+        return SKIPPED
+    probe = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c", READONLY_TMP, "true"],
+                           capture_output=True, text=True)
+    if probe.returncode != 0:
+        print("skipped: no read-only /tmp can be mounted here: " + probe.stderr.strip())
+        return SKIPPED
+    with DeviceRun(sample, "tav9-rotmp-") as run:
+        dev = run.device(binary, prefix=("unshare", "-m", "--propagation", "private", "sh", "-c", READONLY_TMP))
+        wait_for(lambda: "startup: done" in dev.log(), "the end of the start-up", 60.0)
+        wait_for(lambda: os.path.exists(os.path.join(run.folder, "shell.sock")), "shell.sock", 60.0)
+        answer = dev.shell("getvar stim_active")
+        assert re.fullmatch(r"stim_active = [01]\nvalue = 0 = 0x0\n", answer), answer
+        dev.wait_ready()
+        answer = dev.shell("lof_get")
+        assert COUNTER_STATE.search(answer) and answer.endswith("value = 0 = 0x0\n"), answer
+        assert "could not be captured" not in dev.output() + dev.log()
+        assert dev.stop() == 0
+        dev.check_clean()
+    print("device shell requests test (read-only /tmp) passed")
+    return 0
+
+
 def main():
     binary, measdump, sample = sys.argv[1], sys.argv[2], sys.argv[3]
+    if sys.argv[4:] == ["readonlytmp"]:
+        sys.exit(readonly_tmp(binary, sample))
     tele = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     try:
         tele.bind(("127.0.0.1", TELE_PORT))

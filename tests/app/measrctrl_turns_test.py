@@ -236,8 +236,10 @@ def wrong_arguments_are_named(tools, dev):
     for code in ("ff", "00", "0xd0"):
         err = refused(folder, code)
         assert err.startswith("measrctrl: unknown code %s" % code) and "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
-    err = refused(folder, "zz")
-    assert err.startswith("measrctrl: CODE 'zz' is no hex byte"), err
+    for code in ("zz", "1ff", ""):
+        err = refused(folder, code)
+        assert err.startswith("measrctrl: CODE '%s' is no hex byte" % code), err
+        assert "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
     err = refused(folder, "e1", "1.2.3")
     assert err.startswith("measrctrl: IPV4 '1.2.3' is no IPv4 address"), err
     err = refused("-t", "soon", folder, "e1", "127.0.0.1")

@@ -7,11 +7,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <thread>
 #include <mutex>
@@ -189,6 +194,51 @@ TEST_F(Shell, DispatchCallsTheCommandWithArgv) {
     ASSERT_NE(msd_shellAddCommand("t_args", printer), 0);
     EXPECT_EQ(shell_runLineCapture("t_args a b", &out), 7);
     EXPECT_EQ(out, "a|b|\n");
+}
+
+// The output is captured in memory: a host whose temporary directory is
+// read-only (here a read-only tmpfs over /tmp, in a mount namespace of the
+// thread that runs the line) gives the client the whole answer.
+TEST_F(Shell, OutputIsCapturedWithoutTheHostsTemporaryDirectory) {
+    ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
+    std::string out, why;
+    int rc = 0;
+    std::thread inOwnMounts([&] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", "/tmp", "tmpfs", MS_RDONLY, "size=4k") != 0) {
+            why = std::strerror(errno);
+            return;
+        }
+        rc = shell_runLineCapture("t_print a \"b c\"", &out);
+    });
+    inOwnMounts.join();
+    if (!why.empty()) GTEST_SKIP() << "no read-only /tmp can be mounted here: " << why;
+    EXPECT_EQ(rc, 7);
+    EXPECT_EQ(out, "a|b c|\n");
+}
+
+// Where no capture can be made (no file descriptor left), the command still
+// runs and its answer says where its output went.
+TEST(ShellCaptureDeathTest, AnOutputThatCannotBeCapturedIsNamed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            msd_shellAddCommand("t_print", printer);
+            const int lowest = dup(STDERR_FILENO);   // the lowest descriptor free
+            close(lowest);
+            rlimit lim{};
+            getrlimit(RLIMIT_NOFILE, &lim);
+            lim.rlim_cur = static_cast<rlim_t>(lowest);
+            setrlimit(RLIMIT_NOFILE, &lim);
+            std::string out;
+            const int rc = shell_runLineCapture("t_print x", &out);
+            fprintf(stderr, "rc %d: %s", rc, out.c_str());
+            fflush(stderr);
+            _exit(0);
+        },
+        testing::ExitedWithCode(0),
+        "rc 7: shell: the output of this command could not be captured \\(Too many open files\\): "
+        "it went to the device's standard output\n");
 }
 
 TEST_F(Shell, SocketClientGetsTheOutputOfEachLine) {

@@ -60,14 +60,14 @@ int request(uint8_t code, uint32_t address) {
             break;
         }
     }
-    if (attempts > 1 || !accepted) {
+    if (!accepted) {
+        // refusals that end in an accepted request are no failure: only the last try's is
         if (code == RCTRL_VELMARIX_CONNECT)
-            syslogx(151, "remotectrl_listenQueue() meas_app_remotestop failed #%d", accepted ? attempts - 1 : attempts);
+            syslogx(151, "remotectrl_listenQueue() meas_app_remotestop failed #%d", attempts);
         else if (code == RCTRL_TRANSFER_CONNECT)
-            syslogx(151, "remotectrl_listenQueue() meas_app_remoteTransferBegin failed #%d",
-                    accepted ? attempts - 1 : attempts);
+            syslogx(151, "remotectrl_listenQueue() meas_app_remoteTransferBegin failed #%d", attempts);
+        return MEAS_REPLY_ERROR;
     }
-    if (!accepted) return MEAS_REPLY_ERROR;
     // by the clock: a loaded system takes longer than a tick per pass
     const uint64_t begin = tickGet();
     const uint64_t limit = uint64_t(kReplyLimitS) * uint64_t(sysClkRateGet());

@@ -158,6 +158,39 @@ TEST_F(MeasRemote, AStopWhileADestroyIsPendingIsTriedAHundredTimesThenFails) {
     EXPECT_EQ(meas_app_remote_watchedAddress(), 0u);
 }
 
+// Refusals that end in an accepted request are no failure: nothing says so.
+// The pending destroy refuses the stop and the read-out until another task
+// clears it, a few ticks into the tries.
+TEST_F(MeasRemote, ARequestAcceptedAfterRefusalsLogsNoFailure) {
+    req(s->meas_app_running).store(1);
+    for (const auto& [code, name] : {std::pair{RCTRL_TRANSFER_CONNECT, "RaziDereravuZiri"},
+                                     std::pair{RCTRL_VELMARIX_CONNECT, "Velmarix"}}) {
+        req(s->meas_app_stopreq).store(0);
+        req(s->meas_app_destroyreq).store(1);
+        takeLogTexts();
+        auto c = cmd(code, "127.0.0.1");
+        auto reply = std::async(std::launch::async, [&] { return remotectrl_serveCommand(c.data(), c.size()); });
+        std::vector<std::string> log;
+        ASSERT_TRUE(waitFor([&] {
+            for (auto& l : takeLogTexts()) log.push_back(l);
+            return logged(log, std::string("remotectrl_listenQueue() ") + name + " connected");
+        }, 5000));
+        // the tries go on a tick apart
+        const uint64_t began = tickGet();
+        while (tickGet() - began < 5) taskDelay(1);
+        req(s->meas_app_destroyreq).store(0);
+        if (code == RCTRL_VELMARIX_CONNECT) {
+            // nothing carries the stop out here: done once it is requested
+            ASSERT_TRUE(waitFor([&] { return req(s->meas_app_stopreq).load() == 1; }, 5000));
+            req(s->meas_app_stopreq).store(0);
+        }
+        EXPECT_EQ(reply.get(), MEAS_REPLY_OK) << name;
+        for (auto& l : takeLogTexts()) log.push_back(l);
+        EXPECT_FALSE(logContains(log, "meas_app_remotestop failed")) << ::testing::PrintToString(log);
+        EXPECT_FALSE(logContains(log, "meas_app_remoteTransferBegin failed")) << ::testing::PrintToString(log);
+    }
+}
+
 // A stop that is accepted but never done (here nothing carries it out) is
 // answered all the same, with an error, in time for the tool still waiting.
 TEST_F(MeasRemote, AStopThatIsNeverDoneIsAnsweredWithAnError) {
