@@ -87,15 +87,17 @@ struct Screen {
             if (ended.joinable()) ended.join();
             lk.lock();
         }
+        // frames flushed while a writer left behind ran have none yet
+        if (flushed > written && mayStartWriter()) startWriter();
         stop = true;
         stopAt = flushed;
         writerEnded = false;
         const bool running = writer.joinable();
         cv.notify_all();
-        const bool ended = !running || waitFor(lk, bounded, until, [&] { return writerEnded; });
+        const bool ended = running ? waitFor(lk, bounded, until, [&] { return writerEnded; }) : !leftRunning;
         std::thread ending = std::move(writer);
         std::thread gone;
-        if (!ended) {
+        if (running && !ended) {
             // (the one left before has ended: no writer started while it ran)
             gone = std::move(left);
             left = std::move(ending);
