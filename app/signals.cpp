@@ -5,6 +5,8 @@
 
 #include <thread>
 
+#include "platform/stop_priority.h"
+
 namespace {
 
 // Ctrl-C, kill, a terminal that closes or a lost remote session (SIGHUP),
@@ -44,6 +46,9 @@ void signals_blockTermination() {
 
 void signals_startWatcher(void (*onSignal)()) {
     std::thread([onSignal] {
+        // taken at once, whatever the device's tasks do: the stop's budget
+        // counts from here
+        stopPriority_raiseSelf("stopSignals");
         sigset_t set = terminationSignals();
         for (;;) {
             int sig = 0;

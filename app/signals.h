@@ -7,5 +7,5 @@
 // that closes a socket does not end the process.
 void signals_blockTermination();
 // Starts a thread that waits for them and calls onSignal once per
-// signal (outside any signal handler).
+// signal (outside any signal handler), at the stop's priority.
 void signals_startWatcher(void (*onSignal)());

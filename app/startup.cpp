@@ -277,11 +277,14 @@ int appStart(int argc, char** argv) {
     // line: a command run during the shutdown would act on components being
     // stopped, and a flood of them would crowd the shutdown's lines out of
     // the log.
+    stopBudget_noteStep("the shell's stop");
     shell_stop();
     const int exitCode = rtpShutdown();
     // the kernel side's threads: the last frame still goes to screen.png; in
     // what is left of the stop
+    stopBudget_noteStep("the stop of the kernel side's services");
     host::shutdownServices(stopBudget_waitMs(kServicesStopMs, kServicesReserveMs));
+    stopBudget_noteStep("the flush of standard output");
     fflush(stdout);
     // other modules' tasks may still run: end without static destructors
     _exit(exitCode);

@@ -16,6 +16,7 @@
 #include "measurement/comint.h"
 #include "host/os/os.h"
 #include "platform/shell.h"
+#include "platform/stop_budget.h"
 #include "platform/syslogx.h"
 #include "wiring.h"
 
@@ -29,6 +30,11 @@ int pagesetCommand(ci_msg_t* msg) { return display_pageset_cmd(reinterpret_cast<
 // the asking to that task from the first.
 constexpr int kStartPolls = 50;
 constexpr int kLateStartTicks = 20000;
+// The asking task sees the stop within a tick; one held up longer (no CPU
+// for it, a start request that does not return) is not waited for past
+// this, nor past what the stop leaves for its later steps.
+constexpr unsigned kLateStopWaitMs = 500;
+constexpr unsigned kLateStopReserveMs = 3000;
 std::atomic<TASK_ID> gLateStart{nullptr};
 std::atomic<bool> gLateStop{false};
 
@@ -86,7 +92,12 @@ void wire_display_rasters() {}   // the display runs on tasks of its own
 void wire_display_shutdown()
 {
     gLateStop.store(true);
-    if (TASK_ID t = gLateStart.exchange(nullptr)) taskWait(t, WAIT_FOREVER);
+    if (TASK_ID t = gLateStart.exchange(nullptr)) {
+        const unsigned waitMs = stopBudget_waitMs(kLateStopWaitMs, kLateStopReserveMs);
+        if (taskWait(t, static_cast<int>(waitMs * sysClkRateGet() / 1000)) != OK &&
+            taskDeleteWithin(t, static_cast<int>(waitMs * sysClkRateGet() / 1000)) != OK)
+            syslogx(147, "wire_display_shutdown(): task r_dispStart has not ended after %u ms, left behind", 2 * waitMs);
+    }
     displayJoin();
     // Not on the car, where the display lasts until the process ends: here
     // the page and brightness task ends before the GUI task tears the pages

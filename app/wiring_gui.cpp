@@ -6,11 +6,16 @@
 #include "display/app/display_requests.h"
 #include "gui/core/gui_task.h"
 #include "host/os/os.h"
+#include "platform/stop_budget.h"
 #include "platform/task_stop.h"
 #include "wiring.h"
 
 namespace {
-constexpr int kStopWaitTicks = 5000;
+// How long the GUI task may take to tear its screen objects down, within
+// what the stop leaves for its later steps (the logger's flush and halt,
+// the end).
+constexpr unsigned kStopWaitMs = 5000;
+constexpr unsigned kStopReserveMs = 3000;
 }  // namespace
 
 void wire_gui_init() {}      // the display application starts the GUI tasks
@@ -24,7 +29,8 @@ void wire_gui_shutdown()
         // device's start) ends without a loop; it then deletes every screen
         // object and returns.
         GuiRequestQuit();
-        if (taskWait(gGuiTask, kStopWaitTicks) != OK &&
+        const unsigned waitMs = stopBudget_waitMs(kStopWaitMs, kStopReserveMs);
+        if (taskWait(gGuiTask, static_cast<int>(waitMs * sysClkRateGet() / 1000)) != OK &&
             !task_stop(gGuiTask, "wire_gui_shutdown()", "the GUI locks"))
             ended = false;
         gGuiTask = nullptr;

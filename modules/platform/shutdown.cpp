@@ -69,12 +69,14 @@ int rtpShutdown() {
     // run ended: from now on it waits for room rather than be lost to a flood.
     syslogx_waitForRoom(kLogRoomWaitMs, kLogRoomBudgetMs);
     syslogx(150, "rtpShutdown: orderly shutdown");
+    stopBudget_noteStep("the components' stop");
     for (unsigned ch = 0; ch < kPwmOutputs; ++ch) PwmOut_Stop(ch);
     if (g_hooks.stopComponents) g_hooks.stopComponents();
 
     // the logger's flush, its halt and the copies' naming must fit in
     // what the stop has left
     bool flushed = true;
+    stopBudget_noteStep("the logger's flush");
     if (g_hooks.loggerFlushed) {
         const unsigned flushWait = stopBudget_waitMs(kLoggerFlushWaitMs, kHaltReserveMs + kStopTailMs);
         unsigned waited = 0;
@@ -84,12 +86,16 @@ int rtpShutdown() {
         }
         if (!flushed) syslogx(148, "rtpShutdown: logger not flushed after %u ms", waited);
     }
+    stopBudget_noteStep("the logger's halt");
     rtpShutdown_endLogging(flushed, stopBudget_waitMs(kLoggerFlushWaitMs, kHaltReserveMs + kStopTailMs));
 
+    stopBudget_noteStep("the rasters' stop");
     raster_stopAll();
+    stopBudget_noteStep("the error memory's store");
     if (error_mgr_store() != 1) syslogx(147, "rtpShutdown: error memory not stored");
     // what the NVRAM still holds for the disk goes there now, for a while
     // (a failure is logged)
+    stopBudget_noteStep("the NVRAM's flush");
     const auto flushStart = std::chrono::steady_clock::now();
     // (done before the guard would take the end over)
     if (!nvram_dbs_flushWithin(stopBudget_waitMs(kNvramStoreWaitMs, kStopTailMs + kGuardLeadMs))) {
@@ -114,6 +120,7 @@ int rtpShutdown() {
     if (!startup_claimEnd())
         for (;;) taskDelay(sysClkRateGet());
     syslogx(150, "rtpShutdown: done");
+    stopBudget_noteStep("the log's end");
     // the log and the kernel side's services share what is left
     const bool logged = syslogx_readerStopWithin(stopBudget_waitMs(UINT_MAX, kStopTailMs / 2));
     syslogx_waitForRoom(0, 0);   // no reader makes room any more

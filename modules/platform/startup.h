@@ -11,7 +11,8 @@
 int startup_postrunInit(int appNumber);
 // Gives the post-run semaphore.
 void startPostrun();
-// Blocks the caller until the post-run semaphore is given.
+// Blocks the caller until the post-run semaphore is given; the caller
+// then runs at the stop's priority (platform/stop_priority.h).
 void startup_waitPostrun();
 // The longest a stop may take from its request to the end of the process
 // (0: no limit, the default), the budget every wait of the stop shares

@@ -8,6 +8,7 @@ using Clock = std::chrono::steady_clock;
 std::atomic<unsigned> g_limitMs{0};
 std::atomic<bool> g_begun{false};
 std::atomic<Clock::rep> g_beginTicks{0};
+std::atomic<const char*> g_step{"its request"};
 
 long long msSinceBegin() {
     const Clock::time_point begin{Clock::duration{g_beginTicks.load()}};
@@ -36,4 +37,10 @@ unsigned stopBudget_waitMs(unsigned most, unsigned reserveMs) {
     return left < most ? static_cast<unsigned>(left) : most;
 }
 
+bool stopBudget_requested() { return g_begun.load(); }
+
 unsigned stopBudget_elapsedMs() { return g_begun.load() ? static_cast<unsigned>(msSinceBegin()) : 0; }
+
+void stopBudget_noteStep(const char* step) { g_step.store(step); }
+
+const char* stopBudget_step() { return g_step.load(); }

@@ -24,6 +24,11 @@ triggers: SIGTERM 1 s after two lap triggers, and 1 s after an outing
         (measdump exit 0), and the open event is closed in its file.
 burst:  three clients send lap and outing triggers every 0.3-1 s, then
         SIGTERM: every file ends with its closing status block.
+busy:   busy loops on both host CPUs of the device's two cores, at
+        real-time priority 1 where the host permits it (below every task of
+        the device, above every ordinary thread), then SIGTERM: the process
+        ends in order within 10 s of the signal; a stop its guard ended
+        would say why in log.txt or on standard error.
 Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
@@ -434,14 +439,102 @@ def test_burst(binary, sample, measdump):
         print("SIGTERM after 5 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
 
 
+# One busy loop on one CPU, at real-time priority 1 where permitted; it ends
+# by its own clock, whatever becomes of the test.
+BUSY_LOOP = """
+import os, sys, time
+cpu, seconds = int(sys.argv[1]), float(sys.argv[2])
+os.sched_setaffinity(0, {cpu})
+try:
+    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))
+    print("real-time", flush=True)
+except OSError:
+    print("normal", flush=True)
+end = time.monotonic() + seconds
+while time.monotonic() < end:
+    pass
+"""
+STOP_LIMIT = 10.0   # from the signal to the end of the process
+CORES = re.compile(r"startup: processor cores 0 and 1 on host CPUs (\d+) and (\d+)")
+# a stop ended by its guard says why: the logger's halt, or the last resort
+GUARD_LINE = re.compile(r"rtpShutdown: the (?:stop|process) did not end within \d+ ms")
+
+
+def busy_loops(cpus, seconds):
+    """Starts one busy loop on each CPU; returns them and whether they run
+    at real-time priority."""
+    loops = [subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpu), str(seconds)], stdout=subprocess.PIPE,
+                              text=True) for cpu in cpus]
+    kinds = [p.stdout.readline().strip() for p in loops]
+    return loops, all(k == "real-time" for k in kinds)
+
+
+def thread_priorities(pid):
+    """{tid: (name, policy, priority)} of the process's threads."""
+    threads = {}
+    for tid in map(int, os.listdir("/proc/%d/task" % pid)):
+        try:
+            with open("/proc/%d/task/%d/comm" % (pid, tid)) as f:
+                name = f.read().strip()
+            threads[tid] = (name, os.sched_getscheduler(tid), os.sched_getparam(tid).sched_priority)
+        except OSError:
+            pass   # a thread that ended meanwhile
+    return threads
+
+
+def stop_threads_on_top(pid):
+    """The main task waiting for the stop and the signal watcher run at
+    real-time priority above every other thread of the device."""
+    threads = thread_priorities(pid)
+    stop = [tid for tid, (name, _, _) in threads.items() if tid == pid or name == "stopSignals"]
+    others = [prio for tid, (_, _, prio) in threads.items() if tid not in stop]
+    return len(stop) == 2 and all(threads[tid][1] == os.SCHED_FIFO and threads[tid][2] > max(others) for tid in stop)
+
+
+def test_busy(binary, sample, _measdump=None):
+    with DeviceRun(sample) as run:
+        dev = run.start_logging(binary)
+        m = CORES.search(dev.log())
+        if not m:
+            print("the device's tasks run on any host CPU: no pair to load, skipped")
+            return 77
+        cpus = sorted({int(m.group(1)), int(m.group(2))})
+        if "real-time scheduling not permitted" not in dev.log():
+            wait_for(lambda: stop_threads_on_top(dev.proc.pid), "the stop's threads above every task: %r" %
+                     (thread_priorities(dev.proc.pid),), 10.0)
+        loops, realtime = busy_loops(cpus, 40.0)
+        try:
+            # the loops hold the CPUs while the device keeps recording
+            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=20.0), "logging to run")
+            time.sleep(2.0)
+            rc, took = end_by_signal(dev, signal.SIGTERM, 40.0)
+        finally:
+            for p in loops:
+                p.kill()
+                p.wait()
+                p.stdout.close()
+        log, out = dev.log(), dev.output()
+        said = GUARD_LINE.search(log) or GUARD_LINE.search(out)
+        ending = "exit %d after %.1f s, %s\n%s\n%s" % (rc, took, "the guard's line: " + said.group(0) if said else
+                                                      "no guard's line", log[-3000:], out[-2000:])
+        # the loops take nothing from the device's tasks nor from its stop's
+        assert took < STOP_LIMIT, ending
+        assert said or rc == 0, "no word of why: " + ending
+        assert rc == 0 and "rtpShutdown: done" in log, "the stop did not end in order: " + ending
+        dev.check_clean()
+        print("SIGTERM with %s busy loops on host CPUs %s: exit %d after %.2f s" %
+              ("real-time" if realtime else "normal", cpus, rc, took))
+
+
 MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile,
-         "triggers": test_triggers, "burst": test_burst}
+         "triggers": test_triggers, "burst": test_burst, "busy": test_busy}
 
 
 def main():
     mode, binary, sample = sys.argv[1:4]
     try:
-        MODES[mode](binary, sample, *sys.argv[4:])
+        if MODES[mode](binary, sample, *sys.argv[4:]) == 77:
+            return 77
     except Exception:
         traceback.print_exc()
         return 1

@@ -1,6 +1,10 @@
 // The ordered shutdown: the post-run semaphore wakes the main task, which
 // stops the components, waits for the logger and stops the rasters.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -83,6 +87,42 @@ TEST(StopGuardDeathTest, TheGuardEndsTheStopOnlyAfterTheLoggersNaming) {
             startup_setStopLimit(1500);
             startPostrun();
             rtpShutdown();
+        },
+        testing::ExitedWithCode(kExitStopUnnamed), "");
+}
+
+namespace {
+// The end of a stop claimed (the main task past "rtpShutdown: done") and
+// then held up in a step: only the last resort ends it.
+[[noreturn]] void stopHeldUpAfterItsEnd() {
+    startup_setStopLimit(1500);
+    startPostrun();
+    if (!startup_claimEnd()) _exit(1);
+    stopBudget_noteStep("the test's stuck step");
+    for (;;) taskDelay(sysClkRateGet());
+}
+}  // namespace
+
+// The last resort says on standard error where the stop was held up and
+// when; a standard error nobody reads (a full pipe) does not keep the
+// process from its end.
+TEST(StopGuardDeathTest, TheLastResortSaysWhereTheStopWasAndNeverWaitsForStandardError) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(stopHeldUpAfterItsEnd(), testing::ExitedWithCode(kExitStopUnnamed),
+                "rtpShutdown: the process did not end within 1500 ms of the stop: it ends now; the stop was in the "
+                "test's stuck step [0-9]+ ms after the signal\n");
+    EXPECT_EXIT(
+        {
+            int p[2];
+            if (pipe(p) != 0) _exit(1);
+            // full: a write to it waits for a reader that never comes
+            fcntl(p[1], F_SETFL, O_NONBLOCK);
+            char block[4096] = {};
+            while (write(p[1], block, sizeof block) > 0 || errno == EINTR) {
+            }
+            fcntl(p[1], F_SETFL, 0);
+            dup2(p[1], STDERR_FILENO);
+            stopHeldUpAfterItsEnd();
         },
         testing::ExitedWithCode(kExitStopUnnamed), "");
 }

@@ -300,8 +300,10 @@ uint64_t screenWrittenFrame();                // frame number of the last screen
 // does, false after timeoutMs (negative: wait forever).
 bool waitScreenFrame(uint64_t frameNumber, int timeoutMs);
 // Writes the frames flushed before the call, then ends the writer thread; a
-// flush meanwhile or later starts a fresh one.
-void screenStop();
+// flush meanwhile or later starts a fresh one. With limitMs >= 0 it waits no
+// longer than that: false then when the writer was still inside a frame; it
+// ends after that frame, which may still reach screen.png.
+bool screenStop(int limitMs = -1);
 
 // ---- shared page of the sibling application ---------------------------------------------------
 // "/shm/ApplComm": a page of 4096 bytes the sibling application writes; on the

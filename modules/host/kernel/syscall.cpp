@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -252,9 +253,14 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
 }
 
 void shutdownServices(unsigned limitMs) {
+    const auto start = std::chrono::steady_clock::now();
     stopBaseTick();
     canClose();
-    screenStop();
+    // the last frame gets half the time; a writer still inside a frame
+    // (a slow drive, no CPU for it) is not waited for
+    screenStop(static_cast<int>(limitMs / 2));
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    limitMs = spent.count() >= limitMs ? 0 : limitMs - static_cast<unsigned>(spent.count());
     // the logging's stop has stopped it and named a write it left; one that
     // still writes is not waited for
     stopFormatService(0, nullptr);

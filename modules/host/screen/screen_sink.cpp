@@ -44,29 +44,75 @@ struct Screen {
     // the join.
     bool stop = false;
     uint64_t stopAt = 0;               // the frame the stopping writer ends with
+    bool writerEnded = false;          // the stopping writer is done
     bool writerWaits = false;          // the writer sleeps until the next flush
     std::thread writer;
+    // A stop with a time limit does not wait for a writer still inside a
+    // frame (a slow drive, a writer that gets no CPU): that writer ends after
+    // its frame, and until then no other one starts (they would share the
+    // temporary file). An unlimited stop waits for it too.
+    bool leaveFrame = false;           // the writer left behind ends after its frame
+    bool leftRunning = false;
+    std::thread left;
     ScreenSink sink;
 
-    ~Screen() { stopWriter(false); }
+    ~Screen() { stopWriter(false, -1); }
 
     // Starts the writer thread; mx held.
     void startWriter() { writer = std::thread([this] { run(); }); }
 
-    void stopWriter(bool restart) {
+    bool mayStartWriter() const { return !writer.joinable() && !stop && !leftRunning; }
+
+    // Waits for pred until the deadline (none: for good); mx held through lk.
+    template <class Pred>
+    bool waitFor(std::unique_lock<std::mutex>& lk, bool bounded, Clock::time_point until, Pred pred) {
+        if (!bounded) {
+            cv.wait(lk, pred);
+            return true;
+        }
+        return cv.wait_until(lk, until, pred);
+    }
+
+    // False when the writer was still inside a frame at the limit (limitMs
+    // < 0: no limit): it is left to end after that frame.
+    bool stopWriter(bool restart, int limitMs) {
+        const bool bounded = limitMs >= 0;
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(bounded ? limitMs : 0);
         std::unique_lock<std::mutex> lk(mx);
-        cv.wait(lk, [&] { return !stop; });   // one stop at a time
+        if (!waitFor(lk, bounded, until, [&] { return !stop; })) return false;   // one stop at a time
+        if (!bounded) {
+            cv.wait(lk, [&] { return !leftRunning; });
+            std::thread ended = std::move(left);
+            lk.unlock();
+            if (ended.joinable()) ended.join();
+            lk.lock();
+        }
+        // frames flushed while a writer left behind ran have none yet
+        if (flushed > written && mayStartWriter()) startWriter();
         stop = true;
         stopAt = flushed;
-        std::thread ending = std::move(writer);
-        lk.unlock();
+        writerEnded = false;
+        const bool running = writer.joinable();
         cv.notify_all();
+        const bool ended = running ? waitFor(lk, bounded, until, [&] { return writerEnded; }) : !leftRunning;
+        std::thread ending = std::move(writer);
+        std::thread gone;
+        if (running && !ended) {
+            // (the one left before has ended: no writer started while it ran)
+            gone = std::move(left);
+            left = std::move(ending);
+            leaveFrame = true;
+            leftRunning = true;
+        }
+        lk.unlock();
         if (ending.joinable()) ending.join();
+        if (gone.joinable()) gone.join();
         lk.lock();
         stop = false;
-        if (restart && flushed > written) startWriter();   // flushed during the stop
+        if (restart && flushed > written && mayStartWriter()) startWriter();   // flushed during the stop
         lk.unlock();
         cv.notify_all();
+        return ended;
     }
 
     // A drive that refuses screen.png (full, read-only) is said on stderr
@@ -97,11 +143,17 @@ struct Screen {
         std::unique_lock<std::mutex> lk(mx);
         for (;;) {
             writerWaits = true;
-            cv.wait(lk, [&] { return stop || flushed > written; });
+            cv.wait(lk, [&] { return stop || leaveFrame || flushed > written; });
             writerWaits = false;
-            if (stop && written >= stopAt) return;   // what the stop waits for is written
+            if (leaveFrame) return endLeftBehind();
+            if (stop && written >= stopAt) {   // what the stop waits for is written
+                writerEnded = true;
+                cv.notify_all();
+                return;
+            }
             // keep the rate limit, but a stop writes the pending frame at once
-            cv.wait_until(lk, lastTake + kMinWriteInterval, [&] { return stop; });
+            cv.wait_until(lk, lastTake + kMinWriteInterval, [&] { return stop || leaveFrame; });
+            if (leaveFrame) return endLeftBehind();
             lastTake = Clock::now();
             uint64_t number = flushed;
             int w = width, h = height;
@@ -119,6 +171,13 @@ struct Screen {
             written = number;
             cv.notify_all();
         }
+    }
+
+    // The writer a stop left behind ends after its frame; mx held.
+    void endLeftBehind() {
+        leaveFrame = false;
+        leftRunning = false;
+        cv.notify_all();
     }
 };
 
@@ -151,7 +210,7 @@ int screenFlush(const uint32_t* pixels, int width, int height, int strideWords) 
         s.width = width;
         s.height = height;
         ++s.flushed;
-        if (!s.writer.joinable() && !s.stop) s.startWriter();
+        if (s.mayStartWriter()) s.startWriter();
         sink = s.sink;
         wake = s.writerWaits;
     }
@@ -185,12 +244,12 @@ bool waitScreenFrame(uint64_t frameNumber, int timeoutMs) {
     return s.cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), done);
 }
 
-void screenStop() { screen().stopWriter(true); }
+bool screenStop(int limitMs) { return screen().stopWriter(true, limitMs); }
 
 namespace detail {
 void resetScreen() {
     Screen& s = screen();
-    s.stopWriter(false);
+    s.stopWriter(false, -1);
     std::lock_guard<std::mutex> lk(s.mx);
     s.back.clear();
     s.width = s.height = 0;

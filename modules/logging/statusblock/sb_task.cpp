@@ -13,6 +13,7 @@
 #include "measurement/laptrigger.h"
 #include "host/os/os.h"
 #include "platform/byteorder.h"
+#include "platform/stop_budget.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
 #include "platform/task_stop.h"
@@ -94,7 +95,15 @@ int sblk_task_init(const char* name, int priority, int stackSize, intptr_t) {
         readySem = nullptr;
         return 0;
     }
-    semTake(readySem, WAIT_FOREVER);
+    // As long as it takes on a loaded host, but a stop asked for meanwhile
+    // is not held up by the start: the task may still get ready later.
+    constexpr int kReadyPollTicks = 100;
+    while (semTake(readySem, kReadyPollTicks) != OK) {
+        if (stopBudget_requested()) {
+            syslogx(147, "sblk_task_init(): %s not ready when the stop came", name ? name : "r_sblk_task");
+            return 0;
+        }
+    }
     return taskReady ? 1 : 0;
 }
 
