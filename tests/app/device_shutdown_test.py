@@ -24,6 +24,13 @@ triggers: SIGTERM 1 s after two lap triggers, and 1 s after an outing
         (measdump exit 0), and the open event is closed in its file.
 burst:  three clients send lap and outing triggers every 0.3-1 s, then
         SIGTERM: every file ends with its closing status block.
+lapload: three clients trigger a lap every 0.5 s for 40 s while a busy loop
+        holds the first CPU of the device's pair (at real-time priority above
+        its base tick where the host permits it, so that the tick lags again
+        and again and the files wait to close until their slots are full):
+        every hole in every file is named by a lag or loss line with its
+        stamps (the recording check calls it sound), and SIGTERM ends the
+        device.
 Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
@@ -434,8 +441,84 @@ def test_burst(binary, sample, measdump):
         print("SIGTERM after 5 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
 
 
+# A busy loop on one CPU until its own clock says the time is up: spins for
+# `spin` s, sleeps for `rest` s, in turn; at real-time priority 99 when asked
+# (above the device's base tick) and the host permits it.
+BUSY_LOOP = """
+import os, sys, time
+cpu, seconds, spin, rest = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
+realtime = sys.argv[5] == "1"
+os.sched_setaffinity(0, {cpu})
+if realtime:
+    try:
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(99))
+    except OSError:
+        pass
+end = time.monotonic() + seconds
+while time.monotonic() < end:
+    until = min(end, time.monotonic() + spin)
+    while time.monotonic() < until:
+        pass
+    time.sleep(rest)
+"""
+
+
+def device_cpus(dev):
+    """The host CPUs the device's two cores run on, None when it is not bound."""
+    m = re.search(r"startup: processor cores 0 and 1 on host CPUs (\d+) and (\d+)", dev.log())
+    return (int(m.group(1)), int(m.group(2))) if m else None
+
+
+def lap_client(folder, stop):
+    """A client that triggers a lap every 0.5 s until stop is set or the device goes."""
+    while not stop.wait(0.5):
+        try:
+            shell(folder, "lof_laptrig", 10.0)
+        except OSError:
+            return
+
+
+def test_lapload(binary, sample, _measdump=None, seconds=40.0):
+    with DeviceRun(sample) as run:
+        dev = run.start_logging(binary)
+        cpus = device_cpus(dev)   # none where the device is not bound (a sanitizer build): no loop
+        realtime = "tasks run at normal priority" not in dev.log()
+        loops = []
+        stop = threading.Event()
+        clients = [threading.Thread(target=lap_client, args=(run.folder, stop)) for _ in range(3)]
+        try:
+            if cpus:
+                # The first CPU of the pair runs the base tick, the rasters, the shell and the writers: held
+                # nearly a second at a time by a real-time loop above them all, the tick lags again and
+                # again, the files wait to close and their slots fill. The second CPU stays free: the
+                # counters' store runs there, and every trigger gets its file made.
+                loops.append(subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpus[0]), str(seconds), "0.95",
+                                               "0.12", "1" if realtime else "0"]))
+            for c in clients:
+                c.start()
+            # the loops end by their own clock
+            for p in loops:
+                p.wait(timeout=seconds + 60)
+        finally:
+            stop.set()
+            for c in clients:
+                if c.ident:
+                    c.join()
+            for p in loops:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        log = dev.log()
+        dev.check_clean()
+        print("laps every 0.5 s from three clients, CPU %s held%s: %d lags, %d stretches no file took, exit after "
+              "%.2f s" % (cpus[0] if cpus else None, " (real-time)" if realtime else "",
+                          log.count("the base tick lagged"), log.count("no file took them"), took))
+
+
 MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile,
-         "triggers": test_triggers, "burst": test_burst}
+         "triggers": test_triggers, "burst": test_burst, "lapload": test_lapload}
 
 
 def main():

@@ -78,8 +78,8 @@ void tellUnstored(UnstoredStretch& u, const char* goesOn = nullptr) {
     if (u.name[0]) std::snprintf(was, sizeof was, "'%s' was to", u.name);
     char then[80] = "";
     if (goesOn) std::snprintf(then, sizeof then, "; the block goes on in '%.39s'", goesOn);
-    syslogx(147 | SYSLOGX_LOSS, "logging: m%02u block #%d: %u records of time stamps %u to %u lost: no file took them "
-                                "(%s%s)",
+    syslogx(147 | SYSLOGX_LOSS,
+            "logging: m%02u block #%d: %u records of time stamps %u to %u lost: no file took them (%s%s)",
             u.measIdx + 1, u.blockNumber, unsigned(u.count), unsigned(u.first), unsigned(u.last), was, then);
     u.data = nullptr;
     --gUnstoredOpen;
