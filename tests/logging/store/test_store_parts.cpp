@@ -363,10 +363,14 @@ TEST_F(StoreTest, FramesThatCannotBeHandedOverAreCountedLost) {
     EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
     EXPECT_TRUE(logContains(takeLogTexts(), "could not take gFileQueueSem"));
     ASSERT_EQ(MeasAppStore_init(), 0);
-    // no lap counters: the record cannot be placed in a file
+    // no lap counters: the records cannot be placed in a file; the stop names them
     LapOutFra_resetForTest();
     feed(0, 5000);
-    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 3u);
+    feed(0, 5010);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 4u);
+    MeasAppStore_closeFiles(0);
+    EXPECT_TRUE(logged(takeLogTexts(), "logging: m01 block #1: 2 records of time stamps 5000 to 5010 lost: no file "
+                                       "took them (the lap counters were not valid)"));
 }
 
 TEST_F(StoreTest, EveryFrameHandedOutIsRecoded) {
