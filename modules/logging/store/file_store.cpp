@@ -55,16 +55,17 @@ bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t lapTs) {
 
 // The records a block could not store because no file took them (the file
 // of their counters could not be made, was closed already, or the counters
-// were not valid), one stretch a block and file: named with its stamps once
-// the stretch ends (the block stores again, another file is due, the stop,
-// the block goes), so that the hole they leave is accounted for. Under the
-// queue mutex.
+// were not valid), one stretch a block: named with its stamps and the files
+// that were to take them once the stretch ends (the block stores again, the
+// stop, the block goes), so that the hole they leave is accounted for, on
+// one line however many triggers pass meanwhile. Under the queue mutex.
 struct UnstoredStretch {
     const MeasAppStoreBlockData* data;   // null: free
     unsigned measIdx;
     int blockNumber;
     uint32_t first, last, count;
-    char name[16];   // the file they were for, "" when none could be named
+    char name[16];       // the file the first was for, "" when none could be named
+    char lastName[16];   // the file the last was for
 };
 constexpr unsigned kUnstoredStretches = 64;
 UnstoredStretch gUnstored[kUnstoredStretches];
@@ -74,8 +75,11 @@ unsigned gUnstoredOpen = 0;   // stretches under way: none to look for on the us
 // stop, the block goes).
 void tellUnstored(UnstoredStretch& u, const char* goesOn = nullptr) {
     if (!u.data) return;
-    char was[48] = "the lap counters were not valid";
-    if (u.name[0]) std::snprintf(was, sizeof was, "'%s' was to", u.name);
+    char was[64] = "the lap counters were not valid";
+    if (u.name[0] && std::strcmp(u.name, u.lastName) != 0)
+        std::snprintf(was, sizeof was, "'%s' to '%s' were to", u.name, u.lastName[0] ? u.lastName : "?");
+    else if (u.name[0])
+        std::snprintf(was, sizeof was, "'%s' was to", u.name);
     char then[80] = "";
     if (goesOn) std::snprintf(then, sizeof then, "; the block goes on in '%.39s'", goesOn);
     syslogx(147 | SYSLOGX_LOSS,
@@ -102,14 +106,11 @@ void noteUnstored(const MeasBlock* block, uint32_t ts, const LapOutFraState& lof
     UnstoredStretch* slot = nullptr;
     for (UnstoredStretch& u : gUnstored) {
         if (u.data == d) {
-            if (std::strcmp(u.name, name) == 0) {   // the same file still cannot take them
-                u.last = ts;
-                ++u.count;
-                return;
-            }
-            tellUnstored(u);   // another file was due: a stretch of its own
-            slot = &u;
-            break;
+            u.last = ts;
+            ++u.count;
+            if (name[0]) std::memcpy(u.lastName, name, sizeof name);
+            if (!u.name[0]) std::memcpy(u.name, name, sizeof name);
+            return;
         }
         if (!u.data && !slot) slot = &u;
     }
@@ -117,8 +118,9 @@ void noteUnstored(const MeasBlock* block, uint32_t ts, const LapOutFraState& lof
         slot = &gUnstored[0];
         tellUnstored(*slot);
     }
-    *slot = UnstoredStretch{d, block->measIdx, block->config ? int(block->config->blockNumber) : 0, ts, ts, 1, {}};
+    *slot = UnstoredStretch{d, block->measIdx, block->config ? int(block->config->blockNumber) : 0, ts, ts, 1, {}, {}};
     std::memcpy(slot->name, name, sizeof name);
+    std::memcpy(slot->lastName, name, sizeof name);
     ++gUnstoredOpen;
 }
 
