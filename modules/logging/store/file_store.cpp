@@ -366,9 +366,14 @@ void meas_app_store_frame(MeasBlock* block) {
     if (!buf) return;
     void* store = storeOf(block->measIdx);
     if (d->file->vfIdx < 0 || !store) {
-        // nowhere to go: freed and counted, never leaked
+        // nowhere to go: freed, counted and named, never leaked
         std::free(buf);
         meas_store_countLost(block->measIdx);
+        syslogx(147 | SYSLOGX_LOSS,
+                "meas_app_store_frame(): m%02u block #%d: records of time stamps %u to %u lost: their file '%s' is "
+                "closed already",
+                unsigned(block->measIdx) + 1, int(block->config->blockNumber), unsigned(firstTs), unsigned(lastTs),
+                d->file->name);
         return;
     }
     meas_app_PreTrigPutMeasFrame(store, d->file->vfIdx, buf, len, firstTs, lastTs);
