@@ -29,6 +29,13 @@ busy:   busy loops on both host CPUs of the device's two cores, at
         the device, above every ordinary thread), then SIGTERM: the process
         ends in order within 10 s of the signal; a stop its guard ended
         would say why in log.txt or on standard error.
+lapload: three clients trigger a lap every 0.5 s for 40 s while a busy loop
+        holds the first CPU of the device's pair (at real-time priority above
+        its base tick where the host permits it, so that the tick lags again
+        and again and the files wait to close until their slots are full):
+        every hole in every file is named by a lag or loss line with its
+        stamps (the recording check calls it sound), and SIGTERM ends the
+        device.
 Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
 """
 import os
@@ -439,20 +446,29 @@ def test_burst(binary, sample, measdump):
         print("SIGTERM after 5 s of triggers from three clients: exit after %.2f s, %d files whole" % (took, files))
 
 
-# One busy loop on one CPU, at real-time priority 1 where permitted; it ends
-# by its own clock, whatever becomes of the test.
+# A busy loop on one CPU until its own clock says the time is up: spins for
+# `spin` s, sleeps for `rest` s, in turn; at real-time priority `priority`
+# (0: normal) where the host permits it. It prints which it got.
 BUSY_LOOP = """
 import os, sys, time
-cpu, seconds = int(sys.argv[1]), float(sys.argv[2])
+cpu, seconds, spin, rest, priority = int(sys.argv[1]), float(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4]), \\
+    int(sys.argv[5])
 os.sched_setaffinity(0, {cpu})
-try:
-    os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(1))
-    print("real-time", flush=True)
-except OSError:
-    print("normal", flush=True)
+kind = "normal"
+if priority:
+    try:
+        os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(priority))
+        kind = "real-time"
+    except OSError:
+        pass
+print(kind, flush=True)
 end = time.monotonic() + seconds
 while time.monotonic() < end:
-    pass
+    until = min(end, time.monotonic() + spin)
+    while time.monotonic() < until:
+        pass
+    if rest:
+        time.sleep(rest)
 """
 STOP_LIMIT = 10.0   # from the signal to the end of the process
 CORES = re.compile(r"startup: processor cores 0 and 1 on host CPUs (\d+) and (\d+)")
@@ -463,8 +479,8 @@ GUARD_LINE = re.compile(r"rtpShutdown: the (?:stop|process) did not end within \
 def busy_loops(cpus, seconds):
     """Starts one busy loop on each CPU; returns them and whether they run
     at real-time priority."""
-    loops = [subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpu), str(seconds)], stdout=subprocess.PIPE,
-                              text=True) for cpu in cpus]
+    loops = [subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpu), str(seconds), str(seconds), "0", "1"],
+                              stdout=subprocess.PIPE, text=True) for cpu in cpus]
     kinds = [p.stdout.readline().strip() for p in loops]
     return loops, all(k == "real-time" for k in kinds)
 
@@ -526,8 +542,62 @@ def test_busy(binary, sample, _measdump=None):
               ("real-time" if realtime else "normal", cpus, rc, took))
 
 
+def device_cpus(dev):
+    """The host CPUs the device's two cores run on, None when it is not bound."""
+    m = CORES.search(dev.log())
+    return (int(m.group(1)), int(m.group(2))) if m else None
+
+
+def lap_client(folder, stop):
+    """A client that triggers a lap every 0.5 s until stop is set or the device goes."""
+    while not stop.wait(0.5):
+        try:
+            shell(folder, "lof_laptrig", 10.0)
+        except OSError:
+            return
+
+
+def test_lapload(binary, sample, _measdump=None, seconds=40.0):
+    with DeviceRun(sample) as run:
+        dev = run.start_logging(binary)
+        cpus = device_cpus(dev)   # none where the device is not bound (a sanitizer build): no loop
+        realtime = "tasks run at normal priority" not in dev.log()
+        loops = []
+        stop = threading.Event()
+        clients = [threading.Thread(target=lap_client, args=(run.folder, stop)) for _ in range(3)]
+        try:
+            if cpus:
+                # The first CPU of the pair runs the base tick, the rasters, the shell and the writers: held
+                # nearly a second at a time by a real-time loop above them all, the tick lags again and
+                # again, the files wait to close and their slots fill. The second CPU stays free: the
+                # counters' store runs there, and every trigger gets its file made.
+                loops.append(subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpus[0]), str(seconds), "0.95",
+                                               "0.12", "99" if realtime else "0"], stdout=subprocess.DEVNULL))
+            for c in clients:
+                c.start()
+            # the loops end by their own clock
+            for p in loops:
+                p.wait(timeout=seconds + 60)
+        finally:
+            stop.set()
+            for c in clients:
+                if c.ident:
+                    c.join()
+            for p in loops:
+                if p.poll() is None:
+                    p.kill()
+                    p.wait()
+        rc, took = end_by_signal(dev, signal.SIGTERM, 30.0)
+        assert rc == 0, "exit code %d\n%s" % (rc, dev.output()[-3000:])
+        log = dev.log()
+        dev.check_clean()
+        print("laps every 0.5 s from three clients, CPU %s held%s: %d lags, %d stretches no file took, exit after "
+              "%.2f s" % (cpus[0] if cpus else None, " (real-time)" if realtime else "",
+                          log.count("the base tick lagged"), log.count("no file took them"), took))
+
+
 MODES = {"flood": test_flood, "fifo": test_fifo, "stdin": test_stdin, "hangup": test_hangup, "logfile": test_logfile,
-         "triggers": test_triggers, "burst": test_burst, "busy": test_busy}
+         "triggers": test_triggers, "burst": test_burst, "busy": test_busy, "lapload": test_lapload}
 
 
 def main():

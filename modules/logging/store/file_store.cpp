@@ -53,6 +53,77 @@ bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t lapTs) {
            c.fragment == lof->fragment && c.lapTs == lapTs;
 }
 
+// The records a block could not store because no file took them (the file
+// of their counters could not be made, was closed already, or the counters
+// were not valid), one stretch a block: named with its stamps and the files
+// that were to take them once the stretch ends (the block stores again, the
+// stop, the block goes), so that the hole they leave is accounted for, on
+// one line however many triggers pass meanwhile. Under the queue mutex.
+struct UnstoredStretch {
+    const MeasAppStoreBlockData* data;   // null: free
+    unsigned measIdx;
+    int blockNumber;
+    uint32_t first, last, count;
+    char name[16];       // the file the first was for, "" when none could be named
+    char lastName[16];   // the file the last was for
+};
+constexpr unsigned kUnstoredStretches = 64;
+UnstoredStretch gUnstored[kUnstoredStretches];
+unsigned gUnstoredOpen = 0;   // stretches under way: none to look for on the usual path
+
+// goesOn: the file the block stores in again, null when it does not (a
+// stop, the block goes).
+void tellUnstored(UnstoredStretch& u, const char* goesOn = nullptr) {
+    if (!u.data) return;
+    char was[64] = "the lap counters were not valid";
+    if (u.name[0] && std::strcmp(u.name, u.lastName) != 0)
+        std::snprintf(was, sizeof was, "'%s' to '%s' were to", u.name, u.lastName[0] ? u.lastName : "?");
+    else if (u.name[0])
+        std::snprintf(was, sizeof was, "'%s' was to", u.name);
+    char then[80] = "";
+    if (goesOn) std::snprintf(then, sizeof then, "; the block goes on in '%.39s'", goesOn);
+    syslogx(147 | SYSLOGX_LOSS,
+            "logging: m%02u block #%d: %u records of time stamps %u to %u lost: no file took them (%s%s)",
+            u.measIdx + 1, u.blockNumber, unsigned(u.count), unsigned(u.first), unsigned(u.last), was, then);
+    u.data = nullptr;
+    --gUnstoredOpen;
+}
+
+// The block's stretch ends: named (nothing without one).
+void tellUnstoredOf(const MeasAppStoreBlockData* d, const char* goesOn = nullptr) {
+    if (!gUnstoredOpen) return;
+    for (UnstoredStretch& u : gUnstored)
+        if (u.data == d) tellUnstored(u, goesOn);
+}
+
+void noteUnstored(const MeasBlock* block, uint32_t ts, const LapOutFraState& lof) {
+    const MeasAppStoreBlockData* d = block->storeData;
+    char name[sizeof gUnstored[0].name] = "";
+    if (lof.valid &&
+        LapOutFra_genFilenameAbsLap(name, sizeof name, uint8_t(block->measIdx), lof.outing, lof.lap, lof.fragment,
+                                    lof.absLap) < 0)
+        name[0] = 0;
+    UnstoredStretch* slot = nullptr;
+    for (UnstoredStretch& u : gUnstored) {
+        if (u.data == d) {
+            u.last = ts;
+            ++u.count;
+            if (name[0]) std::memcpy(u.lastName, name, sizeof name);
+            if (!u.name[0]) std::memcpy(u.name, name, sizeof name);
+            return;
+        }
+        if (!u.data && !slot) slot = &u;
+    }
+    if (!slot) {   // more blocks than stretches at once: the oldest is named now
+        slot = &gUnstored[0];
+        tellUnstored(*slot);
+    }
+    *slot = UnstoredStretch{d, block->measIdx, block->config ? int(block->config->blockNumber) : 0, ts, ts, 1, {}, {}};
+    std::memcpy(slot->name, name, sizeof name);
+    std::memcpy(slot->lastName, name, sizeof name);
+    ++gUnstoredOpen;
+}
+
 // Takes the queue mutex; a failed take is logged and the caller does not go on.
 // The mutex also guards the blocks' frames: the logging raster fills them
 // while the pretrigger task (arming) and the shutdown hand them over, so a
@@ -151,6 +222,8 @@ int MeasAppStore_init() {
     gQueueHead = gQueueTail = nullptr;
     floodOpenVf = floodClosed = 0;
     for (ClosedFile& c : gClosed) c = ClosedFile{};
+    for (UnstoredStretch& u : gUnstored) u = UnstoredStretch{};
+    gUnstoredOpen = 0;
     if (!gFileQueueSem) gFileQueueSem = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
     if (!gFileQueueSem) {
         syslogx(147, "MeasAppStore_init(): failed to create semaphore, errno %s", std::strerror(errno));
@@ -246,7 +319,10 @@ int MeasAppStore_deinitData(MeasBlock* block) {
         syslogx(147, "MeasAppStore_deinitData():Error: MeasFrame_free()");
         return 1;
     }
-    if (d->file && lock.held()) blockUnlink(d);
+    if (lock.held()) {
+        if (d->file) blockUnlink(d);
+        tellUnstoredOf(d);
+    }
     std::free(d);
     block->storeData = nullptr;
     return 0;
@@ -290,9 +366,14 @@ void meas_app_store_frame(MeasBlock* block) {
     if (!buf) return;
     void* store = storeOf(block->measIdx);
     if (d->file->vfIdx < 0 || !store) {
-        // nowhere to go: freed and counted, never leaked
+        // nowhere to go: freed, counted and named, never leaked
         std::free(buf);
         meas_store_countLost(block->measIdx);
+        syslogx(147 | SYSLOGX_LOSS,
+                "meas_app_store_frame(): m%02u block #%d: records of time stamps %u to %u lost: their file '%s' is "
+                "closed already",
+                unsigned(block->measIdx) + 1, int(block->config->blockNumber), unsigned(firstTs), unsigned(lastTs),
+                d->file->name);
         return;
     }
     meas_app_PreTrigPutMeasFrame(store, d->file->vfIdx, buf, len, firstTs, lastTs);
@@ -335,9 +416,11 @@ void meas_app_store_block(MeasBlock* block, const uint8_t* record) {
         LapOutFra_getState(&lof);
         if (!lof.valid || meas_app_open_file(block, block->latestTimeStamp, &lof) == 1) {
             meas_store_countLost(block->measIdx);
+            noteUnstored(block, block->latestTimeStamp, lof);
             return;
         }
     }
+    tellUnstoredOf(d, d->file->name);
     // a record after the arm begins a frame of its own: the records before
     // it (drained late from the FIFOs) are handed on from the ring (compared
     // by their signed difference: the 0.1 ms counter wraps at 2^32)
@@ -771,6 +854,8 @@ void closeQueued(unsigned mask) {
         }
     }
     endRecordings(mask);
+    for (UnstoredStretch& u : gUnstored)
+        if (u.data && u.measIdx < MEAS_COUNT && (mask & (1u << u.measIdx))) tellUnstored(u);
     MeasAppStore_FileInfo_s* next = nullptr;
     for (auto* f = gQueueHead; f; f = next) {
         // closing takes only this file out of the queue: `next` stays valid

@@ -363,6 +363,76 @@ TEST_F(StoreIntegrity, FullFileSlotsAreReportedWithinTheFloodLimit) {
     for (int vf : pendingSb) meas_app_PreTrigCloseFile(meas[0].store, vf);
 }
 
+// Records that no file takes are lost, each stretch named once on a loss
+// line with its count, its first and last stamps, the file that was to take
+// it and the file the block goes on in: here the slots are full (the files
+// before cannot close) after a lag's late records meet a trigger, and then
+// the trigger's file is closed already; the stretch still open at the stop
+// is named by the stop. Every record fed is in a file or in a named stretch.
+TEST_F(StoreIntegrity, RecordsNoFileTookAreNamedWithTheirStamps) {
+    sbPending = true;
+    configure();
+    uint32_t ts = 10000;
+    feed(0, ts);
+    for (unsigned file = 1; file < VirtualFiles::kSlots; ++file, ts += 10) {   // every slot a file that stays
+        LapOutFra_setFragmentTrig(ts + 5);
+        feed(0, ts + 10);
+    }
+    ASSERT_EQ(virtualFiles.liveCount(0), VirtualFiles::kSlots);
+    const auto trigger = [&ts] {
+        LapOutFra_setFragmentTrig(ts + 5);
+        LapOutFraState s{};
+        LapOutFra_getState(&s);
+        char name[40] = "";
+        LapOutFra_genFilenameAbsLap(name, sizeof name, 0, s.outing, s.lap, s.fragment, s.absLap);
+        return std::string(name);
+    };
+    const std::string first = trigger();
+    const uint32_t lostFrom = ts + 10;
+    for (unsigned n = 0; n < 3; ++n) feed(0, ts += 10);   // no slot for the trigger's file
+    const std::string due = trigger();                    // nor for the next one's: one stretch all the same
+    for (unsigned n = 0; n < 2; ++n) feed(0, ts += 10);
+    const uint32_t lostTo = ts;
+    EXPECT_FALSE(logContains(takeLogTexts(), "no file took them"));   // the stretch goes on
+    // the status block comes, the files behind close by their deadline: the slots are free
+    sbPending = false;
+    for (int vf : pendingSb) meas_app_PreTrigCloseFile(meas[0].store, vf);
+    pendingSb.clear();
+    ASSERT_TRUE(waitFor(
+        [] {
+            MeasAppStore_checkForFlush();   // the others once their close delay has passed
+            // (the back end keeps the last close it passed until the next action)
+            return MeasAppStore_queuedFiles(0) == 0 && virtualFiles.liveCount(0) <= 1;
+        },
+        10000));
+    feed(0, ts += 10);   // the trigger's file takes it
+    const uint32_t keptTs = ts;
+    const std::string lost = "logging: m01 block #1: 5 records of time stamps " + std::to_string(lostFrom) + " to " +
+                             std::to_string(lostTo) + " lost: no file took them ('" + first + "' to '" + due +
+                             "' were to; the block goes on in '" + due + "')";
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "no file took them"), 1) << testing::PrintToString(log);
+    EXPECT_TRUE(logged(log, lost)) << testing::PrintToString(log);
+    // that file closed, its counters still the newest: no file takes the next
+    meas_app_close_file(&blocks[0], SB_PERIOD);
+    ASSERT_EQ(MeasAppStore_queuedFiles(0), 0u);
+    feed(0, ts + 10);
+    feed(0, ts + 20);
+    MeasAppStore_closeFiles(0);
+    log = takeLogTexts();
+    EXPECT_TRUE(logged(log, "logging: m01 block #1: 2 records of time stamps " + std::to_string(ts + 10) + " to " +
+                                std::to_string(ts + 20) + " lost: no file took them ('" + due + "' was to)"))
+        << testing::PrintToString(log);
+    waitFlushed(5000);
+    stopStore();
+    const std::set<uint32_t> stored = timeStamps(readFiles(), 1);
+    EXPECT_TRUE(stored.count(keptTs));
+    for (const Fed& f : fed[1]) {
+        const bool named = (f.ts >= lostFrom && f.ts <= lostTo) || f.ts > keptTs;
+        EXPECT_NE(stored.count(f.ts) == 1, named) << f.ts;
+    }
+}
+
 // Bytes dropped from the ring are not held any more: a trigger after 3 MiB of
 // dropped frames does not start with a size fragment (limit 1 MiB).
 TEST_F(StoreIntegrity, DroppedRingBytesAreNotCountedForTheFragmentSize) {

@@ -363,10 +363,26 @@ TEST_F(StoreTest, FramesThatCannotBeHandedOverAreCountedLost) {
     EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 2u);
     EXPECT_TRUE(logContains(takeLogTexts(), "could not take gFileQueueSem"));
     ASSERT_EQ(MeasAppStore_init(), 0);
-    // no lap counters: the record cannot be placed in a file
+    // a frame whose file closed under its block: lost, named with its stamps
+    feed(0, 4100);
+    feed(0, 4110);
+    MeasAppStore_FileInfo_s* file = blocks[0].storeData->file;
+    ASSERT_NE(file, nullptr);
+    const std::string name = file->name;
+    meas_app_PreTrigCloseFile(meas[0].store, file->vfIdx);
+    meas_app_store_frame(&blocks[0]);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 3u);
+    EXPECT_TRUE(logged(takeLogTexts(), "meas_app_store_frame(): m01 block #1: records of time stamps 4100 to 4110 "
+                                       "lost: their file '" + name + "' is closed already"));
+    meas_app_close_file(&blocks[0], SB_PERIOD);   // the block lets go of it
+    // no lap counters: the records cannot be placed in a file; the stop names them
     LapOutFra_resetForTest();
     feed(0, 5000);
-    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 3u);
+    feed(0, 5010);
+    EXPECT_EQ(meas_store_stats().meas_lost_frames_m01, 5u);
+    MeasAppStore_closeFiles(0);
+    EXPECT_TRUE(logged(takeLogTexts(), "logging: m01 block #1: 2 records of time stamps 5000 to 5010 lost: no file "
+                                       "took them (the lap counters were not valid)"));
 }
 
 TEST_F(StoreTest, EveryFrameHandedOutIsRecoded) {
