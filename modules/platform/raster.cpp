@@ -229,6 +229,8 @@ void accountSkippedTicks(uint32_t stamp) {
     syslogx(148 | SYSLOGX_LOSS, "raster: the base tick lagged %llu ms behind its clock at time stamp %u and skipped as many "
                                 "ticks; runs lost: %s",
             static_cast<unsigned long long>(skipped), unsigned(stamp), lost);
+    const std::string starved = host::baseTickStarved();   // once a spell of lags, not at each
+    if (!starved.empty()) syslogx(148, "raster: %s", starved.c_str());
 }
 
 // One base tick: count every periodic raster and give those that are due.

@@ -400,6 +400,10 @@ uint32_t baseTickStamp();
 // task woke that late): counted before the tick that follows such a lag is
 // handled, so its handler can account for them. Never reset.
 uint64_t baseTickSkipped();
+// Once a spell in which the base tick cannot keep up with its clock (three
+// such lags within 10 s; a new spell after 10 s without one): the words that
+// say so, with its host CPU and the ms skipped; "" otherwise.
+std::string baseTickStarved();
 
 // ---- CAN --------------------------------------------------------------------------------------
 // A frame in the layout of Linux's struct canfd_frame (72 bytes); id bit 31

@@ -15,8 +15,10 @@
 #include <sched.h>
 
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 namespace host {
 
@@ -62,6 +64,53 @@ void noteTick(uint32_t stamp) {
     detail::timeCoreTick(stamp);   // the time core counts its gaps on the same tick
 }
 
+// A tick that lags again and again cannot keep up with its clock: other
+// work holds its CPU (another process's real-time threads, or the kernel's
+// throttling of real-time threads, which leaves them a share of each
+// second). Each lag is named by whoever the ticks drive; this is said once
+// a spell: at the third lag within 10 s, again only after 10 s without one.
+constexpr int kStarvedLags = 3;
+constexpr long long kStarvedWindowNs = 10000000000LL;
+
+// Lags of the clock loop's task (one at a time).
+struct Lags {
+    long long at[kStarvedLags] = {};   // CLOCK_MONOTONIC ns: no wrap
+    uint64_t ticks[kStarvedLags] = {};
+    int count = 0, next = 0;
+    bool inSpell = false;
+};
+Lags lags;
+
+std::mutex starvedMx;
+std::string starvedLine;   // said and not yet taken
+
+long long nsOf(const timespec& t) { return static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec; }
+
+void noteLag(const timespec& now, uint64_t skippedTicks) {
+    const long long ns = nsOf(now);
+    const int last = (lags.next + kStarvedLags - 1) % kStarvedLags;
+    if (lags.count && ns - lags.at[last] > kStarvedWindowNs) {   // a spell without lags ends it
+        lags.count = 0;
+        lags.inSpell = false;
+    }
+    lags.at[lags.next] = ns;
+    lags.ticks[lags.next] = skippedTicks;
+    lags.next = (lags.next + 1) % kStarvedLags;
+    if (lags.count < kStarvedLags) ++lags.count;
+    const long long first = lags.at[lags.next];   // the oldest of the last three
+    if (lags.inSpell || lags.count < kStarvedLags || ns - first > kStarvedWindowNs) return;
+    lags.inSpell = true;
+    uint64_t ms = 0;
+    for (uint64_t t : lags.ticks) ms += t;
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "the base tick cannot keep up on host CPU %d: %d lags in %.1f s skipped %llu ms; other work holds "
+                  "the CPU (real-time threads of another process?)",
+                  sched_getcpu(), kStarvedLags, double(ns - first) / 1e9, static_cast<unsigned long long>(ms));
+    std::lock_guard<std::mutex> lk(starvedMx);
+    starvedLine = line;
+}
+
 // Sleeps to each deadline and calls onTick(stamp of the deadline) until
 // keepGoing() turns false.
 template <class Keep, class OnTick>
@@ -82,6 +131,7 @@ void clockLoop(Keep keepGoing, OnTick onTick) {
         const long lag = diffNs(now, next);
         if (lag > kMaxLagNs) {   // skip, keep the phase; the next tick's handler sees the count
             addNs(next, lag / kPeriodNs * kPeriodNs);
+            noteLag(now, static_cast<uint64_t>(lag / kPeriodNs));
             skipped.fetch_add(static_cast<uint64_t>(lag / kPeriodNs), std::memory_order_release);
         }
     }
@@ -132,10 +182,20 @@ uint64_t baseTickCount() { return ticks.load(std::memory_order_acquire); }
 uint32_t baseTickStamp() { return tickStamp.load(std::memory_order_acquire); }
 uint64_t baseTickSkipped() { return skipped.load(std::memory_order_acquire); }
 
+std::string baseTickStarved() {
+    std::lock_guard<std::mutex> lk(starvedMx);
+    std::string line;
+    line.swap(starvedLine);
+    return line;
+}
+
 namespace detail {
 void resetBaseTick() {
     stopBaseTick();
     ticks = 0;
+    lags = Lags{};
+    std::lock_guard<std::mutex> lk(starvedMx);
+    starvedLine.clear();
 }
 }  // namespace detail
 

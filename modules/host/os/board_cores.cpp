@@ -16,6 +16,13 @@
 //
 // Without binding (tests, tools) core numbers are only checked: every task
 // may run on any CPU of the host.
+//
+// Unless TAV9_HOST_CPUS names the pair, the device takes the CPUs that no
+// other device of the host holds, the least busy first (the first core, with
+// the tick, on the least busy): a CPU shared with another device's real-time
+// tasks starves the tick while other CPUs idle. A device holds the host's
+// mark "cpu-<n>" of each CPU it takes (host_marks.cpp) for its life; two that
+// start at once cannot both take one, and a killed device's marks are free.
 #include "host/kernel/kernel.h"
 #include "host/os/os_internal.h"
 
@@ -25,7 +32,12 @@
 
 #include <atomic>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -65,6 +77,51 @@ bool parseChoice(const char* text, const std::vector<int>& allowed, int out[kBoa
     return true;
 }
 
+// Busy time of each CPU since the boot, in the units of /proc/stat.
+std::map<int, unsigned long long> busyTimes() {
+    std::map<int, unsigned long long> busy;
+    std::ifstream stat("/proc/stat");
+    std::string line;
+    while (std::getline(stat, line)) {
+        int cpu = -1;
+        if (line.compare(0, 3, "cpu") != 0 || std::sscanf(line.c_str(), "cpu%d", &cpu) != 1) continue;
+        std::istringstream words(line.substr(line.find(' ')));
+        unsigned long long v = 0, sum = 0;
+        for (int i = 0; words >> v; ++i)
+            if (i != 3 && i != 4) sum += v;   // all but idle and iowait
+        busy[cpu] = sum;
+    }
+    return busy;
+}
+
+// The allowed CPUs, the least busy over a tenth of a second first.
+std::vector<int> byLoad(std::vector<int> cpus) {
+    const auto before = busyTimes();
+    const timespec tenth{0, 100000000};
+    ::nanosleep(&tenth, nullptr);
+    const auto after = busyTimes();
+    auto load = [&](int c) {
+        const auto a = after.find(c), b = before.find(c);
+        return a == after.end() || b == before.end() ? 0ull : a->second - b->second;
+    };
+    std::stable_sort(cpus.begin(), cpus.end(), [&](int x, int y) { return load(x) < load(y); });
+    return cpus;
+}
+
+// Takes the marks of the first CPUs of `order` that no other device holds,
+// up to kBoardCores; the descriptors stay open for the process's life.
+std::vector<int> takeFreeCpus(const std::vector<int>& order) {
+    std::vector<int> taken;
+    const int dir = hostos::openMarks();
+    if (dir < 0) return taken;
+    for (int c : order) {
+        if (taken.size() == size_t(kBoardCores)) break;
+        if (hostos::takeMark(dir, "cpu-" + std::to_string(c), true) >= 0) taken.push_back(c);
+    }
+    ::close(dir);
+    return taken;
+}
+
 }  // namespace
 
 namespace host {
@@ -83,16 +140,21 @@ bool bindBoardCores(std::string* problem) {
         chosenOk = false;
         choice = nullptr;
     }
-    if (!choice || !*choice) {
-        // Devices started side by side spread over the host's CPU pairs.
-        const size_t pairs = allowed.size() / kBoardCores;
-        if (pairs == 0) {
-            pair[0] = pair[1] = allowed[0];
-        } else {
-            const size_t k = size_t(getpid()) % pairs;
-            pair[0] = allowed[kBoardCores * k];
-            pair[1] = allowed[kBoardCores * k + 1];
-        }
+    if (choice && *choice) {
+        // other devices keep off a chosen pair where they can
+        takeFreeCpus(pair[0] == pair[1] ? std::vector<int>{pair[0]} : std::vector<int>{pair[0], pair[1]});
+    } else {
+        const std::vector<int> order = byLoad(allowed);
+        std::vector<int> cpus = takeFreeCpus(order);
+        const size_t free = cpus.size();
+        // held by other devices all: shared, the least busy first
+        for (int c : order)
+            if (cpus.size() < size_t(kBoardCores) && !contains(cpus, c)) cpus.push_back(c);
+        pair[0] = cpus[0];
+        pair[1] = cpus.size() > 1 ? cpus[1] : cpus[0];
+        if (free < cpus.size() && problem)
+            *problem += (problem->empty() ? "" : "; ") + std::string("host CPU ") + std::to_string(cpus[free]) +
+                       " is shared with another device: every CPU this process may use is held by one";
     }
     cpu_set_t set;
     CPU_ZERO(&set);

@@ -101,6 +101,8 @@ STATUS semUnlink(const char* name) { return unlinkNamed(names().sems, name, host
 MSG_Q_ID msgQOpen(const char* name, int maxMsgs, int maxMsgLength, int options, int omFlags) {
     const std::string shared = name ? hostos::processQueuePosixName(name) : "";
     if (!shared.empty()) {
+        // marked before it is made, so that no other start takes it for a dead device's
+        if (omFlags & OM_CREATE) hostos::holdProcessQueueMark(shared);
         // without OM_CREATE a queue made by another process is opened too
         return openNamed(names().queues, name, OM_CREATE, [&] {
             return hostos::msgQCreateProcessShared(shared, maxMsgs, maxMsgLength, (omFlags & OM_CREATE) != 0);

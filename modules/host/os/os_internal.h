@@ -133,7 +133,23 @@ MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int 
 // Removes the POSIX queue posixName and its note, unless another process
 // that still runs made it; true when the queue was removed.
 bool unlinkProcessQueue(const std::string& posixName);
+// Before this process makes the queues of posixName's folder: their mark,
+// held for as long as they are this process's (see process_queues.cpp).
+void holdProcessQueueMark(const std::string& posixName);
 STATUS msgQSendShared(MSG_Q_ID q, const void* buffer, size_t nBytes, int timeoutTicks, int priority);
 long msgQReceiveShared(MSG_Q_ID q, void* buffer, size_t maxNBytes, int timeoutTicks);
 int msgQNumMsgsShared(MSG_Q_ID q);
+}  // namespace hostos
+
+// Marks of the host's devices (host_marks.cpp): files in a folder of the
+// machine, each locked by the process it stands for.
+namespace hostos {
+// The marks folder, opened (made when missing); -1 when it cannot be used.
+int openMarks();
+// The mark `name` locked for this process (made when create): a descriptor
+// to keep open as long as it holds, -1 when the mark is missing, no file or
+// held by another process (*heldElsewhere then says so).
+int takeMark(int dir, const std::string& name, bool create, bool* heldElsewhere = nullptr);
+// Removes the mark held through fd, and lets it go.
+void dropMark(int dir, const std::string& name, int fd);
 }  // namespace hostos

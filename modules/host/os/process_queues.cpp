@@ -13,12 +13,14 @@
 // inode even after it is deleted).
 //
 // A device that is killed cannot unlink its queues, and the machine holds only
-// a few hundred. So every queue made here is noted as a file named like it,
-// holding the maker's PID, in the folder "mqueues" of the device folder (the
-// device keeps nothing outside its folder); each start-up in the folder
-// removes the queues noted there whose maker is gone, also those of a time
-// when the folder had another identity (moved to another file system and
-// back).
+// a few hundred; its folder may be gone by the next start (a test's). So the
+// process that makes a folder's queues first takes the host's mark
+// "mq-<the folder's 16 hex digits>" (host_marks.cpp) and holds it while they
+// are its own; every start-up, in whatever folder, removes the queues whose
+// mark nobody holds. A live device's queues are never removed: its mark is
+// locked as long as it runs, and the kernel unlocks it when it dies.
+// Queues noted in the folder "mqueues" by an earlier build, with the
+// maker's PID, are still removed at a start in that folder.
 #include "host/kernel/kernel.h"
 #include "host/os/os_internal.h"
 
@@ -29,10 +31,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdlib>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -46,39 +51,20 @@ constexpr long kSliceMs = 20;
 
 const char kNotesFolder[] = "mqueues";
 
-// The device folder's notes folder, opened; -1 when it is not there (or is
-// no folder: a link is never followed). Made first when `make`.
-int openNotes(bool make) {
+// The device folder's notes folder of an earlier build, opened; -1 when it
+// is not there (or is no folder: a link is never followed).
+int openNotes() {
     const std::string path = host::inDeviceFolder(kNotesFolder);
-    if (make) ::mkdir(path.c_str(), 0755);
     return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
 }
 
 // The note's name in the notes folder: the queue's name without its slash.
 std::string noteOf(const std::string& posixName) { return posixName.substr(1); }
 
-// Written beside and renamed, so that a sweep never reads a half-written
-// note; the temporary name is made anew, whatever stood there (a FIFO, a
-// link) removed first and never opened.
-void noteQueue(const std::string& posixName) {
-    const int dir = openNotes(true);
-    if (dir < 0) return;
-    const std::string tmp = ".new-" + std::to_string(::getpid()) + noteOf(posixName);
-    ::unlinkat(dir, tmp.c_str(), 0);
-    const int fd = ::openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        const std::string pid = std::to_string(long(::getpid())) + "\n";
-        const bool written = ::write(fd, pid.data(), pid.size()) == ssize_t(pid.size());
-        if (::close(fd) != 0 || !written || ::renameat(dir, tmp.c_str(), dir, noteOf(posixName).c_str()) != 0)
-            ::unlinkat(dir, tmp.c_str(), 0);
-    }
-    ::close(dir);
-}
-
 // The PID a note holds; 0 for none, or anything but a plain file that holds
 // one (a FIFO or a device there is never waited on).
 long notedPid(const std::string& posixName) {
-    const int dir = openNotes(false);
+    const int dir = openNotes();
     if (dir < 0) return 0;
     const int fd = ::openat(dir, noteOf(posixName).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     ::close(dir);
@@ -92,16 +78,16 @@ long notedPid(const std::string& posixName) {
 }
 
 void forgetNote(const std::string& posixName) {
-    const int dir = openNotes(false);
+    const int dir = openNotes();
     if (dir < 0) return;
     ::unlinkat(dir, noteOf(posixName).c_str(), 0);
     ::close(dir);
 }
 
-// Queues noted in the folder whose maker no longer runs; the notes folder
-// goes once it is empty.
-void sweepStaleQueues() {
-    const int dir = openNotes(false);
+// Queues noted in the folder by an earlier build whose maker no longer
+// runs; the notes folder goes once it is empty.
+void sweepNotedQueues() {
+    const int dir = openNotes();
     if (dir < 0) return;
     std::vector<std::string> names;
     if (DIR* d = ::fdopendir(::dup(dir))) {
@@ -118,6 +104,93 @@ void sweepStaleQueues() {
         }
     }
     ::rmdir(host::inDeviceFolder(kNotesFolder).c_str());   // only when empty
+}
+
+// Mark of the queues of the folder whose hash is key.
+std::string markOf(const std::string& key) { return "mq-" + key; }
+
+// The folder's hash in a queue's name ("/tav9-<16 hex digits>-..."), or in
+// a mark's name ("mq-<16 hex digits>"); "" for anything else.
+std::string hashIn(const std::string& name, size_t at, bool ends) {
+    if (name.size() < at + 16 || (ends ? name.size() != at + 16 : name.size() <= at + 16 || name[at + 16] != '-'))
+        return "";
+    const std::string key = name.substr(at, 16);
+    for (char c : key)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
+    return key;
+}
+std::string folderKeyOfQueue(const std::string& posixName) {
+    return posixName.compare(0, 6, "/tav9-") == 0 ? hashIn(posixName, 6, false) : "";
+}
+std::string folderKeyOfMark(const std::string& mark) {
+    return mark.compare(0, 3, "mq-") == 0 ? hashIn(mark, 3, true) : "";
+}
+
+// The marks this process holds: folder hash -> the descriptor that holds it.
+struct HeldMarks {
+    std::mutex mx;
+    std::map<std::string, int> fds;
+};
+HeldMarks& heldMarks() {
+    static HeldMarks* h = new HeldMarks;   // never destroyed: tasks may outlive statics
+    return *h;
+}
+
+bool holdsMark(const std::string& key) {
+    std::lock_guard<std::mutex> lk(heldMarks().mx);
+    return heldMarks().fds.count(key) != 0;
+}
+
+// Lets the folder's mark go once its queues are gone.
+void releaseMark(const std::string& key) {
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> lk(heldMarks().mx);
+        auto it = heldMarks().fds.find(key);
+        if (it == heldMarks().fds.end()) return;
+        fd = it->second;
+        heldMarks().fds.erase(it);
+    }
+    const int dir = hostos::openMarks();
+    if (dir < 0) {
+        ::close(fd);
+        return;
+    }
+    hostos::dropMark(dir, markOf(key), fd);
+    ::close(dir);
+}
+
+// Whether another process that runs holds the mark of the folder key.
+bool markHeldElsewhere(const std::string& key) {
+    if (key.empty() || holdsMark(key)) return false;
+    const int dir = hostos::openMarks();
+    if (dir < 0) return false;
+    bool elsewhere = false;
+    const int fd = hostos::takeMark(dir, markOf(key), false, &elsewhere);
+    if (fd >= 0) ::close(fd);
+    ::close(dir);
+    return elsewhere;
+}
+
+// The queues of every folder whose mark nobody holds: their maker is gone.
+void sweepUnheldQueues() {
+    const int dir = hostos::openMarks();
+    if (dir < 0) return;
+    std::vector<std::string> keys;
+    if (DIR* d = ::fdopendir(::dup(dir))) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string key = folderKeyOfMark(e->d_name);
+            if (!key.empty() && !holdsMark(key)) keys.push_back(key);
+        }
+        ::closedir(d);
+    }
+    for (const std::string& key : keys) {
+        const int fd = hostos::takeMark(dir, markOf(key), false);
+        if (fd < 0) continue;   // its maker runs (or it is gone already)
+        for (const char* q : kProcessQueues) mq_unlink(("/tav9-" + key + "-" + (q + 1)).c_str());
+        hostos::dropMark(dir, markOf(key), fd);
+    }
+    ::close(dir);
 }
 
 bool isProcessQueue(const std::string& name) {
@@ -200,7 +273,9 @@ std::string processQueueName(const std::string& folder, const std::string& name)
 
 void unlinkProcessQueues() {
     for (const char* q : kProcessQueues) msgQUnlink(q);   // also removes the POSIX queue of a killed process
-    sweepStaleQueues();
+    releaseMark(folderKeyOfQueue(hostos::processQueuePosixName(kProcessQueues[0])));
+    sweepUnheldQueues();
+    sweepNotedQueues();
 }
 
 }  // namespace host
@@ -214,12 +289,33 @@ std::string processQueuePosixName(const std::string& name) {
 }
 
 bool unlinkProcessQueue(const std::string& posixName) {
-    // A queue noted for another process that still runs stays that one's.
-    const long maker = notedPid(posixName);
-    if (maker > 0 && maker != long(::getpid()) && (::kill(pid_t(maker), 0) == 0 || errno != ESRCH)) return false;
+    // A queue whose mark another process that runs holds stays that one's.
+    if (markHeldElsewhere(folderKeyOfQueue(posixName))) return false;
     const bool unlinked = mq_unlink(posixName.c_str()) == 0;
     forgetNote(posixName);
     return unlinked;
+}
+
+void holdProcessQueueMark(const std::string& posixName) {
+    const std::string key = folderKeyOfQueue(posixName);
+    if (key.empty() || holdsMark(key)) return;
+    const int dir = openMarks();
+    if (dir < 0) return;   // the queues are made all the same, and removed at the next start in this folder
+    // A start-up's sweep holds a free mark only for a moment; taken by a
+    // process that keeps it (one of this folder's identity that runs), the
+    // queues are made all the same, unmarked.
+    int fd = -1;
+    for (int round = 0; round < 200 && fd < 0 && !holdsMark(key); ++round) {
+        bool elsewhere = false;
+        fd = takeMark(dir, markOf(key), true, &elsewhere);
+        if (fd >= 0 || !elsewhere) break;
+        const timespec ms{0, 1000000};
+        ::nanosleep(&ms, nullptr);
+    }
+    ::close(dir);
+    if (fd < 0) return;
+    std::lock_guard<std::mutex> lk(heldMarks().mx);
+    if (!heldMarks().fds.emplace(key, fd).second) ::close(fd);
 }
 
 MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int maxMsgLength, bool create) {
@@ -237,7 +333,6 @@ MSG_Q_ID msgQCreateProcessShared(const std::string& posixName, int maxMsgs, int 
         attr.mq_maxmsg = maxMsgs;
         attr.mq_msgsize = maxMsgLength;
         d = mq_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600, &attr);
-        if (d != static_cast<mqd_t>(-1)) noteQueue(posixName);
     } else {
         d = mq_open(posixName.c_str(), O_RDWR | O_CLOEXEC);
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -162,6 +163,61 @@ TEST_F(BoardCores, ADeleteEndsWhileATaskOfLowerPriorityOnTheSameCpuHoldsTheWaits
     if (!host::enableRealtimeScheduling()) GTEST_SKIP() << "real-time scheduling not permitted here";
     host::disableRealtimeScheduling();   // only the child runs under it
     EXPECT_EXIT(deleteOnOneCpuChild(a_), ::testing::ExitedWithCode(0), "");
+}
+
+// A device that runs holds its CPUs: two devices that start after it, both
+// at once, take CPUs neither it nor the other holds, unless every CPU is
+// held and one says it shares.
+TEST_F(BoardCores, DevicesTakeCpusNoOtherDeviceHolds) {
+    if (cpus_.size() < 6) GTEST_SKIP() << "needs six CPUs for three pairs";
+    const std::string first = std::to_string(cpus_[0]) + "," + std::to_string(cpus_[1]);
+    int go[3][2], told[2];
+    ASSERT_EQ(pipe(told), 0);
+    pid_t kids[3];
+    for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(pipe(go[k]), 0);
+        kids[k] = fork();
+        ASSERT_GE(kids[k], 0);
+        if (kids[k] == 0) {
+            alarm(60);
+            close(go[k][1]);
+            close(told[0]);
+            if (k == 0) setenv("TAV9_HOST_CPUS", first.c_str(), 1);
+            else unsetenv("TAV9_HOST_CPUS");
+            char c;
+            if (read(go[k][0], &c, 1) != 1) _exit(1);
+            std::string problem;
+            host::bindBoardCores(&problem);
+            const int said[3] = {host::boardCoreHostCpu(0), host::boardCoreHostCpu(1), problem.empty() ? 0 : 1};
+            if (write(told[1], said, sizeof said) != ssize_t(sizeof said)) _exit(1);
+            (void)!read(go[k][0], &c, 1);   // holds its CPUs until the test has every pair
+            _exit(0);
+        }
+        close(go[k][0]);
+    }
+    close(told[1]);
+    std::set<int> seen;
+    bool shared = false;
+    auto hear = [&] {
+        int said[3] = {-1, -1, 0};
+        ASSERT_EQ(read(told[0], said, sizeof said), ssize_t(sizeof said));
+        EXPECT_NE(said[0], said[1]);
+        seen.insert(said[0]);
+        seen.insert(said[1]);
+        shared = shared || said[2];
+    };
+    ASSERT_EQ(write(go[0][1], "a", 1), 1);
+    hear();
+    ASSERT_EQ(write(go[1][1], "a", 1), 1);   // the other two start at once
+    ASSERT_EQ(write(go[2][1], "a", 1), 1);
+    hear();
+    hear();
+    if (!shared) {
+        EXPECT_EQ(seen.size(), 6u) << "two devices took the same CPU";
+    }
+    for (int k = 0; k < 3; ++k) close(go[k][1]);
+    close(told[0]);
+    for (pid_t kid : kids) EXPECT_EQ(waitpid(kid, nullptr, 0), kid);
 }
 
 TEST(BoardCoresUnbound, CoreSetsAreOnlyCheckedAndTasksKeepEveryCpu) {

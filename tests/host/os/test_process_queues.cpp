@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <mqueue.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "host/device_fixture.h"
 #include "host/kernel/kernel.h"
@@ -211,40 +214,109 @@ TEST_F(ProcessQueues, LeftoversOfAKilledProcessAreReplacedAndAMissingQueueIsNotM
     msgQClose(q);
 }
 
-// The notes beside the queues live in the device folder, nowhere else: what
-// stands at a note's name or at its temporary name is never waited on.
-TEST_F(ProcessQueues, NotesStayInTheFolderAndAFifoAtOneIsNeverWaitedOn) {
+// The queues' marks lie in the host's marks folder, none in the device
+// folder; what stands at a mark's name or among the notes of an earlier
+// build is never waited on, and a link in the notes folder's place is not
+// followed.
+TEST_F(ProcessQueues, MarksLieOutsideTheFolderAndAFifoAmongThemOrTheNotesIsNeverWaitedOn) {
     const std::string notes = dir + "/mqueues";
     ASSERT_EQ(mkdir(notes.c_str(), 0755), 0);
     const std::string name = host::processQueueName(dir, "/MeasAppRCTRL_RX");
-    const std::string note = notes + name;
-    const std::string tmp = notes + "/.new-" + std::to_string(getpid()) + name.substr(1);
     ASSERT_EQ(mkdir((dir + "/gone").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir + "/gone2").c_str(), 0755), 0);
     const std::string stray = host::processQueueName(dir + "/gone", "/MeasAppFormat");
     const std::string strayNote = notes + stray;
-    for (const std::string& p : {tmp, strayNote}) ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
+    ASSERT_EQ(mkfifo(strayNote.c_str(), 0600), 0);
     MSG_Q_ID q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
     ASSERT_NE(q, nullptr);
+    EXPECT_NE(access((notes + name).c_str(), F_OK), 0) << "a note in the device folder";
+    const std::string marks = "/dev/shm/tav9-marks/mq-";
+    const std::string mark = marks + name.substr(6, 16);
     struct stat st{};
-    ASSERT_EQ(lstat(note.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_NE(access(tmp.c_str(), F_OK), 0);
-    EXPECT_NE(access(("/tmp/tav9-mqueues" + name).c_str(), F_OK), 0) << "a note outside the device folder";
+    const bool marked = lstat(mark.c_str(), &st) == 0;
+    EXPECT_TRUE(marked && S_ISREG(st.st_mode)) << mark;
+    const std::string strayMark = marks + host::processQueueName(dir + "/gone2", "/MeasAppFormat").substr(6, 16);
+    if (marked) {
+        ASSERT_EQ(mkfifo(strayMark.c_str(), 0600), 0);
+    }
     msgQClose(q);
-    host::unlinkProcessQueues();   // the sweep passes the FIFO by
-    EXPECT_NE(access(note.c_str(), F_OK), 0);
-    unlink(strayNote.c_str());
+    host::unlinkProcessQueues();   // the sweeps pass the FIFOs by
+    EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the mark outlives its queues";
+    if (marked) {
+        EXPECT_EQ(unlink(strayMark.c_str()), 0) << "a FIFO among the marks taken for one";
+    }
+    EXPECT_EQ(unlink(strayNote.c_str()), 0);
     host::unlinkProcessQueues();
     EXPECT_NE(access(notes.c_str(), F_OK), 0) << "the empty notes folder stays";
 
-    // a link in the notes folder's place is not followed
     const std::string elsewhere = dir + "/gone";
     ASSERT_EQ(symlink(elsewhere.c_str(), notes.c_str()), 0);
     q = msgQOpen("/MeasAppRCTRL_RX", 1, 5, MSG_Q_FIFO, OM_CREATE);
     ASSERT_NE(q, nullptr);
-    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
     msgQClose(q);
     EXPECT_EQ(msgQUnlink("/MeasAppRCTRL_RX"), OK);
+    host::unlinkProcessQueues();
+    EXPECT_TRUE(std::filesystem::is_empty(elsewhere));
+}
+
+// A device killed, and its folder removed (a test's): the next start in any
+// folder removes its queues, while those of a device that runs stay.
+TEST_F(ProcessQueues, AKilledDevicesQueuesGoAtTheNextStartInAnyFolderAndALiveOnesStay) {
+    const char* const kQueues[] = {"/MeasAppFormat", "/MeasAppFormatAck", "/MeasAppRCTRL_RX", "/MeasAppRCTRL_TX"};
+    const std::string folder = dir + "/killed";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    int made[2], hold[2];
+    ASSERT_EQ(pipe(made), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);   // never outlives a test that failed to kill it
+        close(made[0]);
+        close(hold[1]);
+        host::setDeviceFolder(folder);
+        char all = 1;
+        for (const char* q : kQueues)
+            if (!msgQOpen(q, 4, 17, MSG_Q_FIFO, OM_CREATE)) all = 0;
+        char c;
+        if (write(made[1], &all, 1) == 1) (void)!read(hold[0], &c, 1);
+        _exit(0);
+    }
+    close(made[1]);
+    close(hold[0]);
+    char all = 0;
+    EXPECT_EQ(read(made[0], &all, 1), 1);
+    EXPECT_EQ(all, 1);
+    auto present = [&] {
+        int n = 0;
+        for (const char* q : kQueues) {
+            const mqd_t m = mq_open(host::processQueueName(folder, q).c_str(), O_RDONLY);
+            if (m != mqd_t(-1)) {
+                ++n;
+                mq_close(m);
+            }
+        }
+        return n;
+    };
+    std::vector<std::string> names;
+    for (const char* q : kQueues) names.push_back(host::processQueueName(folder, q));
+    host::unlinkProcessQueues();   // a start in this test's folder
+    EXPECT_EQ(present(), 4) << "a running device's queues removed";
+
+    kill(child, SIGKILL);
+    EXPECT_EQ(waitpid(child, nullptr, 0), child);
+    close(made[0]);
+    close(hold[1]);
+    std::filesystem::remove_all(folder);
+    host::unlinkProcessQueues();
+    for (const std::string& n : names) {
+        const mqd_t m = mq_open(n.c_str(), O_RDONLY);
+        EXPECT_EQ(m, mqd_t(-1)) << n << " outlived its killed device";
+        if (m != mqd_t(-1)) {
+            mq_close(m);
+            mq_unlink(n.c_str());
+        }
+    }
 }
 
 TEST_F(ProcessQueues, ADeletedTaskLeavesItsBlockedReceive) {
