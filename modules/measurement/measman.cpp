@@ -37,6 +37,7 @@ struct Served {
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
 std::atomic<bool (*)(unsigned, uint32_t*)> gHeardIn{nullptr};
+std::atomic<bool (*)(unsigned, uint32_t*)> gSignOf{nullptr};
 // The boot byte (bits 24 to 31 of its handles) of each device's latest
 // request, and the one it replaced; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
@@ -531,6 +532,13 @@ bool meas_man_peer_heard(unsigned pid, uint32_t* run) {
     if (heardIn) return heardIn(pid, run);
     *run = 0;
     return true;
+}
+
+void meas_man_set_peer_sign(bool (*signOf)(unsigned pid, uint32_t* stamp)) { gSignOf = signOf; }
+
+bool meas_man_peer_last_sign(unsigned pid, uint32_t* stamp) {
+    const auto signOf = gSignOf.load();
+    return signOf && stamp && signOf(pid, stamp);
 }
 
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {

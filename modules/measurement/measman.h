@@ -78,6 +78,11 @@ uint32_t meas_man_peer_run(unsigned pid);
 // heard).
 void meas_man_set_peer_heard(bool (*heardIn)(unsigned pid, uint32_t* run));
 bool meas_man_peer_heard(unsigned pid, uint32_t* run);
+// When this device last heard the PID's device (its last message of any
+// kind: presence, command or data), in this device's time, into stamp;
+// false when it was never heard or no function is set.
+void meas_man_set_peer_sign(bool (*signOf)(unsigned pid, uint32_t* stamp));
+bool meas_man_peer_last_sign(unsigned pid, uint32_t* stamp);
 struct MeasPeerRun {
     bool gone;       // the device has left the network: none of its lists is taken
     uint32_t run;    // the device's run as the network counts it now
