@@ -573,13 +573,14 @@ int gw_debugoutPID(unsigned pid, uint16_t out[19]) {
 
 void meas_man_copy_raster(unsigned raster, uint32_t timeStamp) {
     if (raster >= GW_RASTERS) return;
+    MeasSnapshot values;   // one tick, one value: own lists and served lists alike
     {
         std::lock_guard<std::mutex> lk(gMx);
         for (auto& L : gChain[raster])
-            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp))
+            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp, values))
                 meas_man_count_loss();
     }
-    meas_man_run_producers(raster, timeStamp);
+    meas_man_run_producers(raster, timeStamp, values);
 }
 
 void gw_distribute(unsigned raster) {

@@ -37,6 +37,7 @@ struct Served {
 std::map<uint64_t, std::unique_ptr<Served>> gServed;
 std::atomic<uint32_t (*)(unsigned)> gRunOf{nullptr};
 std::atomic<bool (*)(unsigned, uint32_t*)> gHeardIn{nullptr};
+std::atomic<bool (*)(unsigned, uint32_t*)> gSignOf{nullptr};
 // The boot byte (bits 24 to 31 of its handles) of each device's latest
 // request, and the one it replaced; under gMx.
 uint8_t gNewestBoot[MEAS_PEERS] = {};
@@ -432,7 +433,37 @@ void MeasProducer::release() {
     src.clear();
 }
 
-bool MeasProducer::copy(uint32_t timeStamp) {
+namespace {
+// The value's producer writes it as one atomic word on another raster task
+// (see seramDownload): read it the same way.
+uint32_t readValue(const uint8_t* p, uint8_t size) {
+    const bool aligned = reinterpret_cast<uintptr_t>(p) % size == 0;
+    switch (size) {
+    case 4: {
+        uint32_t v;
+        if (aligned) v = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
+        else std::memcpy(&v, p, 4);
+        return v;
+    }
+    case 2: {
+        uint16_t v;
+        if (aligned) v = __atomic_load_n(reinterpret_cast<const uint16_t*>(p), __ATOMIC_RELAXED);
+        else std::memcpy(&v, p, 2);
+        return v;
+    }
+    default: return __atomic_load_n(p, __ATOMIC_RELAXED);
+    }
+}
+}  // namespace
+
+uint32_t MeasSnapshot::read(const uint8_t* p, uint8_t size) {
+    auto [it, fresh] = values_.try_emplace(p, Value{size, 0});
+    if (fresh) it->second.v = readValue(p, size);
+    else if (it->second.size != size) return readValue(p, size);   // another width of the same bytes
+    return it->second.v;
+}
+
+bool MeasProducer::copy(uint32_t timeStamp, MeasSnapshot& values) {
     uint8_t* slot = dynkomm_write(fifo);
     if (!slot) return false;
     be_put32(slot, timeStamp);
@@ -440,25 +471,11 @@ bool MeasProducer::copy(uint32_t timeStamp) {
     uint32_t active = seramActiveOffset.load(std::memory_order_relaxed);
     for (const Src& s : src) {
         const uint8_t* p = s.calParam ? s.ptr + active : s.ptr;
-        // The value's producer writes it as one atomic word on another
-        // raster task (see seramDownload): read it the same way.
-        bool aligned = reinterpret_cast<uintptr_t>(p) % s.size == 0;
+        const uint32_t v = values.read(p, s.size);
         switch (s.size) {
-        case 4: {
-            uint32_t v;
-            if (aligned) v = __atomic_load_n(reinterpret_cast<const uint32_t*>(p), __ATOMIC_RELAXED);
-            else std::memcpy(&v, p, 4);
-            be_put32(d, v);
-            break;
-        }
-        case 2: {
-            uint16_t v;
-            if (aligned) v = __atomic_load_n(reinterpret_cast<const uint16_t*>(p), __ATOMIC_RELAXED);
-            else std::memcpy(&v, p, 2);
-            be_put16(d, v);
-            break;
-        }
-        default: *d = __atomic_load_n(p, __ATOMIC_RELAXED); break;
+        case 4: be_put32(d, v); break;
+        case 2: be_put16(d, uint16_t(v)); break;
+        default: *d = uint8_t(v); break;
         }
         d += s.size;
     }
@@ -478,11 +495,16 @@ void meas_man_remove_producer(MeasProducer* p) {
     chain.erase(std::remove(chain.begin(), chain.end(), p), chain.end());
 }
 
-void meas_man_run_producers(unsigned raster, uint32_t timeStamp) {
+void meas_man_run_producers(unsigned raster, uint32_t timeStamp, MeasSnapshot& values) {
     if (raster >= GW_RASTERS) return;
     std::lock_guard<std::mutex> lk(gMx);
     for (MeasProducer* p : gProducers[raster])
-        if (!p->paused && !p->copy(timeStamp)) meas_man_count_loss();
+        if (!p->paused && !p->copy(timeStamp, values)) meas_man_count_loss();
+}
+
+void meas_man_run_producers(unsigned raster, uint32_t timeStamp) {
+    MeasSnapshot values;
+    meas_man_run_producers(raster, timeStamp, values);
 }
 
 void meas_man_count_loss() {
@@ -510,6 +532,13 @@ bool meas_man_peer_heard(unsigned pid, uint32_t* run) {
     if (heardIn) return heardIn(pid, run);
     *run = 0;
     return true;
+}
+
+void meas_man_set_peer_sign(bool (*signOf)(unsigned pid, uint32_t* stamp)) { gSignOf = signOf; }
+
+bool meas_man_peer_last_sign(unsigned pid, uint32_t* stamp) {
+    const auto signOf = gSignOf.load();
+    return signOf && stamp && signOf(pid, stamp);
 }
 
 void meas_man_stop_ended_runs(const MeasPeerRun peers[MEAS_PEERS], unsigned stopped[MEAS_PEERS]) {

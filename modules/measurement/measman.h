@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "measurement/dynkomm.h"
@@ -23,6 +24,22 @@ std::vector<uint32_t> meas_list_words(const std::vector<MeasElem>& elems);
 // Bytes of a FIFO slot carrying the values: the 4-byte time stamp and each value.
 unsigned meas_slot_size(const std::vector<MeasElem>& elems);
 
+// The values of one raster tick. Each value is read from its address once;
+// every list copied in that tick takes the value read then, so that the
+// device's own record and the lists it serves other devices agree at every
+// stamp even when a faster task writes the value between their copies.
+class MeasSnapshot {
+public:
+    uint32_t read(const uint8_t* p, uint8_t size);
+
+private:
+    struct Value {
+        uint8_t size;
+        uint32_t v;
+    };
+    std::unordered_map<const uint8_t*, Value> values_;
+};
+
 struct MeasProducer {
     struct Src {
         const uint8_t* ptr;
@@ -38,8 +55,9 @@ struct MeasProducer {
     // Resolves every element; false (handles released) when one is unknown.
     bool setup(const std::vector<MeasElem>& elems, unsigned raster);
     void release();
-    // Writes one slot; false when the FIFO refused it (counted as data loss).
-    bool copy(uint32_t timeStamp);
+    // Writes one slot from the tick's values; false when the FIFO refused it
+    // (counted as data loss).
+    bool copy(uint32_t timeStamp, MeasSnapshot& values);
 };
 
 // Producers run by meas_man_copy_raster besides the gateway's own lists (the
@@ -60,6 +78,11 @@ uint32_t meas_man_peer_run(unsigned pid);
 // heard).
 void meas_man_set_peer_heard(bool (*heardIn)(unsigned pid, uint32_t* run));
 bool meas_man_peer_heard(unsigned pid, uint32_t* run);
+// When this device last heard the PID's device (its last message of any
+// kind: presence, command or data), in this device's time, into stamp;
+// false when it was never heard or no function is set.
+void meas_man_set_peer_sign(bool (*signOf)(unsigned pid, uint32_t* stamp));
+bool meas_man_peer_last_sign(unsigned pid, uint32_t* stamp);
 struct MeasPeerRun {
     bool gone;       // the device has left the network: none of its lists is taken
     uint32_t run;    // the device's run as the network counts it now
@@ -79,6 +102,8 @@ int meas_man_init();
 constexpr uint16_t MEAS_REQ_UNIT_SIZE = 8;
 constexpr unsigned MEAS_REQ_UNIT_WORD = 10;
 void meas_man_shutdown();
-// Runs the producers of a raster (the gateway's own lists are run by it).
+// Runs the producers of a raster (the gateway's own lists are run by it)
+// from the values of the tick the gateway's lists were copied from.
+void meas_man_run_producers(unsigned raster, uint32_t timeStamp, MeasSnapshot& values);
 void meas_man_run_producers(unsigned raster, uint32_t timeStamp);
 void meas_man_count_loss();

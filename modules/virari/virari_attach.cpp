@@ -42,4 +42,5 @@ void virari_attach_measurement() {
     gw_set_network(&kNetwork);
     meas_man_set_peer_runs(BC2_peer_run);
     meas_man_set_peer_heard(BC2_peer_heard);
+    meas_man_set_peer_sign(BC2_peer_last_sign);
 }

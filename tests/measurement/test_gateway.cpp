@@ -454,6 +454,67 @@ TEST_F(GatewayTest, ServesListRequestedByAnotherDevice) {
     comint_set_transport(nullptr);
 }
 
+// The device's own list and the list it serves another device read the value
+// of one stamp once: a task writing it meanwhile cannot split the two.
+TEST_F(GatewayTest, OwnListAndServedListSeeOneValuePerStamp) {
+    gSent.clear();
+    comint_set_transport(&kCapture);
+    routing_entry_t r{ROUTING_DIRADIR2, 0x7F000009};
+    ASSERT_EQ(routing_set_table_entries(&r, 9, 9), 1);
+    ci_msg_t req;
+    ci_init_msg(&req, CI_CMD_MEASLIST_ADDR, kOwnPid, 12 + 16);
+    ci_set_src(&req, 9);
+    ci_set_magic(&req, 0x55000002);
+    be_put16(req.payload + 0, 1);
+    be_put16(req.payload + 2, 6);
+    be_put16(req.payload + 4, 8);
+    be_put16(req.payload + 6, DYNKOMM_MODE_QUEUE);
+    be_put16(req.payload + 8, 4);
+    uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
+    for (int i = 0; i < 4; ++i) be_put32(req.payload + 12 + 4 * i, words[i]);
+    ASSERT_EQ(ci_serve_command(&req), 1);
+    ASSERT_EQ(gSent.size(), 1u);
+    dynkomm_fifo_t* served = nullptr;
+    ASSERT_EQ(dynkomm_get_fifo(ci_get_listid(&gSent[0]), &served), 1);
+
+    rec_.slotLen = 8;
+    uint32_t h = gw_setup_list(conn_, words, &rec_, sizeof words, 6, 0, 0, 0, 1, 4, 8, 5);
+    ASSERT_NE(h, 0u);
+    ASSERT_EQ(gw_start_list(h), 1);
+
+    // the value steps as fast as it can while the raster copies
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (uint32_t v = 1; !stop.load(std::memory_order_relaxed); ++v)
+            __atomic_store_n(&signalPage()->meas_cnt_ecu, v, __ATOMIC_RELAXED);
+    });
+    std::vector<uint32_t> servedValues;
+    constexpr uint32_t kStamps = 3000;
+    for (uint32_t t = 1; t <= kStamps; ++t) {
+        tick(6, t);
+        uint8_t* s = dynkomm_read(served);
+        if (!s) continue;
+        EXPECT_EQ(be_get32(s), t);
+        servedValues.push_back(be_get32(s + 4));
+        dynkomm_readdone(served);
+    }
+    stop = true;
+    writer.join();
+
+    auto reads = rec_.of(GW_CB_READ);
+    ASSERT_EQ(reads.size(), kStamps);
+    ASSERT_EQ(servedValues.size(), kStamps);
+    unsigned differ = 0;
+    for (uint32_t i = 0; i < kStamps; ++i) {
+        ASSERT_EQ(be_get32(&reads[i].slot[0]), i + 1);
+        if (be_get32(&reads[i].slot[4]) != servedValues[i]) ++differ;
+    }
+    EXPECT_EQ(differ, 0u) << "stamps where the served value is not the device's own";
+    EXPECT_NE(servedValues.front(), servedValues.back());   // the value did step
+    gw_kill_list(h);
+    comint_set_transport(nullptr);
+}
+
 namespace {
 // The device network as the gateway asks it: PID 7 is there or not.
 std::atomic<bool> gPeerUp{false};

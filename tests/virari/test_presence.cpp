@@ -2,6 +2,7 @@
 // manager's decisions and the capability answers.
 #include "bc2_fixture.h"
 #include "platform/syslogx.h"
+#include "platform/timebase.h"
 
 TEST_F(Bc2Test, DropsShortForeignRangeAndOwnMessages) {
     auto m = message(Presence{});
@@ -136,7 +137,13 @@ TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     Presence first;
     first.unit = 0xA1A1A1A1;
     first.boot = 5;
+    uint32_t sign = 0;
+    EXPECT_FALSE(BC2_peer_last_sign(kPeer, &sign)) << "never heard";
+    const uint32_t before = time_getTimestamp();
     receive(first);
+    ASSERT_TRUE(BC2_peer_last_sign(kPeer, &sign));
+    EXPECT_GE(int32_t(sign - before), 0);
+    EXPECT_LE(int32_t(sign - time_getTimestamp()), 0);
     bc2_timeout_pass();
     uint32_t run = 9;
     EXPECT_TRUE(BC2_peer_heard(kPeer, &run));
@@ -152,6 +159,9 @@ TEST_F(Bc2Test, SilentHostGoesOfflineOnTheSeventhPass) {
     auto log = takeLogTexts();
     EXPECT_TRUE(logContains(log, "UDP_send: Channel to PID 0x9 timed out, closing it..."));
     EXPECT_TRUE(logContains(log, "Host PID 0x9 is Offline"));
+    uint32_t signGone = 0;
+    ASSERT_TRUE(BC2_peer_last_sign(kPeer, &signGone));
+    EXPECT_EQ(signGone, sign) << "its last sign of life stays where it was heard";
     // the next message brings it back
     Presence p = first;
     p.seq = 2;

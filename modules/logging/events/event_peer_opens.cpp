@@ -35,9 +35,21 @@ unsigned gNext = 0;   // the slot taken when none is free
 struct RunEnd {
     bool noted;
     uint32_t next;   // the run counted then
-    bool stampKnown, arrivalKnown;
+    bool stampKnown, arrivalKnown, signKnown;
     uint32_t stamp, arrival;   // its last value's stamp and when it came (own count)
+    uint32_t sign;             // when its last message came (this device's time)
 };
+
+// The later of a last value's stamp and a last sign of life, neither after
+// `now`; `now` when neither is known. A device sends its last value before
+// its last message, yet the value's stamp is its own: whichever is later
+// bounds what it did.
+uint32_t lastOf(bool stampKnown, uint32_t stamp, bool signKnown, uint32_t sign, uint32_t now) {
+    stampKnown = stampKnown && int32_t(now - stamp) >= 0;
+    signKnown = signKnown && int32_t(now - sign) >= 0;
+    if (stampKnown && signKnown) return int32_t(sign - stamp) > 0 ? sign : stamp;
+    return stampKnown ? stamp : signKnown ? sign : now;
+}
 constexpr unsigned kPids = MEAS_PEERS;   // the PIDs the network counts runs of
 RunEnd gEnds[kPids];   // under gMx
 
@@ -122,9 +134,10 @@ bool takeOpen(uint16_t pid, uint32_t ended, uint32_t end, bool arrivalKnown, uin
 
 void eventPeers_runCounted(uint16_t pid, uint32_t run) {
     if (pid >= kPids) return;
-    RunEnd e{true, run, false, false, 0, 0};
+    RunEnd e{true, run, false, false, false, 0, 0, 0};
     e.stampKnown = gw_pid_last_stamp(pid, &e.stamp);
     e.arrivalKnown = gw_pid_last_arrival(pid, &e.arrival);
+    e.signKnown = meas_man_peer_last_sign(pid, &e.sign);   // the network notes the new run's presence after this
     std::lock_guard<std::mutex> lk(gMx);
     gEnds[pid] = e;
 }
@@ -141,12 +154,13 @@ unsigned eventPeers_close(uint16_t pid, uint32_t now, const char* why, uint32_t 
         std::lock_guard<std::mutex> lk(gMx);
         kept = gEnds[pid];
     }
-    // Once the network counted the run after `ended`, the values that came
-    // are the new run's: the ended run's last one is the one kept then.
+    // Once the network counted the run after `ended`, the values and
+    // messages that came are the new run's: the ended run's last ones are
+    // those kept then.
     uint32_t end = now, lastArrival = 0;
     bool arrivalKnown = false;
     if (kept.noted && int32_t(kept.next - ended) > 0) {
-        if (kept.stampKnown && int32_t(now - kept.stamp) >= 0) end = kept.stamp;
+        end = lastOf(kept.stampKnown, kept.stamp, kept.signKnown, kept.sign, now);
         arrivalKnown = kept.arrivalKnown;
         lastArrival = kept.arrival;
     } else {
@@ -168,8 +182,10 @@ unsigned eventPeers_close(uint16_t pid, uint32_t now, const char* why, uint32_t 
 }
 
 uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now) {
-    uint32_t last = 0;
-    return gw_pid_last_stamp(pid, &last) && int32_t(now - last) >= 0 ? last : now;
+    uint32_t last = 0, sign = 0;
+    const bool stampKnown = gw_pid_last_stamp(pid, &last);
+    const bool signKnown = meas_man_peer_last_sign(pid, &sign);
+    return lastOf(stampKnown, last, signKnown, sign, now);
 }
 
 void eventPeers_resetForTest() {

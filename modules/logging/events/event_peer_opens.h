@@ -26,15 +26,16 @@ void eventPeers_runGoesOn(uint16_t pid, uint32_t run);
 // that run or one before is closed at the run's last value (this device's
 // time, not before the event's start; `now` when none is known) in every
 // event logger, and logged with `why`; the number closed. The run's last
-// value is the one delivered before the network counted the run after it,
-// else the newest delivered. The events of its new run stay open: those
+// value is the later of the one delivered and the device's last message
+// heard before the network counted the run after it, else the newest of
+// those. The events of its new run stay open: those
 // that came in a run counted after `ended`, and, where the network had not
 // counted the new run yet when they came (its first events may come before
 // its presence), those begun after that last value and those that came well
 // after it came (a new run in a time behind).
 unsigned eventPeers_close(uint16_t pid, uint32_t now, const char* why, uint32_t ended);
-// The stamp of the device's last value delivered here, or `now` when there
-// is none before it.
+// The later of the stamp of the device's last value delivered here and
+// when its last message came, or `now` when there is none before it.
 uint32_t eventPeers_lastValue(uint16_t pid, uint32_t now);
 // Tests: forgets every open event.
 void eventPeers_resetForTest();

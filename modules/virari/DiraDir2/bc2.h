@@ -47,6 +47,9 @@ bool BC2_peer_gone(unsigned pid);
 // since or missed its presence a few times in a row (killed, it is not gone
 // yet), true otherwise.
 bool BC2_peer_heard(unsigned pid, uint32_t* run);
+// When a message of any kind of the PID's device came last, in this
+// device's time, into stamp; false when none came.
+bool BC2_peer_last_sign(unsigned pid, uint32_t* stamp);
 // The command multicast channel exists.
 bool comint_status();
 

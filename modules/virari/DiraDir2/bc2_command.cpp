@@ -131,6 +131,7 @@ int bc_ci_receive(bc2_channel* c, int fd) {
     // shutdown, the command interface goes next: what still arrives is not
     // handed on, but the channel stays up so that the stop requests of the
     // measurement lists still reach their devices.
+    bc2_peer_signed(c->pid);   // not the multicast channel's: no PID of a device
     if (bc2().stop) return 0;
     if (bc2().quiet) return 1;
     if (ci_get_dst(&msg) == bc2().ownPid) {

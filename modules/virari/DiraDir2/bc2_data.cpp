@@ -66,6 +66,7 @@ int bc_dk_receive(bc2_channel* c, int fd) {
         return 1;
     }
     c->stray = 0;
+    bc2_peer_signed(c->pid);
     // The sink stays allocated while its slot is written (its release takes
     // this lock exclusively).
     std::shared_lock<std::shared_mutex> lk(sernet_sink_lock());
@@ -147,8 +148,10 @@ void bc2_dk_datagram(const uint8_t* buf, size_t len, uint32_t fromNet) {
         }
         pos += DK_RECORD_HEADER + n;
     }
-    if (lastSrc < BC2_PIDS)
+    if (lastSrc < BC2_PIDS) {
+        bc2_peer_signed(lastSrc);
         if (bc2_channel* c = s.hosts[lastSrc].dk) ++c->cnt[CNT_RX_UDP];
+    }
 }
 
 void BC2_dk_udp_listen() {

@@ -52,6 +52,8 @@ inline void be_put64(uint8_t* p, uint64_t v) {
 inline uint64_t pidBit(unsigned pid) { return pid < 64 ? (uint64_t(1) << pid) : 0; }
 // A PID a device can have: one bit of the masks, one channel of each type.
 inline bool bc2_pid_valid(unsigned pid) { return pid < BC2_PIDS; }
+// A message of the PID's device came now: a sign of life (BC2_peer_last_sign).
+void bc2_peer_signed(unsigned pid);
 
 // ---- channels --------------------------------------------------------------------------------
 enum : uint16_t { CH_IDLE = 0, CH_ENDED = 2, CH_ESTABLISHED = 3, CH_CONNECTING = 4 };
@@ -122,6 +124,9 @@ struct bc2_host {
     uint16_t kind = 0;
     sockaddr_in from{};
     uint64_t heardAt = 0;                 // bc2_state::heard when its last message came
+    // When any message of it (presence, command, data) came last, in this
+    // device's time: stamp + 1, 0 never. Its events end there.
+    std::atomic<uint64_t> lastSign{0};
     bool routeAdded = false;              // the routing entry was made from its presence
     // The address its open channels are connected to, and the time-out
     // counter of that address alone: a device heard only at another address

@@ -8,6 +8,7 @@
 #include "logging/events/event_peer_opens.h"
 #include "measurement/routing.h"
 #include "platform/byteorder.h"
+#include "platform/timebase.h"
 #include "platform/syslogx.h"
 #include "virari/DiraDir2/bc2_internal.h"
 #include "virari/timeserv/timeserv.h"
@@ -110,6 +111,18 @@ bool BC2_peer_gone(unsigned pid) {
     std::lock_guard<std::mutex> lk(bc2().mx);
     const bc2_host& h = bc2().hosts[pid];
     return h.kind == LINK_PRESENCE && !h.online;
+}
+
+void bc2_peer_signed(unsigned pid) {
+    if (bc2_pid_valid(pid)) bc2().hosts[pid].lastSign.store(uint64_t(time_getTimestamp()) + 1);
+}
+
+bool BC2_peer_last_sign(unsigned pid, uint32_t* stamp) {
+    if (!bc2_pid_valid(pid) || !stamp) return false;
+    const uint64_t v = bc2().hosts[pid].lastSign.load();
+    if (!v) return false;
+    *stamp = uint32_t(v - 1);
+    return true;
 }
 
 uint32_t bc2_host_from(unsigned pid) {
@@ -249,6 +262,7 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         // A flood of messages with changing counters must not fill the log.
         BC2_LOG_FROM(src, FL_RESET, 158, "Diradir2: Reset detected on PID 0x%X, illegal msg sequence counter", pid);
     }
+    bc2_peer_signed(pid);   // after a restart was counted: the ended run's last sign was kept then
     s.detect |= pidBit(pid);
     if (be_get64(msg + PM_DETECT) & pidBit(s.ownPid)) {
         BC2_connect_manager(&h, CH_CI);

@@ -134,6 +134,7 @@ void resetState() {
         h.online = h.version = h.offset = h.kind = 0;
         h.from = sockaddr_in{};
         h.heardAt = 0;
+        h.lastSign = 0;
         h.routeAdded = false;
         h.chanAddr = 0;
         h.chanTimeout = 0;

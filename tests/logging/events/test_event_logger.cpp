@@ -312,3 +312,53 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     meas_man_set_peer_heard(nullptr);
     eventPeers_resetForTest();
 }
+
+// When this device last heard each device (any message of it), in its time.
+std::atomic<uint64_t> gSign[MEAS_PEERS];   // stamp + 1, 0: never heard
+bool signOf(unsigned pid, uint32_t* stamp) {
+    const uint64_t v = pid < MEAS_PEERS ? gSign[pid].load() : 0;
+    if (v) *stamp = uint32_t(v - 1);
+    return v != 0;
+}
+
+// A device whose values this one does not record still bounds its events by
+// its last sign of life: killed, or restarted, its events close where it was
+// heard last (in its ended run), not when the network notices.
+TEST_F(EventLoggerTest, APeersEventsCloseAtItsLastSignOfLife) {
+    writeApps("<Applicationlist/>");
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    eventPeers_resetForTest();
+    for (auto& r : gRuns) r = 0;
+    for (auto& g : gSilent) g = false;
+    for (auto& s : gSign) s = 0;
+    meas_man_set_peer_runs(runOf);
+    meas_man_set_peer_heard(heardIn);
+    meas_man_set_peer_sign(signOf);
+    const uint32_t now = time_getTimestamp();
+    deliver(3, now - 50000, EVENT_DURATION_OPEN);
+    deliver(4, now - 50000, EVENT_DURATION_OPEN);
+    ASSERT_TRUE(waitWrites(2, 5000));
+    takeLogTexts();
+
+    gSign[3] = uint64_t(now - 30000) + 1;   // killed then; noticed 3 s later
+    gSilent[3] = true;
+    EXPECT_EQ(eventPeers_close(3, now, "fell silent", 0), 1u);
+
+    gSign[4] = uint64_t(now - 20000) + 1;   // its last message of the run that ended
+    gRuns[4] = 1;
+    eventPeers_runCounted(4, 1);
+    gSign[4] = uint64_t(now) + 1;           // the new run's presence
+    EXPECT_EQ(eventPeers_close(4, now, "runs anew", 0), 1u);
+
+    EXPECT_TRUE(waitWrites(4, 5000));
+    auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "eventlogging: PID 0x3 fell silent: its event 0x02000001 opened at " +
+                                     std::to_string(now - 50000) + " closed at " + std::to_string(now - 30000)));
+    EXPECT_TRUE(logContains(log, "eventlogging: PID 0x4 runs anew: its event 0x02000001 opened at " +
+                                     std::to_string(now - 50000) + " closed at " + std::to_string(now - 20000)));
+    meas_man_set_peer_runs(nullptr);
+    meas_man_set_peer_heard(nullptr);
+    meas_man_set_peer_sign(nullptr);
+    eventPeers_resetForTest();
+}
