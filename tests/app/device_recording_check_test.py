@@ -417,6 +417,11 @@ def cases(folder, measdump):
                      "LastTS %d CurTs %d" % (number, pid, raster, a, b + 50), after="starting measurement m03")
         return change
 
+    def gap_fifo_lost(number, pid, raster):
+        # named long after the gap, at the stop: only its stamps place it
+        return gap_named_where("BLK #%d, Fifo #0, PID 0x%X, Raster %d: 120 records lost, time stamps {a} to {b}: "
+                               "the FIFO was full" % (number, pid, raster), after="orderly shutdown", shift=29)
+
     def gap_named_wall_back(d):
         # an anchor at the gap's end, then a loss line whose wall clock went back 10 s
         a, b = gap(d)
@@ -638,6 +643,9 @@ def cases(folder, measdump):
         ("records missing, their FIFO's error", gap_fifo(3, 1, 0), []),
         ("records missing, another FIFO's error", gap_fifo(4, 1, 3), ["meas/%s: block 1 has no records" % first]),
         ("records missing, a FIFO's error numbered otherwise", gap_fifo(40, 1, 0),
+         ["meas/%s: block 1 has no records" % first]),
+        ("records missing, their full FIFO's loss with their stamps", gap_fifo_lost(3, 1, 0), []),
+        ("records missing, another full FIFO's loss with their stamps", gap_fifo_lost(4, 1, 3),
          ["meas/%s: block 1 has no records" % first]),
         # a loss line that names no file and no drive excuses nothing
         ("records missing, a measurement's loss with no word of where", gap_named_where(

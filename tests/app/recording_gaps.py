@@ -18,7 +18,9 @@ the device's log (log.1.txt, then log.txt) names what covers it:
   ErrCnt M, .. CurTs S", logged once a second): records of its own block
   refused in the 2 s before S (B numbers the blocks of m02, m01 and m03 in
   turn, their conditions after each; one whose number is not a block of
-  that PID and raster covers nothing);
+  that PID and raster covers nothing); the records a full one names lost
+  ("BLK #B, Fifo #.., PID 0xP, Raster R: N records lost, time stamps X to
+  Y"): its own block's from X to Y;
 - a loss: a line that says records, bytes or a file were lost, dropped, not
   written, cut or not finished, or that a write or flush failed. One that
   names a file covers that file only (and a file missing from the drive
@@ -140,6 +142,9 @@ SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # second, at the current stamp)
 FIFO_ERROR = re.compile(r"New error BLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+), Raster (\d+), .*: FullCnt (\d+), "
                         r"TS ErrCnt (\d+), LastTS \d+ CurTs (\d+)")
+# the records of its own block a full data FIFO refused, with their stamps
+FIFO_LOST = re.compile(r"\bBLK #(\d+), Fifo #\d+, PID 0x([0-9A-Fa-f]+), Raster (\d+): \d+ records lost, "
+                       r"time stamps (\d+) to (\d+)")
 # the lines that carry the stamp of their own moment: they place themselves
 # and the lines around them on the stamps
 OWN_STAMP = ((START, 2), (LAG, 2), (SYNC, 1), (FIFO_ERROR, 6), (STOPPED_AT, 2),
@@ -268,15 +273,19 @@ def runs_window(msg, blocks):
 
 def fifo_window(msg, stamp, blocks):
     """A data FIFO's new error: the records of its own block refused in
-    the FIFO_SPAN before its stamp (blocks: block_numbers())."""
-    m = FIFO_ERROR.search(msg)
-    if not m or not (int(m.group(4)) or int(m.group(5))):
+    the FIFO_SPAN before its stamp; or those it names lost with their
+    stamps (blocks: block_numbers())."""
+    lost = FIFO_LOST.search(msg)
+    m = lost or FIFO_ERROR.search(msg)
+    if not m or not (lost or int(m.group(4)) or int(m.group(5))):
         return None
     number, pid, raster = int(m.group(1)), int(m.group(2), 16), int(m.group(3))
     own = blocks.get(number)
     if not own or own[2:] != (pid, raster):   # numbered otherwise than the configuration says: no block of it known
         return None
     which = {own[:2]}
+    if lost:
+        return Window(int(lost.group(4)) & 0xFFFFFFFF, int(lost.group(5)) & 0xFFFFFFFF, None, (), which)
     return Window((stamp - FIFO_SPAN) & 0xFFFFFFFF, stamp, None, (), which)
 
 
@@ -404,7 +413,7 @@ class LogCover:
             if w:
                 self.windows.append(w)
                 continue
-            if FIFO_ERROR.search(msg):
+            if FIFO_ERROR.search(msg) or FIFO_LOST.search(msg):
                 w = fifo_window(msg, stamp, blocks or {})
                 if w:
                     self.windows.append(w)

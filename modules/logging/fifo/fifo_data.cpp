@@ -46,6 +46,8 @@ struct DataFifo {
     uint32_t newRunRefused = 0;                   // records of the time master's new run refused (named)
     uint32_t newRunLow = 0, newRunHigh = 0;       // the lowest and highest stamp of them
     uint32_t tsErrors = 0, fullCount = 0;
+    uint32_t fullRefused = 0;                     // records refused full since they were last named
+    uint32_t fullLow = 0, fullHigh = 0;           // the lowest and highest stamp of them
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
     uint32_t lastDelivered = kEmpty;
@@ -226,8 +228,22 @@ void logTsErr(const DataFifo& f, uint32_t t) {
             f.req.fifoNum, int(f.tsErrors), f.req.pid, int(t), int(f.lastTs), f.req.raster, int(f.latencyMax));
 }
 
-bool full(DataFifo& f) {
+// Names the records the full FIFO refused since they were last named: their
+// count and stretch (the once-a-second error line gives only its end).
+void nameFullRefused(DataFifo& f) {
+    if (!f.fullRefused) return;
+    syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X, Raster %d: %u records lost, time stamps %u to %u: the "
+                 "FIFO was full",
+            f.req.blockNum, f.req.fifoNum, f.req.pid, f.req.raster, unsigned(f.fullRefused), unsigned(f.fullLow),
+            unsigned(f.fullHigh));
+    f.fullRefused = 0;
+}
+
+// Whether the FIFO has no room for the record at t; a refused one is counted
+// with its stamp.
+bool full(DataFifo& f, uint32_t t) {
     if (f.wr - f.rd < f.depth) return false;
+    noteRefused(f.fullRefused, f.fullLow, f.fullHigh, t);
     ++f.fullCount;
     meas_fifo_count_full();
     f.newError = true;
@@ -301,7 +317,7 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
     if (back != Back::newTime)
         while (at != f.rd && diff(f.ts[(at - 1) % f.depth], t) > 0) --at;
     if (at != f.rd && f.ts[(at - 1) % f.depth] == t) return 0;   // the same sample again
-    if (full(f)) return MF_ERR_FULL;
+    if (full(f, t)) return MF_ERR_FULL;
     for (uint32_t k = f.wr; k != at; --k) moveSlot(f, k - 1, k);
     const uint32_t slot = at % f.depth;
     f.ts[slot] = t;
@@ -322,7 +338,7 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
 // taken.
 int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
     if (stampedBack(f, t, f.lastTs != kEmpty, f.lastTs) == Back::refused) return MF_ERR_TS_INVALID;
-    if (full(f)) return MF_ERR_FULL;
+    if (full(f, t)) return MF_ERR_FULL;
     if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
         ++f.tsErrors;
         f.newError = true;
@@ -462,7 +478,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.tsErrors = f.fullCount = 0;
     time_stepListen(onTimeStep);   // once: registering again changes nothing
     f.epoch = gStepsBack.load();
-    f.newTimeRefused = f.newRunRefused = 0;
+    f.newTimeRefused = f.newRunRefused = f.fullRefused = 0;
     f.latencyMax = L;
     f.fill = 0;
     f.per = per;
@@ -481,6 +497,7 @@ int fifo_data_release(unsigned n) {
     std::lock_guard<std::mutex> lk(f.mx);
     if (!f.buf) return MF_ERR_NOT_SET_UP;
     nameNewRunRefused(f);
+    nameFullRefused(f);
     if (f.newTimeRefused)
         syslogx(148 | SYSLOGX_LOSS, "BLK #%d, Fifo #%d, PID 0x%X: %u records put after the time went back (stamped %u to %u) not "
                      "recorded: the measurement restarts in the new time",
@@ -655,6 +672,7 @@ bool meas_fifo_data_log_new_errors() {
                 int(f.fullCount), int(f.tsErrors), unsigned(f.lastTs), unsigned(gCurrTs.load()));
         f.newError = false;
         any = true;
+        nameFullRefused(f);
     }
     return any;
 }

@@ -11,6 +11,7 @@
 #include "logging/format/meas_frame.h"
 #include "logging/app/meas_runtime.h"
 #include "logging/store/meas_app_store.h"
+#include "logging/store/virtual_file_unmade.h"
 #include "platform/byteorder.h"
 #include "platform/crc.h"
 #include "platform/io.h"
@@ -567,15 +568,18 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->closeDeadline = MEAS_TS_UNSET;
         f->vfIdx = -1;
         f->closeable = anyQueued ? 0 : 1;
-        meas_app_PreTrigOpenFile(storeOf(m), f);
+        if (measure::store::unmadeFiles.worthTrying(m, f->name)) meas_app_PreTrigOpenFile(storeOf(m), f);
         if (f->vfIdx < 0) {
-            // every record of the file's blocks would say so again
-            SYSLOGX_FLOOD(floodOpenVf, 147 | SYSLOGX_LOSS, "meas_app_open_file(): failed to open virtual file %s", f->name);
+            // said once a file: the records lost with it are named by their stretch
+            if (measure::store::unmadeFiles.refused(m, f->name, ts))
+                SYSLOGX_FLOOD(floodOpenVf, 147 | SYSLOGX_LOSS, "meas_app_open_file(): failed to open virtual file %s",
+                              f->name);
             std::free(f);
             queueUnlock();
             return 1;
         }
         queueAdd(f);
+        measure::store::unmadeFiles.name(m);   // the records lost before this file
         // the stop moves the counters past its name, also before a writer has made the file
         std::atomic_ref<uint8_t>(meas[m].fileMade).store(1, std::memory_order_relaxed);
         if (pred && pred->closeTs == MEAS_TS_UNSET) {
@@ -846,6 +850,8 @@ void endRecordings(unsigned mask) {
 // their close delay first. A file behind one whose status block is still
 // being made waits for the next pass. Caller holds the queue.
 void closeQueued(unsigned mask) {
+    for (unsigned m = 0; m < MEAS_COUNT; ++m)
+        if (mask & (1u << m)) measure::store::unmadeFiles.name(m);   // no record of theirs comes any more
     for (auto* f = gQueueHead; f; f = f->qNext) {
         if (f->measIdx >= MEAS_COUNT || !(mask & (1u << f->measIdx))) continue;
         for (MeasAppStoreBlockData *d = f->blocks, *dn = nullptr; d; d = dn) {

@@ -8,6 +8,7 @@
 #include "logging/app/meas_runtime.h"
 #include "logging/store/file_info.h"
 #include "logging/store/meas_app_store.h"
+#include "logging/store/virtual_file_unmade.h"
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
 #include "platform/byteorder.h"
@@ -246,6 +247,12 @@ VirtualFile* VirtualFiles::create(unsigned measIdx, MeasAppStore_FileInfo_s* inf
     return vf;
 }
 
+bool VirtualFiles::hasRoom(unsigned measIdx) {
+    if (measIdx >= kMeas) return false;
+    ScopeLock sl(this, "VirtualFiles::hasRoom");
+    return !slots_[measIdx][unsigned(last_[measIdx].load() + 1) % kSlots].load();
+}
+
 VirtualFile* VirtualFiles::get(unsigned measIdx, int index) const {
     if (measIdx >= kMeas || index < lowest_[measIdx].load() || index > last_[measIdx].load()) return nullptr;
     VirtualFile* vf = slots_[measIdx][unsigned(index) % kSlots].load();
@@ -425,6 +432,7 @@ bool VirtualFiles::fileName(unsigned measIdx, int index, char* buf, unsigned siz
 
 void VirtualFiles::dropMeasurement(unsigned measIdx) {
     if (measIdx >= kMeas) return;
+    unmadeFiles.name(measIdx);   // its store is gone: no record of it comes any more
     ScopeLock sl(this, "VirtualFiles::dropMeasurement");
     for (auto& s : slots_[measIdx]) delete s.exchange(nullptr);
     lowest_[measIdx].store(last_[measIdx].load() + 1);

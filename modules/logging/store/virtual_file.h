@@ -74,6 +74,8 @@ public:
 
     // A new file with the next index; null (logged) when its slot is taken.
     VirtualFile* create(unsigned measIdx, MeasAppStore_FileInfo_s* info);
+    // Whether the slot of the measurement's next file is free.
+    bool hasRoom(unsigned measIdx);
     VirtualFile* get(unsigned measIdx, int index) const;
     // Index of the first live file whose time range holds ts, else -1 (also
     // for a stamp more than kAheadOfNow ahead of the device's time).

@@ -484,6 +484,51 @@ TEST_F(MeasFifo, ALateReaderLosesNothingWhileTheFifoHasRoom) {
     EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #11, PID 0x0, Raster 9, type 'NO_LATENCY': FullCnt 1, TS ErrCnt 0"), 1);
 }
 
+// The reader held while its block goes on: the full FIFO refuses records,
+// and the once-a-second report names the stretch refused since the last
+// one, with its count and stamps (the stamps wrap within it); the release
+// names the rest. Each refused record is named once.
+TEST_F(MeasFifo, AFullFifoNamesEveryStretchItRefused) {
+    ASSERT_EQ(fifo_data_request(dataReq(12, 1, MEAS_RASTER_1MS)), 0);
+    uint32_t depth = 0;
+    ASSERT_TRUE(fifo_data_info(12, &depth, nullptr));
+    const uint32_t start = 0xFFFFFFF0u - 10 * (depth + 1);
+    now(start);
+    uint32_t t = start;
+    auto put = [&](int want) {
+        t += 10;
+        live(t);
+        EXPECT_EQ(fifo_data_put(12, dataSlot(t, {t}).data()), want) << t;
+    };
+    for (uint32_t k = 0; k < depth; ++k) put(0);
+    for (int k = 0; k < 5; ++k) put(MF_ERR_FULL);   // 4294967280 to 24
+    takeLogTexts();
+    meas_fifo_data_syslog();
+    auto log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #12, PID 0x0, Raster 0, type 'NO_LATENCY': FullCnt 5, "
+                                   "TS ErrCnt 0, LastTS 4294967270 CurTs"), 1);
+    EXPECT_EQ(countContaining(log, "BLK #0, Fifo #12, PID 0x0, Raster 0: 5 records lost, time stamps 4294967280 to "
+                                   "24: the FIFO was full"), 1);
+    // the reader takes two, two more go in, then three are refused
+    now(t);
+    uint8_t buf[64];
+    ASSERT_GT(fifo_data_get(12, buf, 0, nullptr), 0);
+    ASSERT_GT(fifo_data_get(12, buf, 0, nullptr), 0);
+    put(0);
+    put(0);
+    for (int k = 0; k < 3; ++k) put(MF_ERR_FULL);   // 54 to 74
+    meas_fifo_data_syslog();
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "records lost"), 1);
+    EXPECT_EQ(countContaining(log, "Raster 0: 3 records lost, time stamps 54 to 74: the FIFO was full"), 1);
+    meas_fifo_data_syslog();
+    EXPECT_TRUE(takeLogTexts().empty());
+    put(MF_ERR_FULL);
+    EXPECT_EQ(fifo_data_release(12), 0);
+    log = takeLogTexts();
+    EXPECT_EQ(countContaining(log, "Raster 0: 1 records lost, time stamps 84 to 84: the FIFO was full"), 1);
+}
+
 TEST_F(MeasFifo, ALateReaderKeepsTheConditionHistory) {
     ASSERT_EQ(fifo_condition_request(condReq(2)), 0);
     const uint32_t held = 500000;
