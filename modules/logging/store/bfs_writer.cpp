@@ -741,8 +741,9 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     f.header = e.gapHeader;
     char path[40];
     const bool onDrive = pathForLine(e.vfIdx, f.name, path, sizeof path);
-    // (an internal drive's writes count as failed one by one as they come)
-    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, type() == WRITER_TYPE_BFS);
+    // counted as failed here by neither: an internal drive's writes count one
+    // by one as they come, and a USB drive that is not there counts nothing
+    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, true);
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
 }
 
