@@ -556,9 +556,11 @@ bool BFSWriter::close(int vfIdx) {
         }
         if (e.stream) {
             {
+                closing_ = &e;
                 Released wait(*this);   // (the attribute store may sync)
                 setAttrib(vfIdx, host::ATTR_READ_ONLY);
             }
+            closing_ = nullptr;
             if (std::fclose(e.stream) != 0 && ok) {
                 ok = false;
                 err = errno;
@@ -604,10 +606,12 @@ bool BFSWriter::flush(int vfIdx) {
         return false;
     }
     settle(e, e.total);   // every whole item is on the drive now
+    // the halt may drop the entry while the task waits without its hold
+    const int fd = e.fd;
     int synced;
     {
         Released wait(*this);
-        synced = ::fdatasync(e.fd);
+        synced = ::fdatasync(fd);
     }
     if (synced != 0) {
         const int err = errno;
@@ -737,8 +741,9 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     f.header = e.gapHeader;
     char path[40];
     const bool onDrive = pathForLine(e.vfIdx, f.name, path, sizeof path);
-    // (an internal drive's writes count as failed one by one as they come)
-    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, type() == WRITER_TYPE_BFS);
+    // counted as failed here by neither: an internal drive's writes count one
+    // by one as they come, and a USB drive that is not there counts nothing
+    logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, true);
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
 }
 
@@ -836,6 +841,12 @@ void BFSWriter::haltFiles(MissedActions& missed, bool held) {
     if (countersWait_ && current_) missedAdd(missed, measIdx_, *current_);
     pendingToMissed(missed);
     pending_.clear();
+    // the drive may have gone while the task waited in a sync (without its
+    // hold): its files are not written again, as the task itself would not
+    const bool there = driveThere();
+    if (!there) mediaAvailable_.store(false);
+    for (auto& e : files_)
+        if (e.vfIdx != -1 && e.stream && &e != closing_ && (!there || !stillNamed(e))) dropStream(e);
     // what the streams hold goes to the drive (no sync: the process ends,
     // the kernel writes it out)
     for (auto& e : files_) {

@@ -316,6 +316,9 @@ private:
     // the task waits for the counters of the file its current action opens
     // (an action lost when the stop's halt comes meanwhile)
     bool countersWait_ = false;
+    // The file whose close waits for its attributes without the hold: the halt
+    // leaves its entry to the task (its stream holds nothing then).
+    const WriterFileEntry_t* closing_ = nullptr;
     uint32_t aliveTimeout_ = 100000;
     // due times of the checks, set from the clock when the task starts and
     // while it is not subscribed (they never lag half the clock's range)

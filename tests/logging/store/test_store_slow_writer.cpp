@@ -31,6 +31,24 @@ public:
     }
 };
 
+// A USB writer whose syncs hang while `hold` is set (the task waits without
+// its hold, as in a real sync); one that hangs until the stop never returns.
+class HungSyncWriter : public USBWriter {
+public:
+    using USBWriter::USBWriter;
+    std::atomic<bool> hold{false};
+    std::atomic<bool> waits{false};
+    bool flush(int vfIdx) override {
+        if (hold) {
+            Released wait(*this);
+            waits = true;
+            while (hold && !halted()) taskDelay(5);
+        }
+        if (halted()) return false;
+        return USBWriter::flush(vfIdx);
+    }
+};
+
 // m01 with only its internal writer, and beside it a USB writer of the
 // test's own kind.
 class SlowUsbWriterTest : public StoreTest {
@@ -268,6 +286,30 @@ TEST_F(SlowUsbWriterTest, AWriterRemovedForTheQueueGoesOnInItsFileAndNamesTheGap
     EXPECT_EQ(usb.begin()->first, name);
     expectGapNamed(log, name, "not written while the writer was removed from the back end: the file goes on after the gap",
                    internal.begin()->second, usb.begin()->second, heldCounts, true);
+}
+
+// The stick pulled while its writer hangs in a sync: the stop writes nothing
+// more into the files left in the pulled folder.
+TEST_F(SlowUsbWriterTest, TheStopWritesNothingIntoAPulledDrive) {
+    MeasStoreWriteCounters counts{};
+    uint32_t ts = 100000;
+    auto* w = startUsbWriter<HungSyncWriter>(counts);
+    feedBoth(ts, 200);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(counts.writes).load() > 0; }, 5000));
+    // records written into the stream, and the sync that would write them out hangs
+    const uint32_t before = std::atomic_ref<uint32_t>(counts.writes).load();
+    feedBoth(ts, 200);
+    ASSERT_TRUE(waitFor([&] { return std::atomic_ref<uint32_t>(counts.writes).load() > before; }, 5000));
+    w->hold = true;
+    ASSERT_TRUE(waitFor([&] { return w->waits.load(); }, 5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_meas.gone");
+    const auto pulled = files("usb_meas.gone");
+    ASSERT_FALSE(pulled.empty());
+    meas_app_PreTrigHaltWriters(200);   // as the device's stop does
+    stopStore();
+    for (const auto& [name, bytes] : files("usb_meas.gone"))
+        EXPECT_EQ(bytes.size(), pulled.at(name).size()) << name << " written after the pull";
+    std::filesystem::remove_all(dir + "/usb_meas.gone");
 }
 
 namespace {
@@ -513,6 +555,8 @@ TEST_F(SlowUsbWriterTest, AStickPulledWhileItsWriterIsHeldNamesEveryFileItLacks)
         EXPECT_EQ(of[0].bytes, bytes.size()) << name;
     }
     EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+    // a USB drive that is not there is no failure of it
+    EXPECT_EQ(heldCounts.failures, 0u);
 }
 
 // A writer its drive holds past the stop keeps the back end it still uses:
