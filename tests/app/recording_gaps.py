@@ -89,8 +89,9 @@ import stat
 import time
 import xml.etree.ElementTree as ET
 
-# A gap of more than this many periods of its block is reported.
-GAP_PERIODS = 4
+# A gap of more than this many periods of its block is reported: a block
+# records on its raster's grid, so one record missing is a hole.
+GAP_PERIODS = 1
 # The stimulus's run flag in the signal page: 1 from the first stimulus step
 # while the device runs (0 with an empty stimulus, when the measurement never
 # starts at all).
@@ -151,12 +152,14 @@ LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|coul
 LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
                      r"\bm0\d\b")
 # a loss line that says its file is cut or not finished (not only a gap in it)
-UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bwithout its closing\b|\bclosing blocks not written\b|"
+UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bnot closed at the stop\b|\bwithout its closing\b|\bclosing blocks not written\b|"
                         r"\bdropped\b|\btaken back\b|\bnothing more is written\b|\bends before them\b")
 # the stamps a loss line gives of what was lost
 LOST_STAMPS = re.compile(r"\btime stamps (\d+) to (\d+)\b")
 # a file whose rest is lost with what the line names
-LOST_REST = re.compile(r"\bdropped\b|nothing more is written")
+LOST_REST = re.compile(r"\bdropped\b|nothing more is written|\bnot closed at the stop\b")
+# the stamp a file began at, as a line that names it lost from there on gives it
+FROM_STAMP = re.compile(r"\(from time stamp (\d+)\)")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
@@ -165,6 +168,9 @@ CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 # a file made on a drive, and one set up for the drives of its measurement
 MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
+# a file's close time stamp that its successor's initial one is not
+STAMPS_APART = re.compile(r"close_timestamp > init_timestamp \[\d+ > \d+\] \[([AB][0-9a-f]{7}\.[0-9a-f]{3}), "
+                          r"([AB][0-9a-f]{7}\.[0-9a-f]{3})\]")
 # a measurement file copied to the USB drive (m03's copy), under the name it got
 COPIED = re.compile(r"copy success from '[^']*' to '(usb_meas:)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
 VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, "
@@ -176,6 +182,9 @@ FILE_GONE = re.compile(r"\bfile '([^']+)' is gone from the drive\b")
 FILES_GONE = re.compile(r"\bfiles gone from drive (\S+?),")
 # a drive gone with its files (a USB drive pulled): the file open then is named
 MEDIA_GONE = re.compile(r"'((?:usb_meas|meas2|meas):)/[^']*' dropped due to media absence")
+# the period of a block's raster in ms (the sync and lap rasters have none)
+RASTER_MS = {"R1ms": 1, "R2ms": 2, "R5ms": 5, "R10ms": 10, "R20ms": 20, "R50ms": 50, "R100ms": 100, "R200ms": 200,
+             "R500ms": 500, "R1s": 1000}
 RASTERS = {"R1ms": 0, "R2ms": 1, "R5ms": 2, "R10ms": 3, "R20ms": 4, "R50ms": 5, "R100ms": 6, "R200ms": 7,
            "R500ms": 8, "R1s": 9, "RSYNC": 10, "RLAP": 11}
 
@@ -204,9 +213,11 @@ def free_blocks(folder, pid):
             own = lambda b: all(int(a.get("adr"), 16) >> 24 == pid for a in b.iter("adr"))   # noqa: E731
             blocks = {int(b.get("idx")) + 1: not global_gate and not gated(b.get("cond_id")) and own(b)
                       for b in root.iter("Block")}
+            periods = {int(b.get("idx")) + 1: RASTER_MS[b.get("Raster")] * STAMPS_PER_MS * int(b.get("true_div", "1"))
+                       for b in root.iter("Block") if b.get("Raster") in RASTER_MS}
         except (TypeError, ValueError):
             continue
-        found[idx] = (len(blocks), blocks)
+        found[idx] = (len(blocks), blocks, periods)
     return found
 
 
@@ -244,8 +255,11 @@ def loss_window(msg, at):
     if not d and not names:   # it says nothing of where: it excuses nothing
         return None
     s = LOST_STAMPS.search(msg)
+    begun = FROM_STAMP.search(msg)
     if s:
         lo, hi = int(s.group(1)) & 0xFFFFFFFF, int(s.group(2)) & 0xFFFFFFFF
+    elif begun and names and LOST_REST.search(msg):   # what it lost lies somewhere after the file began
+        lo = hi = int(begun.group(1)) & 0xFFFFFFFF
     elif at is None:
         return None
     else:
@@ -313,6 +327,7 @@ class LogCover:
         self.named = []      # (drive or None, name) of the files a loss line names
         self.unfinished = []  # (drive or None, name) of those it names cut or not finished
         self.removed = set()  # (drive or None, name) of the files the device removed
+        self.stamps_apart = set()  # (name, next name): a file's close time stamp not its successor's initial
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
@@ -456,6 +471,9 @@ class LogCover:
         m = COPIED.search(msg)
         if m:
             self.copied.add((m.group(1), m.group(2)))
+        m = STAMPS_APART.search(msg)
+        if m:
+            self.stamps_apart.add(m.groups())
         m = VIRTUAL.search(msg)
         if m:
             self.virtual.setdefault(m.group(1), at)
@@ -507,7 +525,7 @@ class LogCover:
         """A line names the drive's records lost (the drive gone, or a loss
         of the drive that names no file) around that stamp."""
         return any(w.drive == drive and not w.names and w.blocks is None and
-                   0 <= signed(at - w.lo) <= (w.hi - w.lo) & 0xFFFFFFFF for w in self.windows)
+                   0 <= signed(at - w.lo) <= signed(w.hi - w.lo) for w in self.windows)
 
     def names_lost(self, drive, name):
         """A loss line names the file on that drive (or with no drive)."""
@@ -530,6 +548,8 @@ class LogCover:
         pieces = []
         for w in self.windows:
             if w.drive is not None and w.drive != drive:
+                continue
+            if signed(w.hi - w.lo) < 0:   # stamps that run backwards name no stretch (and never the whole ring)
                 continue
             if w.names and not any(named(n) for n in w.names):
                 continue
@@ -644,14 +664,40 @@ class Gaps:
 
     def __init__(self, folder, files, cover, config):
         self.folder, self.files, self.cover, self.config = folder, files, cover, config
+        # a block's raster gives its period; its records only where the
+        # configuration names no raster (a record off the grid would make a
+        # short step that hides the holes)
         self.periods = block_periods(files)
+        for idx, c in config.items():
+            self.periods.update(((idx, block), period) for block, period in c[2].items())
 
     def free(self, f):
         """The file's blocks that record without a condition, with records."""
-        c = self.config.get(f.meas_idx)
-        if not c or f.block_count != c[0]:
+        return [b for b in self.checked(f.meas_idx, (f,)) if f.stamps.get(b)]
+
+    def checked(self, meas_idx, files):
+        """The blocks of the measurement that record without a condition,
+        with a known period, whether the files hold records of them or not
+        ([] when a file has another block count than the configuration)."""
+        c = self.config.get(meas_idx)
+        if not c or not files or any(f.block_count != c[0] for f in files):
             return []
-        return [b for b, ok in sorted(c[1].items()) if ok and f.stamps.get(b)]
+        return [b for b, ok in sorted(c[1].items()) if ok and self.periods.get((meas_idx, b))]
+
+    def off_grid(self, where, f, block, a, b, drive, named):
+        """A step from a to b of a block that is no whole number of its
+        raster's periods: a record off its grid, unless a start or a step of
+        the time (a line that covers the stamps between) lies there."""
+        period = self.periods.get((f.meas_idx, block))
+        if not period or signed(b - a) <= 0 or signed(b - a) % period == 0:
+            return []
+        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + period):
+            return []
+        if not self.cover.uncovered(a, b, drive, named, max(3 * period, 10 * STAMPS_PER_MS), (f.meas_idx, block)):
+            return []
+        return ["%s: block %d steps from %d to %d (%.1f ms), off its raster's grid of %.1f ms, and the log names no "
+                "start or step of the time there" % (where, block, a, b, signed(b - a) / STAMPS_PER_MS,
+                                                     period / STAMPS_PER_MS)]
 
     def groups(self):
         """[(drive, [files of one measurement on it])]."""
@@ -733,6 +779,13 @@ def read_log(folder):
     return read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
 
 
+def killed_files(folder):
+    """The names of the files the log set up in a process that ended
+    without a stop (killed, or its power cut)."""
+    cover = LogCover(read_log(folder), block_numbers(folder))
+    return set(cover.virtual) - cover.virtual_stopped
+
+
 def orderly_runs(folder):
     """{meas_idx: [Run]}: the runs an orderly stop of the log ended."""
     return LogCover(read_log(folder), block_numbers(folder)).runs
@@ -757,7 +810,7 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
         notes += ends_unchecked(cover)
     return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
             unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
-            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps))
+            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) + file_stamps_wrong(gaps))
 
 
 def files_unheld(gaps):
@@ -823,6 +876,43 @@ def overlaps(gaps):
     return problems
 
 
+def file_stamps_wrong(gaps):
+    """A file's initial and close time stamps on an internal drive (measdump
+    finds a file without an initial time stamp): its initial time stamp not
+    after its first records (GAP_SLACK_START: the blocks begin one after the
+    other); within a start, a file set up right after one a lap trigger
+    closed (the log's order) begins at that file's close time stamp, unless
+    the device named the two stamps apart ("close_timestamp >
+    init_timestamp")."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        if drive_dir not in ("meas", "meas2"):
+            continue
+        by_start = {}
+        for f in group:
+            span = holding_start(gaps, f)
+            if f.counters and span is not None:
+                by_start.setdefault(span, []).append(f)
+        set_up = list(gaps.cover.virtual)   # the names in the order the log set them up
+        for files in by_start.values():
+            by_name = {f.name: f for f in files}
+            for f in files:
+                init = [t for kind, t in f.metas if kind == 4]
+                if not init:
+                    continue
+                if any(f.stamps.values()) and signed(init[0] - first_stamp(f)) > GAP_SLACK_START:
+                    problems.append("%s: its initial time stamp %d lies after its first record at %d"
+                                    % (f.where, init[0], first_stamp(f)))
+                    continue
+                ahead = [n for n in set_up[:set_up.index(f.name)] if n[0] == f.name[0]] if f.name in set_up else []
+                before = by_name.get(ahead[-1]) if ahead else None
+                closes = [t for kind, t in before.metas if kind == 5] if before else []
+                if closes and init[0] != closes[-1] and (before.name, f.name) not in gaps.cover.stamps_apart:
+                    problems.append("%s: its initial time stamp %d is not the close time stamp %d of %s before it"
+                                    % (f.where, init[0], closes[-1], before.name))
+    return problems
+
+
 def holding_start(gaps, f):
     """The index in cover.spans of the start that holds the file: the one
     before the line that set it up in the log (in its process); for a file
@@ -862,6 +952,7 @@ def gaps_within_files(gaps):
             stamps = f.stamps[block]
             for a, b in zip(stamps, stamps[1:]):
                 problems += gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
+                problems += gaps.off_grid(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
     return problems
 
 
@@ -878,6 +969,8 @@ def gaps_between_files(gaps):
             for f, g in zip(chain, chain[1:]):
                 problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
                                         g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
+                problems += gaps.off_grid("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
+                                          g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
     return problems
 
 
@@ -938,13 +1031,14 @@ def ended_early(gaps):
                 continue
             newest = max(ran, key=lambda f: signed(last_stamp(f) - run.start))
             stop = stop_stamp(gaps, run)
-            for block in gaps.free(newest):
-                last = newest.stamps[block][-1]
-                period = gaps.periods.get((newest.meas_idx, block))
-                if not period:
-                    continue
+            # every block the configuration has, whether the newest file holds it or not: its
+            # last record in the run's files, or the run's start when none holds one
+            for block in gaps.checked(newest.meas_idx, ran):
+                held = [f for f in ran if f.stamps.get(block)]
+                holder = max(held, key=lambda f: signed(f.stamps[block][-1] - run.start)) if held else None
+                last = holder.stamps[block][-1] if holder else run.start
                 until = (stop - STOP_SLACK) & 0xFFFFFFFF
-                if gaps.hole(newest, block, last, until, drive, named_after(newest, group)):
+                if gaps.hole(newest, block, last, until, drive, named_from(holder or ran[0], group)):
                     problems.append("%s: block %d has no records from %d until the stop at %d (%.1f s later), "
                                     "and the log names no loss there" % (newest.where, block, last, stop,
                                                                          signed(stop - last) / STAMPS_PER_MS / 1000))
@@ -960,17 +1054,20 @@ def started_late(gaps):
         if drive_dir not in ("meas", "meas2") or not group:
             continue
         drive = DRIVE_OF.get(drive_dir)
-        starts = gaps.cover.starts.get(group[0].meas_idx, ())
-        for start in starts:
-            later_starts = [s for s in starts if signed(s - start) > 0]
-            nxt = min(later_starts, key=lambda s: signed(s - start)) if later_starts else None
-            ran = [f for f in group if any(f.stamps.values()) and signed(first_stamp(f) - start) >= -LOG_SLACK and
-                   (nxt is None or signed(first_stamp(f) - nxt) < 0)]
-            if not ran:
-                continue
+        held = {}   # the start (its index in the log's spans) that holds each file with records
+        for f in group:
+            span = holding_start(gaps, f) if any(f.stamps.values()) else None
+            if span is not None:
+                held.setdefault(span, []).append(f)
+        for span, ran in sorted(held.items()):
+            start = gaps.cover.spans[span][1]
             first = min(ran, key=lambda f: signed(first_stamp(f) - start))
-            for block in gaps.free(first):
-                b = first.stamps[block][0]
+            # every block the configuration has: its first record in the start's files, or
+            # their newest record when none holds one
+            for block in gaps.checked(first.meas_idx, ran):
+                holders = [f for f in ran if f.stamps.get(block)]
+                b = min((f.stamps[block][0] for f in holders), key=lambda t: signed(t - start)) if holders else \
+                    max((last_stamp(f) for f in ran), key=lambda t: signed(t - start))
                 begun = (start + GAP_SLACK_START) & 0xFFFFFFFF   # the blocks begin one after the other
                 if signed(b - begun) > 0 and gaps.hole(first, block, begun, b, drive,
                                                        named_before(first, group)):
@@ -989,13 +1086,10 @@ def named_before(f, group):
                                            name_key(name) < name_key(f.name))
 
 
-def named_after(f, group):
-    """named() of a gap after the newest file f of a start on a drive: its
-    own name, and a file of its measurement missing from the drive made
-    after it."""
-    names = set(g.name for g in group)
-    return lambda name: name == f.name or (name[0] == f.name[0] and name not in names and
-                                           name_key(name) > name_key(f.name))
+def named_from(f, group):
+    """named() of a gap from a record of file f to the end of its start on
+    a drive: its own name, and a file of its measurement made after it."""
+    return lambda name: name == f.name or (name[0] == f.name[0] and name_key(name) > name_key(f.name))
 
 
 def unfinished_at_stop(gaps):
