@@ -132,6 +132,8 @@ SYNC = re.compile(r"Initial sync: (\d+)")
 # its guard's end of a stop that took too long (its files are the stop's)
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
                   r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
+# the guard's end of a stop that took too long: the fast stop did not run
+GUARD_END = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the process ends")
 # the stamp an orderly stop stopped a measurement's recording at, as the
 # device logs it
 STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
@@ -305,6 +307,9 @@ class Run:
         self.start, self.stop, self.idx, self.device_stop = start, stop, idx, device_stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
         self.stop_stamp = None   # the device's stop, else its newest record (stop_stamp())
+        # the device owes the stamp of its stop: not for a start begun as the
+        # process stopped, nor where the guard ended the stop before the fast stop
+        self.stamp_owed = idx is not None
 
     def holds(self, stamp, slack=0):
         return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
@@ -368,6 +373,7 @@ class LogCover:
                         run.until = (stamp - 1) & 0xFFFFFFFF
                 if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
                     run = Run(stamp, stamp, int(m.group(1)) - 1)
+                    run.stamp_owed = False
                     self.runs.setdefault(int(m.group(1)) - 1, []).append(run)
                     stopped.append(run)
                     continue
@@ -380,6 +386,9 @@ class LogCover:
                 continue
             if STOP.search(msg):
                 shutting_down = shutting_down or "rtpShutdown" in msg
+                if GUARD_END.search(msg):   # the stop's runs ended without the fast stop
+                    for run in stopped:
+                        run.stamp_owed = run.stamp_owed and run.device_stop is not None
                 self.virtual_stopped.update(set_up)
                 set_up = []
                 if at is not None:
@@ -766,12 +775,16 @@ def records_after_stop(gaps):
     return problems
 
 
-def ends_unchecked(cover):
-    """The notes of the runs an orderly stop ended whose stop the log does
-    not give: their end cannot be checked."""
+def ends_unchecked(cover, owed):
+    """The runs an orderly stop ended whose stop the log does not give:
+    their end cannot be checked. The device gives the stamp of every stop:
+    its line missing is a finding (owed: True); the runs whose stop the
+    guard ended before the fast stop ran, and those begun as the process
+    stopped, are the notes (owed: False)."""
     return ["m%02d: the end of the start at %d could not be checked: the log has no line of the stamp its "
             "orderly stop stopped it at" % (idx + 1, run.start)
-            for idx, runs in sorted(cover.runs.items()) for run in runs if run.device_stop is None]
+            for idx, runs in sorted(cover.runs.items()) for run in runs
+            if run.device_stop is None and run.stamp_owed == owed]
 
 
 def read_log(folder):
@@ -807,8 +820,8 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
     if notes is not None:
-        notes += ends_unchecked(cover)
-    return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
+        notes += ends_unchecked(cover, False)
+    return (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
             unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
             files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) + file_stamps_wrong(gaps))
 
@@ -1062,12 +1075,13 @@ def started_late(gaps):
         for span, ran in sorted(held.items()):
             start = gaps.cover.spans[span][1]
             first = min(ran, key=lambda f: signed(first_stamp(f) - start))
-            # every block the configuration has: its first record in the start's files, or
-            # their newest record when none holds one
+            # every block the configuration has: its first record in the start's files (one that
+            # none holds is missing until the stop: ended_early's; a kill takes what a block holds)
             for block in gaps.checked(first.meas_idx, ran):
                 holders = [f for f in ran if f.stamps.get(block)]
-                b = min((f.stamps[block][0] for f in holders), key=lambda t: signed(t - start)) if holders else \
-                    max((last_stamp(f) for f in ran), key=lambda t: signed(t - start))
+                if not holders:
+                    continue
+                b = min((f.stamps[block][0] for f in holders), key=lambda t: signed(t - start))
                 begun = (start + GAP_SLACK_START) & 0xFFFFFFFF   # the blocks begin one after the other
                 if signed(b - begun) > 0 and gaps.hole(first, block, begun, b, drive,
                                                        named_before(first, group)):
