@@ -66,14 +66,25 @@ def header_crc(header):
 
 
 def set_counters(path, outing, lap, fragment, absolute):
-    """Writes other counters into a file's header, with its CRC."""
+    """Writes other counters into a file's header, with its CRC, and the
+    name they give into its closing status block (as the device names its
+    file there)."""
     with open(path, "r+b") as f:
-        h = bytearray(f.read(42))
+        data = bytearray(f.read())
+        h = data[:42]
         h[26:32] = lap.to_bytes(2, "big") + outing.to_bytes(2, "big") + fragment.to_bytes(2, "big")
         h[40:42] = absolute.to_bytes(2, "big")
         h[20:22] = header_crc(h).to_bytes(2, "big")
+        data[:42] = h
+        sb = data.find(b"StateData V\0", 42)
+        if sb >= 0:
+            at = sb + int.from_bytes(data[sb + 86:sb + 88], "big") + 20 + 448
+            letter = data[at:at + 1].decode("ascii", "replace")
+            if letter in "AB" and at + 12 <= len(data):
+                data[at:at + 12] = recording_check.file_name(0 if letter == "A" else 2, outing, lap, fragment,
+                                                             absolute).encode()
         f.seek(0)
-        f.write(h)
+        f.write(data)
 
 
 def swap_frames(measdump, path):
@@ -170,6 +181,22 @@ def set_logger(measdump, path, unit):
     with open(path, "r+b") as f:
         f.seek(at)
         f.write(unit.to_bytes(4, "big"))
+
+
+def change_status_block(path, name=None, laps=0):
+    """Writes another file's name into a file's closing status block, or
+    raises its lap stack's count by `laps`."""
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        sb = data.find(b"StateData V\0", 42)
+        assert sb >= 0, path
+        if name:
+            at = sb + int.from_bytes(data[sb + 86:sb + 88], "big") + 20 + 448
+            data[at:at + len(name)] = name.encode()
+        lap = sb + int.from_bytes(data[sb + 68:sb + 70], "big") + 20
+        data[lap:lap + 2] = (int.from_bytes(data[lap:lap + 2], "big") + laps).to_bytes(2, "big")
+        f.seek(0)
+        f.write(data)
 
 
 def set_meta_time(measdump, path, kind, delta=None):
@@ -750,6 +777,11 @@ def cases(folder, measdump):
          ["meas/%s: its initial time stamp" % second]),
         ("a close time stamp 10 s early", stamp_moved(first, 5, -100000),
          ["meas/%s: its initial time stamp" % second]),
+        # a status block tells of its own file (measdump says when it does not)
+        ("a status block naming another file", lambda d: change_status_block(path("meas", second)(d), name=first),
+         ["meas/%s: measdump exit 1" % second]),
+        ("a status block with its lap count raised", lambda d: change_status_block(path("meas", second)(d), laps=2),
+         ["meas/%s: measdump exit 1" % second]),
         # a file this device made carries its logger id
         ("an internal file with another logger's id", foreign_internal, ["meas/%s: its header's logger id" % first]),
         ("a copy the log made with another logger's id", foreign_copy,
@@ -1042,19 +1074,37 @@ def main():
             shutil.rmtree(d)
         if not any("usb_meas: 2 files of other devices left out" in n for n in notes):
             failed.append("other devices' files not counted: %s" % notes)
-        # a folder that cannot be checked is no sound one: a line and a nonzero exit
-        for what, make in (("no folder", lambda d: None), ("an empty folder", os.mkdir),
-                           ("a folder without its log", lambda d: (shutil.copytree(sound, d),
-                                                                   os.remove(os.path.join(d, "log.txt"))))):
+        # a folder that cannot be checked is no sound one: a line that says what it is and a nonzero exit
+        for what, make, words in (("no folder", lambda d: None, "no such folder"),
+                                  ("an empty folder", os.mkdir, "no log.txt"),
+                                  ("a folder without its log", lambda d: (shutil.copytree(sound, d),
+                                                                          os.remove(os.path.join(d, "log.txt"))),
+                                   "no log.txt"),
+                                  ("a plain file", lambda d: open(d, "w").close(), "a plain file, not a folder")):
             d = os.path.join(scratch, "case")
             make(d)
             try:
                 r = subprocess.run([sys.executable, recording_check.__file__, "--measdump", measdump, d],
                                    capture_output=True, text=True)
             finally:
-                shutil.rmtree(d, ignore_errors=True)
-            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout:
+                if os.path.isdir(d):
+                    shutil.rmtree(d)
+                elif os.path.lexists(d):
+                    os.remove(d)
+            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout or \
+                    words not in r.stdout:
                 failed.append("%s: exit %d, %r" % (what, r.returncode, r.stdout))
+        # a clone without build/ checks a folder with the measdump beside the device TAV9_BINARY names
+        clone = os.path.join(scratch, "clone", "tests", "app")
+        os.makedirs(clone)
+        for name in ("recording_check.py", "recording_gaps.py", "recording_events_stop.py"):
+            shutil.copy(os.path.join(os.path.dirname(os.path.abspath(recording_check.__file__)), name), clone)
+        env = dict((k, v) for k, v in os.environ.items() if k != "TAV9_MEASDUMP")
+        env["TAV9_BINARY"] = binary
+        r = subprocess.run([sys.executable, os.path.join(clone, "recording_check.py"), sound], capture_output=True,
+                           text=True, env=env)
+        if r.returncode != 0 or "recordings sound" not in r.stdout:
+            failed.append("a clone without build/, TAV9_BINARY set: exit %d, %r %r" % (r.returncode, r.stdout, r.stderr))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

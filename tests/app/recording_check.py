@@ -618,10 +618,12 @@ def check_events_opened(files, pid_self):
     at or before its close's file, has its open written there too (an event
     is sent when it begins, with an open duration). Not where the events
     overflowed (an overload event, id 0, stands for those discarded), nor
-    where that file is cut (the cut may have taken the open)."""
+    where that file is cut (the cut may have taken the open). On the
+    internal drives: the USB drive holds only some of the files (a stick
+    pulled, full, or carried between devices)."""
     problems = []
-    for group in measurement_groups(files).values():
-        if any(ident == 0 for f in group for _, ident, _, _ in f.event_keys):
+    for (drive, _), group in measurement_groups(files).items():
+        if drive not in INTERNAL or any(ident == 0 for f in group for _, ident, _, _ in f.event_keys):
             continue
         opened = set()
         spans = []   # (start, last, cut) of the files so far

@@ -138,6 +138,8 @@ GUARD_END = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the pr
 # device logs it
 STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
 # the end of the process's orderly shutdown
+# a start of the logging asked for (its measurements' first records follow)
+START_ASKED = re.compile(r"^\S+: Start new measurement$")
 SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
@@ -345,6 +347,8 @@ class LogCover:
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
+        after_stop = False   # a stop line came, and no start was asked for since
+        late_starts = set()  # meas_idx of the starts whose first record was logged as that stop ran
         stops_said = {}      # meas_idx -> the stamp a stop line to come stopped it at
         set_up = []          # names set up since the process's last stop: a kill takes them unwritten
         for i, (wall, stamp, msg) in enumerate(lines):
@@ -358,17 +362,23 @@ class LogCover:
                 stops_said = {}
                 set_up = []
                 current = {}
-                shutting_down = False
+                shutting_down = after_stop = False
+                late_starts = set()
                 continue
+            if START_ASKED.search(msg):
+                after_stop = False
             m = START.search(msg)
             if m:
+                # a measurement's first record logged after a stop line, with no start asked
+                # for since: taken before that stop, which ends it (its own line is late)
+                late = after_stop and not shutting_down
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
                 for span in self.spans:
                     if span[0] == int(m.group(1)) - 1 and span[2] is None:
                         span[2] = stamp
                 self.spans.append([int(m.group(1)) - 1, stamp, None])
                 current[int(m.group(1)) - 1] = len(self.spans) - 1
-                for run in stopped:   # what follows is the next start's
+                for run in stopped if not late else ():   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
                 if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
@@ -378,13 +388,17 @@ class LogCover:
                     stopped.append(run)
                     continue
                 running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
-                stopped = []
+                if late:
+                    late_starts.add(int(m.group(1)) - 1)
+                else:
+                    stopped = []
                 continue
             if SHUTDOWN_DONE.search(msg):   # a shutdown the log has no stop line of
                 self.unstopped += sorted(running.items())
                 running = {}
                 continue
             if STOP.search(msg):
+                after_stop, late_starts = True, set()
                 shutting_down = shutting_down or "rtpShutdown" in msg
                 if GUARD_END.search(msg):   # the stop's runs ended without the fast stop
                     for run in stopped:
@@ -404,6 +418,11 @@ class LogCover:
                 run = next((r for r in reversed(stopped) if r.idx == idx and r.device_stop is None), None)
                 if run is not None:
                     run.device_stop = at_stop
+                elif idx in late_starts and idx in running:   # a late start's: that stop ended it
+                    run = Run(running.pop(idx), at if at is not None else at_stop, idx, at_stop)
+                    self.runs.setdefault(idx, []).append(run)
+                    stopped.append(run)
+                    late_starts.discard(idx)
                 elif idx in running:   # said before the stop's own line
                     stops_said[idx] = at_stop
                 continue
@@ -449,9 +468,9 @@ class LogCover:
                 self.named += [(w.drive, n) for n in w.names]
                 if UNFINISHED.search(msg):
                     self.unfinished += [(w.drive, n) for n in w.names]
-        for (_, drive), since in gone.items():   # never back: lost until the end
-            self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since + FOREVER) & 0xFFFFFFFF, drive,
-                                       (), None))
+        for (_, drive), since in gone.items():   # never back: lost until the end (as far ahead as stamps compare)
+            self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since - LOG_SLACK + FOREVER) & 0xFFFFFFFF,
+                                       drive, (), None))
 
     @staticmethod
     def _read(text):
