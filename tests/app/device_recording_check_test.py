@@ -34,6 +34,17 @@ and a hole across a file without the block's records are found; the stop
 is the stamp the device gives it (records after it found; without it a
 note), the guard's end of a stop is a stop, and other devices' files on a
 stick are left out and counted.
+Stricter again: a hole of one record, a record off its raster's grid, a
+block's records gone from the first or newest file of a start, the first
+moments of a start soon after a stop, a loss line whose stamps run
+backwards, a file's initial or close time stamp moved, a status block that
+names another file or has its lap count raised, a file this device made
+with another logger's id, a stop without the device's line of its stamp
+(a note where the guard ended it), an event written twice, closed past its
+file's close time stamp or without its open are found; the device's words
+for a file the halted writers cut ("not closed at the stop") name it; a cut
+file excuses an open event only where its process was killed, and the
+device's stop stamp bounds a silent file's events.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.

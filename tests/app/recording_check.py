@@ -23,9 +23,14 @@ measdump. What it reports:
 - within a file, a block's time stamps going back or repeating (compared
   wrap-safe); across the files of a measurement on a drive, in their
   counters' order, the same (recording_gaps.py);
-  and, when asked (event_times), an event outside its file's time;
-- (the files on the USB drive that another device recorded, by their
-  header's logger id, are left out and counted in the summary's notes)
+  and, when asked (event_times), an event outside its file's time, one
+  that ends after the time of the file a lap trigger closed, one of the
+  device's own written twice in a file, or closed without its open where
+  it began in a file's time;
+- a file this device made (on an internal drive, or one the log made on
+  the USB drive) whose header names another logger; (the files on the USB
+  drive that another device recorded, by their header's logger id, that no
+  line of the log made, are left out and counted in the summary's notes)
 - what a cut leaves and a start removes: an empty measurement file, the part
   file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
 - records lost without a word: a gap in a block's records, within a file or
@@ -37,8 +42,11 @@ measdump. What it reports:
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
+measdump is TAV9_MEASDUMP, else build/tools/measdump of this tree, else the
+one beside the device TAV9_BINARY names (its build's tools/).
 Exit status 0 when nothing was found, 1 with the findings listed (a folder
-that does not exist or has no log.txt is one), 2 for a usage error.
+that does not exist, is no folder or has no log.txt is one), 2 for a usage
+error (no measdump).
 """
 import argparse
 import os
@@ -402,19 +410,19 @@ def check_event_times(f, events_end=None, step_slack=0):
             start = stamps[0]
     start = (start - step_slack) & 0xFFFFFFFF
     # a closed event is written at its end, into the file whose time holds
-    # it: a stop's file up to the stop, a trigger's until its first block
-    # passes the trigger (a moment after its close time stamp)
-    ends_by = last if by_stop else (last + CLOSE_SLACK) & 0xFFFFFFFF
+    # it: a file a lap trigger closed takes those until its first block
+    # passes the trigger (a moment after its close time stamp). (A stop
+    # closes the events at the moment it ends them, which a step of the
+    # time may place after the old time's newest record.)
+    ends_by = None if by_stop else (last + CLOSE_SLACK) & 0xFFFFFFFF
     if events_end is not None and later(events_end, last):
         last = events_end
-    if by_stop:
-        ends_by = last
     problems = []
     for t, duration in f.events:
         if duration != OPEN_EVENT and duration >= 0x80000000:
             problems.append("%s: an event at %d has a negative duration (%d)" % (f.where, t, duration - (1 << 32)))
             continue
-        if duration not in (0, OPEN_EVENT) and f.rc != MEASDUMP_CUT and later((t + duration) & 0xFFFFFFFF, ends_by):
+        if duration not in (0, OPEN_EVENT) and ends_by is not None and later((t + duration) & 0xFFFFFFFF, ends_by):
             problems.append("%s: an event at %d (duration %d) ends at %d, after the file's time %d to %d"
                             % (f.where, t, duration, (t + duration) & 0xFFFFFFFF, start, ends_by))
             continue

@@ -43,9 +43,13 @@ finding. A start that an orderly stop ended ("Stopping measurement",
 end within N ms: the process ends") has records on each drive
 the log made its files on until that stop: the stamp the device gives it
 ("m0N: recording stopped at time stamp S", a record after it is a
-finding); without that line its newest record on any drive (not before
-the log's wall clock places the stop, less LOG_SLACK), and a note says the
-end could not be checked.
+finding; the device gives it at every stop, so a stop without it is a
+finding too); without that line its newest record on any drive (not before
+the log's wall clock places the stop, less LOG_SLACK). Where the guard
+ended the stop before the fast stop ran, or a start began as the process
+stopped, a note says the end could not be checked. A measurement's first
+record logged after a stop line, with no start asked for since, was taken
+before that stop, which ends it.
 
 Besides the gaps: the files of a measurement on a drive, in their counters'
 order, hold each block's records in rising stamps (within the time of one
@@ -56,7 +60,10 @@ that an orderly stop ended, is on that drive unless a line names it lost
 there, the device removed it (old files for room, empty files a cut left)
 or saw it go (a drive pulled or emptied); and a file an orderly stop ended
 has its closing status block unless a line names it cut or not finished
-(or its drive gone). A log without the device's start line ("startup:
+(or its drive gone). A file's initial time stamp lies not after its
+first records, and within a start it is the close time stamp of the file
+set up before it, where a lap trigger closed that one (unless the device
+names them apart). A log without the device's start line ("startup:
 application .., PID P,"; rotated or emptied), or with those of several
 PIDs, or of another PID than start.cfg's, cannot tell: that is a finding,
 unless the caller says so.
@@ -92,6 +99,12 @@ import xml.etree.ElementTree as ET
 # A gap of more than this many periods of its block is reported: a block
 # records on its raster's grid, so one record missing is a hole.
 GAP_PERIODS = 1
+# How far the device's time stamp moves without a line: a slave slews back
+# by 0.1 ms a gap, and a quicker time message moves it forward by up to 1 ms
+# (more is named, "time: the time stamp moved forward"). A step of a period
+# and that much is such a move, not a record missing; one of whole periods
+# is a hole however short.
+SILENT_MOVE = 10   # 1 ms in stamps of 100 us
 # The stimulus's run flag in the signal page: 1 from the first stimulus step
 # while the device runs (0 with an empty stimulus, when the measurement never
 # starts at all).
@@ -712,20 +725,21 @@ class Gaps:
             return []
         return [b for b, ok in sorted(c[1].items()) if ok and self.periods.get((meas_idx, b))]
 
-    def off_grid(self, where, f, block, a, b, drive, named):
-        """A step from a to b of a block that is no whole number of its
-        raster's periods: a record off its grid, unless a start or a step of
-        the time (a line that covers the stamps between) lies there."""
+    def off_grid(self, where, f, block, a, b, c, drive, named):
+        """A record at b off its raster's grid: its step from a is no whole
+        number of periods, while the next record, at c, is back on a's grid
+        (a move of the time shifts the records after it too), unless a
+        start or a step of the time (a line that covers the stamps between)
+        lies there."""
         period = self.periods.get((f.meas_idx, block))
-        if not period or signed(b - a) <= 0 or signed(b - a) % period == 0:
+        if not period or signed(b - a) <= 0 or signed(b - a) % period == 0 or signed(c - a) % period:
             return []
         if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + period):
             return []
         if not self.cover.uncovered(a, b, drive, named, max(3 * period, 10 * STAMPS_PER_MS), (f.meas_idx, block)):
             return []
-        return ["%s: block %d steps from %d to %d (%.1f ms), off its raster's grid of %.1f ms, and the log names no "
-                "start or step of the time there" % (where, block, a, b, signed(b - a) / STAMPS_PER_MS,
-                                                     period / STAMPS_PER_MS)]
+        return ["%s: block %d's record at %d lies off its raster's grid of %.1f ms (%d before it, %d after it), "
+                "and the log names no start or step of the time there" % (where, block, b, period / STAMPS_PER_MS, a, c)]
 
     def groups(self):
         """[(drive, [files of one measurement on it])]."""
@@ -738,6 +752,8 @@ class Gaps:
         period = self.periods.get((f.meas_idx, block))
         if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
             return False
+        if signed(b - a) <= GAP_PERIODS * period + SILENT_MOVE and signed(b - a) % period:
+            return False   # the time moved on by a moment, no record is missing
         slack = max(3 * period, 10 * STAMPS_PER_MS)
         # a start's line gives the first record it took: another block's
         # first records may come before it (GAP_SLACK_START)
@@ -984,7 +1000,8 @@ def gaps_within_files(gaps):
             stamps = f.stamps[block]
             for a, b in zip(stamps, stamps[1:]):
                 problems += gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
-                problems += gaps.off_grid(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
+            for a, b, c in zip(stamps, stamps[1:], stamps[2:]):
+                problems += gaps.off_grid(f.where, f, block, a, b, c, drive, lambda name, f=f: name == f.name)
     return problems
 
 
@@ -1001,8 +1018,6 @@ def gaps_between_files(gaps):
             for f, g in zip(chain, chain[1:]):
                 problems += gaps.report("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
                                         g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
-                problems += gaps.off_grid("%s and %s" % (f.where, g.name), f, block, f.stamps[block][-1],
-                                          g.stamps[block][0], DRIVE_OF.get(drive_dir), named_between(f, g))
     return problems
 
 
