@@ -620,7 +620,7 @@ def check_events_closed(files, pid_self=None, killed=()):
     return problems
 
 
-def check_events_opened(files, pid_self):
+def check_events_opened(files, pid_self, ungated=None):
     """An event of the device's own (PID pid_self) closed with a duration
     whose begin lies in the time of a file of its measurement on the drive,
     at or before its close's file, has its open written there too (an event
@@ -628,10 +628,15 @@ def check_events_opened(files, pid_self):
     overflowed (an overload event, id 0, stands for those discarded), nor
     where that file is cut (the cut may have taken the open). On the
     internal drives: the USB drive holds only some of the files (a stick
-    pulled, full, or carried between devices)."""
+    pulled, full, or carried between devices). Only for the measurements
+    in ungated (indexes; None: all): one under a start condition keeps what
+    comes before its trigger in a ring and drops what the ring gives up,
+    events too.
+    """
     problems = []
-    for (drive, _), group in measurement_groups(files).items():
-        if drive not in INTERNAL or any(ident == 0 for f in group for _, ident, _, _ in f.event_keys):
+    for (drive, idx), group in measurement_groups(files).items():
+        if drive not in INTERNAL or (ungated is not None and idx not in ungated) or \
+                any(ident == 0 for f in group for _, ident, _, _ in f.event_keys):
             continue
         opened = set()
         spans = []   # (start, last, cut) of the files so far
@@ -725,7 +730,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         # the order the files were made in is the order of their counters
         pid = own_pid(folder)
         problems += check_event_starts(files, ends) + check_events_reopened(files, pid)
-        problems += check_events_opened(files, pid)
+        problems += check_events_opened(files, pid, recording_gaps.ungated(folder))
         problems += check_events_closed(files, pid, recording_gaps.killed_files(folder)) if lap_order else []
         problems += recording_events_stop.check(folder, files)
     problems += foreign_loggers(folder, files)

@@ -827,6 +827,15 @@ def read_log(folder):
     return read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
 
 
+def ungated(folder):
+    """The indexes of the measurements with a block that records its own
+    values without a condition (none under a global start condition)."""
+    pids = set(PID.findall(read_log(folder)))
+    if len(pids) != 1:
+        return set()
+    return {idx for idx, c in free_blocks(folder, int(pids.pop())).items() if any(c[1].values())}
+
+
 def killed_files(folder):
     """The names of the files the log set up in a process that ended
     without a stop (killed, or its power cut)."""
