@@ -858,7 +858,8 @@ def grid_cases():
     for what, stamps, words in (("none missing", records, None),
                                 ("3 records missing", [t for t in records if t not in (15000, 15010, 15020)],
                                  "has no records from 14990 to 15030"),
-                                ("a record 0.5 ms late", [t + 5 * (t == 15000) for t in records], "off its raster's grid"),
+                                ("a record 0.5 ms late", [t + 5 * (t == 15000) for t in records],
+                                 "off its raster's grid"),
                                 ("a record 0.3 ms early", [t - 3 * (t == 15000) for t in records],
                                  "off its raster's grid")):
         found = grid_findings([Listed("meas/" + name, 0, (1, 1, 1, 0), stamps, [])], log)
@@ -893,7 +894,8 @@ def event_write_cases():
         found = recording_check.check_event_times(files[0], recording_check.event_ends(files).get(id(files[0])))
         if bool(found) != reported:
             wrong.append("an event closed %s in the file before: %s" % (what, found or "not reported"))
-    for what, keys, reported in (("with its open", [(1, 0x010001E3, 11000, opened), (1, 0x010001E3, 11000, 500)], False),
+    for what, keys, reported in (("with its open", [(1, 0x010001E3, 11000, opened), (1, 0x010001E3, 11000, 500)],
+                                  False),
                                  ("without its open", [(1, 0x010001E3, 11000, 500)], True)):
         f = Listed("meas/A1", 0, (1, 1, 1, 0), range(10000, 20001, 10), [])
         f.event_keys = keys
@@ -1115,7 +1117,8 @@ def main():
         r = subprocess.run([sys.executable, os.path.join(clone, "recording_check.py"), sound], capture_output=True,
                            text=True, env=env)
         if r.returncode != 0 or "recordings sound" not in r.stdout:
-            failed.append("a clone without build/, TAV9_BINARY set: exit %d, %r %r" % (r.returncode, r.stdout, r.stderr))
+            failed.append("a clone without build/, TAV9_BINARY set: exit %d, %r %r"
+                          % (r.returncode, r.stdout, r.stderr))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

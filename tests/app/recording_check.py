@@ -760,8 +760,8 @@ def default_measdump():
 def main(argv):
     p = argparse.ArgumentParser(description="Checks the recordings in a device folder.")
     p.add_argument("folder")
-    p.add_argument("--measdump", default=default_measdump(), help="the measdump tool (default: build/tools/measdump, else the one "
-                   "beside TAV9_BINARY's build)")
+    p.add_argument("--measdump", default=default_measdump(),
+                   help="the measdump tool (default: build/tools/measdump, else the one beside TAV9_BINARY's build)")
     p.add_argument("--event-times", action="store_true", help="also check that every event lies in its file's time")
     p.add_argument("--no-leftovers", action="store_true", help="do not look for empty, part and probe files")
     args = p.parse_args(argv)

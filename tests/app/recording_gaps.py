@@ -169,7 +169,8 @@ LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|coul
 LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
                      r"\bm0\d\b")
 # a loss line that says its file is cut or not finished (not only a gap in it)
-UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bnot closed at the stop\b|\bwithout its closing\b|\bclosing blocks not written\b|"
+UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bnot closed at the stop\b|\bwithout its closing\b|"
+                        r"\bclosing blocks not written\b|"
                         r"\bdropped\b|\btaken back\b|\bnothing more is written\b|\bends before them\b")
 # the stamps a loss line gives of what was lost
 LOST_STAMPS = re.compile(r"\btime stamps (\d+) to (\d+)\b")
@@ -739,7 +740,8 @@ class Gaps:
         if not self.cover.uncovered(a, b, drive, named, max(3 * period, 10 * STAMPS_PER_MS), (f.meas_idx, block)):
             return []
         return ["%s: block %d's record at %d lies off its raster's grid of %.1f ms (%d before it, %d after it), "
-                "and the log names no start or step of the time there" % (where, block, b, period / STAMPS_PER_MS, a, c)]
+                "and the log names no start or step of the time there"
+                % (where, block, b, period / STAMPS_PER_MS, a, c)]
 
     def groups(self):
         """[(drive, [files of one measurement on it])]."""
@@ -865,8 +867,8 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
     if notes is not None:
         notes += ends_unchecked(cover, False)
-    return (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
-            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
+    return (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) +
+            started_late(gaps) + unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
             files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) + file_stamps_wrong(gaps))
 
 

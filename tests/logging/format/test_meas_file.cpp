@@ -463,7 +463,8 @@ TEST(MeasDump, StatusBlockThatDoesNotFitItsFileIsBroken) {
         const char* why;   // nullptr: it fits
     } cases[] = {
         {"its own file, two laps", namedStatusBlock("A0102012.303", 2, 2), nullptr},
-        {"another file", namedStatusBlock("A0102012.304", 2, 2), "it names the file \"A0102012.304\", not A0102012.303"},
+        {"another file", namedStatusBlock("A0102012.304", 2, 2),
+         "it names the file \"A0102012.304\", not A0102012.303"},
         {"a lap count raised", namedStatusBlock("A0102012.303", 2, 3),
          "its lap stack count 3 is not followed by the stack's end (LAP_END)"},
     };
