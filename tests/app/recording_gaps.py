@@ -151,6 +151,10 @@ GUARD_END = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the pr
 # device logs it
 STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
 # the end of the process's orderly shutdown
+# a restart at a step of the time: the new time's first file begins where the
+# step was seen, and holds the new time's records taken before that
+RESTART_AT_STEP = re.compile(r"timestamp reset detected: restarting measurement")
+NOT_RESTARTED = re.compile(r"stop asked before the restart at the time step: measurement not restarted")
 # a start of the logging asked for (its measurements' first records follow)
 START_ASKED = re.compile(r"^\S+: Start new measurement$")
 SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
@@ -349,6 +353,8 @@ class LogCover:
         self.unfinished = []  # (drive or None, name) of those it names cut or not finished
         self.removed = set()  # (drive or None, name) of the files the device removed
         self.stamps_apart = set()  # (name, next name): a file's close time stamp not its successor's initial
+        self.step_spans = set()    # indexes in spans of the starts a restart at a step of the time made
+        step_restart = set()       # meas_idx whose next start is that restart's
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
@@ -377,8 +383,12 @@ class LogCover:
                 set_up = []
                 current = {}
                 shutting_down = after_stop = False
-                late_starts = set()
+                late_starts, step_restart = set(), set()
                 continue
+            if RESTART_AT_STEP.search(msg):
+                step_restart = set(MEAS_XML)
+            if NOT_RESTARTED.search(msg):   # a stop came first: no restart follows
+                step_restart = set()
             if START_ASKED.search(msg):
                 after_stop = False
             m = START.search(msg)
@@ -391,6 +401,9 @@ class LogCover:
                     if span[0] == int(m.group(1)) - 1 and span[2] is None:
                         span[2] = stamp
                 self.spans.append([int(m.group(1)) - 1, stamp, None])
+                if int(m.group(1)) - 1 in step_restart:
+                    step_restart.discard(int(m.group(1)) - 1)
+                    self.step_spans.add(len(self.spans) - 1)
                 current[int(m.group(1)) - 1] = len(self.spans) - 1
                 for run in stopped if not late else ():   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
@@ -939,7 +952,8 @@ def file_stamps_wrong(gaps):
     """A file's initial and close time stamps on an internal drive (measdump
     finds a file without an initial time stamp): its initial time stamp not
     after its first records (GAP_SLACK_START: the blocks begin one after the
-    other); within a start, a file set up right after one a lap trigger
+    other; but a restart at a step of the time begins its first file where
+    the step was seen, after the new time's first records); within a start, a file set up right after one a lap trigger
     closed (the log's order) begins at that file's close time stamp, unless
     the device named the two stamps apart ("close_timestamp >
     init_timestamp")."""
@@ -953,13 +967,14 @@ def file_stamps_wrong(gaps):
             if f.counters and span is not None:
                 by_start.setdefault(span, []).append(f)
         set_up = list(gaps.cover.virtual)   # the names in the order the log set them up
-        for files in by_start.values():
+        for span, files in by_start.items():
             by_name = {f.name: f for f in files}
             for f in files:
                 init = [t for kind, t in f.metas if kind == 4]
                 if not init:
                     continue
-                if any(f.stamps.values()) and signed(init[0] - first_stamp(f)) > GAP_SLACK_START:
+                if any(f.stamps.values()) and signed(init[0] - first_stamp(f)) > GAP_SLACK_START and \
+                        span not in gaps.cover.step_spans:
                     problems.append("%s: its initial time stamp %d lies after its first record at %d"
                                     % (f.where, init[0], first_stamp(f)))
                     continue
