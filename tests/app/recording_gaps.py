@@ -761,20 +761,21 @@ class Gaps:
         return [(drive_dir, [f for f in self.files if f.drive == drive_dir and f.meas_idx == meas_idx])
                 for drive_dir in sorted(set(f.drive for f in self.files)) for meas_idx in sorted(self.config)]
 
-    def hole(self, f, block, a, b, drive, named):
-        """True when the records of f's block from a to b are missing and the
-        log names neither a start nor a lag or loss there."""
+    def hole(self, f, block, a, b, drive, named, periods=GAP_PERIODS):
+        """True when the records of f's block from a to b are missing (more
+        than `periods` of its periods) and the log names neither a start nor
+        a lag or loss there."""
         period = self.periods.get((f.meas_idx, block))
-        if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
+        if not period or signed(b - a) <= periods * period:   # no two records: no period known
             return False
-        if signed(b - a) <= GAP_PERIODS * period + SILENT_MOVE and signed(b - a) % period:
+        if signed(b - a) <= periods * period + SILENT_MOVE and signed(b - a) % period:
             return False   # the time moved on by a moment, no record is missing
         slack = max(3 * period, 10 * STAMPS_PER_MS)
         # a start's line gives the first record it took: another block's
         # first records may come before it (GAP_SLACK_START)
-        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + GAP_PERIODS * period):
+        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + periods * period):
             return False
-        return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > GAP_PERIODS * period
+        return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > periods * period
 
     def report(self, where, f, block, a, b, drive, named):
         if not self.hole(f, block, a, b, drive, named):
@@ -1067,8 +1068,11 @@ def last_stamp(f):
 
 
 # How far before the stop's newest record the other blocks may end: the
-# measurements stop one after the other.
+# measurements stop one after the other, and a stop asked for stops their
+# blocks one after the other too: a block may end up to STOP_PERIODS of its
+# periods more before it (the first blocks stopped on a busy host).
 STOP_SLACK = 50 * STAMPS_PER_MS
+STOP_PERIODS = 4
 
 
 def stop_stamp(gaps, run):
@@ -1111,7 +1115,7 @@ def ended_early(gaps):
                 holder = max(held, key=lambda f: signed(f.stamps[block][-1] - run.start)) if held else None
                 last = holder.stamps[block][-1] if holder else run.start
                 until = (stop - STOP_SLACK) & 0xFFFFFFFF
-                if gaps.hole(newest, block, last, until, drive, named_from(holder or ran[0], group)):
+                if gaps.hole(newest, block, last, until, drive, named_from(holder or ran[0], group), STOP_PERIODS):
                     problems.append("%s: block %d has no records from %d until the stop at %d (%.1f s later), "
                                     "and the log names no loss there" % (newest.where, block, last, stop,
                                                                          signed(stop - last) / STAMPS_PER_MS / 1000))
