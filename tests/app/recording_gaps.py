@@ -1092,6 +1092,12 @@ def stop_stamp(gaps, run):
     return run.stop_stamp
 
 
+def run_of(gaps, f, run):
+    """The file belongs to the run: the start that holds it is the run's."""
+    held = holding_start(gaps, f)
+    return held is not None and gaps.cover.spans[held][0] == run.idx and gaps.cover.spans[held][1] == run.start
+
+
 def ended_early(gaps):
     """The records missing before an orderly stop on one drive of one
     measurement: each start that a stop ended has its newest file on each
@@ -1103,7 +1109,9 @@ def ended_early(gaps):
     for drive_dir, group in gaps.groups():
         drive = DRIVE_OF.get(drive_dir)
         for run in gaps.cover.runs.get(group[0].meas_idx if group else None, ()):
-            ran = [f for f in group if any(f.stamps.values()) and run.holds(first_stamp(f))]
+            # the run's files: those the log set up in its start (a file of a start logged late,
+            # as a stop ran, may lie in the stamps the run's stop was placed around)
+            ran = [f for f in group if any(f.stamps.values()) and run_of(gaps, f, run)]
             if not ran or not gaps.cover.wrote_to(drive, ran[0].name[0], run):
                 continue
             newest = max(ran, key=lambda f: signed(last_stamp(f) - run.start))
