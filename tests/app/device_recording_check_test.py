@@ -34,6 +34,17 @@ and a hole across a file without the block's records are found; the stop
 is the stamp the device gives it (records after it found; without it a
 note), the guard's end of a stop is a stop, and other devices' files on a
 stick are left out and counted.
+Stricter again: a hole of one record, a record off its raster's grid, a
+block's records gone from the first or newest file of a start, the first
+moments of a start soon after a stop, a loss line whose stamps run
+backwards, a file's initial or close time stamp moved, a status block that
+names another file or has its lap count raised, a file this device made
+with another logger's id, a stop without the device's line of its stamp
+(a note where the guard ended it), an event written twice, closed past its
+file's close time stamp or without its open are found; the device's words
+for a file the halted writers cut ("not closed at the stop") name it; a cut
+file excuses an open event only where its process was killed, and the
+device's stop stamp bounds a silent file's events.
 Events past a file's own time are reported, except where the device writes
 them: up to the newest record of the files a stop closed, and, in a file a
 trigger closed, in the time of the next file.
@@ -66,14 +77,25 @@ def header_crc(header):
 
 
 def set_counters(path, outing, lap, fragment, absolute):
-    """Writes other counters into a file's header, with its CRC."""
+    """Writes other counters into a file's header, with its CRC, and the
+    name they give into its closing status block (as the device names its
+    file there)."""
     with open(path, "r+b") as f:
-        h = bytearray(f.read(42))
+        data = bytearray(f.read())
+        h = data[:42]
         h[26:32] = lap.to_bytes(2, "big") + outing.to_bytes(2, "big") + fragment.to_bytes(2, "big")
         h[40:42] = absolute.to_bytes(2, "big")
         h[20:22] = header_crc(h).to_bytes(2, "big")
+        data[:42] = h
+        sb = data.find(b"StateData V\0", 42)
+        if sb >= 0:
+            at = sb + int.from_bytes(data[sb + 86:sb + 88], "big") + 20 + 448
+            letter = data[at:at + 1].decode("ascii", "replace")
+            if letter in "AB" and at + 12 <= len(data):
+                data[at:at + 12] = recording_check.file_name(0 if letter == "A" else 2, outing, lap, fragment,
+                                                             absolute).encode()
         f.seek(0)
-        f.write(h)
+        f.write(data)
 
 
 def swap_frames(measdump, path):
@@ -170,6 +192,41 @@ def set_logger(measdump, path, unit):
     with open(path, "r+b") as f:
         f.seek(at)
         f.write(unit.to_bytes(4, "big"))
+
+
+def change_status_block(path, name=None, laps=0):
+    """Writes another file's name into a file's closing status block, or
+    raises its lap stack's count by `laps`."""
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        sb = data.find(b"StateData V\0", 42)
+        assert sb >= 0, path
+        if name:
+            at = sb + int.from_bytes(data[sb + 86:sb + 88], "big") + 20 + 448
+            data[at:at + len(name)] = name.encode()
+        lap = sb + int.from_bytes(data[sb + 68:sb + 70], "big") + 20
+        data[lap:lap + 2] = (int.from_bytes(data[lap:lap + 2], "big") + laps).to_bytes(2, "big")
+        f.seek(0)
+        f.write(data)
+
+
+def set_meta_time(measdump, path, kind, delta=None):
+    """Moves the time stamp of a file's metadata block of that type (4: the
+    initial, 5: the close time stamp) by `delta` stamps, or removes the
+    block (delta None)."""
+    listing = subprocess.run([measdump, path], capture_output=True, text=True).stdout
+    items = [int(m.group(1)) for m in re.finditer(r"^(?:frame|meta) @(\d+) ", listing, re.M)]
+    at = int(re.search(r"^meta @(\d+) type %d " % kind, listing, re.M).group(1))
+    with open(path, "rb") as f:
+        data = f.read()
+    if delta is None:
+        end = next((o for o in items if o > at), len(data))
+        data = data[:at] + data[end:]
+    else:
+        t = (int.from_bytes(data[at + 6:at + 10], "big") + delta) & 0xFFFFFFFF
+        data = data[:at + 6] + t.to_bytes(4, "big") + data[at + 10:]
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 LINE_TIME = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) \S+ <\d+> (\d+) ")
@@ -381,13 +438,17 @@ def cases(folder, measdump):
     def stamps_of(d, drive, name):
         return recording_check.MeasFile(d, drive, name, measdump).stamps
 
+    def first_cut_away(stamps, kept):
+        # the first stamp a cut took, of any block (a block it took wholly too)
+        return min(s[len(kept.get(b, ()))] for b, s in stamps.items() if len(s) > len(kept.get(b, ())))
+
     def cut_named(drive, first_lost):
         # the stop's line names what the cut lost of the last file, on `drive`, from `first_lost`
         def change(d):
             stamps = stamps_of(d, "meas", last)
             cut(d)
             kept = stamps_of(d, "meas", last)
-            lost_from = min(s[-1] for s in kept.values() if s) if first_lost == "all" else \
+            lost_from = first_cut_away(stamps, kept) if first_lost == "all" else \
                 max(s[-1] for s in stamps.values()) - 10
             log_line(d, "BFSWriter: '%s:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written at the "
                      "stop: the file ends before them"
@@ -401,7 +462,7 @@ def cases(folder, measdump):
         kept = stamps_of(d, "meas", last)
         log_line(d, "BFSWriter: 'meas:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written while the "
                  "writer was removed from the back end: the file goes on after the gap"
-                 % (last, min(s[-1] for s in kept.values() if s), max(s[-1] for s in stamps.values())),
+                 % (last, first_cut_away(stamps, kept), max(s[-1] for s in stamps.values())),
                  after="orderly shutdown")
 
     def gap_named_where(line, after=None, shift=0.0):
@@ -558,6 +619,38 @@ def cases(folder, measdump):
                 os.rename(path(drive, name)(d), path(drive, names_now[name])(d))
         made_as(d, names_now)
 
+    def block_gone(name, block=1):
+        # every record of a block taken out of a file
+        return lambda d: drop_block(measdump, path("meas", name)(d), block)
+
+    def loss_backwards(d):
+        # a loss line of the file whose stamps run backwards, from just before the gap
+        a, b = gap(d)
+        log_line(d, "BFSWriter: 'meas:/%s': 4000 bytes in 9 blocks (time stamps %d to %d) not written while the "
+                 "writer was removed from the back end: the file goes on after the gap" % (first, a - 10, a - 20),
+                 after="starting measurement m03")
+
+    def stamp_moved(name, kind, delta):
+        return lambda d: set_meta_time(measdump, path("meas", name)(d), kind, delta)
+
+    def foreign_internal(d):
+        set_logger(measdump, path("meas", first)(d), 0x11223344)
+
+    def foreign_copy(d):
+        # a copy this device made on the stick, its header naming another logger
+        os.mkdir(os.path.join(d, "usb_meas"))
+        shutil.copy(path("meas", first)(d), path("usb_meas", first)(d))
+        log_line(d, "meas_app_copyLastFile() copy success from 'meas:/%s' to 'usb_meas:/%s'" % (first, first),
+                 after="orderly shutdown")
+        set_logger(measdump, path("usb_meas", first)(d), 0x11223344)
+
+    def cut_at_halt(d):
+        # the guard ended the stop before the fast stop ran: the device names the file it cut
+        cut(d)
+        log_line(d, "logging: m01: '%s' (from time stamp %d) not closed at the stop: the fast stop had not run when "
+                 "the writers halted, its last records and its closing status block are not written"
+                 % (last, min(s[0] for s in stamps_of(d, "meas", last).values() if s)), after="orderly shutdown")
+
     def leftovers(d):
         open(path("meas", "A0f0f000.001")(d), "w").close()
         with open(path("meas2", "B0f0f000.001.part")(d), "wb") as f:
@@ -682,6 +775,38 @@ def cases(folder, measdump):
         ("a log rotated", rotated, []),
         ("a log of another PID than the start parameters'", other_pid, ["the gaps cannot be checked"]),
         ("laps over the wrap of the absolute lap", laps_wrap, []),
+        # all records of a block gone from the newest or the first file of a start
+        ("a block's records gone from the newest file", block_gone(last),
+         ["meas/%s: block 1 has no records from" % last]),
+        ("a block's records gone from the first file", block_gone(first),
+         ["meas/%s: block 1 has no records from the start" % first]),
+        # stamps that run backwards name no stretch of the ring
+        ("records missing, a loss line's stamps running backwards", loss_backwards,
+         ["meas/%s: block 1 has no records" % first]),
+        # a file's initial time stamp is its predecessor's close time stamp, and not after its records
+        ("an initial time stamp 10 s early", stamp_moved(second, 4, -100000),
+         ["meas/%s: its initial time stamp" % second]),
+        ("an initial time stamp 2 s late", stamp_moved(second, 4, 20000),
+         ["meas/%s: its initial time stamp" % second]),
+        ("the first file's initial time stamp 10 s late", stamp_moved(first, 4, 100000),
+         ["meas/%s: its initial time stamp" % first]),
+        ("an initial time stamp removed", stamp_moved(second, 4, None),
+         ["meas/%s: measdump exit 1" % second, "meas/%s and %s: block " % (first, meas[2])]),
+        ("a close time stamp 2 s late", stamp_moved(first, 5, 20000),
+         ["meas/%s: its initial time stamp" % second]),
+        ("a close time stamp 10 s early", stamp_moved(first, 5, -100000),
+         ["meas/%s: its initial time stamp" % second]),
+        # a status block tells of its own file (measdump says when it does not)
+        ("a status block naming another file", lambda d: change_status_block(path("meas", second)(d), name=first),
+         ["meas/%s: measdump exit 1" % second]),
+        ("a status block with its lap count raised", lambda d: change_status_block(path("meas", second)(d), laps=2),
+         ["meas/%s: measdump exit 1" % second]),
+        # a file this device made carries its logger id
+        ("an internal file with another logger's id", foreign_internal, ["meas/%s: its header's logger id" % first]),
+        ("a copy the log made with another logger's id", foreign_copy,
+         ["usb_meas/%s: its header's logger id" % first, "two different recordings under the"]),
+        # the device's words for a file the halted writers cut
+        ("a file cut at its end, named by the halt", cut_at_halt, []),
         ("what a cut leaves", leftovers, ["A0f0f000.001: an empty measurement file left",
                                           "B0f0f000.001.part: the part of a copy left",
                                           ".roomcheck-m01: a room probe left"]),
@@ -697,6 +822,7 @@ class Listed:
         self.drive = where.split("/")[0]
         self.name = self.header_name = where.split("/")[1]
         self.rc = recording_check.MEASDUMP_SOUND
+        self.block_count, self.data, self.error = 1, where.encode(), ""
         self.metas = [(4, stamps[0])] + list(metas) + [(6, t) for t, _ in events]
         self.stamps = {1: list(stamps)}
         self.events = list(events)
@@ -704,6 +830,86 @@ class Listed:
 
     def absolute(self):
         return self.counters[3]
+
+
+def planted_log(*lines):
+    """A log of (seconds, text) lines as the device writes them."""
+    return "".join(device_line(1.8e9 + at, text) for at, text in lines)
+
+
+def run_lines(at, start, name, stop):
+    """The log lines of a start of m01 at stamp `start` that sets up and
+    makes file `name` and stops at stamp `stop`, `at` seconds on."""
+    return [(at, "meas_app_saveblock(): starting measurement m01 with timestamp: %d" % start),
+            (at, "VirtualFile::VirtualFile() created with index 0, writers 0x00010001h, %s" % name),
+            (at, "BFSWriter: opened and checked 'meas:/%s'" % name),
+            (at + (stop - start) / 10000.0, "Stopping measurement"),
+            (at + (stop - start) / 10000.0, "m01: recording stopped at time stamp %d" % stop)]
+
+
+def grid_findings(files, log):
+    """What the gap rules find in files of one 1 ms block of m01 on meas/."""
+    gaps = recording_gaps.Gaps(None, files, recording_gaps.LogCover(log), {0: (1, {1: True}, {1: 10})})
+    return (recording_gaps.gaps_within_files(gaps) + recording_gaps.gaps_between_files(gaps) +
+            recording_gaps.ended_early(gaps) + recording_gaps.started_late(gaps))
+
+
+def grid_cases():
+    """A block records on its raster's grid from its start to its stop:
+    one record missing, one off the grid, and the first records of a start
+    soon after a stop missing are found; [] when each case gave what it
+    should."""
+    name, again = "A0101000.001", "A0102000.101"
+    log = planted_log(*run_lines(0, 10000, name, 30000))
+    records = list(range(10000, 30001, 10))
+    wrong = []
+    for what, stamps, words in (("none missing", records, None),
+                                ("3 records missing", [t for t in records if t not in (15000, 15010, 15020)],
+                                 "has no records from 14990 to 15030"),
+                                ("a record 0.5 ms late", [t + 5 * (t == 15000) for t in records],
+                                 "off its raster's grid"),
+                                ("a record 0.3 ms early", [t - 3 * (t == 15000) for t in records],
+                                 "off its raster's grid")):
+        found = grid_findings([Listed("meas/" + name, 0, (1, 1, 1, 0), stamps, [])], log)
+        if (words is None and found) or (words is not None and not any(words in p for p in found)):
+            wrong.append("%s: %s" % (what, found or "not reported"))
+    # a quick stop and start: the second start's first 0.5 s missing
+    log = planted_log(*(run_lines(0, 10000, name, 20000) + run_lines(1.05, 20500, again, 30500)))
+    files = [Listed("meas/" + name, 0, (1, 1, 1, 0), range(10000, 20001, 10), []),
+             Listed("meas/" + again, 0, (1, 2, 1, 1), range(25500, 30501, 10), [])]
+    found = grid_findings(files, log)
+    if not any("meas/%s: block 1 has no records from the start at 20500" % again in p for p in found):
+        wrong.append("the first 0.5 s of a start just after a stop: %s" % (found or "not reported"))
+    return wrong
+
+
+def event_write_cases():
+    """An event written twice, a close past its file's close time stamp,
+    and a close without its open are found; [] when each case gave what it
+    should."""
+    opened, brake = recording_check.OPEN_EVENT, 0x02000000
+    wrong = []
+    for what, keys, reported in (("once", [(1, brake, 15000, 0)], False),
+                                 ("twice", [(1, brake, 15000, 0)] * 2, True)):
+        f = Listed("meas/A1", 0, (1, 1, 1, 0), range(10000, 20001, 10), [])
+        f.event_keys = keys
+        if bool(recording_check.check_events_reopened([f], 1)) != reported:
+            wrong.append("a zero-length event written %s" % what)
+    # a lap trigger at 13000 closes the first file
+    for what, duration, reported in (("just after the trigger", 113, False), ("after the next file began", 1000, True)):
+        files = [Listed("meas/A1", 0, (1, 1, 1, 0), range(10000, 12991, 10), [(12900, duration)], [(5, 13000)]),
+                 Listed("meas/A2", 0, (1, 2, 1, 1), range(13000, 16001, 10), [])]
+        found = recording_check.check_event_times(files[0], recording_check.event_ends(files).get(id(files[0])))
+        if bool(found) != reported:
+            wrong.append("an event closed %s in the file before: %s" % (what, found or "not reported"))
+    for what, keys, reported in (("with its open", [(1, 0x010001E3, 11000, opened), (1, 0x010001E3, 11000, 500)],
+                                  False),
+                                 ("without its open", [(1, 0x010001E3, 11000, 500)], True)):
+        f = Listed("meas/A1", 0, (1, 1, 1, 0), range(10000, 20001, 10), [])
+        f.event_keys = keys
+        if bool(recording_check.check_events_opened([f], 1)) != reported:
+            wrong.append("an event closed %s" % what)
+    return wrong
 
 
 def step_event_cases():
@@ -771,6 +977,11 @@ def event_end_cases():
         found = recording_check.check_event_times(files[0], recording_check.event_ends(files, runs).get(id(files[0])))
         if bool(found) != reported:
             wrong.append("an event %s: %s" % (what, found or "not reported"))
+    # the device said it stopped at 1250: the wall clock's stop at 1400 stretches nothing
+    runs = {2: [recording_gaps.Run(900, 1400, 2, device_stop=1250)]}
+    files = [m03(1300)]
+    if not recording_check.check_event_times(files[0], recording_check.event_ends(files, runs).get(id(files[0]))):
+        wrong.append("an event after the device's stop stamp, before the wall clock's stop: not reported")
     return wrong
 
 
@@ -803,21 +1014,23 @@ def killed_event_cases():
     device was killed with the event open); [] when each case gave what it
     should."""
     wrong = []
-    for cut, reported in ((False, True), (True, False)):
+    for what, cut, killed, reported in (("step", False, (), True), ("kill", True, ("A2",), False),
+                                        ("cut the log shows no kill of", True, (), True)):
         files = [Listed("meas/A%d" % n, 0, (1, n, 1, n), range(first, first + 31, 10), [])
                  for n, first in ((1, 1000), (2, 1040), (3, 500))]
         files[0].event_keys = [(3, 0x010001E3, 1010, recording_check.OPEN_EVENT)]
         if cut:
             files[1].rc = recording_check.MEASDUMP_CUT
-        found = recording_check.check_events_closed(files, 3)
+        found = recording_check.check_events_closed(files, 3, killed)
         if bool(found) != reported:
-            wrong.append("an event open at a %s: %s" % ("kill" if cut else "step", found or "not reported"))
+            wrong.append("an event open at a %s: %s" % (what, found or "not reported"))
     return wrong
 
 
 def main():
     binary, measdump, sample = sys.argv[1:4]
     wrong = event_end_cases() + step_event_cases() + repeated_stamp_cases() + block_chain_cases() + killed_event_cases()
+    wrong += grid_cases() + event_write_cases()
     assert not wrong, wrong
     scratch = tempfile.mkdtemp(prefix="tav9-reccheck-")
     try:
@@ -849,20 +1062,28 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
-        # an orderly stop without the device's line of its stamp is a note, with it none
-        for what, change, expected in (("without", without_stop_stamps, True),
-                                       ("with", [c for c in cases(sound, measdump)
-                                                 if c[0] == "the stop's stamps given"][0][1], False)):
+        # the device gives the stamp of every stop: a stop without its line is a finding; where the
+        # guard ended the stop before the fast stop ran, a note
+        def guard_unstamped(d):
+            without_stop_stamps(d)
+            log_line(d, "rtpShutdown: the stop did not end within 8500 ms: the process ends (no write of the "
+                     "device folder under way)", after="orderly shutdown")
+        for what, change, finding, note in (("without", without_stop_stamps, True, False),
+                                            ("with", [c for c in cases(sound, measdump)
+                                                      if c[0] == "the stop's stamps given"][0][1], False, False),
+                                            ("ended by the guard without", guard_unstamped, False, True)):
             d = os.path.join(scratch, "case")
             shutil.copytree(sound, d)
             notes = []
             try:
                 change(d)
-                recording_check.check_folder(d, measdump, notes=notes)
+                found = recording_check.check_folder(d, measdump, notes=notes)
             finally:
                 shutil.rmtree(d)
-            if any("m01: the end of the start at" in n and "could not be checked" in n for n in notes) != expected:
-                failed.append("an orderly stop %s the line of its stamp: notes %s" % (what, notes))
+            unchecked = lambda lines: any("m01: the end of the start at" in n and "could not be checked" in n
+                                          for n in lines)  # noqa: E731
+            if unchecked(found) != finding or unchecked(notes) != note:
+                failed.append("an orderly stop %s the line of its stamp: found %s, notes %s" % (what, found, notes))
         # other devices' files are counted in the notes
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)
@@ -874,19 +1095,38 @@ def main():
             shutil.rmtree(d)
         if not any("usb_meas: 2 files of other devices left out" in n for n in notes):
             failed.append("other devices' files not counted: %s" % notes)
-        # a folder that cannot be checked is no sound one: a line and a nonzero exit
-        for what, make in (("no folder", lambda d: None), ("an empty folder", os.mkdir),
-                           ("a folder without its log", lambda d: (shutil.copytree(sound, d),
-                                                                   os.remove(os.path.join(d, "log.txt"))))):
+        # a folder that cannot be checked is no sound one: a line that says what it is and a nonzero exit
+        for what, make, words in (("no folder", lambda d: None, "no such folder"),
+                                  ("an empty folder", os.mkdir, "no log.txt"),
+                                  ("a folder without its log", lambda d: (shutil.copytree(sound, d),
+                                                                          os.remove(os.path.join(d, "log.txt"))),
+                                   "no log.txt"),
+                                  ("a plain file", lambda d: open(d, "w").close(), "a plain file, not a folder")):
             d = os.path.join(scratch, "case")
             make(d)
             try:
                 r = subprocess.run([sys.executable, recording_check.__file__, "--measdump", measdump, d],
                                    capture_output=True, text=True)
             finally:
-                shutil.rmtree(d, ignore_errors=True)
-            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout:
+                if os.path.isdir(d):
+                    shutil.rmtree(d)
+                elif os.path.lexists(d):
+                    os.remove(d)
+            if r.returncode != 1 or "recordings sound" in r.stdout or "cannot be checked" not in r.stdout or \
+                    words not in r.stdout:
                 failed.append("%s: exit %d, %r" % (what, r.returncode, r.stdout))
+        # a clone without build/ checks a folder with the measdump beside the device TAV9_BINARY names
+        clone = os.path.join(scratch, "clone", "tests", "app")
+        os.makedirs(clone)
+        for name in ("recording_check.py", "recording_gaps.py", "recording_events_stop.py"):
+            shutil.copy(os.path.join(os.path.dirname(os.path.abspath(recording_check.__file__)), name), clone)
+        env = dict((k, v) for k, v in os.environ.items() if k != "TAV9_MEASDUMP")
+        env["TAV9_BINARY"] = binary
+        r = subprocess.run([sys.executable, os.path.join(clone, "recording_check.py"), sound], capture_output=True,
+                           text=True, env=env)
+        if r.returncode != 0 or "recordings sound" not in r.stdout:
+            failed.append("a clone without build/, TAV9_BINARY set: exit %d, %r %r"
+                          % (r.returncode, r.stdout, r.stderr))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

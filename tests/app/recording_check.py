@@ -23,9 +23,14 @@ measdump. What it reports:
 - within a file, a block's time stamps going back or repeating (compared
   wrap-safe); across the files of a measurement on a drive, in their
   counters' order, the same (recording_gaps.py);
-  and, when asked (event_times), an event outside its file's time;
-- (the files on the USB drive that another device recorded, by their
-  header's logger id, are left out and counted in the summary's notes)
+  and, when asked (event_times), an event outside its file's time, one
+  that ends after the time of the file a lap trigger closed, one of the
+  device's own written twice in a file, or closed without its open where
+  it began in a file's time;
+- a file this device made (on an internal drive, or one the log made on
+  the USB drive) whose header names another logger; (the files on the USB
+  drive that another device recorded, by their header's logger id, that no
+  line of the log made, are left out and counted in the summary's notes)
 - what a cut leaves and a start removes: an empty measurement file, the part
   file of a copy ("<name>.part"), a drive's room probe (".roomcheck-mNN");
 - records lost without a word: a gap in a block's records, within a file or
@@ -37,8 +42,11 @@ measdump. What it reports:
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
+measdump is TAV9_MEASDUMP, else build/tools/measdump of this tree, else the
+one beside the device TAV9_BINARY names (its build's tools/).
 Exit status 0 when nothing was found, 1 with the findings listed (a folder
-that does not exist or has no log.txt is one), 2 for a usage error.
+that does not exist, is no folder or has no log.txt is one), 2 for a usage
+error (no measdump).
 """
 import argparse
 import os
@@ -232,15 +240,39 @@ def read_files(folder, measdump, ignore):
 UNIT_ID = re.compile(r"startup: unit id 0x([0-9A-Fa-f]+)")
 
 
+def own_units(folder):
+    """The unit ids the log gives this device (empty: it tells none)."""
+    return set(int(u, 16) for u in UNIT_ID.findall(recording_gaps.read_log(folder)))
+
+
+def made_here(folder):
+    """The "drive/name" entries of the files the log made or copied."""
+    text = recording_gaps.read_log(folder)
+    return {"%s/%s" % (drive.rstrip(":"), name) for pattern in (recording_gaps.MADE, recording_gaps.COPIED)
+            for drive, name in pattern.findall(text)}
+
+
 def other_devices_files(folder, files):
     """The files on the USB drive that another device recorded (a stick
     carried between devices): their header's logger is not one of the unit
-    ids the log gives this device. None are told without a unit id."""
-    log = recording_gaps.read_log(folder)
-    own = set(int(u, 16) for u in UNIT_ID.findall(log))
+    ids the log gives this device, and no line of the log made them. None
+    are told without a unit id."""
+    own, made = own_units(folder), made_here(folder)
     if not own:
         return []
-    return [f for f in files if f.drive == "usb_meas" and f.logger is not None and f.logger not in own]
+    return [f for f in files if f.drive == "usb_meas" and f.logger is not None and f.logger not in own and
+            f.where not in made]
+
+
+def foreign_loggers(folder, files):
+    """A file this device made (one on an internal drive, or one the log
+    made on the USB drive) whose header names another logger."""
+    own = own_units(folder)
+    if not own:
+        return []
+    return ["%s: its header's logger id 0x%08X is not this device's (%s)"
+            % (f.where, f.logger, ", ".join("0x%08X" % u for u in sorted(own)))
+            for f in files if f.logger is not None and f.logger not in own]
 
 
 def check_file(f, event_times, events_end=None, step_slack=0):
@@ -264,6 +296,9 @@ def check_file(f, event_times, events_end=None, step_slack=0):
 
 
 OPEN_EVENT = 0xFFFFFFFF   # the duration of an event that has not ended
+# How long after its close time stamp a file a lap trigger closed takes the
+# events that end then: until its first block passes the trigger (50 ms).
+CLOSE_SLACK = 500
 
 
 def newest_block_period(f, last):
@@ -341,8 +376,10 @@ def event_ends(files, runs=None):
             # may hold the stamps of the new time too
             held = [r for r in (runs or {}).get(f.meas_idx, ()) if r.holds(t[1])]
             run = max(held, key=lambda r: recording_gaps.signed(r.start - t[1])) if held else None
-            if run is not None and (end is None or later(run.stop, end)):
-                end = run.stop
+            # the stamp the device stopped at where it gives one, else the stop the wall clock places
+            stop = run and (run.stop if run.device_stop is None else run.device_stop)
+            if run is not None and (end is None or later(stop, end)):
+                end = stop
         else:
             closes = [c for kind, c in f.metas if kind == 5]
             following = starts.get((f.meas_idx, closes[-1]))
@@ -365,19 +402,29 @@ def check_event_times(f, events_end=None, step_slack=0):
     t = file_time(f)
     if not t:
         return []
-    start, last, _ = t
+    start, last, by_stop = t
     # the records a start's blocks took a moment before its initial time
     # stamp are in the file: so is that moment
     for stamps in f.stamps.values():
         if stamps and later(start, stamps[0]):
             start = stamps[0]
     start = (start - step_slack) & 0xFFFFFFFF
+    # a closed event is written at its end, into the file whose time holds
+    # it: a file a lap trigger closed takes those until its first block
+    # passes the trigger (a moment after its close time stamp). (A stop
+    # closes the events at the moment it ends them, which a step of the
+    # time may place after the old time's newest record.)
+    ends_by = None if by_stop else (last + CLOSE_SLACK) & 0xFFFFFFFF
     if events_end is not None and later(events_end, last):
         last = events_end
     problems = []
     for t, duration in f.events:
         if duration != OPEN_EVENT and duration >= 0x80000000:
             problems.append("%s: an event at %d has a negative duration (%d)" % (f.where, t, duration - (1 << 32)))
+            continue
+        if duration not in (0, OPEN_EVENT) and ends_by is not None and later((t + duration) & 0xFFFFFFFF, ends_by):
+            problems.append("%s: an event at %d (duration %d) ends at %d, after the file's time %d to %d"
+                            % (f.where, t, duration, (t + duration) & 0xFFFFFFFF, start, ends_by))
             continue
         # an event still open when the file was written lasts into it
         if duration != OPEN_EVENT and later(start, (t + duration) & 0xFFFFFFFF) or \
@@ -524,7 +571,7 @@ def own_pid(folder):
     return int(m.group(1)) if m else None
 
 
-def check_events_closed(files, pid_self=None):
+def check_events_closed(files, pid_self=None, killed=()):
     """An event opened is closed in some file of its measurement on the
     drive before the time goes back (a file made after its file begins
     before it): the step that ended the old time closed it there. An event
@@ -535,7 +582,8 @@ def check_events_closed(files, pid_self=None):
     or before its close's file). Another device's events follow that
     device's own time: one opened before the file is not recorded. An
     event open when its device ended (a later file cut short before the
-    step) stays open too."""
+    step, in a process the log shows ended without a stop: killed, names)
+    stays open too."""
     problems = []
     for group in measurement_groups(files).values():
         closed = set((pid, ident, t) for f in group for pid, ident, t, d in f.event_keys if d != OPEN_EVENT)
@@ -561,12 +609,50 @@ def check_events_closed(files, pid_self=None):
                     continue
                 after = starts[i + 1:]
                 at = next((k for k, (g, gt) in enumerate(after) if gt and later(t, gt[0])), None)
-                # a file cut short before the step: its device ended (killed) with the event open
-                back = after[at][0] if at is not None and not any(g.rc == MEASDUMP_CUT for g, _ in after[:at]) else None
+                # a file cut short before the step, by a process that ended without a stop (killed):
+                # its device ended with the event open
+                ended = at is not None and any(g.rc == MEASDUMP_CUT and g.name in killed for g, _ in after[:at])
+                back = after[at][0] if at is not None and not ended else None
                 if back:
                     problems.append("%s: event 0x%08X of PID 0x%X opened at %d was never closed, though the time "
                                     "went back after it (%s begins at %d)"
                                     % (f.where, ident, pid, t, back.where, file_time(back)[0]))
+    return problems
+
+
+def check_events_opened(files, pid_self, ungated=None):
+    """An event of the device's own (PID pid_self) closed with a duration
+    whose begin lies in the time of a file of its measurement on the drive,
+    at or before its close's file, has its open written there too (an event
+    is sent when it begins, with an open duration). Not where the events
+    overflowed (an overload event, id 0, stands for those discarded), nor
+    where that file is cut (the cut may have taken the open). On the
+    internal drives: the USB drive holds only some of the files (a stick
+    pulled, full, or carried between devices). Only for the measurements
+    in ungated (indexes; None: all): one under a start condition keeps what
+    comes before its trigger in a ring and drops what the ring gives up,
+    events too.
+    """
+    problems = []
+    for (drive, idx), group in measurement_groups(files).items():
+        if drive not in INTERNAL or (ungated is not None and idx not in ungated) or \
+                any(ident == 0 for f in group for _, ident, _, _ in f.event_keys):
+            continue
+        opened = set()
+        spans = []   # (start, last, cut) of the files so far
+        for f in group:
+            t_f = file_time(f)
+            if t_f:
+                spans.append((t_f[0], t_f[1], f.rc == MEASDUMP_CUT))
+            opened.update((pid, ident, t) for pid, ident, t, d in f.event_keys if d == OPEN_EVENT)
+            for pid, ident, t, duration in f.event_keys:
+                if pid != pid_self or duration in (0, OPEN_EVENT) or (pid, ident, t) in opened:
+                    continue
+                holds = [cut for start, last, cut in spans if not later(start, t) and not later(t, last)]
+                if holds and not any(holds):
+                    problems.append("%s: event 0x%08X of PID 0x%X closed at %d (duration %d) has no open, though "
+                                    "it began in the time of a file of its measurement"
+                                    % (f.where, ident, pid, t, duration))
     return problems
 
 
@@ -578,8 +664,12 @@ def check_events_reopened(files, own):
     PID's may be two units' under one PID."""
     problems = []
     for f in files:
-        ends = {}
+        ends, seen = {}, set()
         for pid, ident, t, duration in f.event_keys:
+            if pid == own and (pid, ident, t, duration) in seen:
+                problems.append("%s: event 0x%08X of PID 0x%X at %d (duration %d) is written twice"
+                                % (f.where, ident, pid, t, duration))
+            seen.add((pid, ident, t, duration))
             if duration == OPEN_EVENT or pid != own:
                 continue
             end = ends.get((pid, ident))
@@ -588,6 +678,19 @@ def check_events_reopened(files, own):
                                 % (f.where, ident, pid, end, t))
             ends[(pid, ident)] = (t + duration) & 0xFFFFFFFF
     return problems
+
+
+def what_is(path):
+    """What a path that is no folder is, in a user's words."""
+    try:
+        mode = os.stat(path).st_mode
+    except FileNotFoundError:
+        return "no such folder" if not os.path.islink(path) else "a link to nothing, not a folder"
+    except OSError as e:
+        return "not readable (%s)" % e.strerror
+    kinds = ((stat.S_ISREG, "a plain file"), (stat.S_ISFIFO, "a FIFO"), (stat.S_ISCHR, "a character device"),
+             (stat.S_ISBLK, "a block device"), (stat.S_ISSOCK, "a socket"))
+    return next((name for test, name in kinds if test(mode)), "something else") + ", not a folder"
 
 
 def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_before=None, open_paths=(),
@@ -608,7 +711,7 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     summary's lines)."""
     notes = [] if notes is None else notes
     if not os.path.isdir(folder):
-        return ["%s: no such folder: the recordings cannot be checked" % folder]
+        return ["%s: %s: the recordings cannot be checked" % (folder, what_is(folder))]
     if not log_unusable and not any(os.path.isfile(os.path.join(folder, name)) for name in ("log.txt", "log.1.txt")):
         return ["%s: no log.txt: the recordings cannot be checked" % folder]
     ignore = set(ignore)
@@ -627,8 +730,10 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
         # the order the files were made in is the order of their counters
         pid = own_pid(folder)
         problems += check_event_starts(files, ends) + check_events_reopened(files, pid)
-        problems += check_events_closed(files, pid) if lap_order else []
+        problems += check_events_opened(files, pid, recording_gaps.ungated(folder))
+        problems += check_events_closed(files, pid, recording_gaps.killed_files(folder)) if lap_order else []
         problems += recording_events_stop.check(folder, files)
+    problems += foreign_loggers(folder, files)
     found = check_recordings(files, set(unstored_laps), set(set_back), gapped_files(folder))
     problems += found if lap_order else [p for p in found if "recorded again" not in p]
     problems += recording_gaps.check_gaps(folder, files, told=log_unusable, notes=notes)
@@ -638,14 +743,25 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
 
 
 def default_measdump():
+    """TAV9_MEASDUMP; else the tree's build/tools/measdump; else, where that
+    was never built, the one beside the device TAV9_BINARY names (its build's
+    tools/, as the build puts them: build/app/tav9, build/tools/measdump)."""
+    if os.environ.get("TAV9_MEASDUMP"):
+        return os.environ["TAV9_MEASDUMP"]
     here = os.path.dirname(os.path.abspath(__file__))
-    return os.environ.get("TAV9_MEASDUMP") or os.path.join(here, "..", "..", "build", "tools", "measdump")
+    tree = os.path.normpath(os.path.join(here, "..", "..", "build", "tools", "measdump"))
+    binary = os.environ.get("TAV9_BINARY")
+    if os.access(tree, os.X_OK) or not binary:
+        return tree
+    beside = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(binary))), "tools", "measdump")
+    return beside if os.access(beside, os.X_OK) else tree
 
 
 def main(argv):
     p = argparse.ArgumentParser(description="Checks the recordings in a device folder.")
     p.add_argument("folder")
-    p.add_argument("--measdump", default=default_measdump(), help="the measdump tool (default: build/tools/measdump)")
+    p.add_argument("--measdump", default=default_measdump(),
+                   help="the measdump tool (default: build/tools/measdump, else the one beside TAV9_BINARY's build)")
     p.add_argument("--event-times", action="store_true", help="also check that every event lies in its file's time")
     p.add_argument("--no-leftovers", action="store_true", help="do not look for empty, part and probe files")
     args = p.parse_args(argv)

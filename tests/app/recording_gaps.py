@@ -45,9 +45,13 @@ finding. A start that an orderly stop ended ("Stopping measurement",
 end within N ms: the process ends") has records on each drive
 the log made its files on until that stop: the stamp the device gives it
 ("m0N: recording stopped at time stamp S", a record after it is a
-finding); without that line its newest record on any drive (not before
-the log's wall clock places the stop, less LOG_SLACK), and a note says the
-end could not be checked.
+finding; the device gives it at every stop, so a stop without it is a
+finding too); without that line its newest record on any drive (not before
+the log's wall clock places the stop, less LOG_SLACK). Where the guard
+ended the stop before the fast stop ran, or a start began as the process
+stopped, a note says the end could not be checked. A measurement's first
+record logged after a stop line, with no start asked for since, was taken
+before that stop, which ends it.
 
 Besides the gaps: the files of a measurement on a drive, in their counters'
 order, hold each block's records in rising stamps (within the time of one
@@ -58,7 +62,10 @@ that an orderly stop ended, is on that drive unless a line names it lost
 there, the device removed it (old files for room, empty files a cut left)
 or saw it go (a drive pulled or emptied); and a file an orderly stop ended
 has its closing status block unless a line names it cut or not finished
-(or its drive gone). A log without the device's start line ("startup:
+(or its drive gone). A file's initial time stamp lies not after its
+first records, and within a start it is the close time stamp of the file
+set up before it, where a lap trigger closed that one (unless the device
+names them apart). A log without the device's start line ("startup:
 application .., PID P,"; rotated or emptied), or with those of several
 PIDs, or of another PID than start.cfg's, cannot tell: that is a finding,
 unless the caller says so.
@@ -91,8 +98,15 @@ import stat
 import time
 import xml.etree.ElementTree as ET
 
-# A gap of more than this many periods of its block is reported.
-GAP_PERIODS = 4
+# A gap of more than this many periods of its block is reported: a block
+# records on its raster's grid, so one record missing is a hole.
+GAP_PERIODS = 1
+# How far the device's time stamp moves without a line: a slave slews back
+# by 0.1 ms a gap, and a quicker time message moves it forward by up to 1 ms
+# (more is named, "time: the time stamp moved forward"). A step of a period
+# and that much is such a move, not a record missing; one of whole periods
+# is a hole however short.
+SILENT_MOVE = 10   # 1 ms in stamps of 100 us
 # The stimulus's run flag in the signal page: 1 from the first stimulus step
 # while the device runs (0 with an empty stimulus, when the measurement never
 # starts at all).
@@ -133,10 +147,18 @@ SYNC = re.compile(r"Initial sync: (\d+)")
 # its guard's end of a stop that took too long (its files are the stop's)
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
                   r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
+# the guard's end of a stop that took too long: the fast stop did not run
+GUARD_END = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the process ends")
 # the stamp an orderly stop stopped a measurement's recording at, as the
 # device logs it
 STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
 # the end of the process's orderly shutdown
+# a restart at a step of the time: the new time's first file begins where the
+# step was seen, and holds the new time's records taken before that
+RESTART_AT_STEP = re.compile(r"timestamp reset detected: restarting measurement")
+NOT_RESTARTED = re.compile(r"stop asked before the restart at the time step: measurement not restarted")
+# a start of the logging asked for (its measurements' first records follow)
+START_ASKED = re.compile(r"^\S+: Start new measurement$")
 SHUTDOWN_DONE = re.compile(r"^\S+: rtpShutdown: done$")
 # a block's data FIFO that was full or got stamps out of turn (logged once a
 # second, at the current stamp)
@@ -156,12 +178,15 @@ LOSS = re.compile(r"\b(?:lost|dropped|not written|cut|not made|not finished|coul
 LOSS_OF = re.compile(r"\b[AB][0-9a-f]{7}\.[0-9a-f]{3}\b|(?<!\w)(?:usb_meas|meas2|meas):|\brecords?\b|\bbytes\b|"
                      r"\bm0\d\b")
 # a loss line that says its file is cut or not finished (not only a gap in it)
-UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bwithout its closing\b|\bclosing blocks not written\b|"
+UNFINISHED = re.compile(r"\bcut\b|\bnot finished\b|\bnot closed at the stop\b|\bwithout its closing\b|"
+                        r"\bclosing blocks not written\b|"
                         r"\bdropped\b|\btaken back\b|\bnothing more is written\b|\bends before them\b")
 # the stamps a loss line gives of what was lost
 LOST_STAMPS = re.compile(r"\btime stamps (\d+) to (\d+)\b")
 # a file whose rest is lost with what the line names
-LOST_REST = re.compile(r"\bdropped\b|nothing more is written")
+LOST_REST = re.compile(r"\bdropped\b|nothing more is written|\bnot closed at the stop\b")
+# the stamp a file began at, as a line that names it lost from there on gives it
+FROM_STAMP = re.compile(r"\(from time stamp (\d+)\)")
 DRIVE_GONE = re.compile(r"m0*(\d): drive (\S+) not available, records are lost until it is back")
 DRIVE_BACK = re.compile(r"m0*(\d): drive (\S+?) (?:available|has room for a new file again)")
 DRIVE_IN = re.compile(r"(?<!\w)(?:usb_meas|meas2|meas):")
@@ -170,6 +195,9 @@ CUT = 3   # measdump's exit code for a file cut at its end
 FILE_NAME = re.compile(r"\b([AB][0-9a-f]{7}\.[0-9a-f]{3})\b")
 # a file made on a drive, and one set up for the drives of its measurement
 MADE = re.compile(r"opened and checked '((?:usb_meas|meas2|meas):)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
+# a file's close time stamp that its successor's initial one is not
+STAMPS_APART = re.compile(r"close_timestamp > init_timestamp \[\d+ > \d+\] \[([AB][0-9a-f]{7}\.[0-9a-f]{3}), "
+                          r"([AB][0-9a-f]{7}\.[0-9a-f]{3})\]")
 # a measurement file copied to the USB drive (m03's copy), under the name it got
 COPIED = re.compile(r"copy success from '[^']*' to '(usb_meas:)/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
 VIRTUAL = re.compile(r"VirtualFile::VirtualFile\(\) created with index \d+, writers \S+, "
@@ -181,6 +209,9 @@ FILE_GONE = re.compile(r"\bfile '([^']+)' is gone from the drive\b")
 FILES_GONE = re.compile(r"\bfiles gone from drive (\S+?),")
 # a drive gone with its files (a USB drive pulled): the file open then is named
 MEDIA_GONE = re.compile(r"'((?:usb_meas|meas2|meas):)/[^']*' dropped due to media absence")
+# the period of a block's raster in ms (the sync and lap rasters have none)
+RASTER_MS = {"R1ms": 1, "R2ms": 2, "R5ms": 5, "R10ms": 10, "R20ms": 20, "R50ms": 50, "R100ms": 100, "R200ms": 200,
+             "R500ms": 500, "R1s": 1000}
 RASTERS = {"R1ms": 0, "R2ms": 1, "R5ms": 2, "R10ms": 3, "R20ms": 4, "R50ms": 5, "R100ms": 6, "R200ms": 7,
            "R500ms": 8, "R1s": 9, "RSYNC": 10, "RLAP": 11}
 
@@ -209,9 +240,11 @@ def free_blocks(folder, pid):
             own = lambda b: all(int(a.get("adr"), 16) >> 24 == pid for a in b.iter("adr"))   # noqa: E731
             blocks = {int(b.get("idx")) + 1: not global_gate and not gated(b.get("cond_id")) and own(b)
                       for b in root.iter("Block")}
+            periods = {int(b.get("idx")) + 1: RASTER_MS[b.get("Raster")] * STAMPS_PER_MS * int(b.get("true_div", "1"))
+                       for b in root.iter("Block") if b.get("Raster") in RASTER_MS}
         except (TypeError, ValueError):
             continue
-        found[idx] = (len(blocks), blocks)
+        found[idx] = (len(blocks), blocks, periods)
     return found
 
 
@@ -249,8 +282,11 @@ def loss_window(msg, at):
     if not d and not names:   # it says nothing of where: it excuses nothing
         return None
     s = LOST_STAMPS.search(msg)
+    begun = FROM_STAMP.search(msg)
     if s:
         lo, hi = int(s.group(1)) & 0xFFFFFFFF, int(s.group(2)) & 0xFFFFFFFF
+    elif begun and names and LOST_REST.search(msg):   # what it lost lies somewhere after the file began
+        lo = hi = int(begun.group(1)) & 0xFFFFFFFF
     elif at is None:
         return None
     else:
@@ -300,6 +336,9 @@ class Run:
         self.start, self.stop, self.idx, self.device_stop = start, stop, idx, device_stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
         self.stop_stamp = None   # the device's stop, else its newest record (stop_stamp())
+        # the device owes the stamp of its stop: not for a start begun as the
+        # process stopped, nor where the guard ended the stop before the fast stop
+        self.stamp_owed = idx is not None
 
     def holds(self, stamp, slack=0):
         return -slack <= signed(stamp - self.start) <= signed(self.until - self.start)
@@ -322,6 +361,9 @@ class LogCover:
         self.named = []      # (drive or None, name) of the files a loss line names
         self.unfinished = []  # (drive or None, name) of those it names cut or not finished
         self.removed = set()  # (drive or None, name) of the files the device removed
+        self.stamps_apart = set()  # (name, next name): a file's close time stamp not its successor's initial
+        self.step_spans = set()    # indexes in spans of the starts a restart at a step of the time made
+        step_restart = set()       # meas_idx whose next start is that restart's
         self.emptied = []    # (drive, stamp) of the lines that saw a drive's files gone
         self.start_lines = 0  # the device's start lines ("startup: application ...")
         self.spans = []      # [meas_idx, start stamp, end stamp or None (the log's end)] of each start
@@ -334,6 +376,8 @@ class LogCover:
         running = {}         # meas_idx -> start stamp of a start no stop has ended yet
         shutting_down = False  # the process's orderly shutdown has begun
         stopped = []         # the runs of the last stop, until the next start
+        after_stop = False   # a stop line came, and no start was asked for since
+        late_starts = set()  # meas_idx of the starts whose first record was logged as that stop ran
         stops_said = {}      # meas_idx -> the stamp a stop line to come stopped it at
         set_up = []          # names set up since the process's last stop: a kill takes them unwritten
         for i, (wall, stamp, msg) in enumerate(lines):
@@ -347,33 +391,54 @@ class LogCover:
                 stops_said = {}
                 set_up = []
                 current = {}
-                shutting_down = False
+                shutting_down = after_stop = False
+                late_starts, step_restart = set(), set()
                 continue
+            if RESTART_AT_STEP.search(msg):
+                step_restart = set(MEAS_XML)
+            if NOT_RESTARTED.search(msg):   # a stop came first: no restart follows
+                step_restart = set()
+            if START_ASKED.search(msg):
+                after_stop = False
             m = START.search(msg)
             if m:
+                # a measurement's first record logged after a stop line, with no start asked
+                # for since: taken before that stop, which ends it (its own line is late)
+                late = after_stop and not shutting_down
                 self.starts.setdefault(int(m.group(1)) - 1, []).append(stamp)
                 for span in self.spans:
                     if span[0] == int(m.group(1)) - 1 and span[2] is None:
                         span[2] = stamp
                 self.spans.append([int(m.group(1)) - 1, stamp, None])
+                if int(m.group(1)) - 1 in step_restart:
+                    step_restart.discard(int(m.group(1)) - 1)
+                    self.step_spans.add(len(self.spans) - 1)
                 current[int(m.group(1)) - 1] = len(self.spans) - 1
-                for run in stopped:   # what follows is the next start's
+                for run in stopped if not late else ():   # what follows is the next start's
                     if 0 <= signed(stamp - run.stop) < signed(run.until - run.stop):
                         run.until = (stamp - 1) & 0xFFFFFFFF
                 if shutting_down:     # begun as the process stopped: that stop's fast stop ends it
                     run = Run(stamp, stamp, int(m.group(1)) - 1)
+                    run.stamp_owed = False
                     self.runs.setdefault(int(m.group(1)) - 1, []).append(run)
                     stopped.append(run)
                     continue
                 running[int(m.group(1)) - 1] = stamp   # a start without a stop before it: not checked
-                stopped = []
+                if late:
+                    late_starts.add(int(m.group(1)) - 1)
+                else:
+                    stopped = []
                 continue
             if SHUTDOWN_DONE.search(msg):   # a shutdown the log has no stop line of
                 self.unstopped += sorted(running.items())
                 running = {}
                 continue
             if STOP.search(msg):
+                after_stop, late_starts = True, set()
                 shutting_down = shutting_down or "rtpShutdown" in msg
+                if GUARD_END.search(msg):   # the stop's runs ended without the fast stop
+                    for run in stopped:
+                        run.stamp_owed = run.stamp_owed and run.device_stop is not None
                 self.virtual_stopped.update(set_up)
                 set_up = []
                 if at is not None:
@@ -389,6 +454,11 @@ class LogCover:
                 run = next((r for r in reversed(stopped) if r.idx == idx and r.device_stop is None), None)
                 if run is not None:
                     run.device_stop = at_stop
+                elif idx in late_starts and idx in running:   # a late start's: that stop ended it
+                    run = Run(running.pop(idx), at if at is not None else at_stop, idx, at_stop)
+                    self.runs.setdefault(idx, []).append(run)
+                    stopped.append(run)
+                    late_starts.discard(idx)
                 elif idx in running:   # said before the stop's own line
                     stops_said[idx] = at_stop
                 continue
@@ -434,9 +504,9 @@ class LogCover:
                 self.named += [(w.drive, n) for n in w.names]
                 if UNFINISHED.search(msg):
                     self.unfinished += [(w.drive, n) for n in w.names]
-        for (_, drive), since in gone.items():   # never back: lost until the end
-            self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since + FOREVER) & 0xFFFFFFFF, drive,
-                                       (), None))
+        for (_, drive), since in gone.items():   # never back: lost until the end (as far ahead as stamps compare)
+            self.windows.append(Window((since - LOG_SLACK) & 0xFFFFFFFF, (since - LOG_SLACK + FOREVER) & 0xFFFFFFFF,
+                                       drive, (), None))
 
     @staticmethod
     def _read(text):
@@ -465,6 +535,9 @@ class LogCover:
         m = COPIED.search(msg)
         if m:
             self.copied.add((m.group(1), m.group(2)))
+        m = STAMPS_APART.search(msg)
+        if m:
+            self.stamps_apart.add(m.groups())
         m = VIRTUAL.search(msg)
         if m:
             self.virtual.setdefault(m.group(1), at)
@@ -516,7 +589,7 @@ class LogCover:
         """A line names the drive's records lost (the drive gone, or a loss
         of the drive that names no file) around that stamp."""
         return any(w.drive == drive and not w.names and w.blocks is None and
-                   0 <= signed(at - w.lo) <= (w.hi - w.lo) & 0xFFFFFFFF for w in self.windows)
+                   0 <= signed(at - w.lo) <= signed(w.hi - w.lo) for w in self.windows)
 
     def names_lost(self, drive, name):
         """A loss line names the file on that drive (or with no drive)."""
@@ -539,6 +612,8 @@ class LogCover:
         pieces = []
         for w in self.windows:
             if w.drive is not None and w.drive != drive:
+                continue
+            if signed(w.hi - w.lo) < 0:   # stamps that run backwards name no stretch (and never the whole ring)
                 continue
             if w.names and not any(named(n) for n in w.names):
                 continue
@@ -653,32 +728,63 @@ class Gaps:
 
     def __init__(self, folder, files, cover, config):
         self.folder, self.files, self.cover, self.config = folder, files, cover, config
+        # a block's raster gives its period; its records only where the
+        # configuration names no raster (a record off the grid would make a
+        # short step that hides the holes)
         self.periods = block_periods(files)
+        for idx, c in config.items():
+            self.periods.update(((idx, block), period) for block, period in c[2].items())
 
     def free(self, f):
         """The file's blocks that record without a condition, with records."""
-        c = self.config.get(f.meas_idx)
-        if not c or f.block_count != c[0]:
+        return [b for b in self.checked(f.meas_idx, (f,)) if f.stamps.get(b)]
+
+    def checked(self, meas_idx, files):
+        """The blocks of the measurement that record without a condition,
+        with a known period, whether the files hold records of them or not
+        ([] when a file has another block count than the configuration)."""
+        c = self.config.get(meas_idx)
+        if not c or not files or any(f.block_count != c[0] for f in files):
             return []
-        return [b for b, ok in sorted(c[1].items()) if ok and f.stamps.get(b)]
+        return [b for b, ok in sorted(c[1].items()) if ok and self.periods.get((meas_idx, b))]
+
+    def off_grid(self, where, f, block, a, b, c, drive, named):
+        """A record at b off its raster's grid: its step from a is no whole
+        number of periods, while the next record, at c, is back on a's grid
+        (a move of the time shifts the records after it too), unless a
+        start or a step of the time (a line that covers the stamps between)
+        lies there."""
+        period = self.periods.get((f.meas_idx, block))
+        if not period or signed(b - a) <= 0 or signed(b - a) % period == 0 or signed(c - a) % period:
+            return []
+        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + period):
+            return []
+        if not self.cover.uncovered(a, b, drive, named, max(3 * period, 10 * STAMPS_PER_MS), (f.meas_idx, block)):
+            return []
+        return ["%s: block %d's record at %d lies off its raster's grid of %.1f ms (%d before it, %d after it), "
+                "and the log names no start or step of the time there"
+                % (where, block, b, period / STAMPS_PER_MS, a, c)]
 
     def groups(self):
         """[(drive, [files of one measurement on it])]."""
         return [(drive_dir, [f for f in self.files if f.drive == drive_dir and f.meas_idx == meas_idx])
                 for drive_dir in sorted(set(f.drive for f in self.files)) for meas_idx in sorted(self.config)]
 
-    def hole(self, f, block, a, b, drive, named):
-        """True when the records of f's block from a to b are missing and the
-        log names neither a start nor a lag or loss there."""
+    def hole(self, f, block, a, b, drive, named, periods=GAP_PERIODS):
+        """True when the records of f's block from a to b are missing (more
+        than `periods` of its periods) and the log names neither a start nor
+        a lag or loss there."""
         period = self.periods.get((f.meas_idx, block))
-        if not period or signed(b - a) <= GAP_PERIODS * period:   # no two records: no period known
+        if not period or signed(b - a) <= periods * period:   # no two records: no period known
             return False
+        if signed(b - a) <= periods * period + SILENT_MOVE and signed(b - a) % period:
+            return False   # the time moved on by a moment, no record is missing
         slack = max(3 * period, 10 * STAMPS_PER_MS)
         # a start's line gives the first record it took: another block's
         # first records may come before it (GAP_SLACK_START)
-        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + GAP_PERIODS * period):
+        if self.cover.started_in(f.meas_idx, a, b, GAP_SLACK_START + periods * period):
             return False
-        return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > GAP_PERIODS * period
+        return self.cover.uncovered(a, b, drive, named, slack, (f.meas_idx, block)) > periods * period
 
     def report(self, where, f, block, a, b, drive, named):
         if not self.hole(f, block, a, b, drive, named):
@@ -729,17 +835,37 @@ def records_after_stop(gaps):
     return problems
 
 
-def ends_unchecked(cover):
-    """The notes of the runs an orderly stop ended whose stop the log does
-    not give: their end cannot be checked."""
+def ends_unchecked(cover, owed):
+    """The runs an orderly stop ended whose stop the log does not give:
+    their end cannot be checked. The device gives the stamp of every stop:
+    its line missing is a finding (owed: True); the runs whose stop the
+    guard ended before the fast stop ran, and those begun as the process
+    stopped, are the notes (owed: False)."""
     return ["m%02d: the end of the start at %d could not be checked: the log has no line of the stamp its "
             "orderly stop stopped it at" % (idx + 1, run.start)
-            for idx, runs in sorted(cover.runs.items()) for run in runs if run.device_stop is None]
+            for idx, runs in sorted(cover.runs.items()) for run in runs
+            if run.device_stop is None and run.stamp_owed == owed]
 
 
 def read_log(folder):
     """The device's log, its rotated part first."""
     return read_plain(os.path.join(folder, "log.1.txt")) + read_plain(os.path.join(folder, "log.txt"))
+
+
+def ungated(folder):
+    """The indexes of the measurements with a block that records its own
+    values without a condition (none under a global start condition)."""
+    pids = set(PID.findall(read_log(folder)))
+    if len(pids) != 1:
+        return set()
+    return {idx for idx, c in free_blocks(folder, int(pids.pop())).items() if any(c[1].values())}
+
+
+def killed_files(folder):
+    """The names of the files the log set up in a process that ended
+    without a stop (killed, or its power cut)."""
+    cover = LogCover(read_log(folder), block_numbers(folder))
+    return set(cover.virtual) - cover.virtual_stopped
 
 
 def orderly_runs(folder):
@@ -763,10 +889,10 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
     if notes is not None:
-        notes += ends_unchecked(cover)
-    return (gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) + started_late(gaps) +
-            unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
-            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps))
+        notes += ends_unchecked(cover, False)
+    return (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) +
+            started_late(gaps) + unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
+            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) + file_stamps_wrong(gaps))
 
 
 def files_unheld(gaps):
@@ -832,6 +958,45 @@ def overlaps(gaps):
     return problems
 
 
+def file_stamps_wrong(gaps):
+    """A file's initial and close time stamps on an internal drive (measdump
+    finds a file without an initial time stamp): its initial time stamp not
+    after its first records (GAP_SLACK_START: the blocks begin one after the
+    other; but a restart at a step of the time begins its first file where
+    the step was seen, after the new time's first records); within a start, a file set up right after one a lap trigger
+    closed (the log's order) begins at that file's close time stamp, unless
+    the device named the two stamps apart ("close_timestamp >
+    init_timestamp")."""
+    problems = []
+    for drive_dir, group in gaps.groups():
+        if drive_dir not in ("meas", "meas2"):
+            continue
+        by_start = {}
+        for f in group:
+            span = holding_start(gaps, f)
+            if f.counters and span is not None:
+                by_start.setdefault(span, []).append(f)
+        set_up = list(gaps.cover.virtual)   # the names in the order the log set them up
+        for span, files in by_start.items():
+            by_name = {f.name: f for f in files}
+            for f in files:
+                init = [t for kind, t in f.metas if kind == 4]
+                if not init:
+                    continue
+                if any(f.stamps.values()) and signed(init[0] - first_stamp(f)) > GAP_SLACK_START and \
+                        span not in gaps.cover.step_spans:
+                    problems.append("%s: its initial time stamp %d lies after its first record at %d"
+                                    % (f.where, init[0], first_stamp(f)))
+                    continue
+                ahead = [n for n in set_up[:set_up.index(f.name)] if n[0] == f.name[0]] if f.name in set_up else []
+                before = by_name.get(ahead[-1]) if ahead else None
+                closes = [t for kind, t in before.metas if kind == 5] if before else []
+                if closes and init[0] != closes[-1] and (before.name, f.name) not in gaps.cover.stamps_apart:
+                    problems.append("%s: its initial time stamp %d is not the close time stamp %d of %s before it"
+                                    % (f.where, init[0], closes[-1], before.name))
+    return problems
+
+
 def holding_start(gaps, f):
     """The index in cover.spans of the start that holds the file: the one
     before the line that set it up in the log (in its process); for a file
@@ -871,6 +1036,8 @@ def gaps_within_files(gaps):
             stamps = f.stamps[block]
             for a, b in zip(stamps, stamps[1:]):
                 problems += gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
+            for a, b, c in zip(stamps, stamps[1:], stamps[2:]):
+                problems += gaps.off_grid(f.where, f, block, a, b, c, drive, lambda name, f=f: name == f.name)
     return problems
 
 
@@ -910,8 +1077,11 @@ def last_stamp(f):
 
 
 # How far before the stop's newest record the other blocks may end: the
-# measurements stop one after the other.
+# measurements stop one after the other, and a stop asked for stops their
+# blocks one after the other too: a block may end up to STOP_PERIODS of its
+# periods more before it (the first blocks stopped on a busy host).
 STOP_SLACK = 50 * STAMPS_PER_MS
+STOP_PERIODS = 4
 
 
 def stop_stamp(gaps, run):
@@ -931,6 +1101,12 @@ def stop_stamp(gaps, run):
     return run.stop_stamp
 
 
+def run_of(gaps, f, run):
+    """The file belongs to the run: the start that holds it is the run's."""
+    held = holding_start(gaps, f)
+    return held is not None and gaps.cover.spans[held][0] == run.idx and gaps.cover.spans[held][1] == run.start
+
+
 def ended_early(gaps):
     """The records missing before an orderly stop on one drive of one
     measurement: each start that a stop ended has its newest file on each
@@ -942,18 +1118,21 @@ def ended_early(gaps):
     for drive_dir, group in gaps.groups():
         drive = DRIVE_OF.get(drive_dir)
         for run in gaps.cover.runs.get(group[0].meas_idx if group else None, ()):
-            ran = [f for f in group if any(f.stamps.values()) and run.holds(first_stamp(f))]
+            # the run's files: those the log set up in its start (a file of a start logged late,
+            # as a stop ran, may lie in the stamps the run's stop was placed around)
+            ran = [f for f in group if any(f.stamps.values()) and run_of(gaps, f, run)]
             if not ran or not gaps.cover.wrote_to(drive, ran[0].name[0], run):
                 continue
             newest = max(ran, key=lambda f: signed(last_stamp(f) - run.start))
             stop = stop_stamp(gaps, run)
-            for block in gaps.free(newest):
-                last = newest.stamps[block][-1]
-                period = gaps.periods.get((newest.meas_idx, block))
-                if not period:
-                    continue
+            # every block the configuration has, whether the newest file holds it or not: its
+            # last record in the run's files, or the run's start when none holds one
+            for block in gaps.checked(newest.meas_idx, ran):
+                held = [f for f in ran if f.stamps.get(block)]
+                holder = max(held, key=lambda f: signed(f.stamps[block][-1] - run.start)) if held else None
+                last = holder.stamps[block][-1] if holder else run.start
                 until = (stop - STOP_SLACK) & 0xFFFFFFFF
-                if gaps.hole(newest, block, last, until, drive, named_after(newest, group)):
+                if gaps.hole(newest, block, last, until, drive, named_from(holder or ran[0], group), STOP_PERIODS):
                     problems.append("%s: block %d has no records from %d until the stop at %d (%.1f s later), "
                                     "and the log names no loss there" % (newest.where, block, last, stop,
                                                                          signed(stop - last) / STAMPS_PER_MS / 1000))
@@ -969,17 +1148,21 @@ def started_late(gaps):
         if drive_dir not in ("meas", "meas2") or not group:
             continue
         drive = DRIVE_OF.get(drive_dir)
-        starts = gaps.cover.starts.get(group[0].meas_idx, ())
-        for start in starts:
-            later_starts = [s for s in starts if signed(s - start) > 0]
-            nxt = min(later_starts, key=lambda s: signed(s - start)) if later_starts else None
-            ran = [f for f in group if any(f.stamps.values()) and signed(first_stamp(f) - start) >= -LOG_SLACK and
-                   (nxt is None or signed(first_stamp(f) - nxt) < 0)]
-            if not ran:
-                continue
+        held = {}   # the start (its index in the log's spans) that holds each file with records
+        for f in group:
+            span = holding_start(gaps, f) if any(f.stamps.values()) else None
+            if span is not None:
+                held.setdefault(span, []).append(f)
+        for span, ran in sorted(held.items()):
+            start = gaps.cover.spans[span][1]
             first = min(ran, key=lambda f: signed(first_stamp(f) - start))
-            for block in gaps.free(first):
-                b = first.stamps[block][0]
+            # every block the configuration has: its first record in the start's files (one that
+            # none holds is missing until the stop: ended_early's; a kill takes what a block holds)
+            for block in gaps.checked(first.meas_idx, ran):
+                holders = [f for f in ran if f.stamps.get(block)]
+                if not holders:
+                    continue
+                b = min((f.stamps[block][0] for f in holders), key=lambda t: signed(t - start))
                 begun = (start + GAP_SLACK_START) & 0xFFFFFFFF   # the blocks begin one after the other
                 if signed(b - begun) > 0 and gaps.hole(first, block, begun, b, drive,
                                                        named_before(first, group)):
@@ -998,13 +1181,10 @@ def named_before(f, group):
                                            name_key(name) < name_key(f.name))
 
 
-def named_after(f, group):
-    """named() of a gap after the newest file f of a start on a drive: its
-    own name, and a file of its measurement missing from the drive made
-    after it."""
-    names = set(g.name for g in group)
-    return lambda name: name == f.name or (name[0] == f.name[0] and name not in names and
-                                           name_key(name) > name_key(f.name))
+def named_from(f, group):
+    """named() of a gap from a record of file f to the end of its start on
+    a drive: its own name, and a file of its measurement made after it."""
+    return lambda name: name == f.name or (name[0] == f.name[0] and name_key(name) > name_key(f.name))
 
 
 def unfinished_at_stop(gaps):

@@ -91,7 +91,8 @@ void meas_app_measstart(int onlyIdx = -1);
 void meas_app_measstop(bool keepTele);
 void meas_app_fastmeasstop();
 // Logs "mNN: recording stopped at time stamp N" for each running measurement
-// that recorded, N the stamp of its newest record (the fast stop's drain done).
+// that recorded, N the stamp of its newest record (its stop's drain done: the
+// fast stop's, or the end of a stop, restart or destroy).
 void meas_app_noteRecordingStops();
 int meas_app_measdestroy();
 // Measurements whose drive is not ready at their init (meas_app_drivewait.cpp).

@@ -90,6 +90,9 @@ void stopBlocksOfType(meas_t& m, uint16_t type, MeasTypeCount counter) {
 }  // namespace
 
 void meas_app_stopFinished(bool skipTele) {
+    // every stop (a stop asked for, a restart, a destroy) says where the
+    // recording ended, once its blocks have drained into the files
+    meas_app_noteRecordingStops();
     for (unsigned idx = 0; idx < MEAS_COUNT; ++idx) {
         if (skipTele && idx == MEAS_IDX_M02) continue;
         meas_t& m = meas[idx];

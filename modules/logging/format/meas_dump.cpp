@@ -89,6 +89,29 @@ void printStatusBlock(const std::vector<uint8_t>& p, FILE* out) {
     }
 }
 
+// Why a status block does not fit its file: it names another file than
+// `own` (the name the header's counters give; empty: none to compare), or its
+// lap stack's count is not followed by the stack's end mark (a count raised
+// past its entries). Empty when it fits, or is no status block (listed so).
+std::string statusBlockMisfit(const std::vector<uint8_t>& p, const std::string& own) {
+    static const char kText[] = "StateData V";
+    if (p.size() < 116 || std::memcmp(p.data(), kText, sizeof kText) != 0) return "";
+    const size_t page = size_t(be_get16(p.data() + 86)) + 20;
+    if (!own.empty() && page + 448 + 80 <= p.size()) {
+        size_t pos = page + 448;
+        const std::string name = takeText(p, &pos).substr(0, 79);
+        if (name != own) return "it names the file \"" + name + "\", not " + own;
+    }
+    const size_t lap = size_t(be_get16(p.data() + 68)) + 20;
+    if (lap + 2 > p.size()) return "";   // listed: "lap stack outside the block"
+    const unsigned n = be_get16(p.data() + lap);
+    static const char kEnd[] = "LAP_END";
+    const size_t end = lap + 2 + 6 * size_t(n);
+    if (end + sizeof kEnd > p.size() || std::memcmp(p.data() + end, kEnd, sizeof kEnd) != 0)
+        return "its lap stack count " + std::to_string(n) + " is not followed by the stack's end (LAP_END)";
+    return "";
+}
+
 // A measurement file opened for reading. Only a regular file is read, and
 // none larger than a measurement file can be: a device such as /dev/zero
 // would never end, and opening a FIFO would wait for a writer (O_NONBLOCK
@@ -152,8 +175,16 @@ public:
     // Every file is closed with a status block as its last item; one that
     // ends otherwise was cut off by a writer that stopped between two items.
     bool closed = false;
+    // why the first status block that does not fit the file does not (empty:
+    // each fits), and its offset
+    std::string misfit;
+    size_t misfitAt = 0;
 
     void header(const MeasFileHeaderInfo& h, uint16_t crc) override {
+        char name[16] = "";
+        if (h.measIdx == 0 || h.measIdx == 2)
+            LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
+        name_ = name;
         if (csv_) {
             std::fprintf(out_, "block,time,values\n");
             return;
@@ -163,9 +194,6 @@ public:
         std::fprintf(out_, "counters: outing %u lap %u fragment %u absolute lap %u (0x%X)\n", h.outing, h.lap,
                      h.fragment, h.absLap, h.absLap);
         // the 8.3 name these counters give, to check against the file's own name
-        char name[16] = "";
-        if (h.measIdx == 0 || h.measIdx == 2)
-            LapOutFra_genFilenameAbsLap(name, sizeof name, h.measIdx, h.outing, h.lap, h.fragment, h.absLap);
         if (name[0]) std::fprintf(out_, "name: %s\n", name);
         static const uint8_t kNoDate[6] = {};
         if (std::memcmp(h.bcdDate, kNoDate, 6) == 0)
@@ -181,6 +209,10 @@ public:
     void meta(const MeasFileMeta& m) override {
         ++metas;
         closed = m.type == MEAS_META_STATUSBLOCK;
+        if (closed && misfit.empty()) {
+            misfit = statusBlockMisfit(m.payload, name_);
+            misfitAt = m.offset;
+        }
         if (csv_) return;
         std::fprintf(out_, "meta @%zu type %u (%s) length %u", m.offset, m.type, metaName(m.type), m.length);
         const uint8_t* p = m.payload.data();
@@ -220,6 +252,7 @@ public:
 private:
     FILE* out_;
     bool csv_;
+    std::string name_;   // the name the header's counters give (empty: none)
 };
 
 // Hands what was read into a MeasFileContent to a listing, in file order.
@@ -293,6 +326,15 @@ int measdump_file(const char* path, bool csv, FILE* out, FILE* err, size_t chunk
         std::fprintf(err, "measdump: %s: broken file: %s\n", path, end.error.c_str());
         return 1;
     }
+    if (!listing.misfit.empty()) {
+        // read whole, but a status block tells of another file or another lap stack
+        if (!csv)
+            std::fprintf(out, "misfit: the status block @%zu does not fit the file: %s\n", listing.misfitAt,
+                         listing.misfit.c_str());
+        std::fprintf(err, "measdump: %s: broken file: the status block @%zu does not fit the file: %s\n", path,
+                     listing.misfitAt, listing.misfit.c_str());
+        return 1;
+    }
     listing.ok();
     return 0;
 }
@@ -302,7 +344,8 @@ int measdump_main(int argc, const char* const* argv, FILE* out, FILE* err) {
         "usage: measdump [--csv] FILE\n"
         "Checks a measurement file and lists what it could read (--csv: the records\n"
         "as block,time,values lines).\n"
-        "Exit status: 0 sound file, 1 broken file, 2 usage or unreadable file (regular\n"
+        "Exit status: 0 sound file, 1 broken file (a status block that does not fit the\n"
+        "file too), 2 usage or unreadable file (regular\n"
         "files only), 3 file cut off at its end: inside an item (the header included)\n"
         "or without its closing status block (its complete items are listed).\n";
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {

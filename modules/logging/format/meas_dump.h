@@ -4,7 +4,8 @@
 //                         status blocks with their lap stack,
 //                         time-master ids decoded), frames, records
 //   measdump --csv FILE   records as CSV: block,time,values (hex)
-// Exit code 0 for a sound file, 1 for a broken one, 2 for a usage error or
+// Exit code 0 for a sound file, 1 for a broken one (or one whose status block
+// names another file or ends its lap stack elsewhere), 2 for a usage error or
 // an unreadable file (not a regular file, or larger than a measurement file
 // can be), 3 for a file cut off by its end (a writer that stopped mid-item,
 // the 42-byte header included, or a file that ends without its closing

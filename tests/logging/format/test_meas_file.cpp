@@ -74,12 +74,27 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 // The smallest status block: its text, the lap stack right after the header
-// area, empty.
+// area, empty, and its end mark.
 std::vector<uint8_t> statusBlock() {
-    std::vector<uint8_t> sb(118, 0);
+    std::vector<uint8_t> sb(126, 0);
     std::memcpy(sb.data(), "StateData V", 12);
     be_put16(sb.data() + 68, 96);   // lap stack at 20 + 96
     be_put16(sb.data() + 86, 0x7000);   // page-01 data beyond the block
+    std::memcpy(sb.data() + 118, "LAP_END", 8);
+    return sb;
+}
+
+// A status block whose page-01 data names the file `name`, its lap stack
+// after them with `laps` entries and a count of `count`.
+std::vector<uint8_t> namedStatusBlock(const char* name, unsigned laps, unsigned count) {
+    std::vector<uint8_t> sb(116 + 448 + 80, 0);
+    std::memcpy(sb.data(), "StateData V", 12);
+    be_put16(sb.data() + 86, 96);   // page-01 data at 20 + 96
+    std::memcpy(sb.data() + 116 + 448, name, std::strlen(name) + 1);
+    be_put16(sb.data() + 68, uint16_t(sb.size() - 20));
+    sb.resize(sb.size() + 2 + 6 * laps, 0);
+    be_put16(sb.data() + sb.size() - 2 - 6 * laps, uint16_t(count));
+    sb.insert(sb.end(), {'L', 'A', 'P', '_', 'E', 'N', 'D', 0});
     return sb;
 }
 
@@ -412,7 +427,7 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     EXPECT_NE(text.find("id 0x01000007 time 600 duration 0 kind 3 severity 4 pid 0x05 \"OIL\" \"low pressure\" "
                         "app \"VK4\""),
               std::string::npos);
-    EXPECT_NE(text.find("(status block) length 118: \"StateData V\" lap stack 0\nok: "), std::string::npos) << text;
+    EXPECT_NE(text.find("(status block) length 126: \"StateData V\" lap stack 0\nok: "), std::string::npos) << text;
 
     std::vector<uint8_t> flipped = file.bytes;
     flipped[27] ^= 0x10;    // lap number
@@ -435,6 +450,46 @@ TEST(MeasDump, ListsGoodFileAndFailsOnFlippedByte) {
     EXPECT_EQ(measdump_main(2, noFile, devnull, devnull), 2);
     EXPECT_EQ(measdump_main(1, noFile, devnull, devnull), 2);
     std::fclose(devnull);
+}
+
+// A status block tells of its own file: one that names another file, or whose
+// lap stack count runs past its entries, does not fit it. The file is listed
+// as it is, said not to fit, and not called sound.
+TEST(MeasDump, StatusBlockThatDoesNotFitItsFileIsBroken) {
+    const std::string path = (std::filesystem::temp_directory_path() / "measdump_sb_test.dat").string();
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> block;
+        const char* why;   // nullptr: it fits
+    } cases[] = {
+        {"its own file, two laps", namedStatusBlock("A0102012.303", 2, 2), nullptr},
+        {"another file", namedStatusBlock("A0102012.304", 2, 2),
+         "it names the file \"A0102012.304\", not A0102012.303"},
+        {"a lap count raised", namedStatusBlock("A0102012.303", 2, 3),
+         "its lap stack count 3 is not followed by the stack's end (LAP_END)"},
+    };
+    for (const Case& c : cases) {
+        ComposedFile file;
+        file.header(sampleHeader());
+        file.descriptor(4, 6);
+        file.opening(77, "dump car");
+        frameOfBlock4(file, kDumpRecords);
+        file.meta(MEAS_META_STATUSBLOCK, c.block);
+        writeFile(path, file.bytes);
+        std::string out, err;
+        EXPECT_EQ(dump({"measdump", path.c_str()}, out, &err), c.why ? 1 : 0) << c.what << err;
+        EXPECT_NE(out.find("record time 520"), std::string::npos) << c.what << out;
+        EXPECT_NE(out.find("file \"A0102012.30"), std::string::npos) << c.what << out;
+        if (!c.why) {
+            EXPECT_NE(out.find("ok: "), std::string::npos) << c.what << out;
+            continue;
+        }
+        EXPECT_EQ(out.find("ok: "), std::string::npos) << c.what << out;
+        EXPECT_NE(out.find(std::string("does not fit the file: ") + c.why + "\n"), std::string::npos) << c.what << out;
+        EXPECT_NE(err.find(std::string("does not fit the file: ") + c.why), std::string::npos) << c.what << err;
+        EXPECT_EQ(dump({"measdump", "--csv", path.c_str()}, out, &err), 1) << c.what;
+    }
+    std::remove(path.c_str());
 }
 
 // --help prints the usage on the standard output and succeeds; an unknown
