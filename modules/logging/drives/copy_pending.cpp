@@ -85,6 +85,24 @@ bool MeasPendingCopy::awaitStart(int ms) {
     return !entry_->cut;
 }
 
+bool MeasPendingCopy::awaitClosed(const std::function<bool()>& closed, int ms) {
+    std::unique_lock<std::mutex> lk(gMx);
+    // (closed() takes the lock of the writers' names: never the other way round)
+    gCv.wait_for(lk, std::chrono::milliseconds(std::max(ms, 0)), [&] { return entry_->cut || closed(); });
+    return !entry_->cut && closed();
+}
+
+void MeasPendingCopy::giveUp(const char* why) {
+    MeasCopyEntry unnamed;
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        if (entry_->named) return;
+        entry_->cut = entry_->named = true;
+        unnamed = *entry_;
+    }
+    logNotMade(unnamed, why);
+}
+
 bool MeasPendingCopy::cut() const {
     std::lock_guard<std::mutex> lk(gMx);
     return entry_->cut;
@@ -114,6 +132,11 @@ void meas_app_finishPendingCopies(bool filesWhole, int limitMs) {
     }
     for (const MeasCopyEntry& e : notMade)
         logNotMade(e, filesWhole ? "the stop could not wait for it" : "the writers had not finished their files");
+}
+
+void meas_app_pendingCopiesLookAgain() {
+    std::lock_guard<std::mutex> lk(gMx);
+    gCv.notify_all();
 }
 
 void meas_app_allowPendingCopies() {

@@ -257,6 +257,23 @@ bool countersOfName(const char* name, uint16_t* absLap, uint16_t* fragment) {
     return true;
 }
 
+// The file that a split closes is closed once its status block is
+// collected, which may be after the copy's start: a copy made before would
+// hold part of the recording and no closing status block. So the copy waits
+// for the writer to let the file go. False (named) when it is still written
+// after the longest wait, or the stop gave the copy up meanwhile.
+bool awaitWholeSource(const char* from, MeasPendingCopy& pending) {
+    const std::string source = from;
+    auto closed = [&source] { return !meas_app_writerHolds(source); };
+    if (closed()) return !pending.cut();
+    syslogx(150, "meas_app_copyLastFile() '%s' is still being written: the copy waits for its close", from);
+    if (pending.awaitClosed(closed, MEAS_COPY_CLOSE_WAIT_S * 1000)) return true;
+    char why[64];
+    std::snprintf(why, sizeof why, "its writer had not closed it after %d s", MEAS_COPY_CLOSE_WAIT_S);
+    if (!pending.cut()) pending.giveUp(why);
+    return false;
+}
+
 constexpr size_t kNameMax = 64;
 using SourcePath = char[CFG_MEAS_STRLEN + kNameMax + 1];
 
@@ -274,7 +291,7 @@ bool copySource(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragmen
 
 void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment, unsigned measIdx, SourcePath& from,
               const char* destDrive, MeasPendingCopy& pending) {
-    // the writer closes the file first; a stop lets the copy go at once
+    // a stop lets the copy go at once
     if (!pending.awaitStart(startDelayS.load() * 1000)) return;
     // The file the writer made for these counters: under the next free name
     // where theirs was in use on the drive (what stands there is another
@@ -286,6 +303,7 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
             std::snprintf(from, sizeof from, "%s", made.c_str());
         pending.describe(from, destDrive);
     }
+    if (!awaitWholeSource(from, pending)) return;
     if (!fexist(from)) {
         syslogx(151, "meas_app_copyLastFile() failed, does not exist %s", from);
         return;

@@ -3,12 +3,14 @@
 // free one; the copy to another drive asks here for the file that was
 // really made, so that it never takes what stands under the counters' name
 // (an earlier run's file) for the recording, and whether the writer still
-// writes to the file it made (a copy may complete it once it does not).
-// Held by the writer and copy tasks only, never by a raster.
+// writes to the file it made (a copy waits for its close, and may complete
+// the destination's file once its writer let it go). Held by the writer and
+// copy tasks only, never by a raster.
 #include <deque>
 #include <mutex>
 #include <string>
 
+#include "logging/drives/copy_pending.h"
 #include "logging/drives/meas_app_disks.h"
 #include "platform/files.h"
 
@@ -21,6 +23,7 @@ std::mutex gMx;
 struct Made {
     std::string named;   // as a host path: the drive's folder of this run
     std::string made;    // the device path
+    std::string madeHost;
     bool open = true;    // its writer may still write to it
 };
 std::deque<Made> gMade;
@@ -28,7 +31,7 @@ std::deque<Made> gMade;
 }  // namespace
 
 void meas_app_noteFileMadeAs(const std::string& namedPath, const std::string& made) {
-    const std::string named = dev_path(namedPath.c_str());
+    const std::string named = dev_path(namedPath.c_str()), madeHost = dev_path(made.c_str());
     if (named.empty()) return;
     std::lock_guard<std::mutex> lk(gMx);
     for (auto it = gMade.begin(); it != gMade.end(); ++it) {
@@ -36,7 +39,7 @@ void meas_app_noteFileMadeAs(const std::string& namedPath, const std::string& ma
         gMade.erase(it);   // a name made again: its newest file counts
         break;
     }
-    gMade.push_back(Made{named, made});
+    gMade.push_back(Made{named, made, madeHost});
     if (gMade.size() > kKept) gMade.pop_front();
 }
 
@@ -49,9 +52,23 @@ std::string meas_app_fileMadeAs(const std::string& namedPath) {
 }
 
 void meas_app_noteFileLetGo(const std::string& made) {
+    {
+        std::lock_guard<std::mutex> lk(gMx);
+        for (Made& m : gMade)
+            if (m.made == made) m.open = false;
+    }
+    // a copy that waits for this file's close goes on (taken after this lock:
+    // the copies ask here under theirs)
+    meas_app_pendingCopiesLookAgain();
+}
+
+bool meas_app_writerHolds(const std::string& path) {
+    const std::string host = dev_path(path.c_str());
+    if (host.empty()) return false;
     std::lock_guard<std::mutex> lk(gMx);
-    for (Made& m : gMade)
-        if (m.made == made) m.open = false;
+    for (auto it = gMade.rbegin(); it != gMade.rend(); ++it)
+        if (it->madeHost == host) return it->open;
+    return false;
 }
 
 bool meas_app_writerLetGo(const std::string& path) {

@@ -40,7 +40,12 @@ void meas_app_forgetFileMade(const std::string& hostPath);
 void meas_app_noteFileMadeAs(const std::string& named, const std::string& made);
 std::string meas_app_fileMadeAs(const std::string& named);
 // A writer closed the file it made (device path): it writes no more to it.
+// The copies that wait for that close go on.
 void meas_app_noteFileLetGo(const std::string& made);
+// Whether a writer of this run made the file at `path` (device path) and
+// still writes to it: a copy of it now would be cut. False for a file no
+// writer of this run made.
+bool meas_app_writerHolds(const std::string& path);
 // Whether a writer of this run made the file at `path` under that very name
 // and has closed it.
 bool meas_app_writerLetGo(const std::string& path);
@@ -77,7 +82,9 @@ void meas_app_allowArrivalLeftoversTasks();
 int meas_app_filenameGetDrive(const char* path, char* drive, unsigned* pos);
 
 // Body of the copy tasks: after 5 s (at once when the orderly stop lets the
-// pending copies go, copy_pending.h) copies the measurement file of measIdx
+// pending copies go, copy_pending.h), and once the writer has closed the
+// file (waited for up to MEAS_COPY_CLOSE_WAIT_S; a file still written after
+// that is named as not copied, never copied cut), copies the file of measIdx
 // named by the counters from its target drive to destDrive ("usb_meas:"),
 // read-only, with the source's time stamps; the file is the one the writer
 // made for those counters (meas_app_fileMadeAs), under its own name on both
@@ -94,6 +101,9 @@ void meas_app_copyLastFileTask();
 // Seconds the copy waits before it starts (the writer closes the file first);
 // tests shorten it.
 void meas_app_setCopyStartDelay(int seconds);
+// The longest a copy waits for the writer to close its file after that: a
+// split's file closes once its status block is collected, a few seconds on.
+constexpr int MEAS_COPY_CLOSE_WAIT_S = 60;
 
 // The telemetry configuration is never kept in flash: 0.
 int load_telecfg_from_flash();

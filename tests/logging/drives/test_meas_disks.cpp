@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -309,6 +310,41 @@ TEST_F(MeasDisks, AFinishedFileIsStreamedToTheUsbDriveReadOnly) {
                                            "' to 'usb_meas:/" + name + "'"));
 }
 
+// The file a split closes is closed only once its status block is
+// collected, which may be after the copy's start: the copy waits for its
+// writer to let it go and then copies it whole, closing status block and all.
+TEST_F(MeasDisks, ACopyWaitsUntilItsWriterHasClosedTheFile) {
+    makeDrive("meas");
+    makeDrive("usb_meas");
+    meas_app_setCopyStartDelay(0);
+    char name[64];
+    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, 3, 0x47), 0);
+    const std::string source = std::string("meas:/") + name;
+    writeFile(std::string("meas/") + name, "the lap's records");
+    meas_app_noteFileMadeAs(source, source);   // its writer still writes to it
+    takeLogTexts();
+    std::atomic<bool> ended{false};
+    std::thread copy([&ended] {
+        meas_app_copyFileTask(1, 2, 0x47, 3, 0, const_cast<char*>("usb_meas:"), 0);
+        ended = true;
+    });
+    std::vector<std::string> log;
+    while (!ended && !logContains(log, "'" + source + "' is still being written: the copy waits for its close")) {
+        for (auto& l : takeLogTexts()) log.push_back(l);
+        taskDelay(1);
+    }
+    {
+        std::ofstream f(dir + "/meas/" + name, std::ios::binary | std::ios::app);
+        f << " and its status block";
+    }
+    meas_app_noteFileLetGo(source);
+    copy.join();
+    for (auto& l : takeLogTexts()) log.push_back(l);
+    EXPECT_EQ(read(std::string("usb_meas/") + name), "the lap's records and its status block");
+    EXPECT_TRUE(logged(log, "meas_app_copyLastFile() copy success from '" + source + "' to 'usb_meas:/" + name + "'"))
+        << ::testing::PrintToString(log);
+}
+
 TEST_F(MeasDisks, WhatStandsAtTheCopysTemporaryNameIsReplacedNotOpened) {
     makeDrive("meas");
     makeDrive("usb_meas");
@@ -602,10 +638,10 @@ TEST_F(MeasDisks, TheRemovalAtADrivesArrivalEndsWithTheLogging) {
 
 // A copy the stop cannot wait for: one still waiting for its start when the
 // writers could not finish their files, one whose source is not there yet
-// when the stop's wait ends, and one that starts after the stop. None is
-// made nor left half on the stick; each is named once by its file, with
-// what is missing, however soon after its start the stop comes, and its
-// task ends.
+// when the stop's wait ends, one whose source its writer has not closed by
+// then, and one that starts after the stop. None is made nor left half on
+// the stick; each is named once by its file, with what is missing, however
+// soon after its start the stop comes, and its task ends.
 TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
     makeDrive("meas");
     makeDrive("usb_meas");
@@ -615,20 +651,36 @@ TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
     struct Case {
         const char* what;
         const char* source;
-        bool filesWhole, stopFirst;
+        bool filesWhole, stopFirst, held;
     };
-    for (const Case& c : {Case{"files not whole", "the lap", false, false}, Case{"no source yet", "", true, false},
-                          Case{"after the stop", "the lap", false, true}}) {
+    const std::string source = std::string("meas:/") + name;
+    for (const Case& c : {Case{"files not whole", "the lap", false, false, false},
+                          Case{"no source yet", "", true, false, false},
+                          Case{"its writer still writes to it", "the lap", true, false, true},
+                          Case{"after the stop", "the lap", false, true, false}}) {
         SCOPED_TRACE(c.what);
         writeFile(std::string("meas/") + name, c.source);
+        meas_app_noteFileMadeAs(source, source);
+        if (!c.held) meas_app_noteFileLetGo(source);
         meas_app_setCopyStartDelay(c.filesWhole ? 0 : 600);
         takeLogTexts();
         if (c.stopFirst) meas_app_finishPendingCopies(c.filesWhole, 300);
-        std::thread copy([] { meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0); });
+        std::atomic<bool> ended{false};
+        std::thread copy([&ended] {
+            meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+            ended = true;
+        });
+        std::vector<std::string> log;
+        // (the stop comes once the copy waits for the close)
+        while (c.held && !ended && !logContains(log, "the copy waits for its close")) {
+            for (auto& l : takeLogTexts()) log.push_back(l);
+            taskDelay(1);
+        }
         if (!c.stopFirst) meas_app_finishPendingCopies(c.filesWhole, 300);
         copy.join();   // a copy given up ends at its next step, long before its 600 s or 10 opening attempts
         meas_app_allowPendingCopies();
-        auto log = takeLogTexts();
+        meas_app_noteFileLetGo(source);
+        for (auto& l : takeLogTexts()) log.push_back(l);
         EXPECT_EQ(countContaining(log, line), 1) << ::testing::PrintToString(log);
         EXPECT_EQ(countContaining(log, "its source was not read"), 1) << ::testing::PrintToString(log);
         EXPECT_EQ(countContaining(log, "copy success"), 0);
