@@ -74,6 +74,22 @@ void tick(unsigned raster, uint32_t ts, bool produce = true) {
     if (produce) meas_man_copy_raster(raster, ts);
     gw_distribute(raster);
 }
+
+// PID 9 asks for a list of meas_cnt_ecu on raster 6, queued, under `magic`.
+ci_msg_t servedListRequest(uint32_t magic) {
+    ci_msg_t req;
+    ci_init_msg(&req, CI_CMD_MEASLIST_ADDR, kOwnPid, 12 + 16);
+    ci_set_src(&req, 9);
+    ci_set_magic(&req, magic);
+    be_put16(req.payload + 0, 1);
+    be_put16(req.payload + 2, 6);
+    be_put16(req.payload + 4, 8);
+    be_put16(req.payload + 6, DYNKOMM_MODE_QUEUE);
+    be_put16(req.payload + 8, 4);
+    const uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
+    for (int i = 0; i < 4; ++i) be_put32(req.payload + 12 + 4 * i, words[i]);
+    return req;
+}
 }  // namespace
 
 class GatewayTest : public MeasTest {
@@ -400,17 +416,7 @@ TEST_F(GatewayTest, ServesListRequestedByAnotherDevice) {
     routing_entry_t r{ROUTING_DIRADIR2, 0x7F000009};
     ASSERT_EQ(routing_set_table_entries(&r, 9, 9), 1);
     signalPage()->meas_cnt_ecu = 0x01020304;
-    ci_msg_t req;
-    ci_init_msg(&req, CI_CMD_MEASLIST_ADDR, kOwnPid, 12 + 16);
-    ci_set_src(&req, 9);
-    ci_set_magic(&req, 0x55000001);
-    be_put16(req.payload + 0, 1);
-    be_put16(req.payload + 2, 6);
-    be_put16(req.payload + 4, 8);
-    be_put16(req.payload + 6, DYNKOMM_MODE_QUEUE);
-    be_put16(req.payload + 8, 4);
-    uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
-    for (int i = 0; i < 4; ++i) be_put32(req.payload + 12 + 4 * i, words[i]);
+    ci_msg_t req = servedListRequest(0x55000001);
     ASSERT_EQ(ci_serve_command(&req), 1);
     ASSERT_EQ(gSent.size(), 1u);
     EXPECT_EQ(ci_get_cmd(&gSent[0]), CI_CMD_MEASLIST_REPLY);
@@ -461,23 +467,14 @@ TEST_F(GatewayTest, OwnListAndServedListSeeOneValuePerStamp) {
     comint_set_transport(&kCapture);
     routing_entry_t r{ROUTING_DIRADIR2, 0x7F000009};
     ASSERT_EQ(routing_set_table_entries(&r, 9, 9), 1);
-    ci_msg_t req;
-    ci_init_msg(&req, CI_CMD_MEASLIST_ADDR, kOwnPid, 12 + 16);
-    ci_set_src(&req, 9);
-    ci_set_magic(&req, 0x55000002);
-    be_put16(req.payload + 0, 1);
-    be_put16(req.payload + 2, 6);
-    be_put16(req.payload + 4, 8);
-    be_put16(req.payload + 6, DYNKOMM_MODE_QUEUE);
-    be_put16(req.payload + 8, 4);
-    uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
-    for (int i = 0; i < 4; ++i) be_put32(req.payload + 12 + 4 * i, words[i]);
+    ci_msg_t req = servedListRequest(0x55000002);
     ASSERT_EQ(ci_serve_command(&req), 1);
     ASSERT_EQ(gSent.size(), 1u);
     dynkomm_fifo_t* served = nullptr;
     ASSERT_EQ(dynkomm_get_fifo(ci_get_listid(&gSent[0]), &served), 1);
 
     rec_.slotLen = 8;
+    uint32_t words[4] = {uint32_t(GW_SIZE4), addr("meas_cnt_ecu"), 0, 0};
     uint32_t h = gw_setup_list(conn_, words, &rec_, sizeof words, 6, 0, 0, 0, 1, 4, 8, 5);
     ASSERT_NE(h, 0u);
     ASSERT_EQ(gw_start_list(h), 1);

@@ -249,6 +249,13 @@ bool heardIn(unsigned pid, uint32_t* run) {
     return !(pid < MEAS_PEERS && gSilent[pid].load());
 }
 
+// Every peer in its first run and heard.
+void peersInTheirFirstRun() {
+    eventPeers_resetForTest();
+    for (auto& r : gRuns) r = 0;
+    for (auto& g : gSilent) g = false;
+}
+
 // Another device's events still open when it restarts or falls silent are
 // closed for it, once, at the end given (none before its start), also one
 // it opened again without its close; what it closed itself, what its new
@@ -259,9 +266,7 @@ TEST_F(EventLoggerTest, APeersEventsOpenAtItsEndAreClosedForIt) {
     writeApps("<Applicationlist/>");
     logger = eventLoggerInit(0, nullptr);
     ASSERT_NE(logger, nullptr);
-    eventPeers_resetForTest();
-    for (auto& r : gRuns) r = 0;
-    for (auto& g : gSilent) g = false;
+    peersInTheirFirstRun();
     meas_man_set_peer_runs(runOf);
     meas_man_set_peer_heard(heardIn);
     const uint32_t now = time_getTimestamp();
@@ -328,9 +333,7 @@ TEST_F(EventLoggerTest, APeersEventsCloseAtItsLastSignOfLife) {
     writeApps("<Applicationlist/>");
     logger = eventLoggerInit(0, nullptr);
     ASSERT_NE(logger, nullptr);
-    eventPeers_resetForTest();
-    for (auto& r : gRuns) r = 0;
-    for (auto& g : gSilent) g = false;
+    peersInTheirFirstRun();
     for (auto& s : gSign) s = 0;
     meas_man_set_peer_runs(runOf);
     meas_man_set_peer_heard(heardIn);
