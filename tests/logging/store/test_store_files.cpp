@@ -170,8 +170,9 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 
 // An event opened again at a step waits, past the stop at the step, for the
 // new time's first file; the next file begins well after it, so it is
-// dropped and named. The event logger that wrote it forgets it: no file
-// ever holds its end, neither its own close nor the next stop's.
+// dropped and named, as is one that finds no room to wait. The event logger
+// that wrote it forgets it: no file ever holds its end, neither its own
+// close nor the next stop's.
 TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
     makeDrive("cfg");
     writeFile("cfg/apps.xml", "<Applicationlist/>");
@@ -200,12 +201,15 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
     takeLogTexts();
     event(0x010001E3, EVENT_DURATION_OPEN);   // closed later by its source
     event(0x02000001, EVENT_DURATION_OPEN);   // open at the next stop
+    for (uint32_t id = 0x02000010; id < 0x0200002E; ++id) event(id, EVENT_DURATION_OPEN);
+    event(0x0200002E, EVENT_DURATION_OPEN);   // no room is left to hold it
+    EXPECT_EQ(countContaining(takeLogTexts(), "events of a step wait for its file already"), 1);
     logger->endRun(-1, step);   // the stop at the step: they wait for the next recording's file
     closeAndDrain();
     LapOutFra_setFragmentTrig(0);
     feed(0, next);
     feed(1, next);
-    EXPECT_EQ(countContaining(takeLogTexts(), "opened at a step of the time, dropped: no file of its time came"), 2);
+    EXPECT_EQ(countContaining(takeLogTexts(), "opened at a step of the time, dropped: no file of its time came"), 32);
     event(0x010001E3, 35000);   // in the next file's time
     const int vf = measure::store::virtualFiles.find(0, next);
     ASSERT_GE(vf, 0);
