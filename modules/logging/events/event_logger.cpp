@@ -203,6 +203,7 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     // would be taken for a stamp of a new time behind.
     uint32_t timeOf = time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
     const bool isClose = duration != 0 && duration != EVENT_DURATION_OPEN;
+    if (recorded && isClose) forgetDroppedOpens();
     if (recorded && isClose && !opens_.isOpen(b.pid, e.payload, &timeOf)) {
         SYSLOGX_FLOOD(floodOrphan_, 151, "eventlogger(m0%u): close of event 0x%08X of PID 0x%X opened at %u not "
                                          "written: its open is in no file of this recording",
@@ -233,6 +234,7 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
         Held held{mutex_};
         stopHeld_.store(false);
         flushLocked(ts, nullptr);
+        forgetDroppedOpens();
         opens_.endRun(ts, [&](const EventRunOpens::Open& o) {
             const uint32_t id = be_get32(o.payload), start = be_get32(o.payload + 4);
             if (vfIdx < 0) {
@@ -248,6 +250,21 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
                     index_ + 1, unsigned(id), unsigned(o.pid), unsigned(start), unsigned(start + be_get32(o.payload + 8)));
         });
         meas_app_PreTrigEndEvents(pretrigger_);
+    }
+}
+
+void eventlogger::forgetDroppedOpens() {
+    if (!pretrigger_) return;
+    MeasDroppedOpen dropped[8];
+    unsigned n = 0;
+    while ((n = meas_app_PreTrigTakeDroppedOpens(pretrigger_, dropped, 8)) > 0) {
+        for (unsigned k = 0; k < n; ++k) {
+            // id and start name the event, as its payload begins
+            uint8_t key[8];
+            be_put32(key, dropped[k].id);
+            be_put32(key + 4, dropped[k].start);
+            opens_.closed(dropped[k].pid, key);
+        }
     }
 }
 
@@ -303,6 +320,7 @@ bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
 }
 
 void eventlogger::flushLocked(uint32_t ts, const uint32_t* now) {
+    forgetDroppedOpens();   // their room is free for the opens to come
     const uint32_t steps = now ? time_stepCount() : 0;
     const auto waitsForStep = [&](const Event& e) {
         const int32_t since = int32_t(*now - e.seenAt);

@@ -86,6 +86,9 @@ private:
     // The staging buffer filled with the payload and the application name of
     // the PID; its length.
     uint32_t stage(uint16_t pid, const uint8_t* payload, uint32_t length);
+    // Forgets the opens the store held for a new time's file and dropped:
+    // no file holds them, so neither their close nor a stop ends them.
+    void forgetDroppedOpens();
     bool flush(uint32_t ts, const uint32_t* now);
     void flushLocked(uint32_t ts, const uint32_t* now);
     void task();

@@ -225,6 +225,10 @@ void meas_app_PreTrigPutMetaDataVfCopy(void* h, int vfIdx, const uint8_t* data, 
     pt(h)->putMetaDataVf(vfIdx, copy, length, type);
 }
 
+unsigned meas_app_PreTrigTakeDroppedOpens(void* h, MeasDroppedOpen* out, unsigned max) {
+    return h ? pt(h)->takeDroppedOpens(out, max) : 0;
+}
+
 void meas_app_PreTrigEndEvents(void* h) {
     if (h) virtualFiles.endEvents(pt(h)->measIdx());
 }

@@ -214,6 +214,14 @@ int meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t 
                                     uint32_t timeOf);
 void meas_app_PreTrigPutMetaDataCopy(void* handle, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
 void meas_app_PreTrigPutMetaDataVfCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint8_t type);
+// An event open that waited for the new time's first file (META_HELD) and
+// was dropped without one: its source PID, id and start. Up to max of those
+// dropped since the last call go to out; the count is returned.
+struct MeasDroppedOpen {
+    uint16_t pid;
+    uint32_t id, start;
+};
+unsigned meas_app_PreTrigTakeDroppedOpens(void* handle, MeasDroppedOpen* out, unsigned max);
 // The recording of the measurement's live files has stopped: no event goes
 // into them any more.
 void meas_app_PreTrigEndEvents(void* handle);

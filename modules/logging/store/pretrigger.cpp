@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "logging/store/meas_app_store.h"
+#include "platform/byteorder.h"
 #include "platform/syslogx.h"
 #include "platform/time_step.h"
 #include "platform/timebase.h"
@@ -24,6 +25,16 @@ constexpr int32_t kStepNoteLag = 500;   // 50 ms
 // waits for the first gap stamps of its new run (the event logger keeps
 // them up to a second for the step).
 constexpr int32_t kNewTimeEarly = 15000;   // 1.5 s
+
+// The event a held block opens: an event block (type 6: 4 bytes of head, then
+// id, start, duration, kind, severity and source PID) with an open duration.
+bool opensAnEvent(const uint8_t* data, uint32_t length, uint8_t type, ActionMetaData::EventKey* key) {
+    if (type != 6 || !data || length < 20 || be_get32(data + 12) != 0xFFFFFFFFu) return false;
+    key->id = be_get32(data + 4);
+    key->start = be_get32(data + 8);
+    key->pid = be_get16(data + 18);
+    return true;
+}
 
 bool openedAtStep(uint32_t ts) {
     TimeStep step{};
@@ -141,7 +152,8 @@ void Pretrigger::putFrame(int vfIdx, uint8_t* data, uint32_t length, uint32_t fi
 // An event of the time since the newest step back: the new time's first
 // file exists (its index) or is still to come (held) while a file of the
 // old time is there; kMetaNone when none is (looked up as always),
-// kMetaDropped when its file's recording has ended.
+// kMetaDropped when its file's recording has ended or no room is left to
+// hold it.
 int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf) {
     TimeStep step{};
     const uint32_t steps = time_stepBackCount(&step);
@@ -154,8 +166,7 @@ int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_
         if (put != kMetaClosing) return put;
     }
     if (!older) return kMetaNone;
-    holdEvent(HeldEvent{data, length, ts, type});
-    return kMetaHeld;
+    return holdEvent(HeldEvent{data, length, ts, type}) ? kMetaHeld : kMetaDropped;
 }
 
 // Into a file found for its stamp, unless that file's recording has ended
@@ -194,10 +205,7 @@ int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t
         // (the measurement restarts at a step back).
         ScopeLock sl(&heldLock_, "Pretrigger::putMetaData");
         vf = virtualFiles.findFollowing(measIdx_, ts, kHeldLimit);
-        if (vf < 0) {
-            holdEvent(HeldEvent{data, length, ts, type});
-            return kMetaHeld;
-        }
+        if (vf < 0) return holdEvent(HeldEvent{data, length, ts, type}) ? kMetaHeld : kMetaNone;
     }
     if (vf >= 0) {
         const int put = putInFile(vf, data, length, ts, type);
@@ -209,23 +217,35 @@ int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t
     return kMetaNone;
 }
 
-void Pretrigger::holdEvent(const HeldEvent& e) {
+bool Pretrigger::holdEvent(const HeldEvent& e) {
     ageHeld(time_getTimestamp());
     const unsigned n = heldCount_.load();
     if (n == kHeldMax) {
         syslogx(147 | SYSLOGX_LOSS, "Pretrigger::putMetaData(%d): event of type %u at %u dropped: %u events of a step wait for "
                      "its file already", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), kHeldMax);
         std::free(e.data);
-        return;
+        return false;
     }
     held_[n] = e;
     heldCount_.store(n + 1);
+    return true;
 }
 
 void Pretrigger::dropHeld(unsigned i, const char* why) {
     const HeldEvent e = held_[i];
     syslogx(147 | SYSLOGX_LOSS, "Pretrigger(%d): event of type %u at %u, opened at a step of the time, dropped: no file of its "
                  "time came (%s)", int(measIdx_ + 1), unsigned(e.type), unsigned(e.ts), why);
+    // the logger that holds it open learns it is in no file
+    ActionMetaData::EventKey key{};
+    if (opensAnEvent(e.data, e.length, e.type, &key)) {
+        unsigned d = droppedHeldCount_.load();
+        if (d == kDroppedHeld) {
+            for (unsigned k = 1; k < d; ++k) droppedHeld_[k - 1] = droppedHeld_[k];
+            --d;
+        }
+        droppedHeld_[d] = key;
+        droppedHeldCount_.store(d + 1);
+    }
     std::free(e.data);
     const unsigned n = heldCount_.load() - 1;
     for (unsigned k = i; k < n; ++k) held_[k] = held_[k + 1];   // the others keep their order
@@ -273,6 +293,17 @@ void Pretrigger::ageHeld(uint32_t now) {
         if (age > kHeldLimit || age < -VirtualFiles::kAheadOfNow) dropHeld(i, "none within 30 s");
         else ++i;
     }
+}
+
+unsigned Pretrigger::takeDroppedOpens(MeasDroppedOpen* out, unsigned max) {
+    if (!out || !max || droppedHeldCount_.load() == 0) return 0;
+    ScopeLock sl(&heldLock_, "Pretrigger::takeDroppedOpens");
+    const unsigned d = droppedHeldCount_.load();
+    const unsigned n = d < max ? d : max;
+    for (unsigned k = 0; k < n; ++k) out[k] = MeasDroppedOpen{droppedHeld_[k].pid, droppedHeld_[k].id, droppedHeld_[k].start};
+    for (unsigned k = n; k < d; ++k) droppedHeld_[k - n] = droppedHeld_[k];
+    droppedHeldCount_.store(d - n);
+    return n;
 }
 
 void Pretrigger::putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type) {

@@ -12,6 +12,7 @@
 #include "logging/store/action.h"
 #include "logging/store/backend.h"
 #include "logging/store/list.h"
+#include "logging/store/meas_app_store.h"
 #include "logging/store/runnable.h"
 #include "logging/store/virtual_file.h"
 
@@ -52,6 +53,11 @@ public:
     static constexpr int kMetaHeld = -2;
     int putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     void putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type);
+    // The event opens held for a new time's file and dropped without one,
+    // since the last call: up to max go to out, the count is returned. The
+    // event logger forgets them, so that neither their close nor a stop
+    // writes an end of an event no file holds.
+    unsigned takeDroppedOpens(MeasDroppedOpen* out, unsigned max);
     void closeFile(int vfIdx);
     void flushFile(int vfIdx);
     void flushDir();
@@ -101,7 +107,8 @@ private:
     void putContent(ActionData* a, uint8_t* data);
     void forwardRing(bool all, uint32_t ts, unsigned* cleaned, unsigned* forwarded);
     // With heldLock_ held.
-    void holdEvent(const HeldEvent& e);
+    // False when no room is left: the event is dropped (freed, logged).
+    bool holdEvent(const HeldEvent& e);
     void beginAtHeld(MeasAppStore_FileInfo_s* info);
     int putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_t type, uint32_t timeOf);
     int putInFile(int vf, uint8_t* data, uint32_t length, uint32_t ts, uint8_t type);
@@ -125,6 +132,11 @@ private:
     Lock heldLock_{true};
     HeldEvent held_[kHeldMax] = {};
     std::atomic<unsigned> heldCount_{0};
+    // Opens dropped from held_ that the event logger has not taken yet (under
+    // heldLock_); the oldest give way when it does not come for them.
+    static constexpr unsigned kDroppedHeld = 2 * kHeldMax;
+    ActionMetaData::EventKey droppedHeld_[kDroppedHeld] = {};
+    std::atomic<unsigned> droppedHeldCount_{0};
     uint8_t floodNull_ = 0, floodMeta_ = 0, floodFlush_ = 0, floodCount_ = 0;
     // The events whose open aged out of the ring (under the ring's lock):
     // their close, which the ring keeps, goes with it.

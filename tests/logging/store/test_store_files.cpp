@@ -4,6 +4,9 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/drives/meas_app_disks.h"
+#include "logging/events/event_apps.h"
+#include "logging/events/event_logger.h"
+#include "logging/store/virtual_file.h"
 #include "platform/time_step.h"
 #include "platform/timebase.h"
 
@@ -163,6 +166,61 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
     EXPECT_EQ(events[step], (std::vector<std::vector<uint8_t>>{{4}, {5}, {6}}));
+}
+
+// An event opened again at a step waits, past the stop at the step, for the
+// new time's first file; the next file begins well after it, so it is
+// dropped and named, as is one that finds no room to wait. The event logger
+// that wrote it forgets it: no file ever holds its end, neither its own
+// close nor the next stop's.
+TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
+    makeDrive("cfg");
+    writeFile("cfg/apps.xml", "<Applicationlist/>");
+    eventApps_resetForTest();
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t step = now - 40000;   // the new time began 4 s ago
+    const uint32_t next = step + 30000;  // the next file's first record, 3 s after the step
+    feedOldFileThenStep(now + 10000000, now + 10012000, step);
+    auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
+    // an event of PID 2 as the command brings it: id, start, duration, kind,
+    // severity, PID, name and description
+    const auto event = [&](uint32_t id, uint32_t duration) {
+        uint8_t p[EVENT_PAYLOAD_FIXED + 4] = {};
+        be_put32(p, id);
+        be_put32(p + 4, step);
+        be_put32(p + 8, duration);
+        p[12] = 2;
+        p[13] = 6;
+        be_put16(p + 14, 2);
+        p[16] = 'T';
+        const uint32_t sortTime = duration == EVENT_DURATION_OPEN ? step : step + duration;
+        logger->putEvent(p, sizeof p, 2, sortTime, time_getTimestamp(), time_stepCount());
+        logger->flushUntil(sortTime);
+    };
+    takeLogTexts();
+    event(0x010001E3, EVENT_DURATION_OPEN);   // closed later by its source
+    event(0x02000001, EVENT_DURATION_OPEN);   // open at the next stop
+    for (uint32_t id = 0x02000010; id < 0x0200002E; ++id) event(id, EVENT_DURATION_OPEN);
+    event(0x0200002E, EVENT_DURATION_OPEN);   // no room is left to hold it
+    EXPECT_EQ(countContaining(takeLogTexts(), "events of a step wait for its file already"), 1);
+    logger->endRun(-1, step);   // the stop at the step: they wait for the next recording's file
+    closeAndDrain();
+    LapOutFra_setFragmentTrig(0);
+    feed(0, next);
+    feed(1, next);
+    EXPECT_EQ(countContaining(takeLogTexts(), "opened at a step of the time, dropped: no file of its time came"), 32);
+    event(0x010001E3, 35000);   // in the next file's time
+    const int vf = measure::store::virtualFiles.find(0, next);
+    ASSERT_GE(vf, 0);
+    logger->endRun(vf, next);   // the next recording's stop
+    logger.reset();
+    closeAndDrain();
+    stopStore();
+    EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 0);
+
+    auto events = eventsByFileStart();
+    EXPECT_TRUE(events[next].empty()) << events[next].size() << " ends of events the file never held";
 }
 
 // A step back smaller than the old file's time (a master back 0.3 s behind):
