@@ -108,6 +108,12 @@ struct meas_t {
     SharedWord<SEM_ID> dataLock;
     SharedWord<SEM_ID> condLock;
     uint32_t firstDataTimeStamp;
+    // Where the recording since the start has got to, for the line its stop
+    // leaves (meas_app_stop_note.cpp): the logging raster raises it as it
+    // takes each data record, and the stop's guard reads it while the
+    // raster may still run.
+    // (read and changed through std::atomic_ref only; 0 after a clear)
+    alignas(std::atomic_ref<uint64_t>::required_alignment) uint64_t recordedTo;
     uint32_t channelTotal;
     uint32_t fastestRaster;             // starts at 9 ("1s")
 };
