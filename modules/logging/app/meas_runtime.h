@@ -67,6 +67,10 @@ public:
         v_.fetch_add(1, std::memory_order_relaxed);
         return *this;
     }
+    T exchange(T v) { return v_.exchange(v, std::memory_order_acq_rel); }
+    bool compareExchange(T& expected, T desired) {
+        return v_.compare_exchange_weak(expected, desired, std::memory_order_acq_rel, std::memory_order_acquire);
+    }
 
 private:
     std::atomic<T> v_;
@@ -112,8 +116,7 @@ struct meas_t {
     // leaves (meas_app_stop_note.cpp): the logging raster raises it as it
     // takes each data record, and the stop's guard reads it while the
     // raster may still run.
-    // (read and changed through std::atomic_ref only; 0 after a clear)
-    alignas(std::atomic_ref<uint64_t>::required_alignment) uint64_t recordedTo;
+    SharedWord<uint64_t> recordedTo;
     uint32_t channelTotal;
     uint32_t fastestRaster;             // starts at 9 ("1s")
 };
