@@ -14,6 +14,7 @@
 
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
+#include "logging/app/meas_app.h"
 #include "platform/appman.h"
 #include "platform/can_front.h"
 #include "platform/error_mgr.h"
@@ -259,6 +260,7 @@ int appStart(int argc, char** argv) {
     hooks.loggerFlushed = wire_logging_flushed;
     hooks.haltLogger = wire_logging_haltWriters;
     hooks.endCopies = wire_logging_endCopies;
+    hooks.noteRecordingStops = meas_app_noteRecordingStops;
     rtpShutdown_setHooks(hooks);
 
     startup_step("raster step 1", raster_start() == 1, true);

@@ -50,6 +50,8 @@ bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs) {
     int state = kLoggingRunning;
     if (g_logging.compare_exchange_strong(state, kLoggingEnding)) {
         if (g_hooks.haltLogger) g_hooks.haltLogger(fastStopWaitMs);
+        // (the writers halted: what they wrote is no newer than this)
+        if (g_hooks.noteRecordingStops) g_hooks.noteRecordingStops();
         const unsigned copiesWait = filesWhole ? stopBudget_waitMs(kCopiesWaitMs, kStopTailMs + kNvramReserveMs) : 0;
         if (g_hooks.endCopies) g_hooks.endCopies(filesWhole, copiesWait);
         g_logging.store(kLoggingEnded);
@@ -58,6 +60,9 @@ bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs) {
     // another task ends the logging: its naming comes first, for a while
     for (unsigned waited = 0; g_logging.load() != kLoggingEnded && waited < kEndLoggingJoinMs; waited += kLoggerPollMs)
         taskDelay(kLoggerPollMs * sysClkRateGet() / 1000);
+    // the first may be stuck before it said them: the guard ends the process
+    // next and says them itself (each once, whoever comes first)
+    if (g_hooks.noteRecordingStops) g_hooks.noteRecordingStops();
     return g_logging.load() == kLoggingEnded;
 }
 

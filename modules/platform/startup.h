@@ -45,11 +45,16 @@ struct ShutdownHooks {
     // Then: the copies of finished files still pending are made (filesWhole:
     // the logger was flushed) within waitMs, or named as not made.
     void (*endCopies)(bool filesWhole, unsigned waitMs) = nullptr;
+    // After the halt: each measurement still recording whose stop has not
+    // said where its recording ended says so now (the fast stop had not run).
+    // Takes no lock and touches no file.
+    void (*noteRecordingStops)() = nullptr;
 };
 void rtpShutdown_setHooks(const ShutdownHooks& hooks);
 // The logger's halt and the copies' end, once, by the stop or by its guard
 // (filesWhole as above). A later caller waits a little for the first: true
-// once they have run, with their naming of what they leave.
+// once they have run, with their naming of what they leave. Every caller
+// has the recordings' ends said before it returns.
 bool rtpShutdown_endLogging(bool filesWhole, unsigned fastStopWaitMs);
 
 // The ordered shutdown: PWM outputs off, the components' stops, the wait for

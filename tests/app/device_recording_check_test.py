@@ -40,7 +40,7 @@ moments of a start soon after a stop, a loss line whose stamps run
 backwards, a file's initial or close time stamp moved, a status block that
 names another file or has its lap count raised, a file this device made
 with another logger's id, a stop without the device's line of its stamp
-(a note where the guard ended it), an event written twice, closed past its
+(its guard's end too), an event written twice, closed past its
 file's close time stamp or without its open are found; the device's words
 for a file the halted writers cut ("not closed at the stop") name it; a cut
 file excuses an open event only where its process was killed, and the
@@ -1062,8 +1062,8 @@ def main():
             extra = [p for p in found if not any(words in p for words in expected)]
             if missing or extra:
                 failed.append("%s: not found %s; found besides %s" % (what, missing, extra))
-        # the device gives the stamp of every stop: a stop without its line is a finding; where the
-        # guard ended the stop before the fast stop ran, a note
+        # the device gives the stamp of every stop, its guard's end too: a stop without its line is a
+        # finding
         def guard_unstamped(d):
             without_stop_stamps(d)
             log_line(d, "rtpShutdown: the stop did not end within 8500 ms: the process ends (no write of the "
@@ -1071,7 +1071,7 @@ def main():
         for what, change, finding, note in (("without", without_stop_stamps, True, False),
                                             ("with", [c for c in cases(sound, measdump)
                                                       if c[0] == "the stop's stamps given"][0][1], False, False),
-                                            ("ended by the guard without", guard_unstamped, False, True)):
+                                            ("ended by the guard without", guard_unstamped, True, False)):
             d = os.path.join(scratch, "case")
             shutil.copytree(sound, d)
             notes = []

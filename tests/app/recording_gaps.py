@@ -46,10 +46,10 @@ end within N ms: the process ends") has records on each drive
 the log made its files on until that stop: the stamp the device gives it
 ("m0N: recording stopped at time stamp S", a record after it is a
 finding; the device gives it at every stop, so a stop without it is a
-finding too); without that line its newest record on any drive (not before
-the log's wall clock places the stop, less LOG_SLACK). Where the guard
-ended the stop before the fast stop ran, or a start began as the process
-stopped, a note says the end could not be checked. A measurement's first
+finding too, the guard's end included: it says the stamps before its own
+line); without that line its newest record on any drive (not before the
+log's wall clock places the stop, less LOG_SLACK). Where a start began as
+the process stopped, a note says the end could not be checked. A measurement's first
 record logged after a stop line, with no start asked for since, was taken
 before that stop, which ends it.
 
@@ -147,8 +147,6 @@ SYNC = re.compile(r"Initial sync: (\d+)")
 # its guard's end of a stop that took too long (its files are the stop's)
 STOP = re.compile(r"^\S+: (?:Stopping measurement|rtpShutdown: orderly shutdown)$|"
                   r"^\S+: rtpShutdown: the stop did not end within \d+ ms: the process ends")
-# the guard's end of a stop that took too long: the fast stop did not run
-GUARD_END = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the process ends")
 # the stamp an orderly stop stopped a measurement's recording at, as the
 # device logs it
 STOPPED_AT = re.compile(r"\bm0(\d): recording stopped at time stamp (\d+)\b")
@@ -336,8 +334,8 @@ class Run:
         self.start, self.stop, self.idx, self.device_stop = start, stop, idx, device_stop
         self.until = (stop + LOG_SLACK) & 0xFFFFFFFF
         self.stop_stamp = None   # the device's stop, else its newest record (stop_stamp())
-        # the device owes the stamp of its stop: not for a start begun as the
-        # process stopped, nor where the guard ended the stop before the fast stop
+        # the device owes the stamp of its stop (its guard's end too): not for
+        # a start begun as the process stopped
         self.stamp_owed = idx is not None
 
     def holds(self, stamp, slack=0):
@@ -436,9 +434,6 @@ class LogCover:
             if STOP.search(msg):
                 after_stop, late_starts = True, set()
                 shutting_down = shutting_down or "rtpShutdown" in msg
-                if GUARD_END.search(msg):   # the stop's runs ended without the fast stop
-                    for run in stopped:
-                        run.stamp_owed = run.stamp_owed and run.device_stop is not None
                 self.virtual_stopped.update(set_up)
                 set_up = []
                 if at is not None:
@@ -838,9 +833,9 @@ def records_after_stop(gaps):
 def ends_unchecked(cover, owed):
     """The runs an orderly stop ended whose stop the log does not give:
     their end cannot be checked. The device gives the stamp of every stop:
-    its line missing is a finding (owed: True); the runs whose stop the
-    guard ended before the fast stop ran, and those begun as the process
-    stopped, are the notes (owed: False)."""
+    its line missing is a finding (owed: True), whether the stop or its
+    guard ended the process; the runs begun as the process stopped are the
+    notes (owed: False)."""
     return ["m%02d: the end of the start at %d could not be checked: the log has no line of the stamp its "
             "orderly stop stopped it at" % (idx + 1, run.start)
             for idx, runs in sorted(cover.runs.items()) for run in runs

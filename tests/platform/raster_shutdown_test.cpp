@@ -59,7 +59,8 @@ TEST_F(RasterTest, PostrunWakesTheMainTaskForTheOrderedShutdown) {
 // The stop's guard ends a stop that overruns its budget (a component that
 // does not stop), but not before the logger's halt and the copies' end have
 // named what they leave: then the exit code is 0. A halt that cannot finish
-// leaves what it had not written unnamed: the exit code says so.
+// leaves what it had not written unnamed: the exit code says so. Either way
+// the recordings' ends are said before the process ends.
 TEST(StopGuardDeathTest, TheGuardEndsTheStopOnlyAfterTheLoggersNaming) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
@@ -70,12 +71,13 @@ TEST(StopGuardDeathTest, TheGuardEndsTheStopOnlyAfterTheLoggersNaming) {
             };
             hooks.haltLogger = [](unsigned fastStopWaitMs) { fprintf(stderr, "halted (%u)\n", fastStopWaitMs); };
             hooks.endCopies = [](bool whole, unsigned) { fprintf(stderr, "copies ended, whole %d\n", whole); };
+            hooks.noteRecordingStops = [] { fprintf(stderr, "ends said\n"); };
             rtpShutdown_setHooks(hooks);
             startup_setStopLimit(1500);
             startPostrun();
             rtpShutdown();
         },
-        testing::ExitedWithCode(0), "halted \\(0\\)\ncopies ended, whole 0");
+        testing::ExitedWithCode(0), "halted \\(0\\)\nends said\ncopies ended, whole 0");
     EXPECT_EXIT(
         {
             ShutdownHooks hooks;
@@ -83,12 +85,13 @@ TEST(StopGuardDeathTest, TheGuardEndsTheStopOnlyAfterTheLoggersNaming) {
             hooks.haltLogger = [](unsigned) {
                 for (;;) taskDelay(sysClkRateGet());
             };
+            hooks.noteRecordingStops = [] { fprintf(stderr, "ends said\n"); };
             rtpShutdown_setHooks(hooks);
             startup_setStopLimit(1500);
             startPostrun();
             rtpShutdown();
         },
-        testing::ExitedWithCode(kExitStopUnnamed), "");
+        testing::ExitedWithCode(kExitStopUnnamed), "ends said\n");
 }
 
 namespace {

@@ -104,6 +104,12 @@ int meas_app_flushPending();
 bool meas_app_fastStopPending();
 // True once the fast stop has run (the files it found open have their closes queued).
 bool meas_app_fastStopDone();
+// Logs "mNN: recording stopped at time stamp N" for each running measurement
+// that recorded and whose stop has not said so yet, N the stamp of its newest
+// record: once its stop's drain is done (the fast stop's, or the end of a
+// stop, restart or destroy), or by the stop's guard when the fast stop has
+// not run. Takes no lock: the guard calls it whatever the tasks hold.
+void meas_app_noteRecordingStops();
 
 // Telemetry of m02: the telemetry module registers its start and stop.
 struct MeasAppTeleHooks {

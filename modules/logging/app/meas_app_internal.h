@@ -90,10 +90,10 @@ int meas_app_meascreate(unsigned idx, MEASConfiguration* cfg, uint32_t size);
 void meas_app_measstart(int onlyIdx = -1);
 void meas_app_measstop(bool keepTele);
 void meas_app_fastmeasstop();
-// Logs "mNN: recording stopped at time stamp N" for each running measurement
-// that recorded, N the stamp of its newest record (its stop's drain done: the
-// fast stop's, or the end of a stop, restart or destroy).
-void meas_app_noteRecordingStops();
+// Where a measurement's recording has got to (meas_app_stop_note.cpp): none
+// at its start; each data record the logging raster takes raises it.
+void meas_app_recordingStarts(meas_t& m);
+void meas_app_noteRecorded(meas_t& m, uint32_t ts);
 int meas_app_measdestroy();
 // Measurements whose drive is not ready at their init (meas_app_drivewait.cpp).
 // At init: true when a drive of measurement idx is not ready; it is logged

@@ -45,6 +45,9 @@ int saveRecords(MeasBlock* b, int applyDelay, bool stopOnFastStop) {
         if (sb) {
             meas_app_store_block_sb(b, buf);
         } else {
+            // said taken before the store hands it to a writer: a stop's
+            // line is never older than a record its files hold
+            meas_app_noteRecorded(m, ts);
             meas_app_store_block(b, buf);
             ++m.savedRecords;
         }

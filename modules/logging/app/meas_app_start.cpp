@@ -240,6 +240,7 @@ void meas_app_measstart(int onlyIdx) {
             // condition rises, as the first one does.
             meas_app_PreTrigArm(m.store);
         }
+        meas_app_recordingStarts(m);   // before any block of it delivers
         const unsigned total = blockCountOf(m);
         for (unsigned i = 0; i < total; ++i) {
             MeasBlock* b = &m.blocks[i];

@@ -67,6 +67,10 @@ public:
         v_.fetch_add(1, std::memory_order_relaxed);
         return *this;
     }
+    T exchange(T v) { return v_.exchange(v, std::memory_order_acq_rel); }
+    bool compareExchange(T& expected, T desired) {
+        return v_.compare_exchange_weak(expected, desired, std::memory_order_acq_rel, std::memory_order_acquire);
+    }
 
 private:
     std::atomic<T> v_;
@@ -108,6 +112,11 @@ struct meas_t {
     SharedWord<SEM_ID> dataLock;
     SharedWord<SEM_ID> condLock;
     uint32_t firstDataTimeStamp;
+    // Where the recording since the start has got to, for the line its stop
+    // leaves (meas_app_stop_note.cpp): the logging raster raises it as it
+    // takes each data record, and the stop's guard reads it while the
+    // raster may still run.
+    SharedWord<uint64_t> recordedTo;
     uint32_t channelTotal;
     uint32_t fastestRaster;             // starts at 9 ("1s")
 };

@@ -3,6 +3,7 @@
 // the telemetry measurement, the fast stop and the shell print.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -317,6 +318,45 @@ protected:
 
 TEST_F(MeasAppFastStop, SavesWhatTheDelayHeldBack) { stopLate(0); }
 TEST_F(MeasAppFastStop, SavesWhatCameWhileItWaitedForTheLoggingRaster) { stopLate(40); }
+
+// The stop's guard says where each recording got to when the fast stop has
+// not run: from its own thread, with no lock, while the logging raster may
+// run the fast stop at the same time. Each measurement's line comes once,
+// whoever says it, and names a record the files hold.
+TEST_F(MeasAppFastStop, TheGuardAndTheFastStopSayEachRecordingsEndOnce) {
+    auto stampsSaid = [](const std::vector<std::string>& log, unsigned measNo) {
+        std::vector<uint32_t> out;
+        const std::string head = "m0" + std::to_string(measNo) + ": recording stopped at time stamp ";
+        for (const std::string& t : log)
+            if (t.rfind(head, 0) == 0) out.push_back(uint32_t(std::stoul(t.substr(head.size()))));
+        return out;
+    };
+    writeConfig(0, "R1ms");
+    writeConfig(2, "R10ms");
+    start();
+    run(400);
+    measHeld = true;   // the logging raster is stuck: the fast stop waits
+    run(5);
+    meas_app_remotefaststop();
+    run(20);
+    takeLogTexts();
+    // the guard's word as the raster gets to run the fast stop after all
+    std::thread guard([] { meas_app_noteRecordingStops(); });
+    meas_app_saveblock(0);
+    guard.join();
+    meas_app_noteRecordingStops();   // said already: nothing more
+    measHeld = false;
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    const auto log = takeLogTexts();
+    const auto m01 = stampsSaid(log, 1);
+    ASSERT_EQ(m01.size(), 1u);
+    EXPECT_EQ(stampsSaid(log, 3).size(), 1u);
+    const auto recs = records("meas");
+    ASSERT_FALSE(recs.empty());
+    EXPECT_LE(int32_t(m01[0] - recs.back().ts), 0);
+    EXPECT_TRUE(std::any_of(recs.begin(), recs.end(), [&](const Rec& r) { return r.ts == m01[0]; }))
+        << "no record at " << m01[0];
+}
 
 TEST_F(MeasAppTest, IgnoredBlocksAndTheShellPrint) {
     // a block of PID 0 is ignored, leaving a configuration without data
