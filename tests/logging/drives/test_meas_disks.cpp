@@ -641,24 +641,27 @@ TEST_F(MeasDisks, TheRemovalAtADrivesArrivalEndsWithTheLogging) {
 // when the stop's wait ends, one whose source its writer has not closed by
 // then, and one that starts after the stop. None is made nor left half on
 // the stick; each is named once by its file, with what is missing, however
-// soon after its start the stop comes, and its task ends.
+// soon after its start the stop comes, and its task ends. Each case copies a
+// file of its own: the stop names a copy from this thread, and a line equal
+// to this thread's last one would be folded into a count.
 TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
     makeDrive("meas");
     makeDrive("usb_meas");
-    char name[64];
-    ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, 3, 0x45), 0);
-    const std::string line = std::string("the copy of 'meas:/") + name + "' to 'usb_meas:' is not made (";
     struct Case {
         const char* what;
+        uint16_t fragment;
         const char* source;
         bool filesWhole, stopFirst, held;
     };
-    const std::string source = std::string("meas:/") + name;
-    for (const Case& c : {Case{"files not whole", "the lap", false, false, false},
-                          Case{"no source yet", "", true, false, false},
-                          Case{"its writer still writes to it", "the lap", true, false, true},
-                          Case{"after the stop", "the lap", false, true, false}}) {
+    for (const Case& c : {Case{"files not whole", 3, "the lap", false, false, false},
+                          Case{"no source yet", 4, "", true, false, false},
+                          Case{"its writer still writes to it", 5, "the lap", true, false, true},
+                          Case{"after the stop", 6, "the lap", false, true, false}}) {
         SCOPED_TRACE(c.what);
+        char name[64];
+        ASSERT_GT(LapOutFra_genFilenameAbsLap(name, sizeof name, 0, 1, 2, c.fragment, 0x45), 0);
+        const std::string line = std::string("the copy of 'meas:/") + name + "' to 'usb_meas:' is not made (";
+        const std::string source = std::string("meas:/") + name;
         writeFile(std::string("meas/") + name, c.source);
         meas_app_noteFileMadeAs(source, source);
         if (!c.held) meas_app_noteFileLetGo(source);
@@ -666,8 +669,8 @@ TEST_F(MeasDisks, ACopyTheStopCannotMakeIsNamedAsNotMade) {
         takeLogTexts();
         if (c.stopFirst) meas_app_finishPendingCopies(c.filesWhole, 300);
         std::atomic<bool> ended{false};
-        std::thread copy([&ended] {
-            meas_app_copyFileTask(1, 2, 0x45, 3, 0, const_cast<char*>("usb_meas:"), 0);
+        std::thread copy([&ended, &c] {
+            meas_app_copyFileTask(1, 2, 0x45, c.fragment, 0, const_cast<char*>("usb_meas:"), 0);
             ended = true;
         });
         std::vector<std::string> log;
