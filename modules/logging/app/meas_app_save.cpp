@@ -33,6 +33,8 @@ int saveRecords(MeasBlock* b, int applyDelay, bool stopOnFastStop) {
     meas_t& m = *b->owner;
     const bool sb = b->typeFlags & MEAS_BLK_SB;
     for (;;) {
+        // asked before the fetch: a record taken from the FIFO is stored
+        if (stopOnFastStop && flag(sp().meas_app_faststopreq).load()) return 1;
         uint32_t ts = 0;
         int r = fifo_data_get(b->dataFifo, buf, applyDelay, &ts);
         if (r < 1) return r;
@@ -41,7 +43,6 @@ int saveRecords(MeasBlock* b, int applyDelay, bool stopOnFastStop) {
             m.firstDataTimeStamp = ts;
             syslogx(150, "meas_app_saveblock(): starting measurement m0%d with timestamp: %d", b->measIdx + 1, int(ts));
         }
-        if (stopOnFastStop && flag(sp().meas_app_faststopreq).load()) return 1;
         if (sb) {
             meas_app_store_block_sb(b, buf);
         } else {

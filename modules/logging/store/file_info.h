@@ -63,4 +63,5 @@ struct MeasAppStore_FileInfo_s {
     int vfIdx;                          // -1 before the virtual file exists and after closing
     uint32_t fileSize;                  // header + frame bytes handed over
     uint64_t countersStamp;             // NVRAM change that holds the counters naming it
+    uint32_t timeSteps;                 // steps of the device's time when it was made
 };

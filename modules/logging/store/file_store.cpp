@@ -16,6 +16,7 @@
 #include "platform/crc.h"
 #include "platform/io.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -37,15 +38,24 @@ uint8_t floodClosed = 0;
 // last. A record that arrives after that file closed has no file any more:
 // another file made under the same counters would carry a name the drive
 // already holds, and a header that is not its name's.
+// Its close time stamp bounds the time whose files are gone, while the
+// device's time has not stepped since it was made; a run's first file
+// forgets the runs before.
 struct ClosedFile {
     bool set;
     uint16_t outing, lap, absLap, fragment;
-    uint32_t lapTs;
+    uint32_t lapTs, closeTs, timeSteps;
 };
 ClosedFile gClosed[MEAS_COUNT];
 
 void noteClosed(const MeasAppStore_FileInfo_s* f) {
-    if (f->measIdx < MEAS_COUNT) gClosed[f->measIdx] = {true, f->outing, f->lap, f->absLap, f->fragment, f->lapTs};
+    if (f->measIdx < MEAS_COUNT)
+        gClosed[f->measIdx] = {true, f->outing, f->lap, f->absLap, f->fragment, f->lapTs, f->closeTs, f->timeSteps};
+}
+
+bool closedBefore(unsigned m, uint32_t ts) {
+    const ClosedFile& c = gClosed[m];
+    return c.set && c.closeTs != MEAS_TS_UNSET && int32_t(c.closeTs - ts) > 0 && c.timeSteps == time_stepCount();
 }
 
 bool closedAlready(unsigned m, const LapOutFraState* lof, uint32_t lapTs) {
@@ -520,6 +530,17 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueUnlock();
         return 1;
     }
+    // A record before every queued file's time and before the close of this
+    // run's file that closed last: the file of its time is gone (a slow
+    // block's first record, stored after the trigger closed that file). The
+    // queued file it would join, or a new one, begins after it.
+    if (!pred && closedBefore(m, ts)) {
+        SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
+                      "meas_app_open_file(): record of block #%d at %u dropped: the file of its time is closed already",
+                      block->config ? int(block->config->blockNumber) : 0, unsigned(ts));
+        queueUnlock();
+        return 1;
+    }
     if (!file && closedAlready(m, lof, lapTs)) {
         SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
                       "meas_app_open_file(): record of block #%d at %u dropped: the file of its counters (outing %u, "
@@ -548,6 +569,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         f->absLap = lof->absLap;
         f->fragment = lof->fragment;
         f->countersStamp = LapOutFra_storedStamp();   // read after lof: holds its counters
+        f->timeSteps = time_stepCount();
         f->closeType = MEAS_FCLOSE_OPEN;
         // Without a trigger the file begins with the record that opens it:
         // its time holds no event from before its first record (of a time
@@ -581,7 +603,7 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueAdd(f);
         measure::store::unmadeFiles.name(m);   // the records lost before this file
         // the stop moves the counters past its name, also before a writer has made the file
-        std::atomic_ref<uint8_t>(meas[m].fileMade).store(1, std::memory_order_relaxed);
+        if (!std::atomic_ref<uint8_t>(meas[m].fileMade).exchange(1, std::memory_order_relaxed)) gClosed[m] = {};
         if (pred && pred->closeTs == MEAS_TS_UNSET) {
             setCloseTs(pred, f->initTs);
             pred->closeDeadline = meas_dueStamp(time_getTimestamp() + kCloseDelay);

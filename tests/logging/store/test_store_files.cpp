@@ -72,6 +72,30 @@ TEST_F(StoreTest, LateRecordsJoinTheirFileAndTheLastBlockClosesIt) {
     EXPECT_TRUE(closeTs);
 }
 
+// A block whose first record comes after the file of its time closed (the
+// other blocks passed the trigger first): the record is named lost, not put
+// into the next file ahead of its initial time stamp.
+TEST_F(StoreTest, ARecordOfAFileClosedBeforeItsBlockJoinedIsNamedLost) {
+    configure();
+    feed(0, 1000);
+    LapOutFra_setFragmentTrig(1500);
+    feed(0, 1510);   // block 1 leaves the first file, the only block in it: it closes
+    feed(1, 1490);
+    feed(1, 1520);
+    closeAndDrain();
+    stopStore();
+    EXPECT_TRUE(logContains(takeLogTexts(), "m01 block #2: 1 records of time stamps 1490 to 1490 lost: no file took them"));
+    for (auto& [name, bytes] : files("meas")) {
+        MeasFileContent c;
+        std::string err;
+        ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << name << ": " << err;
+        uint32_t start = 0;
+        for (auto& m : c.metas)
+            if (m.type == MEAS_META_INIT_TS) start = be_get32(m.payload.data());
+        for (auto& r : c.records) EXPECT_GE(r.timeStamp, start) << name;
+    }
+}
+
 // Without a lap or fragment trigger since the start (a first start, or any
 // start after a stop) a file begins with the record that opens it: its
 // initial time stamp is that record's, and an event is put only into the
