@@ -655,7 +655,7 @@ def test_stop_with_stuck_commands(binary, measdump, sample, lib, work, scale):
         dev.proc.stdin.close()
         log = dev.log()
         print("stopped %.2f s after the SIGTERM with commands stuck on 6 s syncs, exit %d" % (took, rc))
-        assert took < 10.0 * scale, "the device ended %.2f s after the SIGTERM:\n%s" % (took, log)
+        assert took < 10.0 * scale, "the device ended %.2f s after the SIGTERM:\n%s\nOUT:\n%s" % (took, log, dev.output()[-4000:])
         named = check_stop_named(run.folder, measdump, log)
         assert rc == 0, "exit %d with everything named %s:\n%s" % (rc, sorted(named), dev.output())
         dev.check_clean()
