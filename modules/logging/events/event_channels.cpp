@@ -28,12 +28,8 @@ std::atomic<TASK_ID> gInitTask{nullptr};
 std::atomic<uint32_t (*)()> gNow{nullptr};
 uint8_t gFloodTake = 0;
 
-// The duration of an open event that ends at `end` (0 for an end before its
-// start: a step not yet noted).
-uint32_t lastedUntil(const EventDef& d, uint32_t end) {
-    const int32_t lasted = int32_t(end - d.startTime);
-    return lasted > 0 ? uint32_t(lasted) : 0u;
-}
+// The duration of an open event that ends at `end`.
+uint32_t lastedUntil(const EventDef& d, uint32_t end) { return event_closeDuration(d.startTime, end); }
 
 void send(const EventDef& d, uint32_t ts, uint32_t duration) {
     const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
