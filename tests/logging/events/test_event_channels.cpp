@@ -519,6 +519,25 @@ TEST_F(EventChannelsTest, AnEventClosesAtItsSourcesLastValueBeforeASilenceAndOpe
     EXPECT_EQ(net[7].duration, fall2 - back2);
     EXPECT_EQ(net[8].ts, gNow);
     EXPECT_EQ(net[8].duration, EVENT_DURATION_OPEN);
+
+    // off when the master's new run is heard, on by the time this device
+    // follows it: the event opens then, in the new time
+    sp().p_oil = 0;
+    cycle();
+    fifo_data_master_runs_anew(kPid);
+    sp().p_oil = 3;
+    for (int i = 0; i < 3; ++i) cycle();
+    fifo_data_step_back();
+    cycle();
+    const uint32_t back3 = gNow;
+    sp().p_oil = 0;
+    cycle();
+    net = sentToNetwork();
+    ASSERT_EQ(net.size(), 12u) << "the rise the values made meanwhile opens the event once they are taken";
+    EXPECT_EQ(net[10].ts, back3);
+    EXPECT_EQ(net[10].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[11].ts, back3);
+    EXPECT_EQ(net[11].duration, gNow - back3);
 }
 
 // An orderly stop closes an event still open at the stop's stamp, at once:
