@@ -32,7 +32,8 @@ old time already. Their 1 ms block records A's stimulus step counter too,
 which rises by one a millisecond from A's start: its value less its stamp
 (in ms) tells A's run. No file of B or C holds values of two runs of A, and
 each restarts once per step (the recording check: no event outside its
-file's time, none left open).
+file's time, none left open). Their FullThrottle on A's throttle (2 s on,
+2 s off) lasts no longer than 3 s across A's restarts.
 
 quick: A is killed and started again at once, 10 times, its old run's time
 messages still fresh at B, its clock running on (the same monotonic clock).
@@ -375,6 +376,15 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                                                               read_files(run.folder, measdump, ()), PID_A)
                     assert not bad, "%s's files hold events of another run of A:\n%s" % (name, "\n".join(bad))
                     print("%s: %d of A's events in its files, each in a file of its run of A" % (name, placed))
+                    # its FullThrottle follows A's throttle (2 s on, 2 s off)
+                    # across A's restarts: one open at a kill closes at A's
+                    # last value, none stays open until the stop
+                    own_pid = {"B": PID_B, "C": PID_C}[name]
+                    ends = [e for e in events(measdump, run.folder, "FullThrottle")
+                            if e[3] == own_pid and e[2] != OPEN_DURATION]
+                    long_ = [e for e in ends if e[2] > 30000]
+                    assert not long_, "%s's FullThrottle events longer than A's throttle holds it: %s" % (name, long_)
+                    print("%s: %d FullThrottle events ended, none after more than 3 s" % (name, len(ends)))
                 print("%s: %d files, %d measurement restarts" % (name, len(files), dev.log().count(RESET) - resets[name]))
                 if name != "B":
                     assert dev.log().count(RESET) == resets[name] + times, "%s restarted its measurement %d times" % (
