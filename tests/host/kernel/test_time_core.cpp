@@ -298,12 +298,12 @@ TEST(TimeCore, MessagesThatWaitedThroughAStallAreNoStep) {
 // 0.1 s, or by more (a loaded host). Its slave takes no step back for it, in
 // sync or not, and so none forward again: the new run's gap stamps that
 // follow say the master's time is where the slave stands, or a little
-// behind it when the new run's messages all come a little slower (20 ms, a
+// behind it when the new run's messages all come a little slower (10 ms, a
 // loaded host): a slew, no step.
 TEST(TimeCore, MastersRestartOnTheSameClockMovesNothing) {
     struct Case { bool inSync; uint32_t late; uint32_t lateAfter = 5; };
     const Case cases[] = {{true, 900},  {false, 900}, {true, 1100},     {true, 1500},
-                          {true, 3000}, {false, 3000}, {true, 900, 200}};
+                          {true, 3000}, {false, 3000}, {true, 900, 100}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << (c.inSync ? "in sync, " : "out of sync, ") << c.late / 10 << " ms late, then "
                                         << c.lateAfter / 10 << " ms");
