@@ -24,8 +24,9 @@ its measurement once per step, and none of its own records taken in the new
 time reaches a file of the old: each of its own blocks keeps its period in
 every file (no record closer to the one before than that less 1 ms).
 
-runs: A is started again 1.2 s after its kill, 0.3, 0.6, 0.9 and 1.5 s
-behind, with a second slave C (PID 3 at 10.213.0.3, beside B): B and C hear
+runs: A is started again 1.2 s after its kill, 0.05, 0.3, 0.6, 0.9 and
+1.5 s behind (0.05 s: stepped onto as well, never slewed into the old
+files), with a second slave C (PID 3 at 10.213.0.3, beside B): B and C hear
 A's new run some 0.3 to 0.8 s before they step back onto its time, while
 A's values and events of its new run come stamped a little behind their
 old time already. Their 1 ms block records A's stimulus step counter too,
@@ -660,7 +661,7 @@ def main():
         elif mode == "gap":
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
         elif mode == "runs":
-            restart(binary, measdump, sample, *pair, [3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
+            restart(binary, measdump, sample, *pair, [5 * 10**7, 3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
                     ramp=True, two_slaves=True)
         elif mode == "late":
             late(binary, measdump, sample, *pair)
