@@ -24,15 +24,17 @@ its measurement once per step, and none of its own records taken in the new
 time reaches a file of the old: each of its own blocks keeps its period in
 every file (no record closer to the one before than that less 1 ms).
 
-runs: A is started again 1.2 s after its kill, 0.3, 0.6, 0.9 and 1.5 s
-behind, with a second slave C (PID 3 at 10.213.0.3, beside B): B and C hear
+runs: A is started again 1.2 s after its kill, 0.05, 0.3, 0.6, 0.9 and
+1.5 s behind (0.05 s: stepped onto as well, never slewed into the old
+files), with a second slave C (PID 3 at 10.213.0.3, beside B): B and C hear
 A's new run some 0.3 to 0.8 s before they step back onto its time, while
 A's values and events of its new run come stamped a little behind their
 old time already. Their 1 ms block records A's stimulus step counter too,
 which rises by one a millisecond from A's start: its value less its stamp
 (in ms) tells A's run. No file of B or C holds values of two runs of A, and
 each restarts once per step (the recording check: no event outside its
-file's time, none left open).
+file's time, none left open). Their FullThrottle on A's throttle (2 s on,
+2 s off) lasts no longer than 3 s across A's restarts.
 
 quick: A is killed and started again at once, 10 times, its old run's time
 messages still fresh at B, its clock running on (the same monotonic clock).
@@ -375,6 +377,15 @@ def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRS
                                                               read_files(run.folder, measdump, ()), PID_A)
                     assert not bad, "%s's files hold events of another run of A:\n%s" % (name, "\n".join(bad))
                     print("%s: %d of A's events in its files, each in a file of its run of A" % (name, placed))
+                    # its FullThrottle follows A's throttle (2 s on, 2 s off)
+                    # across A's restarts: one open at a kill closes at A's
+                    # last value, none stays open until the stop
+                    own_pid = {"B": PID_B, "C": PID_C}[name]
+                    ends = [e for e in events(measdump, run.folder, "FullThrottle")
+                            if e[3] == own_pid and e[2] != OPEN_DURATION]
+                    long_ = [e for e in ends if e[2] > 30000]
+                    assert not long_, "%s's FullThrottle events longer than A's throttle holds it: %s" % (name, long_)
+                    print("%s: %d FullThrottle events ended, none after more than 3 s" % (name, len(ends)))
                 print("%s: %d files, %d measurement restarts" % (name, len(files), dev.log().count(RESET) - resets[name]))
                 if name != "B":
                     assert dev.log().count(RESET) == resets[name] + times, "%s restarted its measurement %d times" % (
@@ -650,7 +661,7 @@ def main():
         elif mode == "gap":
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
         elif mode == "runs":
-            restart(binary, measdump, sample, *pair, [3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
+            restart(binary, measdump, sample, *pair, [5 * 10**7, 3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
                     ramp=True, two_slaves=True)
         elif mode == "late":
             late(binary, measdump, sample, *pair)

@@ -52,7 +52,8 @@
 // them: half a second of them says whether it lies 100 ms or more behind,
 // and a second of them, once two more agree with their best, whether less:
 // the master's restart on the same clock so moves nothing, however late its
-// first message, and a new time 50 ms or more behind is stepped onto. The
+// first message, and a new time 50 ms or more behind is stepped onto (the
+// line lies half way, 25 ms: the delays blur both a little). The
 // sync state stays as it was across that step: a slave in sync steps in
 // sync, so that whoever watches the stamps sees them go back; one out of
 // sync reports sync only once it stands in the new time.
@@ -85,8 +86,12 @@ constexpr int64_t kWindowSpanMs = 800;
 constexpr int64_t kQueuedWithinMs = 50;
 // A new time base of the master judged on a second of its gap stamps: this
 // far behind is a step of its time, less is the same time seen through the
-// messages' delays, reached by the slew.
-constexpr int32_t kRelockStepBack = 500;     // 50 ms
+// messages' delays, reached by the slew. A restart on the same clock lies
+// near no step at all, a new time 50 ms behind near 50 ms: the quickest
+// messages of the old run and of the new one blur either by a few ms, so
+// the line lies half way, and a new run 50 ms behind is never slewed into
+// the files of the old one.
+constexpr int32_t kRelockStepBack = 250;     // 25 ms
 constexpr uint32_t kRelockAgree = 20;        // 2 ms
 // A new time base this far behind or more, in the least delayed of its
 // first gap stamps (five, over 300 ms of this device's time at least), is

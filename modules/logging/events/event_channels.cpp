@@ -28,12 +28,8 @@ std::atomic<TASK_ID> gInitTask{nullptr};
 std::atomic<uint32_t (*)()> gNow{nullptr};
 uint8_t gFloodTake = 0;
 
-// The duration of an open event that ends at `end` (0 for an end before its
-// start: a step not yet noted).
-uint32_t lastedUntil(const EventDef& d, uint32_t end) {
-    const int32_t lasted = int32_t(end - d.startTime);
-    return lasted > 0 ? uint32_t(lasted) : 0u;
-}
+// The duration of an open event that ends at `end`.
+uint32_t lastedUntil(const EventDef& d, uint32_t end) { return event_closeDuration(d.startTime, end); }
 
 void send(const EventDef& d, uint32_t ts, uint32_t duration) {
     const EventRecord ev{d.id, ts, duration, EVENT_KIND_CHANNEL, d.severity};
@@ -107,7 +103,11 @@ void eventchannels::cyclic() {
         // follows it, are of a time it does not have yet: the source counts
         // as silent until then (its records are refused the while too).
         const bool ofNewRun = fifo_data_of_masters_new_run(uint16_t(MEASADDR_PID(d.input->address())));
-        const uint8_t updated = d.input->getMeasUpdateState() && !ofNewRun ? 1 : 0;
+        const bool coming = d.input->getMeasUpdateState();
+        const uint8_t updated = coming && !ofNewRun ? 1 : 0;
+        // Whatever those values do meanwhile, the event follows them once
+        // they are taken: it opens then when they are on.
+        if (d.edge == EVENT_EDGE_BOTH && coming && ofNewRun) d.closedByGap = true;
         const uint8_t level = d.input->getQuantDataU32() != 0 ? 1 : 0;
         const uint32_t values = d.input->receivedCount();
         if (updated && values != d.valuesSeen) d.lastValueTs = now;

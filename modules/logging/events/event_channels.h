@@ -40,7 +40,8 @@ struct EventDef {
     uint8_t holdCycles = 0;
     uint8_t countdown = 0;
     bool open = false;         // a both-edges event sent open and not yet closed
-    bool closedByGap = false;  // closed when its source fell silent: opens anew when it comes back on
+    bool closedByGap = false;  // its source fell silent, or its values were not taken (the time master's new
+                               // run): the event opens anew when they come back on
     uint32_t lastValueTs = 0;  // 0.1 ms: the cycle that saw the input's newest value
     uint32_t valuesSeen = 0;   // the input's value count at that cycle
     uint32_t openedCycle = 0;  // the detection cycle that opened it

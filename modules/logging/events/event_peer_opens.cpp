@@ -171,8 +171,7 @@ unsigned eventPeers_close(uint16_t pid, uint32_t now, const char* why, uint32_t 
     Open o;   // one at a time: the callers' stacks are small
     while (takeOpen(pid, ended, end, arrivalKnown, lastArrival, &o)) {
         ++n;
-        const int32_t lasted = int32_t(end - o.start);   // an end before its start: none
-        const uint32_t duration = lasted > 0 ? uint32_t(lasted) : 0u;
+        const uint32_t duration = event_closeDuration(o.start, end);
         be_put32(o.payload + 8, duration);
         eventLoggerPutAll(o.payload, o.length, pid, o.start + duration);
         syslogx(150, "eventlogging: PID 0x%X %s: its event 0x%08X opened at %u closed at %u", unsigned(pid), why,

@@ -42,6 +42,16 @@ constexpr size_t EVENT_PAYLOAD_FIXED = 16;
 constexpr size_t EVENT_TEXT_MAX = 80;
 constexpr size_t EVENT_PAYLOAD_MAX = EVENT_PAYLOAD_FIXED + EVENT_TEXT_MAX + 2;
 
+// The duration of the close of an event open since `start` that ends at
+// `end`: never 0, for a duration of 0 is an event of a moment, and the open
+// would stay open in every file that holds it. An end at or before the start
+// (a step of the time not yet noted, a source silent from the value that
+// opened it on) ends the event where it began. Wrap-safe.
+constexpr uint32_t event_closeDuration(uint32_t start, uint32_t end) {
+    const int32_t lasted = int32_t(end - start);
+    return lasted > 0 ? uint32_t(lasted) : 1u;
+}
+
 // Builds the whole message addressed to every device (0xFFFE) into msg
 // (EVENT_MSG_SIZE bytes, zeroed first): the name is cut at 80 characters,
 // the description at 80 minus the name's length. Returns the payload length.

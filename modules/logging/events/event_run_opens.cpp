@@ -55,6 +55,5 @@ unsigned EventRunOpens::count() const {
 }
 
 void EventRunOpens::closeAt(Open& o, uint32_t end) {
-    const int32_t lasted = int32_t(end - be_get32(o.payload + 4));
-    be_put32(o.payload + 8, lasted > 0 ? uint32_t(lasted) : 0u);
+    be_put32(o.payload + 8, event_closeDuration(be_get32(o.payload + 4), end));
 }

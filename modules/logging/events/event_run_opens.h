@@ -33,9 +33,10 @@ public:
     // stop closes it (a close no file took, stamped past the files' end).
     void closed(uint16_t pid, const uint8_t* payload);
     // The recording ends at `end`: each kept open written into its files is
-    // taken out with its payload turned into its close at `end` (never
-    // before its start) and handed to `close`; those held for the next
-    // recording stay, as opens of that one.
+    // taken out with its payload turned into its close at `end` (one that
+    // began at or after `end` ends where it began, event_closeDuration) and
+    // handed to `close`; those held for the next recording stay, as opens of
+    // that one.
     template <class F>
     unsigned endRun(uint32_t end, F&& close) {
         unsigned n = 0;

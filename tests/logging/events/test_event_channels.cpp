@@ -485,6 +485,59 @@ TEST_F(EventChannelsTest, AnEventClosesAtItsSourcesLastValueBeforeASilenceAndOpe
     EXPECT_EQ(net[2].duration, EVENT_DURATION_OPEN);
     EXPECT_EQ(net[3].ts, back);
     EXPECT_EQ(net[3].duration, gNow - back);
+
+    // the master's new run is heard in the cycle right after a rise: the
+    // event ends where it began, and that end is a close all the same (a
+    // duration of 0 is an event of a moment, and every logger would keep
+    // the open to the stop); whatever the values do meanwhile, the event
+    // follows them again once this device's time has followed that run
+    sp().p_oil = 3;
+    cycle();
+    const uint32_t rise2 = gNow;
+    fifo_data_master_runs_anew(kPid);
+    for (const float v : {0.f, 3.f, 0.f, 3.f}) {
+        sp().p_oil = v;
+        cycle();
+    }
+    fifo_data_step_back();
+    cycle();   // back, still on
+    const uint32_t back2 = gNow;
+    sp().p_oil = 0;
+    cycle();
+    const uint32_t fall2 = gNow;
+    sp().p_oil = 3;
+    cycle();
+    net = sentToNetwork();
+    ASSERT_EQ(net.size(), 9u);
+    EXPECT_EQ(net[4].ts, rise2);
+    EXPECT_EQ(net[4].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[5].ts, rise2);
+    EXPECT_EQ(net[5].duration, 1u) << "closed where it began, as a close";
+    EXPECT_EQ(net[6].ts, back2);
+    EXPECT_EQ(net[6].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[7].ts, back2);
+    EXPECT_EQ(net[7].duration, fall2 - back2);
+    EXPECT_EQ(net[8].ts, gNow);
+    EXPECT_EQ(net[8].duration, EVENT_DURATION_OPEN);
+
+    // off when the master's new run is heard, on by the time this device
+    // follows it: the event opens then, in the new time
+    sp().p_oil = 0;
+    cycle();
+    fifo_data_master_runs_anew(kPid);
+    sp().p_oil = 3;
+    for (int i = 0; i < 3; ++i) cycle();
+    fifo_data_step_back();
+    cycle();
+    const uint32_t back3 = gNow;
+    sp().p_oil = 0;
+    cycle();
+    net = sentToNetwork();
+    ASSERT_EQ(net.size(), 12u) << "the rise the values made meanwhile opens the event once they are taken";
+    EXPECT_EQ(net[10].ts, back3);
+    EXPECT_EQ(net[10].duration, EVENT_DURATION_OPEN);
+    EXPECT_EQ(net[11].ts, back3);
+    EXPECT_EQ(net[11].duration, gNow - back3);
 }
 
 // An orderly stop closes an event still open at the stop's stamp, at once:

@@ -9,6 +9,7 @@
 #include "logging/events/event_apps.h"
 #include "logging/events/event_logger.h"
 #include "logging/events/event_peer_opens.h"
+#include "logging/events/event_run_opens.h"
 #include "measurement/measman.h"
 #include "platform/error_mgr.h"
 #include "platform/timebase.h"
@@ -364,4 +365,25 @@ TEST_F(EventLoggerTest, APeersEventsCloseAtItsLastSignOfLife) {
     meas_man_set_peer_heard(nullptr);
     meas_man_set_peer_sign(nullptr);
     eventPeers_resetForTest();
+}
+
+// A stop closes what its recording holds open at the stop's stamp; one that
+// stamp lies before (an open of a step not yet noted, a stop taken in the
+// old time) ends where it began, with a duration all the same: a duration
+// of 0 is an event of a moment, which would leave the open unclosed in the
+// file. Across the wrap the duration is the stamps' distance.
+TEST(EventRunOpensTest, AStopClosesEachOpenWithADuration) {
+    struct Case { uint32_t start, end, duration; };
+    for (const Case c : {Case{5000, 4950, 1}, Case{5000, 5000, 1}, Case{0xFFFFFF00u, 0x100u, 0x200u}}) {
+        SCOPED_TRACE(c.start);
+        EventRunOpens opens;
+        uint8_t payload[EVENT_PAYLOAD_FIXED + 2] = {};
+        be_put32(payload, EVENT_ID_CHANNEL + 1);
+        be_put32(payload + 4, c.start);
+        be_put32(payload + 8, EVENT_DURATION_OPEN);
+        ASSERT_TRUE(opens.opened(2, payload, sizeof payload, false, 0));
+        uint32_t duration = 0;
+        EXPECT_EQ(opens.endRun(c.end, [&](const EventRunOpens::Open& o) { duration = be_get32(o.payload + 8); }), 1u);
+        EXPECT_EQ(duration, c.duration);
+    }
 }
