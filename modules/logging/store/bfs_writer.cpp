@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -70,7 +71,7 @@ void awaitCounters(const VirtualFile& vf, const std::string& drive, const char* 
 template <class Entry>
 void settle(Entry& e, uint64_t onDrive) {
     size_t n = 0;
-    while (n < e.itemEnds.size() && e.itemEnds[n] <= onDrive) e.whole = e.itemEnds[n++];
+    while (n < e.itemEnds.size() && e.itemEnds[n].end <= onDrive) e.whole = e.itemEnds[n++].end;
     e.itemEnds.erase(e.itemEnds.begin(), e.itemEnds.begin() + long(n));
 }
 }  // namespace
@@ -178,18 +179,35 @@ void BFSWriter::skippedBlock(int vfIdx) {
 
 void BFSWriter::tallyAbsent(WriterFileEntry_t& e) {
     if (!e.absent || !current_ || current_->vfIdx() != e.vfIdx) return;
+    addToGap(e, current_->dataSize(), 1, current_->firstTimestamp(), current_->timestamp());
+}
+
+void BFSWriter::addToGap(WriterFileEntry_t& e, uint32_t bytes, uint32_t items, uint32_t first, uint32_t last) {
     if (!e.gapName[0]) {
         virtualFiles.fileName(measIdx_, e.vfIdx, e.gapName, sizeof e.gapName);
         e.gapHeader = virtualFiles.headerSize(measIdx_, e.vfIdx);
     }
-    e.gapBytes += current_->dataSize();
-    ++e.gapItems;
+    e.gapBytes += bytes;
+    e.gapItems += items;
     // the blocks' frames interleave: the earliest and the latest stamp of any
-    const uint32_t first = current_->firstTimestamp(), last = current_->timestamp();
     if (first && last) {
         if (!e.gapFirst || int32_t(first - e.gapFirst) < 0) e.gapFirst = first;
         if (!e.gapLast || int32_t(last - e.gapLast) > 0) e.gapLast = last;
     }
+}
+
+void BFSWriter::tallyHeld(WriterFileEntry_t& e, uint32_t onDrive) {
+    settle(e, onDrive);   // the items whole on the drive are not lost
+    if (e.total <= onDrive) return;
+    e.absent = true;
+    uint32_t first = 0, last = 0;
+    for (const auto& i : e.itemEnds) {
+        if (!i.firstTs || !i.lastTs) continue;
+        if (!first || int32_t(i.firstTs - first) < 0) first = i.firstTs;
+        if (!last || int32_t(i.lastTs - last) > 0) last = i.lastTs;
+    }
+    // (an item cut on the drive is one of them)
+    addToGap(e, e.total - onDrive, std::max<uint32_t>(uint32_t(e.itemEnds.size()), 1u), first, last);
 }
 
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
@@ -213,7 +231,14 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
 void BFSWriter::itemWritten(int vfIdx) {
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx != vfIdx || !e.stream) return;
-    e.itemEnds.push_back(e.total);
+    // with the stamps of the action that wrote it: named should the drive never get it
+    WriterFileEntry_t::ItemEnd end;
+    end.end = e.total;
+    if (current_) {
+        end.firstTs = current_->firstTimestamp();
+        end.lastTs = current_->timestamp();
+    }
+    e.itemEnds.push_back(end);
     if (e.itemEnds.size() < kItemEndsMax) return;
     // the drive holds all but the last few kilobytes the stream buffers
     struct stat st {};
@@ -284,6 +309,9 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     if (!e.stream) return;
     struct stat st {};
     const unsigned onDrive = ::fstat(e.fd, &st) == 0 ? unsigned(st.st_size) : 0u;
+    // what the drive did not get of the file (what its stream held, a
+    // last item the drive took in part) is named with the rest it misses
+    tallyHeld(e, onDrive);
     // closed without a write: the buffer is emptied first, and the fd goes with the stream
     __fpurge(e.stream);
     std::fclose(e.stream);
