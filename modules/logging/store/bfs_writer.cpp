@@ -794,6 +794,12 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
         else nameOnDrive(f.vfIdx, f.name, path, sizeof path);
         if (f.told) {
             // named when its close passed
+        } else if (f.items && mine && e.absent) {
+            // dropped for its absent drive: named once, with all the drive lacks of it
+            if (type() == WRITER_TYPE_BFS) countFailure(f.items);
+            addToGap(e, f.bytes, f.items, f.firstTs, f.lastTs);
+            if (!e.gapName[0]) std::snprintf(e.gapName, sizeof e.gapName, "%s", f.name);
+            if (!e.gapHeader) e.gapHeader = f.header;
         } else if (f.items) {
             // a file it has not made yet, still live and its own, is made
             // with its first records after the gap

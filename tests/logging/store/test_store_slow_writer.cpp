@@ -49,6 +49,30 @@ public:
     }
 };
 
+// The loss lines of a writer's file: its name, bytes, blocks and the rest of the line.
+struct Loss {
+    std::string path;
+    unsigned bytes = 0, blocks = 0;
+    unsigned from = 0, to = 0;   // the stamps named, when there are
+    std::string rest;
+};
+std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
+    std::vector<Loss> out;
+    for (const auto& line : log) {
+        const auto at = line.find("BFSWriter: '" + drive + "/");
+        if (at == std::string::npos || line.find(" not written ") == std::string::npos) continue;
+        Loss l;
+        const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
+        l.path = line.substr(from, to - from);
+        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks (time stamps %u to %u)", &l.bytes, &l.blocks,
+                        &l.from, &l.to) < 2)
+            continue;
+        l.rest = line.substr(line.find(" not written ") + 13);
+        out.push_back(l);
+    }
+    return out;
+}
+
 // m01 with only its internal writer, and beside it a USB writer of the
 // test's own kind.
 class SlowUsbWriterTest : public StoreTest {
@@ -307,36 +331,27 @@ TEST_F(SlowUsbWriterTest, TheStopWritesNothingIntoAPulledDrive) {
     ASSERT_FALSE(pulled.empty());
     meas_app_PreTrigHaltWriters(200);   // as the device's stop does
     stopStore();
-    for (const auto& [name, bytes] : files("usb_meas.gone"))
+    const auto log = takeLogTexts();
+    auto internal = files("meas");
+    for (const auto& [name, bytes] : files("usb_meas.gone")) {
         EXPECT_EQ(bytes.size(), pulled.at(name).size()) << name << " written after the pull";
+        // what it lacks (what the stream held, what the writer had not
+        // read, what came after the halt) is named once, as the rest of it
+        unsigned named = 0;
+        for (const auto& l : losses(log, "usb_meas:")) {
+            if (l.path != name) continue;
+            named += l.bytes;
+            EXPECT_NE(l.to, 0u) << "no stamps named: " << l.rest;
+            EXPECT_NE(l.rest.find("the file ends before them"), std::string::npos) << l.rest;
+        }
+        // (the internal drive's file ends at the stop's halt as well)
+        unsigned whole = unsigned(internal.at(name).size());
+        for (const auto& l : losses(log, "meas:"))
+            if (l.path == name) whole += l.bytes;
+        EXPECT_EQ(named, whole - bytes.size()) << name << ": " << testing::PrintToString(log);
+    }
     std::filesystem::remove_all(dir + "/usb_meas.gone");
 }
-
-namespace {
-// The loss lines of a writer's file: its name, bytes, blocks and the rest of the line.
-struct Loss {
-    std::string path;
-    unsigned bytes = 0, blocks = 0;
-    unsigned from = 0, to = 0;   // the stamps named, when there are
-    std::string rest;
-};
-std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
-    std::vector<Loss> out;
-    for (const auto& line : log) {
-        const auto at = line.find("BFSWriter: '" + drive + "/");
-        if (at == std::string::npos || line.find(" not written ") == std::string::npos) continue;
-        Loss l;
-        const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
-        l.path = line.substr(from, to - from);
-        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks (time stamps %u to %u)", &l.bytes, &l.blocks,
-                        &l.from, &l.to) < 2)
-            continue;
-        l.rest = line.substr(line.find(" not written ") + 13);
-        out.push_back(l);
-    }
-    return out;
-}
-}  // namespace
 
 // A USB drive that falls behind (its writer held in a write while forty
 // files go by, more than the 32 virtual-file slots) gives up its oldest
