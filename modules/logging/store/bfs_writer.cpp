@@ -132,8 +132,8 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     if (!mediaAvailable_.load()) {
         // records for the internal drive are lost; no USB stick is the usual state
         if (type() == WRITER_TYPE_BFS) countFailure();
+        // named by its name with all it lacks once it is done on this writer
         dropForAbsence(e, vfIdx);
-        SYSLOGX_FLOOD(floodSkip_, 148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
     if (!isOpen(vfIdx) && !open(vfIdx)) {

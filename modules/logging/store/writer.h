@@ -355,7 +355,7 @@ private:
     int roomToldVf_ = -1;
     bool afterRoom_ = false;
     bool refusalTold_ = false;
-    uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
+    uint8_t floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
             floodFlush_ = 0, floodCut_ = 0, floodDrop_ = 0;
 };
 

@@ -146,11 +146,22 @@ TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
     for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts + 20);
     closeAndDrain();
     stopStore();
-    EXPECT_EQ(files("meas").size(), 3u);
+    auto internal = files("meas");
+    EXPECT_EQ(internal.size(), 3u);
     auto usb = files("usb_meas");
     ASSERT_EQ(usb.size(), 1u);   // the file begun after the stick came back
-    EXPECT_EQ(usb.begin()->second, files("meas")[usb.begin()->first]);
-    EXPECT_TRUE(logContains(takeLogTexts(), "due to media absence"));
+    EXPECT_EQ(usb.begin()->second, internal[usb.begin()->first]);
+    const auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "due to media absence"));
+    // the file begun while the stick was away is named once, by its name, as a whole
+    const auto& [between, bytes] = *std::next(internal.begin());
+    std::vector<std::string> named;
+    for (const auto& line : log)
+        if (line.find("'usb_meas:/" + between + "': ") != std::string::npos) named.push_back(line);
+    ASSERT_EQ(named.size(), 1u) << testing::PrintToString(log);
+    EXPECT_TRUE(logContains(named, std::to_string(bytes.size()) + " bytes in ")) << named[0];
+    EXPECT_TRUE(logContains(named, "they are not on this drive")) << named[0];
+    EXPECT_FALSE(logContains(log, "vfile (")) << "a file named by its slot: " << testing::PrintToString(log);
 }
 
 // The USB drive is pulled while a file is open on it, and comes back holding
