@@ -772,7 +772,9 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     // counted as failed here by neither: an internal drive's writes count one
     // by one as they come, and a USB drive that is not there counts nothing
     logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, true);
+    // what comes after (a stop's last blocks) is named on its own: the header was named already
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
+    if (!onDrive) e.gapHeader = 0;
 }
 
 // The back end's task, for a file whose close the writer passed: the file on
@@ -798,8 +800,10 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
             // dropped for its absent drive: named once, with all the drive lacks of it
             if (type() == WRITER_TYPE_BFS) countFailure(f.items);
             addToGap(e, f.bytes, f.items, f.firstTs, f.lastTs);
-            if (!e.gapName[0]) std::snprintf(e.gapName, sizeof e.gapName, "%s", f.name);
-            if (!e.gapHeader) e.gapHeader = f.header;
+            if (!e.gapName[0]) {
+                std::snprintf(e.gapName, sizeof e.gapName, "%s", f.name);
+                e.gapHeader = f.header;
+            }
         } else if (f.items) {
             // a file it has not made yet, still live and its own, is made
             // with its first records after the gap
