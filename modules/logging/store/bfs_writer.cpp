@@ -169,6 +169,14 @@ void BFSWriter::dropForAbsence(WriterFileEntry_t& e, int vfIdx) {
         e.gapItems += p->second.items;
     }
     dropPendingMeta(vfIdx);
+    // what it missed before, still to be named once it was made, is part of
+    // what the drive lacks of it now: one line names it all
+    for (auto g = afterGap_.begin(); g != afterGap_.end(); ++g) {
+        if (g->file.vfIdx != vfIdx) continue;
+        addToGap(e, g->file.bytes, g->file.items, g->file.firstTs, g->file.lastTs);
+        afterGap_.erase(g);
+        break;
+    }
     tallyAbsent(e);
 }
 
@@ -185,7 +193,7 @@ void BFSWriter::tallyAbsent(WriterFileEntry_t& e) {
 void BFSWriter::addToGap(WriterFileEntry_t& e, uint32_t bytes, uint32_t items, uint32_t first, uint32_t last) {
     if (!e.gapName[0]) {
         virtualFiles.fileName(measIdx_, e.vfIdx, e.gapName, sizeof e.gapName);
-        e.gapHeader = virtualFiles.headerSize(measIdx_, e.vfIdx);
+        e.gapHeader = headerTold(e.vfIdx) ? 0 : virtualFiles.headerSize(measIdx_, e.vfIdx);
     }
     e.gapBytes += bytes;
     e.gapItems += items;
@@ -573,6 +581,9 @@ bool BFSWriter::close(int vfIdx) {
     dropPendingMeta(vfIdx);
     tellAfterGap(vfIdx, false);
     WriterFileEntry_t& e = entry(vfIdx);
+    // (its last lines name what its entry holds)
+    const auto told = std::find(headerTold_.begin(), headerTold_.end(), vfIdx);
+    if (told != headerTold_.end()) headerTold_.erase(told);
     if (e.vfIdx == vfIdx && e.stream && !mediaAvailable_.load()) dropStream(e);
     if (e.vfIdx == vfIdx && e.stream) {
         // what the stream holds goes out first: a refusal leaves the file at its last whole item
@@ -688,6 +699,7 @@ void BFSWriter::closeAllFiles() {
     for (auto& e : files_)
         if (e.vfIdx != -1 && !close(e.vfIdx)) freeEntry(e);
     tellAllAfterGap();
+    headerTold_.clear();
     pending_.clear();
 }
 
@@ -802,7 +814,7 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
             addToGap(e, f.bytes, f.items, f.firstTs, f.lastTs);
             if (!e.gapName[0]) {
                 std::snprintf(e.gapName, sizeof e.gapName, "%s", f.name);
-                e.gapHeader = f.header;
+                e.gapHeader = headerTold(f.vfIdx) ? 0 : f.header;
             }
         } else if (f.items) {
             // a file it has not made yet, still live and its own, is made
@@ -812,8 +824,14 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
                 // told once it is known: made with its next records, or
                 // closed before any came
                 deferAfterGap(f, when);
+            } else if (open) {
+                logMissed(path, f, when, f.closed || atStop ? kFileEnds : kGoesOn);
             } else {
-                logMissed(path, f, when, open ? (f.closed || atStop ? kFileEnds : kGoesOn) : kNotOnDrive);
+                // a file named not on the drive, whose further blocks may be named later
+                MissedFile g = f;
+                if (headerTold(f.vfIdx)) g.header = 0;
+                logMissed(path, g, when, kNotOnDrive);
+                if (g.header && !f.closed && !atStop) headerTold_.push_back(f.vfIdx);
             }
         } else if (open && f.closed) {
             syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);

@@ -5,6 +5,7 @@
 // are open at a time (entry = file index modulo 32).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -313,6 +314,12 @@ private:
         const char* when;
     };
     std::vector<AfterGap> afterGap_;
+    // Files not on this drive whose header a line has named while they go
+    // on (their further blocks are named without it), until they close.
+    std::vector<int> headerTold_;
+    bool headerTold(int vfIdx) const {
+        return std::find(headerTold_.begin(), headerTold_.end(), vfIdx) != headerTold_.end();
+    }
     void deferAfterGap(const MissedFile& f, const char* when);
     void tellAfterGap(int vfIdx, bool made);
     void tellAllAfterGap();

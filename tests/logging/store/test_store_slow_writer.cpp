@@ -125,6 +125,8 @@ protected:
         return w;
     }
 
+    void fileGoesOnAfterTheWriterIsBackWithoutItsStick(bool splitBeforeRemoval);
+
     // The USB drive's file lacks what one line of the log names for it (with
     // `tail`): its bytes and the blocks counted as failed, and every record it
     // lacks lies within the named stamps; what it holds is the internal file's,
@@ -520,6 +522,51 @@ TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayThatGetsNoMoreBlocksIsN
     ASSERT_EQ(of.size(), 1u) << testing::PrintToString(log);
     EXPECT_NE(of[0].rest.find(": they are not on this drive"), std::string::npos) << of[0].rest;
     EXPECT_FALSE(files("usb_meas").count(second));
+}
+
+// A file begun while its writer is held and then removed (split before the
+// removal: the writer is one of the file's), that goes on after the writer
+// is back, while the stick is pulled: what the writer missed while away and
+// what it drops for the absent stick are both named, the file's header once.
+void SlowUsbWriterTest::fileGoesOnAfterTheWriterIsBackWithoutItsStick(bool splitBeforeRemoval) {
+    MeasStoreWriteCounters heldCounts{};
+    uint32_t ts = 100000;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
+    if (splitBeforeRemoval) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 10);
+    }
+    ASSERT_TRUE(feedUntilHeldWriterRemoved(ts));
+    if (!splitBeforeRemoval) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 100);
+    }
+    const std::string second = blocks[0].storeData->file->name;
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    feedBoth(ts, 300);
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    unsigned named = 0;
+    for (const auto& l : losses(log, "usb_meas:")) {
+        if (l.path != second) continue;
+        named += l.bytes;
+        EXPECT_NE(l.rest.find(": they are not on this drive"), std::string::npos) << l.rest;
+    }
+    EXPECT_EQ(named, files("meas").at(second).size()) << testing::PrintToString(log);
+    EXPECT_FALSE(files("usb_away").count(second));
+}
+
+TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayAndThenItsStickWentIsNamedWhole) {
+    fileGoesOnAfterTheWriterIsBackWithoutItsStick(false);
+}
+
+TEST_F(SlowUsbWriterTest, AFileItsWriterMissedTheStartOfAndThenItsStickWentIsNamedWhole) {
+    fileGoesOnAfterTheWriterIsBackWithoutItsStick(true);
 }
 
 // The USB drive is pulled while its writer is held in a write and laps go
