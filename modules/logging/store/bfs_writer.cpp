@@ -132,7 +132,6 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
     if (!mediaAvailable_.load()) {
         // records for the internal drive are lost; no USB stick is the usual state
         if (type() == WRITER_TYPE_BFS) countFailure();
-        // named by its name with all it lacks once it is done on this writer
         dropForAbsence(e, vfIdx);
         return false;
     }
@@ -178,6 +177,10 @@ void BFSWriter::dropForAbsence(WriterFileEntry_t& e, int vfIdx) {
         break;
     }
     tallyAbsent(e);
+    // said once by its name; all it lacks is named when it is done on this writer
+    char path[40];
+    pathForLine(vfIdx, e.gapName, path, sizeof path);
+    syslogx(148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping '%s' due to media absence", path);
 }
 
 void BFSWriter::skippedBlock(int vfIdx) {
@@ -831,7 +834,11 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
                 MissedFile g = f;
                 if (headerTold(f.vfIdx)) g.header = 0;
                 logMissed(path, g, when, kNotOnDrive);
-                if (g.header && !f.closed && !atStop) headerTold_.push_back(f.vfIdx);
+                if (g.header && !f.closed && !atStop) {
+                    // (a file whose close it never gets is forgotten with the oldest)
+                    if (headerTold_.size() >= 2 * kFiles) headerTold_.erase(headerTold_.begin());
+                    headerTold_.push_back(f.vfIdx);
+                }
             }
         } else if (open && f.closed) {
             syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);

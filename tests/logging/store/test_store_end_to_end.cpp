@@ -2,6 +2,7 @@
 // internal and the USB writer, fragments, pretrigger window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/kernel/kernel.h"
@@ -162,6 +163,10 @@ TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
     EXPECT_TRUE(logContains(named, std::to_string(bytes.size()) + " bytes in ")) << named[0];
     EXPECT_TRUE(logContains(named, "they are not on this drive")) << named[0];
     EXPECT_FALSE(logContains(log, "vfile (")) << "a file named by its slot: " << testing::PrintToString(log);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [&](const std::string& l) { return l.find("skipping 'usb_meas:/" + between + "'") != l.npos; }),
+              1)
+        << testing::PrintToString(log);
 }
 
 // The USB drive is pulled while a file is open on it, and comes back holding
