@@ -293,69 +293,57 @@ Named namedLoss(const std::vector<std::string>& log, const std::string& drive, c
 }  // namespace
 
 // The stick is pulled while its writer's stream holds frames, files begin
-// and end (with their status blocks) while it is away, and the recording
-// stops without it (with the stop's halt of the writers, or without):
-// every byte a file on the stick lacks against its twin on the internal
-// drive is named, once, by the file's name with its stamps.
-class StickPulledTest : public StoreTest {
-protected:
-    void pullAndStop(bool halt) {
-        MeasAppStoreHooks hooks{};
-        hooks.sbCreate = closeWithStatusBlock;
-        MeasAppStore_setHooks(hooks);
-        configure();
-        LapOutFraState s{};
-        LapOutFra_getState(&s);
-        char name[40];
-        LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
-        const std::string usbFile = dir + "/usb_meas/" + name;
-        uint32_t ts = 10000;
-        feedBoth(ts, 200);
-        // its header is on the stick, the frames after it are in the stream
-        ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(usbFile) && std::filesystem::file_size(usbFile) >= 42; },
-                            5000));
-        std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
-        std::vector<std::string> log;
-        ASSERT_TRUE(waitFor(
-            [&] {
-                feedBoth(ts, 10);
-                for (auto& b : blocks) meas_app_store_frame(&b);
-                for (auto& t : takeLogTexts()) log.push_back(t);
-                return logContains(log, "due to media absence");
-            },
-            5000));
-        for (unsigned f = 0; f < 3; ++f) {
-            LapOutFra_setFragmentTrig(ts - 5);
-            feedBoth(ts, 150);
-        }
-        if (halt) {
-            // the internal drive has made every file: the stop's halt ends them
+// and end (with their status blocks) while it is away, and the stop halts
+// the writers without it: every byte a file on the stick lacks against its
+// twin on the internal drive is named, once, by the file's name with its
+// stamps.
+TEST_F(StoreTest, EveryByteAFileOnAPulledStickLacksIsNamedAtTheStop) {
+    MeasAppStoreHooks hooks{};
+    hooks.sbCreate = closeWithStatusBlock;
+    MeasAppStore_setHooks(hooks);
+    configure();
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string usbFile = dir + "/usb_meas/" + name;
+    uint32_t ts = 10000;
+    feedBoth(ts, 200);
+    // its header is on the stick, the frames after it are in the stream
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(usbFile) && std::filesystem::file_size(usbFile) >= 42; },
+                        5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 10);
             for (auto& b : blocks) meas_app_store_frame(&b);
-            ASSERT_TRUE(waitFor([&] { return files("meas").size() == 4; }, 5000));
-            meas_app_PreTrigHaltWriters(200);
-        } else {
-            closeAndDrain();
-        }
-        stopStore();
-        MeasAppStore_setHooks(MeasAppStoreHooks{});
-        for (auto& t : takeLogTexts()) log.push_back(t);
-
-        auto internal = files("meas");
-        auto stick = files("usb_away");
-        ASSERT_EQ(internal.size(), 4u);
-        ASSERT_EQ(stick.count(name), 1u);
-        for (const auto& [file, bytes] : internal) {
-            // the internal drive's own file may end at the stop's halt as well
-            const unsigned whole = unsigned(bytes.size()) + namedLoss(log, "meas:", file).bytes;
-            const unsigned held = stick.count(file) ? unsigned(stick[file].size()) : 0u;
-            const Named named = namedLoss(log, "usb_meas:", file);
-            EXPECT_EQ(named.bytes, whole - held) << file << ": " << testing::PrintToString(log);
-            EXPECT_TRUE(named.stamped) << file << ": its records' stamps are not named";
-        }
-        EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "due to media absence");
+        },
+        5000));
+    for (unsigned f = 0; f < 3; ++f) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 150);
     }
-};
+    // the internal drive has made every file: the stop's halt ends them
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    ASSERT_TRUE(waitFor([&] { return files("meas").size() == 4; }, 5000));
+    meas_app_PreTrigHaltWriters(200);
+    stopStore();
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
+    for (auto& t : takeLogTexts()) log.push_back(t);
 
-TEST_F(StickPulledTest, EveryByteAFileLacksIsNamedWhenTheStopComesWithoutTheStick) { pullAndStop(false); }
-
-TEST_F(StickPulledTest, EveryByteAFileLacksIsNamedWhenTheStopHaltsTheWritersWithoutTheStick) { pullAndStop(true); }
+    auto internal = files("meas");
+    auto stick = files("usb_away");
+    ASSERT_EQ(stick.count(name), 1u);
+    for (const auto& [file, bytes] : internal) {
+        // the internal drive's own file may end at the halt as well
+        const unsigned whole = unsigned(bytes.size()) + namedLoss(log, "meas:", file).bytes;
+        const unsigned held = stick.count(file) ? unsigned(stick[file].size()) : 0u;
+        const Named named = namedLoss(log, "usb_meas:", file);
+        EXPECT_EQ(named.bytes, whole - held) << file << ": " << testing::PrintToString(log);
+        EXPECT_TRUE(named.stamped) << file << ": its records' stamps are not named";
+    }
+    EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+}
