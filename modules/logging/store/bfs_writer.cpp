@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -70,7 +71,7 @@ void awaitCounters(const VirtualFile& vf, const std::string& drive, const char* 
 template <class Entry>
 void settle(Entry& e, uint64_t onDrive) {
     size_t n = 0;
-    while (n < e.itemEnds.size() && e.itemEnds[n] <= onDrive) e.whole = e.itemEnds[n++];
+    while (n < e.itemEnds.size() && e.itemEnds[n].end <= onDrive) e.whole = e.itemEnds[n++].end;
     e.itemEnds.erase(e.itemEnds.begin(), e.itemEnds.begin() + long(n));
 }
 }  // namespace
@@ -132,7 +133,6 @@ bool BFSWriter::write(int vfIdx, const uint8_t* data, unsigned length) {
         // records for the internal drive are lost; no USB stick is the usual state
         if (type() == WRITER_TYPE_BFS) countFailure();
         dropForAbsence(e, vfIdx);
-        SYSLOGX_FLOOD(floodSkip_, 148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping vfile (%d) due to media absence", vfIdx);
         return false;
     }
     if (!isOpen(vfIdx) && !open(vfIdx)) {
@@ -168,7 +168,19 @@ void BFSWriter::dropForAbsence(WriterFileEntry_t& e, int vfIdx) {
         e.gapItems += p->second.items;
     }
     dropPendingMeta(vfIdx);
+    // what it missed before, still to be named once it was made, is part of
+    // what the drive lacks of it now: one line names it all
+    for (auto g = afterGap_.begin(); g != afterGap_.end(); ++g) {
+        if (g->file.vfIdx != vfIdx) continue;
+        addToGap(e, g->file.bytes, g->file.items, g->file.firstTs, g->file.lastTs);
+        afterGap_.erase(g);
+        break;
+    }
     tallyAbsent(e);
+    // said once by its name; all it lacks is named when it is done on this writer
+    char path[40];
+    pathForLine(vfIdx, e.gapName, path, sizeof path);
+    syslogx(148 | SYSLOGX_LOSS, "BFSWriter::write() - skipping '%s' due to media absence", path);
 }
 
 void BFSWriter::skippedBlock(int vfIdx) {
@@ -178,18 +190,35 @@ void BFSWriter::skippedBlock(int vfIdx) {
 
 void BFSWriter::tallyAbsent(WriterFileEntry_t& e) {
     if (!e.absent || !current_ || current_->vfIdx() != e.vfIdx) return;
+    addToGap(e, current_->dataSize(), 1, current_->firstTimestamp(), current_->timestamp());
+}
+
+void BFSWriter::addToGap(WriterFileEntry_t& e, uint32_t bytes, uint32_t items, uint32_t first, uint32_t last) {
     if (!e.gapName[0]) {
         virtualFiles.fileName(measIdx_, e.vfIdx, e.gapName, sizeof e.gapName);
-        e.gapHeader = virtualFiles.headerSize(measIdx_, e.vfIdx);
+        e.gapHeader = headerTold(e.vfIdx) ? 0 : virtualFiles.headerSize(measIdx_, e.vfIdx);
     }
-    e.gapBytes += current_->dataSize();
-    ++e.gapItems;
+    e.gapBytes += bytes;
+    e.gapItems += items;
     // the blocks' frames interleave: the earliest and the latest stamp of any
-    const uint32_t first = current_->firstTimestamp(), last = current_->timestamp();
     if (first && last) {
         if (!e.gapFirst || int32_t(first - e.gapFirst) < 0) e.gapFirst = first;
         if (!e.gapLast || int32_t(last - e.gapLast) > 0) e.gapLast = last;
     }
+}
+
+void BFSWriter::tallyHeld(WriterFileEntry_t& e, uint32_t onDrive) {
+    settle(e, onDrive);   // the items whole on the drive are not lost
+    if (e.total <= onDrive) return;
+    e.absent = true;
+    uint32_t first = 0, last = 0;
+    for (const auto& i : e.itemEnds) {
+        if (!i.firstTs || !i.lastTs) continue;
+        if (!first || int32_t(i.firstTs - first) < 0) first = i.firstTs;
+        if (!last || int32_t(i.lastTs - last) > 0) last = i.lastTs;
+    }
+    // (an item cut on the drive is one of them)
+    addToGap(e, e.total - onDrive, std::max<uint32_t>(uint32_t(e.itemEnds.size()), 1u), first, last);
 }
 
 bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
@@ -213,7 +242,14 @@ bool BFSWriter::writeBytes(int vfIdx, const uint8_t* data, unsigned length) {
 void BFSWriter::itemWritten(int vfIdx) {
     WriterFileEntry_t& e = entry(vfIdx);
     if (e.vfIdx != vfIdx || !e.stream) return;
-    e.itemEnds.push_back(e.total);
+    // with the stamps of the action that wrote it: named should the drive never get it
+    WriterFileEntry_t::ItemEnd end;
+    end.end = e.total;
+    if (current_) {
+        end.firstTs = current_->firstTimestamp();
+        end.lastTs = current_->timestamp();
+    }
+    e.itemEnds.push_back(end);
     if (e.itemEnds.size() < kItemEndsMax) return;
     // the drive holds all but the last few kilobytes the stream buffers
     struct stat st {};
@@ -284,6 +320,9 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     if (!e.stream) return;
     struct stat st {};
     const unsigned onDrive = ::fstat(e.fd, &st) == 0 ? unsigned(st.st_size) : 0u;
+    // what the drive did not get of the file (what its stream held, a
+    // last item the drive took in part) is named with the rest it misses
+    tallyHeld(e, onDrive);
     // closed without a write: the buffer is emptied first, and the fd goes with the stream
     __fpurge(e.stream);
     std::fclose(e.stream);
@@ -545,6 +584,9 @@ bool BFSWriter::close(int vfIdx) {
     dropPendingMeta(vfIdx);
     tellAfterGap(vfIdx, false);
     WriterFileEntry_t& e = entry(vfIdx);
+    // (its last lines name what its entry holds)
+    const auto told = std::find(headerTold_.begin(), headerTold_.end(), vfIdx);
+    if (told != headerTold_.end()) headerTold_.erase(told);
     if (e.vfIdx == vfIdx && e.stream && !mediaAvailable_.load()) dropStream(e);
     if (e.vfIdx == vfIdx && e.stream) {
         // what the stream holds goes out first: a refusal leaves the file at its last whole item
@@ -660,6 +702,7 @@ void BFSWriter::closeAllFiles() {
     for (auto& e : files_)
         if (e.vfIdx != -1 && !close(e.vfIdx)) freeEntry(e);
     tellAllAfterGap();
+    headerTold_.clear();
     pending_.clear();
 }
 
@@ -744,7 +787,9 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
     // counted as failed here by neither: an internal drive's writes count one
     // by one as they come, and a USB drive that is not there counts nothing
     logMissed(path, f, kMissedWhileAbsent, onDrive ? kFileEnds : kNotOnDrive, true);
+    // what comes after (a stop's last blocks) is named on its own: the header was named already
     e.gapItems = e.gapBytes = e.gapFirst = e.gapLast = 0;
+    if (!onDrive) e.gapHeader = 0;
 }
 
 // The back end's task, for a file whose close the writer passed: the file on
@@ -766,6 +811,14 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
         else nameOnDrive(f.vfIdx, f.name, path, sizeof path);
         if (f.told) {
             // named when its close passed
+        } else if (f.items && mine && e.absent) {
+            // dropped for its absent drive: named once, with all the drive lacks of it
+            if (type() == WRITER_TYPE_BFS) countFailure(f.items);
+            addToGap(e, f.bytes, f.items, f.firstTs, f.lastTs);
+            if (!e.gapName[0]) {
+                std::snprintf(e.gapName, sizeof e.gapName, "%s", f.name);
+                e.gapHeader = headerTold(f.vfIdx) ? 0 : f.header;
+            }
         } else if (f.items) {
             // a file it has not made yet, still live and its own, is made
             // with its first records after the gap
@@ -774,8 +827,18 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
                 // told once it is known: made with its next records, or
                 // closed before any came
                 deferAfterGap(f, when);
+            } else if (open) {
+                logMissed(path, f, when, f.closed || atStop ? kFileEnds : kGoesOn);
             } else {
-                logMissed(path, f, when, open ? (f.closed || atStop ? kFileEnds : kGoesOn) : kNotOnDrive);
+                // a file named not on the drive, whose further blocks may be named later
+                MissedFile g = f;
+                if (headerTold(f.vfIdx)) g.header = 0;
+                logMissed(path, g, when, kNotOnDrive);
+                if (g.header && !f.closed && !atStop) {
+                    // (a file whose close it never gets is forgotten with the oldest)
+                    if (headerTold_.size() >= 2 * kFiles) headerTold_.erase(headerTold_.begin());
+                    headerTold_.push_back(f.vfIdx);
+                }
             }
         } else if (open && f.closed) {
             syslogx(147 | SYSLOGX_LOSS, "BFSWriter: '%s': its closing blocks not written %s", path, when);

@@ -5,6 +5,7 @@
 // are open at a time (entry = file index modulo 32).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -229,11 +230,16 @@ private:
         uint32_t firstUnflushed = 0;
         uint32_t sinceFlush = 0;
         uint32_t total = 0;
-        // End of the last whole item known to be on the drive, the ends of
-        // the whole items after it (the stream may still hold them), and the
-        // end of the file's header (UINT32_MAX while it is being written).
+        // End of the last whole item known to be on the drive, the whole
+        // items after it (the stream may still hold them: their ends and
+        // stamps), and the end of the file's header (UINT32_MAX while it is
+        // being written).
         uint32_t whole = 0;
-        std::vector<uint32_t> itemEnds;
+        struct ItemEnd {
+            uint32_t end = 0;
+            uint32_t firstTs = 0, lastTs = 0;   // 0: the item has no stamps
+        };
+        std::vector<ItemEnd> itemEnds;
         uint32_t headerEnd = UINT32_MAX;
         // dropped for a fault of the drive: its writes count as failed
         bool refused = false;
@@ -267,6 +273,11 @@ private:
     void dropForAbsence(WriterFileEntry_t& e, int vfIdx);
     // Adds the action under way to the file's tally of what the absent drive lacks.
     void tallyAbsent(WriterFileEntry_t& e);
+    // Adds bytes and items with their stamps to that tally.
+    void addToGap(WriterFileEntry_t& e, uint32_t bytes, uint32_t items, uint32_t firstTs, uint32_t lastTs);
+    // What the drive that went lacks of an open file: the bytes past onDrive
+    // that the stream held or the drive did not take, to the tally.
+    void tallyHeld(WriterFileEntry_t& e, uint32_t onDrive);
     // Names the file's tally (once): by its name, with its stamps.
     void nameAbsentGap(WriterFileEntry_t& e);
     // After the drive refused bytes: takes the file back to its last whole
@@ -303,6 +314,12 @@ private:
         const char* when;
     };
     std::vector<AfterGap> afterGap_;
+    // Files not on this drive whose header a line has named while they go
+    // on (their further blocks are named without it), until they close.
+    std::vector<int> headerTold_;
+    bool headerTold(int vfIdx) const {
+        return std::find(headerTold_.begin(), headerTold_.end(), vfIdx) != headerTold_.end();
+    }
     void deferAfterGap(const MissedFile& f, const char* when);
     void tellAfterGap(int vfIdx, bool made);
     void tellAllAfterGap();
@@ -345,7 +362,7 @@ private:
     int roomToldVf_ = -1;
     bool afterRoom_ = false;
     bool refusalTold_ = false;
-    uint8_t floodSkip_ = 0, floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
+    uint8_t floodWrite_ = 0, floodPtr_ = 0, floodOpen_ = 0, floodInvalid_ = 0, floodHeader_ = 0,
             floodFlush_ = 0, floodCut_ = 0, floodDrop_ = 0;
 };
 

@@ -2,6 +2,7 @@
 // internal and the USB writer, fragments, pretrigger window.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host/kernel/kernel.h"
@@ -146,11 +147,26 @@ TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
     for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts + 20);
     closeAndDrain();
     stopStore();
-    EXPECT_EQ(files("meas").size(), 3u);
+    auto internal = files("meas");
+    EXPECT_EQ(internal.size(), 3u);
     auto usb = files("usb_meas");
     ASSERT_EQ(usb.size(), 1u);   // the file begun after the stick came back
-    EXPECT_EQ(usb.begin()->second, files("meas")[usb.begin()->first]);
-    EXPECT_TRUE(logContains(takeLogTexts(), "due to media absence"));
+    EXPECT_EQ(usb.begin()->second, internal[usb.begin()->first]);
+    const auto log = takeLogTexts();
+    EXPECT_TRUE(logContains(log, "due to media absence"));
+    // the file begun while the stick was away is named once, by its name, as a whole
+    const auto& [between, bytes] = *std::next(internal.begin());
+    std::vector<std::string> named;
+    for (const auto& line : log)
+        if (line.find("'usb_meas:/" + between + "': ") != std::string::npos) named.push_back(line);
+    ASSERT_EQ(named.size(), 1u) << testing::PrintToString(log);
+    EXPECT_TRUE(logContains(named, std::to_string(bytes.size()) + " bytes in ")) << named[0];
+    EXPECT_TRUE(logContains(named, "they are not on this drive")) << named[0];
+    EXPECT_FALSE(logContains(log, "vfile (")) << "a file named by its slot: " << testing::PrintToString(log);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [&](const std::string& l) { return l.find("skipping 'usb_meas:/" + between + "'") != l.npos; }),
+              1)
+        << testing::PrintToString(log);
 }
 
 // The USB drive is pulled while a file is open on it, and comes back holding
@@ -250,4 +266,84 @@ TEST_F(StoreTest, AUsbDriveSwappedBetweenTwoLooksTakesItsOpenFileAlong) {
     std::ifstream in(dir + "/usb_meas/" + name, std::ios::binary);
     const std::string after(std::istreambuf_iterator<char>(in), {});
     EXPECT_TRUE(after == other) << "the drive that came was written on: " << after.size() << " bytes";
+}
+
+namespace {
+// What the loss lines name of a file on a drive ("usb_meas:"): its bytes,
+// and whether stamps are named (a line of a status block alone has none).
+struct Named {
+    unsigned bytes = 0;
+    bool stamped = false;
+};
+Named namedLoss(const std::vector<std::string>& log, const std::string& drive, const std::string& name) {
+    Named named;
+    const std::string at = "BFSWriter: '" + drive + "/" + name + "': ";
+    for (const auto& line : log) {
+        const auto p = line.find(at);
+        if (p == std::string::npos || line.find(" not written ") == std::string::npos) continue;
+        unsigned bytes = 0, blocks = 0, from = 0, to = 0;
+        const int got = std::sscanf(line.c_str() + p + at.size(), "%u bytes in %u blocks (time stamps %u to %u)",
+                                    &bytes, &blocks, &from, &to);
+        EXPECT_GE(got, 2) << "no bytes: " << line;
+        named.stamped = named.stamped || got == 4;
+        named.bytes += bytes;
+    }
+    return named;
+}
+}  // namespace
+
+// The stick is pulled while its writer's stream holds frames, files begin
+// and end (with their status blocks) while it is away, and the stop halts
+// the writers without it: every byte a file on the stick lacks against its
+// twin on the internal drive is named, once, by the file's name with its
+// stamps.
+TEST_F(StoreTest, EveryByteAFileOnAPulledStickLacksIsNamedAtTheStop) {
+    MeasAppStoreHooks hooks{};
+    hooks.sbCreate = closeWithStatusBlock;
+    MeasAppStore_setHooks(hooks);
+    configure();
+    LapOutFraState s{};
+    LapOutFra_getState(&s);
+    char name[40];
+    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string usbFile = dir + "/usb_meas/" + name;
+    uint32_t ts = 10000;
+    feedBoth(ts, 200);
+    // its header is on the stick, the frames after it are in the stream
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(usbFile) && std::filesystem::file_size(usbFile) >= 42; },
+                        5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    std::vector<std::string> log;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 10);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "due to media absence");
+        },
+        5000));
+    for (unsigned f = 0; f < 3; ++f) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 150);
+    }
+    // the internal drive has made every file: the stop's halt ends them
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    ASSERT_TRUE(waitFor([&] { return files("meas").size() == 4; }, 5000));
+    meas_app_PreTrigHaltWriters(200);
+    stopStore();
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
+    for (auto& t : takeLogTexts()) log.push_back(t);
+
+    auto internal = files("meas");
+    auto stick = files("usb_away");
+    ASSERT_EQ(stick.count(name), 1u);
+    for (const auto& [file, bytes] : internal) {
+        // the internal drive's own file may end at the halt as well
+        const unsigned whole = unsigned(bytes.size()) + namedLoss(log, "meas:", file).bytes;
+        const unsigned held = stick.count(file) ? unsigned(stick[file].size()) : 0u;
+        const Named named = namedLoss(log, "usb_meas:", file);
+        EXPECT_EQ(named.bytes, whole - held) << file << ": " << testing::PrintToString(log);
+        EXPECT_TRUE(named.stamped) << file << ": its records' stamps are not named";
+    }
+    EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
 }

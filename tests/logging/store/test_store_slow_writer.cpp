@@ -49,6 +49,30 @@ public:
     }
 };
 
+// The loss lines of a writer's file: its name, bytes, blocks and the rest of the line.
+struct Loss {
+    std::string path;
+    unsigned bytes = 0, blocks = 0;
+    unsigned from = 0, to = 0;   // the stamps named, when there are
+    std::string rest;
+};
+std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
+    std::vector<Loss> out;
+    for (const auto& line : log) {
+        const auto at = line.find("BFSWriter: '" + drive + "/");
+        if (at == std::string::npos || line.find(" not written ") == std::string::npos) continue;
+        Loss l;
+        const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
+        l.path = line.substr(from, to - from);
+        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks (time stamps %u to %u)", &l.bytes, &l.blocks,
+                        &l.from, &l.to) < 2)
+            continue;
+        l.rest = line.substr(line.find(" not written ") + 13);
+        out.push_back(l);
+    }
+    return out;
+}
+
 // m01 with only its internal writer, and beside it a USB writer of the
 // test's own kind.
 class SlowUsbWriterTest : public StoreTest {
@@ -100,6 +124,8 @@ protected:
         w->hold = true;
         return w;
     }
+
+    void fileGoesOnAfterTheWriterIsBackWithoutItsStick(bool splitBeforeRemoval);
 
     // The USB drive's file lacks what one line of the log names for it (with
     // `tail`): its bytes and the blocks counted as failed, and every record it
@@ -307,36 +333,27 @@ TEST_F(SlowUsbWriterTest, TheStopWritesNothingIntoAPulledDrive) {
     ASSERT_FALSE(pulled.empty());
     meas_app_PreTrigHaltWriters(200);   // as the device's stop does
     stopStore();
-    for (const auto& [name, bytes] : files("usb_meas.gone"))
+    const auto log = takeLogTexts();
+    auto internal = files("meas");
+    for (const auto& [name, bytes] : files("usb_meas.gone")) {
         EXPECT_EQ(bytes.size(), pulled.at(name).size()) << name << " written after the pull";
+        // what it lacks (what the stream held, what the writer had not
+        // read, what came after the halt) is named once, as the rest of it
+        unsigned named = 0;
+        for (const auto& l : losses(log, "usb_meas:")) {
+            if (l.path != name) continue;
+            named += l.bytes;
+            EXPECT_NE(l.to, 0u) << "no stamps named: " << l.rest;
+            EXPECT_NE(l.rest.find("the file ends before them"), std::string::npos) << l.rest;
+        }
+        // (the internal drive's file ends at the stop's halt as well)
+        unsigned whole = unsigned(internal.at(name).size());
+        for (const auto& l : losses(log, "meas:"))
+            if (l.path == name) whole += l.bytes;
+        EXPECT_EQ(named, whole - bytes.size()) << name << ": " << testing::PrintToString(log);
+    }
     std::filesystem::remove_all(dir + "/usb_meas.gone");
 }
-
-namespace {
-// The loss lines of a writer's file: its name, bytes, blocks and the rest of the line.
-struct Loss {
-    std::string path;
-    unsigned bytes = 0, blocks = 0;
-    unsigned from = 0, to = 0;   // the stamps named, when there are
-    std::string rest;
-};
-std::vector<Loss> losses(const std::vector<std::string>& log, const std::string& drive) {
-    std::vector<Loss> out;
-    for (const auto& line : log) {
-        const auto at = line.find("BFSWriter: '" + drive + "/");
-        if (at == std::string::npos || line.find(" not written ") == std::string::npos) continue;
-        Loss l;
-        const auto from = at + 12 + drive.size() + 1, to = line.find("': ", from);
-        l.path = line.substr(from, to - from);
-        if (std::sscanf(line.c_str() + to + 3, "%u bytes in %u blocks (time stamps %u to %u)", &l.bytes, &l.blocks,
-                        &l.from, &l.to) < 2)
-            continue;
-        l.rest = line.substr(line.find(" not written ") + 13);
-        out.push_back(l);
-    }
-    return out;
-}
-}  // namespace
 
 // A USB drive that falls behind (its writer held in a write while forty
 // files go by, more than the 32 virtual-file slots) gives up its oldest
@@ -507,6 +524,51 @@ TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayThatGetsNoMoreBlocksIsN
     EXPECT_FALSE(files("usb_meas").count(second));
 }
 
+// A file begun while its writer is held and then removed (split before the
+// removal: the writer is one of the file's), that goes on after the writer
+// is back, while the stick is pulled: what the writer missed while away and
+// what it drops for the absent stick are both named, the file's header once.
+void SlowUsbWriterTest::fileGoesOnAfterTheWriterIsBackWithoutItsStick(bool splitBeforeRemoval) {
+    MeasStoreWriteCounters heldCounts{};
+    uint32_t ts = 100000;
+    auto* held = startHeldWriterWithSmallQueue(heldCounts, ts);
+    Backend* be = pretrigger()->getBackend();
+    if (splitBeforeRemoval) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 10);
+    }
+    ASSERT_TRUE(feedUntilHeldWriterRemoved(ts));
+    if (!splitBeforeRemoval) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 100);
+    }
+    const std::string second = blocks[0].storeData->file->name;
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    held->hold = false;
+    ASSERT_TRUE(waitFor([&] { return be->writerCount() == 2; }, 5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_away");
+    feedBoth(ts, 300);
+    closeAndDrain();
+    stopStore();
+    const auto log = takeLogTexts();
+    unsigned named = 0;
+    for (const auto& l : losses(log, "usb_meas:")) {
+        if (l.path != second) continue;
+        named += l.bytes;
+        EXPECT_NE(l.rest.find(": they are not on this drive"), std::string::npos) << l.rest;
+    }
+    EXPECT_EQ(named, files("meas").at(second).size()) << testing::PrintToString(log);
+    EXPECT_FALSE(files("usb_away").count(second));
+}
+
+TEST_F(SlowUsbWriterTest, AFileBegunWhileItsWriterWasAwayAndThenItsStickWentIsNamedWhole) {
+    fileGoesOnAfterTheWriterIsBackWithoutItsStick(false);
+}
+
+TEST_F(SlowUsbWriterTest, AFileItsWriterMissedTheStartOfAndThenItsStickWentIsNamedWhole) {
+    fileGoesOnAfterTheWriterIsBackWithoutItsStick(true);
+}
+
 // The USB drive is pulled while its writer is held in a write and laps go
 // by: let go, the writer finds its drive gone. Each file of that time is
 // named on the USB drive by its name with the bytes, blocks and stamps it
@@ -548,7 +610,22 @@ TEST_F(SlowUsbWriterTest, AStickPulledWhileItsWriterIsHeldNamesEveryFileItLacks)
         std::string err;
         ASSERT_TRUE(meas_file_read(bytes.data(), bytes.size(), c, err, &layouts())) << err;
         ASSERT_FALSE(c.records.empty());
-        if (name == first) continue;
+        if (name == first) {
+            // the drive holds the start of it: the rest, with what the
+            // writer's stream still held when the drive went, is named
+            const auto stick = files("usb_away")[name];
+            ASSERT_LT(stick.size(), bytes.size());
+            EXPECT_EQ(of[0].bytes, bytes.size() - stick.size()) << name;
+            MeasFileContent held;
+            meas_file_read(stick.data(), stick.size(), held, err, &layouts());   // (may end inside an item)
+            ASSERT_LT(held.records.size(), c.records.size());
+            uint32_t lacksFrom = c.records[held.records.size()].timeStamp;
+            for (size_t k = held.records.size(); k < c.records.size(); ++k)
+                if (int32_t(c.records[k].timeStamp - lacksFrom) < 0) lacksFrom = c.records[k].timeStamp;
+            EXPECT_EQ(from, lacksFrom) << name;
+            EXPECT_GE(int32_t(to - c.records.back().timeStamp), 0) << name;
+            continue;
+        }
         // none of it is on the drive: all of it is named
         EXPECT_EQ(from, c.records.front().timeStamp) << name;
         EXPECT_GE(int32_t(to - c.records.back().timeStamp), 0) << name;   // (its closing status block's stamp)
