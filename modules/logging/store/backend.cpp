@@ -107,6 +107,8 @@ void Backend::adopt(Writer* w) {
 void Backend::disown(Writer* w) {
     ScopeLock sl(this, "Backend::disown");
     owned_.erase(std::remove(owned_.begin(), owned_.end(), w), owned_.end());
+    for (Writer* o : owned_)
+        if (o->predecessor() == w) o->setPredecessor(nullptr);
     for (auto& s : slots_)
         if (s.removed == w) finishDraining(s);
     endBehind(*w, nullptr);
@@ -114,8 +116,10 @@ void Backend::disown(Writer* w) {
 
 bool Backend::usbWriterWaiting() {
     ScopeLock sl(this, "Backend::usbWriterWaiting");
-    return std::any_of(owned_.begin(), owned_.end(),
-                       [](const Writer* w) { return w->type() == WRITER_TYPE_USB && !w->subscribed(); });
+    // (one superseded never joins again)
+    return std::any_of(owned_.begin(), owned_.end(), [](const Writer* w) {
+        return w->type() == WRITER_TYPE_USB && !w->superseded() && (!w->subscribed() || w->heldByReplacedDrive());
+    });
 }
 
 bool Backend::subscribe(Writer& w, MissedActions* missed) {
@@ -146,7 +150,9 @@ bool Backend::subscribe(Writer& w, MissedActions* missed) {
     Slot& s = slots_[slot];
     if (Iterator<Action>* old = s.iter.exchange(nullptr)) delete old;
     s.iter.store(it);
-    virtualFiles.registerWriter(measIdx_, slot);
+    const int firstFile = virtualFiles.registerWriter(measIdx_, slot);
+    // a new drive's writer: the files from here on are its, not those of the one it took over from
+    if (Writer* p = w.predecessor()) p->successorJoined(firstFile);
     if (behind != behind_.end()) {
         // The files it was to write, and those begun while it was away, are
         // its again from here on (not those closed meanwhile: they may be
@@ -598,6 +604,7 @@ bool Backend::taskMain() {
         sleepMs(timing_.loopMs);
         return true;
     }
+    giveNewDrivesWriters();
     const bool startup = inStartupWindow();
     // the queue kept for writers still to come is not oversize
     const bool oversized = !startup && checkOversizeTimeout();

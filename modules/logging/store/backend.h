@@ -135,7 +135,9 @@ public:
     void noteDriveLoss(unsigned cause) { driveLost_.fetch_or(cause); }
     unsigned takeDriveLoss() { return driveLost_.exchange(0); }
 
-    // Whether a USB drive writer made for this back end has not subscribed.
+    // Whether a USB drive writer made for this back end has not subscribed,
+    // or waits on a drive that went while another came (the drive that came
+    // gets a writer of its own).
     bool usbWriterWaiting();
 
     // Writers made for this back end belong to it (called by the writer).
@@ -190,6 +192,10 @@ private:
     static constexpr unsigned kGiveUpAllFiles = VirtualFiles::kSlots - 2;
 
     bool checkOversizeTimeout();
+    // A USB drive writer held by a drive that went while another came
+    // (Writer::heldByReplacedDrive): the drive that came gets a writer of its
+    // own, the held one is removed and superseded.
+    void giveNewDrivesWriters();
     bool inStartupWindow();
     void finishDraining(Slot& s);       // with the queue lock held
     bool removeLocked(Writer& w);

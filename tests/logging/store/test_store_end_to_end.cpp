@@ -6,6 +6,8 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/format/meas_dump.h"
+#include "logging/held_calls.h"
+#include "logging/store/backend.h"
 #include "store_fixture.h"
 
 namespace {
@@ -250,4 +252,58 @@ TEST_F(StoreTest, AUsbDriveSwappedBetweenTwoLooksTakesItsOpenFileAlong) {
     std::ifstream in(dir + "/usb_meas/" + name, std::ios::binary);
     const std::string after(std::istreambuf_iterator<char>(in), {});
     EXPECT_TRUE(after == other) << "the drive that came was written on: " << after.size() << " bytes";
+}
+
+// The stick is pulled while its writer waits in a sync that the stick holds,
+// and another, empty stick comes: a new drive. It gets the files begun after
+// it came, each whole, while the writer of the pulled stick still waits; that
+// one writes nothing more into the pulled stick, and no file of the new
+// stick is given up or named as lacking anything.
+TEST_F(StoreTest, AStickThatComesWhileTheWriterWaitsOnThePulledOneGetsTheFilesBegunAfterIt) {
+    configure();
+    uint32_t ts = 10000;
+    feedBoth(ts, 200);
+    ASSERT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
+    held_calls::holdDriveSyncs("/usb_meas/");
+    struct Release {
+        ~Release() { held_calls::releaseDriveSyncs(); }
+    } release;
+    // the writer syncs its file within half a second of writing to it
+    ASSERT_TRUE(waitFor(
+        [&] {
+            feedBoth(ts, 20);
+            for (auto& b : blocks) meas_app_store_frame(&b);
+            return held_calls::driveSyncWaits(std::chrono::seconds(0));
+        },
+        5000));
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
+    const auto pulled = files("usb_pulled");
+    makeDrive("usb_meas");
+    // the split of an arrival waits for the USB drive's writers to join
+    measure::store::Backend* be = pretrigger()->getBackend();
+    ASSERT_TRUE(waitFor([&] { return !be->usbWriterWaiting(); }, 5000));
+    std::vector<std::string> begun;
+    for (unsigned file = 0; file < 2; ++file) {
+        LapOutFra_setFragmentTrig(ts - 5);
+        feedBoth(ts, 300);
+        begun.push_back(blocks[0].storeData->file->name);
+    }
+    closeAndDrain();
+    auto log = takeLogTexts();
+    const auto internal = files("meas");
+    auto usb = files("usb_meas");
+    for (const auto& name : begun) {
+        ASSERT_TRUE(usb.count(name)) << name << " is not on the stick that came: " << testing::PrintToString(log);
+        EXPECT_TRUE(usb[name] == internal.at(name)) << name << " is not whole on the stick that came";
+    }
+    held_calls::releaseDriveSyncs();
+    stopStore();
+    for (const auto& line : takeLogTexts()) log.push_back(line);
+    EXPECT_FALSE(logContains(log, "fell behind")) << testing::PrintToString(log);
+    for (const auto& name : begun) {
+        EXPECT_FALSE(logContains(log, "'usb_meas:/" + name + "': ")) << name << " named as lacking something";
+        EXPECT_FALSE(logContains(log, "'usb_meas:/" + name + "' dropped")) << name << " dropped";
+    }
+    for (const auto& [name, bytes] : files("usb_pulled"))
+        EXPECT_EQ(bytes.size(), pulled.at(name).size()) << name << " written after the pull";
 }
