@@ -49,7 +49,8 @@ def main():
             wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
             return drive_files(folder, "meas")[len(before) - 1], newest
 
-        # the first arrival after the start makes no copy; the USB writer joins the new file
+        # the drive was there at the start: its return is no first arrival, and
+        # the copy completes the file cut at the pull; the USB writer joins the new file
         pull_and_return()
         closed, held = pull_and_return()
         assert closed == held, (closed, held)
