@@ -716,11 +716,15 @@ const char* const kNotOnDrive = "they are not on this drive";
 const char* const kFileEnds = "the file ends before them";
 const char* const kGoesOn = "the file goes on after the gap";
 const char* const kMadeAfter = "the file is made after the gap";
+const char* const kCopyBrings = "a copy brings the whole file to this drive";
 }  // namespace
 
 void BFSWriter::logMissed(const char* path, const MissedFile& given, const char* when, const char* outcome,
                           bool counted) {
     MissedFile f = given;
+    // the file that a drive's arrival copies onto it is there whole then
+    if ((outcome == kNotOnDrive || outcome == kFileEnds) && f.name[0] && backend_.copyBrings(drive_.c_str(), f.name))
+        outcome = kCopyBrings;
     if (outcome == kNotOnDrive && f.header) {
         // none of the file is on the drive: its header is not either
         f.bytes += f.header;

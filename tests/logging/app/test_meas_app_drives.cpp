@@ -362,6 +362,16 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWho
     EXPECT_TRUE(whole) << "no copy of " << cut;
     EXPECT_TRUE(bytes("usb_meas") == bytes("meas")) << cut << " is left cut on the drive: " << bytes("usb_meas").size()
                                                     << " of " << bytes("meas").size() << " bytes";
+    // what the writer missed of it while the drive was away is brought by the copy
+    for (auto& t : takeLogTexts()) log.push_back(t);
+    std::vector<std::string> named;
+    for (const auto& line : log)
+        if (line.find("'usb_meas:/" + cut + "': ") != std::string::npos) named.push_back(line);
+    ASSERT_FALSE(named.empty());
+    for (const auto& line : named)
+        EXPECT_NE(line.find("not written while the drive was absent: a copy brings the whole file to this drive"),
+                  std::string::npos)
+            << line;
 }
 
 // A USB drive arrives with the name of the next fragment taken (another car's
