@@ -116,9 +116,11 @@ void Backend::disown(Writer* w) {
 
 bool Backend::usbWriterWaiting() {
     ScopeLock sl(this, "Backend::usbWriterWaiting");
-    // (one superseded never joins again)
+    // (one superseded never joins again; one that waits on its drive may
+    // wait on one that went, and the drive that came then gets a writer of
+    // its own within a pass of this task)
     return std::any_of(owned_.begin(), owned_.end(), [](const Writer* w) {
-        return w->type() == WRITER_TYPE_USB && !w->superseded() && (!w->subscribed() || w->heldByReplacedDrive());
+        return w->type() == WRITER_TYPE_USB && !w->superseded() && (!w->subscribed() || w->waitsOnDrive());
     });
 }
 
@@ -130,8 +132,9 @@ bool Backend::subscribe(Writer& w, MissedActions* missed) {
         if (s.removed == &w) finishDraining(s);
     const auto behind = std::find_if(behind_.begin(), behind_.end(), [&](const Behind& b) { return b.writer == &w; });
     // A writer that comes back reads on from the tail, also in the start-up
-    // window: from the head it would write again what it wrote before.
-    const bool atHead = startup_.load() && behind == behind_.end();
+    // window: from the head it would write again what it wrote before. So
+    // does a new drive's writer: the backlog is not the new drive's.
+    const bool atHead = startup_.load() && behind == behind_.end() && !w.predecessor();
     Iterator<Action>* it = createIterator(atHead ? "List::iterator" : "List::tailIterator", !atHead);
     if (!it) return false;
     unsigned slot = kWriters;

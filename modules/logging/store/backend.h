@@ -145,8 +145,8 @@ public:
     bool copyBrings(const char* drive, const char* fileName) const;
 
     // Whether a USB drive writer made for this back end has not subscribed,
-    // or waits on a drive that went while another came (the drive that came
-    // gets a writer of its own).
+    // or waits on its drive (it may be one that went while another came:
+    // the drive that came gets a writer of its own).
     bool usbWriterWaiting();
 
     // Writers made for this back end belong to it (called by the writer).

@@ -33,6 +33,11 @@ BFSWriter::DriveWait::~DriveWait() {
     w_.waited_.on = false;
 }
 
+bool BFSWriter::waitsOnDrive() const {
+    std::lock_guard<std::mutex> lk(waitMx_);
+    return waited_.on;
+}
+
 bool BFSWriter::heldByReplacedDrive() const {
     if (type() != WRITER_TYPE_USB) return false;
     Waited w;
@@ -82,6 +87,9 @@ void Backend::giveNewDrivesWriters() {
         }
         {
             ScopeLock sl(this, "Backend::giveNewDrivesWriters");
+            // the stop's halt came meanwhile: it named what the writer left
+            // (the writer made is deleted with the others)
+            if (halted_.load()) return;
             const unsigned id = w->id();
             syslogx(148, "Backend::taskMain(): writer %s (%u) waits on a drive that went while another came: the "
                          "drive that came gets a writer of its own",

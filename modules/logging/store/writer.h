@@ -90,6 +90,8 @@ public:
     // that one does not write.
     virtual bool heldByReplacedDrive() const { return false; }
     virtual Writer* writerForNewDrive() { return nullptr; }
+    // Whether its task waits on its drive now (no look at the drive).
+    virtual bool waitsOnDrive() const { return false; }
     void supersede() { superseded_.store(true); }
     bool superseded() const { return superseded_.load(); }
     // The writer a new drive's writer took over from (the back end's lock:
@@ -215,6 +217,7 @@ public:
     void nameMissed(const MissedFile& f, const char* when) override;
     bool heldByReplacedDrive() const override;
     Writer* writerForNewDrive() override;
+    bool waitsOnDrive() const override;
 
 protected:
     BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts);
