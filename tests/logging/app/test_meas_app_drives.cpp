@@ -340,7 +340,14 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWho
     run(1500);
     const uint16_t before = fragmentNow();
     std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
-    run(1500);   // the logging raster sees it gone
+    std::vector<std::string> log;
+    ASSERT_TRUE(runUntil(
+        [&] {
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "due to media absence");
+        },
+        5000));
+    run(1200);   // the logging raster sees it gone
     std::filesystem::rename(dir + "/usb_pulled", dir + "/usb_meas");
     ASSERT_TRUE(runUntil([&] { return fragmentNow() != before; }, 3000)) << "no split at the return";
     std::vector<std::string> internal;
@@ -351,7 +358,6 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWho
         std::ifstream in(dir + "/" + folder + "/" + cut, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    std::vector<std::string> log;
     const bool whole = runUntil(
         [&] {
             for (auto& t : takeLogTexts()) log.push_back(t);
