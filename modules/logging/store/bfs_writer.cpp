@@ -557,6 +557,7 @@ bool BFSWriter::close(int vfIdx) {
         if (e.stream) {
             {
                 closing_ = &e;
+                DriveWait noted(*this, e.fd, e.path);
                 Released wait(*this);   // (the attribute store may sync)
                 setAttrib(vfIdx, host::ATTR_READ_ONLY);
             }
