@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A USB drive that is there at the start, pulled while its writer writes a
-file and plugged in again: the stick keeps the start of that recording, and
-the copy that the arrival makes completes it under its own name. The stick
+file and plugged in again (also the first time): the stick keeps the start of
+that recording, and the copy that the arrival makes completes it under its
+own name. The stick
 ends with the whole recording there, byte for byte as on "meas:", and with no
 second copy of it under another name. A stop a second after a further return
 (the copy waits for the writer a few seconds) still makes that copy before
@@ -49,8 +50,14 @@ def main():
             wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
             return drive_files(folder, "meas")[len(before) - 1], newest
 
-        # the first arrival after the start makes no copy; the USB writer joins the new file
-        pull_and_return()
+        # the drive was there at the start: its return is no first arrival, and
+        # the copy completes the file cut at the pull; the USB writer joins the new file
+        first, held = pull_and_return()
+        assert first == held, (first, held)
+        wait_for(lambda: "copy success from 'meas:/%s'" % first in dev.log(), "the copy of " + first, 30)
+        # what the writer missed of it is brought by that copy
+        assert not [line for line in dev.log().splitlines() if "'usb_meas:/%s': " % first in line and
+                    "a copy brings the whole file" not in line], first
         closed, held = pull_and_return()
         assert closed == held, (closed, held)
         wait_for(lambda: "copy success from 'meas:/%s'" % closed in dev.log(), "the copy of " + closed, 30)

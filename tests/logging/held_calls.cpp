@@ -23,6 +23,10 @@ Gate& syncs() {
     static Gate g;
     return g;
 }
+Gate& driveSyncs() {
+    static Gate g;
+    return g;
+}
 Gate& lookups() {
     static Gate g;
     return g;
@@ -30,6 +34,24 @@ Gate& lookups() {
 std::mutex gThreadMx;
 std::thread::id gLookupThread;
 std::string gLookupTask;   // a task name, "" for none
+std::string gSyncPart;     // the path part of the drive syncs held
+
+std::string pathOf(int fd) {
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, target, sizeof target - 1);
+    return n > 0 ? std::string(target, size_t(n)) : std::string();
+}
+
+bool driveSyncHeld(int fd) {
+    if (!driveSyncs().isClosed()) return false;
+    std::string part;
+    {
+        std::lock_guard<std::mutex> lk(gThreadMx);
+        part = gSyncPart;
+    }
+    return !part.empty() && pathOf(fd).find(part) != std::string::npos;
+}
 
 bool isNvramFile(int fd) {
     char link[64], target[4096];
@@ -57,6 +79,20 @@ namespace held_calls {
 void holdNvramSyncs() { syncs().close(); }
 void releaseNvramSyncs() { syncs().open(); }
 bool nvramSyncWaits(std::chrono::seconds limit) { return syncs().someoneWaits(limit); }
+
+void holdDriveSyncs(const char* part) {
+    {
+        std::lock_guard<std::mutex> lk(gThreadMx);
+        gSyncPart = part;
+    }
+    driveSyncs().close();
+}
+void releaseDriveSyncs() {
+    driveSyncs().open();
+    std::lock_guard<std::mutex> lk(gThreadMx);
+    gSyncPart.clear();
+}
+bool driveSyncWaits(std::chrono::seconds limit) { return driveSyncs().someoneWaits(limit); }
 
 void holdLookups(std::thread::id of) {
     {
@@ -91,6 +127,14 @@ int fsync(int fd) {
     using Fn = int (*)(int);
     static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fsync"));
     if (syncs().isClosed() && isNvramFile(fd)) syncs().pass();
+    if (driveSyncHeld(fd)) driveSyncs().pass();
+    return real(fd);
+}
+
+int fdatasync(int fd) {
+    using Fn = int (*)(int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fdatasync"));
+    if (driveSyncHeld(fd)) driveSyncs().pass();
     return real(fd);
 }
 

@@ -16,6 +16,13 @@ void releaseNvramSyncs();
 // Whether a sync of the NVRAM's file waits at the gate now (up to limit).
 bool nvramSyncWaits(std::chrono::seconds limit);
 
+// fdatasync() and fsync() of files whose path holds `part` (a drive's
+// folder, "/usb_meas/") wait while held; the path is looked at when the
+// call comes, so a sync held when its drive is pulled stays held.
+void holdDriveSyncs(const char* part);
+void releaseDriveSyncs();
+bool driveSyncWaits(std::chrono::seconds limit);
+
 // lstat() calls of the thread wait while held.
 void holdLookups(std::thread::id of);
 // ... or those of every task of the name (e.g. "r_MeasSplit").

@@ -65,6 +65,10 @@ void meas_app_lookAtUsbAtStart(int debounce) {
     }
     gApp.usbChecked = 1;
     gApp.usbAvailable = debounce >= 0 ? 1 : 0;
+    // A drive there at the start came with it: when it is pulled and comes
+    // back, that is no first arrival, and the file its split closes (the
+    // one cut on it at the pull) is copied onto it.
+    if (gApp.usbAvailable) gApp.usbArrivals = 1;
     gApp.usbSettlingAtStart = debounce > 0 ? 1 : 0;
     gApp.usbSettledBy = meas_app_applMs() + (debounce > 0 ? debounce : 0);
 }
@@ -101,7 +105,8 @@ void meas_app_checkFragmentTrigOnUSBEvent() {
     if (!arrived) return;
     // what the arrival makes looks at drives: off this raster, each in a task
     meas_app_removeArrivalLeftoversTask(kUsb);
-    const bool firstArrival = gApp.usbArrivals++ == 0;
+    const bool firstArrival = gApp.usbArrivals == 0;
+    gApp.usbArrivals = 1;   // (a count would wrap, and take a later arrival for the first)
     const auto* usbHw = cfg_meas_devHwInfo ? &cfg_meas_devHwInfo[1] : nullptr;
     MeasUsbArrival a{};
     a.split = flag(sp().meas_app_running).load() &&

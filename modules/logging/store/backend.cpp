@@ -107,6 +107,8 @@ void Backend::adopt(Writer* w) {
 void Backend::disown(Writer* w) {
     ScopeLock sl(this, "Backend::disown");
     owned_.erase(std::remove(owned_.begin(), owned_.end(), w), owned_.end());
+    for (Writer* o : owned_)
+        if (o->predecessor() == w) o->setPredecessor(nullptr);
     for (auto& s : slots_)
         if (s.removed == w) finishDraining(s);
     endBehind(*w, nullptr);
@@ -114,8 +116,12 @@ void Backend::disown(Writer* w) {
 
 bool Backend::usbWriterWaiting() {
     ScopeLock sl(this, "Backend::usbWriterWaiting");
-    return std::any_of(owned_.begin(), owned_.end(),
-                       [](const Writer* w) { return w->type() == WRITER_TYPE_USB && !w->subscribed(); });
+    // (one superseded never joins again; one that waits on its drive may
+    // wait on one that went, and the drive that came then gets a writer of
+    // its own within a pass of this task)
+    return std::any_of(owned_.begin(), owned_.end(), [](const Writer* w) {
+        return w->type() == WRITER_TYPE_USB && !w->superseded() && (!w->subscribed() || w->waitsOnDrive());
+    });
 }
 
 bool Backend::subscribe(Writer& w, MissedActions* missed) {
@@ -126,8 +132,9 @@ bool Backend::subscribe(Writer& w, MissedActions* missed) {
         if (s.removed == &w) finishDraining(s);
     const auto behind = std::find_if(behind_.begin(), behind_.end(), [&](const Behind& b) { return b.writer == &w; });
     // A writer that comes back reads on from the tail, also in the start-up
-    // window: from the head it would write again what it wrote before.
-    const bool atHead = startup_.load() && behind == behind_.end();
+    // window: from the head it would write again what it wrote before. So
+    // does a new drive's writer: the backlog is not the new drive's.
+    const bool atHead = startup_.load() && behind == behind_.end() && !w.predecessor();
     Iterator<Action>* it = createIterator(atHead ? "List::iterator" : "List::tailIterator", !atHead);
     if (!it) return false;
     unsigned slot = kWriters;
@@ -146,7 +153,9 @@ bool Backend::subscribe(Writer& w, MissedActions* missed) {
     Slot& s = slots_[slot];
     if (Iterator<Action>* old = s.iter.exchange(nullptr)) delete old;
     s.iter.store(it);
-    virtualFiles.registerWriter(measIdx_, slot);
+    const int firstFile = virtualFiles.registerWriter(measIdx_, slot);
+    // a new drive's writer: the files from here on are its, not those of the one it took over from
+    if (Writer* p = w.predecessor()) p->successorJoined(firstFile);
     if (behind != behind_.end()) {
         // The files it was to write, and those begun while it was away, are
         // its again from here on (not those closed meanwhile: they may be
@@ -598,6 +607,7 @@ bool Backend::taskMain() {
         sleepMs(timing_.loopMs);
         return true;
     }
+    giveNewDrivesWriters();
     const bool startup = inStartupWindow();
     // the queue kept for writers still to come is not oversize
     const bool oversized = !startup && checkOversizeTimeout();

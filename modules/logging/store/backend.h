@@ -21,7 +21,9 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "logging/store/action.h"
@@ -135,7 +137,16 @@ public:
     void noteDriveLoss(unsigned cause) { driveLost_.fetch_or(cause); }
     unsigned takeDriveLoss() { return driveLost_.exchange(0); }
 
-    // Whether a USB drive writer made for this back end has not subscribed.
+    // A copy of one of the measurement's files to a drive is asked for (a
+    // USB drive's arrival): that drive's writers name what they miss of the
+    // file as brought by the copy, not as lacking on the drive. The last
+    // few asked are kept.
+    void noteCopyAsked(const CopyFile_t& copy);
+    bool copyBrings(const char* drive, const char* fileName) const;
+
+    // Whether a USB drive writer made for this back end has not subscribed,
+    // or waits on its drive (it may be one that went while another came:
+    // the drive that came gets a writer of its own).
     bool usbWriterWaiting();
 
     // Writers made for this back end belong to it (called by the writer).
@@ -190,6 +201,10 @@ private:
     static constexpr unsigned kGiveUpAllFiles = VirtualFiles::kSlots - 2;
 
     bool checkOversizeTimeout();
+    // A USB drive writer held by a drive that went while another came
+    // (Writer::heldByReplacedDrive): the drive that came gets a writer of its
+    // own, the held one is removed and superseded.
+    void giveNewDrivesWriters();
     bool inStartupWindow();
     void finishDraining(Slot& s);       // with the queue lock held
     bool removeLocked(Writer& w);
@@ -232,6 +247,10 @@ private:
     uint8_t floodNext_ = 0;
     std::vector<Writer*> owned_;
     std::vector<Behind> behind_;
+    // the copies asked for: the destination drive and the file's name
+    static constexpr size_t kCopiesKept = 16;
+    mutable std::mutex copiesMx_;
+    std::deque<std::pair<std::string, std::string>> copies_;
 };
 
 }  // namespace measure::store

@@ -599,6 +599,7 @@ bool BFSWriter::close(int vfIdx) {
         if (e.stream) {
             {
                 closing_ = &e;
+                DriveWait noted(*this, e.fd, e.path);
                 Released wait(*this);   // (the attribute store may sync)
                 setAttrib(vfIdx, host::ATTR_READ_ONLY);
             }
@@ -648,10 +649,13 @@ bool BFSWriter::flush(int vfIdx) {
         return false;
     }
     settle(e, e.total);   // every whole item is on the drive now
+    // its drive went while it waited on it, and another came
+    if (superseded()) return false;
     // the halt may drop the entry while the task waits without its hold
     const int fd = e.fd;
     int synced;
     {
+        DriveWait noted(*this, fd, e.path);
         Released wait(*this);
         synced = ::fdatasync(fd);
     }
@@ -668,7 +672,7 @@ bool BFSWriter::flush(int vfIdx) {
 }
 
 bool BFSWriter::flushDir() {
-    if (!dirDirty_ || !mediaAvailable_.load()) return true;
+    if (!dirDirty_ || !mediaAvailable_.load() || superseded()) return true;
     const std::string host = dev_path(drive_.c_str());
     int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) {
@@ -677,6 +681,7 @@ bool BFSWriter::flushDir() {
     }
     int r;
     {
+        DriveWait noted(*this, fd, drive_.c_str());
         Released wait(*this);
         r = ::fsync(fd);
     }
@@ -742,6 +747,7 @@ void BFSWriter::disconnectedStateHandler() {
 }
 
 void BFSWriter::subscribeAgain() {
+    if (superseded()) return;   // the drive that came has a writer of its own
     MissedActions missed;
     if (!backend_.subscribe(*this, &missed)) return;
     syslogx(150, "BFSWriter::taskMain() - mediaAvailable, renewed subscription to backend");
@@ -754,11 +760,15 @@ const char* const kNotOnDrive = "they are not on this drive";
 const char* const kFileEnds = "the file ends before them";
 const char* const kGoesOn = "the file goes on after the gap";
 const char* const kMadeAfter = "the file is made after the gap";
+const char* const kCopyBrings = "a copy brings the whole file to this drive";
 }  // namespace
 
 void BFSWriter::logMissed(const char* path, const MissedFile& given, const char* when, const char* outcome,
                           bool counted) {
     MissedFile f = given;
+    // the file that a drive's arrival copies onto it is there whole then
+    if ((outcome == kNotOnDrive || outcome == kFileEnds) && f.name[0] && backend_.copyBrings(drive_.c_str(), f.name))
+        outcome = kCopyBrings;
     if (outcome == kNotOnDrive && f.header) {
         // none of the file is on the drive: its header is not either
         f.bytes += f.header;
@@ -795,6 +805,7 @@ void BFSWriter::nameAbsentGap(WriterFileEntry_t& e) {
 // The back end's task, for a file whose close the writer passed: the file on
 // the drive, when there is one, ends before what it missed.
 void BFSWriter::nameMissed(const MissedFile& f, const char* when) {
+    if (successorWrites(f.vfIdx)) return;
     char path[40];
     const bool made = pathForLine(f.vfIdx, f.name, path, sizeof path);
     if (f.items) logMissed(path, f, when, made ? kFileEnds : kNotOnDrive);
@@ -803,6 +814,7 @@ void BFSWriter::nameMissed(const MissedFile& f, const char* when) {
 
 void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool atStop, bool closeMissed) {
     for (const MissedFile& f : missed.files) {
+        if (successorWrites(f.vfIdx)) continue;   // written by the new drive's writer
         WriterFileEntry_t& e = entry(f.vfIdx);
         const bool mine = e.vfIdx == f.vfIdx;
         const bool open = mine && e.stream;
@@ -890,7 +902,7 @@ void BFSWriter::haltFiles(MissedActions& missed, bool held) {
         // what it had not read yet is known: named by file (its entries are
         // its task's, only the files it made are looked at)
         for (const MissedFile& f : missed.files) {
-            if (!f.items) continue;
+            if (!f.items || successorWrites(f.vfIdx)) continue;
             char path[40];
             const bool made = pathForLine(f.vfIdx, f.name, path, sizeof path);
             logMissed(path, f, "at the stop", made ? kFileEnds : kNotOnDrive);
@@ -969,6 +981,10 @@ bool USBWriter::taskMain() {
         sleepMs(50);
         return true;
     }
+    if (superseded()) {
+        endForNewDrive();
+        return false;
+    }
     {
         Step step(*this);
         mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
@@ -1004,7 +1020,8 @@ void BFSWriter::taskStopCallback() {
 
 void USBWriter::taskStopCallback() {
     mediaAvailable_.store(meas_app_driveAvDebounce(drive()) == 0);
-    if (!mediaAvailable_.load()) dropStreamsOfGoneDrive();
+    // (a superseded writer's files went with the drive that went)
+    if (!mediaAvailable_.load() || superseded()) dropStreamsOfGoneDrive();
     BFSWriter::taskStopCallback();
 }
 

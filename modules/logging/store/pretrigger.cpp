@@ -325,6 +325,7 @@ void Pretrigger::flushDir() {
 }
 
 void Pretrigger::copyFile(const CopyFile_t& copy) {
+    if (backend_) backend_->noteCopyAsked(copy);
     Action* a = new (std::nothrow) ActionFileCopy(copy);
     if (!a) syslogx(147, "Pretrigger::copyFile(): failed to create action");
     else putAction(a);

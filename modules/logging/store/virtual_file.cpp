@@ -394,9 +394,10 @@ uint32_t VirtualFiles::headerSize(unsigned measIdx, int index) {
     return vf ? vf->headerSize() : 0;
 }
 
-void VirtualFiles::registerWriter(unsigned measIdx, unsigned id) {
+int VirtualFiles::registerWriter(unsigned measIdx, unsigned id) {
     ScopeLock sl(this, "VirtualFiles::registerWriter");
     registered_ |= VirtualFile::bit(measIdx, id);
+    return measIdx < kMeas ? last_[measIdx].load() + 1 : 0;
 }
 
 void VirtualFiles::deregisterWriter(unsigned measIdx, unsigned id) {

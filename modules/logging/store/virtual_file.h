@@ -94,7 +94,9 @@ public:
     int findInTime(unsigned measIdx, uint32_t timeOf, uint32_t ts, int32_t early, bool* older);
     // Takes the file out of the registry; the caller deletes it.
     VirtualFile* remove(unsigned measIdx, int index);
-    void registerWriter(unsigned measIdx, unsigned id);
+    // Registers the writer with the files made from now on: returns the
+    // index of the first of them.
+    int registerWriter(unsigned measIdx, unsigned id);
     void deregisterWriter(unsigned measIdx, unsigned id);
     // Indexes of the live files of a measurement with the writer registered.
     std::vector<int> registeredFiles(unsigned measIdx, unsigned id);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <sys/types.h>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -81,6 +82,30 @@ public:
     // it missed them), and counts them. Called by the back end's task, also
     // while the writer's own task is held by its drive.
     virtual void nameMissed(const MissedFile& f, const char* when) { (void)f; (void)when; }
+
+    // A drive pulled while the writer's task waits on it (a sync), and
+    // another drive there at its name: a new drive, which starts without the
+    // backlog of the one that went. The back end gives it a writer of its
+    // own (writerForNewDrive) that writes the files begun after it joined;
+    // this one is superseded: it writes nothing more, and names only what
+    // that one does not write.
+    virtual bool heldByReplacedDrive() const { return false; }
+    virtual Writer* writerForNewDrive() { return nullptr; }
+    // Whether its task waits on its drive now (no look at the drive).
+    virtual bool waitsOnDrive() const { return false; }
+    void supersede() { superseded_.store(true); }
+    bool superseded() const { return superseded_.load(); }
+    // The writer a new drive's writer took over from (the back end's lock:
+    // it is forgotten when that one is deleted); told the first file the
+    // new one writes when it joins.
+    Writer* predecessor() const { return predecessor_; }
+    void setPredecessor(Writer* w) { predecessor_ = w; }
+    void successorJoined(int firstFile) {
+        int none = kNoSuccessor;
+        successorFrom_.compare_exchange_strong(none, firstFile);
+    }
+    // Whether the file is written by the writer of the drive that came.
+    bool successorWrites(int vfIdx) const { return vfIdx >= successorFrom_.load(); }
 
 protected:
     // A step of the task that may wait for the drive or for the NVRAM (an
@@ -164,6 +189,12 @@ protected:
     uint8_t floodMeta_ = 0;
     std::mutex work_;                   // held by the task at work (Work)
     std::atomic<bool> halted_{false};
+
+private:
+    static constexpr int kNoSuccessor = 0x7fffffff;
+    std::atomic<bool> superseded_{false};
+    std::atomic<int> successorFrom_{kNoSuccessor};
+    Writer* predecessor_ = nullptr;
 };
 
 class BFSWriter : public Writer {
@@ -185,6 +216,9 @@ public:
     const char* drive() const { return drive_.c_str(); }
     void haltFiles(MissedActions& missed, bool held) override;
     void nameMissed(const MissedFile& f, const char* when) override;
+    bool heldByReplacedDrive() const override;
+    Writer* writerForNewDrive() override;
+    bool waitsOnDrive() const override;
 
 protected:
     BFSWriter(uint8_t type, Backend& backend, const char* drive, dataWriteCounts_t counts);
@@ -216,6 +250,21 @@ protected:
     // A USB drive that went and came back between two looks: the open files
     // no longer at their names went with it.
     void dropStreamsNoLongerNamed();
+    // Superseded: its files went with its drive; what it missed of the
+    // queue is named (not what the new drive's writer writes), and it ends.
+    void endForNewDrive();
+    // The task waits on the drive (a sync) of the file at fd, at `path` on
+    // the drive: noted for the back end (heldByReplacedDrive).
+    class DriveWait {
+    public:
+        DriveWait(BFSWriter& w, int fd, const char* path);
+        ~DriveWait();
+        DriveWait(const DriveWait&) = delete;
+        DriveWait& operator=(const DriveWait&) = delete;
+
+    private:
+        BFSWriter& w_;
+    };
 
 private:
     // LOST: the file was open when it went from the drive; its further
@@ -352,6 +401,16 @@ private:
     };
     mutable std::mutex madeMx_;
     Made made_[kFiles];
+    // What the task waits on (DriveWait): the host path of the file and its
+    // identity on the drive.
+    struct Waited {
+        bool on = false;
+        std::string host;
+        dev_t dev = 0;
+        ino_t ino = 0;
+    };
+    mutable std::mutex waitMx_;
+    Waited waited_;
     // Looks for room (checkRoom): the wait before the next one, doubled each
     // time a new file is refused right after the room was told (0: every
     // drive check looks), and since when it runs; the newest file told with

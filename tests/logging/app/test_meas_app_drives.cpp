@@ -12,8 +12,10 @@
 #include "logging/app/meas_app_internal.h"
 #include "logging/app_fixture.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/meas_app_disks.h"
 #include "logging/drives/meas_app_drives.h"
 #include "logging/held_calls.h"
+#include "logging/store/action.h"
 #include "platform/shell.h"
 
 namespace {
@@ -316,6 +318,66 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartIsNoArrival) {
     std::vector<std::string> internal;
     records("meas", &internal);
     EXPECT_EQ(internal.size(), 1u);
+}
+
+// A USB drive there at the start, pulled while m01 writes a file on it and
+// put back: its return is an arrival, though the first since the start (the
+// drive was there before). The file its split closes, cut on the drive at
+// the pull, is copied whole onto it.
+TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWhole) {
+    meas_app_setCopyStartDelay(0);
+    meas_app_setCopyFileTask(meas_app_copyFileTask);
+    struct Restore {
+        ~Restore() {
+            meas_app_setCopyFileTask(nullptr);
+            meas_app_setCopyStartDelay(5);
+        }
+    } restore;
+    makeDrive("usb_meas");
+    writeConfig(0, "R1ms");
+    start();
+    ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/usb_meas"); }, 3000));
+    run(1500);
+    const uint16_t before = fragmentNow();
+    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
+    std::vector<std::string> log;
+    ASSERT_TRUE(runUntil(
+        [&] {
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "due to media absence");
+        },
+        5000));
+    run(1200);   // the logging raster sees it gone
+    std::filesystem::rename(dir + "/usb_pulled", dir + "/usb_meas");
+    ASSERT_TRUE(runUntil([&] { return fragmentNow() != before; }, 3000)) << "no split at the return";
+    std::vector<std::string> internal;
+    records("meas", &internal);
+    ASSERT_FALSE(internal.empty());
+    const std::string cut = internal.front();
+    auto bytes = [&](const char* folder) {
+        std::ifstream in(dir + "/" + folder + "/" + cut, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const bool whole = runUntil(
+        [&] {
+            for (auto& t : takeLogTexts()) log.push_back(t);
+            return logContains(log, "copy success from 'meas:/" + cut + "'");
+        },
+        10000);
+    stopAndFlush();
+    EXPECT_TRUE(whole) << "no copy of " << cut;
+    EXPECT_TRUE(bytes("usb_meas") == bytes("meas")) << cut << " is left cut on the drive: " << bytes("usb_meas").size()
+                                                    << " of " << bytes("meas").size() << " bytes";
+    // what the writer missed of it while the drive was away is brought by the copy
+    for (auto& t : takeLogTexts()) log.push_back(t);
+    std::vector<std::string> named;
+    for (const auto& line : log)
+        if (line.find("'usb_meas:/" + cut + "': ") != std::string::npos) named.push_back(line);
+    ASSERT_FALSE(named.empty());
+    for (const auto& line : named)
+        EXPECT_NE(line.find("not written while the drive was absent: a copy brings the whole file to this drive"),
+                  std::string::npos)
+            << line;
 }
 
 // A USB drive arrives with the name of the next fragment taken (another car's

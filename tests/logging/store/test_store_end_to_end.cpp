@@ -7,6 +7,8 @@
 
 #include "host/kernel/kernel.h"
 #include "logging/format/meas_dump.h"
+#include "logging/held_calls.h"
+#include "logging/store/backend.h"
 #include "store_fixture.h"
 
 namespace {
@@ -346,4 +348,122 @@ TEST_F(StoreTest, EveryByteAFileOnAPulledStickLacksIsNamedAtTheStop) {
         EXPECT_TRUE(named.stamped) << file << ": its records' stamps are not named";
     }
     EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+}
+
+namespace {
+// The stick is pulled while its writer waits in a sync that the stick holds
+// (held until the test lets it go), and another, empty stick comes.
+class NewStickTest : public StoreTest {
+protected:
+    void TearDown() override {
+        held_calls::releaseDriveSyncs();
+        StoreTest::TearDown();
+    }
+    // The files the pulled stick held, by name.
+    std::map<std::string, std::vector<uint8_t>> pullInASyncAndPlugAnother(uint32_t& ts) {
+        configure();
+        feedBoth(ts, 200);
+        EXPECT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
+        held_calls::holdDriveSyncs("/usb_meas/");
+        // the writer syncs its file within half a second of writing to it
+        EXPECT_TRUE(waitFor(
+            [&] {
+                feedBoth(ts, 20);
+                for (auto& b : blocks) meas_app_store_frame(&b);
+                return held_calls::driveSyncWaits(std::chrono::seconds(0));
+            },
+            5000));
+        std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
+        auto pulled = files("usb_pulled");
+        makeDrive("usb_meas");
+        // the split of an arrival waits for the USB drive's writers to join
+        measure::store::Backend* be = pretrigger()->getBackend();
+        EXPECT_TRUE(waitFor([&] { return !be->usbWriterWaiting(); }, 5000));
+        return pulled;
+    }
+    // Two new files of 300 records each: their names.
+    std::vector<std::string> beginTwoFiles(uint32_t& ts) {
+        std::vector<std::string> begun;
+        for (unsigned file = 0; file < 2; ++file) {
+            LapOutFra_setFragmentTrig(ts - 5);
+            feedBoth(ts, 300);
+            begun.push_back(blocks[0].storeData->file->name);
+        }
+        return begun;
+    }
+    void expectUntouched(const std::map<std::string, std::vector<uint8_t>>& pulled) {
+        for (const auto& [name, bytes] : files("usb_pulled"))
+            EXPECT_EQ(bytes.size(), pulled.at(name).size()) << name << " written after the pull";
+    }
+    // No file of the stick that came is named as lacking anything.
+    static void expectNoneNamed(const std::vector<std::string>& log, const std::vector<std::string>& begun) {
+        EXPECT_FALSE(logContains(log, "fell behind")) << testing::PrintToString(log);
+        for (const auto& name : begun) {
+            EXPECT_FALSE(logContains(log, "'usb_meas:/" + name + "': ")) << name << " named as lacking something";
+            EXPECT_FALSE(logContains(log, "'usb_meas:/" + name + "' dropped")) << name << " dropped";
+        }
+    }
+};
+}  // namespace
+
+// The stick that came is a new drive: it gets the files begun after it came,
+// each whole, while the writer of the pulled stick still waits. That one,
+// let go, writes nothing more into the pulled stick, names what the file cut
+// at the pull lacks, and ends.
+TEST_F(NewStickTest, TheStickThatCameGetsTheFilesBegunAfterItWhileTheWriterWaitsOnThePulledOne) {
+    uint32_t ts = 10000;
+    const auto pulled = pullInASyncAndPlugAnother(ts);
+    ASSERT_FALSE(HasFailure());
+    const std::string cut = pulled.begin()->first;
+    const auto begun = beginTwoFiles(ts);
+    closeAndDrain();
+    auto log = takeLogTexts();
+    const auto internal = files("meas");
+    auto usb = files("usb_meas");
+    for (const auto& name : begun) {
+        ASSERT_TRUE(usb.count(name)) << name << " is not on the stick that came: " << testing::PrintToString(log);
+        EXPECT_TRUE(usb[name] == internal.at(name)) << name << " is not whole on the stick that came";
+    }
+    held_calls::releaseDriveSyncs();
+    ASSERT_TRUE(waitFor(
+        [&] {
+            for (auto& line : takeLogTexts()) log.push_back(line);
+            return logContains(log, "the writer of the drive that went ends");
+        },
+        5000));
+    stopStore();
+    for (const auto& line : takeLogTexts()) log.push_back(line);
+    expectNoneNamed(log, begun);
+    expectUntouched(pulled);
+    unsigned named = 0;
+    for (const auto& line : log)
+        if (line.find("'usb_meas:/" + cut + "': ") != std::string::npos) {
+            ++named;
+            EXPECT_NE(line.find("the file ends before them"), std::string::npos) << line;
+        }
+    EXPECT_EQ(named, 1u) << testing::PrintToString(log);
+    EXPECT_FALSE(logContains(log, "(file ")) << "a file named by its slot";
+}
+
+// The stop comes while the writer of the pulled stick still waits: nothing
+// more goes into the pulled stick, and what the stop names of that writer
+// leaves out the files the stick that came has.
+TEST_F(NewStickTest, AStopWhileTheWriterStillWaitsOnThePulledStickNamesNoFileOfTheOneThatCame) {
+    uint32_t ts = 10000;
+    const auto pulled = pullInASyncAndPlugAnother(ts);
+    ASSERT_FALSE(HasFailure());
+    const auto begun = beginTwoFiles(ts);
+    for (auto& b : blocks) meas_app_store_frame(&b);
+    ASSERT_TRUE(waitFor([&] { return files("usb_meas").count(begun.back()); }, 5000));
+    meas_app_PreTrigHaltWriters(200);   // as the device's stop does
+    held_calls::releaseDriveSyncs();
+    stopStore();
+    const auto log = takeLogTexts();
+    // the stick that came has the first whole; the last, still open, is named
+    // once, by the writer of that stick
+    expectNoneNamed(log, {begun.front()});
+    unsigned named = 0;
+    for (const auto& line : log) named += line.find("'usb_meas:/" + begun.back() + "': ") != std::string::npos;
+    EXPECT_LE(named, 1u) << testing::PrintToString(log);
+    expectUntouched(pulled);
 }
