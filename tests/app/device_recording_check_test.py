@@ -864,6 +864,8 @@ def grid_cases():
     records = list(range(10000, 30001, 10))
     wrong = []
     for what, stamps, words in (("none missing", records, None),
+                                ("1 record missing", [t for t in records if t != 15000],
+                                 "has no records from 14990 to 15010"),
                                 ("3 records missing", [t for t in records if t not in (15000, 15010, 15020)],
                                  "has no records from 14990 to 15030"),
                                 ("a record 0.5 ms late", [t + 5 * (t == 15000) for t in records],

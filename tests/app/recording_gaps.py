@@ -883,16 +883,11 @@ def check_gaps(folder, files, log_text=None, told=False, notes=None):
     if why:
         return [] if told or not files else ["the gaps cannot be checked: %s" % why]
     gaps = Gaps(folder, files, cover, free_blocks(folder, int(pids.pop())))
-    gaps.lone = []   # single records missing inside a file (see gaps_within_files)
     if notes is not None:
         notes += ends_unchecked(cover, False)
-    problems = (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) +
-                started_late(gaps) + unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) +
-                files_unmade(gaps) + files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) +
-                file_stamps_wrong(gaps))
-    if notes is not None:
-        notes += gaps.lone
-    return problems
+    return (ends_unchecked(cover, True) + gaps_within_files(gaps) + gaps_between_files(gaps) + ended_early(gaps) +
+            started_late(gaps) + unfinished_at_stop(gaps) + files_missing(gaps) + overlaps(gaps) + files_unmade(gaps) +
+            files_unheld(gaps) + starts_unstopped(gaps) + records_after_stop(gaps) + file_stamps_wrong(gaps))
 
 
 def files_unheld(gaps):
@@ -1035,15 +1030,7 @@ def gaps_within_files(gaps):
         for block in gaps.free(f):
             stamps = f.stamps[block]
             for a, b in zip(stamps, stamps[1:]):
-                found = gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
-                # One record missing inside a file, now and then on a loaded
-                # host: a fault of the device not found yet. It is said as a
-                # note, each time, until it is mended; two or more are a
-                # finding.
-                if found and signed(b - a) == 2 * gaps.periods[(f.meas_idx, block)]:
-                    gaps.lone += [p + " (one record: an open fault of the device)" for p in found]
-                else:
-                    problems += found
+                problems += gaps.report(f.where, f, block, a, b, drive, lambda name, f=f: name == f.name)
             for a, b, c in zip(stamps, stamps[1:], stamps[2:]):
                 problems += gaps.off_grid(f.where, f, block, a, b, c, drive, lambda name, f=f: name == f.name)
     return problems

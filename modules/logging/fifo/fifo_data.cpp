@@ -19,20 +19,22 @@
 
 namespace {
 
-constexpr uint32_t kEmpty = 0xFFFFFFFFu;
-
+// Every 32-bit value is a stamp some record may carry (0xFFFFFFFF is the
+// last before the wrap): what is missing is said by flags, never by a stamp.
 struct DataFifo {
     std::mutex mx;
     MeasFifoDataRequest req{};
     std::unique_ptr<uint8_t[]> buf;      // null = not set up
     uint32_t* ts = nullptr;              // depth time stamps
+    uint8_t* dropped = nullptr;          // per slot: emptied by a gap (latency mode), no step to give
     uint8_t* col[MEAS_FIFO_MAX_ELEMS]{};  // per element: depth x element bytes
     uint32_t elemBytes[MEAS_FIFO_MAX_ELEMS]{};
     uint32_t depth = 0, slotSize = 0;
     uint32_t wr = 0, rd = 0;             // running counters; index = counter % depth
     uint32_t count = 0;                  // readable slots
-    uint32_t lastTs = kEmpty;            // the newest stamp put
-    uint32_t lastOut = kEmpty;           // the stamp last taken out for the file
+    uint32_t lastTs = 0;                 // the newest stamp put (haveLast)
+    bool haveLast = false;
+    uint32_t lastOut = 0;                // the stamp last taken out for the file (haveOut)
     bool haveOut = false;                // lastOut is one of this source's time
     bool newError = false;
     bool refusingBack = false;   // the last put was refused as stamped back
@@ -50,7 +52,8 @@ struct DataFifo {
     uint32_t fullLow = 0, fullHigh = 0;           // the lowest and highest stamp of them
     uint32_t latencyMax = 0, fill = 0;
     FifoPeriods per{};
-    uint32_t lastDelivered = kEmpty;
+    uint32_t lastDelivered = 0;          // the stamp last kept by the condition's thinning (haveDelivered)
+    bool haveDelivered = false;
     unsigned loadClass = 0;
 };
 
@@ -326,7 +329,8 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
         values += f.elemBytes[e];
     }
     ++f.wr;
-    if (f.lastTs == kEmpty || back == Back::newTime || diff(t, f.lastTs) > 0) f.lastTs = t;
+    if (!f.haveLast || back == Back::newTime || diff(t, f.lastTs) > 0) f.lastTs = t;
+    f.haveLast = true;
     ++f.count;
     return 0;
 }
@@ -337,20 +341,21 @@ int putPlain(DataFifo& f, uint32_t t, const uint8_t* values) {
 // their latencies behind the newest): only stamps after the last put are
 // taken.
 int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
-    if (stampedBack(f, t, f.lastTs != kEmpty, f.lastTs) == Back::refused) return MF_ERR_TS_INVALID;
+    if (stampedBack(f, t, f.haveLast, f.lastTs) == Back::refused) return MF_ERR_TS_INVALID;
     if (full(f, t)) return MF_ERR_FULL;
-    if (f.lastTs != kEmpty && t != f.lastTs + f.per.base) {
+    if (f.haveLast && t != f.lastTs + f.per.base) {
         ++f.tsErrors;
         f.newError = true;
         logTsErr(f, t);
         if (t == f.lastTs) return 0;
         // the slots still waiting for late elements can never be completed
         uint32_t n = std::min(f.latencyMax, f.fill);
-        for (uint32_t k = 1; k <= n; ++k) f.ts[(f.wr - k) % f.depth] = kEmpty;
+        for (uint32_t k = 1; k <= n; ++k) f.dropped[(f.wr - k) % f.depth] = 1;
         f.fill = 0;
         if (f.count == 0) f.rd = f.wr;
     }
     f.ts[f.wr % f.depth] = t;
+    f.dropped[f.wr % f.depth] = 0;
     storeValues(f, values, [](const DataFifo& d, unsigned e, bool* skip) {
         uint32_t lat = d.req.latency[e];
         *skip = lat > d.wr - d.rd;   // would land before the oldest slot
@@ -358,6 +363,7 @@ int putLatency(DataFifo& f, uint32_t t, const uint8_t* values) {
     });
     ++f.wr;
     f.lastTs = t;
+    f.haveLast = true;
     if (f.fill < f.latencyMax) ++f.fill;
     else ++f.count;
     return 0;
@@ -372,12 +378,15 @@ bool checkData(DataFifo& f, uint32_t t, unsigned state) {
     if (P == B) return true;
     if (P == 0) return false;
     if (f.latencyMax) return t % P < B;
-    bool have = f.lastDelivered != kEmpty;
+    bool have = f.haveDelivered;
     uint32_t since = have ? t - f.lastDelivered : 0xFFFFFFFFu;
     if (have && diff(f.lastDelivered + B, t) >= 0) return false;
     uint32_t m = t % P, off = std::min(m, P - m);
     bool keep = off <= B / 2 || (since > P && off <= B) || since > P + B;
-    if (keep) f.lastDelivered = t;
+    if (keep) {
+        f.lastDelivered = t;
+        f.haveDelivered = true;
+    }
     return keep;
 }
 
@@ -456,7 +465,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
         f.elemBytes[e] = r.elemSizes[e] * sps;
         valueBytes += f.elemBytes[e];
     }
-    uint8_t* mem = new (std::nothrow) uint8_t[size_t(depth) * (4 + valueBytes)];
+    uint8_t* mem = new (std::nothrow) uint8_t[size_t(depth) * (4 + valueBytes + 1)];
     if (!mem) {
         syslogx(147, "fifo_data_request BLK #%d for Fifo #%d: MF_ERR_MEM_ALLOC.", r.blockNum, r.fifoNum);
         return MF_ERR_MEM_ALLOC;
@@ -469,12 +478,14 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
         f.col[e] = p;
         p += size_t(depth) * f.elemBytes[e];
     }
-    for (uint32_t i = 0; i < depth; ++i) f.ts[i] = kEmpty;
+    f.dropped = p;
+    std::memset(f.dropped, 0, depth);
     f.depth = depth;
     f.slotSize = 4 + valueBytes;
     f.wr = f.rd = f.count = 0;
-    f.lastTs = f.lastDelivered = f.lastOut = kEmpty;
-    f.newError = f.refusingBack = f.haveOut = f.inTimeSeen = false;
+    f.lastTs = 0xFFFFFFFFu;   // (said as the last stamp until one is put)
+    f.lastDelivered = f.lastOut = 0;
+    f.newError = f.refusingBack = f.haveOut = f.haveLast = f.haveDelivered = f.inTimeSeen = false;
     f.tsErrors = f.fullCount = 0;
     time_stepListen(onTimeStep);   // once: registering again changes nothing
     f.epoch = gStepsBack.load();
@@ -510,6 +521,7 @@ int fifo_data_release(unsigned n) {
     }
     f.buf.reset();
     f.ts = nullptr;
+    f.dropped = nullptr;
     f.depth = f.count = 0;
     return 0;
 }
@@ -533,7 +545,7 @@ void fifo_data_release_all() {
 // it, or comes after a longer silence.
 bool cameLate(const DataFifo& f, uint32_t t) {
     if (f.req.pid == app_pid) return true;
-    if (!f.inTimeSeen || f.lastTs == kEmpty || diff(t, f.lastTs) < 0) return false;
+    if (!f.inTimeSeen || !f.haveLast || diff(t, f.lastTs) < 0) return false;
     const uint32_t own = host::ownTimeStamp();
     return diff(own, f.takenAt) - diff(stoodStill(own), f.stillAt) <= kLagSpan + int32_t(f.per.putPeriod);
 }
@@ -573,7 +585,7 @@ int fifo_data_put(unsigned n, const uint8_t* slot) {
     // an own record stamped before one already put was taken after the
     // clock went back: this FIFO, and every other of the old time, takes
     // no more (the time service notes the step a little later)
-    if (own && f->req.raster <= MEAS_RASTER_1S && f->lastTs != kEmpty && diff(t, f->lastTs) < -kOwnBackSlack) {
+    if (own && f->req.raster <= MEAS_RASTER_1S && f->haveLast && diff(t, f->lastTs) < -kOwnBackSlack) {
         gStepsBack.fetch_add(1);
         return refuseNewTime(*f, t);
     }
@@ -607,7 +619,8 @@ int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
     const uint32_t now = gCurrTs.load(std::memory_order_relaxed);
     while (f->count > 0) {
         uint32_t idx = f->rd % f->depth;
-        if (f->ts[idx] == kEmpty) {   // emptied by a gap
+        if (f->dropped[idx]) {   // emptied by a gap
+            f->dropped[idx] = 0;
             ++f->rd;
             if (!f->latencyMax && --f->count == 0) return MF_ERR_TS_INVALID;
             continue;
@@ -641,7 +654,6 @@ int fifo_data_get(unsigned n, uint8_t* dest, int applyDelay, uint32_t* outTs) {
                 d += f->elemBytes[e];
             }
         }
-        f->ts[idx] = kEmpty;
         ++f->rd;
         --f->count;
         f->lastOut = t;   // a late record before it has no place any more

@@ -319,6 +319,38 @@ protected:
 TEST_F(MeasAppFastStop, SavesWhatTheDelayHeldBack) { stopLate(0); }
 TEST_F(MeasAppFastStop, SavesWhatCameWhileItWaitedForTheLoggingRaster) { stopLate(40); }
 
+// A fast stop asked while the logging raster takes a block's records (here
+// by the process's stop as a split's new file is made): the records it has
+// not taken yet are the fast stop's, none is taken and dropped between.
+TEST_F(MeasAppFastStop, AskedWhileTheRasterTakesABlocksRecordsLosesNone) {
+    static std::atomic<bool> stopAtNewFile{false};
+    MeasAppStoreHooks hooks{};
+    hooks.eventFlushUntil = [](unsigned, uint32_t) {
+        if (stopAtNewFile.exchange(false)) meas_app_remotefaststop();
+    };
+    MeasAppStore_setHooks(hooks);
+    writeConfig(0, "R1ms");
+    start();
+    run(300);
+    measHeld = true;   // records wait for the logging raster
+    LapOutFra_setFragmentTrig(time_getTimestamp());
+    run(20);
+    const uint32_t atStop = counter;
+    stopAtNewFile = true;
+    fifo_data_set_curr_ts(time_getTimestamp());
+    meas_app_saveblock(0);   // the split's first record makes the new file
+    EXPECT_FALSE(stopAtNewFile.load());
+    measHeld = false;
+    ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
+    MeasAppStore_setHooks(MeasAppStoreHooks{});
+    std::vector<std::string> names;
+    const auto recs = records("meas", &names);
+    EXPECT_EQ(names.size(), 2u);
+    ASSERT_FALSE(recs.empty());
+    EXPECT_EQ(recs.back().value, atStop);
+    expectContinuous(recs, valueAt, 1);
+}
+
 // The stop's guard says where each recording got to when the fast stop has
 // not run: from its own thread, with no lock, while the logging raster may
 // run the fast stop at the same time. Each measurement's line comes once,

@@ -484,6 +484,32 @@ TEST_F(MeasFifo, ALateReaderLosesNothingWhileTheFifoHasRoom) {
     EXPECT_EQ(countContaining(log, "New error BLK #0, Fifo #11, PID 0x0, Raster 9, type 'NO_LATENCY': FullCnt 1, TS ErrCnt 0"), 1);
 }
 
+// A block whose grid passes the last stamp before the wrap has a record
+// there like anywhere else: the FIFO gives it, in order, plain or aligned
+// by latency, and the latency FIFO's steps after it go on from it.
+TEST_F(MeasFifo, TheRecordAtTheLastStampBeforeTheWrapIsGiven) {
+    MeasFifoDataRequest aligned = dataReq(14, 2);
+    aligned.latency[1] = 2;
+    ASSERT_EQ(fifo_data_request(dataReq(13, 1)), 0);
+    ASSERT_EQ(fifo_data_request(aligned), 0);
+    const uint32_t last = 0xFFFFFFFFu;
+    now(last - 100);
+    std::vector<uint32_t> grid;
+    for (uint32_t t = last - 40; t != last + 60; t += 10) grid.push_back(t);   // to 49, across the wrap
+    for (uint32_t t : grid) {
+        live(t);
+        ASSERT_EQ(fifo_data_put(13, dataSlot(t, {t}).data()), 0) << t;
+        ASSERT_EQ(fifo_data_put(14, dataSlot(t, {t, t}).data()), 0) << t;
+    }
+    now(grid.back());
+    EXPECT_EQ(drain(13), grid);
+    // the latency FIFO gives each step once its late element came
+    EXPECT_EQ(drain(14), std::vector<uint32_t>(grid.begin(), grid.end() - 2));
+    takeLogTexts();
+    meas_fifo_data_syslog();
+    EXPECT_EQ(countContaining(takeLogTexts(), "New error"), 0);   // no step out of turn
+}
+
 // The reader held while its block goes on: the full FIFO refuses records,
 // and the once-a-second report names the stretch refused since the last
 // one, with its count and stamps (the stamps wrap within it); the release
