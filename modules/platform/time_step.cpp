@@ -28,9 +28,9 @@ TimeStep gBack{};
 
 }  // namespace
 
-// A stamp moved forward by more than a millisecond leaves a hole of that
-// length in the records of every raster: named, with the stamps it lies
-// between.
+// A stamp moved forward by a millisecond or more leaves a hole of that
+// length in the records of every raster (one record of the 1 ms raster at
+// the least): named, with the stamps it lies between.
 void nameMoveForward(const TimeStep& step, int32_t moved) {
     syslogx(151 | SYSLOGX_LOSS, "time: the time stamp moved forward %d.%d ms from %u to %u", int(moved / 10), int(moved % 10),
             unsigned(step.before), unsigned(step.after));
@@ -59,7 +59,7 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
             }
         }
     }
-    if (moved > kBackSlack) nameMoveForward(step, moved);
+    if (moved >= kBackSlack) nameMoveForward(step, moved);
     if (!stepped) return false;
     for (auto& l : gListeners)
         if (TimeStepListener fn = l.load()) fn(step);

@@ -138,6 +138,9 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
         EXPECT_FALSE(time_stepNote(stamp, own)) << i;
     }
     own += 10;
+    stamp += 10 + 10;   // 1 ms forward: the 1 ms raster's next record is missing
+    EXPECT_FALSE(time_stepNote(stamp, own));
+    own += 10;
     stamp += 10 + 500;   // a quicker message: 50 ms forward
     EXPECT_FALSE(time_stepNote(stamp, own));
     EXPECT_EQ(time_stepCount(), steps);
@@ -155,7 +158,9 @@ TEST(TimeStep, SlewsAreNoStepsAndALockIsOneEitherWay) {
     // the moves forward leave holes in the records: each is named with the
     // stamps it lies between, the slews and the step back are not
     const std::vector<std::string> moves = takeLogTexts();
-    EXPECT_EQ(countContaining(moves, "the time stamp moved forward"), 2) << ::testing::PrintToString(moves);
+    EXPECT_EQ(countContaining(moves, "the time stamp moved forward"), 3) << ::testing::PrintToString(moves);
+    EXPECT_EQ(countContaining(moves, ("moved forward 1.0 ms from " + std::to_string(before - 530) + " to " +
+                                      std::to_string(before - 510)).c_str()), 1);
     EXPECT_EQ(countContaining(moves, ("time: the time stamp moved forward 50.0 ms from " + std::to_string(before - 510) +
                                       " to " + std::to_string(before)).c_str()), 1);
     EXPECT_EQ(countContaining(moves, ("moved forward 5000000.0 ms from " + std::to_string(before + 10 - 300000) +
