@@ -102,8 +102,8 @@ import xml.etree.ElementTree as ET
 # records on its raster's grid, so one record missing is a hole.
 GAP_PERIODS = 1
 # How far the device's time stamp moves without a line: a slave slews back
-# by 0.1 ms a gap, and a quicker time message moves it forward by up to 1 ms
-# (more is named, "time: the time stamp moved forward"). A step of a period
+# by 0.1 ms a gap, and a quicker time message moves it forward by less than
+# 1 ms (1 ms or more is named, "time: the time stamp moved forward"). A step of a period
 # and that much is such a move, not a record missing; one of whole periods
 # is a hole however short.
 SILENT_MOVE = 10   # 1 ms in stamps of 100 us
