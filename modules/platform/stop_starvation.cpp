@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -40,8 +41,7 @@ void keepLowered(pid_t tid) {
     const unsigned n = g_loweredCount.load();
     for (unsigned i = 0; i < n && i < kMaxLowered; ++i)
         if (g_loweredTids[i].load() == tid) return;
-    // (only the watcher adds)
-    if (n < kMaxLowered) {
+    if (n < kMaxLowered) {   // (one adds at a time: the watcher)
         g_loweredTids[n].store(tid);
         g_loweredCount.store(n + 1);
     }
@@ -86,9 +86,11 @@ void watch() {
             for (int i = 0; i < count; ++i) {
                 if (stopStarvation_lowestTaskRuns(cpus[i], kRunWaitMs)) continue;
                 const unsigned moved = stopStarvation_lowerTasks();
-                syslogx(148, "rtpShutdown: host CPU %d gives the device's tasks no time at their real-time priorities "
-                        "(a real-time thread above them holds it): %u threads run at normal priority for the rest "
-                        "of the stop", cpus[i], moved);
+                char where[24] = "a host CPU";
+                if (cpus[i] >= 0) snprintf(where, sizeof where, "host CPU %d", cpus[i]);
+                syslogx(148, "rtpShutdown: %s gives the device's tasks no time at their real-time priorities (a "
+                        "real-time thread above them holds it): %u threads run at normal priority for the rest of the "
+                        "stop", where, moved);
                 break;
             }
         } else {
@@ -171,7 +173,8 @@ void stopStarvation_endPromptly() {
     const unsigned n = g_loweredCount.load();
     for (unsigned i = 0; i < n && i < kMaxLowered; ++i) {
         const pid_t tid = g_loweredTids[i].load();
-        // (a thread that ended meanwhile: its number is not given to another of this process)
+        // the number of a thread that has ended may name another process's
+        // by now: only a thread of this process is raised
         if (syscall(SYS_tgkill, self, tid, 0) == 0) sched_setscheduler(tid, SCHED_FIFO, &sp);
     }
 }

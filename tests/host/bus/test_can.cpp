@@ -17,6 +17,14 @@
 #include <thread>
 #include <vector>
 
+// (the device's start-up forbids real-time priorities there: the runtime's
+// locks spin with yields that never let a holder of lower priority run)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+
 namespace {
 
 using CanTest = DeviceFolderTest;
@@ -205,6 +213,7 @@ void pinTo(int cpu) {
 // The stop's close of the buses waits for their threads only within its
 // bound: a thread that gets no CPU is left, with its bus, to the process's end.
 TEST_F(CanTest, TheStopsCloseDoesNotWaitForABusThreadWithoutCpu) {
+    if (kSanitizedBuild) GTEST_SKIP() << "a sanitizer build runs no thread at real-time priority";
     const auto cpus = usableCpus();
     if (cpus.size() < 2) GTEST_SKIP() << "one CPU only";
     sched_param sp{};
