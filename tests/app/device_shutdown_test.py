@@ -525,7 +525,6 @@ def test_busy(binary, sample, _measdump=None, priorities="1"):
         if "real-time scheduling not permitted" not in dev.log():
             wait_for(lambda: stop_threads_on_top(dev.proc.pid), "the stop's threads above every task: %r" %
                      (thread_priorities(dev.proc.pid),), 10.0)
-        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=20.0), "logging to run")
         priorities = [int(p) for p in priorities.split(",")]
         loops, realtime = busy_loops(cpus, 40.0, priorities)
         try:
