@@ -10,9 +10,9 @@
 // cannot even end, since each of its threads has to run to end.
 //
 // The device's ordinary threads (the log reader, the writers, the NVRAM's
-// writer) are starved just so by a real-time thread of any priority: the
-// stop waits for them, and they run below the device's tasks at its least
-// urgent task's priority from the stop's request on.
+// writer) get only that share wherever any real-time thread holds their
+// CPU, even one below every task; the stop waits for them: from the stop's
+// request on they run at the least urgent task's priority, below the tasks.
 //
 // From the stop's request on, a watcher at the stop's priority looks again
 // and again whether a thread at the priority of the device's least urgent
