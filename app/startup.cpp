@@ -24,6 +24,7 @@
 #include "platform/shell.h"
 #include "platform/startup.h"
 #include "platform/stop_budget.h"
+#include "platform/stop_starvation.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 #include "platform/timebase.h"
@@ -289,5 +290,6 @@ int appStart(int argc, char** argv) {
     stopBudget_noteStep("the flush of standard output");
     fflush(stdout);
     // other modules' tasks may still run: end without static destructors
+    stopStarvation_endPromptly();
     _exit(exitCode);
 }

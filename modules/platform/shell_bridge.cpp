@@ -19,6 +19,7 @@
 
 #include "platform/log_file.h"
 #include "platform/stop_budget.h"
+#include "platform/stop_remove.h"
 #include "platform/syslogx.h"
 #include "host/kernel/kernel.h"
 #include "host/os/os.h"
@@ -57,6 +58,9 @@ constexpr unsigned kStopWaitMs = 5000;
 // What the rest of the stop keeps of its budget after the shell's wait: the
 // logger's flush (950 ms), its halt, the NVRAM and the end.
 constexpr unsigned kStopAfterShellMs = 3000;
+// How long the stop waits for its socket's file to go (a busy disk holds
+// an unlink up).
+constexpr unsigned kStopRemoveWaitMs = 500;
 // How long the stop sends the answers its clients are owed (within kStopWaitMs).
 constexpr uint64_t kStopSendTicks = 1000;
 constexpr size_t kMaxClients = 8;
@@ -569,10 +573,11 @@ void shell_stop() {
         std::chrono::steady_clock::now() + std::chrono::milliseconds(stopBudget_waitMs(kStopWaitMs, kStopAfterShellMs));
     const bool sockEnded = endTask(gSockTask, until);
     endTask(gStdinTask, until);
-    // the socket a task left behind may still poll keeps its descriptor
+    // the socket a task left behind may still poll keeps its descriptor;
+    // the removal of its file waits for the disk in a process of its own
     if (sockEnded && gListenFd >= 0) {
         close(gListenFd);
-        removeSocketFile(gBindName);
+        stopRemove_socket(gBindName, stopBudget_waitMs(kStopRemoveWaitMs, kStopAfterShellMs));
         gListenFd = -1;
     }
 }

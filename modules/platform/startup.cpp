@@ -13,6 +13,7 @@
 #include "host/os/os.h"
 #include "platform/stop_budget.h"
 #include "platform/stop_priority.h"
+#include "platform/stop_starvation.h"
 #include "platform/syslog_reader.h"
 #include "platform/syslogx.h"
 
@@ -51,6 +52,7 @@ void sayOnStderrNow(const char* text) {
     syslogx(147, "%s", line);
     const bool logged = syslogx_readerStopWithin(stopBudget_waitMs(kStopTailMs, 2 * kStopExitMarginMs));
     if (!logged) sayOnStderrNow(line);
+    stopStarvation_endPromptly();
     _exit(named && logged ? 0 : kExitStopUnnamed);
 }
 
@@ -61,6 +63,7 @@ void sayOnStderrNow(const char* text) {
     snprintf(line, sizeof line, "rtpShutdown: the process did not end within %u ms of the stop: it ends now; the "
              "stop was in %s %u ms after the signal", limit, stopBudget_step(), stopBudget_elapsedMs());
     sayOnStderrNow(line);
+    stopStarvation_endPromptly();
     _exit(kExitStopUnnamed);
 }
 
@@ -71,9 +74,12 @@ void sayOnStderrNow(const char* text) {
 // named, then the log written out. At the budget's end the process ends
 // whatever still runs (the log reader or a write stuck in the disk). The
 // guard's threads run at the stop's priority: the device's own tasks do
-// not hold them up.
+// not hold them up. Where real-time threads of other processes give the
+// tasks no CPU, the tasks run at normal priority from then on
+// (platform/stop_starvation.h).
 void armStopGuard() {
     stopBudget_begin();
+    stopStarvation_watch();
     const unsigned limit = stopBudget_limit();
     if (!limit) return;
     std::call_once(g_guardOnce, [limit] {

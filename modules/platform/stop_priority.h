@@ -10,3 +10,5 @@
 // delays the stop; elsewhere the thread stays as it is. Names the thread
 // (at most 15 characters). False when the priority could not be set.
 bool stopPriority_raiseSelf(const char* name);
+// That real-time priority.
+int stopPriority_value();

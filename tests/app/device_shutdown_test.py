@@ -24,11 +24,15 @@ triggers: SIGTERM 1 s after two lap triggers, and 1 s after an outing
         (measdump exit 0), and the open event is closed in its file.
 burst:  three clients send lap and outing triggers every 0.3-1 s, then
         SIGTERM: every file ends with its closing status block.
-busy:   busy loops on both host CPUs of the device's two cores, at
-        real-time priority 1 where the host permits it (below every task of
-        the device, above every ordinary thread), then SIGTERM: the process
-        ends in order within 10 s of the signal; a stop its guard ended
-        would say why in log.txt or on standard error.
+busy [PRIORITIES]: busy loops on both host CPUs of the device's two
+        cores, one on each CPU for each real-time priority of the list
+        ("1" by default: below every task of the device, above every
+        ordinary thread; "49,98": amid its tasks and beside its base tick),
+        where the host permits it, then SIGTERM: the process ends within 10 s
+        of the signal, in order with loops below its tasks; with loops above
+        them its tasks run at normal priority for the stop (the share the
+        kernel's throttling leaves), which ends in order or by its guard; a
+        stop its guard ended says why in log.txt or on standard error.
 lapload: three clients trigger a lap every 0.5 s for 40 s while a busy loop
         holds the first CPU of the device's pair (at real-time priority above
         its base tick where the host permits it, so that the tick lags again
@@ -36,7 +40,7 @@ lapload: three clients trigger a lap every 0.5 s for 40 s while a busy loop
         every hole in every file is named by a lag or loss line with its
         stamps (the recording check calls it sound), and SIGTERM ends the
         device.
-Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY]
+Usage: device_shutdown_test.py MODE TAV9_BINARY SAMPLE_FOLDER [MEASDUMP_BINARY [PRIORITIES]]
 """
 import os
 import re
@@ -471,16 +475,19 @@ while time.monotonic() < end:
         time.sleep(rest)
 """
 STOP_LIMIT = 10.0   # from the signal to the end of the process
+TASKS_LOWERED = "threads run at normal priority for the rest of the stop"
+LOWEST_TASK_PRIORITY = 2   # the real-time priority of the device's least urgent task
 CORES = re.compile(r"startup: processor cores 0 and 1 on host CPUs (\d+) and (\d+)")
 # a stop ended by its guard says why: the logger's halt, or the last resort
 GUARD_LINE = re.compile(r"rtpShutdown: the (?:stop|process) did not end within \d+ ms")
 
 
-def busy_loops(cpus, seconds):
-    """Starts one busy loop on each CPU; returns them and whether they run
-    at real-time priority."""
-    loops = [subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpu), str(seconds), str(seconds), "0", "1"],
-                              stdout=subprocess.PIPE, text=True) for cpu in cpus]
+def busy_loops(cpus, seconds, priorities=(1,)):
+    """Starts one busy loop on each CPU for each priority; returns them and
+    whether they run at real-time priority."""
+    loops = [subprocess.Popen([sys.executable, "-c", BUSY_LOOP, str(cpu), str(seconds), str(seconds), "0",
+                               str(priority)], stdout=subprocess.PIPE, text=True)
+             for cpu in cpus for priority in priorities]
     kinds = [p.stdout.readline().strip() for p in loops]
     return loops, all(k == "real-time" for k in kinds)
 
@@ -507,7 +514,7 @@ def stop_threads_on_top(pid):
     return len(stop) == 2 and all(threads[tid][1] == os.SCHED_FIFO and threads[tid][2] > max(others) for tid in stop)
 
 
-def test_busy(binary, sample, _measdump=None):
+def test_busy(binary, sample, _measdump=None, priorities="1"):
     with DeviceRun(sample) as run:
         dev = run.start_logging(binary)
         m = CORES.search(dev.log())
@@ -518,10 +525,13 @@ def test_busy(binary, sample, _measdump=None):
         if "real-time scheduling not permitted" not in dev.log():
             wait_for(lambda: stop_threads_on_top(dev.proc.pid), "the stop's threads above every task: %r" %
                      (thread_priorities(dev.proc.pid),), 10.0)
-        loops, realtime = busy_loops(cpus, 40.0)
+        priorities = [int(p) for p in priorities.split(",")]
+        loops, realtime = busy_loops(cpus, 40.0, priorities)
         try:
-            # the loops hold the CPUs while the device keeps recording
-            wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=20.0), "logging to run")
+            if max(priorities) < LOWEST_TASK_PRIORITY:
+                # loops below every task: the device keeps recording and answering
+                wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=20.0),
+                         "logging to run")
             time.sleep(2.0)
             rc, took = end_by_signal(dev, signal.SIGTERM, 40.0)
         finally:
@@ -533,13 +543,21 @@ def test_busy(binary, sample, _measdump=None):
         said = GUARD_LINE.search(log) or GUARD_LINE.search(out)
         ending = "exit %d after %.1f s, %s\n%s\n%s" % (rc, took, "the guard's line: " + said.group(0) if said else
                                                       "no guard's line", log[-3000:], out[-2000:])
-        # the loops take nothing from the device's tasks nor from its stop's
+        # whatever the loops: the end within the limit, and a word of why where the guard ended it
         assert took < STOP_LIMIT, ending
         assert said or rc == 0, "no word of why: " + ending
-        assert rc == 0 and "rtpShutdown: done" in log, "the stop did not end in order: " + ending
+        if max(priorities) < LOWEST_TASK_PRIORITY:
+            # the loops take nothing from the device's tasks nor from its stop's
+            assert rc == 0 and "rtpShutdown: done" in log, "the stop did not end in order: " + ending
+        elif realtime:
+            # above the tasks the loops leave them only what the kernel's throttling leaves to ordinary threads:
+            # the tasks run at normal priority for the stop, which ends in order or by its guard with its line
+            assert TASKS_LOWERED in log, "the tasks were not lowered: " + ending
+            assert "rtpShutdown: done" in log or said, "neither the stop's end nor the guard's line: " + ending
         dev.check_clean()
-        print("SIGTERM with %s busy loops on host CPUs %s: exit %d after %.2f s" %
-              ("real-time" if realtime else "normal", cpus, rc, took))
+        print("SIGTERM with %s busy loops (priorities %s) on host CPUs %s: exit %d after %.2f s%s" %
+              ("real-time" if realtime else "normal", ",".join(map(str, priorities)), cpus, rc, took,
+               ", the tasks lowered" if TASKS_LOWERED in log else ""))
 
 
 def device_cpus(dev):

@@ -8,19 +8,37 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <condition_variable>
+#include <future>
 #include <thread>
 #include <mutex>
+#include <new>
 #include <vector>
+
+// A disk that holds up the unlink of one path: while gHeldUnlink names it,
+// an unlink of it, in this process or in one forked from it, waits until
+// the test releases the disk (a word in memory that both share). Every
+// other unlink goes through as it came.
+std::atomic<const char*> gHeldUnlink{nullptr};
+std::atomic<int>* gDiskReleased = nullptr;
+extern "C" int unlink(const char* path) {
+    const char* held = gHeldUnlink.load();
+    if (held && strcmp(path, held) == 0)
+        while (!gDiskReleased->load()) usleep(1000);
+    return static_cast<int>(syscall(SYS_unlinkat, AT_FDCWD, path, 0));
+}
 
 namespace {
 
@@ -617,4 +635,32 @@ TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
     close(in[0]);
     close(in[1]);
     close(client);
+}
+
+// The stop removes its socket's file, but an unlink that a busy disk holds
+// up does not hold up the stop: it waits for it within a bound, and the
+// file goes once the disk lets it.
+TEST_F(Shell, TheStopIsNotHeldUpByItsSocketsRemoval) {
+    ASSERT_EQ(shell_start(false), 1);
+    shell_acceptLines();
+    const std::string path = shell_socketPath();
+    ASSERT_EQ(access(path.c_str(), F_OK), 0);
+    void* shared = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    gDiskReleased = new (shared) std::atomic<int>(0);
+    gHeldUnlink = path.c_str();
+    auto stop = std::async(std::launch::async, [] { shell_stop(); });
+    const bool returned = stop.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    gDiskReleased->store(1);   // the disk lets the unlinks go, this process's or a child's
+    stop.wait();
+    EXPECT_TRUE(returned) << "the stop waited for the disk";
+    EXPECT_FALSE(shell_running());
+    for (int i = 0; i < 1000 && access(path.c_str(), F_OK) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(access(path.c_str(), F_OK), 0) << "the socket's file stayed";
+    gHeldUnlink = nullptr;
+    gDiskReleased = nullptr;
+    munmap(shared, sizeof(std::atomic<int>));
+    const auto texts = takeLogTexts();
+    EXPECT_TRUE(logContains(texts, "is held up by its disk: left to a process of its own after 500 ms"));
 }

@@ -39,7 +39,10 @@ UdpBus::UdpBus(unsigned interface, uint16_t rxPort) : interface_(interface), rxP
         fd_ = -1;
         return;
     }
-    rx_ = std::thread([this] { receiveLoop(); });
+    rx_ = std::thread([this] {
+        receiveLoop();
+        end_.note();
+    });
 }
 
 UdpBus::~UdpBus() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <string>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,29 @@
 #include <vector>
 
 namespace host::detail {
+
+// The end of a bus's thread, noted by the thread and waited for within a
+// bound.
+class ThreadEnd {
+public:
+    void note() {
+        {
+            std::lock_guard<std::mutex> lk(mx_);
+            ended_ = true;
+        }
+        cv_.notify_all();
+    }
+    bool waitUntil(int64_t untilMs) {
+        const std::chrono::steady_clock::time_point until{std::chrono::milliseconds(untilMs)};
+        std::unique_lock<std::mutex> lk(mx_);
+        return cv_.wait_until(lk, until, [this] { return ended_; });
+    }
+
+private:
+    std::mutex mx_;
+    std::condition_variable cv_;
+    bool ended_ = false;
+};
 
 // Keeps sent frames for tests (the oldest go when kMaxKept is reached).
 class LoopbackBus : public CanBus {
@@ -33,6 +57,8 @@ public:
     ~UdpBus() override;
     bool ok() const { return fd_ >= 0; }
     bool send(const CanFrame& f) override;
+    void askStop() override { stop_ = true; }
+    bool waitEnded(int64_t untilMs) override { return !rx_.joinable() || end_.waitUntil(untilMs); }
 
 private:
     void receiveLoop();
@@ -40,6 +66,7 @@ private:
     uint16_t rxPort_;
     int fd_ = -1;
     std::atomic<bool> stop_{false};
+    ThreadEnd end_;
     std::thread rx_;
 };
 
@@ -63,6 +90,9 @@ public:
     // Queues a frame for every raw-mode client but except (classic frames only).
     void publish(const CanFrame& f, const Client* except = nullptr);
     uint64_t dropped() const { return dropped_; }
+    // The stop in two steps, as a bus's.
+    void askStop();
+    bool waitEnded(int64_t untilMs) { return !thread_.joinable() || end_.waitUntil(untilMs); }
 
 private:
     void serve();
@@ -86,6 +116,7 @@ private:
     std::mutex mx_;
     std::vector<std::unique_ptr<Client>> clients_;
     unsigned refused_ = 0;   // tools refused since the port became full (serving thread only)
+    ThreadEnd end_;
     std::thread thread_;
 };
 

@@ -58,18 +58,51 @@ void canOpen(int appNumber) {
     }
 }
 
-void canClose() {
-    std::unique_ptr<CanBus> old[kInterfaces];
-    std::unique_ptr<detail::SocketcandServer> oldServers[kInterfaces];
-    {
-        CanState& s = can();
-        std::lock_guard<std::mutex> lk(s.mx);
-        for (unsigned i = 0; i < kInterfaces; ++i) {
-            old[i] = std::move(s.bus[i]);
-            oldServers[i] = std::move(s.socketcand[i]);
+namespace {
+
+// What canClose takes out of the service, under its lock.
+struct Closed {
+    std::unique_ptr<CanBus> bus[kInterfaces];
+    std::unique_ptr<detail::SocketcandServer> server[kInterfaces];
+};
+Closed takeOut() {
+    Closed c;
+    CanState& s = can();
+    std::lock_guard<std::mutex> lk(s.mx);
+    for (unsigned i = 0; i < kInterfaces; ++i) {
+        c.bus[i] = std::move(s.bus[i]);
+        c.server[i] = std::move(s.socketcand[i]);
+    }
+    return c;
+}
+
+}  // namespace
+
+// Ended outside the lock: a receive thread may be in canDeliver.
+void canClose() { takeOut(); }
+
+bool canClose(unsigned limitMs) {
+    Closed c = takeOut();
+    // all are asked first and share the bound
+    for (unsigned i = 0; i < kInterfaces; ++i) {
+        if (c.bus[i]) c.bus[i]->askStop();
+        if (c.server[i]) c.server[i]->askStop();
+    }
+    const int64_t until = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()).count() + limitMs;
+    bool allEnded = true;
+    for (unsigned i = 0; i < kInterfaces; ++i) {
+        // one whose thread still runs stays, with its socket, for that thread
+        if (c.bus[i] && !c.bus[i]->waitEnded(until)) {
+            (void)c.bus[i].release();
+            allEnded = false;
+        }
+        if (c.server[i] && !c.server[i]->waitEnded(until)) {
+            (void)c.server[i].release();
+            allEnded = false;
         }
     }
-    // destroyed outside the lock: a receive thread may be in canDeliver
+    return allEnded;
 }
 
 void canDeliver(unsigned interface, const CanFrame& f) {

@@ -134,12 +134,19 @@ SocketcandServer::SocketcandServer(unsigned interface, uint16_t port) : interfac
         listenFd_ = -1;
         return;
     }
-    thread_ = std::thread([this] { serve(); });
+    thread_ = std::thread([this] {
+        serve();
+        end_.note();
+    });
+}
+
+void SocketcandServer::askStop() {
+    stop_ = true;
+    wake();
 }
 
 SocketcandServer::~SocketcandServer() {
-    stop_ = true;
-    wake();
+    askStop();
     if (thread_.joinable()) thread_.join();
     for (auto& c : clients_) ::close(c->fd);
     if (listenFd_ >= 0) ::close(listenFd_);

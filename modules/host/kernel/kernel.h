@@ -435,6 +435,14 @@ public:
     virtual ~CanBus() = default;
     virtual bool send(const CanFrame& f) = 0;
     // Received frames are handed to the kernel-side receive path by the bus.
+    // A bus with a thread of its own ends it in two steps, for a close with
+    // a bound: asks it to end, then waits for it until `until` (steady clock,
+    // ms since its epoch); false while it still runs.
+    virtual void askStop() {}
+    virtual bool waitEnded(int64_t untilMs) {
+        (void)untilMs;
+        return true;
+    }
 };
 // Registers an identifier for reception on an interface (the kernel filters
 // frames by it); received frames of registered ids go to the queue
@@ -455,6 +463,10 @@ int canStart(unsigned interface);
 // Opens the buses from the start parameters ("udp" or "loopback").
 void canOpen(int appNumber);
 void canClose();
+// The same within limitMs: a bus or a socketcand server whose thread has not
+// ended by then (it gets no CPU) is left to it, open, for the rest of the
+// process. False when one was left.
+bool canClose(unsigned limitMs);
 // Loopback bus hooks for tests.
 std::vector<CanFrame> canLoopbackTake(unsigned interface);    // frames sent
 void canLoopbackInject(unsigned interface, const CanFrame& f); // frame received

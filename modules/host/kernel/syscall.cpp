@@ -254,13 +254,18 @@ long rtpSyscall(intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4, intptr_t a5,
 
 void shutdownServices(unsigned limitMs) {
     const auto start = std::chrono::steady_clock::now();
+    const auto left = [&] {
+        const auto spent =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        return spent >= limitMs ? 0u : limitMs - static_cast<unsigned>(spent);
+    };
     stopBaseTick();
-    canClose();
-    // the last frame gets half the time; a writer still inside a frame
+    // the buses' threads end within their poll; one that gets no CPU is left
+    canClose(limitMs / 4);
+    // the last frame gets half the time left; a writer still inside a frame
     // (a slow drive, no CPU for it) is not waited for
-    screenStop(static_cast<int>(limitMs / 2));
-    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    limitMs = spent.count() >= limitMs ? 0 : limitMs - static_cast<unsigned>(spent.count());
+    screenStop(static_cast<int>(left() / 2));
+    limitMs = left();
     // the logging's stop has stopped it and named a write it left; one that
     // still writes is not waited for
     stopFormatService(0, nullptr);

@@ -5,10 +5,25 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <thread>
+#include <vector>
+
+// (the device's start-up forbids real-time priorities there: the runtime's
+// locks spin with yields that never let a holder of lower priority run)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
 
 namespace {
 
@@ -144,6 +159,75 @@ TEST_F(CanTest, UdpRoundTrip) {
     EXPECT_EQ(host::canSend(0, out), -1);   // closed
     close(capture);
     msgQClose(q);
+}
+
+// CPUs the process may use.
+std::vector<int> usableCpus() {
+    std::vector<int> cpus;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    sched_getaffinity(0, sizeof set, &set);
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &set)) cpus.push_back(c);
+    return cpus;
+}
+
+void pinTo(int cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    sched_setaffinity(0, sizeof set, &set);
+}
+
+// The buses' threads are started on `held`, which a real-time thread then
+// holds (spinning until told to stop, or until its own clock says 5 s have
+// passed): the stop's close returns within its bound, while that thread
+// still spins, and leaves the buses' threads that had no turn to end.
+[[noreturn]] void closeBesideHeldCpu(int held, int free) {
+    pinTo(held);
+    host::canOpen(1);   // (its threads keep the CPU they were started on)
+    pinTo(free);
+    std::atomic<bool> spinning{false}, stop{false}, spun{false};
+    std::thread hog([&] {
+        pinTo(held);
+        sched_param sp{};
+        sp.sched_priority = 50;
+        if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp) != 0) _exit(2);
+        spinning = true;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!stop && std::chrono::steady_clock::now() < until) {
+        }
+        spun = true;
+    });
+    while (!spinning) std::this_thread::yield();
+    // the threads get no turn before the kernel's throttling leaves ordinary
+    // threads their share, near the end of a second
+    const bool ended = host::canClose(100);
+    const bool stillHeld = !spun;
+    stop = true;
+    hog.join();
+    if (ended || !stillHeld) fprintf(stderr, "the close waited for the buses' threads on the held CPU\n");
+    _exit(!ended && stillHeld ? 0 : 1);
+}
+
+// The stop's close of the buses waits for their threads only within its
+// bound: a thread that gets no CPU is left, with its bus, to the process's end.
+TEST_F(CanTest, TheStopsCloseDoesNotWaitForABusThreadWithoutCpu) {
+    if (kSanitizedBuild) GTEST_SKIP() << "a sanitizer build runs no thread at real-time priority";
+    const auto cpus = usableCpus();
+    if (cpus.size() < 2) GTEST_SKIP() << "one CPU only";
+    sched_param sp{};
+    sp.sched_priority = 1;
+    if (sched_setscheduler(0, SCHED_FIFO, &sp) != 0) GTEST_SKIP() << "real-time scheduling not permitted";
+    sp.sched_priority = 0;
+    sched_setscheduler(0, SCHED_OTHER, &sp);
+    const uint16_t port = freePortPair();
+    ASSERT_NE(port, 0);
+    writeFile("start.cfg", "can0_port = " + std::to_string(port) + "\ncan0_socketcand_port = " +
+                               std::to_string(port + 1) + "\n");
+    host::loadStartParams(1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(closeBesideHeldCpu(cpus.back(), cpus.front()), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
