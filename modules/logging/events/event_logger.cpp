@@ -357,15 +357,16 @@ size_t eventlogger::freeItems() {
     return pool_->available();
 }
 
-// Every tick: everything older than the delay goes into the files.
+// Every tick: everything older than the delay goes into the files. The
+// limit wraps as the stamps do (just after the clock's wrap, or at a time
+// below the delay, it lies before the wrap): they are compared by their
+// signed difference.
 void eventlogger::task() {
-    uint32_t limit = 0;
     while (!stop_.load()) {
         taskDelay(1);
         if (stop_.load()) return;
         const uint32_t now = time_getTimestamp();
-        if (now > delay_) limit = now - delay_;
-        if (!flushPass(limit, now)) return;
+        if (!flushPass(now - delay_, now)) return;
     }
 }
 
