@@ -235,7 +235,13 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
         stopHeld_.store(false);
         flushLocked(ts, nullptr);
         forgetDroppedOpens();
-        opens_.endRun(ts, [&](const EventRunOpens::Open& o) {
+        // Whether an open was held back before this stop or after the one
+        // before it, the store alone knows whether a file has taken it.
+        const auto inNoFile = [&](const EventRunOpens::Open& o) {
+            return meas_app_PreTrigHoldsOpen(pretrigger_,
+                                             MeasDroppedOpen{o.pid, be_get32(o.payload), be_get32(o.payload + 4)});
+        };
+        opens_.endRun(ts, inNoFile, [&](const EventRunOpens::Open& o) {
             const uint32_t id = be_get32(o.payload), start = be_get32(o.payload + 4);
             if (vfIdx < 0) {
                 syslogx(147 | SYSLOGX_LOSS, "eventlogger(m0%u): event 0x%08X of PID 0x%X opened at %u not closed: "
@@ -351,15 +357,16 @@ size_t eventlogger::freeItems() {
     return pool_->available();
 }
 
-// Every tick: everything older than the delay goes into the files.
+// Every tick: everything older than the delay goes into the files. The
+// limit wraps as the stamps do (just after the clock's wrap, or at a time
+// below the delay, it lies before the wrap): they are compared by their
+// signed difference.
 void eventlogger::task() {
-    uint32_t limit = 0;
     while (!stop_.load()) {
         taskDelay(1);
         if (stop_.load()) return;
         const uint32_t now = time_getTimestamp();
-        if (now > delay_) limit = now - delay_;
-        if (!flushPass(limit, now)) return;
+        if (!flushPass(now - delay_, now)) return;
     }
 }
 

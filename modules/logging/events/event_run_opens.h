@@ -14,7 +14,7 @@ class EventRunOpens {
 public:
     struct Open {
         bool used;
-        bool held;   // waits for a file of the next recording (a new time's first)
+        bool held;   // written held back for a new time's first file
         uint16_t pid;
         uint32_t timeOf;   // the time base its open was written in (time_stepOfStamp)
         uint32_t length;
@@ -35,17 +35,16 @@ public:
     // The recording ends at `end`: each kept open written into its files is
     // taken out with its payload turned into its close at `end` (one that
     // began at or after `end` ends where it began, event_closeDuration) and
-    // handed to `close`; those held for the next recording stay, as opens of
-    // that one.
-    template <class F>
-    unsigned endRun(uint32_t end, F&& close) {
+    // handed to `close`. One written held back stays while `inNoFile` says
+    // that no file took it yet: its file is the next recording's first,
+    // whether it was held before this end or after the end of the recording
+    // before (then the file it went into is this one's).
+    template <class H, class F>
+    unsigned endRun(uint32_t end, H&& inNoFile, F&& close) {
         unsigned n = 0;
         for (Open& o : opens_) {
             if (!o.used) continue;
-            if (o.held) {
-                o.held = false;
-                continue;
-            }
+            if (o.held && inNoFile(o)) continue;
             closeAt(o, end);
             close(o);
             o.used = false;

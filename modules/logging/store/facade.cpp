@@ -229,6 +229,10 @@ unsigned meas_app_PreTrigTakeDroppedOpens(void* h, MeasDroppedOpen* out, unsigne
     return h ? pt(h)->takeDroppedOpens(out, max) : 0;
 }
 
+bool meas_app_PreTrigHoldsOpen(void* h, const MeasDroppedOpen& open) {
+    return h && pt(h)->holdsOpen(ActionMetaData::EventKey{open.pid, open.id, open.start});
+}
+
 void meas_app_PreTrigEndEvents(void* h) {
     if (h) virtualFiles.endEvents(pt(h)->measIdx());
 }

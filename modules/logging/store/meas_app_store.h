@@ -222,6 +222,9 @@ struct MeasDroppedOpen {
     uint32_t id, start;
 };
 unsigned meas_app_PreTrigTakeDroppedOpens(void* handle, MeasDroppedOpen* out, unsigned max);
+// Whether such an open (its PID, id and start) is in no file yet: it still
+// waits for the new time's first file, or was dropped and not taken yet.
+bool meas_app_PreTrigHoldsOpen(void* handle, const MeasDroppedOpen& open);
 // The recording of the measurement's live files has stopped: no event goes
 // into them any more.
 void meas_app_PreTrigEndEvents(void* handle);

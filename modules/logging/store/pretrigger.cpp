@@ -306,6 +306,17 @@ unsigned Pretrigger::takeDroppedOpens(MeasDroppedOpen* out, unsigned max) {
     return n;
 }
 
+bool Pretrigger::holdsOpen(const ActionMetaData::EventKey& open) {
+    ScopeLock sl(&heldLock_, "Pretrigger::holdsOpen");
+    for (unsigned i = 0; i < heldCount_.load(); ++i) {
+        ActionMetaData::EventKey key{};
+        if (opensAnEvent(held_[i].data, held_[i].length, held_[i].type, &key) && key == open) return true;
+    }
+    for (unsigned k = 0; k < droppedHeldCount_.load(); ++k)
+        if (droppedHeld_[k] == open) return true;
+    return false;
+}
+
 void Pretrigger::putMetaDataVf(int vfIdx, uint8_t* data, uint32_t length, uint8_t type) {
     putContent(new (std::nothrow) ActionMetaData(vfIdx, type, data, length), data);
 }

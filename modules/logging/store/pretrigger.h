@@ -58,6 +58,9 @@ public:
     // event logger forgets them, so that neither their close nor a stop
     // writes an end of an event no file holds.
     unsigned takeDroppedOpens(MeasDroppedOpen* out, unsigned max);
+    // Whether an event open is in no file yet: held for a new time's file
+    // still, or dropped from there and not taken by takeDroppedOpens yet.
+    bool holdsOpen(const ActionMetaData::EventKey& open);
     void closeFile(int vfIdx);
     void flushFile(int vfIdx);
     void flushDir();

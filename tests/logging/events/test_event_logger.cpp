@@ -5,6 +5,7 @@
 #include <string>
 
 #include "events_fixture.h"
+#include "host/kernel/kernel.h"
 #include "logging/nested_xml.h"
 #include "logging/events/event_apps.h"
 #include "logging/events/event_logger.h"
@@ -161,6 +162,22 @@ TEST_F(EventLoggerTest, EventsWaitForTheDelayAndForTheirEnd) {
     EXPECT_EQ(event_counter(eventSignals().event_write_cnt), 1u) << "the closed event waits for its end";
     ASSERT_TRUE(waitWrites(2, 5000));
     EXPECT_GE(int32_t(time_getTimestamp() - now), 4900);
+}
+
+// The clock's wrap is no step: an event stamped just before it waits out
+// the delay as every other, though the time is below the delay then.
+TEST_F(EventLoggerTest, AnEventStampedJustBeforeTheClocksWrapWaitsForTheDelay) {
+    writeApps("<Applicationlist/>");
+    cal().DATADELAY = 200;   // ms
+    logger = eventLoggerInit(0, nullptr);
+    ASSERT_NE(logger, nullptr);
+    host::setTimeStampOffset(0);
+    host::setTimeStampOffset(0u - host::timeStamp());   // the clock wraps now
+    const uint32_t stamp = 0u - 100u;                   // 10 ms before the wrap
+    deliver(3, stamp, 0);
+    ASSERT_TRUE(waitWrites(1, 5000));
+    EXPECT_GE(int32_t(time_getTimestamp() - stamp), 2000) << "written before the delay was over";
+    host::setTimeStampOffset(0);
 }
 
 // After this device's time stepped back, events of the old time come

@@ -19,6 +19,23 @@ void putEventOfM01(uint8_t id, uint32_t ts) {
     const uint8_t e[] = {id};
     meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT);
 }
+
+// An event of PID 2 opened at `start` as the command brings it to the
+// logger (id, start, duration, kind, severity, PID, name and description),
+// written at once.
+void putEventOfPid2(eventlogger& logger, uint32_t id, uint32_t start, uint32_t duration) {
+    uint8_t p[EVENT_PAYLOAD_FIXED + 4] = {};
+    be_put32(p, id);
+    be_put32(p + 4, start);
+    be_put32(p + 8, duration);
+    p[12] = 2;
+    p[13] = 6;
+    be_put16(p + 14, 2);
+    p[16] = 'T';
+    const uint32_t sortTime = duration == EVENT_DURATION_OPEN ? start : start + duration;
+    logger.putEvent(p, sizeof p, 2, sortTime, time_getTimestamp(), time_stepCount());
+    logger.flushUntil(sortTime);
+}
 }  // namespace
 
 namespace {
@@ -207,21 +224,7 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
     const uint32_t next = step + 30000;  // the next file's first record, 3 s after the step
     feedOldFileThenStep(now + 10000000, now + 10012000, step);
     auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
-    // an event of PID 2 as the command brings it: id, start, duration, kind,
-    // severity, PID, name and description
-    const auto event = [&](uint32_t id, uint32_t duration) {
-        uint8_t p[EVENT_PAYLOAD_FIXED + 4] = {};
-        be_put32(p, id);
-        be_put32(p + 4, step);
-        be_put32(p + 8, duration);
-        p[12] = 2;
-        p[13] = 6;
-        be_put16(p + 14, 2);
-        p[16] = 'T';
-        const uint32_t sortTime = duration == EVENT_DURATION_OPEN ? step : step + duration;
-        logger->putEvent(p, sizeof p, 2, sortTime, time_getTimestamp(), time_stepCount());
-        logger->flushUntil(sortTime);
-    };
+    const auto event = [&](uint32_t id, uint32_t duration) { putEventOfPid2(*logger, id, step, duration); };
     takeLogTexts();
     event(0x010001E3, EVENT_DURATION_OPEN);   // closed later by its source
     event(0x02000001, EVENT_DURATION_OPEN);   // open at the next stop
@@ -245,6 +248,50 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
 
     auto events = eventsByFileStart();
     EXPECT_TRUE(events[next].empty()) << events[next].size() << " ends of events the file never held";
+}
+
+// Events of a new time wait for its first file whether they come before the
+// stop at the step or after it, while the old time's file is still being
+// written: either way the new file takes them, and the stop of its own
+// recording closes them there. The stop at the step closes neither into the
+// old file.
+TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop) {
+    makeDrive("cfg");
+    writeFile("cfg/apps.xml", "<Applicationlist/>");
+    eventApps_resetForTest();
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t step = now - 40000;   // the new time began 4 s ago
+    const uint32_t old = now + 10000000;
+    feedOldFileThenStep(old, old + 12000, step);
+    auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
+    takeLogTexts();
+    putEventOfPid2(*logger, 0x02000001, step, EVENT_DURATION_OPEN);          // before the stop at the step
+    logger->endRun(measure::store::virtualFiles.find(0, old), old + 12000);   // the stop at the step
+    putEventOfPid2(*logger, 0x010001E3, step + 1000, EVENT_DURATION_OPEN);   // after it, before the new file
+    EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 0);
+    closeAndDrain();
+    LapOutFra_setFragmentTrig(0);   // as the stop at the step does
+    LapOutFra_beginAt(step);        // as the restart's start does
+    feed(0, step + 10000);
+    feed(1, step + 10000);
+    const int vf = measure::store::virtualFiles.find(0, step + 10000);
+    ASSERT_GE(vf, 0);
+    logger->endRun(vf, step + 20000);   // the new recording's stop
+    EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 2);
+    logger.reset();
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 1u) << "an event in the old time's file";
+    std::map<uint32_t, std::vector<uint32_t>> durations;   // by id, in file order
+    for (auto& p : events[step]) {
+        ASSERT_GE(p.size(), 16u);
+        durations[be_get32(p.data() + 4)].push_back(be_get32(p.data() + 12));
+    }
+    EXPECT_EQ(durations[0x02000001], (std::vector<uint32_t>{EVENT_DURATION_OPEN, 20000}));
+    EXPECT_EQ(durations[0x010001E3], (std::vector<uint32_t>{EVENT_DURATION_OPEN, 19000}));
 }
 
 // A step back smaller than the old file's time (a master back 0.3 s behind):
