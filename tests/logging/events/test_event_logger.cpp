@@ -400,7 +400,9 @@ TEST(EventRunOpensTest, AStopClosesEachOpenWithADuration) {
         be_put32(payload + 8, EVENT_DURATION_OPEN);
         ASSERT_TRUE(opens.opened(2, payload, sizeof payload, false, 0));
         uint32_t duration = 0;
-        EXPECT_EQ(opens.endRun(c.end, [&](const EventRunOpens::Open& o) { duration = be_get32(o.payload + 8); }), 1u);
+        const auto inNoFile = [](const EventRunOpens::Open&) { return false; };
+        EXPECT_EQ(opens.endRun(c.end, inNoFile, [&](const EventRunOpens::Open& o) { duration = be_get32(o.payload + 8); }),
+                  1u);
         EXPECT_EQ(duration, c.duration);
     }
 }
