@@ -340,6 +340,7 @@ TEST_F(MeasAppFastStop, AskedWhileTheRasterTakesABlocksRecordsLosesNone) {
     fifo_data_set_curr_ts(time_getTimestamp());
     meas_app_saveblock(0);   // the split's first record makes the new file
     EXPECT_FALSE(stopAtNewFile.load());
+    meas_app_saveblock(0);   // its next run makes the fast stop, before a tick records more
     measHeld = false;
     ASSERT_TRUE(runUntil([] { return meas_app_flushPending() == 0; }, 950));
     MeasAppStore_setHooks(MeasAppStoreHooks{});
