@@ -568,7 +568,18 @@ def ended_after(dev, sent, limit):
     finally:
         os.close(fd)
     if not ready:
-        raise AssertionError("the device still ran %.1f s after the SIGTERM" % limit)
+        threads = ""
+        try:
+            # each thread's name and state (R, S, D: in a disk's wait)
+            for tid in sorted(os.listdir("/proc/%d/task" % dev.proc.pid)):
+                with open("/proc/%d/task/%s/stat" % (dev.proc.pid, tid)) as f:
+                    stat = f.read()
+                name, rest = stat[stat.index("(") + 1:stat.rindex(")")], stat[stat.rindex(")") + 2:]
+                threads += "%s:%s " % (name, rest.split()[0])
+        except OSError:
+            pass
+        raise AssertionError("the device still ran %.1f s after the SIGTERM (threads: %s)\n%s\n%s" % (
+            limit, threads, dev.log()[-5000:], dev.output()[-3000:]))
     dev.proc.wait()
     return ended
 
