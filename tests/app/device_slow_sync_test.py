@@ -32,7 +32,11 @@ within 10 s, and the write it left is named.
 With every sync at 6 s, commands stuck on the disk on standard input and on
 shell.sock at the SIGTERM: the device ends within 10 s, every file whole or
 named, exit 0; with every sync at 8 s and three clients sending triggers, the
-end comes within 9.5 s of the SIGTERM in each of several runs.
+end comes within 9.5 s of the SIGTERM in each of several runs. With the
+stop's main task held in its first step far beyond the stop's limit, the
+guard ends the process with its line and exit 0, and the files the fast stop
+never closed are named as not closed at the stop: the folder passes the
+recording check.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -118,15 +122,44 @@ static void slow(int fd) {
 SLOWED(fsync)
 SLOWED(fdatasync)
 SLOWED(syncfs)
+
+#ifdef HOLD_MAIN_CLOSE
+#include <sys/syscall.h>
+/* Once the file HOLD_MAIN_CLOSE_FLAG names exists, a close by the
+   process's main thread (the one that runs the stop) waits HOLD_MAIN_CLOSE
+   ms before it closes: a step of the stop stuck that long. (access() and
+   the clock only: the check itself closes nothing.) */
+int close(int fd) {
+    static int (*real)(int);
+    if (!real) real = (int (*)(int))dlsym(RTLD_NEXT, "close");
+    const char* flag = getenv("HOLD_MAIN_CLOSE_FLAG");
+    if (flag && syscall(SYS_gettid) == getpid() && access(flag, F_OK) == 0) {
+        struct timespec now, end;
+        clock_gettime(CLOCK_MONOTONIC, &end);
+        end.tv_sec += HOLD_MAIN_CLOSE / 1000;
+        do {
+            struct timespec t = {0, 50 * 1000 * 1000};
+            nanosleep(&t, NULL);
+            clock_gettime(CLOCK_MONOTONIC, &now);
+        } while (now.tv_sec < end.tv_sec || (now.tv_sec == end.tv_sec && now.tv_nsec < end.tv_nsec));
+    }
+    return real(fd);
+}
+#endif
 """
 
 
-def build_shim(where, ms=30, recheck=False):
+def build_shim(where, ms=30, recheck=False, hold_close_ms=0):
+    """The preloaded library: every sync `ms` slower (or as the control file
+    says); with hold_close_ms, a close by the main thread held that long
+    once the flag file exists."""
     src = os.path.join(where, "slow_sync.c")
-    lib = os.path.join(where, "slow_sync_%d%s.so" % (ms, "_recheck" if recheck else ""))
+    lib = os.path.join(where, "slow_sync_%d%s%s.so" % (ms, "_recheck" if recheck else "",
+                                                       "_hold%d" % hold_close_ms if hold_close_ms else ""))
     with open(src, "w") as f:
         f.write(SLOW_SYNC_C)
     subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-DSLOW_MS=%d" % ms] + (["-DRECHECK"] if recheck else []) +
+                   (["-DHOLD_MAIN_CLOSE=%d" % hold_close_ms] if hold_close_ms else []) +
                    ["-o", lib, src, "-ldl"], check=True)
     return lib
 
@@ -478,6 +511,10 @@ def test_stop_with_slow_nvram(binary, sample, lib, work, scale):
 
 LOSS_AT_STOP = re.compile(r"BFSWriter: '(\w+):/([AB][0-9a-f]{7}\.[0-9a-f]{3})': (?:\d+ bytes in \d+ blocks"
                           r"(?: \(time stamps \d+ to \d+\))? not written at the stop|not made at the stop)")
+# a file the logger's halt found still open (the fast stop had not run): it ends where its writer halted, on
+# every drive of its measurement
+NOT_CLOSED_AT_STOP = re.compile(r"logging: m0[13]: '([AB][0-9a-f]{7}\.[0-9a-f]{3})' \(from time stamp \d+\) not closed "
+                                r"at the stop: the fast stop had not run when the writers halted")
 
 
 def check_named_at_stop(folder, measdump, log):
@@ -491,6 +528,7 @@ def check_named_at_stop(folder, measdump, log):
     for letter, meas in (("A", 1), ("B", 3)):
         if "writer connected r_USBWriter%d" % meas in log:
             drives_of[letter].append("usb_meas")
+    named |= {(drive, m.group(1)) for m in NOT_CLOSED_AT_STOP.finditer(log) for drive in drives_of[m.group(1)[0]]}
     for name in sorted(made):
         for drive in drives_of[name[0]]:
             path = os.path.join(folder, drive, name)
@@ -700,6 +738,48 @@ def test_stop_within_budget(binary, measdump, sample, lib, work, scale):
             dev.check_clean()
             longest = max(longest, took)
     print("the longest stop of %d runs: %.2f s" % (len(rounds), longest))
+
+
+GUARD_LINE = re.compile(r"rtpShutdown: the stop did not end within \d+ ms: the process ends[^\n]*")
+
+
+def test_stop_ended_by_its_guard(binary, measdump, sample, work, scale):
+    """Two laps, then the stop's main task held in its first step (the
+    shell's stop) far beyond the stop's limit: the guard ends the process
+    within 10 s of the SIGTERM with its line and exit 0. The fast stop never
+    ran: the files still open are named as not closed at the stop (m01's
+    and m03's), every file the run made is whole or named, and the folder
+    passes the recording check."""
+    lib = build_shim(work, 30, hold_close_ms=int(60000 * scale))
+    flag = os.path.join(work, "hold_main_close")
+    env = slow_env(lib)
+    env["HOLD_MAIN_CLOSE_FLAG"] = flag
+    with DeviceRun(sample, "tav9-guard-") as run:
+        dev = run.device(binary, env=env).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        for _ in range(2):
+            time.sleep(1.0)
+            assert "value = 0" in dev.shell("lof_laptrig", timeout=10.0 * scale)
+        time.sleep(1.0)
+        with open(flag, "w"):
+            pass
+        sent = time.monotonic()
+        dev.proc.send_signal(signal.SIGTERM)
+        took = ended_after(dev, sent, 10.0 * scale)
+        rc, log = dev.proc.returncode, dev.log()
+        ending = "exit %d after %.2f s:\n%s\nOUT:\n%s" % (rc, took, log[-6000:], dev.output()[-2000:])
+        guard = GUARD_LINE.search(log)
+        assert guard, "the guard did not end the stop: " + ending
+        assert "the stop was in the shell's stop" in guard.group(0), ending
+        assert "rtpShutdown: done" not in log, ending
+        # the logger's halt named what it left, and the log was written out
+        assert rc == 0, ending
+        open_files = set(NOT_CLOSED_AT_STOP.findall(log))
+        assert {n[0] for n in open_files} == {"A", "B"}, "open files named: %s\n%s" % (sorted(open_files), ending)
+        named = check_named_at_stop(run.folder, measdump, log)
+        dev.check_clean()
+        print("%s\nthe guard ended the stop %.2f s after the SIGTERM, exit %d; not closed at the stop: %s; "
+              "named: %s" % (guard.group(0), took, rc, sorted(open_files), sorted(named)))
 
 
 def check_boot_counter_cut(binary, sample, env, scale):
@@ -1008,6 +1088,7 @@ MODES = {
     "twolaps": lambda b, m, s, lib, w, sc: test_laps_a_moment_apart_each_have_a_file(b, s, lib, w, sc),
     "stuckcmds": lambda b, m, s, lib, w, sc: test_stop_with_stuck_commands(b, m, s, lib, w, sc),
     "budget": lambda b, m, s, lib, w, sc: test_stop_within_budget(b, m, s, lib, w, sc),
+    "guard": lambda b, m, s, lib, w, sc: test_stop_ended_by_its_guard(b, m, s, w, sc),
 }
 
 
