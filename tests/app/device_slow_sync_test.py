@@ -37,6 +37,10 @@ stop's main task held in its first step far beyond the stop's limit, the
 guard ends the process with its line and exit 0, and the files the fast stop
 never closed are named as not closed at the stop: the folder passes the
 recording check.
+The stick's syncs hung and the stick pulled while its writer is in one, a
+new stick 5 s later and an outing trigger: nothing in the pulled stick's
+folder changes after the pull, the new stick holds the files begun since it
+came, and every copy said to succeed is whole.
 A sanitizer build runs many times slower: its limits are five times longer.
 Usage: device_slow_sync_test.py MODE TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER SANITIZE
 """
@@ -1074,6 +1078,116 @@ def test_hung_stick_holds_what_it_says(binary, sample, work, scale):
                 after - before, named, blocks)
 
 
+def thread_in_sync(pid, name):
+    """True when the task `name` sleeps in the shim's hold of a sync (a
+    nanosleep: the USB writer sleeps there for nothing else), seen twice
+    200 ms apart."""
+    def sleeping():
+        for tid in os.listdir("/proc/%d/task" % pid):
+            base = "/proc/%d/task/%s/" % (pid, tid)
+            try:
+                with open(base + "comm") as f:
+                    if f.read().strip() != name:
+                        continue
+                with open(base + "syscall") as f:
+                    # clock_nanosleep, nanosleep (x86-64; 101 and 115 on arm64)
+                    if f.read().split()[0] in ("230", "35", "101", "115"):
+                        return True
+            except OSError:
+                pass
+        return False
+    if not sleeping():
+        return False
+    time.sleep(0.2)
+    return sleeping()
+
+
+def folder_state(folder):
+    """{name: content} of the files in the folder."""
+    state = {}
+    for name in os.listdir(folder):
+        with open(os.path.join(folder, name), "rb") as f:
+            state[name] = f.read()
+    return state
+
+
+COPIED_TO_STICK = re.compile(r"copy success from '[^']*' to 'usb_meas:/([AB][0-9a-f]{7}\.[0-9a-f]{3})'")
+
+
+def test_new_stick_after_a_pull_in_a_hung_sync(binary, measdump, sample, work, scale):
+    """The stick's syncs of m01's files hang; the stick is pulled while m01's
+    writer sits in such a sync (laps before leave it files open beside the
+    one it syncs), a new empty stick comes 5 s later with an outing trigger
+    as it is plugged in, then 15 s more and the stop. Nothing in the pulled
+    stick's folder changes after the pull (not even at the stop); the new
+    stick holds every file begun since it was plugged in; every copy said to
+    succeed is a whole file."""
+    control = os.path.join(work, "stick_sync_ms")
+    with open(control, "w") as f:
+        f.write("0")
+    env = slow_env(build_shim(work, 30, recheck=True))
+    env["SLOW_SYNC_CONTROL"] = control
+    with DeviceRun(sample, "tav9-newstick-") as run:
+        usb, pulled = os.path.join(run.folder, "usb_meas"), os.path.join(run.folder, "pulled_usb_meas")
+        dev = run.device(binary, env=env).wait_ready(60.0 * scale)
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas", timeout=30.0 * scale), "logging to run")
+        wait_for(lambda: drive_files(run.folder, "meas"), "m01's first file", 30.0 * scale)
+        # m01's files of this outing on the stick: their syncs hang (also
+        # in the pulled stick's folder, whose path still holds the words)
+        outing = drive_files(run.folder, "meas")[-1][:3]
+        with open(control, "w") as f:
+            f.write("100000000 usb_meas/" + outing)
+        os.mkdir(usb)
+        wait_for(lambda: any(n.startswith(outing) for n in drive_files(run.folder, "usb_meas")),
+                 "m01's file on the stick", 30.0 * scale)
+        # laps every 0.25 s: the writer holds the next files' streams, written
+        # to, as its flush of the file before hangs in the sync
+        for _ in range(6):
+            assert "value = 0" in dev.shell("lof_laptrig", timeout=30.0 * scale)
+            time.sleep(0.25)
+        wait_for(lambda: thread_in_sync(dev.proc.pid, "r_USBWriter1"), "m01's stick writer in a sync", 30.0 * scale)
+        os.rename(usb, pulled)
+        at_pull = folder_state(pulled)
+        pull_mark = len(dev.log())
+        # from now on only the pulled stick's syncs hang: the new one's are quick
+        with open(control, "w") as f:
+            f.write("100000000 pulled_usb_meas/")
+        time.sleep(5.0)
+        before = drive_files(run.folder, "meas")
+        os.mkdir(usb)
+        # the outing's file begins as the device notices the stick (it looks
+        # once a second): the split at the arrival closes it soon after
+        assert "value = 0" in dev.shell("lof_outtrig", timeout=30.0 * scale)
+        wait_for(lambda: len(drive_files(run.folder, "meas")) > len(before) + 1,
+                 "the split at the new stick's arrival", 30.0 * scale)
+        time.sleep(15.0)
+        assert dev.stop(60.0 * scale) == 0, dev.output()
+        dev.check_clean()
+        log = dev.log()
+
+        problems = []
+        changed = {n: (len(at_pull.get(n, b"")), len(now)) for n, now in folder_state(pulled).items()
+                   if at_pull.get(n) != now}
+        if changed:
+            problems.append("the pulled stick's files changed after the pull (bytes then, now): %s" % changed)
+        # (m01 alone records onto the stick: m03 keeps to its own drive)
+        begun = [n for n in drive_files(run.folder, "meas") if n not in before]
+        on_stick = drive_files(run.folder, "usb_meas")
+        assert len(begun) >= 2, begun
+        missing = [n for n in begun if n not in on_stick]
+        if missing:
+            problems.append("files begun after the new stick came that it lacks: %s (it holds %s)" % (
+                missing, on_stick))
+        for m in COPIED_TO_STICK.finditer(log):
+            # a copy logged before the pull went onto the pulled stick
+            rc, _ = measdump_csv(measdump, os.path.join(pulled if m.start() < pull_mark else usb, m.group(1)))
+            if rc != 0:
+                problems.append("%s: said copied, measdump exit %d" % (m.group(0), rc))
+        assert not problems, "\n".join(problems + [l for l in log.splitlines() if "usb_meas" in l])
+        print("%d files in the pulled folder unchanged; the new stick holds the %d begun after it came; %d copies" % (
+            len(at_pull), len(begun), len(COPIED_TO_STICK.findall(log))))
+
+
 MODES = {
     "base": lambda b, m, s, lib, w, sc: test_triggers_and_counters(b, m, s, lib, w, sc),
     "writers": lambda b, m, s, lib, w, sc: (test_writer_waiting_for_counters_stays(b, s, lib, w, sc),
@@ -1085,6 +1199,7 @@ MODES = {
     "stick": lambda b, m, s, lib, w, sc: test_slow_stick_gives_up_its_oldest_files(b, m, s, w, sc),
     "pulled": lambda b, m, s, lib, w, sc: test_stick_pulled_while_its_writer_is_in_a_sync(b, m, s, w, sc),
     "hung": lambda b, m, s, lib, w, sc: test_hung_stick_holds_what_it_says(b, s, w, sc),
+    "newstick": lambda b, m, s, lib, w, sc: test_new_stick_after_a_pull_in_a_hung_sync(b, m, s, w, sc),
     "twolaps": lambda b, m, s, lib, w, sc: test_laps_a_moment_apart_each_have_a_file(b, s, lib, w, sc),
     "stuckcmds": lambda b, m, s, lib, w, sc: test_stop_with_stuck_commands(b, m, s, lib, w, sc),
     "budget": lambda b, m, s, lib, w, sc: test_stop_within_budget(b, m, s, lib, w, sc),
