@@ -402,7 +402,9 @@ bool BFSWriter::open(int vfIdx) {
         return skip();
     }
     if (!vf->isRegisteredWriter(measIdx_, id())) {
-        syslogx(148, "BFSWriter::open(): Skipping file (%d) - writer not registered", vfIdx);
+        char skipped[39] = "";
+        if (!vf->getFileName(skipped, sizeof skipped)) std::snprintf(skipped, sizeof skipped, "(file %d)", vfIdx);
+        syslogx(148, "BFSWriter::open(): Skipping file %s - writer not registered", skipped);
         return skip();
     }
     char name[39];
@@ -629,7 +631,9 @@ bool BFSWriter::close(int vfIdx) {
         syslogx(147, "BFSWriter::close() - failed to get fileptr with index (%d)", vfIdx);
         return false;
     }
-    syslogx(151, "BFSWriter::close() - purely virtual file (%d)", vfIdx);
+    char virt[39] = "";
+    if (!virtualFiles.fileName(measIdx_, vfIdx, virt, sizeof virt)) std::snprintf(virt, sizeof virt, "(file %d)", vfIdx);
+    syslogx(151, "BFSWriter::close() - purely virtual file %s", virt);
     if (e.vfIdx == vfIdx) freeEntry(e);
     return true;
 }
