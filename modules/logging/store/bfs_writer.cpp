@@ -631,9 +631,10 @@ bool BFSWriter::close(int vfIdx) {
         syslogx(147, "BFSWriter::close() - failed to get fileptr with index (%d)", vfIdx);
         return false;
     }
+    // (said by its name; one gone already is said by nothing)
     char virt[39] = "";
-    if (!virtualFiles.fileName(measIdx_, vfIdx, virt, sizeof virt)) std::snprintf(virt, sizeof virt, "(file %d)", vfIdx);
-    syslogx(151, "BFSWriter::close() - purely virtual file %s", virt);
+    if (virtualFiles.fileName(measIdx_, vfIdx, virt, sizeof virt))
+        syslogx(151, "BFSWriter::close() - purely virtual file %s", virt);
     if (e.vfIdx == vfIdx) freeEntry(e);
     return true;
 }
