@@ -851,8 +851,10 @@ void BFSWriter::tellMissed(const MissedActions& missed, const char* when, bool a
                 MissedFile g = f;
                 if (headerTold(f.vfIdx)) g.header = 0;
                 logMissed(path, g, when, kNotOnDrive);
-                if (g.header && !f.closed && !atStop) {
-                    // (a file whose close it never gets is forgotten with the oldest)
+                if (g.header && !f.closed) {
+                    // its later blocks (also those queued after the stop's
+                    // halt) are named without it; a file whose close it
+                    // never gets is forgotten with the oldest
                     if (headerTold_.size() >= 2 * kFiles) headerTold_.erase(headerTold_.begin());
                     headerTold_.push_back(f.vfIdx);
                 }
