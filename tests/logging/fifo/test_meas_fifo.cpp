@@ -122,8 +122,9 @@ TEST_F(MeasFifo, ConditionHistoryWithTransitionZoneAndLookupErrors) {
     EXPECT_EQ(fifo_condition_check(3, 1550), MF_NOT_YET);
     now(3500);
     EXPECT_EQ(fifo_condition_check(3, 1550), MF_ERR_COND_STALE);
-    // a value 0.1 s ahead of now is refused
-    EXPECT_EQ(fifo_condition_put(3, condSlot(3500 + 1001, 1).data()), MF_ERR_TS_INVALID);
+    // a value more than 0.1 s ahead of now is refused (1 s: the live clock
+    // runs on while the test does)
+    EXPECT_EQ(fifo_condition_put(3, condSlot(3500 + 10000, 1).data()), MF_ERR_TS_INVALID);
 
     // unset: reported once, healed once
     takeLogTexts();
