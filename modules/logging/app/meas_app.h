@@ -110,6 +110,10 @@ bool meas_app_fastStopDone();
 // stop, restart or destroy), or by the stop's guard when the fast stop has
 // not run. Takes no lock: the guard calls it whatever the tasks hold.
 void meas_app_noteRecordingStops();
+// Where the measurement's running recording has got to: the stamp of the
+// newest record it took since its start (false: none yet, or its stop has
+// said where it ended). Takes no lock.
+bool meas_app_recordedTo(unsigned measIdx, uint32_t* ts);
 
 // Telemetry of m02: the telemetry module registers its start and stop.
 struct MeasAppTeleHooks {

@@ -40,3 +40,11 @@ void meas_app_noteRecordingStops() {
             syslogx(150 | SYSLOGX_LOSS, "m%02u: recording stopped at time stamp %u", idx + 1, unsigned(uint32_t(was)));
     }
 }
+
+bool meas_app_recordedTo(unsigned measIdx, uint32_t* ts) {
+    if (measIdx >= MEAS_COUNT || !ts) return false;
+    const uint64_t was = meas[measIdx].recordedTo;
+    if (!(was & kTaken) || (was & kSaid)) return false;
+    *ts = uint32_t(was);
+    return true;
+}

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "logging/app/meas_app.h"
 #include "logging/events/event_apps.h"
 #include "logging/events/event_peer_opens.h"
 #include "logging/events/event_signals.h"
@@ -233,7 +234,7 @@ void eventlogger::endRun(int vfIdx, uint32_t ts) {
     {
         Held held{mutex_};
         stopHeld_.store(false);
-        flushLocked(ts, nullptr);
+        flushLocked(ts, nullptr, false);   // ts is where the files end
         forgetDroppedOpens();
         // Whether an open was held back before this stop or after the one
         // before it, the store alone knows whether a file has taken it.
@@ -321,20 +322,30 @@ void eventlogger::holdForStop(uint32_t now) {
 bool eventlogger::flush(uint32_t ts, const uint32_t* now) {
     if (semTake(mutex_, WAIT_FOREVER) != OK) return false;
     Held held{mutex_};
-    flushLocked(ts, now);
+    flushLocked(ts, now, true);
     return true;
 }
 
-void eventlogger::flushLocked(uint32_t ts, const uint32_t* now) {
+void eventlogger::flushLocked(uint32_t ts, const uint32_t* now, bool toRecords) {
     forgetDroppedOpens();   // their room is free for the opens to come
     const uint32_t steps = now ? time_stepCount() : 0;
     const auto waitsForStep = [&](const Event& e) {
         const int32_t since = int32_t(*now - e.seenAt);
         return int32_t(e.seenAt - e.sortTime) > kLateBy && e.stepsThen == steps && since >= 0 && since < kStepWait;
     };
+    // Where the recording has got to: an event stamped after its newest
+    // record waits for the records of its moment (their source may be late,
+    // or silent: a stop then ends the files before it). A full pool lets
+    // the oldest go on.
+    uint32_t recordedTo = 0;
+    const bool recording = toRecords && pretrigger_ && meas_app_recordedTo(index_, &recordedTo);
+    const auto waitsForRecords = [&](const Event& e) {
+        return recording && int32_t(e.sortTime - recordedTo) > 0 && pool_->available() > EVENT_POOL_ITEMS / 2;
+    };
     const auto due = [&](const Event& e) {
         if (now && waitsForStep(e)) return false;
-        return int32_t(e.sortTime - ts) <= 0 || (now && int32_t(e.sortTime - *now) > kAheadOfTime);
+        if (now && int32_t(e.sortTime - *now) > kAheadOfTime) return true;
+        return int32_t(e.sortTime - ts) <= 0 && !waitsForRecords(e);
     };
     for (Bucket* b = buckets_; b; b = b->next) {
         // only the oldest of a source decides: its order of arrival stays

@@ -37,7 +37,8 @@ public:
     void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime, uint32_t seenAt,
                   uint32_t stepsThen);
     // Writes every buffered event whose sort time is at or before ts, per
-    // source in PID order; false when the lock could not be taken.
+    // source in PID order, once the measurement's running recording has
+    // taken a record at or after it; false when the lock could not be taken.
     bool flushUntil(uint32_t ts);
     // The flush task's pass at the time now: as flushUntil(ts), and an event
     // stamped more than a second ahead of now goes out at once as well.
@@ -90,7 +91,9 @@ private:
     // no file holds them, so neither their close nor a stop ends them.
     void forgetDroppedOpens();
     bool flush(uint32_t ts, const uint32_t* now);
-    void flushLocked(uint32_t ts, const uint32_t* now);
+    // toRecords: an event waits while the recording's newest record is
+    // before it (not at a stop, whose ts is where the files end).
+    void flushLocked(uint32_t ts, const uint32_t* now, bool toRecords);
     void task();
 
     unsigned index_;

@@ -158,6 +158,10 @@ int Pretrigger::putOfNewTime(uint8_t* data, uint32_t length, uint32_t ts, uint8_
     TimeStep step{};
     const uint32_t steps = time_stepBackCount(&step);
     if (steps == 0 || int32_t(timeOf - steps) < 0 || int32_t(ts - step.after) < -kNewTimeEarly) return kMetaNone;
+    // A stamp well ahead of this device's time is of no time it is in (one
+    // that stepped back since, or a run it has not followed): no file of the
+    // new time, open to later records, holds it. Looked up as always.
+    if (int32_t(ts - time_getTimestamp()) > VirtualFiles::kAheadOfNow) return kMetaNone;
     ScopeLock sl(&heldLock_, "Pretrigger::putOfNewTime");
     bool older = false;
     const int vf = virtualFiles.findInTime(measIdx_, steps, ts, kStepNoteLag, &older);

@@ -5,6 +5,7 @@
 #include "host/kernel/kernel.h"
 #include "logging/drives/meas_app_disks.h"
 #include "logging/events/event_apps.h"
+#include "logging/app/meas_app_internal.h"
 #include "logging/events/event_logger.h"
 #include "logging/store/virtual_file.h"
 #include "platform/time_step.h"
@@ -294,6 +295,60 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     EXPECT_EQ(durations[0x010001E3], (std::vector<uint32_t>{EVENT_DURATION_OPEN, 19000}));
 }
 
+// A measurement that records another device's values only: when that
+// device falls silent, the file takes no record after its last one, while
+// this device's events go on in its time. An event waits until the
+// recording has taken a record at or after its stamp; the stop ends the file
+// at its newest record and closes there the events the file holds, and an
+// event stamped after that end never reaches it (it is dropped with a line
+// once the recording has ended), nor does its close at the stop.
+TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKeepsItOut) {
+    makeDrive("cfg");
+    writeFile("cfg/apps.xml", "<Applicationlist/>");
+    eventApps_resetForTest();
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t last = now - 20000;   // the newest record so far
+    const auto recorded = [&](uint32_t ts) {
+        feed(0, ts);
+        meas_app_noteRecorded(meas[0], ts);   // as the logging raster notes what it takes
+    };
+    meas_app_recordingStarts(meas[0]);
+    feed(1, now - 30000);
+    recorded(now - 30000);
+    recorded(last);
+    auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
+    putEventOfPid2(*logger, 0x02000001, last - 1000, EVENT_DURATION_OPEN);   // before the newest record
+    putEventOfPid2(*logger, 0x02000002, last + 500, EVENT_DURATION_OPEN);    // after it: waits
+    const size_t free = logger->freeItems();
+    recorded(last + 1000);   // the source goes on past it, then falls silent
+    ASSERT_TRUE(logger->flushPass(last + 500, now));
+    EXPECT_EQ(logger->freeItems(), free + 1) << "the event did not wait for the records";
+    putEventOfPid2(*logger, 0x02000003, last + 2000, EVENT_DURATION_OPEN);   // after the last record
+    const int vf = measure::store::virtualFiles.find(0, last);
+    ASSERT_GE(vf, 0);
+    takeLogTexts();
+    logger->endRun(vf, last + 1000);   // the stop: the file ends at its newest record
+    EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 2);
+    meas_app_recordingStarts(meas[0]);   // none of this recording's records is taken any more
+    ASSERT_TRUE(logger->flushPass(last + 2000, now));
+    EXPECT_TRUE(logContains(takeLogTexts(), "the recording of its file has ended"));
+    logger.reset();
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 1u);
+    std::map<uint32_t, std::vector<uint32_t>> durations;   // by id, in file order
+    for (auto& p : events[now - 30000]) {
+        ASSERT_GE(p.size(), 16u);
+        durations[be_get32(p.data() + 4)].push_back(be_get32(p.data() + 12));
+    }
+    EXPECT_EQ(durations[0x02000001], (std::vector<uint32_t>{EVENT_DURATION_OPEN, 2000}));
+    EXPECT_EQ(durations[0x02000002], (std::vector<uint32_t>{EVENT_DURATION_OPEN, 500}));
+    EXPECT_TRUE(durations[0x02000003].empty()) << "an event after the file's end";
+}
+
 // A step back smaller than the old file's time (a master back 0.3 s behind):
 // the stamps of the new time lie in the old file's time, yet its events
 // (opened again at the step, a restarted master's) never go into it. They
@@ -302,7 +357,8 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
 // master's new run is stepped onto after its first gap stamps; a step forward after it
 // goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
-// goes into the old file.
+// goes into the old file. One stamped far ahead of this device's time goes
+// into none.
 TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     configure();
     const uint32_t now = time_getTimestamp();
@@ -329,6 +385,10 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     feed(0, now + 4000);
     feed(1, now + 4000);
     event(5, now + 4500);
+    // 500 s ahead, judged of the new time: of no time this device has been
+    // in, the new file's neither, open as it is
+    const uint8_t ahead[] = {8};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, ahead, 1, now + 5000000, MEAS_META_EVENT, timeNow + 1);
     closeAndDrain();
     stopStore();
 
