@@ -21,14 +21,8 @@
 #include "host/kernel/kernel.h"
 #include "platform/stop_priority.h"
 #include "platform/stop_starvation.h"
+#include "realtime_hold.h"
 
-// (the device's start-up forbids real-time priorities there: the runtime's
-// locks spin with yields that never let a holder of lower priority run)
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
 
 namespace {
 
@@ -58,13 +52,6 @@ Policy policyOf(pid_t tid) {
     p.policy = sched_getscheduler(tid);
     if (sched_getparam(tid, &sp) == 0) p.priority = sp.sched_priority;
     return p;
-}
-
-void pin(int cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    sched_setaffinity(0, sizeof set, &set);
 }
 
 // A thread that waits until it is told to end, at a policy of its own.
@@ -107,7 +94,7 @@ class Hog {
 public:
     Hog(int cpu, int priority) {
         thread_ = std::thread([this, cpu, priority] {
-            pin(cpu);
+            pinTo(cpu);
             sched_param sp{};
             sp.sched_priority = priority;
             pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
@@ -136,7 +123,7 @@ private:
 // them, and a thread at the stop's priority stays where it is.
 void heldCpuLowersTheTasks(int cpu, int elsewhere) {
     need(host::enableRealtimeScheduling(), "real-time scheduling");
-    pin(elsewhere);
+    pinTo(elsewhere);
     need(stopStarvation_lowestTaskRuns(cpu, 60000), "the least urgent task runs on a free CPU");
     Sleeper stopThread(SCHED_FIFO, stopPriority_value());
     Sleeper task(SCHED_FIFO, host::realtimePriorityOf(100));
@@ -188,12 +175,7 @@ void ordinaryThreadsRaised() {
 TEST(StopStarvationDeathTest, AHeldCpuLowersTheTasksAndTheEndRaisesThemAgain) {
     if (kSanitizedBuild) GTEST_SKIP() << "a sanitizer build runs no thread at real-time priority";
     if (!realtimePermitted()) GTEST_SKIP() << "real-time scheduling not permitted";
-    std::vector<int> cpus;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    sched_getaffinity(0, sizeof set, &set);
-    for (int c = 0; c < CPU_SETSIZE; ++c)
-        if (CPU_ISSET(c, &set)) cpus.push_back(c);
+    const std::vector<int> cpus = usableCpus();
     if (cpus.size() < 2) GTEST_SKIP() << "one CPU only: the test's own thread would be held too";
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(heldCpuLowersTheTasks(cpus.back(), cpus.front()), testing::ExitedWithCode(0), "");

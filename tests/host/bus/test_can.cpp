@@ -1,6 +1,7 @@
 // CAN service: receive filter and queue, loopback bus, UDP round trip on 127.0.0.1.
 #include "host/device_fixture.h"
 #include "host/os/os.h"
+#include "realtime_hold.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,13 +18,6 @@
 #include <thread>
 #include <vector>
 
-// (the device's start-up forbids real-time priorities there: the runtime's
-// locks spin with yields that never let a holder of lower priority run)
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitizedBuild = true;
-#else
-constexpr bool kSanitizedBuild = false;
-#endif
 
 namespace {
 
@@ -162,23 +156,6 @@ TEST_F(CanTest, UdpRoundTrip) {
 }
 
 // CPUs the process may use.
-std::vector<int> usableCpus() {
-    std::vector<int> cpus;
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    sched_getaffinity(0, sizeof set, &set);
-    for (int c = 0; c < CPU_SETSIZE; ++c)
-        if (CPU_ISSET(c, &set)) cpus.push_back(c);
-    return cpus;
-}
-
-void pinTo(int cpu) {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(cpu, &set);
-    sched_setaffinity(0, sizeof set, &set);
-}
-
 // The buses' threads are started on `held`, which a real-time thread then
 // holds (spinning until told to stop, or until its own clock says 5 s have
 // passed): the stop's close returns within its bound, while that thread

@@ -16,6 +16,7 @@
 
 #include "logging/config/cfg_meas.h"
 #include "logging/counters/lapoutfra.h"
+#include "logging/events/event_apps.h"
 #include "logging/format/meas_file_reader.h"
 #include "logging/format/meas_frame.h"
 #include "logging/app/meas_runtime.h"
@@ -91,6 +92,22 @@ protected:
         k.align4Count = width == 4 ? uint16_t(channels) : 0;
         k.align2Count = width == 2 ? uint16_t(channels) : 0;
         k.divider = uint16_t(samples);
+    }
+    // The name of m01's file of the counters now.
+    static std::string fileOfCounters() {
+        LapOutFraState s{};
+        LapOutFra_getState(&s);
+        char name[40];
+        LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+        return name;
+    }
+    // m01 configured as configure() does, with an empty application list:
+    // its event logger writes events.
+    void configureWithEvents() {
+        makeDrive("cfg");
+        writeFile("cfg/apps.xml", "<Applicationlist/>");
+        eventApps_resetForTest();
+        configure();
     }
     measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(static_cast<void*>(meas[0].store)); }
 

@@ -177,10 +177,7 @@ TEST_F(StoreTest, UsbStickPulledAndBackOnlyLosesTheFilesInBetween) {
 // with an attribute set by the name. The internal drive holds the records.
 TEST_F(StoreTest, AFileOpenWhenTheUsbDriveWentIsNeverWrittenAgainWhenTheDriveComesBack) {
     configure();
-    LapOutFraState s{};
-    LapOutFra_getState(&s);
-    char name[40];
-    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string name = fileOfCounters();
     const std::string usbFile = dir + "/usb_meas/" + name;
     uint32_t ts = 10000;
     for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
@@ -236,10 +233,7 @@ TEST_F(StoreTest, AFileOpenWhenTheUsbDriveWentIsNeverWrittenAgainWhenTheDriveCom
 // the file at that name on the drive that came gets nothing at all.
 TEST_F(StoreTest, AUsbDriveSwappedBetweenTwoLooksTakesItsOpenFileAlong) {
     configure();
-    LapOutFraState s{};
-    LapOutFra_getState(&s);
-    char name[40];
-    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string name = fileOfCounters();
     uint32_t ts = 10000;
     for (unsigned n = 0; n < 200; ++n, ts += 10) feed(0, ts);
     ASSERT_TRUE(waitFor([&] { return files("usb_meas").size() == 1; }, 5000));
@@ -304,10 +298,7 @@ TEST_F(StoreTest, EveryByteAFileOnAPulledStickLacksIsNamedAtTheStop) {
     hooks.sbCreate = closeWithStatusBlock;
     MeasAppStore_setHooks(hooks);
     configure();
-    LapOutFraState s{};
-    LapOutFra_getState(&s);
-    char name[40];
-    LapOutFra_genFilename(name, sizeof name, 0, s.outing, s.lap, s.fragment);
+    const std::string name = fileOfCounters();
     const std::string usbFile = dir + "/usb_meas/" + name;
     uint32_t ts = 10000;
     feedBoth(ts, 200);

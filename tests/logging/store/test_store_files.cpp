@@ -216,10 +216,7 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
 // that wrote it forgets it: no file ever holds its end, neither its own
 // close nor the next stop's.
 TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
-    makeDrive("cfg");
-    writeFile("cfg/apps.xml", "<Applicationlist/>");
-    eventApps_resetForTest();
-    configure();
+    configureWithEvents();
     const uint32_t now = time_getTimestamp();
     const uint32_t step = now - 40000;   // the new time began 4 s ago
     const uint32_t next = step + 30000;  // the next file's first record, 3 s after the step
@@ -257,10 +254,7 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
 // recording closes them there. The stop at the step closes neither into the
 // old file.
 TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop) {
-    makeDrive("cfg");
-    writeFile("cfg/apps.xml", "<Applicationlist/>");
-    eventApps_resetForTest();
-    configure();
+    configureWithEvents();
     const uint32_t now = time_getTimestamp();
     const uint32_t step = now - 40000;   // the new time began 4 s ago
     const uint32_t old = now + 10000000;
@@ -303,10 +297,7 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
 // event stamped after that end never reaches it (it is dropped with a line
 // once the recording has ended), nor does its close at the stop.
 TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKeepsItOut) {
-    makeDrive("cfg");
-    writeFile("cfg/apps.xml", "<Applicationlist/>");
-    eventApps_resetForTest();
-    configure();
+    configureWithEvents();
     const uint32_t now = time_getTimestamp();
     const uint32_t last = now - 20000;   // the newest record so far
     const auto recorded = [&](uint32_t ts) {
