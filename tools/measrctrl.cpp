@@ -49,26 +49,55 @@
 
 namespace {
 
-constexpr const char* kUsage =
+// The codes the device acts on (it logs any other and does nothing), with
+// what --help says of each: the one list that --help, the refusal of a code
+// and the sending read.
+struct Code {
+    unsigned char value;
+    bool answered;       // the device replies once it has carried the command out
+    bool needsAddress;   // a connect: the device watches the tool by its address
+    const char* what;
+};
+
+constexpr Code kCodes[] = {
+    {0xE1, true, true, "analysis tool connects: logging stops (its files are closed) and IPV4\n"
+                       "      is watched; the reply comes once the stop is done"},
+    {0xEE, false, false, "analysis tool disconnects: logging starts again"},
+    {0xE0, true, true, "configuration tool connects: logging stops and its measurements are\n"
+                       "      destroyed until ed sets them up again; IPV4 is watched; the reply\n"
+                       "      comes once that is done"},
+    {0xED, false, false, "configuration tool disconnects: the measurements are set up anew\n"
+                         "      from their configuration"},
+    {0xD1, true, true, "flash request: sets status bits 0x3000000 of the status LED, clears\n"
+                       "      the error memory, then as e0 (with its reply)"},
+    {0xD2, false, false, "clears status bit 0x2000000"},
+    {0xD3, false, false, "sets status bit 0x4000000"},
+    {0xE2, true, false, "transfer tool connects: the running measurement is read out (reply)"},
+    {0xEF, false, false, "transfer tool disconnects: the read-out request is cleared"},
+};
+
+// The entry of a code, nullptr for one the device does not act on.
+const Code* findCode(unsigned long value) {
+    for (const Code& c : kCodes)
+        if (c.value == value) return &c;
+    return nullptr;
+}
+
+std::string hexByte(unsigned value) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02x", value & 0xFFu);
+    return text;
+}
+
+constexpr const char* kUsageHead =
     "usage: measrctrl [-t SECONDS] FOLDER CODE [IPV4]\n"
     "Sends the logging remote-control command CODE (hex) with the client address\n"
     "IPV4 to the device running in FOLDER (the folder that holds its shell.sock),\n"
     "as a desktop tool's connect or disconnect reaches the device. e0, e1 and d1\n"
     "need the tool's IPv4 address (the device watches the tool by it and takes\n"
-    "0.0.0.0 for its own shell); the other codes go without one. The codes:\n"
-    "  e1  analysis tool connects: logging stops (its files are closed) and IPV4\n"
-    "      is watched; the reply comes once the stop is done\n"
-    "  ee  analysis tool disconnects: logging starts again\n"
-    "  e0  configuration tool connects: logging stops and its measurements are\n"
-    "      destroyed until ed sets them up again; IPV4 is watched; the reply\n"
-    "      comes once that is done\n"
-    "  ed  configuration tool disconnects: the measurements are set up anew\n"
-    "      from their configuration\n"
-    "  d1  flash request: sets status bits 0x3000000 of the status LED, clears\n"
-    "      the error memory, then as e0 (with its reply)\n"
-    "  d2  clears status bit 0x2000000; d3 sets status bit 0x4000000\n"
-    "  e2  transfer tool connects: the running measurement is read out (reply)\n"
-    "  ef  transfer tool disconnects: the read-out request is cleared\n"
+    "0.0.0.0 for its own shell); the other codes go without one. The codes:\n";
+
+constexpr const char* kUsageTail =
     "A watched address that stops answering pings gets logging restarted (after\n"
     "e1) or set up anew (after e0, d1) at the fifth failed ping.\n"
     "Waits up to SECONDS (default 30) for its turn (clients take turns, holding\n"
@@ -135,25 +164,18 @@ int wrongArgument(const char* what, const char* given, const char* should) {
     return 3;
 }
 
-// The connects: the device watches the tool by its address, and a command
-// without one (0.0.0.0) is its own shell's, whose destroy locks the
-// measurements' set-up so that the tool's disconnect cannot undo it.
-bool needsAddress(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1; }
+// The full usage, the codes from their list.
+std::string usage() {
+    std::string text = kUsageHead;
+    for (const Code& c : kCodes) text += "  " + hexByte(c.value) + "  " + c.what + "\n";
+    return text + kUsageTail;
+}
 
-// What a refused CODE is told: the codes that bear a meaning (knownCode).
-constexpr const char* kCodes = "the device knows d1 d2 d3 e0 e1 e2 ed ee ef (measrctrl --help says what each does)";
-
-// The codes whose command the device answers; the other known ones get none.
-bool hasReply(unsigned long code) { return code == 0xD1 || code == 0xE0 || code == 0xE1 || code == 0xE2; }
-
-// The codes the device acts on; it logs any other and does nothing.
-bool knownCode(unsigned long code) {
-    switch (code) {
-    case 0xD1: case 0xD2: case 0xD3: case 0xE0: case 0xE1: case 0xE2: case 0xED: case 0xEE: case 0xEF:
-        return true;
-    default:
-        return false;
-    }
+// What a refused CODE is told: the codes the device knows.
+std::string knownCodes() {
+    std::string text = "the device knows";
+    for (const Code& c : kCodes) text += " " + hexByte(c.value);
+    return text + " (measrctrl --help says what each does)";
 }
 
 int64_t nowNs() {
@@ -409,7 +431,7 @@ int notTaken() {
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kUsage, stdout);
+        std::fputs(usage().c_str(), stdout);
         return 0;
     }
     double wait = 30;
@@ -428,19 +450,21 @@ int main(int argc, char** argv) {
     if (argc - i > 3) return misuse(std::string("one argument too many: '") + argv[i + 3] + "' after IPV4");
     const std::string folder = argv[i];
     char* end;
-    const unsigned long code = std::strtoul(argv[i + 1], &end, 16);
-    if (*end || end == argv[i + 1] || code > 0xFF) {
-        std::fprintf(stderr, "measrctrl: CODE '%s' is no hex byte such as e1 or 0xE1: %s\n", argv[i + 1], kCodes);
+    const unsigned long value = std::strtoul(argv[i + 1], &end, 16);
+    if (*end || end == argv[i + 1] || value > 0xFF) {
+        std::fprintf(stderr, "measrctrl: CODE '%s' is no hex byte such as e1 or 0xE1: %s\n", argv[i + 1],
+                     knownCodes().c_str());
         return 3;
     }
-    if (!knownCode(code)) {
-        std::fprintf(stderr, "measrctrl: unknown code %s: %s\n", argv[i + 1], kCodes);
+    const Code* code = findCode(value);
+    if (!code) {
+        std::fprintf(stderr, "measrctrl: unknown code %s: %s\n", argv[i + 1], knownCodes().c_str());
         return 3;
     }
     in_addr addr{};
     if (argc - i == 3 && inet_pton(AF_INET, argv[i + 2], &addr) != 1)
         return wrongArgument("IPV4", argv[i + 2], "no IPv4 address such as 192.168.1.20");
-    if (needsAddress(code) && addr.s_addr == 0) {
+    if (code->needsAddress && addr.s_addr == 0) {
         std::fprintf(stderr, "measrctrl: %s needs the tool's IPv4 address (measrctrl FOLDER %s IPV4): the device "
                              "watches the tool by it and takes 0.0.0.0 for its own shell\n", argv[i + 1], argv[i + 1]);
         return 3;
@@ -491,9 +515,9 @@ int main(int argc, char** argv) {
         return notTaken();
     }
 
-    uint8_t cmd[5] = {uint8_t(code)};
+    uint8_t cmd[5] = {code->value};
     std::memcpy(cmd + 1, &addr.s_addr, 4);
-    const int taken = sendTaken(device, cmd, sizeof cmd, deadline, hasReply(code) ? &turn : nullptr);
+    const int taken = sendTaken(device, cmd, sizeof cmd, deadline, code->answered ? &turn : nullptr);
     if (taken <= 0) {
         if (taken < 0) std::fprintf(stderr, "measrctrl: sending the command failed: %s\n", std::strerror(errno));
         turn.clearOwed();
@@ -501,7 +525,7 @@ int main(int argc, char** argv) {
         if (interrupted) std::fprintf(stderr, "measrctrl: interrupted\n");
         return notTaken();
     }
-    if (!hasReply(code)) {
+    if (!code->answered) {
         std::printf("sent\n");
         return 0;
     }

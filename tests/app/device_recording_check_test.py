@@ -1122,13 +1122,26 @@ def main():
         os.makedirs(clone)
         for name in ("recording_check.py", "recording_gaps.py", "recording_events_stop.py"):
             shutil.copy(os.path.join(os.path.dirname(os.path.abspath(recording_check.__file__)), name), clone)
-        env = dict((k, v) for k, v in os.environ.items() if k != "TAV9_MEASDUMP")
-        env["TAV9_BINARY"] = binary
-        r = subprocess.run([sys.executable, os.path.join(clone, "recording_check.py"), sound], capture_output=True,
-                           text=True, env=env)
-        if r.returncode != 0 or "recordings sound" not in r.stdout:
-            failed.append("a clone without build/, TAV9_BINARY set: exit %d, %r %r"
-                          % (r.returncode, r.stdout, r.stderr))
+        # (as scripts/run takes it: a relative one from the working folder, a link to the build's device);
+        # --measdump wins, and without any the places looked at are named
+        link = os.path.join(scratch, "clone", "tav9")
+        os.symlink(os.path.abspath(binary), link)
+        build = os.path.dirname(os.path.dirname(os.path.abspath(binary)))
+        tree = os.path.join(scratch, "clone", "build", "tools", "measdump")
+        for what, device, cwd, args, rc, words in (
+                ("TAV9_BINARY set", binary, None, [], 0, "recordings sound"),
+                ("a relative TAV9_BINARY", os.path.join("app", "tav9"), build, [], 0, "recordings sound"),
+                ("TAV9_BINARY a link", link, None, [], 0, "recordings sound"),
+                ("--measdump that is not there", binary, None, ["--measdump", tree], 2,
+                 "no measdump at %s (--measdump PATH names one)" % tree),
+                ("no TAV9_BINARY", None, None, [], 2, "no measdump at %s (--measdump PATH names one)" % tree)):
+            env = dict((k, v) for k, v in os.environ.items() if k not in ("TAV9_MEASDUMP", "TAV9_BINARY"))
+            if device:
+                env["TAV9_BINARY"] = device
+            r = subprocess.run([sys.executable, os.path.join(clone, "recording_check.py")] + args + [sound],
+                               capture_output=True, text=True, env=env, cwd=cwd)
+            if r.returncode != rc or words not in r.stdout + r.stderr:
+                failed.append("a clone without build/, %s: exit %d, %r %r" % (what, r.returncode, r.stdout, r.stderr))
         # what is newer than a given moment is the running device's, not left by a cut
         d = os.path.join(scratch, "case")
         shutil.copytree(sound, d)

@@ -15,6 +15,7 @@ import ctypes
 import ctypes.util
 import fcntl
 import os
+import re
 import shutil
 import signal
 import struct
@@ -233,13 +234,15 @@ def wrong_arguments_are_named(tools, dev):
         assert dev.commands_waiting() == 0, args
         return r.stderr
     folder = tools.folder
-    for code in ("ff", "00", "0xd0"):
+    # a refused code is told the codes --help describes, all of them
+    described = re.findall(r"^  ([0-9a-f]{2})  ", subprocess.run([tools.measrctrl, "--help"], capture_output=True,
+                                                                 text=True, timeout=30).stdout, re.M)
+    assert sorted(described) == "d1 d2 d3 e0 e1 e2 ed ee ef".split(), described
+    for code in ("ff", "00", "0xd0", "zz", "1ff", ""):
         err = refused(folder, code)
-        assert err.startswith("measrctrl: unknown code %s" % code) and "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
-    for code in ("zz", "1ff", ""):
-        err = refused(folder, code)
-        assert err.startswith("measrctrl: CODE '%s' is no hex byte" % code), err
-        assert "d1 d2 d3 e0 e1 e2 ed ee ef" in err, err
+        words = "unknown code %s" % code if code in ("ff", "00", "0xd0") else "CODE '%s' is no hex byte" % code
+        assert err.startswith("measrctrl: " + words), err
+        assert "the device knows %s (" % " ".join(described) in err, err
     err = refused(folder, "e1", "1.2.3")
     assert err.startswith("measrctrl: IPV4 '1.2.3' is no IPv4 address"), err
     err = refused("-t", "soon", folder, "e1", "127.0.0.1")

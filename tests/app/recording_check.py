@@ -42,8 +42,9 @@ measdump. What it reports:
 
 Used by the device tests on their folders at their end (device_harness) and
 by hand:  recording_check.py [--measdump PATH] [--event-times] [--no-leftovers] FOLDER
-measdump is TAV9_MEASDUMP, else build/tools/measdump of this tree, else the
-one beside the device TAV9_BINARY names (its build's tools/).
+measdump is the one --measdump names, else TAV9_MEASDUMP's, else
+build/tools/measdump of this tree, else the one beside the device
+TAV9_BINARY names (its build's tools/).
 Exit status 0 when nothing was found, 1 with the findings listed (a folder
 that does not exist, is no folder or has no log.txt is one), 2 for a usage
 error (no measdump).
@@ -742,33 +743,41 @@ def check_folder(folder, measdump, event_times=True, leftovers=True, leftovers_b
     return problems
 
 
-def default_measdump():
-    """TAV9_MEASDUMP; else the tree's build/tools/measdump; else, where that
-    was never built, the one beside the device TAV9_BINARY names (its build's
-    tools/, as the build puts them: build/app/tav9, build/tools/measdump)."""
+def measdump_places():
+    """Where measdump is looked for without --measdump, in this order: the one
+    TAV9_MEASDUMP names (taken as it is); else this tree's
+    build/tools/measdump; else the one beside the device TAV9_BINARY names, as
+    the build puts them (BUILD/app/tav9, BUILD/tools/measdump), a relative
+    TAV9_BINARY read from the working folder as scripts/run reads it, a link
+    followed to the build it leads into."""
     if os.environ.get("TAV9_MEASDUMP"):
-        return os.environ["TAV9_MEASDUMP"]
+        return [os.environ["TAV9_MEASDUMP"]]
     here = os.path.dirname(os.path.abspath(__file__))
-    tree = os.path.normpath(os.path.join(here, "..", "..", "build", "tools", "measdump"))
+    places = [os.path.normpath(os.path.join(here, "..", "..", "build", "tools", "measdump"))]
     binary = os.environ.get("TAV9_BINARY")
-    if os.access(tree, os.X_OK) or not binary:
-        return tree
-    beside = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(binary))), "tools", "measdump")
-    return beside if os.access(beside, os.X_OK) else tree
+    if binary:
+        for device in (os.path.abspath(binary), os.path.realpath(binary)):
+            beside = os.path.join(os.path.dirname(os.path.dirname(device)), "tools", "measdump")
+            if beside not in places:
+                places.append(beside)
+    return places
 
 
 def main(argv):
     p = argparse.ArgumentParser(description="Checks the recordings in a device folder.")
     p.add_argument("folder")
-    p.add_argument("--measdump", default=default_measdump(),
-                   help="the measdump tool (default: build/tools/measdump, else the one beside TAV9_BINARY's build)")
+    p.add_argument("--measdump", help="the measdump tool (default: the one TAV9_MEASDUMP names, else "
+                   "build/tools/measdump of this tree, else the one beside TAV9_BINARY's build: "
+                   "BUILD/tools/measdump for BUILD/app/tav9)")
     p.add_argument("--event-times", action="store_true", help="also check that every event lies in its file's time")
     p.add_argument("--no-leftovers", action="store_true", help="do not look for empty, part and probe files")
     args = p.parse_args(argv)
-    if not os.access(args.measdump, os.X_OK):
-        p.error("no measdump at %s (--measdump PATH)" % args.measdump)
+    places = [args.measdump] if args.measdump is not None else measdump_places()
+    measdump = next((path for path in places if os.path.isfile(path) and os.access(path, os.X_OK)), None)
+    if measdump is None:
+        p.error("no measdump at %s (--measdump PATH names one)" % ", nor at ".join(places))
     notes = []
-    problems = check_folder(args.folder, args.measdump, event_times=args.event_times,
+    problems = check_folder(args.folder, measdump, event_times=args.event_times,
                             leftovers=not args.no_leftovers, notes=notes)
     for line in problems:
         print(line)
