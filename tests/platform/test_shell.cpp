@@ -259,12 +259,13 @@ TEST_F(Shell, OutputIsCapturedWithoutTheHostsTemporaryDirectory) {
 }
 
 // Where no capture can be made (no file descriptor left), the command still
-// runs and its answer says where its output went.
+// runs, and its answer and the log say where its output went.
 TEST(ShellCaptureDeathTest, AnOutputThatCannotBeCapturedIsNamed) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             msd_shellAddCommand("t_print", printer);
+            takeLogTexts();   // the log's queue is open before the limit
             const int lowest = dup(STDERR_FILENO);   // the lowest descriptor free
             close(lowest);
             rlimit lim{};
@@ -274,11 +275,14 @@ TEST(ShellCaptureDeathTest, AnOutputThatCannotBeCapturedIsNamed) {
             std::string out;
             const int rc = shell_runLineCapture("t_print x", &out);
             fprintf(stderr, "rc %d: %s", rc, out.c_str());
+            for (const auto& text : takeLogTexts()) fprintf(stderr, "log: %s\n", text.c_str());
             fflush(stderr);
             _exit(0);
         },
         testing::ExitedWithCode(0),
         "rc 7: shell: the output of this command could not be captured \\(Too many open files\\): "
+        "it went to the device's standard output\n"
+        "log: shell: the output of 't_print x' could not be captured \\(Too many open files\\): "
         "it went to the device's standard output\n");
 }
 
