@@ -257,14 +257,20 @@ int runLineHeld(const char* line) {
 
 int shell_runLineCapture(const char* line, std::string* output, const std::function<void()>& offTurn) {
     if (output) output->clear();
-    RunHold hold;
-    StdoutCapture cap;
-    RunningLine me{&hold, &cap, &offTurn};
-    RunningLine* const outer = tRunning;
-    tRunning = &me;
-    const int rc = runLineHeld(line);
-    tRunning = outer;
-    if (const int failure = cap.end(output))
+    int rc = 0;
+    int failure = 0;
+    {
+        RunHold hold;
+        StdoutCapture cap;
+        RunningLine me{&hold, &cap, &offTurn};
+        RunningLine* const outer = tRunning;
+        tRunning = &me;
+        rc = runLineHeld(line);
+        tRunning = outer;
+        failure = cap.end(output);
+    }
+    // logged after the shell's turn is given up: a full log queue may wait
+    if (failure)
         syslogx(147, "shell: the output of '%s' could not be captured (%s): it went to the device's standard output",
                 line ? line : "", strerror(failure));
     return rc;
