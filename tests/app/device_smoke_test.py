@@ -56,7 +56,7 @@ def readonly_tmp(folder):
     script = ("mount --bind {f} {f} && mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp && "
               'exec "$0" "$@"').format(f=shlex.quote(folder))
     prefix = ["unshare", "-m", "--propagation", "private", "sh", "-c", script]
-    probe = subprocess.run(prefix + ["sh", "-c", "! mktemp -p /tmp 2>/dev/null && touch %s/.rw && rm %s/.rw"
+    probe = subprocess.run(prefix + ["sh", "-c", "! touch /tmp 2>/dev/null && touch %s/.rw && rm %s/.rw"
                                      % (shlex.quote(folder), shlex.quote(folder))],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return prefix if probe.returncode == 0 else None
