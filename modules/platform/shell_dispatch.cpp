@@ -82,8 +82,9 @@ public:
         take();
     }
     // Gives stdout back; *out (when given) gets what was captured, and a
-    // line naming the cause when (some of) the output could not be.
-    void end(std::string* out) {
+    // line naming the cause when (some of) the output could not be. The
+    // errno of that cause, 0 when all of it was captured.
+    int end(std::string* out) {
         if (held_) {
             fflush(stdout);
             dup2(saved_, STDOUT_FILENO);
@@ -96,7 +97,9 @@ public:
             *out += strerror(failure_);
             *out += "): it went to the device's standard output\n";
         }
+        const int failure = failure_;
         failure_ = 0;
+        return failure;
     }
 
 private:
@@ -254,14 +257,22 @@ int runLineHeld(const char* line) {
 
 int shell_runLineCapture(const char* line, std::string* output, const std::function<void()>& offTurn) {
     if (output) output->clear();
-    RunHold hold;
-    StdoutCapture cap;
-    RunningLine me{&hold, &cap, &offTurn};
-    RunningLine* const outer = tRunning;
-    tRunning = &me;
-    const int rc = runLineHeld(line);
-    tRunning = outer;
-    cap.end(output);
+    int rc = 0;
+    int failure = 0;
+    {
+        RunHold hold;
+        StdoutCapture cap;
+        RunningLine me{&hold, &cap, &offTurn};
+        RunningLine* const outer = tRunning;
+        tRunning = &me;
+        rc = runLineHeld(line);
+        tRunning = outer;
+        failure = cap.end(output);
+    }
+    // logged after the shell's turn is given up: a full log queue may wait
+    if (failure)
+        syslogx(147, "shell: the output of '%s' could not be captured (%s): it went to the device's standard output",
+                line ? line : "", strerror(failure));
     return rc;
 }
 

@@ -5,10 +5,14 @@ Checks what an engineer relies on when running the device: it starts on the
 board's two host CPUs, the shell socket answers getvar/setvar and the lap-counter commands, values of the
 stimulus change, the screen image appears, "reset_voz" shuts it down in order
 with every raster counted in the log, and the boot counter survives a restart.
+The restart runs with the host's /tmp read-only (where a mount namespace can
+be made): the shell's answers need no temporary directory.
 Usage: device_smoke_test.py TAV9_BINARY SAMPLE_FOLDER
 """
 import os
 import re
+import shlex
+import subprocess
 import sys
 import time
 
@@ -45,8 +49,21 @@ def check_placement(dev):
             assert policy == os.SCHED_OTHER, "background thread %s under policy %d" % (tid, policy)
 
 
-def run_once(binary, folder):
-    dev = Device(binary, folder)
+def readonly_tmp(folder):
+    """A prefix that runs the device in a mount namespace of its own where
+    /tmp is read-only but for its folder; None where that cannot be made
+    (no right to mount)."""
+    script = ("mount --bind {f} {f} && mount --rbind /tmp /tmp && mount -o remount,bind,ro /tmp && "
+              'exec "$0" "$@"').format(f=shlex.quote(folder))
+    prefix = ["unshare", "-m", "--propagation", "private", "sh", "-c", script]
+    probe = subprocess.run(prefix + ["sh", "-c", "! touch /tmp 2>/dev/null && touch %s/.rw && rm %s/.rw"
+                                     % (shlex.quote(folder), shlex.quote(folder))],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return prefix if probe.returncode == 0 else None
+
+
+def run_once(binary, folder, prefix=()):
+    dev = Device(binary, folder, prefix=prefix)
     try:
         dev.wait_ready()
         check_placement(dev)
@@ -83,7 +100,10 @@ def main():
     folder = make_folder(sample, "tav9-smoke-")
     try:
         first = run_once(binary, folder)
-        second = run_once(binary, folder)
+        prefix = readonly_tmp(folder)
+        if prefix is None:
+            print("note: no read-only /tmp can be made here, the restart runs without")
+        second = run_once(binary, folder, prefix or ())
         assert second == first + 1, "boot counter %d then %d" % (first, second)
     finally:
         remove_folder(folder)

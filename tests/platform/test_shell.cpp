@@ -215,33 +215,57 @@ TEST_F(Shell, DispatchCallsTheCommandWithArgv) {
 }
 
 // The output is captured in memory: a host whose temporary directory is
-// read-only (here a read-only tmpfs over /tmp, in a mount namespace of the
-// thread that runs the line) gives the client the whole answer.
+// read-only gives a socket client the whole answer. The shell runs in a mount
+// namespace of the thread that starts it, with /tmp read-only there but for
+// the device folder below it (the socket lives there).
 TEST_F(Shell, OutputIsCapturedWithoutTheHostsTemporaryDirectory) {
     ASSERT_NE(msd_shellAddCommand("t_print", printer), 0);
-    std::string out, why;
+    std::string direct, answer, why;
     int rc = 0;
     std::thread inOwnMounts([&] {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/tmp", "tmpfs", MS_RDONLY, "size=4k") != 0) {
+            mount(dir.c_str(), dir.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+            mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+            mount(nullptr, "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
             why = std::strerror(errno);
             return;
         }
-        rc = shell_runLineCapture("t_print a \"b c\"", &out);
+        const int probe = open("/tmp", O_TMPFILE | O_RDWR, 0600);
+        if (probe >= 0 || errno != EROFS) {
+            if (probe >= 0) close(probe);
+            why = "/tmp is still writable";
+            return;
+        }
+        rc = shell_runLineCapture("t_print a \"b c\"", &direct);
+        // the socket's tasks are started here, and so share these mounts
+        if (shell_start(false) != 1) return;
+        shell_acceptLines();
+        const int fd = connectShell();
+        if (fd >= 0) {
+            const std::string line = "t_print x\n";
+            if (write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
+                shutdown(fd, SHUT_WR);
+                answer = readToEnd(fd);
+            }
+            close(fd);
+        }
+        shell_stop();
     });
     inOwnMounts.join();
     if (!why.empty()) GTEST_SKIP() << "no read-only /tmp can be mounted here: " << why;
     EXPECT_EQ(rc, 7);
-    EXPECT_EQ(out, "a|b c|\n");
+    EXPECT_EQ(direct, "a|b c|\n");
+    EXPECT_EQ(answer, "x|\nvalue = 7 = 0x7\n");
 }
 
 // Where no capture can be made (no file descriptor left), the command still
-// runs and its answer says where its output went.
+// runs, and its answer and the log say where its output went.
 TEST(ShellCaptureDeathTest, AnOutputThatCannotBeCapturedIsNamed) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             msd_shellAddCommand("t_print", printer);
+            takeLogTexts();   // the log's queue is open before the limit
             const int lowest = dup(STDERR_FILENO);   // the lowest descriptor free
             close(lowest);
             rlimit lim{};
@@ -251,11 +275,14 @@ TEST(ShellCaptureDeathTest, AnOutputThatCannotBeCapturedIsNamed) {
             std::string out;
             const int rc = shell_runLineCapture("t_print x", &out);
             fprintf(stderr, "rc %d: %s", rc, out.c_str());
+            for (const auto& text : takeLogTexts()) fprintf(stderr, "log: %s\n", text.c_str());
             fflush(stderr);
             _exit(0);
         },
         testing::ExitedWithCode(0),
         "rc 7: shell: the output of this command could not be captured \\(Too many open files\\): "
+        "it went to the device's standard output\n"
+        "log: shell: the output of 't_print x' could not be captured \\(Too many open files\\): "
         "it went to the device's standard output\n");
 }
 

@@ -171,8 +171,10 @@ bool bc2_presence_receive(const uint8_t* msg, size_t len, const sockaddr_in& fro
         return false;
     }
     if (pid == s.ownPid) {
-        // Multicast loops back to its sender: our own message (our address in
-        // it) is dropped quietly; another device with our PID is reported.
+        // The sender turns multicast loop-back off, but the loopback interface
+        // (ip = 127.0.0.1) delivers what is sent on it to its sender all the
+        // same: our own message (our address in it) is dropped quietly;
+        // another device with our PID is reported.
         uint32_t addr;
         std::memcpy(&addr, msg + PM_ADDR, 4);
         if (addr != s.ownAddr) SYSLOGX_FLOOD(gFloodOwnPid, 155, "BC2_UDP_listen() received our own pid, ignored");
