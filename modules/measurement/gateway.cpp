@@ -68,6 +68,12 @@ struct GwList {
     std::atomic<bool> killed{false};
     std::atomic<bool> paused{false};
     MeasProducer prod;                       // local lists
+    // A local list measures from its start (or the end of a pause) on: a
+    // run of its raster due before then, done late on a busy host, has no
+    // values of it, nor counts as a tick without data. Cleared by the first
+    // copy.
+    std::atomic<bool> sinceSet{false};
+    uint32_t since = 0;                      // stamp (0.1 ms) of the start (gMx)
     dynkomm_fifo_t* fifo = nullptr;          // the consumer's FIFO
     bool fifoMagic = false;                  // handle's table entry holds the FIFO
     bool masterFed = false;                  // a CCP/XCP master writes the FIFO per DAQ
@@ -94,6 +100,31 @@ struct GwList {
     }
 };
 using ListPtr = std::shared_ptr<GwList>;
+
+// A run due this far before a list's start is no late run of its raster:
+// the clock went back meanwhile, and the run's values are taken (the FIFOs
+// behind deal with a clock gone back).
+constexpr int32_t kLateRunLimit = 100000;   // 10 s in 0.1 ms
+// A base tick's stamp is its deadline: the run it gives right after a start
+// may be due a tick before the start's stamp.
+constexpr int32_t kTickSlack = 10;          // 1 ms
+
+// From now on the local list measures: the late runs of its raster that are
+// due before now copy nothing into it. gMx held.
+void measuresFromNow(GwList& L) {
+    L.since = host::timeStamp();
+    L.sinceSet = true;
+}
+
+// Whether the run due at timeStamp copies into the list: not one due before
+// the list's start. The first run that copies ends the look. gMx held.
+bool measuresAt(GwList& L, uint32_t timeStamp) {
+    if (!L.sinceSet) return true;
+    const int32_t early = int32_t(L.since - timeStamp);
+    if (early > kTickSlack && early <= kLateRunLimit) return false;
+    L.sinceSet = false;
+    return true;
+}
 
 std::mutex gMx;
 std::condition_variable gIdle;
@@ -235,6 +266,7 @@ int startLocked(GwList& L) {
         } else {
             L.prod.fifo = L.fifo;
             L.prod.paused = L.paused;
+            if (!L.masterFed) measuresFromNow(L);
             count(L.pid, C_MEASURING);
         }
         return settleStart(L, err);
@@ -517,6 +549,7 @@ int gw_list_speed(gw_conn_t conn, uint32_t list, unsigned speed) {
     if (it == gLists.end() || it->second->conn != conn) return 0;
     GwList& L = *it->second;
     // Paused: a local list's values are not copied and no list times out.
+    if (L.paused && speed != 0 && L.local && !L.masterFed) measuresFromNow(L);
     L.paused = speed == 0;
     if (L.masterFed) meas_man_master_list_run(L.handle, !L.paused);
     return 1;
@@ -577,7 +610,8 @@ void meas_man_copy_raster(unsigned raster, uint32_t timeStamp) {
     {
         std::lock_guard<std::mutex> lk(gMx);
         for (auto& L : gChain[raster])
-            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && !L->prod.copy(timeStamp, values))
+            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && measuresAt(*L, timeStamp) &&
+                !L->prod.copy(timeStamp, values))
                 meas_man_count_loss();
     }
     meas_man_run_producers(raster, timeStamp, values);
@@ -633,7 +667,7 @@ void gw_distribute(unsigned raster) {
                 L.inTimeout = false;
                 call(L, GW_CB_TIMEOUT, 0, &L.pidWord);
             }
-        } else if (!L.paused && L.timeout && ++L.noData >= L.timeout) {
+        } else if (!L.paused && !L.sinceSet && L.timeout && ++L.noData >= L.timeout) {
             L.noData = L.timeout;
             count(L.pid, C_NODATA);
             if (!L.inTimeout) {
