@@ -101,9 +101,9 @@ struct GwList {
 };
 using ListPtr = std::shared_ptr<GwList>;
 
-// A run due this far before a list's start is no late run of its raster:
-// the clock went back meanwhile, and the run's values are taken (the FIFOs
-// behind deal with a clock gone back).
+// A run due this far before a list's start is no late run of its raster,
+// whatever the clock says: its stamp is of another time, and its values are
+// taken (the FIFOs behind deal with it).
 constexpr int32_t kLateRunLimit = 100000;   // 10 s in 0.1 ms
 // A base tick's stamp is its deadline: the run it gives right after a start
 // may be due a tick before the start's stamp.
@@ -117,11 +117,15 @@ void measuresFromNow(GwList& L) {
 }
 
 // Whether the run due at timeStamp copies into the list: not one due before
-// the list's start. The first run that copies ends the look. gMx held.
-bool measuresAt(GwList& L, uint32_t timeStamp) {
+// the list's start and done late, now that its start has passed. A run due
+// before the start but not late (the clock went back since the start), or
+// due too far before it, is taken: the FIFOs behind deal with a clock gone
+// back. The first run that copies ends the look. gMx held.
+bool measuresAt(GwList& L, uint32_t timeStamp, uint32_t now) {
     if (!L.sinceSet) return true;
-    const int32_t early = int32_t(L.since - timeStamp);
-    if (early > kTickSlack && early <= kLateRunLimit) return false;
+    const int32_t early = int32_t(L.since - timeStamp);   // wrap-safe
+    const int32_t late = int32_t(now - timeStamp);
+    if (early > kTickSlack && early <= kLateRunLimit && late >= early) return false;
     L.sinceSet = false;
     return true;
 }
@@ -609,8 +613,9 @@ void meas_man_copy_raster(unsigned raster, uint32_t timeStamp) {
     MeasSnapshot values;   // one tick, one value: own lists and served lists alike
     {
         std::lock_guard<std::mutex> lk(gMx);
+        const uint32_t now = host::timeStamp();
         for (auto& L : gChain[raster])
-            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && measuresAt(*L, timeStamp) &&
+            if (L->local && !L->masterFed && L->state == RUNNING && !L->paused && measuresAt(*L, timeStamp, now) &&
                 !L->prod.copy(timeStamp, values))
                 meas_man_count_loss();
     }

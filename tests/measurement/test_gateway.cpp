@@ -253,6 +253,15 @@ TEST_F(GatewayTest, RunsDueBeforeTheStartOrTheEndOfAPauseCopyNothing) {
     // as it is: the FIFOs behind name what they refuse
     tick(3, resumed - 2000);
     EXPECT_EQ(rec_.of(GW_CB_READ).size(), 4u);
+
+    // the clock goes back 5 s between a resume and the first run: that run,
+    // due before the resume but on time, is no late one and is taken
+    ASSERT_EQ(gw_list_speed(conn_, h, 0), 1);
+    ASSERT_EQ(gw_list_speed(conn_, h, 1), 1);
+    host::setTimeStampOffset(-50000);
+    tick(3, host::timeStamp());
+    host::setTimeStampOffset(0);
+    EXPECT_EQ(rec_.of(GW_CB_READ).size(), 5u);
 }
 
 TEST_F(GatewayTest, RefusedSetupsAndUnknownAddresses) {
