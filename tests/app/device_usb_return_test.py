@@ -2,7 +2,7 @@
 """A USB drive that is there at the start, pulled while its writer writes a
 file and plugged in again (also the first time): the stick keeps the start of
 that recording, and the copy that the arrival makes completes it under its
-own name. The stick
+own name, also when a lap closed it while the stick was away. The stick
 ends with the whole recording there, byte for byte as on "meas:", and with no
 second copy of it under another name. A stop a second after a further return
 (the copy waits for the writer a few seconds) still makes that copy before
@@ -31,10 +31,11 @@ def main():
         dev = run.start_logging(binary)
         wait_for(lambda: "starting measurement m01" in dev.log(), "the first data of m01")
 
-        def pull_and_return():
+        def pull_and_return(lap=False):
             """Waits for records of the stick's newest file past its header, pulls the
-            stick (it keeps what it holds) and plugs it in again; the file the
-            arrival's fragment closed, and the one the stick holds under that name."""
+            stick (it keeps what it holds), with lap starts a new lap while it is
+            away, and plugs it in again; the file the arrival's fragment closed,
+            and the one the stick holds cut."""
             # the file m01 writes now, on the stick too (after an arrival the
             # USB writer joins it a moment after the split made it)
             wait_for(lambda: drive_files(folder, "meas"), "m01's file")
@@ -45,6 +46,10 @@ def main():
             misses = dev.log().count("due to media absence")
             os.rename(usb, aside)
             wait_for(lambda: dev.log().count("due to media absence") > misses, "the writer to miss the stick")
+            if lap:
+                dev.shell("lof_laptrig")
+                wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the lap's file", 15)
+                before = drive_files(folder, "meas")
             time.sleep(1.5)
             os.rename(aside, usb)
             wait_for(lambda: len(drive_files(folder, "meas")) > len(before), "the fragment of the arrival", 15)
@@ -58,6 +63,11 @@ def main():
         # what the writer missed of it is brought by that copy
         assert not [line for line in dev.log().splitlines() if "'usb_meas:/%s': " % first in line and
                     "a copy brings the whole file" not in line], first
+        # a lap closes the cut file while the stick is away: its return completes that file too
+        lapped, cut = pull_and_return(lap=True)
+        assert lapped != cut, (lapped, cut)
+        wait_for(lambda: "copy success from 'meas:/%s'" % cut in dev.log(), "the copy of " + cut, 30)
+        assert read(os.path.join(usb, cut)) == read(os.path.join(folder, "meas", cut)), "%s is left cut" % cut
         closed, held = pull_and_return()
         assert closed == held, (closed, held)
         wait_for(lambda: "copy success from 'meas:/%s'" % closed in dev.log(), "the copy of " + closed, 30)

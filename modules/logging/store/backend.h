@@ -143,6 +143,13 @@ public:
     // few asked are kept.
     void noteCopyAsked(const CopyFile_t& copy);
     bool copyBrings(const char* drive, const char* fileName) const;
+    // A drive went while its writer wrote the file (fileName, under its
+    // counters' name): the drive keeps the start of it. When the drive is
+    // back, a copy completes the files its time away cut, the ones closed
+    // meanwhile too; takeCutOnDrive gives their counters (name unset), oldest
+    // first, and forgets them. The last few cut are kept.
+    void noteCutOnDrive(const char* drive, const char* fileName);
+    std::vector<CopyFile_t> takeCutOnDrive(const char* drive);
 
     // Whether a USB drive writer made for this back end has not subscribed,
     // or waits on its drive (it may be one that went while another came:
@@ -251,6 +258,8 @@ private:
     static constexpr size_t kCopiesKept = 16;
     mutable std::mutex copiesMx_;
     std::deque<std::pair<std::string, std::string>> copies_;
+    // the files cut by a drive's going: the drive and the file's counters
+    std::deque<std::pair<std::string, CopyFile_t>> cuts_;
 };
 
 }  // namespace measure::store

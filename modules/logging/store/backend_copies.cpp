@@ -1,11 +1,16 @@
 // The copies of a measurement's files to another drive that were asked for:
 // a copy brings the whole file to that drive, so its writer there names
 // what it missed of the file as brought by the copy (the copy names its own
-// failure, should it fail).
+// failure, should it fail). And the files a drive's going cut, which a copy
+// completes when the drive is back.
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "logging/counters/lapoutfra.h"
 #include "logging/store/backend.h"
+#include "logging/store/meas_app_store.h"
+#include "logging/store/pretrigger.h"
 
 namespace measure::store {
 
@@ -25,4 +30,61 @@ bool Backend::copyBrings(const char* drive, const char* fileName) const {
                        [&](const auto& c) { return c.first == drive && c.second == fileName; });
 }
 
+namespace {
+
+// The counters a measurement file name of measurement measIdx carries
+// ("%c%02x%02x%03x.%1x%02x"); false for any other name.
+bool countersOfName(unsigned measIdx, const char* name, CopyFile_t& c) {
+    char letter = 0, end = 0;
+    unsigned outing = 0, lap = 0, absHigh = 0, absLow = 0, fragment = 0;
+    if (std::strlen(name) != 12 ||
+        std::sscanf(name, "%c%2x%2x%3x.%1x%2x%c", &letter, &outing, &lap, &absHigh, &absLow, &fragment, &end) != 6)
+        return false;
+    c = CopyFile_t{};
+    c.outing = uint16_t(outing);
+    c.lap = uint16_t(lap);
+    c.absLap = uint16_t(absHigh << 4 | absLow);
+    c.fragment = uint16_t(fragment);
+    // the name the counters give, for this measurement: nothing else passes
+    char again[40];
+    return LapOutFra_genFilenameAbsLap(again, sizeof again, uint8_t(measIdx), c.outing, c.lap, c.fragment,
+                                       c.absLap) > 0 &&
+           std::strcmp(again, name) == 0;
+}
+
+}  // namespace
+
+void Backend::noteCutOnDrive(const char* drive, const char* fileName) {
+    CopyFile_t c{};
+    if (!drive || !fileName || !countersOfName(measIdx_, fileName, c)) return;
+    auto same = [&](const std::pair<std::string, CopyFile_t>& k) {
+        return k.first == drive && k.second.outing == c.outing && k.second.lap == c.lap &&
+               k.second.absLap == c.absLap && k.second.fragment == c.fragment;
+    };
+    std::lock_guard<std::mutex> lk(copiesMx_);
+    if (std::any_of(cuts_.begin(), cuts_.end(), same)) return;
+    if (cuts_.size() >= kCopiesKept) cuts_.pop_front();
+    cuts_.emplace_back(drive, c);
+}
+
+std::vector<CopyFile_t> Backend::takeCutOnDrive(const char* drive) {
+    std::vector<CopyFile_t> taken;
+    if (!drive) return taken;
+    std::lock_guard<std::mutex> lk(copiesMx_);
+    for (auto k = cuts_.begin(); k != cuts_.end();) {
+        if (k->first != drive) {
+            ++k;
+            continue;
+        }
+        taken.push_back(k->second);
+        k = cuts_.erase(k);
+    }
+    return taken;
+}
+
 }  // namespace measure::store
+
+std::vector<CopyFile_t> meas_app_PreTrigTakeCutOnDrive(void* handle, const char* drive) {
+    measure::store::Backend* be = handle ? static_cast<measure::store::Pretrigger*>(handle)->getBackend() : nullptr;
+    return be ? be->takeCutOnDrive(drive) : std::vector<CopyFile_t>{};
+}

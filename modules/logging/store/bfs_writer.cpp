@@ -330,6 +330,7 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     syslogx(148 | SYSLOGX_LOSS, "BFSWriter: '%s' dropped due to media absence: %u bytes of it reached the drive, nothing more is "
                  "written to it",
             e.path, onDrive);
+    if (type() == WRITER_TYPE_USB && onDrive) noteCut(e);
     e.stream = nullptr;
     e.fd = -1;
     e.state = SKIP;
@@ -338,6 +339,17 @@ void BFSWriter::dropStream(WriterFileEntry_t& e) {
     e.absent = true;
     e.itemEnds.clear();
     dropPendingMeta(e.vfIdx);
+}
+
+void BFSWriter::noteCut(const WriterFileEntry_t& e) {
+    // a drive still there whose name leads elsewhere now (its folder made
+    // anew) holds no start of this file
+    if (mediaAvailable_.load() && !superseded()) return;
+    // only a start under the counters' own name: the copy comes by the counters
+    char name[16];
+    const char* slash = std::strrchr(e.path, '/');
+    if (slash && virtualFiles.fileName(measIdx_, e.vfIdx, name, sizeof name) && std::strcmp(slash + 1, name) == 0)
+        backend_.noteCutOnDrive(drive_.c_str(), name);
 }
 
 bool BFSWriter::stillNamed(const WriterFileEntry_t& e) const {

@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "logging/store/action.h"
 #include "logging/store/file_info.h"
@@ -232,6 +233,10 @@ void meas_app_PreTrigCloseFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushFile(void* handle, int vfIdx);
 void meas_app_PreTrigFlushDir(void* handle);
 void meas_app_PreTrigCopyFile(void* handle, const CopyFile_t* copy);
+// The files of the measurement that the going of drive cut while they were
+// written (the drive keeps their start), by their counters (name unset),
+// oldest first: each given once (also for a null handle: none).
+std::vector<CopyFile_t> meas_app_PreTrigTakeCutOnDrive(void* handle, const char* drive);
 int meas_app_PreTrigMeasRunning(void* handle);
 // Time of the pretrigger's last arm (0 = none since the last stop): a
 // block's frame ends there, so that the records before it reach the file.

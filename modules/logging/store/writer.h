@@ -375,6 +375,9 @@ private:
     // Counts a write, flush or close that the drive refused.
     void countFailure(uint32_t n = 1);
     void dropStream(WriterFileEntry_t& e);
+    // The drive keeps the start of the file dropped for its going: noted
+    // with the back end, whose copy completes it when the drive is back.
+    void noteCut(const WriterFileEntry_t& e);
     // Whether the file's name on the drive still leads to the file of its stream.
     bool stillNamed(const WriterFileEntry_t& e) const;
 

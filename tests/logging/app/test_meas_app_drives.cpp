@@ -322,8 +322,10 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartIsNoArrival) {
 
 // A USB drive there at the start, pulled while m01 writes a file on it and
 // put back: its return is an arrival, though the first since the start (the
-// drive was there before). The file its split closes, cut on the drive at
-// the pull, is copied whole onto it.
+// drive was there before). The file cut on the drive at the pull is copied
+// whole onto it: the file its split closes, and, when a lap closed the cut
+// file while the drive was away, that file too. A file begun and closed
+// while the drive was away is not on it and stays so.
 TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWhole) {
     meas_app_setCopyStartDelay(0);
     meas_app_setCopyFileTask(meas_app_copyFileTask);
@@ -337,47 +339,111 @@ TEST_F(MeasAppTest, AUsbDriveThereAtTheStartAndPutBackGetsTheFileCutAtThePullWho
     writeConfig(0, "R1ms");
     start();
     ASSERT_TRUE(runUntil([&] { return anyFileIn(dir + "/usb_meas"); }, 3000));
-    run(1500);
-    const uint16_t before = fragmentNow();
-    std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
     std::vector<std::string> log;
-    ASSERT_TRUE(runUntil(
+    auto logHas = [&](const std::string& text) {
+        for (auto& t : takeLogTexts()) log.push_back(t);
+        return logContains(log, text);
+    };
+    auto internalFiles = [&] {
+        std::vector<std::string> names;
+        for (auto& e : std::filesystem::directory_iterator(dir + "/meas")) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    // pulled while it writes the newest file past `after`, put back after
+    // that many laps; the file cut at the pull
+    auto pullAndReturn = [&](int laps, const std::string& after) {
+        // the newest file, past `after`, on the drive too (the split
+        // of a return makes it a moment later)
+        std::string cut;
+        EXPECT_TRUE(runUntil(
+            [&] {
+                const auto names = internalFiles();
+                cut = names.empty() ? "" : names.back();
+                return cut > after && logHas("opened and checked 'usb_meas:/" + cut + "'");
+            },
+            3000));
+        const int misses = countContaining(log, "due to media absence");
+        run(1500);
+        const uint16_t before = fragmentNow();
+        std::filesystem::rename(dir + "/usb_meas", dir + "/usb_pulled");
+        EXPECT_TRUE(runUntil(
+            [&] {
+                logHas("");
+                return countContaining(log, "due to media absence") > misses;
+            },
+            5000));
+        for (int i = 0; i < laps; ++i) {
+            const std::string closing = internalFiles().back();
+            run(300);
+            char cmd[] = "lof_laptrig";
+            char* argv[] = {cmd};
+            EXPECT_EQ(lof_laptrig(1, argv), 0);
+            // the lap's file is closed on the internal drive before the return
+            EXPECT_TRUE(runUntil(
+                [&] { return internalFiles().back() > closing && !meas_app_writerHolds("meas:/" + closing); },
+                3000));
+        }
+        run(1200);   // the logging raster sees it gone
+        std::filesystem::rename(dir + "/usb_pulled", dir + "/usb_meas");
+        EXPECT_TRUE(runUntil([&] { return fragmentNow() != before; }, 3000)) << "no split at the return";
+        return cut;
+    };
+    const std::string cutAtSplit = pullAndReturn(0, "");
+    EXPECT_TRUE(runUntil([&] { return logHas("copy success from 'meas:/" + cutAtSplit + "'"); }, 10000))
+        << "no copy of " << cutAtSplit;
+    const std::string cutBeforeLap = pullAndReturn(2, cutAtSplit);
+    // the laps' files follow it: the first begun and closed while it was
+    // away, the second closed by the return's split
+    std::string awayFile, lapFile;
+    EXPECT_TRUE(runUntil(
         [&] {
-            for (auto& t : takeLogTexts()) log.push_back(t);
-            return logContains(log, "due to media absence");
+            const auto names = internalFiles();
+            const auto at = std::find(names.begin(), names.end(), cutBeforeLap);
+            if (at == names.end() || names.end() - at < 4) return false;
+            awayFile = at[1];
+            lapFile = at[2];
+            return true;
         },
-        5000));
-    run(1200);   // the logging raster sees it gone
-    std::filesystem::rename(dir + "/usb_pulled", dir + "/usb_meas");
-    ASSERT_TRUE(runUntil([&] { return fragmentNow() != before; }, 3000)) << "no split at the return";
-    std::vector<std::string> internal;
-    records("meas", &internal);
-    ASSERT_FALSE(internal.empty());
-    const std::string cut = internal.front();
-    auto bytes = [&](const char* folder) {
-        std::ifstream in(dir + "/" + folder + "/" + cut, std::ios::binary);
+        3000));
+    EXPECT_TRUE(runUntil([&] { return logHas("copy success from 'meas:/" + cutBeforeLap + "'"); }, 10000))
+        << "no copy of " << cutBeforeLap;
+    EXPECT_TRUE(runUntil([&] { return logHas("copy success from 'meas:/" + lapFile + "'"); }, 10000))
+        << "no copy of the file the return's split closed, " << lapFile;
+    stopAndFlush();
+    auto bytes = [&](const char* folder, const std::string& name) {
+        std::ifstream in(dir + "/" + folder + "/" + name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
-    const bool whole = runUntil(
-        [&] {
-            for (auto& t : takeLogTexts()) log.push_back(t);
-            return logContains(log, "copy success from 'meas:/" + cut + "'");
-        },
-        10000);
-    stopAndFlush();
-    EXPECT_TRUE(whole) << "no copy of " << cut;
-    EXPECT_TRUE(bytes("usb_meas") == bytes("meas")) << cut << " is left cut on the drive: " << bytes("usb_meas").size()
-                                                    << " of " << bytes("meas").size() << " bytes";
-    // what the writer missed of it while the drive was away is brought by the copy
     for (auto& t : takeLogTexts()) log.push_back(t);
+    for (const std::string& cut : {cutAtSplit, cutBeforeLap}) {
+        EXPECT_TRUE(bytes("usb_meas", cut) == bytes("meas", cut))
+            << cut << " is left cut on the drive: " << bytes("usb_meas", cut).size() << " of "
+            << bytes("meas", cut).size() << " bytes";
+        // the copy brought it whole: no line names it as not on the drive
+        for (const auto& line : log) {
+            if (line.find("'usb_meas:/" + cut + "': ") == std::string::npos) continue;
+            EXPECT_EQ(line.find("they are not on this drive"), std::string::npos) << line;
+        }
+    }
+    // what the writer missed of the file the split closed is brought by the copy
     std::vector<std::string> named;
     for (const auto& line : log)
-        if (line.find("'usb_meas:/" + cut + "': ") != std::string::npos) named.push_back(line);
+        if (line.find("'usb_meas:/" + cutAtSplit + "': ") != std::string::npos) named.push_back(line);
     ASSERT_FALSE(named.empty());
     for (const auto& line : named)
         EXPECT_NE(line.find("not written while the drive was absent: a copy brings the whole file to this drive"),
                   std::string::npos)
             << line;
+    // no second copy of a cut file under another name
+    EXPECT_FALSE(logContains(log, "is in use")) << cutBeforeLap;
+    // the file the drive never held is not copied, and named as not on it
+    EXPECT_FALSE(std::filesystem::exists(dir + "/usb_meas/" + awayFile)) << awayFile;
+    EXPECT_FALSE(logContains(log, "copy success from 'meas:/" + awayFile + "'"));
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+        return line.find("'usb_meas:/" + awayFile + "': ") != std::string::npos &&
+               line.find("they are not on this drive") != std::string::npos;
+    })) << awayFile << " is not named";
 }
 
 // A USB drive arrives with the name of the next fragment taken (another car's

@@ -283,6 +283,25 @@ TEST_F(StoreTest, AFileGivenUpLivesUntilEveryWriterInItIsDone) {
     be.disown(&b);
 }
 
+// The files a drive's going cut are given back once, by their counters, for
+// that drive; what is no file name of the measurement is not kept.
+TEST_F(StoreTest, FilesCutByADrivesGoingAreGivenOnceForThatDrive) {
+    Backend be(0);
+    be.noteCutOnDrive("usb_meas:", "A0102003.a01");   // outing 1, lap 2, absolute lap 0x3a, fragment 1
+    be.noteCutOnDrive("usb_meas:", "A0102003.a01");
+    for (const char* other : {"B0102003.a01", "A0102003.a01.part", "A0102003.A01", "A01020+3.a01", "A0102003"})
+        be.noteCutOnDrive("usb_meas:", other);
+    be.noteCutOnDrive("meas:", "A0101000.001");
+    const std::vector<CopyFile_t> cut = be.takeCutOnDrive("usb_meas:");
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_EQ(cut[0].outing, 1);
+    EXPECT_EQ(cut[0].lap, 2);
+    EXPECT_EQ(cut[0].absLap, 0x3a);
+    EXPECT_EQ(cut[0].fragment, 1);
+    EXPECT_TRUE(be.takeCutOnDrive("usb_meas:").empty());
+    EXPECT_EQ(be.takeCutOnDrive("meas:").size(), 1u);
+}
+
 TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
     Backend be(1);
     be.add(new ActionFlushDir(), 16);
