@@ -236,7 +236,7 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
     feed(1, next);
     EXPECT_EQ(countContaining(takeLogTexts(), "opened at a step of the time, dropped: no file of its time came"), 32);
     event(0x010001E3, 35000);   // in the next file's time
-    const int vf = measure::store::virtualFiles.find(0, next);
+    const int vf = measure::store::virtualFiles.find(0, next, time_stepCount());
     ASSERT_GE(vf, 0);
     logger->endRun(vf, next);   // the next recording's stop
     logger.reset();
@@ -262,7 +262,7 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
     takeLogTexts();
     putEventOfPid2(*logger, 0x02000001, step, EVENT_DURATION_OPEN);          // before the stop at the step
-    logger->endRun(measure::store::virtualFiles.find(0, old), old + 12000);   // the stop at the step
+    logger->endRun(measure::store::virtualFiles.find(0, old, time_stepCount()), old + 12000);   // the stop at the step
     putEventOfPid2(*logger, 0x010001E3, step + 1000, EVENT_DURATION_OPEN);   // after it, before the new file
     EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 0);
     closeAndDrain();
@@ -270,7 +270,7 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     LapOutFra_beginAt(step);        // as the restart's start does
     feed(0, step + 10000);
     feed(1, step + 10000);
-    const int vf = measure::store::virtualFiles.find(0, step + 10000);
+    const int vf = measure::store::virtualFiles.find(0, step + 10000, time_stepCount());
     ASSERT_GE(vf, 0);
     logger->endRun(vf, step + 20000);   // the new recording's stop
     EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 2);
@@ -316,7 +316,7 @@ TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKe
     ASSERT_TRUE(logger->flushPass(last + 500, now));
     EXPECT_EQ(logger->freeItems(), free + 1) << "the event did not wait for the records";
     putEventOfPid2(*logger, 0x02000003, last + 2000, EVENT_DURATION_OPEN);   // after the last record
-    const int vf = measure::store::virtualFiles.find(0, last);
+    const int vf = measure::store::virtualFiles.find(0, last, time_stepCount());
     ASSERT_GE(vf, 0);
     takeLogTexts();
     logger->endRun(vf, last + 1000);   // the stop: the file ends at its newest record
@@ -348,8 +348,8 @@ TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKe
 // master's new run is stepped onto after its first gap stamps; a step forward after it
 // goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
-// goes into the old file. One stamped far ahead of this device's time goes
-// into none.
+// goes into the old file, and into none once that file is gone. One stamped
+// far ahead of this device's time goes into none.
 TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     configure();
     const uint32_t now = time_getTimestamp();
@@ -375,7 +375,13 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     LapOutFra_beginAt(now);         // as the restart's start does
     feed(0, now + 4000);
     feed(1, now + 4000);
-    event(5, now + 4500);
+    // of the new time (this test's clock stands while its records go on)
+    const uint8_t newer[] = {5};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, newer, 1, now + 4500, MEAS_META_EVENT, time_stepCount());
+    // the old time's, come late: its stamp lies in the new file's time, yet
+    // its own file is gone, and no file of the new time takes it
+    const uint8_t stale[] = {9};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, stale, 1, now + 2000, MEAS_META_EVENT, timeNow - 1);
     // 500 s ahead, judged of the new time: of no time this device has been
     // in, the new file's neither, open as it is
     const uint8_t ahead[] = {8};
