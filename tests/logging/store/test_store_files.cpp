@@ -395,6 +395,32 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     EXPECT_EQ(events[now - 9000], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {7}, {5}}));
 }
 
+// An event stamped 0.1 s before a step back of 0.05 s that comes after the
+// step: its stamp lies nearer the new time where it came, yet its source
+// knew the time it was stamped in, and it goes into that time's file.
+TEST_F(StoreTest, AnEventOfTheOldTimeThatComesAfterASmallStepBackGoesIntoTheOldFile) {
+    configureWithEvents();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t old = now - 11500;
+    feedOldFileThenStep(old, now + 500, now);   // 0.05 s back: the new time is now
+    const uint32_t oldTime = time_stepCount() - 1;
+    auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
+    uint8_t p[EVENT_PAYLOAD_FIXED + 4] = {};
+    be_put32(p, 0x01000011);
+    be_put32(p + 4, now - 1000);
+    p[16] = 'T';
+    logger->putEvent(p, sizeof p, 1, now - 1000, time_getTimestamp(), time_stepCount(), &oldTime);
+    logger->flushUntil(now - 1000);
+    logger.reset();
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[old].size(), 1u);
+    EXPECT_EQ(be_get32(events[old][0].data() + 4), 0x01000011u);
+}
+
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
     MeasAppStoreHooks h{};
     h.getFlags = getFlags;
