@@ -29,7 +29,8 @@ uint32_t time_stepCount(TimeStep* last = nullptr);
 // The newest step back (the step count with it; 0 when there was none): the
 // steps forward that may follow it (a quicker message) go on in its time.
 uint32_t time_stepBackCount(TimeStep* step = nullptr);
-// The time base a stamp belongs to, as a step count; it came in at this
+// The time base a stamp belongs to, as a step count, for a stamp whose source
+// told none (another device's: its messages carry no time base); it came in at this
 // device's stamp seenAt, when stepsThen steps had been seen (read before
 // seenAt). Senders stamp what they send with their time of the moment: around
 // the newest step back, the stamp belongs to the time it lies nearer to where

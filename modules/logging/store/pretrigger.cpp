@@ -203,7 +203,7 @@ int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t
     int vf = virtualFiles.find(measIdx_, ts, timeOf);
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
-    if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts);
+    if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts, timeOf);
     // The file of its stamp is closing: it finds none (below), as once that
     // file is gone.
     if (vf >= 0 && virtualFiles.closing(measIdx_, vf)) vf = -1;

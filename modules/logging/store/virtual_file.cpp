@@ -291,10 +291,13 @@ int VirtualFiles::find(unsigned measIdx, uint32_t ts, uint32_t timeOf) {
     return found;
 }
 
-int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts) {
+int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts, uint32_t timeOf) {
     if (measIdx >= kMeas) return -1;
     const uint32_t now = time_getTimestamp();
     if (int32_t(ts - now) <= kAheadOfNow) return -1;
+    // a stamp of the time since the newest step back is of no time before it
+    const uint32_t stepBack = time_stepBackCount();
+    if (stepBack == 0 || int32_t(timeOf - stepBack) >= 0) return -1;
     ScopeLock sl(this, "VirtualFiles::findSteppedBack");
     for (int i = last_[measIdx].load(); i >= lowest_[measIdx].load(); --i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();

@@ -83,10 +83,11 @@ public:
     // that came after timeOf holds no stamp of it.
     int find(unsigned measIdx, uint32_t ts, uint32_t timeOf);
     // Index of the file that took the records up to ts when ts is of a time
-    // that has stepped back since (more than kAheadOfNow ahead of now): the
-    // newest file not yet closed that began in that time, at or before ts.
-    // -1 when there is none (or ts is of the time now).
-    int findSteppedBack(unsigned measIdx, uint32_t ts);
+    // that has stepped back since (more than kAheadOfNow ahead of now, and
+    // its time base timeOf before the newest step back): the newest file not
+    // yet closed that began in that time, at or before ts. -1 when there is
+    // none (or ts is of the time now).
+    int findSteppedBack(unsigned measIdx, uint32_t ts, uint32_t timeOf);
     // The oldest file not yet closed that began at ts or up to `within` after
     // it (the first file of a time for an event of its start), else -1.
     int findFollowing(unsigned measIdx, uint32_t ts, int32_t within);

@@ -252,7 +252,8 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
 // stop at the step or after it, while the old time's file is still being
 // written: either way the new file takes them, and the stop of its own
 // recording closes them there. The stop at the step closes neither into the
-// old file.
+// old file, nor does an event of the new time stamped in that file's time
+// go into it.
 TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop) {
     configureWithEvents();
     const uint32_t now = time_getTimestamp();
@@ -262,6 +263,10 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
     takeLogTexts();
     putEventOfPid2(*logger, 0x02000001, step, EVENT_DURATION_OPEN);          // before the stop at the step
+    // of the new time, yet stamped in the old file's time far ahead of it:
+    // no file of the time now holds it, and the old one is of another time
+    const uint8_t ahead[] = {1};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, ahead, 1, old + 11000, MEAS_META_EVENT, time_stepCount());
     logger->endRun(measure::store::virtualFiles.find(0, old, time_stepCount()), old + 12000);   // the stop at the step
     putEventOfPid2(*logger, 0x010001E3, step + 1000, EVENT_DURATION_OPEN);   // after it, before the new file
     EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 0);
