@@ -76,10 +76,11 @@ void eventlogging_send(const EventRecord* ev, const char* name, const char* desc
     }
     alignas(8) uint8_t msg[EVENT_MSG_SIZE];
     event_buildMsg(msg, *ev, name, description, app_pid);
-    // The time it was stamped in goes with it to this device's loggers (the
-    // time may step while it waits in the queue); noted first, for the
-    // command task may serve it as soon as it is queued.
-    const uint32_t timeOf = time_stepCount();
+    // The time it was stamped in (its producer stamps it as it happens) goes
+    // with it to this device's loggers: the time may step while it waits in
+    // the queue. Noted first, for the command task may serve it as soon as
+    // it is queued.
+    const uint32_t timeOf = time_stepCountNow();
     eventOwnTimes_note(ev->id, ev->timeStamp, ev->duration, timeOf);
     MSG_Q_ID q = gQueue.load();
     errno = 0;
@@ -109,7 +110,7 @@ void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* d
     }
     ci_msg_t msg{};
     event_buildMsg(reinterpret_cast<uint8_t*>(&msg), *ev, name, description, app_pid);
-    eventOwnTimes_note(ev->id, ev->timeStamp, ev->duration, time_stepCount());
+    eventOwnTimes_note(ev->id, ev->timeStamp, ev->duration, time_stepCountNow());
     // the others first: the served copy is addressed to this device
     if (!comint_put_eth(&msg))
         SYSLOGX_FLOOD(gFloodEth, 148, "eventlogging_sendNow(): event 0x%08X at %u not sent to the other devices",
