@@ -26,10 +26,15 @@ bool time_stepNote(uint32_t stamp, uint32_t own);
 void time_stepCheck();
 // Steps seen so far (wraps); with last, the newest of them (when there was one).
 uint32_t time_stepCount(TimeStep* last = nullptr);
+// The step count of the time the stamp reads now: time_stepCount, and one
+// more when the stamp has stepped since the last note (the 1 ms raster has
+// not noted it yet). For a stamp just read: the time base it was made in.
+uint32_t time_stepCountNow();
 // The newest step back (the step count with it; 0 when there was none): the
 // steps forward that may follow it (a quicker message) go on in its time.
 uint32_t time_stepBackCount(TimeStep* step = nullptr);
-// The time base a stamp belongs to, as a step count; it came in at this
+// The time base a stamp belongs to, as a step count, for a stamp whose source
+// told none (another device's: its messages carry no time base); it came in at this
 // device's stamp seenAt, when stepsThen steps had been seen (read before
 // seenAt). Senders stamp what they send with their time of the moment: around
 // the newest step back, the stamp belongs to the time it lies nearer to where

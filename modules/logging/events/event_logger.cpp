@@ -10,6 +10,7 @@
 
 #include "logging/app/meas_app.h"
 #include "logging/events/event_apps.h"
+#include "logging/events/event_own_times.h"
 #include "logging/events/event_peer_opens.h"
 #include "logging/events/event_signals.h"
 #include "logging/fifo/meas_fifo.h"
@@ -141,7 +142,7 @@ void* eventlogger::allocate(int site, uint16_t pid, uint32_t ts) {
 }
 
 void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime,
-                           uint32_t seenAt, uint32_t stepsThen) {
+                           uint32_t seenAt, uint32_t stepsThen, const uint32_t* stampedIn) {
     if (!payload) return;
     if (semTake(mutex_, WAIT_FOREVER) != OK) {
         SYSLOGX_FLOOD(gFloodTake, 147, "eventlogger::putEvent(): could not take semaphore (%s)", "semTake");
@@ -166,7 +167,7 @@ void eventlogger::putEvent(const uint8_t* payload, uint32_t length, uint16_t pid
     }
     void* mem = allocate(4, pid, sortTime);
     if (!mem) return;
-    auto* e = new (mem) Event{nullptr, sortTime, seenAt, stepsThen, 0, {}};
+    auto* e = new (mem) Event{nullptr, sortTime, seenAt, stepsThen, stampedIn != nullptr, stampedIn ? *stampedIn : 0, 0, {}};
     if (length > EVENT_PAYLOAD_MAX) {
         // a longer payload keeps its first 98 bytes; the last two become the
         // terminating zeros of the texts
@@ -199,10 +200,13 @@ void eventlogger::writeEvent(const Bucket& b, const Event& e) {
     const uint32_t duration = be_get32(e.payload + 8);
     // a logger without a store has no files, nor a recording to keep opens of
     const bool recorded = pretrigger_ != nullptr;
+    // The time base its source stamped it in; a peer's message carries none
+    // (nor does the network tell how its runs lie against this device's
+    // steps): its stamp and where it came in are all there is to judge by.
     // A close is of the time its open was written in: a peer's end, noted
     // well after its last value, lies far behind the time when it comes and
     // would be taken for a stamp of a new time behind.
-    uint32_t timeOf = time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
+    uint32_t timeOf = e.timeKnown ? e.timeOf : time_stepOfStamp(e.sortTime, e.seenAt, e.stepsThen);
     const bool isClose = duration != 0 && duration != EVENT_DURATION_OPEN;
     if (recorded && isClose) forgetDroppedOpens();
     if (recorded && isClose && !opens_.isOpen(b.pid, e.payload, &timeOf)) {
@@ -331,7 +335,8 @@ void eventlogger::flushLocked(uint32_t ts, const uint32_t* now, bool toRecords) 
     const uint32_t steps = now ? time_stepCount() : 0;
     const auto waitsForStep = [&](const Event& e) {
         const int32_t since = int32_t(*now - e.seenAt);
-        return int32_t(e.seenAt - e.sortTime) > kLateBy && e.stepsThen == steps && since >= 0 && since < kStepWait;
+        return !e.timeKnown && int32_t(e.seenAt - e.sortTime) > kLateBy && e.stepsThen == steps && since >= 0 &&
+               since < kStepWait;
     };
     // Where the recording has got to: an event stamped after its newest
     // record waits for the records of its moment (their source may be late,
@@ -449,16 +454,20 @@ int eventlogging_cmd(ci_msg_t* msg) {
     const uint32_t sortTime = dur != 0 && dur != EVENT_DURATION_OPEN ? ts + dur : ts;
     // another device's open events are closed for it should it end first
     if (pid != comint_own_pid()) eventPeers_note(pid, msg->payload, len);
+    // this device's own event: the time it was stamped in came along
+    uint32_t timeOf = 0;
+    const bool known = pid == comint_own_pid() && eventOwnTimes_take(be_get32(msg->payload), ts, dur, &timeOf);
     if (fifo_data_of_masters_new_run(pid)) {
         SYSLOGX_FLOOD(gFloodNewRun, 147 | SYSLOGX_LOSS, "eventlogging_cmd(): " NEW_RUN_EVENT_LOST,
                       unsigned(be_get32(msg->payload)), unsigned(pid), unsigned(ts));
         return 1;
     }
-    eventLoggerPutAll(msg->payload, len, pid, sortTime);
+    eventLoggerPutAll(msg->payload, len, pid, sortTime, known ? &timeOf : nullptr);
     return 1;
 }
 
-void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime) {
+void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime,
+                       const uint32_t* stampedIn) {
     // where it came in decides its time base after a step back: a close
     // stamped in the old time, sent at the step, waits in the logger until
     // the new time has passed its stamp
@@ -466,7 +475,7 @@ void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, ui
     const uint32_t seenAt = time_getTimestamp();
     std::lock_guard<std::mutex> lk(gTableMx);
     for (eventlogger* l : gTable)
-        if (l) l->putEvent(payload, length, pid, sortTime, seenAt, steps);
+        if (l) l->putEvent(payload, length, pid, sortTime, seenAt, steps, stampedIn);
 }
 
 void eventLogger_resetForTest() {

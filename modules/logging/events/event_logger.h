@@ -32,10 +32,11 @@ public:
 
     // Buffers one event payload (big-endian, as received) of a source PID;
     // it came at the stamp seenAt with stepsThen steps of the time seen
-    // (time_stepCount, read first): the time base of its stamp, judged when
-    // it is written (time_stepOfStamp), decides its file after a step back.
+    // (time_stepCount, read first). The time base of its stamp decides its
+    // file after a step back: stampedIn where its source knew it (a step
+    // count), else judged from the stamp when it is written (time_stepOfStamp).
     void putEvent(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime, uint32_t seenAt,
-                  uint32_t stepsThen);
+                  uint32_t stepsThen, const uint32_t* stampedIn = nullptr);
     // Writes every buffered event whose sort time is at or before ts, per
     // source in PID order, once the measurement's running recording has
     // taken a record at or after it; false when the lock could not be taken.
@@ -72,6 +73,8 @@ private:
         uint32_t sortTime;
         uint32_t seenAt;
         uint32_t stepsThen;
+        bool timeKnown;    // timeOf came with it from its source
+        uint32_t timeOf;
         uint32_t length;
         uint8_t payload[EVENT_PAYLOAD_MAX];
     };
@@ -128,8 +131,10 @@ void eventLoggerMasterRunsAnew(uint16_t pid);
 void eventLoggersHoldForStop();
 // Handler of command 0x1500: hands the event to every existing logger.
 int eventlogging_cmd(ci_msg_t* msg);
-// Hands one event payload of a source PID to every existing logger.
-void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime);
+// Hands one event payload of a source PID to every existing logger, with
+// the time base of its stamp where that is known (eventlogger::putEvent).
+void eventLoggerPutAll(const uint8_t* payload, uint32_t length, uint16_t pid, uint32_t sortTime,
+                       const uint32_t* stampedIn = nullptr);
 
 // Tests: forgets that "cfg:/apps.xml" was missing and what was logged.
 void eventLogger_resetForTest();

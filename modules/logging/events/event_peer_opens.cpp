@@ -100,7 +100,9 @@ constexpr int32_t kAfterLastValue = 2000;   // 200 ms
 // An open stamped this much further behind the last value than it came
 // before it is of another time: a new run whose clock started behind the
 // old one's (its stamps say nothing of when it came). An open of the run
-// that ended came when it was stamped, as its values did.
+// that ended came when it was stamped, as its values did. The message
+// carries no run: the stamps judge only an open that came before the
+// network counted the new run; one that came after carries that count.
 constexpr int32_t kStampedBehindItsArrival = 10000;   // 1 s
 
 // Whether an open of pid began in a run after the one (`ended`) that ended

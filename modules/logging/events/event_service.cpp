@@ -7,13 +7,16 @@
 #include <cstring>
 
 #include "host/os/os.h"
+#include "logging/events/event_own_times.h"
 #include "logging/events/event_signals.h"
 #include "measurement/comint.h"
 #include "measurement/gateway.h"
 #include "platform/appman.h"
 #include "platform/error_mgr.h"
+#include "platform/byteorder.h"
 #include "platform/raster.h"
 #include "platform/syslogx.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 
 namespace {
@@ -43,13 +46,14 @@ const char* errnoText(int e, char* buf, size_t size) {
 
 // The queue is full: raise the overload entry once and send one overload
 // event in place of the dropped one, bypassing the queue.
-void enterOverload(uint8_t* msg, uint32_t timeStamp) {
+void enterOverload(uint8_t* msg, uint32_t timeStamp, uint32_t timeOf) {
     gOverload.store(1);
     gCleared.store(0);
     error_mgr_set(EVENTSOURCE, ERRMGR_TYPE_EVENT_OVERLOAD, 0);
     const EventRecord ov{EVENT_ID_OVERLOAD, timeStamp, 0, EVENT_KIND_OVERLOAD, EVENT_SEV_ERROR};
     event_buildMsg(msg, ov, "Event(s) discarded", "", app_pid);
-    comint_put_cmd(msg, kSendToAll);
+    eventOwnTimes_note(ov.id, ov.timeStamp, ov.duration, timeOf);
+    if (!comint_put_cmd(msg, kSendToAll)) eventOwnTimes_forget(ov.id, ov.timeStamp, ov.duration);
     event_count(eventSignals().event_send_cnt);
 }
 
@@ -72,6 +76,12 @@ void eventlogging_send(const EventRecord* ev, const char* name, const char* desc
     }
     alignas(8) uint8_t msg[EVENT_MSG_SIZE];
     event_buildMsg(msg, *ev, name, description, app_pid);
+    // The time it was stamped in (its producer stamps it as it happens) goes
+    // with it to this device's loggers: the time may step while it waits in
+    // the queue. Noted first, for the command task may serve it as soon as
+    // it is queued.
+    const uint32_t timeOf = time_stepCountNow();
+    eventOwnTimes_note(ev->id, ev->timeStamp, ev->duration, timeOf);
     MSG_Q_ID q = gQueue.load();
     errno = 0;
     if (q && msgQSend(q, msg, sizeof msg, NO_WAIT, MSG_PRI_NORMAL) == OK) {
@@ -82,12 +92,13 @@ void eventlogging_send(const EventRecord* ev, const char* name, const char* desc
         return;
     }
     const int err = q ? errno : S_objLib_OBJ_ID_ERROR;
+    eventOwnTimes_forget(ev->id, ev->timeStamp, ev->duration);
     char buf[16];
     SYSLOGX_FLOOD(gFloodSend, 147 | SYSLOGX_LOSS, "eventlogging_send(): cannot send msg to queue, errno %s",
                   errnoText(err, buf, sizeof buf));
     // every dropped event counts, whether or not it starts an overload
     event_count(sig.event_send_discarded_cnt);
-    if (err == S_objLib_OBJ_UNAVAILABLE && !gOverload.load()) enterOverload(msg, ev->timeStamp);
+    if (err == S_objLib_OBJ_UNAVAILABLE && !gOverload.load()) enterOverload(msg, ev->timeStamp, timeOf);
 }
 
 void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* description) {
@@ -99,6 +110,7 @@ void eventlogging_sendNow(const EventRecord* ev, const char* name, const char* d
     }
     ci_msg_t msg{};
     event_buildMsg(reinterpret_cast<uint8_t*>(&msg), *ev, name, description, app_pid);
+    eventOwnTimes_note(ev->id, ev->timeStamp, ev->duration, time_stepCountNow());
     // the others first: the served copy is addressed to this device
     if (!comint_put_eth(&msg))
         SYSLOGX_FLOOD(gFloodEth, 148, "eventlogging_sendNow(): event 0x%08X at %u not sent to the other devices",
@@ -122,6 +134,9 @@ void eventloggingServiceTask() {
             event_count(sig.event_send_cnt);
             ++sent;
         } else {
+            // its id, stamp and duration begin the payload
+            const uint8_t* p = msg + CI_HEADER_SIZE;
+            eventOwnTimes_forget(be_get32(p), be_get32(p + 4), be_get32(p + 8));
             event_count(sig.event_send_discarded_cnt);
         }
     }
@@ -153,5 +168,6 @@ void eventlogging_service_resetForTest() {
     if (MSG_Q_ID q = gQueue.exchange(nullptr)) msgQDelete(q);
     gOverload.store(0);
     gCleared.store(0);
+    eventOwnTimes_resetForTest();
     gFloodSend = gFloodQueue = gFloodEth = 0;
 }

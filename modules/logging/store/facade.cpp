@@ -211,6 +211,7 @@ int meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t lengt
 }
 
 void meas_app_PreTrigPutMetaDataCopy(void* h, const uint8_t* data, uint32_t length, uint32_t ts, uint8_t type) {
+    // The caller told no time base: the stamp is all there is to judge it by.
     const uint32_t steps = time_stepCount();
     meas_app_PreTrigPutMetaDataCopy(h, data, length, ts, type, time_stepOfStamp(ts, time_getTimestamp(), steps));
 }

@@ -205,8 +205,9 @@ void meas_app_PreTrigPutMeasFrame(void* handle, int vfIdx, uint8_t* data, uint32
                                   uint32_t lastTs);
 void meas_app_PreTrigPutMeasFrameCopy(void* handle, int vfIdx, const uint8_t* data, uint32_t length, uint32_t firstTs,
                                       uint32_t lastTs);
-// timeOf: the time base of the stamp (time_stepOfStamp where it came in);
-// without it the stamp is judged now. The result: the index of the file it
+// timeOf: the time base of the stamp (a step count: the one its source
+// stamped it in, else time_stepOfStamp where it came in); without it the
+// stamp is judged now. The result: the index of the file it
 // went into, META_HELD (it waits for the new time's first file) or
 // META_NONE (no file took it).
 constexpr int META_NONE = -1;

@@ -36,9 +36,13 @@ bool opensAnEvent(const uint8_t* data, uint32_t length, uint8_t type, ActionMeta
     return true;
 }
 
-bool openedAtStep(uint32_t ts) {
+// Opened again at the newest step (in its new time): stamped at most the
+// note's lag before the new time's first noted stamp. One stamped in the
+// time before that step is no open of the new time, wherever its stamp lies.
+bool openedAtStep(uint32_t ts, uint32_t timeOf) {
     TimeStep step{};
-    if (time_stepCount(&step) == 0) return false;
+    const uint32_t steps = time_stepCount(&step);
+    if (steps == 0 || int32_t(timeOf - steps) < 0) return false;
     const int32_t before = int32_t(step.after - ts);
     return before >= 0 && before <= kStepNoteLag;
 }
@@ -196,14 +200,14 @@ int Pretrigger::putMetaData(uint8_t* data, uint32_t length, uint32_t ts, uint8_t
     const int placed = putOfNewTime(data, length, ts, type, timeOf);
     if (placed == kMetaDropped) return kMetaNone;
     if (placed != kMetaNone) return placed;
-    int vf = virtualFiles.find(measIdx_, ts);
+    int vf = virtualFiles.find(measIdx_, ts, timeOf);
     // An event of a time that stepped back since (one closed where that time
     // ended) goes into the file that recorded that time, while it is open.
-    if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts);
+    if (vf < 0) vf = virtualFiles.findSteppedBack(measIdx_, ts, timeOf);
     // The file of its stamp is closing: it finds none (below), as once that
     // file is gone.
     if (vf >= 0 && virtualFiles.closing(measIdx_, vf)) vf = -1;
-    if (vf < 0 && openedAtStep(ts)) {
+    if (vf < 0 && openedAtStep(ts, timeOf)) {
         // Opened again at a step: the new time's first file begins with its
         // first record (or trigger) after it, which may still be to come
         // (the measurement restarts at a step back).

@@ -43,7 +43,7 @@ public:
     // Metadata for the file whose time range holds ts (events). An event
     // opened again at a step of the time, before the new time's first file,
     // goes into that file: it is held until the file exists. timeOf: the
-    // time base the stamp belongs to (time_stepOfStamp); an event of the
+    // time base the stamp belongs to (a step count); an event of the
     // time that began with a step back never goes into a file of the time
     // before, which its stamp may lie in: it waits for its own time's file.
     // Returns the index of the file it went into, kMetaHeld (waits for a

@@ -259,33 +259,45 @@ VirtualFile* VirtualFiles::get(unsigned measIdx, int index) const {
     return vf && vf->index() == index ? vf : nullptr;
 }
 
-int VirtualFiles::find(unsigned measIdx, uint32_t ts) {
+// A step back restarts the measurement: a file made at or after the newest
+// one holds the new time only, whatever stamps of the time before it (which
+// stands ahead) its range may take. The files of earlier steps back are gone.
+bool VirtualFiles::madeAfterStepBack(uint32_t fileTime, uint32_t timeOf, uint32_t stepBack) {
+    return stepBack != 0 && int32_t(timeOf - stepBack) < 0 && int32_t(fileTime - stepBack) >= 0;
+}
+
+int VirtualFiles::find(unsigned measIdx, uint32_t ts, uint32_t timeOf) {
     if (measIdx >= kMeas) return -1;
     // A stamp well ahead of this device's time is of a time that has stepped
     // back since: the files still open reach up to now only.
     if (int32_t(ts - time_getTimestamp()) > kAheadOfNow) return -1;
+    const uint32_t stepBack = time_stepBackCount();
     ScopeLock sl(this, "VirtualFiles::find");
     // A trigger opens the next file before the blocks leave the one before
     // and set its end: while that end is open both match a stamp after the
     // next file's start, which is the next file's. Files of an older time
     // base are never preferred so: their stamps are of another time.
     int found = -1;
-    uint32_t timeOf = 0;
+    uint32_t foundTime = 0;
     for (int i = lowest_[measIdx].load(); i <= last_[measIdx].load(); ++i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();
-        if (!vf || vf->index() != i || (found >= 0 && vf->timeOf() != timeOf)) continue;
+        if (!vf || vf->index() != i || (found >= 0 && vf->timeOf() != foundTime)) continue;
+        if (madeAfterStepBack(vf->timeOf(), timeOf, stepBack)) continue;
         if (vf->checkFileInfoMatch(measIdx, ts)) {
             found = i;
-            timeOf = vf->timeOf();
+            foundTime = vf->timeOf();
         }
     }
     return found;
 }
 
-int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts) {
+int VirtualFiles::findSteppedBack(unsigned measIdx, uint32_t ts, uint32_t timeOf) {
     if (measIdx >= kMeas) return -1;
     const uint32_t now = time_getTimestamp();
     if (int32_t(ts - now) <= kAheadOfNow) return -1;
+    // a stamp of the time since the newest step back is of no time before it
+    const uint32_t stepBack = time_stepBackCount();
+    if (stepBack == 0 || int32_t(timeOf - stepBack) >= 0) return -1;
     ScopeLock sl(this, "VirtualFiles::findSteppedBack");
     for (int i = last_[measIdx].load(); i >= lowest_[measIdx].load(); --i) {
         VirtualFile* vf = slots_[measIdx][unsigned(i) % kSlots].load();

@@ -77,14 +77,17 @@ public:
     // Whether the slot of the measurement's next file is free.
     bool hasRoom(unsigned measIdx);
     VirtualFile* get(unsigned measIdx, int index) const;
-    // Index of the first live file whose time range holds ts, else -1 (also
-    // for a stamp more than kAheadOfNow ahead of the device's time).
-    int find(unsigned measIdx, uint32_t ts);
+    // Index of the first live file whose time range holds ts, stamped in the
+    // time base timeOf (a step count), else -1 (also for a stamp more than
+    // kAheadOfNow ahead of the device's time). A file made after a step back
+    // that came after timeOf holds no stamp of it.
+    int find(unsigned measIdx, uint32_t ts, uint32_t timeOf);
     // Index of the file that took the records up to ts when ts is of a time
-    // that has stepped back since (more than kAheadOfNow ahead of now): the
-    // newest file not yet closed that began in that time, at or before ts.
-    // -1 when there is none (or ts is of the time now).
-    int findSteppedBack(unsigned measIdx, uint32_t ts);
+    // that has stepped back since (more than kAheadOfNow ahead of now, and
+    // its time base timeOf before the newest step back): the newest file not
+    // yet closed that began in that time, at or before ts. -1 when there is
+    // none (or ts is of the time now).
+    int findSteppedBack(unsigned measIdx, uint32_t ts, uint32_t timeOf);
     // The oldest file not yet closed that began at ts or up to `within` after
     // it (the first file of a time for an event of its start), else -1.
     int findFollowing(unsigned measIdx, uint32_t ts, int32_t within);
@@ -125,6 +128,10 @@ public:
     void reset();
 
 private:
+    // Whether a file made in the time base fileTime lies after the newest
+    // step back (stepBack, a step count; 0: none) and timeOf before it.
+    static bool madeAfterStepBack(uint32_t fileTime, uint32_t timeOf, uint32_t stepBack);
+
     std::atomic<VirtualFile*> slots_[kMeas][kSlots] = {};
     std::atomic<int> lowest_[kMeas] = {};
     std::atomic<int> last_[kMeas] = {-1, -1, -1};

@@ -3,7 +3,10 @@
 #include <string>
 
 #include "events_fixture.h"
+#include "host/kernel/kernel.h"
+#include "logging/events/event_own_times.h"
 #include "platform/error_mgr.h"
+#include "platform/time_step.h"
 
 namespace {
 
@@ -99,6 +102,38 @@ TEST_F(EventServiceTest, FullQueueSendsOneOverloadEventAndRaisesEventSourceUntil
     net = sentToNetwork();
     ASSERT_EQ(net.size(), 1u + 65u);
     EXPECT_EQ(net.back().id, EVENT_ID_CHANNEL + 66);
+}
+
+// The time an event was stamped in goes with it to this device's loggers,
+// however the time steps while it waits in the queue, and also when the
+// step is not noted yet as it is sent; one the queue refused leaves no note
+// behind, the overload event sent in its place does.
+TEST_F(EventServiceTest, AnOwnEventKeepsTheTimeItWasSentInWhileQueuedAcrossAStep) {
+    time_stepResetForTest();
+    time_stepCheck();
+    const uint32_t sentIn = time_stepCount();
+    send(EVENT_ID_CHANNEL + 1, 499990);
+    // a time 0.5 s ahead noted, and the stamp read in this one after it: a
+    // step back the 1 ms raster has not noted yet
+    time_stepNote(host::timeStamp() + 5000, host::ownTimeStamp());
+    ASSERT_EQ(time_stepCount(), sentIn + 1);
+    send(EVENT_ID_CHANNEL + 2, 495020);
+    time_stepCheck();
+    ASSERT_EQ(time_stepCount(), sentIn + 2);
+    eventloggingServiceTask();
+    ASSERT_EQ(servedHere(2).size(), 2u);
+    uint32_t timeOf = 0;
+    ASSERT_TRUE(eventOwnTimes_take(EVENT_ID_CHANNEL + 1, 499990, 0, &timeOf));
+    EXPECT_EQ(timeOf, sentIn);
+    EXPECT_FALSE(eventOwnTimes_take(EVENT_ID_CHANNEL + 1, 499990, 0, &timeOf)) << "taken once";
+    ASSERT_TRUE(eventOwnTimes_take(EVENT_ID_CHANNEL + 2, 495020, 0, &timeOf));
+    EXPECT_EQ(timeOf, sentIn + 2);
+
+    for (uint32_t i = 0; i < 64; ++i) send(EVENT_ID_CHANNEL + 100 + i);
+    send(EVENT_ID_CHANNEL + 64, 777);   // refused: the overload event goes instead
+    EXPECT_FALSE(eventOwnTimes_take(EVENT_ID_CHANNEL + 64, 777, 0, &timeOf));
+    EXPECT_TRUE(eventOwnTimes_take(EVENT_ID_OVERLOAD, 777, 0, &timeOf));
+    for (uint32_t i = 0; i < 64; ++i) EXPECT_TRUE(eventOwnTimes_take(EVENT_ID_CHANNEL + 100 + i, 1000, 0, &timeOf)) << i;
 }
 
 TEST_F(EventServiceTest, WithoutQueueEventsAreDroppedAndCounted) {

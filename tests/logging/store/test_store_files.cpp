@@ -236,7 +236,7 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
     feed(1, next);
     EXPECT_EQ(countContaining(takeLogTexts(), "opened at a step of the time, dropped: no file of its time came"), 32);
     event(0x010001E3, 35000);   // in the next file's time
-    const int vf = measure::store::virtualFiles.find(0, next);
+    const int vf = measure::store::virtualFiles.find(0, next, time_stepCount());
     ASSERT_GE(vf, 0);
     logger->endRun(vf, next);   // the next recording's stop
     logger.reset();
@@ -252,7 +252,8 @@ TEST_F(StoreTest, AnOpenHeldAtAStepAndDroppedIsClosedInNoFile) {
 // stop at the step or after it, while the old time's file is still being
 // written: either way the new file takes them, and the stop of its own
 // recording closes them there. The stop at the step closes neither into the
-// old file.
+// old file, nor does an event of the new time stamped in that file's time
+// go into it.
 TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop) {
     configureWithEvents();
     const uint32_t now = time_getTimestamp();
@@ -262,7 +263,11 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
     takeLogTexts();
     putEventOfPid2(*logger, 0x02000001, step, EVENT_DURATION_OPEN);          // before the stop at the step
-    logger->endRun(measure::store::virtualFiles.find(0, old), old + 12000);   // the stop at the step
+    // of the new time, yet stamped in the old file's time far ahead of it:
+    // no file of the time now holds it, and the old one is of another time
+    const uint8_t ahead[] = {1};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, ahead, 1, old + 11000, MEAS_META_EVENT, time_stepCount());
+    logger->endRun(measure::store::virtualFiles.find(0, old, time_stepCount()), old + 12000);   // the stop at the step
     putEventOfPid2(*logger, 0x010001E3, step + 1000, EVENT_DURATION_OPEN);   // after it, before the new file
     EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 0);
     closeAndDrain();
@@ -270,7 +275,7 @@ TEST_F(StoreTest, AnOpenHeldBeforeOrAfterTheStopAtAStepIsClosedByItsNewFilesStop
     LapOutFra_beginAt(step);        // as the restart's start does
     feed(0, step + 10000);
     feed(1, step + 10000);
-    const int vf = measure::store::virtualFiles.find(0, step + 10000);
+    const int vf = measure::store::virtualFiles.find(0, step + 10000, time_stepCount());
     ASSERT_GE(vf, 0);
     logger->endRun(vf, step + 20000);   // the new recording's stop
     EXPECT_EQ(countContaining(takeLogTexts(), "closed at the stop"), 2);
@@ -316,7 +321,7 @@ TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKe
     ASSERT_TRUE(logger->flushPass(last + 500, now));
     EXPECT_EQ(logger->freeItems(), free + 1) << "the event did not wait for the records";
     putEventOfPid2(*logger, 0x02000003, last + 2000, EVENT_DURATION_OPEN);   // after the last record
-    const int vf = measure::store::virtualFiles.find(0, last);
+    const int vf = measure::store::virtualFiles.find(0, last, time_stepCount());
     ASSERT_GE(vf, 0);
     takeLogTexts();
     logger->endRun(vf, last + 1000);   // the stop: the file ends at its newest record
@@ -348,8 +353,8 @@ TEST_F(StoreTest, AnEventAfterTheNewestRecordWaitsForRecordsAndTheStopBeforeItKe
 // master's new run is stepped onto after its first gap stamps; a step forward after it
 // goes on in the new time); one stamped in the old
 // time (judged as it came, or by how far ahead of the new time it lies)
-// goes into the old file. One stamped far ahead of this device's time goes
-// into none.
+// goes into the old file, and into none once that file is gone. One stamped
+// far ahead of this device's time goes into none.
 TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     configure();
     const uint32_t now = time_getTimestamp();
@@ -375,7 +380,13 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     LapOutFra_beginAt(now);         // as the restart's start does
     feed(0, now + 4000);
     feed(1, now + 4000);
-    event(5, now + 4500);
+    // of the new time (this test's clock stands while its records go on)
+    const uint8_t newer[] = {5};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, newer, 1, now + 4500, MEAS_META_EVENT, time_stepCount());
+    // the old time's, come late: its stamp lies in the new file's time, yet
+    // its own file is gone, and no file of the new time takes it
+    const uint8_t stale[] = {9};
+    meas_app_PreTrigPutMetaDataCopy(meas[0].store, stale, 1, now + 2000, MEAS_META_EVENT, timeNow - 1);
     // 500 s ahead, judged of the new time: of no time this device has been
     // in, the new file's neither, open as it is
     const uint8_t ahead[] = {8};
@@ -387,6 +398,32 @@ TEST_F(StoreTest, AfterASmallStepBackTheEventsOfTheNewTimeWaitForItsFirstFile) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}, {4}}));
     EXPECT_EQ(events[now - 9000], (std::vector<std::vector<uint8_t>>{{2}, {3}, {6}, {7}, {5}}));
+}
+
+// An event stamped 0.1 s before a step back of 0.05 s that comes after the
+// step: its stamp lies nearer the new time where it came, yet its source
+// knew the time it was stamped in, and it goes into that time's file.
+TEST_F(StoreTest, AnEventOfTheOldTimeThatComesAfterASmallStepBackGoesIntoTheOldFile) {
+    configureWithEvents();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t old = now - 11500;
+    feedOldFileThenStep(old, now + 500, now);   // 0.05 s back: the new time is now
+    const uint32_t oldTime = time_stepCount() - 1;
+    auto logger = std::make_unique<eventlogger>(0, meas[0].store, 0);
+    uint8_t p[EVENT_PAYLOAD_FIXED + 4] = {};
+    be_put32(p, 0x01000011);
+    be_put32(p + 4, now - 1000);
+    p[16] = 'T';
+    logger->putEvent(p, sizeof p, 1, now - 1000, time_getTimestamp(), time_stepCount(), &oldTime);
+    logger->flushUntil(now - 1000);
+    logger.reset();
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[old].size(), 1u);
+    EXPECT_EQ(be_get32(events[old][0].data() + 4), 0x01000011u);
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {

@@ -9,6 +9,7 @@
 #include "logging/store/writer.h"
 #include "measurement/calparams.h"
 #include "measurement/catalogue.h"
+#include "platform/time_step.h"
 #include "platform/timebase.h"
 #include <memory>
 #include <set>
@@ -166,8 +167,8 @@ TEST_F(StoreTest, VirtualFileRegistryAndFragmenter) {
     EXPECT_EQ(virtualFiles.create(0, extra), nullptr);
     EXPECT_TRUE(logContains(takeLogTexts(), "VirtualFiles::create() file slots full"));
     std::free(extra);
-    EXPECT_EQ(virtualFiles.find(0, 2200), 2);
-    EXPECT_EQ(virtualFiles.find(0, 2700), -1);   // between two files
+    EXPECT_EQ(virtualFiles.find(0, 2200, time_stepCount()), 2);
+    EXPECT_EQ(virtualFiles.find(0, 2700, time_stepCount()), -1);   // between two files
     delete virtualFiles.remove(0, 1);
     delete virtualFiles.remove(0, 2);
     delete virtualFiles.remove(0, 0);   // the lowest live index moves past 1 and 2
@@ -216,11 +217,11 @@ TEST_F(StoreTest, AFilesTimeRunsOnAcrossTheWrapOfTheClock) {
     host::setTimeStampOffset(0x200u - host::ownTimeStamp());   // now: just after the wrap
     const int closed = virtualFiles.create(0, fileInfo(0xFFFF0000u, 0xFFFFFF00u))->index();
     const int open = virtualFiles.create(0, fileInfo(0xFFFFFF00u, MEAS_TS_UNSET))->index();
-    EXPECT_EQ(virtualFiles.find(0, 0xFFFF8000u), closed);
-    EXPECT_EQ(virtualFiles.find(0, 0xFFFFFF80u), open);
-    EXPECT_EQ(virtualFiles.find(0, 0x100u), open);
-    EXPECT_EQ(virtualFiles.find(0, 0xFFF00000u), -1);   // before both
-    EXPECT_EQ(virtualFiles.find(0, 0x7FFF0000u), -1);   // far ahead of now: no file has that time yet
+    EXPECT_EQ(virtualFiles.find(0, 0xFFFF8000u, time_stepCount()), closed);
+    EXPECT_EQ(virtualFiles.find(0, 0xFFFFFF80u, time_stepCount()), open);
+    EXPECT_EQ(virtualFiles.find(0, 0x100u, time_stepCount()), open);
+    EXPECT_EQ(virtualFiles.find(0, 0xFFF00000u, time_stepCount()), -1);   // before both
+    EXPECT_EQ(virtualFiles.find(0, 0x7FFF0000u, time_stepCount()), -1);   // far ahead of now: no file has that time yet
     host::setTimeStampOffset(0);
 }
 
@@ -231,9 +232,9 @@ TEST_F(StoreTest, AStampIsTheNewestFilesThatBeganBeforeIt) {
     const uint32_t now = time_getTimestamp();
     const int before = virtualFiles.create(0, fileInfo(now - 3000, MEAS_TS_UNSET))->index();
     const int next = virtualFiles.create(0, fileInfo(now - 1000, MEAS_TS_UNSET))->index();
-    EXPECT_EQ(virtualFiles.find(0, now - 2000), before);
-    EXPECT_EQ(virtualFiles.find(0, now - 1000), next);
-    EXPECT_EQ(virtualFiles.find(0, now - 500), next);
+    EXPECT_EQ(virtualFiles.find(0, now - 2000, time_stepCount()), before);
+    EXPECT_EQ(virtualFiles.find(0, now - 1000, time_stepCount()), next);
+    EXPECT_EQ(virtualFiles.find(0, now - 500, time_stepCount()), next);
 }
 
 // The files run short of slots: the back end takes the oldest file's close
