@@ -142,6 +142,8 @@ def test_start_files_are_read_as_written(binary, sample, root):
 
 def test_shell_refuses_without_running_anything(binary, sample, root):
     with device_in_copy(binary, sample) as dev:
+        # its logging has started: the state read below stays as it is
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
         before = counters(dev)
         answer = dev.shell("getvar " + "A" * 1529 + " reset_voz")
         assert "line longer than 1024 characters refused" in answer, answer

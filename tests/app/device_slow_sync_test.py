@@ -305,7 +305,11 @@ def test_writer_waiting_for_counters_stays(binary, sample, lib, work, scale):
         log = dev.log()
         for wrong in ("no longer alive", "is in use", "dropped"):
             assert wrong not in log, "%r in the log:\n%s" % (wrong, log)
-        assert "writes failed" not in status and "no error found" in status, status
+        # no error but the lags of a busy host's base tick, which name their runs
+        errors = [ln for ln in status.splitlines()
+                  if ln.startswith("-->") and "runs lost to lags of the base tick" not in ln]
+        assert "writes failed" not in status and not errors, status
+        assert "no error found" in status or "runs lost to lags" in status, status
         assert dev.stop(60.0 * scale) == 0, dev.output()
         dev.check_clean()
     print("a writer waiting for its counters stayed")
