@@ -304,6 +304,8 @@ bool waitScreenFrame(uint64_t frameNumber, int timeoutMs);
 // longer than that: false then when the writer was still inside a frame; it
 // ends after that frame, which may still reach screen.png.
 bool screenStop(int limitMs = -1);
+// Joins the screen writer a limited stop left behind, once it has ended.
+void screenJoinEnded();
 
 // ---- shared page of the sibling application ---------------------------------------------------
 // "/shm/ApplComm": a page of 4096 bytes the sibling application writes; on the

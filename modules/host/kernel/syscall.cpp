@@ -274,6 +274,7 @@ void shutdownServices(unsigned limitMs) {
     nvramStopWriter(limitMs);
     unlinkProcessQueues();
     joinEndedTasks();
+    screenJoinEnded();
 }
 
 namespace detail {

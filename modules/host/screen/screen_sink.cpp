@@ -173,6 +173,18 @@ struct Screen {
         }
     }
 
+    // Joins the writer a stop left behind once it has ended its frame (it
+    // only returns after that): a thread ended but never joined is a leak to
+    // whoever counts them at the process's end. One still in its frame is
+    // left as it is.
+    void joinLeftIfEnded() {
+        std::unique_lock<std::mutex> lk(mx);
+        if (leftRunning || !left.joinable()) return;
+        std::thread ended = std::move(left);
+        lk.unlock();
+        ended.join();
+    }
+
     // The writer a stop left behind ends after its frame; mx held.
     void endLeftBehind() {
         leaveFrame = false;
@@ -245,6 +257,8 @@ bool waitScreenFrame(uint64_t frameNumber, int timeoutMs) {
 }
 
 bool screenStop(int limitMs) { return screen().stopWriter(true, limitMs); }
+
+void screenJoinEnded() { screen().joinLeftIfEnded(); }
 
 namespace detail {
 void resetScreen() {

@@ -81,6 +81,8 @@ TEST_F(StoreTest, ANameInUseOnTheDriveIsNeverWrittenOverAndTheFileTakesTheNextFr
     std::vector<std::string> names{currentName()};
     writeFile("meas/" + names[0], "an earlier recording");
     configure();
+    // the stick's writer, joining on its own task, takes the first file too
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
     std::set<std::string> obstacles{names[0]};
     auto takeName = [&](unsigned fragment) {
         const std::string n = currentName();
