@@ -155,8 +155,9 @@ def pty_run(ns, binary, run, slave):
         except subprocess.TimeoutExpired:
             raise AssertionError("the device still ran 30 s after SIGINT")
         took = time.monotonic() - start
-        assert rc == 0, rc
-        assert took < 2.0, "shutdown took %.2f s" % took
+        # exit 0: the orderly stop ended within its budget, the full line
+        # holding none of it (its guard ends it with 3 and names what held it)
+        assert rc == 0, "exit %s after %.2f s" % (rc, took)
         dev.check_clean()
     finally:
         if modem:
