@@ -123,8 +123,12 @@ TEST_F(MeasAppTest, PretriggerKeepsTheDataBeforeTheEdge) {
     stopAndFlush();
     auto recs = records("meas");
     ASSERT_FALSE(recs.empty());
-    EXPECT_LT(recs.front().ts, edge - 1000);       // at least 0.1 s before the edge
-    EXPECT_GT(recs.front().ts, edge - 2000 - 640);  // the 0.2 s kept, give or take a frame
+    EXPECT_LT(recs.front().ts, edge - 1000);   // at least 0.1 s before the edge
+    // the 0.2 s kept, give or take a frame: at most a frame's 64 records
+    // before them (a busy host that runs the ticks late spreads a frame's
+    // records over more than 64 ms)
+    const auto before = std::count_if(recs.begin(), recs.end(), [&](const Rec& r) { return int32_t(edge - 2000 - r.ts) > 0; });
+    EXPECT_LE(before, 64) << "first record at " << recs.front().ts << ", edge at " << edge;
     expectContinuous(recs, valueAt, 1);
 }
 
