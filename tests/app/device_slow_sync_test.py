@@ -894,6 +894,18 @@ FELL_BEHIND = re.compile(r"BFSWriter: 'usb_meas:/([AB][0-9a-f]{7}\.[0-9a-f]{3})'
                          r"not written as the drive fell behind the others: ")
 
 
+def stick_sync_env(work, first):
+    """The device's environment with the slow-sync library, whose sync times
+    (ms, and the drive they hold) the file it returns controls, `first` in
+    it from the start."""
+    control = os.path.join(work, "stick_sync_ms")
+    with open(control, "w") as f:
+        f.write(first)
+    env = slow_env(build_shim(work, 30, recheck=True))
+    env["SLOW_SYNC_CONTROL"] = control
+    return control, env
+
+
 def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, scale):
     """Only the USB drive's syncs (its files' and its folder's) slowed to
     20 s and a lap every half second: the stick's writers fall behind by
@@ -903,11 +915,7 @@ def test_slow_stick_gives_up_its_oldest_files(binary, measdump, sample, work, sc
     drives keep every lap's file and every record. Then the stick's
     syncs are held for good: the device's memory stays flat while the laps go
     on. Let go, the stick's writers go on and the device stops in order."""
-    control = os.path.join(work, "stick_sync_ms")
-    with open(control, "w") as f:
-        f.write("20000 usb_meas")
-    env = slow_env(build_shim(work, 30, recheck=True))
-    env["SLOW_SYNC_CONTROL"] = control
+    control, env = stick_sync_env(work, "20000 usb_meas")
     period = 0.5 * min(scale, 2.0)   # a sanitizer build keeps up with a lap a second
     with DeviceRun(sample, "tav9-slowstick-") as run:
         os.mkdir(os.path.join(run.folder, "usb_meas"))
@@ -990,11 +998,7 @@ def test_stick_pulled_while_its_writer_is_in_a_sync(binary, measdump, sample, wo
     gone is on the stick or named on `usb_meas:` by its name with its stamps;
     no file is named by a slot number alone. The internal drives keep every
     lap's file."""
-    control = os.path.join(work, "stick_sync_ms")
-    with open(control, "w") as f:
-        f.write("20000 usb_meas")
-    env = slow_env(build_shim(work, 30, recheck=True))
-    env["SLOW_SYNC_CONTROL"] = control
+    control, env = stick_sync_env(work, "20000 usb_meas")
     period = 0.5 * min(scale, 2.0)
     with DeviceRun(sample, "tav9-stickpull-") as run:
         usb, away = os.path.join(run.folder, "usb_meas"), os.path.join(run.folder, "usb_away")
@@ -1055,11 +1059,7 @@ def test_hung_stick_holds_what_it_says(binary, sample, work, scale):
     device's memory grows by no more than what the stop names as not
     written on the stick (its bytes, and the upkeep of its blocks), within a
     small margin. (A sanitizer keeps freed memory aside: it is not measured.)"""
-    control = os.path.join(work, "stick_sync_ms")
-    with open(control, "w") as f:
-        f.write("100000000 usb_meas")
-    env = slow_env(build_shim(work, 30, recheck=True))
-    env["SLOW_SYNC_CONTROL"] = control
+    control, env = stick_sync_env(work, "100000000 usb_meas")
     with DeviceRun(sample, "tav9-stickhung-") as run:
         os.mkdir(os.path.join(run.folder, "usb_meas"))
         dev = run.device(binary, env=env).wait_ready(60.0 * scale)
@@ -1129,11 +1129,7 @@ def test_new_stick_after_a_pull_in_a_hung_sync(binary, measdump, sample, work, s
     stick's folder changes after the pull (not even at the stop); the new
     stick holds every file begun since it was plugged in; every copy said to
     succeed is a whole file."""
-    control = os.path.join(work, "stick_sync_ms")
-    with open(control, "w") as f:
-        f.write("0")
-    env = slow_env(build_shim(work, 30, recheck=True))
-    env["SLOW_SYNC_CONTROL"] = control
+    control, env = stick_sync_env(work, "0")
     with DeviceRun(sample, "tav9-newstick-") as run:
         usb, pulled = os.path.join(run.folder, "usb_meas"), os.path.join(run.folder, "pulled_usb_meas")
         dev = run.device(binary, env=env).wait_ready(60.0 * scale)
