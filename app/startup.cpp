@@ -146,6 +146,7 @@ void stopComponents() {
     wire_gui_shutdown();
     wire_virari_stop_time();   // its master task sends through the command interface
     wire_virari_stop_network();
+    wire_logging_sourcesEnd();
     wire_measurement_shutdown();
     wire_xcp_shutdown();
     wire_virari_shutdown();

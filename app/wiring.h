@@ -44,6 +44,9 @@ void wire_logging_rasters();
 void wire_logging_shutdown();
 bool wire_logging_flushed();   // true once the logger has written everything
 void wire_logging_haltWriters(unsigned fastStopWaitMs);
+// The sources of the records end next: names what a fast stop that has not
+// run by then will not find.
+void wire_logging_sourcesEnd();
 void wire_logging_endCopies(bool filesWhole, unsigned waitMs);
 
 void wire_can_init();

@@ -26,6 +26,7 @@
 #include "platform/error_mgr.h"
 #include "platform/raster.h"
 #include "platform/shell.h"
+#include "platform/stop_budget.h"
 #include "platform/syslogx.h"
 #include "xcp/xcp_slave.h"
 
@@ -178,6 +179,21 @@ void wire_logging_rasters() {
         error_mgr_setEventHook(eventlogging_errorMgrHook);
 }
 
+namespace {
+// How long the stop waits for the logging raster's fast stop before the
+// sources of the records stop, and what it leaves of its budget to the
+// steps after (the components' stops, the logger's flush and halt, the end).
+constexpr unsigned kFastStopWaitMs = 950;
+constexpr unsigned kAfterFastStopMs = 2500;
+
+// Until the logging raster has run the fast stop, for at most waitMs.
+void awaitFastStop(unsigned waitMs) {
+    constexpr unsigned kPollMs = 5;
+    for (unsigned waited = 0; meas_app_fastStopPending() && waited < waitMs; waited += kPollMs)
+        taskDelay(kPollMs * sysClkRateGet() / 1000);
+}
+}  // namespace
+
 // The fast stop runs in the logging raster at its next tick; the shutdown
 // then waits for the store's writers (wire_logging_flushed).
 void wire_logging_shutdown() {
@@ -190,6 +206,10 @@ void wire_logging_shutdown() {
     sblk_power_down();
     cfg_meas_formatInfos_stop();
     meas_app_remotefaststop();
+    // the sources of the records stop after this (the rasters' lists, the
+    // network, CAN): the fast stop takes its last records first, within
+    // what the stop gives it
+    awaitFastStop(stopBudget_waitMs(kFastStopWaitMs, kAfterFastStopMs));
     meas_app_remote_exit();   // the queues are unlinked with the kernel side's services
     meas_app_endArrivalLeftoversTasks();
 }
@@ -204,9 +224,7 @@ bool wire_logging_flushed() { return meas_app_flushPending() == 0; }
 // named here.
 void wire_logging_haltWriters(unsigned fastStopWaitMs) {
     constexpr unsigned kWriterHaltMs = 200;
-    constexpr unsigned kPollMs = 5;
-    for (unsigned waited = 0; meas_app_fastStopPending() && waited < fastStopWaitMs; waited += kPollMs)
-        taskDelay(kPollMs * sysClkRateGet() / 1000);
+    awaitFastStop(fastStopWaitMs);
     // (one not yet asked for: a guard's halt while the components stop; one
     // that begins right now finds the writers halted: their files are among
     // those named)
@@ -218,6 +236,8 @@ void wire_logging_haltWriters(unsigned fastStopWaitMs) {
 // A copy waits a few seconds for its file to be closed: once the writers are
 // done the stop makes the pending ones, waiting for them no longer than the
 // stop gives; those not made by then are named.
+void wire_logging_sourcesEnd() { meas_app_nameRunsLeftBySources(); }
+
 void wire_logging_endCopies(bool filesWhole, unsigned waitMs) {
     meas_app_finishPendingCopies(filesWhole, static_cast<int>(waitMs));
 }

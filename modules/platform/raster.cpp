@@ -43,6 +43,11 @@ struct Raster {
     std::mutex giveMx;        // numbers and stores each give as one step
     uint32_t firstStamp = 0;  // of give 0 (giveMx)
     uint32_t runs = 0;        // gives taken by runs or dropped (giveMx)
+    // Gives before this one were named lost at a stop while not done, the
+    // newest of them due at namedStamp (giveMx): a later drop names only
+    // the runs after them.
+    uint32_t namedTo = 0;
+    uint32_t namedStamp = 0;
     std::atomic<uint32_t> done{0};        // gives whose run has completed or was dropped
     std::atomic<uint32_t> doneStamp{0};   // due stamp of the latest of them
     std::atomic<uint64_t> due[kDueRing] = {};
@@ -132,6 +137,7 @@ uint32_t firstNotDone(const Raster& r) {
 // give's stamp.
 uint32_t takeDueStamp(Raster& r) {
     uint32_t dropped = 0, lo = 0, stamp;
+    uint32_t unnamed = UINT32_MAX;   // of those dropped (all unless named at a stop)
     {
         std::lock_guard<std::mutex> lock(r.giveMx);
         const uint32_t n = r.runs;
@@ -148,16 +154,21 @@ uint32_t takeDueStamp(Raster& r) {
         lo = firstNotDone(r);
         stamp = slotStamp(r, newest);
         r.runs = newest + 1;
+        if (int32_t(r.namedTo - n) > 0) {   // some of them named at a stop already
+            unnamed = int32_t(newest - r.namedTo) > 0 ? newest - r.namedTo : 0;
+            lo = r.namedStamp + 1u;
+        }
     }
     // every give numbered is given right after: the counts are there or coming
     for (uint32_t i = 0; i < dropped; ++i) semTake(r.sem, WAIT_FOREVER);
     r.pending.fetch_sub(int(dropped), std::memory_order_relaxed);
     r.skippedRuns.fetch_add(dropped, std::memory_order_relaxed);
     r.done.fetch_add(dropped, std::memory_order_release);
-    if (samples(r))   // the others' runs are counted only
+    if (unnamed == UINT32_MAX) unnamed = dropped;
+    if (samples(r) && unnamed)   // the others' runs are counted only
         syslogx(148 | SYSLOGX_LOSS,
                 "raster %s: the runs of time stamps %u to %u lost: its task lagged %u runs behind its ticks", r.name,
-                unsigned(lo), unsigned(stamp - 1u), unsigned(dropped));
+                unsigned(lo), unsigned(stamp - 1u), unsigned(unnamed));
     return stamp;
 }
 
@@ -284,6 +295,8 @@ bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, 
     r.overLimit.store(false);
     r.gives.store(0);
     r.runs = 0;
+    r.namedTo = 0;
+    r.namedStamp = 0;
     r.done.store(0);
     r.doneStamp.store(0);
     r.task = nullptr;
@@ -471,10 +484,15 @@ void raster_nameRunsNotDone(const char* when, unsigned waitMs, uint32_t until) {
         {
             std::lock_guard<std::mutex> lock(r.giveMx);
             const uint32_t due = givesDueBy(r, until);
-            left = due - r.done.load(std::memory_order_acquire);
+            const uint32_t done = r.done.load(std::memory_order_acquire);
+            // (a second stop step names only the runs the first did not)
+            const bool named = int32_t(r.namedTo - done) > 0;
+            left = due - (named ? r.namedTo : done);
             if (int32_t(left) <= 0) continue;
-            lo = firstNotDone(r);
+            lo = named ? r.namedStamp + 1u : firstNotDone(r);
             hi = slotStamp(r, due - 1);
+            r.namedTo = due;
+            r.namedStamp = hi;
         }
         syslogx(148 | SYSLOGX_LOSS, "raster %s: the runs of time stamps %u to %u lost: %u runs not done %s", r.name,
                 unsigned(lo), unsigned(hi), unsigned(left), when);

@@ -21,6 +21,7 @@ import time
 import traceback
 
 import recording_check
+from recording_gaps import LAG, STAMPS_PER_MS
 
 # What a sanitizer reports: its ERROR, FATAL and WARNING lines (from any
 # sanitizer: the run time's own lines start with "==pid==", ThreadSanitizer's
@@ -154,6 +155,25 @@ def measdump_csv(measdump, path):
         block, ts, values = line.split(",")
         recs.setdefault(int(block), []).append((int(ts), values))
     return r.returncode, recs
+
+
+def lags(folder):
+    """The stretches of stamps the base tick's lag lines name: a busy host may
+    hold the device's rasters back, and a gap only such a line names is no
+    fault of the files."""
+    with open(os.path.join(folder, "log.txt"), errors="replace") as f:
+        return [(int(t) - int(ms) * STAMPS_PER_MS, int(t)) for ms, t in LAG.findall(f.read())]
+
+
+def check_spacing(recs, spacing, what, lagged=()):
+    """Each block's records {block: [(stamp, values)]} lie spacing[block]
+    apart, but where every stamp missing lies in a stretch of `lagged`."""
+    for block, rs in recs.items():
+        step = spacing[block]
+        for (a, _), (b, _) in zip(rs, rs[1:]):
+            named = b > a + step and all(any(lo - step <= t <= hi + step for lo, hi in lagged)
+                                         for t in range(a + step, b, step))
+            assert b - a == step or named, "%s block %d: %d after %d" % (what, block, b, a)
 
 
 def make_folder(sample, prefix="tav9-dev-"):

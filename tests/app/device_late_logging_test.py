@@ -7,6 +7,13 @@ process that ends itself by its own clock). The rasters that sample the values
 stay above the loop and go on. The 1 ms, 10 ms and 100 ms blocks of m01 must
 have no gap, and log.txt must count no time-stamp error.
 
+Then the stop comes while "r_rMeas" is held for 0.5 s and the 1 ms raster's
+task "r_r1ms", moved to a CPU of its own, for 0.3 s: the last records of the
+1 ms block are taken after their sources would have stopped, had the stop
+not waited for the logging's last look. The blocks end with no gap. A
+second device's stop holds them longer than that wait (1.6 s and 1.2 s):
+what is lost is named.
+
 Needs real-time scheduling (root): without it the test is skipped (77).
 Usage: device_late_logging_test.py TAV9_BINARY MEASDUMP_BINARY SAMPLE_FOLDER
 """
@@ -17,7 +24,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, drive_files, measdump_csv, wait_for  # noqa: E402
+from device_harness import DeviceRun, check_spacing, drive_files, lags, measdump_csv, wait_for  # noqa: E402
 
 SKIP = 77
 HOLDS = 5
@@ -31,6 +38,7 @@ cpu, prio, seconds = int(sys.argv[1]), int(sys.argv[2]), float(sys.argv[3])
 os.sched_setaffinity(0, {cpu})
 os.sched_setscheduler(0, os.SCHED_FIFO, os.sched_param(prio))
 end = time.monotonic() + seconds
+print("holding", flush=True)
 while time.monotonic() < end:
     pass
 """
@@ -48,15 +56,54 @@ def task_of(pid, name):
     return None
 
 
-def hold(cpu, prio):
-    """Runs the busy loop once and waits for it to end."""
-    p = subprocess.Popen([sys.executable, "-c", BUSY, str(cpu), str(prio), str(HOLD_S)])
+def hold(cpu, prio, seconds=HOLD_S):
+    """Starts the busy loop and returns once it holds the CPU; it ends itself."""
+    loop = subprocess.Popen([sys.executable, "-c", BUSY, str(cpu), str(prio), str(seconds)],
+                            stdout=subprocess.PIPE, text=True)
+    assert loop.stdout.readline() == "holding\n", "busy loop failed"
+    return loop
+
+
+def ended(loop):
     try:
-        assert p.wait(timeout=30) == 0, "busy loop failed"
+        assert loop.wait(timeout=30) == 0, "busy loop failed"
     finally:
-        if p.poll() is None:
-            p.kill()
-            p.wait()
+        if loop.poll() is None:
+            loop.kill()
+            loop.wait()
+        loop.stdout.close()
+
+
+def held_task(pid, name, cpu):
+    """(its CPU, the priority just above it) of the device's task `name`,
+    kept on `cpu` (its own first CPU where None)."""
+    tid = task_of(pid, name)
+    assert tid, "no task %s in the device" % name
+    affinity = os.sched_getaffinity(tid)
+    cpu = min(affinity) if cpu is None else cpu
+    if affinity != {cpu}:
+        os.sched_setaffinity(tid, {cpu})
+    return cpu, os.sched_getparam(tid).sched_priority + 1
+
+
+def stop_held(dev, cpu, meas_s, r1ms_s):
+    """The stop while "r_rMeas" is held for meas_s and "r_r1ms" for r1ms_s,
+    each on a CPU of its own outside the device's pair (a pair's CPU held
+    above the device's tasks puts them all at normal priority for the
+    stop)."""
+    pair = re.search(r"on host CPUs (\d+) and (\d+)", dev.log())
+    spare = sorted(os.sched_getaffinity(0) - ({int(pair.group(1)), int(pair.group(2))} if pair else {cpu}))
+    if len(spare) < 2:
+        print("fewer than two CPUs beside the device's: the stop is not held")
+        assert dev.stop() == 0
+        return
+    held = [held_task(dev.proc.pid, "r_rMeas", spare[0]) + (meas_s,),
+            held_task(dev.proc.pid, "r_r1ms", spare[1]) + (r1ms_s,)]
+    time.sleep(0.5)
+    loops = [hold(*h) for h in held]
+    assert dev.stop() == 0
+    for loop in loops:
+        ended(loop)
 
 
 def main():
@@ -76,18 +123,14 @@ def main():
         if os.sched_getscheduler(meas_tid) != os.SCHED_FIFO:
             print("skipped: r_rMeas does not run under SCHED_FIFO")
             sys.exit(SKIP)
-        prio = os.sched_getparam(meas_tid).sched_priority + 1
         # a build that leaves the tasks on every CPU: r_rMeas is kept on one
         # for the test, so that one busy loop holds it
-        affinity = os.sched_getaffinity(meas_tid)
-        cpu = min(affinity)
-        if len(affinity) > 1:
-            os.sched_setaffinity(meas_tid, {cpu})
+        cpu, prio = held_task(dev.proc.pid, "r_rMeas", None)
         time.sleep(1.0)
         for _ in range(HOLDS):
-            hold(cpu, prio)
+            ended(hold(cpu, prio))
             time.sleep(0.7)
-        assert dev.stop() == 0
+        stop_held(dev, cpu, 0.5, 0.3)
         dev.check_clean()
 
         names = drive_files(folder, "meas")
@@ -97,15 +140,22 @@ def main():
             rc, recs = measdump_csv(measdump, os.path.join(folder, "meas", name))
             assert rc == 0, "%s: measdump exit %d" % (name, rc)
             for block, rs in recs.items():
-                joined.setdefault(block, []).extend(ts for ts, _ in rs)
-        for block, spacing in ((1, 10), (2, 100), (3, 1000)):
-            ts = joined.get(block, [])
-            assert len(ts) * spacing > 40000, "block %d: only %d records" % (block, len(ts))
-            gaps = [(a, b) for a, b in zip(ts, ts[1:]) if b - a != spacing]
-            assert not gaps, "block %d: %d gaps, first %d -> %d" % (block, len(gaps), gaps[0][0], gaps[0][1])
+                joined.setdefault(block, []).extend(rs)
+        spacing = {1: 10, 2: 100, 3: 1000}
+        for block, step in spacing.items():
+            assert len(joined.get(block, [])) * step > 40000, "block %d: only %d records" % (block, len(joined[block]))
+        # (a busy host may hold the base tick back: its lines name the stamps)
+        check_spacing(joined, spacing, "meas/", lags(folder))
         log = dev.log()
         errors = re.findall(r"TS ErrCnt [1-9]\d*|TS-Err BLK", log)
         assert not errors, "time-stamp errors in log.txt: %s" % errors[:3]
+    # held past the stop's wait for the logging: the lists end before it
+    # looks, and the runs it then finds nothing of are named
+    with DeviceRun(sample, "tav9-late-") as run:
+        dev = run.device(binary).wait_ready()
+        wait_for(lambda: "meas_app_running           = 1" in dev.shell("meas"), "logging to run")
+        stop_held(dev, None, 1.6, 1.2)
+        dev.check_clean()
     print("device late logging test passed")
 
 

@@ -15,25 +15,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from device_harness import DeviceRun, drive_files, measdump_csv  # noqa: E402
-from recording_gaps import LAG, STAMPS_PER_MS  # noqa: E402
-
-
-def lags(folder):
-    """The stretches of stamps the base tick's lag lines name: a busy host may
-    hold the device's rasters back, and a gap only such a line names is no
-    fault of the files."""
-    with open(os.path.join(folder, "log.txt"), errors="replace") as f:
-        return [(int(t) - int(ms) * STAMPS_PER_MS, int(t)) for ms, t in LAG.findall(f.read())]
-
-
-def check_spacing(recs, spacing, what, lagged=()):
-    for block, rs in recs.items():
-        step = spacing[block]
-        for (a, _), (b, _) in zip(rs, rs[1:]):
-            named = b > a + step and all(any(lo - step <= t <= hi + step for lo, hi in lagged)
-                                         for t in range(a + step, b, step))
-            assert b - a == step or named, "%s block %d: %d after %d" % (what, block, b, a)
+from device_harness import DeviceRun, check_spacing, drive_files, lags, measdump_csv  # noqa: E402
 
 
 def main():

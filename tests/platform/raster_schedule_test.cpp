@@ -302,10 +302,25 @@ TEST_F(RasterTest, ARasterHeldPastItsStampsDropsTheRunsItIsBehindAndNamesThem) {
     const std::string stop = "raster r1ms: the runs of time stamps " + std::to_string(doneBefore + 1) + " to " +
                              std::to_string(given.back()) + " lost: 21 runs not done when the measurement stopped";
     EXPECT_EQ(countContaining(takeLogTexts(), stop.c_str()), 1) << stop;
+    // a later step of the stop names only the runs given since; the held
+    // task, far enough behind to drop its runs, names only those after both
+    const uint32_t namedFirst = given.back();
+    giveTicks(5);
+    raster_nameRunsNotDone("when their lists ended", 5, given.back());
+    const std::string again = "raster r1ms: the runs of time stamps " + std::to_string(namedFirst + 1) + " to " +
+                              std::to_string(given.back()) + " lost: 5 runs not done when their lists ended";
+    EXPECT_EQ(countContaining(takeLogTexts(), again.c_str()), 1) << again;
+    const uint32_t namedLast = given.back();
+    giveTicks(1100);
     g_hold1ms = false;
+    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
+    const std::string dropped2 = "raster r1ms: the runs of time stamps " + std::to_string(namedLast + 1) + " to " +
+                                 std::to_string(given.back() - 1) + " lost: its task lagged 1099 runs behind its ticks";
+    const std::vector<std::string> afterHold = takeLogTexts();
+    EXPECT_EQ(countContaining(afterHold, dropped2.c_str()), 1) << dropped2;
+    EXPECT_EQ(countContaining(afterHold, "lost"), 1);
 
     // runs that finish within the wait are not named
-    ASSERT_TRUE(waitFor([] { return info("r1ms").pending == 0; }));
     g_hold1ms = true;
     {
         std::lock_guard<std::mutex> lock(g_stampMutex);

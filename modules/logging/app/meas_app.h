@@ -104,6 +104,10 @@ int meas_app_flushPending();
 bool meas_app_fastStopPending();
 // True once the fast stop has run (the files it found open have their closes queued).
 bool meas_app_fastStopDone();
+// The sources of the records end next (the lists of the rasters): while the
+// fast stop is still pending, the sampling runs due by now that are not done
+// within a tick or two give it nothing, and are named with their stamps.
+void meas_app_nameRunsLeftBySources();
 // Logs "mNN: recording stopped at time stamp N" for each running measurement
 // that recorded and whose stop has not said so yet, N the stamp of its newest
 // record: once its stop's drain is done (the fast stop's, or the end of a

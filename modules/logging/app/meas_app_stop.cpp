@@ -193,15 +193,20 @@ namespace {
 // The sampling runs due by the stop's stamp and not done when the records
 // stop being taken give no records: those under way may finish (a tick or
 // two), the others are named with their stamps, when a measurement runs.
-void nameRunsNotDone(uint32_t stopTs) {
+void nameRunsNotDone(uint32_t stopTs, const char* when = "when the measurement stopped") {
     constexpr unsigned kRunsUnderWayMs = 100;
     for (const meas_t& m : meas)
         if (m.runFlags & 1u) {
-            raster_nameRunsNotDone("when the measurement stopped", kRunsUnderWayMs, stopTs);
+            raster_nameRunsNotDone(when, kRunsUnderWayMs, stopTs);
             return;
         }
 }
 }  // namespace
+
+void meas_app_nameRunsLeftBySources() {
+    // (the fast stop, should it run later, finds these runs done)
+    if (meas_app_fastStopPending()) nameRunsNotDone(time_getTimestamp(), "when their lists ended before the stop took them");
+}
 
 void meas_app_measstop(bool keepTele) {
     // the lists are paused after the wait: the records of the runs given
