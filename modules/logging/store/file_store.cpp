@@ -541,6 +541,18 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
         queueUnlock();
         return 1;
     }
+    // A record before the first record of a start, whose file begins there
+    // (a slower block's record, another device's values delivered late):
+    // that file's time does not hold it, and none before it is this start's.
+    if (file == match && match && !match->lapTs && !pred && int32_t(match->initTs - ts) > 0) {
+        SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
+                      "meas_app_open_file(): record of block #%d at %u dropped: its start's first file %s begins "
+                      "after it, at %u",
+                      block->config ? int(block->config->blockNumber) : 0, unsigned(ts), match->name,
+                      unsigned(match->initTs));
+        queueUnlock();
+        return 1;
+    }
     if (!file && closedAlready(m, lof, lapTs)) {
         SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
                       "meas_app_open_file(): record of block #%d at %u dropped: the file of its counters (outing %u, "

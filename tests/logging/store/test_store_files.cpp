@@ -114,6 +114,27 @@ TEST_F(StoreTest, ARecordOfAFileClosedBeforeItsBlockJoinedIsNamedLost) {
     }
 }
 
+// A start's first file begins at the first record taken; a slower block's
+// record stamped before it (another device's values delivered late) is
+// named lost, not put into that file ahead of its initial time stamp.
+TEST_F(StoreTest, ARecordBeforeTheFirstRecordOfAStartIsNamedLost) {
+    configure();
+    feed(0, 1000);
+    feed(1, 990);
+    feed(1, 1010);
+    closeAndDrain();
+    stopStore();
+    EXPECT_TRUE(logContains(takeLogTexts(), "m01 block #2: 1 records of time stamps 990 to 990 lost: no file took them"));
+    auto f = files("meas");
+    ASSERT_EQ(f.size(), 1u);
+    MeasFileContent c;
+    std::string err;
+    ASSERT_TRUE(meas_file_read(f.begin()->second.data(), f.begin()->second.size(), c, err, &layouts())) << err;
+    std::vector<uint32_t> stamps;
+    for (auto& r : c.records) stamps.push_back(r.timeStamp);
+    EXPECT_EQ(stamps, (std::vector<uint32_t>{1000, 1010}));
+}
+
 // Without a lap or fragment trigger since the start (a first start, or any
 // start after a stop) a file begins with the record that opens it: its
 // initial time stamp is that record's, and an event is put only into the
