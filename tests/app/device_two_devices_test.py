@@ -52,7 +52,8 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import netpeer  # noqa: E402
-from device_harness import DeviceRun, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
+import recording_check  # noqa: E402
+from device_harness import DeviceRun, measdump_beside, netns_pair_down, netns_pair_up, wait_for  # noqa: E402
 from xcp_master_device_test import PAGE_SIZE, WORKING_PAGE, XcpTool  # noqa: E402
 
 SKIP = 77
@@ -172,18 +173,25 @@ CLOSED_FOR = re.compile(r"eventlogging: PID 0x([0-9A-F]+) (?:runs anew|fell sile
 
 
 def closed_for(log, pid, event_id, runs):
-    """(closes a device wrote for the ended runs of the device of pid,
-    those of them of a run that had not ended): an event of the run that
-    ended closes at that run's last value, after it began (one closed at its
-    start began there or later, in the device's new run); of `runs` runs
-    that each opened `event_id` once, all but the last ended."""
+    """(the starts of `event_id` a device closed for the ended runs of the
+    device of pid, the closes of them of a run that had not ended): an event
+    of the run that ended closes at that run's last value, after it began
+    (one closed at its start began there or later, in the device's new run);
+    of `runs` runs that each opened `event_id` once, all but the last
+    ended."""
     closes = [m for m in CLOSED_FOR.finditer(log) if int(m.group(1), 16) == pid]
     wrong = [m.group(0) for m in closes if m.group(3) == m.group(4)]
     starts = sorted(set(int(m.group(3)) for m in closes if int(m.group(2), 16) == event_id))
     if len(starts) > runs - 1:
         wrong.append("event 0x%08X closed for %d runs of %d, the last still running: opened at %s" % (
             event_id, len(starts), runs, ", ".join(str(s) for s in starts)))
-    return len(closes), wrong
+    return starts, wrong
+
+
+def events_recorded(folder, binary, pid, event_id):
+    """The starts of the events `event_id` of pid the device's files hold."""
+    files = recording_check.read_files(folder, measdump_beside(binary), ())
+    return sorted(set(t for f in files for p, ident, t, _ in f.event_keys if p == pid and ident == event_id))
 
 
 RESTARTS = 5
@@ -202,7 +210,9 @@ def restarts(binary, sample, ns_a, ns_b):
             time.sleep(3)   # every list B asks for is served
             first = watch.rate_to(ADDR_B, 5)
             assert first > 0
+            telemetry_event = "tele_app_ini(): RS232 not configured"   # opens B's event 0x010001E3
             for n in range(RESTARTS):
+                wait_for(lambda: telemetry_event in b.log(), "B's telemetry event of run %d" % (n + 1))
                 b.kill()
                 gone = a.log().count(offline)
                 wait_for(lambda: a.log().count(offline) > gone, "A to notice B gone")
@@ -218,9 +228,14 @@ def restarts(binary, sample, ns_a, ns_b):
             assert a.stop() == 0
             assert b.stop() == 0
             # each run of B opens its telemetry's error event at its start
-            closes, wrong = closed_for(a.log(), PID_B, 0x010001E3, RESTARTS + 1)
-            print("A closed %d events of B's ended runs" % closes)
-            assert closes >= 5 and not wrong, "A closed events of B's runs that had not ended:\n" + "\n".join(wrong)
+            # (again at its step onto A's time, closing the first itself): A
+            # closes the one open of each of B's runs that ended, each one
+            # it recorded
+            closed, wrong = closed_for(a.log(), PID_B, 0x010001E3, RESTARTS + 1)
+            recorded = events_recorded(run_a.folder, binary, PID_B, 0x010001E3)
+            print("A closed %d events of B's ended runs" % len(closed))
+            assert not wrong, "A closed events of B's runs that had not ended:\n" + "\n".join(wrong)
+            assert len(closed) >= RESTARTS and set(closed) <= set(recorded), (closed, recorded)
             a.check_clean()
             b.check_clean()
         finally:
