@@ -43,9 +43,11 @@ struct Raster {
     std::mutex giveMx;        // numbers and stores each give as one step
     uint32_t firstStamp = 0;  // of give 0 (giveMx)
     uint32_t runs = 0;        // gives taken by runs or dropped (giveMx)
-    // Gives before this one were named lost at a stop while not done, the
+    // Gives before namedTo were named lost at a stop while not done, the
     // newest of them due at namedStamp (giveMx): a later drop names only
-    // the runs after them.
+    // the runs after them. Forgotten once the runs pass them, so that the
+    // counts compared stay within half their range.
+    bool named = false;
     uint32_t namedTo = 0;
     uint32_t namedStamp = 0;
     std::atomic<uint32_t> done{0};        // gives whose run has completed or was dropped
@@ -143,6 +145,7 @@ uint32_t takeDueStamp(Raster& r) {
         const uint32_t n = r.runs;
         const uint64_t slot = r.due[n % kDueRing].load(std::memory_order_relaxed);
         stamp = uint32_t(slot);
+        if (r.named && int32_t(r.namedTo - n) <= 0) r.named = false;
         if (uint32_t(slot >> 32) == n || r.cycle <= 0) {
             r.runs = n + 1;
             return stamp;
@@ -154,7 +157,7 @@ uint32_t takeDueStamp(Raster& r) {
         lo = firstNotDone(r);
         stamp = slotStamp(r, newest);
         r.runs = newest + 1;
-        if (int32_t(r.namedTo - n) > 0) {   // some of them named at a stop already
+        if (r.named) {   // some of them named at a stop already
             unnamed = int32_t(newest - r.namedTo) > 0 ? newest - r.namedTo : 0;
             lo = r.namedStamp + 1u;
         }
@@ -295,6 +298,7 @@ bool addRaster(const char* name, int priority, int cycle, int limit, Kind kind, 
     r.overLimit.store(false);
     r.gives.store(0);
     r.runs = 0;
+    r.named = false;
     r.namedTo = 0;
     r.namedStamp = 0;
     r.done.store(0);
@@ -486,11 +490,12 @@ void raster_nameRunsNotDone(const char* when, unsigned waitMs, uint32_t until) {
             const uint32_t due = givesDueBy(r, until);
             const uint32_t done = r.done.load(std::memory_order_acquire);
             // (a second stop step names only the runs the first did not)
-            const bool named = int32_t(r.namedTo - done) > 0;
+            const bool named = r.named && int32_t(r.namedTo - done) > 0;
             left = due - (named ? r.namedTo : done);
             if (int32_t(left) <= 0) continue;
             lo = named ? r.namedStamp + 1u : firstNotDone(r);
             hi = slotStamp(r, due - 1);
+            r.named = true;
             r.namedTo = due;
             r.namedStamp = hi;
         }

@@ -165,15 +165,20 @@ def lags(folder):
         return [(int(t) - int(ms) * STAMPS_PER_MS, int(t)) for ms, t in LAG.findall(f.read())]
 
 
+def lag_named(lagged, a, b, step):
+    """Whether every stamp of the grid of `step` between the records at a and
+    b lies in a stretch of `lagged` (lags())."""
+    return b > a + step and all(any(lo - step <= t <= hi + step for lo, hi in lagged)
+                                for t in range(a + step, b, step))
+
+
 def check_spacing(recs, spacing, what, lagged=()):
     """Each block's records {block: [(stamp, values)]} lie spacing[block]
     apart, but where every stamp missing lies in a stretch of `lagged`."""
     for block, rs in recs.items():
         step = spacing[block]
         for (a, _), (b, _) in zip(rs, rs[1:]):
-            named = b > a + step and all(any(lo - step <= t <= hi + step for lo, hi in lagged)
-                                         for t in range(a + step, b, step))
-            assert b - a == step or named, "%s block %d: %d after %d" % (what, block, b, a)
+            assert b - a == step or lag_named(lagged, a, b, step), "%s block %d: %d after %d" % (what, block, b, a)
 
 
 def make_folder(sample, prefix="tav9-dev-"):
