@@ -173,13 +173,28 @@ def ends_with_status_block(measdump, path, checks):
                   "%s does not end with its status block (last: %s)" % (path, items[-1] if items else "nothing"))
 
 
-def allowed_while_false(t, shutdown):
+def skipped_ms(lagged, stamp, ticks):
+    """The ms the base tick skipped (its lag lines, lags()) in the `ticks` ms
+    of the stimulus after `stamp`: the pretrigger keeps its time in stamps,
+    which go on in a lag while the stimulus's ticks do not."""
+    skipped = 0
+    for _ in range(2):   # the lags met make the stretch longer
+        end = stamp + (ticks + skipped) * recording_gaps.STAMPS_PER_MS
+        skipped = sum(max(0, min(hi, end) - max(lo, stamp)) for lo, hi in lagged) // recording_gaps.STAMPS_PER_MS
+    return skipped
+
+
+def allowed_while_false(t, shutdown, stamp=0, lagged=()):
     """A record of a false condition belongs to a pretrigger window, to the
     condition's evaluation after a falling edge, or to the hand-over at the
     shutdown."""
     phase = t % PERIOD
-    return (phase < MARGIN or phase >= PERIOD // 2 - PRETRIGGER - MARGIN or
-            shutdown - PRETRIGGER - MARGIN <= t <= shutdown)
+    if phase < MARGIN or phase >= PERIOD // 2 - PRETRIGGER - MARGIN:
+        return True
+    to_rise = PERIOD // 2 - phase
+    if to_rise - skipped_ms(lagged, stamp, to_rise) <= PRETRIGGER + MARGIN:
+        return True
+    return t <= shutdown and shutdown - t - skipped_ms(lagged, stamp, shutdown - t) <= PRETRIGGER + MARGIN
 
 
 def required(t, sessions):
@@ -195,7 +210,7 @@ def check_pretrigger_records(recs, stamps, sessions, shutdown, checks, lagged=()
     ticks = [t for t, _ in recs.get(1, [])]
     checks.expect(len(ticks) > 10000, "only %d records of the 1 ms block" % len(ticks))
     seen, twice, wrong_gear, while_false = set(), [], [], []
-    for t, g in recs.get(1, []):
+    for (t, g), stamp in zip(recs.get(1, []), stamps.get(1, [])):
         if t in seen:
             twice.append(t)
         seen.add(t)
@@ -204,7 +219,7 @@ def check_pretrigger_records(recs, stamps, sessions, shutdown, checks, lagged=()
         near_edge = (t + 1) % (PERIOD // 2) <= 2
         if g != gear_at(t) and not near_edge:
             wrong_gear.append(t)
-        if g == 0 and not allowed_while_false(t, shutdown):
+        if g == 0 and not allowed_while_false(t, shutdown, stamp, lagged):
             while_false.append(t)
     checks.expect(not twice, "1 ms block: ticks recorded twice: " + ranges(twice))
     checks.expect(not wrong_gear, "1 ms block: ticks with another gear than the stimulus's: " + ranges(wrong_gear))

@@ -383,6 +383,9 @@ TEST_F(StoreIntegrity, FullFileSlotsNameEveryRecordLostWithItsStampsOnce) {
 TEST_F(StoreIntegrity, RecordsNoFileTookAreNamedWithTheirStamps) {
     sbPending = true;
     configure();
+    // both drives' writers take the first file (on a busy host they may
+    // subscribe after it began, and skip it)
+    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
     uint32_t ts = 10000;
     feed(0, ts);
     for (unsigned file = 1; file < VirtualFiles::kSlots; ++file, ts += 10) {   // every slot a file that stays

@@ -24,6 +24,17 @@ struct Item {
     int value;
 };
 
+// Takes the test's own writers out of the back end before they are taken
+// apart: its task first, which reads the writers it owns from a copy, then
+// each writer (the back end deletes its own only once its task has stopped).
+void releaseWriters(Backend& be, const std::vector<Writer*>& writers) {
+    be.taskStop(WAIT_FOREVER);
+    for (Writer* w : writers) {
+        be.remove(*w);
+        be.disown(w);
+    }
+}
+
 uint8_t* bytes(std::initializer_list<uint8_t> b) {
     auto* p = static_cast<uint8_t*>(std::malloc(b.size()));
     std::copy(b.begin(), b.end(), p);
@@ -278,10 +289,7 @@ TEST_F(StoreTest, AFileGivenUpLivesUntilEveryWriterInItIsDone) {
     EXPECT_STREQ(name, "A0101001.000");
     be.done(heldB);
     EXPECT_TRUE(logContains(takeLogTexts(), gone));
-    be.remove(a);
-    be.remove(b);
-    be.disown(&a);
-    be.disown(&b);
+    releaseWriters(be, {&a, &b});
 }
 
 // The files a drive's going cut are given back once, by their counters, for
@@ -313,11 +321,7 @@ TEST_F(StoreTest, DataQueuedBeforeAnyWriterSubscribedIsNotFlushed) {
     ASSERT_NE(be.next(w, &held), nullptr);
     be.done(held);
     EXPECT_TRUE(be.isOfflineDataFlushed());
-    // The back end's task asks its writers whether they are alive: this one
-    // leaves it before it is taken apart (the back end deletes its own
-    // writers only once its task has stopped).
-    be.remove(w);
-    be.disown(&w);
+    releaseWriters(be, {&w});
 }
 
 TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
@@ -341,10 +345,9 @@ TEST_F(StoreTest, BackendRefusesANinthWriterAndKnowsWhenAllIsWritten) {
     EXPECT_EQ(ws[3]->id(), 255);
     unsigned held = 0;
     EXPECT_EQ(be.next(*ws[3], &held), nullptr);
-    for (auto& w : ws) {
-        be.remove(*w);   // out of the task's sight before it is taken apart
-        be.disown(w.get());
-    }
+    std::vector<Writer*> all;
+    for (auto& w : ws) all.push_back(w.get());
+    releaseWriters(be, all);
 }
 
 TEST_F(StoreTest, EventsInsideThePretriggerWindowAreKept) {
