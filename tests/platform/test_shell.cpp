@@ -5,6 +5,8 @@
 
 #include "platform_fixture.h"
 
+#include "host/os/os_internal.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
@@ -622,6 +624,7 @@ TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
         gWaitsBegun = gWaitsEnded = 0;
         gGateTasks.clear();
     }
+    const size_t tasksBefore = hostos::liveTaskCount();
     int in[2];
     ASSERT_EQ(pipe(in), 0);
     const int savedStdin = dup(STDIN_FILENO);
@@ -662,6 +665,11 @@ TEST_F(Shell, TheStopGivesStuckCommandsOneWaitTogether) {
         tasks = gGateTasks;
     }
     for (TASK_ID t : tasks) EXPECT_EQ(taskWait(t, 10 * sysClkRateGet()), OK);
+    // the shell's own tasks end too, once their commands have (joined here,
+    // not at the process's exit)
+    for (int i = 0; i < 1000 && hostos::liveTaskCount() > tasksBefore; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_LE(hostos::liveTaskCount(), tasksBefore);
     dup2(savedStdin, STDIN_FILENO);
     close(savedStdin);
     close(in[0]);

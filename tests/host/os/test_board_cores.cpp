@@ -110,7 +110,7 @@ void badChoiceChild() {
 // when the deleting task's timer preempts it; the victim waits on that
 // semaphore. The delete must let "low" run to release the lock.
 void deleteOnOneCpuChild(int cpu) {
-    alarm(20);   // a delete that never ends: killed, not exit code 0
+    alarm(60);   // a delete that never ends: killed, not exit code 0 (a guard, not a speed)
     setenv("TAV9_HOST_CPUS", std::to_string(cpu).c_str(), 1);
     CHECK_OR_EXIT(host::bindBoardCores(nullptr));
     CHECK_OR_EXIT(host::enableRealtimeScheduling());
