@@ -254,7 +254,7 @@ def test_broken_files_of_a_logging_device_are_named(binary, sample, root):
 
 # What a loaded host or a neighbouring device adds to a run: not part of a start.
 NOISE = re.compile(r"watchdog limit|the base tick lagged|Localtime is older than datatime|PID 0x|BC2_disconnect|"
-                   r"Last message repeated|is shared with another device|dropped: its start's first file|"
+                   r"Last message repeated|is shared with another device|dropped: it lies before the first record of its start|"
                    r"records of time stamps \d+ to \d+ lost: no file took them")
 
 

@@ -546,10 +546,9 @@ int meas_app_open_file(MeasBlock* block, uint32_t ts, const LapOutFraState* lof)
     // that file's time does not hold it, and none before it is this start's.
     if (file == match && match && !match->lapTs && !pred && int32_t(match->initTs - ts) > 0) {
         SYSLOGX_FLOOD(floodClosed, 147 | SYSLOGX_LOSS,
-                      "meas_app_open_file(): record of block #%d at %u dropped: its start's first file %s begins "
-                      "after it, at %u",
-                      block->config ? int(block->config->blockNumber) : 0, unsigned(ts), match->name,
-                      unsigned(match->initTs));
+                      "meas_app_open_file(): record of block #%d at %u dropped: it lies before the first record "
+                      "of its start, at %u",
+                      block->config ? int(block->config->blockNumber) : 0, unsigned(ts), unsigned(match->initTs));
         queueUnlock();
         return 1;
     }
