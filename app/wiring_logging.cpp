@@ -233,11 +233,11 @@ void wire_logging_haltWriters(unsigned fastStopWaitMs) {
     if (fastStopLate) MeasAppStore_nameOpenFilesAtHalt();
 }
 
+void wire_logging_sourcesEnd() { meas_app_nameRunsLeftBySources(); }
+
 // A copy waits a few seconds for its file to be closed: once the writers are
 // done the stop makes the pending ones, waiting for them no longer than the
 // stop gives; those not made by then are named.
-void wire_logging_sourcesEnd() { meas_app_nameRunsLeftBySources(); }
-
 void wire_logging_endCopies(bool filesWhole, unsigned waitMs) {
     meas_app_finishPendingCopies(filesWhole, static_cast<int>(waitMs));
 }

@@ -205,7 +205,8 @@ void nameRunsNotDone(uint32_t stopTs, const char* when = "when the measurement s
 
 void meas_app_nameRunsLeftBySources() {
     // (the fast stop, should it run later, finds these runs done)
-    if (meas_app_fastStopPending()) nameRunsNotDone(time_getTimestamp(), "when their lists ended before the stop took them");
+    if (meas_app_fastStopPending())
+        nameRunsNotDone(time_getTimestamp(), "when their lists ended before the stop took them");
 }
 
 void meas_app_measstop(bool keepTele) {
