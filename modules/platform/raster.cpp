@@ -138,8 +138,7 @@ uint32_t firstNotDone(const Raster& r) {
 // the others' are counted). An event raster that far behind takes a later
 // give's stamp.
 uint32_t takeDueStamp(Raster& r) {
-    uint32_t dropped = 0, lo = 0, stamp;
-    uint32_t unnamed = UINT32_MAX;   // of those dropped (all unless named at a stop)
+    uint32_t dropped = 0, unnamed = 0, lo = 0, stamp;   // unnamed: of those dropped, the ones no stop named
     {
         std::lock_guard<std::mutex> lock(r.giveMx);
         const uint32_t n = r.runs;
@@ -154,6 +153,7 @@ uint32_t takeDueStamp(Raster& r) {
         // would leave it as far behind, to drop again at every run
         const uint32_t newest = r.gives.load(std::memory_order_relaxed) - 1u;
         dropped = newest - n;
+        unnamed = dropped;
         lo = firstNotDone(r);
         stamp = slotStamp(r, newest);
         r.runs = newest + 1;
@@ -167,7 +167,6 @@ uint32_t takeDueStamp(Raster& r) {
     r.pending.fetch_sub(int(dropped), std::memory_order_relaxed);
     r.skippedRuns.fetch_add(dropped, std::memory_order_relaxed);
     r.done.fetch_add(dropped, std::memory_order_release);
-    if (unnamed == UINT32_MAX) unnamed = dropped;
     if (samples(r) && unnamed)   // the others' runs are counted only
         syslogx(148 | SYSLOGX_LOSS,
                 "raster %s: the runs of time stamps %u to %u lost: its task lagged %u runs behind its ticks", r.name,

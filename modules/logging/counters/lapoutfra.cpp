@@ -458,16 +458,14 @@ void LapOutFra_stepFragment(uint32_t timeStamp) {
 }
 
 bool LapOutFra_nextFileName(const char* name, char* out, uint32_t size) {
-    if (!name || !out || size < 13 || !meas_isMeasFileName(name)) return false;
+    MeasNameCounters c{};
+    if (!name || !out || size < 13 || !meas_countersOfName(name, &c)) return false;
     char in[13];   // out may be name itself
     std::memcpy(in, name, sizeof in);
     name = in;
-    // letter, outing and lap stay; the absolute lap is "%03x" before the dot
-    // and "%1x" after it, the fragment the last two digits
-    const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);
-    const unsigned long absLow = std::strtoul(std::string(name + 9, 1).c_str(), nullptr, 16);
-    uint16_t absLap = uint16_t(absHigh << 4 | absLow);
-    uint16_t fragment = uint16_t(std::strtoul(name + 10, nullptr, 16));
+    // letter, outing and lap stay
+    uint16_t absLap = c.absLap;
+    uint16_t fragment = c.fragment;
     nextCounters(&absLap, &fragment);
     std::snprintf(out, size, "%.5s%03x.%1x%02x", name, (absLap >> 4) & 0xFFF, absLap & 0xF, fragment & 0xFF);
     return true;

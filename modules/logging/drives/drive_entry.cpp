@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 
 const char* meas_driveEntryKind(const std::string& hostPath) {
@@ -25,6 +26,18 @@ bool meas_isMeasFileName(const char* name) {
         const char c = name[i];
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
+    return true;
+}
+
+bool meas_countersOfName(const char* name, MeasNameCounters* out) {
+    if (!out || !meas_isMeasFileName(name)) return false;
+    const auto hex = [name](int at, int digits) {
+        return uint16_t(std::strtoul(std::string(name + at, size_t(digits)).c_str(), nullptr, 16));
+    };
+    out->outing = hex(1, 2);
+    out->lap = hex(3, 2);
+    out->absLap = uint16_t(hex(5, 3) << 4 | hex(9, 1));
+    out->fragment = hex(10, 2);
     return true;
 }
 

@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
+
 #include <functional>
 #include <string>
 
@@ -17,6 +19,14 @@ const char* meas_driveEntryKind(const std::string& hostPath);
 // letter 'A' or 'B', seven lower-case hexadecimal digits, a dot and three
 // more ("A0102000.101").
 bool meas_isMeasFileName(const char* name);
+
+// The counters such a name carries: outing and lap ("%02x" each after the
+// letter), the absolute lap ("%03x" before the dot, "%1x" after it) and the
+// fragment (the last "%02x"). False, *out untouched, for any other name.
+struct MeasNameCounters {
+    uint16_t outing, lap, absLap, fragment;
+};
+bool meas_countersOfName(const char* name, MeasNameCounters* out);
 
 // Calls visit for each plain file in the drive's folder whose name `pick`
 // takes, with the folder's descriptor (for unlinkat), the name and what

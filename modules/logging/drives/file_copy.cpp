@@ -246,17 +246,6 @@ std::string placeCopy(const std::string& partHost, const char* destDrive, CopyNa
     return {};
 }
 
-// The absolute lap and fragment a measurement file name carries; false
-// (both untouched) for what is no measurement file name.
-bool countersOfName(const char* name, uint16_t* absLap, uint16_t* fragment) {
-    if (!meas_isMeasFileName(name)) return false;
-    const unsigned long absHigh = std::strtoul(std::string(name + 5, 3).c_str(), nullptr, 16);
-    const unsigned long absLow = std::strtoul(std::string(name + 9, 1).c_str(), nullptr, 16);
-    *absLap = uint16_t(absHigh << 4 | absLow);
-    *fragment = uint16_t(std::strtoul(name + 10, nullptr, 16));
-    return true;
-}
-
 // The file that a split closes is closed once its status block is
 // collected, which may be after the copy's start: a copy made before would
 // hold part of the recording and no closing status block. So the copy waits
@@ -299,8 +288,12 @@ void copyFile(uint16_t outing, uint16_t lap, uint16_t absLap, uint16_t fragment,
     const std::string made = meas_app_fileMadeAs(from);
     if (made != from && made.size() < sizeof from) {
         const size_t cut = made.rfind('/');
-        if (cut != std::string::npos && countersOfName(made.c_str() + cut + 1, &absLap, &fragment))
+        MeasNameCounters c{};
+        if (cut != std::string::npos && meas_countersOfName(made.c_str() + cut + 1, &c)) {
+            absLap = c.absLap;
+            fragment = c.fragment;
             std::snprintf(from, sizeof from, "%s", made.c_str());
+        }
         pending.describe(from, destDrive);
     }
     if (!awaitWholeSource(from, pending)) return;

@@ -4,10 +4,10 @@
 // failure, should it fail). And the files a drive's going cut, which a copy
 // completes when the drive is back.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "logging/counters/lapoutfra.h"
+#include "logging/drives/drive_entry.h"
 #include "logging/store/backend.h"
 #include "logging/store/meas_app_store.h"
 #include "logging/store/pretrigger.h"
@@ -32,19 +32,16 @@ bool Backend::copyBrings(const char* drive, const char* fileName) const {
 
 namespace {
 
-// The counters a measurement file name of measurement measIdx carries
-// ("%c%02x%02x%03x.%1x%02x"); false for any other name.
+// The counters a measurement file name of measurement measIdx carries;
+// false for any other name.
 bool countersOfName(unsigned measIdx, const char* name, CopyFile_t& c) {
-    char letter = 0, end = 0;
-    unsigned outing = 0, lap = 0, absHigh = 0, absLow = 0, fragment = 0;
-    if (std::strlen(name) != 12 ||
-        std::sscanf(name, "%c%2x%2x%3x.%1x%2x%c", &letter, &outing, &lap, &absHigh, &absLow, &fragment, &end) != 6)
-        return false;
+    MeasNameCounters n{};
+    if (!meas_countersOfName(name, &n)) return false;
     c = CopyFile_t{};
-    c.outing = uint16_t(outing);
-    c.lap = uint16_t(lap);
-    c.absLap = uint16_t(absHigh << 4 | absLow);
-    c.fragment = uint16_t(fragment);
+    c.outing = n.outing;
+    c.lap = n.lap;
+    c.absLap = n.absLap;
+    c.fragment = n.fragment;
     // the name the counters give, for this measurement: nothing else passes
     char again[40];
     return LapOutFra_genFilenameAbsLap(again, sizeof again, uint8_t(measIdx), c.outing, c.lap, c.fragment,
