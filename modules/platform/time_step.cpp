@@ -79,20 +79,32 @@ void time_stepCheck() {
     }
 }
 
-uint32_t time_stepCountNow() {
+uint32_t time_stepCountOf(uint32_t stamp, uint32_t own) {
+    std::lock_guard<std::mutex> lk(gMx);
+    if (!gHave) return gCount;
+    const int32_t moved = int32_t((stamp - own) - gLastOffset);
+    return gCount + (moved < -kBackSlack || moved > kForwardSlack ? 1u : 0u);
+}
+
+uint32_t time_stampNow(uint32_t* steps) {
     // the pair as time_stepCheck reads it, judged as its note would be, but
     // not noted: the noting stays with the 1 ms raster's order of pairs
     for (int i = 0; i < 3; ++i) {
         const uint32_t own = host::ownTimeStamp();
         const uint32_t stamp = host::timeStamp();
         if (host::ownTimeStamp() - own > 1) continue;
-        std::lock_guard<std::mutex> lk(gMx);
-        if (!gHave) return gCount;
-        const int32_t moved = int32_t((stamp - own) - gLastOffset);
-        return gCount + (moved < -kBackSlack || moved > kForwardSlack ? 1u : 0u);
+        if (steps) *steps = time_stepCountOf(stamp, own);
+        return stamp;
     }
-    std::lock_guard<std::mutex> lk(gMx);
-    return gCount;
+    // held up at every read: the count noted last, with a stamp read after it
+    if (steps) *steps = time_stepCount();
+    return host::timeStamp();
+}
+
+uint32_t time_stepCountNow() {
+    uint32_t steps = 0;
+    time_stampNow(&steps);
+    return steps;
 }
 
 uint32_t time_stepCount(TimeStep* last) {

@@ -30,6 +30,12 @@ uint32_t time_stepCount(TimeStep* last = nullptr);
 // more when the stamp has stepped since the last note (the 1 ms raster has
 // not noted it yet). For a stamp just read: the time base it was made in.
 uint32_t time_stepCountNow();
+// The stamp now, and in *steps the step count of the time it was made in
+// (read together, as time_stepCountNow judges them).
+uint32_t time_stampNow(uint32_t* steps);
+// The step count of the time a stamp read with the own count `own` belongs
+// to, judged against the newest note as that note's next would be.
+uint32_t time_stepCountOf(uint32_t stamp, uint32_t own);
 // The newest step back (the step count with it; 0 when there was none): the
 // steps forward that may follow it (a quicker message) go on in its time.
 uint32_t time_stepBackCount(TimeStep* step = nullptr);

@@ -25,7 +25,7 @@ std::mutex gCfgMx;
 eventchannels* gConfig = nullptr;
 std::atomic<bool> gInitCalled{false};
 std::atomic<TASK_ID> gInitTask{nullptr};
-std::atomic<uint32_t (*)()> gNow{nullptr};
+std::atomic<uint32_t (*)(uint32_t*)> gNow{nullptr};
 uint8_t gFloodTake = 0;
 
 // The duration of an open event that ends at `end`.
@@ -38,12 +38,12 @@ void send(const EventDef& d, uint32_t ts, uint32_t duration) {
 
 }  // namespace
 
-uint32_t eventChannels_now() {
-    uint32_t (*f)() = gNow.load();
-    return f ? f() : time_getTimestamp();
+uint32_t eventChannels_now(uint32_t* steps) {
+    uint32_t (*f)(uint32_t*) = gNow.load();
+    return f ? f(steps) : time_stampNow(steps);
 }
 
-void eventChannels_setTimeSource(uint32_t (*now)()) { gNow.store(now); }
+void eventChannels_setTimeSource(uint32_t (*now)(uint32_t* steps)) { gNow.store(now); }
 
 eventchannels::eventchannels(const char* path) {
     mutex_ = semMCreate(SEM_Q_PRIORITY | SEM_INVERSION_SAFE);
@@ -83,18 +83,22 @@ void eventchannels::cyclic() {
     // so that no span is measured across two time bases. The steps are read
     // before the time: a step between the two reads shows in the next cycle,
     // rather than an event of this one opening in the old time unmoved.
+    // The time is read with the time base it is of: an event opened in a
+    // cycle that read the new time before the step was noted is of the new
+    // time already, and stays.
     TimeStep step{};
     const uint32_t steps = time_stepCount(&step);
-    const uint32_t now = eventChannels_now();
-    ++cycles_;
+    uint32_t nowIn = 0;
+    const uint32_t now = eventChannels_now(&nowIn);
     if (steps != stepsSeen_) {
         stepsSeen_ = steps;
         for (EventDef& d : defs_) {
             // a value of the old time is no end in the new
             d.lastValueTs = step.after;
-            if (!d.open || openedInNewTime(d, step)) continue;
+            if (!d.open || int32_t(d.openedIn - steps) >= 0) continue;
             send(d, d.startTime, lastedUntil(d, step.before));
             d.startTime = step.after;
+            d.openedIn = steps;
             send(d, d.startTime, EVENT_DURATION_OPEN);
         }
     }
@@ -126,7 +130,7 @@ void eventchannels::cyclic() {
             d.closedByGap = false;
             if (level) {
                 d.startTime = now;
-                d.openedCycle = cycles_;
+                d.openedIn = nowIn;
                 d.open = true;
                 ts = now;
                 duration = EVENT_DURATION_OPEN;
@@ -138,7 +142,7 @@ void eventchannels::cyclic() {
             fire = level || d.open;
             if (level) {
                 d.startTime = now;
-                d.openedCycle = cycles_;
+                d.openedIn = nowIn;
                 duration = EVENT_DURATION_OPEN;
             } else if (d.open) {
                 duration = lastedUntil(d, now);
@@ -176,17 +180,6 @@ void eventchannels::closeAtStop(uint32_t stopTs) {
         eventlogging_sendNow(&ev, d.name, d.text);
     }
     semGive(mutex_);
-}
-
-// An event opened in the cycle before the one that sees the step, at a
-// time just before the new time's first noted stamp, was opened in the new
-// time already: the step came before that cycle read the time and was noted
-// (every millisecond) only after it read the steps. An event of the old time
-// opened then lies a whole step (at least 100 ms) away.
-bool eventchannels::openedInNewTime(const EventDef& d, const TimeStep& step) const {
-    constexpr int32_t kNoteLag = 500;   // 50 ms
-    const int32_t before = int32_t(step.after - d.startTime);
-    return d.openedCycle + 1 == cycles_ && before >= 0 && before <= kNoteLag;
 }
 
 void eventChannelsInitTask() {

@@ -44,7 +44,7 @@ struct EventDef {
                                // run): the event opens anew when they come back on
     uint32_t lastValueTs = 0;  // 0.1 ms: the cycle that saw the input's newest value
     uint32_t valuesSeen = 0;   // the input's value count at that cycle
-    uint32_t openedCycle = 0;  // the detection cycle that opened it
+    uint32_t openedIn = 0;     // the time base (step count) of its start
     char name[21] = {};
     char text[61] = {};
     EventChData* input = nullptr;   // owned by the manager
@@ -77,14 +77,12 @@ private:
     // One input; null with the reason (and its position) when the input cannot
     // be used, so that only its event is refused.
     std::unique_ptr<EventChData> parseTriggerInput(XmlScan& scan, std::string& refusal);
-    bool openedInNewTime(const EventDef& d, const TimeStep& step) const;
 
     SEM_ID mutex_ = nullptr;
     std::unique_ptr<EventChDataManager> manager_;
     std::vector<EventDef> defs_;
     uint8_t floodRefused_ = 0;
     uint32_t stepsSeen_ = 0;   // steps of the time the open events were moved across
-    uint32_t cycles_ = 0;      // detection cycles run
 };
 
 // Start-up: reads the configuration in the task "evChInit" once "cfg:" is there.
@@ -100,8 +98,9 @@ void eventChannels_closeAtStop(uint32_t stopTs);
 void eventChannelsDelete();
 
 // Tests: the configuration now, the time source of the detection (null:
-// time_getTimestamp).
+// time_stampNow).
 eventchannels* eventChannels_config();
-void eventChannels_setTimeSource(uint32_t (*now)());
-// Time stamp (0.1 ms) of the detection.
-uint32_t eventChannels_now();
+void eventChannels_setTimeSource(uint32_t (*now)(uint32_t* steps));
+// Time stamp (0.1 ms) of the detection; *steps (when given) gets the time
+// base it is of, as time_stampNow tells it.
+uint32_t eventChannels_now(uint32_t* steps = nullptr);

@@ -22,7 +22,11 @@
 namespace {
 
 uint32_t gNow = 1000;
-uint32_t fakeNow() { return gNow; }
+uint32_t gOwn = 0;   // the own count, for the time base of gNow
+uint32_t fakeNow(uint32_t* steps) {
+    if (steps) *steps = time_stepCountOf(gNow, gOwn);
+    return gNow;
+}
 
 class EventChannelsTest : public EventsTest {
 protected:
@@ -357,8 +361,8 @@ TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAg
     load(event("name=\"Oil\" text=\"oil\" triggerEdge=\"both\" idx=\"7\"", input("p_oil")));
     ASSERT_NE(eventChannels_config(), nullptr);
     for (int i = 0; i < 3; ++i) cycle();
-    uint32_t own = 5000;
-    time_stepNote(gNow, own);
+    gOwn = 5000;
+    time_stepNote(gNow, gOwn);
     size_t seen = 0;
     for (const int32_t jump : {-300000, 50100000}) {   // 30 s back, 5010 s forward
         sp().p_oil = 3;
@@ -366,15 +370,15 @@ TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAg
         const uint32_t rise = gNow;
         for (int i = 0; i < 5; ++i) {
             cycle();
-            time_stepNote(gNow, own += 100);
+            time_stepNote(gNow, gOwn += 100);
         }
         const uint32_t before = gNow;
         gNow += uint32_t(jump);
-        time_stepNote(gNow, own += 10);
+        time_stepNote(gNow, gOwn += 10);
         const uint32_t after = gNow;
         for (int i = 0; i < 3; ++i) {
             cycle();
-            time_stepNote(gNow, own += 100);
+            time_stepNote(gNow, gOwn += 100);
         }
         sp().p_oil = 0;
         cycle();
@@ -395,16 +399,18 @@ TEST_F(EventChannelsTest, AnEventOpenAcrossATimeStepIsClosedAtTheStepAndOpenedAg
         seen = net.size();
     }
     // the step came just before a cycle read the time and is noted only
-    // after it: the event that cycle opened is of the new time and stays
-    for (const int32_t jump : {-300000, 50100000}) {
+    // after it, or cycles later (the noting raster held up): the event that
+    // cycle opened is of the new time and stays
+    for (const auto& [jump, held] : {std::pair{-300000, 0}, {50100000, 0}, {-300000, 3}}) {
         gNow += uint32_t(jump);
         sp().p_oil = 3;
         cycle();
         const uint32_t rise = gNow;
-        time_stepNote(gNow + 10, own += 10);
+        for (int i = 0; i < held; ++i) cycle();
+        time_stepNote(gNow + 10, gOwn += 10 + 100 * held);
         for (int i = 0; i < 3; ++i) {
             cycle();
-            time_stepNote(gNow, own += 100);
+            time_stepNote(gNow, gOwn += 100);
         }
         sp().p_oil = 0;
         cycle();
