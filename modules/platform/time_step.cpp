@@ -21,10 +21,20 @@ std::atomic<TimeStepListener> gListeners[kListeners];
 std::mutex gMx;   // the notes; never held across a listener
 bool gHave = false;
 uint32_t gLastStamp = 0, gLastOffset = 0;
+uint32_t gLastRelocks = 0;   // host::timeRelocksAhead() at the newest step (or the first note)
 uint32_t gCount = 0;
 TimeStep gLast{};
 uint32_t gBackCount = 0;
 TimeStep gBack{};
+
+// Whether a pair whose offset moved by `moved` since the newest note lies in
+// a new time: a jump beyond the slacks, or a move forward that is the core's
+// lock onto the time master's new run ahead (counted before its first stamp
+// can be read, so the first note that sees the move takes the step); gMx held.
+bool steppedLocked(int32_t moved) {
+    return moved < -kBackSlack || moved > kForwardSlack ||
+           (moved >= kBackSlack && host::timeRelocksAhead() != gLastRelocks);
+}
 
 }  // namespace
 
@@ -46,10 +56,11 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
         const bool had = gHave;
         moved = had ? int32_t(offset - gLastOffset) : 0;
         step = {gLastStamp, stamp};
+        stepped = had && steppedLocked(moved);
+        if (!had || stepped) gLastRelocks = host::timeRelocksAhead();
         gHave = true;
         gLastStamp = stamp;
         gLastOffset = offset;
-        stepped = had && (moved < -kBackSlack || moved > kForwardSlack);
         if (stepped) {
             ++gCount;
             gLast = step;
@@ -82,8 +93,7 @@ void time_stepCheck() {
 uint32_t time_stepCountOf(uint32_t stamp, uint32_t own) {
     std::lock_guard<std::mutex> lk(gMx);
     if (!gHave) return gCount;
-    const int32_t moved = int32_t((stamp - own) - gLastOffset);
-    return gCount + (moved < -kBackSlack || moved > kForwardSlack ? 1u : 0u);
+    return gCount + (steppedLocked(int32_t((stamp - own) - gLastOffset)) ? 1u : 0u);
 }
 
 uint32_t time_stampNow(uint32_t* steps) {

@@ -310,7 +310,7 @@ def second_slave(binary, stack, sample, ns_b, ramp):
 
 def restart(binary, measdump, sample, ns_a, ns_b, behind_ns, first_ahead_ns=FIRST_AHEAD_NS, times=1, held=False,
             pause=0.0, lost_nvram=False, ramp=False, two_slaves=False):
-    """behind_ns: how far back each restart of A puts its clock (a list: one
+    """behind_ns: how far back (negative: ahead) each restart of A puts its clock (a list: one
     restart each). held: B's own event is open through A's restarts (the
     recording check finds each of its closes at the steps), and B's m03
     records B's own values. pause: seconds between A's kill and its start.
@@ -661,8 +661,8 @@ def main():
         elif mode == "gap":
             restart(binary, measdump, sample, *pair, [12 * 10**7, 3 * 10**8, 10**9], held=True, pause=0.95)
         elif mode == "runs":
-            restart(binary, measdump, sample, *pair, [5 * 10**7, 3 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8], pause=1.2,
-                    ramp=True, two_slaves=True)
+            restart(binary, measdump, sample, *pair, [5 * 10**7, 3 * 10**8, -5 * 10**8, 6 * 10**8, 9 * 10**8, 15 * 10**8],
+                    pause=1.2, ramp=True, two_slaves=True)
         elif mode == "late":
             late(binary, measdump, sample, *pair)
         elif mode == "stall":

@@ -202,3 +202,29 @@ TEST(TimeStep, AStampBelongsToTheTimeItLiesNearerTo) {
     EXPECT_EQ(time_stepOfStamp(now + 50025, now + 50030, later), later);
     EXPECT_EQ(time_stepOfStamp(now + 50025 + 3000, now + 50030, later), before);
 }
+
+// A slave core's lock onto its master's new run 50 ms ahead is a new time,
+// though a quicker message moves the stamp as far with no step: the stamp
+// read just after the lock is already of the new time, and the note that
+// first sees it counts the step.
+TEST(TimeStep, TheCoresLockOntoANewRunAheadIsAStepHoweverSmall) {
+    host::resetForTest();
+    time_stepResetForTest();
+    const uint32_t master = 0x40000000u;
+    const auto gapFromMaster = [](uint32_t masterMinusOwn) {
+        host::setTimeNextGap(host::ownTimeStamp() + masterMinusOwn + 1000u);
+    };
+    gapFromMaster(master);
+    gapFromMaster(master);
+    ASSERT_EQ(host::timeSyncState(), 1u);
+    time_stepCheck();
+    const uint32_t steps = time_stepCount();
+    host::restartTimeLock();
+    gapFromMaster(master + 500u);
+    EXPECT_EQ(time_stepCountNow(), steps + 1);
+    time_stepCheck();
+    EXPECT_EQ(time_stepCount(), steps + 1);
+    time_stepCheck();
+    EXPECT_EQ(time_stepCount(), steps + 1) << "one step, counted once";
+    host::resetForTest();
+}

@@ -344,6 +344,10 @@ void restartTimeLock();
 // the same clock), or the core had never locked. Until the count moves on
 // after restartTimeLock(), the lock is under way or stepped back.
 uint32_t timeRelocksWithoutStepBack();
+// Of those, the locks that stepped forward onto a new time base (wraps): one
+// 25 ms or more ahead, as far as one stepped back onto lies behind at the
+// least. Counted before the first stamp of the new time can be read.
+uint32_t timeRelocksAhead();
 // Master mode of the core: the gap interrupt (63) fires every 100 ms, on a
 // grid that stays 100 ms apart across the wrap, driven by the base tick.
 void setTimeMasterMode(bool on);

@@ -132,6 +132,7 @@ bool relockPending = false;                  // a new time base a little behind,
 bool syncHeld = false;                       // no sync reported until the new time base is taken
 int64_t relockSinceMs = 0;                   // the first gap stamp of the new time base came then
 std::atomic<uint32_t> relocksKept{0};        // locks anew that ended with no step back
+std::atomic<uint32_t> relocksAhead{0};       // of those, the ones that stepped forward onto a new time
 
 int64_t steadyMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -260,6 +261,9 @@ void followMaster(int64_t now) {
         if (!decided) return;
         relockDone();
         if (ahead > -kRelockStepBack) relocksKept.fetch_add(1);
+        // as far ahead as a step back is far behind: a new time, counted
+        // before any stamp of it can be read (they are read under offsetMx)
+        if (ahead >= kRelockStepBack) relocksAhead.fetch_add(1);
         if (ahead > 0 || ahead <= -kRelockStepBack) {
             setOffsetLocked(best);
             return;
@@ -345,6 +349,7 @@ void restartTimeLock() {
 }
 
 uint32_t timeRelocksWithoutStepBack() { return relocksKept.load(); }
+uint32_t timeRelocksAhead() { return relocksAhead.load(); }
 
 void setTimeMasterMode(bool on) { masterMode = on; }
 bool timeMasterMode() { return masterMode; }

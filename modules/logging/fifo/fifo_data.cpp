@@ -42,7 +42,7 @@ struct DataFifo {
     bool inTimeSeen = false;     // a record stamped in this device's time was put
     uint32_t takenAt = 0;        // own count at the last record taken (in time or late)
     uint32_t stillAt = 0;        // stoodStill() then
-    uint32_t epoch = 0;          // gStepsBack when set up: the time its records are of
+    uint32_t epoch = 0;          // timeEpoch() when set up: the time its records are of
     uint32_t newTimeRefused = 0;             // records of a new time refused (named at the release)
     uint32_t newTimeLow = 0, newTimeHigh = 0;     // the lowest and highest stamp of them
     uint32_t newRunRefused = 0;                   // records of the time master's new run refused (named)
@@ -69,6 +69,12 @@ std::atomic<int> gResync{0};
 // gives what it holds at once, until the measurement's restart sets up
 // FIFOs of the new time.
 std::atomic<uint32_t> gStepsBack{0};
+
+// The time the records are stamped in: a step back, or a lock onto the time
+// master's new run ahead of this time (the core counts it before a stamp of
+// it can be read), begins another. The FIFOs of the time before take
+// nothing of it, so a new run is never recorded into the old run's files.
+uint32_t timeEpoch() { return gStepsBack.load() + host::timeRelocksAhead(); }
 uint8_t floodPutInvalid, floodGetDest, floodGetInvalid, floodLocaltime;
 uint32_t invalidPuts = 0;
 
@@ -126,7 +132,7 @@ void onTimeStep(const TimeStep& step) {
     if (diff(step.after, step.before) < 0) gStepsBack.fetch_add(1);
 }
 
-bool ofOldTime(const DataFifo& f) { return f.epoch != gStepsBack.load(); }
+bool ofOldTime(const DataFifo& f) { return f.epoch != timeEpoch(); }
 
 // Counts a refused record at t, with the lowest and highest stamp refused.
 void noteRefused(uint32_t& count, uint32_t& low, uint32_t& high, uint32_t t) {
@@ -147,10 +153,10 @@ int refuseNewTime(DataFifo& f, uint32_t t) {
 // (it judges the new time on the first of its gap stamps). The FIFOs of the
 // old time take none of them meanwhile: stamped a little behind the old
 // time, they would pass for late records and go on in the old time's file.
-// The lock onto the new time ends either with a step back, which restarts
-// the measurement with FIFOs of the new time, or with none (the master ran
-// anew on the same clock, or ahead of it): then its records are of this
-// time again. The device network may hear the new run first (its presence
+// The lock onto the new time ends either with a step (back, or 25 ms or
+// more ahead), which restarts the measurement with FIFOs of the new time,
+// or with none (the master ran anew on the same clock): then its records
+// are of this time again. The device network may hear the new run first (its presence
 // comes with a newer boot count, and its values may follow on channels made
 // anew before its first time message): the hold begins then, and its time
 // message, which restarts the lock, is awaited for kUnconfirmedHoldMs at
@@ -159,7 +165,7 @@ struct NewRunHold {
     bool on = false;
     bool timeHeard = true;  // the time service took the new run (else only the network heard it)
     uint16_t pid = 0;       // the time master's
-    uint32_t steps = 0;     // gStepsBack when its new run was heard
+    uint32_t steps = 0;     // timeEpoch() when its new run was heard
     uint32_t relocks = 0;   // host::timeRelocksWithoutStepBack() then
     uint32_t heardAt = 0;   // own count when the network heard it
 };
@@ -172,14 +178,14 @@ void holdNewRun(uint16_t pid, bool timeHeard) {
     gNewRun.on = true;
     gNewRun.timeHeard = timeHeard;
     gNewRun.pid = pid;
-    gNewRun.steps = gStepsBack.load();
+    gNewRun.steps = timeEpoch();
     gNewRun.relocks = host::timeRelocksWithoutStepBack();
     gNewRun.heardAt = host::ownTimeStamp();
     gNewRunOn.store(true);
 }
 
 // Whether the time master pid's new run is heard and this device's time
-// has not followed it yet; *steps gets gStepsBack when it was heard.
+// has not followed it yet; *steps gets timeEpoch() when it was heard.
 bool newRunPending(uint16_t pid, uint32_t* steps) {
     if (!gNewRunOn.load()) return false;
     bool unconfirmed = false;
@@ -188,7 +194,7 @@ bool newRunPending(uint16_t pid, uint32_t* steps) {
         std::lock_guard<std::mutex> lk(newRunMx);
         if (!gNewRun.on) return false;
         const bool followed =
-            gStepsBack.load() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks;
+            timeEpoch() != gNewRun.steps || host::timeRelocksWithoutStepBack() != gNewRun.relocks;
         const bool timedOut = !gNewRun.timeHeard && diff(host::ownTimeStamp(), gNewRun.heardAt) >
                                                         kUnconfirmedHoldMs * 10;
         if (!followed && !timedOut) {
@@ -412,8 +418,11 @@ void fifo_data_set_curr_ts(uint32_t ts) {
     gTicked.store(true);
 }
 void fifo_data_time_resync(int flag) { gResync.store(flag, std::memory_order_relaxed); }
-uint32_t fifo_data_step_back() { return gStepsBack.fetch_add(1) + 1; }
-uint32_t fifo_data_steps_back() { return gStepsBack.load(); }
+uint32_t fifo_data_step_back() {
+    gStepsBack.fetch_add(1);
+    return timeEpoch();
+}
+uint32_t fifo_data_steps_back() { return timeEpoch(); }
 
 void fifo_data_master_runs_anew(uint16_t pid) {
     std::lock_guard<std::mutex> lk(newRunMx);
@@ -488,7 +497,7 @@ int fifo_data_request(const MeasFifoDataRequest& r) {
     f.newError = f.refusingBack = f.haveOut = f.haveLast = f.haveDelivered = f.inTimeSeen = false;
     f.tsErrors = f.fullCount = 0;
     time_stepListen(onTimeStep);   // once: registering again changes nothing
-    f.epoch = gStepsBack.load();
+    f.epoch = timeEpoch();
     f.newTimeRefused = f.newRunRefused = f.fullRefused = 0;
     f.latencyMax = L;
     f.fill = 0;

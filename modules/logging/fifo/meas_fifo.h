@@ -78,7 +78,8 @@ void fifo_data_time_resync(int flag);
 // when the device's own records come stamped back, and the time service's
 // notes of a step back (time_step.h) are heard. Gives the steps counted.
 uint32_t fifo_data_step_back();
-// Steps back seen so far, however found (wraps).
+// Steps back seen so far, however found, and locks ahead onto the time
+// master's new run (host::timeRelocksAhead), each a new time (wraps).
 uint32_t fifo_data_steps_back();
 // The time master (PID pid) runs anew: called with its first message,
 // before this device's core is told to lock onto its new time. Until that

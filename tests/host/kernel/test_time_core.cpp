@@ -215,6 +215,8 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
         // the master's stamps 200 s past the wrap before, 100 s short of it after
         {"behind across the wrap", 2000000u - ownCount(), 0u - 1000000u - ownCount(), true},
         {"ahead", 0x40000000u, 0x40000000u + 50000u, true},
+        {"0.05 s ahead", 0x40000000u, 0x40000000u + 500u, true},
+        {"0.01 s ahead: the same clock, its messages a little quicker", 0x40000000u, 0x40000000u + 100u, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -223,6 +225,7 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
         gapFromMaster(c.before, c.lateBefore);
         ASSERT_EQ(host::timeSyncState(), 1u);
         const uint32_t kept = host::timeRelocksWithoutStepBack();
+        const uint32_t keptAhead = host::timeRelocksAhead();
         host::restartTimeLock();
         EXPECT_LE(std::abs(slaveMinusMaster(c.before)), 10) << "told alone, the core keeps its time";
         EXPECT_EQ(host::timeSyncState(), 1u);
@@ -236,6 +239,8 @@ TEST(TimeCore, SlaveInSyncStepsOntoItsMastersNewTimeBase) {
         // only a lock that did not step back counts as one without a step back
         const bool ahead = int32_t(c.after - c.before) > 0;
         EXPECT_EQ(host::timeRelocksWithoutStepBack() - kept, ahead ? 1u : 0u);
+        // one 25 ms or more ahead is a new time, as one that far behind is
+        EXPECT_EQ(host::timeRelocksAhead() - keptAhead, int32_t(c.after - c.before) >= 250 ? 1u : 0u);
         for (int i = 0; i < 12; ++i) gapFromMaster(c.after, 300);   // late ones of the new base
         EXPECT_LE(std::abs(slaveMinusMaster(c.after)), 10);
     }
