@@ -27,13 +27,16 @@ TimeStep gLast{};
 uint32_t gBackCount = 0;
 TimeStep gBack{};
 
-// Whether a pair whose offset moved by `moved` since the newest note lies in
-// a new time: a jump beyond the slacks, or a move forward that is the core's
-// lock onto the time master's new run ahead (counted before its first stamp
-// can be read, so the first note that sees the move takes the step); gMx held.
+// Whether a pair whose offset moved forward by `moved` since the newest
+// note is the core's lock onto the time master's new run ahead (counted
+// before its first stamp can be read, so the first note that sees the move
+// takes the step); gMx held.
+bool relockAheadLocked(int32_t moved) { return moved >= kBackSlack && host::timeRelocksAhead() != gLastRelocks; }
+
+// Whether such a pair lies in another time: a jump beyond the slacks, or
+// that lock; gMx held.
 bool steppedLocked(int32_t moved) {
-    return moved < -kBackSlack || moved > kForwardSlack ||
-           (moved >= kBackSlack && host::timeRelocksAhead() != gLastRelocks);
+    return moved < -kBackSlack || moved > kForwardSlack || relockAheadLocked(moved);
 }
 
 }  // namespace
@@ -57,6 +60,7 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
         moved = had ? int32_t(offset - gLastOffset) : 0;
         step = {gLastStamp, stamp};
         stepped = had && steppedLocked(moved);
+        const bool newTime = stepped && (moved < 0 || relockAheadLocked(moved));
         if (!had || stepped) gLastRelocks = host::timeRelocksAhead();
         gHave = true;
         gLastStamp = stamp;
@@ -64,7 +68,7 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
         if (stepped) {
             ++gCount;
             gLast = step;
-            if (moved < 0) {
+            if (newTime) {
                 gBackCount = gCount;
                 gBack = step;
             }

@@ -36,8 +36,10 @@ uint32_t time_stampNow(uint32_t* steps);
 // The step count of the time a stamp read with the own count `own` belongs
 // to, judged against the newest note as that note's next would be.
 uint32_t time_stepCountOf(uint32_t stamp, uint32_t own);
-// The newest step back (the step count with it; 0 when there was none): the
-// steps forward that may follow it (a quicker message) go on in its time.
+// The newest step that began a new time (the step count with it; 0 when
+// there was none): a step back, or the core's lock onto the time master's
+// new run ahead (host::timeRelocksAhead); either restarts the measurement.
+// The steps forward that may follow it (a quicker message) go on in its time.
 uint32_t time_stepBackCount(TimeStep* step = nullptr);
 // The time base a stamp belongs to, as a step count, for a stamp whose source
 // told none (another device's: its messages carry no time base); it came in at this

@@ -226,6 +226,8 @@ TEST_F(StoreTest, TheEventsOfATimeThatSteppedBackGoIntoItsFileWhileItIsOpen) {
     EXPECT_TRUE(logContains(takeLogTexts(), "no file of its time came"));
 
     auto events = eventsByFileStart();
+    for (auto& [k, v] : events) std::printf("DBG file %u (now %u): %zu events %d\n", k, now, v.size(), v.empty() ? -1 : int(v[0][0]));
+    for (auto& l : takeLogTexts()) if (l.find("retrig") != std::string::npos || l.find("event") != std::string::npos) std::printf("DBG log %s\n", l.c_str());
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
     EXPECT_EQ(events[step], (std::vector<std::vector<uint8_t>>{{4}, {5}, {6}}));
@@ -445,6 +447,49 @@ TEST_F(StoreTest, AnEventOfTheOldTimeThatComesAfterASmallStepBackGoesIntoTheOldF
     ASSERT_EQ(events.size(), 1u);
     ASSERT_EQ(events[old].size(), 1u);
     EXPECT_EQ(be_get32(events[old][0].data() + 4), 0x01000011u);
+}
+
+// The slave's lock onto its master's new run 0.15 s ahead is a new time,
+// as a step back is: the events of the new run never go into the old run's
+// file, open as it is; they wait for the new time's first file, which the
+// restart begins at the step. A move as far forward within the run (a
+// quicker message) is no new time, and its events go on in the open file.
+TEST_F(StoreTest, AfterALockOntoTheMastersNewRunAheadItsEventsWaitForItsFirstFile) {
+    configure();
+    const uint32_t now = time_getTimestamp();
+    const uint32_t old = now - 20000;
+    // an event of the time it was stamped in, as this device's own are put
+    const auto event = [](uint8_t id, uint32_t ts) {
+        const uint8_t e[] = {id};
+        meas_app_PreTrigPutMetaDataCopy(meas[0].store, e, 1, ts, MEAS_META_EVENT, time_stepCount());
+    };
+    feed(0, old);
+    feed(1, old);
+    feed(0, old + 10000);
+    time_stepResetForTest();
+    time_stepNote(now, 0);
+    time_stepNote(now + 1502, 2);   // a quicker message
+    event(1, now + 1600);
+    // the core, locked where this device's time stands, locks anew 0.15 s ahead
+    const uint32_t offset = time_getTimestamp() - host::ownTimeStamp();
+    for (const uint32_t ahead : {0u, 0u, 1500u}) {
+        if (ahead) host::restartTimeLock();
+        host::setTimeNextGap(host::ownTimeStamp() + offset + ahead + 1000u);
+    }
+    time_stepNote(now + 3004, 4);
+    event(2, now + 3100);   // the new run's
+    closeAndDrain();
+    LapOutFra_setFragmentTrig(0);   // as the stop at the step does
+    LapOutFra_beginAt(now + 3004);  // as the restart's start does
+    feed(0, now + 3200);
+    feed(1, now + 3200);
+    closeAndDrain();
+    stopStore();
+
+    auto events = eventsByFileStart();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
+    EXPECT_EQ(events[now + 3004], (std::vector<std::vector<uint8_t>>{{2}}));
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
