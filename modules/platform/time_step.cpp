@@ -136,11 +136,21 @@ uint32_t time_stepBackCount(TimeStep* step) {
 uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen) {
     TimeStep last{};
     const uint32_t count = time_stepBackCount(&last);
+    if (count == 0) return stepsThen;
     const int32_t back = int32_t(last.before - last.after);
-    const int32_t ahead = int32_t(stamp - seenAt);
-    if (count == 0 || back <= 0) return stepsThen;
-    // the old time stands `back` ahead of the new one: half way decides
     const int32_t since = int32_t(stepsThen - count);
+    if (back < 0) {
+        // A lock onto a new run ahead: the jump skipped the stamps between
+        // the old time's last and the new time's first, and either time
+        // lies on its side of it (late ones of the new time lie behind now,
+        // yet never before the jump).
+        const bool ofOld = int32_t(stamp - last.before) < -back / 2;
+        if (since >= 0) return ofOld ? count - 1 : stepsThen;
+        if (since == -1) return ofOld ? stepsThen : count;
+        return stepsThen;
+    }
+    // the old time stands `back` ahead of the new one: half way decides
+    const int32_t ahead = int32_t(stamp - seenAt);
     if (since >= 0) return ahead > back / 2 ? count - 1 : stepsThen;   // came in the new time
     if (since == -1) return ahead < -back / 2 ? count : stepsThen;     // came just before it
     return stepsThen;
@@ -161,4 +171,6 @@ void time_stepResetForTest() {
     std::lock_guard<std::mutex> lk(gMx);
     gHave = false;
     gLastStamp = gLastOffset = 0;
+    gBackCount = 0;
+    gBack = {};
 }

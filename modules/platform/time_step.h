@@ -45,7 +45,7 @@ uint32_t time_stepBackCount(TimeStep* step = nullptr);
 // told none (another device's: its messages carry no time base); it came in at this
 // device's stamp seenAt, when stepsThen steps had been seen (read before
 // seenAt). Senders stamp what they send with their time of the moment: around
-// the newest step back, the stamp belongs to the time it lies nearer to where
+// the newest step that began a new time, the stamp belongs to the time it lies nearer to where
 // that time stood when it came, the old one (a count before that step's) or
 // the new (an event closed in the old time at the step and sent after it; a
 // restarted master's event of its new time that came before this device
@@ -57,5 +57,6 @@ uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen);
 using TimeStepListener = void (*)(const TimeStep& step);
 bool time_stepListen(TimeStepListener fn);
 
-// Tests: forgets the notes (the next note sees no step); listeners stay.
+// Tests: forgets the notes (the next note sees no step) and the newest step
+// that began a new time; the counts and the listeners stay.
 void time_stepResetForTest();

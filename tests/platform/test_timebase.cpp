@@ -206,7 +206,7 @@ TEST(TimeStep, AStampBelongsToTheTimeItLiesNearerTo) {
 // A slave core's lock onto its master's new run 50 ms ahead is a new time,
 // though a quicker message moves the stamp as far with no step: the stamp
 // read just after the lock is already of the new time, and the note that
-// first sees it counts the step.
+// first sees it counts the step, which begins a new time as a step back does.
 TEST(TimeStep, TheCoresLockOntoANewRunAheadIsAStepHoweverSmall) {
     host::resetForTest();
     time_stepResetForTest();
@@ -226,5 +226,15 @@ TEST(TimeStep, TheCoresLockOntoANewRunAheadIsAStepHoweverSmall) {
     EXPECT_EQ(time_stepCount(), steps + 1);
     time_stepCheck();
     EXPECT_EQ(time_stepCount(), steps + 1) << "one step, counted once";
+    // the old run's last event that comes after the step lies behind it,
+    // nearer the old time; one of the new run lies at the new time
+    TimeStep step{};
+    ASSERT_EQ(time_stepBackCount(&step), steps + 1);
+    const uint32_t seenAt = time_getTimestamp();
+    EXPECT_EQ(time_stepOfStamp(step.before, seenAt, steps + 1), steps);
+    EXPECT_EQ(time_stepOfStamp(seenAt - 10, seenAt, steps + 1), steps + 1);
+    EXPECT_EQ(time_stepOfStamp(step.after + 5, seenAt + 20000, steps + 1), steps + 1) << "late, of the new run";
+    EXPECT_EQ(time_stepOfStamp(seenAt, step.before - 2, steps), steps + 1) << "came just before the step";
     host::resetForTest();
+    time_stepResetForTest();
 }

@@ -490,6 +490,7 @@ TEST_F(StoreTest, AfterALockOntoTheMastersNewRunAheadItsEventsWaitForItsFirstFil
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[old], (std::vector<std::vector<uint8_t>>{{1}}));
     EXPECT_EQ(events[now + 3004], (std::vector<std::vector<uint8_t>>{{2}}));
+    time_stepResetForTest();   // the fake step judges no later test's stamps
 }
 
 TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
