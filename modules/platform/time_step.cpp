@@ -59,8 +59,9 @@ bool time_stepNote(uint32_t stamp, uint32_t own) {
         const bool had = gHave;
         moved = had ? int32_t(offset - gLastOffset) : 0;
         step = {gLastStamp, stamp};
-        stepped = had && steppedLocked(moved);
-        const bool newTime = stepped && (moved < 0 || relockAheadLocked(moved));
+        const bool relock = had && relockAheadLocked(moved);
+        stepped = had && (moved < -kBackSlack || moved > kForwardSlack || relock);
+        const bool newTime = stepped && (moved < 0 || relock);
         if (!had || stepped) gLastRelocks = host::timeRelocksAhead();
         gHave = true;
         gLastStamp = stamp;
@@ -136,8 +137,8 @@ uint32_t time_stepBackCount(TimeStep* step) {
 uint32_t time_stepOfStamp(uint32_t stamp, uint32_t seenAt, uint32_t stepsThen) {
     TimeStep last{};
     const uint32_t count = time_stepBackCount(&last);
-    if (count == 0) return stepsThen;
     const int32_t back = int32_t(last.before - last.after);
+    if (count == 0 || back == 0) return stepsThen;
     const int32_t since = int32_t(stepsThen - count);
     if (back < 0) {
         // A lock onto a new run ahead: the jump skipped the stamps between
