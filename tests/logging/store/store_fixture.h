@@ -110,6 +110,11 @@ protected:
         configure();
     }
     measure::store::Pretrigger* pretrigger() { return static_cast<measure::store::Pretrigger*>(static_cast<void*>(meas[0].store)); }
+    // Waits until both drives' writers have joined the back end: a file made
+    // before a writer joined is not on its drive (as the writer names).
+    void awaitBothWriters() {
+        ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
+    }
 
     // One record of block i (0 or 1) at ts, values derived from ts.
     void feed(unsigned i, uint32_t ts) {

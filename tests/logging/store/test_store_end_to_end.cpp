@@ -55,7 +55,7 @@ TEST_F(StoreTest, ThreeFragmentsReachBothDrivesWholeAndIdentical) {
     configure();
     // both drives' writers take the first file: the stick's joins on its own
     // task, after the store is made (one that joins later misses that file)
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
+    awaitBothWriters();
     uint32_t ts = 100000;
     const uint32_t fragmentAt[2] = {100000 + 3000 * 10, 100000 + 6000 * 10};
     for (unsigned n = 0; n < 9000; ++n, ts += 10) {

@@ -498,7 +498,7 @@ TEST_F(StoreTest, OldFramesAreWrittenAndDeadlinesCloseFiles) {
     h.getFlags = getFlags;
     MeasAppStore_setHooks(h);
     configure();
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    awaitBothWriters();
     feed(1, 1000);
     feed(0, 1000);
     feed(0, 1010);
@@ -605,7 +605,7 @@ TEST_F(StoreTest, FileCopyRunsOnceOnTheInternalWriter) {
     meas_app_setCopyFileTask(copyTask);
     copies = 0;
     configure();
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    awaitBothWriters();
     char drive[] = "usb_meas:";
     CopyFile_t c{1, 2, 3, 4, drive, 1};
     meas_app_PreTrigCopyFile(meas[0].store, &c);
@@ -680,7 +680,7 @@ protected:
 
 TEST_P(StoreClockLate, FlushTimingAndDriveCheckRun) {
     configure();
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    awaitBothWriters();
     ts = time_getTimestamp();
     feedFrame();   // a frame's bytes stay in the stream until the flush timing writes them
     ASSERT_TRUE(waitFor([&] { return bytesOnDrive() > 500; }, 3000)) << "not flushed at " << std::hex << ts;

@@ -177,7 +177,7 @@ TEST_F(StoreIntegrity, RecordsStampedBeforeTheArmButStoredLaterReachTheFile) {
 TEST_F(StoreIntegrity, DeletingTheStoreWritesTheOpenFileWholeWithItsStatusBlock) {
     configure();
     // the file is open on the writers only once they have joined the back end
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 5000));
+    awaitBothWriters();
     for (uint32_t n = 0; n < 300; ++n) {
         feed(0, 1000 + n * 10);
         if (n % 20 == 0) feed(1, 1000 + n * 10);
@@ -196,7 +196,7 @@ TEST_F(StoreIntegrity, DeletingTheStoreWritesTheOpenFileWholeWithItsStatusBlock)
 // has been handed over and the file is closed.
 TEST_F(StoreIntegrity, ShutdownWhileBufferingWaitsForTheRingAndTheStatusBlock) {
     configure(2.5f);
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 2000));
+    awaitBothWriters();
     meas_app_PreTrigTrigger(meas[0].store);
     ASSERT_TRUE(waitFor([&] { return pretrigger()->state() == PRETRIG_FLUSHED; }, 2000));
     uint32_t ts = time_getTimestamp();
@@ -223,7 +223,7 @@ TEST_F(StoreIntegrity, ShutdownWhileBufferingWaitsForTheRingAndTheStatusBlock) {
 // written the store is not drained, which the shutdown waits for.
 TEST_F(StoreIntegrity, AStopSoonAfterTriggersClosesTheWaitingFilesInQueueOrderEachWithItsStatusBlock) {
     configure();
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 5000));
+    awaitBothWriters();
     uint32_t ts = 1000;
     feedBoth(ts, 50);
     sbPending = true;
@@ -308,6 +308,7 @@ TEST_F(StoreIntegrity, MoreFilesThanSlotsInTheStartUpWindowLoseNothing) {
     t.loopMs = 20;
     backendSetTiming(t);   // the device's 25 s start-up window
     configure();
+    awaitBothWriters();
     uint32_t ts = 10000;
     for (unsigned file = 0; file < 40; ++file) {
         for (unsigned n = 0; n < 10; ++n, ts += 10) {
@@ -385,7 +386,7 @@ TEST_F(StoreIntegrity, RecordsNoFileTookAreNamedWithTheirStamps) {
     configure();
     // both drives' writers take the first file (on a busy host they may
     // subscribe after it began, and skip it)
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
+    awaitBothWriters();
     uint32_t ts = 10000;
     feed(0, ts);
     for (unsigned file = 1; file < VirtualFiles::kSlots; ++file, ts += 10) {   // every slot a file that stays

@@ -82,7 +82,7 @@ TEST_F(StoreTest, ANameInUseOnTheDriveIsNeverWrittenOverAndTheFileTakesTheNextFr
     writeFile("meas/" + names[0], "an earlier recording");
     configure();
     // the stick's writer, joining on its own task, takes the first file too
-    ASSERT_TRUE(waitFor([&] { return pretrigger()->getBackend()->writerCount() == 2; }, 10000));
+    awaitBothWriters();
     std::set<std::string> obstacles{names[0]};
     auto takeName = [&](unsigned fragment) {
         const std::string n = currentName();
