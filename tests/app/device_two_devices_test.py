@@ -10,7 +10,8 @@ packet socket in B's namespace sees them.
 
 restarts: B is killed and started again 5 times. The lists A serves to B
 are those B's current run asked for: A's online data to B after the fifth
-restart comes at no more than 1.5 times the rate of B's first run.
+restart comes at no more than 1.5 times the rate of B's first run. A closes
+the event each ended run of B left open at B's last value before its kill.
 
 relay: a peer (PID 40 at 10.213.0.3, beside B) connects its command channel
 to A and sends 200 commands addressed to B; A hands them on to B under PID
@@ -212,6 +213,35 @@ def closed_for(log, pid, event_id, runs):
     return starts, wrong
 
 
+# A line of the device's log with its own stamp: the log's field before the
+# task is the host's clock, the milliseconds of its last 100 s.
+STAMPED_AT = re.compile(r"<\d+> (\d{5}) \S+: meas_app_saveblock\(\): starting measurement m01 with timestamp: (\d+)")
+
+
+def stamp_at(log, wall):
+    """The device's stamp (0.1 ms) at the host's clock `wall` (time.time()),
+    told by its first stamped log line (within 100 s before it)."""
+    m = STAMPED_AT.search(log)
+    assert m, "no stamped start line in the log"
+    since_ms = (int(wall * 1000) - int(m.group(1))) % 100000
+    return (int(m.group(2)) + since_ms * 10) & 0xFFFFFFFF
+
+
+def closes_far_from_kills(log, pid, kills):
+    """The closes the device wrote for pid's ended runs that lie more than
+    0.5 s before every kill of it (its last value comes before its kill) or
+    more than 0.1 s after it (the log's clock and the stamp are read apart
+    by a busy host's delay)."""
+    far = []
+    for m in CLOSED_FOR.finditer(log):
+        if int(m.group(1), 16) != pid:
+            continue
+        closed = int(m.group(4))
+        if not any(-1000 <= (kill - closed + 2**31) % 2**32 - 2**31 <= 5000 for kill in kills):
+            far.append(m.group(0))
+    return far
+
+
 def events_recorded(folder, binary, pid, event_id):
     """The starts of the events `event_id` of pid the device's files hold."""
     files = recording_check.read_files(folder, measdump_beside(binary), ())
@@ -236,8 +266,10 @@ def restarts(binary, sample, ns_a, ns_b):
             time.sleep(3)   # every list B asks for is served
             first = watch.rate_to(ADDR_B, 5)
             assert first > 0
+            kills = []   # the host's clock at each kill of B
             for n in range(RESTARTS):
                 wait_for(lambda: events.count() > sent, "B's telemetry event of run %d sent to A" % (n + 1))
+                kills.append(time.time())
                 b.kill()
                 gone = a.log().count(offline)
                 wait_for(lambda: a.log().count(offline) > gone, "A to notice B gone")
@@ -262,6 +294,9 @@ def restarts(binary, sample, ns_a, ns_b):
             print("A closed %d events of B's ended runs" % len(closed))
             assert not wrong, "A closed events of B's runs that had not ended:\n" + "\n".join(wrong)
             assert len(closed) >= RESTARTS and set(closed) <= set(recorded), (closed, recorded)
+            # each close lies at B's last value before its kill, not where A noticed the kill
+            far = closes_far_from_kills(a.log(), PID_B, [stamp_at(a.log(), k) for k in kills])
+            assert not far, "closes not within 0.5 s before a kill of B:\n" + "\n".join(far)
             a.check_clean()
             b.check_clean()
         finally:
