@@ -62,18 +62,16 @@ def in_namespace(name):
 
 
 class UdpSniffer:
-    """Sees every UDP datagram (or, with proto=6, every TCP segment) that
-    leaves `src` (dotted) on eth0 of the namespace `ns` and hands
-    on_datagram(destination address, destination port, payload) each, on a
-    thread of its own, until stop()."""
+    """Sees every UDP datagram that leaves `src` (dotted) on eth0 of the
+    namespace `ns` and hands on_datagram(destination address, destination
+    port, payload) each, on a thread of its own, until stop()."""
 
-    def __init__(self, ns, src, on_datagram, proto=17):
+    def __init__(self, ns, src, on_datagram):
         with in_namespace(ns):
             self.sock = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(0x0800))
             self.sock.bind(("eth0", 0))
         self.sock.settimeout(0.1)
         self._src = socket.inet_aton(src)
-        self._proto = proto
         self._on = on_datagram
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
@@ -82,27 +80,20 @@ class UdpSniffer:
     def _run(self):
         while not self._stop.is_set():
             try:
-                frame = self.sock.recv(65536)
+                frame = self.sock.recv(2048)
             except socket.timeout:
                 continue
             except OSError:
                 return
             ip_hdr = frame[14:]
-            if len(ip_hdr) < 28 or ip_hdr[9] != self._proto or ip_hdr[12:16] != self._src:
+            if len(ip_hdr) < 28 or ip_hdr[9] != 17 or ip_hdr[12:16] != self._src:
                 continue
             ihl = (ip_hdr[0] & 0x0F) * 4
-            total = struct.unpack(">H", ip_hdr[2:4])[0]
-            segment = ip_hdr[ihl:total]
-            if self._proto == 6:   # TCP: the header's length is in its data offset
-                if len(segment) < 20:
-                    continue
-                payload = segment[(segment[12] >> 4) * 4:]
-            else:
-                if len(segment) < 8:
-                    continue
-                length = struct.unpack(">H", segment[4:6])[0]
-                payload = segment[8:max(8, length)]
-            self._on(socket.inet_ntoa(ip_hdr[16:20]), struct.unpack(">H", segment[2:4])[0], payload)
+            udp = ip_hdr[ihl:]
+            if len(udp) < 8:
+                continue
+            length = struct.unpack(">H", udp[4:6])[0]
+            self._on(socket.inet_ntoa(ip_hdr[16:20]), struct.unpack(">H", udp[2:4])[0], udp[8:max(8, length)])
 
     def stop(self):
         self._stop.set()
