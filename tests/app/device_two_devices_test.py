@@ -99,18 +99,20 @@ def ip(ns, *args):
 
 
 class DataWatch:
-    """Counts, per destination address, the UDP datagrams from A to port
-    9852 that pass B's eth0 (a packet socket in B's namespace), and their
+    """Counts, per destination address, the UDP datagrams from `src` (A) to
+    `port` (9852) that pass eth0 of the namespace `ns` (a packet socket
+    there), and their bytes; with `carrying`, only those that hold those
     bytes."""
 
-    def __init__(self, ns):
+    def __init__(self, ns, src=ADDR_A, port=PORT_DK_UDP, carrying=b""):
         self.count = {}
         self.bytes = {}
+        self._port, self._carrying = port, carrying
         self._lock = threading.Lock()
-        self._sniffer = netpeer.UdpSniffer(ns, ADDR_A, self._seen)
+        self._sniffer = netpeer.UdpSniffer(ns, src, self._seen)
 
     def _seen(self, dst, port, payload):
-        if port != PORT_DK_UDP:
+        if port != self._port or self._carrying not in payload:
             return
         with self._lock:
             self.count[dst] = self.count.get(dst, 0) + 1
@@ -129,30 +131,6 @@ class DataWatch:
         start, before = time.monotonic(), self.bytes_to(addr)
         time.sleep(seconds)
         return (self.bytes_to(addr) - before) / (time.monotonic() - start)
-
-    def close(self):
-        self._sniffer.stop()
-
-
-class EventWatch:
-    """Counts the commands B sends to every device (seen as they reach A's
-    namespace) that carry the event `event_id`, opens and closes alike: a B
-    killed before its event service sent the event never sends it."""
-
-    def __init__(self, ns, event_id):
-        self._id = struct.pack(">I", event_id)
-        self._count = 0
-        self._lock = threading.Lock()
-        self._sniffer = netpeer.UdpSniffer(ns, ADDR_B, self._seen)
-
-    def _seen(self, dst, port, payload):
-        if (dst, port) == (netpeer.COMMAND_GROUP, netpeer.COMMAND_PORT) and self._id in payload:
-            with self._lock:
-                self._count += 1
-
-    def count(self):
-        with self._lock:
-            return self._count
 
     def close(self):
         self._sniffer.stop()
@@ -258,9 +236,11 @@ def restarts(binary, sample, ns_a, ns_b):
         offline = "Host PID 0x%X is Offline" % PID_B
         try:
             watch = DataWatch(ns_b)
-            events = EventWatch(ns_a, 0x010001E3)
+            # the commands B sends to every device that carry its telemetry
+            # event: a B killed before its event service sent the event never sends it
+            events = DataWatch(ns_a, ADDR_B, netpeer.COMMAND_PORT, struct.pack(">I", 0x010001E3))
             a = ns_device(binary, run_a, ns_a).wait_ready()
-            sent = events.count()
+            sent = events.to(netpeer.COMMAND_GROUP)
             b = ns_device(binary, run_b, ns_b).wait_ready()
             wait_for(lambda: watch.to(ADDR_B) > 10, "A's online values at B's address")
             time.sleep(3)   # every list B asks for is served
@@ -268,12 +248,13 @@ def restarts(binary, sample, ns_a, ns_b):
             assert first > 0
             kills = []   # the host's clock at each kill of B
             for n in range(RESTARTS):
-                wait_for(lambda: events.count() > sent, "B's telemetry event of run %d sent to A" % (n + 1))
+                wait_for(lambda: events.to(netpeer.COMMAND_GROUP) > sent,
+                         "B's telemetry event of run %d sent" % (n + 1))
                 kills.append(time.time())
                 b.kill()
                 gone = a.log().count(offline)
                 wait_for(lambda: a.log().count(offline) > gone, "A to notice B gone")
-                sent = events.count()
+                sent = events.to(netpeer.COMMAND_GROUP)
                 b = ns_device(binary, run_b, ns_b).wait_ready()
                 seen = watch.to(ADDR_B)
                 wait_for(lambda: watch.to(ADDR_B) > seen + 10, "A's online values at B after restart %d" % (n + 1))
